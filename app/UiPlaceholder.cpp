@@ -1,0 +1,1 @@
+namespace lumivex_ui_placeholder {}

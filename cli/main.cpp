@@ -1,0 +1,61 @@
+// lumivex-cli: the command line beside the desktop program. It drives the same store interface
+// and conversion run as the windows.
+#include "cli/Verbs.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+struct Verb {
+  const char* name;
+  int (*run)(const QStringList&);
+  const char* summary;
+};
+
+constexpr Verb kVerbs[] = {
+    {"folders", lumivex::cli::FoldersVerb, "print the folder tree of a store file"},
+    {"scan", lumivex::cli::ScanVerb, "count the entries of a contacts folder"},
+    {"export", lumivex::cli::ExportVerb, "export a contacts folder to vCard, worksheet or .wab"},
+    {"wab-dump", lumivex::cli::WabDumpVerb, "list the contacts of a Windows Address Book file"},
+};
+
+void PrintUsage(std::FILE* out) {
+  std::fputs(
+      "Usage: lumivex-cli VERB [ARGUMENTS]\n"
+      "Exports the contacts of an Outlook personal-folder file (.pst, .ost).\n\nVerbs:\n",
+      out);
+  for (const Verb& verb : kVerbs) std::fprintf(out, "  %-10s %s\n", verb.name, verb.summary);
+  std::fputs(
+      "\nRun 'lumivex-cli VERB --help' for a verb's arguments.\n"
+      "When STORE is left out, the default store is used: the file named by the environment\n"
+      "variable LUMIVEX_DEFAULT_STORE, else the first .pst/.ost in the mail client's data-file\n"
+      "folders under your home directory.\n",
+      out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("lumivex-cli"));
+  QStringList args = QCoreApplication::arguments();
+  args.removeFirst();
+  if (args.isEmpty()) {
+    PrintUsage(stderr);
+    return 2;
+  }
+  const QString verbName = args.takeFirst();
+  if (verbName == u"--help" || verbName == u"-h" || verbName == u"help") {
+    PrintUsage(stdout);
+    return 0;
+  }
+  for (const Verb& verb : kVerbs) {
+    if (verbName == QLatin1String(verb.name)) return verb.run(args);
+  }
+  std::fprintf(stderr, "lumivex-cli: unknown verb '%s'; run 'lumivex-cli --help' for the list\n",
+               qPrintable(verbName));
+  return 2;
+}

@@ -1,0 +1,150 @@
+#include "convert/ConversionRun.h"
+
+#include "common/Module1.h"
+
+namespace lumivex {
+
+namespace {
+
+const QString kFailedTitle = QStringLiteral("Conversion Failed");
+
+// The mail session of one run. Destroying it drops everything in the order of the release step.
+struct MailSession {
+  std::unique_ptr<MailClientApp> app;
+  std::unique_ptr<MapiNamespace> mapi;
+  std::unique_ptr<RdoSession> rdo;
+  bool loggedOn = false;
+
+  void Open() {
+    MailProvider& provider = CurrentMailProvider();
+    app = provider.CreateMailClientApp();
+    mapi = app->GetNamespace(QStringLiteral("MAPI"));
+    rdo = provider.CreateRdoSession();
+    rdo->Logon();
+    loggedOn = true;
+  }
+
+  void Release() {
+    mapi.reset();
+    app.reset();
+    if (rdo && loggedOn) rdo->Logoff();
+    loggedOn = false;
+    rdo.reset();
+  }
+
+  ~MailSession() {
+    try {
+      Release();
+    } catch (...) {
+      // A session that cannot log off cleanly is dropped all the same.
+    }
+  }
+};
+
+// The folder the scan picked in another store file. The release step of an earlier run drops
+// the live folder; the run then opens the same store and folder again from what the scan kept.
+std::shared_ptr<Folder> PickedContactsFolder(MailSession& session) {
+  if (Module1::PickedFolder) return Module1::PickedFolder;
+  if (Module1::FilePath.isEmpty())
+    throw StoreError("No contacts folder has been chosen: scan a store file first");
+  session.mapi->AddStore(Module1::FilePath);
+  const auto stores = session.mapi->Stores();
+  std::shared_ptr<Folder> folder =
+      stores.empty() ? nullptr : FindFolder(*stores.back(), Module1::PickedFolderPath);
+  if (!folder)
+    throw StoreError(QStringLiteral("The folder \"%1\" is no longer in %2: scan the file again")
+                         .arg(Module1::PickedFolderPath, Module1::FilePath)
+                         .toStdString());
+  Module1::PickedFolder = folder;
+  return folder;
+}
+
+}  // namespace
+
+RunContext::RunContext(QString target, std::shared_ptr<Folder> folder,
+                       std::shared_ptr<Items> items, ConversionView& view)
+    : target_(std::move(target)), folder_(std::move(folder)), items_(std::move(items)), view_(view) {}
+
+QString RunContext::OutputStem(const QDateTime& now) {
+  return QStringLiteral("OutlookContacts-") + now.toString(QStringLiteral("dd-MM-yyyy-HH-mm-ss"));
+}
+
+QString RunContext::SetOutputPath(const QString& name) const {
+  Module1::OutputPath = name;
+  Module1::OutputPath = target_ + Module1::ExtractFileName(name);
+  return Module1::OutputPath;
+}
+
+void RunContext::ShowProgressLabel(int n) const {
+  int count = 0;
+  try {
+    count = items_->Count();
+  } catch (const StoreError&) {
+    return;  // the label keeps its last text, as a failing step inside the loop is skipped
+  }
+  view_.SetProgressLabel(QStringLiteral("Saving Contacts %1/%2").arg(n).arg(count));
+}
+
+void RunContext::ProgressStep() {
+  Module1::Increment(counter);
+  view_.SetProgressValue(counter);
+  ShowProgressLabel(counter);
+}
+
+void RunContext::CompletionStep(int contacts, bool resetBar) {
+  view_.EnableButtons();
+  view_.ShowMessage(QString::number(contacts) + QStringLiteral(" Contacts Saved Successfully"),
+                    QStringLiteral("Conversion Completed..."), 64);
+  if (resetBar) view_.SetProgressValue(0);
+  view_.Hide();
+}
+
+RunResult RunConversion(const SourceOptions& source, const OutputOptions& output,
+                        ConversionView& view) {
+  RunResult result;
+  QString target = Module1::BrowseForFolder(0, QStringLiteral("Select Path to Save File"));
+  if (target.isEmpty()) return result;
+  if (!target.endsWith(u'/')) target += u'/';
+
+  MailSession session;
+  std::shared_ptr<Folder> folder;
+  try {
+    session.Open();
+    if (source.defaultStore) folder = session.rdo->GetDefaultFolder(kFolderContacts);
+    if (source.selectStore) folder = PickedContactsFolder(session);
+    if (!folder) throw StoreError("No contacts source has been chosen in the main window");
+    std::shared_ptr<Items> items = folder->GetItems();
+    view.SetProgressRange(0, items->Count());
+
+    RunContext run(target, folder, items, view);
+    result.status = RunResult::kNoOption;
+    if (output.vCardComplete) ExportVCardSingleFile(run);
+    if (output.vCardEach) ExportVCardPerContact(run);
+    if (output.wab) ExportAddressBook(run);
+    if (output.excel) ExportWorksheet(run);
+    if (output.vCardComplete || output.vCardEach || output.wab || output.excel) {
+      result.status = RunResult::kCompleted;
+      result.contacts = run.counter;
+      result.outputPath = Module1::OutputPath;
+    }
+    if (output.excel) {
+      // The worksheet ends without the release step: the picked folder stays for a later run.
+      // Its session is still logged off here, by MailSession's destructor.
+      if (result.contacts > 0) --result.contacts;  // its counter starts at 1
+      return result;
+    }
+  } catch (const std::exception& error) {
+    result.status = RunResult::kFailed;
+    result.error = QString::fromUtf8(error.what());
+    view.ShowMessage(result.error, kFailedTitle, 16);
+    return result;
+  }
+
+  // Release step.
+  folder.reset();
+  Module1::PickedFolder.reset();
+  session.Release();
+  return result;
+}
+
+}  // namespace lumivex

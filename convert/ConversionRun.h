@@ -1,0 +1,115 @@
+// The conversion run: asks for the target folder, opens the mail session, takes the contacts
+// folder and its entries, sets up the progress display and hands over to the writer of the chosen
+// form. The conversion window and the command line both drive it through ConversionView.
+#pragma once
+
+#include "source/MailStore.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+
+namespace lumivex {
+
+// What the run needs of the window that shows it (FrmConversion, or the command line's console).
+class ConversionView {
+ public:
+  virtual ~ConversionView() = default;
+  // ProgBarSave.
+  virtual void SetProgressRange(int minimum, int maximum) = 0;
+  virtual void SetProgressValue(int value) = 0;
+  // LblSaveProgress. The run never yields to the event loop: a window repaints at once.
+  virtual void SetProgressLabel(const QString& text) = 0;
+  // Enables CmdConversion and the main window's CmdContactsCreate.
+  virtual void EnableButtons() = 0;
+  // A message box with one OK button; style 64 information, 48 exclamation, 16 critical.
+  virtual void ShowMessage(const QString& text, const QString& title, int style) = 0;
+  // Hides FrmConversion.
+  virtual void Hide() = 0;
+};
+
+// The four option buttons of the conversion window; the run reads each one by itself.
+struct OutputOptions {
+  bool vCardComplete = false;  // OptvCardComplete
+  bool vCardEach = false;      // OptvCardEach
+  bool wab = false;            // OptWAB
+  bool excel = false;          // OptExcel
+};
+
+// The main window's source choice.
+struct SourceOptions {
+  bool defaultStore = false;  // OptDefaultPST
+  bool selectStore = false;   // OptSelectPST
+};
+
+// A failure before a writer's loop that stops the run: the file cannot be created, the
+// address-book component cannot open its file. what() says what failed and where.
+class ExportError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The state of one run as a writer sees it.
+class RunContext {
+ public:
+  RunContext(QString target, std::shared_ptr<Folder> folder, std::shared_ptr<Items> items,
+             ConversionView& view);
+
+  const QString& TargetFolder() const { return target_; }  // ends with "/"
+  Folder& ContactsFolder() const { return *folder_; }
+  const Items& Entries() const { return *items_; }
+  ConversionView& View() const { return view_; }
+
+  // The processed-entry counter: a 16-bit number that stops at 32767.
+  int16_t counter = 0;
+
+  // The time-stamped base name "OutlookContacts-dd-mm-yyyy-hh-mm-ss" of this moment.
+  static QString OutputStem(const QDateTime& now = QDateTime::currentDateTime());
+  // Sets Module1::OutputPath to the target folder followed by ExtractFileName(name).
+  QString SetOutputPath(const QString& name) const;
+
+  // After each entry: counter + 1, the bar's value, "Saving Contacts n/count".
+  void ProgressStep();
+  // After the loop: buttons enabled, "<n> Contacts Saved Successfully", bar to 0 (unless
+  // `resetBar` is false), window hidden.
+  void CompletionStep(int contacts, bool resetBar = true);
+  // "Saving Contacts " + n + "/" + the folder's count read afresh.
+  void ShowProgressLabel(int n) const;
+
+ private:
+  QString target_;
+  std::shared_ptr<Folder> folder_;
+  std::shared_ptr<Items> items_;
+  ConversionView& view_;
+};
+
+struct RunResult {
+  enum Status {
+    kCancelled,   // the folder browser was cancelled: nothing opened, written or shown
+    kNoOption,    // no form chosen: the session was opened and released, nothing written
+    kCompleted,   // a writer ran to its completion step
+    kFailed,      // a failure before a writer's loop; `error` says what, the view was told
+  };
+  Status status = kCancelled;
+  QString error;
+  int contacts = 0;     // entries visited
+  QString outputPath;   // the single file written, or the last per-contact file
+};
+
+// CmdConversion_Click without the window: the run from the folder browser to the release step.
+// Failures before a writer's loop are shown by the view as one message box (style 16, title
+// "Conversion Failed") and returned; the window stays usable.
+RunResult RunConversion(const SourceOptions& source, const OutputOptions& output,
+                        ConversionView& view);
+
+// The writers, each entered with the progress bar already set to 0..count. Each does its own
+// per-entry progress and completion steps and may throw ExportError before its loop.
+void ExportVCardSingleFile(RunContext& run);
+void ExportVCardPerContact(RunContext& run);
+void ExportAddressBook(RunContext& run);
+void ExportWorksheet(RunContext& run);
+
+}  // namespace lumivex

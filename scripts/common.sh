@@ -1,0 +1,41 @@
+# Shared by ./run and ./test: installs what is missing from Debian's packages and builds.
+# Sourced, not run.
+
+LUMIVEX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+LUMIVEX_BUILD=${LUMIVEX_BUILD:-$LUMIVEX_ROOT/build}
+
+# What building and running need.
+BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libpff-dev libbfio-dev
+  libgtest-dev)
+# What the tests need besides: independent readers of the files we read and write.
+TEST_PACKAGES=(pff-tools pst-utils python3 python3-xlrd python3-vobject python3-gi
+  gir1.2-ebookcontacts-1.2 libkf5contacts-dev libreoffice-calc-nogui nodejs npm xvfb xauth)
+
+log() { printf '== %s\n' "$*" >&2; }
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+ensure_packages() {
+  local missing=() pkg
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  log "installing ${missing[*]}"
+  as_root apt-get update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
+}
+
+build_lumivex() {
+  local generator=()
+  command -v ninja >/dev/null && generator=(-G Ninja)
+  if [ ! -f "$LUMIVEX_BUILD/CMakeCache.txt" ]; then
+    log "configuring in $LUMIVEX_BUILD"
+    cmake -S "$LUMIVEX_ROOT" -B "$LUMIVEX_BUILD" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  fi
+  log "building"
+  cmake --build "$LUMIVEX_BUILD" --parallel "$(nproc)"
+}

@@ -1,0 +1,157 @@
+// The mail store interface: the operations the scan and the conversion run use to reach a
+// personal-folder store, in the order they use them. On Windows these were automation calls on
+// the mail client and a MAPI wrapper; here a backend over libpff (PffBackend.h) stands behind
+// them, and tests put fakes (tests/support/FakeStore.h) in its place.
+//
+// Calling order for a scan and a conversion run:
+//   MailProvider::CreateMailClientApp -> MailClientApp::GetNamespace("MAPI")
+//   MailProvider::CreateRdoSession -> RdoSession::Logon()
+//   RdoSession::GetDefaultFolder(10)              (default store)
+//   MapiNamespace::AddStore(path), PickFolder()   (another store file, scan only)
+//   Folder::DefaultItemType(), Folder::GetItems(), Items::Count(), Items::Item(i)
+//   ContactEntry::Read(name, value)
+//   RdoSession::Logoff()
+//
+// Every call before the entry loop reports failure by throwing StoreError; inside the loop
+// ContactEntry::Read reports failure by returning false, so that callers can keep the value
+// they held for the previous entry.
+#pragma once
+
+#include <QString>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumivex {
+
+// A failure of the store layer. what() is one line: what failed, which file, why.
+class StoreError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Kinds of folder contents, numbered as the mail client numbers them.
+enum ItemType : int {
+  kMailItem = 0,
+  kAppointmentItem = 1,
+  kContactItem = 2,
+  kTaskItem = 3,
+  kJournalItem = 4,
+  kNoteItem = 5,
+};
+
+// GetDefaultFolder's number for the contacts folder.
+constexpr int kFolderContacts = 10;
+
+// One element of a folder's Items. Properties are read by the names the mail client uses
+// ("FirstName", "Email1Address", "Birthday", ...; ContactProperties.h lists them).
+class ContactEntry {
+ public:
+  virtual ~ContactEntry() = default;
+
+  // Reads one property as text into `value`: strings as stored, dates as the user's short-date
+  // text, multi-valued strings joined with ", ", an absent property as empty text. Returns false
+  // when the read fails (unreadable item, unknown name, damaged data) and leaves `value` as it was.
+  virtual bool Read(std::string_view name, QString& value) const = 0;
+};
+
+// A folder's entries, in the folder's own order.
+class Items {
+ public:
+  virtual ~Items() = default;
+  // The number of entries, asked of the store afresh at each call.
+  virtual int Count() const = 0;
+  // The entry at `index` (0-based). Never null: an entry that cannot be opened is still returned,
+  // and every Read on it fails.
+  virtual std::unique_ptr<ContactEntry> Item(int index) const = 0;
+};
+
+class Folder {
+ public:
+  virtual ~Folder() = default;
+  virtual QString Name() const = 0;
+  // Folder names from the store's top level down, joined by "/" ("Top of Personal Folders/Contacts").
+  virtual QString Path() const = 0;
+  // The container class ("IPF.Contact", "IPF.Note", ...), empty when the folder has none.
+  virtual QString ContainerClass() const = 0;
+  // One of ItemType: 2 for IPF.Contact and IPF.Contact.* folders.
+  virtual int DefaultItemType() const = 0;
+  // The folder's entries. Throws StoreError when the folder cannot be read.
+  virtual std::shared_ptr<Items> GetItems() const = 0;
+  // The folder's sub-folders in the store's order. Throws StoreError when they cannot be read.
+  virtual std::vector<std::shared_ptr<Folder>> SubFolders() const = 0;
+};
+
+// One attached store file.
+class Store {
+ public:
+  virtual ~Store() = default;
+  virtual QString FilePath() const = 0;
+  // The store's display name ("Personal Folders").
+  virtual QString DisplayName() const = 0;
+  // The root of the folder tree (its sub-folders are the store's top level).
+  virtual std::shared_ptr<Folder> RootFolder() const = 0;
+  // The store's default contacts folder, or null when it has none.
+  virtual std::shared_ptr<Folder> DefaultContactsFolder() const = 0;
+};
+
+// The mail client's folder picker: shows the folder trees of the attached stores and returns the
+// chosen folder, or null when the user cancels. The desktop shows a dialog; tests and the command
+// line choose by path.
+class FolderPicker {
+ public:
+  virtual ~FolderPicker() = default;
+  virtual std::shared_ptr<Folder> Pick(const std::vector<std::shared_ptr<Store>>& stores) = 0;
+};
+
+// The namespace of the mail client ("MAPI"): attaches store files and picks folders in them.
+class MapiNamespace {
+ public:
+  virtual ~MapiNamespace() = default;
+  // Attaches a store file. Throws StoreError when it cannot be opened as a store.
+  virtual void AddStore(const QString& path) = 0;
+  // Shows the folder picker over the attached stores. Null when the user cancels.
+  // A folder returned here stays usable after the namespace is released.
+  virtual std::shared_ptr<Folder> PickFolder() = 0;
+  // The stores attached so far, in the order they were attached.
+  virtual std::vector<std::shared_ptr<Store>> Stores() const = 0;
+};
+
+class MailClientApp {
+ public:
+  virtual ~MailClientApp() = default;
+  // Only "MAPI" is known; anything else throws StoreError.
+  virtual std::unique_ptr<MapiNamespace> GetNamespace(const QString& type) = 0;
+};
+
+// The session of the default profile.
+class RdoSession {
+ public:
+  virtual ~RdoSession() = default;
+  // Opens the default profile's store. Throws StoreError when there is none or it is unreadable.
+  virtual void Logon() = 0;
+  // The default folder of the given kind (10 = contacts). Throws StoreError when it is absent.
+  virtual std::shared_ptr<Folder> GetDefaultFolder(int kind) = 0;
+  virtual void Logoff() = 0;
+};
+
+// Creates the two servers of a MailSession. Throws StoreError when they cannot be created.
+class MailProvider {
+ public:
+  virtual ~MailProvider() = default;
+  virtual std::unique_ptr<MailClientApp> CreateMailClientApp() = 0;
+  virtual std::unique_ptr<RdoSession> CreateRdoSession() = 0;
+};
+
+// The folder at `path` (names from the store's top level down, joined by "/") in `store`, or
+// null when there is none. Throws StoreError when the folder tree cannot be read.
+std::shared_ptr<Folder> FindFolder(const Store& store, const QString& path);
+
+// The provider the program uses: set once at start-up (the libpff backend), replaced by tests.
+MailProvider& CurrentMailProvider();
+void SetMailProvider(std::shared_ptr<MailProvider> provider);
+
+}  // namespace lumivex

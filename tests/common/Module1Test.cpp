@@ -1,0 +1,53 @@
+#include "common/Module1.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+using namespace lumivex;
+
+TEST(ExtractFileName, TakesThePartAfterTheLastSeparator) {
+  EXPECT_EQ(Module1::ExtractFileName(QStringLiteral("AnnLee123.vcf")), u"AnnLee123.vcf");
+  EXPECT_EQ(Module1::ExtractFileName(QStringLiteral("AnnLee\\Smith123.vcf")), u"Smith123.vcf");
+  EXPECT_EQ(Module1::ExtractFileName(QStringLiteral("/tmp/out/a.xls")), u"a.xls");
+  EXPECT_EQ(Module1::ExtractFileName(QStringLiteral("a/b\\c")), u"c");
+  EXPECT_EQ(Module1::ExtractFileName(QStringLiteral("folder\\")), u"");
+}
+
+TEST(Increment, StopsAt32767) {
+  int16_t counter = 32766;
+  EXPECT_TRUE(Module1::Increment(counter));
+  EXPECT_EQ(counter, 32767);
+  EXPECT_FALSE(Module1::Increment(counter));
+  EXPECT_EQ(counter, 32767);
+}
+
+TEST(RandomNumber, SameSequenceAtEveryStartAndWithinBounds) {
+  Module1::ResetRandomNumber();
+  std::vector<int32_t> first;
+  for (int i = 0; i < 1000; ++i) first.push_back(Module1::RandomNumber(1, 40000));
+  Module1::ResetRandomNumber();
+  std::set<int32_t> distinct;
+  for (int i = 0; i < 1000; ++i) {
+    const int32_t n = Module1::RandomNumber(1, 40000);
+    EXPECT_EQ(n, first[i]);
+    EXPECT_GE(n, 1);
+    EXPECT_LE(n, 40000);
+    distinct.insert(n);
+  }
+  EXPECT_GT(distinct.size(), 950u);  // the sequence goes on rather than repeating
+  for (int i = 0; i < 200; ++i) {
+    const int32_t n = Module1::RandomNumber(5, 6);
+    EXPECT_TRUE(n == 5 || n == 6);
+  }
+}
+
+TEST(BrowseForFolder, EmptyWhenNoBrowserOrTheBrowserFails) {
+  Module1::SetFolderBrowser(nullptr);
+  EXPECT_TRUE(Module1::BrowseForFolder(0, QStringLiteral("t")).isEmpty());
+  Module1::SetFolderBrowser([](int32_t, const QString&) -> QString { throw std::runtime_error("x"); });
+  EXPECT_TRUE(Module1::BrowseForFolder(0, QStringLiteral("t")).isEmpty());
+  Module1::SetFolderBrowser([](int32_t, const QString& title) { return title; });
+  EXPECT_EQ(Module1::BrowseForFolder(0, QStringLiteral("Select")), u"Select");
+  Module1::SetFolderBrowser(nullptr);
+}

@@ -1,0 +1,29 @@
+// Where tests find the shared fixtures, the source tree and the built programs.
+#pragma once
+
+#include <QString>
+
+#include <gtest/gtest.h>
+
+namespace lumivex::testing {
+
+// ../shared beside the checkout (LUMIVEX_SHARED_DIR in the environment overrides it); empty
+// when it is absent.
+QString SharedDir();
+// A file of ../shared/fixtures/pst; empty when the folder is absent.
+QString FixturePst(const QString& name);
+QString SourceDir();
+// The folder holding lumivex, lumivex-cli, lumivex-pstgen, the sample store and xwab.def.
+QString BinDir();
+// A new empty folder for one test, removed and made again at each call with the same name.
+QString ScratchDir(const QString& name);
+
+}  // namespace lumivex::testing
+
+// Skips the current test, saying why, when ../shared/fixtures/pst is not there.
+#define LUMIVEX_REQUIRE_FIXTURES()                                                         \
+  do {                                                                                    \
+    if (::lumivex::testing::SharedDir().isEmpty())                                        \
+      GTEST_SKIP() << "../shared/fixtures/pst is absent: the real store files come with " \
+                      "the development workplace, not with the repository";               \
+  } while (0)
