@@ -1,0 +1,1 @@
+target_sources(lumivex-cli PRIVATE ExportVerb.cpp)
