@@ -1,1 +1,0 @@
-namespace lumivex_ui_placeholder {}
