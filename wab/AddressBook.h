@@ -1,0 +1,57 @@
+// The address-book component: it stands where Windows had the automation component "Vennor.wab".
+// The tool copies the template "xwab.def" to the target path, creates one AddressBook, calls
+// Open with that path, createnew once per contact, and releases it; releasing it leaves the file
+// complete and closed.
+//
+// Strings are UTF-8 (std::string); the file holds them as UTF-16LE.
+//
+// The book is kept in memory between Open and Close and written once, at Close, to a new file
+// beside the target that then replaces it: adding a contact costs no file access, tables grow as
+// needed, and a failure or a crash midway leaves the file that was there (the template copy)
+// untouched rather than half-written.
+#pragma once
+
+#include "wab/WabFile.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace lumivex::wab {
+
+class AddressBook {
+ public:
+  AddressBook() = default;
+  AddressBook(const AddressBook&) = delete;
+  AddressBook& operator=(const AddressBook&) = delete;
+  // Release: closes the book as Close does. A failure here cannot be reported; call Close first
+  // to have it.
+  ~AddressBook();
+
+  // Binds to the address book at `path`, which must exist, be a Unicode address book and be
+  // writable. Throws WabError saying which of these fails.
+  void Open(const std::string& path);
+
+  // Adds one contact with a display name and an e-mail address (either may be empty) and returns
+  // its record id. The given name and surname are not derived from the display name: a display
+  // name is not reliably "first last" (companies, titles, "Last, First"), and a wrong split is
+  // worse than none. Throws WabError when no book is open or the book is full.
+  int32_t createnew(const std::string& displayName, const std::string& email);
+
+  // Writes the book and unbinds. Nothing is written when no contact was added. Throws WabError
+  // when the file cannot be written; the file then keeps what it held at Open.
+  void Close();
+
+  bool IsOpen() const { return book_.has_value(); }
+  const std::string& Path() const { return path_; }
+
+  // Writes an empty Unicode address book to `path`: the template "xwab.def".
+  static void WriteEmpty(const std::string& path);
+
+ private:
+  std::string path_;
+  std::optional<Book> book_;
+  bool changed_ = false;
+};
+
+}  // namespace lumivex::wab

@@ -1,1 +1,0 @@
-namespace lumivex_wab_placeholder {}
