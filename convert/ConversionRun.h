@@ -29,6 +29,8 @@ class ConversionView {
   virtual void ShowMessage(const QString& text, const QString& title, int style) = 0;
   // Hides FrmConversion.
   virtual void Hide() = 0;
+  // A writer has finished an output file (each file of the per-contact form, the single file).
+  virtual void OutputWritten(const QString& path) { (void)path; }
 };
 
 // The four option buttons of the conversion window; the run reads each one by itself.
@@ -88,15 +90,15 @@ class RunContext {
 
 struct RunResult {
   enum Status {
-    kCancelled,   // the folder browser was cancelled: nothing opened, written or shown
-    kNoOption,    // no form chosen: the session was opened and released, nothing written
-    kCompleted,   // a writer ran to its completion step
-    kFailed,      // a failure before a writer's loop; `error` says what, the view was told
+    kCancelled,  // the folder browser was cancelled: nothing opened, written or shown
+    kNoOption,   // no form chosen: the session was opened and released, nothing written
+    kCompleted,  // a writer ran to its completion step
+    kFailed,     // a failure before a writer's loop; `error` says what, the view was told
   };
   Status status = kCancelled;
   QString error;
-  int contacts = 0;     // entries visited
-  QString outputPath;   // the single file written, or the last per-contact file
+  int contacts = 0;    // entries visited
+  QString outputPath;  // the single file written, or the last per-contact file
 };
 
 // CmdConversion_Click without the window: the run from the folder browser to the release step.

@@ -1,1 +1,2 @@
-target_sources(lumivex_core PRIVATE VCardExport.cpp)
+target_sources(lumivex_core PRIVATE ConversionRun.cpp VCardRecord.cpp VCardExport.cpp)
+target_sources(lumivex_ui PRIVATE FrmConversion.cpp)

@@ -1,0 +1,188 @@
+#include "convert/FrmConversion.h"
+
+#include "app/Dialogs.h"
+#include "common/Module1.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <algorithm>
+
+namespace lumivex {
+
+namespace {
+
+// Window geometry is laid out in twips; 15 twips make one pixel at 96 dots per inch.
+QRect Twips(int left, int top, int width, int height) {
+  return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+template <typename Widget>
+Widget* Place(Widget* widget, const char* name, QRect geometry) {
+  widget->setObjectName(QLatin1String(name));
+  widget->setGeometry(geometry);
+  return widget;
+}
+
+QLabel* Hint(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+  auto* label = Place(new QLabel(text, parent), name, geometry);
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::WindowText, Qt::blue);
+  label->setPalette(palette);
+  return label;
+}
+
+QRadioButton* Option(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+  auto* option = Place(new QRadioButton(text, parent), name, geometry);
+  // The group is kept exclusive by the window itself, so that the main window can clear every
+  // option before it shows the window again.
+  option->setAutoExclusive(false);
+  return option;
+}
+
+}  // namespace
+
+FrmConversion::FrmConversion(QWidget* owner, std::function<SourceOptions()> source,
+                             std::function<void()> enableContactsCreate)
+    : QDialog(owner),
+      source_(std::move(source)),
+      enableContactsCreate_(std::move(enableContactsCreate)) {
+  setObjectName(QStringLiteral("FrmConversion"));
+  setWindowTitle(QStringLiteral("Conversion Options"));
+  setModal(true);
+  setFixedSize(6090 / 15, 6945 / 15);
+
+  auto* frame = Place(new QGroupBox(this), "Frame1", Twips(-120, 2520, 6255, 3690));
+
+  auto* heading =
+      Place(new QLabel(QStringLiteral("vCard File"), frame), "Label2", Twips(1200, 120, 1335, 255));
+  QFont tahoma(QStringLiteral("Tahoma"));
+  tahoma.setBold(true);
+  heading->setFont(tahoma);
+  Hint(frame, "Label6", QStringLiteral("Import vCard in Lotus Notes, Outlook Express, ACT, iPhone"),
+       Twips(1200, 360, 4290, 195));
+
+  OptvCardComplete = Option(frame, "OptvCardComplete",
+                            QStringLiteral("Single vCard File (All contacts in single .vcf file)"),
+                            Twips(1200, 600, 4575, 375));
+  OptvCardEach = Option(frame, "OptvCardEach",
+                        QStringLiteral("Separate vCard Files (Save .vcf file for each contact)"),
+                        Twips(1200, 960, 4575, 375));
+  Place(new QFrame(frame), "Line1", Twips(240, 1350, 5775, 30))->setFrameShape(QFrame::HLine);
+  OptExcel = Option(frame, "OptExcel", QStringLiteral("Excel 97/2000/2002/2003 (.xls) File"),
+                    Twips(1200, 1400, 3375, 495));
+  Place(new QFrame(frame), "Line2", Twips(240, 2040, 5775, 30))->setFrameShape(QFrame::HLine);
+  OptWAB = Option(frame, "OptWAB", QStringLiteral("Windows Address Book (.wab) File"),
+                  Twips(1200, 2160, 3375, 375));
+  Hint(frame, "Label1", QStringLiteral("Import .wab file in Outlook Express Address Book"),
+       Twips(1450, 2520, 3540, 195));
+
+  // The progress label has a place but no size of its own: it reaches to the frame's edge.
+  LblSaveProgress = Place(new QLabel(frame), "LblSaveProgress", Twips(3000, 2840, 3135, 255));
+  QFont verdana(QStringLiteral("Verdana"));
+  verdana.setBold(true);
+  LblSaveProgress->setFont(verdana);
+
+  ProgBarSave = Place(new QProgressBar(frame), "ProgBarSave", Twips(240, 3240, 5775, 255));
+  ProgBarSave->setRange(0, 100);
+  ProgBarSave->setValue(0);
+  ProgBarSave->setTextVisible(true);
+
+  CmdConversion = Place(new QPushButton(QStringLiteral("&Start Conversion"), this), "CmdConversion",
+                        Twips(1920, 6360, 2175, 435));
+  CmdConversion->setEnabled(false);
+  CmdConversion->setAutoDefault(false);
+
+  connect(OptvCardComplete, &QRadioButton::clicked, this, [this] { OptvCardComplete_Click(); });
+  connect(OptvCardEach, &QRadioButton::clicked, this, [this] { OptvCardEach_Click(); });
+  connect(OptExcel, &QRadioButton::clicked, this, [this] { OptExcel_Click(); });
+  connect(OptWAB, &QRadioButton::clicked, this, [this] { OptWAB_Click(); });
+  connect(CmdConversion, &QPushButton::clicked, this, [this] { CmdConversion_Click(); });
+  // One option at a time: checking one clears the others.
+  for (QRadioButton* option : {OptvCardComplete, OptvCardEach, OptExcel, OptWAB}) {
+    connect(option, &QRadioButton::toggled, this, [this, option](bool checked) {
+      if (!checked) return;
+      for (QRadioButton* other : {OptvCardComplete, OptvCardEach, OptExcel, OptWAB})
+        if (other != option) other->setChecked(false);
+    });
+  }
+
+  // The run asks for its target folder through Module1; here that is the desktop's folder
+  // dialog, over whichever window is active.
+  Module1::SetFolderBrowser([](int32_t, const QString& title) {
+    return CurrentDialogs().BrowseFolder(QApplication::activeWindow(), title);
+  });
+}
+
+void FrmConversion::OptvCardComplete_Click() {
+  CmdConversion->setEnabled(true);
+}
+void FrmConversion::OptvCardEach_Click() {
+  CmdConversion->setEnabled(true);
+}
+void FrmConversion::OptExcel_Click() {
+  CmdConversion->setEnabled(true);
+}
+void FrmConversion::OptWAB_Click() {
+  CmdConversion->setEnabled(true);
+}
+
+void FrmConversion::CmdConversion_Click() {
+  // The folder prompt runs an event loop of its own, in which the start button still takes
+  // clicks: a run already under way keeps a second one from starting.
+  if (running_) return;
+  running_ = true;
+  OutputOptions output;
+  output.vCardComplete = OptvCardComplete->isChecked();
+  output.vCardEach = OptvCardEach->isChecked();
+  output.wab = OptWAB->isChecked();
+  output.excel = OptExcel->isChecked();
+  const SourceOptions source = source_ ? source_() : SourceOptions{};
+  lastRun_ = RunConversion(source, output, *this);
+  running_ = false;
+}
+
+void FrmConversion::SetProgressRange(int minimum, int maximum) {
+  // An empty folder gives the range 0 to 0, which Qt would draw as a busy bar: it stays an
+  // empty bar instead.
+  ProgBarSave->setRange(minimum, std::max(maximum, minimum + 1));
+  ProgBarSave->repaint();
+}
+
+void FrmConversion::SetProgressValue(int value) {
+  ProgBarSave->setValue(value);
+  ProgBarSave->repaint();
+}
+
+void FrmConversion::SetProgressLabel(const QString& text) {
+  LblSaveProgress->setText(text);
+  LblSaveProgress->repaint();
+}
+
+void FrmConversion::EnableButtons() {
+  CmdConversion->setEnabled(true);
+  if (enableContactsCreate_) enableContactsCreate_();
+}
+
+void FrmConversion::ShowMessage(const QString& text, const QString& title, int style) {
+  CurrentDialogs().Message(this, text, title, style);
+}
+
+void FrmConversion::Hide() {
+  hide();
+}
+
+void FrmConversion::reject() {
+  // While a run is under way (its folder prompt is open) the window stays: the run still uses it.
+  if (running_) return;
+  QDialog::reject();
+  deleteLater();
+}
+
+}  // namespace lumivex

@@ -1,0 +1,63 @@
+// The conversion window: the choice of output form, the start button and the progress of the run.
+#pragma once
+
+#include "convert/ConversionRun.h"
+
+#include <QDialog>
+
+#include <functional>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+
+namespace lumivex {
+
+class FrmConversion : public QDialog, public ConversionView {
+  Q_OBJECT
+
+ public:
+  // `source` gives the main window's choice of source when a run starts; `enableContactsCreate`
+  // enables the main window's CmdContactsCreate at the end of a run.
+  FrmConversion(QWidget* owner, std::function<SourceOptions()> source,
+                std::function<void()> enableContactsCreate);
+
+  QRadioButton* OptvCardComplete;
+  QRadioButton* OptvCardEach;
+  QRadioButton* OptExcel;
+  QRadioButton* OptWAB;
+  QLabel* LblSaveProgress;
+  QProgressBar* ProgBarSave;
+  QPushButton* CmdConversion;
+
+  // The conversion run.
+  void CmdConversion_Click();
+  void OptvCardComplete_Click();
+  void OptvCardEach_Click();
+  void OptExcel_Click();
+  void OptWAB_Click();
+
+  // What the last run ended with (for the main window and tests).
+  const RunResult& LastRun() const { return lastRun_; }
+
+  // ConversionView: the run never yields to the event loop, so each change repaints at once.
+  void SetProgressRange(int minimum, int maximum) override;
+  void SetProgressValue(int value) override;
+  void SetProgressLabel(const QString& text) override;
+  void EnableButtons() override;
+  void ShowMessage(const QString& text, const QString& title, int style) override;
+  void Hide() override;
+
+ public slots:
+  // Closing the window without a run destroys it; the next showing creates it anew.
+  void reject() override;
+
+ private:
+  std::function<SourceOptions()> source_;
+  std::function<void()> enableContactsCreate_;
+  bool running_ = false;
+  RunResult lastRun_;
+};
+
+}  // namespace lumivex

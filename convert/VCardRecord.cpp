@@ -1,0 +1,153 @@
+#include "convert/VCardRecord.h"
+
+#include "common/CodePage.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <iterator>
+#include <string_view>
+
+namespace lumivex {
+
+namespace {
+
+// The names the mail store knows the properties by, in VCardField's order.
+constexpr std::string_view kPropertyNames[] = {
+    "LastName",
+    "FirstName",
+    "MiddleName",
+    "FullName",
+    "CompanyName",
+    "Department",
+    "JobTitle",
+    "Body",
+    "BusinessTelephoneNumber",
+    "HomeTelephoneNumber",
+    "MobileTelephoneNumber",
+    "PagerNumber",
+    "BusinessFaxNumber",
+    "HomeFaxNumber",
+    "OfficeLocation",
+    "BusinessAddressStreet",
+    "BusinessAddressCity",
+    "BusinessAddressState",
+    "BusinessAddressPostalCode",
+    "BusinessAddressCountry",
+    "HomeAddressStreet",
+    "HomeAddressCity",
+    "HomeAddressState",
+    "HomeAddressPostalCode",
+    "HomeAddressCountry",
+    "WebPage",
+    "Birthday",
+    "Email1Address",
+};
+static_assert(std::size(kPropertyNames) == static_cast<size_t>(VCardField::kCount));
+
+constexpr size_t kBufferSize = 256 * 1024;
+
+bool IsAscii(QStringView text) {
+  for (QChar c : text)
+    if (c.unicode() >= 0x80) return false;
+  return true;
+}
+
+}  // namespace
+
+AnsiTextFile::AnsiTextFile(int codePage) : codePage_(codePage) {}
+
+AnsiTextFile::~AnsiTextFile() {
+  Close();
+}
+
+bool AnsiTextFile::Open(const QString& path, QString* reason) {
+  Close();
+  failed_ = false;
+  file_ = std::fopen(QFile::encodeName(path).constData(), "wb");
+  if (file_ == nullptr) {
+    if (reason != nullptr) *reason = QString::fromLocal8Bit(std::strerror(errno));
+    return false;
+  }
+  buffer_.resize(kBufferSize);
+  std::setvbuf(file_, buffer_.data(), _IOFBF, buffer_.size());
+  return true;
+}
+
+bool AnsiTextFile::WriteLine(QStringView text) {
+  if (file_ == nullptr) return false;
+  // Plain ASCII is the same in every code page the tool writes; only other text is converted.
+  if (IsAscii(text)) {
+    line_.resize(text.size());
+    char* out = line_.data();
+    for (QChar c : text) *out++ = static_cast<char>(c.unicode());
+  } else {
+    line_ = ToAnsi(text, codePage_);
+  }
+  line_.append("\r\n", 2);
+  const size_t size = static_cast<size_t>(line_.size());
+  if (std::fwrite(line_.constData(), 1, size, file_) != size) {
+    failed_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool AnsiTextFile::Close() {
+  if (file_ == nullptr) return !failed_;
+  if (std::fclose(file_) != 0) failed_ = true;
+  file_ = nullptr;
+  return !failed_;
+}
+
+void VCardFields::Read(const ContactEntry& entry) {
+  for (size_t i = 0; i < values_.size(); ++i) entry.Read(kPropertyNames[i], values_[i]);
+}
+
+void WriteVCardRecord(AnsiTextFile& output, const ContactEntry& entry, VCardFields& fields) {
+  fields.Read(entry);
+  using F = VCardField;
+  const auto& v = fields;
+  const QString semi = QStringLiteral(";");
+  const QString crlf = QStringLiteral("=0D=0A");
+
+  output.WriteLine(u"BEGIN:VCARD");
+  output.WriteLine(u"VERSION:2.1");
+  output.WriteLine(QStringLiteral("N:") + v[F::LastName] + semi + v[F::FirstName] + semi +
+                   v[F::MiddleName]);
+  output.WriteLine(QStringLiteral("FN:") + v[F::FullName]);
+  output.WriteLine(QStringLiteral("ORG:") + v[F::CompanyName] + semi + v[F::Department]);
+  output.WriteLine(QStringLiteral("TITLE:") + v[F::JobTitle]);
+  output.WriteLine(QStringLiteral("NOTE:") + v[F::Body]);
+  output.WriteLine(QStringLiteral("TEL;WORK;VOICE:") + v[F::BusinessTelephoneNumber]);
+  output.WriteLine(QStringLiteral("TEL;HOME;VOICE:") + v[F::HomeTelephoneNumber]);
+  output.WriteLine(QStringLiteral("TEL;CELL;VOICE:") + v[F::MobileTelephoneNumber]);
+  output.WriteLine(QStringLiteral("TEL;PAGER;VOICE:") + v[F::PagerNumber]);
+  output.WriteLine(QStringLiteral("TEL;WORK;FAX:") + v[F::BusinessFaxNumber]);
+  output.WriteLine(QStringLiteral("TEL;HOME;FAX:") + v[F::HomeFaxNumber]);
+  // The post-office box stays empty; the office location takes the extended-address field.
+  output.WriteLine(QStringLiteral("ADR;WORK:;") + v[F::OfficeLocation] + semi +
+                   v[F::BusinessAddressStreet] + semi + v[F::BusinessAddressCity] + semi +
+                   v[F::BusinessAddressState] + semi + v[F::BusinessAddressPostalCode] + semi +
+                   v[F::BusinessAddressCountry]);
+  // Postal labels: only the fixed text is quoted-printable, the values go in as they are.
+  output.WriteLine(QStringLiteral("LABEL;WORK;ENCODING=QUOTED-PRINTABLE:BusinessOffice=0D=0A") +
+                   v[F::BusinessAddressStreet] + crlf + v[F::BusinessAddressCity] +
+                   QStringLiteral(", ") + v[F::BusinessAddressState] + QStringLiteral(" ") +
+                   v[F::BusinessAddressPostalCode] + crlf + v[F::BusinessAddressCountry]);
+  output.WriteLine(QStringLiteral("ADR;HOME:;;") + v[F::HomeAddressStreet] + semi +
+                   v[F::HomeAddressCity] + semi + v[F::HomeAddressState] + semi +
+                   v[F::HomeAddressPostalCode] + semi + v[F::HomeAddressCountry]);
+  output.WriteLine(QStringLiteral("LABEL;HOME;ENCODING=QUOTED-PRINTABLE:") +
+                   v[F::HomeAddressStreet] + crlf + v[F::HomeAddressCity] + QStringLiteral(", ") +
+                   v[F::HomeAddressState] + QStringLiteral(" ") + v[F::HomeAddressPostalCode] +
+                   crlf + v[F::HomeAddressCountry]);
+  output.WriteLine(QStringLiteral("URL;HOME:") + v[F::WebPage]);
+  output.WriteLine(QStringLiteral("URL;WORK:") + v[F::WebPage]);
+  output.WriteLine(QStringLiteral("BDAY:") + v[F::Birthday]);
+  output.WriteLine(QStringLiteral("EMAIL;PREF;INTERNET:") + v[F::Email1Address]);
+  output.WriteLine(u"End:VCARD");
+}
+
+}  // namespace lumivex
