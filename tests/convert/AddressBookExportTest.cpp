@@ -1,0 +1,187 @@
+// The address-book export through the whole run: the template copy, the component's calls, the
+// progress and completion steps, and every failure before the loop reported with what to do.
+#include "common/Module1.h"
+#include "convert/AddressBookExport.h"
+#include "convert/ConversionRun.h"
+#include "tests/support/FakeStore.h"
+#include "tests/support/RecordingView.h"
+#include "tests/support/TestPaths.h"
+#include "tests/wab/WabLayoutCheck.h"
+#include "wab/AddressBook.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QRegularExpression>
+
+#include <unistd.h>
+#include <cstdlib>
+
+using namespace lumivex;
+using namespace lumivex::testing;
+
+namespace {
+
+class AddressBookExport : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Module1::Reset();
+    mail = std::make_shared<FakeMail>();
+    SetMailProvider(MakeFakeProvider(mail));
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    target = ScratchDir(QStringLiteral("wab-export-%1").arg(info->name()));
+    Module1::SetFolderBrowser([this](int32_t, const QString&) { return target; });
+    setenv("LUMIVEX_TOOL_DIR", qPrintable(BinDir()), 1);
+  }
+  void TearDown() override {
+    unsetenv("LUMIVEX_TOOL_DIR");
+    Module1::SetFolderBrowser(nullptr);
+    Module1::Reset();
+  }
+
+  RunResult Run() { return RunConversion({.defaultStore = true}, {.wab = true}, view); }
+  FakeFolder& Contacts() { return *mail->defaultStore->defaultContacts; }
+  QStringList Files() const {
+    return QDir(target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+  }
+  static FakeContact Entry(const QString& fullName, const QString& email) {
+    FakeContact contact;
+    contact.properties.insert(QStringLiteral("FullName"), fullName);
+    contact.properties.insert(QStringLiteral("Email1Address"), email);
+    return contact;
+  }
+  void ExpectFailure(const RunResult& result, const char* says) {
+    EXPECT_EQ(result.status, RunResult::kFailed);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].style, 16);
+    EXPECT_TRUE(view.messages[0].text.contains(QString::fromUtf8(says)))
+        << view.messages[0].text.toStdString();
+  }
+
+  std::shared_ptr<FakeMail> mail;
+  RecordingView view;
+  QString target;
+};
+
+TEST_F(AddressBookExport, EmptyFolderLeavesTheTemplateCopyAndReportsZero) {
+  const RunResult result = Run();
+  ASSERT_EQ(result.status, RunResult::kCompleted);
+  ASSERT_EQ(Files().size(), 1);
+  EXPECT_TRUE(
+      QRegularExpression(QStringLiteral(R"(^OutlookContacts-\d\d-\d\d-\d{4}-\d\d-\d\d-\d\d\.wab$)"))
+          .match(Files()[0])
+          .hasMatch());
+  EXPECT_EQ(result.outputPath, target + u'/' + Files()[0]);
+  EXPECT_EQ(ReadBytes(result.outputPath.toStdString()),
+            ReadBytes((BinDir() + QStringLiteral("/xwab.def")).toStdString()));
+  EXPECT_TRUE(wab::LiveContacts(wab::ReadBook(result.outputPath.toStdString())).empty());
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].text, u"0 Contacts Saved Successfully");
+}
+
+TEST_F(AddressBookExport, EveryEntryIsCountedAndEachReadableOneBecomesAContact) {
+  Contacts().Add(Entry(QStringLiteral("John Smith"), QStringLiteral("john@example.com")));
+  Contacts().Add(Entry(QStringLiteral("No Address"), QString()));
+  Contacts().Add(Entry(QStringLiteral("John Smith"), QStringLiteral("john@example.com")));
+  FakeContact unreadable = Entry(QStringLiteral("Lost"), QStringLiteral("lost@example.com"));
+  unreadable.unreadable = true;
+  Contacts().Add(unreadable);
+  FakeContact badMail = Entry(QStringLiteral("Half"), QStringLiteral("half@example.com"));
+  badMail.failing.insert(QStringLiteral("Email1Address"));
+  Contacts().Add(badMail);
+  Contacts().Add(Entry(QStringLiteral("山田 太郎 😀 Zoë"), QStringLiteral("taro@example.jp")));
+
+  const RunResult result = Run();
+  ASSERT_EQ(result.status, RunResult::kCompleted);
+  EXPECT_EQ(result.contacts, 6);
+  EXPECT_EQ(view.labels.first(), u"Saving Contacts 1/6");
+  EXPECT_EQ(view.labels.last(), u"Saving Contacts 6/6");
+  EXPECT_EQ(view.messages.back().text, u"6 Contacts Saved Successfully");
+  EXPECT_EQ(view.progressValue, 0);
+
+  CheckLayout(ReadBytes(result.outputPath.toStdString()));
+  const auto contacts = wab::LiveContacts(wab::ReadBook(result.outputPath.toStdString()));
+  ASSERT_EQ(contacts.size(), 4u);  // duplicates kept; the two failed reads add nothing
+  EXPECT_EQ(contacts[0].displayName, "John Smith");
+  EXPECT_EQ(contacts[1].displayName, "No Address");
+  EXPECT_EQ(contacts[1].email, "");
+  EXPECT_EQ(contacts[2].email, "john@example.com");
+  EXPECT_EQ(contacts[3].displayName, "山田 太郎 😀 Zoë");
+}
+
+TEST_F(AddressBookExport, ThreeEntriesShowTheirProgressInOrder) {
+  Contacts().Add(MakeContact(QStringLiteral("Ann"), QStringLiteral("Lee")));
+  Contacts().Add(MakeContact(QStringLiteral("Bob"), QStringLiteral("Ray")));
+  Contacts().Add(MakeContact(QStringLiteral("Cy"), QStringLiteral("Oh")));
+  const RunResult result = Run();
+  EXPECT_EQ(view.labels,
+            QStringList({"Saving Contacts 1/3", "Saving Contacts 2/3", "Saving Contacts 3/3"}));
+  EXPECT_EQ(view.messages.back().text, u"3 Contacts Saved Successfully");
+  EXPECT_EQ(view.messages.back().title, u"Conversion Completed...");
+  EXPECT_TRUE(view.hidden && view.buttonsEnabled);
+  const auto contacts = wab::LiveContacts(wab::ReadBook(result.outputPath.toStdString()));
+  ASSERT_EQ(contacts.size(), 3u);
+  EXPECT_EQ(contacts[2].displayName, "Cy Oh");
+  EXPECT_EQ(contacts[2].email, "cy.oh@example.com");
+}
+
+TEST_F(AddressBookExport, TemplateComesFromTheToolFolder) {
+  setenv("LUMIVEX_TOOL_DIR", "/opt/lumivex", 1);
+  EXPECT_EQ(AddressBookTemplatePath(), u"/opt/lumivex/xwab.def");
+  setenv("LUMIVEX_TOOL_DIR", "/", 1);
+  EXPECT_EQ(AddressBookTemplatePath(), u"/xwab.def");
+}
+
+TEST_F(AddressBookExport, MissingTemplateStopsTheRunWithNoFileLeft) {
+  setenv("LUMIVEX_TOOL_DIR", qPrintable(ScratchDir(QStringLiteral("wab-no-template"))), 1);
+  Contacts().Add(MakeContact(QStringLiteral("Ann"), QStringLiteral("Lee")));
+  ExpectFailure(Run(), "xwab.def is missing");
+  EXPECT_TRUE(Files().isEmpty());
+  EXPECT_TRUE(view.labels.isEmpty());
+}
+
+TEST_F(AddressBookExport, DamagedTemplateStopsTheRunWithNoFileLeft) {
+  const QString dir = ScratchDir(QStringLiteral("wab-bad-template"));
+  QFile file(dir + QStringLiteral("/xwab.def"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("not an address book at all");
+  file.close();
+  setenv("LUMIVEX_TOOL_DIR", qPrintable(dir), 1);
+  ExpectFailure(Run(), "not a Windows Address Book");
+  EXPECT_TRUE(Files().isEmpty());
+}
+
+TEST_F(AddressBookExport, UnwritableTargetFolderIsReported) {
+  // Root writes through permission bits; /proc refuses new files to everyone.
+  if (geteuid() == 0) {
+    target = QStringLiteral("/proc/self");
+  } else {
+    QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+  }
+  ExpectFailure(Run(), "Choose another folder");
+  QFile::setPermissions(target,
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+TEST_F(AddressBookExport, AFolderInTheWayOfTheTargetIsReported) {
+  // The target's name carries the time to the second: block the next few seconds' names.
+  const QDateTime now = QDateTime::currentDateTime();
+  for (int s = 0; s < 5; ++s)
+    QDir(target).mkdir(RunContext::OutputStem(now.addSecs(s)) + QStringLiteral(".wab"));
+  ExpectFailure(Run(), "a folder of that name is in the way");
+  EXPECT_FALSE(APIFileCopy(BinDir() + QStringLiteral("/xwab.def"), target));
+}
+
+TEST(AddressBookFileCopy, CopiesOverwritesOrKeepsAsAsked) {
+  const QString dir = ScratchDir(QStringLiteral("wab-copy"));
+  const QString src = BinDir() + QStringLiteral("/xwab.def");
+  const QString dest = dir + QStringLiteral("/a.wab");
+  EXPECT_TRUE(APIFileCopy(src, dest, false));
+  QFile(dest).resize(3);
+  EXPECT_FALSE(APIFileCopy(src, dest, true));
+  EXPECT_EQ(QFileInfo(dest).size(), 3);
+  EXPECT_TRUE(APIFileCopy(src, dest));
+  EXPECT_EQ(QFileInfo(dest).size(), QFileInfo(src).size());
+  EXPECT_FALSE(APIFileCopy(dir + QStringLiteral("/none"), dest));
+}
+
+}  // namespace
