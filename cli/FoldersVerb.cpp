@@ -1,9 +1,106 @@
-// Placeholder until the verb lands.
+// lumivex-cli folders: prints the folder tree of a store file with each folder's class and
+// number of entries, so that a folder can be named with --folder PATH.
+#include "cli/CliCommon.h"
 #include "cli/Verbs.h"
+#include "source/PffBackend.h"
+
+#include <QFileInfo>
 
 #include <cstdio>
 
-int lumivex::cli::FoldersVerb(const QStringList&) {
-  std::fputs("lumivex-cli: this verb is not built yet\n", stderr);
-  return 1;
+namespace lumivex::cli {
+
+namespace {
+
+const QString kVerb = QStringLiteral("folders");
+
+void PrintHelp() {
+  std::fputs(
+      "Usage: lumivex-cli folders [STORE] [--json]\n"
+      "Prints the folder tree of an Outlook data file (.pst or .ost): each folder's name,\n"
+      "container class (IPF.Contact for contacts folders) and number of entries, indented by\n"
+      "depth. The store's default contacts folder is marked \"(default contacts)\".\n"
+      "\n"
+      "  STORE   the .pst or .ost file; left out, the default store (see 'lumivex-cli --help')\n"
+      "  --json  print the tree as one JSON object; each folder has name, path, containerClass,\n"
+      "          defaultItemType (2 = contacts), count (-1 when unreadable) and folders\n"
+      "\n"
+      "A folder's path, for --folder PATH of scan and export, is the names from the top down\n"
+      "joined by '/', e.g. \"Top of Personal Folders/Contacts\".\n"
+      "Exit status: 0 printed, 1 the store cannot be read, 2 bad arguments.\n",
+      stdout);
 }
+
+int EntryCount(const Folder& folder) {
+  try {
+    return folder.GetItems()->Count();
+  } catch (const StoreError&) {
+    return -1;
+  }
+}
+
+void PrintText(const Folder& folder, int depth, const QString& defaultPath) {
+  for (const auto& sub : folder.SubFolders()) {
+    const int count = EntryCount(*sub);
+    const QString cls =
+        sub->ContainerClass().isEmpty() ? QStringLiteral("no class") : sub->ContainerClass();
+    const QString entries = count < 0    ? QStringLiteral("entries unreadable")
+                            : count == 1 ? QStringLiteral("1 entry")
+                                         : QStringLiteral("%1 entries").arg(count);
+    std::printf("%s%s  [%s, %s]%s\n", qPrintable(QString(depth * 2, u' ')), qPrintable(sub->Name()),
+                qPrintable(cls), qPrintable(entries),
+                sub->Path() == defaultPath ? "  (default contacts)" : "");
+    PrintText(*sub, depth + 1, defaultPath);
+  }
+}
+
+QString JsonFolders(const Folder& folder) {
+  QStringList items;
+  for (const auto& sub : folder.SubFolders()) {
+    items << QStringLiteral(
+                 "{\"name\":%1,\"path\":%2,\"containerClass\":%3,\"defaultItemType\":%4,"
+                 "\"count\":%5,\"folders\":%6}")
+                 .arg(JsonString(sub->Name()), JsonString(sub->Path()),
+                      JsonString(sub->ContainerClass()))
+                 .arg(sub->DefaultItemType())
+                 .arg(EntryCount(*sub))
+                 .arg(JsonFolders(*sub));
+  }
+  return u'[' + items.join(u',') + u']';
+}
+
+}  // namespace
+
+int FoldersVerb(const QStringList& arguments) {
+  QStringList args = arguments;
+  StoreOptions options;
+  QString error;
+  if (!TakeStoreOptions(args, options, error)) return UsageError(kVerb, error);
+  if (options.help) {
+    PrintHelp();
+    return 0;
+  }
+  if (!options.folder.isEmpty())
+    return UsageError(kVerb, QStringLiteral("--folder is not used here"));
+  try {
+    const QString path = ResolveStorePath(options);
+    const std::shared_ptr<Store> store = OpenPffStore(path);
+    const std::shared_ptr<Folder> contacts = store->DefaultContactsFolder();
+    const QString defaultPath = contacts ? contacts->Path() : QString();
+    if (options.json) {
+      std::printf("{\"store\":%s,\"displayName\":%s,\"defaultContactsFolder\":%s,\"folders\":%s}\n",
+                  qPrintable(JsonString(QFileInfo(path).absoluteFilePath())),
+                  qPrintable(JsonString(store->DisplayName())),
+                  contacts ? qPrintable(JsonString(defaultPath)) : "null",
+                  qPrintable(JsonFolders(*store->RootFolder())));
+    } else {
+      std::printf("%s (%s)\n", qPrintable(store->DisplayName()), qPrintable(path));
+      PrintText(*store->RootFolder(), 1, defaultPath);
+    }
+    return 0;
+  } catch (const StoreError& failure) {
+    return Failure(kVerb, QString::fromUtf8(failure.what()));
+  }
+}
+
+}  // namespace lumivex::cli

@@ -1,1 +1,1 @@
-target_sources(lumivex-cli PRIVATE FoldersVerb.cpp ScanVerb.cpp)
+target_sources(lumivex-cli PRIVATE CliCommon.cpp FoldersVerb.cpp ScanVerb.cpp)

@@ -1,0 +1,165 @@
+#include "cli/CliCommon.h"
+
+#include "common/Module1.h"
+#include "source/PffBackend.h"
+
+#include <QJsonDocument>
+#include <QJsonValue>
+
+#include <cstdio>
+
+namespace lumivex::cli {
+
+bool TakeOption(QStringList& args, const QString& name, QString& value, QString& error) {
+  const QString prefix = name + u'=';
+  for (qsizetype i = 0; i < args.size(); ++i) {
+    if (args[i] == u"--") break;
+    if (args[i].startsWith(prefix)) {
+      value = args.takeAt(i).mid(prefix.size());
+      if (value.isEmpty()) {
+        error = QStringLiteral("%1 needs a value").arg(name);
+        return false;
+      }
+      return true;
+    }
+    if (args[i] == name) {
+      if (i + 1 >= args.size()) {
+        error = QStringLiteral("%1 needs a value").arg(name);
+        return false;
+      }
+      args.removeAt(i);
+      value = args.takeAt(i);
+      return true;
+    }
+  }
+  return true;
+}
+
+bool TakeFlag(QStringList& args, const QString& name) {
+  const qsizetype end = args.indexOf(QStringLiteral("--"));
+  const qsizetype at = args.indexOf(name);
+  if (at < 0 || (end >= 0 && at > end)) return false;
+  args.removeAt(at);
+  return true;
+}
+
+bool TakeStoreOptions(QStringList& args, StoreOptions& options, QString& error) {
+  if (!TakeOption(args, QStringLiteral("--folder"), options.folder, error)) return false;
+  options.json = TakeFlag(args, QStringLiteral("--json")) || options.json;
+  options.help = TakeFlag(args, QStringLiteral("--help")) || options.help;
+  options.help = TakeFlag(args, QStringLiteral("-h")) || options.help;
+  bool optionsEnded = false;
+  for (const QString& arg : args) {
+    if (!optionsEnded && arg == u"--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (!optionsEnded && arg.startsWith(u'-') && arg.size() > 1) {
+      error = QStringLiteral("unknown option '%1'").arg(arg);
+      return false;
+    }
+    if (!options.store.isEmpty()) {
+      error = QStringLiteral("one store file at most, but '%1' and '%2' were given")
+                  .arg(options.store, arg);
+      return false;
+    }
+    options.store = arg;
+  }
+  args.clear();
+  return true;
+}
+
+int UsageError(const QString& verb, const QString& message) {
+  std::fprintf(stderr, "lumivex-cli %s: %s; run 'lumivex-cli %s --help' for its arguments\n",
+               qPrintable(verb), qPrintable(message), qPrintable(verb));
+  return 2;
+}
+
+int Failure(const QString& verb, const QString& message) {
+  std::fprintf(stderr, "lumivex-cli %s: %s\n", qPrintable(verb), qPrintable(message));
+  return 1;
+}
+
+void Warn(const QString& verb, const QString& message) {
+  std::fprintf(stderr, "lumivex-cli %s: warning: %s\n", qPrintable(verb), qPrintable(message));
+}
+
+std::shared_ptr<Folder> PathFolderPicker::Pick(const std::vector<std::shared_ptr<Store>>& stores) {
+  if (stores.empty()) throw StoreError("No store file is attached to pick a folder from");
+  const Store& store = *stores.back();
+  if (path_.isEmpty()) {
+    auto folder = store.DefaultContactsFolder();
+    if (!folder)
+      throw StoreError(QStringLiteral("%1 has no contacts folder; name one with --folder PATH "
+                                      "(see 'lumivex-cli folders %1')")
+                           .arg(store.FilePath())
+                           .toStdString());
+    return folder;
+  }
+  auto folder = FindFolder(store, path_);
+  if (!folder)
+    throw StoreError(QStringLiteral("no folder \"%1\" in %2; run 'lumivex-cli folders %2' for "
+                                    "the folder paths")
+                         .arg(path_, store.FilePath())
+                         .toStdString());
+  return folder;
+}
+
+QString ResolveStorePath(const StoreOptions& options) {
+  return options.store.isEmpty() ? DefaultStorePath() : options.store;
+}
+
+void InstallMailProvider(const StoreOptions& options) {
+  SetMailProvider(MakePffMailProvider(std::make_shared<PathFolderPicker>(options.folder),
+                                      ResolveStorePath(options)));
+}
+
+ContactsSource OpenContactsSource(const StoreOptions& options) {
+  ContactsSource source;
+  source.storePath = ResolveStorePath(options);
+  InstallMailProvider(options);
+  MailProvider& provider = CurrentMailProvider();
+  auto app = provider.CreateMailClientApp();
+  auto mapi = app->GetNamespace(QStringLiteral("MAPI"));
+  auto rdo = provider.CreateRdoSession();
+  rdo->Logon();
+  try {
+    if (options.folder.isEmpty()) {
+      source.folder = rdo->GetDefaultFolder(kFolderContacts);
+    } else {
+      mapi->AddStore(source.storePath);
+      source.folder = mapi->PickFolder();
+      if (!source.folder) throw StoreError("No folder was chosen");
+    }
+  } catch (...) {
+    rdo->Logoff();
+    throw;
+  }
+  mapi.reset();
+  app.reset();
+  rdo->Logoff();
+  source.folderPath = source.folder->Path();
+  source.isContacts = source.folder->DefaultItemType() == kContactItem;
+  return source;
+}
+
+SourceOptions SourceForRun(const StoreOptions& options, const ContactsSource& source) {
+  SourceOptions run;
+  if (options.folder.isEmpty()) {
+    run.defaultStore = true;
+    return run;
+  }
+  Module1::FilePath = source.storePath;
+  Module1::PickedFolder = source.folder;
+  Module1::PickedFolderPath = source.folderPath;
+  run.selectStore = true;
+  return run;
+}
+
+QString JsonString(const QString& text) {
+  const QByteArray json =
+      QJsonDocument::fromVariant(QVariantList{text}).toJson(QJsonDocument::Compact);  // ["..."]
+  return QString::fromUtf8(json.mid(1, json.size() - 2));
+}
+
+}  // namespace lumivex::cli

@@ -1,0 +1,99 @@
+// What the verbs of lumivex-cli share: the STORE / --folder PATH / --json arguments, the mail
+// session over the libpff backend, a folder picker that picks by path, and one-line errors.
+//
+// A verb that reads a store goes like this (ScanVerb.cpp is a short example):
+//
+//   StoreOptions options;
+//   QString error;
+//   QString format;                                          // the verb's own options first,
+//   if (!TakeOption(args, "--format", format, error) ||      // then the shared ones
+//       !TakeStoreOptions(args, options, error))
+//     return UsageError("export", error);
+//   if (options.help) { print the verb's help; return 0; }
+//   try {
+//     ContactsSource source = OpenContactsSource(options);   // installs the mail provider too
+//     ... source.folder->GetItems() ...
+//   } catch (const StoreError& e) { return Failure("export", e.what()); }
+//
+// OpenContactsSource makes CurrentMailProvider() the libpff backend set up for these options,
+// so a conversion run started afterwards (RunConversion with SourceForRun(source)) opens the
+// same store and folder through its own mail session.
+#pragma once
+
+#include "convert/ConversionRun.h"
+#include "source/MailStore.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace lumivex::cli {
+
+// The arguments shared by verbs that read a store: [STORE] [--folder PATH] [--json].
+struct StoreOptions {
+  QString store;   // the store file; empty: the default profile's store
+  QString folder;  // the folder path as `folders` prints it; empty: the default contacts folder
+  bool json = false;
+  bool help = false;  // -h or --help was given
+};
+
+// Takes "--name VALUE" or "--name=VALUE" out of `args`. Returns false, with `error` set, when
+// the value is missing; true otherwise (leaving `value` as it was when the option is absent).
+bool TakeOption(QStringList& args, const QString& name, QString& value, QString& error);
+// Takes a flag ("--json") out of `args`; true when it was there.
+bool TakeFlag(QStringList& args, const QString& name);
+// Takes --folder PATH, --json, -h/--help and STORE (the one argument that is not an option).
+// Call it after the verb has taken its own options: whatever is left over is an error.
+bool TakeStoreOptions(QStringList& args, StoreOptions& options, QString& error);
+
+// Prints "lumivex-cli VERB: MESSAGE" and the hint to --help on stderr; returns 2.
+int UsageError(const QString& verb, const QString& message);
+// Prints "lumivex-cli VERB: MESSAGE" on stderr; returns 1.
+int Failure(const QString& verb, const QString& message);
+// Prints "lumivex-cli VERB: warning: MESSAGE" on stderr.
+void Warn(const QString& verb, const QString& message);
+
+// The command line's folder picker: the folder at `path` in the store attached last, or that
+// store's default contacts folder when `path` is empty. Throws StoreError, naming the folder and
+// the file, when there is no such folder.
+class PathFolderPicker : public FolderPicker {
+ public:
+  explicit PathFolderPicker(QString path) : path_(std::move(path)) {}
+  std::shared_ptr<Folder> Pick(const std::vector<std::shared_ptr<Store>>& stores) override;
+
+ private:
+  QString path_;
+};
+
+// The store file the options name: STORE, else the default profile's store. Throws StoreError.
+QString ResolveStorePath(const StoreOptions& options);
+
+// Makes the libpff backend the process's mail provider for these options: its sessions log on
+// to STORE (or the default profile's store) and its folder picker picks --folder PATH.
+void InstallMailProvider(const StoreOptions& options);
+
+// The folder a verb works on, settled as the desktop's scan settles it.
+struct ContactsSource {
+  std::shared_ptr<Folder> folder;
+  QString storePath;        // the file it lies in
+  QString folderPath;       // Folder::Path()
+  bool isContacts = false;  // DefaultItemType() == 2
+};
+
+// Installs the mail provider (InstallMailProvider), opens a mail session and takes the folder:
+// the default contacts folder of the store when no --folder is given (GetDefaultFolder(10)),
+// else the store attached with AddStore and the folder picked by path (PickFolder). The session
+// is released again; the folder stays usable. Throws StoreError with a one-line reason.
+ContactsSource OpenContactsSource(const StoreOptions& options);
+
+// Readies a conversion run on `source`: without --folder the run takes the session's default
+// contacts folder; with one, the process-wide state is set as a scan of another store file sets
+// it (Module1::FilePath, PickedFolder, PickedFolderPath). Returns the source choice for
+// RunConversion.
+SourceOptions SourceForRun(const StoreOptions& options, const ContactsSource& source);
+
+// Text for JSON output: a quoted, escaped string.
+QString JsonString(const QString& text);
+
+}  // namespace lumivex::cli

@@ -1,0 +1,145 @@
+#include "source/ContactProperties.h"
+
+#include <array>
+
+namespace lumivex {
+
+// GUIDs as they lie in the file: the first three fields little-endian.
+const pff::Guid kPsetidAddress = {0x04, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                  0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+const pff::Guid kPsPublicStrings = {0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                    0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+
+namespace {
+
+struct Tagged {
+  uint32_t id;
+  int slot;
+};
+
+constexpr std::array<Tagged, 32> kTagged = {{
+    {0x001A, kMessageClass},
+    {0x1000, kBody},
+    {0x3001, kFullName},
+    {0x3A05, kSuffix},
+    {0x3A06, kFirstName},
+    {0x3A08, kBusinessTelephoneNumber},
+    {0x3A09, kHomeTelephoneNumber},
+    {0x3A11, kLastName},
+    {0x3A16, kCompanyName},
+    {0x3A17, kJobTitle},
+    {0x3A18, kDepartment},
+    {0x3A19, kOfficeLocation},
+    {0x3A1C, kMobileTelephoneNumber},
+    {0x3A21, kPagerNumber},
+    {0x3A24, kBusinessFaxNumber},
+    {0x3A25, kHomeFaxNumber},
+    {0x3A30, kAssistantName},
+    {0x3A41, kAnniversary},
+    {0x3A42, kBirthday},
+    {0x3A44, kMiddleName},
+    {0x3A45, kTitle},
+    {0x3A48, kSpouse},
+    {0x3A4E, kManagerName},
+    {0x3A51, kBusinessHomePage},
+    {0x3A58, kChildren},
+    {0x3A59, kHomeAddressCity},
+    {0x3A5A, kHomeAddressCountry},
+    {0x3A5B, kHomeAddressPostalCode},
+    {0x3A5C, kHomeAddressState},
+    {0x3A5D, kHomeAddressStreet},
+    {0x3FDE, kInternetCodepage},
+    {0x3FFD, kMessageCodepage},
+}};
+
+// Named properties of PSETID_Address, by number.
+constexpr std::array<Tagged, 17> kAddressSet = {{
+    {0x802B, kWebPage},
+    {0x8045, kBusinessAddressStreet},
+    {0x8046, kBusinessAddressCity},
+    {0x8047, kBusinessAddressState},
+    {0x8048, kBusinessAddressPostalCode},
+    {0x8049, kBusinessAddressCountry},
+    {0x8082, kEmail1AddressType},
+    {0x8083, kEmail1Address},
+    {0x8084, kEmail1OriginalDisplayName},
+    {0x8092, kEmail2AddressType},
+    {0x8093, kEmail2Address},
+    {0x8094, kEmail2OriginalDisplayName},
+    {0x80A2, kEmail3AddressType},
+    {0x80A3, kEmail3Address},
+    {0x80A4, kEmail3OriginalDisplayName},
+    {0x80DE, kBirthdayLocal},
+    {0x80DF, kAnniversaryLocal},
+}};
+
+constexpr std::array<std::string_view, kReadableSlots> kNames = {
+    "FirstName",
+    "LastName",
+    "MiddleName",
+    "FullName",
+    "CompanyName",
+    "Department",
+    "JobTitle",
+    "Title",
+    "Suffix",
+    "Body",
+    "BusinessTelephoneNumber",
+    "HomeTelephoneNumber",
+    "MobileTelephoneNumber",
+    "PagerNumber",
+    "BusinessFaxNumber",
+    "HomeFaxNumber",
+    "OfficeLocation",
+    "BusinessAddressStreet",
+    "BusinessAddressCity",
+    "BusinessAddressState",
+    "BusinessAddressPostalCode",
+    "BusinessAddressCountry",
+    "HomeAddressStreet",
+    "HomeAddressCity",
+    "HomeAddressState",
+    "HomeAddressPostalCode",
+    "HomeAddressCountry",
+    "WebPage",
+    "Birthday",
+    "Anniversary",
+    "Email1Address",
+    "Email2Address",
+    "Email3Address",
+    "ManagerName",
+    "AssistantName",
+    "Spouse",
+    "Children",
+    "Categories",
+    "MessageClass",
+};
+
+}  // namespace
+
+int SlotForName(std::string_view name) {
+  for (int slot = 0; slot < kReadableSlots; ++slot)
+    if (kNames[static_cast<size_t>(slot)] == name) return slot;
+  return -1;
+}
+
+std::string_view SlotName(int slot) {
+  return slot >= 0 && slot < kReadableSlots ? kNames[static_cast<size_t>(slot)]
+                                            : std::string_view();
+}
+
+int SlotForTag(uint32_t id) {
+  for (const Tagged& tagged : kTagged)
+    if (tagged.id == id) return tagged.slot;
+  return -1;
+}
+
+int SlotForNamed(const pff::NamedKey& key) {
+  if (key.byName) return key.guid == kPsPublicStrings && key.name == u"Keywords" ? kCategories : -1;
+  if (key.guid != kPsetidAddress) return -1;
+  for (const Tagged& named : kAddressSet)
+    if (named.id == key.number) return named.slot;
+  return -1;
+}
+
+}  // namespace lumivex

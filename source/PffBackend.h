@@ -1,0 +1,44 @@
+// The mail store interface over libpff: reads personal-folder files (.pst, ANSI and Unicode, and
+// Exchange's offline .ost) without a mail client.
+//
+//   SetMailProvider(MakePffMailProvider(picker));   // once, at start-up
+//   auto store = OpenPffStore("/home/me/Outlook.pst");  // tools and tests
+//
+// The default profile's store (RdoSession::Logon) is the file named by LUMIVEX_DEFAULT_STORE, else
+// the first .pst/.ost by name in the mail client's data-file folders under the home directory:
+// "Documents/Outlook Files" and "AppData/Local/Microsoft/Outlook", and the same folders of every
+// user of a Wine prefix (~/.wine/drive_c/users/*/).
+//
+// Reading an entry: e-mail addresses of type "EX" (an Exchange X.500 name) come back in their
+// SMTP form when the entry's original display form holds one ("Name (name@example.com)" or a
+// bare address); otherwise as stored. Body is the plain-text body; an entry whose body is kept
+// only as RTF or HTML reads an empty Body. Dates come back as the user's short-date text of the
+// day that was entered.
+#pragma once
+
+#include "source/MailStore.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace lumivex {
+
+// The provider of the program. `picker` is what MapiNamespace::PickFolder shows.
+std::shared_ptr<MailProvider> MakePffMailProvider(std::shared_ptr<FolderPicker> picker);
+// The same, with the default profile's store fixed to `defaultStore` instead of looked for (the
+// command line's STORE argument).
+std::shared_ptr<MailProvider> MakePffMailProvider(std::shared_ptr<FolderPicker> picker,
+                                                  QString defaultStore);
+
+// Opens one store file for reading. Throws StoreError with a one-line reason (no such file, a
+// folder, unreadable, not an Outlook data file, damaged or truncated).
+std::shared_ptr<Store> OpenPffStore(const QString& path);
+
+// The folders where the default profile's store is looked for, in the order they are searched.
+QStringList DefaultStoreFolders();
+// The default profile's store file. Throws StoreError when there is none.
+QString DefaultStorePath();
+
+}  // namespace lumivex

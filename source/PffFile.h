@@ -1,0 +1,125 @@
+// The one wrapper of libpff's C handles. A File is an open personal-folder file; an Item is one
+// of its folders or messages, opened once and freed before its file. Nothing outside
+// PffFile.cpp sees a libpff handle: callers get properties as plain values.
+//
+// Ownership: every Item holds a shared_ptr to its File, so a folder or an entry keeps the file
+// open after the store, namespace and session that found it are gone. libpff handles are not
+// thread-safe: one File is used from one thread at a time.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+namespace lumivex::pff {
+
+// Property value types (the low 16 bits of a property tag).
+enum ValueType : uint32_t {
+  kTypeInt32 = 0x0003,
+  kTypeString8 = 0x001E,
+  kTypeUnicode = 0x001F,
+  kTypeTime = 0x0040,
+  kTypeBinary = 0x0102,
+  kTypeMultiString8 = 0x101E,
+  kTypeMultiUnicode = 0x101F,
+};
+
+using Guid = std::array<uint8_t, 16>;
+
+// What a named property (local id >= 0x8000) stands for: a property set and a number or a name.
+struct NamedKey {
+  Guid guid{};
+  bool byName = false;
+  uint32_t number = 0;
+  QString name;
+};
+
+class Item;
+
+class File : public std::enable_shared_from_this<File> {
+ public:
+  // Opens `path` for reading. Throws StoreError with a one-line reason.
+  static std::shared_ptr<File> Open(const QString& path);
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  const QString& Path() const { return path_; }
+  bool IsOffline() const { return offline_; }  // an .ost (Exchange offline store)
+  bool IsUnicode() const { return unicode_; }  // 64-bit format: strings are UTF-16
+
+  // The root folder, the message store (the store's own property set), any item by node id.
+  // Throw StoreError; ItemById returns null when there is no such item.
+  std::unique_ptr<Item> RootFolder();
+  std::unique_ptr<Item> MessageStore();
+  std::unique_ptr<Item> ItemById(uint32_t id);
+
+  // What a named property's local id stands for, read from `item`'s entry and then kept for the
+  // whole file (the name-to-id map is the same for every item). Null when it cannot be resolved.
+  const NamedKey* Named(uint32_t localId, const Item& item, int entryIndex);
+
+  struct Handles;
+
+ private:
+  File() = default;
+  friend class Item;
+  QString path_;
+  bool offline_ = false;
+  bool unicode_ = true;
+  std::unique_ptr<Handles> handles_;
+  std::unordered_map<uint32_t, std::unique_ptr<NamedKey>> named_;
+};
+
+// One opened folder or message with the properties of its first record set.
+class Item {
+ public:
+  ~Item();
+  Item(const Item&) = delete;
+  Item& operator=(const Item&) = delete;
+
+  File& Owner() const { return *file_; }
+  uint32_t Id() const;
+
+  // Folders: sub-folders and messages. Counts are -1 when they cannot be read; opening throws
+  // StoreError.
+  int SubFolderCount() const;
+  std::unique_ptr<Item> SubFolder(int index) const;
+  int MessageCount() const;
+  std::unique_ptr<Item> Message(int index) const;
+
+  // Properties. Each has an index in [0, PropertyCount()); its tag is the local id (named ones
+  // >= 0x8000) and value type. PropertyCount() is -1 when the item's properties cannot be read.
+  int PropertyCount() const;
+  bool PropertyTag(int index, uint32_t& id, uint32_t& valueType) const;
+  // The index of the property with this id (tagged, < 0x8000), -1 when absent.
+  int Find(uint32_t id) const;
+  // Raw value bytes (strings without their end-of-string character) into `out`.
+  bool Data(int index, QByteArray& out) const;
+  bool Int32(int index, int32_t& value) const;
+  bool FileTime(int index, uint64_t& value) const;
+  // Every value of a multi-valued string property, as raw bytes.
+  bool MultiData(int index, std::vector<QByteArray>& out) const;
+
+  // A string property as text: UTF-16 as stored; 8-bit decoded in `codePage`. Empty when absent.
+  QString Text(uint32_t id, int codePage) const;
+
+  struct Handles;
+
+ private:
+  Item(std::shared_ptr<File> file, std::unique_ptr<Handles> handles);
+  friend class File;
+  std::shared_ptr<File> file_;
+  std::unique_ptr<Handles> handles_;
+};
+
+// Decodes 8-bit text in a Windows code page (65001 is UTF-8). Trailing NULs are dropped.
+QString DecodeString8(QByteArrayView bytes, int codePage);
+// Decodes UTF-16LE bytes. Trailing NULs are dropped.
+QString DecodeUtf16(QByteArrayView bytes);
+
+}  // namespace lumivex::pff
