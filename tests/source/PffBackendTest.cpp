@@ -1,0 +1,432 @@
+// The libpff backend on the real store files of ../shared/fixtures/pst: folder trees, default
+// contacts folders, counts, contact properties checked against what pffexport and readpst show,
+// and every way a file can fail to be a store.
+#include "common/CodePage.h"
+#include "source/ContactProperties.h"
+#include "source/PffBackend.h"
+#include "tests/support/TestPaths.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+
+namespace lumivex {
+namespace {
+
+using testing::FixturePst;
+using testing::ScratchDir;
+
+const QString kJapaneseTop = QStringLiteral("Outlook データ ファイルのトップ");
+const QString kJapaneseContacts = kJapaneseTop + QStringLiteral("/連絡先 (Contact dedicated)");
+
+QString ReadProperty(const ContactEntry& entry, const char* name) {
+  QString value = QStringLiteral("<unset>");
+  EXPECT_TRUE(entry.Read(name, value)) << name;
+  return value;
+}
+
+// Every folder of a tree by path, with its container class.
+void Collect(const Folder& folder, std::map<QString, QString>& out) {
+  for (const auto& sub : folder.SubFolders()) {
+    out[sub->Path()] = sub->ContainerClass();
+    Collect(*sub, out);
+  }
+}
+
+// Sets an environment variable for one test and puts the old value back afterwards.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const QString& value)
+      : name_(name), had_(qEnvironmentVariableIsSet(name)), old_(qgetenv(name)) {
+    qputenv(name, value.toUtf8());
+  }
+  ~ScopedEnv() {
+    if (had_)
+      qputenv(name_, old_);
+    else
+      qunsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  bool had_;
+  QByteArray old_;
+};
+
+struct StoreCase {
+  const char* file;
+  QString contactsPath;  // empty: the store has no contacts folder
+  int count;
+};
+
+TEST(PffBackend, DefaultContactsFolderAndCountOfEveryFixture) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const StoreCase cases[] = {
+      {"japanese-contact-unicode.pst", kJapaneseContacts, 1},
+      {"japanese-contact-ansi-cp932.pst", kJapaneseContacts, 1},
+      {"contact-and-distlist.pst", QStringLiteral("Top of Personal Folders/Contacts"), 2},
+      {"six-contacts.pst", QStringLiteral("Top of Personal Folders/Contacts"), 6},
+      {"mail-and-one-contact.pst", QStringLiteral("Top of Personal Folders/Contacts"), 1},
+      {"offline-store-4k-pages.ost", QStringLiteral("Root - Mailbox/IPM_SUBTREE/Contacts"), 0},
+      {"72-contacts-in-mail-folder.pst", QString(), 0},
+      {"mail-only.pst", QString(), 0},
+      {"empty-store.pst", QString(), 0},
+      {"password-protected.pst", QString(), 0},
+  };
+  for (const StoreCase& c : cases) {
+    SCOPED_TRACE(c.file);
+    auto store = OpenPffStore(FixturePst(QString::fromLatin1(c.file)));
+    auto folder = store->DefaultContactsFolder();
+    if (c.contactsPath.isEmpty()) {
+      EXPECT_EQ(folder, nullptr);
+      auto session = MakePffMailProvider(nullptr, store->FilePath())->CreateRdoSession();
+      session->Logon();
+      try {
+        session->GetDefaultFolder(kFolderContacts);
+        ADD_FAILURE() << "GetDefaultFolder found a contacts folder";
+      } catch (const StoreError& error) {
+        EXPECT_NE(std::string(error.what()).find("has no contacts folder"), std::string::npos)
+            << error.what();
+      }
+      continue;
+    }
+    ASSERT_NE(folder, nullptr);
+    EXPECT_EQ(folder->Path(), c.contactsPath);
+    EXPECT_EQ(folder->DefaultItemType(), kContactItem);
+    EXPECT_EQ(folder->GetItems()->Count(), c.count);
+    EXPECT_EQ(FindFolder(*store, c.contactsPath)->Path(), c.contactsPath);
+  }
+}
+
+TEST(PffBackend, FolderTreesClassesAndItemTypes) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  auto store = OpenPffStore(FixturePst(QStringLiteral("contact-and-distlist.pst")));
+  EXPECT_EQ(store->DisplayName(), QStringLiteral("Personal Folders"));
+  std::map<QString, QString> tree;
+  Collect(*store->RootFolder(), tree);
+  EXPECT_EQ(tree.size(), 23u);
+  EXPECT_EQ(tree[QStringLiteral("Top of Personal Folders/Contacts")],
+            QStringLiteral("IPF.Contact"));
+  EXPECT_EQ(tree[QStringLiteral("Search Root/All Messages")], QString());
+  const std::map<QString, int> types = {
+      {QStringLiteral("Top of Personal Folders/Inbox"), kMailItem},
+      {QStringLiteral("Top of Personal Folders/Drafts"), kMailItem},
+      {QStringLiteral("Top of Personal Folders/Calendar"), kAppointmentItem},
+      {QStringLiteral("Top of Personal Folders/Contacts"), kContactItem},
+      {QStringLiteral("Top of Personal Folders/Tasks"), kTaskItem},
+      {QStringLiteral("Top of Personal Folders/Journal"), kJournalItem},
+      {QStringLiteral("Top of Personal Folders/Notes"), kNoteItem},
+  };
+  for (const auto& [path, type] : types)
+    EXPECT_EQ(FindFolder(*store, path)->DefaultItemType(), type) << path.toStdString();
+
+  // A mail folder holding contacts: counted, but not a contacts folder.
+  auto mail = OpenPffStore(FixturePst(QStringLiteral("72-contacts-in-mail-folder.pst")));
+  auto inbox = FindFolder(*mail, QStringLiteral("Top of Personal Folders/myInbox"));
+  ASSERT_NE(inbox, nullptr);
+  EXPECT_EQ(inbox->ContainerClass(), QStringLiteral("IPF.Note"));
+  EXPECT_EQ(inbox->DefaultItemType(), kMailItem);
+  EXPECT_EQ(inbox->GetItems()->Count(), 72);
+  QString cls;
+  EXPECT_TRUE(inbox->GetItems()->Item(71)->Read("MessageClass", cls));
+  EXPECT_EQ(cls, QStringLiteral("IPM.Contact"));
+
+  // Sub-classes of contacts folders in the offline store are contacts folders too.
+  auto ost = OpenPffStore(FixturePst(QStringLiteral("offline-store-4k-pages.ost")));
+  auto companies =
+      FindFolder(*ost, QStringLiteral("Root - Mailbox/IPM_SUBTREE/Contacts/Companies"));
+  ASSERT_NE(companies, nullptr);
+  EXPECT_EQ(companies->ContainerClass(), QStringLiteral("IPF.Contact.Company"));
+  EXPECT_EQ(companies->DefaultItemType(), kContactItem);
+  EXPECT_EQ(FindFolder(*ost, QStringLiteral("Root - Mailbox/IPM_SUBTREE/Nope")), nullptr);
+}
+
+// The same contact in a Unicode store and in an ANSI store written in code page 932: the ANSI
+// strings are decoded in the entry's own code page whatever the user's locale is.
+TEST(PffBackend, JapaneseContactReadsTheSameFromUnicodeAndAnsiStores) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  SetAnsiCodePage(1252);
+  for (const char* file : {"japanese-contact-unicode.pst", "japanese-contact-ansi-cp932.pst"}) {
+    SCOPED_TRACE(file);
+    auto store = OpenPffStore(FixturePst(QString::fromLatin1(file)));
+    auto folder = FindFolder(*store, kJapaneseContacts);
+    ASSERT_NE(folder, nullptr);
+    auto entry = folder->GetItems()->Item(0);
+    EXPECT_EQ(ReadProperty(*entry, "LastName"), QStringLiteral("イグザンプル"));
+    EXPECT_EQ(ReadProperty(*entry, "FirstName"), QStringLiteral("コム"));
+    EXPECT_EQ(ReadProperty(*entry, "MiddleName"), QStringLiteral("ドット"));
+    EXPECT_EQ(ReadProperty(*entry, "Title"), QStringLiteral("Mr."));
+    EXPECT_EQ(ReadProperty(*entry, "Suffix"), QStringLiteral("殿"));
+    EXPECT_EQ(ReadProperty(*entry, "FullName"), QStringLiteral("Mr. イグザンプル ドット コム 殿"));
+    EXPECT_EQ(ReadProperty(*entry, "CompanyName"), QStringLiteral("My work company"));
+    EXPECT_EQ(ReadProperty(*entry, "JobTitle"), QStringLiteral("My position"));
+    EXPECT_EQ(ReadProperty(*entry, "Department"), QStringLiteral("My division"));
+    EXPECT_EQ(ReadProperty(*entry, "BusinessTelephoneNumber"), QStringLiteral("06-0001-0002"));
+    EXPECT_EQ(ReadProperty(*entry, "HomeTelephoneNumber"), QStringLiteral("06-0001-0001"));
+    EXPECT_EQ(ReadProperty(*entry, "MobileTelephoneNumber"), QStringLiteral("080-0001-0001"));
+    EXPECT_EQ(ReadProperty(*entry, "BusinessFaxNumber"), QStringLiteral("06-0001-0003"));
+    EXPECT_EQ(ReadProperty(*entry, "BusinessAddressCountry"), QStringLiteral("日本"));
+    EXPECT_EQ(ReadProperty(*entry, "BusinessAddressPostalCode"), QStringLiteral("544-0001"));
+    EXPECT_EQ(ReadProperty(*entry, "Email1Address"), QStringLiteral("test@example.com"));
+    EXPECT_EQ(ReadProperty(*entry, "WebPage"), QStringLiteral("https://example.com"));
+    // Stored as 1999-12-31 15:00 UTC: midnight of 1 January 2000 in Japan.
+    EXPECT_EQ(ReadProperty(*entry, "Birthday"),
+              QLocale::system().toString(QDate(2000, 1, 1), QLocale::ShortFormat));
+    EXPECT_EQ(ReadProperty(*entry, "Anniversary"), QString());
+    EXPECT_EQ(ReadProperty(*entry, "Email2Address"), QString());
+    EXPECT_EQ(ReadProperty(*entry, "MessageClass"), QStringLiteral("IPM.Contact"));
+  }
+  SetAnsiCodePage(0);
+}
+
+TEST(PffBackend, SixContactsMatchTheIndependentReaders) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  auto store = OpenPffStore(FixturePst(QStringLiteral("six-contacts.pst")));
+  auto items = store->DefaultContactsFolder()->GetItems();
+  ASSERT_EQ(items->Count(), 6);
+  struct Expected {
+    const char *fullName, *first, *last, *company, *email;
+  };
+  const Expected expected[] = {
+      {"Sebastian Wright", "", "", "", "SebastianWright@dayrep.com"},
+      {"Wichert Kroos", "", "", "Grade A Investment", "WichertKroos@teleworm.us"},
+      {"Christoffer van de Meeberg", "", "", "Krauses Sofa Factory",
+       "ChristoffervandeMeeberg@teleworm.us"},
+      {"Margaret J. Tolle", "Margaret", "Tolle", "Adaptaz", "MargaretJTolle@dayrep.com"},
+      {"Matthew R. Wilcox", "Matthew", "Wilcox", "Briazz", ""},
+      {"Bertha A. Buell", "Bertha", "Buell", "Awthentikz", "BerthaABuell@armyspy.com"},
+  };
+  for (int i = 0; i < 6; ++i) {
+    SCOPED_TRACE(i);
+    auto entry = items->Item(i);
+    const Expected& e = expected[i];
+    EXPECT_EQ(ReadProperty(*entry, "FullName"), QString::fromUtf8(e.fullName));
+    EXPECT_EQ(ReadProperty(*entry, "FirstName"), QString::fromUtf8(e.first));
+    EXPECT_EQ(ReadProperty(*entry, "LastName"), QString::fromUtf8(e.last));
+    EXPECT_EQ(ReadProperty(*entry, "CompanyName"), QString::fromUtf8(e.company));
+    EXPECT_EQ(ReadProperty(*entry, "Email1Address"), QString::fromUtf8(e.email));
+  }
+  auto tolle = items->Item(3);
+  EXPECT_EQ(ReadProperty(*tolle, "JobTitle"), QStringLiteral("Recording engineer"));
+  EXPECT_EQ(ReadProperty(*tolle, "BusinessTelephoneNumber"), QStringLiteral("(08)9080-1183"));
+  EXPECT_EQ(
+      ReadProperty(*items->Item(4), "HomeTelephoneNumber"),
+      QStringLiteral("(661)387-5382(661)387-5382"));  // stored twice over, as both readers show
+
+  // Every name the writers read answers, even when absent; unknown names fail and keep the value.
+  for (int slot = 0; slot < kReadableSlots; ++slot) {
+    QString value;
+    EXPECT_TRUE(tolle->Read(SlotName(slot), value)) << SlotName(slot);
+  }
+  QString kept = QStringLiteral("kept");
+  EXPECT_FALSE(tolle->Read("NoSuchProperty", kept));
+  EXPECT_EQ(kept, QStringLiteral("kept"));
+}
+
+TEST(PffBackend, DistributionListIsAnEntryOfTheFolder) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  auto store = OpenPffStore(FixturePst(QStringLiteral("contact-and-distlist.pst")));
+  auto items = store->DefaultContactsFolder()->GetItems();
+  ASSERT_EQ(items->Count(), 2);
+  QStringList classes;
+  for (int i = 0; i < 2; ++i) classes << ReadProperty(*items->Item(i), "MessageClass");
+  classes.sort();
+  EXPECT_EQ(classes, QStringList({QStringLiteral("IPM.Contact"), QStringLiteral("IPM.DistList")}));
+  // An index past the end still gives an entry; every read of it fails.
+  QString value = QStringLiteral("kept");
+  EXPECT_FALSE(items->Item(5)->Read("FullName", value));
+  EXPECT_EQ(value, QStringLiteral("kept"));
+}
+
+// A named property is the pair (property set, number): the number alone finds other sets'
+// properties too. No fixture holds such a clash, so the match is checked on its own.
+TEST(PffBackend, NamedPropertiesMatchTheirPropertySet) {
+  pff::NamedKey key;
+  key.guid = kPsetidAddress;
+  key.number = 0x8083;
+  EXPECT_EQ(SlotForNamed(key), kEmail1Address);
+  key.guid = kPsPublicStrings;
+  EXPECT_EQ(SlotForNamed(key), -1);
+  pff::NamedKey keywords;
+  keywords.byName = true;
+  keywords.name = QStringLiteral("Keywords");
+  keywords.guid = kPsPublicStrings;
+  EXPECT_EQ(SlotForNamed(keywords), kCategories);
+  keywords.guid = kPsetidAddress;
+  EXPECT_EQ(SlotForNamed(keywords), -1);
+  keywords.guid = kPsPublicStrings;
+  keywords.name = QStringLiteral("keywords2");
+  EXPECT_EQ(SlotForNamed(keywords), -1);
+}
+
+TEST(PffBackend, PickedFolderOutlivesItsSession) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  class ByPath : public FolderPicker {
+   public:
+    std::shared_ptr<Folder> Pick(const std::vector<std::shared_ptr<Store>>& stores) override {
+      seen = stores.size();
+      return FindFolder(*stores.back(), QStringLiteral("Top of Personal Folders/Contacts"));
+    }
+    size_t seen = 0;
+  };
+  auto picker = std::make_shared<ByPath>();
+  std::shared_ptr<Folder> picked;
+  {
+    auto provider = MakePffMailProvider(picker, FixturePst(QStringLiteral("six-contacts.pst")));
+    auto app = provider->CreateMailClientApp();
+    auto mapi = app->GetNamespace(QStringLiteral("MAPI"));
+    EXPECT_THROW(app->GetNamespace(QStringLiteral("CDO")), StoreError);
+    auto session = provider->CreateRdoSession();
+    session->Logon();
+    mapi->AddStore(FixturePst(QStringLiteral("mail-and-one-contact.pst")));
+    mapi->AddStore(FixturePst(QStringLiteral("contact-and-distlist.pst")));
+    EXPECT_EQ(mapi->Stores().size(), 2u);
+    picked = mapi->PickFolder();
+    EXPECT_EQ(picker->seen, 2u);
+    session->Logoff();
+  }
+  ASSERT_NE(picked, nullptr);
+  EXPECT_EQ(picked->GetItems()->Count(), 2);
+  QString name;
+  EXPECT_TRUE(picked->GetItems()->Item(0)->Read("FullName", name));
+  EXPECT_FALSE(name.isEmpty());
+}
+
+TEST(PffBackend, LogonFindsTheDefaultStore) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const QString six = FixturePst(QStringLiteral("six-contacts.pst"));
+  const QString home = ScratchDir(QStringLiteral("pff-home"));
+  ScopedEnv homeEnv("HOME", home);
+  {
+    ScopedEnv named("LUMIVEX_DEFAULT_STORE", six);
+    auto session = MakePffMailProvider(nullptr)->CreateRdoSession();
+    session->Logon();
+    EXPECT_EQ(session->GetDefaultFolder(kFolderContacts)->GetItems()->Count(), 6);
+    EXPECT_THROW(session->GetDefaultFolder(6), StoreError);
+    session->Logoff();
+    EXPECT_THROW(session->GetDefaultFolder(kFolderContacts), StoreError);
+  }
+  qunsetenv("LUMIVEX_DEFAULT_STORE");
+  // Nothing in the home folder: a clear failure that says what to do.
+  try {
+    MakePffMailProvider(nullptr)->CreateRdoSession()->Logon();
+    ADD_FAILURE() << "Logon found a store in an empty home folder";
+  } catch (const StoreError& error) {
+    EXPECT_NE(std::string(error.what()).find("LUMIVEX_DEFAULT_STORE"), std::string::npos);
+  }
+  // Inside a Wine prefix, then in the mail client's own folder, which is searched first.
+  const QString wine =
+      home + QStringLiteral("/.wine/drive_c/users/me/AppData/Local/Microsoft/Outlook");
+  ASSERT_TRUE(QDir().mkpath(wine));
+  ASSERT_TRUE(QFile::copy(FixturePst(QStringLiteral("contact-and-distlist.pst")), wine + "/b.pst"));
+  auto session = MakePffMailProvider(nullptr)->CreateRdoSession();
+  session->Logon();
+  EXPECT_EQ(session->GetDefaultFolder(kFolderContacts)->GetItems()->Count(), 2);
+  const QString documents = home + QStringLiteral("/Documents/Outlook Files");
+  ASSERT_TRUE(QDir().mkpath(documents));
+  ASSERT_TRUE(QFile::copy(six, documents + "/x.pst"));
+  ASSERT_TRUE(QFile::copy(FixturePst(QStringLiteral("mail-only.pst")), documents + "/y.pst"));
+  EXPECT_EQ(DefaultStorePath(), documents + "/x.pst");
+  session->Logon();
+  EXPECT_EQ(session->GetDefaultFolder(kFolderContacts)->GetItems()->Count(), 6);
+  // A default store that is not a store fails at Logon, naming the file.
+  QFile::remove(documents + "/x.pst");
+  QFile::remove(documents + "/y.pst");
+  QFile bad(documents + "/a.pst");
+  ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+  bad.write("not a store");
+  bad.close();
+  try {
+    session->Logon();
+    ADD_FAILURE() << "Logon opened a text file";
+  } catch (const StoreError& error) {
+    EXPECT_NE(std::string(error.what()).find("a.pst"), std::string::npos) << error.what();
+  }
+}
+
+// Opening `path` through AddStore fails with a StoreError whose text holds `reason`.
+void ExpectRefused(const QString& path, const std::string& reason) {
+  SCOPED_TRACE(path.toStdString());
+  auto mapi = MakePffMailProvider(nullptr)->CreateMailClientApp()->GetNamespace("MAPI");
+  try {
+    mapi->AddStore(path);
+    ADD_FAILURE() << "the file was attached";
+  } catch (const StoreError& error) {
+    const std::string text = error.what();
+    EXPECT_NE(text.find(reason), std::string::npos) << text;
+    EXPECT_EQ(text.find('\n'), std::string::npos) << text;
+  }
+  EXPECT_TRUE(mapi->Stores().empty());
+}
+
+TEST(PffBackend, FilesThatAreNotStoresAreRefusedWithTheirReason) {
+  const QString dir = ScratchDir(QStringLiteral("pff-refused"));
+  ExpectRefused(dir + "/missing.pst", "no such file");
+  ExpectRefused(dir, "it is a folder");
+  QFile empty(dir + "/empty.pst");
+  ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+  empty.close();
+  ExpectRefused(empty.fileName(), "the file is empty");
+  QFile text(dir + "/notes.pst");
+  ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+  text.write("These are my notes, not an Outlook file.\n");
+  text.close();
+  ExpectRefused(text.fileName(), "not an Outlook data file");
+
+  QFile locked(dir + "/locked.pst");
+  ASSERT_TRUE(locked.open(QIODevice::WriteOnly));
+  locked.write("!BDN");
+  locked.close();
+  locked.setPermissions(QFileDevice::Permissions());
+  if (!QFile(locked.fileName()).open(QIODevice::ReadOnly))
+    ExpectRefused(locked.fileName(), "cannot be read");
+  else
+    std::printf("[ NOTE ] running as root: a file without read permission is still readable\n");
+
+  if (testing::SharedDir().isEmpty()) return;
+  ExpectRefused(FixturePst(QStringLiteral("bad-header-checksum.pst")), "damaged");
+}
+
+// Cut-off copies of a real store: each is refused when attached or, where the cut spares what
+// the tree needs, read without a crash or a hang.
+TEST(PffBackend, TruncatedStoresFailCleanly) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  QFile source(FixturePst(QStringLiteral("mail-and-one-contact.pst")));
+  ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+  const QByteArray whole = source.readAll();
+  const QString dir = ScratchDir(QStringLiteral("pff-truncated"));
+  int refused = 0;
+  for (double part : {0.0005, 0.01, 0.1, 0.25, 0.5, 0.75, 0.9, 0.99}) {
+    SCOPED_TRACE(part);
+    const QString path = dir + QStringLiteral("/cut-%1.pst").arg(part);
+    QFile cut(path);
+    ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+    cut.write(whole.left(static_cast<qsizetype>(whole.size() * part)));
+    cut.close();
+    try {
+      auto store = OpenPffStore(path);
+      std::map<QString, QString> tree;
+      Collect(*store->RootFolder(), tree);
+      if (auto folder = store->DefaultContactsFolder()) {
+        auto items = folder->GetItems();
+        for (int i = 0; i < items->Count(); ++i) {
+          QString value;
+          items->Item(i)->Read("FullName", value);
+        }
+      }
+    } catch (const StoreError& error) {
+      ++refused;
+      EXPECT_NE(std::string(error.what()).find("cut-"), std::string::npos) << error.what();
+    }
+  }
+  EXPECT_GE(refused, 4);
+}
+
+}  // namespace
+}  // namespace lumivex

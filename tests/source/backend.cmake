@@ -1,0 +1,1 @@
+lumivex_test(PffBackendTest PffBackendTest.cpp)
