@@ -1,0 +1,250 @@
+// The conversion window driven offscreen: its controls, the start button's state, a run started
+// by a click, the progress it paints, and what closing the window does.
+#include "app/Dialogs.h"
+#include "convert/FrmConversion.h"
+#include "tests/convert/RunTestSupport.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+using namespace lumivex;
+using namespace lumivex::testing;
+
+namespace {
+
+// Answers the window's dialogs: the folder browser with `folder`, message boxes by recording.
+class ScriptedDialogs : public Dialogs {
+ public:
+  void Message(QWidget*, const QString& text, const QString& title, int style) override {
+    messages.push_back({text, title, style});
+    if (onMessage) onMessage();
+  }
+  QString OpenFile(QWidget*, const QString&) override { return {}; }
+  QString BrowseFolder(QWidget*, const QString& title) override {
+    ++browses;
+    EXPECT_EQ(title, u"Select Path to Save File");
+    if (duringBrowse) duringBrowse();
+    return folder;
+  }
+  QString folder;
+  int browses = 0;
+  std::function<void()> duringBrowse;
+  std::function<void()> onMessage;
+  std::vector<ShownMessage> messages;
+};
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "convert_run_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+}  // namespace
+
+class FrmConversionTest : public RunTest {
+ protected:
+  void SetUp() override {
+    App();
+    RunTest::SetUp();
+    dialogs = std::make_shared<ScriptedDialogs>();
+    dialogs->folder = target;
+    SetDialogs(dialogs);
+    form = new FrmConversion(
+        nullptr, [this] { return source; }, [this] { ++mainEnabled; });
+  }
+  void TearDown() override {
+    delete form.data();
+    SetDialogs(nullptr);
+    RunTest::TearDown();
+  }
+
+  template <typename T>
+  T* Child(const char* name) const {
+    return form->findChild<T*>(QLatin1String(name));
+  }
+  static QRect Geometry(QWidget* widget) { return widget->geometry(); }
+
+  std::shared_ptr<ScriptedDialogs> dialogs;
+  QPointer<FrmConversion> form;
+  SourceOptions source = DefaultSource();
+  int mainEnabled = 0;
+};
+
+TEST_F(FrmConversionTest, ControlsHaveTheirCaptionsNamesAndPlaces) {
+  EXPECT_EQ(form->windowTitle(), u"Conversion Options");
+  EXPECT_EQ(form->size(), QSize(406, 463));
+  auto* frame = Child<QGroupBox>("Frame1");
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->geometry(), QRect(-8, 168, 417, 246));
+  struct Expected {
+    const char* name;
+    const char* text;
+    QRect geometry;
+  };
+  for (const Expected& e : {
+           Expected{"Label2", "vCard File", {80, 8, 89, 17}},
+           Expected{"Label6",
+                    "Import vCard in Lotus Notes, Outlook Express, ACT, iPhone",
+                    {80, 24, 286, 13}},
+           Expected{
+               "Label1", "Import .wab file in Outlook Express Address Book", {96, 168, 236, 13}},
+       }) {
+    auto* label = Child<QLabel>(e.name);
+    ASSERT_NE(label, nullptr) << e.name;
+    EXPECT_EQ(label->parentWidget(), frame);
+    EXPECT_EQ(label->text(), QString::fromUtf8(e.text));
+    EXPECT_EQ(label->geometry(), e.geometry) << e.name;
+  }
+  EXPECT_EQ(Child<QLabel>("Label6")->palette().color(QPalette::WindowText), QColor(Qt::blue));
+  EXPECT_EQ(Child<QLabel>("Label1")->palette().color(QPalette::WindowText), QColor(Qt::blue));
+  EXPECT_TRUE(Child<QLabel>("Label2")->font().bold());
+
+  const std::pair<QRadioButton*, Expected> options[] = {
+      {form->OptvCardComplete,
+       {"OptvCardComplete",
+        "Single vCard File (All contacts in single .vcf file)",
+        {80, 40, 305, 25}}},
+      {form->OptvCardEach,
+       {"OptvCardEach",
+        "Separate vCard Files (Save .vcf file for each contact)",
+        {80, 64, 305, 25}}},
+      {form->OptExcel, {"OptExcel", "Excel 97/2000/2002/2003 (.xls) File", {80, 93, 225, 33}}},
+      {form->OptWAB, {"OptWAB", "Windows Address Book (.wab) File", {80, 144, 225, 25}}},
+  };
+  for (const auto& [option, e] : options) {
+    EXPECT_EQ(option->objectName(), QLatin1String(e.name));
+    EXPECT_EQ(option->parentWidget(), frame);
+    EXPECT_EQ(option->text(), QString::fromUtf8(e.text));
+    EXPECT_EQ(option->geometry(), e.geometry) << e.name;
+    EXPECT_FALSE(option->isChecked());
+  }
+  EXPECT_EQ(form->LblSaveProgress->objectName(), u"LblSaveProgress");
+  EXPECT_EQ(form->LblSaveProgress->pos(), QPoint(200, 189));
+  EXPECT_EQ(form->LblSaveProgress->font().family(), u"Verdana");
+  EXPECT_TRUE(form->LblSaveProgress->font().bold());
+  EXPECT_EQ(form->ProgBarSave->geometry(), QRect(16, 216, 385, 17));
+  EXPECT_TRUE(form->ProgBarSave->isTextVisible());
+  EXPECT_EQ(form->CmdConversion->parentWidget(), form.data());
+  EXPECT_EQ(form->CmdConversion->text(), u"&Start Conversion");
+  EXPECT_EQ(form->CmdConversion->geometry(), QRect(128, 424, 145, 29));
+}
+
+TEST_F(FrmConversionTest, AnyOptionEnablesTheStartButtonAndOnlyOneIsSet) {
+  for (const char* name : {"OptWAB", "OptExcel", "OptvCardEach", "OptvCardComplete"}) {
+    delete form.data();
+    form = new FrmConversion(
+        nullptr, [this] { return source; }, [] {});
+    form->show();
+    EXPECT_FALSE(form->CmdConversion->isEnabled());
+    QTest::mouseClick(Child<QRadioButton>(name), Qt::LeftButton);
+    EXPECT_TRUE(form->CmdConversion->isEnabled()) << name;
+  }
+  QTest::mouseClick(form->OptExcel, Qt::LeftButton);
+  QTest::mouseClick(form->OptWAB, Qt::LeftButton);
+  EXPECT_FALSE(form->OptExcel->isChecked());
+  EXPECT_TRUE(form->OptWAB->isChecked());
+  // The main window clears every option before it shows the window again.
+  form->OptWAB->setChecked(false);
+  EXPECT_FALSE(form->OptWAB->isChecked());
+}
+
+TEST_F(FrmConversionTest, AClickRunsTheExportPaintsProgressAndHidesTheWindow) {
+  AddContacts({{"Ann", "Lee"}, {"Bob", "Ray"}, {"Cy", "Oh"}});
+  form->show();
+  QTest::mouseClick(form->OptvCardComplete, Qt::LeftButton);
+  // What the window shows at the moment of the completion message.
+  QString labelAtEnd;
+  int barAtEnd = -1;
+  dialogs->onMessage = [&] {
+    labelAtEnd = form->LblSaveProgress->text();
+    barAtEnd = form->ProgBarSave->value();
+  };
+  QTest::mouseClick(form->CmdConversion, Qt::LeftButton);
+  EXPECT_EQ(dialogs->browses, 1);
+  ASSERT_EQ(dialogs->messages.size(), 1u);
+  EXPECT_EQ(dialogs->messages[0].text, u"3 Contacts Saved Successfully");
+  EXPECT_EQ(dialogs->messages[0].title, u"Conversion Completed...");
+  EXPECT_EQ(labelAtEnd, u"Saving Contacts 3/3");
+  EXPECT_EQ(barAtEnd, 3);
+  EXPECT_EQ(form->ProgBarSave->maximum(), 3);
+  EXPECT_EQ(form->ProgBarSave->value(), 0);
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(mainEnabled, 1);
+  EXPECT_EQ(Files().size(), 1);
+  EXPECT_EQ(mail->openSessions, 0);
+
+  // Shown again with the options cleared: the start button stays enabled, and a click opens and
+  // releases the session, writes nothing, shows nothing and leaves the window open.
+  form->OptvCardComplete->setChecked(false);
+  form->show();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  ASSERT_TRUE(form);  // hidden by the run, not destroyed
+  EXPECT_TRUE(form->CmdConversion->isEnabled());
+  mail->calls.clear();
+  QTest::mouseClick(form->CmdConversion, Qt::LeftButton);
+  EXPECT_EQ(mail->calls.back(), "Logoff");
+  EXPECT_EQ(dialogs->messages.size(), 1u);
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(Files().size(), 1);
+}
+
+TEST_F(FrmConversionTest, ASecondClickDuringTheFolderPromptStartsNoSecondRun) {
+  AddContacts({{"Ann", "Lee"}});
+  form->show();
+  QTest::mouseClick(form->OptvCardEach, Qt::LeftButton);
+  dialogs->duringBrowse = [&] {
+    QTest::mouseClick(form->CmdConversion, Qt::LeftButton);
+    form->reject();  // closing the window while the prompt is open leaves it to the run
+  };
+  QTest::mouseClick(form->CmdConversion, Qt::LeftButton);
+  EXPECT_EQ(dialogs->browses, 1);
+  EXPECT_EQ(dialogs->messages.size(), 1u);
+  EXPECT_EQ(Files().size(), 1);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(form);
+}
+
+TEST_F(FrmConversionTest, AFailedRunShowsOneMessageAndTheWindowStaysUsable) {
+  AddContacts({{"Ann", "Lee"}});
+  QFile(target + "/file").open(QIODevice::WriteOnly);
+  dialogs->folder = target + "/file";
+  form->show();
+  QTest::mouseClick(form->OptvCardComplete, Qt::LeftButton);
+  QTest::mouseClick(form->CmdConversion, Qt::LeftButton);
+  ASSERT_EQ(dialogs->messages.size(), 1u);
+  EXPECT_EQ(dialogs->messages[0].style, 16);
+  EXPECT_TRUE(dialogs->messages[0].text.contains(target + "/file/OutlookContacts-"));
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_TRUE(form->CmdConversion->isEnabled());
+
+  // The user picks another folder and runs again from the same window.
+  dialogs->folder = target;
+  QTest::mouseClick(form->CmdConversion, Qt::LeftButton);
+  ASSERT_EQ(dialogs->messages.size(), 2u);
+  EXPECT_EQ(dialogs->messages[1].text, u"1 Contacts Saved Successfully");
+  EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(FrmConversionTest, CancelInTheBrowserOpensNothingAndClosingDestroysTheWindow) {
+  AddContacts({{"Ann", "Lee"}});
+  dialogs->folder.clear();
+  form->show();
+  QTest::mouseClick(form->OptvCardComplete, Qt::LeftButton);
+  QTest::mouseClick(form->CmdConversion, Qt::LeftButton);
+  EXPECT_EQ(dialogs->browses, 1);
+  EXPECT_TRUE(mail->calls.empty());
+  EXPECT_TRUE(dialogs->messages.empty());
+  EXPECT_TRUE(form->isVisible());
+
+  form->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(form);  // the next showing creates the window anew, its start button disabled
+}

@@ -1,0 +1,117 @@
+// Our vCard files read back by two readers nobody on this team wrote: every card found, and
+// names, phones, addresses and e-mail in their fields.
+#include "common/CodePage.h"
+#include "tests/convert/RunTestSupport.h"
+#include "tests/convert/VCardReaders.h"
+
+#include <QJsonObject>
+
+using namespace lumivex;
+using namespace lumivex::testing;
+
+namespace {
+
+FakeContact Full(const QString& first, const QString& last) {
+  FakeContact c = MakeContact(first, last);
+  c.properties.insert({
+      {"MiddleName", "Q"},
+      {"CompanyName", "Quorvane"},
+      {"Department", "Sales"},
+      {"JobTitle", "Buyer"},
+      {"BusinessTelephoneNumber", "+1 555 0100"},
+      {"HomeTelephoneNumber", "+1 555 0101"},
+      {"MobileTelephoneNumber", "+1 555 0102"},
+      {"PagerNumber", "+1 555 0103"},
+      {"BusinessFaxNumber", "+1 555 0104"},
+      {"HomeFaxNumber", "+1 555 0105"},
+      {"OfficeLocation", "Room 4"},
+      {"BusinessAddressStreet", "1 Main St"},
+      {"BusinessAddressCity", "Springfield"},
+      {"BusinessAddressState", "IL"},
+      {"BusinessAddressPostalCode", "62701"},
+      {"BusinessAddressCountry", "USA"},
+      {"HomeAddressStreet", "2 Elm Rd"},
+      {"HomeAddressCity", "Zürich"},
+      {"HomeAddressPostalCode", "8001"},
+      {"HomeAddressCountry", "Schweiz"},
+      {"WebPage", "http://example.com/" + first.toLower()},
+  });
+  return c;
+}
+
+class VCardReaders : public RunTest {
+ protected:
+  void SetUp() override {
+    RunTest::SetUp();
+    SetAnsiCodePage(1252);
+  }
+  void TearDown() override {
+    SetAnsiCodePage(0);
+    RunTest::TearDown();
+  }
+};
+
+void ExpectContact(const QJsonObject& card, const FakeContact& contact, const QString& reader) {
+  const auto& p = contact.properties;
+  SCOPED_TRACE(reader.toStdString() + ": " + p["FullName"].toStdString());
+  EXPECT_EQ(card["family"].toString(), p["LastName"]);
+  EXPECT_EQ(card["given"].toString(), p["FirstName"]);
+  EXPECT_EQ(card["additional"].toString(), p["MiddleName"]);
+  EXPECT_EQ(card["fn"].toString(), p["FullName"]);
+  EXPECT_EQ(card["org"].toString(), p["CompanyName"]);
+  EXPECT_EQ(card["orgUnit"].toString(), p["Department"]);
+  EXPECT_EQ(card["title"].toString(), p["JobTitle"]);
+  EXPECT_EQ(card["workPhone"].toString(), p["BusinessTelephoneNumber"]);
+  EXPECT_EQ(card["homePhone"].toString(), p["HomeTelephoneNumber"]);
+  EXPECT_EQ(card["cellPhone"].toString(), p["MobileTelephoneNumber"]);
+  EXPECT_EQ(card["pager"].toString(), p["PagerNumber"]);
+  EXPECT_EQ(card["workFax"].toString(), p["BusinessFaxNumber"]);
+  EXPECT_EQ(card["homeFax"].toString(), p["HomeFaxNumber"]);
+  EXPECT_EQ(card["email"].toString(), p["Email1Address"]);
+  EXPECT_EQ(card["url"].toString(), p["WebPage"]);
+  if (!p["BusinessAddressStreet"].isEmpty()) {
+    EXPECT_EQ(card["workAdr"].toArray().toVariantList(),
+              (QVariantList{"", "Room 4", "1 Main St", "Springfield", "IL", "62701", "USA"}));
+    EXPECT_EQ(card["workLabel"].toString(),
+              u"BusinessOffice\r\n1 Main St\r\nSpringfield, IL 62701\r\nUSA");
+    EXPECT_EQ(card["homeAdr"].toArray().toVariantList(),
+              (QVariantList{"", "", "2 Elm Rd", "Zürich", "", "8001", "Schweiz"}));
+  }
+}
+
+}  // namespace
+
+TEST_F(VCardReaders, BothReadersFindEveryCardAndItsFields) {
+  std::vector<FakeContact> contacts = {Full("Ann", "Lee"), MakeContact("Zoë", "Müller"),
+                                       Full("José", "Núñez"), FakeContact{}};
+  contacts[1].properties["Body"] = QStringLiteral("Met at the fair");
+  for (const FakeContact& c : contacts) Contacts().Add(c);
+  ASSERT_EQ(Run(Single()).status, RunResult::kCompleted);
+  const QString single = Module1::OutputPath;
+  ASSERT_EQ(Run(Each()).status, RunResult::kCompleted);
+  QStringList perContact = Files();
+  perContact.removeAll(Module1::ExtractFileName(single));
+  ASSERT_EQ(perContact.size(), 4);
+
+  int readers = 0;
+  for (const VCardReader& reader : {EvolutionReader(), KContactsReader()}) {
+    if (!reader.missing.isEmpty()) {
+      ADD_FAILURE() << reader.missing.toStdString();
+      continue;
+    }
+    ++readers;
+    QString error;
+    const QJsonArray cards = reader.Read(single, 1252, &error);
+    ASSERT_TRUE(error.isEmpty()) << error.toStdString();
+    ASSERT_EQ(cards.size(), 4) << reader.name.toStdString();
+    for (int i = 0; i < 3; ++i) ExpectContact(cards[i].toObject(), contacts[i], reader.name);
+    EXPECT_EQ(cards[1].toObject()["note"].toString(), u"Met at the fair");
+    EXPECT_EQ(cards[3].toObject()["fn"].toString(), u"");
+
+    for (const QString& file : perContact) {
+      const QJsonArray one = reader.Read(target + u'/' + file, 1252, &error);
+      EXPECT_EQ(one.size(), 1) << file.toStdString() << " " << error.toStdString();
+    }
+  }
+  EXPECT_EQ(readers, 2);
+}

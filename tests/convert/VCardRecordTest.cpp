@@ -1,0 +1,172 @@
+// The 22-line record, compared byte for byte: separators, CR LF, the code page, and the values
+// kept from the previous entry when a read fails.
+#include "common/CodePage.h"
+#include "convert/VCardRecord.h"
+#include "tests/support/FakeStore.h"
+#include "tests/support/TestPaths.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+using namespace lumivex;
+using lumivex::testing::FakeContact;
+
+namespace {
+
+// Writes the records of `contacts` with one set of kept values, as a run does, and returns the
+// file's bytes.
+QByteArray Records(const std::vector<FakeContact>& contacts, int codePage = 1252) {
+  const QString path = lumivex::testing::ScratchDir(QStringLiteral("vcard-record")) + "/r.vcf";
+  auto folder = std::make_shared<lumivex::testing::FakeFolder>(QStringLiteral("Contacts"),
+                                                               QStringLiteral("IPF.Contact"));
+  folder->contacts = contacts;
+  {
+    AnsiTextFile output(codePage);
+    EXPECT_TRUE(output.Open(path));
+    VCardFields fields;
+    const auto entries = folder->GetItems();
+    for (int i = 0; i < entries->Count(); ++i) WriteVCardRecord(output, *entries->Item(i), fields);
+    EXPECT_TRUE(output.Close());
+  }
+  QFile file(path);
+  EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+  return file.readAll();
+}
+
+FakeContact Full() {
+  FakeContact c;
+  c.properties = {
+      {"FirstName", "Ann"},
+      {"MiddleName", "Marie"},
+      {"LastName", "Lee"},
+      {"FullName", "Ann Marie Lee"},
+      {"CompanyName", "Quorvane; Ltd"},
+      {"Department", "Sales, North"},
+      {"JobTitle", "Buyer"},
+      {"Body", "First paragraph.\r\nSecond paragraph."},
+      {"BusinessTelephoneNumber", "+1 555 0100"},
+      {"HomeTelephoneNumber", "+1 555 0101"},
+      {"MobileTelephoneNumber", "+1 555 0102"},
+      {"PagerNumber", "+1 555 0103"},
+      {"BusinessFaxNumber", "+1 555 0104"},
+      {"HomeFaxNumber", "+1 555 0105"},
+      {"OfficeLocation", "Room 4"},
+      {"BusinessAddressStreet", "1 Main St"},
+      {"BusinessAddressCity", "Springfield"},
+      {"BusinessAddressState", "IL"},
+      {"BusinessAddressPostalCode", "62701"},
+      {"BusinessAddressCountry", "USA"},
+      {"HomeAddressStreet", "2 Elm Rd"},
+      {"HomeAddressCity", "Shelbyville"},
+      {"HomeAddressState", "IN"},
+      {"HomeAddressPostalCode", "46176"},
+      {"HomeAddressCountry", "USA"},
+      {"WebPage", "http://ann.example"},
+      {"Birthday", "3/14/1970"},
+      {"Email1Address", "ann@example.com"},
+  };
+  return c;
+}
+
+const QByteArray kFull =
+    "BEGIN:VCARD\r\n"
+    "VERSION:2.1\r\n"
+    "N:Lee;Ann;Marie\r\n"
+    "FN:Ann Marie Lee\r\n"
+    "ORG:Quorvane; Ltd;Sales, North\r\n"
+    "TITLE:Buyer\r\n"
+    "NOTE:First paragraph.\r\nSecond paragraph.\r\n"
+    "TEL;WORK;VOICE:+1 555 0100\r\n"
+    "TEL;HOME;VOICE:+1 555 0101\r\n"
+    "TEL;CELL;VOICE:+1 555 0102\r\n"
+    "TEL;PAGER;VOICE:+1 555 0103\r\n"
+    "TEL;WORK;FAX:+1 555 0104\r\n"
+    "TEL;HOME;FAX:+1 555 0105\r\n"
+    "ADR;WORK:;Room 4;1 Main St;Springfield;IL;62701;USA\r\n"
+    "LABEL;WORK;ENCODING=QUOTED-PRINTABLE:BusinessOffice=0D=0A1 Main St=0D=0ASpringfield, IL "
+    "62701=0D=0AUSA\r\n"
+    "ADR;HOME:;;2 Elm Rd;Shelbyville;IN;46176;USA\r\n"
+    "LABEL;HOME;ENCODING=QUOTED-PRINTABLE:2 Elm Rd=0D=0AShelbyville, IN 46176=0D=0AUSA\r\n"
+    "URL;HOME:http://ann.example\r\n"
+    "URL;WORK:http://ann.example\r\n"
+    "BDAY:3/14/1970\r\n"
+    "EMAIL;PREF;INTERNET:ann@example.com\r\n"
+    "End:VCARD\r\n";
+
+const QByteArray kEmpty =
+    "BEGIN:VCARD\r\n"
+    "VERSION:2.1\r\n"
+    "N:;;\r\n"
+    "FN:\r\n"
+    "ORG:;\r\n"
+    "TITLE:\r\n"
+    "NOTE:\r\n"
+    "TEL;WORK;VOICE:\r\n"
+    "TEL;HOME;VOICE:\r\n"
+    "TEL;CELL;VOICE:\r\n"
+    "TEL;PAGER;VOICE:\r\n"
+    "TEL;WORK;FAX:\r\n"
+    "TEL;HOME;FAX:\r\n"
+    "ADR;WORK:;;;;;;\r\n"
+    "LABEL;WORK;ENCODING=QUOTED-PRINTABLE:BusinessOffice=0D=0A=0D=0A,  =0D=0A\r\n"
+    "ADR;HOME:;;;;;;\r\n"
+    "LABEL;HOME;ENCODING=QUOTED-PRINTABLE:=0D=0A,  =0D=0A\r\n"
+    "URL;HOME:\r\n"
+    "URL;WORK:\r\n"
+    "BDAY:\r\n"
+    "EMAIL;PREF;INTERNET:\r\n"
+    "End:VCARD\r\n";
+
+}  // namespace
+
+TEST(VCardRecord, FullAndEmptyContactsGiveTheExact22Lines) {
+  EXPECT_EQ(Records({Full()}), kFull);
+  EXPECT_EQ(Records({FakeContact{}}), kEmpty);
+  EXPECT_EQ(kFull.count("\r\n"), 23);  // 22 lines, one of them carrying the note's line break
+  EXPECT_EQ(kEmpty.count("\r\n"), 22);
+  // Records follow one another without blank lines.
+  EXPECT_EQ(Records({Full(), FakeContact{}}), kFull + kEmpty);
+}
+
+TEST(VCardRecord, NonAsciiTextIsWrittenInTheLocaleCodePage) {
+  FakeContact western;
+  western.properties = {{"FirstName", "Zoë"}, {"LastName", "Müller"}, {"JobTitle", "Café €"}};
+  QByteArray bytes = Records({western}, 1252);
+  EXPECT_TRUE(bytes.contains("N:M\xfcller;Zo\xeb;\r\n"));
+  EXPECT_TRUE(bytes.contains("TITLE:Caf\xe9 \x80\r\n"));
+
+  FakeContact cyrillic;
+  cyrillic.properties = {{"FirstName", "Анна"}, {"LastName", "Ли"}, {"FullName", "Анна Ли"}};
+  bytes = Records({cyrillic}, 1251);
+  EXPECT_TRUE(bytes.contains("N:\xcb\xe8;\xc0\xed\xed\xe0;\r\n"));
+  EXPECT_TRUE(bytes.contains("FN:\xc0\xed\xed\xe0 \xcb\xe8\r\n"));
+
+  FakeContact japanese;
+  japanese.properties = {{"LastName", "山田"}, {"FirstName", "太郎"}};
+  bytes = Records({japanese}, 932);
+  EXPECT_TRUE(bytes.contains("N:\x8e\x52\x93\x63;\x91\xbe\x98\x59;\r\n"));
+
+  // A character the code page cannot hold becomes its nearest or "?", one byte each, never
+  // bytes of another encoding.
+  bytes = Records({japanese}, 1252);
+  EXPECT_TRUE(bytes.contains("N:??;??;\r\n")) << bytes.constData();
+  EXPECT_EQ(bytes.count("\r\n"), 22);
+}
+
+TEST(VCardRecord, AFailingReadKeepsThePreviousEntrysValue) {
+  FakeContact second = lumivex::testing::MakeContact(QStringLiteral("Bob"), QStringLiteral("Ray"));
+  second.failing = {"JobTitle", "Email1Address", "FirstName"};
+  FakeContact third;
+  third.unreadable = true;  // every read fails: the whole record repeats the one before
+  FakeContact first = Full();
+  const QByteArray bytes = Records({first, second, third});
+  ASSERT_EQ(bytes.count("BEGIN:VCARD\r\n"), 3);
+  const qsizetype secondStart = bytes.indexOf("BEGIN:VCARD", 1);
+  const qsizetype thirdStart = bytes.indexOf("BEGIN:VCARD", secondStart + 1);
+  const QByteArray secondRecord = bytes.mid(secondStart, thirdStart - secondStart);
+  EXPECT_TRUE(secondRecord.contains("N:Ray;Ann;\r\n")) << secondRecord.constData();
+  EXPECT_TRUE(secondRecord.contains("TITLE:Buyer\r\n"));
+  EXPECT_TRUE(secondRecord.contains("EMAIL;PREF;INTERNET:ann@example.com\r\n"));
+  EXPECT_EQ(bytes.mid(thirdStart), secondRecord);
+}

@@ -1,0 +1,78 @@
+// lumivex-kcontacts-read FILE CODEPAGE: reads every vCard of FILE with KContacts and prints
+// them as a JSON array, one object per card, with the fields the tests compare.
+#include <KContacts/Addressee>
+#include <KContacts/VCardConverter>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextCodec>
+
+#include <cstdio>
+
+namespace {
+
+QJsonArray Address(const KContacts::Address& a) {
+  return {a.postOfficeBox(), a.extended(), a.street(), a.locality(),
+          a.region(),        a.postalCode(), a.country()};
+}
+
+QString Phone(const KContacts::Addressee& card, int wanted) {
+  for (const KContacts::PhoneNumber& phone : card.phoneNumbers()) {
+    const int type = phone.type();
+    const int kind = type & (KContacts::PhoneNumber::Cell | KContacts::PhoneNumber::Pager |
+                             KContacts::PhoneNumber::Fax | KContacts::PhoneNumber::Home |
+                             KContacts::PhoneNumber::Work);
+    if (kind == wanted) return phone.number();
+  }
+  return {};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fputs("usage: lumivex-kcontacts-read FILE CODEPAGE\n", stderr);
+    return 2;
+  }
+  QFile file(QString::fromLocal8Bit(argv[1]));
+  if (!file.open(QIODevice::ReadOnly)) {
+    std::fprintf(stderr, "cannot open %s\n", argv[1]);
+    return 1;
+  }
+  QTextCodec* codec = QTextCodec::codecForName(QByteArray("windows-") + argv[2]);
+  if (codec == nullptr) codec = QTextCodec::codecForName(QByteArray("CP") + argv[2]);
+  if (codec == nullptr) {
+    std::fprintf(stderr, "unknown code page %s\n", argv[2]);
+    return 1;
+  }
+  const QByteArray utf8 = codec->toUnicode(file.readAll()).toUtf8();
+  using P = KContacts::PhoneNumber;
+  QJsonArray cards;
+  for (const KContacts::Addressee& card : KContacts::VCardConverter().parseVCards(utf8)) {
+    QJsonObject o;
+    o["family"] = card.familyName();
+    o["given"] = card.givenName();
+    o["additional"] = card.additionalName();
+    o["fn"] = card.formattedName();
+    o["org"] = card.organization();
+    o["orgUnit"] = card.department();
+    o["title"] = card.title();
+    o["note"] = card.note();
+    o["workPhone"] = Phone(card, P::Work);
+    o["homePhone"] = Phone(card, P::Home);
+    o["cellPhone"] = Phone(card, P::Cell);
+    o["pager"] = Phone(card, P::Pager);
+    o["workFax"] = Phone(card, P::Work | P::Fax);
+    o["homeFax"] = Phone(card, P::Home | P::Fax);
+    o["workAdr"] = Address(card.address(KContacts::Address::Work));
+    o["homeAdr"] = Address(card.address(KContacts::Address::Home));
+    o["workLabel"] = card.address(KContacts::Address::Work).label();
+    o["email"] = card.preferredEmail();
+    o["url"] = card.url().url().toString();
+    cards.append(o);
+  }
+  std::fputs(QJsonDocument(cards).toJson(QJsonDocument::Indented).constData(), stdout);
+  return 0;
+}
