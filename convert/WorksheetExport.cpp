@@ -92,16 +92,22 @@ void ExportWorksheet(RunContext& run) {
   auto sheet = std::make_unique<ExcelFile>();
 
   const QString path = run.SetOutputPath(RunContext::OutputStem() + QStringLiteral(".xls"));
-  sheet->CreateFile(path);
-  sheet->SetFont(QStringLiteral("Verdana"), 10, 0);
-  sheet->SetFont(QStringLiteral("Verdana"), 11, ExcelFile::kBold);
-  sheet->SetFont(QStringLiteral("Verdana"), 10, ExcelFile::kBold | ExcelFile::kUnderline);
-  sheet->SetFont(QStringLiteral("Courier"), 16, ExcelFile::kBold | ExcelFile::kItalic);
-  sheet->SetHeader(QStringLiteral("BIFF 2.1 API"));
+  // The results change nothing in the run; they only decide whether the file is reported as
+  // written at the end. A text too long for its cell (kOverflow) leaves out that cell alone.
+  bool fileFailed = false;
+  const auto note = [&](ExcelFile::Status status) {
+    if (status != ExcelFile::kOk && status != ExcelFile::kOverflow) fileFailed = true;
+  };
+  note(sheet->CreateFile(path));
+  note(sheet->SetFont(QStringLiteral("Verdana"), 10, 0));
+  note(sheet->SetFont(QStringLiteral("Verdana"), 11, ExcelFile::kBold));
+  note(sheet->SetFont(QStringLiteral("Verdana"), 10, ExcelFile::kBold | ExcelFile::kUnderline));
+  note(sheet->SetFont(QStringLiteral("Courier"), 16, ExcelFile::kBold | ExcelFile::kItalic));
+  note(sheet->SetHeader(QStringLiteral("BIFF 2.1 API")));
 
   for (int column = 1; column <= static_cast<int>(kColumns.size()); ++column) {
-    sheet->WriteValue(ExcelFile::kTextCell, ExcelFile::kFont1, ExcelFile::kAlignLeft, 0, 1, column,
-                      QString::fromLatin1(kColumns[column - 1].title), 0);
+    note(sheet->WriteValue(ExcelFile::kTextCell, ExcelFile::kFont1, ExcelFile::kAlignLeft, 0, 1,
+                           column, QString::fromLatin1(kColumns[column - 1].title), 0));
   }
 
   // The counter is 1 while the first contact is handled: contact n goes to row n + 1.
@@ -131,8 +137,8 @@ void ExportWorksheet(RunContext& run) {
         QString value = holder;
         if ((column == kSuffixColumn || column == kTitleColumn) && value == u"0") value.clear();
         Guarded([&] {
-          sheet->WriteValue(ExcelFile::kTextCell, ExcelFile::kFont0, ExcelFile::kAlignLeft, 0, row,
-                            column, value, 0);
+          note(sheet->WriteValue(ExcelFile::kTextCell, ExcelFile::kFont0, ExcelFile::kAlignLeft, 0,
+                                 row, column, value, 0));
         });
       }
     }
@@ -143,7 +149,9 @@ void ExportWorksheet(RunContext& run) {
 
   // Completion: the buttons come back before the file is closed, and the bar keeps its position.
   Guarded([&] { view.EnableButtons(); });
-  Guarded([&] { sheet->CloseFile(); });
+  Guarded([&] {
+    if (sheet->CloseFile() == ExcelFile::kOk && !fileFailed) view.OutputWritten(path);
+  });
   Guarded([&] {
     view.ShowMessage(
         QString::number(run.counter - 1) + QStringLiteral(" Contacts Saved Successfully"),

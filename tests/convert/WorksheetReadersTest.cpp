@@ -1,0 +1,249 @@
+// The contact sheet read back by programs that nobody on this team wrote: SheetJS, LibreOffice
+// Calc and xlrd. Each must find every cell at its place with its text.
+#include "tests/convert/WorksheetTestSupport.h"
+#include "xls/ExcelFile.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+using namespace lumivex;
+using namespace lumivex::testing;
+
+namespace {
+
+struct Output {
+  bool ran = false;
+  int exitCode = -1;
+  QByteArray out;
+  QByteArray err;
+};
+
+Output RunProgram(const QString& program, const QStringList& arguments, int timeoutMs = 60000) {
+  Output output;
+  QProcess process;
+  process.start(program, arguments);
+  if (!process.waitForStarted() || !process.waitForFinished(timeoutMs)) {
+    process.kill();
+    process.waitForFinished();
+    output.err = process.readAllStandardError();
+    return output;
+  }
+  output.ran = process.exitStatus() == QProcess::NormalExit;
+  output.exitCode = process.exitCode();
+  output.out = process.readAllStandardOutput();
+  output.err = process.readAllStandardError();
+  return output;
+}
+
+// What a reader should find: every cell the sheet was given, its text as it comes back from
+// the code page (a character the code page lacks reads as "?").
+SheetCells ExpectedCells(const std::vector<FakeContact>& contacts) {
+  SheetCells cells;
+  for (int column = 1; column <= 39; ++column) cells[{1, column}] = SheetTitles()[column - 1];
+  int row = 2;
+  for (const FakeContact& contact : contacts) {
+    for (int column = 1; column <= 39; ++column) {
+      QString value = contact.properties.value(SheetProperties()[column - 1]);
+      if ((column == 5 || column == 6) && value == u"0") value.clear();
+      if (ExcelFile::TextLength(value) > 255) continue;
+      cells[{row, column}] = FromAnsi(ExcelFile::EncodeText(value), 1252);
+    }
+    ++row;
+  }
+  return cells;
+}
+
+std::string Describe(const SheetCells& cells, const SheetCells& other) {
+  std::string text;
+  for (const auto& [position, value] : cells) {
+    auto it = other.find(position);
+    if (it == other.end() || it->second != value)
+      text += "  R" + std::to_string(position.first) + "C" + std::to_string(position.second) +
+              ": \"" + value.toStdString() + "\" vs \"" +
+              (it == other.end() ? std::string("<none>") : it->second.toStdString()) + "\"\n";
+  }
+  return text;
+}
+
+// Splits CSV text into rows of fields: fields in double quotes may hold commas, doubled quotes
+// and line breaks.
+std::vector<QStringList> ParseCsv(const QString& text) {
+  std::vector<QStringList> rows;
+  QStringList row;
+  QString field;
+  bool quoted = false;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text.at(i);
+    if (quoted) {
+      if (c == u'"' && i + 1 < text.size() && text.at(i + 1) == u'"') {
+        field += u'"';
+        ++i;
+      } else if (c == u'"') {
+        quoted = false;
+      } else {
+        field += c;
+      }
+    } else if (c == u'"') {
+      quoted = true;
+    } else if (c == u',') {
+      row << field;
+      field.clear();
+    } else if (c == u'\n' || c == u'\r') {
+      if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n') ++i;
+      row << field;
+      field.clear();
+      rows.push_back(row);
+      row.clear();
+    } else {
+      field += c;
+    }
+  }
+  if (!field.isEmpty() || !row.isEmpty()) rows.push_back(row << field);
+  return rows;
+}
+
+// A few contacts as users have them: accents, typographic quotes, the euro sign, a character
+// that code page 1252 lacks, a comma and quotes that CSV must escape, "0" titles, a long body.
+std::vector<FakeContact> RealisticContacts() {
+  std::vector<FakeContact> contacts;
+  contacts.push_back(FullContact(QStringLiteral("Zoë"), QStringLiteral("Müller"), 1));
+  FakeContact second = FullContact(QStringLiteral("Łukasz"), QStringLiteral("Øster, \"Jr\""), 2);
+  second.properties["Title"] = QStringLiteral("0");
+  second.properties["Body"] = QStringLiteral("日本 team lead; 2 × weekly");
+  contacts.push_back(second);
+  FakeContact third = MakeContact(QStringLiteral("Ann"), QStringLiteral("Lee"));
+  third.properties["Body"] = QString(300, u'x');
+  third.properties["Department"] = QStringLiteral("0");
+  contacts.push_back(third);
+  return contacts;
+}
+
+class WorksheetReaders : public WorksheetRunTest {
+ protected:
+  // Runs the export over the realistic contacts; the path of the sheet.
+  QString WriteSheet() {
+    for (const FakeContact& contact : RealisticContacts()) Contacts().Add(contact);
+    Run();
+    EXPECT_TRUE(complete);
+    return result.outputPath;
+  }
+};
+
+}  // namespace
+
+TEST_F(WorksheetReaders, SheetJsFindsEveryCellAtItsPlace) {
+  const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+  const QString script = SourceDir() + QStringLiteral("/tests/js/xls-cells.js");
+  if (node.isEmpty()) GTEST_SKIP() << "node is not installed (Debian package nodejs)";
+  if (!QFileInfo::exists(SourceDir() + QStringLiteral("/tests/js/node_modules/xlsx")))
+    GTEST_SKIP() << "SheetJS is not installed: run npm ci in tests/js";
+
+  const QString sheet = WriteSheet();
+  const Output output = RunProgram(node, {script, sheet});
+  ASSERT_TRUE(output.ran && output.exitCode == 0) << output.err.toStdString();
+  const QJsonObject read = QJsonDocument::fromJson(output.out).object();
+  EXPECT_EQ(read.value("biff").toString(), u"0900040002000a00");
+  SheetCells cells;
+  for (const QJsonValue& cell : read.value("cells").toArray()) {
+    const QJsonArray c = cell.toArray();
+    cells[{c.at(0).toInt(), c.at(1).toInt()}] = c.at(2).toString();
+  }
+  const SheetCells expected = ExpectedCells(RealisticContacts());
+  EXPECT_EQ(cells, expected) << "written vs read:\n"
+                             << Describe(expected, cells) << "read vs written:\n"
+                             << Describe(cells, expected);
+  EXPECT_EQ(cells.at({3, 39}), u"?? team lead; 2 × weekly");
+  EXPECT_FALSE(cells.contains({4, 39}));
+}
+
+TEST_F(WorksheetReaders, LibreOfficeFindsEveryCellAtItsPlace) {
+  const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+  if (soffice.isEmpty())
+    GTEST_SKIP() << "LibreOffice is not installed (Debian package libreoffice-calc-nogui)";
+
+  const QString sheet = WriteSheet();
+  QTemporaryDir profile;
+  ASSERT_TRUE(profile.isValid());
+  const QString outDir = target + QStringLiteral("/csv");
+  const Output output =
+      RunProgram(soffice, {QStringLiteral("-env:UserInstallation=file://") + profile.path(),
+                           QStringLiteral("--headless"), QStringLiteral("--infilter=MS Excel 4.0"),
+                           QStringLiteral("--convert-to"),
+                           QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76,1"),
+                           QStringLiteral("--outdir"), outDir, sheet});
+  ASSERT_TRUE(output.ran) << "LibreOffice did not finish within a minute";
+  // soffice reports success even when it fails: the CSV file is the proof.
+  const QString csv = outDir + u'/' + QFileInfo(sheet).completeBaseName() + QStringLiteral(".csv");
+  ASSERT_TRUE(QFileInfo::exists(csv)) << output.out.toStdString() << output.err.toStdString();
+
+  const std::vector<QStringList> rows = ParseCsv(QString::fromUtf8(FileBytes(csv)));
+  // CSV cannot tell an empty text cell from no cell: compare the grid, absent cells as "".
+  const SheetCells expected = ExpectedCells(RealisticContacts());
+  ASSERT_EQ(rows.size(), 4u);
+  SheetCells grid;
+  SheetCells filled;
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 39; ++c) {
+      const QString value = c < rows[r].size() ? rows[r][c] : QString();
+      auto it = expected.find({r + 1, c + 1});
+      grid[{r + 1, c + 1}] = value;
+      filled[{r + 1, c + 1}] = it == expected.end() ? QString() : it->second;
+    }
+    EXPECT_LE(rows[r].size(), 39) << "row " << r + 1;
+  }
+  EXPECT_EQ(grid, filled) << Describe(filled, grid);
+}
+
+// xlrd reads fonts, formats and page breaks as well; it takes only the document type 0x0010,
+// which its script puts in place of ours in memory.
+TEST_F(WorksheetReaders, XlrdFindsFontsFormatsCellsAndPageBreaks) {
+  const QString python = QStringLiteral("/usr/bin/python3");
+  const QString script = SourceDir() + QStringLiteral("/tests/xls/xlrd-dump.py");
+  if (!QFileInfo::exists(python) ||
+      RunProgram(python, {QStringLiteral("-c"), QStringLiteral("import xlrd")}).exitCode != 0)
+    GTEST_SKIP() << "xlrd is not installed (Debian package python3-xlrd)";
+
+  const QString sheet = WriteSheet();
+  const Output output = RunProgram(python, {script, sheet});
+  ASSERT_TRUE(output.ran && output.exitCode == 0) << output.err.toStdString();
+  const QJsonObject read = QJsonDocument::fromJson(output.out).object();
+
+  const QJsonArray fonts = read.value("fonts").toArray();
+  ASSERT_EQ(fonts.size(), 4);
+  EXPECT_EQ(fonts[0].toArray(), QJsonArray({"Verdana", 200, false, false, false}));
+  EXPECT_EQ(fonts[1].toArray(), QJsonArray({"Verdana", 220, true, false, false}));
+  EXPECT_EQ(fonts[2].toArray(), QJsonArray({"Verdana", 200, true, false, true}));
+  EXPECT_EQ(fonts[3].toArray(), QJsonArray({"Courier", 320, true, true, false}));
+  QStringList formats;
+  for (const QJsonValue& format : read.value("formats").toArray()) formats << format.toString();
+  EXPECT_EQ(formats,
+            QStringList(ExcelFile::DefaultFormats().begin(), ExcelFile::DefaultFormats().end()));
+
+  SheetCells cells;
+  for (const QJsonValue& cell : read.value("cells").toArray()) {
+    const QJsonArray c = cell.toArray();
+    const int row = c.at(0).toInt();
+    cells[{row, c.at(1).toInt()}] = c.at(2).toString();
+    EXPECT_EQ(c.at(3).toInt(), row == 1 ? 1 : 0) << "font of R" << row << "C" << c.at(1).toInt();
+  }
+  const SheetCells expected = ExpectedCells(RealisticContacts());
+  EXPECT_EQ(cells, expected) << Describe(expected, cells) << Describe(cells, expected);
+  EXPECT_TRUE(read.value("page_breaks").toArray().isEmpty());
+
+  // Page breaks, which the contact sheet has none of, from the writer itself.
+  ExcelFile breaks;
+  const QString other = target + QStringLiteral("/breaks.xls");
+  ASSERT_EQ(breaks.CreateFile(other), 0);
+  ASSERT_EQ(breaks.SetFont(QStringLiteral("Arial"), 10, 0), 0);
+  for (int row = 1; row <= 30; ++row) ASSERT_EQ(breaks.WriteValue(0, 0, 0, 0, row, 1, row), 0);
+  for (int row : {20, 5, 20, 12}) ASSERT_EQ(breaks.InsertHorizPageBreak(row), 0);
+  ASSERT_EQ(breaks.CloseFile(), 0);
+  const Output second = RunProgram(python, {script, other});
+  ASSERT_TRUE(second.ran && second.exitCode == 0) << second.err.toStdString();
+  EXPECT_EQ(QJsonDocument::fromJson(second.out).object().value("page_breaks").toArray(),
+            QJsonArray({5, 12, 20, 20}));
+}

@@ -1,0 +1,1 @@
+lumivex_test(worksheet_tests WorksheetExportTest.cpp WorksheetReadersTest.cpp)
