@@ -119,6 +119,7 @@ void ExportAddressBook(RunContext& run) {
     throw ExportError(error.what());
   }
   component.reset();
+  run.View().OutputWritten(target);
   run.CompletionStep(run.counter);
 }
 

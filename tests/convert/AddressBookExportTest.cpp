@@ -3,6 +3,7 @@
 #include "common/Module1.h"
 #include "convert/AddressBookExport.h"
 #include "convert/ConversionRun.h"
+#include "source/PffBackend.h"
 #include "tests/support/FakeStore.h"
 #include "tests/support/RecordingView.h"
 #include "tests/support/TestPaths.h"
@@ -182,6 +183,29 @@ TEST(AddressBookFileCopy, CopiesOverwritesOrKeepsAsAsked) {
   EXPECT_TRUE(APIFileCopy(src, dest));
   EXPECT_EQ(QFileInfo(dest).size(), QFileInfo(src).size());
   EXPECT_FALSE(APIFileCopy(dir + QStringLiteral("/none"), dest));
+}
+
+// A real store file through the real backend: every contact of the folder reaches the book with
+// the name and address the backend reads.
+TEST_F(AddressBookExport, RealStoreContactsReachTheBook) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const QString pst = FixturePst(QStringLiteral("six-contacts.pst"));
+  SetMailProvider(MakePffMailProvider(nullptr, pst));
+  const RunResult result = Run();
+  ASSERT_EQ(result.status, RunResult::kCompleted) << result.error.toStdString();
+  EXPECT_EQ(result.contacts, 6);
+
+  const auto items = OpenPffStore(pst)->DefaultContactsFolder()->GetItems();
+  const auto contacts = wab::LiveContacts(wab::ReadBook(result.outputPath.toStdString()));
+  ASSERT_EQ(contacts.size(), 6u);
+  for (int i = 0; i < 6; ++i) {
+    QString name, email;
+    ASSERT_TRUE(items->Item(i)->Read("FullName", name) &&
+                items->Item(i)->Read("Email1Address", email));
+    EXPECT_EQ(contacts[size_t(i)].displayName, name.toStdString());
+    EXPECT_EQ(contacts[size_t(i)].email, email.toStdString());
+  }
+  CheckLayout(ReadBytes(result.outputPath.toStdString()));
 }
 
 }  // namespace
