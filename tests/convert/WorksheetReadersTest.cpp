@@ -1,5 +1,6 @@
 // The contact sheet read back by programs that nobody on this team wrote: SheetJS, LibreOffice
 // Calc and xlrd. Each must find every cell at its place with its text.
+#include "source/PffBackend.h"
 #include "tests/convert/WorksheetTestSupport.h"
 #include "xls/ExcelFile.h"
 
@@ -122,6 +123,54 @@ std::vector<FakeContact> RealisticContacts() {
   return contacts;
 }
 
+// The cells SheetJS finds in a sheet; empty when node or SheetJS is missing (`why` says which).
+bool ReadWithSheetJs(const QString& sheet, SheetCells& cells, QString& biff, std::string& why) {
+  const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+  if (node.isEmpty()) {
+    why = "node is not installed (Debian package nodejs)";
+    return false;
+  }
+  if (!QFileInfo::exists(SourceDir() + QStringLiteral("/tests/js/node_modules/xlsx"))) {
+    why = "SheetJS is not installed: run npm ci in tests/js";
+    return false;
+  }
+  const Output output =
+      RunProgram(node, {SourceDir() + QStringLiteral("/tests/js/xls-cells.js"), sheet});
+  if (!output.ran || output.exitCode != 0) {
+    why = "SheetJS failed: " + output.err.toStdString();
+    return true;
+  }
+  const QJsonObject read = QJsonDocument::fromJson(output.out).object();
+  biff = read.value("biff").toString();
+  for (const QJsonValue& cell : read.value("cells").toArray()) {
+    const QJsonArray c = cell.toArray();
+    cells[{c.at(0).toInt(), c.at(1).toInt()}] = c.at(2).toString();
+  }
+  return true;
+}
+
+// The contacts of a store file's default contacts folder as the sheet should show them: every
+// property read through the store interface, a failed read keeping the previous contact's value.
+std::vector<FakeContact> StoreContacts(const QString& path) {
+  std::vector<FakeContact> contacts;
+  auto folder = OpenPffStore(path)->DefaultContactsFolder();
+  if (!folder) return contacts;
+  auto items = folder->GetItems();
+  QMap<QString, QString> held;
+  for (int i = 0; i < items->Count(); ++i) {
+    auto entry = items->Item(i);
+    FakeContact contact;
+    for (const QString& property : SheetProperties()) {
+      QString value = held.value(property);
+      entry->Read(property.toStdString(), value);
+      held[property] = value;
+      contact.properties[property] = value;
+    }
+    contacts.push_back(contact);
+  }
+  return contacts;
+}
+
 class WorksheetReaders : public WorksheetRunTest {
  protected:
   // Runs the export over the realistic contacts; the path of the sheet.
@@ -136,22 +185,13 @@ class WorksheetReaders : public WorksheetRunTest {
 }  // namespace
 
 TEST_F(WorksheetReaders, SheetJsFindsEveryCellAtItsPlace) {
-  const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
-  const QString script = SourceDir() + QStringLiteral("/tests/js/xls-cells.js");
-  if (node.isEmpty()) GTEST_SKIP() << "node is not installed (Debian package nodejs)";
-  if (!QFileInfo::exists(SourceDir() + QStringLiteral("/tests/js/node_modules/xlsx")))
-    GTEST_SKIP() << "SheetJS is not installed: run npm ci in tests/js";
-
   const QString sheet = WriteSheet();
-  const Output output = RunProgram(node, {script, sheet});
-  ASSERT_TRUE(output.ran && output.exitCode == 0) << output.err.toStdString();
-  const QJsonObject read = QJsonDocument::fromJson(output.out).object();
-  EXPECT_EQ(read.value("biff").toString(), u"0900040002000a00");
   SheetCells cells;
-  for (const QJsonValue& cell : read.value("cells").toArray()) {
-    const QJsonArray c = cell.toArray();
-    cells[{c.at(0).toInt(), c.at(1).toInt()}] = c.at(2).toString();
-  }
+  QString biff;
+  std::string why;
+  if (!ReadWithSheetJs(sheet, cells, biff, why)) GTEST_SKIP() << why;
+  ASSERT_TRUE(why.empty()) << why;
+  EXPECT_EQ(biff, u"0900040002000a00");
   const SheetCells expected = ExpectedCells(RealisticContacts());
   EXPECT_EQ(cells, expected) << "written vs read:\n"
                              << Describe(expected, cells) << "read vs written:\n"
@@ -246,4 +286,50 @@ TEST_F(WorksheetReaders, XlrdFindsFontsFormatsCellsAndPageBreaks) {
   ASSERT_TRUE(second.ran && second.exitCode == 0) << second.err.toStdString();
   EXPECT_EQ(QJsonDocument::fromJson(second.out).object().value("page_breaks").toArray(),
             QJsonArray({5, 12, 20, 20}));
+}
+
+// Real store files through the libpff backend, read back by SheetJS cell for cell.
+class WorksheetFromStore : public WorksheetRunTest {
+ protected:
+  void ExportAndCompare(const QString& store, int contacts) {
+    SetMailProvider(MakePffMailProvider(nullptr, store));
+    Run();
+    ASSERT_EQ(result.status, RunResult::kCompleted) << result.error.toStdString();
+    EXPECT_EQ(result.contacts, contacts);
+    ASSERT_TRUE(complete);
+    SheetCells cells;
+    QString biff;
+    std::string why;
+    if (!ReadWithSheetJs(result.outputPath, cells, biff, why)) GTEST_SKIP() << why;
+    ASSERT_TRUE(why.empty()) << why;
+    EXPECT_EQ(biff, u"0900040002000a00");
+    const std::vector<FakeContact> expectedContacts = StoreContacts(store);
+    ASSERT_EQ(static_cast<int>(expectedContacts.size()), contacts);
+    const SheetCells expected = ExpectedCells(expectedContacts);
+    EXPECT_EQ(cells, expected) << Describe(expected, cells) << Describe(cells, expected);
+  }
+};
+
+TEST_F(WorksheetFromStore, SixContactsFromARealStoreFile) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  ExportAndCompare(FixturePst(QStringLiteral("six-contacts.pst")), 6);
+  // Three of them have a name, company and address; the others only a display name.
+  const SheetCells cells = Cells();
+  int named = 0;
+  for (int row = 2; row <= 7; ++row) named += !cells.at({row, 1}).isEmpty();
+  EXPECT_GE(named, 3);
+}
+
+TEST_F(WorksheetFromStore, TheSampleStore) {
+  const QString sample = BinDir() + QStringLiteral("/sample.pst");
+  if (!QFileInfo::exists(sample))
+    GTEST_SKIP() << "no sample store at " << sample.toStdString()
+                 << ": it is written by lumivex-pstgen when the tools are built";
+  int contacts = 0;
+  {
+    auto folder = OpenPffStore(sample)->DefaultContactsFolder();
+    ASSERT_TRUE(folder);
+    contacts = std::min(folder->GetItems()->Count(), 32766);
+  }
+  ExportAndCompare(sample, contacts);
 }
