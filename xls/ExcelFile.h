@@ -99,7 +99,9 @@ class ExcelFile {
   // Records a page break above 1-based row lrow; written by CloseFile in ascending order.
   Status InsertHorizPageBreak(int32_t lrow);
   // Writes one cell. ValueType 0 = integer, 1 = number, 2 = text; any other type writes
-  // nothing and returns 0. Rows and columns count from 1 (1 to 65536).
+  // nothing and returns 0. Rows and columns count from 1 (1 to 65536); a number outside that
+  // range has no field to go in and fails with kOverflow, as does any other value too large for
+  // its field.
   Status WriteValue(int32_t ValueType, int32_t CellFontUsed, int32_t Alignment,
                     int32_t HiddenLocked, int32_t lrow, int32_t lcol, const CellValue& value,
                     int32_t CellFormat = 0);
