@@ -327,23 +327,27 @@ bool Item::FileTime(int index, uint64_t& value) const {
   return entry && libpff_record_entry_get_data_as_filetime(entry.get(), &value, entry.error()) == 1;
 }
 
+// Multi-valued strings are stored as a count, one 32-bit offset per value, then the values end
+// to end. They are split here: libpff's own multi-value reader finds no values in some stores.
 bool Item::MultiData(int index, std::vector<QByteArray>& out) const {
-  Entry entry(handles_->recordSet, index);
-  if (!entry) return false;
-  libpff_multi_value_t* multi = nullptr;
-  if (libpff_record_entry_get_multi_value(entry.get(), &multi, entry.error()) != 1) return false;
-  int count = 0;
-  bool ok = libpff_multi_value_get_number_of_values(multi, &count, entry.error()) == 1;
+  QByteArray raw;
+  if (!Data(index, raw)) return false;
   out.clear();
-  for (int i = 0; ok && i < count; ++i) {
-    uint32_t type = 0;
-    uint8_t* data = nullptr;
-    size_t size = 0;
-    ok = libpff_multi_value_get_value(multi, i, &type, &data, &size, entry.error()) == 1;
-    if (ok) out.emplace_back(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+  if (raw.isEmpty()) return true;
+  auto u32 = [&raw](qsizetype at) {
+    const auto* b = reinterpret_cast<const uchar*>(raw.constData() + at);
+    return static_cast<qsizetype>(b[0] | (b[1] << 8) | (b[2] << 16) | (uint32_t(b[3]) << 24));
+  };
+  if (raw.size() < 4) return false;
+  const qsizetype count = u32(0);
+  if (count < 0 || count > (raw.size() - 4) / 4) return false;
+  for (qsizetype i = 0; i < count; ++i) {
+    const qsizetype begin = u32(4 + 4 * i);
+    const qsizetype end = i + 1 < count ? u32(4 + 4 * (i + 1)) : raw.size();
+    if (begin < 4 + 4 * count || end < begin || end > raw.size()) return false;
+    out.push_back(raw.mid(begin, end - begin));
   }
-  libpff_multi_value_free(&multi, entry.error());
-  return ok;
+  return true;
 }
 
 QString Item::Text(uint32_t id, int codePage) const {

@@ -1,1 +1,2 @@
 lumivex_test(PffBackendTest PffBackendTest.cpp)
+lumivex_test(BackendPropertiesTest BackendPropertiesTest.cpp LIBS lumivex_pstwriter)

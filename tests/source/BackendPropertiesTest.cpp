@@ -1,0 +1,133 @@
+// Contact properties the real store files do not hold, read from stores written for the test by
+// lumivex-pstgen's writer: multi-valued fields, local-time dates, Exchange addresses, and a named
+// property whose number belongs to another property set.
+#include "source/PffBackend.h"
+#include "tests/support/TestPaths.h"
+#include "tools/pstwriter/Messaging.h"
+
+#include <QDate>
+#include <QLocale>
+
+#include <gtest/gtest.h>
+
+namespace lumivex {
+namespace {
+
+namespace value = pst::value;
+using pst::PropertyKey;
+
+pst::MessageProperty Text(uint16_t tag, const char* utf8) {
+  return {PropertyKey::Tagged(tag), 0x001F, value::Utf16(utf8)};
+}
+pst::MessageProperty Address(uint32_t number, const char* utf8) {
+  return {PropertyKey::Numbered(pst::kPsetidAddress, number), 0x001F, value::Utf16(utf8)};
+}
+
+QString ShortDate(int y, int m, int d) {
+  return QLocale::system().toString(QDate(y, m, d), QLocale::ShortFormat);
+}
+
+QString Read(const ContactEntry& entry, const char* name) {
+  QString value = QStringLiteral("<unset>");
+  EXPECT_TRUE(entry.Read(name, value)) << name;
+  return value;
+}
+
+class BackendProperties : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    path_ = testing::ScratchDir(QStringLiteral("backend-properties")) + "/written.pst";
+    pst::StoreWriter writer(path_.toStdString(), {});
+    const auto contacts = writer.Folder(pst::DefaultFolder::kContacts);
+
+    pst::Message full;
+    full.message_class = "IPM.Contact";
+    full.properties = {
+        Text(0x3001, "Ada Lovelace"),
+        Text(0x3A06, "Ada"),
+        {PropertyKey::Tagged(0x3A58), 0x101F, value::MultiString({"Byron", "Annabella", "Ralph"})},
+        {PropertyKey::Named(pst::kPsPublicStrings, "Keywords"), 0x101F,
+         value::MultiString({"Family", "Mathematics"})},
+        // Entered as 10 December 1815 by a user east of UTC: the UTC instant is the day before.
+        {PropertyKey::Tagged(0x3A42), 0x0040, value::Time(pst::FileTime(1815, 12, 9, 15))},
+        {PropertyKey::Numbered(pst::kPsetidAddress, 0x80DE), 0x0040,
+         value::Time(pst::FileTime(1815, 12, 10))},
+        // Entered west of UTC, no local copy: 05:00 UTC of the entered day.
+        {PropertyKey::Tagged(0x3A41), 0x0040, value::Time(pst::FileTime(1835, 7, 8, 5))},
+        Address(0x8082, "EX"),
+        Address(0x8083, "/o=Analytical/ou=Engines/cn=Recipients/cn=ada"),
+        Address(0x8084, "Ada Lovelace (ada@engine.example)"),
+        Address(0x8092, "EX"),
+        Address(0x8093, "/o=Analytical/ou=Engines/cn=Recipients/cn=charles"),
+        Address(0x8094, "Charles Babbage"),
+        Address(0x80A2, "SMTP"),
+        Address(0x80A3, "third@engine.example"),
+        Address(0x8045, "12 St James's Square"),
+        Text(0x3A51, "https://engine.example/home"),
+        Text(0x1000, "Line one\r\nLine two"),
+    };
+    writer.AddMessage(contacts, full);
+
+    // The number of Email1Address, but in PS_PUBLIC_STRINGS: another property altogether.
+    pst::Message clash;
+    clash.message_class = "IPM.Contact";
+    clash.properties = {
+        Text(0x3001, "Clash"),
+        {PropertyKey::Numbered(pst::kPsPublicStrings, 0x8083), 0x001F,
+         value::Utf16("wrong@public.example")},
+        {PropertyKey::Numbered(pst::kPsPublicStrings, 0x802B), 0x001F,
+         value::Utf16("https://wrong.example")},
+        {PropertyKey::Named(pst::kPsetidAddress, "Keywords"), 0x101F,
+         value::MultiString({"Wrong"})},
+        // A value type no contact field has.
+        {PropertyKey::Tagged(0x3A16), 0x0003, value::Int32(7)},
+        // The mail client's "no date".
+        {PropertyKey::Tagged(0x3A42), 0x0040, value::Time(pst::FileTime(4501, 1, 1))},
+    };
+    writer.AddMessage(contacts, clash);
+    writer.Finish();
+  }
+
+  static QString path_;
+};
+
+QString BackendProperties::path_;
+
+TEST_F(BackendProperties, MultiValuedDatesAddressesAndBody) {
+  auto store = OpenPffStore(path_);
+  auto folder = store->DefaultContactsFolder();
+  ASSERT_NE(folder, nullptr);
+  auto items = folder->GetItems();
+  ASSERT_EQ(items->Count(), 2);
+  auto ada = items->Item(0);
+  EXPECT_EQ(Read(*ada, "FullName"), QStringLiteral("Ada Lovelace"));
+  EXPECT_EQ(Read(*ada, "Children"), QStringLiteral("Byron, Annabella, Ralph"));
+  EXPECT_EQ(Read(*ada, "Categories"), QStringLiteral("Family, Mathematics"));
+  EXPECT_EQ(Read(*ada, "Birthday"), ShortDate(1815, 12, 10));
+  EXPECT_EQ(Read(*ada, "Anniversary"), ShortDate(1835, 7, 8));
+  // Exchange addresses: the SMTP form of the display text where it holds one.
+  EXPECT_EQ(Read(*ada, "Email1Address"), QStringLiteral("ada@engine.example"));
+  EXPECT_EQ(Read(*ada, "Email2Address"),
+            QStringLiteral("/o=Analytical/ou=Engines/cn=Recipients/cn=charles"));
+  EXPECT_EQ(Read(*ada, "Email3Address"), QStringLiteral("third@engine.example"));
+  EXPECT_EQ(Read(*ada, "BusinessAddressStreet"), QStringLiteral("12 St James's Square"));
+  EXPECT_EQ(Read(*ada, "WebPage"), QStringLiteral("https://engine.example/home"));
+  EXPECT_EQ(Read(*ada, "Body"), QStringLiteral("Line one\r\nLine two"));
+  EXPECT_EQ(Read(*ada, "Spouse"), QString());
+}
+
+TEST_F(BackendProperties, PropertiesOfAnotherSetOrTypeAreNotTaken) {
+  auto store = OpenPffStore(path_);
+  auto clash = store->DefaultContactsFolder()->GetItems()->Item(1);
+  EXPECT_EQ(Read(*clash, "FullName"), QStringLiteral("Clash"));
+  EXPECT_EQ(Read(*clash, "Email1Address"), QString());
+  EXPECT_EQ(Read(*clash, "WebPage"), QString());
+  EXPECT_EQ(Read(*clash, "Categories"), QString());
+  EXPECT_EQ(Read(*clash, "Birthday"), QString());
+  QString kept = QStringLiteral("kept");
+  EXPECT_FALSE(clash->Read("CompanyName", kept));
+  EXPECT_EQ(kept, QStringLiteral("kept"));
+}
+
+}  // namespace
+}  // namespace lumivex
