@@ -83,9 +83,9 @@ void ExportAddressBook(RunContext& run) {
     component->Open(target.toStdString());
   } catch (const wab::WabError& error) {
     QFile::remove(target);  // what is there is a copy of a template that is no address book
-    throw ExportError(QStringLiteral("The address book %1 could not be opened: %2. Reinstall "
-                                     "Lumivex to restore its template xwab.def.")
-                          .arg(target, QString::fromStdString(error.what()))
+    throw ExportError(QStringLiteral("Cannot fill the address book: %1. Reinstall Lumivex to "
+                                     "restore its template %2.")
+                          .arg(QString::fromStdString(error.what()), templatePath)
                           .toStdString());
   }
 
