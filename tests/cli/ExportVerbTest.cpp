@@ -1,0 +1,281 @@
+// lumivex-cli export on the real store files: one card per entry as Evolution and KContacts read
+// them, each field where the store has it (as pst-extractor, a reader apart from libpff, sees
+// the store), the per-contact files, the other formats, and the failures a user meets.
+#include "tests/convert/VCardReaders.h"
+#include "tests/support/TestPaths.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+using namespace lumivex::testing;
+
+namespace {
+
+struct CliRun {
+  int status = -1;
+  QString out;
+  QString err;
+};
+
+CliRun Cli(const QStringList& args, const QString& defaultStore = {}) {
+  QProcess process;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("LC_ALL"), QStringLiteral("en_US.UTF-8"));
+  if (!defaultStore.isEmpty()) env.insert(QStringLiteral("LUMIVEX_DEFAULT_STORE"), defaultStore);
+  process.setProcessEnvironment(env);
+  process.start(BinDir() + QStringLiteral("/lumivex-cli"), QStringList{"export"} + args);
+  process.waitForFinished(120000);
+  CliRun run;
+  run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+  run.out = QString::fromUtf8(process.readAllStandardOutput());
+  run.err = QString::fromUtf8(process.readAllStandardError());
+  return run;
+}
+
+// The items of a folder as pst-extractor reads them, keyed by property tag.
+QJsonArray SourceItems(const QString& store, const QString& folderPath) {
+  QProcess node;
+  node.setWorkingDirectory(SourceDir() + QStringLiteral("/tests/js"));
+  node.start(QStringLiteral("node"), {QStringLiteral("pst-dump.js"), store});
+  node.waitForFinished(120000);
+  const QJsonObject dump = QJsonDocument::fromJson(node.readAllStandardOutput()).object();
+  for (const QJsonValue folder : dump["folders"].toArray())
+    if (folder["path"].toString() == folderPath) return folder["items"].toArray();
+  return {};
+}
+
+// The card fields and the store properties that feed them.
+const std::pair<const char*, const char*> kFields[] = {
+    {"given", "0x3A06"},     {"family", "0x3A11"},    {"fn", "0x3001"},
+    {"org", "0x3A16"},       {"title", "0x3A17"},     {"workPhone", "0x3A08"},
+    {"homePhone", "0x3A09"}, {"cellPhone", "0x3A1C"}, {"workFax", "0x3A24"},
+    {"email", "lid:0x8083"},
+};
+
+class ExportVerb : public ::testing::Test {
+ protected:
+  void SetUp() override { out = ScratchDir(QStringLiteral("export-verb")); }
+  QStringList Files(const QString& dir) const {
+    return QDir(dir).entryList(QDir::Files, QDir::Name);
+  }
+  QString out;
+};
+
+}  // namespace
+
+TEST_F(ExportVerb, RealStoresGiveOneCardPerEntryWithItsFields) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const VCardReader readers[] = {EvolutionReader(), KContactsReader()};
+  for (const VCardReader& reader : readers)
+    ASSERT_TRUE(reader.missing.isEmpty()) << reader.missing.toStdString();
+  struct Case {
+    const char* file;
+    const char* folder;  // empty: the default contacts folder
+    int entries;
+  };
+  for (const Case& c :
+       {Case{"six-contacts.pst", "", 6}, Case{"contact-and-distlist.pst", "", 2},
+        Case{"mail-and-one-contact.pst", "", 1},
+        Case{"72-contacts-in-mail-folder.pst", "Top of Personal Folders/myInbox", 72},
+        Case{"offline-store-4k-pages.ost", "", 0}}) {
+    SCOPED_TRACE(c.file);
+    const QString store = FixturePst(QString::fromUtf8(c.file));
+    const QString dir = out + u'/' + QString::fromUtf8(c.file);
+    QStringList args = {"--format", "vcard", "--out", dir, store};
+    if (*c.folder) args << "--folder" << QString::fromUtf8(c.folder);
+    const CliRun run = Cli(args);
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    ASSERT_EQ(Files(dir).size(), 1);
+    const QString file = dir + u'/' + Files(dir)[0];
+    EXPECT_EQ(run.out, file + QStringLiteral("\n%1 Contacts Saved Successfully\n").arg(c.entries));
+    // A mail folder is exported too, with a warning.
+    EXPECT_EQ(run.err.contains(u"is not a contacts folder"), *c.folder != '\0');
+
+    QJsonArray source;
+    if (c.entries > 0) {
+      QString folderPath = QString::fromUtf8(c.folder);
+      if (folderPath.isEmpty()) folderPath = QStringLiteral("Top of Personal Folders/Contacts");
+      source = SourceItems(store, folderPath);
+      ASSERT_EQ(source.size(), c.entries);
+    }
+    for (const VCardReader& reader : readers) {
+      QString error;
+      const QJsonArray cards = reader.Read(file, 1252, &error);
+      ASSERT_TRUE(error.isEmpty()) << error.toStdString();
+      ASSERT_EQ(cards.size(), c.entries) << reader.name.toStdString();
+      // Each contact of the store has a card whose fields hold its values.
+      int compared = 0;
+      for (const QJsonValue item : source) {
+        if (item["0x001A"].toString() != u"IPM.Contact") continue;
+        const QString fullName = item["0x3001"].toString();
+        const auto card = std::find_if(cards.begin(), cards.end(), [&](const QJsonValue& v) {
+          return v["fn"].toString() == fullName;
+        });
+        ASSERT_NE(card, cards.end()) << fullName.toStdString();
+        const QJsonObject fields = card->toObject();
+        for (const auto& [field, tag] : kFields)
+          EXPECT_EQ(fields[QLatin1String(field)].toString(), item[QLatin1String(tag)].toString())
+              << reader.name.toStdString() << " " << fullName.toStdString() << " " << field;
+        const QJsonArray home = fields["homeAdr"].toArray();
+        EXPECT_EQ(home[2].toString(), item["0x3A5D"].toString());
+        EXPECT_EQ(home[3].toString(), item["0x3A59"].toString());
+        ++compared;
+      }
+      EXPECT_EQ(compared, c.entries - (QString::fromUtf8(c.file).contains(u"distlist") ? 1 : 0));
+    }
+  }
+}
+
+TEST_F(ExportVerb, JapaneseContactFromTheUnicodeAndTheAnsiFileInCodePage932) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  QByteArray bytes[2];
+  int i = 0;
+  for (const char* file : {"japanese-contact-unicode.pst", "japanese-contact-ansi-cp932.pst"}) {
+    const QString dir = out + u'/' + QString::fromUtf8(file);
+    const CliRun run = Cli({"--format", "vcard", "--code-page", "932", "--out", dir,
+                            FixturePst(QString::fromUtf8(file))});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    QFile f(dir + u'/' + Files(dir).value(0));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    bytes[i++] = f.readAll();
+  }
+  EXPECT_EQ(bytes[0], bytes[1]);
+  const QString file = out + QStringLiteral("/japanese-contact-unicode.pst/") +
+                       Files(out + QStringLiteral("/japanese-contact-unicode.pst"))[0];
+  for (const VCardReader& reader : {EvolutionReader(), KContactsReader()}) {
+    QString error;
+    const QJsonArray cards = reader.Read(file, 932, &error);
+    ASSERT_EQ(cards.size(), 1) << reader.name.toStdString() << error.toStdString();
+    const QJsonObject card = cards[0].toObject();
+    EXPECT_EQ(card["family"].toString(), u"イグザンプル");
+    EXPECT_EQ(card["given"].toString(), u"コム");
+    EXPECT_EQ(card["fn"].toString(), u"Mr. イグザンプル ドット コム 殿");
+    EXPECT_EQ(card["workPhone"].toString(), u"06-0001-0002");
+    EXPECT_EQ(card["cellPhone"].toString(), u"080-0001-0001");
+    EXPECT_EQ(card["workAdr"].toArray()[3].toString(), u"Osaka");
+    EXPECT_EQ(card["workAdr"].toArray()[6].toString(), u"日本");
+    EXPECT_EQ(card["email"].toString(), u"test@example.com");
+  }
+}
+
+TEST_F(ExportVerb, PerContactFilesAreTheSameAtEveryStart) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const QString store = FixturePst(QStringLiteral("six-contacts.pst"));
+  CliRun run = Cli({"--format", "vcards", "--out", out, store});
+  ASSERT_EQ(run.status, 0) << run.err.toStdString();
+  const QStringList files = Files(out);
+  ASSERT_EQ(files.size(), 6);
+  QStringList printed = run.out.split(u'\n', Qt::SkipEmptyParts);
+  EXPECT_EQ(printed.takeLast(), u"6 Contacts Saved Successfully");
+  ASSERT_EQ(printed.size(), 6);
+  for (const QString& path : printed) EXPECT_TRUE(files.contains(QFileInfo(path).fileName()));
+  // Three contacts have no first and last name: their files are named by the number alone.
+  EXPECT_EQ(files.filter(QRegularExpression(QStringLiteral("^\\d+\\.vcf$"))).size(), 3);
+  const VCardReader reader = KContactsReader();
+  ASSERT_TRUE(reader.missing.isEmpty()) << reader.missing.toStdString();
+  for (const QString& file : files) {
+    QString error;
+    EXPECT_EQ(reader.Read(out + u'/' + file, 1252, &error).size(), 1) << file.toStdString();
+  }
+  // A new start draws the same numbers: the same names, replaced.
+  run = Cli({"--format", "vcards", "--out", out, store});
+  ASSERT_EQ(run.status, 0);
+  EXPECT_EQ(Files(out), files);
+}
+
+TEST_F(ExportVerb, DefaultStoreAndTheOtherFormats) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const QString store = FixturePst(QStringLiteral("six-contacts.pst"));
+  CliRun run = Cli({"--format", "vcard", "--out", out + "/new/folder"}, store);
+  ASSERT_EQ(run.status, 0) << run.err.toStdString();
+  EXPECT_TRUE(run.out.endsWith(u"\n6 Contacts Saved Successfully\n"));
+  EXPECT_EQ(Files(out + "/new/folder").size(), 1);
+  EXPECT_FALSE(run.err.contains(u'\r'));  // no progress line when stderr is not a terminal
+  for (const char* format : {"xls", "wab"}) {
+    const QString dir = out + u'/' + QString::fromUtf8(format);
+    run = Cli({"--format", format, "--out", dir, store});
+    ASSERT_EQ(run.status, 0) << format << ": " << run.err.toStdString();
+    const QStringList files = Files(dir);
+    ASSERT_EQ(files.size(), 1) << format;
+    EXPECT_TRUE(files[0].startsWith(u"OutlookContacts-") &&
+                files[0].endsWith(u'.' + QString::fromUtf8(format)));
+    EXPECT_TRUE(run.out.startsWith(dir + u'/' + files[0] + u'\n'));
+    EXPECT_TRUE(run.out.endsWith(u"6 Contacts Saved Successfully\n"));
+  }
+}
+
+TEST_F(ExportVerb, FailuresAreOneLineAndANonzeroStatus) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const QString six = FixturePst(QStringLiteral("six-contacts.pst"));
+  struct Case {
+    QStringList args;
+    int status;
+    const char* says;
+  };
+  QFile(out + "/plain-file").open(QIODevice::WriteOnly);
+  for (const Case& c : {
+           Case{{"--format", "vcard", "--out", out, out + "/missing.pst"}, 1, "missing.pst"},
+           Case{{"--format", "vcard", "--out", out, FixturePst("mail-only.pst")},
+                1,
+                "has no contacts folder"},
+           Case{{"--format", "vcard", "--out", out, FixturePst("bad-header-checksum.pst")},
+                1,
+                "damaged"},
+           Case{{"--format", "vcard", "--out", out, "--folder", "Nowhere", six}, 1, "Nowhere"},
+           Case{{"--format", "vcard", "--out", out + "/plain-file", six}, 1, "not a folder"},
+           Case{{"--format", "vcard", "--out", out + "/plain-file/sub", six},
+                1,
+                "cannot create the folder"},
+           Case{{"--format", "html", "--out", out, six}, 2, "unknown format 'html'"},
+           Case{{"--format", "vcard", six}, 2, "--out DIR is missing"},
+           Case{{"--out", out, six}, 2, "--format is missing"},
+           Case{{"--format", "vcard", "--code-page", "65001", "--out", out, six},
+                2,
+                "unknown code page"},
+       }) {
+    const CliRun run = Cli(c.args);
+    SCOPED_TRACE(c.args.join(u' ').toStdString());
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_TRUE(run.out.isEmpty());
+    EXPECT_EQ(run.err.count(u'\n'), 1) << run.err.toStdString();
+    EXPECT_TRUE(run.err.startsWith(u"lumivex-cli export: "));
+    EXPECT_TRUE(run.err.contains(QString::fromUtf8(c.says))) << run.err.toStdString();
+  }
+  EXPECT_EQ(Files(out), QStringList{"plain-file"});  // nothing half-written
+}
+
+TEST_F(ExportVerb, HelpExplainsFormatsNamesAndCodePage) {
+  const CliRun run = Cli({"--help"});
+  EXPECT_EQ(run.status, 0);
+  for (const char* text : {"vcard", "vcards", "xls", "wab", "OutlookContacts-DD-MM-YYYY-hh-mm-ss",
+                           "AnnLee123.vcf", "code page", "1252", "932", "Examples:", "--folder",
+                           "LUMIVEX_DEFAULT_STORE", "Exit status"})
+    EXPECT_TRUE(run.out.contains(QString::fromUtf8(text))) << text;
+}
+
+TEST_F(ExportVerb, SampleStoreIsReadBackCardForCard) {
+  const QString sample = BinDir() + QStringLiteral("/sample.pst");
+  if (!QFileInfo::exists(sample))
+    GTEST_SKIP() << "the sample store " << sample.toStdString() << " has not been built";
+  const CliRun run = Cli({"--format", "vcard", "--out", out, sample});
+  ASSERT_EQ(run.status, 0) << run.err.toStdString();
+  const QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 2);
+  const int entries = lines[1].section(u' ', 0, 0).toInt();
+  EXPECT_GT(entries, 0);
+  for (const VCardReader& reader : {EvolutionReader(), KContactsReader()}) {
+    QString error;
+    const QJsonArray cards = reader.Read(lines[0], 1252, &error);
+    EXPECT_EQ(cards.size(), entries) << reader.name.toStdString() << error.toStdString();
+    int named = 0;
+    for (const QJsonValue card : cards)
+      named += !card["family"].toString().isEmpty() && !card["email"].toString().isEmpty();
+    EXPECT_GT(named, entries / 2) << reader.name.toStdString();
+  }
+}

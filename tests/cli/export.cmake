@@ -1,0 +1,2 @@
+lumivex_test(cli_export_tests ExportVerbTest.cpp LIBS lumivex_vcard_readers)
+add_dependencies(cli_export_tests lumivex-cli)
