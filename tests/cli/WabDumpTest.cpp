@@ -110,4 +110,41 @@ TEST(WabDump, HelpAndBadArguments) {
             2);
 }
 
+// The export verb's address book, from a real store file, listed by wab-dump; and its template
+// missing.
+TEST(WabExport, RealStoreToAddressBookAndBack) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const QString pst = FixturePst(QStringLiteral("six-contacts.pst"));
+  const QString out = ScratchDir(QStringLiteral("wab-cli-export"));
+  const QStringList exportArgs = {QStringLiteral("export"),
+                                  QStringLiteral("--format"),
+                                  QStringLiteral("wab"),
+                                  QStringLiteral("--out"),
+                                  out,
+                                  pst};
+  const Output exported = Cli(exportArgs);
+  ASSERT_EQ(exported.exitCode, 0) << exported.err.toStdString();
+  const QStringList lines = exported.out.split(u'\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 2);
+  EXPECT_TRUE(lines[0].startsWith(out + QStringLiteral("/OutlookContacts-")));
+  EXPECT_TRUE(lines[0].endsWith(u".wab"));
+  EXPECT_EQ(lines[1], u"6 Contacts Saved Successfully");
+
+  const Output dump = Cli({QStringLiteral("wab-dump"), QStringLiteral("--json"), lines[0]});
+  const QJsonObject result = QJsonDocument::fromJson(dump.out.toUtf8()).object();
+  EXPECT_EQ(result[u"count"].toInt(), 6);
+  const QJsonObject first = result[u"contacts"].toArray().first().toObject();
+  EXPECT_EQ(first[u"displayName"].toString(), u"Sebastian Wright");
+  EXPECT_EQ(first[u"email"].toString(), u"SebastianWright@dayrep.com");
+
+  QProcess process;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("LUMIVEX_TOOL_DIR"), out + QStringLiteral("/nowhere"));
+  process.setProcessEnvironment(environment);
+  process.start(BinDir() + QStringLiteral("/lumivex-cli"), exportArgs);
+  process.waitForFinished(30000);
+  EXPECT_EQ(process.exitCode(), 1);
+  EXPECT_TRUE(process.readAllStandardError().contains("xwab.def is missing"));
+}
+
 }  // namespace
