@@ -1,6 +1,53 @@
+// lumivex: the desktop program. Sets up the store backend with the folder picker dialog, the
+// desktop's web browser and folder dialog, and shows the main window until it is closed.
+#include "app/Artwork.h"
+#include "app/DesktopProvider.h"
+#include "app/Dialogs.h"
+#include "app/FolderPickerDialog.h"
+#include "app/FrmMain.h"
+#include "common/Module1.h"
+#include "source/PffBackend.h"
+
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QDesktopServices>
+#include <QUrl>
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  return 0;
+  QApplication::setApplicationName(QStringLiteral("Lumivex"));
+  QApplication::setApplicationVersion(QStringLiteral("3.0 Build 1078"));
+  QApplication::setOrganizationName(QStringLiteral("Quorvane Software"));
+  QApplication::setWindowIcon(lumivex::WindowIcon());
+
+  QCommandLineParser options;
+  options.setApplicationDescription(QStringLiteral(
+      "Exports the contacts of an Outlook personal-folder file (.pst, .ost) to one vCard file,\n"
+      "one vCard file per contact, an Excel worksheet (.xls) or a Windows Address Book (.wab).\n"
+      "\n"
+      "Choose \"Default Outlook Contacts\" to read the default store, or \"Select Other Outlook\n"
+      "File\" to pick a folder in another file; scan, then save. Help > Contents explains each\n"
+      "step.\n"
+      "\n"
+      "The default store is the file named by the environment variable LUMIVEX_DEFAULT_STORE,\n"
+      "else the first .pst/.ost in \"Documents/Outlook Files\" or\n"
+      "\"AppData/Local/Microsoft/Outlook\" under your home folder (or a Wine prefix's user\n"
+      "folders).\n"
+      "\n"
+      "For scripts, use lumivex-cli (run 'lumivex-cli --help')."));
+  options.addHelpOption();
+  options.addVersionOption();
+  options.process(app);
+
+  lumivex::SetMailProvider(lumivex::WithoutDefaultStoreAtLogon(
+      lumivex::MakePffMailProvider(std::make_shared<lumivex::DialogFolderPicker>())));
+  lumivex::Module1::SetUrlOpener(
+      [](const QString& address) { QDesktopServices::openUrl(QUrl(address)); });
+  lumivex::Module1::SetFolderBrowser([](int32_t, const QString& title) {
+    return lumivex::CurrentDialogs().BrowseFolder(QApplication::activeWindow(), title);
+  });
+
+  lumivex::FrmMain window;
+  window.show();
+  return app.exec();
 }

@@ -1,0 +1,17 @@
+// The product's pictures, drawn when first asked for: the logo of the header strip and the about
+// box, the thin rule under the strip, and the window icon.
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+#include <QSize>
+
+namespace lumivex {
+
+// The logo: an address card with a person and an arrow leaving it, on a transparent background.
+QPixmap ProductLogo(const QSize& size);
+// A horizontal rule: a blue band fading to the window colour, meant to be stretched.
+QPixmap RuleStrip();
+QIcon WindowIcon();
+
+}  // namespace lumivex

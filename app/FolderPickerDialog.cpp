@@ -1,0 +1,132 @@
+#include "app/FolderPickerDialog.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace lumivex {
+
+namespace {
+constexpr int kMaxDepth = 64;  // a damaged store could nest its folders in a loop
+enum Column { kNameColumn, kCountColumn };
+}  // namespace
+
+FolderPickerDialog::FolderPickerDialog(QWidget* owner,
+                                       const std::vector<std::shared_ptr<Store>>& stores)
+    : QDialog(owner) {
+  setObjectName(QStringLiteral("FolderPicker"));
+  setWindowTitle(QStringLiteral("Select Folder"));
+  resize(460, 380);
+
+  auto* layout = new QVBoxLayout(this);
+  auto* prompt = new QLabel(QStringLiteral("Select the folder that holds your contacts:"), this);
+  layout->addWidget(prompt);
+
+  FolderTree = new QTreeWidget(this);
+  FolderTree->setObjectName(QStringLiteral("FolderTree"));
+  FolderTree->setColumnCount(2);
+  FolderTree->setHeaderLabels({QStringLiteral("Folder"), QStringLiteral("Items")});
+  FolderTree->header()->setStretchLastSection(false);
+  FolderTree->header()->setSectionResizeMode(kNameColumn, QHeaderView::Stretch);
+  FolderTree->header()->setSectionResizeMode(kCountColumn, QHeaderView::ResizeToContents);
+  FolderTree->setSelectionMode(QAbstractItemView::SingleSelection);
+  layout->addWidget(FolderTree);
+  prompt->setBuddy(FolderTree);
+
+  Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  layout->addWidget(Buttons);
+  connect(Buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(FolderTree, &QTreeWidget::itemSelectionChanged, this, &FolderPickerDialog::UpdateOk);
+  connect(FolderTree, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
+    if (item != nullptr && item->isSelected()) accept();
+  });
+
+  for (const auto& store : stores) {
+    std::shared_ptr<Folder> root;
+    try {
+      root = store->RootFolder();
+    } catch (const StoreError&) {
+    }
+    const QString caption = QStringLiteral("%1 (%2)").arg(store->DisplayName(),
+                                                          QFileInfo(store->FilePath()).fileName());
+    if (!root) {
+      auto* item = new QTreeWidgetItem(FolderTree, {caption + QStringLiteral(" - unreadable")});
+      item->setFlags(Qt::ItemIsEnabled);
+      continue;
+    }
+    QTreeWidgetItem* top = AddFolder(nullptr, root, caption, 0);
+    top->setExpanded(true);
+  }
+  FolderTree->expandAll();
+
+  // Start on the first contacts folder, where most users want to go.
+  if (firstContacts_ != nullptr) {
+    FolderTree->setCurrentItem(firstContacts_);
+    firstContacts_->setSelected(true);
+  }
+  UpdateOk();
+}
+
+QTreeWidgetItem* FolderPickerDialog::AddFolder(QTreeWidgetItem* parent,
+                                               const std::shared_ptr<Folder>& folder,
+                                               const QString& caption, int depth) {
+  auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(FolderTree);
+  item->setText(kNameColumn, caption);
+  item->setData(kNameColumn, Qt::UserRole, static_cast<qulonglong>(folders_.size()));
+  folders_.push_back(folder);
+  item->setTextAlignment(kCountColumn, Qt::AlignRight | Qt::AlignVCenter);
+
+  try {
+    item->setText(kCountColumn, QString::number(folder->GetItems()->Count()));
+  } catch (const StoreError&) {
+    item->setText(kCountColumn, QStringLiteral("?"));
+  }
+  bool contacts = false;
+  try {
+    contacts = folder->DefaultItemType() == kContactItem;
+  } catch (const StoreError&) {
+  }
+  if (contacts) {
+    QFont bold = item->font(kNameColumn);
+    bold.setBold(true);
+    item->setFont(kNameColumn, bold);
+    item->setToolTip(kNameColumn, QStringLiteral("A contacts folder"));
+    if (firstContacts_ == nullptr) firstContacts_ = item;
+  }
+
+  if (depth >= kMaxDepth) return item;
+  try {
+    for (const auto& sub : folder->SubFolders()) AddFolder(item, sub, sub->Name(), depth + 1);
+  } catch (const StoreError&) {
+    auto* broken = new QTreeWidgetItem(item, {QStringLiteral("(sub-folders unreadable)")});
+    broken->setFlags(Qt::ItemIsEnabled);
+  }
+  return item;
+}
+
+std::shared_ptr<Folder> FolderPickerDialog::SelectedFolder() const {
+  const auto selected = FolderTree->selectedItems();
+  if (selected.isEmpty()) return nullptr;
+  const QVariant index = selected.front()->data(kNameColumn, Qt::UserRole);
+  if (!index.isValid()) return nullptr;
+  return folders_.at(index.toULongLong());
+}
+
+void FolderPickerDialog::UpdateOk() {
+  Buttons->button(QDialogButtonBox::Ok)->setEnabled(SelectedFolder() != nullptr);
+}
+
+std::shared_ptr<Folder> DialogFolderPicker::Pick(
+    const std::vector<std::shared_ptr<Store>>& stores) {
+  FolderPickerDialog dialog(QApplication::activeWindow(), stores);
+  if (dialog.exec() != QDialog::Accepted) return nullptr;
+  return dialog.SelectedFolder();
+}
+
+}  // namespace lumivex

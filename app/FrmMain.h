@@ -1,0 +1,125 @@
+// The main window: the choice of contact source, the scan, the way to the conversion window, and
+// the Help menu. It stays up for the whole run of the program; closing it ends the program.
+#pragma once
+
+#include "source/Scan.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QStatusBar;
+
+namespace lumivex {
+
+class FrmConversion;
+
+class FrmMain : public QMainWindow, private ScanView {
+  Q_OBJECT
+
+ public:
+  explicit FrmMain(QWidget* parent = nullptr);
+  ~FrmMain() override;
+
+  // Controls, top to bottom.
+  QWidget* Picture1;
+  QLabel* Image2;
+  QLabel* Label4;
+  QLabel* Label1;
+  QLabel* Label2;
+  QLabel* Image1;
+  QLabel* Label3;
+  QRadioButton* OptDefaultPST;
+  QRadioButton* OptSelectPST;
+  QWidget* Line1;
+  QLineEdit* txtNotesDatabaseFile;
+  QPushButton* CmdBrowse;
+  QPushButton* CmdEnumerateNotes;
+  QPushButton* CmdContactsCreate;
+  QLabel* LblRead;
+  QProgressBar* ProgBarScanNotes;
+  QLabel* LblTotalContactsHead;
+  QLabel* LblTotalContacts;
+  QLabel* LblCurrentContactHead;
+  QLabel* LblCurrentContact;
+  QStatusBar* StatusBar1;
+
+  // Menus.
+  QMenu* mnuFile;
+  QAction* mnuOpen;
+  QAction* mnuScan;
+  QAction* mnuSave;
+  QAction* mnuSep1;
+  QAction* mnuExit;
+  QMenu* mnuHelp;
+  QAction* mnuContent;
+  QAction* mnuWebsite;
+  QAction* mnuAbout;
+
+  // Event handlers.
+  void Form_Load();
+  void OptDefaultPST_Click();
+  void OptSelectPST_Click();
+  void txtNotesDatabaseFile_Change();
+  void CmdBrowse_Click();
+  void CmdEnumerateNotes_Click();
+  void CmdContactsCreate_Click();
+  void mnuOpen_Click();
+  void mnuScan_Click();
+  void mnuSave_Click();
+  void mnuExit_Click();
+  void mnuContent_Click();
+  void mnuWebsite_Click();
+  void mnuAbout_Click();
+
+  // The outcome of the last scan.
+  const ScanResult& LastScan() const { return lastScan_; }
+  // The window's outer height in twips, as last set (3540 before the first scan, 4410 after).
+  int OuterHeight() const { return outerHeight_; }
+  // The conversion window while it is loaded (hidden after a run), else null.
+  FrmConversion* ConversionWindow() const;
+
+  // The help pages: help/index.html beside the program unless a test has put another in place.
+  static QString HelpIndex();
+  static void SetHelpIndex(const QString& path);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  // ScanView.
+  bool DefaultStoreChosen() const override;
+  bool OtherStoreChosen() const override;
+  QString StoreFileText() const override;
+  void ShowCountLabels() override;
+  void SetOuterHeight(int twips) override;
+  void SetReadingShown(bool shown) override;
+  void SetProgressRange(int minimum, int maximum) override;
+  void SetProgressValue(int value) override;
+  void SetTotalContacts(const QString& text) override;
+  void SetCurrentContact(const QString& text) override;
+  void SetContactsCreateEnabled(bool enabled) override;
+  void SetEnumerateEnabled(bool enabled) override;
+  void EnableSaveMenu() override;
+  void ShowMessage(const QString& text, const QString& title, int style) override;
+  void Yield() override;
+  bool Abandoned() const override { return closing_; }
+
+  void BuildControls(QWidget* client);
+  void BuildMenus();
+  void BuildStatusBar(QWidget* client);
+  void Unload();
+
+  ScanResult lastScan_;
+  int outerHeight_ = 0;
+  bool closing_ = false;
+  QPointer<FrmConversion> conversion_;
+};
+
+}  // namespace lumivex

@@ -1,0 +1,40 @@
+// Window geometry is laid out in twips (1/1440 inch): 15 twips to a pixel at 96 dots per inch.
+// Qt scales pixels to the screen, so these are logical pixels.
+#pragma once
+
+#include <QFont>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+namespace lumivex {
+
+constexpr int TwipsToPixels(int twips) {
+  return (twips + 7) / 15;
+}
+
+inline QRect TwipsRect(int left, int top, int width, int height) {
+  return {TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width), TwipsToPixels(height)};
+}
+
+// The Windows faces the windows are drawn in, and the nearest faces a Linux desktop has.
+inline void SubstituteWindowsFonts() {
+  static const bool done = [] {
+    QFont::insertSubstitutions(QStringLiteral("Tahoma"),
+                               {QStringLiteral("DejaVu Sans Condensed"),
+                                QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
+    QFont::insertSubstitutions(QStringLiteral("Verdana"), {QStringLiteral("DejaVu Sans"),
+                                                           QStringLiteral("Bitstream Vera Sans")});
+    return true;
+  }();
+  (void)done;
+}
+
+inline QFont PointFont(const QString& family, double points, bool bold = false) {
+  QFont font(family);
+  font.setPointSizeF(points);
+  font.setBold(bold);
+  return font;
+}
+
+}  // namespace lumivex

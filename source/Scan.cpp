@@ -1,0 +1,189 @@
+#include "source/Scan.h"
+
+#include "common/Module1.h"
+#include "source/MailStore.h"
+
+#include <memory>
+
+namespace lumivex {
+
+namespace {
+
+const QString kTitle = QStringLiteral("Quorvane Software");
+constexpr int kExpandedHeight = 4410;  // twips: uncovers the count labels and the status bar
+
+// The mail session of one scan and the folder it counts. Its release runs the objects down in a
+// fixed order: the folder and its entries, the picked folder (on the picker's early exits), the
+// namespace, the application, then the session is logged off and dropped.
+class ScanSession {
+ public:
+  ~ScanSession() {
+    // Reached by the failure path: what was made so far goes without logging off.
+    items.reset();
+    folder.reset();
+    mapi.reset();
+    app.reset();
+    rdo.reset();
+  }
+
+  void Open(ScanView& view) {
+    MailProvider& provider = CurrentMailProvider();
+    app = provider.CreateMailClientApp();
+    view.Yield();
+    mapi = app->GetNamespace(QStringLiteral("MAPI"));
+    rdo = provider.CreateRdoSession();
+    rdo->Logon();
+    loggedOn_ = true;
+    view.Yield();
+  }
+
+  void Release(bool dropPickedFolder) {
+    items.reset();
+    folder.reset();
+    if (dropPickedFolder) {
+      Module1::PickedFolder.reset();
+      Module1::PickedFolderPath.clear();
+    }
+    mapi.reset();
+    app.reset();
+    if (rdo && loggedOn_) {
+      try {
+        rdo->Logoff();
+      } catch (const std::exception&) {
+        // Past the entry loop a failing step is skipped: the session is dropped all the same.
+      }
+    }
+    loggedOn_ = false;
+    rdo.reset();
+  }
+
+  std::unique_ptr<MailClientApp> app;
+  std::unique_ptr<MapiNamespace> mapi;
+  std::unique_ptr<RdoSession> rdo;
+  std::shared_ptr<Folder> folder;
+  std::shared_ptr<Items> items;
+
+ private:
+  bool loggedOn_ = false;
+};
+
+// Marks a scan as running for as long as it lives.
+class RunningFlag {
+ public:
+  explicit RunningFlag(bool& flag) : flag_(flag) { flag_ = true; }
+  ~RunningFlag() { flag_ = false; }
+  RunningFlag(const RunningFlag&) = delete;
+  RunningFlag& operator=(const RunningFlag&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+ScanResult Abandon(ScanSession& session) {
+  session.Release(false);
+  return {ScanResult::kAbandoned, 0, {}};
+}
+
+}  // namespace
+
+ScanResult ScanContactsFolder(ScanView& view) {
+  // The scan yields to the window system, which also delivers clicks: a second click on the scan
+  // button or its menu entry while a scan runs is not started inside the first.
+  static bool running = false;
+  if (running) return {ScanResult::kBusy, 0, {}};
+  RunningFlag flag(running);
+
+  view.ShowCountLabels();
+
+  ScanSession session;
+  int count = 0;
+  int16_t visited = 0;
+  try {
+    session.Open(view);
+    if (view.Abandoned()) return Abandon(session);
+
+    if (view.DefaultStoreChosen()) session.folder = session.rdo->GetDefaultFolder(kFolderContacts);
+
+    if (view.OtherStoreChosen()) {
+      Module1::FilePath = view.StoreFileText();
+      session.mapi->AddStore(Module1::FilePath);
+      view.Yield();
+      if (view.Abandoned()) return Abandon(session);
+      Module1::PickedFolder = session.mapi->PickFolder();
+      if (!Module1::PickedFolder) {
+        session.Release(true);
+        return {ScanResult::kCancelled, 0, {}};
+      }
+      if (Module1::PickedFolder->DefaultItemType() != kContactItem) {
+        view.ShowMessage(QStringLiteral("Please select a Contact folder."),
+                         QStringLiteral("Select Contacts Folder"), 48);
+        session.Release(true);
+        return {ScanResult::kWrongFolder, 0, {}};
+      }
+      // Kept beside the folder so that a conversion run can open the same folder again.
+      Module1::PickedFolderPath = Module1::PickedFolder->Path();
+      session.folder = Module1::PickedFolder;
+    }
+
+    view.Yield();
+    if (view.Abandoned()) return Abandon(session);
+    if (!session.folder)
+      throw StoreError("No contacts source is chosen: choose one of the two options");
+    session.items = session.folder->GetItems();
+
+    view.SetOuterHeight(kExpandedHeight);
+    view.SetReadingShown(true);
+    count = session.items->Count();
+    view.SetTotalContacts(QString::number(count));
+    view.Yield();
+    if (view.Abandoned()) return Abandon(session);
+    if (count > 0) view.SetProgressRange(0, count);
+    visited = 0;
+    Module1::ContactCounter = 1;
+  } catch (const std::exception& error) {
+    // Everything made so far is dropped by the session's destructor, without logging off; the
+    // buttons, labels, bar and window height stay as far as the scan had set them.
+    const QString reason = QString::fromUtf8(error.what());
+    view.ShowMessage(QString::fromUtf8(kScanFailedText) +
+                         (reason.isEmpty() ? QString() : QStringLiteral("\n\n") + reason),
+                     kTitle, 64);
+    return {ScanResult::kFailed, 0, reason};
+  }
+
+  // From here on a failing step is skipped and the next one runs.
+  for (int index = 0; index < count; ++index) {
+    try {
+      session.items->Item(index);
+    } catch (const std::exception&) {
+    }
+    try {
+      view.SetCurrentContact(
+          QStringLiteral("%1/%2").arg(Module1::ContactCounter).arg(session.items->Count()));
+    } catch (const std::exception&) {
+    }
+    view.SetProgressValue(Module1::ContactCounter);
+    view.Yield();
+    if (view.Abandoned()) return Abandon(session);
+    Module1::Increment(visited);
+    Module1::Increment(Module1::ContactCounter);
+  }
+
+  ScanResult result{ScanResult::kCounted, visited, {}};
+  if (visited > 0) {
+    view.ShowMessage(QString::number(Module1::ContactCounter - 1) +
+                         QStringLiteral(" Contacts Scanned Successfully"),
+                     kTitle, 64);
+    view.SetContactsCreateEnabled(true);
+    view.SetEnumerateEnabled(false);
+    view.EnableSaveMenu();
+  } else {
+    view.ShowMessage(QStringLiteral("No Contacts Found in Outlook PST File"), kTitle, 64);
+    view.SetContactsCreateEnabled(false);
+    view.SetEnumerateEnabled(true);
+  }
+  view.SetReadingShown(false);
+  session.Release(false);
+  return result;
+}
+
+}  // namespace lumivex

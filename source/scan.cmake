@@ -1,0 +1,1 @@
+target_sources(lumivex_core PRIVATE Scan.cpp)

@@ -1,0 +1,61 @@
+// What the window tests share: one QApplication for the program, and dialogs that answer from a
+// script and record what they were asked.
+#pragma once
+
+#include "app/Dialogs.h"
+
+#include <QApplication>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+#include <vector>
+
+namespace lumivex::testing {
+
+inline QApplication& App() {
+  static int argc = 1;
+  static char name[] = "app_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+struct AskedMessage {
+  QString text;
+  QString title;
+  int style = 0;
+};
+
+class ScriptedDialogs : public Dialogs {
+ public:
+  void Message(QWidget*, const QString& text, const QString& title, int style) override {
+    messages.push_back({text, title, style});
+  }
+  QString OpenFile(QWidget*, const QString& filter) override {
+    filters << filter;
+    if (files.empty()) return {};
+    QString file = files.front();
+    files.pop_front();
+    return file;
+  }
+  QString BrowseFolder(QWidget*, const QString&) override { return {}; }
+
+  std::deque<QString> files;  // answers of the open-file dialog, in order; empty text = cancel
+  QStringList filters;
+  std::vector<AskedMessage> messages;
+};
+
+// Runs `handle` on the modal window that an exec() about to start will show, once it is up.
+// The handler closes the window (a click, accept(), reject()) so that exec() returns.
+inline void OnNextModal(std::function<void(QWidget*)> handle, int triesLeft = 200) {
+  QTimer::singleShot(triesLeft == 200 ? 0 : 5, [handle, triesLeft] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr && triesLeft > 0) return OnNextModal(handle, triesLeft - 1);
+    handle(modal);
+  });
+}
+
+}  // namespace lumivex::testing

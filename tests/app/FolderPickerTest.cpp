@@ -1,0 +1,91 @@
+// The folder picker dialog: the trees of the attached stores with their item counts, the folder
+// it starts on, and what OK and Cancel return.
+#include "app/FolderPickerDialog.h"
+
+#include "tests/app/AppTestSupport.h"
+#include "tests/support/FakeStore.h"
+
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+namespace lumivex {
+namespace {
+
+using testing::FakeStore;
+using testing::MakeContact;
+using testing::OnNextModal;
+
+QStringList Rows(QTreeWidget* tree) {
+  QStringList rows;
+  for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+    int depth = 0;
+    for (auto* up = (*it)->parent(); up; up = up->parent()) ++depth;
+    rows << QString(depth * 2, u' ') + (*it)->text(0) + " | " + (*it)->text(1);
+  }
+  return rows;
+}
+
+void Close(QWidget* modal) {
+  ADD_FAILURE() << "the folder picker did not come up";
+  if (modal != nullptr) modal->close();
+}
+
+class FolderPickerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::App();
+    first->defaultContacts->Add(MakeContact("Ann", "Lee")).Add(MakeContact("Bo", "Ng"));
+    second->top->AddFolder("Mail", "IPF.Note")->Add(MakeContact("In", "Mail"));
+    auto contacts = second->defaultContacts;
+    contacts->AddFolder("Friends", "IPF.Contact")->Add(MakeContact("Cy", "Do"));
+    contacts->AddFolder("Broken", "IPF.Contact")->failItems = true;
+  }
+  std::shared_ptr<FakeStore> first = std::make_shared<FakeStore>("/a/first.pst");
+  std::shared_ptr<FakeStore> second = std::make_shared<FakeStore>("/b/second.ost");
+  std::vector<std::shared_ptr<Store>> stores{first, second};
+};
+
+TEST_F(FolderPickerTest, ShowsEveryStoreWithCountsAndStartsOnContacts) {
+  FolderPickerDialog dialog(nullptr, stores);
+  EXPECT_EQ(dialog.windowTitle(), "Select Folder");
+  EXPECT_EQ(Rows(dialog.FolderTree),
+            QStringList({"Personal Folders (first.pst) | 0", "  Top of Personal Folders | 0",
+                         "    Inbox | 0", "    Contacts | 2", "Personal Folders (second.ost) | 0",
+                         "  Top of Personal Folders | 0", "    Inbox | 0", "    Contacts | 0",
+                         "      Friends | 1", "      Broken | ?", "    Mail | 1"}));
+  ASSERT_TRUE(dialog.SelectedFolder());
+  EXPECT_EQ(dialog.SelectedFolder().get(), first->defaultContacts.get());
+  EXPECT_TRUE(dialog.Buttons->button(QDialogButtonBox::Ok)->isEnabled());
+
+  dialog.FolderTree->clearSelection();
+  EXPECT_FALSE(dialog.SelectedFolder());
+  EXPECT_FALSE(dialog.Buttons->button(QDialogButtonBox::Ok)->isEnabled());
+}
+
+TEST_F(FolderPickerTest, OkReturnsTheChosenFolderAndCancelNone) {
+  DialogFolderPicker picker;
+  OnNextModal([](QWidget* modal) {
+    auto* dialog = qobject_cast<FolderPickerDialog*>(modal);
+    if (dialog == nullptr) return Close(modal);
+    auto rows = dialog->FolderTree->findItems("Mail", Qt::MatchExactly | Qt::MatchRecursive);
+    EXPECT_EQ(rows.size(), 1);
+    if (!rows.isEmpty()) dialog->FolderTree->setCurrentItem(rows[0]);
+    dialog->Buttons->button(QDialogButtonBox::Ok)->click();
+  });
+  const std::shared_ptr<Folder> chosen = picker.Pick(stores);
+  ASSERT_TRUE(chosen);
+  EXPECT_EQ(chosen->Path(), "Top of Personal Folders/Mail");
+
+  OnNextModal([](QWidget* modal) {
+    auto* dialog = qobject_cast<FolderPickerDialog*>(modal);
+    if (dialog == nullptr) return Close(modal);
+    dialog->Buttons->button(QDialogButtonBox::Cancel)->click();
+  });
+  EXPECT_FALSE(picker.Pick(stores));
+}
+
+}  // namespace
+}  // namespace lumivex

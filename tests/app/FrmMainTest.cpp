@@ -1,0 +1,444 @@
+// The main window driven offscreen: its controls and menus at start, the state machine of its
+// handlers, the scan as the user runs it (in-memory store and real store files), and how the
+// conversion window is shown and dropped.
+#include "app/FrmMain.h"
+
+#include "app/DesktopProvider.h"
+#include "app/FolderPickerDialog.h"
+#include "app/Twips.h"
+#include "common/Module1.h"
+#include "convert/FrmConversion.h"
+#include "source/PffBackend.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/support/FakeStore.h"
+#include "tests/support/TestPaths.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+namespace lumivex {
+namespace {
+
+using testing::App;
+using testing::FakeMail;
+using testing::MakeContact;
+using testing::OnNextModal;
+using testing::ScriptedDialogs;
+
+class FrmMainTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    Module1::Reset();
+    SetDialogs(dialogs);
+    SetMailProvider(testing::MakeFakeProvider(mail));
+    for (int i = 0; i < 3; ++i)
+      mail->defaultStore->defaultContacts->Add(MakeContact(QStringLiteral("N%1").arg(i), "X"));
+    window = std::make_unique<FrmMain>();
+    window->show();
+  }
+  void TearDown() override {
+    window.reset();
+    SetDialogs(nullptr);
+    SetMailProvider(nullptr);
+    Module1::Reset();
+  }
+
+  // True when `widget` lies wholly inside the part of the client area the window height shows.
+  bool InView(QWidget* widget) const {
+    QWidget* viewport = window->centralWidget();
+    const QRect where(widget->mapTo(viewport, QPoint(0, 0)), widget->size());
+    return widget->isVisibleTo(window.get()) && viewport->rect().contains(where);
+  }
+
+  void ChooseFile(const QString& path) {
+    window->OptSelectPST->setChecked(true);
+    dialogs->files.push_back(path);
+    window->CmdBrowse->click();
+  }
+
+  std::shared_ptr<ScriptedDialogs> dialogs = std::make_shared<ScriptedDialogs>();
+  std::shared_ptr<FakeMail> mail = std::make_shared<FakeMail>();
+  std::unique_ptr<FrmMain> window;
+};
+
+TEST_F(FrmMainTest, ControlsAndMenusAtStart) {
+  FrmMain& w = *window;
+  EXPECT_EQ(w.windowTitle(), "Lumivex v3.0");
+  EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_EQ(w.width(), 714);
+  EXPECT_EQ(w.centralWidget()->findChild<QWidget*>("Client")->size(), QSize(714, 242));
+  EXPECT_EQ(w.centralWidget()->findChild<QWidget*>("Client")->palette().color(QPalette::Window),
+            QColor(236, 233, 216));
+  EXPECT_EQ(Module1::ContactCounter, 1);
+  EXPECT_EQ(w.OuterHeight(), 3540);
+
+  struct Expected {
+    const char* name;
+    QString text;
+    QRect twips;
+    bool enabled;
+    bool visible;
+  };
+  const std::vector<Expected> controls = {
+      {"Label3", "Select Outlook PST File", TwipsRect(240, 1080, 2250, 195), true, true},
+      {"OptDefaultPST", "Default Outlook Contacts", TwipsRect(240, 1320, 2175, 255), true, true},
+      {"OptSelectPST", "Select Other Outlook File", TwipsRect(2640, 1320, 2895, 255), true, true},
+      {"txtNotesDatabaseFile", "", TwipsRect(240, 1800, 4575, 375), false, true},
+      {"CmdBrowse", "&Browse...", TwipsRect(5040, 1800, 1335, 375), false, true},
+      {"CmdEnumerateNotes", "Scan &Outlook Contacts", TwipsRect(6600, 1800, 1815, 375), false,
+       true},
+      {"CmdContactsCreate", "&Save Contacts", TwipsRect(8640, 1800, 1815, 375), false, true},
+      {"LblRead", "Reading Outlook Contacts", TwipsRect(240, 2400, 2295, 255), true, false},
+      {"ProgBarScanNotes", "", TwipsRect(2400, 2400, 8055, 300), true, false},
+      {"LblTotalContactsHead", "Number of Contacts Found :", TwipsRect(240, 2880, 2175, 255), true,
+       false},
+      {"LblTotalContacts", "", TwipsRect(2400, 2880, 2415, 255), true, true},
+      {"LblCurrentContactHead", "Current Contact :", TwipsRect(5160, 2880, 1455, 255), true, false},
+      {"LblCurrentContact", "", TwipsRect(6600, 2880, 2655, 255), true, true},
+      {"StatusBar1", "", TwipsRect(0, 3255, 10710, 375), true, true},
+  };
+  for (const Expected& c : controls) {
+    SCOPED_TRACE(c.name);
+    QWidget* control = w.findChild<QWidget*>(c.name);
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(control->geometry(), c.twips);
+    EXPECT_EQ(control->isEnabled(), c.enabled);
+    EXPECT_EQ(control->isVisibleTo(control->parentWidget()), c.visible);
+    QString text;
+    if (auto* label = qobject_cast<QLabel*>(control)) text = label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(control)) text = button->text();
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) text = edit->text();
+    EXPECT_EQ(text, c.text);
+  }
+  EXPECT_FALSE(w.OptDefaultPST->isChecked());
+  EXPECT_FALSE(w.OptSelectPST->isChecked());
+  EXPECT_TRUE(w.txtNotesDatabaseFile->isReadOnly());
+  EXPECT_EQ(w.Label1->text(), "Lumivex");
+  EXPECT_EQ(w.Label1->palette().color(QPalette::WindowText), QColor(0, 0, 128));
+  EXPECT_TRUE(w.Label1->font().bold());
+  EXPECT_DOUBLE_EQ(w.Label1->font().pointSizeF(), 14.25);
+  EXPECT_EQ(w.Label4->text(), "Quorvane");
+  EXPECT_EQ(w.Label2->text(), "Export Outlook Contacts to vCard");
+  EXPECT_FALSE(w.Image2->pixmap().isNull());
+
+  // The short window leaves the count labels and the status bar out of view.
+  EXPECT_TRUE(InView(w.CmdContactsCreate));
+  EXPECT_FALSE(InView(w.LblTotalContacts));
+  EXPECT_FALSE(InView(w.StatusBar1));
+
+  auto* company = w.StatusBar1->findChild<QLabel*>("StatusBar1Panel1");
+  auto* site = w.StatusBar1->findChild<QLabel*>("StatusBar1Panel2");
+  ASSERT_TRUE(company && site);
+  EXPECT_EQ(company->text(), "Quorvane Software");
+  EXPECT_EQ(company->toolTip(), "Quorvane Software");
+  EXPECT_TRUE(company->font().bold());
+  EXPECT_EQ(site->text(), Module1::kWebsite);
+  EXPECT_EQ(site->toolTip(), "Visit Official Website");
+
+  const QList<QAction*> menus = w.menuBar()->actions();
+  ASSERT_EQ(menus.size(), 2);
+  EXPECT_EQ(menus[0]->text(), "&File");
+  EXPECT_EQ(menus[1]->text(), "&Help");
+  QStringList file, help;
+  for (QAction* a : w.mnuFile->actions())
+    file << (a->isSeparator() ? "-" : a->text() + (a->isEnabled() ? "" : " (off)"));
+  for (QAction* a : w.mnuHelp->actions()) help << a->text() + (a->isEnabled() ? "" : " (off)");
+  EXPECT_EQ(file, QStringList({"&Open Outlook PST File... (off)", "Scan Contacts (off)",
+                               "&Save Contacts... (off)", "-", "E&xit"}));
+  EXPECT_EQ(help, QStringList({"Contents", "Visit Website", "About..."}));
+  for (QAction* a : w.mnuFile->actions() + w.mnuHelp->actions())
+    EXPECT_TRUE(a->shortcut().isEmpty()) << a->text().toStdString();
+}
+
+TEST_F(FrmMainTest, SourceChoiceAndBrowseStates) {
+  FrmMain& w = *window;
+  w.OptDefaultPST->click();
+  EXPECT_TRUE(w.CmdEnumerateNotes->isEnabled());
+  EXPECT_FALSE(w.CmdBrowse->isEnabled());
+  EXPECT_FALSE(w.txtNotesDatabaseFile->isEnabled());
+  EXPECT_FALSE(w.mnuOpen->isEnabled());
+  EXPECT_FALSE(w.mnuScan->isEnabled()) << "the default store enables the button, not the menu";
+
+  // The other file: the box is emptied, so there is nothing to scan yet.
+  w.txtNotesDatabaseFile->setText("/left/over.pst");
+  w.OptSelectPST->click();
+  EXPECT_TRUE(w.CmdBrowse->isEnabled());
+  EXPECT_TRUE(w.mnuOpen->isEnabled());
+  EXPECT_TRUE(w.txtNotesDatabaseFile->isEnabled());
+  EXPECT_TRUE(w.txtNotesDatabaseFile->text().isEmpty());
+  EXPECT_FALSE(w.CmdEnumerateNotes->isEnabled());
+
+  // Choosing a file shows the reading label and the empty bar before any scan.
+  dialogs->files = {"/data/other.pst"};
+  w.CmdBrowse->click();
+  ASSERT_EQ(dialogs->filters.size(), 1);
+  EXPECT_TRUE(dialogs->filters[0].startsWith("Outlook PST File ("));
+  EXPECT_TRUE(dialogs->filters[0].contains("*.pst"));
+  EXPECT_TRUE(dialogs->filters[0].contains("*.ost"));
+  EXPECT_EQ(w.txtNotesDatabaseFile->text(), "/data/other.pst");
+  EXPECT_TRUE(w.CmdEnumerateNotes->isEnabled());
+  EXPECT_TRUE(w.mnuScan->isEnabled());
+  EXPECT_TRUE(w.LblRead->isVisibleTo(&w));
+  EXPECT_TRUE(w.ProgBarScanNotes->isVisibleTo(&w));
+  EXPECT_EQ(w.ProgBarScanNotes->value(), 0);
+
+  // Cancelling the dialog empties the box and disables both buttons; mnuScan stays.
+  w.CmdContactsCreate->setEnabled(true);
+  w.mnuOpen->trigger();
+  EXPECT_EQ(dialogs->filters.size(), 2) << "File > Open runs the same dialog";
+  EXPECT_TRUE(w.txtNotesDatabaseFile->text().isEmpty());
+  EXPECT_FALSE(w.CmdEnumerateNotes->isEnabled());
+  EXPECT_FALSE(w.CmdContactsCreate->isEnabled());
+  EXPECT_TRUE(w.mnuScan->isEnabled());
+
+  // Cancelling from the start shows neither the reading label nor the bar.
+  FrmMain fresh;
+  fresh.OptSelectPST->click();
+  fresh.CmdBrowse->click();
+  EXPECT_FALSE(fresh.LblRead->isVisibleTo(&fresh));
+  EXPECT_FALSE(fresh.ProgBarScanNotes->isVisibleTo(&fresh));
+  EXPECT_FALSE(fresh.CmdEnumerateNotes->isEnabled());
+}
+
+TEST_F(FrmMainTest, ScanOfTheDefaultStoreUncoversTheCounts) {
+  FrmMain& w = *window;
+  w.OptDefaultPST->click();
+  w.CmdEnumerateNotes->click();
+
+  ASSERT_EQ(dialogs->messages.size(), 1u);
+  EXPECT_EQ(dialogs->messages[0].text, "3 Contacts Scanned Successfully");
+  EXPECT_EQ(dialogs->messages[0].title, "Quorvane Software");
+  EXPECT_EQ(dialogs->messages[0].style, 64);
+  EXPECT_EQ(w.LblTotalContacts->text(), "3");
+  EXPECT_EQ(w.LblCurrentContact->text(), "3/3");
+  EXPECT_EQ(w.ProgBarScanNotes->maximum(), 3);
+  EXPECT_TRUE(w.CmdContactsCreate->isEnabled());
+  EXPECT_FALSE(w.CmdEnumerateNotes->isEnabled());
+  EXPECT_TRUE(w.mnuSave->isEnabled());
+  EXPECT_FALSE(w.LblRead->isVisibleTo(&w));
+  EXPECT_FALSE(w.ProgBarScanNotes->isVisibleTo(&w));
+  EXPECT_EQ(w.OuterHeight(), 4410);
+  for (QWidget* shown :
+       std::initializer_list<QWidget*>{w.LblTotalContactsHead, w.LblTotalContacts,
+                                       w.LblCurrentContactHead, w.LblCurrentContact, w.StatusBar1})
+    EXPECT_TRUE(InView(shown)) << shown->objectName().toStdString();
+
+  // A store without entries: the save button goes off again, the scan button on.
+  mail->defaultStore->defaultContacts->contacts.clear();
+  w.OptSelectPST->click();
+  w.OptDefaultPST->click();
+  w.mnuScan->setEnabled(true);
+  w.mnuScan->trigger();
+  ASSERT_EQ(dialogs->messages.size(), 2u);
+  EXPECT_EQ(dialogs->messages[1].text, "No Contacts Found in Outlook PST File");
+  EXPECT_FALSE(w.CmdContactsCreate->isEnabled());
+  EXPECT_TRUE(w.CmdEnumerateNotes->isEnabled());
+  EXPECT_TRUE(w.mnuSave->isEnabled()) << "mnuSave is never disabled again";
+  EXPECT_EQ(w.LblTotalContacts->text(), "0");
+}
+
+TEST_F(FrmMainTest, ScanOfAnotherFileThenTheDefaultChoice) {
+  auto other = std::make_shared<testing::FakeStore>("/data/other.pst");
+  other->defaultContacts->Add(MakeContact("Ann", "Lee"));
+  mail->files[other->FilePath()] = other;
+  mail->picker = [](const std::vector<std::shared_ptr<Store>>& stores) {
+    return stores.back()->DefaultContactsFolder();
+  };
+  FrmMain& w = *window;
+  ChooseFile("/data/other.pst");
+  w.CmdEnumerateNotes->click();
+  ASSERT_EQ(dialogs->messages.size(), 1u);
+  EXPECT_EQ(dialogs->messages[0].text, "1 Contacts Scanned Successfully");
+  EXPECT_EQ(Module1::FilePath, "/data/other.pst");
+  EXPECT_EQ(Module1::PickedFolderPath, "Top of Personal Folders/Contacts");
+
+  // Choosing the default store afterwards keeps the save step available.
+  w.OptDefaultPST->click();
+  EXPECT_TRUE(w.CmdContactsCreate->isEnabled());
+  EXPECT_TRUE(w.mnuSave->isEnabled());
+
+  // A new file turns the save button off; the menu entry stays on.
+  ChooseFile("/data/other.pst");
+  EXPECT_FALSE(w.CmdContactsCreate->isEnabled());
+  EXPECT_TRUE(w.mnuSave->isEnabled());
+}
+
+TEST_F(FrmMainTest, AttachFailureLeavesTheWindowAsItWas) {
+  FrmMain& w = *window;
+  ChooseFile("/data/missing.pst");
+  w.CmdEnumerateNotes->click();
+  ASSERT_EQ(dialogs->messages.size(), 1u);
+  EXPECT_TRUE(dialogs->messages[0].text.startsWith(
+      "Outlook not INSTALLED or configured or the selected file is not a correct Outlook PST "
+      "file.\n"));
+  EXPECT_EQ(w.OuterHeight(), 3540);
+  EXPECT_TRUE(w.CmdEnumerateNotes->isEnabled());
+  EXPECT_TRUE(w.LblRead->isVisibleTo(&w));
+  EXPECT_TRUE(w.LblTotalContacts->text().isEmpty());
+}
+
+TEST_F(FrmMainTest, ConversionWindowIsResetShownAndDropped) {
+  FrmMain& w = *window;
+  w.OptDefaultPST->click();
+  w.CmdEnumerateNotes->click();
+
+  // Closed without a run: the window goes, and the next one starts afresh.
+  QPointer<FrmConversion> first;
+  OnNextModal([&](QWidget* modal) {
+    first = qobject_cast<FrmConversion*>(modal);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->parentWidget(), &w);
+    EXPECT_FALSE(first->CmdConversion->isEnabled());
+    first->reject();
+  });
+  w.CmdContactsCreate->click();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(w.ConversionWindow(), nullptr);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(first) << "a window closed without a run is destroyed";
+
+  // After a run it is hidden and reused: the options, label and bar are reset for the next one.
+  QPointer<FrmConversion> second;
+  OnNextModal([&](QWidget* modal) {
+    second = qobject_cast<FrmConversion*>(modal);
+    ASSERT_NE(second, nullptr);
+    second->OptExcel->setChecked(true);
+    second->CmdConversion->setEnabled(true);
+    second->LblSaveProgress->setText("Saving Contacts 3/3");
+    second->ProgBarSave->setRange(0, 3);
+    second->ProgBarSave->setValue(3);
+    second->Hide();  // as the run's completion step does
+  });
+  w.mnuSave->trigger();
+  ASSERT_TRUE(second);
+  EXPECT_EQ(w.ConversionWindow(), second.data());
+
+  OnNextModal([&](QWidget* modal) {
+    EXPECT_EQ(modal, second.data());
+    for (QRadioButton* option :
+         {second->OptExcel, second->OptvCardComplete, second->OptvCardEach, second->OptWAB})
+      EXPECT_FALSE(option->isChecked()) << option->objectName().toStdString();
+    EXPECT_TRUE(second->LblSaveProgress->text().isEmpty());
+    EXPECT_EQ(second->ProgBarSave->value(), 0);
+    EXPECT_TRUE(second->CmdConversion->isEnabled()) << "a reused window keeps its start button";
+    second->Hide();
+  });
+  w.CmdContactsCreate->click();
+
+  // Closing the main window ends the program: the hidden conversion window goes with it.
+  w.close();
+  EXPECT_FALSE(second);
+  EXPECT_FALSE(w.isVisible());
+}
+
+// The scan as a user runs it on real store files: the real backend and the folder picker dialog.
+class FrmMainFixtureTest : public FrmMainTest {
+ protected:
+  void SetUp() override {
+    FrmMainTest::SetUp();
+    // As on a desktop without a default store.
+    qputenv("LUMIVEX_DEFAULT_STORE", "/nonexistent/Outlook.pst");
+    SetMailProvider(
+        WithoutDefaultStoreAtLogon(MakePffMailProvider(std::make_shared<DialogFolderPicker>())));
+  }
+  void TearDown() override {
+    qunsetenv("LUMIVEX_DEFAULT_STORE");
+    FrmMainTest::TearDown();
+  }
+
+  // Once the folder picker is up, chooses the row named `name` and clicks OK (empty: Cancel).
+  void AnswerPicker(const QString& name) {
+    OnNextModal([this, name](QWidget* modal) {
+      auto* picker = qobject_cast<FolderPickerDialog*>(modal);
+      if (picker == nullptr) {
+        ADD_FAILURE() << "the folder picker did not come up";
+        if (modal != nullptr) modal->close();
+        return;
+      }
+      pickerShown = true;
+      const auto rows = picker->FolderTree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
+      if (name.isEmpty() || rows.isEmpty()) {
+        EXPECT_TRUE(name.isEmpty()) << "no folder " << name.toStdString();
+        picker->Buttons->button(QDialogButtonBox::Cancel)->click();
+        return;
+      }
+      picker->FolderTree->setCurrentItem(rows[0]);
+      picker->Buttons->button(QDialogButtonBox::Ok)->click();
+    });
+  }
+
+  void ScanFile(const QString& fixture, const QString& pick) {
+    ChooseFile(testing::FixturePst(fixture));
+    AnswerPicker(pick);
+    window->CmdEnumerateNotes->click();
+    EXPECT_TRUE(pickerShown);
+  }
+
+  bool pickerShown = false;
+};
+
+TEST_F(FrmMainFixtureTest, SixContactsArePickedAndCounted) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  ScanFile("six-contacts.pst", "Contacts");
+  ASSERT_EQ(dialogs->messages.size(), 1u);
+  EXPECT_EQ(dialogs->messages[0].text, "6 Contacts Scanned Successfully");
+  EXPECT_EQ(window->LblTotalContacts->text(), "6");
+  EXPECT_EQ(window->LblCurrentContact->text(), "6/6");
+  EXPECT_TRUE(window->CmdContactsCreate->isEnabled());
+  EXPECT_EQ(Module1::PickedFolderPath, "Top of Personal Folders/Contacts");
+  ASSERT_TRUE(Module1::PickedFolder);
+  EXPECT_EQ(Module1::PickedFolder->GetItems()->Count(), 6) << "the folder outlives the scan";
+
+  // Without a default store, the default choice says why it cannot be read.
+  window->OptDefaultPST->click();
+  window->CmdEnumerateNotes->click();
+  ASSERT_EQ(dialogs->messages.size(), 2u);
+  EXPECT_TRUE(dialogs->messages[1].text.startsWith(kScanFailedText));
+  EXPECT_TRUE(dialogs->messages[1].text.contains("/nonexistent/Outlook.pst"));
+
+  // The same file as the default store: no picker, the same count.
+  SetMailProvider(MakePffMailProvider(std::make_shared<DialogFolderPicker>(),
+                                      testing::FixturePst("six-contacts.pst")));
+  window->OptDefaultPST->click();
+  window->CmdEnumerateNotes->click();
+  ASSERT_EQ(dialogs->messages.size(), 3u);
+  EXPECT_EQ(dialogs->messages[2].text, "6 Contacts Scanned Successfully");
+}
+
+TEST_F(FrmMainFixtureTest, MailFolderCancelAndDamagedFile) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  ScanFile("72-contacts-in-mail-folder.pst", "myInbox");
+  ASSERT_EQ(dialogs->messages.size(), 1u);
+  EXPECT_EQ(dialogs->messages[0].text, "Please select a Contact folder.");
+  EXPECT_EQ(dialogs->messages[0].title, "Select Contacts Folder");
+  EXPECT_EQ(dialogs->messages[0].style, 48);
+  EXPECT_TRUE(window->LblTotalContacts->text().isEmpty());
+  EXPECT_FALSE(Module1::PickedFolder);
+
+  pickerShown = false;
+  ScanFile("six-contacts.pst", QString());
+  EXPECT_EQ(dialogs->messages.size(), 1u) << "cancelling the picker says nothing";
+  EXPECT_EQ(window->OuterHeight(), 3540);
+
+  ChooseFile(testing::FixturePst("bad-header-checksum.pst"));
+  window->CmdEnumerateNotes->click();
+  ASSERT_EQ(dialogs->messages.size(), 2u);
+  const QStringList lines = dialogs->messages[1].text.split(u'\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 2);
+  EXPECT_EQ(lines[0], kScanFailedText);
+  EXPECT_TRUE(lines[1].contains("bad-header-checksum.pst")) << lines[1].toStdString();
+  EXPECT_EQ(dialogs->messages[1].style, 64);
+}
+
+}  // namespace
+}  // namespace lumivex

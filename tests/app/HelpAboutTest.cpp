@@ -1,0 +1,125 @@
+// The Help menu: the help pages shipped beside the program, the web site and the about box.
+#include "app/AboutFrm.h"
+#include "app/FrmMain.h"
+#include "app/Twips.h"
+#include "common/Module1.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/support/TestPaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+namespace lumivex {
+namespace {
+
+using testing::App;
+using testing::OnNextModal;
+using testing::ScriptedDialogs;
+
+class HelpAboutTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    SetDialogs(dialogs);
+    Module1::SetUrlOpener([this](const QString& address) { opened << address; });
+  }
+  void TearDown() override {
+    Module1::SetUrlOpener(nullptr);
+    FrmMain::SetHelpIndex(QString());
+    SetDialogs(nullptr);
+  }
+  std::shared_ptr<ScriptedDialogs> dialogs = std::make_shared<ScriptedDialogs>();
+  QStringList opened;
+};
+
+TEST_F(HelpAboutTest, ContentsAndWebsiteOpenInTheBrowser) {
+  FrmMain window;
+  const QString index = testing::BinDir() + "/help/index.html";
+  FrmMain::SetHelpIndex(index);
+  window.mnuContent->trigger();
+  window.mnuWebsite->trigger();
+  ASSERT_EQ(opened.size(), 2);
+  EXPECT_EQ(QUrl(opened[0]).toLocalFile(), index);
+  EXPECT_EQ(opened[1], Module1::kWebsite);
+  EXPECT_TRUE(dialogs->messages.empty());
+
+  // Pages that are not there: the user is told where they were looked for.
+  FrmMain::SetHelpIndex("/nowhere/help/index.html");
+  window.mnuContent->trigger();
+  EXPECT_EQ(opened.size(), 2);
+  ASSERT_EQ(dialogs->messages.size(), 1u);
+  EXPECT_TRUE(dialogs->messages[0].text.contains("/nowhere/help/index.html"));
+}
+
+TEST_F(HelpAboutTest, ShippedHelpPagesLinkOnlyToPagesThatExist) {
+  const QDir help(testing::BinDir() + "/help");
+  const QStringList pages = help.entryList({"*.html"}, QDir::Files);
+  ASSERT_TRUE(pages.contains("index.html")) << help.path().toStdString();
+  EXPECT_GE(pages.size(), 5);
+  const QRegularExpression link(R"re((?:href|src)="([^"#:]+)(?:#[^"]*)?")re");
+  QStringList reached;
+  for (const QString& page : pages) {
+    QFile file(help.filePath(page));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString html = QString::fromUtf8(file.readAll());
+    EXPECT_TRUE(html.contains("<title>")) << page.toStdString();
+    for (auto it = link.globalMatch(html); it.hasNext();) {
+      const QString target = it.next().captured(1);
+      EXPECT_TRUE(help.exists(target))
+          << page.toStdString() << " links to " << target.toStdString();
+      reached << target;
+    }
+  }
+  // Every page can be reached from the others, and the texts the user sees are the window's own.
+  for (const QString& page : pages) EXPECT_TRUE(reached.contains(page)) << page.toStdString();
+  QFile main(help.filePath("main-window.html"));
+  ASSERT_TRUE(main.open(QIODevice::ReadOnly));
+  const QString text = QString::fromUtf8(main.readAll());
+  for (const char* caption : {"Default Outlook Contacts", "Select Other Outlook File",
+                              "Scan Outlook Contacts", "Save Contacts", "Select Folder"})
+    EXPECT_TRUE(text.contains(caption)) << caption;
+}
+
+TEST_F(HelpAboutTest, AboutBoxShowsOverTheMainWindowAndClosesWithOk) {
+  FrmMain window;
+  window.show();
+  bool seen = false;
+  OnNextModal([&](QWidget* modal) {
+    auto* about = qobject_cast<AboutFrm*>(modal);
+    if (about == nullptr) {
+      ADD_FAILURE() << "the about box did not come up";
+      if (modal) modal->close();
+      return;
+    }
+    seen = true;
+    EXPECT_EQ(about->windowTitle(), "About");
+    EXPECT_EQ(about->parentWidget(), &window);
+    EXPECT_EQ(about->size(), QSize(TwipsToPixels(3975), TwipsToPixels(2940)));
+    EXPECT_EQ(about->palette().color(QPalette::Window), Qt::white);
+    EXPECT_FALSE(about->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(about->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(about->Label4->text(), "Quorvane");
+    EXPECT_EQ(about->Label5->text(), "Lumivex");
+    EXPECT_EQ(about->Label5->palette().color(QPalette::WindowText), QColor(0, 0, 128));
+    EXPECT_EQ(about->Label6->text(), "Export Outlook Contacts to vCard");
+    EXPECT_EQ(about->Label2->text(), "v3.0 Build 1078");
+    EXPECT_EQ(about->Label3->text(), Module1::kWebsite);
+    EXPECT_TRUE(about->Label3->font().bold());
+    EXPECT_EQ(about->CmdOK->text(), "&OK");
+    EXPECT_EQ(about->CmdOK->geometry(), TwipsRect(1320, 2400, 1335, 375));
+    about->CmdOK->click();
+  });
+  window.mnuAbout->trigger();
+  EXPECT_TRUE(seen);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_TRUE(opened.isEmpty());
+}
+
+}  // namespace
+}  // namespace lumivex

@@ -1,0 +1,1 @@
+lumivex_test(ScanTest ScanTest.cpp)
