@@ -54,6 +54,7 @@ AboutFrm::AboutFrm(QWidget* owner) : QDialog(owner) {
   Label3 = MakeLabel(this, "Label3", QString::fromLatin1(Module1::kWebsite),
                      TwipsRect(1200, 1800, 2490, 195), PointFont(tahoma, 8.25, true));
   Label3->setTextInteractionFlags(Qt::NoTextInteraction);
+  for (QLabel* caption : {Label4, Label5, Label6, Label2, Label3}) FitWidth(caption);
 
   Line1 = new QWidget(this);
   Line1->setObjectName(QStringLiteral("Line1"));

