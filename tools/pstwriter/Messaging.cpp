@@ -1,0 +1,515 @@
+#include "tools/pstwriter/Messaging.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace lumivex::pst {
+
+namespace {
+
+void Put16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void Append(Bytes& out, const Bytes& in) {
+  out.insert(out.end(), in.begin(), in.end());
+}
+
+constexpr uint32_t Tag(uint16_t id, uint16_t type) {
+  return (uint32_t{id} << 16) | type;
+}
+
+// Contents-table columns of every folder.
+const std::vector<uint32_t>& ContentsColumns() {
+  static const std::vector<uint32_t> columns = {
+      Tag(0x0017, kPtInt32),   // importance
+      Tag(0x001A, kPtString),  // message class
+      Tag(0x0036, kPtInt32),   // sensitivity
+      Tag(0x0037, kPtString),  // subject
+      Tag(0x0E06, kPtTime),    // delivery time
+      Tag(0x0E07, kPtInt32),   // message flags
+      Tag(0x0E08, kPtInt32),   // message size
+      Tag(0x0E17, kPtInt32),   // message status
+      Tag(0x3001, kPtString),  // display name
+      Tag(0x3008, kPtTime),    // last modification time
+  };
+  return columns;
+}
+
+// Hierarchy-table columns of every folder.
+const std::vector<uint32_t>& HierarchyColumns() {
+  static const std::vector<uint32_t> columns = {
+      Tag(0x3001, kPtString),   // display name
+      Tag(0x3602, kPtInt32),    // content count
+      Tag(0x3603, kPtInt32),    // unread count
+      Tag(0x360A, kPtBoolean),  // has subfolders
+      Tag(0x3613, kPtString),   // container class
+  };
+  return columns;
+}
+
+// Recipient and attachment table templates: the columns Outlook gives them.
+const std::vector<uint32_t>& RecipientColumns() {
+  static const std::vector<uint32_t> columns = {
+      Tag(0x0C15, kPtInt32),  Tag(0x0FFF, kPtBinary), Tag(0x3001, kPtString),
+      Tag(0x3002, kPtString), Tag(0x3003, kPtString), Tag(0x300B, kPtBinary),
+      Tag(0x3900, kPtInt32),  Tag(0x39FE, kPtString),
+  };
+  return columns;
+}
+const std::vector<uint32_t>& AttachmentColumns() {
+  static const std::vector<uint32_t> columns = {
+      Tag(0x0E20, kPtInt32),
+      Tag(0x3704, kPtString),
+      Tag(0x3705, kPtInt32),
+      Tag(0x370B, kPtInt32),
+  };
+  return columns;
+}
+
+struct DefaultFolderInfo {
+  DefaultFolder which;
+  const char* name;
+  const char* container_class;
+};
+constexpr DefaultFolderInfo kDefaultFolders[] = {
+    {DefaultFolder::kDeletedItems, "Deleted Items", "IPF.Note"},
+    {DefaultFolder::kInbox, "Inbox", "IPF.Note"},
+    {DefaultFolder::kOutbox, "Outbox", "IPF.Note"},
+    {DefaultFolder::kSentItems, "Sent Items", "IPF.Note"},
+    {DefaultFolder::kCalendar, "Calendar", "IPF.Appointment"},
+    {DefaultFolder::kContacts, "Contacts", "IPF.Contact"},
+    {DefaultFolder::kJournal, "Journal", "IPF.Journal"},
+    {DefaultFolder::kNotes, "Notes", "IPF.StickyNote"},
+    {DefaultFolder::kTasks, "Tasks", "IPF.Task"},
+    {DefaultFolder::kDrafts, "Drafts", "IPF.Note"},
+};
+
+std::string KeyString(const PropertyKey& key) {
+  std::string s(reinterpret_cast<const char*>(key.set->bytes.data()), 16);
+  if (key.number) return s + "#" + std::to_string(*key.number);
+  return s + "$" + key.name;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// GUIDs and values
+
+Guid Guid::Parse(std::string_view text) {
+  if (text.size() == 38 && text.front() == '{' && text.back() == '}') text = text.substr(1, 36);
+  auto bad = [&] { return PstError("not a GUID: \"" + std::string(text) + "\""); };
+  if (text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-')
+    throw bad();
+  std::string hex;
+  for (char c : text)
+    if (c != '-') hex.push_back(c);
+  uint8_t raw[16];
+  for (int i = 0; i < 16; ++i) {
+    auto nibble = [&](char c) -> int {
+      if (c >= '0' && c <= '9') return c - '0';
+      if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+      if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+      throw bad();
+    };
+    raw[i] = static_cast<uint8_t>(nibble(hex[2 * i]) * 16 + nibble(hex[2 * i + 1]));
+  }
+  // The first three groups are stored little-endian.
+  Guid g;
+  const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  for (int i = 0; i < 16; ++i) g.bytes[i] = raw[order[i]];
+  return g;
+}
+
+const Guid kPsMapi = Guid::Parse("{00020328-0000-0000-C000-000000000046}");
+const Guid kPsPublicStrings = Guid::Parse("{00020329-0000-0000-C000-000000000046}");
+const Guid kPsetidAddress = Guid::Parse("{00062004-0000-0000-C000-000000000046}");
+const Guid kPsetidCommon = Guid::Parse("{00062008-0000-0000-C000-000000000046}");
+
+namespace value {
+
+Bytes Utf16(std::string_view s) {
+  Bytes out;
+  out.reserve(s.size() * 2);
+  auto unit = [&](uint32_t u) {
+    out.push_back(static_cast<uint8_t>(u));
+    out.push_back(static_cast<uint8_t>(u >> 8));
+  };
+  for (size_t i = 0; i < s.size();) {
+    const auto c = static_cast<uint8_t>(s[i]);
+    uint32_t cp;
+    size_t len;
+    if (c < 0x80) {
+      cp = c;
+      len = 1;
+    } else if ((c & 0xE0) == 0xC0) {
+      cp = c & 0x1F;
+      len = 2;
+    } else if ((c & 0xF0) == 0xE0) {
+      cp = c & 0x0F;
+      len = 3;
+    } else if ((c & 0xF8) == 0xF0) {
+      cp = c & 0x07;
+      len = 4;
+    } else {
+      throw PstError("text is not valid UTF-8");
+    }
+    if (i + len > s.size()) throw PstError("text is not valid UTF-8");
+    for (size_t k = 1; k < len; ++k) {
+      const auto cc = static_cast<uint8_t>(s[i + k]);
+      if ((cc & 0xC0) != 0x80) throw PstError("text is not valid UTF-8");
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    i += len;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      unit(0xD800 + (cp >> 10));
+      unit(0xDC00 + (cp & 0x3FF));
+    } else {
+      unit(cp);
+    }
+  }
+  return out;
+}
+
+Bytes Int16(int16_t v) {
+  Bytes b(2);
+  Put16(b.data(), static_cast<uint16_t>(v));
+  return b;
+}
+Bytes Int32(int32_t v) {
+  Bytes b(4);
+  Put32(b.data(), static_cast<uint32_t>(v));
+  return b;
+}
+Bytes Int64(int64_t v) {
+  Bytes b(8);
+  for (int i = 0; i < 8; ++i) b[i] = static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * i));
+  return b;
+}
+Bytes Boolean(bool v) {
+  return Bytes{static_cast<uint8_t>(v ? 1 : 0)};
+}
+Bytes Double(double v) {
+  return Int64(std::bit_cast<int64_t>(v));
+}
+Bytes Time(uint64_t filetime) {
+  return Int64(static_cast<int64_t>(filetime));
+}
+
+Bytes MultiBinary(const std::vector<Bytes>& values) {
+  Bytes out(4 + 4 * values.size());
+  Put32(out.data(), static_cast<uint32_t>(values.size()));
+  for (size_t i = 0; i < values.size(); ++i) {
+    Put32(out.data() + 4 + 4 * i, static_cast<uint32_t>(out.size()));
+    Append(out, values[i]);
+  }
+  return out;
+}
+Bytes MultiString(const std::vector<std::string>& utf8) {
+  std::vector<Bytes> values;
+  for (const std::string& s : utf8) values.push_back(Utf16(s));
+  return MultiBinary(values);
+}
+Bytes MultiFixed(const std::vector<Bytes>& values) {
+  Bytes out;
+  for (const Bytes& v : values) Append(out, v);
+  return out;
+}
+
+}  // namespace value
+
+uint64_t FileTime(int year, int month, int day, int hour, int minute, int second) {
+  // Days from 1601-01-01 to the date (proleptic Gregorian calendar).
+  auto days_from_civil = [](int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;  // days since 1970-01-01
+  };
+  const int64_t days = days_from_civil(year, static_cast<unsigned>(month),
+                                       static_cast<unsigned>(day)) +
+                       134774;  // 1601-01-01 to 1970-01-01
+  const int64_t seconds = days * 86400 + hour * 3600 + minute * 60 + second;
+  return static_cast<uint64_t>(seconds) * 10000000ull;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Store
+
+struct StoreWriter::FolderState {
+  Nid nid = 0;
+  Nid parent = 0;
+  std::string name;
+  std::string container_class;
+  std::vector<Nid> children;
+  TableBuilder contents{ContentsColumns()};
+  uint32_t messages = 0;
+  std::vector<Property> extra;  // default-folder entry ids and the like
+};
+
+StoreWriter::StoreWriter(const std::string& path, StoreOptions options)
+    : options_(std::move(options)), ndb_(path, options_.encoding) {
+  auto add = [&](Nid nid, Nid parent, std::string name, std::string cls) {
+    auto f = std::make_unique<FolderState>();
+    f->nid = nid;
+    f->parent = parent;
+    f->name = std::move(name);
+    f->container_class = std::move(cls);
+    by_nid_[nid] = f.get();
+    if (nid != parent) by_nid_[parent]->children.push_back(nid);
+    folders_.push_back(std::move(f));
+  };
+  add(kRootFolder, kRootFolder, "", "");
+  ipm_subtree_ = MakeNid(kNidTypeNormalFolder, next_folder_index_++);
+  add(ipm_subtree_, kRootFolder, "Top of Personal Folders", "");
+  search_root_ = MakeNid(kNidTypeNormalFolder, next_folder_index_++);
+  add(search_root_, kRootFolder, "Search Root", "");
+  for (const DefaultFolderInfo& d : kDefaultFolders) {
+    const Nid nid = MakeNid(kNidTypeNormalFolder, next_folder_index_++);
+    add(nid, ipm_subtree_, d.name, d.container_class);
+    defaults_[d.which] = nid;
+  }
+  default_contacts_ = defaults_[DefaultFolder::kContacts];
+}
+
+StoreWriter::~StoreWriter() = default;
+
+Nid StoreWriter::Folder(DefaultFolder which) const {
+  return defaults_.at(which);
+}
+
+Nid StoreWriter::CreateFolder(Nid parent, const std::string& name,
+                              const std::string& container_class) {
+  auto it = by_nid_.find(parent);
+  if (it == by_nid_.end()) throw PstError("no such parent folder");
+  auto f = std::make_unique<FolderState>();
+  f->nid = MakeNid(kNidTypeNormalFolder, next_folder_index_++);
+  f->parent = parent;
+  f->name = name;
+  f->container_class = container_class;
+  it->second->children.push_back(f->nid);
+  by_nid_[f->nid] = f.get();
+  folders_.push_back(std::move(f));
+  return folders_.back()->nid;
+}
+
+Bytes StoreWriter::EntryId(Nid nid) const {
+  Bytes id(24, 0);
+  std::memcpy(id.data() + 4, options_.record_key.data(), 16);
+  Put32(id.data() + 20, nid);
+  return id;
+}
+
+uint16_t StoreWriter::ResolveId(const PropertyKey& key) {
+  if (!key.IsNamed()) return key.id;
+  const std::string k = KeyString(key);
+  auto it = named_index_.find(k);
+  if (it != named_index_.end()) return static_cast<uint16_t>(0x8000 + it->second);
+  if (named_.size() >= 0x7FFF) throw PstError("too many named properties");
+  const auto index = static_cast<uint16_t>(named_.size());
+  named_.push_back({key, index});
+  named_index_[k] = index;
+  return static_cast<uint16_t>(0x8000 + index);
+}
+
+Nid StoreWriter::AddMessage(Nid folder_nid, const Message& message) {
+  auto it = by_nid_.find(folder_nid);
+  if (it == by_nid_.end()) throw PstError("no such folder");
+  FolderState& folder = *it->second;
+  const Nid nid = MakeNid(kNidTypeNormalMessage, next_message_index_++);
+
+  std::vector<Property> props;
+  std::map<uint16_t, size_t> where;
+  auto set = [&](uint16_t id, uint16_t type, Bytes v) {
+    auto w = where.find(id);
+    if (w != where.end()) {
+      props[w->second] = {id, type, std::move(v)};
+      return;
+    }
+    where[id] = props.size();
+    props.push_back({id, type, std::move(v)});
+  };
+  // What every message carries, unless the caller gives it.
+  set(0x001A, kPtString, value::Utf16(message.message_class));
+  set(0x0017, kPtInt32, value::Int32(1));
+  set(0x0036, kPtInt32, value::Int32(0));
+  set(0x0E07, kPtInt32, value::Int32(1));  // read
+  set(0x0E17, kPtInt32, value::Int32(0));
+  set(0x3007, kPtTime, value::Time(options_.time));
+  set(0x3008, kPtTime, value::Time(options_.time));
+  uint32_t size = 0;
+  for (const MessageProperty& p : message.properties) {
+    set(ResolveId(p.key), p.type, p.value);
+    size += static_cast<uint32_t>(p.value.size()) + 8;
+  }
+  if (!where.count(0x0E08)) set(0x0E08, kPtInt32, value::Int32(static_cast<int32_t>(size)));
+
+  ndb_.WriteNode(nid, folder.nid, BuildPropertyContext(props));
+
+  auto get = [&](uint16_t id) -> std::optional<Bytes> {
+    auto w = where.find(id);
+    if (w == where.end()) return std::nullopt;
+    return props[w->second].value;
+  };
+  std::vector<std::optional<Bytes>> row;
+  for (uint32_t tag : ContentsColumns()) {
+    const auto id = static_cast<uint16_t>(tag >> 16);
+    const auto w = where.find(id);
+    // A row holds a value only when its type matches the column's.
+    if (w != where.end() && props[w->second].type == static_cast<uint16_t>(tag))
+      row.push_back(get(id));
+    else
+      row.push_back(std::nullopt);
+  }
+  folder.contents.AddRow(nid, row);
+  ++folder.messages;
+  return nid;
+}
+
+void StoreWriter::WriteFolder(const FolderState& f) {
+  std::vector<Property> props = {
+      {0x3001, kPtString, value::Utf16(f.name)},
+      {0x3602, kPtInt32, value::Int32(static_cast<int32_t>(f.messages))},
+      {0x3603, kPtInt32, value::Int32(0)},
+      {0x360A, kPtBoolean, value::Boolean(!f.children.empty())},
+  };
+  if (!f.container_class.empty())
+    props.push_back({0x3613, kPtString, value::Utf16(f.container_class)});
+  for (const Property& p : f.extra) props.push_back(p);
+  ndb_.WriteNode(f.nid, f.parent, BuildPropertyContext(props));
+
+  TableBuilder hierarchy(HierarchyColumns());
+  for (Nid child : f.children) {
+    const FolderState& c = *by_nid_.at(child);
+    std::vector<std::optional<Bytes>> row = {
+        value::Utf16(c.name), value::Int32(static_cast<int32_t>(c.messages)), value::Int32(0),
+        value::Boolean(!c.children.empty()),
+        c.container_class.empty() ? std::nullopt : std::optional(value::Utf16(c.container_class))};
+    hierarchy.AddRow(child, row);
+  }
+  const uint32_t index = NidIndexOf(f.nid);
+  ndb_.WriteNode(MakeNid(kNidTypeHierarchyTable, index), 0, hierarchy.Build());
+  ndb_.WriteNode(MakeNid(kNidTypeContentsTable, index), 0, f.contents.Build());
+  ndb_.WriteNode(MakeNid(kNidTypeAssocContentsTable, index), 0,
+                 TableBuilder(ContentsColumns()).Build());
+}
+
+void StoreWriter::WriteNameToIdMap() {
+  // Some readers stop one entry short of the end of the entry stream; the map therefore ends
+  // with a name that no item of this store uses (Outlook's maps hold hundreds of names anyway).
+  for (uint32_t lid = 0x8580;; ++lid) {
+    const PropertyKey spare = PropertyKey::Numbered(kPsetidCommon, lid);
+    if (!named_index_.count(KeyString(spare))) {
+      ResolveId(spare);
+      break;
+    }
+  }
+  constexpr uint32_t kBuckets = 251;
+  std::vector<Guid> guids;
+  Bytes guid_stream, entry_stream, string_stream;
+  std::vector<Bytes> buckets(kBuckets);
+  for (const NamedEntry& e : named_) {
+    uint16_t guid_index;
+    if (*e.key.set == kPsMapi) {
+      guid_index = 1;
+    } else if (*e.key.set == kPsPublicStrings) {
+      guid_index = 2;
+    } else {
+      auto g = std::find(guids.begin(), guids.end(), *e.key.set);
+      if (g == guids.end()) {
+        guids.push_back(*e.key.set);
+        guid_stream.insert(guid_stream.end(), e.key.set->bytes.begin(), e.key.set->bytes.end());
+        g = guids.end() - 1;
+      }
+      guid_index = static_cast<uint16_t>(3 + (g - guids.begin()));
+    }
+    const bool is_string = !e.key.number.has_value();
+    uint32_t id, hash_id;
+    if (is_string) {
+      id = static_cast<uint32_t>(string_stream.size());
+      const Bytes name = value::Utf16(e.key.name);
+      string_stream.resize(string_stream.size() + 4);
+      Put32(string_stream.data() + id, static_cast<uint32_t>(name.size()));
+      Append(string_stream, name);
+      while (string_stream.size() % 4) string_stream.push_back(0);
+      hash_id = Crc32(name);
+    } else {
+      id = hash_id = *e.key.number;
+    }
+    const auto guid_field = static_cast<uint16_t>((guid_index << 1) | (is_string ? 1 : 0));
+    Bytes record(8);
+    Put32(record.data(), id);
+    Put16(record.data() + 4, guid_field);
+    Put16(record.data() + 6, e.index);
+    Append(entry_stream, record);
+    Put32(record.data(), hash_id);
+    Append(buckets[(hash_id ^ guid_field) % kBuckets], record);
+  }
+  std::vector<Property> props = {
+      {0x0001, kPtInt32, value::Int32(kBuckets)},
+      {0x0002, kPtBinary, guid_stream},
+      {0x0003, kPtBinary, entry_stream},
+      {0x0004, kPtBinary, string_stream},
+  };
+  for (uint32_t b = 0; b < kBuckets; ++b)
+    if (!buckets[b].empty())
+      props.push_back({static_cast<uint16_t>(0x1000 + b), kPtBinary, buckets[b]});
+  ndb_.WriteNode(kNameToIdMap, 0, BuildPropertyContext(props));
+}
+
+void StoreWriter::WriteMessageStore() {
+  Bytes key(options_.record_key.begin(), options_.record_key.end());
+  std::vector<Property> props = {
+      {0x0FF9, kPtBinary, key},
+      {0x3001, kPtString, value::Utf16(options_.display_name)},
+      {0x35DF, kPtInt32, value::Int32(0x9F)},  // which special folders are valid
+      {0x35E0, kPtBinary, EntryId(ipm_subtree_)},
+      {0x35E2, kPtBinary, EntryId(defaults_.at(DefaultFolder::kOutbox))},
+      {0x35E3, kPtBinary, EntryId(defaults_.at(DefaultFolder::kDeletedItems))},
+      {0x35E4, kPtBinary, EntryId(defaults_.at(DefaultFolder::kSentItems))},
+      {0x35E7, kPtBinary, EntryId(search_root_)},
+      {0x67FF, kPtInt32, value::Int32(0)},  // no password
+  };
+  ndb_.WriteNode(kMessageStore, 0, BuildPropertyContext(props));
+}
+
+void StoreWriter::WriteTemplates() {
+  ndb_.WriteNode(0x60D, 0, TableBuilder(HierarchyColumns()).Build());
+  ndb_.WriteNode(0x60E, 0, TableBuilder(ContentsColumns()).Build());
+  ndb_.WriteNode(0x60F, 0, TableBuilder(ContentsColumns()).Build());
+  ndb_.WriteNode(0x671, 0, TableBuilder(AttachmentColumns()).Build());
+  ndb_.WriteNode(0x692, 0, TableBuilder(RecipientColumns()).Build());
+}
+
+void StoreWriter::Finish() {
+  if (finished_) return;
+  // The default folders' entry ids, on the root folder and on the Inbox as Outlook keeps them.
+  std::vector<Property> defaults = {
+      {0x36D0, kPtBinary, EntryId(defaults_.at(DefaultFolder::kCalendar))},
+      {0x36D1, kPtBinary, EntryId(default_contacts_)},
+      {0x36D2, kPtBinary, EntryId(defaults_.at(DefaultFolder::kJournal))},
+      {0x36D3, kPtBinary, EntryId(defaults_.at(DefaultFolder::kNotes))},
+      {0x36D4, kPtBinary, EntryId(defaults_.at(DefaultFolder::kTasks))},
+      {0x36D7, kPtBinary, EntryId(defaults_.at(DefaultFolder::kDrafts))},
+  };
+  by_nid_.at(kRootFolder)->extra = defaults;
+  by_nid_.at(defaults_.at(DefaultFolder::kInbox))->extra = defaults;
+
+  WriteMessageStore();
+  for (const auto& f : folders_) WriteFolder(*f);
+  WriteTemplates();
+  WriteNameToIdMap();
+  ndb_.SetNextNidIndex(kNidTypeNormalFolder, next_folder_index_);
+  ndb_.SetNextNidIndex(kNidTypeNormalMessage, next_message_index_);
+  ndb_.Finish();
+  finished_ = true;
+}
+
+}  // namespace lumivex::pst

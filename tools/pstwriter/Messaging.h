@@ -1,0 +1,152 @@
+// The messaging layer: a store with its message store object, name-to-id map, root folder,
+// "Top of Personal Folders" with the default folders, further folders, and messages of any class
+// carrying tagged and named properties. Messages go to the file as they are added; folders,
+// their tables and the name-to-id map are written by Finish().
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/pstwriter/Ltp.h"
+#include "tools/pstwriter/Ndb.h"
+
+namespace lumivex::pst {
+
+struct Guid {
+  std::array<uint8_t, 16> bytes{};
+  // "{00062004-0000-0000-C000-000000000046}" (braces optional); throws PstError when malformed.
+  static Guid Parse(std::string_view text);
+  auto operator<=>(const Guid&) const = default;
+};
+
+extern const Guid kPsMapi;
+extern const Guid kPsPublicStrings;
+extern const Guid kPsetidAddress;
+extern const Guid kPsetidCommon;
+
+// Builders of stored values.
+namespace value {
+Bytes Utf16(std::string_view utf8);  // throws PstError on malformed UTF-8
+Bytes Int16(int16_t v);
+Bytes Int32(int32_t v);
+Bytes Int64(int64_t v);
+Bytes Boolean(bool v);
+Bytes Double(double v);
+Bytes Time(uint64_t filetime);
+Bytes MultiString(const std::vector<std::string>& utf8);
+Bytes MultiBinary(const std::vector<Bytes>& values);
+// Fixed-size multi-valued types: the values one after another.
+Bytes MultiFixed(const std::vector<Bytes>& values);
+}  // namespace value
+
+// FILETIME (100 ns since 1601-01-01 UTC) of a calendar date and time in UTC.
+uint64_t FileTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+
+// Where a property's id comes from: a fixed tag, or a name in a property set (by number or by
+// string) mapped to an id from 0x8000 up by the store's name-to-id map.
+struct PropertyKey {
+  uint16_t id = 0;  // tagged properties
+  std::optional<Guid> set;
+  std::optional<uint32_t> number;
+  std::string name;  // UTF-8, for string-named properties
+
+  static PropertyKey Tagged(uint16_t id) { return {id, std::nullopt, std::nullopt, {}}; }
+  static PropertyKey Numbered(const Guid& set, uint32_t number) { return {0, set, number, {}}; }
+  static PropertyKey Named(const Guid& set, std::string name) {
+    return {0, set, std::nullopt, std::move(name)};
+  }
+  bool IsNamed() const { return set.has_value(); }
+};
+
+struct MessageProperty {
+  PropertyKey key;
+  uint16_t type = 0;
+  Bytes value;
+};
+
+struct Message {
+  std::string message_class = "IPM.Note";
+  std::vector<MessageProperty> properties;
+};
+
+enum class DefaultFolder {
+  kDeletedItems,
+  kInbox,
+  kOutbox,
+  kSentItems,
+  kCalendar,
+  kContacts,
+  kJournal,
+  kNotes,
+  kTasks,
+  kDrafts,
+};
+
+struct StoreOptions {
+  Encoding encoding = Encoding::Compressible;
+  std::string display_name = "Personal Folders";
+  // The store's record key (provider UID); part of every entry id.
+  std::array<uint8_t, 16> record_key = {0x4C, 0x75, 0x6D, 0x69, 0x76, 0x65, 0x78, 0x20,
+                                        0x70, 0x73, 0x74, 0x67, 0x65, 0x6E, 0x00, 0x01};
+  // Creation and modification time of everything the store holds (no clock is read).
+  uint64_t time = FileTime(2024, 1, 1);
+};
+
+class StoreWriter {
+ public:
+  StoreWriter(const std::string& path, StoreOptions options);
+  ~StoreWriter();
+
+  Nid RootFolder() const { return kRootFolder; }
+  Nid TopOfPersonalFolders() const { return ipm_subtree_; }
+  Nid Folder(DefaultFolder which) const;
+  Nid CreateFolder(Nid parent, const std::string& name, const std::string& container_class);
+  // Makes `folder` the default contacts folder (the Contacts folder unless changed).
+  void SetDefaultContactsFolder(Nid folder) { default_contacts_ = folder; }
+  // The 24-byte entry id of a folder or message of this store.
+  Bytes EntryId(Nid nid) const;
+
+  // Writes one message to the file at once; the folder keeps only its contents-table row.
+  Nid AddMessage(Nid folder, const Message& message);
+  uint16_t ResolveId(const PropertyKey& key);
+
+  void Finish();
+  uint64_t BytesWritten() const { return ndb_.BytesWritten(); }
+
+  static constexpr Nid kMessageStore = 0x21;
+  static constexpr Nid kNameToIdMap = 0x61;
+  static constexpr Nid kRootFolder = 0x122;
+
+ private:
+  struct FolderState;
+  struct NamedEntry {
+    PropertyKey key;
+    uint16_t index;
+  };
+  void WriteFolder(const FolderState& folder);
+  void WriteNameToIdMap();
+  void WriteMessageStore();
+  void WriteTemplates();
+
+  StoreOptions options_;
+  NdbWriter ndb_;
+  std::vector<std::unique_ptr<FolderState>> folders_;
+  std::map<Nid, FolderState*> by_nid_;
+  std::map<DefaultFolder, Nid> defaults_;
+  Nid ipm_subtree_ = 0;
+  Nid search_root_ = 0;
+  Nid default_contacts_ = 0;
+  uint32_t next_folder_index_ = 0x401;
+  uint32_t next_message_index_ = 0x10001;
+  std::vector<NamedEntry> named_;
+  std::map<std::string, uint16_t> named_index_;  // lookup of `named_` by a key string
+  bool finished_ = false;
+};
+
+}  // namespace lumivex::pst

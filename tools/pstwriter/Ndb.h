@@ -1,0 +1,157 @@
+// The node/block layer of a Unicode personal-folder file: the header, the allocation maps, the
+// node and block B-trees, data blocks, data trees (XBLOCK/XXBLOCK) and subnode trees
+// (SLBLOCK/SIBLOCK).
+//
+// NdbWriter writes a file forward: every block goes to disk as soon as it is handed over, and
+// only the B-tree entries stay in memory until Finish() writes the B-tree pages, the maps and
+// the header. The file is written under a temporary name and renamed into place by Finish(), so
+// a failed run leaves no half-written store behind.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace lumivex::pst {
+
+using Bytes = std::vector<uint8_t>;
+using Nid = uint32_t;
+using Bid = uint64_t;
+
+// How data blocks are stored: as they are, or through the byte permutation that the format
+// calls "compressible" encoding.
+enum class Encoding : uint8_t { None = 0, Compressible = 1 };
+
+class PstError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The checksum used throughout the format: CRC-32 (polynomial 0xEDB88320) started at `crc`,
+// without the usual final inversion.
+uint32_t Crc32(std::span<const uint8_t> data, uint32_t crc = 0);
+// The block signature of the format: the low 16 bits of (ib ^ bid) folded with its high half.
+uint16_t BlockSignature(uint64_t ib, uint64_t bid);
+void EncodePermute(std::span<uint8_t> data);
+void DecodePermute(std::span<uint8_t> data);
+
+// Node id types (low five bits of a node id).
+enum NidType : uint8_t {
+  kNidTypeHid = 0x00,
+  kNidTypeInternal = 0x01,
+  kNidTypeNormalFolder = 0x02,
+  kNidTypeSearchFolder = 0x03,
+  kNidTypeNormalMessage = 0x04,
+  kNidTypeAttachment = 0x05,
+  kNidTypeAssocMessage = 0x08,
+  kNidTypeHierarchyTable = 0x0D,
+  kNidTypeContentsTable = 0x0E,
+  kNidTypeAssocContentsTable = 0x0F,
+  kNidTypeLtp = 0x1F,
+};
+
+constexpr Nid MakeNid(uint8_t type, uint32_t index) {
+  return (index << 5) | type;
+}
+constexpr uint8_t NidTypeOf(Nid nid) {
+  return nid & 0x1F;
+}
+constexpr uint32_t NidIndexOf(Nid nid) {
+  return nid >> 5;
+}
+
+// The largest payload of one data block, and the largest single heap allocation.
+constexpr size_t kMaxBlockData = 8176;
+
+// The bytes of one node as the upper layers build them: its data as a list of block payloads
+// (each at most kMaxBlockData bytes, cut where the layer above needs it cut) and its subnodes.
+struct SubnodeImage {
+  Nid nid = 0;
+  std::vector<Bytes> blocks;
+};
+struct NodeImage {
+  std::vector<Bytes> blocks;
+  std::vector<SubnodeImage> subnodes;
+};
+
+class NdbWriter {
+ public:
+  NdbWriter(const std::string& path, Encoding encoding);
+  ~NdbWriter();
+  NdbWriter(const NdbWriter&) = delete;
+  NdbWriter& operator=(const NdbWriter&) = delete;
+
+  // Writes one node: its data tree, its subnodes' data trees and its subnode tree, and records
+  // its node B-tree entry. Returns the bid of the node's data.
+  Bid WriteNode(Nid nid, Nid parent, const NodeImage& image);
+  // The same node data again under another node id (the table templates share their blocks).
+  void AddNodeEntry(Nid nid, Bid data, Bid subnodes, Nid parent);
+
+  // Lower-level writers, exposed for the tests of this layer.
+  Bid WriteDataBlock(std::span<const uint8_t> payload);
+  Bid WriteDataTree(const std::vector<Bytes>& blocks);
+  struct SubnodeEntry {
+    Nid nid;
+    Bid data;
+    Bid subnodes;
+  };
+  Bid WriteSubnodeTree(std::vector<SubnodeEntry> entries);
+
+  // Sets the next node index of one node type (the header's rgnid array).
+  void SetNextNidIndex(uint8_t type, uint32_t index) { next_nid_index_[type] = index; }
+  // Writes the B-trees, the maps and the header, and puts the file in place.
+  void Finish();
+
+  uint64_t BytesWritten() const { return cursor_; }
+  size_t NodeCount() const { return nbt_.size(); }
+  size_t BlockCount() const { return bbt_.size(); }
+
+ private:
+  struct NbtEntry {
+    uint64_t nid;
+    Bid data;
+    Bid subnodes;
+    Nid parent;
+  };
+  struct BbtEntry {
+    Bid bid;
+    uint64_t ib;
+    uint16_t cb;
+  };
+  struct BtRef {
+    uint64_t key;
+    Bid bid;
+    uint64_t ib;
+  };
+
+  uint64_t Allocate(uint64_t size, uint64_t align);
+  Bid WriteBlock(std::span<const uint8_t> payload, bool internal);
+  Bid NewBlockId(bool internal);
+  void WriteAt(uint64_t ib, std::span<const uint8_t> bytes);
+  void WritePage(uint64_t ib, uint8_t ptype, uint64_t bid, std::span<uint8_t, 512> page,
+                 bool signed_page);
+  BtRef WriteBTree(uint8_t ptype, size_t entry_size, const std::vector<Bytes>& leaf_entries);
+  void WriteMaps(uint64_t eof, uint64_t& amap_free, uint64_t& last_amap);
+  void WriteHeader(uint64_t eof, uint64_t last_amap, uint64_t amap_free, const BtRef& nbt,
+                   const BtRef& bbt);
+  void Fail(const std::string& what);
+
+  std::string path_;
+  std::string temp_path_;
+  Encoding encoding_;
+  std::FILE* file_ = nullptr;
+  uint64_t file_pos_ = 0;  // where the stream stands, to avoid needless seeks
+  uint64_t cursor_;        // the next free byte
+  uint64_t next_block_ = 1;
+  uint64_t next_page_ = 1;
+  uint32_t next_nid_index_[32];
+  std::vector<NbtEntry> nbt_;
+  std::vector<BbtEntry> bbt_;
+  std::vector<uint8_t> used_;  // one flag per 64-byte unit after the first map, set when allocated
+  bool finished_ = false;
+};
+
+}  // namespace lumivex::pst
