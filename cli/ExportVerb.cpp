@@ -86,14 +86,14 @@ class ConsoleView : public ConversionView {
   }
 
   void SetProgressRange(int, int maximum) override { total_ = maximum; }
-  void SetProgressValue(int) override {}
+  void SetProgressValue(int value) override { value_ = value; }
   void SetProgressLabel(const QString& text) override {
     if (!progress_) return;
+    label_ = text;
     // A terminal cannot show more than a few changes a second; the last one is always shown.
-    const bool last = text.endsWith(QStringLiteral("/%1").arg(total_));
-    if (!last && timer_.elapsed() < 100) return;
+    if (value_ < total_ && shown_ && timer_.elapsed() < 100) return;
     timer_.restart();
-    std::fprintf(stderr, "\r%s", qPrintable(text));
+    std::fprintf(stderr, "\r%s", qPrintable(label_));
     std::fflush(stderr);
     shown_ = true;
   }
@@ -104,7 +104,12 @@ class ConsoleView : public ConversionView {
   void Hide() override { EndProgress(); }
   void OutputWritten(const QString& path) override {
     ++filesWritten;
-    if (listFiles_) std::printf("%s\n", qPrintable(path));
+    if (!listFiles_) return;
+    // The path goes above the progress line, which is then drawn again below it.
+    if (shown_) std::fputs("\r\033[K", stderr);
+    std::printf("%s\n", qPrintable(path));
+    std::fflush(stdout);
+    if (shown_) std::fprintf(stderr, "%s", qPrintable(label_));
   }
   void EndProgress() {
     if (shown_) std::fputc('\n', stderr);
@@ -119,6 +124,8 @@ class ConsoleView : public ConversionView {
   bool progress_;
   bool shown_ = false;
   int total_ = 0;
+  int value_ = 0;
+  QString label_;
   QElapsedTimer timer_;
 };
 

@@ -279,3 +279,23 @@ TEST_F(ExportVerb, SampleStoreIsReadBackCardForCard) {
     EXPECT_GT(named, entries / 2) << reader.name.toStdString();
   }
 }
+
+TEST_F(ExportVerb, ProgressLineOnATerminal) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  if (!QFileInfo::exists(QStringLiteral("/usr/bin/script")))
+    GTEST_SKIP() << "/usr/bin/script (Debian: bsdutils) is needed to give the run a terminal";
+  QProcess process;
+  const QString command = QStringLiteral("'%1/lumivex-cli' export --format vcards --out '%2' '%3'")
+                              .arg(BinDir(), out, FixturePst(QStringLiteral("six-contacts.pst")));
+  process.start(QStringLiteral("/usr/bin/script"),
+                {QStringLiteral("-qec"), command, QStringLiteral("/dev/null")});
+  ASSERT_TRUE(process.waitForFinished(60000));
+  EXPECT_EQ(process.exitCode(), 0);
+  const QString terminal = QString::fromUtf8(process.readAllStandardOutput());
+  EXPECT_TRUE(terminal.contains(u"\rSaving Contacts 1/6")) << terminal.toStdString();
+  EXPECT_TRUE(terminal.contains(u"Saving Contacts 6/6\r\n")) << terminal.toStdString();
+  EXPECT_TRUE(terminal.endsWith(u"6 Contacts Saved Successfully\r\n"));
+  // Each file's path stands on a line of its own above the progress line.
+  EXPECT_EQ(terminal.count(QRegularExpression(QStringLiteral("(^|\\033\\[K)/[^\\r]+\\.vcf\\r\\n"))),
+            6);
+}

@@ -1,0 +1,250 @@
+// vcard_bench: how fast the vCard exports go and how much memory they take.
+//
+//   vcard_bench [STORE]
+//
+// 1. In process, over a contacts folder made up on the fly (no store file, so the writers alone
+//    are timed): the single file and the per-contact files for 10,000 and 100,000 contacts,
+//    with the peak memory after each, to show that memory does not grow with the contacts.
+// 2. On a store file (STORE, else a 100,000-contact store made with lumivex-pstgen when it has
+//    been built): lumivex-cli export --format vcard and --format vcards against
+//    readpst -cv -o DIR (libpst's export, contacts as vCards; also with -tc, contacts alone), each
+//    as its own process, with its wall time and peak memory.
+#include "common/CodePage.h"
+#include "common/Module1.h"
+#include "convert/ConversionRun.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <vector>
+
+using namespace lumivex;
+
+namespace {
+
+// A contact made up from its index, filled the way a full business card is.
+class MadeUpEntry : public ContactEntry {
+ public:
+  explicit MadeUpEntry(int index) : index_(index) {}
+  bool Read(std::string_view name, QString& value) const override {
+    const QString n = QString::number(index_);
+    if (name == "FirstName")
+      value = QStringLiteral("Given") + n;
+    else if (name == "LastName")
+      value = QStringLiteral("Family") + QString::number(index_ % 977);
+    else if (name == "FullName")
+      value = QStringLiteral("Given%1 Family%2").arg(n).arg(index_ % 977);
+    else if (name == "CompanyName")
+      value = QStringLiteral("Company Ltd");
+    else if (name == "JobTitle")
+      value = QStringLiteral("Buyer");
+    else if (name.find("TelephoneNumber") != std::string_view::npos)
+      value = "+1 555 " + n;
+    else if (name == "MobileTelephoneNumber")
+      value = "+1 556 " + n;
+    else if (name == "BusinessAddressStreet")
+      value = n + QStringLiteral(" Main Street");
+    else if (name == "BusinessAddressCity")
+      value = QStringLiteral("Zürich");
+    else if (name == "BusinessAddressPostalCode")
+      value = QStringLiteral("8001");
+    else if (name == "BusinessAddressCountry")
+      value = QStringLiteral("Schweiz");
+    else if (name == "Email1Address")
+      value = "given" + n + QStringLiteral("@example.com");
+    else if (name == "Body")
+      value = QStringLiteral("Met at the fair, ordered twice.");
+    else
+      value.clear();
+    return true;
+  }
+
+ private:
+  int index_;
+};
+
+class MadeUpItems : public Items {
+ public:
+  explicit MadeUpItems(int count) : count_(count) {}
+  int Count() const override { return count_; }
+  std::unique_ptr<ContactEntry> Item(int index) const override {
+    return std::make_unique<MadeUpEntry>(index);
+  }
+
+ private:
+  int count_;
+};
+
+class MadeUpFolder : public Folder {
+ public:
+  explicit MadeUpFolder(int count) : count_(count) {}
+  QString Name() const override { return QStringLiteral("Contacts"); }
+  QString Path() const override { return QStringLiteral("Top of Personal Folders/Contacts"); }
+  QString ContainerClass() const override { return QStringLiteral("IPF.Contact"); }
+  int DefaultItemType() const override { return kContactItem; }
+  std::shared_ptr<Items> GetItems() const override { return std::make_shared<MadeUpItems>(count_); }
+  std::vector<std::shared_ptr<Folder>> SubFolders() const override { return {}; }
+
+ private:
+  int count_;
+};
+
+class QuietView : public ConversionView {
+ public:
+  void SetProgressRange(int, int) override {}
+  void SetProgressValue(int) override {}
+  void SetProgressLabel(const QString&) override {}
+  void EnableButtons() override {}
+  void ShowMessage(const QString&, const QString&, int) override {}
+  void Hide() override {}
+};
+
+long PeakKiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+qint64 DirBytes(const QString& dir, int* files) {
+  qint64 bytes = 0;
+  *files = 0;
+  for (QDirIterator it(dir, QDir::Files); it.hasNext();) {
+    it.next();
+    bytes += it.fileInfo().size();
+    ++*files;
+  }
+  return bytes;
+}
+
+void InProcess(int contacts, bool perContact) {
+  QTemporaryDir dir;
+  auto folder = std::make_shared<MadeUpFolder>(contacts);
+  QuietView view;
+  RunContext run(dir.path() + u'/', folder, folder->GetItems(), view);
+  QElapsedTimer timer;
+  timer.start();
+  if (perContact)
+    ExportVCardPerContact(run);
+  else
+    ExportVCardSingleFile(run);
+  const double seconds = timer.nsecsElapsed() / 1e9;
+  const long peak = PeakKiB();
+  int files = 0;
+  const qint64 bytes = DirBytes(dir.path(), &files);
+  std::printf(
+      "  %-12s %7d contacts  %6.2f s  %8.0f contacts/s  %6d files  %7.1f MB  peak %6.1f MB\n",
+      perContact ? "per-contact" : "single file", contacts, seconds, contacts / seconds, files,
+      bytes / 1e6, peak / 1024.0);
+}
+
+struct Measured {
+  double seconds = 0;
+  long peakKiB = 0;
+  int status = -1;
+};
+
+// Runs a program with its output thrown away, timing it and taking its peak memory.
+Measured RunProgram(const std::vector<std::string>& argv) {
+  QElapsedTimer timer;
+  timer.start();
+  std::fflush(stdout);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::freopen("/dev/null", "w", stdout);
+    std::freopen("/dev/null", "w", stderr);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  Measured m;
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  m.seconds = timer.nsecsElapsed() / 1e9;
+  m.peakKiB = usage.ru_maxrss;
+  m.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return m;
+}
+
+void Report(const char* what, const Measured& m, const QString& dir) {
+  int files = 0;
+  qint64 bytes = 0;
+  // readpst writes into sub-folders named after the store's folders.
+  for (const QFileInfo& info : QDir(dir).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    int inner = 0;
+    bytes += DirBytes(info.filePath(), &inner);
+    files += inner;
+  }
+  int top = 0;
+  bytes += DirBytes(dir, &top);
+  files += top;
+  std::printf("  %-34s %7.2f s  peak %7.1f MB  exit %d  %6d files  %7.1f MB written\n", what,
+              m.seconds, m.peakKiB / 1024.0, m.status, files, bytes / 1e6);
+}
+
+void CompareWithReadpst(const QString& store, const QString& bin, const QString& work) {
+  std::printf("%s (%.1f MB), each export a process of its own:\n", qPrintable(store),
+              QFileInfo(store).size() / 1e6);
+  const std::string cli = (bin + "/lumivex-cli").toStdString();
+  for (const char* format : {"vcard", "vcards"}) {
+    const QString out = work + "/lumivex-" + format;
+    const Measured m = RunProgram(
+        {cli, "export", "--format", format, "--out", out.toStdString(), store.toStdString()});
+    Report(qPrintable(QStringLiteral("lumivex-cli export --format %1").arg(format)), m, out);
+  }
+  // readpst as asked of it for a vCard export, and kept to contacts alone.
+  for (const bool contactsOnly : {false, true}) {
+    const QString out = work + (contactsOnly ? "/readpst-tc" : "/readpst");
+    QDir().mkpath(out);
+    std::vector<std::string> args = {"readpst", "-q", "-cv"};
+    if (contactsOnly) args.push_back("-tc");
+    args.insert(args.end(), {"-o", out.toStdString(), store.toStdString()});
+    Report(contactsOnly ? "readpst -cv -tc -o DIR" : "readpst -cv -o DIR", RunProgram(args), out);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  SetAnsiCodePage(1252);
+  const QString bin = QCoreApplication::applicationDirPath();
+
+  QTemporaryDir work;
+  QString store = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+  if (store.isEmpty() && QFileInfo::exists(bin + "/lumivex-pstgen")) {
+    store = work.path() + "/bench-100000.pst";
+    std::printf("making a 100,000-contact store with lumivex-pstgen...\n");
+    const Measured made = RunProgram({(bin + "/lumivex-pstgen").toStdString(), "--contacts",
+                                      "100000", "--seed", "1", "--out", store.toStdString()});
+    std::printf("  made in %.2f s\n\n", made.seconds);
+    if (made.status != 0) store.clear();
+  }
+  if (store.isEmpty()) {
+    std::printf(
+        "no store file: give one (vcard_bench STORE) or build lumivex-pstgen to compare "
+        "with readpst\n");
+  } else {
+    CompareWithReadpst(store, bin, work.path());
+  }
+
+  // After the separate processes: a child's peak counts the memory of the process it was forked
+  // from, which is kept small until here.
+  std::printf("\nvCard writers in process, made-up contacts:\n");
+  for (int contacts : {10000, 100000}) {
+    InProcess(contacts, false);
+    InProcess(contacts, true);
+  }
+  return 0;
+}
