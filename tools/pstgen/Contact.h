@@ -1,0 +1,40 @@
+// Items as lumivex-pstgen describes them: a message class, fields by their mail-client names
+// ("FirstName", "Email1Address", "Birthday"...) and raw properties by tag or by name. ToMessage()
+// turns one into a message of the store writer, adding what Outlook adds to a contact it saves
+// (display name, file-as, subject, e-mail address types and display names, local birthday).
+#pragma once
+
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "tools/pstwriter/Messaging.h"
+
+namespace lumivex::pstgen {
+
+using FieldValue = std::variant<std::string, std::vector<std::string>>;
+
+struct Item {
+  std::string message_class = "IPM.Contact";
+  std::vector<std::pair<std::string, FieldValue>> fields;  // mail-client names, in order
+  std::vector<pst::MessageProperty> properties;            // given by tag or by name
+};
+
+struct ContactOptions {
+  // Offset of the local time zone from UTC in minutes: a birthday typed as 17 May is stored as
+  // the UTC instant of local midnight (1980-05-16T23:00Z for +60), its local date beside it.
+  int utc_offset_minutes = 0;
+};
+
+// The mail-client field names ToMessage() understands, with what each maps to, for --help.
+std::string FieldTable();
+bool IsKnownField(const std::string& name);
+
+// Throws pst::PstError naming the field when a field is unknown or its value malformed.
+pst::Message ToMessage(const Item& item, const ContactOptions& options);
+
+// Parses "1980-05-17" or "1980-05-17T08:30:00Z" into year, month, day, hour, minute, second.
+// Returns false when malformed.
+bool ParseDateTime(const std::string& text, int parts[6]);
+
+}  // namespace lumivex::pstgen

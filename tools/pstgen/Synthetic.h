@@ -1,0 +1,24 @@
+// Synthetic contacts for large stores: realistic names, addresses and phone numbers in several
+// scripts (Latin with accents, Cyrillic, Greek, Chinese, Japanese, Korean, Arabic), drawn from a
+// seeded generator so that the same seed always gives the same contacts.
+#pragma once
+
+#include <cstdint>
+
+#include "tools/pstgen/Contact.h"
+
+namespace lumivex::pstgen {
+
+class SyntheticContacts {
+ public:
+  explicit SyntheticContacts(uint64_t seed) : state_(seed) {}
+  // The next contact; `number` (from 1) goes into its e-mail address so every one differs.
+  Item Next(uint64_t number);
+
+ private:
+  uint64_t Random();
+  size_t Pick(size_t count) { return static_cast<size_t>(Random() % count); }
+  uint64_t state_;
+};
+
+}  // namespace lumivex::pstgen
