@@ -46,6 +46,15 @@ QRadioButton* Option(QWidget* parent, const char* name, const QString& text, QRe
   return option;
 }
 
+// Places are kept as laid out; a text wider than its place in the desktop's font (the layout
+// was made for Tahoma, which Linux desktops seldom have) widens the control up to the frame's
+// edge rather than being cut off.
+void FitText(QWidget* widget) {
+  const int room = widget->parentWidget()->width() - widget->x() - 4;
+  const int wanted = widget->sizeHint().width();
+  if (wanted > widget->width()) widget->resize(std::min(wanted, room), widget->height());
+}
+
 }  // namespace
 
 FrmConversion::FrmConversion(QWidget* owner, std::function<SourceOptions()> source,
@@ -57,12 +66,17 @@ FrmConversion::FrmConversion(QWidget* owner, std::function<SourceOptions()> sour
   setWindowTitle(QStringLiteral("Conversion Options"));
   setModal(true);
   setFixedSize(6090 / 15, 6945 / 15);
+  // The places in twips are made for the small 8-point face of the Windows dialogs; a larger
+  // desktop font would not fit the option texts into them.
+  QFont face = font();
+  face.setPointSize(8);
+  setFont(face);
 
   auto* frame = Place(new QGroupBox(this), "Frame1", Twips(-120, 2520, 6255, 3690));
 
   auto* heading =
       Place(new QLabel(QStringLiteral("vCard File"), frame), "Label2", Twips(1200, 120, 1335, 255));
-  QFont tahoma(QStringLiteral("Tahoma"));
+  QFont tahoma(QStringLiteral("Tahoma"), 8);
   tahoma.setBold(true);
   heading->setFont(tahoma);
   Hint(frame, "Label6", QStringLiteral("Import vCard in Lotus Notes, Outlook Express, ACT, iPhone"),
@@ -85,7 +99,7 @@ FrmConversion::FrmConversion(QWidget* owner, std::function<SourceOptions()> sour
 
   // The progress label has a place but no size of its own: it reaches to the frame's edge.
   LblSaveProgress = Place(new QLabel(frame), "LblSaveProgress", Twips(3000, 2840, 3135, 255));
-  QFont verdana(QStringLiteral("Verdana"));
+  QFont verdana(QStringLiteral("Verdana"), 8);
   verdana.setBold(true);
   LblSaveProgress->setFont(verdana);
 
@@ -104,6 +118,11 @@ FrmConversion::FrmConversion(QWidget* owner, std::function<SourceOptions()> sour
   connect(OptExcel, &QRadioButton::clicked, this, [this] { OptExcel_Click(); });
   connect(OptWAB, &QRadioButton::clicked, this, [this] { OptWAB_Click(); });
   connect(CmdConversion, &QPushButton::clicked, this, [this] { CmdConversion_Click(); });
+  for (QWidget* text : std::initializer_list<QWidget*>{
+           heading, frame->findChild<QLabel*>(QStringLiteral("Label6")), OptvCardComplete,
+           OptvCardEach, OptExcel, OptWAB, frame->findChild<QLabel*>(QStringLiteral("Label1"))})
+    FitText(text);
+
   // One option at a time: checking one clears the others.
   for (QRadioButton* option : {OptvCardComplete, OptvCardEach, OptExcel, OptWAB}) {
     connect(option, &QRadioButton::toggled, this, [this, option](bool checked) {
