@@ -4,6 +4,7 @@
 
 #include "source/Scan.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -119,6 +120,7 @@ class FrmMain : public QMainWindow, private ScanView {
   ScanResult lastScan_;
   int outerHeight_ = 0;
   bool closing_ = false;
+  QElapsedTimer lastYield_;
   QPointer<FrmConversion> conversion_;
 };
 

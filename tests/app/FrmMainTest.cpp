@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -345,6 +346,26 @@ TEST_F(FrmMainTest, ConversionWindowIsResetShownAndDropped) {
   w.close();
   EXPECT_FALSE(second);
   EXPECT_FALSE(w.isVisible());
+}
+
+TEST_F(FrmMainTest, ExitEndsTheEventLoopAndAScanUnderWay) {
+  FrmMain& w = *window;
+  w.OptDefaultPST->click();
+  // File > Exit chosen while the scan yields: the scan stops and says nothing more.
+  QTimer::singleShot(0, [&] { w.mnuExit->trigger(); });
+  w.CmdEnumerateNotes->click();
+  EXPECT_EQ(w.LastScan().status, ScanResult::kAbandoned);
+  EXPECT_TRUE(dialogs->messages.empty());
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_EQ(mail->openSessions, 0);
+
+  // Closing the window ends the program's event loop.
+  FrmMain other;
+  other.show();
+  QTimer::singleShot(0, [&] { other.close(); });
+  QTimer::singleShot(5000, [] { QCoreApplication::exit(1); });  // not ended: fail, not hang
+  EXPECT_EQ(QApplication::exec(), 0);
+  EXPECT_FALSE(other.isVisible());
 }
 
 // The scan as a user runs it on real store files: the real backend and the folder picker dialog.
