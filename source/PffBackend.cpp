@@ -11,6 +11,7 @@
 
 #include <array>
 #include <deque>
+#include <map>
 #include <string>
 #include <unordered_map>
 
@@ -35,6 +36,8 @@ struct StoreState {
   std::shared_ptr<pff::File> file;
   int codePage = 1252;  // for 8-bit strings of items that name no code page of their own
   std::unordered_map<uint32_t, int> namedSlots;  // local id of a named property -> slot
+  QString displayName;
+  uint32_t subtreeNode = 0;  // the top of the personal folders, 0 when the store names none
 
   int NamedSlot(uint32_t localId, const pff::Item& item, int index) {
     auto found = namedSlots.find(localId);
@@ -416,28 +419,50 @@ int FirstEntryCodePage(pff::File& file) {
   return 0;
 }
 
+// Stores already open in this process, by path, size and modification time: the scan, the
+// conversion run after it and a picked folder share one open file instead of opening it again
+// (opening reads the file's whole node index, which takes long for large stores).
+std::shared_ptr<StoreState> OpenState(const QString& path) {
+  static std::map<QString, std::weak_ptr<StoreState>> open;
+  const QFileInfo info(path);
+  QString key;
+  if (info.isFile()) {
+    key = QStringLiteral("%1|%2|%3")
+              .arg(info.canonicalFilePath())
+              .arg(info.size())
+              .arg(info.lastModified().toMSecsSinceEpoch());
+    if (auto state = open[key].lock()) return state;
+  }
+  auto state = std::make_shared<StoreState>();
+  state->file = pff::File::Open(path);
+  int codePage = 0;
+  if (auto store = state->file->MessageStore()) {
+    codePage =
+        ItemCodePage(*store, store->Find(kTagMessageCodepage), store->Find(kTagInternetCodepage));
+    if (codePage == 0 && !state->file->IsUnicode()) codePage = FirstEntryCodePage(*state->file);
+    state->codePage = codePage != 0 ? codePage : AnsiCodePage();
+    state->displayName = store->Text(kTagDisplayName, state->codePage);
+    state->subtreeNode = EntryIdNode(*store, kTagIpmSubtreeEntryId);
+  } else {
+    state->codePage = AnsiCodePage();
+  }
+  if (state->displayName.isEmpty()) state->displayName = QStringLiteral("Personal Folders");
+  for (auto it = open.begin(); it != open.end();) it = it->second.expired() ? open.erase(it) : ++it;
+  if (!key.isEmpty()) open[key] = state;
+  return state;
+}
+
 class PffStore : public Store {
  public:
-  explicit PffStore(const QString& path) : state_(std::make_shared<StoreState>()) {
-    state_->file = pff::File::Open(path);
-    int codePage = 0;
-    if (auto store = state_->file->MessageStore()) {
-      codePage =
-          ItemCodePage(*store, store->Find(kTagMessageCodepage), store->Find(kTagInternetCodepage));
-      if (codePage == 0 && !state_->file->IsUnicode()) codePage = FirstEntryCodePage(*state_->file);
-      state_->codePage = codePage != 0 ? codePage : AnsiCodePage();
-      displayName_ = store->Text(kTagDisplayName, state_->codePage);
-      subtreeNode_ = EntryIdNode(*store, kTagIpmSubtreeEntryId);
-    } else {
-      state_->codePage = AnsiCodePage();
-    }
-    if (displayName_.isEmpty()) displayName_ = QStringLiteral("Personal Folders");
+  explicit PffStore(const QString& path) : path_(path), state_(OpenState(path)) {
+    displayName_ = state_->displayName;
+    subtreeNode_ = state_->subtreeNode;
     root_ = std::make_shared<PffFolder>(
         state_, std::shared_ptr<pff::Item>(state_->file->RootFolder()), QString(), true);
     root_->SubFolderObjects();  // a file whose folder tree cannot be read fails here, not later
   }
 
-  QString FilePath() const override { return state_->file->Path(); }
+  QString FilePath() const override { return path_; }
   QString DisplayName() const override { return displayName_; }
   std::shared_ptr<Folder> RootFolder() const override { return root_; }
 
@@ -486,6 +511,7 @@ class PffStore : public Store {
   }
 
  private:
+  QString path_;
   std::shared_ptr<StoreState> state_;
   std::shared_ptr<PffFolder> root_;
   QString displayName_;

@@ -350,6 +350,22 @@ TEST(PffBackend, LogonFindsTheDefaultStore) {
   }
 }
 
+// A store open twice reads one open file; a file replaced on disk in between is opened afresh.
+TEST(PffBackend, ReopenedStoreSeesTheFileAsItIsNow) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const QString path = ScratchDir(QStringLiteral("pff-reopen")) + "/store.pst";
+  ASSERT_TRUE(QFile::copy(FixturePst(QStringLiteral("six-contacts.pst")), path));
+  auto first = OpenPffStore(path);
+  auto again = OpenPffStore(path);
+  EXPECT_EQ(again->DefaultContactsFolder()->GetItems()->Count(), 6);
+  ASSERT_TRUE(QFile::remove(path));
+  ASSERT_TRUE(QFile::copy(FixturePst(QStringLiteral("mail-and-one-contact.pst")), path));
+  auto replaced = OpenPffStore(path);
+  EXPECT_EQ(replaced->DisplayName(), QStringLiteral("Outlook"));
+  EXPECT_EQ(replaced->DefaultContactsFolder()->GetItems()->Count(), 1);
+  EXPECT_EQ(first->DefaultContactsFolder()->GetItems()->Count(), 6);  // still the old file
+}
+
 // Opening `path` through AddStore fails with a StoreError whose text holds `reason`.
 void ExpectRefused(const QString& path, const std::string& reason) {
   SCOPED_TRACE(path.toStdString());
