@@ -13,7 +13,37 @@
 #include <QDesktopServices>
 #include <QUrl>
 
+#include <cstdio>
+#include <string_view>
+
+namespace {
+
+bool AsksForHelp(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg(argv[i]);
+    if (arg == "--help" || arg == "-h" || arg == "-?" || arg == "--help-all" ||
+        arg == "--version" || arg == "-v")
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  // Without a desktop session the window system cannot be reached: say so plainly, and still
+  // answer --help and --version on a terminal.
+  if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+      qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    if (!AsksForHelp(argc, argv)) {
+      std::fputs(
+          "lumivex: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set). Start it from "
+          "a desktop session, or use lumivex-cli on a terminal (lumivex-cli --help).\n",
+          stderr);
+      return 1;
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Lumivex"));
   QApplication::setApplicationVersion(QStringLiteral("3.0 Build 1078"));

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QUrl>
@@ -84,6 +85,29 @@ TEST_F(HelpAboutTest, ShippedHelpPagesLinkOnlyToPagesThatExist) {
   for (const char* caption : {"Default Outlook Contacts", "Select Other Outlook File",
                               "Scan Outlook Contacts", "Save Contacts", "Select Folder"})
     EXPECT_TRUE(text.contains(caption)) << caption;
+}
+
+TEST_F(HelpAboutTest, ProgramAnswersHelpAndVersionWithoutADisplay) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+  auto run = [&](const QStringList& args, int& status) {
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.start(testing::BinDir() + "/lumivex", args);
+    EXPECT_TRUE(program.waitForFinished(20000));
+    status = program.exitCode();
+    return QString::fromLocal8Bit(program.readAllStandardOutput() + program.readAllStandardError());
+  };
+  int status = -1;
+  const QString help = run({"--help"}, status);
+  EXPECT_EQ(status, 0);
+  for (const char* text : {"Usage:", "--version", "LUMIVEX_DEFAULT_STORE", "lumivex-cli"})
+    EXPECT_TRUE(help.contains(text)) << text << " in " << help.toStdString();
+  EXPECT_TRUE(run({"--version"}, status).contains("3.0 Build 1078"));
+  EXPECT_EQ(status, 0);
+  const QString headless = run({}, status);
+  EXPECT_EQ(status, 1);
+  EXPECT_TRUE(headless.contains("no display found")) << headless.toStdString();
 }
 
 TEST_F(HelpAboutTest, AboutBoxShowsOverTheMainWindowAndClosesWithOk) {
