@@ -41,10 +41,11 @@ class ScriptedDialogs : public Dialogs {
     files.pop_front();
     return file;
   }
-  QString BrowseFolder(QWidget*, const QString&) override { return {}; }
+  QString BrowseFolder(QWidget*, const QString&) override { return folder; }
 
   std::deque<QString> files;  // answers of the open-file dialog, in order; empty text = cancel
   QStringList filters;
+  QString folder;  // the folder browser's answer; empty = cancel
   std::vector<AskedMessage> messages;
 };
 

@@ -14,6 +14,8 @@
 #include "tests/support/TestPaths.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -417,6 +419,33 @@ TEST_F(FrmMainFixtureTest, SixContactsArePickedAndCounted) {
   window->CmdEnumerateNotes->click();
   ASSERT_EQ(dialogs->messages.size(), 3u);
   EXPECT_EQ(dialogs->messages[2].text, "6 Contacts Scanned Successfully");
+}
+
+TEST_F(FrmMainFixtureTest, SavedFromThePickedFolderAfterTheScan) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  ScanFile("six-contacts.pst", "Contacts");
+  dialogs->folder = testing::ScratchDir("app-save");
+  window->CmdContactsCreate->setEnabled(false);  // the run enables it again at its end
+  OnNextModal([](QWidget* modal) {
+    auto* conversion = qobject_cast<FrmConversion*>(modal);
+    if (conversion == nullptr) {
+      ADD_FAILURE() << "the conversion window did not come up";
+      if (modal != nullptr) modal->close();
+      return;
+    }
+    conversion->OptvCardComplete->click();
+    conversion->CmdConversion->click();
+    if (conversion->isVisible()) conversion->reject();
+  });
+  window->CmdContactsCreate_Click();
+  ASSERT_EQ(dialogs->messages.size(), 2u);
+  EXPECT_EQ(dialogs->messages[1].text, "6 Contacts Saved Successfully");
+  EXPECT_TRUE(window->CmdContactsCreate->isEnabled());
+  const QStringList files = QDir(dialogs->folder).entryList({"*.vcf"});
+  ASSERT_EQ(files.size(), 1);
+  QFile vcf(QDir(dialogs->folder).filePath(files[0]));
+  ASSERT_TRUE(vcf.open(QIODevice::ReadOnly));
+  EXPECT_EQ(vcf.readAll().count("BEGIN:VCARD"), 6);
 }
 
 TEST_F(FrmMainFixtureTest, MailFolderCancelAndDamagedFile) {
