@@ -237,6 +237,43 @@ pst::Message ToMessage(const Item& item, const ContactOptions& options) {
       m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, 0x8005), file_as));
   }
   if (has("WebPage")) m.properties.push_back(Str(PropertyKey::Tagged(0x3A51), get("WebPage")));
+  // Each address also as one formatted text, and the business address (else the home address)
+  // copied to the mailing address, as Outlook keeps them.
+  auto formatted = [&](const std::string& street, const std::string& city, const std::string& state,
+                       const std::string& postal, const std::string& country) {
+    std::string line2 = city;
+    for (const std::string* part : {&state, &postal})
+      if (!part->empty()) line2 += (line2.empty() ? "" : " ") + *part;
+    std::string out = street;
+    for (const std::string* line : {static_cast<const std::string*>(&line2), &country})
+      if (!line->empty()) out += (out.empty() ? "" : "\r\n") + *line;
+    return out;
+  };
+  const std::string work = formatted(get("BusinessAddressStreet"), get("BusinessAddressCity"),
+                                     get("BusinessAddressState"), get("BusinessAddressPostalCode"),
+                                     get("BusinessAddressCountry"));
+  const std::string home =
+      formatted(get("HomeAddressStreet"), get("HomeAddressCity"), get("HomeAddressState"),
+                get("HomeAddressPostalCode"), get("HomeAddressCountry"));
+  if (!work.empty())
+    m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, 0x801B), work));
+  if (!home.empty())
+    m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, 0x801A), home));
+  if (!work.empty() || !home.empty()) {
+    const std::string prefix = work.empty() ? "HomeAddress" : "BusinessAddress";
+    const std::pair<const char*, uint16_t> mailing[] = {{"Street", 0x3A29},
+                                                        {"City", 0x3A27},
+                                                        {"State", 0x3A28},
+                                                        {"PostalCode", 0x3A2A},
+                                                        {"Country", 0x3A26}};
+    for (const auto& [part, id] : mailing) {
+      const std::string v = get((prefix + part).c_str());
+      if (!v.empty()) m.properties.push_back(Str(PropertyKey::Tagged(id), v));
+    }
+    m.properties.push_back(Str(PropertyKey::Tagged(0x3A15), work.empty() ? home : work));
+    m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x8022), pst::kPtInt32,
+                            pst::value::Int32(work.empty() ? 1 : 2)});
+  }
   const char* kEmail[] = {"Email1", "Email2", "Email3"};
   for (int i = 0; i < 3; ++i) {
     const std::string base = kEmail[i];
