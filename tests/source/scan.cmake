@@ -1,1 +1,1 @@
-lumivex_test(ScanTest ScanTest.cpp)
+lumivex_test(scan_tests ScanTest.cpp)
