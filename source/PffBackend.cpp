@@ -555,23 +555,34 @@ class PffRdoSession : public RdoSession {
  public:
   explicit PffRdoSession(QString defaultStore) : defaultStore_(std::move(defaultStore)) {}
 
+  // Logging on never fails for want of a default store: a session is also what the scan and the
+  // run use to attach another store file, which must work on a machine where no default store
+  // exists. When the default store is missing or unreadable, the reason is kept and
+  // GetDefaultFolder reports it.
   void Logon() override {
-    if (!defaultStore_.isEmpty()) {
-      store_ = OpenPffStore(defaultStore_);
-      return;
-    }
-    const QString path = DefaultStorePath();
+    logonError_.clear();
     try {
-      store_ = OpenPffStore(path);
+      if (!defaultStore_.isEmpty()) {
+        store_ = OpenPffStore(defaultStore_);
+        return;
+      }
+      const QString path = DefaultStorePath();
+      try {
+        store_ = OpenPffStore(path);
+      } catch (const StoreError& error) {
+        throw StoreError(std::string(error.what()) +
+                         " (the default store; set LUMIVEX_DEFAULT_STORE to another file or "
+                         "choose a file)");
+      }
     } catch (const StoreError& error) {
-      throw StoreError(std::string(error.what()) +
-                       " (the default store; set LUMIVEX_DEFAULT_STORE to another file or choose "
-                       "a file)");
+      store_.reset();
+      logonError_ = error.what();
     }
   }
 
   std::shared_ptr<Folder> GetDefaultFolder(int kind) override {
-    if (!store_) throw StoreError("The mail session is not logged on");
+    if (!store_)
+      throw StoreError(logonError_.empty() ? "The mail session is not logged on" : logonError_);
     if (kind != kFolderContacts)
       throw StoreError(Utf8(QStringLiteral("Default folder %1 is not available: only the contacts "
                                            "folder (10) is read")
@@ -589,6 +600,7 @@ class PffRdoSession : public RdoSession {
  private:
   QString defaultStore_;
   std::shared_ptr<Store> store_;
+  std::string logonError_;
 };
 
 class PffMailProvider : public MailProvider {
