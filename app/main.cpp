@@ -1,7 +1,6 @@
 // lumivex: the desktop program. Sets up the store backend with the folder picker dialog, the
 // desktop's web browser and folder dialog, and shows the main window until it is closed.
 #include "app/Artwork.h"
-#include "app/DesktopProvider.h"
 #include "app/Dialogs.h"
 #include "app/FolderPickerDialog.h"
 #include "app/FrmMain.h"
@@ -69,8 +68,8 @@ int main(int argc, char** argv) {
   options.addVersionOption();
   options.process(app);
 
-  lumivex::SetMailProvider(lumivex::WithoutDefaultStoreAtLogon(
-      lumivex::MakePffMailProvider(std::make_shared<lumivex::DialogFolderPicker>())));
+  lumivex::SetMailProvider(
+      lumivex::MakePffMailProvider(std::make_shared<lumivex::DialogFolderPicker>()));
   lumivex::Module1::SetUrlOpener(
       [](const QString& address) { QDesktopServices::openUrl(QUrl(address)); });
   lumivex::Module1::SetFolderBrowser([](int32_t, const QString& title) {

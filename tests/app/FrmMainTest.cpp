@@ -3,7 +3,6 @@
 // conversion window is shown and dropped.
 #include "app/FrmMain.h"
 
-#include "app/DesktopProvider.h"
 #include "app/FolderPickerDialog.h"
 #include "app/Twips.h"
 #include "common/Module1.h"
@@ -354,8 +353,7 @@ class FrmMainFixtureTest : public FrmMainTest {
     FrmMainTest::SetUp();
     // As on a desktop without a default store.
     qputenv("LUMIVEX_DEFAULT_STORE", "/nonexistent/Outlook.pst");
-    SetMailProvider(
-        WithoutDefaultStoreAtLogon(MakePffMailProvider(std::make_shared<DialogFolderPicker>())));
+    SetMailProvider(MakePffMailProvider(std::make_shared<DialogFolderPicker>()));
   }
   void TearDown() override {
     qunsetenv("LUMIVEX_DEFAULT_STORE");
