@@ -205,6 +205,9 @@ Nid SubnodeCollector::Store(std::span<const uint8_t> value, size_t unit) {
     const size_t n = std::min(per_block, value.size() - first);
     sub.blocks.emplace_back(value.begin() + static_cast<std::ptrdiff_t>(first),
                             value.begin() + static_cast<std::ptrdiff_t>(first + n));
+    // Rows never straddle two blocks; every block but the last is padded to its full size,
+    // where readers expect the next row.
+    if (unit > 1 && first + n < value.size()) sub.blocks.back().resize(kMaxBlockData, 0);
   }
   const Nid nid = sub.nid;
   out_.push_back(std::move(sub));

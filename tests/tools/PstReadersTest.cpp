@@ -1,0 +1,367 @@
+// Stores written by the writer, read back by three readers that nobody here wrote: libpff (its
+// library, pffexport), libpst (readpst) and the npm package pst-extractor. Each must give back
+// every folder, every item and every property as written, in both encodings.
+#include <libpff.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTimeZone>
+#include <cstring>
+
+#include "tests/support/TestPaths.h"
+#include "tests/tools/FeatureStore.h"
+
+namespace lumivex::testing {
+namespace {
+
+using pst::Encoding;
+
+struct Written {
+  std::string path;
+  FeatureStore store;
+};
+
+const Written& StoreFor(Encoding encoding) {
+  static std::map<Encoding, Written> stores;
+  auto it = stores.find(encoding);
+  if (it == stores.end()) {
+    const QString dir =
+        ScratchDir(encoding == Encoding::None ? "pstreaders-none" : "pstreaders-comp");
+    const std::string path = (dir + "/features.pst").toStdString();
+    it = stores.emplace(encoding, Written{path, FeatureStore::Write(path, encoding)}).first;
+  }
+  return it->second;
+}
+
+std::string Name(Encoding e) {
+  return e == Encoding::None ? "none" : "compressible";
+}
+
+// Runs a reader; empty when it is not installed.
+bool RunReader(const QString& program, const QStringList& args, QByteArray* out, QString* why) {
+  if (QStandardPaths::findExecutable(program).isEmpty()) {
+    *why = program + " is not installed (./test installs it with the reader packages)";
+    return false;
+  }
+  QProcess p;
+  p.start(program, args);
+  if (!p.waitForFinished(120000)) {
+    *why = program + " did not finish";
+    return false;
+  }
+  *out = p.readAllStandardOutput();
+  if (p.exitCode() != 0) {
+    *why = program + " failed: " + QString::fromUtf8(p.readAllStandardError());
+    *out = "FAILED";
+  }
+  return true;
+}
+
+size_t ContactCount(const ExpectedFolder& f) {
+  size_t n = 0;
+  for (const ExpectedItem& i : f.items) n += i.message_class == "IPM.Contact";
+  return n;
+}
+
+class PstReaders : public ::testing::TestWithParam<Encoding> {};
+
+// ---------------------------------------------------------------------------------------------
+// libpff, through its library: raw bytes of every property.
+
+struct PffItem {
+  libpff_item_t* item = nullptr;
+  ~PffItem() {
+    if (item) libpff_item_free(&item, nullptr);
+  }
+};
+
+std::string FolderName(libpff_item_t* folder) {
+  size_t size = 0;
+  if (libpff_folder_get_utf8_name_size(folder, &size, nullptr) != 1 || size == 0) return {};
+  std::string name(size, '\0');
+  libpff_folder_get_utf8_name(folder, reinterpret_cast<uint8_t*>(name.data()), size, nullptr);
+  name.resize(size - 1);
+  return name;
+}
+
+// Opens a sub folder by name; the returned holder owns it.
+bool SubFolder(libpff_item_t* folder, const std::string& name, PffItem& out) {
+  int count = 0;
+  libpff_folder_get_number_of_sub_folders(folder, &count, nullptr);
+  for (int i = 0; i < count; ++i) {
+    libpff_item_t* sub = nullptr;
+    if (libpff_folder_get_sub_folder(folder, i, &sub, nullptr) != 1) continue;
+    if (FolderName(sub) == name) {
+      out.item = sub;
+      return true;
+    }
+    libpff_item_free(&sub, nullptr);
+  }
+  return false;
+}
+
+void CheckProperty(libpff_record_set_t* set, const pst::MessageProperty& p,
+                   const std::string& where) {
+  libpff_record_entry_t* entry = nullptr;
+  int found;
+  if (p.key.IsNamed() && !p.key.number) {
+    found = libpff_record_set_get_entry_by_utf8_name(
+        set, reinterpret_cast<const uint8_t*>(p.key.name.data()), p.key.name.size(), p.type, &entry,
+        0, nullptr);
+  } else {
+    found = libpff_record_set_get_entry_by_type(set, p.key.IsNamed() ? *p.key.number : p.key.id,
+                                                p.type, &entry, 0, nullptr);
+  }
+  ASSERT_EQ(found, 1) << where << ": libpff does not find " << JsonKey(p.key);
+  if (p.key.IsNamed()) {
+    libpff_name_to_id_map_entry_t* name = nullptr;
+    ASSERT_EQ(libpff_record_entry_get_name_to_id_map_entry(entry, &name, nullptr), 1) << where;
+    uint8_t guid[16];
+    ASSERT_EQ(libpff_name_to_id_map_entry_get_guid(name, guid, 16, nullptr), 1);
+    EXPECT_EQ(0, std::memcmp(guid, p.key.set->bytes.data(), 16))
+        << where << ": " << JsonKey(p.key) << " is mapped into another property set";
+  }
+  size_t size = 0;
+  libpff_record_entry_get_data_size(entry, &size, nullptr);
+  pst::Bytes data(size);
+  if (size > 0) libpff_record_entry_get_data(entry, data.data(), size, nullptr);
+  libpff_record_entry_free(&entry, nullptr);
+  // Values of four bytes or less sit in a four-byte field.
+  if (pst::IsInlineType(p.type) && data.size() >= p.value.size()) data.resize(p.value.size());
+  EXPECT_TRUE(data == p.value) << where << ": " << JsonKey(p.key) << " differs (" << data.size()
+                               << " bytes read, " << p.value.size() << " written)";
+}
+
+TEST_P(PstReaders, LibpffGivesBackEveryProperty) {
+  const Written& w = StoreFor(GetParam());
+  libpff_file_t* file = nullptr;
+  ASSERT_EQ(libpff_file_initialize(&file, nullptr), 1);
+  ASSERT_EQ(libpff_file_open(file, w.path.c_str(), LIBPFF_OPEN_READ, nullptr), 1);
+  uint8_t encryption = 99;
+  libpff_file_get_encryption_type(file, &encryption, nullptr);
+  EXPECT_EQ(encryption, GetParam() == Encoding::None ? 0 : 1);
+  {
+    PffItem root, top;
+    ASSERT_EQ(libpff_file_get_root_folder(file, &root.item, nullptr), 1);
+    ASSERT_TRUE(SubFolder(root.item, "Top of Personal Folders", top));
+    for (const ExpectedFolder& f : w.store.folders) {
+      std::vector<PffItem> chain(f.path.size());
+      libpff_item_t* at = top.item;
+      for (size_t i = 0; i < f.path.size(); ++i) {
+        ASSERT_TRUE(SubFolder(at, f.path[i], chain[i])) << "libpff misses folder " << f.path[i];
+        at = chain[i].item;
+      }
+      int messages = -1;
+      libpff_folder_get_number_of_sub_messages(at, &messages, nullptr);
+      ASSERT_EQ(messages, static_cast<int>(f.items.size())) << f.path.back();
+      for (int m = 0; m < messages; ++m) {
+        PffItem message;
+        ASSERT_EQ(libpff_folder_get_sub_message(at, m, &message.item, nullptr), 1);
+        libpff_record_set_t* set = nullptr;
+        ASSERT_EQ(libpff_item_get_record_set_by_index(message.item, 0, &set, nullptr), 1);
+        const std::string where = f.path.back() + " item " + std::to_string(m + 1);
+        for (const pst::MessageProperty& p : f.items[m].properties) CheckProperty(set, p, where);
+        libpff_record_set_free(&set, nullptr);
+        if (HasFatalFailure()) break;
+      }
+    }
+  }
+  libpff_file_close(file, nullptr);
+  libpff_file_free(&file, nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------
+// pffexport
+
+TEST_P(PstReaders, PffexportExportsEveryItem) {
+  const Written& w = StoreFor(GetParam());
+  const QString target =
+      ScratchDir(QString::fromStdString("pffexport-" + Name(GetParam()))) + "/out";
+  QByteArray out;
+  QString why;
+  if (!RunReader("pffexport", {"-q", "-t", target, QString::fromStdString(w.path)}, &out, &why))
+    GTEST_SKIP() << why.toStdString();
+  ASSERT_NE(out, "FAILED") << why.toStdString();
+  for (const ExpectedFolder& f : w.store.folders) {
+    QString dir = target + ".export/Top of Personal Folders";
+    for (const std::string& part : f.path) dir += "/" + QString::fromStdString(part);
+    const QStringList items =
+        QDir(dir)
+            .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+            .filter(QRegularExpression("^(Contact|Message|Item|Distribution)"));
+    EXPECT_EQ(static_cast<size_t>(items.size()), f.items.size()) << dir.toStdString();
+  }
+  QFile rich(target + ".export/Top of Personal Folders/Contacts/Contact00001/Contact.txt");
+  ASSERT_TRUE(rich.open(QIODevice::ReadOnly));
+  const QString text = QString::fromUtf8(rich.readAll());
+  for (const char* line :
+       {"Given name:\t\t\t\tAmélie", "Surname:\t\t\t\tLefèvre", "Company name:\t\t\t\tContoso",
+        "Email address 1:\t\t\tamelie@contoso.example",
+        "Mobile phone number:\t\t\t+33 6 12 34 56 78"})
+    EXPECT_TRUE(text.contains(QString::fromUtf8(line))) << line << "\n" << text.toStdString();
+}
+
+// ---------------------------------------------------------------------------------------------
+// readpst
+
+TEST_P(PstReaders, ReadpstWritesEveryContactAsVcard) {
+  const Written& w = StoreFor(GetParam());
+  const QString target = ScratchDir(QString::fromStdString("readpst-" + Name(GetParam())));
+  QByteArray out;
+  QString why;
+  if (!RunReader("readpst", {"-D", "-cv", "-q", "-o", target, QString::fromStdString(w.path)}, &out,
+                 &why))
+    GTEST_SKIP() << why.toStdString();
+  ASSERT_NE(out, "FAILED") << why.toStdString();
+  std::map<std::string, QString> vcards;
+  QDirIterator it(target, {"*.contacts"}, QDir::Files, QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    QFile f(it.next());
+    f.open(QIODevice::ReadOnly);
+    vcards[it.fileInfo().completeBaseName().toStdString()] += QString::fromUtf8(f.readAll());
+  }
+  for (const ExpectedFolder& f : w.store.folders) {
+    if (ContactCount(f) == 0) continue;
+    const QString& text = vcards[f.path.back()];
+    EXPECT_EQ(static_cast<size_t>(text.count(QRegularExpression("(^|\n)BEGIN:VCARD"))),
+              ContactCount(f))
+        << f.path.back();
+  }
+  const QString& contacts = vcards["Contacts"];
+  for (const char* line :
+       {"FN:Lefèvre\\, Amélie", "N:Lefèvre;Amélie;Claire;Dr.;PhD", "EMAIL:amelie@contoso.example",
+        "EMAIL:amelie@home.example", "TEL;TYPE=pager:+33 1 40 00 12 12",
+        "ADR;TYPE=work:;;12 rue de la Paix;Paris;Île-de-France;75002;France",
+        "ADR;TYPE=home:;;3 place de l'Église;Besançon;Doubs;25000;France", "TITLE:Chief Scientist",
+        "ORG:Contoso", "NOTE:Line one\\nLine two — ünïcödé 日本語 Ελληνικά"})
+    EXPECT_TRUE(contacts.contains(QString::fromUtf8(line))) << line;
+  // The 4,300,000-character note comes back whole.
+  const qsizetype note = contacts.indexOf("NOTE:A very long note 0.");
+  ASSERT_GE(note, 0);
+  const qsizetype end = contacts.indexOf('\n', note);
+  EXPECT_GE(end - note - 5, 4300000);
+}
+
+// ---------------------------------------------------------------------------------------------
+// pst-extractor
+
+QJsonValue ExpectedJson(uint16_t type, const pst::Bytes& v) {
+  const uint16_t base = type & 0x0FFF;
+  auto one = [&](const uint8_t* p, size_t n) -> QJsonValue {
+    switch (base) {
+      case pst::kPtString:
+        return QString::fromUtf16(reinterpret_cast<const char16_t*>(p),
+                                  static_cast<qsizetype>(n / 2));
+      case pst::kPtTime: {
+        int64_t ft = 0;
+        std::memcpy(&ft, p, 8);
+        return QDateTime::fromMSecsSinceEpoch((ft - 116444736000000000LL) / 10000, QTimeZone::utc())
+                   .toString("yyyy-MM-ddTHH:mm:ss.zzz") +
+               "Z";
+      }
+      case pst::kPtInt64: {
+        int64_t x = 0;
+        std::memcpy(&x, p, 8);
+        return QString::number(x);
+      }
+      case pst::kPtDouble: {
+        double d = 0;
+        std::memcpy(&d, p, 8);
+        return d;
+      }
+      case pst::kPtInt32: {
+        int32_t x = 0;
+        std::memcpy(&x, p, 4);
+        return x;
+      }
+      case pst::kPtInt16: {
+        int16_t x = 0;
+        std::memcpy(&x, p, 2);
+        return x;
+      }
+      default:
+        return QString::fromLatin1(
+            QByteArray(reinterpret_cast<const char*>(p), static_cast<qsizetype>(n)).toHex());
+    }
+  };
+  if (!(type & pst::kPtMultiFlag)) {
+    if (base == pst::kPtInt16) return static_cast<int>(static_cast<uint16_t>(v[0] | (v[1] << 8)));
+    if (base == pst::kPtBoolean) return v[0] != 0;
+    return one(v.data(), v.size());
+  }
+  QJsonArray values;
+  const size_t width = pst::RowWidth(base);
+  if (base == pst::kPtString || base == pst::kPtBinary) {
+    uint32_t count = 0;
+    std::memcpy(&count, v.data(), 4);
+    for (uint32_t i = 0; i < count; ++i) {
+      uint32_t start = 0, end = static_cast<uint32_t>(v.size());
+      std::memcpy(&start, v.data() + 4 + 4 * i, 4);
+      if (i + 1 < count) std::memcpy(&end, v.data() + 8 + 4 * i, 4);
+      values.append(one(v.data() + start, end - start));
+    }
+  } else {
+    for (size_t o = 0; o + width <= v.size(); o += width) values.append(one(v.data() + o, width));
+  }
+  return values;
+}
+
+TEST_P(PstReaders, PstExtractorGivesBackEveryProperty) {
+  const Written& w = StoreFor(GetParam());
+  const QString js = SourceDir() + "/tests/js";
+  if (!QDir(js + "/node_modules/pst-extractor").exists())
+    GTEST_SKIP() << "tests/js/node_modules is missing: ./test installs the JavaScript readers";
+  QByteArray out;
+  QString why;
+  if (!RunReader("node", {js + "/pst-dump.js", QString::fromStdString(w.path)}, &out, &why))
+    GTEST_SKIP() << why.toStdString();
+  ASSERT_NE(out, "FAILED") << why.toStdString();
+  const QJsonArray folders = QJsonDocument::fromJson(out).object().value("folders").toArray();
+  ASSERT_FALSE(folders.isEmpty());
+  for (const ExpectedFolder& f : w.store.folders) {
+    QString path = "Top of Personal Folders";
+    for (const std::string& part : f.path) path += "/" + QString::fromStdString(part);
+    QJsonObject folder;
+    for (const QJsonValue& v : folders)
+      if (v.toObject().value("path").toString() == path) folder = v.toObject();
+    ASSERT_FALSE(folder.isEmpty()) << "pst-extractor misses " << path.toStdString();
+    EXPECT_EQ(folder.value("containerClass").toString().toStdString(), f.container_class);
+    const QJsonArray items = folder.value("items").toArray();
+    ASSERT_EQ(static_cast<size_t>(items.size()), f.items.size()) << path.toStdString();
+    for (size_t i = 0; i < f.items.size(); ++i) {
+      const QJsonObject got = items[static_cast<qsizetype>(i)].toObject();
+      EXPECT_EQ(got.value("0x001A").toString().toStdString(), f.items[i].message_class);
+      for (const pst::MessageProperty& p : f.items[i].properties) {
+        const QString key = QString::fromStdString(JsonKey(p.key));
+        ASSERT_TRUE(got.contains(key))
+            << path.toStdString() << " item " << i + 1 << " lacks " << key.toStdString();
+        auto text = [](const QJsonValue& v) {
+          return QJsonDocument(QJsonArray{v})
+              .toJson(QJsonDocument::Compact)
+              .left(200)
+              .toStdString();
+        };
+        EXPECT_EQ(text(got.value(key)), text(ExpectedJson(p.type, p.value)))
+            << path.toStdString() << " item " << i + 1 << " " << key.toStdString();
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Encodings, PstReaders,
+                         ::testing::Values(Encoding::Compressible, Encoding::None),
+                         [](const auto& info) {
+                           return info.param == Encoding::None ? std::string("NoEncoding")
+                                                               : std::string("Compressible");
+                         });
+
+}  // namespace
+}  // namespace lumivex::testing

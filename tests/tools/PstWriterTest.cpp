@@ -1,0 +1,326 @@
+// The writer's layers checked on their own, and lumivex-pstgen as a command: descriptions,
+// same input same bytes, failures that leave nothing behind, the 32,767/32,768-entry stores.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <cstring>
+
+#include "tests/support/TestPaths.h"
+#include "tools/pstgen/Description.h"
+#include "tools/pstwriter/Ltp.h"
+
+namespace lumivex::testing {
+namespace {
+
+using namespace lumivex::pst;
+
+uint32_t Get32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+uint16_t Get16(const uint8_t* p) {
+  uint16_t v;
+  std::memcpy(&v, p, 2);
+  return v;
+}
+
+TEST(PstChecksum, MatchesTheHeaderChecksumsOutlookWrote) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  for (const char* name : {"empty-store.pst", "six-contacts.pst", "mail-and-one-contact.pst"}) {
+    QFile f(FixturePst(name));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << name;
+    const QByteArray h = f.read(564);
+    const auto* p = reinterpret_cast<const uint8_t*>(h.constData());
+    EXPECT_EQ(Crc32({p + 8, 471}), Get32(p + 4)) << name;
+    EXPECT_EQ(Crc32({p + 8, 516}), Get32(p + 524)) << name;
+  }
+}
+
+TEST(PstPermute, EncodingIsAPermutationThatDecodingUndoes) {
+  Bytes all(256);
+  for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
+  Bytes encoded = all;
+  EncodePermute(encoded);
+  Bytes sorted = encoded;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(sorted, all);
+  EXPECT_NE(encoded, all);
+  DecodePermute(encoded);
+  EXPECT_EQ(encoded, all);
+}
+
+// Reads a heap back by its page maps, independently of the builder.
+struct HeapReader {
+  std::vector<Bytes> blocks;
+  std::span<const uint8_t> Get(uint32_t hid) const {
+    EXPECT_EQ(hid & 0x1F, 0u) << "not a heap id";
+    const Bytes& b = blocks.at(hid >> 16);
+    const uint16_t map = Get16(b.data());
+    const uint16_t count = Get16(b.data() + map);
+    const uint32_t index = ((hid >> 5) & 0x7FF) - 1;
+    EXPECT_LT(index, count);
+    const uint16_t start = Get16(b.data() + map + 4 + 2 * index);
+    const uint16_t end = Get16(b.data() + map + 6 + 2 * index);
+    return {b.data() + start, static_cast<size_t>(end - start)};
+  }
+};
+
+TEST(PstHeap, ItemsSpreadOverBlocksAreFoundThroughEachBlocksPageMap) {
+  HeapBuilder heap(0xBC);
+  std::vector<std::pair<uint32_t, Bytes>> items;
+  for (int i = 0; i < 2500; ++i) {
+    Bytes item(static_cast<size_t>(30 + i % 70), static_cast<uint8_t>(i));
+    items.emplace_back(heap.Allocate(item), item);
+  }
+  heap.SetUserRoot(items[0].first);
+  HeapReader r{heap.Blocks()};
+  ASSERT_GT(r.blocks.size(), 9u) << "the test needs a block with the bitmap header";
+  for (const Bytes& b : r.blocks) EXPECT_LE(b.size(), kMaxBlockData);
+  EXPECT_EQ(r.blocks[0][2], 0xEC);
+  EXPECT_EQ(r.blocks[0][3], 0xBC);
+  EXPECT_EQ(Get32(r.blocks[0].data() + 4), items[0].first);
+  for (const auto& [hid, bytes] : items) {
+    const auto got = r.Get(hid);
+    ASSERT_TRUE(std::equal(got.begin(), got.end(), bytes.begin(), bytes.end())) << std::hex << hid;
+  }
+  // Block 8 starts with the 66-byte bitmap header: its first item right behind it.
+  const uint32_t first_in_8 = 8u << 16 | 1u << 5;
+  EXPECT_EQ(Get16(r.blocks[8].data() + Get16(r.blocks[8].data()) + 4), 66) << first_in_8;
+}
+
+TEST(PstHeap, BTreeOfManyRecordsKeepsThemAllInKeyOrderAcrossLevels) {
+  HeapBuilder heap(0x7C);
+  const uint32_t header = ReserveBthHeader(heap);
+  Bytes records;
+  for (uint32_t key = 0; key < 3000; ++key) {
+    records.resize(records.size() + 8);
+    std::memcpy(records.data() + records.size() - 8, &key, 4);
+    const uint32_t value = key * 7;
+    std::memcpy(records.data() + records.size() - 4, &value, 4);
+  }
+  BuildBth(heap, header, 4, 4, records);
+  HeapReader r{heap.Blocks()};
+  const auto h = r.Get(header);
+  ASSERT_EQ(h.size(), 8u);
+  EXPECT_EQ(h[0], 0xB5);
+  EXPECT_EQ(h[1], 4);
+  EXPECT_EQ(h[2], 4);
+  EXPECT_EQ(h[3], 1) << "3000 records need one index level";
+  Bytes leaves;
+  std::function<void(uint32_t, int)> walk = [&](uint32_t hid, int level) {
+    const auto node = r.Get(hid);
+    if (level == 0) {
+      leaves.insert(leaves.end(), node.begin(), node.end());
+      return;
+    }
+    for (size_t o = 0; o < node.size(); o += 8) walk(Get32(node.data() + o + 4), level - 1);
+  };
+  walk(Get32(h.data() + 4), h[3]);
+  EXPECT_EQ(leaves, records);
+}
+
+TEST(PstTable, LargeRowMatrixGoesToASubnodeInWholeRows) {
+  TableBuilder table({0x3001001F, 0x36020003, 0x360A000B});
+  for (uint32_t i = 0; i < 500; ++i)
+    table.AddRow(0x200004 + 32 * i, {value::Utf16("Row " + std::to_string(i)),
+                                     value::Int32(static_cast<int32_t>(i)), std::nullopt});
+  const NodeImage image = table.Build();
+  ASSERT_EQ(image.subnodes.size(), 1u);
+  HeapReader r{image.blocks};
+  const auto info = r.Get(Get32(r.blocks[0].data() + 4));
+  ASSERT_EQ(info[0], 0x7C);
+  EXPECT_EQ(info[1], 5) << "row id, row version and the three columns";
+  const uint16_t row_size = Get16(info.data() + 8);
+  EXPECT_EQ(Get32(info.data() + 14), image.subnodes[0].nid);
+  size_t rows = 0;
+  const auto& blocks = image.subnodes[0].blocks;
+  for (size_t b = 0; b < blocks.size(); ++b) {
+    // Whole rows only; every block but the last padded to the full block size.
+    if (b + 1 < blocks.size()) {
+      EXPECT_EQ(blocks[b].size(), kMaxBlockData);
+    }
+    const size_t in_block =
+        b + 1 < blocks.size() ? kMaxBlockData / row_size : blocks[b].size() / row_size;
+    for (size_t k = 0; k < in_block; ++k, ++rows) {
+      const uint8_t* row = blocks[b].data() + k * row_size;
+      EXPECT_EQ(Get32(row), 0x200004 + 32 * rows);
+      EXPECT_EQ(row[row_size - 1] & 0xF8, 0xF0) << "row id, version, name and count present";
+    }
+  }
+  EXPECT_EQ(rows, 500u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Descriptions
+
+std::string ErrorOf(const std::string& json) {
+  try {
+    for (const pstgen::FolderPlan& f : pstgen::ParseDescription(json).folders)
+      for (const pstgen::Item& item : f.items) pstgen::ToMessage(item, {});
+  } catch (const PstError& e) {
+    return e.what();
+  }
+  return "(accepted)";
+}
+
+TEST(PstgenDescription, MistakesAreReportedWithWhereAndWhat) {
+  EXPECT_EQ(ErrorOf(R"({"folders": [{"path": "Contacts", "items": [{"FristName": "A"}]}]})"),
+            "folders[0].items[0].FristName: unknown field (see the list in lumivex-pstgen --help)");
+  EXPECT_NE(ErrorOf(R"({"folders": [{"path": "Contacts", "items": [{"Birthday": "17.5.1980"}]}]})")
+                .find("is not a date"),
+            std::string::npos);
+  EXPECT_NE(
+      ErrorOf(
+          R"({"folders": [{"path": "C", "items": [{"properties": [{"id": "0x3A06", "type": "text", "value": "x"}]}]}]})")
+          .find("unknown type \"text\""),
+      std::string::npos);
+  EXPECT_NE(
+      ErrorOf(
+          R"({"folders": [{"path": "C", "items": [{"properties": [{"set": "PSETID_Nope", "lid": 1, "type": "int32", "value": 1}]}]}]})")
+          .find("neither a known property set nor a GUID"),
+      std::string::npos);
+  EXPECT_NE(ErrorOf(R"({"folders": [{"path": "C", "items": [{"Children": "one"}]}]})")
+                .find("a list of strings"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf(R"({"folders": [)").find("not valid JSON at byte"), std::string::npos);
+  EXPECT_NE(ErrorOf(R"({"encoding": "rot13"})").find("\"none\" or \"compressible\""),
+            std::string::npos);
+}
+
+TEST(PstgenDescription, PropertiesByTagIdNumberAndName) {
+  const pstgen::StorePlan plan =
+      pstgen::ParseDescription(R"({"folders": [{"path": ["Contacts", "a/b"], "items": [{
+      "messageClass": "IPM.Contact.Custom",
+      "properties": [
+        {"tag": "0x3A4F001F", "value": "Nick"},
+        {"id": 26113, "type": "int32[]", "value": [1, -2]},
+        {"set": "PSETID_Address", "lid": "0x8062", "type": "bool", "value": true},
+        {"set": "{11111111-2222-3333-4444-555555555555}", "name": "Mine", "type": "time", "value": "2020-02-29T12:00:00Z"}]}]}]})");
+  ASSERT_EQ(plan.folders.size(), 1u);
+  EXPECT_EQ(plan.folders[0].path, (std::vector<std::string>{"Contacts", "a/b"}));
+  const auto& props = plan.folders[0].items[0].properties;
+  ASSERT_EQ(props.size(), 4u);
+  EXPECT_EQ(props[0].key.id, 0x3A4F);
+  EXPECT_EQ(props[0].value, value::Utf16("Nick"));
+  EXPECT_EQ(props[1].type, kPtInt32 | kPtMultiFlag);
+  EXPECT_EQ(props[1].value, value::MultiFixed({value::Int32(1), value::Int32(-2)}));
+  EXPECT_EQ(*props[2].key.number, 0x8062u);
+  EXPECT_EQ(props[2].key.set, kPsetidAddress);
+  EXPECT_EQ(props[3].key.name, "Mine");
+  EXPECT_EQ(props[3].value, value::Time(FileTime(2020, 2, 29, 12)));
+  EXPECT_EQ(FileTime(1601, 1, 1), 0u);
+  EXPECT_EQ(FileTime(1970, 1, 1), 116444736000000000ull);
+}
+
+TEST(PstgenContact, BirthdayIsLocalMidnightInUtcWithTheDayBeside) {
+  pstgen::Item item;
+  item.fields = {{"FirstName", std::string("Anna")},
+                 {"LastName", std::string("Berg")},
+                 {"Birthday", std::string("1980-05-17")},
+                 {"Email1Address", std::string("a@b.example")}};
+  const Message m = pstgen::ToMessage(item, {60});
+  auto find = [&](uint16_t id, std::optional<uint32_t> lid = std::nullopt) -> const Bytes* {
+    for (const MessageProperty& p : m.properties)
+      if ((lid && p.key.number == lid) || (!lid && !p.key.IsNamed() && p.key.id == id))
+        return &p.value;
+    return nullptr;
+  };
+  ASSERT_TRUE(find(0x3A42));
+  EXPECT_EQ(*find(0x3A42), value::Time(FileTime(1980, 5, 16, 23)));
+  EXPECT_EQ(*find(0, 0x80DE), value::Time(FileTime(1980, 5, 17)));
+  EXPECT_EQ(*find(0x3001), value::Utf16("Anna Berg"));
+  EXPECT_EQ(*find(0, 0x8005), value::Utf16("Berg, Anna"));
+  EXPECT_EQ(*find(0, 0x8082), value::Utf16("SMTP"));
+  EXPECT_EQ(*find(0, 0x8080), value::Utf16("Anna Berg (a@b.example)"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The command
+
+struct Result {
+  int code;
+  QString out, err;
+};
+
+Result Pstgen(const QStringList& args) {
+  QProcess p;
+  p.start(BinDir() + "/lumivex-pstgen", args);
+  p.waitForFinished(120000);
+  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+          QString::fromUtf8(p.readAllStandardError())};
+}
+
+QByteArray Read(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+TEST(PstgenCommand, SameInputGivesTheSameBytesAndTheSeedChangesThem) {
+  const QString dir = ScratchDir("pstgen-same");
+  const QString sample = SourceDir() + "/data/sample-store.json";
+  ASSERT_EQ(Pstgen({sample, "--contacts", "300", "--seed", "3", "--out", dir + "/a.pst"}).code, 0);
+  ASSERT_EQ(Pstgen({sample, "--contacts", "300", "--seed", "3", "--out", dir + "/b.pst"}).code, 0);
+  ASSERT_EQ(Pstgen({sample, "--contacts", "300", "--seed", "4", "--out", dir + "/c.pst"}).code, 0);
+  const QByteArray a = Read(dir + "/a.pst");
+  ASSERT_GT(a.size(), 0);
+  EXPECT_TRUE(a == Read(dir + "/b.pst"));
+  EXPECT_FALSE(a == Read(dir + "/c.pst"));
+}
+
+TEST(PstgenCommand, FailuresSayWhatIsWrongAndLeaveNothingBehind) {
+  const QString dir = ScratchDir("pstgen-fail");
+  Result r = Pstgen({"--contacts", "5", "--out", dir + "/missing/x.pst"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains("cannot create")) << r.err.toStdString();
+  EXPECT_FALSE(QDir(dir + "/missing").exists());
+
+  QFile keep(dir + "/keep.pst");
+  ASSERT_TRUE(keep.open(QIODevice::WriteOnly));
+  keep.write("old contents");
+  keep.close();
+  QFile bad(dir + "/bad.json");
+  ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+  bad.write(
+      R"({"folders": [{"path": "Contacts", "items": [{"FirstName": "A"}, {"Birthday": "soon"}]}]})");
+  bad.close();
+  r = Pstgen({dir + "/bad.json", "--out", dir + "/keep.pst"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains("folder \"Contacts\", item 2: field \"Birthday\""))
+      << r.err.toStdString();
+  EXPECT_EQ(Read(dir + "/keep.pst"), "old contents");
+  EXPECT_EQ(QDir(dir).entryList(QDir::Files).size(), 2) << "no temporary file left";
+
+  r = Pstgen({"--contacts", "many", "--out", dir + "/x.pst"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_TRUE(r.err.contains("--contacts needs a whole number"));
+  r = Pstgen({"--help"});
+  EXPECT_EQ(r.code, 0);
+  for (const char* text :
+       {"--contacts N", "Email1Address", "Categories", "PS_PUBLIC_STRINGS", "string[]"})
+    EXPECT_TRUE(r.out.contains(text)) << text;
+}
+
+TEST(PstgenCommand, StoresOf32767And32768ContactsTakeSecondsAndReadBackWhole) {
+  if (QStandardPaths::findExecutable("readpst").isEmpty())
+    GTEST_SKIP() << "readpst is not installed (./test installs pst-utils)";
+  const QString dir = ScratchDir("pstgen-32k");
+  for (int count : {32767, 32768}) {
+    const QString out = dir + QString("/%1.pst").arg(count);
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_EQ(Pstgen({"--contacts", QString::number(count), "--out", out}).code, 0);
+    EXPECT_LT(timer.elapsed(), 15000) << count << " contacts took " << timer.elapsed() << " ms";
+    QProcess readpst;
+    const QString vcards = dir + QString("/%1").arg(count);
+    QDir().mkpath(vcards);
+    readpst.start("readpst", {"-q", "-cv", "-o", vcards, out});
+    ASSERT_TRUE(readpst.waitForFinished(120000));
+    EXPECT_EQ(Read(vcards + "/Contacts.contacts").count("BEGIN:VCARD"), count);
+  }
+}
+
+}  // namespace
+}  // namespace lumivex::testing
