@@ -108,6 +108,22 @@ bool SubFolder(libpff_item_t* folder, const std::string& name, PffItem& out) {
   return false;
 }
 
+pst::Bytes RawProperty(libpff_item_t* item, uint32_t id, uint32_t type) {
+  libpff_record_set_t* set = nullptr;
+  if (libpff_item_get_record_set_by_index(item, 0, &set, nullptr) != 1) return {};
+  libpff_record_entry_t* entry = nullptr;
+  pst::Bytes data;
+  if (libpff_record_set_get_entry_by_type(set, id, type, &entry, 0, nullptr) == 1) {
+    size_t size = 0;
+    libpff_record_entry_get_data_size(entry, &size, nullptr);
+    data.resize(size);
+    if (size > 0) libpff_record_entry_get_data(entry, data.data(), size, nullptr);
+    libpff_record_entry_free(&entry, nullptr);
+  }
+  libpff_record_set_free(&set, nullptr);
+  return data;
+}
+
 void CheckProperty(libpff_record_set_t* set, const pst::MessageProperty& p,
                    const std::string& where) {
   libpff_record_entry_t* entry = nullptr;
@@ -152,6 +168,23 @@ TEST_P(PstReaders, LibpffGivesBackEveryProperty) {
     PffItem root, top;
     ASSERT_EQ(libpff_file_get_root_folder(file, &root.item, nullptr), 1);
     ASSERT_TRUE(SubFolder(root.item, "Top of Personal Folders", top));
+    {
+      // The default contacts folder's entry id, on the root folder and on the Inbox: four zero
+      // flag bytes, the store's record key, the folder's node id.
+      PffItem store, contacts, inbox;
+      ASSERT_EQ(libpff_file_get_message_store(file, &store.item, nullptr), 1);
+      ASSERT_TRUE(SubFolder(top.item, "Contacts", contacts));
+      ASSERT_TRUE(SubFolder(top.item, "Inbox", inbox));
+      uint32_t nid = 0;
+      libpff_item_get_identifier(contacts.item, &nid, nullptr);
+      pst::Bytes expected(4, 0);
+      const pst::Bytes key = RawProperty(store.item, 0x0FF9, pst::kPtBinary);
+      ASSERT_EQ(key.size(), 16u);
+      expected.insert(expected.end(), key.begin(), key.end());
+      for (int i = 0; i < 4; ++i) expected.push_back(static_cast<uint8_t>(nid >> (8 * i)));
+      EXPECT_TRUE(RawProperty(root.item, 0x36D1, pst::kPtBinary) == expected);
+      EXPECT_TRUE(RawProperty(inbox.item, 0x36D1, pst::kPtBinary) == expected);
+    }
     for (const ExpectedFolder& f : w.store.folders) {
       std::vector<PffItem> chain(f.path.size());
       libpff_item_t* at = top.item;

@@ -115,11 +115,11 @@ void HeapBuilder::Patch(uint32_t hid, std::span<const uint8_t> bytes) {
   std::copy(bytes.begin(), bytes.end(), page.data.begin() + static_cast<std::ptrdiff_t>(start));
 }
 
-std::vector<Bytes> HeapBuilder::Blocks() const {
+std::vector<Bytes> HeapBuilder::Blocks() {
   std::vector<Bytes> blocks;
   std::vector<uint8_t> levels;
-  for (const Page& page : pages_) {
-    Bytes b = page.data;
+  for (Page& page : pages_) {
+    Bytes b = std::move(page.data);
     const size_t end = b.size();
     if (b.size() % 2) b.push_back(0);
     const uint16_t ib_map = static_cast<uint16_t>(b.size());
@@ -144,6 +144,7 @@ std::vector<Bytes> HeapBuilder::Blocks() const {
   Put32(head.data() + 4, user_root_);
   fill(head.data() + 8, 0, 8);
   for (size_t i = 8; i < blocks.size(); i += 128) fill(blocks[i].data() + 2, i, 128);
+  pages_.clear();
   return blocks;
 }
 
@@ -292,7 +293,7 @@ void TableBuilder::AddRow(uint32_t row_id, const std::vector<std::optional<Bytes
   rows_.push_back(std::move(row));
 }
 
-NodeImage TableBuilder::Build() const {
+NodeImage TableBuilder::Build() {
   NodeImage image;
   HeapBuilder heap(kTcSignature);
   const uint32_t row_index = ReserveBthHeader(heap);
@@ -322,7 +323,9 @@ NodeImage TableBuilder::Build() const {
         std::memcpy(row + col.offset, value.data(), std::min<size_t>(col.width, value.size()));
       row[ceb + col.bit / 8] |= static_cast<uint8_t>(0x80 >> (col.bit % 8));
     }
+    Bytes().swap(rows_[r]);
   }
+  rows_.clear();
   uint32_t rows_ref = 0;
   if (!matrix.empty())
     rows_ref =

@@ -57,7 +57,8 @@ class HeapBuilder {
   // Overwrites an earlier allocation with bytes of the same size.
   void Patch(uint32_t hid, std::span<const uint8_t> bytes);
   void SetUserRoot(uint32_t hid) { user_root_ = hid; }
-  std::vector<Bytes> Blocks() const;
+  // The heap's blocks; the heap is emptied by it.
+  std::vector<Bytes> Blocks();
 
  private:
   struct Page {
@@ -104,7 +105,8 @@ class TableBuilder {
   // `values` follows the order of the tags given at construction; an absent value is nullopt.
   void AddRow(uint32_t row_id, const std::vector<std::optional<Bytes>>& values);
   size_t RowCount() const { return row_ids_.size(); }
-  NodeImage Build() const;
+  // Builds the table; the rows are released as they are laid out, so a table builds once.
+  NodeImage Build();
 
  private:
   struct Layout {

@@ -34,7 +34,6 @@ const std::vector<uint32_t>& ContentsColumns() {
       Tag(0x0E07, kPtInt32),   // message flags
       Tag(0x0E08, kPtInt32),   // message size
       Tag(0x0E17, kPtInt32),   // message status
-      Tag(0x3001, kPtString),  // display name
       Tag(0x3008, kPtTime),    // last modification time
   };
   return columns;
@@ -373,7 +372,7 @@ Nid StoreWriter::AddMessage(Nid folder_nid, const Message& message) {
   return nid;
 }
 
-void StoreWriter::WriteFolder(const FolderState& f) {
+void StoreWriter::WriteFolder(FolderState& f) {
   std::vector<Property> props = {
       {0x3001, kPtString, value::Utf16(f.name)},
       {0x3602, kPtInt32, value::Int32(static_cast<int32_t>(f.messages))},

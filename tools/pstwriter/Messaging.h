@@ -129,7 +129,7 @@ class StoreWriter {
     PropertyKey key;
     uint16_t index;
   };
-  void WriteFolder(const FolderState& folder);
+  void WriteFolder(FolderState& folder);
   void WriteNameToIdMap();
   void WriteMessageStore();
   void WriteTemplates();

@@ -280,24 +280,34 @@ void NdbWriter::WritePage(uint64_t ib, uint8_t ptype, uint64_t bid, std::span<ui
   WriteAt(ib, page);
 }
 
-NdbWriter::BtRef NdbWriter::WriteBTree(uint8_t ptype, size_t entry_size,
-                                       const std::vector<Bytes>& leaf_entries) {
-  // Each level is written as full pages, from the leaves up to a single root page.
-  std::vector<Bytes> level_entries = leaf_entries;
-  size_t entry_bytes = entry_size;
+template <typename Fill>
+NdbWriter::BtRef NdbWriter::WriteBTree(uint8_t ptype, size_t entry_size, size_t count, Fill fill) {
+  // Each level is written as full pages, from the leaves up to a single root page; a level above
+  // the leaves holds (first key, bid, ib) of each page below.
+  std::vector<BtRef> below;
   uint8_t level = 0;
   for (;;) {
+    const size_t entry_bytes = level == 0 ? entry_size : 24;
+    const size_t entries = level == 0 ? count : below.size();
     const size_t per_page = kBtEntriesBytes / entry_bytes;
-    std::vector<Bytes> parents;
-    BtRef last{};
-    const size_t pages = std::max<size_t>(1, (level_entries.size() + per_page - 1) / per_page);
+    const size_t pages = std::max<size_t>(1, (entries + per_page - 1) / per_page);
+    std::vector<BtRef> written;
+    written.reserve(pages);
     for (size_t p = 0; p < pages; ++p) {
       std::array<uint8_t, 512> page{};
       const size_t first = p * per_page;
-      const size_t count = std::min(per_page, level_entries.size() - first);
-      for (size_t i = 0; i < count; ++i)
-        std::memcpy(page.data() + i * entry_bytes, level_entries[first + i].data(), entry_bytes);
-      page[488] = static_cast<uint8_t>(count);
+      const size_t n = std::min(per_page, entries - first);
+      for (size_t i = 0; i < n; ++i) {
+        uint8_t* e = page.data() + i * entry_bytes;
+        if (level == 0) {
+          fill(first + i, e);
+        } else {
+          Put64(e, below[first + i].key);
+          Put64(e + 8, below[first + i].bid);
+          Put64(e + 16, below[first + i].ib);
+        }
+      }
+      page[488] = static_cast<uint8_t>(n);
       page[489] = static_cast<uint8_t>(per_page);
       page[490] = static_cast<uint8_t>(entry_bytes);
       page[491] = level;
@@ -305,17 +315,11 @@ NdbWriter::BtRef NdbWriter::WriteBTree(uint8_t ptype, size_t entry_size,
       const uint64_t bid = next_page_++ << 2;
       WritePage(ib, ptype, bid, page, true);
       uint64_t key = 0;
-      if (count > 0) std::memcpy(&key, level_entries[first].data(), 8);
-      last = {key, bid, ib};
-      Bytes parent(24, 0);
-      Put64(parent.data(), key);
-      Put64(parent.data() + 8, bid);
-      Put64(parent.data() + 16, ib);
-      parents.push_back(std::move(parent));
+      for (int k = 7; k >= 0 && n > 0; --k) key = (key << 8) | page[k];
+      written.push_back({key, bid, ib});
     }
-    if (pages == 1) return last;
-    level_entries = std::move(parents);
-    entry_bytes = 24;
+    if (pages == 1) return written[0];
+    below = std::move(written);
     ++level;
   }
 }
@@ -398,27 +402,20 @@ void NdbWriter::Finish() {
   for (size_t i = 1; i < nbt_.size(); ++i)
     if (nbt_[i].nid == nbt_[i - 1].nid) throw PstError("two nodes with the same id");
 
-  std::vector<Bytes> leaves;
-  leaves.reserve(nbt_.size());
-  for (const NbtEntry& n : nbt_) {
-    Bytes e(32, 0);
-    Put64(e.data(), n.nid);
-    Put64(e.data() + 8, n.data);
-    Put64(e.data() + 16, n.subnodes);
-    Put32(e.data() + 24, n.parent);
-    leaves.push_back(std::move(e));
-  }
-  const BtRef nbt = WriteBTree(kPtypeNBT, 32, leaves);
-  leaves.clear();
-  for (const BbtEntry& b : bbt_) {
-    Bytes e(24, 0);
-    Put64(e.data(), b.bid);
-    Put64(e.data() + 8, b.ib);
-    Put16(e.data() + 16, b.cb);
-    Put16(e.data() + 18, 2);  // references: the B-tree and the node
-    leaves.push_back(std::move(e));
-  }
-  const BtRef bbt = WriteBTree(kPtypeBBT, 24, leaves);
+  const BtRef nbt = WriteBTree(kPtypeNBT, 32, nbt_.size(), [&](size_t i, uint8_t* e) {
+    const NbtEntry& n = nbt_[i];
+    Put64(e, n.nid);
+    Put64(e + 8, n.data);
+    Put64(e + 16, n.subnodes);
+    Put32(e + 24, n.parent);
+  });
+  const BtRef bbt = WriteBTree(kPtypeBBT, 24, bbt_.size(), [&](size_t i, uint8_t* e) {
+    const BbtEntry& b = bbt_[i];
+    Put64(e, b.bid);
+    Put64(e + 8, b.ib);
+    Put16(e + 16, b.cb);
+    Put16(e + 18, 2);  // references: the B-tree and the node
+  });
 
   // The file ends at the end of the last allocation region.
   const uint64_t eof =

@@ -133,7 +133,9 @@ class NdbWriter {
   void WriteAt(uint64_t ib, std::span<const uint8_t> bytes);
   void WritePage(uint64_t ib, uint8_t ptype, uint64_t bid, std::span<uint8_t, 512> page,
                  bool signed_page);
-  BtRef WriteBTree(uint8_t ptype, size_t entry_size, const std::vector<Bytes>& leaf_entries);
+  // Writes a B-tree whose leaf entry i is put in place by fill(i, out); returns its root.
+  template <typename Fill>
+  BtRef WriteBTree(uint8_t ptype, size_t entry_size, size_t count, Fill fill);
   void WriteMaps(uint64_t eof, uint64_t& amap_free, uint64_t& last_amap);
   void WriteHeader(uint64_t eof, uint64_t last_amap, uint64_t amap_free, const BtRef& nbt,
                    const BtRef& bbt);
