@@ -45,7 +45,9 @@ struct MailSession {
 // the live folder; the run then opens the same store and folder again from what the scan kept.
 std::shared_ptr<Folder> PickedContactsFolder(MailSession& session) {
   if (Module1::PickedFolder) return Module1::PickedFolder;
-  if (Module1::FilePath.isEmpty())
+  // Nothing kept (no scan of a store file yet, or its picker was cancelled or warned): an empty
+  // folder path would name the store's root, which holds no contacts.
+  if (Module1::FilePath.isEmpty() || Module1::PickedFolderPath.isEmpty())
     throw StoreError("No contacts folder has been chosen: scan a store file first");
   session.mapi->AddStore(Module1::FilePath);
   const auto stores = session.mapi->Stores();
@@ -61,9 +63,12 @@ std::shared_ptr<Folder> PickedContactsFolder(MailSession& session) {
 
 }  // namespace
 
-RunContext::RunContext(QString target, std::shared_ptr<Folder> folder,
-                       std::shared_ptr<Items> items, ConversionView& view)
-    : target_(std::move(target)), folder_(std::move(folder)), items_(std::move(items)), view_(view) {}
+RunContext::RunContext(QString target, std::shared_ptr<Folder> folder, std::shared_ptr<Items> items,
+                       ConversionView& view)
+    : target_(std::move(target)),
+      folder_(std::move(folder)),
+      items_(std::move(items)),
+      view_(view) {}
 
 QString RunContext::OutputStem(const QDateTime& now) {
   return QStringLiteral("OutlookContacts-") + now.toString(QStringLiteral("dd-MM-yyyy-HH-mm-ss"));

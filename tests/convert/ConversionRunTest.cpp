@@ -118,6 +118,16 @@ TEST_F(ConversionRun, ChosenFileModeRunsAgainWithoutANewScan) {
   EXPECT_TRUE(view.messages[0].text.contains(u"/data/other.pst"));
   EXPECT_FALSE(view.hidden);
   EXPECT_EQ(Files().size(), 3);
+
+  // A later scan of the file was cancelled in the picker: nothing is kept, and the run asks for
+  // a scan instead of reading the store's root.
+  view = RecordingView();
+  Module1::PickedFolderPath.clear();
+  RunResult fourth = Run(Single(), chosen);
+  EXPECT_EQ(fourth.status, RunResult::kFailed);
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_TRUE(view.messages[0].text.contains(u"scan a store file first"));
+  EXPECT_EQ(Files().size(), 3);
 }
 
 TEST_F(ConversionRun, FailuresBeforeTheLoopAreOneMessageAndLeaveTheWindowUp) {
