@@ -324,3 +324,98 @@ TEST(PstgenCommand, StoresOf32767And32768ContactsTakeSecondsAndReadBackWhole) {
 
 }  // namespace
 }  // namespace lumivex::testing
+
+namespace lumivex::testing {
+namespace {
+
+// Walks a written file the way a strict reader would: checksums and signatures of every page and
+// block, every block and page inside space the allocation maps mark as used, the maps' free
+// total, and the page and free maps where the format puts them.
+TEST(PstLayout, EveryBlockAndPageIsMappedAndChecksummed) {
+  const QString dir = ScratchDir("pst-layout");
+  const QString path = dir + "/layout.pst";
+  // Past 32.5 MB, where the first free-map page sits.
+  ASSERT_EQ(Pstgen({"--contacts", "26000", "--encoding", "none", "--out", path}).code, 0);
+  const QByteArray file = Read(path);
+  const auto* f = reinterpret_cast<const uint8_t*>(file.constData());
+  auto u64 = [&](uint64_t at) {
+    uint64_t v;
+    std::memcpy(&v, f + at, 8);
+    return v;
+  };
+  ASSERT_EQ(std::memcmp(f, "!BDN", 4), 0);
+  EXPECT_EQ(Crc32({f + 8, 471}), Get32(f + 4));
+  EXPECT_EQ(Crc32({f + 8, 516}), Get32(f + 524));
+  const uint64_t eof = u64(184), last_amap = u64(192), amap_free = u64(200);
+  EXPECT_EQ(eof, static_cast<uint64_t>(file.size()));
+  constexpr uint64_t kSpan = 253952;
+  ASSERT_EQ((eof - 0x4400) % kSpan, 0u);
+  const uint64_t regions = (eof - 0x4400) / kSpan;
+  ASSERT_GT(regions, 128u);
+  EXPECT_EQ(last_amap, 0x4400 + (regions - 1) * kSpan);
+
+  auto check_page = [&](uint64_t ib, uint8_t ptype) {
+    const uint8_t* t = f + ib + 496;
+    EXPECT_EQ(t[0], ptype) << std::hex << ib;
+    EXPECT_EQ(t[1], ptype);
+    EXPECT_EQ(Get32(t + 4), Crc32({f + ib, 496})) << std::hex << ib;
+  };
+  auto mapped = [&](uint64_t ib, uint64_t size) {
+    for (uint64_t at = ib; at < ib + size; at += 64) {
+      const uint64_t region = (at - 0x4400) / kSpan;
+      const uint64_t bit = (at - 0x4400 - region * kSpan) / 64;
+      if (!(f[0x4400 + region * kSpan + bit / 8] & (0x80 >> (bit % 8)))) return false;
+    }
+    return true;
+  };
+  uint64_t free_bytes = 0;
+  for (uint64_t r = 0; r < regions; ++r) {
+    const uint64_t at = 0x4400 + r * kSpan;
+    check_page(at, 0x84);
+    for (uint64_t bit = 0; bit < 496 * 8; ++bit)
+      if (!(f[at + bit / 8] & (0x80 >> (bit % 8)))) free_bytes += 64;
+    EXPECT_TRUE(mapped(at, 512));
+    if (r % 8 == 0) check_page(at + 512, 0x83);
+  }
+  check_page(0x4800 + 128 * kSpan, 0x82);
+  EXPECT_TRUE(mapped(0x4800 + 128 * kSpan, 512));
+  EXPECT_EQ(amap_free, free_bytes);
+
+  // Both B-trees, page by page; every block of the block B-tree.
+  size_t blocks = 0, nodes = 0;
+  std::function<void(uint64_t, uint64_t, uint8_t)> walk = [&](uint64_t bid, uint64_t ib,
+                                                              uint8_t ptype) {
+    check_page(ib, ptype);
+    EXPECT_TRUE(mapped(ib, 512));
+    EXPECT_EQ(u64(ib + 504), bid);
+    EXPECT_EQ(Get16(f + ib + 498), static_cast<uint16_t>(((ib ^ bid) >> 16) ^ (ib ^ bid)));
+    const uint8_t count = f[ib + 488], size = f[ib + 490], level = f[ib + 491];
+    for (uint8_t i = 0; i < count; ++i) {
+      const uint64_t e = ib + i * size;
+      if (level > 0) {
+        walk(u64(e + 8), u64(e + 16), ptype);
+      } else if (ptype == 0x81) {
+        ++nodes;
+      } else {
+        ++blocks;
+        const uint64_t block_bid = u64(e), block_ib = u64(e + 8);
+        const uint16_t cb = Get16(f + e + 16);
+        const uint64_t total = (cb + 16 + 63) / 64 * 64;
+        ASSERT_TRUE(mapped(block_ib, total)) << std::hex << block_ib;
+        const uint8_t* trailer = f + block_ib + total - 16;
+        EXPECT_EQ(Get16(trailer), cb);
+        EXPECT_EQ(u64(block_ib + total - 8), block_bid);
+        EXPECT_EQ(Get32(trailer + 4), Crc32({f + block_ib, cb}));
+        EXPECT_EQ(Get16(trailer + 2),
+                  static_cast<uint16_t>(((block_ib ^ block_bid) >> 16) ^ (block_ib ^ block_bid)));
+      }
+    }
+  };
+  walk(u64(180 + 36), u64(180 + 44), 0x81);
+  walk(u64(180 + 52), u64(180 + 60), 0x80);
+  EXPECT_GT(nodes, 26000u);
+  EXPECT_GT(blocks, 26000u);
+}
+
+}  // namespace
+}  // namespace lumivex::testing
