@@ -5,7 +5,6 @@
 // opening and a bare walk over the same entries are timed beside it.
 //
 //   scan_bench [N] [FILE]   (FILE: scan this store's Contacts folder instead of writing one)
-#include "app/DesktopProvider.h"
 #include "app/Dialogs.h"
 #include "app/FrmMain.h"
 #include "common/Module1.h"
@@ -94,8 +93,7 @@ int main(int argc, char** argv) {
   const int entries = items->Count();
   const double openSeconds = timer.elapsed() / 1000.0;
   lumivex::SetDialogs(std::make_shared<Answers>(file));
-  lumivex::SetMailProvider(lumivex::WithoutDefaultStoreAtLogon(
-      lumivex::MakePffMailProvider(std::make_shared<FirstContactsFolder>())));
+  lumivex::SetMailProvider(lumivex::MakePffMailProvider(std::make_shared<FirstContactsFolder>()));
   lumivex::FrmMain window;
   window.show();
   window.OptSelectPST->click();
