@@ -419,3 +419,40 @@ TEST(PstLayout, EveryBlockAndPageIsMappedAndChecksummed) {
 
 }  // namespace
 }  // namespace lumivex::testing
+
+namespace lumivex::testing {
+namespace {
+
+// The edge stores other tests build from data/edge: each one written and read back whole.
+TEST(PstgenEdgeStores, EachDescriptionWritesAStoreLibpffReadsWhole) {
+  if (QStandardPaths::findExecutable("pffexport").isEmpty())
+    GTEST_SKIP() << "pffexport is not installed (./test installs pff-tools)";
+  const std::pair<const char*, int> stores[] = {{"empty-contacts", 0},
+                                                {"one-contact", 1},
+                                                {"long-values", 4},
+                                                {"awkward-names", 5},
+                                                {"all-empty", 2}};
+  QString long_values;
+  for (const auto& [name, count] : stores) {
+    const QString dir = ScratchDir(QString("pst-edge-") + name);
+    if (QString(name) == "long-values") long_values = dir;
+    const QString store = dir + "/edge.pst";
+    const Result r = Pstgen({SourceDir() + "/data/edge/" + name + ".json", "--out", store});
+    ASSERT_EQ(r.code, 0) << name << ": " << r.err.toStdString();
+    QProcess pffexport;
+    pffexport.start("pffexport", {"-q", "-t", dir + "/out", store});
+    ASSERT_TRUE(pffexport.waitForFinished(60000));
+    ASSERT_EQ(pffexport.exitCode(), 0) << name;
+    const QDir contacts(dir + "/out.export/Top of Personal Folders/Contacts");
+    EXPECT_EQ(contacts.entryList({"Contact*"}, QDir::Dirs).size(), count) << name;
+  }
+  QFile long_one(long_values +
+                 "/out.export/Top of Personal Folders/Contacts/Contact00002/Contact.txt");
+  ASSERT_TRUE(long_one.open(QIODevice::ReadOnly));
+  const QString text = QString::fromUtf8(long_one.readAll());
+  const QString a256 = QString("Abcdefghij").repeated(26).left(256);
+  EXPECT_TRUE(text.contains("Given name:\t\t\t\t" + a256 + "\n")) << "the 256-character name";
+}
+
+}  // namespace
+}  // namespace lumivex::testing
