@@ -41,8 +41,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot open %s\n", argv[1]);
     return 1;
   }
-  QTextCodec* codec = QTextCodec::codecForName(QByteArray("windows-") + argv[2]);
-  if (codec == nullptr) codec = QTextCodec::codecForName(QByteArray("CP") + argv[2]);
+  const QByteArray codePage(argv[2]);
+  QTextCodec* codec = QTextCodec::codecForName(QByteArray("windows-") + codePage);
+  if (codec == nullptr) codec = QTextCodec::codecForName(QByteArray("CP") + codePage);
   if (codec == nullptr) {
     std::fprintf(stderr, "unknown code page %s\n", argv[2]);
     return 1;
