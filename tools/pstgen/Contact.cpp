@@ -275,6 +275,20 @@ pst::Message ToMessage(const Item& item, const ContactOptions& options) {
                             pst::value::Int32(work.empty() ? 1 : 2)});
   }
   const char* kEmail[] = {"Email1", "Email2", "Email3"};
+  // Which e-mail entries the contact offers to the address book.
+  std::vector<pst::Bytes> email_list;
+  int32_t email_mask = 0;
+  for (int i = 0; i < 3; ++i)
+    if (!get((std::string(kEmail[i]) + "Address").c_str()).empty()) {
+      email_list.push_back(pst::value::Int32(i));
+      email_mask |= 1 << i;
+    }
+  if (email_mask) {
+    m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x8028),
+                            pst::kPtInt32 | pst::kPtMultiFlag, pst::value::MultiFixed(email_list)});
+    m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x8029), pst::kPtInt32,
+                            pst::value::Int32(email_mask)});
+  }
   for (int i = 0; i < 3; ++i) {
     const std::string base = kEmail[i];
     const std::string address = get((base + "Address").c_str());

@@ -113,6 +113,14 @@ const char* kUsage =
     "  Contacts and distribution lists also get what Outlook adds when it saves one:\n"
     "  display name, subject, file-as, e-mail type \"SMTP\" and display names, local dates.\n"
     "\n"
+    "Edge stores for tests (descriptions in data/edge/ of the source tree):\n"
+    "  empty-contacts.json   the Contacts folder without entries\n"
+    "  one-contact.json      one contact\n"
+    "  long-values.json      values of exactly 255 and 256 characters\n"
+    "  awkward-names.json    names holding \\ / : * ? \" < > |\n"
+    "  all-empty.json        a contact whose every field is empty, and one with no field\n"
+    "  and by count: --contacts 32767, --contacts 32768 (a few seconds each).\n"
+    "\n"
     "Fields by mail-client name (strings unless said otherwise):\n";
 
 int Usage(const std::string& problem) {
