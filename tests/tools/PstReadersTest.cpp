@@ -33,8 +33,9 @@ const Written& StoreFor(Encoding encoding) {
   static std::map<Encoding, Written> stores;
   auto it = stores.find(encoding);
   if (it == stores.end()) {
-    const QString dir =
-        ScratchDir(encoding == Encoding::None ? "pstreaders-none" : "pstreaders-comp");
+    // A folder per test: ctest runs the tests of this program side by side.
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const QString dir = ScratchDir(QString("pstreaders-%1").arg(test->name()).replace('/', '-'));
     const std::string path = (dir + "/features.pst").toStdString();
     it = stores.emplace(encoding, Written{path, FeatureStore::Write(path, encoding)}).first;
   }

@@ -504,6 +504,8 @@ void StoreWriter::Finish() {
   WriteMessageStore();
   for (const auto& f : folders_) WriteFolder(*f);
   WriteTemplates();
+  // The search queues a store always has, empty: nothing is waiting to be indexed.
+  for (Nid queue : {Nid{0x1E1}, Nid{0x201}, Nid{0x261}}) ndb_.AddNodeEntry(queue, 0, 0, 0);
   WriteNameToIdMap();
   ndb_.SetNextNidIndex(kNidTypeNormalFolder, next_folder_index_);
   ndb_.SetNextNidIndex(kNidTypeNormalMessage, next_message_index_);
