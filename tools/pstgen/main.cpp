@@ -186,6 +186,7 @@ int main(int argc, char** argv) {
 
   try {
     pstgen::StorePlan plan;
+    std::string input_text;
     if (!description.empty()) {
       std::ifstream in(description, std::ios::binary);
       if (!in)
@@ -193,10 +194,27 @@ int main(int argc, char** argv) {
                             std::strerror(errno));
       std::stringstream text;
       text << in.rdbuf();
+      input_text = text.str();
       try {
-        plan = pstgen::ParseDescription(text.str());
+        plan = pstgen::ParseDescription(input_text);
       } catch (const pst::PstError& e) {
         throw pst::PstError(description + ": " + e.what());
+      }
+    }
+    // The store's record key identifies it to a mail client, which refuses two open stores
+    // with the same key: it is drawn from the input, so different inputs give different keys
+    // and the same input the same bytes.
+    {
+      const std::string input =
+          input_text + "|" + std::to_string(contacts) + "|" + std::to_string(seed) + "|" + folder;
+      uint64_t h1 = 0xcbf29ce484222325ull, h2 = 0x84222325cbf29ce4ull;
+      for (unsigned char c : input) {
+        h1 = (h1 ^ c) * 0x100000001b3ull;
+        h2 = (h2 ^ c) * 0x100000001b3ull + 1;
+      }
+      for (int i = 0; i < 8; ++i) {
+        plan.store.record_key[i] = static_cast<uint8_t>(h1 >> (8 * i));
+        plan.store.record_key[8 + i] = static_cast<uint8_t>(h2 >> (8 * i));
       }
     }
     if (encoding == "none") plan.store.encoding = pst::Encoding::None;
