@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 #include <QTimeZone>
 #include <cstring>
+#include <set>
 
 #include "tests/support/TestPaths.h"
 #include "tests/tools/FeatureStore.h"
@@ -388,6 +389,62 @@ TEST_P(PstReaders, PstExtractorGivesBackEveryProperty) {
       }
     }
   }
+}
+
+// The sample store ./run opens: what the description promises, as pst-extractor reads it.
+TEST(SampleStore, HoldsWhatItsDescriptionPromises) {
+  const QString js = SourceDir() + "/tests/js";
+  if (!QDir(js + "/node_modules/pst-extractor").exists())
+    GTEST_SKIP() << "tests/js/node_modules is missing: ./test installs the JavaScript readers";
+  QByteArray out;
+  QString why;
+  if (!RunReader("node", {js + "/pst-dump.js", BinDir() + "/sample.pst"}, &out, &why))
+    GTEST_SKIP() << why.toStdString();
+  ASSERT_NE(out, "FAILED") << why.toStdString();
+  std::map<QString, QJsonArray> items;
+  std::map<QString, QString> classes;
+  for (const QJsonValue& v : QJsonDocument::fromJson(out).object().value("folders").toArray()) {
+    items[v.toObject().value("path").toString()] = v.toObject().value("items").toArray();
+    classes[v.toObject().value("path").toString()] =
+        v.toObject().value("containerClass").toString();
+  }
+  const QJsonArray contacts = items["Top of Personal Folders/Contacts"];
+  EXPECT_GE(contacts.size(), 45);
+  EXPECT_EQ(items["Top of Personal Folders/Contacts/Suppliers"].size(), 3);
+  EXPECT_EQ(classes["Top of Personal Folders/Contacts/Suppliers"], "IPF.Contact");
+  EXPECT_EQ(items["Top of Personal Folders/Inbox"].size(), 2);
+  EXPECT_EQ(classes["Top of Personal Folders/Inbox"], "IPF.Note");
+  int lists = 0, long_bodies = 0, multi_line = 0, birthdays = 0, non_latin = 0, empty = 0;
+  std::set<QString> keys;
+  for (const QJsonValue& v : contacts) {
+    const QJsonObject c = v.toObject();
+    for (const QString& k : c.keys()) keys.insert(k);
+    lists += c.value("0x001A").toString() == "IPM.DistList";
+    const QString body = c.value("0x1000").toString();
+    long_bodies += body.size() > 255;
+    multi_line += body.contains("\r\n");
+    birthdays += c.contains("0x3A42");
+    non_latin += c.value("0x3A11").toString().contains(
+        QRegularExpression("[\\x{0400}-\\x{04FF}\\x{0370}-\\x{03FF}\\x{4E00}-\\x{9FFF}]"));
+    for (const QString& k : c.keys())
+      empty += c.value(k).isString() && c.value(k).toString().isEmpty();
+  }
+  EXPECT_EQ(lists, 1);
+  EXPECT_GE(long_bodies, 1);
+  EXPECT_GE(multi_line, 1);
+  EXPECT_GE(birthdays, 1);
+  EXPECT_GE(non_latin, 3);
+  EXPECT_GE(empty, 1) << "some field present and empty";
+  // Every field of the mail client somewhere.
+  for (const char* key :
+       {"0x3A06",     "0x3A11",       "0x3A44",     "0x3001",     "0x3A16", "0x3A18",
+        "0x3A17",     "0x3A45",       "0x3A05",     "0x1000",     "0x3A08", "0x3A09",
+        "0x3A1C",     "0x3A21",       "0x3A24",     "0x3A25",     "0x3A19", "lid:0x8045",
+        "lid:0x8046", "lid:0x8047",   "lid:0x8048", "lid:0x8049", "0x3A5D", "0x3A59",
+        "0x3A5C",     "0x3A5B",       "0x3A5A",     "lid:0x802B", "0x3A42", "0x3A41",
+        "lid:0x8083", "lid:0x8093",   "lid:0x80A3", "0x3A4E",     "0x3A30", "0x3A48",
+        "0x3A58",     "name:Keywords"})
+    EXPECT_TRUE(keys.count(key)) << key;
 }
 
 INSTANTIATE_TEST_SUITE_P(Encodings, PstReaders,
