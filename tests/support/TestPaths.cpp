@@ -16,12 +16,22 @@ QString FixturePst(const QString& name) {
   return dir.isEmpty() ? QString() : dir + QStringLiteral("/fixtures/pst/") + name;
 }
 
-QString SourceDir() { return QStringLiteral(LUMIVEX_SOURCE_DIR); }
+QString SourceDir() {
+  return QStringLiteral(LUMIVEX_SOURCE_DIR);
+}
 
-QString BinDir() { return QStringLiteral(LUMIVEX_BIN_DIR); }
+QString BinDir() {
+  return QStringLiteral(LUMIVEX_BIN_DIR);
+}
 
 QString ScratchDir(const QString& name) {
-  QDir dir(QDir::current().absoluteFilePath(QStringLiteral("scratch/") + name));
+  // ctest runs every test case as a process of its own, several at once: each case gets a
+  // folder of its own, so that two cases asking for the same name never share one.
+  QString owner = QStringLiteral("no-test");
+  if (const auto* test = ::testing::UnitTest::GetInstance()->current_test_info())
+    owner = QString::fromUtf8(test->test_suite_name()) + u'.' + QString::fromUtf8(test->name());
+  owner.replace(u'/', u'_');
+  QDir dir(QDir::current().absoluteFilePath(QStringLiteral("scratch/") + owner + u'/' + name));
   dir.removeRecursively();
   QDir().mkpath(dir.path());
   return dir.path();

@@ -15,13 +15,14 @@ QString FixturePst(const QString& name);
 QString SourceDir();
 // The folder holding lumivex, lumivex-cli, lumivex-pstgen, the sample store and xwab.def.
 QString BinDir();
-// A new empty folder for one test, removed and made again at each call with the same name.
+// A new empty folder for the running test case, removed and made again at each call with the
+// same name. Each test case has folders of its own, so cases can run side by side.
 QString ScratchDir(const QString& name);
 
 }  // namespace lumivex::testing
 
 // Skips the current test, saying why, when ../shared/fixtures/pst is not there.
-#define LUMIVEX_REQUIRE_FIXTURES()                                                         \
+#define LUMIVEX_REQUIRE_FIXTURES()                                                        \
   do {                                                                                    \
     if (::lumivex::testing::SharedDir().isEmpty())                                        \
       GTEST_SKIP() << "../shared/fixtures/pst is absent: the real store files come with " \
