@@ -137,11 +137,7 @@ int main(int argc, char** argv) {
   bool progress = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    auto value = [&](const char* name) -> const char* {
-      if (i + 1 >= argc) return nullptr;
-      (void)name;
-      return argv[++i];
-    };
+    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
     auto number = [&](const char* text, uint64_t& into) {
       if (!text) return false;
       char* end = nullptr;
@@ -154,19 +150,19 @@ int main(int argc, char** argv) {
       std::fputs(pstgen::FieldTable().c_str(), stdout);
       return 0;
     } else if (arg == "--out") {
-      const char* v = value("--out");
+      const char* v = value();
       if (!v) return Usage("--out needs a file name");
       out = v;
     } else if (arg == "--contacts") {
-      if (!number(value("--contacts"), contacts)) return Usage("--contacts needs a whole number");
+      if (!number(value(), contacts)) return Usage("--contacts needs a whole number");
     } else if (arg == "--seed") {
-      if (!number(value("--seed"), seed)) return Usage("--seed needs a whole number");
+      if (!number(value(), seed)) return Usage("--seed needs a whole number");
     } else if (arg == "--folder") {
-      const char* v = value("--folder");
+      const char* v = value();
       if (!v || !*v) return Usage("--folder needs a folder path, like Contacts/Synthetic");
       folder = v;
     } else if (arg == "--encoding") {
-      const char* v = value("--encoding");
+      const char* v = value();
       if (!v || (std::strcmp(v, "none") != 0 && std::strcmp(v, "compressible") != 0))
         return Usage("--encoding is none or compressible");
       encoding = v;
