@@ -1,5 +1,6 @@
 #include "convert/FrmConversion.h"
 
+#include "app/Artwork.h"
 #include "app/Dialogs.h"
 #include "common/Module1.h"
 
@@ -8,6 +9,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -55,6 +57,52 @@ void FitText(QWidget* widget) {
   if (wanted > widget->width()) widget->resize(std::min(wanted, room), widget->height());
 }
 
+// The picture above the frame: the product's logo and name on white, with what the window is for.
+QPixmap Banner(QSize size) {
+  QPixmap banner(size);
+  banner.fill(Qt::white);
+  QPainter painter(&banner);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const int logo = size.height() * 3 / 5;
+  painter.drawPixmap(24, (size.height() - logo) / 2, ProductLogo(QSize(logo, logo)));
+  QFont title(QStringLiteral("Verdana"), 16, QFont::Bold);
+  painter.setFont(title);
+  painter.setPen(QColor(0, 0, 128));
+  const int textLeft = 24 + logo + 16;
+  painter.drawText(QRect(textLeft, 0, size.width() - textLeft, size.height() / 2),
+                   Qt::AlignLeft | Qt::AlignBottom, QStringLiteral("Lumivex"));
+  QFont subtitle(QStringLiteral("Tahoma"), 9);
+  painter.setFont(subtitle);
+  painter.setPen(Qt::black);
+  painter.drawText(
+      QRect(textLeft, size.height() / 2 + 4, size.width() - textLeft, size.height() / 2),
+      Qt::AlignLeft | Qt::AlignTop, QStringLiteral("Choose the form to save your contacts in"));
+  painter.drawPixmap(QRect(0, size.height() - 2, size.width(), 2), RuleStrip());
+  return banner;
+}
+
+// A small picture beside each group of options: a coloured card with the form's initial.
+QPixmap FormIcon(const QColor& colour, const QString& letter) {
+  QPixmap icon(40, 40);
+  icon.fill(Qt::transparent);
+  QPainter painter(&icon);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setBrush(colour);
+  painter.setPen(colour.darker(130));
+  painter.drawRoundedRect(QRectF(2.5, 2.5, 35, 35), 6, 6);
+  painter.setPen(Qt::white);
+  painter.setFont(QFont(QStringLiteral("Verdana"), 15, QFont::Bold));
+  painter.drawText(QRect(0, 0, 40, 40), Qt::AlignCenter, letter);
+  return icon;
+}
+
+QLabel* Picture(QWidget* parent, const char* name, const QPixmap& pixmap, QRect geometry) {
+  auto* picture = Place(new QLabel(parent), name, geometry);
+  picture->setPixmap(pixmap);
+  picture->setAlignment(Qt::AlignCenter);
+  return picture;
+}
+
 }  // namespace
 
 FrmConversion::FrmConversion(QWidget* owner, std::function<SourceOptions()> source,
@@ -72,7 +120,16 @@ FrmConversion::FrmConversion(QWidget* owner, std::function<SourceOptions()> sour
   face.setPointSize(8);
   setFont(face);
 
+  const QRect bannerPlace = Twips(0, 0, 6090, 2400);
+  Picture(this, "Image3", Banner(bannerPlace.size()), bannerPlace);
+
   auto* frame = Place(new QGroupBox(this), "Frame1", Twips(-120, 2520, 6255, 3690));
+  Picture(frame, "Image1", FormIcon(QColor(0, 102, 204), QStringLiteral("V")),
+          Twips(360, 360, 600, 600));
+  Picture(frame, "Image2", FormIcon(QColor(33, 115, 70), QStringLiteral("X")),
+          Twips(360, 1380, 600, 600));
+  Picture(frame, "Image4", FormIcon(QColor(204, 102, 0), QStringLiteral("W")),
+          Twips(360, 2100, 600, 600));
 
   auto* heading =
       Place(new QLabel(QStringLiteral("vCard File"), frame), "Label2", Twips(1200, 120, 1335, 255));
