@@ -3,57 +3,25 @@
 //
 // { "folders": [ { "path": "Top of Personal Folders/Contacts", "containerClass": "IPF.Contact",
 //     "contentCount": 2, "items": [ { "0x3A06": "Anna", "lid:0x8083": "a@example.com",
-//     "name:Keywords": ["A", "B"], ... } ] } ] }
+//     "name:Keywords": "02000000...", ... } ] } ] }
 //
 // Tagged properties are keyed by their id, named ones by "lid:" and their number or "name:" and
 // their string (the mapping through the store's name-to-id map is pst-extractor's own).
 'use strict';
 const { PSTFile, PSTFile: PSTFileClass } = require('pst-extractor');
 
+// Single-valued strings come as text; every other value as the hex of its bytes (a value held
+// in the property's own four-byte field as those four bytes), for a byte-for-byte comparison.
 function decode(type, data, inlineValue) {
-  const base = type & 0x0fff;
-  const multi = (type & 0x1000) !== 0;
-  const one = (buf) => {
-    switch (base) {
-      case 0x001f: return buf.toString('utf16le');
-      case 0x001e: return buf.toString('latin1');
-      case 0x0102: return buf.toString('hex');
-      case 0x0048: return buf.toString('hex');
-      case 0x0040: {
-        const ft = buf.readBigUInt64LE(0);
-        if (ft === 0n) return null;
-        return new Date(Number((ft - 116444736000000000n) / 10000n)).toISOString();
-      }
-      case 0x0014: return buf.readBigInt64LE(0).toString();
-      case 0x0005: return buf.readDoubleLE(0);
-      default: return buf.toString('hex');
-    }
-  };
-  if (!multi) {
-    switch (base) {
-      case 0x0002: return inlineValue & 0xffff;
-      case 0x0003: return inlineValue | 0;
-      case 0x000b: return (inlineValue & 0xff) !== 0;
-      default: return data ? one(data) : null;
-    }
+  if (type === 0x001f || type === 0x001e) {
+    return data ? data.toString(type === 0x001f ? 'utf16le' : 'latin1') : '';
   }
-  if (!data || data.length === 0) return [];
-  const fixed = { 0x0002: 2, 0x0003: 4, 0x0014: 8, 0x0040: 8, 0x0005: 8, 0x0048: 16 }[base];
-  const values = [];
-  if (fixed) {
-    for (let o = 0; o + fixed <= data.length; o += fixed) {
-      const b = data.subarray(o, o + fixed);
-      values.push(base === 0x0003 ? b.readInt32LE(0) : base === 0x0002 ? b.readInt16LE(0) : one(b));
-    }
-    return values;
+  if (type === 0x0002 || type === 0x0003 || type === 0x000b) {
+    const field = Buffer.alloc(4);
+    field.writeUInt32LE(inlineValue >>> 0);
+    return field.toString('hex');
   }
-  const count = data.readUInt32LE(0);
-  for (let i = 0; i < count; i++) {
-    const start = data.readUInt32LE(4 + 4 * i);
-    const end = i + 1 < count ? data.readUInt32LE(8 + 4 * i) : data.length;
-    values.push(one(data.subarray(start, end)));
-  }
-  return values;
+  return data ? data.toString('hex') : '';
 }
 
 function properties(obj) {
