@@ -26,42 +26,43 @@ std::string LongText(size_t chars, const std::string& seed) {
 
 pstgen::Item RichContact() {
   pstgen::Item c;
-  auto f = [&](const char* name, const char* v) { c.fields.emplace_back(name, std::string(v)); };
-  f("Title", "Dr.");
-  f("FirstName", "Amélie");
-  f("MiddleName", "Claire");
-  f("LastName", "Lefèvre");
-  f("Suffix", "PhD");
-  f("CompanyName", "Contoso");
-  f("Department", "Research");
-  f("JobTitle", "Chief Scientist");
-  f("OfficeLocation", "B4");
-  f("BusinessTelephoneNumber", "+33 1 42 68 53 00");
-  f("HomeTelephoneNumber", "+33 1 45 22 10 87");
-  f("MobileTelephoneNumber", "+33 6 12 34 56 78");
-  f("PagerNumber", "+33 1 40 00 12 12");
-  f("BusinessFaxNumber", "+33 1 42 68 53 01");
-  f("HomeFaxNumber", "+33 1 45 22 10 88");
-  f("BusinessAddressStreet", "12 rue de la Paix");
-  f("BusinessAddressCity", "Paris");
-  f("BusinessAddressState", "Île-de-France");
-  f("BusinessAddressPostalCode", "75002");
-  f("BusinessAddressCountry", "France");
-  f("HomeAddressStreet", "3 place de l'Église");
-  f("HomeAddressCity", "Besançon");
-  f("HomeAddressState", "Doubs");
-  f("HomeAddressPostalCode", "25000");
-  f("HomeAddressCountry", "France");
-  f("WebPage", "https://contoso.example/amelie");
-  f("Birthday", "1975-05-17");
-  f("Anniversary", "2001-09-08");
-  f("Email1Address", "amelie@contoso.example");
-  f("Email2Address", "amelie@home.example");
-  f("Email3Address", "a@lab.example");
-  f("ManagerName", "Jérôme Faure");
-  f("AssistantName", "Noémie Girard");
-  f("Spouse", "Loïc");
-  f("Body", "Line one\r\nLine two — ünïcödé 日本語 Ελληνικά");
+  const std::pair<const char*, const char*> fields[] = {
+      {"Title", "Dr."},
+      {"FirstName", "Amélie"},
+      {"MiddleName", "Claire"},
+      {"LastName", "Lefèvre"},
+      {"Suffix", "PhD"},
+      {"CompanyName", "Contoso"},
+      {"Department", "Research"},
+      {"JobTitle", "Chief Scientist"},
+      {"OfficeLocation", "B4"},
+      {"BusinessTelephoneNumber", "+33 1 42 68 53 00"},
+      {"HomeTelephoneNumber", "+33 1 45 22 10 87"},
+      {"MobileTelephoneNumber", "+33 6 12 34 56 78"},
+      {"PagerNumber", "+33 1 40 00 12 12"},
+      {"BusinessFaxNumber", "+33 1 42 68 53 01"},
+      {"HomeFaxNumber", "+33 1 45 22 10 88"},
+      {"BusinessAddressStreet", "12 rue de la Paix"},
+      {"BusinessAddressCity", "Paris"},
+      {"BusinessAddressState", "Île-de-France"},
+      {"BusinessAddressPostalCode", "75002"},
+      {"BusinessAddressCountry", "France"},
+      {"HomeAddressStreet", "3 place de l'Église"},
+      {"HomeAddressCity", "Besançon"},
+      {"HomeAddressState", "Doubs"},
+      {"HomeAddressPostalCode", "25000"},
+      {"HomeAddressCountry", "France"},
+      {"WebPage", "https://contoso.example/amelie"},
+      {"Birthday", "1975-05-17"},
+      {"Anniversary", "2001-09-08"},
+      {"Email1Address", "amelie@contoso.example"},
+      {"Email2Address", "amelie@home.example"},
+      {"Email3Address", "a@lab.example"},
+      {"ManagerName", "Jérôme Faure"},
+      {"AssistantName", "Noémie Girard"},
+      {"Spouse", "Loïc"},
+      {"Body", "Line one\r\nLine two — ünïcödé 日本語 Ελληνικά"}};
+  for (const auto& [name, text] : fields) c.fields.emplace_back(name, std::string(text));
   c.fields.emplace_back("Children", std::vector<std::string>{"Zoé", "Gaëlle"});
   c.fields.emplace_back("Categories", std::vector<std::string>{"Business", "VIP"});
   // Every other type, tagged and named.
@@ -91,12 +92,6 @@ pstgen::Item RichContact() {
 }
 
 }  // namespace
-
-std::string Utf8(const pst::Bytes& utf16) {
-  return QString::fromUtf16(reinterpret_cast<const char16_t*>(utf16.data()),
-                            static_cast<qsizetype>(utf16.size() / 2))
-      .toStdString();
-}
 
 std::string JsonKey(const PropertyKey& key) {
   char buf[32];

@@ -30,6 +30,5 @@ struct FeatureStore {
 
 // The key pst-dump.js gives a property: "0x3A06", "lid:0x8083" or "name:Keywords".
 std::string JsonKey(const pst::PropertyKey& key);
-std::string Utf8(const pst::Bytes& utf16);
 
 }  // namespace lumivex::testing
