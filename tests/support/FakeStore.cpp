@@ -36,9 +36,14 @@ class FakeItems : public Items {
   std::shared_ptr<const FakeFolder> folder_;
 };
 
+void Released(const FakeMail& mail, const std::string& what) {
+  if (mail.onRelease) mail.onRelease(what);
+}
+
 class FakeNamespace : public MapiNamespace {
  public:
   explicit FakeNamespace(std::shared_ptr<FakeMail> mail) : mail_(std::move(mail)) {}
+  ~FakeNamespace() override { Released(*mail_, "MapiNamespace"); }
   void AddStore(const QString& path) override {
     mail_->calls.push_back("AddStore " + path.toStdString());
     auto it = mail_->files.find(path);
@@ -60,6 +65,7 @@ class FakeNamespace : public MapiNamespace {
 class FakeApp : public MailClientApp {
  public:
   explicit FakeApp(std::shared_ptr<FakeMail> mail) : mail_(std::move(mail)) {}
+  ~FakeApp() override { Released(*mail_, "MailClientApp"); }
   std::unique_ptr<MapiNamespace> GetNamespace(const QString& type) override {
     mail_->calls.push_back("GetNamespace " + type.toStdString());
     return std::make_unique<FakeNamespace>(mail_);
@@ -72,6 +78,7 @@ class FakeApp : public MailClientApp {
 class FakeRdo : public RdoSession {
  public:
   explicit FakeRdo(std::shared_ptr<FakeMail> mail) : mail_(std::move(mail)) {}
+  ~FakeRdo() override { Released(*mail_, "RdoSession"); }
   void Logon() override {
     mail_->calls.push_back("Logon");
     if (mail_->failLogon) throw StoreError("No default store: the profile has no data file");
@@ -164,8 +171,9 @@ FakeContact MakeContact(const QString& first, const QString& last) {
   contact.properties.insert(QStringLiteral("FirstName"), first);
   contact.properties.insert(QStringLiteral("LastName"), last);
   contact.properties.insert(QStringLiteral("FullName"), first + u' ' + last);
-  contact.properties.insert(QStringLiteral("Email1Address"),
-                            first.toLower() + u'.' + last.toLower() + QStringLiteral("@example.com"));
+  contact.properties.insert(
+      QStringLiteral("Email1Address"),
+      first.toLower() + u'.' + last.toLower() + QStringLiteral("@example.com"));
   return contact;
 }
 

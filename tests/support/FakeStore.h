@@ -38,8 +38,8 @@ class FakeFolder : public Folder, public std::enable_shared_from_this<FakeFolder
   FakeFolder& Add(FakeContact contact);
 
   std::vector<FakeContact> contacts;
-  bool failItems = false;     // GetItems throws
-  int extraCountDuring = 0;   // Count() grows by this much after the first Item() call
+  bool failItems = false;    // GetItems throws
+  int extraCountDuring = 0;  // Count() grows by this much after the first Item() call
   mutable int itemCalls = 0;
 
  private:
@@ -78,6 +78,8 @@ struct FakeMail {
   bool failLogon = false;
   std::vector<std::string> calls;  // "CreateMailClientApp", "GetNamespace", "AddStore <path>", ...
   int openSessions = 0;            // sessions logged on and not logged off
+  // Called with "MailClientApp", "MapiNamespace" or "RdoSession" as each one is released.
+  std::function<void(const std::string&)> onRelease;
 };
 
 // A MailProvider over FakeMail; install it with SetMailProvider.
