@@ -33,11 +33,11 @@ QString Read(const ContactEntry& entry, const char* name) {
   return value;
 }
 
-class BackendProperties : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    path_ = testing::ScratchDir(QStringLiteral("backend-properties")) + "/written.pst";
-    pst::StoreWriter writer(path_.toStdString(), {});
+// The second contact holds properties of another set or type than the fields it looks like.
+TEST(BackendProperties, MultiValuedDatesAddressesAndPropertiesOfAnotherSetOrType) {
+  const QString path = testing::ScratchDir(QStringLiteral("backend-properties")) + "/written.pst";
+  {
+    pst::StoreWriter writer(path.toStdString(), {});
     const auto contacts = writer.Folder(pst::DefaultFolder::kContacts);
 
     pst::Message full;
@@ -87,14 +87,7 @@ class BackendProperties : public ::testing::Test {
     writer.AddMessage(contacts, clash);
     writer.Finish();
   }
-
-  static QString path_;
-};
-
-QString BackendProperties::path_;
-
-TEST_F(BackendProperties, MultiValuedDatesAddressesAndBody) {
-  auto store = OpenPffStore(path_);
+  auto store = OpenPffStore(path);
   auto folder = store->DefaultContactsFolder();
   ASSERT_NE(folder, nullptr);
   auto items = folder->GetItems();
@@ -114,11 +107,8 @@ TEST_F(BackendProperties, MultiValuedDatesAddressesAndBody) {
   EXPECT_EQ(Read(*ada, "WebPage"), QStringLiteral("https://engine.example/home"));
   EXPECT_EQ(Read(*ada, "Body"), QStringLiteral("Line one\r\nLine two"));
   EXPECT_EQ(Read(*ada, "Spouse"), QString());
-}
 
-TEST_F(BackendProperties, PropertiesOfAnotherSetOrTypeAreNotTaken) {
-  auto store = OpenPffStore(path_);
-  auto clash = store->DefaultContactsFolder()->GetItems()->Item(1);
+  auto clash = items->Item(1);
   EXPECT_EQ(Read(*clash, "FullName"), QStringLiteral("Clash"));
   EXPECT_EQ(Read(*clash, "Email1Address"), QString());
   EXPECT_EQ(Read(*clash, "WebPage"), QString());

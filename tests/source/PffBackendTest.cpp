@@ -39,6 +39,20 @@ void Collect(const Folder& folder, std::map<QString, QString>& out) {
   }
 }
 
+// Writes `bytes` to `path` and gives the path back.
+QString WriteFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  EXPECT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+  file.write(bytes);
+  return path;
+}
+
+QByteArray ReadFile(const QString& path) {
+  QFile file(path);
+  EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+  return file.readAll();
+}
+
 // Sets an environment variable for one test and puts the old value back afterwards.
 class ScopedEnv {
  public:
@@ -244,27 +258,6 @@ TEST(PffBackend, DistributionListIsAnEntryOfTheFolder) {
   EXPECT_EQ(value, QStringLiteral("kept"));
 }
 
-// A named property is the pair (property set, number): the number alone finds other sets'
-// properties too. No fixture holds such a clash, so the match is checked on its own.
-TEST(PffBackend, NamedPropertiesMatchTheirPropertySet) {
-  pff::NamedKey key;
-  key.guid = kPsetidAddress;
-  key.number = 0x8083;
-  EXPECT_EQ(SlotForNamed(key), kEmail1Address);
-  key.guid = kPsPublicStrings;
-  EXPECT_EQ(SlotForNamed(key), -1);
-  pff::NamedKey keywords;
-  keywords.byName = true;
-  keywords.name = QStringLiteral("Keywords");
-  keywords.guid = kPsPublicStrings;
-  EXPECT_EQ(SlotForNamed(keywords), kCategories);
-  keywords.guid = kPsetidAddress;
-  EXPECT_EQ(SlotForNamed(keywords), -1);
-  keywords.guid = kPsPublicStrings;
-  keywords.name = QStringLiteral("keywords2");
-  EXPECT_EQ(SlotForNamed(keywords), -1);
-}
-
 TEST(PffBackend, PickedFolderOutlivesItsSession) {
   LUMIVEX_REQUIRE_FIXTURES();
   class ByPath : public FolderPicker {
@@ -343,10 +336,7 @@ TEST(PffBackend, LogonFindsTheDefaultStore) {
   // A default store that is not a store: the default folder fails, naming the file.
   QFile::remove(documents + "/x.pst");
   QFile::remove(documents + "/y.pst");
-  QFile bad(documents + "/a.pst");
-  ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
-  bad.write("not a store");
-  bad.close();
+  WriteFile(documents + "/a.pst", "not a store");
   session->Logon();
   try {
     session->GetDefaultFolder(kFolderContacts);
@@ -391,23 +381,13 @@ TEST(PffBackend, FilesThatAreNotStoresAreRefusedWithTheirReason) {
   const QString dir = ScratchDir(QStringLiteral("pff-refused"));
   ExpectRefused(dir + "/missing.pst", "no such file");
   ExpectRefused(dir, "it is a folder");
-  QFile empty(dir + "/empty.pst");
-  ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
-  empty.close();
-  ExpectRefused(empty.fileName(), "the file is empty");
-  QFile text(dir + "/notes.pst");
-  ASSERT_TRUE(text.open(QIODevice::WriteOnly));
-  text.write("These are my notes, not an Outlook file.\n");
-  text.close();
-  ExpectRefused(text.fileName(), "not an Outlook data file");
-
-  QFile locked(dir + "/locked.pst");
-  ASSERT_TRUE(locked.open(QIODevice::WriteOnly));
-  locked.write("!BDN");
-  locked.close();
-  locked.setPermissions(QFileDevice::Permissions());
-  if (!QFile(locked.fileName()).open(QIODevice::ReadOnly))
-    ExpectRefused(locked.fileName(), "cannot be read");
+  ExpectRefused(WriteFile(dir + "/empty.pst", {}), "the file is empty");
+  ExpectRefused(WriteFile(dir + "/notes.pst", "These are my notes, not an Outlook file.\n"),
+                "not an Outlook data file");
+  const QString locked = WriteFile(dir + "/locked.pst", "!BDN");
+  QFile::setPermissions(locked, QFileDevice::Permissions());
+  if (!QFile(locked).open(QIODevice::ReadOnly))
+    ExpectRefused(locked, "cannot be read");
   else
     std::printf("[ NOTE ] running as root: a file without read permission is still readable\n");
 
@@ -419,18 +399,13 @@ TEST(PffBackend, FilesThatAreNotStoresAreRefusedWithTheirReason) {
 // the tree needs, read without a crash or a hang.
 TEST(PffBackend, TruncatedStoresFailCleanly) {
   LUMIVEX_REQUIRE_FIXTURES();
-  QFile source(FixturePst(QStringLiteral("mail-and-one-contact.pst")));
-  ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-  const QByteArray whole = source.readAll();
+  const QByteArray whole = ReadFile(FixturePst(QStringLiteral("mail-and-one-contact.pst")));
   const QString dir = ScratchDir(QStringLiteral("pff-truncated"));
   int refused = 0;
   for (double part : {0.0005, 0.01, 0.1, 0.25, 0.5, 0.75, 0.9, 0.99}) {
     SCOPED_TRACE(part);
-    const QString path = dir + QStringLiteral("/cut-%1.pst").arg(part);
-    QFile cut(path);
-    ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
-    cut.write(whole.left(static_cast<qsizetype>(whole.size() * part)));
-    cut.close();
+    const QString path = WriteFile(dir + QStringLiteral("/cut-%1.pst").arg(part),
+                                   whole.left(static_cast<qsizetype>(whole.size() * part)));
     try {
       auto store = OpenPffStore(path);
       std::map<QString, QString> tree;
@@ -454,9 +429,8 @@ TEST(PffBackend, TruncatedStoresFailCleanly) {
 // text or fails; nothing crashes and nothing hangs.
 TEST(PffBackend, DamagedBlocksNeverCrashAReader) {
   LUMIVEX_REQUIRE_FIXTURES();
-  QFile source(FixturePst(QStringLiteral("six-contacts.pst")));
-  ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-  const QByteArray whole = source.readAll();
+  const QByteArray whole = ReadFile(FixturePst(QStringLiteral("six-contacts.pst")));
+  ASSERT_GT(whole.size(), 1024);
   const QString dir = ScratchDir(QStringLiteral("pff-damaged"));
   uint32_t seed = 12345;
   auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
@@ -466,11 +440,7 @@ TEST(PffBackend, DamagedBlocksNeverCrashAReader) {
     const qsizetype at = 512 + static_cast<qsizetype>(next() % (whole.size() - 1024));
     for (qsizetype i = 0; i < 256 && at + i < damaged.size(); ++i)
       damaged[at + i] = static_cast<char>(next() >> 16);
-    const QString path = dir + QStringLiteral("/damaged-%1.pst").arg(trial);
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(damaged);
-    file.close();
+    const QString path = WriteFile(dir + QStringLiteral("/damaged-%1.pst").arg(trial), damaged);
     try {
       auto store = OpenPffStore(path);
       ++opened;
