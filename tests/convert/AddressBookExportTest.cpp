@@ -1,18 +1,13 @@
 // The address-book export through the whole run: the template copy, the component's calls, the
 // progress and completion steps, and every failure before the loop reported with what to do.
-#include "common/Module1.h"
 #include "convert/AddressBookExport.h"
-#include "convert/ConversionRun.h"
 #include "source/PffBackend.h"
-#include "tests/support/FakeStore.h"
-#include "tests/support/RecordingView.h"
-#include "tests/support/TestPaths.h"
+#include "tests/convert/RunTestSupport.h"
 #include "tests/wab/WabLayoutCheck.h"
 #include "wab/AddressBook.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QRegularExpression>
 
 #include <unistd.h>
 #include <cstdlib>
@@ -22,32 +17,21 @@ using namespace lumivex::testing;
 
 namespace {
 
-class AddressBookExport : public ::testing::Test {
+class AddressBookExport : public RunTest {
  protected:
   void SetUp() override {
-    Module1::Reset();
-    mail = std::make_shared<FakeMail>();
-    SetMailProvider(MakeFakeProvider(mail));
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    target = ScratchDir(QStringLiteral("wab-export-%1").arg(info->name()));
-    Module1::SetFolderBrowser([this](int32_t, const QString&) { return target; });
+    RunTest::SetUp();
     setenv("LUMIVEX_TOOL_DIR", qPrintable(BinDir()), 1);
   }
   void TearDown() override {
     unsetenv("LUMIVEX_TOOL_DIR");
-    Module1::SetFolderBrowser(nullptr);
-    Module1::Reset();
+    RunTest::TearDown();
   }
 
-  RunResult Run() { return RunConversion({.defaultStore = true}, {.wab = true}, view); }
-  FakeFolder& Contacts() { return *mail->defaultStore->defaultContacts; }
-  QStringList Files() const {
-    return QDir(target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-  }
+  RunResult Run() { return RunTest::Run({.wab = true}); }
   static FakeContact Entry(const QString& fullName, const QString& email) {
     FakeContact contact;
-    contact.properties.insert(QStringLiteral("FullName"), fullName);
-    contact.properties.insert(QStringLiteral("Email1Address"), email);
+    contact.properties = {{"FullName", fullName}, {"Email1Address", email}};
     return contact;
   }
   void ExpectFailure(const RunResult& result, const char* says) {
@@ -56,21 +40,15 @@ class AddressBookExport : public ::testing::Test {
     EXPECT_EQ(view.messages[0].style, 16);
     EXPECT_TRUE(view.messages[0].text.contains(QString::fromUtf8(says)))
         << view.messages[0].text.toStdString();
+    EXPECT_TRUE(view.labels.isEmpty());
   }
-
-  std::shared_ptr<FakeMail> mail;
-  RecordingView view;
-  QString target;
 };
 
 TEST_F(AddressBookExport, EmptyFolderLeavesTheTemplateCopyAndReportsZero) {
   const RunResult result = Run();
   ASSERT_EQ(result.status, RunResult::kCompleted);
   ASSERT_EQ(Files().size(), 1);
-  EXPECT_TRUE(
-      QRegularExpression(QStringLiteral(R"(^OutlookContacts-\d\d-\d\d-\d{4}-\d\d-\d\d-\d\d\.wab$)"))
-          .match(Files()[0])
-          .hasMatch());
+  EXPECT_TRUE(HasStemName(Files()[0], "wab"));
   EXPECT_EQ(result.outputPath, target + u'/' + Files()[0]);
   EXPECT_EQ(ReadBytes(result.outputPath.toStdString()),
             ReadBytes((BinDir() + QStringLiteral("/xwab.def")).toStdString()));
@@ -94,10 +72,7 @@ TEST_F(AddressBookExport, EveryEntryIsCountedAndEachReadableOneBecomesAContact) 
   const RunResult result = Run();
   ASSERT_EQ(result.status, RunResult::kCompleted);
   EXPECT_EQ(result.contacts, 6);
-  EXPECT_EQ(view.labels.first(), u"Saving Contacts 1/6");
-  EXPECT_EQ(view.labels.last(), u"Saving Contacts 6/6");
   EXPECT_EQ(view.messages.back().text, u"6 Contacts Saved Successfully");
-  EXPECT_EQ(view.progressValue, 0);
 
   CheckLayout(ReadBytes(result.outputPath.toStdString()));
   const auto contacts = wab::LiveContacts(wab::ReadBook(result.outputPath.toStdString()));
@@ -110,15 +85,14 @@ TEST_F(AddressBookExport, EveryEntryIsCountedAndEachReadableOneBecomesAContact) 
 }
 
 TEST_F(AddressBookExport, ThreeEntriesShowTheirProgressInOrder) {
-  Contacts().Add(MakeContact(QStringLiteral("Ann"), QStringLiteral("Lee")));
-  Contacts().Add(MakeContact(QStringLiteral("Bob"), QStringLiteral("Ray")));
-  Contacts().Add(MakeContact(QStringLiteral("Cy"), QStringLiteral("Oh")));
+  AddContacts({{"Ann", "Lee"}, {"Bob", "Ray"}, {"Cy", "Oh"}});
   const RunResult result = Run();
   EXPECT_EQ(view.labels,
             QStringList({"Saving Contacts 1/3", "Saving Contacts 2/3", "Saving Contacts 3/3"}));
   EXPECT_EQ(view.messages.back().text, u"3 Contacts Saved Successfully");
   EXPECT_EQ(view.messages.back().title, u"Conversion Completed...");
   EXPECT_TRUE(view.hidden && view.buttonsEnabled);
+  EXPECT_EQ(view.progressValue, 0);
   const auto contacts = wab::LiveContacts(wab::ReadBook(result.outputPath.toStdString()));
   ASSERT_EQ(contacts.size(), 3u);
   EXPECT_EQ(contacts[2].displayName, "Cy Oh");
@@ -132,21 +106,18 @@ TEST_F(AddressBookExport, TemplateComesFromTheToolFolder) {
   EXPECT_EQ(AddressBookTemplatePath(), u"/xwab.def");
 }
 
-TEST_F(AddressBookExport, MissingTemplateStopsTheRunWithNoFileLeft) {
-  setenv("LUMIVEX_TOOL_DIR", qPrintable(ScratchDir(QStringLiteral("wab-no-template"))), 1);
-  Contacts().Add(MakeContact(QStringLiteral("Ann"), QStringLiteral("Lee")));
+TEST_F(AddressBookExport, MissingOrDamagedTemplateStopsTheRunWithNoFileLeft) {
+  AddContacts({{"Ann", "Lee"}});
+  const QString dir = ScratchDir(QStringLiteral("wab-template"));
+  setenv("LUMIVEX_TOOL_DIR", qPrintable(dir), 1);
   ExpectFailure(Run(), "xwab.def is missing");
   EXPECT_TRUE(Files().isEmpty());
-  EXPECT_TRUE(view.labels.isEmpty());
-}
 
-TEST_F(AddressBookExport, DamagedTemplateStopsTheRunWithNoFileLeft) {
-  const QString dir = ScratchDir(QStringLiteral("wab-bad-template"));
   QFile file(dir + QStringLiteral("/xwab.def"));
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
   file.write("not an address book at all");
   file.close();
-  setenv("LUMIVEX_TOOL_DIR", qPrintable(dir), 1);
+  view = RecordingView();
   ExpectFailure(Run(), "not a Windows Address Book");
   EXPECT_TRUE(Files().isEmpty());
 }

@@ -9,6 +9,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -21,7 +23,54 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 
 namespace lumivex::testing {
 
-class RunTest : public ::testing::Test {
+// Whether a file is named as every single-file export names it: OutlookContacts-, the day, month,
+// year, hours, minutes and seconds, then the extension.
+inline bool HasStemName(const QString& path, const char* extension) {
+  return QRegularExpression(QStringLiteral(R"(^OutlookContacts-\d\d-\d\d-\d{4}-\d\d-\d\d-\d\d\.)") +
+                            QLatin1String(extension) + u'$')
+      .match(QFileInfo(path).fileName())
+      .hasMatch();
+}
+
+// A contact with every field of a vCard record filled, separators and a line break among them.
+inline FakeContact VCardContact() {
+  FakeContact c;
+  c.properties = {
+      {"FirstName", "Ann"},
+      {"MiddleName", "Marie"},
+      {"LastName", "Lee"},
+      {"FullName", "Ann Marie Lee"},
+      {"CompanyName", "Quorvane; Ltd"},
+      {"Department", "Sales, North"},
+      {"JobTitle", "Buyer"},
+      {"Body", "First paragraph.\r\nSecond paragraph."},
+      {"BusinessTelephoneNumber", "+1 555 0100"},
+      {"HomeTelephoneNumber", "+1 555 0101"},
+      {"MobileTelephoneNumber", "+1 555 0102"},
+      {"PagerNumber", "+1 555 0103"},
+      {"BusinessFaxNumber", "+1 555 0104"},
+      {"HomeFaxNumber", "+1 555 0105"},
+      {"OfficeLocation", "Room 4"},
+      {"BusinessAddressStreet", "1 Main St"},
+      {"BusinessAddressCity", "Springfield"},
+      {"BusinessAddressState", "IL"},
+      {"BusinessAddressPostalCode", "62701"},
+      {"BusinessAddressCountry", "USA"},
+      {"HomeAddressStreet", "2 Elm Rd"},
+      {"HomeAddressCity", "Shelbyville"},
+      {"HomeAddressState", "IN"},
+      {"HomeAddressPostalCode", "46176"},
+      {"HomeAddressCountry", "USA"},
+      {"WebPage", "http://ann.example"},
+      {"Birthday", "3/14/1970"},
+      {"Email1Address", "ann@example.com"},
+  };
+  return c;
+}
+
+// A conversion run's fixture, its view recording what the run shows.
+template <typename View>
+class BasicRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Module1::Reset();
@@ -31,7 +80,6 @@ class RunTest : public ::testing::Test {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     target = ScratchDir(QStringLiteral("%1-%2").arg(info->test_suite_name(), info->name()));
     Module1::SetFolderBrowser([this](int32_t, const QString& title) {
-      ++browserCalls;
       EXPECT_EQ(title, u"Select Path to Save File");
       return target;
     });
@@ -61,9 +109,10 @@ class RunTest : public ::testing::Test {
   }
 
   std::shared_ptr<FakeMail> mail;
-  RecordingView view;
+  View view;
   QString target;
-  int browserCalls = 0;
 };
+
+using RunTest = BasicRunTest<RecordingView>;
 
 }  // namespace lumivex::testing

@@ -2,24 +2,19 @@
 // kept from the previous entry when a read fails.
 #include "common/CodePage.h"
 #include "convert/VCardRecord.h"
-#include "tests/support/FakeStore.h"
-#include "tests/support/TestPaths.h"
-
-#include <QFile>
-
-#include <gtest/gtest.h>
+#include "tests/convert/RunTestSupport.h"
 
 using namespace lumivex;
-using lumivex::testing::FakeContact;
+using namespace lumivex::testing;
 
 namespace {
 
 // Writes the records of `contacts` with one set of kept values, as a run does, and returns the
 // file's bytes.
 QByteArray Records(const std::vector<FakeContact>& contacts, int codePage = 1252) {
-  const QString path = lumivex::testing::ScratchDir(QStringLiteral("vcard-record")) + "/r.vcf";
-  auto folder = std::make_shared<lumivex::testing::FakeFolder>(QStringLiteral("Contacts"),
-                                                               QStringLiteral("IPF.Contact"));
+  const QString path = ScratchDir(QStringLiteral("vcard-record")) + "/r.vcf";
+  auto folder =
+      std::make_shared<FakeFolder>(QStringLiteral("Contacts"), QStringLiteral("IPF.Contact"));
   folder->contacts = contacts;
   {
     AnsiTextFile output(codePage);
@@ -32,41 +27,6 @@ QByteArray Records(const std::vector<FakeContact>& contacts, int codePage = 1252
   QFile file(path);
   EXPECT_TRUE(file.open(QIODevice::ReadOnly));
   return file.readAll();
-}
-
-FakeContact Full() {
-  FakeContact c;
-  c.properties = {
-      {"FirstName", "Ann"},
-      {"MiddleName", "Marie"},
-      {"LastName", "Lee"},
-      {"FullName", "Ann Marie Lee"},
-      {"CompanyName", "Quorvane; Ltd"},
-      {"Department", "Sales, North"},
-      {"JobTitle", "Buyer"},
-      {"Body", "First paragraph.\r\nSecond paragraph."},
-      {"BusinessTelephoneNumber", "+1 555 0100"},
-      {"HomeTelephoneNumber", "+1 555 0101"},
-      {"MobileTelephoneNumber", "+1 555 0102"},
-      {"PagerNumber", "+1 555 0103"},
-      {"BusinessFaxNumber", "+1 555 0104"},
-      {"HomeFaxNumber", "+1 555 0105"},
-      {"OfficeLocation", "Room 4"},
-      {"BusinessAddressStreet", "1 Main St"},
-      {"BusinessAddressCity", "Springfield"},
-      {"BusinessAddressState", "IL"},
-      {"BusinessAddressPostalCode", "62701"},
-      {"BusinessAddressCountry", "USA"},
-      {"HomeAddressStreet", "2 Elm Rd"},
-      {"HomeAddressCity", "Shelbyville"},
-      {"HomeAddressState", "IN"},
-      {"HomeAddressPostalCode", "46176"},
-      {"HomeAddressCountry", "USA"},
-      {"WebPage", "http://ann.example"},
-      {"Birthday", "3/14/1970"},
-      {"Email1Address", "ann@example.com"},
-  };
-  return c;
 }
 
 const QByteArray kFull =
@@ -121,12 +81,12 @@ const QByteArray kEmpty =
 }  // namespace
 
 TEST(VCardRecord, FullAndEmptyContactsGiveTheExact22Lines) {
-  EXPECT_EQ(Records({Full()}), kFull);
+  EXPECT_EQ(Records({VCardContact()}), kFull);
   EXPECT_EQ(Records({FakeContact{}}), kEmpty);
   EXPECT_EQ(kFull.count("\r\n"), 23);  // 22 lines, one of them carrying the note's line break
   EXPECT_EQ(kEmpty.count("\r\n"), 22);
   // Records follow one another without blank lines.
-  EXPECT_EQ(Records({Full(), FakeContact{}}), kFull + kEmpty);
+  EXPECT_EQ(Records({VCardContact(), FakeContact{}}), kFull + kEmpty);
 }
 
 TEST(VCardRecord, NonAsciiTextIsWrittenInTheLocaleCodePage) {
@@ -155,11 +115,11 @@ TEST(VCardRecord, NonAsciiTextIsWrittenInTheLocaleCodePage) {
 }
 
 TEST(VCardRecord, AFailingReadKeepsThePreviousEntrysValue) {
-  FakeContact second = lumivex::testing::MakeContact(QStringLiteral("Bob"), QStringLiteral("Ray"));
+  FakeContact second = MakeContact(QStringLiteral("Bob"), QStringLiteral("Ray"));
   second.failing = {"JobTitle", "Email1Address", "FirstName"};
   FakeContact third;
   third.unreadable = true;  // every read fails: the whole record repeats the one before
-  FakeContact first = Full();
+  FakeContact first = VCardContact();
   const QByteArray bytes = Records({first, second, third});
   ASSERT_EQ(bytes.count("BEGIN:VCARD\r\n"), 3);
   const qsizetype secondStart = bytes.indexOf("BEGIN:VCARD", 1);

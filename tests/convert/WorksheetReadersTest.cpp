@@ -48,8 +48,7 @@ SheetCells ExpectedCells(const std::vector<FakeContact>& contacts) {
   int row = 2;
   for (const FakeContact& contact : contacts) {
     for (int column = 1; column <= 39; ++column) {
-      QString value = contact.properties.value(SheetProperties()[column - 1]);
-      if ((column == 5 || column == 6) && value == u"0") value.clear();
+      const QString value = SheetValue(contact, column);
       if (ExcelFile::TextLength(value) > 255) continue;
       cells[{row, column}] = FromAnsi(ExcelFile::EncodeText(value), 1252);
     }

@@ -2,16 +2,8 @@
 #pragma once
 
 #include "common/CodePage.h"
-#include "common/Module1.h"
-#include "convert/ConversionRun.h"
-#include "tests/support/FakeStore.h"
-#include "tests/support/RecordingView.h"
-#include "tests/support/TestPaths.h"
+#include "tests/convert/RunTestSupport.h"
 #include "tests/xls/BiffRecords.h"
-
-#include <QDir>
-
-#include <gtest/gtest.h>
 
 #include <map>
 #include <utility>
@@ -20,90 +12,38 @@ namespace lumivex::testing {
 
 // The 39 column titles of the contact sheet, in column order.
 inline const QStringList& SheetTitles() {
-  static const QStringList titles = {"First Name",
-                                     "Middle Name",
-                                     "Last Name",
-                                     "Email",
-                                     "Suffix",
-                                     "Title",
-                                     "Company",
-                                     "Job Title",
-                                     "Location",
-                                     "Website",
-                                     "Department",
-                                     "Manager",
-                                     "Assistant",
-                                     "Business Street Address",
-                                     "Business City",
-                                     "Business Zip/Postal Code",
-                                     "Business State",
-                                     "Business Country",
-                                     "Business Phone Number",
-                                     "Business FAX",
-                                     "Business CellPhone",
-                                     "Business Pager",
-                                     "Business Other Email 1",
-                                     "Business Other Email 2",
-                                     "Business Other Email 3",
-                                     "Personal Street Address",
-                                     "Personal City",
-                                     "Personal Zip/Postal Code",
-                                     "Personal State",
-                                     "Personal Country",
-                                     "Personal Phone Number",
-                                     "Personal FAX",
-                                     "Personal CellPhone",
-                                     "Birthday",
-                                     "Anniversary",
-                                     "Spouse",
-                                     "Children",
-                                     "Category",
-                                     "Comments"};
+  static const QStringList titles =
+      QStringLiteral(
+          "First Name|Middle Name|Last Name|Email|Suffix|Title|Company|Job Title|Location|"
+          "Website|Department|Manager|Assistant|Business Street Address|Business City|"
+          "Business Zip/Postal Code|Business State|Business Country|Business Phone Number|"
+          "Business FAX|Business CellPhone|Business Pager|Business Other Email 1|"
+          "Business Other Email 2|Business Other Email 3|Personal Street Address|Personal City|"
+          "Personal Zip/Postal Code|Personal State|Personal Country|Personal Phone Number|"
+          "Personal FAX|Personal CellPhone|Birthday|Anniversary|Spouse|Children|Category|Comments")
+          .split(u'|');
   return titles;
 }
 
 // The contact property behind each column, in column order.
 inline const QStringList& SheetProperties() {
-  static const QStringList properties = {"FirstName",
-                                         "MiddleName",
-                                         "LastName",
-                                         "Email1Address",
-                                         "Suffix",
-                                         "Title",
-                                         "CompanyName",
-                                         "JobTitle",
-                                         "OfficeLocation",
-                                         "WebPage",
-                                         "Department",
-                                         "ManagerName",
-                                         "AssistantName",
-                                         "BusinessAddressStreet",
-                                         "BusinessAddressCity",
-                                         "BusinessAddressPostalCode",
-                                         "BusinessAddressState",
-                                         "BusinessAddressCountry",
-                                         "BusinessTelephoneNumber",
-                                         "BusinessFaxNumber",
-                                         "MobileTelephoneNumber",
-                                         "PagerNumber",
-                                         "Email1Address",
-                                         "Email2Address",
-                                         "Email3Address",
-                                         "HomeAddressStreet",
-                                         "HomeAddressCity",
-                                         "HomeAddressPostalCode",
-                                         "HomeAddressState",
-                                         "HomeAddressCountry",
-                                         "HomeTelephoneNumber",
-                                         "HomeFaxNumber",
-                                         "PagerNumber",
-                                         "Birthday",
-                                         "Anniversary",
-                                         "Spouse",
-                                         "Children",
-                                         "Categories",
-                                         "Body"};
+  static const QStringList properties =
+      QStringLiteral(
+          "FirstName|MiddleName|LastName|Email1Address|Suffix|Title|CompanyName|JobTitle|"
+          "OfficeLocation|WebPage|Department|ManagerName|AssistantName|BusinessAddressStreet|"
+          "BusinessAddressCity|BusinessAddressPostalCode|BusinessAddressState|"
+          "BusinessAddressCountry|BusinessTelephoneNumber|BusinessFaxNumber|MobileTelephoneNumber|"
+          "PagerNumber|Email1Address|Email2Address|Email3Address|HomeAddressStreet|HomeAddressCity|"
+          "HomeAddressPostalCode|HomeAddressState|HomeAddressCountry|HomeTelephoneNumber|"
+          "HomeFaxNumber|PagerNumber|Birthday|Anniversary|Spouse|Children|Categories|Body")
+          .split(u'|');
   return properties;
+}
+
+// What a contact's row holds in a column: the property as read, except "0" in columns 5 and 6.
+inline QString SheetValue(const FakeContact& contact, int column) {
+  const QString value = contact.properties.value(SheetProperties()[column - 1]);
+  return (column == 5 || column == 6) && value == u"0" ? QString() : value;
 }
 
 // A contact with every property of the sheet filled, all different, some beyond ASCII.
@@ -170,28 +110,20 @@ class SheetView : public RecordingView {
   QStringList written;
 };
 
-// A run of the worksheet export through RunConversion, with a fake store and a recording view.
-class WorksheetRunTest : public ::testing::Test {
+// A run of the worksheet export over a fake store, the sheet it wrote parsed into records.
+class WorksheetRunTest : public BasicRunTest<SheetView> {
  protected:
   void SetUp() override {
-    Module1::Reset();
+    BasicRunTest::SetUp();
     SetAnsiCodePage(1252);
-    mail = std::make_shared<FakeMail>();
-    SetMailProvider(MakeFakeProvider(mail));
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    target = ScratchDir(QStringLiteral("%1-%2").arg(info->test_suite_name(), info->name()));
-    Module1::SetFolderBrowser([this](int32_t, const QString&) { return target; });
   }
   void TearDown() override {
-    Module1::SetFolderBrowser(nullptr);
-    Module1::Reset();
+    BasicRunTest::TearDown();
     SetAnsiCodePage(0);
   }
 
-  FakeFolder& Contacts() { return *mail->defaultStore->defaultContacts; }
-
   RunResult Run() {
-    result = RunConversion({.defaultStore = true, .selectStore = false}, {.excel = true}, view);
+    result = BasicRunTest::Run({.excel = true});
     bytes = FileBytes(result.outputPath);
     records = ParseRecords(bytes, &complete);
     return result;
@@ -211,9 +143,6 @@ class WorksheetRunTest : public ::testing::Test {
     return cells;
   }
 
-  std::shared_ptr<FakeMail> mail;
-  SheetView view;
-  QString target;
   RunResult result;
   QByteArray bytes;
   std::vector<BiffRecord> records;
