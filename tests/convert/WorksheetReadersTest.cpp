@@ -1,13 +1,13 @@
 // The contact sheet read back by programs that nobody on this team wrote: SheetJS, LibreOffice
 // Calc and xlrd. Each must find every cell at its place with its text.
 #include "source/PffBackend.h"
+#include "tests/convert/ProgramRun.h"
 #include "tests/convert/WorksheetTestSupport.h"
 #include "xls/ExcelFile.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -15,30 +15,6 @@ using namespace lumivex;
 using namespace lumivex::testing;
 
 namespace {
-
-struct Output {
-  bool ran = false;
-  int exitCode = -1;
-  QByteArray out;
-  QByteArray err;
-};
-
-Output RunProgram(const QString& program, const QStringList& arguments, int timeoutMs = 60000) {
-  Output output;
-  QProcess process;
-  process.start(program, arguments);
-  if (!process.waitForStarted() || !process.waitForFinished(timeoutMs)) {
-    process.kill();
-    process.waitForFinished();
-    output.err = process.readAllStandardError();
-    return output;
-  }
-  output.ran = process.exitStatus() == QProcess::NormalExit;
-  output.exitCode = process.exitCode();
-  output.out = process.readAllStandardOutput();
-  output.err = process.readAllStandardError();
-  return output;
-}
 
 // What a reader should find: every cell the sheet was given, its text as it comes back from
 // the code page (a character the code page lacks reads as "?").
@@ -133,13 +109,13 @@ bool ReadWithSheetJs(const QString& sheet, SheetCells& cells, QString& biff, std
     why = "SheetJS is not installed: run npm ci in tests/js";
     return false;
   }
-  const Output output =
+  const ProgramOutput output =
       RunProgram(node, {SourceDir() + QStringLiteral("/tests/js/xls-cells.js"), sheet});
-  if (!output.ran || output.exitCode != 0) {
+  if (output.status != 0) {
     why = "SheetJS failed: " + output.err.toStdString();
     return true;
   }
-  const QJsonObject read = QJsonDocument::fromJson(output.out).object();
+  const QJsonObject read = QJsonDocument::fromJson(output.out.toUtf8()).object();
   biff = read.value("biff").toString();
   for (const QJsonValue& cell : read.value("cells").toArray()) {
     const QJsonArray c = cell.toArray();
@@ -208,13 +184,13 @@ TEST_F(WorksheetReaders, LibreOfficeFindsEveryCellAtItsPlace) {
   QTemporaryDir profile;
   ASSERT_TRUE(profile.isValid());
   const QString outDir = target + QStringLiteral("/csv");
-  const Output output =
+  const ProgramOutput output =
       RunProgram(soffice, {QStringLiteral("-env:UserInstallation=file://") + profile.path(),
                            QStringLiteral("--headless"), QStringLiteral("--infilter=MS Excel 4.0"),
                            QStringLiteral("--convert-to"),
                            QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76,1"),
                            QStringLiteral("--outdir"), outDir, sheet});
-  ASSERT_TRUE(output.ran) << "LibreOffice did not finish within a minute";
+  ASSERT_TRUE(output.finished) << "LibreOffice did not finish within two minutes";
   // soffice reports success even when it fails: the CSV file is the proof.
   const QString csv = outDir + u'/' + QFileInfo(sheet).completeBaseName() + QStringLiteral(".csv");
   ASSERT_TRUE(QFileInfo::exists(csv)) << output.out.toStdString() << output.err.toStdString();
@@ -242,14 +218,13 @@ TEST_F(WorksheetReaders, LibreOfficeFindsEveryCellAtItsPlace) {
 TEST_F(WorksheetReaders, XlrdFindsFontsFormatsCellsAndPageBreaks) {
   const QString python = QStringLiteral("/usr/bin/python3");
   const QString script = SourceDir() + QStringLiteral("/tests/xls/xlrd-dump.py");
-  if (!QFileInfo::exists(python) ||
-      RunProgram(python, {QStringLiteral("-c"), QStringLiteral("import xlrd")}).exitCode != 0)
+  if (!QFileInfo::exists(python) || RunProgram(python, {"-c", "import xlrd"}).status != 0)
     GTEST_SKIP() << "xlrd is not installed (Debian package python3-xlrd)";
 
   const QString sheet = WriteSheet();
-  const Output output = RunProgram(python, {script, sheet});
-  ASSERT_TRUE(output.ran && output.exitCode == 0) << output.err.toStdString();
-  const QJsonObject read = QJsonDocument::fromJson(output.out).object();
+  const ProgramOutput output = RunProgram(python, {script, sheet});
+  ASSERT_EQ(output.status, 0) << output.err.toStdString();
+  const QJsonObject read = QJsonDocument::fromJson(output.out.toUtf8()).object();
 
   const QJsonArray fonts = read.value("fonts").toArray();
   ASSERT_EQ(fonts.size(), 4);
@@ -281,9 +256,9 @@ TEST_F(WorksheetReaders, XlrdFindsFontsFormatsCellsAndPageBreaks) {
   for (int row = 1; row <= 30; ++row) ASSERT_EQ(breaks.WriteValue(0, 0, 0, 0, row, 1, row), 0);
   for (int row : {20, 5, 20, 12}) ASSERT_EQ(breaks.InsertHorizPageBreak(row), 0);
   ASSERT_EQ(breaks.CloseFile(), 0);
-  const Output second = RunProgram(python, {script, other});
-  ASSERT_TRUE(second.ran && second.exitCode == 0) << second.err.toStdString();
-  EXPECT_EQ(QJsonDocument::fromJson(second.out).object().value("page_breaks").toArray(),
+  const ProgramOutput second = RunProgram(python, {script, other});
+  ASSERT_EQ(second.status, 0) << second.err.toStdString();
+  EXPECT_EQ(QJsonDocument::fromJson(second.out.toUtf8()).object().value("page_breaks").toArray(),
             QJsonArray({5, 12, 20, 20}));
 }
 
