@@ -1,5 +1,5 @@
-// The run's frame: the folder prompt, the session and its release, the progress shown, the
-// completion message, and the failures before a writer's loop.
+// The run's frame: the session and its release, the progress shown, the completion message, and
+// the failures before a writer's loop. (A cancelled folder prompt: FrmConversionTest.)
 #include "tests/convert/RunTestSupport.h"
 
 using namespace lumivex;
@@ -14,16 +14,6 @@ const Calls kOpenAndRelease = {"CreateMailClientApp", "GetNamespace MAPI",
 }
 
 class ConversionRun : public RunTest {};
-
-TEST_F(ConversionRun, CancelInTheBrowserOpensNothing) {
-  AddContacts({{"Ann", "Lee"}});
-  Module1::SetFolderBrowser([](int32_t, const QString&) { return QString(); });
-  const RunResult result = Run(Single());
-  EXPECT_EQ(result.status, RunResult::kCancelled);
-  EXPECT_TRUE(mail->calls.empty());
-  EXPECT_TRUE(view.events.isEmpty());
-  EXPECT_TRUE(Files().isEmpty());
-}
 
 TEST_F(ConversionRun, NoOptionOpensAndReleasesTheSessionAndWritesNothing) {
   AddContacts({{"Ann", "Lee"}});

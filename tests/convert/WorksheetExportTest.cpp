@@ -78,17 +78,12 @@ TEST_F(WorksheetExport, WritesFontsHeaderTitlesAndOneRowPerContactInItsOrder) {
       EXPECT_EQ(cell.text, ToAnsi(SheetValue(Contacts().contacts[contact], column), 1252));
     }
   }
+  // The "0" rule as examples: columns 5 and 6 only, and only a value of exactly "0".
   const SheetCells cells = Cells();
-  EXPECT_EQ(cells.at({3, 5}), QString());
-  EXPECT_EQ(cells.at({3, 6}), QString());
-  EXPECT_EQ(cells.at({3, 11}), u"0");  // "0" elsewhere stays
+  EXPECT_EQ(cells.at({3, 5}) + cells.at({3, 6}), QString());
+  EXPECT_EQ(cells.at({3, 11}), u"0");
   EXPECT_EQ(cells.at({4, 6}), u" 0");
   EXPECT_EQ(cells.at({4, 5}), u"00");
-  EXPECT_EQ(cells.at({2, 4}), cells.at({2, 23}));
-  EXPECT_EQ(cells.at({2, 22}), cells.at({2, 33}));
-  EXPECT_EQ(cells.at({2, 33}), u"PG-1");
-  EXPECT_EQ(cells.at({2, 39}), u"Prefers café au lait, “no sugar” – 5 € tip");
-  EXPECT_EQ(cells.at({4, 39}), QString());  // an absent property is an empty cell
 
   // Label, then bar, after each contact; the buttons come back before the file is closed, the
   // message comes after it, and the bar keeps its last position.
@@ -177,10 +172,8 @@ TEST_F(WorksheetExport, StopsAtTheLastRowTheCounterCanReach) {
     lastRow = std::max(lastRow, static_cast<int>(record.Word(0)));
   }
   EXPECT_EQ(cellsWritten, 39 + 32766 * 39);
-  EXPECT_EQ(lastRow + 1, 32767);
-  const BiffLabel last = ParseLabel(records[records.size() - 2]);  // just before EOF
-  EXPECT_EQ(last.row, 32766);
-  EXPECT_EQ(last.column, 38 - 1);  // the last cell of a row in write order
+  EXPECT_EQ(lastRow, 32766);
+  EXPECT_EQ(ParseLabel(records[records.size() - 2]).column, 38 - 1);  // a row's last cell, then EOF
   for (auto it = records.rbegin(); it != records.rend(); ++it) {
     if (it->number != 0x04) continue;
     const BiffLabel cell = ParseLabel(*it);
