@@ -33,7 +33,10 @@ ensure_packages() {
     "${missing[@]}" >/dev/null
 }
 
+# Builds everything, or only the targets named.
 build_lumivex() {
+  local targets=() target
+  for target in "$@"; do targets+=(--target "$target"); done
   local generator=()
   command -v ninja >/dev/null && generator=(-G Ninja)
   if [ ! -f "$LUMIVEX_BUILD/CMakeCache.txt" ]; then
@@ -41,5 +44,5 @@ build_lumivex() {
     cmake -S "$LUMIVEX_ROOT" -B "$LUMIVEX_BUILD" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   fi
   log "building"
-  cmake --build "$LUMIVEX_BUILD" --parallel "$(nproc)"
+  cmake --build "$LUMIVEX_BUILD" --parallel "$(nproc)" "${targets[@]}"
 }
