@@ -21,16 +21,18 @@ struct LanguageCodePage {
 
 // Language (and, for Chinese, region) to Windows code page. Languages not listed use 1252.
 constexpr LanguageCodePage kLanguages[] = {
-    {"zh_TW", 950}, {"zh_HK", 950}, {"zh_MO", 950}, {"zh", 936},    {"ja", 932},    {"ko", 949},
-    {"th", 874},    {"vi", 1258},   {"pl", 1250},   {"cs", 1250},   {"sk", 1250},   {"hu", 1250},
-    {"sl", 1250},   {"hr", 1250},   {"ro", 1250},   {"sq", 1250},   {"bs", 1250},   {"ru", 1251},
-    {"uk", 1251},   {"be", 1251},   {"bg", 1251},   {"mk", 1251},   {"sr", 1251},   {"kk", 1251},
-    {"ky", 1251},   {"mn", 1251},   {"tt", 1251},   {"el", 1253},   {"tr", 1254},   {"az", 1254},
-    {"he", 1255},   {"iw", 1255},   {"yi", 1255},   {"ar", 1256},   {"fa", 1256},   {"ur", 1256},
+    {"zh_TW", 950}, {"zh_HK", 950}, {"zh_MO", 950}, {"zh", 936},  {"ja", 932},  {"ko", 949},
+    {"th", 874},    {"vi", 1258},   {"pl", 1250},   {"cs", 1250}, {"sk", 1250}, {"hu", 1250},
+    {"sl", 1250},   {"hr", 1250},   {"ro", 1250},   {"sq", 1250}, {"bs", 1250}, {"ru", 1251},
+    {"uk", 1251},   {"be", 1251},   {"bg", 1251},   {"mk", 1251}, {"sr", 1251}, {"kk", 1251},
+    {"ky", 1251},   {"mn", 1251},   {"tt", 1251},   {"el", 1253}, {"tr", 1254}, {"az", 1254},
+    {"he", 1255},   {"iw", 1255},   {"yi", 1255},   {"ar", 1256}, {"fa", 1256}, {"ur", 1256},
     {"et", 1257},   {"lv", 1257},   {"lt", 1257},
 };
 
-std::string IconvName(int codePage) { return "CP" + std::to_string(codePage); }
+std::string IconvName(int codePage) {
+  return "CP" + std::to_string(codePage);
+}
 
 // iconv descriptors are opened once per code page and direction and kept for the process.
 class Converters {
@@ -75,7 +77,9 @@ int AnsiCodePage() {
   return 1252;
 }
 
-void SetAnsiCodePage(int codePage) { overrideCodePage = codePage; }
+void SetAnsiCodePage(int codePage) {
+  overrideCodePage = codePage;
+}
 
 bool IsDoubleByteCodePage(int codePage) {
   return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
@@ -93,27 +97,35 @@ QByteArray ToAnsi(QStringView text, int codePage) {
   size_t inLeft = static_cast<size_t>(text.size()) * 2;
   char* dst = out.data();
   size_t outLeft = static_cast<size_t>(out.size());
+  auto grow = [&] {
+    const qsizetype used = dst - out.data();
+    out.resize(out.size() * 2);
+    dst = out.data() + used;
+    outLeft = static_cast<size_t>(out.size() - used);
+  };
   while (inLeft > 0) {
     if (iconv(cd, &in, &inLeft, &dst, &outLeft) != static_cast<size_t>(-1)) break;
-    if (errno == E2BIG) {
-      const qsizetype used = dst - out.data();
-      out.resize(out.size() * 2);
-      dst = out.data() + used;
-      outLeft = static_cast<size_t>(out.size() - used);
+    // No room left, also when the next code unit is one that does not convert: more room.
+    if (errno == E2BIG || outLeft == 0) {
+      grow();
       continue;
     }
     // A code unit that does not convert at all (a lone surrogate): "?" in its place.
-    if (outLeft == 0) continue;
     *dst++ = '?';
     --outLeft;
     in += 2;
     inLeft -= 2;
   }
+  // Stateful converters (1258 among them) may still hold the last character back.
+  if (outLeft < 16) grow();
+  iconv(cd, nullptr, nullptr, &dst, &outLeft);
   out.truncate(dst - out.data());
   return out;
 }
 
-QByteArray ToAnsi(QStringView text) { return ToAnsi(text, AnsiCodePage()); }
+QByteArray ToAnsi(QStringView text) {
+  return ToAnsi(text, AnsiCodePage());
+}
 
 QString FromAnsi(QByteArrayView bytes, int codePage) {
   if (bytes.isEmpty()) return {};
@@ -138,6 +150,9 @@ QString FromAnsi(QByteArrayView bytes, int codePage) {
     ++in;
     --inLeft;
   }
+  // The 1258 converter holds each character back until it knows whether a combining mark
+  // follows: the last one comes out only when the converter is flushed.
+  iconv(cd, nullptr, nullptr, &dst, &outLeft);
   out.truncate((dst - reinterpret_cast<char*>(out.data())) / 2);
   return out;
 }

@@ -25,6 +25,10 @@ TEST(CodePage, ConvertsAndReplacesWhatItCannotHold) {
   EXPECT_EQ(ToAnsi(u"", 1252), QByteArray());
   EXPECT_EQ(FromAnsi(QByteArray("\x93\xFA\x96\x7B"), 932), u"日本");
   EXPECT_EQ(FromAnsi(QByteArray("Zo\xEB"), 1252), u"Zoë");
+  // Vietnamese is written with combining marks: the converter holds each letter back for a mark
+  // that may follow, and the last letter must still come out.
+  EXPECT_EQ(FromAnsi(QByteArray("Nam"), 1258), u"Nam");
+  EXPECT_EQ(FromAnsi(ToAnsi(u"Nguyễn Văn Việt", 1258), 1258), u"Nguyễn Văn Việt");
 }
 
 TEST(CodePage, OverrideWinsOverTheEnvironment) {
