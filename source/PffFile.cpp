@@ -16,19 +16,30 @@ namespace lumivex::pff {
 
 namespace {
 
-// libpff reports an error as a chain of messages; the last line is the most specific.
+// libpff reports an error as a chain of messages, the innermost (the actual cause) first, each
+// after the name of the function that gave it. The cause is kept, without the function's name:
+// "mismatch in file header checksum ( 1112305074 != 878840917 )".
 std::string TakeError(libpff_error_t*& error) {
   std::string text;
   if (error != nullptr) {
-    char buffer[1024] = {};
-    if (libpff_error_sprint(error, buffer, sizeof buffer) > 0) text = buffer;
+    char buffer[16384] = {};  // a backtrace runs to a few dozen lines
+    if (libpff_error_backtrace_sprint(error, buffer, sizeof buffer) > 0) text = buffer;
     libpff_error_free(&error);
   }
-  while (!text.empty() && (text.back() == '\n' || text.back() == '.' || text.back() == ' '))
-    text.pop_back();
-  const auto lastLine = text.rfind('\n');
-  if (lastLine != std::string::npos) text = text.substr(lastLine + 1);
+  const auto firstLineEnd = text.find('\n');
+  if (firstLineEnd != std::string::npos) text.erase(firstLineEnd);
+  while (!text.empty() && (text.back() == '.' || text.back() == ' ')) text.pop_back();
+  const auto colon = text.find(": ");
+  if (text.starts_with("lib") && colon != std::string::npos &&
+      text.find(' ') == colon + 1)  // "libpff_name: cause": the name is one word
+    text.erase(0, colon + 2);
   return text;
+}
+
+// The cause in brackets after a message, " (cause)"; nothing when libpff gave none.
+QString Detail(libpff_error_t*& error) {
+  const std::string cause = TakeError(error);
+  return cause.empty() ? QString() : QStringLiteral(" (%1)").arg(QString::fromStdString(cause));
 }
 
 void Drop(libpff_error_t*& error) {
@@ -93,14 +104,13 @@ std::shared_ptr<File> File::Open(const QString& path) {
   file->handles_ = std::make_unique<Handles>();
   libpff_error_t* error = nullptr;
   if (libpff_file_initialize(&file->handles_->file, &error) != 1) {
-    Fail(path, QStringLiteral("the reader could not start (%1)")
-                   .arg(QString::fromStdString(TakeError(error))));
+    Fail(path, QStringLiteral("the reader could not start%1").arg(Detail(error)));
   }
   const QByteArray native = QFile::encodeName(path);
   if (libpff_file_open(file->handles_->file, native.constData(), LIBPFF_OPEN_READ, &error) != 1) {
-    const std::string why = TakeError(error);
-    Fail(path, QStringLiteral("the file is damaged or truncated and cannot be read (%1)")
-                   .arg(QString::fromStdString(why)));
+    Fail(
+        path,
+        QStringLiteral("the file is damaged or truncated and cannot be read%1").arg(Detail(error)));
   }
   file->handles_->open = true;
   uint8_t type = 0;
@@ -120,8 +130,8 @@ std::unique_ptr<Item> File::RootFolder() {
   auto handles = std::make_unique<Item::Handles>();
   libpff_error_t* error = nullptr;
   if (libpff_file_get_root_folder(handles_->file, &handles->item, &error) != 1) {
-    Fail(path_, QStringLiteral("its folder tree cannot be read; the file is damaged (%1)")
-                    .arg(QString::fromStdString(TakeError(error))));
+    Fail(path_, QStringLiteral("its folder tree cannot be read; the file is damaged or truncated%1")
+                    .arg(Detail(error)));
   }
   return std::unique_ptr<Item>(new Item(shared_from_this(), std::move(handles)));
 }
@@ -226,9 +236,9 @@ std::unique_ptr<Item> Item::SubFolder(int index) const {
   auto handles = std::make_unique<Handles>();
   libpff_error_t* error = nullptr;
   if (libpff_folder_get_sub_folder(handles_->item, index, &handles->item, &error) != 1) {
-    throw StoreError(QStringLiteral("Cannot read folder %1 of %2: %3")
+    throw StoreError(QStringLiteral("Cannot read folder %1 of %2%3")
                          .arg(index + 1)
-                         .arg(file_->Path(), QString::fromStdString(TakeError(error)))
+                         .arg(file_->Path(), Detail(error))
                          .toStdString());
   }
   return std::unique_ptr<Item>(new Item(file_, std::move(handles)));
@@ -246,9 +256,9 @@ std::unique_ptr<Item> Item::Message(int index) const {
   auto handles = std::make_unique<Handles>();
   libpff_error_t* error = nullptr;
   if (libpff_folder_get_sub_message(handles_->item, index, &handles->item, &error) != 1) {
-    throw StoreError(QStringLiteral("Cannot read entry %1 of %2: %3")
+    throw StoreError(QStringLiteral("Cannot read entry %1 of %2%3")
                          .arg(index + 1)
-                         .arg(file_->Path(), QString::fromStdString(TakeError(error)))
+                         .arg(file_->Path(), Detail(error))
                          .toStdString());
   }
   return std::unique_ptr<Item>(new Item(file_, std::move(handles)));

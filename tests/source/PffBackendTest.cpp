@@ -392,7 +392,9 @@ TEST(PffBackend, FilesThatAreNotStoresAreRefusedWithTheirReason) {
     std::printf("[ NOTE ] running as root: a file without read permission is still readable\n");
 
   if (testing::SharedDir().isEmpty()) return;
-  ExpectRefused(FixturePst(QStringLiteral("bad-header-checksum.pst")), "damaged");
+  // The reader's own cause, not its outermost "unable to open file".
+  ExpectRefused(FixturePst(QStringLiteral("bad-header-checksum.pst")),
+                "damaged or truncated and cannot be read (mismatch in file header checksum");
 }
 
 // Cut-off copies of a real store: each is refused when attached or, where the cut spares what
