@@ -45,6 +45,9 @@ QRadioButton* Option(QWidget* parent, const char* name, const QString& text, QRe
   // The group is kept exclusive by the window itself, so that the main window can clear every
   // option before it shows the window again.
   option->setAutoExclusive(false);
+  // Outside an exclusive group a click on the chosen option would clear it, leaving no form
+  // chosen under an enabled start button: a click always chooses, as in any option group.
+  QObject::connect(option, &QRadioButton::clicked, option, [option] { option->setChecked(true); });
   return option;
 }
 

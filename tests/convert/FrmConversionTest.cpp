@@ -148,6 +148,9 @@ TEST_F(FrmConversionTest, AnyOptionEnablesTheStartButtonAndOnlyOneIsSet) {
   QTest::mouseClick(form->OptWAB, Qt::LeftButton);
   EXPECT_FALSE(form->OptExcel->isChecked());
   EXPECT_TRUE(form->OptWAB->isChecked());
+  // A second click on the chosen option keeps it chosen.
+  QTest::mouseClick(form->OptWAB, Qt::LeftButton);
+  EXPECT_TRUE(form->OptWAB->isChecked());
 }
 
 TEST_F(FrmConversionTest, AClickRunsTheExportPaintsProgressAndHidesTheWindow) {
