@@ -111,6 +111,9 @@ class ConsoleView : public ConversionView {
     std::fflush(stdout);
     if (shown_) std::fprintf(stderr, "%s", qPrintable(label_));
   }
+  void OutputFailed(const QString& path, const QString& reason) override {
+    if (filesFailed++ == 0) firstFailure = QStringLiteral("%1 (%2)").arg(path, reason);
+  }
   void EndProgress() {
     if (shown_) std::fputc('\n', stderr);
     shown_ = false;
@@ -118,6 +121,8 @@ class ConsoleView : public ConversionView {
 
   QString completion;
   int filesWritten = 0;
+  int filesFailed = 0;
+  QString firstFailure;  // the first file that could not be written, and why
 
  private:
   bool listFiles_;
@@ -214,13 +219,23 @@ int ExportVerb(const QStringList& arguments) {
   if (result.status != RunResult::kCompleted)
     return Failure(kVerb,
                    result.error.isEmpty() ? QStringLiteral("nothing was exported") : result.error);
+  // The run goes on to its completion whatever a file's writes gave; here a file that is not
+  // whole is a failure, not a success.
+  const QString freeSpace =
+      QStringLiteral("free some disk space or choose another folder for --out");
+  if (!output.vCardEach && view.filesFailed > 0)
+    return Failure(kVerb, QStringLiteral("the contacts could not be written: %1; %2")
+                              .arg(view.firstFailure, freeSpace));
   if (!output.vCardEach && !output.vCardComplete && !result.outputPath.isEmpty())
     std::printf("%s\n", qPrintable(result.outputPath));
-  if (output.vCardEach && view.filesWritten < result.contacts)
-    Warn(kVerb, QStringLiteral("%1 of %2 contacts got no file: %3 refused them")
-                    .arg(result.contacts - view.filesWritten)
-                    .arg(result.contacts)
-                    .arg(dir));
+  if (output.vCardEach && view.filesFailed > 0) {
+    const QString text = QStringLiteral("%1 of %2 contacts got no file, the first %3; %4")
+                             .arg(view.filesFailed)
+                             .arg(result.contacts)
+                             .arg(view.firstFailure, freeSpace);
+    if (view.filesWritten == 0) return Failure(kVerb, text);
+    Warn(kVerb, text);
+  }
   std::printf("%s\n", qPrintable(view.completion));
   return 0;
 }

@@ -75,8 +75,12 @@ QString CopyFailure(const QString& templatePath, const QString& target) {
 void ExportAddressBook(RunContext& run) {
   const QString target = run.SetOutputPath(RunContext::OutputStem() + QStringLiteral(".wab"));
   const QString templatePath = AddressBookTemplatePath();
-  if (!APIFileCopy(templatePath, target, false))
-    throw ExportError(CopyFailure(templatePath, target).toStdString());
+  if (!APIFileCopy(templatePath, target, false)) {
+    const QString why = CopyFailure(templatePath, target);
+    // A copy cut short by a full disk is no address book: nothing of it is left behind.
+    if (!QFileInfo(target).isDir()) QFile::remove(target);
+    throw ExportError(why.toStdString());
+  }
 
   auto component = std::make_unique<wab::AddressBook>();
   try {
@@ -116,6 +120,9 @@ void ExportAddressBook(RunContext& run) {
   try {
     component->Close();
   } catch (const wab::WabError& error) {
+    // What is left at the target is the empty template, or a book cut short where it had to be
+    // written in place: neither holds the contacts, so neither is left to be taken for them.
+    QFile::remove(target);
     throw ExportError(error.what());
   }
   component.reset();

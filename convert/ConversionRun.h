@@ -31,6 +31,12 @@ class ConversionView {
   virtual void Hide() = 0;
   // A writer has finished an output file (each file of the per-contact form, the single file).
   virtual void OutputWritten(const QString& path) { (void)path; }
+  // A writer could not write an output file whole (the disk is full, the folder refuses it);
+  // `reason` says why. The run still goes on to its completion step.
+  virtual void OutputFailed(const QString& path, const QString& reason) {
+    (void)path;
+    (void)reason;
+  }
 };
 
 // The four option buttons of the conversion window; the run reads each one by itself.

@@ -101,8 +101,12 @@ void ExportVCardSingleFile(RunContext& run) {
     WriteEntry(output, items, i, fields);
     run.ProgressStep();
   }
-  output.Close();
-  run.View().OutputWritten(path);
+  // A file cut short (a full disk) stays, with the lines that went in, but is not reported as
+  // written.
+  if (output.Close())
+    run.View().OutputWritten(path);
+  else
+    run.View().OutputFailed(path, output.Error());
   run.CompletionStep(run.counter);
 }
 
@@ -123,9 +127,20 @@ void ExportVCardPerContact(RunContext& run) {
       taken.insert(qHash(path));
       // The record is read even when its file cannot be created, so that the values kept for
       // the next entry are this entry's, as when its lines fail one by one.
-      const bool created = output.Open(path);
+      QString reason;
+      const bool created = output.Open(path, &reason);
       if (entry) WriteVCardRecord(output, *entry, fields);
-      if (output.Close() && created) run.View().OutputWritten(path);
+      if (output.Close() && created) {
+        run.View().OutputWritten(path);
+      } else {
+        // A file that was created but not written whole (a full disk) is taken away again:
+        // that entry gets no file, as when its file cannot be created at all.
+        if (created) {
+          reason = output.Error();
+          QFile::remove(path);
+        }
+        run.View().OutputFailed(path, reason);
+      }
     } catch (...) {
       // Skipped, as every failing step inside the loop.
     }

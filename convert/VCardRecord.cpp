@@ -65,6 +65,7 @@ AnsiTextFile::~AnsiTextFile() {
 bool AnsiTextFile::Open(const QString& path, QString* reason) {
   Close();
   failed_ = false;
+  error_.clear();
   file_ = std::fopen(QFile::encodeName(path).constData(), "wb");
   if (file_ == nullptr) {
     if (reason != nullptr) *reason = QString::fromLocal8Bit(std::strerror(errno));
@@ -88,7 +89,7 @@ bool AnsiTextFile::WriteLine(QStringView text) {
   line_.append("\r\n", 2);
   const size_t size = static_cast<size_t>(line_.size());
   if (std::fwrite(line_.constData(), 1, size, file_) != size) {
-    failed_ = true;
+    Fail();
     return false;
   }
   return true;
@@ -96,9 +97,14 @@ bool AnsiTextFile::WriteLine(QStringView text) {
 
 bool AnsiTextFile::Close() {
   if (file_ == nullptr) return !failed_;
-  if (std::fclose(file_) != 0) failed_ = true;
+  if (std::fclose(file_) != 0) Fail();
   file_ = nullptr;
   return !failed_;
+}
+
+void AnsiTextFile::Fail() {
+  if (!failed_) error_ = QString::fromLocal8Bit(std::strerror(errno));
+  failed_ = true;
 }
 
 void VCardFields::Read(const ContactEntry& entry) {

@@ -30,11 +30,16 @@ class AnsiTextFile {
   bool WriteLine(QStringView text);
   // Writes out what is buffered and closes the file. False when any write failed.
   bool Close();
+  // Why the first write that failed since Open failed ("No space left on device").
+  const QString& Error() const { return error_; }
 
  private:
+  void Fail();
+
   int codePage_;
   std::FILE* file_ = nullptr;
   bool failed_ = false;
+  QString error_;
   std::vector<char> buffer_;
   QByteArray line_;
 };

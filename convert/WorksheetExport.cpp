@@ -93,10 +93,11 @@ void ExportWorksheet(RunContext& run) {
 
   const QString path = run.SetOutputPath(RunContext::OutputStem() + QStringLiteral(".xls"));
   // The results change nothing in the run; they only decide whether the file is reported as
-  // written at the end. A text too long for its cell (kOverflow) leaves out that cell alone.
-  bool fileFailed = false;
+  // written at the end, or failed with the first failure. A text too long for its cell
+  // (kOverflow) leaves out that cell alone.
+  ExcelFile::Status fileFailure = ExcelFile::kOk;
   const auto note = [&](ExcelFile::Status status) {
-    if (status != ExcelFile::kOk && status != ExcelFile::kOverflow) fileFailed = true;
+    if (status != ExcelFile::kOverflow && fileFailure == ExcelFile::kOk) fileFailure = status;
   };
   note(sheet->CreateFile(path));
   note(sheet->SetFont(QStringLiteral("Verdana"), 10, 0));
@@ -150,7 +151,11 @@ void ExportWorksheet(RunContext& run) {
   // Completion: the buttons come back before the file is closed, and the bar keeps its position.
   Guarded([&] { view.EnableButtons(); });
   Guarded([&] {
-    if (sheet->CloseFile() == ExcelFile::kOk && !fileFailed) view.OutputWritten(path);
+    note(sheet->CloseFile());
+    if (fileFailure == ExcelFile::kOk)
+      view.OutputWritten(path);
+    else
+      view.OutputFailed(path, ExcelFile::StatusText(fileFailure));
   });
   Guarded([&] {
     view.ShowMessage(

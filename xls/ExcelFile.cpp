@@ -183,6 +183,31 @@ char CodeOf(char32_t character, int codePage) {
 
 }  // namespace
 
+QString ExcelFile::StatusText(Status status) {
+  switch (status) {
+    case kOk:
+      return QStringLiteral("no failure");
+    case kOverflow:
+      return QStringLiteral("a value does not fit its field");
+    case kTypeMismatch:
+      return QStringLiteral("a text is not a number");
+    case kNoFile:
+      return QStringLiteral("no file is open");
+    case kDiskFull:
+      return QStringLiteral("the disk is full");
+    case kPermissionDenied:
+      return QStringLiteral("the folder or the file may not be written");
+    case kPathAccessError:
+      return QStringLiteral("the path cannot be used as a file");
+    case kPathNotFound:
+      return QStringLiteral("a folder on the path does not exist");
+    case kInvalidNull:
+      return QStringLiteral("a cell was given a null value");
+    default:
+      return QStringLiteral("the device failed to write");
+  }
+}
+
 ExcelFile::ExcelFile() : bofTemplate_{9, 4, 2, 10}, eofTemplate_{10, 0} {}
 
 ExcelFile::~ExcelFile() {

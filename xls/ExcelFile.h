@@ -60,6 +60,8 @@ class ExcelFile {
       75;  // the path names a folder, or cannot be used as a file
   static constexpr Status kPathNotFound = 76;  // a folder on the path does not exist
   static constexpr Status kInvalidNull = 94;   // a null value was given for a cell
+  // What a status number means, in words for a message ("the disk is full").
+  static QString StatusText(Status status);
 
   // The kinds of cell for WriteValue's ValueType.
   static constexpr int kIntegerCell = 0;

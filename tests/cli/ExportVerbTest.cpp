@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+
 using namespace lumivex::testing;
 
 namespace {
@@ -247,6 +249,29 @@ TEST_F(ExportVerb, FailuresAreOneLineAndANonzeroStatus) {
     EXPECT_TRUE(run.err.contains(QString::fromUtf8(c.says))) << run.err.toStdString();
   }
   EXPECT_EQ(Files(out), QStringList{"plain-file"});  // nothing half-written
+}
+
+// Files that can take no byte (a limit on file size stands in for a full disk): every form
+// fails with one line naming the file and why, and leaves nothing half-written behind but the
+// single vCard file, which keeps the lines that went in.
+TEST_F(ExportVerb, AFullDiskIsAFailureAndLeavesNoHalfWrittenFiles) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const QString six = FixturePst(QStringLiteral("six-contacts.pst"));
+  for (const char* format : {"vcard", "vcards", "xls", "wab"}) {
+    SCOPED_TRACE(format);
+    const QString dir = out + u'/' + QLatin1String(format);
+    const ProgramOutput run =
+        RunProgram("sh",
+                   {"-c", "trap '' XFSZ; ulimit -f 0; exec \"$@\"", "sh", BinDir() + "/lumivex-cli",
+                    "export", "--format", format, "--out", dir, six},
+                   {{"LC_ALL", "en_US.UTF-8"}});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_FALSE(run.out.contains(u"Saved Successfully")) << run.out.toStdString();
+    EXPECT_EQ(run.err.count(u'\n'), 1) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(dir)) << run.err.toStdString();
+    EXPECT_EQ(Files(dir).size(), format == std::string_view("vcard") ? 1 : 0)
+        << Files(dir).join(u' ').toStdString();
+  }
 }
 
 TEST_F(ExportVerb, HelpExplainsFormatsNamesAndCodePage) {
