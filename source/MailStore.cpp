@@ -1,6 +1,6 @@
 #include "source/MailStore.h"
 
-#include <QStringList>
+#include <QStringView>
 
 namespace lumivex {
 
@@ -11,20 +11,29 @@ std::shared_ptr<MailProvider>& ProviderSlot() {
 }
 }  // namespace
 
-std::shared_ptr<Folder> FindFolder(const Store& store, const QString& path) {
-  std::shared_ptr<Folder> folder = store.RootFolder();
-  for (const QString& name : path.split(u'/', Qt::SkipEmptyParts)) {
-    std::shared_ptr<Folder> next;
-    for (auto& sub : folder->SubFolders()) {
-      if (sub->Name() == name) {
-        next = sub;
-        break;
-      }
-    }
-    if (!next) return nullptr;
-    folder = std::move(next);
+namespace {
+
+// The folder under `folder` at `rest`. A folder's own name may hold "/" ("Family/Friends"), so
+// each sub-folder whose name matches the start of `rest` is followed in turn.
+std::shared_ptr<Folder> FindBelow(const std::shared_ptr<Folder>& folder, QStringView rest,
+                                  int depth) {
+  while (rest.startsWith(u'/')) rest = rest.mid(1);
+  if (rest.isEmpty()) return folder;
+  constexpr int kMaxDepth = 64;  // a damaged store could nest its folders in a loop
+  if (depth >= kMaxDepth) return nullptr;
+  for (const auto& sub : folder->SubFolders()) {
+    const QString name = sub->Name();
+    if (name.isEmpty() || !rest.startsWith(name)) continue;
+    if (rest.size() != name.size() && rest[name.size()] != u'/') continue;
+    if (auto found = FindBelow(sub, rest.mid(name.size()), depth + 1)) return found;
   }
-  return folder;
+  return nullptr;
+}
+
+}  // namespace
+
+std::shared_ptr<Folder> FindFolder(const Store& store, const QString& path) {
+  return FindBelow(store.RootFolder(), path, 0);
 }
 
 MailProvider& CurrentMailProvider() {
@@ -33,6 +42,8 @@ MailProvider& CurrentMailProvider() {
   return *provider;
 }
 
-void SetMailProvider(std::shared_ptr<MailProvider> provider) { ProviderSlot() = std::move(provider); }
+void SetMailProvider(std::shared_ptr<MailProvider> provider) {
+  ProviderSlot() = std::move(provider);
+}
 
 }  // namespace lumivex

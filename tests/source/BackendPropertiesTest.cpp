@@ -119,5 +119,35 @@ TEST(BackendProperties, MultiValuedDatesAddressesAndPropertiesOfAnotherSetOrType
   EXPECT_EQ(kept, QStringLiteral("kept"));
 }
 
+// Folder names may hold "/": such a folder is found again by the path it reports, beside a
+// folder whose name is the part before the "/".
+TEST(BackendProperties, FolderNamesHoldingASlashAreFoundByTheirPath) {
+  const QString path = testing::ScratchDir(QStringLiteral("backend-slash-names")) + "/written.pst";
+  {
+    pst::StoreWriter writer(path.toStdString(), {});
+    const auto contacts = writer.Folder(pst::DefaultFolder::kContacts);
+    const auto family = writer.CreateFolder(contacts, "Family", "IPF.Contact");
+    writer.CreateFolder(family, "Cousins", "IPF.Contact");
+    const auto friends = writer.CreateFolder(contacts, "Family/Friends", "IPF.Contact");
+    pst::Message friendEntry;
+    friendEntry.message_class = "IPM.Contact";
+    friendEntry.properties = {Text(0x3001, "Ann Lee")};
+    writer.AddMessage(friends, friendEntry);
+    writer.Finish();
+  }
+  auto store = OpenPffStore(path);
+  for (const char* wanted : {"Top of Personal Folders/Contacts/Family/Friends",
+                             "Top of Personal Folders/Contacts/Family/Cousins",
+                             "Top of Personal Folders/Contacts/Family"}) {
+    const auto folder = FindFolder(*store, QString::fromUtf8(wanted));
+    ASSERT_NE(folder, nullptr) << wanted;
+    EXPECT_EQ(folder->Path(), QString::fromUtf8(wanted));
+  }
+  EXPECT_EQ(
+      FindFolder(*store, "Top of Personal Folders/Contacts/Family/Friends")->GetItems()->Count(),
+      1);
+  EXPECT_EQ(FindFolder(*store, "Top of Personal Folders/Contacts/Family/Frie"), nullptr);
+}
+
 }  // namespace
 }  // namespace lumivex
