@@ -184,11 +184,6 @@ int ExportVerb(const QStringList& arguments) {
   if (QFileInfo(dir).exists() && !QFileInfo(dir).isDir())
     return Failure(
         kVerb, QStringLiteral("%1 is a file, not a folder: choose a folder for --out").arg(dir));
-  if (!QDir().mkpath(dir))
-    return Failure(kVerb, QStringLiteral("cannot create the folder %1: check that its parent "
-                                         "exists and that you may write there")
-                              .arg(dir));
-
   SourceOptions source;
   try {
     const ContactsSource contacts = OpenContactsSource(options);
@@ -212,6 +207,12 @@ int ExportVerb(const QStringList& arguments) {
     return Failure(kVerb, QString::fromUtf8(failure.what()));
   }
 
+  // The folder is made only once the store has opened: a store that fails leaves no empty
+  // folder behind.
+  if (!QDir().mkpath(dir))
+    return Failure(kVerb, QStringLiteral("cannot create the folder %1: check that its parent "
+                                         "exists and that you may write there")
+                              .arg(dir));
   Module1::SetFolderBrowser([dir](int32_t, const QString&) { return dir; });
   ConsoleView view(output.vCardEach || output.vCardComplete);
   const RunResult result = RunConversion(source, output, view);

@@ -217,7 +217,9 @@ TEST_F(ExportVerb, FailuresAreOneLineAndANonzeroStatus) {
   };
   QFile(out + "/plain-file").open(QIODevice::WriteOnly);
   for (const Case& c : {
-           Case{{"--format", "vcard", "--out", out, out + "/missing.pst"}, 1, "missing.pst"},
+           Case{{"--format", "vcard", "--out", out + "/new", out + "/missing.pst"},
+                1,
+                "missing.pst"},
            Case{{"--format", "vcard", "--out", out, FixturePst("mail-only.pst")},
                 1,
                 "has no contacts folder"},
@@ -249,6 +251,7 @@ TEST_F(ExportVerb, FailuresAreOneLineAndANonzeroStatus) {
     EXPECT_TRUE(run.err.contains(QString::fromUtf8(c.says))) << run.err.toStdString();
   }
   EXPECT_EQ(Files(out), QStringList{"plain-file"});  // nothing half-written
+  EXPECT_FALSE(QFileInfo::exists(out + "/new"));     // no folder made for a store that failed
 }
 
 // Files that can take no byte (a limit on file size stands in for a full disk): every form
