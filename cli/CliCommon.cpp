@@ -1,6 +1,5 @@
 #include "cli/CliCommon.h"
 
-#include "common/Module1.h"
 #include "source/PffBackend.h"
 
 #include <QJsonDocument>
@@ -125,7 +124,22 @@ ContactsSource OpenContactsSource(const StoreOptions& options) {
   rdo->Logon();
   try {
     if (options.folder.isEmpty()) {
-      source.folder = rdo->GetDefaultFolder(kFolderContacts);
+      try {
+        source.folder = rdo->GetDefaultFolder(kFolderContacts);
+      } catch (const StoreError&) {
+        // A store that opens but has no contacts folder: say how to name one on this command
+        // line. Any other failure (no such file, damaged) is reported as it is.
+        std::shared_ptr<Store> store;
+        try {
+          store = OpenPffStore(source.storePath);
+        } catch (const StoreError&) {
+        }
+        if (!store || store->DefaultContactsFolder()) throw;
+        throw StoreError(QStringLiteral("%1 has no contacts folder; name one with --folder PATH "
+                                        "(see 'lumivex-cli folders %1')")
+                             .arg(source.storePath)
+                             .toStdString());
+      }
     } else {
       mapi->AddStore(source.storePath);
       source.folder = mapi->PickFolder();
@@ -141,19 +155,6 @@ ContactsSource OpenContactsSource(const StoreOptions& options) {
   source.folderPath = source.folder->Path();
   source.isContacts = source.folder->DefaultItemType() == kContactItem;
   return source;
-}
-
-SourceOptions SourceForRun(const StoreOptions& options, const ContactsSource& source) {
-  SourceOptions run;
-  if (options.folder.isEmpty()) {
-    run.defaultStore = true;
-    return run;
-  }
-  Module1::FilePath = source.storePath;
-  Module1::PickedFolder = source.folder;
-  Module1::PickedFolderPath = source.folderPath;
-  run.selectStore = true;
-  return run;
 }
 
 QString JsonString(const QString& text) {

@@ -16,8 +16,8 @@
 //   } catch (const StoreError& e) { return Failure("export", e.what()); }
 //
 // OpenContactsSource makes CurrentMailProvider() the libpff backend set up for these options,
-// so a conversion run started afterwards (RunConversion with SourceForRun(source)) opens the
-// same store and folder through its own mail session.
+// so a conversion run started afterwards (RunConversion) opens the same store and folder through
+// its own mail session.
 #pragma once
 
 #include "convert/ConversionRun.h"
@@ -86,12 +86,6 @@ struct ContactsSource {
 // else the store attached with AddStore and the folder picked by path (PickFolder). The session
 // is released again; the folder stays usable. Throws StoreError with a one-line reason.
 ContactsSource OpenContactsSource(const StoreOptions& options);
-
-// Readies a conversion run on `source`: without --folder the run takes the session's default
-// contacts folder; with one, the process-wide state is set as a scan of another store file sets
-// it (Module1::FilePath, PickedFolder, PickedFolderPath). Returns the source choice for
-// RunConversion.
-SourceOptions SourceForRun(const StoreOptions& options, const ContactsSource& source);
 
 // Text for JSON output: a quoted, escaped string.
 QString JsonString(const QString& text);
