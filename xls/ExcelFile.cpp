@@ -256,9 +256,12 @@ qsizetype ExcelFile::TextLength(const QString& text) {
 }
 
 QByteArray ExcelFile::EncodeText(const QString& text) {
+  return EncodeText(text, AnsiCodePage());
+}
+
+QByteArray ExcelFile::EncodeText(const QString& text, int codePage) {
   QByteArray bytes;
   bytes.reserve(text.size());
-  const int codePage = AnsiCodePage();
   for (qsizetype i = 0; i < text.size(); ++i) {
     const char16_t unit = text.at(i).unicode();
     if (unit < 0x80) {  // the same byte in every Windows code page
@@ -329,6 +332,7 @@ ExcelFile::Status ExcelFile::CreateFile(QString FileName) {
   fd_ = fd;
   state_ = State::kOpen;
   size_ = 0;
+  codePage_ = AnsiCodePage();
 
   Fields bof;
   for (uint16_t word : bofTemplate_) bof.Word(word);
@@ -438,8 +442,8 @@ ExcelFile::Status ExcelFile::WriteValue(int32_t ValueType, int32_t CellFontUsed,
       const qsizetype length = TextLength(text);
       if (length > 255) return kOverflow;
       if (!attributesFit()) return kOverflow;
-      return Put(Record(kLabel,
-                        head().Byte(static_cast<uint8_t>(length)).Bytes(EncodeText(text)).bytes()));
+      return Put(
+          Record(kLabel, head().Byte(static_cast<uint8_t>(length)).Bytes(Encode(text)).bytes()));
     }
     default:
       return kOk;
@@ -450,7 +454,7 @@ ExcelFile::Status ExcelFile::WriteTextRecord(uint16_t number, const QString& tex
   const qsizetype length = TextLength(text);
   if (length > 255) return kOverflow;
   return Put(
-      Record(number, Fields().Byte(static_cast<uint8_t>(length)).Bytes(EncodeText(text)).bytes()));
+      Record(number, Fields().Byte(static_cast<uint8_t>(length)).Bytes(Encode(text)).bytes()));
 }
 
 ExcelFile::Status ExcelFile::SetMargin(int32_t Margin, double MarginValue) {
@@ -482,7 +486,7 @@ ExcelFile::Status ExcelFile::SetFont(const QString& FontName, int32_t FontHeight
                                .Byte(static_cast<uint8_t>(FontFormat))
                                .Byte(0)
                                .Byte(static_cast<uint8_t>(length))
-                               .Bytes(EncodeText(FontName))
+                               .Bytes(Encode(FontName))
                                .bytes()));
 }
 
@@ -496,7 +500,7 @@ ExcelFile::Status ExcelFile::SetFooter(const QString& FooterText) {
 
 ExcelFile::Status ExcelFile::SetFilePassword(const QString& PasswordText) {
   if (TextLength(PasswordText) > 32767) return kOverflow;
-  return Put(Record(kFilePass, EncodeText(PasswordText)));
+  return Put(Record(kFilePass, Encode(PasswordText)));
 }
 
 void ExcelFile::PrintGridLines(bool newvalue) {

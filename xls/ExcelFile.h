@@ -132,6 +132,7 @@ class ExcelFile {
   // the code page, or one that takes two bytes in the Asian code pages) is written as "?", so
   // that the length byte, which counts characters, always matches the bytes that follow.
   static QByteArray EncodeText(const QString& text);
+  static QByteArray EncodeText(const QString& text, int codePage);
   // The number of characters of a text as the length byte counts them (a character outside the
   // basic plane, stored as two UTF-16 units, is one character).
   static qsizetype TextLength(const QString& text);
@@ -146,10 +147,13 @@ class ExcelFile {
   // A record: number, data length, data.
   static QByteArray Record(uint16_t number, const QByteArray& data);
   Status WriteTextRecord(uint16_t number, const QString& text);
+  // EncodeText in the code page taken when the file was created.
+  QByteArray Encode(const QString& text) const { return EncodeText(text, codePage_); }
 
   State state_ = State::kNone;
   int fd_ = -1;                          // OutFile
   int64_t size_ = 0;                     // bytes written so far: where the next record begins
+  int codePage_ = 1252;                  // the locale's code page, looked up once per file
   uint16_t bofTemplate_[4];              // BofTemplate: 9, 4, 2, 10
   uint16_t eofTemplate_[2];              // EofTemplate: 10, 0
   std::vector<uint16_t> pageBreakRows_;  // PageBreakRows, 0-based

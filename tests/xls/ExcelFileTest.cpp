@@ -286,9 +286,12 @@ TEST_F(ExcelFileText, CharactersWithoutASingleByteBecomeQuestionMarks) {
                                         "a???b"));
 
   // In the Japanese code page kanji take two bytes: "?" too; half-width katakana keep theirs.
+  // A file takes the code page when it is created.
   SetAnsiCodePage(932);
   EXPECT_EQ(ExcelFile::EncodeText(QStringLiteral("日本ｱ1")), QByteArray("??\xB1"
                                                                         "1"));
+  ASSERT_EQ(xls.CreateFile(path), 0);
+  mark = FileBytes(path).size();
   ASSERT_EQ(xls.SetHeader(QStringLiteral("東京ｱ")), 0);
   EXPECT_EQ(Added(), QByteArray("\x14\x00\x04\x00\x03??\xB1", 8));
   // 255 kanji are 255 characters, not 510 bytes: still one cell.
