@@ -15,11 +15,28 @@ namespace {
 constexpr int kMaxDepth = 64;  // a damaged store could nest its folders in a loop
 enum Column { kNameColumn, kCountColumn };
 
-// The part of a store the mail client shows: the folder under the root that holds the user's
-// folders ("Top of Personal Folders", "IPM_SUBTREE" in offline stores), without the search and
-// system folders beside it. The whole tree when the store has no such folder.
-std::shared_ptr<Folder> VisibleTop(const std::shared_ptr<Folder>& root) {
+// The folder whose sub-folder is at `path`, searched from `folder` down; null when none is.
+std::shared_ptr<Folder> ParentOf(const std::shared_ptr<Folder>& folder, const QString& path,
+                                 int depth) {
+  if (depth >= kMaxDepth) return nullptr;
+  const auto subs = folder->SubFolders();
+  for (const auto& sub : subs)
+    if (sub->Path() == path) return folder;
+  for (const auto& sub : subs)
+    if (path.startsWith(sub->Path() + u'/'))
+      if (auto found = ParentOf(sub, path, depth + 1)) return found;
+  return nullptr;
+}
+
+// The part of a store the mail client shows: the folder that holds the user's folders, without
+// the search and system folders beside it. That is the folder holding the default contacts
+// folder, whatever the language of its name ("Top of Personal Folders", "Outlook データ ファイル
+// のトップ", "IPM_SUBTREE" in offline stores); in a store without one, a folder of those English
+// names. The whole tree when the store has neither.
+std::shared_ptr<Folder> VisibleTop(const Store& store, const std::shared_ptr<Folder>& root) {
   try {
+    if (const auto contacts = store.DefaultContactsFolder())
+      if (auto top = ParentOf(root, contacts->Path(), 0); top && top != root) return top;
     for (const auto& sub : root->SubFolders()) {
       const QString name = sub->Name();
       if (name.compare(u"Top of Personal Folders", Qt::CaseInsensitive) == 0 ||
@@ -77,7 +94,7 @@ FolderPickerDialog::FolderPickerDialog(QWidget* owner,
       item->setFlags(Qt::ItemIsEnabled);
       continue;
     }
-    QTreeWidgetItem* top = AddFolder(nullptr, VisibleTop(root), caption, 0);
+    QTreeWidgetItem* top = AddFolder(nullptr, VisibleTop(*store, root), caption, 0);
     top->setExpanded(true);
   }
   FolderTree->expandAll();

@@ -2,8 +2,10 @@
 // it starts on, and what OK and Cancel return.
 #include "app/FolderPickerDialog.h"
 
+#include "source/PffBackend.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/FakeStore.h"
+#include "tests/support/TestPaths.h"
 
 #include <QDialogButtonBox>
 #include <QPushButton>
@@ -85,6 +87,27 @@ TEST_F(FolderPickerTest, OkReturnsTheChosenFolderAndCancelNone) {
     dialog->Buttons->button(QDialogButtonBox::Cancel)->click();
   });
   EXPECT_FALSE(picker.Pick(stores));
+}
+
+// Real stores show only the user's folders, found by the default contacts folder they hold: in
+// a store whose folders are named in Japanese and in an offline store alike.
+TEST(FolderPickerStores, ShowTheUsersFoldersWhateverTheirLanguage) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  testing::App();
+  const std::vector<std::shared_ptr<Store>> stores{
+      OpenPffStore(testing::FixturePst("japanese-contact-unicode.pst")),
+      OpenPffStore(testing::FixturePst("offline-store-4k-pages.ost"))};
+  FolderPickerDialog dialog(nullptr, stores);
+  const QStringList rows = Rows(dialog.FolderTree);
+  EXPECT_EQ(rows.mid(0, 4),
+            QStringList({"contacts (japanese-contact-unicode.pst) | 0",
+                         QStringLiteral("  削除済みアイテム | 0"), "    Contacts Dedicated | 0",
+                         QStringLiteral("  連絡先 (Contact dedicated) | 1")}));
+  for (const char* hidden : {"検索ルート", "SPAM Search Folder 2", "Root - Public", "Finder"})
+    EXPECT_FALSE(rows.join(u'\n').contains(QString::fromUtf8(hidden))) << hidden;
+  EXPECT_TRUE(rows.contains("Personal Folders (offline-store-4k-pages.ost) | 0"))
+      << rows.join(u'\n').toStdString();
+  EXPECT_TRUE(rows.contains("  Inbox | 10")) << rows.join(u'\n').toStdString();
 }
 
 }  // namespace
