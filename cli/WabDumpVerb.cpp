@@ -1,5 +1,6 @@
 // lumivex-cli wab-dump: lists the contacts of a Windows Address Book file (.wab), as the
 // address-book component reads them.
+#include "cli/CliCommon.h"
 #include "cli/Verbs.h"
 #include "wab/WabFile.h"
 
@@ -13,6 +14,8 @@
 namespace lumivex::cli {
 
 namespace {
+
+const QString kVerb = QStringLiteral("wab-dump");
 
 void PrintHelp() {
   std::fputs(
@@ -32,13 +35,6 @@ void PrintHelp() {
       stdout);
 }
 
-int Usage(const QString& message) {
-  std::fprintf(stderr,
-               "lumivex-cli wab-dump: %s\nRun 'lumivex-cli wab-dump --help' for its arguments.\n",
-               qPrintable(message));
-  return 2;
-}
-
 }  // namespace
 
 int WabDumpVerb(const QStringList& arguments) {
@@ -52,14 +48,15 @@ int WabDumpVerb(const QStringList& arguments) {
     if (argument == u"--json") {
       json = true;
     } else if (argument.startsWith(u'-') && argument != u"-") {
-      return Usage(QStringLiteral("unknown option '%1'").arg(argument));
+      return UsageError(kVerb, QStringLiteral("unknown option '%1'").arg(argument));
     } else if (!file.isEmpty()) {
-      return Usage(QStringLiteral("one FILE only ('%1' and '%2' were given)").arg(file, argument));
+      return UsageError(
+          kVerb, QStringLiteral("one FILE only ('%1' and '%2' were given)").arg(file, argument));
     } else {
       file = argument;
     }
   }
-  if (file.isEmpty()) return Usage(QStringLiteral("the .wab FILE to list is missing"));
+  if (file.isEmpty()) return UsageError(kVerb, QStringLiteral("the .wab FILE to list is missing"));
 
   wab::Book book;
   try {
@@ -67,8 +64,7 @@ int WabDumpVerb(const QStringList& arguments) {
       throw wab::WabError(file.toStdString() + ": is a folder, not an address-book file");
     book = wab::ReadBook(file.toStdString());
   } catch (const wab::WabError& error) {
-    std::fprintf(stderr, "lumivex-cli wab-dump: %s\n", error.what());
-    return 1;
+    return Failure(kVerb, QString::fromStdString(error.what()));
   }
   const std::vector<wab::Contact> contacts = wab::LiveContacts(book);
 
