@@ -276,6 +276,9 @@ TEST(PstgenCommand, FailuresSayWhatIsWrongAndLeaveNothingBehind) {
   r = Pstgen({"--contacts", "many", "--out", dir + "/x.pst"});
   EXPECT_EQ(r.code, 2);
   EXPECT_TRUE(r.err.contains("--contacts needs a whole number"));
+  r = Pstgen({"--contacts", "5", "--out", dir});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_TRUE(r.err.contains("is a folder: name the store file")) << r.err.toStdString();
   r = Pstgen({"--help"});
   EXPECT_EQ(r.code, 0);
   for (const char* text :

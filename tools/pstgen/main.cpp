@@ -62,6 +62,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <system_error>
 
 #include "tools/pstgen/Description.h"
 
@@ -177,6 +178,10 @@ int main(int argc, char** argv) {
     }
   }
   if (out.empty()) return Usage("say where to write the store with --out FILE");
+  // Found now rather than after the whole store has been written beside it.
+  if (std::error_code ec; std::filesystem::is_directory(out, ec))
+    return Usage("--out " + out + " is a folder: name the store file, such as " +
+                 (std::filesystem::path(out) / "contacts.pst").string());
   if (description.empty() && contacts == 0)
     return Usage("give a description file, --contacts N, or both");
 
