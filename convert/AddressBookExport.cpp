@@ -95,13 +95,7 @@ void ExportAddressBook(RunContext& run) {
 
   run.counter = 0;
   const Items& entries = run.Entries();
-  const int count = [&] {
-    try {
-      return entries.Count();
-    } catch (const StoreError&) {
-      return 0;
-    }
-  }();
+  const int count = run.EntryCount();
   for (int i = 0; i < count; ++i) {
     // A failing read, or a contact the component rejects, adds nothing; the entry still counts.
     try {

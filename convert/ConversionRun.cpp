@@ -80,6 +80,14 @@ QString RunContext::SetOutputPath(const QString& name) const {
   return Module1::OutputPath;
 }
 
+int RunContext::EntryCount() const {
+  try {
+    return items_->Count();
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
 void RunContext::ShowProgressLabel(int n) const {
   int count = 0;
   try {

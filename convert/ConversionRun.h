@@ -71,6 +71,10 @@ class RunContext {
   const Items& Entries() const { return *items_; }
   ConversionView& View() const { return view_; }
 
+  // The number of entries a writer's loop walks, taken once when the loop starts. A count that
+  // cannot be read leaves nothing to walk, as a failing step inside the loop is skipped.
+  int EntryCount() const;
+
   // The processed-entry counter: a 16-bit number that stops at 32767.
   int16_t counter = 0;
 

@@ -18,16 +18,6 @@ constexpr qsizetype kMaxFileNameBytes = 255;
 // running suffix makes it distinct.
 constexpr int kDraws = 100;
 
-// The number of entries to walk, taken once when the loop starts. A count that cannot be read
-// leaves nothing to walk, as a failing statement inside the loop is skipped.
-int EntryCount(const Items& items) {
-  try {
-    return items.Count();
-  } catch (...) {
-    return 0;
-  }
-}
-
 // Writes the record of entry `index`. Errors are ignored from the start of the loop on: an entry
 // that cannot be opened gives a record of the values kept from the previous entry.
 void WriteEntry(AnsiTextFile& output, const Items& items, int index, VCardFields& fields) {
@@ -96,7 +86,7 @@ void ExportVCardSingleFile(RunContext& run) {
   // From here on errors are ignored: the run goes on to its completion step whatever fails.
   VCardFields fields;
   const Items& items = run.Entries();
-  const int count = EntryCount(items);
+  const int count = run.EntryCount();
   for (int i = 0; i < count; ++i) {
     WriteEntry(output, items, i, fields);
     run.ProgressStep();
@@ -119,7 +109,7 @@ void ExportVCardPerContact(RunContext& run) {
   QSet<size_t> taken;
   AnsiTextFile output(AnsiCodePage());
   const Items& items = run.Entries();
-  const int count = EntryCount(items);
+  const int count = run.EntryCount();
   for (int i = 0; i < count; ++i) {
     try {
       const std::unique_ptr<ContactEntry> entry = items.Item(i);

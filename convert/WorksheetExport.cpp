@@ -114,8 +114,7 @@ void ExportWorksheet(RunContext& run) {
   // The counter is 1 while the first contact is handled: contact n goes to row n + 1.
   run.counter = 1;
   const Items& entries = run.Entries();
-  int count = 0;
-  Guarded([&] { count = entries.Count(); });
+  const int count = run.EntryCount();
 
   // Each column keeps the last value it read for the whole run, so a read that fails repeats
   // the previous contact's value. The pager is read twice, into the one holder of column 22.
