@@ -40,7 +40,16 @@ int EntryCount(const Folder& folder) {
 }
 
 void PrintText(const Folder& folder, int depth, const QString& defaultPath) {
-  for (const auto& sub : folder.SubFolders()) {
+  std::vector<std::shared_ptr<Folder>> subs;
+  try {
+    subs = folder.SubFolders();
+  } catch (const StoreError& failure) {
+    // One damaged branch does not hide the rest of the tree.
+    std::printf("%s(sub-folders unreadable: %s)\n", qPrintable(QString(depth * 2, u' ')),
+                failure.what());
+    return;
+  }
+  for (const auto& sub : subs) {
     const int count = EntryCount(*sub);
     const QString cls =
         sub->ContainerClass().isEmpty() ? QStringLiteral("no class") : sub->ContainerClass();

@@ -481,7 +481,12 @@ class PffStore : public Store {
         all.push_back(folder);
         depth.push_back(level);
       }
-      for (auto& sub : folder->SubFolderObjects()) queue.emplace_back(sub, level + 1);
+      try {
+        for (auto& sub : folder->SubFolderObjects()) queue.emplace_back(sub, level + 1);
+      } catch (const StoreError&) {
+        // A branch whose sub-folders cannot be read hides only itself: the contacts folder
+        // elsewhere is still found.
+      }
     }
     std::shared_ptr<PffFolder> top;
     for (size_t i = 0; i < all.size() && !top; ++i)

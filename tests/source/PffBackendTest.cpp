@@ -463,5 +463,44 @@ TEST(PffBackend, DamagedBlocksNeverCrashAReader) {
   EXPECT_GT(opened, 0);
 }
 
+// A store where one folder's sub-folders cannot be read: the default contacts folder elsewhere in
+// the tree is still found. The damaged copy is made by spoiling one block after another until a
+// folder beside the contacts folder has lost its sub-folder list.
+TEST(PffBackend, ADamagedBranchDoesNotHideTheDefaultContactsFolder) {
+  const QByteArray whole = ReadFile(testing::BinDir() + QStringLiteral("/sample.pst"));
+  ASSERT_GT(whole.size(), 4096);
+  const QString path = ScratchDir(QStringLiteral("pff-damaged-branch")) + "/store.pst";
+  const QString contactsPath = QStringLiteral("Top of Personal Folders/Contacts");
+  for (qsizetype at = 4096; at < whole.size(); at += 512) {
+    QByteArray damaged = whole;
+    for (qsizetype i = 0; i < 64; ++i) damaged[at + i] = '\xFF';
+    WriteFile(path, damaged);
+    std::shared_ptr<Store> store;
+    std::shared_ptr<Folder> contacts;
+    bool branchLost = false;
+    try {
+      store = OpenPffStore(path);
+      contacts = FindFolder(*store, contactsPath);
+      if (!contacts || contacts->GetItems()->Count() <= 0) continue;
+      for (const auto& sub :
+           FindFolder(*store, QStringLiteral("Top of Personal Folders"))->SubFolders()) {
+        try {
+          sub->SubFolders();
+        } catch (const StoreError&) {
+          branchLost = true;
+        }
+      }
+    } catch (const StoreError&) {
+      continue;
+    }
+    if (!branchLost) continue;
+    const auto found = store->DefaultContactsFolder();
+    ASSERT_NE(found, nullptr) << "block at " << at;
+    EXPECT_EQ(found->Path(), contactsPath);
+    return;
+  }
+  GTEST_SKIP() << "no spoiled block of the sample store cost a folder its sub-folders only";
+}
+
 }  // namespace
 }  // namespace lumivex
