@@ -16,6 +16,13 @@ static double Seconds(Clock::time_point since) {
 }
 
 int main(int argc, char** argv) {
+  if (argc > 1 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+    std::puts(
+        "Usage: lumivex-wab-bench [FOLDER]\n"
+        "Fills address books of 1,000 to 100,000 contacts in FOLDER (default: the system's\n"
+        "temporary folder) and prints the time to write each, its size and the time to read it.");
+    return 0;
+  }
   const std::filesystem::path dir =
       argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::temp_directory_path();
   const std::string path = (dir / "lumivex-wab-bench.wab").string();
