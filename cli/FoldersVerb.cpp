@@ -24,6 +24,7 @@ void PrintHelp() {
       "  STORE   the .pst or .ost file; left out, the default store (see 'lumivex-cli --help')\n"
       "  --json  print the tree as one JSON object; each folder has name, path, containerClass,\n"
       "          defaultItemType (2 = contacts), count (-1 when unreadable) and folders\n"
+      "          (with foldersUnreadable, the reason, when its sub-folders cannot be read)\n"
       "\n"
       "A folder's path, for --folder PATH of scan and export, is the names from the top down\n"
       "joined by '/', e.g. \"Top of Personal Folders/Contacts\".\n"
@@ -63,17 +64,27 @@ void PrintText(const Folder& folder, int depth, const QString& defaultPath) {
   }
 }
 
+// The sub-folders of `folder` as a JSON array; a folder whose own sub-folders cannot be read
+// gets an empty "folders" and the reason in "foldersUnreadable".
 QString JsonFolders(const Folder& folder) {
   QStringList items;
   for (const auto& sub : folder.SubFolders()) {
+    QString below;
+    QString unreadable;
+    try {
+      below = JsonFolders(*sub);
+    } catch (const StoreError& failure) {
+      below = QStringLiteral("[]");
+      unreadable = QStringLiteral(",\"foldersUnreadable\":%1")
+                       .arg(JsonString(QString::fromUtf8(failure.what())));
+    }
     items << QStringLiteral(
                  "{\"name\":%1,\"path\":%2,\"containerClass\":%3,\"defaultItemType\":%4,"
-                 "\"count\":%5,\"folders\":%6}")
+                 "\"count\":%5,\"folders\":%6%7}")
+                 // One pass: a "%1" in a folder's name stays as it is.
                  .arg(JsonString(sub->Name()), JsonString(sub->Path()),
-                      JsonString(sub->ContainerClass()))
-                 .arg(sub->DefaultItemType())
-                 .arg(EntryCount(*sub))
-                 .arg(JsonFolders(*sub));
+                      JsonString(sub->ContainerClass()), QString::number(sub->DefaultItemType()),
+                      QString::number(EntryCount(*sub)), below, unreadable);
   }
   return u'[' + items.join(u',') + u']';
 }

@@ -428,9 +428,8 @@ std::shared_ptr<StoreState> OpenState(const QString& path) {
   QString key;
   if (info.isFile()) {
     key = QStringLiteral("%1|%2|%3")
-              .arg(info.canonicalFilePath())
-              .arg(info.size())
-              .arg(info.lastModified().toMSecsSinceEpoch());
+              .arg(info.canonicalFilePath(), QString::number(info.size()),
+                   QString::number(info.lastModified().toMSecsSinceEpoch()));
     if (auto state = open[key].lock()) return state;
   }
   auto state = std::make_shared<StoreState>();

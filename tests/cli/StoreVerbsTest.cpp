@@ -84,6 +84,41 @@ TEST(StoreVerbs, FoldersJsonHoldsPathsClassesAndCounts) {
   EXPECT_EQ(contacts["count"].toInt(), 1);
 }
 
+// Folder names are data: a "%1" or a "/" in one comes out as it is, and --folder finds it again.
+TEST(StoreVerbs, FolderNamesComeOutAsTheyAre) {
+  const QString dir = testing::ScratchDir("cli-folder-names");
+  QFile description(dir + "/names.json");
+  ASSERT_TRUE(description.open(QIODevice::WriteOnly));
+  description.write(R"({"folders": [
+      {"path": ["Contacts", "Deals 50%1 off"], "containerClass": "IPF.Contact",
+       "items": [{"FirstName": "Ann"}]},
+      {"path": ["Contacts", "Family/Friends"], "containerClass": "IPF.Contact",
+       "items": [{"FirstName": "Bo"}, {"FirstName": "Cy"}]}]})");
+  description.close();
+  QProcess pstgen;
+  pstgen.start(testing::BinDir() + "/lumivex-pstgen",
+               {description.fileName(), "--out", dir + "/names.pst"});
+  ASSERT_TRUE(pstgen.waitForFinished(30000));
+  ASSERT_EQ(pstgen.exitCode(), 0) << pstgen.readAllStandardError().toStdString();
+
+  const CliRun run = Cli({"folders", "--json", dir + "/names.pst"});
+  ASSERT_EQ(run.status, 0) << run.err.toStdString();
+  QJsonArray below;
+  for (const QJsonValue top : QJsonDocument::fromJson(run.out.toUtf8())["folders"].toArray())
+    for (const QJsonValue sub : top["folders"].toArray())
+      if (sub["name"] == "Contacts") below = sub["folders"].toArray();
+  ASSERT_EQ(below.size(), 2) << run.out.toStdString();
+  EXPECT_EQ(below[0].toObject()["path"].toString(),
+            "Top of Personal Folders/Contacts/Deals 50%1 off");
+  EXPECT_EQ(below[0].toObject()["count"].toInt(), 1);
+  EXPECT_EQ(below[1].toObject()["name"].toString(), "Family/Friends");
+
+  const CliRun scan = Cli(
+      {"scan", dir + "/names.pst", "--folder", "Top of Personal Folders/Contacts/Family/Friends"});
+  EXPECT_EQ(scan.status, 0) << scan.err.toStdString();
+  EXPECT_TRUE(scan.out.startsWith("2 entries in ")) << scan.out.toStdString();
+}
+
 TEST(StoreVerbs, ScanCountsTheDefaultOrTheNamedFolder) {
   LUMIVEX_REQUIRE_FIXTURES();
   const QString six = FixturePst("six-contacts.pst");

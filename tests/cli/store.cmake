@@ -1,2 +1,2 @@
 lumivex_test(StoreVerbsTest StoreVerbsTest.cpp)
-add_dependencies(StoreVerbsTest lumivex-cli)
+add_dependencies(StoreVerbsTest lumivex-cli lumivex-pstgen)
