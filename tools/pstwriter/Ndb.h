@@ -8,6 +8,8 @@
 // a failed run leaves no half-written store behind.
 #pragma once
 
+#include "source/PstFormat.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -18,9 +20,6 @@
 namespace lumivex::pst {
 
 using Bytes = std::vector<uint8_t>;
-using Nid = uint32_t;
-using Bid = uint64_t;
-
 // How data blocks are stored: as they are, or through the byte permutation that the format
 // calls "compressible" encoding.
 enum class Encoding : uint8_t { None = 0, Compressible = 1 };
@@ -29,42 +28,6 @@ class PstError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-
-// The checksum used throughout the format: CRC-32 (polynomial 0xEDB88320) started at `crc`,
-// without the usual final inversion.
-uint32_t Crc32(std::span<const uint8_t> data, uint32_t crc = 0);
-// The block signature of the format: the low 16 bits of (ib ^ bid) folded with its high half.
-uint16_t BlockSignature(uint64_t ib, uint64_t bid);
-void EncodePermute(std::span<uint8_t> data);
-void DecodePermute(std::span<uint8_t> data);
-
-// Node id types (low five bits of a node id).
-enum NidType : uint8_t {
-  kNidTypeHid = 0x00,
-  kNidTypeInternal = 0x01,
-  kNidTypeNormalFolder = 0x02,
-  kNidTypeSearchFolder = 0x03,
-  kNidTypeNormalMessage = 0x04,
-  kNidTypeAttachment = 0x05,
-  kNidTypeAssocMessage = 0x08,
-  kNidTypeHierarchyTable = 0x0D,
-  kNidTypeContentsTable = 0x0E,
-  kNidTypeAssocContentsTable = 0x0F,
-  kNidTypeLtp = 0x1F,
-};
-
-constexpr Nid MakeNid(uint8_t type, uint32_t index) {
-  return (index << 5) | type;
-}
-constexpr uint8_t NidTypeOf(Nid nid) {
-  return nid & 0x1F;
-}
-constexpr uint32_t NidIndexOf(Nid nid) {
-  return nid >> 5;
-}
-
-// The largest payload of one data block, and the largest single heap allocation.
-constexpr size_t kMaxBlockData = 8176;
 
 // The bytes of one node as the upper layers build them: its data as a list of block payloads
 // (each at most kMaxBlockData bytes, cut where the layer above needs it cut) and its subnodes.
