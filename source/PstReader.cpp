@@ -1,0 +1,517 @@
+#include "source/PstReader.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unordered_set>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace lumivex::pst {
+
+namespace {
+
+// File header (Unicode layout).
+constexpr size_t kHeaderSize = 564;
+constexpr size_t kHeaderVersion = 10;
+constexpr size_t kHeaderNbtRoot = 216;  // BREF of the node B-tree root: bid, then ib
+constexpr size_t kHeaderBbtRoot = 232;
+constexpr size_t kHeaderCrypt = 513;
+constexpr uint16_t kVersionUnicode = 23;
+constexpr uint16_t kVersionOst4k = 36;
+
+// B-tree pages.
+constexpr size_t kPageSize = 512;
+constexpr size_t kPageEntriesBytes = 488;
+constexpr uint8_t kPtypeBbt = 0x80;
+constexpr uint8_t kPtypeNbt = 0x81;
+constexpr int kMaxTreeDepth = 8;
+constexpr size_t kPageCacheLimit = 1024;  // half a megabyte of pages, then the cache starts over
+
+// Blocks.
+constexpr size_t kBlockTrailer = 16;
+constexpr uint64_t kBidInternal = 0x2;
+constexpr uint8_t kBlockTypeData = 0x01;
+constexpr uint8_t kBlockTypeSubnodes = 0x02;
+
+// Heap on node and the B-tree on it.
+constexpr uint8_t kHeapSignature = 0xEC;
+constexpr uint8_t kClientPropertyContext = 0xBC;
+constexpr uint8_t kClientTableContext = 0x7C;
+constexpr uint8_t kBthSignature = 0xB5;
+
+// Name-to-id map properties.
+constexpr uint16_t kNameIdGuids = 0x0002;
+constexpr uint16_t kNameIdEntries = 0x0003;
+constexpr uint16_t kNameIdStrings = 0x0004;
+constexpr std::array<uint8_t, 16> kPsMapi = {0x28, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                             0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+constexpr std::array<uint8_t, 16> kPsPublicStrings = {
+    0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+
+[[noreturn]] void Damaged(const std::string& what) {
+  throw FormatError(what);
+}
+
+uint16_t U16(std::span<const uint8_t> b, size_t at) {
+  if (at + 2 > b.size()) Damaged("a structure runs past its end");
+  return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
+}
+uint32_t U32(std::span<const uint8_t> b, size_t at) {
+  if (at + 4 > b.size()) Damaged("a structure runs past its end");
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
+}
+uint64_t U64(std::span<const uint8_t> b, size_t at) {
+  return U32(b, at) | (uint64_t(U32(b, at + 4)) << 32);
+}
+
+std::string Hex(uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+// Bytes of a fixed-size property type kept in the property's own record; 0 for the types kept
+// in the heap or a subnode.
+size_t InlineSize(uint16_t type) {
+  switch (type) {
+    case 0x0002:  // 16-bit integer
+      return 2;
+    case 0x000B:  // boolean
+      return 1;
+    case 0x0003:  // 32-bit integer
+    case 0x0004:  // float
+    case 0x000A:  // error code
+      return 4;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+struct PstReader::Page {
+  std::array<uint8_t, kPageSize> bytes{};
+  uint8_t count = 0;
+  uint8_t entrySize = 0;
+  uint8_t level = 0;
+};
+
+// The heap of one node. Its blocks are read when an allocation in them is asked for and only
+// the last few are kept: a contents table's heap holds a string of every row and runs to
+// megabytes in a large folder, of which a walk of the row index needs a small part at a time.
+class PstReader::Heap {
+ public:
+  Heap(PstReader& reader, Bid data) : reader_(reader), bids_(reader.DataBlocks(data)) {
+    const ByteVector& first = Block(0);
+    if (first.size() < 12 || first[2] != kHeapSignature)
+      Damaged("a node's heap has no heap header");
+    clientSignature_ = first[3];
+    userRoot_ = U32(first, 4);
+  }
+  uint8_t ClientSignature() const { return clientSignature_; }
+  uint32_t UserRoot() const { return userRoot_; }
+
+  // A copy of heap allocation `hid`; empty for hid 0.
+  ByteVector Item(uint32_t hid) {
+    if (hid == 0) return {};
+    if ((hid & 0x1F) != 0) Damaged("a heap reference is not a heap id");
+    const uint32_t index = (hid >> 5) & 0x7FF;
+    const uint32_t block = hid >> 16;
+    if (block >= bids_.size() || index == 0) Damaged("a heap id points outside its heap");
+    const ByteVector& b = Block(block);
+    const uint16_t map = U16(b, 0);
+    const uint16_t count = U16(b, map);
+    if (index > count) Damaged("a heap id points outside its heap");
+    const uint16_t begin = U16(b, map + 4 + 2 * (index - 1));
+    const uint16_t end = U16(b, map + 4 + 2 * index);
+    if (begin > end || end > map) Damaged("a heap allocation runs past its page");
+    return ByteVector(b.begin() + begin, b.begin() + end);
+  }
+
+  // Hands each leaf record of the B-tree on this heap whose header is at `hid` to `visit`, in
+  // the order of the keys.
+  template <typename Visit>
+  void BthRecords(uint32_t hid, uint8_t& keySize, uint8_t& entrySize, Visit visit) {
+    const ByteVector header = Item(hid);
+    if (header.size() < 8 || header[0] != kBthSignature)
+      Damaged("a heap B-tree has no B-tree header");
+    keySize = header[1];
+    entrySize = header[2];
+    if (keySize == 0 || keySize > 16 || entrySize > 32) Damaged("a heap B-tree has odd records");
+    const uint8_t levels = header[3];
+    if (levels > kMaxTreeDepth) Damaged("a heap B-tree is too deep");
+    Collect(U32(header, 4), levels, keySize, entrySize, visit);
+  }
+
+ private:
+  template <typename Visit>
+  void Collect(uint32_t hid, int level, uint8_t keySize, uint8_t entrySize, Visit& visit) {
+    if (hid == 0) return;
+    if (!seen_.insert(hid).second) Damaged("a heap B-tree refers to a page twice");
+    const ByteVector records = Item(hid);
+    const size_t width = level > 0 ? keySize + 4u : size_t(keySize) + entrySize;
+    if (records.size() % width != 0) Damaged("a heap B-tree page holds a partial record");
+    for (size_t at = 0; at < records.size(); at += width) {
+      if (level > 0)
+        Collect(U32(records, at + keySize), level - 1, keySize, entrySize, visit);
+      else
+        visit(std::span<const uint8_t>(records).subspan(at, width));
+    }
+  }
+
+  const ByteVector& Block(size_t index) {
+    if (auto found = cache_.find(index); found != cache_.end()) return found->second;
+    if (cache_.size() >= 8) cache_.clear();
+    return cache_.emplace(index, reader_.ReadBlock(bids_[index])).first->second;
+  }
+
+  PstReader& reader_;
+  std::vector<Bid> bids_;
+  std::unordered_map<size_t, ByteVector> cache_;
+  std::unordered_set<uint32_t> seen_;  // B-tree pages visited, so that a loop ends
+  uint8_t clientSignature_ = 0;
+  uint32_t userRoot_ = 0;
+};
+
+std::unique_ptr<PstReader> PstReader::Open(const std::string& path, std::string& declined) {
+  std::unique_ptr<PstReader> reader(new PstReader());
+  reader->fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (reader->fd_ < 0) Damaged(std::strerror(errno));
+  struct stat info {};
+  if (::fstat(reader->fd_, &info) != 0) Damaged(std::strerror(errno));
+  reader->size_ = static_cast<uint64_t>(info.st_size);
+  if (reader->size_ < kHeaderSize) Damaged("the file is shorter than its header");
+  std::array<uint8_t, kHeaderSize> h{};
+  reader->ReadExact(0, h);
+  if (std::memcmp(h.data(), "!BDN", 4) != 0) Damaged("no store signature");
+  const uint16_t version = U16(h, kHeaderVersion);
+  if (version != kVersionUnicode) {
+    declined = version == kVersionOst4k ? "an offline store with 4 KB pages"
+                                        : "an ANSI (Outlook 97-2002) store";
+    return nullptr;
+  }
+  if (Crc32(std::span(h).subspan(8, 471)) != U32(h, 4) ||
+      Crc32(std::span(h).subspan(8, 516)) != U32(h, 524))
+    Damaged("mismatch in file header checksum");
+  reader->crypt_ = h[kHeaderCrypt];
+  if (reader->crypt_ > 1) {
+    declined = "a store with high encryption";
+    return nullptr;
+  }
+  reader->offline_ = h[8] == 'S' && h[9] == 'O';
+  reader->nbtRoot_ = U64(h, kHeaderNbtRoot + 8);
+  reader->bbtRoot_ = U64(h, kHeaderBbtRoot + 8);
+  reader->ReadPage(reader->nbtRoot_, kPtypeNbt);
+  reader->ReadPage(reader->bbtRoot_, kPtypeBbt);
+  return reader;
+}
+
+PstReader::~PstReader() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void PstReader::ReadExact(uint64_t ib, std::span<uint8_t> out) {
+  if (ib > size_ || out.size() > size_ - ib) Damaged("a reference points past the end of the file");
+  size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t n =
+        ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(ib + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) Damaged(n < 0 ? std::strerror(errno) : "the file ended early");
+    done += static_cast<size_t>(n);
+  }
+}
+
+const PstReader::Page& PstReader::ReadPage(uint64_t ib, uint8_t ptype) {
+  if (auto found = pages_.find(ib); found != pages_.end()) {
+    if (found->second->bytes[kPageSize - 16] != ptype) Damaged("a B-tree page is of another tree");
+    return *found->second;
+  }
+  if (pages_.size() >= kPageCacheLimit) pages_.clear();
+  return *pages_.emplace(ib, LoadPage(ib, ptype)).first->second;
+}
+
+std::unique_ptr<PstReader::Page> PstReader::LoadPage(uint64_t ib, uint8_t ptype) {
+  auto page = std::make_unique<Page>();
+  ReadExact(ib, page->bytes);
+  const auto& b = page->bytes;
+  if (b[496] != ptype || b[497] != ptype)
+    Damaged("a B-tree page at " + Hex(ib) + " has the wrong type");
+  if (Crc32(std::span(b).first(496)) != U32(b, 500))
+    Damaged("mismatch in the checksum of the B-tree page at " + Hex(ib));
+  page->count = b[488];
+  page->entrySize = b[490];
+  page->level = b[491];
+  const size_t leafSize = ptype == kPtypeNbt ? 32 : 24;
+  if (page->entrySize != (page->level > 0 ? 24 : leafSize) ||
+      size_t(page->count) * page->entrySize > kPageEntriesBytes || page->level > kMaxTreeDepth)
+    Damaged("the B-tree page at " + Hex(ib) + " has odd entries");
+  return page;
+}
+
+namespace {
+
+// The entry of `page` for `key`: in a leaf the entry with that key, in an index page the last
+// entry whose key is not above it. -1 when there is none. Node ids take 8 bytes in a page but
+// only the low 4 are the id: the rest is padding, not always zero (`nodeKeys`).
+template <typename Page>
+int Search(const Page& page, uint64_t key, bool exact, bool nodeKeys) {
+  const std::span<const uint8_t> b(page.bytes);
+  int low = 0, high = page.count - 1, found = -1;
+  while (low <= high) {
+    const int mid = (low + high) / 2;
+    const size_t at = size_t(mid) * page.entrySize;
+    const uint64_t k = nodeKeys ? U32(b, at) : U64(b, at);
+    if (k == key) return mid;
+    if (k < key) {
+      found = mid;
+      low = mid + 1;
+    } else {
+      high = mid - 1;
+    }
+  }
+  return exact ? -1 : found;
+}
+
+}  // namespace
+
+std::optional<NodeRef> PstReader::FindNode(Nid nid) {
+  uint64_t ib = nbtRoot_;
+  int expectLevel = -1;
+  for (int depth = 0; depth <= kMaxTreeDepth; ++depth) {
+    const Page& page = ReadPage(ib, kPtypeNbt);
+    if (expectLevel >= 0 && page.level != expectLevel) Damaged("the node B-tree is out of order");
+    const std::span<const uint8_t> b(page.bytes);
+    const int i = Search(page, nid, page.level == 0, true);
+    if (i < 0) return std::nullopt;
+    const size_t at = size_t(i) * page.entrySize;
+    if (page.level == 0) return NodeRef{nid, U64(b, at + 8), U64(b, at + 16), U32(b, at + 24)};
+    expectLevel = page.level - 1;
+    ib = U64(b, at + 16);
+  }
+  Damaged("the node B-tree is too deep");
+}
+
+void PstReader::CheckNodeTree() {
+  struct Walker {
+    PstReader& reader;
+    std::unordered_set<uint64_t> seen;
+    void Walk(uint64_t ib, int expectLevel, int depth) {
+      if (depth > kMaxTreeDepth) Damaged("the node B-tree is too deep");
+      if (!seen.insert(ib).second) Damaged("the node B-tree refers to a page twice");
+      // Read past the cache: a walk of the whole tree would only crowd it.
+      const auto page = reader.LoadPage(ib, kPtypeNbt);
+      if (expectLevel >= 0 && page->level != expectLevel)
+        Damaged("the node B-tree is out of order");
+      if (page->level == 0) return;
+      for (int i = 0; i < page->count; ++i)
+        Walk(U64(page->bytes, size_t(i) * page->entrySize + 16), page->level - 1, depth + 1);
+    }
+  };
+  Walker{*this, {}}.Walk(nbtRoot_, -1, 0);
+}
+
+std::pair<uint64_t, uint16_t> PstReader::FindBlock(Bid bid) {
+  const uint64_t key = bid & ~uint64_t(1);
+  uint64_t ib = bbtRoot_;
+  int expectLevel = -1;
+  for (int depth = 0; depth <= kMaxTreeDepth; ++depth) {
+    const Page& page = ReadPage(ib, kPtypeBbt);
+    if (expectLevel >= 0 && page.level != expectLevel) Damaged("the block B-tree is out of order");
+    const std::span<const uint8_t> b(page.bytes);
+    const int i = Search(page, key, page.level == 0, false);
+    if (i < 0) Damaged("block " + Hex(bid) + " is missing from the block B-tree");
+    const size_t at = size_t(i) * page.entrySize;
+    if (page.level == 0) return {U64(b, at + 8), U16(b, at + 16)};
+    expectLevel = page.level - 1;
+    ib = U64(b, at + 16);
+  }
+  Damaged("the block B-tree is too deep");
+}
+
+ByteVector PstReader::ReadBlock(Bid bid) {
+  const auto [ib, size] = FindBlock(bid);
+  const size_t stored = (size + kBlockTrailer + 63) / 64 * 64;
+  ByteVector block(stored);
+  ReadExact(ib, block);
+  const std::span<const uint8_t> trailer = std::span(block).last(kBlockTrailer);
+  if (U16(trailer, 0) != size || (U64(trailer, 8) & ~uint64_t(1)) != (bid & ~uint64_t(1)))
+    Damaged("block " + Hex(bid) + " is not where the block B-tree puts it");
+  if (Crc32(std::span(block).first(size)) != U32(trailer, 4))
+    Damaged("mismatch in the checksum of block " + Hex(bid));
+  block.resize(size);
+  if ((bid & kBidInternal) == 0 && crypt_ == 1) DecodePermute(block);
+  return block;
+}
+
+std::vector<Bid> PstReader::DataBlocks(Bid bid, uint64_t* total) {
+  std::vector<Bid> out;
+  if (bid == 0) return out;
+  if ((bid & kBidInternal) == 0) {
+    out.push_back(bid);
+    return out;
+  }
+  // An XBLOCK (level 1) lists data blocks; an XXBLOCK (level 2) lists XBLOCKs.
+  struct Walker {
+    PstReader& reader;
+    std::vector<Bid>& out;
+    uint64_t size = 0;
+    void Walk(const ByteVector& block, int expectLevel) {
+      if (block.size() < 8 || block[0] != kBlockTypeData)
+        Damaged("a data tree block has the wrong type");
+      const int level = block[1];
+      if (level < 1 || level > 2 || (expectLevel >= 0 && level != expectLevel))
+        Damaged("a data tree has an odd depth");
+      if (expectLevel < 0) size = U32(block, 4);
+      const uint16_t count = U16(block, 2);
+      if (8 + size_t(count) * 8 > block.size()) Damaged("a data tree block holds too many ids");
+      for (uint16_t i = 0; i < count; ++i) {
+        const Bid child = U64(block, 8 + size_t(i) * 8);
+        if (((child & kBidInternal) != 0) != (level == 2)) Damaged("a data tree has an odd depth");
+        if (level == 2)
+          Walk(reader.ReadBlock(child), 1);
+        else
+          out.push_back(child);
+      }
+    }
+  };
+  Walker walker{*this, out};
+  walker.Walk(ReadBlock(bid), -1);
+  if (walker.size > size_) Damaged("a data tree is larger than the file");
+  if (total != nullptr) *total = walker.size;
+  return out;
+}
+
+ByteVector PstReader::ReadData(Bid bid) {
+  uint64_t total = 0;
+  const std::vector<Bid> bids = DataBlocks(bid, &total);
+  if (bids.size() == 1 && (bid & kBidInternal) == 0) return ReadBlock(bid);
+  ByteVector out;
+  for (Bid block : bids) {
+    const ByteVector bytes = ReadBlock(block);
+    out.insert(out.end(), bytes.begin(), bytes.end());
+    if (out.size() > total) break;
+  }
+  if (out.size() != total) Damaged("a data tree's blocks do not add up to its size");
+  return out;
+}
+
+std::optional<std::pair<Bid, Bid>> PstReader::FindSubnode(Bid subnodes, Nid nid) {
+  Bid bid = subnodes;
+  for (int depth = 0; depth <= kMaxTreeDepth && bid != 0; ++depth) {
+    const ByteVector block = ReadBlock(bid);
+    if (block.size() < 8 || block[0] != kBlockTypeSubnodes || block[1] > 1)
+      Damaged("a subnode tree block has the wrong type");
+    const bool leaf = block[1] == 0;
+    const size_t width = leaf ? 24 : 16;
+    const uint16_t count = U16(block, 2);
+    if (8 + count * width > block.size()) Damaged("a subnode tree block holds too many entries");
+    int found = -1;
+    for (int i = 0; i < count; ++i) {
+      const uint32_t key = U32(block, 8 + i * width);  // the id's padding is not always zero
+      if (key == nid || (!leaf && key < nid)) found = i;
+      if (key >= nid) break;
+    }
+    if (found < 0) return std::nullopt;
+    const size_t at = 8 + found * width;
+    if (leaf) return std::pair{U64(block, at + 8), U64(block, at + 16)};
+    bid = U64(block, at + 8);
+  }
+  Damaged("a subnode tree is too deep");
+}
+
+std::vector<PropertyRecord> PstReader::ReadProperties(const NodeRef& node) {
+  Heap heap(*this, node.data);
+  if (heap.ClientSignature() != kClientPropertyContext) Damaged("the node holds no properties");
+  uint8_t keySize = 0, entrySize = 0;
+  std::vector<PropertyRecord> properties;
+  uint64_t bytes =
+      0;  // what the values take together, which a sound node keeps below the file's size
+  heap.BthRecords(heap.UserRoot(), keySize, entrySize, [&](std::span<const uint8_t> record) {
+    if (keySize != 2 || entrySize != 6) Damaged("the node's property records have an odd size");
+    PropertyRecord p;
+    p.id = U16(record, 0);
+    p.type = U16(record, 2);
+    const uint32_t hnid = U32(record, 4);
+    if (const size_t inlineSize = InlineSize(p.type); inlineSize > 0) {
+      p.value.assign(record.begin() + 4, record.begin() + 4 + long(inlineSize));
+    } else if ((hnid & 0x1F) == 0) {
+      p.value = heap.Item(hnid);
+    } else {
+      const auto sub = FindSubnode(node.subnodes, hnid);
+      if (!sub) Damaged("property " + Hex(p.id) + " is in a subnode the node does not have");
+      p.value = ReadData(sub->first);
+    }
+    bytes += p.value.size();
+    if (bytes > size_) Damaged("the node's properties are larger than the file");
+    properties.push_back(std::move(p));
+  });
+  return properties;
+}
+
+std::vector<uint32_t> PstReader::ReadRowIds(const NodeRef& node) {
+  Heap heap(*this, node.data);
+  if (heap.ClientSignature() != kClientTableContext) Damaged("the node holds no table");
+  const ByteVector info = heap.Item(heap.UserRoot());
+  if (info.size() < 22 || info[0] != kClientTableContext) Damaged("the table has no table header");
+  // The row index maps each row id to its row; its records come in the order of the ids, which
+  // is the order the folder's entries are listed in.
+  uint8_t keySize = 0, entrySize = 0;
+  std::vector<uint32_t> ids;
+  heap.BthRecords(U32(info, 10), keySize, entrySize, [&](std::span<const uint8_t> record) {
+    if (keySize != 4) Damaged("the table's row index has odd keys");
+    ids.push_back(U32(record, 0));
+  });
+  return ids;
+}
+
+const std::unordered_map<uint16_t, NameEntry>& PstReader::NameMap() {
+  if (names_) return *names_;
+  std::unordered_map<uint16_t, NameEntry> map;
+  const auto node = FindNode(kNidNameToIdMap);
+  if (!node) Damaged("the store has no name-to-id map");
+  const std::vector<PropertyRecord> properties = ReadProperties(*node);
+  auto stream = [&](uint16_t id) -> std::span<const uint8_t> {
+    for (const auto& p : properties)
+      if (p.id == id) return p.value;
+    return {};
+  };
+  const auto guids = stream(kNameIdGuids);
+  const auto entries = stream(kNameIdEntries);
+  const auto strings = stream(kNameIdStrings);
+  for (size_t at = 0; at + 8 <= entries.size(); at += 8) {
+    NameEntry entry;
+    const uint32_t key = U32(entries, at);
+    const uint16_t guidAndKind = U16(entries, at + 4);
+    const uint16_t index = U16(entries, at + 6);
+    const uint16_t guid = guidAndKind >> 1;
+    if (guid == 1) {
+      entry.guid = kPsMapi;
+    } else if (guid == 2) {
+      entry.guid = kPsPublicStrings;
+    } else if (guid >= 3 && (guid - 3u + 1) * 16 <= guids.size()) {
+      std::copy_n(guids.begin() + (guid - 3) * 16, 16, entry.guid.begin());
+    } else {
+      continue;  // a set the map does not hold: the property stays unnamed
+    }
+    if (guidAndKind & 1) {
+      const size_t length = key + 4 <= strings.size() ? U32(strings, key) : 0;
+      if (key + 4 + length > strings.size() || length % 2 != 0) continue;
+      entry.byName = true;
+      for (size_t i = 0; i < length; i += 2)
+        entry.name.push_back(char16_t(U16(strings, key + 4 + i)));
+    } else {
+      entry.number = key;
+    }
+    map.emplace(static_cast<uint16_t>(0x8000 + index), std::move(entry));
+  }
+  names_ = std::move(map);
+  return *names_;
+}
+
+}  // namespace lumivex::pst

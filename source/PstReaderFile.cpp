@@ -1,0 +1,205 @@
+// Our own reader (PstReader.h) behind pff::File, for Unicode stores.
+#include "source/PstReader.h"
+#include "source/StoreFileImpl.h"
+
+#include <QFile>
+
+namespace lumivex::pff::detail {
+
+namespace {
+
+using pst::FormatError;
+using pst::NodeRef;
+using pst::PstReader;
+
+QString Cause(const std::exception& error) {
+  return QStringLiteral(" (%1)").arg(QString::fromUtf8(error.what()));
+}
+
+class ReaderItem : public ItemImpl {
+ public:
+  ReaderItem(PstReader& reader, const NodeRef& node) : reader_(reader), node_(node) {
+    try {
+      properties_ = reader_.ReadProperties(node_);
+      readable_ = true;
+    } catch (const FormatError&) {
+      readable_ = false;
+    }
+  }
+
+  uint32_t Id() const override { return node_.nid; }
+
+  int SubFolderCount() override { return Rows(pst::kNidTypeHierarchyTable, subFolders_); }
+  std::unique_ptr<ItemImpl> SubFolder(int index, QString& why) override {
+    return Open(pst::kNidTypeHierarchyTable, subFolders_, index, why);
+  }
+  int MessageCount() override { return Rows(pst::kNidTypeContentsTable, messages_); }
+  std::unique_ptr<ItemImpl> Message(int index, QString& why) override {
+    return Open(pst::kNidTypeContentsTable, messages_, index, why);
+  }
+
+  int PropertyCount() const override {
+    return readable_ ? static_cast<int>(properties_.size()) : -1;
+  }
+
+  bool PropertyTag(int index, uint32_t& id, uint32_t& valueType) const override {
+    const pst::PropertyRecord* p = At(index);
+    if (p == nullptr) return false;
+    id = p->id;
+    valueType = p->type;
+    return true;
+  }
+
+  int Find(uint32_t id) const override {
+    for (size_t i = 0; i < properties_.size(); ++i)
+      if (properties_[i].id == id) return static_cast<int>(i);
+    return -1;
+  }
+
+  bool Data(int index, QByteArray& out) const override {
+    const pst::PropertyRecord* p = At(index);
+    if (p == nullptr) return false;
+    out = QByteArray(reinterpret_cast<const char*>(p->value.data()),
+                     static_cast<qsizetype>(p->value.size()));
+    return true;
+  }
+
+  bool Int32(int index, int32_t& value) const override {
+    const pst::PropertyRecord* p = At(index);
+    if (p == nullptr || p->type != kTypeInt32 || p->value.size() != 4) return false;
+    value = static_cast<int32_t>(p->value[0] | (p->value[1] << 8) | (p->value[2] << 16) |
+                                 (uint32_t(p->value[3]) << 24));
+    return true;
+  }
+
+  bool FileTime(int index, uint64_t& value) const override {
+    const pst::PropertyRecord* p = At(index);
+    if (p == nullptr || p->type != kTypeTime || p->value.size() != 8) return false;
+    value = 0;
+    for (int i = 7; i >= 0; --i) value = (value << 8) | p->value[size_t(i)];
+    return true;
+  }
+
+ private:
+  const pst::PropertyRecord* At(int index) const {
+    if (index < 0 || static_cast<size_t>(index) >= properties_.size()) return nullptr;
+    return &properties_[static_cast<size_t>(index)];
+  }
+
+  // The row ids of one of the folder's tables, read once. A folder without the table has no
+  // rows in it; a table that cannot be read counts -1.
+  struct Table {
+    bool read = false;
+    bool ok = false;
+    std::vector<uint32_t> ids;
+  };
+  int Rows(uint8_t type, Table& table) {
+    if (!table.read) {
+      table.read = true;
+      try {
+        const auto node = reader_.FindNode((node_.nid & ~0x1Fu) | type);
+        if (node) table.ids = reader_.ReadRowIds(*node);
+        table.ok = true;
+      } catch (const FormatError&) {
+        table.ok = false;
+      }
+    }
+    return table.ok ? static_cast<int>(table.ids.size()) : -1;
+  }
+
+  std::unique_ptr<ItemImpl> Open(uint8_t type, Table& table, int index, QString& why) {
+    if (Rows(type, table) <= index || index < 0) {
+      why =
+          table.ok ? QStringLiteral(" (no such entry)") : QStringLiteral(" (its table is damaged)");
+      return nullptr;
+    }
+    try {
+      const auto node = reader_.FindNode(table.ids[static_cast<size_t>(index)]);
+      if (!node) {
+        why = QStringLiteral(" (the entry is missing from the store)");
+        return nullptr;
+      }
+      return std::make_unique<ReaderItem>(reader_, *node);
+    } catch (const FormatError& error) {
+      why = Cause(error);
+      return nullptr;
+    }
+  }
+
+  PstReader& reader_;
+  NodeRef node_;
+  bool readable_ = false;
+  std::vector<pst::PropertyRecord> properties_;
+  Table subFolders_;
+  Table messages_;
+};
+
+class ReaderFile : public FileImpl {
+ public:
+  explicit ReaderFile(std::unique_ptr<PstReader> reader) : reader_(std::move(reader)) {}
+
+  const char* ReaderName() const override { return "lumivex"; }
+  bool Unicode() const override { return true; }
+  bool Offline() const override { return reader_->Offline(); }
+
+  std::unique_ptr<ItemImpl> RootFolder(QString& why) override {
+    auto item = ItemById(pst::kNidRootFolder);
+    if (!item) why = QStringLiteral(" (the store has no root folder)");
+    return item;
+  }
+  std::unique_ptr<ItemImpl> MessageStore() override { return ItemById(pst::kNidMessageStore); }
+
+  std::unique_ptr<ItemImpl> ItemById(uint32_t id) override {
+    try {
+      const auto node = reader_->FindNode(id);
+      if (node) return std::make_unique<ReaderItem>(*reader_, *node);
+    } catch (const FormatError&) {
+    }
+    return nullptr;
+  }
+
+  std::unique_ptr<NamedKey> Named(uint32_t localId, const ItemImpl&, int) override {
+    try {
+      const auto& map = reader_->NameMap();
+      const auto found = map.find(static_cast<uint16_t>(localId));
+      if (localId > 0xFFFF || found == map.end()) return nullptr;
+      auto key = std::make_unique<NamedKey>();
+      key->guid = found->second.guid;
+      key->byName = found->second.byName;
+      key->number = found->second.number;
+      key->name = QString::fromStdU16String(found->second.name);
+      return key;
+    } catch (const FormatError&) {
+      return nullptr;
+    }
+  }
+
+ private:
+  std::unique_ptr<PstReader> reader_;
+};
+
+}  // namespace
+
+std::unique_ptr<FileImpl> OpenWithPstReader(const QString& path, QString& declined) {
+  try {
+    std::string why;
+    auto reader = PstReader::Open(QFile::encodeName(path).toStdString(), why);
+    if (!reader) {
+      declined = QString::fromStdString(why);
+      return nullptr;
+    }
+    // The whole node tree is checked now, so that a damaged one is refused at the start, as
+    // libpff refuses it, instead of failing entry by entry later.
+    reader->CheckNodeTree();
+    if (!reader->FindNode(pst::kNidRootFolder) || !reader->FindNode(pst::kNidMessageStore)) {
+      declined = QStringLiteral("the store has no root folder");
+      return nullptr;
+    }
+    return std::make_unique<ReaderFile>(std::move(reader));
+  } catch (const FormatError& error) {
+    declined = QString::fromUtf8(error.what());
+    return nullptr;
+  }
+}
+
+}  // namespace lumivex::pff::detail

@@ -1,0 +1,54 @@
+// The two readers behind pff::File and pff::Item (PffFile.h): libpff, and our own reader of
+// Unicode stores (PstReader.h). PffFile.cpp chooses one per file; nothing else sees these.
+#pragma once
+
+#include "source/PffFile.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+namespace lumivex::pff::detail {
+
+// One folder or message. Counts are -1 when they cannot be read; SubFolder and Message return
+// null and set `why` (a cause in brackets, " (…)", or empty) when the item cannot be opened.
+class ItemImpl {
+ public:
+  virtual ~ItemImpl() = default;
+  virtual uint32_t Id() const = 0;
+  virtual int SubFolderCount() = 0;
+  virtual std::unique_ptr<ItemImpl> SubFolder(int index, QString& why) = 0;
+  virtual int MessageCount() = 0;
+  virtual std::unique_ptr<ItemImpl> Message(int index, QString& why) = 0;
+  virtual int PropertyCount() const = 0;
+  virtual bool PropertyTag(int index, uint32_t& id, uint32_t& valueType) const = 0;
+  virtual int Find(uint32_t id) const = 0;
+  virtual bool Data(int index, QByteArray& out) const = 0;
+  virtual bool Int32(int index, int32_t& value) const = 0;
+  virtual bool FileTime(int index, uint64_t& value) const = 0;
+};
+
+class FileImpl {
+ public:
+  virtual ~FileImpl() = default;
+  virtual const char* ReaderName() const = 0;
+  virtual bool Unicode() const = 0;
+  virtual bool Offline() const = 0;
+  // The root folder; null with `why` set when the folder tree cannot be read.
+  virtual std::unique_ptr<ItemImpl> RootFolder(QString& why) = 0;
+  virtual std::unique_ptr<ItemImpl> MessageStore() = 0;
+  virtual std::unique_ptr<ItemImpl> ItemById(uint32_t id) = 0;
+  // What local id `localId`, the property at `index` of `item`, stands for; null when unknown.
+  virtual std::unique_ptr<NamedKey> Named(uint32_t localId, const ItemImpl& item, int index) = 0;
+};
+
+// Opens `path` through libpff. Throws StoreError with libpff's cause.
+std::unique_ptr<FileImpl> OpenWithLibpff(const QString& path);
+// Opens `path` with our own reader. Null, with the reason in `declined`, for a file it leaves
+// to libpff (an ANSI store, a 4 KB-page .ost, high encryption) or whose header or node B-tree
+// it finds damaged.
+std::unique_ptr<FileImpl> OpenWithPstReader(const QString& path, QString& declined);
+
+}  // namespace lumivex::pff::detail
