@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <map>
@@ -87,6 +88,9 @@ bool IsDoubleByteCodePage(int codePage) {
 
 QByteArray ToAnsi(QStringView text, int codePage) {
   if (text.isEmpty()) return {};
+  // Every Windows code page holds ASCII as it is: most text needs no converter.
+  if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; }))
+    return text.toLatin1();
   iconv_t cd = SharedConverters().Get(IconvName(codePage) + "//TRANSLIT", "UTF-16LE");
   if (cd == reinterpret_cast<iconv_t>(-1)) return text.toLatin1();
   static std::mutex convertMutex;
