@@ -1,6 +1,8 @@
 #include "source/ContactProperties.h"
 
+#include <algorithm>
 #include <array>
+#include <unordered_map>
 
 namespace lumivex {
 
@@ -118,9 +120,14 @@ constexpr std::array<std::string_view, kReadableSlots> kNames = {
 }  // namespace
 
 int SlotForName(std::string_view name) {
-  for (int slot = 0; slot < kReadableSlots; ++slot)
-    if (kNames[static_cast<size_t>(slot)] == name) return slot;
-  return -1;
+  // Asked for every field of every entry: a hash look-up rather than a walk of the names.
+  static const std::unordered_map<std::string_view, int> bySlotName = [] {
+    std::unordered_map<std::string_view, int> map;
+    for (int slot = 0; slot < kReadableSlots; ++slot) map.emplace(kNames[size_t(slot)], slot);
+    return map;
+  }();
+  const auto found = bySlotName.find(name);
+  return found != bySlotName.end() ? found->second : -1;
 }
 
 std::string_view SlotName(int slot) {
@@ -129,9 +136,10 @@ std::string_view SlotName(int slot) {
 }
 
 int SlotForTag(uint32_t id) {
-  for (const Tagged& tagged : kTagged)
-    if (tagged.id == id) return tagged.slot;
-  return -1;
+  // kTagged is in the order of the ids.
+  const auto found = std::lower_bound(kTagged.begin(), kTagged.end(), id,
+                                      [](const Tagged& t, uint32_t key) { return t.id < key; });
+  return found != kTagged.end() && found->id == id ? found->slot : -1;
 }
 
 int SlotForNamed(const pff::NamedKey& key) {
