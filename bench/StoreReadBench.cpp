@@ -3,6 +3,9 @@
 // entry opened once and every field the writers use read as text.
 //
 //   store_read_bench [N] [FILE]   (FILE: read this store; written first, and kept, when absent)
+//
+// Stores are read by our own reader; LUMIVEX_PST_READER=libpff in the environment times libpff
+// on the same walk.
 #include "source/ContactProperties.h"
 #include "source/PffBackend.h"
 #include "tools/pstwriter/Messaging.h"

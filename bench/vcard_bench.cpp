@@ -5,9 +5,10 @@
 // 1. In process, over a contacts folder made up on the fly (no store file, so the writers alone
 //    are timed): the single file and the per-contact files for 10,000 and 100,000 contacts,
 //    with the peak memory after each, to show that memory does not grow with the contacts.
-// 2. On a store file (STORE, else a 100,000-contact store made with lumivex-pstgen when it has
-//    been built): lumivex-cli export --format vcard and --format vcards against
-//    readpst -cv -o DIR (libpst's export, contacts as vCards; also with -tc, contacts alone), each
+// 2. On a store file (STORE, else stores of 10,000, 30,000 and 100,000 contacts made with
+//    lumivex-pstgen when it has been built): lumivex-cli export --format vcard and
+//    --format vcards against readpst -cv -o DIR (libpst's export, contacts as vCards; also with
+//    -tc, contacts alone) and readpst -S -cv (one file per item, as the per-contact export), each
 //    as its own process, with its wall time and peak memory.
 #include "common/CodePage.h"
 #include "common/Module1.h"
@@ -117,7 +118,7 @@ long PeakKiB() {
 qint64 DirBytes(const QString& dir, int* files) {
   qint64 bytes = 0;
   *files = 0;
-  for (QDirIterator it(dir, QDir::Files); it.hasNext();) {
+  for (QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
     it.next();
     bytes += it.fileInfo().size();
     ++*files;
@@ -179,16 +180,7 @@ Measured RunProgram(const std::vector<std::string>& argv) {
 
 void Report(const char* what, const Measured& m, const QString& dir) {
   int files = 0;
-  qint64 bytes = 0;
-  // readpst writes into sub-folders named after the store's folders.
-  for (const QFileInfo& info : QDir(dir).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-    int inner = 0;
-    bytes += DirBytes(info.filePath(), &inner);
-    files += inner;
-  }
-  int top = 0;
-  bytes += DirBytes(dir, &top);
-  files += top;
+  const qint64 bytes = DirBytes(dir, &files);  // readpst writes into folders of its own
   std::printf("  %-34s %7.2f s  peak %7.1f MB  exit %d  %6d files  %7.1f MB written\n", what,
               m.seconds, m.peakKiB / 1024.0, m.status, files, bytes / 1e6);
 }
@@ -202,15 +194,23 @@ void CompareWithReadpst(const QString& store, const QString& bin, const QString&
     const Measured m = RunProgram(
         {cli, "export", "--format", format, "--out", out.toStdString(), store.toStdString()});
     Report(qPrintable(QStringLiteral("lumivex-cli export --format %1").arg(format)), m, out);
+    QDir(out).removeRecursively();
   }
-  // readpst as asked of it for a vCard export, and kept to contacts alone.
-  for (const bool contactsOnly : {false, true}) {
-    const QString out = work + (contactsOnly ? "/readpst-tc" : "/readpst");
+  // readpst as asked of it for a vCard export, kept to contacts alone, and with a file per item.
+  const struct {
+    const char* name;
+    const char* option;
+  } variants[] = {{"readpst -cv -o DIR", nullptr},
+                  {"readpst -cv -tc -o DIR", "-tc"},
+                  {"readpst -cv -S -o DIR", "-S"}};
+  for (const auto& variant : variants) {
+    const QString out = work + "/readpst" + (variant.option ? variant.option : "");
     QDir().mkpath(out);
     std::vector<std::string> args = {"readpst", "-q", "-cv"};
-    if (contactsOnly) args.push_back("-tc");
+    if (variant.option) args.push_back(variant.option);
     args.insert(args.end(), {"-o", out.toStdString(), store.toStdString()});
-    Report(contactsOnly ? "readpst -cv -tc -o DIR" : "readpst -cv -o DIR", RunProgram(args), out);
+    Report(variant.name, RunProgram(args), out);
+    QDir(out).removeRecursively();
   }
 }
 
@@ -222,21 +222,24 @@ int main(int argc, char** argv) {
   const QString bin = QCoreApplication::applicationDirPath();
 
   QTemporaryDir work;
-  QString store = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
-  if (store.isEmpty() && QFileInfo::exists(bin + "/lumivex-pstgen")) {
-    store = work.path() + "/bench-100000.pst";
-    std::printf("making a 100,000-contact store with lumivex-pstgen...\n");
-    const Measured made = RunProgram({(bin + "/lumivex-pstgen").toStdString(), "--contacts",
-                                      "100000", "--seed", "1", "--out", store.toStdString()});
-    std::printf("  made in %.2f s\n\n", made.seconds);
-    if (made.status != 0) store.clear();
-  }
-  if (store.isEmpty()) {
+  if (argc > 1) {
+    CompareWithReadpst(QString::fromLocal8Bit(argv[1]), bin, work.path());
+  } else if (QFileInfo::exists(bin + "/lumivex-pstgen")) {
+    for (const int contacts : {10000, 30000, 100000}) {
+      const QString store = work.path() + QStringLiteral("/bench-%1.pst").arg(contacts);
+      std::printf("making a %d-contact store with lumivex-pstgen...\n", contacts);
+      const Measured made =
+          RunProgram({(bin + "/lumivex-pstgen").toStdString(), "--contacts",
+                      std::to_string(contacts), "--seed", "1", "--out", store.toStdString()});
+      std::printf("  made in %.2f s\n", made.seconds);
+      if (made.status == 0) CompareWithReadpst(store, bin, work.path());
+      QFile::remove(store);
+      std::printf("\n");
+    }
+  } else {
     std::printf(
         "no store file: give one (vcard_bench STORE) or build lumivex-pstgen to compare "
         "with readpst\n");
-  } else {
-    CompareWithReadpst(store, bin, work.path());
   }
 
   // After the separate processes: a child's peak counts the memory of the process it was forked
