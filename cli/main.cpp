@@ -32,7 +32,9 @@ void PrintUsage(std::FILE* out) {
       "\nRun 'lumivex-cli VERB --help' for a verb's arguments.\n"
       "When STORE is left out, the default store is used: the file named by the environment\n"
       "variable LUMIVEX_DEFAULT_STORE, else the first .pst/.ost in the mail client's data-file\n"
-      "folders under your home directory.\n",
+      "folders under your home directory.\n"
+      "Unicode stores are read by Lumivex's own reader; ANSI stores, .ost files with 4 KB pages\n"
+      "and damaged files by libpff. LUMIVEX_PST_READER=libpff sends every store to libpff.\n",
       out);
 }
 
