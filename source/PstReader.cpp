@@ -15,25 +15,21 @@ namespace lumivex::pst {
 
 namespace {
 
-// File header (Unicode layout).
+// File header. The first 512 bytes are read; an ANSI header is shorter than a Unicode one.
 constexpr size_t kHeaderSize = 564;
 constexpr size_t kHeaderVersion = 10;
-constexpr size_t kHeaderNbtRoot = 216;  // BREF of the node B-tree root: bid, then ib
-constexpr size_t kHeaderBbtRoot = 232;
-constexpr size_t kHeaderCrypt = 513;
+constexpr uint16_t kVersionAnsiLast = 15;
 constexpr uint16_t kVersionUnicode = 23;
 constexpr uint16_t kVersionOst4k = 36;
 
 // B-tree pages.
 constexpr size_t kPageSize = 512;
-constexpr size_t kPageEntriesBytes = 488;
 constexpr uint8_t kPtypeBbt = 0x80;
 constexpr uint8_t kPtypeNbt = 0x81;
 constexpr int kMaxTreeDepth = 8;
 constexpr size_t kPageCacheLimit = 1024;  // half a megabyte of pages, then the cache starts over
 
 // Blocks.
-constexpr size_t kBlockTrailer = 16;
 constexpr uint64_t kBidInternal = 0x2;
 constexpr uint8_t kBlockTypeData = 0x01;
 constexpr uint8_t kBlockTypeSubnodes = 0x02;
@@ -67,6 +63,34 @@ uint32_t U32(std::span<const uint8_t> b, size_t at) {
 }
 uint64_t U64(std::span<const uint8_t> b, size_t at) {
   return U32(b, at) | (uint64_t(U32(b, at + 4)) << 32);
+}
+
+}  // namespace
+
+// Where the two layouts of the format put things. ANSI files (Outlook 97-2002) use 32-bit
+// block ids and offsets where Unicode files use 64-bit ones, and so smaller entries and trailers.
+struct Layout {
+  size_t id;           // bytes of a block id, a file offset and a B-tree key
+  size_t nbtRoot;      // header: offset of the node B-tree root's file offset
+  size_t bbtRoot;      // header: the same for the block B-tree
+  size_t crypt;        // header: the encoding of data blocks
+  size_t pageEntries;  // page: bytes for entries, followed by count, max, entry size, level
+  size_t pageType;     // page: the trailer's page type, repeated in the next byte
+  size_t pageCrc;      // page: the trailer's checksum of the bytes before the trailer
+  size_t blockTrailer;
+  size_t trailerCrc;  // block trailer: the checksum, then the block id
+  size_t trailerBid;
+  size_t subnodeHeader;  // subnode block: bytes before the entries
+};
+
+namespace {
+
+constexpr Layout kUnicode = {8, 224, 240, 513, 488, 496, 500, 16, 4, 8, 8};
+constexpr Layout kAnsi = {4, 188, 196, 461, 496, 500, 508, 12, 8, 4, 4};
+
+// A block id, file offset or key of the layout's width.
+uint64_t Id(std::span<const uint8_t> b, size_t at, const Layout& layout) {
+  return layout.id == 8 ? U64(b, at) : U32(b, at);
 }
 
 std::string Hex(uint64_t value) {
@@ -190,25 +214,35 @@ std::unique_ptr<PstReader> PstReader::Open(const std::string& path, std::string&
   reader->ReadExact(0, h);
   if (std::memcmp(h.data(), "!BDN", 4) != 0) Damaged("no store signature");
   const uint16_t version = U16(h, kHeaderVersion);
-  if (version != kVersionUnicode) {
-    declined = version == kVersionOst4k ? "an offline store with 4 KB pages"
-                                        : "an ANSI (Outlook 97-2002) store";
+  if (version == kVersionOst4k) {
+    declined = "an offline store with 4 KB pages";
     return nullptr;
   }
+  if (version != kVersionUnicode && version > kVersionAnsiLast) {
+    declined = "a store version this reader does not know";
+    return nullptr;
+  }
+  const bool ansi = version != kVersionUnicode;
+  reader->layout_ = ansi ? &kAnsi : &kUnicode;
   if (Crc32(std::span(h).subspan(8, 471)) != U32(h, 4) ||
-      Crc32(std::span(h).subspan(8, 516)) != U32(h, 524))
+      (!ansi && Crc32(std::span(h).subspan(8, 516)) != U32(h, 524)))
     Damaged("mismatch in file header checksum");
-  reader->crypt_ = h[kHeaderCrypt];
+  const Layout& layout = *reader->layout_;
+  reader->crypt_ = h[layout.crypt];
   if (reader->crypt_ > 1) {
     declined = "a store with high encryption";
     return nullptr;
   }
   reader->offline_ = h[8] == 'S' && h[9] == 'O';
-  reader->nbtRoot_ = U64(h, kHeaderNbtRoot + 8);
-  reader->bbtRoot_ = U64(h, kHeaderBbtRoot + 8);
+  reader->nbtRoot_ = Id(h, layout.nbtRoot, layout);
+  reader->bbtRoot_ = Id(h, layout.bbtRoot, layout);
   reader->ReadPage(reader->nbtRoot_, kPtypeNbt);
   reader->ReadPage(reader->bbtRoot_, kPtypeBbt);
   return reader;
+}
+
+bool PstReader::Ansi() const {
+  return layout_ == &kAnsi;
 }
 
 PstReader::~PstReader() {
@@ -229,7 +263,8 @@ void PstReader::ReadExact(uint64_t ib, std::span<uint8_t> out) {
 
 const PstReader::Page& PstReader::ReadPage(uint64_t ib, uint8_t ptype) {
   if (auto found = pages_.find(ib); found != pages_.end()) {
-    if (found->second->bytes[kPageSize - 16] != ptype) Damaged("a B-tree page is of another tree");
+    if (found->second->bytes[layout_->pageType] != ptype)
+      Damaged("a B-tree page is of another tree");
     return *found->second;
   }
   if (pages_.size() >= kPageCacheLimit) pages_.clear();
@@ -240,16 +275,20 @@ std::unique_ptr<PstReader::Page> PstReader::LoadPage(uint64_t ib, uint8_t ptype)
   auto page = std::make_unique<Page>();
   ReadExact(ib, page->bytes);
   const auto& b = page->bytes;
-  if (b[496] != ptype || b[497] != ptype)
+  const Layout& l = *layout_;
+  if (b[l.pageType] != ptype || b[l.pageType + 1] != ptype)
     Damaged("a B-tree page at " + Hex(ib) + " has the wrong type");
-  if (Crc32(std::span(b).first(496)) != U32(b, 500))
+  if (Crc32(std::span(b).first(l.pageType)) != U32(b, l.pageCrc))
     Damaged("mismatch in the checksum of the B-tree page at " + Hex(ib));
-  page->count = b[488];
-  page->entrySize = b[490];
-  page->level = b[491];
-  const size_t leafSize = ptype == kPtypeNbt ? 32 : 24;
-  if (page->entrySize != (page->level > 0 ? 24 : leafSize) ||
-      size_t(page->count) * page->entrySize > kPageEntriesBytes || page->level > kMaxTreeDepth)
+  page->count = b[l.pageEntries];
+  page->entrySize = b[l.pageEntries + 2];
+  page->level = b[l.pageEntries + 3];
+  // Leaf entries: node id, data, subnodes and parent; block id, offset, size and count. Index
+  // entries: key, block id and offset.
+  const size_t leafSize = ptype == kPtypeNbt ? 4 * l.id : 3 * l.id;
+  const size_t indexSize = 3 * l.id;
+  if (page->entrySize != (page->level > 0 ? indexSize : leafSize) ||
+      size_t(page->count) * page->entrySize > l.pageEntries || page->level > kMaxTreeDepth)
     Damaged("the B-tree page at " + Hex(ib) + " has odd entries");
   return page;
 }
@@ -260,13 +299,13 @@ namespace {
 // entry whose key is not above it. -1 when there is none. Node ids take 8 bytes in a page but
 // only the low 4 are the id: the rest is padding, not always zero (`nodeKeys`).
 template <typename Page>
-int Search(const Page& page, uint64_t key, bool exact, bool nodeKeys) {
+int Search(const Page& page, uint64_t key, bool exact, bool nodeKeys, const Layout& layout) {
   const std::span<const uint8_t> b(page.bytes);
   int low = 0, high = page.count - 1, found = -1;
   while (low <= high) {
     const int mid = (low + high) / 2;
     const size_t at = size_t(mid) * page.entrySize;
-    const uint64_t k = nodeKeys ? U32(b, at) : U64(b, at);
+    const uint64_t k = nodeKeys ? U32(b, at) : Id(b, at, layout);
     if (k == key) return mid;
     if (k < key) {
       found = mid;
@@ -287,12 +326,14 @@ std::optional<NodeRef> PstReader::FindNode(Nid nid) {
     const Page& page = ReadPage(ib, kPtypeNbt);
     if (expectLevel >= 0 && page.level != expectLevel) Damaged("the node B-tree is out of order");
     const std::span<const uint8_t> b(page.bytes);
-    const int i = Search(page, nid, page.level == 0, true);
+    const int i = Search(page, nid, page.level == 0, true, *layout_);
     if (i < 0) return std::nullopt;
     const size_t at = size_t(i) * page.entrySize;
-    if (page.level == 0) return NodeRef{nid, U64(b, at + 8), U64(b, at + 16), U32(b, at + 24)};
+    const Layout& l = *layout_;
+    if (page.level == 0)
+      return NodeRef{nid, Id(b, at + l.id, l), Id(b, at + 2 * l.id, l), U32(b, at + 3 * l.id)};
     expectLevel = page.level - 1;
-    ib = U64(b, at + 16);
+    ib = Id(b, at + 2 * l.id, l);
   }
   Damaged("the node B-tree is too deep");
 }
@@ -310,7 +351,8 @@ void PstReader::CheckNodeTree() {
         Damaged("the node B-tree is out of order");
       if (page->level == 0) return;
       for (int i = 0; i < page->count; ++i)
-        Walk(U64(page->bytes, size_t(i) * page->entrySize + 16), page->level - 1, depth + 1);
+        Walk(Id(page->bytes, size_t(i) * page->entrySize + 2 * reader.layout_->id, *reader.layout_),
+             page->level - 1, depth + 1);
     }
   };
   Walker{*this, {}}.Walk(nbtRoot_, -1, 0);
@@ -324,25 +366,28 @@ std::pair<uint64_t, uint16_t> PstReader::FindBlock(Bid bid) {
     const Page& page = ReadPage(ib, kPtypeBbt);
     if (expectLevel >= 0 && page.level != expectLevel) Damaged("the block B-tree is out of order");
     const std::span<const uint8_t> b(page.bytes);
-    const int i = Search(page, key, page.level == 0, false);
+    const int i = Search(page, key, page.level == 0, false, *layout_);
     if (i < 0) Damaged("block " + Hex(bid) + " is missing from the block B-tree");
     const size_t at = size_t(i) * page.entrySize;
-    if (page.level == 0) return {U64(b, at + 8), U16(b, at + 16)};
+    const Layout& l = *layout_;
+    if (page.level == 0) return {Id(b, at + l.id, l), U16(b, at + 2 * l.id)};
     expectLevel = page.level - 1;
-    ib = U64(b, at + 16);
+    ib = Id(b, at + 2 * l.id, l);
   }
   Damaged("the block B-tree is too deep");
 }
 
 ByteVector PstReader::ReadBlock(Bid bid) {
   const auto [ib, size] = FindBlock(bid);
-  const size_t stored = (size + kBlockTrailer + 63) / 64 * 64;
+  const Layout& l = *layout_;
+  const size_t stored = (size + l.blockTrailer + 63) / 64 * 64;
   ByteVector block(stored);
   ReadExact(ib, block);
-  const std::span<const uint8_t> trailer = std::span(block).last(kBlockTrailer);
-  if (U16(trailer, 0) != size || (U64(trailer, 8) & ~uint64_t(1)) != (bid & ~uint64_t(1)))
+  const std::span<const uint8_t> trailer = std::span(block).last(l.blockTrailer);
+  if (U16(trailer, 0) != size ||
+      (Id(trailer, l.trailerBid, l) & ~uint64_t(1)) != (bid & ~uint64_t(1)))
     Damaged("block " + Hex(bid) + " is not where the block B-tree puts it");
-  if (Crc32(std::span(block).first(size)) != U32(trailer, 4))
+  if (Crc32(std::span(block).first(size)) != U32(trailer, l.trailerCrc))
     Damaged("mismatch in the checksum of block " + Hex(bid));
   block.resize(size);
   if ((bid & kBidInternal) == 0 && crypt_ == 1) DecodePermute(block);
@@ -369,9 +414,10 @@ std::vector<Bid> PstReader::DataBlocks(Bid bid, uint64_t* total) {
         Damaged("a data tree has an odd depth");
       if (expectLevel < 0) size = U32(block, 4);
       const uint16_t count = U16(block, 2);
-      if (8 + size_t(count) * 8 > block.size()) Damaged("a data tree block holds too many ids");
+      const Layout& l = *reader.layout_;
+      if (8 + size_t(count) * l.id > block.size()) Damaged("a data tree block holds too many ids");
       for (uint16_t i = 0; i < count; ++i) {
-        const Bid child = U64(block, 8 + size_t(i) * 8);
+        const Bid child = Id(block, 8 + size_t(i) * l.id, l);
         if (((child & kBidInternal) != 0) != (level == 2)) Damaged("a data tree has an odd depth");
         if (level == 2)
           Walk(reader.ReadBlock(child), 1);
@@ -405,22 +451,26 @@ std::optional<std::pair<Bid, Bid>> PstReader::FindSubnode(Bid subnodes, Nid nid)
   Bid bid = subnodes;
   for (int depth = 0; depth <= kMaxTreeDepth && bid != 0; ++depth) {
     const ByteVector block = ReadBlock(bid);
-    if (block.size() < 8 || block[0] != kBlockTypeSubnodes || block[1] > 1)
+    const Layout& l = *layout_;
+    if (block.size() < l.subnodeHeader || block[0] != kBlockTypeSubnodes || block[1] > 1)
       Damaged("a subnode tree block has the wrong type");
+    // Leaf entries: node id, data and subnodes; index entries: node id and block.
     const bool leaf = block[1] == 0;
-    const size_t width = leaf ? 24 : 16;
+    const size_t width = (leaf ? 3 : 2) * l.id;
     const uint16_t count = U16(block, 2);
-    if (8 + count * width > block.size()) Damaged("a subnode tree block holds too many entries");
+    if (l.subnodeHeader + count * width > block.size())
+      Damaged("a subnode tree block holds too many entries");
     int found = -1;
     for (int i = 0; i < count; ++i) {
-      const uint32_t key = U32(block, 8 + i * width);  // the id's padding is not always zero
+      // The id's padding in a Unicode file is not always zero.
+      const uint32_t key = U32(block, l.subnodeHeader + i * width);
       if (key == nid || (!leaf && key < nid)) found = i;
       if (key >= nid) break;
     }
     if (found < 0) return std::nullopt;
-    const size_t at = 8 + found * width;
-    if (leaf) return std::pair{U64(block, at + 8), U64(block, at + 16)};
-    bid = U64(block, at + 8);
+    const size_t at = l.subnodeHeader + found * width;
+    if (leaf) return std::pair{Id(block, at + l.id, l), Id(block, at + 2 * l.id, l)};
+    bid = Id(block, at + l.id, l);
   }
   Damaged("a subnode tree is too deep");
 }

@@ -1,11 +1,12 @@
-// A reader of Unicode personal-folder files (.pst, and .ost files in the same layout) that goes
-// straight to what the contact export needs: a node by its id, a property context's properties,
-// a table's row ids. It keeps no index of the file in memory: the node and block B-trees are
-// searched page by page through a small cache, so opening a store of any size takes a few page
-// reads and reading one entry costs the same in a folder of 100 or 100,000 entries.
+// A reader of personal-folder files (.pst in the Unicode and ANSI layouts, .ost in the Unicode
+// one) that goes straight to what the contact export needs: a node by its id, a property
+// context's properties, a table's row ids. It keeps no index of the file in memory: the node and
+// block B-trees are searched page by page through a small cache, so opening a store of any size
+// takes a few page reads and reading one entry costs the same in a folder of 100 or 100,000
+// entries.
 //
-// What it does not read (ANSI files, 4 KB-page .ost files, the "cyclic" encoding) it declines
-// at Open, and the store is read through libpff instead (PffFile.cpp decides).
+// What it does not read (4 KB-page .ost files, the "cyclic" encoding) it declines at Open, and
+// the store is read through libpff instead (PffFile.cpp decides).
 //
 // Every structure is checked before it is used: page and block checksums and types, sizes and
 // offsets against their containers, and the depth of every tree, so a damaged file gives a
@@ -33,6 +34,9 @@ class FormatError : public std::runtime_error {
 };
 
 using ByteVector = std::vector<uint8_t>;
+
+// Where the file's layout (ANSI or Unicode) puts the fields of its structures.
+struct Layout;
 
 // A node's entry in the node B-tree.
 struct NodeRef {
@@ -68,6 +72,7 @@ class PstReader {
   PstReader& operator=(const PstReader&) = delete;
 
   bool Offline() const { return offline_; }
+  bool Ansi() const;  // an ANSI (Outlook 97-2002) file: 8-bit strings, 32-bit ids
 
   // Reads every page of the node B-tree and checks it. Throws FormatError at the first damage.
   void CheckNodeTree();
@@ -99,6 +104,7 @@ class PstReader {
   std::optional<std::pair<Bid, Bid>> FindSubnode(Bid subnodes, Nid nid);
   void ReadExact(uint64_t ib, std::span<uint8_t> out);
 
+  const Layout* layout_ = nullptr;
   int fd_ = -1;
   uint64_t size_ = 0;
   bool offline_ = false;

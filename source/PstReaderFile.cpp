@@ -1,4 +1,4 @@
-// Our own reader (PstReader.h) behind pff::File, for Unicode stores.
+// Our own reader (PstReader.h) behind pff::File.
 #include "source/PstReader.h"
 #include "source/StoreFileImpl.h"
 
@@ -139,7 +139,7 @@ class ReaderFile : public FileImpl {
   explicit ReaderFile(std::unique_ptr<PstReader> reader) : reader_(std::move(reader)) {}
 
   const char* ReaderName() const override { return "lumivex"; }
-  bool Unicode() const override { return true; }
+  bool Unicode() const override { return !reader_->Ansi(); }
   bool Offline() const override { return reader_->Offline(); }
 
   std::unique_ptr<ItemImpl> RootFolder(QString& why) override {

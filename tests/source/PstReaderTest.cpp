@@ -88,6 +88,7 @@ int CompareStore(const QString& path) {
   const auto ours = File::Open(path, ReaderChoice::kOwn);
   EXPECT_STREQ(File::Open(path)->ReaderName(), "lumivex");
   EXPECT_EQ(theirs->IsOffline(), ours->IsOffline());
+  EXPECT_EQ(theirs->IsUnicode(), ours->IsUnicode());
   const auto a = theirs->MessageStore();
   const auto b = ours->MessageStore();
   EXPECT_TRUE(a != nullptr && b != nullptr);
@@ -118,10 +119,9 @@ TEST(StoreReaders, AgreeOnOurOwnStores) {
 
 TEST(StoreReaders, FilesOurReaderLeavesAsideGoToLibpff) {
   LUMIVEX_REQUIRE_FIXTURES();
-  for (const char* name : {"japanese-contact-ansi-cp932.pst", "offline-store-4k-pages.ost"}) {
-    EXPECT_STREQ(File::Open(testing::FixturePst(name))->ReaderName(), "libpff") << name;
-    EXPECT_THROW(File::Open(testing::FixturePst(name), ReaderChoice::kOwn), StoreError) << name;
-  }
+  const QString ost = testing::FixturePst("offline-store-4k-pages.ost");
+  EXPECT_STREQ(File::Open(ost)->ReaderName(), "libpff");
+  EXPECT_THROW(File::Open(ost, ReaderChoice::kOwn), StoreError);
   // A damaged header: libpff's diagnosis is the one the user reads.
   try {
     File::Open(testing::FixturePst("bad-header-checksum.pst"));
