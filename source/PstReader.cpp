@@ -319,23 +319,29 @@ int Search(const Page& page, uint64_t key, bool exact, bool nodeKeys, const Layo
 
 }  // namespace
 
-std::optional<NodeRef> PstReader::FindNode(Nid nid) {
-  uint64_t ib = nbtRoot_;
+std::span<const uint8_t> PstReader::LeafEntry(uint8_t ptype, uint64_t key) {
+  const bool nodes = ptype == kPtypeNbt;
+  uint64_t ib = nodes ? nbtRoot_ : bbtRoot_;
   int expectLevel = -1;
   for (int depth = 0; depth <= kMaxTreeDepth; ++depth) {
-    const Page& page = ReadPage(ib, kPtypeNbt);
-    if (expectLevel >= 0 && page.level != expectLevel) Damaged("the node B-tree is out of order");
-    const std::span<const uint8_t> b(page.bytes);
-    const int i = Search(page, nid, page.level == 0, true, *layout_);
-    if (i < 0) return std::nullopt;
-    const size_t at = size_t(i) * page.entrySize;
-    const Layout& l = *layout_;
-    if (page.level == 0)
-      return NodeRef{nid, Id(b, at + l.id, l), Id(b, at + 2 * l.id, l), U32(b, at + 3 * l.id)};
+    const Page& page = ReadPage(ib, ptype);
+    if (expectLevel >= 0 && page.level != expectLevel) Damaged("a B-tree is out of order");
+    const int i = Search(page, key, page.level == 0, nodes, *layout_);
+    if (i < 0) return {};
+    const auto entry =
+        std::span<const uint8_t>(page.bytes).subspan(size_t(i) * page.entrySize, page.entrySize);
+    if (page.level == 0) return entry;
     expectLevel = page.level - 1;
-    ib = Id(b, at + 2 * l.id, l);
+    ib = Id(entry, 2 * layout_->id, *layout_);
   }
-  Damaged("the node B-tree is too deep");
+  Damaged("a B-tree is too deep");
+}
+
+std::optional<NodeRef> PstReader::FindNode(Nid nid) {
+  const auto e = LeafEntry(kPtypeNbt, nid);
+  if (e.empty()) return std::nullopt;
+  const Layout& l = *layout_;
+  return NodeRef{nid, Id(e, l.id, l), Id(e, 2 * l.id, l), U32(e, 3 * l.id)};
 }
 
 void PstReader::CheckNodeTree() {
@@ -359,22 +365,9 @@ void PstReader::CheckNodeTree() {
 }
 
 std::pair<uint64_t, uint16_t> PstReader::FindBlock(Bid bid) {
-  const uint64_t key = bid & ~uint64_t(1);
-  uint64_t ib = bbtRoot_;
-  int expectLevel = -1;
-  for (int depth = 0; depth <= kMaxTreeDepth; ++depth) {
-    const Page& page = ReadPage(ib, kPtypeBbt);
-    if (expectLevel >= 0 && page.level != expectLevel) Damaged("the block B-tree is out of order");
-    const std::span<const uint8_t> b(page.bytes);
-    const int i = Search(page, key, page.level == 0, false, *layout_);
-    if (i < 0) Damaged("block " + Hex(bid) + " is missing from the block B-tree");
-    const size_t at = size_t(i) * page.entrySize;
-    const Layout& l = *layout_;
-    if (page.level == 0) return {Id(b, at + l.id, l), U16(b, at + 2 * l.id)};
-    expectLevel = page.level - 1;
-    ib = Id(b, at + 2 * l.id, l);
-  }
-  Damaged("the block B-tree is too deep");
+  const auto e = LeafEntry(kPtypeBbt, bid & ~uint64_t(1));
+  if (e.empty()) Damaged("block " + Hex(bid) + " is missing from the block B-tree");
+  return {Id(e, layout_->id, *layout_), U16(e, 2 * layout_->id)};
 }
 
 ByteVector PstReader::ReadBlock(Bid bid) {

@@ -93,6 +93,9 @@ class PstReader {
   class Heap;
   const Page& ReadPage(uint64_t ib, uint8_t ptype);  // through the cache
   std::unique_ptr<Page> LoadPage(uint64_t ib, uint8_t ptype);
+  // The leaf entry for `key` in the node or block B-tree (by page type), empty when there is
+  // none. It lies in the page cache: use it before the next page is read.
+  std::span<const uint8_t> LeafEntry(uint8_t ptype, uint64_t key);
   // The block's entry (offset and size) in the block B-tree.
   std::pair<uint64_t, uint16_t> FindBlock(Bid bid);
   ByteVector ReadBlock(Bid bid);
