@@ -111,6 +111,9 @@ size_t InlineSize(uint16_t type) {
     case 0x0004:  // float
     case 0x000A:  // error code
       return 4;
+    case 0x0000:  // unspecified and null: some writers store them; their four bytes are kept
+    case 0x0001:  // as they are rather than followed as a reference, so the entry stays readable
+      return 4;
     default:
       return 0;
   }
