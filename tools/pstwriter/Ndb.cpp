@@ -23,7 +23,20 @@ constexpr uint8_t kPtypeFMap = 0x82;
 constexpr uint8_t kPtypePMap = 0x83;
 constexpr uint8_t kPtypeAMap = 0x84;
 
-constexpr size_t kBtEntriesBytes = 488;
+// Where the two layouts put the parts of a 512-byte page. Unicode pages hold 488 bytes of B-tree
+// entries and a 16-byte trailer (ptype, ptype, wSig, dwCRC, 64-bit bid); ANSI pages hold 496
+// bytes of entries and a 12-byte trailer (ptype, ptype, wSig, 32-bit bid, dwCRC). The map pages
+// of ANSI files start with four bytes of padding, so their 496 bytes of bits end at the trailer
+// as well.
+struct PageShape {
+  size_t entries;   // bytes of B-tree entries; cEnt, cEntMax, cbEnt and cLevel follow
+  size_t trailer;   // offset of the trailer; the checksum covers the bytes before it
+  size_t crc;       // offset of dwCRC in the page
+  size_t bid;       // offset of the page's bid in the page
+  size_t map_bits;  // offset of the bits of an allocation, page or free map
+};
+constexpr PageShape kUnicodePage = {488, 496, 500, 504, 0};
+constexpr PageShape kAnsiPage = {496, 500, 508, 504, 4};
 
 void Put16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);
@@ -51,8 +64,15 @@ uint64_t ReservedAtRegionStart(uint64_t region) {
 
 }  // namespace
 
-NdbWriter::NdbWriter(const std::string& path, Encoding encoding)
-    : path_(path), temp_path_(path + ".part"), encoding_(encoding), cursor_(kFirstAMap) {
+NdbWriter::NdbWriter(const std::string& path, Encoding encoding, FileLayout layout)
+    : path_(path),
+      temp_path_(path + ".part"),
+      encoding_(encoding),
+      layout_(layout),
+      ansi_(layout == FileLayout::Ansi),
+      id_size_(ansi_ ? 4 : 8),
+      max_block_(MaxBlockData(layout)),
+      cursor_(kFirstAMap) {
   for (auto& n : next_nid_index_) n = 0x400;
   file_ = std::fopen(temp_path_.c_str(), "wb");
   if (!file_)
@@ -97,24 +117,40 @@ void NdbWriter::WriteAt(uint64_t ib, std::span<const uint8_t> bytes) {
   file_pos_ = ib + bytes.size();
 }
 
+void NdbWriter::PutId(uint8_t* p, uint64_t v) const {
+  if (ansi_)
+    Put32(p, static_cast<uint32_t>(v));
+  else
+    Put64(p, v);
+}
+
 Bid NdbWriter::NewBlockId(bool internal) {
   return (next_block_++ << 2) | (internal ? 2 : 0);
 }
 
 Bid NdbWriter::WriteBlock(std::span<const uint8_t> payload, bool internal) {
-  if (payload.size() > kMaxBlockData) throw PstError("block payload larger than 8176 bytes");
-  const uint64_t total = AlignUp(payload.size() + 16, 64);
+  if (payload.size() > max_block_)
+    throw PstError("block payload larger than " + std::to_string(max_block_) + " bytes");
+  // The trailer: cb, wSig, then dwCRC and a 64-bit bid (Unicode) or a 32-bit bid and dwCRC (ANSI).
+  const size_t trailer_size = ansi_ ? 12 : 16;
+  const uint64_t total = AlignUp(payload.size() + trailer_size, 64);
   const uint64_t ib = Allocate(total, 64);
   const Bid bid = NewBlockId(internal);
   std::vector<uint8_t> block(total, 0);
   std::memcpy(block.data(), payload.data(), payload.size());
   if (!internal && encoding_ == Encoding::Compressible)
     EncodePermute(std::span(block.data(), payload.size()));
-  uint8_t* trailer = block.data() + total - 16;
+  uint8_t* trailer = block.data() + total - trailer_size;
   Put16(trailer, static_cast<uint16_t>(payload.size()));
   Put16(trailer + 2, BlockSignature(ib, bid));
-  Put32(trailer + 4, Crc32(std::span(block.data(), payload.size())));
-  Put64(trailer + 8, bid);
+  const uint32_t crc = Crc32(std::span(block.data(), payload.size()));
+  if (ansi_) {
+    Put32(trailer + 4, static_cast<uint32_t>(bid));
+    Put32(trailer + 8, crc);
+  } else {
+    Put32(trailer + 4, crc);
+    Put64(trailer + 8, bid);
+  }
   WriteAt(ib, block);
   bbt_.push_back({bid, ib, static_cast<uint16_t>(payload.size())});
   return bid;
@@ -127,16 +163,17 @@ Bid NdbWriter::WriteDataBlock(std::span<const uint8_t> payload) {
 Bid NdbWriter::WriteDataTree(const std::vector<Bytes>& blocks) {
   if (blocks.empty()) return WriteDataBlock({});
   if (blocks.size() == 1) return WriteDataBlock(blocks[0]);
-  constexpr size_t kPerXBlock = (kMaxBlockData - 8) / 8;  // 1021 block ids
-  if (blocks.size() > kPerXBlock * kPerXBlock) throw PstError("value too large for one node");
-  // One XBLOCK per 1021 data blocks, and one XXBLOCK above them when there are several.
+  // 1021 block ids of 8 bytes (Unicode) or 2043 of 4 bytes (ANSI) after the 8-byte header.
+  const size_t per_xblock = (max_block_ - 8) / id_size_;
+  if (blocks.size() > per_xblock * per_xblock) throw PstError("value too large for one node");
+  // One XBLOCK per that many data blocks, and one XXBLOCK above them when there are several.
   std::vector<std::pair<Bid, uint32_t>> xblocks;  // bid, bytes below it
-  for (size_t first = 0; first < blocks.size(); first += kPerXBlock) {
-    const size_t count = std::min(kPerXBlock, blocks.size() - first);
-    Bytes x(8 + 8 * count, 0);
+  for (size_t first = 0; first < blocks.size(); first += per_xblock) {
+    const size_t count = std::min(per_xblock, blocks.size() - first);
+    Bytes x(8 + id_size_ * count, 0);
     uint64_t total = 0;
     for (size_t i = 0; i < count; ++i) {
-      Put64(x.data() + 8 + 8 * i, WriteDataBlock(blocks[first + i]));
+      PutId(x.data() + 8 + id_size_ * i, WriteDataBlock(blocks[first + i]));
       total += blocks[first + i].size();
     }
     x[0] = 0x01;
@@ -146,10 +183,10 @@ Bid NdbWriter::WriteDataTree(const std::vector<Bytes>& blocks) {
     xblocks.emplace_back(WriteBlock(x, true), static_cast<uint32_t>(total));
   }
   if (xblocks.size() == 1) return xblocks[0].first;
-  Bytes xx(8 + 8 * xblocks.size(), 0);
+  Bytes xx(8 + id_size_ * xblocks.size(), 0);
   uint64_t total = 0;
   for (size_t i = 0; i < xblocks.size(); ++i) {
-    Put64(xx.data() + 8 + 8 * i, xblocks[i].first);
+    PutId(xx.data() + 8 + id_size_ * i, xblocks[i].first);
     total += xblocks[i].second;
   }
   xx[0] = 0x01;
@@ -163,32 +200,39 @@ Bid NdbWriter::WriteSubnodeTree(std::vector<SubnodeEntry> entries) {
   if (entries.empty()) return 0;
   std::sort(entries.begin(), entries.end(),
             [](const SubnodeEntry& a, const SubnodeEntry& b) { return a.nid < b.nid; });
-  constexpr size_t kPerSL = (kMaxBlockData - 8) / 24;  // 340 leaf entries
-  constexpr size_t kPerSI = (kMaxBlockData - 8) / 16;  // 510 index entries
+  // Both blocks start with btype, cLevel and cEnt; Unicode ones add four bytes of padding. Their
+  // entries hold a node id and one (index) or two (leaf) block ids, each of the layout's width:
+  // 340 leaf and 510 index entries a block in Unicode files, 681 and 1022 in ANSI files.
+  const size_t header = ansi_ ? 4 : 8;
+  const size_t sl_entry = 3 * id_size_, si_entry = 2 * id_size_;
+  const size_t per_sl = (max_block_ - header) / sl_entry;
+  const size_t per_si = (max_block_ - header) / si_entry;
   std::vector<std::pair<Nid, Bid>> leaves;
-  for (size_t first = 0; first < entries.size(); first += kPerSL) {
-    const size_t count = std::min(kPerSL, entries.size() - first);
-    Bytes sl(8 + 24 * count, 0);
+  for (size_t first = 0; first < entries.size(); first += per_sl) {
+    const size_t count = std::min(per_sl, entries.size() - first);
+    Bytes sl(header + sl_entry * count, 0);
     sl[0] = 0x02;
     sl[1] = 0;
     Put16(sl.data() + 2, static_cast<uint16_t>(count));
     for (size_t i = 0; i < count; ++i) {
       const SubnodeEntry& e = entries[first + i];
-      Put64(sl.data() + 8 + 24 * i, e.nid);
-      Put64(sl.data() + 16 + 24 * i, e.data);
-      Put64(sl.data() + 24 + 24 * i, e.subnodes);
+      uint8_t* out = sl.data() + header + sl_entry * i;
+      PutId(out, e.nid);
+      PutId(out + id_size_, e.data);
+      PutId(out + 2 * id_size_, e.subnodes);
     }
     leaves.emplace_back(entries[first].nid, WriteBlock(sl, true));
   }
   if (leaves.size() == 1) return leaves[0].second;
-  if (leaves.size() > kPerSI) throw PstError("too many subnodes in one node");
-  Bytes si(8 + 16 * leaves.size(), 0);
+  if (leaves.size() > per_si) throw PstError("too many subnodes in one node");
+  Bytes si(header + si_entry * leaves.size(), 0);
   si[0] = 0x02;
   si[1] = 1;
   Put16(si.data() + 2, static_cast<uint16_t>(leaves.size()));
   for (size_t i = 0; i < leaves.size(); ++i) {
-    Put64(si.data() + 8 + 16 * i, leaves[i].first);
-    Put64(si.data() + 16 + 16 * i, leaves[i].second);
+    uint8_t* out = si.data() + header + si_entry * i;
+    PutId(out, leaves[i].first);
+    PutId(out + id_size_, leaves[i].second);
   }
   return WriteBlock(si, true);
 }
@@ -209,12 +253,13 @@ void NdbWriter::AddNodeEntry(Nid nid, Bid data, Bid subnodes, Nid parent) {
 
 void NdbWriter::WritePage(uint64_t ib, uint8_t ptype, uint64_t bid, std::span<uint8_t, 512> page,
                           bool signed_page) {
-  uint8_t* trailer = page.data() + 496;
+  const PageShape& shape = ansi_ ? kAnsiPage : kUnicodePage;
+  uint8_t* trailer = page.data() + shape.trailer;
   trailer[0] = ptype;
   trailer[1] = ptype;
   Put16(trailer + 2, signed_page ? BlockSignature(ib, bid) : 0);
-  Put32(trailer + 4, Crc32(std::span<const uint8_t>(page.data(), 496)));
-  Put64(trailer + 8, bid);
+  PutId(page.data() + shape.bid, bid);
+  Put32(page.data() + shape.crc, Crc32(std::span<const uint8_t>(page.data(), shape.trailer)));
   WriteAt(ib, page);
 }
 
@@ -222,12 +267,13 @@ template <typename Fill>
 NdbWriter::BtRef NdbWriter::WriteBTree(uint8_t ptype, size_t entry_size, size_t count, Fill fill) {
   // Each level is written as full pages, from the leaves up to a single root page; a level above
   // the leaves holds (first key, bid, ib) of each page below.
+  const size_t entries_bytes = (ansi_ ? kAnsiPage : kUnicodePage).entries;
   std::vector<BtRef> below;
   uint8_t level = 0;
   for (;;) {
-    const size_t entry_bytes = level == 0 ? entry_size : 24;
+    const size_t entry_bytes = level == 0 ? entry_size : 3 * id_size_;
     const size_t entries = level == 0 ? count : below.size();
-    const size_t per_page = kBtEntriesBytes / entry_bytes;
+    const size_t per_page = entries_bytes / entry_bytes;
     const size_t pages = std::max<size_t>(1, (entries + per_page - 1) / per_page);
     std::vector<BtRef> written;
     written.reserve(pages);
@@ -240,20 +286,20 @@ NdbWriter::BtRef NdbWriter::WriteBTree(uint8_t ptype, size_t entry_size, size_t 
         if (level == 0) {
           fill(first + i, e);
         } else {
-          Put64(e, below[first + i].key);
-          Put64(e + 8, below[first + i].bid);
-          Put64(e + 16, below[first + i].ib);
+          PutId(e, below[first + i].key);
+          PutId(e + id_size_, below[first + i].bid);
+          PutId(e + 2 * id_size_, below[first + i].ib);
         }
       }
-      page[488] = static_cast<uint8_t>(n);
-      page[489] = static_cast<uint8_t>(per_page);
-      page[490] = static_cast<uint8_t>(entry_bytes);
-      page[491] = level;
+      page[entries_bytes] = static_cast<uint8_t>(n);
+      page[entries_bytes + 1] = static_cast<uint8_t>(per_page);
+      page[entries_bytes + 2] = static_cast<uint8_t>(entry_bytes);
+      page[entries_bytes + 3] = level;
       const uint64_t ib = Allocate(512, 512);
       const uint64_t bid = next_page_++ << 2;
       WritePage(ib, ptype, bid, page, true);
       uint64_t key = 0;
-      for (int k = 7; k >= 0 && n > 0; --k) key = (key << 8) | page[k];
+      for (size_t k = id_size_; k-- > 0 && n > 0;) key = (key << 8) | page[k];
       written.push_back({key, bid, ib});
     }
     if (pages == 1) return written[0];
@@ -266,6 +312,7 @@ void NdbWriter::WriteMaps(uint64_t eof, uint64_t& amap_free, uint64_t& last_amap
   const uint64_t regions = (eof - kFirstAMap) / kAMapSpan;
   amap_free = 0;
   std::vector<uint8_t> longest_free(regions, 0);
+  const size_t bits = (ansi_ ? kAnsiPage : kUnicodePage).map_bits;
   for (uint64_t r = 0; r < regions; ++r) {
     std::array<uint8_t, 512> page{};
     const uint64_t start = kFirstAMap + r * kAMapSpan;
@@ -275,7 +322,7 @@ void NdbWriter::WriteMaps(uint64_t eof, uint64_t& amap_free, uint64_t& last_amap
       const uint64_t unit = r * 496 * 8 + u;
       const bool used = u < reserved_units || (unit < used_.size() && used_[unit]);
       if (used) {
-        page[u / 8] |= static_cast<uint8_t>(0x80 >> (u % 8));
+        page[bits + u / 8] |= static_cast<uint8_t>(0x80 >> (u % 8));
         run = 0;
       } else {
         amap_free += 64;
@@ -288,13 +335,14 @@ void NdbWriter::WriteMaps(uint64_t eof, uint64_t& amap_free, uint64_t& last_amap
     if (r % 8 == 0) {
       // Page maps are no longer consulted; they are kept, all pages marked allocated.
       std::array<uint8_t, 512> pmap{};
-      std::fill(pmap.begin(), pmap.begin() + 496, 0xFF);
+      std::fill(pmap.begin() + static_cast<std::ptrdiff_t>(bits),
+                pmap.begin() + static_cast<std::ptrdiff_t>(bits + 496), 0xFF);
       WritePage(start + kPageSize, kPtypePMap, start + kPageSize, pmap, false);
     }
   }
   for (uint64_t r = kFMapFirstRegion; r < regions; r += kFMapEvery) {
     std::array<uint8_t, 512> fmap{};
-    for (uint64_t i = 0; i < 496 && r + i < regions; ++i) fmap[i] = longest_free[r + i];
+    for (uint64_t i = 0; i < 496 && r + i < regions; ++i) fmap[bits + i] = longest_free[r + i];
     const uint64_t ib = kFirstAMap + r * kAMapSpan + 2 * kPageSize;
     WritePage(ib, kPtypeFMap, ib, fmap, false);
   }
@@ -302,6 +350,10 @@ void NdbWriter::WriteMaps(uint64_t eof, uint64_t& amap_free, uint64_t& last_amap
 
 void NdbWriter::WriteHeader(uint64_t eof, uint64_t last_amap, uint64_t amap_free, const BtRef& nbt,
                             const BtRef& bbt) {
+  if (ansi_) {
+    WriteAnsiHeader(eof, last_amap, amap_free, nbt, bbt);
+    return;
+  }
   std::array<uint8_t, 564> h{};
   std::memcpy(h.data(), "!BDN", 4);
   Put16(&h[8], 0x4D53);  // "SM"
@@ -331,6 +383,39 @@ void NdbWriter::WriteHeader(uint64_t eof, uint64_t last_amap, uint64_t amap_free
   WriteAt(0, h);
 }
 
+// The ANSI header is 512 bytes: 32-bit bidNextB and bidNextP ahead of dwUnique and the rgnid
+// array, a ROOT of 32-bit fields at 164, the header's free maps, then bSentinel and bCryptMethod
+// at 460. Only the partial checksum is kept.
+void NdbWriter::WriteAnsiHeader(uint64_t eof, uint64_t last_amap, uint64_t amap_free,
+                                const BtRef& nbt, const BtRef& bbt) {
+  std::array<uint8_t, 512> h{};
+  std::memcpy(h.data(), "!BDN", 4);
+  Put16(&h[8], 0x4D53);  // "SM"
+  Put16(&h[10], 14);     // ANSI
+  Put16(&h[12], 19);     // client version
+  h[14] = 0x01;
+  h[15] = 0x01;
+  Put32(&h[24], static_cast<uint32_t>(next_block_ << 2));  // bidNextB
+  Put32(&h[28], static_cast<uint32_t>(next_page_ << 2));   // bidNextP
+  Put32(&h[32], 1);                                        // dwUnique
+  for (int t = 0; t < 32; ++t) Put32(&h[36 + 4 * t], next_nid_index_[t]);
+  uint8_t* root = &h[164];
+  Put32(root + 4, static_cast<uint32_t>(eof));
+  Put32(root + 8, static_cast<uint32_t>(last_amap));
+  Put32(root + 12, static_cast<uint32_t>(amap_free));
+  Put32(root + 16, 0);
+  Put32(root + 20, static_cast<uint32_t>(nbt.bid));
+  Put32(root + 24, static_cast<uint32_t>(nbt.ib));
+  Put32(root + 28, static_cast<uint32_t>(bbt.bid));
+  Put32(root + 32, static_cast<uint32_t>(bbt.ib));
+  root[36] = 0x02;                    // the allocation maps are valid
+  std::fill(&h[204], &h[460], 0xFF);  // free maps of the header: not used
+  h[460] = 0x80;
+  h[461] = static_cast<uint8_t>(encoding_);
+  Put32(&h[4], Crc32(std::span<const uint8_t>(&h[8], 471)));
+  WriteAt(0, h);
+}
+
 void NdbWriter::Finish() {
   if (finished_) return;
   std::sort(nbt_.begin(), nbt_.end(),
@@ -340,19 +425,23 @@ void NdbWriter::Finish() {
   for (size_t i = 1; i < nbt_.size(); ++i)
     if (nbt_[i].nid == nbt_[i - 1].nid) throw PstError("two nodes with the same id");
 
-  const BtRef nbt = WriteBTree(kPtypeNBT, 32, nbt_.size(), [&](size_t i, uint8_t* e) {
+  // Node entries: nid, data bid, subnode bid (each of the layout's width), parent nid, and four
+  // bytes of padding in Unicode files. Block entries: bid and ib, cb, reference count, and four
+  // bytes of padding in Unicode files.
+  const size_t id = id_size_;
+  const BtRef nbt = WriteBTree(kPtypeNBT, ansi_ ? 16 : 32, nbt_.size(), [&](size_t i, uint8_t* e) {
     const NbtEntry& n = nbt_[i];
-    Put64(e, n.nid);
-    Put64(e + 8, n.data);
-    Put64(e + 16, n.subnodes);
-    Put32(e + 24, n.parent);
+    PutId(e, n.nid);
+    PutId(e + id, n.data);
+    PutId(e + 2 * id, n.subnodes);
+    Put32(e + 3 * id, n.parent);
   });
-  const BtRef bbt = WriteBTree(kPtypeBBT, 24, bbt_.size(), [&](size_t i, uint8_t* e) {
+  const BtRef bbt = WriteBTree(kPtypeBBT, ansi_ ? 12 : 24, bbt_.size(), [&](size_t i, uint8_t* e) {
     const BbtEntry& b = bbt_[i];
-    Put64(e, b.bid);
-    Put64(e + 8, b.ib);
-    Put16(e + 16, b.cb);
-    Put16(e + 18, 2);  // references: the B-tree and the node
+    PutId(e, b.bid);
+    PutId(e + id, b.ib);
+    Put16(e + 2 * id, b.cb);
+    Put16(e + 2 * id + 2, 2);  // references: the B-tree and the node
   });
 
   // The file ends at the end of the last allocation region.

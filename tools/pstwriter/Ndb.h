@@ -1,6 +1,6 @@
-// The node/block layer of a Unicode personal-folder file: the header, the allocation maps, the
-// node and block B-trees, data blocks, data trees (XBLOCK/XXBLOCK) and subnode trees
-// (SLBLOCK/SIBLOCK).
+// The node/block layer of a personal-folder file: the header, the allocation maps, the node and
+// block B-trees, data blocks, data trees (XBLOCK/XXBLOCK) and subnode trees (SLBLOCK/SIBLOCK),
+// in the Unicode layout (Outlook 2003 and later) or the ANSI one (Outlook 97-2002).
 //
 // NdbWriter writes a file forward: every block goes to disk as soon as it is handed over, and
 // only the B-tree entries stay in memory until Finish() writes the B-tree pages, the maps and
@@ -24,13 +24,23 @@ using Bytes = std::vector<uint8_t>;
 // calls "compressible" encoding.
 enum class Encoding : uint8_t { None = 0, Compressible = 1 };
 
+// The two layouts of the file. ANSI files (wVer 14) have 32-bit block ids and file offsets where
+// Unicode files (wVer 23) have 64-bit ones, and so smaller B-tree entries, block trailers and
+// subnode entries; their strings are 8-bit text in a code page. Both stay below 2 GB here.
+enum class FileLayout : uint8_t { Unicode, Ansi };
+
+// The largest payload of one data block in a layout: 8192 bytes less the block trailer.
+constexpr size_t MaxBlockData(FileLayout layout) {
+  return layout == FileLayout::Ansi ? 8180 : kMaxBlockData;
+}
+
 class PstError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
 // The bytes of one node as the upper layers build them: its data as a list of block payloads
-// (each at most kMaxBlockData bytes, cut where the layer above needs it cut) and its subnodes.
+// (each at most MaxBlockData() bytes, cut where the layer above needs it cut) and its subnodes.
 struct SubnodeImage {
   Nid nid = 0;
   std::vector<Bytes> blocks;
@@ -42,7 +52,7 @@ struct NodeImage {
 
 class NdbWriter {
  public:
-  NdbWriter(const std::string& path, Encoding encoding);
+  NdbWriter(const std::string& path, Encoding encoding, FileLayout layout = FileLayout::Unicode);
   ~NdbWriter();
   NdbWriter(const NdbWriter&) = delete;
   NdbWriter& operator=(const NdbWriter&) = delete;
@@ -68,6 +78,7 @@ class NdbWriter {
   // Writes the B-trees, the maps and the header, and puts the file in place.
   void Finish();
 
+  FileLayout Layout() const { return layout_; }
   uint64_t BytesWritten() const { return cursor_; }
   size_t NodeCount() const { return nbt_.size(); }
   size_t BlockCount() const { return bbt_.size(); }
@@ -94,6 +105,9 @@ class NdbWriter {
   Bid WriteBlock(std::span<const uint8_t> payload, bool internal);
   Bid NewBlockId(bool internal);
   void WriteAt(uint64_t ib, std::span<const uint8_t> bytes);
+  // A block id, file offset or B-tree key in the layout's width.
+  void PutId(uint8_t* p, uint64_t v) const;
+  // Puts the page trailer on a 512-byte page and writes it.
   void WritePage(uint64_t ib, uint8_t ptype, uint64_t bid, std::span<uint8_t, 512> page,
                  bool signed_page);
   // Writes a B-tree whose leaf entry i is put in place by fill(i, out); returns its root.
@@ -102,11 +116,17 @@ class NdbWriter {
   void WriteMaps(uint64_t eof, uint64_t& amap_free, uint64_t& last_amap);
   void WriteHeader(uint64_t eof, uint64_t last_amap, uint64_t amap_free, const BtRef& nbt,
                    const BtRef& bbt);
+  void WriteAnsiHeader(uint64_t eof, uint64_t last_amap, uint64_t amap_free, const BtRef& nbt,
+                       const BtRef& bbt);
   void Fail(const std::string& what);
 
   std::string path_;
   std::string temp_path_;
   Encoding encoding_;
+  FileLayout layout_;
+  bool ansi_;         // layout_ == FileLayout::Ansi
+  size_t id_size_;    // bytes of a block id, file offset or B-tree key: 4 or 8
+  size_t max_block_;  // MaxBlockData(layout_)
   std::FILE* file_ = nullptr;
   uint64_t file_pos_ = 0;  // where the stream stands, to avoid needless seeks
   uint64_t cursor_;        // the next free byte
