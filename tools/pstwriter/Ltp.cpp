@@ -81,7 +81,8 @@ bool IsInlineType(uint16_t type) {
 // ---------------------------------------------------------------------------------------------
 // Heap-on-node
 
-HeapBuilder::HeapBuilder(uint8_t client_signature) : client_signature_(client_signature) {
+HeapBuilder::HeapBuilder(uint8_t client_signature, FileLayout layout)
+    : client_signature_(client_signature), block_size_(MaxBlockData(layout)) {
   pages_.push_back({Bytes(HeaderSize(0), 0), {}});
 }
 
@@ -96,7 +97,7 @@ uint32_t HeapBuilder::Allocate(std::span<const uint8_t> bytes) {
   auto fits = [&](const Page& p) {
     const size_t map = 4 + 2 * (p.offsets.size() + 2);
     return p.offsets.size() < kMaxAllocationsPerPage &&
-           p.data.size() + bytes.size() + 1 + map <= kMaxBlockData;
+           p.data.size() + bytes.size() + 1 + map <= block_size_;
   };
   if (!fits(pages_.back())) pages_.push_back({Bytes(HeaderSize(pages_.size()), 0), {}});
   Page& page = pages_.back();
@@ -131,7 +132,7 @@ std::vector<Bytes> HeapBuilder::Blocks() {
     for (size_t i = 0; i < count; ++i) Put16(map + 4 + 2 * i, page.offsets[i]);
     Put16(map + 4 + 2 * count, static_cast<uint16_t>(end));
     Put16(b.data(), ib_map);
-    levels.push_back(FillLevel(kMaxBlockData - b.size()));
+    levels.push_back(FillLevel(block_size_ - b.size()));
     blocks.push_back(std::move(b));
   }
   auto fill = [&](uint8_t* out, size_t first, size_t count) {
@@ -201,14 +202,14 @@ void BuildBth(HeapBuilder& heap, uint32_t header_hid, uint8_t key_size, uint8_t 
 Nid SubnodeCollector::Store(std::span<const uint8_t> value, size_t unit) {
   SubnodeImage sub;
   sub.nid = MakeNid(kNidTypeLtp, next_index_++);
-  const size_t per_block = kMaxBlockData / unit * unit;
+  const size_t per_block = block_size_ / unit * unit;
   for (size_t first = 0; first < value.size(); first += per_block) {
     const size_t n = std::min(per_block, value.size() - first);
     sub.blocks.emplace_back(value.begin() + static_cast<std::ptrdiff_t>(first),
                             value.begin() + static_cast<std::ptrdiff_t>(first + n));
     // Rows never straddle two blocks; every block but the last is padded to its full size,
     // where readers expect the next row.
-    if (unit > 1 && first + n < value.size()) sub.blocks.back().resize(kMaxBlockData, 0);
+    if (unit > 1 && first + n < value.size()) sub.blocks.back().resize(block_size_, 0);
   }
   const Nid nid = sub.nid;
   out_.push_back(std::move(sub));
@@ -227,13 +228,13 @@ static uint32_t StoreVariable(HeapBuilder& heap, SubnodeCollector& subs,
 // ---------------------------------------------------------------------------------------------
 // Property context
 
-NodeImage BuildPropertyContext(std::vector<Property> props) {
+NodeImage BuildPropertyContext(std::vector<Property> props, FileLayout layout) {
   std::sort(props.begin(), props.end(),
             [](const Property& a, const Property& b) { return a.id < b.id; });
   NodeImage image;
-  HeapBuilder heap(kPcSignature);
+  HeapBuilder heap(kPcSignature, layout);
   const uint32_t bth = ReserveBthHeader(heap);
-  SubnodeCollector subs(image.subnodes);
+  SubnodeCollector subs(image.subnodes, layout);
   Bytes records(props.size() * 8, 0);
   for (size_t i = 0; i < props.size(); ++i) {
     const Property& p = props[i];
@@ -256,7 +257,8 @@ NodeImage BuildPropertyContext(std::vector<Property> props) {
 // ---------------------------------------------------------------------------------------------
 // Table context
 
-TableBuilder::TableBuilder(std::vector<uint32_t> tags) : tags_(std::move(tags)) {
+TableBuilder::TableBuilder(std::vector<uint32_t> tags, FileLayout layout)
+    : tags_(std::move(tags)), file_layout_(layout) {
   // Row id and version first, then 8-, 4-, 2- and 1-byte columns, then the cell bitmap.
   layout_.resize(tags_.size());
   uint16_t offset = 8;
@@ -279,6 +281,8 @@ TableBuilder::TableBuilder(std::vector<uint32_t> tags) : tags_(std::move(tags)) 
 }
 
 void TableBuilder::AddRow(uint32_t row_id, const std::vector<std::optional<Bytes>>& values) {
+  if (file_layout_ == FileLayout::Ansi && row_ids_.size() == 0xFFFF)
+    throw PstError("an ANSI store holds at most 65,535 items in a folder");
   Bytes row;
   for (size_t i = 0; i < tags_.size(); ++i) {
     const bool present = i < values.size() && values[i].has_value();
@@ -294,13 +298,16 @@ void TableBuilder::AddRow(uint32_t row_id, const std::vector<std::optional<Bytes
 }
 
 NodeImage TableBuilder::Build() {
+  // The row index maps a row id to the row's number: four bytes in Unicode files, two in ANSI
+  // files, which so hold at most 65,535 rows in a table (Outlook 97-2002's limit of a folder).
+  const uint8_t index_width = file_layout_ == FileLayout::Ansi ? 2 : 4;
   NodeImage image;
-  HeapBuilder heap(kTcSignature);
+  HeapBuilder heap(kTcSignature, file_layout_);
   const uint32_t row_index = ReserveBthHeader(heap);
   const size_t columns = tags_.size() + 2;
   Bytes info(22 + 8 * columns, 0);
   const uint32_t info_hid = heap.Allocate(info);
-  SubnodeCollector subs(image.subnodes);
+  SubnodeCollector subs(image.subnodes, file_layout_);
   const size_t ceb = end_1b_;
   Bytes matrix(rows_.size() * row_size_, 0);
   for (size_t r = 0; r < rows_.size(); ++r) {
@@ -335,12 +342,17 @@ NodeImage TableBuilder::Build() {
   std::iota(order.begin(), order.end(), 0);
   std::sort(order.begin(), order.end(),
             [&](size_t a, size_t b) { return row_ids_[a] < row_ids_[b]; });
-  Bytes index(order.size() * 8);
+  const size_t record = 4 + index_width;
+  Bytes index(order.size() * record);
   for (size_t i = 0; i < order.size(); ++i) {
-    Put32(index.data() + 8 * i, row_ids_[order[i]]);
-    Put32(index.data() + 8 * i + 4, static_cast<uint32_t>(order[i]));
+    uint8_t* r = index.data() + record * i;
+    Put32(r, row_ids_[order[i]]);
+    if (index_width == 2)
+      Put16(r + 4, static_cast<uint16_t>(order[i]));
+    else
+      Put32(r + 4, static_cast<uint32_t>(order[i]));
   }
-  BuildBth(heap, row_index, 4, 4, index);
+  BuildBth(heap, row_index, 4, index_width, index);
 
   std::vector<Layout> descriptors = layout_;
   std::sort(descriptors.begin(), descriptors.end(),

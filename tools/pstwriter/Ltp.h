@@ -1,6 +1,8 @@
 // The list/table layer: heap-on-node (HN), B-tree-on-heap (BTH), property contexts (PC) and
 // table contexts (TC). Everything here builds the bytes of one node (a NodeImage) in memory;
-// the node/block layer puts them in the file.
+// the node/block layer puts them in the file. The two file layouts differ here only in the size
+// of a block (8176 or 8180 bytes), which bounds heap pages and the blocks of a table's rows, and
+// in the row index of a table, whose row numbers take four bytes (Unicode) or two (ANSI).
 #pragma once
 
 #include <cstdint>
@@ -52,7 +54,7 @@ struct Property {
 // A heap spread over as many blocks as it needs. Allocate() returns a heap id.
 class HeapBuilder {
  public:
-  explicit HeapBuilder(uint8_t client_signature);
+  explicit HeapBuilder(uint8_t client_signature, FileLayout layout = FileLayout::Unicode);
   uint32_t Allocate(std::span<const uint8_t> bytes);
   // Overwrites an earlier allocation with bytes of the same size.
   void Patch(uint32_t hid, std::span<const uint8_t> bytes);
@@ -67,6 +69,7 @@ class HeapBuilder {
   };
   static size_t HeaderSize(size_t page_index);
   uint8_t client_signature_;
+  size_t block_size_;
   uint32_t user_root_ = 0;
   std::vector<Page> pages_;
 };
@@ -83,17 +86,20 @@ void BuildBth(HeapBuilder& heap, uint32_t header, uint8_t key_size, uint8_t entr
 // Hands out subnode ids and collects subnodes for one node.
 class SubnodeCollector {
  public:
-  explicit SubnodeCollector(std::vector<SubnodeImage>& out) : out_(out) {}
+  SubnodeCollector(std::vector<SubnodeImage>& out, FileLayout layout)
+      : out_(out), block_size_(MaxBlockData(layout)) {}
   // Stores `value` in a subnode of its own, cut into blocks of whole `unit`s.
   Nid Store(std::span<const uint8_t> value, size_t unit = 1);
 
  private:
   std::vector<SubnodeImage>& out_;
+  size_t block_size_;
   uint32_t next_index_ = 1;
 };
 
 // The node image of a property context holding `props` (ids need not be sorted; each id once).
-NodeImage BuildPropertyContext(std::vector<Property> props);
+NodeImage BuildPropertyContext(std::vector<Property> props,
+                               FileLayout layout = FileLayout::Unicode);
 
 // A table context built row by row. The row id and row version columns are added in front.
 class TableBuilder {
@@ -101,7 +107,7 @@ class TableBuilder {
   struct Column {
     uint32_t tag;  // id << 16 | type
   };
-  explicit TableBuilder(std::vector<uint32_t> tags);
+  explicit TableBuilder(std::vector<uint32_t> tags, FileLayout layout = FileLayout::Unicode);
   // `values` follows the order of the tags given at construction; an absent value is nullopt.
   void AddRow(uint32_t row_id, const std::vector<std::optional<Bytes>>& values);
   size_t RowCount() const { return row_ids_.size(); }
@@ -116,6 +122,7 @@ class TableBuilder {
     uint8_t bit;
   };
   std::vector<uint32_t> tags_;
+  FileLayout file_layout_;
   std::vector<Layout> layout_;  // per tag, plus the two leading columns at the end
   uint16_t end_4b_ = 0, end_2b_ = 0, end_1b_ = 0, row_size_ = 0;
   std::vector<uint32_t> row_ids_;
