@@ -1,7 +1,10 @@
 #include "tools/pstwriter/Messaging.h"
 
+#include <iconv.h>
+
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 
 namespace lumivex::pst {
@@ -222,6 +225,110 @@ Bytes MultiFixed(const std::vector<Bytes>& values) {
 
 }  // namespace value
 
+// ---------------------------------------------------------------------------------------------
+// Code pages
+
+CodePageText::CodePageText(uint32_t code_page) : code_page_(code_page) {
+  const std::string name = code_page == 65001 ? "UTF-8" : "CP" + std::to_string(code_page);
+  iconv_t cd = iconv_open(name.c_str(), "UTF-16LE");
+  if (cd == reinterpret_cast<iconv_t>(-1))
+    throw PstError("code page " + std::to_string(code_page) + " has no converter on this system");
+  converter_ = cd;
+}
+
+CodePageText::~CodePageText() {
+  iconv_close(static_cast<iconv_t>(converter_));
+}
+
+Bytes CodePageText::FromUtf8(std::string_view utf8) {
+  return FromUtf16(value::Utf16(utf8));
+}
+
+Bytes CodePageText::FromUtf16(std::span<const uint8_t> utf16le) {
+  const size_t units = utf16le.size() / 2;
+  bool ascii = true;
+  for (size_t i = 0; i < units && ascii; ++i)
+    ascii = utf16le[2 * i + 1] == 0 && utf16le[2 * i] < 0x80;
+  Bytes out;
+  if (ascii) {
+    out.resize(units);
+    for (size_t i = 0; i < units; ++i) out[i] = utf16le[2 * i];
+    return out;
+  }
+  auto cd = static_cast<iconv_t>(converter_);
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  // Room for two bytes a unit, as double-byte code pages need; grown when a code page needs more.
+  out.resize(2 * units + 16);
+  size_t done = 0;
+  auto* in = const_cast<char*>(reinterpret_cast<const char*>(utf16le.data()));
+  size_t in_left = 2 * units;
+  auto ensure = [&](size_t room) {
+    if (out.size() - done < room) out.resize(out.size() * 2 + room);
+  };
+  // Converts what is left of the input, or with `flush` ends the output in the converter's
+  // initial state; false when iconv stopped with errno set.
+  auto convert = [&](bool flush) {
+    char* to = reinterpret_cast<char*>(out.data() + done);
+    size_t to_left = out.size() - done;
+    const size_t r = flush ? iconv(cd, nullptr, nullptr, &to, &to_left)
+                           : iconv(cd, &in, &in_left, &to, &to_left);
+    done = out.size() - to_left;
+    return r != static_cast<size_t>(-1);
+  };
+  for (;;) {
+    if (in_left == 0) {
+      if (convert(true)) break;
+      out.resize(out.size() * 2 + 16);
+      continue;
+    }
+    if (convert(false)) continue;
+    if (errno == E2BIG) {
+      out.resize(out.size() * 2 + 16);
+      continue;
+    }
+    // A character the code page lacks (EILSEQ), or a lone surrogate at the end (EINVAL): a "?"
+    // stands for it, and the conversion goes on after it.
+    ensure(1);
+    out[done++] = '?';
+    const auto at = reinterpret_cast<const uint8_t*>(in);
+    const uint16_t unit = static_cast<uint16_t>(at[0] | (at[1] << 8));
+    size_t skip = 2;
+    if (unit >= 0xD800 && unit < 0xDC00 && in_left >= 4) {
+      const uint16_t next = static_cast<uint16_t>(at[2] | (at[3] << 8));
+      if (next >= 0xDC00 && next < 0xE000) skip = 4;
+    }
+    skip = std::min(skip, in_left);
+    in += skip;
+    in_left -= skip;
+  }
+  out.resize(done);
+  return out;
+}
+
+void CodePageText::ToString8(uint16_t& type, Bytes& value) {
+  if (type == kPtString) {
+    value = FromUtf16(value);
+    type = kPtString8;
+  } else if (type == (kPtString | kPtMultiFlag)) {
+    // Count, the offsets of the values, then the values one after another.
+    auto u32 = [&](size_t at) {
+      if (at + 4 > value.size()) throw PstError("a multi-valued string is cut short");
+      return static_cast<uint32_t>(value[at] | (value[at + 1] << 8) | (value[at + 2] << 16) |
+                                   (static_cast<uint32_t>(value[at + 3]) << 24));
+    };
+    const uint32_t count = value.empty() ? 0 : u32(0);
+    std::vector<Bytes> strings;
+    for (uint32_t i = 0; i < count; ++i) {
+      const size_t begin = u32(4 + 4 * i);
+      const size_t end = i + 1 < count ? u32(8 + 4 * i) : value.size();
+      if (begin > end || end > value.size()) throw PstError("a multi-valued string is damaged");
+      strings.push_back(FromUtf16(std::span(value).subspan(begin, end - begin)));
+    }
+    value = value::MultiBinary(strings);
+    type = kPtString8 | kPtMultiFlag;
+  }
+}
+
 uint64_t FileTime(int year, int month, int day, int hour, int minute, int second) {
   // Days from 1601-01-01 to the date (proleptic Gregorian calendar).
   auto days_from_civil = [](int64_t y, unsigned m, unsigned d) {
@@ -243,20 +350,24 @@ uint64_t FileTime(int year, int month, int day, int hour, int minute, int second
 // Store
 
 struct StoreWriter::FolderState {
+  FolderState(std::vector<uint32_t> columns, FileLayout layout)
+      : contents(std::move(columns), layout) {}
   Nid nid = 0;
   Nid parent = 0;
   std::string name;
   std::string container_class;
   std::vector<Nid> children;
-  TableBuilder contents{ContentsColumns()};
+  TableBuilder contents;
   uint32_t messages = 0;
   std::vector<Property> extra;  // default-folder entry ids and the like
 };
 
 StoreWriter::StoreWriter(const std::string& path, StoreOptions options)
-    : options_(std::move(options)), ndb_(path, options_.encoding) {
+    : options_(std::move(options)), ndb_(path, options_.encoding, options_.layout) {
+  if (options_.layout == FileLayout::Ansi)
+    text_ = std::make_unique<CodePageText>(options_.code_page);
   auto add = [&](Nid nid, Nid parent, std::string name, std::string cls) {
-    auto f = std::make_unique<FolderState>();
+    auto f = std::make_unique<FolderState>(Columns(ContentsColumns()), options_.layout);
     f->nid = nid;
     f->parent = parent;
     f->name = std::move(name);
@@ -288,7 +399,7 @@ Nid StoreWriter::CreateFolder(Nid parent, const std::string& name,
                               const std::string& container_class) {
   auto it = by_nid_.find(parent);
   if (it == by_nid_.end()) throw PstError("no such parent folder");
-  auto f = std::make_unique<FolderState>();
+  auto f = std::make_unique<FolderState>(Columns(ContentsColumns()), options_.layout);
   f->nid = MakeNid(kNidTypeNormalFolder, next_folder_index_++);
   f->parent = parent;
   f->name = name;
@@ -297,6 +408,21 @@ Nid StoreWriter::CreateFolder(Nid parent, const std::string& name,
   by_nid_[f->nid] = f.get();
   folders_.push_back(std::move(f));
   return folders_.back()->nid;
+}
+
+Bytes StoreWriter::Text(std::string_view utf8) {
+  return text_ ? text_->FromUtf8(utf8) : value::Utf16(utf8);
+}
+
+std::vector<uint32_t> StoreWriter::Columns(const std::vector<uint32_t>& tags) const {
+  std::vector<uint32_t> out = tags;
+  for (uint32_t& tag : out)
+    if (static_cast<uint16_t>(tag) == kPtString) tag = (tag & 0xFFFF0000u) | StringType();
+  return out;
+}
+
+NodeImage StoreWriter::Table(const std::vector<uint32_t>& tags) const {
+  return TableBuilder(Columns(tags), options_.layout).Build();
 }
 
 Bytes StoreWriter::EntryId(Nid nid) const {
@@ -336,7 +462,7 @@ Nid StoreWriter::AddMessage(Nid folder_nid, const Message& message) {
     props.push_back({id, type, std::move(v)});
   };
   // What every message carries, unless the caller gives it.
-  set(0x001A, kPtString, value::Utf16(message.message_class));
+  set(0x001A, StringType(), Text(message.message_class));
   set(0x0017, kPtInt32, value::Int32(1));
   set(0x0036, kPtInt32, value::Int32(0));
   set(0x0E07, kPtInt32, value::Int32(1));  // read
@@ -349,8 +475,13 @@ Nid StoreWriter::AddMessage(Nid folder_nid, const Message& message) {
     size += static_cast<uint32_t>(p.value.size()) + 8;
   }
   if (!where.count(0x0E08)) set(0x0E08, kPtInt32, value::Int32(static_cast<int32_t>(size)));
+  if (text_) {
+    if (!where.count(0x3FFD))
+      set(0x3FFD, kPtInt32, value::Int32(static_cast<int32_t>(text_->CodePage())));
+    for (Property& p : props) text_->ToString8(p.type, p.value);
+  }
 
-  ndb_.WriteNode(nid, folder.nid, BuildPropertyContext(props));
+  ndb_.WriteNode(nid, folder.nid, BuildPropertyContext(props, options_.layout));
 
   auto get = [&](uint16_t id) -> std::optional<Bytes> {
     auto w = where.find(id);
@@ -358,7 +489,7 @@ Nid StoreWriter::AddMessage(Nid folder_nid, const Message& message) {
     return props[w->second].value;
   };
   std::vector<std::optional<Bytes>> row;
-  for (uint32_t tag : ContentsColumns()) {
+  for (uint32_t tag : Columns(ContentsColumns())) {
     const auto id = static_cast<uint16_t>(tag >> 16);
     const auto w = where.find(id);
     // A row holds a value only when its type matches the column's.
@@ -374,30 +505,28 @@ Nid StoreWriter::AddMessage(Nid folder_nid, const Message& message) {
 
 void StoreWriter::WriteFolder(FolderState& f) {
   std::vector<Property> props = {
-      {0x3001, kPtString, value::Utf16(f.name)},
+      {0x3001, StringType(), Text(f.name)},
       {0x3602, kPtInt32, value::Int32(static_cast<int32_t>(f.messages))},
       {0x3603, kPtInt32, value::Int32(0)},
       {0x360A, kPtBoolean, value::Boolean(!f.children.empty())},
   };
-  if (!f.container_class.empty())
-    props.push_back({0x3613, kPtString, value::Utf16(f.container_class)});
+  if (!f.container_class.empty()) props.push_back({0x3613, StringType(), Text(f.container_class)});
   for (const Property& p : f.extra) props.push_back(p);
-  ndb_.WriteNode(f.nid, f.parent, BuildPropertyContext(props));
+  ndb_.WriteNode(f.nid, f.parent, BuildPropertyContext(props, options_.layout));
 
-  TableBuilder hierarchy(HierarchyColumns());
+  TableBuilder hierarchy(Columns(HierarchyColumns()), options_.layout);
   for (Nid child : f.children) {
     const FolderState& c = *by_nid_.at(child);
     std::vector<std::optional<Bytes>> row = {
-        value::Utf16(c.name), value::Int32(static_cast<int32_t>(c.messages)), value::Int32(0),
+        Text(c.name), value::Int32(static_cast<int32_t>(c.messages)), value::Int32(0),
         value::Boolean(!c.children.empty()),
-        c.container_class.empty() ? std::nullopt : std::optional(value::Utf16(c.container_class))};
+        c.container_class.empty() ? std::nullopt : std::optional(Text(c.container_class))};
     hierarchy.AddRow(child, row);
   }
   const uint32_t index = NidIndexOf(f.nid);
   ndb_.WriteNode(MakeNid(kNidTypeHierarchyTable, index), 0, hierarchy.Build());
   ndb_.WriteNode(MakeNid(kNidTypeContentsTable, index), 0, f.contents.Build());
-  ndb_.WriteNode(MakeNid(kNidTypeAssocContentsTable, index), 0,
-                 TableBuilder(ContentsColumns()).Build());
+  ndb_.WriteNode(MakeNid(kNidTypeAssocContentsTable, index), 0, Table(ContentsColumns()));
 }
 
 void StoreWriter::WriteNameToIdMap() {
@@ -460,14 +589,14 @@ void StoreWriter::WriteNameToIdMap() {
   for (uint32_t b = 0; b < kBuckets; ++b)
     if (!buckets[b].empty())
       props.push_back({static_cast<uint16_t>(0x1000 + b), kPtBinary, buckets[b]});
-  ndb_.WriteNode(kNameToIdMap, 0, BuildPropertyContext(props));
+  ndb_.WriteNode(kNameToIdMap, 0, BuildPropertyContext(props, options_.layout));
 }
 
 void StoreWriter::WriteMessageStore() {
   Bytes key(options_.record_key.begin(), options_.record_key.end());
   std::vector<Property> props = {
       {0x0FF9, kPtBinary, key},
-      {0x3001, kPtString, value::Utf16(options_.display_name)},
+      {0x3001, StringType(), Text(options_.display_name)},
       {0x35DF, kPtInt32, value::Int32(0x9F)},  // which special folders are valid
       {0x35E0, kPtBinary, EntryId(ipm_subtree_)},
       {0x35E2, kPtBinary, EntryId(defaults_.at(DefaultFolder::kOutbox))},
@@ -476,15 +605,15 @@ void StoreWriter::WriteMessageStore() {
       {0x35E7, kPtBinary, EntryId(search_root_)},
       {0x67FF, kPtInt32, value::Int32(0)},  // no password
   };
-  ndb_.WriteNode(kMessageStore, 0, BuildPropertyContext(props));
+  ndb_.WriteNode(kMessageStore, 0, BuildPropertyContext(props, options_.layout));
 }
 
 void StoreWriter::WriteTemplates() {
-  ndb_.WriteNode(0x60D, 0, TableBuilder(HierarchyColumns()).Build());
-  ndb_.WriteNode(0x60E, 0, TableBuilder(ContentsColumns()).Build());
-  ndb_.WriteNode(0x60F, 0, TableBuilder(ContentsColumns()).Build());
-  ndb_.WriteNode(0x671, 0, TableBuilder(AttachmentColumns()).Build());
-  ndb_.WriteNode(0x692, 0, TableBuilder(RecipientColumns()).Build());
+  ndb_.WriteNode(0x60D, 0, Table(HierarchyColumns()));
+  ndb_.WriteNode(0x60E, 0, Table(ContentsColumns()));
+  ndb_.WriteNode(0x60F, 0, Table(ContentsColumns()));
+  ndb_.WriteNode(0x671, 0, Table(AttachmentColumns()));
+  ndb_.WriteNode(0x692, 0, Table(RecipientColumns()));
 }
 
 void StoreWriter::Finish() {

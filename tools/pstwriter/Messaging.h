@@ -2,6 +2,12 @@
 // "Top of Personal Folders" with the default folders, further folders, and messages of any class
 // carrying tagged and named properties. Messages go to the file as they are added; folders,
 // their tables and the name-to-id map are written by Finish().
+//
+// Text is handed over as Unicode whatever the layout: UTF-8 for names and classes, UTF-16LE
+// values of PT_UNICODE (0x001F) and PT_MV_UNICODE (0x101F) for properties. An ANSI store, which
+// Outlook 97-2002 reads and which holds no Unicode strings, gets them in its code page as
+// PT_STRING8 (0x001E) and PT_MV_STRING8 (0x101E), and each message names that code page in
+// PidTagMessageCodepage (0x3FFD). Names in the name-to-id map stay UTF-16 in both layouts.
 #pragma once
 
 #include <array>
@@ -9,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +51,29 @@ Bytes MultiBinary(const std::vector<Bytes>& values);
 // Fixed-size multi-valued types: the values one after another.
 Bytes MultiFixed(const std::vector<Bytes>& values);
 }  // namespace value
+
+// Unicode text put in a Windows code page (1252, 1251, 932...) through iconv, as ANSI stores keep
+// their strings. Characters the code page lacks become "?". Text that is all ASCII is copied as
+// it is: every Windows code page holds ASCII unchanged.
+class CodePageText {
+ public:
+  // Throws PstError when the system has no converter for the code page.
+  explicit CodePageText(uint32_t code_page);
+  ~CodePageText();
+  CodePageText(const CodePageText&) = delete;
+  CodePageText& operator=(const CodePageText&) = delete;
+
+  uint32_t CodePage() const { return code_page_; }
+  Bytes FromUtf8(std::string_view utf8);  // throws PstError on malformed UTF-8
+  Bytes FromUtf16(std::span<const uint8_t> utf16le);
+  // Turns a PT_UNICODE or PT_MV_UNICODE value into the PT_STRING8 or PT_MV_STRING8 one of an
+  // ANSI store; values of other types are left as they are.
+  void ToString8(uint16_t& type, Bytes& value);
+
+ private:
+  uint32_t code_page_;
+  void* converter_;  // iconv_t
+};
 
 // FILETIME (100 ns since 1601-01-01 UTC) of a calendar date and time in UTC.
 uint64_t FileTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
@@ -90,6 +120,9 @@ enum class DefaultFolder {
 
 struct StoreOptions {
   Encoding encoding = Encoding::Compressible;
+  FileLayout layout = FileLayout::Unicode;
+  // The Windows code page of an ANSI store's strings; Unicode stores have none.
+  uint32_t code_page = 1252;
   std::string display_name = "Personal Folders";
   // The store's record key (provider UID); part of every entry id.
   std::array<uint8_t, 16> record_key = {0x4C, 0x75, 0x6D, 0x69, 0x76, 0x65, 0x78, 0x20,
@@ -129,6 +162,12 @@ class StoreWriter {
     PropertyKey key;
     uint16_t index;
   };
+  // A UTF-8 text as the store keeps strings, and the type it keeps them under.
+  Bytes Text(std::string_view utf8);
+  uint16_t StringType() const { return text_ ? kPtString8 : kPtString; }
+  // Table columns with their string types made the store's.
+  std::vector<uint32_t> Columns(const std::vector<uint32_t>& tags) const;
+  NodeImage Table(const std::vector<uint32_t>& tags) const;
   void WriteFolder(FolderState& folder);
   void WriteNameToIdMap();
   void WriteMessageStore();
@@ -136,6 +175,7 @@ class StoreWriter {
 
   StoreOptions options_;
   NdbWriter ndb_;
+  std::unique_ptr<CodePageText> text_;  // ANSI stores only
   std::vector<std::unique_ptr<FolderState>> folders_;
   std::map<Nid, FolderState*> by_nid_;
   std::map<DefaultFolder, Nid> defaults_;
