@@ -55,6 +55,24 @@ struct HeapReader {
   }
 };
 
+// The records of a B-tree on a heap, leaf after leaf, from its header at `header`.
+Bytes BthRecords(const HeapReader& r, uint32_t header) {
+  const auto h = r.Get(header);
+  EXPECT_EQ(h[0], 0xB5);
+  const size_t key = h[1];
+  Bytes leaves;
+  std::function<void(uint32_t, int)> walk = [&](uint32_t hid, int level) {
+    const auto node = r.Get(hid);
+    if (level == 0) {
+      leaves.insert(leaves.end(), node.begin(), node.end());
+      return;
+    }
+    for (size_t o = 0; o < node.size(); o += key + 4) walk(Get32(node.data() + o + key), level - 1);
+  };
+  walk(Get32(h.data() + 4), h[3]);
+  return leaves;
+}
+
 TEST(PstHeap, ItemsSpreadOverBlocksAreFoundThroughEachBlocksPageMap) {
   HeapBuilder heap(0xBC);
   std::vector<std::pair<uint32_t, Bytes>> items;
@@ -96,48 +114,58 @@ TEST(PstHeap, BTreeOfManyRecordsKeepsThemAllInKeyOrderAcrossLevels) {
   EXPECT_EQ(h[1], 4);
   EXPECT_EQ(h[2], 4);
   EXPECT_EQ(h[3], 1) << "3000 records need one index level";
-  Bytes leaves;
-  std::function<void(uint32_t, int)> walk = [&](uint32_t hid, int level) {
-    const auto node = r.Get(hid);
-    if (level == 0) {
-      leaves.insert(leaves.end(), node.begin(), node.end());
-      return;
-    }
-    for (size_t o = 0; o < node.size(); o += 8) walk(Get32(node.data() + o + 4), level - 1);
-  };
-  walk(Get32(h.data() + 4), h[3]);
-  EXPECT_EQ(leaves, records);
+  EXPECT_EQ(BthRecords(r, header), records);
 }
 
-TEST(PstTable, LargeRowMatrixGoesToASubnodeInWholeRows) {
-  TableBuilder table({0x3001001F, 0x36020003, 0x360A000B});
-  for (uint32_t i = 0; i < 500; ++i)
-    table.AddRow(0x200004 + 32 * i, {value::Utf16("Row " + std::to_string(i)),
-                                     value::Int32(static_cast<int32_t>(i)), std::nullopt});
-  const NodeImage image = table.Build();
-  ASSERT_EQ(image.subnodes.size(), 1u);
-  HeapReader r{image.blocks};
-  const auto info = r.Get(Get32(r.blocks[0].data() + 4));
-  ASSERT_EQ(info[0], 0x7C);
-  EXPECT_EQ(info[1], 5) << "row id, row version and the three columns";
-  const uint16_t row_size = Get16(info.data() + 8);
-  EXPECT_EQ(Get32(info.data() + 14), image.subnodes[0].nid);
-  size_t rows = 0;
-  const auto& blocks = image.subnodes[0].blocks;
-  for (size_t b = 0; b < blocks.size(); ++b) {
-    // Whole rows only; every block but the last padded to the full block size.
-    if (b + 1 < blocks.size()) {
-      EXPECT_EQ(blocks[b].size(), kMaxBlockData);
+// The rows of a large table in a subnode, in blocks of whole rows (8176 bytes, or 8180 in ANSI
+// files); its row index maps each row id to the row's number in four bytes, or in two in ANSI
+// files.
+TEST(PstTable, LargeRowMatrixGoesToASubnodeInWholeRowsFoundByTheRowIndex) {
+  for (const FileLayout layout : {FileLayout::Unicode, FileLayout::Ansi}) {
+    SCOPED_TRACE(layout == FileLayout::Ansi ? "ANSI" : "Unicode");
+    const size_t block_size = layout == FileLayout::Ansi ? 8180 : 8176;
+    const size_t index_width = layout == FileLayout::Ansi ? 2 : 4;
+    TableBuilder table({0x3001001F, 0x36020003, 0x360A000B}, layout);
+    // Row ids out of order, so that the index has to say where each row is.
+    auto row_id = [](uint32_t i) { return 0x200004 + 32 * (i * 7 % 500); };
+    for (uint32_t i = 0; i < 500; ++i)
+      table.AddRow(row_id(i), {value::Utf16("Row " + std::to_string(i)),
+                               value::Int32(static_cast<int32_t>(i)), std::nullopt});
+    const NodeImage image = table.Build();
+    ASSERT_EQ(image.subnodes.size(), 1u);
+    HeapReader r{image.blocks};
+    const auto info = r.Get(Get32(r.blocks[0].data() + 4));
+    ASSERT_EQ(info[0], 0x7C);
+    EXPECT_EQ(info[1], 5) << "row id, row version and the three columns";
+    const uint16_t row_size = Get16(info.data() + 8);
+    EXPECT_EQ(Get32(info.data() + 14), image.subnodes[0].nid);
+    const auto& blocks = image.subnodes[0].blocks;
+    std::vector<const uint8_t*> rows;
+    for (size_t b = 0; b < blocks.size(); ++b) {
+      // Whole rows only; every block but the last padded to the full block size.
+      if (b + 1 < blocks.size()) {
+        EXPECT_EQ(blocks[b].size(), block_size);
+      }
+      const size_t in_block =
+          b + 1 < blocks.size() ? block_size / row_size : blocks[b].size() / row_size;
+      for (size_t k = 0; k < in_block; ++k) {
+        const uint8_t* row = blocks[b].data() + k * row_size;
+        EXPECT_EQ(Get32(row), row_id(static_cast<uint32_t>(rows.size())));
+        EXPECT_EQ(row[row_size - 1] & 0xF8, 0xF0) << "row id, version, name and count present";
+        rows.push_back(row);
+      }
     }
-    const size_t in_block =
-        b + 1 < blocks.size() ? kMaxBlockData / row_size : blocks[b].size() / row_size;
-    for (size_t k = 0; k < in_block; ++k, ++rows) {
-      const uint8_t* row = blocks[b].data() + k * row_size;
-      EXPECT_EQ(Get32(row), 0x200004 + 32 * rows);
-      EXPECT_EQ(row[row_size - 1] & 0xF8, 0xF0) << "row id, version, name and count present";
+    ASSERT_EQ(rows.size(), 500u);
+    const uint32_t index_hid = Get32(info.data() + 10);
+    EXPECT_EQ(r.Get(index_hid)[2], index_width);
+    const Bytes index = BthRecords(r, index_hid);
+    ASSERT_EQ(index.size(), 500 * (4 + index_width));
+    for (size_t at = 0; at < index.size(); at += 4 + index_width) {
+      const uint32_t row = index_width == 2 ? Get16(&index[at + 4]) : Get32(&index[at + 4]);
+      ASSERT_LT(row, rows.size());
+      EXPECT_EQ(Get32(rows[row]), Get32(&index[at])) << "row " << row;
     }
   }
-  EXPECT_EQ(rows, 500u);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -282,7 +310,7 @@ TEST(PstgenCommand, FailuresSayWhatIsWrongAndLeaveNothingBehind) {
   r = Pstgen({"--help"});
   EXPECT_EQ(r.code, 0);
   for (const char* text :
-       {"--contacts N", "Email1Address", "Categories", "PS_PUBLIC_STRINGS", "string[]"})
+       {"--contacts N", "--ansi", "Email1Address", "Categories", "PS_PUBLIC_STRINGS", "string[]"})
     EXPECT_TRUE(r.out.contains(text)) << text;
 }
 
@@ -305,25 +333,58 @@ TEST(PstgenCommand, StoresOf32767And32768ContactsTakeSecondsAndReadBackWhole) {
   }
 }
 
+// Where the two layouts put what the walk below reads.
+struct LayoutShape {
+  const char* name;
+  QStringList options;  // of lumivex-pstgen
+  int contacts;         // enough to pass 32.5 MB, where the first free-map page sits
+  uint16_t version;
+  size_t id;                       // bytes of a block id, file offset or key
+  size_t eof, nbt_root, bbt_root;  // header: ibFileEof; the roots' bid, followed by their ib
+  size_t crypt;                    // header: bCryptMethod
+  size_t page_entries;             // page: cEnt, cEntMax, cbEnt, cLevel follow the entries
+  size_t page_trailer, page_crc, page_bid;
+  size_t map_bits;                             // map pages: where the bits start
+  size_t block_trailer, block_crc, block_bid;  // block trailer: size, dwCRC and bid within it
+};
+const LayoutShape kShapes[] = {
+    {"Unicode", {}, 26000, 23, 8, 184, 216, 232, 513, 488, 496, 500, 504, 0, 16, 4, 8},
+    {"Ansi", {"--ansi"}, 37000, 14, 4, 168, 184, 192, 461, 496, 500, 508, 504, 4, 12, 8, 4},
+};
+
+void PrintTo(const LayoutShape& shape, std::ostream* out) {
+  *out << shape.name;
+}
+
+class PstLayout : public ::testing::TestWithParam<LayoutShape> {};
+
 // Walks a written file the way a strict reader would: checksums and signatures of every page and
 // block, every block and page inside space the allocation maps mark as used, the maps' free
 // total, and the page and free maps where the format puts them.
-TEST(PstLayout, EveryBlockAndPageIsMappedAndChecksummed) {
-  const QString dir = ScratchDir("pst-layout");
+TEST_P(PstLayout, EveryBlockAndPageIsMappedAndChecksummed) {
+  const LayoutShape& l = GetParam();
+  const QString dir = ScratchDir(QString("pst-layout-") + l.name);
   const QString path = dir + "/layout.pst";
-  // Past 32.5 MB, where the first free-map page sits.
-  ASSERT_EQ(Pstgen({"--contacts", "26000", "--encoding", "none", "--out", path}).code, 0);
+  ASSERT_EQ(Pstgen(QStringList{"--contacts", QString::number(l.contacts), "--encoding", "none",
+                               "--out", path} +
+                   l.options)
+                .code,
+            0);
   const QByteArray file = Read(path);
   const auto* f = reinterpret_cast<const uint8_t*>(file.constData());
-  auto u64 = [&](uint64_t at) {
-    uint64_t v;
-    std::memcpy(&v, f + at, 8);
+  auto id = [&](uint64_t at) {
+    uint64_t v = 0;
+    std::memcpy(&v, f + at, l.id);
     return v;
   };
   ASSERT_EQ(std::memcmp(f, "!BDN", 4), 0);
+  EXPECT_EQ(Get16(f + 10), l.version);
+  EXPECT_EQ(f[l.crypt], 0);
   EXPECT_EQ(Crc32({f + 8, 471}), Get32(f + 4));
-  EXPECT_EQ(Crc32({f + 8, 516}), Get32(f + 524));
-  const uint64_t eof = u64(184), last_amap = u64(192), amap_free = u64(200);
+  if (l.id == 8) {
+    EXPECT_EQ(Crc32({f + 8, 516}), Get32(f + 524)) << "the Unicode header's full checksum";
+  }
+  const uint64_t eof = id(l.eof), last_amap = id(l.eof + l.id), amap_free = id(l.eof + 2 * l.id);
   EXPECT_EQ(eof, static_cast<uint64_t>(file.size()));
   constexpr uint64_t kSpan = 253952;
   ASSERT_EQ((eof - 0x4400) % kSpan, 0u);
@@ -332,16 +393,16 @@ TEST(PstLayout, EveryBlockAndPageIsMappedAndChecksummed) {
   EXPECT_EQ(last_amap, 0x4400 + (regions - 1) * kSpan);
 
   auto check_page = [&](uint64_t ib, uint8_t ptype) {
-    const uint8_t* t = f + ib + 496;
+    const uint8_t* t = f + ib + l.page_trailer;
     EXPECT_EQ(t[0], ptype) << std::hex << ib;
     EXPECT_EQ(t[1], ptype);
-    EXPECT_EQ(Get32(t + 4), Crc32({f + ib, 496})) << std::hex << ib;
+    EXPECT_EQ(Get32(f + ib + l.page_crc), Crc32({f + ib, l.page_trailer})) << std::hex << ib;
   };
   auto mapped = [&](uint64_t ib, uint64_t size) {
     for (uint64_t at = ib; at < ib + size; at += 64) {
       const uint64_t region = (at - 0x4400) / kSpan;
       const uint64_t bit = (at - 0x4400 - region * kSpan) / 64;
-      if (!(f[0x4400 + region * kSpan + bit / 8] & (0x80 >> (bit % 8)))) return false;
+      if (!(f[0x4400 + region * kSpan + l.map_bits + bit / 8] & (0x80 >> (bit % 8)))) return false;
     }
     return true;
   };
@@ -349,8 +410,9 @@ TEST(PstLayout, EveryBlockAndPageIsMappedAndChecksummed) {
   for (uint64_t r = 0; r < regions; ++r) {
     const uint64_t at = 0x4400 + r * kSpan;
     check_page(at, 0x84);
+    EXPECT_EQ(id(at + l.page_bid), at);
     for (uint64_t bit = 0; bit < 496 * 8; ++bit)
-      if (!(f[at + bit / 8] & (0x80 >> (bit % 8)))) free_bytes += 64;
+      if (!(f[at + l.map_bits + bit / 8] & (0x80 >> (bit % 8)))) free_bytes += 64;
     EXPECT_TRUE(mapped(at, 512));
     if (r % 8 == 0) check_page(at + 512, 0x83);
   }
@@ -364,35 +426,40 @@ TEST(PstLayout, EveryBlockAndPageIsMappedAndChecksummed) {
                                                               uint8_t ptype) {
     check_page(ib, ptype);
     EXPECT_TRUE(mapped(ib, 512));
-    EXPECT_EQ(u64(ib + 504), bid);
-    EXPECT_EQ(Get16(f + ib + 498), static_cast<uint16_t>(((ib ^ bid) >> 16) ^ (ib ^ bid)));
-    const uint8_t count = f[ib + 488], size = f[ib + 490], level = f[ib + 491];
+    EXPECT_EQ(id(ib + l.page_bid), bid);
+    EXPECT_EQ(Get16(f + ib + l.page_trailer + 2),
+              static_cast<uint16_t>(((ib ^ bid) >> 16) ^ (ib ^ bid)));
+    const uint8_t count = f[ib + l.page_entries], size = f[ib + l.page_entries + 2],
+                  level = f[ib + l.page_entries + 3];
     for (uint8_t i = 0; i < count; ++i) {
       const uint64_t e = ib + i * size;
       if (level > 0) {
-        walk(u64(e + 8), u64(e + 16), ptype);
+        walk(id(e + l.id), id(e + 2 * l.id), ptype);
       } else if (ptype == 0x81) {
         ++nodes;
       } else {
         ++blocks;
-        const uint64_t block_bid = u64(e), block_ib = u64(e + 8);
-        const uint16_t cb = Get16(f + e + 16);
-        const uint64_t total = (cb + 16 + 63) / 64 * 64;
+        const uint64_t block_bid = id(e), block_ib = id(e + l.id);
+        const uint16_t cb = Get16(f + e + 2 * l.id);
+        const uint64_t total = (cb + l.block_trailer + 63) / 64 * 64;
         ASSERT_TRUE(mapped(block_ib, total)) << std::hex << block_ib;
-        const uint8_t* trailer = f + block_ib + total - 16;
+        const uint8_t* trailer = f + block_ib + total - l.block_trailer;
         EXPECT_EQ(Get16(trailer), cb);
-        EXPECT_EQ(u64(block_ib + total - 8), block_bid);
-        EXPECT_EQ(Get32(trailer + 4), Crc32({f + block_ib, cb}));
+        EXPECT_EQ(id(block_ib + total - l.block_trailer + l.block_bid), block_bid);
+        EXPECT_EQ(Get32(trailer + l.block_crc), Crc32({f + block_ib, cb}));
         EXPECT_EQ(Get16(trailer + 2),
                   static_cast<uint16_t>(((block_ib ^ block_bid) >> 16) ^ (block_ib ^ block_bid)));
       }
     }
   };
-  walk(u64(180 + 36), u64(180 + 44), 0x81);
-  walk(u64(180 + 52), u64(180 + 60), 0x80);
-  EXPECT_GT(nodes, 26000u);
-  EXPECT_GT(blocks, 26000u);
+  walk(id(l.nbt_root), id(l.nbt_root + l.id), 0x81);
+  walk(id(l.bbt_root), id(l.bbt_root + l.id), 0x80);
+  EXPECT_GT(nodes, static_cast<size_t>(l.contacts));
+  EXPECT_GT(blocks, static_cast<size_t>(l.contacts));
 }
+
+INSTANTIATE_TEST_SUITE_P(Layouts, PstLayout, ::testing::ValuesIn(kShapes),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The edge stores other tests build from data/edge: each one written and read back whole.
 TEST(PstgenEdgeStores, EachDescriptionWritesAStoreLibpffReadsWhole) {

@@ -1,9 +1,14 @@
-// lumivex-pstgen: writes a Unicode personal-folder file (.pst) from a description, with as many
+// lumivex-pstgen: writes a personal-folder file (.pst) from a description, with as many
 // synthetic contacts as asked for. The same input always gives the same bytes: nothing is taken
 // from the clock, and synthetic contacts come from the seed alone.
 //
 //   lumivex-pstgen [DESCRIPTION.json] --out FILE [--contacts N] [--seed S] [--folder PATH]
-//                  [--encoding none|compressible] [--progress]
+//                  [--encoding none|compressible] [--ansi [--code-page N]] [--progress]
+//
+// The store is a Unicode one (Outlook 2003 and later) unless --ansi asks for the ANSI layout of
+// Outlook 97-2002: 32-bit block ids and offsets, and 8-bit strings (PT_STRING8) in the Windows
+// code page N (default 1252), which each message names in PidTagMessageCodepage (0x3FFD).
+// Characters the code page lacks are written as "?". An ANSI folder holds at most 65,535 items.
 //
 // Every store holds the message store, the root folder, "Top of Personal Folders" with the
 // default folders (Deleted Items, Inbox, Outbox, Sent Items, Calendar, Contacts, Journal, Notes,
@@ -70,8 +75,9 @@ namespace {
 
 const char* kUsage =
     "Usage: lumivex-pstgen [DESCRIPTION.json] --out FILE [options]\n"
-    "Writes a Unicode personal-folder file (.pst) holding the folders and items of a\n"
-    "description and/or N synthetic contacts. The same input always gives the same bytes.\n"
+    "Writes a personal-folder file (.pst, Unicode unless --ansi) holding the folders and\n"
+    "items of a description and/or N synthetic contacts. The same input always gives the\n"
+    "same bytes.\n"
     "\n"
     "Options:\n"
     "  --out FILE              the store to write (replaced if it exists)\n"
@@ -84,6 +90,11 @@ const char* kUsage =
     "  --encoding none|compressible\n"
     "                          how data blocks are stored (default: the description's, or\n"
     "                          compressible)\n"
+    "  --ansi                  write the ANSI layout of Outlook 97-2002 (32-bit offsets,\n"
+    "                          8-bit strings) instead of the Unicode one; at most 65,535\n"
+    "                          items a folder\n"
+    "  --code-page N           the Windows code page of an ANSI store's strings (default\n"
+    "                          1252); characters it lacks are written as \"?\"\n"
     "  --progress              report progress on standard error\n"
     "  --help                  this text\n"
     "\n"
@@ -91,6 +102,7 @@ const char* kUsage =
     "  lumivex-pstgen --contacts 100000 --seed 1 --out big.pst\n"
     "  lumivex-pstgen data/sample-store.json --out sample.pst\n"
     "  lumivex-pstgen data/edge/long-values.json --encoding none --out long.pst\n"
+    "  lumivex-pstgen --contacts 5000 --ansi --out outlook2002.pst\n"
     "\n"
     "Description (JSON):\n"
     "  { \"encoding\": \"compressible\", \"displayName\": \"Personal Folders\",\n"
@@ -134,8 +146,8 @@ int Usage(const std::string& problem) {
 int main(int argc, char** argv) {
   using namespace lumivex;
   std::string description, out, folder = "Contacts", encoding;
-  uint64_t contacts = 0, seed = 1;
-  bool progress = false;
+  uint64_t contacts = 0, seed = 1, code_page = 0;
+  bool progress = false, ansi = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
@@ -167,6 +179,11 @@ int main(int argc, char** argv) {
       if (!v || (std::strcmp(v, "none") != 0 && std::strcmp(v, "compressible") != 0))
         return Usage("--encoding is none or compressible");
       encoding = v;
+    } else if (arg == "--ansi") {
+      ansi = true;
+    } else if (arg == "--code-page") {
+      if (!number(value(), code_page) || code_page == 0 || code_page > 65535)
+        return Usage("--code-page needs a Windows code page number, such as 1252 or 932");
     } else if (arg == "--progress") {
       progress = true;
     } else if (!arg.empty() && arg[0] == '-') {
@@ -184,6 +201,7 @@ int main(int argc, char** argv) {
                  (std::filesystem::path(out) / "contacts.pst").string());
   if (description.empty() && contacts == 0)
     return Usage("give a description file, --contacts N, or both");
+  if (code_page != 0 && !ansi) return Usage("--code-page is for ANSI stores: add --ansi");
 
   try {
     pstgen::StorePlan plan;
@@ -220,6 +238,8 @@ int main(int argc, char** argv) {
     }
     if (encoding == "none") plan.store.encoding = pst::Encoding::None;
     if (encoding == "compressible") plan.store.encoding = pst::Encoding::Compressible;
+    if (ansi) plan.store.layout = pst::FileLayout::Ansi;
+    if (code_page != 0) plan.store.code_page = static_cast<uint32_t>(code_page);
     if (contacts > 0) {
       pstgen::FolderPlan f;
       std::stringstream parts(folder);
