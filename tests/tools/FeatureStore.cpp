@@ -106,13 +106,17 @@ std::string JsonKey(const PropertyKey& key) {
   return "name:" + key.name;
 }
 
-FeatureStore FeatureStore::Write(const std::string& path, pst::Encoding encoding, int bulk) {
+FeatureStore FeatureStore::Write(const std::string& path, pst::Encoding encoding, int bulk,
+                                 pst::FileLayout layout) {
+  const bool ansi = layout == pst::FileLayout::Ansi;
   pst::StoreOptions options;
   options.encoding = encoding;
+  options.layout = layout;
   pst::StoreWriter writer(path, options);
   pstgen::ContactOptions contact_options;
   contact_options.utc_offset_minutes = 60;
   FeatureStore store;
+  pst::CodePageText cp1252(1252);
 
   auto add = [&](ExpectedFolder& folder, pst::Nid nid, const pst::Message& m) {
     writer.AddMessage(nid, m);
@@ -131,6 +135,8 @@ FeatureStore FeatureStore::Write(const std::string& path, pst::Encoding encoding
         item.properties.push_back(p);
       }
     }
+    if (ansi)
+      for (MessageProperty& p : item.properties) cp1252.ToString8(p.type, p.value);
     folder.items.push_back(std::move(item));
   };
 
@@ -144,16 +150,20 @@ FeatureStore FeatureStore::Write(const std::string& path, pst::Encoding encoding
                    {"Body", LongText(20000, "Ünïcode medium body")}};
   add(contacts, contacts_nid, pstgen::ToMessage(medium, contact_options));
 
-  pstgen::Item huge;  // more than 1021 blocks: a two-level data tree
+  // More blocks than one XBLOCK holds (1021 of 8176 bytes, or 2043 of 8180 bytes in ANSI files
+  // where the ASCII text takes a byte a character): a two-level data tree.
+  store.long_note_chars = ansi ? 16800000 : 4300000;
+  pstgen::Item huge;
   huge.fields = {{"FirstName", std::string("Huge")},
                  {"LastName", std::string("Body")},
-                 {"Body", LongText(4300000, "A very long note")}};
+                 {"Body", LongText(store.long_note_chars, "A very long note")}};
   add(contacts, contacts_nid, pstgen::ToMessage(huge, contact_options));
 
-  pst::Message many;  // more subnodes than one leaf block of the subnode tree holds
+  // More subnodes than one leaf block of the subnode tree holds: 340, or 681 in ANSI files.
+  pst::Message many;
   many.message_class = "IPM.Contact";
   many.properties.push_back({PropertyKey::Tagged(0x3A06), pst::kPtString, value::Utf16("Many")});
-  for (uint16_t i = 0; i < 400; ++i) {
+  for (uint16_t i = 0; i < (ansi ? 700 : 400); ++i) {
     pst::Bytes big(3600 + i, static_cast<uint8_t>(i));
     many.properties.push_back(
         {PropertyKey::Tagged(static_cast<uint16_t>(0x6800 + i)), pst::kPtBinary, big});

@@ -1,7 +1,8 @@
 // A store that uses every feature of the writer, and what it holds, for the reader tests: both
-// encodings, bodies large enough for data trees of one and two levels, a message with more
-// subnodes than one subnode block holds, enough items for B-trees and heaps of several levels,
-// tagged, numbered and string-named properties of every type, multi-valued ones, nested folders.
+// encodings, both layouts, bodies large enough for data trees of one and two levels, a message
+// with more subnodes than one subnode block holds, enough items for B-trees and heaps of several
+// levels, tagged, numbered and string-named properties of every type, multi-valued ones, nested
+// folders. In the ANSI layout the expected strings are the 8-bit ones of code page 1252.
 #pragma once
 
 #include <string>
@@ -24,8 +25,10 @@ struct ExpectedFolder {
 
 struct FeatureStore {
   std::vector<ExpectedFolder> folders;
+  size_t long_note_chars = 0;  // the body that takes a data tree of two levels
   // Writes the store; `bulk` is the number of small contacts added to make the B-trees deep.
-  static FeatureStore Write(const std::string& path, pst::Encoding encoding, int bulk = 1500);
+  static FeatureStore Write(const std::string& path, pst::Encoding encoding, int bulk = 1500,
+                            pst::FileLayout layout = pst::FileLayout::Unicode);
 };
 
 // The key pst-dump.js gives a property: "0x3A06", "lid:0x8083" or "name:Keywords".

@@ -1,6 +1,7 @@
 // Stores written by the writer, read back by three readers that nobody here wrote: libpff (its
 // library, pffexport), libpst (readpst) and the npm package pst-extractor. Each must give back
-// every folder, every item and every property as written, in both encodings.
+// every folder, every item and every property as written, in both encodings and, but for
+// pst-extractor, which reads no ANSI store, in both layouts.
 #include <libpff.h>
 
 #include <QDir>
@@ -22,27 +23,41 @@ namespace lumivex::testing {
 namespace {
 
 using pst::Encoding;
+using pst::FileLayout;
+
+struct Kind {
+  Encoding encoding;
+  FileLayout layout;
+  bool Ansi() const { return layout == FileLayout::Ansi; }
+  std::string Name() const {
+    return std::string(Ansi() ? "Ansi" : "") +
+           (encoding == Encoding::None ? "NoEncoding" : "Compressible");
+  }
+};
+
+void PrintTo(const Kind& kind, std::ostream* out) {
+  *out << kind.Name();
+}
 
 struct Written {
   std::string path;
   FeatureStore store;
 };
 
-const Written& StoreFor(Encoding encoding) {
-  static std::map<Encoding, Written> stores;
-  auto it = stores.find(encoding);
+const Written& StoreFor(const Kind& kind) {
+  static std::map<std::string, Written> stores;
+  auto it = stores.find(kind.Name());
   if (it == stores.end()) {
     // A folder per test: ctest runs the tests of this program side by side.
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
     const QString dir = ScratchDir(QString("pstreaders-%1").arg(test->name()).replace('/', '-'));
     const std::string path = (dir + "/features.pst").toStdString();
-    it = stores.emplace(encoding, Written{path, FeatureStore::Write(path, encoding)}).first;
+    it = stores
+             .emplace(kind.Name(),
+                      Written{path, FeatureStore::Write(path, kind.encoding, 1500, kind.layout)})
+             .first;
   }
   return it->second;
-}
-
-std::string Name(Encoding e) {
-  return e == Encoding::None ? "none" : "compressible";
 }
 
 // Runs a reader; empty when it is not installed.
@@ -65,13 +80,7 @@ bool RunReader(const QString& program, const QStringList& args, QByteArray* out,
   return true;
 }
 
-size_t ContactCount(const ExpectedFolder& f) {
-  size_t n = 0;
-  for (const ExpectedItem& i : f.items) n += i.message_class == "IPM.Contact";
-  return n;
-}
-
-class PstReaders : public ::testing::TestWithParam<Encoding> {};
+class PstReaders : public ::testing::TestWithParam<Kind> {};
 
 // ---------------------------------------------------------------------------------------------
 // libpff, through its library: raw bytes of every property.
@@ -164,7 +173,10 @@ TEST_P(PstReaders, LibpffGivesBackEveryProperty) {
   ASSERT_EQ(libpff_file_open(file, w.path.c_str(), LIBPFF_OPEN_READ, nullptr), 1);
   uint8_t encryption = 99;
   libpff_file_get_encryption_type(file, &encryption, nullptr);
-  EXPECT_EQ(encryption, GetParam() == Encoding::None ? 0 : 1);
+  EXPECT_EQ(encryption, GetParam().encoding == Encoding::None ? 0 : 1);
+  uint8_t file_type = 0;
+  libpff_file_get_type(file, &file_type, nullptr);
+  EXPECT_EQ(file_type, GetParam().Ansi() ? LIBPFF_FILE_TYPE_32BIT : LIBPFF_FILE_TYPE_64BIT);
   {
     PffItem root, top;
     ASSERT_EQ(libpff_file_get_root_folder(file, &root.item, nullptr), 1);
@@ -218,7 +230,7 @@ TEST_P(PstReaders, LibpffGivesBackEveryProperty) {
 TEST_P(PstReaders, PffexportExportsEveryItem) {
   const Written& w = StoreFor(GetParam());
   const QString target =
-      ScratchDir(QString::fromStdString("pffexport-" + Name(GetParam()))) + "/out";
+      ScratchDir(QString::fromStdString("pffexport-" + GetParam().Name())) + "/out";
   QByteArray out;
   QString why;
   if (!RunReader("pffexport", {"-q", "-t", target, QString::fromStdString(w.path)}, &out, &why))
@@ -248,7 +260,7 @@ TEST_P(PstReaders, PffexportExportsEveryItem) {
 
 TEST_P(PstReaders, ReadpstWritesEveryContactAsVcard) {
   const Written& w = StoreFor(GetParam());
-  const QString target = ScratchDir(QString::fromStdString("readpst-" + Name(GetParam())));
+  const QString target = ScratchDir(QString::fromStdString("readpst-" + GetParam().Name()));
   QByteArray out;
   QString why;
   if (!RunReader("readpst", {"-D", "-cv", "-q", "-o", target, QString::fromStdString(w.path)}, &out,
@@ -263,25 +275,33 @@ TEST_P(PstReaders, ReadpstWritesEveryContactAsVcard) {
     vcards[it.fileInfo().completeBaseName().toStdString()] += QString::fromUtf8(f.readAll());
   }
   for (const ExpectedFolder& f : w.store.folders) {
-    if (ContactCount(f) == 0) continue;
+    // readpst skips an item whose properties need a B-tree of two levels on the heap, more than
+    // 447: the ANSI store's item of 700 subnodes has that many (libpff reads it whole).
+    size_t contacts = 0;
+    for (const ExpectedItem& i : f.items)
+      contacts += i.message_class == "IPM.Contact" && i.properties.size() <= 447;
+    if (contacts == 0) continue;
     const QString& text = vcards[f.path.back()];
-    EXPECT_EQ(static_cast<size_t>(text.count(QRegularExpression("(^|\n)BEGIN:VCARD"))),
-              ContactCount(f))
+    EXPECT_EQ(static_cast<size_t>(text.count(QRegularExpression("(^|\n)BEGIN:VCARD"))), contacts)
         << f.path.back();
   }
   const QString& contacts = vcards["Contacts"];
+  // An ANSI store holds the note in code page 1252, which has the dash and the accented letters
+  // but neither Japanese nor Greek.
+  const char* note_line = GetParam().Ansi() ? "NOTE:Line one\\nLine two — ünïcödé ??? ????????"
+                                            : "NOTE:Line one\\nLine two — ünïcödé 日本語 Ελληνικά";
   for (const char* line :
        {"FN:Lefèvre\\, Amélie", "N:Lefèvre;Amélie;Claire;Dr.;PhD", "EMAIL:amelie@contoso.example",
         "EMAIL:amelie@home.example", "TEL;TYPE=pager:+33 1 40 00 12 12",
         "ADR;TYPE=work:;;12 rue de la Paix;Paris;Île-de-France;75002;France",
         "ADR;TYPE=home:;;3 place de l'Église;Besançon;Doubs;25000;France", "TITLE:Chief Scientist",
-        "ORG:Contoso", "NOTE:Line one\\nLine two — ünïcödé 日本語 Ελληνικά"})
+        "ORG:Contoso", note_line})
     EXPECT_TRUE(contacts.contains(QString::fromUtf8(line))) << line;
-  // The 4,300,000-character note comes back whole.
+  // The note of a two-level data tree comes back whole.
   const qsizetype note = contacts.indexOf("NOTE:A very long note 0.");
   ASSERT_GE(note, 0);
   const qsizetype end = contacts.indexOf('\n', note);
-  EXPECT_GE(end - note - 5, 4300000);
+  EXPECT_GE(static_cast<size_t>(end - note - 5), w.store.long_note_chars);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -312,6 +332,8 @@ bool PstDump(const QString& store, QJsonArray* folders, QString* why) {
 }
 
 TEST_P(PstReaders, PstExtractorGivesBackEveryProperty) {
+  if (GetParam().Ansi())
+    GTEST_SKIP() << "pst-extractor reads no ANSI store, not even one that Outlook wrote";
   const Written& w = StoreFor(GetParam());
   QJsonArray folders;
   QString why;
@@ -396,12 +418,11 @@ TEST(SampleStore, HoldsWhatItsDescriptionPromises) {
     EXPECT_TRUE(keys.count(key)) << key;
 }
 
-INSTANTIATE_TEST_SUITE_P(Encodings, PstReaders,
-                         ::testing::Values(Encoding::Compressible, Encoding::None),
-                         [](const auto& info) {
-                           return info.param == Encoding::None ? std::string("NoEncoding")
-                                                               : std::string("Compressible");
-                         });
+INSTANTIATE_TEST_SUITE_P(Kinds, PstReaders,
+                         ::testing::Values(Kind{Encoding::Compressible, FileLayout::Unicode},
+                                           Kind{Encoding::None, FileLayout::Unicode},
+                                           Kind{Encoding::Compressible, FileLayout::Ansi}),
+                         [](const auto& info) { return info.param.Name(); });
 
 }  // namespace
 }  // namespace lumivex::testing
