@@ -110,10 +110,12 @@ TEST(StoreReaders, AgreeOnEveryRealStore) {
 TEST(StoreReaders, AgreeOnOurOwnStores) {
   EXPECT_GE(CompareStore(testing::BinDir() + "/sample.pst"), 46);
   const QString dir = ScratchDir(QStringLiteral("store-readers"));
-  for (const auto encoding : {pst::Encoding::None, pst::Encoding::Compressible}) {
-    const std::string path = (dir + "/features.pst").toStdString();
-    testing::FeatureStore::Write(path, encoding);
-    EXPECT_GE(CompareStore(QString::fromStdString(path)), 1500);
+  for (const auto layout : {pst::FileLayout::Unicode, pst::FileLayout::Ansi}) {
+    for (const auto encoding : {pst::Encoding::None, pst::Encoding::Compressible}) {
+      const std::string path = (dir + "/features.pst").toStdString();
+      testing::FeatureStore::Write(path, encoding, 1500, layout);
+      EXPECT_GE(CompareStore(QString::fromStdString(path)), 1500);
+    }
   }
 }
 
@@ -144,25 +146,30 @@ uint64_t Get(const QByteArray& f, qsizetype at, int bytes) {
   return v;
 }
 
-void Blocks(const QByteArray& f, qsizetype page, std::vector<BlockSpan>& out) {
-  const int count = static_cast<uint8_t>(f[page + 488]);
-  const int width = static_cast<uint8_t>(f[page + 490]);
-  const bool leaf = f[page + 491] == 0;
+// Block ids and offsets take 4 bytes in an ANSI file, 8 in a Unicode one.
+void Blocks(const QByteArray& f, qsizetype page, bool ansi, std::vector<BlockSpan>& out) {
+  const int id = ansi ? 4 : 8;
+  const qsizetype meta = page + (ansi ? 496 : 488);
+  const int count = static_cast<uint8_t>(f[meta]);
+  const int width = static_cast<uint8_t>(f[meta + 2]);
+  const bool leaf = f[meta + 3] == 0;
   for (int i = 0; i < count; ++i) {
     const qsizetype at = page + qsizetype(i) * width;
     if (leaf)
-      out.push_back({static_cast<qsizetype>(Get(f, at + 8, 8)), uint16_t(Get(f, at + 16, 2))});
+      out.push_back(
+          {static_cast<qsizetype>(Get(f, at + id, id)), uint16_t(Get(f, at + 2 * id, 2))});
     else
-      Blocks(f, static_cast<qsizetype>(Get(f, at + 16, 8)), out);
+      Blocks(f, static_cast<qsizetype>(Get(f, at + 2 * id, id)), ansi, out);
   }
 }
 
 // Sets a block's checksum to match its bytes, so that damage inside it reaches the structures
 // it holds instead of being stopped by the checksum.
-void Reseal(QByteArray& f, const BlockSpan& b) {
+void Reseal(QByteArray& f, const BlockSpan& b, bool ansi) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(f.constData() + b.ib);
   const uint32_t crc = pst::Crc32(std::span(bytes, b.cb));
-  const qsizetype at = b.ib + (b.cb + 16 + 63) / 64 * 64 - 12;
+  const int trailer = ansi ? 12 : 16;  // the checksum is its last 4 bytes in ANSI, bytes 4-7 else
+  const qsizetype at = b.ib + (b.cb + trailer + 63) / 64 * 64 - (ansi ? 4 : 12);
   for (int i = 0; i < 4; ++i) f[at + i] = static_cast<char>(crc >> (8 * i));
 }
 
@@ -193,15 +200,19 @@ int ReadAll(const Item& folder, int depth = 0) {
 
 // Damage inside blocks whose checksums still hold: headers of heaps, B-trees on heaps, tables,
 // data and subnode trees, property records and the name-to-id map, spoiled at random.
-TEST(StoreReaders, DamagedStructuresBehindGoodChecksumsFailCleanly) {
+class DamagedStructures : public ::testing::TestWithParam<pst::FileLayout> {};
+
+TEST_P(DamagedStructures, FailCleanlyBehindGoodChecksums) {
+  const bool ansi = GetParam() == pst::FileLayout::Ansi;
   const QString dir = ScratchDir(QStringLiteral("store-readers-damaged"));
   const std::string original = (dir + "/features.pst").toStdString();
-  testing::FeatureStore::Write(original, pst::Encoding::None, 300);
+  testing::FeatureStore::Write(original, pst::Encoding::None, 300, GetParam());
   QFile in(QString::fromStdString(original));
   ASSERT_TRUE(in.open(QIODevice::ReadOnly));
   const QByteArray whole = in.readAll();
   std::vector<BlockSpan> blocks;
-  Blocks(whole, static_cast<qsizetype>(Get(whole, 240, 8)), blocks);
+  Blocks(whole, static_cast<qsizetype>(ansi ? Get(whole, 196, 4) : Get(whole, 240, 8)), ansi,
+         blocks);
   ASSERT_GT(blocks.size(), 300u);
   const int trials = qEnvironmentVariableIntValue("LUMIVEX_FUZZ_TRIALS") > 0
                          ? qEnvironmentVariableIntValue("LUMIVEX_FUZZ_TRIALS")
@@ -216,7 +227,7 @@ TEST(StoreReaders, DamagedStructuresBehindGoodChecksumsFailCleanly) {
     const int changes = 1 + static_cast<int>(next() % 8);
     for (int i = 0; i < changes && block.cb > 0; ++i)
       damaged[block.ib + next() % block.cb] = static_cast<char>(next());
-    Reseal(damaged, block);
+    Reseal(damaged, block, ansi);
     QFile out(path);
     ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
     out.write(damaged);
@@ -230,6 +241,12 @@ TEST(StoreReaders, DamagedStructuresBehindGoodChecksumsFailCleanly) {
   }
   EXPECT_GT(opened, trials / 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(Layouts, DamagedStructures,
+                         ::testing::Values(pst::FileLayout::Unicode, pst::FileLayout::Ansi),
+                         [](const auto& info) {
+                           return info.param == pst::FileLayout::Ansi ? "Ansi" : "Unicode";
+                         });
 
 }  // namespace
 }  // namespace lumivex
