@@ -331,9 +331,10 @@ bool PstDump(const QString& store, QJsonArray* folders, QString* why) {
   return true;
 }
 
-TEST_P(PstReaders, PstExtractorGivesBackEveryProperty) {
-  if (GetParam().Ansi())
-    GTEST_SKIP() << "pst-extractor reads no ANSI store, not even one that Outlook wrote";
+// pst-extractor reads no ANSI store, not even one that Outlook wrote: Unicode stores only.
+class PstExtractor : public PstReaders {};
+
+TEST_P(PstExtractor, GivesBackEveryProperty) {
   const Written& w = StoreFor(GetParam());
   QJsonArray folders;
   QString why;
@@ -422,6 +423,10 @@ INSTANTIATE_TEST_SUITE_P(Kinds, PstReaders,
                          ::testing::Values(Kind{Encoding::Compressible, FileLayout::Unicode},
                                            Kind{Encoding::None, FileLayout::Unicode},
                                            Kind{Encoding::Compressible, FileLayout::Ansi}),
+                         [](const auto& info) { return info.param.Name(); });
+INSTANTIATE_TEST_SUITE_P(Kinds, PstExtractor,
+                         ::testing::Values(Kind{Encoding::Compressible, FileLayout::Unicode},
+                                           Kind{Encoding::None, FileLayout::Unicode}),
                          [](const auto& info) { return info.param.Name(); });
 
 }  // namespace
