@@ -1,6 +1,9 @@
 // vcard_bench: how fast the vCard exports go and how much memory they take.
 //
-//   vcard_bench [STORE]
+//   vcard_bench [--work DIR] [STORE]
+//
+// --work DIR: where the exports go (default: the temporary folder). Per-contact exports time the
+// file system as much as the programs: give a freshly made file system, or a tmpfs, to compare.
 //
 // 1. In process, over a contacts folder made up on the fly (no store file, so the writers alone
 //    are timed): the single file and the per-contact files for 10,000 and 100,000 contacts,
@@ -10,6 +13,9 @@
 //    --format vcards against readpst -cv -o DIR (libpst's export, contacts as vCards; also with
 //    -tc, contacts alone) and readpst -S -cv (one file per item, as the per-contact export), each
 //    as its own process, with its wall time and peak memory.
+//
+// Exports are kept until the end: ext4 looks past recently deleted inodes when it makes new
+// files, so removing 100,000 files would slow down whichever export came next.
 #include "common/CodePage.h"
 #include "common/Module1.h"
 #include "convert/ConversionRun.h"
@@ -126,8 +132,8 @@ qint64 DirBytes(const QString& dir, int* files) {
   return bytes;
 }
 
-void InProcess(int contacts, bool perContact) {
-  QTemporaryDir dir;
+void InProcess(int contacts, bool perContact, const QString& workRoot) {
+  QTemporaryDir dir(workRoot + "/in-process-XXXXXX");
   auto folder = std::make_shared<MadeUpFolder>(contacts);
   QuietView view;
   RunContext run(dir.path() + u'/', folder, folder->GetItems(), view);
@@ -190,11 +196,10 @@ void CompareWithReadpst(const QString& store, const QString& bin, const QString&
               QFileInfo(store).size() / 1e6);
   const std::string cli = (bin + "/lumivex-cli").toStdString();
   for (const char* format : {"vcard", "vcards"}) {
-    const QString out = work + "/lumivex-" + format;
+    const QString out = work + "/" + QFileInfo(store).baseName() + "-lumivex-" + format;
     const Measured m = RunProgram(
         {cli, "export", "--format", format, "--out", out.toStdString(), store.toStdString()});
     Report(qPrintable(QStringLiteral("lumivex-cli export --format %1").arg(format)), m, out);
-    QDir(out).removeRecursively();
   }
   // readpst as asked of it for a vCard export, kept to contacts alone, and with a file per item.
   const struct {
@@ -204,13 +209,13 @@ void CompareWithReadpst(const QString& store, const QString& bin, const QString&
                   {"readpst -cv -tc -o DIR", "-tc"},
                   {"readpst -cv -S -o DIR", "-S"}};
   for (const auto& variant : variants) {
-    const QString out = work + "/readpst" + (variant.option ? variant.option : "");
+    const QString out = work + "/" + QFileInfo(store).baseName() + "-readpst" +
+                        (variant.option ? variant.option : "");
     QDir().mkpath(out);
     std::vector<std::string> args = {"readpst", "-q", "-cv"};
     if (variant.option) args.push_back(variant.option);
     args.insert(args.end(), {"-o", out.toStdString(), store.toStdString()});
     Report(variant.name, RunProgram(args), out);
-    QDir(out).removeRecursively();
   }
 }
 
@@ -221,9 +226,19 @@ int main(int argc, char** argv) {
   SetAnsiCodePage(1252);
   const QString bin = QCoreApplication::applicationDirPath();
 
-  QTemporaryDir work;
-  if (argc > 1) {
-    CompareWithReadpst(QString::fromLocal8Bit(argv[1]), bin, work.path());
+  QStringList args = QCoreApplication::arguments().mid(1);
+  QString workRoot = QDir::tempPath();
+  if (args.size() >= 2 && args[0] == u"--work") {
+    workRoot = args[1];
+    args = args.mid(2);
+  }
+  QTemporaryDir work(workRoot + "/vcard_bench-XXXXXX");
+  if (!work.isValid()) {
+    std::fprintf(stderr, "vcard_bench: cannot make a folder in %s\n", qPrintable(workRoot));
+    return 1;
+  }
+  if (!args.isEmpty()) {
+    CompareWithReadpst(args[0], bin, work.path());
   } else if (QFileInfo::exists(bin + "/lumivex-pstgen")) {
     for (const int contacts : {10000, 30000, 100000}) {
       const QString store = work.path() + QStringLiteral("/bench-%1.pst").arg(contacts);
@@ -246,8 +261,8 @@ int main(int argc, char** argv) {
   // from, which is kept small until here.
   std::printf("\nvCard writers in process, made-up contacts:\n");
   for (int contacts : {10000, 100000}) {
-    InProcess(contacts, false);
-    InProcess(contacts, true);
+    InProcess(contacts, false, work.path());
+    InProcess(contacts, true, work.path());
   }
   return 0;
 }
