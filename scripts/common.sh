@@ -6,7 +6,7 @@ LUMIVEX_BUILD=${LUMIVEX_BUILD:-$LUMIVEX_ROOT/build}
 
 # What building and running need.
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libpff-dev libbfio-dev
-  libgtest-dev)
+  zlib1g-dev libgtest-dev)
 # What the tests need besides: independent readers of the files we read and write.
 TEST_PACKAGES=(pff-tools pst-utils python3 python3-xlrd python3-vobject python3-gi
   gir1.2-ebookcontacts-1.2 libkf5contacts-dev libreoffice-calc-nogui xvfb xauth)

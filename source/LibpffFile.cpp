@@ -1,5 +1,5 @@
-// The libpff reader behind pff::File: every store our own reader leaves aside (4 KB-page .ost
-// files, high encryption, damaged headers and node trees) is read here.
+// The libpff reader behind pff::File: every store our own reader leaves aside (high encryption,
+// damaged headers and node trees) is read here.
 #include "source/MailStore.h"
 #include "source/StoreFileImpl.h"
 

@@ -2,11 +2,11 @@
 // one of its folders or messages, opened once and freed before its file. Callers get properties
 // as plain values and never see which reader gave them.
 //
-// Two readers stand behind it. Unicode and ANSI stores are read by our own reader (PstReader.h),
-// which reads a folder of 100,000 entries in about the time libpff takes for a few thousand;
-// libpff reads the rest (4 KB-page .ost files, high encryption) and any file whose header or
-// node tree our reader finds damaged, so libpff's own diagnosis is what the
-// user sees. LUMIVEX_PST_READER=libpff in the environment sends every file to libpff.
+// Two readers stand behind it. Our own reader (PstReader.h) reads every layout of .pst and .ost
+// files, a folder of 100,000 entries in about the time libpff takes for a few thousand. libpff
+// reads stores with high encryption and any file whose header or node tree our reader finds
+// damaged, so that libpff's own diagnosis is what the user sees. LUMIVEX_PST_READER=libpff in
+// the environment sends every file to libpff.
 //
 // Ownership: every Item holds a shared_ptr to its File, so a folder or an entry keeps the file
 // open after the store, namespace and session that found it are gone. Neither reader is

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace lumivex::pst {
 
@@ -23,11 +24,10 @@ constexpr uint16_t kVersionUnicode = 23;
 constexpr uint16_t kVersionOst4k = 36;
 
 // B-tree pages.
-constexpr size_t kPageSize = 512;
 constexpr uint8_t kPtypeBbt = 0x80;
 constexpr uint8_t kPtypeNbt = 0x81;
 constexpr int kMaxTreeDepth = 8;
-constexpr size_t kPageCacheLimit = 1024;  // half a megabyte of pages, then the cache starts over
+constexpr size_t kPageCacheBytes = 512 * 1024;  // then the cache starts over
 
 // Blocks.
 constexpr uint64_t kBidInternal = 0x2;
@@ -67,26 +67,33 @@ uint64_t U64(std::span<const uint8_t> b, size_t at) {
 
 }  // namespace
 
-// Where the two layouts of the format put things. ANSI files (Outlook 97-2002) use 32-bit
-// block ids and offsets where Unicode files use 64-bit ones, and so smaller entries and trailers.
+// Where the layouts of the format put things. ANSI files (Outlook 97-2002) use 32-bit block ids
+// and offsets where Unicode files use 64-bit ones, and so smaller entries and trailers. The
+// .ost files of Outlook 2013 and later use 4 KB B-tree pages, blocks aligned on 512 bytes and
+// larger, and data blocks compressed with zlib; their block entries give the inflated size too.
 struct Layout {
   size_t id;           // bytes of a block id, a file offset and a B-tree key
   size_t nbtRoot;      // header: offset of the node B-tree root's file offset
   size_t bbtRoot;      // header: the same for the block B-tree
   size_t crypt;        // header: the encoding of data blocks
+  size_t pageSize;     // B-tree pages
   size_t pageEntries;  // page: bytes for entries, followed by count, max, entry size, level
+  size_t countBytes;   // page: bytes of the count and of the max
   size_t pageType;     // page: the trailer's page type, repeated in the next byte
   size_t pageCrc;      // page: the trailer's checksum of the bytes before the trailer
   size_t blockTrailer;
   size_t trailerCrc;  // block trailer: the checksum, then the block id
   size_t trailerBid;
+  size_t blockAlign;
+  bool compressed;       // blocks may be zlib streams (their entry gives the inflated size)
   size_t subnodeHeader;  // subnode block: bytes before the entries
 };
 
 namespace {
 
-constexpr Layout kUnicode = {8, 224, 240, 513, 488, 496, 500, 16, 4, 8, 8};
-constexpr Layout kAnsi = {4, 188, 196, 461, 496, 500, 508, 12, 8, 4, 4};
+constexpr Layout kUnicode = {8, 224, 240, 513, 512, 488, 1, 496, 500, 16, 4, 8, 64, false, 8};
+constexpr Layout kAnsi = {4, 188, 196, 461, 512, 496, 1, 500, 508, 12, 8, 4, 64, false, 4};
+constexpr Layout kOst4k = {8, 224, 240, 513, 4096, 4056, 2, 4072, 4076, 24, 4, 8, 512, true, 8};
 
 // A block id, file offset or key of the layout's width.
 uint64_t Id(std::span<const uint8_t> b, size_t at, const Layout& layout) {
@@ -122,8 +129,8 @@ size_t InlineSize(uint16_t type) {
 }  // namespace
 
 struct PstReader::Page {
-  std::array<uint8_t, kPageSize> bytes{};
-  uint8_t count = 0;
+  ByteVector bytes;
+  uint16_t count = 0;
   uint8_t entrySize = 0;
   uint8_t level = 0;
 };
@@ -217,22 +224,19 @@ std::unique_ptr<PstReader> PstReader::Open(const std::string& path, std::string&
   reader->ReadExact(0, h);
   if (std::memcmp(h.data(), "!BDN", 4) != 0) Damaged("no store signature");
   const uint16_t version = U16(h, kHeaderVersion);
-  if (version == kVersionOst4k) {
-    declined = "an offline store with 4 KB pages";
-    return nullptr;
-  }
-  if (version != kVersionUnicode && version > kVersionAnsiLast) {
+  if (version != kVersionUnicode && version != kVersionOst4k && version > kVersionAnsiLast) {
     declined = "a store version this reader does not know";
     return nullptr;
   }
-  const bool ansi = version != kVersionUnicode;
-  reader->layout_ = ansi ? &kAnsi : &kUnicode;
+  const bool ansi = version <= kVersionAnsiLast;
+  reader->layout_ = ansi ? &kAnsi : version == kVersionOst4k ? &kOst4k : &kUnicode;
   if (Crc32(std::span(h).subspan(8, 471)) != U32(h, 4) ||
       (!ansi && Crc32(std::span(h).subspan(8, 516)) != U32(h, 524)))
     Damaged("mismatch in file header checksum");
   const Layout& layout = *reader->layout_;
   reader->crypt_ = h[layout.crypt];
-  if (reader->crypt_ > 1) {
+  if (reader->crypt_ > 1 || (layout.compressed && reader->crypt_ != 0)) {
+    // High encryption; and compressed blocks whose encoding no file here shows the order of.
     declined = "a store with high encryption";
     return nullptr;
   }
@@ -270,22 +274,23 @@ const PstReader::Page& PstReader::ReadPage(uint64_t ib, uint8_t ptype) {
       Damaged("a B-tree page is of another tree");
     return *found->second;
   }
-  if (pages_.size() >= kPageCacheLimit) pages_.clear();
+  if (pages_.size() * layout_->pageSize >= kPageCacheBytes) pages_.clear();
   return *pages_.emplace(ib, LoadPage(ib, ptype)).first->second;
 }
 
 std::unique_ptr<PstReader::Page> PstReader::LoadPage(uint64_t ib, uint8_t ptype) {
+  const Layout& l = *layout_;
   auto page = std::make_unique<Page>();
+  page->bytes.resize(l.pageSize);
   ReadExact(ib, page->bytes);
   const auto& b = page->bytes;
-  const Layout& l = *layout_;
   if (b[l.pageType] != ptype || b[l.pageType + 1] != ptype)
     Damaged("a B-tree page at " + Hex(ib) + " has the wrong type");
   if (Crc32(std::span(b).first(l.pageType)) != U32(b, l.pageCrc))
     Damaged("mismatch in the checksum of the B-tree page at " + Hex(ib));
-  page->count = b[l.pageEntries];
-  page->entrySize = b[l.pageEntries + 2];
-  page->level = b[l.pageEntries + 3];
+  page->count = l.countBytes == 2 ? U16(b, l.pageEntries) : b[l.pageEntries];
+  page->entrySize = b[l.pageEntries + 2 * l.countBytes];
+  page->level = b[l.pageEntries + 2 * l.countBytes + 1];
   // Leaf entries: node id, data, subnodes and parent; block id, offset, size and count. Index
   // entries: key, block id and offset.
   const size_t leafSize = ptype == kPtypeNbt ? 4 * l.id : 3 * l.id;
@@ -367,16 +372,18 @@ void PstReader::CheckNodeTree() {
   Walker{*this, {}}.Walk(nbtRoot_, -1, 0);
 }
 
-std::pair<uint64_t, uint16_t> PstReader::FindBlock(Bid bid) {
+PstReader::BlockRef PstReader::FindBlock(Bid bid) {
   const auto e = LeafEntry(kPtypeBbt, bid & ~uint64_t(1));
   if (e.empty()) Damaged("block " + Hex(bid) + " is missing from the block B-tree");
-  return {Id(e, layout_->id, *layout_), U16(e, 2 * layout_->id)};
+  const Layout& l = *layout_;
+  const uint16_t size = U16(e, 2 * l.id);
+  return {Id(e, l.id, l), size, l.compressed ? U16(e, 2 * l.id + 2) : size};
 }
 
 ByteVector PstReader::ReadBlock(Bid bid) {
-  const auto [ib, size] = FindBlock(bid);
+  const auto [ib, size, inflated] = FindBlock(bid);
   const Layout& l = *layout_;
-  const size_t stored = (size + l.blockTrailer + 63) / 64 * 64;
+  const size_t stored = (size + l.blockTrailer + l.blockAlign - 1) / l.blockAlign * l.blockAlign;
   ByteVector block(stored);
   ReadExact(ib, block);
   const std::span<const uint8_t> trailer = std::span(block).last(l.blockTrailer);
@@ -387,6 +394,13 @@ ByteVector PstReader::ReadBlock(Bid bid) {
     Damaged("mismatch in the checksum of block " + Hex(bid));
   block.resize(size);
   if ((bid & kBidInternal) == 0 && crypt_ == 1) DecodePermute(block);
+  if (inflated != size) {
+    ByteVector out(inflated);
+    uLongf length = inflated;
+    if (uncompress(out.data(), &length, block.data(), size) != Z_OK || length != inflated)
+      Damaged("block " + Hex(bid) + " does not inflate to its size");
+    return out;
+  }
   return block;
 }
 

@@ -1,12 +1,12 @@
 // A reader of personal-folder files (.pst in the Unicode and ANSI layouts, .ost in the Unicode
-// one) that goes straight to what the contact export needs: a node by its id, a property
-// context's properties, a table's row ids. It keeps no index of the file in memory: the node and
-// block B-trees are searched page by page through a small cache, so opening a store of any size
-// takes a few page reads and reading one entry costs the same in a folder of 100 or 100,000
-// entries.
+// layout and in the 4 KB-page layout of Outlook 2013 and later) that goes straight to what the
+// contact export needs: a node by its id, a property context's properties, a table's row ids. It
+// keeps no index of the file in memory: the node and block B-trees are searched page by page
+// through a small cache, so opening a store of any size takes a few page reads and reading one
+// entry costs the same in a folder of 100 or 100,000 entries.
 //
-// What it does not read (4 KB-page .ost files, the "cyclic" encoding) it declines at Open, and
-// the store is read through libpff instead (PffFile.cpp decides).
+// What it does not read (the "cyclic" encoding) it declines at Open, and the store is read
+// through libpff instead (PffFile.cpp decides).
 //
 // Every structure is checked before it is used: page and block checksums and types, sizes and
 // offsets against their containers, and the depth of every tree, so a damaged file gives a
@@ -96,8 +96,13 @@ class PstReader {
   // The leaf entry for `key` in the node or block B-tree (by page type), empty when there is
   // none. It lies in the page cache: use it before the next page is read.
   std::span<const uint8_t> LeafEntry(uint8_t ptype, uint64_t key);
-  // The block's entry (offset and size) in the block B-tree.
-  std::pair<uint64_t, uint16_t> FindBlock(Bid bid);
+  // The block's entry in the block B-tree: where it is, its stored and its inflated size.
+  struct BlockRef {
+    uint64_t ib;
+    uint16_t size;
+    uint16_t inflated;
+  };
+  BlockRef FindBlock(Bid bid);
   ByteVector ReadBlock(Bid bid);
   // The data blocks of the data tree whose root is `bid`, and the size the tree declares.
   std::vector<Bid> DataBlocks(Bid bid, uint64_t* total = nullptr);

@@ -47,7 +47,7 @@ class FileImpl {
 // Opens `path` through libpff. Throws StoreError with libpff's cause.
 std::unique_ptr<FileImpl> OpenWithLibpff(const QString& path);
 // Opens `path` with our own reader. Null, with the reason in `declined`, for a file it leaves
-// to libpff (a 4 KB-page .ost, high encryption) or whose header or node B-tree
+// to libpff (high encryption) or whose header or node B-tree
 // it finds damaged.
 std::unique_ptr<FileImpl> OpenWithPstReader(const QString& path, QString& declined);
 
