@@ -38,6 +38,13 @@ std::string IconvName(int codePage) {
 // iconv descriptors are opened once per code page and direction and kept for the process.
 class Converters {
  public:
+  Converters() = default;
+  Converters(const Converters&) = delete;
+  Converters& operator=(const Converters&) = delete;
+  ~Converters() {
+    for (auto& [key, cd] : open_)
+      if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+  }
   iconv_t Get(const std::string& to, const std::string& from) {
     std::lock_guard lock(mutex_);
     const std::string key = to + "<" + from;
