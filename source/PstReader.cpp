@@ -19,6 +19,7 @@ namespace {
 // File header. The first 512 bytes are read; an ANSI header is shorter than a Unicode one.
 constexpr size_t kHeaderSize = 564;
 constexpr size_t kHeaderVersion = 10;
+constexpr uint16_t kVersionAnsiFirst = 14;
 constexpr uint16_t kVersionAnsiLast = 15;
 constexpr uint16_t kVersionUnicode = 23;
 constexpr uint16_t kVersionOst4k = 36;
@@ -224,20 +225,24 @@ std::unique_ptr<PstReader> PstReader::Open(const std::string& path, std::string&
   reader->ReadExact(0, h);
   if (std::memcmp(h.data(), "!BDN", 4) != 0) Damaged("no store signature");
   const uint16_t version = U16(h, kHeaderVersion);
-  if (version != kVersionUnicode && version != kVersionOst4k && version > kVersionAnsiLast) {
+  const bool ansi = version >= kVersionAnsiFirst && version <= kVersionAnsiLast;
+  if (!ansi && version != kVersionUnicode && version != kVersionOst4k) {
     declined = "a store version this reader does not know";
     return nullptr;
   }
-  const bool ansi = version <= kVersionAnsiLast;
   reader->layout_ = ansi ? &kAnsi : version == kVersionOst4k ? &kOst4k : &kUnicode;
   if (Crc32(std::span(h).subspan(8, 471)) != U32(h, 4) ||
       (!ansi && Crc32(std::span(h).subspan(8, 516)) != U32(h, 524)))
     Damaged("mismatch in file header checksum");
   const Layout& layout = *reader->layout_;
   reader->crypt_ = h[layout.crypt];
-  if (reader->crypt_ > 1 || (layout.compressed && reader->crypt_ != 0)) {
-    // High encryption; and compressed blocks whose encoding no file here shows the order of.
+  if (reader->crypt_ > 1) {
     declined = "a store with high encryption";
+    return nullptr;
+  }
+  if (layout.compressed && reader->crypt_ != 0) {
+    // Whether such blocks are decoded before or after they are inflated, no file at hand shows.
+    declined = "an encoded store with compressed blocks";
     return nullptr;
   }
   reader->offline_ = h[8] == 'S' && h[9] == 'O';
