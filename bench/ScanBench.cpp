@@ -7,6 +7,7 @@
 //   scan_bench [N] [FILE]   (FILE: scan this store's Contacts folder instead of writing one)
 #include "app/Dialogs.h"
 #include "app/FrmMain.h"
+#include "bench/PeakMemory.h"
 #include "common/Module1.h"
 #include "source/PffBackend.h"
 #include "tools/pstwriter/Messaging.h"
@@ -17,8 +18,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-
-#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -113,8 +112,6 @@ int main(int argc, char** argv) {
   for (int i = 0; i < entries; ++i) total += items->Count();
   const double countSeconds = timer.elapsed() / 1000.0;
 
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
   std::printf("scan of %d entries from the main window (store open): %.2f s, %.1f us per entry\n",
               scanned, scanSeconds, scanned ? scanSeconds * 1e6 / scanned : 0.0);
   std::printf("opening the store and its contacts folder first: %.2f s\n", openSeconds);
@@ -123,7 +120,7 @@ int main(int argc, char** argv) {
   std::printf("the folder's count asked %d times: %.2f s, %.1f us each (%ld)\n", entries,
               countSeconds, entries ? countSeconds * 1e6 / entries : 0.0,
               total / (entries ? entries : 1));
-  std::printf("peak memory %ld MiB\n", usage.ru_maxrss / 1024);
+  std::printf("peak memory %ld MiB\n", lumivex::bench::PeakKiB() / 1024);
   if (argc <= 2) std::remove(path.c_str());
   lumivex::SetDialogs(nullptr);
   return scanned > 0 ? 0 : 1;

@@ -6,6 +6,7 @@
 //
 // Stores are read by our own reader; LUMIVEX_PST_READER=libpff in the environment times libpff
 // on the same walk.
+#include "bench/PeakMemory.h"
 #include "source/ContactProperties.h"
 #include "source/PffBackend.h"
 #include "tools/pstwriter/Messaging.h"
@@ -14,8 +15,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QString>
-
-#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -73,12 +72,6 @@ void WriteStore(const std::string& path, int count) {
   writer.Finish();
 }
 
-long PeakKilobytes() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -125,7 +118,7 @@ int main(int argc, char** argv) {
       "%.0f entries/s\n",
       reads, failed, characters, walkSeconds, entries ? walkSeconds * 1e6 / entries : 0.0,
       walkSeconds > 0 ? entries / walkSeconds : 0.0);
-  std::printf("peak memory %ld MiB\n", PeakKilobytes() / 1024);
+  std::printf("peak memory %ld MiB\n", lumivex::bench::PeakKiB() / 1024);
   if (!keep) std::remove(path.c_str());
   return failed == 0 ? 0 : 1;
 }

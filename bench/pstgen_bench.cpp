@@ -3,7 +3,6 @@
 // stays with the indexes and does not grow with the contacts themselves.
 //
 //   pstgen_bench [COUNT] [OUT.pst]
-#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
@@ -11,15 +10,10 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/PeakMemory.h"
 #include "tools/pstgen/Description.h"
 
 namespace {
-
-long PeakKiB() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
 
 void Run(uint64_t count, const std::string& out) {
   lumivex::pstgen::StorePlan plan;
@@ -35,7 +29,7 @@ void Run(uint64_t count, const std::string& out) {
   const auto size = std::filesystem::file_size(out);
   std::printf("%8llu contacts: %6.2f s, %7.1f MB file, %5.0f bytes/contact, peak memory %ld KiB\n",
               static_cast<unsigned long long>(report.items), seconds, size / 1e6,
-              static_cast<double>(size) / static_cast<double>(count), PeakKiB());
+              static_cast<double>(size) / static_cast<double>(count), lumivex::bench::PeakKiB());
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 //
 // Exports are kept until the end: ext4 looks past recently deleted inodes when it makes new
 // files, so removing 100,000 files would slow down whichever export came next.
+#include "bench/PeakMemory.h"
 #include "common/CodePage.h"
 #include "common/Module1.h"
 #include "convert/ConversionRun.h"
@@ -115,12 +116,6 @@ class QuietView : public ConversionView {
   void Hide() override {}
 };
 
-long PeakKiB() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
-
 qint64 DirBytes(const QString& dir, int* files) {
   qint64 bytes = 0;
   *files = 0;
@@ -144,7 +139,7 @@ void InProcess(int contacts, bool perContact, const QString& workRoot) {
   else
     ExportVCardSingleFile(run);
   const double seconds = timer.nsecsElapsed() / 1e9;
-  const long peak = PeakKiB();
+  const long peak = lumivex::bench::PeakKiB();
   int files = 0;
   const qint64 bytes = DirBytes(dir.path(), &files);
   std::printf(

@@ -8,6 +8,7 @@
 // libpff backend (lumivex-pstgen --contacts 30000 --seed 1 --out FILE writes such a file).
 // Prints one line per measurement: the time of the whole export, the time of the cell writes
 // alone, the size of the sheet and the process's peak resident memory.
+#include "bench/PeakMemory.h"
 #include "common/CodePage.h"
 #include "convert/ConversionRun.h"
 #include "source/PffBackend.h"
@@ -17,8 +18,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -87,12 +86,6 @@ class QuietView : public ConversionView {
   QString message;
 };
 
-long PeakKilobytes() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -147,7 +140,7 @@ int main(int argc, char** argv) {
   std::printf("completion message  %s\n", qPrintable(view.message));
   std::printf("cell writes alone   %lld ms for %d cells\n", static_cast<long long>(cellsMs),
               rows * 39);
-  std::printf("peak memory         %ld kB\n", PeakKilobytes());
+  std::printf("peak memory         %ld kB\n", lumivex::bench::PeakKiB());
 
   if (!pst.isEmpty()) {
     try {
@@ -163,7 +156,7 @@ int main(int argc, char** argv) {
       const qint64 storeMs = timer.elapsed();
       std::printf("from %s: %d contacts in %lld ms (%s), peak memory now %ld kB\n", qPrintable(pst),
                   entries->Count(), static_cast<long long>(storeMs), qPrintable(storeView.message),
-                  PeakKilobytes());
+                  lumivex::bench::PeakKiB());
     } catch (const StoreError& error) {
       std::fprintf(stderr, "xls_bench: %s\n", error.what());
       return 1;
