@@ -101,40 +101,13 @@ class LibpffItem : public ItemImpl {
     return id;
   }
 
-  int SubFolderCount() override {
-    int count = -1;
-    libpff_error_t* error = nullptr;
-    if (libpff_folder_get_number_of_sub_folders(item_, &count, &error) != 1) count = -1;
-    Drop(error);
-    return count;
-  }
-
+  int SubFolderCount() override { return Count(libpff_folder_get_number_of_sub_folders); }
   std::unique_ptr<ItemImpl> SubFolder(int index, QString& why) override {
-    libpff_item_t* sub = nullptr;
-    libpff_error_t* error = nullptr;
-    if (libpff_folder_get_sub_folder(item_, index, &sub, &error) != 1) {
-      why = Detail(error);
-      return nullptr;
-    }
-    return std::make_unique<LibpffItem>(sub);
+    return Child(libpff_folder_get_sub_folder, index, why);
   }
-
-  int MessageCount() override {
-    int count = -1;
-    libpff_error_t* error = nullptr;
-    if (libpff_folder_get_number_of_sub_messages(item_, &count, &error) != 1) count = -1;
-    Drop(error);
-    return count;
-  }
-
+  int MessageCount() override { return Count(libpff_folder_get_number_of_sub_messages); }
   std::unique_ptr<ItemImpl> Message(int index, QString& why) override {
-    libpff_item_t* message = nullptr;
-    libpff_error_t* error = nullptr;
-    if (libpff_folder_get_sub_message(item_, index, &message, &error) != 1) {
-      why = Detail(error);
-      return nullptr;
-    }
-    return std::make_unique<LibpffItem>(message);
+    return Child(libpff_folder_get_sub_message, index, why);
   }
 
   int PropertyCount() const override { return entryCount_; }
@@ -182,6 +155,28 @@ class LibpffItem : public ItemImpl {
   }
 
  private:
+  // A folder's count of sub-folders or of messages; -1 when it cannot be read.
+  int Count(int (*count)(libpff_item_t*, int*, libpff_error_t**)) const {
+    int n = -1;
+    libpff_error_t* error = nullptr;
+    if (count(item_, &n, &error) != 1) n = -1;
+    Drop(error);
+    return n;
+  }
+
+  // A folder's sub-folder or message at `index`; null with libpff's cause in `why`.
+  std::unique_ptr<ItemImpl> Child(int (*get)(libpff_item_t*, int, libpff_item_t**,
+                                             libpff_error_t**),
+                                  int index, QString& why) const {
+    libpff_item_t* child = nullptr;
+    libpff_error_t* error = nullptr;
+    if (get(item_, index, &child, &error) != 1) {
+      why = Detail(error);
+      return nullptr;
+    }
+    return std::make_unique<LibpffItem>(child);
+  }
+
   libpff_item_t* item_ = nullptr;
   libpff_record_set_t* recordSet_ = nullptr;  // borrowed from the item
   int entryCount_ = -1;

@@ -120,14 +120,7 @@ int Item::SubFolderCount() const {
 
 std::unique_ptr<Item> Item::SubFolder(int index) const {
   QString why;
-  auto sub = impl_->SubFolder(index, why);
-  if (!sub) {
-    throw StoreError(QStringLiteral("Cannot read folder %1 of %2%3")
-                         .arg(index + 1)
-                         .arg(file_->Path(), why)
-                         .toStdString());
-  }
-  return std::unique_ptr<Item>(new Item(file_, std::move(sub)));
+  return Child(impl_->SubFolder(index, why), "folder", index, why);
 }
 
 int Item::MessageCount() const {
@@ -136,14 +129,19 @@ int Item::MessageCount() const {
 
 std::unique_ptr<Item> Item::Message(int index) const {
   QString why;
-  auto message = impl_->Message(index, why);
-  if (!message) {
-    throw StoreError(QStringLiteral("Cannot read entry %1 of %2%3")
+  return Child(impl_->Message(index, why), "entry", index, why);
+}
+
+std::unique_ptr<Item> Item::Child(std::unique_ptr<detail::ItemImpl> child, const char* what,
+                                  int index, const QString& why) const {
+  if (!child) {
+    throw StoreError(QStringLiteral("Cannot read %1 %2 of %3%4")
+                         .arg(QLatin1String(what))
                          .arg(index + 1)
                          .arg(file_->Path(), why)
                          .toStdString());
   }
-  return std::unique_ptr<Item>(new Item(file_, std::move(message)));
+  return std::unique_ptr<Item>(new Item(file_, std::move(child)));
 }
 
 int Item::PropertyCount() const {

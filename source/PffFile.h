@@ -125,6 +125,9 @@ class Item {
 
  private:
   Item(std::shared_ptr<File> file, std::unique_ptr<detail::ItemImpl> impl);
+  // `child` as an Item of the same file; a StoreError naming the `what` at `index` when null.
+  std::unique_ptr<Item> Child(std::unique_ptr<detail::ItemImpl> child, const char* what, int index,
+                              const QString& why) const;
   friend class File;
   std::shared_ptr<File> file_;
   std::unique_ptr<detail::ItemImpl> impl_;
