@@ -159,10 +159,11 @@ class ReaderFile : public FileImpl {
   }
 
   std::unique_ptr<NamedKey> Named(uint32_t localId, const ItemImpl&, int) override {
+    if (localId > 0xFFFF) return nullptr;
     try {
       const auto& map = reader_->NameMap();
       const auto found = map.find(static_cast<uint16_t>(localId));
-      if (localId > 0xFFFF || found == map.end()) return nullptr;
+      if (found == map.end()) return nullptr;
       auto key = std::make_unique<NamedKey>();
       key->guid = found->second.guid;
       key->byName = found->second.byName;
