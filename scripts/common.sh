@@ -39,6 +39,8 @@ build_lumivex() {
   for target in "$@"; do targets+=(--target "$target"); done
   local generator=()
   command -v ninja >/dev/null && generator=(-G Ninja)
+  # A compiler cache, where the machine has one, makes rebuilds after a checkout cheap.
+  command -v ccache >/dev/null && generator+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   if [ ! -f "$LUMIVEX_BUILD/CMakeCache.txt" ]; then
     log "configuring in $LUMIVEX_BUILD"
     cmake -S "$LUMIVEX_ROOT" -B "$LUMIVEX_BUILD" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -32,6 +32,12 @@ std::shared_ptr<Folder> FindBelow(const std::shared_ptr<Folder>& folder, QString
 
 }  // namespace
 
+bool ContactEntry::ReadContact(contact::Contact& contact, QString& why) const {
+  (void)contact;
+  why = QStringLiteral("this store gives no full contact records");
+  return false;
+}
+
 std::shared_ptr<Folder> FindFolder(const Store& store, const QString& path) {
   return FindBelow(store.RootFolder(), path, 0);
 }

@@ -17,6 +17,8 @@
 // they held for the previous entry.
 #pragma once
 
+#include "contact/Contact.h"
+
 #include <QString>
 
 #include <memory>
@@ -56,6 +58,15 @@ class ContactEntry {
   // text, multi-valued strings joined with ", ", an absent property as empty text. Returns false
   // when the read fails (unreadable item, unknown name, damaged data) and leaves `value` as it was.
   virtual bool Read(std::string_view name, QString& value) const = 0;
+
+  // Reads the whole entry into the full contact model (every field, the photo, a list's members).
+  // Returns false, with `why` saying what could not be read, when the entry or any property it
+  // holds cannot be read; `contact` is then partly filled and must not be written as the entry.
+  virtual bool ReadContact(contact::Contact& contact, QString& why) const;
+
+  // Why the entry cannot be opened, or why its last failed Read failed; empty when nothing
+  // has failed. For reports that name the entry and the reason.
+  virtual QString Failure() const { return {}; }
 };
 
 // A folder's entries, in the folder's own order.
@@ -73,7 +84,8 @@ class Folder {
  public:
   virtual ~Folder() = default;
   virtual QString Name() const = 0;
-  // Folder names from the store's top level down, joined by "/" ("Top of Personal Folders/Contacts").
+  // Folder names from the store's top level down, joined by "/" ("Top of Personal
+  // Folders/Contacts").
   virtual QString Path() const = 0;
   // The container class ("IPF.Contact", "IPF.Note", ...), empty when the folder has none.
   virtual QString ContainerClass() const = 0;

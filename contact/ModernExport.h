@@ -1,0 +1,76 @@
+// The export for other address books: the full contact model of one or more folders written as
+// vCard 4.0, vCard 3.0 or CSV in UTF-8, into one file or one file per contact. The command line
+// (`lumivex-cli export --format vcard4|vcard3|csv`) and the desktop's "Export for Other Address
+// Books..." dialog both run it; it has no widgets and reports through ModernExportObserver.
+//
+// Writing streams: one entry is read, written and dropped before the next, so memory does not
+// grow with the number of contacts. A single file is written under a temporary name beside the
+// target and renamed at the end, so a failed or cancelled export leaves no cut-short file.
+#pragma once
+
+#include "source/MailStore.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace lumivex::contact {
+
+enum class ModernFormat { kVCard4, kVCard3, kCsv };
+
+struct ModernExportOptions {
+  ModernFormat format = ModernFormat::kVCard4;
+  bool perContact = false;  // one .vcf per contact into `target` (a folder); vCard forms only
+  // The file to write (single file) or the folder to write into (per contact). A folder given
+  // for a single file gets a time-stamped name inside it.
+  QString target;
+  // Each contact also gets its folder's path as a category (set with several folders).
+  bool folderAsCategory = false;
+};
+
+// An entry that could not be read, and so was not written.
+struct EntryProblem {
+  QString folder;    // the folder's path
+  int position = 0;  // 1-based, in the folder's own order
+  QString reason;
+};
+
+struct ModernExportResult {
+  int contacts = 0;                    // entries written as contacts
+  int groups = 0;                      // distribution lists written as groups
+  std::vector<EntryProblem> problems;  // entries not written
+  QString output;                      // the file written, or the folder of the per-contact files
+  bool cancelled = false;              // stopped by the observer: a single file is not left behind
+};
+
+class ModernExportObserver {
+ public:
+  virtual ~ModernExportObserver() = default;
+  // After each entry: entries done over all folders, their total, the current folder's path.
+  virtual void Progress(int done, int total, const QString& folder) = 0;
+  // An entry was skipped; it is also listed in the result.
+  virtual void Problem(const EntryProblem& problem) { (void)problem; }
+  // Asked between entries; true stops the export.
+  virtual bool Cancelled() const { return false; }
+};
+
+// A failure that stops the export: the target cannot be created or written, a folder cannot be
+// read. what() says what failed and where; nothing cut short is left under the target's name.
+class ModernExportError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Every contact folder of `store` (container class IPF.Contact*), in folder-tree order, the
+// store's hidden and search folders left out.
+std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store);
+
+// Exports the entries of `folders` in order. Throws ModernExportError.
+ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& folders,
+                                   const ModernExportOptions& options,
+                                   ModernExportObserver& observer);
+
+}  // namespace lumivex::contact
