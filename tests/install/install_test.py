@@ -98,7 +98,8 @@ def export_all_forms(cli, store, scratch, entries):
     check({"vcard", "vcards", "xls", "wab"} <= set(formats), f"forms offered: {formats}")
     for form in formats:
         out = os.path.join(scratch, "out-" + form)
-        result = run([cli, "export", "--format", form, "--out", out, store],
+        # A trailing "/" makes --out a folder for every form.
+        result = run([cli, "export", "--format", form, "--out", out + "/", store],
                      env=clean_env(), cwd=scratch)
         if not check(result.returncode == 0,
                      f"export --format {form}: status {result.returncode}: {result.stderr}"):
@@ -121,6 +122,8 @@ def export_all_forms(cli, store, scratch, entries):
             ok = listed.returncode == 0 and json.loads(listed.stdout).get("count", 0) > 0
             check(len(files) == 1 and files[0].endswith(".wab") and ok,
                   f"wab: {files}: {listed.stdout}{listed.stderr}")
+        else:
+            check(all(data), f"{form}: empty files among {files}")
 
 
 def png_size(path):
