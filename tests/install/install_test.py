@@ -323,7 +323,6 @@ def case_completion(args):
         (["export", "--format", ""], sorted(formats)),
         (["export", "--format", "=", "vcard"], sorted(f for f in formats if f.startswith("vcard"))),
         (["export", "--fo"], ["--folder", "--format"]),
-        (["scan", "--"], ["--folder", "--help", "--json"]),
         (["export", "--code-page", "125"], [str(n) for n in range(1250, 1259)]),
         (["scan", store, "--folder", ""], set(described)),
         (["export", "--folder", "Top of", "--out", "x", store, "--folder",
@@ -334,6 +333,16 @@ def case_completion(args):
         (["wab-dump", f"{files}/"], [f"{files}/d.wab", f"{files}/sub"]),
         (["export", "--out", f"{files}/s"], [f"{files}/sub"]),
     ]
+    # Each verb's options, as its usage lines name them, and --help.
+    for verb in verbs:
+        lines = run([cli, verb, "--help"]).stdout.splitlines()
+        usage = [lines[0]]
+        for line in lines[1:]:
+            if not line.startswith(" "):
+                break
+            usage.append(line)
+        options = set(re.findall(r"(?<![\w-])--[a-z][a-z-]*", "\n".join(usage))) | {"--help"}
+        cases.append(([verb, "--"], sorted(options)))
     script = ("source \"$1\"; shift; COMP_WORDS=(\"$@\"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1));"
               " _lumivex_cli lumivex-cli; printf '%s\\n' \"${COMPREPLY[@]}\"")
     completion = os.path.join(prefix, "share/bash-completion/completions/lumivex-cli")
