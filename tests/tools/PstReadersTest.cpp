@@ -4,6 +4,7 @@
 // pst-extractor, which reads no ANSI store, in both layouts.
 #include <libpff.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -418,6 +419,263 @@ TEST(SampleStore, HoldsWhatItsDescriptionPromises) {
         "0x3A58",     "name:Keywords"})
     EXPECT_TRUE(keys.count(key)) << key;
 }
+
+// ---------------------------------------------------------------------------------------------
+// The every-field store the build writes from data/edge/every-field.json, in both layouts: what
+// the description holds is what libpff, pffexport and readpst give back.
+
+QJsonArray EveryFieldItems() {
+  QFile f(SourceDir() + "/data/edge/every-field.json");
+  EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+  return QJsonDocument::fromJson(f.readAll())
+      .object()["folders"]
+      .toArray()[0]
+      .toObject()["items"]
+      .toArray();
+}
+
+// The bytes of a description's "file" or "data:" reference.
+QByteArray DescribedBytes(const QString& ref) {
+  if (ref.startsWith("data:"))
+    return QByteArray::fromBase64(ref.mid(ref.indexOf(',') + 1).toLatin1());
+  QFile f(SourceDir() + "/data/edge/" + ref);
+  EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << ref.toStdString();
+  return f.readAll();
+}
+
+// The files attached to a described item, in the order the store keeps them: its attachments,
+// then its picture.
+std::vector<std::pair<QString, QByteArray>> DescribedAttachments(const QJsonObject& item) {
+  std::vector<std::pair<QString, QByteArray>> out;
+  for (const QJsonValue& a : item["attachments"].toArray())
+    out.emplace_back(a["name"].toString(), DescribedBytes(a["data"].toString()));
+  if (item.contains("picture")) {
+    const QByteArray bytes = DescribedBytes(item["picture"].toString());
+    out.emplace_back(bytes.startsWith("\x89PNG") ? "ContactPicture.png" : "ContactPicture.jpg",
+                     bytes);
+  }
+  return out;
+}
+
+bool IsAscii(const QString& s) {
+  for (QChar c : s)
+    if (c.unicode() > 0x7F) return false;
+  return true;
+}
+
+class EveryFieldStore : public ::testing::TestWithParam<const char*> {
+ protected:
+  bool Ansi() const { return QString(GetParam()).contains("ansi"); }
+  QString Store() const { return BinDir() + "/" + GetParam(); }
+};
+
+TEST_P(EveryFieldStore, LibpffGivesBackEveryFieldPictureAttachmentAndRtfBody) {
+  const QJsonArray items = EveryFieldItems();
+  ASSERT_FALSE(items.isEmpty());
+  libpff_file_t* file = nullptr;
+  ASSERT_EQ(libpff_file_initialize(&file, nullptr), 1);
+  ASSERT_EQ(libpff_file_open(file, Store().toUtf8().constData(), LIBPFF_OPEN_READ, nullptr), 1)
+      << Store().toStdString();
+  {
+    PffItem root, top, contacts;
+    ASSERT_EQ(libpff_file_get_root_folder(file, &root.item, nullptr), 1);
+    ASSERT_TRUE(SubFolder(root.item, "Top of Personal Folders", top));
+    ASSERT_TRUE(SubFolder(top.item, "Contacts", contacts));
+    int count = 0;
+    libpff_folder_get_number_of_sub_messages(contacts.item, &count, nullptr);
+    ASSERT_EQ(count, items.size());
+    // Fields by their ids in the property lists of the mail client; named ones (PSETID_Address)
+    // by their number.
+    const std::pair<const char*, uint32_t> strings[] = {
+        {"NickName", 0x3A4F},
+        {"Profession", 0x3A46},
+        {"Business2TelephoneNumber", 0x3A1B},
+        {"Home2TelephoneNumber", 0x3A2F},
+        {"CarTelephoneNumber", 0x3A1E},
+        {"OtherFaxNumber", 0x3A23},
+        {"AssistantTelephoneNumber", 0x3A2E},
+        {"CallbackTelephoneNumber", 0x3A02},
+        {"CompanyMainTelephoneNumber", 0x3A57},
+        {"ISDNNumber", 0x3A2D},
+        {"OtherTelephoneNumber", 0x3A1F},
+        {"PrimaryTelephoneNumber", 0x3A1A},
+        {"RadioTelephoneNumber", 0x3A1D},
+        {"TelexNumber", 0x3A2C},
+        {"TTYTDDTelephoneNumber", 0x3A4B},
+        {"HomeAddressPostOfficeBox", 0x3A5E},
+        {"OtherAddressStreet", 0x3A63},
+        {"OtherAddressPostOfficeBox", 0x3A64},
+        {"OtherAddressCity", 0x3A5F},
+        {"OtherAddressState", 0x3A62},
+        {"OtherAddressPostalCode", 0x3A61},
+        {"OtherAddressCountry", 0x3A60},
+        {"PersonalHomePage", 0x3A50},
+        {"BusinessAddressPostOfficeBox", 0x804A},
+        {"IMAddress", 0x8062},
+        {"InternetFreeBusyAddress", 0x80D8},
+        {"Email1OriginalDisplayName", 0x8084},
+        {"Email2OriginalDisplayName", 0x8094},
+        {"Email2AddressType", 0x8092},
+    };
+    const uint32_t string_type = Ansi() ? pst::kPtString8 : pst::kPtString;
+    for (int m = 0; m < count; ++m) {
+      const QJsonObject item = items[m].toObject();
+      const std::string where = "contact " + std::to_string(m + 1);
+      PffItem message;
+      ASSERT_EQ(libpff_folder_get_sub_message(contacts.item, m, &message.item, nullptr), 1);
+      for (const auto& [field, id] : strings) {
+        if (!item.contains(field)) continue;
+        const QString expected = item[field].toString();
+        if (Ansi() && !IsAscii(expected)) continue;  // "?" in code page 1252
+        const pst::Bytes raw = RawProperty(message.item, id, string_type);
+        const QString got = Ansi()
+                                ? QString::fromLatin1(reinterpret_cast<const char*>(raw.data()),
+                                                      static_cast<qsizetype>(raw.size()))
+                                : QString::fromUtf16(reinterpret_cast<const char16_t*>(raw.data()),
+                                                     static_cast<qsizetype>(raw.size() / 2));
+        EXPECT_EQ(got.toStdString(), expected.toStdString()) << where << " " << field;
+      }
+      if (item.contains("Gender")) {
+        const int code =
+            QStringList{"Unspecified", "Female", "Male"}.indexOf(item["Gender"].toString());
+        const pst::Bytes raw = RawProperty(message.item, 0x3A4D, pst::kPtInt16);
+        ASSERT_GE(raw.size(), 2u) << where;
+        EXPECT_EQ(raw[0] | raw[1] << 8, code) << where;
+      }
+      if (item.contains("SearchKey")) {
+        const pst::Bytes raw = RawProperty(message.item, 0x300B, pst::kPtBinary);
+        EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(raw.data()),
+                             static_cast<qsizetype>(raw.size()))
+                      .toHex(),
+                  item["SearchKey"].toString().toLatin1())
+            << where;
+      }
+      if (item.contains("LastModificationTime")) {
+        libpff_record_set_t* set = nullptr;
+        ASSERT_EQ(libpff_item_get_record_set_by_index(message.item, 0, &set, nullptr), 1);
+        libpff_record_entry_t* entry = nullptr;
+        uint64_t filetime = 0;
+        ASSERT_EQ(libpff_record_set_get_entry_by_type(set, 0x3008, 0x0040, &entry, 0, nullptr), 1);
+        libpff_record_entry_get_data_as_filetime(entry, &filetime, nullptr);
+        libpff_record_entry_free(&entry, nullptr);
+        libpff_record_set_free(&set, nullptr);
+        const QDateTime expected =
+            QDateTime::fromString(item["LastModificationTime"].toString(), Qt::ISODate);
+        EXPECT_EQ(static_cast<int64_t>(filetime / 10000000) - 11644473600,
+                  expected.toSecsSinceEpoch())
+            << where;
+      }
+      // PidLidHasPicture on a contact with a picture.
+      const pst::Bytes has_picture = RawProperty(message.item, 0x8015, pst::kPtBoolean);
+      EXPECT_EQ(!has_picture.empty() && has_picture[0] == 1, item.contains("picture")) << where;
+      // Attachments byte for byte, the picture flagged as the contact photo and hidden.
+      const auto expected = DescribedAttachments(item);
+      int attachments = 0;
+      libpff_message_get_number_of_attachments(message.item, &attachments, nullptr);
+      ASSERT_EQ(attachments, static_cast<int>(expected.size())) << where;
+      for (int a = 0; a < attachments; ++a) {
+        PffItem attachment;
+        ASSERT_EQ(libpff_message_get_attachment(message.item, a, &attachment.item, nullptr), 1);
+        size64_t size = 0;
+        ASSERT_EQ(libpff_attachment_get_data_size(attachment.item, &size, nullptr), 1);
+        QByteArray data(static_cast<qsizetype>(size), '\0');
+        libpff_attachment_data_seek_offset(attachment.item, 0, SEEK_SET, nullptr);
+        ASSERT_EQ(libpff_attachment_data_read_buffer(
+                      attachment.item, reinterpret_cast<uint8_t*>(data.data()), size, nullptr),
+                  static_cast<ssize_t>(size));
+        EXPECT_TRUE(data == expected[a].second) << where << " attachment " << a + 1;
+        const bool photo = expected[a].first.startsWith("ContactPicture.");
+        const pst::Bytes flag = RawProperty(attachment.item, 0x7FFF, pst::kPtBoolean);
+        EXPECT_EQ(!flag.empty() && flag[0] == 1, photo) << where << " attachment " << a + 1;
+        const pst::Bytes name = RawProperty(attachment.item, 0x3707, string_type);
+        if (!Ansi() || IsAscii(expected[a].first)) {
+          EXPECT_EQ(Ansi() ? QString::fromLatin1(reinterpret_cast<const char*>(name.data()),
+                                                 static_cast<qsizetype>(name.size()))
+                           : QString::fromUtf16(reinterpret_cast<const char16_t*>(name.data()),
+                                                static_cast<qsizetype>(name.size() / 2)),
+                    expected[a].first)
+              << where;
+        }
+      }
+      // A body kept only as compressed RTF: libpff's own decompression gives the RTF back.
+      if (item.contains("RTFBody")) {
+        size_t size = 0;
+        ASSERT_EQ(libpff_message_get_rtf_body_size(message.item, &size, nullptr), 1) << where;
+        std::string rtf(size, '\0');
+        ASSERT_EQ(libpff_message_get_rtf_body(message.item, reinterpret_cast<uint8_t*>(rtf.data()),
+                                              size, nullptr),
+                  1);
+        while (!rtf.empty() && rtf.back() == '\0') rtf.pop_back();
+        EXPECT_EQ(rtf, item["RTFBody"].toString().toStdString()) << where;
+        EXPECT_TRUE(RawProperty(message.item, 0x1000, string_type).empty())
+            << where << ": no plain body";
+      }
+    }
+  }
+  libpff_file_close(file, nullptr);
+  libpff_file_free(&file, nullptr);
+}
+
+TEST_P(EveryFieldStore, PffexportWritesEveryAttachmentAndReadpstEveryContact) {
+  const QJsonArray items = EveryFieldItems();
+  const QString dir = ScratchDir(QString("every-field-") + (Ansi() ? "ansi" : "unicode"));
+  QByteArray out;
+  QString why;
+  if (!RunReader("pffexport", {"-q", "-t", dir + "/pff", Store()}, &out, &why))
+    GTEST_SKIP() << why.toStdString();
+  ASSERT_NE(out, "FAILED") << why.toStdString();
+  const QString contacts = dir + "/pff.export/Top of Personal Folders/Contacts/";
+  for (int m = 0; m < items.size(); ++m) {
+    const QString contact = contacts + QString("Contact%1/").arg(m + 1, 5, 10, QChar('0'));
+    const auto expected = DescribedAttachments(items[m].toObject());
+    const QStringList files = QDir(contact + "Attachments").entryList(QDir::Files, QDir::Name);
+    ASSERT_EQ(files.size(), static_cast<qsizetype>(expected.size())) << contact.toStdString();
+    for (size_t a = 0; a < expected.size(); ++a) {
+      QFile f(contact + "Attachments/" + files[static_cast<qsizetype>(a)]);
+      ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+      EXPECT_TRUE(f.readAll() == expected[a].second)
+          << files[static_cast<qsizetype>(a)].toStdString();
+    }
+  }
+  QFile first(contacts + "Contact00001/Contact.txt");
+  ASSERT_TRUE(first.open(QIODevice::ReadOnly));
+  const QString text = QString::fromUtf8(first.readAll());
+  for (const char* line :
+       {"Business phone number 2:\t\t+33 1 42 68 53 02",
+        "Callback phone number:\t\t+33 1 42 68 53 11", "Primary phone number:\t\t+33 1 42 68 53 40",
+        "Flags:\t\t\t\t\t0x00000011 (Read, Has attachments)",
+        "Company name:\t\t\t\tContoso, Ltd; Research \\ Development"})
+    EXPECT_TRUE(text.contains(QString::fromUtf8(line))) << line << "\n" << text.toStdString();
+
+  if (!RunReader("readpst", {"-D", "-cv", "-q", "-o", dir, Store()}, &out, &why))
+    GTEST_SKIP() << why.toStdString();
+  ASSERT_NE(out, "FAILED") << why.toStdString();
+  QFile vcards(dir + "/Contacts.contacts");
+  ASSERT_TRUE(vcards.open(QIODevice::ReadOnly));
+  const QString cards = QString::fromUtf8(vcards.readAll());
+  // readpst nests the assistant as an AGENT card: only cards at the start of a line count.
+  EXPECT_EQ(cards.count(QRegularExpression("(^|\n)BEGIN:VCARD")), items.size());
+  for (const char* line : {"NICKNAME:Mimi", "ROLE:Physicist", "TEL;TYPE=isdn:+33 1 42 68 53 20",
+                           "TEL;TYPE=car,voice:+33 6 98 76 54 32", "TEL;TYPE=bbs:42 68 53 60",
+                           "TEL;TYPE=pcs:+33 1 42 68 53 50", "TEL;TYPE=fax,pref:+33 1 40 00 99 99"})
+    EXPECT_TRUE(cards.contains(QString::fromUtf8(line))) << line;
+  if (!Ansi()) {
+    for (const char* line : {"ADR;TYPE=postal:Postfach 10 20 30;;Hauptstraße "
+                             "5\\nHinterhaus;München;Bayern;80331;Deutschland",
+                             "ADR;TYPE=work:BP 1234;;12 rue de la Paix\\nBâtiment B\\, 3ᵉ "
+                             "étage;Paris;Île-de-France;75002;France",
+                             "NOTE:First line of the note\\, with a comma.\\nSecond line\\; with a "
+                             "semicolon and a backslash \\\\ here."})
+      EXPECT_TRUE(cards.contains(QString::fromUtf8(line))) << line;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, EveryFieldStore,
+                         ::testing::Values("every-field.pst", "every-field-ansi.pst"),
+                         [](const auto& info) {
+                           return std::string(QString(info.param).contains("ansi") ? "Ansi"
+                                                                                   : "Unicode");
+                         });
 
 INSTANTIATE_TEST_SUITE_P(Kinds, PstReaders,
                          ::testing::Values(Kind{Encoding::Compressible, FileLayout::Unicode},

@@ -14,10 +14,24 @@ namespace lumivex::pstgen {
 
 using FieldValue = std::variant<std::string, std::vector<std::string>>;
 
+// A file attached to an item.
+struct FileAttachment {
+  std::string name;  // "Agenda.pdf"
+  pst::Bytes data;
+  std::string mime_type;  // told from the bytes when empty
+  bool hidden = false;
+};
+
 struct Item {
   std::string message_class = "IPM.Contact";
   std::vector<std::pair<std::string, FieldValue>> fields;  // mail-client names, in order
   std::vector<pst::MessageProperty> properties;            // given by tag or by name
+  // The contact's picture (a JPEG, PNG, GIF or BMP file's bytes): attached as Outlook attaches
+  // it, "ContactPicture.jpg" flagged as the contact photo, and PidLidHasPicture set.
+  pst::Bytes picture;
+  std::vector<FileAttachment> attachments;
+  // A name other items of the same description use to point at this one (list members).
+  std::string label;
 };
 
 struct ContactOptions {
@@ -32,6 +46,12 @@ bool IsKnownField(const std::string& name);
 
 // Throws pst::PstError naming the field when a field is unknown or its value malformed.
 pst::Message ToMessage(const Item& item, const ContactOptions& options);
+
+// The MIME type of an image or other file told from its first bytes ("image/jpeg",
+// "image/png", "image/gif", "image/bmp"), else "application/octet-stream"; and the file-name
+// extension that goes with it (".jpg", ...; empty for unknown bytes).
+std::string MimeTypeOf(const pst::Bytes& data);
+std::string ExtensionOf(const std::string& mime_type);
 
 // Parses "1980-05-17" or "1980-05-17T08:30:00Z" into year, month, day, hour, minute, second.
 // Returns false when malformed.

@@ -1,6 +1,9 @@
 #include "tools/pstgen/Description.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -193,13 +196,69 @@ std::vector<std::string> PathFrom(const QJsonValue& v, const std::string& where)
   return path;
 }
 
-Item ItemFrom(const QJsonObject& o, const std::string& where) {
+// The bytes a description names: a file (relative to the description's folder) or a data: URI
+// holding them in base64.
+pst::Bytes FileBytes(const QJsonValue& v, const std::string& where, const QString& base_dir) {
+  if (!v.isString() || v.toString().isEmpty())
+    Bad(where, "expected a file name or a data: URI (\"data:image/jpeg;base64,...\")");
+  const QString ref = v.toString();
+  QByteArray bytes;
+  if (ref.startsWith("data:")) {
+    const qsizetype comma = ref.indexOf(',');
+    if (comma < 0 || !ref.left(comma).endsWith(";base64"))
+      Bad(where, "a data: URI holds base64 bytes: \"data:image/png;base64,iVBORw0...\"");
+    const auto decoded = QByteArray::fromBase64Encoding(ref.mid(comma + 1).toLatin1(),
+                                                        QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded) Bad(where, "the data: URI is not valid base64");
+    bytes = *decoded;
+  } else {
+    const QString path = QDir(base_dir.isEmpty() ? QDir::currentPath() : base_dir).filePath(ref);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+      Bad(where, "cannot read " + Std(path) + ": " + Std(file.errorString()));
+    bytes = file.readAll();
+  }
+  if (bytes.isEmpty()) Bad(where, "the file is empty");
+  return pst::Bytes(bytes.begin(), bytes.end());
+}
+
+Item ItemFrom(const QJsonObject& o, const std::string& where, const QString& base_dir) {
   Item item;
   item.message_class = Std(o.value("messageClass").toString("IPM.Contact"));
   for (auto it = o.begin(); it != o.end(); ++it) {
     const std::string key = Std(it.key());
     const std::string at = where + "." + key;
     if (key == "messageClass") continue;
+    if (key == "label") {
+      if (!it.value().isString() || it.value().toString().isEmpty())
+        Bad(at, "a label is a non-empty name, like \"anna\"");
+      item.label = Std(it.value().toString());
+      continue;
+    }
+    if (key == "picture") {
+      item.picture = FileBytes(it.value(), at, base_dir);
+      continue;
+    }
+    if (key == "attachments") {
+      const QJsonArray list = it.value().toArray();
+      for (qsizetype i = 0; i < list.size(); ++i) {
+        const std::string in = at + "[" + std::to_string(i) + "]";
+        const QJsonObject a = list[i].toObject();
+        for (const QString& k : a.keys())
+          if (!QStringList{"name", "file", "data", "mimeType", "hidden"}.contains(k))
+            Bad(in + "." + Std(k), "unknown setting of an attachment");
+        FileAttachment file;
+        file.data = FileBytes(a.contains("data") ? a.value("data") : a.value("file"), in, base_dir);
+        const QString name = a.value("name").toString(
+            a.contains("file") ? QFileInfo(a.value("file").toString()).fileName() : QString());
+        if (name.isEmpty()) Bad(in, "an attachment needs \"name\" (or a \"file\" to take it from)");
+        file.name = Std(name);
+        file.mime_type = Std(a.value("mimeType").toString());
+        file.hidden = a.value("hidden").toBool(false);
+        item.attachments.push_back(std::move(file));
+      }
+      continue;
+    }
     if (key == "properties") {
       const QJsonArray props = it.value().toArray();
       for (qsizetype i = 0; i < props.size(); ++i)
@@ -231,7 +290,7 @@ pst::MessageProperty ParseProperty(const std::string& json_utf8) {
   return PropertyFrom(doc.object(), "property");
 }
 
-StorePlan ParseDescription(const std::string& json_utf8) {
+StorePlan ParseDescription(const std::string& json_utf8, const std::string& base_dir) {
   QJsonParseError error{};
   const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(json_utf8), &error);
   if (doc.isNull())
@@ -265,8 +324,9 @@ StorePlan ParseDescription(const std::string& json_utf8) {
     folder.container_class = Std(f.value("containerClass").toString());
     const QJsonArray items = f.value("items").toArray();
     for (qsizetype k = 0; k < items.size(); ++k)
-      folder.items.push_back(
-          ItemFrom(items[k].toObject(), where + ".items[" + std::to_string(k) + "]"));
+      folder.items.push_back(ItemFrom(items[k].toObject(),
+                                      where + ".items[" + std::to_string(k) + "]",
+                                      QString::fromStdString(base_dir)));
     if (f.contains("generate")) {
       const QJsonObject g = f.value("generate").toObject();
       folder.generate = ParseNumber(g.value("contacts"), where + ".generate.contacts");
