@@ -1,6 +1,7 @@
 // lumivex-cli: the command line beside the desktop program. It drives the same store interface
 // and conversion run as the windows.
 #include "cli/Verbs.h"
+#include "common/Installation.h"
 
 #include <QCoreApplication>
 
@@ -29,7 +30,8 @@ void PrintUsage(std::FILE* out) {
       out);
   for (const Verb& verb : kVerbs) std::fprintf(out, "  %-10s %s\n", verb.name, verb.summary);
   std::fputs(
-      "\nRun 'lumivex-cli VERB --help' for a verb's arguments.\n"
+      "\nRun 'lumivex-cli VERB --help' for a verb's arguments, 'lumivex-cli --version' for the\n"
+      "release.\n"
       "When STORE is left out, the default store is used: the file named by the environment\n"
       "variable LUMIVEX_DEFAULT_STORE, else the first .pst/.ost in the mail client's data-file\n"
       "folders under your home directory.\n"
@@ -52,6 +54,10 @@ int main(int argc, char** argv) {
   const QString verbName = args.takeFirst();
   if (verbName == u"--help" || verbName == u"-h" || verbName == u"help") {
     PrintUsage(stdout);
+    return 0;
+  }
+  if (verbName == u"--version") {
+    std::printf("lumivex-cli %s\n", qPrintable(lumivex::VersionText()));
     return 0;
   }
   for (const Verb& verb : kVerbs) {
