@@ -35,8 +35,9 @@ void PrintUsage(std::FILE* out) {
       "When STORE is left out, the default store is used: the file named by the environment\n"
       "variable LUMIVEX_DEFAULT_STORE, else the first .pst/.ost in the mail client's data-file\n"
       "folders under your home directory.\n"
-      "Stores are read by Lumivex's own reader; damaged files and files with high encryption by\n"
-      "libpff. LUMIVEX_PST_READER=libpff sends every store to libpff.\n",
+      "Stores are read by Lumivex's own reader, in every encoding (none, compressible, high);\n"
+      "a file whose header or folder index it finds damaged is read by libpff, whose diagnosis\n"
+      "is then shown. LUMIVEX_PST_READER=libpff sends every store to libpff.\n",
       out);
 }
 

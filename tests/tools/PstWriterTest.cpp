@@ -193,7 +193,7 @@ TEST(PstgenDescription, MistakesAreReportedWithWhereAndWhat) {
        "neither a known property set nor a GUID"},
       {R"({"folders": [{"path": "C", "items": [{"Children": "one"}]}]})", "a list of strings"},
       {R"({"folders": [)", "not valid JSON at byte"},
-      {R"({"encoding": "rot13"})", "\"none\" or \"compressible\""},
+      {R"({"encoding": "rot13"})", "\"none\", \"compressible\" or \"cyclic\""},
       {R"({"folders": [{"path": "C", "items": [{"Gender": "female"}]}]})",
        "field \"Gender\" is \"Unspecified\", \"Female\" or \"Male\", not \"female\""},
       {R"({"folders": [{"path": "C", "items": [{"SearchKey": "0x12"}]}]})",
