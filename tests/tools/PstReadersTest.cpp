@@ -630,7 +630,11 @@ TEST_P(EveryFieldStore, PffexportWritesEveryAttachmentAndReadpstEveryContact) {
   ASSERT_NE(out, "FAILED") << why.toStdString();
   const QString contacts = dir + "/pff.export/Top of Personal Folders/Contacts/";
   for (int m = 0; m < items.size(); ++m) {
-    const QString contact = contacts + QString("Contact%1/").arg(m + 1, 5, 10, QChar('0'));
+    const bool list = items[m].toObject()["messageClass"].toString() == "IPM.DistList";
+    const QString contact =
+        contacts +
+        QString(list ? "DistributionList%1/" : "Contact%1/").arg(m + 1, 5, 10, QChar('0'));
+    EXPECT_TRUE(QDir(contact).exists()) << contact.toStdString();
     const auto expected = DescribedAttachments(items[m].toObject());
     const QStringList files = QDir(contact + "Attachments").entryList(QDir::Files, QDir::Name);
     ASSERT_EQ(files.size(), static_cast<qsizetype>(expected.size())) << contact.toStdString();
@@ -657,8 +661,12 @@ TEST_P(EveryFieldStore, PffexportWritesEveryAttachmentAndReadpstEveryContact) {
   QFile vcards(dir + "/Contacts.contacts");
   ASSERT_TRUE(vcards.open(QIODevice::ReadOnly));
   const QString cards = QString::fromUtf8(vcards.readAll());
-  // readpst nests the assistant as an AGENT card: only cards at the start of a line count.
-  EXPECT_EQ(cards.count(QRegularExpression("(^|\n)BEGIN:VCARD")), items.size());
+  // readpst writes contacts only (no list), and nests the assistant as an AGENT card: only
+  // cards at the start of a line count.
+  qsizetype contact_items = 0;
+  for (const QJsonValue& item : items)
+    contact_items += item["messageClass"].toString("IPM.Contact") == "IPM.Contact";
+  EXPECT_EQ(cards.count(QRegularExpression("(^|\n)BEGIN:VCARD")), contact_items);
   for (const char* line : {"NICKNAME:Mimi", "ROLE:Physicist", "TEL;TYPE=isdn:+33 1 42 68 53 20",
                            "TEL;TYPE=car,voice:+33 6 98 76 54 32", "TEL;TYPE=bbs:42 68 53 60",
                            "TEL;TYPE=pcs:+33 1 42 68 53 50", "TEL;TYPE=fax,pref:+33 1 40 00 99 99"})
@@ -672,6 +680,146 @@ TEST_P(EveryFieldStore, PffexportWritesEveryAttachmentAndReadpstEveryContact) {
                              "semicolon and a backslash \\\\ here."})
       EXPECT_TRUE(cards.contains(QString::fromUtf8(line))) << line;
   }
+}
+
+// The values of a multi-valued binary property: count, offsets, then the values.
+std::vector<pst::Bytes> MultiBinaryValues(const pst::Bytes& v) {
+  auto u32 = [&](size_t at) {
+    return static_cast<uint32_t>(v[at] | v[at + 1] << 8 | v[at + 2] << 16 | v[at + 3] << 24);
+  };
+  std::vector<pst::Bytes> out;
+  if (v.size() < 4) return out;
+  const uint32_t count = u32(0);
+  for (uint32_t i = 0; i < count; ++i) {
+    const size_t begin = u32(4 + 4 * i), end = i + 1 < count ? u32(8 + 4 * i) : v.size();
+    out.emplace_back(v.begin() + static_cast<std::ptrdiff_t>(begin),
+                     v.begin() + static_cast<std::ptrdiff_t>(end));
+  }
+  return out;
+}
+
+// The CRC-32 of Ethernet and zip, bit by bit.
+uint32_t Crc32Ieee(const pst::Bytes& data, uint32_t crc) {
+  for (uint8_t b : data) {
+    crc ^= b;
+    for (int k = 0; k < 8; ++k) crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+  }
+  return crc;
+}
+
+// A one-off entry id's provider, then version and flags, then name, address type and address as
+// zero-ended UTF-16 (the flags' 0x8000 bit says Unicode).
+std::vector<QString> OneOffParts(const pst::Bytes& id) {
+  const pst::Bytes provider = {0x81, 0x2B, 0x1F, 0xA4, 0xBE, 0xA3, 0x10, 0x19,
+                               0x9D, 0x6E, 0x00, 0xDD, 0x01, 0x0F, 0x54, 0x02};
+  EXPECT_TRUE(id.size() > 24 && std::equal(provider.begin(), provider.end(), id.begin() + 4));
+  EXPECT_TRUE(id.size() > 24 && (id[22] | id[23] << 8) & 0x8000) << "Unicode strings";
+  std::vector<QString> parts;
+  QString part;
+  for (size_t at = 24; at + 1 < id.size(); at += 2) {
+    const char16_t c = static_cast<char16_t>(id[at] | id[at + 1] << 8);
+    if (c == 0) {
+      parts.push_back(part);
+      part.clear();
+    } else {
+      part += QChar(c);
+    }
+  }
+  return parts;
+}
+
+QString Utf16Property(libpff_item_t* item, uint32_t id) {
+  const pst::Bytes raw = RawProperty(item, id, pst::kPtString);
+  return QString::fromUtf16(reinterpret_cast<const char16_t*>(raw.data()),
+                            static_cast<qsizetype>(raw.size() / 2));
+}
+
+// A list's members: each contact member a wrapped entry id pointing at the contact's entry in
+// this store, each one-off member its one-off entry id; beside them one-off entries with the
+// name and address of every member; and the checksum of the member entries.
+TEST_P(EveryFieldStore, ListMembersPointAtTheirContactsWithOneOffEntriesBeside) {
+  if (Ansi()) GTEST_SKIP() << "the linked contacts' e-mail names are compared as Unicode text";
+  const QJsonArray items = EveryFieldItems();
+  libpff_file_t* file = nullptr;
+  ASSERT_EQ(libpff_file_initialize(&file, nullptr), 1);
+  ASSERT_EQ(libpff_file_open(file, Store().toUtf8().constData(), LIBPFF_OPEN_READ, nullptr), 1);
+  {
+    PffItem store, root, top, contacts;
+    ASSERT_EQ(libpff_file_get_message_store(file, &store.item, nullptr), 1);
+    const pst::Bytes record_key = RawProperty(store.item, 0x0FF9, pst::kPtBinary);
+    ASSERT_EQ(libpff_file_get_root_folder(file, &root.item, nullptr), 1);
+    ASSERT_TRUE(SubFolder(root.item, "Top of Personal Folders", top));
+    ASSERT_TRUE(SubFolder(top.item, "Contacts", contacts));
+    std::vector<PffItem> messages(static_cast<size_t>(items.size()));
+    std::map<QString, size_t> labels;
+    for (qsizetype m = 0; m < items.size(); ++m) {
+      ASSERT_EQ(libpff_folder_get_sub_message(contacts.item, static_cast<int>(m), &messages[m].item,
+                                              nullptr),
+                1);
+      if (items[m].toObject().contains("label"))
+        labels[items[m].toObject()["label"].toString()] = static_cast<size_t>(m);
+    }
+    int lists = 0;
+    for (qsizetype m = 0; m < items.size(); ++m) {
+      const QJsonObject list = items[m].toObject();
+      if (!list.contains("members")) continue;
+      ++lists;
+      libpff_item_t* item = messages[m].item;
+      EXPECT_EQ(Utf16Property(item, 0x8053), list["DLName"].toString());
+      const auto entries =
+          MultiBinaryValues(RawProperty(item, 0x8055, pst::kPtBinary | pst::kPtMultiFlag));
+      const auto one_offs =
+          MultiBinaryValues(RawProperty(item, 0x8054, pst::kPtBinary | pst::kPtMultiFlag));
+      const QJsonArray members = list["members"].toArray();
+      ASSERT_EQ(entries.size(), static_cast<size_t>(members.size()));
+      ASSERT_EQ(one_offs.size(), entries.size());
+      uint32_t crc = 0xFFFFFFFFu;
+      for (qsizetype i = 0; i < members.size(); ++i) {
+        const QJsonObject member = members[i].toObject();
+        const pst::Bytes& entry = entries[static_cast<size_t>(i)];
+        crc = Crc32Ieee(entry, crc);
+        const std::vector<QString> parts = OneOffParts(one_offs[static_cast<size_t>(i)]);
+        ASSERT_EQ(parts.size(), 3u) << "member " << i;
+        if (!member.contains("contact")) {
+          EXPECT_TRUE(entry == one_offs[static_cast<size_t>(i)])
+              << "a one-off member is its one-off entry";
+          EXPECT_EQ(parts[0], member["name"].toString());
+          EXPECT_EQ(parts[1], "SMTP");
+          EXPECT_EQ(parts[2], member["address"].toString());
+          continue;
+        }
+        const int email = member.contains("email") ? member["email"].toInt() : 1;
+        const pst::Bytes wrapped = {0,    0,    0,    0,    0xC0, 0x91, 0xAD, 0xD3, 0x51, 0x9D,
+                                    0xCF, 0x11, 0xA4, 0xA9, 0x00, 0xAA, 0x00, 0x47, 0xFA, 0xA4};
+        ASSERT_EQ(entry.size(), 21u + 24u) << "member " << i;
+        EXPECT_TRUE(std::equal(wrapped.begin(), wrapped.end(), entry.begin()));
+        // A contact (3), its e-mail address 1-3 (values 4-6 in bits 4-6), not a one-off (0x80).
+        EXPECT_EQ(entry[20], 0x80 | (3 + email) << 4 | 0x03) << "member " << i;
+        // The contact's entry id: four zero bytes, the store's record key, the node id.
+        const size_t target = labels.at(member["contact"].toString());
+        uint32_t nid = 0;
+        libpff_item_get_identifier(messages[target].item, &nid, nullptr);
+        pst::Bytes expected(4, 0);
+        expected.insert(expected.end(), record_key.begin(), record_key.end());
+        for (int k = 0; k < 4; ++k) expected.push_back(static_cast<uint8_t>(nid >> (8 * k)));
+        EXPECT_TRUE(pst::Bytes(entry.begin() + 21, entry.end()) == expected)
+            << "member " << i << " points elsewhere";
+        // The one-off entry beside it: the e-mail entry of that contact as the contact holds it.
+        const uint32_t lid = 0x8080 + 0x10 * static_cast<uint32_t>(email - 1);
+        EXPECT_EQ(parts[0], Utf16Property(messages[target].item, lid));
+        EXPECT_EQ(parts[1], Utf16Property(messages[target].item, lid + 2));
+        EXPECT_EQ(parts[2], Utf16Property(messages[target].item, lid + 3));
+      }
+      const pst::Bytes checksum = RawProperty(item, 0x804C, pst::kPtInt32);
+      ASSERT_GE(checksum.size(), 4u);
+      EXPECT_EQ(static_cast<uint32_t>(checksum[0] | checksum[1] << 8 | checksum[2] << 16 |
+                                      checksum[3] << 24),
+                ~crc);
+    }
+    EXPECT_EQ(lists, 1);
+  }
+  libpff_file_close(file, nullptr);
+  libpff_file_free(&file, nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, EveryFieldStore,

@@ -325,6 +325,34 @@ TEST(PstgenCommand, FailuresSayWhatIsWrongAndLeaveNothingBehind) {
     EXPECT_TRUE(r.out.contains(text)) << text;
 }
 
+TEST(PstgenCommand, ListMembersThatNameNoContactAreReported) {
+  const QString dir = ScratchDir("pstgen-members");
+  const std::pair<const char*, const char*> cases[] = {
+      {R"({"folders": [{"path": "Contacts", "items": [
+          {"messageClass": "IPM.DistList", "DLName": "L", "members": [{"contact": "nobody"}]}]}]})",
+       "item 1: no item is labelled \"nobody\""},
+      {R"({"folders": [{"path": "Contacts", "items": [
+          {"label": "a", "FirstName": "A", "Email1Address": "a@example.com"},
+          {"messageClass": "IPM.DistList", "DLName": "L", "members": [{"contact": "a", "email": 2}]}]}]})",
+       "item 2: members[0]: \"a\" has no e-mail address 2"},
+      {R"({"folders": [{"path": "Contacts", "items": [{"label": "a"}, {"label": "a"}]}]})",
+       "two items are labelled \"a\""},
+      {R"({"folders": [{"path": "Contacts", "items": [
+          {"messageClass": "IPM.DistList", "members": [{"name": "No Address"}]}]}]})",
+       "a member is {\"contact\": LABEL} or {\"name\": ..., \"address\": ...}"},
+  };
+  for (const auto& [json, error] : cases) {
+    QFile f(dir + "/list.json");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(json);
+    f.close();
+    const Result r = Pstgen({dir + "/list.json", "--out", dir + "/list.pst"});
+    EXPECT_EQ(r.code, 1) << json;
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8(error))) << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir + "/list.pst"));
+  }
+}
+
 TEST(PstgenCommand, StoresOf32767And32768ContactsTakeSecondsAndReadBackWhole) {
   if (QStandardPaths::findExecutable("readpst").isEmpty())
     GTEST_SKIP() << "readpst is not installed (./test installs pst-utils)";

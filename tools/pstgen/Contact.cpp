@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
+
+#include <QString>
 #include <map>
 #include <optional>
 
@@ -93,8 +96,7 @@ const std::vector<Field>& Fields() {
       {"Children", Kind::kStrings, PropertyKey::Tagged(0x3A58), "0x3A58, a list of strings"},
       {"Categories", Kind::kStrings, PropertyKey::Named(kPsPublicStrings, "Keywords"),
        "string-named \"Keywords\" in PS_PUBLIC_STRINGS, a list of strings"},
-      // Further fields of the contact form, after those above so that stores written from
-      // descriptions that do not use them keep their bytes.
+      // Further fields of the contact form.
       {"NickName", Kind::kString, PropertyKey::Tagged(0x3A4F), "0x3A4F (same as Nickname)"},
       {"Profession", Kind::kString, PropertyKey::Tagged(0x3A46), "0x3A46"},
       {"Gender", Kind::kGender, PropertyKey::Tagged(0x3A4D),
@@ -293,7 +295,60 @@ bool IsKnownField(const std::string& name) {
   return Find(name) != nullptr;
 }
 
-pst::Message ToMessage(const Item& item, const ContactOptions& options) {
+namespace {
+
+// A one-off entry id as Outlook writes it for a list member: Unicode strings, plain text, no
+// rich content.
+pst::Bytes MemberOneOff(const std::string& name, const std::string& type,
+                        const std::string& address) {
+  pst::Bytes id(4, 0);
+  const pst::Guid provider = pst::Guid::Parse("{A41F2B81-A3BE-1910-9D6E-00DD010F5402}");
+  id.insert(id.end(), provider.bytes.begin(), provider.bytes.end());
+  id.insert(id.end(), {0x00, 0x00, 0x01, 0x90});  // version 0; flags 0x9001
+  for (const std::string& s : {name, type, address}) {
+    const pst::Bytes u = pst::value::Utf16(s);
+    id.insert(id.end(), u.begin(), u.end());
+    id.insert(id.end(), {0, 0});
+  }
+  return id;
+}
+
+// A wrapped entry id: the contact's entry id behind the provider of Outlook's contact entries
+// and a type byte saying "a contact" (0x03), which of its e-mail addresses (4 + index, in bits
+// 4-6) and that the entry is not a one-off (0x80).
+pst::Bytes WrappedContactEntryId(const pst::Bytes& entry_id, int email) {
+  pst::Bytes id = {0,    0,    0,    0,    0xC0, 0x91, 0xAD, 0xD3, 0x51, 0x9D,
+                   0xCF, 0x11, 0xA4, 0xA9, 0x00, 0xAA, 0x00, 0x47, 0xFA, 0xA4};
+  id.push_back(static_cast<uint8_t>(0x80 | ((3 + email) << 4) | 0x03));
+  id.insert(id.end(), entry_id.begin(), entry_id.end());
+  return id;
+}
+
+std::string TextOf(const pst::Message& m, uint32_t lid) {
+  for (const MessageProperty& p : m.properties)
+    if (p.key.IsNamed() && p.key.set == kPsetidAddress && p.key.number == lid &&
+        p.type == pst::kPtString) {
+      std::u16string u(p.value.size() / 2, u'\0');
+      std::memcpy(u.data(), p.value.data(), u.size() * 2);
+      return QString::fromStdU16String(u).toStdString();
+    }
+  return {};
+}
+
+}  // namespace
+
+LinkedContact LinkedContactOf(const pst::Message& contact, pst::Bytes entry_id) {
+  LinkedContact c;
+  c.entry_id = std::move(entry_id);
+  for (uint32_t i = 0; i < 3; ++i) {
+    const uint32_t lid = 0x8080 + 0x10 * i;
+    c.emails[i] = {TextOf(contact, lid), TextOf(contact, lid + 2), TextOf(contact, lid + 3)};
+  }
+  return c;
+}
+
+pst::Message ToMessage(const Item& item, const ContactOptions& options,
+                       const ContactLookup& lookup) {
   pst::Message m;
   m.message_class = item.message_class;
   std::map<std::string, std::string> text;  // string fields given, for the derived ones
@@ -405,6 +460,46 @@ pst::Message ToMessage(const Item& item, const ContactOptions& options) {
   }
   if (!has("Subject") && !full.empty())
     m.properties.push_back(Str(PropertyKey::Tagged(0x0037), full));
+  if (dist_list && !item.members.empty()) {
+    if (has("DLMembers"))
+      throw pst::PstError("a list takes \"members\" or \"DLMembers\", not both");
+    // Each member twice, in the same order: as the entry the list points at (a contact of the
+    // store, or the one-off address itself) and as a one-off entry with its name and address.
+    std::vector<pst::Bytes> entries, one_offs;
+    for (size_t i = 0; i < item.members.size(); ++i) {
+      const Item::Member& member = item.members[i];
+      const std::string where = "members[" + std::to_string(i) + "]: ";
+      if (member.label.empty()) {
+        if (member.address.empty())
+          throw pst::PstError(where + "a one-off member needs \"address\"");
+        one_offs.push_back(MemberOneOff(member.name.empty() ? member.address : member.name,
+                                        member.address_type, member.address));
+        entries.push_back(one_offs.back());
+        continue;
+      }
+      if (!lookup) throw pst::PstError(where + "linked members need the store's other items");
+      if (member.email < 1 || member.email > 3)
+        throw pst::PstError(where + "\"email\" is 1, 2 or 3");
+      const LinkedContact contact = lookup(member.label);
+      const LinkedContact::Email& email = contact.emails[member.email - 1];
+      if (email.address.empty())
+        throw pst::PstError(where + "\"" + member.label + "\" has no e-mail address " +
+                            std::to_string(member.email));
+      entries.push_back(WrappedContactEntryId(contact.entry_id, member.email));
+      one_offs.push_back(MemberOneOff(email.display_name, email.type, email.address));
+    }
+    // The checksum is the CRC-32 of the member entries, one after another.
+    uint32_t crc = 0xFFFFFFFFu;
+    for (const pst::Bytes& e : entries) crc = pst::Crc32(e, crc);
+    m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x8055),
+                            pst::kPtBinary | pst::kPtMultiFlag, pst::value::MultiBinary(entries)});
+    m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x8054),
+                            pst::kPtBinary | pst::kPtMultiFlag, pst::value::MultiBinary(one_offs)});
+    m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x804C), pst::kPtInt32,
+                            pst::value::Int32(static_cast<int32_t>(~crc))});
+    if (!has("FileAs") && !full.empty())
+      m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, 0x8005), full));
+  }
   if (dist_list) return m;
   if (!has("FileAs")) {
     std::string file_as = get("LastName");

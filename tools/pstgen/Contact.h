@@ -4,6 +4,7 @@
 // (display name, file-as, subject, e-mail address types and display names, local birthday).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -32,7 +33,29 @@ struct Item {
   std::vector<FileAttachment> attachments;
   // A name other items of the same description use to point at this one (list members).
   std::string label;
+  // The members of a distribution list: contacts of the same store, by label, or one-off
+  // addresses.
+  struct Member {
+    std::string label;  // a contact of the description; empty for a one-off member
+    int email = 1;      // which of the contact's e-mail addresses, 1 to 3
+    std::string name, address, address_type = "SMTP";  // a one-off member
+  };
+  std::vector<Member> members;
 };
+
+// A contact of the store as a list's member entry points at it: its entry id and, for each of
+// its three e-mail entries, the display name, address type and address it holds.
+struct LinkedContact {
+  pst::Bytes entry_id;
+  struct Email {
+    std::string display_name, type, address;
+  } emails[3];
+};
+// Finds the contact an item's label names; throws pst::PstError when there is none.
+using ContactLookup = std::function<LinkedContact(const std::string& label)>;
+
+// What a list member entry points at, as ToMessage() derives it from the contact's message.
+LinkedContact LinkedContactOf(const pst::Message& contact, pst::Bytes entry_id);
 
 struct ContactOptions {
   // Offset of the local time zone from UTC in minutes: a birthday typed as 17 May is stored as
@@ -45,7 +68,9 @@ std::string FieldTable();
 bool IsKnownField(const std::string& name);
 
 // Throws pst::PstError naming the field when a field is unknown or its value malformed.
-pst::Message ToMessage(const Item& item, const ContactOptions& options);
+// `lookup` resolves the labels of list members (a list with linked members needs it).
+pst::Message ToMessage(const Item& item, const ContactOptions& options,
+                       const ContactLookup& lookup = {});
 
 // The MIME type of an image or other file told from its first bytes ("image/jpeg",
 // "image/png", "image/gif", "image/bmp"), else "application/octet-stream"; and the file-name

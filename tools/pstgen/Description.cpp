@@ -235,6 +235,31 @@ Item ItemFrom(const QJsonObject& o, const std::string& where, const QString& bas
       item.label = Std(it.value().toString());
       continue;
     }
+    if (key == "members") {
+      const QJsonArray list = it.value().toArray();
+      for (qsizetype i = 0; i < list.size(); ++i) {
+        const std::string in = at + "[" + std::to_string(i) + "]";
+        const QJsonObject o = list[i].toObject();
+        for (const QString& k : o.keys())
+          if (!QStringList{"contact", "email", "name", "address", "addressType"}.contains(k))
+            Bad(in + "." + Std(k), "unknown setting of a member");
+        Item::Member member;
+        if (o.contains("contact")) {
+          member.label = Std(o.value("contact").toString());
+          if (member.label.empty()) Bad(in, "\"contact\" is the label of a contact");
+          if (o.contains("email")) member.email = o.value("email").toInt(0);
+          if (member.email < 1 || member.email > 3) Bad(in, "\"email\" is 1, 2 or 3");
+        } else {
+          member.name = Std(o.value("name").toString());
+          member.address = Std(o.value("address").toString());
+          member.address_type = Std(o.value("addressType").toString("SMTP"));
+          if (member.address.empty())
+            Bad(in, "a member is {\"contact\": LABEL} or {\"name\": ..., \"address\": ...}");
+        }
+        item.members.push_back(std::move(member));
+      }
+      continue;
+    }
     if (key == "picture") {
       item.picture = FileBytes(it.value(), at, base_dir);
       continue;
@@ -377,6 +402,30 @@ BuildReport BuildStore(const StorePlan& plan, const std::string& out_path,
 
   uint64_t total = 0;
   for (const FolderPlan& f : plan.folders) total += f.items.size() + f.generate;
+  // Items are written in order, each under the next message node id: the node id of every
+  // labelled item is known before it is written, so a list may name contacts written after it.
+  std::map<std::string, std::pair<const Item*, pst::Nid>> labelled;
+  {
+    const pst::Nid first = writer.NextMessageNid();
+    uint64_t position = 0;
+    for (const FolderPlan& f : plan.folders) {
+      for (const Item& item : f.items) {
+        const pst::Nid nid = pst::MakeNid(
+            pst::kNidTypeNormalMessage, pst::NidIndexOf(first) + static_cast<uint32_t>(position++));
+        if (!item.label.empty() && !labelled.emplace(item.label, std::pair(&item, nid)).second)
+          throw PstError("two items are labelled \"" + item.label + "\"");
+      }
+      position += f.generate;
+    }
+  }
+  const ContactLookup lookup = [&](const std::string& label) {
+    auto it = labelled.find(label);
+    if (it == labelled.end()) throw PstError("no item is labelled \"" + label + "\"");
+    const Item& contact = *it->second.first;
+    if (contact.message_class.rfind("IPM.Contact", 0) != 0)
+      throw PstError("\"" + label + "\" is not a contact");
+    return LinkedContactOf(ToMessage(contact, plan.contacts), writer.EntryId(it->second.second));
+  };
   for (const FolderPlan& f : plan.folders) {
     const pst::Nid nid =
         folder_of(f.path, f.container_class.empty() ? "IPF.Note" : f.container_class);
@@ -387,7 +436,13 @@ BuildReport BuildStore(const StorePlan& plan, const std::string& out_path,
     };
     for (size_t i = 0; i < f.items.size(); ++i) {
       try {
-        writer.AddMessage(nid, ToMessage(f.items[i], plan.contacts));
+        const pst::Message message = f.items[i].members.empty()
+                                         ? ToMessage(f.items[i], plan.contacts)
+                                         : ToMessage(f.items[i], plan.contacts, lookup);
+        const pst::Nid written = writer.AddMessage(nid, message);
+        if (!f.items[i].label.empty() && labelled.at(f.items[i].label).second != written)
+          throw PstError("the store gave \"" + f.items[i].label +
+                         "\" another node id than its list members point at");
       } catch (const PstError& e) {
         std::string path;
         for (const std::string& p : f.path) path += (path.empty() ? "" : "/") + p;

@@ -41,6 +41,11 @@
 //                 "hidden": false },
 //               { "name": "note.txt", "data": "data:text/plain;base64,SGVsbG8=" } ],
 //             "label": "anna",                         // how other items refer to this one
+//           },
+//           { "messageClass": "IPM.DistList", "DLName": "Team",  // a distribution list
+//             "members": [ { "contact": "anna", "email": 1 },   // a contact of the description
+//                                                      // (its e-mail address 1, 2 or 3)
+//                          { "name": "Bo", "address": "bo@example.com" } ] // a one-off address
 //             "properties": [                          // anything else, by tag or by name:
 //               { "tag": "0x3A4F001F", "value": "Annie" },
 //               { "id": "0x3A4F", "type": "string", "value": "Annie" },
@@ -71,6 +76,14 @@
 // PidTagAttachDataBinary (0x3701), in a subnode of the attachment object when larger than a heap
 // item; a contact picture is the hidden attachment "ContactPicture.jpg" (.png for a PNG...)
 // flagged as the contact photo (0x7FFF), and the contact gets PidLidHasPicture (0x8015).
+//
+// A list's "members" are written as Outlook writes them: PidLidDistributionListMembers (0x8055)
+// holds for a contact of the store a wrapped entry id pointing at the contact's entry (type
+// 0xC3, 0xD3 or 0xE3 for its e-mail address 1, 2 or 3) and for a one-off address its one-off
+// entry id; PidLidDistributionListOneOffMembers (0x8054) holds a one-off entry id (name, type,
+// address) for every member in the same order; PidLidDistributionListChecksum (0x804C) is the
+// CRC-32 of the member entries one after another. ("DLMembers" still writes one-off members
+// alone, in both properties.)
 //
 // Edge stores for tests: data/edge/*.json (an empty contacts folder, one contact, values of 255
 // and 256 characters, names with "\" "/" and other characters file names cannot hold, a contact
@@ -153,6 +166,10 @@ const char* kUsage =
     "  \"attachments\" are files attached to the item: \"name\", the bytes as \"file\" or\n"
     "  \"data\" (a data: URI), optional \"mimeType\" (told from the bytes otherwise) and\n"
     "  \"hidden\". \"label\" names the item for other items of the description.\n"
+    "  A distribution list (\"messageClass\": \"IPM.DistList\", \"DLName\") takes\n"
+    "  \"members\": [ { \"contact\": LABEL, \"email\": 1 }, { \"name\": N, \"address\": A } ]:\n"
+    "  contacts of the description (linked to their entries, e-mail address 1-3) and\n"
+    "  one-off addresses, written with their one-off entries and the members' checksum.\n"
     "  An Exchange e-mail entry: \"Email1AddressType\": \"EX\", the X.500 address as\n"
     "  \"Email1Address\" and the SMTP one as \"Email1OriginalDisplayName\".\n"
     "\n"
@@ -164,7 +181,8 @@ const char* kUsage =
     "  all-empty.json        a contact whose every field is empty, and one with no field\n"
     "  every-field.json      every field below filled, across scripts, with \\ , ; and line\n"
     "                        breaks in values, JPEG and PNG pictures, an RTF-only body,\n"
-    "                        Exchange e-mail entries\n"
+    "                        Exchange e-mail entries, a list with linked and one-off\n"
+    "                        members\n"
     "  and by count: --contacts 32767, --contacts 32768 (a few seconds each).\n"
     "\n"
     "Fields by mail-client name (strings unless said otherwise):\n";

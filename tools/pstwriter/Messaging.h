@@ -159,6 +159,8 @@ class StoreWriter {
 
   // Writes one message to the file at once; the folder keeps only its contents-table row.
   Nid AddMessage(Nid folder, const Message& message);
+  // The node id the next AddMessage() gives its message; the ones after it follow in order.
+  Nid NextMessageNid() const { return MakeNid(kNidTypeNormalMessage, next_message_index_); }
   uint16_t ResolveId(const PropertyKey& key);
 
   void Finish();
