@@ -34,7 +34,11 @@ void PrintUsage(std::FILE* out) {
       "variable LUMIVEX_DEFAULT_STORE, else the first .pst/.ost in the mail client's data-file\n"
       "folders under your home directory.\n"
       "Stores are read by Lumivex's own reader; damaged files and files with high encryption by\n"
-      "libpff. LUMIVEX_PST_READER=libpff sends every store to libpff.\n",
+      "libpff. LUMIVEX_PST_READER=libpff sends every store to libpff.\n"
+      "Exit status: 0 done, 1 failed (one line on stderr says why), 2 bad arguments, 3 ran to\n"
+      "its end but incomplete: some entries of the store could not be read, or some contacts\n"
+      "got no file (each is listed on stderr with its folder, position and reason, then a\n"
+      "summary line).\n",
       out);
 }
 
