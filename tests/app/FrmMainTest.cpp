@@ -12,6 +12,7 @@
 #include "tests/support/FakeStore.h"
 #include "tests/support/TestPaths.h"
 
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
@@ -256,6 +257,25 @@ TEST_F(FrmMainTest, ScanOfAnotherFileThenTheDefaultChoice) {
   ChooseFile("/data/other.pst");
   EXPECT_FALSE(w.CmdContactsCreate->isEnabled());
   EXPECT_TRUE(w.mnuSave->isEnabled());
+
+  // Choosing the other-file option again empties the box: saving would export the store of the
+  // earlier scan, which the window no longer shows, so the user is asked to scan instead.
+  w.OptDefaultPST->click();
+  w.OptSelectPST->click();
+  ASSERT_TRUE(w.txtNotesDatabaseFile->text().isEmpty());
+  bool shown = false;
+  QTimer::singleShot(0, [&] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      shown = true;
+      modal->close();
+    }
+  });
+  w.mnuSave->trigger();
+  QCoreApplication::processEvents();  // the check above runs here when no window was shown
+  EXPECT_FALSE(shown) << "no conversion window over an empty file box";
+  ASSERT_EQ(dialogs->messages.size(), 2u);
+  EXPECT_EQ(dialogs->messages[1].style, 48);
+  EXPECT_TRUE(dialogs->messages[1].text.startsWith("Scan the Outlook file"));
 }
 
 TEST_F(FrmMainTest, FileNamedAtStartIsChosenReadyToScan) {
