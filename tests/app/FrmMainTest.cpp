@@ -4,11 +4,11 @@
 #include "app/FrmMain.h"
 
 #include "app/FolderPickerDialog.h"
-#include "app/Twips.h"
 #include "common/Module1.h"
 #include "convert/FrmConversion.h"
 #include "source/PffBackend.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/ExpectedPlaces.h"
 #include "tests/support/FakeStore.h"
 #include "tests/support/TestPaths.h"
 
@@ -36,6 +36,7 @@ using testing::FakeMail;
 using testing::MakeContact;
 using testing::OnNextModal;
 using testing::ScriptedDialogs;
+using testing::Tw;
 
 class FrmMainTest : public ::testing::Test {
  protected:
@@ -93,22 +94,20 @@ TEST_F(FrmMainTest, ControlsAndMenusAtStart) {
     bool visible;
   };
   const std::vector<Expected> controls = {
-      {"Label3", "Select Outlook PST File", TwipsRect(240, 1080, 2250, 195), true, true},
-      {"OptDefaultPST", "Default Outlook Contacts", TwipsRect(240, 1320, 2175, 255), true, true},
-      {"OptSelectPST", "Select Other Outlook File", TwipsRect(2640, 1320, 2895, 255), true, true},
-      {"txtNotesDatabaseFile", "", TwipsRect(240, 1800, 4575, 375), false, true},
-      {"CmdBrowse", "&Browse...", TwipsRect(5040, 1800, 1335, 375), false, true},
-      {"CmdEnumerateNotes", "Scan &Outlook Contacts", TwipsRect(6600, 1800, 1815, 375), false,
-       true},
-      {"CmdContactsCreate", "&Save Contacts", TwipsRect(8640, 1800, 1815, 375), false, true},
-      {"LblRead", "Reading Outlook Contacts", TwipsRect(240, 2400, 2295, 255), true, false},
-      {"ProgBarScanNotes", "", TwipsRect(2400, 2400, 8055, 300), true, false},
-      {"LblTotalContactsHead", "Number of Contacts Found :", TwipsRect(240, 2880, 2175, 255), true,
-       false},
-      {"LblTotalContacts", "", TwipsRect(2400, 2880, 2415, 255), true, true},
-      {"LblCurrentContactHead", "Current Contact :", TwipsRect(5160, 2880, 1455, 255), true, false},
-      {"LblCurrentContact", "", TwipsRect(6600, 2880, 2655, 255), true, true},
-      {"StatusBar1", "", TwipsRect(0, 3255, 10710, 375), true, true},
+      {"Label3", "Select Outlook PST File", Tw(240, 1080, 2250, 195), true, true},
+      {"OptDefaultPST", "Default Outlook Contacts", Tw(240, 1320, 2175, 255), true, true},
+      {"OptSelectPST", "Select Other Outlook File", Tw(2640, 1320, 2895, 255), true, true},
+      {"txtNotesDatabaseFile", "", Tw(240, 1800, 4575, 375), false, true},
+      {"CmdBrowse", "&Browse...", Tw(5040, 1800, 1335, 375), false, true},
+      {"CmdEnumerateNotes", "Scan &Outlook Contacts", Tw(6600, 1800, 1815, 375), false, true},
+      {"CmdContactsCreate", "&Save Contacts", Tw(8640, 1800, 1815, 375), false, true},
+      {"LblRead", "Reading Outlook Contacts", Tw(240, 2400, 2295, 255), true, false},
+      {"ProgBarScanNotes", "", Tw(2400, 2400, 8055, 300), true, false},
+      {"LblTotalContactsHead", "Number of Contacts Found :", Tw(240, 2880, 2175, 255), true, false},
+      {"LblTotalContacts", "", Tw(2400, 2880, 2415, 255), true, true},
+      {"LblCurrentContactHead", "Current Contact :", Tw(5160, 2880, 1455, 255), true, false},
+      {"LblCurrentContact", "", Tw(6600, 2880, 2655, 255), true, true},
+      {"StatusBar1", "", Tw(0, 3255, 10710, 375), true, true},
   };
   for (const Expected& c : controls) {
     SCOPED_TRACE(c.name);
