@@ -229,11 +229,25 @@ void FrmConversion::SetProgressRange(int minimum, int maximum) {
   // empty bar instead.
   ProgBarSave->setRange(minimum, std::max(maximum, minimum + 1));
   ProgBarSave->repaint();
+  RepaintWindows(true);
 }
 
 void FrmConversion::SetProgressValue(int value) {
   ProgBarSave->setValue(value);
   ProgBarSave->repaint();
+  RepaintWindows(false);
+}
+
+void FrmConversion::RepaintWindows(bool now) {
+  // The run takes no input until it ends, so the event loop does not run while it works: what
+  // the folder chooser covered before it closed would stay unpainted on both windows. Every
+  // visible window is painted anew from here instead, when the bar is set up and then at most
+  // ten times a second, without handling any input.
+  constexpr qint64 kRepaintMs = 100;
+  if (!now && repainted_.isValid() && !repainted_.hasExpired(kRepaintMs)) return;
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (window->isVisible()) window->repaint();
+  repainted_.start();
 }
 
 void FrmConversion::SetProgressLabel(const QString& text) {

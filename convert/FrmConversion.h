@@ -4,6 +4,7 @@
 #include "convert/ConversionRun.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 
 #include <functional>
 
@@ -54,9 +55,13 @@ class FrmConversion : public QDialog, public ConversionView {
   void reject() override;
 
  private:
+  // Paints every visible window at once (`now`), or when the last time is 100 ms past.
+  void RepaintWindows(bool now);
+
   std::function<SourceOptions()> source_;
   std::function<void()> enableContactsCreate_;
   bool running_ = false;
+  QElapsedTimer repainted_;
   RunResult lastRun_;
 };
 

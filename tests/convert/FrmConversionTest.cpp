@@ -191,6 +191,42 @@ TEST_F(FrmConversionTest, AClickRunsTheExportPaintsProgressAndHidesTheWindow) {
   EXPECT_EQ(Files().size(), 1);
 }
 
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+ public:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+  int paints = 0;
+};
+
+TEST_F(FrmConversionTest, TheWindowsArePaintedDuringTheRunWithoutTakingInput) {
+  AddContacts({{"Ann", "Lee"}, {"Bob", "Ray"}});
+  QWidget owner;  // stands for the main window under the conversion window
+  owner.resize(300, 200);
+  owner.show();
+  form->show();
+  QCoreApplication::processEvents();
+  QTest::mouseClick(form->OptWAB, Qt::LeftButton);
+  PaintCounter ownerPaints;
+  owner.installEventFilter(&ownerPaints);
+  // The run never yields to the event loop: a click posted while it works must wait for its end.
+  bool clickHandledDuringRun = false;
+  dialogs->duringBrowse = [&] {
+    QMetaObject::invokeMethod(
+        &owner, [&] { clickHandledDuringRun = true; }, Qt::QueuedConnection);
+  };
+  int paintsAtMessage = -1;
+  dialogs->onMessage = [&] { paintsAtMessage = ownerPaints.paints; };
+  QTest::mouseClick(form->CmdConversion, Qt::LeftButton);
+  ASSERT_EQ(dialogs->messages.size(), 1u);
+  EXPECT_GE(paintsAtMessage, 1) << "the window under the run was painted while it ran";
+  EXPECT_FALSE(clickHandledDuringRun) << "the run handled queued input";
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(clickHandledDuringRun);
+}
+
 TEST_F(FrmConversionTest, ASecondClickDuringTheFolderPromptStartsNoSecondRun) {
   AddContacts({{"Ann", "Lee"}});
   form->show();
