@@ -1,6 +1,7 @@
 #include "source/PffBackend.h"
 
 #include "common/CodePage.h"
+#include "common/Module1.h"
 #include "source/ContactProperties.h"
 #include "source/PffFile.h"
 #include "source/Rtf.h"
@@ -143,10 +144,10 @@ QDate DayOf(uint64_t fileTime) {
   return day;
 }
 
-// The same day as the user's short date; empty for no date.
+// The same day as the user's short date with a four-digit year; empty for no date.
 QString DateText(uint64_t fileTime) {
   const QDate day = DayOf(fileTime);
-  return day.isValid() ? QLocale::system().toString(day, QLocale::ShortFormat) : QString();
+  return day.isValid() ? Module1::ShortDate(day) : QString();
 }
 
 // For an Exchange address, the SMTP form held in the original display text, if any:
