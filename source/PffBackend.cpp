@@ -51,15 +51,21 @@ struct StoreState {
   uint32_t subtreeNode = 0;  // the top of the personal folders, 0 when the store names none
   QByteArray recordKey;      // the store's own key: the middle of every entry id of the store
 
-  int NamedSlot(uint32_t localId, const pff::Item& item, int index) {
+  // The slot of named property `localId`, -1 when no slot wants it. `unresolved` is set when
+  // the store's name-to-id map cannot be read, so that nobody can tell what the property is.
+  int NamedSlot(uint32_t localId, const pff::Item& item, int index, bool& unresolved) {
     auto found = namedSlots.find(localId);
-    if (found != namedSlots.end()) return found->second;
-    // -2: the id is not in the store's name-to-id map, which a sound store never leaves out.
-    const pff::NamedKey* key = file->Named(localId, item, index);
-    const int slot = key != nullptr ? SlotForNamed(*key) : -2;
-    namedSlots.emplace(localId, slot);
-    return slot;
+    if (found == namedSlots.end()) {
+      const pff::NamedKey* key = file->Named(localId, item, index);
+      const int slot = key != nullptr                     ? SlotForNamed(*key)
+                       : file->NameMapFailure().isEmpty() ? -1
+                                                          : kUnresolved;
+      found = namedSlots.emplace(localId, slot).first;
+    }
+    unresolved = found->second == kUnresolved;
+    return unresolved ? -1 : found->second;
   }
+  static constexpr int kUnresolved = -2;
 };
 
 // The Windows code page that holds the 8-bit strings of an item written under `codePage`. The
@@ -238,10 +244,10 @@ QString Lines(QString text) {
 
 class PffContactEntry : public ContactEntry {
  public:
-  // `failure`: why `item` could not be opened, when it is null.
+  // `item` is null when the entry cannot be opened; `why` then says why.
   PffContactEntry(std::shared_ptr<StoreState> state, std::unique_ptr<pff::Item> item,
-                  QString failure = {})
-      : state_(std::move(state)), item_(std::move(item)), failure_(std::move(failure)) {
+                  QString why = {})
+      : state_(std::move(state)), item_(std::move(item)), failure_(std::move(why)) {
     index_.fill(-1);
     if (!item_) {
       if (failure_.isEmpty()) failure_ = QStringLiteral("the entry cannot be opened");
@@ -249,15 +255,21 @@ class PffContactEntry : public ContactEntry {
     }
     const int count = item_->PropertyCount();
     if (count < 0) {
+      failure_ = item_->Failure();
+      if (failure_.isEmpty()) failure_ = QStringLiteral("its properties cannot be read");
       item_.reset();  // the item's properties cannot be read: every Read fails
-      failure_ = QStringLiteral("the entry's properties cannot be read; the entry is damaged");
       return;
     }
     for (int i = 0; i < count; ++i) {
       uint32_t id = 0, type = 0;
       if (!item_->PropertyTag(i, id, type)) continue;
-      const int slot = id >= 0x8000 ? state_->NamedSlot(id, *item_, i) : SlotForTag(id);
-      if (slot == -2) unresolved_ = true;
+      bool unresolved = false;
+      const int slot = id >= 0x8000 ? state_->NamedSlot(id, *item_, i, unresolved) : SlotForTag(id);
+      if (unresolved && namedFailure_.isEmpty())
+        namedFailure_ = QStringLiteral(
+                            "the store's name-to-id map is damaged (%1), so its e-mail "
+                            "addresses, business address, web page and categories are unknown")
+                            .arg(state_->file->NameMapFailure());
       if (slot >= 0 && index_[static_cast<size_t>(slot)] < 0) {
         index_[static_cast<size_t>(slot)] = i;
         types_[static_cast<size_t>(slot)] = type;
@@ -266,38 +278,41 @@ class PffContactEntry : public ContactEntry {
   }
 
   bool Read(std::string_view name, QString& value) const override {
-    if (!item_) return false;
-    const int slot = SlotForName(name);
-    if (slot < 0) {
-      lastFailure_ = QStringLiteral("no entry has a property named \"%1\"")
-                         .arg(QLatin1String(name.data(), static_cast<qsizetype>(name.size())));
+    if (!item_) {
+      lastFailure_ = failure_;
       return false;
     }
-    if (ReadByName(slot, value)) return true;
-    lastFailure_ = QStringLiteral(
-                       "its %1 cannot be read (damaged, or stored as another kind of "
-                       "value)")
-                       .arg(QLatin1String(name.data(), static_cast<qsizetype>(name.size())));
+    const int slot = SlotForName(name);
+    if (slot < 0) return false;
+    // The entry holds named properties that nobody can resolve: one of them may be this one.
+    if (!namedFailure_.isEmpty() && SlotIsNamed(slot) && !Has(slot) &&
+        !(slot == kWebPage && Has(kBusinessHomePage))) {
+      lastFailure_ = namedFailure_;
+      return false;
+    }
+    if (ReadSlot(slot, value)) return true;
+    lastFailure_ = QStringLiteral("its %1 is damaged").arg(QLatin1String(name.data(), name.size()));
     return false;
   }
 
-  QString Failure() const override { return item_ ? lastFailure_ : failure_; }
+  QString Failure() const override { return lastFailure_.isEmpty() ? failure_ : lastFailure_; }
 
   bool ReadContact(contact::Contact& contact, QString& why) const override {
     contact = contact::Contact();
     if (!item_) {
       why = failure_;
-      return false;
+    } else if (!namedFailure_.isEmpty()) {
+      // Its fields cannot be told apart: any of them may be among the unresolved ones.
+      why = namedFailure_;
+    } else if (FillContact(contact, why)) {
+      return true;
     }
-    if (!FillContact(contact, why)) {
-      lastFailure_ = why;
-      return false;
-    }
-    return true;
+    lastFailure_ = why;
+    return false;
   }
 
  private:
-  bool ReadByName(int slot, QString& value) const {
+  bool ReadSlot(int slot, QString& value) const {
     switch (slot) {
       case kBirthday:
         return ReadDate(kBirthdayLocal, kBirthday, value);
@@ -593,12 +608,6 @@ class PffContactEntry : public ContactEntry {
 
   bool FillContact(contact::Contact& c, QString& why) const {
     using contact::Contact;
-    if (unresolved_) {
-      why = QStringLiteral(
-          "some of its properties (e-mail addresses, business address, ...) "
-          "cannot be told apart: the store's name-to-id map is damaged");
-      return false;
-    }
     auto fail = [&why](const char* what) {
       why = QStringLiteral("its %1 cannot be read (damaged, or stored as another kind of value)")
                 .arg(QLatin1String(what));
@@ -757,10 +766,10 @@ class PffContactEntry : public ContactEntry {
   std::array<int, kSlotCount> index_{};
   std::array<uint32_t, kSlotCount> types_{};
   mutable int codePage_ = 0;
-  mutable QByteArray buffer_;    // reused by every string read of the entry
-  QString failure_;              // why the entry cannot be opened
-  bool unresolved_ = false;      // it holds named properties the store's map does not name
-  mutable QString lastFailure_;  // why the last Read or ReadContact failed
+  mutable QByteArray buffer_;  // reused by every string read of the entry
+  QString failure_;            // why the entry cannot be opened or its properties read
+  QString namedFailure_;       // why its named properties cannot be resolved
+  mutable QString lastFailure_;
 };
 
 class PffItems : public Items {
@@ -778,15 +787,10 @@ class PffItems : public Items {
   }
 
   std::unique_ptr<ContactEntry> Item(int index) const override {
-    std::unique_ptr<pff::Item> message;
-    QString failure;
-    try {
-      message = folder_->Message(index);
-    } catch (const StoreError& error) {
-      // An entry that cannot be opened is still an entry: every read of it fails.
-      failure = QString::fromUtf8(error.what());
-    }
-    return std::make_unique<PffContactEntry>(state_, std::move(message), failure);
+    // An entry that cannot be opened is still an entry: every read of it fails.
+    QString why;
+    std::unique_ptr<pff::Item> message = folder_->TryMessage(index, why);
+    return std::make_unique<PffContactEntry>(state_, std::move(message), why);
   }
 
  private:
@@ -798,8 +802,9 @@ class PffItems : public Items {
 class PffFolder : public Folder {
  public:
   PffFolder(std::shared_ptr<StoreState> state, std::shared_ptr<pff::Item> item, QString parentPath,
-            bool root)
-      : state_(std::move(state)), item_(std::move(item)) {
+            bool root, std::vector<uint32_t> ancestors = {})
+      : state_(std::move(state)), item_(std::move(item)), lineage_(std::move(ancestors)) {
+    lineage_.push_back(item_->Id());
     if (!root) {
       name_ = item_->Text(kTagDisplayName, state_->codePage);
       path_ = parentPath.isEmpty() ? name_ : parentPath + u'/' + name_;
@@ -853,7 +858,21 @@ class PffFolder : public Folder {
     folders.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
       std::shared_ptr<pff::Item> sub = item_->SubFolder(i);
-      folders.push_back(std::make_shared<PffFolder>(state_, std::move(sub), path_, false));
+      // A damaged folder table can list a folder above this one, or one folder twice: the tree
+      // would have no end (or grow with every level), so the branch is refused as damaged.
+      const uint32_t id = sub->Id();
+      const bool loops = std::find(lineage_.begin(), lineage_.end(), id) != lineage_.end();
+      const bool twice = std::any_of(folders.begin(), folders.end(),
+                                     [id](const auto& folder) { return folder->Id() == id; });
+      if (loops || twice)
+        throw StoreError(Utf8(QStringLiteral("Cannot read the folders under \"%1\" in %2: the "
+                                             "folder tree is damaged (%3)")
+                                  .arg(path_.isEmpty() ? QStringLiteral("the root") : path_,
+                                       state_->file->Path(),
+                                       loops ? QStringLiteral("it lists a folder above itself")
+                                             : QStringLiteral("it lists a folder twice"))));
+      folders.push_back(
+          std::make_shared<PffFolder>(state_, std::move(sub), path_, false, lineage_));
     }
     return folders;
   }
@@ -869,6 +888,7 @@ class PffFolder : public Folder {
   QString path_;
   QString containerClass_;
   bool hidden_ = false;
+  std::vector<uint32_t> lineage_;  // the node ids of the folders from the root down to this one
 };
 
 // The node id at the end of a 24-byte entry id, 0 when `item` has none.

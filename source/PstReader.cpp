@@ -235,6 +235,10 @@ std::unique_ptr<PstReader> PstReader::Open(const std::string& path, std::string&
   struct stat info {};
   if (::fstat(reader->fd_, &info) != 0) Damaged(std::strerror(errno));
   reader->size_ = static_cast<uint64_t>(info.st_size);
+  if (S_ISBLK(info.st_mode)) {  // a disk holding a store: its size is where it ends
+    const off_t end = ::lseek(reader->fd_, 0, SEEK_END);
+    reader->size_ = end > 0 ? static_cast<uint64_t>(end) : 0;
+  }
   if (reader->size_ < kHeaderSize) Damaged("the file is shorter than its header");
   std::array<uint8_t, kHeaderSize> h{};
   reader->ReadExact(0, h);
