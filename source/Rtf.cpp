@@ -251,10 +251,14 @@ class Reader {
       if (c == '{') {
         Flush();
         skipChars_ = 0;
-        // A group deeper than any document needs is read as hidden, so that the stack stays small.
-        State inner = states_.back();
-        if (states_.size() > 256) inner.hidden = true;
-        states_.push_back(inner);
+        // Groups deeper than any document needs are read as hidden and only counted, so that
+        // the stack stays small whatever the input.
+        if (states_.size() > 256) {
+          states_.back().hidden = true;
+          ++hiddenDepth_;
+        } else {
+          states_.push_back(states_.back());
+        }
         groupStart_ = true;
         ++i;
         continue;
@@ -262,7 +266,10 @@ class Reader {
       if (c == '}') {
         Flush();
         skipChars_ = 0;
-        if (states_.size() > 1) states_.pop_back();
+        if (hiddenDepth_ > 0)
+          --hiddenDepth_;
+        else if (states_.size() > 1)
+          states_.pop_back();
         groupStart_ = false;
         ++i;
         if (states_.size() == 1) break;  // the document's own group has ended
@@ -521,7 +528,9 @@ class Reader {
   long defaultFont_ = -1;
   long tableFont_ = -1;                // the font the font table is describing
   std::map<long, int> fontCodePages_;  // fonts of another character set than the document's
-  int skipChars_ = 0;                  // stand-in characters of the last \uN still to be skipped
+  int skipChars_ = 0;
+  size_t hiddenDepth_ = 0;  // groups opened beyond the stack's depth, not yet closed // stand-in
+                            // characters of the last \uN still to be skipped
   bool fromHtml_ = false;
   bool groupStart_ = false;
   bool ignorable_ = false;

@@ -98,6 +98,10 @@ TEST(Rtf, TextIsWhatAnRtfReaderShows) {
     SCOPED_TRACE(c.rtf);
     EXPECT_EQ(rtf::ToText(c.rtf), QString::fromUtf8(c.text));
   }
+  // Groups nested deeper than any document are hidden, and the text after them is still read.
+  const QByteArray deep =
+      "{\\rtf1 a" + QByteArray(100000, '{') + "x" + QByteArray(100000, '}') + "b}";
+  EXPECT_EQ(rtf::ToText(deep), QStringLiteral("ab"));
 }
 
 // Every compressed RTF body of the real store files unpacks as libpff unpacks it.
