@@ -27,6 +27,7 @@ constexpr uint32_t kTagIpmContactEntryId = 0x36D1;
 constexpr uint32_t kTagIpmSubtreeEntryId = 0x35E0;
 constexpr uint32_t kTagMessageCodepage = 0x3FFD;
 constexpr uint32_t kTagAttributeHidden = 0x10F4;
+constexpr uint32_t kTagFolderType = 0x3601;  // 2: a search folder
 constexpr uint32_t kTagInternetCodepage = 0x3FDE;
 
 std::string Utf8(const QString& text) {
@@ -127,10 +128,10 @@ int ItemCodePage(const pff::Item& item, int messageIndex, int internetIndex) {
   return 0;
 }
 
-// A FILETIME as the day the user entered, as the user's short date with a four-digit year. A date is stored as
-// the UTC instant of local midnight (or midnight UTC for the local-time copies), so the nearest
-// UTC midnight is the entered day for any zone within 12 hours of UTC. The mail client's "no
-// date" (the year 4501) and out-of-range values read as empty text.
+// A FILETIME as the day the user entered, as the user's short date with a four-digit year. A date
+// is stored as the UTC instant of local midnight (or midnight UTC for the local-time copies), so
+// the nearest UTC midnight is the entered day for any zone within 12 hours of UTC. The mail
+// client's "no date" (the year 4501) and out-of-range values read as empty text.
 QString DateText(uint64_t fileTime) {
   constexpr int64_t kUnixEpochMs = 11644473600000LL;
   constexpr int64_t kHalfDayMs = 12LL * 3600 * 1000;
@@ -151,6 +152,37 @@ QString SmtpFromDisplay(const QString& display) {
   }
   if (text.contains(u'@') && !text.contains(u' ')) return text;
   return {};
+}
+
+// The store's own folders that the mail client does not show, by the names and classes Outlook
+// and Exchange give them in every language's store (they are created with these English names).
+bool IsSystemFolder(const QString& name, const QString& containerClass) {
+  static const QStringList kNames = {
+      QStringLiteral("Search Root"),
+      QStringLiteral("IPM_VIEWS"),
+      QStringLiteral("IPM_COMMON_VIEWS"),
+      QStringLiteral("Freebusy Data"),
+      QStringLiteral("ItemProcSearch"),
+      QStringLiteral("Tracked Mail Processing"),
+      QStringLiteral("Finder"),
+      QStringLiteral("Common Views"),
+      QStringLiteral("Views"),
+      QStringLiteral("Shortcuts"),
+      QStringLiteral("Schedule"),
+      QStringLiteral("NON_IPM_SUBTREE"),
+      QStringLiteral("Sync Issues"),
+      QStringLiteral("Conflicts"),
+      QStringLiteral("Local Failures"),
+      QStringLiteral("Server Failures"),
+      QStringLiteral("Conversation Action Settings"),
+      QStringLiteral("Quick Step Settings"),
+  };
+  if (containerClass.startsWith(u"IPF.Contact", Qt::CaseInsensitive)) return false;  // the user's
+  if (name.startsWith(u"SPAM Search Folder")) return true;
+  for (const QString& known : kNames)
+    if (name.compare(known, Qt::CaseInsensitive) == 0) return true;
+  return containerClass.startsWith(u"Outlook.", Qt::CaseInsensitive) ||
+         containerClass.startsWith(u"IPF.Configuration", Qt::CaseInsensitive);
 }
 
 class PffContactEntry : public ContactEntry {
@@ -356,6 +388,12 @@ class PffFolder : public Folder {
       const int hidden = item_->Find(kTagAttributeHidden);
       QByteArray flag;
       hidden_ = hidden >= 0 && item_->Data(hidden, flag) && !flag.isEmpty() && flag[0] != 0;
+      constexpr int32_t kSearchFolder = 2;
+      const int type = item_->Find(kTagFolderType);
+      int32_t folderType = 0;
+      system_ = hidden_ ||
+                (type >= 0 && item_->Int32(type, folderType) && folderType == kSearchFolder) ||
+                IsSystemFolder(name_, containerClass_);
     }
   }
 
@@ -422,7 +460,9 @@ class PffFolder : public Folder {
   }
 
   uint32_t Id() const { return item_->Id(); }
-  bool Hidden() const { return hidden_; }
+  bool Hidden() const override { return system_; }
+  // Flagged hidden by the store (the default contacts folder search passes these over).
+  bool FlaggedHidden() const { return hidden_; }
   const pff::Item& RawItem() const { return *item_; }
 
  private:
@@ -432,6 +472,7 @@ class PffFolder : public Folder {
   QString path_;
   QString containerClass_;
   bool hidden_ = false;
+  bool system_ = false;
   std::vector<uint32_t> lineage_;  // the node ids of the folders from the root down to this one
 };
 
@@ -563,7 +604,7 @@ class PffStore : public Store {
     }
     const QString topPath = top ? top->Path() + u'/' : QString();
     for (auto& folder : all)
-      if (folder->DefaultItemType() == kContactItem && !folder->Hidden() &&
+      if (folder->DefaultItemType() == kContactItem && !folder->FlaggedHidden() &&
           folder->Path().startsWith(topPath))
         return folder;
     return nullptr;
