@@ -735,31 +735,4 @@ std::shared_ptr<Store> OpenPffStore(const QString& path) {
   return std::make_shared<PffStore>(path);
 }
 
-QStringList DefaultStoreFolders() {
-  const QStringList kinds = {QStringLiteral("Documents/Outlook Files"),
-                             QStringLiteral("AppData/Local/Microsoft/Outlook")};
-  const QString home = QDir::homePath();
-  QStringList folders;
-  for (const QString& kind : kinds) folders << home + u'/' + kind;
-  const QDir users(home + QStringLiteral("/.wine/drive_c/users"));
-  for (const QString& user : users.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
-    for (const QString& kind : kinds) folders << users.filePath(user) + u'/' + kind;
-  return folders;
-}
-
-QString DefaultStorePath() {
-  const QString named = qEnvironmentVariable("LUMIVEX_DEFAULT_STORE");
-  if (!named.isEmpty()) return named;
-  const QStringList folders = DefaultStoreFolders();
-  for (const QString& folder : folders) {
-    const QFileInfoList files =
-        QDir(folder).entryInfoList({QStringLiteral("*.pst"), QStringLiteral("*.ost")},
-                                   QDir::Files | QDir::Readable, QDir::Name | QDir::IgnoreCase);
-    if (!files.isEmpty()) return files.first().filePath();
-  }
-  throw StoreError(Utf8(QStringLiteral("No default store: no .pst or .ost file in %1; set "
-                                       "LUMIVEX_DEFAULT_STORE or choose a file")
-                            .arg(folders.mid(0, 2).join(QStringLiteral(" or ")))));
-}
-
 }  // namespace lumivex
