@@ -9,7 +9,7 @@ BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libpff-d
   zlib1g-dev libgtest-dev)
 # What the tests need besides: independent readers of the files we read and write.
 TEST_PACKAGES=(pff-tools pst-utils python3 python3-xlrd python3-vobject python3-gi
-  gir1.2-ebookcontacts-1.2 libkf5contacts-dev libreoffice-calc-nogui xvfb xauth)
+  gir1.2-ebookcontacts-1.2 libkf5contacts-dev libreoffice-calc-nogui xvfb xauth radicale)
 # Node.js may come from elsewhere than Debian (with npm inside it); Debian's own then conflicts.
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
   TEST_PACKAGES+=(nodejs npm)

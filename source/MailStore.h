@@ -95,6 +95,8 @@ class Folder {
   virtual std::shared_ptr<Items> GetItems() const = 0;
   // The folder's sub-folders in the store's order. Throws StoreError when they cannot be read.
   virtual std::vector<std::shared_ptr<Folder>> SubFolders() const = 0;
+  // True for a folder the mail client keeps out of sight: marked hidden, or a search folder.
+  virtual bool Hidden() const { return false; }
 };
 
 // One attached store file.

@@ -316,6 +316,10 @@ class PffFolder : public Folder {
       const int hidden = item_->Find(kTagAttributeHidden);
       QByteArray flag;
       hidden_ = hidden >= 0 && item_->Data(hidden, flag) && !flag.isEmpty() && flag[0] != 0;
+      // Search folders show other folders' entries again: they are never exported as folders.
+      constexpr uint32_t kNidTypeMask = 0x1F;
+      constexpr uint32_t kNidTypeSearchFolder = 0x03;
+      if ((item_->Id() & kNidTypeMask) == kNidTypeSearchFolder) hidden_ = true;
     }
   }
 
@@ -368,7 +372,7 @@ class PffFolder : public Folder {
   }
 
   uint32_t Id() const { return item_->Id(); }
-  bool Hidden() const { return hidden_; }
+  bool Hidden() const override { return hidden_; }
   const pff::Item& RawItem() const { return *item_; }
 
  private:

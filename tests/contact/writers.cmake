@@ -1,0 +1,1 @@
+lumivex_test(contact_export_tests ModernExportTest.cpp)
