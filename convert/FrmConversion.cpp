@@ -13,8 +13,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegion>
 
 #include <algorithm>
+#include <ctime>
+#include <utility>
 
 namespace lumivex {
 
@@ -230,30 +233,63 @@ void FrmConversion::CmdConversion_Click() {
 void FrmConversion::SetProgressRange(int minimum, int maximum) {
   // An empty folder gives the range 0 to 0, which Qt would draw as a busy bar: it stays an
   // empty bar instead.
+  ShowProgress(true);
   ProgBarSave->setRange(minimum, std::max(maximum, minimum + 1));
   ProgBarSave->repaint();
+  shownMs_ = -1;
 }
 
 void FrmConversion::SetProgressValue(int value) {
-  ProgBarSave->setValue(value);
-  ProgBarSave->repaint();
+  pendingValue_ = value;
+  ShowProgress(false);
 }
 
 void FrmConversion::SetProgressLabel(const QString& text) {
-  LblSaveProgress->setText(text);
-  LblSaveProgress->repaint();
+  pendingLabel_ = text;
+  labelPending_ = true;
+  ShowProgress(false);
+}
+
+void FrmConversion::ShowProgress(bool now) {
+  // The run does not return to the event loop, so progress is shown and painted here. A large
+  // folder moves it thousands of times a second, far more than anyone can follow, and each
+  // change of the bar and the label costs microseconds and each paint about a millisecond: the
+  // newest value and text are shown at most every kProgressPaintMs, at a run's first step, and
+  // before anything else the window does (a message, its end), so the last ones are always seen.
+  // The coarse clock (a few milliseconds' resolution) is read at a fraction of the fine one's
+  // cost, and this is asked at every step of the run.
+  timespec clock{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &clock);
+  const int64_t ms = int64_t(clock.tv_sec) * 1000 + clock.tv_nsec / 1000000;
+  if (!now && shownMs_ >= 0 && ms - shownMs_ < kProgressPaintMs) return;
+  if (pendingValue_) ProgBarSave->setValue(*std::exchange(pendingValue_, std::nullopt));
+  if (labelPending_) {
+    LblSaveProgress->setText(pendingLabel_);
+    labelPending_ = false;
+  }
+  if (now) return;  // painted at the next handling of events
+  // Both in one paint of the window: each paint also copies the window to the screen.
+  QRegion region;
+  for (QWidget* widget :
+       {static_cast<QWidget*>(ProgBarSave), static_cast<QWidget*>(LblSaveProgress)})
+    region += QRect(widget->mapTo(this, QPoint(0, 0)), widget->size());
+  repaint(region);
+  shownMs_ = ms;
 }
 
 void FrmConversion::EnableButtons() {
+  ShowProgress(true);
   CmdConversion->setEnabled(true);
   if (enableContactsCreate_) enableContactsCreate_();
 }
 
 void FrmConversion::ShowMessage(const QString& text, const QString& title, int style) {
+  ShowProgress(true);
   CurrentDialogs().Message(this, text, title, style);
 }
 
 void FrmConversion::Hide() {
+  ShowProgress(true);
   hide();
 }
 

@@ -361,6 +361,11 @@ Book ParseBook(const std::vector<uint8_t>& bytes, const std::string& name) {
     info.capacity = r.U32(at + kDescCapacity, "a table descriptor");
     info.offset = r.U32(at + kDescOffset, "a table descriptor");
     info.count = r.U32(at + kDescCount, "a table descriptor");
+    // A table's room lies in the file. A capacity beyond the file's end is damage: the book
+    // keeps only the room the file has, so that writing it back does not reserve the rest.
+    const uint64_t room = info.offset < bytes.size() ? bytes.size() - info.offset : 0;
+    const uint32_t entry = std::max<uint32_t>(EntrySize(info.type), 1);
+    info.capacity = uint32_t(std::min<uint64_t>(info.capacity, room / entry));
   }
 
   auto table = [&](int t, uint32_t expectedType) -> const TableInfo& {

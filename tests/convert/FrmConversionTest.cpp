@@ -5,6 +5,7 @@
 #include "tests/convert/RunTestSupport.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPointer>
@@ -151,6 +152,34 @@ TEST_F(FrmConversionTest, AnyOptionEnablesTheStartButtonAndOnlyOneIsSet) {
   // A second click on the chosen option keeps it chosen.
   QTest::mouseClick(form->OptWAB, Qt::LeftButton);
   EXPECT_TRUE(form->OptWAB->isChecked());
+}
+
+// A large folder moves the progress thousands of times a second: the window paints it a few
+// times a second, not once per entry, and still ends on the last entry's text.
+TEST_F(FrmConversionTest, ProgressOfALargeFolderIsPaintedAFewTimesASecond) {
+  for (int i = 0; i < 5000; ++i)
+    Contacts().Add(MakeContact(QStringLiteral("Given%1").arg(i), QStringLiteral("Family")));
+  struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject* object, QEvent* event) override {
+      if (event->type() == QEvent::Paint) ++paints;
+      return QObject::eventFilter(object, event);
+    }
+  } counter;
+  form->show();
+  QCoreApplication::processEvents();
+  form->LblSaveProgress->installEventFilter(&counter);
+  QString labelAtEnd;
+  dialogs->onMessage = [&] { labelAtEnd = form->LblSaveProgress->text(); };
+  QElapsedTimer clock;
+  clock.start();
+  QTest::mouseClick(form->OptvCardComplete, Qt::LeftButton);
+  QTest::mouseClick(form->CmdConversion, Qt::LeftButton);
+  const qint64 ms = clock.elapsed();
+  EXPECT_EQ(labelAtEnd, u"Saving Contacts 5000/5000");
+  EXPECT_GE(counter.paints, 1);
+  // 20 a second at most, and the paints that the window's own showing and hiding bring.
+  EXPECT_LE(counter.paints, 5 + ms / 50) << ms << " ms";
 }
 
 TEST_F(FrmConversionTest, AClickRunsTheExportPaintsProgressAndHidesTheWindow) {

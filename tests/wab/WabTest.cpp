@@ -193,5 +193,22 @@ TEST(WabReader, DamagedFilesGiveErrorsNotCrashes) {
   }
 }
 
+// A descriptor whose capacity runs past the file's end (found by the address_book fuzz target):
+// writing the book back gives room for what the file held, not gigabytes.
+TEST(WabReader, ATableCapacityBeyondTheFileIsNotWrittenBack) {
+  Book book = EmptyBook();
+  AddContact(book, u"Anna", u"anna@example.com", 1);
+  std::vector<uint8_t> bytes = Serialize(book);
+  // The capacity of table 2 (last names): descriptors of 16 bytes from offset 0x18, capacity
+  // the second of their four numbers.
+  const size_t at = 0x18 + 2 * 16 + 4;
+  for (size_t i = 0; i < 4; ++i) bytes[at + i] = 0xFF;
+  Book read = ParseBook(bytes, "wide.wab");
+  AddContact(read, u"Ben", u"", 2);
+  const std::vector<uint8_t> written = Serialize(read);
+  EXPECT_LT(written.size(), 2 * bytes.size());
+  EXPECT_EQ(LiveContacts(ParseBook(written, "written.wab")).size(), 2u);
+}
+
 }  // namespace
 }  // namespace lumivex::wab
