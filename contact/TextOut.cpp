@@ -28,14 +28,15 @@ void AppendUtf8(QByteArray& out, QStringView text, TextRule rule) {
     if (c < 0x80) {
       if (c == u'\r' || c == u'\n') {
         if (c == u'\r' && i + 1 < size && p[i + 1] == u'\n') ++i;
-        if (rule == TextRule::kVCard)
+        if (rule == TextRule::kVCard || rule == TextRule::kVCard4Text)
           out.append("\\n", 2);
         else if (rule == TextRule::kCsv)
           out.append('\n');
         continue;
       }
       if ((c < 0x20 && c != u'\t') || c == 0x7F) continue;
-      if (rule == TextRule::kVCard && (c == u'\\' || c == u',' || c == u';'))
+      if ((rule == TextRule::kVCard && (c == u'\\' || c == u',' || c == u';')) ||
+          (rule == TextRule::kVCard4Text && (c == u'\\' || c == u',')))
         out.append('\\');
       else if (rule == TextRule::kCsv && c == u'"')
         out.append('"');

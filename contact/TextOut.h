@@ -8,9 +8,12 @@
 namespace lumivex::contact {
 
 enum class TextRule {
-  // vCard text values: \ , ; escaped with a backslash, every line break (CR LF, CR or LF)
-  // written as \n.
+  // vCard 3.0 text values and the components of structured vCard values (N, ADR, ORG): \ , ;
+  // escaped with a backslash, every line break (CR LF, CR or LF) written as \n.
   kVCard,
+  // vCard 4.0 text values that are not structured: as kVCard, but ";" as it stands (RFC 6350
+  // has no escape for it there).
+  kVCard4Text,
   // Values that take no escapes (URIs): line breaks and control characters left out.
   kSingleLine,
   // Inside a quoted CSV field: '"' doubled, line breaks kept as LF.

@@ -40,7 +40,9 @@ void AppendFolded(QByteArray& out, const QByteArray& line) {
 // One content line being built: name, parameters, value; End() folds it into the card.
 class Line {
  public:
-  explicit Line(QByteArray& out) : out_(out) {}
+  Line(QByteArray& out, VCardVersion version)
+      : out_(out),
+        textRule_(version == VCardVersion::k40 ? TextRule::kVCard4Text : TextRule::kVCard) {}
   Line& Start(const char* name) {
     line_.clear();
     line_.append(name);
@@ -67,8 +69,13 @@ class Line {
     line_.append(c);
     return *this;
   }
-  // Text with \ , ; and line breaks escaped.
+  // A text value, escaped as the version wants.
   Line& Text(QStringView text) {
+    AppendUtf8(line_, text, textRule_);
+    return *this;
+  }
+  // One component of a structured value (N, ADR, ORG), with \ , ; and line breaks escaped.
+  Line& Part(QStringView text) {
     AppendUtf8(line_, text, TextRule::kVCard);
     return *this;
   }
@@ -81,6 +88,7 @@ class Line {
 
  private:
   QByteArray& out_;
+  TextRule textRule_;
   QByteArray line_;
 };
 
@@ -237,14 +245,14 @@ QString CardUuid(const QString& uid) {
 void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
   const bool v4 = version == VCardVersion::k40;
   auto pick = [v4](const PhoneType& t) { return v4 ? t.v4 : t.v3; };
-  Line line(out);
+  Line line(out, version);
   out.append(v4 ? "BEGIN:VCARD\r\nVERSION:4.0\r\n" : "BEGIN:VCARD\r\nVERSION:3.0\r\n");
   const QString shown = ShownName(c);
   if (c.isGroup) {
     if (v4) {
       out.append("KIND:group\r\n");
     } else {
-      line.Start("N").Colon().Text(shown).Raw(";;;;").End();
+      line.Start("N").Colon().Part(shown).Raw(";;;;").End();
       out.append("X-ADDRESSBOOKSERVER-KIND:group\r\n");
     }
   } else {
@@ -253,15 +261,15 @@ void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
     // 3.0 needs an N; without name parts it holds the shown name as the family name.
     if (named || !v4) {
       line.Start("N").Colon();
-      line.Text(named ? c.surname : shown).Sep(';').Text(c.givenName).Sep(';');
-      line.Text(c.middleName).Sep(';').Text(c.prefix).Sep(';').Text(c.suffix).End();
+      line.Part(named ? c.surname : shown).Sep(';').Part(c.givenName).Sep(';');
+      line.Part(c.middleName).Sep(';').Part(c.prefix).Sep(';').Part(c.suffix).End();
     }
   }
   line.Start("FN").Colon().Text(shown).End();
   if (HasText(c.nickname)) line.Start("NICKNAME").Colon().Text(c.nickname).End();
   if (HasText(c.company) || HasText(c.department)) {
-    line.Start("ORG").Colon().Text(c.company);
-    if (HasText(c.department)) line.Sep(';').Text(c.department);
+    line.Start("ORG").Colon().Part(c.company);
+    if (HasText(c.department)) line.Sep(';').Part(c.department);
     line.End();
   }
   if (HasText(c.jobTitle)) line.Start("TITLE").Colon().Text(c.jobTitle).End();
@@ -287,19 +295,24 @@ void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
     if (a.IsEmpty()) continue;
     line.Start("ADR").Param(pick(TypeOf(a.kind)));
     if (a.mailing) line.Param(v4 ? "PREF=1" : "TYPE=PREF");
-    line.Colon().Text(a.poBox).Sep(';').Sep(';').Text(a.street).Sep(';').Text(a.city).Sep(';');
-    line.Text(a.state).Sep(';').Text(a.postalCode).Sep(';').Text(a.country).End();
+    line.Colon().Part(a.poBox).Sep(';').Sep(';').Part(a.street).Sep(';').Part(a.city).Sep(';');
+    line.Part(a.state).Sep(';').Part(a.postalCode).Sep(';').Part(a.country).End();
   }
   if (HasText(c.businessWebPage))
     line.Start("URL").Param(v4 ? "TYPE=work" : "TYPE=WORK").Colon().Uri(c.businessWebPage).End();
   if (HasText(c.personalWebPage))
     line.Start("URL").Param(v4 ? "TYPE=home" : "TYPE=HOME").Colon().Uri(c.personalWebPage).End();
   if (UsableDate(c.birthday)) line.Start("BDAY").Colon().Raw(DateText(c.birthday, version)).End();
-  if (UsableDate(c.anniversary))
-    line.Start(v4 ? "ANNIVERSARY" : "X-ANNIVERSARY")
-        .Colon()
-        .Raw(DateText(c.anniversary, version))
-        .End();
+  if (UsableDate(c.anniversary)) {
+    const QByteArray day = DateText(c.anniversary, version);
+    if (v4) {
+      line.Start("ANNIVERSARY").Colon().Raw(day).End();
+    } else {
+      // 3.0 has no anniversary: the X- property most programs read, and Evolution's own.
+      line.Start("X-ANNIVERSARY").Colon().Raw(day).End();
+      line.Start("X-EVOLUTION-ANNIVERSARY").Colon().Raw(day).End();
+    }
+  }
   if (c.gender != Gender::kUnspecified) {
     const bool female = c.gender == Gender::kFemale;
     if (v4)
@@ -357,7 +370,9 @@ void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
   if (!c.photo.IsEmpty()) {
     const QString type = PhotoType(c.photo);
     if (v4) {
-      line.Start("PHOTO").Colon().Raw("data:").Uri(type).Raw(";base64,");
+      // VALUE=uri said outright, so that readers that take PHOTO for a 3.0 value by default
+      // see a URI.
+      line.Start("PHOTO").Param("VALUE=uri").Colon().Raw("data:").Uri(type).Raw(";base64,");
     } else {
       line.Start("PHOTO").Param("ENCODING=b");
       const QString subtype = type.section(u'/', 1).toUpper();

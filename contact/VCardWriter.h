@@ -1,5 +1,7 @@
 // One contact of the full model as a vCard 4.0 (RFC 6350) or vCard 3.0 (RFC 2426) card, in
-// UTF-8 with CR LF line ends and lines folded at 75 octets.
+// UTF-8 with CR LF line ends and lines folded at 75 octets. Text values are escaped as each
+// version wants: \ , ; and line breaks (as \n) in 3.0 and in the components of N, ADR and ORG;
+// in 4.0 text a ";" stands as it is.
 //
 // What each field becomes (4.0 / 3.0 where they differ):
 //   name parts            N (family;given;middle;prefix;suffix), FN never empty (display name,
@@ -12,15 +14,15 @@
 //   addresses             ADR;TYPE=work|home|other (po box;;street;city;state;code;country),
 //                         the mailing address with PREF
 //   web pages             URL;TYPE=work (business) and URL;TYPE=home (personal)
-//   birthday, anniversary BDAY / ANNIVERSARY as YYYYMMDD; 3.0: BDAY and X-ANNIVERSARY as
-//                         YYYY-MM-DD
+//   birthday, anniversary BDAY / ANNIVERSARY as YYYYMMDD; 3.0: BDAY, X-ANNIVERSARY and
+//                         X-EVOLUTION-ANNIVERSARY as YYYY-MM-DD
 //   gender                GENDER:F|M / X-GENDER:Female|Male
 //   spouse, children,     RELATED;VALUE=text with TYPE spouse, child, agent (assistant) and
 //   assistant, manager    x-manager / X-EVOLUTION-SPOUSE, X-CHILD, X-EVOLUTION-ASSISTANT,
 //                         X-EVOLUTION-MANAGER
 //   categories, notes     CATEGORIES, NOTE; IM address as IMPP ("im:" put before an address
 //                         without a scheme), free/busy URL as FBURL
-//   picture               PHOTO as a data: URI / PHOTO;ENCODING=b;TYPE=JPEG
+//   picture               PHOTO;VALUE=uri as a data: URI / PHOTO;ENCODING=b;TYPE=JPEG
 //   last modified, id     REV (UTC), UID (urn:uuid: / the bare UUID)
 //   distribution list     KIND:group with MEMBER per member / X-ADDRESSBOOKSERVER-KIND:group with
 //                         X-ADDRESSBOOKSERVER-MEMBER: mailto: the member's address, or
