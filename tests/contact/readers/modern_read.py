@@ -5,8 +5,8 @@ prints what they saw as JSON, for the tests to compare with the store's own valu
 Usage: /usr/bin/python3 modern_read.py MODE FILE...
   vobject FILE...      every card, parsed strictly by vobject (no unreadable line skipped)
   evolution FILE...    every card as Evolution's address-book library reads it
-  csv FILE             the rows as Python's csv module reads them, keyed by heading
-  libreoffice FILE     the rows as LibreOffice Calc reads the file (UTF-8, comma, quote)
+  csv FILE...          each file's rows as Python's csv module reads them
+  libreoffice FILE...  each file's rows as LibreOffice Calc reads them (UTF-8, comma, quote)
   carddav FILE...      puts every card to a Radicale server started here on 127.0.0.1 and
                        prints the HTTP status of each PUT and the cards the server holds after
 """
@@ -136,24 +136,30 @@ def read_csv(path):
     return rows
 
 
-def read_libreoffice(path):
+def read_libreoffice(paths):
     work = tempfile.mkdtemp(prefix="lumivex-lo-")
     try:
-        src = os.path.join(work, "in.csv")
-        shutil.copy(path, src)
+        names = []
+        for n, path in enumerate(paths):
+            names.append(os.path.join(work, "in%d.csv" % n))
+            shutil.copy(path, names[-1])
         # Read as UTF-8 (76), comma (44) and double quote (34), quoted fields as text (as a user
-        # imports contacts, so that "1975-05-17" is not made a date); written back tab-separated, so
-        # that what comes back is LibreOffice's view of the cells, not our own text again.
+        # imports contacts, so that "1975-05-17" is not made a date); written back tab-separated,
+        # so that what comes back is LibreOffice's view of the cells, not our own text again.
         subprocess.run(
             ["soffice", "-env:UserInstallation=file://" + work + "/profile", "--headless",
-             "--infilter=CSV:44,34,76,1,,1033,true,false", "--convert-to", "txt:Text - txt - csv (StarCalc):9,34,76,1",
-             "--outdir", os.path.join(work, "out"), src],
+             "--infilter=CSV:44,34,76,1,,1033,true,false",
+             "--convert-to", "txt:Text - txt - csv (StarCalc):9,34,76,1",
+             "--outdir", os.path.join(work, "out")] + names,
             check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=240)
-        out = os.path.join(work, "out", "in.txt")
-        if not os.path.exists(out):
-            raise SystemExit("LibreOffice wrote nothing")
-        with open(out, newline="", encoding="utf-8") as f:
-            return list(csv.reader(f, delimiter="\t", strict=True))
+        tables = []
+        for n in range(len(paths)):
+            out = os.path.join(work, "out", "in%d.txt" % n)
+            if not os.path.exists(out):
+                raise SystemExit("LibreOffice wrote nothing for " + paths[n])
+            with open(out, newline="", encoding="utf-8") as f:
+                tables.append(list(csv.reader(f, delimiter="\t", strict=True)))
+        return tables
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
@@ -227,9 +233,9 @@ def main():
     elif mode == "evolution":
         result = read_evolution(paths)
     elif mode == "csv":
-        result = read_csv(paths[0])
+        result = [read_csv(path) for path in paths]
     elif mode == "libreoffice":
-        result = read_libreoffice(paths[0])
+        result = read_libreoffice(paths)
     elif mode == "carddav":
         result = put_carddav(paths)
     else:
