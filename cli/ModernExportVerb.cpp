@@ -37,10 +37,15 @@ class ConsoleObserver : public contact::ModernExportObserver {
     std::fflush(stderr);
     shown_ = true;
   }
+  // Each entry left out is told as it is met, in the words of the other forms.
   void Problem(const contact::EntryProblem& p) override {
     Above();
-    std::fprintf(stderr, "lumivex-cli export: entry %d of \"%s\" was not exported: %s\n",
-                 p.position, qPrintable(p.folder), qPrintable(p.reason));
+    Warn(kVerb,
+         QStringLiteral("entry %1 of \"%2\" %3: %4")
+             .arg(p.position)
+             .arg(p.folder,
+                  p.unwritten ? QStringLiteral("got no file") : QStringLiteral("cannot be read"),
+                  p.reason));
     Below();
   }
   void FileWritten(const QString& path) override {
@@ -158,17 +163,34 @@ int ModernExportVerb(const QStringList& arguments) {
   observer.EndProgress();
 
   const int written = result.contacts + result.groups;
-  QString done = QStringLiteral("%1 Contacts Saved Successfully").arg(written);
-  if (result.groups > 0)
-    done += QStringLiteral(" (%1 of them distribution lists)").arg(result.groups);
-  std::printf("%s\n", qPrintable(done));
-  if (result.problems.empty()) return kExitSuccess;
-  const int problems = static_cast<int>(result.problems.size());
-  std::fprintf(stderr,
-               "lumivex-cli export: %d of %d entries were not exported (each is listed above); "
-               "the other %d were%s\n",
-               problems, problems + written, written,
-               perContact ? "" : qPrintable(QStringLiteral(", into %1").arg(result.output)));
+  if (result.problems.empty()) {
+    QString done = QStringLiteral("%1 Contacts Saved Successfully").arg(written);
+    if (result.groups > 0)
+      done += QStringLiteral(" (%1 of them distribution lists)").arg(result.groups);
+    std::printf("%s\n", qPrintable(done));
+    return kExitSuccess;
+  }
+  // Work that ran to its end but is not whole is summed up after the entries listed above.
+  int unreadable = 0;
+  int unwritten = 0;
+  for (const contact::EntryProblem& p : result.problems) (p.unwritten ? unwritten : unreadable)++;
+  const int entries = written + unreadable + unwritten;
+  QStringList summary;
+  if (unreadable > 0)
+    summary << QStringLiteral(
+                   "%1 of %2 entries could not be read (they are left out, the other "
+                   "%3 were written)")
+                   .arg(unreadable)
+                   .arg(entries)
+                   .arg(entries - unreadable);
+  if (unwritten > 0)
+    summary << QStringLiteral(
+                   "%1 of %2 contacts got no file (free some disk space or choose "
+                   "another folder for --out)")
+                   .arg(unwritten)
+                   .arg(entries - unreadable);
+  std::fprintf(stderr, "lumivex-cli %s: incomplete: %s; see the lines above\n", qPrintable(kVerb),
+               qPrintable(summary.join(QStringLiteral("; "))));
   return kExitIncomplete;
 }
 

@@ -215,8 +215,7 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
             (contact.isGroup ? result.groups : result.contacts)++;
             observer.FileWritten(path);
           } else {
-            EntryProblem problem{w.path, i + 1,
-                                 QStringLiteral("cannot write %1: %2").arg(path, failure)};
+            EntryProblem problem{w.path, i + 1, QStringLiteral("%1 (%2)").arg(path, failure), true};
             observer.Problem(problem);
             result.problems.push_back(std::move(problem));
           }

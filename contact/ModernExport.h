@@ -36,6 +36,8 @@ struct EntryProblem {
   QString folder;    // the folder's path
   int position = 0;  // 1-based, in the folder's own order
   QString reason;
+  // Read, but its own file (one file per contact) could not be written; `reason` says why.
+  bool unwritten = false;
 };
 
 struct ModernExportResult {

@@ -48,12 +48,6 @@ static_assert(std::size(kPropertyNames) == static_cast<size_t>(VCardField::kCoun
 
 constexpr size_t kBufferSize = 256 * 1024;
 
-bool IsAscii(QStringView text) {
-  for (QChar c : text)
-    if (c.unicode() >= 0x80) return false;
-  return true;
-}
-
 }  // namespace
 
 AnsiTextFile::AnsiTextFile(int codePage) : codePage_(codePage) {}
@@ -78,14 +72,8 @@ bool AnsiTextFile::Open(const QString& path, QString* reason) {
 
 bool AnsiTextFile::WriteLine(QStringView text) {
   if (file_ == nullptr) return false;
-  // Plain ASCII is the same in every code page the tool writes; only other text is converted.
-  if (IsAscii(text)) {
-    line_.resize(text.size());
-    char* out = line_.data();
-    for (QChar c : text) *out++ = static_cast<char>(c.unicode());
-  } else {
-    line_ = ToAnsi(text, codePage_);
-  }
+  line_.resize(0);  // keeps its room for the next line
+  AppendAnsi(line_, text, codePage_);
   line_.append("\r\n", 2);
   const size_t size = static_cast<size_t>(line_.size());
   if (std::fwrite(line_.constData(), 1, size, file_) != size) {

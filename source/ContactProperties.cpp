@@ -150,4 +150,10 @@ int SlotForNamed(const pff::NamedKey& key) {
   return -1;
 }
 
+bool SlotIsNamed(int slot) {
+  if (slot == kCategories) return true;
+  return std::any_of(kAddressSet.begin(), kAddressSet.end(),
+                     [slot](const Tagged& named) { return named.slot == slot; });
+}
+
 }  // namespace lumivex

@@ -78,6 +78,8 @@ int SlotForTag(uint32_t id);
 // The slot of a named property, -1 when no slot wants it. The property set is part of the
 // match: the same number in another set is another property.
 int SlotForNamed(const pff::NamedKey& key);
+// Whether a slot's property is a named one, found only through the store's name-to-id map.
+bool SlotIsNamed(int slot);
 
 // The property sets of contact properties.
 extern const pff::Guid kPsetidAddress;    // {00062004-0000-0000-C000-000000000046}

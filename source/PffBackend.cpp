@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <algorithm>
 #include <array>
 #include <deque>
 #include <map>
@@ -40,14 +41,21 @@ struct StoreState {
   QString displayName;
   uint32_t subtreeNode = 0;  // the top of the personal folders, 0 when the store names none
 
-  int NamedSlot(uint32_t localId, const pff::Item& item, int index) {
+  // The slot of named property `localId`, -1 when no slot wants it. `unresolved` is set when
+  // the store's name-to-id map cannot be read, so that nobody can tell what the property is.
+  int NamedSlot(uint32_t localId, const pff::Item& item, int index, bool& unresolved) {
     auto found = namedSlots.find(localId);
-    if (found != namedSlots.end()) return found->second;
-    const pff::NamedKey* key = file->Named(localId, item, index);
-    const int slot = key != nullptr ? SlotForNamed(*key) : -1;
-    namedSlots.emplace(localId, slot);
-    return slot;
+    if (found == namedSlots.end()) {
+      const pff::NamedKey* key = file->Named(localId, item, index);
+      const int slot = key != nullptr                     ? SlotForNamed(*key)
+                       : file->NameMapFailure().isEmpty() ? -1
+                                                          : kUnresolved;
+      found = namedSlots.emplace(localId, slot).first;
+    }
+    unresolved = found->second == kUnresolved;
+    return unresolved ? -1 : found->second;
   }
+  static constexpr int kUnresolved = -2;
 };
 
 // The Windows code page that holds the 8-bit strings of an item written under `codePage`. The
@@ -147,19 +155,32 @@ QString SmtpFromDisplay(const QString& display) {
 
 class PffContactEntry : public ContactEntry {
  public:
-  PffContactEntry(std::shared_ptr<StoreState> state, std::unique_ptr<pff::Item> item)
-      : state_(std::move(state)), item_(std::move(item)) {
+  // `item` is null when the entry cannot be opened; `why` then says why.
+  PffContactEntry(std::shared_ptr<StoreState> state, std::unique_ptr<pff::Item> item,
+                  QString why = {})
+      : state_(std::move(state)), item_(std::move(item)), failure_(std::move(why)) {
     index_.fill(-1);
-    if (!item_) return;
+    if (!item_) {
+      if (failure_.isEmpty()) failure_ = QStringLiteral("the entry cannot be opened");
+      return;
+    }
     const int count = item_->PropertyCount();
     if (count < 0) {
+      failure_ = item_->Failure();
+      if (failure_.isEmpty()) failure_ = QStringLiteral("its properties cannot be read");
       item_.reset();  // the item's properties cannot be read: every Read fails
       return;
     }
     for (int i = 0; i < count; ++i) {
       uint32_t id = 0, type = 0;
       if (!item_->PropertyTag(i, id, type)) continue;
-      const int slot = id >= 0x8000 ? state_->NamedSlot(id, *item_, i) : SlotForTag(id);
+      bool unresolved = false;
+      const int slot = id >= 0x8000 ? state_->NamedSlot(id, *item_, i, unresolved) : SlotForTag(id);
+      if (unresolved && namedFailure_.isEmpty())
+        namedFailure_ = QStringLiteral(
+                            "the store's name-to-id map is damaged (%1), so its e-mail "
+                            "addresses, business address, web page and categories are unknown")
+                            .arg(state_->file->NameMapFailure());
       if (slot >= 0 && index_[static_cast<size_t>(slot)] < 0) {
         index_[static_cast<size_t>(slot)] = i;
         types_[static_cast<size_t>(slot)] = type;
@@ -168,9 +189,27 @@ class PffContactEntry : public ContactEntry {
   }
 
   bool Read(std::string_view name, QString& value) const override {
-    if (!item_) return false;
+    if (!item_) {
+      lastFailure_ = failure_;
+      return false;
+    }
     const int slot = SlotForName(name);
     if (slot < 0) return false;
+    // The entry holds named properties that nobody can resolve: one of them may be this one.
+    if (!namedFailure_.isEmpty() && SlotIsNamed(slot) && !Has(slot) &&
+        !(slot == kWebPage && Has(kBusinessHomePage))) {
+      lastFailure_ = namedFailure_;
+      return false;
+    }
+    if (ReadSlot(slot, value)) return true;
+    lastFailure_ = QStringLiteral("its %1 is damaged").arg(QLatin1String(name.data(), name.size()));
+    return false;
+  }
+
+  QString Failure() const override { return lastFailure_.isEmpty() ? failure_ : lastFailure_; }
+
+ private:
+  bool ReadSlot(int slot, QString& value) const {
     switch (slot) {
       case kBirthday:
         return ReadDate(kBirthdayLocal, kBirthday, value);
@@ -187,7 +226,6 @@ class PffContactEntry : public ContactEntry {
     }
   }
 
- private:
   bool Has(int slot) const { return index_[static_cast<size_t>(slot)] >= 0; }
 
   int CodePage() const {
@@ -273,6 +311,9 @@ class PffContactEntry : public ContactEntry {
   std::array<uint32_t, kSlotCount> types_{};
   mutable int codePage_ = 0;
   mutable QByteArray buffer_;  // reused by every string read of the entry
+  QString failure_;            // why the entry cannot be opened or its properties read
+  QString namedFailure_;       // why its named properties cannot be resolved
+  mutable QString lastFailure_;
 };
 
 class PffItems : public Items {
@@ -290,13 +331,10 @@ class PffItems : public Items {
   }
 
   std::unique_ptr<ContactEntry> Item(int index) const override {
-    std::unique_ptr<pff::Item> message;
-    try {
-      message = folder_->Message(index);
-    } catch (const StoreError&) {
-      // An entry that cannot be opened is still an entry: every read of it fails.
-    }
-    return std::make_unique<PffContactEntry>(state_, std::move(message));
+    // An entry that cannot be opened is still an entry: every read of it fails.
+    QString why;
+    std::unique_ptr<pff::Item> message = folder_->TryMessage(index, why);
+    return std::make_unique<PffContactEntry>(state_, std::move(message), why);
   }
 
  private:
@@ -308,8 +346,9 @@ class PffItems : public Items {
 class PffFolder : public Folder {
  public:
   PffFolder(std::shared_ptr<StoreState> state, std::shared_ptr<pff::Item> item, QString parentPath,
-            bool root)
-      : state_(std::move(state)), item_(std::move(item)) {
+            bool root, std::vector<uint32_t> ancestors = {})
+      : state_(std::move(state)), item_(std::move(item)), lineage_(std::move(ancestors)) {
+    lineage_.push_back(item_->Id());
     if (!root) {
       name_ = item_->Text(kTagDisplayName, state_->codePage);
       path_ = parentPath.isEmpty() ? name_ : parentPath + u'/' + name_;
@@ -367,7 +406,21 @@ class PffFolder : public Folder {
     folders.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
       std::shared_ptr<pff::Item> sub = item_->SubFolder(i);
-      folders.push_back(std::make_shared<PffFolder>(state_, std::move(sub), path_, false));
+      // A damaged folder table can list a folder above this one, or one folder twice: the tree
+      // would have no end (or grow with every level), so the branch is refused as damaged.
+      const uint32_t id = sub->Id();
+      const bool loops = std::find(lineage_.begin(), lineage_.end(), id) != lineage_.end();
+      const bool twice = std::any_of(folders.begin(), folders.end(),
+                                     [id](const auto& folder) { return folder->Id() == id; });
+      if (loops || twice)
+        throw StoreError(Utf8(QStringLiteral("Cannot read the folders under \"%1\" in %2: the "
+                                             "folder tree is damaged (%3)")
+                                  .arg(path_.isEmpty() ? QStringLiteral("the root") : path_,
+                                       state_->file->Path(),
+                                       loops ? QStringLiteral("it lists a folder above itself")
+                                             : QStringLiteral("it lists a folder twice"))));
+      folders.push_back(
+          std::make_shared<PffFolder>(state_, std::move(sub), path_, false, lineage_));
     }
     return folders;
   }
@@ -383,6 +436,7 @@ class PffFolder : public Folder {
   QString path_;
   QString containerClass_;
   bool hidden_ = false;
+  std::vector<uint32_t> lineage_;  // the node ids of the folders from the root down to this one
 };
 
 // The node id at the end of a 24-byte entry id, 0 when `item` has none.

@@ -22,10 +22,13 @@ class ReaderItem : public ItemImpl {
     try {
       properties_ = reader_.ReadProperties(node_);
       readable_ = true;
-    } catch (const FormatError&) {
+    } catch (const FormatError& error) {
       readable_ = false;
+      failure_ = QString::fromUtf8(error.what());
     }
   }
+
+  QString Failure() const override { return failure_; }
 
   uint32_t Id() const override { return node_.nid; }
 
@@ -129,6 +132,7 @@ class ReaderItem : public ItemImpl {
   PstReader& reader_;
   NodeRef node_;
   bool readable_ = false;
+  QString failure_;  // why the properties cannot be read
   std::vector<pst::PropertyRecord> properties_;
   Table subFolders_;
   Table messages_;
@@ -172,6 +176,15 @@ class ReaderFile : public FileImpl {
       return key;
     } catch (const FormatError&) {
       return nullptr;
+    }
+  }
+
+  QString NameMapFailure() override {
+    try {
+      reader_->NameMap();
+      return {};
+    } catch (const FormatError& error) {
+      return QString::fromUtf8(error.what());
     }
   }
 

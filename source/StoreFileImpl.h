@@ -29,6 +29,8 @@ class ItemImpl {
   virtual bool Data(int index, QByteArray& out) const = 0;
   virtual bool Int32(int index, int32_t& value) const = 0;
   virtual bool FileTime(int index, uint64_t& value) const = 0;
+  // Why PropertyCount() is -1: the cause, without brackets; empty when the reader gives none.
+  virtual QString Failure() const { return {}; }
 };
 
 class FileImpl {
@@ -43,6 +45,8 @@ class FileImpl {
   virtual std::unique_ptr<ItemImpl> ItemById(uint32_t id) = 0;
   // What local id `localId`, the property at `index` of `item`, stands for; null when unknown.
   virtual std::unique_ptr<NamedKey> Named(uint32_t localId, const ItemImpl& item, int index) = 0;
+  // Why the store's name-to-id map cannot be read; empty when it can (or the reader cannot say).
+  virtual QString NameMapFailure() { return {}; }
 };
 
 // Opens `path` through libpff. Throws StoreError with libpff's cause.

@@ -273,16 +273,17 @@ TEST_F(ModernExportVerb, UnreadableEntriesAreListedAndTheStatusIs3) {
   const ProgramOutput run = Cli({"--format", "vcard4", "--out", file, store});
   EXPECT_EQ(run.status, 3) << run.err.toStdString();
   const QRegularExpression entry(QStringLiteral(
-      "^lumivex-cli export: entry (\\d+) of \"Top of Personal Folders/Contacts\" was not "
-      "exported: .+$"));
+      "^lumivex-cli export: warning: entry (\\d+) of \"Top of Personal Folders/Contacts\" "
+      "cannot be read: .+$"));
   const QStringList lines = run.err.split(u'\n', Qt::SkipEmptyParts);
   ASSERT_GE(lines.size(), 2);
   for (qsizetype i = 0; i + 1 < lines.size(); ++i)
     EXPECT_TRUE(entry.match(lines[i]).hasMatch()) << lines[i].toStdString();
   const qsizetype skipped = lines.size() - 1;
   const QRegularExpression summary(
-      QStringLiteral("^lumivex-cli export: (\\d+) of 6 entries were not exported \\(each is listed "
-                     "above\\); the other (\\d+) were, into .+$"));
+      QStringLiteral("^lumivex-cli export: incomplete: (\\d+) of 6 entries could not be read "
+                     "\\(they are left out, the other (\\d+) were written\\); see the lines "
+                     "above$"));
   const auto m = summary.match(lines.last());
   ASSERT_TRUE(m.hasMatch()) << lines.last().toStdString();
   EXPECT_EQ(m.captured(1).toInt(), skipped);

@@ -392,12 +392,17 @@ def case_package(args):
         check("/usr/" + relative in paths, f"/usr/{relative} is not in the package")
     check(not any(p.startswith("/usr/local") or args.build in p for p in paths),
           "the package holds files outside /usr or from the build tree")
-    # The programs are stripped: no debugging sections in the package.
+    # The programs are stripped (no debugging sections) and hold no path of this machine's
+    # build or source tree: they find their data relative to themselves.
     extracted = os.path.join(out, "root")
     run(["dpkg-deb", "-x", deb, extracted])
     for program in ("lumivex", "lumivex-cli"):
-        sections = run(["readelf", "-S", f"{extracted}/usr/bin/{program}"]).stdout
+        path = f"{extracted}/usr/bin/{program}"
+        sections = run(["readelf", "-S", path]).stdout
         check(".debug_info" not in sections, f"{program} is not stripped")
+        data = open(path, "rb").read()
+        for tree in (args.build, os.path.realpath(args.source)):
+            check(tree.encode() not in data, f"{program} holds the path {tree}")
 
 
 CASES = {"programs": case_programs, "relocated": case_relocated, "desktop": case_desktop,
