@@ -258,10 +258,10 @@ void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
   } else {
     const bool named = HasText(c.surname) || HasText(c.givenName) || HasText(c.middleName) ||
                        HasText(c.prefix) || HasText(c.suffix);
-    // 3.0 needs an N; without name parts it holds the shown name as the family name.
+    // 3.0 needs an N, empty when the contact has no name parts (its FN names it).
     if (named || !v4) {
       line.Start("N").Colon();
-      line.Part(named ? c.surname : shown).Sep(';').Part(c.givenName).Sep(';');
+      line.Part(c.surname).Sep(';').Part(c.givenName).Sep(';');
       line.Part(c.middleName).Sep(';').Part(c.prefix).Sep(';').Part(c.suffix).End();
     }
   }
