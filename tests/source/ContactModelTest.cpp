@@ -4,6 +4,7 @@
 #include "source/PffBackend.h"
 #include "source/PffFile.h"
 #include "tests/support/TestPaths.h"
+#include "tools/pstgen/Contact.h"
 #include "tools/pstwriter/Messaging.h"
 
 #include <libpff.h>
@@ -483,6 +484,57 @@ TEST(ContactModel, AttachmentsReadAsLibpffReadsThem) {
   }
   libpff_file_close(file, nullptr);
   libpff_file_free(&file, nullptr);
+}
+
+// A contact picture written as the mail client attaches one comes back byte for byte with its
+// type, and a list's member linked to that contact comes back as the contact's name and the
+// e-mail address the list names; through both readers.
+TEST(ContactModel, PictureAndLinkedMembersOfAGeneratedStore) {
+  const QString path = testing::ScratchDir(QStringLiteral("contact-model-picture")) + "/pic.pst";
+  pst::Bytes picture = {0xFF, 0xD8, 0xFF, 0xE0};  // a JPEG's start, then 20 KB: several blocks
+  for (uint32_t i = 0, x = 1; i < 20000; ++i, x = x * 1103515245 + 12345)
+    picture.push_back(static_cast<uint8_t>(x >> 16));
+  {
+    pst::StoreWriter writer(path.toStdString(), {});
+    const auto folder = writer.Folder(pst::DefaultFolder::kContacts);
+    pstgen::Item grace;
+    grace.fields = {{"FirstName", std::string("Grace")},
+                    {"LastName", std::string("Hopper")},
+                    {"Email1Address", std::string("grace@navy.example")},
+                    {"Email2Address", std::string("grace@home.example")}};
+    grace.picture = picture;
+    const pst::Message graceMessage = pstgen::ToMessage(grace, {});
+    const pst::Nid graceNode = writer.AddMessage(folder, graceMessage);
+    pstgen::Item list;
+    list.message_class = "IPM.DistList";
+    list.fields = {{"FullName", std::string("Navy")}};
+    pstgen::Item::Member linked;
+    linked.label = "grace";
+    linked.email = 2;
+    pstgen::Item::Member oneOff;
+    oneOff.name = "Alan";
+    oneOff.address = "alan@bletchley.example";
+    list.members = {linked, oneOff};
+    writer.AddMessage(folder, pstgen::ToMessage(list, {}, [&](const std::string&) {
+                        return pstgen::LinkedContactOf(graceMessage, writer.EntryId(graceNode));
+                      }));
+    writer.Finish();
+  }
+  for (const char* reader : {"lumivex", "libpff"}) {
+    SCOPED_TRACE(reader);
+    const auto contacts = ReadAll(path, reader);
+    ASSERT_EQ(contacts.size(), 2u);
+    const Contact& c = contacts[0];
+    EXPECT_TRUE(c.photo.data == QByteArray(reinterpret_cast<const char*>(picture.data()),
+                                           static_cast<qsizetype>(picture.size())));
+    EXPECT_EQ(c.photo.mimeType, QStringLiteral("image/jpeg"));
+    EXPECT_TRUE(contacts[1].isGroup);
+    EXPECT_TRUE(contacts[1].photo.IsEmpty());
+    const std::vector<contact::Member> members = {{c.displayName, "grace@home.example"},
+                                                  {"Alan", "alan@bletchley.example"}};
+    EXPECT_EQ(contacts[1].members, members);
+    EXPECT_FALSE(c.displayName.isEmpty());
+  }
 }
 
 // An entry that cannot be read gives false and a reason, in both readers, and nothing of any

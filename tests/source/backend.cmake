@@ -4,4 +4,4 @@ add_dependencies(PffBackendTest lumivex_sample_store)  # the damaged-branch case
 lumivex_test(PstReaderTest PstReaderTest.cpp LIBS lumivex_featurestore)
 add_dependencies(PstReaderTest lumivex_sample_store)
 lumivex_test(RtfTest RtfTest.cpp)
-lumivex_test(ContactModelTest ContactModelTest.cpp LIBS lumivex_pstwriter)
+lumivex_test(ContactModelTest ContactModelTest.cpp LIBS lumivex_pstgen_core)
