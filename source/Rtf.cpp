@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -250,10 +251,14 @@ class Reader {
       if (c == '{') {
         Flush();
         skipChars_ = 0;
-        // A group deeper than any document needs is read as hidden, so that the stack stays small.
-        State inner = states_.back();
-        if (states_.size() > 256) inner.hidden = true;
-        states_.push_back(inner);
+        // Groups deeper than any document needs are read as hidden and only counted, so that
+        // the stack stays small whatever the input.
+        if (states_.size() > 256) {
+          states_.back().hidden = true;
+          ++hiddenDepth_;
+        } else {
+          states_.push_back(states_.back());
+        }
         groupStart_ = true;
         ++i;
         continue;
@@ -261,7 +266,10 @@ class Reader {
       if (c == '}') {
         Flush();
         skipChars_ = 0;
-        if (states_.size() > 1) states_.pop_back();
+        if (hiddenDepth_ > 0)
+          --hiddenDepth_;
+        else if (states_.size() > 1)
+          states_.pop_back();
         groupStart_ = false;
         ++i;
         if (states_.size() == 1) break;  // the document's own group has ended
@@ -322,10 +330,12 @@ class Reader {
 
  private:
   struct State {
-    bool hidden = false;   // inside a group whose text is not shown
-    bool htmlRtf = false;  // the RTF-only part of an HTML body wrapped in RTF
-    bool htmlTag = false;  // an HTML tag of such a body
-    int uc = 1;            // characters that stand in for each \uN
+    bool hidden = false;     // inside a group whose text is not shown
+    bool htmlRtf = false;    // the RTF-only part of an HTML body wrapped in RTF
+    bool htmlTag = false;    // an HTML tag of such a body
+    bool fontTable = false;  // inside the font table
+    int uc = 1;              // characters that stand in for each \uN
+    int font = -1;           // the current font (\fN), -1 for the document's default
   };
 
   static bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -354,9 +364,54 @@ class Reader {
     if (QString* sink = Sink()) {
       bool ascii = true;
       for (char ch : pending_) ascii = ascii && static_cast<uchar>(ch) < 0x80;
-      *sink += ascii ? QString::fromLatin1(pending_) : FromAnsi(pending_, codePage_);
+      *sink += ascii ? QString::fromLatin1(pending_) : FromAnsi(pending_, TextCodePage());
     }
     pending_.clear();
+  }
+
+  // 8-bit text is in the code page of its font's character set where the font table names one
+  // (a Cyrillic font in a Western document), else in the document's.
+  int TextCodePage() const {
+    const int font = states_.back().font >= 0 ? states_.back().font : defaultFont_;
+    const auto found = fontCodePages_.find(font);
+    return found != fontCodePages_.end() ? found->second : codePage_;
+  }
+
+  // The Windows code page of an RTF character set; 0 for the document's own (ANSI, default,
+  // symbol and others).
+  static int CharsetCodePage(long charset) {
+    switch (charset) {
+      case 77:
+        return 10000;
+      case 128:
+        return 932;
+      case 129:
+        return 949;
+      case 134:
+        return 936;
+      case 136:
+        return 950;
+      case 161:
+        return 1253;
+      case 162:
+        return 1254;
+      case 163:
+        return 1258;
+      case 177:
+        return 1255;
+      case 178:
+        return 1256;
+      case 186:
+        return 1257;
+      case 204:
+        return 1251;
+      case 222:
+        return 874;
+      case 238:
+        return 1250;
+      default:
+        return 0;
+    }
   }
 
   void Emit(QStringView text) {
@@ -407,8 +462,15 @@ class Reader {
       if (ignorable || IsHiddenDestination(word)) {
         Flush();
         s.hidden = true;
+        s.fontTable = word == "fonttbl";
         return;
       }
+    }
+    if (s.fontTable) {  // the fonts' numbers and character sets; nothing of it is shown
+      if (word == "f" && hasParam) tableFont_ = param;
+      if (word == "fcharset" && hasParam && CharsetCodePage(param) != 0)
+        fontCodePages_[tableFont_] = CharsetCodePage(param);
+      return;
     }
     if (word == "par" || word == "line" || word == "row" || word == "page" || word == "sect") {
       Emit(fromHtml_ && !s.htmlTag && !s.htmlRtf ? u"\r\n" : u"\n");
@@ -421,6 +483,11 @@ class Reader {
       return;
     } else if (word == "uc" && hasParam) {
       s.uc = static_cast<int>(std::clamp(param, 0L, 16L));
+    } else if (word == "f" && hasParam) {
+      Flush();
+      s.font = static_cast<int>(std::clamp(param, 0L, 1L << 20));
+    } else if (word == "deff" && hasParam) {
+      defaultFont_ = param;
     } else if (word == "ansicpg" && hasParam && param > 0) {
       Flush();
       codePage_ = static_cast<int>(param);
@@ -458,7 +525,12 @@ class Reader {
   QString html_;
   QByteArray pending_;
   int codePage_ = 1252;
-  int skipChars_ = 0;  // stand-in characters of the last \uN still to be skipped
+  long defaultFont_ = -1;
+  long tableFont_ = -1;                // the font the font table is describing
+  std::map<long, int> fontCodePages_;  // fonts of another character set than the document's
+  int skipChars_ = 0;
+  size_t hiddenDepth_ = 0;  // groups opened beyond the stack's depth, not yet closed // stand-in
+                            // characters of the last \uN still to be skipped
   bool fromHtml_ = false;
   bool groupStart_ = false;
   bool ignorable_ = false;

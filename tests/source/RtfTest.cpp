@@ -78,6 +78,11 @@ TEST(Rtf, TextIsWhatAnRtfReaderShows) {
       {"{\\rtf1\\ansi\\ansicpg1252 caf\\'e9 \\{x\\}\\\\}", "café {x}\\"},
       {"{\\rtf1\\ansi\\ansicpg1251 \\'cf\\'f0\\'e8\\'e2\\'e5\\'f2}", "Привет"},
       {"{\\rtf1\\ansi\\ansicpg932 \\'93\\'fa\\'96\\'7b}", "日本"},
+      // A font of another character set than the document's: its text is in that code page.
+      {"{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0\\fswiss\\fcharset0 Arial;}{\\f1\\fswiss"
+       "\\fcharset204{\\*\\panose 020b0604020202020204}Arial Cyr;}}caf\\'e9 {\\f1 \\'cf\\'f0\\'e8} "
+       "\\f1 \\'e2\\f0 \\'e9}",
+       "café При вé"},
       {"{\\rtf1\\uc1 \\u8364?5 \\u-10179?\\u-8704?}", "€5 😀"},
       {"{\\rtf1\\ansi\\ansicpg932\\uc2 \\u26085\\'93\\'fa!}", "日!"},
       {"{\\rtf1 {\\field{\\*\\fldinst HYPERLINK \"x\"}{\\fldrslt link}}}", "link"},
@@ -93,6 +98,10 @@ TEST(Rtf, TextIsWhatAnRtfReaderShows) {
     SCOPED_TRACE(c.rtf);
     EXPECT_EQ(rtf::ToText(c.rtf), QString::fromUtf8(c.text));
   }
+  // Groups nested deeper than any document are hidden, and the text after them is still read.
+  const QByteArray deep =
+      "{\\rtf1 a" + QByteArray(100000, '{') + "x" + QByteArray(100000, '}') + "b}";
+  EXPECT_EQ(rtf::ToText(deep), QStringLiteral("ab"));
 }
 
 // Every compressed RTF body of the real store files unpacks as libpff unpacks it.
