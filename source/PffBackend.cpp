@@ -27,6 +27,7 @@ constexpr uint32_t kTagIpmContactEntryId = 0x36D1;
 constexpr uint32_t kTagIpmSubtreeEntryId = 0x35E0;
 constexpr uint32_t kTagMessageCodepage = 0x3FFD;
 constexpr uint32_t kTagAttributeHidden = 0x10F4;
+constexpr uint32_t kTagContentCount = 0x3602;
 constexpr uint32_t kTagInternetCodepage = 0x3FDE;
 
 std::string Utf8(const QString& text) {
@@ -127,10 +128,10 @@ int ItemCodePage(const pff::Item& item, int messageIndex, int internetIndex) {
   return 0;
 }
 
-// A FILETIME as the day the user entered, as the user's short date with a four-digit year. A date is stored as
-// the UTC instant of local midnight (or midnight UTC for the local-time copies), so the nearest
-// UTC midnight is the entered day for any zone within 12 hours of UTC. The mail client's "no
-// date" (the year 4501) and out-of-range values read as empty text.
+// A FILETIME as the day the user entered, as the user's short date with a four-digit year. A date
+// is stored as the UTC instant of local midnight (or midnight UTC for the local-time copies), so
+// the nearest UTC midnight is the entered day for any zone within 12 hours of UTC. The mail
+// client's "no date" (the year 4501) and out-of-range values read as empty text.
 QString DateText(uint64_t fileTime) {
   constexpr int64_t kUnixEpochMs = 11644473600000LL;
   constexpr int64_t kHalfDayMs = 12LL * 3600 * 1000;
@@ -383,6 +384,26 @@ class PffFolder : public Folder {
                                            "is damaged")
                                 .arg(path_, state_->file->Path())));
     return std::make_shared<PffItems>(state_, item_, path_);
+  }
+
+  // The folder keeps the number of its entries apart from the table that lists them: a table
+  // that lists fewer has lost some, though each of its own parts looks whole.
+  QString MissingEntries() const override {
+    // Search folders count what they find elsewhere in the store: only a folder's own entries
+    // are compared with its count.
+    constexpr uint32_t kNidTypeNormalFolder = 0x02;
+    if ((item_->Id() & 0x1F) != kNidTypeNormalFolder) return {};
+    const int index = item_->Find(kTagContentCount);
+    int32_t recorded = 0;
+    if (index < 0 || !item_->Int32(index, recorded)) return {};
+    const int listed = item_->MessageCount();
+    if (listed < 0 || recorded <= listed) return {};
+    return QStringLiteral(
+               "the folder records %1 entries, but its list of entries holds %2; the "
+               "other %3 cannot be found")
+        .arg(recorded)
+        .arg(listed)
+        .arg(recorded - listed);
   }
 
   std::vector<std::shared_ptr<Folder>> SubFolders() const override {
