@@ -579,13 +579,23 @@ class PffStore : public Store {
     for (const PffFolder* holder : holders) {
       const uint32_t node = EntryIdNode(holder->RawItem(), kTagIpmContactEntryId);
       if (node == 0) continue;
-      for (auto& folder : all)
-        if (folder->Id() == node && folder->DefaultItemType() == kContactItem) return folder;
+      for (auto& folder : all) {
+        if (folder->Id() != node) continue;
+        if (folder->DefaultItemType() == kContactItem) return folder;
+        // The store names this folder as its contacts, but cannot say what it is: another
+        // folder taken in its place would be exported as if it were the contacts.
+        if (folder->RawItem().PropertyCount() < 0)
+          throw StoreError(Utf8(QStringLiteral("Cannot read the contacts folder of %1: the "
+                                               "folder is damaged (%2)")
+                                    .arg(state_->file->Path(), folder->RawItem().Failure())));
+      }
     }
+    // A search folder lists entries of other folders: it is never the contacts folder itself.
+    constexpr uint32_t kNidTypeSearchFolder = 0x03;
     const QString topPath = top ? top->Path() + u'/' : QString();
     for (auto& folder : all)
       if (folder->DefaultItemType() == kContactItem && !folder->Hidden() &&
-          folder->Path().startsWith(topPath))
+          (folder->Id() & 0x1F) != kNidTypeSearchFolder && folder->Path().startsWith(topPath))
         return folder;
     return nullptr;
   }
