@@ -62,12 +62,18 @@ class FrmConversion : public QDialog, public ConversionView {
   // Shows the newest progress value and text when kProgressPaintMs have passed since the last
   // time, and paints them; `now`: shows them at once, to be painted with the next events.
   void ShowProgress(bool now);
+  // Other windows are painted at most this often while a run works: once a second.
+  static constexpr qint64 kOtherWindowsPaintMs = 1000;
+  // Paints every visible window, the ones under this one too.
+  void RepaintOtherWindows();
 
   std::function<SourceOptions()> source_;
   std::function<void()> enableContactsCreate_;
   bool running_ = false;
   RunResult lastRun_;
-  int64_t shownMs_ = -1;  // when progress was last shown, on the coarse monotonic clock
+  int64_t shownMs_ = -1;
+  int64_t otherWindowsMs_ = 0;  // when the other windows were last painted  // when progress was
+                                // last shown, on the coarse monotonic clock
   std::optional<int> pendingValue_;
   QString pendingLabel_;
   bool labelPending_ = false;

@@ -834,6 +834,35 @@ TEST_P(EveryFieldStore, ListMembersPointAtTheirContactsWithOneOffEntriesBeside) 
   libpff_file_free(&file, nullptr);
 }
 
+// pst-extractor, the third reader, gives back every attachment byte for byte with its name and
+// MIME type (it reads no ANSI store).
+TEST_P(EveryFieldStore, PstExtractorGivesBackEveryAttachment) {
+  if (Ansi()) GTEST_SKIP() << "pst-extractor reads no ANSI store";
+  QJsonArray folders;
+  QString why;
+  if (!PstDump(Store(), &folders, &why)) GTEST_SKIP() << why.toStdString();
+  const QJsonArray items = EveryFieldItems();
+  QJsonArray got;
+  for (const QJsonValue& f : folders)
+    if (f["path"].toString() == "Top of Personal Folders/Contacts") got = f["items"].toArray();
+  ASSERT_EQ(got.size(), items.size());
+  for (qsizetype m = 0; m < items.size(); ++m) {
+    const auto expected = DescribedAttachments(items[m].toObject());
+    const QJsonArray attachments = got[m].toObject()["attachments"].toArray();
+    ASSERT_EQ(attachments.size(), static_cast<qsizetype>(expected.size())) << "item " << m + 1;
+    for (size_t a = 0; a < expected.size(); ++a) {
+      const QJsonObject read = attachments[static_cast<qsizetype>(a)].toObject();
+      EXPECT_EQ(read["name"].toString(), expected[a].first);
+      EXPECT_TRUE(QByteArray::fromHex(read["hex"].toString().toLatin1()) == expected[a].second)
+          << expected[a].first.toStdString();
+      const QString mime = expected[a].first.endsWith(".jpg")   ? "image/jpeg"
+                           : expected[a].first.endsWith(".png") ? "image/png"
+                                                                : "text/plain";
+      EXPECT_EQ(read["mimeTag"].toString(), mime) << expected[a].first.toStdString();
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Layouts, EveryFieldStore,
                          ::testing::Values("every-field.pst", "every-field-ansi.pst"),
                          [](const auto& info) {

@@ -321,7 +321,9 @@ TEST(PstgenCommand, FailuresSayWhatIsWrongAndLeaveNothingBehind) {
   r = Pstgen({"--help"});
   EXPECT_EQ(r.code, 0);
   for (const char* text :
-       {"--contacts N", "--ansi", "Email1Address", "Categories", "PS_PUBLIC_STRINGS", "string[]"})
+       {"--contacts N", "--ansi", "Email1Address", "Categories", "PS_PUBLIC_STRINGS", "string[]",
+        "Business2TelephoneNumber", "OtherAddressPostOfficeBox", "RTFBody", "\"picture\"",
+        "\"members\"", "every-field.json"})
     EXPECT_TRUE(r.out.contains(text)) << text;
 }
 
@@ -735,11 +737,9 @@ TEST(PstAttachments, TableAndObjectsAreSubnodesWithLargeDataBelowTheObject) {
 TEST(PstgenEdgeStores, EachDescriptionWritesAStoreLibpffReadsWhole) {
   if (QStandardPaths::findExecutable("pffexport").isEmpty())
     GTEST_SKIP() << "pffexport is not installed (./test installs pff-tools)";
-  const std::pair<const char*, int> stores[] = {{"empty-contacts", 0},
-                                                {"one-contact", 1},
-                                                {"long-values", 4},
-                                                {"awkward-names", 5},
-                                                {"all-empty", 2}};
+  const std::pair<const char*, int> stores[] = {{"empty-contacts", 0}, {"one-contact", 1},
+                                                {"long-values", 4},    {"awkward-names", 5},
+                                                {"all-empty", 2},      {"every-field", 4}};
   QString long_values;
   for (const auto& [name, count] : stores) {
     const QString dir = ScratchDir(QString("pst-edge-") + name);

@@ -198,7 +198,8 @@ std::vector<std::string> PathFrom(const QJsonValue& v, const std::string& where)
 
 // The bytes a description names: a file (relative to the description's folder) or a data: URI
 // holding them in base64.
-pst::Bytes FileBytes(const QJsonValue& v, const std::string& where, const QString& base_dir) {
+pst::Bytes FileBytes(const QJsonValue& v, const std::string& where, const QString& base_dir,
+                     std::string* media_type = nullptr) {
   if (!v.isString() || v.toString().isEmpty())
     Bad(where, "expected a file name or a data: URI (\"data:image/jpeg;base64,...\")");
   const QString ref = v.toString();
@@ -211,6 +212,7 @@ pst::Bytes FileBytes(const QJsonValue& v, const std::string& where, const QStrin
                                                         QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded) Bad(where, "the data: URI is not valid base64");
     bytes = *decoded;
+    if (media_type) *media_type = Std(ref.mid(5, comma - 5 - 7));  // between "data:" and ";base64"
   } else {
     const QString path = QDir(base_dir.isEmpty() ? QDir::currentPath() : base_dir).filePath(ref);
     QFile file(path);
@@ -273,12 +275,14 @@ Item ItemFrom(const QJsonObject& o, const std::string& where, const QString& bas
           if (!QStringList{"name", "file", "data", "mimeType", "hidden"}.contains(k))
             Bad(in + "." + Std(k), "unknown setting of an attachment");
         FileAttachment file;
-        file.data = FileBytes(a.contains("data") ? a.value("data") : a.value("file"), in, base_dir);
+        std::string media_type;
+        file.data = FileBytes(a.contains("data") ? a.value("data") : a.value("file"), in, base_dir,
+                              &media_type);
         const QString name = a.value("name").toString(
             a.contains("file") ? QFileInfo(a.value("file").toString()).fileName() : QString());
         if (name.isEmpty()) Bad(in, "an attachment needs \"name\" (or a \"file\" to take it from)");
         file.name = Std(name);
-        file.mime_type = Std(a.value("mimeType").toString());
+        file.mime_type = Std(a.value("mimeType").toString(QString::fromStdString(media_type)));
         file.hidden = a.value("hidden").toBool(false);
         item.attachments.push_back(std::move(file));
       }
