@@ -36,6 +36,11 @@ compact "$work/s.pst" "$stores/unicode-three-synthetic.pst"
 "$bin/lumivex-pstgen" "$data/edge/awkward-names.json" --encoding cyclic --out "$work/s.pst" \
   >/dev/null
 compact "$work/s.pst" "$stores/unicode-awkward-names-cyclic.pst"
+# Every field of the contact form, a distribution list, pictures and an RTF body (45 KB, most
+# of it the pictures).
+"$bin/lumivex-pstgen" "$data/edge/every-field.json" --encoding cyclic --out "$work/s.pst" \
+  >/dev/null
+compact "$work/s.pst" "$stores/unicode-every-field-cyclic.pst"
 
 books=$here/corpus/address_book
 rm -rf "$books" && mkdir -p "$books"

@@ -1,4 +1,5 @@
-// The mail store interface over libpff: reads personal-folder files (.pst, ANSI and Unicode, and
+// The mail store interface over the store files (PffFile.h: our own reader, with libpff as the
+// second opinion on damaged files): reads personal-folder files (.pst, ANSI and Unicode, and
 // Exchange's offline .ost) without a mail client.
 //
 //   SetMailProvider(MakePffMailProvider(picker));   // once, at start-up
