@@ -151,6 +151,15 @@ std::unique_ptr<Item> Item::Message(int index) const {
   return Child(impl_->Message(index, why), "entry", index, why);
 }
 
+int Item::AttachmentCount() const {
+  return impl_->AttachmentCount();
+}
+
+std::unique_ptr<Item> Item::Attachment(int index) const {
+  QString why;
+  return Child(impl_->Attachment(index, why), "attachment", index, why);
+}
+
 std::unique_ptr<Item> Item::TryMessage(int index, QString& why) const {
   QString cause;
   auto child = impl_->Message(index, cause);
@@ -204,8 +213,23 @@ QString Item::Failure() const {
   return impl_->Failure();
 }
 
-// Multi-valued strings are stored as a count, one 32-bit offset per value, then the values end
-// to end. They are split here: libpff's own multi-value reader finds no values in some stores.
+bool Item::Int16(int index, int32_t& value) const {
+  uint32_t id = 0, type = 0;
+  QByteArray raw;
+  if (!PropertyTag(index, id, type) || (type != kTypeInt16 && type != kTypeBoolean) ||
+      !Data(index, raw) || raw.isEmpty())
+    return false;
+  // Both readers give the value's own bytes (one for a boolean, two for a 16-bit integer), or
+  // the four bytes of the property's record, little-endian either way.
+  const auto* b = reinterpret_cast<const uchar*>(raw.constData());
+  value = type == kTypeBoolean ? (b[0] != 0 ? 1 : 0)
+                               : static_cast<int16_t>(b[0] | (raw.size() > 1 ? b[1] << 8 : 0));
+  return true;
+}
+
+// Multi-valued strings and binaries are stored as a count, one 32-bit offset per value, then the
+// values end to end. They are split here: libpff's own multi-value reader finds no values in some
+// stores.
 bool Item::MultiData(int index, std::vector<QByteArray>& out) const {
   QByteArray raw;
   if (!Data(index, raw)) return false;

@@ -512,6 +512,13 @@ std::optional<std::pair<Bid, Bid>> PstReader::FindSubnode(Bid subnodes, Nid nid)
   Damaged("a subnode tree is too deep");
 }
 
+std::optional<NodeRef> PstReader::FindSubnodeOf(const NodeRef& node, Nid nid) {
+  if (node.subnodes == 0) return std::nullopt;
+  const auto sub = FindSubnode(node.subnodes, nid);
+  if (!sub) return std::nullopt;
+  return NodeRef{nid, sub->first, sub->second, node.nid};
+}
+
 std::vector<PropertyRecord> PstReader::ReadProperties(const NodeRef& node) {
   Heap heap(*this, node.data);
   if (heap.ClientSignature() != kClientPropertyContext) Damaged("the node holds no properties");

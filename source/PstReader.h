@@ -82,6 +82,10 @@ class PstReader {
   // The node with this id, or nothing when the store has none. Throws FormatError.
   std::optional<NodeRef> FindNode(Nid nid);
 
+  // Subnode `nid` of `node` (an attachment table, an attachment) as a node of its own, or nothing
+  // when `node` has no such subnode. Throws FormatError.
+  std::optional<NodeRef> FindSubnodeOf(const NodeRef& node, Nid nid);
+
   // The properties of the property context in `node`, in the order of their ids.
   std::vector<PropertyRecord> ReadProperties(const NodeRef& node);
   // The row ids of the table context in `node`, in ascending order.

@@ -23,6 +23,13 @@ class ItemImpl {
   virtual std::unique_ptr<ItemImpl> SubFolder(int index, QString& why) = 0;
   virtual int MessageCount() = 0;
   virtual std::unique_ptr<ItemImpl> Message(int index, QString& why) = 0;
+  // Messages: attachments, as SubFolder and Message above. Items without any have none.
+  virtual int AttachmentCount() { return 0; }
+  virtual std::unique_ptr<ItemImpl> Attachment(int index, QString& why) {
+    (void)index;
+    why = QStringLiteral(" (no such attachment)");
+    return nullptr;
+  }
   virtual int PropertyCount() const = 0;
   virtual bool PropertyTag(int index, uint32_t& id, uint32_t& valueType) const = 0;
   virtual int Find(uint32_t id) const = 0;
