@@ -164,10 +164,19 @@ class PstReader::Heap {
     userRoot_ = U32(first, 4);
   }
   uint8_t ClientSignature() const { return clientSignature_; }
+  // The bytes of the heap's first block: room for what most nodes' values take together.
+  size_t FirstBlockSize() { return Block(0).size(); }
   uint32_t UserRoot() const { return userRoot_; }
 
   // A copy of heap allocation `hid`; empty for hid 0.
   ByteVector Item(uint32_t hid) {
+    const auto bytes = View(hid);
+    return ByteVector(bytes.begin(), bytes.end());
+  }
+
+  // Heap allocation `hid` where it lies in the block cache: valid until the next allocation is
+  // asked for. Empty for hid 0.
+  std::span<const uint8_t> View(uint32_t hid) {
     if (hid == 0) return {};
     if ((hid & 0x1F) != 0) Damaged("a heap reference is not a heap id");
     const uint32_t index = (hid >> 5) & 0x7FF;
@@ -180,7 +189,7 @@ class PstReader::Heap {
     const uint16_t begin = U16(b, map + 4 + 2 * (index - 1));
     const uint16_t end = U16(b, map + 4 + 2 * index);
     if (begin > end || end > map) Damaged("a heap allocation runs past its page");
-    return ByteVector(b.begin() + begin, b.begin() + end);
+    return std::span<const uint8_t>(b).subspan(begin, end - begin);
   }
 
   // Hands each leaf record of the B-tree on this heap whose header is at `hid` to `visit`, in
@@ -519,33 +528,42 @@ std::optional<NodeRef> PstReader::FindSubnodeOf(const NodeRef& node, Nid nid) {
   return NodeRef{nid, sub->first, sub->second, node.nid};
 }
 
-std::vector<PropertyRecord> PstReader::ReadProperties(const NodeRef& node) {
+PropertySet PstReader::ReadProperties(const NodeRef& node) {
   Heap heap(*this, node.data);
   if (heap.ClientSignature() != kClientPropertyContext) Damaged("the node holds no properties");
   uint8_t keySize = 0, entrySize = 0;
-  std::vector<PropertyRecord> properties;
-  uint64_t bytes =
-      0;  // what the values take together, which a sound node keeps below the file's size
+  PropertySet set;
+  set.bytes.reserve(heap.FirstBlockSize());
+  set.records.reserve(64);
+  valueSpans_.clear();
   heap.BthRecords(heap.UserRoot(), keySize, entrySize, [&](std::span<const uint8_t> record) {
     if (keySize != 2 || entrySize != 6) Damaged("the node's property records have an odd size");
     PropertyRecord p;
     p.id = U16(record, 0);
     p.type = U16(record, 2);
     const uint32_t hnid = U32(record, 4);
+    const size_t at = set.bytes.size();
     if (const size_t inlineSize = InlineSize(p.type); inlineSize > 0) {
-      p.value.assign(record.begin() + 4, record.begin() + 4 + long(inlineSize));
+      set.bytes.insert(set.bytes.end(), record.begin() + 4, record.begin() + 4 + long(inlineSize));
     } else if ((hnid & 0x1F) == 0) {
-      p.value = heap.Item(hnid);
+      const auto value = heap.View(hnid);
+      set.bytes.insert(set.bytes.end(), value.begin(), value.end());
     } else {
       const auto sub = FindSubnode(node.subnodes, hnid);
       if (!sub) Damaged("property " + Hex(p.id) + " is in a subnode the node does not have");
-      p.value = ReadData(sub->first);
+      const ByteVector value = ReadData(sub->first);
+      set.bytes.insert(set.bytes.end(), value.begin(), value.end());
     }
-    bytes += p.value.size();
-    if (bytes > size_) Damaged("the node's properties are larger than the file");
-    properties.push_back(std::move(p));
+    // What the values take together, which a sound node keeps below the file's size.
+    if (set.bytes.size() > size_) Damaged("the node's properties are larger than the file");
+    set.records.push_back(p);
+    valueSpans_.emplace_back(at, set.bytes.size() - at);
   });
-  return properties;
+  // The buffer no longer moves: the records can point into it.
+  for (size_t i = 0; i < set.records.size(); ++i)
+    set.records[i].value =
+        std::span<const uint8_t>(set.bytes).subspan(valueSpans_[i].first, valueSpans_[i].second);
+  return set;
 }
 
 std::vector<uint32_t> PstReader::ReadRowIds(const NodeRef& node) {
@@ -569,9 +587,9 @@ const std::unordered_map<uint16_t, NameEntry>& PstReader::NameMap() {
   std::unordered_map<uint16_t, NameEntry> map;
   const auto node = FindNode(kNidNameToIdMap);
   if (!node) Damaged("the store has no name-to-id map");
-  const std::vector<PropertyRecord> properties = ReadProperties(*node);
+  const PropertySet properties = ReadProperties(*node);
   auto stream = [&](uint16_t id) -> std::span<const uint8_t> {
-    for (const auto& p : properties)
+    for (const auto& p : properties.records)
       if (p.id == id) return p.value;
     return {};
   };

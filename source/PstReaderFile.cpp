@@ -86,7 +86,7 @@ class ReaderItem : public ItemImpl {
   }
 
   int PropertyCount() const override {
-    return readable_ ? static_cast<int>(properties_.size()) : -1;
+    return readable_ ? static_cast<int>(properties_.records.size()) : -1;
   }
 
   bool PropertyTag(int index, uint32_t& id, uint32_t& valueType) const override {
@@ -98,8 +98,8 @@ class ReaderItem : public ItemImpl {
   }
 
   int Find(uint32_t id) const override {
-    for (size_t i = 0; i < properties_.size(); ++i)
-      if (properties_[i].id == id) return static_cast<int>(i);
+    for (size_t i = 0; i < properties_.records.size(); ++i)
+      if (properties_.records[i].id == id) return static_cast<int>(i);
     return -1;
   }
 
@@ -129,8 +129,8 @@ class ReaderItem : public ItemImpl {
 
  private:
   const pst::PropertyRecord* At(int index) const {
-    if (index < 0 || static_cast<size_t>(index) >= properties_.size()) return nullptr;
-    return &properties_[static_cast<size_t>(index)];
+    if (index < 0 || static_cast<size_t>(index) >= properties_.records.size()) return nullptr;
+    return &properties_.records[static_cast<size_t>(index)];
   }
 
   // The row ids of one of the folder's tables, read once. A folder without the table has no
@@ -182,7 +182,7 @@ class ReaderItem : public ItemImpl {
   bool inner_ = false;
   bool readable_ = false;
   QString failure_;  // why the properties cannot be read
-  std::vector<pst::PropertyRecord> properties_;
+  pst::PropertySet properties_;
   Table subFolders_;
   Table messages_;
   Table attachments_;
