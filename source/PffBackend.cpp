@@ -31,6 +31,7 @@ constexpr uint32_t kTagIpmSubtreeEntryId = 0x35E0;
 constexpr uint32_t kTagMessageCodepage = 0x3FFD;
 constexpr uint32_t kTagAttributeHidden = 0x10F4;
 constexpr uint32_t kTagContentCount = 0x3602;
+constexpr uint32_t kTagFolderType = 0x3601;  // 2: a search folder
 constexpr uint32_t kTagInternetCodepage = 0x3FDE;
 constexpr uint32_t kTagRecordKey = 0x0FF9;
 // Attachments.
@@ -168,6 +169,37 @@ QString SmtpFromDisplay(const QString& display) {
   }
   if (text.contains(u'@') && !text.contains(u' ')) return text;
   return {};
+}
+
+// The store's own folders that the mail client does not show, by the names and classes Outlook
+// and Exchange give them in every language's store (they are created with these English names).
+bool IsSystemFolder(const QString& name, const QString& containerClass) {
+  static const QStringList kNames = {
+      QStringLiteral("Search Root"),
+      QStringLiteral("IPM_VIEWS"),
+      QStringLiteral("IPM_COMMON_VIEWS"),
+      QStringLiteral("Freebusy Data"),
+      QStringLiteral("ItemProcSearch"),
+      QStringLiteral("Tracked Mail Processing"),
+      QStringLiteral("Finder"),
+      QStringLiteral("Common Views"),
+      QStringLiteral("Views"),
+      QStringLiteral("Shortcuts"),
+      QStringLiteral("Schedule"),
+      QStringLiteral("NON_IPM_SUBTREE"),
+      QStringLiteral("Sync Issues"),
+      QStringLiteral("Conflicts"),
+      QStringLiteral("Local Failures"),
+      QStringLiteral("Server Failures"),
+      QStringLiteral("Conversation Action Settings"),
+      QStringLiteral("Quick Step Settings"),
+  };
+  if (containerClass.startsWith(u"IPF.Contact", Qt::CaseInsensitive)) return false;  // the user's
+  if (name.startsWith(u"SPAM Search Folder")) return true;
+  for (const QString& known : kNames)
+    if (name.compare(known, Qt::CaseInsensitive) == 0) return true;
+  return containerClass.startsWith(u"Outlook.", Qt::CaseInsensitive) ||
+         containerClass.startsWith(u"IPF.Configuration", Qt::CaseInsensitive);
 }
 
 // Entry ids ([MS-OXCDATA]) that name the members of a distribution list and the origin of an
@@ -813,6 +845,12 @@ class PffFolder : public Folder {
       const int hidden = item_->Find(kTagAttributeHidden);
       QByteArray flag;
       hidden_ = hidden >= 0 && item_->Data(hidden, flag) && !flag.isEmpty() && flag[0] != 0;
+      constexpr int32_t kSearchFolder = 2;
+      const int type = item_->Find(kTagFolderType);
+      int32_t folderType = 0;
+      system_ = hidden_ ||
+                (type >= 0 && item_->Int32(type, folderType) && folderType == kSearchFolder) ||
+                IsSystemFolder(name_, containerClass_);
     }
   }
 
@@ -899,7 +937,9 @@ class PffFolder : public Folder {
   }
 
   uint32_t Id() const { return item_->Id(); }
-  bool Hidden() const { return hidden_; }
+  bool Hidden() const override { return system_; }
+  // Flagged hidden by the store (the default contacts folder search passes these over).
+  bool FlaggedHidden() const { return hidden_; }
   const pff::Item& RawItem() const { return *item_; }
 
  private:
@@ -909,6 +949,7 @@ class PffFolder : public Folder {
   QString path_;
   QString containerClass_;
   bool hidden_ = false;
+  bool system_ = false;
   std::vector<uint32_t> lineage_;  // the node ids of the folders from the root down to this one
 };
 
@@ -1052,7 +1093,7 @@ class PffStore : public Store {
     constexpr uint32_t kNidTypeSearchFolder = 0x03;
     const QString topPath = top ? top->Path() + u'/' : QString();
     for (auto& folder : all)
-      if (folder->DefaultItemType() == kContactItem && !folder->Hidden() &&
+      if (folder->DefaultItemType() == kContactItem && !folder->FlaggedHidden() &&
           (folder->Id() & 0x1F) != kNidTypeSearchFolder && folder->Path().startsWith(topPath))
         return folder;
     return nullptr;
@@ -1181,33 +1222,6 @@ std::shared_ptr<MailProvider> MakePffMailProvider(std::shared_ptr<FolderPicker> 
 
 std::shared_ptr<Store> OpenPffStore(const QString& path) {
   return std::make_shared<PffStore>(path);
-}
-
-QStringList DefaultStoreFolders() {
-  const QStringList kinds = {QStringLiteral("Documents/Outlook Files"),
-                             QStringLiteral("AppData/Local/Microsoft/Outlook")};
-  const QString home = QDir::homePath();
-  QStringList folders;
-  for (const QString& kind : kinds) folders << home + u'/' + kind;
-  const QDir users(home + QStringLiteral("/.wine/drive_c/users"));
-  for (const QString& user : users.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
-    for (const QString& kind : kinds) folders << users.filePath(user) + u'/' + kind;
-  return folders;
-}
-
-QString DefaultStorePath() {
-  const QString named = qEnvironmentVariable("LUMIVEX_DEFAULT_STORE");
-  if (!named.isEmpty()) return named;
-  const QStringList folders = DefaultStoreFolders();
-  for (const QString& folder : folders) {
-    const QFileInfoList files =
-        QDir(folder).entryInfoList({QStringLiteral("*.pst"), QStringLiteral("*.ost")},
-                                   QDir::Files | QDir::Readable, QDir::Name | QDir::IgnoreCase);
-    if (!files.isEmpty()) return files.first().filePath();
-  }
-  throw StoreError(Utf8(QStringLiteral("No default store: no .pst or .ost file in %1; set "
-                                       "LUMIVEX_DEFAULT_STORE or choose a file")
-                            .arg(folders.mid(0, 2).join(QStringLiteral(" or ")))));
 }
 
 }  // namespace lumivex
