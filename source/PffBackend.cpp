@@ -396,8 +396,10 @@ class PffContactEntry : public ContactEntry {
       case pff::kTypeUnicode:
       case pff::kTypeString8:
         if (!item_->Data(index, buffer_)) return false;
-        value = type == pff::kTypeUnicode ? pff::DecodeUtf16(buffer_)
-                                          : pff::DecodeString8(buffer_, CodePage());
+        if (type == pff::kTypeUnicode)
+          pff::DecodeUtf16(buffer_, value);  // into the room `value` already has
+        else
+          value = pff::DecodeString8(buffer_, CodePage());
         return true;
       case pff::kTypeMultiUnicode:
       case pff::kTypeMultiString8: {
