@@ -150,7 +150,9 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
 
   auto* layout = new QVBoxLayout(this);
 
-  LblSource = new QLabel(this);
+  auto* sourceBox = new QGroupBox(QStringLiteral("Contacts"), this);
+  auto* sourceLayout = new QVBoxLayout(sourceBox);
+  LblSource = new QLabel(sourceBox);
   LblSource->setObjectName(QStringLiteral("LblSource"));
   LblSource->setWordWrap(true);
   LblSource->setText(
@@ -159,7 +161,14 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
                 .arg(Quoted(source_.folderPath), QDir::toNativeSeparators(source_.storeFile))
           : QStringLiteral("Contacts of the default contacts folder in %1")
                 .arg(QDir::toNativeSeparators(source_.storeFile)));
-  layout->addWidget(LblSource);
+  sourceLayout->addWidget(LblSource);
+  ChkAllFolders = new QCheckBox(
+      QStringLiteral("All contact folders of this store (each contact keeps its folder's name as "
+                     "a category)"),
+      sourceBox);
+  ChkAllFolders->setObjectName(QStringLiteral("ChkAllFolders"));
+  sourceLayout->addWidget(ChkAllFolders);
+  layout->addWidget(sourceBox);
 
   auto* formBox = new QGroupBox(QStringLiteral("Form"), this);
   auto* formLayout = new QVBoxLayout(formBox);
@@ -185,18 +194,13 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
   OptOneFile->setChecked(true);
   filesLayout->addWidget(OptOneFile);
   filesLayout->addWidget(OptPerContact);
-  ChkAllFolders = new QCheckBox(
-      QStringLiteral("All contact folders of this store (each contact keeps its folder as a "
-                     "category)"),
-      filesBox);
-  ChkAllFolders->setObjectName(QStringLiteral("ChkAllFolders"));
-  filesLayout->addWidget(ChkAllFolders);
   layout->addWidget(filesBox);
 
   ProgBarExport = new QProgressBar(this);
   ProgBarExport->setObjectName(QStringLiteral("ProgBarExport"));
   ProgBarExport->setRange(0, 100);
   ProgBarExport->setValue(0);
+  ProgBarExport->setFormat(QString());  // a percentage only while an export runs
   layout->addWidget(ProgBarExport);
   LblProgress = new QLabel(QStringLiteral("Choose a form, then click Export."), this);
   LblProgress->setObjectName(QStringLiteral("LblProgress"));
@@ -206,7 +210,9 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
   LblResult->setWordWrap(true);
   LblResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
   LblResult->setTextFormat(Qt::PlainText);
-  LblResult->hide();
+  LblResult->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // Room for the summary from the start, so that the dialog does not grow when it comes.
+  LblResult->setMinimumHeight(LblResult->fontMetrics().lineSpacing() * 4);
   layout->addWidget(LblResult);
   layout->addStretch(1);
 
@@ -260,6 +266,7 @@ void ExportDialog::SetRunning(bool running) {
                                                          ChkAllFolders, CmdExport, CmdClose})
     option->setEnabled(!running);
   CmdCancel->setEnabled(running);
+  ProgBarExport->setFormat(running ? QStringLiteral("%p%") : QString());
   if (running) CmdOpenFolder->setEnabled(false);
   UpdateOptions();
 }
@@ -303,7 +310,6 @@ void ExportDialog::CmdExport_Click() {
   lastDone_ = 0;
   lastTotal_ = 0;
   job_ = job;
-  LblResult->hide();
   LblResult->clear();
   ProgBarExport->setRange(0, 0);  // busy until the store is open and the entries are counted
   LblProgress->setText(QStringLiteral("Opening %1...")
@@ -376,11 +382,11 @@ void ExportDialog::ShowOutcome(int folders) {
   QString text;
   if (r.cancelled) {
     ProgBarExport->setValue(0);
-    LblProgress->setText(QStringLiteral("Cancelled."));
+    LblProgress->setText(QStringLiteral("The export was cancelled."));
     const QString after =
         lastTotal_ > 0
-            ? QStringLiteral("Cancelled after %1 of %2 entries").arg(lastDone_).arg(lastTotal_)
-            : QStringLiteral("Cancelled before the first entry");
+            ? QStringLiteral("It stopped after %1 of %2 entries").arg(lastDone_).arg(lastTotal_)
+            : QStringLiteral("It stopped before the first entry");
     if (perContact && r.contacts > 0) {
       text = QStringLiteral("%1: the %2 written so far are in %3.")
                  .arg(after, Count(r.contacts, "contact file", "contact files"), where);
@@ -413,7 +419,6 @@ void ExportDialog::ShowOutcome(int folders) {
   }
   LblResult->setStyleSheet(QString());
   LblResult->setText(text);
-  LblResult->show();
   CmdOpenFolder->setEnabled(!openFolder_.isEmpty());
 }
 
@@ -424,7 +429,6 @@ void ExportDialog::ShowError(const QString& text) {
   LblProgress->setText(QStringLiteral("The export failed."));
   LblResult->setStyleSheet(QStringLiteral("color: #a40000;"));
   LblResult->setText(text);
-  LblResult->show();
   CmdOpenFolder->setEnabled(false);
 }
 
