@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -575,6 +576,15 @@ uint32_t AddContact(Book& book, std::u16string_view displayName, std::u16string_
 }
 
 uint64_t FileTimeNow() {
+  // SOURCE_DATE_EPOCH (whole seconds since 1970), the reproducible-builds convention, fixes the
+  // clock: the same export then gives the same bytes, which is what checks of output rely on.
+  if (const char* fixed = std::getenv("SOURCE_DATE_EPOCH"); fixed != nullptr && *fixed != '\0') {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long seconds = std::strtoull(fixed, &end, 10);
+    if (errno == 0 && *end == '\0' && seconds < (UINT64_MAX - kFileTimeUnixEpoch) / 10000000)
+      return kFileTimeUnixEpoch + uint64_t(seconds) * 10000000;
+  }
   using namespace std::chrono;
   const auto since = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
   return kFileTimeUnixEpoch + uint64_t(since) * 10;

@@ -105,7 +105,7 @@ uint32_t AddContact(Book& book, std::u16string_view displayName, std::u16string_
 std::u16string SlotText(std::u16string_view text);
 // The room a table gets for `count` entries, never less than `current`.
 uint32_t TableCapacity(uint32_t count, uint32_t current = 0);
-// Now, as a Windows FILETIME.
+// Now, as a Windows FILETIME; SOURCE_DATE_EPOCH (seconds since 1970), when set, stands for now.
 uint64_t FileTimeNow();
 
 }  // namespace lumivex::wab
