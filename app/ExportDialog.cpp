@@ -155,12 +155,13 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
   LblSource = new QLabel(sourceBox);
   LblSource->setObjectName(QStringLiteral("LblSource"));
   LblSource->setWordWrap(true);
-  LblSource->setText(
-      source_.otherStore
-          ? QStringLiteral("Contacts of the folder %1 in %2")
-                .arg(Quoted(source_.folderPath), QDir::toNativeSeparators(source_.storeFile))
-          : QStringLiteral("Contacts of the default contacts folder in %1")
-                .arg(QDir::toNativeSeparators(source_.storeFile)));
+  LblSource->setText(source_.otherStore ? QStringLiteral("Contacts of the folder %1 in %2")
+                                              .arg(Quoted(source_.folderPath),
+                                                   QDir::toNativeSeparators(source_.storeFile))
+                     : source_.storeFile.isEmpty()
+                         ? QStringLiteral("Contacts of the default contacts folder")
+                         : QStringLiteral("Contacts of the default contacts folder in %1")
+                               .arg(QDir::toNativeSeparators(source_.storeFile)));
   sourceLayout->addWidget(LblSource);
   ChkAllFolders = new QCheckBox(
       QStringLiteral("All contact folders of this store (each contact keeps its folder's name as "
