@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -281,6 +282,43 @@ TEST_F(ExportDialogTest, CancelStopsTheExportAndLeavesNoFile) {
   ASSERT_TRUE(WaitFor([&] { return !dialog->isVisible(); }));
   EXPECT_TRUE(dialog->LastResult().cancelled);
   EXPECT_FALSE(QFile::exists(folder + QStringLiteral("/Contacts.vcf")));
+}
+
+TEST_F(ExportDialogTest, PickedFolderOrEveryContactFolderOfItsStore) {
+  // Two contact folders and a mail folder, five contacts in all.
+  const QString folder = testing::ScratchDir("export-folders");
+  QFile description(folder + "/store.json");
+  ASSERT_TRUE(description.open(QIODevice::WriteOnly));
+  description.write(R"({"folders": [
+      {"path": "Contacts", "items": [{"FirstName": "Ann"}, {"FirstName": "Bo"}]},
+      {"path": "Contacts/Suppliers", "containerClass": "IPF.Contact",
+       "items": [{"FirstName": "Cy"}, {"FirstName": "Di"}, {"FirstName": "Ed"}]},
+      {"path": "Inbox", "containerClass": "IPF.Note",
+       "items": [{"messageClass": "IPM.Note", "Subject": "Hello"}]}]})");
+  description.close();
+  QProcess pstgen;
+  pstgen.start(testing::BinDir() + "/lumivex-pstgen",
+               {description.fileName(), "--out", folder + "/store.pst"});
+  ASSERT_TRUE(pstgen.waitForFinished(30000));
+  ASSERT_EQ(pstgen.exitCode(), 0) << pstgen.readAllStandardError().toStdString();
+
+  dialog = std::make_unique<ExportDialog>(
+      nullptr,
+      ExportSource{true, folder + "/store.pst", "Top of Personal Folders/Contacts/Suppliers"});
+  dialog->show();
+  EXPECT_TRUE(dialog->LblSource->text().contains("Top of Personal Folders/Contacts/Suppliers"));
+  dialogs->saveFile = folder + "/picked.vcf";
+  RunToEnd();
+  ASSERT_TRUE(dialog->LastError().isEmpty()) << dialog->LastError().toStdString();
+  EXPECT_EQ(CountCards(folder + "/picked.vcf"), 3);
+
+  dialog->ChkAllFolders->click();
+  dialogs->saveFile = folder + "/all.vcf";
+  RunToEnd();
+  ASSERT_TRUE(dialog->LastError().isEmpty()) << dialog->LastError().toStdString();
+  EXPECT_EQ(CountCards(folder + "/all.vcf"), 5);
+  EXPECT_TRUE(dialog->LblResult->text().contains("2 contact folders"))
+      << dialog->LblResult->text().toStdString();
 }
 
 TEST_F(ExportDialogTest, ATargetThatCannotBeWrittenIsReported) {
