@@ -205,6 +205,7 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
   layout->addWidget(ProgBarExport);
   LblProgress = new QLabel(QStringLiteral("Choose a form, then click Export."), this);
   LblProgress->setObjectName(QStringLiteral("LblProgress"));
+  LblProgress->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   layout->addWidget(LblProgress);
   LblResult = new QLabel(this);
   LblResult->setObjectName(QStringLiteral("LblResult"));
@@ -346,13 +347,18 @@ void ExportDialog::CmdOpenFolder_Click() {
 }
 
 void ExportDialog::ShowProgress(int done, int total, const QString& folder) {
-  if (!Running() || cancel_) return;
+  if (!Running()) return;
   lastDone_ = done;
   lastTotal_ = total;
+  if (cancel_) return;  // the label says it is cancelling
   ProgBarExport->setRange(0, std::max(total, 1));
   ProgBarExport->setValue(std::min(done, std::max(total, 1)));
-  LblProgress->setText(
-      QStringLiteral("Exported %1 of %2 entries (%3)").arg(done).arg(total).arg(folder));
+  // A deep folder path is shortened in its middle rather than widening the dialog.
+  const QString head = QStringLiteral("Exported %1 of %2 entries").arg(done).arg(total);
+  const QFontMetrics metrics = LblProgress->fontMetrics();
+  const int room = LblProgress->width() - metrics.horizontalAdvance(head + QStringLiteral(" ()"));
+  LblProgress->setText(QStringLiteral("%1 (%2)").arg(
+      head, metrics.elidedText(folder, Qt::ElideMiddle, std::max(room, 0))));
 }
 
 void ExportDialog::OnWorkerDone() {
