@@ -5,6 +5,7 @@
 #include "app/Dialogs.h"
 #include "app/ExportDialog.h"
 #include "app/Twips.h"
+#include "common/Installation.h"
 #include "common/Module1.h"
 #include "convert/FrmConversion.h"
 #include "source/PffBackend.h"
@@ -291,8 +292,16 @@ void FrmMain::txtNotesDatabaseFile_Change() {
 
 void FrmMain::CmdBrowse_Click() {
   // Offline stores (.ost) are personal-folder files too; both open the same way.
-  const QString name =
-      CurrentDialogs().OpenFile(this, QStringLiteral("Outlook PST File (*.pst *.ost)"));
+  StoreFileChosen(
+      CurrentDialogs().OpenFile(this, QStringLiteral("Outlook PST File (*.pst *.ost)")));
+}
+
+void FrmMain::OpenStoreFile(const QString& path) {
+  OptSelectPST->setChecked(true);
+  StoreFileChosen(QFileInfo(path).absoluteFilePath());
+}
+
+void FrmMain::StoreFileChosen(const QString& name) {
   CmdContactsCreate->setEnabled(false);
   txtNotesDatabaseFile->setText(name);
   if (!name.isEmpty()) {
@@ -391,9 +400,7 @@ void FrmMain::mnuAbout_Click() {
 
 QString FrmMain::HelpIndex() {
   const QString& path = HelpIndexSlot();
-  return path.isEmpty()
-             ? QCoreApplication::applicationDirPath() + QStringLiteral("/help/index.html")
-             : path;
+  return path.isEmpty() ? DataDir() + QStringLiteral("/help/index.html") : path;
 }
 
 void FrmMain::SetHelpIndex(const QString& path) {

@@ -82,6 +82,11 @@ class FrmMain : public QMainWindow, private ScanView {
   void mnuWebsite_Click();
   void mnuAbout_Click();
 
+  // Starts as if the user had chosen "Select Other Outlook File" and browsed to `path` (a file
+  // named on the command line, e.g. by the file manager's "Open with"); relative paths are taken
+  // from the current folder.
+  void OpenStoreFile(const QString& path);
+
   // The outcome of the last scan.
   const ScanResult& LastScan() const { return lastScan_; }
   // The window's outer height in twips, as last set (3540 before the first scan, 4410 after).
@@ -91,7 +96,8 @@ class FrmMain : public QMainWindow, private ScanView {
   // The export dialog while it is shown, else null.
   ExportDialog* ExportWindow() const;
 
-  // The help pages: help/index.html beside the program unless a test has put another in place.
+  // The help pages: help/index.html in the data folder (DataDir()) unless a test has put another
+  // in place.
   static QString HelpIndex();
   static void SetHelpIndex(const QString& path);
 
@@ -117,6 +123,9 @@ class FrmMain : public QMainWindow, private ScanView {
   void Yield() override;
   bool Abandoned() const override { return closing_; }
 
+  // A store file was chosen (empty: the choice was cancelled): it goes into the path box and
+  // the scan becomes available.
+  void StoreFileChosen(const QString& name);
   void BuildControls(QWidget* client);
   void BuildMenus();
   void BuildStatusBar(QWidget* client);

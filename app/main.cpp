@@ -4,6 +4,7 @@
 #include "app/Dialogs.h"
 #include "app/FolderPickerDialog.h"
 #include "app/FrmMain.h"
+#include "common/Installation.h"
 #include "common/Module1.h"
 #include "source/PffBackend.h"
 
@@ -27,6 +28,25 @@ bool AsksForHelp(int argc, char** argv) {
   return false;
 }
 
+int UsageError(const QString& message) {
+  std::fprintf(stderr, "lumivex: %s\nRun 'lumivex --help' for the options.\n", qPrintable(message));
+  return 2;
+}
+
+// The parser's help, its usage line naming the program rather than the path it was started by.
+QString HelpText(const QCommandLineParser& options) {
+  QString text = options.helpText();
+  const qsizetype lineEnd = text.indexOf(u'\n');
+  QString usage = text.left(lineEnd);
+  usage.replace(QApplication::arguments().constFirst(), QStringLiteral("lumivex"));
+  return usage + text.mid(lineEnd);
+}
+
+// A file manager may hand over a file:// address instead of a path.
+QString LocalPath(const QString& argument) {
+  return argument.startsWith(QStringLiteral("file:")) ? QUrl(argument).toLocalFile() : argument;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -45,8 +65,9 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Lumivex"));
-  QApplication::setApplicationVersion(QStringLiteral("3.0 Build 1078"));
+  QApplication::setApplicationVersion(lumivex::VersionText());
   QApplication::setOrganizationName(QStringLiteral("Quorvane Software"));
+  QApplication::setDesktopFileName(QStringLiteral("app.lumivex.Lumivex"));
   QApplication::setWindowIcon(lumivex::WindowIcon());
 
   QCommandLineParser options;
@@ -56,7 +77,8 @@ int main(int argc, char** argv) {
       "\n"
       "Choose \"Default Outlook Contacts\" to read the default store, or \"Select Other Outlook\n"
       "File\" to pick a folder in another file; scan, then save. Help > Contents explains each\n"
-      "step.\n"
+      "step. Given a FILE, Lumivex starts with \"Select Other Outlook File\" chosen and FILE in\n"
+      "its path box, ready to scan.\n"
       "\n"
       "The default store is the file named by the environment variable LUMIVEX_DEFAULT_STORE,\n"
       "else the first .pst/.ost in \"Documents/Outlook Files\" or\n"
@@ -64,9 +86,24 @@ int main(int argc, char** argv) {
       "folders).\n"
       "\n"
       "For scripts, use lumivex-cli (run 'lumivex-cli --help')."));
-  options.addHelpOption();
-  options.addVersionOption();
-  options.process(app);
+  const QCommandLineOption help = options.addHelpOption();
+  const QCommandLineOption version = options.addVersionOption();
+  options.addPositionalArgument(QStringLiteral("FILE"),
+                                QStringLiteral("the .pst or .ost file to open"),
+                                QStringLiteral("[FILE]"));
+  if (!options.parse(QApplication::arguments())) return UsageError(options.errorText());
+  if (options.isSet(help)) {
+    std::fputs(qPrintable(HelpText(options)), stdout);
+    return 0;
+  }
+  if (options.isSet(version)) {
+    std::printf("lumivex %s\n", qPrintable(lumivex::VersionText()));
+    return 0;
+  }
+  const QStringList files = options.positionalArguments();
+  if (files.size() > 1)
+    return UsageError(
+        QStringLiteral("one FILE only ('%1' and '%2' were given)").arg(files.at(0), files.at(1)));
 
   lumivex::SetMailProvider(
       lumivex::MakePffMailProvider(std::make_shared<lumivex::DialogFolderPicker>()));
@@ -77,6 +114,7 @@ int main(int argc, char** argv) {
   });
 
   lumivex::FrmMain window;
+  if (!files.isEmpty()) window.OpenStoreFile(LocalPath(files.first()));
   window.show();
   return app.exec();
 }

@@ -1,6 +1,7 @@
 // lumivex-cli: the command line beside the desktop program. It drives the same store interface
 // and conversion run as the windows.
 #include "cli/Verbs.h"
+#include "common/Installation.h"
 
 #include <QCoreApplication>
 
@@ -29,12 +30,14 @@ void PrintUsage(std::FILE* out) {
       out);
   for (const Verb& verb : kVerbs) std::fprintf(out, "  %-10s %s\n", verb.name, verb.summary);
   std::fputs(
-      "\nRun 'lumivex-cli VERB --help' for a verb's arguments.\n"
+      "\nRun 'lumivex-cli VERB --help' for a verb's arguments, 'lumivex-cli --version' for the\n"
+      "release.\n"
       "When STORE is left out, the default store is used: the file named by the environment\n"
       "variable LUMIVEX_DEFAULT_STORE, else the first .pst/.ost in the mail client's data-file\n"
       "folders under your home directory.\n"
-      "Stores are read by Lumivex's own reader; damaged files and files with high encryption by\n"
-      "libpff. LUMIVEX_PST_READER=libpff sends every store to libpff.\n",
+      "Stores are read by Lumivex's own reader, in every encoding (none, compressible, high);\n"
+      "a file whose header or folder index it finds damaged is read by libpff, whose diagnosis\n"
+      "is then shown. LUMIVEX_PST_READER=libpff sends every store to libpff.\n",
       out);
 }
 
@@ -52,6 +55,10 @@ int main(int argc, char** argv) {
   const QString verbName = args.takeFirst();
   if (verbName == u"--help" || verbName == u"-h" || verbName == u"help") {
     PrintUsage(stdout);
+    return 0;
+  }
+  if (verbName == u"--version") {
+    std::printf("lumivex-cli %s\n", qPrintable(lumivex::VersionText()));
     return 0;
   }
   for (const Verb& verb : kVerbs) {

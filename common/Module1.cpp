@@ -1,5 +1,7 @@
 #include "common/Module1.h"
 
+#include <QRegularExpression>
+
 #include <cmath>
 
 namespace lumivex::Module1 {
@@ -18,6 +20,16 @@ UrlOpener& OpenerSlot() {
   return opener;
 }
 }  // namespace
+
+QString ShortDate(const QDate& day, const QLocale& locale) {
+  // A run of exactly two y's is the two-digit year; a longer run is left as it is.
+  static const QRegularExpression kTwoDigitYear(QStringLiteral("(?<!y)yy(?!y)"));
+  // The C locale names its month in words; Windows' invariant culture writes "MM/dd/yyyy".
+  QString format = locale.language() == QLocale::C ? QStringLiteral("MM/dd/yyyy")
+                                                   : locale.dateFormat(QLocale::ShortFormat);
+  format.replace(kTwoDigitYear, QStringLiteral("yyyy"));
+  return locale.toString(day, format);
+}
 
 void Reset() {
   ContactCounter = 1;
@@ -45,7 +57,9 @@ int32_t RandomNumber(int32_t low, int32_t high) {
   return static_cast<int32_t>(std::floor(static_cast<double>(r) * span) + low);
 }
 
-void ResetRandomNumber() { randomState = kRandomSeed; }
+void ResetRandomNumber() {
+  randomState = kRandomSeed;
+}
 
 QString BrowseForFolder(int32_t owner, const QString& title) {
   const FolderBrowser& browser = BrowserSlot();
@@ -57,13 +71,17 @@ QString BrowseForFolder(int32_t owner, const QString& title) {
   }
 }
 
-void SetFolderBrowser(FolderBrowser browser) { BrowserSlot() = std::move(browser); }
+void SetFolderBrowser(FolderBrowser browser) {
+  BrowserSlot() = std::move(browser);
+}
 
 void OpenUrl(const QString& address) {
   if (address.isEmpty() || !OpenerSlot()) return;
   OpenerSlot()(address);
 }
 
-void SetUrlOpener(UrlOpener opener) { OpenerSlot() = std::move(opener); }
+void SetUrlOpener(UrlOpener opener) {
+  OpenerSlot() = std::move(opener);
+}
 
 }  // namespace lumivex::Module1

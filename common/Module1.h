@@ -1,6 +1,8 @@
 // Process-wide state and the small routines shared by the windows, the run and the command line.
 #pragma once
 
+#include <QDate>
+#include <QLocale>
 #include <QString>
 
 #include <cstdint>
@@ -34,6 +36,11 @@ bool Increment(int16_t& counter);
 // The part of `path` after its last path separator ("\" as on Windows, or "/"); the whole text
 // when it holds none; empty when it ends with one.
 QString ExtractFileName(const QString& path);
+
+// `day` as the locale's short date with a four-digit year, as Windows writes the short date
+// ("5/17/1975" in the United States, "17.05.1975" in Germany): the locale's order and
+// separators, but never a two-digit year, which would read 1925 and 2025 alike.
+QString ShortDate(const QDate& day, const QLocale& locale = QLocale::system());
 
 // A whole number from low to high inclusive, from a generator that is never seeded: every start
 // of the program draws the same sequence, and the sequence goes on from run to run.

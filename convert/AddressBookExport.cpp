@@ -3,10 +3,10 @@
 // entry of the folder, made from its FullName and Email1Address.
 #include "convert/AddressBookExport.h"
 
+#include "common/Installation.h"
 #include "convert/ConversionRun.h"
 #include "wab/AddressBook.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 
@@ -27,8 +27,7 @@ bool APIFileCopy(const QString& src, const QString& dest, bool FailIfDestExists)
 }
 
 QString ToolDir() {
-  const QString overridden = qEnvironmentVariable("LUMIVEX_TOOL_DIR");
-  return overridden.isEmpty() ? QCoreApplication::applicationDirPath() : overridden;
+  return DataDir();
 }
 
 QString AddressBookTemplatePath() {

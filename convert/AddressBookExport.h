@@ -9,9 +9,8 @@ namespace lumivex {
 // is replaced. True when the copy succeeded.
 bool APIFileCopy(const QString& src, const QString& dest, bool FailIfDestExists = false);
 
-// The folder the template comes from: the tool's own folder, or the folder named by the
-// environment variable LUMIVEX_TOOL_DIR when it is set (tests, and installs that keep data
-// apart from the programs).
+// The folder the template comes from: DataDir(), the folder installed with the programs (or the
+// one named by the environment variable LUMIVEX_TOOL_DIR).
 QString ToolDir();
 
 // The template "xwab.def" in ToolDir(), joined with "/" unless the folder already ends with one.

@@ -100,6 +100,8 @@ void ExportWorksheet(RunContext& run) {
     if (status != ExcelFile::kOverflow && fileFailure == ExcelFile::kOk) fileFailure = status;
   };
   note(sheet->CreateFile(path));
+  // Tens of thousands of cells: written in large pieces rather than one write each.
+  sheet->SetBuffered(true);
   note(sheet->SetFont(QStringLiteral("Verdana"), 10, 0));
   note(sheet->SetFont(QStringLiteral("Verdana"), 11, ExcelFile::kBold));
   note(sheet->SetFont(QStringLiteral("Verdana"), 10, ExcelFile::kBold | ExcelFile::kUnderline));

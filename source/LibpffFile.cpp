@@ -1,5 +1,5 @@
-// The libpff reader behind pff::File: every store our own reader leaves aside (high encryption,
-// damaged headers and node trees) is read here.
+// The libpff reader behind pff::File, the second opinion: every store our own reader leaves
+// aside (a damaged header or node tree, a store version it does not know) is read here.
 #include "source/MailStore.h"
 #include "source/StoreFileImpl.h"
 

@@ -1,6 +1,7 @@
 #include "source/PffBackend.h"
 
 #include "common/CodePage.h"
+#include "common/Module1.h"
 #include "source/ContactProperties.h"
 #include "source/PffFile.h"
 
@@ -118,7 +119,7 @@ int ItemCodePage(const pff::Item& item, int messageIndex, int internetIndex) {
   return 0;
 }
 
-// A FILETIME as the day the user entered, written as the user's short date. A date is stored as
+// A FILETIME as the day the user entered, as the user's short date with a four-digit year. A date is stored as
 // the UTC instant of local midnight (or midnight UTC for the local-time copies), so the nearest
 // UTC midnight is the entered day for any zone within 12 hours of UTC. The mail client's "no
 // date" (the year 4501) and out-of-range values read as empty text.
@@ -128,7 +129,7 @@ QString DateText(uint64_t fileTime) {
   const int64_t ms = static_cast<int64_t>(fileTime / 10000) - kUnixEpochMs;
   const QDate day = QDateTime::fromMSecsSinceEpoch(ms + kHalfDayMs, Qt::UTC).date();
   if (!day.isValid() || day.year() < 1601 || day.year() >= 4500) return {};
-  return QLocale::system().toString(day, QLocale::ShortFormat);
+  return Module1::ShortDate(day);
 }
 
 // For an Exchange address, the SMTP form held in the original display text, if any:

@@ -3,9 +3,10 @@
 // as plain values and never see which reader gave them.
 //
 // Two readers stand behind it. Our own reader (PstReader.h) reads every layout of .pst and .ost
-// files, a folder of 100,000 entries in about the time libpff takes for a few thousand. libpff
-// reads stores with high encryption and any file whose header or node tree our reader finds
-// damaged, so that libpff's own diagnosis is what the user sees. LUMIVEX_PST_READER=libpff in
+// files in each of the format's encodings (none, compressible and high), a folder of 100,000
+// entries in about the time libpff takes for a few thousand. libpff is the second opinion: it
+// reads any file whose header or node tree our reader finds damaged (or whose version it does
+// not know), so that libpff's own diagnosis is what the user sees. LUMIVEX_PST_READER=libpff in
 // the environment sends every file to libpff.
 //
 // Ownership: every Item holds a shared_ptr to its File, so a folder or an entry keeps the file

@@ -1,5 +1,6 @@
 // What the writer and the reader of personal-folder files share: the checksum, the block
-// signature, the "compressible" byte permutation and the node id layout of the format.
+// signature, the "compressible" and "high" (cyclic) encodings of data blocks and the node id
+// layout of the format.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,10 @@ uint16_t BlockSignature(uint64_t ib, uint64_t bid);
 // The "compressible" encoding of data blocks: a fixed byte permutation and its inverse.
 void EncodePermute(std::span<uint8_t> data);
 void DecodePermute(std::span<uint8_t> data);
+// The "high" (cyclic) encoding of data blocks: three substitutions keyed by the block's id and
+// the byte's position. It is its own inverse: the same call encodes and decodes. `key` is the
+// low 32 bits of the block id.
+void CryptCyclic(std::span<uint8_t> data, uint32_t key);
 
 // Node id types (low five bits of a node id).
 enum NidType : uint8_t {

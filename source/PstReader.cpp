@@ -30,8 +30,10 @@ constexpr uint8_t kPtypeNbt = 0x81;
 constexpr int kMaxTreeDepth = 8;
 constexpr size_t kPageCacheBytes = 512 * 1024;  // then the cache starts over
 
-// Blocks.
+// Blocks, and the encodings of data blocks (the header's bCryptMethod).
 constexpr uint64_t kBidInternal = 0x2;
+constexpr uint8_t kCryptPermute = 1;
+constexpr uint8_t kCryptCyclic = 2;
 constexpr uint8_t kBlockTypeData = 0x01;
 constexpr uint8_t kBlockTypeSubnodes = 0x02;
 
@@ -236,8 +238,8 @@ std::unique_ptr<PstReader> PstReader::Open(const std::string& path, std::string&
     Damaged("mismatch in file header checksum");
   const Layout& layout = *reader->layout_;
   reader->crypt_ = h[layout.crypt];
-  if (reader->crypt_ > 1) {
-    declined = "a store with high encryption";
+  if (reader->crypt_ > kCryptCyclic) {
+    declined = "a data encoding this reader does not know";
     return nullptr;
   }
   if (layout.compressed && reader->crypt_ != 0) {
@@ -398,7 +400,10 @@ ByteVector PstReader::ReadBlock(Bid bid) {
   if (Crc32(std::span(block).first(size)) != U32(trailer, l.trailerCrc))
     Damaged("mismatch in the checksum of block " + Hex(bid));
   block.resize(size);
-  if ((bid & kBidInternal) == 0 && crypt_ == 1) DecodePermute(block);
+  if ((bid & kBidInternal) == 0 && crypt_ == kCryptPermute) DecodePermute(block);
+  // The key is the block id without its reserved low bit, which readers take as zero.
+  if ((bid & kBidInternal) == 0 && crypt_ == kCryptCyclic)
+    CryptCyclic(block, static_cast<uint32_t>(bid & ~uint64_t(1)));
   if (inflated != size) {
     ByteVector out(inflated);
     uLongf length = inflated;

@@ -1,5 +1,6 @@
 // The two readers behind pff::File and pff::Item (PffFile.h): libpff, and our own reader of
-// Unicode stores (PstReader.h). PffFile.cpp chooses one per file; nothing else sees these.
+// every layout and encoding of stores (PstReader.h). PffFile.cpp chooses one per file; nothing else
+// sees these.
 #pragma once
 
 #include "source/PffFile.h"
@@ -47,8 +48,8 @@ class FileImpl {
 // Opens `path` through libpff. Throws StoreError with libpff's cause.
 std::unique_ptr<FileImpl> OpenWithLibpff(const QString& path);
 // Opens `path` with our own reader. Null, with the reason in `declined`, for a file it leaves
-// to libpff (high encryption) or whose header or node B-tree
-// it finds damaged.
+// to libpff: one whose header or node B-tree it finds damaged, or of a store version or data
+// encoding it does not know.
 std::unique_ptr<FileImpl> OpenWithPstReader(const QString& path, QString& declined);
 
 }  // namespace lumivex::pff::detail

@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace lumivex {
@@ -95,6 +96,11 @@ class ExcelFile {
   // CreateFile, that one is finished first as CloseFile would. When the new file cannot be
   // started, nothing of it is left at the path and no file is open.
   Status CreateFile(QString FileName);
+  // Keeps records in memory and writes them in pieces of a few hundred kilobytes, for files of
+  // many cells: one write per piece instead of one per record. A failure to write is then
+  // reported by the call that writes the piece (a WriteValue, or CloseFile for the last one);
+  // the records of that piece are taken back, so the file still ends after a whole record.
+  void SetBuffered(bool buffered) { buffered_ = buffered; }
   // Writes the page breaks (when any were recorded) and the EOF record, then closes the file.
   // Returns 0 at once when no file was ever opened; after a CloseFile, fails with kNoFile.
   Status CloseFile();
@@ -142,8 +148,13 @@ class ExcelFile {
 
   // The two bytes of x, low byte first.
   static QByteArray MKI(int16_t x);
-  // Appends one whole record to the file, or nothing at all.
-  Status Put(const QByteArray& record);
+  // Appends one whole record to the file, or nothing at all; buffered, to the pending piece.
+  Status Put(QByteArrayView record);
+  // Writes the pending piece, if any.
+  Status Flush();
+  // Appends bytes that end on a record's end to the file, or takes back what went in of them.
+  Status Write(QByteArrayView bytes);
+  static void AppendEncoded(std::string& out, QStringView text, int codePage);
   // A record: number, data length, data.
   static QByteArray Record(uint16_t number, const QByteArray& data);
   Status WriteTextRecord(uint16_t number, const QString& text);
@@ -158,6 +169,10 @@ class ExcelFile {
   uint16_t eofTemplate_[2];              // EofTemplate: 10, 0
   std::vector<uint16_t> pageBreakRows_;  // PageBreakRows, 0-based
   int16_t pageBreakCount_ = 0;           // PageBreakCount
+  static constexpr size_t kPendingBytes = 256 * 1024;
+  bool buffered_ = false;
+  std::string pending_;  // buffered records not yet written
+  std::string record_;   // the record being built, kept for its room
 };
 
 }  // namespace lumivex

@@ -259,6 +259,32 @@ TEST_F(FrmMainTest, ScanOfAnotherFileThenTheDefaultChoice) {
   EXPECT_TRUE(w.mnuSave->isEnabled());
 }
 
+TEST_F(FrmMainTest, FileNamedAtStartIsChosenReadyToScan) {
+  auto other = std::make_shared<testing::FakeStore>("/data/other.pst");
+  other->defaultContacts->Add(MakeContact("Ann", "Lee"));
+  mail->files[other->FilePath()] = other;
+  mail->picker = [](const std::vector<std::shared_ptr<Store>>& stores) {
+    return stores.back()->DefaultContactsFolder();
+  };
+  FrmMain w;
+  w.OpenStoreFile("/data/other.pst");
+  w.show();
+  EXPECT_TRUE(w.OptSelectPST->isChecked());
+  EXPECT_EQ(w.txtNotesDatabaseFile->text(), "/data/other.pst");
+  EXPECT_TRUE(w.txtNotesDatabaseFile->isEnabled());
+  EXPECT_TRUE(w.CmdBrowse->isEnabled());
+  EXPECT_TRUE(w.mnuScan->isEnabled());
+  ASSERT_TRUE(w.CmdEnumerateNotes->isEnabled());
+  w.CmdEnumerateNotes->click();
+  ASSERT_EQ(dialogs->messages.size(), 1u);
+  EXPECT_EQ(dialogs->messages[0].text, "1 Contacts Scanned Successfully");
+
+  // A relative path is taken from the folder the program was started in.
+  FrmMain relative;
+  relative.OpenStoreFile("mail/old.pst");
+  EXPECT_EQ(relative.txtNotesDatabaseFile->text(), QDir::current().filePath("mail/old.pst"));
+}
+
 TEST_F(FrmMainTest, AttachFailureLeavesTheWindowAsItWas) {
   FrmMain& w = *window;
   ChooseFile("/data/missing.pst");

@@ -14,6 +14,21 @@ TEST(ExtractFileName, TakesThePartAfterTheLastSeparator) {
   EXPECT_EQ(Module1::ExtractFileName(QStringLiteral("folder\\")), u"");
 }
 
+// The short date as Windows writes it in each locale: its order and separators, four digits
+// for the year.
+TEST(ShortDate, KeepsTheLocalesOrderWithAFourDigitYear) {
+  const QDate day(1975, 5, 17);
+  const std::pair<const char*, const char*> cases[] = {
+      {"en_US", "5/17/1975"},  {"de_DE", "17.05.1975"}, {"en_GB", "17/05/1975"},
+      {"fr_FR", "17/05/1975"}, {"ja_JP", "1975/05/17"}, {"C", "05/17/1975"},
+  };
+  for (const auto& [locale, expected] : cases)
+    EXPECT_EQ(Module1::ShortDate(day, QLocale(QString::fromLatin1(locale))),
+              QString::fromUtf8(expected))
+        << locale;
+  EXPECT_EQ(Module1::ShortDate(QDate(2025, 5, 17), QLocale(QStringLiteral("en_US"))), u"5/17/2025");
+}
+
 TEST(Increment, StopsAt32767) {
   int16_t counter = 32766;
   EXPECT_TRUE(Module1::Increment(counter));
@@ -45,7 +60,8 @@ TEST(RandomNumber, SameSequenceAtEveryStartAndWithinBounds) {
 TEST(BrowseForFolder, EmptyWhenNoBrowserOrTheBrowserFails) {
   Module1::SetFolderBrowser(nullptr);
   EXPECT_TRUE(Module1::BrowseForFolder(0, QStringLiteral("t")).isEmpty());
-  Module1::SetFolderBrowser([](int32_t, const QString&) -> QString { throw std::runtime_error("x"); });
+  Module1::SetFolderBrowser(
+      [](int32_t, const QString&) -> QString { throw std::runtime_error("x"); });
   EXPECT_TRUE(Module1::BrowseForFolder(0, QStringLiteral("t")).isEmpty());
   Module1::SetFolderBrowser([](int32_t, const QString& title) { return title; });
   EXPECT_EQ(Module1::BrowseForFolder(0, QStringLiteral("Select")), u"Select");

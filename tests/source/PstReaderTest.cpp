@@ -1,4 +1,4 @@
-// Our reader of Unicode stores against libpff: on every real store file, the sample store and a
+// Our reader against libpff: on every real store file, the sample store and a
 // store that uses every feature of our writer, both give the same folders, the same entries in
 // the same order and the same properties, byte for byte, with the same meaning for named ones.
 // Files our reader leaves aside go to libpff.
@@ -122,7 +122,8 @@ TEST(StoreReaders, AgreeOnOurOwnStores) {
   EXPECT_GE(CompareStore(testing::BinDir() + "/sample.pst"), 46);
   const QString dir = ScratchDir(QStringLiteral("store-readers"));
   for (const auto layout : {pst::FileLayout::Unicode, pst::FileLayout::Ansi}) {
-    for (const auto encoding : {pst::Encoding::None, pst::Encoding::Compressible}) {
+    for (const auto encoding :
+         {pst::Encoding::None, pst::Encoding::Compressible, pst::Encoding::Cyclic}) {
       const std::string path = (dir + "/features.pst").toStdString();
       testing::FeatureStore::Write(path, encoding, 1500, layout);
       EXPECT_GE(CompareStore(QString::fromStdString(path)), 1500);

@@ -1,7 +1,7 @@
 // Stores written by the writer, read back by three readers that nobody here wrote: libpff (its
 // library, pffexport), libpst (readpst) and the npm package pst-extractor. Each must give back
-// every folder, every item and every property as written, in both encodings and, but for
-// pst-extractor, which reads no ANSI store, in both layouts.
+// every folder, every item and every property as written, in all three encodings and, but for
+// pst-extractor, which reads no ANSI store and no store with high encryption, in both layouts.
 #include <libpff.h>
 
 #include <QDir>
@@ -30,8 +30,10 @@ struct Kind {
   FileLayout layout;
   bool Ansi() const { return layout == FileLayout::Ansi; }
   std::string Name() const {
-    return std::string(Ansi() ? "Ansi" : "") +
-           (encoding == Encoding::None ? "NoEncoding" : "Compressible");
+    return std::string(Ansi() ? "Ansi" : "") + (encoding == Encoding::None ? "NoEncoding"
+                                                : encoding == Encoding::Compressible
+                                                    ? "Compressible"
+                                                    : "Cyclic");
   }
 };
 
@@ -173,7 +175,8 @@ TEST_P(PstReaders, LibpffGivesBackEveryProperty) {
   ASSERT_EQ(libpff_file_open(file, w.path.c_str(), LIBPFF_OPEN_READ, nullptr), 1);
   uint8_t encryption = 99;
   libpff_file_get_encryption_type(file, &encryption, nullptr);
-  EXPECT_EQ(encryption, GetParam().encoding == Encoding::None ? 0 : 1);
+  // libpff's own names: 0 none, 1 compressible, 2 high.
+  EXPECT_EQ(encryption, static_cast<uint8_t>(GetParam().encoding));
   uint8_t file_type = 0;
   libpff_file_get_type(file, &file_type, nullptr);
   EXPECT_EQ(file_type, GetParam().Ansi() ? LIBPFF_FILE_TYPE_32BIT : LIBPFF_FILE_TYPE_64BIT);
@@ -331,7 +334,8 @@ bool PstDump(const QString& store, QJsonArray* folders, QString* why) {
   return true;
 }
 
-// pst-extractor reads no ANSI store, not even one that Outlook wrote: Unicode stores only.
+// pst-extractor reads no ANSI store, not even one that Outlook wrote, and refuses stores with
+// high encryption ("PST is encrypted"): Unicode stores without it only.
 class PstExtractor : public PstReaders {};
 
 TEST_P(PstExtractor, GivesBackEveryProperty) {
@@ -422,7 +426,9 @@ TEST(SampleStore, HoldsWhatItsDescriptionPromises) {
 INSTANTIATE_TEST_SUITE_P(Kinds, PstReaders,
                          ::testing::Values(Kind{Encoding::Compressible, FileLayout::Unicode},
                                            Kind{Encoding::None, FileLayout::Unicode},
-                                           Kind{Encoding::Compressible, FileLayout::Ansi}),
+                                           Kind{Encoding::Cyclic, FileLayout::Unicode},
+                                           Kind{Encoding::Compressible, FileLayout::Ansi},
+                                           Kind{Encoding::Cyclic, FileLayout::Ansi}),
                          [](const auto& info) { return info.param.Name(); });
 INSTANTIATE_TEST_SUITE_P(Kinds, PstExtractor,
                          ::testing::Values(Kind{Encoding::Compressible, FileLayout::Unicode},

@@ -192,7 +192,7 @@ TEST(PstgenDescription, MistakesAreReportedWithWhereAndWhat) {
        "neither a known property set nor a GUID"},
       {R"({"folders": [{"path": "C", "items": [{"Children": "one"}]}]})", "a list of strings"},
       {R"({"folders": [)", "not valid JSON at byte"},
-      {R"({"encoding": "rot13"})", "\"none\" or \"compressible\""},
+      {R"({"encoding": "rot13"})", "\"none\", \"compressible\" or \"cyclic\""},
   };
   for (const auto& [json, error] : mistakes)
     EXPECT_NE(ErrorOf(json).find(error), std::string::npos) << ErrorOf(json);

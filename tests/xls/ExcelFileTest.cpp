@@ -188,6 +188,56 @@ TEST(ExcelFileFailures, RecordCutShortByAFullDiskIsTakenBack) {
   EXPECT_EQ(records[28].number, 0x0A);
 }
 
+// A sheet written in large pieces: its bytes are those of a sheet written record by record, and
+// a disk that fills up under a piece is reported, with the piece taken back whole.
+TEST(ExcelFileFailures, BufferedSheetIsTheSameAndReportsAFullDisk) {
+  const QString dir = ScratchDir(QStringLiteral("xls-buffered"));
+  const auto fill = [](ExcelFile& xls, int rows) {
+    ExcelFile::Status first = ExcelFile::kOk;
+    for (int row = 1; row <= rows; ++row)
+      for (int column = 1; column <= 20; ++column)
+        if (const auto status =
+                xls.WriteValue(2, 0, 1, 0, row, column, QStringLiteral("Zoë %1").arg(row));
+            status != ExcelFile::kOk && first == ExcelFile::kOk)
+          first = status;
+    return first;
+  };
+  ExcelFile plain;
+  ExcelFile buffered;
+  ASSERT_EQ(plain.CreateFile(dir + QStringLiteral("/plain.xls")), 0);
+  ASSERT_EQ(buffered.CreateFile(dir + QStringLiteral("/buffered.xls")), 0);
+  buffered.SetBuffered(true);
+  EXPECT_EQ(fill(plain, 2000), 0);
+  EXPECT_EQ(fill(buffered, 2000), 0);
+  ASSERT_EQ(plain.CloseFile(), 0);
+  ASSERT_EQ(buffered.CloseFile(), 0);
+  EXPECT_EQ(FileBytes(dir + QStringLiteral("/buffered.xls")),
+            FileBytes(dir + QStringLiteral("/plain.xls")));
+
+  const QString path = dir + QStringLiteral("/full.xls");
+  ExcelFile xls;
+  ASSERT_EQ(xls.CreateFile(path), 0);
+  xls.SetBuffered(true);
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 100000;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const ExcelFile::Status filling = fill(xls, 2000);
+  const ExcelFile::Status closing = xls.CloseFile();
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(filling, ExcelFile::kDiskFull);
+  EXPECT_EQ(closing, ExcelFile::kDiskFull);
+  bool complete = false;
+  const auto records = ParseRecords(FileBytes(path), &complete);
+  EXPECT_TRUE(complete);  // whole records only, the last of them no end record: it did not fit
+  ASSERT_FALSE(records.empty());
+  EXPECT_NE(records.back().number, 0x0A);
+  EXPECT_LE(FileBytes(path).size(), 100000);
+}
+
 // ---- Cells ---------------------------------------------------------------------------------
 
 TEST_F(ExcelFileCells, TextCellAsInTheFormat) {

@@ -249,8 +249,10 @@ StorePlan ParseDescription(const std::string& json_utf8) {
     plan.store.encoding = pst::Encoding::None;
   else if (encoding == "compressible")
     plan.store.encoding = pst::Encoding::Compressible;
+  else if (encoding == "cyclic")
+    plan.store.encoding = pst::Encoding::Cyclic;
   else
-    Bad("encoding", "is \"none\" or \"compressible\"");
+    Bad("encoding", "is \"none\", \"compressible\" or \"cyclic\"");
   if (root.contains("displayName"))
     plan.store.display_name = Std(root.value("displayName").toString());
   plan.contacts.utc_offset_minutes = root.value("utcOffsetMinutes").toInt(0);

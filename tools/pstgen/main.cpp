@@ -3,7 +3,7 @@
 // from the clock, and synthetic contacts come from the seed alone.
 //
 //   lumivex-pstgen [DESCRIPTION.json] --out FILE [--contacts N] [--seed S] [--folder PATH]
-//                  [--encoding none|compressible] [--ansi [--code-page N]] [--progress]
+//                  [--encoding none|compressible|cyclic] [--ansi [--code-page N]] [--progress]
 //
 // The store is a Unicode one (Outlook 2003 and later) unless --ansi asks for the ANSI layout of
 // Outlook 97-2002: 32-bit block ids and offsets, and 8-bit strings (PT_STRING8) in the Windows
@@ -18,7 +18,7 @@
 // Description format (JSON, UTF-8):
 //
 //   {
-//     "encoding": "compressible",        // or "none"; the default is "compressible"
+//     "encoding": "compressible",        // or "none", "cyclic"; the default is "compressible"
 //     "displayName": "Personal Folders", // the store's name
 //     "utcOffsetMinutes": 60,            // time zone of the dates typed below (default 0)
 //     "defaultContacts": "Contacts",     // the folder 0x36D1 points at (default "Contacts")
@@ -87,9 +87,11 @@ const char* kUsage =
     "  --seed S                seed of the synthetic contacts (default 1)\n"
     "  --folder PATH           where they go, below \"Top of Personal Folders\" (default\n"
     "                          \"Contacts\"; created as a contacts folder when missing)\n"
-    "  --encoding none|compressible\n"
-    "                          how data blocks are stored (default: the description's, or\n"
-    "                          compressible)\n"
+    "  --encoding none|compressible|cyclic\n"
+    "                          how data blocks are stored: as they are, through the byte\n"
+    "                          permutation (\"compressible\"), or through the cyclic encoding\n"
+    "                          of stores with high encryption (default: the description's,\n"
+    "                          or compressible)\n"
     "  --ansi                  write the ANSI layout of Outlook 97-2002 (32-bit offsets,\n"
     "                          8-bit strings) instead of the Unicode one; at most 65,535\n"
     "                          items a folder\n"
@@ -176,8 +178,9 @@ int main(int argc, char** argv) {
       folder = v;
     } else if (arg == "--encoding") {
       const char* v = value();
-      if (!v || (std::strcmp(v, "none") != 0 && std::strcmp(v, "compressible") != 0))
-        return Usage("--encoding is none or compressible");
+      if (!v || (std::strcmp(v, "none") != 0 && std::strcmp(v, "compressible") != 0 &&
+                 std::strcmp(v, "cyclic") != 0))
+        return Usage("--encoding is none, compressible or cyclic");
       encoding = v;
     } else if (arg == "--ansi") {
       ansi = true;
@@ -238,6 +241,7 @@ int main(int argc, char** argv) {
     }
     if (encoding == "none") plan.store.encoding = pst::Encoding::None;
     if (encoding == "compressible") plan.store.encoding = pst::Encoding::Compressible;
+    if (encoding == "cyclic") plan.store.encoding = pst::Encoding::Cyclic;
     if (ansi) plan.store.layout = pst::FileLayout::Ansi;
     if (code_page != 0) plan.store.code_page = static_cast<uint32_t>(code_page);
     if (contacts > 0) {

@@ -140,6 +140,8 @@ Bid NdbWriter::WriteBlock(std::span<const uint8_t> payload, bool internal) {
   std::memcpy(block.data(), payload.data(), payload.size());
   if (!internal && encoding_ == Encoding::Compressible)
     EncodePermute(std::span(block.data(), payload.size()));
+  if (!internal && encoding_ == Encoding::Cyclic)
+    CryptCyclic(std::span(block.data(), payload.size()), static_cast<uint32_t>(bid));
   uint8_t* trailer = block.data() + total - trailer_size;
   Put16(trailer, static_cast<uint16_t>(payload.size()));
   Put16(trailer + 2, BlockSignature(ib, bid));

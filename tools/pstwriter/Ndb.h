@@ -20,9 +20,10 @@
 namespace lumivex::pst {
 
 using Bytes = std::vector<uint8_t>;
-// How data blocks are stored: as they are, or through the byte permutation that the format
-// calls "compressible" encoding.
-enum class Encoding : uint8_t { None = 0, Compressible = 1 };
+// How data blocks are stored: as they are, through the byte permutation that the format calls
+// "compressible" encoding, or through the cyclic encoding keyed by each block's id that the
+// mail client writes for stores with high encryption. The value is the header's bCryptMethod.
+enum class Encoding : uint8_t { None = 0, Compressible = 1, Cyclic = 2 };
 
 // The two layouts of the file. ANSI files (wVer 14) have 32-bit block ids and file offsets where
 // Unicode files (wVer 23) have 64-bit ones, and so smaller B-tree entries, block trailers and

@@ -1,0 +1,29 @@
+# The Debian package, made by `cpack` in the build folder from the install rules: lumivex_3.0-1_ARCH.deb.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME lumivex)
+set(CPACK_PACKAGE_VENDOR "Quorvane Software")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quorvane Software <support@lumivex.app>")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
+# The shared libraries the programs link (Qt 6, libpff, zlib, the C++ runtime) become Depends.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Help > Contents and the web site open in the desktop's browser.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)
+# The synopsis, then the long description.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "export the contacts of Outlook .pst and .ost files")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Lumivex reads the contacts folder of an Outlook data file (a personal-folders
+file, .pst, or an offline store, .ost) without Outlook, and saves its contacts
+as one vCard file, one vCard file per contact, an Excel worksheet (.xls) or a
+Windows Address Book file (.wab).
+
+The desktop program lumivex scans a file's contacts folder and saves it in
+the form chosen; the command line program lumivex-cli lists a file's
+folders, counts a folder's contacts and exports them, for scripts.")
+include(CPack)

@@ -1,0 +1,415 @@
+#!/usr/bin/python3
+"""Lumivex as a user gets it: installed with `cmake --install` into a scratch prefix (or packed
+into a .deb by cpack), then checked from outside with the tools a distribution checks with.
+
+Usage: install_test.py CASE --build DIR --source DIR --scratch DIR
+Cases: programs, relocated, desktop, manpages, completion, package. Exit 0 passed, 1 failed.
+"""
+
+import argparse
+import json
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+
+APP_ID = "app.lumivex.Lumivex"
+ICON_SIZES = [16, 22, 24, 32, 48, 64, 128, 256]
+# The release and build the about box shows ("v3.0 Build 1078").
+VERSION_TEXT = "3.0 Build 1078"
+# The exit statuses every verb of lumivex-cli may end with.
+EXIT_STATUSES = ["0", "1", "2", "3"]
+
+# Every installed file, relative to the prefix.
+INSTALLED_FILES = [
+    "bin/lumivex",
+    "bin/lumivex-cli",
+    "share/lumivex/xwab.def",
+    "share/lumivex/sample.pst",
+    "share/lumivex/help/index.html",
+    "share/lumivex/help/style.css",
+    f"share/applications/{APP_ID}.desktop",
+    f"share/metainfo/{APP_ID}.metainfo.xml",
+    f"share/mime/packages/{APP_ID}.xml",
+    f"share/icons/hicolor/scalable/apps/{APP_ID}.svg",
+    "share/man/man1/lumivex.1.gz",
+    "share/man/man1/lumivex-cli.1.gz",
+    "share/bash-completion/completions/lumivex-cli",
+] + [f"share/icons/hicolor/{s}x{s}/apps/{APP_ID}.png" for s in ICON_SIZES]
+
+failures = []
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+        print("FAILED:", message)
+    return condition
+
+
+def run(command, **kwargs):
+    return subprocess.run(command, capture_output=True, text=True, **kwargs)
+
+
+def clean_env():
+    env = dict(os.environ)
+    for name in ("LUMIVEX_TOOL_DIR", "LUMIVEX_DEFAULT_STORE", "DISPLAY", "WAYLAND_DISPLAY"):
+        env.pop(name, None)
+    env["QT_QPA_PLATFORM"] = "offscreen"
+    return env
+
+
+def install(args, prefix):
+    shutil.rmtree(prefix, ignore_errors=True)
+    result = run(["cmake", "--install", args.build, "--prefix", prefix])
+    if result.returncode != 0:
+        sys.exit(f"cmake --install failed:\n{result.stdout}{result.stderr}")
+    return prefix
+
+
+def sample_store_entries(args):
+    """The entries of the sample store's contacts folder, as its description lists them."""
+    with open(os.path.join(args.source, "data/sample-store.json"), encoding="utf-8") as f:
+        store = json.load(f)
+    folder = next(f for f in store["folders"] if f["path"] == "Contacts")
+    return len(folder.get("items", [])) + folder.get("generate", {}).get("contacts", 0)
+
+
+def cli_formats(cli):
+    """The export forms lumivex-cli names when --format is missing: "(vcard, vcards or wab)"."""
+    result = run([cli, "export", "--out", "unused"], env=clean_env())
+    found = re.search(r"--format is missing \(([^)]*)\)", result.stderr)
+    if not check(found, f"no list of formats in: {result.stderr!r}"):
+        return []
+    return [f for f in re.split(r",\s*|\s+or\s+", found.group(1)) if f]
+
+
+def cli_verbs(cli):
+    help_text = run([cli, "--help"]).stdout
+    section = help_text.split("Verbs:", 1)[1].split("\n\n", 1)[0]
+    return re.findall(r"^\s+([a-z][a-z-]*)\s", section, re.M)
+
+
+def export_all_forms(cli, store, scratch, entries):
+    """Exports `store` in every form the program offers; checks each output from its bytes."""
+    formats = cli_formats(cli)
+    check({"vcard", "vcards", "xls", "wab"} <= set(formats), f"forms offered: {formats}")
+    for form in formats:
+        out = os.path.join(scratch, "out-" + form)
+        result = run([cli, "export", "--format", form, "--out", out, store],
+                     env=clean_env(), cwd=scratch)
+        if not check(result.returncode == 0,
+                     f"export --format {form}: status {result.returncode}: {result.stderr}"):
+            continue
+        files = sorted(os.listdir(out))
+        check(files, f"export --format {form} wrote nothing")
+        data = [open(os.path.join(out, f), "rb").read() for f in files]
+        if form == "vcard":
+            check(len(files) == 1 and data[0].count(b"BEGIN:VCARD") == entries,
+                  f"vcard: {files}, {data[0].count(b'BEGIN:VCARD') if data else 0} records")
+        elif form == "vcards":
+            check(len(files) == entries and all(d.startswith(b"BEGIN:VCARD") for d in data),
+                  f"vcards: {len(files)} files for {entries} entries")
+        elif form == "xls":
+            # A BIFF2 worksheet opens with its BOF record: type 0x0009, length 4.
+            check(len(files) == 1 and data[0][:4] == b"\x09\x00\x04\x00",
+                  f"xls: {files} {data[0][:4] if data else b''}")
+        elif form == "wab":
+            listed = run([cli, "wab-dump", "--json", os.path.join(out, files[0])])
+            ok = listed.returncode == 0 and json.loads(listed.stdout).get("count", 0) > 0
+            check(len(files) == 1 and files[0].endswith(".wab") and ok,
+                  f"wab: {files}: {listed.stdout}{listed.stderr}")
+
+
+def png_size(path):
+    with open(path, "rb") as f:
+        head = f.read(24)
+    check(head[:8] == b"\x89PNG\r\n\x1a\n", f"{path} is not a PNG")
+    return struct.unpack(">II", head[16:24])
+
+
+def case_programs(args):
+    prefix = install(args, os.path.join(args.scratch, "prefix"))
+    for relative in INSTALLED_FILES:
+        check(os.path.isfile(os.path.join(prefix, relative)), f"not installed: {relative}")
+    for size in ICON_SIZES:
+        path = f"{prefix}/share/icons/hicolor/{size}x{size}/apps/{APP_ID}.png"
+        if os.path.isfile(path):
+            check(png_size(path) == (size, size), f"{path} is {png_size(path)}")
+    for program in ("lumivex", "lumivex-cli"):
+        path = os.path.join(prefix, "bin", program)
+        version = run([path, "--version"], env=clean_env())
+        check(version.returncode == 0 and version.stdout == f"{program} {VERSION_TEXT}\n",
+              f"{program} --version: {version.stdout!r} {version.stderr!r}")
+        usage = run([path, "--help"], env=clean_env()).stdout.splitlines()
+        check(usage and usage[0].startswith(f"Usage: {program} "),
+              f"{program} --help begins {usage[:1]}")
+    cli = os.path.join(prefix, "bin/lumivex-cli")
+    export_all_forms(cli, os.path.join(prefix, "share/lumivex/sample.pst"), args.scratch,
+                     sample_store_entries(args))
+
+
+def case_relocated(args):
+    first = install(args, os.path.join(args.scratch, "first"))
+    moved = os.path.join(args.scratch, "moved", "elsewhere")
+    shutil.rmtree(os.path.dirname(moved), ignore_errors=True)
+    os.makedirs(os.path.dirname(moved))
+    os.rename(first, moved)
+    cli = os.path.join(moved, "bin/lumivex-cli")
+    out = os.path.join(args.scratch, "out")
+    result = run([cli, "export", "--format", "wab", "--out", out,
+                  os.path.join(moved, "share/lumivex/sample.pst")], env=clean_env())
+    check(result.returncode == 0, f"export from the moved tree: {result.stderr}")
+    check(any(f.endswith(".wab") for f in os.listdir(out)) if os.path.isdir(out) else False,
+          "no address book written from the moved tree")
+    # Without its data folder the program says where it looked, which must be the moved tree.
+    os.rename(os.path.join(moved, "share/lumivex/xwab.def"), os.path.join(moved, "xwab.def"))
+    result = run([cli, "export", "--format", "wab", "--out", out,
+                  os.path.join(moved, "share/lumivex/sample.pst")], env=clean_env())
+    check(result.returncode == 1 and os.path.join(moved, "share/lumivex/xwab.def") in result.stderr,
+          f"missing template: status {result.returncode}: {result.stderr}")
+
+
+def desktop_entry(path):
+    entry = {}
+    for line in open(path, encoding="utf-8"):
+        if "=" in line and not line.startswith("#"):
+            key, value = line.rstrip("\n").split("=", 1)
+            entry[key] = value
+    return entry
+
+
+def case_desktop(args):
+    prefix = install(args, os.path.join(args.scratch, "prefix"))
+    share = os.path.join(prefix, "share")
+    desktop = f"{share}/applications/{APP_ID}.desktop"
+    metainfo = f"{share}/metainfo/{APP_ID}.metainfo.xml"
+    mime = f"{share}/mime/packages/{APP_ID}.xml"
+
+    result = run(["desktop-file-validate", desktop])
+    check(result.returncode == 0 and not (result.stdout + result.stderr).strip(),
+          f"desktop-file-validate: {result.stdout}{result.stderr}")
+    result = run(["appstreamcli", "validate", "--no-net", "--explain", metainfo])
+    check(result.returncode == 0 and not re.search(r"^[EW]:", result.stdout, re.M),
+          f"appstreamcli validate: {result.stdout}{result.stderr}")
+    result = run(["update-mime-database", "-V", os.path.join(share, "mime")])
+    check(result.returncode == 0 and "error" not in (result.stdout + result.stderr).lower(),
+          f"update-mime-database: {result.stdout}{result.stderr}")
+
+    # The three files name the same program, icon and file types.
+    entry = desktop_entry(desktop)
+    meta = open(metainfo, encoding="utf-8").read()
+    types = [t for t in entry.get("MimeType", "").split(";") if t]
+    defined = re.findall(r'<mime-type type="([^"]+)"', open(mime, encoding="utf-8").read())
+    provided = re.findall(r"<mediatype>([^<]+)</mediatype>", meta)
+    check(sorted(types) == sorted(defined) == sorted(provided),
+          f"file types: desktop {types}, mime {defined}, metainfo {provided}")
+    check(set(entry.get("Categories", "").split(";")) >= {"Office", "ContactManagement"},
+          f"Categories={entry.get('Categories')}")
+    check(entry.get("Exec", "").split()[0] == "lumivex" and "%f" in entry.get("Exec", ""),
+          f"Exec={entry.get('Exec')}")
+    check(entry.get("Icon") == APP_ID and f"<icon type=\"stock\">{APP_ID}</icon>" in meta,
+          f"Icon={entry.get('Icon')}")
+    check(f'<launchable type="desktop-id">{APP_ID}.desktop</launchable>' in meta,
+          "metainfo launches another desktop entry")
+    for binary in re.findall(r"<binary>([^<]+)</binary>", meta):
+        check(os.path.isfile(os.path.join(prefix, "bin", binary)), f"binary {binary} missing")
+    check(re.search(r'<release version="3\.0"', meta), "no release 3.0 in the metainfo")
+
+    # The file manager recognises Outlook files by name and, renamed, by their first bytes.
+    samples = [(f"{share}/lumivex/sample.pst", "application/vnd.ms-outlook")]
+    fixtures = os.path.join(args.shared, "fixtures/pst")
+    if os.path.isdir(fixtures):
+        samples += [(f"{fixtures}/six-contacts.pst", "application/vnd.ms-outlook"),
+                    (f"{fixtures}/japanese-contact-ansi-cp932.pst", "application/vnd.ms-outlook"),
+                    (f"{fixtures}/offline-store-4k-pages.ost", "application/x-ms-outlook-ost")]
+    else:
+        print("the .ost rows are skipped: ../shared/fixtures/pst is absent")
+    probe = (
+        "import sys\nfrom gi.repository import Gio\n"
+        "for path in sys.argv[1:]:\n"
+        "    data = open(path, 'rb').read(4096)\n"
+        "    print(Gio.content_type_guess(path, None)[0], Gio.content_type_guess(None, data)[0])\n")
+    env = dict(os.environ, XDG_DATA_DIRS=f"{share}:/usr/share",
+               XDG_DATA_HOME=os.path.join(args.scratch, "nothing"))
+    result = run(["/usr/bin/python3", "-c", probe] + [p for p, _ in samples], env=env)
+    lines = result.stdout.splitlines()
+    check(len(lines) == len(samples), f"file type probe: {result.stdout}{result.stderr}")
+    for (path, expected), line in zip(samples, lines):
+        check(line.split() == [expected, expected],
+              f"{os.path.basename(path)}: by name and by content {line}, not {expected}")
+
+
+def rendered_man(page):
+    env = dict(os.environ, MANWIDTH="1000", LANG="C.UTF-8")
+    result = run(["man", "--warnings", "-l", page], env=env)
+    check(result.returncode == 0 and not result.stderr.strip(),
+          f"man --warnings -l {os.path.basename(page)}: {result.stderr}")
+    text = re.sub(r".\x08", "", result.stdout)
+    return re.sub(r"[\u2010-]\n\s*", "-", text)  # words hyphenated at a line end, joined again
+
+
+def man_section(text, title):
+    found = re.search(rf"^{title}\n(.*?)(?=^[A-Z][A-Z ]+\n|\Z)", text, re.M | re.S)
+    return found.group(1) if found else ""
+
+
+def case_manpages(args):
+    prefix = install(args, os.path.join(args.scratch, "prefix"))
+    pages = {p: f"{prefix}/share/man/man1/{p}.1.gz" for p in ("lumivex", "lumivex-cli")}
+    for name, page in pages.items():
+        result = run(["lexgrog", page])
+        check(result.returncode == 0 and f'"{name} - ' in result.stdout,
+              f"lexgrog {page}: {result.stdout}{result.stderr}")
+
+    # The command line's page covers every verb, option, form and variable its --help names,
+    # and every exit status.
+    cli = os.path.join(prefix, "bin/lumivex-cli")
+    text = rendered_man(pages["lumivex-cli"])
+    verbs = cli_verbs(cli)
+    check(len(verbs) >= 4, f"verbs read from --help: {verbs}")
+    helps = run([cli, "--help"]).stdout
+    for verb in verbs:
+        check(re.search(rf"^\s+{verb}\b", man_section(text, "VERBS"), re.M),
+              f"verb {verb} is not described under VERBS")
+        verb_help = run([cli, verb, "--help"]).stdout
+        helps += verb_help
+        for option in set(re.findall(r"(?<![\w-])--[a-z][a-z-]*", verb_help)):
+            check(re.search(rf"^\s+(-\w, )?{option}\b", text, re.M) or option == "--",
+                  f"{verb} {option} is not described")
+    for form in cli_formats(cli):
+        check(re.search(rf"^\s+{form}\n", man_section(text, "FORMATS"), re.M),
+              f"form {form} is not described under FORMATS")
+    environment = man_section(text, "ENVIRONMENT")
+    for variable in set(re.findall(r"\bLUMIVEX_[A-Z_]+\b", helps)):
+        check(variable in environment, f"{variable} is not under ENVIRONMENT")
+    for status in EXIT_STATUSES:
+        check(re.search(rf"^\s+{status}\n", man_section(text, "EXIT STATUS"), re.M),
+              f"exit status {status} is not described")
+
+    desktop_help = run([f"{prefix}/bin/lumivex", "--help"], env=clean_env()).stdout
+    text = rendered_man(pages["lumivex"])
+    for option in set(re.findall(r"(?<![\w-])--?[a-z][a-z-]*", desktop_help)) - {"-"}:
+        check(re.search(rf"(^|, )\s*{option}\b", man_section(text, "OPTIONS"), re.M),
+              f"lumivex {option} is not described")
+    for variable in set(re.findall(r"\bLUMIVEX_[A-Z_]+\b", desktop_help)):
+        check(variable in man_section(text, "ENVIRONMENT"), f"{variable} is not under ENVIRONMENT")
+
+
+def case_completion(args):
+    prefix = install(args, os.path.join(args.scratch, "prefix"))
+    cli = os.path.join(prefix, "bin/lumivex-cli")
+    store = os.path.join(prefix, "share/lumivex/sample.pst")
+    files = os.path.join(args.scratch, "files")
+    os.makedirs(os.path.join(files, "sub"), exist_ok=True)
+    for name in ("a.pst", "B.OST", "c.txt", "d.wab"):
+        open(os.path.join(files, name), "w").close()
+    # The sample store's folders, as its description lists them, under Outlook's top folder.
+    with open(os.path.join(args.source, "data/sample-store.json"), encoding="utf-8") as f:
+        described = ["Top of Personal Folders/" + f["path"] for f in json.load(f)["folders"]]
+    verbs = cli_verbs(cli)
+    formats = cli_formats(cli)
+
+    # (words after the program, the last one being completed; what is offered, exactly, or at
+    # least for a set)
+    cases = [
+        ([""], sorted(verbs + ["--help", "--version"])),
+        (["ex"], ["export"]),
+        (["export", "--format", ""], sorted(formats)),
+        (["export", "--format", "=", "vcard"], sorted(f for f in formats if f.startswith("vcard"))),
+        (["export", "--fo"], ["--folder", "--format"]),
+        (["scan", "--"], ["--folder", "--help", "--json"]),
+        (["export", "--code-page", "125"], [str(n) for n in range(1250, 1259)]),
+        (["scan", store, "--folder", ""], set(described)),
+        (["export", "--folder", "Top of", "--out", "x", store, "--folder",
+          '"Top of Personal Folders/Contacts/S'], ["Top of Personal Folders/Contacts/Suppliers"]),
+        (["scan", store, "--folder", r"Top\ of\ Personal\ Folders/In"],
+         ["Top of Personal Folders/Inbox"]),
+        (["scan", f"{files}/"], [f"{files}/B.OST", f"{files}/a.pst", f"{files}/sub"]),
+        (["wab-dump", f"{files}/"], [f"{files}/d.wab", f"{files}/sub"]),
+        (["export", "--out", f"{files}/s"], [f"{files}/sub"]),
+    ]
+    script = ("source \"$1\"; shift; COMP_WORDS=(\"$@\"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1));"
+              " _lumivex_cli lumivex-cli; printf '%s\\n' \"${COMPREPLY[@]}\"")
+    completion = os.path.join(prefix, "share/bash-completion/completions/lumivex-cli")
+    for words, expected in cases:
+        result = run(["bash", "-c", script, "complete", completion, cli] + words,
+                     env=clean_env())
+        offered = sorted(line for line in result.stdout.splitlines() if line)
+        matches = expected <= set(offered) if isinstance(expected, set) else offered == expected
+        check(matches and not result.stderr,
+              f"completing {words}: {offered} {result.stderr}, not {expected}")
+
+
+def case_package(args):
+    out = os.path.join(args.scratch, "package")
+    shutil.rmtree(out, ignore_errors=True)
+    result = run(["cpack", "--config", os.path.join(args.build, "CPackConfig.cmake"), "-B", out])
+    if not check(result.returncode == 0, f"cpack: {result.stdout}{result.stderr}"):
+        return
+    arch = run(["dpkg", "--print-architecture"]).stdout.strip()
+    deb = os.path.join(out, f"lumivex_3.0-1_{arch}.deb")
+    if not check(os.path.isfile(deb), f"no {deb} among {os.listdir(out)}"):
+        return
+
+    def field(name):
+        return run(["dpkg-deb", "-f", deb, name]).stdout.strip()
+
+    for name, expected in [("Package", "lumivex"), ("Version", "3.0-1"), ("Architecture", arch),
+                           ("Section", "utils"), ("Priority", "optional"),
+                           ("Homepage", "https://www.lumivex.app")]:
+        check(field(name) == expected, f"{name}: {field(name)!r}, not {expected!r}")
+    check(re.fullmatch(r".+ <[^@ ]+@[^@ ]+>", field("Maintainer")),
+          f"Maintainer: {field('Maintainer')!r}")
+    description = field("Description").splitlines()
+    check(len(description) > 3 and description[0].startswith("export the contacts of Outlook")
+          and description[1].startswith(" Lumivex reads"), f"Description: {description[:2]}")
+    # Depends as dpkg-shlibdeps found them: Qt 6, libpff, zlib and the C and C++ runtimes.
+    depends = {d.strip().split()[0] for d in re.split(r"[,|]", field("Depends")) if d.strip()}
+    for library in ("libqt6core6", "libqt6gui6", "libqt6widgets6", "libpff1", "zlib1g", "libc6",
+                    "libstdc++6"):
+        check(library in depends, f"Depends lacks {library}: {field('Depends')}")
+    info = run(["dpkg-deb", "-I", deb]).stdout
+    check("Installed-Size:" in info, f"dpkg-deb -I: {info}")
+
+    listing = run(["dpkg-deb", "-c", deb]).stdout
+    paths = {line.split()[-1].lstrip(".") for line in listing.splitlines()}
+    for relative in INSTALLED_FILES:
+        check("/usr/" + relative in paths, f"/usr/{relative} is not in the package")
+    check(not any(p.startswith("/usr/local") or args.build in p for p in paths),
+          "the package holds files outside /usr or from the build tree")
+    # The programs are stripped: no debugging sections in the package.
+    extracted = os.path.join(out, "root")
+    run(["dpkg-deb", "-x", deb, extracted])
+    for program in ("lumivex", "lumivex-cli"):
+        sections = run(["readelf", "-S", f"{extracted}/usr/bin/{program}"]).stdout
+        check(".debug_info" not in sections, f"{program} is not stripped")
+
+
+CASES = {"programs": case_programs, "relocated": case_relocated, "desktop": case_desktop,
+         "manpages": case_manpages, "completion": case_completion, "package": case_package}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("case", choices=sorted(CASES))
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--source", required=True)
+    parser.add_argument("--shared", required=True)
+    parser.add_argument("--scratch", required=True)
+    args = parser.parse_args()
+    args.build = os.path.realpath(args.build)
+    args.shared = os.environ.get("LUMIVEX_SHARED_DIR", args.shared)
+    shutil.rmtree(args.scratch, ignore_errors=True)
+    os.makedirs(args.scratch)
+    CASES[args.case](args)
+    if failures:
+        print(f"{len(failures)} check(s) failed")
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
