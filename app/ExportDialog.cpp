@@ -120,9 +120,8 @@ struct ExportDialog::Job : public contact::ModernExportObserver {
       result = contact::RunModernExport(list, options, *this);
     } catch (const contact::ModernExportError& failure) {
       error = QStringLiteral(
-                  "The contacts could not be written: %1\n\nNothing half-written was left "
-                  "behind. Choose a file or folder you can write to (and check that the disk "
-                  "has room), then click Export again.")
+                  "The contacts could not be written: %1\n\nChoose another file or folder, then "
+                  "click Export again.")
                   .arg(QString::fromUtf8(failure.what()));
     } catch (const StoreError& failure) {
       error = QStringLiteral(

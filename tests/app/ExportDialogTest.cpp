@@ -333,7 +333,7 @@ TEST_F(ExportDialogTest, ATargetThatCannotBeWrittenIsReported) {
   EXPECT_TRUE(dialog->LastError().startsWith("The contacts could not be written: "))
       << dialog->LastError().toStdString();
   EXPECT_TRUE(dialog->LastError().contains("not-a-folder")) << "it names the place";
-  EXPECT_TRUE(dialog->LastError().contains("Choose a file or folder you can write to"));
+  EXPECT_TRUE(dialog->LastError().contains("Choose another file or folder"));
   EXPECT_TRUE(dialog->LblResult->isVisible());
   EXPECT_EQ(dialog->LblResult->text(), dialog->LastError());
   EXPECT_FALSE(dialog->CmdOpenFolder->isEnabled());
