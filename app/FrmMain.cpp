@@ -318,6 +318,15 @@ void FrmMain::CmdEnumerateNotes_Click() {
 }
 
 void FrmMain::CmdContactsCreate_Click() {
+  // With "Select Other Outlook File" the run exports the folder the last scan picked. When the
+  // file box no longer names that file (emptied by choosing the option again, or edited), that
+  // would export a store the window does not show: the user is asked to scan first.
+  if (OptSelectPST->isChecked() && !ShowsScannedFile()) {
+    ShowMessage(QStringLiteral("Scan the Outlook file named in the box first: the contacts of "
+                               "a file are saved after it has been scanned."),
+                QStringLiteral("Scan Outlook Contacts"), 48);
+    return;
+  }
   if (!conversion_) {
     conversion_ = new FrmConversion(
         this,
@@ -338,6 +347,13 @@ void FrmMain::CmdContactsCreate_Click() {
   conversion_->LblSaveProgress->clear();
   conversion_->ProgBarSave->setValue(0);
   conversion_->exec();
+}
+
+bool FrmMain::ShowsScannedFile() const {
+  const QString shown = txtNotesDatabaseFile->text();
+  if (shown.isEmpty() || Module1::FilePath.isEmpty()) return false;
+  if (!Module1::PickedFolder && Module1::PickedFolderPath.isEmpty()) return false;
+  return QFileInfo(shown).absoluteFilePath() == QFileInfo(Module1::FilePath).absoluteFilePath();
 }
 
 void FrmMain::mnuOpen_Click() {

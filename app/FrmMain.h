@@ -126,6 +126,8 @@ class FrmMain : public QMainWindow, private ScanView {
   // A store file was chosen (empty: the choice was cancelled): it goes into the path box and
   // the scan becomes available.
   void StoreFileChosen(const QString& name);
+  // True when the file box names the file whose folder the last scan picked.
+  bool ShowsScannedFile() const;
   void BuildControls(QWidget* client);
   void BuildMenus();
   void BuildStatusBar(QWidget* client);

@@ -12,8 +12,9 @@
 
 namespace lumivex {
 
+// The nearest pixel, also for places left of or above their parent (a frame at -120 twips).
 constexpr int TwipsToPixels(int twips) {
-  return (twips + 7) / 15;
+  return twips >= 0 ? (twips + 7) / 15 : -((-twips + 7) / 15);
 }
 
 inline QRect TwipsRect(int left, int top, int width, int height) {

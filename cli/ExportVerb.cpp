@@ -66,8 +66,18 @@ void PrintHelp() {
       "\n"
       "Prints the path of each file written, then \"N Contacts Saved Successfully\". While it\n"
       "works, \"Saving Contacts n/N\" is shown on stderr when stderr is a terminal.\n"
-      "Exit status: 0 written, 1 the store, folder or output cannot be used (one line on\n"
-      "stderr says why), 2 bad arguments.\n"
+      "A single file is written under a temporary name beside it and takes its name only when\n"
+      "it is whole: a failed export (a full disk) leaves no cut-short file.\n"
+      "\n"
+      "Exit status:\n"
+      "  0  every entry was read and written\n"
+      "  1  the store, folder or output cannot be used, or the file could not be written\n"
+      "     whole (one line on stderr says why); nothing is left under the file's name\n"
+      "  2  bad arguments\n"
+      "  3  the export ran to its end, but some entries of the store could not be read (their\n"
+      "     cards and rows repeat values of the entry before them, as in the desktop program;\n"
+      "     the address book leaves them out), or some contacts got no file of their own: each\n"
+      "     is listed on stderr (folder, position, reason), then a summary line\n"
       "\n"
       "Examples:\n"
       "  lumivex-cli export --format vcard --out ~/contacts ~/Outlook.pst\n"
@@ -113,6 +123,14 @@ class ConsoleView : public ConversionView {
   }
   void OutputFailed(const QString& path, const QString& reason) override {
     if (filesFailed++ == 0) firstFailure = QStringLiteral("%1 (%2)").arg(path, reason);
+    // Told before the entry's progress step: the entry is the one after the last counted.
+    fileFailures
+        << QStringLiteral("entry %1 got no file: %2 (%3)").arg(value_ + 1).arg(path, reason);
+  }
+  void EntryUnreadable(const QString& folder, int position, const QString& reason) override {
+    unreadable << QStringLiteral("entry %1 of \"%2\" cannot be read: %3")
+                      .arg(position)
+                      .arg(folder, reason);
   }
   void EndProgress() {
     if (shown_) std::fputc('\n', stderr);
@@ -122,7 +140,9 @@ class ConsoleView : public ConversionView {
   QString completion;
   int filesWritten = 0;
   int filesFailed = 0;
-  QString firstFailure;  // the first file that could not be written, and why
+  QString firstFailure;      // the first file that could not be written, and why
+  QStringList fileFailures;  // each contact that got no file of its own
+  QStringList unreadable;    // each entry that could not be read whole
 
  private:
   bool listFiles_;
@@ -229,16 +249,38 @@ int ExportVerb(const QStringList& arguments) {
                               .arg(view.firstFailure, freeSpace));
   if (!output.vCardEach && !output.vCardComplete && !result.outputPath.isEmpty())
     std::printf("%s\n", qPrintable(result.outputPath));
+  if (output.vCardEach && view.filesFailed > 0 && view.filesWritten == 0)
+    return Failure(kVerb,
+                   QStringLiteral("none of the %1 contacts could be written, the first %2; %3")
+                       .arg(result.contacts)
+                       .arg(view.firstFailure, freeSpace));
+  // Work that ran to its end but is not whole is listed entry by entry, then summed up; the
+  // completion text of the desktop program would claim a success that this is not.
+  QStringList summary;
+  for (const QString& line : view.unreadable) Warn(kVerb, line);
+  if (!view.unreadable.isEmpty()) {
+    const QString consequence =
+        output.wab ? QStringLiteral("they are not in the address book")
+                   : QStringLiteral("their cards repeat values of the entry before them");
+    summary << QStringLiteral("%1 of %2 entries could not be read (%3)")
+                   .arg(view.unreadable.size())
+                   .arg(result.contacts)
+                   .arg(consequence);
+  }
   if (output.vCardEach && view.filesFailed > 0) {
-    const QString text = QStringLiteral("%1 of %2 contacts got no file, the first %3; %4")
-                             .arg(view.filesFailed)
-                             .arg(result.contacts)
-                             .arg(view.firstFailure, freeSpace);
-    if (view.filesWritten == 0) return Failure(kVerb, text);
-    Warn(kVerb, text);
+    for (const QString& line : view.fileFailures) Warn(kVerb, line);
+    summary << QStringLiteral("%1 of %2 contacts got no file (%3)")
+                   .arg(view.filesFailed)
+                   .arg(result.contacts)
+                   .arg(freeSpace);
+  }
+  if (!summary.isEmpty()) {
+    std::fprintf(stderr, "lumivex-cli %s: incomplete: %s; see the lines above\n", qPrintable(kVerb),
+                 qPrintable(summary.join(QStringLiteral("; "))));
+    return kExitIncomplete;
   }
   std::printf("%s\n", qPrintable(view.completion));
-  return 0;
+  return kExitSuccess;
 }
 
 }  // namespace lumivex::cli

@@ -28,14 +28,20 @@ void PrintHelp() {
       "\n"
       "A folder's path, for --folder PATH of scan and export, is the names from the top down\n"
       "joined by '/', e.g. \"Top of Personal Folders/Contacts\".\n"
-      "Exit status: 0 printed, 1 the store cannot be read, 2 bad arguments.\n",
+      "Exit status: 0 printed, 1 the store cannot be read, 2 bad arguments, 3 printed, but some\n"
+      "folders or their entries cannot be read (each is marked in the tree, and a summary line\n"
+      "goes to stderr).\n",
       stdout);
 }
+
+// Branches of the tree and folders whose entries cannot be read, counted for the summary.
+int damagedParts = 0;
 
 int EntryCount(const Folder& folder) {
   try {
     return folder.GetItems()->Count();
   } catch (const StoreError&) {
+    ++damagedParts;
     return -1;
   }
 }
@@ -46,6 +52,7 @@ void PrintText(const Folder& folder, int depth, const QString& defaultPath) {
     subs = folder.SubFolders();
   } catch (const StoreError& failure) {
     // One damaged branch does not hide the rest of the tree.
+    ++damagedParts;
     std::printf("%s(sub-folders unreadable: %s)\n", qPrintable(QString(depth * 2, u' ')),
                 failure.what());
     return;
@@ -74,6 +81,7 @@ QString JsonFolders(const Folder& folder) {
     try {
       below = JsonFolders(*sub);
     } catch (const StoreError& failure) {
+      ++damagedParts;
       below = QStringLiteral("[]");
       unreadable = QStringLiteral(",\"foldersUnreadable\":%1")
                        .arg(JsonString(QString::fromUtf8(failure.what())));
@@ -117,7 +125,13 @@ int FoldersVerb(const QStringList& arguments) {
       std::printf("%s (%s)\n", qPrintable(store->DisplayName()), qPrintable(path));
       PrintText(*store->RootFolder(), 1, defaultPath);
     }
-    return 0;
+    if (damagedParts == 0) return kExitSuccess;
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "lumivex-cli %s: incomplete: %d part%s of the folder tree cannot be read (marked "
+                 "in the tree); the store is damaged\n",
+                 qPrintable(kVerb), damagedParts, damagedParts == 1 ? "" : "s");
+    return kExitIncomplete;
   } catch (const StoreError& failure) {
     return Failure(kVerb, QString::fromUtf8(failure.what()));
   }

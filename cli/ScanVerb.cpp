@@ -1,6 +1,7 @@
 // lumivex-cli scan: counts the entries of a contacts folder, as the desktop's scan does.
 #include "cli/CliCommon.h"
 #include "cli/Verbs.h"
+#include "source/ContactProperties.h"
 
 #include <QFileInfo>
 
@@ -29,9 +30,47 @@ void PrintHelp() {
       "                 desktop program refuses such folders\n"
       "  --json         print the result as one JSON object\n"
       "\n"
-      "Prints the number of entries (contacts and distribution lists). Exit status: 0 counted,\n"
-      "1 the store or folder cannot be read (one line on stderr says why), 2 bad arguments.\n",
+      "Prints the number of entries (contacts and distribution lists). Every entry is read, so\n"
+      "that the entries an export could not read whole are listed on stderr (position and\n"
+      "reason), followed by a summary line; with --json they are also in \"unreadable\".\n"
+      "Exit status: 0 counted and every entry readable, 1 the store or folder cannot be read\n"
+      "(one line on stderr says why), 2 bad arguments, 3 counted, but some entries cannot be\n"
+      "read.\n",
       stdout);
+}
+
+struct Unreadable {
+  int position;  // 1-based
+  QString reason;
+};
+
+// Why `entry` cannot be read whole (the first property whose read fails), empty when it can.
+QString EntryProblem(const ContactEntry& entry) {
+  for (int slot = 0; slot < kReadableSlots; ++slot) {
+    QString value;
+    if (!entry.Read(SlotName(slot), value)) {
+      const QString why = entry.Failure();
+      return why.isEmpty() ? QStringLiteral("its %1 cannot be read")
+                                 .arg(QLatin1String(SlotName(slot).data(), SlotName(slot).size()))
+                           : why;
+    }
+  }
+  return {};
+}
+
+std::vector<Unreadable> UnreadableEntries(const Items& items, int count) {
+  std::vector<Unreadable> found;
+  for (int i = 0; i < count; ++i) {
+    QString why;
+    try {
+      const std::unique_ptr<ContactEntry> entry = items.Item(i);
+      why = entry ? EntryProblem(*entry) : QStringLiteral("the entry cannot be opened");
+    } catch (const std::exception& error) {
+      why = QString::fromUtf8(error.what());
+    }
+    if (!why.isEmpty()) found.push_back({i + 1, why});
+  }
+  return found;
 }
 
 }  // namespace
@@ -54,20 +93,36 @@ int ScanVerb(const QStringList& arguments) {
                                                   ? QStringLiteral("none")
                                                   : source.folder->ContainerClass()));
     }
-    const int count = source.folder->GetItems()->Count();
+    const std::shared_ptr<Items> items = source.folder->GetItems();
+    const int count = items->Count();
+    const std::vector<Unreadable> unreadable = UnreadableEntries(*items, count);
     if (options.json) {
+      QStringList listed;
+      for (const Unreadable& entry : unreadable)
+        listed << QStringLiteral("{\"position\":%1,\"reason\":%2}")
+                      .arg(entry.position)
+                      .arg(JsonString(entry.reason));
       std::printf(
           "{\"store\":%s,\"folder\":%s,\"containerClass\":%s,\"contactsFolder\":%s,"
-          "\"count\":%d}\n",
+          "\"count\":%d,\"unreadable\":[%s]}\n",
           qPrintable(JsonString(QFileInfo(source.storePath).absoluteFilePath())),
           qPrintable(JsonString(source.folderPath)),
           qPrintable(JsonString(source.folder->ContainerClass())),
-          source.isContacts ? "true" : "false", count);
+          source.isContacts ? "true" : "false", count, qPrintable(listed.join(u',')));
     } else {
       std::printf("%d %s in \"%s\" of %s\n", count, count == 1 ? "entry" : "entries",
                   qPrintable(source.folderPath), qPrintable(source.storePath));
     }
-    return 0;
+    if (unreadable.empty()) return kExitSuccess;
+    for (const Unreadable& entry : unreadable)
+      Warn(kVerb, QStringLiteral("entry %1 of \"%2\" cannot be read: %3")
+                      .arg(entry.position)
+                      .arg(source.folderPath, entry.reason));
+    std::fprintf(stderr,
+                 "lumivex-cli %s: incomplete: %zu of %d entries cannot be read (listed above); an "
+                 "export would repeat values of the entry before each of them\n",
+                 qPrintable(kVerb), unreadable.size(), count);
+    return kExitIncomplete;
   } catch (const StoreError& failure) {
     return Failure(kVerb, QString::fromUtf8(failure.what()));
   }

@@ -37,7 +37,11 @@ void PrintUsage(std::FILE* out) {
       "folders under your home directory.\n"
       "Stores are read by Lumivex's own reader, in every encoding (none, compressible, high);\n"
       "a file whose header or folder index it finds damaged is read by libpff, whose diagnosis\n"
-      "is then shown. LUMIVEX_PST_READER=libpff sends every store to libpff.\n",
+      "is then shown. LUMIVEX_PST_READER=libpff sends every store to libpff.\n"
+      "Exit status: 0 done, 1 failed (one line on stderr says why), 2 bad arguments, 3 ran to\n"
+      "its end but incomplete: some entries of the store could not be read, or some contacts\n"
+      "got no file (each is listed on stderr with its folder, position and reason, then a\n"
+      "summary line).\n",
       out);
 }
 

@@ -3,11 +3,15 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 
 namespace lumivex {
 
@@ -63,6 +67,122 @@ Converters& SharedConverters() {
   return converters;
 }
 
+// The byte of each UTF-16 code unit in a single-byte code page, 0 for the units it does not hold
+// as they are (they go through iconv, which also finds their nearest letter). Built once per
+// code page and run: iconv costs about a microsecond a call, a look-up here a nanosecond.
+struct SingleByteTable {
+  std::array<uint8_t, 0x10000> code{};
+};
+
+// Every byte from 0x80 up is decoded, and the character it gives is encoded back through the
+// same converter ToAnsi uses; the table takes the pair only where both agree, so that a unit
+// found in the table gives the very byte ToAnsi would give.
+std::unique_ptr<SingleByteTable> BuildTable(int codePage) {
+  const std::string name = IconvName(codePage);
+  iconv_t decode = iconv_open("UTF-16LE", name.c_str());
+  iconv_t encode = iconv_open((name + "//TRANSLIT").c_str(), "UTF-16LE");
+  auto table = std::make_unique<SingleByteTable>();
+  if (decode != reinterpret_cast<iconv_t>(-1) && encode != reinterpret_cast<iconv_t>(-1)) {
+    for (int byte = 0x80; byte <= 0xFF; ++byte) {
+      char in = static_cast<char>(byte);
+      char16_t unit[4] = {};
+      char* src = &in;
+      size_t srcLeft = 1;
+      char* dst = reinterpret_cast<char*>(unit);
+      size_t dstLeft = sizeof unit;
+      iconv(decode, nullptr, nullptr, nullptr, nullptr);
+      if (iconv(decode, &src, &srcLeft, &dst, &dstLeft) == static_cast<size_t>(-1)) continue;
+      iconv(decode, nullptr, nullptr, &dst, &dstLeft);  // 1258 holds a letter back
+      if (sizeof unit - dstLeft != 2 || unit[0] < 0x80 || (unit[0] >= 0xD800 && unit[0] < 0xE000))
+        continue;
+      char back[8] = {};
+      src = reinterpret_cast<char*>(unit);
+      srcLeft = 2;
+      dst = back;
+      dstLeft = sizeof back;
+      iconv(encode, nullptr, nullptr, nullptr, nullptr);
+      if (iconv(encode, &src, &srcLeft, &dst, &dstLeft) == static_cast<size_t>(-1)) continue;
+      iconv(encode, nullptr, nullptr, &dst, &dstLeft);
+      if (sizeof back - dstLeft == 1 && static_cast<uint8_t>(back[0]) == byte &&
+          table->code[unit[0]] == 0)
+        table->code[unit[0]] = static_cast<uint8_t>(byte);
+    }
+  }
+  if (decode != reinterpret_cast<iconv_t>(-1)) iconv_close(decode);
+  if (encode != reinterpret_cast<iconv_t>(-1)) iconv_close(encode);
+  return table;
+}
+
+// The table of a single-byte code page; null for the double-byte ones.
+const SingleByteTable* TableFor(int codePage) {
+  if (IsDoubleByteCodePage(codePage)) return nullptr;
+  thread_local int lastCodePage = 0;
+  thread_local const SingleByteTable* last = nullptr;
+  if (codePage == lastCodePage && last != nullptr) return last;
+  static std::mutex mutex;
+  static std::map<int, std::unique_ptr<SingleByteTable>> tables;
+  std::lock_guard lock(mutex);
+  auto& table = tables[codePage];
+  if (!table) table = BuildTable(codePage);
+  lastCodePage = codePage;
+  last = table.get();
+  return last;
+}
+
+// Combining marks: iconv may take one with the letter before it, so neither is converted alone.
+bool IsCombining(char16_t unit) {
+  return (unit >= 0x0300 && unit <= 0x036F) || (unit >= 0x1AB0 && unit <= 0x1AFF) ||
+         (unit >= 0x1DC0 && unit <= 0x1DFF) || (unit >= 0x20D0 && unit <= 0x20FF) ||
+         (unit >= 0xFE20 && unit <= 0xFE2F);
+}
+
+QByteArray IconvToAnsi(QStringView text, int codePage);
+
+// What iconv makes of one character that the code page does not hold (its nearest letters, or
+// "?"), asked once per code page and thread: text in another script repeats its letters.
+const QByteArray& Substitute(char16_t unit, int codePage) {
+  thread_local std::unordered_map<uint32_t, QByteArray> known;
+  const uint32_t key = (static_cast<uint32_t>(codePage) << 16) | unit;
+  auto found = known.find(key);
+  if (found == known.end()) {
+    const QChar c(unit);
+    found = known.emplace(key, IconvToAnsi(QStringView(&c, 1), codePage)).first;
+  }
+  return found->second;
+}
+
+// Appends `text` through the table to `out`; false, with `out` as it was, where iconv must see
+// the text whole: double-byte code pages, 1258 (which spells letters with combining marks),
+// surrogates and combining marks.
+bool AppendThroughTable(QByteArray& out, QStringView text, int codePage,
+                        const SingleByteTable* table) {
+  const qsizetype start = out.size();
+  out.resize(start + text.size());
+  char* dst = out.data() + start;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i].unicode();
+    if (unit < 0x80) {
+      *dst++ = static_cast<char>(unit);
+    } else if (table != nullptr && table->code[unit] != 0) {
+      *dst++ = static_cast<char>(table->code[unit]);
+    } else if (table != nullptr && codePage != 1258 && !QChar::isSurrogate(unit) &&
+               !IsCombining(unit) &&
+               (i + 1 == text.size() || !IsCombining(text[i + 1].unicode()))) {
+      const QByteArray& bytes = Substitute(unit, codePage);
+      const qsizetype at = dst - out.data();
+      out.resize(out.size() + bytes.size() - 1);
+      dst = out.data() + at;
+      std::memcpy(dst, bytes.constData(), static_cast<size_t>(bytes.size()));
+      dst += bytes.size();
+    } else {
+      out.truncate(start);
+      return false;
+    }
+  }
+  out.truncate(dst - out.data());
+  return true;
+}
+
 }  // namespace
 
 int CodePageForLocale(const QString& localeName) {
@@ -93,11 +213,24 @@ bool IsDoubleByteCodePage(int codePage) {
   return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
 }
 
+void AppendAnsi(QByteArray& out, QStringView text, int codePage) {
+  // Every Windows code page holds ASCII as it is, and a single-byte one each of its letters:
+  // most text needs no converter.
+  if (!AppendThroughTable(out, text, codePage, TableFor(codePage)))
+    out += IconvToAnsi(text, codePage);
+}
+
 QByteArray ToAnsi(QStringView text, int codePage) {
   if (text.isEmpty()) return {};
-  // Every Windows code page holds ASCII as it is: most text needs no converter.
-  if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; }))
-    return text.toLatin1();
+  QByteArray direct;
+  if (AppendThroughTable(direct, text, codePage, TableFor(codePage))) return direct;
+  return IconvToAnsi(text, codePage);
+}
+
+namespace {
+
+QByteArray IconvToAnsi(QStringView text, int codePage) {
+  if (text.isEmpty()) return {};
   iconv_t cd = SharedConverters().Get(IconvName(codePage) + "//TRANSLIT", "UTF-16LE");
   if (cd == reinterpret_cast<iconv_t>(-1)) return text.toLatin1();
   static std::mutex convertMutex;
@@ -133,6 +266,8 @@ QByteArray ToAnsi(QStringView text, int codePage) {
   out.truncate(dst - out.data());
   return out;
 }
+
+}  // namespace
 
 QByteArray ToAnsi(QStringView text) {
   return ToAnsi(text, AnsiCodePage());

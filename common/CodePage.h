@@ -27,6 +27,8 @@ bool IsDoubleByteCodePage(int codePage);
 // character it can (an accent dropped), else "?", as the Windows conversion does.
 QByteArray ToAnsi(QStringView text, int codePage);
 QByteArray ToAnsi(QStringView text);
+// Appends ToAnsi(text, codePage) to `out`.
+void AppendAnsi(QByteArray& out, QStringView text, int codePage);
 
 // Decodes bytes in the code page; bytes that do not decode become U+FFFD.
 QString FromAnsi(QByteArrayView bytes, int codePage);

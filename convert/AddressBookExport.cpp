@@ -5,6 +5,7 @@
 
 #include "common/Installation.h"
 #include "convert/ConversionRun.h"
+#include "convert/StagedFile.h"
 #include "wab/AddressBook.h"
 
 #include <QFile>
@@ -74,22 +75,26 @@ QString CopyFailure(const QString& templatePath, const QString& target) {
 void ExportAddressBook(RunContext& run) {
   const QString target = run.SetOutputPath(RunContext::OutputStem() + QStringLiteral(".wab"));
   const QString templatePath = AddressBookTemplatePath();
-  if (!APIFileCopy(templatePath, target, false)) {
+  // The book is made under a temporary name beside the target and takes the target's name once
+  // it is whole: a copy or a book cut short by a full disk is never left as the address book.
+  StagedFile staged(target);
+  if (!APIFileCopy(templatePath, staged.WorkPath(), false)) {
     const QString why = CopyFailure(templatePath, target);
-    // A copy cut short by a full disk is no address book: nothing of it is left behind.
-    if (!QFileInfo(target).isDir()) QFile::remove(target);
+    staged.Discard();
     throw ExportError(why.toStdString());
   }
 
   auto component = std::make_unique<wab::AddressBook>();
   try {
-    component->Open(target.toStdString());
+    component->Open(staged.WorkPath().toStdString());
   } catch (const wab::WabError& error) {
-    QFile::remove(target);  // what is there is a copy of a template that is no address book
-    throw ExportError(QStringLiteral("Cannot fill the address book: %1. Reinstall Lumivex to "
-                                     "restore its template %2.")
-                          .arg(QString::fromStdString(error.what()), templatePath)
-                          .toStdString());
+    staged.Discard();  // what is there is a copy of a template that is no address book
+    throw ExportError(
+        QStringLiteral("Cannot fill the address book: %1. Reinstall Lumivex to "
+                       "restore its template %2.")
+            .arg(QString::fromStdString(error.what()).replace(staged.WorkPath(), target),
+                 templatePath)
+            .toStdString());
   }
 
   run.counter = 0;
@@ -113,12 +118,19 @@ void ExportAddressBook(RunContext& run) {
   try {
     component->Close();
   } catch (const wab::WabError& error) {
-    // What is left at the target is the empty template, or a book cut short where it had to be
-    // written in place: neither holds the contacts, so neither is left to be taken for them.
-    QFile::remove(target);
-    throw ExportError(error.what());
+    // What is left is the empty template, or a book cut short: neither holds the contacts, so
+    // neither is left to be taken for them.
+    staged.Discard();
+    // The component names the file it wrote: the user knows it by the target's name.
+    throw ExportError(
+        QString::fromUtf8(error.what()).replace(staged.WorkPath(), target).toStdString());
   }
   component.reset();
+  QString reason;
+  if (!staged.Commit(&reason))
+    throw ExportError(QStringLiteral("Cannot write the address book %1: %2. Choose another folder.")
+                          .arg(target, reason)
+                          .toStdString());
   run.View().OutputWritten(target);
   run.CompletionStep(run.counter);
 }

@@ -61,13 +61,85 @@ std::shared_ptr<Folder> PickedContactsFolder(MailSession& session) {
   return folder;
 }
 
+// An entry as the writers see it: every read goes to the store's entry, and the first one that
+// fails tells the view, with the entry's place and the store's reason.
+class ReportingEntry : public ContactEntry {
+ public:
+  ReportingEntry(std::unique_ptr<ContactEntry> entry, ConversionView& view, QString folder,
+                 int position)
+      : entry_(std::move(entry)), view_(view), folder_(std::move(folder)), position_(position) {}
+
+  bool Read(std::string_view name, QString& value) const override {
+    if (entry_->Read(name, value)) return true;
+    Report(entry_->Failure());
+    return false;
+  }
+  bool ReadContact(contact::Contact& contact, QString& why) const override {
+    if (entry_->ReadContact(contact, why)) return true;
+    Report(why);
+    return false;
+  }
+  QString Failure() const override { return entry_->Failure(); }
+
+  void Report(const QString& reason) const {
+    if (reported_) return;
+    reported_ = true;
+    try {
+      view_.EntryUnreadable(
+          folder_, position_,
+          reason.isEmpty() ? QStringLiteral("a property cannot be read") : reason);
+    } catch (...) {
+      // Telling the view is not a step of the run: the run goes on whatever it does.
+    }
+  }
+
+ private:
+  std::unique_ptr<ContactEntry> entry_;
+  ConversionView& view_;
+  QString folder_;
+  int position_;
+  mutable bool reported_ = false;
+};
+
+class ReportingItems : public Items {
+ public:
+  ReportingItems(std::shared_ptr<Items> items, ConversionView& view, QString folder)
+      : items_(std::move(items)), view_(view), folder_(std::move(folder)) {}
+
+  int Count() const override { return items_->Count(); }
+  std::unique_ptr<ContactEntry> Item(int index) const override {
+    std::unique_ptr<ContactEntry> entry;
+    try {
+      entry = items_->Item(index);
+    } catch (const std::exception& error) {
+      ReportingEntry(nullptr, view_, folder_, index + 1).Report(QString::fromUtf8(error.what()));
+      throw;
+    }
+    if (!entry) return entry;
+    return std::make_unique<ReportingEntry>(std::move(entry), view_, folder_, index + 1);
+  }
+
+ private:
+  std::shared_ptr<Items> items_;
+  ConversionView& view_;
+  QString folder_;
+};
+
+QString FolderPathOf(const Folder* folder) {
+  try {
+    return folder != nullptr ? folder->Path() : QString();
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
 }  // namespace
 
 RunContext::RunContext(QString target, std::shared_ptr<Folder> folder, std::shared_ptr<Items> items,
                        ConversionView& view)
     : target_(std::move(target)),
       folder_(std::move(folder)),
-      items_(std::move(items)),
+      items_(std::make_shared<ReportingItems>(std::move(items), view, FolderPathOf(folder_.get()))),
       view_(view) {}
 
 QString RunContext::OutputStem(const QDateTime& now) {

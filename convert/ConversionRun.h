@@ -37,6 +37,14 @@ class ConversionView {
     (void)path;
     (void)reason;
   }
+  // An entry of `folder` (its path) could not be read whole: a read of it failed, so the writer
+  // kept the values of the entry before it or left it out. `position` is 1-based in the
+  // folder's order; `reason` says why. Told once per entry; the run goes on as it always does.
+  virtual void EntryUnreadable(const QString& folder, int position, const QString& reason) {
+    (void)folder;
+    (void)position;
+    (void)reason;
+  }
 };
 
 // The four option buttons of the conversion window; the run reads each one by itself.
@@ -63,6 +71,8 @@ class ExportError : public std::runtime_error {
 // The state of one run as a writer sees it.
 class RunContext {
  public:
+  // The writers see `items` through a layer that tells the view of every entry with a failed
+  // read (ConversionView::EntryUnreadable).
   RunContext(QString target, std::shared_ptr<Folder> folder, std::shared_ptr<Items> items,
              ConversionView& view);
 

@@ -1,5 +1,7 @@
 #include "convert/FrmConversion.h"
 
+#include "app/Twips.h"
+
 #include "app/Artwork.h"
 #include "app/Dialogs.h"
 #include "common/Module1.h"
@@ -13,17 +15,15 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegion>
 
 #include <algorithm>
+#include <ctime>
+#include <utility>
 
 namespace lumivex {
 
 namespace {
-
-// Window geometry is laid out in twips; 15 twips make one pixel at 96 dots per inch.
-QRect Twips(int left, int top, int width, int height) {
-  return QRect(left / 15, top / 15, width / 15, height / 15);
-}
 
 template <typename Widget>
 Widget* Place(Widget* widget, const char* name, QRect geometry) {
@@ -116,60 +116,60 @@ FrmConversion::FrmConversion(QWidget* owner, std::function<SourceOptions()> sour
   setObjectName(QStringLiteral("FrmConversion"));
   setWindowTitle(QStringLiteral("Conversion Options"));
   setModal(true);
-  setFixedSize(6090 / 15, 6945 / 15);
+  setFixedSize(TwipsToPixels(6090), TwipsToPixels(6945));
   // The places in twips are made for the small 8-point face of the Windows dialogs; a larger
   // desktop font would not fit the option texts into them.
   QFont face = font();
   face.setPointSize(8);
   setFont(face);
 
-  const QRect bannerPlace = Twips(0, 0, 6090, 2400);
+  const QRect bannerPlace = TwipsRect(0, 0, 6090, 2400);
   Picture(this, "Image3", Banner(bannerPlace.size()), bannerPlace);
 
-  auto* frame = Place(new QGroupBox(this), "Frame1", Twips(-120, 2520, 6255, 3690));
+  auto* frame = Place(new QGroupBox(this), "Frame1", TwipsRect(-120, 2520, 6255, 3690));
   Picture(frame, "Image1", FormIcon(QColor(0, 102, 204), QStringLiteral("V")),
-          Twips(360, 360, 600, 600));
+          TwipsRect(360, 360, 600, 600));
   Picture(frame, "Image2", FormIcon(QColor(33, 115, 70), QStringLiteral("X")),
-          Twips(360, 1380, 600, 600));
+          TwipsRect(360, 1380, 600, 600));
   Picture(frame, "Image4", FormIcon(QColor(204, 102, 0), QStringLiteral("W")),
-          Twips(360, 2100, 600, 600));
+          TwipsRect(360, 2100, 600, 600));
 
-  auto* heading =
-      Place(new QLabel(QStringLiteral("vCard File"), frame), "Label2", Twips(1200, 120, 1335, 255));
+  auto* heading = Place(new QLabel(QStringLiteral("vCard File"), frame), "Label2",
+                        TwipsRect(1200, 120, 1335, 255));
   QFont tahoma(QStringLiteral("Tahoma"), 8);
   tahoma.setBold(true);
   heading->setFont(tahoma);
   Hint(frame, "Label6", QStringLiteral("Import vCard in Lotus Notes, Outlook Express, ACT, iPhone"),
-       Twips(1200, 360, 4290, 195));
+       TwipsRect(1200, 360, 4290, 195));
 
   OptvCardComplete = Option(frame, "OptvCardComplete",
                             QStringLiteral("Single vCard File (All contacts in single .vcf file)"),
-                            Twips(1200, 600, 4575, 375));
+                            TwipsRect(1200, 600, 4575, 375));
   OptvCardEach = Option(frame, "OptvCardEach",
                         QStringLiteral("Separate vCard Files (Save .vcf file for each contact)"),
-                        Twips(1200, 960, 4575, 375));
-  Place(new QFrame(frame), "Line1", Twips(240, 1350, 5775, 30))->setFrameShape(QFrame::HLine);
+                        TwipsRect(1200, 960, 4575, 375));
+  Place(new QFrame(frame), "Line1", TwipsRect(240, 1350, 5775, 30))->setFrameShape(QFrame::HLine);
   OptExcel = Option(frame, "OptExcel", QStringLiteral("Excel 97/2000/2002/2003 (.xls) File"),
-                    Twips(1200, 1400, 3375, 495));
-  Place(new QFrame(frame), "Line2", Twips(240, 2040, 5775, 30))->setFrameShape(QFrame::HLine);
+                    TwipsRect(1200, 1400, 3375, 495));
+  Place(new QFrame(frame), "Line2", TwipsRect(240, 2040, 5775, 30))->setFrameShape(QFrame::HLine);
   OptWAB = Option(frame, "OptWAB", QStringLiteral("Windows Address Book (.wab) File"),
-                  Twips(1200, 2160, 3375, 375));
+                  TwipsRect(1200, 2160, 3375, 375));
   Hint(frame, "Label1", QStringLiteral("Import .wab file in Outlook Express Address Book"),
-       Twips(1450, 2520, 3540, 195));
+       TwipsRect(1450, 2520, 3540, 195));
 
   // The progress label has a place but no size of its own: it reaches to the frame's edge.
-  LblSaveProgress = Place(new QLabel(frame), "LblSaveProgress", Twips(3000, 2840, 3135, 255));
+  LblSaveProgress = Place(new QLabel(frame), "LblSaveProgress", TwipsRect(3000, 2840, 3135, 255));
   QFont verdana(QStringLiteral("Verdana"), 8);
   verdana.setBold(true);
   LblSaveProgress->setFont(verdana);
 
-  ProgBarSave = Place(new QProgressBar(frame), "ProgBarSave", Twips(240, 3240, 5775, 255));
+  ProgBarSave = Place(new QProgressBar(frame), "ProgBarSave", TwipsRect(240, 3240, 5775, 255));
   ProgBarSave->setRange(0, 100);
   ProgBarSave->setValue(0);
   ProgBarSave->setTextVisible(true);
 
   CmdConversion = Place(new QPushButton(QStringLiteral("&Start Conversion"), this), "CmdConversion",
-                        Twips(1920, 6360, 2175, 435));
+                        TwipsRect(1920, 6360, 2175, 435));
   CmdConversion->setEnabled(false);
   CmdConversion->setAutoDefault(false);
 
@@ -230,30 +230,77 @@ void FrmConversion::CmdConversion_Click() {
 void FrmConversion::SetProgressRange(int minimum, int maximum) {
   // An empty folder gives the range 0 to 0, which Qt would draw as a busy bar: it stays an
   // empty bar instead.
+  ShowProgress(true);
   ProgBarSave->setRange(minimum, std::max(maximum, minimum + 1));
   ProgBarSave->repaint();
+  shownMs_ = -1;
+  RepaintOtherWindows();
 }
 
 void FrmConversion::SetProgressValue(int value) {
-  ProgBarSave->setValue(value);
-  ProgBarSave->repaint();
+  pendingValue_ = value;
+  ShowProgress(false);
 }
 
 void FrmConversion::SetProgressLabel(const QString& text) {
-  LblSaveProgress->setText(text);
-  LblSaveProgress->repaint();
+  pendingLabel_ = text;
+  labelPending_ = true;
+  ShowProgress(false);
+}
+
+void FrmConversion::ShowProgress(bool now) {
+  // The run does not return to the event loop, so progress is shown and painted here. A large
+  // folder moves it thousands of times a second, far more than anyone can follow, and each
+  // change of the bar and the label costs microseconds and each paint about a millisecond: the
+  // newest value and text are shown at most every kProgressPaintMs, at a run's first step, and
+  // before anything else the window does (a message, its end), so the last ones are always seen.
+  // The coarse clock (a few milliseconds' resolution) is read at a fraction of the fine one's
+  // cost, and this is asked at every step of the run.
+  timespec clock{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &clock);
+  const int64_t ms = int64_t(clock.tv_sec) * 1000 + clock.tv_nsec / 1000000;
+  if (!now && shownMs_ >= 0 && ms - shownMs_ < kProgressPaintMs) return;
+  if (pendingValue_) ProgBarSave->setValue(*std::exchange(pendingValue_, std::nullopt));
+  if (labelPending_) {
+    LblSaveProgress->setText(pendingLabel_);
+    labelPending_ = false;
+  }
+  if (now) return;  // painted at the next handling of events
+  // Both in one paint of the window: each paint also copies the window to the screen.
+  QRegion region;
+  for (QWidget* widget :
+       {static_cast<QWidget*>(ProgBarSave), static_cast<QWidget*>(LblSaveProgress)})
+    region += QRect(widget->mapTo(this, QPoint(0, 0)), widget->size());
+  repaint(region);
+  if (ms - otherWindowsMs_ >= kOtherWindowsPaintMs) RepaintOtherWindows();
+  shownMs_ = ms;
+}
+
+void FrmConversion::RepaintOtherWindows() {
+  // The run takes no input until it ends, so the event loop does not run while it works: what
+  // the folder chooser covered before it closed, or a window moved away later, would stay
+  // unpainted. The visible windows are painted anew from here instead, when the bar is set up
+  // and then once a second, without handling any input.
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (window->isVisible()) window->repaint();
+  timespec clock{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &clock);
+  otherWindowsMs_ = int64_t(clock.tv_sec) * 1000 + clock.tv_nsec / 1000000;
 }
 
 void FrmConversion::EnableButtons() {
+  ShowProgress(true);
   CmdConversion->setEnabled(true);
   if (enableContactsCreate_) enableContactsCreate_();
 }
 
 void FrmConversion::ShowMessage(const QString& text, const QString& title, int style) {
+  ShowProgress(true);
   CurrentDialogs().Message(this, text, title, style);
 }
 
 void FrmConversion::Hide() {
+  ShowProgress(true);
   hide();
 }
 

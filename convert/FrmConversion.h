@@ -5,7 +5,9 @@
 
 #include <QDialog>
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 
 class QLabel;
 class QProgressBar;
@@ -41,7 +43,8 @@ class FrmConversion : public QDialog, public ConversionView {
   // What the last run ended with (for the main window and tests).
   const RunResult& LastRun() const { return lastRun_; }
 
-  // ConversionView: the run never yields to the event loop, so each change repaints at once.
+  // ConversionView: the run never yields to the event loop, so changes are painted at once, at
+  // most every kProgressPaintMs.
   void SetProgressRange(int minimum, int maximum) override;
   void SetProgressValue(int value) override;
   void SetProgressLabel(const QString& text) override;
@@ -54,10 +57,26 @@ class FrmConversion : public QDialog, public ConversionView {
   void reject() override;
 
  private:
+  // Progress is shown at most this often: 20 times a second.
+  static constexpr qint64 kProgressPaintMs = 50;
+  // Shows the newest progress value and text when kProgressPaintMs have passed since the last
+  // time, and paints them; `now`: shows them at once, to be painted with the next events.
+  void ShowProgress(bool now);
+  // Other windows are painted at most this often while a run works: once a second.
+  static constexpr qint64 kOtherWindowsPaintMs = 1000;
+  // Paints every visible window, the ones under this one too.
+  void RepaintOtherWindows();
+
   std::function<SourceOptions()> source_;
   std::function<void()> enableContactsCreate_;
   bool running_ = false;
   RunResult lastRun_;
+  int64_t shownMs_ = -1;
+  int64_t otherWindowsMs_ = 0;  // when the other windows were last painted  // when progress was
+                                // last shown, on the coarse monotonic clock
+  std::optional<int> pendingValue_;
+  QString pendingLabel_;
+  bool labelPending_ = false;
 };
 
 }  // namespace lumivex

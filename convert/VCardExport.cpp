@@ -3,6 +3,7 @@
 #include "common/CodePage.h"
 #include "common/Module1.h"
 #include "convert/ConversionRun.h"
+#include "convert/StagedFile.h"
 #include "convert/VCardRecord.h"
 
 #include <QFile>
@@ -76,8 +77,10 @@ void ExportVCardSingleFile(RunContext& run) {
   const QString path = run.SetOutputPath(RunContext::OutputStem() + QStringLiteral(".vcf"));
   run.counter = 0;
   AnsiTextFile output(AnsiCodePage());
+  // Written under a temporary name and renamed when whole: a full disk leaves no cut-short file.
+  StagedFile staged(path);
   QString reason;
-  if (!output.Open(path, &reason))
+  if (!output.Open(staged.WorkPath(), &reason))
     throw ExportError(QStringLiteral("Cannot create the vCard file %1: %2. Choose a folder you "
                                      "can write to, with free space.")
                           .arg(path, reason)
@@ -91,12 +94,15 @@ void ExportVCardSingleFile(RunContext& run) {
     WriteEntry(output, items, i, fields);
     run.ProgressStep();
   }
-  // A file cut short (a full disk) stays, with the lines that went in, but is not reported as
-  // written.
-  if (output.Close())
-    run.View().OutputWritten(path);
-  else
+  // A file cut short (a full disk) is taken away and reported; the run still completes.
+  if (!output.Close()) {
+    staged.Discard();
     run.View().OutputFailed(path, output.Error());
+  } else if (!staged.Commit(&reason)) {
+    run.View().OutputFailed(path, reason);
+  } else {
+    run.View().OutputWritten(path);
+  }
   run.CompletionStep(run.counter);
 }
 

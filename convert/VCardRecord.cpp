@@ -48,12 +48,6 @@ static_assert(std::size(kPropertyNames) == static_cast<size_t>(VCardField::kCoun
 
 constexpr size_t kBufferSize = 256 * 1024;
 
-bool IsAscii(QStringView text) {
-  for (QChar c : text)
-    if (c.unicode() >= 0x80) return false;
-  return true;
-}
-
 }  // namespace
 
 AnsiTextFile::AnsiTextFile(int codePage) : codePage_(codePage) {}
@@ -78,14 +72,8 @@ bool AnsiTextFile::Open(const QString& path, QString* reason) {
 
 bool AnsiTextFile::WriteLine(QStringView text) {
   if (file_ == nullptr) return false;
-  // Plain ASCII is the same in every code page the tool writes; only other text is converted.
-  if (IsAscii(text)) {
-    line_.resize(text.size());
-    char* out = line_.data();
-    for (QChar c : text) *out++ = static_cast<char>(c.unicode());
-  } else {
-    line_ = ToAnsi(text, codePage_);
-  }
+  line_.resize(0);  // keeps its room for the next line
+  AppendAnsi(line_, text, codePage_);
   line_.append("\r\n", 2);
   const size_t size = static_cast<size_t>(line_.size());
   if (std::fwrite(line_.constData(), 1, size, file_) != size) {
@@ -93,6 +81,12 @@ bool AnsiTextFile::WriteLine(QStringView text) {
     return false;
   }
   return true;
+}
+
+bool AnsiTextFile::WriteLine(std::initializer_list<QStringView> pieces) {
+  joined_.resize(0);  // keeps its room for the next line
+  for (QStringView piece : pieces) joined_.append(piece);
+  return WriteLine(QStringView(joined_));
 }
 
 bool AnsiTextFile::Close() {
@@ -115,44 +109,41 @@ void WriteVCardRecord(AnsiTextFile& output, const ContactEntry& entry, VCardFiel
   fields.Read(entry);
   using F = VCardField;
   const auto& v = fields;
-  const QString semi = QStringLiteral(";");
-  const QString crlf = QStringLiteral("=0D=0A");
+  const QStringView semi = u";";
+  const QStringView crlf = u"=0D=0A";
 
   output.WriteLine(u"BEGIN:VCARD");
   output.WriteLine(u"VERSION:2.1");
-  output.WriteLine(QStringLiteral("N:") + v[F::LastName] + semi + v[F::FirstName] + semi +
-                   v[F::MiddleName]);
-  output.WriteLine(QStringLiteral("FN:") + v[F::FullName]);
-  output.WriteLine(QStringLiteral("ORG:") + v[F::CompanyName] + semi + v[F::Department]);
-  output.WriteLine(QStringLiteral("TITLE:") + v[F::JobTitle]);
-  output.WriteLine(QStringLiteral("NOTE:") + v[F::Body]);
-  output.WriteLine(QStringLiteral("TEL;WORK;VOICE:") + v[F::BusinessTelephoneNumber]);
-  output.WriteLine(QStringLiteral("TEL;HOME;VOICE:") + v[F::HomeTelephoneNumber]);
-  output.WriteLine(QStringLiteral("TEL;CELL;VOICE:") + v[F::MobileTelephoneNumber]);
-  output.WriteLine(QStringLiteral("TEL;PAGER;VOICE:") + v[F::PagerNumber]);
-  output.WriteLine(QStringLiteral("TEL;WORK;FAX:") + v[F::BusinessFaxNumber]);
-  output.WriteLine(QStringLiteral("TEL;HOME;FAX:") + v[F::HomeFaxNumber]);
+  output.WriteLine({u"N:", v[F::LastName], semi, v[F::FirstName], semi, v[F::MiddleName]});
+  output.WriteLine({u"FN:", v[F::FullName]});
+  output.WriteLine({u"ORG:", v[F::CompanyName], semi, v[F::Department]});
+  output.WriteLine({u"TITLE:", v[F::JobTitle]});
+  output.WriteLine({u"NOTE:", v[F::Body]});
+  output.WriteLine({u"TEL;WORK;VOICE:", v[F::BusinessTelephoneNumber]});
+  output.WriteLine({u"TEL;HOME;VOICE:", v[F::HomeTelephoneNumber]});
+  output.WriteLine({u"TEL;CELL;VOICE:", v[F::MobileTelephoneNumber]});
+  output.WriteLine({u"TEL;PAGER;VOICE:", v[F::PagerNumber]});
+  output.WriteLine({u"TEL;WORK;FAX:", v[F::BusinessFaxNumber]});
+  output.WriteLine({u"TEL;HOME;FAX:", v[F::HomeFaxNumber]});
   // The post-office box stays empty; the office location takes the extended-address field.
-  output.WriteLine(QStringLiteral("ADR;WORK:;") + v[F::OfficeLocation] + semi +
-                   v[F::BusinessAddressStreet] + semi + v[F::BusinessAddressCity] + semi +
-                   v[F::BusinessAddressState] + semi + v[F::BusinessAddressPostalCode] + semi +
-                   v[F::BusinessAddressCountry]);
+  output.WriteLine({u"ADR;WORK:;", v[F::OfficeLocation], semi, v[F::BusinessAddressStreet], semi,
+                    v[F::BusinessAddressCity], semi, v[F::BusinessAddressState], semi,
+                    v[F::BusinessAddressPostalCode], semi, v[F::BusinessAddressCountry]});
   // Postal labels: only the fixed text is quoted-printable, the values go in as they are.
-  output.WriteLine(QStringLiteral("LABEL;WORK;ENCODING=QUOTED-PRINTABLE:BusinessOffice=0D=0A") +
-                   v[F::BusinessAddressStreet] + crlf + v[F::BusinessAddressCity] +
-                   QStringLiteral(", ") + v[F::BusinessAddressState] + QStringLiteral(" ") +
-                   v[F::BusinessAddressPostalCode] + crlf + v[F::BusinessAddressCountry]);
-  output.WriteLine(QStringLiteral("ADR;HOME:;;") + v[F::HomeAddressStreet] + semi +
-                   v[F::HomeAddressCity] + semi + v[F::HomeAddressState] + semi +
-                   v[F::HomeAddressPostalCode] + semi + v[F::HomeAddressCountry]);
-  output.WriteLine(QStringLiteral("LABEL;HOME;ENCODING=QUOTED-PRINTABLE:") +
-                   v[F::HomeAddressStreet] + crlf + v[F::HomeAddressCity] + QStringLiteral(", ") +
-                   v[F::HomeAddressState] + QStringLiteral(" ") + v[F::HomeAddressPostalCode] +
-                   crlf + v[F::HomeAddressCountry]);
-  output.WriteLine(QStringLiteral("URL;HOME:") + v[F::WebPage]);
-  output.WriteLine(QStringLiteral("URL;WORK:") + v[F::WebPage]);
-  output.WriteLine(QStringLiteral("BDAY:") + v[F::Birthday]);
-  output.WriteLine(QStringLiteral("EMAIL;PREF;INTERNET:") + v[F::Email1Address]);
+  output.WriteLine({u"LABEL;WORK;ENCODING=QUOTED-PRINTABLE:BusinessOffice=0D=0A",
+                    v[F::BusinessAddressStreet], crlf, v[F::BusinessAddressCity], u", ",
+                    v[F::BusinessAddressState], u" ", v[F::BusinessAddressPostalCode], crlf,
+                    v[F::BusinessAddressCountry]});
+  output.WriteLine({u"ADR;HOME:;;", v[F::HomeAddressStreet], semi, v[F::HomeAddressCity], semi,
+                    v[F::HomeAddressState], semi, v[F::HomeAddressPostalCode], semi,
+                    v[F::HomeAddressCountry]});
+  output.WriteLine({u"LABEL;HOME;ENCODING=QUOTED-PRINTABLE:", v[F::HomeAddressStreet], crlf,
+                    v[F::HomeAddressCity], u", ", v[F::HomeAddressState], u" ",
+                    v[F::HomeAddressPostalCode], crlf, v[F::HomeAddressCountry]});
+  output.WriteLine({u"URL;HOME:", v[F::WebPage]});
+  output.WriteLine({u"URL;WORK:", v[F::WebPage]});
+  output.WriteLine({u"BDAY:", v[F::Birthday]});
+  output.WriteLine({u"EMAIL;PREF;INTERNET:", v[F::Email1Address]});
   output.WriteLine(u"End:VCARD");
 }
 

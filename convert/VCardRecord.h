@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdio>
+#include <initializer_list>
 #include <vector>
 
 namespace lumivex {
@@ -28,6 +29,8 @@ class AnsiTextFile {
   bool IsOpen() const { return file_ != nullptr; }
   // False when the file is not open or the line cannot be written; the line is then missing.
   bool WriteLine(QStringView text);
+  // Writes the pieces joined as one line, built in a buffer kept from line to line.
+  bool WriteLine(std::initializer_list<QStringView> pieces);
   // Writes out what is buffered and closes the file. False when any write failed.
   bool Close();
   // Why the first write that failed since Open failed ("No space left on device").
@@ -42,6 +45,7 @@ class AnsiTextFile {
   QString error_;
   std::vector<char> buffer_;
   QByteArray line_;
+  QString joined_;
 };
 
 // The contact properties a record reads, in the order the record first uses them.

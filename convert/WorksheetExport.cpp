@@ -7,6 +7,7 @@
 // a step that fails is skipped and the next one runs.
 #include "common/Module1.h"
 #include "convert/ConversionRun.h"
+#include "convert/StagedFile.h"
 #include "xls/ExcelFile.h"
 
 #include <array>
@@ -92,6 +93,9 @@ void ExportWorksheet(RunContext& run) {
   auto sheet = std::make_unique<ExcelFile>();
 
   const QString path = run.SetOutputPath(RunContext::OutputStem() + QStringLiteral(".xls"));
+  // The sheet is written under a temporary name and renamed once whole: a sheet cut short (a
+  // full disk) never stands under the name.
+  StagedFile staged(path);
   // The results change nothing in the run; they only decide whether the file is reported as
   // written at the end, or failed with the first failure. A text too long for its cell
   // (kOverflow) leaves out that cell alone.
@@ -99,7 +103,7 @@ void ExportWorksheet(RunContext& run) {
   const auto note = [&](ExcelFile::Status status) {
     if (status != ExcelFile::kOverflow && fileFailure == ExcelFile::kOk) fileFailure = status;
   };
-  note(sheet->CreateFile(path));
+  note(sheet->CreateFile(staged.WorkPath()));
   // Tens of thousands of cells: written in large pieces rather than one write each.
   sheet->SetBuffered(true);
   note(sheet->SetFont(QStringLiteral("Verdana"), 10, 0));
@@ -153,10 +157,15 @@ void ExportWorksheet(RunContext& run) {
   Guarded([&] { view.EnableButtons(); });
   Guarded([&] {
     note(sheet->CloseFile());
-    if (fileFailure == ExcelFile::kOk)
-      view.OutputWritten(path);
-    else
+    QString reason;
+    if (fileFailure != ExcelFile::kOk) {
+      staged.Discard();
       view.OutputFailed(path, ExcelFile::StatusText(fileFailure));
+    } else if (!staged.Commit(&reason)) {
+      view.OutputFailed(path, reason);
+    } else {
+      view.OutputWritten(path);
+    }
   });
   Guarded([&] {
     view.ShowMessage(

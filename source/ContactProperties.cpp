@@ -19,10 +19,14 @@ struct Tagged {
   int slot;
 };
 
-constexpr std::array<Tagged, 32> kTagged = {{
+constexpr std::array<Tagged, 59> kTagged = {{
     {0x001A, kMessageClass},
+    {0x0E07, kMessageFlags},
     {0x1000, kBody},
+    {0x1009, kRtfCompressed},
     {0x3001, kFullName},
+    {0x3008, kLastModificationTime},
+    {0x3A02, kCallbackTelephoneNumber},
     {0x3A05, kSuffix},
     {0x3A06, kFirstName},
     {0x3A08, kBusinessTelephoneNumber},
@@ -32,45 +36,85 @@ constexpr std::array<Tagged, 32> kTagged = {{
     {0x3A17, kJobTitle},
     {0x3A18, kDepartment},
     {0x3A19, kOfficeLocation},
+    {0x3A1A, kPrimaryTelephoneNumber},
+    {0x3A1B, kBusiness2TelephoneNumber},
     {0x3A1C, kMobileTelephoneNumber},
+    {0x3A1D, kRadioTelephoneNumber},
+    {0x3A1E, kCarTelephoneNumber},
+    {0x3A1F, kOtherTelephoneNumber},
     {0x3A21, kPagerNumber},
+    {0x3A23, kOtherFaxNumber},  // PidTagPrimaryFaxNumber: the form's "Other Fax"
     {0x3A24, kBusinessFaxNumber},
     {0x3A25, kHomeFaxNumber},
+    {0x3A2C, kTelexNumber},
+    {0x3A2D, kIsdnNumber},
+    {0x3A2E, kAssistantTelephoneNumber},
+    {0x3A2F, kHome2TelephoneNumber},
     {0x3A30, kAssistantName},
     {0x3A41, kAnniversary},
     {0x3A42, kBirthday},
     {0x3A44, kMiddleName},
     {0x3A45, kTitle},
+    {0x3A46, kProfession},
     {0x3A48, kSpouse},
+    {0x3A4B, kTtyTddPhoneNumber},
+    {0x3A4D, kGender},
     {0x3A4E, kManagerName},
+    {0x3A4F, kNickname},
+    {0x3A50, kPersonalHomePage},
     {0x3A51, kBusinessHomePage},
+    {0x3A57, kCompanyMainTelephoneNumber},
     {0x3A58, kChildren},
     {0x3A59, kHomeAddressCity},
     {0x3A5A, kHomeAddressCountry},
     {0x3A5B, kHomeAddressPostalCode},
     {0x3A5C, kHomeAddressState},
     {0x3A5D, kHomeAddressStreet},
+    {0x3A5E, kHomeAddressPostOfficeBox},
+    {0x3A5F, kOtherAddressCity},
+    {0x3A60, kOtherAddressCountry},
+    {0x3A61, kOtherAddressPostalCode},
+    {0x3A62, kOtherAddressState},
+    {0x3A63, kOtherAddressStreet},
+    {0x3A64, kOtherAddressPostOfficeBox},
     {0x3FDE, kInternetCodepage},
     {0x3FFD, kMessageCodepage},
 }};
 
 // Named properties of PSETID_Address, by number.
-constexpr std::array<Tagged, 17> kAddressSet = {{
+constexpr std::array<Tagged, 34> kAddressSet = {{
+    {0x8005, kFileUnder},
+    {0x801A, kHomeAddressFormatted},
+    {0x801B, kBusinessAddressFormatted},
+    {0x801C, kOtherAddressFormatted},
+    {0x8022, kPostalAddressId},
     {0x802B, kWebPage},
     {0x8045, kBusinessAddressStreet},
     {0x8046, kBusinessAddressCity},
     {0x8047, kBusinessAddressState},
     {0x8048, kBusinessAddressPostalCode},
     {0x8049, kBusinessAddressCountry},
+    {0x804A, kBusinessAddressPostOfficeBox},
+    {0x8053, kDistributionListName},
+    {0x8054, kDistributionListOneOffMembers},
+    {0x8055, kDistributionListMembers},
+    {0x8062, kInstantMessagingAddress},
+    {0x8080, kEmail1DisplayName},
     {0x8082, kEmail1AddressType},
     {0x8083, kEmail1Address},
     {0x8084, kEmail1OriginalDisplayName},
+    {0x8085, kEmail1OriginalEntryId},
+    {0x8090, kEmail2DisplayName},
     {0x8092, kEmail2AddressType},
     {0x8093, kEmail2Address},
     {0x8094, kEmail2OriginalDisplayName},
+    {0x8095, kEmail2OriginalEntryId},
+    {0x80A0, kEmail3DisplayName},
     {0x80A2, kEmail3AddressType},
     {0x80A3, kEmail3Address},
     {0x80A4, kEmail3OriginalDisplayName},
+    {0x80A5, kEmail3OriginalEntryId},
+    {0x80D8, kFreeBusyLocation},
     {0x80DE, kBirthdayLocal},
     {0x80DF, kAnniversaryLocal},
 }};
@@ -148,6 +192,12 @@ int SlotForNamed(const pff::NamedKey& key) {
   for (const Tagged& named : kAddressSet)
     if (named.id == key.number) return named.slot;
   return -1;
+}
+
+bool SlotIsNamed(int slot) {
+  if (slot == kCategories) return true;
+  return std::any_of(kAddressSet.begin(), kAddressSet.end(),
+                     [slot](const Tagged& named) { return named.slot == slot; });
 }
 
 }  // namespace lumivex

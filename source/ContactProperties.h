@@ -65,6 +65,52 @@ enum ContactSlot : int {
   kAnniversaryLocal,
   kMessageCodepage,
   kInternetCodepage,
+
+  // The rest of the full contact record (ContactEntry::ReadContact).
+  kRtfCompressed,
+  kMessageFlags,
+  kLastModificationTime,
+  kFileUnder,
+  kNickname,
+  kProfession,
+  kGender,
+  kPersonalHomePage,
+  kInstantMessagingAddress,
+  kFreeBusyLocation,
+  kPostalAddressId,
+  kBusiness2TelephoneNumber,
+  kHome2TelephoneNumber,
+  kCarTelephoneNumber,
+  kOtherFaxNumber,
+  kAssistantTelephoneNumber,
+  kCallbackTelephoneNumber,
+  kCompanyMainTelephoneNumber,
+  kIsdnNumber,
+  kOtherTelephoneNumber,
+  kPrimaryTelephoneNumber,
+  kRadioTelephoneNumber,
+  kTelexNumber,
+  kTtyTddPhoneNumber,
+  kBusinessAddressPostOfficeBox,
+  kHomeAddressPostOfficeBox,
+  kOtherAddressStreet,
+  kOtherAddressCity,
+  kOtherAddressState,
+  kOtherAddressPostalCode,
+  kOtherAddressCountry,
+  kOtherAddressPostOfficeBox,
+  kHomeAddressFormatted,
+  kBusinessAddressFormatted,
+  kOtherAddressFormatted,
+  kEmail1DisplayName,
+  kEmail2DisplayName,
+  kEmail3DisplayName,
+  kEmail1OriginalEntryId,
+  kEmail2OriginalEntryId,
+  kEmail3OriginalEntryId,
+  kDistributionListName,
+  kDistributionListMembers,
+  kDistributionListOneOffMembers,
   kSlotCount,
 };
 
@@ -78,6 +124,8 @@ int SlotForTag(uint32_t id);
 // The slot of a named property, -1 when no slot wants it. The property set is part of the
 // match: the same number in another set is another property.
 int SlotForNamed(const pff::NamedKey& key);
+// Whether a slot's property is a named one, found only through the store's name-to-id map.
+bool SlotIsNamed(int slot);
 
 // The property sets of contact properties.
 extern const pff::Guid kPsetidAddress;    // {00062004-0000-0000-C000-000000000046}

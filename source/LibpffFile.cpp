@@ -110,6 +110,17 @@ class LibpffItem : public ItemImpl {
     return Child(libpff_folder_get_sub_message, index, why);
   }
 
+  int AttachmentCount() override {
+    int n = 0;
+    libpff_error_t* error = nullptr;
+    if (libpff_message_get_number_of_attachments(item_, &n, &error) != 1) n = -1;
+    Drop(error);
+    return n;
+  }
+  std::unique_ptr<ItemImpl> Attachment(int index, QString& why) override {
+    return Child(libpff_message_get_attachment, index, why);
+  }
+
   int PropertyCount() const override { return entryCount_; }
 
   bool PropertyTag(int index, uint32_t& id, uint32_t& valueType) const override {

@@ -1,7 +1,8 @@
 // The mail store interface: the operations the scan and the conversion run use to reach a
 // personal-folder store, in the order they use them. On Windows these were automation calls on
-// the mail client and a MAPI wrapper; here a backend over libpff (PffBackend.h) stands behind
-// them, and tests put fakes (tests/support/FakeStore.h) in its place.
+// the mail client and a MAPI wrapper; here a backend over the store files (PffBackend.h: our
+// own reader, libpff for damaged files) stands behind them, and tests put fakes
+// (tests/support/FakeStore.h) in its place.
 //
 // Calling order for a scan and a conversion run:
 //   MailProvider::CreateMailClientApp -> MailClientApp::GetNamespace("MAPI")

@@ -4,13 +4,17 @@
 #include "common/Module1.h"
 #include "source/ContactProperties.h"
 #include "source/PffFile.h"
+#include "source/Rtf.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <QUuid>
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <string>
@@ -27,6 +31,12 @@ constexpr uint32_t kTagIpmSubtreeEntryId = 0x35E0;
 constexpr uint32_t kTagMessageCodepage = 0x3FFD;
 constexpr uint32_t kTagAttributeHidden = 0x10F4;
 constexpr uint32_t kTagInternetCodepage = 0x3FDE;
+constexpr uint32_t kTagRecordKey = 0x0FF9;
+// Attachments.
+constexpr uint32_t kTagAttachDataBinary = 0x3701;
+constexpr uint32_t kTagAttachMimeTag = 0x370E;
+constexpr uint32_t kTagAttachmentContactPhoto = 0x7FFF;
+constexpr int32_t kMessageFlagHasAttachments = 0x10;
 
 std::string Utf8(const QString& text) {
   return text.toStdString();
@@ -39,15 +49,23 @@ struct StoreState {
   std::unordered_map<uint32_t, int> namedSlots;  // local id of a named property -> slot
   QString displayName;
   uint32_t subtreeNode = 0;  // the top of the personal folders, 0 when the store names none
+  QByteArray recordKey;      // the store's own key: the middle of every entry id of the store
 
-  int NamedSlot(uint32_t localId, const pff::Item& item, int index) {
+  // The slot of named property `localId`, -1 when no slot wants it. `unresolved` is set when
+  // the store's name-to-id map cannot be read, so that nobody can tell what the property is.
+  int NamedSlot(uint32_t localId, const pff::Item& item, int index, bool& unresolved) {
     auto found = namedSlots.find(localId);
-    if (found != namedSlots.end()) return found->second;
-    const pff::NamedKey* key = file->Named(localId, item, index);
-    const int slot = key != nullptr ? SlotForNamed(*key) : -1;
-    namedSlots.emplace(localId, slot);
-    return slot;
+    if (found == namedSlots.end()) {
+      const pff::NamedKey* key = file->Named(localId, item, index);
+      const int slot = key != nullptr                     ? SlotForNamed(*key)
+                       : file->NameMapFailure().isEmpty() ? -1
+                                                          : kUnresolved;
+      found = namedSlots.emplace(localId, slot).first;
+    }
+    unresolved = found->second == kUnresolved;
+    return unresolved ? -1 : found->second;
   }
+  static constexpr int kUnresolved = -2;
 };
 
 // The Windows code page that holds the 8-bit strings of an item written under `codePage`. The
@@ -119,17 +137,23 @@ int ItemCodePage(const pff::Item& item, int messageIndex, int internetIndex) {
   return 0;
 }
 
-// A FILETIME as the day the user entered, as the user's short date with a four-digit year. A date is stored as
-// the UTC instant of local midnight (or midnight UTC for the local-time copies), so the nearest
-// UTC midnight is the entered day for any zone within 12 hours of UTC. The mail client's "no
-// date" (the year 4501) and out-of-range values read as empty text.
-QString DateText(uint64_t fileTime) {
+// A FILETIME as the day the user entered. A date is stored as the UTC instant of local midnight
+// (or midnight UTC for the local-time copies), so the nearest UTC midnight is the entered day for
+// any zone within 12 hours of UTC. The mail client's "no date" (the year 4501) and out-of-range
+// values give an invalid date.
+QDate DayOf(uint64_t fileTime) {
   constexpr int64_t kUnixEpochMs = 11644473600000LL;
   constexpr int64_t kHalfDayMs = 12LL * 3600 * 1000;
   const int64_t ms = static_cast<int64_t>(fileTime / 10000) - kUnixEpochMs;
   const QDate day = QDateTime::fromMSecsSinceEpoch(ms + kHalfDayMs, Qt::UTC).date();
   if (!day.isValid() || day.year() < 1601 || day.year() >= 4500) return {};
-  return Module1::ShortDate(day);
+  return day;
+}
+
+// The same day as the user's short date with a four-digit year; empty for no date.
+QString DateText(uint64_t fileTime) {
+  const QDate day = DayOf(fileTime);
+  return day.isValid() ? Module1::ShortDate(day) : QString();
 }
 
 // For an Exchange address, the SMTP form held in the original display text, if any:
@@ -145,21 +169,107 @@ QString SmtpFromDisplay(const QString& display) {
   return {};
 }
 
+// Entry ids ([MS-OXCDATA]) that name the members of a distribution list and the origin of an
+// e-mail address.
+const std::array<uint8_t, 16> kOneOffProvider = {0x81, 0x2B, 0x1F, 0xA4, 0xBE, 0xA3, 0x10, 0x19,
+                                                 0x9D, 0x6E, 0x00, 0xDD, 0x01, 0x0F, 0x54, 0x02};
+const std::array<uint8_t, 16> kWrappedProvider = {0xC0, 0x91, 0xAD, 0xD3, 0x51, 0x9D, 0xCF, 0x11,
+                                                  0xA4, 0xA9, 0x00, 0xAA, 0x00, 0x47, 0xFA, 0xA4};
+
+bool HasProvider(const QByteArray& id, const std::array<uint8_t, 16>& provider) {
+  return id.size() >= 20 && std::memcmp(id.constData() + 4, provider.data(), 16) == 0;
+}
+
+// A one-off entry id: a recipient written out in full (name, address type, address), as 8-bit
+// text in the store's code page or, when its Unicode flag is set, as UTF-16. False when `id` is
+// not one or is cut short.
+bool ParseOneOff(const QByteArray& id, int codePage, QString& name, QString& type,
+                 QString& address) {
+  if (!HasProvider(id, kOneOffProvider) || id.size() < 24) return false;
+  const bool unicode = (static_cast<uchar>(id[23]) & 0x80) != 0;
+  qsizetype at = 24;
+  QString* fields[] = {&name, &type, &address};
+  for (QString* field : fields) {
+    qsizetype end = at;
+    if (unicode) {
+      while (end + 1 < id.size() && (id[end] != 0 || id[end + 1] != 0)) end += 2;
+      if (end + 1 >= id.size()) return false;
+      *field = pff::DecodeUtf16(QByteArrayView(id).sliced(at, end - at));
+      at = end + 2;
+    } else {
+      while (end < id.size() && id[end] != 0) ++end;
+      if (end >= id.size()) return false;
+      *field = pff::DecodeString8(QByteArrayView(id).sliced(at, end - at), codePage);
+      at = end + 1;
+    }
+  }
+  return true;
+}
+
+// A wrapped entry id: a member of a distribution list that is an entry of the store (a contact,
+// with the address of the contact it stands for, or another list). The address is 4, 5 or 6 for
+// the contact's e-mail address 1 to 3 (0 to 2 for its fax numbers). The node id is the last four
+// bytes of the wrapped message entry id. False when `id` is not one.
+bool ParseWrapped(const QByteArray& id, int& kind, int& address, uint32_t& node) {
+  if (!HasProvider(id, kWrappedProvider) || id.size() < 21) return false;
+  const auto type = static_cast<uchar>(id[20]);
+  kind = type & 0x0F;
+  address = (type >> 4) & 0x07;
+  if (kind != 0 && id.size() < 21 + 24) return false;
+  const auto* b = reinterpret_cast<const uchar*>(id.constData() + id.size() - 4);
+  node = b[0] | (b[1] << 8) | (b[2] << 16) | (uint32_t(b[3]) << 24);
+  return true;
+}
+
+// The MIME type of a picture, told from its first bytes; else the type stored with the
+// attachment where it names an image; else empty.
+QString PictureType(const QByteArray& data, const QString& stored) {
+  if (data.startsWith("\xFF\xD8\xFF")) return QStringLiteral("image/jpeg");
+  if (data.startsWith("\x89PNG\r\n\x1A\n")) return QStringLiteral("image/png");
+  if (data.startsWith("GIF87a") || data.startsWith("GIF89a")) return QStringLiteral("image/gif");
+  if (data.startsWith("BM")) return QStringLiteral("image/bmp");
+  if (data.startsWith(QByteArrayView("II*\0", 4)) || data.startsWith(QByteArrayView("MM\0*", 4)))
+    return QStringLiteral("image/tiff");
+  if (data.startsWith("RIFF") && data.mid(8, 4) == "WEBP") return QStringLiteral("image/webp");
+  const QString type = stored.trimmed().toLower();
+  return type.startsWith(u"image/") ? type : QString();
+}
+
+// Line breaks of stored text ("\r\n", or a lone "\r") as "\n".
+QString Lines(QString text) {
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(u'\r', u'\n');
+  return text;
+}
+
 class PffContactEntry : public ContactEntry {
  public:
-  PffContactEntry(std::shared_ptr<StoreState> state, std::unique_ptr<pff::Item> item)
-      : state_(std::move(state)), item_(std::move(item)) {
+  // `item` is null when the entry cannot be opened; `why` then says why.
+  PffContactEntry(std::shared_ptr<StoreState> state, std::unique_ptr<pff::Item> item,
+                  QString why = {})
+      : state_(std::move(state)), item_(std::move(item)), failure_(std::move(why)) {
     index_.fill(-1);
-    if (!item_) return;
+    if (!item_) {
+      if (failure_.isEmpty()) failure_ = QStringLiteral("the entry cannot be opened");
+      return;
+    }
     const int count = item_->PropertyCount();
     if (count < 0) {
+      failure_ = item_->Failure();
+      if (failure_.isEmpty()) failure_ = QStringLiteral("its properties cannot be read");
       item_.reset();  // the item's properties cannot be read: every Read fails
       return;
     }
     for (int i = 0; i < count; ++i) {
       uint32_t id = 0, type = 0;
       if (!item_->PropertyTag(i, id, type)) continue;
-      const int slot = id >= 0x8000 ? state_->NamedSlot(id, *item_, i) : SlotForTag(id);
+      bool unresolved = false;
+      const int slot = id >= 0x8000 ? state_->NamedSlot(id, *item_, i, unresolved) : SlotForTag(id);
+      if (unresolved && namedFailure_.isEmpty())
+        namedFailure_ = QStringLiteral(
+                            "the store's name-to-id map is damaged (%1), so its e-mail "
+                            "addresses, business address, web page and categories are unknown")
+                            .arg(state_->file->NameMapFailure());
       if (slot >= 0 && index_[static_cast<size_t>(slot)] < 0) {
         index_[static_cast<size_t>(slot)] = i;
         types_[static_cast<size_t>(slot)] = type;
@@ -168,9 +278,41 @@ class PffContactEntry : public ContactEntry {
   }
 
   bool Read(std::string_view name, QString& value) const override {
-    if (!item_) return false;
+    if (!item_) {
+      lastFailure_ = failure_;
+      return false;
+    }
     const int slot = SlotForName(name);
     if (slot < 0) return false;
+    // The entry holds named properties that nobody can resolve: one of them may be this one.
+    if (!namedFailure_.isEmpty() && SlotIsNamed(slot) && !Has(slot) &&
+        !(slot == kWebPage && Has(kBusinessHomePage))) {
+      lastFailure_ = namedFailure_;
+      return false;
+    }
+    if (ReadSlot(slot, value)) return true;
+    lastFailure_ = QStringLiteral("its %1 is damaged").arg(QLatin1String(name.data(), name.size()));
+    return false;
+  }
+
+  QString Failure() const override { return lastFailure_.isEmpty() ? failure_ : lastFailure_; }
+
+  bool ReadContact(contact::Contact& contact, QString& why) const override {
+    contact = contact::Contact();
+    if (!item_) {
+      why = failure_;
+    } else if (!namedFailure_.isEmpty()) {
+      // Its fields cannot be told apart: any of them may be among the unresolved ones.
+      why = namedFailure_;
+    } else if (FillContact(contact, why)) {
+      return true;
+    }
+    lastFailure_ = why;
+    return false;
+  }
+
+ private:
+  bool ReadSlot(int slot, QString& value) const {
     switch (slot) {
       case kBirthday:
         return ReadDate(kBirthdayLocal, kBirthday, value);
@@ -182,12 +324,23 @@ class PffContactEntry : public ContactEntry {
       case kEmail2Address:
       case kEmail3Address:
         return ReadEmail(slot, value);
+      case kBody: {
+        QString plain, rich;
+        if (!ReadText(kBody, plain)) return false;
+        if (!plain.isEmpty() || !Has(kRtfCompressed)) {
+          value = plain;
+          return true;
+        }
+        // The text of a rich-text body, with the "\r\n" line breaks of a plain one.
+        if (!ReadBody(rich)) return false;
+        value = rich.replace(u'\n', QStringLiteral("\r\n"));
+        return true;
+      }
       default:
         return ReadText(slot, value);
     }
   }
 
- private:
   bool Has(int slot) const { return index_[static_cast<size_t>(slot)] >= 0; }
 
   int CodePage() const {
@@ -267,12 +420,356 @@ class PffContactEntry : public ContactEntry {
     return true;
   }
 
+  // The notes: the plain-text body, or where the entry has none (or an empty one) the text of its
+  // compressed RTF body; line breaks as "\n". False when the body cannot be read.
+  bool ReadBody(QString& notes, QString* why = nullptr) const {
+    QString plain;
+    if (!ReadText(kBody, plain)) {
+      if (why) *why = QStringLiteral("its notes cannot be read");
+      return false;
+    }
+    const int rtfIndex = index_[kRtfCompressed];
+    if (!plain.trimmed().isEmpty() || rtfIndex < 0) {
+      // A body of nothing but line breaks (as the mail client leaves an emptied one) is no note.
+      notes = plain.trimmed().isEmpty() ? QString() : Lines(plain);
+      return true;
+    }
+    QByteArray stored, rtfText;
+    QString reason;
+    if (types_[kRtfCompressed] != pff::kTypeBinary || !item_->Data(rtfIndex, stored)) {
+      reason = QStringLiteral("the value cannot be read");
+    } else if (rtf::Decompress(stored, rtfText, reason)) {
+      notes = rtf::ToText(rtfText);
+      return true;
+    }
+    if (why) *why = QStringLiteral("its rich-text notes cannot be read (%1)").arg(reason);
+    return false;
+  }
+
+  // Every value of a multi-valued string (or the one value of a single string) as a list.
+  bool ReadList(int slot, QStringList& out) const {
+    out.clear();
+    const int index = index_[static_cast<size_t>(slot)];
+    if (index < 0) return true;
+    const uint32_t type = types_[static_cast<size_t>(slot)];
+    if (type == pff::kTypeUnicode || type == pff::kTypeString8) {
+      QString one;
+      if (!ReadText(slot, one)) return false;
+      if (!one.isEmpty()) out << one;
+      return true;
+    }
+    if (type != pff::kTypeMultiUnicode && type != pff::kTypeMultiString8) return false;
+    std::vector<QByteArray> parts;
+    if (!item_->MultiData(index, parts)) return false;
+    for (const QByteArray& part : parts) {
+      const QString value = type == pff::kTypeMultiUnicode ? pff::DecodeUtf16(part)
+                                                           : pff::DecodeString8(part, CodePage());
+      if (!value.isEmpty()) out << Lines(value);
+    }
+    return true;
+  }
+
+  // A date as the calendar day entered: the local-time copy where the entry has one.
+  bool ReadDay(int localSlot, int utcSlot, contact::Date& day) const {
+    for (int slot : {localSlot, utcSlot}) {
+      const int index = index_[static_cast<size_t>(slot)];
+      if (index < 0) continue;
+      uint64_t time = 0;
+      if (types_[static_cast<size_t>(slot)] != pff::kTypeTime || !item_->FileTime(index, time))
+        return false;
+      const QDate date = DayOf(time);
+      if (date.isValid()) day = {date.year(), date.month(), date.day()};
+      return true;
+    }
+    return true;
+  }
+
+  // E-mail address `n` (0-2) with its display name and type. An Exchange ("EX") address is an
+  // X.500 name; its SMTP form is taken from the original display text, the display name or the
+  // one-off entry id the address was made from, where one of them holds it.
+  bool ReadEmailEntry(int n, contact::Email& email) const {
+    QString originalDisplay;
+    if (!ReadText(kEmail1Address + n, email.address) ||
+        !ReadText(kEmail1AddressType + n, email.type) ||
+        !ReadText(kEmail1DisplayName + n, email.displayName) ||
+        !ReadText(kEmail1OriginalDisplayName + n, originalDisplay))
+      return false;
+    if (email.displayName.isEmpty()) email.displayName = originalDisplay;
+    if (email.type.compare(u"EX", Qt::CaseInsensitive) != 0) return true;
+    QString smtp = SmtpFromDisplay(originalDisplay);
+    if (smtp.isEmpty()) smtp = SmtpFromDisplay(email.displayName);
+    const int idIndex = index_[static_cast<size_t>(kEmail1OriginalEntryId + n)];
+    QByteArray id;
+    QString name, type, address;
+    if (smtp.isEmpty() && idIndex >= 0 && item_->Data(idIndex, id) &&
+        ParseOneOff(id, CodePage(), name, type, address) &&
+        type.compare(u"SMTP", Qt::CaseInsensitive) == 0)
+      smtp = address;
+    if (!smtp.isEmpty()) email.address = smtp;
+    return true;
+  }
+
+  // The picture attached as the contact's photo, if any.
+  bool ReadPhoto(contact::Photo& photo, QString& why) const {
+    int32_t flags = 0;
+    const int flagsIndex = index_[kMessageFlags];
+    if (flagsIndex >= 0 && item_->Int32(flagsIndex, flags) &&
+        (flags & kMessageFlagHasAttachments) == 0)
+      return true;  // the entry says it has no attachments: the table is not read
+    const int count = item_->AttachmentCount();
+    if (count < 0) {
+      why = QStringLiteral("its attachments cannot be read; the entry is damaged");
+      return false;
+    }
+    for (int i = 0; i < count; ++i) {
+      std::unique_ptr<pff::Item> attachment;
+      try {
+        attachment = item_->Attachment(i);
+      } catch (const StoreError& error) {
+        why = QStringLiteral("its attachment %1 cannot be read (%2)")
+                  .arg(i + 1)
+                  .arg(QString::fromUtf8(error.what()));
+        return false;
+      }
+      const int flag = attachment->Find(kTagAttachmentContactPhoto);
+      int32_t isPhoto = 0;
+      if (flag < 0 || !attachment->Int16(flag, isPhoto) || isPhoto == 0) continue;
+      const int data = attachment->Find(kTagAttachDataBinary);
+      if (data < 0 || !attachment->Data(data, photo.data)) {
+        why = QStringLiteral("its picture cannot be read; the attachment is damaged");
+        return false;
+      }
+      photo.mimeType = PictureType(photo.data, attachment->Text(kTagAttachMimeTag, CodePage()));
+      return true;
+    }
+    return true;
+  }
+
+  // The members of a distribution list, in the list's order. A member that is an entry of this
+  // store is read from that entry (its name and the e-mail address the list names); a one-off
+  // member, or one whose entry is gone, from the one-off entry id the list keeps beside it.
+  bool ReadMembers(std::vector<contact::Member>& members, QString& why) const {
+    std::vector<QByteArray> linked, oneOff;
+    const int linkedIndex = index_[kDistributionListMembers];
+    const int oneOffIndex = index_[kDistributionListOneOffMembers];
+    if ((linkedIndex >= 0 && (types_[kDistributionListMembers] != pff::kTypeMultiBinary ||
+                              !item_->MultiData(linkedIndex, linked))) ||
+        (oneOffIndex >= 0 && (types_[kDistributionListOneOffMembers] != pff::kTypeMultiBinary ||
+                              !item_->MultiData(oneOffIndex, oneOff)))) {
+      why = QStringLiteral("its list of members cannot be read; the entry is damaged");
+      return false;
+    }
+    const size_t count = std::max(linked.size(), oneOff.size());
+    for (size_t i = 0; i < count; ++i) {
+      contact::Member member;
+      QString type;
+      bool found = i < linked.size() && ResolveMember(linked[i], member);
+      if (!found && i < linked.size())
+        found = ParseOneOff(linked[i], CodePage(), member.name, type, member.address);
+      if (!found && i < oneOff.size())
+        found = ParseOneOff(oneOff[i], CodePage(), member.name, type, member.address);
+      if (found) members.push_back(member);
+    }
+    return true;
+  }
+
+  // A wrapped entry id of this store read from the entry it names. False when the id names
+  // something else or the entry cannot be read.
+  bool ResolveMember(const QByteArray& id, contact::Member& member) const {
+    int kind = 0, address = 0;
+    uint32_t node = 0;
+    if (!ParseWrapped(id, kind, address, node)) return false;
+    if (kind == 0) {  // a one-off entry id inside the wrapper
+      QString type;
+      return ParseOneOff(id.mid(21), CodePage(), member.name, type, member.address);
+    }
+    constexpr int kContact = 3, kList = 4;
+    if (kind != kContact && kind != kList) return false;
+    // The wrapped entry id names its store by the store's record key.
+    if (!state_->recordKey.isEmpty() && id.mid(25, 16) != state_->recordKey.left(16)) return false;
+    std::unique_ptr<pff::Item> item;
+    try {
+      item = state_->file->ItemById(node);
+    } catch (const StoreError&) {
+      return false;
+    }
+    if (!item) return false;
+    const PffContactEntry entry(state_, std::move(item));
+    if (!entry.item_ || !entry.ReadText(kFullName, member.name)) return false;
+    if (member.name.isEmpty() && !entry.ReadText(kFileUnder, member.name)) return false;
+    if (kind == kContact) {
+      if (address < 4 || address > 6) return false;  // a fax number: the one-off copy has it
+      contact::Email email;
+      if (!entry.ReadEmailEntry(address - 4, email)) return false;
+      member.address = email.address;
+    }
+    return true;
+  }
+
+  bool FillContact(contact::Contact& c, QString& why) const {
+    using contact::Contact;
+    auto fail = [&why](const char* what) {
+      why = QStringLiteral("its %1 cannot be read (damaged, or stored as another kind of value)")
+                .arg(QLatin1String(what));
+      return false;
+    };
+    struct TextField {
+      int slot;
+      const char* label;
+      QString Contact::*member;
+    };
+    static constexpr TextField kText[] = {
+        {kMessageClass, "message class", &Contact::messageClass},
+        {kTitle, "title", &Contact::prefix},
+        {kFirstName, "first name", &Contact::givenName},
+        {kMiddleName, "middle name", &Contact::middleName},
+        {kLastName, "last name", &Contact::surname},
+        {kSuffix, "suffix", &Contact::suffix},
+        {kFullName, "full name", &Contact::displayName},
+        {kFileUnder, "file-as name", &Contact::fileAs},
+        {kNickname, "nickname", &Contact::nickname},
+        {kCompanyName, "company", &Contact::company},
+        {kDepartment, "department", &Contact::department},
+        {kJobTitle, "job title", &Contact::jobTitle},
+        {kProfession, "profession", &Contact::profession},
+        {kOfficeLocation, "office", &Contact::officeLocation},
+        {kManagerName, "manager's name", &Contact::manager},
+        {kAssistantName, "assistant's name", &Contact::assistant},
+        {kPersonalHomePage, "personal web page", &Contact::personalWebPage},
+        {kInstantMessagingAddress, "IM address", &Contact::imAddress},
+        {kFreeBusyLocation, "free/busy address", &Contact::freeBusyUrl},
+        {kSpouse, "spouse's name", &Contact::spouse},
+    };
+    for (const TextField& field : kText) {
+      if (!ReadText(field.slot, c.*field.member)) return fail(field.label);
+      c.*field.member = Lines(c.*field.member);
+    }
+    c.isGroup = c.messageClass.startsWith(u"IPM.DistList", Qt::CaseInsensitive);
+    if (!ReadText(Has(kWebPage) ? kWebPage : kBusinessHomePage, c.businessWebPage))
+      return fail("business web page");
+
+    for (int n = 0; n < 3; ++n) {
+      contact::Email email;
+      if (!ReadEmailEntry(n, email)) return fail("e-mail address");
+      if (!email.address.isEmpty()) c.emails.push_back(email);
+    }
+
+    using contact::PhoneKind;
+    static constexpr std::pair<int, PhoneKind> kPhones[] = {
+        {kBusinessTelephoneNumber, PhoneKind::kBusiness},
+        {kBusiness2TelephoneNumber, PhoneKind::kBusiness2},
+        {kHomeTelephoneNumber, PhoneKind::kHome},
+        {kHome2TelephoneNumber, PhoneKind::kHome2},
+        {kMobileTelephoneNumber, PhoneKind::kMobile},
+        {kCarTelephoneNumber, PhoneKind::kCar},
+        {kPagerNumber, PhoneKind::kPager},
+        {kBusinessFaxNumber, PhoneKind::kBusinessFax},
+        {kHomeFaxNumber, PhoneKind::kHomeFax},
+        {kOtherFaxNumber, PhoneKind::kOtherFax},
+        {kAssistantTelephoneNumber, PhoneKind::kAssistant},
+        {kCallbackTelephoneNumber, PhoneKind::kCallback},
+        {kCompanyMainTelephoneNumber, PhoneKind::kCompanyMain},
+        {kIsdnNumber, PhoneKind::kIsdn},
+        {kOtherTelephoneNumber, PhoneKind::kOther},
+        {kPrimaryTelephoneNumber, PhoneKind::kPrimary},
+        {kRadioTelephoneNumber, PhoneKind::kRadio},
+        {kTelexNumber, PhoneKind::kTelex},
+        {kTtyTddPhoneNumber, PhoneKind::kTty},
+    };
+    for (const auto& [slot, kind] : kPhones) {
+      contact::Phone phone{kind, {}};
+      if (!ReadText(slot, phone.number)) return fail("telephone numbers");
+      if (!phone.number.isEmpty()) c.phones.push_back(phone);
+    }
+
+    // The mailing address: 1 home, 2 business, 3 other.
+    int32_t mailing = 0;
+    if (Has(kPostalAddressId) && !item_->Int32(index_[kPostalAddressId], mailing))
+      return fail("mailing-address choice");
+    using contact::AddressKind;
+    struct AddressSlots {
+      AddressKind kind;
+      int street, poBox, city, state, postalCode, country;
+      int formatted;  // the whole address as one text, which some stores hold alone
+      int32_t mailingId;
+    };
+    static constexpr AddressSlots kAddresses[] = {
+        {AddressKind::kBusiness, kBusinessAddressStreet, kBusinessAddressPostOfficeBox,
+         kBusinessAddressCity, kBusinessAddressState, kBusinessAddressPostalCode,
+         kBusinessAddressCountry, kBusinessAddressFormatted, 2},
+        {AddressKind::kHome, kHomeAddressStreet, kHomeAddressPostOfficeBox, kHomeAddressCity,
+         kHomeAddressState, kHomeAddressPostalCode, kHomeAddressCountry, kHomeAddressFormatted, 1},
+        {AddressKind::kOther, kOtherAddressStreet, kOtherAddressPostOfficeBox, kOtherAddressCity,
+         kOtherAddressState, kOtherAddressPostalCode, kOtherAddressCountry, kOtherAddressFormatted,
+         3},
+    };
+    for (const AddressSlots& where : kAddresses) {
+      contact::Address address;
+      address.kind = where.kind;
+      address.mailing = mailing == where.mailingId;
+      if (!ReadText(where.street, address.street) || !ReadText(where.poBox, address.poBox) ||
+          !ReadText(where.city, address.city) || !ReadText(where.state, address.state) ||
+          !ReadText(where.postalCode, address.postalCode) ||
+          !ReadText(where.country, address.country))
+        return fail("postal addresses");
+      if (address.IsEmpty() && !ReadText(where.formatted, address.street))
+        return fail("postal addresses");
+      address.street = Lines(address.street);
+      if (!address.IsEmpty()) c.addresses.push_back(address);
+    }
+
+    if (!ReadDay(kBirthdayLocal, kBirthday, c.birthday)) return fail("birthday");
+    if (!ReadDay(kAnniversaryLocal, kAnniversary, c.anniversary)) return fail("anniversary");
+    if (Has(kGender)) {
+      int32_t gender = 0;
+      if (!item_->Int16(index_[kGender], gender)) return fail("gender");
+      c.gender = gender == 1   ? contact::Gender::kFemale
+                 : gender == 2 ? contact::Gender::kMale
+                               : contact::Gender::kUnspecified;
+    }
+    if (!ReadList(kChildren, c.children)) return fail("children's names");
+    if (!ReadList(kCategories, c.categories)) return fail("categories");
+    if (!ReadBody(c.notes, &why)) return false;
+
+    if (Has(kLastModificationTime)) {
+      uint64_t time = 0;
+      if (types_[kLastModificationTime] != pff::kTypeTime ||
+          !item_->FileTime(index_[kLastModificationTime], time))
+        return fail("time of last change");
+      constexpr int64_t kUnixEpochMs = 11644473600000LL;
+      c.lastModified = QDateTime::fromMSecsSinceEpoch(
+          static_cast<int64_t>(time / 10000) - kUnixEpochMs, Qt::UTC);
+    }
+
+    // The uid is made from the entry id the mail client itself names the entry by: the store's
+    // record key and the entry's node id. Both stay the same for as long as the entry stays in
+    // this store, whichever reader reads it and however often it is exported; a search key would
+    // not do, as copies of a contact share theirs.
+    QByteArray entryId(4, '\0');
+    entryId += state_->recordKey.isEmpty() ? state_->file->Path().toUtf8() : state_->recordKey;
+    const uint32_t nid = item_->Id();
+    for (int i = 0; i < 4; ++i) entryId += static_cast<char>((nid >> (8 * i)) & 0xFF);
+    static const QUuid kNamespace(QStringLiteral("{3f0f9c52-6a0e-4c1b-9b7e-3a5c2d8e4f61}"));
+    c.uid = QUuid::createUuidV5(kNamespace, entryId).toString(QUuid::WithoutBraces);
+
+    if (!ReadPhoto(c.photo, why)) return false;
+    if (c.isGroup) {
+      if (c.displayName.isEmpty() && !ReadText(kDistributionListName, c.displayName))
+        return fail("list name");
+      if (!ReadMembers(c.members, why)) return false;
+    }
+    return true;
+  }
+
   std::shared_ptr<StoreState> state_;
   std::unique_ptr<pff::Item> item_;
   std::array<int, kSlotCount> index_{};
   std::array<uint32_t, kSlotCount> types_{};
   mutable int codePage_ = 0;
   mutable QByteArray buffer_;  // reused by every string read of the entry
+  QString failure_;            // why the entry cannot be opened or its properties read
+  QString namedFailure_;       // why its named properties cannot be resolved
+  mutable QString lastFailure_;
 };
 
 class PffItems : public Items {
@@ -290,13 +787,10 @@ class PffItems : public Items {
   }
 
   std::unique_ptr<ContactEntry> Item(int index) const override {
-    std::unique_ptr<pff::Item> message;
-    try {
-      message = folder_->Message(index);
-    } catch (const StoreError&) {
-      // An entry that cannot be opened is still an entry: every read of it fails.
-    }
-    return std::make_unique<PffContactEntry>(state_, std::move(message));
+    // An entry that cannot be opened is still an entry: every read of it fails.
+    QString why;
+    std::unique_ptr<pff::Item> message = folder_->TryMessage(index, why);
+    return std::make_unique<PffContactEntry>(state_, std::move(message), why);
   }
 
  private:
@@ -308,8 +802,9 @@ class PffItems : public Items {
 class PffFolder : public Folder {
  public:
   PffFolder(std::shared_ptr<StoreState> state, std::shared_ptr<pff::Item> item, QString parentPath,
-            bool root)
-      : state_(std::move(state)), item_(std::move(item)) {
+            bool root, std::vector<uint32_t> ancestors = {})
+      : state_(std::move(state)), item_(std::move(item)), lineage_(std::move(ancestors)) {
+    lineage_.push_back(item_->Id());
     if (!root) {
       name_ = item_->Text(kTagDisplayName, state_->codePage);
       path_ = parentPath.isEmpty() ? name_ : parentPath + u'/' + name_;
@@ -363,7 +858,21 @@ class PffFolder : public Folder {
     folders.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
       std::shared_ptr<pff::Item> sub = item_->SubFolder(i);
-      folders.push_back(std::make_shared<PffFolder>(state_, std::move(sub), path_, false));
+      // A damaged folder table can list a folder above this one, or one folder twice: the tree
+      // would have no end (or grow with every level), so the branch is refused as damaged.
+      const uint32_t id = sub->Id();
+      const bool loops = std::find(lineage_.begin(), lineage_.end(), id) != lineage_.end();
+      const bool twice = std::any_of(folders.begin(), folders.end(),
+                                     [id](const auto& folder) { return folder->Id() == id; });
+      if (loops || twice)
+        throw StoreError(Utf8(QStringLiteral("Cannot read the folders under \"%1\" in %2: the "
+                                             "folder tree is damaged (%3)")
+                                  .arg(path_.isEmpty() ? QStringLiteral("the root") : path_,
+                                       state_->file->Path(),
+                                       loops ? QStringLiteral("it lists a folder above itself")
+                                             : QStringLiteral("it lists a folder twice"))));
+      folders.push_back(
+          std::make_shared<PffFolder>(state_, std::move(sub), path_, false, lineage_));
     }
     return folders;
   }
@@ -379,6 +888,7 @@ class PffFolder : public Folder {
   QString path_;
   QString containerClass_;
   bool hidden_ = false;
+  std::vector<uint32_t> lineage_;  // the node ids of the folders from the root down to this one
 };
 
 // The node id at the end of a 24-byte entry id, 0 when `item` has none.
@@ -443,6 +953,8 @@ std::shared_ptr<StoreState> OpenState(const QString& path) {
     state->codePage = codePage != 0 ? codePage : AnsiCodePage();
     state->displayName = store->Text(kTagDisplayName, state->codePage);
     state->subtreeNode = EntryIdNode(*store, kTagIpmSubtreeEntryId);
+    const int recordKey = store->Find(kTagRecordKey);
+    if (recordKey >= 0) store->Data(recordKey, state->recordKey);
   } else {
     state->codePage = AnsiCodePage();
   }

@@ -1,4 +1,5 @@
-// The mail store interface over libpff: reads personal-folder files (.pst, ANSI and Unicode, and
+// The mail store interface over the store files (PffFile.h: our own reader, with libpff as the
+// second opinion on damaged files): reads personal-folder files (.pst, ANSI and Unicode, and
 // Exchange's offline .ost) without a mail client.
 //
 //   SetMailProvider(MakePffMailProvider(picker));   // once, at start-up
@@ -11,9 +12,15 @@
 //
 // Reading an entry: e-mail addresses of type "EX" (an Exchange X.500 name) come back in their
 // SMTP form when the entry's original display form holds one ("Name (name@example.com)" or a
-// bare address); otherwise as stored. Body is the plain-text body; an entry whose body is kept
-// only as RTF or HTML reads an empty Body. Dates come back as the user's short-date text of the
-// day that was entered.
+// bare address); otherwise as stored. Body is the plain-text body; an entry without one whose body
+// is kept as compressed RTF reads the text of the RTF (paragraphs as "\r\n"). Dates come back as
+// the user's short-date text of the day that was entered.
+//
+// ContactEntry::ReadContact fills the full contact model: every field above and the rest of the
+// contact form, the contact's picture (the attachment flagged as the contact photo), and a
+// distribution list's members (entries of the store read from those entries, one-off addresses
+// as written in the list). An entry holding named properties the store's name-to-id map does not
+// name is refused, as its fields cannot be told apart.
 #pragma once
 
 #include "source/MailStore.h"

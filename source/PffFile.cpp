@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/stat.h>
+
 namespace lumivex::pff {
 
 namespace {
@@ -25,12 +27,24 @@ void CheckReadable(const QString& path) {
   if (!info.exists()) Fail(path, QStringLiteral("no such file; check the path"));
   if (info.isDir())
     Fail(path, QStringLiteral("it is a folder; name a .pst or .ost file inside it"));
+  // Only a file (or a disk holding one) is a store: opening a pipe waits for a writer that
+  // never comes, and a terminal or /dev/zero reads without end.
+  struct stat status {};
+  if (::stat(QFile::encodeName(path).constData(), &status) == 0 && !S_ISREG(status.st_mode) &&
+      !S_ISBLK(status.st_mode)) {
+    const char* kind = S_ISFIFO(status.st_mode)   ? "a pipe (FIFO), not a file"
+                       : S_ISCHR(status.st_mode)  ? "a device, not a file"
+                       : S_ISSOCK(status.st_mode) ? "a socket, not a file"
+                                                  : "not a regular file";
+    Fail(path, QStringLiteral("it is %1; name a .pst or .ost file").arg(QLatin1String(kind)));
+  }
+  const bool disk = S_ISBLK(status.st_mode);  // a disk's size is not in its file status
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
     Fail(path, QStringLiteral("the file cannot be read (%1); check its permissions")
                    .arg(file.errorString()));
   }
-  if (file.size() == 0)
+  if (!disk && file.size() == 0)
     Fail(path, QStringLiteral("the file is empty; it is not an Outlook data file"));
   char magic[4] = {};
   if (file.read(magic, 4) != 4 || std::memcmp(magic, "!BDN", 4) != 0) {
@@ -103,6 +117,11 @@ const NamedKey* File::Named(uint32_t localId, const Item& item, int entryIndex) 
       .first->second.get();
 }
 
+const QString& File::NameMapFailure() {
+  if (!nameMapFailure_) nameMapFailure_ = impl_->NameMapFailure();
+  return *nameMapFailure_;
+}
+
 Item::Item(std::shared_ptr<File> file, std::unique_ptr<detail::ItemImpl> impl)
     : file_(std::move(file)), impl_(std::move(impl)) {}
 
@@ -130,6 +149,28 @@ int Item::MessageCount() const {
 std::unique_ptr<Item> Item::Message(int index) const {
   QString why;
   return Child(impl_->Message(index, why), "entry", index, why);
+}
+
+int Item::AttachmentCount() const {
+  return impl_->AttachmentCount();
+}
+
+std::unique_ptr<Item> Item::Attachment(int index) const {
+  QString why;
+  return Child(impl_->Attachment(index, why), "attachment", index, why);
+}
+
+std::unique_ptr<Item> Item::TryMessage(int index, QString& why) const {
+  QString cause;
+  auto child = impl_->Message(index, cause);
+  if (!child) {
+    // The reader gives its cause in brackets: " (cause)".
+    cause = cause.trimmed();
+    if (cause.startsWith(u'(') && cause.endsWith(u')')) cause = cause.mid(1, cause.size() - 2);
+    why = cause.isEmpty() ? QStringLiteral("the entry cannot be opened") : cause;
+    return nullptr;
+  }
+  return std::unique_ptr<Item>(new Item(file_, std::move(child)));
 }
 
 std::unique_ptr<Item> Item::Child(std::unique_ptr<detail::ItemImpl> child, const char* what,
@@ -168,8 +209,27 @@ bool Item::FileTime(int index, uint64_t& value) const {
   return impl_->FileTime(index, value);
 }
 
-// Multi-valued strings are stored as a count, one 32-bit offset per value, then the values end
-// to end. They are split here: libpff's own multi-value reader finds no values in some stores.
+QString Item::Failure() const {
+  return impl_->Failure();
+}
+
+bool Item::Int16(int index, int32_t& value) const {
+  uint32_t id = 0, type = 0;
+  QByteArray raw;
+  if (!PropertyTag(index, id, type) || (type != kTypeInt16 && type != kTypeBoolean) ||
+      !Data(index, raw) || raw.isEmpty())
+    return false;
+  // Both readers give the value's own bytes (one for a boolean, two for a 16-bit integer), or
+  // the four bytes of the property's record, little-endian either way.
+  const auto* b = reinterpret_cast<const uchar*>(raw.constData());
+  value = type == kTypeBoolean ? (b[0] != 0 ? 1 : 0)
+                               : static_cast<int16_t>(b[0] | (raw.size() > 1 ? b[1] << 8 : 0));
+  return true;
+}
+
+// Multi-valued strings and binaries are stored as a count, one 32-bit offset per value, then the
+// values end to end. They are split here: libpff's own multi-value reader finds no values in some
+// stores.
 bool Item::MultiData(int index, std::vector<QByteArray>& out) const {
   QByteArray raw;
   if (!Data(index, raw)) return false;

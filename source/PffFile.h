@@ -20,6 +20,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -27,13 +28,16 @@ namespace lumivex::pff {
 
 // Property value types (the low 16 bits of a property tag).
 enum ValueType : uint32_t {
+  kTypeInt16 = 0x0002,
   kTypeInt32 = 0x0003,
+  kTypeBoolean = 0x000B,
   kTypeString8 = 0x001E,
   kTypeUnicode = 0x001F,
   kTypeTime = 0x0040,
   kTypeBinary = 0x0102,
   kTypeMultiString8 = 0x101E,
   kTypeMultiUnicode = 0x101F,
+  kTypeMultiBinary = 0x1102,
 };
 
 using Guid = std::array<uint8_t, 16>;
@@ -82,6 +86,9 @@ class File : public std::enable_shared_from_this<File> {
   // What a named property's local id stands for, read from `item`'s entry and then kept for the
   // whole file (the name-to-id map is the same for every item). Null when it cannot be resolved.
   const NamedKey* Named(uint32_t localId, const Item& item, int entryIndex);
+  // Why the name-to-id map cannot be read, so that no named property can be resolved; empty
+  // when it can be read. Asked once, then kept.
+  const QString& NameMapFailure();
 
  private:
   File() = default;
@@ -89,6 +96,7 @@ class File : public std::enable_shared_from_this<File> {
   QString path_;
   std::unique_ptr<detail::FileImpl> impl_;
   std::unordered_map<uint32_t, std::unique_ptr<NamedKey>> named_;
+  std::optional<QString> nameMapFailure_;
 };
 
 // One opened folder or message with the properties of its first record set.
@@ -107,6 +115,15 @@ class Item {
   std::unique_ptr<Item> SubFolder(int index) const;
   int MessageCount() const;
   std::unique_ptr<Item> Message(int index) const;
+  // Message without throwing: null, with the cause in `why`, when the entry cannot be opened.
+  std::unique_ptr<Item> TryMessage(int index, QString& why) const;
+
+  // Messages: their attachments, each an Item with the attachment's properties (the file's bytes
+  // in PidTagAttachDataBinary, its MIME type, whether it is the contact's picture). The count is
+  // 0 for an item without attachments and -1 when its attachment table cannot be read; opening
+  // throws StoreError.
+  int AttachmentCount() const;
+  std::unique_ptr<Item> Attachment(int index) const;
 
   // Properties. Each has an index in [0, PropertyCount()); its tag is the local id (named ones
   // >= 0x8000) and value type. PropertyCount() is -1 when the item's properties cannot be read.
@@ -118,8 +135,12 @@ class Item {
   bool Data(int index, QByteArray& out) const;
   bool Int32(int index, int32_t& value) const;
   bool FileTime(int index, uint64_t& value) const;
-  // Every value of a multi-valued string property, as raw bytes.
+  // Why PropertyCount() is -1; empty when the reader gives no cause.
+  QString Failure() const;
+  // Every value of a multi-valued string or binary property, as raw bytes.
   bool MultiData(int index, std::vector<QByteArray>& out) const;
+  // A 16-bit integer or boolean property as a number.
+  bool Int16(int index, int32_t& value) const;
 
   // A string property as text: UTF-16 as stored; 8-bit decoded in `codePage`. Empty when absent.
   QString Text(uint32_t id, int codePage) const;

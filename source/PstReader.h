@@ -49,11 +49,26 @@ struct NodeRef {
 };
 
 // One property of a property context: its id, type and value bytes as stored (numbers
-// little-endian, strings without terminator, multi-valued types in their counted layout).
+// little-endian, strings without terminator, multi-valued types in their counted layout). The
+// bytes lie in the PropertySet that holds the record.
 struct PropertyRecord {
   uint16_t id = 0;
   uint16_t type = 0;
-  ByteVector value;
+  std::span<const uint8_t> value;
+};
+
+// The properties of one node, in the order of their ids, with all their values in one buffer:
+// reading a node allocates twice, not once per property. It can be moved (the records keep
+// pointing into the same buffer), not copied.
+struct PropertySet {
+  PropertySet() = default;
+  PropertySet(PropertySet&&) = default;
+  PropertySet& operator=(PropertySet&&) = default;
+  PropertySet(const PropertySet&) = delete;
+  PropertySet& operator=(const PropertySet&) = delete;
+
+  std::vector<PropertyRecord> records;
+  ByteVector bytes;
 };
 
 // One entry of the name-to-id map: a named property's set and number or name.
@@ -82,8 +97,12 @@ class PstReader {
   // The node with this id, or nothing when the store has none. Throws FormatError.
   std::optional<NodeRef> FindNode(Nid nid);
 
+  // Subnode `nid` of `node` (an attachment table, an attachment) as a node of its own, or nothing
+  // when `node` has no such subnode. Throws FormatError.
+  std::optional<NodeRef> FindSubnodeOf(const NodeRef& node, Nid nid);
+
   // The properties of the property context in `node`, in the order of their ids.
-  std::vector<PropertyRecord> ReadProperties(const NodeRef& node);
+  PropertySet ReadProperties(const NodeRef& node);
   // The row ids of the table context in `node`, in ascending order.
   std::vector<uint32_t> ReadRowIds(const NodeRef& node);
   // The store's name-to-id map, by local id (0x8000 and up). Read once, then kept.
@@ -123,6 +142,8 @@ class PstReader {
   uint64_t bbtRoot_ = 0;
   std::unordered_map<uint64_t, std::unique_ptr<Page>> pages_;
   std::optional<std::unordered_map<uint16_t, NameEntry>> names_;
+  std::vector<std::pair<size_t, size_t>>
+      valueSpans_;  // ReadProperties: offset and size of each value
 };
 
 }  // namespace lumivex::pst

@@ -16,16 +16,24 @@ QString Cause(const std::exception& error) {
   return QStringLiteral(" (%1)").arg(QString::fromUtf8(error.what()));
 }
 
+// The attachment table of a message: a subnode of the message with this fixed id.
+constexpr pst::Nid kNidAttachmentTable = 0x671;
+
 class ReaderItem : public ItemImpl {
  public:
-  ReaderItem(PstReader& reader, const NodeRef& node) : reader_(reader), node_(node) {
+  // `inner`: the item is a subnode of another (an attachment), with no folder tables of its own.
+  ReaderItem(PstReader& reader, const NodeRef& node, bool inner = false)
+      : reader_(reader), node_(node), inner_(inner) {
     try {
       properties_ = reader_.ReadProperties(node_);
       readable_ = true;
-    } catch (const FormatError&) {
+    } catch (const FormatError& error) {
       readable_ = false;
+      failure_ = QString::fromUtf8(error.what());
     }
   }
+
+  QString Failure() const override { return failure_; }
 
   uint32_t Id() const override { return node_.nid; }
 
@@ -38,8 +46,47 @@ class ReaderItem : public ItemImpl {
     return Open(pst::kNidTypeContentsTable, messages_, index, why);
   }
 
+  int AttachmentCount() override {
+    if (!attachments_.read) {
+      attachments_.read = true;
+      try {
+        std::optional<NodeRef> table;
+        if (!inner_) table = reader_.FindSubnodeOf(node_, kNidAttachmentTable);
+        if (table) attachments_.ids = reader_.ReadRowIds(*table);
+        attachments_.ok = true;
+      } catch (const FormatError&) {
+        attachments_.ok = false;
+      }
+    }
+    return attachments_.ok ? static_cast<int>(attachments_.ids.size()) : -1;
+  }
+
+  std::unique_ptr<ItemImpl> Attachment(int index, QString& why) override {
+    if (AttachmentCount() <= index || index < 0) {
+      why = attachments_.ok ? QStringLiteral(" (no such attachment)")
+                            : QStringLiteral(" (its attachment table is damaged)");
+      return nullptr;
+    }
+    try {
+      const auto node = reader_.FindSubnodeOf(node_, attachments_.ids[static_cast<size_t>(index)]);
+      if (!node) {
+        why = QStringLiteral(" (the attachment is missing from its message)");
+        return nullptr;
+      }
+      auto item = std::make_unique<ReaderItem>(reader_, *node, true);
+      if (item->PropertyCount() < 0) {
+        why = QStringLiteral(" (the attachment's properties are damaged)");
+        return nullptr;
+      }
+      return item;
+    } catch (const FormatError& error) {
+      why = Cause(error);
+      return nullptr;
+    }
+  }
+
   int PropertyCount() const override {
-    return readable_ ? static_cast<int>(properties_.size()) : -1;
+    return readable_ ? static_cast<int>(properties_.records.size()) : -1;
   }
 
   bool PropertyTag(int index, uint32_t& id, uint32_t& valueType) const override {
@@ -51,8 +98,8 @@ class ReaderItem : public ItemImpl {
   }
 
   int Find(uint32_t id) const override {
-    for (size_t i = 0; i < properties_.size(); ++i)
-      if (properties_[i].id == id) return static_cast<int>(i);
+    for (size_t i = 0; i < properties_.records.size(); ++i)
+      if (properties_.records[i].id == id) return static_cast<int>(i);
     return -1;
   }
 
@@ -82,8 +129,8 @@ class ReaderItem : public ItemImpl {
 
  private:
   const pst::PropertyRecord* At(int index) const {
-    if (index < 0 || static_cast<size_t>(index) >= properties_.size()) return nullptr;
-    return &properties_[static_cast<size_t>(index)];
+    if (index < 0 || static_cast<size_t>(index) >= properties_.records.size()) return nullptr;
+    return &properties_.records[static_cast<size_t>(index)];
   }
 
   // The row ids of one of the folder's tables, read once. A folder without the table has no
@@ -96,6 +143,10 @@ class ReaderItem : public ItemImpl {
   int Rows(uint8_t type, Table& table) {
     if (!table.read) {
       table.read = true;
+      if (inner_) {
+        table.ok = true;  // an attachment holds no folders or messages
+        return 0;
+      }
       try {
         const auto node = reader_.FindNode((node_.nid & ~0x1Fu) | type);
         if (node) table.ids = reader_.ReadRowIds(*node);
@@ -128,10 +179,13 @@ class ReaderItem : public ItemImpl {
 
   PstReader& reader_;
   NodeRef node_;
+  bool inner_ = false;
   bool readable_ = false;
-  std::vector<pst::PropertyRecord> properties_;
+  QString failure_;  // why the properties cannot be read
+  pst::PropertySet properties_;
   Table subFolders_;
   Table messages_;
+  Table attachments_;
 };
 
 class ReaderFile : public FileImpl {
@@ -172,6 +226,15 @@ class ReaderFile : public FileImpl {
       return key;
     } catch (const FormatError&) {
       return nullptr;
+    }
+  }
+
+  QString NameMapFailure() override {
+    try {
+      reader_->NameMap();
+      return {};
+    } catch (const FormatError& error) {
+      return QString::fromUtf8(error.what());
     }
   }
 

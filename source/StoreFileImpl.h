@@ -23,12 +23,21 @@ class ItemImpl {
   virtual std::unique_ptr<ItemImpl> SubFolder(int index, QString& why) = 0;
   virtual int MessageCount() = 0;
   virtual std::unique_ptr<ItemImpl> Message(int index, QString& why) = 0;
+  // Messages: attachments, as SubFolder and Message above. Items without any have none.
+  virtual int AttachmentCount() { return 0; }
+  virtual std::unique_ptr<ItemImpl> Attachment(int index, QString& why) {
+    (void)index;
+    why = QStringLiteral(" (no such attachment)");
+    return nullptr;
+  }
   virtual int PropertyCount() const = 0;
   virtual bool PropertyTag(int index, uint32_t& id, uint32_t& valueType) const = 0;
   virtual int Find(uint32_t id) const = 0;
   virtual bool Data(int index, QByteArray& out) const = 0;
   virtual bool Int32(int index, int32_t& value) const = 0;
   virtual bool FileTime(int index, uint64_t& value) const = 0;
+  // Why PropertyCount() is -1: the cause, without brackets; empty when the reader gives none.
+  virtual QString Failure() const { return {}; }
 };
 
 class FileImpl {
@@ -43,6 +52,8 @@ class FileImpl {
   virtual std::unique_ptr<ItemImpl> ItemById(uint32_t id) = 0;
   // What local id `localId`, the property at `index` of `item`, stands for; null when unknown.
   virtual std::unique_ptr<NamedKey> Named(uint32_t localId, const ItemImpl& item, int index) = 0;
+  // Why the store's name-to-id map cannot be read; empty when it can (or the reader cannot say).
+  virtual QString NameMapFailure() { return {}; }
 };
 
 // Opens `path` through libpff. Throws StoreError with libpff's cause.

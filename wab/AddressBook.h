@@ -5,8 +5,10 @@
 //
 // Strings are UTF-8 (std::string); the file holds them as UTF-16LE.
 //
-// The book is kept in memory between Open and Close and written once, at Close, to a new file
-// beside the target that then replaces it: adding a contact costs no file access, tables grow as
+// Between Open and Close the book's records go one after another to a file beside the target
+// ("NAME.records", else a temporary file) and only its tables stay in memory, so a book of
+// 100,000 contacts takes a few megabytes. Close writes the header and the tables, then the
+// records behind them, to a new file beside the target that then replaces it: tables grow as
 // needed, and a failure or a crash midway leaves the file that was there (the template copy)
 // untouched rather than half-written.
 #pragma once
@@ -14,6 +16,7 @@
 #include "wab/WabFile.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -49,9 +52,22 @@ class AddressBook {
   static void WriteEmpty(const std::string& path);
 
  private:
+  // Appends `record` to the records' file; a failure is kept for Close to report.
+  void Spool(const Record& record);
+  // Writes the whole book (header and tables, then the records) to `path`.
+  bool WriteBook(const std::string& path, const std::vector<uint8_t>& head, std::string& why);
+  // Closes and removes the records' file.
+  void DropSpool();
+
   std::string path_;
   std::optional<Book> book_;
   bool changed_ = false;
+  std::FILE* spool_ = nullptr;  // the records so far
+  std::string spoolPath_;       // empty for a temporary file, which goes when it is closed
+  uint64_t spoolSize_ = 0;
+  std::vector<RecordPlace> places_;  // where each record lies in the spool, in index order
+  std::vector<uint8_t> scratch_;     // one record's bytes
+  std::string spoolFailure_;         // why a record could not be written to the spool
 };
 
 }  // namespace lumivex::wab

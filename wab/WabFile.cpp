@@ -361,6 +361,11 @@ Book ParseBook(const std::vector<uint8_t>& bytes, const std::string& name) {
     info.capacity = r.U32(at + kDescCapacity, "a table descriptor");
     info.offset = r.U32(at + kDescOffset, "a table descriptor");
     info.count = r.U32(at + kDescCount, "a table descriptor");
+    // A table's room lies in the file. A capacity beyond the file's end is damage: the book
+    // keeps only the room the file has, so that writing it back does not reserve the rest.
+    const uint64_t room = info.offset < bytes.size() ? bytes.size() - info.offset : 0;
+    const uint32_t entry = std::max<uint32_t>(EntrySize(info.type), 1);
+    info.capacity = uint32_t(std::min<uint64_t>(info.capacity, room / entry));
   }
 
   auto table = [&](int t, uint32_t expectedType) -> const TableInfo& {
@@ -453,7 +458,16 @@ uint32_t TableCapacity(uint32_t count, uint32_t current) {
   return uint32_t(std::max<uint64_t>(std::min<uint64_t>(capacity, 0xFFFFFFFFu), current));
 }
 
-std::vector<uint8_t> Serialize(const Book& book) {
+uint64_t AppendRecord(std::vector<uint8_t>& out, uint64_t at, const Record& record) {
+  Writer w(out);
+  const uint64_t padding = (kRecordAlignment - at % kRecordAlignment) % kRecordAlignment;
+  w.Zeros(size_t(padding));
+  SerializeRecord(record, w);
+  return at + padding;
+}
+
+std::vector<uint8_t> SerializeHead(const Book& book, const std::vector<RecordPlace>& records,
+                                   uint64_t recordsSize) {
   std::vector<uint8_t> out;
   Writer w(out);
   const auto& guid = book.unicode ? kUnicodeGuid : kAnsiGuid;
@@ -464,7 +478,7 @@ std::vector<uint8_t> Serialize(const Book& book) {
   // Descriptors: each table gets room for its entries, one after the other behind the header.
   std::array<TableInfo, kTableCount> tables{};
   std::array<uint32_t, kTableCount> counts{};
-  counts[kIndexTable] = uint32_t(book.records.size());
+  counts[kIndexTable] = uint32_t(records.size());
   for (int t = kDisplayNameTable; t <= kEmailTable; ++t)
     counts[size_t(t)] = uint32_t(book.text[size_t(t)].size());
   const uint32_t unknownType = EntrySize(book.tables[kUnknownTable].type) != 0
@@ -489,28 +503,17 @@ std::vector<uint8_t> Serialize(const Book& book) {
     w.U32(info.count);
   }
 
-  // Records come after the tables; their offsets go into the index.
-  uint64_t recordsSize = 0;
-  for (const Record& record : book.records)
-    recordsSize += (record.raw.empty() ? 512 : record.raw.size()) + kRecordAlignment;
-  out.reserve(size_t(offset + recordsSize));
-  out.resize(size_t(offset), 0);
-  std::vector<uint32_t> recordOffsets;
-  recordOffsets.reserve(book.records.size());
-  for (const Record& record : book.records) {
-    w.Zeros((kRecordAlignment - out.size() % kRecordAlignment) % kRecordAlignment);
-    if (out.size() > std::numeric_limits<uint32_t>::max())
-      throw WabError("the address book would grow past 4 GiB, the most its offsets can reach");
-    recordOffsets.push_back(uint32_t(out.size()));
-    SerializeRecord(record, w);
-  }
-  if (out.size() > std::numeric_limits<uint32_t>::max())
+  // Records come after the tables, at offsets aligned as they are among themselves; their
+  // offsets go into the index.
+  const uint64_t base = (offset + kRecordAlignment - 1) / kRecordAlignment * kRecordAlignment;
+  if (base + recordsSize > std::numeric_limits<uint32_t>::max())
     throw WabError("the address book would grow past 4 GiB, the most its offsets can reach");
+  out.resize(size_t(base), 0);
 
   size_t at = tables[kIndexTable].offset;
-  for (size_t i = 0; i < book.records.size(); ++i, at += kIndexEntrySize) {
-    w.PutU32(at, book.records[i].id);
-    w.PutU32(at + 4, recordOffsets[i]);
+  for (size_t i = 0; i < records.size(); ++i, at += kIndexEntrySize) {
+    w.PutU32(at, records[i].id);
+    w.PutU32(at + 4, uint32_t(base + records[i].offset));
   }
   for (int t = kDisplayNameTable; t <= kEmailTable; ++t) {
     at = tables[size_t(t)].offset;
@@ -526,6 +529,17 @@ std::vector<uint8_t> Serialize(const Book& book) {
   }
   std::copy(book.unknownTableEntries.begin(), book.unknownTableEntries.end(),
             out.begin() + tables[kUnknownTable].offset);
+  return out;
+}
+
+std::vector<uint8_t> Serialize(const Book& book) {
+  std::vector<uint8_t> records;
+  std::vector<RecordPlace> places;
+  places.reserve(book.records.size());
+  for (const Record& record : book.records)
+    places.push_back({record.id, AppendRecord(records, records.size(), record)});
+  std::vector<uint8_t> out = SerializeHead(book, places, records.size());
+  out.insert(out.end(), records.begin(), records.end());
   return out;
 }
 

@@ -97,6 +97,23 @@ Book EmptyBook();
 // from the initial capacity) and the records at 4-byte-aligned offsets.
 std::vector<uint8_t> Serialize(const Book& book);
 
+// The parts of Serialize, for a book whose records are written one after another elsewhere (a
+// file beside the target) and put behind its tables at the end.
+//
+// A record's id and where it begins among the records, each at an offset aligned to 4.
+struct RecordPlace {
+  uint32_t id = 0;
+  uint64_t offset = 0;
+};
+// Appends `record`'s bytes to `out`, after the padding it needs at offset `at` of the records;
+// returns the offset where it begins.
+uint64_t AppendRecord(std::vector<uint8_t>& out, uint64_t at, const Record& record);
+// The file up to its records: header, descriptors and tables of `book`, whose records (in index
+// order) are `records`, taking `recordsSize` bytes, and the padding before them. Throws WabError
+// when the whole book would pass 4 GiB. `book.records` is not looked at.
+std::vector<uint8_t> SerializeHead(const Book& book, const std::vector<RecordPlace>& records,
+                                   uint64_t recordsSize);
+
 // Adds one contact record with its text-table entries and returns its id.
 uint32_t AddContact(Book& book, std::u16string_view displayName, std::u16string_view email,
                     uint64_t fileTime);

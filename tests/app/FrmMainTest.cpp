@@ -4,14 +4,15 @@
 #include "app/FrmMain.h"
 
 #include "app/FolderPickerDialog.h"
-#include "app/Twips.h"
 #include "common/Module1.h"
 #include "convert/FrmConversion.h"
 #include "source/PffBackend.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/ExpectedPlaces.h"
 #include "tests/support/FakeStore.h"
 #include "tests/support/TestPaths.h"
 
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
@@ -35,6 +36,7 @@ using testing::FakeMail;
 using testing::MakeContact;
 using testing::OnNextModal;
 using testing::ScriptedDialogs;
+using testing::Tw;
 
 class FrmMainTest : public ::testing::Test {
  protected:
@@ -92,22 +94,20 @@ TEST_F(FrmMainTest, ControlsAndMenusAtStart) {
     bool visible;
   };
   const std::vector<Expected> controls = {
-      {"Label3", "Select Outlook PST File", TwipsRect(240, 1080, 2250, 195), true, true},
-      {"OptDefaultPST", "Default Outlook Contacts", TwipsRect(240, 1320, 2175, 255), true, true},
-      {"OptSelectPST", "Select Other Outlook File", TwipsRect(2640, 1320, 2895, 255), true, true},
-      {"txtNotesDatabaseFile", "", TwipsRect(240, 1800, 4575, 375), false, true},
-      {"CmdBrowse", "&Browse...", TwipsRect(5040, 1800, 1335, 375), false, true},
-      {"CmdEnumerateNotes", "Scan &Outlook Contacts", TwipsRect(6600, 1800, 1815, 375), false,
-       true},
-      {"CmdContactsCreate", "&Save Contacts", TwipsRect(8640, 1800, 1815, 375), false, true},
-      {"LblRead", "Reading Outlook Contacts", TwipsRect(240, 2400, 2295, 255), true, false},
-      {"ProgBarScanNotes", "", TwipsRect(2400, 2400, 8055, 300), true, false},
-      {"LblTotalContactsHead", "Number of Contacts Found :", TwipsRect(240, 2880, 2175, 255), true,
-       false},
-      {"LblTotalContacts", "", TwipsRect(2400, 2880, 2415, 255), true, true},
-      {"LblCurrentContactHead", "Current Contact :", TwipsRect(5160, 2880, 1455, 255), true, false},
-      {"LblCurrentContact", "", TwipsRect(6600, 2880, 2655, 255), true, true},
-      {"StatusBar1", "", TwipsRect(0, 3255, 10710, 375), true, true},
+      {"Label3", "Select Outlook PST File", Tw(240, 1080, 2250, 195), true, true},
+      {"OptDefaultPST", "Default Outlook Contacts", Tw(240, 1320, 2175, 255), true, true},
+      {"OptSelectPST", "Select Other Outlook File", Tw(2640, 1320, 2895, 255), true, true},
+      {"txtNotesDatabaseFile", "", Tw(240, 1800, 4575, 375), false, true},
+      {"CmdBrowse", "&Browse...", Tw(5040, 1800, 1335, 375), false, true},
+      {"CmdEnumerateNotes", "Scan &Outlook Contacts", Tw(6600, 1800, 1815, 375), false, true},
+      {"CmdContactsCreate", "&Save Contacts", Tw(8640, 1800, 1815, 375), false, true},
+      {"LblRead", "Reading Outlook Contacts", Tw(240, 2400, 2295, 255), true, false},
+      {"ProgBarScanNotes", "", Tw(2400, 2400, 8055, 300), true, false},
+      {"LblTotalContactsHead", "Number of Contacts Found :", Tw(240, 2880, 2175, 255), true, false},
+      {"LblTotalContacts", "", Tw(2400, 2880, 2415, 255), true, true},
+      {"LblCurrentContactHead", "Current Contact :", Tw(5160, 2880, 1455, 255), true, false},
+      {"LblCurrentContact", "", Tw(6600, 2880, 2655, 255), true, true},
+      {"StatusBar1", "", Tw(0, 3255, 10710, 375), true, true},
   };
   for (const Expected& c : controls) {
     SCOPED_TRACE(c.name);
@@ -257,6 +257,25 @@ TEST_F(FrmMainTest, ScanOfAnotherFileThenTheDefaultChoice) {
   ChooseFile("/data/other.pst");
   EXPECT_FALSE(w.CmdContactsCreate->isEnabled());
   EXPECT_TRUE(w.mnuSave->isEnabled());
+
+  // Choosing the other-file option again empties the box: saving would export the store of the
+  // earlier scan, which the window no longer shows, so the user is asked to scan instead.
+  w.OptDefaultPST->click();
+  w.OptSelectPST->click();
+  ASSERT_TRUE(w.txtNotesDatabaseFile->text().isEmpty());
+  bool shown = false;
+  QTimer::singleShot(0, [&] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      shown = true;
+      modal->close();
+    }
+  });
+  w.mnuSave->trigger();
+  QCoreApplication::processEvents();  // the check above runs here when no window was shown
+  EXPECT_FALSE(shown) << "no conversion window over an empty file box";
+  ASSERT_EQ(dialogs->messages.size(), 2u);
+  EXPECT_EQ(dialogs->messages[1].style, 48);
+  EXPECT_TRUE(dialogs->messages[1].text.startsWith("Scan the Outlook file"));
 }
 
 TEST_F(FrmMainTest, FileNamedAtStartIsChosenReadyToScan) {

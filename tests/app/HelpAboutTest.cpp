@@ -1,9 +1,9 @@
 // The Help menu: the help pages shipped beside the program, the web site and the about box.
 #include "app/AboutFrm.h"
 #include "app/FrmMain.h"
-#include "app/Twips.h"
 #include "common/Module1.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/ExpectedPlaces.h"
 #include "tests/support/TestPaths.h"
 
 #include <QDir>
@@ -124,7 +124,7 @@ TEST_F(HelpAboutTest, AboutBoxShowsOverTheMainWindowAndClosesWithOk) {
     seen = true;
     EXPECT_EQ(about->windowTitle(), "About");
     EXPECT_EQ(about->parentWidget(), &window);
-    EXPECT_EQ(about->size(), QSize(TwipsToPixels(3975), TwipsToPixels(2940)));
+    EXPECT_EQ(about->size(), QSize(testing::Px(3975), testing::Px(2940)));
     EXPECT_FALSE(about->windowFlags() & Qt::WindowMaximizeButtonHint);
     QStringList texts;
     for (QLabel* label :

@@ -272,9 +272,96 @@ TEST_F(ExportVerb, AFullDiskIsAFailureAndLeavesNoHalfWrittenFiles) {
     EXPECT_FALSE(run.out.contains(u"Saved Successfully")) << run.out.toStdString();
     EXPECT_EQ(run.err.count(u'\n'), 1) << run.err.toStdString();
     EXPECT_TRUE(run.err.contains(dir)) << run.err.toStdString();
-    EXPECT_EQ(Files(dir).size(), format == std::string_view("vcard") ? 1 : 0)
-        << Files(dir).join(u' ').toStdString();
+    // Nothing cut short under the file's name, nor a temporary file beside it.
+    EXPECT_TRUE(QDir(dir).entryList(QDir::Files | QDir::Hidden).isEmpty())
+        << QDir(dir).entryList(QDir::Files | QDir::Hidden).join(u' ').toStdString();
   }
+}
+
+// Some contacts fit in the files and some do not (a file-size limit of 1 KB, and notes of 3,000
+// characters in two of five contacts): the export goes on, names each contact that got no file,
+// and does not call it a success.
+TEST_F(ExportVerb, ContactsWithoutAFileMakeTheExportIncomplete) {
+  QFile description(out + "/five.json");
+  ASSERT_TRUE(description.open(QIODevice::WriteOnly));
+  const QByteArray longNote(3000, 'n');
+  description.write(R"({"folders": [{"path": ["Contacts"], "containerClass": "IPF.Contact",
+      "items": [{"FirstName": "Ann"}, {"FirstName": "Bo", "Body": ")" +
+                    longNote + R"("},
+                {"FirstName": "Cy"}, {"FirstName": "Di", "Body": ")" +
+                    longNote + R"("},
+                {"FirstName": "Ed"}]}]})");
+  description.close();
+  const ProgramOutput made = RunProgram(BinDir() + "/lumivex-pstgen",
+                                        {description.fileName(), "--out", out + "/five.pst"});
+  ASSERT_EQ(made.status, 0) << made.err.toStdString();
+  const QString dir = out + "/cards";
+  const ProgramOutput run =
+      RunProgram("sh",
+                 {"-c", "trap '' XFSZ; ulimit -f 2; exec \"$@\"", "sh", BinDir() + "/lumivex-cli",
+                  "export", "--format", "vcards", "--out", dir, out + "/five.pst"},
+                 {{"LC_ALL", "en_US.UTF-8"}});
+  EXPECT_EQ(run.status, 3) << run.err.toStdString();
+  EXPECT_FALSE(run.out.contains(u"Saved Successfully")) << run.out.toStdString();
+  const QStringList lines = run.err.split(u'\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 3) << run.err.toStdString();
+  EXPECT_TRUE(lines[0].contains(QRegularExpression("entry 2 got no file: .*/Bo\\d+\\.vcf")))
+      << lines[0].toStdString();
+  EXPECT_TRUE(lines[1].contains(QRegularExpression("entry 4 got no file: .*/Di\\d+\\.vcf")))
+      << lines[1].toStdString();
+  EXPECT_TRUE(lines[2].contains(u"incomplete: 2 of 5 contacts got no file"))
+      << lines[2].toStdString();
+  EXPECT_EQ(Files(dir).size(), 3);
+}
+
+// Stores that our reader opens but whose entries are damaged: every unreadable entry is named
+// (folder, position, reason), a summary follows, the status is 3, and no form claims success.
+TEST_F(ExportVerb, UnreadableEntriesAreListedAndTheStatusIsThree) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const QString sample = BinDir() + QStringLiteral("/sample.pst");
+  if (!QFileInfo::exists(sample))
+    GTEST_SKIP() << "the sample store " << sample.toStdString() << " has not been built";
+  // The sample store with the 512 bytes at 58,880 zeroed: the block of its 36th contact.
+  QFile::copy(sample, out + "/zeroed.pst");
+  QFile zeroed(out + "/zeroed.pst");
+  ASSERT_TRUE(zeroed.open(QIODevice::ReadWrite));
+  zeroed.seek(58880);
+  zeroed.write(QByteArray(512, '\0'));
+  zeroed.close();
+  struct Case {
+    QString store;
+    int unreadable;  // warning lines
+    QString says;    // in each
+    int written;     // contacts in the address book
+  };
+  for (const Case& c : {
+           Case{out + "/zeroed.pst", 1,
+                "entry 36 of \"Top of Personal Folders/Contacts\" cannot be read: ", 45},
+           Case{SharedDir() + "/fixtures/damaged/name-map-block-overwritten.pst", 6,
+                "the store's name-to-id map is damaged", 0},
+       }) {
+    for (const char* format : {"vcard", "vcards", "xls", "wab"}) {
+      SCOPED_TRACE(c.store.toStdString() + " " + format);
+      const QString dir = out + "/" + QFileInfo(c.store).baseName() + "-" + format;
+      const ProgramOutput run = Cli({"--format", format, "--out", dir, c.store});
+      EXPECT_EQ(run.status, 3) << run.err.toStdString();
+      EXPECT_FALSE(run.out.contains(u"Saved Successfully")) << run.out.toStdString();
+      const QStringList lines = run.err.split(u'\n', Qt::SkipEmptyParts);
+      ASSERT_EQ(lines.size(), c.unreadable + 1) << run.err.toStdString();
+      for (int i = 0; i < c.unreadable; ++i)
+        EXPECT_TRUE(lines[i].contains(c.says)) << lines[i].toStdString();
+      EXPECT_TRUE(lines.back().contains(u"incomplete: ")) << lines.back().toStdString();
+      if (format == std::string_view("wab")) {
+        const ProgramOutput dump = RunCli({"wab-dump", "--json", dir + "/" + Files(dir).value(0)});
+        EXPECT_EQ(QJsonDocument::fromJson(dump.out.toUtf8())["count"].toInt(), c.written);
+      }
+    }
+  }
+  // Damage outside the contacts folder leaves the export whole: two entries, exit 0.
+  const ProgramOutput run = Cli({"--format", "vcard", "--out", out + "/whole",
+                                 SharedDir() + "/fixtures/damaged/node-without-data-block.pst"});
+  EXPECT_EQ(run.status, 0) << run.err.toStdString();
+  EXPECT_TRUE(run.out.endsWith(u"2 Contacts Saved Successfully\n")) << run.out.toStdString();
 }
 
 TEST_F(ExportVerb, HelpExplainsFormatsNamesAndCodePage) {

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace lumivex {
 namespace {
 
@@ -177,6 +179,63 @@ TEST(StoreVerbs, HelpAnswersTheQuestions) {
     EXPECT_TRUE(run.out.contains("Exit status"));
   }
   EXPECT_TRUE(Cli({"scan", "-h"}).out.contains("not a contacts folder is counted too"));
+}
+
+// What is not a store is refused at once, with one line saying what it is: a pipe would block
+// the open for ever, and a device reads without end.
+TEST(StoreVerbs, PipesAndDevicesAreRefusedBeforeOpening) {
+  const QString fifo = testing::ScratchDir("cli-fifo") + "/f.pst";
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  for (const QString& verb : {QStringLiteral("folders"), QStringLiteral("scan")}) {
+    ExpectOneLineError(Cli({verb, fifo}), 1, "it is a pipe (FIFO), not a file");
+    ExpectOneLineError(Cli({verb, "/dev/zero"}), 1, "/dev/zero: it is a device, not a file");
+  }
+}
+
+// Damaged stores: the verbs end, say what cannot be read, and exit with 3 where they ran to
+// their end; an undamaged store gives 0 and nothing on stderr.
+TEST(StoreVerbs, DamagedStoresAreReportedWithStatusThree) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const QString damaged = testing::SharedDir() + "/fixtures/damaged/";
+  struct Case {
+    QStringList args;
+    int status;
+    int warnings;  // lines on stderr before the summary
+    const char* says;
+  };
+  for (const Case& c : {
+           Case{{"folders", damaged + "node-without-data-block.pst"},
+                3,
+                0,
+                "part of the folder tree cannot be read"},
+           Case{{"scan", damaged + "node-without-data-block.pst"}, 0, 0, ""},
+           Case{{"scan", damaged + "name-map-block-overwritten.pst"},
+                3,
+                6,
+                "the store's name-to-id map is damaged"},
+           Case{{"scan", FixturePst("six-contacts.pst")}, 0, 0, ""},
+       }) {
+    SCOPED_TRACE(c.args.join(u' ').toStdString());
+    const CliRun run = Cli(c.args);
+    EXPECT_EQ(run.status, c.status) << run.err.toStdString();
+    const QStringList lines = run.err.split(u'\n', Qt::SkipEmptyParts);
+    if (c.status == 0) {
+      EXPECT_TRUE(run.err.isEmpty()) << run.err.toStdString();
+      continue;
+    }
+    ASSERT_EQ(lines.size(), c.warnings + 1) << run.err.toStdString();
+    for (int i = 0; i < c.warnings; ++i)
+      EXPECT_TRUE(lines[i].contains(c.says)) << lines[i].toStdString();
+    EXPECT_TRUE(lines.back().contains("incomplete: ")) << lines.back().toStdString();
+    if (c.warnings == 0) {
+      EXPECT_TRUE(lines.back().contains(c.says)) << lines.back().toStdString();
+    }
+  }
+  // scan --json lists them too.
+  const CliRun run = Cli({"scan", "--json", damaged + "name-map-block-overwritten.pst"});
+  const QJsonArray unreadable = QJsonDocument::fromJson(run.out.toUtf8())["unreadable"].toArray();
+  ASSERT_EQ(unreadable.size(), 6);
+  EXPECT_EQ(unreadable[5]["position"].toInt(), 6);
 }
 
 }  // namespace

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <iconv.h>
+
+#include <iterator>
+#include <string>
+
 using namespace lumivex;
 
 // Encoding and modifier suffixes ignored, the region deciding where the language alone does not,
@@ -36,4 +41,68 @@ TEST(CodePage, OverrideWinsOverTheEnvironment) {
   EXPECT_EQ(AnsiCodePage(), 1251);
   EXPECT_EQ(ToAnsi(u"Я"), QByteArray("\xDF"));
   SetAnsiCodePage(0);
+}
+
+namespace {
+
+// glibc's own conversion of `text`, as an independent reader of what ToAnsi must give: nearest
+// letters where the code page lacks one, "?" for what has none.
+QByteArray Iconv(const std::u16string& text, int codePage) {
+  const std::string to = "CP" + std::to_string(codePage) + "//TRANSLIT";
+  iconv_t cd = iconv_open(to.c_str(), "UTF-16LE");
+  EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1)) << to;
+  std::string out(text.size() * 8 + 16, '\0');
+  char* in = const_cast<char*>(reinterpret_cast<const char*>(text.data()));
+  size_t inLeft = text.size() * 2;
+  char* dst = out.data();
+  size_t outLeft = out.size();
+  while (inLeft > 0) {
+    if (iconv(cd, &in, &inLeft, &dst, &outLeft) != static_cast<size_t>(-1)) break;
+    *dst++ = '?';  // a unit that does not convert at all
+    --outLeft;
+    in += 2;
+    inLeft -= 2;
+  }
+  iconv(cd, nullptr, nullptr, &dst, &outLeft);
+  iconv_close(cd);
+  return QByteArray(out.data(), dst - out.data());
+}
+
+}  // namespace
+
+// The single-byte code pages are converted through tables built once: every character of the
+// basic plane, and texts mixing scripts, accents and combining marks, come out as iconv gives
+// them for the whole text.
+TEST(CodePage, SingleBytePagesConvertAsIconvDoes) {
+  const int pages[] = {874, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258};
+  for (int page : pages) {
+    SCOPED_TRACE(page);
+    int differences = 0;
+    for (char32_t c = 0x80; c < 0x10000; ++c) {
+      if (c >= 0xD800 && c < 0xE000) continue;
+      const std::u16string one(1, static_cast<char16_t>(c));
+      if (ToAnsi(QStringView(one.data(), 1), page) != Iconv(one, page) && ++differences < 5)
+        ADD_FAILURE() << "U+" << std::hex << uint32_t(c);
+    }
+    const char16_t pool[] = {u'a',      u'Z',      u' ',      u'é',      u'ß', u'€',      u'Ł',
+                             u'ő',      u'Ж',      u'я',      u'Ω',      u'ά', u'日',     u'ฉ',
+                             u'א',      u'ع',      u'ă',      u'ư',      u'ễ', u'\u0301', u'\u0323',
+                             u'\u20AB', u'\u201C', u'\uFB01', u'\u00A0', u'Ő'};
+    uint32_t seed = 12345;
+    for (int n = 0; n < 3000; ++n) {
+      std::u16string text;
+      seed = seed * 1103515245u + 12345u;
+      const int length = 1 + static_cast<int>((seed >> 16) % 10);
+      for (int i = 0; i < length; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        text.push_back(pool[(seed >> 16) % std::size(pool)]);
+      }
+      QByteArray appended("x");
+      AppendAnsi(appended, QStringView(text.data(), qsizetype(text.size())), page);
+      const QByteArray expected = Iconv(text, page);
+      EXPECT_EQ(ToAnsi(QStringView(text.data(), qsizetype(text.size())), page), expected)
+          << QString::fromStdU16String(text).toStdString();
+      EXPECT_EQ(appended, "x" + expected);
+    }
+  }
 }

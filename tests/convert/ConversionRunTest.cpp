@@ -2,6 +2,10 @@
 // the failures before a writer's loop. (A cancelled folder prompt: FrmConversionTest.)
 #include "tests/convert/RunTestSupport.h"
 
+#include <sys/resource.h>
+
+#include <csignal>
+
 using namespace lumivex;
 using namespace lumivex::testing;
 
@@ -147,4 +151,74 @@ TEST_F(ConversionRun, FailuresBeforeTheLoopAreOneMessageAndLeaveTheWindowUp) {
   EXPECT_EQ(result.status, RunResult::kFailed);
   ASSERT_EQ(view.messages.size(), 1u);
   EXPECT_TRUE(Files().isEmpty());
+}
+
+// An entry that cannot be read is told to the view once, with its folder and place, by every
+// form; what the forms write keeps the window's rule (the values of the entry before it).
+TEST_F(ConversionRun, UnreadableEntriesAreToldToTheViewOnceEach) {
+  setenv("LUMIVEX_TOOL_DIR", qPrintable(BinDir()), 1);
+  FakeContact unreadable;
+  unreadable.unreadable = true;
+  FakeContact noEmail = MakeContact(QStringLiteral("Dee"), QStringLiteral("Fox"));
+  noEmail.failing = {QStringLiteral("Email1Address")};
+  Contacts()
+      .Add(MakeContact(QStringLiteral("Ann"), QStringLiteral("Lee")))
+      .Add(unreadable)
+      .Add(MakeContact(QStringLiteral("Cy"), QStringLiteral("Oh")))
+      .Add(noEmail);
+  for (const OutputOptions& output :
+       {Single(), Each(), OutputOptions{.wab = true}, OutputOptions{.excel = true}}) {
+    view = RecordingView();
+    QDir(target).removeRecursively();
+    QDir().mkpath(target);
+    const RunResult result = Run(output);
+    ASSERT_EQ(result.status, RunResult::kCompleted) << result.error.toStdString();
+    EXPECT_EQ(view.unreadable, (QStringList{"Top of Personal Folders/Contacts #2",
+                                            "Top of Personal Folders/Contacts #4"}));
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text, u"4 Contacts Saved Successfully");
+  }
+  // The single file: the second card is the first one's, as a failing read keeps the value.
+  view = RecordingView();
+  QDir(target).removeRecursively();
+  QDir().mkpath(target);
+  Run(Single());
+  const QStringList cards = QString::fromLatin1(Read(Files()[0])).split(QStringLiteral("BEGIN:VCARD"));
+  ASSERT_EQ(cards.size(), 5);  // the text before the first card, then four cards
+  EXPECT_EQ(cards[2], cards[1]);
+  unsetenv("LUMIVEX_TOOL_DIR");
+}
+
+// A file-size limit stands in for a full disk: no single-file form leaves a file cut short under
+// its name (nor its temporary file); the window still completes as it always does.
+TEST_F(ConversionRun, AFileCutShortIsNeverLeftBehind) {
+  setenv("LUMIVEX_TOOL_DIR", qPrintable(BinDir()), 1);
+  AddContacts({{"Ann", "Lee"}, {"Bob", "Ray"}, {"Cy", "Oh"}});
+  struct Case {
+    OutputOptions output;
+    RunResult::Status status;
+  };
+  for (const Case& c :
+       {Case{Single(), RunResult::kCompleted}, Case{{.excel = true}, RunResult::kCompleted},
+        Case{{.wab = true}, RunResult::kFailed}}) {
+    view = RecordingView();
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 200;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const RunResult result = Run(c.output);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(result.status, c.status) << result.error.toStdString();
+    EXPECT_TRUE(QDir(target).entryList(QDir::Files | QDir::Hidden).isEmpty())
+        << QDir(target).entryList(QDir::Files | QDir::Hidden).join(u' ').toStdString();
+    if (c.status == RunResult::kCompleted) {
+      ASSERT_EQ(view.messages.size(), 1u);
+      EXPECT_EQ(view.messages[0].text, u"3 Contacts Saved Successfully");
+      EXPECT_EQ(view.failedOutputs.size(), 1);
+    }
+  }
+  unsetenv("LUMIVEX_TOOL_DIR");
 }

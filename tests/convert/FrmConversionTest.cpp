@@ -3,8 +3,10 @@
 #include "app/Dialogs.h"
 #include "convert/FrmConversion.h"
 #include "tests/convert/RunTestSupport.h"
+#include "tests/support/ExpectedPlaces.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPointer>
@@ -87,10 +89,10 @@ class FrmConversionTest : public RunTest {
 
 TEST_F(FrmConversionTest, ControlsHaveTheirCaptionsNamesAndPlaces) {
   EXPECT_EQ(form->windowTitle(), u"Conversion Options");
-  EXPECT_EQ(form->size(), QSize(406, 463));
+  EXPECT_EQ(form->size(), QSize(Px(6090), Px(6945)));
   auto* frame = Child<QGroupBox>("Frame1");
   ASSERT_NE(frame, nullptr);
-  EXPECT_EQ(frame->geometry(), QRect(-8, 168, 417, 246));
+  EXPECT_EQ(frame->geometry(), Tw(-120, 2520, 6255, 3690));
   // Captions and places of the frame's labels and options; every option starts unset.
   struct Expected {
     const char* name;
@@ -98,20 +100,17 @@ TEST_F(FrmConversionTest, ControlsHaveTheirCaptionsNamesAndPlaces) {
     QRect geometry;
   };
   for (const Expected& e : {
-           Expected{"Label2", "vCard File", {80, 8, 89, 17}},
-           Expected{"Label6",
-                    "Import vCard in Lotus Notes, Outlook Express, ACT, iPhone",
-                    {80, 24, 286, 13}},
-           Expected{
-               "Label1", "Import .wab file in Outlook Express Address Book", {96, 168, 236, 13}},
-           Expected{"OptvCardComplete",
-                    "Single vCard File (All contacts in single .vcf file)",
-                    {80, 40, 305, 25}},
-           Expected{"OptvCardEach",
-                    "Separate vCard Files (Save .vcf file for each contact)",
-                    {80, 64, 305, 25}},
-           Expected{"OptExcel", "Excel 97/2000/2002/2003 (.xls) File", {80, 93, 225, 33}},
-           Expected{"OptWAB", "Windows Address Book (.wab) File", {80, 144, 225, 25}},
+           Expected{"Label2", "vCard File", Tw(1200, 120, 1335, 255)},
+           Expected{"Label6", "Import vCard in Lotus Notes, Outlook Express, ACT, iPhone",
+                    Tw(1200, 360, 4290, 195)},
+           Expected{"Label1", "Import .wab file in Outlook Express Address Book",
+                    Tw(1450, 2520, 3540, 195)},
+           Expected{"OptvCardComplete", "Single vCard File (All contacts in single .vcf file)",
+                    Tw(1200, 600, 4575, 375)},
+           Expected{"OptvCardEach", "Separate vCard Files (Save .vcf file for each contact)",
+                    Tw(1200, 960, 4575, 375)},
+           Expected{"OptExcel", "Excel 97/2000/2002/2003 (.xls) File", Tw(1200, 1400, 3375, 495)},
+           Expected{"OptWAB", "Windows Address Book (.wab) File", Tw(1200, 2160, 3375, 375)},
        }) {
     auto* widget = Child<QWidget>(e.name);
     ASSERT_NE(widget, nullptr) << e.name;
@@ -125,14 +124,14 @@ TEST_F(FrmConversionTest, ControlsHaveTheirCaptionsNamesAndPlaces) {
   EXPECT_TRUE(Child<QLabel>("Label2")->font().bold());
   EXPECT_EQ(Child<QRadioButton>("OptWAB"), form->OptWAB);
   EXPECT_EQ(form->LblSaveProgress->objectName(), u"LblSaveProgress");
-  EXPECT_EQ(form->LblSaveProgress->pos(), QPoint(200, 189));
+  EXPECT_EQ(form->LblSaveProgress->pos(), Tw(3000, 2840, 0, 0).topLeft());
   EXPECT_EQ(form->LblSaveProgress->font().family(), u"Verdana");
   EXPECT_TRUE(form->LblSaveProgress->font().bold());
-  EXPECT_EQ(form->ProgBarSave->geometry(), QRect(16, 216, 385, 17));
+  EXPECT_EQ(form->ProgBarSave->geometry(), Tw(240, 3240, 5775, 255));
   EXPECT_TRUE(form->ProgBarSave->isTextVisible());
   EXPECT_EQ(form->CmdConversion->parentWidget(), form.data());
   EXPECT_EQ(form->CmdConversion->text(), u"&Start Conversion");
-  EXPECT_EQ(form->CmdConversion->geometry(), QRect(128, 424, 145, 29));
+  EXPECT_EQ(form->CmdConversion->geometry(), Tw(1920, 6360, 2175, 435));
 }
 
 TEST_F(FrmConversionTest, AnyOptionEnablesTheStartButtonAndOnlyOneIsSet) {
@@ -152,6 +151,34 @@ TEST_F(FrmConversionTest, AnyOptionEnablesTheStartButtonAndOnlyOneIsSet) {
   // A second click on the chosen option keeps it chosen.
   QTest::mouseClick(form->OptWAB, Qt::LeftButton);
   EXPECT_TRUE(form->OptWAB->isChecked());
+}
+
+// A large folder moves the progress thousands of times a second: the window paints it a few
+// times a second, not once per entry, and still ends on the last entry's text.
+TEST_F(FrmConversionTest, ProgressOfALargeFolderIsPaintedAFewTimesASecond) {
+  for (int i = 0; i < 5000; ++i)
+    Contacts().Add(MakeContact(QStringLiteral("Given%1").arg(i), QStringLiteral("Family")));
+  struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject* object, QEvent* event) override {
+      if (event->type() == QEvent::Paint) ++paints;
+      return QObject::eventFilter(object, event);
+    }
+  } counter;
+  form->show();
+  QCoreApplication::processEvents();
+  form->LblSaveProgress->installEventFilter(&counter);
+  QString labelAtEnd;
+  dialogs->onMessage = [&] { labelAtEnd = form->LblSaveProgress->text(); };
+  QElapsedTimer clock;
+  clock.start();
+  QTest::mouseClick(form->OptvCardComplete, Qt::LeftButton);
+  QTest::mouseClick(form->CmdConversion, Qt::LeftButton);
+  const qint64 ms = clock.elapsed();
+  EXPECT_EQ(labelAtEnd, u"Saving Contacts 5000/5000");
+  EXPECT_GE(counter.paints, 1);
+  // 20 a second at most, and the paints that the window's own showing and hiding bring.
+  EXPECT_LE(counter.paints, 5 + ms / 50) << ms << " ms";
 }
 
 TEST_F(FrmConversionTest, AClickRunsTheExportPaintsProgressAndHidesTheWindow) {
@@ -192,6 +219,42 @@ TEST_F(FrmConversionTest, AClickRunsTheExportPaintsProgressAndHidesTheWindow) {
   EXPECT_EQ(dialogs->messages.size(), 1u);
   EXPECT_TRUE(form->isVisible());
   EXPECT_EQ(Files().size(), 1);
+}
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+ public:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+  int paints = 0;
+};
+
+TEST_F(FrmConversionTest, TheWindowsArePaintedDuringTheRunWithoutTakingInput) {
+  AddContacts({{"Ann", "Lee"}, {"Bob", "Ray"}});
+  QWidget owner;  // stands for the main window under the conversion window
+  owner.resize(300, 200);
+  owner.show();
+  form->show();
+  QCoreApplication::processEvents();
+  QTest::mouseClick(form->OptWAB, Qt::LeftButton);
+  PaintCounter ownerPaints;
+  owner.installEventFilter(&ownerPaints);
+  // The run never yields to the event loop: a click posted while it works must wait for its end.
+  bool clickHandledDuringRun = false;
+  dialogs->duringBrowse = [&] {
+    QMetaObject::invokeMethod(
+        &owner, [&] { clickHandledDuringRun = true; }, Qt::QueuedConnection);
+  };
+  int paintsAtMessage = -1;
+  dialogs->onMessage = [&] { paintsAtMessage = ownerPaints.paints; };
+  QTest::mouseClick(form->CmdConversion, Qt::LeftButton);
+  ASSERT_EQ(dialogs->messages.size(), 1u);
+  EXPECT_GE(paintsAtMessage, 1) << "the window under the run was painted while it ran";
+  EXPECT_FALSE(clickHandledDuringRun) << "the run handled queued input";
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(clickHandledDuringRun);
 }
 
 TEST_F(FrmConversionTest, ASecondClickDuringTheFolderPromptStartsNoSecondRun) {

@@ -98,7 +98,8 @@ def export_all_forms(cli, store, scratch, entries):
     check({"vcard", "vcards", "xls", "wab"} <= set(formats), f"forms offered: {formats}")
     for form in formats:
         out = os.path.join(scratch, "out-" + form)
-        result = run([cli, "export", "--format", form, "--out", out, store],
+        # A trailing "/" makes --out a folder for every form.
+        result = run([cli, "export", "--format", form, "--out", out + "/", store],
                      env=clean_env(), cwd=scratch)
         if not check(result.returncode == 0,
                      f"export --format {form}: status {result.returncode}: {result.stderr}"):
@@ -121,6 +122,8 @@ def export_all_forms(cli, store, scratch, entries):
             ok = listed.returncode == 0 and json.loads(listed.stdout).get("count", 0) > 0
             check(len(files) == 1 and files[0].endswith(".wab") and ok,
                   f"wab: {files}: {listed.stdout}{listed.stderr}")
+        else:
+            check(all(data), f"{form}: empty files among {files}")
 
 
 def png_size(path):
@@ -320,7 +323,6 @@ def case_completion(args):
         (["export", "--format", ""], sorted(formats)),
         (["export", "--format", "=", "vcard"], sorted(f for f in formats if f.startswith("vcard"))),
         (["export", "--fo"], ["--folder", "--format"]),
-        (["scan", "--"], ["--folder", "--help", "--json"]),
         (["export", "--code-page", "125"], [str(n) for n in range(1250, 1259)]),
         (["scan", store, "--folder", ""], set(described)),
         (["export", "--folder", "Top of", "--out", "x", store, "--folder",
@@ -331,6 +333,16 @@ def case_completion(args):
         (["wab-dump", f"{files}/"], [f"{files}/d.wab", f"{files}/sub"]),
         (["export", "--out", f"{files}/s"], [f"{files}/sub"]),
     ]
+    # Each verb's options, as its usage lines name them, and --help.
+    for verb in verbs:
+        lines = run([cli, verb, "--help"]).stdout.splitlines()
+        usage = [lines[0]]
+        for line in lines[1:]:
+            if not line.startswith(" "):
+                break
+            usage.append(line)
+        options = set(re.findall(r"(?<![\w-])--[a-z][a-z-]*", "\n".join(usage))) | {"--help"}
+        cases.append(([verb, "--"], sorted(options)))
     script = ("source \"$1\"; shift; COMP_WORDS=(\"$@\"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1));"
               " _lumivex_cli lumivex-cli; printf '%s\\n' \"${COMPREPLY[@]}\"")
     completion = os.path.join(prefix, "share/bash-completion/completions/lumivex-cli")
@@ -380,12 +392,17 @@ def case_package(args):
         check("/usr/" + relative in paths, f"/usr/{relative} is not in the package")
     check(not any(p.startswith("/usr/local") or args.build in p for p in paths),
           "the package holds files outside /usr or from the build tree")
-    # The programs are stripped: no debugging sections in the package.
+    # The programs are stripped (no debugging sections) and hold no path of this machine's
+    # build or source tree: they find their data relative to themselves.
     extracted = os.path.join(out, "root")
     run(["dpkg-deb", "-x", deb, extracted])
     for program in ("lumivex", "lumivex-cli"):
-        sections = run(["readelf", "-S", f"{extracted}/usr/bin/{program}"]).stdout
+        path = f"{extracted}/usr/bin/{program}"
+        sections = run(["readelf", "-S", path]).stdout
         check(".debug_info" not in sections, f"{program} is not stripped")
+        data = open(path, "rb").read()
+        for tree in (args.build, os.path.realpath(args.source)):
+            check(tree.encode() not in data, f"{program} holds the path {tree}")
 
 
 CASES = {"programs": case_programs, "relocated": case_relocated, "desktop": case_desktop,

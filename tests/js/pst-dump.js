@@ -3,7 +3,9 @@
 //
 // { "folders": [ { "path": "Top of Personal Folders/Contacts", "containerClass": "IPF.Contact",
 //     "contentCount": 2, "items": [ { "0x3A06": "Anna", "lid:0x8083": "a@example.com",
-//     "name:Keywords": "02000000...", ... } ] } ] }
+//     "name:Keywords": "02000000...", ...,
+//     "attachments": [ { "name": "ContactPicture.jpg", "mimeTag": "image/jpeg", "hex": "ffd8..." } ]
+//   } ] } ] }
 //
 // Tagged properties are keyed by their id, named ones by "lid:" and their number or "name:" and
 // their string (the mapping through the store's name-to-id map is pst-extractor's own).
@@ -56,7 +58,19 @@ function walk(folder, path, folders) {
   if (folder.contentCount > 0) {
     let child = folder.getNextChild();
     while (child != null) {
-      entry.items.push(properties(child));
+      const item = properties(child);
+      // Attachments, where an item has them: their names, MIME types and bytes as hex.
+      const count = child.numberOfAttachments;
+      if (count > 0) {
+        item.attachments = [];
+        for (let i = 0; i < count; i++) {
+          const a = child.getAttachment(i);
+          const data = Buffer.alloc(a.filesize);
+          if (a.filesize > 0) a.fileInputStream.readCompletely(data);
+          item.attachments.push({ name: a.longFilename, mimeTag: a.mimeTag, hex: data.toString('hex') });
+        }
+      }
+      entry.items.push(item);
       child = folder.getNextChild();
     }
   }

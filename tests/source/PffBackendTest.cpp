@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <map>
 
 namespace lumivex {
@@ -241,6 +242,48 @@ TEST(PffBackend, SixContactsMatchTheIndependentReaders) {
   QString kept = QStringLiteral("kept");
   EXPECT_FALSE(tolle->Read("NoSuchProperty", kept));
   EXPECT_EQ(kept, QStringLiteral("kept"));
+}
+
+// A damaged name-to-id map: the named properties (the e-mail addresses) fail to read and say
+// why, instead of reading as absent; the tagged ones read as the independent readers give them.
+TEST(PffBackend, ADamagedNameMapIsAFailedReadOfTheNamedProperties) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  auto store = OpenPffStore(testing::SharedDir() +
+                            QStringLiteral("/fixtures/damaged/name-map-block-overwritten.pst"));
+  auto items = store->DefaultContactsFolder()->GetItems();
+  ASSERT_EQ(items->Count(), 6);
+  const char* fullNames[] = {"Sebastian Wright",  "Wichert Kroos",     "Christoffer van de Meeberg",
+                             "Margaret J. Tolle", "Matthew R. Wilcox", "Bertha A. Buell"};
+  for (int i = 0; i < 6; ++i) {
+    SCOPED_TRACE(i);
+    auto entry = items->Item(i);
+    EXPECT_EQ(ReadProperty(*entry, "FullName"), QString::fromUtf8(fullNames[i]));
+    EXPECT_TRUE(entry->Failure().isEmpty());
+    QString email = QStringLiteral("kept");
+    EXPECT_FALSE(entry->Read("Email1Address", email));
+    EXPECT_EQ(email, QStringLiteral("kept"));
+    EXPECT_TRUE(entry->Failure().contains(u"name-to-id map is damaged"))
+        << entry->Failure().toStdString();
+  }
+}
+
+// A node without a data block (its id is 0) in the folder tree: the branch is reported as
+// damaged, the rest of the tree and the contacts are read as the other readers read them.
+TEST(PffBackend, ANodeWithoutDataIsADamagedBranch) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  auto store = OpenPffStore(testing::SharedDir() +
+                            QStringLiteral("/fixtures/damaged/node-without-data-block.pst"));
+  int unreadable = 0;
+  std::function<void(const Folder&)> walk = [&](const Folder& folder) {
+    try {
+      for (const auto& sub : folder.SubFolders()) walk(*sub);
+    } catch (const StoreError&) {
+      ++unreadable;
+    }
+  };
+  walk(*store->RootFolder());
+  EXPECT_EQ(unreadable, 1);
+  EXPECT_EQ(store->DefaultContactsFolder()->GetItems()->Count(), 2);
 }
 
 TEST(PffBackend, DistributionListIsAnEntryOfTheFolder) {

@@ -40,9 +40,20 @@ class RecordingView : public ConversionView {
     events << QStringLiteral("hide");
     hidden = true;
   }
+  // Kept apart from `events`: the window shows nothing for them.
+  void OutputFailed(const QString& path, const QString& reason) override {
+    failedOutputs << path + QStringLiteral(": ") + reason;
+  }
+  void EntryUnreadable(const QString& folder, int position, const QString& reason) override {
+    unreadable << QStringLiteral("%1 #%2").arg(folder).arg(position);
+    unreadableReasons << reason;
+  }
 
   QStringList events;  // everything, in order: "range 0..3", "value 1", "label Saving...", ...
   QStringList labels;
+  QStringList failedOutputs;      // "path: reason"
+  QStringList unreadable;         // "folder #position"
+  QStringList unreadableReasons;  // their reasons, in the same order
   std::vector<ShownMessage> messages;
   int rangeMax = -1;
   int progressValue = -1;

@@ -4,6 +4,7 @@
 // pst-extractor, which reads no ANSI store and no store with high encryption, in both layouts.
 #include <libpff.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -422,6 +423,452 @@ TEST(SampleStore, HoldsWhatItsDescriptionPromises) {
         "0x3A58",     "name:Keywords"})
     EXPECT_TRUE(keys.count(key)) << key;
 }
+
+// ---------------------------------------------------------------------------------------------
+// The every-field store the build writes from data/edge/every-field.json, in both layouts: what
+// the description holds is what libpff, pffexport and readpst give back.
+
+QJsonArray EveryFieldItems() {
+  QFile f(SourceDir() + "/data/edge/every-field.json");
+  EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+  return QJsonDocument::fromJson(f.readAll())
+      .object()["folders"]
+      .toArray()[0]
+      .toObject()["items"]
+      .toArray();
+}
+
+// The bytes of a description's "file" or "data:" reference.
+QByteArray DescribedBytes(const QString& ref) {
+  if (ref.startsWith("data:"))
+    return QByteArray::fromBase64(ref.mid(ref.indexOf(',') + 1).toLatin1());
+  QFile f(SourceDir() + "/data/edge/" + ref);
+  EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << ref.toStdString();
+  return f.readAll();
+}
+
+// The files attached to a described item, in the order the store keeps them: its attachments,
+// then its picture.
+std::vector<std::pair<QString, QByteArray>> DescribedAttachments(const QJsonObject& item) {
+  std::vector<std::pair<QString, QByteArray>> out;
+  for (const QJsonValue& a : item["attachments"].toArray())
+    out.emplace_back(a["name"].toString(), DescribedBytes(a["data"].toString()));
+  if (item.contains("picture")) {
+    const QByteArray bytes = DescribedBytes(item["picture"].toString());
+    out.emplace_back(bytes.startsWith("\x89PNG") ? "ContactPicture.png" : "ContactPicture.jpg",
+                     bytes);
+  }
+  return out;
+}
+
+bool IsAscii(const QString& s) {
+  for (QChar c : s)
+    if (c.unicode() > 0x7F) return false;
+  return true;
+}
+
+class EveryFieldStore : public ::testing::TestWithParam<const char*> {
+ protected:
+  bool Ansi() const { return QString(GetParam()).contains("ansi"); }
+  QString Store() const { return BinDir() + "/" + GetParam(); }
+};
+
+TEST_P(EveryFieldStore, LibpffGivesBackEveryFieldPictureAttachmentAndRtfBody) {
+  const QJsonArray items = EveryFieldItems();
+  ASSERT_FALSE(items.isEmpty());
+  libpff_file_t* file = nullptr;
+  ASSERT_EQ(libpff_file_initialize(&file, nullptr), 1);
+  ASSERT_EQ(libpff_file_open(file, Store().toUtf8().constData(), LIBPFF_OPEN_READ, nullptr), 1)
+      << Store().toStdString();
+  {
+    PffItem root, top, contacts;
+    ASSERT_EQ(libpff_file_get_root_folder(file, &root.item, nullptr), 1);
+    ASSERT_TRUE(SubFolder(root.item, "Top of Personal Folders", top));
+    ASSERT_TRUE(SubFolder(top.item, "Contacts", contacts));
+    int count = 0;
+    libpff_folder_get_number_of_sub_messages(contacts.item, &count, nullptr);
+    ASSERT_EQ(count, items.size());
+    // Fields by their ids in the property lists of the mail client; named ones (PSETID_Address)
+    // by their number.
+    const std::pair<const char*, uint32_t> strings[] = {
+        {"NickName", 0x3A4F},
+        {"Profession", 0x3A46},
+        {"Business2TelephoneNumber", 0x3A1B},
+        {"Home2TelephoneNumber", 0x3A2F},
+        {"CarTelephoneNumber", 0x3A1E},
+        {"OtherFaxNumber", 0x3A23},
+        {"AssistantTelephoneNumber", 0x3A2E},
+        {"CallbackTelephoneNumber", 0x3A02},
+        {"CompanyMainTelephoneNumber", 0x3A57},
+        {"ISDNNumber", 0x3A2D},
+        {"OtherTelephoneNumber", 0x3A1F},
+        {"PrimaryTelephoneNumber", 0x3A1A},
+        {"RadioTelephoneNumber", 0x3A1D},
+        {"TelexNumber", 0x3A2C},
+        {"TTYTDDTelephoneNumber", 0x3A4B},
+        {"HomeAddressPostOfficeBox", 0x3A5E},
+        {"OtherAddressStreet", 0x3A63},
+        {"OtherAddressPostOfficeBox", 0x3A64},
+        {"OtherAddressCity", 0x3A5F},
+        {"OtherAddressState", 0x3A62},
+        {"OtherAddressPostalCode", 0x3A61},
+        {"OtherAddressCountry", 0x3A60},
+        {"PersonalHomePage", 0x3A50},
+        {"BusinessAddressPostOfficeBox", 0x804A},
+        {"IMAddress", 0x8062},
+        {"InternetFreeBusyAddress", 0x80D8},
+        {"Email1OriginalDisplayName", 0x8084},
+        {"Email2OriginalDisplayName", 0x8094},
+        {"Email2AddressType", 0x8092},
+    };
+    const uint32_t string_type = Ansi() ? pst::kPtString8 : pst::kPtString;
+    for (int m = 0; m < count; ++m) {
+      const QJsonObject item = items[m].toObject();
+      const std::string where = "contact " + std::to_string(m + 1);
+      PffItem message;
+      ASSERT_EQ(libpff_folder_get_sub_message(contacts.item, m, &message.item, nullptr), 1);
+      for (const auto& [field, id] : strings) {
+        if (!item.contains(field)) continue;
+        const QString expected = item[field].toString();
+        if (Ansi() && !IsAscii(expected)) continue;  // "?" in code page 1252
+        const pst::Bytes raw = RawProperty(message.item, id, string_type);
+        const QString got = Ansi()
+                                ? QString::fromLatin1(reinterpret_cast<const char*>(raw.data()),
+                                                      static_cast<qsizetype>(raw.size()))
+                                : QString::fromUtf16(reinterpret_cast<const char16_t*>(raw.data()),
+                                                     static_cast<qsizetype>(raw.size() / 2));
+        EXPECT_EQ(got.toStdString(), expected.toStdString()) << where << " " << field;
+      }
+      if (item.contains("Gender")) {
+        const int code =
+            QStringList{"Unspecified", "Female", "Male"}.indexOf(item["Gender"].toString());
+        const pst::Bytes raw = RawProperty(message.item, 0x3A4D, pst::kPtInt16);
+        ASSERT_GE(raw.size(), 2u) << where;
+        EXPECT_EQ(raw[0] | raw[1] << 8, code) << where;
+      }
+      if (item.contains("SearchKey")) {
+        const pst::Bytes raw = RawProperty(message.item, 0x300B, pst::kPtBinary);
+        EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(raw.data()),
+                             static_cast<qsizetype>(raw.size()))
+                      .toHex(),
+                  item["SearchKey"].toString().toLatin1())
+            << where;
+      }
+      if (item.contains("LastModificationTime")) {
+        libpff_record_set_t* set = nullptr;
+        ASSERT_EQ(libpff_item_get_record_set_by_index(message.item, 0, &set, nullptr), 1);
+        libpff_record_entry_t* entry = nullptr;
+        uint64_t filetime = 0;
+        ASSERT_EQ(libpff_record_set_get_entry_by_type(set, 0x3008, 0x0040, &entry, 0, nullptr), 1);
+        libpff_record_entry_get_data_as_filetime(entry, &filetime, nullptr);
+        libpff_record_entry_free(&entry, nullptr);
+        libpff_record_set_free(&set, nullptr);
+        const QDateTime expected =
+            QDateTime::fromString(item["LastModificationTime"].toString(), Qt::ISODate);
+        EXPECT_EQ(static_cast<int64_t>(filetime / 10000000) - 11644473600,
+                  expected.toSecsSinceEpoch())
+            << where;
+      }
+      // PidLidHasPicture on a contact with a picture.
+      const pst::Bytes has_picture = RawProperty(message.item, 0x8015, pst::kPtBoolean);
+      EXPECT_EQ(!has_picture.empty() && has_picture[0] == 1, item.contains("picture")) << where;
+      // Attachments byte for byte, the picture flagged as the contact photo and hidden.
+      const auto expected = DescribedAttachments(item);
+      int attachments = 0;
+      libpff_message_get_number_of_attachments(message.item, &attachments, nullptr);
+      ASSERT_EQ(attachments, static_cast<int>(expected.size())) << where;
+      for (int a = 0; a < attachments; ++a) {
+        PffItem attachment;
+        ASSERT_EQ(libpff_message_get_attachment(message.item, a, &attachment.item, nullptr), 1);
+        size64_t size = 0;
+        ASSERT_EQ(libpff_attachment_get_data_size(attachment.item, &size, nullptr), 1);
+        QByteArray data(static_cast<qsizetype>(size), '\0');
+        libpff_attachment_data_seek_offset(attachment.item, 0, SEEK_SET, nullptr);
+        ASSERT_EQ(libpff_attachment_data_read_buffer(
+                      attachment.item, reinterpret_cast<uint8_t*>(data.data()), size, nullptr),
+                  static_cast<ssize_t>(size));
+        EXPECT_TRUE(data == expected[a].second) << where << " attachment " << a + 1;
+        const bool photo = expected[a].first.startsWith("ContactPicture.");
+        const pst::Bytes flag = RawProperty(attachment.item, 0x7FFF, pst::kPtBoolean);
+        EXPECT_EQ(!flag.empty() && flag[0] == 1, photo) << where << " attachment " << a + 1;
+        const pst::Bytes name = RawProperty(attachment.item, 0x3707, string_type);
+        if (!Ansi() || IsAscii(expected[a].first)) {
+          EXPECT_EQ(Ansi() ? QString::fromLatin1(reinterpret_cast<const char*>(name.data()),
+                                                 static_cast<qsizetype>(name.size()))
+                           : QString::fromUtf16(reinterpret_cast<const char16_t*>(name.data()),
+                                                static_cast<qsizetype>(name.size() / 2)),
+                    expected[a].first)
+              << where;
+        }
+      }
+      // A body kept only as compressed RTF: libpff's own decompression gives the RTF back.
+      if (item.contains("RTFBody")) {
+        size_t size = 0;
+        ASSERT_EQ(libpff_message_get_rtf_body_size(message.item, &size, nullptr), 1) << where;
+        std::string rtf(size, '\0');
+        ASSERT_EQ(libpff_message_get_rtf_body(message.item, reinterpret_cast<uint8_t*>(rtf.data()),
+                                              size, nullptr),
+                  1);
+        while (!rtf.empty() && rtf.back() == '\0') rtf.pop_back();
+        EXPECT_EQ(rtf, item["RTFBody"].toString().toStdString()) << where;
+        EXPECT_TRUE(RawProperty(message.item, 0x1000, string_type).empty())
+            << where << ": no plain body";
+      }
+    }
+  }
+  libpff_file_close(file, nullptr);
+  libpff_file_free(&file, nullptr);
+}
+
+TEST_P(EveryFieldStore, PffexportWritesEveryAttachmentAndReadpstEveryContact) {
+  const QJsonArray items = EveryFieldItems();
+  const QString dir = ScratchDir(QString("every-field-") + (Ansi() ? "ansi" : "unicode"));
+  QByteArray out;
+  QString why;
+  if (!RunReader("pffinfo", {Store()}, &out, &why)) GTEST_SKIP() << why.toStdString();
+  ASSERT_NE(out, "FAILED") << why.toStdString();
+  EXPECT_TRUE(out.contains(Ansi() ? "32-bit" : "64-bit")) << out.toStdString();
+  if (!RunReader("pffexport", {"-q", "-t", dir + "/pff", Store()}, &out, &why))
+    GTEST_SKIP() << why.toStdString();
+  ASSERT_NE(out, "FAILED") << why.toStdString();
+  const QString contacts = dir + "/pff.export/Top of Personal Folders/Contacts/";
+  for (int m = 0; m < items.size(); ++m) {
+    const bool list = items[m].toObject()["messageClass"].toString() == "IPM.DistList";
+    const QString contact =
+        contacts +
+        QString(list ? "DistributionList%1/" : "Contact%1/").arg(m + 1, 5, 10, QChar('0'));
+    EXPECT_TRUE(QDir(contact).exists()) << contact.toStdString();
+    const auto expected = DescribedAttachments(items[m].toObject());
+    const QStringList files = QDir(contact + "Attachments").entryList(QDir::Files, QDir::Name);
+    ASSERT_EQ(files.size(), static_cast<qsizetype>(expected.size())) << contact.toStdString();
+    for (size_t a = 0; a < expected.size(); ++a) {
+      QFile f(contact + "Attachments/" + files[static_cast<qsizetype>(a)]);
+      ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+      EXPECT_TRUE(f.readAll() == expected[a].second)
+          << files[static_cast<qsizetype>(a)].toStdString();
+    }
+  }
+  QFile first(contacts + "Contact00001/Contact.txt");
+  ASSERT_TRUE(first.open(QIODevice::ReadOnly));
+  const QString text = QString::fromUtf8(first.readAll());
+  for (const char* line :
+       {"Business phone number 2:\t\t+33 1 42 68 53 02",
+        "Callback phone number:\t\t+33 1 42 68 53 11", "Primary phone number:\t\t+33 1 42 68 53 40",
+        "Flags:\t\t\t\t\t0x00000011 (Read, Has attachments)",
+        "Company name:\t\t\t\tContoso, Ltd; Research \\ Development"})
+    EXPECT_TRUE(text.contains(QString::fromUtf8(line))) << line << "\n" << text.toStdString();
+
+  if (!RunReader("readpst", {"-D", "-cv", "-q", "-o", dir, Store()}, &out, &why))
+    GTEST_SKIP() << why.toStdString();
+  ASSERT_NE(out, "FAILED") << why.toStdString();
+  QFile vcards(dir + "/Contacts.contacts");
+  ASSERT_TRUE(vcards.open(QIODevice::ReadOnly));
+  const QString cards = QString::fromUtf8(vcards.readAll());
+  // readpst writes contacts only (no list), and nests the assistant as an AGENT card: only
+  // cards at the start of a line count.
+  qsizetype contact_items = 0;
+  for (const QJsonValue& item : items)
+    contact_items += item["messageClass"].toString("IPM.Contact") == "IPM.Contact";
+  EXPECT_EQ(cards.count(QRegularExpression("(^|\n)BEGIN:VCARD")), contact_items);
+  for (const char* line : {"NICKNAME:Mimi", "ROLE:Physicist", "TEL;TYPE=isdn:+33 1 42 68 53 20",
+                           "TEL;TYPE=car,voice:+33 6 98 76 54 32", "TEL;TYPE=bbs:42 68 53 60",
+                           "TEL;TYPE=pcs:+33 1 42 68 53 50", "TEL;TYPE=fax,pref:+33 1 40 00 99 99"})
+    EXPECT_TRUE(cards.contains(QString::fromUtf8(line))) << line;
+  if (!Ansi()) {
+    for (const char* line : {"ADR;TYPE=postal:Postfach 10 20 30;;Hauptstraße "
+                             "5\\nHinterhaus;München;Bayern;80331;Deutschland",
+                             "ADR;TYPE=work:BP 1234;;12 rue de la Paix\\nBâtiment B\\, 3ᵉ "
+                             "étage;Paris;Île-de-France;75002;France",
+                             "NOTE:First line of the note\\, with a comma.\\nSecond line\\; with a "
+                             "semicolon and a backslash \\\\ here."})
+      EXPECT_TRUE(cards.contains(QString::fromUtf8(line))) << line;
+  }
+}
+
+// The values of a multi-valued binary property: count, offsets, then the values.
+std::vector<pst::Bytes> MultiBinaryValues(const pst::Bytes& v) {
+  auto u32 = [&](size_t at) {
+    return static_cast<uint32_t>(v[at] | v[at + 1] << 8 | v[at + 2] << 16 | v[at + 3] << 24);
+  };
+  std::vector<pst::Bytes> out;
+  if (v.size() < 4) return out;
+  const uint32_t count = u32(0);
+  for (uint32_t i = 0; i < count; ++i) {
+    const size_t begin = u32(4 + 4 * i), end = i + 1 < count ? u32(8 + 4 * i) : v.size();
+    out.emplace_back(v.begin() + static_cast<std::ptrdiff_t>(begin),
+                     v.begin() + static_cast<std::ptrdiff_t>(end));
+  }
+  return out;
+}
+
+// The CRC-32 of Ethernet and zip, bit by bit.
+uint32_t Crc32Ieee(const pst::Bytes& data, uint32_t crc) {
+  for (uint8_t b : data) {
+    crc ^= b;
+    for (int k = 0; k < 8; ++k) crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+  }
+  return crc;
+}
+
+// A one-off entry id's provider, then version and flags, then name, address type and address as
+// zero-ended UTF-16 (the flags' 0x8000 bit says Unicode).
+std::vector<QString> OneOffParts(const pst::Bytes& id) {
+  const pst::Bytes provider = {0x81, 0x2B, 0x1F, 0xA4, 0xBE, 0xA3, 0x10, 0x19,
+                               0x9D, 0x6E, 0x00, 0xDD, 0x01, 0x0F, 0x54, 0x02};
+  EXPECT_TRUE(id.size() > 24 && std::equal(provider.begin(), provider.end(), id.begin() + 4));
+  EXPECT_TRUE(id.size() > 24 && (id[22] | id[23] << 8) & 0x8000) << "Unicode strings";
+  std::vector<QString> parts;
+  QString part;
+  for (size_t at = 24; at + 1 < id.size(); at += 2) {
+    const char16_t c = static_cast<char16_t>(id[at] | id[at + 1] << 8);
+    if (c == 0) {
+      parts.push_back(part);
+      part.clear();
+    } else {
+      part += QChar(c);
+    }
+  }
+  return parts;
+}
+
+// A string property: UTF-16 in a Unicode store, code page 1252 in an ANSI one.
+QString StringProperty(libpff_item_t* item, uint32_t id, bool ansi) {
+  const pst::Bytes raw = RawProperty(item, id, ansi ? pst::kPtString8 : pst::kPtString);
+  if (ansi)
+    return QString::fromLatin1(reinterpret_cast<const char*>(raw.data()),
+                               static_cast<qsizetype>(raw.size()));
+  return QString::fromUtf16(reinterpret_cast<const char16_t*>(raw.data()),
+                            static_cast<qsizetype>(raw.size() / 2));
+}
+
+// A list's members: each contact member a wrapped entry id pointing at the contact's entry in
+// this store, each one-off member its one-off entry id; beside them one-off entries with the
+// name and address of every member; and the checksum of the member entries.
+TEST_P(EveryFieldStore, ListMembersPointAtTheirContactsWithOneOffEntriesBeside) {
+  const QJsonArray items = EveryFieldItems();
+  libpff_file_t* file = nullptr;
+  ASSERT_EQ(libpff_file_initialize(&file, nullptr), 1);
+  ASSERT_EQ(libpff_file_open(file, Store().toUtf8().constData(), LIBPFF_OPEN_READ, nullptr), 1);
+  {
+    PffItem store, root, top, contacts;
+    ASSERT_EQ(libpff_file_get_message_store(file, &store.item, nullptr), 1);
+    const pst::Bytes record_key = RawProperty(store.item, 0x0FF9, pst::kPtBinary);
+    ASSERT_EQ(libpff_file_get_root_folder(file, &root.item, nullptr), 1);
+    ASSERT_TRUE(SubFolder(root.item, "Top of Personal Folders", top));
+    ASSERT_TRUE(SubFolder(top.item, "Contacts", contacts));
+    std::vector<PffItem> messages(static_cast<size_t>(items.size()));
+    std::map<QString, size_t> labels;
+    for (qsizetype m = 0; m < items.size(); ++m) {
+      ASSERT_EQ(libpff_folder_get_sub_message(contacts.item, static_cast<int>(m), &messages[m].item,
+                                              nullptr),
+                1);
+      if (items[m].toObject().contains("label"))
+        labels[items[m].toObject()["label"].toString()] = static_cast<size_t>(m);
+    }
+    int lists = 0;
+    for (qsizetype m = 0; m < items.size(); ++m) {
+      const QJsonObject list = items[m].toObject();
+      if (!list.contains("members")) continue;
+      ++lists;
+      libpff_item_t* item = messages[m].item;
+      if (!Ansi() || IsAscii(list["DLName"].toString())) {
+        EXPECT_EQ(StringProperty(item, 0x8053, Ansi()), list["DLName"].toString());
+      }
+      const auto entries =
+          MultiBinaryValues(RawProperty(item, 0x8055, pst::kPtBinary | pst::kPtMultiFlag));
+      const auto one_offs =
+          MultiBinaryValues(RawProperty(item, 0x8054, pst::kPtBinary | pst::kPtMultiFlag));
+      const QJsonArray members = list["members"].toArray();
+      ASSERT_EQ(entries.size(), static_cast<size_t>(members.size()));
+      ASSERT_EQ(one_offs.size(), entries.size());
+      uint32_t crc = 0xFFFFFFFFu;
+      for (qsizetype i = 0; i < members.size(); ++i) {
+        const QJsonObject member = members[i].toObject();
+        const pst::Bytes& entry = entries[static_cast<size_t>(i)];
+        crc = Crc32Ieee(entry, crc);
+        const std::vector<QString> parts = OneOffParts(one_offs[static_cast<size_t>(i)]);
+        ASSERT_EQ(parts.size(), 3u) << "member " << i;
+        if (!member.contains("contact")) {
+          EXPECT_TRUE(entry == one_offs[static_cast<size_t>(i)])
+              << "a one-off member is its one-off entry";
+          EXPECT_EQ(parts[0], member["name"].toString());
+          EXPECT_EQ(parts[1], "SMTP");
+          EXPECT_EQ(parts[2], member["address"].toString());
+          continue;
+        }
+        const int email = member.contains("email") ? member["email"].toInt() : 1;
+        const pst::Bytes wrapped = {0,    0,    0,    0,    0xC0, 0x91, 0xAD, 0xD3, 0x51, 0x9D,
+                                    0xCF, 0x11, 0xA4, 0xA9, 0x00, 0xAA, 0x00, 0x47, 0xFA, 0xA4};
+        ASSERT_EQ(entry.size(), 21u + 24u) << "member " << i;
+        EXPECT_TRUE(std::equal(wrapped.begin(), wrapped.end(), entry.begin()));
+        // A contact (3), its e-mail address 1-3 (values 4-6 in bits 4-6), not a one-off (0x80).
+        EXPECT_EQ(entry[20], 0x80 | (3 + email) << 4 | 0x03) << "member " << i;
+        // The contact's entry id: four zero bytes, the store's record key, the node id.
+        const size_t target = labels.at(member["contact"].toString());
+        uint32_t nid = 0;
+        libpff_item_get_identifier(messages[target].item, &nid, nullptr);
+        pst::Bytes expected(4, 0);
+        expected.insert(expected.end(), record_key.begin(), record_key.end());
+        for (int k = 0; k < 4; ++k) expected.push_back(static_cast<uint8_t>(nid >> (8 * k)));
+        EXPECT_TRUE(pst::Bytes(entry.begin() + 21, entry.end()) == expected)
+            << "member " << i << " points elsewhere";
+        // The one-off entry beside it: the e-mail entry of that contact as the contact holds it
+        // (an ANSI store holds it in code page 1252, the one-off entry in Unicode).
+        const uint32_t lid = 0x8080 + 0x10 * static_cast<uint32_t>(email - 1);
+        for (uint32_t k = 0; k < 3; ++k)
+          if (!Ansi() || IsAscii(parts[k])) {
+            EXPECT_EQ(parts[k],
+                      StringProperty(messages[target].item, lid + (k == 0 ? 0 : k + 1), Ansi()))
+                << "member " << i << " part " << k;
+          }
+      }
+      const pst::Bytes checksum = RawProperty(item, 0x804C, pst::kPtInt32);
+      ASSERT_GE(checksum.size(), 4u);
+      EXPECT_EQ(static_cast<uint32_t>(checksum[0] | checksum[1] << 8 | checksum[2] << 16 |
+                                      checksum[3] << 24),
+                ~crc);
+    }
+    EXPECT_EQ(lists, 1);
+  }
+  libpff_file_close(file, nullptr);
+  libpff_file_free(&file, nullptr);
+}
+
+// pst-extractor, the third reader, gives back every attachment byte for byte with its name and
+// MIME type (it reads no ANSI store).
+TEST_P(EveryFieldStore, PstExtractorGivesBackEveryAttachment) {
+  if (Ansi()) GTEST_SKIP() << "pst-extractor reads no ANSI store";
+  QJsonArray folders;
+  QString why;
+  if (!PstDump(Store(), &folders, &why)) GTEST_SKIP() << why.toStdString();
+  const QJsonArray items = EveryFieldItems();
+  QJsonArray got;
+  for (const QJsonValue& f : folders)
+    if (f["path"].toString() == "Top of Personal Folders/Contacts") got = f["items"].toArray();
+  ASSERT_EQ(got.size(), items.size());
+  for (qsizetype m = 0; m < items.size(); ++m) {
+    const auto expected = DescribedAttachments(items[m].toObject());
+    const QJsonArray attachments = got[m].toObject()["attachments"].toArray();
+    ASSERT_EQ(attachments.size(), static_cast<qsizetype>(expected.size())) << "item " << m + 1;
+    for (size_t a = 0; a < expected.size(); ++a) {
+      const QJsonObject read = attachments[static_cast<qsizetype>(a)].toObject();
+      EXPECT_EQ(read["name"].toString(), expected[a].first);
+      EXPECT_TRUE(QByteArray::fromHex(read["hex"].toString().toLatin1()) == expected[a].second)
+          << expected[a].first.toStdString();
+      const QString mime = expected[a].first.endsWith(".jpg")   ? "image/jpeg"
+                           : expected[a].first.endsWith(".png") ? "image/png"
+                                                                : "text/plain";
+      EXPECT_EQ(read["mimeTag"].toString(), mime) << expected[a].first.toStdString();
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, EveryFieldStore,
+                         ::testing::Values("every-field.pst", "every-field-ansi.pst"),
+                         [](const auto& info) {
+                           return std::string(QString(info.param).contains("ansi") ? "Ansi"
+                                                                                   : "Unicode");
+                         });
 
 INSTANTIATE_TEST_SUITE_P(Kinds, PstReaders,
                          ::testing::Values(Kind{Encoding::Compressible, FileLayout::Unicode},

@@ -4,7 +4,10 @@
 #include "tests/wab/WabLayoutCheck.h"
 #include "wab/AddressBook.h"
 
+#include <sys/resource.h>
+
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <random>
 
@@ -112,6 +115,47 @@ TEST(WabComponent, TenThousandContactsGrowTheTablesQuickly) {
   EXPECT_EQ(contacts[9999].email, "c9999@example.com");
 }
 
+// Records go to a file beside the book until Close: it is gone afterwards, and a disk that fills
+// up under it leaves the book as it was at Open, with the failure reported.
+TEST(WabComponent, RecordsFileBesideTheBookGoesAndAFullDiskLeavesTheBookAsItWas) {
+  const std::string path = FreshBook("wab-records");
+  const std::vector<uint8_t> before = ReadBytes(path);
+  {
+    AddressBook book;
+    book.Open(path);
+    EXPECT_TRUE(std::filesystem::exists(path + ".records"));
+    book.createnew("Ann Lee", "ann@example.com");
+    book.Close();
+  }
+  EXPECT_FALSE(std::filesystem::exists(path + ".records"));
+  EXPECT_EQ(LiveContacts(ReadBook(path)).size(), 1u);
+
+  const std::string full = FreshBook("wab-records-full");
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 64 * 1024;
+  std::string failure;
+  {
+    AddressBook book;
+    book.Open(full);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    for (int i = 0; i < 2000; ++i) book.createnew("Contact " + std::to_string(i), "c@example.com");
+    try {
+      book.Close();
+    } catch (const WabError& error) {
+      failure = error.what();
+    }
+  }
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_NE(failure.find("could not be written"), std::string::npos) << failure;
+  EXPECT_EQ(ReadBytes(full), before);
+  EXPECT_FALSE(std::filesystem::exists(full + ".records"));
+  EXPECT_FALSE(std::filesystem::exists(full + ".part"));
+}
+
 TEST(WabComponent, ReopeningABookKeepsItsContactsAndAddsAfterThem) {
   const std::string path = FreshBook("wab-reopen");
   for (int round = 0; round < 3; ++round) {
@@ -191,6 +235,23 @@ TEST(WabReader, DamagedFilesGiveErrorsNotCrashes) {
       EXPECT_NE(std::string(error.what()).find("bad.wab"), std::string::npos);
     }
   }
+}
+
+// A descriptor whose capacity runs past the file's end (found by the address_book fuzz target):
+// writing the book back gives room for what the file held, not gigabytes.
+TEST(WabReader, ATableCapacityBeyondTheFileIsNotWrittenBack) {
+  Book book = EmptyBook();
+  AddContact(book, u"Anna", u"anna@example.com", 1);
+  std::vector<uint8_t> bytes = Serialize(book);
+  // The capacity of table 2 (last names): descriptors of 16 bytes from offset 0x18, capacity
+  // the second of their four numbers.
+  const size_t at = 0x18 + 2 * 16 + 4;
+  for (size_t i = 0; i < 4; ++i) bytes[at + i] = 0xFF;
+  Book read = ParseBook(bytes, "wide.wab");
+  AddContact(read, u"Ben", u"", 2);
+  const std::vector<uint8_t> written = Serialize(read);
+  EXPECT_LT(written.size(), 2 * bytes.size());
+  EXPECT_EQ(LiveContacts(ParseBook(written, "written.wab")).size(), 2u);
 }
 
 }  // namespace

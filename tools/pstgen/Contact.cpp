@@ -1,6 +1,11 @@
 #include "tools/pstgen/Contact.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstring>
+
+#include <QString>
 #include <map>
 #include <optional>
 
@@ -13,7 +18,9 @@ using pst::kPsPublicStrings;
 using pst::MessageProperty;
 using pst::PropertyKey;
 
-enum class Kind { kString, kStrings, kDate };
+// How a field's text is stored: as a string, a list of strings, a date typed in local time, an
+// instant in UTC, hex bytes, RTF text compressed, or one of a few named numbers.
+enum class Kind { kString, kStrings, kDate, kTime, kHex, kRtf, kGender, kMailing };
 
 struct Field {
   const char* name;
@@ -89,6 +96,54 @@ const std::vector<Field>& Fields() {
       {"Children", Kind::kStrings, PropertyKey::Tagged(0x3A58), "0x3A58, a list of strings"},
       {"Categories", Kind::kStrings, PropertyKey::Named(kPsPublicStrings, "Keywords"),
        "string-named \"Keywords\" in PS_PUBLIC_STRINGS, a list of strings"},
+      // Further fields of the contact form.
+      {"NickName", Kind::kString, PropertyKey::Tagged(0x3A4F), "0x3A4F (same as Nickname)"},
+      {"Profession", Kind::kString, PropertyKey::Tagged(0x3A46), "0x3A46"},
+      {"Gender", Kind::kGender, PropertyKey::Tagged(0x3A4D),
+       "0x3A4D: \"Unspecified\", \"Female\" or \"Male\""},
+      {"IMAddress", Kind::kString, PropertyKey::Numbered(kPsetidAddress, 0x8062),
+       "named 0x8062, instant-messaging address"},
+      {"InternetFreeBusyAddress", Kind::kString, PropertyKey::Numbered(kPsetidAddress, 0x80D8),
+       "named 0x80D8, free/busy URL"},
+      {"PersonalHomePage", Kind::kString, PropertyKey::Tagged(0x3A50), "0x3A50"},
+      {"Business2TelephoneNumber", Kind::kString, PropertyKey::Tagged(0x3A1B), "0x3A1B"},
+      {"Home2TelephoneNumber", Kind::kString, PropertyKey::Tagged(0x3A2F), "0x3A2F"},
+      {"CarTelephoneNumber", Kind::kString, PropertyKey::Tagged(0x3A1E), "0x3A1E"},
+      {"OtherFaxNumber", Kind::kString, PropertyKey::Tagged(0x3A23), "0x3A23 primary fax"},
+      {"AssistantTelephoneNumber", Kind::kString, PropertyKey::Tagged(0x3A2E), "0x3A2E"},
+      {"CallbackTelephoneNumber", Kind::kString, PropertyKey::Tagged(0x3A02), "0x3A02"},
+      {"CompanyMainTelephoneNumber", Kind::kString, PropertyKey::Tagged(0x3A57), "0x3A57"},
+      {"ISDNNumber", Kind::kString, PropertyKey::Tagged(0x3A2D), "0x3A2D"},
+      {"OtherTelephoneNumber", Kind::kString, PropertyKey::Tagged(0x3A1F), "0x3A1F"},
+      {"PrimaryTelephoneNumber", Kind::kString, PropertyKey::Tagged(0x3A1A), "0x3A1A"},
+      {"RadioTelephoneNumber", Kind::kString, PropertyKey::Tagged(0x3A1D), "0x3A1D"},
+      {"TelexNumber", Kind::kString, PropertyKey::Tagged(0x3A2C), "0x3A2C"},
+      {"TTYTDDTelephoneNumber", Kind::kString, PropertyKey::Tagged(0x3A4B), "0x3A4B"},
+      {"BusinessAddressPostOfficeBox", Kind::kString, PropertyKey::Numbered(kPsetidAddress, 0x804A),
+       "named PSETID_Address 0x804A"},
+      {"HomeAddressPostOfficeBox", Kind::kString, PropertyKey::Tagged(0x3A5E), "0x3A5E"},
+      {"OtherAddressStreet", Kind::kString, PropertyKey::Tagged(0x3A63), "0x3A63"},
+      {"OtherAddressPostOfficeBox", Kind::kString, PropertyKey::Tagged(0x3A64), "0x3A64"},
+      {"OtherAddressCity", Kind::kString, PropertyKey::Tagged(0x3A5F), "0x3A5F"},
+      {"OtherAddressState", Kind::kString, PropertyKey::Tagged(0x3A62), "0x3A62"},
+      {"OtherAddressPostalCode", Kind::kString, PropertyKey::Tagged(0x3A61), "0x3A61"},
+      {"OtherAddressCountry", Kind::kString, PropertyKey::Tagged(0x3A60), "0x3A60"},
+      {"SelectedMailingAddress", Kind::kMailing, PropertyKey::Numbered(kPsetidAddress, 0x8022),
+       "named 0x8022: \"None\", \"Home\", \"Business\" or \"Other\", copied to 0x3A26-0x3A2B "
+       "(default: business, else home, else other)"},
+      {"Email1OriginalDisplayName", Kind::kString, PropertyKey::Numbered(kPsetidAddress, 0x8084),
+       "named 0x8084: for an \"EX\" entry its SMTP address (default: the address)"},
+      {"Email2OriginalDisplayName", Kind::kString, PropertyKey::Numbered(kPsetidAddress, 0x8094),
+       "named 0x8094"},
+      {"Email3OriginalDisplayName", Kind::kString, PropertyKey::Numbered(kPsetidAddress, 0x80A4),
+       "named 0x80A4"},
+      {"RTFBody", Kind::kRtf, PropertyKey::Tagged(0x1009),
+       "0x1009: RTF text, stored LZFu-compressed (0x0E1F set)"},
+      {"SearchKey", Kind::kHex, PropertyKey::Tagged(0x300B), "0x300B, hex bytes"},
+      {"CreationTime", Kind::kTime, PropertyKey::Tagged(0x3007),
+       "0x3007, YYYY-MM-DDThh:mm:ssZ (default: the store's time)"},
+      {"LastModificationTime", Kind::kTime, PropertyKey::Tagged(0x3008),
+       "0x3008, YYYY-MM-DDThh:mm:ssZ (default: the store's time)"},
       {"DLName", Kind::kString, PropertyKey::Numbered(kPsetidAddress, 0x8053),
        "named 0x8053, the name of a distribution list"},
       {"DLMembers", Kind::kStrings, PropertyKey::Numbered(kPsetidAddress, 0x8055),
@@ -129,7 +184,85 @@ pst::Bytes OneOffEntryId(const std::string& member) {
   return id;
 }
 
+bool ParseHex(const std::string& text, pst::Bytes& out) {
+  if (text.size() % 2) return false;
+  out.clear();
+  for (size_t i = 0; i < text.size(); i += 2) {
+    unsigned v = 0;
+    if (std::sscanf(text.c_str() + i, "%2x", &v) != 1 ||
+        !std::isxdigit(static_cast<unsigned char>(text[i])) ||
+        !std::isxdigit(static_cast<unsigned char>(text[i + 1])))
+      return false;
+    out.push_back(static_cast<uint8_t>(v));
+  }
+  return true;
+}
+
+// The position of `text` among `names`; throws naming the field and the names it takes.
+int Choice(const std::string& field, const std::string& text, std::vector<std::string> names) {
+  for (size_t i = 0; i < names.size(); ++i)
+    if (text == names[i]) return static_cast<int>(i);
+  std::string list;
+  for (size_t i = 0; i < names.size(); ++i)
+    list += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + ("\"" + names[i] + "\"");
+  throw pst::PstError("field \"" + field + "\" is " + list + ", not \"" + text + "\"");
+}
+
+// An Exchange address-book entry id: the provider of the global address list, version 1,
+// type 0 (a mail user), then the X.500 address, 8-bit and zero-ended.
+pst::Bytes ExchangeEntryId(const std::string& x500) {
+  pst::Bytes id(4, 0);
+  const pst::Guid provider = pst::Guid::Parse("{C840A7DC-42C0-1A10-B4B9-08002B2FE182}");
+  id.insert(id.end(), provider.bytes.begin(), provider.bytes.end());
+  id.insert(id.end(), {1, 0, 0, 0, 0, 0, 0, 0});
+  id.insert(id.end(), x500.begin(), x500.end());
+  id.push_back(0);
+  return id;
+}
+
+// What Outlook stores on the attachment object of a file.
+pst::Attachment AttachmentOf(const FileAttachment& file, bool contact_photo) {
+  using pst::value::Boolean;
+  const std::string mime = file.mime_type.empty() ? MimeTypeOf(file.data) : file.mime_type;
+  const auto dot = file.name.rfind('.');
+  const std::string extension = dot == std::string::npos ? "" : file.name.substr(dot);
+  pst::Attachment a;
+  a.properties = {
+      {PropertyKey::Tagged(0x3701), pst::kPtBinary, file.data},
+      Str(PropertyKey::Tagged(0x3704), file.name),
+      Str(PropertyKey::Tagged(0x3707), file.name),
+      Str(PropertyKey::Tagged(0x3001), file.name),
+      Str(PropertyKey::Tagged(0x370E), mime),
+      {PropertyKey::Tagged(0x3705), pst::kPtInt32, pst::value::Int32(1)},
+      {PropertyKey::Tagged(0x370B), pst::kPtInt32, pst::value::Int32(-1)},
+      {PropertyKey::Tagged(0x7FFE), pst::kPtBoolean, Boolean(file.hidden || contact_photo)},
+  };
+  if (!extension.empty()) a.properties.push_back(Str(PropertyKey::Tagged(0x3703), extension));
+  if (contact_photo)
+    a.properties.push_back({PropertyKey::Tagged(0x7FFF), pst::kPtBoolean, Boolean(true)});
+  return a;
+}
+
 }  // namespace
+
+std::string MimeTypeOf(const pst::Bytes& d) {
+  auto starts = [&](std::initializer_list<uint8_t> magic) {
+    return d.size() >= magic.size() && std::equal(magic.begin(), magic.end(), d.begin());
+  };
+  if (starts({0xFF, 0xD8, 0xFF})) return "image/jpeg";
+  if (starts({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A})) return "image/png";
+  if (starts({'G', 'I', 'F', '8'})) return "image/gif";
+  if (starts({'B', 'M'})) return "image/bmp";
+  return "application/octet-stream";
+}
+
+std::string ExtensionOf(const std::string& mime_type) {
+  if (mime_type == "image/jpeg") return ".jpg";
+  if (mime_type == "image/png") return ".png";
+  if (mime_type == "image/gif") return ".gif";
+  if (mime_type == "image/bmp") return ".bmp";
+  return "";
+}
 
 bool ParseDateTime(const std::string& text, int parts[6]) {
   for (int i = 0; i < 6; ++i) parts[i] = 0;
@@ -162,7 +295,60 @@ bool IsKnownField(const std::string& name) {
   return Find(name) != nullptr;
 }
 
-pst::Message ToMessage(const Item& item, const ContactOptions& options) {
+namespace {
+
+// A one-off entry id as Outlook writes it for a list member: Unicode strings, plain text, no
+// rich content.
+pst::Bytes MemberOneOff(const std::string& name, const std::string& type,
+                        const std::string& address) {
+  pst::Bytes id(4, 0);
+  const pst::Guid provider = pst::Guid::Parse("{A41F2B81-A3BE-1910-9D6E-00DD010F5402}");
+  id.insert(id.end(), provider.bytes.begin(), provider.bytes.end());
+  id.insert(id.end(), {0x00, 0x00, 0x01, 0x90});  // version 0; flags 0x9001
+  for (const std::string& s : {name, type, address}) {
+    const pst::Bytes u = pst::value::Utf16(s);
+    id.insert(id.end(), u.begin(), u.end());
+    id.insert(id.end(), {0, 0});
+  }
+  return id;
+}
+
+// A wrapped entry id: the contact's entry id behind the provider of Outlook's contact entries
+// and a type byte saying "a contact" (0x03), which of its e-mail addresses (4 + index, in bits
+// 4-6) and that the entry is not a one-off (0x80).
+pst::Bytes WrappedContactEntryId(const pst::Bytes& entry_id, int email) {
+  pst::Bytes id = {0,    0,    0,    0,    0xC0, 0x91, 0xAD, 0xD3, 0x51, 0x9D,
+                   0xCF, 0x11, 0xA4, 0xA9, 0x00, 0xAA, 0x00, 0x47, 0xFA, 0xA4};
+  id.push_back(static_cast<uint8_t>(0x80 | ((3 + email) << 4) | 0x03));
+  id.insert(id.end(), entry_id.begin(), entry_id.end());
+  return id;
+}
+
+std::string TextOf(const pst::Message& m, uint32_t lid) {
+  for (const MessageProperty& p : m.properties)
+    if (p.key.IsNamed() && p.key.set == kPsetidAddress && p.key.number == lid &&
+        p.type == pst::kPtString) {
+      std::u16string u(p.value.size() / 2, u'\0');
+      std::memcpy(u.data(), p.value.data(), u.size() * 2);
+      return QString::fromStdU16String(u).toStdString();
+    }
+  return {};
+}
+
+}  // namespace
+
+LinkedContact LinkedContactOf(const pst::Message& contact, pst::Bytes entry_id) {
+  LinkedContact c;
+  c.entry_id = std::move(entry_id);
+  for (uint32_t i = 0; i < 3; ++i) {
+    const uint32_t lid = 0x8080 + 0x10 * i;
+    c.emails[i] = {TextOf(contact, lid), TextOf(contact, lid + 2), TextOf(contact, lid + 3)};
+  }
+  return c;
+}
+
+pst::Message ToMessage(const Item& item, const ContactOptions& options,
+                       const ContactLookup& lookup) {
   pst::Message m;
   m.message_class = item.message_class;
   std::map<std::string, std::string> text;  // string fields given, for the derived ones
@@ -190,6 +376,38 @@ pst::Message ToMessage(const Item& item, const ContactOptions& options) {
     }
     const std::string& s = std::get<std::string>(value);
     text[name] = s;
+    if (f->kind == Kind::kTime) {
+      int p[6];
+      if (!ParseDateTime(s, p))
+        throw pst::PstError("field \"" + name + "\": \"" + s +
+                            "\" is not a time (YYYY-MM-DDThh:mm:ssZ or YYYY-MM-DD)");
+      m.properties.push_back({f->key, pst::kPtTime,
+                              pst::value::Time(pst::FileTime(p[0], p[1], p[2], p[3], p[4], p[5]))});
+      continue;
+    }
+    if (f->kind == Kind::kHex) {
+      pst::Bytes bytes;
+      if (!ParseHex(s, bytes))
+        throw pst::PstError("field \"" + name + "\": bytes are written in hex, like \"0a1b2c\"");
+      m.properties.push_back({f->key, pst::kPtBinary, bytes});
+      continue;
+    }
+    if (f->kind == Kind::kRtf) {
+      m.properties.push_back({f->key, pst::kPtBinary, pst::value::CompressedRtf(s)});
+      m.properties.push_back(
+          {PropertyKey::Tagged(0x0E1F), pst::kPtBoolean, pst::value::Boolean(true)});
+      continue;
+    }
+    if (f->kind == Kind::kGender) {
+      const int code = Choice(name, s, {"Unspecified", "Female", "Male"});
+      m.properties.push_back(
+          {f->key, pst::kPtInt16, pst::value::Int16(static_cast<int16_t>(code))});
+      continue;
+    }
+    if (f->kind == Kind::kMailing) {
+      Choice(name, s, {"None", "Home", "Business", "Other"});  // written with the addresses
+      continue;
+    }
     if (f->kind == Kind::kDate) {
       int p[6];
       if (!ParseDateTime(s, p))
@@ -207,6 +425,20 @@ pst::Message ToMessage(const Item& item, const ContactOptions& options) {
     m.properties.push_back(Str(f->key, s));
   }
   for (const MessageProperty& p : item.properties) m.properties.push_back(p);
+  for (const FileAttachment& file : item.attachments)
+    m.attachments.push_back(AttachmentOf(file, false));
+  if (!item.picture.empty()) {
+    // Outlook keeps a contact's picture as a hidden attachment flagged as the contact photo,
+    // named ContactPicture.jpg (the extension follows the picture's own format here).
+    FileAttachment photo;
+    photo.data = item.picture;
+    photo.mime_type = MimeTypeOf(item.picture);
+    const std::string extension = ExtensionOf(photo.mime_type);
+    photo.name = "ContactPicture" + (extension.empty() ? std::string(".jpg") : extension);
+    m.attachments.push_back(AttachmentOf(photo, true));
+    m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x8015), pst::kPtBoolean,
+                            pst::value::Boolean(true)});
+  }
 
   const bool contact = item.message_class.rfind("IPM.Contact", 0) == 0;
   const bool dist_list = item.message_class.rfind("IPM.DistList", 0) == 0;
@@ -228,6 +460,46 @@ pst::Message ToMessage(const Item& item, const ContactOptions& options) {
   }
   if (!has("Subject") && !full.empty())
     m.properties.push_back(Str(PropertyKey::Tagged(0x0037), full));
+  if (dist_list && !item.members.empty()) {
+    if (has("DLMembers"))
+      throw pst::PstError("a list takes \"members\" or \"DLMembers\", not both");
+    // Each member twice, in the same order: as the entry the list points at (a contact of the
+    // store, or the one-off address itself) and as a one-off entry with its name and address.
+    std::vector<pst::Bytes> entries, one_offs;
+    for (size_t i = 0; i < item.members.size(); ++i) {
+      const Item::Member& member = item.members[i];
+      const std::string where = "members[" + std::to_string(i) + "]: ";
+      if (member.label.empty()) {
+        if (member.address.empty())
+          throw pst::PstError(where + "a one-off member needs \"address\"");
+        one_offs.push_back(MemberOneOff(member.name.empty() ? member.address : member.name,
+                                        member.address_type, member.address));
+        entries.push_back(one_offs.back());
+        continue;
+      }
+      if (!lookup) throw pst::PstError(where + "linked members need the store's other items");
+      if (member.email < 1 || member.email > 3)
+        throw pst::PstError(where + "\"email\" is 1, 2 or 3");
+      const LinkedContact contact = lookup(member.label);
+      const LinkedContact::Email& email = contact.emails[member.email - 1];
+      if (email.address.empty())
+        throw pst::PstError(where + "\"" + member.label + "\" has no e-mail address " +
+                            std::to_string(member.email));
+      entries.push_back(WrappedContactEntryId(contact.entry_id, member.email));
+      one_offs.push_back(MemberOneOff(email.display_name, email.type, email.address));
+    }
+    // The checksum is the CRC-32 of the member entries, one after another.
+    uint32_t crc = 0xFFFFFFFFu;
+    for (const pst::Bytes& e : entries) crc = pst::Crc32(e, crc);
+    m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x8055),
+                            pst::kPtBinary | pst::kPtMultiFlag, pst::value::MultiBinary(entries)});
+    m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x8054),
+                            pst::kPtBinary | pst::kPtMultiFlag, pst::value::MultiBinary(one_offs)});
+    m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x804C), pst::kPtInt32,
+                            pst::value::Int32(static_cast<int32_t>(~crc))});
+    if (!has("FileAs") && !full.empty())
+      m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, 0x8005), full));
+  }
   if (dist_list) return m;
   if (!has("FileAs")) {
     std::string file_as = get("LastName");
@@ -237,43 +509,53 @@ pst::Message ToMessage(const Item& item, const ContactOptions& options) {
       m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, 0x8005), file_as));
   }
   if (has("WebPage")) m.properties.push_back(Str(PropertyKey::Tagged(0x3A51), get("WebPage")));
-  // Each address also as one formatted text, and the business address (else the home address)
-  // copied to the mailing address, as Outlook keeps them.
-  auto formatted = [&](const std::string& street, const std::string& city, const std::string& state,
-                       const std::string& postal, const std::string& country) {
+  // Each address also as one formatted text, and the selected mailing address (by default the
+  // business address, else the home address, else the other one) copied to the mailing
+  // address fields, as Outlook keeps them.
+  auto formatted = [&](const std::string& prefix) {
+    const std::string street = get((prefix + "Street").c_str());
+    const std::string box = get((prefix + "PostOfficeBox").c_str());
+    const std::string city = get((prefix + "City").c_str());
+    const std::string state = get((prefix + "State").c_str());
+    const std::string postal = get((prefix + "PostalCode").c_str());
+    const std::string country = get((prefix + "Country").c_str());
     std::string line2 = city;
     for (const std::string* part : {&state, &postal})
       if (!part->empty()) line2 += (line2.empty() ? "" : " ") + *part;
     std::string out = street;
-    for (const std::string* line : {static_cast<const std::string*>(&line2), &country})
+    for (const std::string* line : {&box, static_cast<const std::string*>(&line2), &country})
       if (!line->empty()) out += (out.empty() ? "" : "\r\n") + *line;
     return out;
   };
-  const std::string work = formatted(get("BusinessAddressStreet"), get("BusinessAddressCity"),
-                                     get("BusinessAddressState"), get("BusinessAddressPostalCode"),
-                                     get("BusinessAddressCountry"));
-  const std::string home =
-      formatted(get("HomeAddressStreet"), get("HomeAddressCity"), get("HomeAddressState"),
-                get("HomeAddressPostalCode"), get("HomeAddressCountry"));
+  const std::string work = formatted("BusinessAddress");
+  const std::string home = formatted("HomeAddress");
+  const std::string other = formatted("OtherAddress");
   if (!work.empty())
     m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, 0x801B), work));
   if (!home.empty())
     m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, 0x801A), home));
-  if (!work.empty() || !home.empty()) {
-    const std::string prefix = work.empty() ? "HomeAddress" : "BusinessAddress";
-    const std::pair<const char*, uint16_t> mailing[] = {{"Street", 0x3A29},
-                                                        {"City", 0x3A27},
-                                                        {"State", 0x3A28},
-                                                        {"PostalCode", 0x3A2A},
-                                                        {"Country", 0x3A26}};
+  if (!other.empty())
+    m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, 0x801C), other));
+  int selected = !work.empty() ? 2 : !home.empty() ? 1 : !other.empty() ? 3 : 0;
+  if (has("SelectedMailingAddress"))
+    selected = Choice("SelectedMailingAddress", get("SelectedMailingAddress"),
+                      {"None", "Home", "Business", "Other"});
+  if (selected != 0) {
+    const char* kPrefixes[] = {"", "HomeAddress", "BusinessAddress", "OtherAddress"};
+    const std::string prefix = kPrefixes[selected];
+    const std::pair<const char*, uint16_t> mailing[] = {
+        {"Street", 0x3A29},     {"City", 0x3A27},    {"State", 0x3A28},
+        {"PostalCode", 0x3A2A}, {"Country", 0x3A26}, {"PostOfficeBox", 0x3A2B}};
     for (const auto& [part, id] : mailing) {
       const std::string v = get((prefix + part).c_str());
       if (!v.empty()) m.properties.push_back(Str(PropertyKey::Tagged(id), v));
     }
-    m.properties.push_back(Str(PropertyKey::Tagged(0x3A15), work.empty() ? home : work));
-    m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x8022), pst::kPtInt32,
-                            pst::value::Int32(work.empty() ? 1 : 2)});
+    const std::string& text_form = selected == 1 ? home : selected == 2 ? work : other;
+    m.properties.push_back(Str(PropertyKey::Tagged(0x3A15), text_form));
   }
+  if (selected != 0 || has("SelectedMailingAddress"))
+    m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x8022), pst::kPtInt32,
+                            pst::value::Int32(selected)});
   const char* kEmail[] = {"Email1", "Email2", "Email3"};
   // Which e-mail entries the contact offers to the address book.
   std::vector<pst::Bytes> email_list;
@@ -296,10 +578,18 @@ pst::Message ToMessage(const Item& item, const ContactOptions& options) {
     const uint32_t lid = 0x8080 + 0x10 * static_cast<uint32_t>(i);
     if (!has((base + "AddressType").c_str()))
       m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, lid + 2), "SMTP"));
+    // An Exchange ("EX") entry holds an X.500 address; the form people know is in its
+    // original display name, and its address-book entry id beside it.
+    const std::string original = get((base + "OriginalDisplayName").c_str());
+    const std::string shown = original.empty() ? address : original;
     if (!has((base + "DisplayName").c_str()))
       m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, lid),
-                                 full.empty() ? address : full + " (" + address + ")"));
-    m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, lid + 4), address));
+                                 full.empty() ? shown : full + " (" + shown + ")"));
+    if (original.empty())
+      m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, lid + 4), address));
+    if (get((base + "AddressType").c_str()) == "EX")
+      m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, lid + 5), pst::kPtBinary,
+                              ExchangeEntryId(address)});
   }
   return m;
 }

@@ -1,6 +1,9 @@
 #include "tools/pstgen/Description.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -193,13 +196,98 @@ std::vector<std::string> PathFrom(const QJsonValue& v, const std::string& where)
   return path;
 }
 
-Item ItemFrom(const QJsonObject& o, const std::string& where) {
+// The bytes a description names: a file (relative to the description's folder) or a data: URI
+// holding them in base64.
+pst::Bytes FileBytes(const QJsonValue& v, const std::string& where, const QString& base_dir,
+                     std::string* media_type = nullptr) {
+  if (!v.isString() || v.toString().isEmpty())
+    Bad(where, "expected a file name or a data: URI (\"data:image/jpeg;base64,...\")");
+  const QString ref = v.toString();
+  QByteArray bytes;
+  if (ref.startsWith("data:")) {
+    const qsizetype comma = ref.indexOf(',');
+    if (comma < 0 || !ref.left(comma).endsWith(";base64"))
+      Bad(where, "a data: URI holds base64 bytes: \"data:image/png;base64,iVBORw0...\"");
+    const auto decoded = QByteArray::fromBase64Encoding(ref.mid(comma + 1).toLatin1(),
+                                                        QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded) Bad(where, "the data: URI is not valid base64");
+    bytes = *decoded;
+    if (media_type) *media_type = Std(ref.mid(5, comma - 5 - 7));  // between "data:" and ";base64"
+  } else {
+    const QString path = QDir(base_dir.isEmpty() ? QDir::currentPath() : base_dir).filePath(ref);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+      Bad(where, "cannot read " + Std(path) + ": " + Std(file.errorString()));
+    bytes = file.readAll();
+  }
+  if (bytes.isEmpty()) Bad(where, "the file is empty");
+  return pst::Bytes(bytes.begin(), bytes.end());
+}
+
+Item ItemFrom(const QJsonObject& o, const std::string& where, const QString& base_dir) {
   Item item;
   item.message_class = Std(o.value("messageClass").toString("IPM.Contact"));
   for (auto it = o.begin(); it != o.end(); ++it) {
     const std::string key = Std(it.key());
     const std::string at = where + "." + key;
     if (key == "messageClass") continue;
+    if (key == "label") {
+      if (!it.value().isString() || it.value().toString().isEmpty())
+        Bad(at, "a label is a non-empty name, like \"anna\"");
+      item.label = Std(it.value().toString());
+      continue;
+    }
+    if (key == "members") {
+      const QJsonArray list = it.value().toArray();
+      for (qsizetype i = 0; i < list.size(); ++i) {
+        const std::string in = at + "[" + std::to_string(i) + "]";
+        const QJsonObject o = list[i].toObject();
+        for (const QString& k : o.keys())
+          if (!QStringList{"contact", "email", "name", "address", "addressType"}.contains(k))
+            Bad(in + "." + Std(k), "unknown setting of a member");
+        Item::Member member;
+        if (o.contains("contact")) {
+          member.label = Std(o.value("contact").toString());
+          if (member.label.empty()) Bad(in, "\"contact\" is the label of a contact");
+          if (o.contains("email")) member.email = o.value("email").toInt(0);
+          if (member.email < 1 || member.email > 3) Bad(in, "\"email\" is 1, 2 or 3");
+        } else {
+          member.name = Std(o.value("name").toString());
+          member.address = Std(o.value("address").toString());
+          member.address_type = Std(o.value("addressType").toString("SMTP"));
+          if (member.address.empty())
+            Bad(in, "a member is {\"contact\": LABEL} or {\"name\": ..., \"address\": ...}");
+        }
+        item.members.push_back(std::move(member));
+      }
+      continue;
+    }
+    if (key == "picture") {
+      item.picture = FileBytes(it.value(), at, base_dir);
+      continue;
+    }
+    if (key == "attachments") {
+      const QJsonArray list = it.value().toArray();
+      for (qsizetype i = 0; i < list.size(); ++i) {
+        const std::string in = at + "[" + std::to_string(i) + "]";
+        const QJsonObject a = list[i].toObject();
+        for (const QString& k : a.keys())
+          if (!QStringList{"name", "file", "data", "mimeType", "hidden"}.contains(k))
+            Bad(in + "." + Std(k), "unknown setting of an attachment");
+        FileAttachment file;
+        std::string media_type;
+        file.data = FileBytes(a.contains("data") ? a.value("data") : a.value("file"), in, base_dir,
+                              &media_type);
+        const QString name = a.value("name").toString(
+            a.contains("file") ? QFileInfo(a.value("file").toString()).fileName() : QString());
+        if (name.isEmpty()) Bad(in, "an attachment needs \"name\" (or a \"file\" to take it from)");
+        file.name = Std(name);
+        file.mime_type = Std(a.value("mimeType").toString(QString::fromStdString(media_type)));
+        file.hidden = a.value("hidden").toBool(false);
+        item.attachments.push_back(std::move(file));
+      }
+      continue;
+    }
     if (key == "properties") {
       const QJsonArray props = it.value().toArray();
       for (qsizetype i = 0; i < props.size(); ++i)
@@ -231,7 +319,7 @@ pst::MessageProperty ParseProperty(const std::string& json_utf8) {
   return PropertyFrom(doc.object(), "property");
 }
 
-StorePlan ParseDescription(const std::string& json_utf8) {
+StorePlan ParseDescription(const std::string& json_utf8, const std::string& base_dir) {
   QJsonParseError error{};
   const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(json_utf8), &error);
   if (doc.isNull())
@@ -267,8 +355,9 @@ StorePlan ParseDescription(const std::string& json_utf8) {
     folder.container_class = Std(f.value("containerClass").toString());
     const QJsonArray items = f.value("items").toArray();
     for (qsizetype k = 0; k < items.size(); ++k)
-      folder.items.push_back(
-          ItemFrom(items[k].toObject(), where + ".items[" + std::to_string(k) + "]"));
+      folder.items.push_back(ItemFrom(items[k].toObject(),
+                                      where + ".items[" + std::to_string(k) + "]",
+                                      QString::fromStdString(base_dir)));
     if (f.contains("generate")) {
       const QJsonObject g = f.value("generate").toObject();
       folder.generate = ParseNumber(g.value("contacts"), where + ".generate.contacts");
@@ -317,6 +406,30 @@ BuildReport BuildStore(const StorePlan& plan, const std::string& out_path,
 
   uint64_t total = 0;
   for (const FolderPlan& f : plan.folders) total += f.items.size() + f.generate;
+  // Items are written in order, each under the next message node id: the node id of every
+  // labelled item is known before it is written, so a list may name contacts written after it.
+  std::map<std::string, std::pair<const Item*, pst::Nid>> labelled;
+  {
+    const pst::Nid first = writer.NextMessageNid();
+    uint64_t position = 0;
+    for (const FolderPlan& f : plan.folders) {
+      for (const Item& item : f.items) {
+        const pst::Nid nid = pst::MakeNid(
+            pst::kNidTypeNormalMessage, pst::NidIndexOf(first) + static_cast<uint32_t>(position++));
+        if (!item.label.empty() && !labelled.emplace(item.label, std::pair(&item, nid)).second)
+          throw PstError("two items are labelled \"" + item.label + "\"");
+      }
+      position += f.generate;
+    }
+  }
+  const ContactLookup lookup = [&](const std::string& label) {
+    auto it = labelled.find(label);
+    if (it == labelled.end()) throw PstError("no item is labelled \"" + label + "\"");
+    const Item& contact = *it->second.first;
+    if (contact.message_class.rfind("IPM.Contact", 0) != 0)
+      throw PstError("\"" + label + "\" is not a contact");
+    return LinkedContactOf(ToMessage(contact, plan.contacts), writer.EntryId(it->second.second));
+  };
   for (const FolderPlan& f : plan.folders) {
     const pst::Nid nid =
         folder_of(f.path, f.container_class.empty() ? "IPF.Note" : f.container_class);
@@ -327,7 +440,13 @@ BuildReport BuildStore(const StorePlan& plan, const std::string& out_path,
     };
     for (size_t i = 0; i < f.items.size(); ++i) {
       try {
-        writer.AddMessage(nid, ToMessage(f.items[i], plan.contacts));
+        const pst::Message message = f.items[i].members.empty()
+                                         ? ToMessage(f.items[i], plan.contacts)
+                                         : ToMessage(f.items[i], plan.contacts, lookup);
+        const pst::Nid written = writer.AddMessage(nid, message);
+        if (!f.items[i].label.empty() && labelled.at(f.items[i].label).second != written)
+          throw PstError("the store gave \"" + f.items[i].label +
+                         "\" another node id than its list members point at");
       } catch (const PstError& e) {
         std::string path;
         for (const std::string& p : f.path) path += (path.empty() ? "" : "/") + p;

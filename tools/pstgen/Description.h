@@ -28,8 +28,10 @@ struct StorePlan {
   std::vector<FolderPlan> folders;
 };
 
-// Reads a description; throws pst::PstError saying where it is wrong.
-StorePlan ParseDescription(const std::string& json_utf8);
+// Reads a description; throws pst::PstError saying where it is wrong. Files it names (pictures,
+// attachments) are read relative to `base_dir`, the description's folder (default: the
+// current one).
+StorePlan ParseDescription(const std::string& json_utf8, const std::string& base_dir = {});
 // Reads one property given by tag or by name (the "properties" entries of an item).
 pst::MessageProperty ParseProperty(const std::string& json_utf8);
 

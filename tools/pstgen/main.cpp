@@ -33,6 +33,19 @@
 //             "FirstName": "Anna", "LastName": "Øberg", // fields by their mail-client names
 //             "Children": ["Ida", "Per"],              // multi-valued fields take lists
 //             "Birthday": "1980-05-17",                // dates: YYYY-MM-DD[Thh:mm:ssZ]
+//             "Gender": "Female", "RTFBody": "{\\rtf1 ...}",  // see --help for every field
+//             "picture": "anna.jpg",                   // the contact picture: a file beside
+//                                                      // the description, or a data: URI
+//             "attachments": [                         // files attached to the item
+//               { "name": "Agenda.pdf", "file": "agenda.pdf", "mimeType": "application/pdf",
+//                 "hidden": false },
+//               { "name": "note.txt", "data": "data:text/plain;base64,SGVsbG8=" } ],
+//             "label": "anna",                         // how other items refer to this one
+//           },
+//           { "messageClass": "IPM.DistList", "DLName": "Team",  // a distribution list
+//             "members": [ { "contact": "anna", "email": 1 },   // a contact of the description
+//                                                      // (its e-mail address 1, 2 or 3)
+//                          { "name": "Bo", "address": "bo@example.com" } ] // a one-off address
 //             "properties": [                          // anything else, by tag or by name:
 //               { "tag": "0x3A4F001F", "value": "Annie" },
 //               { "id": "0x3A4F", "type": "string", "value": "Annie" },
@@ -53,12 +66,29 @@
 // For a contact (IPM.Contact) or distribution list (IPM.DistList) the tool adds what Outlook
 // adds when it saves one, unless the item gives it: the display name (0x3001) and subject
 // (0x0037) from the name parts, file-as (0x8005) "Last, First", the e-mail address type
-// ("SMTP"), display name and original address, the web page copy (0x3A51), and beside each date
-// its local day (0x80DE, 0x80DF).
+// ("SMTP"), display name and original address, the web page copy (0x3A51), beside each date
+// its local day (0x80DE, 0x80DF), each postal address as one text (0x801A-0x801C) and the
+// mailing address (0x3A26-0x3A2B, 0x3A15, 0x8022). An "EX" e-mail entry holds an X.500 address;
+// its SMTP form goes in EmailNOriginalDisplayName and its address-book entry id beside it.
+//
+// Attachments are written as Outlook writes them: an attachment table (subnode 0x671) in the
+// message, each attachment object a subnode with its own property context, its bytes in
+// PidTagAttachDataBinary (0x3701), in a subnode of the attachment object when larger than a heap
+// item; a contact picture is the hidden attachment "ContactPicture.jpg" (.png for a PNG...)
+// flagged as the contact photo (0x7FFF), and the contact gets PidLidHasPicture (0x8015).
+//
+// A list's "members" are written as Outlook writes them: PidLidDistributionListMembers (0x8055)
+// holds for a contact of the store a wrapped entry id pointing at the contact's entry (type
+// 0xC3, 0xD3 or 0xE3 for its e-mail address 1, 2 or 3) and for a one-off address its one-off
+// entry id; PidLidDistributionListOneOffMembers (0x8054) holds a one-off entry id (name, type,
+// address) for every member in the same order; PidLidDistributionListChecksum (0x804C) is the
+// CRC-32 of the member entries one after another. ("DLMembers" still writes one-off members
+// alone, in both properties.)
 //
 // Edge stores for tests: data/edge/*.json (an empty contacts folder, one contact, values of 255
 // and 256 characters, names with "\" "/" and other characters file names cannot hold, a contact
-// whose every field is empty); counts: --contacts 32767 and --contacts 32768.
+// whose every field is empty, and every field of the contact form filled, with pictures);
+// counts: --contacts 32767 and --contacts 32768.
 
 #include <unistd.h>
 #include <cstdio>
@@ -112,6 +142,8 @@ const char* kUsage =
     "    \"folders\": [ { \"path\": \"Contacts/Suppliers\", \"containerClass\": \"IPF.Contact\",\n"
     "      \"items\": [ { \"messageClass\": \"IPM.Contact\", \"FirstName\": \"Anna\",\n"
     "                   \"Children\": [\"Ida\"], \"Birthday\": \"1980-05-17\",\n"
+    "                   \"picture\": \"anna.jpg\", \"label\": \"anna\",\n"
+    "                   \"attachments\": [ { \"name\": \"Agenda.pdf\", \"file\": \"a.pdf\" } ],\n"
     "                   \"properties\": [ { \"tag\": \"0x3A4F001F\", \"value\": \"Annie\" },\n"
     "                     { \"set\": \"PSETID_Address\", \"lid\": \"0x8062\", \"type\": "
     "\"string\",\n"
@@ -126,7 +158,21 @@ const char* kUsage =
     "  PSETID_Appointment PSETID_Task PSETID_Note or \"{GUID}\". Dates: YYYY-MM-DD or\n"
     "  YYYY-MM-DDThh:mm:ssZ.\n"
     "  Contacts and distribution lists also get what Outlook adds when it saves one:\n"
-    "  display name, subject, file-as, e-mail type \"SMTP\" and display names, local dates.\n"
+    "  display name, subject, file-as, e-mail type \"SMTP\" and display names, local dates,\n"
+    "  formatted and mailing addresses.\n"
+    "  \"picture\" is the contact picture (JPEG, PNG, GIF or BMP): a file name, relative to\n"
+    "  the description's folder, or \"data:image/jpeg;base64,...\". Outlook's form: the hidden\n"
+    "  attachment ContactPicture.jpg flagged as the contact photo, PidLidHasPicture set.\n"
+    "  \"attachments\" are files attached to the item: \"name\", the bytes as \"file\" or\n"
+    "  \"data\" (a data: URI), optional \"mimeType\" (else the data: URI's type, else told\n"
+    "  from the bytes) and \"hidden\". \"label\" names the item for other items of the\n"
+    "  description.\n"
+    "  A distribution list (\"messageClass\": \"IPM.DistList\", \"DLName\") takes\n"
+    "  \"members\": [ { \"contact\": LABEL, \"email\": 1 }, { \"name\": N, \"address\": A } ]:\n"
+    "  contacts of the description (linked to their entries, e-mail address 1-3) and\n"
+    "  one-off addresses, written with their one-off entries and the members' checksum.\n"
+    "  An Exchange e-mail entry: \"Email1AddressType\": \"EX\", the X.500 address as\n"
+    "  \"Email1Address\" and the SMTP one as \"Email1OriginalDisplayName\".\n"
     "\n"
     "Edge stores for tests (descriptions in data/edge/ of the source tree):\n"
     "  empty-contacts.json   the Contacts folder without entries\n"
@@ -134,6 +180,10 @@ const char* kUsage =
     "  long-values.json      values of exactly 255 and 256 characters\n"
     "  awkward-names.json    names holding \\ / : * ? \" < > |\n"
     "  all-empty.json        a contact whose every field is empty, and one with no field\n"
+    "  every-field.json      every field below filled, across scripts, with \\ , ; and line\n"
+    "                        breaks in values, JPEG and PNG pictures, an RTF-only body,\n"
+    "                        Exchange e-mail entries, a list with linked and one-off\n"
+    "                        members\n"
     "  and by count: --contacts 32767, --contacts 32768 (a few seconds each).\n"
     "\n"
     "Fields by mail-client name (strings unless said otherwise):\n";
@@ -218,7 +268,8 @@ int main(int argc, char** argv) {
       text << in.rdbuf();
       input_text = text.str();
       try {
-        plan = pstgen::ParseDescription(input_text);
+        plan = pstgen::ParseDescription(
+            input_text, std::filesystem::absolute(description).parent_path().string());
       } catch (const pst::PstError& e) {
         throw pst::PstError(description + ": " + e.what());
       }

@@ -223,6 +223,80 @@ Bytes MultiFixed(const std::vector<Bytes>& values) {
   return out;
 }
 
+Bytes CompressedRtf(std::string_view rtf) {
+  // The dictionary every LZFu stream starts from; references point into a 4096-byte ring that
+  // holds it followed by the text as it is produced.
+  static constexpr char kPrebuf[] =
+      "{\\rtf1\\ansi\\mac\\deff0\\deftab720{\\fonttbl;}{\\f0\\fnil \\froman \\fswiss "
+      "\\fmodern \\fscript \\fdecor MS Sans SerifSymbolArialTimes New RomanCourier"
+      "{\\colortbl\\red0\\green0\\blue0\r\n\\par \\pard\\plain\\f0\\fs20\\b\\i\\u\\tab\\tx";
+  static_assert(sizeof(kPrebuf) - 1 == 207);
+  constexpr size_t kRing = 4096, kMaxMatch = 17;
+  uint8_t ring[kRing] = {};
+  std::memcpy(ring, kPrebuf, 207);
+  size_t write = 207, filled = 207;
+  const auto* in = reinterpret_cast<const uint8_t*>(rtf.data());
+  const size_t n = rtf.size();
+  auto put = [&](uint8_t c) {
+    ring[write] = c;
+    write = (write + 1) % kRing;
+    filled = std::min(filled + 1, kRing);
+  };
+  Bytes body;
+  size_t i = 0;
+  for (bool done = false; !done;) {
+    const size_t control = body.size();
+    body.push_back(0);
+    for (int bit = 0; bit < 8; ++bit) {
+      if (i == n) {
+        // The end: a reference to the position about to be written.
+        body[control] |= static_cast<uint8_t>(1 << bit);
+        body.push_back(static_cast<uint8_t>(write >> 4));
+        body.push_back(static_cast<uint8_t>((write & 0xF) << 4));
+        done = true;
+        break;
+      }
+      // The longest earlier run equal to what follows; a run may overlap what it produces,
+      // as the reader copies it byte by byte.
+      size_t best = 0, best_from = 0;
+      const size_t limit = std::min(kMaxMatch, n - i);
+      const size_t farthest = filled == kRing ? kRing - 1 : filled;
+      for (size_t back = 1; back <= farthest && best < limit; ++back) {
+        const size_t from = (write + kRing - back) % kRing;
+        size_t len = 0;
+        while (len < limit) {
+          const uint8_t c = len < back ? ring[(from + len) % kRing] : in[i + len - back];
+          if (c != in[i + len]) break;
+          ++len;
+        }
+        if (len > best) {
+          best = len;
+          best_from = from;
+        }
+      }
+      if (best >= 2) {
+        body[control] |= static_cast<uint8_t>(1 << bit);
+        const auto ref = static_cast<uint16_t>((best_from << 4) | (best - 2));
+        body.push_back(static_cast<uint8_t>(ref >> 8));
+        body.push_back(static_cast<uint8_t>(ref));
+        for (size_t k = 0; k < best; ++k) put(in[i + k]);
+        i += best;
+      } else {
+        body.push_back(in[i]);
+        put(in[i]);
+        ++i;
+      }
+    }
+  }
+  Bytes out(16);
+  Put32(out.data(), static_cast<uint32_t>(body.size() + 12));
+  Put32(out.data() + 4, static_cast<uint32_t>(n));
+  std::memcpy(out.data() + 8, "LZFu", 4);
+  Put32(out.data() + 12, Crc32(body));
+  Append(out, body);
+  return out;
+}
+
 }  // namespace value
 
 // ---------------------------------------------------------------------------------------------
@@ -474,6 +548,12 @@ Nid StoreWriter::AddMessage(Nid folder_nid, const Message& message) {
     set(ResolveId(p.key), p.type, p.value);
     size += static_cast<uint32_t>(p.value.size()) + 8;
   }
+  std::vector<SubnodeImage> attachments = AttachmentSubnodes(message.attachments, size);
+  if (!attachments.empty()) {
+    // The message says it has attachments (MSGFLAG_HASATTACH), in its flags and its row.
+    Bytes& flags = props[where.at(0x0E07)].value;
+    if (flags.size() == 4) flags[0] |= 0x10;
+  }
   if (!where.count(0x0E08)) set(0x0E08, kPtInt32, value::Int32(static_cast<int32_t>(size)));
   if (text_) {
     if (!where.count(0x3FFD))
@@ -481,7 +561,9 @@ Nid StoreWriter::AddMessage(Nid folder_nid, const Message& message) {
     for (Property& p : props) text_->ToString8(p.type, p.value);
   }
 
-  ndb_.WriteNode(nid, folder.nid, BuildPropertyContext(props, options_.layout));
+  NodeImage image = BuildPropertyContext(props, options_.layout);
+  for (SubnodeImage& a : attachments) image.subnodes.push_back(std::move(a));
+  ndb_.WriteNode(nid, folder.nid, image);
 
   auto get = [&](uint16_t id) -> std::optional<Bytes> {
     auto w = where.find(id);
@@ -501,6 +583,56 @@ Nid StoreWriter::AddMessage(Nid folder_nid, const Message& message) {
   folder.contents.AddRow(nid, row);
   ++folder.messages;
   return nid;
+}
+
+std::vector<SubnodeImage> StoreWriter::AttachmentSubnodes(
+    const std::vector<Attachment>& attachments, uint32_t& size) {
+  std::vector<SubnodeImage> out;
+  if (attachments.empty()) return out;
+  TableBuilder table(Columns(AttachmentColumns()), options_.layout);
+  for (size_t i = 0; i < attachments.size(); ++i) {
+    std::vector<Property> props;
+    std::map<uint16_t, size_t> where;
+    auto set = [&](uint16_t id, uint16_t type, Bytes v) {
+      auto w = where.find(id);
+      if (w != where.end()) {
+        props[w->second] = {id, type, std::move(v)};
+        return;
+      }
+      where[id] = props.size();
+      props.push_back({id, type, std::move(v)});
+    };
+    set(0x3705, kPtInt32, value::Int32(1));   // by value: the bytes are in 0x3701
+    set(0x370B, kPtInt32, value::Int32(-1));  // not drawn inside the body
+    set(0x3007, kPtTime, value::Time(options_.time));
+    set(0x3008, kPtTime, value::Time(options_.time));
+    uint32_t bytes = 0;
+    for (const MessageProperty& p : attachments[i].properties) {
+      set(ResolveId(p.key), p.type, p.value);
+      bytes += static_cast<uint32_t>(p.value.size()) + 8;
+    }
+    if (!where.count(0x0E20)) set(0x0E20, kPtInt32, value::Int32(static_cast<int32_t>(bytes)));
+    size += bytes;
+    if (text_)
+      for (Property& p : props) text_->ToString8(p.type, p.value);
+    // Attachment objects are numbered as Outlook numbers them; the table's row id is the
+    // object's subnode id.
+    const Nid nid = MakeNid(kNidTypeAttachment, static_cast<uint32_t>(0x400 + i + 1));
+    std::vector<std::optional<Bytes>> row;
+    for (uint32_t tag : Columns(AttachmentColumns())) {
+      const auto w = where.find(static_cast<uint16_t>(tag >> 16));
+      if (w != where.end() && props[w->second].type == static_cast<uint16_t>(tag))
+        row.push_back(props[w->second].value);
+      else
+        row.push_back(std::nullopt);
+    }
+    table.AddRow(nid, row);
+    NodeImage object = BuildPropertyContext(std::move(props), options_.layout);
+    out.push_back({nid, std::move(object.blocks), std::move(object.subnodes)});
+  }
+  NodeImage built = table.Build();
+  out.push_back({kNidAttachmentTable, std::move(built.blocks), std::move(built.subnodes)});
+  return out;
 }
 
 void StoreWriter::WriteFolder(FolderState& f) {

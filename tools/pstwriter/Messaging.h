@@ -50,6 +50,9 @@ Bytes MultiString(const std::vector<std::string>& utf8);
 Bytes MultiBinary(const std::vector<Bytes>& values);
 // Fixed-size multi-valued types: the values one after another.
 Bytes MultiFixed(const std::vector<Bytes>& values);
+// An RTF text as PidTagRtfCompressed (0x1009) holds it: LZFu-compressed behind the 16-byte
+// header (sizes, "LZFu", checksum of the compressed bytes).
+Bytes CompressedRtf(std::string_view rtf);
 }  // namespace value
 
 // Unicode text put in a Windows code page (1252, 1251, 932...) through iconv, as ANSI stores keep
@@ -100,9 +103,18 @@ struct MessageProperty {
   Bytes value;
 };
 
+// An attachment object: its properties, the file's bytes in PidTagAttachDataBinary (0x3701).
+// The store adds what every attachment carries unless given: the method "by value" (0x3705),
+// the rendering position -1 (0x370B, not drawn in the body), its size (0x0E20) and times.
+struct Attachment {
+  std::vector<MessageProperty> properties;
+};
+
 struct Message {
   std::string message_class = "IPM.Note";
   std::vector<MessageProperty> properties;
+  // Kept in the message's attachment table (subnode 0x671), each object a subnode of its own.
+  std::vector<Attachment> attachments;
 };
 
 enum class DefaultFolder {
@@ -147,6 +159,8 @@ class StoreWriter {
 
   // Writes one message to the file at once; the folder keeps only its contents-table row.
   Nid AddMessage(Nid folder, const Message& message);
+  // The node id the next AddMessage() gives its message; the ones after it follow in order.
+  Nid NextMessageNid() const { return MakeNid(kNidTypeNormalMessage, next_message_index_); }
   uint16_t ResolveId(const PropertyKey& key);
 
   void Finish();
@@ -155,6 +169,7 @@ class StoreWriter {
   static constexpr Nid kMessageStore = 0x21;
   static constexpr Nid kNameToIdMap = 0x61;
   static constexpr Nid kRootFolder = 0x122;
+  static constexpr Nid kNidAttachmentTable = 0x671;
 
  private:
   struct FolderState;
@@ -168,6 +183,10 @@ class StoreWriter {
   // Table columns with their string types made the store's.
   std::vector<uint32_t> Columns(const std::vector<uint32_t>& tags) const;
   NodeImage Table(const std::vector<uint32_t>& tags) const;
+  // The subnodes of a message that hold its attachments: the attachment table and the objects.
+  // Adds their size to `size`.
+  std::vector<SubnodeImage> AttachmentSubnodes(const std::vector<Attachment>& attachments,
+                                               uint32_t& size);
   void WriteFolder(FolderState& folder);
   void WriteNameToIdMap();
   void WriteMessageStore();

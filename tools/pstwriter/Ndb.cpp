@@ -239,13 +239,19 @@ Bid NdbWriter::WriteSubnodeTree(std::vector<SubnodeEntry> entries) {
   return WriteBlock(si, true);
 }
 
+Bid NdbWriter::WriteSubnodes(const std::vector<SubnodeImage>& subnodes) {
+  std::vector<SubnodeEntry> subs;
+  subs.reserve(subnodes.size());
+  for (const SubnodeImage& s : subnodes) {
+    const Bid data = WriteDataTree(s.blocks);
+    subs.push_back({s.nid, data, WriteSubnodes(s.subnodes)});
+  }
+  return WriteSubnodeTree(std::move(subs));
+}
+
 Bid NdbWriter::WriteNode(Nid nid, Nid parent, const NodeImage& image) {
   const Bid data = WriteDataTree(image.blocks);
-  std::vector<SubnodeEntry> subs;
-  subs.reserve(image.subnodes.size());
-  for (const SubnodeImage& s : image.subnodes) subs.push_back({s.nid, WriteDataTree(s.blocks), 0});
-  const Bid sub = WriteSubnodeTree(std::move(subs));
-  AddNodeEntry(nid, data, sub, parent);
+  AddNodeEntry(nid, data, WriteSubnodes(image.subnodes), parent);
   return data;
 }
 

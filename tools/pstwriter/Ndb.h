@@ -42,9 +42,11 @@ class PstError : public std::runtime_error {
 
 // The bytes of one node as the upper layers build them: its data as a list of block payloads
 // (each at most MaxBlockData() bytes, cut where the layer above needs it cut) and its subnodes.
+// A subnode may have subnodes of its own (an attachment object keeps its large values there).
 struct SubnodeImage {
   Nid nid = 0;
   std::vector<Bytes> blocks;
+  std::vector<SubnodeImage> subnodes;
 };
 struct NodeImage {
   std::vector<Bytes> blocks;
@@ -73,6 +75,9 @@ class NdbWriter {
     Bid subnodes;
   };
   Bid WriteSubnodeTree(std::vector<SubnodeEntry> entries);
+  // Writes subnodes' data trees and, below each that has subnodes, its own subnode tree;
+  // returns the subnode tree that holds them (0 when there are none).
+  Bid WriteSubnodes(const std::vector<SubnodeImage>& subnodes);
 
   // Sets the next node index of one node type (the header's rgnid array).
   void SetNextNidIndex(uint8_t type, uint32_t index) { next_nid_index_[type] = index; }

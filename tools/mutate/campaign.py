@@ -1,0 +1,379 @@
+#!/usr/bin/python3
+"""Mutation campaign: damages store files and runs lumivex-cli on each damaged copy.
+
+Bases are the real stores in the fixtures folder (also the damaged ones), the sample store and
+stores written by lumivex-pstgen (Unicode and ANSI). Each damaged copy gets byte flips, zeroed
+512-byte blocks, a zeroed structure or a truncation; in half of them the checksums of the header,
+every B-tree page and every block are made valid again, so that the damage reaches the parsing
+code. On each copy the command line runs `folders`, `scan` and one of the four exports (they
+take turns), each under a timeout, and every run is classified:
+
+  crash     a signal, or a report of AddressSanitizer / UndefinedBehaviorSanitizer
+  hang      the timeout ran out
+  silent    exit 0, but the export holds fewer contacts than the undamaged store gives, or a
+            contact in the place of another (a card equal to the one before it where the
+            undamaged store's differ), or `scan` counts other entries than the undamaged store
+  reported  exit 1 or 3 with the reason on stderr
+  changed   exit 0, as many contacts, none in another's place, but some values differ: bytes
+            changed behind valid checksums, which no reader can tell from the real thing
+  clean     exit 0 and the same contacts as the undamaged store
+
+Run it on a sanitizer build (see tools/mutate/README.md); it prints the figures at the end and
+keeps each crash, hang and silent loss under WORK/findings.
+"""
+
+import argparse
+import collections
+import json
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import time
+import zlib
+
+# Layouts: (id bytes, nbt root, bbt root, page size, entries bytes, count bytes, page type at,
+# page crc at, block trailer, trailer crc at, block alignment).
+LAYOUTS = {
+    "unicode": (8, 224, 240, 512, 488, 1, 496, 500, 16, 4, 64),
+    "ansi": (4, 188, 196, 512, 496, 1, 500, 508, 12, 8, 64),
+    "ost4k": (8, 224, 240, 4096, 4056, 2, 4072, 4076, 24, 4, 512),
+}
+
+
+def crc(data):
+    """The checksum of the format: CRC-32 without the final inversion, started at 0."""
+    return zlib.crc32(data, 0xFFFFFFFF) ^ 0xFFFFFFFF
+
+
+def layout_of(data):
+    if len(data) < 564 or data[:4] != b"!BDN":
+        return None
+    version = struct.unpack_from("<H", data, 10)[0]
+    if version in (14, 15):
+        return "ansi"
+    if version == 23:
+        return "unicode"
+    if version == 36:
+        return "ost4k"
+    return None
+
+
+def structures(data):
+    """The B-tree pages and blocks of an undamaged store: [(kind, offset, size)]."""
+    name = layout_of(data)
+    if name is None:
+        return name, []
+    idb, nbt, bbt, page, entries, countb, ptype_at, _, trailer, _, align = LAYOUTS[name]
+    rd = (lambda b, at: struct.unpack_from("<Q", b, at)[0]) if idb == 8 else (
+        lambda b, at: struct.unpack_from("<I", b, at)[0])
+    found = []
+    seen = set()
+
+    def walk(ib, depth, leaf_blocks):
+        if depth > 8 or ib in seen or ib + page > len(data):
+            return
+        seen.add(ib)
+        p = data[ib:ib + page]
+        found.append(("page", ib, page))
+        count = p[entries] if countb == 1 else struct.unpack_from("<H", p, entries)[0]
+        size = p[entries + 2 * countb]
+        level = p[entries + 2 * countb + 1]
+        for i in range(count):
+            at = i * size
+            if at + size > entries:
+                break
+            if level > 0:
+                walk(rd(p, at + 2 * idb), depth + 1, leaf_blocks)
+            elif leaf_blocks:
+                bib = rd(p, at + idb)
+                cb = struct.unpack_from("<H", p, at + 2 * idb)[0]
+                stored = (cb + trailer + align - 1) // align * align
+                if bib + stored <= len(data):
+                    found.append(("block", bib, stored))
+
+    walk(rd(data, nbt), 0, False)
+    walk(rd(data, bbt), 0, True)
+    return name, found
+
+
+def fix_checksums(buf, name, found):
+    """Makes the header, page and block checksums valid again over the damaged bytes."""
+    if name is None or len(buf) < 564:
+        return
+    idb, _, _, page, _, _, ptype_at, pcrc_at, trailer, tcrc_at, _ = LAYOUTS[name]
+    for kind, at, size in found:
+        if at + size > len(buf):
+            continue
+        if kind == "page":
+            struct.pack_into("<I", buf, at + pcrc_at, crc(bytes(buf[at:at + ptype_at])))
+        else:
+            t = at + size - trailer
+            cb = struct.unpack_from("<H", buf, t)[0]
+            if at + cb <= t:
+                struct.pack_into("<I", buf, t + tcrc_at, crc(bytes(buf[at:at + cb])))
+    struct.pack_into("<I", buf, 4, crc(bytes(buf[8:8 + 471])))
+    if name != "ansi":
+        struct.pack_into("<I", buf, 524, crc(bytes(buf[8:8 + 516])))
+
+
+def mutate(rng, data, found):
+    """A damaged copy of `data` and a short description of the damage."""
+    buf = bytearray(data)
+    kinds = ["flip", "flip-structure", "zero-512", "zero-structure", "truncate", "overwrite"]
+    kind = rng.choice(kinds)
+    if kind == "flip" or (kind in ("flip-structure", "zero-structure") and not found):
+        n = rng.randint(1, 8)
+        for _ in range(n):
+            at = rng.randrange(len(buf))
+            buf[at] ^= 1 << rng.randrange(8)
+        return buf, f"flip {n} bits anywhere"
+    if kind == "flip-structure":
+        _, at, size = rng.choice(found)
+        n = rng.randint(1, 4)
+        for _ in range(n):
+            pos = at + rng.randrange(size)
+            if rng.random() < 0.5:
+                buf[pos] ^= 1 << rng.randrange(8)
+            else:
+                buf[pos] = rng.choice([0, 0xFF, 1, 0x80, rng.randrange(256)])
+        return buf, f"change {n} bytes in the structure at {at}"
+    if kind == "zero-512":
+        block = rng.randrange(max(1, len(buf) // 512))
+        buf[block * 512:block * 512 + 512] = bytes(len(buf[block * 512:block * 512 + 512]))
+        return buf, f"zero 512 bytes at {block * 512}"
+    if kind == "zero-structure":
+        _, at, size = rng.choice(found)
+        start = at + rng.randrange(size)
+        length = rng.randint(1, 64)
+        buf[start:start + length] = bytes(len(buf[start:start + length]))
+        return buf, f"zero {length} bytes at {start}"
+    if kind == "overwrite":
+        # One 512-byte block copied over another, as a misdirected write leaves it.
+        blocks = max(1, len(buf) // 512)
+        src, dst = rng.randrange(blocks) * 512, rng.randrange(blocks) * 512
+        buf[dst:dst + 512] = data[src:src + 512][:len(buf[dst:dst + 512])]
+        return buf, f"copy 512 bytes from {src} to {dst}"
+    cut = rng.choice([rng.randrange(len(buf)), len(buf) - rng.randint(1, 4096),
+                      rng.randrange(min(len(buf), 8192))])
+    del buf[max(0, cut):]
+    return buf, f"truncate to {max(0, cut)} bytes"
+
+
+# Bases whose contacts are not in a default contacts folder: the folder to export instead.
+FOLDERS = {"72-contacts-in-mail-folder.pst": "Top of Personal Folders/myInbox"}
+
+SANITIZER_MARKS = ("ERROR: AddressSanitizer", "runtime error:", "ERROR: LeakSanitizer",
+                   "AddressSanitizer:DEADLYSIGNAL", "UndefinedBehaviorSanitizer")
+
+
+def run(cmd, timeout, env):
+    try:
+        p = subprocess.run(cmd, capture_output=True, timeout=timeout, env=env)
+        return p.returncode, p.stdout.decode("utf-8", "replace"), p.stderr.decode(
+            "utf-8", "replace")
+    except subprocess.TimeoutExpired:
+        return None, "", ""
+
+
+def cards_of(text):
+    cards, current = [], []
+    for line in text.split("\r\n"):
+        current.append(line)
+        if line == "End:VCARD":
+            cards.append("\n".join(current))
+            current = []
+    return cards
+
+
+def xls_rows(data):
+    rows = collections.defaultdict(dict)
+    at = 0
+    while at + 4 <= len(data):
+        kind, size = struct.unpack_from("<HH", data, at)
+        body = data[at + 4:at + 4 + size]
+        if kind == 0x0004 and len(body) >= 8:
+            row, col = struct.unpack_from("<HH", body, 0)
+            rows[row][col] = body[8:8 + body[7]]
+        at += 4 + size
+    return [tuple(sorted(rows[r].items())) for r in sorted(rows) if r > 0]
+
+
+class Runner:
+
+    def __init__(self, args):
+        self.args = args
+        self.cli = args.cli
+        self.env = dict(os.environ)
+        self.env.update({
+            "ASAN_OPTIONS": "detect_leaks=0:abort_on_error=0:halt_on_error=1:symbolize=1",
+            "UBSAN_OPTIONS": "halt_on_error=1:print_stacktrace=1",
+            "LC_ALL": "C.UTF-8", "QT_QPA_PLATFORM": "offscreen",
+        })
+        self.env.pop("LUMIVEX_DEFAULT_STORE", None)
+        self.env.pop("LUMIVEX_PST_READER", None)
+
+    def export(self, store, fmt, out, folder=None):
+        shutil.rmtree(out, ignore_errors=True)
+        extra = ["--folder", folder] if folder else []
+        status, so, se = run([self.cli, "export", "--format", fmt, "--out", out, store] + extra,
+                             self.args.timeout, self.env)
+        return status, so, se, self.contacts(fmt, out)
+
+    def contacts(self, fmt, out):
+        """The contacts an export left in `out`, as comparable values, in order."""
+        if not os.path.isdir(out):
+            return []
+        files = sorted(os.listdir(out))
+        if fmt == "vcard":
+            return [c for f in files for c in cards_of(
+                open(os.path.join(out, f), "rb").read().decode("latin-1"))]
+        if fmt == "vcards":
+            return sorted(open(os.path.join(out, f), "rb").read().decode("latin-1")
+                          for f in files)
+        if fmt == "xls":
+            return [r for f in files for r in xls_rows(open(os.path.join(out, f), "rb").read())]
+        if fmt == "wab":
+            found = []
+            for f in files:
+                status, so, _ = run([self.cli, "wab-dump", "--json", os.path.join(out, f)],
+                                    self.args.timeout, self.env)
+                if status == 0:
+                    found += [(c.get("displayName"), c.get("email"))
+                              for c in json.loads(so).get("contacts", [])]
+            return found
+        return []
+
+
+def classify_export(status, stderr, got, want, ordered):
+    if status is None:
+        return "hang"
+    if status < 0 or any(m in stderr for m in SANITIZER_MARKS):
+        return "crash"
+    if status != 0:
+        return "reported" if stderr.strip() else "silent"
+    if len(got) < len(want):
+        return "silent"
+    if ordered:
+        for i in range(1, min(len(got), len(want))):
+            if got[i] == got[i - 1] and want[i] != want[i - 1]:
+                return "silent"
+    return "clean" if got == want else "changed"
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("--cli", required=True, help="lumivex-cli to test (a sanitizer build)")
+    ap.add_argument("--pstgen", required=True, help="lumivex-pstgen, to write generated bases")
+    ap.add_argument("--sample", help="the sample store (build/bin/sample.pst)")
+    ap.add_argument("--fixtures", default=os.path.join(os.path.dirname(__file__),
+                                                       "../../../shared/fixtures"))
+    ap.add_argument("--work", required=True, help="a scratch folder")
+    ap.add_argument("--stores", type=int, default=10000, help="damaged stores to make")
+    ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--timeout", type=float, default=30.0, help="seconds per run")
+    ap.add_argument("--every-export", action="store_true",
+                    help="run all four exports on each store instead of one in turn")
+    args = ap.parse_args()
+
+    os.makedirs(args.work, exist_ok=True)
+    bases = []
+    for sub in ("pst", "damaged"):
+        folder = os.path.join(args.fixtures, sub)
+        if os.path.isdir(folder):
+            bases += [os.path.join(folder, f) for f in sorted(os.listdir(folder))
+                      if f.endswith((".pst", ".ost"))]
+    if args.sample and os.path.isfile(args.sample):
+        bases.append(args.sample)
+    for seed, extra in ((1, []), (2, ["--ansi"]), (3, ["--encoding", "none"])):
+        out = os.path.join(args.work, f"generated-{seed}.pst")
+        subprocess.run([args.pstgen, "--contacts", "40", "--seed", str(seed), "--out", out] +
+                       extra, check=True, capture_output=True)
+        bases.append(out)
+
+    runner = Runner(args)
+    formats = ["vcard", "vcards", "xls", "wab"]
+    baseline = {}
+    for base in bases:
+        data = open(base, "rb").read()
+        name, found = structures(data)
+        folder = FOLDERS.get(os.path.basename(base))
+        want = {}
+        for fmt in formats:
+            want[fmt] = runner.export(base, fmt, os.path.join(args.work, "out"), folder)[3]
+        status, so, _ = run([args.cli, "scan", "--json", base] +
+                            (["--folder", folder] if folder else []), args.timeout, runner.env)
+        count = json.loads(so)["count"] if status in (0, 3) and so.strip() else None
+        baseline[base] = (data, name, found, want, count, folder)
+        print(f"base {os.path.basename(base)}: {name}, {len(found)} structures, "
+              f"{len(want['vcard'])} cards, scan {count}", flush=True)
+
+    rng = random.Random(args.seed)
+    figures = collections.Counter()
+    by_verb = collections.defaultdict(collections.Counter)
+    findings = os.path.join(args.work, "findings")
+    os.makedirs(findings, exist_ok=True)
+    store = os.path.join(args.work, "damaged.pst")
+    out = os.path.join(args.work, "out")
+    started = time.time()
+    runs = 0
+    for i in range(args.stores):
+        base = bases[i % len(bases)]
+        data, name, found, want, count, folder = baseline[base]
+        pick = ["--folder", folder] if folder else []
+        buf, what = mutate(rng, data, found)
+        fixed = rng.random() < 0.5
+        if fixed:
+            fix_checksums(buf, name, found)
+            what += ", checksums made valid"
+        with open(store, "wb") as f:
+            f.write(buf)
+        results = []
+        status, _, se = run([args.cli, "folders", store], args.timeout, runner.env)
+        verdict = ("hang" if status is None else "crash" if status < 0 or any(
+            m in se for m in SANITIZER_MARKS) else "reported" if status != 0 else "clean")
+        results.append(("folders", verdict, status, se))
+        status, so, se = run([args.cli, "scan", "--json", store] + pick, args.timeout, runner.env)
+        if status is None:
+            verdict = "hang"
+        elif status < 0 or any(m in se for m in SANITIZER_MARKS):
+            verdict = "crash"
+        elif status != 0:
+            verdict = "reported" if se.strip() else "silent"
+        else:
+            got = json.loads(so)["count"]
+            verdict = "clean" if got == count else "silent"
+        results.append(("scan", verdict, status, se))
+        for fmt in (formats if args.every_export else [formats[i % 4]]):
+            status, _, se, got = runner.export(store, fmt, out, folder)
+            verdict = classify_export(status, se, got, want[fmt], fmt != "vcards")
+            results.append((fmt, verdict, status, se))
+        runs += len(results)
+        worst = None
+        for verb, verdict, status, se in results:
+            figures[verdict] += 1
+            by_verb[verb][verdict] += 1
+            if verdict in ("crash", "hang", "silent") and worst is None:
+                worst = (verb, verdict, status, se)
+        if worst:
+            keep = os.path.join(findings, f"{i:05d}-{worst[1]}-{worst[0]}.pst")
+            shutil.copyfile(store, keep)
+            with open(keep + ".txt", "w") as f:
+                f.write(f"base {base}\n{what}\nverb {worst[0]} status {worst[2]}\n{worst[3]}\n")
+        if (i + 1) % 100 == 0 or i + 1 == args.stores:
+            rate = (i + 1) / (time.time() - started)
+            print(f"{i + 1} stores, {runs} runs, {rate:.1f} stores/s: " +
+                  ", ".join(f"{k} {v}" for k, v in sorted(figures.items())), flush=True)
+
+    print("\nby verb:")
+    for verb in ["folders", "scan"] + formats:
+        print(f"  {verb:8} " + ", ".join(f"{k} {v}" for k, v in sorted(by_verb[verb].items())))
+    print(f"total: {args.stores} damaged stores, {runs} runs: " +
+          ", ".join(f"{k} {v}" for k, v in sorted(figures.items())))
+    return 1 if figures["crash"] or figures["hang"] or figures["silent"] else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
