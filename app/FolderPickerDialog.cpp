@@ -87,14 +87,19 @@ FolderPickerDialog::FolderPickerDialog(QWidget* owner,
       root = store->RootFolder();
     } catch (const StoreError&) {
     }
-    const QString caption = QStringLiteral("%1 (%2)").arg(store->DisplayName(),
-                                                          QFileInfo(store->FilePath()).fileName());
+    const QString file = QFileInfo(store->FilePath()).fileName();
     if (!root) {
-      auto* item = new QTreeWidgetItem(FolderTree, {caption + QStringLiteral(" - unreadable")});
+      auto* item = new QTreeWidgetItem(
+          FolderTree, {QStringLiteral("%1 (%2) - unreadable").arg(store->DisplayName(), file)});
       item->setFlags(Qt::ItemIsEnabled);
       continue;
     }
-    QTreeWidgetItem* top = AddFolder(nullptr, VisibleTop(*store, root), caption, 0);
+    // The top is named as the store names it ("Top of Personal Folders"), as the command line
+    // lists it, with the file beside it; a store without one shows its display name.
+    const std::shared_ptr<Folder> visible = VisibleTop(*store, root);
+    const QString name = visible == root ? store->DisplayName() : visible->Name();
+    QTreeWidgetItem* top =
+        AddFolder(nullptr, visible, QStringLiteral("%1 (%2)").arg(name, file), 0);
     top->setExpanded(true);
   }
   FolderTree->expandAll();
@@ -136,7 +141,9 @@ QTreeWidgetItem* FolderPickerDialog::AddFolder(QTreeWidgetItem* parent,
 
   if (depth >= kMaxDepth) return item;
   try {
-    for (const auto& sub : folder->SubFolders()) AddFolder(item, sub, sub->Name(), depth + 1);
+    // The store's own folders (search folders, views, sync issues) are not the user's to pick.
+    for (const auto& sub : folder->SubFolders())
+      if (!sub->Hidden()) AddFolder(item, sub, sub->Name(), depth + 1);
   } catch (const StoreError&) {
     auto* broken = new QTreeWidgetItem(item, {QStringLiteral("(sub-folders unreadable)")});
     broken->setFlags(Qt::ItemIsEnabled);

@@ -23,12 +23,19 @@ const QString kVerb = QStringLiteral("export");
 constexpr int kCodePages[] = {874,  932,  936,  949,  950,  1250, 1251,
                               1252, 1253, 1254, 1255, 1256, 1257, 1258};
 
-void PrintHelp() {
+}  // namespace
+
+void PrintExportHelp() {
   std::fputs(
       "Usage: lumivex-cli export --format FORMAT --out DIR [STORE] [--folder PATH]\n"
       "                          [--code-page N]\n"
-      "Exports the contacts of an Outlook data file (.pst or .ost) into DIR, writing the same\n"
-      "files as the desktop program's \"Start Conversion\".\n"
+      "       lumivex-cli export --format vcard4|vcard3|csv [--per-contact] --out FILE|DIR\n"
+      "                          [--all-folders] [STORE] [--folder PATH]\n"
+      "Exports the contacts of an Outlook data file (.pst or .ost). The forms vcard, vcards,\n"
+      "xls and wab write into DIR the same files as the desktop program's \"Start\n"
+      "Conversion\"; vcard4, vcard3 and csv write every field of every contact in UTF-8 for\n"
+      "the address books of other programs (Evolution, GNOME Contacts, KDE, Thunderbird,\n"
+      "Nextcloud, Google Contacts).\n"
       "\n"
       "  --format FORMAT  what to write:\n"
       "                     vcard   one vCard 2.1 file holding every contact, named\n"
@@ -42,8 +49,31 @@ void PrintHelp() {
       "                             again into DIR replaces the files of the last export\n"
       "                     xls     one Excel worksheet (BIFF 2.1), OutlookContacts-...xls\n"
       "                     wab     one Windows Address Book file, OutlookContacts-...wab\n"
+      "                     vcard4  vCard 4.0 (RFC 6350), for KDE, Thunderbird, Nextcloud and\n"
+      "                             other CardDAV servers\n"
+      "                     vcard3  vCard 3.0 (RFC 2426), for importers that do not take 4.0:\n"
+      "                             Evolution and GNOME Contacts (which read every field of\n"
+      "                             it, picture and anniversary included), Google Contacts,\n"
+      "                             Apple devices, older phones\n"
+      "                     csv     one CSV file (RFC 4180, UTF-8) under the column headings of\n"
+      "                             Outlook's own CSV export (\"First Name\", \"E-mail Address\",\n"
+      "                             \"Business Street\", ...), which Google Contacts and\n"
+      "                             Thunderbird import by name\n"
       "  --out DIR        the folder to write into; it is created when missing. Files of the\n"
       "                   same name already there are replaced\n"
+      "  --out FILE|DIR   (vcard4, vcard3, csv) the file to write; or a folder (one that\n"
+      "                   exists, or a path ending in '/') to write\n"
+      "                   Contacts-YYYY-MM-DD-hhmmss.vcf (.csv) into. The file appears only\n"
+      "                   once it is whole: an export that fails leaves nothing half-written\n"
+      "                   and a file of that name as it was\n"
+      "  --per-contact    (vcard4, vcard3) one .vcf per contact in the folder --out, named\n"
+      "                   after the contact (\"Ann Lee.vcf\", then \"Ann Lee (2).vcf\"), with the\n"
+      "                   characters Windows or Linux cannot hold in a file name made \"_\".\n"
+      "                   Files of the same name already there are replaced\n"
+      "  --all-folders    (vcard4, vcard3, csv) every contacts folder of the store, the\n"
+      "                   hidden and search folders left out, instead of one. With more\n"
+      "                   than one, each contact gets its folder's path as a category\n"
+      "                   (\"Contacts/Suppliers\")\n"
       "  STORE            the .pst or .ost file; left out, the default store is used: the file\n"
       "                   named by LUMIVEX_DEFAULT_STORE, else the first .pst/.ost in\n"
       "                   ~/Documents/Outlook Files or ~/AppData/Local/Microsoft/Outlook (also\n"
@@ -52,8 +82,9 @@ void PrintHelp() {
       "                   PATH is the folder names from the top down joined by '/', as\n"
       "                   'lumivex-cli folders' prints them (\"Top of Personal "
       "Folders/Contacts\")\n"
-      "  --code-page N    the Windows code page of the text in the files. By default it is the\n"
-      "                   one of your locale (LC_ALL, else LC_CTYPE, else LANG): 1252 for\n"
+      "  --code-page N    (vcard, vcards, xls, wab) the Windows code page of the text in the\n"
+      "                   files. By default it is the one of your locale (LC_ALL, else\n"
+      "                   LC_CTYPE, else LANG): 1252 for\n"
       "                   English and Western European languages, 1250 Central European, 1251\n"
       "                   Cyrillic, 1253 Greek, 1254 Turkish, 1255 Hebrew, 1256 Arabic, 1257\n"
       "                   Baltic, 1258 Vietnamese, 874 Thai, 932 Japanese, 936 Simplified\n"
@@ -64,28 +95,54 @@ void PrintHelp() {
       "work and home address with postal labels, web page, birthday, e-mail), lines ended by\n"
       "CR LF, values written as they are, as Outlook Express, Lotus Notes and phones import them.\n"
       "\n"
+      "vcard4 and vcard3 carry every field: name parts, nickname, company, department, job\n"
+      "title, profession, the three e-mail addresses, every telephone, the business, home and\n"
+      "other addresses, web pages, birthday, anniversary, gender, spouse, children, manager,\n"
+      "assistant, categories, IM and free/busy addresses, notes, the picture, the time of the\n"
+      "last change and a UID that stays the same at every export of the same store. Values are\n"
+      "escaped and long lines folded as the standards say, so multi-line notes and streets\n"
+      "come through whole. csv has a column for each of these but the picture and UID.\n"
+      "\n"
+      "Distribution lists: in vcard4 a card with KIND:group and a MEMBER line per member\n"
+      "(mailto: its address; urn:uuid: for a member without one); in vcard3 a card with\n"
+      "X-ADDRESSBOOKSERVER-KIND:group and X-ADDRESSBOOKSERVER-MEMBER lines, as Apple's and\n"
+      "Nextcloud's address books write groups. Both also list the members in the card's note,\n"
+      "one \"Name <address>\" a line, so that importers without groups keep them. In csv a list\n"
+      "is a row with its name as \"First Name\" and its members in \"Notes\".\n"
+      "\n"
       "Prints the path of each file written, then \"N Contacts Saved Successfully\". While it\n"
       "works, \"Saving Contacts n/N\" is shown on stderr when stderr is a terminal.\n"
-      "A single file is written under a temporary name beside it and takes its name only when\n"
-      "it is whole: a failed export (a full disk) leaves no cut-short file.\n"
+      "With vcard4, vcard3 and csv an entry that cannot be read is never written with values\n"
+      "of another: it is left out and listed on stderr as it is met,\n"
+      "  lumivex-cli export: warning: entry 7 of \"Top of Personal Folders/Contacts\" cannot\n"
+      "  be read: REASON\n"
+      "and a summary line follows the export.\n"
+      "A single file (of every form) is written under a temporary name beside it and takes its\n"
+      "name only when it is whole: a failed export (a full disk) leaves no cut-short file.\n"
       "\n"
       "Exit status:\n"
       "  0  every entry was read and written\n"
       "  1  the store, folder or output cannot be used, or the file could not be written\n"
       "     whole (one line on stderr says why); nothing is left under the file's name\n"
       "  2  bad arguments\n"
-      "  3  the export ran to its end, but some entries of the store could not be read (their\n"
-      "     cards and rows repeat values of the entry before them, as in the desktop program;\n"
-      "     the address book leaves them out), or some contacts got no file of their own: each\n"
-      "     is listed on stderr (folder, position, reason), then a summary line\n"
+      "  3  the export ran to its end, but some entries of the store could not be read, or\n"
+      "     some contacts got no file of their own: each is listed on stderr (folder,\n"
+      "     position, reason), then a summary line. In vcard, vcards and xls their cards and\n"
+      "     rows repeat values of the entry before them, as in the desktop program; the\n"
+      "     address book, vcard4, vcard3 and csv leave them out\n"
       "\n"
       "Examples:\n"
       "  lumivex-cli export --format vcard --out ~/contacts ~/Outlook.pst\n"
       "  lumivex-cli export --format vcards --out cards --folder \"Top of Personal "
       "Folders/Clients\" old.pst\n"
-      "  LC_ALL=ru_RU.UTF-8 lumivex-cli export --format xls --out . ~/Outlook.pst\n",
+      "  LC_ALL=ru_RU.UTF-8 lumivex-cli export --format xls --out . ~/Outlook.pst\n"
+      "  lumivex-cli export --format vcard4 --out ~/contacts.vcf ~/Outlook.pst\n"
+      "  lumivex-cli export --format vcard3 --per-contact --all-folders --out cards/ old.pst\n"
+      "  lumivex-cli export --format csv --out google.csv ~/Outlook.pst\n",
       stdout);
 }
+
+namespace {
 
 // The run's window on the command line: progress on stderr when it is a terminal, the files
 // written on stdout as they are finished, the completion text kept for the end.
@@ -157,6 +214,15 @@ class ConsoleView : public ConversionView {
 }  // namespace
 
 int ExportVerb(const QStringList& arguments) {
+  {
+    // The forms for other address books take options of their own.
+    QStringList probe = arguments;
+    QString format;
+    QString error;
+    if (TakeOption(probe, QStringLiteral("--format"), format, error) &&
+        IsModernExportFormat(format))
+      return ModernExportVerb(arguments);
+  }
   QStringList args = arguments;
   StoreOptions options;
   QString error;
@@ -169,7 +235,7 @@ int ExportVerb(const QStringList& arguments) {
       !TakeStoreOptions(args, options, error))
     return UsageError(kVerb, error);
   if (options.help) {
-    PrintHelp();
+    PrintExportHelp();
     return 0;
   }
   if (options.json) return UsageError(kVerb, QStringLiteral("export has no --json output"));
@@ -185,9 +251,10 @@ int ExportVerb(const QStringList& arguments) {
     output.wab = true;
   } else {
     return UsageError(kVerb, format.isEmpty()
-                                 ? QStringLiteral("--format is missing (vcard, vcards, xls or wab)")
-                                 : QStringLiteral("unknown format '%1': use vcard, vcards, xls "
-                                                  "or wab")
+                                 ? QStringLiteral("--format is missing (vcard, vcards, xls, wab, "
+                                                  "vcard4, vcard3 or csv)")
+                                 : QStringLiteral("unknown format '%1': use vcard, vcards, xls, "
+                                                  "wab, vcard4, vcard3 or csv")
                                        .arg(format));
   }
   if (out.isEmpty()) return UsageError(kVerb, QStringLiteral("--out DIR is missing"));
@@ -205,8 +272,12 @@ int ExportVerb(const QStringList& arguments) {
     return Failure(
         kVerb, QStringLiteral("%1 is a file, not a folder: choose a folder for --out").arg(dir));
   SourceOptions source;
+  std::shared_ptr<Folder> folder;  // kept to ask, after the run, whether entries were missing
+  QString folderPath;
   try {
     const ContactsSource contacts = OpenContactsSource(options);
+    folder = contacts.folder;
+    folderPath = contacts.folderPath;
     if (!contacts.isContacts)
       Warn(kVerb, QStringLiteral("\"%1\" is not a contacts folder (its class is %2); exporting "
                                  "its entries anyway")
@@ -258,6 +329,15 @@ int ExportVerb(const QStringList& arguments) {
   // completion text of the desktop program would claim a success that this is not.
   QStringList summary;
   for (const QString& line : view.unreadable) Warn(kVerb, line);
+  QString missing;
+  try {
+    missing = folder->MissingEntries();
+  } catch (const std::exception&) {
+  }
+  if (!missing.isEmpty()) {
+    Warn(kVerb, QStringLiteral("\"%1\" is damaged: %2").arg(folderPath, missing));
+    summary << QStringLiteral("entries are missing from the folder's list, so from the export");
+  }
   if (!view.unreadable.isEmpty()) {
     const QString consequence =
         output.wab ? QStringLiteral("they are not in the address book")

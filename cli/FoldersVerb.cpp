@@ -21,7 +21,8 @@ void PrintHelp() {
       "container class (IPF.Contact for contacts folders) and number of entries, indented by\n"
       "depth. The store's default contacts folder is marked \"(default contacts)\".\n"
       "\n"
-      "  STORE   the .pst or .ost file; left out, the default store (see 'lumivex-cli --help')\n"
+      "  STORE   the .pst or .ost file; left out, the default store (see 'lumivex-cli --help'),\n"
+      "          named on stderr with the reason it was chosen\n"
       "  --json  print the tree as one JSON object; each folder has name, path, containerClass,\n"
       "          defaultItemType (2 = contacts), count (-1 when unreadable) and folders\n"
       "          (with foldersUnreadable, the reason, when its sub-folders cannot be read)\n"
@@ -111,7 +112,14 @@ int FoldersVerb(const QStringList& arguments) {
   if (!options.folder.isEmpty())
     return UsageError(kVerb, QStringLiteral("--folder is not used here"));
   try {
-    const QString path = ResolveStorePath(options);
+    QString path = options.store;
+    if (path.isEmpty()) {
+      // Say which file stands for the default profile and why, so a wrong guess is seen at once.
+      const DefaultStoreChoice choice = ChooseDefaultStore();
+      path = choice.path;
+      std::fprintf(stderr, "lumivex-cli folders: default store %s: %s\n", qPrintable(path),
+                   qPrintable(choice.reason));
+    }
     const std::shared_ptr<Store> store = OpenPffStore(path);
     const std::shared_ptr<Folder> contacts = store->DefaultContactsFolder();
     const QString defaultPath = contacts ? contacts->Path() : QString();

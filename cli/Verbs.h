@@ -21,4 +21,9 @@ int ScanVerb(const QStringList& args);     // scan [STORE] [--folder PATH] [--js
 int ExportVerb(const QStringList& args);   // export --format F --out DIR [STORE] [--folder PATH]
 int WabDumpVerb(const QStringList& args);  // wab-dump FILE
 
+// The export's forms for other address books: --format vcard4, vcard3 or csv.
+bool IsModernExportFormat(const QString& format);
+int ModernExportVerb(const QStringList& args);
+void PrintExportHelp();  // the export verb's --help, every form
+
 }  // namespace lumivex::cli

@@ -36,6 +36,8 @@ struct EntryProblem {
   QString folder;    // the folder's path
   int position = 0;  // 1-based, in the folder's own order
   QString reason;
+  // Read, but its own file (one file per contact) could not be written; `reason` says why.
+  bool unwritten = false;
 };
 
 struct ModernExportResult {
@@ -55,6 +57,9 @@ class ModernExportObserver {
   virtual void Problem(const EntryProblem& problem) { (void)problem; }
   // Asked between entries; true stops the export.
   virtual bool Cancelled() const { return false; }
+  // A file was written whole under its final name: the single file at the end, or each
+  // per-contact file as it is done.
+  virtual void FileWritten(const QString& path) { (void)path; }
 };
 
 // A failure that stops the export: the target cannot be created or written, a folder cannot be
@@ -65,7 +70,8 @@ class ModernExportError : public std::runtime_error {
 };
 
 // Every contact folder of `store` (container class IPF.Contact*), in folder-tree order, the
-// store's hidden and search folders left out.
+// store's hidden and search folders (and what lies below them) left out. Throws StoreError when
+// the folder tree cannot be read.
 std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store);
 
 // Exports the entries of `folders` in order. Throws ModernExportError.

@@ -74,9 +74,9 @@ bool AnsiTextFile::WriteLine(QStringView text) {
   if (file_ == nullptr) return false;
   line_.resize(0);  // keeps its room for the next line
   AppendAnsi(line_, text, codePage_);
-  line_.append("\r\n", 2);
   const size_t size = static_cast<size_t>(line_.size());
-  if (std::fwrite(line_.constData(), 1, size, file_) != size) {
+  if (fwrite_unlocked(line_.constData(), 1, size, file_) != size ||
+      putc_unlocked('\r', file_) == EOF || putc_unlocked('\n', file_) == EOF) {
     Fail();
     return false;
   }

@@ -11,7 +11,7 @@ BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libpff-d
 # What the tests need besides: independent readers of the files we read and write.
 TEST_PACKAGES=(pff-tools pst-utils python3 python3-xlrd python3-vobject python3-gi
   gir1.2-ebookcontacts-1.2 libkf5contacts-dev libreoffice-calc-nogui xvfb xauth
-  desktop-file-utils appstream man-db shared-mime-info
+  desktop-file-utils appstream man-db shared-mime-info radicale
   clang libclang-rt-dev)  # clang and libFuzzer's runtime: the fuzz targets (fuzz/)
 # Node.js may come from elsewhere than Debian (with npm inside it); Debian's own then conflicts.
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <unordered_map>
+#include <vector>
 
 namespace lumivex {
 
@@ -164,14 +164,23 @@ constexpr std::array<std::string_view, kReadableSlots> kNames = {
 }  // namespace
 
 int SlotForName(std::string_view name) {
-  // Asked for every field of every entry: a hash look-up rather than a walk of the names.
-  static const std::unordered_map<std::string_view, int> bySlotName = [] {
-    std::unordered_map<std::string_view, int> map;
-    for (int slot = 0; slot < kReadableSlots; ++slot) map.emplace(kNames[size_t(slot)], slot);
-    return map;
+  // Asked for every field of every entry: the names are grouped by length, and only the few of
+  // the asked length are compared, which is cheaper than hashing the name.
+  constexpr size_t kLongest = 64;
+  struct ByLength {
+    std::array<std::vector<int>, kLongest + 1> lists;
+  };
+  static const ByLength byLength = [] {
+    ByLength table;
+    for (int slot = 0; slot < kReadableSlots; ++slot)
+      if (kNames[size_t(slot)].size() <= kLongest)
+        table.lists[kNames[size_t(slot)].size()].push_back(slot);
+    return table;
   }();
-  const auto found = bySlotName.find(name);
-  return found != bySlotName.end() ? found->second : -1;
+  if (name.size() > kLongest) return -1;
+  for (int slot : byLength.lists[name.size()])
+    if (kNames[size_t(slot)] == name) return slot;
+  return -1;
 }
 
 std::string_view SlotName(int slot) {

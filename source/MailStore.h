@@ -94,8 +94,14 @@ class Folder {
   virtual int DefaultItemType() const = 0;
   // The folder's entries. Throws StoreError when the folder cannot be read.
   virtual std::shared_ptr<Items> GetItems() const = 0;
+  // True for a folder the mail client keeps to itself and does not show: flagged hidden, a
+  // search folder, or one of the store's own system folders (views, reminders, sync issues).
+  virtual bool Hidden() const { return false; }
   // The folder's sub-folders in the store's order. Throws StoreError when they cannot be read.
   virtual std::vector<std::shared_ptr<Folder>> SubFolders() const = 0;
+  // Why the folder's list of entries is known to miss some (the folder records more entries
+  // than its list holds); empty when nothing is known to be missing.
+  virtual QString MissingEntries() const { return {}; }
 };
 
 // One attached store file.

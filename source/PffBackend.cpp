@@ -30,6 +30,8 @@ constexpr uint32_t kTagIpmContactEntryId = 0x36D1;
 constexpr uint32_t kTagIpmSubtreeEntryId = 0x35E0;
 constexpr uint32_t kTagMessageCodepage = 0x3FFD;
 constexpr uint32_t kTagAttributeHidden = 0x10F4;
+constexpr uint32_t kTagContentCount = 0x3602;
+constexpr uint32_t kTagFolderType = 0x3601;  // 2: a search folder
 constexpr uint32_t kTagInternetCodepage = 0x3FDE;
 constexpr uint32_t kTagRecordKey = 0x0FF9;
 // Attachments.
@@ -167,6 +169,37 @@ QString SmtpFromDisplay(const QString& display) {
   }
   if (text.contains(u'@') && !text.contains(u' ')) return text;
   return {};
+}
+
+// The store's own folders that the mail client does not show, by the names and classes Outlook
+// and Exchange give them in every language's store (they are created with these English names).
+bool IsSystemFolder(const QString& name, const QString& containerClass) {
+  static const QStringList kNames = {
+      QStringLiteral("Search Root"),
+      QStringLiteral("IPM_VIEWS"),
+      QStringLiteral("IPM_COMMON_VIEWS"),
+      QStringLiteral("Freebusy Data"),
+      QStringLiteral("ItemProcSearch"),
+      QStringLiteral("Tracked Mail Processing"),
+      QStringLiteral("Finder"),
+      QStringLiteral("Common Views"),
+      QStringLiteral("Views"),
+      QStringLiteral("Shortcuts"),
+      QStringLiteral("Schedule"),
+      QStringLiteral("NON_IPM_SUBTREE"),
+      QStringLiteral("Sync Issues"),
+      QStringLiteral("Conflicts"),
+      QStringLiteral("Local Failures"),
+      QStringLiteral("Server Failures"),
+      QStringLiteral("Conversation Action Settings"),
+      QStringLiteral("Quick Step Settings"),
+  };
+  if (containerClass.startsWith(u"IPF.Contact", Qt::CaseInsensitive)) return false;  // the user's
+  if (name.startsWith(u"SPAM Search Folder")) return true;
+  for (const QString& known : kNames)
+    if (name.compare(known, Qt::CaseInsensitive) == 0) return true;
+  return containerClass.startsWith(u"Outlook.", Qt::CaseInsensitive) ||
+         containerClass.startsWith(u"IPF.Configuration", Qt::CaseInsensitive);
 }
 
 // Entry ids ([MS-OXCDATA]) that name the members of a distribution list and the origin of an
@@ -363,8 +396,10 @@ class PffContactEntry : public ContactEntry {
       case pff::kTypeUnicode:
       case pff::kTypeString8:
         if (!item_->Data(index, buffer_)) return false;
-        value = type == pff::kTypeUnicode ? pff::DecodeUtf16(buffer_)
-                                          : pff::DecodeString8(buffer_, CodePage());
+        if (type == pff::kTypeUnicode)
+          pff::DecodeUtf16(buffer_, value);  // into the room `value` already has
+        else
+          value = pff::DecodeString8(buffer_, CodePage());
         return true;
       case pff::kTypeMultiUnicode:
       case pff::kTypeMultiString8: {
@@ -812,6 +847,12 @@ class PffFolder : public Folder {
       const int hidden = item_->Find(kTagAttributeHidden);
       QByteArray flag;
       hidden_ = hidden >= 0 && item_->Data(hidden, flag) && !flag.isEmpty() && flag[0] != 0;
+      constexpr int32_t kSearchFolder = 2;
+      const int type = item_->Find(kTagFolderType);
+      int32_t folderType = 0;
+      system_ = hidden_ ||
+                (type >= 0 && item_->Int32(type, folderType) && folderType == kSearchFolder) ||
+                IsSystemFolder(name_, containerClass_);
     }
   }
 
@@ -839,6 +880,26 @@ class PffFolder : public Folder {
                                            "is damaged")
                                 .arg(path_, state_->file->Path())));
     return std::make_shared<PffItems>(state_, item_, path_);
+  }
+
+  // The folder keeps the number of its entries apart from the table that lists them: a table
+  // that lists fewer has lost some, though each of its own parts looks whole.
+  QString MissingEntries() const override {
+    // Search folders count what they find elsewhere in the store: only a folder's own entries
+    // are compared with its count.
+    constexpr uint32_t kNidTypeNormalFolder = 0x02;
+    if ((item_->Id() & 0x1F) != kNidTypeNormalFolder) return {};
+    const int index = item_->Find(kTagContentCount);
+    int32_t recorded = 0;
+    if (index < 0 || !item_->Int32(index, recorded)) return {};
+    const int listed = item_->MessageCount();
+    if (listed < 0 || recorded <= listed) return {};
+    return QStringLiteral(
+               "the folder records %1 entries, but its list of entries holds %2; the "
+               "other %3 cannot be found")
+        .arg(recorded)
+        .arg(listed)
+        .arg(recorded - listed);
   }
 
   std::vector<std::shared_ptr<Folder>> SubFolders() const override {
@@ -878,7 +939,9 @@ class PffFolder : public Folder {
   }
 
   uint32_t Id() const { return item_->Id(); }
-  bool Hidden() const { return hidden_; }
+  bool Hidden() const override { return system_; }
+  // Flagged hidden by the store (the default contacts folder search passes these over).
+  bool FlaggedHidden() const { return hidden_; }
   const pff::Item& RawItem() const { return *item_; }
 
  private:
@@ -888,6 +951,7 @@ class PffFolder : public Folder {
   QString path_;
   QString containerClass_;
   bool hidden_ = false;
+  bool system_ = false;
   std::vector<uint32_t> lineage_;  // the node ids of the folders from the root down to this one
 };
 
@@ -1016,13 +1080,23 @@ class PffStore : public Store {
     for (const PffFolder* holder : holders) {
       const uint32_t node = EntryIdNode(holder->RawItem(), kTagIpmContactEntryId);
       if (node == 0) continue;
-      for (auto& folder : all)
-        if (folder->Id() == node && folder->DefaultItemType() == kContactItem) return folder;
+      for (auto& folder : all) {
+        if (folder->Id() != node) continue;
+        if (folder->DefaultItemType() == kContactItem) return folder;
+        // The store names this folder as its contacts, but cannot say what it is: another
+        // folder taken in its place would be exported as if it were the contacts.
+        if (folder->RawItem().PropertyCount() < 0)
+          throw StoreError(Utf8(QStringLiteral("Cannot read the contacts folder of %1: the "
+                                               "folder is damaged (%2)")
+                                    .arg(state_->file->Path(), folder->RawItem().Failure())));
+      }
     }
+    // A search folder lists entries of other folders: it is never the contacts folder itself.
+    constexpr uint32_t kNidTypeSearchFolder = 0x03;
     const QString topPath = top ? top->Path() + u'/' : QString();
     for (auto& folder : all)
-      if (folder->DefaultItemType() == kContactItem && !folder->Hidden() &&
-          folder->Path().startsWith(topPath))
+      if (folder->DefaultItemType() == kContactItem && !folder->FlaggedHidden() &&
+          (folder->Id() & 0x1F) != kNidTypeSearchFolder && folder->Path().startsWith(topPath))
         return folder;
     return nullptr;
   }
@@ -1150,33 +1224,6 @@ std::shared_ptr<MailProvider> MakePffMailProvider(std::shared_ptr<FolderPicker> 
 
 std::shared_ptr<Store> OpenPffStore(const QString& path) {
   return std::make_shared<PffStore>(path);
-}
-
-QStringList DefaultStoreFolders() {
-  const QStringList kinds = {QStringLiteral("Documents/Outlook Files"),
-                             QStringLiteral("AppData/Local/Microsoft/Outlook")};
-  const QString home = QDir::homePath();
-  QStringList folders;
-  for (const QString& kind : kinds) folders << home + u'/' + kind;
-  const QDir users(home + QStringLiteral("/.wine/drive_c/users"));
-  for (const QString& user : users.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
-    for (const QString& kind : kinds) folders << users.filePath(user) + u'/' + kind;
-  return folders;
-}
-
-QString DefaultStorePath() {
-  const QString named = qEnvironmentVariable("LUMIVEX_DEFAULT_STORE");
-  if (!named.isEmpty()) return named;
-  const QStringList folders = DefaultStoreFolders();
-  for (const QString& folder : folders) {
-    const QFileInfoList files =
-        QDir(folder).entryInfoList({QStringLiteral("*.pst"), QStringLiteral("*.ost")},
-                                   QDir::Files | QDir::Readable, QDir::Name | QDir::IgnoreCase);
-    if (!files.isEmpty()) return files.first().filePath();
-  }
-  throw StoreError(Utf8(QStringLiteral("No default store: no .pst or .ost file in %1; set "
-                                       "LUMIVEX_DEFAULT_STORE or choose a file")
-                            .arg(folders.mid(0, 2).join(QStringLiteral(" or ")))));
 }
 
 }  // namespace lumivex

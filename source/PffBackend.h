@@ -43,9 +43,21 @@ std::shared_ptr<MailProvider> MakePffMailProvider(std::shared_ptr<FolderPicker> 
 // folder, unreadable, not an Outlook data file, damaged or truncated).
 std::shared_ptr<Store> OpenPffStore(const QString& path);
 
-// The folders where the default profile's store is looked for, in the order they are searched.
+// The store file taken as the default profile's, and why it was taken (DefaultStore.cpp).
+struct DefaultStoreChoice {
+  QString path;
+  QString reason;  // "named by LUMIVEX_DEFAULT_STORE", "the store of Outlook profile ..."
+};
+
+// The folders where store files are looked for when no profile names one.
 QStringList DefaultStoreFolders();
-// The default profile's store file. Throws StoreError when there is none.
+// Chooses the default profile's store as the mail client would: the file LUMIVEX_DEFAULT_STORE
+// names; else the store of the default Outlook profile of a Wine prefix ($WINEPREFIX, ~/.wine);
+// else, of the .pst and .ost files in DefaultStoreFolders(), the one whose contacts folder holds
+// the most entries, the most recently modified first among equals. Throws StoreError when there
+// is none, saying where it looked.
+DefaultStoreChoice ChooseDefaultStore();
+// ChooseDefaultStore().path.
 QString DefaultStorePath();
 
 }  // namespace lumivex

@@ -270,14 +270,23 @@ QString DecodeString8(QByteArrayView bytes, int codePage) {
 }
 
 QString DecodeUtf16(QByteArrayView bytes) {
+  QString text;
+  DecodeUtf16(bytes, text);
+  return text;
+}
+
+void DecodeUtf16(QByteArrayView bytes, QString& text) {
   qsizetype units = bytes.size() / 2;
   const auto* data = reinterpret_cast<const uchar*>(bytes.data());
   while (units > 0 && data[2 * units - 2] == 0 && data[2 * units - 1] == 0) --units;
-  QString text(units, Qt::Uninitialized);
+  if (units == 0) {
+    text = QString(qsizetype(0), Qt::Uninitialized);
+    return;
+  }
+  text.resize(units);
   char16_t* out = reinterpret_cast<char16_t*>(text.data());
   for (qsizetype i = 0; i < units; ++i)
     out[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-  return text;
 }
 
 }  // namespace lumivex::pff

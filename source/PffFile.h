@@ -159,5 +159,7 @@ class Item {
 QString DecodeString8(QByteArrayView bytes, int codePage);
 // Decodes UTF-16LE bytes. Trailing NULs are dropped.
 QString DecodeUtf16(QByteArrayView bytes);
+// The same into `text`, which keeps its room when it is not shared.
+void DecodeUtf16(QByteArrayView bytes, QString& text);
 
 }  // namespace lumivex::pff

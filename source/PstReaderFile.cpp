@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+#include <cstring>
+
 namespace lumivex::pff::detail {
 
 namespace {
@@ -106,8 +108,13 @@ class ReaderItem : public ItemImpl {
   bool Data(int index, QByteArray& out) const override {
     const pst::PropertyRecord* p = At(index);
     if (p == nullptr) return false;
-    out = QByteArray(reinterpret_cast<const char*>(p->value.data()),
-                     static_cast<qsizetype>(p->value.size()));
+    const auto size = static_cast<qsizetype>(p->value.size());
+    if (size == 0 || out.isNull()) {
+      out = QByteArray(reinterpret_cast<const char*>(p->value.data()), size);
+    } else {
+      out.resize(size);  // a buffer the caller reuses keeps its room
+      std::memcpy(out.data(), p->value.data(), p->value.size());
+    }
     return true;
   }
 

@@ -51,7 +51,7 @@ _lumivex_cli() {
 
   case $prev in
     --format)
-      mapfile -t COMPREPLY < <(compgen -W "vcard vcards xls wab" -- "$cur")
+      mapfile -t COMPREPLY < <(compgen -W "vcard vcards xls wab vcard4 vcard3 csv" -- "$cur")
       return ;;
     --code-page)
       mapfile -t COMPREPLY < <(compgen -W "874 932 936 949 950 1250 1251 1252 1253 1254 1255
@@ -88,7 +88,7 @@ _lumivex_cli() {
     case $verb in
       folders) options="--json --help" ;;
       scan) options="--folder --json --help" ;;
-      export) options="--format --out --folder --code-page --help" ;;
+      export) options="--format --out --folder --code-page --per-contact --all-folders --help" ;;
       wab-dump) options="--json --help" ;;
     esac
     mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")

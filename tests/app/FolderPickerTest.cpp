@@ -55,9 +55,9 @@ TEST_F(FolderPickerTest, ShowsEveryStoreWithCountsAndStartsOnContacts) {
   FolderPickerDialog dialog(nullptr, stores);
   EXPECT_EQ(dialog.windowTitle(), "Select Folder");
   EXPECT_EQ(Rows(dialog.FolderTree),
-            QStringList({"Personal Folders (first.pst) | 0", "  Inbox | 0", "  Contacts | 2",
-                         "Personal Folders (second.ost) | 0", "  Inbox | 0", "  Contacts | 0",
-                         "    Friends | 1", "    Broken | ?", "  Mail | 1"}));
+            QStringList({"Top of Personal Folders (first.pst) | 0", "  Inbox | 0", "  Contacts | 2",
+                         "Top of Personal Folders (second.ost) | 0", "  Inbox | 0",
+                         "  Contacts | 0", "    Friends | 1", "    Broken | ?", "  Mail | 1"}));
   ASSERT_TRUE(dialog.SelectedFolder());
   EXPECT_EQ(dialog.SelectedFolder().get(), first->defaultContacts.get());
   EXPECT_TRUE(dialog.Buttons->button(QDialogButtonBox::Ok)->isEnabled());
@@ -89,24 +89,33 @@ TEST_F(FolderPickerTest, OkReturnsTheChosenFolderAndCancelNone) {
   EXPECT_FALSE(picker.Pick(stores));
 }
 
-// Real stores show only the user's folders, found by the default contacts folder they hold: in
-// a store whose folders are named in Japanese and in an offline store alike.
+// Real stores show only the user's folders, found by the default contacts folder they hold, under
+// their top named as the store names it: in a store whose folders are named in Japanese, in an
+// offline store and in a store with Outlook's whole folder tree alike. The store's own search,
+// view and settings folders are left out.
 TEST(FolderPickerStores, ShowTheUsersFoldersWhateverTheirLanguage) {
   LUMIVEX_REQUIRE_FIXTURES();
   testing::App();
   const std::vector<std::shared_ptr<Store>> stores{
       OpenPffStore(testing::FixturePst("japanese-contact-unicode.pst")),
-      OpenPffStore(testing::FixturePst("offline-store-4k-pages.ost"))};
+      OpenPffStore(testing::FixturePst("offline-store-4k-pages.ost")),
+      OpenPffStore(testing::FixturePst("mail-and-one-contact.pst"))};
   FolderPickerDialog dialog(nullptr, stores);
   const QStringList rows = Rows(dialog.FolderTree);
   EXPECT_EQ(rows.mid(0, 4),
-            QStringList({"contacts (japanese-contact-unicode.pst) | 0",
+            QStringList({QStringLiteral(
+                             "Outlook データ ファイルのトップ (japanese-contact-unicode.pst) | 0"),
                          QStringLiteral("  削除済みアイテム | 0"), "    Contacts Dedicated | 0",
                          QStringLiteral("  連絡先 (Contact dedicated) | 1")}));
-  for (const char* hidden : {"検索ルート", "SPAM Search Folder 2", "Root - Public", "Finder"})
+  for (const char* hidden :
+       {"検索ルート", "SPAM Search Folder 2", "Root - Public", "Finder", "Search Root",
+        "IPM_COMMON_VIEWS", "ItemProcSearch", "Freebusy Data", "Conversation Action Settings"})
     EXPECT_FALSE(rows.join(u'\n').contains(QString::fromUtf8(hidden))) << hidden;
-  EXPECT_TRUE(rows.contains("Personal Folders (offline-store-4k-pages.ost) | 0"))
+  EXPECT_TRUE(rows.contains("IPM_SUBTREE (offline-store-4k-pages.ost) | 0"))
       << rows.join(u'\n').toStdString();
+  EXPECT_TRUE(rows.contains("Top of Personal Folders (mail-and-one-contact.pst) | 0"))
+      << rows.join(u'\n').toStdString();
+  EXPECT_TRUE(rows.contains("  Contacts | 1")) << rows.join(u'\n').toStdString();
   EXPECT_TRUE(rows.contains("  Inbox | 10")) << rows.join(u'\n').toStdString();
 }
 

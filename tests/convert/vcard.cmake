@@ -10,6 +10,7 @@ if(LUMIVEX_KF5CONTACTS_CONFIG)
     BINARY_DIR ${PROJECT_BINARY_DIR}/kcontacts-reader
     CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
     INSTALL_COMMAND ""
+    BUILD_ALWAYS TRUE  # a change to the reader's source is built again
     BUILD_BYPRODUCTS ${LUMIVEX_KCONTACTS_READER})
 endif()
 

@@ -376,9 +376,10 @@ TEST(PffBackend, LogonFindsTheDefaultStore) {
   EXPECT_EQ(DefaultStorePath(), documents + "/x.pst");
   session->Logon();
   EXPECT_EQ(session->GetDefaultFolder(kFolderContacts)->GetItems()->Count(), 6);
-  // A default store that is not a store: the default folder fails, naming the file.
+  // The only store file is not a store: the default folder fails, naming the file.
   QFile::remove(documents + "/x.pst");
   QFile::remove(documents + "/y.pst");
+  QFile::remove(wine + "/b.pst");
   WriteFile(documents + "/a.pst", "not a store");
   session->Logon();
   try {
@@ -386,6 +387,105 @@ TEST(PffBackend, LogonFindsTheDefaultStore) {
     ADD_FAILURE() << "a text file was opened as the default store";
   } catch (const StoreError& error) {
     EXPECT_NE(std::string(error.what()).find("a.pst"), std::string::npos) << error.what();
+  }
+}
+
+// A Windows path as Wine's registry keeps a PR_PST_PATH value: hex bytes of UTF-16, cut into
+// lines that end in a backslash.
+QString RegistryHex(const QString& text) {
+  QStringList bytes;
+  for (QChar c : text + QChar(u'\0'))
+    bytes << QStringLiteral("%1").arg(c.unicode() & 0xFF, 2, 16, QChar(u'0'))
+          << QStringLiteral("%1").arg(c.unicode() >> 8, 2, 16, QChar(u'0'));
+  QString out = QStringLiteral("hex:");
+  for (int i = 0; i < bytes.size(); ++i)
+    out += bytes[i] + (i + 1 == bytes.size() ? QString() : i % 20 == 19 ? ",\\\n  " : ",");
+  return out;
+}
+
+// Home folders as users bring them from Windows: the default store is the one the mail client
+// would open, not the first file by name.
+TEST(PffBackend, TheDefaultStoreIsChosenAsTheMailClientWould) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const QString six = FixturePst(QStringLiteral("six-contacts.pst"));
+  const QString two = FixturePst(QStringLiteral("contact-and-distlist.pst"));
+  const QString mailOnly = FixturePst(QStringLiteral("mail-only.pst"));
+  struct File {
+    const char* path;  // under the home folder
+    QString copyOf;
+    int ageDays = 0;
+  };
+  struct Case {
+    const char* name;
+    std::vector<File> files;
+    const char* userDirs;  // ~/.config/user-dirs.dirs
+    const char* registry;  // ~/.wine/user.reg, with %1 for the store's path in hex
+    const char* expected;
+    const char* because;
+  };
+  const Case cases[] = {
+      {"archive beside Outlook.pst",
+       {{"Documents/Outlook Files/archive.pst", mailOnly},
+        {"Documents/Outlook Files/Outlook.pst", six}},
+       "",
+       "",
+       "Documents/Outlook Files/Outlook.pst",
+       "the most entries (6)"},
+      {"the more recent of two alike",
+       {{"Documents/Outlook Files/old.pst", six, 30}, {"Documents/Outlook Files/new.pst", six, 1}},
+       "",
+       "",
+       "Documents/Outlook Files/new.pst",
+       "the most entries (6)"},
+      {"a Documents folder in German",
+       {{"Dokumente/Outlook Files/Outlook.pst", two}},
+       "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n",
+       "",
+       "Dokumente/Outlook Files/Outlook.pst",
+       "the only store file"},
+      {"the default profile of a Wine prefix",
+       {{".wine/drive_c/users/me/Documents/Outlook Files/Main.pst", two},
+        {".wine/drive_c/users/me/Documents/Outlook Files/Bigger.pst", six}},
+       "",
+       "WINE REGISTRY Version 2\n\n"
+       "[Software\\\\Microsoft\\\\Office\\\\16.0\\\\Outlook] 1700000000\n"
+       "\"DefaultProfile\"=\"Outlook\"\n\n"
+       "[Software\\\\Microsoft\\\\Office\\\\16.0\\\\Outlook\\\\Profiles\\\\Outlook\\\\"
+       "9207f3e0a3b11019908b08002b2a56c2] 1700000000\n"
+       "\"001f6700\"=%1\n",
+       ".wine/drive_c/users/me/Documents/Outlook Files/Main.pst",
+       "Outlook profile \"Outlook\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QString home = ScratchDir(QStringLiteral("default-store"));
+    ScopedEnv homeEnv("HOME", home);
+    ScopedEnv config("XDG_CONFIG_HOME", home + QStringLiteral("/.config"));
+    qunsetenv("LUMIVEX_DEFAULT_STORE");
+    qunsetenv("WINEPREFIX");
+    for (const File& file : c.files) {
+      const QString path = home + u'/' + QString::fromUtf8(file.path);
+      ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+      ASSERT_TRUE(QFile::copy(file.copyOf, path));
+      QFile copy(path);
+      ASSERT_TRUE(copy.open(QIODevice::ReadWrite));
+      copy.setFileTime(QDateTime::currentDateTime().addDays(-file.ageDays),
+                       QFileDevice::FileModificationTime);
+    }
+    if (*c.userDirs) {
+      ASSERT_TRUE(QDir().mkpath(home + QStringLiteral("/.config")));
+      WriteFile(home + QStringLiteral("/.config/user-dirs.dirs"), c.userDirs);
+    }
+    if (*c.registry)
+      WriteFile(
+          home + QStringLiteral("/.wine/user.reg"),
+          QString::fromUtf8(c.registry)
+              .arg(RegistryHex(QStringLiteral("C:\\users\\ME\\Documents\\Outlook Files\\main.PST")))
+              .toUtf8());
+    const DefaultStoreChoice choice = ChooseDefaultStore();
+    EXPECT_EQ(choice.path, home + u'/' + QString::fromUtf8(c.expected));
+    EXPECT_TRUE(choice.reason.contains(QString::fromUtf8(c.because)))
+        << choice.reason.toStdString();
   }
 }
 

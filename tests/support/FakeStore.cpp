@@ -14,6 +14,37 @@ class FakeEntry : public ContactEntry {
     value = contact_->properties.value(key);
     return true;
   }
+  bool ReadContact(contact::Contact& contact, QString& why) const override {
+    if (contact_ == nullptr || contact_->unreadable) {
+      why = Failure();
+      return false;
+    }
+    if (!contact_->failing.isEmpty()) {
+      why = QStringLiteral("the property %1 cannot be read").arg(*contact_->failing.begin());
+      return false;
+    }
+    if (contact_->full) {
+      contact = *contact_->full;
+      return true;
+    }
+    const auto& p = contact_->properties;
+    contact.givenName = p.value(QStringLiteral("FirstName"));
+    contact.middleName = p.value(QStringLiteral("MiddleName"));
+    contact.surname = p.value(QStringLiteral("LastName"));
+    contact.displayName = p.value(QStringLiteral("FullName"));
+    contact.company = p.value(QStringLiteral("CompanyName"));
+    contact.jobTitle = p.value(QStringLiteral("JobTitle"));
+    contact.notes = p.value(QStringLiteral("Body"));
+    if (!p.value(QStringLiteral("Email1Address")).isEmpty())
+      contact.emails.push_back(
+          {p.value(QStringLiteral("Email1Address")), {}, QStringLiteral("SMTP")});
+    return true;
+  }
+  QString Failure() const override {
+    if (contact_ == nullptr) return QStringLiteral("there is no entry at this position");
+    if (contact_->unreadable) return QStringLiteral("the entry's data cannot be read");
+    return {};
+  }
 
  private:
   const FakeContact* contact_;

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,10 @@ struct FakeContact {
   QMap<QString, QString> properties;  // absent name = absent property (reads as empty)
   QSet<QString> failing;              // names whose read fails
   bool unreadable = false;            // every read fails
+  // What ReadContact gives. Without it, ReadContact gives the name parts, full name, company,
+  // job title, first e-mail address and body of `properties`. ReadContact fails when the entry
+  // is unreadable or any of its properties is failing.
+  std::optional<contact::Contact> full;
 };
 
 class FakeFolder : public Folder, public std::enable_shared_from_this<FakeFolder> {
@@ -33,12 +38,14 @@ class FakeFolder : public Folder, public std::enable_shared_from_this<FakeFolder
   int DefaultItemType() const override;
   std::shared_ptr<Items> GetItems() const override;
   std::vector<std::shared_ptr<Folder>> SubFolders() const override;
+  bool Hidden() const override { return hidden; }
 
   std::shared_ptr<FakeFolder> AddFolder(const QString& name, const QString& containerClass);
   FakeFolder& Add(FakeContact contact);
 
   std::vector<FakeContact> contacts;
   bool failItems = false;    // GetItems throws
+  bool hidden = false;       // kept out of sight, as a search folder
   int extraCountDuring = 0;  // Count() grows by this much after the first Item() call
   mutable int itemCalls = 0;
 

@@ -1,5 +1,8 @@
 // lumivex-kcontacts-read FILE CODEPAGE: reads every vCard of FILE with KContacts and prints
 // them as a JSON array, one object per card, with the fields the tests compare.
+// lumivex-kcontacts-read --full FILE...: the same for UTF-8 files (vCard 3.0 and 4.0), with every
+// field KContacts knows: all e-mail addresses, phones with their types, addresses, dates,
+// nickname, role, categories and the picture's bytes (base64).
 #include <KContacts/Addressee>
 #include <KContacts/VCardConverter>
 
@@ -14,7 +17,7 @@
 namespace {
 
 QJsonArray Address(const KContacts::Address& a) {
-  return {a.postOfficeBox(), a.extended(), a.street(), a.locality(),
+  return {a.postOfficeBox(), a.extended(),   a.street(), a.locality(),
           a.region(),        a.postalCode(), a.country()};
 }
 
@@ -29,9 +32,72 @@ QString Phone(const KContacts::Addressee& card, int wanted) {
   return {};
 }
 
+QString Date(const QDate& d) {
+  return d.isValid() ? d.toString(Qt::ISODate) : QString();
+}
+
+QJsonObject Full(const KContacts::Addressee& card) {
+  using P = KContacts::PhoneNumber;
+  QJsonObject o;
+  o["family"] = card.familyName();
+  o["given"] = card.givenName();
+  o["additional"] = card.additionalName();
+  o["prefixes"] = card.prefix();
+  o["suffixes"] = card.suffix();
+  o["fn"] = card.formattedName();
+  o["nickname"] = card.nickName();
+  o["org"] = card.organization();
+  o["orgUnit"] = card.department();
+  o["title"] = card.title();
+  o["role"] = card.role();
+  o["note"] = card.note();
+  o["emails"] = QJsonArray::fromStringList(card.emails());
+  QJsonArray phones;
+  const std::pair<int, const char*> flags[] = {
+      {P::Home, "HOME"}, {P::Work, "WORK"}, {P::Pref, "PREF"}, {P::Voice, "VOICE"}, {P::Fax, "FAX"},
+      {P::Cell, "CELL"}, {P::Car, "CAR"},   {P::Isdn, "ISDN"}, {P::Pager, "PAGER"}};
+  for (const P& phone : card.phoneNumbers()) {
+    QJsonArray types;
+    for (const auto& [flag, name] : flags)
+      if (phone.type() & flag) types.append(QString::fromLatin1(name));
+    phones.append(QJsonObject{{"number", phone.number()}, {"types", types}});
+  }
+  o["phones"] = phones;
+  o["workAdr"] = Address(card.address(KContacts::Address::Work));
+  o["homeAdr"] = Address(card.address(KContacts::Address::Home));
+  QJsonArray addresses;
+  for (const KContacts::Address& a : card.addresses()) addresses.append(Address(a));
+  o["addresses"] = addresses;
+  o["birthday"] = Date(card.birthday().date());
+  o["anniversary"] = Date(card.anniversary());
+  o["categories"] = card.categories().join(u',');
+  // The picture as the card holds it: its bytes, or the URI it is given by.
+  o["photo"] = card.photo().isIntern() ? QString::fromLatin1(card.photo().rawData().toBase64())
+                                       : card.photo().url();
+  o["photoImage"] =
+      QStringLiteral("%1x%2").arg(card.photo().data().width()).arg(card.photo().data().height());
+  o["uid"] = card.uid();
+  return o;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && QByteArray(argv[1]) == "--full") {
+    QJsonArray cards;
+    for (int i = 2; i < argc; ++i) {
+      QFile file(QString::fromLocal8Bit(argv[i]));
+      if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "cannot open %s\n", argv[i]);
+        return 1;
+      }
+      for (const KContacts::Addressee& card :
+           KContacts::VCardConverter().parseVCards(file.readAll()))
+        cards.append(Full(card));
+    }
+    std::fputs(QJsonDocument(cards).toJson(QJsonDocument::Indented).constData(), stdout);
+    return 0;
+  }
   if (argc != 3) {
     std::fputs("usage: lumivex-kcontacts-read FILE CODEPAGE\n", stderr);
     return 2;

@@ -1,0 +1,246 @@
+#include "contact/ModernExport.h"
+
+#include "contact/CsvWriter.h"
+#include "contact/FileNames.h"
+#include "contact/VCardWriter.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace lumivex::contact {
+
+namespace {
+
+constexpr int kMaxFolderDepth = 64;  // a damaged store could nest its folders in a loop
+
+void CollectContactFolders(const std::shared_ptr<Folder>& folder, int depth,
+                           std::vector<std::shared_ptr<Folder>>& out) {
+  if (depth >= kMaxFolderDepth) return;
+  for (const auto& sub : folder->SubFolders()) {
+    if (sub->Hidden()) continue;
+    if (sub->DefaultItemType() == kContactItem) out.push_back(sub);
+    CollectContactFolders(sub, depth + 1, out);
+  }
+}
+
+QString Extension(ModernFormat format) {
+  return format == ModernFormat::kCsv ? QStringLiteral(".csv") : QStringLiteral(".vcf");
+}
+
+// The category that names a folder: its path below the top of the store's folder tree
+// ("Contacts/Suppliers" for "Top of Personal Folders/Contacts/Suppliers").
+QString FolderCategory(const QString& path) {
+  const QStringList parts = path.split(u'/');
+  qsizetype start = 0;
+  for (qsizetype i = 0; i + 1 < parts.size(); ++i)
+    if (parts[i].startsWith(u"Top of ") || parts[i] == u"IPM_SUBTREE") start = i + 1;
+  return parts.mid(start).join(u'/');
+}
+
+QString FileError(const QFileDevice& file) {
+  return file.errorString().isEmpty() ? QStringLiteral("unknown error") : file.errorString();
+}
+
+// Appends the entry as the chosen form.
+void AppendEntry(QByteArray& out, const Contact& contact, ModernFormat format) {
+  switch (format) {
+    case ModernFormat::kVCard4:
+      AppendVCard(out, contact, VCardVersion::k40);
+      break;
+    case ModernFormat::kVCard3:
+      AppendVCard(out, contact, VCardVersion::k30);
+      break;
+    case ModernFormat::kCsv:
+      AppendCsvRow(out, contact);
+      break;
+  }
+}
+
+// Writes one per-contact file whole, or leaves none: a file cut short is removed again.
+bool WriteWhole(const QString& path, const QByteArray& bytes, QString& why) {
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    why = FileError(file);
+    return false;
+  }
+  const bool written = file.write(bytes) == bytes.size() && file.flush();
+  if (!written) why = FileError(file);
+  file.close();
+  if (written && file.error() == QFileDevice::NoError) return true;
+  if (why.isEmpty()) why = FileError(file);
+  file.remove();
+  return false;
+}
+
+struct FolderWork {
+  std::shared_ptr<Folder> folder;
+  std::shared_ptr<Items> items;
+  QString path;
+  int count = 0;
+};
+
+}  // namespace
+
+std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store) {
+  std::vector<std::shared_ptr<Folder>> folders;
+  CollectContactFolders(store.RootFolder(), 0, folders);
+  return folders;
+}
+
+ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& folders,
+                                   const ModernExportOptions& options,
+                                   ModernExportObserver& observer) {
+  if (options.target.isEmpty()) throw ModernExportError("No file or folder to write to was given");
+  if (options.perContact && options.format == ModernFormat::kCsv)
+    throw ModernExportError("CSV is one file for all contacts: one file per contact is for vCard");
+
+  // Every folder's entries are opened first, for the total of the progress and so that a folder
+  // that cannot be read stops the export before anything is written.
+  std::vector<FolderWork> work;
+  int total = 0;
+  for (const auto& folder : folders) {
+    FolderWork w;
+    w.folder = folder;
+    w.path = folder->Path();
+    try {
+      w.items = folder->GetItems();
+      w.count = std::max(0, w.items->Count());
+    } catch (const StoreError& e) {
+      throw ModernExportError(QStringLiteral("Cannot read the folder \"%1\": %2")
+                                  .arg(w.path, QString::fromUtf8(e.what()))
+                                  .toStdString());
+    }
+    total += w.count;
+    work.push_back(std::move(w));
+  }
+
+  ModernExportResult result;
+  const QFileInfo target(QDir::cleanPath(QDir(options.target).absolutePath()));
+  std::unique_ptr<QSaveFile> single;
+  QString folderPath;
+  if (options.perContact) {
+    folderPath = target.absoluteFilePath();
+    if (target.exists() && !target.isDir())
+      throw ModernExportError(QStringLiteral("%1 is a file: one file per contact needs a folder")
+                                  .arg(folderPath)
+                                  .toStdString());
+    if (!QDir().mkpath(folderPath))
+      throw ModernExportError(QStringLiteral("Cannot create the folder %1: check that you may "
+                                             "write there")
+                                  .arg(folderPath)
+                                  .toStdString());
+    result.output = folderPath;
+  } else {
+    QString path = target.absoluteFilePath();
+    if (target.isDir() || options.target.endsWith(u'/')) {
+      const QString stem =
+          QStringLiteral("Contacts-") + QDateTime::currentDateTime().toString(u"yyyy-MM-dd-HHmmss");
+      path = QDir(path).filePath(stem + Extension(options.format));
+    }
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+      throw ModernExportError(QStringLiteral("Cannot create the folder %1: check that you may "
+                                             "write there")
+                                  .arg(QFileInfo(path).absolutePath())
+                                  .toStdString());
+    single = std::make_unique<QSaveFile>(path);
+    if (!single->open(QIODevice::WriteOnly))
+      throw ModernExportError(
+          QStringLiteral("Cannot create %1: %2").arg(path, FileError(*single)).toStdString());
+    result.output = path;
+  }
+
+  // The single file's bytes are gathered here and handed on in blocks; a per-contact file's
+  // bytes are its whole file.
+  QByteArray buffer;
+  constexpr qsizetype kBlock = 1 << 16;
+  buffer.reserve(kBlock * 2);
+  auto flush = [&] {
+    if (buffer.isEmpty()) return;
+    if (single->write(buffer) != buffer.size()) {
+      const QString why = FileError(*single);
+      single->cancelWriting();
+      throw ModernExportError(QStringLiteral("Cannot write %1: %2; nothing was left there. Free "
+                                             "some disk space or choose another place")
+                                  .arg(result.output, why)
+                                  .toStdString());
+    }
+    buffer.clear();
+  };
+  if (single && options.format == ModernFormat::kCsv) buffer.append(CsvHeading());
+
+  UniqueFileNames names;
+  int done = 0;
+  for (const FolderWork& w : work) {
+    const QString category = options.folderAsCategory ? FolderCategory(w.path) : QString();
+    for (int i = 0; i < w.count; ++i) {
+      if (observer.Cancelled()) {
+        result.cancelled = true;
+        break;
+      }
+      Contact contact;
+      QString why;
+      bool read = false;
+      try {
+        const std::unique_ptr<ContactEntry> entry = w.items->Item(i);
+        read = entry && entry->ReadContact(contact, why);
+        if (!read && why.isEmpty() && entry) why = entry->Failure();
+      } catch (const std::exception& e) {
+        why = QString::fromUtf8(e.what());
+      }
+      if (!read) {
+        // Whatever was read of it stays out: the entry is reported, never written.
+        EntryProblem problem{w.path, i + 1,
+                             why.isEmpty() ? QStringLiteral("the entry cannot be read") : why};
+        observer.Problem(problem);
+        result.problems.push_back(std::move(problem));
+      } else {
+        if (contact.uid.isEmpty())
+          contact.uid = CardUuid(QStringLiteral("%1|%2").arg(w.path).arg(i + 1));
+        if (!category.isEmpty() && !contact.categories.contains(category))
+          contact.categories.append(category);
+        if (single) {
+          AppendEntry(buffer, contact, options.format);
+          if (buffer.size() >= kBlock) flush();
+          (contact.isGroup ? result.groups : result.contacts)++;
+        } else {
+          QByteArray bytes;
+          AppendEntry(bytes, contact, options.format);
+          const QString path =
+              QDir(folderPath).filePath(names.Take(ShownName(contact), Extension(options.format)));
+          QString failure;
+          if (WriteWhole(path, bytes, failure)) {
+            (contact.isGroup ? result.groups : result.contacts)++;
+            observer.FileWritten(path);
+          } else {
+            EntryProblem problem{w.path, i + 1, QStringLiteral("%1 (%2)").arg(path, failure), true};
+            observer.Problem(problem);
+            result.problems.push_back(std::move(problem));
+          }
+        }
+      }
+      observer.Progress(++done, total, w.path);
+    }
+    if (result.cancelled) break;
+  }
+
+  if (single) {
+    if (result.cancelled) {
+      single->cancelWriting();
+      single->commit();  // cancelled: removes the temporary file and leaves the target as it was
+      return result;
+    }
+    flush();
+    if (!single->commit())
+      throw ModernExportError(QStringLiteral("Cannot write %1: %2; nothing was left there. Free "
+                                             "some disk space or choose another place")
+                                  .arg(result.output, FileError(*single))
+                                  .toStdString());
+    observer.FileWritten(result.output);
+  }
+  return result;
+}
+
+}  // namespace lumivex::contact

@@ -1,0 +1,27 @@
+// Text of the contact model as UTF-8 for the vCard and CSV writers, escaped as each format
+// wants, in one pass without intermediate strings.
+#pragma once
+
+#include <QByteArray>
+#include <QStringView>
+
+namespace lumivex::contact {
+
+enum class TextRule {
+  // vCard 3.0 text values and the components of structured vCard values (N, ADR, ORG): \ , ;
+  // escaped with a backslash, every line break (CR LF, CR or LF) written as \n.
+  kVCard,
+  // vCard 4.0 text values that are not structured: as kVCard, but ";" as it stands (RFC 6350
+  // has no escape for it there).
+  kVCard4Text,
+  // Values that take no escapes (URIs): line breaks and control characters left out.
+  kSingleLine,
+  // Inside a quoted CSV field: '"' doubled, line breaks kept as LF.
+  kCsv,
+};
+
+// Appends `text` to `out` as UTF-8 under `rule`. Control characters other than tab and line
+// breaks are left out (no format here can hold them); an unpaired surrogate becomes U+FFFD.
+void AppendUtf8(QByteArray& out, QStringView text, TextRule rule);
+
+}  // namespace lumivex::contact

@@ -1,0 +1,396 @@
+#include "contact/VCardWriter.h"
+
+#include "contact/TextOut.h"
+
+#include <QUrl>
+#include <QUuid>
+
+#include <cstdio>
+
+namespace lumivex::contact {
+
+namespace {
+
+// The longest line, in octets without its CR LF; a continuation line's leading space counts.
+constexpr qsizetype kLineOctets = 75;
+
+// Appends `line` to `out` folded into lines of at most 75 octets, each continuation line
+// starting with a space. A fold never falls inside a UTF-8 sequence or a backslash escape, so
+// that readers which unfold carelessly still see whole characters.
+void AppendFolded(QByteArray& out, const QByteArray& line) {
+  const char* p = line.constData();
+  const qsizetype size = line.size();
+  qsizetype pos = 0;
+  qsizetype room = kLineOctets;
+  while (size - pos > room) {
+    qsizetype cut = pos + room;
+    while (cut > pos + 1 && (static_cast<uchar>(p[cut]) & 0xC0) == 0x80) --cut;
+    qsizetype slashes = 0;
+    while (cut - 1 - slashes > pos && p[cut - 1 - slashes] == '\\') ++slashes;
+    if (slashes % 2 == 1) --cut;
+    out.append(p + pos, cut - pos);
+    out.append("\r\n ", 3);
+    pos = cut;
+    room = kLineOctets - 1;
+  }
+  out.append(p + pos, size - pos);
+  out.append("\r\n", 2);
+}
+
+// One content line being built: name, parameters, value; End() folds it into the card.
+class Line {
+ public:
+  Line(QByteArray& out, VCardVersion version)
+      : out_(out),
+        textRule_(version == VCardVersion::k40 ? TextRule::kVCard4Text : TextRule::kVCard) {}
+  Line& Start(const char* name) {
+    line_.clear();
+    line_.append(name);
+    return *this;
+  }
+  Line& Param(const char* text) {
+    line_.append(';');
+    line_.append(text);
+    return *this;
+  }
+  Line& Colon() {
+    line_.append(':');
+    return *this;
+  }
+  Line& Raw(const char* text) {
+    line_.append(text);
+    return *this;
+  }
+  Line& Raw(const QByteArray& text) {
+    line_.append(text);
+    return *this;
+  }
+  Line& Sep(char c) {
+    line_.append(c);
+    return *this;
+  }
+  // A text value, escaped as the version wants.
+  Line& Text(QStringView text) {
+    AppendUtf8(line_, text, textRule_);
+    return *this;
+  }
+  // One component of a structured value (N, ADR, ORG), with \ , ; and line breaks escaped.
+  Line& Part(QStringView text) {
+    AppendUtf8(line_, text, TextRule::kVCard);
+    return *this;
+  }
+  // A URI or other value that takes no escapes: as it stands, less what no line may hold.
+  Line& Uri(QStringView text) {
+    AppendUtf8(line_, text, TextRule::kSingleLine);
+    return *this;
+  }
+  void End() { AppendFolded(out_, line_); }
+
+ private:
+  QByteArray& out_;
+  TextRule textRule_;
+  QByteArray line_;
+};
+
+bool HasText(const QString& s) {
+  return !s.trimmed().isEmpty();
+}
+
+QByteArray DateText(const Date& d, VCardVersion version) {
+  char buffer[48];
+  std::snprintf(buffer, sizeof buffer,
+                version == VCardVersion::k40 ? "%04d%02d%02d" : "%04d-%02d-%02d", d.year, d.month,
+                d.day);
+  return QByteArray(buffer);
+}
+
+bool UsableDate(const Date& d) {
+  return d.IsValid() && d.year <= 9999 && d.month <= 12 && d.day <= 31;
+}
+
+QByteArray StampText(const QDateTime& t, VCardVersion version) {
+  const QDateTime utc = t.toUTC();
+  return utc
+      .toString(version == VCardVersion::k40 ? QStringLiteral("yyyyMMdd'T'HHmmss'Z'")
+                                             : QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'"))
+      .toLatin1();
+}
+
+struct PhoneType {
+  const char* v4;
+  const char* v3;
+};
+
+PhoneType TypeOf(PhoneKind kind) {
+  switch (kind) {
+    case PhoneKind::kBusiness:
+    case PhoneKind::kBusiness2:
+      return {"TYPE=work,voice", "TYPE=WORK,VOICE"};
+    case PhoneKind::kHome:
+    case PhoneKind::kHome2:
+      return {"TYPE=home,voice", "TYPE=HOME,VOICE"};
+    case PhoneKind::kMobile:
+      return {"TYPE=cell", "TYPE=CELL"};
+    case PhoneKind::kCar:
+      return {"TYPE=car", "TYPE=CAR"};
+    case PhoneKind::kPager:
+      return {"TYPE=pager", "TYPE=PAGER"};
+    case PhoneKind::kBusinessFax:
+      return {"TYPE=work,fax", "TYPE=WORK,FAX"};
+    case PhoneKind::kHomeFax:
+      return {"TYPE=home,fax", "TYPE=HOME,FAX"};
+    case PhoneKind::kOtherFax:
+      return {"TYPE=fax", "TYPE=FAX"};
+    case PhoneKind::kAssistant:
+      return {"TYPE=x-evolution-assistant", "TYPE=X-EVOLUTION-ASSISTANT"};
+    case PhoneKind::kCallback:
+      return {"TYPE=x-evolution-callback", "TYPE=X-EVOLUTION-CALLBACK"};
+    case PhoneKind::kCompanyMain:
+      return {"TYPE=x-evolution-company", "TYPE=X-EVOLUTION-COMPANY"};
+    case PhoneKind::kIsdn:
+      return {"TYPE=isdn", "TYPE=ISDN"};
+    case PhoneKind::kOther:
+      return {"TYPE=voice", "TYPE=VOICE"};
+    case PhoneKind::kPrimary:
+      return {"TYPE=voice;PREF=1", "TYPE=PREF,VOICE"};
+    case PhoneKind::kRadio:
+      return {"TYPE=x-evolution-radio", "TYPE=X-EVOLUTION-RADIO"};
+    case PhoneKind::kTelex:
+      return {"TYPE=x-evolution-telex", "TYPE=X-EVOLUTION-TELEX"};
+    case PhoneKind::kTty:
+      return {"TYPE=textphone", "TYPE=X-EVOLUTION-TTYTDD"};
+  }
+  return {"TYPE=voice", "TYPE=VOICE"};
+}
+
+PhoneType TypeOf(AddressKind kind) {
+  switch (kind) {
+    case AddressKind::kBusiness:
+      return {"TYPE=work", "TYPE=WORK"};
+    case AddressKind::kHome:
+      return {"TYPE=home", "TYPE=HOME"};
+    case AddressKind::kOther:
+      break;
+  }
+  return {"TYPE=other", "TYPE=OTHER"};
+}
+
+// The picture's media type: as stored, else told from its first bytes.
+QString PhotoType(const Photo& photo) {
+  if (!photo.mimeType.isEmpty()) return photo.mimeType.toLower();
+  const QByteArray& d = photo.data;
+  if (d.startsWith("\xFF\xD8\xFF")) return QStringLiteral("image/jpeg");
+  if (d.startsWith("\x89PNG")) return QStringLiteral("image/png");
+  if (d.startsWith("GIF8")) return QStringLiteral("image/gif");
+  if (d.startsWith("BM")) return QStringLiteral("image/bmp");
+  return QStringLiteral("application/octet-stream");
+}
+
+// A member as a URI: mailto: its address, else urn:uuid: made from its name.
+QByteArray MemberUri(const Member& m) {
+  if (HasText(m.address))
+    return "mailto:" + QUrl::toPercentEncoding(m.address.trimmed(), "@!$&'()*+,;=:._-~");
+  return "urn:uuid:" + CardUuid(QStringLiteral("member:") + m.name).toLatin1();
+}
+
+QString Joined(std::initializer_list<const QString*> parts) {
+  QString text;
+  for (const QString* part : parts) {
+    if (part->trimmed().isEmpty()) continue;
+    if (!text.isEmpty()) text += u' ';
+    text += part->trimmed();
+  }
+  return text;
+}
+
+}  // namespace
+
+QString ShownName(const Contact& c) {
+  if (HasText(c.displayName)) return c.displayName;
+  const QString parts = Joined({&c.prefix, &c.givenName, &c.middleName, &c.surname, &c.suffix});
+  if (!parts.isEmpty()) return parts;
+  for (const QString* name : {&c.fileAs, &c.nickname, &c.company}) {
+    if (HasText(*name)) return *name;
+  }
+  for (const Email& e : c.emails)
+    if (HasText(e.address)) return e.address;
+  return QStringLiteral("Unnamed contact");
+}
+
+QString MemberLines(const Contact& c) {
+  QString text;
+  for (const Member& m : c.members) {
+    QString line = m.name.trimmed();
+    if (HasText(m.address)) {
+      if (line.isEmpty() || line == m.address.trimmed())
+        line = m.address.trimmed();
+      else
+        line += QStringLiteral(" <") + m.address.trimmed() + u'>';
+    }
+    if (line.isEmpty()) continue;
+    if (!text.isEmpty()) text += u'\n';
+    text += line;
+  }
+  return text;
+}
+
+QString CardUuid(const QString& uid) {
+  const QUuid parsed = QUuid::fromString(uid);
+  if (!parsed.isNull()) return parsed.toString(QUuid::WithoutBraces);
+  // A fixed namespace of our own: the same text gives the same UUID in every export.
+  static const QUuid kNamespace = QUuid::fromString(u"{5b1c3e0a-8f5e-4a8e-9d6b-2c7a4f3e1d90}");
+  return QUuid::createUuidV5(kNamespace, uid).toString(QUuid::WithoutBraces);
+}
+
+void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
+  const bool v4 = version == VCardVersion::k40;
+  auto pick = [v4](const PhoneType& t) { return v4 ? t.v4 : t.v3; };
+  Line line(out, version);
+  out.append(v4 ? "BEGIN:VCARD\r\nVERSION:4.0\r\n" : "BEGIN:VCARD\r\nVERSION:3.0\r\n");
+  const QString shown = ShownName(c);
+  if (c.isGroup) {
+    if (v4) {
+      out.append("KIND:group\r\n");
+    } else {
+      line.Start("N").Colon().Part(shown).Raw(";;;;").End();
+      out.append("X-ADDRESSBOOKSERVER-KIND:group\r\n");
+    }
+  } else {
+    const bool named = HasText(c.surname) || HasText(c.givenName) || HasText(c.middleName) ||
+                       HasText(c.prefix) || HasText(c.suffix);
+    // 3.0 needs an N, empty when the contact has no name parts (its FN names it).
+    if (named || !v4) {
+      line.Start("N").Colon();
+      line.Part(c.surname).Sep(';').Part(c.givenName).Sep(';');
+      line.Part(c.middleName).Sep(';').Part(c.prefix).Sep(';').Part(c.suffix).End();
+    }
+  }
+  line.Start("FN").Colon().Text(shown).End();
+  if (HasText(c.nickname)) line.Start("NICKNAME").Colon().Text(c.nickname).End();
+  if (HasText(c.company) || HasText(c.department)) {
+    line.Start("ORG").Colon().Part(c.company);
+    if (HasText(c.department)) line.Sep(';').Part(c.department);
+    line.End();
+  }
+  if (HasText(c.jobTitle)) line.Start("TITLE").Colon().Text(c.jobTitle).End();
+  if (HasText(c.profession)) line.Start("ROLE").Colon().Text(c.profession).End();
+
+  bool first = true;
+  for (const Email& e : c.emails) {
+    if (!HasText(e.address)) continue;
+    line.Start("EMAIL");
+    if (v4) {
+      if (first) line.Param("PREF=1");
+    } else {
+      line.Param(first ? "TYPE=INTERNET,PREF" : "TYPE=INTERNET");
+    }
+    line.Colon().Text(e.address.trimmed()).End();
+    first = false;
+  }
+  for (const Phone& p : c.phones) {
+    if (!HasText(p.number)) continue;
+    line.Start("TEL").Param(pick(TypeOf(p.kind))).Colon().Text(p.number).End();
+  }
+  for (const Address& a : c.addresses) {
+    if (a.IsEmpty()) continue;
+    line.Start("ADR").Param(pick(TypeOf(a.kind)));
+    if (a.mailing) line.Param(v4 ? "PREF=1" : "TYPE=PREF");
+    line.Colon().Part(a.poBox).Sep(';').Sep(';').Part(a.street).Sep(';').Part(a.city).Sep(';');
+    line.Part(a.state).Sep(';').Part(a.postalCode).Sep(';').Part(a.country).End();
+  }
+  if (HasText(c.businessWebPage))
+    line.Start("URL").Param(v4 ? "TYPE=work" : "TYPE=WORK").Colon().Uri(c.businessWebPage).End();
+  if (HasText(c.personalWebPage))
+    line.Start("URL").Param(v4 ? "TYPE=home" : "TYPE=HOME").Colon().Uri(c.personalWebPage).End();
+  if (UsableDate(c.birthday)) line.Start("BDAY").Colon().Raw(DateText(c.birthday, version)).End();
+  if (UsableDate(c.anniversary)) {
+    const QByteArray day = DateText(c.anniversary, version);
+    if (v4) {
+      line.Start("ANNIVERSARY").Colon().Raw(day).End();
+    } else {
+      // 3.0 has no anniversary: the X- property most programs read, and Evolution's own.
+      line.Start("X-ANNIVERSARY").Colon().Raw(day).End();
+      line.Start("X-EVOLUTION-ANNIVERSARY").Colon().Raw(day).End();
+    }
+  }
+  if (c.gender != Gender::kUnspecified) {
+    const bool female = c.gender == Gender::kFemale;
+    if (v4)
+      line.Start("GENDER").Colon().Raw(female ? "F" : "M").End();
+    else
+      line.Start("X-GENDER").Colon().Raw(female ? "Female" : "Male").End();
+  }
+  struct Related {
+    const QString* name;
+    const char* v4;
+    const char* v3;
+  };
+  const Related related[] = {
+      {&c.spouse, "RELATED;TYPE=spouse;VALUE=text", "X-EVOLUTION-SPOUSE"},
+      {&c.assistant, "RELATED;TYPE=agent;VALUE=text", "X-EVOLUTION-ASSISTANT"},
+      {&c.manager, "RELATED;TYPE=x-manager;VALUE=text", "X-EVOLUTION-MANAGER"},
+  };
+  for (const Related& r : related)
+    if (HasText(*r.name)) line.Start(v4 ? r.v4 : r.v3).Colon().Text(*r.name).End();
+  for (const QString& child : c.children)
+    if (HasText(child))
+      line.Start(v4 ? "RELATED;TYPE=child;VALUE=text" : "X-CHILD").Colon().Text(child).End();
+
+  bool anyCategory = false;
+  for (const QString& category : c.categories) {
+    if (!HasText(category)) continue;
+    if (!anyCategory) line.Start("CATEGORIES").Colon();
+    if (anyCategory) line.Sep(',');
+    line.Text(category.trimmed());
+    anyCategory = true;
+  }
+  if (anyCategory) line.End();
+  if (HasText(c.imAddress)) {
+    const QString im = c.imAddress.trimmed();
+    line.Start("IMPP").Colon();
+    if (!im.contains(u':')) line.Raw("im:");
+    line.Uri(im).End();
+  }
+  if (HasText(c.freeBusyUrl)) line.Start("FBURL").Colon().Uri(c.freeBusyUrl.trimmed()).End();
+
+  if (c.isGroup) {
+    for (const Member& m : c.members)
+      line.Start(v4 ? "MEMBER" : "X-ADDRESSBOOKSERVER-MEMBER").Colon().Raw(MemberUri(m)).End();
+  }
+  QString note = c.notes;
+  if (c.isGroup) {
+    const QString members = MemberLines(c);
+    if (!members.isEmpty()) {
+      while (note.endsWith(u'\n') || note.endsWith(u'\r')) note.chop(1);
+      note = note.isEmpty() ? members : note + QStringLiteral("\n\n") + members;
+    }
+  }
+  if (HasText(note)) line.Start("NOTE").Colon().Text(note).End();
+
+  if (!c.photo.IsEmpty()) {
+    const QString type = PhotoType(c.photo);
+    if (v4) {
+      // VALUE=uri said outright, so that readers that take PHOTO for a 3.0 value by default
+      // see a URI.
+      line.Start("PHOTO").Param("VALUE=uri").Colon().Raw("data:").Uri(type).Raw(";base64,");
+    } else {
+      line.Start("PHOTO").Param("ENCODING=b");
+      const QString subtype = type.section(u'/', 1).toUpper();
+      if (type.startsWith(u"image/") && !subtype.isEmpty()) {
+        line.Raw(";TYPE=").Uri(subtype);
+      }
+      line.Colon();
+    }
+    line.Raw(c.photo.data.toBase64()).End();
+  }
+  if (c.lastModified.isValid())
+    line.Start("REV").Colon().Raw(StampText(c.lastModified, version)).End();
+  if (HasText(c.uid)) {
+    line.Start("UID").Colon();
+    if (v4) line.Raw("urn:uuid:");
+    line.Raw(CardUuid(c.uid).toLatin1()).End();
+  }
+  out.append("END:VCARD\r\n");
+}
+
+}  // namespace lumivex::contact

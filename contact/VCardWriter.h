@@ -1,0 +1,57 @@
+// One contact of the full model as a vCard 4.0 (RFC 6350) or vCard 3.0 (RFC 2426) card, in
+// UTF-8 with CR LF line ends and lines folded at 75 octets. Text values are escaped as each
+// version wants: \ , ; and line breaks (as \n) in 3.0 and in the components of N, ADR and ORG;
+// in 4.0 text a ";" stands as it is.
+//
+// What each field becomes (4.0 / 3.0 where they differ):
+//   name parts            N (family;given;middle;prefix;suffix), FN never empty (display name,
+//                         else the name parts, file-as, nickname, company, first e-mail address)
+//   nickname, job title   NICKNAME, TITLE; profession as ROLE; company and department as ORG
+//   e-mail 1..3           EMAIL, the first with PREF=1 / TYPE=INTERNET,PREF
+//   telephones            TEL with TYPE work/home and voice, cell, fax, pager, car, isdn,
+//                         textphone (TTY/TDD); primary with PREF; assistant, callback, company
+//                         main, radio and telex with the x- types Evolution reads
+//   addresses             ADR;TYPE=work|home|other (po box;;street;city;state;code;country),
+//                         the mailing address with PREF
+//   web pages             URL;TYPE=work (business) and URL;TYPE=home (personal)
+//   birthday, anniversary BDAY / ANNIVERSARY as YYYYMMDD; 3.0: BDAY, X-ANNIVERSARY and
+//                         X-EVOLUTION-ANNIVERSARY as YYYY-MM-DD
+//   gender                GENDER:F|M / X-GENDER:Female|Male
+//   spouse, children,     RELATED;VALUE=text with TYPE spouse, child, agent (assistant) and
+//   assistant, manager    x-manager / X-EVOLUTION-SPOUSE, X-CHILD, X-EVOLUTION-ASSISTANT,
+//                         X-EVOLUTION-MANAGER
+//   categories, notes     CATEGORIES, NOTE; IM address as IMPP ("im:" put before an address
+//                         without a scheme), free/busy URL as FBURL
+//   picture               PHOTO;VALUE=uri as a data: URI / PHOTO;ENCODING=b;TYPE=JPEG
+//   last modified, id     REV (UTC), UID (urn:uuid: / the bare UUID)
+//   distribution list     KIND:group with MEMBER per member / X-ADDRESSBOOKSERVER-KIND:group with
+//                         X-ADDRESSBOOKSERVER-MEMBER: mailto: the member's address, or
+//                         urn:uuid: made from the name of a member without one. Both versions
+//                         also list the members in the NOTE, one "Name <address>" a line, after
+//                         the list's own note, so that their names are kept.
+#pragma once
+
+#include "contact/Contact.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace lumivex::contact {
+
+enum class VCardVersion { k30, k40 };
+
+// Appends the card of `contact` to `out`.
+void AppendVCard(QByteArray& out, const Contact& contact, VCardVersion version);
+
+// The name a contact is shown under: the display name, else the name parts, file-as, nickname,
+// company, first e-mail address; "Unnamed contact" when all of them are empty.
+QString ShownName(const Contact& contact);
+
+// The members of a list as the note lists them: "Name <address>" a line (only what is known).
+QString MemberLines(const Contact& contact);
+
+// The UUID that stands for `uid` in a card: `uid` itself when it is one, else a UUID made from it
+// (the same text always gives the same UUID).
+QString CardUuid(const QString& uid);
+
+}  // namespace lumivex::contact
