@@ -410,17 +410,29 @@ void ExportDialog::ShowOutcome(int folders) {
                       : QStringLiteral("%1 written to %2.").arg(what, where);
     if (folders > 1) text += QStringLiteral(" They come from %1 contact folders.").arg(folders);
     text += u'\n';
-    if (r.problems.empty()) {
-      text += QStringLiteral("Every entry was read.");
-    } else {
-      text += Count(static_cast<int>(r.problems.size()), "entry", "entries") +
+    std::vector<const contact::EntryProblem*> unread, unwritten;
+    for (const contact::EntryProblem& p : r.problems)
+      (p.unwritten ? unwritten : unread).push_back(&p);
+    auto list = [&text](const std::vector<const contact::EntryProblem*>& problems) {
+      for (size_t i = 0; i < problems.size() && i < kProblemsShown; ++i)
+        text += QStringLiteral("\n  %1, entry %2: %3")
+                    .arg(problems[i]->folder)
+                    .arg(problems[i]->position)
+                    .arg(problems[i]->reason);
+      if (problems.size() > kProblemsShown)
+        text += QStringLiteral("\n  ... and %1 more.").arg(problems.size() - kProblemsShown);
+    };
+    if (r.problems.empty()) text += QStringLiteral("Every entry was read.");
+    if (!unread.empty()) {
+      text += Count(static_cast<int>(unread.size()), "entry", "entries") +
               QStringLiteral(" could not be read and were left out:");
-      for (size_t i = 0; i < r.problems.size() && i < kProblemsShown; ++i) {
-        const contact::EntryProblem& p = r.problems[i];
-        text += QStringLiteral("\n  %1, entry %2: %3").arg(p.folder).arg(p.position).arg(p.reason);
-      }
-      if (r.problems.size() > kProblemsShown)
-        text += QStringLiteral("\n  ... and %1 more.").arg(r.problems.size() - kProblemsShown);
+      list(unread);
+    }
+    if (!unwritten.empty()) {
+      if (!unread.empty()) text += u'\n';
+      text += Count(static_cast<int>(unwritten.size()), "contact", "contacts") +
+              QStringLiteral(" could not be written to a file of their own:");
+      list(unwritten);
     }
   }
   LblResult->setStyleSheet(QString());
