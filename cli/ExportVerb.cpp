@@ -272,8 +272,12 @@ int ExportVerb(const QStringList& arguments) {
     return Failure(
         kVerb, QStringLiteral("%1 is a file, not a folder: choose a folder for --out").arg(dir));
   SourceOptions source;
+  std::shared_ptr<Folder> folder;  // kept to ask, after the run, whether entries were missing
+  QString folderPath;
   try {
     const ContactsSource contacts = OpenContactsSource(options);
+    folder = contacts.folder;
+    folderPath = contacts.folderPath;
     if (!contacts.isContacts)
       Warn(kVerb, QStringLiteral("\"%1\" is not a contacts folder (its class is %2); exporting "
                                  "its entries anyway")
@@ -325,6 +329,15 @@ int ExportVerb(const QStringList& arguments) {
   // completion text of the desktop program would claim a success that this is not.
   QStringList summary;
   for (const QString& line : view.unreadable) Warn(kVerb, line);
+  QString missing;
+  try {
+    missing = folder->MissingEntries();
+  } catch (const std::exception&) {
+  }
+  if (!missing.isEmpty()) {
+    Warn(kVerb, QStringLiteral("\"%1\" is damaged: %2").arg(folderPath, missing));
+    summary << QStringLiteral("entries are missing from the folder's list, so from the export");
+  }
   if (!view.unreadable.isEmpty()) {
     const QString consequence =
         output.wab ? QStringLiteral("they are not in the address book")

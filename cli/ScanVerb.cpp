@@ -96,6 +96,7 @@ int ScanVerb(const QStringList& arguments) {
     const std::shared_ptr<Items> items = source.folder->GetItems();
     const int count = items->Count();
     const std::vector<Unreadable> unreadable = UnreadableEntries(*items, count);
+    const QString missing = source.folder->MissingEntries();
     if (options.json) {
       QStringList listed;
       for (const Unreadable& entry : unreadable)
@@ -104,24 +105,33 @@ int ScanVerb(const QStringList& arguments) {
                       .arg(JsonString(entry.reason));
       std::printf(
           "{\"store\":%s,\"folder\":%s,\"containerClass\":%s,\"contactsFolder\":%s,"
-          "\"count\":%d,\"unreadable\":[%s]}\n",
+          "\"count\":%d,\"unreadable\":[%s],\"missing\":%s}\n",
           qPrintable(JsonString(QFileInfo(source.storePath).absoluteFilePath())),
           qPrintable(JsonString(source.folderPath)),
           qPrintable(JsonString(source.folder->ContainerClass())),
-          source.isContacts ? "true" : "false", count, qPrintable(listed.join(u',')));
+          source.isContacts ? "true" : "false", count, qPrintable(listed.join(u',')),
+          missing.isEmpty() ? "null" : qPrintable(JsonString(missing)));
     } else {
       std::printf("%d %s in \"%s\" of %s\n", count, count == 1 ? "entry" : "entries",
                   qPrintable(source.folderPath), qPrintable(source.storePath));
     }
-    if (unreadable.empty()) return kExitSuccess;
+    if (unreadable.empty() && missing.isEmpty()) return kExitSuccess;
     for (const Unreadable& entry : unreadable)
       Warn(kVerb, QStringLiteral("entry %1 of \"%2\" cannot be read: %3")
                       .arg(entry.position)
                       .arg(source.folderPath, entry.reason));
-    std::fprintf(stderr,
-                 "lumivex-cli %s: incomplete: %zu of %d entries cannot be read (listed above); an "
-                 "export would repeat values of the entry before each of them\n",
-                 qPrintable(kVerb), unreadable.size(), count);
+    if (!missing.isEmpty())
+      Warn(kVerb, QStringLiteral("\"%1\" is damaged: %2").arg(source.folderPath, missing));
+    QStringList summary;
+    if (!unreadable.empty())
+      summary << QStringLiteral(
+                     "%1 of %2 entries cannot be read (an export would repeat values "
+                     "of the entry before each of them)")
+                     .arg(unreadable.size())
+                     .arg(count);
+    if (!missing.isEmpty()) summary << QStringLiteral("entries are missing from the folder's list");
+    std::fprintf(stderr, "lumivex-cli %s: incomplete: %s; see the lines above\n", qPrintable(kVerb),
+                 qPrintable(summary.join(QStringLiteral("; "))));
     return kExitIncomplete;
   } catch (const StoreError& failure) {
     return Failure(kVerb, QString::fromUtf8(failure.what()));

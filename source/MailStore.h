@@ -99,6 +99,9 @@ class Folder {
   virtual bool Hidden() const { return false; }
   // The folder's sub-folders in the store's order. Throws StoreError when they cannot be read.
   virtual std::vector<std::shared_ptr<Folder>> SubFolders() const = 0;
+  // Why the folder's list of entries is known to miss some (the folder records more entries
+  // than its list holds); empty when nothing is known to be missing.
+  virtual QString MissingEntries() const { return {}; }
 };
 
 // One attached store file.

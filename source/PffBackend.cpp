@@ -30,6 +30,7 @@ constexpr uint32_t kTagIpmContactEntryId = 0x36D1;
 constexpr uint32_t kTagIpmSubtreeEntryId = 0x35E0;
 constexpr uint32_t kTagMessageCodepage = 0x3FFD;
 constexpr uint32_t kTagAttributeHidden = 0x10F4;
+constexpr uint32_t kTagContentCount = 0x3602;
 constexpr uint32_t kTagFolderType = 0x3601;  // 2: a search folder
 constexpr uint32_t kTagInternetCodepage = 0x3FDE;
 constexpr uint32_t kTagRecordKey = 0x0FF9;
@@ -881,6 +882,26 @@ class PffFolder : public Folder {
     return std::make_shared<PffItems>(state_, item_, path_);
   }
 
+  // The folder keeps the number of its entries apart from the table that lists them: a table
+  // that lists fewer has lost some, though each of its own parts looks whole.
+  QString MissingEntries() const override {
+    // Search folders count what they find elsewhere in the store: only a folder's own entries
+    // are compared with its count.
+    constexpr uint32_t kNidTypeNormalFolder = 0x02;
+    if ((item_->Id() & 0x1F) != kNidTypeNormalFolder) return {};
+    const int index = item_->Find(kTagContentCount);
+    int32_t recorded = 0;
+    if (index < 0 || !item_->Int32(index, recorded)) return {};
+    const int listed = item_->MessageCount();
+    if (listed < 0 || recorded <= listed) return {};
+    return QStringLiteral(
+               "the folder records %1 entries, but its list of entries holds %2; the "
+               "other %3 cannot be found")
+        .arg(recorded)
+        .arg(listed)
+        .arg(recorded - listed);
+  }
+
   std::vector<std::shared_ptr<Folder>> SubFolders() const override {
     std::vector<std::shared_ptr<Folder>> folders;
     for (auto& sub : SubFolderObjects()) folders.push_back(sub);
@@ -1059,13 +1080,23 @@ class PffStore : public Store {
     for (const PffFolder* holder : holders) {
       const uint32_t node = EntryIdNode(holder->RawItem(), kTagIpmContactEntryId);
       if (node == 0) continue;
-      for (auto& folder : all)
-        if (folder->Id() == node && folder->DefaultItemType() == kContactItem) return folder;
+      for (auto& folder : all) {
+        if (folder->Id() != node) continue;
+        if (folder->DefaultItemType() == kContactItem) return folder;
+        // The store names this folder as its contacts, but cannot say what it is: another
+        // folder taken in its place would be exported as if it were the contacts.
+        if (folder->RawItem().PropertyCount() < 0)
+          throw StoreError(Utf8(QStringLiteral("Cannot read the contacts folder of %1: the "
+                                               "folder is damaged (%2)")
+                                    .arg(state_->file->Path(), folder->RawItem().Failure())));
+      }
     }
+    // A search folder lists entries of other folders: it is never the contacts folder itself.
+    constexpr uint32_t kNidTypeSearchFolder = 0x03;
     const QString topPath = top ? top->Path() + u'/' : QString();
     for (auto& folder : all)
       if (folder->DefaultItemType() == kContactItem && !folder->FlaggedHidden() &&
-          folder->Path().startsWith(topPath))
+          (folder->Id() & 0x1F) != kNidTypeSearchFolder && folder->Path().startsWith(topPath))
         return folder;
     return nullptr;
   }

@@ -1,5 +1,6 @@
 // lumivex-cli folders and scan, run as the user runs them: output, --json, exit status and the
 // one line on stderr for bad input.
+#include "source/PstFormat.h"
 #include "tests/support/TestPaths.h"
 
 #include <QFile>
@@ -12,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+
+#include <span>
 
 namespace lumivex {
 namespace {
@@ -236,6 +239,38 @@ TEST(StoreVerbs, DamagedStoresAreReportedWithStatusThree) {
   const QJsonArray unreadable = QJsonDocument::fromJson(run.out.toUtf8())["unreadable"].toArray();
   ASSERT_EQ(unreadable.size(), 6);
   EXPECT_EQ(unreadable[5]["position"].toInt(), 6);
+}
+
+// The contents table of six-contacts.pst spoiled behind a valid checksum (two bytes of its
+// block changed, found by the mutation campaign): the table lists no entry while the folder
+// records six. scan and export say that entries are missing instead of counting 0 as whole.
+TEST(StoreVerbs, EntriesMissingFromTheFolderListAreReported) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  QFile six(FixturePst("six-contacts.pst"));
+  ASSERT_TRUE(six.open(QIODevice::ReadOnly));
+  QByteArray bytes = six.readAll();
+  constexpr int kBlock = 33280, kTrailer = kBlock + 512 - 16;  // the table's block, its trailer
+  bytes[kBlock + 99] = char(0x80);
+  bytes[kBlock + 309] = char(0x20);
+  const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData());
+  const uint16_t size = uint16_t(data[kTrailer] | (data[kTrailer + 1] << 8));
+  const uint32_t crc = pst::Crc32(std::span(data + kBlock, size));
+  for (int i = 0; i < 4; ++i) bytes[kTrailer + 4 + i] = char(crc >> (8 * i));
+  const QString path = testing::ScratchDir("cli-missing-entries") + "/six.pst";
+  QFile out(path);
+  ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+  out.write(bytes);
+  out.close();
+
+  const QString says = "is damaged: the folder records 6 entries, but its list of entries holds 0";
+  CliRun run = Cli({"scan", path});
+  EXPECT_EQ(run.status, 3) << run.err.toStdString();
+  EXPECT_TRUE(run.err.contains(says)) << run.err.toStdString();
+  EXPECT_EQ(run.err.count(u'\n'), 2) << run.err.toStdString();
+  run = Cli({"export", "--format", "vcard", "--out", testing::ScratchDir("cli-missing-out"), path});
+  EXPECT_EQ(run.status, 3) << run.err.toStdString();
+  EXPECT_TRUE(run.err.contains(says)) << run.err.toStdString();
+  EXPECT_FALSE(run.out.contains("Saved Successfully")) << run.out.toStdString();
 }
 
 }  // namespace
