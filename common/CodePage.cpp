@@ -159,8 +159,19 @@ bool AppendThroughTable(QByteArray& out, QStringView text, int codePage,
   const qsizetype start = out.size();
   out.resize(start + text.size());
   char* dst = out.data() + start;
-  for (qsizetype i = 0; i < text.size(); ++i) {
-    const char16_t unit = text[i].unicode();
+  const char16_t* src = text.utf16();
+  qsizetype i = 0;
+  // Runs of ASCII, most of any text, eight code units at a time.
+  while (i + 8 <= text.size()) {
+    char16_t any = 0;
+    for (int k = 0; k < 8; ++k) any |= src[i + k];
+    if (any >= 0x80) break;
+    for (int k = 0; k < 8; ++k) dst[k] = static_cast<char>(src[i + k]);
+    dst += 8;
+    i += 8;
+  }
+  for (; i < text.size(); ++i) {
+    const char16_t unit = src[i];
     if (unit < 0x80) {
       *dst++ = static_cast<char>(unit);
     } else if (table != nullptr && table->code[unit] != 0) {

@@ -84,8 +84,15 @@ bool AnsiTextFile::WriteLine(QStringView text) {
 }
 
 bool AnsiTextFile::WriteLine(std::initializer_list<QStringView> pieces) {
-  joined_.resize(0);  // keeps its room for the next line
-  for (QStringView piece : pieces) joined_.append(piece);
+  qsizetype size = 0;
+  for (QStringView piece : pieces) size += piece.size();
+  joined_.resize(size);  // keeps its room for the next line
+  QChar* at = joined_.data();
+  for (QStringView piece : pieces) {
+    if (piece.isEmpty()) continue;
+    std::memcpy(static_cast<void*>(at), piece.data(), size_t(piece.size()) * sizeof(QChar));
+    at += piece.size();
+  }
   return WriteLine(QStringView(joined_));
 }
 

@@ -78,7 +78,20 @@ void EncodePermute(std::span<uint8_t> data) {
 }
 
 void DecodePermute(std::span<uint8_t> data) {
-  for (uint8_t& b : data) b = kPermuteDecode[b];
+  uint8_t* b = data.data();
+  const size_t size = data.size();
+  size_t i = 0;
+  for (; i + 8 <= size; i += 8) {  // eight independent look-ups per round
+    b[i] = kPermuteDecode[b[i]];
+    b[i + 1] = kPermuteDecode[b[i + 1]];
+    b[i + 2] = kPermuteDecode[b[i + 2]];
+    b[i + 3] = kPermuteDecode[b[i + 3]];
+    b[i + 4] = kPermuteDecode[b[i + 4]];
+    b[i + 5] = kPermuteDecode[b[i + 5]];
+    b[i + 6] = kPermuteDecode[b[i + 6]];
+    b[i + 7] = kPermuteDecode[b[i + 7]];
+  }
+  for (; i < size; ++i) b[i] = kPermuteDecode[b[i]];
 }
 
 void CryptCyclic(std::span<uint8_t> data, uint32_t key) {
