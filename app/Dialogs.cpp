@@ -27,6 +27,11 @@ class QtDialogs : public Dialogs {
   QString BrowseFolder(QWidget* owner, const QString& title) override {
     return QFileDialog::getExistingDirectory(owner, title, QString(), QFileDialog::ShowDirsOnly);
   }
+
+  QString SaveFile(QWidget* owner, const QString& title, const QString& suggested,
+                   const QString& filter) override {
+    return QFileDialog::getSaveFileName(owner, title, suggested, filter);
+  }
 };
 
 std::shared_ptr<Dialogs>& Slot() {
@@ -36,7 +41,9 @@ std::shared_ptr<Dialogs>& Slot() {
 
 }  // namespace
 
-Dialogs& CurrentDialogs() { return *Slot(); }
+Dialogs& CurrentDialogs() {
+  return *Slot();
+}
 
 void SetDialogs(std::shared_ptr<Dialogs> dialogs) {
   Slot() = dialogs ? std::move(dialogs) : std::make_shared<QtDialogs>();

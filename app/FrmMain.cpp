@@ -3,10 +3,12 @@
 #include "app/AboutFrm.h"
 #include "app/Artwork.h"
 #include "app/Dialogs.h"
+#include "app/ExportDialog.h"
 #include "app/Twips.h"
 #include "common/Installation.h"
 #include "common/Module1.h"
 #include "convert/FrmConversion.h"
+#include "source/PffBackend.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -103,6 +105,10 @@ FrmMain::~FrmMain() {
   delete conversion_.data();
 }
 
+ExportDialog* FrmMain::ExportWindow() const {
+  return export_.data();
+}
+
 FrmConversion* FrmMain::ConversionWindow() const {
   return conversion_.data();
 }
@@ -113,6 +119,8 @@ void FrmMain::BuildMenus() {
   mnuOpen = MakeAction(mnuFile, "mnuOpen", QStringLiteral("&Open Outlook PST File..."), false);
   mnuScan = MakeAction(mnuFile, "mnuScan", QStringLiteral("Scan Contacts"), false);
   mnuSave = MakeAction(mnuFile, "mnuSave", QStringLiteral("&Save Contacts..."), false);
+  mnuExport =
+      MakeAction(mnuFile, "mnuExport", QStringLiteral("Export for Other Address Books..."), false);
   mnuSep1 = mnuFile->addSeparator();
   mnuSep1->setObjectName(QStringLiteral("mnuSep1"));
   mnuExit = MakeAction(mnuFile, "mnuExit", QStringLiteral("E&xit"), true);
@@ -126,6 +134,7 @@ void FrmMain::BuildMenus() {
   connect(mnuOpen, &QAction::triggered, this, [this] { mnuOpen_Click(); });
   connect(mnuScan, &QAction::triggered, this, [this] { mnuScan_Click(); });
   connect(mnuSave, &QAction::triggered, this, [this] { mnuSave_Click(); });
+  connect(mnuExport, &QAction::triggered, this, [this] { mnuExport_Click(); });
   connect(mnuExit, &QAction::triggered, this, [this] { mnuExit_Click(); });
   connect(mnuContent, &QAction::triggered, this, [this] { mnuContent_Click(); });
   connect(mnuWebsite, &QAction::triggered, this, [this] { mnuWebsite_Click(); });
@@ -357,6 +366,29 @@ void FrmMain::mnuSave_Click() {
   CmdContactsCreate_Click();
 }
 
+void FrmMain::mnuExport_Click() {
+  // The source is the one the conversion window would read: the main window's choice, with the
+  // store file and folder the last scan of another file kept.
+  ExportSource source;
+  source.otherStore = OptSelectPST->isChecked();
+  if (source.otherStore) {
+    source.storeFile = Module1::FilePath;
+    source.folderPath = Module1::PickedFolderPath;
+  } else {
+    try {
+      source.storeFile = DefaultStorePath();
+    } catch (const StoreError&) {
+      // Named by the export's own failure message if it is still missing then.
+    }
+  }
+  // Modal over the main window: while the export's worker reads the store, no scan or
+  // conversion can start on this thread.
+  ExportDialog dialog(this, source);
+  export_ = &dialog;
+  dialog.exec();
+  export_ = nullptr;
+}
+
 void FrmMain::mnuExit_Click() {
   close();
 }
@@ -454,6 +486,7 @@ void FrmMain::SetEnumerateEnabled(bool enabled) {
 }
 void FrmMain::EnableSaveMenu() {
   mnuSave->setEnabled(true);
+  mnuExport->setEnabled(true);
 }
 
 void FrmMain::ShowMessage(const QString& text, const QString& title, int style) {

@@ -19,6 +19,7 @@ class QStatusBar;
 
 namespace lumivex {
 
+class ExportDialog;
 class FrmConversion;
 
 class FrmMain : public QMainWindow, private ScanView {
@@ -56,6 +57,7 @@ class FrmMain : public QMainWindow, private ScanView {
   QAction* mnuOpen;
   QAction* mnuScan;
   QAction* mnuSave;
+  QAction* mnuExport;  // "Export for Other Address Books...", enabled with mnuSave
   QAction* mnuSep1;
   QAction* mnuExit;
   QMenu* mnuHelp;
@@ -74,6 +76,7 @@ class FrmMain : public QMainWindow, private ScanView {
   void mnuOpen_Click();
   void mnuScan_Click();
   void mnuSave_Click();
+  void mnuExport_Click();
   void mnuExit_Click();
   void mnuContent_Click();
   void mnuWebsite_Click();
@@ -90,6 +93,8 @@ class FrmMain : public QMainWindow, private ScanView {
   int OuterHeight() const { return outerHeight_; }
   // The conversion window while it is loaded (hidden after a run), else null.
   FrmConversion* ConversionWindow() const;
+  // The export dialog while it is shown, else null.
+  ExportDialog* ExportWindow() const;
 
   // The help pages: help/index.html in the data folder (DataDir()) unless a test has put another
   // in place.
@@ -133,6 +138,7 @@ class FrmMain : public QMainWindow, private ScanView {
   bool closing_ = false;
   QElapsedTimer lastYield_;
   QPointer<FrmConversion> conversion_;
+  QPointer<ExportDialog> export_;
 };
 
 }  // namespace lumivex

@@ -8,7 +8,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace lumivex::contact {
 
@@ -119,7 +123,11 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
 
   ModernExportResult result;
   const QFileInfo target(QDir::cleanPath(QDir(options.target).absolutePath()));
-  std::unique_ptr<QSaveFile> single;
+  // The single file is written under a temporary name beside the target (removed again when the
+  // export fails or is cancelled) and renamed over the target once whole. It is not forced to
+  // disk before the rename: that would make a large export wait seconds for the disk, longer
+  // than the writing takes, and the file systems in use keep a renamed file's data whole.
+  std::unique_ptr<QTemporaryFile> single;
   QString folderPath;
   if (options.perContact) {
     folderPath = target.absoluteFilePath();
@@ -145,8 +153,10 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
                                              "write there")
                                   .arg(QFileInfo(path).absolutePath())
                                   .toStdString());
-    single = std::make_unique<QSaveFile>(path);
-    if (!single->open(QIODevice::WriteOnly))
+    single = std::make_unique<QTemporaryFile>(path + QStringLiteral(".XXXXXX"));
+    if (!single->open() ||
+        !single->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                QFileDevice::ReadGroup | QFileDevice::ReadOther))
       throw ModernExportError(
           QStringLiteral("Cannot create %1: %2").arg(path, FileError(*single)).toStdString());
     result.output = path;
@@ -161,7 +171,7 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
     if (buffer.isEmpty()) return;
     if (single->write(buffer) != buffer.size()) {
       const QString why = FileError(*single);
-      single->cancelWriting();
+      single.reset();  // takes the temporary file away
       throw ModernExportError(QStringLiteral("Cannot write %1: %2; nothing was left there. Free "
                                              "some disk space or choose another place")
                                   .arg(result.output, why)
@@ -227,17 +237,25 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
   }
 
   if (single) {
-    if (result.cancelled) {
-      single->cancelWriting();
-      single->commit();  // cancelled: removes the temporary file and leaves the target as it was
-      return result;
-    }
+    if (result.cancelled) return result;  // the temporary file goes, the target stays as it was
     flush();
-    if (!single->commit())
+    const bool whole = single->flush();
+    QString why = whole ? QString() : FileError(*single);
+    single->close();
+    // rename() replaces a file of the target's name in one step.
+    const QString temporary = single->fileName();
+    if (whole && single->error() == QFileDevice::NoError &&
+        std::rename(QFile::encodeName(temporary).constData(),
+                    QFile::encodeName(result.output).constData()) == 0) {
+      single->setAutoRemove(false);
+    } else {
+      if (why.isEmpty())
+        why = whole ? QString::fromLocal8Bit(std::strerror(errno)) : FileError(*single);
       throw ModernExportError(QStringLiteral("Cannot write %1: %2; nothing was left there. Free "
                                              "some disk space or choose another place")
-                                  .arg(result.output, FileError(*single))
+                                  .arg(result.output, why)
                                   .toStdString());
+    }
     observer.FileWritten(result.output);
   }
   return result;

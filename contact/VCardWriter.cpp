@@ -40,11 +40,12 @@ void AppendFolded(QByteArray& out, const QByteArray& line) {
 // One content line being built: name, parameters, value; End() folds it into the card.
 class Line {
  public:
-  Line(QByteArray& out, VCardVersion version)
+  Line(QByteArray& out, QByteArray& scratch, VCardVersion version)
       : out_(out),
+        line_(scratch),
         textRule_(version == VCardVersion::k40 ? TextRule::kVCard4Text : TextRule::kVCard) {}
   Line& Start(const char* name) {
-    line_.clear();
+    line_.resize(0);  // keeps its room for the next line
     line_.append(name);
     return *this;
   }
@@ -88,12 +89,15 @@ class Line {
 
  private:
   QByteArray& out_;
+  QByteArray& line_;
   TextRule textRule_;
-  QByteArray line_;
 };
 
+// Whether `s` holds more than blanks (without making a trimmed copy).
 bool HasText(const QString& s) {
-  return !s.trimmed().isEmpty();
+  for (const QChar c : s)
+    if (!c.isSpace()) return true;
+  return false;
 }
 
 QByteArray DateText(const Date& d, VCardVersion version) {
@@ -245,7 +249,9 @@ QString CardUuid(const QString& uid) {
 void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
   const bool v4 = version == VCardVersion::k40;
   auto pick = [v4](const PhoneType& t) { return v4 ? t.v4 : t.v3; };
-  Line line(out, version);
+  // One line's buffer for every card of the thread, so that its room is not made anew.
+  thread_local QByteArray scratch;
+  Line line(out, scratch, version);
   out.append(v4 ? "BEGIN:VCARD\r\nVERSION:4.0\r\n" : "BEGIN:VCARD\r\nVERSION:3.0\r\n");
   const QString shown = ShownName(c);
   if (c.isGroup) {

@@ -58,8 +58,18 @@ _lumivex_cli() {
         1256 1257 1258" -- "$cur")
       return ;;
     --out)
+      # vcard4, vcard3 and csv may write to a file; the other forms write into a folder.
+      local i format=
+      for ((i = 2; i < cword; i++)); do
+        [[ ${COMP_WORDS[i]} == --format ]] || continue
+        format=${COMP_WORDS[i + 1]}
+        [[ $format == = ]] && format=${COMP_WORDS[i + 2]}
+      done
       compopt -o filenames 2>/dev/null
-      mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+      case $format in
+        vcard4 | vcard3 | csv) mapfile -t COMPREPLY < <(compgen -f -- "$cur") ;;
+        *) mapfile -t COMPREPLY < <(compgen -d -- "$cur") ;;
+      esac
       return ;;
     --folder)
       # The store is the first word after the verb that is neither an option nor its value.

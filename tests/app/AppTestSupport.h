@@ -42,10 +42,18 @@ class ScriptedDialogs : public Dialogs {
     return file;
   }
   QString BrowseFolder(QWidget*, const QString&) override { return folder; }
+  QString SaveFile(QWidget*, const QString&, const QString& suggested,
+                   const QString& filter) override {
+    saveSuggestions << suggested;
+    saveFilters << filter;
+    return saveFile;
+  }
 
   std::deque<QString> files;  // answers of the open-file dialog, in order; empty text = cancel
   QStringList filters;
-  QString folder;  // the folder browser's answer; empty = cancel
+  QString folder;    // the folder browser's answer; empty = cancel
+  QString saveFile;  // the save-file dialog's answer; empty = cancel
+  QStringList saveSuggestions, saveFilters;
   std::vector<AskedMessage> messages;
 };
 

@@ -156,7 +156,8 @@ TEST_F(FrmMainTest, ControlsAndMenusAtStart) {
     file << (a->isSeparator() ? "-" : a->text() + (a->isEnabled() ? "" : " (off)"));
   for (QAction* a : w.mnuHelp->actions()) help << a->text() + (a->isEnabled() ? "" : " (off)");
   EXPECT_EQ(file, QStringList({"&Open Outlook PST File... (off)", "Scan Contacts (off)",
-                               "&Save Contacts... (off)", "-", "E&xit"}));
+                               "&Save Contacts... (off)", "Export for Other Address Books... (off)",
+                               "-", "E&xit"}));
   EXPECT_EQ(help, QStringList({"Contents", "Visit Website", "About..."}));
 }
 

@@ -28,6 +28,7 @@ class ScriptedDialogs : public Dialogs {
     if (onMessage) onMessage();
   }
   QString OpenFile(QWidget*, const QString&) override { return {}; }
+  QString SaveFile(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
   QString BrowseFolder(QWidget*, const QString& title) override {
     ++browses;
     EXPECT_EQ(title, u"Select Path to Save File");

@@ -332,6 +332,8 @@ def case_completion(args):
         (["scan", f"{files}/"], [f"{files}/B.OST", f"{files}/a.pst", f"{files}/sub"]),
         (["wab-dump", f"{files}/"], [f"{files}/d.wab", f"{files}/sub"]),
         (["export", "--out", f"{files}/s"], [f"{files}/sub"]),
+        (["export", "--format", "xls", "--out", f"{files}/"], [f"{files}/sub"]),
+        (["export", "--format", "=", "csv", "--out", f"{files}/c"], [f"{files}/c.txt"]),
     ]
     # Each verb's options, as its usage lines name them, and --help.
     for verb in verbs:

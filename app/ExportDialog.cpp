@@ -1,0 +1,453 @@
+#include "app/ExportDialog.h"
+
+#include "app/Dialogs.h"
+#include "common/Module1.h"
+#include "source/MailStore.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QThread>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace lumivex {
+
+namespace {
+
+ExportDialog::EntryHook& HookSlot() {
+  static ExportDialog::EntryHook hook;
+  return hook;
+}
+
+// Progress is handed to the window at most this often (and always for the first and last
+// entry): a large store has tens of thousands of entries, and one repaint per entry would only
+// slow the export down.
+constexpr qint64 kProgressMs = 40;
+// At most this many unreadable entries are named in the dialog; the rest are counted.
+constexpr size_t kProblemsShown = 5;
+
+QString Count(int n, const char* one, const char* many) {
+  return QStringLiteral("%1 %2").arg(n).arg(QString::fromLatin1(n == 1 ? one : many));
+}
+
+QString Quoted(const QString& text) {
+  return QStringLiteral("\u201C%1\u201D").arg(text);
+}
+
+}  // namespace
+
+// One export on the worker thread: it opens the store for itself, runs the export and keeps
+// how it ended for the dialog, which reads it once the thread has finished.
+//
+// The store reader is not made for use from two threads at once, and sessions of one file
+// share its open reader. While the export runs, the dialog is modal over the main window: no
+// scan, conversion or folder picker can start, so nothing on the window's thread touches a store
+// until the worker has ended (the dialog's destructor waits for it). What the worker opens it
+// also drops, on its own thread, before it ends.
+struct ExportDialog::Job : public contact::ModernExportObserver {
+  ExportSource source;
+  bool allFolders = false;
+  contact::ModernExportOptions options;
+  ExportDialog* dialog = nullptr;
+  const std::atomic<bool>* cancel = nullptr;
+
+  // How it ended.
+  contact::ModernExportResult result;
+  QString error;
+  int folders = 0;
+
+  QElapsedTimer sincePost;
+
+  void Progress(int done, int total, const QString& folder) override {
+    if (const EntryHook& hook = HookSlot()) hook(done);
+    if (done != 1 && done != total && sincePost.isValid() && !sincePost.hasExpired(kProgressMs))
+      return;
+    sincePost.start();
+    ExportDialog* target = dialog;
+    QMetaObject::invokeMethod(
+        target, [target, done, total, folder] { target->ShowProgress(done, total, folder); },
+        Qt::QueuedConnection);
+  }
+
+  bool Cancelled() const override { return cancel->load(); }
+
+  // The folders to write: the scanned folder, or every contact folder of its store.
+  std::vector<std::shared_ptr<Folder>> OpenFolders() const {
+    MailProvider& provider = CurrentMailProvider();
+    if (!source.otherStore && !allFolders) {
+      // The default contacts folder, found as the scan found it.
+      std::unique_ptr<RdoSession> rdo = provider.CreateRdoSession();
+      rdo->Logon();
+      std::shared_ptr<Folder> folder = rdo->GetDefaultFolder(kFolderContacts);
+      rdo->Logoff();
+      return {folder};
+    }
+    if (source.storeFile.isEmpty())
+      throw StoreError("No store has been scanned: scan one in the main window first");
+    std::unique_ptr<MailClientApp> app = provider.CreateMailClientApp();
+    std::unique_ptr<MapiNamespace> mapi = app->GetNamespace(QStringLiteral("MAPI"));
+    mapi->AddStore(source.storeFile);
+    const std::vector<std::shared_ptr<Store>> stores = mapi->Stores();
+    if (stores.empty())
+      throw StoreError(
+          QStringLiteral("%1 could not be opened as a store").arg(source.storeFile).toStdString());
+    if (allFolders) {
+      std::vector<std::shared_ptr<Folder>> all = contact::ContactFolders(*stores.back());
+      if (all.empty())
+        throw StoreError(
+            QStringLiteral("%1 holds no contact folders").arg(source.storeFile).toStdString());
+      return all;
+    }
+    std::shared_ptr<Folder> folder = FindFolder(*stores.back(), source.folderPath);
+    if (source.folderPath.isEmpty() || !folder)
+      throw StoreError(QStringLiteral("The folder %1 is no longer in %2")
+                           .arg(Quoted(source.folderPath), source.storeFile)
+                           .toStdString());
+    return {folder};
+  }
+
+  void Run() {
+    try {
+      const std::vector<std::shared_ptr<Folder>> list = OpenFolders();
+      folders = static_cast<int>(list.size());
+      result = contact::RunModernExport(list, options, *this);
+    } catch (const contact::ModernExportError& failure) {
+      error = QStringLiteral(
+                  "The contacts could not be written: %1\n\nChoose another file or folder, then "
+                  "click Export again.")
+                  .arg(QString::fromUtf8(failure.what()));
+    } catch (const StoreError& failure) {
+      error = QStringLiteral(
+                  "The contacts could not be read from the store: %1\n\nCheck that the file is "
+                  "still there and readable, scan it again in the main window, then export again.")
+                  .arg(QString::fromUtf8(failure.what()));
+    } catch (const std::exception& failure) {
+      error = QStringLiteral(
+                  "The export stopped: %1\n\nNothing half-written was left behind; "
+                  "try again, or choose another form or target.")
+                  .arg(QString::fromUtf8(failure.what()));
+    }
+  }
+};
+
+void ExportDialog::SetEntryHook(EntryHook hook) {
+  HookSlot() = std::move(hook);
+}
+
+ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
+    : QDialog(owner), source_(std::move(source)) {
+  setObjectName(QStringLiteral("ExportDialog"));
+  setWindowTitle(QStringLiteral("Export for Other Address Books"));
+  setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+
+  auto* layout = new QVBoxLayout(this);
+
+  auto* sourceBox = new QGroupBox(QStringLiteral("Contacts"), this);
+  auto* sourceLayout = new QVBoxLayout(sourceBox);
+  LblSource = new QLabel(sourceBox);
+  LblSource->setObjectName(QStringLiteral("LblSource"));
+  LblSource->setWordWrap(true);
+  LblSource->setText(source_.otherStore ? QStringLiteral("Contacts of the folder %1 in %2")
+                                              .arg(Quoted(source_.folderPath),
+                                                   QDir::toNativeSeparators(source_.storeFile))
+                     : source_.storeFile.isEmpty()
+                         ? QStringLiteral("Contacts of the default contacts folder")
+                         : QStringLiteral("Contacts of the default contacts folder in %1")
+                               .arg(QDir::toNativeSeparators(source_.storeFile)));
+  sourceLayout->addWidget(LblSource);
+  ChkAllFolders = new QCheckBox(
+      QStringLiteral("All contact folders of this store (each contact keeps its folder's name as "
+                     "a category)"),
+      sourceBox);
+  ChkAllFolders->setObjectName(QStringLiteral("ChkAllFolders"));
+  sourceLayout->addWidget(ChkAllFolders);
+  layout->addWidget(sourceBox);
+
+  auto* formBox = new QGroupBox(QStringLiteral("Form"), this);
+  auto* formLayout = new QVBoxLayout(formBox);
+  OptVCard4 = new QRadioButton(
+      QStringLiteral("vCard 4.0 (Evolution, GNOME Contacts, KDE Contacts, Nextcloud)"), formBox);
+  OptVCard3 = new QRadioButton(
+      QStringLiteral("vCard 3.0 (older address books and phones, Apple Contacts)"), formBox);
+  OptCsv =
+      new QRadioButton(QStringLiteral("CSV for Google Contacts, Thunderbird and Outlook"), formBox);
+  OptVCard4->setObjectName(QStringLiteral("OptVCard4"));
+  OptVCard3->setObjectName(QStringLiteral("OptVCard3"));
+  OptCsv->setObjectName(QStringLiteral("OptCsv"));
+  OptVCard4->setChecked(true);
+  for (QRadioButton* option : {OptVCard4, OptVCard3, OptCsv}) formLayout->addWidget(option);
+  layout->addWidget(formBox);
+
+  auto* filesBox = new QGroupBox(QStringLiteral("Files"), this);
+  auto* filesLayout = new QVBoxLayout(filesBox);
+  OptOneFile = new QRadioButton(QStringLiteral("One file holding every contact"), filesBox);
+  OptPerContact = new QRadioButton(QStringLiteral("One file per contact (vCard only)"), filesBox);
+  OptOneFile->setObjectName(QStringLiteral("OptOneFile"));
+  OptPerContact->setObjectName(QStringLiteral("OptPerContact"));
+  OptOneFile->setChecked(true);
+  filesLayout->addWidget(OptOneFile);
+  filesLayout->addWidget(OptPerContact);
+  layout->addWidget(filesBox);
+
+  ProgBarExport = new QProgressBar(this);
+  ProgBarExport->setObjectName(QStringLiteral("ProgBarExport"));
+  ProgBarExport->setRange(0, 100);
+  ProgBarExport->setValue(0);
+  ProgBarExport->setFormat(QString());  // a percentage only while an export runs
+  layout->addWidget(ProgBarExport);
+  LblProgress = new QLabel(QStringLiteral("Choose a form, then click Export."), this);
+  LblProgress->setObjectName(QStringLiteral("LblProgress"));
+  LblProgress->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  layout->addWidget(LblProgress);
+  LblResult = new QLabel(this);
+  LblResult->setObjectName(QStringLiteral("LblResult"));
+  LblResult->setWordWrap(true);
+  LblResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  LblResult->setTextFormat(Qt::PlainText);
+  LblResult->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // Room for the summary from the start, so that the dialog does not grow when it comes.
+  LblResult->setMinimumHeight(LblResult->fontMetrics().lineSpacing() * 4);
+  layout->addWidget(LblResult);
+  layout->addStretch(1);
+
+  auto* buttons = new QHBoxLayout;
+  CmdOpenFolder = new QPushButton(QStringLiteral("&Open Folder"), this);
+  CmdExport = new QPushButton(QStringLiteral("&Export..."), this);
+  CmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
+  CmdClose = new QPushButton(QStringLiteral("&Close"), this);
+  CmdOpenFolder->setObjectName(QStringLiteral("CmdOpenFolder"));
+  CmdExport->setObjectName(QStringLiteral("CmdExport"));
+  CmdCancel->setObjectName(QStringLiteral("CmdCancel"));
+  CmdClose->setObjectName(QStringLiteral("CmdClose"));
+  CmdOpenFolder->setEnabled(false);
+  CmdCancel->setEnabled(false);
+  CmdExport->setDefault(true);
+  buttons->addWidget(CmdOpenFolder);
+  buttons->addStretch(1);
+  buttons->addWidget(CmdExport);
+  buttons->addWidget(CmdCancel);
+  buttons->addWidget(CmdClose);
+  layout->addLayout(buttons);
+
+  for (QRadioButton* option : {OptVCard4, OptVCard3, OptCsv})
+    connect(option, &QRadioButton::toggled, this, [this] { UpdateOptions(); });
+  connect(CmdExport, &QPushButton::clicked, this, [this] { CmdExport_Click(); });
+  connect(CmdCancel, &QPushButton::clicked, this, [this] { CmdCancel_Click(); });
+  connect(CmdClose, &QPushButton::clicked, this, [this] { reject(); });
+  connect(CmdOpenFolder, &QPushButton::clicked, this, [this] { CmdOpenFolder_Click(); });
+
+  setMinimumWidth(560);
+  UpdateOptions();
+}
+
+ExportDialog::~ExportDialog() {
+  if (thread_ != nullptr) {
+    cancel_ = true;
+    thread_->wait();
+    delete thread_;
+  }
+}
+
+void ExportDialog::UpdateOptions() {
+  // A CSV file is one table: it has no per-contact form.
+  const bool vcard = !OptCsv->isChecked();
+  if (!vcard && OptPerContact->isChecked()) OptOneFile->setChecked(true);
+  OptPerContact->setEnabled(vcard && !Running());
+}
+
+void ExportDialog::SetRunning(bool running) {
+  for (QWidget* option : std::initializer_list<QWidget*>{OptVCard4, OptVCard3, OptCsv, OptOneFile,
+                                                         ChkAllFolders, CmdExport, CmdClose})
+    option->setEnabled(!running);
+  CmdCancel->setEnabled(running);
+  ProgBarExport->setFormat(running ? QStringLiteral("%p%") : QString());
+  if (running) CmdOpenFolder->setEnabled(false);
+  UpdateOptions();
+}
+
+void ExportDialog::CmdExport_Click() {
+  if (Running()) return;
+  const bool perContact = OptPerContact->isChecked() && OptPerContact->isEnabled();
+  const bool csv = OptCsv->isChecked();
+  const QString suffix = csv ? QStringLiteral("csv") : QStringLiteral("vcf");
+
+  QString target;
+  if (perContact) {
+    target = CurrentDialogs().BrowseFolder(
+        this, QStringLiteral("Choose the Folder for the Contact Files"));
+  } else {
+    const QString start = openFolder_.isEmpty() ? QDir::homePath() : openFolder_;
+    target = CurrentDialogs().SaveFile(
+        this, QStringLiteral("Export Contacts As"),
+        QDir(start).filePath(QStringLiteral("Contacts.") + suffix),
+        csv ? QStringLiteral("CSV file (*.csv)") : QStringLiteral("vCard file (*.vcf)"));
+    if (!target.isEmpty() && QFileInfo(target).suffix().isEmpty()) target += u'.' + suffix;
+  }
+  if (target.isEmpty()) return;
+
+  auto job = std::make_shared<Job>();
+  job->source = source_;
+  job->allFolders = ChkAllFolders->isChecked();
+  job->options.format = OptVCard4->isChecked()   ? contact::ModernFormat::kVCard4
+                        : OptVCard3->isChecked() ? contact::ModernFormat::kVCard3
+                                                 : contact::ModernFormat::kCsv;
+  job->options.perContact = perContact;
+  job->options.target = target;
+  job->options.folderAsCategory = job->allFolders;
+  job->dialog = this;
+  job->cancel = &cancel_;
+
+  cancel_ = false;
+  closeWhenStopped_ = false;
+  lastResult_ = {};
+  lastError_.clear();
+  lastDone_ = 0;
+  lastTotal_ = 0;
+  job_ = job;
+  LblResult->clear();
+  ProgBarExport->setRange(0, 0);  // busy until the store is open and the entries are counted
+  LblProgress->setText(QStringLiteral("Opening %1...")
+                           .arg(QFileInfo(source_.storeFile).fileName().isEmpty()
+                                    ? QStringLiteral("the store")
+                                    : QFileInfo(source_.storeFile).fileName()));
+
+  thread_ = QThread::create([job] { job->Run(); });
+  thread_->setObjectName(QStringLiteral("ExportWorker"));
+  connect(thread_, &QThread::finished, this, [this] { OnWorkerDone(); });
+  SetRunning(true);
+  thread_->start();
+}
+
+void ExportDialog::CmdCancel_Click() {
+  if (!Running()) return;
+  cancel_ = true;
+  CmdCancel->setEnabled(false);
+  LblProgress->setText(QStringLiteral("Cancelling..."));
+}
+
+void ExportDialog::reject() {
+  if (Running()) {
+    closeWhenStopped_ = true;
+    CmdCancel_Click();
+    return;
+  }
+  QDialog::reject();
+}
+
+void ExportDialog::CmdOpenFolder_Click() {
+  if (!openFolder_.isEmpty()) Module1::OpenUrl(QUrl::fromLocalFile(openFolder_).toString());
+}
+
+void ExportDialog::ShowProgress(int done, int total, const QString& folder) {
+  if (!Running()) return;
+  lastDone_ = done;
+  lastTotal_ = total;
+  if (cancel_) return;  // the label says it is cancelling
+  ProgBarExport->setRange(0, std::max(total, 1));
+  ProgBarExport->setValue(std::min(done, std::max(total, 1)));
+  // A deep folder path is shortened in its middle rather than widening the dialog.
+  const QString head = QStringLiteral("Exported %1 of %2 entries").arg(done).arg(total);
+  const QFontMetrics metrics = LblProgress->fontMetrics();
+  const int room = LblProgress->width() - metrics.horizontalAdvance(head + QStringLiteral(" ()"));
+  LblProgress->setText(QStringLiteral("%1 (%2)").arg(
+      head, metrics.elidedText(folder, Qt::ElideMiddle, std::max(room, 0))));
+}
+
+void ExportDialog::OnWorkerDone() {
+  if (thread_ == nullptr) return;
+  thread_->wait();
+  thread_->deleteLater();
+  thread_ = nullptr;
+  const std::shared_ptr<Job> job = std::move(job_);
+  lastResult_ = job->result;
+  lastError_ = job->error;
+  SetRunning(false);
+  if (!lastError_.isEmpty()) {
+    ShowError(lastError_);
+  } else {
+    ShowOutcome(job->folders);
+  }
+  emit Finished();
+  if (closeWhenStopped_) QDialog::reject();
+}
+
+void ExportDialog::ShowOutcome(int folders) {
+  const contact::ModernExportResult& r = lastResult_;
+  const bool perContact = OptPerContact->isChecked() && OptPerContact->isEnabled();
+  const QString where = QDir::toNativeSeparators(r.output);
+  openFolder_ =
+      r.output.isEmpty() ? QString() : (perContact ? r.output : QFileInfo(r.output).absolutePath());
+
+  QString text;
+  if (r.cancelled) {
+    ProgBarExport->setValue(0);
+    LblProgress->setText(QStringLiteral("The export was cancelled."));
+    const QString after =
+        lastTotal_ > 0
+            ? QStringLiteral("It stopped after %1 of %2 entries").arg(lastDone_).arg(lastTotal_)
+            : QStringLiteral("It stopped before the first entry");
+    if (perContact && r.contacts > 0) {
+      text = QStringLiteral("%1: the %2 written so far are in %3.")
+                 .arg(after, Count(r.contacts, "contact file", "contact files"), where);
+    } else {
+      text = after + QStringLiteral(": no file was written.");
+      openFolder_.clear();
+    }
+  } else {
+    ProgBarExport->setRange(0, 1);
+    ProgBarExport->setValue(1);
+    LblProgress->setText(QStringLiteral("Done."));
+    QString what = Count(r.contacts, "contact", "contacts");
+    if (r.groups > 0) what += QStringLiteral(" and ") + Count(r.groups, "list", "lists");
+    text = perContact ? QStringLiteral("%1 written as one file each into %2.").arg(what, where)
+                      : QStringLiteral("%1 written to %2.").arg(what, where);
+    if (folders > 1) text += QStringLiteral(" They come from %1 contact folders.").arg(folders);
+    text += u'\n';
+    std::vector<const contact::EntryProblem*> unread, unwritten;
+    for (const contact::EntryProblem& p : r.problems)
+      (p.unwritten ? unwritten : unread).push_back(&p);
+    auto list = [&text](const std::vector<const contact::EntryProblem*>& problems) {
+      for (size_t i = 0; i < problems.size() && i < kProblemsShown; ++i)
+        text += QStringLiteral("\n  %1, entry %2: %3")
+                    .arg(problems[i]->folder)
+                    .arg(problems[i]->position)
+                    .arg(problems[i]->reason);
+      if (problems.size() > kProblemsShown)
+        text += QStringLiteral("\n  ... and %1 more.").arg(problems.size() - kProblemsShown);
+    };
+    if (r.problems.empty()) text += QStringLiteral("Every entry was read.");
+    if (!unread.empty()) {
+      text += Count(static_cast<int>(unread.size()), "entry", "entries") +
+              QStringLiteral(" could not be read and were left out:");
+      list(unread);
+    }
+    if (!unwritten.empty()) {
+      if (!unread.empty()) text += u'\n';
+      text += Count(static_cast<int>(unwritten.size()), "contact", "contacts") +
+              QStringLiteral(" could not be written to a file of their own:");
+      list(unwritten);
+    }
+  }
+  LblResult->setStyleSheet(QString());
+  LblResult->setText(text);
+  CmdOpenFolder->setEnabled(!openFolder_.isEmpty());
+}
+
+void ExportDialog::ShowError(const QString& text) {
+  openFolder_.clear();
+  ProgBarExport->setRange(0, 1);
+  ProgBarExport->setValue(0);
+  LblProgress->setText(QStringLiteral("The export failed."));
+  LblResult->setStyleSheet(QStringLiteral("color: #a40000;"));
+  LblResult->setText(text);
+  CmdOpenFolder->setEnabled(false);
+}
+
+}  // namespace lumivex

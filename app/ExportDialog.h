@@ -1,0 +1,107 @@
+// The dialog behind File > "Export for Other Address Books...": writes the scanned folder (or every
+// contact folder of its store) as vCard 4.0, vCard 3.0 or CSV for the address books of other
+// programs. The export runs on a worker thread while the dialog shows its progress and offers
+// Cancel; the end says how many contacts and lists went where, and what could not be read.
+#pragma once
+
+#include "contact/ModernExport.h"
+
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QThread;
+
+namespace lumivex {
+
+// Where the contacts come from: the source the main window's last scan read.
+struct ExportSource {
+  bool otherStore = false;  // a store file picked by the user, else the default store
+  QString storeFile;        // that file, or the default store's file
+  QString folderPath;       // the folder the scan picked in `storeFile` (other store only)
+};
+
+class ExportDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  ExportDialog(QWidget* owner, ExportSource source);
+  // Stops a running export and waits for its thread before the dialog goes.
+  ~ExportDialog() override;
+
+  // The form.
+  QRadioButton* OptVCard4;
+  QRadioButton* OptVCard3;
+  QRadioButton* OptCsv;
+  // One file, or one file per contact (vCard forms only).
+  QRadioButton* OptOneFile;
+  QRadioButton* OptPerContact;
+  // Every contact folder of the store instead of the scanned folder.
+  QCheckBox* ChkAllFolders;
+  QLabel* LblSource;
+  QProgressBar* ProgBarExport;
+  QLabel* LblProgress;
+  QLabel* LblResult;
+  QPushButton* CmdOpenFolder;
+  QPushButton* CmdExport;
+  QPushButton* CmdCancel;
+  QPushButton* CmdClose;
+
+  // Asks for the target and starts the export on its worker thread; nothing happens when the
+  // user cancels the file or folder dialog.
+  void CmdExport_Click();
+  // Asks the running export to stop after the entry it is writing.
+  void CmdCancel_Click();
+  void CmdOpenFolder_Click();
+
+  bool Running() const { return thread_ != nullptr; }
+  bool CancelRequested() const { return cancel_.load(); }
+  // How the last export ended: its result, or the error that stopped it (empty when none).
+  const contact::ModernExportResult& LastResult() const { return lastResult_; }
+  const QString& LastError() const { return lastError_; }
+
+  // Called on the worker thread after each entry with the number of entries done; tests use it
+  // to hold the worker at a known point. Empty by default.
+  using EntryHook = std::function<void(int done)>;
+  static void SetEntryHook(EntryHook hook);
+
+ signals:
+  // The export has ended (completed, cancelled or failed) and the dialog shows how.
+  void Finished();
+
+ public slots:
+  // Closing the dialog while an export runs cancels it first; the dialog goes once it has stopped.
+  void reject() override;
+
+ private:
+  struct Job;
+
+  void UpdateOptions();
+  void SetRunning(bool running);
+  void ShowProgress(int done, int total, const QString& folder);
+  void OnWorkerDone();
+  void ShowOutcome(int folders);
+  void ShowError(const QString& text);
+
+  ExportSource source_;
+  QThread* thread_ = nullptr;
+  std::shared_ptr<Job> job_;
+  std::atomic<bool> cancel_{false};
+  bool closeWhenStopped_ = false;
+  contact::ModernExportResult lastResult_;
+  QString lastError_;
+  QString openFolder_;
+  int lastTotal_ = 0;
+  int lastDone_ = 0;
+};
+
+}  // namespace lumivex

@@ -1,0 +1,349 @@
+// The export dialog driven offscreen on the sample store: its menu entry follows the scan, an
+// export of each form runs to its end on the worker thread, progress reaches the window while
+// the worker is still inside the export, Cancel leaves no file, and a target that cannot be
+// written is reported in the dialog.
+#include "app/ExportDialog.h"
+
+#include "app/FrmMain.h"
+#include "common/Module1.h"
+#include "source/PffBackend.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/support/FakeStore.h"
+#include "tests/support/TestPaths.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace lumivex {
+namespace {
+
+using testing::App;
+using testing::OnNextModal;
+using testing::ScriptedDialogs;
+
+// Runs the window's events until `done` holds or 20 s have gone by.
+template <typename Condition>
+bool WaitFor(Condition done) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done() && !clock.hasExpired(20000))
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  return done();
+}
+
+// Holds the export's worker thread after entry `at` until the test lets it go on.
+class WorkerGate {
+ public:
+  explicit WorkerGate(int at) : at_(at) {
+    ExportDialog::SetEntryHook([this](int done) {
+      if (done != at_) return;
+      std::unique_lock<std::mutex> lock(mutex_);
+      reached_ = true;
+      changed_.notify_all();
+      changed_.wait_for(lock, std::chrono::seconds(20), [this] { return released_; });
+    });
+  }
+  ~WorkerGate() {
+    Release();
+    ExportDialog::SetEntryHook(nullptr);
+  }
+  bool Reached() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return reached_;
+  }
+  void Release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  int at_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool reached_ = false;
+  bool released_ = false;
+};
+
+int CountCards(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return -1;
+  int cards = 0;
+  for (const QByteArray& line : file.readAll().split('\n'))
+    if (line.trimmed() == "BEGIN:VCARD") ++cards;
+  return cards;
+}
+
+class ExportDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    Module1::Reset();
+    sample = testing::BinDir() + QStringLiteral("/sample.pst");
+    ASSERT_TRUE(QFile::exists(sample)) << "the build writes the sample store beside the programs";
+    qputenv("LUMIVEX_DEFAULT_STORE", sample.toUtf8());
+    SetDialogs(dialogs);
+    SetMailProvider(MakePffMailProvider(nullptr));
+    Module1::SetUrlOpener([this](const QString& address) { opened << address; });
+    // The entries of the default contacts folder, as the store reader counts them.
+    entries = OpenPffStore(sample)->DefaultContactsFolder()->GetItems()->Count();
+    ASSERT_GT(entries, 5);
+    dialog = std::make_unique<ExportDialog>(nullptr, ExportSource{false, sample, {}});
+    dialog->show();
+  }
+  void TearDown() override {
+    dialog.reset();
+    qunsetenv("LUMIVEX_DEFAULT_STORE");
+    Module1::SetUrlOpener(nullptr);
+    SetDialogs(nullptr);
+    SetMailProvider(nullptr);
+    Module1::Reset();
+  }
+
+  // Clicks Export and waits for the dialog to show the end.
+  void RunToEnd() {
+    dialog->CmdExport->click();
+    ASSERT_TRUE(WaitFor([this] { return !dialog->Running(); })) << "the export did not end";
+  }
+
+  QString sample;
+  int entries = 0;
+  QStringList opened;
+  std::shared_ptr<ScriptedDialogs> dialogs = std::make_shared<ScriptedDialogs>();
+  std::unique_ptr<ExportDialog> dialog;
+};
+
+TEST_F(ExportDialogTest, MenuEntryIsEnabledByAScanThatFindsContacts) {
+  FrmMain window;
+  window.show();
+  EXPECT_EQ(window.mnuExport->text(), "Export for Other Address Books...");
+  EXPECT_FALSE(window.mnuExport->isEnabled());
+
+  // A scan of a folder without contacts leaves it off, as it leaves "Save Contacts" off.
+  auto mail = std::make_shared<testing::FakeMail>();
+  SetMailProvider(testing::MakeFakeProvider(mail));
+  window.OptDefaultPST->click();
+  window.CmdEnumerateNotes->click();
+  EXPECT_FALSE(window.mnuSave->isEnabled());
+  EXPECT_FALSE(window.mnuExport->isEnabled());
+
+  SetMailProvider(MakePffMailProvider(nullptr));
+  window.CmdEnumerateNotes->click();
+  ASSERT_FALSE(dialogs->messages.empty());
+  EXPECT_EQ(dialogs->messages.back().text,
+            QStringLiteral("%1 Contacts Scanned Successfully").arg(entries));
+  EXPECT_TRUE(window.mnuExport->isEnabled());
+
+  // The entry opens the dialog, modal over the window, on the scanned store.
+  bool shown = false;
+  OnNextModal([&](QWidget* modal) {
+    auto* opened = qobject_cast<ExportDialog*>(modal);
+    shown = opened != nullptr;
+    if (opened) {
+      EXPECT_TRUE(opened->LblSource->text().contains("sample.pst"));
+      EXPECT_EQ(window.ExportWindow(), opened);
+    }
+    if (modal) modal->close();
+  });
+  window.mnuExport->trigger();
+  EXPECT_TRUE(shown);
+  EXPECT_EQ(window.ExportWindow(), nullptr);
+}
+
+TEST_F(ExportDialogTest, EachFormRunsToItsEnd) {
+  struct Case {
+    const char* name;
+    QRadioButton* ExportDialog::*form;
+    bool perContact;
+    const char* suffix;
+  };
+  const Case cases[] = {
+      {"vcard4", &ExportDialog::OptVCard4, false, ".vcf"},
+      {"vcard3", &ExportDialog::OptVCard3, false, ".vcf"},
+      {"csv", &ExportDialog::OptCsv, false, ".csv"},
+      {"vcard4-each", &ExportDialog::OptVCard4, true, ".vcf"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QString folder = testing::ScratchDir(QStringLiteral("export-") + c.name);
+    (dialog.get()->*c.form)->click();
+    (c.perContact ? dialog->OptPerContact : dialog->OptOneFile)->click();
+    // The one-file target is named without its suffix: the dialog adds it.
+    dialogs->saveFile = folder + QStringLiteral("/Address Book");
+    dialogs->folder = folder;
+    RunToEnd();
+    ASSERT_TRUE(dialog->LastError().isEmpty()) << dialog->LastError().toStdString();
+    const contact::ModernExportResult& result = dialog->LastResult();
+    EXPECT_FALSE(result.cancelled);
+    EXPECT_EQ(result.contacts + result.groups + static_cast<int>(result.problems.size()), entries);
+
+    const QString file = folder + QStringLiteral("/Address Book") + c.suffix;
+    if (c.perContact) {
+      const QStringList files = QDir(folder).entryList({"*.vcf"}, QDir::Files);
+      int cards = 0;
+      for (const QString& name : files) cards += CountCards(QDir(folder).filePath(name));
+      EXPECT_EQ(cards, result.contacts + result.groups);
+      EXPECT_EQ(files.size(), result.contacts + result.groups);
+    } else if (QString(c.suffix) == ".vcf") {
+      EXPECT_EQ(result.output, file);
+      EXPECT_EQ(CountCards(file), entries - static_cast<int>(result.problems.size()));
+    } else {
+      QFile csv(file);
+      ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+      EXPECT_TRUE(csv.readLine().contains("First Name")) << "Outlook's column headings";
+    }
+
+    // The end says how many went where, and the button opens that folder.
+    EXPECT_TRUE(dialog->LblResult->isVisible());
+    EXPECT_TRUE(
+        dialog->LblResult->text().contains(QStringLiteral("%1 contact").arg(result.contacts)))
+        << dialog->LblResult->text().toStdString();
+    EXPECT_TRUE(dialog->LblResult->text().contains(QDir::toNativeSeparators(result.output)));
+    EXPECT_EQ(dialog->ProgBarExport->value(), dialog->ProgBarExport->maximum());
+    ASSERT_TRUE(dialog->CmdOpenFolder->isEnabled());
+    opened.clear();
+    dialog->CmdOpenFolder->click();
+    EXPECT_EQ(opened, QStringList{QUrl::fromLocalFile(folder).toString()});
+    EXPECT_TRUE(dialog->CmdExport->isEnabled()) << "another export can follow";
+  }
+  // CSV has no per-contact form.
+  dialog->OptCsv->click();
+  EXPECT_FALSE(dialog->OptPerContact->isEnabled());
+  EXPECT_TRUE(dialog->OptOneFile->isChecked());
+}
+
+TEST_F(ExportDialogTest, ProgressReachesTheWindowWhileTheWorkerRuns) {
+  const QString folder = testing::ScratchDir("export-progress");
+  dialogs->saveFile = folder + QStringLiteral("/Contacts.vcf");
+  WorkerGate gate(3);
+  dialog->CmdExport->click();
+  ASSERT_TRUE(dialog->Running());
+  EXPECT_FALSE(dialog->CmdExport->isEnabled());
+  EXPECT_FALSE(dialog->CmdClose->isEnabled());
+  EXPECT_TRUE(dialog->CmdCancel->isEnabled());
+
+  // The worker is held inside the export after its third entry; the window goes on handling
+  // events, and the first entry's progress has come through them.
+  ASSERT_TRUE(WaitFor([&] { return gate.Reached() && dialog->ProgBarExport->value() >= 1; }));
+  EXPECT_TRUE(dialog->Running());
+  EXPECT_EQ(dialog->ProgBarExport->maximum(), entries);
+  EXPECT_TRUE(
+      dialog->LblProgress->text().startsWith(QStringLiteral("Exported 1 of %1").arg(entries)))
+      << dialog->LblProgress->text().toStdString();
+
+  gate.Release();
+  ASSERT_TRUE(WaitFor([&] { return !dialog->Running(); }));
+  EXPECT_EQ(CountCards(folder + QStringLiteral("/Contacts.vcf")),
+            entries - static_cast<int>(dialog->LastResult().problems.size()));
+}
+
+TEST_F(ExportDialogTest, CancelStopsTheExportAndLeavesNoFile) {
+  const QString folder = testing::ScratchDir("export-cancel");
+  dialogs->saveFile = folder + QStringLiteral("/Contacts.vcf");
+  WorkerGate gate(3);
+  dialog->CmdExport->click();
+  ASSERT_TRUE(WaitFor([&] { return gate.Reached(); }));
+  dialog->CmdCancel->click();
+  EXPECT_TRUE(dialog->CancelRequested());
+  gate.Release();
+  ASSERT_TRUE(WaitFor([&] { return !dialog->Running(); }));
+
+  EXPECT_TRUE(dialog->LastResult().cancelled);
+  EXPECT_TRUE(dialog->LastError().isEmpty());
+  EXPECT_TRUE(
+      QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty())
+      << "neither the file nor a part of it is left";
+  EXPECT_TRUE(dialog->LblResult->text().contains("no file was written"))
+      << dialog->LblResult->text().toStdString();
+  EXPECT_FALSE(dialog->CmdOpenFolder->isEnabled());
+  EXPECT_TRUE(dialog->CmdExport->isEnabled());
+
+  // Closing the dialog during an export cancels it, and the dialog goes once it has stopped.
+  WorkerGate second(3);
+  dialog->CmdExport->click();
+  ASSERT_TRUE(WaitFor([&] { return second.Reached(); }));
+  dialog->reject();
+  EXPECT_TRUE(dialog->isVisible()) << "still up while the worker runs";
+  second.Release();
+  ASSERT_TRUE(WaitFor([&] { return !dialog->isVisible(); }));
+  EXPECT_TRUE(dialog->LastResult().cancelled);
+  EXPECT_FALSE(QFile::exists(folder + QStringLiteral("/Contacts.vcf")));
+}
+
+TEST_F(ExportDialogTest, PickedFolderOrEveryContactFolderOfItsStore) {
+  // Two contact folders and a mail folder, five contacts in all.
+  const QString folder = testing::ScratchDir("export-folders");
+  QFile description(folder + "/store.json");
+  ASSERT_TRUE(description.open(QIODevice::WriteOnly));
+  description.write(R"({"folders": [
+      {"path": "Contacts", "items": [{"FirstName": "Ann"}, {"FirstName": "Bo"}]},
+      {"path": "Contacts/Suppliers", "containerClass": "IPF.Contact",
+       "items": [{"FirstName": "Cy"}, {"FirstName": "Di"}, {"FirstName": "Ed"}]},
+      {"path": "Inbox", "containerClass": "IPF.Note",
+       "items": [{"messageClass": "IPM.Note", "Subject": "Hello"}]}]})");
+  description.close();
+  QProcess pstgen;
+  pstgen.start(testing::BinDir() + "/lumivex-pstgen",
+               {description.fileName(), "--out", folder + "/store.pst"});
+  ASSERT_TRUE(pstgen.waitForFinished(30000));
+  ASSERT_EQ(pstgen.exitCode(), 0) << pstgen.readAllStandardError().toStdString();
+
+  dialog = std::make_unique<ExportDialog>(
+      nullptr,
+      ExportSource{true, folder + "/store.pst", "Top of Personal Folders/Contacts/Suppliers"});
+  dialog->show();
+  EXPECT_TRUE(dialog->LblSource->text().contains("Top of Personal Folders/Contacts/Suppliers"));
+  dialogs->saveFile = folder + "/picked.vcf";
+  RunToEnd();
+  ASSERT_TRUE(dialog->LastError().isEmpty()) << dialog->LastError().toStdString();
+  EXPECT_EQ(CountCards(folder + "/picked.vcf"), 3);
+
+  dialog->ChkAllFolders->click();
+  dialogs->saveFile = folder + "/all.vcf";
+  RunToEnd();
+  ASSERT_TRUE(dialog->LastError().isEmpty()) << dialog->LastError().toStdString();
+  EXPECT_EQ(CountCards(folder + "/all.vcf"), 5);
+  EXPECT_TRUE(dialog->LblResult->text().contains("2 contact folders"))
+      << dialog->LblResult->text().toStdString();
+}
+
+TEST_F(ExportDialogTest, ATargetThatCannotBeWrittenIsReported) {
+  // A file stands where the target's folder should be.
+  const QString folder = testing::ScratchDir("export-unwritable");
+  QFile blocker(folder + QStringLiteral("/not-a-folder"));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  dialogs->saveFile = blocker.fileName() + QStringLiteral("/Contacts.vcf");
+  RunToEnd();
+
+  EXPECT_TRUE(dialog->LastError().startsWith("The contacts could not be written: "))
+      << dialog->LastError().toStdString();
+  EXPECT_TRUE(dialog->LastError().contains("not-a-folder")) << "it names the place";
+  EXPECT_TRUE(dialog->LastError().contains("Choose another file or folder"));
+  EXPECT_TRUE(dialog->LblResult->isVisible());
+  EXPECT_EQ(dialog->LblResult->text(), dialog->LastError());
+  EXPECT_FALSE(dialog->CmdOpenFolder->isEnabled());
+  EXPECT_TRUE(dialog->CmdExport->isEnabled());
+
+  // Cancelling the save-file dialog starts nothing.
+  dialogs->saveFile.clear();
+  dialog->CmdExport->click();
+  EXPECT_FALSE(dialog->Running());
+}
+
+}  // namespace
+}  // namespace lumivex
