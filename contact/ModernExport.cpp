@@ -44,8 +44,13 @@ QString FolderCategory(const QString& path) {
   return parts.mid(start).join(u'/');
 }
 
+// Why a write or create failed. Qt names some failures only as "Unknown error" (a write it
+// buffered failing later on a full disk); the system's own reason is given then.
 QString FileError(const QFileDevice& file) {
-  return file.errorString().isEmpty() ? QStringLiteral("unknown error") : file.errorString();
+  const int code = errno;
+  const QString text = file.errorString();
+  if (!text.isEmpty() && text != u"Unknown error") return text;
+  return code != 0 ? QString::fromLocal8Bit(std::strerror(code)) : QStringLiteral("unknown error");
 }
 
 // Appends the entry as the chosen form.
