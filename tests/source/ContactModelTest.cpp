@@ -418,7 +418,7 @@ TEST(ContactModel, EveryWrittenFieldComesBackThroughBothReaders) {
       {"Charles", "charles@engine.example"}};
   EXPECT_EQ(own[2].members, members);
 
-  // Body of the spec's forms: the RTF's text where the entry has no plain body.
+  // Body of the four fixed forms: the RTF's text where the entry has no plain body.
   auto store = OpenPffStore(path);
   auto items = store->DefaultContactsFolder()->GetItems();
   QString body;
