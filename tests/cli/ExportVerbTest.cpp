@@ -23,17 +23,6 @@ ProgramOutput Cli(const QStringList& args, const QMap<QString, QString>& environ
   return RunCli(QStringList{"export"} + args, environment);
 }
 
-// The items of a folder as pst-extractor reads them, keyed by property tag.
-QJsonArray SourceItems(const QString& store, const QString& folderPath) {
-  const QJsonObject dump =
-      QJsonDocument::fromJson(
-          RunProgram("node", {SourceDir() + "/tests/js/pst-dump.js", store}).out.toUtf8())
-          .object();
-  for (const QJsonValue folder : dump["folders"].toArray())
-    if (folder["path"].toString() == folderPath) return folder["items"].toArray();
-  return {};
-}
-
 // The card fields and the store properties that feed them.
 const std::pair<const char*, const char*> kFields[] = {
     {"given", "0x3A06"},     {"family", "0x3A11"},    {"fn", "0x3001"},

@@ -22,17 +22,6 @@ ProgramOutput Cli(const QStringList& args) {
   return RunCli(QStringList{"export"} + args);
 }
 
-// The items of a folder as pst-extractor reads them, keyed by property tag.
-QJsonArray SourceItems(const QString& store, const QString& folderPath) {
-  const QJsonObject dump =
-      QJsonDocument::fromJson(
-          RunProgram("node", {SourceDir() + "/tests/js/pst-dump.js", store}).out.toUtf8())
-          .object();
-  for (const QJsonValue folder : dump["folders"].toArray())
-    if (folder["path"].toString() == folderPath) return folder["items"].toArray();
-  return {};
-}
-
 QString Text(const QJsonValue& item, const char* tag) {
   return item[QLatin1String(tag)].toString().replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }

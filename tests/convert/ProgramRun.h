@@ -4,6 +4,9 @@
 
 #include "tests/support/TestPaths.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMap>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -45,6 +48,19 @@ inline ProgramOutput RunProgram(const QString& program, const QStringList& argum
 inline ProgramOutput RunCli(const QStringList& arguments, QMap<QString, QString> environment = {}) {
   environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("en_US.UTF-8"));
   return RunProgram(BinDir() + QStringLiteral("/lumivex-cli"), arguments, environment);
+}
+
+// The items of a folder of `store` as pst-extractor (a reader apart from ours and libpff) reads
+// them, keyed by property tag.
+inline QJsonArray SourceItems(const QString& store, const QString& folderPath) {
+  const QJsonObject dump =
+      QJsonDocument::fromJson(
+          RunProgram(QStringLiteral("node"), {SourceDir() + "/tests/js/pst-dump.js", store})
+              .out.toUtf8())
+          .object();
+  for (const QJsonValue folder : dump["folders"].toArray())
+    if (folder["path"].toString() == folderPath) return folder["items"].toArray();
+  return {};
 }
 
 }  // namespace lumivex::testing
