@@ -104,12 +104,6 @@ bool Unmapped(const QJsonValue& item) {
                      [](const QString& key) { return key.startsWith(u"0x8"); });
 }
 
-QStringList Strings(const QJsonValue& v) {
-  QStringList out;
-  for (const QJsonValue s : v.toArray()) out << s.toString();
-  return out;
-}
-
 // What a reader gives for `files`, failing the test when it cannot be used.
 QJsonDocument ReadWith(const ModernReader& reader, const QStringList& files) {
   if (!reader.missing.isEmpty()) {

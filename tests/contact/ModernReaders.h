@@ -36,4 +36,11 @@ ModernReader LibreOfficeCsvReader();
 // The rows of a CSV reader's answer as objects keyed by the heading line.
 QJsonArray RowsByHeading(const QJsonArray& rows);
 
+// A reader's list of strings (the parts of an address, the e-mail addresses of a card).
+inline QStringList Strings(const QJsonValue& v) {
+  QStringList out;
+  for (const QJsonValue& s : v.toArray()) out << s.toString();
+  return out;
+}
+
 }  // namespace lumivex::testing

@@ -117,12 +117,6 @@ QString PhoneNumber(const Contact& c, PhoneKind kind) {
   return {};
 }
 
-QStringList Strings(const QJsonValue& v) {
-  QStringList out;
-  for (const QJsonValue& s : v.toArray()) out << s.toString();
-  return out;
-}
-
 QVariantList AddressParts(const Address& a) {
   return {a.poBox, QString(), a.street, a.city, a.state, a.postalCode, a.country};
 }
