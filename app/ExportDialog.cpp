@@ -173,9 +173,11 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
   auto* formBox = new QGroupBox(QStringLiteral("Form"), this);
   auto* formLayout = new QVBoxLayout(formBox);
   OptVCard4 = new QRadioButton(
-      QStringLiteral("vCard 4.0 (Evolution, GNOME Contacts, KDE Contacts, Nextcloud)"), formBox);
+      QStringLiteral("vCard 4.0 (KDE Contacts, Thunderbird, Nextcloud and CardDAV servers)"),
+      formBox);
   OptVCard3 = new QRadioButton(
-      QStringLiteral("vCard 3.0 (older address books and phones, Apple Contacts)"), formBox);
+      QStringLiteral("vCard 3.0 (Evolution, GNOME Contacts, Apple Contacts, older phones)"),
+      formBox);
   OptCsv =
       new QRadioButton(QStringLiteral("CSV for Google Contacts, Thunderbird and Outlook"), formBox);
   OptVCard4->setObjectName(QStringLiteral("OptVCard4"));
