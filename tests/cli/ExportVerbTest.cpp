@@ -3,7 +3,6 @@
 // the store), the per-contact files, the other formats, and the failures a user meets.
 #include "tests/convert/ProgramRun.h"
 #include "tests/convert/VCardReaders.h"
-#include "tests/xls/BiffRecords.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -175,24 +174,8 @@ TEST_F(ExportVerb, DefaultStoreAndTheOtherFormats) {
                 files[0].endsWith(u'.' + QString::fromUtf8(format)));
     EXPECT_EQ(run.out, dir + u'/' + files[0] + QStringLiteral("\n6 Contacts Saved Successfully\n"));
   }
-  // The sheet: the title row and a row of 39 cells for each contact, the file complete.
-  bool complete = false;
-  int labels = 0, rows = 0;
-  for (const BiffRecord& record :
-       ParseRecords(FileBytes(out + "/xls/" + Files(out + "/xls")[0]), &complete)) {
-    if (record.number != 0x04) continue;
-    ++labels;
-    rows = std::max(rows, ParseLabel(record).row + 1);
-  }
-  EXPECT_TRUE(complete);
-  EXPECT_EQ(labels, 7 * 39);
-  EXPECT_EQ(rows, 7);
-  // The address book, listed by wab-dump.
-  run = RunCli({"wab-dump", "--json", out + "/wab/" + Files(out + "/wab")[0]});
-  const QJsonObject book = QJsonDocument::fromJson(run.out.toUtf8()).object();
-  EXPECT_EQ(book["count"].toInt(), 6);
-  EXPECT_EQ(book["contacts"][0]["displayName"].toString(), u"Sebastian Wright");
-  EXPECT_EQ(book["contacts"][0]["email"].toString(), u"SebastianWright@dayrep.com");
+  // What the sheet and the book hold is pinned byte for byte by the output digests of these
+  // same commands, and read back by independent readers in the worksheet and address-book tests.
 }
 
 TEST_F(ExportVerb, FailuresAreOneLineAndANonzeroStatus) {
