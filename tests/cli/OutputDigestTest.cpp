@@ -235,11 +235,6 @@ const Export kOtherPages[] = {
     {"vcard", 932},  {"xls", 1251},   {"xls", 932},
 };
 
-QByteArray FileBytes(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // The digest of what an export left in `dir`: the one file's bytes, or for the per-contact form
 // every file's name, size and bytes in the byte order of the names.
 QString DirectoryDigest(const QString& dir, bool perContact, QString& problem) {

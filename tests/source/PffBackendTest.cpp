@@ -20,6 +20,7 @@
 namespace lumivex {
 namespace {
 
+using testing::FileBytes;
 using testing::FixturePst;
 using testing::ScratchDir;
 
@@ -46,12 +47,6 @@ QString WriteFile(const QString& path, const QByteArray& bytes) {
   EXPECT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
   file.write(bytes);
   return path;
-}
-
-QByteArray ReadFile(const QString& path) {
-  QFile file(path);
-  EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
-  return file.readAll();
 }
 
 // Sets an environment variable for one test and puts the old value back afterwards.
@@ -544,7 +539,8 @@ TEST(PffBackend, FilesThatAreNotStoresAreRefusedWithTheirReason) {
 // the tree needs, read without a crash or a hang.
 TEST(PffBackend, TruncatedStoresFailCleanly) {
   LUMIVEX_REQUIRE_FIXTURES();
-  const QByteArray whole = ReadFile(FixturePst(QStringLiteral("mail-and-one-contact.pst")));
+  const QByteArray whole = FileBytes(FixturePst(QStringLiteral("mail-and-one-contact.pst")));
+  ASSERT_FALSE(whole.isEmpty());
   const QString dir = ScratchDir(QStringLiteral("pff-truncated"));
   int refused = 0;
   for (double part : {0.0005, 0.01, 0.1, 0.25, 0.5, 0.75, 0.9, 0.99}) {
@@ -574,7 +570,7 @@ TEST(PffBackend, TruncatedStoresFailCleanly) {
 // text or fails; nothing crashes and nothing hangs.
 TEST(PffBackend, DamagedBlocksNeverCrashAReader) {
   LUMIVEX_REQUIRE_FIXTURES();
-  const QByteArray whole = ReadFile(FixturePst(QStringLiteral("six-contacts.pst")));
+  const QByteArray whole = FileBytes(FixturePst(QStringLiteral("six-contacts.pst")));
   ASSERT_GT(whole.size(), 1024);
   const QString dir = ScratchDir(QStringLiteral("pff-damaged"));
   uint32_t seed = 12345;
@@ -610,7 +606,7 @@ TEST(PffBackend, DamagedBlocksNeverCrashAReader) {
 // the tree is still found. The damaged copy is made by spoiling one block after another until a
 // folder beside the contacts folder has lost its sub-folder list.
 TEST(PffBackend, ADamagedBranchDoesNotHideTheDefaultContactsFolder) {
-  const QByteArray whole = ReadFile(testing::BinDir() + QStringLiteral("/sample.pst"));
+  const QByteArray whole = FileBytes(testing::BinDir() + QStringLiteral("/sample.pst"));
   ASSERT_GT(whole.size(), 4096);
   const QString path = ScratchDir(QStringLiteral("pff-damaged-branch")) + "/store.pst";
   const QString contactsPath = QStringLiteral("Top of Personal Folders/Contacts");

@@ -1,6 +1,8 @@
 // Where tests find the shared fixtures, the source tree and the built programs.
 #pragma once
 
+#include <QByteArray>
+#include <QFile>
 #include <QString>
 
 #include <gtest/gtest.h>
@@ -18,6 +20,11 @@ QString BinDir();
 // A new empty folder for the running test case, removed and made again at each call with the
 // same name. Each test case has folders of its own, so cases can run side by side.
 QString ScratchDir(const QString& name);
+// The bytes of the file at `path`; empty when it cannot be read.
+inline QByteArray FileBytes(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 }  // namespace lumivex::testing
 

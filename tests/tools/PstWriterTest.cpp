@@ -272,21 +272,16 @@ Result Pstgen(const QStringList& args) {
           QString::fromUtf8(p.readAllStandardError())};
 }
 
-QByteArray Read(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 TEST(PstgenCommand, SameInputGivesTheSameBytesAndTheSeedChangesThem) {
   const QString dir = ScratchDir("pstgen-same");
   const QString sample = SourceDir() + "/data/sample-store.json";
   ASSERT_EQ(Pstgen({sample, "--contacts", "300", "--seed", "3", "--out", dir + "/a.pst"}).code, 0);
   ASSERT_EQ(Pstgen({sample, "--contacts", "300", "--seed", "3", "--out", dir + "/b.pst"}).code, 0);
   ASSERT_EQ(Pstgen({sample, "--contacts", "300", "--seed", "4", "--out", dir + "/c.pst"}).code, 0);
-  const QByteArray a = Read(dir + "/a.pst");
+  const QByteArray a = FileBytes(dir + "/a.pst");
   ASSERT_GT(a.size(), 0);
-  EXPECT_TRUE(a == Read(dir + "/b.pst"));
-  EXPECT_FALSE(a == Read(dir + "/c.pst"));
+  EXPECT_TRUE(a == FileBytes(dir + "/b.pst"));
+  EXPECT_FALSE(a == FileBytes(dir + "/c.pst"));
 }
 
 TEST(PstgenCommand, FailuresSayWhatIsWrongAndLeaveNothingBehind) {
@@ -309,7 +304,7 @@ TEST(PstgenCommand, FailuresSayWhatIsWrongAndLeaveNothingBehind) {
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(r.err.contains("folder \"Contacts\", item 2: field \"Birthday\""))
       << r.err.toStdString();
-  EXPECT_EQ(Read(dir + "/keep.pst"), "old contents");
+  EXPECT_EQ(FileBytes(dir + "/keep.pst"), "old contents");
   EXPECT_EQ(QDir(dir).entryList(QDir::Files).size(), 2) << "no temporary file left";
 
   r = Pstgen({"--contacts", "many", "--out", dir + "/x.pst"});
@@ -370,7 +365,7 @@ TEST(PstgenCommand, StoresOf32767And32768ContactsTakeSecondsAndReadBackWhole) {
     QDir().mkpath(vcards);
     readpst.start("readpst", {"-q", "-cv", "-o", vcards, out});
     ASSERT_TRUE(readpst.waitForFinished(120000));
-    EXPECT_EQ(Read(vcards + "/Contacts.contacts").count("BEGIN:VCARD"), count);
+    EXPECT_EQ(FileBytes(vcards + "/Contacts.contacts").count("BEGIN:VCARD"), count);
   }
 }
 
@@ -411,7 +406,7 @@ TEST_P(PstLayout, EveryBlockAndPageIsMappedAndChecksummed) {
                    l.options)
                 .code,
             0);
-  const QByteArray file = Read(path);
+  const QByteArray file = FileBytes(path);
   const auto* f = reinterpret_cast<const uint8_t*>(file.constData());
   auto id = [&](uint64_t at) {
     uint64_t v = 0;
@@ -543,8 +538,9 @@ TEST(PstgenCommand, StoresFromEarlierInputsKeepEveryByte) {
   for (const auto& [args, digest] : stores) {
     const QString out = dir + "/store.pst";
     ASSERT_EQ(Pstgen(args + QStringList{"--out", out}).code, 0) << args.join(' ').toStdString();
-    EXPECT_EQ(QCryptographicHash::hash(Read(out), QCryptographicHash::Sha256).toHex().toStdString(),
-              digest)
+    EXPECT_EQ(
+        QCryptographicHash::hash(FileBytes(out), QCryptographicHash::Sha256).toHex().toStdString(),
+        digest)
         << args.join(' ').toStdString();
   }
 }
@@ -676,7 +672,7 @@ TEST(PstAttachments, TableAndObjectsAreSubnodesWithLargeDataBelowTheObject) {
       without = writer.AddMessage(contacts, Message{"IPM.Contact", {}, {}});
       writer.Finish();
     }
-    const FileWalk walk{Read(path), layout == FileLayout::Ansi ? 4u : 8u,
+    const FileWalk walk{FileBytes(path), layout == FileLayout::Ansi ? 4u : 8u,
                         layout == FileLayout::Ansi};
     EXPECT_EQ(walk.NodeOf(without).subnodes, 0u) << "no attachments, no subnode tree";
     const FileWalk::Node message = walk.NodeOf(with);

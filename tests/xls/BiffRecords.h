@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QString>
 
+#include "tests/support/TestPaths.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -28,12 +30,6 @@ struct BiffLabel {
   uint8_t attributes[3] = {0, 0, 0};
   QByteArray text;
 };
-
-inline QByteArray FileBytes(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return file.readAll();
-}
 
 // The records of `bytes` in file order. `complete` is false when the last record runs past the
 // end of the bytes (its head without all of its data).
