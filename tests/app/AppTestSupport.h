@@ -33,6 +33,7 @@ class ScriptedDialogs : public Dialogs {
  public:
   void Message(QWidget*, const QString& text, const QString& title, int style) override {
     messages.push_back({text, title, style});
+    if (onMessage) onMessage();
   }
   QString OpenFile(QWidget*, const QString& filter) override {
     filters << filter;
@@ -41,7 +42,11 @@ class ScriptedDialogs : public Dialogs {
     files.pop_front();
     return file;
   }
-  QString BrowseFolder(QWidget*, const QString&) override { return folder; }
+  QString BrowseFolder(QWidget*, const QString& title) override {
+    browseTitles << title;
+    if (duringBrowse) duringBrowse();
+    return folder;
+  }
   QString SaveFile(QWidget*, const QString&, const QString& suggested,
                    const QString& filter) override {
     saveSuggestions << suggested;
@@ -55,6 +60,9 @@ class ScriptedDialogs : public Dialogs {
   QString saveFile;  // the save-file dialog's answer; empty = cancel
   QStringList saveSuggestions, saveFilters;
   std::vector<AskedMessage> messages;
+  QStringList browseTitles;            // the folder browser's titles, one per time it was shown
+  std::function<void()> duringBrowse;  // runs while the folder browser is up
+  std::function<void()> onMessage;     // runs as each message box comes up
 };
 
 // Runs `handle` on the modal window that an exec() about to start will show, once it is up.

@@ -2,6 +2,7 @@
 // by a click, the progress it paints, and what closing the window does.
 #include "app/Dialogs.h"
 #include "convert/FrmConversion.h"
+#include "tests/app/AppTestSupport.h"
 #include "tests/convert/RunTestSupport.h"
 #include "tests/support/ExpectedPlaces.h"
 
@@ -20,35 +21,15 @@ using namespace lumivex::testing;
 
 namespace {
 
-// Answers the window's dialogs: the folder browser with `folder`, message boxes by recording.
-class ScriptedDialogs : public Dialogs {
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
  public:
-  void Message(QWidget*, const QString& text, const QString& title, int style) override {
-    messages.push_back({text, title, style});
-    if (onMessage) onMessage();
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
   }
-  QString OpenFile(QWidget*, const QString&) override { return {}; }
-  QString SaveFile(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
-  QString BrowseFolder(QWidget*, const QString& title) override {
-    ++browses;
-    EXPECT_EQ(title, u"Select Path to Save File");
-    if (duringBrowse) duringBrowse();
-    return folder;
-  }
-  QString folder;
-  int browses = 0;
-  std::function<void()> duringBrowse;
-  std::function<void()> onMessage;
-  std::vector<ShownMessage> messages;
+  int paints = 0;
 };
-
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "convert_run_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
 
 }  // namespace
 
@@ -158,13 +139,7 @@ TEST_F(FrmConversionTest, AnyOptionEnablesTheStartButtonAndOnlyOneIsSet) {
 TEST_F(FrmConversionTest, ProgressOfALargeFolderIsPaintedAFewTimesASecond) {
   for (int i = 0; i < 5000; ++i)
     Contacts().Add(MakeContact(QStringLiteral("Given%1").arg(i), QStringLiteral("Family")));
-  struct PaintCounter : QObject {
-    int paints = 0;
-    bool eventFilter(QObject* object, QEvent* event) override {
-      if (event->type() == QEvent::Paint) ++paints;
-      return QObject::eventFilter(object, event);
-    }
-  } counter;
+  PaintCounter counter;
   form->show();
   QCoreApplication::processEvents();
   form->LblSaveProgress->installEventFilter(&counter);
@@ -193,7 +168,7 @@ TEST_F(FrmConversionTest, AClickRunsTheExportPaintsProgressAndHidesTheWindow) {
     barAtEnd = form->ProgBarSave->value();
   };
   QTest::mouseClick(form->CmdConversion, Qt::LeftButton);
-  EXPECT_EQ(dialogs->browses, 1);
+  EXPECT_EQ(dialogs->browseTitles, QStringList{"Select Path to Save File"});
   ASSERT_EQ(dialogs->messages.size(), 1u);
   EXPECT_EQ(dialogs->messages[0].text, u"3 Contacts Saved Successfully");
   EXPECT_EQ(dialogs->messages[0].title, u"Conversion Completed...");
@@ -220,16 +195,6 @@ TEST_F(FrmConversionTest, AClickRunsTheExportPaintsProgressAndHidesTheWindow) {
   EXPECT_TRUE(form->isVisible());
   EXPECT_EQ(Files().size(), 1);
 }
-
-// Counts the paint events a widget receives.
-class PaintCounter : public QObject {
- public:
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint) ++paints;
-    return false;
-  }
-  int paints = 0;
-};
 
 TEST_F(FrmConversionTest, TheWindowsArePaintedDuringTheRunWithoutTakingInput) {
   AddContacts({{"Ann", "Lee"}, {"Bob", "Ray"}});
@@ -266,7 +231,7 @@ TEST_F(FrmConversionTest, ASecondClickDuringTheFolderPromptStartsNoSecondRun) {
     form->reject();  // closing the window while the prompt is open leaves it to the run
   };
   QTest::mouseClick(form->CmdConversion, Qt::LeftButton);
-  EXPECT_EQ(dialogs->browses, 1);
+  EXPECT_EQ(dialogs->browseTitles.size(), 1);
   EXPECT_EQ(dialogs->messages.size(), 1u);
   EXPECT_EQ(Files().size(), 1);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -298,7 +263,7 @@ TEST_F(FrmConversionTest, CancelInTheBrowserOpensNothingAndClosingDestroysTheWin
   form->show();
   QTest::mouseClick(form->OptvCardComplete, Qt::LeftButton);
   QTest::mouseClick(form->CmdConversion, Qt::LeftButton);
-  EXPECT_EQ(dialogs->browses, 1);
+  EXPECT_EQ(dialogs->browseTitles.size(), 1);
   EXPECT_TRUE(mail->calls.empty());
   EXPECT_TRUE(dialogs->messages.empty());
   EXPECT_TRUE(form->isVisible());
