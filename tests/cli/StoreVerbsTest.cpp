@@ -1,14 +1,13 @@
 // lumivex-cli folders and scan, run as the user runs them: output, --json, exit status and the
 // one line on stderr for bad input.
 #include "source/PstFormat.h"
+#include "tests/convert/ProgramRun.h"
 #include "tests/support/TestPaths.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
 
@@ -21,31 +20,15 @@ namespace {
 
 using testing::FixturePst;
 
-struct CliRun {
-  int status = -1;
-  QString out;
-  QString err;
-};
+using CliRun = testing::ProgramOutput;
 
 // Runs with an empty home folder, so only `defaultStore` can be the default profile's store.
 CliRun Cli(const QStringList& args, const QString& defaultStore = QString()) {
-  QProcess process;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.remove("LUMIVEX_DEFAULT_STORE");
-  if (!defaultStore.isEmpty()) env.insert("LUMIVEX_DEFAULT_STORE", defaultStore);
-  env.insert("HOME", testing::ScratchDir("cli-empty-home"));
-  process.setProcessEnvironment(env);
-  process.start(testing::BinDir() + "/lumivex-cli", args);
-  CliRun run;
-  if (!process.waitForFinished(30000)) {
-    process.kill();
-    process.waitForFinished();
-    ADD_FAILURE() << "lumivex-cli did not finish: " << args.join(u' ').toStdString();
-    return run;
-  }
-  run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-  run.out = QString::fromUtf8(process.readAllStandardOutput());
-  run.err = QString::fromUtf8(process.readAllStandardError());
+  const CliRun run = testing::RunProgram(
+      testing::BinDir() + "/lumivex-cli", args,
+      {{"LUMIVEX_DEFAULT_STORE", defaultStore}, {"HOME", testing::ScratchDir("cli-empty-home")}},
+      30000);
+  EXPECT_TRUE(run.finished) << "lumivex-cli did not finish: " << args.join(u' ').toStdString();
   return run;
 }
 
