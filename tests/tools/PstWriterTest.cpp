@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <cstring>
 
+#include "tests/convert/ProgramRun.h"
 #include "tests/support/TestPaths.h"
 #include "tools/pstgen/Description.h"
 #include "tools/pstwriter/Ltp.h"
@@ -259,25 +260,19 @@ TEST(PstgenContact, BirthdayIsLocalMidnightInUtcWithTheDayBeside) {
 // ---------------------------------------------------------------------------------------------
 // The command
 
-struct Result {
-  int code;
-  QString out, err;
-};
-
-Result Pstgen(const QStringList& args) {
-  QProcess p;
-  p.start(BinDir() + "/lumivex-pstgen", args);
-  p.waitForFinished(120000);
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-          QString::fromUtf8(p.readAllStandardError())};
+ProgramOutput Pstgen(const QStringList& args) {
+  return RunProgram(BinDir() + "/lumivex-pstgen", args);
 }
 
 TEST(PstgenCommand, SameInputGivesTheSameBytesAndTheSeedChangesThem) {
   const QString dir = ScratchDir("pstgen-same");
   const QString sample = SourceDir() + "/data/sample-store.json";
-  ASSERT_EQ(Pstgen({sample, "--contacts", "300", "--seed", "3", "--out", dir + "/a.pst"}).code, 0);
-  ASSERT_EQ(Pstgen({sample, "--contacts", "300", "--seed", "3", "--out", dir + "/b.pst"}).code, 0);
-  ASSERT_EQ(Pstgen({sample, "--contacts", "300", "--seed", "4", "--out", dir + "/c.pst"}).code, 0);
+  ASSERT_EQ(Pstgen({sample, "--contacts", "300", "--seed", "3", "--out", dir + "/a.pst"}).status,
+            0);
+  ASSERT_EQ(Pstgen({sample, "--contacts", "300", "--seed", "3", "--out", dir + "/b.pst"}).status,
+            0);
+  ASSERT_EQ(Pstgen({sample, "--contacts", "300", "--seed", "4", "--out", dir + "/c.pst"}).status,
+            0);
   const QByteArray a = FileBytes(dir + "/a.pst");
   ASSERT_GT(a.size(), 0);
   EXPECT_TRUE(a == FileBytes(dir + "/b.pst"));
@@ -286,8 +281,8 @@ TEST(PstgenCommand, SameInputGivesTheSameBytesAndTheSeedChangesThem) {
 
 TEST(PstgenCommand, FailuresSayWhatIsWrongAndLeaveNothingBehind) {
   const QString dir = ScratchDir("pstgen-fail");
-  Result r = Pstgen({"--contacts", "5", "--out", dir + "/missing/x.pst"});
-  EXPECT_EQ(r.code, 1);
+  ProgramOutput r = Pstgen({"--contacts", "5", "--out", dir + "/missing/x.pst"});
+  EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.err.contains("cannot create")) << r.err.toStdString();
   EXPECT_FALSE(QDir(dir + "/missing").exists());
 
@@ -301,20 +296,20 @@ TEST(PstgenCommand, FailuresSayWhatIsWrongAndLeaveNothingBehind) {
       R"({"folders": [{"path": "Contacts", "items": [{"FirstName": "A"}, {"Birthday": "soon"}]}]})");
   bad.close();
   r = Pstgen({dir + "/bad.json", "--out", dir + "/keep.pst"});
-  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.err.contains("folder \"Contacts\", item 2: field \"Birthday\""))
       << r.err.toStdString();
   EXPECT_EQ(FileBytes(dir + "/keep.pst"), "old contents");
   EXPECT_EQ(QDir(dir).entryList(QDir::Files).size(), 2) << "no temporary file left";
 
   r = Pstgen({"--contacts", "many", "--out", dir + "/x.pst"});
-  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(r.err.contains("--contacts needs a whole number"));
   r = Pstgen({"--contacts", "5", "--out", dir});
-  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(r.err.contains("is a folder: name the store file")) << r.err.toStdString();
   r = Pstgen({"--help"});
-  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.status, 0);
   for (const char* text :
        {"--contacts N", "--ansi", "Email1Address", "Categories", "PS_PUBLIC_STRINGS", "string[]",
         "Business2TelephoneNumber", "OtherAddressPostOfficeBox", "RTFBody", "\"picture\"",
@@ -343,8 +338,8 @@ TEST(PstgenCommand, ListMembersThatNameNoContactAreReported) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(json);
     f.close();
-    const Result r = Pstgen({dir + "/list.json", "--out", dir + "/list.pst"});
-    EXPECT_EQ(r.code, 1) << json;
+    const ProgramOutput r = Pstgen({dir + "/list.json", "--out", dir + "/list.pst"});
+    EXPECT_EQ(r.status, 1) << json;
     EXPECT_TRUE(r.err.contains(QString::fromUtf8(error))) << r.err.toStdString();
     EXPECT_FALSE(QFile::exists(dir + "/list.pst"));
   }
@@ -358,7 +353,7 @@ TEST(PstgenCommand, StoresOf32767And32768ContactsTakeSecondsAndReadBackWhole) {
     const QString out = dir + QString("/%1.pst").arg(count);
     QElapsedTimer timer;
     timer.start();
-    ASSERT_EQ(Pstgen({"--contacts", QString::number(count), "--out", out}).code, 0);
+    ASSERT_EQ(Pstgen({"--contacts", QString::number(count), "--out", out}).status, 0);
     EXPECT_LT(timer.elapsed(), 15000) << count << " contacts took " << timer.elapsed() << " ms";
     QProcess readpst;
     const QString vcards = dir + QString("/%1").arg(count);
@@ -404,7 +399,7 @@ TEST_P(PstLayout, EveryBlockAndPageIsMappedAndChecksummed) {
   ASSERT_EQ(Pstgen(QStringList{"--contacts", QString::number(l.contacts), "--encoding", "none",
                                "--out", path} +
                    l.options)
-                .code,
+                .status,
             0);
   const QByteArray file = FileBytes(path);
   const auto* f = reinterpret_cast<const uint8_t*>(file.constData());
@@ -537,7 +532,7 @@ TEST(PstgenCommand, StoresFromEarlierInputsKeepEveryByte) {
   };
   for (const auto& [args, digest] : stores) {
     const QString out = dir + "/store.pst";
-    ASSERT_EQ(Pstgen(args + QStringList{"--out", out}).code, 0) << args.join(' ').toStdString();
+    ASSERT_EQ(Pstgen(args + QStringList{"--out", out}).status, 0) << args.join(' ').toStdString();
     EXPECT_EQ(
         QCryptographicHash::hash(FileBytes(out), QCryptographicHash::Sha256).toHex().toStdString(),
         digest)
@@ -741,8 +736,8 @@ TEST(PstgenEdgeStores, EachDescriptionWritesAStoreLibpffReadsWhole) {
     const QString dir = ScratchDir(QString("pst-edge-") + name);
     if (QString(name) == "long-values") long_values = dir;
     const QString store = dir + "/edge.pst";
-    const Result r = Pstgen({SourceDir() + "/data/edge/" + name + ".json", "--out", store});
-    ASSERT_EQ(r.code, 0) << name << ": " << r.err.toStdString();
+    const ProgramOutput r = Pstgen({SourceDir() + "/data/edge/" + name + ".json", "--out", store});
+    ASSERT_EQ(r.status, 0) << name << ": " << r.err.toStdString();
     QProcess pffexport;
     pffexport.start("pffexport", {"-q", "-t", dir + "/out", store});
     ASSERT_TRUE(pffexport.waitForFinished(60000));
