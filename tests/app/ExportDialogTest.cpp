@@ -8,6 +8,7 @@
 #include "common/Module1.h"
 #include "source/PffBackend.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/convert/ProgramRun.h"
 #include "tests/support/FakeStore.h"
 #include "tests/support/TestPaths.h"
 
@@ -16,7 +17,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -296,11 +296,10 @@ TEST_F(ExportDialogTest, PickedFolderOrEveryContactFolderOfItsStore) {
       {"path": "Inbox", "containerClass": "IPF.Note",
        "items": [{"messageClass": "IPM.Note", "Subject": "Hello"}]}]})");
   description.close();
-  QProcess pstgen;
-  pstgen.start(testing::BinDir() + "/lumivex-pstgen",
-               {description.fileName(), "--out", folder + "/store.pst"});
-  ASSERT_TRUE(pstgen.waitForFinished(30000));
-  ASSERT_EQ(pstgen.exitCode(), 0) << pstgen.readAllStandardError().toStdString();
+  const testing::ProgramOutput made =
+      testing::RunProgram(testing::BinDir() + "/lumivex-pstgen",
+                          {description.fileName(), "--out", folder + "/store.pst"});
+  ASSERT_EQ(made.status, 0) << made.err.toStdString();
 
   dialog = std::make_unique<ExportDialog>(
       nullptr,

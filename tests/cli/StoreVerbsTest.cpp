@@ -83,11 +83,9 @@ TEST(StoreVerbs, FolderNamesComeOutAsTheyAre) {
       {"path": ["Contacts", "Family/Friends"], "containerClass": "IPF.Contact",
        "items": [{"FirstName": "Bo"}, {"FirstName": "Cy"}]}]})");
   description.close();
-  QProcess pstgen;
-  pstgen.start(testing::BinDir() + "/lumivex-pstgen",
-               {description.fileName(), "--out", dir + "/names.pst"});
-  ASSERT_TRUE(pstgen.waitForFinished(30000));
-  ASSERT_EQ(pstgen.exitCode(), 0) << pstgen.readAllStandardError().toStdString();
+  const CliRun made = testing::RunProgram(testing::BinDir() + "/lumivex-pstgen",
+                                          {description.fileName(), "--out", dir + "/names.pst"});
+  ASSERT_EQ(made.status, 0) << made.err.toStdString();
 
   const CliRun run = Cli({"folders", "--json", dir + "/names.pst"});
   ASSERT_EQ(run.status, 0) << run.err.toStdString();
