@@ -8,6 +8,8 @@
 // time and peak memory of each. The medians of N runs (default 3) and their ratio are printed
 // last. Both read the same store through the same reader; the 4.0 export reads every field of
 // each contact, the 2.1 export the 22 lines of its record.
+#include "bench/RunProgram.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -25,36 +27,8 @@
 
 namespace {
 
-struct Measured {
-  double seconds = 0;
-  long peakKiB = 0;
-  int status = -1;
-};
-
-// Runs a program with its output thrown away, timing it and taking its peak memory.
-Measured Run(const std::vector<std::string>& argv) {
-  QElapsedTimer timer;
-  timer.start();
-  std::fflush(stdout);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    std::freopen("/dev/null", "w", stdout);
-    std::freopen("/dev/null", "w", stderr);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  Measured m;
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  m.seconds = timer.nsecsElapsed() / 1e9;
-  m.peakKiB = usage.ru_maxrss;
-  m.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return m;
-}
+using lumivex::bench::Measured;
+using lumivex::bench::RunProgram;
 
 template <typename T>
 T Median(std::vector<T> values) {
@@ -102,8 +76,8 @@ int main(int argc, char** argv) {
   if (store.isEmpty()) {
     store = work.path() + QStringLiteral("/bench-100000.pst");
     std::printf("making a 100,000-contact store with lumivex-pstgen...\n");
-    const Measured made = Run({(bin + "/lumivex-pstgen").toStdString(), "--contacts", "100000",
-                               "--seed", "1", "--out", store.toStdString()});
+    const Measured made = RunProgram({(bin + "/lumivex-pstgen").toStdString(), "--contacts",
+                                      "100000", "--seed", "1", "--out", store.toStdString()});
     if (made.status != 0) {
       std::fprintf(stderr, "modern_bench: lumivex-pstgen failed (status %d)\n", made.status);
       return 1;
@@ -127,8 +101,8 @@ int main(int argc, char** argv) {
       const QString out =
           work.path() + QStringLiteral("/%1-%2").arg(QString::fromLatin1(form.format)).arg(run);
       const QString target = form.format == std::string("vcard") ? out : out + ".vcf";
-      const Measured m = Run({cli, "export", "--format", form.format, "--out", target.toStdString(),
-                              store.toStdString()});
+      const Measured m = RunProgram({cli, "export", "--format", form.format, "--out",
+                                     target.toStdString(), store.toStdString()});
       form.runs.push_back(m);
       form.bytes = SizeOf(target);
       std::printf("  run %d  %-40s %7.2f s  peak %6.1f MB  exit %d  %7.1f MB written\n", run + 1,

@@ -1,0 +1,47 @@
+// The benchmarks' one way of timing another program: run as a process of its own, its output
+// thrown away, with its wall time, peak memory and exit status.
+#pragma once
+
+#include <QElapsedTimer>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace lumivex::bench {
+
+struct Measured {
+  double seconds = 0;
+  long peakKiB = 0;
+  int status = -1;  // the exit status; -1 when it did not exit normally
+};
+
+inline Measured RunProgram(const std::vector<std::string>& argv) {
+  QElapsedTimer timer;
+  timer.start();
+  std::fflush(stdout);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::freopen("/dev/null", "w", stdout);
+    std::freopen("/dev/null", "w", stderr);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  Measured m;
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  m.seconds = timer.nsecsElapsed() / 1e9;
+  m.peakKiB = usage.ru_maxrss;
+  m.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return m;
+}
+
+}  // namespace lumivex::bench
