@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 using namespace lumivex;
@@ -90,9 +91,14 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: window_bench STORE [vcard|vcards|xls|wab] [OUT_DIR]\n");
-    return 2;
+  if (argc < 2 || argv[1][0] == '-') {
+    const bool help =
+        argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0);
+    std::fprintf(help ? stdout : stderr,
+                 "usage: window_bench STORE [vcard|vcards|xls|wab] [OUT_DIR]\n"
+                 "Runs Start Conversion in the conversion window on STORE's default contacts\n"
+                 "folder and reports how often progress was painted and what showing it cost.\n");
+    return help ? 0 : 2;
   }
   const QString store = QString::fromLocal8Bit(argv[1]);
   const QString form = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("vcard");
