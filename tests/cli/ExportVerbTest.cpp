@@ -1,8 +1,8 @@
 // lumivex-cli export on the real store files: one card per entry as Evolution and KContacts read
 // them, each field where the store has it (as pst-extractor, a reader apart from libpff, sees
 // the store), the per-contact files, the other formats, and the failures a user meets.
+#include "tests/contact/ModernReaders.h"
 #include "tests/convert/ProgramRun.h"
-#include "tests/convert/VCardReaders.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -43,8 +43,8 @@ class ExportVerb : public ::testing::Test {
 
 TEST_F(ExportVerb, RealStoresGiveOneCardPerEntryWithItsFields) {
   LUMIVEX_REQUIRE_FIXTURES();
-  const VCardReader readers[] = {EvolutionReader(), KContactsReader()};
-  for (const VCardReader& reader : readers)
+  const ModernReader readers[] = {EvolutionCardReader(1252), KContactsCardReader(1252)};
+  for (const ModernReader& reader : readers)
     ASSERT_TRUE(reader.missing.isEmpty()) << reader.missing.toStdString();
   struct Case {
     const char* file;
@@ -76,9 +76,9 @@ TEST_F(ExportVerb, RealStoresGiveOneCardPerEntryWithItsFields) {
       source = SourceItems(store, folderPath);
       ASSERT_EQ(source.size(), c.entries);
     }
-    for (const VCardReader& reader : readers) {
+    for (const ModernReader& reader : readers) {
       QString error;
-      const QJsonArray cards = reader.Read(file, 1252, &error);
+      const QJsonArray cards = reader.Read({file}, &error).array();
       ASSERT_TRUE(error.isEmpty()) << error.toStdString();
       ASSERT_EQ(cards.size(), c.entries) << reader.name.toStdString();
       // Each contact of the store has a card whose fields hold its values.
@@ -120,9 +120,9 @@ TEST_F(ExportVerb, JapaneseContactFromTheUnicodeAndTheAnsiFileInCodePage932) {
   EXPECT_EQ(bytes[0], bytes[1]);
   const QString file = out + QStringLiteral("/japanese-contact-unicode.pst/") +
                        Files(out + QStringLiteral("/japanese-contact-unicode.pst"))[0];
-  for (const VCardReader& reader : {EvolutionReader(), KContactsReader()}) {
+  for (const ModernReader& reader : {EvolutionCardReader(932), KContactsCardReader(932)}) {
     QString error;
-    const QJsonArray cards = reader.Read(file, 932, &error);
+    const QJsonArray cards = reader.Read({file}, &error).array();
     ASSERT_EQ(cards.size(), 1) << reader.name.toStdString() << error.toStdString();
     const QJsonObject card = cards[0].toObject();
     EXPECT_EQ(card["family"].toString(), u"イグザンプル");
@@ -355,9 +355,9 @@ TEST_F(ExportVerb, SampleStoreIsReadBackCardForCard) {
   ASSERT_EQ(lines.size(), 2);
   const int entries = lines[1].section(u' ', 0, 0).toInt();
   EXPECT_GT(entries, 0);
-  for (const VCardReader& reader : {EvolutionReader(), KContactsReader()}) {
+  for (const ModernReader& reader : {EvolutionCardReader(1252), KContactsCardReader(1252)}) {
     QString error;
-    const QJsonArray cards = reader.Read(lines[0], 1252, &error);
+    const QJsonArray cards = reader.Read({lines[0]}, &error).array();
     EXPECT_EQ(cards.size(), entries) << reader.name.toStdString() << error.toStdString();
     int named = 0;
     for (const QJsonValue card : cards)

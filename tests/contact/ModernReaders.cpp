@@ -48,17 +48,26 @@ ModernReader VObjectReader() {
                 QStringLiteral("vobject is not installed (Debian: python3-vobject)"));
 }
 
-ModernReader EvolutionCardReader() {
-  return Python(QStringLiteral("Evolution's address-book library"), QStringLiteral("evolution"),
-                QStringLiteral("import gi; gi.require_version('EBookContacts', '1.2')"),
-                QStringLiteral("Evolution's address-book library is not installed (Debian: "
-                               "python3-gi, gir1.2-ebookcontacts-1.2)"));
+// The files in Windows code page `codePage` rather than UTF-8 (0): our vCard 2.1 files.
+QStringList CodePage(int codePage) {
+  return codePage ? QStringList{QStringLiteral("--code-page"), QString::number(codePage)}
+                  : QStringList();
 }
 
-ModernReader KContactsCardReader() {
+ModernReader EvolutionCardReader(int codePage) {
+  ModernReader reader =
+      Python(QStringLiteral("Evolution's address-book library"), QStringLiteral("evolution"),
+             QStringLiteral("import gi; gi.require_version('EBookContacts', '1.2')"),
+             QStringLiteral("Evolution's address-book library is not installed (Debian: "
+                            "python3-gi, gir1.2-ebookcontacts-1.2)"));
+  reader.command += CodePage(codePage);
+  return reader;
+}
+
+ModernReader KContactsCardReader(int codePage) {
   ModernReader reader;
   reader.name = QStringLiteral("KContacts");
-  reader.command = {QStringLiteral(LUMIVEX_KCONTACTS_READER), QStringLiteral("--full")};
+  reader.command = QStringList{QStringLiteral(LUMIVEX_KCONTACTS_READER)} + CodePage(codePage);
   if (!QFileInfo(reader.command.first()).isExecutable())
     reader.missing = QStringLiteral(
         "the KContacts reader was not built: KF5Contacts was not found when the build was "
@@ -78,11 +87,9 @@ ModernReader PythonCsvReader() {
 }
 
 ModernReader LibreOfficeCsvReader() {
-  ModernReader reader =
-      Python(QStringLiteral("LibreOffice Calc"), QStringLiteral("libreoffice"),
-             QStringLiteral("import shutil, sys; sys.exit(shutil.which('soffice') is None)"),
-             QStringLiteral("LibreOffice is not installed (Debian: libreoffice-calc-nogui)"));
-  return reader;
+  return Python(QStringLiteral("LibreOffice Calc"), QStringLiteral("libreoffice"),
+                QStringLiteral("import shutil, sys; sys.exit(shutil.which('soffice') is None)"),
+                QStringLiteral("LibreOffice is not installed (Debian: libreoffice-calc-nogui)"));
 }
 
 QJsonArray RowsByHeading(const QJsonArray& rows) {

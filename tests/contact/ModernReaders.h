@@ -1,4 +1,4 @@
-// The readers our vCard 4.0, vCard 3.0 and CSV files are checked with, none of them ours:
+// The readers our vCard 4.0, 3.0 and 2.1 and CSV files are checked with, none of them ours:
 // strict vobject, Evolution's address-book library, KDE's KContacts, a Radicale CardDAV server,
 // Python's csv module and LibreOffice Calc. Each gives what it saw as JSON.
 #pragma once
@@ -9,12 +9,7 @@
 #include <QString>
 #include <QStringList>
 
-#include <ostream>
-
-// Text in test failures as text, not as a list of UTF-16 units.
-inline void PrintTo(const QString& text, std::ostream* os) {
-  *os << '"' << text.toStdString() << '"';
-}
+#include "tests/support/TestPaths.h"
 
 namespace lumivex::testing {
 
@@ -27,8 +22,13 @@ struct ModernReader {
 };
 
 ModernReader VObjectReader();
-ModernReader EvolutionCardReader();
-ModernReader KContactsCardReader();
+// Evolution and KContacts read UTF-8 files, or with `codePage` files in that Windows code page
+// (our vCard 2.1 files). Their cards hold the keys family, given, additional, prefixes, suffixes,
+// fn, nickname, org, orgUnit, title, role, note, emails, phones, workAdr, homeAdr, birthday,
+// anniversary, categories, photo, uid, and the single fields of a 2.1 card: workPhone, homePhone,
+// cellPhone, pager, workFax, homeFax, workLabel, email, url.
+ModernReader EvolutionCardReader(int codePage = 0);
+ModernReader KContactsCardReader(int codePage = 0);
 ModernReader CardDavServer();
 ModernReader PythonCsvReader();
 ModernReader LibreOfficeCsvReader();

@@ -14,13 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-
-// Test failures show text as text.
-inline void PrintTo(const QString& text, std::ostream* out) {
-  *out << '"' << text.toStdString() << '"';
-}
-
 namespace lumivex::testing {
 
 // Whether a file is named as every single-file export names it: OutlookContacts-, the day, month,

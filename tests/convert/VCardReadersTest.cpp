@@ -1,8 +1,8 @@
 // Our vCard files read back by two readers nobody on this team wrote: every card found, and
 // names, phones, addresses and e-mail in their fields.
 #include "common/CodePage.h"
+#include "tests/contact/ModernReaders.h"
 #include "tests/convert/RunTestSupport.h"
-#include "tests/convert/VCardReaders.h"
 
 #include <QJsonObject>
 
@@ -78,14 +78,14 @@ TEST_F(VCardReaders, BothReadersFindEveryCardAndItsFields) {
   ASSERT_EQ(perContact.size(), 4);
 
   int readers = 0;
-  for (const VCardReader& reader : {EvolutionReader(), KContactsReader()}) {
+  for (const ModernReader& reader : {EvolutionCardReader(1252), KContactsCardReader(1252)}) {
     if (!reader.missing.isEmpty()) {
       ADD_FAILURE() << reader.missing.toStdString();
       continue;
     }
     ++readers;
     QString error;
-    const QJsonArray cards = reader.Read(single, 1252, &error);
+    const QJsonArray cards = reader.Read({single}, &error).array();
     ASSERT_TRUE(error.isEmpty()) << error.toStdString();
     ASSERT_EQ(cards.size(), 4) << reader.name.toStdString();
     for (int i = 0; i < 3; ++i) ExpectContact(cards[i].toObject(), contacts[i], reader.name);
@@ -93,7 +93,7 @@ TEST_F(VCardReaders, BothReadersFindEveryCardAndItsFields) {
     EXPECT_EQ(cards[3].toObject()["fn"].toString(), u"");
 
     for (const QString& file : perContact) {
-      const QJsonArray one = reader.Read(target + u'/' + file, 1252, &error);
+      const QJsonArray one = reader.Read({target + u'/' + file}, &error).array();
       EXPECT_EQ(one.size(), 1) << file.toStdString() << " " << error.toStdString();
     }
   }

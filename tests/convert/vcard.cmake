@@ -1,27 +1,3 @@
-# The readers our vCard files are checked with. KContacts needs Qt 5, so its small reader is a
-# project of its own, built beside the tests when KF5Contacts is installed.
-set(LUMIVEX_KCONTACTS_READER ${PROJECT_BINARY_DIR}/kcontacts-reader/lumivex-kcontacts-read)
-find_file(LUMIVEX_KF5CONTACTS_CONFIG KF5ContactsConfig.cmake
-  PATHS /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/cmake/KF5Contacts /usr/lib/cmake/KF5Contacts)
-if(LUMIVEX_KF5CONTACTS_CONFIG)
-  include(ExternalProject)
-  ExternalProject_Add(kcontacts_reader
-    SOURCE_DIR ${CMAKE_CURRENT_SOURCE_DIR}/kcontacts
-    BINARY_DIR ${PROJECT_BINARY_DIR}/kcontacts-reader
-    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
-    INSTALL_COMMAND ""
-    BUILD_ALWAYS TRUE  # a change to the reader's source is built again
-    BUILD_BYPRODUCTS ${LUMIVEX_KCONTACTS_READER})
-endif()
-
-add_library(lumivex_vcard_readers STATIC VCardReaders.cpp)
-target_link_libraries(lumivex_vcard_readers PUBLIC lumivex_testsupport)
-target_compile_definitions(lumivex_vcard_readers PRIVATE
-  LUMIVEX_KCONTACTS_READER="${LUMIVEX_KCONTACTS_READER}")
-lumivex_target(lumivex_vcard_readers)
-if(LUMIVEX_KF5CONTACTS_CONFIG)
-  add_dependencies(lumivex_vcard_readers kcontacts_reader)
-endif()
-
+# The vCard 2.1 files are read back by the readers of tests/contact (ModernReaders.h).
 lumivex_test(convert_vcard_tests VCardRecordTest.cpp VCardFilesTest.cpp VCardReadersTest.cpp
-  LIBS lumivex_vcard_readers)
+  LIBS lumivex_modern_readers)

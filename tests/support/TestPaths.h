@@ -7,6 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
+// Test failures show text as text, not as a list of UTF-16 units.
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
+
 namespace lumivex::testing {
 
 // ../shared beside the checkout (LUMIVEX_SHARED_DIR in the environment overrides it); empty

@@ -141,6 +141,16 @@ pst::Bytes RawProperty(libpff_item_t* item, uint32_t id, uint32_t type) {
   return data;
 }
 
+// A string property: UTF-16 in a Unicode store, code page 1252 in an ANSI one.
+QString StringProperty(libpff_item_t* item, uint32_t id, bool ansi) {
+  const pst::Bytes raw = RawProperty(item, id, ansi ? pst::kPtString8 : pst::kPtString);
+  if (ansi)
+    return QString::fromLatin1(reinterpret_cast<const char*>(raw.data()),
+                               static_cast<qsizetype>(raw.size()));
+  return QString::fromUtf16(reinterpret_cast<const char16_t*>(raw.data()),
+                            static_cast<qsizetype>(raw.size() / 2));
+}
+
 void CheckProperty(libpff_record_set_t* set, const pst::MessageProperty& p,
                    const std::string& where) {
   libpff_record_entry_t* entry = nullptr;
@@ -521,7 +531,6 @@ TEST_P(EveryFieldStore, LibpffGivesBackEveryFieldPictureAttachmentAndRtfBody) {
         {"Email2OriginalDisplayName", 0x8094},
         {"Email2AddressType", 0x8092},
     };
-    const uint32_t string_type = Ansi() ? pst::kPtString8 : pst::kPtString;
     for (int m = 0; m < count; ++m) {
       const QJsonObject item = items[m].toObject();
       const std::string where = "contact " + std::to_string(m + 1);
@@ -531,13 +540,8 @@ TEST_P(EveryFieldStore, LibpffGivesBackEveryFieldPictureAttachmentAndRtfBody) {
         if (!item.contains(field)) continue;
         const QString expected = item[field].toString();
         if (Ansi() && !IsAscii(expected)) continue;  // "?" in code page 1252
-        const pst::Bytes raw = RawProperty(message.item, id, string_type);
-        const QString got = Ansi()
-                                ? QString::fromLatin1(reinterpret_cast<const char*>(raw.data()),
-                                                      static_cast<qsizetype>(raw.size()))
-                                : QString::fromUtf16(reinterpret_cast<const char16_t*>(raw.data()),
-                                                     static_cast<qsizetype>(raw.size() / 2));
-        EXPECT_EQ(got.toStdString(), expected.toStdString()) << where << " " << field;
+        EXPECT_EQ(StringProperty(message.item, id, Ansi()).toStdString(), expected.toStdString())
+            << where << " " << field;
       }
       if (item.contains("Gender")) {
         const int code =
@@ -591,14 +595,8 @@ TEST_P(EveryFieldStore, LibpffGivesBackEveryFieldPictureAttachmentAndRtfBody) {
         const bool photo = expected[a].first.startsWith("ContactPicture.");
         const pst::Bytes flag = RawProperty(attachment.item, 0x7FFF, pst::kPtBoolean);
         EXPECT_EQ(!flag.empty() && flag[0] == 1, photo) << where << " attachment " << a + 1;
-        const pst::Bytes name = RawProperty(attachment.item, 0x3707, string_type);
         if (!Ansi() || IsAscii(expected[a].first)) {
-          EXPECT_EQ(Ansi() ? QString::fromLatin1(reinterpret_cast<const char*>(name.data()),
-                                                 static_cast<qsizetype>(name.size()))
-                           : QString::fromUtf16(reinterpret_cast<const char16_t*>(name.data()),
-                                                static_cast<qsizetype>(name.size() / 2)),
-                    expected[a].first)
-              << where;
+          EXPECT_EQ(StringProperty(attachment.item, 0x3707, Ansi()), expected[a].first) << where;
         }
       }
       // A body kept only as compressed RTF: libpff's own decompression gives the RTF back.
@@ -611,7 +609,7 @@ TEST_P(EveryFieldStore, LibpffGivesBackEveryFieldPictureAttachmentAndRtfBody) {
                   1);
         while (!rtf.empty() && rtf.back() == '\0') rtf.pop_back();
         EXPECT_EQ(rtf, item["RTFBody"].toString().toStdString()) << where;
-        EXPECT_TRUE(RawProperty(message.item, 0x1000, string_type).empty())
+        EXPECT_TRUE(StringProperty(message.item, 0x1000, Ansi()).isEmpty())
             << where << ": no plain body";
       }
     }
@@ -729,16 +727,6 @@ std::vector<QString> OneOffParts(const pst::Bytes& id) {
     }
   }
   return parts;
-}
-
-// A string property: UTF-16 in a Unicode store, code page 1252 in an ANSI one.
-QString StringProperty(libpff_item_t* item, uint32_t id, bool ansi) {
-  const pst::Bytes raw = RawProperty(item, id, ansi ? pst::kPtString8 : pst::kPtString);
-  if (ansi)
-    return QString::fromLatin1(reinterpret_cast<const char*>(raw.data()),
-                               static_cast<qsizetype>(raw.size()));
-  return QString::fromUtf16(reinterpret_cast<const char16_t*>(raw.data()),
-                            static_cast<qsizetype>(raw.size() / 2));
 }
 
 // A list's members: each contact member a wrapped entry id pointing at the contact's entry in

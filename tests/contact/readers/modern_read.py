@@ -4,7 +4,9 @@ prints what they saw as JSON, for the tests to compare with the store's own valu
 
 Usage: /usr/bin/python3 modern_read.py MODE FILE...
   vobject FILE...      every card, parsed strictly by vobject (no unreadable line skipped)
-  evolution FILE...    every card as Evolution's address-book library reads it
+  evolution [--code-page N] FILE...
+                       every card as Evolution's address-book library reads it (files in
+                       Windows code page N rather than UTF-8: our vCard 2.1 files)
   csv FILE...          each file's rows as Python's csv module reads them
   libreoffice FILE...  each file's rows as LibreOffice Calc reads them (UTF-8, comma, quote)
   carddav FILE...      puts every card to a Radicale server started here on 127.0.0.1 and
@@ -25,9 +27,9 @@ import urllib.error
 import urllib.request
 
 
-def split_cards(path):
+def split_cards(path, encoding="utf-8"):
     with open(path, "rb") as f:
-        text = f.read().decode("utf-8")
+        text = f.read().decode(encoding)
     cards, card = [], None
     for line in text.split("\r\n"):
         if line.upper() == "BEGIN:VCARD":
@@ -67,7 +69,7 @@ def read_vobject(paths):
     return out
 
 
-def read_evolution(paths):
+def read_evolution(paths, encoding):
     import gi
     gi.require_version("EBookContacts", "1.2")
     from gi.repository import EBookContacts as E
@@ -85,7 +87,7 @@ def read_evolution(paths):
 
     out = []
     for path in paths:
-        for vcard in split_cards(path):
+        for vcard in split_cards(path, encoding):
             c = E.Contact.new_from_vcard(vcard)
             name = c.get_property("name")
             phones = []
@@ -126,6 +128,13 @@ def read_evolution(paths):
                 "categories": c.get_property("categories") or "",
                 "photo": photo_bytes,
                 "uid": c.get_property("id") or "",
+                # The fields of a vCard 2.1 card by the name of the property that holds them.
+                **{key: c.get_property(name) or "" for key, name in (
+                    ("workPhone", "business-phone"), ("homePhone", "home-phone"),
+                    ("cellPhone", "mobile-phone"), ("pager", "pager"),
+                    ("workFax", "business-fax"), ("homeFax", "home-fax"),
+                    ("workLabel", "address-label-work"), ("email", "email-1"),
+                    ("url", "homepage-url"))},
             })
     return out
 
@@ -231,7 +240,10 @@ def main():
     if mode == "vobject":
         result = read_vobject(paths)
     elif mode == "evolution":
-        result = read_evolution(paths)
+        encoding = "utf-8"
+        if paths[:1] == ["--code-page"]:
+            encoding, paths = "cp" + paths[1], paths[2:]
+        result = read_evolution(paths, encoding)
     elif mode == "csv":
         result = [read_csv(path) for path in paths]
     elif mode == "libreoffice":

@@ -1,8 +1,8 @@
-// lumivex-kcontacts-read FILE CODEPAGE: reads every vCard of FILE with KContacts and prints
-// them as a JSON array, one object per card, with the fields the tests compare.
-// lumivex-kcontacts-read --full FILE...: the same for UTF-8 files (vCard 3.0 and 4.0), with every
-// field KContacts knows: all e-mail addresses, phones with their types, addresses, dates,
-// nickname, role, categories and the picture's bytes (base64).
+// lumivex-kcontacts-read [--code-page N] FILE...: reads every vCard of the files with KContacts
+// and prints them as a JSON array, one object per card, with every field KContacts knows: all
+// e-mail addresses, phones with their types, addresses, dates, nickname, role, categories, the
+// picture's bytes (base64), and the single fields of a vCard 2.1 card (workPhone ... url). The
+// files are UTF-8 (vCard 3.0 and 4.0) or, with --code-page, in that Windows code page (2.1).
 #include <KContacts/Addressee>
 #include <KContacts/VCardConverter>
 
@@ -77,68 +77,44 @@ QJsonObject Full(const KContacts::Addressee& card) {
   o["photoImage"] =
       QStringLiteral("%1x%2").arg(card.photo().data().width()).arg(card.photo().data().height());
   o["uid"] = card.uid();
+  o["workPhone"] = Phone(card, P::Work);
+  o["homePhone"] = Phone(card, P::Home);
+  o["cellPhone"] = Phone(card, P::Cell);
+  o["pager"] = Phone(card, P::Pager);
+  o["workFax"] = Phone(card, P::Work | P::Fax);
+  o["homeFax"] = Phone(card, P::Home | P::Fax);
+  o["workLabel"] = card.address(KContacts::Address::Work).label();
+  o["email"] = card.preferredEmail();
+  o["url"] = card.url().url().toString();
   return o;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 2 && QByteArray(argv[1]) == "--full") {
-    QJsonArray cards;
-    for (int i = 2; i < argc; ++i) {
-      QFile file(QString::fromLocal8Bit(argv[i]));
-      if (!file.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "cannot open %s\n", argv[i]);
-        return 1;
-      }
-      for (const KContacts::Addressee& card :
-           KContacts::VCardConverter().parseVCards(file.readAll()))
-        cards.append(Full(card));
+  int first = 1;
+  QTextCodec* codec = nullptr;
+  if (argc >= 3 && QByteArray(argv[1]) == "--code-page") {
+    const QByteArray codePage(argv[2]);
+    codec = QTextCodec::codecForName("windows-" + codePage);
+    if (codec == nullptr) codec = QTextCodec::codecForName("CP" + codePage);
+    if (codec == nullptr) {
+      std::fprintf(stderr, "unknown code page %s\n", argv[2]);
+      return 1;
     }
-    std::fputs(QJsonDocument(cards).toJson(QJsonDocument::Indented).constData(), stdout);
-    return 0;
+    first = 3;
   }
-  if (argc != 3) {
-    std::fputs("usage: lumivex-kcontacts-read FILE CODEPAGE\n", stderr);
-    return 2;
-  }
-  QFile file(QString::fromLocal8Bit(argv[1]));
-  if (!file.open(QIODevice::ReadOnly)) {
-    std::fprintf(stderr, "cannot open %s\n", argv[1]);
-    return 1;
-  }
-  const QByteArray codePage(argv[2]);
-  QTextCodec* codec = QTextCodec::codecForName(QByteArray("windows-") + codePage);
-  if (codec == nullptr) codec = QTextCodec::codecForName(QByteArray("CP") + codePage);
-  if (codec == nullptr) {
-    std::fprintf(stderr, "unknown code page %s\n", argv[2]);
-    return 1;
-  }
-  const QByteArray utf8 = codec->toUnicode(file.readAll()).toUtf8();
-  using P = KContacts::PhoneNumber;
   QJsonArray cards;
-  for (const KContacts::Addressee& card : KContacts::VCardConverter().parseVCards(utf8)) {
-    QJsonObject o;
-    o["family"] = card.familyName();
-    o["given"] = card.givenName();
-    o["additional"] = card.additionalName();
-    o["fn"] = card.formattedName();
-    o["org"] = card.organization();
-    o["orgUnit"] = card.department();
-    o["title"] = card.title();
-    o["note"] = card.note();
-    o["workPhone"] = Phone(card, P::Work);
-    o["homePhone"] = Phone(card, P::Home);
-    o["cellPhone"] = Phone(card, P::Cell);
-    o["pager"] = Phone(card, P::Pager);
-    o["workFax"] = Phone(card, P::Work | P::Fax);
-    o["homeFax"] = Phone(card, P::Home | P::Fax);
-    o["workAdr"] = Address(card.address(KContacts::Address::Work));
-    o["homeAdr"] = Address(card.address(KContacts::Address::Home));
-    o["workLabel"] = card.address(KContacts::Address::Work).label();
-    o["email"] = card.preferredEmail();
-    o["url"] = card.url().url().toString();
-    cards.append(o);
+  for (int i = first; i < argc; ++i) {
+    QFile file(QString::fromLocal8Bit(argv[i]));
+    if (!file.open(QIODevice::ReadOnly)) {
+      std::fprintf(stderr, "cannot open %s\n", argv[i]);
+      return 1;
+    }
+    const QByteArray bytes = file.readAll();
+    for (const KContacts::Addressee& card :
+         KContacts::VCardConverter().parseVCards(codec ? codec->toUnicode(bytes).toUtf8() : bytes))
+      cards.append(Full(card));
   }
   std::fputs(QJsonDocument(cards).toJson(QJsonDocument::Indented).constData(), stdout);
   return 0;
