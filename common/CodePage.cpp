@@ -2,8 +2,14 @@
 
 #include <iconv.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -72,7 +78,13 @@ Converters& SharedConverters() {
 // code page and run: iconv costs about a microsecond a call, a look-up here a nanosecond.
 struct SingleByteTable {
   std::array<uint8_t, 0x10000> code{};
+  // What iconv makes of each unit that `code` does not hold, filled in as units are met (from
+  // any thread: a value is whole in one word, so a race only converts a unit twice). The low byte
+  // is the length + 1, then up to 7 bytes; 0 is not known yet, kLongSubstitute longer than that.
+  std::unique_ptr<std::atomic<uint64_t>[]> substitutes { new std::atomic<uint64_t>[ 0x10000 ]() };
 };
+
+constexpr uint64_t kLongSubstitute = 0xFF;
 
 // Every byte from 0x80 up is decoded, and the character it gives is encoded back through the
 // same converter ToAnsi uses; the table takes the pair only where both agree, so that a unit
@@ -139,8 +151,28 @@ bool IsCombining(char16_t unit) {
 QByteArray IconvToAnsi(QStringView text, int codePage);
 
 // What iconv makes of one character that the code page does not hold (its nearest letters, or
-// "?"), asked once per code page and thread: text in another script repeats its letters.
-const QByteArray& Substitute(char16_t unit, int codePage) {
+// "?"): a few bytes packed as in SingleByteTable::substitutes, asked of iconv once per code page.
+// Text in another script repeats its letters.
+uint64_t PackedSubstitute(char16_t unit, int codePage, const SingleByteTable& table) {
+  std::atomic<uint64_t>& slot = table.substitutes[unit];
+  uint64_t packed = slot.load(std::memory_order_relaxed);
+  if (packed == 0) {
+    const QChar c(unit);
+    const QByteArray bytes = IconvToAnsi(QStringView(&c, 1), codePage);
+    if (bytes.size() > 7) {
+      packed = kLongSubstitute;
+    } else {
+      packed = static_cast<uint64_t>(bytes.size() + 1);
+      for (qsizetype k = 0; k < bytes.size(); ++k)
+        packed |= uint64_t(static_cast<uint8_t>(bytes[k])) << (8 * (k + 1));
+    }
+    slot.store(packed, std::memory_order_relaxed);
+  }
+  return packed;
+}
+
+// A substitute longer than a table's slot holds, asked once per code page and thread.
+const QByteArray& LongSubstitute(char16_t unit, int codePage) {
   thread_local std::unordered_map<uint32_t, QByteArray> known;
   const uint32_t key = (static_cast<uint32_t>(codePage) << 16) | unit;
   auto found = known.find(key);
@@ -157,34 +189,66 @@ const QByteArray& Substitute(char16_t unit, int codePage) {
 bool AppendThroughTable(QByteArray& out, QStringView text, int codePage,
                         const SingleByteTable* table) {
   const qsizetype start = out.size();
-  out.resize(start + text.size());
+  const qsizetype size = text.size();
+  // Room for a byte per unit and 8 more, so that a short substitute is stored as one word; a
+  // substitute of more bytes makes more room when it does not fit.
+  constexpr qsizetype kSlack = 8;
+  out.resize(start + size + kSlack);
   char* dst = out.data() + start;
+  char* end = out.data() + out.size();
   const char16_t* src = text.utf16();
   qsizetype i = 0;
   // Runs of ASCII, most of any text, eight code units at a time.
-  while (i + 8 <= text.size()) {
-    char16_t any = 0;
-    for (int k = 0; k < 8; ++k) any |= src[i + k];
-    if (any >= 0x80) break;
-    for (int k = 0; k < 8; ++k) dst[k] = static_cast<char>(src[i + k]);
+#if defined(__SSE2__)
+  for (; i + 8 <= size; i += 8) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, _mm_set1_epi16(-0x80)),
+                                          _mm_setzero_si128())) != 0xFFFF)
+      break;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(units, units));
     dst += 8;
-    i += 8;
   }
-  for (; i < text.size(); ++i) {
+#else
+  for (; i + 8 <= size; i += 8) {
+    char16_t units[8];
+    std::memcpy(units, src + i, sizeof units);
+    char16_t any = 0;
+    for (char16_t unit : units) any |= unit;
+    if (any >= 0x80) break;
+    for (int k = 0; k < 8; ++k) dst[k] = static_cast<char>(units[k]);
+    dst += 8;
+  }
+#endif
+  for (; i < size; ++i) {
     const char16_t unit = src[i];
     if (unit < 0x80) {
       *dst++ = static_cast<char>(unit);
     } else if (table != nullptr && table->code[unit] != 0) {
       *dst++ = static_cast<char>(table->code[unit]);
     } else if (table != nullptr && codePage != 1258 && !QChar::isSurrogate(unit) &&
-               !IsCombining(unit) &&
-               (i + 1 == text.size() || !IsCombining(text[i + 1].unicode()))) {
-      const QByteArray& bytes = Substitute(unit, codePage);
-      const qsizetype at = dst - out.data();
-      out.resize(out.size() + bytes.size() - 1);
-      dst = out.data() + at;
-      std::memcpy(dst, bytes.constData(), static_cast<size_t>(bytes.size()));
-      dst += bytes.size();
+               !IsCombining(unit) && (i + 1 == size || !IsCombining(src[i + 1]))) {
+      const uint64_t packed = PackedSubstitute(unit, codePage, *table);
+      const QByteArray* longer =
+          packed == kLongSubstitute ? &LongSubstitute(unit, codePage) : nullptr;
+      const qsizetype length =
+          longer != nullptr ? longer->size() : static_cast<qsizetype>(packed & 0xFF) - 1;
+      // This unit's bytes, a byte for each unit after it, and the slack.
+      const qsizetype need = length + (size - i - 1) + kSlack;
+      if (end - dst < need) {
+        const qsizetype at = dst - out.data();
+        out.resize(at + 2 * need);
+        dst = out.data() + at;
+        end = out.data() + out.size();
+      }
+      if (longer != nullptr) {
+        std::memcpy(dst, longer->constData(), static_cast<size_t>(length));
+      } else if constexpr (std::endian::native == std::endian::little) {
+        const uint64_t bytes = packed >> 8;
+        std::memcpy(dst, &bytes, sizeof bytes);  // the slack takes what lies past `length`
+      } else {
+        for (qsizetype k = 0; k < length; ++k) dst[k] = static_cast<char>(packed >> (8 * (k + 1)));
+      }
+      dst += length;
     } else {
       out.truncate(start);
       return false;

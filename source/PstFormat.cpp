@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 
 namespace lumivex::pst {
@@ -78,20 +79,25 @@ void EncodePermute(std::span<uint8_t> data) {
 }
 
 void DecodePermute(std::span<uint8_t> data) {
-  uint8_t* b = data.data();
-  const size_t size = data.size();
+  DecodePermute(data, data);
+}
+
+void DecodePermute(std::span<const uint8_t> from, std::span<uint8_t> to) {
+  const uint8_t* in = from.data();
+  uint8_t* out = to.data();
+  const size_t size = std::min(from.size(), to.size());
   size_t i = 0;
   for (; i + 8 <= size; i += 8) {  // eight independent look-ups per round
-    b[i] = kPermuteDecode[b[i]];
-    b[i + 1] = kPermuteDecode[b[i + 1]];
-    b[i + 2] = kPermuteDecode[b[i + 2]];
-    b[i + 3] = kPermuteDecode[b[i + 3]];
-    b[i + 4] = kPermuteDecode[b[i + 4]];
-    b[i + 5] = kPermuteDecode[b[i + 5]];
-    b[i + 6] = kPermuteDecode[b[i + 6]];
-    b[i + 7] = kPermuteDecode[b[i + 7]];
+    out[i] = kPermuteDecode[in[i]];
+    out[i + 1] = kPermuteDecode[in[i + 1]];
+    out[i + 2] = kPermuteDecode[in[i + 2]];
+    out[i + 3] = kPermuteDecode[in[i + 3]];
+    out[i + 4] = kPermuteDecode[in[i + 4]];
+    out[i + 5] = kPermuteDecode[in[i + 5]];
+    out[i + 6] = kPermuteDecode[in[i + 6]];
+    out[i + 7] = kPermuteDecode[in[i + 7]];
   }
-  for (; i < size; ++i) b[i] = kPermuteDecode[b[i]];
+  for (; i < size; ++i) out[i] = kPermuteDecode[in[i]];
 }
 
 void CryptCyclic(std::span<uint8_t> data, uint32_t key) {

@@ -19,6 +19,8 @@ uint16_t BlockSignature(uint64_t ib, uint64_t bid);
 // The "compressible" encoding of data blocks: a fixed byte permutation and its inverse.
 void EncodePermute(std::span<uint8_t> data);
 void DecodePermute(std::span<uint8_t> data);
+// Decodes `from` into `to` (of the same size) in the same pass that copies it.
+void DecodePermute(std::span<const uint8_t> from, std::span<uint8_t> to);
 // The "high" (cyclic) encoding of data blocks: three substitutions keyed by the block's id and
 // the byte's position. It is its own inverse: the same call encodes and decodes. `key` is the
 // low 32 bits of the block id.

@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -52,20 +53,29 @@ constexpr std::array<uint8_t, 16> kPsMapi = {0x28, 0x03, 0x02, 0x00, 0x00, 0x00,
 constexpr std::array<uint8_t, 16> kPsPublicStrings = {
     0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 
-[[noreturn]] void Damaged(const std::string& what) {
+[[noreturn, gnu::cold, gnu::noinline]] void Damaged(const std::string& what) {
   throw FormatError(what);
 }
 
-uint16_t U16(std::span<const uint8_t> b, size_t at) {
-  if (at + 2 > b.size()) Damaged("a structure runs past its end");
+[[noreturn, gnu::cold, gnu::noinline]] void RunsPast() {
+  Damaged("a structure runs past its end");
+}
+
+// Little-endian fields, checked against the bytes that hold them. They are read on every step of
+// every search, so the check is one comparison and the failure path lies out of line.
+inline uint16_t U16(std::span<const uint8_t> b, size_t at) {
+  if (at > b.size() || b.size() - at < 2) RunsPast();
   return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
 }
-uint32_t U32(std::span<const uint8_t> b, size_t at) {
-  if (at + 4 > b.size()) Damaged("a structure runs past its end");
+inline uint32_t U32(std::span<const uint8_t> b, size_t at) {
+  if (at > b.size() || b.size() - at < 4) RunsPast();
   return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
 }
-uint64_t U64(std::span<const uint8_t> b, size_t at) {
-  return U32(b, at) | (uint64_t(U32(b, at + 4)) << 32);
+inline uint64_t U64(std::span<const uint8_t> b, size_t at) {
+  if (at > b.size() || b.size() - at < 8) RunsPast();
+  uint64_t value = 0;
+  for (int i = 7; i >= 0; --i) value = (value << 8) | b[at + size_t(i)];
+  return value;
 }
 
 // Whether a stored checksum matches the bytes it covers. The fuzz targets' build takes every
@@ -111,7 +121,7 @@ constexpr Layout kAnsi = {4, 188, 196, 461, 512, 496, 1, 500, 508, 12, 8, 4, 64,
 constexpr Layout kOst4k = {8, 224, 240, 513, 4096, 4056, 2, 4072, 4076, 24, 4, 8, 512, true, 8};
 
 // A block id, file offset or key of the layout's width.
-uint64_t Id(std::span<const uint8_t> b, size_t at, const Layout& layout) {
+inline uint64_t Id(std::span<const uint8_t> b, size_t at, const Layout& layout) {
   return layout.id == 8 ? U64(b, at) : U32(b, at);
 }
 
@@ -143,60 +153,75 @@ size_t InlineSize(uint16_t type) {
 
 }  // namespace
 
+// A B-tree page: its bytes in the mapping, or in `own` for a file read a page at a time.
 struct PstReader::Page {
-  ByteVector bytes;
+  uint64_t ib = ~uint64_t(0);  // where it was read from; none yet
+  const uint8_t* bytes = nullptr;
+  ByteVector own;
   uint16_t count = 0;
   uint8_t entrySize = 0;
   uint8_t level = 0;
+  uint8_t type = 0;
 };
 
 // The heap of one node. Its blocks are read when an allocation in them is asked for and only
 // the last few are kept: a contents table's heap holds a string of every row and runs to
 // megabytes in a large folder, of which a walk of the row index needs a small part at a time.
+// Its buffers come from the reader and go back to it, so that a heap allocates nothing once the
+// reader has read a few.
 class PstReader::Heap {
  public:
-  Heap(PstReader& reader, Bid data) : reader_(reader), bids_(reader.DataBlocks(data)) {
-    if (bids_.empty()) Damaged("a node has no data block");
-    const ByteVector& first = Block(0);
+  Heap(PstReader& reader, Bid data) : reader_(reader) {
+    if (data == 0) Damaged("a node has no data block");
+    if ((data & kBidInternal) == 0) {
+      single_ = data;
+      count_ = 1;
+    } else {
+      reader.DataBlocks(data, bids_);
+      count_ = bids_.size();
+    }
+    if (count_ == 0) Damaged("a node has no data block");
+    for (Slot& slot : slots_) slot.buffer = reader_.TakeBuffer();
+    const std::span<const uint8_t> first = Block(0);
     if (first.size() < 12 || first[2] != kHeapSignature)
       Damaged("a node's heap has no heap header");
     clientSignature_ = first[3];
     userRoot_ = U32(first, 4);
   }
+  ~Heap() {
+    for (Slot& slot : slots_) reader_.GiveBuffer(std::move(slot.buffer));
+  }
+  Heap(const Heap&) = delete;
+  Heap& operator=(const Heap&) = delete;
+
   uint8_t ClientSignature() const { return clientSignature_; }
   // The bytes of the heap's first block: room for what most nodes' values take together.
   size_t FirstBlockSize() { return Block(0).size(); }
   uint32_t UserRoot() const { return userRoot_; }
 
-  // A copy of heap allocation `hid`; empty for hid 0.
-  ByteVector Item(uint32_t hid) {
-    const auto bytes = View(hid);
-    return ByteVector(bytes.begin(), bytes.end());
-  }
-
-  // Heap allocation `hid` where it lies in the block cache: valid until the next allocation is
-  // asked for. Empty for hid 0.
+  // Heap allocation `hid` where it lies in the block cache (or the mapped file): valid until the
+  // next allocation is asked for. Empty for hid 0.
   std::span<const uint8_t> View(uint32_t hid) {
     if (hid == 0) return {};
     if ((hid & 0x1F) != 0) Damaged("a heap reference is not a heap id");
     const uint32_t index = (hid >> 5) & 0x7FF;
     const uint32_t block = hid >> 16;
-    if (block >= bids_.size() || index == 0) Damaged("a heap id points outside its heap");
-    const ByteVector& b = Block(block);
+    if (block >= count_ || index == 0) Damaged("a heap id points outside its heap");
+    const std::span<const uint8_t> b = Block(block);
     const uint16_t map = U16(b, 0);
     const uint16_t count = U16(b, map);
     if (index > count) Damaged("a heap id points outside its heap");
     const uint16_t begin = U16(b, map + 4 + 2 * (index - 1));
     const uint16_t end = U16(b, map + 4 + 2 * index);
     if (begin > end || end > map) Damaged("a heap allocation runs past its page");
-    return std::span<const uint8_t>(b).subspan(begin, end - begin);
+    return b.subspan(begin, end - begin);
   }
 
   // Hands each leaf record of the B-tree on this heap whose header is at `hid` to `visit`, in
   // the order of the keys.
   template <typename Visit>
   void BthRecords(uint32_t hid, uint8_t& keySize, uint8_t& entrySize, Visit visit) {
-    const ByteVector header = Item(hid);
+    const std::span<const uint8_t> header = View(hid);
     if (header.size() < 8 || header[0] != kBthSignature)
       Damaged("a heap B-tree has no B-tree header");
     keySize = header[1];
@@ -211,8 +236,15 @@ class PstReader::Heap {
   template <typename Visit>
   void Collect(uint32_t hid, int level, uint8_t keySize, uint8_t entrySize, Visit& visit) {
     if (hid == 0) return;
-    if (!seen_.insert(hid).second) Damaged("a heap B-tree refers to a page twice");
-    const ByteVector records = Item(hid);
+    // A tree of one page (every property context of a contact) cannot refer to a page twice.
+    if (level > 0 || !seen_.empty()) {
+      if (!seen_.insert(hid).second) Damaged("a heap B-tree refers to a page twice");
+    }
+    // The records are copied out: reading the pages or values they lead to may take the slot of
+    // the block that holds them.
+    ByteVector records = reader_.TakeBuffer();
+    const std::span<const uint8_t> view = View(hid);
+    records.assign(view.begin(), view.end());
     const size_t width = level > 0 ? keySize + 4u : size_t(keySize) + entrySize;
     if (records.size() % width != 0) Damaged("a heap B-tree page holds a partial record");
     for (size_t at = 0; at < records.size(); at += width) {
@@ -221,21 +253,45 @@ class PstReader::Heap {
       else
         visit(std::span<const uint8_t>(records).subspan(at, width));
     }
+    reader_.GiveBuffer(std::move(records));
   }
 
-  const ByteVector& Block(size_t index) {
-    if (auto found = cache_.find(index); found != cache_.end()) return found->second;
-    if (cache_.size() >= 8) cache_.clear();
-    return cache_.emplace(index, reader_.ReadBlock(bids_[index])).first->second;
+  // Block `index` of the heap, through a cache of one slot per index modulo its size.
+  std::span<const uint8_t> Block(size_t index) {
+    Slot& slot = slots_[index % slots_.size()];
+    if (slot.index != index) {
+      slot.index = SIZE_MAX;  // until the block has been read whole
+      slot.view = reader_.ReadBlock(count_ == 1 ? single_ : bids_[index], slot.buffer);
+      slot.index = index;
+    }
+    return slot.view;
   }
 
+  struct Slot {
+    size_t index = SIZE_MAX;
+    std::span<const uint8_t> view;
+    ByteVector buffer;
+  };
   PstReader& reader_;
-  std::vector<Bid> bids_;
-  std::unordered_map<size_t, ByteVector> cache_;
+  Bid single_ = 0;         // the one data block of a small heap, without a list
+  std::vector<Bid> bids_;  // the data blocks of a heap of more than one
+  size_t count_ = 0;
+  std::array<Slot, 8> slots_;
   std::unordered_set<uint32_t> seen_;  // B-tree pages visited, so that a loop ends
   uint8_t clientSignature_ = 0;
   uint32_t userRoot_ = 0;
 };
+
+ByteVector PstReader::TakeBuffer() {
+  if (spare_.empty()) return {};
+  ByteVector buffer = std::move(spare_.back());
+  spare_.pop_back();
+  return buffer;
+}
+
+void PstReader::GiveBuffer(ByteVector&& buffer) {
+  if (spare_.size() < 32) spare_.push_back(std::move(buffer));
+}
 
 std::unique_ptr<PstReader> PstReader::Open(const std::string& path, std::string& declined) {
   std::unique_ptr<PstReader> reader(new PstReader());
@@ -249,6 +305,18 @@ std::unique_ptr<PstReader> PstReader::Open(const std::string& path, std::string&
     reader->size_ = end > 0 ? static_cast<uint64_t>(end) : 0;
   }
   if (reader->size_ < kHeaderSize) Damaged("the file is shorter than its header");
+  // A regular file is read through a read-only mapping: a page or block is then checked and
+  // decoded where it lies, with no system call and no copy. A file that cannot be mapped (a disk,
+  // a pipe, a file system without mappings) is read with pread. Should the file shrink while it
+  // is mapped, a read past its new end would end the process (SIGBUS) where pread would give a
+  // FormatError; a store is not truncated while anything reads it (Outlook holds its stores
+  // open), and a store changed under a reader gives mixed bytes either way, so the mapping's
+  // speed is taken for that.
+  if (S_ISREG(info.st_mode) && reader->size_ <= SIZE_MAX) {
+    void* map =
+        ::mmap(nullptr, static_cast<size_t>(reader->size_), PROT_READ, MAP_PRIVATE, reader->fd_, 0);
+    if (map != MAP_FAILED) reader->map_ = static_cast<const uint8_t*>(map);
+  }
   std::array<uint8_t, kHeaderSize> h{};
   reader->ReadExact(0, h);
   if (std::memcmp(h.data(), "!BDN", 4) != 0) Damaged("no store signature");
@@ -259,6 +327,9 @@ std::unique_ptr<PstReader> PstReader::Open(const std::string& path, std::string&
     return nullptr;
   }
   reader->layout_ = ansi ? &kAnsi : version == kVersionOst4k ? &kOst4k : &kUnicode;
+  reader->pages_.resize(kPageCacheBytes / reader->layout_->pageSize);
+  if (reader->map_ != nullptr)
+    reader->checked_.assign(reader->size_ / reader->layout_->pageSize / 64 + 1, 0);
   if (!ChecksumHolds(Crc32(std::span(h).subspan(8, 471)), U32(h, 4)) ||
       (!ansi && !ChecksumHolds(Crc32(std::span(h).subspan(8, 516)), U32(h, 524))))
     Damaged("mismatch in file header checksum");
@@ -286,7 +357,16 @@ bool PstReader::Ansi() const {
 }
 
 PstReader::~PstReader() {
+  if (map_ != nullptr) ::munmap(const_cast<uint8_t*>(map_), static_cast<size_t>(size_));
   if (fd_ >= 0) ::close(fd_);
+}
+
+std::span<const uint8_t> PstReader::FileBytes(uint64_t ib, size_t count, ByteVector& buffer) {
+  if (ib > size_ || count > size_ - ib) Damaged("a reference points past the end of the file");
+  if (map_ != nullptr) return {map_ + ib, count};
+  buffer.resize(count);
+  ReadExact(ib, buffer);
+  return buffer;
 }
 
 void PstReader::ReadExact(uint64_t ib, std::span<uint8_t> out) {
@@ -302,36 +382,43 @@ void PstReader::ReadExact(uint64_t ib, std::span<uint8_t> out) {
 }
 
 const PstReader::Page& PstReader::ReadPage(uint64_t ib, uint8_t ptype) {
-  if (auto found = pages_.find(ib); found != pages_.end()) {
-    if (found->second->bytes[layout_->pageType] != ptype)
-      Damaged("a B-tree page is of another tree");
-    return *found->second;
+  Page& page = pages_[(ib / layout_->pageSize) % pages_.size()];
+  if (page.ib == ib) {
+    if (page.type != ptype) Damaged("a B-tree page is of another tree");
+    return page;
   }
-  if (pages_.size() * layout_->pageSize >= kPageCacheBytes) pages_.clear();
-  return *pages_.emplace(ib, LoadPage(ib, ptype)).first->second;
+  page.ib = ~uint64_t(0);  // until the page has been read and checked whole
+  LoadPage(ib, ptype, page);
+  return page;
 }
 
-std::unique_ptr<PstReader::Page> PstReader::LoadPage(uint64_t ib, uint8_t ptype) {
+void PstReader::LoadPage(uint64_t ib, uint8_t ptype, Page& page) {
   const Layout& l = *layout_;
-  auto page = std::make_unique<Page>();
-  page->bytes.resize(l.pageSize);
-  ReadExact(ib, page->bytes);
-  const auto& b = page->bytes;
+  const std::span<const uint8_t> b = FileBytes(ib, l.pageSize, page.own);
   if (b[l.pageType] != ptype || b[l.pageType + 1] != ptype)
     Damaged("a B-tree page at " + Hex(ib) + " has the wrong type");
-  if (!ChecksumHolds(Crc32(std::span(b).first(l.pageType)), U32(b, l.pageCrc)))
-    Damaged("mismatch in the checksum of the B-tree page at " + Hex(ib));
-  page->count = l.countBytes == 2 ? U16(b, l.pageEntries) : b[l.pageEntries];
-  page->entrySize = b[l.pageEntries + 2 * l.countBytes];
-  page->level = b[l.pageEntries + 2 * l.countBytes + 1];
+  // The checksum of a page in the mapping is checked once: the node B-tree's pages are all
+  // checked at the start, and then read again for every entry.
+  const bool remember = map_ != nullptr && ib % l.pageSize == 0;
+  const uint64_t bit = ib / l.pageSize;
+  if (!remember || (checked_[bit / 64] & (uint64_t(1) << (bit % 64))) == 0) {
+    if (!ChecksumHolds(Crc32(b.first(l.pageType)), U32(b, l.pageCrc)))
+      Damaged("mismatch in the checksum of the B-tree page at " + Hex(ib));
+    if (remember) checked_[bit / 64] |= uint64_t(1) << (bit % 64);
+  }
+  page.bytes = b.data();
+  page.count = l.countBytes == 2 ? U16(b, l.pageEntries) : b[l.pageEntries];
+  page.entrySize = b[l.pageEntries + 2 * l.countBytes];
+  page.level = b[l.pageEntries + 2 * l.countBytes + 1];
+  page.type = ptype;
   // Leaf entries: node id, data, subnodes and parent; block id, offset, size and count. Index
   // entries: key, block id and offset.
   const size_t leafSize = ptype == kPtypeNbt ? 4 * l.id : 3 * l.id;
   const size_t indexSize = 3 * l.id;
-  if (page->entrySize != (page->level > 0 ? indexSize : leafSize) ||
-      size_t(page->count) * page->entrySize > l.pageEntries || page->level > kMaxTreeDepth)
+  if (page.entrySize != (page.level > 0 ? indexSize : leafSize) ||
+      size_t(page.count) * page.entrySize > l.pageEntries || page.level > kMaxTreeDepth)
     Damaged("the B-tree page at " + Hex(ib) + " has odd entries");
-  return page;
+  page.ib = ib;
 }
 
 namespace {
@@ -341,7 +428,8 @@ namespace {
 // only the low 4 are the id: the rest is padding, not always zero (`nodeKeys`).
 template <typename Page>
 int Search(const Page& page, uint64_t key, bool exact, bool nodeKeys, const Layout& layout) {
-  const std::span<const uint8_t> b(page.bytes);
+  // The entries, which LoadPage found to lie within the page.
+  const std::span<const uint8_t> b(page.bytes, size_t(page.count) * page.entrySize);
   int low = 0, high = page.count - 1, found = -1;
   while (low <= high) {
     const int mid = (low + high) / 2;
@@ -369,8 +457,7 @@ std::span<const uint8_t> PstReader::LeafEntry(uint8_t ptype, uint64_t key) {
     if (expectLevel >= 0 && page.level != expectLevel) Damaged("a B-tree is out of order");
     const int i = Search(page, key, page.level == 0, nodes, *layout_);
     if (i < 0) return {};
-    const auto entry =
-        std::span<const uint8_t>(page.bytes).subspan(size_t(i) * page.entrySize, page.entrySize);
+    const std::span<const uint8_t> entry(page.bytes + size_t(i) * page.entrySize, page.entrySize);
     if (page.level == 0) return entry;
     expectLevel = page.level - 1;
     ib = Id(entry, 2 * layout_->id, *layout_);
@@ -393,13 +480,14 @@ void PstReader::CheckNodeTree() {
       if (depth > kMaxTreeDepth) Damaged("the node B-tree is too deep");
       if (!seen.insert(ib).second) Damaged("the node B-tree refers to a page twice");
       // Read past the cache: a walk of the whole tree would only crowd it.
-      const auto page = reader.LoadPage(ib, kPtypeNbt);
-      if (expectLevel >= 0 && page->level != expectLevel)
-        Damaged("the node B-tree is out of order");
-      if (page->level == 0) return;
-      for (int i = 0; i < page->count; ++i)
-        Walk(Id(page->bytes, size_t(i) * page->entrySize + 2 * reader.layout_->id, *reader.layout_),
-             page->level - 1, depth + 1);
+      Page page;
+      reader.LoadPage(ib, kPtypeNbt, page);
+      if (expectLevel >= 0 && page.level != expectLevel) Damaged("the node B-tree is out of order");
+      if (page.level == 0) return;
+      const std::span<const uint8_t> entries(page.bytes, size_t(page.count) * page.entrySize);
+      for (int i = 0; i < page.count; ++i)
+        Walk(Id(entries, size_t(i) * page.entrySize + 2 * reader.layout_->id, *reader.layout_),
+             page.level - 1, depth + 1);
     }
   };
   Walker{*this, {}}.Walk(nbtRoot_, -1, 0);
@@ -413,46 +501,60 @@ PstReader::BlockRef PstReader::FindBlock(Bid bid) {
   return {Id(e, l.id, l), size, l.compressed ? U16(e, 2 * l.id + 2) : size};
 }
 
-ByteVector PstReader::ReadBlock(Bid bid) {
+std::span<const uint8_t> PstReader::ReadBlock(Bid bid, ByteVector& buffer) {
   const auto [ib, size, inflated] = FindBlock(bid);
   const Layout& l = *layout_;
   const size_t stored = (size + l.blockTrailer + l.blockAlign - 1) / l.blockAlign * l.blockAlign;
-  ByteVector block(stored);
-  ReadExact(ib, block);
-  const std::span<const uint8_t> trailer = std::span(block).last(l.blockTrailer);
+  const std::span<const uint8_t> raw = FileBytes(ib, stored, buffer);
+  const std::span<const uint8_t> trailer = raw.last(l.blockTrailer);
   if (U16(trailer, 0) != size ||
       (Id(trailer, l.trailerBid, l) & ~uint64_t(1)) != (bid & ~uint64_t(1)))
     Damaged("block " + Hex(bid) + " is not where the block B-tree puts it");
-  if (!ChecksumHolds(Crc32(std::span(block).first(size)), U32(trailer, l.trailerCrc)))
+  if (!ChecksumHolds(Crc32(raw.first(size)), U32(trailer, l.trailerCrc)))
     Damaged("mismatch in the checksum of block " + Hex(bid));
-  block.resize(size);
-  if ((bid & kBidInternal) == 0 && crypt_ == kCryptPermute) DecodePermute(block);
-  // The key is the block id without its reserved low bit, which readers take as zero.
-  if ((bid & kBidInternal) == 0 && crypt_ == kCryptCyclic)
-    CryptCyclic(block, static_cast<uint32_t>(bid & ~uint64_t(1)));
-  if (inflated != size) {
-    ByteVector out(inflated);
+  const bool encoded = (bid & kBidInternal) == 0 && crypt_ != 0;
+  if (inflated != size) {  // only in files whose blocks are not encoded (Open declines others)
+    ByteVector stream;
+    if (map_ == nullptr) std::swap(stream, buffer);  // the stored bytes are in `buffer`
+    const uint8_t* from = map_ != nullptr ? raw.data() : stream.data();
+    buffer.resize(inflated);
     uLongf length = inflated;
-    if (uncompress(out.data(), &length, block.data(), size) != Z_OK || length != inflated)
-      Damaged("block " + Hex(bid) + " does not inflate to its size");
-    return out;
+    const bool ok = uncompress(buffer.data(), &length, from, size) == Z_OK && length == inflated;
+    if (map_ == nullptr) GiveBuffer(std::move(stream));
+    if (!ok) Damaged("block " + Hex(bid) + " does not inflate to its size");
+    return std::span<const uint8_t>(buffer).first(inflated);
   }
-  return block;
+  if (!encoded) return raw.first(size);
+  if (map_ != nullptr) {
+    buffer.resize(size);
+    if (crypt_ == kCryptPermute) {
+      DecodePermute(raw.first(size), buffer);  // decoded as it is copied out of the mapping
+      return std::span<const uint8_t>(buffer).first(size);
+    }
+    std::memcpy(buffer.data(), raw.data(), size);
+  }
+  const std::span<uint8_t> bytes = std::span<uint8_t>(buffer).first(size);
+  if (crypt_ == kCryptPermute) DecodePermute(bytes);
+  // The key is the block id without its reserved low bit, which readers take as zero.
+  if (crypt_ == kCryptCyclic) CryptCyclic(bytes, static_cast<uint32_t>(bid & ~uint64_t(1)));
+  return bytes;
 }
 
-std::vector<Bid> PstReader::DataBlocks(Bid bid, uint64_t* total) {
-  std::vector<Bid> out;
-  if (bid == 0) return out;
+void PstReader::DataBlocks(Bid bid, std::vector<Bid>& out, uint64_t* total) {
+  out.clear();
+  if (bid == 0) return;
   if ((bid & kBidInternal) == 0) {
     out.push_back(bid);
-    return out;
+    return;
   }
   // An XBLOCK (level 1) lists data blocks; an XXBLOCK (level 2) lists XBLOCKs.
   struct Walker {
     PstReader& reader;
     std::vector<Bid>& out;
     uint64_t size = 0;
-    void Walk(const ByteVector& block, int expectLevel) {
+    void Walk(Bid bid, int expectLevel) {
+      const std::span<const uint8_t> block =
+          reader.ReadBlock(bid, reader.treeBlocks_[expectLevel < 0 ? 0 : 1]);
       if (block.size() < 8 || block[0] != kBlockTypeData)
         Damaged("a data tree block has the wrong type");
       const int level = block[1];
@@ -466,37 +568,39 @@ std::vector<Bid> PstReader::DataBlocks(Bid bid, uint64_t* total) {
         const Bid child = Id(block, 8 + size_t(i) * l.id, l);
         if (((child & kBidInternal) != 0) != (level == 2)) Damaged("a data tree has an odd depth");
         if (level == 2)
-          Walk(reader.ReadBlock(child), 1);
+          Walk(child, 1);  // in the other buffer: `block` stays valid
         else
           out.push_back(child);
       }
     }
   };
   Walker walker{*this, out};
-  walker.Walk(ReadBlock(bid), -1);
+  walker.Walk(bid, -1);
   if (walker.size > size_) Damaged("a data tree is larger than the file");
   if (total != nullptr) *total = walker.size;
-  return out;
 }
 
-ByteVector PstReader::ReadData(Bid bid) {
-  uint64_t total = 0;
-  const std::vector<Bid> bids = DataBlocks(bid, &total);
-  if (bids.size() == 1 && (bid & kBidInternal) == 0) return ReadBlock(bid);
-  ByteVector out;
-  for (Bid block : bids) {
-    const ByteVector bytes = ReadBlock(block);
+void PstReader::AppendData(Bid bid, ByteVector& out) {
+  if (bid != 0 && (bid & kBidInternal) == 0) {
+    const std::span<const uint8_t> bytes = ReadBlock(bid, dataBlock_);
     out.insert(out.end(), bytes.begin(), bytes.end());
-    if (out.size() > total) break;
+    return;
   }
-  if (out.size() != total) Damaged("a data tree's blocks do not add up to its size");
-  return out;
+  uint64_t total = 0;
+  DataBlocks(bid, dataBids_, &total);
+  const size_t start = out.size();
+  for (Bid block : dataBids_) {
+    const std::span<const uint8_t> bytes = ReadBlock(block, dataBlock_);
+    out.insert(out.end(), bytes.begin(), bytes.end());
+    if (out.size() - start > total) break;
+  }
+  if (out.size() - start != total) Damaged("a data tree's blocks do not add up to its size");
 }
 
 std::optional<std::pair<Bid, Bid>> PstReader::FindSubnode(Bid subnodes, Nid nid) {
   Bid bid = subnodes;
   for (int depth = 0; depth <= kMaxTreeDepth && bid != 0; ++depth) {
-    const ByteVector block = ReadBlock(bid);
+    const std::span<const uint8_t> block = ReadBlock(bid, subnodeBlock_);
     const Layout& l = *layout_;
     if (block.size() < l.subnodeHeader || block[0] != kBlockTypeSubnodes || block[1] > 1)
       Damaged("a subnode tree block has the wrong type");
@@ -551,8 +655,7 @@ PropertySet PstReader::ReadProperties(const NodeRef& node) {
     } else {
       const auto sub = FindSubnode(node.subnodes, hnid);
       if (!sub) Damaged("property " + Hex(p.id) + " is in a subnode the node does not have");
-      const ByteVector value = ReadData(sub->first);
-      set.bytes.insert(set.bytes.end(), value.begin(), value.end());
+      AppendData(sub->first, set.bytes);
     }
     // What the values take together, which a sound node keeps below the file's size.
     if (set.bytes.size() > size_) Damaged("the node's properties are larger than the file");
@@ -569,13 +672,14 @@ PropertySet PstReader::ReadProperties(const NodeRef& node) {
 std::vector<uint32_t> PstReader::ReadRowIds(const NodeRef& node) {
   Heap heap(*this, node.data);
   if (heap.ClientSignature() != kClientTableContext) Damaged("the node holds no table");
-  const ByteVector info = heap.Item(heap.UserRoot());
+  const std::span<const uint8_t> info = heap.View(heap.UserRoot());
   if (info.size() < 22 || info[0] != kClientTableContext) Damaged("the table has no table header");
+  const uint32_t rowIndex = U32(info, 10);
   // The row index maps each row id to its row; its records come in the order of the ids, which
   // is the order the folder's entries are listed in.
   uint8_t keySize = 0, entrySize = 0;
   std::vector<uint32_t> ids;
-  heap.BthRecords(U32(info, 10), keySize, entrySize, [&](std::span<const uint8_t> record) {
+  heap.BthRecords(rowIndex, keySize, entrySize, [&](std::span<const uint8_t> record) {
     if (keySize != 4) Damaged("the table's row index has odd keys");
     ids.push_back(U32(record, 0));
   });

@@ -112,8 +112,11 @@ class PstReader {
   PstReader() = default;
   struct Page;
   class Heap;
-  const Page& ReadPage(uint64_t ib, uint8_t ptype);  // through the cache
-  std::unique_ptr<Page> LoadPage(uint64_t ib, uint8_t ptype);
+  // A B-tree page where it lies in the page cache (or, for a mapped file, in the mapping): valid
+  // until the next page is read.
+  const Page& ReadPage(uint64_t ib, uint8_t ptype);
+  // Reads and checks the page at `ib` into `page`, whose buffer keeps its room from page to page.
+  void LoadPage(uint64_t ib, uint8_t ptype, Page& page);
   // The leaf entry for `key` in the node or block B-tree (by page type), empty when there is
   // none. It lies in the page cache: use it before the next page is read.
   std::span<const uint8_t> LeafEntry(uint8_t ptype, uint64_t key);
@@ -124,23 +127,39 @@ class PstReader {
     uint16_t inflated;
   };
   BlockRef FindBlock(Bid bid);
-  ByteVector ReadBlock(Bid bid);
-  // The data blocks of the data tree whose root is `bid`, and the size the tree declares.
-  std::vector<Bid> DataBlocks(Bid bid, uint64_t* total = nullptr);
-  // The whole data of the data tree whose root is `bid`.
-  ByteVector ReadData(Bid bid);
+  // The decoded bytes of block `bid`: a view into the mapped file where the block is stored as it
+  // is, else into `buffer`, which keeps its room from one block to the next. Valid until `buffer`
+  // is used again.
+  std::span<const uint8_t> ReadBlock(Bid bid, ByteVector& buffer);
+  // The data blocks of the data tree whose root is `bid` into `out`, and the size the tree
+  // declares.
+  void DataBlocks(Bid bid, std::vector<Bid>& out, uint64_t* total = nullptr);
+  // Appends the whole data of the data tree whose root is `bid` to `out`.
+  void AppendData(Bid bid, ByteVector& out);
   // The data and subnode tree of subnode `nid` in the subnode tree at `subnodes`.
   std::optional<std::pair<Bid, Bid>> FindSubnode(Bid subnodes, Nid nid);
+  // `count` bytes of the file from `ib`: a view into the mapping, or read into `buffer`.
+  std::span<const uint8_t> FileBytes(uint64_t ib, size_t count, ByteVector& buffer);
   void ReadExact(uint64_t ib, std::span<uint8_t> out);
+  // Buffers that outlive the calls using them, so that reading an entry allocates no block.
+  ByteVector TakeBuffer();
+  void GiveBuffer(ByteVector&& buffer);
 
   const Layout* layout_ = nullptr;
   int fd_ = -1;
+  const uint8_t* map_ = nullptr;  // the whole file, where it could be mapped
   uint64_t size_ = 0;
   bool offline_ = false;
   uint8_t crypt_ = 0;
   uint64_t nbtRoot_ = 0;
   uint64_t bbtRoot_ = 0;
-  std::unordered_map<uint64_t, std::unique_ptr<Page>> pages_;
+  std::vector<Page> pages_;               // the page cache: each page has one slot, by its offset
+  std::vector<uint64_t> checked_;         // mapped file: the pages whose checksum held, a bit each
+  std::vector<ByteVector> spare_;         // TakeBuffer / GiveBuffer
+  ByteVector subnodeBlock_;               // FindSubnode
+  ByteVector dataBlock_;                  // AppendData
+  std::array<ByteVector, 2> treeBlocks_;  // DataBlocks: an XXBLOCK and an XBLOCK
+  std::vector<Bid> dataBids_;             // AppendData
   std::optional<std::unordered_map<uint16_t, NameEntry>> names_;
   std::vector<std::pair<size_t, size_t>>
       valueSpans_;  // ReadProperties: offset and size of each value
