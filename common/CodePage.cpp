@@ -127,20 +127,31 @@ std::unique_ptr<SingleByteTable> BuildTable(int codePage) {
 
 // The table of a single-byte code page; null for the double-byte ones. The tables of the code
 // pages a locale gives are kept where one load finds them: a conversion asks for one per text.
-const SingleByteTable* TableFor(int codePage) {
-  static std::array<std::atomic<const SingleByteTable*>, 10> known{};  // 1250-1258, 874
-  const size_t slot = codePage == 874 ? 9 : static_cast<size_t>(codePage - 1250);
-  if (slot < known.size()) {
-    if (const SingleByteTable* table = known[slot].load(std::memory_order_acquire)) return table;
-  }
+std::array<std::atomic<const SingleByteTable*>, 10> knownTables{};  // 1250-1258, 874
+
+size_t KnownTableSlot(int codePage) {
+  return codePage == 874 ? 9 : static_cast<size_t>(codePage - 1250);
+}
+
+[[gnu::noinline]] const SingleByteTable* BuiltTableFor(int codePage) {
   if (IsDoubleByteCodePage(codePage)) return nullptr;
+  const size_t slot = KnownTableSlot(codePage);
   static std::mutex mutex;
   static std::map<int, std::unique_ptr<SingleByteTable>> tables;
   std::lock_guard lock(mutex);
   auto& table = tables[codePage];
   if (!table) table = BuildTable(codePage);
-  if (slot < known.size()) known[slot].store(table.get(), std::memory_order_release);
+  if (slot < knownTables.size()) knownTables[slot].store(table.get(), std::memory_order_release);
   return table.get();
+}
+
+inline const SingleByteTable* TableFor(int codePage) {
+  const size_t slot = KnownTableSlot(codePage);
+  if (slot < knownTables.size()) {
+    const SingleByteTable* table = knownTables[slot].load(std::memory_order_acquire);
+    if (table != nullptr) return table;
+  }
+  return BuiltTableFor(codePage);
 }
 
 // Combining marks, a bit for each code unit: iconv may take one with the letter before it, so
@@ -220,10 +231,9 @@ bool AppendThroughTable(QByteArray& out, QStringView text, int codePage,
                         const SingleByteTable* table) {
   const qsizetype start = out.size();
   const qsizetype size = text.size();
-  // Room for a byte per unit and 8 more, so that a short substitute is stored as one word; a
-  // substitute of more bytes makes more room when it does not fit.
-  constexpr qsizetype kSlack = 8;
-  out.resize(start + size + kSlack);
+  // Room for a byte per unit, which most text takes exactly; a substitute of more bytes makes
+  // more room when it does not fit.
+  out.resize(start + size);
   char* dst = out.data() + start;
   char* end = out.data() + out.size();
   const char16_t* src = text.utf16();
@@ -246,19 +256,20 @@ bool AppendThroughTable(QByteArray& out, QStringView text, int codePage,
           packed == kLongSubstitute ? &LongSubstitute(unit, codePage) : nullptr;
       const qsizetype length =
           longer != nullptr ? longer->size() : static_cast<qsizetype>(packed & 0xFF) - 1;
-      // This unit's bytes, a byte for each unit after it, and the slack.
-      const qsizetype need = length + (size - i - 1) + kSlack;
+      // This unit's bytes and a byte for each unit after it.
+      const qsizetype need = length + (size - i - 1);
       if (end - dst < need) {
         const qsizetype at = dst - out.data();
-        out.resize(at + 2 * need);
+        out.resize(at + 2 * need + 8);
         dst = out.data() + at;
         end = out.data() + out.size();
       }
       if (longer != nullptr) {
         std::memcpy(dst, longer->constData(), static_cast<size_t>(length));
-      } else if constexpr (std::endian::native == std::endian::little) {
+      } else if (std::endian::native == std::endian::little && end - dst >= 8) {
+        // As one word: what lies past `length` is written over by the units after it.
         const uint64_t bytes = packed >> 8;
-        std::memcpy(dst, &bytes, sizeof bytes);  // the slack takes what lies past `length`
+        std::memcpy(dst, &bytes, sizeof bytes);
       } else {
         for (qsizetype k = 0; k < length; ++k) dst[k] = static_cast<char>(packed >> (8 * (k + 1)));
       }
@@ -268,7 +279,7 @@ bool AppendThroughTable(QByteArray& out, QStringView text, int codePage,
       return false;
     }
   }
-  out.truncate(dst - out.data());
+  if (dst != end) out.truncate(dst - out.data());
   return true;
 }
 
