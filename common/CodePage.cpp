@@ -17,7 +17,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 
 namespace lumivex {
 
@@ -212,21 +211,9 @@ uint64_t PackedSubstitute(char16_t unit, int codePage, const SingleByteTable& ta
   return packed;
 }
 
-// A substitute longer than a table's slot holds, asked once per code page and thread.
-const QByteArray& LongSubstitute(char16_t unit, int codePage) {
-  thread_local std::unordered_map<uint32_t, QByteArray> known;
-  const uint32_t key = (static_cast<uint32_t>(codePage) << 16) | unit;
-  auto found = known.find(key);
-  if (found == known.end()) {
-    const QChar c(unit);
-    found = known.emplace(key, IconvToAnsi(QStringView(&c, 1), codePage)).first;
-  }
-  return found->second;
-}
-
 // Appends `text` through the table to `out`; false, with `out` as it was, where iconv must see
 // the text whole: double-byte code pages, 1258 (which spells letters with combining marks),
-// surrogates and combining marks.
+// surrogates, combining marks and substitutes longer than a table's slot.
 bool AppendThroughTable(QByteArray& out, QStringView text, int codePage,
                         const SingleByteTable* table) {
   const qsizetype start = out.size();
@@ -252,10 +239,11 @@ bool AppendThroughTable(QByteArray& out, QStringView text, int codePage,
     } else if (table != nullptr && codePage != 1258 && !QChar::isSurrogate(unit) &&
                !IsCombining(unit) && (i + 1 == size || !IsCombining(src[i + 1]))) {
       const uint64_t packed = PackedSubstitute(unit, codePage, *table);
-      const QByteArray* longer =
-          packed == kLongSubstitute ? &LongSubstitute(unit, codePage) : nullptr;
-      const qsizetype length =
-          longer != nullptr ? longer->size() : static_cast<qsizetype>(packed & 0xFF) - 1;
+      if (packed == kLongSubstitute) {
+        out.truncate(start);
+        return false;
+      }
+      const qsizetype length = static_cast<qsizetype>(packed & 0xFF) - 1;
       // This unit's bytes and a byte for each unit after it.
       const qsizetype need = length + (size - i - 1);
       if (end - dst < need) {
@@ -264,9 +252,7 @@ bool AppendThroughTable(QByteArray& out, QStringView text, int codePage,
         dst = out.data() + at;
         end = out.data() + out.size();
       }
-      if (longer != nullptr) {
-        std::memcpy(dst, longer->constData(), static_cast<size_t>(length));
-      } else if (std::endian::native == std::endian::little && end - dst >= 8) {
+      if (std::endian::native == std::endian::little && end - dst >= 8) {
         // As one word: what lies past `length` is written over by the units after it.
         const uint64_t bytes = packed >> 8;
         std::memcpy(dst, &bytes, sizeof bytes);
