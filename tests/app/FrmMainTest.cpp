@@ -154,7 +154,7 @@ TEST_F(FrmMainTest, ControlsAndMenusAtStart) {
   EXPECT_EQ(company->text(), "Quorvane Software");
   EXPECT_EQ(company->toolTip(), "Quorvane Software");
   EXPECT_TRUE(company->font().bold());
-  EXPECT_EQ(site->text(), Module1::kWebsite);
+  EXPECT_EQ(site->text(), "https://www.lumivex.app");
   EXPECT_EQ(site->toolTip(), "Visit Official Website");
 
   const QList<QAction*> menus = w.menuBar()->actions();
