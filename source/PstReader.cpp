@@ -30,6 +30,7 @@ constexpr uint8_t kPtypeBbt = 0x80;
 constexpr uint8_t kPtypeNbt = 0x81;
 constexpr int kMaxTreeDepth = 8;
 constexpr size_t kPageCacheBytes = 512 * 1024;  // then the cache starts over
+constexpr uint64_t kMappedResidentBytes = 4 * 1024 * 1024;
 
 // Blocks, and the encodings of data blocks (the header's bCryptMethod).
 constexpr uint64_t kBidInternal = 0x2;
@@ -293,7 +294,8 @@ void PstReader::GiveBuffer(ByteVector&& buffer) {
   if (spare_.size() < 32) spare_.push_back(std::move(buffer));
 }
 
-std::unique_ptr<PstReader> PstReader::Open(const std::string& path, std::string& declined) {
+std::unique_ptr<PstReader> PstReader::Open(const std::string& path, std::string& declined,
+                                           Access access) {
   std::unique_ptr<PstReader> reader(new PstReader());
   reader->fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (reader->fd_ < 0) Damaged(std::strerror(errno));
@@ -312,7 +314,7 @@ std::unique_ptr<PstReader> PstReader::Open(const std::string& path, std::string&
   // FormatError; a store is not truncated while anything reads it (Outlook holds its stores
   // open), and a store changed under a reader gives mixed bytes either way, so the mapping's
   // speed is taken for that.
-  if (S_ISREG(info.st_mode) && reader->size_ <= SIZE_MAX) {
+  if (access == Access::kMapped && S_ISREG(info.st_mode) && reader->size_ <= SIZE_MAX) {
     void* map =
         ::mmap(nullptr, static_cast<size_t>(reader->size_), PROT_READ, MAP_PRIVATE, reader->fd_, 0);
     if (map != MAP_FAILED) reader->map_ = static_cast<const uint8_t*>(map);
@@ -363,7 +365,18 @@ PstReader::~PstReader() {
 
 std::span<const uint8_t> PstReader::FileBytes(uint64_t ib, size_t count, ByteVector& buffer) {
   if (ib > size_ || count > size_ - ib) Damaged("a reference points past the end of the file");
-  if (map_ != nullptr) return {map_ + ib, count};
+  if (map_ != nullptr) {
+    // The pages of the mapping that were read count as this process's memory until they are let
+    // go: letting them go after every few megabytes keeps the process as small as one reading
+    // with pread, whatever the size of the store. They stay in the system's cache, and a view
+    // into them stays valid (it is read in again when used).
+    mappedRead_ += count;
+    if (mappedRead_ >= kMappedResidentBytes) {
+      ::madvise(const_cast<uint8_t*>(map_), static_cast<size_t>(size_), MADV_DONTNEED);
+      mappedRead_ = 0;
+    }
+    return {map_ + ib, count};
+  }
   buffer.resize(count);
   ReadExact(ib, buffer);
   return buffer;

@@ -81,9 +81,13 @@ struct NameEntry {
 
 class PstReader {
  public:
+  // How the file is read: through a read-only mapping where it can be mapped (a regular file),
+  // else with pread; or with pread only.
+  enum class Access { kMapped, kRead };
   // Opens `path`. Returns null, with the reason in `declined`, for a file this reader leaves to
   // libpff; throws FormatError when the header or the B-tree roots are damaged.
-  static std::unique_ptr<PstReader> Open(const std::string& path, std::string& declined);
+  static std::unique_ptr<PstReader> Open(const std::string& path, std::string& declined,
+                                         Access access = Access::kMapped);
   ~PstReader();
   PstReader(const PstReader&) = delete;
   PstReader& operator=(const PstReader&) = delete;
@@ -148,6 +152,7 @@ class PstReader {
   const Layout* layout_ = nullptr;
   int fd_ = -1;
   const uint8_t* map_ = nullptr;  // the whole file, where it could be mapped
+  uint64_t mappedRead_ = 0;       // bytes read from the mapping since its pages were let go
   uint64_t size_ = 0;
   bool offline_ = false;
   uint8_t crypt_ = 0;
