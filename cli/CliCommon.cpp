@@ -75,11 +75,13 @@ int UsageError(const QString& verb, const QString& message) {
 }
 
 int Failure(const QString& verb, const QString& message) {
+  std::fflush(stdout);  // what was printed before comes first where both go to one file
   std::fprintf(stderr, "lumivex-cli %s: %s\n", qPrintable(verb), qPrintable(message));
   return 1;
 }
 
 void Warn(const QString& verb, const QString& message) {
+  std::fflush(stdout);  // what was printed before comes first where both go to one file
   std::fprintf(stderr, "lumivex-cli %s: warning: %s\n", qPrintable(verb), qPrintable(message));
 }
 

@@ -175,8 +175,12 @@ class ConsoleView : public ConversionView {
     // The path goes above the progress line, which is then drawn again below it.
     if (shown_) std::fputs("\r\033[K", stderr);
     std::printf("%s\n", qPrintable(path));
-    std::fflush(stdout);
-    if (shown_) std::fprintf(stderr, "%s", qPrintable(label_));
+    // Below the progress line on a terminal the path must show now; into a file or a pipe the
+    // paths go in large writes (warnings on stderr flush them first, to keep their order).
+    if (shown_) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "%s", qPrintable(label_));
+    }
   }
   void OutputFailed(const QString& path, const QString& reason) override {
     if (filesFailed++ == 0) firstFailure = QStringLiteral("%1 (%2)").arg(path, reason);
@@ -355,6 +359,7 @@ int ExportVerb(const QStringList& arguments) {
                    .arg(freeSpace);
   }
   if (!summary.isEmpty()) {
+    std::fflush(stdout);
     std::fprintf(stderr, "lumivex-cli %s: incomplete: %s; see the lines above\n", qPrintable(kVerb),
                  qPrintable(summary.join(QStringLiteral("; "))));
     return kExitIncomplete;

@@ -52,7 +52,9 @@ class ConsoleObserver : public contact::ModernExportObserver {
     if (!listFiles_) return;
     Above();
     std::printf("%s\n", qPrintable(path));
-    std::fflush(stdout);
+    // Below the progress line on a terminal the path must show now; into a file or a pipe the
+    // paths go in large writes (warnings on stderr flush them first, to keep their order).
+    if (shown_) std::fflush(stdout);
     Below();
   }
   void EndProgress() {
@@ -189,6 +191,7 @@ int ModernExportVerb(const QStringList& arguments) {
                    "another folder for --out)")
                    .arg(unwritten)
                    .arg(entries - unreadable);
+  std::fflush(stdout);
   std::fprintf(stderr, "lumivex-cli %s: incomplete: %s; see the lines above\n", qPrintable(kVerb),
                qPrintable(summary.join(QStringLiteral("; "))));
   return kExitIncomplete;

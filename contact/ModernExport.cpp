@@ -116,6 +116,7 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
     w.path = folder->Path();
     try {
       w.items = folder->GetItems();
+      w.items->WillReadWhole();
       w.count = std::max(0, w.items->Count());
     } catch (const StoreError& e) {
       throw ModernExportError(QStringLiteral("Cannot read the folder \"%1\": %2")

@@ -112,12 +112,18 @@ bool UsableDate(const Date& d) {
   return d.IsValid() && d.year <= 9999 && d.month <= 12 && d.day <= 31;
 }
 
+// The time in UTC, basic format for 4.0 and extended for 3.0; empty when it is not valid.
 QByteArray StampText(const QDateTime& t, VCardVersion version) {
+  if (!t.isValid()) return {};
   const QDateTime utc = t.toUTC();
-  return utc
-      .toString(version == VCardVersion::k40 ? QStringLiteral("yyyyMMdd'T'HHmmss'Z'")
-                                             : QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'"))
-      .toLatin1();
+  const QDate d = utc.date();
+  const QTime time = utc.time();
+  char buffer[96];
+  std::snprintf(buffer, sizeof buffer,
+                version == VCardVersion::k40 ? "%04d%02d%02dT%02d%02d%02dZ"
+                                             : "%04d-%02d-%02dT%02d:%02d:%02dZ",
+                d.year(), d.month(), d.day(), time.hour(), time.minute(), time.second());
+  return QByteArray(buffer);
 }
 
 struct PhoneType {
@@ -238,7 +244,26 @@ QString MemberLines(const Contact& c) {
   return text;
 }
 
+// Whether `uid` is a UUID already written as QUuid writes one (lower-case, without braces) and
+// not the null one: the uid of every contact read from a store is.
+bool IsCanonicalUuid(const QString& uid) {
+  if (uid.size() != 36) return false;
+  bool zero = true;
+  for (qsizetype i = 0; i < 36; ++i) {
+    const char16_t c = uid[i].unicode();
+    if (i == 8 || i == 13 || i == 18 || i == 23) {
+      if (c != u'-') return false;
+    } else if ((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f')) {
+      zero = zero && c == u'0';
+    } else {
+      return false;
+    }
+  }
+  return !zero;
+}
+
 QString CardUuid(const QString& uid) {
+  if (IsCanonicalUuid(uid)) return uid;
   const QUuid parsed = QUuid::fromString(uid);
   if (!parsed.isNull()) return parsed.toString(QUuid::WithoutBraces);
   // A fixed namespace of our own: the same text gives the same UUID in every export.

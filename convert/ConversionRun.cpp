@@ -167,7 +167,9 @@ void RunContext::ShowProgressLabel(int n) const {
   } catch (const StoreError&) {
     return;  // the label keeps its last text, as a failing step inside the loop is skipped
   }
-  view_.SetProgressLabel(QStringLiteral("Saving Contacts %1/%2").arg(n).arg(count));
+  // Made at every step: put together from its parts, which costs a fraction of arg()'s parsing.
+  view_.SetProgressLabel(QStringLiteral("Saving Contacts ") + QString::number(n) + u'/' +
+                         QString::number(count));
 }
 
 void RunContext::ProgressStep() {

@@ -79,6 +79,9 @@ class Items {
   // The entry at `index` (0-based). Never null: an entry that cannot be opened is still returned,
   // and every Read on it fails.
   virtual std::unique_ptr<ContactEntry> Item(int index) const = 0;
+  // Tells the items that each entry will be read whole (ContactEntry::ReadContact) rather than
+  // property by property: a store that reads entries ahead of the caller reads them whole too.
+  virtual void WillReadWhole() {}
 };
 
 class Folder {

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -85,6 +86,10 @@ bool File::IsUnicode() const {
 
 const char* File::ReaderName() const {
   return impl_->ReaderName();
+}
+
+bool File::Concurrent() const {
+  return impl_->Concurrent();
 }
 
 std::unique_ptr<Item> File::RootFolder() {
@@ -201,6 +206,10 @@ bool Item::Data(int index, QByteArray& out) const {
   return impl_->Data(index, out);
 }
 
+bool Item::View(int index, QByteArrayView& out) const {
+  return impl_->View(index, out);
+}
+
 bool Item::Int32(int index, int32_t& value) const {
   return impl_->Int32(index, value);
 }
@@ -285,8 +294,12 @@ void DecodeUtf16(QByteArrayView bytes, QString& text) {
   }
   text.resize(units);
   char16_t* out = reinterpret_cast<char16_t*>(text.data());
-  for (qsizetype i = 0; i < units; ++i)
-    out[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(out, data, static_cast<size_t>(units) * 2);  // stored as the machine holds it
+  } else {
+    for (qsizetype i = 0; i < units; ++i)
+      out[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+  }
 }
 
 }  // namespace lumivex::pff

@@ -10,8 +10,11 @@
 // the environment sends every file to libpff.
 //
 // Ownership: every Item holds a shared_ptr to its File, so a folder or an entry keeps the file
-// open after the store, namespace and session that found it are gone. Neither reader is
-// thread-safe: one File is used from one thread at a time.
+// open after the store, namespace and session that found it are gone. libpff is not
+// thread-safe: a file it reads is used from one thread at a time. Our reader lets one thread at
+// a time into the file by itself (Concurrent()), so that the entries of a folder can be read
+// ahead on a thread of their own; File's own caches (Named, NameMapFailure) are still for one
+// thread at a time.
 #pragma once
 
 #include <QByteArray>
@@ -76,6 +79,8 @@ class File : public std::enable_shared_from_this<File> {
   bool IsUnicode() const;  // 64-bit format: strings are UTF-16
   // "lumivex" or "libpff": the reader that took the file.
   const char* ReaderName() const;
+  // Whether two threads may open items of the file and read their properties at once.
+  bool Concurrent() const;
 
   // The root folder, the message store (the store's own property set), any item by node id.
   // Throw StoreError; ItemById returns null when there is no such item.
@@ -133,6 +138,9 @@ class Item {
   int Find(uint32_t id) const;
   // Raw value bytes (strings without their end-of-string character) into `out`.
   bool Data(int index, QByteArray& out) const;
+  // The same bytes without a copy where the reader keeps them: valid while the item lives.
+  // False when it keeps none; Data then gives them.
+  bool View(int index, QByteArrayView& out) const;
   bool Int32(int index, int32_t& value) const;
   bool FileTime(int index, uint64_t& value) const;
   // Why PropertyCount() is -1; empty when the reader gives no cause.

@@ -4,7 +4,9 @@
 
 #include <QFile>
 
+#include <atomic>
 #include <cstring>
+#include <mutex>
 
 namespace lumivex::pff::detail {
 
@@ -21,11 +23,22 @@ QString Cause(const std::exception& error) {
 // The attachment table of a message: a subnode of the message with this fixed id.
 constexpr pst::Nid kNidAttachmentTable = 0x671;
 
+// The reader of one file and the lock that lets one thread at a time into it: a folder's entries
+// may be built on a read-ahead thread while the caller opens an entry's attachments, the
+// entries a list links to, or folders. Properties, once read, live in their item and are read
+// without the lock.
+struct SharedReader {
+  std::unique_ptr<PstReader> reader;
+  std::recursive_mutex mutex;
+};
+using Lock = std::lock_guard<std::recursive_mutex>;
+
 class ReaderItem : public ItemImpl {
  public:
   // `inner`: the item is a subnode of another (an attachment), with no folder tables of its own.
-  ReaderItem(PstReader& reader, const NodeRef& node, bool inner = false)
-      : reader_(reader), node_(node), inner_(inner) {
+  ReaderItem(SharedReader& shared, const NodeRef& node, bool inner = false)
+      : shared_(shared), reader_(*shared.reader), node_(node), inner_(inner) {
+    const Lock lock(shared_.mutex);
     try {
       properties_ = reader_.ReadProperties(node_);
       readable_ = true;
@@ -49,6 +62,7 @@ class ReaderItem : public ItemImpl {
   }
 
   int AttachmentCount() override {
+    const Lock lock(shared_.mutex);
     if (!attachments_.read) {
       attachments_.read = true;
       try {
@@ -64,6 +78,7 @@ class ReaderItem : public ItemImpl {
   }
 
   std::unique_ptr<ItemImpl> Attachment(int index, QString& why) override {
+    const Lock lock(shared_.mutex);
     if (AttachmentCount() <= index || index < 0) {
       why = attachments_.ok ? QStringLiteral(" (no such attachment)")
                             : QStringLiteral(" (its attachment table is damaged)");
@@ -75,7 +90,7 @@ class ReaderItem : public ItemImpl {
         why = QStringLiteral(" (the attachment is missing from its message)");
         return nullptr;
       }
-      auto item = std::make_unique<ReaderItem>(reader_, *node, true);
+      auto item = std::make_unique<ReaderItem>(shared_, *node, true);
       if (item->PropertyCount() < 0) {
         why = QStringLiteral(" (the attachment's properties are damaged)");
         return nullptr;
@@ -118,6 +133,13 @@ class ReaderItem : public ItemImpl {
     return true;
   }
 
+  bool View(int index, QByteArrayView& out) const override {
+    const pst::PropertyRecord* p = At(index);
+    if (p == nullptr) return false;
+    out = QByteArrayView(p->value.data(), static_cast<qsizetype>(p->value.size()));
+    return true;
+  }
+
   bool Int32(int index, int32_t& value) const override {
     const pst::PropertyRecord* p = At(index);
     if (p == nullptr || p->type != kTypeInt32 || p->value.size() != 4) return false;
@@ -143,17 +165,22 @@ class ReaderItem : public ItemImpl {
   // The row ids of one of the folder's tables, read once. A folder without the table has no
   // rows in it; a table that cannot be read counts -1.
   struct Table {
-    bool read = false;
+    std::atomic<bool> read = false;  // once set, `ok` and `ids` no longer change
     bool ok = false;
     std::vector<uint32_t> ids;
   };
   int Rows(uint8_t type, Table& table) {
-    if (!table.read) {
-      table.read = true;
-      if (inner_) {
-        table.ok = true;  // an attachment holds no folders or messages
-        return 0;
-      }
+    // Counted at every step of an export, while the entries are read on another thread: once
+    // the table is read, its count is taken without the lock.
+    if (!table.read.load(std::memory_order_acquire)) ReadRows(type, table);
+    return table.ok ? static_cast<int>(table.ids.size()) : -1;
+  }
+  void ReadRows(uint8_t type, Table& table) {
+    const Lock lock(shared_.mutex);
+    if (table.read) return;
+    if (inner_) {
+      table.ok = true;  // an attachment holds no folders or messages
+    } else {
       try {
         const auto node = reader_.FindNode((node_.nid & ~0x1Fu) | type);
         if (node) table.ids = reader_.ReadRowIds(*node);
@@ -162,10 +189,11 @@ class ReaderItem : public ItemImpl {
         table.ok = false;
       }
     }
-    return table.ok ? static_cast<int>(table.ids.size()) : -1;
+    table.read.store(true, std::memory_order_release);
   }
 
   std::unique_ptr<ItemImpl> Open(uint8_t type, Table& table, int index, QString& why) {
+    const Lock lock(shared_.mutex);
     if (Rows(type, table) <= index || index < 0) {
       why =
           table.ok ? QStringLiteral(" (no such entry)") : QStringLiteral(" (its table is damaged)");
@@ -177,13 +205,14 @@ class ReaderItem : public ItemImpl {
         why = QStringLiteral(" (the entry is missing from the store)");
         return nullptr;
       }
-      return std::make_unique<ReaderItem>(reader_, *node);
+      return std::make_unique<ReaderItem>(shared_, *node);
     } catch (const FormatError& error) {
       why = Cause(error);
       return nullptr;
     }
   }
 
+  SharedReader& shared_;
   PstReader& reader_;
   NodeRef node_;
   bool inner_ = false;
@@ -197,11 +226,14 @@ class ReaderItem : public ItemImpl {
 
 class ReaderFile : public FileImpl {
  public:
-  explicit ReaderFile(std::unique_ptr<PstReader> reader) : reader_(std::move(reader)) {}
+  explicit ReaderFile(std::unique_ptr<PstReader> reader) : reader_(*reader) {
+    shared_.reader = std::move(reader);
+  }
 
   const char* ReaderName() const override { return "lumivex"; }
-  bool Unicode() const override { return !reader_->Ansi(); }
-  bool Offline() const override { return reader_->Offline(); }
+  bool Unicode() const override { return !reader_.Ansi(); }
+  bool Offline() const override { return reader_.Offline(); }
+  bool Concurrent() const override { return true; }
 
   std::unique_ptr<ItemImpl> RootFolder(QString& why) override {
     auto item = ItemById(pst::kNidRootFolder);
@@ -211,9 +243,10 @@ class ReaderFile : public FileImpl {
   std::unique_ptr<ItemImpl> MessageStore() override { return ItemById(pst::kNidMessageStore); }
 
   std::unique_ptr<ItemImpl> ItemById(uint32_t id) override {
+    const Lock lock(shared_.mutex);
     try {
-      const auto node = reader_->FindNode(id);
-      if (node) return std::make_unique<ReaderItem>(*reader_, *node);
+      const auto node = reader_.FindNode(id);
+      if (node) return std::make_unique<ReaderItem>(shared_, *node);
     } catch (const FormatError&) {
     }
     return nullptr;
@@ -221,8 +254,9 @@ class ReaderFile : public FileImpl {
 
   std::unique_ptr<NamedKey> Named(uint32_t localId, const ItemImpl&, int) override {
     if (localId > 0xFFFF) return nullptr;
+    const Lock lock(shared_.mutex);
     try {
-      const auto& map = reader_->NameMap();
+      const auto& map = reader_.NameMap();
       const auto found = map.find(static_cast<uint16_t>(localId));
       if (found == map.end()) return nullptr;
       auto key = std::make_unique<NamedKey>();
@@ -237,8 +271,9 @@ class ReaderFile : public FileImpl {
   }
 
   QString NameMapFailure() override {
+    const Lock lock(shared_.mutex);
     try {
-      reader_->NameMap();
+      reader_.NameMap();
       return {};
     } catch (const FormatError& error) {
       return QString::fromUtf8(error.what());
@@ -246,7 +281,8 @@ class ReaderFile : public FileImpl {
   }
 
  private:
-  std::unique_ptr<PstReader> reader_;
+  SharedReader shared_;
+  PstReader& reader_;
 };
 
 }  // namespace

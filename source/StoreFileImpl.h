@@ -34,6 +34,13 @@ class ItemImpl {
   virtual bool PropertyTag(int index, uint32_t& id, uint32_t& valueType) const = 0;
   virtual int Find(uint32_t id) const = 0;
   virtual bool Data(int index, QByteArray& out) const = 0;
+  // The value bytes where the item keeps them, valid while the item lives; false when the reader
+  // keeps none (Data then copies them).
+  virtual bool View(int index, QByteArrayView& out) const {
+    (void)index;
+    (void)out;
+    return false;
+  }
   virtual bool Int32(int index, int32_t& value) const = 0;
   virtual bool FileTime(int index, uint64_t& value) const = 0;
   // Why PropertyCount() is -1: the cause, without brackets; empty when the reader gives none.
@@ -46,6 +53,8 @@ class FileImpl {
   virtual const char* ReaderName() const = 0;
   virtual bool Unicode() const = 0;
   virtual bool Offline() const = 0;
+  // Whether items of the file may be used from two threads at once.
+  virtual bool Concurrent() const { return false; }
   // The root folder; null with `why` set when the folder tree cannot be read.
   virtual std::unique_ptr<ItemImpl> RootFolder(QString& why) = 0;
   virtual std::unique_ptr<ItemImpl> MessageStore() = 0;

@@ -537,6 +537,48 @@ TEST(ContactModel, PictureAndLinkedMembersOfAGeneratedStore) {
   }
 }
 
+// Our reader builds a folder's entries on a second thread while they are asked for in order.
+// In any order of asking (in order, read whole, backwards, skipping, stopping early) each entry
+// is the one libpff, which reads nothing ahead, gives at that place.
+TEST(ContactModel, EntriesReadAheadComeInAnyOrderAsLibpffGivesThem) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const QString path = testing::FixturePst(QStringLiteral("72-contacts-in-mail-folder.pst"));
+  const QString folderPath = QStringLiteral("Top of Personal Folders/myInbox");
+  const auto expected = ReadAll(path, "libpff", folderPath);
+  ASSERT_EQ(expected.size(), 72u);  // more than the reader builds ahead at a time
+  std::vector<int> forwards(72);
+  for (int i = 0; i < 72; ++i) forwards[size_t(i)] = i;
+  const std::vector<int> backwards(forwards.rbegin(), forwards.rend());
+  struct Pattern {
+    const char* name;
+    std::vector<int> order;
+    bool whole;  // WillReadWhole: entries read whole on the read-ahead thread too
+  };
+  const Pattern patterns[] = {
+      {"in order", forwards, false},
+      {"in order, read whole", forwards, true},
+      {"backwards", backwards, true},
+      {"skipping", {0, 1, 2, 3, 60, 61, 62, 4, 5, 6, 7, 71, 70, 8, 9, 10, 11, 12}, true},
+      {"stopping early", {0, 1, 2}, true},
+  };
+  for (const Pattern& p : patterns) {
+    SCOPED_TRACE(p.name);
+    qputenv("LUMIVEX_PST_READER", "lumivex");
+    auto store = OpenPffStore(path);
+    qunsetenv("LUMIVEX_PST_READER");
+    auto folder = FindFolder(*store, folderPath);
+    ASSERT_TRUE(folder);
+    auto items = folder->GetItems();
+    if (p.whole) items->WillReadWhole();
+    for (int i : p.order) {
+      Contact c;
+      QString why;
+      ASSERT_TRUE(items->Item(i)->ReadContact(c, why)) << i << ": " << why.toStdString();
+      EXPECT_EQ(Describe(c), Describe(expected[size_t(i)])) << "entry " << i;
+    }
+  }
+}
+
 // An entry that cannot be read gives false and a reason, in both readers, and nothing of any
 // other entry.
 TEST(ContactModel, UnreadableEntriesGiveAReasonAndNoValues) {
