@@ -125,27 +125,57 @@ std::unique_ptr<SingleByteTable> BuildTable(int codePage) {
   return table;
 }
 
-// The table of a single-byte code page; null for the double-byte ones.
+// The table of a single-byte code page; null for the double-byte ones. The tables of the code
+// pages a locale gives are kept where one load finds them: a conversion asks for one per text.
 const SingleByteTable* TableFor(int codePage) {
+  static std::array<std::atomic<const SingleByteTable*>, 10> known{};  // 1250-1258, 874
+  const size_t slot = codePage == 874 ? 9 : static_cast<size_t>(codePage - 1250);
+  if (slot < known.size()) {
+    if (const SingleByteTable* table = known[slot].load(std::memory_order_acquire)) return table;
+  }
   if (IsDoubleByteCodePage(codePage)) return nullptr;
-  thread_local int lastCodePage = 0;
-  thread_local const SingleByteTable* last = nullptr;
-  if (codePage == lastCodePage && last != nullptr) return last;
   static std::mutex mutex;
   static std::map<int, std::unique_ptr<SingleByteTable>> tables;
   std::lock_guard lock(mutex);
   auto& table = tables[codePage];
   if (!table) table = BuildTable(codePage);
-  lastCodePage = codePage;
-  last = table.get();
-  return last;
+  if (slot < known.size()) known[slot].store(table.get(), std::memory_order_release);
+  return table.get();
 }
 
-// Combining marks: iconv may take one with the letter before it, so neither is converted alone.
+// Combining marks, a bit for each code unit: iconv may take one with the letter before it, so
+// neither is converted alone.
+constexpr std::array<uint64_t, 0x10000 / 64> kCombining = [] {
+  std::array<uint64_t, 0x10000 / 64> bits{};
+  for (const auto& [first, last] :
+       {std::pair{0x0300, 0x036F}, std::pair{0x1AB0, 0x1AFF}, std::pair{0x1DC0, 0x1DFF},
+        std::pair{0x20D0, 0x20FF}, std::pair{0xFE20, 0xFE2F}})
+    for (int unit = first; unit <= last; ++unit)
+      bits[size_t(unit) / 64] |= uint64_t(1) << (unit % 64);
+  return bits;
+}();
+
 bool IsCombining(char16_t unit) {
-  return (unit >= 0x0300 && unit <= 0x036F) || (unit >= 0x1AB0 && unit <= 0x1AFF) ||
-         (unit >= 0x1DC0 && unit <= 0x1DFF) || (unit >= 0x20D0 && unit <= 0x20FF) ||
-         (unit >= 0xFE20 && unit <= 0xFE2F);
+  return (kCombining[unit / 64] >> (unit % 64)) & 1;
+}
+
+// Whether the 8 code units at `src` are all ASCII; if so, they are written to `dst` as bytes.
+inline bool AsciiRun(const char16_t* src, char* dst) {
+#if defined(__SSE2__)
+  const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+  if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, _mm_set1_epi16(-0x80)),
+                                        _mm_setzero_si128())) != 0xFFFF)
+    return false;
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(units, units));
+#else
+  char16_t units[8];
+  std::memcpy(units, src, sizeof units);
+  char16_t any = 0;
+  for (char16_t unit : units) any |= unit;
+  if (any >= 0x80) return false;
+  for (int k = 0; k < 8; ++k) dst[k] = static_cast<char>(units[k]);
+#endif
+  return true;
 }
 
 QByteArray IconvToAnsi(QStringView text, int codePage);
@@ -199,26 +229,10 @@ bool AppendThroughTable(QByteArray& out, QStringView text, int codePage,
   const char16_t* src = text.utf16();
   qsizetype i = 0;
   // Runs of ASCII, most of any text, eight code units at a time.
-#if defined(__SSE2__)
-  for (; i + 8 <= size; i += 8) {
-    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, _mm_set1_epi16(-0x80)),
-                                          _mm_setzero_si128())) != 0xFFFF)
-      break;
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(units, units));
+  while (i + 8 <= size && AsciiRun(src + i, dst)) {
     dst += 8;
+    i += 8;
   }
-#else
-  for (; i + 8 <= size; i += 8) {
-    char16_t units[8];
-    std::memcpy(units, src + i, sizeof units);
-    char16_t any = 0;
-    for (char16_t unit : units) any |= unit;
-    if (any >= 0x80) break;
-    for (int k = 0; k < 8; ++k) dst[k] = static_cast<char>(units[k]);
-    dst += 8;
-  }
-#endif
   for (; i < size; ++i) {
     const char16_t unit = src[i];
     if (unit < 0x80) {
