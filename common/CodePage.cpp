@@ -17,7 +17,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 
 namespace lumivex {
 
@@ -125,27 +124,68 @@ std::unique_ptr<SingleByteTable> BuildTable(int codePage) {
   return table;
 }
 
-// The table of a single-byte code page; null for the double-byte ones.
-const SingleByteTable* TableFor(int codePage) {
+// The table of a single-byte code page; null for the double-byte ones. The tables of the code
+// pages a locale gives are kept where one load finds them: a conversion asks for one per text.
+std::array<std::atomic<const SingleByteTable*>, 10> knownTables{};  // 1250-1258, 874
+
+size_t KnownTableSlot(int codePage) {
+  return codePage == 874 ? 9 : static_cast<size_t>(codePage - 1250);
+}
+
+[[gnu::noinline]] const SingleByteTable* BuiltTableFor(int codePage) {
   if (IsDoubleByteCodePage(codePage)) return nullptr;
-  thread_local int lastCodePage = 0;
-  thread_local const SingleByteTable* last = nullptr;
-  if (codePage == lastCodePage && last != nullptr) return last;
+  const size_t slot = KnownTableSlot(codePage);
   static std::mutex mutex;
   static std::map<int, std::unique_ptr<SingleByteTable>> tables;
   std::lock_guard lock(mutex);
   auto& table = tables[codePage];
   if (!table) table = BuildTable(codePage);
-  lastCodePage = codePage;
-  last = table.get();
-  return last;
+  if (slot < knownTables.size()) knownTables[slot].store(table.get(), std::memory_order_release);
+  return table.get();
 }
 
-// Combining marks: iconv may take one with the letter before it, so neither is converted alone.
+inline const SingleByteTable* TableFor(int codePage) {
+  const size_t slot = KnownTableSlot(codePage);
+  if (slot < knownTables.size()) {
+    const SingleByteTable* table = knownTables[slot].load(std::memory_order_acquire);
+    if (table != nullptr) return table;
+  }
+  return BuiltTableFor(codePage);
+}
+
+// Combining marks, a bit for each code unit: iconv may take one with the letter before it, so
+// neither is converted alone.
+constexpr std::array<uint64_t, 0x10000 / 64> kCombining = [] {
+  std::array<uint64_t, 0x10000 / 64> bits{};
+  for (const auto& [first, last] :
+       {std::pair{0x0300, 0x036F}, std::pair{0x1AB0, 0x1AFF}, std::pair{0x1DC0, 0x1DFF},
+        std::pair{0x20D0, 0x20FF}, std::pair{0xFE20, 0xFE2F}})
+    for (int unit = first; unit <= last; ++unit)
+      bits[size_t(unit) / 64] |= uint64_t(1) << (unit % 64);
+  return bits;
+}();
+
 bool IsCombining(char16_t unit) {
-  return (unit >= 0x0300 && unit <= 0x036F) || (unit >= 0x1AB0 && unit <= 0x1AFF) ||
-         (unit >= 0x1DC0 && unit <= 0x1DFF) || (unit >= 0x20D0 && unit <= 0x20FF) ||
-         (unit >= 0xFE20 && unit <= 0xFE2F);
+  return (kCombining[unit / 64] >> (unit % 64)) & 1;
+}
+
+// Whether the 8 code units at `src` are all ASCII; if so, they are written to `dst` as bytes.
+inline bool AsciiRun(const char16_t* src, char* dst) {
+#if defined(__SSE2__)
+  const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+  if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, _mm_set1_epi16(-0x80)),
+                                        _mm_setzero_si128())) != 0xFFFF)
+    return false;
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(units, units));
+#else
+  char16_t units[8];
+  std::memcpy(units, src, sizeof units);
+  char16_t any = 0;
+  for (char16_t unit : units) any |= unit;
+  if (any >= 0x80) return false;
+  for (int k = 0; k < 8; ++k) dst[k] = static_cast<char>(units[k]);
+#endif
+  return true;
 }
 
 QByteArray IconvToAnsi(QStringView text, int codePage);
@@ -171,54 +211,25 @@ uint64_t PackedSubstitute(char16_t unit, int codePage, const SingleByteTable& ta
   return packed;
 }
 
-// A substitute longer than a table's slot holds, asked once per code page and thread.
-const QByteArray& LongSubstitute(char16_t unit, int codePage) {
-  thread_local std::unordered_map<uint32_t, QByteArray> known;
-  const uint32_t key = (static_cast<uint32_t>(codePage) << 16) | unit;
-  auto found = known.find(key);
-  if (found == known.end()) {
-    const QChar c(unit);
-    found = known.emplace(key, IconvToAnsi(QStringView(&c, 1), codePage)).first;
-  }
-  return found->second;
-}
-
 // Appends `text` through the table to `out`; false, with `out` as it was, where iconv must see
 // the text whole: double-byte code pages, 1258 (which spells letters with combining marks),
-// surrogates and combining marks.
+// surrogates, combining marks and substitutes longer than a table's slot.
 bool AppendThroughTable(QByteArray& out, QStringView text, int codePage,
                         const SingleByteTable* table) {
   const qsizetype start = out.size();
   const qsizetype size = text.size();
-  // Room for a byte per unit and 8 more, so that a short substitute is stored as one word; a
-  // substitute of more bytes makes more room when it does not fit.
-  constexpr qsizetype kSlack = 8;
-  out.resize(start + size + kSlack);
+  // Room for a byte per unit, which most text takes exactly; a substitute of more bytes makes
+  // more room when it does not fit.
+  out.resize(start + size);
   char* dst = out.data() + start;
   char* end = out.data() + out.size();
   const char16_t* src = text.utf16();
   qsizetype i = 0;
   // Runs of ASCII, most of any text, eight code units at a time.
-#if defined(__SSE2__)
-  for (; i + 8 <= size; i += 8) {
-    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, _mm_set1_epi16(-0x80)),
-                                          _mm_setzero_si128())) != 0xFFFF)
-      break;
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(units, units));
+  while (i + 8 <= size && AsciiRun(src + i, dst)) {
     dst += 8;
+    i += 8;
   }
-#else
-  for (; i + 8 <= size; i += 8) {
-    char16_t units[8];
-    std::memcpy(units, src + i, sizeof units);
-    char16_t any = 0;
-    for (char16_t unit : units) any |= unit;
-    if (any >= 0x80) break;
-    for (int k = 0; k < 8; ++k) dst[k] = static_cast<char>(units[k]);
-    dst += 8;
-  }
-#endif
   for (; i < size; ++i) {
     const char16_t unit = src[i];
     if (unit < 0x80) {
@@ -228,23 +239,23 @@ bool AppendThroughTable(QByteArray& out, QStringView text, int codePage,
     } else if (table != nullptr && codePage != 1258 && !QChar::isSurrogate(unit) &&
                !IsCombining(unit) && (i + 1 == size || !IsCombining(src[i + 1]))) {
       const uint64_t packed = PackedSubstitute(unit, codePage, *table);
-      const QByteArray* longer =
-          packed == kLongSubstitute ? &LongSubstitute(unit, codePage) : nullptr;
-      const qsizetype length =
-          longer != nullptr ? longer->size() : static_cast<qsizetype>(packed & 0xFF) - 1;
-      // This unit's bytes, a byte for each unit after it, and the slack.
-      const qsizetype need = length + (size - i - 1) + kSlack;
+      if (packed == kLongSubstitute) {
+        out.truncate(start);
+        return false;
+      }
+      const qsizetype length = static_cast<qsizetype>(packed & 0xFF) - 1;
+      // This unit's bytes and a byte for each unit after it.
+      const qsizetype need = length + (size - i - 1);
       if (end - dst < need) {
         const qsizetype at = dst - out.data();
-        out.resize(at + 2 * need);
+        out.resize(at + 2 * need + 8);
         dst = out.data() + at;
         end = out.data() + out.size();
       }
-      if (longer != nullptr) {
-        std::memcpy(dst, longer->constData(), static_cast<size_t>(length));
-      } else if constexpr (std::endian::native == std::endian::little) {
+      if (std::endian::native == std::endian::little && end - dst >= 8) {
+        // As one word: what lies past `length` is written over by the units after it.
         const uint64_t bytes = packed >> 8;
-        std::memcpy(dst, &bytes, sizeof bytes);  // the slack takes what lies past `length`
+        std::memcpy(dst, &bytes, sizeof bytes);
       } else {
         for (qsizetype k = 0; k < length; ++k) dst[k] = static_cast<char>(packed >> (8 * (k + 1)));
       }
@@ -254,7 +265,7 @@ bool AppendThroughTable(QByteArray& out, QStringView text, int codePage,
       return false;
     }
   }
-  out.truncate(dst - out.data());
+  if (dst != end) out.truncate(dst - out.data());
   return true;
 }
 

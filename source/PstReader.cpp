@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -62,21 +63,35 @@ constexpr std::array<uint8_t, 16> kPsPublicStrings = {
   Damaged("a structure runs past its end");
 }
 
+// A little-endian field at `p`, without a check.
+template <typename T>
+inline T Raw(const uint8_t* p) {
+  if constexpr (std::endian::native == std::endian::little) {
+    T value;
+    std::memcpy(&value, p, sizeof value);
+    return value;
+  } else {
+    T value = 0;
+    for (size_t i = sizeof(T); i-- > 0;) value = static_cast<T>((value << 8) | p[i]);
+    return value;
+  }
+}
+
 // Little-endian fields, checked against the bytes that hold them. They are read on every step of
 // every search, so the check is one comparison and the failure path lies out of line.
+template <typename T>
+inline T Field(std::span<const uint8_t> b, size_t at) {
+  if (at > b.size() || b.size() - at < sizeof(T)) RunsPast();
+  return Raw<T>(b.data() + at);
+}
 inline uint16_t U16(std::span<const uint8_t> b, size_t at) {
-  if (at > b.size() || b.size() - at < 2) RunsPast();
-  return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
+  return Field<uint16_t>(b, at);
 }
 inline uint32_t U32(std::span<const uint8_t> b, size_t at) {
-  if (at > b.size() || b.size() - at < 4) RunsPast();
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
+  return Field<uint32_t>(b, at);
 }
 inline uint64_t U64(std::span<const uint8_t> b, size_t at) {
-  if (at > b.size() || b.size() - at < 8) RunsPast();
-  uint64_t value = 0;
-  for (int i = 7; i >= 0; --i) value = (value << 8) | b[at + size_t(i)];
-  return value;
+  return Field<uint64_t>(b, at);
 }
 
 // Whether a stored checksum matches the bytes it covers. The fuzz targets' build takes every
@@ -330,6 +345,7 @@ std::unique_ptr<PstReader> PstReader::Open(const std::string& path, std::string&
   }
   reader->layout_ = ansi ? &kAnsi : version == kVersionOst4k ? &kOst4k : &kUnicode;
   reader->pages_.resize(kPageCacheBytes / reader->layout_->pageSize);
+  reader->pageShift_ = std::countr_zero(reader->layout_->pageSize);
   if (reader->map_ != nullptr)
     reader->checked_.assign(reader->size_ / reader->layout_->pageSize / 64 + 1, 0);
   if (!ChecksumHolds(Crc32(std::span(h).subspan(8, 471)), U32(h, 4)) ||
@@ -395,7 +411,8 @@ void PstReader::ReadExact(uint64_t ib, std::span<uint8_t> out) {
 }
 
 const PstReader::Page& PstReader::ReadPage(uint64_t ib, uint8_t ptype) {
-  Page& page = pages_[(ib / layout_->pageSize) % pages_.size()];
+  // Pages are aligned on their size, and the cache has a power of two of slots.
+  Page& page = pages_[(ib >> pageShift_) & (pages_.size() - 1)];
   if (page.ib == ib) {
     if (page.type != ptype) Damaged("a B-tree page is of another tree");
     return page;
@@ -441,13 +458,12 @@ namespace {
 // only the low 4 are the id: the rest is padding, not always zero (`nodeKeys`).
 template <typename Page>
 int Search(const Page& page, uint64_t key, bool exact, bool nodeKeys, const Layout& layout) {
-  // The entries, which LoadPage found to lie within the page.
-  const std::span<const uint8_t> b(page.bytes, size_t(page.count) * page.entrySize);
+  // LoadPage found the entries to lie within the page, each wider than its key.
   int low = 0, high = page.count - 1, found = -1;
   while (low <= high) {
     const int mid = (low + high) / 2;
-    const size_t at = size_t(mid) * page.entrySize;
-    const uint64_t k = nodeKeys ? U32(b, at) : Id(b, at, layout);
+    const uint8_t* at = page.bytes + size_t(mid) * page.entrySize;
+    const uint64_t k = nodeKeys || layout.id == 4 ? Raw<uint32_t>(at) : Raw<uint64_t>(at);
     if (k == key) return mid;
     if (k < key) {
       found = mid;
@@ -650,7 +666,17 @@ PropertySet PstReader::ReadProperties(const NodeRef& node) {
   if (heap.ClientSignature() != kClientPropertyContext) Damaged("the node holds no properties");
   uint8_t keySize = 0, entrySize = 0;
   PropertySet set;
-  set.bytes.reserve(heap.FirstBlockSize());
+  // The values are copied in one after the other: `used` bytes of the buffer hold them, the rest
+  // is room, which the heap's first block mostly gives enough of.
+  size_t used = 0;
+  set.bytes.resize(heap.FirstBlockSize());
+  const auto append = [&](const uint8_t* from, size_t count) {
+    if (count == 0) return;
+    if (set.bytes.size() - used < count)
+      set.bytes.resize(std::max(2 * set.bytes.size(), used + count));
+    std::memcpy(set.bytes.data() + used, from, count);
+    used += count;
+  };
   set.records.reserve(64);
   valueSpans_.clear();
   heap.BthRecords(heap.UserRoot(), keySize, entrySize, [&](std::span<const uint8_t> record) {
@@ -659,22 +685,25 @@ PropertySet PstReader::ReadProperties(const NodeRef& node) {
     p.id = U16(record, 0);
     p.type = U16(record, 2);
     const uint32_t hnid = U32(record, 4);
-    const size_t at = set.bytes.size();
+    const size_t at = used;
     if (const size_t inlineSize = InlineSize(p.type); inlineSize > 0) {
-      set.bytes.insert(set.bytes.end(), record.begin() + 4, record.begin() + 4 + long(inlineSize));
+      append(record.data() + 4, inlineSize);
     } else if ((hnid & 0x1F) == 0) {
       const auto value = heap.View(hnid);
-      set.bytes.insert(set.bytes.end(), value.begin(), value.end());
+      append(value.data(), value.size());
     } else {
       const auto sub = FindSubnode(node.subnodes, hnid);
       if (!sub) Damaged("property " + Hex(p.id) + " is in a subnode the node does not have");
+      set.bytes.resize(used);
       AppendData(sub->first, set.bytes);
+      used = set.bytes.size();
     }
     // What the values take together, which a sound node keeps below the file's size.
-    if (set.bytes.size() > size_) Damaged("the node's properties are larger than the file");
+    if (used > size_) Damaged("the node's properties are larger than the file");
     set.records.push_back(p);
-    valueSpans_.emplace_back(at, set.bytes.size() - at);
+    valueSpans_.emplace_back(at, used - at);
   });
+  set.bytes.resize(used);
   // The buffer no longer moves: the records can point into it.
   for (size_t i = 0; i < set.records.size(); ++i)
     set.records[i].value =

@@ -159,6 +159,7 @@ class PstReader {
   uint64_t nbtRoot_ = 0;
   uint64_t bbtRoot_ = 0;
   std::vector<Page> pages_;               // the page cache: each page has one slot, by its offset
+  int pageShift_ = 0;                     // log2 of the page size
   std::vector<uint64_t> checked_;         // mapped file: the pages whose checksum held, a bit each
   std::vector<ByteVector> spare_;         // TakeBuffer / GiveBuffer
   ByteVector subnodeBlock_;               // FindSubnode

@@ -47,7 +47,7 @@ TEST_F(HelpAboutTest, ContentsAndWebsiteOpenInTheBrowser) {
   window.mnuWebsite->trigger();
   ASSERT_EQ(opened.size(), 2);
   EXPECT_EQ(QUrl(opened[0]).toLocalFile(), index);
-  EXPECT_EQ(opened[1], Module1::kWebsite);
+  EXPECT_EQ(opened[1], "https://www.lumivex.app");
   EXPECT_TRUE(dialogs->messages.empty());
 
   // Pages that are not there: the user is told where they were looked for.
@@ -131,7 +131,7 @@ TEST_F(HelpAboutTest, AboutBoxShowsOverTheMainWindowAndClosesWithOk) {
          {about->Label4, about->Label5, about->Label6, about->Label2, about->Label3})
       texts << label->text();
     EXPECT_EQ(texts, QStringList({"Quorvane", "Lumivex", "Export Outlook Contacts to vCard",
-                                  "v3.0 Build 1078", Module1::kWebsite}));
+                                  "v3.0 Build 1078", "https://www.lumivex.app"}));
     about->CmdOK->click();
   });
   window.mnuAbout->trigger();

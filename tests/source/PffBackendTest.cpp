@@ -195,41 +195,14 @@ TEST(PffBackend, JapaneseContactReadsTheSameFromUnicodeAndAnsiStores) {
   SetAnsiCodePage(0);
 }
 
-TEST(PffBackend, SixContactsMatchTheIndependentReaders) {
+// What the names read on the real stores is compared, field for field, with pst-extractor's view
+// of them through the vCard 2.1 export (ExportVerbTest): the names, company, title, phones,
+// e-mail address and home address of every contact.
+TEST(PffBackend, EveryNameTheWritersReadAnswersAndUnknownNamesFail) {
   LUMIVEX_REQUIRE_FIXTURES();
   auto store = OpenPffStore(FixturePst(QStringLiteral("six-contacts.pst")));
-  auto items = store->DefaultContactsFolder()->GetItems();
-  ASSERT_EQ(items->Count(), 6);
-  struct Expected {
-    const char *fullName, *first, *last, *company, *email;
-  };
-  const Expected expected[] = {
-      {"Sebastian Wright", "", "", "", "SebastianWright@dayrep.com"},
-      {"Wichert Kroos", "", "", "Grade A Investment", "WichertKroos@teleworm.us"},
-      {"Christoffer van de Meeberg", "", "", "Krauses Sofa Factory",
-       "ChristoffervandeMeeberg@teleworm.us"},
-      {"Margaret J. Tolle", "Margaret", "Tolle", "Adaptaz", "MargaretJTolle@dayrep.com"},
-      {"Matthew R. Wilcox", "Matthew", "Wilcox", "Briazz", ""},
-      {"Bertha A. Buell", "Bertha", "Buell", "Awthentikz", "BerthaABuell@armyspy.com"},
-  };
-  for (int i = 0; i < 6; ++i) {
-    SCOPED_TRACE(i);
-    auto entry = items->Item(i);
-    const Expected& e = expected[i];
-    EXPECT_EQ(ReadProperty(*entry, "FullName"), QString::fromUtf8(e.fullName));
-    EXPECT_EQ(ReadProperty(*entry, "FirstName"), QString::fromUtf8(e.first));
-    EXPECT_EQ(ReadProperty(*entry, "LastName"), QString::fromUtf8(e.last));
-    EXPECT_EQ(ReadProperty(*entry, "CompanyName"), QString::fromUtf8(e.company));
-    EXPECT_EQ(ReadProperty(*entry, "Email1Address"), QString::fromUtf8(e.email));
-  }
-  auto tolle = items->Item(3);
-  EXPECT_EQ(ReadProperty(*tolle, "JobTitle"), QStringLiteral("Recording engineer"));
-  EXPECT_EQ(ReadProperty(*tolle, "BusinessTelephoneNumber"), QStringLiteral("(08)9080-1183"));
-  EXPECT_EQ(
-      ReadProperty(*items->Item(4), "HomeTelephoneNumber"),
-      QStringLiteral("(661)387-5382(661)387-5382"));  // stored twice over, as both readers show
-
-  // Every name the writers read answers, even when absent; unknown names fail and keep the value.
+  auto tolle = store->DefaultContactsFolder()->GetItems()->Item(3);
+  // Even when absent; an unknown name fails and keeps the value.
   for (int slot = 0; slot < kReadableSlots; ++slot) {
     QString value;
     EXPECT_TRUE(tolle->Read(SlotName(slot), value)) << SlotName(slot);
