@@ -154,6 +154,7 @@ class ConsoleView : public ConversionView {
 
   void SetProgressRange(int, int maximum) override { total_ = maximum; }
   void SetProgressValue(int value) override { value_ = value; }
+  bool ShowsProgressLabel() const override { return progress_; }
   void SetProgressLabel(const QString& text) override {
     if (!progress_) return;
     label_ = text;

@@ -161,6 +161,7 @@ int RunContext::EntryCount() const {
 }
 
 void RunContext::ShowProgressLabel(int n) const {
+  if (!view_.ShowsProgressLabel()) return;
   int count = 0;
   try {
     count = items_->Count();

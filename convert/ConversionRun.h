@@ -23,6 +23,9 @@ class ConversionView {
   virtual void SetProgressValue(int value) = 0;
   // LblSaveProgress. The run never yields to the event loop: a window repaints at once.
   virtual void SetProgressLabel(const QString& text) = 0;
+  // Whether the label is shown at all: a view that shows none (the command line writing into a
+  // file or a pipe) spares the run making its text at every entry.
+  virtual bool ShowsProgressLabel() const { return true; }
   // Enables CmdConversion and the main window's CmdContactsCreate.
   virtual void EnableButtons() = 0;
   // A message box with one OK button; style 64 information, 48 exclamation, 16 critical.
