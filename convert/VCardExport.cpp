@@ -36,6 +36,9 @@ void WriteEntry(AnsiTextFile& output, const Items& items, int index, VCardFields
 QString FitFileName(QString name, const QString& tail) {
   name.remove(QChar(u'\0'));
   QString head = name.chopped(std::min(tail.size(), name.size()));
+  // A UTF-16 code unit takes at most three bytes in the file system's encoding (UTF-8): most
+  // names are short enough not to be measured at all.
+  if ((head.size() + tail.size()) * 3 <= kMaxFileNameBytes) return head + tail;
   while (!head.isEmpty() && QFile::encodeName(head + tail).size() > kMaxFileNameBytes) {
     head.chop(1);
     if (!head.isEmpty() && head.back().isHighSurrogate()) head.chop(1);
