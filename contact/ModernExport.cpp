@@ -189,6 +189,9 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
 
   UniqueFileNames names;
   int done = 0;
+  // One contact for every entry: a store that read the entry ahead hands its contact over in
+  // exchange for this one's last contents, which it then frees where they were made.
+  Contact contact;
   for (const FolderWork& w : work) {
     const QString category = options.folderAsCategory ? FolderCategory(w.path) : QString();
     for (int i = 0; i < w.count; ++i) {
@@ -196,7 +199,6 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
         result.cancelled = true;
         break;
       }
-      Contact contact;
       QString why;
       bool read = false;
       try {

@@ -1,8 +1,44 @@
 #include "contact/TextOut.h"
 
+#include <array>
+#include <cstdint>
+
 namespace lumivex::contact {
 
 namespace {
+
+// What each ASCII character becomes under each rule.
+enum Action : uint8_t {
+  kCopy,
+  kBackslash,    // escaped with a backslash
+  kDoubleQuote,  // doubled
+  kDrop,         // a control character no format here can hold
+  kLineBreak,    // CR, LF: one line break (CR LF counts once)
+};
+
+using ActionTable = std::array<std::array<uint8_t, 128>, 4>;
+
+constexpr ActionTable MakeActions() {
+  ActionTable table{};
+  for (size_t rule = 0; rule < table.size(); ++rule) {
+    for (size_t c = 0; c < 128; ++c) {
+      uint8_t action = kCopy;
+      if (c == '\r' || c == '\n')
+        action = kLineBreak;
+      else if ((c < 0x20 && c != '\t') || c == 0x7F)
+        action = kDrop;
+      else if ((rule == size_t(TextRule::kVCard) && (c == '\\' || c == ',' || c == ';')) ||
+               (rule == size_t(TextRule::kVCard4Text) && (c == '\\' || c == ',')))
+        action = kBackslash;
+      else if (rule == size_t(TextRule::kCsv) && c == '"')
+        action = kDoubleQuote;
+      table[rule][c] = action;
+    }
+  }
+  return table;
+}
+
+constexpr ActionTable kActions = MakeActions();
 
 char* PutCodePoint(char* out, char32_t u) {
   if (u < 0x800) {
@@ -19,37 +55,36 @@ char* PutCodePoint(char* out, char32_t u) {
   return out;
 }
 
-}  // namespace
-
-void AppendUtf8(QByteArray& out, QStringView text, TextRule rule) {
+// Writes `text` at `dst`, which has room for three bytes a code unit (the most one takes: an
+// escape takes two, a surrogate pair four for its two units); returns the end.
+char* PutUtf8(char* dst, QStringView text, TextRule rule) {
   const char16_t* p = text.utf16();
   const qsizetype size = text.size();
-  if (size == 0) return;
-  // Room for the most a code unit can take: three bytes (an escape takes two, a surrogate pair
-  // four for its two units); what is not used is given back at the end.
-  const qsizetype start = out.size();
-  out.resize(start + 3 * size);
-  char* const begin = out.data();
-  char* dst = begin + start;
+  const std::array<uint8_t, 128>& actions = kActions[static_cast<size_t>(rule)];
   for (qsizetype i = 0; i < size; ++i) {
     const char16_t c = p[i];
     if (c < 0x80) {
-      if (c == u'\r' || c == u'\n') {
-        if (c == u'\r' && i + 1 < size && p[i + 1] == u'\n') ++i;
-        if (rule == TextRule::kVCard || rule == TextRule::kVCard4Text) {
+      switch (actions[c]) {
+        case kCopy:
+          break;
+        case kBackslash:
           *dst++ = '\\';
-          *dst++ = 'n';
-        } else if (rule == TextRule::kCsv) {
-          *dst++ = '\n';
-        }
-        continue;
+          break;
+        case kDoubleQuote:
+          *dst++ = '"';
+          break;
+        case kDrop:
+          continue;
+        case kLineBreak:
+          if (c == u'\r' && i + 1 < size && p[i + 1] == u'\n') ++i;
+          if (rule == TextRule::kVCard || rule == TextRule::kVCard4Text) {
+            *dst++ = '\\';
+            *dst++ = 'n';
+          } else if (rule == TextRule::kCsv) {
+            *dst++ = '\n';
+          }
+          continue;
       }
-      if ((c < 0x20 && c != u'\t') || c == 0x7F) continue;
-      if ((rule == TextRule::kVCard && (c == u'\\' || c == u',' || c == u';')) ||
-          (rule == TextRule::kVCard4Text && (c == u'\\' || c == u',')))
-        *dst++ = '\\';
-      else if (rule == TextRule::kCsv && c == u'"')
-        *dst++ = '"';
       *dst++ = static_cast<char>(c);
       continue;
     }
@@ -62,7 +97,25 @@ void AppendUtf8(QByteArray& out, QStringView text, TextRule rule) {
     }
     dst = PutCodePoint(dst, u);
   }
-  out.truncate(dst - begin);
+  return dst;
+}
+
+}  // namespace
+
+void AppendUtf8(QByteArray& out, QStringView text, TextRule rule) {
+  if (text.isEmpty()) return;
+  const qsizetype start = out.size();
+  out.resize(start + 3 * text.size());  // what is not used is given back below
+  char* const begin = out.data();
+  out.truncate(PutUtf8(begin + start, text, rule) - begin);
+}
+
+void AppendUtf8(std::string& out, QStringView text, TextRule rule) {
+  if (text.isEmpty()) return;
+  const size_t start = out.size();
+  out.resize(start + 3 * static_cast<size_t>(text.size()));
+  char* const begin = out.data();
+  out.resize(static_cast<size_t>(PutUtf8(begin + start, text, rule) - begin));
 }
 
 }  // namespace lumivex::contact

@@ -6,6 +6,8 @@
 #include <QUuid>
 
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 namespace lumivex::contact {
 
@@ -15,11 +17,11 @@ namespace {
 constexpr qsizetype kLineOctets = 75;
 
 // Appends `line` to `out` folded into lines of at most 75 octets, each continuation line
-// starting with a space. A fold never falls inside a UTF-8 sequence or a backslash escape, so
-// that readers which unfold carelessly still see whole characters.
-void AppendFolded(QByteArray& out, const QByteArray& line) {
-  const char* p = line.constData();
-  const qsizetype size = line.size();
+// starting with a space, and ends it. A fold never falls inside a UTF-8 sequence or a
+// backslash escape, so that readers which unfold carelessly still see whole characters.
+void AppendFolded(std::string& out, std::string_view line) {
+  const char* p = line.data();
+  const qsizetype size = static_cast<qsizetype>(line.size());
   qsizetype pos = 0;
   qsizetype room = kLineOctets;
   while (size - pos > room) {
@@ -28,34 +30,85 @@ void AppendFolded(QByteArray& out, const QByteArray& line) {
     qsizetype slashes = 0;
     while (cut - 1 - slashes > pos && p[cut - 1 - slashes] == '\\') ++slashes;
     if (slashes % 2 == 1) --cut;
-    out.append(p + pos, cut - pos);
+    out.append(p + pos, static_cast<size_t>(cut - pos));
     out.append("\r\n ", 3);
     pos = cut;
     room = kLineOctets - 1;
   }
-  out.append(p + pos, size - pos);
+  out.append(p + pos, static_cast<size_t>(size - pos));
   out.append("\r\n", 2);
 }
 
-// One content line being built: name, parameters, value; End() folds it into the card.
+// `value` in decimal, zero-padded to `width` digits, as printf's "%0*d" writes it.
+void PutNumber(std::string& out, int value, int width) {
+  if (value < 0 || value > 9999) {
+    char text[24];
+    const int n = std::snprintf(text, sizeof text, "%0*d", width, value);
+    out.append(text, static_cast<size_t>(n));
+    return;
+  }
+  char digits[4];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  for (int i = n; i < width; ++i) out.push_back('0');
+  while (n > 0) out.push_back(digits[--n]);
+}
+
+// A date: basic format (YYYYMMDD) for 4.0, extended (YYYY-MM-DD) for 3.0.
+void PutDate(std::string& out, const Date& d, VCardVersion version) {
+  const bool extended = version != VCardVersion::k40;
+  PutNumber(out, d.year, 4);
+  if (extended) out.push_back('-');
+  PutNumber(out, d.month, 2);
+  if (extended) out.push_back('-');
+  PutNumber(out, d.day, 2);
+}
+
+// A time in UTC, basic format for 4.0 and extended for 3.0; nothing when it is not valid.
+void PutStamp(std::string& out, const QDateTime& t, VCardVersion version) {
+  if (!t.isValid()) return;
+  const QDateTime utc = t.toUTC();
+  const QDate d = utc.date();
+  const QTime time = utc.time();
+  const bool extended = version != VCardVersion::k40;
+  PutNumber(out, d.year(), 4);
+  if (extended) out.push_back('-');
+  PutNumber(out, d.month(), 2);
+  if (extended) out.push_back('-');
+  PutNumber(out, d.day(), 2);
+  out.push_back('T');
+  PutNumber(out, time.hour(), 2);
+  if (extended) out.push_back(':');
+  PutNumber(out, time.minute(), 2);
+  if (extended) out.push_back(':');
+  PutNumber(out, time.second(), 2);
+  out.push_back('Z');
+}
+
+// One content line being built at the end of the card: name, parameters, value; End() folds
+// it where it is longer than a line may be.
 class Line {
  public:
-  Line(QByteArray& out, QByteArray& scratch, VCardVersion version)
-      : out_(out),
-        line_(scratch),
+  Line(std::string& card, std::string& scratch, VCardVersion version)
+      : line_(card),
+        scratch_(scratch),
+        version_(version),
         textRule_(version == VCardVersion::k40 ? TextRule::kVCard4Text : TextRule::kVCard) {}
   Line& Start(const char* name) {
-    line_.resize(0);  // keeps its room for the next line
+    start_ = line_.size();
     line_.append(name);
     return *this;
   }
   Line& Param(const char* text) {
-    line_.append(';');
+    line_.push_back(';');
     line_.append(text);
     return *this;
   }
   Line& Colon() {
-    line_.append(':');
+    line_.push_back(':');
     return *this;
   }
   Line& Raw(const char* text) {
@@ -63,11 +116,11 @@ class Line {
     return *this;
   }
   Line& Raw(const QByteArray& text) {
-    line_.append(text);
+    line_.append(text.constData(), static_cast<size_t>(text.size()));
     return *this;
   }
   Line& Sep(char c) {
-    line_.append(c);
+    line_.push_back(c);
     return *this;
   }
   // A text value, escaped as the version wants.
@@ -85,11 +138,29 @@ class Line {
     AppendUtf8(line_, text, TextRule::kSingleLine);
     return *this;
   }
-  void End() { AppendFolded(out_, line_); }
+  Line& DateValue(const Date& d) {
+    PutDate(line_, d, version_);
+    return *this;
+  }
+  Line& Stamp(const QDateTime& t) {
+    PutStamp(line_, t, version_);
+    return *this;
+  }
+  void End() {
+    if (line_.size() - start_ <= static_cast<size_t>(kLineOctets)) {
+      line_.append("\r\n", 2);
+      return;
+    }
+    scratch_.assign(line_, start_, std::string::npos);
+    line_.resize(start_);
+    AppendFolded(line_, scratch_);
+  }
 
  private:
-  QByteArray& out_;
-  QByteArray& line_;
+  std::string& line_;     // the card: the line being built is its end, from start_
+  std::string& scratch_;  // a long line while it is folded
+  size_t start_ = 0;
+  VCardVersion version_;
   TextRule textRule_;
 };
 
@@ -100,30 +171,8 @@ bool HasText(const QString& s) {
   return false;
 }
 
-QByteArray DateText(const Date& d, VCardVersion version) {
-  char buffer[48];
-  std::snprintf(buffer, sizeof buffer,
-                version == VCardVersion::k40 ? "%04d%02d%02d" : "%04d-%02d-%02d", d.year, d.month,
-                d.day);
-  return QByteArray(buffer);
-}
-
 bool UsableDate(const Date& d) {
   return d.IsValid() && d.year <= 9999 && d.month <= 12 && d.day <= 31;
-}
-
-// The time in UTC, basic format for 4.0 and extended for 3.0; empty when it is not valid.
-QByteArray StampText(const QDateTime& t, VCardVersion version) {
-  if (!t.isValid()) return {};
-  const QDateTime utc = t.toUTC();
-  const QDate d = utc.date();
-  const QTime time = utc.time();
-  char buffer[96];
-  std::snprintf(buffer, sizeof buffer,
-                version == VCardVersion::k40 ? "%04d%02d%02dT%02d%02d%02dZ"
-                                             : "%04d-%02d-%02dT%02d:%02d:%02dZ",
-                d.year(), d.month(), d.day(), time.hour(), time.minute(), time.second());
-  return QByteArray(buffer);
 }
 
 struct PhoneType {
@@ -274,17 +323,20 @@ QString CardUuid(const QString& uid) {
 void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
   const bool v4 = version == VCardVersion::k40;
   auto pick = [v4](const PhoneType& t) { return v4 ? t.v4 : t.v3; };
-  // One line's buffer for every card of the thread, so that its room is not made anew.
-  thread_local QByteArray scratch;
-  Line line(out, scratch, version);
-  out.append(v4 ? "BEGIN:VCARD\r\nVERSION:4.0\r\n" : "BEGIN:VCARD\r\nVERSION:3.0\r\n");
+  // The card is put together in buffers kept for every card of the thread, so that their room
+  // is not made anew, and then appended to `out` in one piece.
+  thread_local std::string card;
+  thread_local std::string scratch;
+  card.clear();
+  Line line(card, scratch, version);
+  card.append(v4 ? "BEGIN:VCARD\r\nVERSION:4.0\r\n" : "BEGIN:VCARD\r\nVERSION:3.0\r\n");
   const QString shown = ShownName(c);
   if (c.isGroup) {
     if (v4) {
-      out.append("KIND:group\r\n");
+      card.append("KIND:group\r\n");
     } else {
       line.Start("N").Colon().Part(shown).Raw(";;;;").End();
-      out.append("X-ADDRESSBOOKSERVER-KIND:group\r\n");
+      card.append("X-ADDRESSBOOKSERVER-KIND:group\r\n");
     }
   } else {
     const bool named = HasText(c.surname) || HasText(c.givenName) || HasText(c.middleName) ||
@@ -333,15 +385,15 @@ void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
     line.Start("URL").Param(v4 ? "TYPE=work" : "TYPE=WORK").Colon().Uri(c.businessWebPage).End();
   if (HasText(c.personalWebPage))
     line.Start("URL").Param(v4 ? "TYPE=home" : "TYPE=HOME").Colon().Uri(c.personalWebPage).End();
-  if (UsableDate(c.birthday)) line.Start("BDAY").Colon().Raw(DateText(c.birthday, version)).End();
+  if (UsableDate(c.birthday)) line.Start("BDAY").Colon().DateValue(c.birthday).End();
   if (UsableDate(c.anniversary)) {
-    const QByteArray day = DateText(c.anniversary, version);
+    const Date& day = c.anniversary;
     if (v4) {
-      line.Start("ANNIVERSARY").Colon().Raw(day).End();
+      line.Start("ANNIVERSARY").Colon().DateValue(day).End();
     } else {
       // 3.0 has no anniversary: the X- property most programs read, and Evolution's own.
-      line.Start("X-ANNIVERSARY").Colon().Raw(day).End();
-      line.Start("X-EVOLUTION-ANNIVERSARY").Colon().Raw(day).End();
+      line.Start("X-ANNIVERSARY").Colon().DateValue(day).End();
+      line.Start("X-EVOLUTION-ANNIVERSARY").Colon().DateValue(day).End();
     }
   }
   if (c.gender != Gender::kUnspecified) {
@@ -414,14 +466,14 @@ void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
     }
     line.Raw(c.photo.data.toBase64()).End();
   }
-  if (c.lastModified.isValid())
-    line.Start("REV").Colon().Raw(StampText(c.lastModified, version)).End();
+  if (c.lastModified.isValid()) line.Start("REV").Colon().Stamp(c.lastModified).End();
   if (HasText(c.uid)) {
     line.Start("UID").Colon();
     if (v4) line.Raw("urn:uuid:");
     line.Raw(CardUuid(c.uid).toLatin1()).End();
   }
-  out.append("END:VCARD\r\n");
+  card.append("END:VCARD\r\n");
+  out.append(card.data(), static_cast<qsizetype>(card.size()));
 }
 
 }  // namespace lumivex::contact

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <vector>
 
 namespace lumivex {
@@ -189,10 +190,19 @@ std::string_view SlotName(int slot) {
 }
 
 int SlotForTag(uint32_t id) {
-  // kTagged is in the order of the ids.
-  const auto found = std::lower_bound(kTagged.begin(), kTagged.end(), id,
-                                      [](const Tagged& t, uint32_t key) { return t.id < key; });
-  return found != kTagged.end() && found->id == id ? found->slot : -1;
+  // Asked for every property of every entry: one look-up in a table by id, made once.
+  struct BySlot {
+    std::array<int8_t, 0x10000> byId;
+  };
+  static const std::unique_ptr<BySlot> table = [] {
+    auto made = std::make_unique<BySlot>();
+    made->byId.fill(-1);
+    static_assert(kSlotCount <= 127, "a slot must fit the table's bytes");
+    for (const Tagged& t : kTagged)
+      if (t.id < 0x10000) made->byId[t.id] = static_cast<int8_t>(t.slot);
+    return made;
+  }();
+  return id < 0x10000 ? table->byId[id] : -1;
 }
 
 int SlotForNamed(const pff::NamedKey& key) {

@@ -63,6 +63,7 @@ class ContactEntry {
   // Reads the whole entry into the full contact model (every field, the photo, a list's members).
   // Returns false, with `why` saying what could not be read, when the entry or any property it
   // holds cannot be read; `contact` is then partly filled and must not be written as the entry.
+  // What `contact` held before is replaced (a store may keep it to free it elsewhere).
   virtual bool ReadContact(contact::Contact& contact, QString& why) const;
 
   // Why the entry cannot be opened, or why its last failed Read failed; empty when nothing

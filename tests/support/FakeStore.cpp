@@ -15,6 +15,7 @@ class FakeEntry : public ContactEntry {
     return true;
   }
   bool ReadContact(contact::Contact& contact, QString& why) const override {
+    contact = contact::Contact();  // nothing of what it held stays
     if (contact_ == nullptr || contact_->unreadable) {
       why = Failure();
       return false;
