@@ -58,9 +58,8 @@ struct PropertyRecord {
 };
 
 // The properties of one node, in the order of their ids, with the records and all their values
-// in one block: reading a node allocates once, not once per property (the entries of a folder
-// are built on one thread and freed on another, where each allocation costs the more). It can be
-// moved (the records keep pointing into the same block), not copied.
+// in one block: reading a node allocates once, not once per property. It can be moved (the
+// records keep pointing into the same block), not copied.
 struct PropertySet {
   PropertySet() = default;
   PropertySet(PropertySet&&) = default;
