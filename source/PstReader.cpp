@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <unordered_set>
 
 #include <fcntl.h>
@@ -665,20 +666,16 @@ PropertySet PstReader::ReadProperties(const NodeRef& node) {
   Heap heap(*this, node.data);
   if (heap.ClientSignature() != kClientPropertyContext) Damaged("the node holds no properties");
   uint8_t keySize = 0, entrySize = 0;
-  PropertySet set;
-  // The values are copied in one after the other: `used` bytes of the buffer hold them, the rest
-  // is room, which the heap's first block mostly gives enough of.
+  // The values are gathered one after the other in a buffer that keeps its room from node to
+  // node: `used` bytes of it hold them.
   size_t used = 0;
-  set.bytes.resize(heap.FirstBlockSize());
   const auto append = [&](const uint8_t* from, size_t count) {
     if (count == 0) return;
-    if (set.bytes.size() - used < count)
-      set.bytes.resize(std::max(2 * set.bytes.size(), used + count));
-    std::memcpy(set.bytes.data() + used, from, count);
+    if (values_.size() - used < count) values_.resize(std::max(2 * values_.size(), used + count));
+    std::memcpy(values_.data() + used, from, count);
     used += count;
   };
-  set.records.reserve(64);
-  valueSpans_.clear();
+  records_.clear();
   heap.BthRecords(heap.UserRoot(), keySize, entrySize, [&](std::span<const uint8_t> record) {
     if (keySize != 2 || entrySize != 6) Damaged("the node's property records have an odd size");
     PropertyRecord p;
@@ -694,20 +691,28 @@ PropertySet PstReader::ReadProperties(const NodeRef& node) {
     } else {
       const auto sub = FindSubnode(node.subnodes, hnid);
       if (!sub) Damaged("property " + Hex(p.id) + " is in a subnode the node does not have");
-      set.bytes.resize(used);
-      AppendData(sub->first, set.bytes);
-      used = set.bytes.size();
+      values_.resize(used);
+      AppendData(sub->first, values_);
+      used = values_.size();
     }
     // What the values take together, which a sound node keeps below the file's size.
     if (used > size_) Damaged("the node's properties are larger than the file");
-    set.records.push_back(p);
-    valueSpans_.emplace_back(at, used - at);
+    records_.push_back({p, {at, used - at}});
   });
-  set.bytes.resize(used);
-  // The buffer no longer moves: the records can point into it.
-  for (size_t i = 0; i < set.records.size(); ++i)
-    set.records[i].value =
-        std::span<const uint8_t>(set.bytes).subspan(valueSpans_[i].first, valueSpans_[i].second);
+  // One block for the records and the values after them.
+  const size_t recordBytes = records_.size() * sizeof(PropertyRecord);
+  static_assert(sizeof(PropertyRecord) % sizeof(uint64_t) == 0 &&
+                alignof(PropertyRecord) <= alignof(uint64_t));
+  PropertySet set;
+  set.block = std::make_unique_for_overwrite<uint64_t[]>((recordBytes + used + 7) / 8);
+  auto* records = reinterpret_cast<PropertyRecord*>(set.block.get());
+  uint8_t* values = reinterpret_cast<uint8_t*>(set.block.get()) + recordBytes;
+  if (used > 0) std::memcpy(values, values_.data(), used);
+  for (size_t i = 0; i < records_.size(); ++i) {
+    const auto& [record, span] = records_[i];
+    new (records + i) PropertyRecord{record.id, record.type, {values + span.first, span.second}};
+  }
+  set.records = {records, records_.size()};
   return set;
 }
 

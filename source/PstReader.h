@@ -57,9 +57,9 @@ struct PropertyRecord {
   std::span<const uint8_t> value;
 };
 
-// The properties of one node, in the order of their ids, with all their values in one buffer:
-// reading a node allocates twice, not once per property. It can be moved (the records keep
-// pointing into the same buffer), not copied.
+// The properties of one node, in the order of their ids, with the records and all their values
+// in one block: reading a node allocates once, not once per property. It can be moved (the
+// records keep pointing into the same block), not copied.
 struct PropertySet {
   PropertySet() = default;
   PropertySet(PropertySet&&) = default;
@@ -67,8 +67,8 @@ struct PropertySet {
   PropertySet(const PropertySet&) = delete;
   PropertySet& operator=(const PropertySet&) = delete;
 
-  std::vector<PropertyRecord> records;
-  ByteVector bytes;
+  std::span<const PropertyRecord> records;
+  std::unique_ptr<uint64_t[]> block;  // the records, then the values
 };
 
 // One entry of the name-to-id map: a named property's set and number or name.
@@ -167,8 +167,9 @@ class PstReader {
   std::array<ByteVector, 2> treeBlocks_;  // DataBlocks: an XXBLOCK and an XBLOCK
   std::vector<Bid> dataBids_;             // AppendData
   std::optional<std::unordered_map<uint16_t, NameEntry>> names_;
-  std::vector<std::pair<size_t, size_t>>
-      valueSpans_;  // ReadProperties: offset and size of each value
+  // ReadProperties: the records, with the offset and size of each value, and the values.
+  std::vector<std::pair<PropertyRecord, std::pair<size_t, size_t>>> records_;
+  ByteVector values_;
 };
 
 }  // namespace lumivex::pst
