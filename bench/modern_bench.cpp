@@ -105,26 +105,33 @@ int main(int argc, char** argv) {
                                      target.toStdString(), store.toStdString()});
       form.runs.push_back(m);
       form.bytes = SizeOf(target);
-      std::printf("  run %d  %-40s %7.2f s  peak %6.1f MB  exit %d  %7.1f MB written\n", run + 1,
-                  form.name, m.seconds, m.peakKiB / 1024.0, m.status, form.bytes / 1e6);
+      std::printf(
+          "  run %d  %-40s wall %5.2f s  cpu %5.2f s  peak %6.1f MB  exit %d  %7.1f MB written\n",
+          run + 1, form.name, m.seconds, m.cpuSeconds, m.peakKiB / 1024.0, m.status,
+          form.bytes / 1e6);
       QDir(out).removeRecursively();
       QFile::remove(out + ".vcf");
     }
   }
   std::printf("medians:\n");
   double medians[2] = {};
+  double cpuMedians[2] = {};
   int i = 0;
   for (const Form& form : forms) {
     std::vector<double> seconds;
+    std::vector<double> cpu;
     std::vector<long> peaks;
     for (const Measured& m : form.runs) {
       seconds.push_back(m.seconds);
+      cpu.push_back(m.cpuSeconds);
       peaks.push_back(m.peakKiB);
     }
-    medians[i++] = Median(seconds);
-    std::printf("  %-40s %7.2f s  peak %6.1f MB\n", form.name, Median(seconds),
-                Median(peaks) / 1024.0);
+    medians[i] = Median(seconds);
+    cpuMedians[i++] = Median(cpu);
+    std::printf("  %-40s wall %5.2f s  cpu %5.2f s  peak %6.1f MB\n", form.name, Median(seconds),
+                Median(cpu), Median(peaks) / 1024.0);
   }
-  std::printf("vCard 4.0 / vCard 2.1 time: %.2f\n", medians[1] / medians[0]);
+  std::printf("vCard 4.0 / vCard 2.1: wall %.2f, cpu %.2f\n", medians[1] / medians[0],
+              cpuMedians[1] / cpuMedians[0]);
   return 0;
 }

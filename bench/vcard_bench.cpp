@@ -155,20 +155,31 @@ void InProcess(int contacts, bool perContact, const QString& workRoot) {
 void Report(const char* what, const Measured& m, const QString& dir) {
   int files = 0;
   const qint64 bytes = DirBytes(dir, &files);  // readpst writes into folders of its own
-  std::printf("  %-34s %7.2f s  peak %7.1f MB  exit %d  %6d files  %7.1f MB written\n", what,
-              m.seconds, m.peakKiB / 1024.0, m.status, files, bytes / 1e6);
+  std::printf(
+      "  %-34s wall %6.2f s  cpu %6.2f s  peak %7.1f MB  exit %d  %6d files  %7.1f MB written\n",
+      what, m.seconds, m.cpuSeconds, m.peakKiB / 1024.0, m.status, files, bytes / 1e6);
+}
+
+void Ratio(const char* what, const Measured& ours, const Measured& theirs) {
+  std::printf("  %-34s wall %6.2f x    cpu %6.2f x\n", what, ours.seconds / theirs.seconds,
+              ours.cpuSeconds / theirs.cpuSeconds);
 }
 
 void CompareWithReadpst(const QString& store, const QString& bin, const QString& work) {
   std::printf("%s (%.1f MB), each export a process of its own:\n", qPrintable(store),
               QFileInfo(store).size() / 1e6);
   const std::string cli = (bin + "/lumivex-cli").toStdString();
+  Measured ours[2];
+  int n = 0;
   for (const char* format : {"vcard", "vcards"}) {
     const QString out = work + "/" + QFileInfo(store).baseName() + "-lumivex-" + format;
     const Measured m = RunProgram(
         {cli, "export", "--format", format, "--out", out.toStdString(), store.toStdString()});
     Report(qPrintable(QStringLiteral("lumivex-cli export --format %1").arg(format)), m, out);
+    ours[n++] = m;
   }
+  Measured theirs[3];
+  n = 0;
   // readpst as asked of it for a vCard export, kept to contacts alone, and with a file per item.
   const struct {
     const char* name;
@@ -183,8 +194,11 @@ void CompareWithReadpst(const QString& store, const QString& bin, const QString&
     std::vector<std::string> args = {"readpst", "-q", "-cv"};
     if (variant.option) args.push_back(variant.option);
     args.insert(args.end(), {"-o", out.toStdString(), store.toStdString()});
-    Report(variant.name, RunProgram(args), out);
+    theirs[n] = RunProgram(args);
+    Report(variant.name, theirs[n++], out);
   }
+  Ratio("vcard / readpst -cv", ours[0], theirs[0]);
+  Ratio("vcards / readpst -cv -S", ours[1], theirs[2]);
 }
 
 }  // namespace
