@@ -116,7 +116,6 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
     w.path = folder->Path();
     try {
       w.items = folder->GetItems();
-      w.items->WillReadWhole();
       w.count = std::max(0, w.items->Count());
     } catch (const StoreError& e) {
       throw ModernExportError(QStringLiteral("Cannot read the folder \"%1\": %2")
@@ -189,8 +188,7 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
 
   UniqueFileNames names;
   int done = 0;
-  // One contact for every entry: a store that read the entry ahead hands its contact over in
-  // exchange for this one's last contents, which it then frees where they were made.
+  // One contact for every entry, whose room is used again.
   Contact contact;
   for (const FolderWork& w : work) {
     const QString category = options.folderAsCategory ? FolderCategory(w.path) : QString();

@@ -63,7 +63,7 @@ class ContactEntry {
   // Reads the whole entry into the full contact model (every field, the photo, a list's members).
   // Returns false, with `why` saying what could not be read, when the entry or any property it
   // holds cannot be read; `contact` is then partly filled and must not be written as the entry.
-  // What `contact` held before is replaced (a store may keep it to free it elsewhere).
+  // What `contact` held before is replaced.
   virtual bool ReadContact(contact::Contact& contact, QString& why) const;
 
   // Why the entry cannot be opened, or why its last failed Read failed; empty when nothing
@@ -80,9 +80,6 @@ class Items {
   // The entry at `index` (0-based). Never null: an entry that cannot be opened is still returned,
   // and every Read on it fails.
   virtual std::unique_ptr<ContactEntry> Item(int index) const = 0;
-  // Tells the items that each entry will be read whole (ContactEntry::ReadContact) rather than
-  // property by property: a store that reads entries ahead of the caller reads them whole too.
-  virtual void WillReadWhole() {}
 };
 
 class Folder {

@@ -15,14 +15,12 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <exception>
 #include <functional>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -305,31 +303,18 @@ QString Lines(QString text) {
   return text;
 }
 
-// An entry read whole ahead of the caller (PffContactEntry::Prepare).
-struct Prepared {
-  bool read = false;
-  contact::Contact contact;
-  QString why;
-};
-
 // What the entries built on a read-ahead thread held, freed on that thread: memory goes back
 // to the allocator of the thread that took it, which costs a fraction of freeing it on another
 // thread (whose frees would contend for the builder's arena). Once the thread has ended,
 // remains are freed where they are buried.
 class Graveyard {
  public:
-  struct Remains {
-    std::unique_ptr<pff::Item> item;
-    std::optional<Prepared> prepared;
-  };
+  using Remains = std::unique_ptr<pff::Item>;
 
+  // Never waits: while the read-ahead thread is clearing, `remains` is freed here instead.
   void Bury(Remains remains) {
-    std::unique_lock lock(mutex_);
-    if (!open_) {
-      lock.unlock();
-      return;  // freed here, as `remains` goes
-    }
-    buried_.push_back(std::move(remains));
+    std::unique_lock lock(mutex_, std::try_to_lock);
+    if (lock.owns_lock() && open_) buried_.push_back(std::move(remains));
   }
 
   // Frees what was buried so far; on the read-ahead thread.
@@ -412,30 +397,15 @@ class PffContactEntry : public ContactEntry {
   QString Failure() const override { return lastFailure_.isEmpty() ? failure_ : lastFailure_; }
 
   ~PffContactEntry() override {
-    if (graveyard_) graveyard_->Bury({std::move(item_), std::move(prepared_)});
+    if (graveyard_) graveyard_->Bury(std::move(item_));
   }
   PffContactEntry(const PffContactEntry&) = delete;
   PffContactEntry& operator=(const PffContactEntry&) = delete;
 
-  // The entry's item and prepared contact are freed in `graveyard` when the entry goes.
+  // The entry's item is freed in `graveyard` when the entry goes.
   void BuryIn(std::shared_ptr<Graveyard> graveyard) { graveyard_ = std::move(graveyard); }
 
-  // Reads the whole entry now, for the ReadContact that comes later (on another thread).
-  void Prepare() {
-    Prepared whole;
-    whole.read = ReadContact(whole.contact, whole.why);
-    prepared_ = std::move(whole);
-  }
-
   bool ReadContact(contact::Contact& contact, QString& why) const override {
-    if (prepared_ && !handedOver_) {
-      // Read already, on the read-ahead thread: handed over once, in exchange for what
-      // `contact` held, which goes with the entry's remains.
-      handedOver_ = true;
-      std::swap(contact, prepared_->contact);
-      why = std::move(prepared_->why);
-      return prepared_->read;
-    }
     contact = contact::Contact();
     if (!item_) {
       why = failure_;
@@ -915,33 +885,36 @@ class PffContactEntry : public ContactEntry {
   QString failure_;            // why the entry cannot be opened or its properties read
   QString namedFailure_;       // why its named properties cannot be resolved
   mutable QString lastFailure_;
-  mutable std::optional<Prepared> prepared_;  // the entry read whole by Prepare()
-  mutable bool handedOver_ = false;           // ReadContact took the prepared contact
-  std::shared_ptr<Graveyard> graveyard_;      // where the entry's remains are freed
+  std::shared_ptr<Graveyard> graveyard_;  // where the entry's item is freed
 };
 
 // Builds the entries of a folder, in order, on a thread of its own, a few dozen ahead of the
 // caller: an export reads an entry's values and writes them while the next entries are read
 // from the store, which on two processors takes about half the time of doing both in turn.
 // Only for a file that lets two threads in at once (our reader).
+//
+// The two threads pass entries through a ring of slots and two counters, without a lock: a lock
+// taken by both for every entry made them wait on each other thousands of times a run. A thread
+// that finds nothing to do spins a moment, then sleeps until the other has a batch for it.
 class EntryReadAhead {
  public:
-  // Builds entry `index`; `ahead` says whether the builder is well ahead of the caller, so that
-  // it has time to spare for more of the caller's work. What the entry holds is freed in
-  // `graveyard` when the caller lets it go.
-  using Make = std::function<std::unique_ptr<ContactEntry>(int index, bool ahead,
-                                                           std::shared_ptr<Graveyard> graveyard)>;
+  // Builds entry `index`. What the entry holds is freed in `graveyard` when the caller lets it
+  // go.
+  using Make =
+      std::function<std::unique_ptr<ContactEntry>(int index, std::shared_ptr<Graveyard> graveyard)>;
 
   // Builds entries `first` up to (not including) `end` with `make`.
   EntryReadAhead(Make make, int first, int end)
-      : make_(std::move(make)), next_(first), end_(end), thread_([this] { Run(); }) {}
+      : make_(std::move(make)),
+        first_(first),
+        total_(static_cast<uint64_t>(end - first)),
+        thread_([this] { Run(); }) {}
 
   ~EntryReadAhead() {
-    {
-      std::lock_guard lock(mutex_);
-      stop_ = true;
-    }
-    room_.notify_one();
+    stop_.store(true);
+    // A builder asleep for room is woken: the counter moves, and it finds it is to stop.
+    taken_.fetch_add(kWindow);
+    taken_.notify_all();
     thread_.join();
   }
 
@@ -952,76 +925,98 @@ class EntryReadAhead {
   // yet; null when it is not in line (the caller builds it itself). What building it threw is
   // thrown here.
   std::unique_ptr<ContactEntry> Take(int index) {
-    std::unique_lock lock(mutex_);
-    if (index != next_ || index >= end_) return nullptr;
-    if (queue_.empty()) {
-      // The caller is ahead of the builder: it sleeps until a batch is built rather than being
-      // woken for every entry.
-      waiting_ = true;
-      ready_.wait(lock, [this] { return queue_.size() >= kBatch || done_; });
-      waiting_ = false;
-    }
-    Built built = std::move(queue_.front());
-    queue_.pop_front();
-    ++next_;
-    // The builder is woken when half the window is free, not for every entry taken.
-    const bool wake = full_ && queue_.size() <= kWindow / 2;
-    lock.unlock();
-    if (wake) room_.notify_one();
+    const uint64_t next = taken_.load(std::memory_order_relaxed);
+    if (index < first_ || static_cast<uint64_t>(index - first_) != next || next >= total_)
+      return nullptr;
+    if (built_.load(std::memory_order_acquire) == next) WaitForBuilt(next);
+    Built built = std::move(slots_[next % kWindow]);
+    taken_.store(next + 1, std::memory_order_seq_cst);
+    // The builder, asleep for room, is woken when half the window is free.
+    if (builderAsleep_.load(std::memory_order_seq_cst) &&
+        built_.load(std::memory_order_relaxed) - (next + 1) <= kWindow / 2)
+      taken_.notify_one();
     if (built.error) std::rethrow_exception(built.error);
     return std::move(built.entry);
   }
 
  private:
-  static constexpr size_t kWindow = 64;
-  static constexpr size_t kBatch = 4;
+  static constexpr uint64_t kWindow = 64;
+  static constexpr uint64_t kBatch = 8;
+  static constexpr int kSpins = 512;
 
   struct Built {
     std::unique_ptr<ContactEntry> entry;
     std::exception_ptr error;
   };
 
-  void Run() {
-    Run(false);
-    graveyard_->Close();
+  static void Relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
   }
 
-  void Run(bool ahead) {
-    for (int index = next_; index < end_; ++index) {
-      graveyard_->Clear();
-      Built built;
-      try {
-        built.entry = make_(index, ahead, graveyard_);
-      } catch (...) {
-        built.error = std::current_exception();
-      }
-      std::unique_lock lock(mutex_);
-      full_ = queue_.size() >= kWindow;
-      room_.wait(lock, [this] { return stop_ || queue_.size() < kWindow; });
-      full_ = false;
-      if (stop_) return;
-      queue_.push_back(std::move(built));
-      ahead = queue_.size() >= kWindow / 8;
-      done_ = index + 1 == end_;
-      const bool wake = waiting_ && (queue_.size() >= kBatch || done_);
-      lock.unlock();
-      if (wake) ready_.notify_one();
+  // The caller waits for entry `next`: a moment's spin, then sleep until a batch is built or
+  // the last entry is.
+  void WaitForBuilt(uint64_t next) {
+    for (int spin = 0; spin < kSpins; ++spin) {
+      if (built_.load(std::memory_order_acquire) != next) return;
+      Relax();
     }
+    callerAsleep_.store(true, std::memory_order_seq_cst);
+    for (;;) {
+      const uint64_t built = built_.load(std::memory_order_seq_cst);
+      if (built - next >= kBatch || built == total_) break;
+      built_.wait(built, std::memory_order_acquire);
+    }
+    callerAsleep_.store(false, std::memory_order_relaxed);
+  }
+
+  void Run() {
+    for (uint64_t built = 0; built < total_; ++built) {
+      graveyard_->Clear();
+      Built entry;
+      try {
+        entry.entry = make_(first_ + static_cast<int>(built), graveyard_);
+      } catch (...) {
+        entry.error = std::current_exception();
+      }
+      // Room in the window: a moment's spin, then sleep until the caller has taken half of it.
+      for (int spin = 0; built - taken_.load(std::memory_order_acquire) >= kWindow; ++spin) {
+        if (stop_.load()) break;
+        if (spin < kSpins) {
+          Relax();
+          continue;
+        }
+        builderAsleep_.store(true, std::memory_order_seq_cst);
+        const uint64_t taken = taken_.load(std::memory_order_seq_cst);
+        if (built - taken >= kWindow && !stop_.load())
+          taken_.wait(taken, std::memory_order_acquire);
+        builderAsleep_.store(false, std::memory_order_relaxed);
+      }
+      if (stop_.load()) break;
+      slots_[built % kWindow] = std::move(entry);
+      built_.store(built + 1, std::memory_order_seq_cst);
+      const uint64_t waiting = built + 1 - taken_.load(std::memory_order_relaxed);
+      if (callerAsleep_.load(std::memory_order_seq_cst) &&
+          (waiting >= kBatch || built + 1 == total_))
+        built_.notify_one();
+    }
+    graveyard_->Close();
   }
 
   Make make_;
   std::shared_ptr<Graveyard> graveyard_ = std::make_shared<Graveyard>();
-  std::mutex mutex_;
-  std::condition_variable ready_;  // an entry was built
-  std::condition_variable room_;   // the window has room again, or the caller is done
-  std::deque<Built> queue_;
-  int next_;  // the index of the entry at the front of the queue
-  int end_;
-  bool stop_ = false;
-  bool done_ = false;     // the last entry is built
-  bool waiting_ = false;  // the caller waits for entries
-  bool full_ = false;     // the builder waits for room
-  std::thread thread_;    // last: it starts once the rest is set up
+  const int first_;
+  const uint64_t total_;
+  std::array<Built, kWindow> slots_;
+  std::atomic<uint64_t> built_ = 0;  // entries put in the window, by the builder
+  std::atomic<uint64_t> taken_ = 0;  // entries taken from it, by the caller
+  std::atomic<bool> callerAsleep_ = false;
+  std::atomic<bool> builderAsleep_ = false;
+  std::atomic<bool> stop_ = false;
+  std::thread thread_;  // last: it starts once the rest is set up
 };
 
 class PffItems : public Items {
@@ -1053,8 +1048,8 @@ class PffItems : public Items {
       const int count = folder_->MessageCount();
       if (index + 1 < count)
         ahead_ = std::make_unique<EntryReadAhead>(
-            [this](int i, bool spare, std::shared_ptr<Graveyard> graveyard) {
-              return Build(i, spare, std::move(graveyard));
+            [this](int i, std::shared_ptr<Graveyard> graveyard) {
+              return Build(i, std::move(graveyard));
             },
             index + 1, count);
     }
@@ -1062,19 +1057,14 @@ class PffItems : public Items {
     return entry;
   }
 
-  void WillReadWhole() override { whole_ = true; }
-
  private:
-  // `spare`: built on the read-ahead thread while it is well ahead of the caller. Entries to be
-  // read whole are then read whole there too: it takes the caller's longest step off it, and
-  // only while the caller is the slower of the two, so that both stay busy.
-  std::unique_ptr<ContactEntry> Build(int index, bool spare = false,
+  // `graveyard`: built on the read-ahead thread, whose graveyard takes what the entry holds.
+  std::unique_ptr<ContactEntry> Build(int index,
                                       std::shared_ptr<Graveyard> graveyard = nullptr) const {
     // An entry that cannot be opened is still an entry: every read of it fails.
     QString why;
     std::unique_ptr<pff::Item> message = folder_->TryMessage(index, why);
     auto entry = std::make_unique<PffContactEntry>(state_, std::move(message), why);
-    if (spare && whole_) entry->Prepare();
     if (graveyard) entry->BuryIn(std::move(graveyard));
     return entry;
   }
@@ -1082,7 +1072,6 @@ class PffItems : public Items {
   std::shared_ptr<StoreState> state_;
   std::shared_ptr<pff::Item> folder_;
   QString path_;
-  std::atomic<bool> whole_ = false;                // entries will be read whole (ReadContact)
   mutable int last_ = -1;                          // the entry asked for last
   mutable std::unique_ptr<EntryReadAhead> ahead_;  // last: stopped before the rest goes
 };
