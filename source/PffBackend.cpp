@@ -296,6 +296,45 @@ QString PictureType(const QByteArray& data, const QString& stored) {
 }
 
 // Line breaks of stored text ("\r\n", or a lone "\r") as "\n".
+// The same, in place: a text without a CR keeps its buffer untouched.
+void LinesInPlace(QString& text) {
+  if (!text.contains(u'\r')) return;
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(u'\r', u'\n');
+}
+
+// The element of `list` that the next item read goes into: one left from an earlier entry,
+// whose texts have room already, or a new one. `used` counts those taken.
+template <typename T>
+T& NextElement(std::vector<T>& list, size_t& used) {
+  if (used == list.size()) list.emplace_back();
+  return list[used++];
+}
+
+// Empties `c` for the next entry but keeps the room of its texts and lists: an export reads
+// every entry into one contact, and each field takes about as much room from one entry to the
+// next, so that reading an entry allocates hardly anything.
+void Empty(contact::Contact& c) {
+  c.isGroup = false;
+  for (QString* text : {&c.messageClass,    &c.prefix,          &c.givenName,   &c.middleName,
+                        &c.surname,         &c.suffix,          &c.displayName, &c.fileAs,
+                        &c.nickname,        &c.company,         &c.department,  &c.jobTitle,
+                        &c.profession,      &c.officeLocation,  &c.manager,     &c.assistant,
+                        &c.businessWebPage, &c.personalWebPage, &c.imAddress,   &c.freeBusyUrl,
+                        &c.spouse,          &c.notes,           &c.uid,         &c.photo.mimeType})
+    text->resize(0);
+  // Emails, phones and addresses are read into the elements already there (NextElement), and
+  // the list cut to what was read.
+  c.birthday = {};
+  c.anniversary = {};
+  c.gender = contact::Gender::kUnspecified;
+  c.children.clear();
+  c.categories.clear();
+  c.photo.data.resize(0);
+  c.lastModified = QDateTime();
+  c.members.clear();
+}
+
 QString Lines(QString text) {
   if (!text.contains(u'\r')) return text;  // most text has no line break, or "\n" alone
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -406,7 +445,7 @@ class PffContactEntry : public ContactEntry {
   void BuryIn(std::shared_ptr<Graveyard> graveyard) { graveyard_ = std::move(graveyard); }
 
   bool ReadContact(contact::Contact& contact, QString& why) const override {
-    contact = contact::Contact();
+    Empty(contact);
     if (!item_) {
       why = failure_;
     } else if (!namedFailure_.isEmpty()) {
@@ -415,6 +454,10 @@ class PffContactEntry : public ContactEntry {
     } else if (FillContact(contact, why)) {
       return true;
     }
+    // Nothing of an earlier entry stays in the lists either.
+    contact.emails.clear();
+    contact.phones.clear();
+    contact.addresses.clear();
     lastFailure_ = why;
     return false;
   }
@@ -463,7 +506,7 @@ class PffContactEntry : public ContactEntry {
   bool ReadText(int slot, QString& value) const {
     const int index = index_[static_cast<size_t>(slot)];
     if (index < 0) {
-      value.clear();
+      value.resize(0);  // keeps its room for the next entry's value
       return true;
     }
     const uint32_t type = types_[static_cast<size_t>(slot)];
@@ -538,15 +581,19 @@ class PffContactEntry : public ContactEntry {
   // The notes: the plain-text body, or where the entry has none (or an empty one) the text of its
   // compressed RTF body; line breaks as "\n". False when the body cannot be read.
   bool ReadBody(QString& notes, QString* why = nullptr) const {
-    QString plain;
-    if (!ReadText(kBody, plain)) {
+    if (!ReadText(kBody, notes)) {  // the plain body, into the room `notes` has
       if (why) *why = QStringLiteral("its notes cannot be read");
       return false;
     }
+    const bool blank =
+        std::all_of(notes.cbegin(), notes.cend(), [](QChar c) { return c.isSpace(); });
     const int rtfIndex = index_[kRtfCompressed];
-    if (!plain.trimmed().isEmpty() || rtfIndex < 0) {
+    if (!blank || rtfIndex < 0) {
       // A body of nothing but line breaks (as the mail client leaves an emptied one) is no note.
-      notes = plain.trimmed().isEmpty() ? QString() : Lines(plain);
+      if (blank)
+        notes.resize(0);
+      else
+        LinesInPlace(notes);
       return true;
     }
     QByteArray stored, rtfText;
@@ -757,17 +804,19 @@ class PffContactEntry : public ContactEntry {
     };
     for (const TextField& field : kText) {
       if (!ReadText(field.slot, c.*field.member)) return fail(field.label);
-      c.*field.member = Lines(c.*field.member);
+      LinesInPlace(c.*field.member);
     }
     c.isGroup = c.messageClass.startsWith(u"IPM.DistList", Qt::CaseInsensitive);
     if (!ReadText(Has(kWebPage) ? kWebPage : kBusinessHomePage, c.businessWebPage))
       return fail("business web page");
 
+    size_t emails = 0;
     for (int n = 0; n < 3; ++n) {
-      contact::Email email;
+      contact::Email& email = NextElement(c.emails, emails);
       if (!ReadEmailEntry(n, email)) return fail("e-mail address");
-      if (!email.address.isEmpty()) c.emails.push_back(email);
+      if (email.address.isEmpty()) --emails;
     }
+    c.emails.resize(emails);
 
     using contact::PhoneKind;
     static constexpr std::pair<int, PhoneKind> kPhones[] = {
@@ -791,11 +840,14 @@ class PffContactEntry : public ContactEntry {
         {kTelexNumber, PhoneKind::kTelex},
         {kTtyTddPhoneNumber, PhoneKind::kTty},
     };
+    size_t phones = 0;
     for (const auto& [slot, kind] : kPhones) {
-      contact::Phone phone{kind, {}};
+      contact::Phone& phone = NextElement(c.phones, phones);
+      phone.kind = kind;
       if (!ReadText(slot, phone.number)) return fail("telephone numbers");
-      if (!phone.number.isEmpty()) c.phones.push_back(phone);
+      if (phone.number.isEmpty()) --phones;
     }
+    c.phones.resize(phones);
 
     // The mailing address: 1 home, 2 business, 3 other.
     int32_t mailing = 0;
@@ -818,8 +870,9 @@ class PffContactEntry : public ContactEntry {
          kOtherAddressState, kOtherAddressPostalCode, kOtherAddressCountry, kOtherAddressFormatted,
          3},
     };
+    size_t addresses = 0;
     for (const AddressSlots& where : kAddresses) {
-      contact::Address address;
+      contact::Address& address = NextElement(c.addresses, addresses);
       address.kind = where.kind;
       address.mailing = mailing == where.mailingId;
       if (!ReadText(where.street, address.street) || !ReadText(where.poBox, address.poBox) ||
@@ -829,9 +882,10 @@ class PffContactEntry : public ContactEntry {
         return fail("postal addresses");
       if (address.IsEmpty() && !ReadText(where.formatted, address.street))
         return fail("postal addresses");
-      address.street = Lines(address.street);
-      if (!address.IsEmpty()) c.addresses.push_back(address);
+      LinesInPlace(address.street);
+      if (address.IsEmpty()) --addresses;
     }
+    c.addresses.resize(addresses);
 
     if (!ReadDay(kBirthdayLocal, kBirthday, c.birthday)) return fail("birthday");
     if (!ReadDay(kAnniversaryLocal, kAnniversary, c.anniversary)) return fail("anniversary");
