@@ -3,6 +3,10 @@
 #include <array>
 #include <cstdint>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace lumivex::contact {
 
 namespace {
@@ -57,11 +61,49 @@ char* PutCodePoint(char* out, char32_t u) {
 
 // Writes `text` at `dst`, which has room for three bytes a code unit (the most one takes: an
 // escape takes two, a surrogate pair four for its two units); returns the end.
+#ifdef __SSE2__
+// How many of the eight code units at `p` are plain printable ASCII that `rule` copies as they
+// are: 8 when all are, else fewer (the caller then goes unit by unit).
+int PlainRun(const char16_t* p, TextRule rule) {
+  const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  // Printable ASCII: 0x20 up to 0x7E (signed compares: units from 0x8000 up count as below).
+  __m128i odd = _mm_or_si128(_mm_cmplt_epi16(units, _mm_set1_epi16(0x20)),
+                             _mm_cmpgt_epi16(units, _mm_set1_epi16(0x7E)));
+  auto is = [&units](char16_t c) { return _mm_cmpeq_epi16(units, _mm_set1_epi16(short(c))); };
+  switch (rule) {
+    case TextRule::kVCard:
+      odd = _mm_or_si128(odd, _mm_or_si128(is(u'\\'), _mm_or_si128(is(u','), is(u';'))));
+      break;
+    case TextRule::kVCard4Text:
+      odd = _mm_or_si128(odd, _mm_or_si128(is(u'\\'), is(u',')));
+      break;
+    case TextRule::kCsv:
+      odd = _mm_or_si128(odd, is(u'"'));
+      break;
+    case TextRule::kSingleLine:
+      break;
+  }
+  return _mm_movemask_epi8(odd) == 0 ? 8 : 0;
+}
+#endif
+
 char* PutUtf8(char* dst, QStringView text, TextRule rule) {
   const char16_t* p = text.utf16();
   const qsizetype size = text.size();
   const std::array<uint8_t, 128>& actions = kActions[static_cast<size_t>(rule)];
   for (qsizetype i = 0; i < size; ++i) {
+#ifdef __SSE2__
+    // Runs of plain ASCII, most of any text, eight code units at a time.
+    if (p[i] < 0x80 && actions[p[i]] == kCopy) {
+      while (i + 8 <= size && PlainRun(p + i, rule) == 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(units, units));
+        dst += 8;
+        i += 8;
+      }
+      if (i == size) break;
+    }
+#endif
     const char16_t c = p[i];
     if (c < 0x80) {
       switch (actions[c]) {

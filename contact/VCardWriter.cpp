@@ -297,18 +297,16 @@ QString MemberLines(const Contact& c) {
 // not the null one: the uid of every contact read from a store is.
 bool IsCanonicalUuid(const QString& uid) {
   if (uid.size() != 36) return false;
-  bool zero = true;
-  for (qsizetype i = 0; i < 36; ++i) {
-    const char16_t c = uid[i].unicode();
-    if (i == 8 || i == 13 || i == 18 || i == 23) {
-      if (c != u'-') return false;
-    } else if ((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f')) {
-      zero = zero && c == u'0';
-    } else {
-      return false;
-    }
+  const char16_t* p = reinterpret_cast<const char16_t*>(uid.constData());
+  if (p[8] != u'-' || p[13] != u'-' || p[18] != u'-' || p[23] != u'-') return false;
+  char16_t any = 0;  // every digit or'ed: zero only for the null UUID
+  for (int i = 0; i < 36; ++i) {
+    if (i == 8 || i == 13 || i == 18 || i == 23) continue;
+    const char16_t c = p[i];
+    if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'))) return false;
+    any |= c - u'0';
   }
-  return !zero;
+  return any != 0;
 }
 
 QString CardUuid(const QString& uid) {

@@ -322,7 +322,7 @@ void Empty(contact::Contact& c) {
                         &c.profession,      &c.officeLocation,  &c.manager,     &c.assistant,
                         &c.businessWebPage, &c.personalWebPage, &c.imAddress,   &c.freeBusyUrl,
                         &c.spouse,          &c.notes,           &c.uid,         &c.photo.mimeType})
-    text->resize(0);
+    if (!text->isEmpty()) text->resize(0);
   // Emails, phones and addresses are read into the elements already there (NextElement), and
   // the list cut to what was read.
   c.birthday = {};
@@ -506,7 +506,7 @@ class PffContactEntry : public ContactEntry {
   bool ReadText(int slot, QString& value) const {
     const int index = index_[static_cast<size_t>(slot)];
     if (index < 0) {
-      value.resize(0);  // keeps its room for the next entry's value
+      if (!value.isEmpty()) value.resize(0);  // keeps its room for the next entry's value
       return true;
     }
     const uint32_t type = types_[static_cast<size_t>(slot)];

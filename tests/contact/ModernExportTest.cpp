@@ -93,6 +93,28 @@ TEST(FileNames, SafeOnLinuxAndWindowsAndUnique) {
   EXPECT_EQ(SafeFileStem(QString(99, u'a') + QStringLiteral("😀"), 101), QString(99, u'a'));
 }
 
+// Text values escaped as RFC 6350 (4.0: backslash, comma, line break) and RFC 2426 (3.0: the
+// semicolon too) say, wherever the special character falls in a long run of plain text.
+TEST(VCardLines, TextEscapedAsEachVersionWants) {
+  Contact c;
+  c.givenName = QStringLiteral("Ann");
+  c.notes = QStringLiteral("abcdefghij,klmnopqrst;uvwxyzabcd\\efghijklmn\r\nopqrstuvwx\"yz01");
+  const struct {
+    VCardVersion version;
+    const char* note;
+  } cases[] = {
+      {VCardVersion::k40,
+       "NOTE:abcdefghij\\,klmnopqrst;uvwxyzabcd\\\\efghijklmn\\nopqrstuvwx\"yz01\r\n"},
+      {VCardVersion::k30,
+       "NOTE:abcdefghij\\,klmnopqrst\\;uvwxyzabcd\\\\efghijklmn\\nopqrstuvwx\"yz01\r\n"},
+  };
+  for (const auto& t : cases) {
+    QByteArray card;
+    AppendVCard(card, c, t.version);
+    EXPECT_TRUE(card.contains(t.note)) << card.toStdString();
+  }
+}
+
 TEST(VCardLines, FoldedAt75OctetsOnCharacterBoundaries) {
   Contact c;
   c.givenName = QStringLiteral("Zoë");
