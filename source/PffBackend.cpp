@@ -966,9 +966,7 @@ class EntryReadAhead {
 
   ~EntryReadAhead() {
     stop_.store(true);
-    // A builder asleep for room is woken: the counter moves, and it finds it is to stop.
-    taken_.fetch_add(kWindow);
-    taken_.notify_all();
+    Signal(roomSignal_);  // a builder asleep for room wakes and finds it is to stop
     thread_.join();
   }
 
@@ -988,7 +986,7 @@ class EntryReadAhead {
     // The builder, asleep for room, is woken when half the window is free.
     if (builderAsleep_.load(std::memory_order_seq_cst) &&
         built_.load(std::memory_order_relaxed) - (next + 1) <= kWindow / 2)
-      taken_.notify_one();
+      Signal(roomSignal_);
     if (built.error) std::rethrow_exception(built.error);
     return std::move(built.entry);
   }
@@ -996,7 +994,7 @@ class EntryReadAhead {
  private:
   static constexpr uint64_t kWindow = 64;
   static constexpr uint64_t kBatch = 8;
-  static constexpr int kSpins = 512;
+  static constexpr int kSpins = 256;
 
   struct Built {
     std::unique_ptr<ContactEntry> entry;
@@ -1011,20 +1009,36 @@ class EntryReadAhead {
 #endif
   }
 
-  // The caller waits for entry `next`: a moment's spin, then sleep until a batch is built or
-  // the last entry is.
+  // A sleeping thread is woken through a signal of its own, which moves only when it is to
+  // wake: waiting on the counters themselves woke it at every entry.
+  static void Signal(std::atomic<uint32_t>& signal) {
+    signal.fetch_add(1, std::memory_order_seq_cst);
+    signal.notify_one();
+  }
+
+  // Sleeps until `ready` holds; `asleep` tells the other thread to signal.
+  template <typename Ready>
+  static void Sleep(std::atomic<uint32_t>& signal, std::atomic<bool>& asleep, Ready ready) {
+    for (;;) {
+      const uint32_t seen = signal.load(std::memory_order_seq_cst);
+      asleep.store(true, std::memory_order_seq_cst);
+      if (ready()) break;
+      signal.wait(seen, std::memory_order_seq_cst);
+    }
+    asleep.store(false, std::memory_order_relaxed);
+  }
+
+  // The caller waits for entry `next`: a moment's spin (the builder is usually about to put it
+  // in), then sleep until a batch is built or the last entry is.
   void WaitForBuilt(uint64_t next) {
     for (int spin = 0; spin < kSpins; ++spin) {
       if (built_.load(std::memory_order_acquire) != next) return;
       Relax();
     }
-    callerAsleep_.store(true, std::memory_order_seq_cst);
-    for (;;) {
+    Sleep(builtSignal_, callerAsleep_, [this, next] {
       const uint64_t built = built_.load(std::memory_order_seq_cst);
-      if (built - next >= kBatch || built == total_) break;
-      built_.wait(built, std::memory_order_acquire);
-    }
-    callerAsleep_.store(false, std::memory_order_relaxed);
+      return built - next >= kBatch || built == total_;
+    });
   }
 
   void Run() {
@@ -1036,26 +1050,17 @@ class EntryReadAhead {
       } catch (...) {
         entry.error = std::current_exception();
       }
-      // Room in the window: a moment's spin, then sleep until the caller has taken half of it.
-      for (int spin = 0; built - taken_.load(std::memory_order_acquire) >= kWindow; ++spin) {
-        if (stop_.load()) break;
-        if (spin < kSpins) {
-          Relax();
-          continue;
-        }
-        builderAsleep_.store(true, std::memory_order_seq_cst);
-        const uint64_t taken = taken_.load(std::memory_order_seq_cst);
-        if (built - taken >= kWindow && !stop_.load())
-          taken_.wait(taken, std::memory_order_acquire);
-        builderAsleep_.store(false, std::memory_order_relaxed);
-      }
+      // A full window: sleep until the caller has taken half of it (or is done).
+      if (built - taken_.load(std::memory_order_acquire) >= kWindow)
+        Sleep(roomSignal_, builderAsleep_, [this, built] {
+          return stop_.load() || built - taken_.load(std::memory_order_seq_cst) <= kWindow / 2;
+        });
       if (stop_.load()) break;
       slots_[built % kWindow] = std::move(entry);
       built_.store(built + 1, std::memory_order_seq_cst);
-      const uint64_t waiting = built + 1 - taken_.load(std::memory_order_relaxed);
       if (callerAsleep_.load(std::memory_order_seq_cst) &&
-          (waiting >= kBatch || built + 1 == total_))
-        built_.notify_one();
+          (built + 1 - taken_.load(std::memory_order_relaxed) >= kBatch || built + 1 == total_))
+        Signal(builtSignal_);
     }
     graveyard_->Close();
   }
@@ -1067,6 +1072,8 @@ class EntryReadAhead {
   std::array<Built, kWindow> slots_;
   std::atomic<uint64_t> built_ = 0;  // entries put in the window, by the builder
   std::atomic<uint64_t> taken_ = 0;  // entries taken from it, by the caller
+  std::atomic<uint32_t> builtSignal_ = 0;
+  std::atomic<uint32_t> roomSignal_ = 0;
   std::atomic<bool> callerAsleep_ = false;
   std::atomic<bool> builderAsleep_ = false;
   std::atomic<bool> stop_ = false;
