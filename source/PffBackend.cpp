@@ -380,6 +380,12 @@ class Graveyard {
   std::vector<Remains> buried_;
 };
 
+// How the caller reads the entries of a folder, learnt from what it asks: the read-ahead thread
+// does ahead what it can of that.
+struct ReadHints {
+  std::atomic<bool> whole = false;  // entries are read whole (ReadContact)
+};
+
 class PffContactEntry : public ContactEntry {
  public:
   // `item` is null when the entry cannot be opened; `why` then says why.
@@ -444,7 +450,17 @@ class PffContactEntry : public ContactEntry {
   // The entry's item is freed in `graveyard` when the entry goes.
   void BuryIn(std::shared_ptr<Graveyard> graveyard) { graveyard_ = std::move(graveyard); }
 
+  // Whether entries of the entry's folder are read whole (ReadContact) is told to `hints`.
+  void HintTo(std::shared_ptr<ReadHints> hints) { hints_ = std::move(hints); }
+
+  // Makes the uid now, on the read-ahead thread, for the ReadContact that comes later: of what
+  // reading an entry whole takes, it is the one step that needs nothing the caller has.
+  void PrepareUid() {
+    if (item_) uid_ = Uid();
+  }
+
   bool ReadContact(contact::Contact& contact, QString& why) const override {
+    if (hints_) hints_->whole.store(true, std::memory_order_relaxed);
     Empty(contact);
     if (!item_) {
       why = failure_;
@@ -768,6 +784,19 @@ class PffContactEntry : public ContactEntry {
     return true;
   }
 
+  // The uid is made from the entry id the mail client itself names the entry by: the store's
+  // record key and the entry's node id. Both stay the same for as long as the entry stays in this
+  // store, whichever reader reads it and however often it is exported; a search key would not
+  // do, as copies of a contact share theirs.
+  QString Uid() const {
+    QByteArray entryId(4, '\0');
+    entryId += state_->recordKey.isEmpty() ? state_->file->Path().toUtf8() : state_->recordKey;
+    const uint32_t nid = item_->Id();
+    for (int i = 0; i < 4; ++i) entryId += static_cast<char>((nid >> (8 * i)) & 0xFF);
+    static const QUuid kNamespace(QStringLiteral("{3f0f9c52-6a0e-4c1b-9b7e-3a5c2d8e4f61}"));
+    return QUuid::createUuidV5(kNamespace, entryId).toString(QUuid::WithoutBraces);
+  }
+
   bool FillContact(contact::Contact& c, QString& why) const {
     using contact::Contact;
     auto fail = [&why](const char* what) {
@@ -910,16 +939,7 @@ class PffContactEntry : public ContactEntry {
           static_cast<int64_t>(time / 10000) - kUnixEpochMs, Qt::UTC);
     }
 
-    // The uid is made from the entry id the mail client itself names the entry by: the store's
-    // record key and the entry's node id. Both stay the same for as long as the entry stays in
-    // this store, whichever reader reads it and however often it is exported; a search key would
-    // not do, as copies of a contact share theirs.
-    QByteArray entryId(4, '\0');
-    entryId += state_->recordKey.isEmpty() ? state_->file->Path().toUtf8() : state_->recordKey;
-    const uint32_t nid = item_->Id();
-    for (int i = 0; i < 4; ++i) entryId += static_cast<char>((nid >> (8 * i)) & 0xFF);
-    static const QUuid kNamespace(QStringLiteral("{3f0f9c52-6a0e-4c1b-9b7e-3a5c2d8e4f61}"));
-    c.uid = QUuid::createUuidV5(kNamespace, entryId).toString(QUuid::WithoutBraces);
+    c.uid = uid_.isEmpty() ? Uid() : uid_;
 
     if (!ReadPhoto(c.photo, why)) return false;
     if (c.isGroup) {
@@ -940,6 +960,8 @@ class PffContactEntry : public ContactEntry {
   QString namedFailure_;       // why its named properties cannot be resolved
   mutable QString lastFailure_;
   std::shared_ptr<Graveyard> graveyard_;  // where the entry's item is freed
+  std::shared_ptr<ReadHints> hints_;      // how the entries of its folder are read
+  QString uid_;                           // made ahead by PrepareUid
 };
 
 // Builds the entries of a folder, in order, on a thread of its own, a few dozen ahead of the
@@ -1126,13 +1148,18 @@ class PffItems : public Items {
     QString why;
     std::unique_ptr<pff::Item> message = folder_->TryMessage(index, why);
     auto entry = std::make_unique<PffContactEntry>(state_, std::move(message), why);
-    if (graveyard) entry->BuryIn(std::move(graveyard));
+    entry->HintTo(hints_);
+    if (graveyard) {
+      entry->BuryIn(std::move(graveyard));
+      if (hints_->whole.load(std::memory_order_relaxed)) entry->PrepareUid();
+    }
     return entry;
   }
 
   std::shared_ptr<StoreState> state_;
   std::shared_ptr<pff::Item> folder_;
   QString path_;
+  std::shared_ptr<ReadHints> hints_ = std::make_shared<ReadHints>();
   mutable int last_ = -1;                          // the entry asked for last
   mutable std::unique_ptr<EntryReadAhead> ahead_;  // last: stopped before the rest goes
 };
