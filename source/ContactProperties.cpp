@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -164,9 +165,36 @@ constexpr std::array<std::string_view, kReadableSlots> kNames = {
 
 }  // namespace
 
+namespace {
+
+int SlotByLength(std::string_view name);
+
+}  // namespace
+
 int SlotForName(std::string_view name) {
-  // Asked for every field of every entry: the names are grouped by length, and only the few of
-  // the asked length are compared, which is cheaper than hashing the name.
+  // Asked for every field of every entry, and nearly always with a name the caller keeps as a
+  // constant: the last slot found for a name's place in memory is tried first, and taken only
+  // when the name there still reads the same.
+  struct Known {
+    const char* data = nullptr;
+    size_t size = 0;
+    int slot = -1;
+  };
+  thread_local std::array<Known, 64> known;
+  Known& k = known[(reinterpret_cast<uintptr_t>(name.data()) >> 3) & 63];
+  if (k.slot >= 0 && k.data == name.data() && k.size == name.size() &&
+      kNames[size_t(k.slot)] == name)
+    return k.slot;
+  const int slot = SlotByLength(name);
+  if (slot >= 0) k = {name.data(), name.size(), slot};
+  return slot;
+}
+
+namespace {
+
+int SlotByLength(std::string_view name) {
+  // The names are grouped by length, and only the few of the asked length are compared, which
+  // is cheaper than hashing the name.
   constexpr size_t kLongest = 64;
   struct ByLength {
     std::array<std::vector<int>, kLongest + 1> lists;
@@ -183,6 +211,8 @@ int SlotForName(std::string_view name) {
     if (kNames[size_t(slot)] == name) return slot;
   return -1;
 }
+
+}  // namespace
 
 std::string_view SlotName(int slot) {
   return slot >= 0 && slot < kReadableSlots ? kNames[static_cast<size_t>(slot)]
