@@ -11,63 +11,30 @@ namespace {
 
 using Getter = QString (*)(const Contact&);
 
-QString PhoneOf(const Contact& c, PhoneKind kind) {
-  for (const Phone& p : c.phones)
-    if (p.kind == kind) return p.number;
-  return {};
-}
-
 const Address* AddressOf(const Contact& c, AddressKind kind) {
   for (const Address& a : c.addresses)
     if (a.kind == kind) return &a;
   return nullptr;
 }
 
-template <AddressKind kind>
-QString Street(const Contact& c) {
+// A field of the address of that kind, empty when the contact has none.
+template <AddressKind kind, QString Address::*field>
+QString AddressField(const Contact& c) {
   const Address* a = AddressOf(c, kind);
-  return a ? a->street : QString();
+  return a ? a->*field : QString();
 }
-template <AddressKind kind>
-QString City(const Contact& c) {
-  const Address* a = AddressOf(c, kind);
-  return a ? a->city : QString();
-}
-template <AddressKind kind>
-QString State(const Contact& c) {
-  const Address* a = AddressOf(c, kind);
-  return a ? a->state : QString();
-}
-template <AddressKind kind>
-QString PostalCode(const Contact& c) {
-  const Address* a = AddressOf(c, kind);
-  return a ? a->postalCode : QString();
-}
-template <AddressKind kind>
-QString Country(const Contact& c) {
-  const Address* a = AddressOf(c, kind);
-  return a ? a->country : QString();
-}
-template <AddressKind kind>
-QString PoBox(const Contact& c) {
-  const Address* a = AddressOf(c, kind);
-  return a ? a->poBox : QString();
-}
+// The number of that kind, empty when the contact has none.
 template <PhoneKind kind>
 QString Tel(const Contact& c) {
-  return PhoneOf(c, kind);
+  for (const Phone& p : c.phones)
+    if (p.kind == kind) return p.number;
+  return {};
 }
-template <size_t n>
-QString EmailAddress(const Contact& c) {
-  return c.emails.size() > n ? c.emails[n].address : QString();
-}
-template <size_t n>
-QString EmailType(const Contact& c) {
-  return c.emails.size() > n ? c.emails[n].type : QString();
-}
-template <size_t n>
-QString EmailName(const Contact& c) {
-  return c.emails.size() > n ? c.emails[n].displayName : QString();
+
+// A field of the n-th e-mail address, empty when there is none.
+template <size_t n, QString Email::*field>
+QString EmailField(const Contact& c) {
+  return c.emails.size() > n ? c.emails[n].*field : QString();
 }
 
 QString DateOf(const Date& d) {
@@ -75,15 +42,6 @@ QString DateOf(const Date& d) {
   char buffer[48];
   std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", d.year, d.month, d.day);
   return QString::fromLatin1(buffer);
-}
-
-QString Notes(const Contact& c) {
-  if (!c.isGroup) return c.notes;
-  QString note = c.notes;
-  const QString members = MemberLines(c);
-  if (members.isEmpty()) return note;
-  while (note.endsWith(u'\n') || note.endsWith(u'\r')) note.chop(1);
-  return note.isEmpty() ? members : note + QStringLiteral("\n\n") + members;
 }
 
 struct Column {
@@ -104,21 +62,21 @@ const Column kColumns[] = {
     {"Company", [](const Contact& c) { return c.company; }},
     {"Department", [](const Contact& c) { return c.department; }},
     {"Job Title", [](const Contact& c) { return c.jobTitle; }},
-    {"Business Street", Street<kWork>},
-    {"Business City", City<kWork>},
-    {"Business State", State<kWork>},
-    {"Business Postal Code", PostalCode<kWork>},
-    {"Business Country/Region", Country<kWork>},
-    {"Home Street", Street<kHomeA>},
-    {"Home City", City<kHomeA>},
-    {"Home State", State<kHomeA>},
-    {"Home Postal Code", PostalCode<kHomeA>},
-    {"Home Country/Region", Country<kHomeA>},
-    {"Other Street", Street<kOtherA>},
-    {"Other City", City<kOtherA>},
-    {"Other State", State<kOtherA>},
-    {"Other Postal Code", PostalCode<kOtherA>},
-    {"Other Country/Region", Country<kOtherA>},
+    {"Business Street", AddressField<kWork, &Address::street>},
+    {"Business City", AddressField<kWork, &Address::city>},
+    {"Business State", AddressField<kWork, &Address::state>},
+    {"Business Postal Code", AddressField<kWork, &Address::postalCode>},
+    {"Business Country/Region", AddressField<kWork, &Address::country>},
+    {"Home Street", AddressField<kHomeA, &Address::street>},
+    {"Home City", AddressField<kHomeA, &Address::city>},
+    {"Home State", AddressField<kHomeA, &Address::state>},
+    {"Home Postal Code", AddressField<kHomeA, &Address::postalCode>},
+    {"Home Country/Region", AddressField<kHomeA, &Address::country>},
+    {"Other Street", AddressField<kOtherA, &Address::street>},
+    {"Other City", AddressField<kOtherA, &Address::city>},
+    {"Other State", AddressField<kOtherA, &Address::state>},
+    {"Other Postal Code", AddressField<kOtherA, &Address::postalCode>},
+    {"Other Country/Region", AddressField<kOtherA, &Address::country>},
     {"Assistant's Phone", Tel<PhoneKind::kAssistant>},
     {"Business Fax", Tel<PhoneKind::kBusinessFax>},
     {"Business Phone", Tel<PhoneKind::kBusiness>},
@@ -141,30 +99,30 @@ const Column kColumns[] = {
     {"Anniversary", [](const Contact& c) { return DateOf(c.anniversary); }},
     {"Assistant's Name", [](const Contact& c) { return c.assistant; }},
     {"Birthday", [](const Contact& c) { return DateOf(c.birthday); }},
-    {"Business Address PO Box", PoBox<kWork>},
+    {"Business Address PO Box", AddressField<kWork, &Address::poBox>},
     {"Categories", [](const Contact& c) { return c.categories.join(u';'); }},
     {"Children", [](const Contact& c) { return c.children.join(QStringLiteral(", ")); }},
-    {"E-mail Address", EmailAddress<0>},
-    {"E-mail Type", EmailType<0>},
-    {"E-mail Display Name", EmailName<0>},
-    {"E-mail 2 Address", EmailAddress<1>},
-    {"E-mail 2 Type", EmailType<1>},
-    {"E-mail 2 Display Name", EmailName<1>},
-    {"E-mail 3 Address", EmailAddress<2>},
-    {"E-mail 3 Type", EmailType<2>},
-    {"E-mail 3 Display Name", EmailName<2>},
+    {"E-mail Address", EmailField<0, &Email::address>},
+    {"E-mail Type", EmailField<0, &Email::type>},
+    {"E-mail Display Name", EmailField<0, &Email::displayName>},
+    {"E-mail 2 Address", EmailField<1, &Email::address>},
+    {"E-mail 2 Type", EmailField<1, &Email::type>},
+    {"E-mail 2 Display Name", EmailField<1, &Email::displayName>},
+    {"E-mail 3 Address", EmailField<2, &Email::address>},
+    {"E-mail 3 Type", EmailField<2, &Email::type>},
+    {"E-mail 3 Display Name", EmailField<2, &Email::displayName>},
     {"Gender",
      [](const Contact& c) {
        return c.gender == Gender::kFemale ? QStringLiteral("Female")
               : c.gender == Gender::kMale ? QStringLiteral("Male")
                                           : QString();
      }},
-    {"Home Address PO Box", PoBox<kHomeA>},
+    {"Home Address PO Box", AddressField<kHomeA, &Address::poBox>},
     {"Internet Free Busy", [](const Contact& c) { return c.freeBusyUrl; }},
     {"Manager's Name", [](const Contact& c) { return c.manager; }},
-    {"Notes", Notes},
+    {"Notes", NoteWithMembers},
     {"Office Location", [](const Contact& c) { return c.officeLocation; }},
-    {"Other Address PO Box", PoBox<kOtherA>},
+    {"Other Address PO Box", AddressField<kOtherA, &Address::poBox>},
     {"Profession", [](const Contact& c) { return c.profession; }},
     {"Spouse", [](const Contact& c) { return c.spouse; }},
     {"Web Page", [](const Contact& c) { return c.businessWebPage; }},

@@ -276,6 +276,9 @@ QString ShownName(const Contact& c) {
   return QStringLiteral("Unnamed contact");
 }
 
+namespace {
+
+// The members of a list, "Name <address>" a line.
 QString MemberLines(const Contact& c) {
   QString text;
   for (const Member& m : c.members) {
@@ -291,6 +294,17 @@ QString MemberLines(const Contact& c) {
     text += line;
   }
   return text;
+}
+
+}  // namespace
+
+QString NoteWithMembers(const Contact& c) {
+  if (!c.isGroup) return c.notes;
+  QString note = c.notes;
+  const QString members = MemberLines(c);
+  if (members.isEmpty()) return note;
+  while (note.endsWith(u'\n') || note.endsWith(u'\r')) note.chop(1);
+  return note.isEmpty() ? members : note + QStringLiteral("\n\n") + members;
 }
 
 // Whether `uid` is a UUID already written as QUuid writes one (lower-case, without braces) and
@@ -438,14 +452,7 @@ void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
     for (const Member& m : c.members)
       line.Start(v4 ? "MEMBER" : "X-ADDRESSBOOKSERVER-MEMBER").Colon().Raw(MemberUri(m)).End();
   }
-  QString note = c.notes;
-  if (c.isGroup) {
-    const QString members = MemberLines(c);
-    if (!members.isEmpty()) {
-      while (note.endsWith(u'\n') || note.endsWith(u'\r')) note.chop(1);
-      note = note.isEmpty() ? members : note + QStringLiteral("\n\n") + members;
-    }
-  }
+  const QString note = NoteWithMembers(c);
   if (HasText(note)) line.Start("NOTE").Colon().Text(note).End();
 
   if (!c.photo.IsEmpty()) {

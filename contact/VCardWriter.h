@@ -47,8 +47,9 @@ void AppendVCard(QByteArray& out, const Contact& contact, VCardVersion version);
 // company, first e-mail address; "Unnamed contact" when all of them are empty.
 QString ShownName(const Contact& contact);
 
-// The members of a list as the note lists them: "Name <address>" a line (only what is known).
-QString MemberLines(const Contact& contact);
+// The note as written: the contact's notes; for a list, its members after them, a blank line
+// between, "Name <address>" a line (only what is known).
+QString NoteWithMembers(const Contact& contact);
 
 // The UUID that stands for `uid` in a card: `uid` itself when it is one, else a UUID made from it
 // (the same text always gives the same UUID).
