@@ -26,12 +26,8 @@ using lumivex::pst::MessageProperty;
 using lumivex::pst::PropertyKey;
 namespace value = lumivex::pst::value;
 
-MessageProperty Text(uint16_t tag, const std::string& text) {
-  return {PropertyKey::Tagged(tag), 0x001F, value::Utf16(text)};
-}
-MessageProperty Address(uint32_t number, const std::string& text) {
-  return {PropertyKey::Numbered(lumivex::pst::kPsetidAddress, number), 0x001F, value::Utf16(text)};
-}
+const auto Text = lumivex::pst::TextProperty;
+const auto Address = lumivex::pst::AddressTextProperty;
 
 void WriteStore(const std::string& path, int count) {
   lumivex::pst::StoreWriter writer(path, {});

@@ -16,12 +16,8 @@ namespace {
 namespace value = pst::value;
 using pst::PropertyKey;
 
-pst::MessageProperty Text(uint16_t tag, const char* utf8) {
-  return {PropertyKey::Tagged(tag), 0x001F, value::Utf16(utf8)};
-}
-pst::MessageProperty Address(uint32_t number, const char* utf8) {
-  return {PropertyKey::Numbered(pst::kPsetidAddress, number), 0x001F, value::Utf16(utf8)};
-}
+const auto Text = pst::TextProperty;
+const auto Address = pst::AddressTextProperty;
 
 QString Read(const ContactEntry& entry, const char* name) {
   QString value = QStringLiteral("<unset>");

@@ -219,12 +219,8 @@ TEST(ContactModel, FixturesReadAsTheIndependentReadersShowThemThroughBothReaders
 namespace value = pst::value;
 using pst::PropertyKey;
 
-pst::MessageProperty Tag(uint16_t tag, const char* utf8) {
-  return {PropertyKey::Tagged(tag), 0x001F, value::Utf16(utf8)};
-}
-pst::MessageProperty Named(uint32_t number, const char* utf8) {
-  return {PropertyKey::Numbered(pst::kPsetidAddress, number), 0x001F, value::Utf16(utf8)};
-}
+const auto Tag = pst::TextProperty;
+const auto Named = pst::AddressTextProperty;
 pst::MessageProperty NamedBytes(uint32_t number, uint16_t type, pst::Bytes bytes) {
   return {PropertyKey::Numbered(pst::kPsetidAddress, number), type, std::move(bytes)};
 }

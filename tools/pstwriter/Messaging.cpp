@@ -132,6 +132,14 @@ const Guid kPsPublicStrings = Guid::Parse("{00020329-0000-0000-C000-000000000046
 const Guid kPsetidAddress = Guid::Parse("{00062004-0000-0000-C000-000000000046}");
 const Guid kPsetidCommon = Guid::Parse("{00062008-0000-0000-C000-000000000046}");
 
+MessageProperty TextProperty(uint16_t tag, std::string_view utf8) {
+  return {PropertyKey::Tagged(tag), 0x001F, value::Utf16(utf8)};
+}
+
+MessageProperty AddressTextProperty(uint32_t number, std::string_view utf8) {
+  return {PropertyKey::Numbered(kPsetidAddress, number), 0x001F, value::Utf16(utf8)};
+}
+
 namespace value {
 
 Bytes Utf16(std::string_view s) {

@@ -103,6 +103,11 @@ struct MessageProperty {
   Bytes value;
 };
 
+// A Unicode text property (PT_UNICODE): tagged, or numbered in the contact address set
+// (PSETID_Address), where the e-mail addresses, the business address and the file-as name are.
+MessageProperty TextProperty(uint16_t tag, std::string_view utf8);
+MessageProperty AddressTextProperty(uint32_t number, std::string_view utf8);
+
 // An attachment object: its properties, the file's bytes in PidTagAttachDataBinary (0x3701).
 // The store adds what every attachment carries unless given: the method "by value" (0x3705),
 // the rendering position -1 (0x370B, not drawn in the body), its size (0x0E20) and times.
