@@ -10,6 +10,7 @@
 //   window_bench STORE [vcard|vcards|xls|wab] [OUT_DIR]
 #include "app/Dialogs.h"
 #include "bench/PeakMemory.h"
+#include "bench/QuietView.h"
 #include "common/Module1.h"
 #include "convert/FrmConversion.h"
 #include "source/PffBackend.h"
@@ -58,17 +59,6 @@ class NoPicker : public FolderPicker {
   std::shared_ptr<Folder> Pick(const std::vector<std::shared_ptr<Store>>&) override {
     return nullptr;
   }
-};
-
-// A view that shows nothing: the run's own cost, the yardstick of the window's.
-class NullView : public ConversionView {
- public:
-  void SetProgressRange(int, int) override {}
-  void SetProgressValue(int) override {}
-  void SetProgressLabel(const QString&) override {}
-  void EnableButtons() override {}
-  void ShowMessage(const QString&, const QString&, int) override {}
-  void Hide() override {}
 };
 
 // Notes the moment of every paint of the label.
@@ -124,7 +114,7 @@ int main(int argc, char** argv) {
   QDir().mkpath(out + QStringLiteral("/plain"));
   Module1::SetFolderBrowser(
       [&out](int32_t, const QString&) { return out + QStringLiteral("/plain"); });
-  NullView nullView;
+  bench::QuietView nullView;
   qint64 cpuStart = CpuNs();
   RunConversion(source, output, nullView);
   const double plainCpuBefore = (CpuNs() - cpuStart) / 1e9;

@@ -17,6 +17,7 @@
 // Exports are kept until the end: ext4 looks past recently deleted inodes when it makes new
 // files, so removing 100,000 files would slow down whichever export came next.
 #include "bench/PeakMemory.h"
+#include "bench/QuietView.h"
 #include "bench/RunProgram.h"
 #include "common/CodePage.h"
 #include "common/Module1.h"
@@ -110,16 +111,6 @@ class MadeUpFolder : public Folder {
   int count_;
 };
 
-class QuietView : public ConversionView {
- public:
-  void SetProgressRange(int, int) override {}
-  void SetProgressValue(int) override {}
-  void SetProgressLabel(const QString&) override {}
-  void EnableButtons() override {}
-  void ShowMessage(const QString&, const QString&, int) override {}
-  void Hide() override {}
-};
-
 qint64 DirBytes(const QString& dir, int* files) {
   qint64 bytes = 0;
   *files = 0;
@@ -134,7 +125,7 @@ qint64 DirBytes(const QString& dir, int* files) {
 void InProcess(int contacts, bool perContact, const QString& workRoot) {
   QTemporaryDir dir(workRoot + "/in-process-XXXXXX");
   auto folder = std::make_shared<MadeUpFolder>(contacts);
-  QuietView view;
+  bench::QuietView view;
   RunContext run(dir.path() + u'/', folder, folder->GetItems(), view);
   QElapsedTimer timer;
   timer.start();
