@@ -10,7 +10,7 @@ class QuietView : public ConversionView {
  public:
   void SetProgressRange(int, int) override {}
   void SetProgressValue(int) override {}
-  bool ShowsProgressLabel() const override { return false; }
+  void SetProgressCount(int, int) override {}
   void SetProgressLabel(const QString&) override {}
   void EnableButtons() override {}
   void ShowMessage(const QString&, const QString&, int) override {}

@@ -154,7 +154,9 @@ class ConsoleView : public ConversionView {
 
   void SetProgressRange(int, int maximum) override { total_ = maximum; }
   void SetProgressValue(int value) override { value_ = value; }
-  bool ShowsProgressLabel() const override { return progress_; }
+  void SetProgressCount(int n, int count) override {
+    if (progress_) SetProgressLabel(ProgressLabel(n, count));  // a terminal shows it
+  }
   void SetProgressLabel(const QString& text) override {
     if (!progress_) return;
     label_ = text;

@@ -15,6 +15,9 @@
 namespace lumivex {
 
 // What the run needs of the window that shows it (FrmConversion, or the command line's console).
+// The progress label of entry `n` of `count`: "Saving Contacts n/count".
+QString ProgressLabel(int n, int count);
+
 class ConversionView {
  public:
   virtual ~ConversionView() = default;
@@ -23,9 +26,10 @@ class ConversionView {
   virtual void SetProgressValue(int value) = 0;
   // LblSaveProgress. The run never yields to the event loop: a window repaints at once.
   virtual void SetProgressLabel(const QString& text) = 0;
-  // Whether the label is shown at all: a view that shows none (the command line writing into a
-  // file or a pipe) spares the run making its text at every entry.
-  virtual bool ShowsProgressLabel() const { return true; }
+  // The label of entry `n` of `count` ("Saving Contacts n/count", ProgressLabel). Made and set at
+  // once here; a view that shows it only now and then (the window paints a few times a second)
+  // or not at all keeps the numbers and makes the text only when it shows it.
+  virtual void SetProgressCount(int n, int count) { SetProgressLabel(ProgressLabel(n, count)); }
   // Enables CmdConversion and the main window's CmdContactsCreate.
   virtual void EnableButtons() = 0;
   // A message box with one OK button; style 64 information, 48 exclamation, 16 critical.

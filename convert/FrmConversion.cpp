@@ -244,6 +244,13 @@ void FrmConversion::SetProgressValue(int value) {
 
 void FrmConversion::SetProgressLabel(const QString& text) {
   pendingLabel_ = text;
+  pendingCount_.reset();
+  labelPending_ = true;
+  ShowProgress(false);
+}
+
+void FrmConversion::SetProgressCount(int n, int count) {
+  pendingCount_.emplace(n, count);
   labelPending_ = true;
   ShowProgress(false);
 }
@@ -262,6 +269,10 @@ void FrmConversion::ShowProgress(bool now) {
   if (!now && shownMs_ >= 0 && ms - shownMs_ < kProgressPaintMs) return;
   if (pendingValue_) ProgBarSave->setValue(*std::exchange(pendingValue_, std::nullopt));
   if (labelPending_) {
+    if (pendingCount_) {
+      pendingLabel_ = ProgressLabel(pendingCount_->first, pendingCount_->second);
+      pendingCount_.reset();
+    }
     LblSaveProgress->setText(pendingLabel_);
     labelPending_ = false;
   }

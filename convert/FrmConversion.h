@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 
 class QLabel;
 class QProgressBar;
@@ -48,6 +49,8 @@ class FrmConversion : public QDialog, public ConversionView {
   void SetProgressRange(int minimum, int maximum) override;
   void SetProgressValue(int value) override;
   void SetProgressLabel(const QString& text) override;
+  // The numbers are kept; the text is made only when it is painted.
+  void SetProgressCount(int n, int count) override;
   void EnableButtons() override;
   void ShowMessage(const QString& text, const QString& title, int style) override;
   void Hide() override;
@@ -71,11 +74,11 @@ class FrmConversion : public QDialog, public ConversionView {
   std::function<void()> enableContactsCreate_;
   bool running_ = false;
   RunResult lastRun_;
-  int64_t shownMs_ = -1;
-  int64_t otherWindowsMs_ = 0;  // when the other windows were last painted  // when progress was
-                                // last shown, on the coarse monotonic clock
+  int64_t shownMs_ = -1;        // when progress was last shown, on the coarse monotonic clock
+  int64_t otherWindowsMs_ = 0;  // when the other windows were last painted
   std::optional<int> pendingValue_;
   QString pendingLabel_;
+  std::optional<std::pair<int, int>> pendingCount_;  // n and count of a label not yet made
   bool labelPending_ = false;
 };
 
