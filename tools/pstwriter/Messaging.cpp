@@ -526,69 +526,81 @@ uint16_t StoreWriter::ResolveId(const PropertyKey& key) {
   return static_cast<uint16_t>(0x8000 + index);
 }
 
+namespace {
+
+// The properties of one object, each id once: a value set again replaces the earlier one.
+class PropertyBag {
+ public:
+  void Set(uint16_t id, uint16_t type, Bytes v) {
+    auto w = where_.find(id);
+    if (w != where_.end()) {
+      props_[w->second] = {id, type, std::move(v)};
+      return;
+    }
+    where_[id] = props_.size();
+    props_.push_back({id, type, std::move(v)});
+  }
+  bool Has(uint16_t id) const { return where_.count(id) != 0; }
+  Property& At(uint16_t id) { return props_[where_.at(id)]; }
+  std::vector<Property>& Properties() { return props_; }
+
+  // A table row of `columns` (tags: id and type): a value only where the type matches too.
+  std::vector<std::optional<Bytes>> Row(const std::vector<uint32_t>& columns) const {
+    std::vector<std::optional<Bytes>> row;
+    for (uint32_t tag : columns) {
+      const auto w = where_.find(static_cast<uint16_t>(tag >> 16));
+      if (w != where_.end() && props_[w->second].type == static_cast<uint16_t>(tag))
+        row.push_back(props_[w->second].value);
+      else
+        row.push_back(std::nullopt);
+    }
+    return row;
+  }
+
+ private:
+  std::vector<Property> props_;
+  std::map<uint16_t, size_t> where_;
+};
+
+}  // namespace
+
 Nid StoreWriter::AddMessage(Nid folder_nid, const Message& message) {
   auto it = by_nid_.find(folder_nid);
   if (it == by_nid_.end()) throw PstError("no such folder");
   FolderState& folder = *it->second;
   const Nid nid = MakeNid(kNidTypeNormalMessage, next_message_index_++);
 
-  std::vector<Property> props;
-  std::map<uint16_t, size_t> where;
-  auto set = [&](uint16_t id, uint16_t type, Bytes v) {
-    auto w = where.find(id);
-    if (w != where.end()) {
-      props[w->second] = {id, type, std::move(v)};
-      return;
-    }
-    where[id] = props.size();
-    props.push_back({id, type, std::move(v)});
-  };
+  PropertyBag bag;
   // What every message carries, unless the caller gives it.
-  set(0x001A, StringType(), Text(message.message_class));
-  set(0x0017, kPtInt32, value::Int32(1));
-  set(0x0036, kPtInt32, value::Int32(0));
-  set(0x0E07, kPtInt32, value::Int32(1));  // read
-  set(0x0E17, kPtInt32, value::Int32(0));
-  set(0x3007, kPtTime, value::Time(options_.time));
-  set(0x3008, kPtTime, value::Time(options_.time));
+  bag.Set(0x001A, StringType(), Text(message.message_class));
+  bag.Set(0x0017, kPtInt32, value::Int32(1));
+  bag.Set(0x0036, kPtInt32, value::Int32(0));
+  bag.Set(0x0E07, kPtInt32, value::Int32(1));  // read
+  bag.Set(0x0E17, kPtInt32, value::Int32(0));
+  bag.Set(0x3007, kPtTime, value::Time(options_.time));
+  bag.Set(0x3008, kPtTime, value::Time(options_.time));
   uint32_t size = 0;
   for (const MessageProperty& p : message.properties) {
-    set(ResolveId(p.key), p.type, p.value);
+    bag.Set(ResolveId(p.key), p.type, p.value);
     size += static_cast<uint32_t>(p.value.size()) + 8;
   }
   std::vector<SubnodeImage> attachments = AttachmentSubnodes(message.attachments, size);
   if (!attachments.empty()) {
     // The message says it has attachments (MSGFLAG_HASATTACH), in its flags and its row.
-    Bytes& flags = props[where.at(0x0E07)].value;
+    Bytes& flags = bag.At(0x0E07).value;
     if (flags.size() == 4) flags[0] |= 0x10;
   }
-  if (!where.count(0x0E08)) set(0x0E08, kPtInt32, value::Int32(static_cast<int32_t>(size)));
+  if (!bag.Has(0x0E08)) bag.Set(0x0E08, kPtInt32, value::Int32(static_cast<int32_t>(size)));
   if (text_) {
-    if (!where.count(0x3FFD))
-      set(0x3FFD, kPtInt32, value::Int32(static_cast<int32_t>(text_->CodePage())));
-    for (Property& p : props) text_->ToString8(p.type, p.value);
+    if (!bag.Has(0x3FFD))
+      bag.Set(0x3FFD, kPtInt32, value::Int32(static_cast<int32_t>(text_->CodePage())));
+    for (Property& p : bag.Properties()) text_->ToString8(p.type, p.value);
   }
 
-  NodeImage image = BuildPropertyContext(props, options_.layout);
+  NodeImage image = BuildPropertyContext(bag.Properties(), options_.layout);
   for (SubnodeImage& a : attachments) image.subnodes.push_back(std::move(a));
   ndb_.WriteNode(nid, folder.nid, image);
-
-  auto get = [&](uint16_t id) -> std::optional<Bytes> {
-    auto w = where.find(id);
-    if (w == where.end()) return std::nullopt;
-    return props[w->second].value;
-  };
-  std::vector<std::optional<Bytes>> row;
-  for (uint32_t tag : Columns(ContentsColumns())) {
-    const auto id = static_cast<uint16_t>(tag >> 16);
-    const auto w = where.find(id);
-    // A row holds a value only when its type matches the column's.
-    if (w != where.end() && props[w->second].type == static_cast<uint16_t>(tag))
-      row.push_back(get(id));
-    else
-      row.push_back(std::nullopt);
-  }
-  folder.contents.AddRow(nid, row);
+  folder.contents.AddRow(nid, bag.Row(Columns(ContentsColumns())));
   ++folder.messages;
   return nid;
 }
@@ -599,43 +611,25 @@ std::vector<SubnodeImage> StoreWriter::AttachmentSubnodes(
   if (attachments.empty()) return out;
   TableBuilder table(Columns(AttachmentColumns()), options_.layout);
   for (size_t i = 0; i < attachments.size(); ++i) {
-    std::vector<Property> props;
-    std::map<uint16_t, size_t> where;
-    auto set = [&](uint16_t id, uint16_t type, Bytes v) {
-      auto w = where.find(id);
-      if (w != where.end()) {
-        props[w->second] = {id, type, std::move(v)};
-        return;
-      }
-      where[id] = props.size();
-      props.push_back({id, type, std::move(v)});
-    };
-    set(0x3705, kPtInt32, value::Int32(1));   // by value: the bytes are in 0x3701
-    set(0x370B, kPtInt32, value::Int32(-1));  // not drawn inside the body
-    set(0x3007, kPtTime, value::Time(options_.time));
-    set(0x3008, kPtTime, value::Time(options_.time));
+    PropertyBag bag;
+    bag.Set(0x3705, kPtInt32, value::Int32(1));   // by value: the bytes are in 0x3701
+    bag.Set(0x370B, kPtInt32, value::Int32(-1));  // not drawn inside the body
+    bag.Set(0x3007, kPtTime, value::Time(options_.time));
+    bag.Set(0x3008, kPtTime, value::Time(options_.time));
     uint32_t bytes = 0;
     for (const MessageProperty& p : attachments[i].properties) {
-      set(ResolveId(p.key), p.type, p.value);
+      bag.Set(ResolveId(p.key), p.type, p.value);
       bytes += static_cast<uint32_t>(p.value.size()) + 8;
     }
-    if (!where.count(0x0E20)) set(0x0E20, kPtInt32, value::Int32(static_cast<int32_t>(bytes)));
+    if (!bag.Has(0x0E20)) bag.Set(0x0E20, kPtInt32, value::Int32(static_cast<int32_t>(bytes)));
     size += bytes;
     if (text_)
-      for (Property& p : props) text_->ToString8(p.type, p.value);
+      for (Property& p : bag.Properties()) text_->ToString8(p.type, p.value);
     // Attachment objects are numbered as Outlook numbers them; the table's row id is the
     // object's subnode id.
     const Nid nid = MakeNid(kNidTypeAttachment, static_cast<uint32_t>(0x400 + i + 1));
-    std::vector<std::optional<Bytes>> row;
-    for (uint32_t tag : Columns(AttachmentColumns())) {
-      const auto w = where.find(static_cast<uint16_t>(tag >> 16));
-      if (w != where.end() && props[w->second].type == static_cast<uint16_t>(tag))
-        row.push_back(props[w->second].value);
-      else
-        row.push_back(std::nullopt);
-    }
-    table.AddRow(nid, row);
-    NodeImage object = BuildPropertyContext(std::move(props), options_.layout);
+    table.AddRow(nid, bag.Row(Columns(AttachmentColumns())));
+    NodeImage object = BuildPropertyContext(std::move(bag.Properties()), options_.layout);
     out.push_back({nid, std::move(object.blocks), std::move(object.subnodes)});
   }
   NodeImage built = table.Build();
