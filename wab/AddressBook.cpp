@@ -14,14 +14,8 @@ std::string Reason() {
   return std::strerror(errno);
 }
 
-// Writes `bytes` to `path` in full and flushes it to disk.
-bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& why) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) {
-    why = Reason();
-    return false;
-  }
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+// Ends a file written so far with `ok`: flushes and closes it, and says why it is not whole.
+bool Finish(std::FILE* file, bool ok, std::string& why) {
   if (!ok) why = Reason();
   if (std::fflush(file) != 0 && ok) {
     ok = false;
@@ -32,6 +26,16 @@ bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes, std::
     why = Reason();
   }
   return ok;
+}
+
+// Writes `bytes` to `path` in full and flushes it to disk.
+bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& why) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) {
+    why = Reason();
+    return false;
+  }
+  return Finish(file, std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size(), why);
 }
 
 }  // namespace
@@ -120,16 +124,7 @@ bool AddressBook::WriteBook(const std::string& path, const std::vector<uint8_t>&
     }
     ok = std::fwrite(buffer.data(), 1, n, file) == n;
   }
-  if (!ok) why = Reason();
-  if (std::fflush(file) != 0 && ok) {
-    ok = false;
-    why = Reason();
-  }
-  if (std::fclose(file) != 0 && ok) {
-    ok = false;
-    why = Reason();
-  }
-  return ok;
+  return Finish(file, ok, why);
 }
 
 int32_t AddressBook::createnew(const std::string& displayName, const std::string& email) {
