@@ -104,18 +104,6 @@ bool Unmapped(const QJsonValue& item) {
                      [](const QString& key) { return key.startsWith(u"0x8"); });
 }
 
-// What a reader gives for `files`, failing the test when it cannot be used.
-QJsonDocument ReadWith(const ModernReader& reader, const QStringList& files) {
-  if (!reader.missing.isEmpty()) {
-    ADD_FAILURE() << reader.missing.toStdString();
-    return {};
-  }
-  QString error;
-  const QJsonDocument doc = reader.Read(files, &error);
-  EXPECT_TRUE(error.isEmpty()) << error.toStdString();
-  return doc;
-}
-
 class ModernExportVerb : public ::testing::Test {
  protected:
   void SetUp() override { out = ScratchDir(QStringLiteral("modern-export-verb")); }
@@ -177,10 +165,10 @@ TEST_F(ModernExportVerb, RealStoresReadBackFieldForField) {
     const bool four = f == 0;
     SCOPED_TRACE(four ? "vCard 4.0" : "vCard 3.0");
     // Strict vobject parses every card of every file.
-    EXPECT_EQ(ReadWith(VObjectReader(), files[f]).array().size(), entries);
+    EXPECT_EQ(VObjectReader().ReadOrFail(files[f]).array().size(), entries);
     for (const ModernReader& reader : {EvolutionCardReader(), KContactsCardReader()}) {
       SCOPED_TRACE(reader.name.toStdString());
-      const QJsonArray cards = ReadWith(reader, files[f]).array();
+      const QJsonArray cards = reader.ReadOrFail(files[f]).array();
       ASSERT_EQ(cards.size(), entries);
       qsizetype offset = 0;  // the first card of the store's file
       int compared = 0;
@@ -261,7 +249,7 @@ TEST_F(ModernExportVerb, RealStoresReadBackFieldForField) {
   }
 
   // A CardDAV server takes every card of both versions.
-  const QJsonObject server = ReadWith(CardDavServer(), files[0] + files[1]).object();
+  const QJsonObject server = CardDavServer().ReadOrFail(files[0] + files[1]).object();
   const QJsonArray puts = server["puts"].toArray();
   EXPECT_EQ(puts.size(), 2 * entries);
   for (const QJsonValue put : puts)
@@ -271,7 +259,7 @@ TEST_F(ModernExportVerb, RealStoresReadBackFieldForField) {
   // Python's csv module and LibreOffice find each value in the column of its heading.
   for (const ModernReader& reader : {PythonCsvReader(), LibreOfficeCsvReader()}) {
     SCOPED_TRACE(reader.name.toStdString());
-    const QJsonArray tables = ReadWith(reader, files[2]).array();
+    const QJsonArray tables = reader.ReadOrFail(files[2]).array();
     ASSERT_EQ(tables.size(), static_cast<qsizetype>(sources.size()));
     for (size_t s = 0; s < sources.size(); ++s) {
       const QJsonArray rows = RowsByHeading(tables[s].toArray());
@@ -326,9 +314,9 @@ TEST_F(ModernExportVerb, EveryFolderAndFilePerContact) {
       << summary.toStdString();
   QStringList files;
   for (const QString& name : names) files << dir + u'/' + name;
-  EXPECT_EQ(ReadWith(VObjectReader(), files).array().size(), names.size());
+  EXPECT_EQ(VObjectReader().ReadOrFail(files).array().size(), names.size());
   // The folder below the top is each contact's category.
-  const QJsonArray cards = ReadWith(EvolutionCardReader(), files).array();
+  const QJsonArray cards = EvolutionCardReader().ReadOrFail(files).array();
   int suppliers = 0;
   for (const QJsonValue card : cards)
     suppliers += card["categories"].toString().split(u',').contains(u"Contacts/Suppliers");
@@ -361,7 +349,7 @@ TEST_F(ModernExportVerb, UnreadableEntriesAreListedAndTheStatusIs3) {
   EXPECT_EQ(m.captured(1).toInt(), skipped);
   EXPECT_EQ(m.captured(2).toInt(), 6 - skipped);
   // The file holds the other entries, and nothing of those skipped.
-  EXPECT_EQ(ReadWith(VObjectReader(), {file}).array().size(), 6 - skipped);
+  EXPECT_EQ(VObjectReader().ReadOrFail({file}).array().size(), 6 - skipped);
 }
 
 TEST_F(ModernExportVerb, WrongArgumentsAreRefused) {

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <gtest/gtest.h>
+
 namespace lumivex::testing {
 
 namespace {
@@ -27,6 +29,17 @@ ModernReader Python(const QString& name, const QString& mode, const QString& pro
 }
 
 }  // namespace
+
+QJsonDocument ModernReader::ReadOrFail(const QStringList& files) const {
+  if (!missing.isEmpty()) {
+    ADD_FAILURE() << missing.toStdString();
+    return {};
+  }
+  QString error;
+  const QJsonDocument doc = Read(files, &error);
+  EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+  return doc;
+}
 
 QJsonDocument ModernReader::Read(const QStringList& files, QString* error) const {
   QProcess process;

@@ -18,6 +18,8 @@ struct ModernReader {
   QString missing;  // empty when the reader can be used; otherwise why not
   // What the reader saw of `files`; `error` set when it failed.
   QJsonDocument Read(const QStringList& files, QString* error) const;
+  // The same, failing the running test when the reader cannot be used or fails.
+  QJsonDocument ReadOrFail(const QStringList& files) const;
   QStringList command;
 };
 

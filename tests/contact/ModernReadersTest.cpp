@@ -141,16 +141,6 @@ class ModernReaders : public ::testing::Test {
     EXPECT_EQ(result.groups, 1);
     return result.output;
   }
-  QJsonDocument Read(const ModernReader& reader, const QStringList& files) {
-    if (!reader.missing.isEmpty()) {
-      ADD_FAILURE() << reader.missing.toStdString();
-      return {};
-    }
-    QString error;
-    const QJsonDocument doc = reader.Read(files, &error);
-    EXPECT_TRUE(error.isEmpty()) << error.toStdString();
-    return doc;
-  }
   QString dir;
   FakeStore store;
 };
@@ -166,7 +156,7 @@ TEST_F(ModernReaders, VCardReadersGiveBackEveryField) {
     const bool four = file == v4;
 
     // Strict vobject parses every card; structured values come back component by component.
-    const QJsonArray parsed = Read(VObjectReader(), {file}).array();
+    const QJsonArray parsed = VObjectReader().ReadOrFail({file}).array();
     ASSERT_EQ(parsed.size(), 3);
     const QJsonObject card = parsed[0].toObject();
     EXPECT_EQ(
@@ -196,7 +186,7 @@ TEST_F(ModernReaders, VCardReadersGiveBackEveryField) {
     // Evolution and KContacts: every name, e-mail, phone, address, date and note.
     for (const ModernReader& reader : {EvolutionCardReader(), KContactsCardReader()}) {
       SCOPED_TRACE(reader.name.toStdString());
-      const QJsonArray cards = Read(reader, {file}).array();
+      const QJsonArray cards = reader.ReadOrFail({file}).array();
       ASSERT_EQ(cards.size(), 3);
       const QJsonObject o = cards[0].toObject();
       EXPECT_EQ(o["family"].toString(), full.surname);
@@ -267,7 +257,7 @@ TEST_F(ModernReaders, VCardReadersGiveBackEveryField) {
   for (const QString& name : QDir(perContact).entryList(QDir::Files))
     files << perContact + u'/' + name;
   ASSERT_EQ(files.size(), 5);
-  const QJsonObject server = Read(CardDavServer(), files).object();
+  const QJsonObject server = CardDavServer().ReadOrFail(files).object();
   const QJsonArray puts = server["puts"].toArray();
   ASSERT_EQ(puts.size(), 9);
   for (const QJsonValue put : puts)
@@ -280,7 +270,7 @@ TEST_F(ModernReaders, CsvReadersFindEveryValueInItsColumn) {
   const Contact full = Full();
   for (const ModernReader& reader : {PythonCsvReader(), LibreOfficeCsvReader()}) {
     SCOPED_TRACE(reader.name.toStdString());
-    const QJsonArray raw = Read(reader, {csv}).array()[0].toArray();
+    const QJsonArray raw = reader.ReadOrFail({csv}).array()[0].toArray();
     ASSERT_EQ(raw.size(), 4);
     const QStringList heading = Strings(raw[0]);
     for (const char* name : {"First Name", "Middle Name", "Last Name", "Title", "Suffix",
