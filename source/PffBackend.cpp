@@ -295,8 +295,8 @@ QString PictureType(const QByteArray& data, const QString& stored) {
   return type.startsWith(u"image/") ? type : QString();
 }
 
-// Line breaks of stored text ("\r\n", or a lone "\r") as "\n".
-// The same, in place: a text without a CR keeps its buffer untouched.
+// Line breaks of stored text ("\r\n", or a lone "\r") as "\n", in place: most text has none,
+// or "\n" alone, and keeps its buffer untouched.
 void LinesInPlace(QString& text) {
   if (!text.contains(u'\r')) return;
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -333,13 +333,6 @@ void Empty(contact::Contact& c) {
   c.photo.data.resize(0);
   c.lastModified = QDateTime();
   c.members.clear();
-}
-
-QString Lines(QString text) {
-  if (!text.contains(u'\r')) return text;  // most text has no line break, or "\n" alone
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  text.replace(u'\r', u'\n');
-  return text;
 }
 
 // What the entries built on a read-ahead thread held, freed on that thread: memory goes back
@@ -640,9 +633,10 @@ class PffContactEntry : public ContactEntry {
     std::vector<QByteArray> parts;
     if (!item_->MultiData(index, parts)) return false;
     for (const QByteArray& part : parts) {
-      const QString value = type == pff::kTypeMultiUnicode ? pff::DecodeUtf16(part)
-                                                           : pff::DecodeString8(part, CodePage());
-      if (!value.isEmpty()) out << Lines(value);
+      QString value = type == pff::kTypeMultiUnicode ? pff::DecodeUtf16(part)
+                                                     : pff::DecodeString8(part, CodePage());
+      LinesInPlace(value);
+      if (!value.isEmpty()) out << value;
     }
     return true;
   }
