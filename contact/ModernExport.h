@@ -8,6 +8,7 @@
 // target and renamed at the end, so a failed or cancelled export leaves no cut-short file.
 #pragma once
 
+#include "contact/ContactStream.h"
 #include "source/MailStore.h"
 
 #include <QString>
@@ -29,15 +30,6 @@ struct ModernExportOptions {
   QString target;
   // Each contact also gets its folder's path as a category (set with several folders).
   bool folderAsCategory = false;
-};
-
-// An entry that could not be read, and so was not written.
-struct EntryProblem {
-  QString folder;    // the folder's path
-  int position = 0;  // 1-based, in the folder's own order
-  QString reason;
-  // Read, but its own file (one file per contact) could not be written; `reason` says why.
-  bool unwritten = false;
 };
 
 struct ModernExportResult {

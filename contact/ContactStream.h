@@ -1,0 +1,52 @@
+// A contact on its way from the stores it was read from to a file or an address book: the
+// finished contact (one entry, or several entries of the same person merged) with the entries it
+// was made from. What reads and merges contacts gives them out one at a time through a
+// ContactStream; what writes or sends them takes them from it. Neither side sees the other.
+#pragma once
+
+#include "contact/Contact.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <vector>
+
+namespace lumivex::contact {
+
+// One entry of a store: which file, which folder, where in the folder.
+struct Origin {
+  QString store;     // the store file's path
+  QString folder;    // the folder's path in the store ("Top of Personal Folders/Contacts")
+  int position = 0;  // 1-based, in the folder's own order
+  QDateTime lastModified;
+  friend bool operator==(const Origin&, const Origin&) = default;
+};
+
+// An entry that could not be read, and so was not written or sent.
+struct EntryProblem {
+  QString folder;    // the folder's path
+  int position = 0;  // 1-based, in the folder's own order
+  QString reason;
+  // Read, but its own file (one file per contact) could not be written; `reason` says why.
+  bool unwritten = false;
+  QString store = {};  // the store file's path, where several stores are read
+};
+
+struct SourcedContact {
+  Contact contact;
+  std::vector<Origin> origins;  // the entries it was made from, newest first; one unless merged
+  QString mergeRule;            // why those entries are one person; empty for a single entry
+};
+
+class ContactStream {
+ public:
+  virtual ~ContactStream() = default;
+  // How many contacts the stream gives in all, or -1 while that is not known.
+  virtual int Total() const = 0;
+  // The next contact into `out`, whose room may be reused; false at the end.
+  virtual bool Next(SourcedContact& out) = 0;
+  // Entries met so far that could not be read (also those found before the first Next).
+  virtual const std::vector<EntryProblem>& Problems() const = 0;
+};
+
+}  // namespace lumivex::contact

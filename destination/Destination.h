@@ -1,0 +1,75 @@
+// An address book that contacts are sent into, rather than a file the user carries there: a
+// CardDAV server's address book, an Evolution Data Server book (GNOME), or a vdir folder of one
+// vCard per contact (KDE, khard, vdirsyncer). The command line's `send` verb and the desktop's
+// "Send to an address book" choice drive every kind through this interface.
+//
+// Sending is re-runnable: each contact goes to one place named from its stable uid; a contact
+// the destination already holds as we last sent it is left alone ("unchanged"); one changed in
+// the store since is updated in place; one the user changed on the destination since our last
+// send is a conflict and left as it is unless `overwrite` is set. Nothing the destination holds
+// that did not come from us is touched.
+#pragma once
+
+#include "contact/ContactStream.h"
+
+#include <QString>
+
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace lumivex::destination {
+
+enum class SendOutcome { kAdded, kUpdated, kUnchanged, kConflict, kFailed };
+
+struct SendOptions {
+  bool overwrite = false;  // send over contacts the user changed on the destination
+  bool dryRun = false;     // find out what would be sent; change nothing
+};
+
+// A contact that was not sent as it is in the store.
+struct SendProblem {
+  SendOutcome outcome = SendOutcome::kFailed;  // kConflict or kFailed
+  QString name;                                // the contact's display name
+  QString uid;
+  std::vector<contact::Origin> origins;
+  QString reason;  // the destination's own words: "HTTP 507 Insufficient Storage: ..."
+};
+
+struct SendResult {
+  int added = 0;
+  int updated = 0;
+  int unchanged = 0;
+  std::vector<SendProblem> problems;  // conflicts and failures, in the order met
+  bool cancelled = false;             // stopped by the observer; a re-run finishes the job
+};
+
+class SendObserver {
+ public:
+  virtual ~SendObserver() = default;
+  // After each contact: contacts done, their total (-1 while not known).
+  virtual void Progress(int done, int total) = 0;
+  // A contact was not sent; it is also in the result.
+  virtual void Problem(const SendProblem& problem) { (void)problem; }
+  // Asked between contacts; true stops the send.
+  virtual bool Cancelled() const { return false; }
+};
+
+// The destination cannot be used at all: unreachable, refused our credentials, no such book.
+// what() says what failed and what to do.
+class DestinationError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class Destination {
+ public:
+  virtual ~Destination() = default;
+  // Where the contacts go, for messages: "the CardDAV address book https://…/contacts/".
+  virtual QString Describe() const = 0;
+  // Sends every contact `contacts` gives. Throws DestinationError.
+  virtual SendResult Send(contact::ContactStream& contacts, const SendOptions& options,
+                          SendObserver& observer) = 0;
+};
+
+}  // namespace lumivex::destination
