@@ -6,7 +6,7 @@
 #include "app/FrmMain.h"
 #include "common/Installation.h"
 #include "common/Module1.h"
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
         QStringLiteral("one FILE only ('%1' and '%2' were given)").arg(files.at(0), files.at(1)));
 
   lumivex::SetMailProvider(
-      lumivex::MakePffMailProvider(std::make_shared<lumivex::DialogFolderPicker>()));
+      lumivex::MakeStoreMailProvider(std::make_shared<lumivex::DialogFolderPicker>()));
   lumivex::Module1::SetUrlOpener(
       [](const QString& address) { QDesktopServices::openUrl(QUrl(address)); });
   lumivex::Module1::SetFolderBrowser([](int32_t, const QString& title) {

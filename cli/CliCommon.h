@@ -1,5 +1,6 @@
 // What the verbs of lumivex-cli share: the STORE / --folder PATH / --json arguments, the mail
-// session over the libpff backend, a folder picker that picks by path, and one-line errors.
+// session over the store files (StoreBackend.h), a folder picker that picks by path, and one-line
+// errors.
 //
 // A verb that reads a store goes like this (ScanVerb.cpp is a short example):
 //
@@ -15,7 +16,7 @@
 //     ... source.folder->GetItems() ...
 //   } catch (const StoreError& e) { return Failure("export", e.what()); }
 //
-// OpenContactsSource makes CurrentMailProvider() the libpff backend set up for these options,
+// OpenContactsSource makes CurrentMailProvider() the store-file backend set up for these options,
 // so a conversion run started afterwards (RunConversion) opens the same store and folder through
 // its own mail session.
 #pragma once
@@ -69,7 +70,7 @@ class PathFolderPicker : public FolderPicker {
 // The store file the options name: STORE, else the default profile's store. Throws StoreError.
 QString ResolveStorePath(const StoreOptions& options);
 
-// Makes the libpff backend the process's mail provider for these options: its sessions log on
+// Makes the store-file backend the process's mail provider for these options: its sessions log on
 // to STORE (or the default profile's store) and its folder picker picks --folder PATH.
 void InstallMailProvider(const StoreOptions& options);
 

@@ -2,7 +2,7 @@
 // number of entries, so that a folder can be named with --folder PATH.
 #include "cli/CliCommon.h"
 #include "cli/Verbs.h"
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 
 #include <QFileInfo>
 
@@ -120,7 +120,7 @@ int FoldersVerb(const QStringList& arguments) {
       std::fprintf(stderr, "lumivex-cli folders: default store %s: %s\n", qPrintable(path),
                    qPrintable(choice.reason));
     }
-    const std::shared_ptr<Store> store = OpenPffStore(path);
+    const std::shared_ptr<Store> store = OpenStoreFile(path);
     const std::shared_ptr<Folder> contacts = store->DefaultContactsFolder();
     const QString defaultPath = contacts ? contacts->Path() : QString();
     if (options.json) {

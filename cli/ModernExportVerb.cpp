@@ -3,7 +3,7 @@
 #include "cli/CliCommon.h"
 #include "cli/Verbs.h"
 #include "contact/ModernExport.h"
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -133,7 +133,7 @@ int ModernExportVerb(const QStringList& arguments) {
   try {
     if (allFolders) {
       const QString path = ResolveStorePath(options);
-      store = OpenPffStore(path);
+      store = OpenStoreFile(path);
       folders = contact::ContactFolders(*store);
       if (folders.empty())
         return Failure(kVerb, QStringLiteral("%1 has no contacts folder; see 'lumivex-cli "

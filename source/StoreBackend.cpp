@@ -1,10 +1,10 @@
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 
 #include "common/CodePage.h"
 #include "common/Module1.h"
 #include "source/ContactProperties.h"
-#include "source/PffFile.h"
 #include "source/Rtf.h"
+#include "source/StoreFile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -57,7 +57,7 @@ struct StoreState {
     for (auto& slot : namedSlots) slot.store(kUnknown, std::memory_order_relaxed);
   }
 
-  std::shared_ptr<pff::File> file;
+  std::shared_ptr<storefile::StoreFile> file;
   int codePage = 1252;  // for 8-bit strings of items that name no code page of their own
   QString displayName;
   uint32_t subtreeNode = 0;  // the top of the personal folders, 0 when the store names none
@@ -67,13 +67,13 @@ struct StoreState {
   // the store's name-to-id map cannot be read, so that nobody can tell what the property is.
   // Every entry asks this of each of its named properties: once known, a slot is read without
   // a lock.
-  int NamedSlot(uint32_t localId, const pff::Item& item, int index, bool& unresolved) {
+  int NamedSlot(uint32_t localId, const storefile::StoreItem& item, int index, bool& unresolved) {
     const bool kept = localId >= 0x8000 && localId <= 0xFFFF;
     const size_t at = localId & 0x7FFF;
     int slot = kept ? namedSlots[at].load(std::memory_order_acquire) : kUnknown;
     if (slot == kUnknown) {
       std::lock_guard lock(mutex_);
-      const pff::NamedKey* key = file->Named(localId, item, index);
+      const storefile::NamedKey* key = file->Named(localId, item, index);
       slot = key != nullptr                     ? SlotForNamed(*key)
              : file->NameMapFailure().isEmpty() ? -1
                                                 : kUnresolved;
@@ -157,7 +157,7 @@ int WindowsCodePage(int codePage) {
 }
 
 // The code page an item names for its 8-bit strings, 0 when it names none.
-int ItemCodePage(const pff::Item& item, int messageIndex, int internetIndex) {
+int ItemCodePage(const storefile::StoreItem& item, int messageIndex, int internetIndex) {
   int32_t codePage = 0;
   if (messageIndex >= 0 && item.Int32(messageIndex, codePage) && WindowsCodePage(codePage) != 0)
     return WindowsCodePage(codePage);
@@ -254,12 +254,12 @@ bool ParseOneOff(const QByteArray& id, int codePage, QString& name, QString& typ
     if (unicode) {
       while (end + 1 < id.size() && (id[end] != 0 || id[end + 1] != 0)) end += 2;
       if (end + 1 >= id.size()) return false;
-      *field = pff::DecodeUtf16(QByteArrayView(id).sliced(at, end - at));
+      *field = storefile::DecodeUtf16(QByteArrayView(id).sliced(at, end - at));
       at = end + 2;
     } else {
       while (end < id.size() && id[end] != 0) ++end;
       if (end >= id.size()) return false;
-      *field = pff::DecodeString8(QByteArrayView(id).sliced(at, end - at), codePage);
+      *field = storefile::DecodeString8(QByteArrayView(id).sliced(at, end - at), codePage);
       at = end + 1;
     }
   }
@@ -341,7 +341,7 @@ void Empty(contact::Contact& c) {
 // remains are freed where they are buried.
 class Graveyard {
  public:
-  using Remains = std::unique_ptr<pff::Item>;
+  using Remains = std::unique_ptr<storefile::StoreItem>;
 
   // Never waits: while the read-ahead thread is clearing, `remains` is freed here instead.
   void Bury(Remains remains) {
@@ -379,11 +379,11 @@ struct ReadHints {
   std::atomic<bool> whole = false;  // entries are read whole (ReadContact)
 };
 
-class PffContactEntry : public ContactEntry {
+class FileContactEntry : public ContactEntry {
  public:
   // `item` is null when the entry cannot be opened; `why` then says why.
-  PffContactEntry(std::shared_ptr<StoreState> state, std::unique_ptr<pff::Item> item,
-                  QString why = {})
+  FileContactEntry(std::shared_ptr<StoreState> state, std::unique_ptr<storefile::StoreItem> item,
+                   QString why = {})
       : state_(std::move(state)), item_(std::move(item)), failure_(std::move(why)) {
     index_.fill(-1);
     if (!item_) {
@@ -434,11 +434,11 @@ class PffContactEntry : public ContactEntry {
 
   QString Failure() const override { return lastFailure_.isEmpty() ? failure_ : lastFailure_; }
 
-  ~PffContactEntry() override {
+  ~FileContactEntry() override {
     if (graveyard_) graveyard_->Bury(std::move(item_));
   }
-  PffContactEntry(const PffContactEntry&) = delete;
-  PffContactEntry& operator=(const PffContactEntry&) = delete;
+  FileContactEntry(const FileContactEntry&) = delete;
+  FileContactEntry& operator=(const FileContactEntry&) = delete;
 
   // The entry's item is freed in `graveyard` when the entry goes.
   void BuryIn(std::shared_ptr<Graveyard> graveyard) { graveyard_ = std::move(graveyard); }
@@ -520,33 +520,34 @@ class PffContactEntry : public ContactEntry {
     }
     const uint32_t type = types_[static_cast<size_t>(slot)];
     switch (type) {
-      case pff::kTypeUnicode:
-      case pff::kTypeString8: {
+      case storefile::kTypeUnicode:
+      case storefile::kTypeString8: {
         QByteArrayView bytes;  // where the item keeps them, else a copy
         if (!item_->View(index, bytes)) {
           if (!item_->Data(index, buffer_)) return false;
           bytes = buffer_;
         }
-        if (type == pff::kTypeUnicode)
-          pff::DecodeUtf16(bytes, value);  // into the room `value` already has
+        if (type == storefile::kTypeUnicode)
+          storefile::DecodeUtf16(bytes, value);  // into the room `value` already has
         else
-          value = pff::DecodeString8(bytes, CodePage());
+          value = storefile::DecodeString8(bytes, CodePage());
         return true;
       }
-      case pff::kTypeMultiUnicode:
-      case pff::kTypeMultiString8: {
+      case storefile::kTypeMultiUnicode:
+      case storefile::kTypeMultiString8: {
         std::vector<QByteArray> parts;
         if (!item_->MultiData(index, parts)) return false;
         QString joined;
         for (const QByteArray& part : parts) {
           if (!joined.isEmpty()) joined += QStringLiteral(", ");
-          joined += type == pff::kTypeMultiUnicode ? pff::DecodeUtf16(part)
-                                                   : pff::DecodeString8(part, CodePage());
+          joined += type == storefile::kTypeMultiUnicode
+                        ? storefile::DecodeUtf16(part)
+                        : storefile::DecodeString8(part, CodePage());
         }
         value = joined;
         return true;
       }
-      case pff::kTypeTime: {
+      case storefile::kTypeTime: {
         uint64_t time = 0;
         if (!item_->FileTime(index, time)) return false;
         value = DateText(time);
@@ -560,7 +561,7 @@ class PffContactEntry : public ContactEntry {
   bool ReadDate(int localSlot, int utcSlot, QString& value) const {
     for (int slot : {localSlot, utcSlot}) {
       const int index = index_[static_cast<size_t>(slot)];
-      if (index < 0 || types_[static_cast<size_t>(slot)] != pff::kTypeTime) continue;
+      if (index < 0 || types_[static_cast<size_t>(slot)] != storefile::kTypeTime) continue;
       uint64_t time = 0;
       if (!item_->FileTime(index, time)) return false;
       value = DateText(time);
@@ -607,7 +608,7 @@ class PffContactEntry : public ContactEntry {
     }
     QByteArray stored, rtfText;
     QString reason;
-    if (types_[kRtfCompressed] != pff::kTypeBinary || !item_->Data(rtfIndex, stored)) {
+    if (types_[kRtfCompressed] != storefile::kTypeBinary || !item_->Data(rtfIndex, stored)) {
       reason = QStringLiteral("the value cannot be read");
     } else if (rtf::Decompress(stored, rtfText, reason)) {
       notes = rtf::ToText(rtfText);
@@ -623,18 +624,19 @@ class PffContactEntry : public ContactEntry {
     const int index = index_[static_cast<size_t>(slot)];
     if (index < 0) return true;
     const uint32_t type = types_[static_cast<size_t>(slot)];
-    if (type == pff::kTypeUnicode || type == pff::kTypeString8) {
+    if (type == storefile::kTypeUnicode || type == storefile::kTypeString8) {
       QString one;
       if (!ReadText(slot, one)) return false;
       if (!one.isEmpty()) out << one;
       return true;
     }
-    if (type != pff::kTypeMultiUnicode && type != pff::kTypeMultiString8) return false;
+    if (type != storefile::kTypeMultiUnicode && type != storefile::kTypeMultiString8) return false;
     std::vector<QByteArray> parts;
     if (!item_->MultiData(index, parts)) return false;
     for (const QByteArray& part : parts) {
-      QString value = type == pff::kTypeMultiUnicode ? pff::DecodeUtf16(part)
-                                                     : pff::DecodeString8(part, CodePage());
+      QString value = type == storefile::kTypeMultiUnicode
+                          ? storefile::DecodeUtf16(part)
+                          : storefile::DecodeString8(part, CodePage());
       LinesInPlace(value);
       if (!value.isEmpty()) out << value;
     }
@@ -647,7 +649,8 @@ class PffContactEntry : public ContactEntry {
       const int index = index_[static_cast<size_t>(slot)];
       if (index < 0) continue;
       uint64_t time = 0;
-      if (types_[static_cast<size_t>(slot)] != pff::kTypeTime || !item_->FileTime(index, time))
+      if (types_[static_cast<size_t>(slot)] != storefile::kTypeTime ||
+          !item_->FileTime(index, time))
         return false;
       const QDate date = DayOf(time);
       if (date.isValid()) day = {date.year(), date.month(), date.day()};
@@ -694,7 +697,7 @@ class PffContactEntry : public ContactEntry {
       return false;
     }
     for (int i = 0; i < count; ++i) {
-      std::unique_ptr<pff::Item> attachment;
+      std::unique_ptr<storefile::StoreItem> attachment;
       try {
         attachment = item_->Attachment(i);
       } catch (const StoreError& error) {
@@ -724,10 +727,11 @@ class PffContactEntry : public ContactEntry {
     std::vector<QByteArray> linked, oneOff;
     const int linkedIndex = index_[kDistributionListMembers];
     const int oneOffIndex = index_[kDistributionListOneOffMembers];
-    if ((linkedIndex >= 0 && (types_[kDistributionListMembers] != pff::kTypeMultiBinary ||
+    if ((linkedIndex >= 0 && (types_[kDistributionListMembers] != storefile::kTypeMultiBinary ||
                               !item_->MultiData(linkedIndex, linked))) ||
-        (oneOffIndex >= 0 && (types_[kDistributionListOneOffMembers] != pff::kTypeMultiBinary ||
-                              !item_->MultiData(oneOffIndex, oneOff)))) {
+        (oneOffIndex >= 0 &&
+         (types_[kDistributionListOneOffMembers] != storefile::kTypeMultiBinary ||
+          !item_->MultiData(oneOffIndex, oneOff)))) {
       why = QStringLiteral("its list of members cannot be read; the entry is damaged");
       return false;
     }
@@ -759,14 +763,14 @@ class PffContactEntry : public ContactEntry {
     if (kind != kContact && kind != kList) return false;
     // The wrapped entry id names its store by the store's record key.
     if (!state_->recordKey.isEmpty() && id.mid(25, 16) != state_->recordKey.left(16)) return false;
-    std::unique_ptr<pff::Item> item;
+    std::unique_ptr<storefile::StoreItem> item;
     try {
       item = state_->file->ItemById(node);
     } catch (const StoreError&) {
       return false;
     }
     if (!item) return false;
-    const PffContactEntry entry(state_, std::move(item));
+    const FileContactEntry entry(state_, std::move(item));
     if (!entry.item_ || !entry.ReadText(kFullName, member.name)) return false;
     if (member.name.isEmpty() && !entry.ReadText(kFileUnder, member.name)) return false;
     if (kind == kContact) {
@@ -925,7 +929,7 @@ class PffContactEntry : public ContactEntry {
 
     if (Has(kLastModificationTime)) {
       uint64_t time = 0;
-      if (types_[kLastModificationTime] != pff::kTypeTime ||
+      if (types_[kLastModificationTime] != storefile::kTypeTime ||
           !item_->FileTime(index_[kLastModificationTime], time))
         return fail("time of last change");
       constexpr int64_t kUnixEpochMs = 11644473600000LL;
@@ -945,7 +949,7 @@ class PffContactEntry : public ContactEntry {
   }
 
   std::shared_ptr<StoreState> state_;
-  std::unique_ptr<pff::Item> item_;
+  std::unique_ptr<storefile::StoreItem> item_;
   std::array<int, kSlotCount> index_{};
   std::array<uint32_t, kSlotCount> types_{};
   mutable int codePage_ = 0;
@@ -1096,9 +1100,10 @@ class EntryReadAhead {
   std::thread thread_;  // last: it starts once the rest is set up
 };
 
-class PffItems : public Items {
+class FileItems : public Items {
  public:
-  PffItems(std::shared_ptr<StoreState> state, std::shared_ptr<pff::Item> folder, QString path)
+  FileItems(std::shared_ptr<StoreState> state, std::shared_ptr<storefile::StoreItem> folder,
+            QString path)
       : state_(std::move(state)), folder_(std::move(folder)), path_(std::move(path)) {}
 
   int Count() const override {
@@ -1140,8 +1145,8 @@ class PffItems : public Items {
                                       std::shared_ptr<Graveyard> graveyard = nullptr) const {
     // An entry that cannot be opened is still an entry: every read of it fails.
     QString why;
-    std::unique_ptr<pff::Item> message = folder_->TryMessage(index, why);
-    auto entry = std::make_unique<PffContactEntry>(state_, std::move(message), why);
+    std::unique_ptr<storefile::StoreItem> message = folder_->TryMessage(index, why);
+    auto entry = std::make_unique<FileContactEntry>(state_, std::move(message), why);
     entry->HintTo(hints_);
     if (graveyard) {
       entry->BuryIn(std::move(graveyard));
@@ -1151,17 +1156,17 @@ class PffItems : public Items {
   }
 
   std::shared_ptr<StoreState> state_;
-  std::shared_ptr<pff::Item> folder_;
+  std::shared_ptr<storefile::StoreItem> folder_;
   QString path_;
   std::shared_ptr<ReadHints> hints_ = std::make_shared<ReadHints>();
   mutable int last_ = -1;                          // the entry asked for last
   mutable std::unique_ptr<EntryReadAhead> ahead_;  // last: stopped before the rest goes
 };
 
-class PffFolder : public Folder {
+class FileFolder : public Folder {
  public:
-  PffFolder(std::shared_ptr<StoreState> state, std::shared_ptr<pff::Item> item, QString parentPath,
-            bool root, std::vector<uint32_t> ancestors = {})
+  FileFolder(std::shared_ptr<StoreState> state, std::shared_ptr<storefile::StoreItem> item,
+             QString parentPath, bool root, std::vector<uint32_t> ancestors = {})
       : state_(std::move(state)), item_(std::move(item)), lineage_(std::move(ancestors)) {
     lineage_.push_back(item_->Id());
     if (!root) {
@@ -1203,7 +1208,7 @@ class PffFolder : public Folder {
       throw StoreError(Utf8(QStringLiteral("Cannot read the entries of \"%1\" in %2: the folder "
                                            "is damaged")
                                 .arg(path_, state_->file->Path())));
-    return std::make_shared<PffItems>(state_, item_, path_);
+    return std::make_shared<FileItems>(state_, item_, path_);
   }
 
   // The folder keeps the number of its entries apart from the table that lists them: a table
@@ -1232,17 +1237,17 @@ class PffFolder : public Folder {
     return folders;
   }
 
-  std::vector<std::shared_ptr<PffFolder>> SubFolderObjects() const {
+  std::vector<std::shared_ptr<FileFolder>> SubFolderObjects() const {
     const int count = item_->SubFolderCount();
     if (count < 0)
       throw StoreError(Utf8(
           QStringLiteral("Cannot read the folders under \"%1\" in %2: the "
                          "folder tree is damaged")
               .arg(path_.isEmpty() ? QStringLiteral("the root") : path_, state_->file->Path())));
-    std::vector<std::shared_ptr<PffFolder>> folders;
+    std::vector<std::shared_ptr<FileFolder>> folders;
     folders.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
-      std::shared_ptr<pff::Item> sub = item_->SubFolder(i);
+      std::shared_ptr<storefile::StoreItem> sub = item_->SubFolder(i);
       // A damaged folder table can list a folder above this one, or one folder twice: the tree
       // would have no end (or grow with every level), so the branch is refused as damaged.
       const uint32_t id = sub->Id();
@@ -1257,7 +1262,7 @@ class PffFolder : public Folder {
                                        loops ? QStringLiteral("it lists a folder above itself")
                                              : QStringLiteral("it lists a folder twice"))));
       folders.push_back(
-          std::make_shared<PffFolder>(state_, std::move(sub), path_, false, lineage_));
+          std::make_shared<FileFolder>(state_, std::move(sub), path_, false, lineage_));
     }
     return folders;
   }
@@ -1266,11 +1271,11 @@ class PffFolder : public Folder {
   bool Hidden() const override { return system_; }
   // Flagged hidden by the store (the default contacts folder search passes these over).
   bool FlaggedHidden() const { return hidden_; }
-  const pff::Item& RawItem() const { return *item_; }
+  const storefile::StoreItem& RawItem() const { return *item_; }
 
  private:
   std::shared_ptr<StoreState> state_;
-  std::shared_ptr<pff::Item> item_;
+  std::shared_ptr<storefile::StoreItem> item_;
   QString name_;
   QString path_;
   QString containerClass_;
@@ -1280,7 +1285,7 @@ class PffFolder : public Folder {
 };
 
 // The node id at the end of a 24-byte entry id, 0 when `item` has none.
-uint32_t EntryIdNode(const pff::Item& item, uint32_t tag) {
+uint32_t EntryIdNode(const storefile::StoreItem& item, uint32_t tag) {
   const int index = item.Find(tag);
   QByteArray id;
   if (index < 0 || !item.Data(index, id) || id.size() < 24) return 0;
@@ -1291,11 +1296,11 @@ uint32_t EntryIdNode(const pff::Item& item, uint32_t tag) {
 
 // The code page named by the first entry of the store that names one: ANSI stores keep folder
 // names in the code page of the system that wrote them, which their entries name as well.
-int FirstEntryCodePage(pff::File& file) {
-  std::deque<std::unique_ptr<pff::Item>> queue;
+int FirstEntryCodePage(storefile::StoreFile& file) {
+  std::deque<std::unique_ptr<storefile::StoreItem>> queue;
   queue.push_back(file.RootFolder());
   for (int visited = 0; !queue.empty() && visited < 500; ++visited) {
-    std::unique_ptr<pff::Item> folder = std::move(queue.front());
+    std::unique_ptr<storefile::StoreItem> folder = std::move(queue.front());
     queue.pop_front();
     const int messages = folder->MessageCount();
     for (int i = 0; i < messages && i < 3; ++i) {
@@ -1332,7 +1337,7 @@ std::shared_ptr<StoreState> OpenState(const QString& path) {
     if (auto state = open[key].lock()) return state;
   }
   auto state = std::make_shared<StoreState>();
-  state->file = pff::File::Open(path);
+  state->file = storefile::StoreFile::Open(path);
   int codePage = 0;
   if (auto store = state->file->MessageStore()) {
     codePage =
@@ -1352,13 +1357,13 @@ std::shared_ptr<StoreState> OpenState(const QString& path) {
   return state;
 }
 
-class PffStore : public Store {
+class FileStore : public Store {
  public:
-  explicit PffStore(const QString& path) : path_(path), state_(OpenState(path)) {
+  explicit FileStore(const QString& path) : path_(path), state_(OpenState(path)) {
     displayName_ = state_->displayName;
     subtreeNode_ = state_->subtreeNode;
-    root_ = std::make_shared<PffFolder>(
-        state_, std::shared_ptr<pff::Item>(state_->file->RootFolder()), QString(), true);
+    root_ = std::make_shared<FileFolder>(
+        state_, std::shared_ptr<storefile::StoreItem>(state_->file->RootFolder()), QString(), true);
     root_->SubFolderObjects();  // a file whose folder tree cannot be read fails here, not later
   }
 
@@ -1371,9 +1376,9 @@ class PffStore : public Store {
   // nearest the top first. (Exchange offline stores name it by a long-term id that does not
   // lead to a node of the file; the search finds it there.)
   std::shared_ptr<Folder> DefaultContactsFolder() const override {
-    std::vector<std::shared_ptr<PffFolder>> all;  // breadth first, in store order
+    std::vector<std::shared_ptr<FileFolder>> all;  // breadth first, in store order
     std::vector<int> depth;
-    std::deque<std::pair<std::shared_ptr<PffFolder>, int>> queue{{root_, 0}};
+    std::deque<std::pair<std::shared_ptr<FileFolder>, int>> queue{{root_, 0}};
     while (!queue.empty()) {
       auto [folder, level] = queue.front();
       queue.pop_front();
@@ -1388,7 +1393,7 @@ class PffStore : public Store {
         // elsewhere is still found.
       }
     }
-    std::shared_ptr<PffFolder> top;
+    std::shared_ptr<FileFolder> top;
     for (size_t i = 0; i < all.size() && !top; ++i)
       if (depth[i] == 1 && subtreeNode_ != 0 && all[i]->Id() == subtreeNode_) top = all[i];
     for (size_t i = 0; i < all.size() && !top; ++i)
@@ -1396,12 +1401,12 @@ class PffStore : public Store {
     for (size_t i = 0; i < all.size() && !top; ++i)
       if (depth[i] == 1 && all[i]->Name().startsWith(u"Top of")) top = all[i];
 
-    std::vector<const PffFolder*> holders{root_.get()};
+    std::vector<const FileFolder*> holders{root_.get()};
     if (top) holders.push_back(top.get());
     for (auto& folder : all)
       if (folder->Name().compare(u"Inbox", Qt::CaseInsensitive) == 0)
         holders.push_back(folder.get());
-    for (const PffFolder* holder : holders) {
+    for (const FileFolder* holder : holders) {
       const uint32_t node = EntryIdNode(holder->RawItem(), kTagIpmContactEntryId);
       if (node == 0) continue;
       for (auto& folder : all) {
@@ -1428,16 +1433,16 @@ class PffStore : public Store {
  private:
   QString path_;
   std::shared_ptr<StoreState> state_;
-  std::shared_ptr<PffFolder> root_;
+  std::shared_ptr<FileFolder> root_;
   QString displayName_;
   uint32_t subtreeNode_ = 0;
 };
 
-class PffNamespace : public MapiNamespace {
+class FileNamespace : public MapiNamespace {
  public:
-  explicit PffNamespace(std::shared_ptr<FolderPicker> picker) : picker_(std::move(picker)) {}
+  explicit FileNamespace(std::shared_ptr<FolderPicker> picker) : picker_(std::move(picker)) {}
 
-  void AddStore(const QString& path) override { stores_.push_back(OpenPffStore(path)); }
+  void AddStore(const QString& path) override { stores_.push_back(OpenStoreFile(path)); }
 
   std::shared_ptr<Folder> PickFolder() override {
     if (!picker_) throw StoreError("No folder picker has been set up");
@@ -1451,24 +1456,24 @@ class PffNamespace : public MapiNamespace {
   std::vector<std::shared_ptr<Store>> stores_;
 };
 
-class PffMailClientApp : public MailClientApp {
+class FileMailClientApp : public MailClientApp {
  public:
-  explicit PffMailClientApp(std::shared_ptr<FolderPicker> picker) : picker_(std::move(picker)) {}
+  explicit FileMailClientApp(std::shared_ptr<FolderPicker> picker) : picker_(std::move(picker)) {}
 
   std::unique_ptr<MapiNamespace> GetNamespace(const QString& type) override {
     if (type.compare(u"MAPI", Qt::CaseInsensitive) != 0)
       throw StoreError(
           Utf8(QStringLiteral("Unknown mail namespace \"%1\": only \"MAPI\" is known").arg(type)));
-    return std::make_unique<PffNamespace>(picker_);
+    return std::make_unique<FileNamespace>(picker_);
   }
 
  private:
   std::shared_ptr<FolderPicker> picker_;
 };
 
-class PffRdoSession : public RdoSession {
+class FileRdoSession : public RdoSession {
  public:
-  explicit PffRdoSession(QString defaultStore) : defaultStore_(std::move(defaultStore)) {}
+  explicit FileRdoSession(QString defaultStore) : defaultStore_(std::move(defaultStore)) {}
 
   // Logging on never fails for want of a default store: a session is also what the scan and the
   // run use to attach another store file, which must work on a machine where no default store
@@ -1478,12 +1483,12 @@ class PffRdoSession : public RdoSession {
     logonError_.clear();
     try {
       if (!defaultStore_.isEmpty()) {
-        store_ = OpenPffStore(defaultStore_);
+        store_ = OpenStoreFile(defaultStore_);
         return;
       }
       const QString path = DefaultStorePath();
       try {
-        store_ = OpenPffStore(path);
+        store_ = OpenStoreFile(path);
       } catch (const StoreError& error) {
         throw StoreError(std::string(error.what()) +
                          " (the default store; set LUMIVEX_DEFAULT_STORE to another file or "
@@ -1518,16 +1523,16 @@ class PffRdoSession : public RdoSession {
   std::string logonError_;
 };
 
-class PffMailProvider : public MailProvider {
+class FileMailProvider : public MailProvider {
  public:
-  PffMailProvider(std::shared_ptr<FolderPicker> picker, QString defaultStore)
+  FileMailProvider(std::shared_ptr<FolderPicker> picker, QString defaultStore)
       : picker_(std::move(picker)), defaultStore_(std::move(defaultStore)) {}
 
   std::unique_ptr<MailClientApp> CreateMailClientApp() override {
-    return std::make_unique<PffMailClientApp>(picker_);
+    return std::make_unique<FileMailClientApp>(picker_);
   }
   std::unique_ptr<RdoSession> CreateRdoSession() override {
-    return std::make_unique<PffRdoSession>(defaultStore_);
+    return std::make_unique<FileRdoSession>(defaultStore_);
   }
 
  private:
@@ -1537,17 +1542,17 @@ class PffMailProvider : public MailProvider {
 
 }  // namespace
 
-std::shared_ptr<MailProvider> MakePffMailProvider(std::shared_ptr<FolderPicker> picker) {
-  return MakePffMailProvider(std::move(picker), QString());
+std::shared_ptr<MailProvider> MakeStoreMailProvider(std::shared_ptr<FolderPicker> picker) {
+  return MakeStoreMailProvider(std::move(picker), QString());
 }
 
-std::shared_ptr<MailProvider> MakePffMailProvider(std::shared_ptr<FolderPicker> picker,
-                                                  QString defaultStore) {
-  return std::make_shared<PffMailProvider>(std::move(picker), std::move(defaultStore));
+std::shared_ptr<MailProvider> MakeStoreMailProvider(std::shared_ptr<FolderPicker> picker,
+                                                    QString defaultStore) {
+  return std::make_shared<FileMailProvider>(std::move(picker), std::move(defaultStore));
 }
 
-std::shared_ptr<Store> OpenPffStore(const QString& path) {
-  return std::make_shared<PffStore>(path);
+std::shared_ptr<Store> OpenStoreFile(const QString& path) {
+  return std::make_shared<FileStore>(path);
 }
 
 }  // namespace lumivex
