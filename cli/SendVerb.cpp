@@ -2,14 +2,12 @@
 // folder, KDE's contacts folder, Evolution's books) through the destination interface.
 #include "cli/CliCommon.h"
 #include "cli/Verbs.h"
-#include "contact/ModernExport.h"
 #include "destination/CardDavDestination.h"
 #include "destination/Destinations.h"
 #include "destination/Keyring.h"
-#include "source/PffBackend.h"
+#include "merge/ContactSources.h"
 
 #include <QFile>
-#include <QTextStream>
 
 #include <termios.h>
 #include <unistd.h>
@@ -29,7 +27,7 @@ void PrintHelp() {
   std::fputs(
       "Usage: lumivex-cli send --to DESTINATION [--user NAME] [--password-file F] [--ca-file F]\n"
       "                        [--book NAME | --new-book NAME] [--overwrite] [--dry-run]\n"
-      "                        [--all-folders | --folder PATH] [STORE...]\n"
+      "                        [--all-folders | --folder PATH] [--no-merge] [STORE...]\n"
       "       lumivex-cli send --to URL [--user NAME] ... --list-books\n"
       "Sends the contacts of Outlook data files (.pst, .ost) into an address book, one entry per\n"
       "contact. Run again, it sends only what changed.\n"
@@ -62,7 +60,9 @@ void PrintHelp() {
       "  --overwrite        replace contacts changed on the destination since the last send\n"
       "  --dry-run          say what would be added, updated or in conflict; change nothing\n"
       "  --all-folders      send every contacts folder of each store, not only the default one\n"
-      "  --folder PATH      send this folder (as 'lumivex-cli folders' prints it)\n"
+      "  --folder PATH      send this folder of each store (as 'lumivex-cli folders' prints it)\n"
+      "  --no-merge         send every entry as it is; by default the entries of one person\n"
+      "                     (in several folders or stores) are sent as one contact\n"
       "  STORE...           the .pst or .ost files; left out, the default store (see\n"
       "                     'lumivex-cli --help')\n"
       "\n"
@@ -90,66 +90,6 @@ void OnInterrupt(int) {
   g_stop = true;
   std::signal(SIGINT, SIG_DFL);  // a second Ctrl-C ends at once
 }
-
-// The contacts of the named stores' folders, read in folder order through the store interface.
-class FolderContacts : public contact::ContactStream {
- public:
-  void Add(std::shared_ptr<Store> keep, const QString& store,
-           const std::vector<std::shared_ptr<Folder>>& folders) {
-    stores_.push_back(std::move(keep));
-    for (const auto& folder : folders) {
-      Part part{store, folder->Path(), folder->GetItems(), 0};
-      part.count = std::max(0, part.items->Count());
-      total_ += part.count;
-      parts_.push_back(std::move(part));
-    }
-  }
-  int Total() const override { return total_; }
-  const std::vector<contact::EntryProblem>& Problems() const override { return problems_; }
-  bool Next(contact::SourcedContact& out) override {
-    while (part_ < parts_.size()) {
-      Part& part = parts_[part_];
-      if (index_ >= part.count) {
-        ++part_;
-        index_ = 0;
-        continue;
-      }
-      const int position = ++index_;
-      QString why;
-      bool read = false;
-      try {
-        const std::unique_ptr<ContactEntry> entry = part.items->Item(position - 1);
-        out.contact = contact::Contact();
-        read = entry && entry->ReadContact(out.contact, why);
-        if (!entry) why = QStringLiteral("the entry cannot be opened");
-      } catch (const std::exception& e) {
-        why = QString::fromUtf8(e.what());
-      }
-      if (!read) {
-        problems_.push_back({part.folder, position, why, false, part.store});
-        continue;
-      }
-      out.origins = {{part.store, part.folder, position, out.contact.lastModified}};
-      out.mergeRule.clear();
-      return true;
-    }
-    return false;
-  }
-
- private:
-  struct Part {
-    QString store;
-    QString folder;
-    std::shared_ptr<Items> items;
-    int count;
-  };
-  std::vector<std::shared_ptr<Store>> stores_;
-  std::vector<Part> parts_;
-  size_t part_ = 0;
-  int index_ = 0;
-  int total_ = 0;
-  std::vector<contact::EntryProblem> problems_;
-};
 
 class ConsoleSendObserver : public SendObserver {
  public:
@@ -274,6 +214,7 @@ int SendVerb(const QStringList& arguments) {
   options.overwrite = TakeFlag(args, QStringLiteral("--overwrite"));
   options.dryRun = TakeFlag(args, QStringLiteral("--dry-run"));
   const bool allFolders = TakeFlag(args, QStringLiteral("--all-folders"));
+  const bool noMerge = TakeFlag(args, QStringLiteral("--no-merge"));
   const bool help =
       TakeFlag(args, QStringLiteral("--help")) || TakeFlag(args, QStringLiteral("-h"));
   if (help) {
@@ -319,25 +260,13 @@ int SendVerb(const QStringList& arguments) {
       return kExitSuccess;
     }
 
-    FolderContacts contacts;
-    if (stores.isEmpty()) stores << ResolveStorePath(StoreOptions{});
-    for (const QString& path : stores) {
-      if (allFolders) {
-        std::shared_ptr<Store> store = OpenPffStore(path);
-        const auto folders = contact::ContactFolders(*store);
-        if (folders.empty())
-          return Failure(kVerb, QStringLiteral("%1 has no contacts folder; see 'lumivex-cli "
-                                               "folders %1' for the folders it has")
-                                    .arg(path));
-        contacts.Add(store, path, folders);
-      } else {
-        StoreOptions one;
-        one.store = path;
-        one.folder = folder;
-        const ContactsSource source = OpenContactsSource(one);
-        contacts.Add(nullptr, source.storePath, {source.folder});
-      }
-    }
+    merge::SourceOptions sources;
+    sources.stores = stores;
+    sources.allFolders = allFolders;
+    sources.folder = folder;
+    sources.merge = !noMerge;
+    const std::unique_ptr<contact::ContactStream> stream = merge::OpenContacts(sources);
+    contact::ContactStream& contacts = *stream;
 
     ConsoleSendObserver observer;
     g_stop = false;
