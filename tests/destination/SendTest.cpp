@@ -4,7 +4,7 @@
 // listing by a client of the test's own and parsed by strict vobject; it is compared with the
 // same stores' vCard 3.0 export, whose fields the export tests check against an independent
 // reader of the store, and the pictures with their source files.
-#include "tests/contact/ModernReaders.h"
+#include "tests/contact/Utf8Readers.h"
 #include "tests/convert/ProgramRun.h"
 
 #include <QDir>
