@@ -8,7 +8,7 @@
 // time and peak memory of each. The medians of N runs (default 3) and their ratio are printed
 // last. Both read the same store through the same reader; the 4.0 export reads every field of
 // each contact, the 2.1 export the 22 lines of its record.
-#include "bench/RunProgram.h"
+#include "bench/Figures.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -27,14 +27,10 @@
 
 namespace {
 
+using lumivex::bench::LoadText;
 using lumivex::bench::Measured;
+using lumivex::bench::Median;
 using lumivex::bench::RunProgram;
-
-template <typename T>
-T Median(std::vector<T> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
 
 qint64 SizeOf(const QString& path) {
   qint64 bytes = 0;
@@ -131,7 +127,7 @@ int main(int argc, char** argv) {
     std::printf("  %-40s wall %5.2f s  cpu %5.2f s  peak %6.1f MB\n", form.name, Median(seconds),
                 Median(cpu), Median(peaks) / 1024.0);
   }
-  std::printf("vCard 4.0 / vCard 2.1: wall %.2f, cpu %.2f\n", medians[1] / medians[0],
-              cpuMedians[1] / cpuMedians[0]);
+  std::printf("vCard 4.0 / vCard 2.1: wall %.2f, cpu %.2f  [%s]\n", medians[1] / medians[0],
+              cpuMedians[1] / cpuMedians[0], LoadText().c_str());
   return 0;
 }
