@@ -1,4 +1,9 @@
+# The store files and their two readers.
 target_sources(lumivex_store PRIVATE StoreFile.cpp LibpffStoreFile.cpp PstReader.cpp
-                                    PstReaderStoreFile.cpp StoreBackend.cpp DefaultStore.cpp
-                                    ContactProperties.cpp Rtf.cpp)
+                                    PstReaderStoreFile.cpp Rtf.cpp ContactProperties.cpp)
+# The backend over them: sessions, the store and its folders, entries and the read-ahead thread.
+target_sources(lumivex_store PRIVATE StoreBackend.cpp DefaultStore.cpp StoreState.cpp
+                                    FileStore.cpp FileFolder.cpp EntryReadAhead.cpp
+                                    FileContactEntry.cpp EntryValues.cpp ContactFill.cpp
+                                    ContactPicture.cpp ListMembers.cpp)
 target_sources(lumivex_pstformat PRIVATE PstFormat.cpp)
