@@ -49,6 +49,12 @@ class EntryReader {
 
   int Total() const { return total_; }
   const std::vector<EntryProblem>& Problems() const { return problems_; }
+  // The folder the last entry given came from, as a number for Origin().
+  int LastWork() const { return last_work_; }
+  Origin MakeOrigin(int work, int position, const QDateTime& lastModified) const {
+    const Work& w = work_[size_t(work)];
+    return Origin{sources_[size_t(w.store)].path, w.path, position, lastModified};
+  }
 
   // The next entry that can be read, into `out`; false at the end. Entries that cannot be read
   // are listed in Problems() and passed over.
@@ -83,6 +89,7 @@ class EntryReader {
       out.origins.resize(1);
       out.origins[0] = Origin{store, w.path, i + 1, out.contact.lastModified};
       out.mergeRule.clear();
+      last_work_ = static_cast<int>(work_index_);
       return true;
     }
     return false;
@@ -99,6 +106,7 @@ class EntryReader {
   std::vector<Work> work_;
   size_t work_index_ = 0;
   int position_ = 0;
+  int last_work_ = 0;
   int total_ = 0;
   std::vector<EntryProblem> problems_;
 };
@@ -143,10 +151,18 @@ class MergingStream : public contact::ContactStream {
 
  private:
   struct Entry {
-    Origin origin;
+    int64_t modified = 0;  // ms since 1970, INT64_MIN when unknown
+    int32_t position = 0;
     uint32_t parent = 0;
+    uint32_t work = 0;                  // the folder (EntryReader::MakeOrigin)
     MatchRule rule = MatchRule::kNone;  // the strongest rule that joined it to another entry
   };
+  Origin OriginOf(const Entry& e) const {
+    return reader_.MakeOrigin(e.work, e.position,
+                              e.modified == INT64_MIN
+                                  ? QDateTime()
+                                  : QDateTime::fromMSecsSinceEpoch(e.modified, Qt::UTC));
+  }
 
   uint32_t Find(uint32_t i) {
     while (entries_[i].parent != i) {
@@ -171,7 +187,10 @@ class MergingStream : public contact::ContactStream {
       MatchKeys(c.contact, entry_keys);
       for (const MatchKey& k : entry_keys) keys.push_back({k.hash, index, k.rule});
       spool_.Add(c.contact);
-      entries_.push_back({c.origins.front(), index, MatchRule::kNone});
+      const QDateTime& modified = c.contact.lastModified;
+      entries_.push_back({modified.isValid() ? modified.toMSecsSinceEpoch() : INT64_MIN,
+                          c.origins.front().position, index,
+                          static_cast<uint32_t>(reader_.LastWork()), MatchRule::kNone});
     }
     std::sort(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) {
       return a.hash != b.hash ? a.hash < b.hash : a.entry < b.entry;
@@ -210,23 +229,23 @@ class MergingStream : public contact::ContactStream {
   void Emit(const uint32_t* first, const uint32_t* last, SourcedContact& out) {
     if (last - first == 1) {
       spool_.Take(*first, out.contact);
-      out.origins.assign(1, entries_[*first].origin);
+      out.origins.assign(1, OriginOf(entries_[*first]));
       out.mergeRule.clear();
       return;
     }
     // Newest first; among equally new ones the earlier entry first.
     std::vector<uint32_t> order(first, last);
     std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-      return entries_[a].origin.lastModified > entries_[b].origin.lastModified;
+      return entries_[a].modified > entries_[b].modified;
     });
     out.origins.clear();
     QString uid;
     bool sameUid = true;
-    contact::Contact older;
+    contact::Contact& older = older_;
     uint32_t rules = 0;
     for (size_t k = 0; k < order.size(); ++k) {
       const Entry& e = entries_[order[k]];
-      out.origins.push_back(e.origin);
+      out.origins.push_back(OriginOf(e));
       rules |= 1u << static_cast<unsigned>(e.rule);
       if (k == 0) {
         spool_.Take(order[k], out.contact);
@@ -249,6 +268,7 @@ class MergingStream : public contact::ContactStream {
 
   EntryReader reader_;
   EntrySpool spool_;
+  contact::Contact older_;  // room for the older entries of a group, used again
   bool grouped_ = false;
   int total_ = -1;
   std::vector<Entry> entries_;
