@@ -4,7 +4,7 @@
 #include "merge/ContactSources.h"
 
 #include "contact/VCardWriter.h"
-#include "tests/contact/ModernReaders.h"
+#include "tests/contact/Utf8Readers.h"
 #include "tests/convert/ProgramRun.h"
 
 #include <QDir>
