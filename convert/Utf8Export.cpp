@@ -20,18 +20,6 @@ using namespace contact;
 
 namespace {
 
-constexpr int kMaxFolderDepth = 64;  // a damaged store could nest its folders in a loop
-
-void CollectContactFolders(const std::shared_ptr<Folder>& folder, int depth,
-                           std::vector<std::shared_ptr<Folder>>& out) {
-  if (depth >= kMaxFolderDepth) return;
-  for (const auto& sub : folder->SubFolders()) {
-    if (sub->Hidden()) continue;
-    if (sub->DefaultItemType() == kContactItem) out.push_back(sub);
-    CollectContactFolders(sub, depth + 1, out);
-  }
-}
-
 QString Extension(Utf8Format format) {
   return format == Utf8Format::kCsv ? QStringLiteral(".csv") : QStringLiteral(".vcf");
 }
@@ -86,46 +74,27 @@ bool WriteWhole(const QString& path, const QByteArray& bytes, QString& why) {
   return false;
 }
 
-struct FolderWork {
-  std::shared_ptr<Folder> folder;
-  std::shared_ptr<Items> items;
-  QString path;
-  int count = 0;
-};
-
 }  // namespace
-
-std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store) {
-  std::vector<std::shared_ptr<Folder>> folders;
-  CollectContactFolders(store.RootFolder(), 0, folders);
-  return folders;
-}
 
 Utf8ExportResult RunUtf8Export(const std::vector<std::shared_ptr<Folder>>& folders,
                                const Utf8ExportOptions& options, Utf8ExportObserver& observer) {
   if (options.target.isEmpty()) throw Utf8ExportError("No file or folder to write to was given");
+  // Every folder's entries are listed first, for the total of the progress and so that a folder
+  // that cannot be read stops the export before anything is written.
+  std::unique_ptr<FolderContacts> contacts;
+  try {
+    contacts = std::make_unique<FolderContacts>(std::vector<StoreFolders>{{{}, nullptr, folders}});
+  } catch (const StoreError& e) {
+    throw Utf8ExportError(e.what());
+  }
+  return RunUtf8Export(*contacts, options, observer);
+}
+
+Utf8ExportResult RunUtf8Export(contact::ContactStream& contacts, const Utf8ExportOptions& options,
+                               Utf8ExportObserver& observer) {
+  if (options.target.isEmpty()) throw Utf8ExportError("No file or folder to write to was given");
   if (options.perContact && options.format == Utf8Format::kCsv)
     throw Utf8ExportError("CSV is one file for all contacts: one file per contact is for vCard");
-
-  // Every folder's entries are opened first, for the total of the progress and so that a folder
-  // that cannot be read stops the export before anything is written.
-  std::vector<FolderWork> work;
-  int total = 0;
-  for (const auto& folder : folders) {
-    FolderWork w;
-    w.folder = folder;
-    w.path = folder->Path();
-    try {
-      w.items = folder->GetItems();
-      w.count = std::max(0, w.items->Count());
-    } catch (const StoreError& e) {
-      throw Utf8ExportError(QStringLiteral("Cannot read the folder \"%1\": %2")
-                                .arg(w.path, QString::fromUtf8(e.what()))
-                                .toStdString());
-    }
-    total += w.count;
-    work.push_back(std::move(w));
-  }
 
   Utf8ExportResult result;
   const QFileInfo target(QDir::cleanPath(QDir(options.target).absolutePath()));
@@ -189,58 +158,62 @@ Utf8ExportResult RunUtf8Export(const std::vector<std::shared_ptr<Folder>>& folde
 
   UniqueFileNames names;
   int done = 0;
-  // One contact for every entry, whose room is used again.
-  Contact contact;
-  for (const FolderWork& w : work) {
-    const QString category = options.folderAsCategory ? FolderCategory(w.path) : QString();
-    for (int i = 0; i < w.count; ++i) {
-      if (observer.Cancelled()) {
-        result.cancelled = true;
-        break;
-      }
-      QString why;
-      bool read = false;
-      try {
-        const std::unique_ptr<ContactEntry> entry = w.items->Item(i);
-        read = entry && entry->ReadContact(contact, why);
-        if (!read && why.isEmpty() && entry) why = entry->Failure();
-      } catch (const std::exception& e) {
-        why = QString::fromUtf8(e.what());
-      }
-      if (!read) {
-        // Whatever was read of it stays out: the entry is reported, never written.
-        EntryProblem problem{w.path, i + 1,
-                             why.isEmpty() ? QStringLiteral("the entry cannot be read") : why};
-        observer.Problem(problem);
-        result.problems.push_back(std::move(problem));
-      } else {
-        if (contact.uid.isEmpty())
-          contact.uid = CardUuid(QStringLiteral("%1|%2").arg(w.path).arg(i + 1));
+  int total = contacts.Total();
+  size_t problemsSeen = 0;
+  // One contact after another, whose room is used again.
+  SourcedContact item;
+  for (;;) {
+    if (observer.Cancelled()) {
+      result.cancelled = true;
+      break;
+    }
+    bool more = false;
+    try {
+      more = contacts.Next(item);
+    } catch (const StoreError& e) {
+      throw Utf8ExportError(e.what());
+    }
+    if (total < 0) total = contacts.Total();
+    // The entries passed over on the way, each told as it was met.
+    for (const auto& problems = contacts.Problems(); problemsSeen < problems.size();) {
+      const EntryProblem& problem = problems[problemsSeen++];
+      observer.Problem(problem);
+      result.problems.push_back(problem);
+      ++done;
+      observer.Progress(done, std::max(total, done), problem.folder);
+    }
+    if (!more) break;
+    Contact& contact = item.contact;
+    const QString folder = item.origins.empty() ? QString() : item.origins.front().folder;
+    const int position = item.origins.empty() ? 0 : item.origins.front().position;
+    if (options.folderAsCategory)
+      for (const Origin& origin : item.origins) {
+        const QString category = FolderCategory(origin.folder);
         if (!category.isEmpty() && !contact.categories.contains(category))
           contact.categories.append(category);
-        if (single) {
-          AppendEntry(buffer, contact, options.format);
-          if (buffer.size() >= kBlock) flush();
-          (contact.isGroup ? result.groups : result.contacts)++;
-        } else {
-          QByteArray bytes;
-          AppendEntry(bytes, contact, options.format);
-          const QString path =
-              QDir(folderPath).filePath(names.Take(ShownName(contact), Extension(options.format)));
-          QString failure;
-          if (WriteWhole(path, bytes, failure)) {
-            (contact.isGroup ? result.groups : result.contacts)++;
-            observer.FileWritten(path);
-          } else {
-            EntryProblem problem{w.path, i + 1, QStringLiteral("%1 (%2)").arg(path, failure), true};
-            observer.Problem(problem);
-            result.problems.push_back(std::move(problem));
-          }
-        }
       }
-      observer.Progress(++done, total, w.path);
+    if (single) {
+      AppendEntry(buffer, contact, options.format);
+      if (buffer.size() >= kBlock) flush();
+      (contact.isGroup ? result.groups : result.contacts)++;
+    } else {
+      QByteArray bytes;
+      AppendEntry(bytes, contact, options.format);
+      const QString path =
+          QDir(folderPath).filePath(names.Take(ShownName(contact), Extension(options.format)));
+      QString failure;
+      if (WriteWhole(path, bytes, failure)) {
+        (contact.isGroup ? result.groups : result.contacts)++;
+        observer.FileWritten(path);
+      } else {
+        EntryProblem problem{folder, position, QStringLiteral("%1 (%2)").arg(path, failure), true,
+                             item.origins.empty() ? QString() : item.origins.front().store};
+        observer.Problem(problem);
+        result.problems.push_back(std::move(problem));
+      }
     }
-    if (result.cancelled) break;
+    ++done;
+    observer.Progress(done, std::max(total, done), folder);
   }
 
   if (single) {

@@ -1,85 +1,98 @@
 #include "source/EntryReadAhead.h"
 
+#include <sched.h>
+#include <time.h>
+
+#include <algorithm>
+
 namespace lumivex::backend {
 
 EntryReadAhead::~EntryReadAhead() {
-  stop_.store(true);
-  Signal(roomSignal_);  // a builder asleep for room wakes and finds it is to stop
+  {
+    std::lock_guard lock(mutex_);
+    stop_.store(true);
+  }
+  room_.notify_one();
   thread_.join();
 }
 
 std::unique_ptr<ContactEntry> EntryReadAhead::Take(int index) {
-  const uint64_t next = taken_.load(std::memory_order_relaxed);
-  if (index < first_ || static_cast<uint64_t>(index - first_) != next || next >= total_)
+  if (index < first_ || static_cast<uint64_t>(index - first_) != taken_ || taken_ >= total_)
     return nullptr;
-  if (built_.load(std::memory_order_acquire) == next) WaitForBuilt(next);
-  Built built = std::move(slots_[next % kWindow]);
-  taken_.store(next + 1, std::memory_order_seq_cst);
-  // The builder, asleep for room, is woken when half the window is free.
-  if (builderAsleep_.load(std::memory_order_seq_cst) &&
-      built_.load(std::memory_order_relaxed) - (next + 1) <= kWindow / 2)
-    Signal(roomSignal_);
+  if (at_ == batch_.size()) {
+    {
+      std::unique_lock lock(mutex_);
+      ready_.wait(lock, [this] { return !full_.empty(); });
+      batch_.clear();
+      spare_.push_back(std::move(batch_));
+      batch_ = std::move(full_.front());
+      full_.pop_front();
+    }
+    room_.notify_one();
+    at_ = 0;
+  }
+  Built built = std::move(batch_[at_++]);
+  ++taken_;
   if (built.error) std::rethrow_exception(built.error);
   return std::move(built.entry);
 }
 
-void EntryReadAhead::Relax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#else
-  std::this_thread::yield();
-#endif
-}
-
-void EntryReadAhead::Signal(std::atomic<uint32_t>& signal) {
-  signal.fetch_add(1, std::memory_order_seq_cst);
-  signal.notify_one();
-}
-
-template <typename Ready>
-void EntryReadAhead::Sleep(std::atomic<uint32_t>& signal, std::atomic<bool>& asleep, Ready ready) {
-  for (;;) {
-    const uint32_t seen = signal.load(std::memory_order_seq_cst);
-    asleep.store(true, std::memory_order_seq_cst);
-    if (ready()) break;
-    signal.wait(seen, std::memory_order_seq_cst);
-  }
-  asleep.store(false, std::memory_order_relaxed);
-}
-
-void EntryReadAhead::WaitForBuilt(uint64_t next) {
-  for (int spin = 0; spin < kSpins; ++spin) {
-    if (built_.load(std::memory_order_acquire) != next) return;
-    Relax();
-  }
-  Sleep(builtSignal_, callerAsleep_, [this, next] {
-    const uint64_t built = built_.load(std::memory_order_seq_cst);
-    return built - next >= kBatch || built == total_;
-  });
-}
-
 void EntryReadAhead::Run() {
-  for (uint64_t built = 0; built < total_; ++built) {
+  std::vector<Built> batch;
+  uint64_t size = kFirstBatch;
+  for (uint64_t built = 0; built < total_ && !stop_.load(std::memory_order_relaxed);) {
     graveyard_->Clear();
-    Built entry;
-    try {
-      entry.entry = make_(first_ + static_cast<int>(built), graveyard_);
-    } catch (...) {
-      entry.error = std::current_exception();
+    batch.reserve(kBatch);
+    for (const uint64_t end = std::min(total_, built + size); built < end; ++built) {
+      Built& entry = batch.emplace_back();
+      try {
+        entry.entry = make_(first_ + static_cast<int>(built), graveyard_);
+      } catch (...) {
+        entry.error = std::current_exception();
+      }
     }
-    // A full window: sleep until the caller has taken half of it (or is done).
-    if (built - taken_.load(std::memory_order_acquire) >= kWindow)
-      Sleep(roomSignal_, builderAsleep_, [this, built] {
-        return stop_.load() || built - taken_.load(std::memory_order_seq_cst) <= kWindow / 2;
-      });
-    if (stop_.load()) break;
-    slots_[built % kWindow] = std::move(entry);
-    built_.store(built + 1, std::memory_order_seq_cst);
-    if (callerAsleep_.load(std::memory_order_seq_cst) &&
-        (built + 1 - taken_.load(std::memory_order_relaxed) >= kBatch || built + 1 == total_))
-      Signal(builtSignal_);
+    size = std::min(size * 2, kBatch);
+    {
+      std::unique_lock lock(mutex_);
+      room_.wait(lock, [this] { return stop_.load() || full_.size() < kBatchesAhead; });
+      if (stop_.load()) break;
+      full_.push_back(std::move(batch));
+      batch.clear();
+      if (!spare_.empty()) {
+        batch = std::move(spare_.back());
+        spare_.pop_back();
+      }
+    }
+    ready_.notify_one();
   }
+  batch.clear();
   graveyard_->Close();
+}
+
+bool RanAtOnce::Since() {
+  double cpu = 0, wall = 0;
+  Now(cpu, wall);
+  const bool atOnce = cpu - cpu_ > 1.25 * (wall - wall_);
+  cpu_ = cpu;
+  wall_ = wall;
+  return atOnce;
+}
+
+void RanAtOnce::Now(double& cpu, double& wall) {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  cpu = static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  wall = static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+bool SeveralProcessors() {
+  static const bool several = [] {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    return sched_getaffinity(0, sizeof set, &set) != 0 || CPU_COUNT(&set) > 1;
+  }();
+  return several;
 }
 
 }  // namespace lumivex::backend

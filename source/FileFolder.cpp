@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <optional>
 
 namespace lumivex::backend {
 
@@ -59,24 +60,36 @@ class FileItems : public Items {
   }
 
   // Entries asked for one after another (every export) are read ahead; any other order stops
-  // the reading ahead until the entries come in order again.
+  // the reading ahead until the entries come in order again. Every few thousand entries the
+  // reading ahead is checked to pay: once the two threads were found not to run at once, the
+  // rest of the folder is read in one thread.
   std::unique_ptr<ContactEntry> Item(int index) const override {
     if (ahead_) {
       if (auto entry = ahead_->Take(index)) {
         last_ = index;
+        if (++sinceCheck_ == kCheckEvery) {
+          sinceCheck_ = 0;
+          if (!ranAtOnce_->Since()) {
+            ahead_.reset();
+            alone_ = true;
+          }
+        }
         return entry;
       }
       ahead_.reset();
     }
     auto entry = Build(index);
-    if (index == last_ + 1 && state_->file->Concurrent()) {
+    if (index == last_ + 1 && !alone_ && state_->file->Concurrent() && SeveralProcessors()) {
       const int count = folder_->MessageCount();
-      if (index + 1 < count)
+      if (index + 1 < count) {
+        ranAtOnce_.emplace();
+        sinceCheck_ = 0;
         ahead_ = std::make_unique<EntryReadAhead>(
             [this](int i, std::shared_ptr<Graveyard> graveyard) {
               return Build(i, std::move(graveyard));
             },
             index + 1, count);
+      }
     }
     last_ = index;
     return entry;
@@ -102,7 +115,11 @@ class FileItems : public Items {
   std::shared_ptr<storefile::StoreItem> folder_;
   QString path_;
   std::shared_ptr<ReadHints> hints_ = std::make_shared<ReadHints>();
-  mutable int last_ = -1;                          // the entry asked for last
+  static constexpr int kCheckEvery = 2048;
+  mutable int last_ = -1;  // the entry asked for last
+  mutable int sinceCheck_ = 0;
+  mutable std::optional<RanAtOnce> ranAtOnce_;     // since the last check
+  mutable bool alone_ = false;                     // the rest is read in one thread
   mutable std::unique_ptr<EntryReadAhead> ahead_;  // last: stopped before the rest goes
 };
 
