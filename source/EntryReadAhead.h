@@ -26,7 +26,7 @@ namespace lumivex::backend {
 // remains are freed where they are buried.
 class Graveyard {
  public:
-  using Remains = std::unique_ptr<pff::Item>;
+  using Remains = std::unique_ptr<storefile::StoreItem>;
 
   // Never waits: while the read-ahead thread is clearing, `remains` is freed here instead.
   void Bury(Remains remains) {
