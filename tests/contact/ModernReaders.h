@@ -32,6 +32,12 @@ ModernReader VObjectReader();
 ModernReader EvolutionCardReader(int codePage = 0);
 ModernReader KContactsCardReader(int codePage = 0);
 ModernReader CardDavServer();
+// Every contact of an Evolution Data Server book on this session's bus, as EvolutionCardReader
+// gives a card (Read's arguments: the book's name, none for the default book), ordered by uid.
+ModernReader EvolutionBookReader();
+// A user's change of one contact in such a book, made with Evolution's library (Read's
+// arguments: the book's name, empty for the default book, the contact's uid, its new note).
+ModernReader EvolutionBookEditor();
 ModernReader PythonCsvReader();
 ModernReader LibreOfficeCsvReader();
 
