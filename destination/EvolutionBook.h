@@ -38,4 +38,8 @@ bool IsEvolutionTarget(const QString& to, QString* book);
 // DestinationError when the server or the book cannot be reached.
 std::unique_ptr<Destination> MakeEvolutionBook(const QString& book);
 
+// Makes `evolution[:BOOK]` a destination MakeDestination (Destinations.h) knows; the programs
+// call it once at start.
+void RegisterEvolutionBook();
+
 }  // namespace lumivex::destination

@@ -5,9 +5,9 @@
 #include "destination/EvolutionBook.h"
 
 #include "contact/VCardWriter.h"
-#include "source/MailStore.h"
+#include "merge/ContactSources.h"
 #include "source/PffBackend.h"
-#include "tests/contact/ModernReaders.h"
+#include "tests/contact/Utf8Readers.h"
 #include "tests/destination/EdsSession.h"
 #include "tests/support/TestPaths.h"
 
@@ -25,46 +25,6 @@ using namespace lumivex::destination;
 using namespace lumivex::testing;
 
 namespace {
-
-// The contacts of a store's default contacts folder, one entry at a time.
-class FolderStream : public ContactStream {
- public:
-  explicit FolderStream(const QString& store) : store_(store) {
-    app_ = CurrentMailProvider().CreateMailClientApp();
-    mapi_ = app_->GetNamespace(QStringLiteral("MAPI"));
-    mapi_->AddStore(store);
-    folder_ = mapi_->Stores().back()->DefaultContactsFolder();
-    items_ = folder_->GetItems();
-    total_ = items_->Count();
-  }
-  int Total() const override { return total_; }
-  bool Next(SourcedContact& out) override {
-    while (next_ < total_) {
-      const int position = ++next_;
-      QString why;
-      if (!items_->Item(position - 1)->ReadContact(out.contact, why)) {
-        problems_.push_back({folder_->Path(), position, why});
-        continue;
-      }
-      if (out.contact.uid.isEmpty())
-        out.contact.uid = QStringLiteral("%1|%2").arg(folder_->Path()).arg(position);
-      out.origins = {{store_, folder_->Path(), position, {}}};
-      return true;
-    }
-    return false;
-  }
-  const std::vector<EntryProblem>& Problems() const override { return problems_; }
-
- private:
-  QString store_;
-  std::unique_ptr<MailClientApp> app_;
-  std::unique_ptr<MapiNamespace> mapi_;
-  std::shared_ptr<Folder> folder_;
-  std::shared_ptr<Items> items_;
-  int total_ = 0;
-  int next_ = 0;
-  std::vector<EntryProblem> problems_;
-};
 
 // Contacts the test makes.
 class ListStream : public ContactStream {
@@ -89,6 +49,14 @@ class ListStream : public ContactStream {
 struct Quiet : SendObserver {
   void Progress(int, int) override {}
 };
+
+// The store's default contacts folder, each entry a contact of its own.
+std::unique_ptr<ContactStream> Store(const QString& store) {
+  merge::SourceOptions options;
+  options.stores = {store};
+  options.merge = false;
+  return merge::OpenContacts(options);
+}
 
 SendResult SendAll(const QString& book, ContactStream&& contacts, SendOptions options = {}) {
   Quiet quiet;
@@ -119,10 +87,10 @@ TEST(EvolutionBook, SampleStoreSentTwiceHoldsEachContactOnceWithEveryField) {
   SetMailProvider(MakePffMailProvider(nullptr));
   const QString sample = BinDir() + QStringLiteral("/sample.pst");
   // readpst finds 46 contacts in the sample store's contacts folder.
-  const SendResult first = SendAll({}, FolderStream(sample));
+  const SendResult first = SendAll({}, std::move(*Store(sample)));
   EXPECT_EQ(first.added, 46);
   EXPECT_TRUE(first.problems.empty());
-  const SendResult second = SendAll({}, FolderStream(sample));
+  const SendResult second = SendAll({}, std::move(*Store(sample)));
   EXPECT_EQ(second.unchanged, 46);
   EXPECT_EQ(second.added + second.updated, 0);
   EXPECT_TRUE(second.problems.empty());
@@ -134,9 +102,9 @@ TEST(EvolutionBook, SampleStoreSentTwiceHoldsEachContactOnceWithEveryField) {
   const QString file = ScratchDir(QStringLiteral("eds-sample")) + QStringLiteral("/sample.vcf");
   QByteArray cards;
   std::map<QString, Contact> lists;
-  FolderStream store(sample);
+  const std::unique_ptr<ContactStream> store = Store(sample);
   SourcedContact c;
-  while (store.Next(c)) {
+  while (store->Next(c)) {
     AppendVCard(cards, c.contact, VCardVersion::k30);
     if (c.contact.isGroup) lists[CardUuid(c.contact.uid)] = c.contact;
   }
