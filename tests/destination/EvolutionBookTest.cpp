@@ -51,7 +51,7 @@ struct Quiet : SendObserver {
 };
 
 // The store's default contacts folder, each entry a contact of its own.
-std::unique_ptr<ContactStream> Store(const QString& store) {
+std::unique_ptr<ContactStream> StoreContacts(const QString& store) {
   merge::SourceOptions options;
   options.stores = {store};
   options.merge = false;
@@ -87,10 +87,10 @@ TEST(EvolutionBook, SampleStoreSentTwiceHoldsEachContactOnceWithEveryField) {
   SetMailProvider(MakePffMailProvider(nullptr));
   const QString sample = BinDir() + QStringLiteral("/sample.pst");
   // readpst finds 46 contacts in the sample store's contacts folder.
-  const SendResult first = SendAll({}, std::move(*Store(sample)));
+  const SendResult first = SendAll({}, std::move(*StoreContacts(sample)));
   EXPECT_EQ(first.added, 46);
   EXPECT_TRUE(first.problems.empty());
-  const SendResult second = SendAll({}, std::move(*Store(sample)));
+  const SendResult second = SendAll({}, std::move(*StoreContacts(sample)));
   EXPECT_EQ(second.unchanged, 46);
   EXPECT_EQ(second.added + second.updated, 0);
   EXPECT_TRUE(second.problems.empty());
@@ -102,7 +102,7 @@ TEST(EvolutionBook, SampleStoreSentTwiceHoldsEachContactOnceWithEveryField) {
   const QString file = ScratchDir(QStringLiteral("eds-sample")) + QStringLiteral("/sample.vcf");
   QByteArray cards;
   std::map<QString, Contact> lists;
-  const std::unique_ptr<ContactStream> store = Store(sample);
+  const std::unique_ptr<ContactStream> store = StoreContacts(sample);
   SourcedContact c;
   while (store->Next(c)) {
     AppendVCard(cards, c.contact, VCardVersion::k30);
