@@ -3,15 +3,14 @@
 #include "contact/CsvWriter.h"
 #include "contact/FileNames.h"
 #include "contact/VCardWriter.h"
+#include "convert/StagedFile.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 namespace lumivex {
@@ -93,24 +92,27 @@ struct FolderWork {
   int count = 0;
 };
 
-}  // namespace
-
-std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store) {
-  std::vector<std::shared_ptr<Folder>> folders;
-  CollectContactFolders(store.RootFolder(), 0, folders);
-  return folders;
+[[noreturn]] void ThrowUnwritten(const QString& path, const QString& why) {
+  throw Utf8ExportError(QStringLiteral("Cannot write %1: %2; nothing was left there. Free some "
+                                       "disk space or choose another place")
+                            .arg(path, why)
+                            .toStdString());
 }
 
-Utf8ExportResult RunUtf8Export(const std::vector<std::shared_ptr<Folder>>& folders,
-                               const Utf8ExportOptions& options, Utf8ExportObserver& observer) {
-  if (options.target.isEmpty()) throw Utf8ExportError("No file or folder to write to was given");
-  if (options.perContact && options.format == Utf8Format::kCsv)
-    throw Utf8ExportError("CSV is one file for all contacts: one file per contact is for vCard");
+void MakeFolder(const QString& path) {
+  if (!QDir().mkpath(path))
+    throw Utf8ExportError(
+        QStringLiteral("Cannot create the folder %1: check that you may write there")
+            .arg(path)
+            .toStdString());
+}
 
-  // Every folder's entries are opened first, for the total of the progress and so that a folder
-  // that cannot be read stops the export before anything is written.
+// Every folder's entries are opened first, for the total of the progress and so that a folder
+// that cannot be read stops the export before anything is written.
+std::vector<FolderWork> OpenFolders(const std::vector<std::shared_ptr<Folder>>& folders,
+                                    int& total) {
   std::vector<FolderWork> work;
-  int total = 0;
+  total = 0;
   for (const auto& folder : folders) {
     FolderWork w;
     w.folder = folder;
@@ -126,143 +128,183 @@ Utf8ExportResult RunUtf8Export(const std::vector<std::shared_ptr<Folder>>& folde
     total += w.count;
     work.push_back(std::move(w));
   }
+  return work;
+}
+
+// The path of the single file: the target, or a time-stamped name in the folder it names.
+QString SingleFilePath(const Utf8ExportOptions& options, const QFileInfo& target) {
+  QString path = target.absoluteFilePath();
+  if (target.isDir() || options.target.endsWith(u'/')) {
+    const QString stem =
+        QStringLiteral("Contacts-") + QDateTime::currentDateTime().toString(u"yyyy-MM-dd-HHmmss");
+    path = QDir(path).filePath(stem + Extension(options.format));
+  }
+  return path;
+}
+
+// The single file: written under a temporary name beside its target, whose name it takes once
+// whole (StagedFile). It is not forced to disk before the rename: that would make a large
+// export wait seconds for the disk, longer than the writing takes, and the file systems in use
+// keep a renamed file's data whole. Bytes are gathered and handed on in blocks.
+class SingleFile {
+ public:
+  explicit SingleFile(const QString& path) : staged_(path), file_(staged_.WorkPath()) {
+    MakeFolder(QFileInfo(path).absolutePath());
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate))
+      throw Utf8ExportError(
+          QStringLiteral("Cannot create %1: %2").arg(path, FileError(file_)).toStdString());
+    buffer_.reserve(kBlock * 2);
+  }
+
+  QByteArray& Buffer() { return buffer_; }
+  // Hands the gathered bytes on once they fill a block.
+  void Written() {
+    if (buffer_.size() >= kBlock) Flush();
+  }
+  // Writes out the rest and gives the file its name. Throws Utf8ExportError, leaving nothing.
+  void Finish() {
+    Flush();
+    const bool whole = file_.flush();
+    QString why = whole ? QString() : FileError(file_);
+    file_.close();
+    if (whole && file_.error() == QFileDevice::NoError && staged_.Commit(&why)) return;
+    ThrowUnwritten(staged_.Target(), why.isEmpty() ? FileError(file_) : why);
+  }
+
+ private:
+  static constexpr qsizetype kBlock = 1 << 16;
+
+  void Flush() {
+    if (buffer_.isEmpty()) return;
+    if (file_.write(buffer_) != buffer_.size()) {
+      const QString why = FileError(file_);
+      file_.close();
+      staged_.Discard();
+      ThrowUnwritten(staged_.Target(), why);
+    }
+    buffer_.clear();
+  }
+
+  StagedFile staged_;
+  QFile file_;
+  QByteArray buffer_;
+};
+
+// One entry of the export read into `contact`; false, with the reason, when it cannot be read.
+bool ReadEntry(const Items& items, int index, Contact& contact, QString& why) {
+  try {
+    const std::unique_ptr<ContactEntry> entry = items.Item(index);
+    const bool read = entry && entry->ReadContact(contact, why);
+    if (!read && why.isEmpty() && entry) why = entry->Failure();
+    return read;
+  } catch (const std::exception& e) {
+    why = QString::fromUtf8(e.what());
+    return false;
+  }
+}
+
+// Writes the entries of every folder in order, into the single file or one file each.
+class Writer {
+ public:
+  Writer(const Utf8ExportOptions& options, Utf8ExportObserver& observer, Utf8ExportResult& result)
+      : options_(options), observer_(observer), result_(result) {}
+
+  void Run(const std::vector<FolderWork>& work, int total, SingleFile* single) {
+    int done = 0;
+    for (const FolderWork& w : work) {
+      const QString category = options_.folderAsCategory ? FolderCategory(w.path) : QString();
+      for (int i = 0; i < w.count; ++i) {
+        if (observer_.Cancelled()) {
+          result_.cancelled = true;
+          return;
+        }
+        QString why;
+        if (!ReadEntry(*w.items, i, contact_, why)) {
+          // Whatever was read of it stays out: the entry is reported, never written.
+          Report({w.path, i + 1, why.isEmpty() ? QStringLiteral("the entry cannot be read") : why});
+        } else {
+          if (contact_.uid.isEmpty())
+            contact_.uid = CardUuid(QStringLiteral("%1|%2").arg(w.path).arg(i + 1));
+          if (!category.isEmpty() && !contact_.categories.contains(category))
+            contact_.categories.append(category);
+          if (single != nullptr) {
+            AppendEntry(single->Buffer(), contact_, options_.format);
+            single->Written();
+            Count();
+          } else {
+            WriteOwnFile(w.path, i + 1);
+          }
+        }
+        observer_.Progress(++done, total, w.path);
+      }
+    }
+  }
+
+ private:
+  void Count() { (contact_.isGroup ? result_.groups : result_.contacts)++; }
+
+  void Report(EntryProblem problem) {
+    observer_.Problem(problem);
+    result_.problems.push_back(std::move(problem));
+  }
+
+  void WriteOwnFile(const QString& folder, int position) {
+    QByteArray bytes;
+    AppendEntry(bytes, contact_, options_.format);
+    const QString path =
+        QDir(result_.output).filePath(names_.Take(ShownName(contact_), Extension(options_.format)));
+    QString failure;
+    if (WriteWhole(path, bytes, failure)) {
+      Count();
+      observer_.FileWritten(path);
+    } else {
+      Report({folder, position, QStringLiteral("%1 (%2)").arg(path, failure), true});
+    }
+  }
+
+  const Utf8ExportOptions& options_;
+  Utf8ExportObserver& observer_;
+  Utf8ExportResult& result_;
+  UniqueFileNames names_;
+  Contact contact_;  // one contact for every entry, whose room is used again
+};
+
+}  // namespace
+
+std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store) {
+  std::vector<std::shared_ptr<Folder>> folders;
+  CollectContactFolders(store.RootFolder(), 0, folders);
+  return folders;
+}
+
+Utf8ExportResult RunUtf8Export(const std::vector<std::shared_ptr<Folder>>& folders,
+                               const Utf8ExportOptions& options, Utf8ExportObserver& observer) {
+  if (options.target.isEmpty()) throw Utf8ExportError("No file or folder to write to was given");
+  if (options.perContact && options.format == Utf8Format::kCsv)
+    throw Utf8ExportError("CSV is one file for all contacts: one file per contact is for vCard");
+  int total = 0;
+  const std::vector<FolderWork> work = OpenFolders(folders, total);
 
   Utf8ExportResult result;
   const QFileInfo target(QDir::cleanPath(QDir(options.target).absolutePath()));
-  // The single file is written under a temporary name beside the target (removed again when the
-  // export fails or is cancelled) and renamed over the target once whole. It is not forced to
-  // disk before the rename: that would make a large export wait seconds for the disk, longer
-  // than the writing takes, and the file systems in use keep a renamed file's data whole.
-  std::unique_ptr<QTemporaryFile> single;
-  QString folderPath;
+  std::unique_ptr<SingleFile> single;
   if (options.perContact) {
-    folderPath = target.absoluteFilePath();
+    result.output = target.absoluteFilePath();
     if (target.exists() && !target.isDir())
       throw Utf8ExportError(QStringLiteral("%1 is a file: one file per contact needs a folder")
-                                .arg(folderPath)
+                                .arg(result.output)
                                 .toStdString());
-    if (!QDir().mkpath(folderPath))
-      throw Utf8ExportError(QStringLiteral("Cannot create the folder %1: check that you may "
-                                           "write there")
-                                .arg(folderPath)
-                                .toStdString());
-    result.output = folderPath;
+    MakeFolder(result.output);
   } else {
-    QString path = target.absoluteFilePath();
-    if (target.isDir() || options.target.endsWith(u'/')) {
-      const QString stem =
-          QStringLiteral("Contacts-") + QDateTime::currentDateTime().toString(u"yyyy-MM-dd-HHmmss");
-      path = QDir(path).filePath(stem + Extension(options.format));
-    }
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-      throw Utf8ExportError(QStringLiteral("Cannot create the folder %1: check that you may "
-                                           "write there")
-                                .arg(QFileInfo(path).absolutePath())
-                                .toStdString());
-    single = std::make_unique<QTemporaryFile>(path + QStringLiteral(".XXXXXX"));
-    if (!single->open() ||
-        !single->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                QFileDevice::ReadGroup | QFileDevice::ReadOther))
-      throw Utf8ExportError(
-          QStringLiteral("Cannot create %1: %2").arg(path, FileError(*single)).toStdString());
-    result.output = path;
+    result.output = SingleFilePath(options, target);
+    single = std::make_unique<SingleFile>(result.output);
+    if (options.format == Utf8Format::kCsv) single->Buffer().append(CsvHeading());
   }
 
-  // The single file's bytes are gathered here and handed on in blocks; a per-contact file's
-  // bytes are its whole file.
-  QByteArray buffer;
-  constexpr qsizetype kBlock = 1 << 16;
-  buffer.reserve(kBlock * 2);
-  auto flush = [&] {
-    if (buffer.isEmpty()) return;
-    if (single->write(buffer) != buffer.size()) {
-      const QString why = FileError(*single);
-      single.reset();  // takes the temporary file away
-      throw Utf8ExportError(QStringLiteral("Cannot write %1: %2; nothing was left there. Free "
-                                           "some disk space or choose another place")
-                                .arg(result.output, why)
-                                .toStdString());
-    }
-    buffer.clear();
-  };
-  if (single && options.format == Utf8Format::kCsv) buffer.append(CsvHeading());
-
-  UniqueFileNames names;
-  int done = 0;
-  // One contact for every entry, whose room is used again.
-  Contact contact;
-  for (const FolderWork& w : work) {
-    const QString category = options.folderAsCategory ? FolderCategory(w.path) : QString();
-    for (int i = 0; i < w.count; ++i) {
-      if (observer.Cancelled()) {
-        result.cancelled = true;
-        break;
-      }
-      QString why;
-      bool read = false;
-      try {
-        const std::unique_ptr<ContactEntry> entry = w.items->Item(i);
-        read = entry && entry->ReadContact(contact, why);
-        if (!read && why.isEmpty() && entry) why = entry->Failure();
-      } catch (const std::exception& e) {
-        why = QString::fromUtf8(e.what());
-      }
-      if (!read) {
-        // Whatever was read of it stays out: the entry is reported, never written.
-        EntryProblem problem{w.path, i + 1,
-                             why.isEmpty() ? QStringLiteral("the entry cannot be read") : why};
-        observer.Problem(problem);
-        result.problems.push_back(std::move(problem));
-      } else {
-        if (contact.uid.isEmpty())
-          contact.uid = CardUuid(QStringLiteral("%1|%2").arg(w.path).arg(i + 1));
-        if (!category.isEmpty() && !contact.categories.contains(category))
-          contact.categories.append(category);
-        if (single) {
-          AppendEntry(buffer, contact, options.format);
-          if (buffer.size() >= kBlock) flush();
-          (contact.isGroup ? result.groups : result.contacts)++;
-        } else {
-          QByteArray bytes;
-          AppendEntry(bytes, contact, options.format);
-          const QString path =
-              QDir(folderPath).filePath(names.Take(ShownName(contact), Extension(options.format)));
-          QString failure;
-          if (WriteWhole(path, bytes, failure)) {
-            (contact.isGroup ? result.groups : result.contacts)++;
-            observer.FileWritten(path);
-          } else {
-            EntryProblem problem{w.path, i + 1, QStringLiteral("%1 (%2)").arg(path, failure), true};
-            observer.Problem(problem);
-            result.problems.push_back(std::move(problem));
-          }
-        }
-      }
-      observer.Progress(++done, total, w.path);
-    }
-    if (result.cancelled) break;
-  }
-
-  if (single) {
-    if (result.cancelled) return result;  // the temporary file goes, the target stays as it was
-    flush();
-    const bool whole = single->flush();
-    QString why = whole ? QString() : FileError(*single);
-    single->close();
-    // rename() replaces a file of the target's name in one step.
-    const QString temporary = single->fileName();
-    if (whole && single->error() == QFileDevice::NoError &&
-        std::rename(QFile::encodeName(temporary).constData(),
-                    QFile::encodeName(result.output).constData()) == 0) {
-      single->setAutoRemove(false);
-    } else {
-      if (why.isEmpty())
-        why = whole ? QString::fromLocal8Bit(std::strerror(errno)) : FileError(*single);
-      throw Utf8ExportError(QStringLiteral("Cannot write %1: %2; nothing was left there. Free "
-                                           "some disk space or choose another place")
-                                .arg(result.output, why)
-                                .toStdString());
-    }
+  Writer(options, observer, result).Run(work, total, single.get());
+  // A cancelled export leaves no single file: the target stays as it was.
+  if (single && !result.cancelled) {
+    single->Finish();
     observer.FileWritten(result.output);
   }
   return result;
