@@ -4,6 +4,7 @@
 #include "cli/Export.h"
 #include "cli/Verbs.h"
 #include "convert/Utf8Export.h"
+#include "source/FolderContacts.h"
 #include "source/PffBackend.h"
 
 #include <QDir>

@@ -19,18 +19,6 @@ using namespace contact;
 
 namespace {
 
-constexpr int kMaxFolderDepth = 64;  // a damaged store could nest its folders in a loop
-
-void CollectContactFolders(const std::shared_ptr<Folder>& folder, int depth,
-                           std::vector<std::shared_ptr<Folder>>& out) {
-  if (depth >= kMaxFolderDepth) return;
-  for (const auto& sub : folder->SubFolders()) {
-    if (sub->Hidden()) continue;
-    if (sub->DefaultItemType() == kContactItem) out.push_back(sub);
-    CollectContactFolders(sub, depth + 1, out);
-  }
-}
-
 QString Extension(Utf8Format format) {
   return format == Utf8Format::kCsv ? QStringLiteral(".csv") : QStringLiteral(".vcf");
 }
@@ -85,13 +73,6 @@ bool WriteWhole(const QString& path, const QByteArray& bytes, QString& why) {
   return false;
 }
 
-struct FolderWork {
-  std::shared_ptr<Folder> folder;
-  std::shared_ptr<Items> items;
-  QString path;
-  int count = 0;
-};
-
 [[noreturn]] void ThrowUnwritten(const QString& path, const QString& why) {
   throw Utf8ExportError(QStringLiteral("Cannot write %1: %2; nothing was left there. Free some "
                                        "disk space or choose another place")
@@ -107,30 +88,6 @@ void MakeFolder(const QString& path) {
             .toStdString());
 }
 
-// Every folder's entries are opened first, for the total of the progress and so that a folder
-// that cannot be read stops the export before anything is written.
-std::vector<FolderWork> OpenFolders(const std::vector<std::shared_ptr<Folder>>& folders,
-                                    int& total) {
-  std::vector<FolderWork> work;
-  total = 0;
-  for (const auto& folder : folders) {
-    FolderWork w;
-    w.folder = folder;
-    w.path = folder->Path();
-    try {
-      w.items = folder->GetItems();
-      w.count = std::max(0, w.items->Count());
-    } catch (const StoreError& e) {
-      throw Utf8ExportError(QStringLiteral("Cannot read the folder \"%1\": %2")
-                                .arg(w.path, QString::fromUtf8(e.what()))
-                                .toStdString());
-    }
-    total += w.count;
-    work.push_back(std::move(w));
-  }
-  return work;
-}
-
 // The path of the single file: the target, or a time-stamped name in the folder it names.
 QString SingleFilePath(const Utf8ExportOptions& options, const QFileInfo& target) {
   QString path = target.absoluteFilePath();
@@ -143,9 +100,10 @@ QString SingleFilePath(const Utf8ExportOptions& options, const QFileInfo& target
 }
 
 // The single file: written under a temporary name beside its target, whose name it takes once
-// whole (StagedFile). It is not forced to disk before the rename: that would make a large
-// export wait seconds for the disk, longer than the writing takes, and the file systems in use
-// keep a renamed file's data whole. Bytes are gathered and handed on in blocks.
+// whole (StagedFile); a failed or cancelled export leaves the target as it was. It is not
+// forced to disk before the rename: that would make a large export wait seconds for the disk,
+// longer than the writing takes, and the file systems in use keep a renamed file's data whole.
+// Its bytes are gathered and handed on in blocks.
 class SingleFile {
  public:
   explicit SingleFile(const QString& path) : staged_(path), file_(staged_.WorkPath()) {
@@ -156,11 +114,12 @@ class SingleFile {
     buffer_.reserve(kBlock * 2);
   }
 
-  QByteArray& Buffer() { return buffer_; }
-  // Hands the gathered bytes on once they fill a block.
-  void Written() {
+  // Appends an entry, handing the gathered bytes on once they fill a block.
+  void Append(const Contact& contact, Utf8Format format) {
+    AppendEntry(buffer_, contact, format);
     if (buffer_.size() >= kBlock) Flush();
   }
+  void AppendHeading() { buffer_.append(CsvHeading()); }
   // Writes out the rest and gives the file its name. Throws Utf8ExportError, leaving nothing.
   void Finish() {
     Flush();
@@ -190,100 +149,118 @@ class SingleFile {
   QByteArray buffer_;
 };
 
-// One entry of the export read into `contact`; false, with the reason, when it cannot be read.
-bool ReadEntry(const Items& items, int index, Contact& contact, QString& why) {
-  try {
-    const std::unique_ptr<ContactEntry> entry = items.Item(index);
-    const bool read = entry && entry->ReadContact(contact, why);
-    if (!read && why.isEmpty() && entry) why = entry->Failure();
-    return read;
-  } catch (const std::exception& e) {
-    why = QString::fromUtf8(e.what());
-    return false;
-  }
-}
-
-// Writes the entries of every folder in order, into the single file or one file each.
+// Writes the contacts of a stream in order, into the single file or one file each, and tells
+// the observer of each step and of the entries passed over.
 class Writer {
  public:
   Writer(const Utf8ExportOptions& options, Utf8ExportObserver& observer, Utf8ExportResult& result)
       : options_(options), observer_(observer), result_(result) {}
 
-  void Run(const std::vector<FolderWork>& work, int total, SingleFile* single) {
-    int done = 0;
-    for (const FolderWork& w : work) {
-      const QString category = options_.folderAsCategory ? FolderCategory(w.path) : QString();
-      for (int i = 0; i < w.count; ++i) {
-        if (observer_.Cancelled()) {
-          result_.cancelled = true;
-          return;
-        }
-        QString why;
-        if (!ReadEntry(*w.items, i, contact_, why)) {
-          // Whatever was read of it stays out: the entry is reported, never written.
-          Report({w.path, i + 1, why.isEmpty() ? QStringLiteral("the entry cannot be read") : why});
-        } else {
-          if (contact_.uid.isEmpty())
-            contact_.uid = CardUuid(QStringLiteral("%1|%2").arg(w.path).arg(i + 1));
-          if (!category.isEmpty() && !contact_.categories.contains(category))
-            contact_.categories.append(category);
-          if (single != nullptr) {
-            AppendEntry(single->Buffer(), contact_, options_.format);
-            single->Written();
-            Count();
-          } else {
-            WriteOwnFile(w.path, i + 1);
-          }
-        }
-        observer_.Progress(++done, total, w.path);
+  void Run(ContactStream& contacts, SingleFile* single) {
+    total_ = contacts.Total();
+    // One contact after another, whose room is used again.
+    SourcedContact item;
+    for (;;) {
+      if (observer_.Cancelled()) {
+        result_.cancelled = true;
+        return;
       }
+      bool more = false;
+      try {
+        more = contacts.Next(item);
+      } catch (const StoreError& e) {
+        throw Utf8ExportError(e.what());
+      }
+      if (total_ < 0) total_ = contacts.Total();
+      TellProblems(contacts);
+      if (!more) return;
+      AddCategories(item);
+      if (single != nullptr) {
+        single->Append(item.contact, options_.format);
+        Count(item.contact);
+      } else {
+        WriteOwnFile(item);
+      }
+      Step(item.origins.empty() ? QString() : item.origins.front().folder);
     }
   }
 
  private:
-  void Count() { (contact_.isGroup ? result_.groups : result_.contacts)++; }
+  void Step(const QString& folder) {
+    ++done_;
+    observer_.Progress(done_, std::max(total_, done_), folder);
+  }
+  void Count(const Contact& contact) { (contact.isGroup ? result_.groups : result_.contacts)++; }
 
-  void Report(EntryProblem problem) {
-    observer_.Problem(problem);
-    result_.problems.push_back(std::move(problem));
+  // The entries the stream passed over on the way, each told as it was met.
+  void TellProblems(const ContactStream& contacts) {
+    for (const auto& problems = contacts.Problems(); problemsSeen_ < problems.size();) {
+      const EntryProblem& problem = problems[problemsSeen_++];
+      observer_.Problem(problem);
+      result_.problems.push_back(problem);
+      Step(problem.folder);
+    }
   }
 
-  void WriteOwnFile(const QString& folder, int position) {
+  void AddCategories(SourcedContact& item) const {
+    if (!options_.folderAsCategory) return;
+    for (const Origin& origin : item.origins) {
+      const QString category = FolderCategory(origin.folder);
+      if (!category.isEmpty() && !item.contact.categories.contains(category))
+        item.contact.categories.append(category);
+    }
+  }
+
+  void WriteOwnFile(const SourcedContact& item) {
+    const Contact& contact = item.contact;
     QByteArray bytes;
-    AppendEntry(bytes, contact_, options_.format);
+    AppendEntry(bytes, contact, options_.format);
     const QString path =
-        QDir(result_.output).filePath(names_.Take(ShownName(contact_), Extension(options_.format)));
+        QDir(result_.output).filePath(names_.Take(ShownName(contact), Extension(options_.format)));
     QString failure;
     if (WriteWhole(path, bytes, failure)) {
-      Count();
+      Count(contact);
       observer_.FileWritten(path);
-    } else {
-      Report({folder, position, QStringLiteral("%1 (%2)").arg(path, failure), true});
+      return;
     }
+    const Origin* origin = item.origins.empty() ? nullptr : &item.origins.front();
+    EntryProblem problem{origin ? origin->folder : QString(), origin ? origin->position : 0,
+                         QStringLiteral("%1 (%2)").arg(path, failure), true,
+                         origin ? origin->store : QString()};
+    observer_.Problem(problem);
+    result_.problems.push_back(std::move(problem));
   }
 
   const Utf8ExportOptions& options_;
   Utf8ExportObserver& observer_;
   Utf8ExportResult& result_;
   UniqueFileNames names_;
-  Contact contact_;  // one contact for every entry, whose room is used again
+  int total_ = 0;
+  int done_ = 0;
+  size_t problemsSeen_ = 0;
 };
 
 }  // namespace
 
-std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store) {
-  std::vector<std::shared_ptr<Folder>> folders;
-  CollectContactFolders(store.RootFolder(), 0, folders);
-  return folders;
-}
-
 Utf8ExportResult RunUtf8Export(const std::vector<std::shared_ptr<Folder>>& folders,
                                const Utf8ExportOptions& options, Utf8ExportObserver& observer) {
   if (options.target.isEmpty()) throw Utf8ExportError("No file or folder to write to was given");
+  // Every folder's entries are listed first, for the total of the progress and so that a folder
+  // that cannot be read stops the export before anything is written.
+  std::unique_ptr<FolderContacts> contacts;
+  try {
+    contacts = std::make_unique<FolderContacts>(std::vector<StoreFolders>{{{}, nullptr, folders}});
+  } catch (const StoreError& e) {
+    throw Utf8ExportError(e.what());
+  }
+  return RunUtf8Export(*contacts, options, observer);
+}
+
+Utf8ExportResult RunUtf8Export(contact::ContactStream& contacts, const Utf8ExportOptions& options,
+                               Utf8ExportObserver& observer) {
+  if (options.target.isEmpty()) throw Utf8ExportError("No file or folder to write to was given");
   if (options.perContact && options.format == Utf8Format::kCsv)
     throw Utf8ExportError("CSV is one file for all contacts: one file per contact is for vCard");
-  int total = 0;
-  const std::vector<FolderWork> work = OpenFolders(folders, total);
 
   Utf8ExportResult result;
   const QFileInfo target(QDir::cleanPath(QDir(options.target).absolutePath()));
@@ -298,10 +275,10 @@ Utf8ExportResult RunUtf8Export(const std::vector<std::shared_ptr<Folder>>& folde
   } else {
     result.output = SingleFilePath(options, target);
     single = std::make_unique<SingleFile>(result.output);
-    if (options.format == Utf8Format::kCsv) single->Buffer().append(CsvHeading());
+    if (options.format == Utf8Format::kCsv) single->AppendHeading();
   }
 
-  Writer(options, observer, result).Run(work, total, single.get());
+  Writer(options, observer, result).Run(contacts, single.get());
   // A cancelled export leaves no single file: the target stays as it was.
   if (single && !result.cancelled) {
     single->Finish();
