@@ -62,7 +62,11 @@ bool FileContactEntry::ReadContact(contact::Contact& contact, QString& why) cons
     // Its fields cannot be told apart: any of them may be among the unresolved ones.
     why = namedFailure_;
   } else if (FillContact(contact, why)) {
-    return true;
+    // What the entry's attachments and list members were read from must be the file as opened.
+    if (!state_->file->Changed(!state_->file->Concurrent())) return true;
+    why = QString::fromLatin1(storefile::kFileChangedText);
+  } else if (state_->file->Changed(true)) {
+    why = QString::fromLatin1(storefile::kFileChangedText);
   }
   // Nothing of an earlier entry stays in the lists either.
   contact.emails.clear();

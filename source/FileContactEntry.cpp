@@ -55,7 +55,10 @@ bool FileContactEntry::Read(std::string_view name, QString& value) const {
     return false;
   }
   if (ReadSlot(slot, value)) return true;
-  lastFailure_ = QStringLiteral("its %1 is damaged").arg(QLatin1String(name.data(), name.size()));
+  lastFailure_ =
+      state_->file->Changed(true)
+          ? QString::fromLatin1(storefile::kFileChangedText)
+          : QStringLiteral("its %1 is damaged").arg(QLatin1String(name.data(), name.size()));
   return false;
 }
 

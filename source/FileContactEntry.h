@@ -38,6 +38,15 @@ class FileContactEntry : public ContactEntry {
   FileContactEntry(const FileContactEntry&) = delete;
   FileContactEntry& operator=(const FileContactEntry&) = delete;
 
+  // Whether the entry's properties could be read.
+  bool Opened() const { return item_ != nullptr; }
+  // Makes every read of the entry fail for `why`.
+  void MakeUnreadable(const QString& why) {
+    item_.reset();
+    failure_ = why;
+    namedFailure_.clear();
+  }
+
   // The entry's item is freed in `graveyard` when the entry goes.
   void BuryIn(std::shared_ptr<Graveyard> graveyard) { graveyard_ = std::move(graveyard); }
 

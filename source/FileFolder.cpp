@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <csignal>
 #include <optional>
 
 namespace lumivex::backend {
@@ -41,6 +42,16 @@ bool IsSystemFolder(const QString& name, const QString& containerClass) {
     if (name.compare(known, Qt::CaseInsensitive) == 0) return true;
   return containerClass.startsWith(u"Outlook.", Qt::CaseInsensitive) ||
          containerClass.startsWith(u"IPF.Configuration", Qt::CaseInsensitive);
+}
+
+// LUMIVEX_TEST_STOP_AT_ENTRY=N: the process stops itself (SIGSTOP) as entry N (from 0) of a
+// folder is about to be read, so that a test can change the store at a known point of a run and
+// then let it go on (SIGCONT).
+void StopHereForTests(int index) {
+  static const int at = qEnvironmentVariableIsSet("LUMIVEX_TEST_STOP_AT_ENTRY")
+                            ? qEnvironmentVariableIntValue("LUMIVEX_TEST_STOP_AT_ENTRY")
+                            : -1;
+  if (index == at) std::raise(SIGSTOP);
 }
 
 // The entries of a folder, each a FileContactEntry.
@@ -99,10 +110,18 @@ class FileItems : public Items {
   // `graveyard`: built on the read-ahead thread, whose graveyard takes what the entry holds.
   std::unique_ptr<ContactEntry> Build(int index,
                                       std::shared_ptr<Graveyard> graveyard = nullptr) const {
-    // An entry that cannot be opened is still an entry: every read of it fails.
+    StopHereForTests(index);
+    // An entry that cannot be opened is still an entry: every read of it fails. So is every
+    // entry read after the file changed under the reading: nothing of it can be trusted. Our
+    // reader looks at the file every 64 KiB it reads and finds a read past a new end at once;
+    // libpff looks at nothing, so its file is looked at for every entry.
+    storefile::StoreFile& file = *state_->file;
     QString why;
-    std::unique_ptr<storefile::StoreItem> message = folder_->TryMessage(index, why);
+    std::unique_ptr<storefile::StoreItem> message;
+    if (!file.Changed()) message = folder_->TryMessage(index, why);
     auto entry = std::make_unique<FileContactEntry>(state_, std::move(message), why);
+    if (file.Changed(!entry->Opened() || !file.Concurrent()))
+      entry->MakeUnreadable(QString::fromLatin1(storefile::kFileChangedText));
     entry->HintTo(hints_);
     if (graveyard) {
       entry->BuryIn(std::move(graveyard));

@@ -92,6 +92,10 @@ bool StoreFile::Concurrent() const {
   return impl_->Concurrent();
 }
 
+bool StoreFile::Changed(bool ask) {
+  return impl_->Changed(ask);
+}
+
 std::unique_ptr<StoreItem> StoreFile::RootFolder() {
   QString why;
   auto item = impl_->RootFolder(why);

@@ -1,6 +1,7 @@
 # The store files and their two readers.
 target_sources(lumivex_store PRIVATE StoreFile.cpp LibpffStoreFile.cpp PstReader.cpp
-                                    PstReaderStoreFile.cpp Rtf.cpp ContactProperties.cpp)
+                                    PstReaderStoreFile.cpp MappingGuard.cpp Rtf.cpp
+                                    ContactProperties.cpp)
 # The backend over them: sessions, the store and its folders, entries and the read-ahead thread.
 target_sources(lumivex_store PRIVATE StoreBackend.cpp DefaultStore.cpp StoreState.cpp
                                     FileStore.cpp FileFolder.cpp EntryReadAhead.cpp
