@@ -75,9 +75,11 @@ void PrintExportHelp() {
       "                   than one, each contact gets its folder's path as a category\n"
       "                   (\"Contacts/Suppliers\")\n"
       "  STORE            the .pst or .ost file; left out, the default store is used: the file\n"
-      "                   named by LUMIVEX_DEFAULT_STORE, else the first .pst/.ost in\n"
-      "                   ~/Documents/Outlook Files or ~/AppData/Local/Microsoft/Outlook (also\n"
-      "                   inside Wine prefixes, ~/.wine/drive_c/users/*/)\n"
+      "                   named by LUMIVEX_DEFAULT_STORE; else the store of the default Outlook\n"
+      "                   profile of a Wine prefix; else, of the .pst/.ost files in\n"
+      "                   ~/Documents/Outlook Files and ~/AppData/Local/Microsoft/Outlook (also\n"
+      "                   in Wine prefixes), the one whose contacts folder holds the most\n"
+      "                   entries ('lumivex-cli folders' says which and why)\n"
       "  --folder PATH    export this folder instead of the store's default contacts folder;\n"
       "                   PATH is the folder names from the top down joined by '/', as\n"
       "                   'lumivex-cli folders' prints them (\"Top of Personal "
@@ -148,7 +150,9 @@ namespace {
 // written on stdout as they are finished, the completion text kept for the end.
 class ConsoleView : public ConversionView {
  public:
-  explicit ConsoleView(bool listFiles) : listFiles_(listFiles), progress_(isatty(2) == 1) {
+  // `fileByFile`: a file is written for each contact as the run goes, not one at its end.
+  ConsoleView(bool listFiles, bool fileByFile)
+      : listFiles_(listFiles), fileByFile_(fileByFile), progress_(isatty(2) == 1) {
     timer_.start();
   }
 
@@ -182,7 +186,12 @@ class ConsoleView : public ConversionView {
     // paths go in large writes (warnings on stderr flush them first, to keep their order).
     if (shown_) {
       std::fflush(stdout);
-      std::fprintf(stderr, "%s", qPrintable(label_));
+      // The progress is drawn again below a contact's file; the one file of the whole run is
+      // written at its end, where the count it would repeat was seen already.
+      if (fileByFile_)
+        std::fprintf(stderr, "%s", qPrintable(label_));
+      else
+        shown_ = false;
     }
   }
   void OutputFailed(const QString& path, const QString& reason) override {
@@ -210,6 +219,7 @@ class ConsoleView : public ConversionView {
 
  private:
   bool listFiles_;
+  bool fileByFile_;
   bool progress_;
   bool shown_ = false;
   int total_ = 0;
@@ -312,7 +322,7 @@ int ExportVerb(const QStringList& arguments) {
                                          "exists and that you may write there")
                               .arg(dir));
   Module1::SetFolderBrowser([dir](int32_t, const QString&) { return dir; });
-  ConsoleView view(output.vCardEach || output.vCardComplete);
+  ConsoleView view(output.vCardEach || output.vCardComplete, output.vCardEach);
   const RunResult result = RunConversion(source, output, view);
   view.EndProgress();
   if (result.status != RunResult::kCompleted)

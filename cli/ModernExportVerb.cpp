@@ -30,6 +30,7 @@ class ConsoleObserver : public contact::ModernExportObserver {
   void Progress(int done, int total, const QString&) override {
     if (!progress_) return;
     label_ = QStringLiteral("Saving Contacts %1/%2").arg(done).arg(total);
+    finished_ = done >= total;
     // A terminal cannot show more than a few changes a second; the last one is always shown.
     if (done < total && shown_ && timer_.elapsed() < 100) return;
     timer_.restart();
@@ -67,13 +68,19 @@ class ConsoleObserver : public contact::ModernExportObserver {
   void Above() {
     if (shown_) std::fputs("\r\033[K", stderr);
   }
+  // After the last entry a file's path ends the output: the count is not repeated below it.
   void Below() {
-    if (shown_) std::fprintf(stderr, "%s", qPrintable(label_));
+    if (!shown_) return;
+    if (finished_)
+      shown_ = false;
+    else
+      std::fprintf(stderr, "%s", qPrintable(label_));
   }
 
   bool listFiles_;
   bool progress_;
   bool shown_ = false;
+  bool finished_ = false;
   QString label_;
   QElapsedTimer timer_;
 };

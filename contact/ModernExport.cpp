@@ -1,5 +1,6 @@
 #include "contact/ModernExport.h"
 
+#include "common/TemporaryFiles.h"
 #include "contact/CsvWriter.h"
 #include "contact/FileNames.h"
 #include "contact/VCardWriter.h"
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace lumivex::contact {
 
@@ -133,6 +135,7 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
   // disk before the rename: that would make a large export wait seconds for the disk, longer
   // than the writing takes, and the file systems in use keep a renamed file's data whole.
   std::unique_ptr<QTemporaryFile> single;
+  std::optional<TemporaryFiles::Registration> registered;  // removed by a signal that ends the run
   QString folderPath;
   if (options.perContact) {
     folderPath = target.absoluteFilePath();
@@ -164,6 +167,7 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
                                 QFileDevice::ReadGroup | QFileDevice::ReadOther))
       throw ModernExportError(
           QStringLiteral("Cannot create %1: %2").arg(path, FileError(*single)).toStdString());
+    registered.emplace(single->fileName());
     result.output = path;
   }
 
