@@ -23,6 +23,7 @@ constexpr Verb kVerbs[] = {
     {"export", lumivex::cli::ExportVerb,
      "export contacts as vcard, vcards, xls, wab, vcard4, vcard3 or csv"},
     {"wab-dump", lumivex::cli::WabDumpVerb, "list the contacts of a Windows Address Book file"},
+    {"send", lumivex::cli::SendVerb, "send contacts into a CardDAV, vdir or Evolution book"},
 };
 
 void PrintUsage(std::FILE* out) {

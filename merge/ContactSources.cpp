@@ -1,0 +1,231 @@
+#include "merge/ContactSources.h"
+
+#include "merge/EntrySpool.h"
+#include "merge/MergeRules.h"
+#include "source/PffBackend.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace lumivex::merge {
+
+namespace {
+
+using contact::EntryProblem;
+using contact::Origin;
+using contact::SourcedContact;
+
+// The entries of one person as one contact. A first pass reads every entry once: its match keys
+// are kept, and the entry itself goes to the spool (memory up to a bound, then a temporary
+// file). The groups are then found by joining entries that share a key; the second pass takes
+// each group's entries back from the spool, merges them and gives the contact out. Besides the
+// bounded spool, memory holds 24 bytes and the keys of each entry and the entries of one group.
+class MergingStream : public contact::ContactStream {
+ public:
+  explicit MergingStream(std::vector<StoreFolders> sources) : reader_(std::move(sources)) {}
+
+  int Total() const override { return total_; }
+  const std::vector<EntryProblem>& Problems() const override { return reader_.Problems(); }
+
+  bool Next(SourcedContact& out) override {
+    if (!grouped_) Group();
+    while (next_ < entries_.size()) {
+      const uint32_t i = next_++;
+      const uint32_t root = entries_[i].parent;
+      const uint32_t* first = &members_[group_start_[root]];
+      if (*first != i) continue;  // given out with the group's first entry
+      const uint32_t* last = &members_[group_start_[root + 1]];
+      Emit(first, last, out);
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  struct Entry {
+    int64_t modified = 0;  // ms since 1970, INT64_MIN when unknown
+    int32_t position = 0;
+    uint32_t parent = 0;
+    uint32_t work = 0;                  // the folder (FolderContacts::MakeOrigin)
+    MatchRule rule = MatchRule::kNone;  // the strongest rule that joined it to another entry
+  };
+  Origin OriginOf(const Entry& e) const {
+    return reader_.MakeOrigin(e.work, e.position,
+                              e.modified == INT64_MIN
+                                  ? QDateTime()
+                                  : QDateTime::fromMSecsSinceEpoch(e.modified, Qt::UTC));
+  }
+
+  uint32_t Find(uint32_t i) {
+    while (entries_[i].parent != i) {
+      entries_[i].parent = entries_[entries_[i].parent].parent;
+      i = entries_[i].parent;
+    }
+    return i;
+  }
+
+  void Group() {
+    grouped_ = true;
+    struct Keyed {
+      uint64_t hash;
+      uint32_t entry;
+      MatchRule rule;
+    };
+    std::vector<Keyed> keys;
+    std::vector<MatchKey> entry_keys;
+    SourcedContact c;
+    while (reader_.Next(c)) {
+      const auto index = static_cast<uint32_t>(entries_.size());
+      MatchKeys(c.contact, entry_keys);
+      for (const MatchKey& k : entry_keys) keys.push_back({k.hash, index, k.rule});
+      spool_.Add(c.contact);
+      const QDateTime& modified = c.contact.lastModified;
+      entries_.push_back({modified.isValid() ? modified.toMSecsSinceEpoch() : INT64_MIN,
+                          c.origins.front().position, index,
+                          static_cast<uint32_t>(reader_.LastFolder()), MatchRule::kNone});
+    }
+    std::sort(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) {
+      return a.hash != b.hash ? a.hash < b.hash : a.entry < b.entry;
+    });
+    for (size_t run = 0; run < keys.size();) {
+      size_t end = run + 1;
+      while (end < keys.size() && keys[end].hash == keys[run].hash) ++end;
+      for (size_t k = run + 1; k < end; ++k) {
+        if (keys[k].entry == keys[run].entry) continue;
+        for (const uint32_t e : {keys[run].entry, keys[k].entry}) {
+          MatchRule& rule = entries_[e].rule;
+          if (rule == MatchRule::kNone || keys[k].rule < rule) rule = keys[k].rule;
+        }
+        const uint32_t a = Find(keys[run].entry);
+        const uint32_t b = Find(keys[k].entry);
+        if (a != b) entries_[std::max(a, b)].parent = std::min(a, b);
+      }
+      run = end;
+    }
+    keys = {};
+    // Each group's entries in order, found through its root: members_[group_start_[root]...].
+    // Every entry points at its group's root, the group's first entry.
+    for (uint32_t i = 0; i < entries_.size(); ++i) entries_[i].parent = Find(i);
+    group_start_.assign(entries_.size() + 1, 0);
+    for (uint32_t i = 0; i < entries_.size(); ++i) ++group_start_[entries_[i].parent + 1];
+    for (size_t i = 1; i < group_start_.size(); ++i) group_start_[i] += group_start_[i - 1];
+    members_.resize(entries_.size());
+    std::vector<uint32_t> fill(group_start_.begin(), group_start_.end() - 1);
+    for (uint32_t i = 0; i < entries_.size(); ++i) members_[fill[entries_[i].parent]++] = i;
+    total_ = 0;
+    for (uint32_t i = 0; i < entries_.size(); ++i)
+      if (entries_[i].parent == i) ++total_;
+    spool_.Finish();
+  }
+
+  void Emit(const uint32_t* first, const uint32_t* last, SourcedContact& out) {
+    if (last - first == 1) {
+      spool_.Take(*first, out.contact);
+      out.origins.assign(1, OriginOf(entries_[*first]));
+      out.mergeRule.clear();
+      return;
+    }
+    // Newest first; among equally new ones the earlier entry first.
+    std::vector<uint32_t> order(first, last);
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+      return entries_[a].modified > entries_[b].modified;
+    });
+    out.origins.clear();
+    QString uid;
+    bool sameUid = true;
+    contact::Contact& older = older_;
+    uint32_t rules = 0;
+    for (size_t k = 0; k < order.size(); ++k) {
+      const Entry& e = entries_[order[k]];
+      out.origins.push_back(OriginOf(e));
+      rules |= 1u << static_cast<unsigned>(e.rule);
+      if (k == 0) {
+        spool_.Take(order[k], out.contact);
+        uid = out.contact.uid;
+        continue;
+      }
+      spool_.Take(order[k], older);
+      if (older.uid != uid) sameUid = false;
+      if (older.uid < uid && !older.uid.isEmpty()) uid = older.uid;
+      Combine(out.contact, older);
+    }
+    (void)sameUid;  // the least uid is the shared one when all are the same
+    out.contact.uid = uid;
+    QStringList why;
+    for (auto r : {MatchRule::kSameEntry, MatchRule::kEmail, MatchRule::kNameAndPhone,
+                   MatchRule::kNameAndCompany, MatchRule::kList})
+      if (rules & (1u << static_cast<unsigned>(r))) why << RuleText(r);
+    out.mergeRule = why.join(QStringLiteral(", "));
+  }
+
+  FolderContacts reader_;
+  EntrySpool spool_;
+  contact::Contact older_;  // room for the older entries of a group, used again
+  bool grouped_ = false;
+  int total_ = -1;
+  std::vector<Entry> entries_;
+  std::vector<uint32_t> group_start_;
+  std::vector<uint32_t> members_;
+  uint32_t next_ = 0;
+};
+
+}  // namespace
+
+std::vector<StoreFolders> FindSources(const SourceOptions& options) {
+  QStringList paths = options.stores;
+  if (paths.isEmpty()) paths << DefaultStorePath();
+  std::vector<StoreFolders> sources;
+  for (const QString& path : paths) {
+    StoreFolders s;
+    s.path = path;
+    s.store = OpenPffStore(path);
+    if (options.allFolders) {
+      for (auto& folder : ContactFolders(*s.store))
+        if (!options.excludeFolders.contains(folder->Path())) s.folders.push_back(folder);
+      if (s.folders.empty())
+        throw StoreError(QStringLiteral("%1 has no contacts folder to read; see 'lumivex-cli "
+                                        "folders %1' for the folders it has")
+                             .arg(path)
+                             .toStdString());
+    } else if (!options.folder.isEmpty()) {
+      auto folder = FindFolder(*s.store, options.folder);
+      if (!folder)
+        throw StoreError(QStringLiteral("%1 has no folder \"%2\"; see 'lumivex-cli folders %1' "
+                                        "for the folders it has")
+                             .arg(path, options.folder)
+                             .toStdString());
+      s.folders.push_back(folder);
+    } else {
+      auto folder = s.store->DefaultContactsFolder();
+      if (!folder)
+        throw StoreError(QStringLiteral("%1 has no default contacts folder: name one with "
+                                        "--folder PATH or take every one with --all-folders")
+                             .arg(path)
+                             .toStdString());
+      s.folders.push_back(folder);
+    }
+    sources.push_back(std::move(s));
+  }
+  return sources;
+}
+
+std::unique_ptr<contact::ContactStream> OpenContacts(std::vector<StoreFolders> sources,
+                                                     bool merge) {
+  if (!merge) return std::make_unique<FolderContacts>(std::move(sources));
+  // The stores are read in an order of their own, so that the same stores give the same
+  // contacts in the same order however they were named.
+  std::stable_sort(sources.begin(), sources.end(),
+                   [](const StoreFolders& a, const StoreFolders& b) {
+                     return QDir::cleanPath(QFileInfo(a.path).absoluteFilePath()) <
+                            QDir::cleanPath(QFileInfo(b.path).absoluteFilePath());
+                   });
+  return std::make_unique<MergingStream>(std::move(sources));
+}
+
+std::unique_ptr<contact::ContactStream> OpenContacts(const SourceOptions& options) {
+  return OpenContacts(FindSources(options), options.merge);
+}
+
+}  // namespace lumivex::merge

@@ -1,0 +1,325 @@
+#include "merge/EntrySpool.h"
+
+#include "source/MailStore.h"
+
+#include <QDir>
+#include <QTimeZone>
+
+#include <cstring>
+
+namespace lumivex::merge {
+
+namespace {
+
+using contact::Contact;
+
+template <typename V>
+void Fields(V& v, contact::Email& e);
+template <typename V>
+void Fields(V& v, contact::Phone& p);
+template <typename V>
+void Fields(V& v, contact::Address& a);
+template <typename V>
+void Fields(V& v, contact::Member& m);
+
+// Writes values one after another: numbers as they are in memory, texts as their length and
+// UTF-16 code units. Only ever read back by the same program, on the same machine.
+class Writer {
+ public:
+  explicit Writer(QByteArray& out) : out_(out) {}
+  // A text: its length and a flag (bit 0: one byte a character) as a varint, then the text.
+  void Value(const QString& s) {
+    const qsizetype n = s.size();
+    const auto* units = reinterpret_cast<const char16_t*>(s.utf16());
+    char16_t wide = 0;
+    for (qsizetype i = 0; i < n; ++i) wide |= units[i];
+    if (wide < 0x100) {
+      Size(uint64_t(n) << 1 | 1);
+      const qsizetype at = out_.size();
+      out_.resize(at + n);
+      char* to = out_.data() + at;
+      for (qsizetype i = 0; i < n; ++i) to[i] = static_cast<char>(units[i]);
+    } else {
+      Size(uint64_t(n) << 1);
+      out_.append(reinterpret_cast<const char*>(units), n * 2);
+    }
+  }
+  void Value(const QByteArray& b) {
+    Size(uint64_t(b.size()));
+    out_.append(b);
+  }
+  void Value(const QStringList& list) {
+    Size(uint64_t(list.size()));
+    for (const QString& s : list) Value(s);
+  }
+  void Value(const QDateTime& t) {
+    const int64_t ms = t.isValid() ? t.toMSecsSinceEpoch() : INT64_MIN;
+    out_.append(reinterpret_cast<const char*>(&ms), sizeof ms);
+  }
+  void Value(bool& b) { Size(b ? 1 : 0); }
+  void Value(const contact::Date& d) {
+    Size(uint64_t(d.year));
+    Size(uint64_t(d.month));
+    Size(uint64_t(d.day));
+  }
+  template <typename E>
+  requires std::is_enum_v<E>
+  void Value(const E& e) { Size(static_cast<uint64_t>(e)); }
+  template <typename T>
+  void List(const std::vector<T>& list) {
+    Size(uint64_t(list.size()));
+    for (const T& t : list) Fields(*this, const_cast<T&>(t));
+  }
+  void Size(uint64_t v) {
+    while (v >= 0x80) {
+      out_.append(static_cast<char>(v | 0x80));
+      v >>= 7;
+    }
+    out_.append(static_cast<char>(v));
+  }
+
+ private:
+  QByteArray& out_;
+};
+
+class Reader {
+ public:
+  Reader(const char* data, qsizetype size) : at_(data), end_(data + size) {}
+  bool ok() const { return ok_; }
+  void Value(QString& s) {
+    const uint64_t head = Size();
+    const auto n = static_cast<qsizetype>(head >> 1);
+    const bool narrow = head & 1;
+    if (!Has(narrow ? n : n * 2)) return;
+    s.resize(n);
+    char16_t* to = reinterpret_cast<char16_t*>(s.data());
+    if (narrow) {
+      for (qsizetype i = 0; i < n; ++i) to[i] = static_cast<unsigned char>(at_[i]);
+      at_ += n;
+    } else {
+      std::memcpy(to, at_, size_t(n) * 2);
+      at_ += n * 2;
+    }
+  }
+  void Value(QByteArray& b) {
+    const auto n = static_cast<qsizetype>(Size());
+    if (!Has(n)) return;
+    if (n == 0)
+      b.clear();
+    else
+      b = QByteArray(at_, n);
+    at_ += n;
+  }
+  void Value(QStringList& list) {
+    const auto n = static_cast<qsizetype>(Size());
+    if (!Has(n)) return;
+    list.resize(n);
+    for (QString& s : list) Value(s);
+  }
+  void Value(QDateTime& t) {
+    int64_t ms = 0;
+    if (!Has(sizeof ms)) return;
+    std::memcpy(&ms, at_, sizeof ms);
+    at_ += sizeof ms;
+    t = ms == INT64_MIN ? QDateTime() : QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+  }
+  void Value(bool& b) { b = Size() != 0; }
+  void Value(contact::Date& d) {
+    d.year = static_cast<int>(Size());
+    d.month = static_cast<int>(Size());
+    d.day = static_cast<int>(Size());
+  }
+  template <typename E>
+  requires std::is_enum_v<E>
+  void Value(E& e) { e = static_cast<E>(Size()); }
+  template <typename T>
+  void List(std::vector<T>& list) {
+    const auto n = static_cast<qsizetype>(Size());
+    if (!Has(n)) return;  // every element takes a byte at least
+    list.resize(size_t(n));
+    for (T& t : list) Fields(*this, t);
+  }
+  uint64_t Size() {
+    uint64_t v = 0;
+    for (int shift = 0; shift < 64; shift += 7) {
+      if (!Has(1)) return 0;
+      const auto b = static_cast<unsigned char>(*at_++);
+      v |= uint64_t(b & 0x7F) << shift;
+      if (!(b & 0x80)) return v;
+    }
+    ok_ = false;
+    return 0;
+  }
+
+ private:
+  bool Has(qsizetype n) {
+    if (ok_ && n >= 0 && end_ - at_ >= n) return true;
+    ok_ = false;
+    return false;
+  }
+  const char* at_;
+  const char* end_;
+  bool ok_ = true;
+};
+
+template <typename V>
+void Fields(V& v, contact::Email& e) {
+  v.Value(e.address);
+  v.Value(e.displayName);
+  v.Value(e.type);
+}
+template <typename V>
+void Fields(V& v, contact::Phone& p) {
+  v.Value(p.kind);
+  v.Value(p.number);
+}
+template <typename V>
+void Fields(V& v, contact::Address& a) {
+  v.Value(a.kind);
+  v.Value(a.street);
+  v.Value(a.poBox);
+  v.Value(a.city);
+  v.Value(a.state);
+  v.Value(a.postalCode);
+  v.Value(a.country);
+  v.Value(a.mailing);
+}
+template <typename V>
+void Fields(V& v, contact::Member& m) {
+  v.Value(m.name);
+  v.Value(m.address);
+}
+// Every field of the contact model, in one order for writing and reading.
+template <typename V>
+void Fields(V& v, Contact& c) {
+  v.Value(c.isGroup);
+  for (QString* text : {&c.messageClass,    &c.prefix,          &c.givenName,   &c.middleName,
+                        &c.surname,         &c.suffix,          &c.displayName, &c.fileAs,
+                        &c.nickname,        &c.company,         &c.department,  &c.jobTitle,
+                        &c.profession,      &c.officeLocation,  &c.manager,     &c.assistant,
+                        &c.businessWebPage, &c.personalWebPage, &c.imAddress,   &c.freeBusyUrl,
+                        &c.spouse,          &c.notes,           &c.uid,         &c.photo.mimeType})
+    v.Value(*text);
+  v.List(c.emails);
+  v.List(c.phones);
+  v.List(c.addresses);
+  v.Value(c.birthday);
+  v.Value(c.anniversary);
+  v.Value(c.gender);
+  v.Value(c.children);
+  v.Value(c.categories);
+  v.Value(c.photo.data);
+  v.Value(c.lastModified);
+  v.List(c.members);
+}
+
+constexpr qsizetype kBlock = 1 << 20;
+
+}  // namespace
+
+void Encode(const Contact& contact, QByteArray& out) {
+  Writer w(out);
+  Fields(w, const_cast<Contact&>(contact));  // the writer only reads
+}
+
+bool Decode(const char* data, qsizetype size, Contact& out) {
+  Reader r(data, size);
+  Fields(r, out);
+  return r.ok();
+}
+
+EntrySpool::EntrySpool(int64_t memoryCap)
+    : file_(QDir::tempPath() + QStringLiteral("/lumivex-merge-XXXXXX")), memory_cap_(memoryCap) {}
+
+void EntrySpool::Open() {
+  if (!file_.open())
+    throw StoreError(QStringLiteral("Cannot create a temporary file in %1 to merge in: %2. Set "
+                                    "TMPDIR to a folder you may write in")
+                         .arg(QDir::tempPath(), file_.errorString())
+                         .toStdString());
+  buffer_.reserve(kBlock * 2);
+}
+
+void EntrySpool::Add(const Contact& contact) {
+  encoded_.clear();
+  Encode(contact, encoded_);
+  const auto size = encoded_.size();
+  sizes_.push_back(static_cast<uint32_t>(size));
+  // In memory while there is room: a chunk is filled, and the next begun, up to the cap.
+  const int64_t used = chunks_.empty() ? 0 : chunks_.back().size();
+  const bool fits = !chunks_.empty() && used + size <= kChunk;
+  if (!file_.isOpen() &&
+      (fits || (int64_t(chunks_.size() + 1) * kChunk <= memory_cap_ && size <= kChunk))) {
+    if (!fits) {
+      chunks_.emplace_back();
+      chunks_.back().reserve(kChunk);
+    }
+    offsets_.push_back(int64_t(chunks_.size() - 1) * kChunk + chunks_.back().size());
+    chunks_.back().append(encoded_);
+    return;
+  }
+  if (!file_.isOpen()) Open();
+  offsets_.push_back(kFileBase + written_ + buffer_.size());
+  buffer_.append(encoded_);
+  if (buffer_.size() >= kBlock) Flush();
+}
+
+void EntrySpool::Flush() {
+  if (file_.write(buffer_) != buffer_.size())
+    throw StoreError(QStringLiteral("Cannot write the temporary file %1 to merge in: %2. Free "
+                                    "some disk space there or set TMPDIR to another folder")
+                         .arg(file_.fileName(), file_.errorString())
+                         .toStdString());
+  written_ += buffer_.size();
+  buffer_.clear();
+}
+
+void EntrySpool::Finish() {
+  encoded_ = {};
+  if (!file_.isOpen()) return;
+  Flush();
+  if (!file_.flush())
+    throw StoreError(QStringLiteral("Cannot write the temporary file %1 to merge in: %2")
+                         .arg(file_.fileName(), file_.errorString())
+                         .toStdString());
+  buffer_at_ = 0;
+  buffer_.clear();
+}
+
+void EntrySpool::Take(uint32_t index, Contact& out) {
+  const int64_t size = sizes_[index];
+  if (offsets_[index] < kFileBase) {
+    const int64_t at = offsets_[index];
+    const QByteArray& chunk = chunks_[size_t(at / kChunk)];
+    if (!Decode(chunk.constData() + at % kChunk, size, out))
+      throw StoreError("An entry kept for the merge cannot be read back");
+    return;
+  }
+  const int64_t at = offsets_[index] - kFileBase;
+  const int64_t window_end = buffer_at_ + buffer_.size();
+  auto read = [&](QByteArray& into, int64_t from, int64_t length) {
+    into.resize(length);
+    const qint64 got = file_.seek(from) ? file_.read(into.data(), length) : -1;
+    into.resize(std::max<qint64>(got, 0));
+  };
+  const char* data = nullptr;
+  QByteArray single;
+  if (at >= buffer_at_ && at + size <= window_end) {
+    data = buffer_.constData() + (at - buffer_at_);
+  } else if (at >= window_end && at < window_end + kBlock) {
+    // Entries are mostly taken in the order they were added: the file is read a window ahead.
+    read(buffer_, at, std::max<int64_t>(kBlock, size));
+    buffer_at_ = at;
+    if (buffer_.size() >= size) data = buffer_.constData();
+  } else {
+    // An entry of a group whose others came long before: read on its own, the window kept.
+    read(single, at, size);
+    if (single.size() == size) data = single.constData();
+  }
+  if (!data || !Decode(data, size, out))
+    throw StoreError(QStringLiteral("Cannot read back the temporary file %1 the merge uses: %2")
+                         .arg(file_.fileName(), file_.errorString())
+                         .toStdString());
+}
+
+}  // namespace lumivex::merge

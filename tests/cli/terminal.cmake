@@ -1,2 +1,0 @@
-lumivex_test(cli_terminal_tests TerminalTest.cpp)
-add_dependencies(cli_terminal_tests lumivex-cli lumivex-pstgen lumivex_sample_store)
