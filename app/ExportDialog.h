@@ -52,6 +52,9 @@ class ExportDialog : public QDialog {
   QRadioButton* OptPerContact;
   // Every contact folder of the store instead of the scanned folder.
   QCheckBox* ChkAllFolders;
+  // Opens the review (app/ReviewWindow.h): several stores, the contacts to tick, duplicates
+  // merged; the export then writes what was ticked there.
+  QPushButton* CmdReview;
   QLabel* LblSource;
   QProgressBar* ProgBarExport;
   QLabel* LblProgress;
@@ -70,6 +73,7 @@ class ExportDialog : public QDialog {
   // There is nothing to export yet: shows `whatToDo` in place of the source and offers nothing
   // that would fail, only Close.
   void ShowNothingToExport(const QString& whatToDo);
+  void CmdReview_Click();
 
   bool Running() const { return thread_ != nullptr; }
   bool CancelRequested() const { return cancel_.load(); }
@@ -110,6 +114,8 @@ class ExportDialog : public QDialog {
   Utf8ExportResult lastResult_;
   QString lastError_;
   QString openFolder_;
+  // The contacts ticked in the review, when one was made; else the dialog's own source.
+  std::function<std::unique_ptr<contact::ContactStream>()> reviewed_;
   int lastTotal_ = 0;
   int lastDone_ = 0;
 };
