@@ -73,7 +73,8 @@ QString WorkPath(const QString& target, qint64 pid) {
 }
 
 void RemoveStaleTemporaries(const QString& folder) {
-  static const QRegularExpression ours(QStringLiteral(R"(^\..+\.(\d+)\.part(\.records|\.part)?$)"));
+  static const QRegularExpression ours(
+      QStringLiteral(R"(^\..+\.(\d+)\.part(\.records|\.tables|\.part)?$)"));
   const QDir dir(folder);
   for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
     const QRegularExpressionMatch match = ours.match(name);

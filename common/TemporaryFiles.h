@@ -39,7 +39,8 @@ class Registration {
 QString WorkPath(const QString& target, qint64 pid);
 
 // Removes from `folder` the temporary files of processes that no longer run: ".NAME.PID.part" and
-// the helper files named after one (".NAME.PID.part.records", ".NAME.PID.part.part").
+// the helper files named after one (".NAME.PID.part.records",
+// ".NAME.PID.part.tables", ".NAME.PID.part.part").
 void RemoveStaleTemporaries(const QString& folder);
 
 }  // namespace lumivex::TemporaryFiles

@@ -99,7 +99,8 @@ TEST_F(SignalsTest, TheNextExportRemovesWhatAKilledOneLeft) {
       QStringLiteral(".OutlookContacts-01-01-2026-10-00-00.vcf.%1.part").arg(gone),
       QStringLiteral(".OutlookContacts-01-01-2026-10-00-00.wab.%1.part.records").arg(gone),
       QStringLiteral(".OutlookContacts-01-01-2026-10-00-00.wab.%1.part").arg(running),
-      QStringLiteral("notes.%1.part.txt").arg(gone)};
+      QStringLiteral("notes.%1.part.txt").arg(gone),
+      QStringLiteral(".OutlookContacts-01-01-2026-10-00-00.wab.%1.part.tables").arg(gone)};
   for (const QString& name : left) {
     QFile file(out + u'/' + name);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
