@@ -4,6 +4,7 @@
 #include "cli/Verbs.h"
 #include "destination/CardDavDestination.h"
 #include "destination/Destinations.h"
+#include "destination/EvolutionBook.h"
 #include "destination/Keyring.h"
 #include "merge/ContactSources.h"
 
@@ -56,7 +57,8 @@ void PrintHelp() {
       "                     when the account has several\n"
       "  --new-book NAME    make an address book of this name (extended MKCOL) and send into it;\n"
       "                     when it is there already it is used\n"
-      "  --list-books       list the account's address books (name, URL, vCard forms) and stop\n"
+      "  --list-books       list the account's address books (name, URL, vCard forms) and stop;\n"
+      "                     with evolution, Evolution's books (name, id, the default marked)\n"
       "  --overwrite        replace contacts changed on the destination since the last send\n"
       "  --dry-run          say what would be added, updated or in conflict; change nothing\n"
       "  --all-folders      send every contacts folder of each store, not only the default one\n"
@@ -197,6 +199,7 @@ bool FindPassword(const QString& address, DestinationSettings& settings,
 }  // namespace
 
 int SendVerb(const QStringList& arguments) {
+  RegisterEvolutionBook();
   QStringList args = arguments;
   QString error;
   QString to, passwordFile, folder;
@@ -240,9 +243,11 @@ int SendVerb(const QStringList& arguments) {
   if (allFolders && !folder.isEmpty())
     return UsageError(kVerb, QStringLiteral("--all-folders and --folder exclude each other"));
   const bool cardDav = where.kind == DestinationKind::kCardDav;
-  if (!cardDav && (listBooks || !settings.user.isEmpty() || !passwordFile.isEmpty() ||
-                   !settings.caFile.isEmpty() || !settings.newBook.isEmpty() ||
-                   (!settings.book.isEmpty() && where.kind == DestinationKind::kVdir)))
+  const bool evolution = where.kind == DestinationKind::kEvolution;
+  if (!cardDav &&
+      ((listBooks && !evolution) || !settings.user.isEmpty() || !passwordFile.isEmpty() ||
+       !settings.caFile.isEmpty() || !settings.newBook.isEmpty() ||
+       (!settings.book.isEmpty() && where.kind == DestinationKind::kVdir)))
     return UsageError(kVerb, QStringLiteral("--list-books, --user, --password-file, --ca-file, "
                                             "--book and --new-book are for CardDAV servers"));
   if (listBooks && !stores.isEmpty())
@@ -252,6 +257,12 @@ int SendVerb(const QStringList& arguments) {
     return Failure(kVerb, error);
 
   try {
+    if (listBooks && evolution) {
+      for (const EvolutionBookInfo& book : ListEvolutionBooks())
+        std::printf("%s\t%s%s%s\n", qPrintable(book.name), qPrintable(book.uid),
+                    book.isDefault ? "\tdefault" : "", book.enabled ? "" : "\tswitched off");
+      return kExitSuccess;
+    }
     std::unique_ptr<Destination> destination = MakeDestination(where, settings);
     if (listBooks) {
       for (const AddressBookInfo& book : static_cast<CardDavDestination&>(*destination).Books())
