@@ -35,6 +35,11 @@ constexpr qint64 kProgressMs = 40;
 // At most this many contacts not sent are named; the rest are counted.
 constexpr size_t kProblemsShown = 8;
 
+SendPanel::ProgressHook& HookSlot() {
+  static SendPanel::ProgressHook hook;
+  return hook;
+}
+
 QString Count(int n, const char* one, const char* many) {
   return QStringLiteral("%1 %2").arg(n).arg(QString::fromLatin1(n == 1 ? one : many));
 }
@@ -75,6 +80,7 @@ struct SendPanel::Job : public SendObserver {
   QElapsedTimer sincePost;
 
   void Progress(int done, int total) override {
+    if (const ProgressHook& hook = HookSlot()) hook(done);
     if (done != 1 && done != total && sincePost.isValid() && !sincePost.hasExpired(kProgressMs))
       return;
     sincePost.start();
@@ -115,6 +121,10 @@ struct SendPanel::Job : public SendObserver {
     }
   }
 };
+
+void SendPanel::SetProgressHook(ProgressHook hook) {
+  HookSlot() = std::move(hook);
+}
 
 SendPanel::ContactsMaker StoreContacts(const QString& store, const QString& folder,
                                        bool allFolders) {

@@ -68,6 +68,11 @@ class SendPanel : public QDialog {
   const destination::SendResult& LastResult() const { return lastResult_; }
   const QString& LastError() const { return lastError_; }
 
+  // Called on the worker thread after each contact with the number done; tests use it to hold
+  // the worker at a known point. Empty by default.
+  using ProgressHook = std::function<void(int done)>;
+  static void SetProgressHook(ProgressHook hook);
+
  signals:
   // A send or connection test has ended and the window shows how.
   void Finished();

@@ -22,6 +22,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -167,6 +168,43 @@ TEST_F(SendPanelTest, SendsTheStoreIntoANewCardDavBookOnceAndSaysSo) {
   EXPECT_EQ(panel.LblResult->text(), panel.LastError());
   EXPECT_EQ(panel.LastResult().added + panel.LastResult().unchanged, 0);
   Shot(panel, "send-panel-wrong-password");
+}
+
+TEST_F(SendPanelTest, CancelStopsTheSendAndSendingAgainFinishesIt) {
+  const QString dir = ScratchDir(QStringLiteral("send-panel-cancel"));
+  const Radicale server(dir);
+  ASSERT_TRUE(server.up);
+  SendPanel panel(nullptr, StoreContacts(sample, {}, false), QStringLiteral("sample.pst"));
+  panel.EdtServer->setText(server.Url());
+  panel.EdtUser->setText(QStringLiteral("ann"));
+  panel.EdtPassword->setText(QStringLiteral("s3cret"));
+  panel.CboBook->setEditText(QStringLiteral("Outlook"));
+  // The worker is held after its first contact until Cancel has been clicked.
+  QSemaphore reached, go;
+  SendPanel::SetProgressHook([&](int done) {
+    if (done != 1) return;
+    reached.release();
+    go.acquire();
+  });
+  QSignalSpy finished(&panel, &SendPanel::Finished);
+  panel.CmdSend->click();
+  while (!reached.tryAcquire(1, 10)) QCoreApplication::processEvents();
+  panel.CmdCancel->click();
+  go.release();
+  ASSERT_TRUE(finished.wait(120000));
+  SendPanel::SetProgressHook({});
+  EXPECT_TRUE(panel.LastResult().cancelled);
+  const int first = panel.LastResult().added;
+  EXPECT_LT(first, kSampleContacts);
+  EXPECT_TRUE(panel.LblProgress->text().contains(u"cancelled"));
+
+  ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
+  EXPECT_FALSE(panel.LastResult().cancelled);
+  EXPECT_EQ(first + panel.LastResult().added, kSampleContacts);
+  ASSERT_TRUE(RunAndWait(panel, panel.CmdTest));
+  ASSERT_EQ(panel.CboBook->count(), 1);
+  EXPECT_EQ(CardsListed(panel.CboBook->currentData().toString(), dir + QStringLiteral("/list")),
+            kSampleContacts);
 }
 
 TEST_F(SendPanelTest, ListsEvolutionsBooksAndSendsIntoTheChosenOne) {
