@@ -1,8 +1,11 @@
 #include "app/ExportDialog.h"
 
 #include "app/Dialogs.h"
+#include "app/ReviewWindow.h"
+#include "app/SendPanel.h"
 #include "common/Module1.h"
 #include "source/MailStore.h"
+#include "source/PffBackend.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -54,6 +57,7 @@ QString Quoted(const QString& text) {
 struct ExportDialog::Job : public Utf8ExportObserver {
   ExportSource source;
   bool allFolders = false;
+  std::function<std::unique_ptr<contact::ContactStream>()> reviewed;
   Utf8ExportOptions options;
   ExportDialog* dialog = nullptr;
   const std::atomic<bool>* cancel = nullptr;
@@ -115,6 +119,12 @@ struct ExportDialog::Job : public Utf8ExportObserver {
 
   void Run() {
     try {
+      if (reviewed) {
+        const std::unique_ptr<contact::ContactStream> contacts = reviewed();
+        folders = 1;
+        result = RunUtf8Export(*contacts, options, *this);
+        return;
+      }
       const std::vector<std::shared_ptr<Folder>> list = OpenFolders();
       folders = static_cast<int>(list.size());
       result = RunUtf8Export(list, options, *this);
@@ -149,6 +159,24 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
 
   auto* layout = new QVBoxLayout(this);
 
+  AddSourceBox(layout);
+  AddFormBoxes(layout);
+  AddProgress(layout);
+  AddButtons(layout);
+
+  for (QRadioButton* option : {OptVCard4, OptVCard3, OptCsv})
+    connect(option, &QRadioButton::toggled, this, [this] { UpdateOptions(); });
+  connect(CmdExport, &QPushButton::clicked, this, [this] { CmdExport_Click(); });
+  connect(CmdCancel, &QPushButton::clicked, this, [this] { CmdCancel_Click(); });
+  connect(CmdClose, &QPushButton::clicked, this, [this] { reject(); });
+  connect(CmdOpenFolder, &QPushButton::clicked, this, [this] { CmdOpenFolder_Click(); });
+
+  setMinimumWidth(560);
+  UpdateOptions();
+}
+
+// The contacts the dialog exports: the store and folder, and whether every contacts folder.
+void ExportDialog::AddSourceBox(QVBoxLayout* layout) {
   auto* sourceBox = new QGroupBox(QStringLiteral("Contacts"), this);
   auto* sourceLayout = new QVBoxLayout(sourceBox);
   LblSource = new QLabel(sourceBox);
@@ -168,8 +196,15 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
       sourceBox);
   ChkAllFolders->setObjectName(QStringLiteral("ChkAllFolders"));
   sourceLayout->addWidget(ChkAllFolders);
+  CmdReview = new QPushButton(QStringLiteral("&Review and Merge Several Stores..."), sourceBox);
+  CmdReview->setObjectName(QStringLiteral("CmdReview"));
+  sourceLayout->addWidget(CmdReview, 0, Qt::AlignLeft);
+  connect(CmdReview, &QPushButton::clicked, this, [this] { CmdReview_Click(); });
   layout->addWidget(sourceBox);
+}
 
+// The form (vCard 4.0, vCard 3.0, CSV) and one file or one per contact.
+void ExportDialog::AddFormBoxes(QVBoxLayout* layout) {
   auto* formBox = new QGroupBox(QStringLiteral("Form"), this);
   auto* formLayout = new QVBoxLayout(formBox);
   OptVCard4 = new QRadioButton(
@@ -197,7 +232,10 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
   filesLayout->addWidget(OptOneFile);
   filesLayout->addWidget(OptPerContact);
   layout->addWidget(filesBox);
+}
 
+// The progress bar, its line of text and the result of the last export.
+void ExportDialog::AddProgress(QVBoxLayout* layout) {
   ProgBarExport = new QProgressBar(this);
   ProgBarExport->setObjectName(QStringLiteral("ProgBarExport"));
   ProgBarExport->setRange(0, 100);
@@ -218,7 +256,9 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
   LblResult->setMinimumHeight(LblResult->fontMetrics().lineSpacing() * 4);
   layout->addWidget(LblResult);
   layout->addStretch(1);
+}
 
+void ExportDialog::AddButtons(QVBoxLayout* layout) {
   auto* buttons = new QHBoxLayout;
   CmdOpenFolder = new QPushButton(QStringLiteral("&Open Folder"), this);
   CmdExport = new QPushButton(QStringLiteral("&Export..."), this);
@@ -237,16 +277,19 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
   buttons->addWidget(CmdCancel);
   buttons->addWidget(CmdClose);
   layout->addLayout(buttons);
-
-  for (QRadioButton* option : {OptVCard4, OptVCard3, OptCsv})
-    connect(option, &QRadioButton::toggled, this, [this] { UpdateOptions(); });
-  connect(CmdExport, &QPushButton::clicked, this, [this] { CmdExport_Click(); });
-  connect(CmdCancel, &QPushButton::clicked, this, [this] { CmdCancel_Click(); });
-  connect(CmdClose, &QPushButton::clicked, this, [this] { reject(); });
-  connect(CmdOpenFolder, &QPushButton::clicked, this, [this] { CmdOpenFolder_Click(); });
-
-  setMinimumWidth(560);
-  UpdateOptions();
+  CmdSendTo = new QPushButton(QStringLiteral("Send to an Address &Book..."), this);
+  CmdSendTo->setObjectName(QStringLiteral("CmdSendTo"));
+  buttons->insertWidget(buttons->indexOf(CmdExport), CmdSendTo);
+  connect(CmdSendTo, &QPushButton::clicked, this, [this] {
+    if (Running()) return;
+    SendPanel panel(this,
+                    reviewed_ ? reviewed_
+                              : StoreContacts(source_.storeFile,
+                                              source_.otherStore ? source_.folderPath : QString(),
+                                              ChkAllFolders->isChecked()),
+                    LblSource->text());
+    panel.exec();
+  });
 }
 
 ExportDialog::~ExportDialog() {
@@ -265,8 +308,9 @@ void ExportDialog::UpdateOptions() {
 }
 
 void ExportDialog::SetRunning(bool running) {
-  for (QWidget* option : std::initializer_list<QWidget*>{OptVCard4, OptVCard3, OptCsv, OptOneFile,
-                                                         ChkAllFolders, CmdExport, CmdClose})
+  for (QWidget* option :
+       std::initializer_list<QWidget*>{OptVCard4, OptVCard3, OptCsv, OptOneFile, ChkAllFolders,
+                                       CmdReview, CmdExport, CmdSendTo, CmdClose})
     option->setEnabled(!running);
   CmdCancel->setEnabled(running);
   ProgBarExport->setFormat(running ? QStringLiteral("%p%") : QString());
@@ -297,6 +341,7 @@ void ExportDialog::CmdExport_Click() {
   auto job = std::make_shared<Job>();
   job->source = source_;
   job->allFolders = ChkAllFolders->isChecked();
+  job->reviewed = reviewed_;
   job->options.format = OptVCard4->isChecked()   ? Utf8Format::kVCard4
                         : OptVCard3->isChecked() ? Utf8Format::kVCard3
                                                  : Utf8Format::kCsv;
@@ -325,6 +370,20 @@ void ExportDialog::CmdExport_Click() {
   connect(thread_, &QThread::finished, this, [this] { OnWorkerDone(); });
   SetRunning(true);
   thread_->start();
+}
+
+void ExportDialog::CmdReview_Click() {
+  if (Running()) return;
+  QString store = source_.storeFile;
+  if (store.isEmpty()) try {
+      store = DefaultStorePath();
+    } catch (const StoreError&) {
+    }
+  ReviewWindow review(this, store.isEmpty() ? QStringList() : QStringList{store});
+  if (review.exec() != QDialog::Accepted) return;
+  reviewed_ = review.TickedSelection();
+  LblSource->setText(review.CountsText());
+  ChkAllFolders->setEnabled(false);
 }
 
 void ExportDialog::CmdCancel_Click() {

@@ -21,6 +21,8 @@ class QPushButton;
 class QRadioButton;
 class QThread;
 
+class QVBoxLayout;
+
 namespace lumivex {
 
 // Where the contacts come from: the source the main window's last scan read.
@@ -47,12 +49,17 @@ class ExportDialog : public QDialog {
   QRadioButton* OptPerContact;
   // Every contact folder of the store instead of the scanned folder.
   QCheckBox* ChkAllFolders;
+  // Opens the review (app/ReviewWindow.h): several stores, the contacts to tick, duplicates
+  // merged; the export then writes what was ticked there.
+  QPushButton* CmdReview;
   QLabel* LblSource;
   QProgressBar* ProgBarExport;
   QLabel* LblProgress;
   QLabel* LblResult;
   QPushButton* CmdOpenFolder;
   QPushButton* CmdExport;
+  // Sends the same contacts into an address book instead (app/SendPanel.h).
+  QPushButton* CmdSendTo;
   QPushButton* CmdCancel;
   QPushButton* CmdClose;
 
@@ -62,6 +69,7 @@ class ExportDialog : public QDialog {
   // Asks the running export to stop after the entry it is writing.
   void CmdCancel_Click();
   void CmdOpenFolder_Click();
+  void CmdReview_Click();
 
   bool Running() const { return thread_ != nullptr; }
   bool CancelRequested() const { return cancel_.load(); }
@@ -83,6 +91,11 @@ class ExportDialog : public QDialog {
   void reject() override;
 
  private:
+  // The parts of the window, made by the constructor from the top down.
+  void AddSourceBox(QVBoxLayout* layout);
+  void AddFormBoxes(QVBoxLayout* layout);
+  void AddProgress(QVBoxLayout* layout);
+  void AddButtons(QVBoxLayout* layout);
   struct Job;
 
   void UpdateOptions();
@@ -100,6 +113,8 @@ class ExportDialog : public QDialog {
   Utf8ExportResult lastResult_;
   QString lastError_;
   QString openFolder_;
+  // The contacts ticked in the review, when one was made; else the dialog's own source.
+  std::function<std::unique_ptr<contact::ContactStream>()> reviewed_;
   int lastTotal_ = 0;
   int lastDone_ = 0;
 };

@@ -1,5 +1,7 @@
 #include "cli/CliCommon.h"
 
+#include "cli/Command.h"
+
 #include "source/PffBackend.h"
 
 #include <QJsonDocument>
@@ -9,63 +11,11 @@
 
 namespace lumivex::cli {
 
-bool TakeOption(QStringList& args, const QString& name, QString& value, QString& error) {
-  const QString prefix = name + u'=';
-  for (qsizetype i = 0; i < args.size(); ++i) {
-    if (args[i] == u"--") break;
-    if (args[i].startsWith(prefix)) {
-      value = args.takeAt(i).mid(prefix.size());
-      if (value.isEmpty()) {
-        error = QStringLiteral("%1 needs a value").arg(name);
-        return false;
-      }
-      return true;
-    }
-    if (args[i] == name) {
-      if (i + 1 >= args.size()) {
-        error = QStringLiteral("%1 needs a value").arg(name);
-        return false;
-      }
-      args.removeAt(i);
-      value = args.takeAt(i);
-      return true;
-    }
-  }
-  return true;
-}
-
-bool TakeFlag(QStringList& args, const QString& name) {
-  const qsizetype end = args.indexOf(QStringLiteral("--"));
-  const qsizetype at = args.indexOf(name);
-  if (at < 0 || (end >= 0 && at > end)) return false;
-  args.removeAt(at);
-  return true;
-}
-
-bool TakeStoreOptions(QStringList& args, StoreOptions& options, QString& error) {
-  if (!TakeOption(args, QStringLiteral("--folder"), options.folder, error)) return false;
-  options.json = TakeFlag(args, QStringLiteral("--json")) || options.json;
-  options.help = TakeFlag(args, QStringLiteral("--help")) || options.help;
-  options.help = TakeFlag(args, QStringLiteral("-h")) || options.help;
-  bool optionsEnded = false;
-  for (const QString& arg : args) {
-    if (!optionsEnded && arg == u"--") {
-      optionsEnded = true;
-      continue;
-    }
-    if (!optionsEnded && arg.startsWith(u'-') && arg.size() > 1) {
-      error = QStringLiteral("unknown option '%1'").arg(arg);
-      return false;
-    }
-    if (!options.store.isEmpty()) {
-      error = QStringLiteral("one store file at most, but '%1' and '%2' were given")
-                  .arg(options.store, arg);
-      return false;
-    }
-    options.store = arg;
-  }
-  args.clear();
-  return true;
+StoreOptions StoreOptionsOf(const Arguments& args) {
+  StoreOptions options;
+  if (!args.Operands().isEmpty()) options.store = args.Operands().first();
+  options.folder = args.Value(QStringLiteral("--folder"));
+  return options;
 }
 
 int UsageError(const QString& verb, const QString& message) {
@@ -156,6 +106,20 @@ ContactsSource OpenContactsSource(const StoreOptions& options) {
   rdo->Logoff();
   source.folderPath = source.folder->Path();
   source.isContacts = source.folder->DefaultItemType() == kContactItem;
+  return source;
+}
+
+ContactsSource OpenContactsFolder(const QString& verb, const StoreOptions& options,
+                                  const char* doing) {
+  ContactsSource source = OpenContactsSource(options);
+  if (!source.isContacts) {
+    const QString containerClass = source.folder->ContainerClass();
+    Warn(verb, QStringLiteral("\"%1\" is not a contacts folder (its class is %2); %3 its entries "
+                              "anyway")
+                   .arg(source.folderPath,
+                        containerClass.isEmpty() ? QStringLiteral("none") : containerClass,
+                        QLatin1String(doing)));
+  }
   return source;
 }
 

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "contact/ContactStream.h"
+#include "source/FolderContacts.h"
 #include "source/MailStore.h"
 
 #include <QString>
@@ -61,10 +62,10 @@ class Utf8ExportError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Every contact folder of `store` (container class IPF.Contact*), in folder-tree order, the
-// store's hidden and search folders (and what lies below them) left out. Throws StoreError when
-// the folder tree cannot be read.
-std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store);
+// Exports the contacts `contacts` gives, in order; the entries it could not read are reported as
+// problems. Throws Utf8ExportError.
+Utf8ExportResult RunUtf8Export(contact::ContactStream& contacts, const Utf8ExportOptions& options,
+                               Utf8ExportObserver& observer);
 
 // Exports the entries of `folders` in order. Throws Utf8ExportError.
 Utf8ExportResult RunUtf8Export(const std::vector<std::shared_ptr<Folder>>& folders,

@@ -1,0 +1,118 @@
+#include "source/FolderContacts.h"
+
+#include "contact/VCardWriter.h"
+
+#include <algorithm>
+
+namespace lumivex {
+
+namespace {
+
+constexpr int kMaxFolderDepth = 64;  // a damaged store could nest its folders in a loop
+
+void CollectContactFolders(const std::shared_ptr<Folder>& folder, int depth,
+                           std::vector<std::shared_ptr<Folder>>& out) {
+  if (depth >= kMaxFolderDepth) return;
+  for (const auto& sub : folder->SubFolders()) {
+    if (sub->Hidden()) continue;
+    if (sub->DefaultItemType() == kContactItem) out.push_back(sub);
+    CollectContactFolders(sub, depth + 1, out);
+  }
+}
+
+}  // namespace
+
+std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store) {
+  std::vector<std::shared_ptr<Folder>> folders;
+  CollectContactFolders(store.RootFolder(), 0, folders);
+  return folders;
+}
+
+bool IsAutoCollected(const Folder& folder) {
+  const QString name = folder.Name();
+  const QString type = folder.ContainerClass();
+  for (const char16_t* known : {u"Suggested Contacts", u"Recipient Cache", u"GAL Contacts",
+                                u"Quick Contacts", u"Organizational Contacts"})
+    if (name.compare(QStringView(known), Qt::CaseInsensitive) == 0) return true;
+  for (const char16_t* known :
+       {u"RecipientCache", u"GalContacts", u"OrganizationalContacts", u".MOC."})
+    if (type.contains(QStringView(known), Qt::CaseInsensitive)) return true;
+  return false;
+}
+
+struct FolderContacts::Work {
+  int store = 0;
+  QString path;
+  std::shared_ptr<Items> items;
+  int count = 0;
+};
+
+FolderContacts::FolderContacts(std::vector<StoreFolders> sources) : sources_(std::move(sources)) {
+  for (size_t s = 0; s < sources_.size(); ++s)
+    for (const auto& folder : sources_[s].folders) {
+      Work w;
+      w.store = static_cast<int>(s);
+      w.path = folder->Path();
+      try {
+        w.items = folder->GetItems();
+        w.count = std::max(0, w.items->Count());
+      } catch (const StoreError& e) {
+        throw StoreError(QStringLiteral("Cannot read the folder \"%1\"%2: %3")
+                             .arg(w.path,
+                                  sources_[s].path.isEmpty()
+                                      ? QString()
+                                      : QStringLiteral(" of %1").arg(sources_[s].path),
+                                  QString::fromUtf8(e.what()))
+                             .toStdString());
+      }
+      total_ += w.count;
+      work_.push_back(std::move(w));
+    }
+}
+
+FolderContacts::~FolderContacts() = default;
+
+contact::Origin FolderContacts::MakeOrigin(int folder, int position,
+                                           const QDateTime& lastModified) const {
+  const Work& w = work_[size_t(folder)];
+  return contact::Origin{sources_[size_t(w.store)].path, w.path, position, lastModified};
+}
+
+bool FolderContacts::Next(contact::SourcedContact& out) {
+  while (work_index_ < work_.size()) {
+    const Work& w = work_[work_index_];
+    if (position_ >= w.count) {
+      ++work_index_;
+      position_ = 0;
+      continue;
+    }
+    const int i = position_++;
+    QString why;
+    bool read = false;
+    try {
+      const std::unique_ptr<ContactEntry> entry = w.items->Item(i);
+      read = entry && entry->ReadContact(out.contact, why);
+      if (!read && why.isEmpty() && entry) why = entry->Failure();
+    } catch (const std::exception& e) {
+      why = QString::fromUtf8(e.what());
+    }
+    const QString& store = sources_[size_t(w.store)].path;
+    if (!read) {
+      // Whatever was read of it stays out: the entry is reported, never given.
+      problems_.push_back({w.path, i + 1,
+                           why.isEmpty() ? QStringLiteral("the entry cannot be read") : why, false,
+                           store});
+      continue;
+    }
+    if (out.contact.uid.isEmpty())
+      out.contact.uid = contact::CardUuid(QStringLiteral("%1|%2").arg(w.path).arg(i + 1));
+    out.origins.resize(1);
+    out.origins[0] = contact::Origin{store, w.path, i + 1, out.contact.lastModified};
+    out.mergeRule.clear();
+    last_folder_ = static_cast<int>(work_index_);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace lumivex
