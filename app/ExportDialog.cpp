@@ -308,8 +308,9 @@ void ExportDialog::UpdateOptions() {
 }
 
 void ExportDialog::SetRunning(bool running) {
-  for (QWidget* option : std::initializer_list<QWidget*>{
-           OptVCard4, OptVCard3, OptCsv, OptOneFile, ChkAllFolders, CmdReview, CmdExport, CmdClose})
+  for (QWidget* option :
+       std::initializer_list<QWidget*>{OptVCard4, OptVCard3, OptCsv, OptOneFile, ChkAllFolders,
+                                       CmdReview, CmdExport, CmdSendTo, CmdClose})
     option->setEnabled(!running);
   CmdCancel->setEnabled(running);
   ProgBarExport->setFormat(running ? QStringLiteral("%p%") : QString());
