@@ -345,8 +345,9 @@ void ExportDialog::UpdateOptions() {
 }
 
 void ExportDialog::SetRunning(bool running) {
-  for (QWidget* option : std::initializer_list<QWidget*>{
-           OptVCard4, OptVCard3, OptCsv, OptOneFile, ChkAllFolders, CmdReview, CmdExport, CmdClose})
+  for (QWidget* option :
+       std::initializer_list<QWidget*>{OptVCard4, OptVCard3, OptCsv, OptOneFile, ChkAllFolders,
+                                       CmdReview, CmdExport, CmdSendTo, CmdClose})
     option->setEnabled(!running);
   if (running) ProgBarExport->show();
   CmdCancel->setEnabled(running);
