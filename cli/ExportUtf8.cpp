@@ -3,12 +3,16 @@
 #include "cli/ConsoleProgress.h"
 #include "cli/Export.h"
 #include "cli/Verbs.h"
+#include "contact/VCardWriter.h"
 #include "convert/Utf8Export.h"
+#include "merge/ContactSources.h"
 #include "source/FolderContacts.h"
 #include "source/StoreBackend.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSaveFile>
+#include <QSet>
 
 #include <cstdio>
 
@@ -21,6 +25,7 @@ namespace {
 class ConsoleObserver : public Utf8ExportObserver {
  public:
   void Progress(int done, int total, const QString&) override {
+    finished_ = done >= total;
     if (progress.Enabled())
       progress.Show(QStringLiteral("Saving Contacts %1/%2").arg(done).arg(total), done >= total);
   }
@@ -38,27 +43,88 @@ class ConsoleObserver : public Utf8ExportObserver {
   void FileWritten(const QString& path) override {
     progress.Above();
     std::printf("%s\n", qPrintable(path));
-    progress.Below();
+    // The one file of the run is written after its last entry: nothing is left to count.
+    if (finished_)
+      progress.Drop();
+    else
+      progress.Below();
   }
 
   ConsoleProgress progress;
+
+ private:
+  bool finished_ = false;
 };
 
-// The folders to export: every contacts folder of the store, or the one --folder names (the
-// default contacts folder without it). `store` keeps the file open while they are read.
-std::vector<std::shared_ptr<Folder>> FoldersToExport(const ExportRequest& request,
-                                                     std::shared_ptr<Store>& store) {
-  if (!request.allFolders)
-    return {OpenContactsFolder(kExportVerb, request.store, "exporting").folder};
-  const QString path = ResolveStorePath(request.store);
-  store = OpenStoreFile(path);
-  std::vector<std::shared_ptr<Folder>> folders = ContactFolders(*store);
-  if (folders.empty())
-    throw StoreError(QStringLiteral("%1 has no contacts folder; see 'lumivex-cli folders %1' for "
-                                    "the folders it has")
-                         .arg(path)
-                         .toStdString());
-  return folders;
+// The stores and folders to read: with one store and no --all-folders, the folder --folder names
+// (the default contacts folder without it), with the warning when it is no contacts folder; else
+// the contact folders FindSources finds in each store.
+std::vector<StoreFolders> SourcesToExport(const ExportRequest& request) {
+  if (request.stores.size() <= 1 && !request.allFolders) {
+    const ContactsSource source = OpenContactsFolder(kExportVerb, request.store, "exporting");
+    return {{source.storePath, nullptr, {source.folder}}};
+  }
+  merge::SourceOptions options;
+  options.stores = request.stores;
+  options.allFolders = request.allFolders;
+  options.folder = request.store.folder;
+  options.excludeFolders = request.excludeFolders;
+  return merge::FindSources(options);
+}
+
+// Passes the contacts on, keeping the counts and, for --merge-report, a row per entry of each
+// merged contact.
+class CountingStream : public contact::ContactStream {
+ public:
+  explicit CountingStream(contact::ContactStream& inner) : inner_(inner) {}
+  int Total() const override { return inner_.Total(); }
+  const std::vector<contact::EntryProblem>& Problems() const override { return inner_.Problems(); }
+  bool Next(contact::SourcedContact& out) override {
+    if (!inner_.Next(out)) return false;
+    ++contacts;
+    if (out.contact.isGroup) ++lists;
+    entries += int(out.origins.size());
+    if (out.origins.size() > 1) {
+      ++merged;
+      mergedEntries += int(out.origins.size());
+      if (report) {
+        const QString name = contact::ShownName(out.contact);
+        for (const contact::Origin& o : out.origins)
+          report->append(
+              CsvLine({QString::number(contacts), o.store, o.folder, QString::number(o.position),
+                       o.lastModified.isValid() ? o.lastModified.toString(Qt::ISODate) : QString(),
+                       out.mergeRule, name}));
+      }
+    }
+    return true;
+  }
+
+  static QByteArray CsvLine(const QStringList& fields) {
+    QStringList quoted;
+    for (QString f : fields) {
+      if (f.contains(u'"') || f.contains(u',') || f.contains(u'\n') || f.contains(u'\r'))
+        f = u'"' + f.replace(u'"', QStringLiteral("\"\"")) + u'"';
+      quoted << f;
+    }
+    return quoted.join(u',').toUtf8() + "\r\n";
+  }
+
+  int contacts = 0, lists = 0, entries = 0, merged = 0, mergedEntries = 0;
+  QByteArray* report = nullptr;
+
+ private:
+  contact::ContactStream& inner_;
+};
+
+// Writes the merge report whole, or says why it could not.
+bool WriteReport(const QString& path, const QByteArray& bytes) {
+  QSaveFile file(path);
+  if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+    return true;
+  Warn(
+      kExportVerb,
+      QStringLiteral("the merge report %1 could not be written: %2").arg(path, file.errorString()));
+  return false;
 }
 
 // The summary of an export that ran to its end.
@@ -111,24 +177,73 @@ int ExportInUtf8(const ExportRequest& request) {
                                                "--out")
                                     .arg(run.target));
 
-  std::vector<std::shared_ptr<Folder>> folders;
-  std::shared_ptr<Store> store;
+  std::unique_ptr<contact::ContactStream> contacts;
+  int stores = 0;
   try {
-    folders = FoldersToExport(request, store);
+    std::vector<StoreFolders> sources = SourcesToExport(request);
+    stores = int(sources.size());
+    // Each contact gets its folder's path as a category where the folders differ.
+    QSet<QString> folders;
+    for (const StoreFolders& source : sources)
+      for (const auto& folder : source.folders) folders.insert(folder->Path());
+    run.folderAsCategory = folders.size() > 1;
+    contacts = merge::OpenContacts(std::move(sources), !request.noMerge);
   } catch (const StoreError& failure) {
     return Failure(kExportVerb, QString::fromUtf8(failure.what()));
   }
-  run.folderAsCategory = folders.size() > 1;
+  CountingStream counted(*contacts);
+  QByteArray report;
+  if (!request.mergeReport.isEmpty()) {
+    report = CountingStream::CsvLine({QStringLiteral("contact"), QStringLiteral("store"),
+                                      QStringLiteral("folder"), QStringLiteral("position"),
+                                      QStringLiteral("last modified"), QStringLiteral("rule"),
+                                      QStringLiteral("name")});
+    counted.report = &report;
+  }
+
+  if (request.dryRun) {
+    contact::SourcedContact c;
+    try {
+      while (counted.Next(c)) {
+      }
+    } catch (const StoreError& failure) {
+      return Failure(kExportVerb, QString::fromUtf8(failure.what()));
+    }
+    const int unreadable = int(contacts->Problems().size());
+    for (const contact::EntryProblem& p : contacts->Problems())
+      Warn(kExportVerb, QStringLiteral("entry %1 of \"%2\" in %3 cannot be read: %4")
+                            .arg(p.position)
+                            .arg(p.folder, p.store, p.reason));
+    QString counts = QStringLiteral("%1 entries from %2 %3; %4 contacts")
+                         .arg(counted.entries)
+                         .arg(stores)
+                         .arg(stores == 1 ? QStringLiteral("store") : QStringLiteral("stores"))
+                         .arg(counted.contacts);
+    if (counted.lists > 0)
+      counts += QStringLiteral(" (%1 of them distribution lists)").arg(counted.lists);
+    if (!request.noMerge)
+      counts += QStringLiteral(" after merging (%1 entries merged into %2 contacts)")
+                    .arg(counted.mergedEntries)
+                    .arg(counted.merged);
+    if (unreadable > 0) counts += QStringLiteral("; %1 entries could not be read").arg(unreadable);
+    std::printf("%s; nothing was written\n", qPrintable(counts));
+    if (!request.mergeReport.isEmpty() && !WriteReport(request.mergeReport, report))
+      return kExitFailure;
+    return unreadable > 0 ? kExitIncomplete : kExitSuccess;
+  }
 
   ConsoleObserver observer;
   Utf8ExportResult result;
   try {
-    result = RunUtf8Export(folders, run, observer);
+    result = RunUtf8Export(counted, run, observer);
   } catch (const Utf8ExportError& failure) {
     observer.progress.End();
     return Failure(kExportVerb, QString::fromUtf8(failure.what()));
   }
   observer.progress.End();
+  if (!request.mergeReport.isEmpty() && !result.cancelled &&
+      !WriteReport(request.mergeReport, report))
+    return kExitFailure;
   return Report(result);
 }
 

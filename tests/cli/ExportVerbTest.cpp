@@ -104,38 +104,6 @@ TEST_F(ExportVerb, RealStoresGiveOneCardPerEntryWithItsFields) {
   }
 }
 
-TEST_F(ExportVerb, JapaneseContactFromTheUnicodeAndTheAnsiFileInCodePage932) {
-  LUMIVEX_REQUIRE_FIXTURES();
-  QByteArray bytes[2];
-  int i = 0;
-  for (const char* file : {"japanese-contact-unicode.pst", "japanese-contact-ansi-cp932.pst"}) {
-    const QString dir = out + u'/' + QString::fromUtf8(file);
-    const ProgramOutput run = Cli({"--format", "vcard", "--code-page", "932", "--out", dir,
-                                   FixturePst(QString::fromUtf8(file))});
-    ASSERT_EQ(run.status, 0) << run.err.toStdString();
-    QFile f(dir + u'/' + Files(dir).value(0));
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    bytes[i++] = f.readAll();
-  }
-  EXPECT_EQ(bytes[0], bytes[1]);
-  const QString file = out + QStringLiteral("/japanese-contact-unicode.pst/") +
-                       Files(out + QStringLiteral("/japanese-contact-unicode.pst"))[0];
-  for (const Utf8Reader& reader : {EvolutionCardReader(932), KContactsCardReader(932)}) {
-    QString error;
-    const QJsonArray cards = reader.Read({file}, &error).array();
-    ASSERT_EQ(cards.size(), 1) << reader.name.toStdString() << error.toStdString();
-    const QJsonObject card = cards[0].toObject();
-    EXPECT_EQ(card["family"].toString(), u"イグザンプル");
-    EXPECT_EQ(card["given"].toString(), u"コム");
-    EXPECT_EQ(card["fn"].toString(), u"Mr. イグザンプル ドット コム 殿");
-    EXPECT_EQ(card["workPhone"].toString(), u"06-0001-0002");
-    EXPECT_EQ(card["cellPhone"].toString(), u"080-0001-0001");
-    EXPECT_EQ(card["workAdr"].toArray()[3].toString(), u"Osaka");
-    EXPECT_EQ(card["workAdr"].toArray()[6].toString(), u"日本");
-    EXPECT_EQ(card["email"].toString(), u"test@example.com");
-  }
-}
-
 TEST_F(ExportVerb, PerContactFilesAreTheSameAtEveryStart) {
   LUMIVEX_REQUIRE_FIXTURES();
   const QString store = FixturePst(QStringLiteral("six-contacts.pst"));
@@ -343,27 +311,6 @@ TEST_F(ExportVerb, HelpExplainsFormatsNamesAndCodePage) {
                            "AnnLee123.vcf", "code page", "1252", "932", "Examples:", "--folder",
                            "LUMIVEX_DEFAULT_STORE", "Exit status"})
     EXPECT_TRUE(run.out.contains(QString::fromUtf8(text))) << text;
-}
-
-TEST_F(ExportVerb, SampleStoreIsReadBackCardForCard) {
-  const QString sample = BinDir() + QStringLiteral("/sample.pst");
-  if (!QFileInfo::exists(sample))
-    GTEST_SKIP() << "the sample store " << sample.toStdString() << " has not been built";
-  const ProgramOutput run = Cli({"--format", "vcard", "--out", out, sample});
-  ASSERT_EQ(run.status, 0) << run.err.toStdString();
-  const QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
-  ASSERT_EQ(lines.size(), 2);
-  const int entries = lines[1].section(u' ', 0, 0).toInt();
-  EXPECT_GT(entries, 0);
-  for (const Utf8Reader& reader : {EvolutionCardReader(1252), KContactsCardReader(1252)}) {
-    QString error;
-    const QJsonArray cards = reader.Read({lines[0]}, &error).array();
-    EXPECT_EQ(cards.size(), entries) << reader.name.toStdString() << error.toStdString();
-    int named = 0;
-    for (const QJsonValue card : cards)
-      named += !card["family"].toString().isEmpty() && !card["email"].toString().isEmpty();
-    EXPECT_GT(named, entries / 2) << reader.name.toStdString();
-  }
 }
 
 TEST_F(ExportVerb, ProgressLineOnATerminal) {
