@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
           .status != 0)
     return Fail("lumivex-pstgen failed");
   if (bench::RunProgram({(bin + "/lumivex-cli").toStdString(), "export", "--format", "vcard3",
-                         "--per-contact", "--out", d + "/vdir", store})
+                         "--per-contact", "--no-merge", "--out", d + "/vdir", store})
           .status != 0)
     return Fail("the vdir export failed");
 
