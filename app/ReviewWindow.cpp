@@ -282,12 +282,14 @@ void ReviewModel::Group() {
   std::vector<Keyed> keys;
   for (size_t e = 0; e < entries_.size(); ++e)
     for (const merge::MatchKey& k : entries_[e].keys) keys.push_back({k.hash, int(e), k.rule});
+  // The strongest rules join first, so that a group's rules are those of the joins that made it.
   std::sort(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) {
+    if (a.rule != b.rule) return a.rule < b.rule;
     return a.hash != b.hash ? a.hash < b.hash : a.entry < b.entry;
   });
   std::vector<int> parent(entries_.size());
-  // The strongest rule that joins each entry to another, as the command line's report says it.
-  std::vector<merge::MatchRule> rules(entries_.size(), merge::MatchRule::kNone);
+  // The rules of the joins each entry took part in, as bits 1 << MatchRule.
+  std::vector<uint32_t> rules(entries_.size(), 0);
   for (size_t i = 0; i < parent.size(); ++i) parent[i] = int(i);
   auto find = [&](int i) {
     while (parent[size_t(i)] != i) i = parent[size_t(i)] = parent[size_t(parent[size_t(i)])];
@@ -297,13 +299,11 @@ void ReviewModel::Group() {
     size_t end = run + 1;
     while (end < keys.size() && keys[end].hash == keys[run].hash) ++end;
     for (size_t k = run + 1; k < end; ++k) {
-      if (keys[k].entry == keys[run].entry) continue;
-      for (const int e : {keys[run].entry, keys[k].entry}) {
-        merge::MatchRule& rule = rules[size_t(e)];
-        if (rule == merge::MatchRule::kNone || keys[k].rule < rule) rule = keys[k].rule;
-      }
       const int a = find(keys[run].entry), b = find(keys[k].entry);
-      if (a != b) parent[size_t(std::max(a, b))] = std::min(a, b);
+      if (a == b) continue;
+      parent[size_t(std::max(a, b))] = std::min(a, b);
+      rules[size_t(keys[run].entry)] |= 1u << unsigned(keys[k].rule);
+      rules[size_t(keys[k].entry)] |= 1u << unsigned(keys[k].rule);
     }
     run = end;
   }
@@ -328,8 +328,7 @@ void ReviewModel::Group() {
   for (Row& row : rows_) {
     SortNewestFirst(row);
     uint32_t all = 0;
-    for (const int e : row.entries)
-      if (row.entries.size() > 1) all |= 1u << unsigned(rules[size_t(e)]);
+    for (const int e : row.entries) all |= rules[size_t(e)];
     QStringList why;
     for (auto r :
          {merge::MatchRule::kSameEntry, merge::MatchRule::kEmail, merge::MatchRule::kNameAndPhone,
