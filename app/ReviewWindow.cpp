@@ -631,7 +631,8 @@ ReviewWindow::ReviewWindow(QWidget* owner, const QStringList& stores)
     unticked_[size_t(s)].removeAll(path);
     ticked_[size_t(s)].removeAll(path);
     (on ? ticked_ : unticked_)[size_t(s)] << path;
-    Reload();
+    // Not from inside the tree's own signal: the reload clears the tree, this item with it.
+    QTimer::singleShot(0, this, [this] { Reload(); });
   });
   connect(CmdUse, &QPushButton::clicked, this, [this] { accept(); });
   connect(CmdCancel, &QPushButton::clicked, this, [this] { reject(); });
