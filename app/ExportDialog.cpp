@@ -2,6 +2,7 @@
 
 #include "app/Dialogs.h"
 #include "app/ReviewWindow.h"
+#include "app/SendPanel.h"
 #include "common/Module1.h"
 #include "source/MailStore.h"
 #include "source/PffBackend.h"
@@ -276,6 +277,19 @@ void ExportDialog::AddButtons(QVBoxLayout* layout) {
   buttons->addWidget(CmdCancel);
   buttons->addWidget(CmdClose);
   layout->addLayout(buttons);
+  CmdSendTo = new QPushButton(QStringLiteral("Send to an Address &Book..."), this);
+  CmdSendTo->setObjectName(QStringLiteral("CmdSendTo"));
+  buttons->insertWidget(buttons->indexOf(CmdExport), CmdSendTo);
+  connect(CmdSendTo, &QPushButton::clicked, this, [this] {
+    if (Running()) return;
+    SendPanel panel(this,
+                    reviewed_ ? reviewed_
+                              : StoreContacts(source_.storeFile,
+                                              source_.otherStore ? source_.folderPath : QString(),
+                                              ChkAllFolders->isChecked()),
+                    LblSource->text());
+    panel.exec();
+  });
 }
 
 ExportDialog::~ExportDialog() {
@@ -294,8 +308,9 @@ void ExportDialog::UpdateOptions() {
 }
 
 void ExportDialog::SetRunning(bool running) {
-  for (QWidget* option : std::initializer_list<QWidget*>{
-           OptVCard4, OptVCard3, OptCsv, OptOneFile, ChkAllFolders, CmdReview, CmdExport, CmdClose})
+  for (QWidget* option :
+       std::initializer_list<QWidget*>{OptVCard4, OptVCard3, OptCsv, OptOneFile, ChkAllFolders,
+                                       CmdReview, CmdExport, CmdSendTo, CmdClose})
     option->setEnabled(!running);
   CmdCancel->setEnabled(running);
   ProgBarExport->setFormat(running ? QStringLiteral("%p%") : QString());

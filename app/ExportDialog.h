@@ -58,6 +58,8 @@ class ExportDialog : public QDialog {
   QLabel* LblResult;
   QPushButton* CmdOpenFolder;
   QPushButton* CmdExport;
+  // Sends the same contacts into an address book instead (app/SendPanel.h).
+  QPushButton* CmdSendTo;
   QPushButton* CmdCancel;
   QPushButton* CmdClose;
 

@@ -14,7 +14,9 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
 # The shared libraries the programs link (Qt 6, libpff, zlib, the C++ runtime) become Depends.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Help > Contents and the web site open in the desktop's browser; on Wayland the window is native.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-wayland")
+# Sending to GNOME / Evolution address books needs the server behind them, which any GNOME
+# desktop has.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-wayland, evolution-data-server")
 # The synopsis, then the long description.
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "export the contacts of Outlook .pst and .ost files")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION

@@ -359,6 +359,8 @@ class EvolutionBook : public Destination {
   explicit EvolutionBook(QString book) : book_(std::move(book)) {}
 
   QString Describe() const override {
+    if (!shown_.isEmpty())
+      return QStringLiteral("the Evolution address book %1").arg(Quoted(shown_));
     return book_.isEmpty() ? QStringLiteral("the default Evolution address book")
                            : QStringLiteral("the Evolution address book %1").arg(Quoted(book_));
   }
@@ -369,6 +371,7 @@ class EvolutionBook : public Destination {
     const Ref<ESourceRegistry> registry = OpenRegistry();
     const Ref<ESource> source = FindBook(registry.get(), book_);
     const QString name = Utf8(e_source_get_display_name(source.get()));
+    shown_ = name;
     if (!e_source_get_enabled(source.get()))
       throw DestinationError(QStringLiteral("The Evolution address book %1 is switched off: switch "
                                             "it on in Evolution's or GNOME's settings first")
@@ -447,6 +450,7 @@ class EvolutionBook : public Destination {
 
  private:
   QString book_;
+  QString shown_;  // the book's name as Evolution shows it, once found
 };
 
 }  // namespace

@@ -114,7 +114,7 @@ _lumivex_cli() {
     local options="--help"
     case $verb in
       folders) options="--json --help" ;;
-      scan) options="--folder --json --help" ;;
+      scan) options="--folder --check --json --help" ;;
       export) options="--format --out --folder --code-page --per-contact --all-folders
         --exclude-folder --no-merge --merge-report --dry-run --help" ;;
       wab-dump) options="--json --help" ;;

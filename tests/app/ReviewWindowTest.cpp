@@ -71,15 +71,16 @@ TEST(ReviewWindow, TickSearchSplitAndExportWhatIsTicked) {
   // Four entries (the suggested contacts are shown unticked, not read), Ann's two one row.
   EXPECT_EQ(window.LblCounts->text(), "4 contacts from 2 stores, 3 after merging, 3 ticked");
 
+  auto shows = [&](int rows) { return WaitFor([&] { return window.Shown().rowCount() == rows; }); };
   window.TxtSearch->setText("ek.exa");
-  EXPECT_EQ(window.Shown().rowCount(), 1);
+  EXPECT_TRUE(shows(1));
   window.TxtSearch->setText("lee");
-  ASSERT_EQ(window.Shown().rowCount(), 1);
+  ASSERT_TRUE(shows(1));
   window.TableContacts->setCurrentIndex(window.Shown().index(0, ReviewModel::kName));
   window.CmdSplit->click();
   EXPECT_EQ(window.Shown().rowCount(), 2);  // Ann from each store
   window.TxtSearch->clear();
-  EXPECT_EQ(window.Shown().rowCount(), 4);
+  EXPECT_TRUE(shows(4));
 
   // Untick Bo.
   for (int row = 0; row < window.Model().rowCount(); ++row)
