@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Runs every command block of README.md, in order, on a clean clone of the commit checked out in
 --source, as a new user would type them: in a scratch home folder, with the sample store the
-build makes copied to ~/Outlook.pst for the command line's examples. Two commands are not run as
+build makes copied to each store the command line's examples name (~/Outlook.pst, ...). Two commands are not run as
 typed: `./run` starts the window, so it is started offscreen and closed once it is up; `./test`
 is the test suite this test belongs to, so it is left to the run that started this one. The
 package a block builds is checked with lintian (no error, no warning) and the installed software
@@ -100,11 +100,14 @@ def main():
             if rest:
                 fail(f"block {number} has commands besides ./run and ./test: {rest}")
         else:
-            if "lumivex-cli" in block and not os.path.exists(f"{home}/Outlook.pst"):
+            # Every store a block names in the home folder is the sample store.
+            for store in re.findall(r"~/([\w.-]+\.pst)\b", block):
+                if os.path.exists(f"{home}/{store}"):
+                    continue
                 installed = glob.glob(f"{home}/.local/share/lumivex/sample.pst")
                 if not installed:
                     fail(f"block {number} needs lumivex-cli installed by a block before it")
-                shutil.copy(installed[0], f"{home}/Outlook.pst")
+                shutil.copy(installed[0], f"{home}/{store}")
             result = subprocess.run(["bash", "-euo", "pipefail", "-c", block], cwd=clone, env=env,
                                     capture_output=True, text=True, timeout=1800)
             if result.returncode != 0:
