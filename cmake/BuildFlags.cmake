@@ -14,8 +14,13 @@ option(LUMIVEX_WERROR "Treat compiler warnings as errors" ${lumivex_werror_defau
 # A Release build on Debian takes the distribution's hardening flags from dpkg-buildflags, as a
 # Debian package is built: stack protector, _FORTIFY_SOURCE, read-only relocations bound at load.
 find_program(LUMIVEX_DPKG_BUILDFLAGS dpkg-buildflags)
+if(LUMIVEX_DPKG_BUILDFLAGS)
+  set(lumivex_distribution_default ON)
+else()
+  set(lumivex_distribution_default OFF)
+endif()
 option(LUMIVEX_DISTRIBUTION_FLAGS "Add the flags of dpkg-buildflags to a Release build"
-       ${LUMIVEX_DPKG_BUILDFLAGS})
+       ${lumivex_distribution_default})
 if(CMAKE_BUILD_TYPE STREQUAL "Release" AND LUMIVEX_DISTRIBUTION_FLAGS AND LUMIVEX_DPKG_BUILDFLAGS)
   foreach(kind CPPFLAGS CXXFLAGS LDFLAGS)
     execute_process(
