@@ -25,6 +25,7 @@ namespace {
 class ConsoleObserver : public Utf8ExportObserver {
  public:
   void Progress(int done, int total, const QString&) override {
+    finished_ = done >= total;
     if (progress.Enabled())
       progress.Show(QStringLiteral("Saving Contacts %1/%2").arg(done).arg(total), done >= total);
   }
@@ -42,10 +43,17 @@ class ConsoleObserver : public Utf8ExportObserver {
   void FileWritten(const QString& path) override {
     progress.Above();
     std::printf("%s\n", qPrintable(path));
-    progress.Below();
+    // The one file of the run is written after its last entry: nothing is left to count.
+    if (finished_)
+      progress.Drop();
+    else
+      progress.Below();
   }
 
   ConsoleProgress progress;
+
+ private:
+  bool finished_ = false;
 };
 
 // The stores and folders to read: with one store and no --all-folders, the folder --folder names
