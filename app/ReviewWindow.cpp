@@ -282,10 +282,13 @@ void ReviewModel::Group() {
   std::vector<Keyed> keys;
   for (size_t e = 0; e < entries_.size(); ++e)
     for (const merge::MatchKey& k : entries_[e].keys) keys.push_back({k.hash, int(e), k.rule});
+  // The strongest rules join first, so that a group's rules are those of the joins that made it.
   std::sort(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) {
+    if (a.rule != b.rule) return a.rule < b.rule;
     return a.hash != b.hash ? a.hash < b.hash : a.entry < b.entry;
   });
   std::vector<int> parent(entries_.size());
+  // The rules of the joins each entry took part in, as bits 1 << MatchRule.
   std::vector<uint32_t> rules(entries_.size(), 0);
   for (size_t i = 0; i < parent.size(); ++i) parent[i] = int(i);
   auto find = [&](int i) {
@@ -299,8 +302,8 @@ void ReviewModel::Group() {
       const int a = find(keys[run].entry), b = find(keys[k].entry);
       if (a == b) continue;
       parent[size_t(std::max(a, b))] = std::min(a, b);
-      rules[size_t(keys[k].entry)] |= 1u << unsigned(keys[k].rule);
       rules[size_t(keys[run].entry)] |= 1u << unsigned(keys[k].rule);
+      rules[size_t(keys[k].entry)] |= 1u << unsigned(keys[k].rule);
     }
     run = end;
   }
@@ -628,7 +631,8 @@ ReviewWindow::ReviewWindow(QWidget* owner, const QStringList& stores)
     unticked_[size_t(s)].removeAll(path);
     ticked_[size_t(s)].removeAll(path);
     (on ? ticked_ : unticked_)[size_t(s)] << path;
-    Reload();
+    // Not from inside the tree's own signal: the reload clears the tree, this item with it.
+    QTimer::singleShot(0, this, [this] { Reload(); });
   });
   connect(CmdUse, &QPushButton::clicked, this, [this] { accept(); });
   connect(CmdCancel, &QPushButton::clicked, this, [this] { reject(); });

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QTableView>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -99,6 +100,30 @@ TEST(ReviewWindow, TickSearchSplitAndExportWhatIsTicked) {
   EXPECT_EQ(result.contacts, 3);
   EXPECT_EQ(Names(VObjectReader().ReadOrFail({out}).array()),
             (QStringList{"Ann Lee", "Ann Lee", "Cy Berg"}));
+}
+
+}  // namespace
+}  // namespace lumivex
+
+namespace lumivex {
+namespace {
+
+// "Suggested Contacts" is listed unticked; ticking it reads its entries too.
+TEST(ReviewWindow, AutoCollectedFoldersAreOfferedUnticked) {
+  testing::App();
+  const QString store = WriteStore(testing::ScratchDir("review") + "/one.pst",
+                                   R"([{"FirstName": "Ann", "LastName": "Lee"}])");
+  ReviewWindow window(nullptr, {store});
+  ASSERT_TRUE(WaitFor([&] { return window.Loaded(); }));
+  EXPECT_EQ(window.Model().Entries(), 1);
+  QTreeWidgetItem* suggested = nullptr;
+  for (QTreeWidgetItem* item :
+       window.TreeSources->findItems("Suggested", Qt::MatchStartsWith | Qt::MatchRecursive))
+    suggested = item;
+  ASSERT_NE(suggested, nullptr);
+  EXPECT_EQ(suggested->checkState(0), Qt::Unchecked);
+  suggested->setCheckState(0, Qt::Checked);
+  ASSERT_TRUE(WaitFor([&] { return window.Loaded() && window.Model().Entries() == 2; }));
 }
 
 }  // namespace

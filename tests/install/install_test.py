@@ -362,6 +362,15 @@ def case_package(args):
         for tree in (args.build, os.path.realpath(args.source)):
             check(tree.encode() not in data, f"{program} holds the path {tree}")
 
+    # The copyright file names the licence, in the machine-readable form; lintian checks the
+    # rest on the README's Release build (tests/readme), whose flags harden the programs.
+    copyright = open(f"{extracted}/usr/share/doc/lumivex/copyright", encoding="utf-8").read()
+    check(copyright.startswith("Format: https://www.debian.org/doc/packaging-manuals/"
+                               "copyright-format/1.0/") and "\nLicense: MIT\n" in copyright,
+          "the copyright file is not in the machine-readable form naming MIT")
+    check(os.path.isfile(f"{extracted}/usr/share/doc/lumivex/changelog.Debian.gz"),
+          "the package has no changelog")
+
 
 CASES = {"programs": case_programs, "relocated": case_relocated, "desktop": case_desktop,
          "manpages": case_manpages, "completion": case_completion, "package": case_package}
