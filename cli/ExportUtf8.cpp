@@ -7,7 +7,7 @@
 #include "convert/Utf8Export.h"
 #include "merge/ContactSources.h"
 #include "source/FolderContacts.h"
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 
 #include <QDir>
 #include <QFileInfo>
