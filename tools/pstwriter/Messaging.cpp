@@ -127,8 +127,8 @@ Guid Guid::Parse(std::string_view text) {
   return g;
 }
 
-const Guid kPsMapi = Guid::Parse("{00020328-0000-0000-C000-000000000046}");
-const Guid kPsPublicStrings = Guid::Parse("{00020329-0000-0000-C000-000000000046}");
+const Guid kPsMapi{kGuidPsMapi};
+const Guid kPsPublicStrings{kGuidPsPublicStrings};
 const Guid kPsetidAddress = Guid::Parse("{00062004-0000-0000-C000-000000000046}");
 const Guid kPsetidCommon = Guid::Parse("{00062008-0000-0000-C000-000000000046}");
 
@@ -716,9 +716,9 @@ void StoreWriter::WriteNameToIdMap() {
   }
   std::vector<Property> props = {
       {0x0001, kPtInt32, value::Int32(kBuckets)},
-      {0x0002, kPtBinary, guid_stream},
-      {0x0003, kPtBinary, entry_stream},
-      {0x0004, kPtBinary, string_stream},
+      {kNameIdGuids, kPtBinary, guid_stream},
+      {kNameIdEntries, kPtBinary, entry_stream},
+      {kNameIdStrings, kPtBinary, string_stream},
   };
   for (uint32_t b = 0; b < kBuckets; ++b)
     if (!buckets[b].empty())

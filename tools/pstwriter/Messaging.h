@@ -171,9 +171,9 @@ class StoreWriter {
   void Finish();
   uint64_t BytesWritten() const { return ndb_.BytesWritten(); }
 
-  static constexpr Nid kMessageStore = 0x21;
-  static constexpr Nid kNameToIdMap = 0x61;
-  static constexpr Nid kRootFolder = 0x122;
+  static constexpr Nid kMessageStore = kNidMessageStore;
+  static constexpr Nid kNameToIdMap = kNidNameToIdMap;
+  static constexpr Nid kRootFolder = kNidRootFolder;
   static constexpr Nid kNidAttachmentTable = 0x671;
 
  private:
