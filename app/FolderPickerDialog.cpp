@@ -83,15 +83,20 @@ FolderPickerDialog::FolderPickerDialog(QWidget* owner,
 
   for (const auto& store : stores) {
     std::shared_ptr<Folder> root;
+    QString why;
     try {
       root = store->RootFolder();
-    } catch (const StoreError&) {
+    } catch (const StoreError& e) {
+      why = QString::fromUtf8(e.what());
     }
     const QString file = QFileInfo(store->FilePath()).fileName();
     if (!root) {
       auto* item = new QTreeWidgetItem(
           FolderTree, {QStringLiteral("%1 (%2) - unreadable").arg(store->DisplayName(), file)});
       item->setFlags(Qt::ItemIsEnabled);
+      item->setToolTip(kNameColumn, QStringLiteral("Cannot be chosen: the folders of this file "
+                                                   "cannot be read (%1)")
+                                        .arg(why.isEmpty() ? QStringLiteral("no folders") : why));
       continue;
     }
     // The top is named as the store names it ("Top of Personal Folders"), as the command line
@@ -117,6 +122,17 @@ QTreeWidgetItem* FolderPickerDialog::AddFolder(QTreeWidgetItem* parent,
                                                const QString& caption, int depth) {
   auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(FolderTree);
   item->setText(kNameColumn, caption);
+  const QString damage = folder->Unreadable();
+  if (!damage.isEmpty()) {
+    // Listed by its parent, but not there to be read: shown so that the damage is seen, and
+    // not to be chosen.
+    item->setFlags(Qt::ItemIsEnabled);
+    item->setText(kCountColumn, QStringLiteral("?"));
+    item->setToolTip(
+        kNameColumn,
+        QStringLiteral("Cannot be chosen: the folder cannot be read (%1)").arg(damage));
+    return item;
+  }
   item->setData(kNameColumn, Qt::UserRole, static_cast<qulonglong>(folders_.size()));
   folders_.push_back(folder);
   item->setTextAlignment(kCountColumn, Qt::AlignRight | Qt::AlignVCenter);
@@ -144,9 +160,12 @@ QTreeWidgetItem* FolderPickerDialog::AddFolder(QTreeWidgetItem* parent,
     // The store's own folders (search folders, views, sync issues) are not the user's to pick.
     for (const auto& sub : folder->SubFolders())
       if (!sub->Hidden()) AddFolder(item, sub, sub->Name(), depth + 1);
-  } catch (const StoreError&) {
+  } catch (const StoreError& e) {
     auto* broken = new QTreeWidgetItem(item, {QStringLiteral("(sub-folders unreadable)")});
     broken->setFlags(Qt::ItemIsEnabled);
+    broken->setToolTip(kNameColumn, QStringLiteral("Cannot be chosen: the folders below \"%1\" "
+                                                   "cannot be read (%2)")
+                                        .arg(folder->Name(), QString::fromUtf8(e.what())));
   }
   return item;
 }

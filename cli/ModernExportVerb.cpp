@@ -3,6 +3,7 @@
 #include "cli/CliCommon.h"
 #include "cli/Verbs.h"
 #include "contact/ModernExport.h"
+#include "source/ContactFolders.h"
 #include "source/PffBackend.h"
 
 #include <QDir>
@@ -40,12 +41,18 @@ class ConsoleObserver : public contact::ModernExportObserver {
   // Each entry left out is told as it is met, in the words of the other forms.
   void Problem(const contact::EntryProblem& p) override {
     Above();
-    Warn(kVerb,
-         QStringLiteral("entry %1 of \"%2\" %3: %4")
-             .arg(p.position)
-             .arg(p.folder,
-                  p.unwritten ? QStringLiteral("got no file") : QStringLiteral("cannot be read"),
-                  p.reason));
+    if (p.position == 0) {  // the folder's own damage
+      Warn(kVerb, QStringLiteral("\"%1\": %2").arg(p.folder, p.reason));
+      Below();
+      return;
+    }
+    Warn(kVerb, QStringLiteral("entry %1 of \"%2\" %3: %4")
+                    .arg(p.position)
+                    .arg(p.folder,
+                         p.unwritten ? QStringLiteral("got no file")
+                         : p.partial ? QStringLiteral("is not whole")
+                                     : QStringLiteral("cannot be read"),
+                         p.reason));
     Below();
   }
   void FileWritten(const QString& path) override {
@@ -130,16 +137,30 @@ int ModernExportVerb(const QStringList& arguments) {
 
   std::vector<std::shared_ptr<Folder>> folders;
   std::shared_ptr<Store> store;  // keeps the file open while its folders are read
+  int unreadableFolders = 0;
   try {
     if (allFolders) {
       const QString path = ResolveStorePath(options);
       store = OpenPffStore(path);
-      folders = contact::ContactFolders(*store);
+      const ContactFolderSearch search = FindContactFolders(*store);
+      for (const auto& found : search.folders) folders.push_back(found.folder);
+      // A damaged branch hides only itself: every folder that can be read is exported.
+      for (const UnreadableFolder& lost : search.unreadable)
+        Warn(kVerb, QStringLiteral("the folder \"%1\" cannot be read, so the contacts in it and "
+                                   "below it are left out: %2")
+                        .arg(lost.path, lost.why));
+      unreadableFolders = static_cast<int>(search.unreadable.size());
       if (folders.empty())
-        return Failure(kVerb, QStringLiteral("%1 has no contacts folder; see 'lumivex-cli "
-                                             "folders %1' for the folders it has")
-                                  .arg(path));
-      run.folderAsCategory = folders.size() > 1;
+        return Failure(kVerb, unreadableFolders > 0
+                                  ? QStringLiteral("no folder of %1 that holds contacts can be "
+                                                   "read; nothing was written")
+                                        .arg(path)
+                                  : QStringLiteral("%1 has no folder that holds contacts; see "
+                                                   "'lumivex-cli folders %1' for the folders it "
+                                                   "has")
+                                        .arg(path));
+      // Each contact is given its folder as a category where several folders give contacts.
+      run.folderAsCategory = true;
     } else {
       const ContactsSource source = OpenContactsSource(options);
       if (!source.isContacts)
@@ -165,7 +186,18 @@ int ModernExportVerb(const QStringList& arguments) {
   observer.EndProgress();
 
   const int written = result.contacts + result.groups;
-  if (result.problems.empty()) {
+  if (written == 0 && !result.cancelled) {
+    // Nothing to write is not a success: no file was written.
+    return Failure(
+        kVerb, result.problems.empty() && unreadableFolders == 0
+                   ? QStringLiteral("no contacts: %1 holds none; nothing was written")
+                         .arg(folders.size() == 1
+                                  ? QStringLiteral("the folder \"%1\"").arg(folders.front()->Path())
+                                  : QStringLiteral("no folder"))
+                   : QStringLiteral("no contact could be read (see the lines above); "
+                                    "nothing was written"));
+  }
+  if (result.problems.empty() && unreadableFolders == 0) {
     QString done = QStringLiteral("%1 Contacts Saved Successfully").arg(written);
     if (result.groups > 0)
       done += QStringLiteral(" (%1 of them distribution lists)").arg(result.groups);
@@ -175,9 +207,24 @@ int ModernExportVerb(const QStringList& arguments) {
   // Work that ran to its end but is not whole is summed up after the entries listed above.
   int unreadable = 0;
   int unwritten = 0;
-  for (const contact::EntryProblem& p : result.problems) (p.unwritten ? unwritten : unreadable)++;
+  int partial = 0;
+  int damagedFolders = unreadableFolders;
+  for (const contact::EntryProblem& p : result.problems)
+    (p.position == 0 ? damagedFolders
+     : p.partial     ? partial
+     : p.unwritten   ? unwritten
+                     : unreadable)++;
   const int entries = written + unreadable + unwritten;
   QStringList summary;
+  if (damagedFolders > 0)
+    summary << QStringLiteral("%1 %2 damaged (their contacts are not all written)")
+                   .arg(damagedFolders)
+                   .arg(damagedFolders == 1 ? QStringLiteral("folder is")
+                                            : QStringLiteral("folders are"));
+  if (partial > 0)
+    summary << QStringLiteral("%1 of %2 contacts were written without some of their fields")
+                   .arg(partial)
+                   .arg(written);
   if (unreadable > 0)
     summary << QStringLiteral(
                    "%1 of %2 entries could not be read (they are left out, the other "

@@ -3,6 +3,7 @@
 #include "contact/CsvWriter.h"
 #include "contact/FileNames.h"
 #include "contact/VCardWriter.h"
+#include "source/ContactFolders.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -18,30 +19,19 @@ namespace lumivex::contact {
 
 namespace {
 
-constexpr int kMaxFolderDepth = 64;  // a damaged store could nest its folders in a loop
-
-void CollectContactFolders(const std::shared_ptr<Folder>& folder, int depth,
-                           std::vector<std::shared_ptr<Folder>>& out) {
-  if (depth >= kMaxFolderDepth) return;
-  for (const auto& sub : folder->SubFolders()) {
-    if (sub->Hidden()) continue;
-    if (sub->DefaultItemType() == kContactItem) out.push_back(sub);
-    CollectContactFolders(sub, depth + 1, out);
-  }
-}
-
 QString Extension(ModernFormat format) {
   return format == ModernFormat::kCsv ? QStringLiteral(".csv") : QStringLiteral(".vcf");
 }
 
 // The category that names a folder: its path below the top of the store's folder tree
-// ("Contacts/Suppliers" for "Top of Personal Folders/Contacts/Suppliers").
+// ("Contacts/Suppliers" for "Top of Personal Folders/Contacts/Suppliers"), whatever the top is
+// called in the store's language; a folder at the root of the tree by its own name.
 QString FolderCategory(const QString& path) {
-  const QStringList parts = path.split(u'/');
-  qsizetype start = 0;
-  for (qsizetype i = 0; i + 1 < parts.size(); ++i)
-    if (parts[i].startsWith(u"Top of ") || parts[i] == u"IPM_SUBTREE") start = i + 1;
-  return parts.mid(start).join(u'/');
+  QStringList parts = path.split(u'/');
+  if (parts.size() > 1) parts.removeFirst();
+  // An Exchange offline store keeps its folders one level deeper: "Root - Mailbox/IPM_SUBTREE".
+  if (parts.size() > 1 && parts.first() == u"IPM_SUBTREE") parts.removeFirst();
+  return parts.join(u'/');
 }
 
 // Why a write or create failed. Qt names some failures only as "Unknown error" (a write it
@@ -95,7 +85,7 @@ struct FolderWork {
 
 std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store) {
   std::vector<std::shared_ptr<Folder>> folders;
-  CollectContactFolders(store.RootFolder(), 0, folders);
+  for (const auto& found : FindContactFolders(store).folders) folders.push_back(found.folder);
   return folders;
 }
 
@@ -110,6 +100,8 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
   // that cannot be read stops the export before anything is written.
   std::vector<FolderWork> work;
   int total = 0;
+  ModernExportResult result;
+  int giving = 0;  // folders with entries: only where several give contacts is each named
   for (const auto& folder : folders) {
     FolderWork w;
     w.folder = folder;
@@ -122,11 +114,19 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
                                   .arg(w.path, QString::fromUtf8(e.what()))
                                   .toStdString());
     }
+    // The same checks as every form makes of a folder: a list of entries shorter than the
+    // folder's own count has lost some.
+    const QString missing = folder->MissingEntries();
+    if (!missing.isEmpty()) {
+      EntryProblem problem{w.path, 0, missing};
+      observer.Problem(problem);
+      result.problems.push_back(std::move(problem));
+    }
     total += w.count;
+    giving += w.count > 0;
     work.push_back(std::move(w));
   }
 
-  ModernExportResult result;
   const QFileInfo target(QDir::cleanPath(QDir(options.target).absolutePath()));
   // The single file is written under a temporary name beside the target (removed again when the
   // export fails or is cancelled) and renamed over the target once whole. It is not forced to
@@ -191,7 +191,10 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
   // One contact for every entry, whose room is used again.
   Contact contact;
   for (const FolderWork& w : work) {
-    const QString category = options.folderAsCategory ? FolderCategory(w.path) : QString();
+    const QString category =
+        options.folderAsCategory && giving > 1 ? FolderCategory(w.path) : QString();
+    // A folder of another class (mail kept beside contacts) gives only its contacts and lists.
+    const bool contactsOnly = w.folder->DefaultItemType() != kContactItem;
     for (int i = 0; i < w.count; ++i) {
       if (observer.Cancelled()) {
         result.cancelled = true;
@@ -212,7 +215,15 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
                              why.isEmpty() ? QStringLiteral("the entry cannot be read") : why};
         observer.Problem(problem);
         result.problems.push_back(std::move(problem));
+      } else if (contactsOnly && !IsContactClass(contact.messageClass)) {
+        // Not a contact: passed over.
       } else {
+        if (!why.isEmpty()) {
+          // Read, less the fields `why` names: written, and told of.
+          EntryProblem problem{w.path, i + 1, why, false, {}, true};
+          observer.Problem(problem);
+          result.problems.push_back(std::move(problem));
+        }
         if (contact.uid.isEmpty())
           contact.uid = CardUuid(QStringLiteral("%1|%2").arg(w.path).arg(i + 1));
         if (!category.isEmpty() && !contact.categories.contains(category))
@@ -244,6 +255,11 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
 
   if (single) {
     if (result.cancelled) return result;  // the temporary file goes, the target stays as it was
+    if (result.contacts + result.groups == 0) {
+      // No contacts: no file either (an earlier one of the target's name stays as it was).
+      result.output.clear();
+      return result;
+    }
     flush();
     const bool whole = single->flush();
     QString why = whole ? QString() : FileError(*single);

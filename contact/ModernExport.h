@@ -28,16 +28,20 @@ struct ModernExportOptions {
   // The file to write (single file) or the folder to write into (per contact). A folder given
   // for a single file gets a time-stamped name inside it.
   QString target;
-  // Each contact also gets its folder's path as a category (set with several folders).
+  // Each contact also gets its folder's path as a category, where more than one folder gives
+  // contacts.
   bool folderAsCategory = false;
 };
 
 struct ModernExportResult {
-  int contacts = 0;                    // entries written as contacts
-  int groups = 0;                      // distribution lists written as groups
-  std::vector<EntryProblem> problems;  // entries not written
-  QString output;                      // the file written, or the folder of the per-contact files
-  bool cancelled = false;              // stopped by the observer: a single file is not left behind
+  int contacts = 0;  // entries written as contacts
+  int groups = 0;    // distribution lists written as groups
+  // Entries not written, and entries written without some of their fields (`partial`).
+  std::vector<EntryProblem> problems;
+  // The file written (empty when no contact was found: no file is then written), or the folder
+  // of the per-contact files.
+  QString output;
+  bool cancelled = false;  // stopped by the observer: a single file is not left behind
 };
 
 class ModernExportObserver {
@@ -61,9 +65,10 @@ class ModernExportError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Every contact folder of `store` (container class IPF.Contact*), in folder-tree order, the
-// store's hidden and search folders (and what lies below them) left out. Throws StoreError when
-// the folder tree cannot be read.
+// Every folder of `store` that holds contacts (container class IPF.Contact*, or contact and
+// list entries in a folder of another class), in folder-tree order, the store's hidden and
+// search folders (and what lies below them) left out; branches that cannot be read are passed
+// over (FindContactFolders lists them). Throws StoreError when the root cannot be read.
 std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store);
 
 // Exports the entries of `folders` in order. Throws ModernExportError.

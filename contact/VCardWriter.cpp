@@ -252,6 +252,41 @@ QByteArray MemberUri(const Member& m) {
   return "urn:uuid:" + CardUuid(QStringLiteral("member:") + m.name).toLatin1();
 }
 
+// The property Evolution keeps an instant-messaging service's address in, by the address's
+// scheme, and the address as that property holds it (without the scheme and any "?call"
+// query). Null when Evolution has no field for the scheme.
+const char* EvolutionImProperty(const QString& im, QString& address) {
+  struct Service {
+    const char16_t* scheme;
+    const char* property;
+  };
+  static constexpr Service kServices[] = {
+      {u"xmpp", "X-JABBER"},
+      {u"jabber", "X-JABBER"},
+      {u"skype", "X-SKYPE"},
+      {u"aim", "X-AIM"},
+      {u"ymsgr", "X-YAHOO"},
+      {u"msnim", "X-MSN"},
+      {u"msn", "X-MSN"},
+      {u"icq", "X-ICQ"},
+      {u"gg", "X-GADUGADU"},
+      {u"gtalk", "X-GOOGLE-TALK"},
+      {u"groupwise", "X-GROUPWISE"},
+      {u"matrix", "X-MATRIX"},
+      {u"sip", "X-SIP"},
+  };
+  const qsizetype colon = im.indexOf(u':');
+  if (colon <= 0) return nullptr;
+  const QStringView scheme = QStringView(im).left(colon);
+  for (const Service& s : kServices) {
+    if (scheme.compare(QStringView(s.scheme), Qt::CaseInsensitive) != 0) continue;
+    address = im.mid(colon + 1).section(u'?', 0, 0);
+    while (address.startsWith(u'/')) address.remove(0, 1);
+    return address.isEmpty() ? nullptr : s.property;
+  }
+  return nullptr;
+}
+
 QString Joined(std::initializer_list<const QString*> parts) {
   QString text;
   for (const QString* part : parts) {
@@ -355,18 +390,30 @@ void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
                        HasText(c.prefix) || HasText(c.suffix);
     // 3.0 needs an N, empty when the contact has no name parts (its FN names it).
     if (named || !v4) {
-      line.Start("N").Colon();
+      line.Start("N");
+      // 4.0 sorts by the file-as name given with N (a parameter value holds no quote).
+      if (v4 && HasText(c.fileAs))
+        line.Raw(";SORT-AS=\"").Uri(QString(c.fileAs).remove(u'"')).Raw("\"");
+      line.Colon();
       line.Part(c.surname).Sep(';').Part(c.givenName).Sep(';');
       line.Part(c.middleName).Sep(';').Part(c.prefix).Sep(';').Part(c.suffix).End();
     }
   }
   line.Start("FN").Colon().Text(shown).End();
   if (HasText(c.nickname)) line.Start("NICKNAME").Colon().Text(c.nickname).End();
-  if (HasText(c.company) || HasText(c.department)) {
+  const bool office = HasText(c.officeLocation);
+  if (HasText(c.company) || HasText(c.department) || office) {
     line.Start("ORG").Colon().Part(c.company);
-    if (HasText(c.department)) line.Sep(';').Part(c.department);
+    if (HasText(c.department) || office) line.Sep(';').Part(c.department);
+    if (office) line.Sep(';').Part(c.officeLocation);
     line.End();
   }
+  if (office) line.Start("X-KADDRESSBOOK-X-Office").Colon().Text(c.officeLocation).End();
+  if (HasText(c.fileAs)) {
+    line.Start("X-EVOLUTION-FILE-AS").Colon().Text(c.fileAs).End();
+    if (!v4) line.Start("SORT-STRING").Colon().Text(c.fileAs).End();
+  }
+  if (HasText(c.initials)) line.Start("X-KADDRESSBOOK-X-Initials").Colon().Text(c.initials).End();
   if (HasText(c.jobTitle)) line.Start("TITLE").Colon().Text(c.jobTitle).End();
   if (HasText(c.profession)) line.Start("ROLE").Colon().Text(c.profession).End();
 
@@ -445,6 +492,9 @@ void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
     line.Start("IMPP").Colon();
     if (!im.contains(u':')) line.Raw("im:");
     line.Uri(im).End();
+    QString address;
+    if (const char* property = EvolutionImProperty(im, address))
+      line.Start(property).Colon().Text(address).End();
   }
   if (HasText(c.freeBusyUrl)) line.Start("FBURL").Colon().Uri(c.freeBusyUrl.trimmed()).End();
 

@@ -295,6 +295,10 @@ QString PictureType(const QByteArray& data, const QString& stored) {
   return type.startsWith(u"image/") ? type : QString();
 }
 
+// Value types that the reader's list leaves out: numbers read as text where a field wants text.
+constexpr uint32_t kTypeDouble = 0x0005;
+constexpr uint32_t kTypeInt64 = 0x0014;
+
 // Line breaks of stored text ("\r\n", or a lone "\r") as "\n", in place: most text has none,
 // or "\n" alone, and keeps its buffer untouched.
 void LinesInPlace(QString& text) {
@@ -316,12 +320,13 @@ T& NextElement(std::vector<T>& list, size_t& used) {
 // next, so that reading an entry allocates hardly anything.
 void Empty(contact::Contact& c) {
   c.isGroup = false;
-  for (QString* text : {&c.messageClass,    &c.prefix,          &c.givenName,   &c.middleName,
-                        &c.surname,         &c.suffix,          &c.displayName, &c.fileAs,
-                        &c.nickname,        &c.company,         &c.department,  &c.jobTitle,
-                        &c.profession,      &c.officeLocation,  &c.manager,     &c.assistant,
-                        &c.businessWebPage, &c.personalWebPage, &c.imAddress,   &c.freeBusyUrl,
-                        &c.spouse,          &c.notes,           &c.uid,         &c.photo.mimeType})
+  for (QString* text : {&c.messageClass,  &c.prefix,          &c.givenName,       &c.middleName,
+                        &c.surname,       &c.suffix,          &c.displayName,     &c.fileAs,
+                        &c.nickname,      &c.initials,        &c.company,         &c.department,
+                        &c.jobTitle,      &c.profession,      &c.officeLocation,  &c.manager,
+                        &c.assistant,     &c.businessWebPage, &c.personalWebPage, &c.imAddress,
+                        &c.freeBusyUrl,   &c.spouse,          &c.notes,           &c.uid,
+                        &c.photo.mimeType})
     if (!text->isEmpty()) text->resize(0);
   // Emails, phones and addresses are read into the elements already there (NextElement), and
   // the list cut to what was read.
@@ -412,6 +417,14 @@ class PffContactEntry : public ContactEntry {
         types_[static_cast<size_t>(slot)] = type;
       }
     }
+    // Every entry of a folder has a message class; a node without one is another node's data
+    // (a folder's, say) that a damaged store points the entry at: read as a contact it would
+    // give a card of wrong values.
+    if (index_[kMessageClass] < 0) {
+      failure_ = QStringLiteral(
+          "its data is not an entry's (it has no message class); the store is damaged");
+      item_.reset();
+    }
   }
 
   bool Read(std::string_view name, QString& value) const override {
@@ -460,8 +473,21 @@ class PffContactEntry : public ContactEntry {
     } else if (!namedFailure_.isEmpty()) {
       // Its fields cannot be told apart: any of them may be among the unresolved ones.
       why = namedFailure_;
-    } else if (FillContact(contact, why)) {
-      return true;
+    } else {
+      leniency_ = true;
+      leftOut_.clear();
+      skipped_ = 0;
+      const bool filled = FillContact(contact, why);
+      leniency_ = false;
+      if (filled) {
+        // Written without the fields of a type they cannot take: `why` names them.
+        why = leftOut_.isEmpty() ? QString()
+                                 : QStringLiteral(
+                                       "written without %1: a type that field cannot "
+                                       "take")
+                                       .arg(leftOut_.join(QStringLiteral(", ")));
+        return true;
+      }
     }
     // Nothing of an earlier entry stays in the lists either.
     contact.emails.clear();
@@ -552,9 +578,42 @@ class PffContactEntry : public ContactEntry {
         value = DateText(time);
         return true;
       }
+      case pff::kTypeInt16:
+      case pff::kTypeInt32:
+      case kTypeInt64:
+      case kTypeDouble:
+        // A number where text is wanted (a phone number or keyword kept as an integer by
+        // another program): its decimal text.
+        return ReadNumber(index, type, value);
       default:
-        return false;  // a value type no contact field has
+        // A type no text field can take: the field is left out (and told of), not the entry.
+        if (!value.isEmpty()) value.resize(0);
+        skipped_ = type;
+        return leniency_;
     }
+  }
+
+  // An integer or floating-point value as decimal text. False when its bytes cannot be read.
+  bool ReadNumber(int index, uint32_t type, QString& value) const {
+    if (type == pff::kTypeInt16 || type == pff::kTypeInt32) {
+      int32_t n = 0;
+      if (!(type == pff::kTypeInt16 ? item_->Int16(index, n) : item_->Int32(index, n)))
+        return false;
+      value = QString::number(n);
+      return true;
+    }
+    QByteArray raw;
+    if (!item_->Data(index, raw) || raw.size() < 8) return false;
+    uint64_t bits = 0;
+    for (int i = 7; i >= 0; --i) bits = (bits << 8) | static_cast<uchar>(raw[i]);
+    if (type == kTypeInt64) {
+      value = QString::number(static_cast<qint64>(bits));
+    } else {
+      double d = 0;
+      std::memcpy(&d, &bits, sizeof d);
+      value = QString::number(d, 'g', 17);
+    }
+    return true;
   }
 
   bool ReadDate(int localSlot, int utcSlot, QString& value) const {
@@ -629,7 +688,13 @@ class PffContactEntry : public ContactEntry {
       if (!one.isEmpty()) out << one;
       return true;
     }
-    if (type != pff::kTypeMultiUnicode && type != pff::kTypeMultiString8) return false;
+    if (type != pff::kTypeMultiUnicode && type != pff::kTypeMultiString8) {
+      // A single value of another kind: as text where it is a number, else left out.
+      QString one;
+      if (!ReadText(slot, one)) return false;
+      if (!one.isEmpty()) out << one;
+      return true;
+    }
     std::vector<QByteArray> parts;
     if (!item_->MultiData(index, parts)) return false;
     for (const QByteArray& part : parts) {
@@ -647,8 +712,11 @@ class PffContactEntry : public ContactEntry {
       const int index = index_[static_cast<size_t>(slot)];
       if (index < 0) continue;
       uint64_t time = 0;
-      if (types_[static_cast<size_t>(slot)] != pff::kTypeTime || !item_->FileTime(index, time))
-        return false;
+      if (types_[static_cast<size_t>(slot)] != pff::kTypeTime) {
+        skipped_ = types_[static_cast<size_t>(slot)];
+        return leniency_;
+      }
+      if (!item_->FileTime(index, time)) return false;
       const QDate date = DayOf(time);
       if (date.isValid()) day = {date.year(), date.month(), date.day()};
       return true;
@@ -718,8 +786,10 @@ class PffContactEntry : public ContactEntry {
   }
 
   // The members of a distribution list, in the list's order. A member that is an entry of this
-  // store is read from that entry (its name and the e-mail address the list names); a one-off
-  // member, or one whose entry is gone, from the one-off entry id the list keeps beside it.
+  // store is read from that entry (the e-mail address the list names); a one-off member, or one
+  // whose entry is gone, from the one-off entry id the list keeps beside it. A member is named
+  // as the list names it (the name in that one-off copy, "Ann Smith (Work)"), not as its
+  // contact is named, where the list holds a name.
   bool ReadMembers(std::vector<contact::Member>& members, QString& why) const {
     std::vector<QByteArray> linked, oneOff;
     const int linkedIndex = index_[kDistributionListMembers];
@@ -740,6 +810,11 @@ class PffContactEntry : public ContactEntry {
         found = ParseOneOff(linked[i], CodePage(), member.name, type, member.address);
       if (!found && i < oneOff.size())
         found = ParseOneOff(oneOff[i], CodePage(), member.name, type, member.address);
+      contact::Member listed;
+      if (found && i < oneOff.size() &&
+          ParseOneOff(oneOff[i], CodePage(), listed.name, type, listed.address) &&
+          !listed.name.trimmed().isEmpty())
+        member.name = listed.name;
       if (found) members.push_back(member);
     }
     return true;
@@ -794,9 +869,17 @@ class PffContactEntry : public ContactEntry {
   bool FillContact(contact::Contact& c, QString& why) const {
     using contact::Contact;
     auto fail = [&why](const char* what) {
-      why = QStringLiteral("its %1 cannot be read (damaged, or stored as another kind of value)")
-                .arg(QLatin1String(what));
+      why = QStringLiteral("its %1 cannot be read; the entry is damaged").arg(QLatin1String(what));
       return false;
+    };
+    // A field whose value is of a type it cannot take was left out of the contact (the read
+    // gave it empty): noted under its name, with the type it has.
+    auto noted = [this](const char* what) {
+      if (skipped_ == 0) return;
+      leftOut_ << QStringLiteral("its %1 (stored as a value of type 0x%2)")
+                      .arg(QLatin1String(what))
+                      .arg(skipped_, 4, 16, QLatin1Char('0'));
+      skipped_ = 0;
     };
     struct TextField {
       int slot;
@@ -813,6 +896,7 @@ class PffContactEntry : public ContactEntry {
         {kFullName, "full name", &Contact::displayName},
         {kFileUnder, "file-as name", &Contact::fileAs},
         {kNickname, "nickname", &Contact::nickname},
+        {kInitials, "initials", &Contact::initials},
         {kCompanyName, "company", &Contact::company},
         {kDepartment, "department", &Contact::department},
         {kJobTitle, "job title", &Contact::jobTitle},
@@ -827,16 +911,19 @@ class PffContactEntry : public ContactEntry {
     };
     for (const TextField& field : kText) {
       if (!ReadText(field.slot, c.*field.member)) return fail(field.label);
+      noted(field.label);
       LinesInPlace(c.*field.member);
     }
     c.isGroup = c.messageClass.startsWith(u"IPM.DistList", Qt::CaseInsensitive);
     if (!ReadText(Has(kWebPage) ? kWebPage : kBusinessHomePage, c.businessWebPage))
       return fail("business web page");
+    noted("business web page");
 
     size_t emails = 0;
     for (int n = 0; n < 3; ++n) {
       contact::Email& email = NextElement(c.emails, emails);
       if (!ReadEmailEntry(n, email)) return fail("e-mail address");
+      noted(n == 0 ? "e-mail address" : n == 1 ? "e-mail address 2" : "e-mail address 3");
       if (email.address.isEmpty()) --emails;
     }
     c.emails.resize(emails);
@@ -868,14 +955,21 @@ class PffContactEntry : public ContactEntry {
       contact::Phone& phone = NextElement(c.phones, phones);
       phone.kind = kind;
       if (!ReadText(slot, phone.number)) return fail("telephone numbers");
+      noted("telephone number");
       if (phone.number.isEmpty()) --phones;
     }
     c.phones.resize(phones);
 
     // The mailing address: 1 home, 2 business, 3 other.
     int32_t mailing = 0;
-    if (Has(kPostalAddressId) && !item_->Int32(index_[kPostalAddressId], mailing))
-      return fail("mailing-address choice");
+    if (Has(kPostalAddressId)) {
+      if (types_[kPostalAddressId] != pff::kTypeInt32) {
+        skipped_ = types_[kPostalAddressId];
+        noted("mailing-address choice");
+      } else if (!item_->Int32(index_[kPostalAddressId], mailing)) {
+        return fail("mailing-address choice");
+      }
+    }
     using contact::AddressKind;
     struct AddressSlots {
       AddressKind kind;
@@ -905,14 +999,21 @@ class PffContactEntry : public ContactEntry {
         return fail("postal addresses");
       if (address.IsEmpty() && !ReadText(where.formatted, address.street))
         return fail("postal addresses");
+      noted("postal address");
       LinesInPlace(address.street);
       if (address.IsEmpty()) --addresses;
     }
     c.addresses.resize(addresses);
 
     if (!ReadDay(kBirthdayLocal, kBirthday, c.birthday)) return fail("birthday");
+    noted("birthday");
     if (!ReadDay(kAnniversaryLocal, kAnniversary, c.anniversary)) return fail("anniversary");
-    if (Has(kGender)) {
+    noted("anniversary");
+    if (Has(kGender) && types_[kGender] != pff::kTypeInt16 &&
+        types_[kGender] != pff::kTypeBoolean) {
+      skipped_ = types_[kGender];
+      noted("gender");
+    } else if (Has(kGender)) {
       int32_t gender = 0;
       if (!item_->Int16(index_[kGender], gender)) return fail("gender");
       c.gender = gender == 1   ? contact::Gender::kFemale
@@ -920,14 +1021,18 @@ class PffContactEntry : public ContactEntry {
                                : contact::Gender::kUnspecified;
     }
     if (!ReadList(kChildren, c.children)) return fail("children's names");
+    noted("children's names");
     if (!ReadList(kCategories, c.categories)) return fail("categories");
+    noted("categories");
     if (!ReadBody(c.notes, &why)) return false;
+    noted("notes");
 
-    if (Has(kLastModificationTime)) {
+    if (Has(kLastModificationTime) && types_[kLastModificationTime] != pff::kTypeTime) {
+      skipped_ = types_[kLastModificationTime];
+      noted("time of last change");
+    } else if (Has(kLastModificationTime)) {
       uint64_t time = 0;
-      if (types_[kLastModificationTime] != pff::kTypeTime ||
-          !item_->FileTime(index_[kLastModificationTime], time))
-        return fail("time of last change");
+      if (!item_->FileTime(index_[kLastModificationTime], time)) return fail("time of last change");
       constexpr int64_t kUnixEpochMs = 11644473600000LL;
       c.lastModified = QDateTime::fromMSecsSinceEpoch(
           static_cast<int64_t>(time / 10000) - kUnixEpochMs, Qt::UTC);
@@ -953,6 +1058,11 @@ class PffContactEntry : public ContactEntry {
   QString failure_;            // why the entry cannot be opened or its properties read
   QString namedFailure_;       // why its named properties cannot be resolved
   mutable QString lastFailure_;
+  // While ReadContact reads (leniency_), a value of a type its field cannot take is left out:
+  // its type is kept in skipped_ until the field is named in leftOut_.
+  mutable bool leniency_ = false;
+  mutable uint32_t skipped_ = 0;
+  mutable QStringList leftOut_;
   std::shared_ptr<Graveyard> graveyard_;  // where the entry's item is freed
   std::shared_ptr<ReadHints> hints_;      // how the entries of its folder are read
   QString uid_;                           // made ahead by PrepareUid
@@ -1158,13 +1268,43 @@ class PffItems : public Items {
   mutable std::unique_ptr<EntryReadAhead> ahead_;  // last: stopped before the rest goes
 };
 
+// A folder its parent lists whose node cannot be found: it stands in the tree so that the
+// damage is seen (Unreadable), with nothing in it.
+class LostFolder : public Folder {
+ public:
+  LostFolder(const QString& parentPath, int index, QString why)
+      : name_(QStringLiteral("(unreadable folder %1)").arg(index + 1)),
+        path_(parentPath.isEmpty() ? name_ : parentPath + u'/' + name_),
+        why_(std::move(why)) {}
+  QString Name() const override { return name_; }
+  QString Path() const override { return path_; }
+  QString ContainerClass() const override { return {}; }
+  int DefaultItemType() const override { return kMailItem; }
+  std::shared_ptr<Items> GetItems() const override { throw StoreError(Utf8(why_)); }
+  std::vector<std::shared_ptr<Folder>> SubFolders() const override { return {}; }
+  QString Unreadable() const override { return why_; }
+
+ private:
+  QString name_;
+  QString path_;
+  QString why_;
+};
+
 class PffFolder : public Folder {
  public:
   PffFolder(std::shared_ptr<StoreState> state, std::shared_ptr<pff::Item> item, QString parentPath,
             bool root, std::vector<uint32_t> ancestors = {})
       : state_(std::move(state)), item_(std::move(item)), lineage_(std::move(ancestors)) {
     lineage_.push_back(item_->Id());
-    if (!root) {
+    if (!root && item_->PropertyCount() < 0) {
+      // Listed by its parent, but its node holds no readable folder: damage, told by
+      // Unreadable(), never taken for an empty folder.
+      unreadable_ =
+          QStringLiteral("the folder's node cannot be read (%1)")
+              .arg(item_->Failure().isEmpty() ? QStringLiteral("no properties") : item_->Failure());
+      name_ = QStringLiteral("(unreadable folder)");
+      path_ = parentPath.isEmpty() ? name_ : parentPath + u'/' + name_;
+    } else if (!root) {
       name_ = item_->Text(kTagDisplayName, state_->codePage);
       path_ = parentPath.isEmpty() ? name_ : parentPath + u'/' + name_;
       containerClass_ = item_->Text(kTagContainerClass, state_->codePage);
@@ -1199,6 +1339,9 @@ class PffFolder : public Folder {
   }
 
   std::shared_ptr<Items> GetItems() const override {
+    if (!unreadable_.isEmpty())
+      throw StoreError(Utf8(QStringLiteral("Cannot read the entries of \"%1\" in %2: %3")
+                                .arg(path_, state_->file->Path(), unreadable_)));
     if (item_->MessageCount() < 0)
       throw StoreError(Utf8(QStringLiteral("Cannot read the entries of \"%1\" in %2: the folder "
                                            "is damaged")
@@ -1226,13 +1369,23 @@ class PffFolder : public Folder {
         .arg(recorded - listed);
   }
 
+  // Every folder the folder lists, in order; one whose node cannot be found stands as an
+  // unreadable folder in its place.
   std::vector<std::shared_ptr<Folder>> SubFolders() const override {
     std::vector<std::shared_ptr<Folder>> folders;
-    for (auto& sub : SubFolderObjects()) folders.push_back(sub);
+    SubFolderObjects(&folders);
     return folders;
   }
 
-  std::vector<std::shared_ptr<PffFolder>> SubFolderObjects() const {
+  QString Unreadable() const override { return unreadable_; }
+
+  // The folders the folder lists (one whose node holds no readable folder says so through
+  // Unreadable). With `all`, they go there too, with a folder whose node cannot be found as an
+  // unreadable one in its place; without it, such a folder makes the branch unreadable
+  // (StoreError).
+  std::vector<std::shared_ptr<PffFolder>> SubFolderObjects(
+      std::vector<std::shared_ptr<Folder>>* all = nullptr) const {
+    if (!unreadable_.isEmpty()) return {};
     const int count = item_->SubFolderCount();
     if (count < 0)
       throw StoreError(Utf8(
@@ -1242,7 +1395,14 @@ class PffFolder : public Folder {
     std::vector<std::shared_ptr<PffFolder>> folders;
     folders.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
-      std::shared_ptr<pff::Item> sub = item_->SubFolder(i);
+      std::shared_ptr<pff::Item> sub;
+      try {
+        sub = item_->SubFolder(i);
+      } catch (const StoreError& error) {
+        if (!all) throw;
+        all->push_back(std::make_shared<LostFolder>(path_, i, QString::fromUtf8(error.what())));
+        continue;
+      }
       // A damaged folder table can list a folder above this one, or one folder twice: the tree
       // would have no end (or grow with every level), so the branch is refused as damaged.
       const uint32_t id = sub->Id();
@@ -1256,8 +1416,9 @@ class PffFolder : public Folder {
                                        state_->file->Path(),
                                        loops ? QStringLiteral("it lists a folder above itself")
                                              : QStringLiteral("it lists a folder twice"))));
-      folders.push_back(
-          std::make_shared<PffFolder>(state_, std::move(sub), path_, false, lineage_));
+      auto folder = std::make_shared<PffFolder>(state_, std::move(sub), path_, false, lineage_);
+      if (all) all->push_back(folder);
+      folders.push_back(std::move(folder));
     }
     return folders;
   }
@@ -1276,6 +1437,7 @@ class PffFolder : public Folder {
   QString containerClass_;
   bool hidden_ = false;
   bool system_ = false;
+  QString unreadable_;             // why the folder's own node cannot be read
   std::vector<uint32_t> lineage_;  // the node ids of the folders from the root down to this one
 };
 

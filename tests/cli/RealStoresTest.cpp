@@ -1,0 +1,183 @@
+// What real stores hold beyond the usual, written by lumivex-pstgen and exported by lumivex-cli
+// as vCard 4.0, vCard 3.0 and CSV, then read back by readers nobody on this team wrote: values
+// of unexpected types, the fields only some address books have, list members named as the list
+// names them.
+#include "tests/contact/ModernReaders.h"
+#include "tests/convert/ProgramRun.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+using namespace lumivex::testing;
+
+namespace {
+
+// Writes the store `description` (JSON) describes and gives its path.
+QString MakeStore(const QString& dir, const QString& name, const QByteArray& description) {
+  const QString json = dir + u'/' + name + QStringLiteral(".json");
+  QFile file(json);
+  EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(description);
+  file.close();
+  const QString store = dir + u'/' + name + QStringLiteral(".pst");
+  const ProgramOutput made = RunProgram(BinDir() + "/lumivex-pstgen", {json, "--out", store});
+  EXPECT_EQ(made.status, 0) << made.err.toStdString();
+  return store;
+}
+
+const char* const kForms[] = {"vcard4", "vcard3", "csv"};
+
+// The cards (Evolution's view) or rows (Python's csv module, by heading) of an export.
+QJsonArray ReadBack(const QString& form, const QString& file) {
+  if (form == u"csv")
+    return RowsByHeading(PythonCsvReader().ReadOrFail({file}).array()[0].toArray());
+  return EvolutionCardReader().ReadOrFail({file}).array();
+}
+
+// One contact per value of a type other than the field's own, as other programs write them.
+struct TypedValue {
+  const char* property;  // the "properties" entry of lumivex-pstgen
+  const char* vcardKey;  // what Evolution gives for the field
+  const char* column;    // the CSV column
+  const char* expected;  // the value read back; null: the field is left out, named on stderr
+  const char* named;     // how the warning names a field left out
+};
+
+const TypedValue kTyped[] = {
+    {R"({"set": "PS_PUBLIC_STRINGS", "name": "Keywords", "type": "int32", "value": 7})",
+     "categories", "Categories", "7", nullptr},
+    {R"({"set": "PS_PUBLIC_STRINGS", "name": "Keywords", "type": "string", "value": "Solo"})",
+     "categories", "Categories", "Solo", nullptr},
+    {R"({"id": "0x3A58", "type": "string", "value": "Only Child"})", nullptr, "Children",
+     "Only Child", nullptr},
+    {R"({"id": "0x3A08", "type": "int32", "value": 5551234})", "workPhone", "Business Phone",
+     "5551234", nullptr},
+    {R"({"id": "0x3A1C", "type": "int64", "value": 33612345678})", "cellPhone", "Mobile Phone",
+     "33612345678", nullptr},
+    {R"({"id": "0x3A17", "type": "int16", "value": 12})", "title", "Job Title", "12", nullptr},
+    {R"({"id": "0x3A42", "type": "string", "value": "1975-05-17"})", "birthday", "Birthday",
+     nullptr, "birthday"},
+    {R"({"id": "0x3A16", "type": "binary", "value": "00ff"})", "org", "Company", nullptr,
+     "company"},
+    {R"({"id": "0x3A4D", "type": "string", "value": "Female"})", nullptr, "Gender", nullptr,
+     "gender"},
+    {R"({"id": "0x1000", "type": "int32", "value": 3})", "note", "Notes", "3", nullptr},
+    {R"({"id": "0x3008", "type": "string", "value": "yesterday"})", nullptr, nullptr, nullptr,
+     "time of last change"},
+};
+
+class RealStores : public ::testing::Test {
+ protected:
+  void SetUp() override { dir = ScratchDir(QStringLiteral("real-stores")); }
+  QString dir;
+};
+
+}  // namespace
+
+TEST_F(RealStores, AValueOfAnotherTypeIsConvertedOrLeftOutAloneAndTheContactWritten) {
+  QByteArray items;
+  for (size_t i = 0; i < std::size(kTyped); ++i)
+    items += QStringLiteral(R"(%1{"FullName": "Row %2", "LastName": "Row %2", "properties": [%3]})")
+                 .arg(i ? "," : "")
+                 .arg(i)
+                 .arg(QString::fromUtf8(kTyped[i].property))
+                 .toUtf8();
+  const QString store =
+      MakeStore(dir, QStringLiteral("typed"),
+                R"({"folders": [{"path": "Contacts", "items": [)" + items + "]}]}");
+  for (const char* form : kForms) {
+    SCOPED_TRACE(form);
+    const QString file = dir + QStringLiteral("/typed.") + form;
+    const ProgramOutput run = RunCli({"export", "--format", form, "--out", file, store});
+    // Fields were left out: the export says which, and ends with 3.
+    EXPECT_EQ(run.status, 3) << run.err.toStdString();
+    const QJsonArray got = ReadBack(QString::fromUtf8(form), file);
+    ASSERT_EQ(got.size(), static_cast<qsizetype>(std::size(kTyped))) << run.err.toStdString();
+    for (size_t i = 0; i < std::size(kTyped); ++i) {
+      const TypedValue& t = kTyped[i];
+      SCOPED_TRACE(t.property);
+      const QJsonValue item = got[static_cast<qsizetype>(i)];
+      const bool csv = QString::fromUtf8(form) == u"csv";
+      const char* key = csv ? t.column : t.vcardKey;
+      if (key) {
+        EXPECT_EQ(item[QLatin1String(key)].toString(), QString::fromUtf8(t.expected));
+      }
+      if (t.named) {
+        const QString warning =
+            QStringLiteral(
+                "entry %1 of \"Top of Personal Folders/Contacts\" is not whole: "
+                "written without its %2 (stored as a value of type 0x")
+                .arg(i + 1)
+                .arg(QString::fromUtf8(t.named));
+        EXPECT_TRUE(run.err.contains(warning)) << run.err.toStdString();
+      }
+    }
+  }
+}
+
+TEST_F(RealStores, OfficeInitialsFileAsAndImReachTheAddressBooks) {
+  const QString store = MakeStore(dir, QStringLiteral("fields"), R"json({"folders": [
+    {"path": "Contacts", "items": [
+      {"label": "amelie", "FullName": "Dr. Amélie Claire Lefèvre PhD", "Title": "Dr.",
+       "FirstName": "Amélie", "MiddleName": "Claire", "LastName": "Lefèvre", "Suffix": "PhD",
+       "CompanyName": "Contoso", "Department": "Research", "OfficeLocation": "B4 / 2.17",
+       "Initials": "A.C.L.", "FileAs": "Lefèvre, Amélie", "IMAddress": "xmpp:amelie@jabber.example",
+       "Email1Address": "amelie@contoso.example", "Email1DisplayName": "Amélie Lefèvre (Work)",
+       "Email2Address": "/o=Contoso/ou=First Administrative Group/cn=Recipients/cn=amelie",
+       "Email2AddressType": "EX", "Email2OriginalDisplayName": "amelie.l@contoso.example",
+       "Categories": ["Business; VIP", "Paris"], "Children": ["Zoé", "Gaëlle, Jr."]},
+      {"FullName": "Bo Berg", "LastName": "Berg", "IMAddress": "skype:bo.berg?call"},
+      {"messageClass": "IPM.DistList", "DLName": "Team",
+       "members": [{"contact": "amelie", "email": 1}]}]}]})json");
+  for (const char* form : {"vcard4", "vcard3"}) {
+    SCOPED_TRACE(form);
+    const QString file = dir + QStringLiteral("/fields.") + form;
+    const ProgramOutput run = RunCli({"export", "--format", form, "--out", file, store});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    const QJsonArray evolution = EvolutionCardReader().ReadOrFail({file}).array();
+    ASSERT_EQ(evolution.size(), 3);
+    EXPECT_EQ(evolution[0]["office"].toString(), u"B4 / 2.17");
+    EXPECT_EQ(evolution[0]["orgUnit"].toString(), u"Research");
+    EXPECT_EQ(evolution[0]["fileAs"].toString(), u"Lefèvre, Amélie");
+    EXPECT_EQ(Strings(evolution[0]["ims"]["im_jabber"]), QStringList{"amelie@jabber.example"});
+    EXPECT_EQ(Strings(evolution[1]["ims"]["im_skype"]), QStringList{"bo.berg"});
+    // The list names its member as the list entry does, not as the contact is named.
+    const QString note = evolution[2]["note"].toString();
+    EXPECT_TRUE(note.contains(u"Amélie Lefèvre (Work) <amelie@contoso.example>"))
+        << note.toStdString();
+    EXPECT_FALSE(note.contains(u"Dr. Amélie")) << note.toStdString();
+
+    const QJsonArray kde = KContactsCardReader().ReadOrFail({file}).array();
+    ASSERT_EQ(kde.size(), 3);
+    EXPECT_EQ(kde[0]["office"].toString(), u"B4 / 2.17");
+    EXPECT_EQ(kde[0]["orgUnit"].toString(), u"Research");
+    EXPECT_TRUE(Strings(kde[0]["customs"]).contains(u"KADDRESSBOOK-X-Initials:A.C.L."))
+        << QJsonDocument(kde[0]["customs"].toArray()).toJson().toStdString();
+    // KContacts 5 reads the parameter values of a 4.0 card as Latin-1: its SORT-AS comes back
+    // garbled where it is not ASCII; 3.0's SORT-STRING comes through.
+    if (QString::fromUtf8(form) == u"vcard3") {
+      EXPECT_EQ(kde[0]["sortString"].toString(), u"Lefèvre, Amélie");
+    }
+    EXPECT_TRUE(Strings(kde[0]["impps"]).contains(u"xmpp:amelie@jabber.example"));
+  }
+
+  const QString csv = dir + QStringLiteral("/fields.csv");
+  const ProgramOutput run = RunCli({"export", "--format", "csv", "--out", csv, store});
+  ASSERT_EQ(run.status, 0) << run.err.toStdString();
+  for (const ModernReader& reader : {PythonCsvReader(), LibreOfficeCsvReader()}) {
+    SCOPED_TRACE(reader.name.toStdString());
+    const QJsonArray rows = RowsByHeading(reader.ReadOrFail({csv}).array()[0].toArray());
+    ASSERT_EQ(rows.size(), 3);
+    const QJsonObject r = rows[0].toObject();
+    EXPECT_EQ(r["Office Location"].toString(), u"B4 / 2.17");
+    EXPECT_EQ(r["Initials"].toString(), u"A.C.L.");
+    // The Exchange address is written in its SMTP form, and typed so.
+    EXPECT_EQ(r["E-mail 2 Address"].toString(), u"amelie.l@contoso.example");
+    EXPECT_EQ(r["E-mail 2 Type"].toString(), u"SMTP");
+    // Split at ";" as the mail client splits them, the cells give back as many values.
+    EXPECT_EQ(r["Categories"].toString().split(u';'), (QStringList{"Business, VIP", "Paris"}));
+    EXPECT_EQ(r["Children"].toString().split(u';'), (QStringList{"Zoé", "Gaëlle, Jr."}));
+  }
+}
