@@ -186,17 +186,13 @@ int ModernExportVerb(const QStringList& arguments) {
   observer.EndProgress();
 
   const int written = result.contacts + result.groups;
-  if (written == 0 && !result.cancelled) {
+  if (written == 0 && !result.cancelled && result.problems.empty() && unreadableFolders == 0)
     // Nothing to write is not a success: no file was written.
-    return Failure(
-        kVerb, result.problems.empty() && unreadableFolders == 0
-                   ? QStringLiteral("no contacts: %1 holds none; nothing was written")
-                         .arg(folders.size() == 1
-                                  ? QStringLiteral("the folder \"%1\"").arg(folders.front()->Path())
-                                  : QStringLiteral("no folder"))
-                   : QStringLiteral("no contact could be read (see the lines above); "
-                                    "nothing was written"));
-  }
+    return Failure(kVerb,
+                   QStringLiteral("no contacts: %1 holds none; nothing was written")
+                       .arg(folders.size() == 1
+                                ? QStringLiteral("the folder \"%1\"").arg(folders.front()->Path())
+                                : QStringLiteral("no folder")));
   if (result.problems.empty() && unreadableFolders == 0) {
     QString done = QStringLiteral("%1 Contacts Saved Successfully").arg(written);
     if (result.groups > 0)
