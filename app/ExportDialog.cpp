@@ -51,15 +51,15 @@ QString Quoted(const QString& text) {
 // scan, conversion or folder picker can start, so nothing on the window's thread touches a store
 // until the worker has ended (the dialog's destructor waits for it). What the worker opens it
 // also drops, on its own thread, before it ends.
-struct ExportDialog::Job : public contact::ModernExportObserver {
+struct ExportDialog::Job : public Utf8ExportObserver {
   ExportSource source;
   bool allFolders = false;
-  contact::ModernExportOptions options;
+  Utf8ExportOptions options;
   ExportDialog* dialog = nullptr;
   const std::atomic<bool>* cancel = nullptr;
 
   // How it ended.
-  contact::ModernExportResult result;
+  Utf8ExportResult result;
   QString error;
   int folders = 0;
 
@@ -99,7 +99,7 @@ struct ExportDialog::Job : public contact::ModernExportObserver {
       throw StoreError(
           QStringLiteral("%1 could not be opened as a store").arg(source.storeFile).toStdString());
     if (allFolders) {
-      std::vector<std::shared_ptr<Folder>> all = contact::ContactFolders(*stores.back());
+      std::vector<std::shared_ptr<Folder>> all = ContactFolders(*stores.back());
       if (all.empty())
         throw StoreError(
             QStringLiteral("%1 holds no contact folders").arg(source.storeFile).toStdString());
@@ -117,8 +117,8 @@ struct ExportDialog::Job : public contact::ModernExportObserver {
     try {
       const std::vector<std::shared_ptr<Folder>> list = OpenFolders();
       folders = static_cast<int>(list.size());
-      result = contact::RunModernExport(list, options, *this);
-    } catch (const contact::ModernExportError& failure) {
+      result = RunUtf8Export(list, options, *this);
+    } catch (const Utf8ExportError& failure) {
       error = QStringLiteral(
                   "The contacts could not be written: %1\n\nChoose another file or folder, then "
                   "click Export again.")
@@ -297,9 +297,9 @@ void ExportDialog::CmdExport_Click() {
   auto job = std::make_shared<Job>();
   job->source = source_;
   job->allFolders = ChkAllFolders->isChecked();
-  job->options.format = OptVCard4->isChecked()   ? contact::ModernFormat::kVCard4
-                        : OptVCard3->isChecked() ? contact::ModernFormat::kVCard3
-                                                 : contact::ModernFormat::kCsv;
+  job->options.format = OptVCard4->isChecked()   ? Utf8Format::kVCard4
+                        : OptVCard3->isChecked() ? Utf8Format::kVCard3
+                                                 : Utf8Format::kCsv;
   job->options.perContact = perContact;
   job->options.target = target;
   job->options.folderAsCategory = job->allFolders;
@@ -381,7 +381,7 @@ void ExportDialog::OnWorkerDone() {
 }
 
 void ExportDialog::ShowOutcome(int folders) {
-  const contact::ModernExportResult& r = lastResult_;
+  const Utf8ExportResult& r = lastResult_;
   const bool perContact = OptPerContact->isChecked() && OptPerContact->isEnabled();
   const QString where = QDir::toNativeSeparators(r.output);
   openFolder_ =

@@ -4,7 +4,7 @@
 // Cancel; the end says how many contacts and lists went where, and what could not be read.
 #pragma once
 
-#include "contact/ModernExport.h"
+#include "convert/Utf8Export.h"
 
 #include <QDialog>
 #include <QElapsedTimer>
@@ -66,7 +66,7 @@ class ExportDialog : public QDialog {
   bool Running() const { return thread_ != nullptr; }
   bool CancelRequested() const { return cancel_.load(); }
   // How the last export ended: its result, or the error that stopped it (empty when none).
-  const contact::ModernExportResult& LastResult() const { return lastResult_; }
+  const Utf8ExportResult& LastResult() const { return lastResult_; }
   const QString& LastError() const { return lastError_; }
 
   // Called on the worker thread after each entry with the number of entries done; tests use it
@@ -97,7 +97,7 @@ class ExportDialog : public QDialog {
   std::shared_ptr<Job> job_;
   std::atomic<bool> cancel_{false};
   bool closeWhenStopped_ = false;
-  contact::ModernExportResult lastResult_;
+  Utf8ExportResult lastResult_;
   QString lastError_;
   QString openFolder_;
   int lastTotal_ = 0;

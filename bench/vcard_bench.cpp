@@ -1,250 +1,236 @@
-// vcard_bench: how fast the vCard exports go and how much memory they take.
+// vcard_bench: the export's speed and memory figures, each beside its yardstick and the load
+// average, in one run.
 //
-//   vcard_bench [--work DIR] [STORE]
+//   vcard_bench [--runs N] [--busy] [--pin CPUS] [--quick] [--work DIR] [--stores DIR]
 //
-// --work DIR: where the exports go (default: the temporary folder). Per-contact exports time the
-// file system as much as the programs: give a freshly made file system, or a tmpfs, to compare.
-//
-// 1. In process, over a contacts folder made up on the fly (no store file, so the writers alone
-//    are timed): the single file and the per-contact files for 10,000 and 100,000 contacts,
-//    with the peak memory after each, to show that memory does not grow with the contacts.
-// 2. On a store file (STORE, else stores of 10,000, 30,000 and 100,000 contacts made with
-//    lumivex-pstgen when it has been built): lumivex-cli export --format vcard and
-//    --format vcards against readpst -cv -o DIR (libpst's export, contacts as vCards; also with
-//    -tc, contacts alone) and readpst -S -cv (one file per item, as the per-contact export), each
-//    as its own process, with its wall time and peak memory.
-//
-// Exports are kept until the end: ext4 looks past recently deleted inodes when it makes new
-// files, so removing 100,000 files would slow down whichever export came next.
-#include "bench/PeakMemory.h"
-#include "bench/QuietView.h"
-#include "bench/RunProgram.h"
-#include "common/CodePage.h"
-#include "common/Module1.h"
-#include "convert/ConversionRun.h"
+// Every program is a process of its own, timed whole (wall, processor time of every thread,
+// peak memory); ours and its yardstick run in turn, N times each (default 7), and the medians
+// of each and of the pair-by-pair ratios are printed:
+//   - vCard 2.1, one file, 100,000 contacts: against readpst -q -D -cv, and against the floor of
+//     reading the store and copying the output (cat + cp);
+//   - one vCard 2.1 file per contact, 30,000 contacts: against readpst -q -S -cv;
+//   - vCard 4.0 against vCard 2.1, 100,000 contacts;
+//   - the address book's peak memory at 10,000 to 1,000,000 contacts, against vCard 2.1's (one
+//     run each: peak memory does not move with the machine's load);
+//   - scan of 1,000,000 contacts, against folders on the same store.
+// --busy starts two processes that keep a processor busy each for the whole run (the busy
+// machine); --pin 0 pins every run to processor 0 (as taskset -c 0). --quick leaves out the
+// stores of 300,000 and 1,000,000 contacts. Stores are made with lumivex-pstgen (--seed 1) in
+// --stores DIR (default: the temporary folder) and kept there for the next run; exports go to
+// --work DIR (default: the temporary folder), a fresh folder each run, removed after it: give a
+// tmpfs to time the programs rather than the disk.
+#include "bench/Figures.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
+#include <string>
 #include <vector>
-
-using namespace lumivex;
 
 namespace {
 
-using lumivex::bench::Measured;
-using lumivex::bench::RunProgram;
+using namespace lumivex::bench;
 
-// A contact made up from its index, filled the way a full business card is.
-class MadeUpEntry : public ContactEntry {
+struct Options {
+  int runs = 7;
+  bool busy = false;
+  bool quick = false;
+  QString work = QDir::tempPath();
+  QString stores = QDir::tempPath();
+};
+
+class Bench {
  public:
-  explicit MadeUpEntry(int index) : index_(index) {}
-  bool Read(std::string_view name, QString& value) const override {
-    const QString n = QString::number(index_);
-    if (name == "FirstName")
-      value = QStringLiteral("Given") + n;
-    else if (name == "LastName")
-      value = QStringLiteral("Family") + QString::number(index_ % 977);
-    else if (name == "FullName")
-      value = QStringLiteral("Given%1 Family%2").arg(n).arg(index_ % 977);
-    else if (name == "CompanyName")
-      value = QStringLiteral("Company Ltd");
-    else if (name == "JobTitle")
-      value = QStringLiteral("Buyer");
-    else if (name.find("TelephoneNumber") != std::string_view::npos)
-      value = "+1 555 " + n;
-    else if (name == "MobileTelephoneNumber")
-      value = "+1 556 " + n;
-    else if (name == "BusinessAddressStreet")
-      value = n + QStringLiteral(" Main Street");
-    else if (name == "BusinessAddressCity")
-      value = QStringLiteral("Zürich");
-    else if (name == "BusinessAddressPostalCode")
-      value = QStringLiteral("8001");
-    else if (name == "BusinessAddressCountry")
-      value = QStringLiteral("Schweiz");
-    else if (name == "Email1Address")
-      value = "given" + n + QStringLiteral("@example.com");
-    else if (name == "Body")
-      value = QStringLiteral("Met at the fair, ordered twice.");
-    else
-      value.clear();
-    return true;
+  Bench(const Options& options, const QString& work)
+      : options_(options),
+        work_(work),
+        bin_(QCoreApplication::applicationDirPath()),
+        cli_((bin_ + "/lumivex-cli").toStdString()) {}
+
+  // The store of `contacts` synthetic contacts, made when it is not there yet; empty on failure.
+  std::string Store(int contacts) {
+    const QString path = options_.stores + QStringLiteral("/lumivex-bench-%1.pst").arg(contacts);
+    if (!QFileInfo::exists(path)) {
+      std::printf("making a %d-contact store with lumivex-pstgen...\n", contacts);
+      const Measured made =
+          RunProgram({(bin_ + "/lumivex-pstgen").toStdString(), "--contacts",
+                      std::to_string(contacts), "--seed", "1", "--out", path.toStdString()});
+      if (made.status != 0) {
+        std::fprintf(stderr, "vcard_bench: lumivex-pstgen failed (status %d)\n", made.status);
+        QFile::remove(path);
+        return {};
+      }
+    }
+    return path.toStdString();
+  }
+
+  // A fresh, empty folder for one run's output; the last one is removed.
+  std::string Fresh(const char* name) {
+    QDir(work_ + "/" + name).removeRecursively();
+    QDir().mkpath(work_ + "/" + name);
+    return (work_ + "/" + name).toStdString();
+  }
+
+  std::vector<std::string> Export(const char* format, const std::string& store,
+                                  const char* out = "ours") {
+    const std::string dir = Fresh(out);
+    const bool file = std::string(format) == "vcard4" || std::string(format) == "vcard3";
+    return {cli_, "export", "--format", format, "--out", file ? dir + "/out.vcf" : dir, store};
+  }
+
+  std::vector<std::string> Readpst(const char* option, const std::string& store) {
+    return {"readpst", "-q", option, "-cv", "-o", Fresh("theirs"), store};
+  }
+
+  void Print(const char* what, const char* yardstick, const Paired& p) {
+    std::printf("%s, against %s (%zu pairs)  [%s]\n", what, yardstick, p.ours.size(),
+                LoadText().c_str());
+    std::printf(
+        "  ours  wall %6.3f s  cpu %6.3f s  peak %6.1f MB%s\n"
+        "  %-5s wall %6.3f s  cpu %6.3f s  peak %6.1f MB\n"
+        "  ratio wall %6.2f x  cpu %6.2f x\n",
+        p.Wall(), p.Cpu(), p.PeakKiB() / 1024.0, p.AllDone() ? "" : "  (a run failed)", "them",
+        p.YardstickWall(), p.YardstickCpu(), p.YardstickPeakKiB() / 1024.0, p.WallRatio(),
+        p.CpuRatio());
+    std::fflush(stdout);
+  }
+
+  void Run() {
+    const int runs = options_.runs;
+    if (const std::string store = Store(100000); !store.empty()) {
+      Print(
+          "vCard 2.1, one file, 100,000 contacts", "readpst -q -D -cv",
+          RunPaired(
+              runs, [&] { return Export("vcard", store); }, [&] { return Readpst("-D", store); }));
+      // The floor: the store read once and the output copied once, with nothing in between.
+      const RunOnce kept = Export("vcard", store, "kept");
+      RunProgram(kept);
+      const std::string out = QDir(QString::fromStdString(kept[5]))
+                                  .entryInfoList({QStringLiteral("*.vcf")}, QDir::Files)
+                                  .value(0)
+                                  .filePath()
+                                  .toStdString();
+      Print("vCard 2.1, one file, 100,000 contacts", "cat STORE + cp OUTPUT",
+            RunPaired(
+                runs, [&] { return Export("vcard", store); },
+                [&] {
+                  return std::vector<std::string>{"sh",
+                                                  "-c",
+                                                  "cat \"$1\" > /dev/null && cp \"$2\" \"$3\"",
+                                                  "floor",
+                                                  store,
+                                                  out,
+                                                  Fresh("theirs") + "/copy.vcf"};
+                }));
+      Print("vCard 4.0 against vCard 2.1, one file, 100,000 contacts", "lumivex-cli vcard",
+            RunPaired(
+                runs, [&] { return Export("vcard4", store); },
+                [&] { return Export("vcard", store, "theirs"); }));
+    }
+    if (const std::string store = Store(30000); !store.empty()) {
+      Print(
+          "vCard 2.1, one file per contact, 30,000 contacts", "readpst -q -S -cv",
+          RunPaired(
+              runs, [&] { return Export("vcards", store); }, [&] { return Readpst("-S", store); }));
+    }
+    std::printf("address book: peak memory, one run each  [%s]\n", LoadText().c_str());
+    std::vector<int> sizes = {10000, 100000};
+    if (!options_.quick) sizes.insert(sizes.end(), {300000, 1000000});
+    for (const int contacts : sizes) {
+      const std::string store = Store(contacts);
+      if (store.empty()) continue;
+      const Paired p = RunPaired(
+          1, [&] { return Export("wab", store); },
+          [&] { return Export("vcard", store, "theirs"); });
+      std::printf("  %7d contacts  wab %6.1f MB (%5.2f s)  vCard 2.1 %6.1f MB  [%s]\n", contacts,
+                  p.PeakKiB() / 1024.0, p.Wall(), p.YardstickPeakKiB() / 1024.0,
+                  LoadText().c_str());
+      std::fflush(stdout);
+    }
+    const int scanned = options_.quick ? 100000 : 1000000;
+    if (const std::string store = Store(scanned); !store.empty()) {
+      const std::string what = "scan, " + std::to_string(scanned) + " contacts";
+      Print(what.c_str(), "lumivex-cli folders",
+            RunPaired(
+                runs,
+                [&] {
+                  return std::vector<std::string>{cli_, "scan", store};
+                },
+                [&] {
+                  return std::vector<std::string>{cli_, "folders", store};
+                }));
+    }
+    QDir(work_ + "/ours").removeRecursively();
+    QDir(work_ + "/theirs").removeRecursively();
+    QDir(work_ + "/kept").removeRecursively();
   }
 
  private:
-  int index_;
+  using RunOnce = std::vector<std::string>;
+  const Options& options_;
+  QString work_;
+  QString bin_;
+  std::string cli_;
 };
 
-class MadeUpItems : public Items {
- public:
-  explicit MadeUpItems(int count) : count_(count) {}
-  int Count() const override { return count_; }
-  std::unique_ptr<ContactEntry> Item(int index) const override {
-    return std::make_unique<MadeUpEntry>(index);
-  }
-
- private:
-  int count_;
-};
-
-class MadeUpFolder : public Folder {
- public:
-  explicit MadeUpFolder(int count) : count_(count) {}
-  QString Name() const override { return QStringLiteral("Contacts"); }
-  QString Path() const override { return QStringLiteral("Top of Personal Folders/Contacts"); }
-  QString ContainerClass() const override { return QStringLiteral("IPF.Contact"); }
-  int DefaultItemType() const override { return kContactItem; }
-  std::shared_ptr<Items> GetItems() const override { return std::make_shared<MadeUpItems>(count_); }
-  std::vector<std::shared_ptr<Folder>> SubFolders() const override { return {}; }
-
- private:
-  int count_;
-};
-
-qint64 DirBytes(const QString& dir, int* files) {
-  qint64 bytes = 0;
-  *files = 0;
-  for (QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
-    it.next();
-    bytes += it.fileInfo().size();
-    ++*files;
-  }
-  return bytes;
-}
-
-void InProcess(int contacts, bool perContact, const QString& workRoot) {
-  QTemporaryDir dir(workRoot + "/in-process-XXXXXX");
-  auto folder = std::make_shared<MadeUpFolder>(contacts);
-  bench::QuietView view;
-  RunContext run(dir.path() + u'/', folder, folder->GetItems(), view);
-  QElapsedTimer timer;
-  timer.start();
-  if (perContact)
-    ExportVCardPerContact(run);
-  else
-    ExportVCardSingleFile(run);
-  const double seconds = timer.nsecsElapsed() / 1e9;
-  const long peak = lumivex::bench::PeakKiB();
-  int files = 0;
-  const qint64 bytes = DirBytes(dir.path(), &files);
+int Usage(int status) {
   std::printf(
-      "  %-12s %7d contacts  %6.2f s  %8.0f contacts/s  %6d files  %7.1f MB  peak %6.1f MB\n",
-      perContact ? "per-contact" : "single file", contacts, seconds, contacts / seconds, files,
-      bytes / 1e6, peak / 1024.0);
-}
-
-void Report(const char* what, const Measured& m, const QString& dir) {
-  int files = 0;
-  const qint64 bytes = DirBytes(dir, &files);  // readpst writes into folders of its own
-  std::printf(
-      "  %-34s wall %6.2f s  cpu %6.2f s  peak %7.1f MB  exit %d  %6d files  %7.1f MB written\n",
-      what, m.seconds, m.cpuSeconds, m.peakKiB / 1024.0, m.status, files, bytes / 1e6);
-}
-
-void Ratio(const char* what, const Measured& ours, const Measured& theirs) {
-  std::printf("  %-34s wall %6.2f x    cpu %6.2f x\n", what, ours.seconds / theirs.seconds,
-              ours.cpuSeconds / theirs.cpuSeconds);
-}
-
-void CompareWithReadpst(const QString& store, const QString& bin, const QString& work) {
-  std::printf("%s (%.1f MB), each export a process of its own:\n", qPrintable(store),
-              QFileInfo(store).size() / 1e6);
-  const std::string cli = (bin + "/lumivex-cli").toStdString();
-  Measured ours[2];
-  int n = 0;
-  for (const char* format : {"vcard", "vcards"}) {
-    const QString out = work + "/" + QFileInfo(store).baseName() + "-lumivex-" + format;
-    const Measured m = RunProgram(
-        {cli, "export", "--format", format, "--out", out.toStdString(), store.toStdString()});
-    Report(qPrintable(QStringLiteral("lumivex-cli export --format %1").arg(format)), m, out);
-    ours[n++] = m;
-  }
-  Measured theirs[3];
-  n = 0;
-  // readpst as asked of it for a vCard export, kept to contacts alone, and with a file per item.
-  const struct {
-    const char* name;
-    const char* option;
-  } variants[] = {{"readpst -cv -o DIR", nullptr},
-                  {"readpst -cv -tc -o DIR", "-tc"},
-                  {"readpst -cv -S -o DIR", "-S"}};
-  for (const auto& variant : variants) {
-    const QString out = work + "/" + QFileInfo(store).baseName() + "-readpst" +
-                        (variant.option ? variant.option : "");
-    QDir().mkpath(out);
-    std::vector<std::string> args = {"readpst", "-q", "-cv"};
-    if (variant.option) args.push_back(variant.option);
-    args.insert(args.end(), {"-o", out.toStdString(), store.toStdString()});
-    theirs[n] = RunProgram(args);
-    Report(variant.name, theirs[n++], out);
-  }
-  Ratio("vcard / readpst -cv", ours[0], theirs[0]);
-  Ratio("vcards / readpst -cv -S", ours[1], theirs[2]);
+      "Usage: vcard_bench [--runs N] [--busy] [--pin CPUS] [--quick] [--work DIR] [--stores DIR]\n"
+      "Prints the export's figures beside their yardsticks and the load average: vCard 2.1\n"
+      "(100,000 contacts) against readpst -q -D -cv and against cat + cp, one file per contact\n"
+      "(30,000) against readpst -q -S -cv, vCard 4.0 against 2.1, the address book's peak\n"
+      "memory up to 1,000,000 contacts, and scan of 1,000,000 contacts against folders. Each\n"
+      "figure is the median of N runs (default 7) taken in turn with its yardstick.\n"
+      "  --busy        two other processes keep a processor busy each during the whole run\n"
+      "  --pin CPUS    pin every run to these processors (\"0\", \"0,1\"), as taskset -c does\n"
+      "  --quick       leave out the stores of 300,000 and 1,000,000 contacts\n"
+      "  --work DIR    where the exports go (default: the temporary folder); a tmpfs times the\n"
+      "                programs rather than the disk\n"
+      "  --stores DIR  where the stores are made and kept (default: the temporary folder)\n");
+  return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  SetAnsiCodePage(1252);
-  const QString bin = QCoreApplication::applicationDirPath();
-
   QStringList args = QCoreApplication::arguments().mid(1);
-  QString workRoot = QDir::tempPath();
-  if (args.size() >= 2 && args[0] == u"--work") {
-    workRoot = args[1];
-    args = args.mid(2);
+  Options options;
+  while (!args.isEmpty()) {
+    const QString option = args.takeFirst();
+    const QString value = args.isEmpty() ? QString() : args.first();
+    if (option == u"--busy") {
+      options.busy = true;
+    } else if (option == u"--quick") {
+      options.quick = true;
+    } else if (option == u"--runs" && value.toInt() > 0) {
+      options.runs = args.takeFirst().toInt();
+    } else if (option == u"--work" && !value.isEmpty()) {
+      options.work = args.takeFirst();
+    } else if (option == u"--stores" && !value.isEmpty()) {
+      options.stores = args.takeFirst();
+    } else if (option == u"--pin" && !value.isEmpty()) {
+      for (const QString& cpu : args.takeFirst().split(u','))
+        PinnedProcessors().push_back(cpu.toInt());
+    } else {
+      return Usage(option == u"--help" || option == u"-h" ? 0 : 2);
+    }
   }
-  if (!args.isEmpty() && args[0].startsWith(u'-')) {
-    std::printf(
-        "Usage: vcard_bench [--work DIR] [STORE]\n"
-        "Times the vCard exports in process over a made-up folder (10,000 and 100,000 contacts),\n"
-        "then lumivex-cli export --format vcard and vcards against readpst on STORE (else on\n"
-        "stores of 10,000, 30,000 and 100,000 contacts made with lumivex-pstgen). DIR is where\n"
-        "the exports go: give a freshly made file system or a tmpfs for a fair comparison.\n");
-    return args[0] == u"--help" || args[0] == u"-h" ? 0 : 2;
-  }
-  QTemporaryDir work(workRoot + "/vcard_bench-XXXXXX");
-  if (!work.isValid()) {
-    std::fprintf(stderr, "vcard_bench: cannot make a folder in %s\n", qPrintable(workRoot));
+  QTemporaryDir work(options.work + "/vcard_bench-XXXXXX");
+  if (!work.isValid() || !QDir().mkpath(options.stores)) {
+    std::fprintf(stderr, "vcard_bench: cannot make a folder in %s\n", qPrintable(options.work));
     return 1;
   }
-  if (!args.isEmpty()) {
-    CompareWithReadpst(args[0], bin, work.path());
-  } else if (QFileInfo::exists(bin + "/lumivex-pstgen")) {
-    for (const int contacts : {10000, 30000, 100000}) {
-      const QString store = work.path() + QStringLiteral("/bench-%1.pst").arg(contacts);
-      std::printf("making a %d-contact store with lumivex-pstgen...\n", contacts);
-      const Measured made =
-          RunProgram({(bin + "/lumivex-pstgen").toStdString(), "--contacts",
-                      std::to_string(contacts), "--seed", "1", "--out", store.toStdString()});
-      std::printf("  made in %.2f s\n", made.seconds);
-      if (made.status == 0) CompareWithReadpst(store, bin, work.path());
-      QFile::remove(store);
-      std::printf("\n");
-    }
-  } else {
-    std::printf(
-        "no store file: give one (vcard_bench STORE) or build lumivex-pstgen to compare "
-        "with readpst\n");
-  }
-
-  // After the separate processes: a child's peak counts the memory of the process it was forked
-  // from, which is kept small until here.
-  std::printf("\nvCard writers in process, made-up contacts:\n");
-  for (int contacts : {10000, 100000}) {
-    InProcess(contacts, false, work.path());
-    InProcess(contacts, true, work.path());
-  }
+  std::string pinned;
+  for (const int cpu : PinnedProcessors())
+    pinned += (pinned.empty() ? "" : ",") + std::to_string(cpu);
+  std::printf("condition: %s%s%s; %s\n", options.busy ? "two other busy processes" : "quiet",
+              pinned.empty() ? "" : ", every run pinned to processor ", pinned.c_str(),
+              LoadText().c_str());
+  BusyProcesses busy(options.busy ? 2 : 0);
+  Bench(options, work.path()).Run();
   return 0;
 }

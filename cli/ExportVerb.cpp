@@ -226,9 +226,8 @@ int ExportVerb(const QStringList& arguments) {
     QStringList probe = arguments;
     QString format;
     QString error;
-    if (TakeOption(probe, QStringLiteral("--format"), format, error) &&
-        IsModernExportFormat(format))
-      return ModernExportVerb(arguments);
+    if (TakeOption(probe, QStringLiteral("--format"), format, error) && IsUtf8ExportFormat(format))
+      return Utf8ExportVerb(arguments);
   }
   QStringList args = arguments;
   StoreOptions options;

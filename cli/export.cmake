@@ -1,1 +1,1 @@
-target_sources(lumivex-cli PRIVATE ExportVerb.cpp ModernExportVerb.cpp)
+target_sources(lumivex-cli PRIVATE ExportVerb.cpp Utf8ExportVerb.cpp)

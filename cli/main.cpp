@@ -21,6 +21,7 @@ constexpr Verb kVerbs[] = {
     {"scan", lumivex::cli::ScanVerb, "count the entries of a contacts folder"},
     {"export", lumivex::cli::ExportVerb, "export a contacts folder to vCard, worksheet or .wab"},
     {"wab-dump", lumivex::cli::WabDumpVerb, "list the contacts of a Windows Address Book file"},
+    {"send", lumivex::cli::SendVerb, "send contacts into a CardDAV, vdir or Evolution book"},
 };
 
 void PrintUsage(std::FILE* out) {

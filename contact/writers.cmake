@@ -1,2 +1,1 @@
-target_sources(lumivex_core PRIVATE TextOut.cpp VCardWriter.cpp CsvWriter.cpp FileNames.cpp
-  ModernExport.cpp)
+target_sources(lumivex_core PRIVATE TextOut.cpp VCardWriter.cpp CsvWriter.cpp FileNames.cpp)

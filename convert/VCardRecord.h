@@ -3,50 +3,15 @@
 // locale, each line ended by CR LF.
 #pragma once
 
+#include "convert/AnsiTextFile.h"
 #include "source/MailStore.h"
 
 #include <QString>
 #include <QStringView>
 
 #include <array>
-#include <cstdio>
-#include <initializer_list>
-#include <vector>
 
 namespace lumivex {
-
-// A text file written line by line through a buffer, each line converted to one code page and
-// ended by CR LF. Opening creates the file or empties an existing one.
-class AnsiTextFile {
- public:
-  explicit AnsiTextFile(int codePage);
-  ~AnsiTextFile();
-  AnsiTextFile(const AnsiTextFile&) = delete;
-  AnsiTextFile& operator=(const AnsiTextFile&) = delete;
-
-  // False when the file cannot be created; `reason` then says why ("Permission denied").
-  bool Open(const QString& path, QString* reason = nullptr);
-  bool IsOpen() const { return file_ != nullptr; }
-  // False when the file is not open or the line cannot be written; the line is then missing.
-  bool WriteLine(QStringView text);
-  // Writes the pieces joined as one line, built in a buffer kept from line to line.
-  bool WriteLine(std::initializer_list<QStringView> pieces);
-  // Writes out what is buffered and closes the file. False when any write failed.
-  bool Close();
-  // Why the first write that failed since Open failed ("No space left on device").
-  const QString& Error() const { return error_; }
-
- private:
-  void Fail();
-
-  int codePage_;
-  std::FILE* file_ = nullptr;
-  bool failed_ = false;
-  QString error_;
-  std::vector<char> buffer_;
-  QByteArray line_;
-  QString joined_;
-};
 
 // The contact properties a record reads, in the order the record first uses them.
 enum class VCardField {

@@ -6,19 +6,22 @@
 // Strings are UTF-8 (std::string); the file holds them as UTF-16LE.
 //
 // Between Open and Close the book's records go one after another to a file beside the target
-// ("NAME.records", else a temporary file) and only its tables stay in memory, so a book of
-// 100,000 contacts takes a few megabytes. Close writes the header and the tables, then the
-// records behind them, to a new file beside the target that then replaces it: tables grow as
-// needed, and a failure or a crash midway leaves the file that was there (the template copy)
-// untouched rather than half-written.
+// ("NAME.records", else a temporary file), and the entries of its tables to another
+// ("NAME.tables"), so that a book of any size takes the same few hundred kilobytes of memory.
+// Close writes the header, the tables and the records to a new file beside the target that
+// then replaces it: tables grow as needed, and a failure or a crash midway leaves the file that
+// was there (the template copy) untouched rather than half-written.
 #pragma once
 
 #include "wab/WabFile.h"
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace lumivex::wab {
 
@@ -52,22 +55,46 @@ class AddressBook {
   static void WriteEmpty(const std::string& path);
 
  private:
-  // Appends `record` to the records' file; a failure is kept for Close to report.
-  void Spool(const Record& record);
-  // Writes the whole book (header and tables, then the records) to `path`.
-  bool WriteBook(const std::string& path, const std::vector<uint8_t>& head, std::string& why);
-  // Closes and removes the records' file.
-  void DropSpool();
+  // A file beside the target that parts of the book go to, one after another, until Close.
+  struct Spool {
+    std::FILE* file = nullptr;
+    std::string path;  // empty for a temporary file, which goes when it is closed
+    uint64_t size = 0;
+    // Opens `path` anew, else a temporary file. False when neither can be made.
+    bool Open(const std::string& path);
+    // Appends `bytes`; false when they cannot be written.
+    bool Append(const std::vector<uint8_t>& bytes);
+    // Closes and removes the file.
+    void Drop();
+  };
+  // Entries of one table: whole chunks in the tables' file, the last one still in memory.
+  struct Table {
+    std::vector<std::pair<uint64_t, uint32_t>> chunks;  // where each lies in the file, its size
+    std::vector<uint8_t> pending;
+    uint32_t count = 0;
+  };
+
+  // Appends `record` to the records' file and its index entry to the index.
+  void AddRecord(const Record& record);
+  // Appends the entry in scratch_ to `table`; a chunk that fills goes to the tables' file. A
+  // failure to write is kept for Close to report.
+  void AddEntry(int table);
+  // Moves the text-table entries of the book in memory to the tables.
+  void AddTextEntries(Book& book);
+  // Writes the whole book (header, tables, records) to `path`.
+  bool WriteBook(const std::string& path, const Book& book, const BookLayout& where,
+                 std::string& why);
+  // Closes and removes the spools.
+  void DropSpools();
 
   std::string path_;
   std::optional<Book> book_;
   bool changed_ = false;
-  std::FILE* spool_ = nullptr;  // the records so far
-  std::string spoolPath_;       // empty for a temporary file, which goes when it is closed
-  uint64_t spoolSize_ = 0;
-  std::vector<RecordPlace> places_;  // where each record lies in the spool, in index order
-  std::vector<uint8_t> scratch_;     // one record's bytes
-  std::string spoolFailure_;         // why a record could not be written to the spool
+  Spool records_;  // the records so far
+  Spool tables_;   // the tables' entries so far, in chunks
+  std::array<Table, layout::kTableCount> tablesIn_;
+  std::vector<uint8_t> scratch_;  // one record's or entry's bytes
+  std::string spoolFailure_;      // why a record or entry could not be written to its file
 };
 
 }  // namespace lumivex::wab

@@ -466,70 +466,63 @@ uint64_t AppendRecord(std::vector<uint8_t>& out, uint64_t at, const Record& reco
   return at + padding;
 }
 
-std::vector<uint8_t> SerializeHead(const Book& book, const std::vector<RecordPlace>& records,
-                                   uint64_t recordsSize) {
+uint32_t TableEntrySize(uint32_t type) {
+  return EntrySize(type);
+}
+
+BookLayout LayOut(const Book& book, const std::array<uint32_t, kTableCount>& counts,
+                  uint64_t recordsSize) {
+  const uint32_t unknownType = EntrySize(book.tables[kUnknownTable].type) != 0
+                                   ? book.tables[kUnknownTable].type
+                                   : kUnknownTableType;
+  BookLayout where;
+  uint64_t offset = kHeaderSize;
+  for (int t = 0; t < kTableCount; ++t) {
+    TableInfo& info = where.tables[size_t(t)];
+    info.type = t == kIndexTable     ? kIndexTableType
+                : t == kUnknownTable ? unknownType
+                                     : kTextTableType;
+    info.count = t == kUnknownTable
+                     ? uint32_t(book.unknownTableEntries.size() / EntrySize(unknownType))
+                     : counts[size_t(t)];
+    info.capacity = TableCapacity(info.count, book.tables[size_t(t)].capacity);
+    info.offset = uint32_t(offset);
+    offset += uint64_t(info.capacity) * EntrySize(info.type);
+  }
+  // Records come after the tables, at offsets aligned as they are among themselves.
+  where.recordsAt = (offset + kRecordAlignment - 1) / kRecordAlignment * kRecordAlignment;
+  if (where.recordsAt + recordsSize > std::numeric_limits<uint32_t>::max())
+    throw WabError("the address book would grow past 4 GiB, the most its offsets can reach");
+  return where;
+}
+
+std::vector<uint8_t> SerializeHeader(const Book& book, const BookLayout& where) {
   std::vector<uint8_t> out;
   Writer w(out);
   const auto& guid = book.unicode ? kUnicodeGuid : kAnsiGuid;
   out.insert(out.end(), guid.begin(), guid.end());
   w.U32(book.nextId);
   w.U32(book.unknown14);
-
-  // Descriptors: each table gets room for its entries, one after the other behind the header.
-  std::array<TableInfo, kTableCount> tables{};
-  std::array<uint32_t, kTableCount> counts{};
-  counts[kIndexTable] = uint32_t(records.size());
-  for (int t = kDisplayNameTable; t <= kEmailTable; ++t)
-    counts[size_t(t)] = uint32_t(book.text[size_t(t)].size());
-  const uint32_t unknownType = EntrySize(book.tables[kUnknownTable].type) != 0
-                                   ? book.tables[kUnknownTable].type
-                                   : kUnknownTableType;
-  counts[kUnknownTable] = uint32_t(book.unknownTableEntries.size() / EntrySize(unknownType));
-  uint64_t offset = kHeaderSize;
-  for (int t = 0; t < kTableCount; ++t) {
-    TableInfo& info = tables[size_t(t)];
-    info.type = t == kIndexTable     ? kIndexTableType
-                : t == kUnknownTable ? unknownType
-                                     : kTextTableType;
-    info.count = counts[size_t(t)];
-    info.capacity = TableCapacity(info.count, book.tables[size_t(t)].capacity);
-    info.offset = uint32_t(offset);
-    offset += uint64_t(info.capacity) * EntrySize(info.type);
-  }
-  for (const TableInfo& info : tables) {
+  for (const TableInfo& info : where.tables) {
     w.U32(info.type);
     w.U32(info.capacity);
     w.U32(info.offset);
     w.U32(info.count);
   }
-
-  // Records come after the tables, at offsets aligned as they are among themselves; their
-  // offsets go into the index.
-  const uint64_t base = (offset + kRecordAlignment - 1) / kRecordAlignment * kRecordAlignment;
-  if (base + recordsSize > std::numeric_limits<uint32_t>::max())
-    throw WabError("the address book would grow past 4 GiB, the most its offsets can reach");
-  out.resize(size_t(base), 0);
-
-  size_t at = tables[kIndexTable].offset;
-  for (size_t i = 0; i < records.size(); ++i, at += kIndexEntrySize) {
-    w.PutU32(at, records[i].id);
-    w.PutU32(at + 4, uint32_t(base + records[i].offset));
-  }
-  for (int t = kDisplayNameTable; t <= kEmailTable; ++t) {
-    at = tables[size_t(t)].offset;
-    for (const TextEntry& entry : book.text[size_t(t)]) {
-      const std::u16string slot = SlotText(entry.text);
-      for (size_t u = 0; u < slot.size(); ++u) {
-        out[at + 2 * u] = uint8_t(slot[u]);
-        out[at + 2 * u + 1] = uint8_t(slot[u] >> 8);
-      }
-      w.PutU32(at + kTextUnits * 2, entry.id);
-      at += kTextEntrySize;
-    }
-  }
-  std::copy(book.unknownTableEntries.begin(), book.unknownTableEntries.end(),
-            out.begin() + tables[kUnknownTable].offset);
   return out;
+}
+
+void AppendIndexEntry(std::vector<uint8_t>& out, uint32_t id, uint32_t offset) {
+  Writer w(out);
+  w.U32(id);
+  w.U32(offset);
+}
+
+void AppendTextEntry(std::vector<uint8_t>& out, std::u16string_view text, uint32_t id) {
+  const std::u16string slot = SlotText(text);
+  for (char16_t u : slot) out.insert(out.end(), {uint8_t(u), uint8_t(u >> 8)});
+  out.resize(out.size() + (kTextUnits - slot.size()) * 2, 0);
+  Writer(out).U32(id);
 }
 
 std::vector<uint8_t> Serialize(const Book& book) {
@@ -538,7 +531,28 @@ std::vector<uint8_t> Serialize(const Book& book) {
   places.reserve(book.records.size());
   for (const Record& record : book.records)
     places.push_back({record.id, AppendRecord(records, records.size(), record)});
-  std::vector<uint8_t> out = SerializeHead(book, places, records.size());
+  std::array<uint32_t, kTableCount> counts{};
+  counts[kIndexTable] = uint32_t(places.size());
+  for (int t = kDisplayNameTable; t <= kEmailTable; ++t)
+    counts[size_t(t)] = uint32_t(book.text[size_t(t)].size());
+  const BookLayout where = LayOut(book, counts, records.size());
+
+  // Each table's entries, then zeros for the rest of its room; then the records.
+  std::vector<uint8_t> out = SerializeHeader(book, where);
+  auto endTable = [&](int t) {
+    const TableInfo& info = where.tables[size_t(t)];
+    out.resize(info.offset + uint64_t(info.capacity) * EntrySize(info.type), 0);
+  };
+  for (const RecordPlace& place : places)
+    AppendIndexEntry(out, place.id, uint32_t(where.recordsAt + place.offset));
+  endTable(kIndexTable);
+  for (int t = kDisplayNameTable; t <= kEmailTable; ++t) {
+    for (const TextEntry& entry : book.text[size_t(t)]) AppendTextEntry(out, entry.text, entry.id);
+    endTable(t);
+  }
+  out.insert(out.end(), book.unknownTableEntries.begin(), book.unknownTableEntries.end());
+  endTable(kUnknownTable);
+  out.resize(size_t(where.recordsAt), 0);
   out.insert(out.end(), records.begin(), records.end());
   return out;
 }

@@ -97,8 +97,8 @@ Book EmptyBook();
 // from the initial capacity) and the records at 4-byte-aligned offsets.
 std::vector<uint8_t> Serialize(const Book& book);
 
-// The parts of Serialize, for a book whose records are written one after another elsewhere (a
-// file beside the target) and put behind its tables at the end.
+// The parts of Serialize, for a book whose records and table entries are written one after
+// another elsewhere (files beside the target) and put together at the end.
 //
 // A record's id and where it begins among the records, each at an offset aligned to 4.
 struct RecordPlace {
@@ -108,11 +108,25 @@ struct RecordPlace {
 // Appends `record`'s bytes to `out`, after the padding it needs at offset `at` of the records;
 // returns the offset where it begins.
 uint64_t AppendRecord(std::vector<uint8_t>& out, uint64_t at, const Record& record);
-// The file up to its records: header, descriptors and tables of `book`, whose records (in index
-// order) are `records`, taking `recordsSize` bytes, and the padding before them. Throws WabError
-// when the whole book would pass 4 GiB. `book.records` is not looked at.
-std::vector<uint8_t> SerializeHead(const Book& book, const std::vector<RecordPlace>& records,
-                                   uint64_t recordsSize);
+// Where the parts of a book lie: each table's descriptor (type, room, offset, count), one after
+// the other behind the header, and where the records begin.
+struct BookLayout {
+  std::array<TableInfo, layout::kTableCount> tables{};
+  uint64_t recordsAt = 0;
+};
+// The layout of `book` with `counts` entries in its index and text tables (table 5 holds
+// `book.unknownTableEntries`) and `recordsSize` bytes of records. Throws WabError when the whole
+// book would pass 4 GiB. `book.records` and `book.text` are not looked at.
+BookLayout LayOut(const Book& book, const std::array<uint32_t, layout::kTableCount>& counts,
+                  uint64_t recordsSize);
+// The header with the table descriptors: the first kHeaderSize bytes of the file.
+std::vector<uint8_t> SerializeHeader(const Book& book, const BookLayout& where);
+// Appends an index-table entry (kIndexEntrySize bytes) and a text-table entry (kTextEntrySize
+// bytes: the slot's text, zero-padded, then the id).
+void AppendIndexEntry(std::vector<uint8_t>& out, uint32_t id, uint32_t offset);
+void AppendTextEntry(std::vector<uint8_t>& out, std::u16string_view text, uint32_t id);
+// The entry size of a table of `type`; 0 for a type whose entries are unknown.
+uint32_t TableEntrySize(uint32_t type);
 
 // Adds one contact record with its text-table entries and returns its id.
 uint32_t AddContact(Book& book, std::u16string_view displayName, std::u16string_view email,

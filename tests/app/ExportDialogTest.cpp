@@ -187,7 +187,7 @@ TEST_F(ExportDialogTest, EachFormRunsToItsEnd) {
     dialogs->folder = folder;
     RunToEnd();
     ASSERT_TRUE(dialog->LastError().isEmpty()) << dialog->LastError().toStdString();
-    const contact::ModernExportResult& result = dialog->LastResult();
+    const Utf8ExportResult& result = dialog->LastResult();
     EXPECT_FALSE(result.cancelled);
     EXPECT_EQ(result.contacts + result.groups + static_cast<int>(result.problems.size()), entries);
 

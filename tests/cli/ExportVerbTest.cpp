@@ -1,7 +1,7 @@
 // lumivex-cli export on the real store files: one card per entry as Evolution and KContacts read
 // them, each field where the store has it (as pst-extractor, a reader apart from libpff, sees
 // the store), the per-contact files, the other formats, and the failures a user meets.
-#include "tests/contact/ModernReaders.h"
+#include "tests/contact/Utf8Readers.h"
 #include "tests/convert/ProgramRun.h"
 
 #include <QDir>
@@ -43,8 +43,8 @@ class ExportVerb : public ::testing::Test {
 
 TEST_F(ExportVerb, RealStoresGiveOneCardPerEntryWithItsFields) {
   LUMIVEX_REQUIRE_FIXTURES();
-  const ModernReader readers[] = {EvolutionCardReader(1252), KContactsCardReader(1252)};
-  for (const ModernReader& reader : readers)
+  const Utf8Reader readers[] = {EvolutionCardReader(1252), KContactsCardReader(1252)};
+  for (const Utf8Reader& reader : readers)
     ASSERT_TRUE(reader.missing.isEmpty()) << reader.missing.toStdString();
   struct Case {
     const char* file;
@@ -76,7 +76,7 @@ TEST_F(ExportVerb, RealStoresGiveOneCardPerEntryWithItsFields) {
       source = SourceItems(store, folderPath);
       ASSERT_EQ(source.size(), c.entries);
     }
-    for (const ModernReader& reader : readers) {
+    for (const Utf8Reader& reader : readers) {
       QString error;
       const QJsonArray cards = reader.Read({file}, &error).array();
       ASSERT_TRUE(error.isEmpty()) << error.toStdString();
@@ -120,7 +120,7 @@ TEST_F(ExportVerb, JapaneseContactFromTheUnicodeAndTheAnsiFileInCodePage932) {
   EXPECT_EQ(bytes[0], bytes[1]);
   const QString file = out + QStringLiteral("/japanese-contact-unicode.pst/") +
                        Files(out + QStringLiteral("/japanese-contact-unicode.pst"))[0];
-  for (const ModernReader& reader : {EvolutionCardReader(932), KContactsCardReader(932)}) {
+  for (const Utf8Reader& reader : {EvolutionCardReader(932), KContactsCardReader(932)}) {
     QString error;
     const QJsonArray cards = reader.Read({file}, &error).array();
     ASSERT_EQ(cards.size(), 1) << reader.name.toStdString() << error.toStdString();
@@ -355,7 +355,7 @@ TEST_F(ExportVerb, SampleStoreIsReadBackCardForCard) {
   ASSERT_EQ(lines.size(), 2);
   const int entries = lines[1].section(u' ', 0, 0).toInt();
   EXPECT_GT(entries, 0);
-  for (const ModernReader& reader : {EvolutionCardReader(1252), KContactsCardReader(1252)}) {
+  for (const Utf8Reader& reader : {EvolutionCardReader(1252), KContactsCardReader(1252)}) {
     QString error;
     const QJsonArray cards = reader.Read({lines[0]}, &error).array();
     EXPECT_EQ(cards.size(), entries) << reader.name.toStdString() << error.toStdString();

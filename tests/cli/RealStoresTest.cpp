@@ -2,7 +2,7 @@
 // as vCard 4.0, vCard 3.0 and CSV, then read back by readers nobody on this team wrote: values
 // of unexpected types, the fields only some address books have, list members named as the list
 // names them.
-#include "tests/contact/ModernReaders.h"
+#include "tests/contact/Utf8Readers.h"
 #include "tests/convert/ProgramRun.h"
 
 #include <QDir>
@@ -166,7 +166,7 @@ TEST_F(RealStores, OfficeInitialsFileAsAndImReachTheAddressBooks) {
   const QString csv = dir + QStringLiteral("/fields.csv");
   const ProgramOutput run = RunCli({"export", "--format", "csv", "--out", csv, store});
   ASSERT_EQ(run.status, 0) << run.err.toStdString();
-  for (const ModernReader& reader : {PythonCsvReader(), LibreOfficeCsvReader()}) {
+  for (const Utf8Reader& reader : {PythonCsvReader(), LibreOfficeCsvReader()}) {
     SCOPED_TRACE(reader.name.toStdString());
     const QJsonArray rows = RowsByHeading(reader.ReadOrFail({csv}).array()[0].toArray());
     ASSERT_EQ(rows.size(), 3);

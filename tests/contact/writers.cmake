@@ -1,5 +1,3 @@
-lumivex_test(contact_export_tests ModernExportTest.cpp)
-
 # Readers of our files that nobody on this team wrote. KContacts needs Qt 5, so its small reader
 # is a project of its own, built beside the tests when KF5Contacts is installed.
 set(LUMIVEX_KCONTACTS_READER ${PROJECT_BINARY_DIR}/kcontacts-reader/lumivex-kcontacts-read)
@@ -16,13 +14,13 @@ if(LUMIVEX_KF5CONTACTS_CONFIG)
     BUILD_BYPRODUCTS ${LUMIVEX_KCONTACTS_READER})
 endif()
 
-add_library(lumivex_modern_readers STATIC ModernReaders.cpp)
-target_link_libraries(lumivex_modern_readers PUBLIC lumivex_testsupport)
-target_compile_definitions(lumivex_modern_readers PRIVATE
+add_library(lumivex_utf8_readers STATIC Utf8Readers.cpp)
+target_link_libraries(lumivex_utf8_readers PUBLIC lumivex_testsupport)
+target_compile_definitions(lumivex_utf8_readers PRIVATE
   LUMIVEX_KCONTACTS_READER="${LUMIVEX_KCONTACTS_READER}")
-lumivex_target(lumivex_modern_readers)
+lumivex_target(lumivex_utf8_readers)
 if(LUMIVEX_KF5CONTACTS_CONFIG)
-  add_dependencies(lumivex_modern_readers kcontacts_reader)
+  add_dependencies(lumivex_utf8_readers kcontacts_reader)
 endif()
 
-lumivex_test(contact_reader_tests ModernReadersTest.cpp LIBS lumivex_modern_readers)
+lumivex_test(contact_reader_tests Utf8ReadersTest.cpp LIBS lumivex_utf8_readers)

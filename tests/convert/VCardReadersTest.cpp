@@ -1,7 +1,7 @@
 // Our vCard files read back by two readers nobody on this team wrote: every card found, and
 // names, phones, addresses and e-mail in their fields.
 #include "common/CodePage.h"
-#include "tests/contact/ModernReaders.h"
+#include "tests/contact/Utf8Readers.h"
 #include "tests/convert/RunTestSupport.h"
 
 #include <QJsonObject>
@@ -78,7 +78,7 @@ TEST_F(VCardReaders, BothReadersFindEveryCardAndItsFields) {
   ASSERT_EQ(perContact.size(), 4);
 
   int readers = 0;
-  for (const ModernReader& reader : {EvolutionCardReader(1252), KContactsCardReader(1252)}) {
+  for (const Utf8Reader& reader : {EvolutionCardReader(1252), KContactsCardReader(1252)}) {
     if (!reader.missing.isEmpty()) {
       ADD_FAILURE() << reader.missing.toStdString();
       continue;

@@ -312,7 +312,7 @@ def main():
         want = {}
         for fmt in formats:
             want[fmt] = runner.export(base, fmt, os.path.join(args.work, "out"), folder)[3]
-        status, so, _ = run([args.cli, "scan", "--json", base] +
+        status, so, _ = run([args.cli, "scan", "--check", "--json", base] +
                             (["--folder", folder] if folder else []), args.timeout, runner.env)
         count = json.loads(so)["count"] if status in (0, 3) and so.strip() else None
         baseline[base] = (data, name, found, want, count, folder)
@@ -344,7 +344,8 @@ def main():
         verdict = ("hang" if status is None else "crash" if status < 0 or any(
             m in se for m in SANITIZER_MARKS) else "reported" if status != 0 else "clean")
         results.append(("folders", verdict, status, se))
-        status, so, se = run([args.cli, "scan", "--json", store] + pick, args.timeout, runner.env)
+        status, so, se = run([args.cli, "scan", "--check", "--json", store] + pick, args.timeout,
+                             runner.env)
         if status is None:
             verdict = "hang"
         elif status < 0 or any(m in se for m in SANITIZER_MARKS):

@@ -13,7 +13,7 @@
 
 namespace lumivex::testing {
 
-struct ModernReader {
+struct Utf8Reader {
   QString name;
   QString missing;  // empty when the reader can be used; otherwise why not
   // What the reader saw of `files`; `error` set when it failed.
@@ -23,17 +23,17 @@ struct ModernReader {
   QStringList command;
 };
 
-ModernReader VObjectReader();
+Utf8Reader VObjectReader();
 // Evolution and KContacts read UTF-8 files, or with `codePage` files in that Windows code page
 // (our vCard 2.1 files). Their cards hold the keys family, given, additional, prefixes, suffixes,
 // fn, nickname, org, orgUnit, title, role, note, emails, phones, workAdr, homeAdr, birthday,
 // anniversary, categories, photo, uid, and the single fields of a 2.1 card: workPhone, homePhone,
 // cellPhone, pager, workFax, homeFax, workLabel, email, url.
-ModernReader EvolutionCardReader(int codePage = 0);
-ModernReader KContactsCardReader(int codePage = 0);
-ModernReader CardDavServer();
-ModernReader PythonCsvReader();
-ModernReader LibreOfficeCsvReader();
+Utf8Reader EvolutionCardReader(int codePage = 0);
+Utf8Reader KContactsCardReader(int codePage = 0);
+Utf8Reader CardDavServer();
+Utf8Reader PythonCsvReader();
+Utf8Reader LibreOfficeCsvReader();
 
 // The rows of a CSV reader's answer as objects keyed by the heading line.
 QJsonArray RowsByHeading(const QJsonArray& rows);

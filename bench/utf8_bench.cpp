@@ -1,6 +1,6 @@
-// modern_bench: the export for other address books against the vCard 2.1 export, on one store.
+// utf8_bench: the export for other address books against the vCard 2.1 export, on one store.
 //
-//   modern_bench [--runs N] [--work DIR] [STORE]
+//   utf8_bench [--runs N] [--work DIR] [STORE]
 //
 // Without STORE, a store of 100,000 contacts is made with lumivex-pstgen (--contacts 100000
 // --seed 1). Each run exports the store twice as its own lumivex-cli process, in turn:
@@ -8,7 +8,7 @@
 // time and peak memory of each. The medians of N runs (default 3) and their ratio are printed
 // last. Both read the same store through the same reader; the 4.0 export reads every field of
 // each contact, the 2.1 export the 22 lines of its record.
-#include "bench/RunProgram.h"
+#include "bench/Figures.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -27,14 +27,10 @@
 
 namespace {
 
+using lumivex::bench::LoadText;
 using lumivex::bench::Measured;
+using lumivex::bench::Median;
 using lumivex::bench::RunProgram;
-
-template <typename T>
-T Median(std::vector<T> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
 
 qint64 SizeOf(const QString& path) {
   qint64 bytes = 0;
@@ -57,7 +53,7 @@ int main(int argc, char** argv) {
       workRoot = args[1];
     } else {
       std::printf(
-          "Usage: modern_bench [--runs N] [--work DIR] [STORE]\n"
+          "Usage: utf8_bench [--runs N] [--work DIR] [STORE]\n"
           "Times the vCard 4.0 export (--format vcard4) against the vCard 2.1 export (--format\n"
           "vcard) of STORE, one file each, every export a lumivex-cli process of its own, N runs\n"
           "in turn (default 3); prints wall time and peak memory of each, their medians and the\n"
@@ -67,9 +63,9 @@ int main(int argc, char** argv) {
     }
     args = args.mid(2);
   }
-  QTemporaryDir work(workRoot + "/modern_bench-XXXXXX");
+  QTemporaryDir work(workRoot + "/utf8_bench-XXXXXX");
   if (!work.isValid()) {
-    std::fprintf(stderr, "modern_bench: cannot make a folder in %s\n", qPrintable(workRoot));
+    std::fprintf(stderr, "utf8_bench: cannot make a folder in %s\n", qPrintable(workRoot));
     return 1;
   }
   QString store = args.value(0);
@@ -79,7 +75,7 @@ int main(int argc, char** argv) {
     const Measured made = RunProgram({(bin + "/lumivex-pstgen").toStdString(), "--contacts",
                                       "100000", "--seed", "1", "--out", store.toStdString()});
     if (made.status != 0) {
-      std::fprintf(stderr, "modern_bench: lumivex-pstgen failed (status %d)\n", made.status);
+      std::fprintf(stderr, "utf8_bench: lumivex-pstgen failed (status %d)\n", made.status);
       return 1;
     }
     std::printf("  made in %.2f s\n", made.seconds);
@@ -131,7 +127,7 @@ int main(int argc, char** argv) {
     std::printf("  %-40s wall %5.2f s  cpu %5.2f s  peak %6.1f MB\n", form.name, Median(seconds),
                 Median(cpu), Median(peaks) / 1024.0);
   }
-  std::printf("vCard 4.0 / vCard 2.1: wall %.2f, cpu %.2f\n", medians[1] / medians[0],
-              cpuMedians[1] / cpuMedians[0]);
+  std::printf("vCard 4.0 / vCard 2.1: wall %.2f, cpu %.2f  [%s]\n", medians[1] / medians[0],
+              cpuMedians[1] / cpuMedians[0], LoadText().c_str());
   return 0;
 }

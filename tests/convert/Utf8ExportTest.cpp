@@ -1,8 +1,8 @@
 // The export for other address books on fake folders: what is written, what is skipped and
 // reported, file names, and what is left behind when an export fails or is cancelled.
 #include "contact/FileNames.h"
-#include "contact/ModernExport.h"
 #include "contact/VCardWriter.h"
+#include "convert/Utf8Export.h"
 #include "tests/support/FakeStore.h"
 #include "tests/support/TestPaths.h"
 
@@ -18,7 +18,7 @@ using namespace lumivex::testing;
 
 namespace {
 
-struct Recorder : ModernExportObserver {
+struct Recorder : Utf8ExportObserver {
   void Progress(int done, int total, const QString& folder) override {
     steps.push_back({done, total});
     lastFolder = folder;
@@ -51,11 +51,11 @@ QByteArray ReadAll(const QString& path) {
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-class ModernExport : public ::testing::Test {
+class Utf8Export : public ::testing::Test {
  protected:
-  void SetUp() override { dir = ScratchDir(QStringLiteral("modern-export")); }
-  ModernExportResult Run(ModernExportOptions options, Recorder& recorder) {
-    return RunModernExport({store.defaultContacts}, options, recorder);
+  void SetUp() override { dir = ScratchDir(QStringLiteral("utf8-export")); }
+  Utf8ExportResult Run(Utf8ExportOptions options, Recorder& recorder) {
+    return RunUtf8Export({store.defaultContacts}, options, recorder);
   }
   FakeFolder& Folder() { return *store.defaultContacts; }
   QString dir;
@@ -137,17 +137,16 @@ TEST(VCardLines, FoldedAt75OctetsOnCharacterBoundaries) {
   }
 }
 
-TEST_F(ModernExport, UnreadableEntriesAreReportedNeverWritten) {
+TEST_F(Utf8Export, UnreadableEntriesAreReportedNeverWritten) {
   FakeContact broken = Named("Broken", "Entry");
   broken.unreadable = true;
   FakeContact failing = Named("Failing", "Property");
   failing.failing.insert(QStringLiteral("Email1Address"));
   Folder().Add(Named("Ann", "Lee")).Add(broken).Add(failing).Add(Named("Bob", "Stone"));
-  for (const ModernFormat format :
-       {ModernFormat::kVCard4, ModernFormat::kVCard3, ModernFormat::kCsv}) {
+  for (const Utf8Format format : {Utf8Format::kVCard4, Utf8Format::kVCard3, Utf8Format::kCsv}) {
     Recorder recorder;
     const QString target = dir + QStringLiteral("/out-%1").arg(static_cast<int>(format));
-    const ModernExportResult result = Run({format, false, target, false}, recorder);
+    const Utf8ExportResult result = Run({format, false, target, false}, recorder);
     EXPECT_EQ(result.contacts, 2);
     ASSERT_EQ(result.problems.size(), 2u);
     EXPECT_EQ(result.problems[0].position, 2);
@@ -164,7 +163,7 @@ TEST_F(ModernExport, UnreadableEntriesAreReportedNeverWritten) {
   }
 }
 
-TEST_F(ModernExport, FailedOrCancelledExportLeavesNothingCutShort) {
+TEST_F(Utf8Export, FailedOrCancelledExportLeavesNothingCutShort) {
   for (int i = 0; i < 5; ++i) Folder().Add(Named(QStringLiteral("N%1").arg(i), "Lee"));
   const QString target = dir + QStringLiteral("/contacts.vcf");
   QFile old(target);
@@ -175,8 +174,7 @@ TEST_F(ModernExport, FailedOrCancelledExportLeavesNothingCutShort) {
   // Cancelled: the earlier file stays as it was, no temporary file is left.
   Recorder cancelling;
   cancelling.cancelAfter = 2;
-  const ModernExportResult cancelled =
-      Run({ModernFormat::kVCard4, false, target, false}, cancelling);
+  const Utf8ExportResult cancelled = Run({Utf8Format::kVCard4, false, target, false}, cancelling);
   EXPECT_TRUE(cancelled.cancelled);
   EXPECT_EQ(ReadAll(target), "the file of an earlier export");
   EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList{"contacts.vcf"});
@@ -184,18 +182,18 @@ TEST_F(ModernExport, FailedOrCancelledExportLeavesNothingCutShort) {
   // A folder that cannot be read stops the export before anything is written.
   Folder().failItems = true;
   Recorder recorder;
-  EXPECT_THROW(Run({ModernFormat::kCsv, false, dir + QStringLiteral("/x.csv"), false}, recorder),
-               ModernExportError);
+  EXPECT_THROW(Run({Utf8Format::kCsv, false, dir + QStringLiteral("/x.csv"), false}, recorder),
+               Utf8ExportError);
   Folder().failItems = false;
   // A target that cannot be made.
   EXPECT_THROW(
-      Run({ModernFormat::kVCard3, false, target + QStringLiteral("/inside.vcf"), false}, recorder),
-      ModernExportError);
-  EXPECT_THROW(Run({ModernFormat::kCsv, true, dir, false}, recorder), ModernExportError);
+      Run({Utf8Format::kVCard3, false, target + QStringLiteral("/inside.vcf"), false}, recorder),
+      Utf8ExportError);
+  EXPECT_THROW(Run({Utf8Format::kCsv, true, dir, false}, recorder), Utf8ExportError);
   EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList{"contacts.vcf"});
 }
 
-TEST_F(ModernExport, PerContactFilesAndFolderTargets) {
+TEST_F(Utf8Export, PerContactFilesAndFolderTargets) {
   FakeContact list;
   list.full = Contact{};
   list.full->isGroup = true;
@@ -204,8 +202,8 @@ TEST_F(ModernExport, PerContactFilesAndFolderTargets) {
                         {QStringLiteral("No Address"), {}}};
   Folder().Add(Named("Ann", "Lee")).Add(Named("Ann", "Lee")).Add(list).Add(FakeContact{});
   Recorder recorder;
-  const ModernExportResult result =
-      Run({ModernFormat::kVCard4, true, dir + QStringLiteral("/cards"), false}, recorder);
+  const Utf8ExportResult result =
+      Run({Utf8Format::kVCard4, true, dir + QStringLiteral("/cards"), false}, recorder);
   EXPECT_EQ(result.contacts, 3);
   EXPECT_EQ(result.groups, 1);
   const QStringList expected = {"Ann Lee.vcf", "Ann Lee (2).vcf", "Team_ Sales_East.vcf",
@@ -220,8 +218,8 @@ TEST_F(ModernExport, PerContactFilesAndFolderTargets) {
 
   // A folder as the single file's target gets a time-stamped name inside it.
   Recorder single;
-  const ModernExportResult one =
-      Run({ModernFormat::kCsv, false, dir + QStringLiteral("/cards"), false}, single);
+  const Utf8ExportResult one =
+      Run({Utf8Format::kCsv, false, dir + QStringLiteral("/cards"), false}, single);
   EXPECT_TRUE(QFileInfo(one.output).fileName().startsWith(u"Contacts-"));
   EXPECT_TRUE(one.output.endsWith(u".csv"));
   EXPECT_EQ(QFileInfo(one.output).absolutePath(), dir + QStringLiteral("/cards"));
@@ -247,7 +245,7 @@ TEST(ContactFolders, EveryVisibleContactsFolderInTreeOrder) {
   suppliers->Add(Named("Bob", "Stone"));
   Recorder recorder;
   const QString target = ScratchDir(QStringLiteral("contact-folders")) + QStringLiteral("/all.csv");
-  RunModernExport(ContactFolders(store), {ModernFormat::kCsv, false, target, true}, recorder);
+  RunUtf8Export(ContactFolders(store), {Utf8Format::kCsv, false, target, true}, recorder);
   const QByteArray csv = ReadAll(target);
   EXPECT_TRUE(csv.contains("\"Contacts/Suppliers\"")) << csv.toStdString();
   EXPECT_TRUE(csv.contains("\"Contacts\"")) << csv.toStdString();

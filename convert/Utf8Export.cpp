@@ -1,4 +1,4 @@
-#include "contact/ModernExport.h"
+#include "convert/Utf8Export.h"
 
 #include "contact/CsvWriter.h"
 #include "contact/FileNames.h"
@@ -15,12 +15,14 @@
 #include <cstdio>
 #include <cstring>
 
-namespace lumivex::contact {
+namespace lumivex {
+
+using namespace contact;
 
 namespace {
 
-QString Extension(ModernFormat format) {
-  return format == ModernFormat::kCsv ? QStringLiteral(".csv") : QStringLiteral(".vcf");
+QString Extension(Utf8Format format) {
+  return format == Utf8Format::kCsv ? QStringLiteral(".csv") : QStringLiteral(".vcf");
 }
 
 // The category that names a folder: its path below the top of the store's folder tree
@@ -44,15 +46,15 @@ QString FileError(const QFileDevice& file) {
 }
 
 // Appends the entry as the chosen form.
-void AppendEntry(QByteArray& out, const Contact& contact, ModernFormat format) {
+void AppendEntry(QByteArray& out, const Contact& contact, Utf8Format format) {
   switch (format) {
-    case ModernFormat::kVCard4:
+    case Utf8Format::kVCard4:
       AppendVCard(out, contact, VCardVersion::k40);
       break;
-    case ModernFormat::kVCard3:
+    case Utf8Format::kVCard3:
       AppendVCard(out, contact, VCardVersion::k30);
       break;
-    case ModernFormat::kCsv:
+    case Utf8Format::kCsv:
       AppendCsvRow(out, contact);
       break;
   }
@@ -89,18 +91,17 @@ std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store) {
   return folders;
 }
 
-ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& folders,
-                                   const ModernExportOptions& options,
-                                   ModernExportObserver& observer) {
-  if (options.target.isEmpty()) throw ModernExportError("No file or folder to write to was given");
-  if (options.perContact && options.format == ModernFormat::kCsv)
-    throw ModernExportError("CSV is one file for all contacts: one file per contact is for vCard");
+Utf8ExportResult RunUtf8Export(const std::vector<std::shared_ptr<Folder>>& folders,
+                               const Utf8ExportOptions& options, Utf8ExportObserver& observer) {
+  if (options.target.isEmpty()) throw Utf8ExportError("No file or folder to write to was given");
+  if (options.perContact && options.format == Utf8Format::kCsv)
+    throw Utf8ExportError("CSV is one file for all contacts: one file per contact is for vCard");
 
   // Every folder's entries are opened first, for the total of the progress and so that a folder
   // that cannot be read stops the export before anything is written.
   std::vector<FolderWork> work;
   int total = 0;
-  ModernExportResult result;
+  Utf8ExportResult result;
   int giving = 0;  // folders with entries: only where several give contacts is each named
   for (const auto& folder : folders) {
     FolderWork w;
@@ -110,9 +111,9 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
       w.items = folder->GetItems();
       w.count = std::max(0, w.items->Count());
     } catch (const StoreError& e) {
-      throw ModernExportError(QStringLiteral("Cannot read the folder \"%1\": %2")
-                                  .arg(w.path, QString::fromUtf8(e.what()))
-                                  .toStdString());
+      throw Utf8ExportError(QStringLiteral("Cannot read the folder \"%1\": %2")
+                                .arg(w.path, QString::fromUtf8(e.what()))
+                                .toStdString());
     }
     // The same checks as every form makes of a folder: a list of entries shorter than the
     // folder's own count has lost some.
@@ -137,14 +138,14 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
   if (options.perContact) {
     folderPath = target.absoluteFilePath();
     if (target.exists() && !target.isDir())
-      throw ModernExportError(QStringLiteral("%1 is a file: one file per contact needs a folder")
-                                  .arg(folderPath)
-                                  .toStdString());
+      throw Utf8ExportError(QStringLiteral("%1 is a file: one file per contact needs a folder")
+                                .arg(folderPath)
+                                .toStdString());
     if (!QDir().mkpath(folderPath))
-      throw ModernExportError(QStringLiteral("Cannot create the folder %1: check that you may "
-                                             "write there")
-                                  .arg(folderPath)
-                                  .toStdString());
+      throw Utf8ExportError(QStringLiteral("Cannot create the folder %1: check that you may "
+                                           "write there")
+                                .arg(folderPath)
+                                .toStdString());
     result.output = folderPath;
   } else {
     QString path = target.absoluteFilePath();
@@ -154,15 +155,15 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
       path = QDir(path).filePath(stem + Extension(options.format));
     }
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-      throw ModernExportError(QStringLiteral("Cannot create the folder %1: check that you may "
-                                             "write there")
-                                  .arg(QFileInfo(path).absolutePath())
-                                  .toStdString());
+      throw Utf8ExportError(QStringLiteral("Cannot create the folder %1: check that you may "
+                                           "write there")
+                                .arg(QFileInfo(path).absolutePath())
+                                .toStdString());
     single = std::make_unique<QTemporaryFile>(path + QStringLiteral(".XXXXXX"));
     if (!single->open() ||
         !single->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                 QFileDevice::ReadGroup | QFileDevice::ReadOther))
-      throw ModernExportError(
+      throw Utf8ExportError(
           QStringLiteral("Cannot create %1: %2").arg(path, FileError(*single)).toStdString());
     result.output = path;
   }
@@ -177,14 +178,14 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
     if (single->write(buffer) != buffer.size()) {
       const QString why = FileError(*single);
       single.reset();  // takes the temporary file away
-      throw ModernExportError(QStringLiteral("Cannot write %1: %2; nothing was left there. Free "
-                                             "some disk space or choose another place")
-                                  .arg(result.output, why)
-                                  .toStdString());
+      throw Utf8ExportError(QStringLiteral("Cannot write %1: %2; nothing was left there. Free "
+                                           "some disk space or choose another place")
+                                .arg(result.output, why)
+                                .toStdString());
     }
     buffer.clear();
   };
-  if (single && options.format == ModernFormat::kCsv) buffer.append(CsvHeading());
+  if (single && options.format == Utf8Format::kCsv) buffer.append(CsvHeading());
 
   UniqueFileNames names;
   int done = 0;
@@ -273,14 +274,14 @@ ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& f
     } else {
       if (why.isEmpty())
         why = whole ? QString::fromLocal8Bit(std::strerror(errno)) : FileError(*single);
-      throw ModernExportError(QStringLiteral("Cannot write %1: %2; nothing was left there. Free "
-                                             "some disk space or choose another place")
-                                  .arg(result.output, why)
-                                  .toStdString());
+      throw Utf8ExportError(QStringLiteral("Cannot write %1: %2; nothing was left there. Free "
+                                           "some disk space or choose another place")
+                                .arg(result.output, why)
+                                .toStdString());
     }
     observer.FileWritten(result.output);
   }
   return result;
 }
 
-}  // namespace lumivex::contact
+}  // namespace lumivex

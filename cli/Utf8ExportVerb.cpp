@@ -1,8 +1,8 @@
 // lumivex-cli export --format vcard4|vcard3|csv: the export for other address books, every
-// field of every contact in UTF-8, through RunModernExport.
+// field of every contact in UTF-8, through RunUtf8Export.
 #include "cli/CliCommon.h"
 #include "cli/Verbs.h"
-#include "contact/ModernExport.h"
+#include "convert/Utf8Export.h"
 #include "source/ContactFolders.h"
 #include "source/PffBackend.h"
 
@@ -21,7 +21,7 @@ const QString kVerb = QStringLiteral("export");
 
 // Progress on stderr when it is a terminal, each file on stdout as it is finished, each entry
 // that could not be exported on stderr as it is met.
-class ConsoleObserver : public contact::ModernExportObserver {
+class ConsoleObserver : public Utf8ExportObserver {
  public:
   explicit ConsoleObserver(bool listFiles) : listFiles_(listFiles), progress_(isatty(2) == 1) {
     timer_.start();
@@ -87,11 +87,11 @@ class ConsoleObserver : public contact::ModernExportObserver {
 
 }  // namespace
 
-bool IsModernExportFormat(const QString& format) {
+bool IsUtf8ExportFormat(const QString& format) {
   return format == u"vcard4" || format == u"vcard3" || format == u"csv";
 }
 
-int ModernExportVerb(const QStringList& arguments) {
+int Utf8ExportVerb(const QStringList& arguments) {
   QStringList args = arguments;
   StoreOptions options;
   QString error;
@@ -123,10 +123,10 @@ int ModernExportVerb(const QStringList& arguments) {
     return UsageError(kVerb, perContact ? QStringLiteral("--out DIR is missing")
                                         : QStringLiteral("--out FILE or DIR is missing"));
 
-  contact::ModernExportOptions run;
-  run.format = format == u"vcard4"   ? contact::ModernFormat::kVCard4
-               : format == u"vcard3" ? contact::ModernFormat::kVCard3
-                                     : contact::ModernFormat::kCsv;
+  Utf8ExportOptions run;
+  run.format = format == u"vcard4"   ? Utf8Format::kVCard4
+               : format == u"vcard3" ? Utf8Format::kVCard3
+                                     : Utf8Format::kCsv;
   run.perContact = perContact;
   run.target = QDir(out).absolutePath();
   if (out.endsWith(u'/')) run.target += u'/';
@@ -176,10 +176,10 @@ int ModernExportVerb(const QStringList& arguments) {
   }
 
   ConsoleObserver observer(true);
-  contact::ModernExportResult result;
+  Utf8ExportResult result;
   try {
-    result = contact::RunModernExport(folders, run, observer);
-  } catch (const contact::ModernExportError& failure) {
+    result = RunUtf8Export(folders, run, observer);
+  } catch (const Utf8ExportError& failure) {
     observer.EndProgress();
     return Failure(kVerb, QString::fromUtf8(failure.what()));
   }

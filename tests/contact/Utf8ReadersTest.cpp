@@ -1,7 +1,7 @@
 // Our vCard 4.0, vCard 3.0 and CSV files of contacts with every field filled, read back by
 // readers nobody on this team wrote: every value comes back exactly, in its field.
-#include "contact/ModernExport.h"
-#include "tests/contact/ModernReaders.h"
+#include "convert/Utf8Export.h"
+#include "tests/contact/Utf8Readers.h"
 #include "tests/support/FakeStore.h"
 #include "tests/support/TestPaths.h"
 
@@ -121,21 +121,21 @@ QVariantList AddressParts(const Address& a) {
   return {a.poBox, QString(), a.street, a.city, a.state, a.postalCode, a.country};
 }
 
-class ModernReaders : public ::testing::Test {
+class Utf8Readers : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = ScratchDir(QStringLiteral("modern-readers"));
+    dir = ScratchDir(QStringLiteral("utf8-readers"));
     for (const Contact& c : {Full(), Plain(), Group()}) {
       FakeContact fake;
       fake.full = c;
       store.defaultContacts->Add(fake);
     }
   }
-  QString Export(ModernFormat format, const QString& name, bool perContact = false) {
-    struct Quiet : ModernExportObserver {
+  QString Export(Utf8Format format, const QString& name, bool perContact = false) {
+    struct Quiet : Utf8ExportObserver {
       void Progress(int, int, const QString&) override {}
     } quiet;
-    const ModernExportResult result = RunModernExport(
+    const Utf8ExportResult result = RunUtf8Export(
         {store.defaultContacts}, {format, perContact, dir + u'/' + name, false}, quiet);
     EXPECT_EQ(result.contacts, 2);
     EXPECT_EQ(result.groups, 1);
@@ -147,9 +147,9 @@ class ModernReaders : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(ModernReaders, VCardReadersGiveBackEveryField) {
-  const QString v4 = Export(ModernFormat::kVCard4, QStringLiteral("all4.vcf"));
-  const QString v3 = Export(ModernFormat::kVCard3, QStringLiteral("all3.vcf"));
+TEST_F(Utf8Readers, VCardReadersGiveBackEveryField) {
+  const QString v4 = Export(Utf8Format::kVCard4, QStringLiteral("all4.vcf"));
+  const QString v3 = Export(Utf8Format::kVCard3, QStringLiteral("all3.vcf"));
   const Contact full = Full();
   for (const QString& file : {v4, v3}) {
     SCOPED_TRACE(file.toStdString());
@@ -184,7 +184,7 @@ TEST_F(ModernReaders, VCardReadersGiveBackEveryField) {
         u"Address"));
 
     // Evolution and KContacts: every name, e-mail, phone, address, date and note.
-    for (const ModernReader& reader : {EvolutionCardReader(), KContactsCardReader()}) {
+    for (const Utf8Reader& reader : {EvolutionCardReader(), KContactsCardReader()}) {
       SCOPED_TRACE(reader.name.toStdString());
       const QJsonArray cards = reader.ReadOrFail({file}).array();
       ASSERT_EQ(cards.size(), 3);
@@ -252,7 +252,7 @@ TEST_F(ModernReaders, VCardReadersGiveBackEveryField) {
   }
 
   // A CardDAV server takes every card of both versions, and each of the per-contact files.
-  const QString perContact = Export(ModernFormat::kVCard4, QStringLiteral("cards"), true);
+  const QString perContact = Export(Utf8Format::kVCard4, QStringLiteral("cards"), true);
   QStringList files = {v4, v3};
   for (const QString& name : QDir(perContact).entryList(QDir::Files))
     files << perContact + u'/' + name;
@@ -265,10 +265,10 @@ TEST_F(ModernReaders, VCardReadersGiveBackEveryField) {
   EXPECT_EQ(server["held"].toInt(), 9);
 }
 
-TEST_F(ModernReaders, CsvReadersFindEveryValueInItsColumn) {
-  const QString csv = Export(ModernFormat::kCsv, QStringLiteral("all.csv"));
+TEST_F(Utf8Readers, CsvReadersFindEveryValueInItsColumn) {
+  const QString csv = Export(Utf8Format::kCsv, QStringLiteral("all.csv"));
   const Contact full = Full();
-  for (const ModernReader& reader : {PythonCsvReader(), LibreOfficeCsvReader()}) {
+  for (const Utf8Reader& reader : {PythonCsvReader(), LibreOfficeCsvReader()}) {
     SCOPED_TRACE(reader.name.toStdString());
     const QJsonArray raw = reader.ReadOrFail({csv}).array()[0].toArray();
     ASSERT_EQ(raw.size(), 4);

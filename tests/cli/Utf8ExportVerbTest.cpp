@@ -2,7 +2,7 @@
 // back by readers nobody on this team wrote holds the values the store holds, as pst-extractor
 // (a reader apart from ours and libpff) sees them; unreadable entries are listed and end the
 // export with status 3; wrong arguments are refused.
-#include "tests/contact/ModernReaders.h"
+#include "tests/contact/Utf8Readers.h"
 #include "tests/convert/ProgramRun.h"
 
 #include <QDate>
@@ -104,15 +104,15 @@ bool Unmapped(const QJsonValue& item) {
                      [](const QString& key) { return key.startsWith(u"0x8"); });
 }
 
-class ModernExportVerb : public ::testing::Test {
+class Utf8ExportVerb : public ::testing::Test {
  protected:
-  void SetUp() override { out = ScratchDir(QStringLiteral("modern-export-verb")); }
+  void SetUp() override { out = ScratchDir(QStringLiteral("utf8-export-verb")); }
   QString out;
 };
 
 }  // namespace
 
-TEST_F(ModernExportVerb, RealStoresReadBackFieldForField) {
+TEST_F(Utf8ExportVerb, RealStoresReadBackFieldForField) {
   LUMIVEX_REQUIRE_FIXTURES();
   const QString sample = BinDir() + QStringLiteral("/sample.pst");
   ASSERT_TRUE(QFileInfo::exists(sample)) << "the sample store has not been built";
@@ -166,7 +166,7 @@ TEST_F(ModernExportVerb, RealStoresReadBackFieldForField) {
     SCOPED_TRACE(four ? "vCard 4.0" : "vCard 3.0");
     // Strict vobject parses every card of every file.
     EXPECT_EQ(VObjectReader().ReadOrFail(files[f]).array().size(), entries);
-    for (const ModernReader& reader : {EvolutionCardReader(), KContactsCardReader()}) {
+    for (const Utf8Reader& reader : {EvolutionCardReader(), KContactsCardReader()}) {
       SCOPED_TRACE(reader.name.toStdString());
       const QJsonArray cards = reader.ReadOrFail(files[f]).array();
       ASSERT_EQ(cards.size(), entries);
@@ -219,7 +219,7 @@ TEST_F(ModernExportVerb, RealStoresReadBackFieldForField) {
           EXPECT_EQ(card["homeAdr"].isNull() ? none : Strings(card["homeAdr"]), home);
           EXPECT_EQ(card["birthday"].toString(), Day(item, "lid:0x80DE", "0x3A42"));
           if (!RtfOnly(item)) {
-            // The readers' two slips on a ";" in a note (see ModernReadersTest.cpp).
+            // The readers' two slips on a ";" in a note (see Utf8ReadersTest.cpp).
             QString note = Text(item, "0x1000");
             if (note.trimmed().isEmpty()) note.clear();  // a note of blanks is no note
             if (four && reader.name != u"KContacts") note = note.section(u';', 0, 0);
@@ -257,7 +257,7 @@ TEST_F(ModernExportVerb, RealStoresReadBackFieldForField) {
   EXPECT_EQ(server["held"].toInt(), 2 * entries);
 
   // Python's csv module and LibreOffice find each value in the column of its heading.
-  for (const ModernReader& reader : {PythonCsvReader(), LibreOfficeCsvReader()}) {
+  for (const Utf8Reader& reader : {PythonCsvReader(), LibreOfficeCsvReader()}) {
     SCOPED_TRACE(reader.name.toStdString());
     const QJsonArray tables = reader.ReadOrFail(files[2]).array();
     ASSERT_EQ(tables.size(), static_cast<qsizetype>(sources.size()));
@@ -297,7 +297,7 @@ TEST_F(ModernExportVerb, RealStoresReadBackFieldForField) {
   }
 }
 
-TEST_F(ModernExportVerb, EveryFolderAndFilePerContact) {
+TEST_F(Utf8ExportVerb, EveryFolderAndFilePerContact) {
   const QString sample = BinDir() + QStringLiteral("/sample.pst");
   if (!QFileInfo::exists(sample)) GTEST_SKIP() << "the sample store has not been built";
   const QString dir = out + QStringLiteral("/cards");
@@ -323,7 +323,7 @@ TEST_F(ModernExportVerb, EveryFolderAndFilePerContact) {
   EXPECT_EQ(suppliers, 3);
 }
 
-TEST_F(ModernExportVerb, UnreadableEntriesAreListedAndTheStatusIs3) {
+TEST_F(Utf8ExportVerb, UnreadableEntriesAreListedAndTheStatusIs3) {
   LUMIVEX_REQUIRE_FIXTURES();
   // Part of the store's name-to-id map is overwritten: entries whose named properties cannot be
   // resolved cannot be read whole.
@@ -357,7 +357,7 @@ TEST_F(ModernExportVerb, UnreadableEntriesAreListedAndTheStatusIs3) {
   }
 }
 
-TEST_F(ModernExportVerb, WrongArgumentsAreRefused) {
+TEST_F(Utf8ExportVerb, WrongArgumentsAreRefused) {
   const QString sample = BinDir() + QStringLiteral("/sample.pst");
   struct Case {
     QStringList args;

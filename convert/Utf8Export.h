@@ -1,7 +1,7 @@
 // The export for other address books: the full contact model of one or more folders written as
 // vCard 4.0, vCard 3.0 or CSV in UTF-8, into one file or one file per contact. The command line
 // (`lumivex-cli export --format vcard4|vcard3|csv`) and the desktop's "Export for Other Address
-// Books..." dialog both run it; it has no widgets and reports through ModernExportObserver.
+// Books..." dialog both run it; it has no widgets and reports through Utf8ExportObserver.
 //
 // Writing streams: one entry is read, written and dropped before the next, so memory does not
 // grow with the number of contacts. A single file is written under a temporary name beside the
@@ -18,12 +18,12 @@
 #include <stdexcept>
 #include <vector>
 
-namespace lumivex::contact {
+namespace lumivex {
 
-enum class ModernFormat { kVCard4, kVCard3, kCsv };
+enum class Utf8Format { kVCard4, kVCard3, kCsv };
 
-struct ModernExportOptions {
-  ModernFormat format = ModernFormat::kVCard4;
+struct Utf8ExportOptions {
+  Utf8Format format = Utf8Format::kVCard4;
   bool perContact = false;  // one .vcf per contact into `target` (a folder); vCard forms only
   // The file to write (single file) or the folder to write into (per contact). A folder given
   // for a single file gets a time-stamped name inside it.
@@ -33,24 +33,24 @@ struct ModernExportOptions {
   bool folderAsCategory = false;
 };
 
-struct ModernExportResult {
+struct Utf8ExportResult {
   int contacts = 0;  // entries written as contacts
   int groups = 0;    // distribution lists written as groups
   // Entries not written, and entries written without some of their fields (`partial`).
-  std::vector<EntryProblem> problems;
+  std::vector<contact::EntryProblem> problems;
   // The file written (empty when no contact was found: no file is then written), or the folder
   // of the per-contact files.
   QString output;
   bool cancelled = false;  // stopped by the observer: a single file is not left behind
 };
 
-class ModernExportObserver {
+class Utf8ExportObserver {
  public:
-  virtual ~ModernExportObserver() = default;
+  virtual ~Utf8ExportObserver() = default;
   // After each entry: entries done over all folders, their total, the current folder's path.
   virtual void Progress(int done, int total, const QString& folder) = 0;
   // An entry was skipped; it is also listed in the result.
-  virtual void Problem(const EntryProblem& problem) { (void)problem; }
+  virtual void Problem(const contact::EntryProblem& problem) { (void)problem; }
   // Asked between entries; true stops the export.
   virtual bool Cancelled() const { return false; }
   // A file was written whole under its final name: the single file at the end, or each
@@ -60,7 +60,7 @@ class ModernExportObserver {
 
 // A failure that stops the export: the target cannot be created or written, a folder cannot be
 // read. what() says what failed and where; nothing cut short is left under the target's name.
-class ModernExportError : public std::runtime_error {
+class Utf8ExportError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -71,9 +71,8 @@ class ModernExportError : public std::runtime_error {
 // over (FindContactFolders lists them). Throws StoreError when the root cannot be read.
 std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store);
 
-// Exports the entries of `folders` in order. Throws ModernExportError.
-ModernExportResult RunModernExport(const std::vector<std::shared_ptr<Folder>>& folders,
-                                   const ModernExportOptions& options,
-                                   ModernExportObserver& observer);
+// Exports the entries of `folders` in order. Throws Utf8ExportError.
+Utf8ExportResult RunUtf8Export(const std::vector<std::shared_ptr<Folder>>& folders,
+                               const Utf8ExportOptions& options, Utf8ExportObserver& observer);
 
-}  // namespace lumivex::contact
+}  // namespace lumivex

@@ -1,4 +1,4 @@
-#include "tests/contact/ModernReaders.h"
+#include "tests/contact/Utf8Readers.h"
 
 #include "tests/support/TestPaths.h"
 
@@ -11,7 +11,7 @@ namespace lumivex::testing {
 
 namespace {
 
-const QString kScript = QStringLiteral(LUMIVEX_SOURCE_DIR "/tests/contact/readers/modern_read.py");
+const QString kScript = QStringLiteral(LUMIVEX_SOURCE_DIR "/tests/contact/readers/utf8_read.py");
 
 // Empty when `/usr/bin/python3 -c probe` succeeds, else `missing`.
 QString Probe(const QString& probe, const QString& missing) {
@@ -23,14 +23,14 @@ QString Probe(const QString& probe, const QString& missing) {
              : missing;
 }
 
-ModernReader Python(const QString& name, const QString& mode, const QString& probe,
-                    const QString& missing) {
+Utf8Reader Python(const QString& name, const QString& mode, const QString& probe,
+                  const QString& missing) {
   return {name, Probe(probe, missing), {QStringLiteral("/usr/bin/python3"), kScript, mode}};
 }
 
 }  // namespace
 
-QJsonDocument ModernReader::ReadOrFail(const QStringList& files) const {
+QJsonDocument Utf8Reader::ReadOrFail(const QStringList& files) const {
   if (!missing.isEmpty()) {
     ADD_FAILURE() << missing.toStdString();
     return {};
@@ -41,7 +41,7 @@ QJsonDocument ModernReader::ReadOrFail(const QStringList& files) const {
   return doc;
 }
 
-QJsonDocument ModernReader::Read(const QStringList& files, QString* error) const {
+QJsonDocument Utf8Reader::Read(const QStringList& files, QString* error) const {
   QProcess process;
   process.start(command.first(), command.mid(1) + files);
   if (!process.waitForFinished(300000) || process.exitStatus() != QProcess::NormalExit ||
@@ -55,7 +55,7 @@ QJsonDocument ModernReader::Read(const QStringList& files, QString* error) const
   return doc;
 }
 
-ModernReader VObjectReader() {
+Utf8Reader VObjectReader() {
   return Python(QStringLiteral("vobject"), QStringLiteral("vobject"),
                 QStringLiteral("import vobject"),
                 QStringLiteral("vobject is not installed (Debian: python3-vobject)"));
@@ -67,8 +67,8 @@ QStringList CodePage(int codePage) {
                   : QStringList();
 }
 
-ModernReader EvolutionCardReader(int codePage) {
-  ModernReader reader =
+Utf8Reader EvolutionCardReader(int codePage) {
+  Utf8Reader reader =
       Python(QStringLiteral("Evolution's address-book library"), QStringLiteral("evolution"),
              QStringLiteral("import gi; gi.require_version('EBookContacts', '1.2')"),
              QStringLiteral("Evolution's address-book library is not installed (Debian: "
@@ -77,8 +77,8 @@ ModernReader EvolutionCardReader(int codePage) {
   return reader;
 }
 
-ModernReader KContactsCardReader(int codePage) {
-  ModernReader reader;
+Utf8Reader KContactsCardReader(int codePage) {
+  Utf8Reader reader;
   reader.name = QStringLiteral("KContacts");
   reader.command = QStringList{QStringLiteral(LUMIVEX_KCONTACTS_READER)} + CodePage(codePage);
   if (!QFileInfo(reader.command.first()).isExecutable())
@@ -88,18 +88,18 @@ ModernReader KContactsCardReader(int codePage) {
   return reader;
 }
 
-ModernReader CardDavServer() {
+Utf8Reader CardDavServer() {
   return Python(QStringLiteral("Radicale"), QStringLiteral("carddav"),
                 QStringLiteral("import radicale"),
                 QStringLiteral("the Radicale CardDAV server is not installed (Debian: radicale)"));
 }
 
-ModernReader PythonCsvReader() {
+Utf8Reader PythonCsvReader() {
   return Python(QStringLiteral("Python's csv module"), QStringLiteral("csv"),
                 QStringLiteral("import csv"), QStringLiteral("/usr/bin/python3 is missing"));
 }
 
-ModernReader LibreOfficeCsvReader() {
+Utf8Reader LibreOfficeCsvReader() {
   return Python(QStringLiteral("LibreOffice Calc"), QStringLiteral("libreoffice"),
                 QStringLiteral("import shutil, sys; sys.exit(shutil.which('soffice') is None)"),
                 QStringLiteral("LibreOffice is not installed (Debian: libreoffice-calc-nogui)"));

@@ -1,0 +1,462 @@
+#include "destination/CardDav.h"
+
+#include <QAuthenticator>
+#include <QEventLoop>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSslCertificate>
+#include <QTimer>
+#include <QXmlStreamReader>
+
+#include <optional>
+
+namespace lumivex::destination {
+
+namespace {
+
+constexpr char kDav[] = "DAV:";
+constexpr char kCardDav[] = "urn:ietf:params:xml:ns:carddav";
+// Pauses before the second, third and fourth try of a request that got no answer or a
+// "try later" one; then it counts as failed.
+constexpr int kRetryPauseMs[] = {250, 750, 2000};
+constexpr int kRedirects = 5;
+
+[[noreturn]] void Fail(const QString& message) {
+  throw DestinationError(message.toStdString());
+}
+
+QString HostOf(const QUrl& url) {
+  return url.port() > 0 ? QStringLiteral("%1:%2").arg(url.host()).arg(url.port()) : url.host();
+}
+
+// An answer worth trying again: none at all, or the server saying it is busy for now.
+bool Transient(const DavResponse& r) {
+  if (r.sslError) return false;
+  if (r.status == 0) return true;
+  return r.status == 408 || r.status == 429 || r.status == 502 || r.status == 503 ||
+         r.status == 504;
+}
+
+QByteArray PropfindBody(const char* props) {
+  return QByteArray(
+             "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+             "<D:propfind xmlns:D=\"DAV:\" xmlns:C=\"urn:ietf:params:xml:ns:carddav\"><D:prop>") +
+         props + "</D:prop></D:propfind>";
+}
+
+const DavClient::Headers kXml = {{"Content-Type", "application/xml; charset=utf-8"}};
+
+DavClient::Headers Depth(const char* depth) {
+  DavClient::Headers h = kXml;
+  h.append(qMakePair(QByteArray("Depth"), QByteArray(depth)));
+  return h;
+}
+
+QString LastPart(const QString& path) {
+  QString p = path;
+  while (p.endsWith(u'/')) p.chop(1);
+  return p.mid(p.lastIndexOf(u'/') + 1);
+}
+
+QString XmlEscaped(const QString& text) {
+  return text.toHtmlEscaped();
+}
+
+// The account with user@host taken apart: the user (unless named apart) and the host over HTTPS.
+CardDavAccount Resolved(CardDavAccount a) {
+  QString address = a.address.trimmed();
+  if (!address.contains(u"://")) {
+    const qsizetype at = address.lastIndexOf(u'@');
+    if (at >= 0) {
+      if (a.user.isEmpty()) a.user = address.left(at);
+      address = address.mid(at + 1);
+    }
+    address = QStringLiteral("https://") + address;
+  }
+  a.address = address;
+  return a;
+}
+
+bool SamePath(QString a, QString b) {
+  while (a.endsWith(u'/')) a.chop(1);
+  while (b.endsWith(u'/')) b.chop(1);
+  return a == b;
+}
+
+}  // namespace
+
+std::vector<DavEntry> ParseMultistatus(const QByteArray& body) {
+  std::vector<DavEntry> out;
+  QXmlStreamReader xml(body);
+  DavEntry entry;
+  bool inResponse = false;
+  bool okStatus = true;  // the propstat's status; props are taken only from a 200
+  DavEntry props;        // the props of the propstat being read
+  QStringList path;      // the names of the open elements below <response>
+  while (!xml.atEnd()) {
+    xml.readNext();
+    if (xml.isStartElement()) {
+      const QStringView ns = xml.namespaceUri();
+      const QStringView name = xml.name();
+      if (ns == QLatin1String(kDav) && name == u"response") {
+        inResponse = true;
+        entry = DavEntry();
+        path.clear();
+        continue;
+      }
+      if (!inResponse) continue;
+      const QString parent = path.isEmpty() ? QString() : path.last();
+      path.append(name.toString());
+      if (ns == QLatin1String(kDav) && name == u"propstat") {
+        props = DavEntry();
+        okStatus = true;
+      } else if (ns == QLatin1String(kDav) && name == u"href" && path.size() == 1) {
+        entry.href = QUrl::fromPercentEncoding(xml.readElementText().trimmed().toUtf8());
+        path.removeLast();
+      } else if (ns == QLatin1String(kDav) && name == u"status") {
+        const QString status = xml.readElementText();
+        okStatus = status.contains(u" 200");
+        path.removeLast();
+      } else if (ns == QLatin1String(kDav) && name == u"getetag") {
+        props.etag = xml.readElementText().trimmed().toUtf8();
+        path.removeLast();
+      } else if (ns == QLatin1String(kDav) && name == u"displayname") {
+        props.displayName = xml.readElementText().trimmed();
+        path.removeLast();
+      } else if (ns == QLatin1String(kDav) && name == u"collection" && parent == u"resourcetype") {
+        props.collection = true;
+      } else if (ns == QLatin1String(kCardDav) && name == u"addressbook" &&
+                 parent == u"resourcetype") {
+        props.addressBook = true;
+      } else if (ns == QLatin1String(kCardDav) && name == u"address-data-type") {
+        if (xml.attributes().value(QLatin1String("version")) == u"4.0") props.vcard4 = true;
+      } else if (ns == QLatin1String(kCardDav) && name == u"address-data") {
+        props.addressData = xml.readElementText().toUtf8();
+        path.removeLast();
+      } else if (ns == QLatin1String(kDav) && name == u"href" &&
+                 (parent == u"current-user-principal" || parent == u"addressbook-home-set")) {
+        const QString href = QUrl::fromPercentEncoding(xml.readElementText().trimmed().toUtf8());
+        if (parent == u"current-user-principal")
+          props.principal = href;
+        else if (props.home.isEmpty())
+          props.home = href;
+        path.removeLast();
+      }
+    } else if (xml.isEndElement() && inResponse) {
+      if (xml.namespaceUri() == QLatin1String(kDav) && xml.name() == u"response") {
+        inResponse = false;
+        out.push_back(std::move(entry));
+        continue;
+      }
+      if (xml.namespaceUri() == QLatin1String(kDav) && xml.name() == u"propstat" && okStatus) {
+        if (!props.etag.isEmpty()) entry.etag = props.etag;
+        if (!props.displayName.isEmpty()) entry.displayName = props.displayName;
+        entry.collection |= props.collection;
+        entry.addressBook |= props.addressBook;
+        entry.vcard4 |= props.vcard4;
+        if (!props.principal.isEmpty()) entry.principal = props.principal;
+        if (!props.home.isEmpty()) entry.home = props.home;
+        if (!props.addressData.isEmpty()) entry.addressData = props.addressData;
+      }
+      if (!path.isEmpty()) path.removeLast();
+    }
+  }
+  return out;
+}
+
+QString DavErrorElement(const QByteArray& body) {
+  QXmlStreamReader xml(body);
+  bool inError = false;
+  while (!xml.atEnd()) {
+    xml.readNext();
+    if (!xml.isStartElement()) continue;
+    if (!inError) {
+      if (xml.namespaceUri() != QLatin1String(kDav) || xml.name() != u"error") return {};
+      inError = true;
+      continue;
+    }
+    const QString prefix = xml.namespaceUri() == QLatin1String(kDav) ? QStringLiteral("DAV")
+                           : xml.namespaceUri() == QLatin1String(kCardDav)
+                               ? QStringLiteral("CARDDAV")
+                               : xml.namespaceUri().toString();
+    return prefix + u':' + xml.name().toString();
+  }
+  return {};
+}
+
+QString DescribeFailure(const DavResponse& r, const QUrl& url) {
+  if (r.sslError)
+    return QStringLiteral(
+               "the certificate of %1 is not trusted (%2); if this is your own server, "
+               "give its certificate or its authority's with --ca-file")
+        .arg(HostOf(url), r.networkError);
+  if (r.status == 0)
+    return QStringLiteral("no answer from %1 (%2)").arg(HostOf(url), r.networkError);
+  QString text = QStringLiteral("HTTP %1").arg(r.status);
+  if (!r.reasonPhrase.isEmpty()) text += u' ' + r.reasonPhrase;
+  const QString element = DavErrorElement(r.body);
+  if (!element.isEmpty()) text += QStringLiteral(" (%1)").arg(element);
+  return text;
+}
+
+struct DavClient::Job {
+  QByteArray verb;
+  QUrl url;
+  QByteArray body;
+  Headers headers;
+  Done done;
+  int tries = 0;
+  bool authTried = false;
+};
+
+DavClient::DavClient(const CardDavAccount& account)
+    : manager_(std::make_unique<QNetworkAccessManager>()),
+      user_(account.user),
+      password_(account.password),
+      ssl_(QSslConfiguration::defaultConfiguration()),
+      inFlight_(std::max(1, account.inFlight)) {
+  if (!account.caFile.isEmpty()) {
+    QFile file(account.caFile);
+    if (!file.open(QIODevice::ReadOnly))
+      Fail(
+          QStringLiteral("Cannot read the CA file %1: %2").arg(account.caFile, file.errorString()));
+    const QList<QSslCertificate> cas = QSslCertificate::fromData(file.readAll(), QSsl::Pem);
+    if (cas.isEmpty())
+      Fail(QStringLiteral("The CA file %1 holds no PEM certificate").arg(account.caFile));
+    ssl_.addCaCertificates(cas);
+  }
+  // Redirects are followed by the caller (discovery), which must see where it was sent.
+  manager_->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+  QObject::connect(manager_.get(), &QNetworkAccessManager::authenticationRequired,
+                   [this](QNetworkReply* reply, QAuthenticator* auth) {
+                     // Credentials go once per request: a second challenge means they were
+                     // refused, and the reply ends with 401.
+                     if (reply->property("lumivexAuthTried").toBool()) return;
+                     reply->setProperty("lumivexAuthTried", true);
+                     auth->setUser(user_);
+                     auth->setPassword(password_);
+                   });
+}
+
+DavClient::~DavClient() = default;
+
+void DavClient::Submit(const QByteArray& verb, const QUrl& url, const QByteArray& body,
+                       const Headers& headers, Done done) {
+  auto job = std::make_shared<Job>(Job{verb, url, body, headers, std::move(done)});
+  if (running_ < inFlight_)
+    Start(job);
+  else
+    queue_.push_back(std::move(job));
+}
+
+void DavClient::Start(const std::shared_ptr<Job>& job) {
+  ++running_;
+  ++job->tries;
+  ++counts_[job->verb];
+  QNetworkRequest request(job->url);
+  request.setSslConfiguration(ssl_);
+  request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+  request.setTransferTimeout(60000);
+  request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("Lumivex"));
+  for (const auto& [name, value] : job->headers) request.setRawHeader(name, value);
+  QNetworkReply* reply = manager_->sendCustomRequest(request, job->verb, job->body);
+  QObject::connect(reply, &QNetworkReply::finished, [this, job, reply] { Finished(job, reply); });
+}
+
+void DavClient::Finished(const std::shared_ptr<Job>& job, QNetworkReply* reply) {
+  reply->deleteLater();
+  --running_;
+  DavResponse r;
+  r.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+  r.reasonPhrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+  r.body = reply->readAll();
+  r.etag = reply->rawHeader("ETag");
+  r.location = reply->rawHeader("Location");
+  const QNetworkReply::NetworkError error = reply->error();
+  if (r.status == 0 && error != QNetworkReply::NoError) {
+    r.networkError = reply->errorString();
+    r.sslError = error == QNetworkReply::SslHandshakeFailedError;
+  }
+  const int attempt = job->tries - 1;
+  if (Transient(r) && attempt < static_cast<int>(std::size(kRetryPauseMs))) {
+    ++running_;  // still ours while it waits
+    QTimer::singleShot(kRetryPauseMs[attempt], manager_.get(), [this, job] {
+      --running_;
+      Start(job);
+    });
+    return;
+  }
+  ++finished_;
+  if (!queue_.empty() && running_ < inFlight_) {
+    auto next = std::move(queue_.front());
+    queue_.pop_front();
+    Start(next);
+  }
+  job->done(r);
+}
+
+void DavClient::WaitAny() {
+  if (Pending() == 0) return;
+  const int before = finished_;
+  QEventLoop loop;
+  while (finished_ == before && Pending() > 0) loop.processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void DavClient::WaitAll() {
+  while (Pending() > 0) WaitAny();
+}
+
+DavResponse DavClient::Run(const QByteArray& verb, const QUrl& url, const QByteArray& body,
+                           const Headers& headers) {
+  DavResponse out;
+  bool done = false;
+  Submit(verb, url, body, headers, [&](const DavResponse& r) {
+    out = r;
+    done = true;
+  });
+  while (!done) WaitAny();
+  return out;
+}
+
+CardDavAccountSession::CardDavAccountSession(const CardDavAccount& account)
+    : base_(QUrl(Resolved(account).address)), client_(Resolved(account)) {
+  if (!base_.isValid() || base_.host().isEmpty() ||
+      (base_.scheme() != u"https" && base_.scheme() != u"http"))
+    Fail(QStringLiteral("\"%1\" is not a server address: give an http(s):// URL or user@host")
+             .arg(account.address));
+  if (base_.path().isEmpty()) base_.setPath(QStringLiteral("/"));
+}
+
+void CardDavAccountSession::Discover() {
+  if (discovered_) return;
+  discovered_ = true;
+  const QByteArray props = PropfindBody(
+      "<D:resourcetype/><D:displayname/><D:current-user-principal/><C:addressbook-home-set/>"
+      "<C:supported-address-data/>");
+  // Asks `url` about itself, following redirects; the entry about it, or none.
+  const auto ask = [&](QUrl url, bool required) -> std::optional<DavEntry> {
+    for (int i = 0; i <= kRedirects; ++i) {
+      const DavResponse r = client_.Run("PROPFIND", url, props, Depth("0"));
+      if (r.status == 401)
+        Fail(QStringLiteral("%1 refused the user name or password (HTTP 401): check --user and "
+                            "the password")
+                 .arg(HostOf(url)));
+      if (r.sslError)
+        Fail(QStringLiteral("Cannot connect safely: %1").arg(DescribeFailure(r, url)));
+      if (r.status == 0)
+        Fail(QStringLiteral("Cannot reach the CardDAV server: %1. Check the address and that "
+                            "the server is running")
+                 .arg(DescribeFailure(r, url)));
+      if (r.status >= 300 && r.status < 400 && !r.location.isEmpty()) {
+        url = url.resolved(QUrl::fromEncoded(r.location));
+        continue;
+      }
+      if (r.status == 207) {
+        const std::vector<DavEntry> entries = ParseMultistatus(r.body);
+        for (const DavEntry& e : entries) {
+          if (entries.size() != 1 && !SamePath(QUrl(e.href).path(), url.path())) continue;
+          DavEntry found = e;
+          found.href = url.resolved(QUrl(e.href)).toString();
+          return found;
+        }
+      }
+      if (required)
+        Fail(QStringLiteral("%1 does not answer as a CardDAV server (%2 for %3)")
+                 .arg(HostOf(url), DescribeFailure(r, url), url.toString()));
+      return std::nullopt;
+    }
+    Fail(QStringLiteral("%1 sends us round in redirects").arg(HostOf(url)));
+  };
+  std::optional<DavEntry> start = ask(base_, false);
+  if (!start || (!start->addressBook && start->principal.isEmpty() && start->home.isEmpty()))
+    start = ask(base_.resolved(QUrl(QStringLiteral("/.well-known/carddav"))), true);
+  const QUrl startUrl(start->href);
+  if (start->addressBook) {
+    books_.push_back({startUrl,
+                      start->displayName.isEmpty() ? LastPart(startUrl.path()) : start->displayName,
+                      start->vcard4});
+    return;
+  }
+  QString home = start->home;
+  if (home.isEmpty() && !start->principal.isEmpty()) {
+    const std::optional<DavEntry> principal = ask(startUrl.resolved(QUrl(start->principal)), true);
+    home = principal->home;
+  }
+  if (home.isEmpty())
+    Fail(QStringLiteral("%1 names no address-book home for user \"%2\": give the address book's "
+                        "own URL")
+             .arg(HostOf(base_), client_.User()));
+  home_ = startUrl.resolved(QUrl(home));
+  const DavResponse r = client_.Run(
+      "PROPFIND", home_,
+      PropfindBody("<D:resourcetype/><D:displayname/><C:supported-address-data/>"), Depth("1"));
+  if (r.status != 207)
+    Fail(QStringLiteral("Cannot list the address books at %1: %2")
+             .arg(home_.toString(), DescribeFailure(r, home_)));
+  for (const DavEntry& e : ParseMultistatus(r.body)) {
+    if (!e.addressBook) continue;
+    const QUrl url = home_.resolved(QUrl(e.href));
+    books_.push_back(
+        {url, e.displayName.isEmpty() ? LastPart(url.path()) : e.displayName, e.vcard4});
+  }
+}
+
+std::vector<AddressBookInfo> CardDavAccountSession::Books() {
+  Discover();
+  return books_;
+}
+
+AddressBookInfo CardDavAccountSession::Book(const QString& name) {
+  Discover();
+  QStringList names;
+  for (const AddressBookInfo& b : books_) {
+    if (!name.isEmpty() && (b.name == name || LastPart(b.url.path()) == name)) return b;
+    names.append(QStringLiteral("\"%1\"").arg(b.name));
+  }
+  if (name.isEmpty() && books_.size() == 1) return books_.front();
+  if (books_.empty())
+    Fail(QStringLiteral("%1 holds no address book for this user: make one with --new-book NAME")
+             .arg(HostOf(base_)));
+  if (name.isEmpty())
+    Fail(QStringLiteral("%1 holds several address books (%2): choose one with --book NAME")
+             .arg(HostOf(base_), names.join(QStringLiteral(", "))));
+  Fail(QStringLiteral("%1 holds no address book named \"%2\" (there are %3): --new-book makes one")
+           .arg(HostOf(base_), name, names.join(QStringLiteral(", "))));
+}
+
+AddressBookInfo CardDavAccountSession::CreateBook(const QString& name) {
+  Discover();
+  for (const AddressBookInfo& b : books_)
+    if (b.name == name || LastPart(b.url.path()) == name) return b;
+  if (home_.isEmpty())
+    Fail(
+        QStringLiteral("%1 names no address-book home to make \"%2\" in").arg(HostOf(base_), name));
+  // The path part: the name's letters and digits, else a fixed word.
+  QString slug;
+  for (const QChar c : name.toLower())
+    slug += (c.isLetterOrNumber() && c.unicode() < 128) || c == u'-' ? c : u'-';
+  if (slug.isEmpty() || slug.count(u'-') == slug.size()) slug = QStringLiteral("contacts");
+  QUrl url = home_.resolved(QUrl(slug + u'/'));
+  const QByteArray body =
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+      "<D:mkcol xmlns:D=\"DAV:\" xmlns:C=\"urn:ietf:params:xml:ns:carddav\"><D:set><D:prop>"
+      "<D:resourcetype><D:collection/><C:addressbook/></D:resourcetype><D:displayname>" +
+      XmlEscaped(name).toUtf8() + "</D:displayname></D:prop></D:set></D:mkcol>";
+  const DavResponse r = client_.Run("MKCOL", url, body, kXml);
+  if (r.status == 401)
+    Fail(QStringLiteral("%1 refused the user name or password (HTTP 401)").arg(HostOf(url)));
+  if (!r.Ok())
+    Fail(QStringLiteral("Cannot make the address book \"%1\" at %2: %3")
+             .arg(name, url.toString(), DescribeFailure(r, url)));
+  AddressBookInfo book{url, name, false};
+  // The new book's supported forms.
+  const DavResponse p =
+      client_.Run("PROPFIND", url, PropfindBody("<C:supported-address-data/>"), Depth("0"));
+  for (const DavEntry& e : ParseMultistatus(p.body)) book.vcard4 |= e.vcard4;
+  books_.push_back(book);
+  return book;
+}
+
+}  // namespace lumivex::destination

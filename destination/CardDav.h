@@ -1,0 +1,138 @@
+// A CardDAV (RFC 6352) client over Qt Network: requests with the account's credentials (Basic
+// or Digest, whichever the server asks for), TLS checked against the system's authorities and an
+// optional CA file, network failures tried again with growing pauses, several requests in flight
+// at once over kept-alive connections; and what a user needs before sending: finding the address
+// books from a server address or user@host (/.well-known/carddav, the current user's principal,
+// its address-book home), and making a new book.
+#pragma once
+
+#include "destination/Destination.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QSslConfiguration>
+#include <QString>
+#include <QUrl>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace lumivex::destination {
+
+struct CardDavAccount {
+  QString address;  // a URL, a host name, or user@host
+  QString user;     // empty: the part before "@" of user@host
+  QString password;
+  QString caFile;    // PEM certificates trusted beside the system's
+  int inFlight = 6;  // requests at once (the connections Qt keeps open per server)
+};
+
+struct DavResponse {
+  int status = 0;        // HTTP status; 0 when no answer came
+  QString networkError;  // why no answer came (after the retries)
+  QByteArray body;
+  QByteArray etag;        // the ETag header, as sent
+  QByteArray location;    // the Location header
+  QString reasonPhrase;   // "Insufficient Storage"
+  bool sslError = false;  // the server's certificate was not trusted
+  bool Ok() const { return status >= 200 && status < 300; }
+};
+
+// One <D:response> of a multistatus answer, with the properties found (status 200).
+struct DavEntry {
+  QString href;  // the path, percent-decoded
+  QByteArray etag;
+  bool collection = false;
+  bool addressBook = false;
+  QString displayName;
+  QString principal;       // current-user-principal's href
+  QString home;            // addressbook-home-set's href
+  bool vcard4 = false;     // supported-address-data names version 4.0
+  QByteArray addressData;  // the card, from addressbook-multiget
+};
+
+// The entries of a 207 Multi-Status body.
+std::vector<DavEntry> ParseMultistatus(const QByteArray& body);
+// The first child of a DAV:error body as "CARDDAV:no-uid-conflict" / "DAV:..."; empty when the
+// body is none.
+QString DavErrorElement(const QByteArray& body);
+
+class DavClient {
+ public:
+  explicit DavClient(const CardDavAccount& account);
+  ~DavClient();
+
+  using Headers = QList<QPair<QByteArray, QByteArray>>;
+  using Done = std::function<void(const DavResponse&)>;
+
+  // Starts a request when fewer than the bound are in flight, else queues it. `done` is called
+  // from inside Wait...() when its answer (after retries) is there.
+  void Submit(const QByteArray& verb, const QUrl& url, const QByteArray& body,
+              const Headers& headers, Done done);
+  // Runs until at least one request finished (or none is left).
+  void WaitAny();
+  // Runs until every request finished.
+  void WaitAll();
+  int Pending() const { return running_ + static_cast<int>(queue_.size()); }
+  // A request answered before anything else goes on.
+  DavResponse Run(const QByteArray& verb, const QUrl& url, const QByteArray& body = {},
+                  const Headers& headers = {});
+  // How many requests went out, by verb (including retries) — for tests and benchmarks.
+  int Count(const QByteArray& verb) const { return counts_.value(verb); }
+  const QString& User() const { return user_; }
+
+ private:
+  struct Job;
+  void Start(const std::shared_ptr<Job>& job);
+  void Finished(const std::shared_ptr<Job>& job, QNetworkReply* reply);
+
+  std::unique_ptr<QNetworkAccessManager> manager_;
+  QString user_;
+  QString password_;
+  QSslConfiguration ssl_;
+  std::deque<std::shared_ptr<Job>> queue_;
+  int running_ = 0;
+  int inFlight_ = 6;
+  int finished_ = 0;
+  QHash<QByteArray, int> counts_;
+};
+
+struct AddressBookInfo {
+  QUrl url;
+  QString name;  // the display name; the last part of the path when the server gives none
+  bool vcard4 = false;
+};
+
+// The server's description of a failed answer, for messages: "HTTP 507 Insufficient Storage",
+// "no answer from 127.0.0.1:5232 (Connection refused)".
+QString DescribeFailure(const DavResponse& response, const QUrl& url);
+
+// Finds the account's address books. Throws DestinationError naming what failed (the server
+// cannot be reached, the certificate is not trusted, the password is wrong, no CardDAV there).
+class CardDavAccountSession {
+ public:
+  explicit CardDavAccountSession(const CardDavAccount& account);
+  DavClient& Client() { return client_; }
+  // The books of the account's home (or the one book the address names).
+  std::vector<AddressBookInfo> Books();
+  // The book named `name` (display name or last path part); an empty name takes the only one.
+  AddressBookInfo Book(const QString& name);
+  // Makes the book `name` in the home, or takes the one of that name that is there.
+  AddressBookInfo CreateBook(const QString& name);
+
+ private:
+  void Discover();
+  QUrl base_;
+  QUrl home_;
+  std::vector<AddressBookInfo> books_;
+  bool discovered_ = false;
+  DavClient client_;
+};
+
+}  // namespace lumivex::destination

@@ -1,0 +1,129 @@
+#include "destination/VdirDestination.h"
+
+#include "contact/VCardWriter.h"
+#include "destination/SendState.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace lumivex::destination {
+
+namespace {
+
+// What we know of a file without reading it: its size and modification time.
+QString FileTag(const QFileInfo& info) {
+  return QStringLiteral("%1:%2").arg(info.size()).arg(info.lastModified().toMSecsSinceEpoch());
+}
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+}  // namespace
+
+VdirDestination::VdirDestination(QString folder, QString stateFolder)
+    : folder_(QDir(folder).absolutePath()), stateFolder_(std::move(stateFolder)) {}
+
+QString VdirDestination::Describe() const {
+  return QStringLiteral("the vdir folder %1").arg(folder_);
+}
+
+SendResult VdirDestination::Send(contact::ContactStream& contacts, const SendOptions& options,
+                                 SendObserver& observer) {
+  if (!options.dryRun && !QDir().mkpath(folder_))
+    throw DestinationError(
+        QStringLiteral("Cannot create the folder %1: check that its parent is writable")
+            .arg(folder_)
+            .toStdString());
+  if (QFileInfo::exists(folder_) && !QFileInfo(folder_).isDir())
+    throw DestinationError(
+        QStringLiteral("%1 is a file, not a folder: name a folder for the vCards")
+            .arg(folder_)
+            .toStdString());
+  SendState state(stateFolder_, QStringLiteral("vdir ") + folder_);
+  SendResult result;
+  const QDir dir(folder_);
+  contact::SourcedContact item;
+  QByteArray bytes;
+  int done = 0;
+  const auto problem = [&](SendOutcome outcome, const QString& uid, const QString& reason) {
+    SendProblem p{outcome, contact::ShownName(item.contact), uid, item.origins, reason};
+    observer.Problem(p);
+    result.problems.push_back(std::move(p));
+  };
+  while (true) {
+    if (observer.Cancelled()) {
+      result.cancelled = true;
+      break;
+    }
+    if (!contacts.Next(item)) break;
+    bytes.clear();
+    contact::AppendVCard(bytes, item.contact, contact::VCardVersion::k40);
+    const QString uid = contact::CardUuid(item.contact.uid);
+    const QString name = uid + QStringLiteral(".vcf");
+    const QString path = dir.filePath(name);
+    const QString hash = SendState::HashOf(bytes);
+    const SentRecord* sent = state.Find(uid);
+    const QFileInfo info(path);
+    bool exists = info.exists();
+    bool update = false;
+    if (exists) {
+      const QString tag = FileTag(info);
+      // The file as we left it: unchanged when our bytes are the same, else updated.
+      bool ours = sent && sent->tag == tag;
+      if (!ours) {
+        const QByteArray there = ReadAll(path);
+        if (there == bytes) {  // the same bytes: nothing to write, only the record to mend
+          state.Set(uid, {name, tag, hash});
+          ++result.unchanged;
+          observer.Progress(++done, contacts.Total());
+          continue;
+        }
+        // Changed since our last send (or, with no record, not known to be ours).
+        ours = sent && SendState::HashOf(there) == sent->hash;
+      }
+      if (ours && sent->hash == hash) {
+        ++result.unchanged;
+        observer.Progress(++done, contacts.Total());
+        continue;
+      }
+      if (!ours && !options.overwrite) {
+        problem(SendOutcome::kConflict, uid,
+                sent ? QStringLiteral("the file %1 was changed since the last send; "
+                                      "--overwrite replaces it")
+                           .arg(path)
+                     : QStringLiteral("the file %1 is there already and differs from this "
+                                      "contact; --overwrite replaces it")
+                           .arg(path));
+        observer.Progress(++done, contacts.Total());
+        continue;
+      }
+      update = true;
+    }
+    if (!options.dryRun) {
+      QSaveFile file(path);
+      if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        problem(SendOutcome::kFailed, uid,
+                QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+        observer.Progress(++done, contacts.Total());
+        continue;
+      }
+      state.Set(uid, {name, FileTag(QFileInfo(path)), hash});
+    }
+    ++(update ? result.updated : result.added);
+    observer.Progress(++done, contacts.Total());
+  }
+  QString error;
+  if (!options.dryRun && !state.Save(error))
+    throw DestinationError(
+        QStringLiteral("The contacts were written, but the record of this send was not (%1); "
+                       "a second send will compare the files instead")
+            .arg(error)
+            .toStdString());
+  return result;
+}
+
+}  // namespace lumivex::destination

@@ -1,0 +1,63 @@
+// Contacts from one or more store files, for every consumer (the export of several stores, the
+// send to an address book, the review window): the contact folders of each store are read through
+// the store interface and their entries given out one at a time as a ContactStream, the entries of
+// the same person merged into one contact unless merging is turned off (MergeRules.h says when two
+// entries are the same person and how they become one contact).
+//
+//   SourceOptions options;
+//   options.stores = {"Outlook.pst", "archive.pst"};
+//   options.allFolders = true;
+//   auto contacts = OpenContacts(options);          // throws StoreError
+//   contact::SourcedContact c;
+//   while (contacts->Next(c)) write(c.contact);
+//   for (const auto& p : contacts->Problems()) report(p);
+#pragma once
+
+#include "contact/ContactStream.h"
+#include "source/MailStore.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+namespace lumivex::merge {
+
+struct SourceOptions {
+  QStringList stores;          // store files; empty: the default profile's store
+  bool allFolders = false;     // every contact folder of each store (ContactFolders)
+  QString folder;              // else this folder of each store; else its default contacts folder
+  QStringList excludeFolders;  // folder paths left out (with allFolders)
+  bool merge = true;           // entries of the same person become one contact
+};
+
+// Every contact folder of `store` (container class IPF.Contact*), in folder-tree order, the
+// store's hidden and search folders (and what lies below them) left out. Throws StoreError when
+// the folder tree cannot be read.
+std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store);
+
+// True for a contacts folder the mail client fills by itself rather than the user: "Suggested
+// Contacts", the recipient cache, copies of the global address list. Offered, not chosen, by
+// default.
+bool IsAutoCollected(const Folder& folder);
+
+// One store's folders to read.
+struct StoreFolders {
+  QString path;  // the store file, as given
+  std::shared_ptr<Store> store;
+  std::vector<std::shared_ptr<Folder>> folders;
+};
+
+// Opens the stores of `options` and finds the folders to read. Throws StoreError (a store that
+// cannot be opened, a folder that is not there, a store without a contacts folder).
+std::vector<StoreFolders> FindSources(const SourceOptions& options);
+
+// The contacts of the folders, merged when `merge`. Throws StoreError when a folder's entries
+// cannot be listed.
+std::unique_ptr<contact::ContactStream> OpenContacts(std::vector<StoreFolders> sources, bool merge);
+
+// FindSources then OpenContacts. Throws StoreError.
+std::unique_ptr<contact::ContactStream> OpenContacts(const SourceOptions& options);
+
+}  // namespace lumivex::merge

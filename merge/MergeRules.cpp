@@ -1,0 +1,227 @@
+#include "merge/MergeRules.h"
+
+#include <algorithm>
+#include <array>
+
+namespace lumivex::merge {
+
+namespace {
+
+using contact::Contact;
+
+// FNV-1a over the UTF-16 code units of the parts, the rule first: the same values always give the
+// same key, and a key of one rule never equals one of another.
+class KeyHash {
+ public:
+  explicit KeyHash(MatchRule rule) { Byte(static_cast<uint8_t>(rule)); }
+  KeyHash& Add(QStringView text) {
+    for (const QChar c : text) {
+      Byte(static_cast<uint8_t>(c.unicode() & 0xFF));
+      Byte(static_cast<uint8_t>(c.unicode() >> 8));
+    }
+    Byte(0xFF);  // a part ends: ("ab","c") differs from ("a","bc")
+    return *this;
+  }
+  uint64_t Value() const { return hash_; }
+
+ private:
+  void Byte(uint8_t b) { hash_ = (hash_ ^ b) * 0x100000001b3ull; }
+  uint64_t hash_ = 0xcbf29ce484222325ull;
+};
+
+// Country calling codes of two digits; those starting with 1 or 7 have one, all others three.
+bool TwoDigitCountryCode(int code) {
+  static constexpr std::array<int, 44> kCodes = {
+      20, 27, 30, 31, 32, 33, 34, 36, 39, 40, 41, 43, 44, 45, 46, 47, 48, 49, 51, 52, 53, 54,
+      55, 56, 57, 58, 60, 61, 62, 63, 64, 65, 66, 81, 82, 84, 86, 90, 91, 92, 93, 94, 95, 98};
+  return std::binary_search(kCodes.begin(), kCodes.end(), code);
+}
+
+bool SameText(const QString& a, const QString& b) {
+  return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+void TakeIfEmpty(QString& newer, const QString& older) {
+  if (newer.isEmpty() && !older.isEmpty()) newer = older;
+}
+
+QString PhoneKey(const contact::Phone& phone) {
+  const QString digits = ComparablePhone(phone.number);
+  return digits.isEmpty() ? phone.number.simplified() : digits;
+}
+
+bool SameAddress(const contact::Address& a, const contact::Address& b) {
+  return a.kind == b.kind && a.street.simplified() == b.street.simplified() &&
+         SameText(a.poBox.simplified(), b.poBox.simplified()) &&
+         SameText(a.city.simplified(), b.city.simplified()) &&
+         SameText(a.state.simplified(), b.state.simplified()) &&
+         a.postalCode.simplified() == b.postalCode.simplified() &&
+         SameText(a.country.simplified(), b.country.simplified());
+}
+
+}  // namespace
+
+QString RuleText(MatchRule rule) {
+  switch (rule) {
+    case MatchRule::kNone:
+      return {};
+    case MatchRule::kSameEntry:
+      return QStringLiteral("same entry");
+    case MatchRule::kEmail:
+      return QStringLiteral("same e-mail address");
+    case MatchRule::kNameAndPhone:
+      return QStringLiteral("same name and phone number");
+    case MatchRule::kNameAndCompany:
+      return QStringLiteral("same name and company");
+    case MatchRule::kList:
+      return QStringLiteral("same list name and members");
+  }
+  return {};
+}
+
+QString ComparableEmail(const QString& address) {
+  QString a = address.trimmed();
+  if (a.startsWith(u"mailto:", Qt::CaseInsensitive)) a.remove(0, 7);
+  return a.toCaseFolded();
+}
+
+QString ComparablePhone(const QString& number) {
+  QString digits;
+  digits.reserve(number.size());
+  bool international = false;
+  for (const QChar c : number) {
+    if (c.isDigit()) {
+      digits += QChar(u'0' + c.digitValue());
+    } else if (c == u'+' && digits.isEmpty()) {
+      international = true;
+    } else if (c.isLetter()) {
+      break;  // "ext. 12", "x12": what follows is an extension, not the number
+    }
+  }
+  if (!international && digits.startsWith(u"00")) {
+    international = true;
+    digits.remove(0, 2);
+  }
+  if (international) {
+    int length = 3;
+    if (digits.startsWith(u'1') || digits.startsWith(u'7'))
+      length = 1;
+    else if (digits.size() >= 2 && TwoDigitCountryCode(digits.left(2).toInt()))
+      length = 2;
+    digits.remove(0, std::min<qsizetype>(length, digits.size()));
+  } else if (digits.size() == 11 && digits.startsWith(u'1')) {
+    digits.remove(0, 1);  // the North American trunk prefix
+  }
+  // A trunk prefix, also where it is written after the country code ("+44 (0)20 ...").
+  qsizetype zeros = 0;
+  while (zeros < digits.size() && digits[zeros] == u'0') ++zeros;
+  digits.remove(0, zeros);
+  return digits.size() >= 5 ? digits : QString();
+}
+
+QString ComparableName(const Contact& c) {
+  QString name = c.displayName.simplified();
+  if (name.isEmpty())
+    name = QStringList{c.givenName, c.middleName, c.surname}.join(u' ').simplified();
+  return name.toCaseFolded();
+}
+
+void MatchKeys(const Contact& c, std::vector<MatchKey>& out) {
+  out.clear();
+  if (c.isGroup) {
+    // A list: its name and its members, in an order of their own.
+    QStringList members;
+    for (const contact::Member& m : c.members)
+      members << (m.address.isEmpty() ? m.name.simplified().toCaseFolded()
+                                      : ComparableEmail(m.address));
+    members.sort();
+    KeyHash key(MatchRule::kList);
+    key.Add(ComparableName(c));
+    for (const QString& m : members) key.Add(m);
+    out.push_back({key.Value(), MatchRule::kList});
+    return;
+  }
+  if (!c.uid.isEmpty())
+    out.push_back({KeyHash(MatchRule::kSameEntry).Add(c.uid).Value(), MatchRule::kSameEntry});
+  for (const contact::Email& e : c.emails) {
+    const QString address = ComparableEmail(e.address);
+    if (!address.isEmpty())
+      out.push_back({KeyHash(MatchRule::kEmail).Add(address).Value(), MatchRule::kEmail});
+  }
+  const QString name = ComparableName(c);
+  if (name.isEmpty()) return;
+  for (const contact::Phone& p : c.phones) {
+    const QString digits = ComparablePhone(p.number);
+    if (!digits.isEmpty())
+      out.push_back({KeyHash(MatchRule::kNameAndPhone).Add(name).Add(digits).Value(),
+                     MatchRule::kNameAndPhone});
+  }
+  const QString company = c.company.simplified().toCaseFolded();
+  if (!company.isEmpty())
+    out.push_back({KeyHash(MatchRule::kNameAndCompany).Add(name).Add(company).Value(),
+                   MatchRule::kNameAndCompany});
+}
+
+void Combine(Contact& newer, const Contact& older) {
+  for (auto field :
+       {&Contact::messageClass, &Contact::prefix, &Contact::givenName, &Contact::middleName,
+        &Contact::surname, &Contact::suffix, &Contact::displayName, &Contact::fileAs,
+        &Contact::nickname, &Contact::company, &Contact::department, &Contact::jobTitle,
+        &Contact::profession, &Contact::officeLocation, &Contact::manager, &Contact::assistant,
+        &Contact::imAddress, &Contact::freeBusyUrl, &Contact::spouse})
+    TakeIfEmpty(newer.*field, older.*field);
+  if (!newer.birthday.IsValid()) newer.birthday = older.birthday;
+  if (!newer.anniversary.IsValid()) newer.anniversary = older.anniversary;
+  if (newer.gender == contact::Gender::kUnspecified) newer.gender = older.gender;
+  if (newer.children.isEmpty()) newer.children = older.children;
+  if (newer.members.empty()) newer.members = older.members;
+  if (newer.photo.IsEmpty() && !older.photo.IsEmpty()) newer.photo = older.photo;
+
+  // Web pages: a page of the older entry goes where the newer one has none, unless it is there
+  // already.
+  for (const QString* page : {&older.businessWebPage, &older.personalWebPage}) {
+    if (page->isEmpty() || SameText(*page, newer.businessWebPage) ||
+        SameText(*page, newer.personalWebPage))
+      continue;
+    QString& slot = page == &older.businessWebPage ? newer.businessWebPage : newer.personalWebPage;
+    QString& other = page == &older.businessWebPage ? newer.personalWebPage : newer.businessWebPage;
+    if (slot.isEmpty())
+      slot = *page;
+    else if (other.isEmpty())
+      other = *page;
+  }
+
+  for (const contact::Email& e : older.emails) {
+    const QString address = ComparableEmail(e.address);
+    const bool known = std::any_of(newer.emails.begin(), newer.emails.end(), [&](const auto& n) {
+      return ComparableEmail(n.address) == address;
+    });
+    if (!known && !address.isEmpty()) newer.emails.push_back(e);
+  }
+  for (const contact::Phone& p : older.phones) {
+    const QString key = PhoneKey(p);
+    const bool known = std::any_of(newer.phones.begin(), newer.phones.end(),
+                                   [&](const auto& n) { return PhoneKey(n) == key; });
+    if (!known && !key.isEmpty()) newer.phones.push_back(p);
+  }
+  for (contact::Address a : older.addresses) {
+    const bool known = std::any_of(newer.addresses.begin(), newer.addresses.end(),
+                                   [&](const auto& n) { return SameAddress(n, a); });
+    if (known || a.IsEmpty()) continue;
+    a.mailing = false;  // the newest entry's mailing address stays the one
+    newer.addresses.push_back(std::move(a));
+  }
+  for (const QString& category : older.categories)
+    if (!newer.categories.contains(category, Qt::CaseInsensitive)) newer.categories << category;
+
+  const QString olderNotes = older.notes.trimmed();
+  if (!olderNotes.isEmpty() && !newer.notes.contains(olderNotes)) {
+    if (newer.notes.isEmpty())
+      newer.notes = older.notes;
+    else
+      newer.notes += QStringView(kNoteSeparator).toString() + older.notes;
+  }
+  if (!newer.lastModified.isValid()) newer.lastModified = older.lastModified;
+}
+
+}  // namespace lumivex::merge

@@ -1,0 +1,59 @@
+// When two entries are the same person, and how the entries of one person become one contact.
+// The review window and the command line both merge through these rules.
+//
+// The same person:
+//   - the same entry: copies of one entry (a store and its backup) share the entry's uid;
+//   - an e-mail address in common (SMTP form, compared without case; an Exchange entry is
+//     compared by the SMTP form the store resolves it to);
+//   - else the same full name and a telephone number in common (digits compared, spacing and a
+//     leading country code or trunk prefix ignored);
+//   - else the same full name and company.
+// A distribution list is only ever the same as a list of the same name and the same members.
+//
+// The merged contact: the union of e-mail addresses, telephones, postal addresses and categories
+// without repeats (the newest entry's first); every single value from the most recently modified
+// entry, taken from older ones where it is empty; different notes joined, newest first, with a
+// separator line; the picture of the newest entry that has one; the uid shared by all entries,
+// else the least of their uids, so that the same stores always give the same uids.
+#pragma once
+
+#include "contact/Contact.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+namespace lumivex::merge {
+
+// Why entries were taken as one person, strongest first.
+enum class MatchRule : uint8_t { kNone, kSameEntry, kEmail, kNameAndPhone, kNameAndCompany, kList };
+
+// The words a merge report uses for a rule ("same e-mail address", ...).
+QString RuleText(MatchRule rule);
+
+// The line between the notes of two merged entries.
+inline constexpr char16_t kNoteSeparator[] = u"\n----------\n";
+
+// An address in the form it is compared in: trimmed and without case; empty when none.
+QString ComparableEmail(const QString& address);
+// A telephone number's digits without a leading country code or trunk prefix ("+49 30 123456",
+// "0049 30 123456" and "030 123456" all give "30123456"); empty when fewer than five digits
+// remain.
+QString ComparablePhone(const QString& number);
+// The full name in the form it is compared in: display name, else the name parts; spacing
+// collapsed and without case.
+QString ComparableName(const contact::Contact& contact);
+
+// What an entry is matched by: 64-bit hashes of its comparable values, each tagged with its rule.
+struct MatchKey {
+  uint64_t hash = 0;
+  MatchRule rule = MatchRule::kNone;
+};
+// The keys of `contact`, strongest rule first.
+void MatchKeys(const contact::Contact& contact, std::vector<MatchKey>& out);
+
+// Merges `older` into `newer`: what `newer` lacks is taken from `older`; lists are joined.
+void Combine(contact::Contact& newer, const contact::Contact& older);
+
+}  // namespace lumivex::merge

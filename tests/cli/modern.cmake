@@ -1,2 +1,0 @@
-lumivex_test(cli_modern_export_tests ModernExportVerbTest.cpp LIBS lumivex_modern_readers)
-add_dependencies(cli_modern_export_tests lumivex-cli lumivex-pstgen)

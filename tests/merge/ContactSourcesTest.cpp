@@ -1,0 +1,73 @@
+// Contacts of several stores read through OpenContacts, on stores written by the store writer.
+#include "merge/ContactSources.h"
+
+#include "contact/VCardWriter.h"
+#include "tests/support/TestPaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+using namespace lumivex;
+using namespace lumivex::testing;
+
+namespace {
+
+// Each contact's vCard 4.0 card and where it came from, in the order given.
+struct Read {
+  QStringList cards;
+  int problems = 0;
+};
+
+Read ReadAll(const QStringList& stores, bool merge, bool allFolders = true) {
+  merge::SourceOptions options;
+  options.stores = stores;
+  options.allFolders = allFolders;
+  options.merge = merge;
+  auto stream = merge::OpenContacts(options);
+  Read read;
+  contact::SourcedContact c;
+  while (stream->Next(c)) {
+    QByteArray card;
+    contact::AppendVCard(card, c.contact, contact::VCardVersion::k40);
+    read.cards << QString::fromUtf8(card);
+  }
+  read.problems = static_cast<int>(stream->Problems().size());
+  return read;
+}
+
+QStringList StoresToCheck() {
+  QStringList stores{BinDir() + "/sample.pst"};
+  const QString fixtures = SharedDir() + "/fixtures/pst";
+  if (!SharedDir().isEmpty())
+    for (const QString& name : QDir(fixtures).entryList({"*.pst", "*.ost"}, QDir::Files))
+      stores << fixtures + "/" + name;
+  return stores;
+}
+
+// A store and a copy of itself are the same entries twice: merged, they are the store's own
+// contacts, each once, in the store's order.
+TEST(OpenContacts, StoreMergedWithItsCopyGivesItsOwnContacts) {
+  if (SharedDir().isEmpty())
+    std::printf("../shared/fixtures/pst is absent: only the sample store is checked\n");
+  const QString scratch = ScratchDir("copy");
+  for (const QString& store : StoresToCheck()) {
+    SCOPED_TRACE(store.toStdString());
+    Read alone;
+    try {
+      alone = ReadAll({store}, false);
+    } catch (const StoreError& e) {
+      continue;  // a store that cannot be read (damaged, protected, no contacts) has nothing
+    }
+    const QString copy = scratch + "/copy-" + QFileInfo(store).fileName();
+    QFile::remove(copy);
+    ASSERT_TRUE(QFile::copy(store, copy));
+    const Read merged = ReadAll({store, copy}, true);
+    EXPECT_EQ(merged.cards, alone.cards);
+    EXPECT_EQ(merged.problems, 2 * alone.problems);
+  }
+}
+
+}  // namespace
