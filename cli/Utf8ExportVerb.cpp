@@ -150,15 +150,20 @@ int Utf8ExportVerb(const QStringList& arguments) {
                                    "below it are left out: %2")
                         .arg(lost.path, lost.why));
       unreadableFolders = static_cast<int>(search.unreadable.size());
+      if (folders.empty() && unreadableFolders > 0) {
+        // The damage is what lost the contacts: told as an export that is not whole.
+        std::fflush(stdout);
+        std::fprintf(stderr,
+                     "lumivex-cli %s: incomplete: %d folder%s of %s cannot be read (see the lines "
+                     "above) and no other holds contacts; nothing was written\n",
+                     qPrintable(kVerb), unreadableFolders, unreadableFolders == 1 ? "" : "s",
+                     qPrintable(path));
+        return kExitIncomplete;
+      }
       if (folders.empty())
-        return Failure(kVerb, unreadableFolders > 0
-                                  ? QStringLiteral("no folder of %1 that holds contacts can be "
-                                                   "read; nothing was written")
-                                        .arg(path)
-                                  : QStringLiteral("%1 has no folder that holds contacts; see "
-                                                   "'lumivex-cli folders %1' for the folders it "
-                                                   "has")
-                                        .arg(path));
+        return Failure(kVerb, QStringLiteral("%1 has no folder that holds contacts; see "
+                                             "'lumivex-cli folders %1' for the folders it has")
+                                  .arg(path));
       // Each contact is given its folder as a category where several folders give contacts.
       run.folderAsCategory = true;
     } else {

@@ -181,3 +181,39 @@ TEST_F(RealStores, OfficeInitialsFileAsAndImReachTheAddressBooks) {
     EXPECT_EQ(r["Children"].toString().split(u';'), (QStringList{"Zoé", "Gaëlle, Jr."}));
   }
 }
+
+// Stores damaged so that a reader which checks too little loses contacts without a word: each
+// loss is told (a warning naming it on stderr) and the export ends with 3, in every form.
+TEST_F(RealStores, EveryDamagedReproducerIsReportedInEveryForm) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  struct Reproducer {
+    const char* file;
+    bool allFolders;  // the loss shows with --all-folders (the UTF-8 forms only)
+  };
+  const Reproducer reproducers[] = {
+      {"node-without-data-block.pst", true},
+      {"contacts-folder-node-lost-cp932.pst", true},
+      {"email-type-unknown-generated-200.pst", false},
+      {"blocks-swapped-generated-pictures-lists.pst", false},
+      {"data-pointer-redirected-generated-200.pst", false},
+      {"entry-count-mismatch-generated-200.pst", false},
+      {"name-map-lost-silently-six-contacts.pst", false},
+  };
+  const char* const forms[] = {"vcard", "vcards", "xls", "wab", "vcard4", "vcard3", "csv"};
+  int n = 0;
+  for (const Reproducer& r : reproducers) {
+    for (const char* form : forms) {
+      const QString f = QString::fromLatin1(form);
+      const bool utf8 = f == u"vcard4" || f == u"vcard3" || f == u"csv";
+      if (r.allFolders && !utf8) continue;
+      SCOPED_TRACE(std::string(r.file) + " " + form);
+      const QString out = dir + QStringLiteral("/damaged-%1/").arg(++n);
+      QStringList args = {"export", "--format", form,
+                          "--out",  out,        SharedDir() + "/fixtures/damaged/" + r.file};
+      if (r.allFolders) args << "--all-folders";
+      const ProgramOutput run = RunCli(args);
+      EXPECT_EQ(run.status, 3) << run.err.toStdString();
+      EXPECT_TRUE(run.err.contains(u"warning:")) << run.err.toStdString();
+    }
+  }
+}
