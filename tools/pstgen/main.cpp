@@ -127,6 +127,9 @@ const char* kUsage =
     "                          items a folder\n"
     "  --code-page N           the Windows code page of an ANSI store's strings (default\n"
     "                          1252); characters it lacks are written as \"?\"\n"
+    "  --store-key TEXT        draw the store's record key (its identity) from TEXT instead\n"
+    "                          of the input, so that a changed description gives the same\n"
+    "                          store with changed items, as Outlook's edits do\n"
     "  --progress              report progress on standard error\n"
     "  --help                  this text\n"
     "\n"
@@ -197,7 +200,7 @@ int Usage(const std::string& problem) {
 
 int main(int argc, char** argv) {
   using namespace lumivex;
-  std::string description, out, folder = "Contacts", encoding;
+  std::string description, out, folder = "Contacts", encoding, store_key;
   uint64_t contacts = 0, seed = 1, code_page = 0;
   bool progress = false, ansi = false;
   for (int i = 1; i < argc; ++i) {
@@ -237,6 +240,10 @@ int main(int argc, char** argv) {
     } else if (arg == "--code-page") {
       if (!number(value(), code_page) || code_page == 0 || code_page > 65535)
         return Usage("--code-page needs a Windows code page number, such as 1252 or 932");
+    } else if (arg == "--store-key") {
+      const char* v = value();
+      if (!v || !*v) return Usage("--store-key needs a text");
+      store_key = v;
     } else if (arg == "--progress") {
       progress = true;
     } else if (!arg.empty() && arg[0] == '-') {
@@ -278,8 +285,9 @@ int main(int argc, char** argv) {
     // with the same key: it is drawn from the input, so different inputs give different keys
     // and the same input the same bytes.
     {
-      const std::string input =
-          input_text + "|" + std::to_string(contacts) + "|" + std::to_string(seed) + "|" + folder;
+      const std::string input = !store_key.empty() ? store_key
+                                                   : input_text + "|" + std::to_string(contacts) +
+                                                         "|" + std::to_string(seed) + "|" + folder;
       uint64_t h1 = 0xcbf29ce484222325ull, h2 = 0x84222325cbf29ce4ull;
       for (unsigned char c : input) {
         h1 = (h1 ^ c) * 0x100000001b3ull;

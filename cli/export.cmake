@@ -1,1 +1,0 @@
-target_sources(lumivex-cli PRIVATE ExportVerb.cpp Utf8ExportVerb.cpp)

@@ -1,1 +1,0 @@
-target_sources(lumivex-cli PRIVATE CliCommon.cpp FoldersVerb.cpp ScanVerb.cpp)

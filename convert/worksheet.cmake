@@ -1,1 +1,0 @@
-target_sources(lumivex_core PRIVATE WorksheetExport.cpp)

@@ -1,2 +1,0 @@
-lumivex_test(OutputDigestTest OutputDigestTest.cpp)
-add_dependencies(OutputDigestTest lumivex-cli lumivex-pstgen lumivex_sample_store lumivex_wab_template)

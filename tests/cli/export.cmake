@@ -1,2 +1,0 @@
-lumivex_test(cli_export_tests ExportVerbTest.cpp LIBS lumivex_utf8_readers)
-add_dependencies(cli_export_tests lumivex-cli)

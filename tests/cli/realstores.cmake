@@ -1,2 +1,0 @@
-lumivex_test(cli_real_stores_tests RealStoresTest.cpp LIBS lumivex_utf8_readers)
-add_dependencies(cli_real_stores_tests lumivex-cli lumivex-pstgen)

@@ -1,2 +1,0 @@
-lumivex_test(StoreVerbsTest StoreVerbsTest.cpp)
-add_dependencies(StoreVerbsTest lumivex-cli lumivex-pstgen)

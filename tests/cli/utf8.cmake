@@ -1,2 +1,0 @@
-lumivex_test(cli_utf8_export_tests Utf8ExportVerbTest.cpp LIBS lumivex_utf8_readers)
-add_dependencies(cli_utf8_export_tests lumivex-cli lumivex-pstgen)

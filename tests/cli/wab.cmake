@@ -1,2 +1,0 @@
-lumivex_test(cli_wab_tests WabDumpTest.cpp)
-add_dependencies(cli_wab_tests lumivex-cli lumivex_wab_template)

@@ -1,2 +1,0 @@
-lumivex_test(convert_addressbook_tests AddressBookExportTest.cpp)
-add_dependencies(convert_addressbook_tests lumivex_wab_template)

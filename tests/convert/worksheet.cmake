@@ -1,1 +1,0 @@
-lumivex_test(worksheet_tests WorksheetExportTest.cpp WorksheetReadersTest.cpp)

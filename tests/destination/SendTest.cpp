@@ -1,0 +1,390 @@
+// lumivex-cli send against real CardDAV servers (Radicale with a user and password, over plain
+// HTTP and over TLS with a certificate made here; Xandikos) started on 127.0.0.1 for the test,
+// and into a vdir folder read by khard. What arrives is read back through the server's own
+// listing by a client of the test's own and parsed by strict vobject; it is compared with the
+// same stores' vCard 3.0 export, whose fields the export tests check against an independent
+// reader of the store, and the pictures with their source files.
+#include "tests/contact/Utf8Readers.h"
+#include "tests/convert/ProgramRun.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+using namespace lumivex::testing;
+
+namespace {
+
+int FreePort() {
+  QTcpServer server;
+  server.listen(QHostAddress::LocalHost, 0);
+  return server.serverPort();
+}
+
+bool Listening(int port) {
+  for (int i = 0; i < 100; ++i) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+    if (socket.waitForConnected(100)) return true;
+    QThread::msleep(100);
+  }
+  return false;
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(bytes);
+}
+
+ProgramOutput Client(const QStringList& args) {
+  return RunProgram(QStringLiteral("/usr/bin/python3"),
+                    QStringList{SourceDir() + "/tests/destination/dav_client.py"} + args);
+}
+
+enum class Kind { kRadicale, kRadicaleTls, kXandikos };
+
+// A server of its own in a folder of its own, stopped and removed with it.
+struct Server {
+  Server(Kind kind, const QString& dir) : dir(dir) {
+    port = FreePort();
+    const QString scheme = kind == Kind::kRadicaleTls ? "https" : "http";
+    url = QStringLiteral("%1://127.0.0.1:%2/").arg(scheme).arg(port);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardOutputFile(dir + "/server.log");
+    if (kind == Kind::kXandikos) {
+      process.start("xandikos", {"-d", dir + "/data", "--defaults", "-l", "127.0.0.1", "-p",
+                                 QString::number(port)});
+    } else {
+      user = "ann";
+      WriteFile(dir + "/users", "ann:s3cret\n");
+      WriteFile(dir + "/password", "s3cret\n");
+      QString tlsLines;
+      if (kind == Kind::kRadicaleTls) {
+        caFile = dir + "/cert.pem";
+        const ProgramOutput made =
+            RunProgram("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                                   dir + "/key.pem", "-out", caFile, "-days", "2", "-subj",
+                                   "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                                   "-addext", "basicConstraints=critical,CA:TRUE"});
+        EXPECT_EQ(made.status, 0) << made.err.toStdString();
+        tlsLines =
+            QStringLiteral("ssl = True\ncertificate = %1\nkey = %2/key.pem\n").arg(caFile, dir);
+      }
+      const QByteArray config =
+          QStringLiteral(
+              "[server]\nhosts = 127.0.0.1:%1\n%3[auth]\ntype = htpasswd\n"
+              "htpasswd_filename = %2/users\nhtpasswd_encryption = plain\n"
+              "[storage]\nfilesystem_folder = %2/data\n[logging]\nlevel = info\n")
+              .arg(port)
+              .arg(dir, tlsLines)
+              .toUtf8();
+      WriteFile(dir + "/config", config);
+      process.start("/usr/bin/python3", {"-m", "radicale", "--config", dir + "/config"});
+    }
+    up = Listening(port);
+  }
+  ~Server() {
+    process.terminate();
+    if (!process.waitForFinished(5000)) process.kill();
+    process.waitForFinished();
+  }
+  // The account's arguments for lumivex-cli send.
+  QStringList Account() const {
+    QStringList args = {"send", "--to", url};
+    if (!user.isEmpty()) args << "--user" << user << "--password-file" << dir + "/password";
+    if (!caFile.isEmpty()) args << "--ca-file" << caFile;
+    return args;
+  }
+  QStringList ClientAccount() const {
+    return {user, user.isEmpty() ? "" : "s3cret", caFile.isEmpty() ? "-" : caFile};
+  }
+  int Puts() const {
+    QFile log(dir + "/server.log");
+    if (!log.open(QIODevice::ReadOnly)) return -1;
+    const QByteArray text = log.readAll();
+    return static_cast<int>(text.count("PUT request") + text.count("\"PUT "));
+  }
+
+  QString dir;
+  QString url;
+  QString user;
+  QString caFile;
+  int port = 0;
+  bool up = false;
+  QProcess process;
+};
+
+// The cards of a book as the server lists them: href -> ETag, and each card's vobject fields.
+struct Listing {
+  QJsonObject tags;
+  QJsonArray cards;
+};
+
+Listing List(const Server& server, const QString& book, const QString& out) {
+  QDir(out).removeRecursively();
+  const ProgramOutput run = Client(QStringList{"list", book} + server.ClientAccount() << out);
+  EXPECT_EQ(run.status, 0) << run.err.toStdString();
+  Listing listing{QJsonDocument::fromJson(run.out.toUtf8()).object(), {}};
+  QStringList files;
+  for (const QString& name : QDir(out).entryList(QDir::Files)) files << out + u'/' + name;
+  if (!files.isEmpty()) listing.cards = VObjectReader().ReadOrFail(files).array();
+  return listing;
+}
+
+QString Uid(const QJsonValue& card) {
+  return card["UID"][0]["value"].toString();
+}
+
+// The summary line's counts.
+QString Summary(const ProgramOutput& run) {
+  return run.out.section(u'(', 0, 0).trimmed();
+}
+
+struct ServerCase {
+  const char* name;
+  Kind kind;
+};
+
+void PrintTo(const ServerCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class CardDavSend : public ::testing::TestWithParam<ServerCase> {};
+
+TEST_P(CardDavSend, ArrivesWholeOnceAndAgainOnlyWhatChanged) {
+  const QString dir = ScratchDir(QStringLiteral("carddav"));
+  const QString sample = BinDir() + "/sample.pst";
+  const QString everyField = BinDir() + "/every-field.pst";
+  ASSERT_TRUE(QFileInfo::exists(sample) && QFileInfo::exists(everyField))
+      << "the sample and every-field stores have not been built";
+  Server server(GetParam().kind, dir);
+  ASSERT_TRUE(server.up) << "the server did not start; see " << dir.toStdString();
+  const QMap<QString, QString> env = {{"XDG_STATE_HOME", dir + "/state"}};
+  const QStringList stores = {"--no-merge", sample, everyField};
+
+  // What the stores hold, as their vCard 3.0 export gives it.
+  QStringList exported;
+  for (const QString& store : {sample, everyField}) {
+    exported << dir + QStringLiteral("/export%1.vcf").arg(exported.size());
+    ASSERT_EQ(RunCli({"export", "--format", "vcard3", "--out", exported.last(), store}).status, 0);
+  }
+  QHash<QString, QJsonObject> expected;
+  for (const QJsonValue card : VObjectReader().ReadOrFail(exported).array())
+    expected.insert(Uid(card), card.toObject());
+
+  // Sent into a new book: every card added, read back whole.
+  ProgramOutput run =
+      RunCli(server.Account() + QStringList{"--new-book", "Outlook Contacts"} + stores, env);
+  ASSERT_EQ(run.status, 0) << run.err.toStdString();
+  EXPECT_EQ(Summary(run), QStringLiteral("%1 added, 0 updated, 0 unchanged, 0 conflicts, 0 failed")
+                              .arg(expected.size()));
+  const ProgramOutput books = RunCli(server.Account() << "--list-books", env);
+  const QString line = books.out.split(u'\n').filter(QStringLiteral("Outlook Contacts")).value(0);
+  const QString book = line.section(u'\t', 1, 1);
+  ASSERT_FALSE(book.isEmpty()) << books.out.toStdString() << books.err.toStdString();
+  const Listing first = List(server, book, dir + "/cards");
+  ASSERT_EQ(first.cards.size(), expected.size());
+  int pictures = 0;
+  for (const QJsonValue card : first.cards) {
+    SCOPED_TRACE(Uid(card).toStdString());
+    ASSERT_TRUE(expected.contains(Uid(card)));
+    const QJsonObject want = expected.value(Uid(card));
+    for (const QString& field : want.keys()) {
+      if (field == u"PRODID") continue;
+      EXPECT_EQ(card[field], want[field]) << field.toStdString();
+    }
+    // The pictures byte for byte as the store's source files hold them.
+    const QString given = card["N"][0]["value"][1].toString();
+    for (const auto& [name, file] : {std::pair{u"Amélie", "every-field-portrait.jpg"},
+                                     std::pair{u"Александр", "every-field-badge.png"}}) {
+      if (given != name || !card.toObject().contains("PHOTO")) continue;
+      EXPECT_EQ(card["PHOTO"][0]["value"].toString(),
+                "base64:" + FileBytes(SourceDir() + "/data/edge/" + file).toBase64());
+      ++pictures;
+    }
+  }
+  EXPECT_EQ(pictures, 2);
+
+  // Sent again: nothing is put, every ETag stays.
+  const int puts = server.Puts();
+  run = RunCli(server.Account() + QStringList{"--book", "Outlook Contacts"} + stores, env);
+  EXPECT_EQ(run.status, 0) << run.err.toStdString();
+  EXPECT_EQ(Summary(run), QStringLiteral("0 added, 0 updated, %1 unchanged, 0 conflicts, 0 failed")
+                              .arg(expected.size()));
+  EXPECT_EQ(server.Puts(), puts);
+  EXPECT_EQ(List(server, book, dir + "/cards").tags, first.tags);
+
+  // A store changed between sends: only the changed contact is updated.
+  const QString description = dir + "/three.json";
+  const QByteArray three =
+      R"({"folders":[{"path":"Contacts","items":[
+          {"FirstName":"Anna","LastName":"Berg","Email1Address":"anna@example.com"},
+          {"FirstName":"Bo","LastName":"Ek","Email1Address":"bo@example.com"},
+          {"FirstName":"Cy","LastName":"Lund","Email1Address":"cy@example.com"}]}]})";
+  const QStringList three_store = {"--book", "Outlook Contacts", dir + "/three.pst"};
+  for (const QByteArray& bo : {QByteArray("bo@example.com"), QByteArray("bo@new.example")}) {
+    WriteFile(description, QByteArray(three).replace("bo@example.com", bo));
+    ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen",
+                         {description, "--store-key", "three", "--out", dir + "/three.pst"})
+                  .status,
+              0);
+    run = RunCli(server.Account() + three_store, env);
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+  }
+  EXPECT_EQ(Summary(run), "0 added, 1 updated, 2 unchanged, 0 conflicts, 0 failed");
+
+  // A contact edited on the server is a conflict, and stays as edited.
+  const QString edited = book + first.tags.keys().first().section(u'/', -1);
+  ASSERT_EQ(Client(QStringList{"edit", edited} + server.ClientAccount()).status, 0);
+  run = RunCli(server.Account() + QStringList{"--book", "Outlook Contacts"} + stores, env);
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(Summary(run), QStringLiteral("0 added, 0 updated, %1 unchanged, 1 conflicts, 0 failed")
+                              .arg(expected.size() - 1));
+  EXPECT_TRUE(run.err.contains("changed on the server since the last send"))
+      << run.err.toStdString();
+
+  // The record of sends lost: the cards there are compared, the edited one still a conflict.
+  QDir(dir + "/state").removeRecursively();
+  run = RunCli(server.Account() + QStringList{"--book", "Outlook Contacts"} + stores, env);
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(Summary(run), QStringLiteral("0 added, 0 updated, %1 unchanged, 1 conflicts, 0 failed")
+                              .arg(expected.size() - 1));
+  const Listing last = List(server, book, dir + "/cards");
+  int editedCards = 0;
+  for (const QJsonValue card : last.cards)
+    editedCards += card["FN"][0]["value"].toString() == u"Edited on the server";
+  EXPECT_EQ(editedCards, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, CardDavSend,
+                         ::testing::Values(ServerCase{"Radicale", Kind::kRadicale},
+                                           ServerCase{"RadicaleTls", Kind::kRadicaleTls},
+                                           ServerCase{"Xandikos", Kind::kXandikos}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Each way of failing has its own message and exit status.
+TEST(CardDavSendFailures, EachFailureSaysWhatWentWrong) {
+  const QString dir = ScratchDir(QStringLiteral("failures"));
+  const QString sample = BinDir() + "/sample.pst";
+  const QMap<QString, QString> env = {{"XDG_STATE_HOME", dir + "/state"}};
+  QDir().mkpath(dir + "/plain");
+  QDir().mkpath(dir + "/tls");
+  Server plain(Kind::kRadicale, dir + "/plain");
+  Server tls(Kind::kRadicaleTls, dir + "/tls");
+  ASSERT_TRUE(plain.up && tls.up);
+  WriteFile(dir + "/wrong", "not-the-password\n");
+  struct Fake {
+    QProcess process;
+    QString url;
+  };
+  Fake fakes[2];
+  const int statuses[2] = {507, 412};
+  for (int i = 0; i < 2; ++i) {
+    fakes[i].process.start("/usr/bin/python3", {SourceDir() + "/tests/destination/dav_client.py",
+                                                "fake", QString::number(statuses[i])});
+    ASSERT_TRUE(fakes[i].process.waitForReadyRead(10000));
+    fakes[i].url = QStringLiteral("http://127.0.0.1:%1/")
+                       .arg(QString::fromLatin1(fakes[i].process.readLine()).trimmed());
+  }
+  struct Case {
+    const char* what;
+    QStringList args;
+    int status;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"wrong password",
+       {"--to", plain.url, "--user", "ann", "--password-file", dir + "/wrong"},
+       1,
+       "refused the user name or password (HTTP 401)"},
+      {"unreachable",
+       {"--to", QStringLiteral("http://127.0.0.1:%1/").arg(FreePort())},
+       1,
+       "Cannot reach the CardDAV server: no answer from 127.0.0.1"},
+      {"untrusted certificate",
+       {"--to", tls.url, "--user", "ann", "--password-file", dir + "/wrong"},
+       1,
+       "is not trusted"},
+      {"full server",
+       {"--to", fakes[0].url},
+       3,
+       "HTTP 507 Insufficient Storage (DAV:quota-not-exceeded): the server has no room"},
+      {"precondition",
+       {"--to", fakes[1].url},
+       3,
+       "HTTP 412 Precondition Failed (DAV:need-privileges): the card on the server changed (or "
+       "appeared)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ProgramOutput run = RunCli(QStringList{"send"} + c.args << sample, env);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_TRUE(run.err.contains(QLatin1String(c.message))) << run.err.toStdString();
+  }
+  for (Fake& f : fakes) {
+    f.process.kill();
+    f.process.waitForFinished();
+  }
+}
+
+// A vdir: khard lists every contact; a second send leaves every file's bytes and time; a file
+// edited by the user is a conflict and left as it is.
+TEST(VdirSend, KhardReadsItAndASecondSendTouchesNothing) {
+  const QString dir = ScratchDir(QStringLiteral("vdir"));
+  const QString cards = dir + "/contacts";
+  const QMap<QString, QString> env = {{"XDG_STATE_HOME", dir + "/state"}};
+  const QStringList args = {"send",
+                            "--to",
+                            "vdir:" + cards,
+                            "--no-merge",
+                            BinDir() + "/sample.pst",
+                            BinDir() + "/every-field.pst"};
+  ProgramOutput run = RunCli(args, env);
+  ASSERT_EQ(run.status, 0) << run.err.toStdString();
+  const QStringList names = QDir(cards).entryList(QDir::Files);
+  WriteFile(dir + "/khard.conf", QStringLiteral("[addressbooks]\n[[sent]]\npath = %1\n[general]\n"
+                                                "default_action = list\n")
+                                     .arg(cards)
+                                     .toUtf8());
+  const ProgramOutput khard = RunProgram("khard", {"-c", dir + "/khard.conf", "list", "--parsable"},
+                                         {{"LC_ALL", "C.UTF-8"}});
+  ASSERT_EQ(khard.status, 0) << khard.err.toStdString();
+  EXPECT_EQ(khard.out.count(u'\n'), names.size());
+  EXPECT_EQ(
+      Summary(run),
+      QStringLiteral("%1 added, 0 updated, 0 unchanged, 0 conflicts, 0 failed").arg(names.size()));
+
+  QHash<QString, std::pair<QByteArray, QDateTime>> before;
+  for (const QString& name : names) {
+    const QString path = cards + u'/' + name;
+    before.insert(name, {FileBytes(path), QFileInfo(path).lastModified()});
+  }
+  QThread::msleep(20);
+  run = RunCli(args, env);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(
+      Summary(run),
+      QStringLiteral("0 added, 0 updated, %1 unchanged, 0 conflicts, 0 failed").arg(names.size()));
+  for (const QString& name : names) {
+    const QString path = cards + u'/' + name;
+    EXPECT_EQ(FileBytes(path), before.value(name).first) << name.toStdString();
+    EXPECT_EQ(QFileInfo(path).lastModified(), before.value(name).second) << name.toStdString();
+  }
+
+  const QString path = cards + u'/' + names.first();
+  const QByteArray edited = QByteArray(before.value(names.first()).first).replace("FN:", "FN:Dr ");
+  WriteFile(path, edited);
+  run = RunCli(args, env);
+  EXPECT_EQ(run.status, 3);
+  EXPECT_TRUE(run.err.contains("was changed since the last send")) << run.err.toStdString();
+  EXPECT_EQ(FileBytes(path), edited);
+}
+
+}  // namespace

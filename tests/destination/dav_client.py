@@ -1,0 +1,115 @@
+#!/usr/bin/python3
+"""A CardDAV client of the tests' own, apart from the program under test, and a stand-in server
+for the two answers real servers cannot be made to give.
+
+Usage: /usr/bin/python3 dav_client.py MODE ...
+  list BOOK_URL USER PASSWORD CA_FILE OUT_DIR
+        lists the book as the server does (PROPFIND, depth 1), fetches every card (GET) into
+        OUT_DIR/N.vcf and prints {"href": "etag", ...}
+  edit CARD_URL USER PASSWORD CA_FILE
+        changes the card's FN on the server (PUT with If-Match) and prints its new ETag
+  fake STATUS
+        serves on a free port of 127.0.0.1 (printed first) an address book at / that answers
+        every PUT with STATUS (507 or 412) and a DAV:error body
+"""
+import base64
+import http.server
+import json
+import os
+import ssl
+import sys
+import urllib.parse
+import urllib.request
+import xml.etree.ElementTree as ET
+
+
+def request(method, url, user, password, ca_file, body=None, headers=None):
+    h = dict(headers or {})
+    if user:
+        h["Authorization"] = "Basic " + base64.b64encode(
+            ("%s:%s" % (user, password)).encode()).decode()
+    context = ssl.create_default_context(cafile=ca_file) if ca_file != "-" else None
+    req = urllib.request.Request(url, data=body, method=method, headers=h)
+    with urllib.request.urlopen(req, timeout=30, context=context) as r:
+        return r.read(), r.headers
+
+
+def list_book(url, user, password, ca_file, out_dir):
+    body = (b'<?xml version="1.0"?><propfind xmlns="DAV:"><prop><getetag/></prop></propfind>')
+    data, _ = request("PROPFIND", url, user, password, ca_file, body,
+                      {"Depth": "1", "Content-Type": "application/xml"})
+    tags = {}
+    for response in ET.fromstring(data).findall("{DAV:}response"):
+        href = response.find("{DAV:}href").text
+        etag = response.find(".//{DAV:}getetag")
+        if etag is None or not href.endswith(".vcf"):
+            continue
+        tags[href] = etag.text
+    os.makedirs(out_dir, exist_ok=True)
+    for n, href in enumerate(sorted(tags)):
+        card, _ = request("GET", urllib.parse.urljoin(url, href), user, password, ca_file)
+        with open(os.path.join(out_dir, "%d.vcf" % n), "wb") as f:
+            f.write(card)
+    return tags
+
+
+def edit(url, user, password, ca_file):
+    card, headers = request("GET", url, user, password, ca_file)
+    lines = card.decode("utf-8").split("\r\n")
+    # As a client does: the name changed and the card's revision with it.
+    lines = ["FN:Edited on the server" if l.startswith("FN:") else
+             "REV:20300101T000000Z" if l.startswith("REV:") else l for l in lines]
+    _, answer = request("PUT", url, user, password, ca_file, "\r\n".join(lines).encode(),
+                        {"If-Match": headers["ETag"], "Content-Type": "text/vcard"})
+    return answer.get("ETag", "")
+
+
+def fake(status):
+    book = ('<?xml version="1.0"?><multistatus xmlns="DAV:" '
+            'xmlns:C="urn:ietf:params:xml:ns:carddav"><response><href>/</href><propstat><prop>'
+            '<resourcetype><collection/><C:addressbook/></resourcetype><displayname>Full'
+            '</displayname></prop><status>HTTP/1.1 200 OK</status></propstat></response>'
+            '</multistatus>').encode()
+    error = {507: b'<?xml version="1.0"?><error xmlns="DAV:"><quota-not-exceeded/></error>',
+             412: b'<?xml version="1.0"?><error xmlns="DAV:"><need-privileges/></error>'}[status]
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"
+
+        def answer(self, code, body, kind="application/xml"):
+            self.send_response(code)
+            self.send_header("Content-Type", kind)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def do_PROPFIND(self):
+            self.rfile.read(int(self.headers.get("Content-Length", 0)))
+            self.answer(207, book)
+
+        def do_PUT(self):
+            self.rfile.read(int(self.headers.get("Content-Length", 0)))
+            self.answer(status, error)
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    print(server.server_address[1], flush=True)
+    server.serve_forever()
+
+
+def main():
+    mode, args = sys.argv[1], sys.argv[2:]
+    if mode == "list":
+        print(json.dumps(list_book(*args)))
+    elif mode == "edit":
+        print(edit(*args))
+    elif mode == "fake":
+        fake(int(args[0]))
+    else:
+        raise SystemExit("unknown mode " + mode)
+
+
+if __name__ == "__main__":
+    main()
