@@ -47,7 +47,11 @@ void PrintExportHelp() {
       "                             123.vcf for a contact without names). The numbers come in\n"
       "                             the same order at every start, so exporting the same folder\n"
       "                             again into DIR replaces the files of the last export\n"
-      "                     xls     one Excel worksheet (BIFF 2.1), OutlookContacts-...xls\n"
+      "                     xls     one Excel worksheet (BIFF 2.1), OutlookContacts-...xls;\n"
+      "                             it holds 32,766 contacts at most (one row each): of a\n"
+      "                             larger folder the first 32,766 are written, the export\n"
+      "                             says how many were left out and ends with 3; csv holds\n"
+      "                             them all"
       "                     wab     one Windows Address Book file, OutlookContacts-...wab\n"
       "                     vcard4  vCard 4.0 (RFC 6350), for KDE, Thunderbird, Nextcloud and\n"
       "                             other CardDAV servers\n"
@@ -112,6 +116,11 @@ void PrintExportHelp() {
       "\n"
       "Prints the path of each file written, then \"N Contacts Saved Successfully\". While it\n"
       "works, \"Saving Contacts n/N\" is shown on stderr when stderr is a terminal.\n"
+      "N is the true number. The desktop window counts with 16-bit counters and so shows at\n"
+      "most 32,767 (its worksheet holds 32,766 contacts): for larger folders use this command\n"
+      "line, and csv, vcard4 or vcard3 where a worksheet cannot hold them all.\n"
+      "A folder without contacts is not exported: the export says so, writes nothing and\n"
+      "ends with 1.\n"
       "With vcard4, vcard3 and csv an entry that cannot be read is never written with values\n"
       "of another: it is left out and listed on stderr as it is met,\n"
       "  lumivex-cli export: warning: entry 7 of \"Top of Personal Folders/Contacts\" cannot\n"
@@ -304,6 +313,17 @@ int ExportVerb(const QStringList& arguments) {
     return Failure(kVerb, QString::fromUtf8(failure.what()));
   }
 
+  // A folder without entries has nothing to export (one whose list of entries lost some is
+  // damage, reported below).
+  try {
+    if (folder->GetItems()->Count() == 0 && folder->MissingEntries().isEmpty()) {
+      return Failure(kVerb, QStringLiteral("the folder \"%1\" holds no contacts; nothing was "
+                                           "written")
+                                .arg(folderPath));
+    }
+  } catch (const StoreError&) {
+    // The run reports a folder it cannot read.
+  }
   // The folder is made only once the store has opened: a store that fails leaves no empty
   // folder behind.
   if (!QDir().mkpath(dir))
@@ -329,7 +349,7 @@ int ExportVerb(const QStringList& arguments) {
   if (output.vCardEach && view.filesFailed > 0 && view.filesWritten == 0)
     return Failure(kVerb,
                    QStringLiteral("none of the %1 contacts could be written, the first %2; %3")
-                       .arg(result.contacts)
+                       .arg(result.entries)
                        .arg(view.firstFailure, freeSpace));
   // Work that ran to its end but is not whole is listed entry by entry, then summed up; the
   // completion text of the desktop program would claim a success that this is not.
@@ -350,23 +370,37 @@ int ExportVerb(const QStringList& arguments) {
                    : QStringLiteral("their cards repeat values of the entry before them");
     summary << QStringLiteral("%1 of %2 entries could not be read (%3)")
                    .arg(view.unreadable.size())
-                   .arg(result.contacts)
+                   .arg(result.entries)
                    .arg(consequence);
   }
   if (output.vCardEach && view.filesFailed > 0) {
     for (const QString& line : view.fileFailures) Warn(kVerb, line);
     summary << QStringLiteral("%1 of %2 contacts got no file (%3)")
                    .arg(view.filesFailed)
-                   .arg(result.contacts)
+                   .arg(result.entries)
                    .arg(freeSpace);
   }
+  // The worksheet holds as many rows as its 16-bit row counter counts; the contacts beyond them
+  // are in no row.
+  constexpr int kWorksheetContacts = 32766;
+  if (output.excel && result.entries > kWorksheetContacts)
+    summary << QStringLiteral(
+                   "the worksheet holds %1 contacts, its most; the other %2 of the "
+                   "folder's %3 were left out (--format csv holds them all)")
+                   .arg(kWorksheetContacts)
+                   .arg(result.entries - kWorksheetContacts)
+                   .arg(result.entries);
   if (!summary.isEmpty()) {
     std::fflush(stdout);
     std::fprintf(stderr, "lumivex-cli %s: incomplete: %s; see the lines above\n", qPrintable(kVerb),
                  qPrintable(summary.join(QStringLiteral("; "))));
     return kExitIncomplete;
   }
-  std::printf("%s\n", qPrintable(view.completion));
+  // The window's text counts to 32,767; the true number is given here.
+  QString completion = view.completion;
+  if (completion.endsWith(QStringLiteral(" Contacts Saved Successfully")))
+    completion = QString::number(result.entries) + QStringLiteral(" Contacts Saved Successfully");
+  std::printf("%s\n", qPrintable(completion));
   return kExitSuccess;
 }
 
