@@ -391,9 +391,13 @@ int ExportVerb(const QStringList& arguments) {
                    .arg(result.entries - kWorksheetContacts)
                    .arg(result.entries);
   if (!summary.isEmpty()) {
+    // Warnings above name the entries; a worksheet that is only full has none.
+    const bool listed = !missing.isEmpty() || !view.unreadable.isEmpty() ||
+                        (output.vCardEach && view.filesFailed > 0);
     std::fflush(stdout);
-    std::fprintf(stderr, "lumivex-cli %s: incomplete: %s; see the lines above\n", qPrintable(kVerb),
-                 qPrintable(summary.join(QStringLiteral("; "))));
+    std::fprintf(stderr, "lumivex-cli %s: incomplete: %s%s\n", qPrintable(kVerb),
+                 qPrintable(summary.join(QStringLiteral("; "))),
+                 listed ? "; see the lines above" : "");
     return kExitIncomplete;
   }
   // The window's text counts to 32,767; the true number is given here.

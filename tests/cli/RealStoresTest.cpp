@@ -217,3 +217,68 @@ TEST_F(RealStores, EveryDamagedReproducerIsReportedInEveryForm) {
     }
   }
 }
+
+// Contacts kept in a mail folder are exported with --all-folders (its mail is not), and a
+// contact is given its folder as a category only where more than one folder gives contacts,
+// the folder named below the top of the store.
+TEST_F(RealStores, EveryFolderHoldingContactsWhateverItsClass) {
+  const QString mixed = MakeStore(dir, QStringLiteral("mixed"), R"({"folders": [
+    {"path": "Contacts", "items": [{"FullName": "Bo Berg", "LastName": "Berg"}]},
+    {"path": "Contact Search", "containerClass": "IPF.Contact"},
+    {"path": "Kept", "containerClass": "IPF.Note", "items": [
+      {"FullName": "Ann Ash", "LastName": "Ash"},
+      {"messageClass": "IPM.Note", "Subject": "Not a contact"}]}]})");
+  const QString single = MakeStore(dir, QStringLiteral("single"), R"({"folders": [
+    {"path": "Contacts", "items": [{"FullName": "Bo Berg", "LastName": "Berg"}]},
+    {"path": "Contact Search", "containerClass": "IPF.Contact"}]})");
+  struct Case {
+    QString store;
+    QStringList names;
+    QStringList categories;  // Evolution's view, card by card
+  };
+  const Case cases[] = {{mixed, {"Bo Berg", "Ann Ash"}, {"Contacts", "Kept"}},
+                        {single, {"Bo Berg"}, {""}}};
+  for (const Case& c : cases) {
+    const QString file = dir + QStringLiteral("/every.vcf");
+    const ProgramOutput run =
+        RunCli({"export", "--format", "vcard4", "--all-folders", "--out", file, c.store});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    const QJsonArray cards = EvolutionCardReader().ReadOrFail({file}).array();
+    QStringList names, categories;
+    for (const QJsonValue card : cards) {
+      names << card["fn"].toString();
+      categories << card["categories"].toString();
+    }
+    EXPECT_EQ(names, c.names);
+    EXPECT_EQ(categories, c.categories);
+  }
+}
+
+// A store whose contacts lie only in a mail folder: the export names that folder, how many it
+// holds and the --folder that takes them.
+TEST_F(RealStores, WithoutAContactsFolderTheFoldersHoldingContactsAreNamed) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const ProgramOutput run =
+      RunCli({"export", "--format", "vcard4", "--out", dir + QStringLiteral("/none.vcf"),
+              FixturePst(QStringLiteral("72-contacts-in-mail-folder.pst"))});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.err.contains(u"\"Top of Personal Folders/myInbox\" (72 contacts)") &&
+              run.err.contains(u"--folder \"Top of Personal Folders/myInbox\"") &&
+              run.err.contains(u"--all-folders"))
+      << run.err.toStdString();
+}
+
+// An empty contacts folder is said to hold none, in every form: nothing written, status 1.
+TEST_F(RealStores, AnEmptyContactsFolderWritesNothing) {
+  const QString store =
+      MakeStore(dir, QStringLiteral("empty"), R"({"folders": [{"path": "Contacts"}]})");
+  for (const char* form : {"vcard", "vcards", "xls", "wab", "vcard4", "vcard3", "csv"}) {
+    SCOPED_TRACE(form);
+    const QString out = dir + QStringLiteral("/empty-") + form + u'/';
+    const ProgramOutput run = RunCli({"export", "--format", form, "--out", out, store});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.contains(u"holds no contacts") || run.err.contains(u"holds none"))
+        << run.err.toStdString();
+    EXPECT_TRUE(QDir(out).entryList(QDir::Files).isEmpty());
+  }
+}
