@@ -1,8 +1,10 @@
 #include "app/ExportDialog.h"
 
 #include "app/Dialogs.h"
+#include "app/ReviewWindow.h"
 #include "common/Module1.h"
 #include "source/MailStore.h"
+#include "source/PffBackend.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -54,6 +56,7 @@ QString Quoted(const QString& text) {
 struct ExportDialog::Job : public Utf8ExportObserver {
   ExportSource source;
   bool allFolders = false;
+  std::function<std::unique_ptr<contact::ContactStream>()> reviewed;
   Utf8ExportOptions options;
   ExportDialog* dialog = nullptr;
   const std::atomic<bool>* cancel = nullptr;
@@ -115,6 +118,12 @@ struct ExportDialog::Job : public Utf8ExportObserver {
 
   void Run() {
     try {
+      if (reviewed) {
+        const std::unique_ptr<contact::ContactStream> contacts = reviewed();
+        folders = 1;
+        result = RunUtf8Export(*contacts, options, *this);
+        return;
+      }
       const std::vector<std::shared_ptr<Folder>> list = OpenFolders();
       folders = static_cast<int>(list.size());
       result = RunUtf8Export(list, options, *this);
@@ -168,6 +177,10 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
       sourceBox);
   ChkAllFolders->setObjectName(QStringLiteral("ChkAllFolders"));
   sourceLayout->addWidget(ChkAllFolders);
+  CmdReview = new QPushButton(QStringLiteral("&Review and Merge Several Stores..."), sourceBox);
+  CmdReview->setObjectName(QStringLiteral("CmdReview"));
+  sourceLayout->addWidget(CmdReview, 0, Qt::AlignLeft);
+  connect(CmdReview, &QPushButton::clicked, this, [this] { CmdReview_Click(); });
   layout->addWidget(sourceBox);
 
   auto* formBox = new QGroupBox(QStringLiteral("Form"), this);
@@ -265,8 +278,8 @@ void ExportDialog::UpdateOptions() {
 }
 
 void ExportDialog::SetRunning(bool running) {
-  for (QWidget* option : std::initializer_list<QWidget*>{OptVCard4, OptVCard3, OptCsv, OptOneFile,
-                                                         ChkAllFolders, CmdExport, CmdClose})
+  for (QWidget* option : std::initializer_list<QWidget*>{
+           OptVCard4, OptVCard3, OptCsv, OptOneFile, ChkAllFolders, CmdReview, CmdExport, CmdClose})
     option->setEnabled(!running);
   CmdCancel->setEnabled(running);
   ProgBarExport->setFormat(running ? QStringLiteral("%p%") : QString());
@@ -297,6 +310,7 @@ void ExportDialog::CmdExport_Click() {
   auto job = std::make_shared<Job>();
   job->source = source_;
   job->allFolders = ChkAllFolders->isChecked();
+  job->reviewed = reviewed_;
   job->options.format = OptVCard4->isChecked()   ? Utf8Format::kVCard4
                         : OptVCard3->isChecked() ? Utf8Format::kVCard3
                                                  : Utf8Format::kCsv;
@@ -325,6 +339,20 @@ void ExportDialog::CmdExport_Click() {
   connect(thread_, &QThread::finished, this, [this] { OnWorkerDone(); });
   SetRunning(true);
   thread_->start();
+}
+
+void ExportDialog::CmdReview_Click() {
+  if (Running()) return;
+  QString store = source_.storeFile;
+  if (store.isEmpty()) try {
+      store = DefaultStorePath();
+    } catch (const StoreError&) {
+    }
+  ReviewWindow review(this, store.isEmpty() ? QStringList() : QStringList{store});
+  if (review.exec() != QDialog::Accepted) return;
+  reviewed_ = review.TickedSelection();
+  LblSource->setText(review.CountsText());
+  ChkAllFolders->setEnabled(false);
 }
 
 void ExportDialog::CmdCancel_Click() {

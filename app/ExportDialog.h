@@ -47,6 +47,9 @@ class ExportDialog : public QDialog {
   QRadioButton* OptPerContact;
   // Every contact folder of the store instead of the scanned folder.
   QCheckBox* ChkAllFolders;
+  // Opens the review (app/ReviewWindow.h): several stores, the contacts to tick, duplicates
+  // merged; the export then writes what was ticked there.
+  QPushButton* CmdReview;
   QLabel* LblSource;
   QProgressBar* ProgBarExport;
   QLabel* LblProgress;
@@ -62,6 +65,7 @@ class ExportDialog : public QDialog {
   // Asks the running export to stop after the entry it is writing.
   void CmdCancel_Click();
   void CmdOpenFolder_Click();
+  void CmdReview_Click();
 
   bool Running() const { return thread_ != nullptr; }
   bool CancelRequested() const { return cancel_.load(); }
@@ -100,6 +104,8 @@ class ExportDialog : public QDialog {
   Utf8ExportResult lastResult_;
   QString lastError_;
   QString openFolder_;
+  // The contacts ticked in the review, when one was made; else the dialog's own source.
+  std::function<std::unique_ptr<contact::ContactStream>()> reviewed_;
   int lastTotal_ = 0;
   int lastDone_ = 0;
 };

@@ -1,6 +1,8 @@
 #include "cli/CliCommon.h"
 #include "source/ContactFolders.h"
 
+#include "cli/Command.h"
+
 #include "source/PffBackend.h"
 
 #include <QJsonDocument>
@@ -43,30 +45,11 @@ bool TakeFlag(QStringList& args, const QString& name) {
   return true;
 }
 
-bool TakeStoreOptions(QStringList& args, StoreOptions& options, QString& error) {
-  if (!TakeOption(args, QStringLiteral("--folder"), options.folder, error)) return false;
-  options.json = TakeFlag(args, QStringLiteral("--json")) || options.json;
-  options.help = TakeFlag(args, QStringLiteral("--help")) || options.help;
-  options.help = TakeFlag(args, QStringLiteral("-h")) || options.help;
-  bool optionsEnded = false;
-  for (const QString& arg : args) {
-    if (!optionsEnded && arg == u"--") {
-      optionsEnded = true;
-      continue;
-    }
-    if (!optionsEnded && arg.startsWith(u'-') && arg.size() > 1) {
-      error = QStringLiteral("unknown option '%1'").arg(arg);
-      return false;
-    }
-    if (!options.store.isEmpty()) {
-      error = QStringLiteral("one store file at most, but '%1' and '%2' were given")
-                  .arg(options.store, arg);
-      return false;
-    }
-    options.store = arg;
-  }
-  args.clear();
-  return true;
+StoreOptions StoreOptionsOf(const Arguments& args) {
+  StoreOptions options;
+  if (!args.Operands().isEmpty()) options.store = args.Operands().first();
+  options.folder = args.Value(QStringLiteral("--folder"));
+  return options;
 }
 
 int UsageError(const QString& verb, const QString& message) {
@@ -169,6 +152,20 @@ ContactsSource OpenContactsSource(const StoreOptions& options) {
   rdo->Logoff();
   source.folderPath = source.folder->Path();
   source.isContacts = source.folder->DefaultItemType() == kContactItem;
+  return source;
+}
+
+ContactsSource OpenContactsFolder(const QString& verb, const StoreOptions& options,
+                                  const char* doing) {
+  ContactsSource source = OpenContactsSource(options);
+  if (!source.isContacts) {
+    const QString containerClass = source.folder->ContainerClass();
+    Warn(verb, QStringLiteral("\"%1\" is not a contacts folder (its class is %2); %3 its entries "
+                              "anyway")
+                   .arg(source.folderPath,
+                        containerClass.isEmpty() ? QStringLiteral("none") : containerClass,
+                        QLatin1String(doing)));
+  }
   return source;
 }
 

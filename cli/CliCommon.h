@@ -1,21 +1,16 @@
-// What the verbs of lumivex-cli share: the STORE / --folder PATH / --json arguments, the mail
-// session over the libpff backend, a folder picker that picks by path, and one-line errors.
+// What the verbs of lumivex-cli share: the store a verb reads and the folder it works on, the
+// exit statuses' messages, a folder picker that picks by path, and one-line errors.
 //
 // A verb that reads a store goes like this (ScanVerb.cpp is a short example):
 //
-//   StoreOptions options;
-//   QString error;
-//   QString format;                                          // the verb's own options first,
-//   if (!TakeOption(args, "--format", format, error) ||      // then the shared ones
-//       !TakeStoreOptions(args, options, error))
-//     return UsageError("export", error);
-//   if (options.help) { print the verb's help; return 0; }
+//   Arguments args;                                        // declared once: cli/Command.h
+//   if (const int status = kCommand.Parse(arguments, args); status >= 0) return status;
 //   try {
-//     ContactsSource source = OpenContactsSource(options);   // installs the mail provider too
+//     const ContactsSource source = OpenContactsFolder("scan", StoreOptionsOf(args), "counting");
 //     ... source.folder->GetItems() ...
-//   } catch (const StoreError& e) { return Failure("export", e.what()); }
+//   } catch (const StoreError& e) { return Failure("scan", e.what()); }
 //
-// OpenContactsSource makes CurrentMailProvider() the libpff backend set up for these options,
+// OpenContactsFolder makes CurrentMailProvider() the store backend set up for these options,
 // so a conversion run started afterwards (RunConversion) opens the same store and folder through
 // its own mail session.
 #pragma once
@@ -30,22 +25,22 @@
 
 namespace lumivex::cli {
 
-// The arguments shared by verbs that read a store: [STORE] [--folder PATH] [--json].
+class Arguments;
+
+// The store a verb reads and the folder in it: [STORE] [--folder PATH].
 struct StoreOptions {
   QString store;   // the store file; empty: the default profile's store
   QString folder;  // the folder path as `folders` prints it; empty: the default contacts folder
-  bool json = false;
-  bool help = false;  // -h or --help was given
 };
+// STORE and --folder PATH as the arguments gave them.
+StoreOptions StoreOptionsOf(const Arguments& args);
 
 // Takes "--name VALUE" or "--name=VALUE" out of `args`. Returns false, with `error` set, when
 // the value is missing; true otherwise (leaving `value` as it was when the option is absent).
+// For verbs not yet declared through Command.
 bool TakeOption(QStringList& args, const QString& name, QString& value, QString& error);
 // Takes a flag ("--json") out of `args`; true when it was there.
 bool TakeFlag(QStringList& args, const QString& name);
-// Takes --folder PATH, --json, -h/--help and STORE (the one argument that is not an option).
-// Call it after the verb has taken its own options: whatever is left over is an error.
-bool TakeStoreOptions(QStringList& args, StoreOptions& options, QString& error);
 
 // Prints "lumivex-cli VERB: MESSAGE" and the hint to --help on stderr; returns 2.
 int UsageError(const QString& verb, const QString& message);
@@ -86,6 +81,10 @@ struct ContactsSource {
 // else the store attached with AddStore and the folder picked by path (PickFolder). The session
 // is released again; the folder stays usable. Throws StoreError with a one-line reason.
 ContactsSource OpenContactsSource(const StoreOptions& options);
+// The verbs' way in: OpenContactsSource, and a warning on stderr when the folder is not a
+// contacts folder ("... is not a contacts folder (its class is X); `doing` its entries anyway").
+ContactsSource OpenContactsFolder(const QString& verb, const StoreOptions& options,
+                                  const char* doing);
 
 // Text for JSON output: a quoted, escaped string.
 QString JsonString(const QString& text);

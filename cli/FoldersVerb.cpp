@@ -1,6 +1,7 @@
 // lumivex-cli folders: prints the folder tree of a store file with each folder's class and
 // number of entries, so that a folder can be named with --folder PATH.
 #include "cli/CliCommon.h"
+#include "cli/Command.h"
 #include "cli/Verbs.h"
 #include "source/PffBackend.h"
 
@@ -14,25 +15,31 @@ namespace {
 
 const QString kVerb = QStringLiteral("folders");
 
-void PrintHelp() {
-  std::fputs(
-      "Usage: lumivex-cli folders [STORE] [--json]\n"
-      "Prints the folder tree of an Outlook data file (.pst or .ost): each folder's name,\n"
-      "container class (IPF.Contact for contacts folders) and number of entries, indented by\n"
-      "depth. The store's default contacts folder is marked \"(default contacts)\".\n"
-      "\n"
-      "  STORE   the .pst or .ost file; left out, the default store (see 'lumivex-cli --help'),\n"
-      "          named on stderr with the reason it was chosen\n"
-      "  --json  print the tree as one JSON object; each folder has name, path, containerClass,\n"
-      "          defaultItemType (2 = contacts), count (-1 when unreadable) and folders\n"
-      "          (with foldersUnreadable, the reason, when its sub-folders cannot be read)\n"
-      "\n"
-      "A folder's path, for --folder PATH of scan and export, is the names from the top down\n"
-      "joined by '/', e.g. \"Top of Personal Folders/Contacts\".\n"
-      "Exit status: 0 printed, 1 the store cannot be read, 2 bad arguments, 3 printed, but some\n"
-      "folders or their entries cannot be read (each is marked in the tree, and a summary line\n"
-      "goes to stderr).\n",
-      stdout);
+const Command& FoldersCommand() {
+  static const Command command(
+      kVerb,
+      QStringLiteral(
+          "Prints the folder tree of an Outlook data file (.pst or .ost): each folder's name,\n"
+          "container class (IPF.Contact for contacts folders) and number of entries, indented by\n"
+          "depth. The store's default contacts folder is marked \"(default contacts)\".\n"),
+      {
+          StoreOperand(QStringLiteral(
+              "the .pst or .ost file; left out, the default store (see 'lumivex-cli --help'),\n"
+              "named on stderr with the reason it was chosen\n")),
+          JsonOption(QStringLiteral(
+              "print the tree as one JSON object; each folder has name, path, containerClass,\n"
+              "defaultItemType (2 = contacts), count (-1 when unreadable) and folders\n"
+              "(with foldersUnreadable, the reason, when its sub-folders cannot be read)\n")),
+      },
+      QStringLiteral(
+          "A folder's path, for --folder PATH of scan and export, is the names from the top down\n"
+          "joined by '/', e.g. \"Top of Personal Folders/Contacts\".\n"
+          "Exit status: 0 printed, 1 the store cannot be read, 2 bad arguments, 3 printed, but "
+          "some\n"
+          "folders or their entries cannot be read (each is marked in the tree, and a summary "
+          "line\n"
+          "goes to stderr).\n"));
+  return command;
 }
 
 // Branches of the tree and folders whose entries cannot be read, counted for the summary.
@@ -108,16 +115,9 @@ QString JsonFolders(const Folder& folder) {
 }  // namespace
 
 int FoldersVerb(const QStringList& arguments) {
-  QStringList args = arguments;
-  StoreOptions options;
-  QString error;
-  if (!TakeStoreOptions(args, options, error)) return UsageError(kVerb, error);
-  if (options.help) {
-    PrintHelp();
-    return 0;
-  }
-  if (!options.folder.isEmpty())
-    return UsageError(kVerb, QStringLiteral("--folder is not used here"));
+  Arguments args;
+  if (const int status = FoldersCommand().Parse(arguments, args); status >= 0) return status;
+  const StoreOptions options = StoreOptionsOf(args);
   try {
     QString path = options.store;
     if (path.isEmpty()) {
@@ -130,7 +130,7 @@ int FoldersVerb(const QStringList& arguments) {
     const std::shared_ptr<Store> store = OpenPffStore(path);
     const std::shared_ptr<Folder> contacts = store->DefaultContactsFolder();
     const QString defaultPath = contacts ? contacts->Path() : QString();
-    if (options.json) {
+    if (args.Has(QStringLiteral("--json"))) {
       std::printf("{\"store\":%s,\"displayName\":%s,\"defaultContactsFolder\":%s,\"folders\":%s}\n",
                   qPrintable(JsonString(QFileInfo(path).absoluteFilePath())),
                   qPrintable(JsonString(store->DisplayName())),

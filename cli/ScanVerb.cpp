@@ -1,6 +1,7 @@
 // lumivex-cli scan: counts the entries of a contacts folder from the folder's list of them;
 // with --check it also reads every entry, as an export would, to list those that cannot be read.
 #include "cli/CliCommon.h"
+#include "cli/Command.h"
 #include "cli/Verbs.h"
 #include "source/ContactProperties.h"
 
@@ -14,34 +15,37 @@ namespace {
 
 const QString kVerb = QStringLiteral("scan");
 
-void PrintHelp() {
-  std::fputs(
-      "Usage: lumivex-cli scan [STORE] [--folder PATH] [--check] [--json]\n"
-      "Counts the entries of a contacts folder of an Outlook data file (.pst or .ost).\n"
-      "\n"
-      "  STORE          the .pst or .ost file; left out, the default store is used: the file\n"
-      "                 named by LUMIVEX_DEFAULT_STORE, else the first .pst/.ost in\n"
-      "                 ~/Documents/Outlook Files or ~/AppData/Local/Microsoft/Outlook (also\n"
-      "                 inside Wine prefixes, ~/.wine/drive_c/users/*/)\n"
-      "  --folder PATH  count this folder instead of the store's default contacts folder; PATH is\n"
-      "                 the folder names from the top down joined by '/', as 'lumivex-cli "
-      "folders'\n"
-      "                 prints them (e.g. \"Top of Personal Folders/Contacts\"). A folder that is\n"
-      "                 not a contacts folder is counted too, with a warning on stderr; the\n"
-      "                 desktop program refuses such folders\n"
-      "  --check        also read every entry, so that the entries an export could not read\n"
-      "                 whole are listed on stderr (position and reason), followed by a\n"
-      "                 summary line; with --json they are also in \"unreadable\". This takes\n"
-      "                 about as long as an export\n"
-      "  --json         print the result as one JSON object\n"
-      "\n"
-      "Prints the number of entries (contacts and distribution lists), taken from the folder's\n"
-      "list of its entries: a second or less for a million. Entries that the folder records but\n"
-      "its list lacks are reported on stderr.\n"
-      "Exit status: 0 counted (and, with --check, every entry readable), 1 the store or folder\n"
-      "cannot be read (one line on stderr says why), 2 bad arguments, 3 counted, but entries are\n"
-      "missing from the folder's list or (--check) cannot be read.\n",
-      stdout);
+const Command& ScanCommand() {
+  static const Command command(
+      kVerb,
+      QStringLiteral(
+          "Counts the entries of a contacts folder of an Outlook data file (.pst or .ost).\n"),
+      {
+          StoreOperand(),
+          FolderOption(QStringLiteral(
+              "count this folder instead of the store's default contacts folder; PATH is\n"
+              "the folder names from the top down joined by '/', as 'lumivex-cli folders'\n"
+              "prints them (e.g. \"Top of Personal Folders/Contacts\"). A folder that is\n"
+              "not a contacts folder is counted too, with a warning on stderr; the\n"
+              "desktop program refuses such folders\n")),
+          {QStringLiteral("--check"), QString(),
+           QStringLiteral("also read every entry, so that the entries an export could not read\n"
+                          "whole are listed on stderr (position and reason), followed by a\n"
+                          "summary line; with --json they are also in \"unreadable\". This takes\n"
+                          "about as long as an export\n")},
+          JsonOption(QStringLiteral("print the result as one JSON object\n")),
+      },
+      QStringLiteral("Prints the number of entries (contacts and distribution lists), taken from "
+                     "the folder's\n"
+                     "list of its entries: a second or less for a million. Entries that the folder "
+                     "records but\n"
+                     "its list lacks are reported on stderr.\n"
+                     "Exit status: 0 counted (and, with --check, every entry readable), 1 the "
+                     "store or folder\n"
+                     "cannot be read (one line on stderr says why), 2 bad arguments, 3 counted, "
+                     "but entries are\n"
+                     "missing from the folder's list or (--check) cannot be read.\n"));
+  return command;
 }
 
 struct Unreadable {
@@ -81,30 +85,17 @@ std::vector<Unreadable> UnreadableEntries(const Items& items, int count) {
 }  // namespace
 
 int ScanVerb(const QStringList& arguments) {
-  QStringList args = arguments;
-  const bool check = args.removeAll(QStringLiteral("--check")) > 0;
-  StoreOptions options;
-  QString error;
-  if (!TakeStoreOptions(args, options, error)) return UsageError(kVerb, error);
-  if (options.help) {
-    PrintHelp();
-    return 0;
-  }
+  Arguments args;
+  if (const int status = ScanCommand().Parse(arguments, args); status >= 0) return status;
+  const bool check = args.Has(QStringLiteral("--check"));
   try {
-    const ContactsSource source = OpenContactsSource(options);
-    if (!source.isContacts) {
-      Warn(kVerb, QStringLiteral("\"%1\" is not a contacts folder (its class is %2); counting "
-                                 "its entries anyway")
-                      .arg(source.folderPath, source.folder->ContainerClass().isEmpty()
-                                                  ? QStringLiteral("none")
-                                                  : source.folder->ContainerClass()));
-    }
+    const ContactsSource source = OpenContactsFolder(kVerb, StoreOptionsOf(args), "counting");
     const std::shared_ptr<Items> items = source.folder->GetItems();
     const int count = items->Count();
     const std::vector<Unreadable> unreadable =
         check ? UnreadableEntries(*items, count) : std::vector<Unreadable>();
     const QString missing = source.folder->MissingEntries();
-    if (options.json) {
+    if (args.Has(QStringLiteral("--json"))) {
       QStringList listed;
       for (const Unreadable& entry : unreadable)
         listed << QStringLiteral("{\"position\":%1,\"reason\":%2}")

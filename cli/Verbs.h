@@ -22,9 +22,4 @@ int ExportVerb(const QStringList& args);   // export --format F --out DIR [STORE
 int WabDumpVerb(const QStringList& args);  // wab-dump FILE
 int SendVerb(const QStringList& args);     // send --to DESTINATION [STORE...]
 
-// The export's forms for other address books: --format vcard4, vcard3 or csv.
-bool IsUtf8ExportFormat(const QString& format);
-int Utf8ExportVerb(const QStringList& args);
-void PrintExportHelp();  // the export verb's --help, every form
-
 }  // namespace lumivex::cli

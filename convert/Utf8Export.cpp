@@ -3,16 +3,14 @@
 #include "contact/CsvWriter.h"
 #include "contact/FileNames.h"
 #include "contact/VCardWriter.h"
-#include "source/ContactFolders.h"
+#include "convert/StagedFile.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 namespace lumivex {
@@ -76,209 +74,225 @@ bool WriteWhole(const QString& path, const QByteArray& bytes, QString& why) {
   return false;
 }
 
-struct FolderWork {
-  std::shared_ptr<Folder> folder;
-  std::shared_ptr<Items> items;
-  QString path;
-  int count = 0;
+[[noreturn]] void ThrowUnwritten(const QString& path, const QString& why) {
+  throw Utf8ExportError(QStringLiteral("Cannot write %1: %2; nothing was left there. Free some "
+                                       "disk space or choose another place")
+                            .arg(path, why)
+                            .toStdString());
+}
+
+void MakeFolder(const QString& path) {
+  if (!QDir().mkpath(path))
+    throw Utf8ExportError(
+        QStringLiteral("Cannot create the folder %1: check that you may write there")
+            .arg(path)
+            .toStdString());
+}
+
+// The path of the single file: the target, or a time-stamped name in the folder it names.
+QString SingleFilePath(const Utf8ExportOptions& options, const QFileInfo& target) {
+  QString path = target.absoluteFilePath();
+  if (target.isDir() || options.target.endsWith(u'/')) {
+    const QString stem =
+        QStringLiteral("Contacts-") + QDateTime::currentDateTime().toString(u"yyyy-MM-dd-HHmmss");
+    path = QDir(path).filePath(stem + Extension(options.format));
+  }
+  return path;
+}
+
+// The single file: written under a temporary name beside its target, whose name it takes once
+// whole (StagedFile); a failed or cancelled export leaves the target as it was. It is not
+// forced to disk before the rename: that would make a large export wait seconds for the disk,
+// longer than the writing takes, and the file systems in use keep a renamed file's data whole.
+// Its bytes are gathered and handed on in blocks.
+class SingleFile {
+ public:
+  explicit SingleFile(const QString& path) : staged_(path), file_(staged_.WorkPath()) {
+    MakeFolder(QFileInfo(path).absolutePath());
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate))
+      throw Utf8ExportError(
+          QStringLiteral("Cannot create %1: %2").arg(path, FileError(file_)).toStdString());
+    buffer_.reserve(kBlock * 2);
+  }
+
+  // Appends an entry, handing the gathered bytes on once they fill a block.
+  void Append(const Contact& contact, Utf8Format format) {
+    AppendEntry(buffer_, contact, format);
+    if (buffer_.size() >= kBlock) Flush();
+  }
+  void AppendHeading() { buffer_.append(CsvHeading()); }
+  // Writes out the rest and gives the file its name. Throws Utf8ExportError, leaving nothing.
+  void Finish() {
+    Flush();
+    const bool whole = file_.flush();
+    QString why = whole ? QString() : FileError(file_);
+    file_.close();
+    if (whole && file_.error() == QFileDevice::NoError && staged_.Commit(&why)) return;
+    ThrowUnwritten(staged_.Target(), why.isEmpty() ? FileError(file_) : why);
+  }
+
+ private:
+  static constexpr qsizetype kBlock = 1 << 16;
+
+  void Flush() {
+    if (buffer_.isEmpty()) return;
+    if (file_.write(buffer_) != buffer_.size()) {
+      const QString why = FileError(file_);
+      file_.close();
+      staged_.Discard();
+      ThrowUnwritten(staged_.Target(), why);
+    }
+    buffer_.clear();
+  }
+
+  StagedFile staged_;
+  QFile file_;
+  QByteArray buffer_;
+};
+
+// Writes the contacts of a stream in order, into the single file or one file each, and tells
+// the observer of each step and of the entries passed over.
+class Writer {
+ public:
+  Writer(const Utf8ExportOptions& options, Utf8ExportObserver& observer, Utf8ExportResult& result)
+      : options_(options), observer_(observer), result_(result) {}
+
+  void Run(ContactStream& contacts, SingleFile* single) {
+    total_ = contacts.Total();
+    // One contact after another, whose room is used again.
+    SourcedContact item;
+    for (;;) {
+      if (observer_.Cancelled()) {
+        result_.cancelled = true;
+        return;
+      }
+      bool more = false;
+      try {
+        more = contacts.Next(item);
+      } catch (const StoreError& e) {
+        throw Utf8ExportError(e.what());
+      }
+      if (total_ < 0) total_ = contacts.Total();
+      TellProblems(contacts);
+      if (!more) return;
+      AddCategories(item);
+      if (single != nullptr) {
+        single->Append(item.contact, options_.format);
+        Count(item.contact);
+      } else {
+        WriteOwnFile(item);
+      }
+      Step(item.origins.empty() ? QString() : item.origins.front().folder);
+    }
+  }
+
+ private:
+  void Step(const QString& folder) {
+    ++done_;
+    observer_.Progress(done_, std::max(total_, done_), folder);
+  }
+  void Count(const Contact& contact) { (contact.isGroup ? result_.groups : result_.contacts)++; }
+
+  // The entries the stream passed over on the way, each told as it was met.
+  void TellProblems(const ContactStream& contacts) {
+    for (const auto& problems = contacts.Problems(); problemsSeen_ < problems.size();) {
+      const EntryProblem& problem = problems[problemsSeen_++];
+      observer_.Problem(problem);
+      result_.problems.push_back(problem);
+      // An entry passed over is a step; a folder's own damage and an entry given without some
+      // fields (written as it comes) are not.
+      if (!problem.partial && problem.position > 0) Step(problem.folder);
+    }
+  }
+
+  void AddCategories(SourcedContact& item) const {
+    if (!options_.folderAsCategory) return;
+    for (const Origin& origin : item.origins) {
+      const QString category = FolderCategory(origin.folder);
+      if (!category.isEmpty() && !item.contact.categories.contains(category))
+        item.contact.categories.append(category);
+    }
+  }
+
+  void WriteOwnFile(const SourcedContact& item) {
+    const Contact& contact = item.contact;
+    QByteArray bytes;
+    AppendEntry(bytes, contact, options_.format);
+    const QString path =
+        QDir(result_.output).filePath(names_.Take(ShownName(contact), Extension(options_.format)));
+    QString failure;
+    if (WriteWhole(path, bytes, failure)) {
+      Count(contact);
+      observer_.FileWritten(path);
+      return;
+    }
+    const Origin* origin = item.origins.empty() ? nullptr : &item.origins.front();
+    EntryProblem problem{origin ? origin->folder : QString(), origin ? origin->position : 0,
+                         QStringLiteral("%1 (%2)").arg(path, failure), true,
+                         origin ? origin->store : QString()};
+    observer_.Problem(problem);
+    result_.problems.push_back(std::move(problem));
+  }
+
+  const Utf8ExportOptions& options_;
+  Utf8ExportObserver& observer_;
+  Utf8ExportResult& result_;
+  UniqueFileNames names_;
+  int total_ = 0;
+  int done_ = 0;
+  size_t problemsSeen_ = 0;
 };
 
 }  // namespace
 
-std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store) {
-  std::vector<std::shared_ptr<Folder>> folders;
-  for (const auto& found : FindContactFolders(store).folders) folders.push_back(found.folder);
-  return folders;
-}
-
 Utf8ExportResult RunUtf8Export(const std::vector<std::shared_ptr<Folder>>& folders,
                                const Utf8ExportOptions& options, Utf8ExportObserver& observer) {
+  if (options.target.isEmpty()) throw Utf8ExportError("No file or folder to write to was given");
+  // Every folder's entries are listed first, for the total of the progress and so that a folder
+  // that cannot be read stops the export before anything is written.
+  std::unique_ptr<FolderContacts> contacts;
+  try {
+    contacts = std::make_unique<FolderContacts>(std::vector<StoreFolders>{{{}, nullptr, folders}});
+  } catch (const StoreError& e) {
+    throw Utf8ExportError(e.what());
+  }
+  // A contact is named by its folder only where more than one folder gives contacts.
+  Utf8ExportOptions run = options;
+  if (contacts->FoldersWithEntries() <= 1) run.folderAsCategory = false;
+  return RunUtf8Export(*contacts, run, observer);
+}
+
+Utf8ExportResult RunUtf8Export(contact::ContactStream& contacts, const Utf8ExportOptions& options,
+                               Utf8ExportObserver& observer) {
   if (options.target.isEmpty()) throw Utf8ExportError("No file or folder to write to was given");
   if (options.perContact && options.format == Utf8Format::kCsv)
     throw Utf8ExportError("CSV is one file for all contacts: one file per contact is for vCard");
 
-  // Every folder's entries are opened first, for the total of the progress and so that a folder
-  // that cannot be read stops the export before anything is written.
-  std::vector<FolderWork> work;
-  int total = 0;
   Utf8ExportResult result;
-  int giving = 0;  // folders with entries: only where several give contacts is each named
-  for (const auto& folder : folders) {
-    FolderWork w;
-    w.folder = folder;
-    w.path = folder->Path();
-    try {
-      w.items = folder->GetItems();
-      w.count = std::max(0, w.items->Count());
-    } catch (const StoreError& e) {
-      throw Utf8ExportError(QStringLiteral("Cannot read the folder \"%1\": %2")
-                                .arg(w.path, QString::fromUtf8(e.what()))
-                                .toStdString());
-    }
-    // The same checks as every form makes of a folder: a list of entries shorter than the
-    // folder's own count has lost some.
-    const QString missing = folder->MissingEntries();
-    if (!missing.isEmpty()) {
-      EntryProblem problem{w.path, 0, missing};
-      observer.Problem(problem);
-      result.problems.push_back(std::move(problem));
-    }
-    total += w.count;
-    giving += w.count > 0;
-    work.push_back(std::move(w));
-  }
-
   const QFileInfo target(QDir::cleanPath(QDir(options.target).absolutePath()));
-  // The single file is written under a temporary name beside the target (removed again when the
-  // export fails or is cancelled) and renamed over the target once whole. It is not forced to
-  // disk before the rename: that would make a large export wait seconds for the disk, longer
-  // than the writing takes, and the file systems in use keep a renamed file's data whole.
-  std::unique_ptr<QTemporaryFile> single;
-  QString folderPath;
+  std::unique_ptr<SingleFile> single;
   if (options.perContact) {
-    folderPath = target.absoluteFilePath();
+    result.output = target.absoluteFilePath();
     if (target.exists() && !target.isDir())
       throw Utf8ExportError(QStringLiteral("%1 is a file: one file per contact needs a folder")
-                                .arg(folderPath)
+                                .arg(result.output)
                                 .toStdString());
-    if (!QDir().mkpath(folderPath))
-      throw Utf8ExportError(QStringLiteral("Cannot create the folder %1: check that you may "
-                                           "write there")
-                                .arg(folderPath)
-                                .toStdString());
-    result.output = folderPath;
+    MakeFolder(result.output);
   } else {
-    QString path = target.absoluteFilePath();
-    if (target.isDir() || options.target.endsWith(u'/')) {
-      const QString stem =
-          QStringLiteral("Contacts-") + QDateTime::currentDateTime().toString(u"yyyy-MM-dd-HHmmss");
-      path = QDir(path).filePath(stem + Extension(options.format));
-    }
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-      throw Utf8ExportError(QStringLiteral("Cannot create the folder %1: check that you may "
-                                           "write there")
-                                .arg(QFileInfo(path).absolutePath())
-                                .toStdString());
-    single = std::make_unique<QTemporaryFile>(path + QStringLiteral(".XXXXXX"));
-    if (!single->open() ||
-        !single->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                QFileDevice::ReadGroup | QFileDevice::ReadOther))
-      throw Utf8ExportError(
-          QStringLiteral("Cannot create %1: %2").arg(path, FileError(*single)).toStdString());
-    result.output = path;
+    result.output = SingleFilePath(options, target);
+    single = std::make_unique<SingleFile>(result.output);
+    if (options.format == Utf8Format::kCsv) single->AppendHeading();
   }
 
-  // The single file's bytes are gathered here and handed on in blocks; a per-contact file's
-  // bytes are its whole file.
-  QByteArray buffer;
-  constexpr qsizetype kBlock = 1 << 16;
-  buffer.reserve(kBlock * 2);
-  auto flush = [&] {
-    if (buffer.isEmpty()) return;
-    if (single->write(buffer) != buffer.size()) {
-      const QString why = FileError(*single);
-      single.reset();  // takes the temporary file away
-      throw Utf8ExportError(QStringLiteral("Cannot write %1: %2; nothing was left there. Free "
-                                           "some disk space or choose another place")
-                                .arg(result.output, why)
-                                .toStdString());
-    }
-    buffer.clear();
-  };
-  if (single && options.format == Utf8Format::kCsv) buffer.append(CsvHeading());
-
-  UniqueFileNames names;
-  int done = 0;
-  // One contact for every entry, whose room is used again.
-  Contact contact;
-  for (const FolderWork& w : work) {
-    const QString category =
-        options.folderAsCategory && giving > 1 ? FolderCategory(w.path) : QString();
-    // A folder of another class (mail kept beside contacts) gives only its contacts and lists.
-    const bool contactsOnly = w.folder->DefaultItemType() != kContactItem;
-    for (int i = 0; i < w.count; ++i) {
-      if (observer.Cancelled()) {
-        result.cancelled = true;
-        break;
-      }
-      QString why;
-      bool read = false;
-      try {
-        const std::unique_ptr<ContactEntry> entry = w.items->Item(i);
-        read = entry && entry->ReadContact(contact, why);
-        if (!read && why.isEmpty() && entry) why = entry->Failure();
-      } catch (const std::exception& e) {
-        why = QString::fromUtf8(e.what());
-      }
-      if (!read) {
-        // Whatever was read of it stays out: the entry is reported, never written.
-        EntryProblem problem{w.path, i + 1,
-                             why.isEmpty() ? QStringLiteral("the entry cannot be read") : why};
-        observer.Problem(problem);
-        result.problems.push_back(std::move(problem));
-      } else if (contactsOnly && !IsContactClass(contact.messageClass)) {
-        // Not a contact: passed over.
-      } else {
-        if (!why.isEmpty()) {
-          // Read, less the fields `why` names: written, and told of.
-          EntryProblem problem{w.path, i + 1, why, false, {}, true};
-          observer.Problem(problem);
-          result.problems.push_back(std::move(problem));
-        }
-        if (contact.uid.isEmpty())
-          contact.uid = CardUuid(QStringLiteral("%1|%2").arg(w.path).arg(i + 1));
-        if (!category.isEmpty() && !contact.categories.contains(category))
-          contact.categories.append(category);
-        if (single) {
-          AppendEntry(buffer, contact, options.format);
-          if (buffer.size() >= kBlock) flush();
-          (contact.isGroup ? result.groups : result.contacts)++;
-        } else {
-          QByteArray bytes;
-          AppendEntry(bytes, contact, options.format);
-          const QString path =
-              QDir(folderPath).filePath(names.Take(ShownName(contact), Extension(options.format)));
-          QString failure;
-          if (WriteWhole(path, bytes, failure)) {
-            (contact.isGroup ? result.groups : result.contacts)++;
-            observer.FileWritten(path);
-          } else {
-            EntryProblem problem{w.path, i + 1, QStringLiteral("%1 (%2)").arg(path, failure), true};
-            observer.Problem(problem);
-            result.problems.push_back(std::move(problem));
-          }
-        }
-      }
-      observer.Progress(++done, total, w.path);
-    }
-    if (result.cancelled) break;
-  }
-
-  if (single) {
-    if (result.cancelled) return result;  // the temporary file goes, the target stays as it was
+  Writer(options, observer, result).Run(contacts, single.get());
+  // A cancelled export leaves no single file: the target stays as it was.
+  if (single && !result.cancelled) {
     if (result.contacts + result.groups == 0) {
-      // No contacts: no file either (an earlier one of the target's name stays as it was).
+      // No contacts: no file either (one of the target's name stays as it was).
       result.output.clear();
       return result;
     }
-    flush();
-    const bool whole = single->flush();
-    QString why = whole ? QString() : FileError(*single);
-    single->close();
-    // rename() replaces a file of the target's name in one step.
-    const QString temporary = single->fileName();
-    if (whole && single->error() == QFileDevice::NoError &&
-        std::rename(QFile::encodeName(temporary).constData(),
-                    QFile::encodeName(result.output).constData()) == 0) {
-      single->setAutoRemove(false);
-    } else {
-      if (why.isEmpty())
-        why = whole ? QString::fromLocal8Bit(std::strerror(errno)) : FileError(*single);
-      throw Utf8ExportError(QStringLiteral("Cannot write %1: %2; nothing was left there. Free "
-                                           "some disk space or choose another place")
-                                .arg(result.output, why)
-                                .toStdString());
-    }
+    single->Finish();
     observer.FileWritten(result.output);
   }
   return result;

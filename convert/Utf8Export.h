@@ -9,6 +9,7 @@
 #pragma once
 
 #include "contact/ContactStream.h"
+#include "source/FolderContacts.h"
 #include "source/MailStore.h"
 
 #include <QString>
@@ -36,7 +37,8 @@ struct Utf8ExportOptions {
 struct Utf8ExportResult {
   int contacts = 0;  // entries written as contacts
   int groups = 0;    // distribution lists written as groups
-  // Entries not written, and entries written without some of their fields (`partial`).
+  // Entries not written, folders whose list of entries misses some (position 0), and entries
+  // written without some of their fields (`partial`).
   std::vector<contact::EntryProblem> problems;
   // The file written (empty when no contact was found: no file is then written), or the folder
   // of the per-contact files.
@@ -65,11 +67,10 @@ class Utf8ExportError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Every folder of `store` that holds contacts (container class IPF.Contact*, or contact and
-// list entries in a folder of another class), in folder-tree order, the store's hidden and
-// search folders (and what lies below them) left out; branches that cannot be read are passed
-// over (FindContactFolders lists them). Throws StoreError when the root cannot be read.
-std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store);
+// Exports the contacts `contacts` gives, in order; the entries it could not read are reported as
+// problems. Throws Utf8ExportError.
+Utf8ExportResult RunUtf8Export(contact::ContactStream& contacts, const Utf8ExportOptions& options,
+                               Utf8ExportObserver& observer);
 
 // Exports the entries of `folders` in order. Throws Utf8ExportError.
 Utf8ExportResult RunUtf8Export(const std::vector<std::shared_ptr<Folder>>& folders,

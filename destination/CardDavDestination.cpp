@@ -91,6 +91,19 @@ int CardDavDestination::RequestCount(const QByteArray& verb) const {
 SendResult CardDavDestination::Send(contact::ContactStream& contacts, const SendOptions& options,
                                     SendObserver& observer) {
   session_ = std::make_unique<CardDavAccountSession>(target_.account);
+  if (!target_.newBook.isEmpty() && options.dryRun) {
+    // A book not made yet would get every contact.
+    bool there = false;
+    for (const AddressBookInfo& b : session_->Books())
+      there |= b.name == target_.newBook || b.url.path().section(u'/', -2, -2) == target_.newBook;
+    if (!there) {
+      SendResult result;
+      contact::SourcedContact item;
+      while (!observer.Cancelled() && contacts.Next(item))
+        observer.Progress(++result.added, contacts.Total());
+      return result;
+    }
+  }
   const AddressBookInfo book =
       !target_.newBook.isEmpty() && !options.dryRun
           ? session_->CreateBook(target_.newBook)

@@ -1,6 +1,5 @@
 #include "merge/ContactSources.h"
 
-#include "contact/VCardWriter.h"
 #include "merge/EntrySpool.h"
 #include "merge/MergeRules.h"
 #include "source/PffBackend.h"
@@ -9,7 +8,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <numeric>
 
 namespace lumivex::merge {
 
@@ -19,107 +17,11 @@ using contact::EntryProblem;
 using contact::Origin;
 using contact::SourcedContact;
 
-constexpr int kMaxFolderDepth = 64;  // a damaged store could nest its folders in a loop
-
-void CollectContactFolders(const std::shared_ptr<Folder>& folder, int depth,
-                           std::vector<std::shared_ptr<Folder>>& out) {
-  if (depth >= kMaxFolderDepth) return;
-  for (const auto& sub : folder->SubFolders()) {
-    if (sub->Hidden()) continue;
-    if (sub->DefaultItemType() == kContactItem) out.push_back(sub);
-    CollectContactFolders(sub, depth + 1, out);
-  }
-}
-
-// The entries of the folders of every store, read one after another, in the order given.
-class EntryReader {
- public:
-  explicit EntryReader(std::vector<StoreFolders> sources) : sources_(std::move(sources)) {
-    for (size_t s = 0; s < sources_.size(); ++s)
-      for (size_t f = 0; f < sources_[s].folders.size(); ++f) {
-        Work w;
-        w.store = static_cast<int>(s);
-        w.path = sources_[s].folders[f]->Path();
-        w.items = sources_[s].folders[f]->GetItems();  // throws StoreError
-        w.count = std::max(0, w.items->Count());
-        total_ += w.count;
-        work_.push_back(std::move(w));
-      }
-  }
-
-  int Total() const { return total_; }
-  const std::vector<EntryProblem>& Problems() const { return problems_; }
-
-  // The next entry that can be read, into `out`; false at the end. Entries that cannot be read
-  // are listed in Problems() and passed over.
-  bool Next(SourcedContact& out) {
-    while (work_index_ < work_.size()) {
-      const Work& w = work_[work_index_];
-      if (position_ >= w.count) {
-        ++work_index_;
-        position_ = 0;
-        continue;
-      }
-      const int i = position_++;
-      QString why;
-      bool read = false;
-      try {
-        const std::unique_ptr<ContactEntry> entry = w.items->Item(i);
-        read = entry && entry->ReadContact(out.contact, why);
-        if (!read && why.isEmpty() && entry) why = entry->Failure();
-      } catch (const std::exception& e) {
-        why = QString::fromUtf8(e.what());
-      }
-      const QString& store = sources_[static_cast<size_t>(w.store)].path;
-      if (!read) {
-        problems_.push_back({w.path, i + 1,
-                             why.isEmpty() ? QStringLiteral("the entry cannot be read") : why,
-                             false, store});
-        continue;
-      }
-      if (out.contact.uid.isEmpty())
-        out.contact.uid =
-            contact::CardUuid(QStringLiteral("%1|%2|%3").arg(store, w.path).arg(i + 1));
-      out.origins.resize(1);
-      out.origins[0] = Origin{store, w.path, i + 1, out.contact.lastModified};
-      out.mergeRule.clear();
-      return true;
-    }
-    return false;
-  }
-
- private:
-  struct Work {
-    int store = 0;
-    QString path;
-    std::shared_ptr<Items> items;
-    int count = 0;
-  };
-  std::vector<StoreFolders> sources_;  // keeps the stores open while their entries are read
-  std::vector<Work> work_;
-  size_t work_index_ = 0;
-  int position_ = 0;
-  int total_ = 0;
-  std::vector<EntryProblem> problems_;
-};
-
-// Every entry as it is.
-class EveryEntryStream : public contact::ContactStream {
- public:
-  explicit EveryEntryStream(std::vector<StoreFolders> sources) : reader_(std::move(sources)) {}
-  int Total() const override { return reader_.Total(); }
-  bool Next(SourcedContact& out) override { return reader_.Next(out); }
-  const std::vector<EntryProblem>& Problems() const override { return reader_.Problems(); }
-
- private:
-  EntryReader reader_;
-};
-
 // The entries of one person as one contact. A first pass reads every entry once: its match keys
-// are kept, and the entry itself goes to a spool file on disk. The groups are then found by
-// joining entries that share a key; the second pass takes each group's entries back from the
-// spool, merges them and gives the contact out. Memory holds the keys of every entry and the
-// entries of one group, never the whole store.
+// are kept, and the entry itself goes to the spool (memory up to a bound, then a temporary
+// file). The groups are then found by joining entries that share a key; the second pass takes
+// each group's entries back from the spool, merges them and gives the contact out. Besides the
+// bounded spool, memory holds 24 bytes and the keys of each entry and the entries of one group.
 class MergingStream : public contact::ContactStream {
  public:
   explicit MergingStream(std::vector<StoreFolders> sources) : reader_(std::move(sources)) {}
@@ -143,10 +45,18 @@ class MergingStream : public contact::ContactStream {
 
  private:
   struct Entry {
-    Origin origin;
+    int64_t modified = 0;  // ms since 1970, INT64_MIN when unknown
+    int32_t position = 0;
     uint32_t parent = 0;
+    uint32_t work = 0;                  // the folder (FolderContacts::MakeOrigin)
     MatchRule rule = MatchRule::kNone;  // the strongest rule that joined it to another entry
   };
+  Origin OriginOf(const Entry& e) const {
+    return reader_.MakeOrigin(e.work, e.position,
+                              e.modified == INT64_MIN
+                                  ? QDateTime()
+                                  : QDateTime::fromMSecsSinceEpoch(e.modified, Qt::UTC));
+  }
 
   uint32_t Find(uint32_t i) {
     while (entries_[i].parent != i) {
@@ -171,7 +81,10 @@ class MergingStream : public contact::ContactStream {
       MatchKeys(c.contact, entry_keys);
       for (const MatchKey& k : entry_keys) keys.push_back({k.hash, index, k.rule});
       spool_.Add(c.contact);
-      entries_.push_back({c.origins.front(), index, MatchRule::kNone});
+      const QDateTime& modified = c.contact.lastModified;
+      entries_.push_back({modified.isValid() ? modified.toMSecsSinceEpoch() : INT64_MIN,
+                          c.origins.front().position, index,
+                          static_cast<uint32_t>(reader_.LastFolder()), MatchRule::kNone});
     }
     std::sort(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) {
       return a.hash != b.hash ? a.hash < b.hash : a.entry < b.entry;
@@ -210,23 +123,23 @@ class MergingStream : public contact::ContactStream {
   void Emit(const uint32_t* first, const uint32_t* last, SourcedContact& out) {
     if (last - first == 1) {
       spool_.Take(*first, out.contact);
-      out.origins.assign(1, entries_[*first].origin);
+      out.origins.assign(1, OriginOf(entries_[*first]));
       out.mergeRule.clear();
       return;
     }
     // Newest first; among equally new ones the earlier entry first.
     std::vector<uint32_t> order(first, last);
     std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-      return entries_[a].origin.lastModified > entries_[b].origin.lastModified;
+      return entries_[a].modified > entries_[b].modified;
     });
     out.origins.clear();
     QString uid;
     bool sameUid = true;
-    contact::Contact older;
+    contact::Contact& older = older_;
     uint32_t rules = 0;
     for (size_t k = 0; k < order.size(); ++k) {
       const Entry& e = entries_[order[k]];
-      out.origins.push_back(e.origin);
+      out.origins.push_back(OriginOf(e));
       rules |= 1u << static_cast<unsigned>(e.rule);
       if (k == 0) {
         spool_.Take(order[k], out.contact);
@@ -247,8 +160,9 @@ class MergingStream : public contact::ContactStream {
     out.mergeRule = why.join(QStringLiteral(", "));
   }
 
-  EntryReader reader_;
+  FolderContacts reader_;
   EntrySpool spool_;
+  contact::Contact older_;  // room for the older entries of a group, used again
   bool grouped_ = false;
   int total_ = -1;
   std::vector<Entry> entries_;
@@ -258,24 +172,6 @@ class MergingStream : public contact::ContactStream {
 };
 
 }  // namespace
-
-std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store) {
-  std::vector<std::shared_ptr<Folder>> folders;
-  CollectContactFolders(store.RootFolder(), 0, folders);
-  return folders;
-}
-
-bool IsAutoCollected(const Folder& folder) {
-  const QString name = folder.Name();
-  const QString type = folder.ContainerClass();
-  for (const char16_t* known : {u"Suggested Contacts", u"Recipient Cache", u"GAL Contacts",
-                                u"Quick Contacts", u"Organizational Contacts"})
-    if (name.compare(QStringView(known), Qt::CaseInsensitive) == 0) return true;
-  for (const char16_t* known :
-       {u"RecipientCache", u"GalContacts", u"OrganizationalContacts", u".MOC."})
-    if (type.contains(QStringView(known), Qt::CaseInsensitive)) return true;
-  return false;
-}
 
 std::vector<StoreFolders> FindSources(const SourceOptions& options) {
   QStringList paths = options.stores;
@@ -317,7 +213,7 @@ std::vector<StoreFolders> FindSources(const SourceOptions& options) {
 
 std::unique_ptr<contact::ContactStream> OpenContacts(std::vector<StoreFolders> sources,
                                                      bool merge) {
-  if (!merge) return std::make_unique<EveryEntryStream>(std::move(sources));
+  if (!merge) return std::make_unique<FolderContacts>(std::move(sources));
   // The stores are read in an order of their own, so that the same stores give the same
   // contacts in the same order however they were named.
   std::stable_sort(sources.begin(), sources.end(),

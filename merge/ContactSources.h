@@ -14,6 +14,7 @@
 #pragma once
 
 #include "contact/ContactStream.h"
+#include "source/FolderContacts.h"
 #include "source/MailStore.h"
 
 #include <QString>
@@ -30,23 +31,6 @@ struct SourceOptions {
   QString folder;              // else this folder of each store; else its default contacts folder
   QStringList excludeFolders;  // folder paths left out (with allFolders)
   bool merge = true;           // entries of the same person become one contact
-};
-
-// Every contact folder of `store` (container class IPF.Contact*), in folder-tree order, the
-// store's hidden and search folders (and what lies below them) left out. Throws StoreError when
-// the folder tree cannot be read.
-std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store);
-
-// True for a contacts folder the mail client fills by itself rather than the user: "Suggested
-// Contacts", the recipient cache, copies of the global address list. Offered, not chosen, by
-// default.
-bool IsAutoCollected(const Folder& folder);
-
-// One store's folders to read.
-struct StoreFolders {
-  QString path;  // the store file, as given
-  std::shared_ptr<Store> store;
-  std::vector<std::shared_ptr<Folder>> folders;
 };
 
 // Opens the stores of `options` and finds the folders to read. Throws StoreError (a store that

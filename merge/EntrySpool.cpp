@@ -27,37 +27,56 @@ void Fields(V& v, contact::Member& m);
 class Writer {
  public:
   explicit Writer(QByteArray& out) : out_(out) {}
+  // A text: its length and a flag (bit 0: one byte a character) as a varint, then the text.
   void Value(const QString& s) {
-    Int(static_cast<int32_t>(s.size()));
-    out_.append(reinterpret_cast<const char*>(s.utf16()), s.size() * 2);
+    const qsizetype n = s.size();
+    const auto* units = reinterpret_cast<const char16_t*>(s.utf16());
+    char16_t wide = 0;
+    for (qsizetype i = 0; i < n; ++i) wide |= units[i];
+    if (wide < 0x100) {
+      Size(uint64_t(n) << 1 | 1);
+      const qsizetype at = out_.size();
+      out_.resize(at + n);
+      char* to = out_.data() + at;
+      for (qsizetype i = 0; i < n; ++i) to[i] = static_cast<char>(units[i]);
+    } else {
+      Size(uint64_t(n) << 1);
+      out_.append(reinterpret_cast<const char*>(units), n * 2);
+    }
   }
   void Value(const QByteArray& b) {
-    Int(static_cast<int32_t>(b.size()));
+    Size(uint64_t(b.size()));
     out_.append(b);
   }
   void Value(const QStringList& list) {
-    Int(static_cast<int32_t>(list.size()));
+    Size(uint64_t(list.size()));
     for (const QString& s : list) Value(s);
   }
   void Value(const QDateTime& t) {
     const int64_t ms = t.isValid() ? t.toMSecsSinceEpoch() : INT64_MIN;
     out_.append(reinterpret_cast<const char*>(&ms), sizeof ms);
   }
-  void Value(bool& b) { Int(b ? 1 : 0); }
+  void Value(bool& b) { Size(b ? 1 : 0); }
   void Value(const contact::Date& d) {
-    Int(d.year);
-    Int(d.month);
-    Int(d.day);
+    Size(uint64_t(d.year));
+    Size(uint64_t(d.month));
+    Size(uint64_t(d.day));
   }
   template <typename E>
   requires std::is_enum_v<E>
-  void Value(const E& e) { Int(static_cast<int32_t>(e)); }
+  void Value(const E& e) { Size(static_cast<uint64_t>(e)); }
   template <typename T>
   void List(const std::vector<T>& list) {
-    Int(static_cast<int32_t>(list.size()));
+    Size(uint64_t(list.size()));
     for (const T& t : list) Fields(*this, const_cast<T&>(t));
   }
-  void Int(int32_t v) { out_.append(reinterpret_cast<const char*>(&v), sizeof v); }
+  void Size(uint64_t v) {
+    while (v >= 0x80) {
+      out_.append(static_cast<char>(v | 0x80));
+      v >>= 7;
+    }
+    out_.append(static_cast<char>(v));
+  }
 
  private:
   QByteArray& out_;
@@ -68,22 +87,34 @@ class Reader {
   Reader(const char* data, qsizetype size) : at_(data), end_(data + size) {}
   bool ok() const { return ok_; }
   void Value(QString& s) {
-    const int32_t n = Int();
-    if (!Has(qsizetype(n) * 2)) return;
+    const uint64_t head = Size();
+    const auto n = static_cast<qsizetype>(head >> 1);
+    const bool narrow = head & 1;
+    if (!Has(narrow ? n : n * 2)) return;
     s.resize(n);
-    std::memcpy(s.data(), at_, size_t(n) * 2);
-    at_ += n * 2;
+    char16_t* to = reinterpret_cast<char16_t*>(s.data());
+    if (narrow) {
+      for (qsizetype i = 0; i < n; ++i) to[i] = static_cast<unsigned char>(at_[i]);
+      at_ += n;
+    } else {
+      std::memcpy(to, at_, size_t(n) * 2);
+      at_ += n * 2;
+    }
   }
   void Value(QByteArray& b) {
-    const int32_t n = Int();
+    const auto n = static_cast<qsizetype>(Size());
     if (!Has(n)) return;
-    b = QByteArray(at_, n);
+    if (n == 0)
+      b.clear();
+    else
+      b = QByteArray(at_, n);
     at_ += n;
   }
   void Value(QStringList& list) {
-    const int32_t n = Int();
-    list.clear();
-    for (int32_t i = 0; i < n && ok_; ++i) Value(list.emplace_back());
+    const auto n = static_cast<qsizetype>(Size());
+    if (!Has(n)) return;
+    list.resize(n);
+    for (QString& s : list) Value(s);
   }
   void Value(QDateTime& t) {
     int64_t ms = 0;
@@ -92,33 +123,37 @@ class Reader {
     at_ += sizeof ms;
     t = ms == INT64_MIN ? QDateTime() : QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
   }
-  void Value(bool& b) { b = Int() != 0; }
+  void Value(bool& b) { b = Size() != 0; }
   void Value(contact::Date& d) {
-    d.year = Int();
-    d.month = Int();
-    d.day = Int();
+    d.year = static_cast<int>(Size());
+    d.month = static_cast<int>(Size());
+    d.day = static_cast<int>(Size());
   }
   template <typename E>
   requires std::is_enum_v<E>
-  void Value(E& e) { e = static_cast<E>(Int()); }
+  void Value(E& e) { e = static_cast<E>(Size()); }
   template <typename T>
   void List(std::vector<T>& list) {
-    const int32_t n = Int();
-    if (n < 0 || !Has(n)) return;
+    const auto n = static_cast<qsizetype>(Size());
+    if (!Has(n)) return;  // every element takes a byte at least
     list.resize(size_t(n));
     for (T& t : list) Fields(*this, t);
   }
-  int32_t Int() {
-    int32_t v = 0;
-    if (!Has(sizeof v)) return 0;
-    std::memcpy(&v, at_, sizeof v);
-    at_ += sizeof v;
-    return v;
+  uint64_t Size() {
+    uint64_t v = 0;
+    for (int shift = 0; shift < 64; shift += 7) {
+      if (!Has(1)) return 0;
+      const auto b = static_cast<unsigned char>(*at_++);
+      v |= uint64_t(b & 0x7F) << shift;
+      if (!(b & 0x80)) return v;
+    }
+    ok_ = false;
+    return 0;
   }
 
  private:
   bool Has(qsizetype n) {
-    if (n >= 0 && end_ - at_ >= n) return true;
+    if (ok_ && n >= 0 && end_ - at_ >= n) return true;
     ok_ = false;
     return false;
   }
@@ -193,18 +228,39 @@ bool Decode(const char* data, qsizetype size, Contact& out) {
   return r.ok();
 }
 
-EntrySpool::EntrySpool() : file_(QDir::tempPath() + QStringLiteral("/lumivex-merge-XXXXXX")) {
+EntrySpool::EntrySpool(int64_t memoryCap)
+    : file_(QDir::tempPath() + QStringLiteral("/lumivex-merge-XXXXXX")), memory_cap_(memoryCap) {}
+
+void EntrySpool::Open() {
   if (!file_.open())
-    throw StoreError(QStringLiteral("Cannot create a temporary file in %1 to merge in: %2")
+    throw StoreError(QStringLiteral("Cannot create a temporary file in %1 to merge in: %2. Set "
+                                    "TMPDIR to a folder you may write in")
                          .arg(QDir::tempPath(), file_.errorString())
                          .toStdString());
   buffer_.reserve(kBlock * 2);
-  offsets_.push_back(0);
 }
 
 void EntrySpool::Add(const Contact& contact) {
-  Encode(contact, buffer_);
-  offsets_.push_back(written_ + buffer_.size());
+  encoded_.clear();
+  Encode(contact, encoded_);
+  const auto size = encoded_.size();
+  sizes_.push_back(static_cast<uint32_t>(size));
+  // In memory while there is room: a chunk is filled, and the next begun, up to the cap.
+  const int64_t used = chunks_.empty() ? 0 : chunks_.back().size();
+  const bool fits = !chunks_.empty() && used + size <= kChunk;
+  if (!file_.isOpen() &&
+      (fits || (int64_t(chunks_.size() + 1) * kChunk <= memory_cap_ && size <= kChunk))) {
+    if (!fits) {
+      chunks_.emplace_back();
+      chunks_.back().reserve(kChunk);
+    }
+    offsets_.push_back(int64_t(chunks_.size() - 1) * kChunk + chunks_.back().size());
+    chunks_.back().append(encoded_);
+    return;
+  }
+  if (!file_.isOpen()) Open();
+  offsets_.push_back(kFileBase + written_ + buffer_.size());
+  buffer_.append(encoded_);
   if (buffer_.size() >= kBlock) Flush();
 }
 
@@ -219,6 +275,8 @@ void EntrySpool::Flush() {
 }
 
 void EntrySpool::Finish() {
+  encoded_ = {};
+  if (!file_.isOpen()) return;
   Flush();
   if (!file_.flush())
     throw StoreError(QStringLiteral("Cannot write the temporary file %1 to merge in: %2")
@@ -229,8 +287,15 @@ void EntrySpool::Finish() {
 }
 
 void EntrySpool::Take(uint32_t index, Contact& out) {
-  const int64_t at = offsets_[index];
-  const int64_t size = offsets_[index + 1] - at;
+  const int64_t size = sizes_[index];
+  if (offsets_[index] < kFileBase) {
+    const int64_t at = offsets_[index];
+    const QByteArray& chunk = chunks_[size_t(at / kChunk)];
+    if (!Decode(chunk.constData() + at % kChunk, size, out))
+      throw StoreError("An entry kept for the merge cannot be read back");
+    return;
+  }
+  const int64_t at = offsets_[index] - kFileBase;
   const int64_t window_end = buffer_at_ + buffer_.size();
   auto read = [&](QByteArray& into, int64_t from, int64_t length) {
     into.resize(length);

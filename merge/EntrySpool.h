@@ -1,5 +1,6 @@
-// Entries kept on disk between the two passes of a merge: each contact written as it is read,
-// taken back by its number. The file is a temporary one, removed when the spool goes.
+// Entries kept between the two passes of a merge: each contact stored as it is read, taken back
+// by its number. The first entries are kept in memory (kMemoryCap bytes at most), the others in a
+// temporary file removed when the spool goes: memory stays bounded however large the stores.
 #pragma once
 
 #include "contact/Contact.h"
@@ -14,7 +15,11 @@ namespace lumivex::merge {
 
 class EntrySpool {
  public:
-  EntrySpool();
+  static constexpr int64_t kChunk = int64_t(1) << 22;
+  static constexpr int64_t kMemoryCap = 24 * kChunk;  // 96 MiB
+
+  // `memoryCap`: the bytes of entries kept in memory before the file is used.
+  explicit EntrySpool(int64_t memoryCap = kMemoryCap);
   // Keeps `contact` as the next entry (numbered from 0). Throws StoreError when the disk is full.
   void Add(const contact::Contact& contact);
   // Ends the adding; Take may be called from now on.
@@ -24,11 +29,19 @@ class EntrySpool {
 
  private:
   void Flush();
-  QTemporaryFile file_;
-  QByteArray buffer_;             // entries not yet written, or a window of the file being read
-  int64_t buffer_at_ = 0;         // where in the file the read window starts
-  std::vector<int64_t> offsets_;  // where each entry starts; one more at the end
-  int64_t written_ = 0;
+  void Open();
+  std::vector<QByteArray> chunks_;  // entries in memory; none crosses from one chunk to the next
+  QTemporaryFile file_;             // opened when memory is full
+  QByteArray encoded_;              // the entry being added
+  QByteArray buffer_;               // entries not yet written, or a window of the file being read
+  int64_t buffer_at_ = 0;           // where in the file the read window starts
+  // Where each entry starts: below kFileBase in chunks_ (chunk = offset / kChunk), else in the
+  // file at offset - kFileBase.
+  static constexpr int64_t kFileBase = int64_t(1) << 62;
+  int64_t memory_cap_;
+  std::vector<int64_t> offsets_;
+  std::vector<uint32_t> sizes_;
+  int64_t written_ = 0;  // bytes in the file
 };
 
 // The bytes of `contact` and back; for the spool.

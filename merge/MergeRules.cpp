@@ -90,11 +90,13 @@ QString ComparablePhone(const QString& number) {
   digits.reserve(number.size());
   bool international = false;
   for (const QChar c : number) {
-    if (c.isDigit()) {
+    if (c >= u'0' && c <= u'9') {
+      digits += c;
+    } else if (c.unicode() >= 0x80 && c.isDigit()) {
       digits += QChar(u'0' + c.digitValue());
     } else if (c == u'+' && digits.isEmpty()) {
       international = true;
-    } else if (c.isLetter()) {
+    } else if (c.unicode() >= u'A' && c.isLetter()) {
       break;  // "ext. 12", "x12": what follows is an extension, not the number
     }
   }

@@ -40,7 +40,7 @@ _lumivex_cli() {
   elif [[ $prev == = && $cword -ge 2 ]]; then
     prev=${COMP_WORDS[cword - 2]}
   fi
-  local verbs="folders scan export wab-dump"
+  local verbs="folders scan export wab-dump send"
   COMPREPLY=()
 
   if ((cword == 1)); then
@@ -52,6 +52,22 @@ _lumivex_cli() {
   case $prev in
     --format)
       mapfile -t COMPREPLY < <(compgen -W "vcard vcards xls wab vcard4 vcard3 csv" -- "$cur")
+      return ;;
+    --to)
+      # The fixed destinations, and vdir: folders.
+      if [[ $cur == vdir:* ]]; then
+        compopt -o filenames -o nospace 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -d -P vdir: -- "${cur#vdir:}")
+      else
+        compopt -o nospace 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -W "kde evolution vdir: https:// http://" -- "$cur")
+      fi
+      return ;;
+    --password-file | --ca-file)
+      compopt -o filenames 2>/dev/null
+      mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+      return ;;
+    --user | --book | --new-book)
       return ;;
     --code-page)
       mapfile -t COMPREPLY < <(compgen -W "874 932 936 949 950 1250 1251 1252 1253 1254 1255
@@ -77,7 +93,8 @@ _lumivex_cli() {
       while ((i < cword)); do
         word=${COMP_WORDS[i]}
         case $word in
-          --folder | --format | --out | --code-page)
+          --folder | --format | --out | --code-page | --to | --user | --password-file | \
+            --ca-file | --book | --new-book)
             ((i += 1))
             [[ ${COMP_WORDS[i]} == = ]] && ((i += 1)) ;;
           -*) ;;
@@ -100,6 +117,8 @@ _lumivex_cli() {
       scan) options="--folder --json --help" ;;
       export) options="--format --out --folder --code-page --per-contact --all-folders --help" ;;
       wab-dump) options="--json --help" ;;
+      send) options="--to --user --password-file --ca-file --book --new-book --list-books
+        --overwrite --dry-run --all-folders --folder --no-merge --help" ;;
     esac
     mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
     return

@@ -1,6 +1,9 @@
-// The values entries are compared by: telephone numbers as the numbering plans write them in
-// their international and national forms.
+// The values entries are compared by (telephone numbers as the numbering plans write them in
+// their international and national forms), and the spool that keeps entries between passes.
 #include "merge/MergeRules.h"
+
+#include "contact/VCardWriter.h"
+#include "merge/EntrySpool.h"
 
 #include "tests/support/TestPaths.h"
 
@@ -40,6 +43,76 @@ TEST(ComparablePhone, DifferentNumbersAndShortOnesDoNotMatch) {
   EXPECT_NE(merge::ComparablePhone("+49 30 1234567"), merge::ComparablePhone("+49 30 1234568"));
   EXPECT_TRUE(merge::ComparablePhone("112").isEmpty());
   EXPECT_TRUE(merge::ComparablePhone("ext. 1234").isEmpty());
+}
+
+}  // namespace
+
+namespace {
+
+// A contact with every field of the model set.
+contact::Contact FullContact(int n) {
+  contact::Contact c;
+  c.messageClass = "IPM.Contact";
+  c.prefix = "Dr.";
+  c.givenName = QString("Zoé %1").arg(n);
+  c.middleName = "Q.";
+  c.surname = "Łęcka 日本";
+  c.suffix = "Jr.";
+  c.displayName = "Dr. Zoé Łęcka";
+  c.fileAs = "Łęcka, Zoé";
+  c.nickname = "Zo";
+  c.company = "Contoso";
+  c.department = "R&D";
+  c.jobTitle = "Chief";
+  c.profession = "Chemist";
+  c.officeLocation = "B4";
+  c.manager = "M";
+  c.assistant = "A";
+  c.emails = {{"zoe@example.com", "Zoé (zoe@example.com)", "SMTP"}, {"z@x.example", "", "EX"}};
+  c.phones = {{contact::PhoneKind::kMobile, "+48 600 100 200"},
+              {contact::PhoneKind::kTty, "123456"}};
+  c.addresses = {{contact::AddressKind::kHome, "ul. Długa 1\nm. 2", "PO 3", "Gdańsk", "Pomorskie",
+                  "80-001", "Polska", true}};
+  c.businessWebPage = "https://w.example";
+  c.personalWebPage = "https://p.example";
+  c.imAddress = "im:zoe";
+  c.freeBusyUrl = "https://fb.example";
+  c.birthday = {1980, 2, 29};
+  c.anniversary = {2001, 9, 8};
+  c.gender = contact::Gender::kFemale;
+  c.spouse = "S";
+  c.children = {"Ida", "Per"};
+  c.categories = {"VIP"};
+  c.notes = "Line 1\nLine 2 — ü";
+  c.photo = {QByteArray("\x89PNG\0\x01", 6), "image/png"};
+  c.lastModified = QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9), Qt::UTC);
+  c.uid = "uid";
+  return c;
+}
+
+// The spool gives back every field of every entry, whether it kept it in memory or on disk.
+TEST(EntrySpool, GivesBackEveryFieldFromMemoryAndFromDisk) {
+  for (const int64_t cap : {merge::EntrySpool::kMemoryCap, int64_t(0)}) {
+    merge::EntrySpool spool(cap);
+    contact::Contact list;
+    list.isGroup = true;
+    list.displayName = "Team";
+    list.members = {{"Ann", "ann@example.com"}, {"Bo", ""}};
+    for (int n = 0; n < 3; ++n) spool.Add(FullContact(n));
+    spool.Add(list);
+    spool.Finish();
+    contact::Contact back;
+    for (const uint32_t n : {2u, 0u, 1u}) {
+      spool.Take(n, back);
+      QByteArray want, got;
+      contact::AppendVCard(want, FullContact(int(n)), contact::VCardVersion::k40);
+      contact::AppendVCard(got, back, contact::VCardVersion::k40);
+      EXPECT_EQ(got, want) << "cap " << cap;
+    }
+    spool.Take(3, back);
+    EXPECT_TRUE(back.isGroup);
+    EXPECT_EQ(back.members, list.members);
+  }
 }
 
 }  // namespace

@@ -454,6 +454,14 @@ BuildReport BuildStore(const StorePlan& plan, const std::string& out_path,
       }
       tick();
     }
+    if (!f.people.empty()) {
+      for (const auto& [first, last] : f.people)
+        for (uint64_t n = first; n <= last; ++n) {
+          writer.AddMessage(nid, ToMessage(SyntheticContacts::Person(f.seed, n), plan.contacts));
+          tick();
+        }
+      continue;
+    }
     SyntheticContacts synthetic(f.seed);
     for (uint64_t n = 1; n <= f.generate; ++n) {
       writer.AddMessage(nid, ToMessage(synthetic.Next(n), plan.contacts));

@@ -19,6 +19,9 @@ struct FolderPlan {
   std::vector<Item> items;
   uint64_t generate = 0;  // synthetic contacts added after the items
   uint64_t seed = 1;
+  // Instead of `generate`: the people of these numbers (first, last; both included), each the
+  // same contact in every store made with the same seed (SyntheticContacts::Person).
+  std::vector<std::pair<uint64_t, uint64_t>> people;
 };
 
 struct StorePlan {

@@ -186,4 +186,16 @@ Item SyntheticContacts::Next(uint64_t number) {
   return item;
 }
 
+Item SyntheticContacts::Person(uint64_t seed, uint64_t number) {
+  SyntheticContacts person(seed * 0x9E3779B97F4A7C15ull ^ (number * 0xD1B54A32D192ED03ull));
+  Item item = person.Next(number);
+  const std::string initials = {static_cast<char>('A' + person.Pick(26)), '.', ' ',
+                                static_cast<char>('A' + person.Pick(26)), '.'};
+  item.fields.emplace(item.fields.begin() + 1, "MiddleName", initials);
+  // A name written family name first is given whole: the initials go into it too.
+  for (auto& [name, value] : item.fields)
+    if (name == "FullName") value = std::get<std::string>(value) + " " + initials;
+  return item;
+}
+
 }  // namespace lumivex::pstgen

@@ -14,6 +14,10 @@ class SyntheticContacts {
   explicit SyntheticContacts(uint64_t seed) : state_(seed) {}
   // The next contact; `number` (from 1) goes into its e-mail address so every one differs.
   Item Next(uint64_t number);
+  // Person `number` of the people drawn from `seed`: the same contact in every store made with the
+  // same seed (for stores that share people), its own generator seeded from both. Two initials as
+  // middle name keep people of the same name and company rare.
+  static Item Person(uint64_t seed, uint64_t number);
 
  private:
   uint64_t Random();

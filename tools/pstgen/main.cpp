@@ -4,6 +4,11 @@
 //
 //   lumivex-pstgen [DESCRIPTION.json] --out FILE [--contacts N] [--seed S] [--folder PATH]
 //                  [--encoding none|compressible|cyclic] [--ansi [--code-page N]] [--progress]
+//                  [--people RANGES]
+//
+// --people 1-30000,100001-170000 writes the synthetic people of those numbers instead of
+// --contacts N: person n is the same contact in every store written with the same seed, so that
+// stores can share people (the merge benchmark's stores).
 //
 // The store is a Unicode one (Outlook 2003 and later) unless --ansi asks for the ANSI layout of
 // Outlook 97-2002: 32-bit block ids and offsets, and 8-bit strings (PT_STRING8) in the Windows
@@ -98,6 +103,7 @@
 #include <sstream>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "tools/pstgen/Description.h"
 
@@ -115,6 +121,10 @@ const char* kUsage =
     "                          Latin with accents, Cyrillic, Greek, Chinese, Japanese, Korean\n"
     "                          and Arabic scripts)\n"
     "  --seed S                seed of the synthetic contacts (default 1)\n"
+    "  --people RANGES         instead of --contacts: the synthetic people numbered\n"
+    "                          FIRST-LAST[,FIRST-LAST...]; person n is the same contact in\n"
+    "                          every store written with the same seed (stores that share\n"
+    "                          people)\n"
     "  --folder PATH           where they go, below \"Top of Personal Folders\" (default\n"
     "                          \"Contacts\"; created as a contacts folder when missing)\n"
     "  --encoding none|compressible|cyclic\n"
@@ -191,6 +201,12 @@ const char* kUsage =
     "\n"
     "Fields by mail-client name (strings unless said otherwise):\n";
 
+uint64_t people_contacts(const std::vector<std::pair<uint64_t, uint64_t>>& people) {
+  uint64_t n = 0;
+  for (const auto& [first, last] : people) n += last - first + 1;
+  return n;
+}
+
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "lumivex-pstgen: %s\nTry 'lumivex-pstgen --help'.\n", problem.c_str());
   return 2;
@@ -200,7 +216,8 @@ int Usage(const std::string& problem) {
 
 int main(int argc, char** argv) {
   using namespace lumivex;
-  std::string description, out, folder = "Contacts", encoding, store_key;
+  std::string description, out, folder = "Contacts", encoding, store_key, people_text;
+  std::vector<std::pair<uint64_t, uint64_t>> people;
   uint64_t contacts = 0, seed = 1, code_page = 0;
   bool progress = false, ansi = false;
   for (int i = 1; i < argc; ++i) {
@@ -223,6 +240,22 @@ int main(int argc, char** argv) {
       out = v;
     } else if (arg == "--contacts") {
       if (!number(value(), contacts)) return Usage("--contacts needs a whole number");
+    } else if (arg == "--people") {
+      const char* v = value();
+      if (!v) return Usage("--people needs ranges of numbers, such as 1-30000,100001-170000");
+      people_text = v;
+      std::stringstream ranges(v);
+      for (std::string range; std::getline(ranges, range, ',');) {
+        uint64_t first = 0, last = 0;
+        const size_t dash = range.find('-');
+        if (dash == std::string::npos || !number(range.substr(0, dash).c_str(), first) ||
+            !number(range.substr(dash + 1).c_str(), last) || first == 0 || last < first)
+          return Usage(
+              "--people takes ranges FIRST-LAST of numbers from 1, such as "
+              "1-30000,100001-170000");
+        people.emplace_back(first, last);
+        contacts += last - first + 1;
+      }
     } else if (arg == "--seed") {
       if (!number(value(), seed)) return Usage("--seed needs a whole number");
     } else if (arg == "--folder") {
@@ -255,6 +288,8 @@ int main(int argc, char** argv) {
     }
   }
   if (out.empty()) return Usage("say where to write the store with --out FILE");
+  if (!people.empty() && contacts != people_contacts(people))
+    return Usage("give either --contacts N or --people RANGES, not both");
   // Found now rather than after the whole store has been written beside it.
   if (std::error_code ec; std::filesystem::is_directory(out, ec))
     return Usage("--out " + out + " is a folder: name the store file, such as " +
@@ -285,9 +320,11 @@ int main(int argc, char** argv) {
     // with the same key: it is drawn from the input, so different inputs give different keys
     // and the same input the same bytes.
     {
-      const std::string input = !store_key.empty() ? store_key
-                                                   : input_text + "|" + std::to_string(contacts) +
-                                                         "|" + std::to_string(seed) + "|" + folder;
+      const std::string input = !store_key.empty()
+                                    ? store_key
+                                    : input_text + "|" + std::to_string(contacts) + "|" +
+                                          std::to_string(seed) + "|" + folder +
+                                          (people.empty() ? std::string() : "|" + people_text);
       uint64_t h1 = 0xcbf29ce484222325ull, h2 = 0x84222325cbf29ce4ull;
       for (unsigned char c : input) {
         h1 = (h1 ^ c) * 0x100000001b3ull;
@@ -311,6 +348,7 @@ int main(int argc, char** argv) {
       f.container_class = "IPF.Contact";
       f.generate = contacts;
       f.seed = seed;
+      f.people = people;
       plan.folders.push_back(std::move(f));
     }
     const bool tty = isatty(fileno(stderr));

@@ -1,0 +1,797 @@
+#include "app/ReviewWindow.h"
+
+#include "app/Dialogs.h"
+#include "contact/VCardWriter.h"
+#include "source/FolderContacts.h"
+#include "source/PffBackend.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMimeData>
+#include <QPointer>
+#include <QPushButton>
+#include <QSortFilterProxyModel>
+#include <QSplitter>
+#include <QTableView>
+#include <QThread>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <atomic>
+#include <set>
+
+namespace lumivex {
+
+namespace {
+
+QString Number(qsizetype n) {
+  return QLocale(QLocale::English).toString(qlonglong(n));
+}
+
+QString FolderName(const QString& path) {
+  return path.section(u'/', -1);
+}
+
+// The entry's summary for the table and its match keys.
+ReviewEntry Summarize(const contact::Contact& c, int folder, int position) {
+  ReviewEntry e;
+  e.folder = folder;
+  e.position = position;
+  e.modified = c.lastModified.isValid() ? c.lastModified.toMSecsSinceEpoch() : 0;
+  e.name = contact::ShownName(c);
+  e.company = c.company;
+  if (!c.emails.empty()) e.email = c.emails.front().address;
+  if (!c.phones.empty()) e.phone = c.phones.front().number;
+  if (!c.photo.IsEmpty()) {
+    QImage image = QImage::fromData(c.photo.data);
+    if (!image.isNull())
+      e.picture = image.scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+  }
+  merge::MatchKeys(c, e.keys);
+  return e;
+}
+
+// The entries of one row merged: newest first, each older one filling what the newer lack.
+struct Merged {
+  contact::SourcedContact contact;
+  std::vector<contact::Contact> members;  // newest first, as read
+  QStringList problems;
+};
+
+// The plan of an export of the ticked rows: the folders and, per row, its entries newest first.
+struct Selection {
+  std::vector<ReviewFolder> folders;
+  struct Row {
+    std::vector<std::pair<int, int>> entries;  // folder, position
+    QString rule;
+  };
+  std::vector<Row> rows;
+};
+
+bool ReadFrom(const std::vector<ReviewFolder>& folders, int folder, int position,
+              contact::Contact& out, QString& why) {
+  try {
+    const auto entry = folders[size_t(folder)].items->Item(position - 1);
+    if (entry && entry->ReadContact(out, why)) return true;
+    if (why.isEmpty() && entry) why = entry->Failure();
+  } catch (const std::exception& e) {
+    why = QString::fromUtf8(e.what());
+  }
+  if (why.isEmpty()) why = QStringLiteral("the entry cannot be read");
+  return false;
+}
+
+// Reads and merges the entries of one row.
+void MergeRow(const std::vector<ReviewFolder>& folders, const Selection::Row& row, Merged& out,
+              std::vector<contact::EntryProblem>* problems) {
+  out.contact.origins.clear();
+  out.members.clear();
+  QString uid;
+  for (const auto& [folder, position] : row.entries) {
+    contact::Contact c;
+    QString why;
+    const ReviewFolder& f = folders[size_t(folder)];
+    if (!ReadFrom(folders, folder, position, c, why)) {
+      if (problems) problems->push_back({f.path, position, why, false, f.store});
+      continue;
+    }
+    if (c.uid.isEmpty())
+      c.uid = contact::CardUuid(QStringLiteral("%1|%2").arg(f.path).arg(position));
+    if (uid.isEmpty() || c.uid < uid) uid = c.uid;
+    out.contact.origins.push_back({f.store, f.path, position, c.lastModified});
+    out.members.push_back(std::move(c));
+  }
+  if (out.members.empty()) return;
+  out.contact.contact = out.members.front();
+  for (size_t k = 1; k < out.members.size(); ++k)
+    merge::Combine(out.contact.contact, out.members[k]);
+  out.contact.contact.uid = uid;
+  out.contact.mergeRule = out.members.size() > 1 ? row.rule : QString();
+}
+
+class SelectionStream : public contact::ContactStream {
+ public:
+  explicit SelectionStream(std::shared_ptr<const Selection> selection)
+      : selection_(std::move(selection)) {}
+  int Total() const override { return int(selection_->rows.size()); }
+  bool Next(contact::SourcedContact& out) override {
+    while (next_ < selection_->rows.size()) {
+      Merged merged;
+      MergeRow(selection_->folders, selection_->rows[next_++], merged, &problems_);
+      if (merged.members.empty()) continue;
+      out = std::move(merged.contact);
+      return true;
+    }
+    return false;
+  }
+  const std::vector<contact::EntryProblem>& Problems() const override { return problems_; }
+
+ private:
+  std::shared_ptr<const Selection> selection_;
+  size_t next_ = 0;
+  std::vector<contact::EntryProblem> problems_;
+};
+
+}  // namespace
+
+// ---- The table ----
+
+ReviewModel::ReviewModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int ReviewModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : int(rows_.size());
+}
+int ReviewModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kColumns;
+}
+
+QString ReviewModel::Shown(const Row& row, QString ReviewEntry::*field) const {
+  for (const int e : row.entries)
+    if (!(entries_[size_t(e)].*field).isEmpty()) return entries_[size_t(e)].*field;
+  return {};
+}
+
+QVariant ReviewModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= int(rows_.size())) return {};
+  const Row& row = rows_[size_t(index.row())];
+  const ReviewEntry& first = entries_[size_t(row.entries.front())];
+  if (role == Qt::CheckStateRole && index.column() == kTick)
+    return row.ticked ? Qt::Checked : Qt::Unchecked;
+  if (role == Qt::DecorationRole && index.column() == kPicture) {
+    for (const int e : row.entries)
+      if (!entries_[size_t(e)].picture.isNull()) return entries_[size_t(e)].picture;
+    return {};
+  }
+  if (role == Qt::ToolTipRole && row.entries.size() > 1)
+    return QStringLiteral("%1 entries, one person: %2").arg(row.entries.size()).arg(row.rule);
+  if (role != Qt::DisplayRole) return {};
+  switch (index.column()) {
+    case kTick:
+      return row.entries.size() > 1 ? QStringLiteral("%1 merged").arg(row.entries.size())
+                                    : QString();
+    case kName:
+      return Shown(row, &ReviewEntry::name);
+    case kCompany:
+      return Shown(row, &ReviewEntry::company);
+    case kEmail:
+      return Shown(row, &ReviewEntry::email);
+    case kPhone:
+      return Shown(row, &ReviewEntry::phone);
+    case kSource: {
+      const ReviewFolder& f = folders_[size_t(first.folder)];
+      QString text =
+          QStringLiteral("%1 / %2").arg(QFileInfo(f.store).fileName(), FolderName(f.path));
+      if (row.entries.size() > 1) text += QStringLiteral(" (+%1)").arg(row.entries.size() - 1);
+      return text;
+    }
+    default:
+      return {};
+  }
+}
+
+bool ReviewModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (!index.isValid() || role != Qt::CheckStateRole || index.column() != kTick) return false;
+  SetTicked(index.row(), value.toInt() == Qt::Checked);
+  return true;
+}
+
+Qt::ItemFlags ReviewModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+  if (index.column() == kTick) f |= Qt::ItemIsUserCheckable;
+  return f;
+}
+
+QVariant ReviewModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  static const char* const kHeadings[] = {"",      "Name",           "Company", "E-mail",
+                                          "Phone", "Store / Folder", "Picture"};
+  return QString::fromLatin1(kHeadings[section]);
+}
+
+void ReviewModel::Clear() {
+  beginResetModel();
+  folders_.clear();
+  entries_.clear();
+  rows_.clear();
+  unticked_folders_.clear();
+  ticked_ = 0;
+  grouped_ = false;
+  endResetModel();
+  emit CountsChanged();
+}
+
+int ReviewModel::AddFolder(ReviewFolder folder) {
+  folders_.push_back(std::move(folder));
+  return int(folders_.size()) - 1;
+}
+
+void ReviewModel::AddEntries(std::vector<ReviewEntry> entries) {
+  if (entries.empty()) return;
+  beginInsertRows({}, int(rows_.size()), int(rows_.size() + entries.size()) - 1);
+  for (ReviewEntry& e : entries) {
+    rows_.push_back({{int(entries_.size())}, true, {}});
+    entries_.push_back(std::move(e));
+  }
+  ticked_ += int(entries.size());
+  endInsertRows();
+  emit CountsChanged();
+}
+
+void ReviewModel::SortNewestFirst(Row& row) const {
+  std::stable_sort(row.entries.begin(), row.entries.end(), [this](int a, int b) {
+    return entries_[size_t(a)].modified > entries_[size_t(b)].modified;
+  });
+}
+
+void ReviewModel::Group() {
+  // Entries that share a key are one person, as the command line merges them.
+  struct Keyed {
+    uint64_t hash;
+    int entry;
+    merge::MatchRule rule;
+  };
+  std::vector<Keyed> keys;
+  for (size_t e = 0; e < entries_.size(); ++e)
+    for (const merge::MatchKey& k : entries_[e].keys) keys.push_back({k.hash, int(e), k.rule});
+  std::sort(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) {
+    return a.hash != b.hash ? a.hash < b.hash : a.entry < b.entry;
+  });
+  std::vector<int> parent(entries_.size());
+  std::vector<uint32_t> rules(entries_.size(), 0);
+  for (size_t i = 0; i < parent.size(); ++i) parent[i] = int(i);
+  auto find = [&](int i) {
+    while (parent[size_t(i)] != i) i = parent[size_t(i)] = parent[size_t(parent[size_t(i)])];
+    return i;
+  };
+  for (size_t run = 0; run < keys.size();) {
+    size_t end = run + 1;
+    while (end < keys.size() && keys[end].hash == keys[run].hash) ++end;
+    for (size_t k = run + 1; k < end; ++k) {
+      const int a = find(keys[run].entry), b = find(keys[k].entry);
+      if (a == b) continue;
+      parent[size_t(std::max(a, b))] = std::min(a, b);
+      rules[size_t(keys[k].entry)] |= 1u << unsigned(keys[k].rule);
+      rules[size_t(keys[run].entry)] |= 1u << unsigned(keys[k].rule);
+    }
+    run = end;
+  }
+  // Ticks carry over: a group is ticked when all its entries were.
+  std::vector<bool> ticked(entries_.size(), true);
+  for (const Row& r : rows_)
+    for (const int e : r.entries) ticked[size_t(e)] = r.ticked;
+  beginResetModel();
+  std::vector<int> rowOf(entries_.size(), -1);
+  rows_.clear();
+  for (size_t e = 0; e < entries_.size(); ++e) {
+    const int root = find(int(e));
+    if (rowOf[size_t(root)] < 0) {
+      rowOf[size_t(root)] = int(rows_.size());
+      rows_.push_back({});
+    }
+    Row& row = rows_[size_t(rowOf[size_t(root)])];
+    row.entries.push_back(int(e));
+    if (!ticked[e]) row.ticked = false;
+  }
+  ticked_ = 0;
+  for (Row& row : rows_) {
+    SortNewestFirst(row);
+    uint32_t all = 0;
+    for (const int e : row.entries) all |= rules[size_t(e)];
+    QStringList why;
+    for (auto r :
+         {merge::MatchRule::kSameEntry, merge::MatchRule::kEmail, merge::MatchRule::kNameAndPhone,
+          merge::MatchRule::kNameAndCompany, merge::MatchRule::kList})
+      if (all & (1u << unsigned(r))) why << merge::RuleText(r);
+    row.rule = why.join(QStringLiteral(", "));
+    ticked_ += row.ticked ? 1 : 0;
+  }
+  grouped_ = true;
+  endResetModel();
+  emit CountsChanged();
+}
+
+void ReviewModel::SetTicked(int row, bool ticked) {
+  Row& r = rows_[size_t(row)];
+  if (r.ticked == ticked) return;
+  r.ticked = ticked;
+  ticked_ += ticked ? 1 : -1;
+  emit dataChanged(index(row, kTick), index(row, kTick), {Qt::CheckStateRole});
+  emit CountsChanged();
+}
+
+void ReviewModel::Split(int row) {
+  Row& r = rows_[size_t(row)];
+  if (r.entries.size() < 2) return;
+  while (r.entries.size() > 1) TakeOut(row, rows_[size_t(row)].entries.back());
+}
+
+void ReviewModel::TakeOut(int row, int entry) {
+  Row& r = rows_[size_t(row)];
+  auto it = std::find(r.entries.begin(), r.entries.end(), entry);
+  if (it == r.entries.end() || r.entries.size() < 2) return;
+  r.entries.erase(it);
+  if (r.entries.size() == 1) r.rule.clear();
+  const bool ticked = r.ticked;
+  beginInsertRows({}, row + 1, row + 1);
+  rows_.insert(rows_.begin() + row + 1, Row{{entry}, ticked, {}});
+  endInsertRows();
+  ticked_ += ticked ? 1 : 0;
+  emit dataChanged(index(row, 0), index(row, kColumns - 1));
+  emit CountsChanged();
+}
+
+int ReviewModel::Stores() const {
+  std::set<QString> stores;
+  for (const ReviewFolder& f : folders_) stores.insert(f.store);
+  return int(stores.size());
+}
+
+bool ReviewModel::ReadEntry(int entry, contact::Contact& out, QString& why) const {
+  const ReviewEntry& e = entries_[size_t(entry)];
+  return ReadFrom(folders_, e.folder, e.position, out, why);
+}
+
+contact::Origin ReviewModel::OriginOf(int entry) const {
+  const ReviewEntry& e = entries_[size_t(entry)];
+  const ReviewFolder& f = folders_[size_t(e.folder)];
+  return {f.store, f.path, e.position,
+          e.modified ? QDateTime::fromMSecsSinceEpoch(e.modified, Qt::UTC) : QDateTime()};
+}
+
+// ---- Reading the stores ----
+
+// Reads the ticked folders of the stores on its own thread and hands the window what it read in
+// batches: the folders of each store for the list, then the entries of the ticked ones.
+struct ReviewWindow::Loader {
+  QStringList stores;
+  std::vector<QStringList> unticked, ticked;
+  std::atomic<bool> stop{false};
+  QPointer<ReviewWindow> window;
+
+  template <typename F>
+  void Post(F&& f) {
+    QMetaObject::invokeMethod(window.data(), std::forward<F>(f), Qt::QueuedConnection);
+  }
+
+  void Run() {
+    int folderIndex = 0;
+    for (int s = 0; s < stores.size() && !stop; ++s) {
+      const QString path = stores[s];
+      std::shared_ptr<Store> store;
+      std::vector<std::shared_ptr<Folder>> folders;
+      QString failure;
+      try {
+        store = OpenPffStore(path);
+        folders = ContactFolders(*store);
+      } catch (const StoreError& e) {
+        failure = QString::fromUtf8(e.what());
+      }
+      struct Listed {
+        QString path;
+        bool ticked;
+        int count;
+      };
+      auto listed = std::make_shared<std::vector<Listed>>();
+      std::vector<std::pair<std::shared_ptr<Folder>, std::shared_ptr<Items>>> read;
+      for (const auto& folder : folders) {
+        const QString p = folder->Path();
+        const bool on = IsAutoCollected(*folder) ? ticked[size_t(s)].contains(p)
+                                                 : !unticked[size_t(s)].contains(p);
+        int count = 0;
+        std::shared_ptr<Items> items;
+        try {
+          items = folder->GetItems();
+          count = items->Count();
+        } catch (const StoreError&) {
+        }
+        listed->push_back({p, on, count});
+        if (on && items) read.emplace_back(folder, items);
+      }
+      Post([w = window, s, path, listed, failure] {
+        if (!w) return;
+        auto* top = new QTreeWidgetItem(w->TreeSources, {QFileInfo(path).fileName()});
+        top->setToolTip(0, failure.isEmpty() ? path : failure);
+        top->setData(0, Qt::UserRole, s);
+        if (!failure.isEmpty()) top->setText(0, top->text(0) + QStringLiteral(" (cannot be read)"));
+        w->filling_tree_ = true;
+        for (const Listed& l : *listed) {
+          auto* item = new QTreeWidgetItem(
+              top, {QStringLiteral("%1 (%2)").arg(FolderName(l.path)).arg(l.count)});
+          item->setData(0, Qt::UserRole, l.path);
+          item->setToolTip(0, l.path);
+          item->setCheckState(0, l.ticked ? Qt::Checked : Qt::Unchecked);
+        }
+        top->setExpanded(true);
+        w->filling_tree_ = false;
+      });
+      for (const auto& [folder, items] : read) {
+        const int index = folderIndex++;
+        Post([w = window, f = ReviewFolder{path, folder->Path(), store, items}] {
+          if (w) w->model_->AddFolder(f);
+        });
+        // The first rows at once, then larger batches.
+        size_t batch = 200;
+        auto entries = std::make_shared<std::vector<ReviewEntry>>();
+        contact::Contact c;
+        const int count = std::max(0, items->Count());
+        for (int i = 0; i < count && !stop; ++i) {
+          QString why;
+          bool ok = false;
+          try {
+            const auto entry = items->Item(i);
+            ok = entry && entry->ReadContact(c, why);
+          } catch (const std::exception&) {
+          }
+          if (!ok) continue;  // the export reports it; the review has nothing to show of it
+          entries->push_back(Summarize(c, index, i + 1));
+          if (entries->size() >= batch || i + 1 == count) {
+            Post([w = window, entries] {
+              if (w) w->model_->AddEntries(std::move(*entries));
+            });
+            entries = std::make_shared<std::vector<ReviewEntry>>();
+            batch = std::min<size_t>(batch * 2, 5000);
+          }
+        }
+        if (!entries->empty())
+          Post([w = window, entries] {
+            if (w) w->model_->AddEntries(std::move(*entries));
+          });
+      }
+    }
+    if (stop) return;
+    Post([w = window] {
+      if (!w) return;
+      w->model_->Group();
+      w->loaded_ = true;
+      w->UpdateCounts();
+    });
+  }
+};
+
+// ---- The window ----
+
+ReviewWindow::ReviewWindow(QWidget* owner, const QStringList& stores)
+    : QDialog(owner), stores_(stores) {
+  setObjectName(QStringLiteral("ReviewWindow"));
+  setWindowTitle(QStringLiteral("Review Contacts"));
+  setAcceptDrops(true);
+  model_ = new ReviewModel(this);
+  proxy_ = new QSortFilterProxyModel(this);
+  proxy_->setSourceModel(model_);
+  proxy_->setFilterCaseSensitivity(Qt::CaseInsensitive);
+  proxy_->setFilterKeyColumn(-1);
+  proxy_->setSortCaseSensitivity(Qt::CaseInsensitive);
+
+  auto* layout = new QVBoxLayout(this);
+  auto* splitter = new QSplitter(Qt::Horizontal, this);
+  auto* left = new QWidget(splitter);
+  auto* leftLayout = new QVBoxLayout(left);
+  leftLayout->setContentsMargins(0, 0, 0, 0);
+  TreeSources = new QTreeWidget(left);
+  TreeSources->setObjectName(QStringLiteral("TreeSources"));
+  TreeSources->setHeaderLabel(QStringLiteral("Stores and folders"));
+  leftLayout->addWidget(TreeSources);
+  CmdAddStore = new QPushButton(QStringLiteral("&Add Store..."), left);
+  CmdAddStore->setObjectName(QStringLiteral("CmdAddStore"));
+  CmdAddStore->setToolTip(
+      QStringLiteral("Add an Outlook data file (.pst, .ost); or drop files here"));
+  leftLayout->addWidget(CmdAddStore);
+
+  auto* right = new QWidget(splitter);
+  auto* rightLayout = new QVBoxLayout(right);
+  rightLayout->setContentsMargins(0, 0, 0, 0);
+  TxtSearch = new QLineEdit(right);
+  TxtSearch->setObjectName(QStringLiteral("TxtSearch"));
+  TxtSearch->setPlaceholderText(
+      QStringLiteral("Search names, companies, e-mail addresses, phones"));
+  TxtSearch->setClearButtonEnabled(true);
+  rightLayout->addWidget(TxtSearch);
+  LblCounts = new QLabel(right);
+  LblCounts->setObjectName(QStringLiteral("LblCounts"));
+  rightLayout->addWidget(LblCounts);
+  auto* vertical = new QSplitter(Qt::Vertical, right);
+  TableContacts = new QTableView(vertical);
+  TableContacts->setObjectName(QStringLiteral("TableContacts"));
+  TableContacts->setModel(proxy_);
+  TableContacts->setSortingEnabled(true);
+  TableContacts->sortByColumn(-1,
+                              Qt::AscendingOrder);  // the stores' order until a heading is clicked
+  TableContacts->setSelectionBehavior(QAbstractItemView::SelectRows);
+  TableContacts->setSelectionMode(QAbstractItemView::SingleSelection);
+  TableContacts->verticalHeader()->setDefaultSectionSize(34);
+  TableContacts->verticalHeader()->hide();
+  TableContacts->horizontalHeader()->setStretchLastSection(true);
+  TableContacts->setColumnWidth(ReviewModel::kTick, 90);
+  TableContacts->setColumnWidth(ReviewModel::kName, 180);
+  TableContacts->setColumnWidth(ReviewModel::kCompany, 140);
+  TableContacts->setColumnWidth(ReviewModel::kEmail, 200);
+  TableContacts->setColumnWidth(ReviewModel::kPhone, 130);
+  TableContacts->setColumnWidth(ReviewModel::kSource, 170);
+  TreeDetail = new QTreeWidget(vertical);
+  TreeDetail->setObjectName(QStringLiteral("TreeDetail"));
+  TreeDetail->setHeaderLabels(
+      {QStringLiteral("Field"), QStringLiteral("Value"), QStringLiteral("From")});
+  TreeDetail->setColumnWidth(0, 160);
+  TreeDetail->setColumnWidth(1, 300);
+  vertical->setStretchFactor(0, 3);
+  vertical->setStretchFactor(1, 2);
+  rightLayout->addWidget(vertical, 1);
+  auto* groupButtons = new QHBoxLayout;
+  CmdSplit = new QPushButton(QStringLiteral("&Split Group"), right);
+  CmdSplit->setObjectName(QStringLiteral("CmdSplit"));
+  CmdTakeOut = new QPushButton(QStringLiteral("&Take Out Entry"), right);
+  CmdTakeOut->setObjectName(QStringLiteral("CmdTakeOut"));
+  groupButtons->addWidget(CmdSplit);
+  groupButtons->addWidget(CmdTakeOut);
+  groupButtons->addStretch(1);
+  rightLayout->addLayout(groupButtons);
+  splitter->setStretchFactor(0, 1);
+  splitter->setStretchFactor(1, 4);
+  layout->addWidget(splitter, 1);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  CmdUse = new QPushButton(QStringLiteral("&Use Ticked Contacts"), this);
+  CmdUse->setObjectName(QStringLiteral("CmdUse"));
+  CmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
+  CmdCancel->setObjectName(QStringLiteral("CmdCancel"));
+  buttons->addWidget(CmdUse);
+  buttons->addWidget(CmdCancel);
+  layout->addLayout(buttons);
+
+  connect(TxtSearch, &QLineEdit::textChanged, proxy_, &QSortFilterProxyModel::setFilterFixedString);
+  connect(model_, &ReviewModel::CountsChanged, this, [this] { UpdateCounts(); });
+  connect(TableContacts->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this] { ShowDetail(); });
+  connect(model_, &QAbstractItemModel::modelReset, this, [this] { ShowDetail(); });
+  connect(CmdSplit, &QPushButton::clicked, this, [this] {
+    if (const int row = CurrentRow(); row >= 0) model_->Split(row);
+    ShowDetail();
+  });
+  connect(CmdTakeOut, &QPushButton::clicked, this, [this] {
+    const int row = CurrentRow();
+    const QTreeWidgetItem* item = TreeDetail->currentItem();
+    if (row < 0 || !item || !item->data(0, Qt::UserRole).isValid()) return;
+    model_->TakeOut(row, item->data(0, Qt::UserRole).toInt());
+    ShowDetail();
+  });
+  connect(CmdAddStore, &QPushButton::clicked, this, [this] {
+    const QString path =
+        CurrentDialogs().OpenFile(this, QStringLiteral("Outlook Data File (*.pst *.ost)"));
+    if (!path.isEmpty()) AddStore(path);
+  });
+  connect(TreeSources, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int) {
+    if (filling_tree_ || !item->parent()) return;
+    const int s = item->parent()->data(0, Qt::UserRole).toInt();
+    const QString path = item->data(0, Qt::UserRole).toString();
+    const bool on = item->checkState(0) == Qt::Checked;
+    unticked_[size_t(s)].removeAll(path);
+    ticked_[size_t(s)].removeAll(path);
+    (on ? ticked_ : unticked_)[size_t(s)] << path;
+    Reload();
+  });
+  connect(CmdUse, &QPushButton::clicked, this, [this] { accept(); });
+  connect(CmdCancel, &QPushButton::clicked, this, [this] { reject(); });
+
+  unticked_.resize(size_t(stores_.size()));
+  ticked_.resize(size_t(stores_.size()));
+  resize(1100, 700);
+  Reload();
+}
+
+ReviewWindow::~ReviewWindow() {
+  StopLoading();
+}
+
+void ReviewWindow::StopLoading() {
+  if (!thread_) return;
+  loader_->stop = true;
+  thread_->wait();
+  delete thread_;
+  thread_ = nullptr;
+}
+
+void ReviewWindow::Reload() {
+  StopLoading();
+  loaded_ = false;
+  // What the stopped reader still posted is for the old list: it goes with the model's reset.
+  QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+  model_->Clear();
+  filling_tree_ = true;
+  TreeSources->clear();
+  filling_tree_ = false;
+  loader_ = std::make_shared<Loader>();
+  loader_->stores = stores_;
+  loader_->unticked = unticked_;
+  loader_->ticked = ticked_;
+  loader_->window = this;
+  thread_ = QThread::create([loader = loader_] { loader->Run(); });
+  thread_->setObjectName(QStringLiteral("ReviewReader"));
+  thread_->start();
+  UpdateCounts();
+}
+
+void ReviewWindow::AddStore(const QString& path) {
+  if (stores_.contains(path)) return;
+  stores_ << path;
+  unticked_.emplace_back();
+  ticked_.emplace_back();
+  Reload();
+}
+
+void ReviewWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void ReviewWindow::dropEvent(QDropEvent* event) {
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) {
+      const QString path = url.toLocalFile();
+      if (!stores_.contains(path)) {
+        stores_ << path;
+        unticked_.emplace_back();
+        ticked_.emplace_back();
+      }
+    }
+  event->acceptProposedAction();
+  Reload();
+}
+
+QString ReviewWindow::CountsText() const {
+  const QString stores = model_->Stores() == 1 ? QStringLiteral("1 store")
+                                               : QStringLiteral("%1 stores").arg(model_->Stores());
+  if (!loaded_)
+    return QStringLiteral("%1 contacts from %2 so far (reading...)")
+        .arg(Number(model_->Entries()), stores);
+  return QStringLiteral("%1 contacts from %2, %3 after merging, %4 ticked")
+      .arg(Number(model_->Entries()), stores, Number(model_->rowCount()),
+           Number(model_->TickedRows()));
+}
+
+void ReviewWindow::UpdateCounts() {
+  LblCounts->setText(CountsText());
+  CmdUse->setEnabled(loaded_ && model_->TickedRows() > 0);
+}
+
+int ReviewWindow::CurrentRow() const {
+  const QModelIndex current = TableContacts->currentIndex();
+  return current.isValid() ? proxy_->mapToSource(current).row() : -1;
+}
+
+void ReviewWindow::ShowDetail() {
+  TreeDetail->clear();
+  const int row = CurrentRow();
+  CmdSplit->setEnabled(row >= 0 && model_->RowEntries(row).size() > 1);
+  CmdTakeOut->setEnabled(row >= 0 && model_->RowEntries(row).size() > 1);
+  if (row < 0 || !loaded_) return;
+  // The whole entries, read again from their stores (the window holds their summaries only).
+  Selection::Row plan;
+  plan.rule = model_->RowRule(row);
+  for (const int e : model_->RowEntries(row))
+    plan.entries.emplace_back(model_->Entry(e).folder, model_->Entry(e).position);
+  Merged merged;
+  MergeRow(model_->Folders(), plan, merged, nullptr);
+  if (merged.members.empty()) return;
+  const auto& origins = merged.contact.origins;
+  auto where = [&](size_t member) {
+    const contact::Origin& o = origins[member];
+    return QStringLiteral("%1 / %2 #%3")
+        .arg(QFileInfo(o.store).fileName(), FolderName(o.folder))
+        .arg(o.position);
+  };
+  // The first (newest) entry holding a value is where the merged value came from.
+  auto from = [&](auto holds) -> QString {
+    for (size_t m = 0; m < merged.members.size(); ++m)
+      if (holds(merged.members[m])) return where(m);
+    return {};
+  };
+  const contact::Contact& c = merged.contact.contact;
+  auto* result = new QTreeWidgetItem(
+      TreeDetail,
+      {merged.members.size() > 1 ? QStringLiteral("Merged contact") : QStringLiteral("Contact"),
+       contact::ShownName(c), merged.contact.mergeRule});
+  auto add = [&](const QString& field, const QString& value, const QString& source) {
+    if (!value.isEmpty()) new QTreeWidgetItem(result, {field, value, source});
+  };
+  for (auto [label, member] : {std::pair{"Name", &contact::Contact::displayName},
+                               std::pair{"Company", &contact::Contact::company},
+                               std::pair{"Job title", &contact::Contact::jobTitle}})
+    add(QString::fromLatin1(label), c.*member, from([&, m = member](const contact::Contact& x) {
+          return !(x.*m).isEmpty() && x.*m == c.*m;
+        }));
+  for (const contact::Email& e : c.emails)
+    add(QStringLiteral("E-mail"), e.address, from([&](const contact::Contact& x) {
+          return std::any_of(x.emails.begin(), x.emails.end(), [&](const contact::Email& y) {
+            return merge::ComparableEmail(y.address) == merge::ComparableEmail(e.address);
+          });
+        }));
+  for (const contact::Phone& p : c.phones)
+    add(QStringLiteral("Phone"), p.number, from([&](const contact::Contact& x) {
+          return std::any_of(x.phones.begin(), x.phones.end(),
+                             [&](const contact::Phone& y) { return y.number == p.number; });
+        }));
+  for (const contact::Address& a : c.addresses)
+    add(QStringLiteral("Address"),
+        QStringList{a.street, a.postalCode, a.city, a.country}.join(u' ').simplified(),
+        from([&](const contact::Contact& x) {
+          return std::find(x.addresses.begin(), x.addresses.end(), a) != x.addresses.end() ||
+                 std::any_of(x.addresses.begin(), x.addresses.end(),
+                             [&](const contact::Address& y) {
+                               return y.street == a.street && y.city == a.city;
+                             });
+        }));
+  add(QStringLiteral("Note"), c.notes.section(u'\n', 0, 0),
+      from([](const contact::Contact& x) { return !x.notes.isEmpty(); }));
+  if (!c.photo.IsEmpty())
+    add(QStringLiteral("Picture"), QStringLiteral("%1 bytes").arg(c.photo.data.size()),
+        from([](const contact::Contact& x) { return !x.photo.IsEmpty(); }));
+  result->setExpanded(true);
+  if (merged.members.size() > 1) {
+    auto* entries = new QTreeWidgetItem(
+        TreeDetail,
+        {QStringLiteral("Entries"), QStringLiteral("newest first; select one to take it out")});
+    const std::vector<int>& ids = model_->RowEntries(row);
+    for (size_t m = 0; m < merged.members.size() && m < ids.size(); ++m) {
+      const contact::Contact& x = merged.members[m];
+      auto* item = new QTreeWidgetItem(
+          entries,
+          {x.lastModified.isValid() ? x.lastModified.toString(QStringLiteral("yyyy-MM-dd hh:mm"))
+                                    : QStringLiteral("(no date)"),
+           contact::ShownName(x) + (x.emails.empty() ? QString() : u' ' + x.emails.front().address),
+           where(m)});
+      item->setData(0, Qt::UserRole, ids[m]);
+    }
+    entries->setExpanded(true);
+  }
+}
+
+std::unique_ptr<contact::ContactStream> ReviewWindow::TickedContacts() const {
+  return TickedSelection()();
+}
+
+std::function<std::unique_ptr<contact::ContactStream>()> ReviewWindow::TickedSelection() const {
+  auto selection = std::make_shared<Selection>();
+  selection->folders = model_->Folders();
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    if (!model_->Ticked(row)) continue;
+    Selection::Row r;
+    r.rule = model_->RowRule(row);
+    for (const int e : model_->RowEntries(row))
+      r.entries.emplace_back(model_->Entry(e).folder, model_->Entry(e).position);
+    selection->rows.push_back(std::move(r));
+  }
+  return [selection]() -> std::unique_ptr<contact::ContactStream> {
+    return std::make_unique<SelectionStream>(selection);
+  };
+}
+
+}  // namespace lumivex

@@ -1,0 +1,137 @@
+// merge_bench: three stores sharing people, merged into one vCard 4.0 file, against the same
+// three exported without merging.
+//
+//   merge_bench [--runs N] [--work DIR] [--contacts N] [--shared PERCENT]
+//
+// Makes three stores of N contacts (default 100,000) with lumivex-pstgen --people, PERCENT
+// (default 30) of each store's people in all three, the others in one store only; kept in DIR
+// (default the temporary folder) for later runs. Each run writes the three stores' contacts as
+// one vCard 4.0 file twice, in turn, each as a process of its own: merged (OpenContacts with
+// merging) and every entry as it is. Prints each run's wall and processor time and peak memory,
+// then the medians and the ratio of merged to unmerged.
+//
+// With --export MODE OUT STORE...: the child's work (MODE "merged" or "every"); prints the number
+// of contacts written.
+#include "bench/RunProgram.h"
+#include "contact/VCardWriter.h"
+#include "merge/ContactSources.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using lumivex::bench::Measured;
+using lumivex::bench::RunProgram;
+
+template <typename T>
+T Median(std::vector<T> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+int Export(const QString& mode, const QString& out, const QStringList& stores) {
+  lumivex::merge::SourceOptions options;
+  options.stores = stores;
+  options.merge = mode == u"merged";
+  QFile file(out);
+  if (!file.open(QIODevice::WriteOnly)) return 1;
+  auto stream = lumivex::merge::OpenContacts(options);
+  lumivex::contact::SourcedContact c;
+  QByteArray buffer;
+  int written = 0;
+  while (stream->Next(c)) {
+    lumivex::contact::AppendVCard(buffer, c.contact, lumivex::contact::VCardVersion::k40);
+    ++written;
+    if (buffer.size() >= (1 << 16)) {
+      file.write(buffer);
+      buffer.clear();
+    }
+  }
+  file.write(buffer);
+  std::printf("%d contacts, %zu entries unreadable\n", written, stream->Problems().size());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QStringList args = QCoreApplication::arguments().mid(1);
+  if (args.size() >= 3 && args[0] == u"--export") return Export(args[1], args[2], args.mid(3));
+  int runs = 3;
+  int contacts = 100000;
+  int shared = 30;
+  QString work = QDir::tempPath();
+  for (int i = 0; i + 1 < args.size(); i += 2) {
+    if (args[i] == u"--runs")
+      runs = std::max(1, args[i + 1].toInt());
+    else if (args[i] == u"--work")
+      work = args[i + 1];
+    else if (args[i] == u"--contacts")
+      contacts = std::max(10, args[i + 1].toInt());
+    else if (args[i] == u"--shared")
+      shared = std::clamp(args[i + 1].toInt(), 0, 100);
+    else {
+      std::printf("Usage: merge_bench [--runs N] [--work DIR] [--contacts N] [--shared PERCENT]\n");
+      return 2;
+    }
+  }
+  const QString bin = QCoreApplication::applicationDirPath();
+  const int common = contacts * shared / 100;
+  QStringList stores;
+  for (int k = 0; k < 3; ++k) {
+    // Store k: the shared people 1..common, then its own people from 1,000,000 * (k + 1).
+    const int own = 1000000 * (k + 1);
+    const QString path = QDir(work).filePath(
+        QStringLiteral("merge-bench-%1-%2-%3.pst").arg(contacts).arg(shared).arg(k + 1));
+    stores << path;
+    if (QFileInfo::exists(path)) continue;
+    QString people = QStringLiteral("%1-%2").arg(own + 1).arg(own + contacts - common);
+    if (common > 0) people = QStringLiteral("1-%1,").arg(common) + people;
+    std::printf("Writing %s (%s)\n", qPrintable(path), qPrintable(people));
+    const Measured made =
+        RunProgram({(bin + "/lumivex-pstgen").toStdString(), "--people", people.toStdString(),
+                    "--seed", "7", "--out", path.toStdString()});
+    if (made.status != 0) {
+      std::printf("lumivex-pstgen failed (status %d)\n", made.status);
+      return 1;
+    }
+  }
+  const QString out = QDir(work).filePath(QStringLiteral("merge-bench-out.vcf"));
+  std::vector<double> wall[2], cpu[2];
+  std::vector<long> peak[2];
+  const char* modes[2] = {"merged", "every"};
+  for (int r = 0; r < runs; ++r)
+    for (int m = 0; m < 2; ++m) {
+      std::vector<std::string> argv = {QCoreApplication::applicationFilePath().toStdString(),
+                                       "--export", modes[m], out.toStdString()};
+      for (const QString& s : stores) argv.push_back(s.toStdString());
+      const Measured t = RunProgram(argv);
+      if (t.status != 0) {
+        std::printf("the %s export failed (status %d)\n", modes[m], t.status);
+        return 1;
+      }
+      wall[m].push_back(t.seconds);
+      cpu[m].push_back(t.cpuSeconds);
+      peak[m].push_back(t.peakKiB);
+      std::printf("run %d %-6s wall %.2f s  cpu %.2f s  peak %.1f MiB  output %.1f MB\n", r + 1,
+                  modes[m], t.seconds, t.cpuSeconds, t.peakKiB / 1024.0,
+                  QFileInfo(out).size() / 1e6);
+    }
+  QFile::remove(out);
+  std::printf("3 stores x %d contacts, %d%% shared; medians of %d runs:\n", contacts, shared, runs);
+  for (int m = 0; m < 2; ++m)
+    std::printf("  %-6s wall %.2f s  cpu %.2f s  peak %.1f MiB\n", modes[m], Median(wall[m]),
+                Median(cpu[m]), Median(peak[m]) / 1024.0);
+  std::printf("  merged / every: wall %.2f x, cpu %.2f x\n", Median(wall[0]) / Median(wall[1]),
+              Median(cpu[0]) / Median(cpu[1]));
+  return 0;
+}

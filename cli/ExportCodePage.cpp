@@ -1,0 +1,210 @@
+// lumivex-cli export --format vcard|vcards|xls|wab: the same files as the conversion window, in
+// a Windows code page, through the same run.
+#include "cli/ConsoleProgress.h"
+#include "cli/Export.h"
+#include "cli/Verbs.h"
+#include "common/CodePage.h"
+#include "common/Module1.h"
+#include "convert/ConversionRun.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace lumivex::cli {
+
+namespace {
+
+// The run's window on the command line: progress on stderr when it is a terminal, the files
+// written on stdout as they are finished, the completion text kept for the end.
+class ConsoleView : public ConversionView {
+ public:
+  explicit ConsoleView(bool listFiles) : listFiles_(listFiles) {}
+
+  void SetProgressRange(int, int maximum) override { total_ = maximum; }
+  void SetProgressValue(int value) override { value_ = value; }
+  void SetProgressCount(int n, int count) override {
+    if (progress.Enabled()) SetProgressLabel(ProgressLabel(n, count));  // a terminal shows it
+  }
+  void SetProgressLabel(const QString& text) override { progress.Show(text, value_ >= total_); }
+  void EnableButtons() override {}
+  void ShowMessage(const QString& text, const QString&, int style) override {
+    if (style == 64) completion = text;
+  }
+  void Hide() override { progress.End(); }
+  void OutputWritten(const QString& path) override {
+    ++filesWritten;
+    if (!listFiles_) return;
+    progress.Above();
+    std::printf("%s\n", qPrintable(path));
+    progress.Below();
+  }
+  void OutputFailed(const QString& path, const QString& reason) override {
+    if (filesFailed++ == 0) firstFailure = QStringLiteral("%1 (%2)").arg(path, reason);
+    // Told before the entry's progress step: the entry is the one after the last counted.
+    fileFailures
+        << QStringLiteral("entry %1 got no file: %2 (%3)").arg(value_ + 1).arg(path, reason);
+  }
+  void EntryUnreadable(const QString& folder, int position, const QString& reason) override {
+    unreadable << QStringLiteral("entry %1 of \"%2\" cannot be read: %3")
+                      .arg(position)
+                      .arg(folder, reason);
+  }
+
+  ConsoleProgress progress;
+  QString completion;
+  int filesWritten = 0;
+  int filesFailed = 0;
+  QString firstFailure;      // the first file that could not be written, and why
+  QStringList fileFailures;  // each contact that got no file of its own
+  QStringList unreadable;    // each entry that could not be read whole
+
+ private:
+  bool listFiles_;
+  int total_ = 0;
+  int value_ = 0;
+};
+
+const QString kFreeSpace =
+    QStringLiteral("free some disk space or choose another folder for --out");
+
+// Work that ran to its end but is not whole, listed entry by entry and summed up; empty when
+// the export is whole. The completion text of the desktop program would claim a success that
+// this is not.
+QStringList Shortfalls(const ConsoleView& view, const OutputOptions& output, const Folder& folder,
+                       int contacts) {
+  QStringList summary;
+  for (const QString& line : view.unreadable) Warn(kExportVerb, line);
+  QString missing;
+  try {
+    missing = folder.MissingEntries();
+  } catch (const std::exception&) {
+  }
+  if (!missing.isEmpty()) {
+    Warn(kExportVerb, QStringLiteral("\"%1\" is damaged: %2").arg(folder.Path(), missing));
+    summary << QStringLiteral("entries are missing from the folder's list, so from the export");
+  }
+  if (!view.unreadable.isEmpty()) {
+    const QString consequence =
+        output.wab ? QStringLiteral("they are not in the address book")
+                   : QStringLiteral("their cards repeat values of the entry before them");
+    summary << QStringLiteral("%1 of %2 entries could not be read (%3)")
+                   .arg(view.unreadable.size())
+                   .arg(contacts)
+                   .arg(consequence);
+  }
+  if (output.vCardEach && view.filesFailed > 0) {
+    for (const QString& line : view.fileFailures) Warn(kExportVerb, line);
+    summary << QStringLiteral("%1 of %2 contacts got no file (%3)")
+                   .arg(view.filesFailed)
+                   .arg(contacts)
+                   .arg(kFreeSpace);
+  }
+  return summary;
+}
+
+// The outcome of a run that reached its end.
+int Report(const RunResult& result, const ConsoleView& view, const OutputOptions& output,
+           const Folder& folder) {
+  // The run goes on to its completion whatever a file's writes gave; here a file that is not
+  // whole is a failure, not a success.
+  if (!output.vCardEach && view.filesFailed > 0)
+    return Failure(kExportVerb, QStringLiteral("the contacts could not be written: %1; %2")
+                                    .arg(view.firstFailure, kFreeSpace));
+  if (!output.vCardEach && !output.vCardComplete && !result.outputPath.isEmpty())
+    std::printf("%s\n", qPrintable(result.outputPath));
+  if (output.vCardEach && view.filesFailed > 0 && view.filesWritten == 0)
+    return Failure(kExportVerb,
+                   QStringLiteral("none of the %1 contacts could be written, the first %2; %3")
+                       .arg(result.entries)
+                       .arg(view.firstFailure, kFreeSpace));
+  QStringList summary = Shortfalls(view, output, folder, result.entries);
+  // Warnings above name the entries; a worksheet that is only full has none.
+  const bool listed = !summary.isEmpty();
+  // The worksheet holds as many rows as its 16-bit row counter counts; the contacts beyond them
+  // are in no row.
+  constexpr int kWorksheetContacts = 32766;
+  if (output.excel && result.entries > kWorksheetContacts)
+    summary << QStringLiteral(
+                   "the worksheet holds %1 contacts, its most; the other %2 of the folder's %3 "
+                   "were left out (--format csv holds them all)")
+                   .arg(kWorksheetContacts)
+                   .arg(result.entries - kWorksheetContacts)
+                   .arg(result.entries);
+  if (!summary.isEmpty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "lumivex-cli %s: incomplete: %s%s\n", qPrintable(kExportVerb),
+                 qPrintable(summary.join(QStringLiteral("; "))),
+                 listed ? "; see the lines above" : "");
+    return kExitIncomplete;
+  }
+  // The window's text counts to 32,767; the true number is given here.
+  QString completion = view.completion;
+  if (completion.endsWith(QStringLiteral(" Contacts Saved Successfully")))
+    completion = QString::number(result.entries) + QStringLiteral(" Contacts Saved Successfully");
+  std::printf("%s\n", qPrintable(completion));
+  return kExitSuccess;
+}
+
+}  // namespace
+
+int ExportInCodePage(const ExportRequest& request) {
+  OutputOptions output;
+  output.vCardComplete = request.format == u"vcard";
+  output.vCardEach = request.format == u"vcards";
+  output.excel = request.format == u"xls";
+  output.wab = request.format == u"wab";
+  if (request.codePage != 0) SetAnsiCodePage(request.codePage);
+
+  const QString dir = QDir(request.out).absolutePath();
+  if (QFileInfo(dir).exists() && !QFileInfo(dir).isDir())
+    return Failure(
+        kExportVerb,
+        QStringLiteral("%1 is a file, not a folder: choose a folder for --out").arg(dir));
+  SourceOptions source;
+  std::shared_ptr<Folder> folder;  // kept to ask, after the run, whether entries were missing
+  try {
+    const ContactsSource contacts = OpenContactsFolder(kExportVerb, request.store, "exporting");
+    folder = contacts.folder;
+    // A named store file is exported as the desktop exports a scanned file: the run reopens
+    // the folder the scan picked. Without one, the run takes the default store's contacts.
+    if (!request.store.store.isEmpty() || !request.store.folder.isEmpty()) {
+      Module1::FilePath = contacts.storePath;
+      Module1::PickedFolder = contacts.folder;
+      Module1::PickedFolderPath = contacts.folderPath;
+      source.selectStore = true;
+    } else {
+      source.defaultStore = true;
+    }
+  } catch (const StoreError& failure) {
+    return Failure(kExportVerb, QString::fromUtf8(failure.what()));
+  }
+
+  // A folder without entries has nothing to export (one whose list of entries lost some is
+  // damage, reported after the run).
+  try {
+    if (folder->GetItems()->Count() == 0 && folder->MissingEntries().isEmpty())
+      return Failure(kExportVerb, QStringLiteral("the folder \"%1\" holds no contacts; nothing "
+                                                 "was written")
+                                      .arg(folder->Path()));
+  } catch (const StoreError&) {
+    // The run reports a folder it cannot read.
+  }
+  // The folder is made only once the store has opened: a store that fails leaves no empty
+  // folder behind.
+  if (!QDir().mkpath(dir))
+    return Failure(kExportVerb, QStringLiteral("cannot create the folder %1: check that its "
+                                               "parent exists and that you may write there")
+                                    .arg(dir));
+  Module1::SetFolderBrowser([dir](int32_t, const QString&) { return dir; });
+  ConsoleView view(output.vCardEach || output.vCardComplete);
+  const RunResult result = RunConversion(source, output, view);
+  view.progress.End();
+  if (result.status != RunResult::kCompleted)
+    return Failure(kExportVerb,
+                   result.error.isEmpty() ? QStringLiteral("nothing was exported") : result.error);
+  return Report(result, view, output, *folder);
+}
+
+}  // namespace lumivex::cli

@@ -1,0 +1,116 @@
+#include "source/FolderContacts.h"
+
+#include "contact/VCardWriter.h"
+#include "source/ContactFolders.h"
+
+#include <algorithm>
+
+namespace lumivex {
+
+namespace {}  // namespace
+
+std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store) {
+  std::vector<std::shared_ptr<Folder>> folders;
+  for (const auto& found : FindContactFolders(store).folders) folders.push_back(found.folder);
+  return folders;
+}
+
+bool IsAutoCollected(const Folder& folder) {
+  const QString name = folder.Name();
+  const QString type = folder.ContainerClass();
+  for (const char16_t* known : {u"Suggested Contacts", u"Recipient Cache", u"GAL Contacts",
+                                u"Quick Contacts", u"Organizational Contacts"})
+    if (name.compare(QStringView(known), Qt::CaseInsensitive) == 0) return true;
+  for (const char16_t* known :
+       {u"RecipientCache", u"GalContacts", u"OrganizationalContacts", u".MOC."})
+    if (type.contains(QStringView(known), Qt::CaseInsensitive)) return true;
+  return false;
+}
+
+struct FolderContacts::Work {
+  int store = 0;
+  QString path;
+  std::shared_ptr<Items> items;
+  int count = 0;
+  bool contactsOnly = false;  // a folder of another class: only its contacts and lists are given
+};
+
+FolderContacts::FolderContacts(std::vector<StoreFolders> sources) : sources_(std::move(sources)) {
+  for (size_t s = 0; s < sources_.size(); ++s)
+    for (const auto& folder : sources_[s].folders) {
+      Work w;
+      w.store = static_cast<int>(s);
+      w.path = folder->Path();
+      try {
+        w.items = folder->GetItems();
+        w.count = std::max(0, w.items->Count());
+      } catch (const StoreError& e) {
+        throw StoreError(QStringLiteral("Cannot read the folder \"%1\"%2: %3")
+                             .arg(w.path,
+                                  sources_[s].path.isEmpty()
+                                      ? QString()
+                                      : QStringLiteral(" of %1").arg(sources_[s].path),
+                                  QString::fromUtf8(e.what()))
+                             .toStdString());
+      }
+      w.contactsOnly = folder->DefaultItemType() != kContactItem;
+      // The same check of a folder as every form makes: a list of entries shorter than the
+      // folder's own count has lost some.
+      const QString missing = folder->MissingEntries();
+      if (!missing.isEmpty()) problems_.push_back({w.path, 0, missing, false, sources_[s].path});
+      total_ += w.count;
+      withEntries_ += w.count > 0;
+      work_.push_back(std::move(w));
+    }
+}
+
+FolderContacts::~FolderContacts() = default;
+
+contact::Origin FolderContacts::MakeOrigin(int folder, int position,
+                                           const QDateTime& lastModified) const {
+  const Work& w = work_[size_t(folder)];
+  return contact::Origin{sources_[size_t(w.store)].path, w.path, position, lastModified};
+}
+
+bool FolderContacts::Next(contact::SourcedContact& out) {
+  while (work_index_ < work_.size()) {
+    const Work& w = work_[work_index_];
+    if (position_ >= w.count) {
+      ++work_index_;
+      position_ = 0;
+      continue;
+    }
+    const int i = position_++;
+    QString why;
+    bool read = false;
+    try {
+      const std::unique_ptr<ContactEntry> entry = w.items->Item(i);
+      read = entry && entry->ReadContact(out.contact, why);
+      if (!read && why.isEmpty() && entry) why = entry->Failure();
+    } catch (const std::exception& e) {
+      why = QString::fromUtf8(e.what());
+    }
+    const QString& store = sources_[size_t(w.store)].path;
+    if (!read) {
+      // Whatever was read of it stays out: the entry is reported, never given.
+      problems_.push_back({w.path, i + 1,
+                           why.isEmpty() ? QStringLiteral("the entry cannot be read") : why, false,
+                           store});
+      continue;
+    }
+    if (out.contact.uid.isEmpty())
+      out.contact.uid = contact::CardUuid(QStringLiteral("%1|%2").arg(w.path).arg(i + 1));
+    // Mail kept beside contacts in a folder of another class is passed over.
+    if (w.contactsOnly && !IsContactClass(out.contact.messageClass)) continue;
+    // Read, less the fields `why` names: given, and told of.
+    if (!why.isEmpty()) problems_.push_back({w.path, i + 1, why, false, store, true});
+    out.origins.resize(1);
+    out.origins[0] = contact::Origin{store, w.path, i + 1, out.contact.lastModified};
+    out.mergeRule.clear();
+    last_folder_ = static_cast<int>(work_index_);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace lumivex

@@ -1,0 +1,68 @@
+// The contact folders of a store, and their entries as a ContactStream: every entry of the given
+// folders of one or more stores, in order, each as it is, with the store, folder and position it
+// came from. What merges entries (merge/ContactSources.h) and what writes them
+// (convert/Utf8Export.h) read stores through it.
+#pragma once
+
+#include "contact/ContactStream.h"
+#include "source/MailStore.h"
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+namespace lumivex {
+
+// Every folder of `store` that holds contacts (container class IPF.Contact*, or contact and list
+// entries in a folder of another class), in folder-tree order, the store's hidden and search
+// folders (and what lies below them) left out; branches that cannot be read are passed over
+// (FindContactFolders lists them). Throws StoreError when the root cannot be read.
+std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store);
+
+// True for a contacts folder the mail client fills by itself rather than the user: "Suggested
+// Contacts", the recipient cache, copies of the global address list. Offered, not chosen, by
+// default.
+bool IsAutoCollected(const Folder& folder);
+
+// One store's folders to read.
+struct StoreFolders {
+  QString path;                  // the store file, as given; empty when not known
+  std::shared_ptr<Store> store;  // keeps the file open; may be null when `folders` do
+  std::vector<std::shared_ptr<Folder>> folders;
+};
+
+// The entries of the folders of every store, one after another in the order given. An entry that
+// cannot be read is listed in Problems() and passed over; so is a folder whose list of entries
+// misses some (position 0), and an entry given without some of its fields (`partial`).
+class FolderContacts : public contact::ContactStream {
+ public:
+  // Lists every folder's entries now. Throws StoreError naming a folder that cannot be read.
+  explicit FolderContacts(std::vector<StoreFolders> sources);
+  ~FolderContacts() override;
+
+  // Every entry of the folders, those that cannot be read too.
+  int Total() const override { return total_; }
+  bool Next(contact::SourcedContact& out) override;
+  const std::vector<contact::EntryProblem>& Problems() const override { return problems_; }
+
+  // How many of the folders hold entries.
+  int FoldersWithEntries() const { return withEntries_; }
+
+  // The folder the last entry given came from, as a number for MakeOrigin.
+  int LastFolder() const { return last_folder_; }
+  contact::Origin MakeOrigin(int folder, int position, const QDateTime& lastModified) const;
+
+ private:
+  struct Work;
+  std::vector<StoreFolders> sources_;
+  std::vector<Work> work_;
+  size_t work_index_ = 0;
+  int position_ = 0;
+  int last_folder_ = 0;
+  int total_ = 0;
+  int withEntries_ = 0;
+  std::vector<contact::EntryProblem> problems_;
+};
+
+}  // namespace lumivex

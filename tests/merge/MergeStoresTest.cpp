@@ -1,0 +1,198 @@
+// Two stores written by the store writer holding the same people, changed between them, merged
+// through OpenContacts and written as vCard 4.0; what strict vobject reads back is compared with
+// what the entries hold.
+#include "merge/ContactSources.h"
+
+#include "contact/VCardWriter.h"
+#include "tests/contact/Utf8Readers.h"
+#include "tests/convert/ProgramRun.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+using namespace lumivex;
+using namespace lumivex::testing;
+
+namespace {
+
+const char* kPng =
+    "data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNk+"
+    "M9QDwADhgGAWjR9awAAAABJRU5ErkJggg==";
+
+// The older store: written 2024-01-01.
+QJsonArray OlderItems() {
+  const char* text = R"([
+    {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example",
+     "MobileTelephoneNumber": "+49 30 1234567", "BusinessAddressStreet": "1 Old Road",
+     "BusinessAddressCity": "Berlin", "Body": "Met in Berlin.", "JobTitle": "Engineer"},
+    {"FirstName": "John", "LastName": "Smith", "Email1Address": "john@one.example",
+     "BusinessTelephoneNumber": "+1 555 100 2000", "CompanyName": "Contoso"},
+    {"FirstName": "Bo", "LastName": "Ek", "Email1AddressType": "EX",
+     "Email1Address": "/o=Contoso/ou=Exchange Administrative Group/cn=Recipients/cn=bo",
+     "Email1OriginalDisplayName": "bo@contoso.example"},
+    {"FirstName": "Carla", "LastName": "Diaz", "HomeTelephoneNumber": "0049 89 5550101"},
+    {"messageClass": "IPM.DistList", "DLName": "Team",
+     "members": [{"name": "Ann", "address": "ann@lee.example"},
+                 {"name": "Bo", "address": "bo@contoso.example"}]},
+    {"messageClass": "IPM.DistList", "DLName": "Crew",
+     "members": [{"name": "Ann", "address": "ann@lee.example"}]}
+  ])";
+  return QJsonDocument::fromJson(text).array();
+}
+
+// The newer store: written 2025-06-01, the same people changed, and another John Smith.
+QJsonArray NewerItems() {
+  const QString text = QString::fromUtf8(R"([
+    {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example",
+     "Email2Address": "ann@home.example", "MobileTelephoneNumber": "030 1234567",
+     "HomeTelephoneNumber": "+49 30 7654321", "BusinessAddressStreet": "9 New Street",
+     "BusinessAddressCity": "Berlin", "Body": "Moved to the new office.",
+     "JobTitle": "Lead Engineer", "picture": "PNG"},
+    {"FirstName": "John", "LastName": "Smith", "Email1Address": "john@two.example",
+     "BusinessTelephoneNumber": "+44 20 7946 0018", "CompanyName": "Fabrikam"},
+    {"FirstName": "Bo", "LastName": "Ek", "Email1Address": "BO@contoso.example"},
+    {"FirstName": "Carla", "LastName": "Diaz", "HomeTelephoneNumber": "089 555 01 01",
+     "Email1Address": "carla@diaz.example"},
+    {"messageClass": "IPM.DistList", "DLName": "Team",
+     "members": [{"name": "Bo", "address": "bo@contoso.example"},
+                 {"name": "Ann", "address": "ann@lee.example"}]},
+    {"messageClass": "IPM.DistList", "DLName": "Crew",
+     "members": [{"name": "Ann", "address": "ann@lee.example"},
+                 {"name": "Carla", "address": "carla@diaz.example"}]}
+  ])")
+                           .replace("\"PNG\"", QStringLiteral("\"%1\"").arg(QLatin1String(kPng)));
+  return QJsonDocument::fromJson(text.toUtf8()).array();
+}
+
+// Writes a store of `items`, each modified at `when`, with lumivex-pstgen.
+QString WriteStore(const QString& path, QJsonArray items, const QString& when) {
+  for (auto&& item : items) {
+    QJsonObject o = item.toObject();
+    o["LastModificationTime"] = when;
+    item = o;
+  }
+  const QJsonObject description{
+      {"folders", QJsonArray{QJsonObject{{"path", "Contacts"}, {"items", items}}}}};
+  QFile file(path + ".json");
+  EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(QJsonDocument(description).toJson());
+  file.close();
+  const ProgramOutput made =
+      RunProgram(BinDir() + "/lumivex-pstgen", {path + ".json", "--out", path});
+  EXPECT_EQ(made.status, 0) << made.err.toStdString();
+  return path;
+}
+
+struct Stores {
+  QString older, newer;
+};
+
+const Stores& TwoStores() {
+  static const Stores stores = [] {
+    const QString dir = ScratchDir("stores");
+    return Stores{WriteStore(dir + "/older.pst", OlderItems(), "2024-01-01T10:00:00Z"),
+                  WriteStore(dir + "/newer.pst", NewerItems(), "2025-06-01T10:00:00Z")};
+  }();
+  return stores;
+}
+
+// The contacts of `stores` as one vCard 4.0 file's bytes.
+QByteArray Export(const QStringList& stores, bool merge) {
+  merge::SourceOptions options;
+  options.stores = stores;
+  options.merge = merge;
+  auto stream = merge::OpenContacts(options);
+  QByteArray out;
+  contact::SourcedContact c;
+  while (stream->Next(c)) contact::AppendVCard(out, c.contact, contact::VCardVersion::k40);
+  EXPECT_TRUE(stream->Problems().empty());
+  return out;
+}
+
+// Every card vobject reads in `bytes`, by its formatted name (several under one name).
+QMultiMap<QString, QJsonObject> Cards(const QByteArray& bytes) {
+  const QString path = ScratchDir("read") + "/cards.vcf";
+  QFile file(path);
+  EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(bytes);
+  file.close();
+  QMultiMap<QString, QJsonObject> cards;
+  for (const QJsonValue& card : VObjectReader().ReadOrFail({path}).array())
+    cards.insert(card["FN"][0]["value"].toString(), card.toObject());
+  return cards;
+}
+
+QStringList Values(const QJsonObject& card, const char* name) {
+  QStringList out;
+  for (const QJsonValue& v : card[QLatin1String(name)].toArray()) {
+    const QJsonValue value = v["value"];
+    out << (value.isArray() ? Strings(value).join(u'|') : value.toString());
+  }
+  return out;
+}
+
+struct PersonCase {
+  const char* name;
+  int cards;
+  QStringList emails;  // of the merged card, in order
+  int phones;
+  QStringList addresses;  // streets, in order
+  QString note;
+  QString title;
+  bool photo;
+};
+
+// One person per row: what the two entries hold together, the newer one's values first.
+TEST(MergeStores, SamePeopleInTwoStoresBecomeOneContactEachWithUnionAndNewestValues) {
+  const std::vector<PersonCase> cases = {
+      {"Ann Lee",
+       1,
+       {"ann@lee.example", "ann@home.example"},
+       2,
+       {"|9 New Street|Berlin", "|1 Old Road|Berlin"},
+       "Moved to the new office.\n----------\nMet in Berlin.",
+       "Lead Engineer",
+       true},
+      // Exchange entry and its SMTP twin: the newer's form of the address is kept.
+      {"Bo Ek", 1, {"BO@contoso.example"}, 0, {}, "", "", false},
+      // No e-mail in common, but the name and a telephone number.
+      {"Carla Diaz", 1, {"carla@diaz.example"}, 1, {}, "", "", false},
+  };
+  const auto cards = Cards(Export({TwoStores().older, TwoStores().newer}, true));
+  for (const PersonCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(cards.count(c.name), c.cards);
+    const QJsonObject card = cards.value(c.name);
+    EXPECT_EQ(Values(card, "EMAIL"), c.emails);
+    EXPECT_EQ(Values(card, "TEL").size(), c.phones);
+    QStringList streets;
+    for (const QString& a : Values(card, "ADR")) streets << a.section(u'|', 1, 3);
+    EXPECT_EQ(streets, c.addresses);
+    EXPECT_EQ(Values(card, "NOTE").join(QString()), c.note);
+    EXPECT_EQ(Values(card, "TITLE").join(QString()), c.title);
+    EXPECT_EQ(card.contains("PHOTO"), c.photo);
+  }
+}
+
+TEST(MergeStores, DifferentPeopleAndDifferentListsStayApart) {
+  const auto cards = Cards(Export({TwoStores().older, TwoStores().newer}, true));
+  EXPECT_EQ(cards.count("John Smith"), 2);  // same name, no e-mail or telephone in common
+  EXPECT_EQ(cards.count("Crew"), 2);        // same name, other members
+  EXPECT_EQ(cards.count("Team"), 1);        // same name and members, in another order
+  EXPECT_EQ(cards.size(), 8);               // Ann, two John Smiths, Bo, Carla, Team, two Crews
+}
+
+TEST(MergeStores, NoMergeKeepsEveryEntry) {
+  const auto cards = Cards(Export({TwoStores().older, TwoStores().newer}, false));
+  EXPECT_EQ(cards.size(), OlderItems().size() + NewerItems().size());
+}
+
+TEST(MergeStores, StoresInAnotherOrderGiveTheSameBytes) {
+  const QByteArray one = Export({TwoStores().older, TwoStores().newer}, true);
+  EXPECT_EQ(Export({TwoStores().newer, TwoStores().older}, true), one);
+  EXPECT_EQ(Export({TwoStores().older, TwoStores().newer}, true), one);
+}
+
+}  // namespace
