@@ -3,10 +3,12 @@
 
 Bases are the real stores in the fixtures folder (also the damaged ones), the sample store and
 stores written by lumivex-pstgen (Unicode and ANSI). Each damaged copy gets byte flips, zeroed
-512-byte blocks, a zeroed structure or a truncation; in half of them the checksums of the header,
-every B-tree page and every block are made valid again, so that the damage reaches the parsing
-code. On each copy the command line runs `folders`, `scan` and one of the four exports (they
-take turns), each under a timeout, and every run is classified:
+512-byte blocks, a zeroed structure, a truncation, two blocks of one size swapped, a node pointed
+at another node's data, or a node whose id is changed (its parent lists a node that cannot be
+found); in half of them the checksums of the header, every B-tree page and every block are made
+valid again, so that the damage reaches the parsing code. On each copy the command line runs
+`folders`, `scan` and one of the exports (vcard, vcards, xls, wab, vcard4, csv and vcard4 of
+every folder with --all-folders take turns), each under a timeout, and every run is classified:
 
   crash     a signal, or a report of AddressSanitizer / UndefinedBehaviorSanitizer
   hang      the timeout ran out
