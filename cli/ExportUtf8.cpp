@@ -115,7 +115,8 @@ int Report(const Utf8ExportResult& result, const std::vector<std::shared_ptr<Fol
     summary << QStringLiteral("%1 of %2 contacts were written without some of their fields")
                    .arg(partial)
                    .arg(written);
-  if (written == 0) summary << QStringLiteral("nothing was written");
+  if (written == 0 && unreadable == 0 && unwritten == 0)
+    summary << QStringLiteral("nothing was written");
   if (unreadable > 0)
     summary << QStringLiteral(
                    "%1 of %2 entries could not be read (they are left out, the other "
