@@ -2,6 +2,7 @@
 
 #include "app/Dialogs.h"
 #include "app/ReviewWindow.h"
+#include "app/SendPanel.h"
 #include "common/Module1.h"
 #include "source/MailStore.h"
 #include "source/PffBackend.h"
@@ -158,6 +159,24 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
 
   auto* layout = new QVBoxLayout(this);
 
+  AddSourceBox(layout);
+  AddFormBoxes(layout);
+  AddProgress(layout);
+  AddButtons(layout);
+
+  for (QRadioButton* option : {OptVCard4, OptVCard3, OptCsv})
+    connect(option, &QRadioButton::toggled, this, [this] { UpdateOptions(); });
+  connect(CmdExport, &QPushButton::clicked, this, [this] { CmdExport_Click(); });
+  connect(CmdCancel, &QPushButton::clicked, this, [this] { CmdCancel_Click(); });
+  connect(CmdClose, &QPushButton::clicked, this, [this] { reject(); });
+  connect(CmdOpenFolder, &QPushButton::clicked, this, [this] { CmdOpenFolder_Click(); });
+
+  setMinimumWidth(560);
+  UpdateOptions();
+}
+
+// The contacts the dialog exports: the store and folder, and whether every contacts folder.
+void ExportDialog::AddSourceBox(QVBoxLayout* layout) {
   auto* sourceBox = new QGroupBox(QStringLiteral("Contacts"), this);
   auto* sourceLayout = new QVBoxLayout(sourceBox);
   LblSource = new QLabel(sourceBox);
@@ -182,7 +201,10 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
   sourceLayout->addWidget(CmdReview, 0, Qt::AlignLeft);
   connect(CmdReview, &QPushButton::clicked, this, [this] { CmdReview_Click(); });
   layout->addWidget(sourceBox);
+}
 
+// The form (vCard 4.0, vCard 3.0, CSV) and one file or one per contact.
+void ExportDialog::AddFormBoxes(QVBoxLayout* layout) {
   auto* formBox = new QGroupBox(QStringLiteral("Form"), this);
   auto* formLayout = new QVBoxLayout(formBox);
   OptVCard4 = new QRadioButton(
@@ -210,7 +232,10 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
   filesLayout->addWidget(OptOneFile);
   filesLayout->addWidget(OptPerContact);
   layout->addWidget(filesBox);
+}
 
+// The progress bar, its line of text and the result of the last export.
+void ExportDialog::AddProgress(QVBoxLayout* layout) {
   ProgBarExport = new QProgressBar(this);
   ProgBarExport->setObjectName(QStringLiteral("ProgBarExport"));
   ProgBarExport->setRange(0, 100);
@@ -231,7 +256,9 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
   LblResult->setMinimumHeight(LblResult->fontMetrics().lineSpacing() * 4);
   layout->addWidget(LblResult);
   layout->addStretch(1);
+}
 
+void ExportDialog::AddButtons(QVBoxLayout* layout) {
   auto* buttons = new QHBoxLayout;
   CmdOpenFolder = new QPushButton(QStringLiteral("&Open Folder"), this);
   CmdExport = new QPushButton(QStringLiteral("&Export..."), this);
@@ -250,16 +277,19 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
   buttons->addWidget(CmdCancel);
   buttons->addWidget(CmdClose);
   layout->addLayout(buttons);
-
-  for (QRadioButton* option : {OptVCard4, OptVCard3, OptCsv})
-    connect(option, &QRadioButton::toggled, this, [this] { UpdateOptions(); });
-  connect(CmdExport, &QPushButton::clicked, this, [this] { CmdExport_Click(); });
-  connect(CmdCancel, &QPushButton::clicked, this, [this] { CmdCancel_Click(); });
-  connect(CmdClose, &QPushButton::clicked, this, [this] { reject(); });
-  connect(CmdOpenFolder, &QPushButton::clicked, this, [this] { CmdOpenFolder_Click(); });
-
-  setMinimumWidth(560);
-  UpdateOptions();
+  CmdSendTo = new QPushButton(QStringLiteral("Send to an Address &Book..."), this);
+  CmdSendTo->setObjectName(QStringLiteral("CmdSendTo"));
+  buttons->insertWidget(buttons->indexOf(CmdExport), CmdSendTo);
+  connect(CmdSendTo, &QPushButton::clicked, this, [this] {
+    if (Running()) return;
+    SendPanel panel(this,
+                    reviewed_ ? reviewed_
+                              : StoreContacts(source_.storeFile,
+                                              source_.otherStore ? source_.folderPath : QString(),
+                                              ChkAllFolders->isChecked()),
+                    LblSource->text());
+    panel.exec();
+  });
 }
 
 ExportDialog::~ExportDialog() {

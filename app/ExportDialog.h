@@ -21,6 +21,8 @@ class QPushButton;
 class QRadioButton;
 class QThread;
 
+class QVBoxLayout;
+
 namespace lumivex {
 
 // Where the contacts come from: the source the main window's last scan read.
@@ -56,6 +58,8 @@ class ExportDialog : public QDialog {
   QLabel* LblResult;
   QPushButton* CmdOpenFolder;
   QPushButton* CmdExport;
+  // Sends the same contacts into an address book instead (app/SendPanel.h).
+  QPushButton* CmdSendTo;
   QPushButton* CmdCancel;
   QPushButton* CmdClose;
 
@@ -87,6 +91,11 @@ class ExportDialog : public QDialog {
   void reject() override;
 
  private:
+  // The parts of the window, made by the constructor from the top down.
+  void AddSourceBox(QVBoxLayout* layout);
+  void AddFormBoxes(QVBoxLayout* layout);
+  void AddProgress(QVBoxLayout* layout);
+  void AddButtons(QVBoxLayout* layout);
   struct Job;
 
   void UpdateOptions();

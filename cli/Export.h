@@ -6,6 +6,7 @@
 #include "cli/CliCommon.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace lumivex::cli {
 
@@ -17,6 +18,12 @@ struct ExportRequest {
   bool perContact = false;
   bool allFolders = false;
   StoreOptions store;  // STORE and --folder
+  // The forms in UTF-8 read several stores, merging the entries of one person.
+  QStringList stores;          // every STORE given
+  QStringList excludeFolders;  // --exclude-folder
+  bool noMerge = false;
+  bool dryRun = false;
+  QString mergeReport;  // --merge-report FILE
 };
 
 extern const QString kExportVerb;  // "export", for messages

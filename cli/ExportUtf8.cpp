@@ -3,13 +3,17 @@
 #include "cli/ConsoleProgress.h"
 #include "cli/Export.h"
 #include "cli/Verbs.h"
+#include "contact/VCardWriter.h"
 #include "convert/Utf8Export.h"
+#include "merge/ContactSources.h"
 #include "source/ContactFolders.h"
 #include "source/FolderContacts.h"
 #include "source/PffBackend.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSaveFile>
+#include <QSet>
 
 #include <cstdio>
 
@@ -49,44 +53,110 @@ class ConsoleObserver : public Utf8ExportObserver {
   ConsoleProgress progress;
 };
 
-// The folders to export: every folder of the store that holds contacts, whatever its class, or
-// the one --folder names (the default contacts folder without it). `store` keeps the file open
-// while they are read; `unreadable` counts the branches of the folder tree that cannot be read,
-// each told on stderr: the others are exported.
-std::vector<std::shared_ptr<Folder>> FoldersToExport(const ExportRequest& request,
-                                                     std::shared_ptr<Store>& store,
-                                                     int& unreadable) {
-  if (!request.allFolders)
-    return {OpenContactsFolder(kExportVerb, request.store, "exporting").folder};
-  const QString path = ResolveStorePath(request.store);
-  store = OpenPffStore(path);
-  const ContactFolderSearch search = FindContactFolders(*store);
-  std::vector<std::shared_ptr<Folder>> folders;
-  for (const auto& found : search.folders) folders.push_back(found.folder);
-  for (const UnreadableFolder& lost : search.unreadable)
-    Warn(kExportVerb, QStringLiteral("the folder \"%1\" cannot be read, so the contacts in it "
-                                     "and below it are left out: %2")
-                          .arg(lost.path, lost.why));
-  unreadable = static_cast<int>(search.unreadable.size());
-  if (folders.empty() && unreadable == 0)
-    throw StoreError(QStringLiteral("%1 has no folder that holds contacts; see 'lumivex-cli "
-                                    "folders %1' for the folders it has")
-                         .arg(path)
-                         .toStdString());
-  return folders;
+// With --all-folders, the branches of each store's folder tree that cannot be read, each told on
+// stderr (the others are exported); their number.
+int ListUnreadableFolders(const ExportRequest& request) {
+  if (!request.allFolders) return 0;
+  QStringList paths = request.stores;
+  if (paths.isEmpty()) paths << ResolveStorePath(request.store);
+  int unreadable = 0;
+  for (const QString& path : paths) {
+    try {
+      const std::shared_ptr<Store> store = OpenPffStore(path);
+      for (const UnreadableFolder& lost : FindContactFolders(*store).unreadable) {
+        Warn(kExportVerb, QStringLiteral("the folder \"%1\" of %2 cannot be read, so the contacts "
+                                         "in it and below it are left out: %3")
+                              .arg(lost.path, path, lost.why));
+        ++unreadable;
+      }
+    } catch (const StoreError&) {
+      // A store that cannot be opened is reported when its folders are taken.
+    }
+  }
+  return unreadable;
+}
+
+// The stores and folders to read: with one store and no --all-folders, the folder --folder names
+// (the default contacts folder without it), with the warning when it is no contacts folder; else
+// the contact folders FindSources finds in each store.
+std::vector<StoreFolders> SourcesToExport(const ExportRequest& request) {
+  if (request.stores.size() <= 1 && !request.allFolders) {
+    const ContactsSource source = OpenContactsFolder(kExportVerb, request.store, "exporting");
+    return {{source.storePath, nullptr, {source.folder}}};
+  }
+  merge::SourceOptions options;
+  options.stores = request.stores;
+  options.allFolders = request.allFolders;
+  options.folder = request.store.folder;
+  options.excludeFolders = request.excludeFolders;
+  return merge::FindSources(options);
+}
+
+// Passes the contacts on, keeping the counts and, for --merge-report, a row per entry of each
+// merged contact.
+class CountingStream : public contact::ContactStream {
+ public:
+  explicit CountingStream(contact::ContactStream& inner) : inner_(inner) {}
+  int Total() const override { return inner_.Total(); }
+  const std::vector<contact::EntryProblem>& Problems() const override { return inner_.Problems(); }
+  bool Next(contact::SourcedContact& out) override {
+    if (!inner_.Next(out)) return false;
+    ++contacts;
+    if (out.contact.isGroup) ++lists;
+    entries += int(out.origins.size());
+    if (out.origins.size() > 1) {
+      ++merged;
+      mergedEntries += int(out.origins.size());
+      if (report) {
+        const QString name = contact::ShownName(out.contact);
+        for (const contact::Origin& o : out.origins)
+          report->append(
+              CsvLine({QString::number(contacts), o.store, o.folder, QString::number(o.position),
+                       o.lastModified.isValid() ? o.lastModified.toString(Qt::ISODate) : QString(),
+                       out.mergeRule, name}));
+      }
+    }
+    return true;
+  }
+
+  static QByteArray CsvLine(const QStringList& fields) {
+    QStringList quoted;
+    for (QString f : fields) {
+      if (f.contains(u'"') || f.contains(u',') || f.contains(u'\n') || f.contains(u'\r'))
+        f = u'"' + f.replace(u'"', QStringLiteral("\"\"")) + u'"';
+      quoted << f;
+    }
+    return quoted.join(u',').toUtf8() + "\r\n";
+  }
+
+  int contacts = 0, lists = 0, entries = 0, merged = 0, mergedEntries = 0;
+  QByteArray* report = nullptr;
+
+ private:
+  contact::ContactStream& inner_;
+};
+
+// Writes the merge report whole, or says why it could not.
+bool WriteReport(const QString& path, const QByteArray& bytes) {
+  QSaveFile file(path);
+  if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+    return true;
+  Warn(
+      kExportVerb,
+      QStringLiteral("the merge report %1 could not be written: %2").arg(path, file.errorString()));
+  return false;
 }
 
 // The summary of an export that ran to its end.
-int Report(const Utf8ExportResult& result, const std::vector<std::shared_ptr<Folder>>& folders,
-           int unreadableFolders) {
+int Report(const Utf8ExportResult& result, const QString& onlyFolder, int unreadableFolders) {
   const int written = result.contacts + result.groups;
   if (written == 0 && !result.cancelled && result.problems.empty() && unreadableFolders == 0)
     // Nothing to write is not a success: no file was written.
     return Failure(kExportVerb,
-                   QStringLiteral("no contacts: %1 holds none; nothing was written")
-                       .arg(folders.size() == 1
-                                ? QStringLiteral("the folder \"%1\"").arg(folders.front()->Path())
-                                : QStringLiteral("no folder")));
+                   QStringLiteral("no contacts: %1; nothing was written")
+                       .arg(!onlyFolder.isEmpty()
+                                ? QStringLiteral("the folder \"%1\" holds none").arg(onlyFolder)
+                                : QStringLiteral("the folders hold none")));
   if (result.problems.empty() && unreadableFolders == 0) {
     QString done = QStringLiteral("%1 Contacts Saved Successfully").arg(written);
     if (result.groups > 0)
@@ -151,27 +221,93 @@ int ExportInUtf8(const ExportRequest& request) {
                                                "--out")
                                     .arg(run.target));
 
-  std::vector<std::shared_ptr<Folder>> folders;
-  std::shared_ptr<Store> store;
-  int unreadableFolders = 0;
+  std::unique_ptr<contact::ContactStream> contacts;
+  int stores = 0;
+  const int unreadableFolders = ListUnreadableFolders(request);
+  QString only;  // the one folder read, for the message when it holds no contacts
   try {
-    folders = FoldersToExport(request, store, unreadableFolders);
+    std::vector<StoreFolders> sources = SourcesToExport(request);
+    stores = int(sources.size());
+    // Each contact gets its folder's path as a category where more than one folder gives
+    // contacts (an empty one does not count).
+    QSet<QString> folders, giving;
+    for (const StoreFolders& source : sources)
+      for (const auto& folder : source.folders) {
+        folders.insert(folder->Path());
+        try {
+          if (folder->GetItems()->Count() > 0) giving.insert(folder->Path());
+        } catch (const StoreError&) {
+        }
+      }
+    run.folderAsCategory = giving.size() > 1;
+    if (folders.size() == 1) only = *folders.begin();
+    contacts = merge::OpenContacts(std::move(sources), !request.noMerge);
   } catch (const StoreError& failure) {
+    if (unreadableFolders > 0) {
+      // The damage is what lost the contacts: told as an export that is not whole.
+      std::fflush(stdout);
+      std::fprintf(stderr,
+                   "lumivex-cli %s: incomplete: %d folder%s cannot be read (see the lines above) "
+                   "and no other holds contacts; nothing was written\n",
+                   qPrintable(kExportVerb), unreadableFolders, unreadableFolders == 1 ? "" : "s");
+      return kExitIncomplete;
+    }
     return Failure(kExportVerb, QString::fromUtf8(failure.what()));
   }
-  // Each contact is named by its folder where several folders give contacts.
-  run.folderAsCategory = request.allFolders;
+  CountingStream counted(*contacts);
+  QByteArray report;
+  if (!request.mergeReport.isEmpty()) {
+    report = CountingStream::CsvLine({QStringLiteral("contact"), QStringLiteral("store"),
+                                      QStringLiteral("folder"), QStringLiteral("position"),
+                                      QStringLiteral("last modified"), QStringLiteral("rule"),
+                                      QStringLiteral("name")});
+    counted.report = &report;
+  }
+
+  if (request.dryRun) {
+    contact::SourcedContact c;
+    try {
+      while (counted.Next(c)) {
+      }
+    } catch (const StoreError& failure) {
+      return Failure(kExportVerb, QString::fromUtf8(failure.what()));
+    }
+    const int unreadable = int(contacts->Problems().size());
+    for (const contact::EntryProblem& p : contacts->Problems())
+      Warn(kExportVerb, QStringLiteral("entry %1 of \"%2\" in %3 cannot be read: %4")
+                            .arg(p.position)
+                            .arg(p.folder, p.store, p.reason));
+    QString counts = QStringLiteral("%1 entries from %2 %3; %4 contacts")
+                         .arg(counted.entries)
+                         .arg(stores)
+                         .arg(stores == 1 ? QStringLiteral("store") : QStringLiteral("stores"))
+                         .arg(counted.contacts);
+    if (counted.lists > 0)
+      counts += QStringLiteral(" (%1 of them distribution lists)").arg(counted.lists);
+    if (!request.noMerge)
+      counts += QStringLiteral(" after merging (%1 entries merged into %2 contacts)")
+                    .arg(counted.mergedEntries)
+                    .arg(counted.merged);
+    if (unreadable > 0) counts += QStringLiteral("; %1 entries could not be read").arg(unreadable);
+    std::printf("%s; nothing was written\n", qPrintable(counts));
+    if (!request.mergeReport.isEmpty() && !WriteReport(request.mergeReport, report))
+      return kExitFailure;
+    return unreadable > 0 ? kExitIncomplete : kExitSuccess;
+  }
 
   ConsoleObserver observer;
   Utf8ExportResult result;
   try {
-    result = RunUtf8Export(folders, run, observer);
+    result = RunUtf8Export(counted, run, observer);
   } catch (const Utf8ExportError& failure) {
     observer.progress.End();
     return Failure(kExportVerb, QString::fromUtf8(failure.what()));
   }
   observer.progress.End();
-  return Report(result, folders, unreadableFolders);
+  if (!request.mergeReport.isEmpty() && !result.cancelled &&
+      !WriteReport(request.mergeReport, report))
+    return kExitFailure;
+  return Report(result, only, unreadableFolders);
 }
 
 }  // namespace lumivex::cli

@@ -63,7 +63,14 @@ const Command& ExportCommand() {
                           "once it is whole: an export that fails leaves nothing half-written\n"
                           "and a file of that name as it was\n"),
            true},
-          StoreOperand(),
+          [] {
+            Option stores = StoreOperand();
+            stores.help += QStringLiteral(
+                "(vcard4, vcard3, csv) several stores may be given: their contacts\n"
+                "go into one file, the entries of one person merged (see --no-merge)\n");
+            stores.repeatable = true;
+            return stores;
+          }(),
           FolderOption(QStringLiteral(
               "export this folder instead of the store's default contacts folder;\n"
               "PATH is the folder names from the top down joined by '/', as\n"
@@ -90,7 +97,31 @@ const Command& ExportCommand() {
                           "instead of one. Where more than one gives contacts, each contact\n"
                           "gets its folder's path below the top as a category\n"
                           "(\"Contacts/Suppliers\"). A folder that cannot be read is listed\n"
-                          "on stderr, the others are exported, and the status is 3\n")},
+                          "on stderr, the others are exported, and the status is 3. With\n"
+                          "several stores, of each store\n")},
+          {QStringLiteral("--exclude-folder"), QStringLiteral("PATH"),
+           QStringLiteral("(vcard4, vcard3, csv) with --all-folders, leave out this folder of\n"
+                          "every store (as 'lumivex-cli folders' prints it); may be repeated\n"),
+           false, true},
+          {QStringLiteral("--no-merge"), QString(),
+           QStringLiteral("(vcard4, vcard3, csv) keep every entry as it is. By default the\n"
+                          "entries of one person, in one store or several, become one contact:\n"
+                          "entries with an e-mail address in common (Exchange entries by their\n"
+                          "SMTP address), else the same full name and a phone number in common\n"
+                          "(digits compared, a leading country code or trunk 0 ignored), else\n"
+                          "the same full name and company; copies of one entry; lists of the\n"
+                          "same name and members. The contact has every e-mail address, phone,\n"
+                          "address and category of its entries, the other values of the most\n"
+                          "recently changed entry (of older ones where it has none), their\n"
+                          "different notes one after another, and a UID that stays the same at\n"
+                          "every export of the same stores, in whatever order they are given\n")},
+          {QStringLiteral("--merge-report"), QStringLiteral("FILE"),
+           QStringLiteral("(vcard4, vcard3, csv) write a CSV file of what was merged: a row per\n"
+                          "entry of each merged contact (contact number, store, folder,\n"
+                          "position in the folder, last change, rule, name)\n")},
+          {QStringLiteral("--dry-run"), QString(),
+           QStringLiteral("(vcard4, vcard3, csv) read and merge, print the counts, write no\n"
+                          "contacts (a --merge-report is still written)\n")},
       },
       QStringLiteral(
           "Each vCard is the same 22 lines (name, organisation, title, note, six phone numbers,\n"
@@ -149,7 +180,9 @@ const Command& ExportCommand() {
           "  LC_ALL=ru_RU.UTF-8 lumivex-cli export --format xls --out . ~/Outlook.pst\n"
           "  lumivex-cli export --format vcard4 --out ~/contacts.vcf ~/Outlook.pst\n"
           "  lumivex-cli export --format vcard3 --per-contact --all-folders --out cards/ old.pst\n"
-          "  lumivex-cli export --format csv --out google.csv ~/Outlook.pst\n"));
+          "  lumivex-cli export --format csv --out google.csv ~/Outlook.pst\n"
+          "  lumivex-cli export --format vcard4 --all-folders --merge-report merged.csv \\\n"
+          "      --out all.vcf Outlook.pst archive.pst old-laptop.pst\n"));
   return command;
 }
 
@@ -165,6 +198,16 @@ bool IsUtf8Form(const QString& format) {
 QString CodePageFault(const ExportRequest& request, const QString& codePage) {
   if (request.perContact) return QStringLiteral("--per-contact is for vcard4 and vcard3");
   if (request.allFolders) return QStringLiteral("--all-folders is for vcard4, vcard3 and csv");
+  if (request.stores.size() > 1)
+    return QStringLiteral(
+               "one store file at most for --format %1; several are for vcard4, "
+               "vcard3 and csv")
+        .arg(request.format);
+  if (request.noMerge || request.dryRun || !request.mergeReport.isEmpty() ||
+      !request.excludeFolders.isEmpty())
+    return QStringLiteral(
+        "--no-merge, --merge-report, --dry-run and --exclude-folder are for "
+        "vcard4, vcard3 and csv");
   if (request.out.isEmpty()) return QStringLiteral("--out DIR is missing");
   if (!codePage.isEmpty() && request.codePage == 0)
     return QStringLiteral("unknown code page '%1'").arg(codePage);
@@ -180,6 +223,11 @@ QString Utf8Fault(const ExportRequest& request, const QString& codePage) {
     return QStringLiteral("--per-contact is for vcard4 and vcard3: a CSV file holds every contact");
   if (request.allFolders && !request.store.folder.isEmpty())
     return QStringLiteral("--all-folders and --folder exclude each other");
+  if (!request.excludeFolders.isEmpty() && !request.allFolders)
+    return QStringLiteral("--exclude-folder is for --all-folders");
+  if (request.noMerge && !request.mergeReport.isEmpty())
+    return QStringLiteral("--merge-report tells what was merged: leave out --no-merge");
+  if (request.dryRun && request.out.isEmpty()) return {};
   if (request.out.isEmpty())
     return request.perContact ? QStringLiteral("--out DIR is missing")
                               : QStringLiteral("--out FILE or DIR is missing");
@@ -197,6 +245,11 @@ int ExportVerb(const QStringList& arguments) {
   request.perContact = args.Has(QStringLiteral("--per-contact"));
   request.allFolders = args.Has(QStringLiteral("--all-folders"));
   request.store = StoreOptionsOf(args);
+  request.stores = args.Operands();
+  request.excludeFolders = args.Values(QStringLiteral("--exclude-folder"));
+  request.noMerge = args.Has(QStringLiteral("--no-merge"));
+  request.dryRun = args.Has(QStringLiteral("--dry-run"));
+  request.mergeReport = args.Value(QStringLiteral("--merge-report"));
   const QString codePage = args.Value(QStringLiteral("--code-page"));
   const int page = codePage.toInt();
   if (std::find(std::begin(kCodePages), std::end(kCodePages), page) != std::end(kCodePages))

@@ -1,9 +1,12 @@
 // lumivex-cli send: sends the contacts of stores into an address book (a CardDAV server, a vdir
 // folder, KDE's contacts folder, Evolution's books) through the destination interface.
 #include "cli/CliCommon.h"
+#include "cli/Command.h"
+#include "cli/ConsoleProgress.h"
 #include "cli/Verbs.h"
 #include "destination/CardDavDestination.h"
 #include "destination/Destinations.h"
+#include "destination/EvolutionBook.h"
 #include "destination/Keyring.h"
 #include "merge/ContactSources.h"
 
@@ -23,65 +26,83 @@ using namespace lumivex::destination;
 
 const QString kVerb = QStringLiteral("send");
 
-void PrintHelp() {
-  std::fputs(
-      "Usage: lumivex-cli send --to DESTINATION [--user NAME] [--password-file F] [--ca-file F]\n"
-      "                        [--book NAME | --new-book NAME] [--overwrite] [--dry-run]\n"
-      "                        [--all-folders | --folder PATH] [--no-merge] [STORE...]\n"
-      "       lumivex-cli send --to URL [--user NAME] ... --list-books\n"
-      "Sends the contacts of Outlook data files (.pst, .ost) into an address book, one entry per\n"
-      "contact. Run again, it sends only what changed.\n"
-      "\n"
-      "  --to DESTINATION   where the contacts go:\n"
-      "                       https://host/path  a CardDAV server (Nextcloud, Radicale, Xandikos,\n"
-      "                                          Fastmail, iCloud, ...): its address, or the\n"
-      "                                          address book's own URL\n"
-      "                       user@host          a CardDAV account, found through\n"
-      "                                          https://host/.well-known/carddav\n"
-      "                       evolution[:BOOK]   an Evolution (GNOME) address book; the default\n"
-      "                                          \"Personal\" without BOOK\n"
-      "                       vdir:DIR           a folder of one UID.vcf per contact (khard,\n"
-      "                                          vdirsyncer)\n"
-      "                       kde                the folder KDE's \"Personal Contacts\" reads\n"
-      "                                          ($XDG_DATA_HOME/contacts, "
-      "~/.local/share/contacts)\n"
-      "  --user NAME        the CardDAV user (else the part before @ in user@host)\n"
-      "  --password-file F  read the password from the first line of F; without it the password\n"
-      "                     is taken from the desktop keyring (Secret Service), else asked for on\n"
-      "                     the terminal (not shown). It is never printed or stored by this "
-      "program\n"
-      "  --ca-file F        trust the server certificates signed by the PEM certificates in F\n"
-      "                     (a self-signed server); otherwise only the system's authorities\n"
-      "  --book NAME        send into this address book (name or last part of its path); needed\n"
-      "                     when the account has several\n"
-      "  --new-book NAME    make an address book of this name (extended MKCOL) and send into it;\n"
-      "                     when it is there already it is used\n"
-      "  --list-books       list the account's address books (name, URL, vCard forms) and stop\n"
-      "  --overwrite        replace contacts changed on the destination since the last send\n"
-      "  --dry-run          say what would be added, updated or in conflict; change nothing\n"
-      "  --all-folders      send every contacts folder of each store, not only the default one\n"
-      "  --folder PATH      send this folder of each store (as 'lumivex-cli folders' prints it)\n"
-      "  --no-merge         send every entry as it is; by default the entries of one person\n"
-      "                     (in several folders or stores) are sent as one contact\n"
-      "  STORE...           the .pst or .ost files; left out, the default store (see\n"
-      "                     'lumivex-cli --help')\n"
-      "\n"
-      "Each contact is one entry named from its stable uid. Contacts already there as last sent\n"
-      "are left alone (\"unchanged\"); contacts changed in the store are updated in place;\n"
-      "contacts someone changed on the destination since the last send are conflicts, listed\n"
-      "and left as they are unless --overwrite. Nothing this program did not send is touched.\n"
-      "What was sent is recorded under $XDG_STATE_HOME/lumivex/send (~/.local/state); without\n"
-      "that record the destination's entries are compared with the store.\n"
-      "CardDAV gets vCard 3.0, or 4.0 where the book offers it and the contact has no picture,\n"
-      "so that pictures arrive whole; distribution lists go as group cards\n"
-      "(X-ADDRESSBOOKSERVER-KIND:group with their members, or KIND:group in 4.0), as the\n"
-      "servers' clients read them. A vdir gets vCard 4.0, each file written whole and left\n"
-      "untouched (bytes and time) when nothing changed.\n"
-      "Ctrl-C stops after the contacts in flight; running the send again finishes it.\n"
-      "Exit status: 0 every contact sent or unchanged, 1 failed (one line on stderr says why),\n"
-      "2 bad arguments, 3 ran to its end but some contacts were not sent or are in conflict\n"
-      "(each listed on stderr with the destination's reason), or it was stopped.\n",
-      stdout);
+const Command& SendCommand() {
+  static const Command command(
+      kVerb,
+      QStringLiteral("Sends the contacts of Outlook data files (.pst, .ost) into an address book, "
+                     "one entry per\n"
+                     "contact. Run again, it sends only what changed.\n"),
+      {
+          {QStringLiteral("--to"), QStringLiteral("DESTINATION"),
+           QStringLiteral(
+               "where the contacts go:\n"
+               "  https://host/path  a CardDAV server (Nextcloud, Radicale, Xandikos,\n"
+               "                     Fastmail, iCloud, ...): its address, or the\n"
+               "                     address book's own URL\n"
+               "  user@host          a CardDAV account, found through\n"
+               "                     https://host/.well-known/carddav\n"
+               "  evolution[:BOOK]   an Evolution (GNOME) address book; the default\n"
+               "                     \"Personal\" without BOOK\n"
+               "  vdir:DIR           a folder of one UID.vcf per contact (khard,\n"
+               "                     vdirsyncer)\n"
+               "  kde                the folder KDE's \"Personal Contacts\" reads\n"
+               "                     ($XDG_DATA_HOME/contacts, ~/.local/share/contacts)\n"),
+           true},
+          {QStringLiteral("--user"), QStringLiteral("NAME"),
+           QStringLiteral("the CardDAV user (else the part before @ in user@host)\n")},
+          {QStringLiteral("--password-file"), QStringLiteral("F"),
+           QStringLiteral(
+               "read the password from the first line of F; without it the password\n"
+               "is taken from the desktop keyring (Secret Service), else asked for on\n"
+               "the terminal (not shown). It is never printed or stored by this program\n")},
+          {QStringLiteral("--ca-file"), QStringLiteral("F"),
+           QStringLiteral("trust the server certificates signed by the PEM certificates in F\n"
+                          "(a self-signed server); otherwise only the system's authorities\n")},
+          {QStringLiteral("--book"), QStringLiteral("NAME"),
+           QStringLiteral("send into this address book (name or last part of its path); needed\n"
+                          "when the account has several\n")},
+          {QStringLiteral("--new-book"), QStringLiteral("NAME"),
+           QStringLiteral("make an address book of this name (extended MKCOL) and send into it;\n"
+                          "when it is there already it is used\n")},
+          {QStringLiteral("--list-books"), QString(),
+           QStringLiteral("list the account's address books (name, URL, vCard forms) and stop;\n"
+                          "with evolution, Evolution's books (name, id, the default marked)\n")},
+          {QStringLiteral("--overwrite"), QString(),
+           QStringLiteral("replace contacts changed on the destination since the last send\n")},
+          {QStringLiteral("--dry-run"), QString(),
+           QStringLiteral("say what would be added, updated or in conflict; change nothing\n")},
+          {QStringLiteral("--all-folders"), QString(),
+           QStringLiteral("send every contacts folder of each store, not only the default one\n")},
+          FolderOption(QStringLiteral(
+              "send this folder of each store (as 'lumivex-cli folders' prints it)\n")),
+          {QStringLiteral("--no-merge"), QString(),
+           QStringLiteral("send every entry as it is; by default the entries of one person\n"
+                          "(in several folders or stores) are sent as one contact\n")},
+          {QString(), QStringLiteral("STORE"),
+           QStringLiteral("the .pst or .ost files; left out, the default store (see\n"
+                          "'lumivex-cli --help')\n"),
+           false, true},
+      },
+      QStringLiteral(
+          "Each contact is one entry named from its stable uid. Contacts already there as last "
+          "sent\n"
+          "are left alone (\"unchanged\"); contacts changed in the store are updated in place;\n"
+          "contacts someone changed on the destination since the last send are conflicts, listed\n"
+          "and left as they are unless --overwrite. Nothing this program did not send is touched.\n"
+          "What was sent is recorded under $XDG_STATE_HOME/lumivex/send (~/.local/state); without\n"
+          "that record the destination's entries are compared with the store.\n"
+          "CardDAV gets vCard 3.0, or 4.0 where the book offers it and the contact has no "
+          "picture,\n"
+          "so that pictures arrive whole; distribution lists go as group cards\n"
+          "(X-ADDRESSBOOKSERVER-KIND:group with their members, or KIND:group in 4.0), as the\n"
+          "servers' clients read them. A vdir gets vCard 4.0, each file written whole and left\n"
+          "untouched (bytes and time) when nothing changed.\n"
+          "Ctrl-C stops after the contacts in flight; running the send again finishes it.\n"
+          "Exit status: 0 every contact sent or unchanged, 1 failed (one line on stderr says "
+          "why),\n"
+          "2 bad arguments, 3 ran to its end but some contacts were not sent or are in conflict\n"
+          "(each listed on stderr with the destination's reason), or it was stopped.\n"));
+  return command;
 }
 
 std::atomic<bool> g_stop{false};
@@ -93,17 +114,14 @@ void OnInterrupt(int) {
 
 class ConsoleSendObserver : public SendObserver {
  public:
-  ConsoleSendObserver() : terminal_(isatty(fileno(stderr))) {}
   void Progress(int done, int total) override {
-    if (!terminal_) return;
-    if (total > 0)
-      std::fprintf(stderr, "\rSending contact %d of %d...", done, total);
-    else
-      std::fprintf(stderr, "\rSending contact %d...", done);
-    shown_ = true;
+    if (!progress.Enabled()) return;
+    progress.Show(total > 0 ? QStringLiteral("Sending contact %1 of %2...").arg(done).arg(total)
+                            : QStringLiteral("Sending contact %1...").arg(done),
+                  total > 0 && done >= total);
   }
   void Problem(const SendProblem& p) override {
-    End();
+    progress.Above();
     QString where;
     if (!p.origins.empty())
       where = QStringLiteral(" [%1, %2 #%3]")
@@ -112,16 +130,11 @@ class ConsoleSendObserver : public SendObserver {
     std::fprintf(stderr, "%s: %s%s: %s\n",
                  p.outcome == SendOutcome::kConflict ? "conflict" : "not sent", qPrintable(p.name),
                  qPrintable(where), qPrintable(p.reason));
+    progress.Below();
   }
   bool Cancelled() const override { return g_stop; }
-  void End() {
-    if (shown_) std::fputs("\r\033[K", stderr);
-    shown_ = false;
-  }
 
- private:
-  bool terminal_;
-  bool shown_ = false;
+  ConsoleProgress progress;
 };
 
 QString ReadPasswordFile(const QString& path, QString& error) {
@@ -194,117 +207,129 @@ bool FindPassword(const QString& address, DestinationSettings& settings,
   return true;
 }
 
+// What the arguments asked for, read once.
+struct SendRequest {
+  ParsedDestination where;
+  DestinationSettings settings;
+  QString passwordFile;
+  SendOptions options;
+  bool listBooks = false;
+  merge::SourceOptions sources;
+};
+
+// Reads and checks the arguments; the fault in them, empty when there is none.
+QString ReadRequest(const Arguments& args, SendRequest& r) {
+  const QString to = args.Value(QStringLiteral("--to"));
+  r.settings.user = args.Value(QStringLiteral("--user"));
+  r.passwordFile = args.Value(QStringLiteral("--password-file"));
+  r.settings.caFile = args.Value(QStringLiteral("--ca-file"));
+  r.settings.book = args.Value(QStringLiteral("--book"));
+  r.settings.newBook = args.Value(QStringLiteral("--new-book"));
+  r.listBooks = args.Has(QStringLiteral("--list-books"));
+  r.options.overwrite = args.Has(QStringLiteral("--overwrite"));
+  r.options.dryRun = args.Has(QStringLiteral("--dry-run"));
+  r.sources.stores = args.Operands();
+  r.sources.allFolders = args.Has(QStringLiteral("--all-folders"));
+  r.sources.folder = args.Value(QStringLiteral("--folder"));
+  r.sources.merge = !args.Has(QStringLiteral("--no-merge"));
+  if (to.isEmpty()) return QStringLiteral("--to DESTINATION is missing");
+  QString error;
+  if (!ParseDestination(to, r.where, error)) return error;
+  if (!r.settings.book.isEmpty() && !r.settings.newBook.isEmpty())
+    return QStringLiteral("--book and --new-book exclude each other");
+  if (r.sources.allFolders && !r.sources.folder.isEmpty())
+    return QStringLiteral("--all-folders and --folder exclude each other");
+  const DestinationKind kind = r.where.kind;
+  if (kind != DestinationKind::kCardDav &&
+      ((r.listBooks && kind != DestinationKind::kEvolution) || !r.settings.user.isEmpty() ||
+       !r.passwordFile.isEmpty() || !r.settings.caFile.isEmpty() || !r.settings.newBook.isEmpty() ||
+       (!r.settings.book.isEmpty() && kind == DestinationKind::kVdir)))
+    return QStringLiteral(
+        "--list-books, --user, --password-file, --ca-file, --book and --new-book are for "
+        "CardDAV servers");
+  if (r.listBooks && !r.sources.stores.isEmpty())
+    return QStringLiteral("--list-books sends nothing: leave out STORE");
+  return {};
+}
+
+// --list-books: the books of the account, or Evolution's.
+int ListBooks(const SendRequest& r) {
+  if (r.where.kind == DestinationKind::kEvolution) {
+    for (const EvolutionBookInfo& book : ListEvolutionBooks())
+      std::printf("%s\t%s%s%s\n", qPrintable(book.name), qPrintable(book.uid),
+                  book.isDefault ? "\tdefault" : "", book.enabled ? "" : "\tswitched off");
+    return kExitSuccess;
+  }
+  const std::unique_ptr<Destination> destination = MakeDestination(r.where, r.settings);
+  for (const AddressBookInfo& book : static_cast<CardDavDestination&>(*destination).Books())
+    std::printf("%s\t%s\t%s\n", qPrintable(book.name), book.url.toEncoded().constData(),
+                book.vcard4 ? "vCard 3.0, 4.0" : "vCard 3.0");
+  return kExitSuccess;
+}
+
+// The counts of a send that ran, and its exit status.
+int Report(const SendResult& result, const contact::ContactStream& contacts, const SendRequest& r,
+           const Destination& destination) {
+  for (const contact::EntryProblem& p : contacts.Problems())
+    std::fprintf(stderr, "unreadable: %s, %s #%d: %s\n", qPrintable(p.store), qPrintable(p.folder),
+                 p.position, qPrintable(p.reason));
+  int conflicts = 0;
+  int failed = 0;
+  for (const SendProblem& p : result.problems)
+    (p.outcome == SendOutcome::kConflict ? conflicts : failed)++;
+  std::printf("%s%d added, %d updated, %d unchanged, %d conflicts, %d failed (%s)\n",
+              r.options.dryRun ? "Would be: " : "", result.added, result.updated, result.unchanged,
+              conflicts, failed, qPrintable(destination.Describe()));
+  std::fflush(stdout);
+  if (result.cancelled) {
+    std::fprintf(stderr, "lumivex-cli send: stopped; run the same send again to finish\n");
+    return kExitIncomplete;
+  }
+  if (!result.problems.empty() || !contacts.Problems().empty()) {
+    std::fprintf(stderr,
+                 "lumivex-cli send: incomplete: %d conflicts, %d not sent, %d unreadable "
+                 "entries; see the lines above\n",
+                 conflicts, failed, static_cast<int>(contacts.Problems().size()));
+    return kExitIncomplete;
+  }
+  return kExitSuccess;
+}
+
+// Sends the contacts of the stores; Ctrl-C stops after the contacts in flight.
+int Send(const SendRequest& r) {
+  std::unique_ptr<Destination> destination = MakeDestination(r.where, r.settings);
+  const std::unique_ptr<contact::ContactStream> contacts = merge::OpenContacts(r.sources);
+  ConsoleSendObserver observer;
+  g_stop = false;
+  std::signal(SIGINT, OnInterrupt);
+  SendResult result;
+  try {
+    result = destination->Send(*contacts, r.options, observer);
+  } catch (...) {
+    std::signal(SIGINT, SIG_DFL);
+    observer.progress.End();
+    throw;
+  }
+  std::signal(SIGINT, SIG_DFL);
+  observer.progress.End();
+  return Report(result, *contacts, r, *destination);
+}
+
 }  // namespace
 
 int SendVerb(const QStringList& arguments) {
-  QStringList args = arguments;
+  RegisterEvolutionBook();
+  Arguments args;
+  if (const int status = SendCommand().Parse(arguments, args); status >= 0) return status;
+  SendRequest request;
+  if (const QString fault = ReadRequest(args, request); !fault.isEmpty())
+    return UsageError(kVerb, fault);
   QString error;
-  QString to, passwordFile, folder;
-  DestinationSettings settings;
-  if (!TakeOption(args, QStringLiteral("--to"), to, error) ||
-      !TakeOption(args, QStringLiteral("--user"), settings.user, error) ||
-      !TakeOption(args, QStringLiteral("--password-file"), passwordFile, error) ||
-      !TakeOption(args, QStringLiteral("--ca-file"), settings.caFile, error) ||
-      !TakeOption(args, QStringLiteral("--book"), settings.book, error) ||
-      !TakeOption(args, QStringLiteral("--new-book"), settings.newBook, error) ||
-      !TakeOption(args, QStringLiteral("--folder"), folder, error))
-    return UsageError(kVerb, error);
-  SendOptions options;
-  const bool listBooks = TakeFlag(args, QStringLiteral("--list-books"));
-  options.overwrite = TakeFlag(args, QStringLiteral("--overwrite"));
-  options.dryRun = TakeFlag(args, QStringLiteral("--dry-run"));
-  const bool allFolders = TakeFlag(args, QStringLiteral("--all-folders"));
-  const bool noMerge = TakeFlag(args, QStringLiteral("--no-merge"));
-  const bool help =
-      TakeFlag(args, QStringLiteral("--help")) || TakeFlag(args, QStringLiteral("-h"));
-  if (help) {
-    PrintHelp();
-    return kExitSuccess;
-  }
-  QStringList stores;
-  bool optionsEnded = false;
-  for (const QString& arg : args) {
-    if (!optionsEnded && arg == u"--") {
-      optionsEnded = true;
-    } else if (!optionsEnded && arg.startsWith(u'-') && arg.size() > 1) {
-      return UsageError(kVerb, QStringLiteral("unknown option '%1'").arg(arg));
-    } else {
-      stores << arg;
-    }
-  }
-  if (to.isEmpty()) return UsageError(kVerb, QStringLiteral("--to DESTINATION is missing"));
-  ParsedDestination where;
-  if (!ParseDestination(to, where, error)) return UsageError(kVerb, error);
-  if (!settings.book.isEmpty() && !settings.newBook.isEmpty())
-    return UsageError(kVerb, QStringLiteral("--book and --new-book exclude each other"));
-  if (allFolders && !folder.isEmpty())
-    return UsageError(kVerb, QStringLiteral("--all-folders and --folder exclude each other"));
-  const bool cardDav = where.kind == DestinationKind::kCardDav;
-  if (!cardDav && (listBooks || !settings.user.isEmpty() || !passwordFile.isEmpty() ||
-                   !settings.caFile.isEmpty() || !settings.newBook.isEmpty() ||
-                   (!settings.book.isEmpty() && where.kind == DestinationKind::kVdir)))
-    return UsageError(kVerb, QStringLiteral("--list-books, --user, --password-file, --ca-file, "
-                                            "--book and --new-book are for CardDAV servers"));
-  if (listBooks && !stores.isEmpty())
-    return UsageError(kVerb, QStringLiteral("--list-books sends nothing: leave out STORE"));
-
-  if (cardDav && !FindPassword(where.where, settings, passwordFile, error))
+  if (request.where.kind == DestinationKind::kCardDav &&
+      !FindPassword(request.where.where, request.settings, request.passwordFile, error))
     return Failure(kVerb, error);
-
   try {
-    std::unique_ptr<Destination> destination = MakeDestination(where, settings);
-    if (listBooks) {
-      for (const AddressBookInfo& book : static_cast<CardDavDestination&>(*destination).Books())
-        std::printf("%s\t%s\t%s\n", qPrintable(book.name), book.url.toEncoded().constData(),
-                    book.vcard4 ? "vCard 3.0, 4.0" : "vCard 3.0");
-      return kExitSuccess;
-    }
-
-    merge::SourceOptions sources;
-    sources.stores = stores;
-    sources.allFolders = allFolders;
-    sources.folder = folder;
-    sources.merge = !noMerge;
-    const std::unique_ptr<contact::ContactStream> stream = merge::OpenContacts(sources);
-    contact::ContactStream& contacts = *stream;
-
-    ConsoleSendObserver observer;
-    g_stop = false;
-    std::signal(SIGINT, OnInterrupt);
-    SendResult result;
-    try {
-      result = destination->Send(contacts, options, observer);
-    } catch (...) {
-      std::signal(SIGINT, SIG_DFL);
-      observer.End();
-      throw;
-    }
-    std::signal(SIGINT, SIG_DFL);
-    observer.End();
-
-    for (const contact::EntryProblem& p : contacts.Problems())
-      std::fprintf(stderr, "unreadable: %s, %s #%d: %s\n", qPrintable(p.store),
-                   qPrintable(p.folder), p.position, qPrintable(p.reason));
-    int conflicts = 0;
-    int failed = 0;
-    for (const SendProblem& p : result.problems)
-      (p.outcome == SendOutcome::kConflict ? conflicts : failed)++;
-    std::printf("%s%d added, %d updated, %d unchanged, %d conflicts, %d failed (%s)\n",
-                options.dryRun ? "Would be: " : "", result.added, result.updated, result.unchanged,
-                conflicts, failed, qPrintable(destination->Describe()));
-    std::fflush(stdout);
-    if (result.cancelled) {
-      std::fprintf(stderr, "lumivex-cli send: stopped; run the same send again to finish\n");
-      return kExitIncomplete;
-    }
-    if (!result.problems.empty() || !contacts.Problems().empty()) {
-      std::fprintf(stderr,
-                   "lumivex-cli send: incomplete: %d conflicts, %d not sent, %d unreadable "
-                   "entries; see the lines above\n",
-                   conflicts, failed, static_cast<int>(contacts.Problems().size()));
-      return kExitIncomplete;
-    }
-    return kExitSuccess;
+    return request.listBooks ? ListBooks(request) : Send(request);
   } catch (const DestinationError& e) {
     return Failure(kVerb, QString::fromUtf8(e.what()));
   } catch (const StoreError& e) {

@@ -367,23 +367,18 @@ QString CardUuid(const QString& uid) {
   return QUuid::createUuidV5(kNamespace, uid).toString(QUuid::WithoutBraces);
 }
 
-void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
-  const bool v4 = version == VCardVersion::k40;
-  auto pick = [v4](const PhoneType& t) { return v4 ? t.v4 : t.v3; };
-  // The card is put together in buffers kept for every card of the thread, so that their room
-  // is not made anew, and then appended to `out` in one piece.
-  thread_local std::string card;
-  thread_local std::string scratch;
-  card.clear();
-  Line line(card, scratch, version);
-  card.append(v4 ? "BEGIN:VCARD\r\nVERSION:4.0\r\n" : "BEGIN:VCARD\r\nVERSION:3.0\r\n");
+namespace {
+
+// The lines of each group of fields, in the card's order. `v4`: vCard 4.0, else 3.0.
+
+void AppendNames(Line& line, const Contact& c, bool v4) {
   const QString shown = ShownName(c);
   if (c.isGroup) {
     if (v4) {
-      card.append("KIND:group\r\n");
+      line.Start("KIND").Colon().Raw("group").End();
     } else {
       line.Start("N").Colon().Part(shown).Raw(";;;;").End();
-      card.append("X-ADDRESSBOOKSERVER-KIND:group\r\n");
+      line.Start("X-ADDRESSBOOKSERVER-KIND").Colon().Raw("group").End();
     }
   } else {
     const bool named = HasText(c.surname) || HasText(c.givenName) || HasText(c.middleName) ||
@@ -401,6 +396,9 @@ void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
   }
   line.Start("FN").Colon().Text(shown).End();
   if (HasText(c.nickname)) line.Start("NICKNAME").Colon().Text(c.nickname).End();
+}
+
+void AppendWork(Line& line, const Contact& c, bool v4) {
   const bool office = HasText(c.officeLocation);
   if (HasText(c.company) || HasText(c.department) || office) {
     line.Start("ORG").Colon().Part(c.company);
@@ -416,7 +414,9 @@ void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
   if (HasText(c.initials)) line.Start("X-KADDRESSBOOK-X-Initials").Colon().Text(c.initials).End();
   if (HasText(c.jobTitle)) line.Start("TITLE").Colon().Text(c.jobTitle).End();
   if (HasText(c.profession)) line.Start("ROLE").Colon().Text(c.profession).End();
+}
 
+void AppendEmails(Line& line, const Contact& c, bool v4) {
   bool first = true;
   for (const Email& e : c.emails) {
     if (!HasText(e.address)) continue;
@@ -429,6 +429,10 @@ void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
     line.Colon().Text(e.address.trimmed()).End();
     first = false;
   }
+}
+
+void AppendPhonesAndAddresses(Line& line, const Contact& c, bool v4) {
+  auto pick = [v4](const PhoneType& t) { return v4 ? t.v4 : t.v3; };
   for (const Phone& p : c.phones) {
     if (!HasText(p.number)) continue;
     line.Start("TEL").Param(pick(TypeOf(p.kind))).Colon().Text(p.number).End();
@@ -440,6 +444,9 @@ void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
     line.Colon().Part(a.poBox).Sep(';').Sep(';').Part(a.street).Sep(';').Part(a.city).Sep(';');
     line.Part(a.state).Sep(';').Part(a.postalCode).Sep(';').Part(a.country).End();
   }
+}
+
+void AppendWebAndDates(Line& line, const Contact& c, bool v4) {
   if (HasText(c.businessWebPage))
     line.Start("URL").Param(v4 ? "TYPE=work" : "TYPE=WORK").Colon().Uri(c.businessWebPage).End();
   if (HasText(c.personalWebPage))
@@ -455,6 +462,9 @@ void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
       line.Start("X-EVOLUTION-ANNIVERSARY").Colon().DateValue(day).End();
     }
   }
+}
+
+void AppendPersonal(Line& line, const Contact& c, bool v4) {
   if (c.gender != Gender::kUnspecified) {
     const bool female = c.gender == Gender::kFemale;
     if (v4)
@@ -477,7 +487,9 @@ void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
   for (const QString& child : c.children)
     if (HasText(child))
       line.Start(v4 ? "RELATED;TYPE=child;VALUE=text" : "X-CHILD").Colon().Text(child).End();
+}
 
+void AppendCategoriesAndNetAddresses(Line& line, const Contact& c) {
   bool anyCategory = false;
   for (const QString& category : c.categories) {
     if (!HasText(category)) continue;
@@ -497,36 +509,65 @@ void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
       line.Start(property).Colon().Text(address).End();
   }
   if (HasText(c.freeBusyUrl)) line.Start("FBURL").Colon().Uri(c.freeBusyUrl.trimmed()).End();
+}
 
+void AppendMembersAndNote(Line& line, const Contact& c, bool v4) {
   if (c.isGroup) {
     for (const Member& m : c.members)
       line.Start(v4 ? "MEMBER" : "X-ADDRESSBOOKSERVER-MEMBER").Colon().Raw(MemberUri(m)).End();
   }
   const QString note = NoteWithMembers(c);
   if (HasText(note)) line.Start("NOTE").Colon().Text(note).End();
+}
 
-  if (!c.photo.IsEmpty()) {
-    const QString type = PhotoType(c.photo);
-    if (v4) {
-      // VALUE=uri said outright, so that readers that take PHOTO for a 3.0 value by default
-      // see a URI.
-      line.Start("PHOTO").Param("VALUE=uri").Colon().Raw("data:").Uri(type).Raw(";base64,");
-    } else {
-      line.Start("PHOTO").Param("ENCODING=b");
-      const QString subtype = type.section(u'/', 1).toUpper();
-      if (type.startsWith(u"image/") && !subtype.isEmpty()) {
-        line.Raw(";TYPE=").Uri(subtype);
-      }
-      line.Colon();
+void AppendPhoto(Line& line, const Contact& c, bool v4) {
+  if (c.photo.IsEmpty()) return;
+  const QString type = PhotoType(c.photo);
+  if (v4) {
+    // VALUE=uri said outright, so that readers that take PHOTO for a 3.0 value by default
+    // see a URI.
+    line.Start("PHOTO").Param("VALUE=uri").Colon().Raw("data:").Uri(type).Raw(";base64,");
+  } else {
+    line.Start("PHOTO").Param("ENCODING=b");
+    const QString subtype = type.section(u'/', 1).toUpper();
+    if (type.startsWith(u"image/") && !subtype.isEmpty()) {
+      line.Raw(";TYPE=").Uri(subtype);
     }
-    line.Raw(c.photo.data.toBase64()).End();
+    line.Colon();
   }
+  line.Raw(c.photo.data.toBase64()).End();
+}
+
+void AppendRevisionAndUid(Line& line, const Contact& c, bool v4) {
   if (c.lastModified.isValid()) line.Start("REV").Colon().Stamp(c.lastModified).End();
   if (HasText(c.uid)) {
     line.Start("UID").Colon();
     if (v4) line.Raw("urn:uuid:");
     line.Raw(CardUuid(c.uid).toLatin1()).End();
   }
+}
+
+}  // namespace
+
+void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
+  const bool v4 = version == VCardVersion::k40;
+  // The card is put together in buffers kept for every card of the thread, so that their room
+  // is not made anew, and then appended to `out` in one piece.
+  thread_local std::string card;
+  thread_local std::string scratch;
+  card.clear();
+  Line line(card, scratch, version);
+  card.append(v4 ? "BEGIN:VCARD\r\nVERSION:4.0\r\n" : "BEGIN:VCARD\r\nVERSION:3.0\r\n");
+  AppendNames(line, c, v4);
+  AppendWork(line, c, v4);
+  AppendEmails(line, c, v4);
+  AppendPhonesAndAddresses(line, c, v4);
+  AppendWebAndDates(line, c, v4);
+  AppendPersonal(line, c, v4);
+  AppendCategoriesAndNetAddresses(line, c);
+  AppendMembersAndNote(line, c, v4);
+  AppendPhoto(line, c, v4);
+  AppendRevisionAndUid(line, c, v4);
   card.append("END:VCARD\r\n");
   out.append(card.data(), static_cast<qsizetype>(card.size()));
 }

@@ -192,16 +192,16 @@ std::vector<StoreFolders> FindSources(const SourceOptions& options) {
     } else if (!options.folder.isEmpty()) {
       auto folder = FindFolder(*s.store, options.folder);
       if (!folder)
-        throw StoreError(QStringLiteral("%1 has no folder \"%2\"; see 'lumivex-cli folders %1' "
-                                        "for the folders it has")
-                             .arg(path, options.folder)
+        throw StoreError(QStringLiteral("no folder \"%1\" in %2; run 'lumivex-cli folders %2' for "
+                                        "the folder paths")
+                             .arg(options.folder, path)
                              .toStdString());
       s.folders.push_back(folder);
     } else {
       auto folder = s.store->DefaultContactsFolder();
       if (!folder)
-        throw StoreError(QStringLiteral("%1 has no default contacts folder: name one with "
-                                        "--folder PATH or take every one with --all-folders")
+        throw StoreError(QStringLiteral("%1 has no contacts folder; name one with --folder PATH "
+                                        "(see 'lumivex-cli folders %1')")
                              .arg(path)
                              .toStdString());
       s.folders.push_back(folder);

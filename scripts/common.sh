@@ -7,10 +7,12 @@ LUMIVEX_BUILD=${LUMIVEX_BUILD:-$LUMIVEX_ROOT/build}
 # What building and running need.
 # scdoc and librsvg2-bin make the man pages and icons; dpkg-dev gives cpack the package's Depends.
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libpff-dev libbfio-dev
-  zlib1g-dev libgtest-dev scdoc librsvg2-bin dpkg-dev libsecret-1-dev)
+  zlib1g-dev libgtest-dev scdoc librsvg2-bin dpkg-dev libsecret-1-dev
+  libebook1.2-dev)  # the GNOME / Evolution address books (Evolution Data Server's client library)
 # What the tests need besides: independent readers of the files we read and write.
 TEST_PACKAGES=(pff-tools pst-utils python3 python3-xlrd python3-vobject python3-gi
-  gir1.2-ebookcontacts-1.2 libkf5contacts-dev libreoffice-calc-nogui xvfb xauth
+  gir1.2-ebookcontacts-1.2 gir1.2-ebook-1.2 evolution-data-server dbus-daemon libkf5contacts-dev
+  libreoffice-calc-nogui xvfb xauth
   desktop-file-utils appstream man-db shared-mime-info radicale xandikos khard vdirsyncer openssl
   clang libclang-rt-dev)  # clang and libFuzzer's runtime: the fuzz targets (fuzz/)
 # Node.js may come from elsewhere than Debian (with npm inside it); Debian's own then conflicts.

@@ -7,6 +7,11 @@
 
 #include <libpff.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <string>
 
 namespace lumivex::pff::detail {
@@ -196,6 +201,7 @@ class LibpffItem : public ItemImpl {
 class LibpffFile : public FileImpl {
  public:
   ~LibpffFile() override {
+    if (watch_ >= 0) ::close(watch_);
     libpff_error_t* error = nullptr;
     if (open_) libpff_file_close(file_, &error);
     Drop(error);
@@ -211,6 +217,16 @@ class LibpffFile : public FileImpl {
                            .toStdString());
     }
     const QByteArray native = QFile::encodeName(path);
+    // The file as libpff opens it, to tell later whether it changed under the reading.
+    watch_ = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (watch_ >= 0 && ::fstat(watch_, &info) == 0 && S_ISREG(info.st_mode)) {
+      size_ = info.st_size;
+      modified_ = info.st_mtim;
+    } else if (watch_ >= 0) {
+      ::close(watch_);
+      watch_ = -1;
+    }
     if (libpff_file_open(file_, native.constData(), LIBPFF_OPEN_READ, &error) != 1) {
       throw StoreError(
           QStringLiteral("Cannot open %1: the file is damaged or truncated and cannot be read%2")
@@ -228,6 +244,16 @@ class LibpffFile : public FileImpl {
   }
 
   const char* ReaderName() const override { return "libpff"; }
+  // libpff reads with read(): a file that shrinks gives it short reads, never a signal. It keeps
+  // no watch of its own, so the file is looked at whenever asked, with or without `ask`.
+  bool Changed(bool) override {
+    if (changed_.load(std::memory_order_relaxed) || watch_ < 0) return changed_;
+    struct stat info {};
+    if (::fstat(watch_, &info) != 0 || info.st_size != size_ ||
+        info.st_mtim.tv_sec != modified_.tv_sec || info.st_mtim.tv_nsec != modified_.tv_nsec)
+      changed_.store(true, std::memory_order_relaxed);
+    return changed_;
+  }
   bool Unicode() const override { return unicode_; }
   bool Offline() const override { return offline_; }
 
@@ -299,6 +325,10 @@ class LibpffFile : public FileImpl {
   bool open_ = false;
   bool unicode_ = true;
   bool offline_ = false;
+  int watch_ = -1;  // the file, looked at by Changed
+  off_t size_ = 0;
+  timespec modified_{};
+  std::atomic<bool> changed_ = false;
 };
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <csignal>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -466,7 +467,10 @@ class PffContactEntry : public ContactEntry {
       return false;
     }
     if (ReadSlot(slot, value)) return true;
-    lastFailure_ = QStringLiteral("its %1 is damaged").arg(QLatin1String(name.data(), name.size()));
+    lastFailure_ =
+        state_->file->Changed(true)
+            ? QString::fromLatin1(pff::kFileChangedText)
+            : QStringLiteral("its %1 is damaged").arg(QLatin1String(name.data(), name.size()));
     return false;
   }
 
@@ -477,6 +481,15 @@ class PffContactEntry : public ContactEntry {
   }
   PffContactEntry(const PffContactEntry&) = delete;
   PffContactEntry& operator=(const PffContactEntry&) = delete;
+
+  // Whether the entry's properties could be read.
+  bool Opened() const { return item_ != nullptr; }
+  // Makes every read of the entry fail for `why`.
+  void MakeUnreadable(const QString& why) {
+    item_.reset();
+    failure_ = why;
+    namedFailure_.clear();
+  }
 
   // The entry's item is freed in `graveyard` when the entry goes.
   void BuryIn(std::shared_ptr<Graveyard> graveyard) { graveyard_ = std::move(graveyard); }
@@ -504,7 +517,8 @@ class PffContactEntry : public ContactEntry {
       skipped_ = 0;
       const bool filled = FillContact(contact, why);
       leniency_ = false;
-      if (filled) {
+      if (filled && !state_->file->Changed(!state_->file->Concurrent())) {
+        // What the entry's attachments and list members were read from is the file as opened.
         // Written without the fields of a type they cannot take: `why` names them.
         why = leftOut_.isEmpty() ? QString()
                                  : QStringLiteral(
@@ -513,6 +527,7 @@ class PffContactEntry : public ContactEntry {
                                        .arg(leftOut_.join(QStringLiteral(", ")));
         return true;
       }
+      if (filled || state_->file->Changed(true)) why = QString::fromLatin1(pff::kFileChangedText);
     }
     // Nothing of an earlier entry stays in the lists either.
     contact.emails.clear();
@@ -1245,6 +1260,16 @@ class RanAtOnce {
   double wall_ = 0;
 };
 
+// LUMIVEX_TEST_STOP_AT_ENTRY=N: the process stops itself (SIGSTOP) as entry N (from 0) of a
+// folder is about to be read, so that a test can change the store at a known point of a run and
+// then let it go on (SIGCONT).
+void StopHereForTests(int index) {
+  static const int at = qEnvironmentVariableIsSet("LUMIVEX_TEST_STOP_AT_ENTRY")
+                            ? qEnvironmentVariableIntValue("LUMIVEX_TEST_STOP_AT_ENTRY")
+                            : -1;
+  if (index == at) std::raise(SIGSTOP);
+}
+
 // Whether this process may run on more than one processor: with one (taskset -c 0, a container
 // of one processor) a read-ahead thread only adds its hand-offs.
 bool SeveralProcessors() {
@@ -1310,10 +1335,18 @@ class PffItems : public Items {
   // `graveyard`: built on the read-ahead thread, whose graveyard takes what the entry holds.
   std::unique_ptr<ContactEntry> Build(int index,
                                       std::shared_ptr<Graveyard> graveyard = nullptr) const {
-    // An entry that cannot be opened is still an entry: every read of it fails.
+    StopHereForTests(index);
+    // An entry that cannot be opened is still an entry: every read of it fails. So is every
+    // entry read after the file changed under the reading: nothing of it can be trusted. Our
+    // reader looks at the file every 64 KiB it reads and finds a read past a new end at once;
+    // libpff looks at nothing, so its file is looked at for every entry.
+    pff::File& file = *state_->file;
     QString why;
-    std::unique_ptr<pff::Item> message = folder_->TryMessage(index, why);
+    std::unique_ptr<pff::Item> message;
+    if (!file.Changed()) message = folder_->TryMessage(index, why);
     auto entry = std::make_unique<PffContactEntry>(state_, std::move(message), why);
+    if (file.Changed(!entry->Opened() || !file.Concurrent()))
+      entry->MakeUnreadable(QString::fromLatin1(pff::kFileChangedText));
     entry->HintTo(hints_);
     if (graveyard) {
       entry->BuryIn(std::move(graveyard));

@@ -92,6 +92,10 @@ bool File::Concurrent() const {
   return impl_->Concurrent();
 }
 
+bool File::Changed(bool ask) {
+  return impl_->Changed(ask);
+}
+
 std::unique_ptr<Item> File::RootFolder() {
   QString why;
   auto item = impl_->RootFolder(why);

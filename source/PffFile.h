@@ -60,6 +60,9 @@ class FileImpl;
 class ItemImpl;
 }  // namespace detail
 
+// Why an entry read after its file changed cannot be read.
+inline constexpr char kFileChangedText[] = "the store file changed or shrank while it was read";
+
 // Which reader opens a file: the automatic choice above, or one of them only (for tests and
 // benchmarks that compare the two).
 enum class ReaderChoice { kAutomatic, kLibpff, kOwn };
@@ -81,6 +84,10 @@ class File : public std::enable_shared_from_this<File> {
   const char* ReaderName() const;
   // Whether two threads may open items of the file and read their properties at once.
   bool Concurrent() const;
+  // Whether the file changed or shrank since it was opened (a sync client, a backup or the mail
+  // client wrote it, or cut it short): as far as the reader has found, or, with `ask`, looking
+  // at the file now. Once it has, nothing read from it can be trusted. Any thread may ask.
+  bool Changed(bool ask = false);
 
   // The root folder, the message store (the store's own property set), any item by node id.
   // Throw StoreError; ItemById returns null when there is no such item.

@@ -33,6 +33,8 @@ constexpr uint8_t kPtypeNbt = 0x81;
 constexpr int kMaxTreeDepth = 8;
 constexpr size_t kPageCacheBytes = 512 * 1024;  // then the cache starts over
 constexpr uint64_t kMappedResidentBytes = 4 * 1024 * 1024;
+// The file's size and modification time are looked at after every so many bytes read.
+constexpr uint64_t kChangeCheckBytes = 64 * 1024;
 
 // Blocks, and the encodings of data blocks (the header's bCryptMethod).
 constexpr uint64_t kBidInternal = 0x2;
@@ -318,6 +320,8 @@ std::unique_ptr<PstReader> PstReader::Open(const std::string& path, std::string&
   struct stat info {};
   if (::fstat(reader->fd_, &info) != 0) Damaged(std::strerror(errno));
   reader->size_ = static_cast<uint64_t>(info.st_size);
+  reader->modified_ = int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  reader->regular_ = S_ISREG(info.st_mode);
   if (S_ISBLK(info.st_mode)) {  // a disk holding a store: its size is where it ends
     const off_t end = ::lseek(reader->fd_, 0, SEEK_END);
     reader->size_ = end > 0 ? static_cast<uint64_t>(end) : 0;
@@ -326,14 +330,21 @@ std::unique_ptr<PstReader> PstReader::Open(const std::string& path, std::string&
   // A regular file is read through a read-only mapping: a page or block is then checked and
   // decoded where it lies, with no system call and no copy. A file that cannot be mapped (a disk,
   // a pipe, a file system without mappings) is read with pread. Should the file shrink while it
-  // is mapped, a read past its new end would end the process (SIGBUS) where pread would give a
-  // FormatError; a store is not truncated while anything reads it (Outlook holds its stores
-  // open), and a store changed under a reader gives mixed bytes either way, so the mapping's
-  // speed is taken for that.
+  // is mapped, a read past its new end raises SIGBUS: the guard reads zeros there instead and
+  // the file counts as changed, as it does when its size or modification time moves.
   if (access == Access::kMapped && S_ISREG(info.st_mode) && reader->size_ <= SIZE_MAX) {
     void* map =
         ::mmap(nullptr, static_cast<size_t>(reader->size_), PROT_READ, MAP_PRIVATE, reader->fd_, 0);
-    if (map != MAP_FAILED) reader->map_ = static_cast<const uint8_t*>(map);
+    if (map != MAP_FAILED) {
+      reader->map_ = static_cast<const uint8_t*>(map);
+      reader->guard_ = std::make_unique<MappingGuard>(map, static_cast<size_t>(reader->size_));
+      // Without a guard a shrinking file would end the process: read with pread instead.
+      if (!reader->guard_->Guarded()) {
+        reader->guard_.reset();
+        ::munmap(map, static_cast<size_t>(reader->size_));
+        reader->map_ = nullptr;
+      }
+    }
   }
   std::array<uint8_t, kHeaderSize> h{};
   reader->ReadExact(0, h);
@@ -376,12 +387,29 @@ bool PstReader::Ansi() const {
 }
 
 PstReader::~PstReader() {
+  guard_.reset();
   if (map_ != nullptr) ::munmap(const_cast<uint8_t*>(map_), static_cast<size_t>(size_));
   if (fd_ >= 0) ::close(fd_);
 }
 
+bool PstReader::CheckChanged() {
+  struct stat info {};
+  if (!regular_) return Changed();  // a disk or a pipe: no size or time to go by
+  if (::fstat(fd_, &info) != 0 || uint64_t(info.st_size) != size_ ||
+      int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec != modified_)
+    changed_.store(true, std::memory_order_relaxed);
+  return Changed();
+}
+
 std::span<const uint8_t> PstReader::FileBytes(uint64_t ib, size_t count, ByteVector& buffer) {
   if (ib > size_ || count > size_ - ib) Damaged("a reference points past the end of the file");
+  readSinceCheck_ += count;
+  if (readSinceCheck_ >= kChangeCheckBytes) {
+    readSinceCheck_ = 0;
+    CheckChanged();
+  }
+  if (Changed()) [[unlikely]]
+    Damaged("the file changed or shrank while it was read");
   if (map_ != nullptr) {
     // The pages of the mapping that were read count as this process's memory until they are let
     // go: letting them go after every few megabytes keeps the process as small as one reading

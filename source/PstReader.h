@@ -15,9 +15,11 @@
 // FormatError and never a read out of bounds or an endless loop.
 #pragma once
 
+#include "source/MappingGuard.h"
 #include "source/PstFormat.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -93,6 +95,16 @@ class PstReader {
   PstReader& operator=(const PstReader&) = delete;
 
   bool Offline() const { return offline_; }
+
+  // Whether the file changed or shrank since it was opened, as far as the reader has found: a
+  // read fell on a page the file no longer has, or the file's size or modification time moved
+  // (looked at every 64 KiB read, and by CheckChanged). Once found, it stays; every read after
+  // it throws FormatError. Any thread may ask.
+  bool Changed() const {
+    return changed_.load(std::memory_order_relaxed) || (guard_ && guard_->Lost());
+  }
+  // Looks at the file's size and modification time now.
+  bool CheckChanged();
   bool Ansi() const;  // an ANSI (Outlook 97-2002) file: 8-bit strings, 32-bit ids
 
   // Reads every page of the node B-tree and checks it. Throws FormatError at the first damage.
@@ -151,8 +163,13 @@ class PstReader {
 
   const Layout* layout_ = nullptr;
   int fd_ = -1;
-  const uint8_t* map_ = nullptr;  // the whole file, where it could be mapped
-  uint64_t mappedRead_ = 0;       // bytes read from the mapping since its pages were let go
+  const uint8_t* map_ = nullptr;         // the whole file, where it could be mapped
+  std::unique_ptr<MappingGuard> guard_;  // reads of the mapping past a new end of the file
+  int64_t modified_ = 0;                 // the file's modification time at Open, in ns
+  bool regular_ = false;                 // a regular file, whose size and time tell a change
+  std::atomic<bool> changed_ = false;
+  uint64_t readSinceCheck_ = 0;  // bytes read since the file was last looked at
+  uint64_t mappedRead_ = 0;      // bytes read from the mapping since its pages were let go
   uint64_t size_ = 0;
   bool offline_ = false;
   uint8_t crypt_ = 0;

@@ -234,6 +234,7 @@ class ReaderFile : public FileImpl {
   bool Unicode() const override { return !reader_.Ansi(); }
   bool Offline() const override { return reader_.Offline(); }
   bool Concurrent() const override { return true; }
+  bool Changed(bool ask) override { return ask ? reader_.CheckChanged() : reader_.Changed(); }
 
   std::unique_ptr<ItemImpl> RootFolder(QString& why) override {
     auto item = ItemById(pst::kNidRootFolder);

@@ -55,6 +55,9 @@ class FileImpl {
   virtual bool Offline() const = 0;
   // Whether items of the file may be used from two threads at once.
   virtual bool Concurrent() const { return false; }
+  // Whether the file changed or shrank since it was opened: as far as the reader has found, or,
+  // with `ask`, looking at the file now. Any thread may ask.
+  virtual bool Changed(bool ask) = 0;
   // The root folder; null with `why` set when the folder tree cannot be read.
   virtual std::unique_ptr<ItemImpl> RootFolder(QString& why) = 0;
   virtual std::unique_ptr<ItemImpl> MessageStore() = 0;

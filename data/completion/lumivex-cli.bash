@@ -63,7 +63,7 @@ _lumivex_cli() {
         mapfile -t COMPREPLY < <(compgen -W "kde evolution vdir: https:// http://" -- "$cur")
       fi
       return ;;
-    --password-file | --ca-file)
+    --password-file | --ca-file | --merge-report)
       compopt -o filenames 2>/dev/null
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       return ;;
@@ -87,14 +87,14 @@ _lumivex_cli() {
         *) mapfile -t COMPREPLY < <(compgen -d -- "$cur") ;;
       esac
       return ;;
-    --folder)
+    --folder | --exclude-folder)
       # The store is the first word after the verb that is neither an option nor its value.
       local i=2 word store=
       while ((i < cword)); do
         word=${COMP_WORDS[i]}
         case $word in
           --folder | --format | --out | --code-page | --to | --user | --password-file | \
-            --ca-file | --book | --new-book)
+            --ca-file | --book | --new-book | --exclude-folder | --merge-report)
             ((i += 1))
             [[ ${COMP_WORDS[i]} == = ]] && ((i += 1)) ;;
           -*) ;;
@@ -114,8 +114,9 @@ _lumivex_cli() {
     local options="--help"
     case $verb in
       folders) options="--json --help" ;;
-      scan) options="--folder --json --help" ;;
-      export) options="--format --out --folder --code-page --per-contact --all-folders --help" ;;
+      scan) options="--folder --check --json --help" ;;
+      export) options="--format --out --folder --code-page --per-contact --all-folders
+        --exclude-folder --no-merge --merge-report --dry-run --help" ;;
       wab-dump) options="--json --help" ;;
       send) options="--to --user --password-file --ca-file --book --new-book --list-books
         --overwrite --dry-run --all-folders --folder --no-merge --help" ;;

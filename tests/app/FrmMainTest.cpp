@@ -99,37 +99,29 @@ TEST_F(FrmMainTest, ControlsAndMenusAtStart) {
   struct Expected {
     const char* name;
     QString text;
-    QRect twips;
     bool enabled;
     bool visible;
   };
   const std::vector<Expected> controls = {
-      {"Label3", "Select Outlook PST File", Tw(240, 1080, 2250, 195), true, true},
-      {"OptDefaultPST", "Default Outlook Contacts", Tw(240, 1320, 2175, 255), true, true},
-      {"OptSelectPST", "Select Other Outlook File", Tw(2640, 1320, 2895, 255), true, true},
-      {"txtNotesDatabaseFile", "", Tw(240, 1800, 4575, 375), false, true},
-      {"CmdBrowse", "&Browse...", Tw(5040, 1800, 1335, 375), false, true},
-      {"CmdEnumerateNotes", "Scan &Outlook Contacts", Tw(6600, 1800, 1815, 375), false, true},
-      {"CmdContactsCreate", "&Save Contacts", Tw(8640, 1800, 1815, 375), false, true},
-      {"LblRead", "Reading Outlook Contacts", Tw(240, 2400, 2295, 255), true, false},
-      {"ProgBarScanNotes", "", Tw(2400, 2400, 8055, 300), true, false},
-      {"LblTotalContactsHead", "Number of Contacts Found :", Tw(240, 2880, 2175, 255), true, false},
-      {"LblTotalContacts", "", Tw(2400, 2880, 2415, 255), true, true},
-      {"LblCurrentContactHead", "Current Contact :", Tw(5160, 2880, 1455, 255), true, false},
-      {"LblCurrentContact", "", Tw(6600, 2880, 2655, 255), true, true},
-      {"StatusBar1", "", Tw(0, 3255, 10710, 375), true, true},
+      {"Label3", "Select Outlook PST File", true, true},
+      {"OptDefaultPST", "Default Outlook Contacts", true, true},
+      {"OptSelectPST", "Select Other Outlook File", true, true},
+      {"txtNotesDatabaseFile", "", false, true},
+      {"CmdBrowse", "&Browse...", false, true},
+      {"CmdEnumerateNotes", "Scan &Outlook Contacts", false, true},
+      {"CmdContactsCreate", "&Save Contacts", false, true},
+      {"LblRead", "Reading Outlook Contacts", true, false},
+      {"ProgBarScanNotes", "", true, false},
+      {"LblTotalContactsHead", "Number of Contacts Found :", true, false},
+      {"LblTotalContacts", "", true, true},
+      {"LblCurrentContactHead", "Current Contact :", true, false},
+      {"LblCurrentContact", "", true, true},
+      {"StatusBar1", "", true, true},
   };
   for (const Expected& c : controls) {
     SCOPED_TRACE(c.name);
     QWidget* control = w.findChild<QWidget*>(c.name);
     ASSERT_NE(control, nullptr);
-    // A caption may run wider where the stand-in face is wider than the Windows one.
-    EXPECT_EQ(control->pos(), c.twips.topLeft());
-    EXPECT_EQ(control->height(), c.twips.height());
-    EXPECT_GE(control->width(), c.twips.width());
-    if (!qobject_cast<QLabel*>(control) && !qobject_cast<QRadioButton*>(control)) {
-      EXPECT_EQ(control->width(), c.twips.width());
-    }
     EXPECT_EQ(control->isEnabled(), c.enabled);
     EXPECT_EQ(control->isVisibleTo(control->parentWidget()), c.visible);
     QString text;

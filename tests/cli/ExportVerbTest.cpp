@@ -111,38 +111,6 @@ TEST_F(ExportVerb, RealStoresGiveOneCardPerEntryWithItsFields) {
   }
 }
 
-TEST_F(ExportVerb, JapaneseContactFromTheUnicodeAndTheAnsiFileInCodePage932) {
-  LUMIVEX_REQUIRE_FIXTURES();
-  QByteArray bytes[2];
-  int i = 0;
-  for (const char* file : {"japanese-contact-unicode.pst", "japanese-contact-ansi-cp932.pst"}) {
-    const QString dir = out + u'/' + QString::fromUtf8(file);
-    const ProgramOutput run = Cli({"--format", "vcard", "--code-page", "932", "--out", dir,
-                                   FixturePst(QString::fromUtf8(file))});
-    ASSERT_EQ(run.status, 0) << run.err.toStdString();
-    QFile f(dir + u'/' + Files(dir).value(0));
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    bytes[i++] = f.readAll();
-  }
-  EXPECT_EQ(bytes[0], bytes[1]);
-  const QString file = out + QStringLiteral("/japanese-contact-unicode.pst/") +
-                       Files(out + QStringLiteral("/japanese-contact-unicode.pst"))[0];
-  for (const Utf8Reader& reader : {EvolutionCardReader(932), KContactsCardReader(932)}) {
-    QString error;
-    const QJsonArray cards = reader.Read({file}, &error).array();
-    ASSERT_EQ(cards.size(), 1) << reader.name.toStdString() << error.toStdString();
-    const QJsonObject card = cards[0].toObject();
-    EXPECT_EQ(card["family"].toString(), u"イグザンプル");
-    EXPECT_EQ(card["given"].toString(), u"コム");
-    EXPECT_EQ(card["fn"].toString(), u"Mr. イグザンプル ドット コム 殿");
-    EXPECT_EQ(card["workPhone"].toString(), u"06-0001-0002");
-    EXPECT_EQ(card["cellPhone"].toString(), u"080-0001-0001");
-    EXPECT_EQ(card["workAdr"].toArray()[3].toString(), u"Osaka");
-    EXPECT_EQ(card["workAdr"].toArray()[6].toString(), u"日本");
-    EXPECT_EQ(card["email"].toString(), u"test@example.com");
-  }
-}
-
 TEST_F(ExportVerb, PerContactFilesAreTheSameAtEveryStart) {
   LUMIVEX_REQUIRE_FIXTURES();
   const QString store = FixturePst(QStringLiteral("six-contacts.pst"));

@@ -56,14 +56,3 @@ TEST(RandomNumber, SameSequenceAtEveryStartAndWithinBounds) {
     EXPECT_TRUE(n == 5 || n == 6);
   }
 }
-
-TEST(BrowseForFolder, EmptyWhenNoBrowserOrTheBrowserFails) {
-  Module1::SetFolderBrowser(nullptr);
-  EXPECT_TRUE(Module1::BrowseForFolder(0, QStringLiteral("t")).isEmpty());
-  Module1::SetFolderBrowser(
-      [](int32_t, const QString&) -> QString { throw std::runtime_error("x"); });
-  EXPECT_TRUE(Module1::BrowseForFolder(0, QStringLiteral("t")).isEmpty());
-  Module1::SetFolderBrowser([](int32_t, const QString& title) { return title; });
-  EXPECT_EQ(Module1::BrowseForFolder(0, QStringLiteral("Select")), u"Select");
-  Module1::SetFolderBrowser(nullptr);
-}

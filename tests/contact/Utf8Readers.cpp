@@ -88,6 +88,19 @@ Utf8Reader KContactsCardReader(int codePage) {
   return reader;
 }
 
+Utf8Reader EvolutionBookReader() {
+  return Python(QStringLiteral("Evolution Data Server"), QStringLiteral("evolution-book"),
+                QStringLiteral("import gi; gi.require_version('EBook', '1.2')"),
+                QStringLiteral("Evolution's client library is not installed (Debian: python3-gi, "
+                               "gir1.2-ebook-1.2)"));
+}
+
+Utf8Reader EvolutionBookEditor() {
+  Utf8Reader editor = EvolutionBookReader();
+  editor.command.last() = QStringLiteral("evolution-book-edit");
+  return editor;
+}
+
 Utf8Reader CardDavServer() {
   return Python(QStringLiteral("Radicale"), QStringLiteral("carddav"),
                 QStringLiteral("import radicale"),

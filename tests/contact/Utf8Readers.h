@@ -32,6 +32,12 @@ Utf8Reader VObjectReader();
 Utf8Reader EvolutionCardReader(int codePage = 0);
 Utf8Reader KContactsCardReader(int codePage = 0);
 Utf8Reader CardDavServer();
+// Every contact of an Evolution Data Server book on this session's bus, as EvolutionCardReader
+// gives a card (Read's arguments: the book's name, none for the default book), ordered by uid.
+Utf8Reader EvolutionBookReader();
+// A user's change of one contact in such a book, made with Evolution's library (Read's
+// arguments: the book's name, empty for the default book, the contact's uid, its new note).
+Utf8Reader EvolutionBookEditor();
 Utf8Reader PythonCsvReader();
 Utf8Reader LibreOfficeCsvReader();
 

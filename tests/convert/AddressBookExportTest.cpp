@@ -3,6 +3,7 @@
 #include "convert/AddressBookExport.h"
 #include "source/PffBackend.h"
 #include "tests/convert/RunTestSupport.h"
+#include "tests/support/ScopedChanges.h"
 #include "tests/wab/WabLayoutCheck.h"
 #include "wab/AddressBook.h"
 
@@ -19,14 +20,7 @@ namespace {
 
 class AddressBookExport : public RunTest {
  protected:
-  void SetUp() override {
-    RunTest::SetUp();
-    setenv("LUMIVEX_TOOL_DIR", qPrintable(BinDir()), 1);
-  }
-  void TearDown() override {
-    unsetenv("LUMIVEX_TOOL_DIR");
-    RunTest::TearDown();
-  }
+  ScopedEnvironment toolDir{"LUMIVEX_TOOL_DIR", BinDir()};
 
   RunResult Run() { return RunTest::Run({.wab = true}); }
   static FakeContact Entry(const QString& fullName, const QString& email) {
@@ -89,16 +83,16 @@ TEST_F(AddressBookExport, EveryEntryIsCountedAndEachReadableOneBecomesAContact) 
 }
 
 TEST_F(AddressBookExport, TemplateComesFromTheToolFolder) {
-  setenv("LUMIVEX_TOOL_DIR", "/opt/lumivex", 1);
+  ScopedEnvironment opt("LUMIVEX_TOOL_DIR", "/opt/lumivex");
   EXPECT_EQ(AddressBookTemplatePath(), u"/opt/lumivex/xwab.def");
-  setenv("LUMIVEX_TOOL_DIR", "/", 1);
+  ScopedEnvironment top("LUMIVEX_TOOL_DIR", "/");
   EXPECT_EQ(AddressBookTemplatePath(), u"/xwab.def");
 }
 
 TEST_F(AddressBookExport, MissingOrDamagedTemplateStopsTheRunWithNoFileLeft) {
   AddContacts({{"Ann", "Lee"}});
   const QString dir = ScratchDir(QStringLiteral("wab-template"));
-  setenv("LUMIVEX_TOOL_DIR", qPrintable(dir), 1);
+  const ScopedEnvironment empty("LUMIVEX_TOOL_DIR", dir);
   ExpectFailure(Run(), "xwab.def is missing");
   EXPECT_TRUE(Files().isEmpty());
 

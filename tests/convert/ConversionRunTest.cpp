@@ -1,10 +1,7 @@
 // The run's frame: the session and its release, the progress shown, the completion message, and
 // the failures before a writer's loop. (A cancelled folder prompt: FrmConversionTest.)
 #include "tests/convert/RunTestSupport.h"
-
-#include <sys/resource.h>
-
-#include <csignal>
+#include "tests/support/ScopedChanges.h"
 
 using namespace lumivex;
 using namespace lumivex::testing;
@@ -156,7 +153,7 @@ TEST_F(ConversionRun, FailuresBeforeTheLoopAreOneMessageAndLeaveTheWindowUp) {
 // An entry that cannot be read is told to the view once, with its folder and place, by every
 // form; what the forms write keeps the window's rule (the values of the entry before it).
 TEST_F(ConversionRun, UnreadableEntriesAreToldToTheViewOnceEach) {
-  setenv("LUMIVEX_TOOL_DIR", qPrintable(BinDir()), 1);
+  const ScopedEnvironment toolDir("LUMIVEX_TOOL_DIR", BinDir());
   FakeContact unreadable;
   unreadable.unreadable = true;
   FakeContact noEmail = MakeContact(QStringLiteral("Dee"), QStringLiteral("Fox"));
@@ -183,16 +180,16 @@ TEST_F(ConversionRun, UnreadableEntriesAreToldToTheViewOnceEach) {
   QDir(target).removeRecursively();
   QDir().mkpath(target);
   Run(Single());
-  const QStringList cards = QString::fromLatin1(Read(Files()[0])).split(QStringLiteral("BEGIN:VCARD"));
+  const QStringList cards =
+      QString::fromLatin1(Read(Files()[0])).split(QStringLiteral("BEGIN:VCARD"));
   ASSERT_EQ(cards.size(), 5);  // the text before the first card, then four cards
   EXPECT_EQ(cards[2], cards[1]);
-  unsetenv("LUMIVEX_TOOL_DIR");
 }
 
 // A file-size limit stands in for a full disk: no single-file form leaves a file cut short under
 // its name (nor its temporary file); the window still completes as it always does.
 TEST_F(ConversionRun, AFileCutShortIsNeverLeftBehind) {
-  setenv("LUMIVEX_TOOL_DIR", qPrintable(BinDir()), 1);
+  const ScopedEnvironment toolDir("LUMIVEX_TOOL_DIR", BinDir());
   AddContacts({{"Ann", "Lee"}, {"Bob", "Ray"}, {"Cy", "Oh"}});
   struct Case {
     OutputOptions output;
@@ -202,15 +199,10 @@ TEST_F(ConversionRun, AFileCutShortIsNeverLeftBehind) {
        {Case{Single(), RunResult::kCompleted}, Case{{.excel = true}, RunResult::kCompleted},
         Case{{.wab = true}, RunResult::kFailed}}) {
     view = RecordingView();
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto* previous = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 200;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    FileSizeLimit limit(200);
+    ASSERT_TRUE(limit.IsSet());
     const RunResult result = Run(c.output);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
+    limit.End();
     EXPECT_EQ(result.status, c.status) << result.error.toStdString();
     EXPECT_TRUE(QDir(target).entryList(QDir::Files | QDir::Hidden).isEmpty())
         << QDir(target).entryList(QDir::Files | QDir::Hidden).join(u' ').toStdString();
@@ -220,5 +212,4 @@ TEST_F(ConversionRun, AFileCutShortIsNeverLeftBehind) {
       EXPECT_EQ(view.failedOutputs.size(), 1);
     }
   }
-  unsetenv("LUMIVEX_TOOL_DIR");
 }

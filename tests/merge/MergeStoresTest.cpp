@@ -196,3 +196,54 @@ TEST(MergeStores, StoresInAnotherOrderGiveTheSameBytes) {
 }
 
 }  // namespace
+
+namespace {
+
+struct CliCase {
+  QStringList args;  // after "export --format vcard4", before the stores
+  int status;
+  QString out;  // the start of what is printed
+  int cards;    // in the file written; -1: no file
+  int reportRows;
+};
+
+// The command line over the two stores: merged by default, every entry with --no-merge, counts
+// and nothing written with --dry-run, a row per merged entry in the report.
+TEST(MergeStores, CommandLineMergesCountsAndReports) {
+  const QString dir = ScratchDir("cli");
+  const std::vector<CliCase> cases = {
+      {{"--out", dir + "/merged.vcf"}, 0, dir + "/merged.vcf\n8 Contacts Saved", 8, -1},
+      {{"--no-merge", "--out", dir + "/every.vcf"},
+       0,
+       dir + "/every.vcf\n12 Contacts Saved",
+       12,
+       -1},
+      // Ann, Bo, Carla and Team: two entries each.
+      {{"--dry-run", "--merge-report", dir + "/report.csv"},
+       0,
+       "12 entries from 2 stores; 8 contacts (3 of them distribution lists) after merging (8 "
+       "entries merged into 4 contacts); nothing was written",
+       -1,
+       8},
+      {{"--no-merge", "--merge-report", dir + "/r.csv", "--out", dir + "/x.vcf"}, 2, "", -1, -1},
+  };
+  for (const CliCase& c : cases) {
+    SCOPED_TRACE(c.args.join(u' ').toStdString());
+    const ProgramOutput run = RunCli(QStringList{"export", "--format", "vcard4"} + c.args +
+                                     QStringList{TwoStores().older, TwoStores().newer});
+    EXPECT_EQ(run.status, c.status) << run.err.toStdString();
+    EXPECT_TRUE(c.out.isEmpty() || run.out.startsWith(c.out)) << run.out.toStdString();
+    const qsizetype out = c.args.indexOf("--out");
+    if (c.cards >= 0) {
+      EXPECT_EQ(Cards(FileBytes(c.args[out + 1])).size(), c.cards);
+    }
+    if (c.reportRows >= 0) {
+      const QString report = QString::fromUtf8(FileBytes(dir + "/report.csv"));
+      EXPECT_EQ(report.count(u'\n') - 1, c.reportRows) << report.toStdString();
+    }
+  }
+  EXPECT_EQ(QDir(dir).entryList(QDir::Files),
+            (QStringList{"every.vcf", "merged.vcf", "report.csv"}));
+}
+
+}  // namespace

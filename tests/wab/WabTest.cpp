@@ -1,13 +1,11 @@
 // The address-book component: what it writes, read back by its own reader and checked byte by
 // byte by CheckLayout; growth; the template; books it must refuse; damaged files.
+#include "tests/support/ScopedChanges.h"
 #include "tests/support/TestPaths.h"
 #include "tests/wab/WabLayoutCheck.h"
 #include "wab/AddressBook.h"
 
-#include <sys/resource.h>
-
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <random>
 
@@ -15,6 +13,7 @@ namespace lumivex::wab {
 namespace {
 
 using lumivex::testing::CheckLayout;
+using lumivex::testing::FileSizeLimit;
 using lumivex::testing::RawBook;
 using lumivex::testing::ReadBytes;
 
@@ -131,16 +130,12 @@ TEST(WabComponent, RecordsFileBesideTheBookGoesAndAFullDiskLeavesTheBookAsItWas)
   EXPECT_EQ(LiveContacts(ReadBook(path)).size(), 1u);
 
   const std::string full = FreshBook("wab-records-full");
-  rlimit saved{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = saved;
-  small.rlim_cur = 64 * 1024;
   std::string failure;
   {
     AddressBook book;
     book.Open(full);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    FileSizeLimit limit(64 * 1024);
+    ASSERT_TRUE(limit.IsSet());
     for (int i = 0; i < 2000; ++i) book.createnew("Contact " + std::to_string(i), "c@example.com");
     try {
       book.Close();
@@ -148,8 +143,6 @@ TEST(WabComponent, RecordsFileBesideTheBookGoesAndAFullDiskLeavesTheBookAsItWas)
       failure = error.what();
     }
   }
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, previous);
   EXPECT_NE(failure.find("could not be written"), std::string::npos) << failure;
   EXPECT_EQ(ReadBytes(full), before);
   EXPECT_FALSE(std::filesystem::exists(full + ".records"));

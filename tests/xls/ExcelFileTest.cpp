@@ -1,6 +1,7 @@
 #include "xls/ExcelFile.h"
 
 #include "common/CodePage.h"
+#include "tests/support/ScopedChanges.h"
 #include "tests/support/TestPaths.h"
 #include "tests/xls/BiffRecords.h"
 
@@ -10,10 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
-
-#include <csignal>
 
 using namespace lumivex;
 using namespace lumivex::testing;
@@ -164,16 +162,11 @@ TEST(ExcelFileFailures, RecordCutShortByAFullDiskIsTakenBack) {
   ASSERT_EQ(xls.CreateFile(path), 0);
   ASSERT_EQ(xls.WriteValue(2, 0, 1, 0, 2, 1, "abc"), 0);  // 15 bytes: file is 405
 
-  rlimit saved{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = saved;
-  small.rlim_cur = 410;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  FileSizeLimit limit(410);
+  ASSERT_TRUE(limit.IsSet());
   const ExcelFile::Status full = xls.WriteValue(2, 0, 1, 0, 3, 1, "defghij");  // 19 bytes
   const qsizetype sizeWhenFull = FileBytes(path).size();
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, previous);
+  limit.End();
 
   EXPECT_EQ(full, ExcelFile::kDiskFull);
   EXPECT_EQ(sizeWhenFull, 405);
@@ -218,16 +211,11 @@ TEST(ExcelFileFailures, BufferedSheetIsTheSameAndReportsAFullDisk) {
   ExcelFile xls;
   ASSERT_EQ(xls.CreateFile(path), 0);
   xls.SetBuffered(true);
-  rlimit saved{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = saved;
-  small.rlim_cur = 100000;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  FileSizeLimit limit(100000);
+  ASSERT_TRUE(limit.IsSet());
   const ExcelFile::Status filling = fill(xls, 2000);
   const ExcelFile::Status closing = xls.CloseFile();
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, previous);
+  limit.End();
   EXPECT_EQ(filling, ExcelFile::kDiskFull);
   EXPECT_EQ(closing, ExcelFile::kDiskFull);
   bool complete = false;

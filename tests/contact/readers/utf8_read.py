@@ -7,6 +7,11 @@ Usage: /usr/bin/python3 utf8_read.py MODE FILE...
   evolution [--code-page N] FILE...
                        every card as Evolution's address-book library reads it (files in
                        Windows code page N rather than UTF-8: our vCard 2.1 files)
+  evolution-book [BOOK]
+                       every contact of the Evolution Data Server book BOOK (its name; the
+                       default book when none) on this session's bus, as `evolution` gives them
+  evolution-book-edit BOOK UID NOTE
+                       changes one contact's note in that book, as a user does in Evolution
   csv FILE...          each file's rows as Python's csv module reads them
   libreoffice FILE...  each file's rows as LibreOffice Calc reads them (UTF-8, comma, quote)
   carddav FILE...      puts every card to a Radicale server started here on 127.0.0.1 and
@@ -69,82 +74,120 @@ def read_vobject(paths):
     return out
 
 
-def read_evolution(paths, encoding):
-    import gi
-    gi.require_version("EBookContacts", "1.2")
+def evolution_fields(c):
+    """What Evolution's library sees of one contact (an EBookContacts.Contact)."""
     from gi.repository import EBookContacts as E
 
-    def address(c, name):
+    def address(name):
         a = c.get_property(name)
         if a is None:
             return None
         return [a.po or "", a.ext or "", a.street or "", a.locality or "", a.region or "",
                 a.code or "", a.country or ""]
 
-    def date(c, name):
+    def date(name):
         d = c.get_property(name)
         return "%04d-%02d-%02d" % (d.year, d.month, d.day) if d else ""
 
+    name = c.get_property("name")
+    phones = []
+    for attr in c.get_attributes(E.ContactField.TEL):
+        types = []
+        for p in attr.get_params():
+            if p.get_name().upper() == "TYPE":
+                types += [v.upper() for v in p.get_values()]
+        phones.append({"number": attr.get_value(), "types": sorted(types)})
+    photo = c.get_property("photo")
+    photo_bytes = ""
+    if photo is not None and photo.type == E.ContactPhotoType.INLINED:
+        photo_bytes = base64.b64encode(bytes(photo.get_inlined())).decode()
+    elif photo is not None and photo.get_uri().startswith(("data:", "file:")):
+        # A picture given by a data: URI, or moved by an address book into a file of its own,
+        # opened as Python opens any URL.
+        with urllib.request.urlopen(photo.get_uri()) as r:
+            photo_bytes = base64.b64encode(r.read()).decode()
+    return {
+        "family": name.family if name else "",
+        "given": name.given if name else "",
+        "additional": name.additional if name else "",
+        "prefixes": name.prefixes if name else "",
+        "suffixes": name.suffixes if name else "",
+        "fn": c.get_property("full-name") or "",
+        "nickname": c.get_property("nickname") or "",
+        "org": c.get_property("org") or "",
+        "orgUnit": c.get_property("org-unit") or "",
+        "title": c.get_property("title") or "",
+        "role": c.get_property("role") or "",
+        "note": c.get_property("note") or "",
+        "emails": [a.get_value() for a in c.get_attributes(E.ContactField.EMAIL)],
+        "phones": phones,
+        "workAdr": address("address-work"),
+        "homeAdr": address("address-home"),
+        "otherAdr": address("address-other"),
+        "birthday": date("birth-date"),
+        "anniversary": date("anniversary"),
+        "categories": c.get_property("categories") or "",
+        "photo": photo_bytes,
+        "uid": c.get_property("id") or "",
+        "isList": bool(c.get_property("list")),
+        # The fields of a vCard 2.1 card by the name of the property that holds them.
+        **{key: c.get_property(name) or "" for key, name in (
+            ("workPhone", "business-phone"), ("homePhone", "home-phone"),
+            ("cellPhone", "mobile-phone"), ("pager", "pager"),
+            ("workFax", "business-fax"), ("homeFax", "home-fax"),
+            ("workLabel", "address-label-work"), ("email", "email-1"),
+            ("url", "homepage-url"), ("fileAs", "file-as"), ("office", "office"))},
+        # Every instant-messaging address by the field Evolution files it under.
+        "ims": {E.Contact.field_name(f): [a.get_value() for a in c.get_attributes(f)]
+                for f in (E.ContactField.IM_AIM, E.ContactField.IM_GROUPWISE,
+                          E.ContactField.IM_JABBER, E.ContactField.IM_YAHOO,
+                          E.ContactField.IM_MSN, E.ContactField.IM_ICQ,
+                          E.ContactField.IM_GADUGADU, E.ContactField.IM_SKYPE,
+                          E.ContactField.IM_GOOGLE_TALK, E.ContactField.IM_MATRIX)
+                if c.get_attributes(f)},
+    }
+
+
+def read_evolution(paths, encoding):
+    import gi
+    gi.require_version("EBookContacts", "1.2")
+    from gi.repository import EBookContacts as E
     out = []
     for path in paths:
         for vcard in split_cards(path, encoding):
-            c = E.Contact.new_from_vcard(vcard)
-            name = c.get_property("name")
-            phones = []
-            for attr in c.get_attributes(E.ContactField.TEL):
-                types = []
-                for p in attr.get_params():
-                    if p.get_name().upper() == "TYPE":
-                        types += [v.upper() for v in p.get_values()]
-                phones.append({"number": attr.get_value(), "types": sorted(types)})
-            photo = c.get_property("photo")
-            photo_bytes = ""
-            if photo is not None and photo.type == E.ContactPhotoType.INLINED:
-                photo_bytes = base64.b64encode(bytes(photo.get_inlined())).decode()
-            elif photo is not None and photo.get_uri().startswith("data:"):
-                # A picture given by a data: URI, opened as Python opens any URL.
-                with urllib.request.urlopen(photo.get_uri()) as r:
-                    photo_bytes = base64.b64encode(r.read()).decode()
-            out.append({
-                "family": name.family if name else "",
-                "given": name.given if name else "",
-                "additional": name.additional if name else "",
-                "prefixes": name.prefixes if name else "",
-                "suffixes": name.suffixes if name else "",
-                "fn": c.get_property("full-name") or "",
-                "nickname": c.get_property("nickname") or "",
-                "org": c.get_property("org") or "",
-                "orgUnit": c.get_property("org-unit") or "",
-                "title": c.get_property("title") or "",
-                "role": c.get_property("role") or "",
-                "note": c.get_property("note") or "",
-                "emails": [a.get_value() for a in c.get_attributes(E.ContactField.EMAIL)],
-                "phones": phones,
-                "workAdr": address(c, "address-work"),
-                "homeAdr": address(c, "address-home"),
-                "otherAdr": address(c, "address-other"),
-                "birthday": date(c, "birth-date"),
-                "anniversary": date(c, "anniversary"),
-                "categories": c.get_property("categories") or "",
-                "photo": photo_bytes,
-                "uid": c.get_property("id") or "",
-                # The fields of a vCard 2.1 card by the name of the property that holds them.
-                **{key: c.get_property(name) or "" for key, name in (
-                    ("workPhone", "business-phone"), ("homePhone", "home-phone"),
-                    ("cellPhone", "mobile-phone"), ("pager", "pager"),
-                    ("workFax", "business-fax"), ("homeFax", "home-fax"),
-                    ("workLabel", "address-label-work"), ("email", "email-1"),
-                    ("url", "homepage-url"), ("fileAs", "file-as"), ("office", "office"))},
-                # Every instant-messaging address by the field Evolution files it under.
-                "ims": {E.Contact.field_name(f): [a.get_value() for a in c.get_attributes(f)]
-                        for f in (E.ContactField.IM_AIM, E.ContactField.IM_GROUPWISE,
-                                  E.ContactField.IM_JABBER, E.ContactField.IM_YAHOO,
-                                  E.ContactField.IM_MSN, E.ContactField.IM_ICQ,
-                                  E.ContactField.IM_GADUGADU, E.ContactField.IM_SKYPE,
-                                  E.ContactField.IM_GOOGLE_TALK, E.ContactField.IM_MATRIX)
-                        if c.get_attributes(f)},
-            })
+            out.append(evolution_fields(E.Contact.new_from_vcard(vcard)))
     return out
+
+
+def evolution_book(book):
+    """The address book `book` (its name; empty: the default book) of the Evolution Data Server
+    on this session's bus."""
+    import gi
+    gi.require_version("EBook", "1.2")
+    gi.require_version("EDataServer", "1.2")
+    from gi.repository import EBook, EDataServer
+    registry = EDataServer.SourceRegistry.new_sync(None)
+    source = registry.ref_default_address_book()
+    if book:
+        source = next(s for s in registry.list_sources(EDataServer.SOURCE_EXTENSION_ADDRESS_BOOK)
+                      if s.get_display_name() == book)
+    # Not waiting for the book to report itself connected (2**32 - 1): a local book never does.
+    return EBook.BookClient.connect_sync(source, 2**32 - 1, None)
+
+
+def read_evolution_book(book):
+    client = evolution_book(book)
+    ok, contacts = client.get_contacts_sync("", None)
+    return sorted((evolution_fields(c) for c in contacts), key=lambda o: o["uid"])
+
+
+def edit_evolution_book(book, uid, note):
+    """Changes the note of one contact, as a user does in Evolution."""
+    client = evolution_book(book)
+    ok, c = client.get_contact_sync(uid, None)
+    c.set_property("note", note)
+    client.modify_contact_sync(c, 0, None)
+    return {"uid": uid}
 
 
 def read_csv(path):
@@ -252,6 +295,10 @@ def main():
         if paths[:1] == ["--code-page"]:
             encoding, paths = "cp" + paths[1], paths[2:]
         result = read_evolution(paths, encoding)
+    elif mode == "evolution-book":
+        result = read_evolution_book(paths[0] if paths else "")
+    elif mode == "evolution-book-edit":
+        result = edit_evolution_book(paths[0], paths[1], paths[2])
     elif mode == "csv":
         result = [read_csv(path) for path in paths]
     elif mode == "libreoffice":

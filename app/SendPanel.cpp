@@ -1,0 +1,493 @@
+#include "app/SendPanel.h"
+
+#include "app/Dialogs.h"
+#include "destination/CardDavDestination.h"
+#include "destination/Destinations.h"
+#include "destination/EvolutionBook.h"
+#include "destination/Keyring.h"
+#include "merge/ContactSources.h"
+#include "source/MailStore.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QThread>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace lumivex {
+
+using namespace lumivex::destination;
+
+namespace {
+
+// Progress is handed to the window at most this often (and always for the first and last).
+constexpr qint64 kProgressMs = 40;
+// At most this many contacts not sent are named; the rest are counted.
+constexpr size_t kProblemsShown = 8;
+
+SendPanel::ProgressHook& HookSlot() {
+  static SendPanel::ProgressHook hook;
+  return hook;
+}
+
+QString Count(int n, const char* one, const char* many) {
+  return QStringLiteral("%1 %2").arg(n).arg(QString::fromLatin1(n == 1 ? one : many));
+}
+
+// The user and the host a CardDAV password is kept under, as the command line keeps it.
+std::pair<QString, QString> Account(const QString& address, const QString& user) {
+  QString who = user;
+  if (who.isEmpty() && !address.contains(u"://") && address.contains(u'@'))
+    who = address.left(address.lastIndexOf(u'@'));
+  const QString host =
+      address.contains(u"://") ? QUrl(address).host() : address.mid(address.lastIndexOf(u'@') + 1);
+  return {who, host};
+}
+
+}  // namespace
+
+// One send, or one look at a CardDAV account's books, on the worker thread. The store reader is
+// not made for two threads at once: the window is modal while it runs (as the export dialog is),
+// and what the worker opens it also drops on its own thread.
+struct SendPanel::Job : public SendObserver {
+  bool listOnly = false;  // find the CardDAV account's books, send nothing
+  ContactsMaker contacts;
+  ParsedDestination where;
+  DestinationSettings settings;
+  SendOptions options;
+  SendPanel* panel = nullptr;
+  const std::atomic<bool>* cancel = nullptr;
+  bool remember = false;
+
+  // How it ended.
+  SendResult result;
+  std::vector<contact::EntryProblem> unread;
+  std::vector<AddressBookInfo> books;
+  QString described;
+  QString error;
+  QString keyringTrouble;
+
+  QElapsedTimer sincePost;
+
+  void Progress(int done, int total) override {
+    if (const ProgressHook& hook = HookSlot()) hook(done);
+    if (done != 1 && done != total && sincePost.isValid() && !sincePost.hasExpired(kProgressMs))
+      return;
+    sincePost.start();
+    SendPanel* target = panel;
+    QMetaObject::invokeMethod(
+        target, [target, done, total] { target->ShowProgress(done, total); }, Qt::QueuedConnection);
+  }
+  bool Cancelled() const override { return cancel->load(); }
+
+  void Run() {
+    try {
+      std::unique_ptr<Destination> destination = MakeDestination(where, settings);
+      if (listOnly) {
+        books = static_cast<CardDavDestination&>(*destination).Books();
+      } else {
+        const std::unique_ptr<contact::ContactStream> stream = contacts();
+        result = destination->Send(*stream, options, *this);
+        unread = stream->Problems();
+      }
+      described = destination->Describe();  // after the send, which may have named the book
+      // The password worked: kept now if the user asked for it.
+      if (remember && !settings.password.isEmpty()) {
+        const auto [user, host] = Account(where.where, settings.user);
+        if (!RememberPassword(host, user, settings.password, keyringTrouble) &&
+            keyringTrouble.isEmpty())
+          keyringTrouble = QStringLiteral("the keyring did not keep it");
+      }
+    } catch (const DestinationError& failure) {
+      error = QString::fromUtf8(failure.what());
+    } catch (const StoreError& failure) {
+      error = QStringLiteral(
+                  "The contacts could not be read from the store: %1\n\nCheck that the file is "
+                  "still there and readable, scan it again in the main window, then send again.")
+                  .arg(QString::fromUtf8(failure.what()));
+    } catch (const std::exception& failure) {
+      error = QStringLiteral("The send stopped: %1\n\nSending again finishes the job.")
+                  .arg(QString::fromUtf8(failure.what()));
+    }
+  }
+};
+
+void SendPanel::SetProgressHook(ProgressHook hook) {
+  HookSlot() = std::move(hook);
+}
+
+SendPanel::ContactsMaker StoreContacts(const QString& store, const QString& folder,
+                                       bool allFolders) {
+  merge::SourceOptions options;
+  if (!store.isEmpty()) options.stores = {store};
+  options.folder = allFolders ? QString() : folder;
+  options.allFolders = allFolders;
+  options.merge = false;
+  return [options] { return merge::OpenContacts(options); };
+}
+
+SendPanel::SendPanel(QWidget* owner, ContactsMaker contacts, const QString& sourceText)
+    : QDialog(owner), contacts_(std::move(contacts)) {
+  RegisterEvolutionBook();
+  setObjectName(QStringLiteral("SendPanel"));
+  setWindowTitle(QStringLiteral("Send to an Address Book"));
+  setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+  auto* layout = new QVBoxLayout(this);
+
+  LblSource = new QLabel(sourceText, this);
+  LblSource->setObjectName(QStringLiteral("LblSource"));
+  LblSource->setWordWrap(true);
+  layout->addWidget(LblSource);
+
+  auto* whereBox = new QGroupBox(QStringLiteral("Address book"), this);
+  auto* whereLayout = new QVBoxLayout(whereBox);
+  OptEvolution = new QRadioButton(QStringLiteral("GNOME / Evolution"), whereBox);
+  OptEvolution->setObjectName(QStringLiteral("OptEvolution"));
+  CboEvolutionBook = new QComboBox(whereBox);
+  CboEvolutionBook->setObjectName(QStringLiteral("CboEvolutionBook"));
+  auto* evolutionRow = new QHBoxLayout;
+  evolutionRow->addWidget(OptEvolution);
+  evolutionRow->addWidget(CboEvolutionBook, 1);
+  whereLayout->addLayout(evolutionRow);
+
+  OptKde = new QRadioButton(QStringLiteral("KDE Contacts (folder)"), whereBox);
+  OptKde->setObjectName(QStringLiteral("OptKde"));
+  EdtKdeFolder = new QLineEdit(KdeContactsFolder(), whereBox);
+  EdtKdeFolder->setObjectName(QStringLiteral("EdtKdeFolder"));
+  CmdBrowseKde = new QPushButton(QStringLiteral("&Browse..."), whereBox);
+  CmdBrowseKde->setObjectName(QStringLiteral("CmdBrowseKde"));
+  auto* kdeRow = new QHBoxLayout;
+  kdeRow->addWidget(OptKde);
+  kdeRow->addWidget(EdtKdeFolder, 1);
+  kdeRow->addWidget(CmdBrowseKde);
+  whereLayout->addLayout(kdeRow);
+
+  OptCardDav = new QRadioButton(
+      QStringLiteral("CardDAV server (Nextcloud, Radicale, Fastmail, iCloud, ...)"), whereBox);
+  OptCardDav->setObjectName(QStringLiteral("OptCardDav"));
+  whereLayout->addWidget(OptCardDav);
+  auto* account = new QFormLayout;
+  account->setContentsMargins(24, 0, 0, 0);
+  EdtServer = new QLineEdit(whereBox);
+  EdtServer->setObjectName(QStringLiteral("EdtServer"));
+  EdtServer->setPlaceholderText(QStringLiteral("https://cloud.example.org/ or you@example.org"));
+  EdtUser = new QLineEdit(whereBox);
+  EdtUser->setObjectName(QStringLiteral("EdtUser"));
+  EdtPassword = new QLineEdit(whereBox);
+  EdtPassword->setObjectName(QStringLiteral("EdtPassword"));
+  EdtPassword->setEchoMode(QLineEdit::Password);
+  ChkRemember = new QCheckBox(QStringLiteral("Remember password"), whereBox);
+  ChkRemember->setObjectName(QStringLiteral("ChkRemember"));
+  CboBook = new QComboBox(whereBox);
+  CboBook->setObjectName(QStringLiteral("CboBook"));
+  CboBook->setEditable(true);
+  CboBook->lineEdit()->setPlaceholderText(QStringLiteral("the only book, or a new one's name"));
+  CmdTest = new QPushButton(QStringLiteral("&Test Connection"), whereBox);
+  CmdTest->setObjectName(QStringLiteral("CmdTest"));
+  auto* passwordRow = new QHBoxLayout;
+  passwordRow->addWidget(EdtPassword, 1);
+  passwordRow->addWidget(ChkRemember);
+  auto* bookRow = new QHBoxLayout;
+  bookRow->addWidget(CboBook, 1);
+  bookRow->addWidget(CmdTest);
+  account->addRow(QStringLiteral("&Server:"), EdtServer);
+  account->addRow(QStringLiteral("&User:"), EdtUser);
+  // A row of several widgets gets its label's shortcut only through a buddy of its own.
+  auto* passwordLabel = new QLabel(QStringLiteral("&Password:"), whereBox);
+  passwordLabel->setBuddy(EdtPassword);
+  auto* bookLabel = new QLabel(QStringLiteral("Address b&ook:"), whereBox);
+  bookLabel->setBuddy(CboBook);
+  account->addRow(passwordLabel, passwordRow);
+  account->addRow(bookLabel, bookRow);
+  whereLayout->addLayout(account);
+  layout->addWidget(whereBox);
+
+  ChkOverwrite = new QCheckBox(
+      QStringLiteral("Replace contacts changed in the address book since the last send"), this);
+  ChkOverwrite->setObjectName(QStringLiteral("ChkOverwrite"));
+  layout->addWidget(ChkOverwrite);
+
+  ProgBarSend = new QProgressBar(this);
+  ProgBarSend->setObjectName(QStringLiteral("ProgBarSend"));
+  ProgBarSend->setRange(0, 100);
+  ProgBarSend->setValue(0);
+  ProgBarSend->setFormat(QString());
+  layout->addWidget(ProgBarSend);
+  LblProgress = new QLabel(QStringLiteral("Choose the address book, then click Send."), this);
+  LblProgress->setObjectName(QStringLiteral("LblProgress"));
+  LblProgress->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  layout->addWidget(LblProgress);
+  LblResult = new QLabel(this);
+  LblResult->setObjectName(QStringLiteral("LblResult"));
+  LblResult->setWordWrap(true);
+  LblResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  LblResult->setTextFormat(Qt::PlainText);
+  LblResult->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  LblResult->setMinimumHeight(LblResult->fontMetrics().lineSpacing() * 4);
+  layout->addWidget(LblResult, 1);
+
+  auto* buttons = new QHBoxLayout;
+  CmdSend = new QPushButton(QStringLiteral("&Send"), this);
+  CmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
+  CmdClose = new QPushButton(QStringLiteral("&Close"), this);
+  CmdSend->setObjectName(QStringLiteral("CmdSend"));
+  CmdCancel->setObjectName(QStringLiteral("CmdCancel"));
+  CmdClose->setObjectName(QStringLiteral("CmdClose"));
+  CmdSend->setDefault(true);
+  CmdCancel->setEnabled(false);
+  buttons->addStretch(1);
+  buttons->addWidget(CmdSend);
+  buttons->addWidget(CmdCancel);
+  buttons->addWidget(CmdClose);
+  layout->addLayout(buttons);
+
+  for (QRadioButton* option : {OptEvolution, OptKde, OptCardDav})
+    connect(option, &QRadioButton::toggled, this, [this] { UpdateOptions(); });
+  connect(CmdBrowseKde, &QPushButton::clicked, this, [this] {
+    const QString folder =
+        CurrentDialogs().BrowseFolder(this, QStringLiteral("Choose the Contacts Folder"));
+    if (!folder.isEmpty()) EdtKdeFolder->setText(folder);
+  });
+  connect(EdtServer, &QLineEdit::editingFinished, this, [this] { LookUpPassword(); });
+  connect(EdtUser, &QLineEdit::editingFinished, this, [this] { LookUpPassword(); });
+  connect(CmdTest, &QPushButton::clicked, this, [this] { CmdTest_Click(); });
+  connect(CmdSend, &QPushButton::clicked, this, [this] { CmdSend_Click(); });
+  connect(CmdCancel, &QPushButton::clicked, this, [this] { CmdCancel_Click(); });
+  connect(CmdClose, &QPushButton::clicked, this, [this] { reject(); });
+
+  setMinimumWidth(600);
+  OptCardDav->setChecked(true);
+  UpdateOptions();
+}
+
+SendPanel::~SendPanel() {
+  if (thread_ != nullptr) {
+    cancel_ = true;
+    thread_->wait();
+    delete thread_;
+  }
+}
+
+void SendPanel::UpdateOptions() {
+  const bool idle = !Running();
+  for (QWidget* w : std::initializer_list<QWidget*>{OptEvolution, OptKde, OptCardDav, ChkOverwrite,
+                                                    CmdSend, CmdClose})
+    w->setEnabled(idle);
+  CboEvolutionBook->setEnabled(idle && OptEvolution->isChecked() && CboEvolutionBook->count() > 0);
+  for (QWidget* w : std::initializer_list<QWidget*>{EdtKdeFolder, CmdBrowseKde})
+    w->setEnabled(idle && OptKde->isChecked());
+  for (QWidget* w : std::initializer_list<QWidget*>{EdtServer, EdtUser, EdtPassword, ChkRemember,
+                                                    CboBook, CmdTest})
+    w->setEnabled(idle && OptCardDav->isChecked());
+  CmdCancel->setEnabled(!idle);
+  if (OptEvolution->isChecked() && !evolutionListed_) ListEvolutionBooks();
+}
+
+void SendPanel::ListEvolutionBooks() {
+  evolutionListed_ = true;
+  CboEvolutionBook->clear();
+  try {
+    for (const EvolutionBookInfo& book : destination::ListEvolutionBooks()) {
+      if (!book.enabled) continue;
+      CboEvolutionBook->addItem(
+          book.isDefault ? QStringLiteral("%1 (default)").arg(book.name) : book.name, book.uid);
+    }
+    LblResult->clear();
+  } catch (const DestinationError& failure) {
+    CboEvolutionBook->addItem(QStringLiteral("(Evolution is not available here)"));
+    LblResult->setStyleSheet(QString());
+    LblResult->setText(QString::fromUtf8(failure.what()));
+  }
+  UpdateOptions();
+}
+
+void SendPanel::LookUpPassword() {
+  if (!EdtPassword->text().isEmpty() || EdtServer->text().trimmed().isEmpty()) return;
+  const auto [user, host] = Account(EdtServer->text().trimmed(), EdtUser->text().trimmed());
+  if (user.isEmpty()) return;
+  QString password, why;
+  if (destination::LookUpPassword(host, user, password, why) == KeyringAnswer::kFound) {
+    EdtPassword->setText(password);
+    ChkRemember->setChecked(true);
+  }
+}
+
+void SendPanel::CmdTest_Click() {
+  if (Running()) return;
+  auto job = std::make_shared<Job>();
+  job->listOnly = true;
+  Start(job, QStringLiteral("Connecting to %1...").arg(EdtServer->text().trimmed()));
+}
+
+void SendPanel::CmdSend_Click() {
+  if (Running()) return;
+  Start(std::make_shared<Job>(), QStringLiteral("Sending..."));
+}
+
+void SendPanel::Start(std::shared_ptr<Job> job, const QString& text) {
+  if (OptEvolution->isChecked()) {
+    // The book by its id, which its shown name ("Personal (default)") is not.
+    job->where = {DestinationKind::kEvolution, CboEvolutionBook->currentData().toString()};
+  } else if (OptKde->isChecked()) {
+    job->where = {DestinationKind::kVdir, EdtKdeFolder->text().trimmed()};
+  } else {
+    QString error;
+    if (!ParseDestination(EdtServer->text().trimmed(), job->where, error) ||
+        job->where.kind != DestinationKind::kCardDav) {
+      ShowError(
+          QStringLiteral("Give the CardDAV server's address (https://host/...) or your "
+                         "account (you@host)."));
+      return;
+    }
+    job->settings.user = EdtUser->text().trimmed();
+    job->settings.password = EdtPassword->text();
+    const QString book = CboBook->currentText().trimmed();
+    // A book the server listed is sent into; a name it did not list is made.
+    if (!book.isEmpty()) {
+      const int listed = CboBook->findText(book);
+      if (listed >= 0 && !CboBook->itemData(listed).toString().isEmpty()) {
+        job->settings.book = book;
+      } else {
+        job->settings.newBook = book;
+      }
+    }
+    job->remember = ChkRemember->isChecked();
+  }
+  if (job->where.kind == DestinationKind::kEvolution && !HasEvolution()) {
+    ShowError(QStringLiteral("Evolution's address books are not available in this build."));
+    return;
+  }
+  job->contacts = contacts_;
+  job->options.overwrite = ChkOverwrite->isChecked();
+  job->panel = this;
+  job->cancel = &cancel_;
+
+  cancel_ = false;
+  closeWhenStopped_ = false;
+  lastResult_ = {};
+  lastError_.clear();
+  job_ = job;
+  LblResult->clear();
+  ProgBarSend->setRange(0, 0);  // busy until the first contact is done
+  LblProgress->setText(text);
+  thread_ = QThread::create([job] { job->Run(); });
+  thread_->setObjectName(QStringLiteral("SendWorker"));
+  connect(thread_, &QThread::finished, this, [this] { OnWorkerDone(); });
+  UpdateOptions();
+  thread_->start();
+}
+
+void SendPanel::CmdCancel_Click() {
+  if (!Running()) return;
+  cancel_ = true;
+  CmdCancel->setEnabled(false);
+  LblProgress->setText(QStringLiteral("Cancelling after the contacts on their way..."));
+}
+
+void SendPanel::reject() {
+  if (Running()) {
+    closeWhenStopped_ = true;
+    CmdCancel_Click();
+    return;
+  }
+  QDialog::reject();
+}
+
+void SendPanel::ShowProgress(int done, int total) {
+  if (!Running() || cancel_) return;
+  ProgBarSend->setRange(0, std::max(total, 1));
+  ProgBarSend->setValue(std::min(done, std::max(total, 1)));
+  ProgBarSend->setFormat(QStringLiteral("%p%"));
+  LblProgress->setText(total > 0 ? QStringLiteral("Sent %1 of %2 contacts").arg(done).arg(total)
+                                 : QStringLiteral("Sent %1 contacts").arg(done));
+}
+
+void SendPanel::OnWorkerDone() {
+  if (thread_ == nullptr) return;
+  thread_->wait();
+  thread_->deleteLater();
+  thread_ = nullptr;
+  const std::shared_ptr<Job> job = std::move(job_);
+  lastResult_ = job->result;
+  lastError_ = job->error;
+  UpdateOptions();
+  ProgBarSend->setFormat(QString());
+  if (!lastError_.isEmpty()) {
+    ShowError(lastError_);
+  } else {
+    ShowOutcome(*job);
+  }
+  emit Finished();
+  if (closeWhenStopped_) QDialog::reject();
+}
+
+void SendPanel::ShowOutcome(const Job& job) {
+  ProgBarSend->setRange(0, 1);
+  QString text;
+  if (job.listOnly) {
+    ProgBarSend->setValue(1);
+    const QString typed = CboBook->currentText();
+    CboBook->clear();
+    for (const AddressBookInfo& book : job.books) CboBook->addItem(book.name, book.url.toString());
+    if (!typed.isEmpty() && CboBook->findText(typed) < 0) CboBook->setEditText(typed);
+    LblProgress->setText(QStringLiteral("Connected."));
+    text =
+        job.books.empty()
+            ? QStringLiteral("The account has no address book yet: type a name for a new one.")
+            : QStringLiteral("The account has %1: choose one, or type a name for a new one.")
+                  .arg(Count(static_cast<int>(job.books.size()), "address book", "address books"));
+  } else {
+    const SendResult& r = job.result;
+    int conflicts = 0;
+    int failed = 0;
+    for (const SendProblem& p : r.problems)
+      (p.outcome == SendOutcome::kConflict ? conflicts : failed)++;
+    ProgBarSend->setValue(r.cancelled ? 0 : 1);
+    LblProgress->setText(r.cancelled ? QStringLiteral("The send was cancelled; sending again "
+                                                      "finishes it.")
+                                     : QStringLiteral("Done."));
+    text = QStringLiteral("%1 added, %2 updated, %3 unchanged, %4, %5 failed: %6.")
+               .arg(r.added)
+               .arg(r.updated)
+               .arg(r.unchanged)
+               .arg(Count(conflicts, "conflict", "conflicts"))
+               .arg(failed)
+               .arg(job.described);
+    for (size_t i = 0; i < r.problems.size() && i < kProblemsShown; ++i) {
+      const SendProblem& p = r.problems[i];
+      text += QStringLiteral("\n  %1 %2: %3")
+                  .arg(p.outcome == SendOutcome::kConflict ? QStringLiteral("Conflict:")
+                                                           : QStringLiteral("Not sent:"),
+                       p.name, p.reason);
+    }
+    if (r.problems.size() > kProblemsShown)
+      text += QStringLiteral("\n  ... and %1 more.").arg(r.problems.size() - kProblemsShown);
+    if (!job.unread.empty())
+      text += QStringLiteral("\n%1 of the store could not be read and were not sent.")
+                  .arg(Count(static_cast<int>(job.unread.size()), "entry", "entries"));
+  }
+  if (!job.keyringTrouble.isEmpty())
+    text += QStringLiteral("\nThe password was not remembered: %1.").arg(job.keyringTrouble);
+  LblResult->setStyleSheet(QString());
+  LblResult->setText(text);
+}
+
+void SendPanel::ShowError(const QString& text) {
+  ProgBarSend->setRange(0, 1);
+  ProgBarSend->setValue(0);
+  LblProgress->setText(QStringLiteral("Nothing was sent."));
+  LblResult->setStyleSheet(QStringLiteral("color: #a40000;"));
+  LblResult->setText(text);
+}
+
+}  // namespace lumivex

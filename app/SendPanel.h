@@ -1,0 +1,111 @@
+// "Send to an Address Book": the contacts the export dialog would write, sent instead into the
+// address book itself: GNOME / Evolution (the books of Evolution Data Server), KDE Contacts (the
+// folder its "Personal Contacts" book reads) or a CardDAV server (Nextcloud, Radicale, ...).
+// The send runs on a worker thread while the window shows its progress and offers Cancel; the
+// end says how many contacts were added, updated, left unchanged, in conflict or failed, and
+// lists those not sent with the reason. Sending again is safe: what is unchanged is left alone.
+#pragma once
+
+#include "contact/ContactStream.h"
+#include "destination/Destination.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QThread;
+
+namespace lumivex {
+
+class SendPanel : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Opens the contacts to send, on the worker thread; throws StoreError.
+  using ContactsMaker = std::function<std::unique_ptr<contact::ContactStream>()>;
+  SendPanel(QWidget* owner, ContactsMaker contacts, const QString& sourceText);
+  // Stops a running send and waits for its thread before the window goes.
+  ~SendPanel() override;
+
+  QLabel* LblSource;
+  // Where to.
+  QRadioButton* OptEvolution;
+  QComboBox* CboEvolutionBook;  // Evolution's books, listed when the choice is made
+  QRadioButton* OptKde;
+  QLineEdit* EdtKdeFolder;
+  QPushButton* CmdBrowseKde;
+  QRadioButton* OptCardDav;
+  QLineEdit* EdtServer;  // https://host/path, or user@host
+  QLineEdit* EdtUser;
+  QLineEdit* EdtPassword;
+  QCheckBox* ChkRemember;  // keep the password in the desktop's keyring
+  QComboBox* CboBook;      // the account's books; a name not listed is made
+  QPushButton* CmdTest;    // finds the account's books
+  QCheckBox* ChkOverwrite;
+  QProgressBar* ProgBarSend;
+  QLabel* LblProgress;
+  QLabel* LblResult;
+  QPushButton* CmdSend;
+  QPushButton* CmdCancel;
+  QPushButton* CmdClose;
+
+  void CmdSend_Click();
+  void CmdTest_Click();
+  void CmdCancel_Click();
+
+  bool Running() const { return thread_ != nullptr; }
+  // How the last run ended: a send's result, or the error that stopped it (empty when none).
+  const destination::SendResult& LastResult() const { return lastResult_; }
+  const QString& LastError() const { return lastError_; }
+
+  // Called on the worker thread after each contact with the number done; tests use it to hold
+  // the worker at a known point. Empty by default.
+  using ProgressHook = std::function<void(int done)>;
+  static void SetProgressHook(ProgressHook hook);
+
+ signals:
+  // A send or connection test has ended and the window shows how.
+  void Finished();
+
+ public slots:
+  void reject() override;
+
+ private:
+  struct Job;
+
+  void UpdateOptions();
+  void ListEvolutionBooks();
+  void LookUpPassword();
+  void Start(std::shared_ptr<Job> job, const QString& text);
+  void ShowProgress(int done, int total);
+  void OnWorkerDone();
+  void ShowOutcome(const Job& job);
+  void ShowError(const QString& text);
+
+  ContactsMaker contacts_;
+  bool evolutionListed_ = false;
+  QThread* thread_ = nullptr;
+  std::shared_ptr<Job> job_;
+  std::atomic<bool> cancel_{false};
+  bool closeWhenStopped_ = false;
+  destination::SendResult lastResult_;
+  QString lastError_;
+};
+
+// The contacts of `folder` in `store` (empty: its default contacts folder; the default profile's
+// store when `store` is empty), or of every contact folder with `allFolders`, each entry one
+// contact as the export writes them.
+SendPanel::ContactsMaker StoreContacts(const QString& store, const QString& folder,
+                                       bool allFolders);
+
+}  // namespace lumivex

@@ -1,0 +1,489 @@
+// Evolution Data Server is reached through its client library (libebook) rather than its D-Bus
+// interface: the bus names, object paths and methods behind it (Sources5, AddressBook10) are the
+// server's private business and change between releases, the list of books is assembled from
+// many objects and settings files that the library already reads, and the backend wants
+// contacts as the library's EContact. The library is what Evolution and GNOME Contacts use, and
+// Debian ships it wherever the server is.
+//
+// GLib's headers come before Qt's: Qt's `signals` keyword would break a GLib structure member of
+// that name.
+#include <libebook/libebook.h>
+
+#include "destination/EvolutionBook.h"
+
+#include "contact/VCardWriter.h"
+#include "destination/Destinations.h"
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QList>
+#include <QStringList>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+
+namespace lumivex::destination {
+
+namespace {
+
+// The property that carries our fingerprint of the card as we sent it.
+constexpr char kSentProperty[] = "X-LUMIVEX-SENT";
+// Contacts looked up, added and modified at once: fewer round trips to the server, and still a
+// progress step and a chance to cancel every fraction of a second.
+constexpr size_t kBatch = 50;
+
+template <typename T>
+struct Unref {
+  void operator()(T* object) const {
+    if (object != nullptr) g_object_unref(object);
+  }
+};
+template <typename T>
+using Ref = std::unique_ptr<T, Unref<T>>;
+
+struct ErrorFree {
+  void operator()(GError* error) const { g_error_free(error); }
+};
+using Error = std::unique_ptr<GError, ErrorFree>;
+
+struct GFree {
+  void operator()(void* p) const { g_free(p); }
+};
+using GText = std::unique_ptr<char, GFree>;
+
+QString Utf8(const char* text) {
+  return QString::fromUtf8(text != nullptr ? text : "");
+}
+
+QString Message(const GError* error) {
+  return error != nullptr ? Utf8(error->message) : QStringLiteral("unknown error");
+}
+
+QString Quoted(const QString& text) {
+  return QStringLiteral("\u201C%1\u201D").arg(text);
+}
+
+// The library's calls run on whichever thread sends (the desktop sends on a worker thread); each
+// gets a main context of its own for the time of the call, so that nothing it starts is handed
+// to another thread's loop. What was made under it is freed before it goes.
+class ThreadContext {
+ public:
+  ThreadContext() : context_(g_main_context_new()) { g_main_context_push_thread_default(context_); }
+  ~ThreadContext() {
+    while (g_main_context_iteration(context_, FALSE)) {
+    }
+    g_main_context_pop_thread_default(context_);
+    g_main_context_unref(context_);
+  }
+  ThreadContext(const ThreadContext&) = delete;
+  ThreadContext& operator=(const ThreadContext&) = delete;
+
+ private:
+  GMainContext* context_;
+};
+
+Ref<ESourceRegistry> OpenRegistry() {
+  GError* raw = nullptr;
+  Ref<ESourceRegistry> registry(e_source_registry_new_sync(nullptr, &raw));
+  const Error error(raw);
+  if (!registry)
+    throw DestinationError(
+        QStringLiteral("Evolution's address books cannot be reached: %1. Evolution Data Server "
+                       "must be installed (Debian: evolution-data-server) and this must run in "
+                       "the desktop session of the user whose books they are")
+            .arg(Message(error.get()))
+            .toStdString());
+  return registry;
+}
+
+std::vector<Ref<ESource>> Books(ESourceRegistry* registry) {
+  std::vector<Ref<ESource>> books;
+  GList* list = e_source_registry_list_sources(registry, E_SOURCE_EXTENSION_ADDRESS_BOOK);
+  for (GList* l = list; l != nullptr; l = l->next)
+    books.emplace_back(static_cast<ESource*>(g_object_ref(l->data)));
+  g_list_free_full(list, g_object_unref);
+  // The default book first, then by name.
+  const Ref<ESource> fallback(e_source_registry_ref_default_address_book(registry));
+  std::stable_sort(books.begin(), books.end(), [&](const Ref<ESource>& a, const Ref<ESource>& b) {
+    const bool aDefault = fallback && e_source_equal(a.get(), fallback.get());
+    const bool bDefault = fallback && e_source_equal(b.get(), fallback.get());
+    if (aDefault != bDefault) return aDefault;
+    return Utf8(e_source_get_display_name(a.get()))
+               .compare(Utf8(e_source_get_display_name(b.get())), Qt::CaseInsensitive) < 0;
+  });
+  return books;
+}
+
+std::vector<EvolutionBookInfo> BookInfos(ESourceRegistry* registry) {
+  const Ref<ESource> fallback(e_source_registry_ref_default_address_book(registry));
+  std::vector<EvolutionBookInfo> out;
+  for (const Ref<ESource>& book : Books(registry))
+    out.push_back({Utf8(e_source_get_display_name(book.get())), Utf8(e_source_get_uid(book.get())),
+                   fallback && e_source_equal(book.get(), fallback.get()),
+                   e_source_get_enabled(book.get()) != FALSE});
+  return out;
+}
+
+Ref<ESource> FindBook(ESourceRegistry* registry, const QString& name) {
+  if (name.isEmpty()) {
+    Ref<ESource> book(e_source_registry_ref_default_address_book(registry));
+    if (!book)
+      throw DestinationError(
+          "Evolution has no default address book: open Evolution or GNOME Contacts once to "
+          "make one, or name a book with evolution:BOOK");
+    return book;
+  }
+  std::vector<Ref<ESource>> books = Books(registry);
+  for (Ref<ESource>& book : books) {
+    if (Utf8(e_source_get_display_name(book.get())).compare(name, Qt::CaseInsensitive) == 0 ||
+        Utf8(e_source_get_uid(book.get())) == name)
+      return std::move(book);
+  }
+  QStringList names;
+  for (const Ref<ESource>& book : books) names << Utf8(e_source_get_display_name(book.get()));
+  throw DestinationError(
+      QStringLiteral("Evolution has no address book named %1. Its books: %2. Choose one of them "
+                     "(lumivex-cli send --to evolution --list-books lists them)")
+          .arg(Quoted(name), names.isEmpty() ? QStringLiteral("none") : names.join(u", "))
+          .toStdString());
+}
+
+// The bytes a PHOTO or LOGO stands for: inline data, or the file the book moved it to.
+QByteArray PictureBytes(EVCardAttribute* attribute) {
+  if (e_vcard_attribute_get_param(attribute, EVC_ENCODING) != nullptr) {
+    GList* decoded = e_vcard_attribute_get_values_decoded(attribute);  // the attribute's own
+    if (decoded != nullptr) {
+      auto* s = static_cast<GString*>(decoded->data);
+      return QByteArray(s->str, static_cast<qsizetype>(s->len));
+    }
+  }
+  const GText value(e_vcard_attribute_get_value(attribute));
+  const QByteArray uri(value ? value.get() : "");
+  if (uri.startsWith("file://")) {
+    const GText path(g_filename_from_uri(uri.constData(), nullptr, nullptr));
+    QFile file(QString::fromLocal8Bit(path.get()));
+    if (path && file.open(QIODevice::ReadOnly)) return file.readAll();
+  }
+  return uri;
+}
+
+QByteArray Escaped(const char* text) {
+  QByteArray out(text != nullptr ? text : "");
+  out.replace('\\', "\\\\").replace(';', "\\;").replace(',', "\\,").replace('\n', "\\n");
+  return out;
+}
+
+// A fingerprint of what a card says, the same for our card and for the book's copy of it: the
+// properties in any order, without REV and our own mark, pictures by their bytes (the book moves
+// them into files), and without the phone-number parameter the book adds for its own searches.
+QByteArray Fingerprint(EVCard* card) {
+  QList<QByteArray> lines;
+  for (GList* a = e_vcard_get_attributes(card); a != nullptr; a = a->next) {
+    auto* attribute = static_cast<EVCardAttribute*>(a->data);
+    const QByteArray name = QByteArray(e_vcard_attribute_get_name(attribute)).toUpper();
+    if (name == "REV" || name == "VERSION" || name == kSentProperty) continue;
+    const char* group = e_vcard_attribute_get_group(attribute);
+    QByteArray line = QByteArray(group != nullptr ? group : "").toLower() + '.' + name;
+    if (name == "PHOTO" || name == "LOGO") {
+      line += ':' +
+              QCryptographicHash::hash(PictureBytes(attribute), QCryptographicHash::Sha256).toHex();
+      lines << line;
+      continue;
+    }
+    QList<QByteArray> params;
+    for (GList* p = e_vcard_attribute_get_params(attribute); p != nullptr; p = p->next) {
+      auto* param = static_cast<EVCardAttributeParam*>(p->data);
+      const QByteArray paramName = QByteArray(e_vcard_attribute_param_get_name(param)).toUpper();
+      if (paramName == "X-EVOLUTION-E164") continue;
+      QByteArray text = paramName + '=';
+      for (GList* v = e_vcard_attribute_param_get_values(param); v != nullptr; v = v->next)
+        text += Escaped(static_cast<const char*>(v->data)) + ',';
+      params << text;
+    }
+    std::sort(params.begin(), params.end());
+    for (const QByteArray& param : params) line += ';' + param;
+    line += ':';
+    for (GList* v = e_vcard_attribute_get_values(attribute); v != nullptr; v = v->next)
+      line += Escaped(static_cast<const char*>(v->data)) + ';';
+    lines << line;
+  }
+  std::sort(lines.begin(), lines.end());
+  return QCryptographicHash::hash(lines.join('\n'), QCryptographicHash::Sha256).toHex();
+}
+
+// A distribution list also becomes a list Evolution itself knows (its members offered as one
+// recipient when writing mail): the members with an address as its list entries.
+void MarkAsList(EContact* card, const contact::Contact& list) {
+  e_contact_set(card, E_CONTACT_IS_LIST, GINT_TO_POINTER(TRUE));
+  e_contact_set(card, E_CONTACT_LIST_SHOW_ADDRESSES, GINT_TO_POINTER(TRUE));
+  for (const contact::Member& member : list.members) {
+    if (member.address.isEmpty()) continue;
+    EVCardAttribute* attribute = e_vcard_attribute_new(nullptr, EVC_EMAIL);
+    const QByteArray name = member.name.toUtf8();
+    const QByteArray address = member.address.toUtf8();
+    e_vcard_attribute_add_param_with_value(attribute, e_vcard_attribute_param_new(EVC_X_DEST_NAME),
+                                           name.constData());
+    e_vcard_attribute_add_param_with_value(attribute, e_vcard_attribute_param_new(EVC_X_DEST_EMAIL),
+                                           address.constData());
+    e_vcard_attribute_add_param_with_value(
+        attribute, e_vcard_attribute_param_new(EVC_X_DEST_HTML_MAIL), "FALSE");
+    const QByteArray value =
+        member.name.isEmpty() ? address
+                              : QStringLiteral("%1 <%2>").arg(member.name, member.address).toUtf8();
+    e_vcard_append_attribute_with_value(E_VCARD(card), attribute, value.constData());
+  }
+}
+
+// One contact on its way into the book.
+struct Pending {
+  QString uid;
+  QString name;
+  std::vector<contact::Origin> origins;
+  Ref<EContact> card;
+  QByteArray fingerprint;
+  SendOutcome outcome = SendOutcome::kAdded;
+  QString reason;
+};
+
+Pending Prepare(const contact::SourcedContact& in) {
+  Pending p;
+  p.uid = contact::CardUuid(in.contact.uid);
+  p.name = contact::ShownName(in.contact);
+  p.origins = in.origins;
+  QByteArray text;
+  contact::AppendVCard(text, in.contact, contact::VCardVersion::k30);
+  p.card.reset(e_contact_new_from_vcard_with_uid(text.constData(), p.uid.toUtf8().constData()));
+  if (in.contact.isGroup) MarkAsList(p.card.get(), in.contact);
+  p.fingerprint = Fingerprint(E_VCARD(p.card.get()));
+  e_vcard_util_set_x_attribute(E_VCARD(p.card.get()), kSentProperty, p.fingerprint.constData());
+  return p;
+}
+
+// The book's copies of the batch's contacts, by uid.
+std::map<QString, Ref<EContact>> Held(EBookClient* client, const std::vector<Pending>& batch) {
+  std::vector<EBookQuery*> tests;
+  for (const Pending& p : batch)
+    tests.push_back(
+        e_book_query_field_test(E_CONTACT_UID, E_BOOK_QUERY_IS, p.uid.toUtf8().constData()));
+  EBookQuery* query = e_book_query_or(static_cast<gint>(tests.size()), tests.data(), TRUE);
+  const GText sexp(e_book_query_to_string(query));
+  e_book_query_unref(query);
+  GSList* found = nullptr;
+  GError* raw = nullptr;
+  const bool ok = e_book_client_get_contacts_sync(client, sexp.get(), &found, nullptr, &raw);
+  const Error error(raw);
+  if (!ok)
+    throw DestinationError(QStringLiteral("The address book could not be read: %1")
+                               .arg(Message(error.get()))
+                               .toStdString());
+  std::map<QString, Ref<EContact>> held;
+  for (GSList* l = found; l != nullptr; l = l->next) {
+    auto* card = static_cast<EContact*>(l->data);
+    held[Utf8(static_cast<const char*>(e_contact_get_const(card, E_CONTACT_UID)))].reset(card);
+  }
+  g_slist_free(found);
+  return held;
+}
+
+// Decides what becomes of each contact of the batch.
+void Classify(std::vector<Pending>& batch, const std::map<QString, Ref<EContact>>& held,
+              bool overwrite) {
+  for (Pending& p : batch) {
+    const auto it = held.find(p.uid);
+    if (it == held.end()) {
+      p.outcome = SendOutcome::kAdded;
+      continue;
+    }
+    EVCard* copy = E_VCARD(it->second.get());
+    const GText mark(e_vcard_util_dup_x_attribute(copy, kSentProperty));
+    const QByteArray sent(mark ? mark.get() : "");
+    const QByteArray now = Fingerprint(copy);
+    if (sent.isEmpty() || now != sent) {
+      // Not ours, or changed in the book since we sent it.
+      if (now == p.fingerprint) {
+        p.outcome = SendOutcome::kUnchanged;
+      } else if (overwrite) {
+        p.outcome = SendOutcome::kUpdated;
+      } else {
+        p.outcome = SendOutcome::kConflict;
+        p.reason = sent.isEmpty() ? QStringLiteral(
+                                        "the book already holds a contact with this UID that was "
+                                        "not sent from here; it was left as it is (overwriting "
+                                        "replaces it)")
+                                  : QStringLiteral(
+                                        "changed in the book since it was last sent; it was left "
+                                        "as it is (overwriting replaces it)");
+      }
+    } else {
+      p.outcome = sent == p.fingerprint ? SendOutcome::kUnchanged : SendOutcome::kUpdated;
+    }
+  }
+}
+
+// Adds or modifies `cards` at once; when the book refuses the batch, one at a time, so that
+// only the contacts it refuses fail, each with the book's own reason.
+void Write(EBookClient* client, std::vector<Pending*> cards, bool add) {
+  if (cards.empty()) return;
+  auto write = [client, add](GSList* list, GError** error) {
+    if (!add)
+      return e_book_client_modify_contacts_sync(client, list, E_BOOK_OPERATION_FLAG_NONE, nullptr,
+                                                error) != FALSE;
+    GSList* uids = nullptr;
+    const bool ok = e_book_client_add_contacts_sync(client, list, E_BOOK_OPERATION_FLAG_NONE, &uids,
+                                                    nullptr, error) != FALSE;
+    g_slist_free_full(uids, g_free);
+    return ok;
+  };
+  GSList* list = nullptr;
+  for (auto it = cards.rbegin(); it != cards.rend(); ++it)
+    list = g_slist_prepend(list, (*it)->card.get());
+  GError* raw = nullptr;
+  const bool ok = write(list, &raw);
+  g_slist_free(list);
+  if (raw != nullptr) g_error_free(raw);
+  if (ok) return;
+  for (Pending* p : cards) {
+    GSList one = {p->card.get(), nullptr};
+    GError* single = nullptr;
+    if (write(&one, &single)) continue;
+    const Error error(single);
+    p->outcome = SendOutcome::kFailed;
+    p->reason = QStringLiteral("the book refused it: %1").arg(Message(error.get()));
+  }
+}
+
+class EvolutionBook : public Destination {
+ public:
+  explicit EvolutionBook(QString book) : book_(std::move(book)) {}
+
+  QString Describe() const override {
+    if (!shown_.isEmpty())
+      return QStringLiteral("the Evolution address book %1").arg(Quoted(shown_));
+    return book_.isEmpty() ? QStringLiteral("the default Evolution address book")
+                           : QStringLiteral("the Evolution address book %1").arg(Quoted(book_));
+  }
+
+  SendResult Send(contact::ContactStream& contacts, const SendOptions& options,
+                  SendObserver& observer) override {
+    const ThreadContext context;
+    const Ref<ESourceRegistry> registry = OpenRegistry();
+    const Ref<ESource> source = FindBook(registry.get(), book_);
+    const QString name = Utf8(e_source_get_display_name(source.get()));
+    shown_ = name;
+    if (!e_source_get_enabled(source.get()))
+      throw DestinationError(QStringLiteral("The Evolution address book %1 is switched off: switch "
+                                            "it on in Evolution's or GNOME's settings first")
+                                 .arg(Quoted(name))
+                                 .toStdString());
+    GError* raw = nullptr;
+    // Not waiting for the book to report itself connected (the -1): a local book never does,
+    // and one backed by a server takes the changes offline and passes them on when it can.
+    const Ref<EBookClient> client(E_BOOK_CLIENT(
+        e_book_client_connect_sync(source.get(), static_cast<guint32>(-1), nullptr, &raw)));
+    const Error error(raw);
+    if (!client)
+      throw DestinationError(QStringLiteral("The Evolution address book %1 could not be opened: "
+                                            "%2")
+                                 .arg(Quoted(name), Message(error.get()))
+                                 .toStdString());
+    if (!options.dryRun && e_client_is_readonly(E_CLIENT(client.get())))
+      throw DestinationError(QStringLiteral("The Evolution address book %1 is read-only: choose "
+                                            "another book")
+                                 .arg(Quoted(name))
+                                 .toStdString());
+
+    SendResult result;
+    const int total = contacts.Total();
+    int done = 0;
+    std::vector<Pending> batch;
+    auto flush = [&] {
+      if (batch.empty()) return;
+      Classify(batch, Held(client.get(), batch), options.overwrite);
+      if (!options.dryRun) {
+        std::vector<Pending*> added, modified;
+        for (Pending& p : batch) {
+          if (p.outcome == SendOutcome::kAdded) added.push_back(&p);
+          if (p.outcome == SendOutcome::kUpdated) modified.push_back(&p);
+        }
+        Write(client.get(), added, true);
+        Write(client.get(), modified, false);
+      }
+      for (Pending& p : batch) {
+        switch (p.outcome) {
+          case SendOutcome::kAdded:
+            ++result.added;
+            break;
+          case SendOutcome::kUpdated:
+            ++result.updated;
+            break;
+          case SendOutcome::kUnchanged:
+            ++result.unchanged;
+            break;
+          case SendOutcome::kConflict:
+          case SendOutcome::kFailed: {
+            SendProblem problem{p.outcome, p.name, p.uid, std::move(p.origins), p.reason};
+            observer.Problem(problem);
+            result.problems.push_back(std::move(problem));
+            break;
+          }
+        }
+        observer.Progress(++done, total);
+      }
+      batch.clear();
+    };
+    contact::SourcedContact in;
+    while (true) {
+      if (observer.Cancelled()) {
+        // The contacts taken but not yet sent stay out; a re-run sends them.
+        result.cancelled = true;
+        break;
+      }
+      if (!contacts.Next(in)) break;
+      batch.push_back(Prepare(in));
+      if (batch.size() >= kBatch) flush();
+    }
+    if (!result.cancelled) flush();
+    return result;
+  }
+
+ private:
+  QString book_;
+  QString shown_;  // the book's name as Evolution shows it, once found
+};
+
+}  // namespace
+
+std::vector<EvolutionBookInfo> ListEvolutionBooks() {
+  const ThreadContext context;
+  const Ref<ESourceRegistry> registry = OpenRegistry();
+  return BookInfos(registry.get());
+}
+
+bool IsEvolutionTarget(const QString& to, QString* book) {
+  static const QString kScheme = QStringLiteral("evolution");
+  if (to.compare(kScheme, Qt::CaseInsensitive) == 0) {
+    if (book != nullptr) book->clear();
+    return true;
+  }
+  if (to.size() > kScheme.size() && to.at(kScheme.size()) == u':' &&
+      to.left(kScheme.size()).compare(kScheme, Qt::CaseInsensitive) == 0) {
+    if (book != nullptr) *book = to.mid(kScheme.size() + 1);
+    return true;
+  }
+  return false;
+}
+
+std::unique_ptr<Destination> MakeEvolutionBook(const QString& book) {
+  return std::make_unique<EvolutionBook>(book);
+}
+
+void RegisterEvolutionBook() {
+  // evolution:BOOK, else --book BOOK, else the default book.
+  SetEvolutionMaker([](const QString& book, const DestinationSettings& settings) {
+    return MakeEvolutionBook(book.isEmpty() ? settings.book : book);
+  });
+}
+
+}  // namespace lumivex::destination

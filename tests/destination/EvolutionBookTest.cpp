@@ -1,0 +1,203 @@
+// Contacts sent into the "Personal" book of a real Evolution Data Server, on a D-Bus session bus
+// of the test's own, and read back with Evolution's own library: each contact once however often
+// it is sent, every field as Evolution reads it from our vCard 3.0 file, and a second send that
+// leaves alone what the user changed in the book.
+#include "destination/EvolutionBook.h"
+
+#include "contact/VCardWriter.h"
+#include "merge/ContactSources.h"
+#include "source/PffBackend.h"
+#include "tests/contact/Utf8Readers.h"
+#include "tests/destination/EdsSession.h"
+#include "tests/support/TestPaths.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using namespace lumivex;
+using namespace lumivex::contact;
+using namespace lumivex::destination;
+using namespace lumivex::testing;
+
+namespace {
+
+// Contacts the test makes.
+class ListStream : public ContactStream {
+ public:
+  explicit ListStream(std::vector<Contact> contacts) : contacts_(std::move(contacts)) {}
+  int Total() const override { return static_cast<int>(contacts_.size()); }
+  bool Next(SourcedContact& out) override {
+    if (next_ == contacts_.size()) return false;
+    out.contact = contacts_[next_++];
+    out.origins = {
+        {QStringLiteral("test.pst"), QStringLiteral("Contacts"), static_cast<int>(next_), {}}};
+    return true;
+  }
+  const std::vector<EntryProblem>& Problems() const override { return problems_; }
+
+ private:
+  std::vector<Contact> contacts_;
+  size_t next_ = 0;
+  std::vector<EntryProblem> problems_;
+};
+
+struct Quiet : SendObserver {
+  void Progress(int, int) override {}
+};
+
+// The store's default contacts folder, each entry a contact of its own.
+std::unique_ptr<ContactStream> StoreContacts(const QString& store) {
+  merge::SourceOptions options;
+  options.stores = {store};
+  options.merge = false;
+  return merge::OpenContacts(options);
+}
+
+SendResult SendAll(const QString& book, ContactStream&& contacts, SendOptions options = {}) {
+  Quiet quiet;
+  return MakeEvolutionBook(book)->Send(contacts, options, quiet);
+}
+
+std::map<QString, QJsonObject> ByUid(const QJsonArray& cards) {
+  std::map<QString, QJsonObject> out;
+  for (const QJsonValue card : cards) out[card["uid"].toString()] = card.toObject();
+  return out;
+}
+
+Contact Person(const QString& given, const QString& note) {
+  Contact c;
+  c.givenName = given;
+  c.surname = QStringLiteral("Tester");
+  c.displayName = given + QStringLiteral(" Tester");
+  c.notes = note;
+  c.uid = CardUuid(given);
+  return c;
+}
+
+}  // namespace
+
+TEST(EvolutionBook, SampleStoreSentTwiceHoldsEachContactOnceWithEveryField) {
+  const EdsSession eds;
+  ASSERT_TRUE(eds.missing.isEmpty());
+  SetMailProvider(MakePffMailProvider(nullptr));
+  const QString sample = BinDir() + QStringLiteral("/sample.pst");
+  // readpst finds 46 contacts in the sample store's contacts folder.
+  const SendResult first = SendAll({}, std::move(*StoreContacts(sample)));
+  EXPECT_EQ(first.added, 46);
+  EXPECT_TRUE(first.problems.empty());
+  const SendResult second = SendAll({}, std::move(*StoreContacts(sample)));
+  EXPECT_EQ(second.unchanged, 46);
+  EXPECT_EQ(second.added + second.updated, 0);
+  EXPECT_TRUE(second.problems.empty());
+
+  // The book as Evolution's library reads it, against the store's vCard 3.0 file as the same
+  // library reads it.
+  const std::map<QString, QJsonObject> held = ByUid(EvolutionBookReader().ReadOrFail({}).array());
+  ASSERT_EQ(held.size(), 46u);
+  const QString file = ScratchDir(QStringLiteral("eds-sample")) + QStringLiteral("/sample.vcf");
+  QByteArray cards;
+  std::map<QString, Contact> lists;
+  const std::unique_ptr<ContactStream> store = StoreContacts(sample);
+  SourcedContact c;
+  while (store->Next(c)) {
+    AppendVCard(cards, c.contact, VCardVersion::k30);
+    if (c.contact.isGroup) lists[CardUuid(c.contact.uid)] = c.contact;
+  }
+  QFile out(file);
+  ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(cards) == cards.size());
+  out.close();
+  const std::map<QString, QJsonObject> read =
+      ByUid(EvolutionCardReader().ReadOrFail({file}).array());
+  ASSERT_EQ(read.size(), 46u);
+  for (const auto& [uid, expected] : read) {
+    SCOPED_TRACE(expected["fn"].toString().toStdString());
+    ASSERT_TRUE(held.count(uid));
+    QJsonObject book = held.at(uid);
+    // A distribution list is also one of Evolution's own lists: its members with an address.
+    const auto list = lists.find(uid);
+    EXPECT_EQ(book["isList"].toBool(), list != lists.end());
+    if (list != lists.end()) {
+      QStringList members;
+      for (const Member& m : list->second.members) {
+        if (!m.address.isEmpty()) members << QStringLiteral("%1 <%2>").arg(m.name, m.address);
+      }
+      EXPECT_EQ(Strings(book["emails"]).join(u'|').toStdString(), members.join(u'|').toStdString());
+      book["emails"] = expected["emails"];
+      book["email"] = expected["email"];
+    }
+    for (auto it = expected.begin(); it != expected.end(); ++it) {
+      if (it.key() == u"isList") continue;
+
+      EXPECT_EQ(book[it.key()].toVariant(), it.value().toVariant()) << it.key().toStdString();
+    }
+  }
+  SetMailProvider(nullptr);
+}
+
+TEST(EvolutionBook, SendingAgainUpdatesTheStoresChangesAndKeepsTheUsers) {
+  const EdsSession eds;
+  ASSERT_TRUE(eds.missing.isEmpty());
+  std::vector<Contact> contacts = {Person(QStringLiteral("Ann"), QStringLiteral("as sent")),
+                                   Person(QStringLiteral("Ben"), QStringLiteral("as sent")),
+                                   Person(QStringLiteral("Cem"), QStringLiteral("as sent"))};
+  // The book is named as the user sees it, in any case.
+  const QString book = QStringLiteral("personal");
+  EXPECT_EQ(SendAll(book, ListStream(contacts)).added, 3);
+  // Ben is changed by the user in the book, Cem in the store.
+  EvolutionBookEditor().ReadOrFail(
+      {QString(), CardUuid(QStringLiteral("Ben")), QStringLiteral("the user's")});
+  contacts[2].notes = QStringLiteral("changed in the store");
+
+  struct Row {
+    const char* what;
+    SendOptions options;
+    int unchanged, updated, conflicts;
+    const char* benNote;
+    const char* cemNote;
+  };
+  const Row rows[] = {
+      {"dry run", {false, true}, 1, 1, 1, "the user's", "as sent"},
+      {"send", {}, 1, 1, 1, "the user's", "changed in the store"},
+      {"send again", {}, 2, 0, 1, "the user's", "changed in the store"},
+      {"overwrite", {true, false}, 2, 1, 0, "as sent", "changed in the store"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const SendResult r = SendAll(book, ListStream(contacts), row.options);
+    EXPECT_EQ(r.added, 0);
+    EXPECT_EQ(r.unchanged, row.unchanged);
+    EXPECT_EQ(r.updated, row.updated);
+    ASSERT_EQ(static_cast<int>(r.problems.size()), row.conflicts);
+    if (row.conflicts) {
+      EXPECT_EQ(r.problems[0].outcome, SendOutcome::kConflict);
+      EXPECT_EQ(r.problems[0].name, u"Ben Tester");
+    }
+    const std::map<QString, QJsonObject> held = ByUid(EvolutionBookReader().ReadOrFail({}).array());
+    ASSERT_EQ(held.size(), 3u);
+    EXPECT_EQ(held.at(CardUuid(QStringLiteral("Ben")))["note"].toString(),
+              QString::fromUtf8(row.benNote));
+    EXPECT_EQ(held.at(CardUuid(QStringLiteral("Cem")))["note"].toString(),
+              QString::fromUtf8(row.cemNote));
+  }
+}
+
+TEST(EvolutionBook, BooksAreListedAndAnUnknownOneIsNamedInTheError) {
+  const EdsSession eds;
+  ASSERT_TRUE(eds.missing.isEmpty());
+  const std::vector<EvolutionBookInfo> books = ListEvolutionBooks();
+  ASSERT_FALSE(books.empty());
+  EXPECT_EQ(books[0].name, u"Personal");
+  EXPECT_TRUE(books[0].isDefault);
+  try {
+    SendAll(QStringLiteral("Holiday friends"), ListStream({Person(QStringLiteral("Ann"), {})}));
+    ADD_FAILURE() << "an unknown book was taken";
+  } catch (const DestinationError& e) {
+    EXPECT_TRUE(QString::fromUtf8(e.what()).contains(u"\u201CHoliday friends\u201D")) << e.what();
+    EXPECT_TRUE(QString::fromUtf8(e.what()).contains(u"Personal")) << e.what();
+  }
+}
