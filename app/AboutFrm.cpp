@@ -36,7 +36,7 @@ AboutFrm::AboutFrm(QWidget* owner) : QDialog(owner) {
   Image2 = new QLabel(this);
   Image2->setObjectName(QStringLiteral("Image2"));
   Image2->setGeometry(TwipsRect(120, 120, 1065, 870));
-  Image2->setPixmap(ProductLogo(Image2->size()));
+  Image2->setPixmap(ProductLogo(Image2->size(), devicePixelRatioF()));
 
   const QString verdana = QStringLiteral("Verdana");
   const QString tahoma = QStringLiteral("Tahoma");

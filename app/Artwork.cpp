@@ -12,9 +12,10 @@ const QColor kBlue(40, 96, 192);
 const QColor kOrange(240, 140, 30);
 }  // namespace
 
-QPixmap ProductLogo(const QSize& size) {
+QPixmap ProductLogo(const QSize& size, qreal pixelRatio) {
   // Drawn on a 100 x 80 grid and scaled to the size asked for.
-  QPixmap pixmap(size);
+  QPixmap pixmap(size * pixelRatio);
+  pixmap.setDevicePixelRatio(pixelRatio);
   pixmap.fill(Qt::transparent);
   QPainter p(&pixmap);
   p.setRenderHint(QPainter::Antialiasing);

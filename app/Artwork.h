@@ -9,7 +9,9 @@
 namespace lumivex {
 
 // The logo: an address card with a person and an arrow leaving it, on a transparent background.
-QPixmap ProductLogo(const QSize& size);
+// `size` is in device-independent pixels; the picture holds `pixelRatio` device pixels for each,
+// so that it stays sharp on a scaled screen.
+QPixmap ProductLogo(const QSize& size, qreal pixelRatio = 1);
 // A horizontal rule: a blue band fading to the window colour, meant to be stretched.
 QPixmap RuleStrip();
 QIcon WindowIcon();

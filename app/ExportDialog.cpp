@@ -13,9 +13,11 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QThread>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -36,8 +38,13 @@ constexpr qint64 kProgressMs = 40;
 // At most this many unreadable entries are named in the dialog; the rest are counted.
 constexpr size_t kProblemsShown = 5;
 
+// A number as the user's locale writes it: "37,405" in English, "37.405" in German.
+QString Number(int n) {
+  return QLocale().toString(n);
+}
+
 QString Count(int n, const char* one, const char* many) {
-  return QStringLiteral("%1 %2").arg(n).arg(QString::fromLatin1(n == 1 ? one : many));
+  return QStringLiteral("%1 %2").arg(Number(n), QString::fromLatin1(n == 1 ? one : many));
 }
 
 QString Quoted(const QString& text) {
@@ -68,8 +75,14 @@ struct ExportDialog::Job : public Utf8ExportObserver {
   int folders = 0;
 
   QElapsedTimer sincePost;
+  // The last entry the export reported, whether or not it reached the window: what a cancelled
+  // run's summary counts.
+  std::atomic<int> lastDone{0};
+  std::atomic<int> lastTotal{0};
 
   void Progress(int done, int total, const QString& folder) override {
+    lastDone = done;
+    lastTotal = total;
     if (const EntryHook& hook = HookSlot()) hook(done);
     if (done != 1 && done != total && sincePost.isValid() && !sincePost.hasExpired(kProgressMs))
       return;
@@ -147,6 +160,10 @@ struct ExportDialog::Job : public Utf8ExportObserver {
   }
 };
 
+QColor ErrorTextColour(const QColor& window) {
+  return window.lightness() < 128 ? QColor(255, 150, 150) : QColor(164, 0, 0);
+}
+
 void ExportDialog::SetEntryHook(EntryHook hook) {
   HookSlot() = std::move(hook);
 }
@@ -171,7 +188,6 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
   connect(CmdClose, &QPushButton::clicked, this, [this] { reject(); });
   connect(CmdOpenFolder, &QPushButton::clicked, this, [this] { CmdOpenFolder_Click(); });
 
-  setMinimumWidth(560);
   UpdateOptions();
 }
 
@@ -190,12 +206,17 @@ void ExportDialog::AddSourceBox(QVBoxLayout* layout) {
                          : QStringLiteral("Contacts of the default contacts folder in %1")
                                .arg(QDir::toNativeSeparators(source_.storeFile)));
   sourceLayout->addWidget(LblSource);
-  ChkAllFolders = new QCheckBox(
-      QStringLiteral("All contact folders of this store (each contact keeps its folder's name as "
-                     "a category)"),
-      sourceBox);
+  ChkAllFolders = new QCheckBox(QStringLiteral("&All contact folders of this store"), sourceBox);
   ChkAllFolders->setObjectName(QStringLiteral("ChkAllFolders"));
   sourceLayout->addWidget(ChkAllFolders);
+  // Said on a line of its own that wraps, so that a large font does not cut the choice off.
+  auto* allFoldersNote = new QLabel(
+      QStringLiteral("Each contact then keeps its folder's name as a category."), sourceBox);
+  allFoldersNote->setObjectName(QStringLiteral("LblAllFoldersNote"));
+  allFoldersNote->setWordWrap(true);
+  allFoldersNote->setIndent(ChkAllFolders->style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                            ChkAllFolders->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing));
+  sourceLayout->addWidget(allFoldersNote);
   CmdReview = new QPushButton(QStringLiteral("&Review and Merge Several Stores..."), sourceBox);
   CmdReview->setObjectName(QStringLiteral("CmdReview"));
   sourceLayout->addWidget(CmdReview, 0, Qt::AlignLeft);
@@ -208,13 +229,13 @@ void ExportDialog::AddFormBoxes(QVBoxLayout* layout) {
   auto* formBox = new QGroupBox(QStringLiteral("Form"), this);
   auto* formLayout = new QVBoxLayout(formBox);
   OptVCard4 = new QRadioButton(
-      QStringLiteral("vCard 4.0 (KDE Contacts, Thunderbird, Nextcloud and CardDAV servers)"),
+      QStringLiteral("vCard &4.0 (KDE Contacts, Thunderbird, Nextcloud and CardDAV servers)"),
       formBox);
   OptVCard3 = new QRadioButton(
-      QStringLiteral("vCard 3.0 (Evolution, GNOME Contacts, Apple Contacts, older phones)"),
+      QStringLiteral("vCard &3.0 (Evolution, GNOME Contacts, Apple Contacts, older phones)"),
       formBox);
-  OptCsv =
-      new QRadioButton(QStringLiteral("CSV for Google Contacts, Thunderbird and Outlook"), formBox);
+  OptCsv = new QRadioButton(QStringLiteral("C&SV for Google Contacts, Thunderbird and Outlook"),
+                            formBox);
   OptVCard4->setObjectName(QStringLiteral("OptVCard4"));
   OptVCard3->setObjectName(QStringLiteral("OptVCard3"));
   OptCsv->setObjectName(QStringLiteral("OptCsv"));
@@ -224,8 +245,8 @@ void ExportDialog::AddFormBoxes(QVBoxLayout* layout) {
 
   auto* filesBox = new QGroupBox(QStringLiteral("Files"), this);
   auto* filesLayout = new QVBoxLayout(filesBox);
-  OptOneFile = new QRadioButton(QStringLiteral("One file holding every contact"), filesBox);
-  OptPerContact = new QRadioButton(QStringLiteral("One file per contact (vCard only)"), filesBox);
+  OptOneFile = new QRadioButton(QStringLiteral("One &file holding every contact"), filesBox);
+  OptPerContact = new QRadioButton(QStringLiteral("One file &per contact (vCard only)"), filesBox);
   OptOneFile->setObjectName(QStringLiteral("OptOneFile"));
   OptPerContact->setObjectName(QStringLiteral("OptPerContact"));
   OptOneFile->setChecked(true);
@@ -241,6 +262,11 @@ void ExportDialog::AddProgress(QVBoxLayout* layout) {
   ProgBarExport->setRange(0, 100);
   ProgBarExport->setValue(0);
   ProgBarExport->setFormat(QString());  // a percentage only while an export runs
+  // An empty bar looks like a text box: it shows from the first export on, in room kept for it.
+  QSizePolicy barPolicy = ProgBarExport->sizePolicy();
+  barPolicy.setRetainSizeWhenHidden(true);
+  ProgBarExport->setSizePolicy(barPolicy);
+  ProgBarExport->hide();
   layout->addWidget(ProgBarExport);
   LblProgress = new QLabel(QStringLiteral("Choose a form, then click Export."), this);
   LblProgress->setObjectName(QStringLiteral("LblProgress"));
@@ -256,6 +282,7 @@ void ExportDialog::AddProgress(QVBoxLayout* layout) {
   LblResult->setMinimumHeight(LblResult->fontMetrics().lineSpacing() * 4);
   layout->addWidget(LblResult);
   layout->addStretch(1);
+  layout->addSpacing(layout->spacing());
 }
 
 void ExportDialog::AddButtons(QVBoxLayout* layout) {
@@ -300,6 +327,16 @@ ExportDialog::~ExportDialog() {
   }
 }
 
+void ExportDialog::ShowNothingToExport(const QString& whatToDo) {
+  LblSource->setText(whatToDo);
+  for (QWidget* part : std::initializer_list<QWidget*>{
+           ChkAllFolders, findChild<QLabel*>(QStringLiteral("LblAllFoldersNote")),
+           OptVCard4->parentWidget(), OptOneFile->parentWidget(), CmdExport, CmdSendTo})
+    part->setEnabled(false);
+  CmdClose->setDefault(true);
+  LblProgress->setText(QStringLiteral("Close this window and scan first."));
+}
+
 void ExportDialog::UpdateOptions() {
   // A CSV file is one table: it has no per-contact form.
   const bool vcard = !OptCsv->isChecked();
@@ -308,9 +345,11 @@ void ExportDialog::UpdateOptions() {
 }
 
 void ExportDialog::SetRunning(bool running) {
-  for (QWidget* option : std::initializer_list<QWidget*>{
-           OptVCard4, OptVCard3, OptCsv, OptOneFile, ChkAllFolders, CmdReview, CmdExport, CmdClose})
+  for (QWidget* option :
+       std::initializer_list<QWidget*>{OptVCard4, OptVCard3, OptCsv, OptOneFile, ChkAllFolders,
+                                       CmdReview, CmdExport, CmdSendTo, CmdClose})
     option->setEnabled(!running);
+  if (running) ProgBarExport->show();
   CmdCancel->setEnabled(running);
   ProgBarExport->setFormat(running ? QStringLiteral("%p%") : QString());
   if (running) CmdOpenFolder->setEnabled(false);
@@ -351,13 +390,12 @@ void ExportDialog::CmdExport_Click() {
   job->cancel = &cancel_;
 
   cancel_ = false;
-  closeWhenStopped_ = false;
   lastResult_ = {};
   lastError_.clear();
   lastDone_ = 0;
   lastTotal_ = 0;
   job_ = job;
-  LblResult->clear();
+  ShowResult(QString(), false);
   ProgBarExport->setRange(0, 0);  // busy until the store is open and the entries are counted
   LblProgress->setText(QStringLiteral("Opening %1...")
                            .arg(QFileInfo(source_.storeFile).fileName().isEmpty()
@@ -394,7 +432,6 @@ void ExportDialog::CmdCancel_Click() {
 
 void ExportDialog::reject() {
   if (Running()) {
-    closeWhenStopped_ = true;
     CmdCancel_Click();
     return;
   }
@@ -413,7 +450,7 @@ void ExportDialog::ShowProgress(int done, int total, const QString& folder) {
   ProgBarExport->setRange(0, std::max(total, 1));
   ProgBarExport->setValue(std::min(done, std::max(total, 1)));
   // A deep folder path is shortened in its middle rather than widening the dialog.
-  const QString head = QStringLiteral("Exported %1 of %2 entries").arg(done).arg(total);
+  const QString head = QStringLiteral("Exported %1 of %2 entries").arg(Number(done), Number(total));
   const QFontMetrics metrics = LblProgress->fontMetrics();
   const int room = LblProgress->width() - metrics.horizontalAdvance(head + QStringLiteral(" ()"));
   LblProgress->setText(QStringLiteral("%1 (%2)").arg(
@@ -426,6 +463,8 @@ void ExportDialog::OnWorkerDone() {
   thread_->deleteLater();
   thread_ = nullptr;
   const std::shared_ptr<Job> job = std::move(job_);
+  lastDone_ = job->lastDone;
+  lastTotal_ = job->lastTotal;
   lastResult_ = job->result;
   lastError_ = job->error;
   SetRunning(false);
@@ -435,7 +474,6 @@ void ExportDialog::OnWorkerDone() {
     ShowOutcome(job->folders);
   }
   emit Finished();
-  if (closeWhenStopped_) QDialog::reject();
 }
 
 void ExportDialog::ShowOutcome(int folders) {
@@ -447,15 +485,17 @@ void ExportDialog::ShowOutcome(int folders) {
 
   QString text;
   if (r.cancelled) {
-    ProgBarExport->setValue(0);
+    ProgBarExport->hide();  // empty again, it would look like a text box
     LblProgress->setText(QStringLiteral("The export was cancelled."));
-    const QString after =
-        lastTotal_ > 0
-            ? QStringLiteral("It stopped after %1 of %2 entries").arg(lastDone_).arg(lastTotal_)
-            : QStringLiteral("It stopped before the first entry");
-    if (perContact && r.contacts > 0) {
-      text = QStringLiteral("%1: the %2 written so far are in %3.")
-                 .arg(after, Count(r.contacts, "contact file", "contact files"), where);
+    const QString after = lastTotal_ > 0 ? QStringLiteral("It stopped after %1 of %2 entries")
+                                               .arg(Number(lastDone_), Number(lastTotal_))
+                                         : QStringLiteral("It stopped before the first entry");
+    const int files = r.contacts + r.groups;
+    if (perContact && files > 0) {
+      text = QStringLiteral("%1: %2 %3 written into %4; the other %5 were not exported.")
+                 .arg(after, Count(files, "contact file", "contact files"),
+                      QString::fromLatin1(files == 1 ? "was" : "were"), where,
+                      Count(std::max(lastTotal_ - lastDone_, 0), "entry", "entries"));
     } else {
       text = after + QStringLiteral(": no file was written.");
       openFolder_.clear();
@@ -468,7 +508,8 @@ void ExportDialog::ShowOutcome(int folders) {
     if (r.groups > 0) what += QStringLiteral(" and ") + Count(r.groups, "list", "lists");
     text = perContact ? QStringLiteral("%1 written as one file each into %2.").arg(what, where)
                       : QStringLiteral("%1 written to %2.").arg(what, where);
-    if (folders > 1) text += QStringLiteral(" They come from %1 contact folders.").arg(folders);
+    if (folders > 1)
+      text += QStringLiteral(" They come from %1 contact folders.").arg(Number(folders));
     text += u'\n';
     std::vector<const contact::EntryProblem*> unread, unwritten;
     for (const contact::EntryProblem& p : r.problems)
@@ -477,10 +518,11 @@ void ExportDialog::ShowOutcome(int folders) {
       for (size_t i = 0; i < problems.size() && i < kProblemsShown; ++i)
         text += QStringLiteral("\n  %1, entry %2: %3")
                     .arg(problems[i]->folder)
-                    .arg(problems[i]->position)
+                    .arg(Number(problems[i]->position))
                     .arg(problems[i]->reason);
       if (problems.size() > kProblemsShown)
-        text += QStringLiteral("\n  ... and %1 more.").arg(problems.size() - kProblemsShown);
+        text += QStringLiteral("\n  ... and %1 more.")
+                    .arg(Number(static_cast<int>(problems.size() - kProblemsShown)));
     };
     if (r.problems.empty()) text += QStringLiteral("Every entry was read.");
     if (!unread.empty()) {
@@ -495,19 +537,31 @@ void ExportDialog::ShowOutcome(int folders) {
       list(unwritten);
     }
   }
-  LblResult->setStyleSheet(QString());
-  LblResult->setText(text);
+  ShowResult(text, false);
   CmdOpenFolder->setEnabled(!openFolder_.isEmpty());
 }
 
 void ExportDialog::ShowError(const QString& text) {
   openFolder_.clear();
-  ProgBarExport->setRange(0, 1);
-  ProgBarExport->setValue(0);
+  ProgBarExport->hide();  // empty again, it would look like a text box
   LblProgress->setText(QStringLiteral("The export failed."));
-  LblResult->setStyleSheet(QStringLiteral("color: #a40000;"));
-  LblResult->setText(text);
+  ShowResult(text, true);
   CmdOpenFolder->setEnabled(false);
+}
+
+void ExportDialog::ShowResult(const QString& text, bool error) {
+  QPalette colours = palette();
+  if (error)
+    colours.setColor(QPalette::WindowText, ErrorTextColour(colours.color(QPalette::Window)));
+  LblResult->setPalette(colours);
+  LblResult->setText(text);
+  // A long message wraps onto more lines than the room kept for it: the dialog grows rather than
+  // pressing the groups above into the buttons.
+  layout()->activate();
+  const int needed = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width())
+                                                   : layout()->totalSizeHint().height();
+  setMinimumHeight(std::max(needed, layout()->totalMinimumSize().height()));
+  if (height() < minimumHeight()) resize(width(), minimumHeight());
 }
 
 }  // namespace lumivex

@@ -6,6 +6,7 @@
 
 #include "convert/Utf8Export.h"
 
+#include <QColor>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QString>
@@ -31,6 +32,10 @@ struct ExportSource {
   QString storeFile;        // that file, or the default store's file
   QString folderPath;       // the folder the scan picked in `storeFile` (other store only)
 };
+
+// The colour for error text on a background of `window`: dark red on a light background, a
+// light red on a dark one.
+QColor ErrorTextColour(const QColor& window);
 
 class ExportDialog : public QDialog {
   Q_OBJECT
@@ -69,6 +74,9 @@ class ExportDialog : public QDialog {
   // Asks the running export to stop after the entry it is writing.
   void CmdCancel_Click();
   void CmdOpenFolder_Click();
+  // There is nothing to export yet: shows `whatToDo` in place of the source and offers nothing
+  // that would fail, only Close.
+  void ShowNothingToExport(const QString& whatToDo);
   void CmdReview_Click();
 
   bool Running() const { return thread_ != nullptr; }
@@ -87,7 +95,8 @@ class ExportDialog : public QDialog {
   void Finished();
 
  public slots:
-  // Closing the dialog while an export runs cancels it first; the dialog goes once it has stopped.
+  // Escape or the close box while an export runs cancels it: the dialog stays up to say what was
+  // written and what was not, and closes at the next Escape or Close.
   void reject() override;
 
  private:
@@ -104,12 +113,13 @@ class ExportDialog : public QDialog {
   void OnWorkerDone();
   void ShowOutcome(int folders);
   void ShowError(const QString& text);
+  // Shows `text` under the progress line and lets the dialog grow to the height it needs.
+  void ShowResult(const QString& text, bool error);
 
   ExportSource source_;
   QThread* thread_ = nullptr;
   std::shared_ptr<Job> job_;
   std::atomic<bool> cancel_{false};
-  bool closeWhenStopped_ = false;
   Utf8ExportResult lastResult_;
   QString lastError_;
   QString openFolder_;

@@ -14,6 +14,8 @@ namespace lumivex {
 namespace {
 constexpr int kMaxDepth = 64;  // a damaged store could nest its folders in a loop
 enum Column { kNameColumn, kCountColumn };
+// An entry of the tree that is no folder: why it cannot be chosen.
+constexpr int kWhyNotRole = Qt::UserRole + 1;
 
 // The folder whose sub-folder is at `path`, searched from `folder` down; null when none is.
 std::shared_ptr<Folder> ParentOf(const std::shared_ptr<Folder>& folder, const QString& path,
@@ -72,11 +74,17 @@ FolderPickerDialog::FolderPickerDialog(QWidget* owner,
   layout->addWidget(FolderTree);
   prompt->setBuddy(FolderTree);
 
+  LblWhyNot = new QLabel(this);
+  LblWhyNot->setObjectName(QStringLiteral("LblWhyNot"));
+  LblWhyNot->setWordWrap(true);
+  layout->addWidget(LblWhyNot);
+
   Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   layout->addWidget(Buttons);
   connect(Buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(FolderTree, &QTreeWidget::itemSelectionChanged, this, &FolderPickerDialog::UpdateOk);
+  connect(FolderTree, &QTreeWidget::currentItemChanged, this, &FolderPickerDialog::UpdateOk);
   connect(FolderTree, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
     if (item != nullptr && item->isSelected()) accept();
   });
@@ -94,9 +102,16 @@ FolderPickerDialog::FolderPickerDialog(QWidget* owner,
       auto* item = new QTreeWidgetItem(
           FolderTree, {QStringLiteral("%1 (%2) - unreadable").arg(store->DisplayName(), file)});
       item->setFlags(Qt::ItemIsEnabled);
+<<<<<<< HEAD
       item->setToolTip(kNameColumn, QStringLiteral("Cannot be chosen: the folders of this file "
                                                    "cannot be read (%1)")
                                         .arg(why.isEmpty() ? QStringLiteral("no folders") : why));
+=======
+      item->setData(kNameColumn, kWhyNotRole,
+                    QStringLiteral("%1 could not be read, so none of its folders can be chosen. "
+                                   "Choose a folder of another file, or Cancel and check the file.")
+                        .arg(file));
+>>>>>>> main
       continue;
     }
     // The top is named as the store names it ("Top of Personal Folders"), as the command line
@@ -163,9 +178,16 @@ QTreeWidgetItem* FolderPickerDialog::AddFolder(QTreeWidgetItem* parent,
   } catch (const StoreError& e) {
     auto* broken = new QTreeWidgetItem(item, {QStringLiteral("(sub-folders unreadable)")});
     broken->setFlags(Qt::ItemIsEnabled);
+<<<<<<< HEAD
     broken->setToolTip(kNameColumn, QStringLiteral("Cannot be chosen: the folders below \"%1\" "
                                                    "cannot be read (%2)")
                                         .arg(folder->Name(), QString::fromUtf8(e.what())));
+=======
+    broken->setData(kNameColumn, kWhyNotRole,
+                    QStringLiteral("The folders inside %1 could not be read from the file; the "
+                                   "folder itself can still be chosen.")
+                        .arg(folder->Name()));
+>>>>>>> main
   }
   return item;
 }
@@ -179,7 +201,18 @@ std::shared_ptr<Folder> FolderPickerDialog::SelectedFolder() const {
 }
 
 void FolderPickerDialog::UpdateOk() {
-  Buttons->button(QDialogButtonBox::Ok)->setEnabled(SelectedFolder() != nullptr);
+  const bool chosen = SelectedFolder() != nullptr;
+  Buttons->button(QDialogButtonBox::Ok)->setEnabled(chosen);
+  QString why;
+  if (!chosen) {
+    const QTreeWidgetItem* current = FolderTree->currentItem();
+    why = current != nullptr ? current->data(kNameColumn, kWhyNotRole).toString() : QString();
+    if (why.isEmpty())
+      why = FolderTree->topLevelItemCount() == 0
+                ? QStringLiteral("The file holds no folders to choose from.")
+                : QStringLiteral("Click a folder in the list to choose it.");
+  }
+  LblWhyNot->setText(why);
 }
 
 std::shared_ptr<Folder> DialogFolderPicker::Pick(

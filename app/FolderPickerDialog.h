@@ -11,6 +11,7 @@
 #include <vector>
 
 class QDialogButtonBox;
+class QLabel;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -27,6 +28,8 @@ class FolderPickerDialog : public QDialog {
 
   QTreeWidget* FolderTree;
   QDialogButtonBox* Buttons;
+  // Why OK cannot be clicked, while it cannot; empty otherwise.
+  QLabel* LblWhyNot;
 
  private:
   QTreeWidgetItem* AddFolder(QTreeWidgetItem* parent, const std::shared_ptr<Folder>& folder,

@@ -69,6 +69,9 @@ QAction* MakeAction(QMenu* menu, const char* name, const QString& caption, bool 
 
 FrmMain::FrmMain(QWidget* parent) : QMainWindow(parent) {
   SubstituteWindowsFonts();
+  // A failure to find the default store points the desktop's user at the other choice.
+  SetDefaultStoreAdvice(QStringLiteral(
+      "choose \"Select Other Outlook File\" and click \"Browse...\" to open an Outlook file"));
   setObjectName(QStringLiteral("FrmMain"));
   setWindowTitle(QStringLiteral("Lumivex v3.0"));
   setWindowIcon(WindowIcon());
@@ -85,8 +88,14 @@ FrmMain::FrmMain(QWidget* parent) : QMainWindow(parent) {
   client->setObjectName(QStringLiteral("Client"));
   client->setGeometry(TwipsRect(0, 0, kClientWidth, kClientHeight));
   client->setFont(PointFont(QStringLiteral("Tahoma"), 8.25));
+  // The client area keeps its light colour under any desktop theme, so its own text is kept dark
+  // to go with it rather than taken from a dark theme's light text. The buttons, the text box and
+  // the progress bar draw their own backgrounds and follow the theme.
   QPalette background = client->palette();
   background.setColor(QPalette::Window, kBackground);
+  background.setColor(QPalette::Active, QPalette::WindowText, Qt::black);
+  background.setColor(QPalette::Inactive, QPalette::WindowText, Qt::black);
+  background.setColor(QPalette::Disabled, QPalette::WindowText, QColor(109, 109, 109));
   client->setPalette(background);
   client->setAutoFillBackground(true);
 
@@ -152,7 +161,7 @@ void FrmMain::BuildControls(QWidget* client) {
   Picture1->setPalette(white);
   Picture1->setAutoFillBackground(true);
   Image2 = MakeLabel(Picture1, "Image2", QString(), TwipsRect(120, 0, 1065, 870));
-  Image2->setPixmap(ProductLogo(Image2->size()));
+  Image2->setPixmap(ProductLogo(Image2->size(), devicePixelRatioF()));
   Label4 = MakeLabel(Picture1, "Label4", QStringLiteral("Quorvane"), TwipsRect(1215, 90, 870, 195));
   Label4->setFont(PointFont(verdana, 8.25, true));
   Label1 =
@@ -370,20 +379,28 @@ void FrmMain::mnuExport_Click() {
   // The source is the one the conversion window would read: the main window's choice, with the
   // store file and folder the last scan of another file kept.
   ExportSource source;
+  QString nothing;  // what to do first, when nothing can be exported yet
   source.otherStore = OptSelectPST->isChecked();
   if (source.otherStore) {
     source.storeFile = Module1::FilePath;
     source.folderPath = Module1::PickedFolderPath;
+    if (!ShowsScannedFile())
+      nothing = QStringLiteral(
+          "No Outlook file has been scanned for \"Select Other Outlook File\" yet. Close this "
+          "window, click \"Browse...\" to choose the file and \"Scan Outlook Contacts\" to "
+          "pick its contacts folder, then open this window again.");
   } else {
     try {
       source.storeFile = DefaultStorePath();
-    } catch (const StoreError&) {
-      // Named by the export's own failure message if it is still missing then.
+    } catch (const StoreError& error) {
+      nothing = QStringLiteral("%1.\n\nClose this window and scan a file first.")
+                    .arg(QString::fromUtf8(error.what()));
     }
   }
   // Modal over the main window: while the export's worker reads the store, no scan or
   // conversion can start on this thread.
   ExportDialog dialog(this, source);
+  if (!nothing.isEmpty()) dialog.ShowNothingToExport(nothing);
   export_ = &dialog;
   dialog.exec();
   export_ = nullptr;

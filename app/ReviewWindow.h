@@ -95,6 +95,10 @@ class ReviewModel : public QAbstractTableModel {
   // Entry `entry` of the row as a row of its own, after it.
   void TakeOut(int row, int entry);
 
+  // True when `needle` is, without case, in the name, company, e-mail or phone of an entry of the
+  // row: what the search box filters by.
+  bool Matches(int row, const QString& needle) const;
+
   int Entries() const { return int(entries_.size()); }
   int TickedRows() const { return ticked_; }
   int Stores() const;

@@ -1,16 +1,17 @@
 // lumivex: the desktop program. Sets up the store backend with the folder picker dialog, the
 // desktop's web browser and folder dialog, and shows the main window until it is closed.
 #include "app/Artwork.h"
+#include "app/DesktopOpen.h"
 #include "app/Dialogs.h"
 #include "app/FolderPickerDialog.h"
 #include "app/FrmMain.h"
 #include "common/Installation.h"
 #include "common/Module1.h"
+#include "common/TemporaryFiles.h"
 #include "source/PffBackend.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QDesktopServices>
 #include <QUrl>
 
 #include <cstdio>
@@ -64,6 +65,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
   QApplication app(argc, argv);
+  lumivex::TemporaryFiles::RemoveOnSignals();
   QApplication::setApplicationName(QStringLiteral("Lumivex"));
   QApplication::setApplicationVersion(lumivex::VersionText());
   QApplication::setOrganizationName(QStringLiteral("Quorvane Software"));
@@ -80,10 +82,10 @@ int main(int argc, char** argv) {
       "step. Given a FILE, Lumivex starts with \"Select Other Outlook File\" chosen and FILE in\n"
       "its path box, ready to scan.\n"
       "\n"
-      "The default store is the file named by the environment variable LUMIVEX_DEFAULT_STORE,\n"
-      "else the first .pst/.ost in \"Documents/Outlook Files\" or\n"
-      "\"AppData/Local/Microsoft/Outlook\" under your home folder (or a Wine prefix's user\n"
-      "folders).\n"
+      "The default store is the file named by the environment variable LUMIVEX_DEFAULT_STORE;\n"
+      "else the store of the default Outlook profile of a Wine prefix; else, of the .pst/.ost\n"
+      "files in \"Documents/Outlook Files\" and \"AppData/Local/Microsoft/Outlook\" (in your\n"
+      "home and in Wine prefixes), the one whose contacts folder holds the most entries.\n"
       "\n"
       "For scripts, use lumivex-cli (run 'lumivex-cli --help')."));
   const QCommandLineOption help = options.addHelpOption();
@@ -107,8 +109,7 @@ int main(int argc, char** argv) {
 
   lumivex::SetMailProvider(
       lumivex::MakePffMailProvider(std::make_shared<lumivex::DialogFolderPicker>()));
-  lumivex::Module1::SetUrlOpener(
-      [](const QString& address) { QDesktopServices::openUrl(QUrl(address)); });
+  lumivex::Module1::SetUrlOpener(&lumivex::OpenWithDesktop);
   lumivex::Module1::SetFolderBrowser([](int32_t, const QString& title) {
     return lumivex::CurrentDialogs().BrowseFolder(QApplication::activeWindow(), title);
   });

@@ -12,14 +12,26 @@
 //
 // With --export MODE OUT STORE...: the child's work (MODE "merged" or "every"); prints the number
 // of contacts written.
+//
+// With --review [--shots DIR] STORE...: opens the review window on the stores and prints how long
+// its first rows, all rows and the merging take and the peak memory; with --shots, grabs the
+// window at its first rows, once read and merged (the counts), with a search typed, and with a
+// group of merged entries shown, as PNG files into DIR.
+#include "app/ReviewWindow.h"
+#include "bench/PeakMemory.h"
 #include "bench/RunProgram.h"
 #include "contact/VCardWriter.h"
 #include "merge/ContactSources.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSortFilterProxyModel>
+#include <QTableView>
 
 #include <algorithm>
 #include <cstdio>
@@ -60,9 +72,70 @@ int Export(const QString& mode, const QString& out, const QStringList& stores) {
   return 0;
 }
 
+template <typename Condition>
+bool WaitFor(Condition done, int ms = 120000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done() && !clock.hasExpired(ms))
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  return done();
+}
+
+int Review(QStringList args) {
+  QString shots;
+  if (args.size() >= 2 && args[0] == u"--shots") {
+    shots = args[1];
+    args = args.mid(2);
+  }
+  QElapsedTimer clock;
+  clock.start();
+  lumivex::ReviewWindow window(nullptr, args);
+  window.resize(1280, 800);
+  window.show();
+  auto grab = [&](const char* name) {
+    if (shots.isEmpty()) return;
+    QCoreApplication::processEvents();
+    window.grab().save(QDir(shots).filePath(QString::fromLatin1(name)));
+  };
+  if (!WaitFor([&] { return window.Model().rowCount() > 0; })) return 1;
+  const double first = clock.nsecsElapsed() / 1e9;
+  grab("review-first-rows.png");
+  if (!WaitFor([&] { return window.Loaded(); }, 600000)) return 1;
+  const double all = clock.nsecsElapsed() / 1e9;
+  std::printf(
+      "first rows after %.3f s; %d entries read and merged into %d rows after %.2f s; "
+      "peak %.1f MiB\n%s\n",
+      first, window.Model().Entries(), window.Model().rowCount(), all,
+      lumivex::bench::PeakKiB() / 1024.0, qPrintable(window.CountsText()));
+  grab("review-counts.png");
+  // A group of several entries, shown with its merged contact.
+  for (int row = 0; row < window.Model().rowCount(); ++row)
+    if (window.Model().RowEntries(row).size() > 2) {
+      const QModelIndex at = window.Shown().mapFromSource(window.Model().index(row, 1));
+      window.TableContacts->setCurrentIndex(at);
+      window.TableContacts->scrollTo(at, QAbstractItemView::PositionAtCenter);
+      break;
+    }
+  grab("review-duplicate-group.png");
+  QElapsedTimer search;
+  search.start();
+  window.TxtSearch->setText(QStringLiteral("Müller"));
+  WaitFor([&] { return window.Shown().rowCount() < window.Model().rowCount(); });
+  std::printf(
+      "search of %d rows: %.3f s after the typing (0.15 s of it waiting for the next key), %d "
+      "shown\n",
+      window.Model().rowCount(), search.nsecsElapsed() / 1e9, window.Shown().rowCount());
+  grab("review-search.png");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::string(argv[1]) == "--review") {
+    QApplication app(argc, argv);
+    return Review(QCoreApplication::arguments().mid(2));
+  }
   QCoreApplication app(argc, argv);
   QStringList args = QCoreApplication::arguments().mid(1);
   if (args.size() >= 3 && args[0] == u"--export") return Export(args[1], args[2], args.mid(3));

@@ -12,39 +12,6 @@
 
 namespace lumivex::cli {
 
-bool TakeOption(QStringList& args, const QString& name, QString& value, QString& error) {
-  const QString prefix = name + u'=';
-  for (qsizetype i = 0; i < args.size(); ++i) {
-    if (args[i] == u"--") break;
-    if (args[i].startsWith(prefix)) {
-      value = args.takeAt(i).mid(prefix.size());
-      if (value.isEmpty()) {
-        error = QStringLiteral("%1 needs a value").arg(name);
-        return false;
-      }
-      return true;
-    }
-    if (args[i] == name) {
-      if (i + 1 >= args.size()) {
-        error = QStringLiteral("%1 needs a value").arg(name);
-        return false;
-      }
-      args.removeAt(i);
-      value = args.takeAt(i);
-      return true;
-    }
-  }
-  return true;
-}
-
-bool TakeFlag(QStringList& args, const QString& name) {
-  const qsizetype end = args.indexOf(QStringLiteral("--"));
-  const qsizetype at = args.indexOf(name);
-  if (at < 0 || (end >= 0 && at > end)) return false;
-  args.removeAt(at);
-  return true;
-}
-
 StoreOptions StoreOptionsOf(const Arguments& args) {
   StoreOptions options;
   if (!args.Operands().isEmpty()) options.store = args.Operands().first();

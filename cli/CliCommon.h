@@ -35,13 +35,6 @@ struct StoreOptions {
 // STORE and --folder PATH as the arguments gave them.
 StoreOptions StoreOptionsOf(const Arguments& args);
 
-// Takes "--name VALUE" or "--name=VALUE" out of `args`. Returns false, with `error` set, when
-// the value is missing; true otherwise (leaving `value` as it was when the option is absent).
-// For verbs not yet declared through Command.
-bool TakeOption(QStringList& args, const QString& name, QString& value, QString& error);
-// Takes a flag ("--json") out of `args`; true when it was there.
-bool TakeFlag(QStringList& args, const QString& name);
-
 // Prints "lumivex-cli VERB: MESSAGE" and the hint to --help on stderr; returns 2.
 int UsageError(const QString& verb, const QString& message);
 // Prints "lumivex-cli VERB: MESSAGE" on stderr; returns 1.

@@ -131,9 +131,11 @@ Option StoreOperand(QString help) {
   if (help.isEmpty())
     help = QStringLiteral(
         "the .pst or .ost file; left out, the default store is used: the file\n"
-        "named by LUMIVEX_DEFAULT_STORE, else the first .pst/.ost in\n"
-        "~/Documents/Outlook Files or ~/AppData/Local/Microsoft/Outlook (also\n"
-        "inside Wine prefixes, ~/.wine/drive_c/users/*/)\n");
+        "named by LUMIVEX_DEFAULT_STORE; else the store of the default Outlook\n"
+        "profile of a Wine prefix; else, of the .pst/.ost files in\n"
+        "~/Documents/Outlook Files and ~/AppData/Local/Microsoft/Outlook (also in\n"
+        "Wine prefixes), the one whose contacts folder holds the most entries\n"
+        "('lumivex-cli folders' says which and why)\n");
   return {QString(), QStringLiteral("STORE"), std::move(help)};
 }
 

@@ -31,6 +31,12 @@ void ConsoleProgress::Below() {
   std::fprintf(stderr, "%s", qPrintable(label_));
 }
 
+void ConsoleProgress::Drop() {
+  if (!shown_) return;
+  std::fflush(stdout);
+  shown_ = false;
+}
+
 void ConsoleProgress::End() {
   if (shown_) std::fputc('\n', stderr);
   shown_ = false;

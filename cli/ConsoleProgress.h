@@ -23,6 +23,9 @@ class ConsoleProgress {
   // it again under the printed line (and sends out stdout first, which a terminal must show now).
   void Above();
   void Below();
+  // After Above, for a line that ends the work's output (the file written at its end): the
+  // progress is not drawn again below it, where it would only repeat the count seen before.
+  void Drop();
   // Ends the progress line, so that what follows starts a line of its own.
   void End();
 

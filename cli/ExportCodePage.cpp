@@ -20,7 +20,8 @@ namespace {
 // written on stdout as they are finished, the completion text kept for the end.
 class ConsoleView : public ConversionView {
  public:
-  explicit ConsoleView(bool listFiles) : listFiles_(listFiles) {}
+  // `fileByFile`: a file is written for each contact as the run goes, not one at its end.
+  ConsoleView(bool listFiles, bool fileByFile) : listFiles_(listFiles), fileByFile_(fileByFile) {}
 
   void SetProgressRange(int, int maximum) override { total_ = maximum; }
   void SetProgressValue(int value) override { value_ = value; }
@@ -38,7 +39,10 @@ class ConsoleView : public ConversionView {
     if (!listFiles_) return;
     progress.Above();
     std::printf("%s\n", qPrintable(path));
-    progress.Below();
+    if (fileByFile_)
+      progress.Below();
+    else
+      progress.Drop();
   }
   void OutputFailed(const QString& path, const QString& reason) override {
     if (filesFailed++ == 0) firstFailure = QStringLiteral("%1 (%2)").arg(path, reason);
@@ -62,6 +66,7 @@ class ConsoleView : public ConversionView {
 
  private:
   bool listFiles_;
+  bool fileByFile_;
   int total_ = 0;
   int value_ = 0;
 };
@@ -198,7 +203,7 @@ int ExportInCodePage(const ExportRequest& request) {
                                                "parent exists and that you may write there")
                                     .arg(dir));
   Module1::SetFolderBrowser([dir](int32_t, const QString&) { return dir; });
-  ConsoleView view(output.vCardEach || output.vCardComplete);
+  ConsoleView view(output.vCardEach || output.vCardComplete, output.vCardEach);
   const RunResult result = RunConversion(source, output, view);
   view.progress.End();
   if (result.status != RunResult::kCompleted)

@@ -26,6 +26,7 @@ namespace {
 class ConsoleObserver : public Utf8ExportObserver {
  public:
   void Progress(int done, int total, const QString&) override {
+    finished_ = done >= total;
     if (progress.Enabled())
       progress.Show(QStringLiteral("Saving Contacts %1/%2").arg(done).arg(total), done >= total);
   }
@@ -47,10 +48,17 @@ class ConsoleObserver : public Utf8ExportObserver {
   void FileWritten(const QString& path) override {
     progress.Above();
     std::printf("%s\n", qPrintable(path));
-    progress.Below();
+    // The one file of the run is written after its last entry: nothing is left to count.
+    if (finished_)
+      progress.Drop();
+    else
+      progress.Below();
   }
 
   ConsoleProgress progress;
+
+ private:
+  bool finished_ = false;
 };
 
 // With --all-folders, the branches of each store's folder tree that cannot be read, each told on

@@ -1,6 +1,7 @@
 // lumivex-cli wab-dump: lists the contacts of a Windows Address Book file (.wab), as the
 // address-book component reads them.
 #include "cli/CliCommon.h"
+#include "cli/Command.h"
 #include "cli/Verbs.h"
 #include "wab/WabFile.h"
 
@@ -17,46 +18,37 @@ namespace {
 
 const QString kVerb = QStringLiteral("wab-dump");
 
-void PrintHelp() {
-  std::fputs(
-      "Usage: lumivex-cli wab-dump FILE [--json]\n"
-      "Lists the contacts of a Windows Address Book file (.wab): the Unicode books that\n"
-      "Lumivex and Windows (version 5 and later) write, and older ANSI books.\n"
-      "\n"
-      "  FILE    the .wab file\n"
-      "  --json  print one JSON object: {\"file\", \"unicode\", \"count\", \"contacts\": "
-      "[{\"id\",\n"
-      "          \"displayName\", \"email\"}]}\n"
-      "\n"
-      "Prints one line per contact, its display name and, in angle brackets, its e-mail address,\n"
-      "then the number of contacts. Deleted contacts are left out. Exit status: 0 listed, 1 the\n"
-      "file cannot be read or is not an address book (one line on stderr says why), 2 bad\n"
-      "arguments.\n",
-      stdout);
+const Command& WabDumpCommand() {
+  static const Command command(
+      kVerb,
+      QStringLiteral(
+          "Lists the contacts of a Windows Address Book file (.wab): the Unicode books that\n"
+          "Lumivex and Windows (version 5 and later) write, and older ANSI books.\n"),
+      {
+          {QString(), QStringLiteral("FILE"), QStringLiteral("the .wab file\n"), true},
+          JsonOption(QStringLiteral(
+              "print one JSON object: {\"file\", \"unicode\", \"count\", \"contacts\": [{\"id\",\n"
+              "\"displayName\", \"email\"}]}\n")),
+      },
+      QStringLiteral(
+          "Prints one line per contact, its display name and, in angle brackets, its e-mail "
+          "address,\n"
+          "then the number of contacts. Deleted contacts are left out. Exit status: 0 listed, 1 "
+          "the\n"
+          "file cannot be read or is not an address book (one line on stderr says why), 2 bad\n"
+          "arguments.\n"));
+  return command;
 }
 
 }  // namespace
 
 int WabDumpVerb(const QStringList& arguments) {
-  QString file;
-  bool json = false;
-  for (const QString& argument : arguments) {
-    if (argument == u"--help" || argument == u"-h") {
-      PrintHelp();
-      return 0;
-    }
-    if (argument == u"--json") {
-      json = true;
-    } else if (argument.startsWith(u'-') && argument != u"-") {
-      return UsageError(kVerb, QStringLiteral("unknown option '%1'").arg(argument));
-    } else if (!file.isEmpty()) {
-      return UsageError(
-          kVerb, QStringLiteral("one FILE only ('%1' and '%2' were given)").arg(file, argument));
-    } else {
-      file = argument;
-    }
-  }
-  if (file.isEmpty()) return UsageError(kVerb, QStringLiteral("the .wab FILE to list is missing"));
+  Arguments args;
+  if (const int status = WabDumpCommand().Parse(arguments, args); status >= 0) return status;
+  if (args.Operands().isEmpty())
+    return UsageError(kVerb, QStringLiteral("the .wab FILE to list is missing"));
+  const QString file = args.Operands().first();
+  const bool json = args.Has(QStringLiteral("--json"));
 
   wab::Book book;
   try {

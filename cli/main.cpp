@@ -2,6 +2,7 @@
 // and conversion run as the windows.
 #include "cli/Verbs.h"
 #include "common/Installation.h"
+#include "common/TemporaryFiles.h"
 
 #include <QCoreApplication>
 
@@ -19,7 +20,8 @@ struct Verb {
 constexpr Verb kVerbs[] = {
     {"folders", lumivex::cli::FoldersVerb, "print the folder tree of a store file"},
     {"scan", lumivex::cli::ScanVerb, "count the entries of a contacts folder"},
-    {"export", lumivex::cli::ExportVerb, "export a contacts folder to vCard, worksheet or .wab"},
+    {"export", lumivex::cli::ExportVerb,
+     "export contacts as vcard, vcards, xls, wab, vcard4, vcard3 or csv"},
     {"wab-dump", lumivex::cli::WabDumpVerb, "list the contacts of a Windows Address Book file"},
     {"send", lumivex::cli::SendVerb, "send contacts into a CardDAV, vdir or Evolution book"},
 };
@@ -54,6 +56,7 @@ void PrintUsage(std::FILE* out) {
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("lumivex-cli"));
+  lumivex::TemporaryFiles::RemoveOnSignals();
   QStringList args = QCoreApplication::arguments();
   args.removeFirst();
   if (args.isEmpty()) {

@@ -4,7 +4,12 @@ set(CPACK_PACKAGE_NAME lumivex)
 set(CPACK_PACKAGE_VENDOR "Quorvane Software")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
+# The programs are stripped, the copyright file, the changelog and lintian's overrides added by
+# cmake/DebianStaging.cmake on the staged tree.
+set(CPACK_STRIP_FILES OFF)
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/DebianStaging.cmake)
+set(CPACK_LUMIVEX_DEBIAN_SOURCE ${PROJECT_SOURCE_DIR}/data/debian)
+set(CPACK_LUMIVEX_STRIP ${CMAKE_STRIP})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quorvane Software <support@lumivex.app>")
@@ -14,7 +19,9 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
 # The shared libraries the programs link (Qt 6, libpff, zlib, the C++ runtime) become Depends.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Help > Contents and the web site open in the desktop's browser; on Wayland the window is native.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-wayland")
+# Sending to GNOME / Evolution address books needs the server behind them, which any GNOME
+# desktop has.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-wayland, evolution-data-server")
 # The synopsis, then the long description.
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "export the contacts of Outlook .pst and .ost files")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION

@@ -4,6 +4,7 @@
 #include "convert/AddressBookExport.h"
 
 #include "common/Installation.h"
+#include "common/TemporaryFiles.h"
 #include "convert/ConversionRun.h"
 #include "convert/StagedFile.h"
 #include "wab/AddressBook.h"
@@ -78,6 +79,11 @@ void ExportAddressBook(RunContext& run) {
   // The book is made under a temporary name beside the target and takes the target's name once
   // it is whole: a copy or a book cut short by a full disk is never left as the address book.
   StagedFile staged(target);
+  // The component keeps the records and their tables in files beside the book and writes the
+  // finished book beside it too: a signal that ends the run removes those as well.
+  const TemporaryFiles::Registration records(staged.WorkPath() + QStringLiteral(".records"));
+  const TemporaryFiles::Registration tables(staged.WorkPath() + QStringLiteral(".tables"));
+  const TemporaryFiles::Registration finished(staged.WorkPath() + QStringLiteral(".part"));
   if (!APIFileCopy(templatePath, staged.WorkPath(), false)) {
     const QString why = CopyFailure(templatePath, target);
     staged.Discard();

@@ -32,10 +32,13 @@ Widget* Place(Widget* widget, const char* name, QRect geometry) {
   return widget;
 }
 
+// A hint is blue: pure blue on a light background, a light blue on a dark one, so that it stays
+// readable under a dark desktop theme.
 QLabel* Hint(QWidget* parent, const char* name, const QString& text, QRect geometry) {
   auto* label = Place(new QLabel(text, parent), name, geometry);
   QPalette palette = label->palette();
-  palette.setColor(QPalette::WindowText, Qt::blue);
+  const bool dark = palette.color(QPalette::Window).lightness() < 128;
+  palette.setColor(QPalette::WindowText, dark ? QColor(140, 180, 255) : QColor(Qt::blue));
   label->setPalette(palette);
   return label;
 }
@@ -61,13 +64,17 @@ void FitText(QWidget* widget) {
 }
 
 // The picture above the frame: the product's logo and name on white, with what the window is for.
-QPixmap Banner(QSize size) {
-  QPixmap banner(size);
+// Drawn for the screen's pixel ratio, so that a scaled desktop shows it sharp rather than
+// enlarged.
+QPixmap Banner(QSize size, qreal pixelRatio) {
+  QPixmap banner(size * pixelRatio);
+  banner.setDevicePixelRatio(pixelRatio);
   banner.fill(Qt::white);
   QPainter painter(&banner);
   painter.setRenderHint(QPainter::Antialiasing);
+  painter.setRenderHint(QPainter::TextAntialiasing);
   const int logo = size.height() * 3 / 5;
-  painter.drawPixmap(24, (size.height() - logo) / 2, ProductLogo(QSize(logo, logo)));
+  painter.drawPixmap(24, (size.height() - logo) / 2, ProductLogo(QSize(logo, logo), pixelRatio));
   QFont title(QStringLiteral("Verdana"), 16, QFont::Bold);
   painter.setFont(title);
   painter.setPen(QColor(0, 0, 128));
@@ -85,8 +92,9 @@ QPixmap Banner(QSize size) {
 }
 
 // A small picture beside each group of options: a coloured card with the form's initial.
-QPixmap FormIcon(const QColor& colour, const QString& letter) {
-  QPixmap icon(40, 40);
+QPixmap FormIcon(const QColor& colour, const QString& letter, qreal pixelRatio) {
+  QPixmap icon(QSize(40, 40) * pixelRatio);
+  icon.setDevicePixelRatio(pixelRatio);
   icon.fill(Qt::transparent);
   QPainter painter(&icon);
   painter.setRenderHint(QPainter::Antialiasing);
@@ -124,14 +132,15 @@ FrmConversion::FrmConversion(QWidget* owner, std::function<SourceOptions()> sour
   setFont(face);
 
   const QRect bannerPlace = TwipsRect(0, 0, 6090, 2400);
-  Picture(this, "Image3", Banner(bannerPlace.size()), bannerPlace);
+  const qreal ratio = devicePixelRatioF();
+  Picture(this, "Image3", Banner(bannerPlace.size(), ratio), bannerPlace);
 
   auto* frame = Place(new QGroupBox(this), "Frame1", TwipsRect(-120, 2520, 6255, 3690));
-  Picture(frame, "Image1", FormIcon(QColor(0, 102, 204), QStringLiteral("V")),
+  Picture(frame, "Image1", FormIcon(QColor(0, 102, 204), QStringLiteral("V"), ratio),
           TwipsRect(360, 360, 600, 600));
-  Picture(frame, "Image2", FormIcon(QColor(33, 115, 70), QStringLiteral("X")),
+  Picture(frame, "Image2", FormIcon(QColor(33, 115, 70), QStringLiteral("X"), ratio),
           TwipsRect(360, 1380, 600, 600));
-  Picture(frame, "Image4", FormIcon(QColor(204, 102, 0), QStringLiteral("W")),
+  Picture(frame, "Image4", FormIcon(QColor(204, 102, 0), QStringLiteral("W"), ratio),
           TwipsRect(360, 2100, 600, 600));
 
   auto* heading = Place(new QLabel(QStringLiteral("vCard File"), frame), "Label2",

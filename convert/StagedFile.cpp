@@ -1,5 +1,7 @@
 #include "convert/StagedFile.h"
 
+#include "common/TemporaryFiles.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -12,8 +14,11 @@ namespace lumivex {
 
 StagedFile::StagedFile(QString target) : target_(std::move(target)) {
   const QFileInfo info(target_);
-  work_ = info.path() + QStringLiteral("/.") + info.fileName() + u'.' +
-          QString::number(QCoreApplication::applicationPid()) + QStringLiteral(".part");
+  // What an earlier run that was killed left in this folder goes first.
+  TemporaryFiles::RemoveStaleTemporaries(info.path());
+  work_ = TemporaryFiles::WorkPath(info.path() + u'/' + info.fileName(),
+                                   QCoreApplication::applicationPid());
+  TemporaryFiles::Register(work_);
 }
 
 StagedFile::~StagedFile() {
@@ -36,12 +41,14 @@ bool StagedFile::Commit(QString* reason) {
     return false;
   }
   done_ = true;
+  TemporaryFiles::Unregister(work_);
   return true;
 }
 
 void StagedFile::Discard() {
   if (done_) return;
   QFile::remove(work_);
+  TemporaryFiles::Unregister(work_);
   done_ = true;
 }
 

@@ -48,8 +48,8 @@ class MergingStream : public contact::ContactStream {
     int64_t modified = 0;  // ms since 1970, INT64_MIN when unknown
     int32_t position = 0;
     uint32_t parent = 0;
-    uint32_t work = 0;                  // the folder (FolderContacts::MakeOrigin)
-    MatchRule rule = MatchRule::kNone;  // the strongest rule that joined it to another entry
+    uint32_t work = 0;  // the folder (FolderContacts::MakeOrigin)
+    uint8_t rules = 0;  // bit 1 << MatchRule of each join it took part in
   };
   Origin OriginOf(const Entry& e) const {
     return reader_.MakeOrigin(e.work, e.position,
@@ -84,23 +84,25 @@ class MergingStream : public contact::ContactStream {
       const QDateTime& modified = c.contact.lastModified;
       entries_.push_back({modified.isValid() ? modified.toMSecsSinceEpoch() : INT64_MIN,
                           c.origins.front().position, index,
-                          static_cast<uint32_t>(reader_.LastFolder()), MatchRule::kNone});
+                          static_cast<uint32_t>(reader_.LastFolder()), 0});
     }
+    // The strongest rules join first: a group's rules are those of the joins that made it, each
+    // the strongest that could join those entries.
     std::sort(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) {
+      if (a.rule != b.rule) return a.rule < b.rule;
       return a.hash != b.hash ? a.hash < b.hash : a.entry < b.entry;
     });
     for (size_t run = 0; run < keys.size();) {
       size_t end = run + 1;
       while (end < keys.size() && keys[end].hash == keys[run].hash) ++end;
       for (size_t k = run + 1; k < end; ++k) {
-        if (keys[k].entry == keys[run].entry) continue;
-        for (const uint32_t e : {keys[run].entry, keys[k].entry}) {
-          MatchRule& rule = entries_[e].rule;
-          if (rule == MatchRule::kNone || keys[k].rule < rule) rule = keys[k].rule;
-        }
         const uint32_t a = Find(keys[run].entry);
         const uint32_t b = Find(keys[k].entry);
-        if (a != b) entries_[std::max(a, b)].parent = std::min(a, b);
+        if (a == b) continue;
+        entries_[std::max(a, b)].parent = std::min(a, b);
+        const auto bit = static_cast<uint8_t>(1u << unsigned(keys[k].rule));
+        entries_[keys[run].entry].rules |= bit;
+        entries_[keys[k].entry].rules |= bit;
       }
       run = end;
     }
@@ -140,7 +142,7 @@ class MergingStream : public contact::ContactStream {
     for (size_t k = 0; k < order.size(); ++k) {
       const Entry& e = entries_[order[k]];
       out.origins.push_back(OriginOf(e));
-      rules |= 1u << static_cast<unsigned>(e.rule);
+      rules |= e.rules;
       if (k == 0) {
         spool_.Take(order[k], out.contact);
         uid = out.contact.uid;

@@ -5,15 +5,18 @@ LUMIVEX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 LUMIVEX_BUILD=${LUMIVEX_BUILD:-$LUMIVEX_ROOT/build}
 
 # What building and running need.
-# scdoc and librsvg2-bin make the man pages and icons; dpkg-dev gives cpack the package's Depends.
+# scdoc and librsvg2-bin make the man pages and icons; dpkg-dev gives cpack the package's Depends
+# and a Release build its flags; ccache makes rebuilds (and the README test's clean clone) cheap.
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libpff-dev libbfio-dev
-  zlib1g-dev libgtest-dev scdoc librsvg2-bin dpkg-dev libsecret-1-dev
+  zlib1g-dev libgtest-dev scdoc librsvg2-bin dpkg-dev ccache libsecret-1-dev
   libebook1.2-dev)  # the GNOME / Evolution address books (Evolution Data Server's client library)
 # What the tests need besides: independent readers of the files we read and write.
 TEST_PACKAGES=(pff-tools pst-utils python3 python3-xlrd python3-vobject python3-gi
   gir1.2-ebookcontacts-1.2 gir1.2-ebook-1.2 evolution-data-server dbus-daemon libkf5contacts-dev
   libreoffice-calc-nogui xvfb xauth
   desktop-file-utils appstream man-db shared-mime-info radicale xandikos khard vdirsyncer openssl
+  lintian  # the Debian package's checker
+  qt6ct    # its dark colour scheme, for the windows' readability test
   clang libclang-rt-dev)  # clang and libFuzzer's runtime: the fuzz targets (fuzz/)
 # Node.js may come from elsewhere than Debian (with npm inside it); Debian's own then conflicts.
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
@@ -44,11 +47,17 @@ build_lumivex() {
   for target in "$@"; do targets+=(--target "$target"); done
   local generator=()
   command -v ninja >/dev/null && generator=(-G Ninja)
-  # A compiler cache, where the machine has one, makes rebuilds after a checkout cheap.
-  command -v ccache >/dev/null && generator+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  # A compiler cache, where the machine has one, makes rebuilds after a checkout cheap. Paths
+  # are taken relative to the checkout, so that another checkout (a worktree, the README
+  # test's clone) finds the same objects.
+  if command -v ccache >/dev/null; then
+    generator+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$LUMIVEX_ROOT} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
+  fi
   if [ ! -f "$LUMIVEX_BUILD/CMakeCache.txt" ]; then
     log "configuring in $LUMIVEX_BUILD"
-    cmake -S "$LUMIVEX_ROOT" -B "$LUMIVEX_BUILD" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake -S "$LUMIVEX_ROOT" -B "$LUMIVEX_BUILD" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DLUMIVEX_WERROR=ON >/dev/null
   fi
   log "building"
   cmake --build "$LUMIVEX_BUILD" --parallel "$(nproc)" "${targets[@]}"

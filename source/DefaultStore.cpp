@@ -246,10 +246,14 @@ DefaultStoreChoice ChooseDefaultStore() {
          QDir(folder).entryInfoList({QStringLiteral("*.pst"), QStringLiteral("*.ost")},
                                     QDir::Files | QDir::Readable, QDir::Name | QDir::IgnoreCase))
       files << file.filePath();
-  if (files.isEmpty())
-    throw StoreError(Utf8(QStringLiteral("No default store: no .pst or .ost file in %1; set "
-                                         "LUMIVEX_DEFAULT_STORE or choose a file")
-                              .arg(folders.mid(0, 2).join(QStringLiteral(" or ")))));
+  if (files.isEmpty()) {
+    const QString advice = DefaultStoreAdvice();
+    throw StoreError(Utf8(
+        QStringLiteral("No default store: no .pst or .ost file in %1; %2")
+            .arg(folders.mid(0, 2).join(QStringLiteral(" or ")),
+                 advice.isEmpty() ? QStringLiteral("set LUMIVEX_DEFAULT_STORE or choose a file")
+                                  : advice)));
+  }
   int count = -1;
   const QString chosen = MostContacts(files, &count);
   if (files.size() == 1) return {chosen, QStringLiteral("the only store file found")};
@@ -264,6 +268,21 @@ DefaultStoreChoice ChooseDefaultStore() {
 
 QString DefaultStorePath() {
   return ChooseDefaultStore().path;
+}
+
+namespace {
+QString& AdviceSlot() {
+  static QString advice;
+  return advice;
+}
+}  // namespace
+
+void SetDefaultStoreAdvice(const QString& advice) {
+  AdviceSlot() = advice;
+}
+
+QString DefaultStoreAdvice() {
+  return AdviceSlot();
 }
 
 }  // namespace lumivex

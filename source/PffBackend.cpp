@@ -1746,9 +1746,13 @@ class PffRdoSession : public RdoSession {
       try {
         store_ = OpenPffStore(path);
       } catch (const StoreError& error) {
-        throw StoreError(std::string(error.what()) +
-                         " (the default store; set LUMIVEX_DEFAULT_STORE to another file or "
-                         "choose a file)");
+        const QString advice = DefaultStoreAdvice();
+        throw StoreError(
+            std::string(error.what()) + " (the default store; " +
+            (advice.isEmpty()
+                 ? std::string("set LUMIVEX_DEFAULT_STORE to another file or choose a file")
+                 : advice.toStdString()) +
+            ")");
       }
     } catch (const StoreError& error) {
       store_.reset();

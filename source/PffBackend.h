@@ -60,4 +60,10 @@ DefaultStoreChoice ChooseDefaultStore();
 // ChooseDefaultStore().path.
 QString DefaultStorePath();
 
+// What the failure to find or open the default store tells the user to do instead. Empty (the
+// start) for the command line's own words, which name LUMIVEX_DEFAULT_STORE; the desktop program
+// names its own choice of another file instead.
+void SetDefaultStoreAdvice(const QString& advice);
+QString DefaultStoreAdvice();
+
 }  // namespace lumivex

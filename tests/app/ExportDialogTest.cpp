@@ -12,14 +12,17 @@
 #include "tests/support/FakeStore.h"
 #include "tests/support/TestPaths.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSet>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -272,16 +275,93 @@ TEST_F(ExportDialogTest, CancelStopsTheExportAndLeavesNoFile) {
   EXPECT_FALSE(dialog->CmdOpenFolder->isEnabled());
   EXPECT_TRUE(dialog->CmdExport->isEnabled());
 
-  // Closing the dialog during an export cancels it, and the dialog goes once it has stopped.
+  // Escape (or the close box) during an export cancels it; the dialog stays to say how it ended
+  // and goes at the next Escape.
   WorkerGate second(3);
   dialog->CmdExport->click();
   ASSERT_TRUE(WaitFor([&] { return second.Reached(); }));
   dialog->reject();
-  EXPECT_TRUE(dialog->isVisible()) << "still up while the worker runs";
+  EXPECT_TRUE(dialog->CancelRequested());
   second.Release();
-  ASSERT_TRUE(WaitFor([&] { return !dialog->isVisible(); }));
+  ASSERT_TRUE(WaitFor([&] { return !dialog->Running(); }));
+  EXPECT_TRUE(dialog->isVisible());
   EXPECT_TRUE(dialog->LastResult().cancelled);
+  EXPECT_TRUE(dialog->LblResult->text().contains("no file was written"));
   EXPECT_FALSE(QFile::exists(folder + QStringLiteral("/Contacts.vcf")));
+  dialog->reject();
+  EXPECT_FALSE(dialog->isVisible());
+}
+
+TEST_F(ExportDialogTest, ACancelledRunCountsInTheUsersLocale) {
+  const QString folder = testing::ScratchDir("export-large");
+  const testing::ProgramOutput made =
+      testing::RunProgram(testing::BinDir() + "/lumivex-pstgen",
+                          {"--contacts", "1500", "--seed", "3", "--out", folder + "/large.pst"});
+  ASSERT_EQ(made.status, 0) << made.err.toStdString();
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  dialog = std::make_unique<ExportDialog>(
+      nullptr, ExportSource{true, folder + "/large.pst", "Top of Personal Folders/Contacts"});
+  dialog->show();
+  // The bar shows from the first run on; before it, it would look like an empty text box.
+  EXPECT_FALSE(dialog->ProgBarExport->isVisible());
+
+  dialog->OptPerContact->click();
+  dialogs->folder = folder + "/cards";
+  ASSERT_TRUE(QDir().mkpath(dialogs->folder));
+  WorkerGate gate(1200);
+  dialog->CmdExport->click();
+  EXPECT_TRUE(dialog->ProgBarExport->isVisible());
+  ASSERT_TRUE(WaitFor([&] { return gate.Reached(); }));
+  dialog->CmdCancel->click();
+  gate.Release();
+  ASSERT_TRUE(WaitFor([&] { return !dialog->Running(); }));
+  QLocale::setDefault(QLocale::c());
+  EXPECT_FALSE(dialog->ProgBarExport->isVisible()) << "empty again, the bar goes again";
+
+  // Entry 1,200 was the last one written: as many files, and 300 entries left.
+  EXPECT_EQ(QDir(dialogs->folder).entryList({"*.vcf"}, QDir::Files).size(), 1200);
+  EXPECT_EQ(dialog->LblResult->text(),
+            QStringLiteral("It stopped after 1.200 of 1.500 entries: 1.200 contact files were "
+                           "written into %1; the other 300 entries were not exported.")
+                .arg(dialogs->folder));
+}
+
+TEST_F(ExportDialogTest, EveryChoiceHasAnAccessKeyOfItsOwn) {
+  QSet<QChar> keys;
+  for (const QAbstractButton* button : dialog->findChildren<QAbstractButton*>()) {
+    const QString text = button->text();
+    if (button == dialog->CmdCancel) continue;  // Escape
+    const qsizetype amp = text.indexOf(u'&');
+    ASSERT_GE(amp, 0) << text.toStdString();
+    const QChar key = text.at(amp + 1).toLower();
+    EXPECT_FALSE(keys.contains(key)) << "the key of " << text.toStdString() << " is taken";
+    keys.insert(key);
+  }
+}
+
+TEST_F(ExportDialogTest, NothingScannedForTheChoiceOffersNothingThatFails) {
+  // The default store scanned, then "Select Other Outlook File" chosen: no file is scanned for it.
+  FrmMain window;
+  window.show();
+  window.OptDefaultPST->click();
+  window.CmdEnumerateNotes->click();
+  ASSERT_TRUE(window.mnuExport->isEnabled());
+  window.OptSelectPST->click();
+  bool checked = false;
+  OnNextModal([&](QWidget* modal) {
+    auto* opened = qobject_cast<ExportDialog*>(modal);
+    if (opened != nullptr) {
+      checked = true;
+      EXPECT_FALSE(opened->CmdExport->isEnabled());
+      EXPECT_FALSE(opened->OptVCard4->isEnabled());
+      EXPECT_TRUE(opened->CmdClose->isEnabled());
+      EXPECT_TRUE(opened->LblSource->text().contains("Scan Outlook Contacts"))
+          << opened->LblSource->text().toStdString();
+    }
+    if (modal) modal->close();
+  });
+  window.mnuExport->trigger();
+  EXPECT_TRUE(checked);
 }
 
 TEST_F(ExportDialogTest, PickedFolderOrEveryContactFolderOfItsStore) {
@@ -323,7 +403,9 @@ TEST_F(ExportDialogTest, PickedFolderOrEveryContactFolderOfItsStore) {
 TEST_F(ExportDialogTest, ATargetThatCannotBeWrittenIsReported) {
   // A file stands where the target's folder should be.
   const QString folder = testing::ScratchDir("export-unwritable");
-  QFile blocker(folder + QStringLiteral("/not-a-folder"));
+  QFile blocker(folder +
+                QStringLiteral("/not-a-folder-but-a-file-whose-long-name-makes-the-message-"
+                               "wrap-onto-several-lines-of-the-dialog"));
   ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
   blocker.close();
   dialogs->saveFile = blocker.fileName() + QStringLiteral("/Contacts.vcf");
@@ -337,6 +419,16 @@ TEST_F(ExportDialogTest, ATargetThatCannotBeWrittenIsReported) {
   EXPECT_EQ(dialog->LblResult->text(), dialog->LastError());
   EXPECT_FALSE(dialog->CmdOpenFolder->isEnabled());
   EXPECT_TRUE(dialog->CmdExport->isEnabled());
+  // The dialog has made room for the whole message: nothing overlaps, nothing is cut.
+  QCoreApplication::processEvents();
+  EXPECT_GE(dialog->LblResult->height(),
+            dialog->LblResult->heightForWidth(dialog->LblResult->width()));
+  const QWidget* stacked[] = {dialog->OptOneFile->parentWidget(), dialog->LblProgress,
+                              dialog->LblResult, dialog->CmdExport};
+  for (int i = 0; i + 1 < 4; ++i)
+    EXPECT_LE(stacked[i]->geometry().bottom(), stacked[i + 1]->geometry().top())
+        << stacked[i]->objectName().toStdString() << " runs into "
+        << stacked[i + 1]->objectName().toStdString();
 
   // Cancelling the save-file dialog starts nothing.
   dialogs->saveFile.clear();

@@ -8,6 +8,7 @@
 #include "tests/support/TestPaths.h"
 
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QTreeWidget>
 
@@ -61,10 +62,14 @@ TEST_F(FolderPickerTest, ShowsEveryStoreWithCountsAndStartsOnContacts) {
   ASSERT_TRUE(dialog.SelectedFolder());
   EXPECT_EQ(dialog.SelectedFolder().get(), first->defaultContacts.get());
   EXPECT_TRUE(dialog.Buttons->button(QDialogButtonBox::Ok)->isEnabled());
+  EXPECT_TRUE(dialog.LblWhyNot->text().isEmpty());
 
+  // A grey OK comes with the reason beside it.
   dialog.FolderTree->clearSelection();
   EXPECT_FALSE(dialog.SelectedFolder());
   EXPECT_FALSE(dialog.Buttons->button(QDialogButtonBox::Ok)->isEnabled());
+  EXPECT_TRUE(dialog.LblWhyNot->text().contains("Click a folder"))
+      << dialog.LblWhyNot->text().toStdString();
 }
 
 TEST_F(FolderPickerTest, OkReturnsTheChosenFolderAndCancelNone) {

@@ -438,6 +438,9 @@ TEST_F(FrmMainFixtureTest, SixContactsArePickedAndCounted) {
   ASSERT_EQ(dialogs->messages.size(), 2u);
   EXPECT_TRUE(dialogs->messages[1].text.startsWith(kScanFailedText));
   EXPECT_TRUE(dialogs->messages[1].text.contains("/nonexistent/Outlook.pst"));
+  // The desktop's user is pointed at the other choice, not at an environment variable.
+  EXPECT_TRUE(dialogs->messages[1].text.contains("\"Select Other Outlook File\""));
+  EXPECT_FALSE(dialogs->messages[1].text.contains("LUMIVEX_DEFAULT_STORE"));
 }
 
 TEST_F(FrmMainFixtureTest, SavedFromThePickedFolderAfterTheScan) {

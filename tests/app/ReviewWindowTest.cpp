@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QTableView>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -71,15 +72,16 @@ TEST(ReviewWindow, TickSearchSplitAndExportWhatIsTicked) {
   // Four entries (the suggested contacts are shown unticked, not read), Ann's two one row.
   EXPECT_EQ(window.LblCounts->text(), "4 contacts from 2 stores, 3 after merging, 3 ticked");
 
+  auto shows = [&](int rows) { return WaitFor([&] { return window.Shown().rowCount() == rows; }); };
   window.TxtSearch->setText("ek.exa");
-  EXPECT_EQ(window.Shown().rowCount(), 1);
+  EXPECT_TRUE(shows(1));
   window.TxtSearch->setText("lee");
-  ASSERT_EQ(window.Shown().rowCount(), 1);
+  ASSERT_TRUE(shows(1));
   window.TableContacts->setCurrentIndex(window.Shown().index(0, ReviewModel::kName));
   window.CmdSplit->click();
   EXPECT_EQ(window.Shown().rowCount(), 2);  // Ann from each store
   window.TxtSearch->clear();
-  EXPECT_EQ(window.Shown().rowCount(), 4);
+  EXPECT_TRUE(shows(4));
 
   // Untick Bo.
   for (int row = 0; row < window.Model().rowCount(); ++row)
@@ -98,6 +100,30 @@ TEST(ReviewWindow, TickSearchSplitAndExportWhatIsTicked) {
   EXPECT_EQ(result.contacts, 3);
   EXPECT_EQ(Names(VObjectReader().ReadOrFail({out}).array()),
             (QStringList{"Ann Lee", "Ann Lee", "Cy Berg"}));
+}
+
+}  // namespace
+}  // namespace lumivex
+
+namespace lumivex {
+namespace {
+
+// "Suggested Contacts" is listed unticked; ticking it reads its entries too.
+TEST(ReviewWindow, AutoCollectedFoldersAreOfferedUnticked) {
+  testing::App();
+  const QString store = WriteStore(testing::ScratchDir("review") + "/one.pst",
+                                   R"([{"FirstName": "Ann", "LastName": "Lee"}])");
+  ReviewWindow window(nullptr, {store});
+  ASSERT_TRUE(WaitFor([&] { return window.Loaded(); }));
+  EXPECT_EQ(window.Model().Entries(), 1);
+  QTreeWidgetItem* suggested = nullptr;
+  for (QTreeWidgetItem* item :
+       window.TreeSources->findItems("Suggested", Qt::MatchStartsWith | Qt::MatchRecursive))
+    suggested = item;
+  ASSERT_NE(suggested, nullptr);
+  EXPECT_EQ(suggested->checkState(0), Qt::Unchecked);
+  suggested->setCheckState(0, Qt::Checked);
+  ASSERT_TRUE(WaitFor([&] { return window.Loaded() && window.Model().Entries() == 2; }));
 }
 
 }  // namespace

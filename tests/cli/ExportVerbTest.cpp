@@ -320,27 +320,6 @@ TEST_F(ExportVerb, HelpExplainsFormatsNamesAndCodePage) {
     EXPECT_TRUE(run.out.contains(QString::fromUtf8(text))) << text;
 }
 
-TEST_F(ExportVerb, SampleStoreIsReadBackCardForCard) {
-  const QString sample = BinDir() + QStringLiteral("/sample.pst");
-  if (!QFileInfo::exists(sample))
-    GTEST_SKIP() << "the sample store " << sample.toStdString() << " has not been built";
-  const ProgramOutput run = Cli({"--format", "vcard", "--out", out, sample});
-  ASSERT_EQ(run.status, 0) << run.err.toStdString();
-  const QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
-  ASSERT_EQ(lines.size(), 2);
-  const int entries = lines[1].section(u' ', 0, 0).toInt();
-  EXPECT_GT(entries, 0);
-  for (const Utf8Reader& reader : {EvolutionCardReader(1252), KContactsCardReader(1252)}) {
-    QString error;
-    const QJsonArray cards = reader.Read({lines[0]}, &error).array();
-    EXPECT_EQ(cards.size(), entries) << reader.name.toStdString() << error.toStdString();
-    int named = 0;
-    for (const QJsonValue card : cards)
-      named += !card["family"].toString().isEmpty() && !card["email"].toString().isEmpty();
-    EXPECT_GT(named, entries / 2) << reader.name.toStdString();
-  }
-}
-
 TEST_F(ExportVerb, ProgressLineOnATerminal) {
   LUMIVEX_REQUIRE_FIXTURES();
   if (!QFileInfo::exists(QStringLiteral("/usr/bin/script")))

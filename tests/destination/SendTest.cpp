@@ -300,6 +300,7 @@ TEST(CardDavSendFailures, EachFailureSaysWhatWentWrong) {
     const char* message;
   };
   const Case cases[] = {
+      {"no destination", {"--to", "ftp://127.0.0.1/"}, 2, "is no destination: give a CardDAV URL"},
       {"wrong password",
        {"--to", plain.url, "--user", "ann", "--password-file", dir + "/wrong"},
        1,

@@ -335,10 +335,11 @@ def case_package(args):
     description = field("Description").splitlines()
     check(len(description) > 3 and description[0].startswith("export the contacts of Outlook")
           and description[1].startswith(" Lumivex reads"), f"Description: {description[:2]}")
-    # Depends as dpkg-shlibdeps found them: Qt 6, libpff, zlib and the C and C++ runtimes.
+    # Depends as dpkg-shlibdeps found them: Qt 6, libpff, zlib, the C and C++ runtimes, and
+    # Evolution Data Server's client library (the GNOME / Evolution address books).
     depends = {d.strip().split()[0] for d in re.split(r"[,|]", field("Depends")) if d.strip()}
     for library in ("libqt6core6", "libqt6gui6", "libqt6widgets6", "libpff1", "zlib1g", "libc6",
-                    "libstdc++6"):
+                    "libstdc++6", "libebook-1.2-21"):
         check(library in depends, f"Depends lacks {library}: {field('Depends')}")
     info = run(["dpkg-deb", "-I", deb]).stdout
     check("Installed-Size:" in info, f"dpkg-deb -I: {info}")
@@ -360,6 +361,15 @@ def case_package(args):
         data = open(path, "rb").read()
         for tree in (args.build, os.path.realpath(args.source)):
             check(tree.encode() not in data, f"{program} holds the path {tree}")
+
+    # The copyright file names the licence, in the machine-readable form; lintian checks the
+    # rest on the README's Release build (tests/readme), whose flags harden the programs.
+    copyright = open(f"{extracted}/usr/share/doc/lumivex/copyright", encoding="utf-8").read()
+    check(copyright.startswith("Format: https://www.debian.org/doc/packaging-manuals/"
+                               "copyright-format/1.0/") and "\nLicense: MIT\n" in copyright,
+          "the copyright file is not in the machine-readable form naming MIT")
+    check(os.path.isfile(f"{extracted}/usr/share/doc/lumivex/changelog.Debian.gz"),
+          "the package has no changelog")
 
 
 CASES = {"programs": case_programs, "relocated": case_relocated, "desktop": case_desktop,

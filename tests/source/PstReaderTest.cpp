@@ -134,9 +134,16 @@ std::string Dump(const QString& store, pst::PstReader::Access access) {
     attempt([&] {
       const pst::PropertySet set = reader->ReadProperties(node);
       out += " node " + std::to_string(node.nid);
-      for (const auto& p : set.records)
-        out += " " + std::to_string(p.id) + ":" + std::to_string(p.type) + "=" +
-               std::string(p.value.begin(), p.value.end());
+      // Appended piece by piece: GCC 12 at -O3 takes " " + a temporary for an overlapping copy
+      // (a false -Wrestrict).
+      for (const auto& p : set.records) {
+        out += ' ';
+        out += std::to_string(p.id);
+        out += ':';
+        out += std::to_string(p.type);
+        out += '=';
+        out.append(p.value.begin(), p.value.end());
+      }
       out += "\n";
     });
   };

@@ -123,10 +123,13 @@ FeatureStore FeatureStore::Write(const std::string& path, pst::Encoding encoding
     ExpectedItem item{m.message_class, {}};
     std::map<std::string, size_t> seen;  // a later value of the same property replaces it
     for (const MessageProperty& p : m.properties) {
-      const std::string k =
-          JsonKey(p.key) +
-          (p.key.IsNamed() ? "@" + std::string(p.key.set->bytes.begin(), p.key.set->bytes.end())
-                           : "");
+      // Appended to a named string: GCC 12 at -O3 takes "@" + a temporary for an overlapping
+      // copy (a false -Wrestrict).
+      std::string k = JsonKey(p.key);
+      if (p.key.IsNamed()) {
+        k += '@';
+        k.append(p.key.set->bytes.begin(), p.key.set->bytes.end());
+      }
       auto it = seen.find(k);
       if (it != seen.end()) {
         item.properties[it->second] = p;

@@ -1,0 +1,83 @@
+// The contact model's writers on their own: file names made from contacts, and vCard 4.0 and
+// 3.0 lines as the standards want them escaped and folded.
+#include "contact/FileNames.h"
+#include "contact/VCardWriter.h"
+
+#include <QStringDecoder>
+
+#include <gtest/gtest.h>
+
+using namespace lumivex::contact;
+
+TEST(FileNames, SafeOnLinuxAndWindowsAndUnique) {
+  struct Case {
+    QString name;
+    QString expected;
+  };
+  const Case cases[] = {
+      {"Ann Lee", "Ann Lee.vcf"},
+      {"ann lee", "ann lee (2).vcf"},  // equal to the first but for case
+      {"Ann Lee", "Ann Lee (3).vcf"},
+      {"a/b\\c:d*e?f\"g<h>i|j", "a_b_c_d_e_f_g_h_i_j.vcf"},
+      {"CON", "CON_.vcf"},
+      {"lpt1.old", "lpt1_.old.vcf"},
+      {"Dots and spaces. . ", "Dots and spaces.vcf"},
+      {QStringLiteral("Tab\tand\nline\x01"), "Tab and line.vcf"},
+      {"...", "Contact.vcf"},
+      {"", "Contact (2).vcf"},
+  };
+  UniqueFileNames names;
+  for (const Case& c : cases)
+    EXPECT_EQ(names.Take(c.name, QStringLiteral(".vcf")), c.expected) << c.name.toStdString();
+
+  // A long name is cut on a character boundary to fit the file systems' 255 bytes.
+  const QString longName = QString(300, QChar(u'é')) + QStringLiteral("😀");
+  const QString stem = SafeFileStem(longName, 200);
+  EXPECT_LE(stem.toUtf8().size(), 200);
+  EXPECT_TRUE(longName.startsWith(stem));
+  EXPECT_EQ(SafeFileStem(QString(99, u'a') + QStringLiteral("😀"), 101), QString(99, u'a'));
+}
+
+// Text values escaped as RFC 6350 (4.0: backslash, comma, line break) and RFC 2426 (3.0: the
+// semicolon too) say, wherever the special character falls in a long run of plain text.
+TEST(VCardLines, TextEscapedAsEachVersionWants) {
+  Contact c;
+  c.givenName = QStringLiteral("Ann");
+  c.notes = QStringLiteral("abcdefghij,klmnopqrst;uvwxyzabcd\\efghijklmn\r\nopqrstuvwx\"yz01");
+  const struct {
+    VCardVersion version;
+    const char* note;
+  } cases[] = {
+      {VCardVersion::k40,
+       "NOTE:abcdefghij\\,klmnopqrst;uvwxyzabcd\\\\efghijklmn\\nopqrstuvwx\"yz01\r\n"},
+      {VCardVersion::k30,
+       "NOTE:abcdefghij\\,klmnopqrst\\;uvwxyzabcd\\\\efghijklmn\\nopqrstuvwx\"yz01\r\n"},
+  };
+  for (const auto& t : cases) {
+    QByteArray card;
+    AppendVCard(card, c, t.version);
+    EXPECT_TRUE(card.contains(t.note)) << card.toStdString();
+  }
+}
+
+TEST(VCardLines, FoldedAt75OctetsOnCharacterBoundaries) {
+  Contact c;
+  c.givenName = QStringLiteral("Zoë");
+  c.notes = QString(40, u'x') + QStringLiteral("日本語のメモ、長い。") + QString(30, u'\\') +
+            QStringLiteral("Ελληνικά😀") + QString(200, u'é');
+  c.photo.data = QByteArray(500, '\xAB');
+  for (const VCardVersion version : {VCardVersion::k40, VCardVersion::k30}) {
+    QByteArray card;
+    AppendVCard(card, c, version);
+    ASSERT_TRUE(card.endsWith("END:VCARD\r\n"));
+    const QList<QByteArray> lines = card.chopped(1).split('\n');
+    for (const QByteArray& line : lines) {
+      ASSERT_TRUE(line.endsWith('\r')) << "a line ends in LF alone: " << line.toStdString();
+      const QByteArray text = line.chopped(1);
+      EXPECT_LE(text.size(), 75) << text.toStdString();
+      QStringDecoder utf8(QStringDecoder::Utf8);
+      const QString decoded = utf8(text);
+      EXPECT_FALSE(utf8.hasError()) << "a line splits a character: " << text.toStdString();
+    }
+  }
+}
