@@ -102,16 +102,11 @@ FolderPickerDialog::FolderPickerDialog(QWidget* owner,
       auto* item = new QTreeWidgetItem(
           FolderTree, {QStringLiteral("%1 (%2) - unreadable").arg(store->DisplayName(), file)});
       item->setFlags(Qt::ItemIsEnabled);
-<<<<<<< HEAD
-      item->setToolTip(kNameColumn, QStringLiteral("Cannot be chosen: the folders of this file "
-                                                   "cannot be read (%1)")
-                                        .arg(why.isEmpty() ? QStringLiteral("no folders") : why));
-=======
       item->setData(kNameColumn, kWhyNotRole,
-                    QStringLiteral("%1 could not be read, so none of its folders can be chosen. "
-                                   "Choose a folder of another file, or Cancel and check the file.")
-                        .arg(file));
->>>>>>> main
+                    QStringLiteral("%1 could not be read (%2), so none of its folders can be "
+                                   "chosen. Choose a folder of another file, or Cancel and check "
+                                   "the file.")
+                        .arg(file, why.isEmpty() ? QStringLiteral("no folders") : why));
       continue;
     }
     // The top is named as the store names it ("Top of Personal Folders"), as the command line
@@ -143,9 +138,10 @@ QTreeWidgetItem* FolderPickerDialog::AddFolder(QTreeWidgetItem* parent,
     // not to be chosen.
     item->setFlags(Qt::ItemIsEnabled);
     item->setText(kCountColumn, QStringLiteral("?"));
-    item->setToolTip(
-        kNameColumn,
-        QStringLiteral("Cannot be chosen: the folder cannot be read (%1)").arg(damage));
+    item->setData(kNameColumn, kWhyNotRole,
+                  QStringLiteral("%1 is listed by the file but cannot be read (%2), so it cannot "
+                                 "be chosen: the file is damaged. Choose another folder.")
+                      .arg(caption, damage));
     return item;
   }
   item->setData(kNameColumn, Qt::UserRole, static_cast<qulonglong>(folders_.size()));
@@ -178,16 +174,10 @@ QTreeWidgetItem* FolderPickerDialog::AddFolder(QTreeWidgetItem* parent,
   } catch (const StoreError& e) {
     auto* broken = new QTreeWidgetItem(item, {QStringLiteral("(sub-folders unreadable)")});
     broken->setFlags(Qt::ItemIsEnabled);
-<<<<<<< HEAD
-    broken->setToolTip(kNameColumn, QStringLiteral("Cannot be chosen: the folders below \"%1\" "
-                                                   "cannot be read (%2)")
-                                        .arg(folder->Name(), QString::fromUtf8(e.what())));
-=======
     broken->setData(kNameColumn, kWhyNotRole,
                     QStringLiteral("The folders inside %1 could not be read from the file; the "
                                    "folder itself can still be chosen.")
                         .arg(folder->Name()));
->>>>>>> main
   }
   return item;
 }
