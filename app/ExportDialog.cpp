@@ -5,7 +5,7 @@
 #include "app/SendPanel.h"
 #include "common/Module1.h"
 #include "source/MailStore.h"
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 
 #include <QCheckBox>
 #include <QDir>

@@ -8,7 +8,7 @@
 #include "common/Installation.h"
 #include "common/Module1.h"
 #include "convert/FrmConversion.h"
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

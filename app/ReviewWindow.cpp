@@ -3,7 +3,7 @@
 #include "app/Dialogs.h"
 #include "contact/VCardWriter.h"
 #include "source/FolderContacts.h"
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -422,7 +422,7 @@ struct ReviewWindow::Loader {
       std::vector<std::shared_ptr<Folder>> folders;
       QString failure;
       try {
-        store = OpenPffStore(path);
+        store = OpenStoreFile(path);
         folders = ContactFolders(*store);
       } catch (const StoreError& e) {
         failure = QString::fromUtf8(e.what());

@@ -8,7 +8,7 @@
 #include "common/Installation.h"
 #include "common/Module1.h"
 #include "common/TemporaryFiles.h"
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
         QStringLiteral("one FILE only ('%1' and '%2' were given)").arg(files.at(0), files.at(1)));
 
   lumivex::SetMailProvider(
-      lumivex::MakePffMailProvider(std::make_shared<lumivex::DialogFolderPicker>()));
+      lumivex::MakeStoreMailProvider(std::make_shared<lumivex::DialogFolderPicker>()));
   lumivex::Module1::SetUrlOpener(&lumivex::OpenWithDesktop);
   lumivex::Module1::SetFolderBrowser([](int32_t, const QString& title) {
     return lumivex::CurrentDialogs().BrowseFolder(QApplication::activeWindow(), title);

@@ -9,7 +9,7 @@
 #include "app/FrmMain.h"
 #include "bench/PeakMemory.h"
 #include "common/Module1.h"
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 #include "tools/pstwriter/Messaging.h"
 
 #include <QApplication>
@@ -87,12 +87,12 @@ int main(int argc, char** argv) {
   // most of a scan's time on a large file. The backend keeps the file open while this store
   // lives, so the scan below shows what the window itself costs.
   timer.start();
-  auto store = lumivex::OpenPffStore(file);
+  auto store = lumivex::OpenStoreFile(file);
   auto items = store->DefaultContactsFolder()->GetItems();
   const int entries = items->Count();
   const double openSeconds = timer.elapsed() / 1000.0;
   lumivex::SetDialogs(std::make_shared<Answers>(file));
-  lumivex::SetMailProvider(lumivex::MakePffMailProvider(std::make_shared<FirstContactsFolder>()));
+  lumivex::SetMailProvider(lumivex::MakeStoreMailProvider(std::make_shared<FirstContactsFolder>()));
   lumivex::FrmMain window;
   window.show();
   window.OptSelectPST->click();

@@ -8,7 +8,7 @@
 // on the same walk.
 #include "bench/PeakMemory.h"
 #include "source/ContactProperties.h"
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 #include "tools/pstwriter/Messaging.h"
 
 #include <QDir>
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
   }
 
   timer.start();
-  auto store = lumivex::OpenPffStore(QString::fromStdString(path));
+  auto store = lumivex::OpenStoreFile(QString::fromStdString(path));
   auto folder = store->DefaultContactsFolder();
   if (!folder) {
     std::fprintf(stderr, "store_read_bench: %s has no contacts folder\n", path.c_str());

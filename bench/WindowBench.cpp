@@ -13,7 +13,7 @@
 #include "bench/QuietView.h"
 #include "common/Module1.h"
 #include "convert/FrmConversion.h"
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 
 #include <QApplication>
 #include <QDir>
@@ -97,12 +97,12 @@ int main(int argc, char** argv) {
   QDir().mkpath(out);
 
   {
-    auto opened = OpenPffStore(store);
+    auto opened = OpenStoreFile(store);
     Module1::FilePath = store;
     Module1::PickedFolderPath = opened->DefaultContactsFolder()->Path();
   }
   SetDialogs(std::make_shared<Answers>(out));
-  SetMailProvider(MakePffMailProvider(std::make_shared<NoPicker>()));
+  SetMailProvider(MakeStoreMailProvider(std::make_shared<NoPicker>()));
 
   SourceOptions source;
   source.selectStore = true;

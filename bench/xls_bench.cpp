@@ -5,13 +5,13 @@
 // The contacts are made as they are read (every property filled, with accented letters), so that
 // the figures are those of the export and ExcelFile, not of a store reader.
 // With --pst, the default contacts folder of that store file is exported as well, through the
-// libpff backend (lumivex-pstgen --contacts 30000 --seed 1 --out FILE writes such a file).
+// store-file backend (lumivex-pstgen --contacts 30000 --seed 1 --out FILE writes such a file).
 // Prints one line per measurement: the time of the whole export, the time of the cell writes
 // alone, the size of the sheet and the process's peak resident memory.
 #include "bench/PeakMemory.h"
 #include "common/CodePage.h"
 #include "convert/ConversionRun.h"
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 #include "xls/ExcelFile.h"
 
 #include <QDir>
@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
       const QString storeDir = QDir(outDir).absoluteFilePath(QStringLiteral("from-store"));
       QDir().mkpath(storeDir);
       timer.restart();
-      std::shared_ptr<Folder> folder = OpenPffStore(pst)->DefaultContactsFolder();
+      std::shared_ptr<Folder> folder = OpenStoreFile(pst)->DefaultContactsFolder();
       if (!folder) throw StoreError("the store has no default contacts folder");
       std::shared_ptr<Items> entries = folder->GetItems();
       QuietView storeView;

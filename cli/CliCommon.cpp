@@ -3,7 +3,7 @@
 
 #include "cli/Command.h"
 
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 
 #include <QJsonDocument>
 #include <QJsonValue>
@@ -62,8 +62,8 @@ QString ResolveStorePath(const StoreOptions& options) {
 }
 
 void InstallMailProvider(const StoreOptions& options) {
-  SetMailProvider(MakePffMailProvider(std::make_shared<PathFolderPicker>(options.folder),
-                                      ResolveStorePath(options)));
+  SetMailProvider(MakeStoreMailProvider(std::make_shared<PathFolderPicker>(options.folder),
+                                        ResolveStorePath(options)));
 }
 
 ContactsSource OpenContactsSource(const StoreOptions& options) {
@@ -84,7 +84,7 @@ ContactsSource OpenContactsSource(const StoreOptions& options) {
         // line. Any other failure (no such file, damaged) is reported as it is.
         std::shared_ptr<Store> store;
         try {
-          store = OpenPffStore(source.storePath);
+          store = OpenStoreFile(source.storePath);
         } catch (const StoreError&) {
         }
         if (!store || store->DefaultContactsFolder()) throw;

@@ -57,7 +57,7 @@ class PathFolderPicker : public FolderPicker {
 // The store file the options name: STORE, else the default profile's store. Throws StoreError.
 QString ResolveStorePath(const StoreOptions& options);
 
-// Makes the libpff backend the process's mail provider for these options: its sessions log on
+// Makes the store-file backend the process's mail provider for these options: its sessions log on
 // to STORE (or the default profile's store) and its folder picker picks --folder PATH.
 void InstallMailProvider(const StoreOptions& options);
 

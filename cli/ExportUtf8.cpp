@@ -8,7 +8,7 @@
 #include "merge/ContactSources.h"
 #include "source/ContactFolders.h"
 #include "source/FolderContacts.h"
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -3,7 +3,7 @@
 #include "cli/CliCommon.h"
 #include "cli/Command.h"
 #include "cli/Verbs.h"
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 
 #include <QFileInfo>
 
@@ -127,7 +127,7 @@ int FoldersVerb(const QStringList& arguments) {
       std::fprintf(stderr, "lumivex-cli folders: default store %s: %s\n", qPrintable(path),
                    qPrintable(choice.reason));
     }
-    const std::shared_ptr<Store> store = OpenPffStore(path);
+    const std::shared_ptr<Store> store = OpenStoreFile(path);
     const std::shared_ptr<Folder> contacts = store->DefaultContactsFolder();
     const QString defaultPath = contacts ? contacts->Path() : QString();
     if (args.Has(QStringLiteral("--json"))) {

@@ -1,14 +1,14 @@
 // Fuzz target of the store reader: a personal-folder file (laid out as FuzzInput.h says) is
 // opened by our own reader, its folder tree walked and every property of every entry read
-// through the pff::File/Item layer, then the same file is read through the backend the
+// through the storefile::StoreFile/Item layer, then the same file is read through the backend the
 // exports use: the folders, the default contacts folder, and every field of every entry by
 // ContactEntry::Read and ReadContact. A damaged file may fail anywhere, but only with a
 // StoreError or a failed read.
 #include "fuzz/FuzzInput.h"
 #include "source/ContactProperties.h"
 #include "source/MailStore.h"
-#include "source/PffBackend.h"
-#include "source/PffFile.h"
+#include "source/StoreBackend.h"
+#include "source/StoreFile.h"
 
 #include <QByteArray>
 #include <QString>
@@ -24,7 +24,7 @@ namespace {
 constexpr int kMaxDepth = 12;
 constexpr int kMaxItems = 400;
 
-void ReadProperties(pff::File& file, const pff::Item& item) {
+void ReadProperties(storefile::StoreFile& file, const storefile::StoreItem& item) {
   const int count = item.PropertyCount();
   for (int i = 0; i < count; ++i) {
     uint32_t id = 0, type = 0;
@@ -47,7 +47,8 @@ void ReadProperties(pff::File& file, const pff::Item& item) {
   item.Find(0x3001);
 }
 
-void WalkItems(pff::File& file, const pff::Item& folder, int depth, int& budget) {
+void WalkItems(storefile::StoreFile& file, const storefile::StoreItem& folder, int depth,
+               int& budget) {
   ReadProperties(file, folder);
   const int messages = folder.MessageCount();
   for (int i = 0; i < messages && budget > 0; ++i, --budget) {
@@ -111,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Our reader alone: a file it declines would go to libpff, which is not ours to fuzz.
   try {
-    const auto file = pff::File::Open(path, pff::ReaderChoice::kOwn);
+    const auto file = storefile::StoreFile::Open(path, storefile::ReaderChoice::kOwn);
     if (const auto store = file->MessageStore()) fuzz::ReadProperties(*file, *store);
     int budget = fuzz::kMaxItems;
     fuzz::WalkItems(*file, *file->RootFolder(), 0, budget);
@@ -121,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The backend over the same file, which our reader has just taken.
   try {
-    const auto store = OpenPffStore(path);
+    const auto store = OpenStoreFile(path);
     store->DisplayName();
     if (const auto contacts = store->DefaultContactsFolder()) contacts->Path();
     int budget = fuzz::kMaxItems;

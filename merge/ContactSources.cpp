@@ -2,7 +2,7 @@
 
 #include "merge/EntrySpool.h"
 #include "merge/MergeRules.h"
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -182,7 +182,7 @@ std::vector<StoreFolders> FindSources(const SourceOptions& options) {
   for (const QString& path : paths) {
     StoreFolders s;
     s.path = path;
-    s.store = OpenPffStore(path);
+    s.store = OpenStoreFile(path);
     if (options.allFolders) {
       for (auto& folder : ContactFolders(*s.store))
         if (!options.excludeFolders.contains(folder->Path())) s.folders.push_back(folder);

@@ -44,18 +44,22 @@ bool Narrow(const char16_t* units, qsizetype n) {
   return wide < 0x100;
 }
 
+// Writes into `out` through a pointer of its own, the room grown ahead in large steps: appending
+// each value to the QByteArray took a third of the merge's extra time.
 class Writer {
  public:
-  explicit Writer(QByteArray& out) : out_(out) {}
+  explicit Writer(QByteArray& out) : out_(out), at_(out.size()) {}
+  ~Writer() { out_.resize(at_); }
+  Writer(const Writer&) = delete;
+  Writer& operator=(const Writer&) = delete;
+
   // A text: its length and a flag (bit 0: one byte a character) as a varint, then the text.
   void Value(const QString& s) {
     const qsizetype n = s.size();
-    const auto* units = reinterpret_cast<const char16_t*>(s.utf16());
+    const auto* units = reinterpret_cast<const char16_t*>(s.constData());
     if (Narrow(units, n)) {
       Size(uint64_t(n) << 1 | 1);
-      const qsizetype at = out_.size();
-      out_.resize(at + n);
-      char* to = out_.data() + at;
+      char* to = Room(n);
       qsizetype i = 0;
 #ifdef __SSE2__
       // Eight code units at a time, each below 0x100, packed into bytes.
@@ -65,14 +69,15 @@ class Writer {
       }
 #endif
       for (; i < n; ++i) to[i] = static_cast<char>(units[i]);
+      at_ += n;
     } else {
       Size(uint64_t(n) << 1);
-      out_.append(reinterpret_cast<const char*>(units), n * 2);
+      Bytes(reinterpret_cast<const char*>(units), n * 2);
     }
   }
   void Value(const QByteArray& b) {
     Size(uint64_t(b.size()));
-    out_.append(b);
+    Bytes(b.constData(), b.size());
   }
   void Value(const QStringList& list) {
     Size(uint64_t(list.size()));
@@ -80,7 +85,7 @@ class Writer {
   }
   void Value(const QDateTime& t) {
     const int64_t ms = t.isValid() ? t.toMSecsSinceEpoch() : INT64_MIN;
-    out_.append(reinterpret_cast<const char*>(&ms), sizeof ms);
+    Bytes(reinterpret_cast<const char*>(&ms), sizeof ms);
   }
   void Value(bool& b) {
     Size(b ? 1 : 0);
@@ -101,18 +106,29 @@ class Writer {
     for (const T& t : list) Fields(*this, const_cast<T&>(t));
   }
   void Size(uint64_t v) {
-    char bytes[10];
-    int n = 0;
+    char* to = Room(10);
     while (v >= 0x80) {
-      bytes[n++] = static_cast<char>(v | 0x80);
+      *to++ = static_cast<char>(v | 0x80);
+      ++at_;
       v >>= 7;
     }
-    bytes[n++] = static_cast<char>(v);
-    out_.append(bytes, n);
+    *to = static_cast<char>(v);
+    ++at_;
   }
 
  private:
+  // Room for `n` more bytes at at_.
+  char* Room(qsizetype n) {
+    if (at_ + n > out_.size()) out_.resize(std::max<qsizetype>(at_ + n, out_.size() * 2 + 4096));
+    return out_.data() + at_;
+  }
+  void Bytes(const char* data, qsizetype n) {
+    std::memcpy(Room(n), data, size_t(n));
+    at_ += n;
+  }
+
   QByteArray& out_;
+  qsizetype at_;
 };
 
 class Reader {
@@ -287,7 +303,7 @@ void EntrySpool::Open() {
 }
 
 void EntrySpool::Add(const Contact& contact) {
-  encoded_.clear();
+  encoded_.resize(0);  // keeps its room
   Encode(contact, encoded_);
   const auto size = encoded_.size();
   sizes_.push_back(static_cast<uint32_t>(size));

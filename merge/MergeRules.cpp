@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
 
 namespace lumivex::merge {
 
@@ -22,10 +23,38 @@ class KeyHash {
     Byte(0xFF);  // a part ends: ("ab","c") differs from ("a","bc")
     return *this;
   }
+  // Adds the parts as one text the way ComparableName makes it, without making it: runs of
+  // white space as one space (none at the ends, one between parts), case folded. Returns the
+  // number of characters added, 0 for a text that is all white space.
+  int AddFolded(std::initializer_list<QStringView> parts) {
+    int added = 0;
+    bool space = false;
+    for (const QStringView part : parts) {
+      space = added > 0;
+      for (const QChar c : part) {
+        if (c.isSpace()) {
+          space = added > 0;
+          continue;
+        }
+        if (space) Unit(u' ');
+        space = false;
+        Unit(c.unicode() < 0x80
+                 ? (c >= u'A' && c <= u'Z' ? char16_t(c.unicode() + 32) : c.unicode())
+                 : c.toCaseFolded().unicode());
+        ++added;
+      }
+    }
+    Byte(0xFF);
+    return added;
+  }
   uint64_t Value() const { return hash_; }
 
  private:
   void Byte(uint8_t b) { hash_ = (hash_ ^ b) * 0x100000001b3ull; }
+  void Unit(char16_t u) {
+    Byte(static_cast<uint8_t>(u & 0xFF));
+    Byte(static_cast<uint8_t>(u >> 8));
+  }
   uint64_t hash_ = 0xcbf29ce484222325ull;
 };
 
@@ -143,25 +172,31 @@ void MatchKeys(const Contact& c, std::vector<MatchKey>& out) {
     out.push_back({key.Value(), MatchRule::kList});
     return;
   }
+  // Each key hashed from the fields as they are, folded on the way: no text is made for it.
   if (!c.uid.isEmpty())
     out.push_back({KeyHash(MatchRule::kSameEntry).Add(c.uid).Value(), MatchRule::kSameEntry});
   for (const contact::Email& e : c.emails) {
-    const QString address = ComparableEmail(e.address);
-    if (!address.isEmpty())
-      out.push_back({KeyHash(MatchRule::kEmail).Add(address).Value(), MatchRule::kEmail});
+    QStringView address = QStringView(e.address).trimmed();
+    if (address.startsWith(u"mailto:", Qt::CaseInsensitive)) address = address.mid(7);
+    KeyHash key(MatchRule::kEmail);
+    if (key.AddFolded({address}) > 0) out.push_back({key.Value(), MatchRule::kEmail});
   }
-  const QString name = ComparableName(c);
-  if (name.isEmpty()) return;
+  // The name once for both rules that take it, the rest added to a copy.
+  KeyHash byPhone(MatchRule::kNameAndPhone);
+  KeyHash byCompany(MatchRule::kNameAndCompany);
+  const bool displayed = !QStringView(c.displayName).trimmed().isEmpty();
+  const std::initializer_list<QStringView> shown = {c.displayName};
+  const std::initializer_list<QStringView> parts = {c.givenName, c.middleName, c.surname};
+  if (byPhone.AddFolded(displayed ? shown : parts) == 0) return;
+  byCompany.AddFolded(displayed ? shown : parts);
   for (const contact::Phone& p : c.phones) {
     const QString digits = ComparablePhone(p.number);
-    if (!digits.isEmpty())
-      out.push_back({KeyHash(MatchRule::kNameAndPhone).Add(name).Add(digits).Value(),
-                     MatchRule::kNameAndPhone});
+    if (digits.isEmpty()) continue;
+    KeyHash key = byPhone;
+    out.push_back({key.Add(digits).Value(), MatchRule::kNameAndPhone});
   }
-  const QString company = c.company.simplified().toCaseFolded();
-  if (!company.isEmpty())
-    out.push_back({KeyHash(MatchRule::kNameAndCompany).Add(name).Add(company).Value(),
-                   MatchRule::kNameAndCompany});
+  if (byCompany.AddFolded({c.company}) > 0)
+    out.push_back({byCompany.Value(), MatchRule::kNameAndCompany});
 }
 
 void Combine(Contact& newer, const Contact& older) {

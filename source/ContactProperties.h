@@ -3,7 +3,7 @@
 // found through the store's name-to-id map by its property set and number (or name).
 #pragma once
 
-#include "source/PffFile.h"
+#include "source/StoreFile.h"
 
 #include <cstdint>
 #include <string_view>
@@ -124,12 +124,12 @@ std::string_view SlotName(int slot);
 int SlotForTag(uint32_t id);
 // The slot of a named property, -1 when no slot wants it. The property set is part of the
 // match: the same number in another set is another property.
-int SlotForNamed(const pff::NamedKey& key);
+int SlotForNamed(const storefile::NamedKey& key);
 // Whether a slot's property is a named one, found only through the store's name-to-id map.
 bool SlotIsNamed(int slot);
 
 // The property sets of contact properties.
-extern const pff::Guid kPsetidAddress;    // {00062004-0000-0000-C000-000000000046}
-extern const pff::Guid kPsPublicStrings;  // {00020329-0000-0000-C000-000000000046}
+extern const storefile::Guid kPsetidAddress;    // {00062004-0000-0000-C000-000000000046}
+extern const storefile::Guid kPsPublicStrings;  // {00020329-0000-0000-C000-000000000046}
 
 }  // namespace lumivex

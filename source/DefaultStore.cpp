@@ -1,7 +1,7 @@
 // Which store file is the default profile's. On Windows the mail client's profile names it; on
 // Linux the profile lives in a Wine prefix's registry when Outlook was installed there, and
 // otherwise the store files lie in the folders Outlook keeps them in, copied over from Windows.
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -175,7 +175,7 @@ QStringList WinePrefixes() {
 // be read as a store or has no contacts folder.
 std::optional<int> ContactCount(const QString& path) {
   try {
-    const auto contacts = OpenPffStore(path)->DefaultContactsFolder();
+    const auto contacts = OpenStoreFile(path)->DefaultContactsFolder();
     if (!contacts) return std::nullopt;
     return contacts->GetItems()->Count();
   } catch (const StoreError&) {

@@ -1,6 +1,6 @@
 // The mail store interface: the operations the scan and the conversion run use to reach a
 // personal-folder store, in the order they use them. On Windows these were automation calls on
-// the mail client and a MAPI wrapper; here a backend over the store files (PffBackend.h: our
+// the mail client and a MAPI wrapper; here a backend over the store files (StoreBackend.h: our
 // own reader, libpff for damaged files) stands behind them, and tests put fakes
 // (tests/support/FakeStore.h) in its place.
 //
@@ -173,7 +173,8 @@ class MailProvider {
 // null when there is none. Throws StoreError when the folder tree cannot be read.
 std::shared_ptr<Folder> FindFolder(const Store& store, const QString& path);
 
-// The provider the program uses: set once at start-up (the libpff backend), replaced by tests.
+// The provider the program uses: set once at start-up (the store-file backend, StoreBackend.h),
+// replaced by tests.
 MailProvider& CurrentMailProvider();
 void SetMailProvider(std::shared_ptr<MailProvider> provider);
 

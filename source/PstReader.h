@@ -8,7 +8,7 @@
 // It reads data blocks in each of the format's encodings: none, "compressible" (a byte
 // permutation) and "high" (the cyclic encoding keyed by the block id). A store version or an
 // encoding it does not know it declines at Open, and the store is read through libpff instead
-// (PffFile.cpp decides).
+// (StoreFile.cpp decides).
 //
 // Every structure is checked before it is used: page and block checksums and types, sizes and
 // offsets against their containers, and the depth of every tree, so a damaged file gives a

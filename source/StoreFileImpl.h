@@ -1,9 +1,9 @@
-// The two readers behind pff::File and pff::Item (PffFile.h): libpff, and our own reader of
-// every layout and encoding of stores (PstReader.h). PffFile.cpp chooses one per file; nothing else
-// sees these.
+// The two readers behind StoreFile and StoreItem (StoreFile.h): libpff (LibpffStoreFile.cpp), and
+// our own reader of every layout and encoding of stores (PstReader.h, PstReaderStoreFile.cpp).
+// StoreFile.cpp chooses one per file; nothing else sees these.
 #pragma once
 
-#include "source/PffFile.h"
+#include "source/StoreFile.h"
 
 #include <QByteArray>
 #include <QString>
@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <memory>
 
-namespace lumivex::pff::detail {
+namespace lumivex::storefile::detail {
 
 // One folder or message. Counts are -1 when they cannot be read; SubFolder and Message return
 // null and set `why` (a cause in brackets, " (…)", or empty) when the item cannot be opened.
@@ -75,4 +75,4 @@ std::unique_ptr<FileImpl> OpenWithLibpff(const QString& path);
 // encoding it does not know.
 std::unique_ptr<FileImpl> OpenWithPstReader(const QString& path, QString& declined);
 
-}  // namespace lumivex::pff::detail
+}  // namespace lumivex::storefile::detail

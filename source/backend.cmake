@@ -1,3 +1,10 @@
-target_sources(lumivex_store PRIVATE PffFile.cpp LibpffFile.cpp PstReader.cpp PstReaderFile.cpp MappingGuard.cpp
-                                   PffBackend.cpp DefaultStore.cpp ContactProperties.cpp Rtf.cpp)
+# The store files and their two readers.
+target_sources(lumivex_store PRIVATE StoreFile.cpp LibpffStoreFile.cpp PstReader.cpp
+                                    PstReaderStoreFile.cpp MappingGuard.cpp Rtf.cpp
+                                    ContactProperties.cpp)
+# The backend over them: sessions, the store and its folders, entries and the read-ahead thread.
+target_sources(lumivex_store PRIVATE StoreBackend.cpp DefaultStore.cpp StoreState.cpp
+                                    FileStore.cpp FileFolder.cpp EntryReadAhead.cpp
+                                    FileContactEntry.cpp EntryValues.cpp ContactFill.cpp
+                                    ContactPicture.cpp ListMembers.cpp)
 target_sources(lumivex_pstformat PRIVATE PstFormat.cpp)

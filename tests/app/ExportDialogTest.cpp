@@ -6,7 +6,7 @@
 
 #include "app/FrmMain.h"
 #include "common/Module1.h"
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/convert/ProgramRun.h"
 #include "tests/support/FakeStore.h"
@@ -100,10 +100,10 @@ class ExportDialogTest : public ::testing::Test {
     ASSERT_TRUE(QFile::exists(sample)) << "the build writes the sample store beside the programs";
     qputenv("LUMIVEX_DEFAULT_STORE", sample.toUtf8());
     SetDialogs(dialogs);
-    SetMailProvider(MakePffMailProvider(nullptr));
+    SetMailProvider(MakeStoreMailProvider(nullptr));
     Module1::SetUrlOpener([this](const QString& address) { opened << address; });
     // The entries of the default contacts folder, as the store reader counts them.
-    entries = OpenPffStore(sample)->DefaultContactsFolder()->GetItems()->Count();
+    entries = OpenStoreFile(sample)->DefaultContactsFolder()->GetItems()->Count();
     ASSERT_GT(entries, 5);
     dialog = std::make_unique<ExportDialog>(nullptr, ExportSource{false, sample, {}});
     dialog->show();
@@ -144,7 +144,7 @@ TEST_F(ExportDialogTest, MenuEntryIsEnabledByAScanThatFindsContacts) {
   EXPECT_FALSE(window.mnuSave->isEnabled());
   EXPECT_FALSE(window.mnuExport->isEnabled());
 
-  SetMailProvider(MakePffMailProvider(nullptr));
+  SetMailProvider(MakeStoreMailProvider(nullptr));
   window.CmdEnumerateNotes->click();
   ASSERT_FALSE(dialogs->messages.empty());
   EXPECT_EQ(dialogs->messages.back().text,

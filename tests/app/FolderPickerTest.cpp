@@ -2,7 +2,7 @@
 // it starts on, and what OK and Cancel return.
 #include "app/FolderPickerDialog.h"
 
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/FakeStore.h"
 #include "tests/support/TestPaths.h"
@@ -102,9 +102,9 @@ TEST(FolderPickerStores, ShowTheUsersFoldersWhateverTheirLanguage) {
   LUMIVEX_REQUIRE_FIXTURES();
   testing::App();
   const std::vector<std::shared_ptr<Store>> stores{
-      OpenPffStore(testing::FixturePst("japanese-contact-unicode.pst")),
-      OpenPffStore(testing::FixturePst("offline-store-4k-pages.ost")),
-      OpenPffStore(testing::FixturePst("mail-and-one-contact.pst"))};
+      OpenStoreFile(testing::FixturePst("japanese-contact-unicode.pst")),
+      OpenStoreFile(testing::FixturePst("offline-store-4k-pages.ost")),
+      OpenStoreFile(testing::FixturePst("mail-and-one-contact.pst"))};
   FolderPickerDialog dialog(nullptr, stores);
   const QStringList rows = Rows(dialog.FolderTree);
   EXPECT_EQ(rows.mid(0, 4),

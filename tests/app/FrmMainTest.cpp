@@ -6,7 +6,7 @@
 #include "app/FolderPickerDialog.h"
 #include "common/Module1.h"
 #include "convert/FrmConversion.h"
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/ExpectedPlaces.h"
 #include "tests/support/FakeStore.h"
@@ -391,7 +391,7 @@ class FrmMainFixtureTest : public FrmMainTest {
     FrmMainTest::SetUp();
     // As on a desktop without a default store.
     qputenv("LUMIVEX_DEFAULT_STORE", "/nonexistent/Outlook.pst");
-    SetMailProvider(MakePffMailProvider(std::make_shared<DialogFolderPicker>()));
+    SetMailProvider(MakeStoreMailProvider(std::make_shared<DialogFolderPicker>()));
   }
   void TearDown() override {
     qunsetenv("LUMIVEX_DEFAULT_STORE");

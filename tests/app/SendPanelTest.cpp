@@ -5,7 +5,7 @@
 // password told as such. With LUMIVEX_SHOTS=DIR set, each state is also saved as DIR/NAME.png.
 #include "app/SendPanel.h"
 
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/convert/ProgramRun.h"
 #include "tests/destination/EdsSession.h"
@@ -112,7 +112,7 @@ class SendPanelTest : public ::testing::Test {
  protected:
   void SetUp() override {
     App();
-    SetMailProvider(MakePffMailProvider(nullptr));
+    SetMailProvider(MakeStoreMailProvider(nullptr));
   }
   void TearDown() override { SetMailProvider(nullptr); }
   const QString sample = BinDir() + QStringLiteral("/sample.pst");

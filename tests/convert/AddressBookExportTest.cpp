@@ -1,7 +1,7 @@
 // The address-book export through the whole run: the template copy, the component's calls, the
 // progress and completion steps, and every failure before the loop reported with what to do.
 #include "convert/AddressBookExport.h"
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 #include "tests/convert/RunTestSupport.h"
 #include "tests/support/ScopedChanges.h"
 #include "tests/wab/WabLayoutCheck.h"
@@ -144,12 +144,12 @@ TEST(AddressBookFileCopy, CopiesOverwritesOrKeepsAsAsked) {
 TEST_F(AddressBookExport, RealStoreContactsReachTheBook) {
   LUMIVEX_REQUIRE_FIXTURES();
   const QString pst = FixturePst(QStringLiteral("six-contacts.pst"));
-  SetMailProvider(MakePffMailProvider(nullptr, pst));
+  SetMailProvider(MakeStoreMailProvider(nullptr, pst));
   const RunResult result = Run();
   ASSERT_EQ(result.status, RunResult::kCompleted) << result.error.toStdString();
   EXPECT_EQ(result.contacts, 6);
 
-  const auto items = OpenPffStore(pst)->DefaultContactsFolder()->GetItems();
+  const auto items = OpenStoreFile(pst)->DefaultContactsFolder()->GetItems();
   const auto contacts = wab::LiveContacts(wab::ReadBook(result.outputPath.toStdString()));
   ASSERT_EQ(contacts.size(), 6u);
   for (int i = 0; i < 6; ++i) {

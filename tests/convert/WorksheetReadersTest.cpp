@@ -1,7 +1,7 @@
 // The contact sheet read back by programs that nobody on this team wrote: LibreOffice Calc, which
 // opens the file as it is, and xlrd, which tells an empty text cell from no cell and reads the
 // fonts, formats and page breaks. Each must find every cell at its place with its text.
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 #include "tests/convert/ProgramRun.h"
 #include "tests/convert/WorksheetTestSupport.h"
 #include "xls/ExcelFile.h"
@@ -128,7 +128,7 @@ SheetCells XlrdCells(const QJsonObject& read) {
 // property read through the store interface, a failed read keeping the previous contact's value.
 std::vector<FakeContact> StoreContacts(const QString& path) {
   std::vector<FakeContact> contacts;
-  auto folder = OpenPffStore(path)->DefaultContactsFolder();
+  auto folder = OpenStoreFile(path)->DefaultContactsFolder();
   if (!folder) return contacts;
   auto items = folder->GetItems();
   QMap<QString, QString> held;
@@ -237,11 +237,11 @@ TEST_F(WorksheetReaders, XlrdFindsFontsFormatsCellsAndPageBreaks) {
   EXPECT_EQ(read.value("page_breaks").toArray(), QJsonArray({5, 12, 20, 20}));
 }
 
-// Real store files through the libpff backend, read back by xlrd cell for cell.
+// Real store files through the store-file backend, read back by xlrd cell for cell.
 class WorksheetFromStore : public WorksheetRunTest {
  protected:
   void ExportAndCompare(const QString& store, int contacts) {
-    SetMailProvider(MakePffMailProvider(nullptr, store));
+    SetMailProvider(MakeStoreMailProvider(nullptr, store));
     Run();
     ASSERT_EQ(result.status, RunResult::kCompleted) << result.error.toStdString();
     EXPECT_EQ(result.contacts, contacts);
@@ -269,7 +269,7 @@ TEST_F(WorksheetFromStore, TheSampleStore) {
                  << ": it is written by lumivex-pstgen when the tools are built";
   int contacts = 0;
   {
-    auto folder = OpenPffStore(sample)->DefaultContactsFolder();
+    auto folder = OpenStoreFile(sample)->DefaultContactsFolder();
     ASSERT_TRUE(folder);
     contacts = std::min(folder->GetItems()->Count(), 32766);
   }

@@ -6,7 +6,7 @@
 
 #include "contact/VCardWriter.h"
 #include "merge/ContactSources.h"
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 #include "tests/contact/Utf8Readers.h"
 #include "tests/destination/EdsSession.h"
 #include "tests/support/TestPaths.h"
@@ -84,7 +84,7 @@ Contact Person(const QString& given, const QString& note) {
 TEST(EvolutionBook, SampleStoreSentTwiceHoldsEachContactOnceWithEveryField) {
   const EdsSession eds;
   ASSERT_TRUE(eds.missing.isEmpty());
-  SetMailProvider(MakePffMailProvider(nullptr));
+  SetMailProvider(MakeStoreMailProvider(nullptr));
   const QString sample = BinDir() + QStringLiteral("/sample.pst");
   // readpst finds 46 contacts in the sample store's contacts folder.
   const SendResult first = SendAll({}, std::move(*StoreContacts(sample)));

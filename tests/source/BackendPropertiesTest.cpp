@@ -1,7 +1,7 @@
 // Contact properties the real store files do not hold, read from stores written for the test by
 // lumivex-pstgen's writer: multi-valued fields, local-time dates, Exchange addresses, and a named
 // property whose number belongs to another property set.
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 #include "tests/support/TestPaths.h"
 #include "tools/pstwriter/Messaging.h"
 
@@ -79,7 +79,7 @@ TEST(BackendProperties, MultiValuedDatesAddressesAndPropertiesOfAnotherSetOrType
     writer.AddMessage(contacts, clash);
     writer.Finish();
   }
-  auto store = OpenPffStore(path);
+  auto store = OpenStoreFile(path);
   auto folder = store->DefaultContactsFolder();
   ASSERT_NE(folder, nullptr);
   auto items = folder->GetItems();
@@ -128,7 +128,7 @@ TEST(BackendProperties, FolderNamesHoldingASlashAreFoundByTheirPath) {
     writer.AddMessage(friends, friendEntry);
     writer.Finish();
   }
-  auto store = OpenPffStore(path);
+  auto store = OpenStoreFile(path);
   for (const char* wanted : {"Top of Personal Folders/Contacts/Family/Friends",
                              "Top of Personal Folders/Contacts/Family/Cousins",
                              "Top of Personal Folders/Contacts/Family"}) {

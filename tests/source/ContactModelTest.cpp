@@ -1,8 +1,8 @@
 // The full contact model read from the real store files: the values pffexport and readpst show
 // for each contact and list, the same model through our reader and through libpff, and entries
 // that cannot be read giving a reason instead of values.
-#include "source/PffBackend.h"
-#include "source/PffFile.h"
+#include "source/StoreBackend.h"
+#include "source/StoreFile.h"
 #include "tests/support/TestPaths.h"
 #include "tools/pstgen/Contact.h"
 #include "tools/pstwriter/Messaging.h"
@@ -61,7 +61,7 @@ QString Describe(const Contact& c) {
 std::vector<Contact> ReadAll(const QString& store, const char* reader,
                              const QString& folderPath = {}) {
   qputenv("LUMIVEX_PST_READER", reader);
-  auto opened = OpenPffStore(store);
+  auto opened = OpenStoreFile(store);
   auto folder =
       folderPath.isEmpty() ? opened->DefaultContactsFolder() : FindFolder(*opened, folderPath);
   qunsetenv("LUMIVEX_PST_READER");
@@ -415,7 +415,7 @@ TEST(ContactModel, EveryWrittenFieldComesBackThroughBothReaders) {
   EXPECT_EQ(own[2].members, members);
 
   // Body of the four fixed forms: the RTF's text where the entry has no plain body.
-  auto store = OpenPffStore(path);
+  auto store = OpenStoreFile(path);
   auto items = store->DefaultContactsFolder()->GetItems();
   QString body;
   ASSERT_TRUE(items->Item(1)->Read("Body", body));
@@ -433,11 +433,11 @@ TEST(ContactModel, AttachmentsReadAsLibpffReadsThem) {
   ASSERT_EQ(libpff_file_initialize(&file, nullptr), 1);
   ASSERT_EQ(libpff_file_open(file, QFile::encodeName(path).constData(), LIBPFF_OPEN_READ, nullptr),
             1);
-  for (auto choice : {pff::ReaderChoice::kOwn, pff::ReaderChoice::kLibpff}) {
-    SCOPED_TRACE(choice == pff::ReaderChoice::kOwn ? "lumivex" : "libpff");
-    auto store = pff::File::Open(path, choice);
+  for (auto choice : {storefile::ReaderChoice::kOwn, storefile::ReaderChoice::kLibpff}) {
+    SCOPED_TRACE(choice == storefile::ReaderChoice::kOwn ? "lumivex" : "libpff");
+    auto store = storefile::StoreFile::Open(path, choice);
     int attachments = 0, pictures = 0;
-    std::function<void(pff::Item&)> walk = [&](pff::Item& folder) {
+    std::function<void(storefile::StoreItem&)> walk = [&](storefile::StoreItem& folder) {
       for (int m = 0; m < folder.MessageCount(); ++m) {
         auto message = folder.Message(m);
         libpff_item_t* item = nullptr;
@@ -558,7 +558,7 @@ TEST(ContactModel, EntriesReadAheadComeInAnyOrderAsLibpffGivesThem) {
   for (const Pattern& p : patterns) {
     SCOPED_TRACE(p.name);
     qputenv("LUMIVEX_PST_READER", "lumivex");
-    auto store = OpenPffStore(path);
+    auto store = OpenStoreFile(path);
     qunsetenv("LUMIVEX_PST_READER");
     auto folder = FindFolder(*store, folderPath);
     ASSERT_TRUE(folder);
@@ -579,7 +579,7 @@ TEST(ContactModel, UnreadableEntriesGiveAReasonAndNoValues) {
   for (const char* reader : {"lumivex", "libpff"}) {
     SCOPED_TRACE(reader);
     qputenv("LUMIVEX_PST_READER", reader);
-    auto store = OpenPffStore(testing::FixturePst(QStringLiteral("six-contacts.pst")));
+    auto store = OpenStoreFile(testing::FixturePst(QStringLiteral("six-contacts.pst")));
     qunsetenv("LUMIVEX_PST_READER");
     auto items = store->DefaultContactsFolder()->GetItems();
     Contact c;
@@ -594,7 +594,7 @@ TEST(ContactModel, UnreadableEntriesGiveAReasonAndNoValues) {
   // The name-to-id map is spoiled: the contacts' named properties (e-mail addresses) cannot be
   // told from one another. Our reader reads the rest of the store; libpff refuses the file.
   auto store =
-      OpenPffStore(testing::SharedDir() + "/fixtures/damaged/name-map-block-overwritten.pst");
+      OpenStoreFile(testing::SharedDir() + "/fixtures/damaged/name-map-block-overwritten.pst");
   auto items = store->DefaultContactsFolder()->GetItems();
   Contact c;
   QString why;

@@ -4,8 +4,8 @@
 // Files our reader leaves aside go to libpff.
 #include "source/ContactProperties.h"
 #include "source/MailStore.h"
-#include "source/PffFile.h"
 #include "source/PstReader.h"
+#include "source/StoreFile.h"
 #include "tests/support/TestPaths.h"
 #include "tests/tools/FeatureStore.h"
 
@@ -22,13 +22,13 @@
 namespace lumivex {
 namespace {
 
-using pff::File;
-using pff::Item;
-using pff::ReaderChoice;
+using storefile::ReaderChoice;
+using storefile::StoreFile;
+using storefile::StoreItem;
 using testing::ScratchDir;
 
-const pff::Guid kPsMapi = {0x28, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
-                           0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+const storefile::Guid kPsMapi = {0x28, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 
 std::string Tag(uint32_t id) {
   char text[16];
@@ -36,7 +36,7 @@ std::string Tag(uint32_t id) {
   return text;
 }
 
-void CompareProperties(File& theirs, const Item& a, File& ours, const Item& b,
+void CompareProperties(StoreFile& theirs, const StoreItem& a, StoreFile& ours, const StoreItem& b,
                        const std::string& where) {
   ASSERT_EQ(a.PropertyCount(), b.PropertyCount()) << where;
   for (int i = 0; i < a.PropertyCount(); ++i) {
@@ -53,14 +53,14 @@ void CompareProperties(File& theirs, const Item& a, File& ours, const Item& b,
       EXPECT_EQ(x.left(y.size()), y.left(x.size())) << where << " property " << Tag(id);
     }
     if (id >= 0x8000) {
-      const pff::NamedKey* n = theirs.Named(id, a, i);
-      const pff::NamedKey* m = ours.Named(id, b, j);
+      const storefile::NamedKey* n = theirs.Named(id, a, i);
+      const storefile::NamedKey* m = ours.Named(id, b, j);
       ASSERT_EQ(n == nullptr, m == nullptr) << where << " named " << Tag(id);
       if (n != nullptr) {
         // The map names PS_MAPI and PS_PUBLIC_STRINGS by number (1 and 2) instead of listing
         // their GUIDs; libpff gives an all-zero GUID for some of those entries.
         const bool libpffLeftOut =
-            n->guid == pff::Guid{} && (m->guid == kPsPublicStrings || m->guid == kPsMapi);
+            n->guid == storefile::Guid{} && (m->guid == kPsPublicStrings || m->guid == kPsMapi);
         if (!libpffLeftOut) {
           EXPECT_EQ(n->guid, m->guid) << where << " named " << Tag(id);
         }
@@ -73,7 +73,7 @@ void CompareProperties(File& theirs, const Item& a, File& ours, const Item& b,
 }
 
 // Walks both readers' trees side by side. Returns the number of entries compared.
-int CompareFolders(File& theirs, const Item& a, File& ours, const Item& b,
+int CompareFolders(StoreFile& theirs, const StoreItem& a, StoreFile& ours, const StoreItem& b,
                    const std::string& where) {
   EXPECT_EQ(a.Id(), b.Id()) << where;
   CompareProperties(theirs, a, ours, b, where);
@@ -100,9 +100,9 @@ int CompareFolders(File& theirs, const Item& a, File& ours, const Item& b,
 
 int CompareStore(const QString& path) {
   SCOPED_TRACE(path.toStdString());
-  const auto theirs = File::Open(path, ReaderChoice::kLibpff);
-  const auto ours = File::Open(path, ReaderChoice::kOwn);
-  EXPECT_STREQ(File::Open(path)->ReaderName(), "lumivex");
+  const auto theirs = StoreFile::Open(path, ReaderChoice::kLibpff);
+  const auto ours = StoreFile::Open(path, ReaderChoice::kOwn);
+  EXPECT_STREQ(StoreFile::Open(path)->ReaderName(), "lumivex");
   EXPECT_EQ(theirs->IsOffline(), ours->IsOffline());
   EXPECT_EQ(theirs->IsUnicode(), ours->IsUnicode());
   const auto a = theirs->MessageStore();
@@ -244,7 +244,7 @@ TEST(StoreReaders, AgreeOnOurOwnStores) {
 TEST(StoreReaders, ADamagedHeaderGoesToLibpff) {
   LUMIVEX_REQUIRE_FIXTURES();
   try {
-    File::Open(testing::FixturePst("bad-header-checksum.pst"));
+    StoreFile::Open(testing::FixturePst("bad-header-checksum.pst"));
     ADD_FAILURE() << "a damaged header was taken";
   } catch (const StoreError& error) {
     EXPECT_NE(std::string(error.what()).find("mismatch in file header checksum"), std::string::npos)
@@ -300,7 +300,7 @@ void Reseal(QByteArray& f, const BlockSpan& b, const Geometry& g) {
 
 // Reads everything our reader can give; a damaged part may fail, but only with a StoreError or
 // a failed read, and in bounded time.
-int ReadAll(const Item& folder, int depth = 0) {
+int ReadAll(const StoreItem& folder, int depth = 0) {
   int read = 0;
   for (int i = 0; i < folder.MessageCount(); ++i) {
     try {
@@ -370,7 +370,7 @@ TEST_P(DamagedStructures, FailCleanlyBehindGoodChecksums) {
     out.write(damaged);
     out.close();
     try {
-      const auto file = File::Open(path, ReaderChoice::kOwn);
+      const auto file = StoreFile::Open(path, ReaderChoice::kOwn);
       ++opened;
       ReadAll(*file->RootFolder());
     } catch (const StoreError&) {

@@ -1,7 +1,7 @@
 // Compressed RTF bodies and their text: the worked examples of the compressed-RTF format, the
 // bodies of the real store files as libpff unpacks them, and the text an RTF reader shows.
-#include "source/PffFile.h"
 #include "source/Rtf.h"
+#include "source/StoreFile.h"
 #include "tests/support/TestPaths.h"
 
 #include <libpff.h>
@@ -116,8 +116,8 @@ TEST(Rtf, RealBodiesUnpackAsLibpffUnpacksThem) {
     ASSERT_EQ(libpff_file_initialize(&file, nullptr), 1);
     ASSERT_EQ(
         libpff_file_open(file, QFile::encodeName(path).constData(), LIBPFF_OPEN_READ, nullptr), 1);
-    auto ours = pff::File::Open(path, pff::ReaderChoice::kOwn);
-    std::function<void(pff::Item&)> walk = [&](pff::Item& folder) {
+    auto ours = storefile::StoreFile::Open(path, storefile::ReaderChoice::kOwn);
+    std::function<void(storefile::StoreItem&)> walk = [&](storefile::StoreItem& folder) {
       for (int m = 0; m < folder.MessageCount(); ++m) {
         auto message = folder.Message(m);
         const int index = message->Find(0x1009);

@@ -1,4 +1,4 @@
-// Our own reader (PstReader.h) behind pff::File.
+// Our own reader (PstReader.h) behind storefile::StoreFile.
 #include "source/PstReader.h"
 #include "source/StoreFileImpl.h"
 
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <mutex>
 
-namespace lumivex::pff::detail {
+namespace lumivex::storefile::detail {
 
 namespace {
 
@@ -310,4 +310,4 @@ std::unique_ptr<FileImpl> OpenWithPstReader(const QString& path, QString& declin
   }
 }
 
-}  // namespace lumivex::pff::detail
+}  // namespace lumivex::storefile::detail

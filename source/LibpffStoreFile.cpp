@@ -1,5 +1,5 @@
-// The libpff reader behind pff::File, the second opinion: every store our own reader leaves
-// aside (a damaged header or node tree, a store version it does not know) is read here.
+// The libpff reader behind storefile::StoreFile, the second opinion: every store our own reader
+// leaves aside (a damaged header or node tree, a store version it does not know) is read here.
 #include "source/MailStore.h"
 #include "source/StoreFileImpl.h"
 
@@ -14,7 +14,7 @@
 #include <atomic>
 #include <string>
 
-namespace lumivex::pff::detail {
+namespace lumivex::storefile::detail {
 
 namespace {
 
@@ -339,4 +339,4 @@ std::unique_ptr<FileImpl> OpenWithLibpff(const QString& path) {
   return file;
 }
 
-}  // namespace lumivex::pff::detail
+}  // namespace lumivex::storefile::detail

@@ -1,9 +1,9 @@
-// The mail store interface over the store files (PffFile.h: our own reader, with libpff as the
+// The mail store interface over the store files (StoreFile.h: our own reader, with libpff as the
 // second opinion on damaged files): reads personal-folder files (.pst, ANSI and Unicode, and
 // Exchange's offline .ost) without a mail client.
 //
-//   SetMailProvider(MakePffMailProvider(picker));   // once, at start-up
-//   auto store = OpenPffStore("/home/me/Outlook.pst");  // tools and tests
+//   SetMailProvider(MakeStoreMailProvider(picker));   // once, at start-up
+//   auto store = OpenStoreFile("/home/me/Outlook.pst");  // tools and tests
 //
 // The default profile's store (RdoSession::Logon) is the file named by LUMIVEX_DEFAULT_STORE, else
 // the first .pst/.ost by name in the mail client's data-file folders under the home directory:
@@ -33,15 +33,15 @@
 namespace lumivex {
 
 // The provider of the program. `picker` is what MapiNamespace::PickFolder shows.
-std::shared_ptr<MailProvider> MakePffMailProvider(std::shared_ptr<FolderPicker> picker);
+std::shared_ptr<MailProvider> MakeStoreMailProvider(std::shared_ptr<FolderPicker> picker);
 // The same, with the default profile's store fixed to `defaultStore` instead of looked for (the
 // command line's STORE argument).
-std::shared_ptr<MailProvider> MakePffMailProvider(std::shared_ptr<FolderPicker> picker,
-                                                  QString defaultStore);
+std::shared_ptr<MailProvider> MakeStoreMailProvider(std::shared_ptr<FolderPicker> picker,
+                                                    QString defaultStore);
 
 // Opens one store file for reading. Throws StoreError with a one-line reason (no such file, a
 // folder, unreadable, not an Outlook data file, damaged or truncated).
-std::shared_ptr<Store> OpenPffStore(const QString& path);
+std::shared_ptr<Store> OpenStoreFile(const QString& path);
 
 // The store file taken as the default profile's, and why it was taken (DefaultStore.cpp).
 struct DefaultStoreChoice {

@@ -1,4 +1,4 @@
-#include "source/PffFile.h"
+#include "source/StoreFile.h"
 
 #include "common/CodePage.h"
 #include "source/MailStore.h"
@@ -13,7 +13,7 @@
 
 #include <sys/stat.h>
 
-namespace lumivex::pff {
+namespace lumivex::storefile {
 
 namespace {
 
@@ -61,9 +61,9 @@ bool LibpffRequested() {
 
 }  // namespace
 
-std::shared_ptr<File> File::Open(const QString& path, ReaderChoice choice) {
+std::shared_ptr<StoreFile> StoreFile::Open(const QString& path, ReaderChoice choice) {
   CheckReadable(path);
-  std::shared_ptr<File> file(new File());
+  std::shared_ptr<StoreFile> file(new StoreFile());
   file->path_ = path;
   if (choice == ReaderChoice::kOwn || (choice == ReaderChoice::kAutomatic && !LibpffRequested())) {
     QString declined;
@@ -74,51 +74,51 @@ std::shared_ptr<File> File::Open(const QString& path, ReaderChoice choice) {
   return file;
 }
 
-File::~File() = default;
+StoreFile::~StoreFile() = default;
 
-bool File::IsOffline() const {
+bool StoreFile::IsOffline() const {
   return impl_->Offline();
 }
 
-bool File::IsUnicode() const {
+bool StoreFile::IsUnicode() const {
   return impl_->Unicode();
 }
 
-const char* File::ReaderName() const {
+const char* StoreFile::ReaderName() const {
   return impl_->ReaderName();
 }
 
-bool File::Concurrent() const {
+bool StoreFile::Concurrent() const {
   return impl_->Concurrent();
 }
 
-bool File::Changed(bool ask) {
+bool StoreFile::Changed(bool ask) {
   return impl_->Changed(ask);
 }
 
-std::unique_ptr<Item> File::RootFolder() {
+std::unique_ptr<StoreItem> StoreFile::RootFolder() {
   QString why;
   auto item = impl_->RootFolder(why);
   if (!item) {
     Fail(path_, QStringLiteral("its folder tree cannot be read; the file is damaged or truncated%1")
                     .arg(why));
   }
-  return std::unique_ptr<Item>(new Item(shared_from_this(), std::move(item)));
+  return std::unique_ptr<StoreItem>(new StoreItem(shared_from_this(), std::move(item)));
 }
 
-std::unique_ptr<Item> File::MessageStore() {
+std::unique_ptr<StoreItem> StoreFile::MessageStore() {
   auto item = impl_->MessageStore();
   if (!item) return nullptr;
-  return std::unique_ptr<Item>(new Item(shared_from_this(), std::move(item)));
+  return std::unique_ptr<StoreItem>(new StoreItem(shared_from_this(), std::move(item)));
 }
 
-std::unique_ptr<Item> File::ItemById(uint32_t id) {
+std::unique_ptr<StoreItem> StoreFile::ItemById(uint32_t id) {
   auto item = impl_->ItemById(id);
   if (!item) return nullptr;
-  return std::unique_ptr<Item>(new Item(shared_from_this(), std::move(item)));
+  return std::unique_ptr<StoreItem>(new StoreItem(shared_from_this(), std::move(item)));
 }
 
-const NamedKey* File::Named(uint32_t localId, const Item& item, int entryIndex) {
+const NamedKey* StoreFile::Named(uint32_t localId, const StoreItem& item, int entryIndex) {
   auto found = named_.find(localId);
   if (found != named_.end()) return found->second.get();
   // An unresolvable id is remembered too, so that it is not asked again for every item.
@@ -126,50 +126,50 @@ const NamedKey* File::Named(uint32_t localId, const Item& item, int entryIndex) 
       .first->second.get();
 }
 
-const QString& File::NameMapFailure() {
+const QString& StoreFile::NameMapFailure() {
   if (!nameMapFailure_) nameMapFailure_ = impl_->NameMapFailure();
   return *nameMapFailure_;
 }
 
-Item::Item(std::shared_ptr<File> file, std::unique_ptr<detail::ItemImpl> impl)
+StoreItem::StoreItem(std::shared_ptr<StoreFile> file, std::unique_ptr<detail::ItemImpl> impl)
     : file_(std::move(file)), impl_(std::move(impl)) {}
 
-Item::~Item() {
+StoreItem::~StoreItem() {
   impl_.reset();  // before file_, which may be the last owner of the file
 }
 
-uint32_t Item::Id() const {
+uint32_t StoreItem::Id() const {
   return impl_->Id();
 }
 
-int Item::SubFolderCount() const {
+int StoreItem::SubFolderCount() const {
   return impl_->SubFolderCount();
 }
 
-std::unique_ptr<Item> Item::SubFolder(int index) const {
+std::unique_ptr<StoreItem> StoreItem::SubFolder(int index) const {
   QString why;
   return Child(impl_->SubFolder(index, why), "folder", index, why);
 }
 
-int Item::MessageCount() const {
+int StoreItem::MessageCount() const {
   return impl_->MessageCount();
 }
 
-std::unique_ptr<Item> Item::Message(int index) const {
+std::unique_ptr<StoreItem> StoreItem::Message(int index) const {
   QString why;
   return Child(impl_->Message(index, why), "entry", index, why);
 }
 
-int Item::AttachmentCount() const {
+int StoreItem::AttachmentCount() const {
   return impl_->AttachmentCount();
 }
 
-std::unique_ptr<Item> Item::Attachment(int index) const {
+std::unique_ptr<StoreItem> StoreItem::Attachment(int index) const {
   QString why;
   return Child(impl_->Attachment(index, why), "attachment", index, why);
 }
 
-std::unique_ptr<Item> Item::TryMessage(int index, QString& why) const {
+std::unique_ptr<StoreItem> StoreItem::TryMessage(int index, QString& why) const {
   QString cause;
   auto child = impl_->Message(index, cause);
   if (!child) {
@@ -179,11 +179,11 @@ std::unique_ptr<Item> Item::TryMessage(int index, QString& why) const {
     why = cause.isEmpty() ? QStringLiteral("the entry cannot be opened") : cause;
     return nullptr;
   }
-  return std::unique_ptr<Item>(new Item(file_, std::move(child)));
+  return std::unique_ptr<StoreItem>(new StoreItem(file_, std::move(child)));
 }
 
-std::unique_ptr<Item> Item::Child(std::unique_ptr<detail::ItemImpl> child, const char* what,
-                                  int index, const QString& why) const {
+std::unique_ptr<StoreItem> StoreItem::Child(std::unique_ptr<detail::ItemImpl> child,
+                                            const char* what, int index, const QString& why) const {
   if (!child) {
     throw StoreError(QStringLiteral("Cannot read %1 %2 of %3%4")
                          .arg(QLatin1String(what))
@@ -191,42 +191,42 @@ std::unique_ptr<Item> Item::Child(std::unique_ptr<detail::ItemImpl> child, const
                          .arg(file_->Path(), why)
                          .toStdString());
   }
-  return std::unique_ptr<Item>(new Item(file_, std::move(child)));
+  return std::unique_ptr<StoreItem>(new StoreItem(file_, std::move(child)));
 }
 
-int Item::PropertyCount() const {
+int StoreItem::PropertyCount() const {
   return impl_->PropertyCount();
 }
 
-bool Item::PropertyTag(int index, uint32_t& id, uint32_t& valueType) const {
+bool StoreItem::PropertyTag(int index, uint32_t& id, uint32_t& valueType) const {
   return impl_->PropertyTag(index, id, valueType);
 }
 
-int Item::Find(uint32_t id) const {
+int StoreItem::Find(uint32_t id) const {
   return impl_->Find(id);
 }
 
-bool Item::Data(int index, QByteArray& out) const {
+bool StoreItem::Data(int index, QByteArray& out) const {
   return impl_->Data(index, out);
 }
 
-bool Item::View(int index, QByteArrayView& out) const {
+bool StoreItem::View(int index, QByteArrayView& out) const {
   return impl_->View(index, out);
 }
 
-bool Item::Int32(int index, int32_t& value) const {
+bool StoreItem::Int32(int index, int32_t& value) const {
   return impl_->Int32(index, value);
 }
 
-bool Item::FileTime(int index, uint64_t& value) const {
+bool StoreItem::FileTime(int index, uint64_t& value) const {
   return impl_->FileTime(index, value);
 }
 
-QString Item::Failure() const {
+QString StoreItem::Failure() const {
   return impl_->Failure();
 }
 
-bool Item::Int16(int index, int32_t& value) const {
+bool StoreItem::Int16(int index, int32_t& value) const {
   uint32_t id = 0, type = 0;
   QByteArray raw;
   if (!PropertyTag(index, id, type) || (type != kTypeInt16 && type != kTypeBoolean) ||
@@ -243,7 +243,7 @@ bool Item::Int16(int index, int32_t& value) const {
 // Multi-valued strings and binaries are stored as a count, one 32-bit offset per value, then the
 // values end to end. They are split here: libpff's own multi-value reader finds no values in some
 // stores.
-bool Item::MultiData(int index, std::vector<QByteArray>& out) const {
+bool StoreItem::MultiData(int index, std::vector<QByteArray>& out) const {
   QByteArray raw;
   if (!Data(index, raw)) return false;
   out.clear();
@@ -264,7 +264,7 @@ bool Item::MultiData(int index, std::vector<QByteArray>& out) const {
   return true;
 }
 
-QString Item::Text(uint32_t id, int codePage) const {
+QString StoreItem::Text(uint32_t id, int codePage) const {
   const int index = Find(id);
   uint32_t entryId = 0, type = 0;
   QByteArray bytes;
@@ -306,4 +306,4 @@ void DecodeUtf16(QByteArrayView bytes, QString& text) {
   }
 }
 
-}  // namespace lumivex::pff
+}  // namespace lumivex::storefile

@@ -1,9 +1,9 @@
-// The libpff backend on the real store files of ../shared/fixtures/pst: folder trees, default
-// contacts folders, counts, contact properties checked against what pffexport and readpst show,
-// and every way a file can fail to be a store.
+// The store-file backend (StoreBackend.h) on the real store files of ../shared/fixtures/pst: folder
+// trees, default contacts folders, counts, contact properties checked against what pffexport and
+// readpst show, and every way a file can fail to be a store.
 #include "common/CodePage.h"
 #include "source/ContactProperties.h"
-#include "source/PffBackend.h"
+#include "source/StoreBackend.h"
 #include "tests/support/TestPaths.h"
 
 #include <QDate>
@@ -75,7 +75,7 @@ struct StoreCase {
   int count;
 };
 
-TEST(PffBackend, DefaultContactsFolderAndCountOfEveryFixture) {
+TEST(StoreBackend, DefaultContactsFolderAndCountOfEveryFixture) {
   LUMIVEX_REQUIRE_FIXTURES();
   const StoreCase cases[] = {
       {"japanese-contact-unicode.pst", kJapaneseContacts, 1},
@@ -91,11 +91,11 @@ TEST(PffBackend, DefaultContactsFolderAndCountOfEveryFixture) {
   };
   for (const StoreCase& c : cases) {
     SCOPED_TRACE(c.file);
-    auto store = OpenPffStore(FixturePst(QString::fromLatin1(c.file)));
+    auto store = OpenStoreFile(FixturePst(QString::fromLatin1(c.file)));
     auto folder = store->DefaultContactsFolder();
     if (c.contactsPath.isEmpty()) {
       EXPECT_EQ(folder, nullptr);
-      auto session = MakePffMailProvider(nullptr, store->FilePath())->CreateRdoSession();
+      auto session = MakeStoreMailProvider(nullptr, store->FilePath())->CreateRdoSession();
       session->Logon();
       try {
         session->GetDefaultFolder(kFolderContacts);
@@ -114,9 +114,9 @@ TEST(PffBackend, DefaultContactsFolderAndCountOfEveryFixture) {
   }
 }
 
-TEST(PffBackend, FolderTreesClassesAndItemTypes) {
+TEST(StoreBackend, FolderTreesClassesAndItemTypes) {
   LUMIVEX_REQUIRE_FIXTURES();
-  auto store = OpenPffStore(FixturePst(QStringLiteral("contact-and-distlist.pst")));
+  auto store = OpenStoreFile(FixturePst(QStringLiteral("contact-and-distlist.pst")));
   EXPECT_EQ(store->DisplayName(), QStringLiteral("Personal Folders"));
   std::map<QString, QString> tree;
   Collect(*store->RootFolder(), tree);
@@ -137,7 +137,7 @@ TEST(PffBackend, FolderTreesClassesAndItemTypes) {
     EXPECT_EQ(FindFolder(*store, path)->DefaultItemType(), type) << path.toStdString();
 
   // A mail folder holding contacts: counted, but not a contacts folder.
-  auto mail = OpenPffStore(FixturePst(QStringLiteral("72-contacts-in-mail-folder.pst")));
+  auto mail = OpenStoreFile(FixturePst(QStringLiteral("72-contacts-in-mail-folder.pst")));
   auto inbox = FindFolder(*mail, QStringLiteral("Top of Personal Folders/myInbox"));
   ASSERT_NE(inbox, nullptr);
   EXPECT_EQ(inbox->ContainerClass(), QStringLiteral("IPF.Note"));
@@ -148,7 +148,7 @@ TEST(PffBackend, FolderTreesClassesAndItemTypes) {
   EXPECT_EQ(cls, QStringLiteral("IPM.Contact"));
 
   // Sub-classes of contacts folders in the offline store are contacts folders too.
-  auto ost = OpenPffStore(FixturePst(QStringLiteral("offline-store-4k-pages.ost")));
+  auto ost = OpenStoreFile(FixturePst(QStringLiteral("offline-store-4k-pages.ost")));
   auto companies =
       FindFolder(*ost, QStringLiteral("Root - Mailbox/IPM_SUBTREE/Contacts/Companies"));
   ASSERT_NE(companies, nullptr);
@@ -159,12 +159,12 @@ TEST(PffBackend, FolderTreesClassesAndItemTypes) {
 
 // The same contact in a Unicode store and in an ANSI store written in code page 932: the ANSI
 // strings are decoded in the entry's own code page whatever the user's locale is.
-TEST(PffBackend, JapaneseContactReadsTheSameFromUnicodeAndAnsiStores) {
+TEST(StoreBackend, JapaneseContactReadsTheSameFromUnicodeAndAnsiStores) {
   LUMIVEX_REQUIRE_FIXTURES();
   SetAnsiCodePage(1252);
   for (const char* file : {"japanese-contact-unicode.pst", "japanese-contact-ansi-cp932.pst"}) {
     SCOPED_TRACE(file);
-    auto store = OpenPffStore(FixturePst(QString::fromLatin1(file)));
+    auto store = OpenStoreFile(FixturePst(QString::fromLatin1(file)));
     auto folder = FindFolder(*store, kJapaneseContacts);
     ASSERT_NE(folder, nullptr);
     auto entry = folder->GetItems()->Item(0);
@@ -198,9 +198,9 @@ TEST(PffBackend, JapaneseContactReadsTheSameFromUnicodeAndAnsiStores) {
 // What the names read on the real stores is compared, field for field, with pst-extractor's view
 // of them through the vCard 2.1 export (ExportVerbTest): the names, company, title, phones,
 // e-mail address and home address of every contact.
-TEST(PffBackend, EveryNameTheWritersReadAnswersAndUnknownNamesFail) {
+TEST(StoreBackend, EveryNameTheWritersReadAnswersAndUnknownNamesFail) {
   LUMIVEX_REQUIRE_FIXTURES();
-  auto store = OpenPffStore(FixturePst(QStringLiteral("six-contacts.pst")));
+  auto store = OpenStoreFile(FixturePst(QStringLiteral("six-contacts.pst")));
   auto tolle = store->DefaultContactsFolder()->GetItems()->Item(3);
   // Even when absent; an unknown name fails and keeps the value.
   for (int slot = 0; slot < kReadableSlots; ++slot) {
@@ -214,10 +214,10 @@ TEST(PffBackend, EveryNameTheWritersReadAnswersAndUnknownNamesFail) {
 
 // A damaged name-to-id map: the named properties (the e-mail addresses) fail to read and say
 // why, instead of reading as absent; the tagged ones read as the independent readers give them.
-TEST(PffBackend, ADamagedNameMapIsAFailedReadOfTheNamedProperties) {
+TEST(StoreBackend, ADamagedNameMapIsAFailedReadOfTheNamedProperties) {
   LUMIVEX_REQUIRE_FIXTURES();
-  auto store = OpenPffStore(testing::SharedDir() +
-                            QStringLiteral("/fixtures/damaged/name-map-block-overwritten.pst"));
+  auto store = OpenStoreFile(testing::SharedDir() +
+                             QStringLiteral("/fixtures/damaged/name-map-block-overwritten.pst"));
   auto items = store->DefaultContactsFolder()->GetItems();
   ASSERT_EQ(items->Count(), 6);
   const char* fullNames[] = {"Sebastian Wright",  "Wichert Kroos",     "Christoffer van de Meeberg",
@@ -237,10 +237,10 @@ TEST(PffBackend, ADamagedNameMapIsAFailedReadOfTheNamedProperties) {
 
 // A node without a data block (its id is 0) in the folder tree: the branch is reported as
 // damaged, the rest of the tree and the contacts are read as the other readers read them.
-TEST(PffBackend, ANodeWithoutDataIsADamagedBranch) {
+TEST(StoreBackend, ANodeWithoutDataIsADamagedBranch) {
   LUMIVEX_REQUIRE_FIXTURES();
-  auto store = OpenPffStore(testing::SharedDir() +
-                            QStringLiteral("/fixtures/damaged/node-without-data-block.pst"));
+  auto store = OpenStoreFile(testing::SharedDir() +
+                             QStringLiteral("/fixtures/damaged/node-without-data-block.pst"));
   int unreadable = 0;
   std::function<void(const Folder&)> walk = [&](const Folder& folder) {
     try {
@@ -254,9 +254,9 @@ TEST(PffBackend, ANodeWithoutDataIsADamagedBranch) {
   EXPECT_EQ(store->DefaultContactsFolder()->GetItems()->Count(), 2);
 }
 
-TEST(PffBackend, DistributionListIsAnEntryOfTheFolder) {
+TEST(StoreBackend, DistributionListIsAnEntryOfTheFolder) {
   LUMIVEX_REQUIRE_FIXTURES();
-  auto store = OpenPffStore(FixturePst(QStringLiteral("contact-and-distlist.pst")));
+  auto store = OpenStoreFile(FixturePst(QStringLiteral("contact-and-distlist.pst")));
   auto items = store->DefaultContactsFolder()->GetItems();
   ASSERT_EQ(items->Count(), 2);
   QStringList classes;
@@ -269,7 +269,7 @@ TEST(PffBackend, DistributionListIsAnEntryOfTheFolder) {
   EXPECT_EQ(value, QStringLiteral("kept"));
 }
 
-TEST(PffBackend, PickedFolderOutlivesItsSession) {
+TEST(StoreBackend, PickedFolderOutlivesItsSession) {
   LUMIVEX_REQUIRE_FIXTURES();
   class ByPath : public FolderPicker {
    public:
@@ -282,7 +282,7 @@ TEST(PffBackend, PickedFolderOutlivesItsSession) {
   auto picker = std::make_shared<ByPath>();
   std::shared_ptr<Folder> picked;
   {
-    auto provider = MakePffMailProvider(picker, FixturePst(QStringLiteral("six-contacts.pst")));
+    auto provider = MakeStoreMailProvider(picker, FixturePst(QStringLiteral("six-contacts.pst")));
     auto app = provider->CreateMailClientApp();
     auto mapi = app->GetNamespace(QStringLiteral("MAPI"));
     EXPECT_THROW(app->GetNamespace(QStringLiteral("CDO")), StoreError);
@@ -302,14 +302,14 @@ TEST(PffBackend, PickedFolderOutlivesItsSession) {
   EXPECT_FALSE(name.isEmpty());
 }
 
-TEST(PffBackend, LogonFindsTheDefaultStore) {
+TEST(StoreBackend, LogonFindsTheDefaultStore) {
   LUMIVEX_REQUIRE_FIXTURES();
   const QString six = FixturePst(QStringLiteral("six-contacts.pst"));
   const QString home = ScratchDir(QStringLiteral("pff-home"));
   ScopedEnv homeEnv("HOME", home);
   {
     ScopedEnv named("LUMIVEX_DEFAULT_STORE", six);
-    auto session = MakePffMailProvider(nullptr)->CreateRdoSession();
+    auto session = MakeStoreMailProvider(nullptr)->CreateRdoSession();
     session->Logon();
     EXPECT_EQ(session->GetDefaultFolder(kFolderContacts)->GetItems()->Count(), 6);
     EXPECT_THROW(session->GetDefaultFolder(6), StoreError);
@@ -319,7 +319,7 @@ TEST(PffBackend, LogonFindsTheDefaultStore) {
   qunsetenv("LUMIVEX_DEFAULT_STORE");
   // Nothing in the home folder: logging on still works (another file can be attached), and
   // asking for the default contacts folder fails clearly, saying what to do.
-  auto session = MakePffMailProvider(nullptr)->CreateRdoSession();
+  auto session = MakeStoreMailProvider(nullptr)->CreateRdoSession();
   session->Logon();
   try {
     session->GetDefaultFolder(kFolderContacts);
@@ -361,7 +361,7 @@ QString RegistryHex(const QString& text) {
 
 // Home folders as users bring them from Windows: the default store is the one the mail client
 // would open, not the first file by name.
-TEST(PffBackend, TheDefaultStoreIsChosenAsTheMailClientWould) {
+TEST(StoreBackend, TheDefaultStoreIsChosenAsTheMailClientWould) {
   LUMIVEX_REQUIRE_FIXTURES();
   const QString six = FixturePst(QStringLiteral("six-contacts.pst"));
   const QString two = FixturePst(QStringLiteral("contact-and-distlist.pst"));
@@ -452,16 +452,16 @@ TEST(PffBackend, TheDefaultStoreIsChosenAsTheMailClientWould) {
 }
 
 // A store open twice reads one open file; a file replaced on disk in between is opened afresh.
-TEST(PffBackend, ReopenedStoreSeesTheFileAsItIsNow) {
+TEST(StoreBackend, ReopenedStoreSeesTheFileAsItIsNow) {
   LUMIVEX_REQUIRE_FIXTURES();
   const QString path = ScratchDir(QStringLiteral("pff-reopen")) + "/store.pst";
   ASSERT_TRUE(QFile::copy(FixturePst(QStringLiteral("six-contacts.pst")), path));
-  auto first = OpenPffStore(path);
-  auto again = OpenPffStore(path);
+  auto first = OpenStoreFile(path);
+  auto again = OpenStoreFile(path);
   EXPECT_EQ(again->DefaultContactsFolder()->GetItems()->Count(), 6);
   ASSERT_TRUE(QFile::remove(path));
   ASSERT_TRUE(QFile::copy(FixturePst(QStringLiteral("mail-and-one-contact.pst")), path));
-  auto replaced = OpenPffStore(path);
+  auto replaced = OpenStoreFile(path);
   EXPECT_EQ(replaced->DisplayName(), QStringLiteral("Outlook"));
   EXPECT_EQ(replaced->DefaultContactsFolder()->GetItems()->Count(), 1);
   EXPECT_EQ(first->DefaultContactsFolder()->GetItems()->Count(), 6);  // still the old file
@@ -470,7 +470,7 @@ TEST(PffBackend, ReopenedStoreSeesTheFileAsItIsNow) {
 // Opening `path` through AddStore fails with a StoreError whose text holds `reason`.
 void ExpectRefused(const QString& path, const std::string& reason) {
   SCOPED_TRACE(path.toStdString());
-  auto mapi = MakePffMailProvider(nullptr)->CreateMailClientApp()->GetNamespace("MAPI");
+  auto mapi = MakeStoreMailProvider(nullptr)->CreateMailClientApp()->GetNamespace("MAPI");
   try {
     mapi->AddStore(path);
     ADD_FAILURE() << "the file was attached";
@@ -482,7 +482,7 @@ void ExpectRefused(const QString& path, const std::string& reason) {
   EXPECT_TRUE(mapi->Stores().empty());
 }
 
-TEST(PffBackend, FilesThatAreNotStoresAreRefusedWithTheirReason) {
+TEST(StoreBackend, FilesThatAreNotStoresAreRefusedWithTheirReason) {
   const QString dir = ScratchDir(QStringLiteral("pff-refused"));
   ExpectRefused(dir + "/missing.pst", "no such file");
   ExpectRefused(dir, "it is a folder");
@@ -504,7 +504,7 @@ TEST(PffBackend, FilesThatAreNotStoresAreRefusedWithTheirReason) {
 
 // Cut-off copies of a real store: each is refused when attached or, where the cut spares what
 // the tree needs, read without a crash or a hang.
-TEST(PffBackend, TruncatedStoresFailCleanly) {
+TEST(StoreBackend, TruncatedStoresFailCleanly) {
   LUMIVEX_REQUIRE_FIXTURES();
   const QByteArray whole = FileBytes(FixturePst(QStringLiteral("mail-and-one-contact.pst")));
   ASSERT_FALSE(whole.isEmpty());
@@ -515,7 +515,7 @@ TEST(PffBackend, TruncatedStoresFailCleanly) {
     const QString path = WriteFile(dir + QStringLiteral("/cut-%1.pst").arg(part),
                                    whole.left(static_cast<qsizetype>(whole.size() * part)));
     try {
-      auto store = OpenPffStore(path);
+      auto store = OpenStoreFile(path);
       std::map<QString, QString> tree;
       Collect(*store->RootFolder(), tree);
       if (auto folder = store->DefaultContactsFolder()) {
@@ -535,7 +535,7 @@ TEST(PffBackend, TruncatedStoresFailCleanly) {
 
 // Stores with damaged blocks: every field of every entry is read, and each read either gives
 // text or fails; nothing crashes and nothing hangs.
-TEST(PffBackend, DamagedBlocksNeverCrashAReader) {
+TEST(StoreBackend, DamagedBlocksNeverCrashAReader) {
   LUMIVEX_REQUIRE_FIXTURES();
   const QByteArray whole = FileBytes(FixturePst(QStringLiteral("six-contacts.pst")));
   ASSERT_GT(whole.size(), 1024);
@@ -550,7 +550,7 @@ TEST(PffBackend, DamagedBlocksNeverCrashAReader) {
       damaged[at + i] = static_cast<char>(next() >> 16);
     const QString path = WriteFile(dir + QStringLiteral("/damaged-%1.pst").arg(trial), damaged);
     try {
-      auto store = OpenPffStore(path);
+      auto store = OpenStoreFile(path);
       ++opened;
       auto folder = FindFolder(*store, QStringLiteral("Top of Personal Folders/Contacts"));
       if (!folder) continue;
@@ -572,7 +572,7 @@ TEST(PffBackend, DamagedBlocksNeverCrashAReader) {
 // A store where one folder's sub-folders cannot be read: the default contacts folder elsewhere in
 // the tree is still found. The damaged copy is made by spoiling one block after another until a
 // folder beside the contacts folder has lost its sub-folder list.
-TEST(PffBackend, ADamagedBranchDoesNotHideTheDefaultContactsFolder) {
+TEST(StoreBackend, ADamagedBranchDoesNotHideTheDefaultContactsFolder) {
   const QByteArray whole = FileBytes(testing::BinDir() + QStringLiteral("/sample.pst"));
   ASSERT_GT(whole.size(), 4096);
   const QString path = ScratchDir(QStringLiteral("pff-damaged-branch")) + "/store.pst";
@@ -585,7 +585,7 @@ TEST(PffBackend, ADamagedBranchDoesNotHideTheDefaultContactsFolder) {
     std::shared_ptr<Folder> contacts;
     bool branchLost = false;
     try {
-      store = OpenPffStore(path);
+      store = OpenStoreFile(path);
       contacts = FindFolder(*store, contactsPath);
       if (!contacts || contacts->GetItems()->Count() <= 0) continue;
       for (const auto& sub :

@@ -1,6 +1,6 @@
-// An open personal-folder file and its items. A File is an open .pst or .ost file; an Item is
-// one of its folders or messages, opened once and freed before its file. Callers get properties
-// as plain values and never see which reader gave them.
+// An open personal-folder file and its items. A StoreFile is an open .pst or .ost file; a
+// StoreItem is one of its folders or messages, opened once and freed before its file. Callers get
+// properties as plain values and never see which reader gave them.
 //
 // Two readers stand behind it. Our own reader (PstReader.h) reads every layout of .pst and .ost
 // files in each of the format's encodings (none, compressible and high), a folder of 100,000
@@ -9,11 +9,11 @@
 // not know), so that libpff's own diagnosis is what the user sees. LUMIVEX_PST_READER=libpff in
 // the environment sends every file to libpff.
 //
-// Ownership: every Item holds a shared_ptr to its File, so a folder or an entry keeps the file
-// open after the store, namespace and session that found it are gone. libpff is not
+// Ownership: every StoreItem holds a shared_ptr to its StoreFile, so a folder or an entry keeps
+// the file open after the store, namespace and session that found it are gone. libpff is not
 // thread-safe: a file it reads is used from one thread at a time. Our reader lets one thread at
 // a time into the file by itself (Concurrent()), so that the entries of a folder can be read
-// ahead on a thread of their own; File's own caches (Named, NameMapFailure) are still for one
+// ahead on a thread of their own; StoreFile's own caches (Named, NameMapFailure) are still for one
 // thread at a time.
 #pragma once
 
@@ -27,7 +27,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace lumivex::pff {
+namespace lumivex::storefile {
 
 // Property value types (the low 16 bits of a property tag).
 enum ValueType : uint32_t {
@@ -53,7 +53,7 @@ struct NamedKey {
   QString name;
 };
 
-class Item;
+class StoreItem;
 
 namespace detail {
 class FileImpl;
@@ -67,15 +67,15 @@ inline constexpr char kFileChangedText[] = "the store file changed or shrank whi
 // benchmarks that compare the two).
 enum class ReaderChoice { kAutomatic, kLibpff, kOwn };
 
-class File : public std::enable_shared_from_this<File> {
+class StoreFile : public std::enable_shared_from_this<StoreFile> {
  public:
   // Opens `path` for reading. Throws StoreError with a one-line reason; with kOwn, also when
   // our reader does not take the file.
-  static std::shared_ptr<File> Open(const QString& path,
-                                    ReaderChoice choice = ReaderChoice::kAutomatic);
-  ~File();
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
+  static std::shared_ptr<StoreFile> Open(const QString& path,
+                                         ReaderChoice choice = ReaderChoice::kAutomatic);
+  ~StoreFile();
+  StoreFile(const StoreFile&) = delete;
+  StoreFile& operator=(const StoreFile&) = delete;
 
   const QString& Path() const { return path_; }
   bool IsOffline() const;  // an .ost (Exchange offline store)
@@ -91,20 +91,20 @@ class File : public std::enable_shared_from_this<File> {
 
   // The root folder, the message store (the store's own property set), any item by node id.
   // Throw StoreError; ItemById returns null when there is no such item.
-  std::unique_ptr<Item> RootFolder();
-  std::unique_ptr<Item> MessageStore();
-  std::unique_ptr<Item> ItemById(uint32_t id);
+  std::unique_ptr<StoreItem> RootFolder();
+  std::unique_ptr<StoreItem> MessageStore();
+  std::unique_ptr<StoreItem> ItemById(uint32_t id);
 
   // What a named property's local id stands for, read from `item`'s entry and then kept for the
   // whole file (the name-to-id map is the same for every item). Null when it cannot be resolved.
-  const NamedKey* Named(uint32_t localId, const Item& item, int entryIndex);
+  const NamedKey* Named(uint32_t localId, const StoreItem& item, int entryIndex);
   // Why the name-to-id map cannot be read, so that no named property can be resolved; empty
   // when it can be read. Asked once, then kept.
   const QString& NameMapFailure();
 
  private:
-  File() = default;
-  friend class Item;
+  StoreFile() = default;
+  friend class StoreItem;
   QString path_;
   std::unique_ptr<detail::FileImpl> impl_;
   std::unordered_map<uint32_t, std::unique_ptr<NamedKey>> named_;
@@ -112,30 +112,30 @@ class File : public std::enable_shared_from_this<File> {
 };
 
 // One opened folder or message with the properties of its first record set.
-class Item {
+class StoreItem {
  public:
-  ~Item();
-  Item(const Item&) = delete;
-  Item& operator=(const Item&) = delete;
+  ~StoreItem();
+  StoreItem(const StoreItem&) = delete;
+  StoreItem& operator=(const StoreItem&) = delete;
 
-  File& Owner() const { return *file_; }
+  StoreFile& Owner() const { return *file_; }
   uint32_t Id() const;
 
   // Folders: sub-folders and messages. Counts are -1 when they cannot be read; opening throws
   // StoreError.
   int SubFolderCount() const;
-  std::unique_ptr<Item> SubFolder(int index) const;
+  std::unique_ptr<StoreItem> SubFolder(int index) const;
   int MessageCount() const;
-  std::unique_ptr<Item> Message(int index) const;
+  std::unique_ptr<StoreItem> Message(int index) const;
   // Message without throwing: null, with the cause in `why`, when the entry cannot be opened.
-  std::unique_ptr<Item> TryMessage(int index, QString& why) const;
+  std::unique_ptr<StoreItem> TryMessage(int index, QString& why) const;
 
-  // Messages: their attachments, each an Item with the attachment's properties (the file's bytes
-  // in PidTagAttachDataBinary, its MIME type, whether it is the contact's picture). The count is
-  // 0 for an item without attachments and -1 when its attachment table cannot be read; opening
+  // Messages: their attachments, each a StoreItem with the attachment's properties (the file's
+  // bytes in PidTagAttachDataBinary, its MIME type, whether it is the contact's picture). The count
+  // is 0 for an item without attachments and -1 when its attachment table cannot be read; opening
   // throws StoreError.
   int AttachmentCount() const;
-  std::unique_ptr<Item> Attachment(int index) const;
+  std::unique_ptr<StoreItem> Attachment(int index) const;
 
   // Properties. Each has an index in [0, PropertyCount()); its tag is the local id (named ones
   // >= 0x8000) and value type. PropertyCount() is -1 when the item's properties cannot be read.
@@ -161,12 +161,12 @@ class Item {
   QString Text(uint32_t id, int codePage) const;
 
  private:
-  Item(std::shared_ptr<File> file, std::unique_ptr<detail::ItemImpl> impl);
-  // `child` as an Item of the same file; a StoreError naming the `what` at `index` when null.
-  std::unique_ptr<Item> Child(std::unique_ptr<detail::ItemImpl> child, const char* what, int index,
-                              const QString& why) const;
-  friend class File;
-  std::shared_ptr<File> file_;
+  StoreItem(std::shared_ptr<StoreFile> file, std::unique_ptr<detail::ItemImpl> impl);
+  // `child` as a StoreItem of the same file; a StoreError naming the `what` at `index` when null.
+  std::unique_ptr<StoreItem> Child(std::unique_ptr<detail::ItemImpl> child, const char* what,
+                                   int index, const QString& why) const;
+  friend class StoreFile;
+  std::shared_ptr<StoreFile> file_;
   std::unique_ptr<detail::ItemImpl> impl_;
 };
 
@@ -177,4 +177,4 @@ QString DecodeUtf16(QByteArrayView bytes);
 // The same into `text`, which keeps its room when it is not shared.
 void DecodeUtf16(QByteArrayView bytes, QString& text);
 
-}  // namespace lumivex::pff
+}  // namespace lumivex::storefile

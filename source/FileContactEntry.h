@@ -1,0 +1,168 @@
+// One entry of a folder as the writers read it. Opening it indexes its properties by contact
+// slot (ContactProperties.h); Read gives one field by name, ReadContact the whole contact model.
+// The definitions are spread by job: the entry and its values here (FileContactEntry.cpp), the
+// contact model's field groups (ContactFill.cpp), the picture (ContactPicture.cpp) and a
+// distribution list's members (ListMembers.cpp).
+#pragma once
+
+#include "contact/Contact.h"
+#include "source/ContactProperties.h"
+#include "source/EntryReadAhead.h"
+#include "source/MailStore.h"
+#include "source/StoreState.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace lumivex::backend {
+
+class FileContactEntry : public ContactEntry {
+ public:
+  // `item` is null when the entry cannot be opened; `why` then says why.
+  FileContactEntry(std::shared_ptr<StoreState> state, std::unique_ptr<storefile::StoreItem> item,
+                   QString why = {});
+
+  bool Read(std::string_view name, QString& value) const override;
+
+  QString Failure() const override { return lastFailure_.isEmpty() ? failure_ : lastFailure_; }
+
+  ~FileContactEntry() override;
+  FileContactEntry(const FileContactEntry&) = delete;
+  FileContactEntry& operator=(const FileContactEntry&) = delete;
+
+  // Whether the entry's properties could be read.
+  bool Opened() const { return item_ != nullptr; }
+  // Makes every read of the entry fail for `why`.
+  void MakeUnreadable(const QString& why) {
+    item_.reset();
+    failure_ = why;
+    namedFailure_.clear();
+  }
+
+  // The entry's item is freed in `graveyard` when the entry goes.
+  void BuryIn(std::shared_ptr<Graveyard> graveyard) { graveyard_ = std::move(graveyard); }
+
+  // Whether entries of the entry's folder are read whole (ReadContact) is told to `hints`.
+  void HintTo(std::shared_ptr<ReadHints> hints) { hints_ = std::move(hints); }
+
+  // Makes the uid now, on the read-ahead thread, for the ReadContact that comes later: of what
+  // reading an entry whole takes, it is the one step that needs nothing the caller has.
+  void PrepareUid();
+
+  bool ReadContact(contact::Contact& contact, QString& why) const override;
+
+ private:
+  // A text field of the contact model and the slot it is read from.
+  struct TextField {
+    int slot;
+    const char* label;  // what the reason for a failed read calls it
+    QString contact::Contact::*member;
+  };
+  // One group of the contact's fields filled from the entry (ContactFill.cpp); false, with the
+  // reason in `why`, when one of them cannot be read.
+  using Filler = bool (FileContactEntry::*)(contact::Contact& c, QString& why) const;
+
+  // The readable field in `slot` as Read gives it: dates as short-date text, the web page from
+  // either property that holds it, e-mail addresses in their SMTP form, the notes.
+  bool ReadSlot(int slot, QString& value) const;
+
+  bool Has(int slot) const { return index_[static_cast<size_t>(slot)] >= 0; }
+
+  // The code page of the entry's 8-bit text: the one it names, else the store's.
+  int CodePage() const;
+
+  // Strings as stored, multi-valued strings joined with ", ", numbers as decimal text. Absent:
+  // empty text. A value of another type fails the read, or under leniency_ reads as empty and
+  // is noted in skipped_.
+  bool ReadText(int slot, QString& value) const;
+  // An integer or floating-point value as decimal text. False when its bytes cannot be read.
+  bool ReadNumber(int index, uint32_t type, QString& value) const;
+  // Names the field just read in leftOut_ when its value was of a type it cannot take.
+  void Noted(const char* what) const;
+
+  // A date as the user's short date: the local-time copy where the entry has one.
+  bool ReadDate(int localSlot, int utcSlot, QString& value) const;
+
+  // E-mail address 1-3 (its slot), an Exchange address in the SMTP form its display text holds.
+  bool ReadEmail(int slot, QString& value) const;
+
+  // The notes: the plain-text body, or where the entry has none (or an empty one) the text of its
+  // compressed RTF body; line breaks as "\n". False when the body cannot be read.
+  bool ReadBody(QString& notes, QString* why = nullptr) const;
+
+  // Every value of a multi-valued string (or the one value of a single string) as a list.
+  bool ReadList(int slot, QStringList& out) const;
+
+  // A date as the calendar day entered: the local-time copy where the entry has one.
+  bool ReadDay(int localSlot, int utcSlot, contact::Date& day) const;
+
+  // E-mail address `n` (0-2) with its display name and type. An Exchange ("EX") address is an
+  // X.500 name; its SMTP form is taken from the original display text, the display name or the
+  // one-off entry id the address was made from, where one of them holds it.
+  bool ReadEmailEntry(int n, contact::Email& email) const;
+
+  // The picture attached as the contact's photo, if any.
+  bool ReadPhoto(contact::Photo& photo, QString& why) const;
+
+  // The members of a distribution list, in the list's order. A member that is an entry of this
+  // store is read from that entry (its name and the e-mail address the list names); a one-off
+  // member, or one whose entry is gone, from the one-off entry id the list keeps beside it.
+  bool ReadMembers(std::vector<contact::Member>& members, QString& why) const;
+
+  // A wrapped entry id of this store read from the entry it names. False when the id names
+  // something else or the entry cannot be read.
+  bool ResolveMember(const QByteArray& id, contact::Member& member) const;
+
+  // The uid is made from the entry id the mail client itself names the entry by: the store's
+  // record key and the entry's node id. Both stay the same for as long as the entry stays in this
+  // store, whichever reader reads it and however often it is exported; a search key would not
+  // do, as copies of a contact share theirs.
+  QString Uid() const;
+
+  // The whole contact model, one group of fields after another (the first that fails gives the
+  // reason).
+  bool FillContact(contact::Contact& c, QString& why) const;
+  bool FillTexts(std::span<const TextField> fields, contact::Contact& c, QString& why) const;
+  bool FillNames(contact::Contact& c, QString& why) const;
+  bool FillWork(contact::Contact& c, QString& why) const;
+  bool FillOtherTexts(contact::Contact& c, QString& why) const;
+  bool FillEmails(contact::Contact& c, QString& why) const;
+  bool FillPhones(contact::Contact& c, QString& why) const;
+  bool FillAddresses(contact::Contact& c, QString& why) const;
+  bool FillDays(contact::Contact& c, QString& why) const;
+  bool FillGender(contact::Contact& c, QString& why) const;
+  bool FillLists(contact::Contact& c, QString& why) const;
+  bool FillNotes(contact::Contact& c, QString& why) const;
+  bool FillLastChange(contact::Contact& c, QString& why) const;
+  bool FillUid(contact::Contact& c, QString& why) const;
+  bool FillPicture(contact::Contact& c, QString& why) const;
+  bool FillGroup(contact::Contact& c, QString& why) const;
+
+  std::shared_ptr<StoreState> state_;
+  std::unique_ptr<storefile::StoreItem> item_;
+  std::array<int, kSlotCount> index_{};
+  std::array<uint32_t, kSlotCount> types_{};
+  mutable int codePage_ = 0;
+  mutable QByteArray buffer_;  // reused by every string read of the entry
+  QString failure_;            // why the entry cannot be opened or its properties read
+  QString namedFailure_;       // why its named properties cannot be resolved
+  mutable QString lastFailure_;
+  // While ReadContact reads (leniency_), a value of a type its field cannot take is left out:
+  // its type is kept in skipped_ until the field is named in leftOut_.
+  mutable bool leniency_ = false;
+  mutable uint32_t skipped_ = 0;
+  mutable QStringList leftOut_;
+  std::shared_ptr<Graveyard> graveyard_;  // where the entry's item is freed
+  std::shared_ptr<ReadHints> hints_;      // how the entries of its folder are read
+  QString uid_;                           // made ahead by PrepareUid
+};
+
+}  // namespace lumivex::backend
