@@ -70,7 +70,7 @@ int ListUnreadableFolders(const ExportRequest& request) {
   int unreadable = 0;
   for (const QString& path : paths) {
     try {
-      const std::shared_ptr<Store> store = OpenPffStore(path);
+      const std::shared_ptr<Store> store = OpenStoreFile(path);
       for (const UnreadableFolder& lost : FindContactFolders(*store).unreadable) {
         Warn(kExportVerb, QStringLiteral("the folder \"%1\" of %2 cannot be read, so the contacts "
                                          "in it and below it are left out: %3")
