@@ -31,17 +31,11 @@ FileContactEntry::FileContactEntry(std::shared_ptr<StoreState> state,
     item_.reset();  // the item's properties cannot be read: every Read fails
     return;
   }
-  int named = 0;          // named properties of the entry
-  int namedAsFields = 0;  // those the name-to-id map names as contact fields
   for (int i = 0; i < count; ++i) {
     uint32_t id = 0, type = 0;
     if (!item_->PropertyTag(i, id, type)) continue;
     bool unresolved = false;
     const int slot = id >= 0x8000 ? state_->NamedSlot(id, *item_, i, unresolved) : SlotForTag(id);
-    if (id >= 0x8000) {
-      ++named;
-      namedAsFields += slot >= 0;
-    }
     if (unresolved && namedFailure_.isEmpty())
       namedFailure_ = QStringLiteral(
                           "the store's name-to-id map is damaged (%1), so its e-mail "
@@ -51,19 +45,6 @@ FileContactEntry::FileContactEntry(std::shared_ptr<StoreState> state,
       index_[static_cast<size_t>(slot)] = i;
       types_[static_cast<size_t>(slot)] = type;
     }
-  }
-  // Every contact the mail client writes holds named fields (file-as, e-mail, address): a
-  // contact whose named properties the name-to-id map names as none of them has lost them to a
-  // damaged map, though the map reads as whole.
-  if (named > 0 && namedAsFields == 0 && namedFailure_.isEmpty() && index_[kMessageClass] >= 0) {
-    QString messageClass;
-    if (ReadText(kMessageClass, messageClass) &&
-        messageClass.startsWith(u"IPM.Contact", Qt::CaseInsensitive))
-      namedFailure_ = QStringLiteral(
-                          "the store's name-to-id map names none of its %1 named properties as a "
-                          "contact field, so its e-mail addresses, business address, web page "
-                          "and categories are unknown; the map is damaged")
-                          .arg(named);
   }
   // Every entry of a folder has a message class; a node without one is another node's data (a
   // folder's, say) that a damaged store points the entry at: read as a contact it would give a
