@@ -3,6 +3,8 @@
 #include "contact/VCardWriter.h"
 #include "destination/SendState.h"
 
+#include <set>
+
 namespace lumivex::destination {
 
 namespace {
@@ -199,6 +201,7 @@ SendResult CardDavDestination::Send(contact::ContactStream& contacts, const Send
   };
 
   contact::SourcedContact item;
+  std::set<QString> seen;  // uids met in this send
   while (!lost && !refused) {
     if (observer.Cancelled()) {
       result.cancelled = true;
@@ -209,6 +212,11 @@ SendResult CardDavDestination::Send(contact::ContactStream& contacts, const Send
     o->uid = contact::CardUuid(item.contact.uid);
     o->name = contact::ShownName(item.contact);
     o->origins = item.origins;
+    if (!seen.insert(o->uid).second) {
+      problem(SendOutcome::kFailed, *o, TwiceReason(o->uid));
+      progress();
+      continue;
+    }
     const bool four = book.vcard4 && item.contact.photo.IsEmpty();
     contact::AppendVCard(o->bytes, item.contact,
                          four ? contact::VCardVersion::k40 : contact::VCardVersion::k30);

@@ -38,4 +38,8 @@ class SendState {
   bool dirty_ = false;
 };
 
+// Why a contact whose uid already came in this send is not sent again: two stores with one
+// identity (a store and its copy) sent with merging off give every contact twice.
+QString TwiceReason(const QString& uid);
+
 }  // namespace lumivex::destination

@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <set>
+
 namespace lumivex::destination {
 
 namespace {
@@ -48,6 +50,7 @@ SendResult VdirDestination::Send(contact::ContactStream& contacts, const SendOpt
   const QDir dir(folder_);
   contact::SourcedContact item;
   QByteArray bytes;
+  std::set<QString> seen;  // uids met in this send
   int done = 0;
   const auto problem = [&](SendOutcome outcome, const QString& uid, const QString& reason) {
     SendProblem p{outcome, contact::ShownName(item.contact), uid, item.origins, reason};
@@ -63,6 +66,11 @@ SendResult VdirDestination::Send(contact::ContactStream& contacts, const SendOpt
     bytes.clear();
     contact::AppendVCard(bytes, item.contact, contact::VCardVersion::k40);
     const QString uid = contact::CardUuid(item.contact.uid);
+    if (!seen.insert(uid).second) {
+      problem(SendOutcome::kFailed, uid, TwiceReason(uid));
+      observer.Progress(++done, contacts.Total());
+      continue;
+    }
     const QString name = uid + QStringLiteral(".vcf");
     const QString path = dir.filePath(name);
     const QString hash = SendState::HashOf(bytes);

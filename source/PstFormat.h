@@ -3,13 +3,70 @@
 // layout of the format.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
+#include <stdexcept>
 
 namespace lumivex::pst {
 
 using Nid = uint32_t;
 using Bid = uint64_t;
+
+// The one error of the format: a structure the reader meets is damaged or not what it expects, or
+// the writer is asked for what the format cannot hold (or its file cannot be written). what() is
+// the cause.
+class PstError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// [MS-PST] 2.2.2.6 HEADER: the magic (dwMagic), the versions (wVer) of the layouts and the
+// encodings of data blocks (bCryptMethod).
+inline constexpr char kHeaderMagic[4] = {'!', 'B', 'D', 'N'};
+constexpr uint16_t kVersionAnsiFirst = 14;  // ANSI (Outlook 97-2002): 14 or 15
+constexpr uint16_t kVersionAnsiLast = 15;
+constexpr uint16_t kVersionUnicode = 23;
+constexpr uint16_t kVersionOst4k = 36;  // .ost of Outlook 2013 and later: 4 KB pages
+constexpr uint8_t kCryptNone = 0;
+constexpr uint8_t kCryptPermute = 1;  // "compressible"
+constexpr uint8_t kCryptCyclic = 2;   // "high"
+
+// [MS-PST] 2.2.2.7.1 PAGETRAILER: page types (ptype).
+constexpr uint8_t kPtypeBbt = 0x80;
+constexpr uint8_t kPtypeNbt = 0x81;
+constexpr uint8_t kPtypeFMap = 0x82;
+constexpr uint8_t kPtypePMap = 0x83;
+constexpr uint8_t kPtypeAMap = 0x84;
+
+// [MS-PST] 2.2.2.2 BID: the bit that marks an internal block (a data tree or subnode block).
+constexpr uint64_t kBidInternal = 0x2;
+// [MS-PST] 2.2.2.8.3 block types (btype): XBLOCK and XXBLOCK, SLBLOCK and SIBLOCK.
+constexpr uint8_t kBlockTypeData = 0x01;
+constexpr uint8_t kBlockTypeSubnodes = 0x02;
+
+// [MS-PST] 2.3.1.2 HNHDR: the heap's signature (bSig) and its clients' (bClientSig);
+// 2.3.2.1 BTHHEADER: the B-tree on a heap (bType).
+constexpr uint8_t kHeapSignature = 0xEC;
+constexpr uint8_t kBthSignature = 0xB5;
+constexpr uint8_t kClientPropertyContext = 0xBC;
+constexpr uint8_t kClientTableContext = 0x7C;
+// [MS-PST] 2.3.1 the largest heap allocation.
+constexpr size_t kMaxHeapItem = 3580;
+// [MS-PST] 2.3.4.1 TCINFO: the two columns every table context has.
+constexpr uint32_t kTagRowId = 0x67F20003;
+constexpr uint32_t kTagRowVersion = 0x67F30003;
+
+// [MS-PST] 2.4.7 the name-to-id map: the property ids of its three streams, and the property sets
+// its entries name by index 1 and 2 (GUIDs as they lie in the file).
+constexpr uint16_t kNameIdGuids = 0x0002;
+constexpr uint16_t kNameIdEntries = 0x0003;
+constexpr uint16_t kNameIdStrings = 0x0004;
+constexpr std::array<uint8_t, 16> kGuidPsMapi = {0x28, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                                 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+constexpr std::array<uint8_t, 16> kGuidPsPublicStrings = {
+    0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 
 // The checksum used throughout the format: CRC-32 (polynomial 0xEDB88320) started at `crc`,
 // without the usual final inversion.

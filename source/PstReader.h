@@ -12,7 +12,7 @@
 //
 // Every structure is checked before it is used: page and block checksums and types, sizes and
 // offsets against their containers, and the depth of every tree, so a damaged file gives a
-// FormatError and never a read out of bounds or an endless loop.
+// PstError and never a read out of bounds or an endless loop.
 #pragma once
 
 #include "source/MappingGuard.h"
@@ -30,12 +30,6 @@
 #include <vector>
 
 namespace lumivex::pst {
-
-// A structure of the file is damaged or not what this reader expects. what() is the cause.
-class FormatError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 using ByteVector = std::vector<uint8_t>;
 
@@ -87,7 +81,7 @@ class PstReader {
   // else with pread; or with pread only.
   enum class Access { kMapped, kRead };
   // Opens `path`. Returns null, with the reason in `declined`, for a file this reader leaves to
-  // libpff; throws FormatError when the header or the B-tree roots are damaged.
+  // libpff; throws PstError when the header or the B-tree roots are damaged.
   static std::unique_ptr<PstReader> Open(const std::string& path, std::string& declined,
                                          Access access = Access::kMapped);
   ~PstReader();
@@ -99,7 +93,7 @@ class PstReader {
   // Whether the file changed or shrank since it was opened, as far as the reader has found: a
   // read fell on a page the file no longer has, or the file's size or modification time moved
   // (looked at every 64 KiB read, and by CheckChanged). Once found, it stays; every read after
-  // it throws FormatError. Any thread may ask.
+  // it throws PstError. Any thread may ask.
   bool Changed() const {
     return changed_.load(std::memory_order_relaxed) || (guard_ && guard_->Lost());
   }
@@ -107,14 +101,14 @@ class PstReader {
   bool CheckChanged();
   bool Ansi() const;  // an ANSI (Outlook 97-2002) file: 8-bit strings, 32-bit ids
 
-  // Reads every page of the node B-tree and checks it. Throws FormatError at the first damage.
+  // Reads every page of the node B-tree and checks it. Throws PstError at the first damage.
   void CheckNodeTree();
 
-  // The node with this id, or nothing when the store has none. Throws FormatError.
+  // The node with this id, or nothing when the store has none. Throws PstError.
   std::optional<NodeRef> FindNode(Nid nid);
 
   // Subnode `nid` of `node` (an attachment table, an attachment) as a node of its own, or nothing
-  // when `node` has no such subnode. Throws FormatError.
+  // when `node` has no such subnode. Throws PstError.
   std::optional<NodeRef> FindSubnodeOf(const NodeRef& node, Nid nid);
 
   // The properties of the property context in `node`, in the order of their ids.

@@ -12,7 +12,7 @@ namespace lumivex::storefile::detail {
 
 namespace {
 
-using pst::FormatError;
+using pst::PstError;
 using pst::NodeRef;
 using pst::PstReader;
 
@@ -42,7 +42,7 @@ class ReaderItem : public ItemImpl {
     try {
       properties_ = reader_.ReadProperties(node_);
       readable_ = true;
-    } catch (const FormatError& error) {
+    } catch (const PstError& error) {
       readable_ = false;
       failure_ = QString::fromUtf8(error.what());
     }
@@ -70,7 +70,7 @@ class ReaderItem : public ItemImpl {
         if (!inner_) table = reader_.FindSubnodeOf(node_, kNidAttachmentTable);
         if (table) attachments_.ids = reader_.ReadRowIds(*table);
         attachments_.ok = true;
-      } catch (const FormatError&) {
+      } catch (const PstError&) {
         attachments_.ok = false;
       }
     }
@@ -96,7 +96,7 @@ class ReaderItem : public ItemImpl {
         return nullptr;
       }
       return item;
-    } catch (const FormatError& error) {
+    } catch (const PstError& error) {
       why = Cause(error);
       return nullptr;
     }
@@ -185,7 +185,7 @@ class ReaderItem : public ItemImpl {
         const auto node = reader_.FindNode((node_.nid & ~0x1Fu) | type);
         if (node) table.ids = reader_.ReadRowIds(*node);
         table.ok = true;
-      } catch (const FormatError&) {
+      } catch (const PstError&) {
         table.ok = false;
       }
     }
@@ -206,7 +206,7 @@ class ReaderItem : public ItemImpl {
         return nullptr;
       }
       return std::make_unique<ReaderItem>(shared_, *node);
-    } catch (const FormatError& error) {
+    } catch (const PstError& error) {
       why = Cause(error);
       return nullptr;
     }
@@ -248,7 +248,7 @@ class ReaderFile : public FileImpl {
     try {
       const auto node = reader_.FindNode(id);
       if (node) return std::make_unique<ReaderItem>(shared_, *node);
-    } catch (const FormatError&) {
+    } catch (const PstError&) {
     }
     return nullptr;
   }
@@ -266,7 +266,7 @@ class ReaderFile : public FileImpl {
       key->number = found->second.number;
       key->name = QString::fromStdU16String(found->second.name);
       return key;
-    } catch (const FormatError&) {
+    } catch (const PstError&) {
       return nullptr;
     }
   }
@@ -276,7 +276,7 @@ class ReaderFile : public FileImpl {
     try {
       reader_.NameMap();
       return {};
-    } catch (const FormatError& error) {
+    } catch (const PstError& error) {
       return QString::fromUtf8(error.what());
     }
   }
@@ -304,7 +304,7 @@ std::unique_ptr<FileImpl> OpenWithPstReader(const QString& path, QString& declin
       return nullptr;
     }
     return std::make_unique<ReaderFile>(std::move(reader));
-  } catch (const FormatError& error) {
+  } catch (const PstError& error) {
     declined = QString::fromUtf8(error.what());
     return nullptr;
   }

@@ -1,5 +1,6 @@
 # The store files and their two readers.
-target_sources(lumivex_store PRIVATE StoreFile.cpp LibpffStoreFile.cpp PstReader.cpp
+target_sources(lumivex_store PRIVATE StoreFile.cpp LibpffStoreFile.cpp PstReaderNdb.cpp
+                                    PstReaderLtp.cpp PstReaderNameMap.cpp
                                     PstReaderStoreFile.cpp MappingGuard.cpp Rtf.cpp
                                     ContactProperties.cpp)
 # The backend over them: sessions, the store and its folders, entries and the read-ahead thread.

@@ -120,7 +120,7 @@ std::string Dump(const QString& store, pst::PstReader::Access access) {
   const auto attempt = [&out](const std::function<void()>& step) {
     try {
       step();
-    } catch (const pst::FormatError& error) {
+    } catch (const pst::PstError& error) {
       out += std::string(" error: ") + error.what() + "\n";
     }
   };

@@ -533,42 +533,6 @@ TEST(StoreBackend, TruncatedStoresFailCleanly) {
   EXPECT_GE(refused, 4);
 }
 
-// Stores with damaged blocks: every field of every entry is read, and each read either gives
-// text or fails; nothing crashes and nothing hangs.
-TEST(StoreBackend, DamagedBlocksNeverCrashAReader) {
-  LUMIVEX_REQUIRE_FIXTURES();
-  const QByteArray whole = FileBytes(FixturePst(QStringLiteral("six-contacts.pst")));
-  ASSERT_GT(whole.size(), 1024);
-  const QString dir = ScratchDir(QStringLiteral("pff-damaged"));
-  uint32_t seed = 12345;
-  auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
-  int opened = 0;
-  for (int trial = 0; trial < 40; ++trial) {
-    QByteArray damaged = whole;
-    const qsizetype at = 512 + static_cast<qsizetype>(next() % (whole.size() - 1024));
-    for (qsizetype i = 0; i < 256 && at + i < damaged.size(); ++i)
-      damaged[at + i] = static_cast<char>(next() >> 16);
-    const QString path = WriteFile(dir + QStringLiteral("/damaged-%1.pst").arg(trial), damaged);
-    try {
-      auto store = OpenStoreFile(path);
-      ++opened;
-      auto folder = FindFolder(*store, QStringLiteral("Top of Personal Folders/Contacts"));
-      if (!folder) continue;
-      auto items = folder->GetItems();
-      for (int i = 0; i < items->Count(); ++i) {
-        auto entry = items->Item(i);
-        for (int slot = 0; slot < kReadableSlots; ++slot) {
-          QString value;
-          entry->Read(SlotName(slot), value);
-        }
-      }
-    } catch (const StoreError&) {
-      // Refused with a reason: as good as reading it.
-    }
-  }
-  EXPECT_GT(opened, 0);
-}
-
 // A store where one folder's sub-folders cannot be read: the default contacts folder elsewhere in
 // the tree is still found. The damaged copy is made by spoiling one block after another until a
 // folder beside the contacts folder has lost its sub-folder list.

@@ -8,12 +8,6 @@ namespace lumivex::pst {
 
 namespace {
 
-constexpr uint8_t kHeapSignature = 0xEC;
-constexpr uint8_t kBthSignature = 0xB5;
-constexpr uint8_t kPcSignature = 0xBC;
-constexpr uint8_t kTcSignature = 0x7C;
-constexpr uint32_t kTagRowId = 0x67F20003;
-constexpr uint32_t kTagRowVersion = 0x67F30003;
 constexpr size_t kMaxAllocationsPerPage = 2047;
 
 void Put16(uint8_t* p, uint16_t v) {
@@ -232,7 +226,7 @@ NodeImage BuildPropertyContext(std::vector<Property> props, FileLayout layout) {
   std::sort(props.begin(), props.end(),
             [](const Property& a, const Property& b) { return a.id < b.id; });
   NodeImage image;
-  HeapBuilder heap(kPcSignature, layout);
+  HeapBuilder heap(kClientPropertyContext, layout);
   const uint32_t bth = ReserveBthHeader(heap);
   SubnodeCollector subs(image.subnodes, layout);
   Bytes records(props.size() * 8, 0);
@@ -302,7 +296,7 @@ NodeImage TableBuilder::Build() {
   // files, which so hold at most 65,535 rows in a table (Outlook 97-2002's limit of a folder).
   const uint8_t index_width = file_layout_ == FileLayout::Ansi ? 2 : 4;
   NodeImage image;
-  HeapBuilder heap(kTcSignature, file_layout_);
+  HeapBuilder heap(kClientTableContext, file_layout_);
   const uint32_t row_index = ReserveBthHeader(heap);
   const size_t columns = tags_.size() + 2;
   Bytes info(22 + 8 * columns, 0);
@@ -357,7 +351,7 @@ NodeImage TableBuilder::Build() {
   std::vector<Layout> descriptors = layout_;
   std::sort(descriptors.begin(), descriptors.end(),
             [](const Layout& a, const Layout& b) { return a.tag < b.tag; });
-  info[0] = kTcSignature;
+  info[0] = kClientTableContext;
   info[1] = static_cast<uint8_t>(columns);
   Put16(info.data() + 2, end_4b_);
   Put16(info.data() + 4, end_2b_);

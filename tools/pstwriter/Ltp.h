@@ -15,7 +15,6 @@
 namespace lumivex::pst {
 
 // The largest value kept inside a heap; larger ones go to a subnode of their own.
-constexpr size_t kMaxHeapItem = 3580;
 
 // Property types.
 enum PropType : uint16_t {

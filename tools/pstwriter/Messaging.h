@@ -20,66 +20,13 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/pstwriter/CodePageText.h"
+#include "tools/pstwriter/CompressedRtf.h"
 #include "tools/pstwriter/Ltp.h"
 #include "tools/pstwriter/Ndb.h"
+#include "tools/pstwriter/Values.h"
 
 namespace lumivex::pst {
-
-struct Guid {
-  std::array<uint8_t, 16> bytes{};
-  // "{00062004-0000-0000-C000-000000000046}" (braces optional); throws PstError when malformed.
-  static Guid Parse(std::string_view text);
-  auto operator<=>(const Guid&) const = default;
-};
-
-extern const Guid kPsMapi;
-extern const Guid kPsPublicStrings;
-extern const Guid kPsetidAddress;
-extern const Guid kPsetidCommon;
-
-// Builders of stored values.
-namespace value {
-Bytes Utf16(std::string_view utf8);  // throws PstError on malformed UTF-8
-Bytes Int16(int16_t v);
-Bytes Int32(int32_t v);
-Bytes Int64(int64_t v);
-Bytes Boolean(bool v);
-Bytes Double(double v);
-Bytes Time(uint64_t filetime);
-Bytes MultiString(const std::vector<std::string>& utf8);
-Bytes MultiBinary(const std::vector<Bytes>& values);
-// Fixed-size multi-valued types: the values one after another.
-Bytes MultiFixed(const std::vector<Bytes>& values);
-// An RTF text as PidTagRtfCompressed (0x1009) holds it: LZFu-compressed behind the 16-byte
-// header (sizes, "LZFu", checksum of the compressed bytes).
-Bytes CompressedRtf(std::string_view rtf);
-}  // namespace value
-
-// Unicode text put in a Windows code page (1252, 1251, 932...) through iconv, as ANSI stores keep
-// their strings. Characters the code page lacks become "?". Text that is all ASCII is copied as
-// it is: every Windows code page holds ASCII unchanged.
-class CodePageText {
- public:
-  // Throws PstError when the system has no converter for the code page.
-  explicit CodePageText(uint32_t code_page);
-  ~CodePageText();
-  CodePageText(const CodePageText&) = delete;
-  CodePageText& operator=(const CodePageText&) = delete;
-
-  uint32_t CodePage() const { return code_page_; }
-  Bytes FromUtf8(std::string_view utf8);  // throws PstError on malformed UTF-8
-  Bytes FromUtf16(std::span<const uint8_t> utf16le);
-  // Turns a PT_UNICODE or PT_MV_UNICODE value into the PT_STRING8 or PT_MV_STRING8 one of an
-  // ANSI store; values of other types are left as they are.
-  void ToString8(uint16_t& type, Bytes& value);
-
- private:
-  uint32_t code_page_;
-  void* converter_;  // iconv_t
-};
-
-// FILETIME (100 ns since 1601-01-01 UTC) of a calendar date and time in UTC.
-uint64_t FileTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
 
 // Where a property's id comes from: a fixed tag, or a name in a property set (by number or by
 // string) mapped to an id from 0x8000 up by the store's name-to-id map.
@@ -171,9 +118,9 @@ class StoreWriter {
   void Finish();
   uint64_t BytesWritten() const { return ndb_.BytesWritten(); }
 
-  static constexpr Nid kMessageStore = 0x21;
-  static constexpr Nid kNameToIdMap = 0x61;
-  static constexpr Nid kRootFolder = 0x122;
+  static constexpr Nid kMessageStore = kNidMessageStore;
+  static constexpr Nid kNameToIdMap = kNidNameToIdMap;
+  static constexpr Nid kRootFolder = kNidRootFolder;
   static constexpr Nid kNidAttachmentTable = 0x671;
 
  private:

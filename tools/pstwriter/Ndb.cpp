@@ -17,12 +17,6 @@ constexpr uint64_t kFMapFirstRegion = 128;  // the header maps the first 128 reg
 constexpr uint64_t kFMapEvery = 496;
 constexpr uint64_t kFPMapFirstRegion = 128 * 64;  // 2 GB: beyond what this writer produces
 
-constexpr uint8_t kPtypeBBT = 0x80;
-constexpr uint8_t kPtypeNBT = 0x81;
-constexpr uint8_t kPtypeFMap = 0x82;
-constexpr uint8_t kPtypePMap = 0x83;
-constexpr uint8_t kPtypeAMap = 0x84;
-
 // Where the two layouts put the parts of a 512-byte page. Unicode pages hold 488 bytes of B-tree
 // entries and a 16-byte trailer (ptype, ptype, wSig, dwCRC, 64-bit bid); ANSI pages hold 496
 // bytes of entries and a 12-byte trailer (ptype, ptype, wSig, 32-bit bid, dwCRC). The map pages
@@ -125,7 +119,7 @@ void NdbWriter::PutId(uint8_t* p, uint64_t v) const {
 }
 
 Bid NdbWriter::NewBlockId(bool internal) {
-  return (next_block_++ << 2) | (internal ? 2 : 0);
+  return (next_block_++ << 2) | (internal ? kBidInternal : 0);
 }
 
 Bid NdbWriter::WriteBlock(std::span<const uint8_t> payload, bool internal) {
@@ -363,10 +357,10 @@ void NdbWriter::WriteHeader(uint64_t eof, uint64_t last_amap, uint64_t amap_free
     return;
   }
   std::array<uint8_t, 564> h{};
-  std::memcpy(h.data(), "!BDN", 4);
+  std::memcpy(h.data(), kHeaderMagic, 4);
   Put16(&h[8], 0x4D53);  // "SM"
-  Put16(&h[10], 23);     // Unicode
-  Put16(&h[12], 19);     // client version
+  Put16(&h[10], kVersionUnicode);
+  Put16(&h[12], 19);  // client version
   h[14] = 0x01;
   h[15] = 0x01;
   Put64(&h[32], next_page_ << 2);  // bidNextP
@@ -397,10 +391,10 @@ void NdbWriter::WriteHeader(uint64_t eof, uint64_t last_amap, uint64_t amap_free
 void NdbWriter::WriteAnsiHeader(uint64_t eof, uint64_t last_amap, uint64_t amap_free,
                                 const BtRef& nbt, const BtRef& bbt) {
   std::array<uint8_t, 512> h{};
-  std::memcpy(h.data(), "!BDN", 4);
+  std::memcpy(h.data(), kHeaderMagic, 4);
   Put16(&h[8], 0x4D53);  // "SM"
-  Put16(&h[10], 14);     // ANSI
-  Put16(&h[12], 19);     // client version
+  Put16(&h[10], kVersionAnsiFirst);
+  Put16(&h[12], 19);  // client version
   h[14] = 0x01;
   h[15] = 0x01;
   Put32(&h[24], static_cast<uint32_t>(next_block_ << 2));  // bidNextB
@@ -437,14 +431,14 @@ void NdbWriter::Finish() {
   // bytes of padding in Unicode files. Block entries: bid and ib, cb, reference count, and four
   // bytes of padding in Unicode files.
   const size_t id = id_size_;
-  const BtRef nbt = WriteBTree(kPtypeNBT, ansi_ ? 16 : 32, nbt_.size(), [&](size_t i, uint8_t* e) {
+  const BtRef nbt = WriteBTree(kPtypeNbt, ansi_ ? 16 : 32, nbt_.size(), [&](size_t i, uint8_t* e) {
     const NbtEntry& n = nbt_[i];
     PutId(e, n.nid);
     PutId(e + id, n.data);
     PutId(e + 2 * id, n.subnodes);
     Put32(e + 3 * id, n.parent);
   });
-  const BtRef bbt = WriteBTree(kPtypeBBT, ansi_ ? 12 : 24, bbt_.size(), [&](size_t i, uint8_t* e) {
+  const BtRef bbt = WriteBTree(kPtypeBbt, ansi_ ? 12 : 24, bbt_.size(), [&](size_t i, uint8_t* e) {
     const BbtEntry& b = bbt_[i];
     PutId(e, b.bid);
     PutId(e + id, b.ib);

@@ -23,7 +23,11 @@ using Bytes = std::vector<uint8_t>;
 // How data blocks are stored: as they are, through the byte permutation that the format calls
 // "compressible" encoding, or through the cyclic encoding keyed by each block's id that the
 // mail client writes for stores with high encryption. The value is the header's bCryptMethod.
-enum class Encoding : uint8_t { None = 0, Compressible = 1, Cyclic = 2 };
+enum class Encoding : uint8_t {
+  None = kCryptNone,
+  Compressible = kCryptPermute,
+  Cyclic = kCryptCyclic
+};
 
 // The two layouts of the file. ANSI files (wVer 14) have 32-bit block ids and file offsets where
 // Unicode files (wVer 23) have 64-bit ones, and so smaller B-tree entries, block trailers and
@@ -34,11 +38,6 @@ enum class FileLayout : uint8_t { Unicode, Ansi };
 constexpr size_t MaxBlockData(FileLayout layout) {
   return layout == FileLayout::Ansi ? 8180 : kMaxBlockData;
 }
-
-class PstError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 // The bytes of one node as the upper layers build them: its data as a list of block payloads
 // (each at most MaxBlockData() bytes, cut where the layer above needs it cut) and its subnodes.
