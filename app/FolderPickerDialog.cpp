@@ -91,9 +91,11 @@ FolderPickerDialog::FolderPickerDialog(QWidget* owner,
 
   for (const auto& store : stores) {
     std::shared_ptr<Folder> root;
+    QString why;
     try {
       root = store->RootFolder();
-    } catch (const StoreError&) {
+    } catch (const StoreError& e) {
+      why = QString::fromUtf8(e.what());
     }
     const QString file = QFileInfo(store->FilePath()).fileName();
     if (!root) {
@@ -101,9 +103,10 @@ FolderPickerDialog::FolderPickerDialog(QWidget* owner,
           FolderTree, {QStringLiteral("%1 (%2) - unreadable").arg(store->DisplayName(), file)});
       item->setFlags(Qt::ItemIsEnabled);
       item->setData(kNameColumn, kWhyNotRole,
-                    QStringLiteral("%1 could not be read, so none of its folders can be chosen. "
-                                   "Choose a folder of another file, or Cancel and check the file.")
-                        .arg(file));
+                    QStringLiteral("%1 could not be read (%2), so none of its folders can be "
+                                   "chosen. Choose a folder of another file, or Cancel and check "
+                                   "the file.")
+                        .arg(file, why.isEmpty() ? QStringLiteral("no folders") : why));
       continue;
     }
     // The top is named as the store names it ("Top of Personal Folders"), as the command line
@@ -129,6 +132,18 @@ QTreeWidgetItem* FolderPickerDialog::AddFolder(QTreeWidgetItem* parent,
                                                const QString& caption, int depth) {
   auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(FolderTree);
   item->setText(kNameColumn, caption);
+  const QString damage = folder->Unreadable();
+  if (!damage.isEmpty()) {
+    // Listed by its parent, but not there to be read: shown so that the damage is seen, and
+    // not to be chosen.
+    item->setFlags(Qt::ItemIsEnabled);
+    item->setText(kCountColumn, QStringLiteral("?"));
+    item->setData(kNameColumn, kWhyNotRole,
+                  QStringLiteral("%1 is listed by the file but cannot be read (%2), so it cannot "
+                                 "be chosen: the file is damaged. Choose another folder.")
+                      .arg(caption, damage));
+    return item;
+  }
   item->setData(kNameColumn, Qt::UserRole, static_cast<qulonglong>(folders_.size()));
   folders_.push_back(folder);
   item->setTextAlignment(kCountColumn, Qt::AlignRight | Qt::AlignVCenter);
@@ -156,7 +171,7 @@ QTreeWidgetItem* FolderPickerDialog::AddFolder(QTreeWidgetItem* parent,
     // The store's own folders (search folders, views, sync issues) are not the user's to pick.
     for (const auto& sub : folder->SubFolders())
       if (!sub->Hidden()) AddFolder(item, sub, sub->Name(), depth + 1);
-  } catch (const StoreError&) {
+  } catch (const StoreError& e) {
     auto* broken = new QTreeWidgetItem(item, {QStringLiteral("(sub-folders unreadable)")});
     broken->setFlags(Qt::ItemIsEnabled);
     broken->setData(kNameColumn, kWhyNotRole,

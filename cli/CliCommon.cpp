@@ -1,4 +1,5 @@
 #include "cli/CliCommon.h"
+#include "source/ContactFolders.h"
 
 #include "cli/Command.h"
 
@@ -87,6 +88,18 @@ ContactsSource OpenContactsSource(const StoreOptions& options) {
         } catch (const StoreError&) {
         }
         if (!store || store->DefaultContactsFolder()) throw;
+        // Where contacts are kept in folders of another class, or the folder tree is damaged,
+        // say so.
+        const ContactFolderSearch search = FindContactFolders(*store);
+        const QString advice = ContactFoldersAdvice(search, source.storePath);
+        if (!advice.isEmpty()) throw StoreError(advice.toStdString());
+        if (!search.unreadable.empty())
+          throw StoreError(QStringLiteral("%1 has no contacts folder that can be read: %2 of its "
+                                          "folders cannot be read, so the store is damaged (see "
+                                          "'lumivex-cli folders %1')")
+                               .arg(source.storePath)
+                               .arg(search.unreadable.size())
+                               .toStdString());
         throw StoreError(QStringLiteral("%1 has no contacts folder; name one with --folder PATH "
                                         "(see 'lumivex-cli folders %1')")
                              .arg(source.storePath)

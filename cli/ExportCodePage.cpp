@@ -122,16 +122,33 @@ int Report(const RunResult& result, const ConsoleView& view, const OutputOptions
   if (output.vCardEach && view.filesFailed > 0 && view.filesWritten == 0)
     return Failure(kExportVerb,
                    QStringLiteral("none of the %1 contacts could be written, the first %2; %3")
-                       .arg(result.contacts)
+                       .arg(result.entries)
                        .arg(view.firstFailure, kFreeSpace));
-  const QStringList summary = Shortfalls(view, output, folder, result.contacts);
+  QStringList summary = Shortfalls(view, output, folder, result.entries);
+  // Warnings above name the entries; a worksheet that is only full has none.
+  const bool listed = !summary.isEmpty();
+  // The worksheet holds as many rows as its 16-bit row counter counts; the contacts beyond them
+  // are in no row.
+  constexpr int kWorksheetContacts = 32766;
+  if (output.excel && result.entries > kWorksheetContacts)
+    summary << QStringLiteral(
+                   "the worksheet holds %1 contacts, its most; the other %2 of the folder's %3 "
+                   "were left out (--format csv holds them all)")
+                   .arg(kWorksheetContacts)
+                   .arg(result.entries - kWorksheetContacts)
+                   .arg(result.entries);
   if (!summary.isEmpty()) {
     std::fflush(stdout);
-    std::fprintf(stderr, "lumivex-cli %s: incomplete: %s; see the lines above\n",
-                 qPrintable(kExportVerb), qPrintable(summary.join(QStringLiteral("; "))));
+    std::fprintf(stderr, "lumivex-cli %s: incomplete: %s%s\n", qPrintable(kExportVerb),
+                 qPrintable(summary.join(QStringLiteral("; "))),
+                 listed ? "; see the lines above" : "");
     return kExitIncomplete;
   }
-  std::printf("%s\n", qPrintable(view.completion));
+  // The window's text counts to 32,767; the true number is given here.
+  QString completion = view.completion;
+  if (completion.endsWith(QStringLiteral(" Contacts Saved Successfully")))
+    completion = QString::number(result.entries) + QStringLiteral(" Contacts Saved Successfully");
+  std::printf("%s\n", qPrintable(completion));
   return kExitSuccess;
 }
 
@@ -169,6 +186,16 @@ int ExportInCodePage(const ExportRequest& request) {
     return Failure(kExportVerb, QString::fromUtf8(failure.what()));
   }
 
+  // A folder without entries has nothing to export (one whose list of entries lost some is
+  // damage, reported after the run).
+  try {
+    if (folder->GetItems()->Count() == 0 && folder->MissingEntries().isEmpty())
+      return Failure(kExportVerb, QStringLiteral("the folder \"%1\" holds no contacts; nothing "
+                                                 "was written")
+                                      .arg(folder->Path()));
+  } catch (const StoreError&) {
+    // The run reports a folder it cannot read.
+  }
   // The folder is made only once the store has opened: a store that fails leaves no empty
   // folder behind.
   if (!QDir().mkpath(dir))

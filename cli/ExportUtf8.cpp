@@ -6,6 +6,7 @@
 #include "contact/VCardWriter.h"
 #include "convert/Utf8Export.h"
 #include "merge/ContactSources.h"
+#include "source/ContactFolders.h"
 #include "source/FolderContacts.h"
 #include "source/StoreBackend.h"
 
@@ -32,12 +33,16 @@ class ConsoleObserver : public Utf8ExportObserver {
   // Each entry left out is told as it is met, in the words of the other forms.
   void Problem(const contact::EntryProblem& p) override {
     progress.Above();
-    Warn(kExportVerb,
-         QStringLiteral("entry %1 of \"%2\" %3: %4")
-             .arg(p.position)
-             .arg(p.folder,
-                  p.unwritten ? QStringLiteral("got no file") : QStringLiteral("cannot be read"),
-                  p.reason));
+    if (p.position == 0)  // the folder's own damage
+      Warn(kExportVerb, QStringLiteral("\"%1\": %2").arg(p.folder, p.reason));
+    else
+      Warn(kExportVerb, QStringLiteral("entry %1 of \"%2\" %3: %4")
+                            .arg(p.position)
+                            .arg(p.folder,
+                                 p.unwritten ? QStringLiteral("got no file")
+                                 : p.partial ? QStringLiteral("is not whole")
+                                             : QStringLiteral("cannot be read"),
+                                 p.reason));
     progress.Below();
   }
   void FileWritten(const QString& path) override {
@@ -55,6 +60,29 @@ class ConsoleObserver : public Utf8ExportObserver {
  private:
   bool finished_ = false;
 };
+
+// With --all-folders, the branches of each store's folder tree that cannot be read, each told on
+// stderr (the others are exported); their number.
+int ListUnreadableFolders(const ExportRequest& request) {
+  if (!request.allFolders) return 0;
+  QStringList paths = request.stores;
+  if (paths.isEmpty()) paths << ResolveStorePath(request.store);
+  int unreadable = 0;
+  for (const QString& path : paths) {
+    try {
+      const std::shared_ptr<Store> store = OpenStoreFile(path);
+      for (const UnreadableFolder& lost : FindContactFolders(*store).unreadable) {
+        Warn(kExportVerb, QStringLiteral("the folder \"%1\" of %2 cannot be read, so the contacts "
+                                         "in it and below it are left out: %3")
+                              .arg(lost.path, path, lost.why));
+        ++unreadable;
+      }
+    } catch (const StoreError&) {
+      // A store that cannot be opened is reported when its folders are taken.
+    }
+  }
+  return unreadable;
+}
 
 // The stores and folders to read: with one store and no --all-folders, the folder --folder names
 // (the default contacts folder without it), with the warning when it is no contacts folder; else
@@ -128,9 +156,16 @@ bool WriteReport(const QString& path, const QByteArray& bytes) {
 }
 
 // The summary of an export that ran to its end.
-int Report(const Utf8ExportResult& result) {
+int Report(const Utf8ExportResult& result, const QString& onlyFolder, int unreadableFolders) {
   const int written = result.contacts + result.groups;
-  if (result.problems.empty()) {
+  if (written == 0 && !result.cancelled && result.problems.empty() && unreadableFolders == 0)
+    // Nothing to write is not a success: no file was written.
+    return Failure(kExportVerb,
+                   QStringLiteral("no contacts: %1; nothing was written")
+                       .arg(!onlyFolder.isEmpty()
+                                ? QStringLiteral("the folder \"%1\" holds none").arg(onlyFolder)
+                                : QStringLiteral("the folders hold none")));
+  if (result.problems.empty() && unreadableFolders == 0) {
     QString done = QStringLiteral("%1 Contacts Saved Successfully").arg(written);
     if (result.groups > 0)
       done += QStringLiteral(" (%1 of them distribution lists)").arg(result.groups);
@@ -140,9 +175,26 @@ int Report(const Utf8ExportResult& result) {
   // Work that ran to its end but is not whole is summed up after the entries listed above.
   int unreadable = 0;
   int unwritten = 0;
-  for (const contact::EntryProblem& p : result.problems) (p.unwritten ? unwritten : unreadable)++;
+  int partial = 0;
+  int damagedFolders = unreadableFolders;
+  for (const contact::EntryProblem& p : result.problems)
+    (p.position == 0 ? damagedFolders
+     : p.partial     ? partial
+     : p.unwritten   ? unwritten
+                     : unreadable)++;
   const int entries = written + unreadable + unwritten;
   QStringList summary;
+  if (damagedFolders > 0)
+    summary << QStringLiteral("%1 %2 damaged (their contacts are not all written)")
+                   .arg(damagedFolders)
+                   .arg(damagedFolders == 1 ? QStringLiteral("folder is")
+                                            : QStringLiteral("folders are"));
+  if (partial > 0)
+    summary << QStringLiteral("%1 of %2 contacts were written without some of their fields")
+                   .arg(partial)
+                   .arg(written);
+  if (written == 0 && unreadable == 0 && unwritten == 0)
+    summary << QStringLiteral("nothing was written");
   if (unreadable > 0)
     summary << QStringLiteral(
                    "%1 of %2 entries could not be read (they are left out, the other "
@@ -179,16 +231,35 @@ int ExportInUtf8(const ExportRequest& request) {
 
   std::unique_ptr<contact::ContactStream> contacts;
   int stores = 0;
+  const int unreadableFolders = ListUnreadableFolders(request);
+  QString only;  // the one folder read, for the message when it holds no contacts
   try {
     std::vector<StoreFolders> sources = SourcesToExport(request);
     stores = int(sources.size());
-    // Each contact gets its folder's path as a category where the folders differ.
-    QSet<QString> folders;
+    // Each contact gets its folder's path as a category where more than one folder gives
+    // contacts (an empty one does not count).
+    QSet<QString> folders, giving;
     for (const StoreFolders& source : sources)
-      for (const auto& folder : source.folders) folders.insert(folder->Path());
-    run.folderAsCategory = folders.size() > 1;
+      for (const auto& folder : source.folders) {
+        folders.insert(folder->Path());
+        try {
+          if (folder->GetItems()->Count() > 0) giving.insert(folder->Path());
+        } catch (const StoreError&) {
+        }
+      }
+    run.folderAsCategory = giving.size() > 1;
+    if (folders.size() == 1) only = *folders.begin();
     contacts = merge::OpenContacts(std::move(sources), !request.noMerge);
   } catch (const StoreError& failure) {
+    if (unreadableFolders > 0) {
+      // The damage is what lost the contacts: told as an export that is not whole.
+      std::fflush(stdout);
+      std::fprintf(stderr,
+                   "lumivex-cli %s: incomplete: %d folder%s cannot be read (see the lines above) "
+                   "and no other holds contacts; nothing was written\n",
+                   qPrintable(kExportVerb), unreadableFolders, unreadableFolders == 1 ? "" : "s");
+      return kExitIncomplete;
+    }
     return Failure(kExportVerb, QString::fromUtf8(failure.what()));
   }
   CountingStream counted(*contacts);
@@ -244,7 +315,7 @@ int ExportInUtf8(const ExportRequest& request) {
   if (!request.mergeReport.isEmpty() && !result.cancelled &&
       !WriteReport(request.mergeReport, report))
     return kExitFailure;
-  return Report(result);
+  return Report(result, only, unreadableFolders);
 }
 
 }  // namespace lumivex::cli

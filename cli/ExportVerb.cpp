@@ -38,7 +38,10 @@ const Command& ExportCommand() {
                "          123.vcf for a contact without names). The numbers come in\n"
                "          the same order at every start, so exporting the same folder\n"
                "          again into DIR replaces the files of the last export\n"
-               "  xls     one Excel worksheet (BIFF 2.1), OutlookContacts-...xls\n"
+               "  xls     one Excel worksheet (BIFF 2.1), OutlookContacts-...xls;\n"
+               "          it holds 32,766 contacts at most (one row each): of a larger\n"
+               "          folder the first 32,766 are written, the export says how many\n"
+               "          were left out and ends with 3; csv holds them all\n"
                "  wab     one Windows Address Book file, OutlookContacts-...wab\n"
                "  vcard4  vCard 4.0 (RFC 6350), for KDE, Thunderbird, Nextcloud and\n"
                "          other CardDAV servers\n"
@@ -88,10 +91,14 @@ const Command& ExportCommand() {
                "characters Windows or Linux cannot hold in a file name made \"_\".\n"
                "Files of the same name already there are replaced\n")},
           {QStringLiteral("--all-folders"), QString(),
-           QStringLiteral("(vcard4, vcard3, csv) every contacts folder of the store, the\n"
-                          "hidden and search folders left out, instead of one. With more\n"
-                          "than one, each contact gets its folder's path as a category\n"
-                          "(\"Contacts/Suppliers\"). With several stores, of each store\n")},
+           QStringLiteral("(vcard4, vcard3, csv) every folder of the store that holds\n"
+                          "contacts or lists, whatever its class (contacts kept among mail\n"
+                          "too, without the mail), the hidden and search folders left out,\n"
+                          "instead of one. Where more than one gives contacts, each contact\n"
+                          "gets its folder's path below the top as a category\n"
+                          "(\"Contacts/Suppliers\"). A folder that cannot be read is listed\n"
+                          "on stderr, the others are exported, and the status is 3. With\n"
+                          "several stores, of each store\n")},
           {QStringLiteral("--exclude-folder"), QStringLiteral("PATH"),
            QStringLiteral("(vcard4, vcard3, csv) with --all-folders, leave out this folder of\n"
                           "every store (as 'lumivex-cli folders' prints it); may be repeated\n"),
@@ -141,6 +148,11 @@ const Command& ExportCommand() {
           "\n"
           "Prints the path of each file written, then \"N Contacts Saved Successfully\". While it\n"
           "works, \"Saving Contacts n/N\" is shown on stderr when stderr is a terminal.\n"
+          "N is the true number. The desktop window counts with 16-bit counters and so shows at\n"
+          "most 32,767 (its worksheet holds 32,766 contacts): for larger folders use this command\n"
+          "line, and csv, vcard4 or vcard3 where a worksheet cannot hold them all.\n"
+          "A folder without contacts is not exported: the export says so, writes nothing and\n"
+          "ends with 1.\n"
           "With vcard4, vcard3 and csv an entry that cannot be read is never written with values\n"
           "of another: it is left out and listed on stderr as it is met,\n"
           "  lumivex-cli export: warning: entry 7 of \"Top of Personal Folders/Contacts\" cannot\n"

@@ -66,6 +66,13 @@ void PrintText(const Folder& folder, int depth, const QString& defaultPath) {
     return;
   }
   for (const auto& sub : subs) {
+    if (const QString damage = sub->Unreadable(); !damage.isEmpty()) {
+      // Listed by its parent, but not there to be read.
+      ++damagedParts;
+      std::printf("%s%s  [unreadable: %s]\n", qPrintable(QString(depth * 2, u' ')),
+                  qPrintable(sub->Name()), qPrintable(damage));
+      continue;
+    }
     const int count = EntryCount(*sub);
     const QString cls =
         sub->ContainerClass().isEmpty() ? QStringLiteral("no class") : sub->ContainerClass();

@@ -108,6 +108,7 @@ struct Contact {
   QString displayName;
   QString fileAs;
   QString nickname;
+  QString initials;  // "A.C.L." as the contact form keeps them
 
   // Work.
   QString company;

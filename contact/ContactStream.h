@@ -30,6 +30,8 @@ struct EntryProblem {
   // Read, but its own file (one file per contact) could not be written; `reason` says why.
   bool unwritten = false;
   QString store = {};  // the store file's path, where several stores are read
+  // Written, but without the fields `reason` names (values of a type those fields cannot take).
+  bool partial = false;
 };
 
 struct SourcedContact {

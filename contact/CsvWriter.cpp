@@ -37,6 +37,32 @@ QString EmailField(const Contact& c) {
   return c.emails.size() > n ? c.emails[n].*field : QString();
 }
 
+// The type of the n-th e-mail address as the column gives it: an Exchange ("EX") address is
+// written in its SMTP form where the store holds one, and is then typed SMTP.
+template <size_t n>
+QString EmailType(const Contact& c) {
+  if (c.emails.size() <= n) return {};
+  const Email& e = c.emails[n];
+  if (e.type.compare(u"EX", Qt::CaseInsensitive) == 0 && e.address.contains(u'@') &&
+      !e.address.startsWith(u'/'))
+    return QStringLiteral("SMTP");
+  return e.type;
+}
+
+// The values of a multi-valued field in one cell, separated by ";" as the mail client's own CSV
+// export and import join and split them. The client lets no category hold a ";" (it splits what
+// is typed at it); a ";" in a value read from elsewhere is written as "," so that the cell
+// splits back into as many values as the contact has.
+QString Joined(const QStringList& values) {
+  QString out;
+  for (const QString& value : values) {
+    if (value.trimmed().isEmpty()) continue;
+    if (!out.isEmpty()) out += u';';
+    out += QString(value.trimmed()).replace(u';', u',');
+  }
+  return out;
+}
+
 QString DateOf(const Date& d) {
   if (!d.IsValid()) return {};
   char buffer[48];
@@ -100,16 +126,16 @@ const Column kColumns[] = {
     {"Assistant's Name", [](const Contact& c) { return c.assistant; }},
     {"Birthday", [](const Contact& c) { return DateOf(c.birthday); }},
     {"Business Address PO Box", AddressField<kWork, &Address::poBox>},
-    {"Categories", [](const Contact& c) { return c.categories.join(u';'); }},
-    {"Children", [](const Contact& c) { return c.children.join(QStringLiteral(", ")); }},
+    {"Categories", [](const Contact& c) { return Joined(c.categories); }},
+    {"Children", [](const Contact& c) { return Joined(c.children); }},
     {"E-mail Address", EmailField<0, &Email::address>},
-    {"E-mail Type", EmailField<0, &Email::type>},
+    {"E-mail Type", EmailType<0>},
     {"E-mail Display Name", EmailField<0, &Email::displayName>},
     {"E-mail 2 Address", EmailField<1, &Email::address>},
-    {"E-mail 2 Type", EmailField<1, &Email::type>},
+    {"E-mail 2 Type", EmailType<1>},
     {"E-mail 2 Display Name", EmailField<1, &Email::displayName>},
     {"E-mail 3 Address", EmailField<2, &Email::address>},
-    {"E-mail 3 Type", EmailField<2, &Email::type>},
+    {"E-mail 3 Type", EmailType<2>},
     {"E-mail 3 Display Name", EmailField<2, &Email::displayName>},
     {"Gender",
      [](const Contact& c) {
@@ -118,6 +144,7 @@ const Column kColumns[] = {
                                           : QString();
      }},
     {"Home Address PO Box", AddressField<kHomeA, &Address::poBox>},
+    {"Initials", [](const Contact& c) { return c.initials; }},
     {"Internet Free Busy", [](const Contact& c) { return c.freeBusyUrl; }},
     {"Manager's Name", [](const Contact& c) { return c.manager; }},
     {"Notes", NoteWithMembers},

@@ -252,6 +252,41 @@ QByteArray MemberUri(const Member& m) {
   return "urn:uuid:" + CardUuid(QStringLiteral("member:") + m.name).toLatin1();
 }
 
+// The property Evolution keeps an instant-messaging service's address in, by the address's
+// scheme, and the address as that property holds it (without the scheme and any "?call"
+// query). Null when Evolution has no field for the scheme.
+const char* EvolutionImProperty(const QString& im, QString& address) {
+  struct Service {
+    const char16_t* scheme;
+    const char* property;
+  };
+  static constexpr Service kServices[] = {
+      {u"xmpp", "X-JABBER"},
+      {u"jabber", "X-JABBER"},
+      {u"skype", "X-SKYPE"},
+      {u"aim", "X-AIM"},
+      {u"ymsgr", "X-YAHOO"},
+      {u"msnim", "X-MSN"},
+      {u"msn", "X-MSN"},
+      {u"icq", "X-ICQ"},
+      {u"gg", "X-GADUGADU"},
+      {u"gtalk", "X-GOOGLE-TALK"},
+      {u"groupwise", "X-GROUPWISE"},
+      {u"matrix", "X-MATRIX"},
+      {u"sip", "X-SIP"},
+  };
+  const qsizetype colon = im.indexOf(u':');
+  if (colon <= 0) return nullptr;
+  const QStringView scheme = QStringView(im).left(colon);
+  for (const Service& s : kServices) {
+    if (scheme.compare(QStringView(s.scheme), Qt::CaseInsensitive) != 0) continue;
+    address = im.mid(colon + 1).section(u'?', 0, 0);
+    while (address.startsWith(u'/')) address.remove(0, 1);
+    return address.isEmpty() ? nullptr : s.property;
+  }
+  return nullptr;
+}
+
 QString Joined(std::initializer_list<const QString*> parts) {
   QString text;
   for (const QString* part : parts) {
@@ -350,7 +385,11 @@ void AppendNames(Line& line, const Contact& c, bool v4) {
                        HasText(c.prefix) || HasText(c.suffix);
     // 3.0 needs an N, empty when the contact has no name parts (its FN names it).
     if (named || !v4) {
-      line.Start("N").Colon();
+      line.Start("N");
+      // 4.0 sorts by the file-as name given with N (a parameter value holds no quote).
+      if (v4 && HasText(c.fileAs))
+        line.Raw(";SORT-AS=\"").Uri(QString(c.fileAs).remove(u'"')).Raw("\"");
+      line.Colon();
       line.Part(c.surname).Sep(';').Part(c.givenName).Sep(';');
       line.Part(c.middleName).Sep(';').Part(c.prefix).Sep(';').Part(c.suffix).End();
     }
@@ -359,12 +398,20 @@ void AppendNames(Line& line, const Contact& c, bool v4) {
   if (HasText(c.nickname)) line.Start("NICKNAME").Colon().Text(c.nickname).End();
 }
 
-void AppendWork(Line& line, const Contact& c) {
-  if (HasText(c.company) || HasText(c.department)) {
+void AppendWork(Line& line, const Contact& c, bool v4) {
+  const bool office = HasText(c.officeLocation);
+  if (HasText(c.company) || HasText(c.department) || office) {
     line.Start("ORG").Colon().Part(c.company);
-    if (HasText(c.department)) line.Sep(';').Part(c.department);
+    if (HasText(c.department) || office) line.Sep(';').Part(c.department);
+    if (office) line.Sep(';').Part(c.officeLocation);
     line.End();
   }
+  if (office) line.Start("X-KADDRESSBOOK-X-Office").Colon().Text(c.officeLocation).End();
+  if (HasText(c.fileAs)) {
+    line.Start("X-EVOLUTION-FILE-AS").Colon().Text(c.fileAs).End();
+    if (!v4) line.Start("SORT-STRING").Colon().Text(c.fileAs).End();
+  }
+  if (HasText(c.initials)) line.Start("X-KADDRESSBOOK-X-Initials").Colon().Text(c.initials).End();
   if (HasText(c.jobTitle)) line.Start("TITLE").Colon().Text(c.jobTitle).End();
   if (HasText(c.profession)) line.Start("ROLE").Colon().Text(c.profession).End();
 }
@@ -457,6 +504,9 @@ void AppendCategoriesAndNetAddresses(Line& line, const Contact& c) {
     line.Start("IMPP").Colon();
     if (!im.contains(u':')) line.Raw("im:");
     line.Uri(im).End();
+    QString address;
+    if (const char* property = EvolutionImProperty(im, address))
+      line.Start(property).Colon().Text(address).End();
   }
   if (HasText(c.freeBusyUrl)) line.Start("FBURL").Colon().Uri(c.freeBusyUrl.trimmed()).End();
 }
@@ -509,7 +559,7 @@ void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
   Line line(card, scratch, version);
   card.append(v4 ? "BEGIN:VCARD\r\nVERSION:4.0\r\n" : "BEGIN:VCARD\r\nVERSION:3.0\r\n");
   AppendNames(line, c, v4);
-  AppendWork(line, c);
+  AppendWork(line, c, v4);
   AppendEmails(line, c, v4);
   AppendPhonesAndAddresses(line, c, v4);
   AppendWebAndDates(line, c, v4);

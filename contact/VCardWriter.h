@@ -6,7 +6,14 @@
 // What each field becomes (4.0 / 3.0 where they differ):
 //   name parts            N (family;given;middle;prefix;suffix), FN never empty (display name,
 //                         else the name parts, file-as, nickname, company, first e-mail address)
-//   nickname, job title   NICKNAME, TITLE; profession as ROLE; company and department as ORG
+//   nickname, job title   NICKNAME, TITLE; profession as ROLE
+//   company, department,  ORG (company;department;office location): Evolution takes the third
+//   office location       component for its office field. KDE's KContacts keeps the office in
+//                         X-KADDRESSBOOK-X-Office (its Addressee::office), written beside it
+//   file-as               X-EVOLUTION-FILE-AS (Evolution's "file under"), and the sort string
+//                         KContacts reads: SORT-STRING in 3.0, SORT-AS on N in 4.0
+//   initials              X-KADDRESSBOOK-X-Initials: neither reader has a field for initials;
+//                         KContacts keeps it as a custom field and Evolution carries it along
 //   e-mail 1..3           EMAIL, the first with PREF=1 / TYPE=INTERNET,PREF
 //   telephones            TEL with TYPE work/home and voice, cell, fax, pager, car, isdn,
 //                         textphone (TTY/TDD); primary with PREF; assistant, callback, company
@@ -22,6 +29,11 @@
 //                         X-EVOLUTION-MANAGER
 //   categories, notes     CATEGORIES, NOTE; IM address as IMPP ("im:" put before an address
 //                         without a scheme), free/busy URL as FBURL
+//   IM address by scheme  also as the property Evolution files that service under (it reads no
+//                         IMPP): xmpp: X-JABBER, skype: X-SKYPE, aim: X-AIM, ymsgr: X-YAHOO,
+//                         msnim: X-MSN, icq: X-ICQ, gg: X-GADUGADU, gtalk: X-GOOGLE-TALK,
+//                         groupwise: X-GROUPWISE, matrix: X-MATRIX, sip: X-SIP; the address
+//                         without its scheme. KContacts reads both and lists the address twice
 //   picture               PHOTO;VALUE=uri as a data: URI / PHOTO;ENCODING=b;TYPE=JPEG
 //   last modified, id     REV (UTC), UID (urn:uuid: / the bare UUID)
 //   distribution list     KIND:group with MEMBER per member / X-ADDRESSBOOKSERVER-KIND:group with

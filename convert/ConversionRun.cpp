@@ -204,6 +204,7 @@ RunResult RunConversion(const SourceOptions& source, const OutputOptions& output
     if (source.selectStore) folder = PickedContactsFolder(session);
     if (!folder) throw StoreError("No contacts source has been chosen in the main window");
     std::shared_ptr<Items> items = folder->GetItems();
+    result.entries = std::max(0, items->Count());
     view.SetProgressRange(0, items->Count());
 
     RunContext run(target, folder, items, view);

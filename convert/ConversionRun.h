@@ -124,7 +124,8 @@ struct RunResult {
   };
   Status status = kCancelled;
   QString error;
-  int contacts = 0;    // entries visited
+  int contacts = 0;    // entries visited, as the window's 16-bit counter counts them
+  int entries = 0;     // the folder's entries, counted in full (no 16-bit limit)
   QString outputPath;  // the single file written, or the last per-contact file
 };
 

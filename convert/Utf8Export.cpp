@@ -24,13 +24,14 @@ QString Extension(Utf8Format format) {
 }
 
 // The category that names a folder: its path below the top of the store's folder tree
-// ("Contacts/Suppliers" for "Top of Personal Folders/Contacts/Suppliers").
+// ("Contacts/Suppliers" for "Top of Personal Folders/Contacts/Suppliers"), whatever the top is
+// called in the store's language; a folder at the root of the tree by its own name.
 QString FolderCategory(const QString& path) {
-  const QStringList parts = path.split(u'/');
-  qsizetype start = 0;
-  for (qsizetype i = 0; i + 1 < parts.size(); ++i)
-    if (parts[i].startsWith(u"Top of ") || parts[i] == u"IPM_SUBTREE") start = i + 1;
-  return parts.mid(start).join(u'/');
+  QStringList parts = path.split(u'/');
+  if (parts.size() > 1) parts.removeFirst();
+  // An Exchange offline store keeps its folders one level deeper: "Root - Mailbox/IPM_SUBTREE".
+  if (parts.size() > 1 && parts.first() == u"IPM_SUBTREE") parts.removeFirst();
+  return parts.join(u'/');
 }
 
 // Why a write or create failed. Qt names some failures only as "Unknown error" (a write it
@@ -198,7 +199,9 @@ class Writer {
       const EntryProblem& problem = problems[problemsSeen_++];
       observer_.Problem(problem);
       result_.problems.push_back(problem);
-      Step(problem.folder);
+      // An entry passed over is a step; a folder's own damage and an entry given without some
+      // fields (written as it comes) are not.
+      if (!problem.partial && problem.position > 0) Step(problem.folder);
     }
   }
 
@@ -253,7 +256,10 @@ Utf8ExportResult RunUtf8Export(const std::vector<std::shared_ptr<Folder>>& folde
   } catch (const StoreError& e) {
     throw Utf8ExportError(e.what());
   }
-  return RunUtf8Export(*contacts, options, observer);
+  // A contact is named by its folder only where more than one folder gives contacts.
+  Utf8ExportOptions run = options;
+  if (contacts->FoldersWithEntries() <= 1) run.folderAsCategory = false;
+  return RunUtf8Export(*contacts, run, observer);
 }
 
 Utf8ExportResult RunUtf8Export(contact::ContactStream& contacts, const Utf8ExportOptions& options,
@@ -281,6 +287,11 @@ Utf8ExportResult RunUtf8Export(contact::ContactStream& contacts, const Utf8Expor
   Writer(options, observer, result).Run(contacts, single.get());
   // A cancelled export leaves no single file: the target stays as it was.
   if (single && !result.cancelled) {
+    if (result.contacts + result.groups == 0) {
+      // No contacts: no file either (one of the target's name stays as it was).
+      result.output.clear();
+      return result;
+    }
     single->Finish();
     observer.FileWritten(result.output);
   }

@@ -29,15 +29,20 @@ struct Utf8ExportOptions {
   // The file to write (single file) or the folder to write into (per contact). A folder given
   // for a single file gets a time-stamped name inside it.
   QString target;
-  // Each contact also gets its folder's path as a category (set with several folders).
+  // Each contact also gets its folder's path as a category, where more than one folder gives
+  // contacts.
   bool folderAsCategory = false;
 };
 
 struct Utf8ExportResult {
-  int contacts = 0;                             // entries written as contacts
-  int groups = 0;                               // distribution lists written as groups
-  std::vector<contact::EntryProblem> problems;  // entries not written
-  QString output;          // the file written, or the folder of the per-contact files
+  int contacts = 0;  // entries written as contacts
+  int groups = 0;    // distribution lists written as groups
+  // Entries not written, folders whose list of entries misses some (position 0), and entries
+  // written without some of their fields (`partial`).
+  std::vector<contact::EntryProblem> problems;
+  // The file written (empty when no contact was found: no file is then written), or the folder
+  // of the per-contact files.
+  QString output;
   bool cancelled = false;  // stopped by the observer: a single file is not left behind
 };
 

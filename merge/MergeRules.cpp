@@ -200,12 +200,13 @@ void MatchKeys(const Contact& c, std::vector<MatchKey>& out) {
 }
 
 void Combine(Contact& newer, const Contact& older) {
-  for (auto field :
-       {&Contact::messageClass, &Contact::prefix, &Contact::givenName, &Contact::middleName,
-        &Contact::surname, &Contact::suffix, &Contact::displayName, &Contact::fileAs,
-        &Contact::nickname, &Contact::company, &Contact::department, &Contact::jobTitle,
-        &Contact::profession, &Contact::officeLocation, &Contact::manager, &Contact::assistant,
-        &Contact::imAddress, &Contact::freeBusyUrl, &Contact::spouse})
+  for (auto field : {&Contact::messageClass, &Contact::prefix,     &Contact::givenName,
+                     &Contact::middleName,   &Contact::surname,    &Contact::suffix,
+                     &Contact::displayName,  &Contact::fileAs,     &Contact::nickname,
+                     &Contact::initials,     &Contact::company,    &Contact::department,
+                     &Contact::jobTitle,     &Contact::profession, &Contact::officeLocation,
+                     &Contact::manager,      &Contact::assistant,  &Contact::imAddress,
+                     &Contact::freeBusyUrl,  &Contact::spouse})
     TakeIfEmpty(newer.*field, older.*field);
   if (!newer.birthday.IsValid()) newer.birthday = older.birthday;
   if (!newer.anniversary.IsValid()) newer.anniversary = older.anniversary;

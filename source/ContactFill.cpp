@@ -25,12 +25,13 @@ T& NextElement(std::vector<T>& list, size_t& used) {
 // next, so that reading an entry allocates hardly anything.
 void Empty(contact::Contact& c) {
   c.isGroup = false;
-  for (QString* text : {&c.messageClass,    &c.prefix,          &c.givenName,   &c.middleName,
-                        &c.surname,         &c.suffix,          &c.displayName, &c.fileAs,
-                        &c.nickname,        &c.company,         &c.department,  &c.jobTitle,
-                        &c.profession,      &c.officeLocation,  &c.manager,     &c.assistant,
-                        &c.businessWebPage, &c.personalWebPage, &c.imAddress,   &c.freeBusyUrl,
-                        &c.spouse,          &c.notes,           &c.uid,         &c.photo.mimeType})
+  for (QString* text : {&c.messageClass,  &c.prefix,          &c.givenName,       &c.middleName,
+                        &c.surname,       &c.suffix,          &c.displayName,     &c.fileAs,
+                        &c.nickname,      &c.initials,        &c.company,         &c.department,
+                        &c.jobTitle,      &c.profession,      &c.officeLocation,  &c.manager,
+                        &c.assistant,     &c.businessWebPage, &c.personalWebPage, &c.imAddress,
+                        &c.freeBusyUrl,   &c.spouse,          &c.notes,           &c.uid,
+                        &c.photo.mimeType})
     if (!text->isEmpty()) text->resize(0);
   // Emails, phones and addresses are read into the elements already there (NextElement), and
   // the list cut to what was read.
@@ -46,12 +47,19 @@ void Empty(contact::Contact& c) {
 
 // Why a field cannot be read, `what` naming it.
 bool Unreadable(QString& why, const char* what) {
-  why = QStringLiteral("its %1 cannot be read (damaged, or stored as another kind of value)")
-            .arg(QLatin1String(what));
+  why = QStringLiteral("its %1 cannot be read; the entry is damaged").arg(QLatin1String(what));
   return false;
 }
 
 }  // namespace
+
+void FileContactEntry::Noted(const char* what) const {
+  if (skipped_ == 0) return;
+  leftOut_ << QStringLiteral("its %1 (stored as a value of type 0x%2)")
+                  .arg(QLatin1String(what))
+                  .arg(skipped_, 4, 16, QLatin1Char('0'));
+  skipped_ = 0;
+}
 
 bool FileContactEntry::ReadContact(contact::Contact& contact, QString& why) const {
   if (hints_) hints_->whole.store(true, std::memory_order_relaxed);
@@ -61,12 +69,22 @@ bool FileContactEntry::ReadContact(contact::Contact& contact, QString& why) cons
   } else if (!namedFailure_.isEmpty()) {
     // Its fields cannot be told apart: any of them may be among the unresolved ones.
     why = namedFailure_;
-  } else if (FillContact(contact, why)) {
-    // What the entry's attachments and list members were read from must be the file as opened.
-    if (!state_->file->Changed(!state_->file->Concurrent())) return true;
-    why = QString::fromLatin1(storefile::kFileChangedText);
-  } else if (state_->file->Changed(true)) {
-    why = QString::fromLatin1(storefile::kFileChangedText);
+  } else {
+    leniency_ = true;
+    leftOut_.clear();
+    skipped_ = 0;
+    const bool filled = FillContact(contact, why);
+    leniency_ = false;
+    if (filled && !state_->file->Changed(!state_->file->Concurrent())) {
+      // What the entry's attachments and list members were read from is the file as opened.
+      // Written without the fields of a type they cannot take: `why` names them.
+      why = leftOut_.isEmpty() ? QString()
+                               : QStringLiteral("written without %1: a type that field cannot take")
+                                     .arg(leftOut_.join(QStringLiteral(", ")));
+      return true;
+    }
+    if (filled || state_->file->Changed(true))
+      why = QString::fromLatin1(storefile::kFileChangedText);
   }
   // Nothing of an earlier entry stays in the lists either.
   contact.emails.clear();
@@ -95,6 +113,7 @@ bool FileContactEntry::FillTexts(std::span<const TextField> fields, contact::Con
                                  QString& why) const {
   for (const TextField& field : fields) {
     if (!ReadText(field.slot, c.*field.member)) return Unreadable(why, field.label);
+    Noted(field.label);
     LinesInPlace(c.*field.member);
   }
   return true;
@@ -112,6 +131,7 @@ bool FileContactEntry::FillNames(contact::Contact& c, QString& why) const {
       {kFullName, "full name", &Contact::displayName},
       {kFileUnder, "file-as name", &Contact::fileAs},
       {kNickname, "nickname", &Contact::nickname},
+      {kInitials, "initials", &Contact::initials},
   };
   return FillTexts(kNames, c, why);
 }
@@ -142,6 +162,7 @@ bool FileContactEntry::FillOtherTexts(contact::Contact& c, QString& why) const {
   c.isGroup = c.messageClass.startsWith(u"IPM.DistList", Qt::CaseInsensitive);
   if (!ReadText(Has(kWebPage) ? kWebPage : kBusinessHomePage, c.businessWebPage))
     return Unreadable(why, "business web page");
+  Noted("business web page");
   return true;
 }
 
@@ -151,6 +172,7 @@ bool FileContactEntry::FillEmails(contact::Contact& c, QString& why) const {
   for (int n = 0; n < 3; ++n) {
     contact::Email& email = NextElement(c.emails, emails);
     if (!ReadEmailEntry(n, email)) return Unreadable(why, "e-mail address");
+    Noted(n == 0 ? "e-mail address" : n == 1 ? "e-mail address 2" : "e-mail address 3");
     if (email.address.isEmpty()) --emails;
   }
   c.emails.resize(emails);
@@ -186,6 +208,7 @@ bool FileContactEntry::FillPhones(contact::Contact& c, QString& why) const {
     contact::Phone& phone = NextElement(c.phones, phones);
     phone.kind = kind;
     if (!ReadText(slot, phone.number)) return Unreadable(why, "telephone numbers");
+    Noted("telephone number");
     if (phone.number.isEmpty()) --phones;
   }
   c.phones.resize(phones);
@@ -196,8 +219,14 @@ bool FileContactEntry::FillPhones(contact::Contact& c, QString& why) const {
 bool FileContactEntry::FillAddresses(contact::Contact& c, QString& why) const {
   // The mailing address: 1 home, 2 business, 3 other.
   int32_t mailing = 0;
-  if (Has(kPostalAddressId) && !item_->Int32(index_[kPostalAddressId], mailing))
-    return Unreadable(why, "mailing-address choice");
+  if (Has(kPostalAddressId)) {
+    if (types_[kPostalAddressId] != storefile::kTypeInt32) {
+      skipped_ = types_[kPostalAddressId];
+      Noted("mailing-address choice");
+    } else if (!item_->Int32(index_[kPostalAddressId], mailing)) {
+      return Unreadable(why, "mailing-address choice");
+    }
+  }
   using contact::AddressKind;
   struct AddressSlots {
     AddressKind kind;
@@ -227,6 +256,7 @@ bool FileContactEntry::FillAddresses(contact::Contact& c, QString& why) const {
       return Unreadable(why, "postal addresses");
     if (address.IsEmpty() && !ReadText(where.formatted, address.street))
       return Unreadable(why, "postal addresses");
+    Noted("postal address");
     LinesInPlace(address.street);
     if (address.IsEmpty()) --addresses;
   }
@@ -245,14 +275,21 @@ bool FileContactEntry::FillDays(contact::Contact& c, QString& why) const {
       {kBirthdayLocal, kBirthday, "birthday", &Contact::birthday},
       {kAnniversaryLocal, kAnniversary, "anniversary", &Contact::anniversary},
   };
-  for (const DayField& field : kDays)
+  for (const DayField& field : kDays) {
     if (!ReadDay(field.localSlot, field.utcSlot, c.*field.member))
       return Unreadable(why, field.label);
+    Noted(field.label);
+  }
   return true;
 }
 
 bool FileContactEntry::FillGender(contact::Contact& c, QString& why) const {
   if (!Has(kGender)) return true;
+  if (types_[kGender] != storefile::kTypeInt16 && types_[kGender] != storefile::kTypeBoolean) {
+    skipped_ = types_[kGender];
+    Noted("gender");
+    return true;
+  }
   int32_t gender = 0;
   if (!item_->Int16(index_[kGender], gender)) return Unreadable(why, "gender");
   c.gender = gender == 1   ? contact::Gender::kFemale
@@ -272,20 +309,28 @@ bool FileContactEntry::FillLists(contact::Contact& c, QString& why) const {
       {kChildren, "children's names", &Contact::children},
       {kCategories, "categories", &Contact::categories},
   };
-  for (const ListField& field : kLists)
+  for (const ListField& field : kLists) {
     if (!ReadList(field.slot, c.*field.member)) return Unreadable(why, field.label);
+    Noted(field.label);
+  }
   return true;
 }
 
 bool FileContactEntry::FillNotes(contact::Contact& c, QString& why) const {
-  return ReadBody(c.notes, &why);
+  if (!ReadBody(c.notes, &why)) return false;
+  Noted("notes");
+  return true;
 }
 
 bool FileContactEntry::FillLastChange(contact::Contact& c, QString& why) const {
   if (!Has(kLastModificationTime)) return true;
+  if (types_[kLastModificationTime] != storefile::kTypeTime) {
+    skipped_ = types_[kLastModificationTime];
+    Noted("time of last change");
+    return true;
+  }
   uint64_t time = 0;
-  if (types_[kLastModificationTime] != storefile::kTypeTime ||
-      !item_->FileTime(index_[kLastModificationTime], time))
+  if (!item_->FileTime(index_[kLastModificationTime], time))
     return Unreadable(why, "time of last change");
   constexpr int64_t kUnixEpochMs = 11644473600000LL;
   c.lastModified =

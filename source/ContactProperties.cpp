@@ -21,7 +21,7 @@ struct Tagged {
   int slot;
 };
 
-constexpr std::array<Tagged, 59> kTagged = {{
+constexpr std::array<Tagged, 60> kTagged = {{
     {0x001A, kMessageClass},
     {0x0E07, kMessageFlags},
     {0x1000, kBody},
@@ -33,6 +33,7 @@ constexpr std::array<Tagged, 59> kTagged = {{
     {0x3A06, kFirstName},
     {0x3A08, kBusinessTelephoneNumber},
     {0x3A09, kHomeTelephoneNumber},
+    {0x3A0A, kInitials},
     {0x3A11, kLastName},
     {0x3A16, kCompanyName},
     {0x3A17, kJobTitle},

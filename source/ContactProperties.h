@@ -72,6 +72,7 @@ enum ContactSlot : int {
   kLastModificationTime,
   kFileUnder,
   kNickname,
+  kInitials,
   kProfession,
   kGender,
   kPersonalHomePage,

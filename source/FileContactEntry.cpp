@@ -6,8 +6,15 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <cstring>
 
 namespace lumivex::backend {
+
+namespace {
+// Value types that the reader's list leaves out: numbers read as text where a field wants text.
+constexpr uint32_t kTypeDouble = 0x0005;
+constexpr uint32_t kTypeInt64 = 0x0014;
+}  // namespace
 
 FileContactEntry::FileContactEntry(std::shared_ptr<StoreState> state,
                                    std::unique_ptr<storefile::StoreItem> item, QString why)
@@ -38,6 +45,14 @@ FileContactEntry::FileContactEntry(std::shared_ptr<StoreState> state,
       index_[static_cast<size_t>(slot)] = i;
       types_[static_cast<size_t>(slot)] = type;
     }
+  }
+  // Every entry of a folder has a message class; a node without one is another node's data (a
+  // folder's, say) that a damaged store points the entry at: read as a contact it would give a
+  // card of wrong values.
+  if (index_[kMessageClass] < 0) {
+    failure_ = QStringLiteral(
+        "its data is not an entry's (it has no message class); the store is damaged");
+    item_.reset();
   }
 }
 
@@ -147,9 +162,41 @@ bool FileContactEntry::ReadText(int slot, QString& value) const {
       value = DateText(time);
       return true;
     }
+    case storefile::kTypeInt16:
+    case storefile::kTypeInt32:
+    case kTypeInt64:
+    case kTypeDouble:
+      // A number where text is wanted (a phone number or keyword kept as an integer by another
+      // program): its decimal text.
+      return ReadNumber(index, type, value);
     default:
-      return false;  // a value type no contact field has
+      // A type no text field can take: the field is left out (and told of), not the entry.
+      if (!value.isEmpty()) value.resize(0);
+      skipped_ = type;
+      return leniency_;
   }
+}
+
+bool FileContactEntry::ReadNumber(int index, uint32_t type, QString& value) const {
+  if (type == storefile::kTypeInt16 || type == storefile::kTypeInt32) {
+    int32_t n = 0;
+    if (!(type == storefile::kTypeInt16 ? item_->Int16(index, n) : item_->Int32(index, n)))
+      return false;
+    value = QString::number(n);
+    return true;
+  }
+  QByteArray raw;
+  if (!item_->Data(index, raw) || raw.size() < 8) return false;
+  uint64_t bits = 0;
+  for (int i = 7; i >= 0; --i) bits = (bits << 8) | static_cast<uchar>(raw[i]);
+  if (type == kTypeInt64) {
+    value = QString::number(static_cast<qint64>(bits));
+  } else {
+    double d = 0;
+    std::memcpy(&d, &bits, sizeof d);
+    value = QString::number(d, 'g', 17);
+  }
+  return true;
 }
 
 bool FileContactEntry::ReadDate(int localSlot, int utcSlot, QString& value) const {
@@ -220,7 +267,13 @@ bool FileContactEntry::ReadList(int slot, QStringList& out) const {
     if (!one.isEmpty()) out << one;
     return true;
   }
-  if (type != storefile::kTypeMultiUnicode && type != storefile::kTypeMultiString8) return false;
+  if (type != storefile::kTypeMultiUnicode && type != storefile::kTypeMultiString8) {
+    // A single value of another kind: as text where it is a number, else left out.
+    QString one;
+    if (!ReadText(slot, one)) return false;
+    if (!one.isEmpty()) out << one;
+    return true;
+  }
   std::vector<QByteArray> parts;
   if (!item_->MultiData(index, parts)) return false;
   for (const QByteArray& part : parts) {
@@ -238,8 +291,11 @@ bool FileContactEntry::ReadDay(int localSlot, int utcSlot, contact::Date& day) c
     const int index = index_[static_cast<size_t>(slot)];
     if (index < 0) continue;
     uint64_t time = 0;
-    if (types_[static_cast<size_t>(slot)] != storefile::kTypeTime || !item_->FileTime(index, time))
-      return false;
+    if (types_[static_cast<size_t>(slot)] != storefile::kTypeTime) {
+      skipped_ = types_[static_cast<size_t>(slot)];
+      return leniency_;
+    }
+    if (!item_->FileTime(index, time)) return false;
     const QDate date = DayOf(time);
     if (date.isValid()) day = {date.year(), date.month(), date.day()};
     return true;

@@ -79,8 +79,14 @@ class FileContactEntry : public ContactEntry {
   // The code page of the entry's 8-bit text: the one it names, else the store's.
   int CodePage() const;
 
-  // Strings as stored, multi-valued strings joined with ", ". Absent: empty text.
+  // Strings as stored, multi-valued strings joined with ", ", numbers as decimal text. Absent:
+  // empty text. A value of another type fails the read, or under leniency_ reads as empty and
+  // is noted in skipped_.
   bool ReadText(int slot, QString& value) const;
+  // An integer or floating-point value as decimal text. False when its bytes cannot be read.
+  bool ReadNumber(int index, uint32_t type, QString& value) const;
+  // Names the field just read in leftOut_ when its value was of a type it cannot take.
+  void Noted(const char* what) const;
 
   // A date as the user's short date: the local-time copy where the entry has one.
   bool ReadDate(int localSlot, int utcSlot, QString& value) const;
@@ -149,6 +155,11 @@ class FileContactEntry : public ContactEntry {
   QString failure_;            // why the entry cannot be opened or its properties read
   QString namedFailure_;       // why its named properties cannot be resolved
   mutable QString lastFailure_;
+  // While ReadContact reads (leniency_), a value of a type its field cannot take is left out:
+  // its type is kept in skipped_ until the field is named in leftOut_.
+  mutable bool leniency_ = false;
+  mutable uint32_t skipped_ = 0;
+  mutable QStringList leftOut_;
   std::shared_ptr<Graveyard> graveyard_;  // where the entry's item is freed
   std::shared_ptr<ReadHints> hints_;      // how the entries of its folder are read
   QString uid_;                           // made ahead by PrepareUid

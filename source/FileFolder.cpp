@@ -13,6 +13,28 @@ namespace lumivex::backend {
 
 namespace {
 
+// A folder its parent lists whose node cannot be found: it stands in the tree so that the
+// damage is seen (Unreadable), with nothing in it.
+class LostFolder : public Folder {
+ public:
+  LostFolder(const QString& parentPath, int index, QString why)
+      : name_(QStringLiteral("(unreadable folder %1)").arg(index + 1)),
+        path_(parentPath.isEmpty() ? name_ : parentPath + u'/' + name_),
+        why_(std::move(why)) {}
+  QString Name() const override { return name_; }
+  QString Path() const override { return path_; }
+  QString ContainerClass() const override { return {}; }
+  int DefaultItemType() const override { return kMailItem; }
+  std::shared_ptr<Items> GetItems() const override { throw StoreError(why_.toStdString()); }
+  std::vector<std::shared_ptr<Folder>> SubFolders() const override { return {}; }
+  QString Unreadable() const override { return why_; }
+
+ private:
+  QString name_;
+  QString path_;
+  QString why_;
+};
+
 // The store's own folders that the mail client does not show, by the names and classes Outlook
 // and Exchange give them in every language's store (they are created with these English names).
 bool IsSystemFolder(const QString& name, const QString& containerClass) {
@@ -149,7 +171,15 @@ FileFolder::FileFolder(std::shared_ptr<StoreState> state,
                        std::vector<uint32_t> ancestors)
     : state_(std::move(state)), item_(std::move(item)), lineage_(std::move(ancestors)) {
   lineage_.push_back(item_->Id());
-  if (!root) {
+  if (!root && item_->PropertyCount() < 0) {
+    // Listed by its parent, but its node holds no readable folder: damage, told by Unreadable(),
+    // never taken for an empty folder.
+    unreadable_ =
+        QStringLiteral("the folder's node cannot be read (%1)")
+            .arg(item_->Failure().isEmpty() ? QStringLiteral("no properties") : item_->Failure());
+    name_ = QStringLiteral("(unreadable folder)");
+    path_ = parentPath.isEmpty() ? name_ : parentPath + u'/' + name_;
+  } else if (!root) {
     name_ = item_->Text(kTagDisplayName, state_->codePage);
     path_ = parentPath.isEmpty() ? name_ : parentPath + u'/' + name_;
     containerClass_ = item_->Text(kTagContainerClass, state_->codePage);
@@ -180,6 +210,9 @@ int FileFolder::DefaultItemType() const {
 }
 
 std::shared_ptr<Items> FileFolder::GetItems() const {
+  if (!unreadable_.isEmpty())
+    throw StoreError(Utf8(QStringLiteral("Cannot read the entries of \"%1\" in %2: %3")
+                              .arg(path_, state_->file->Path(), unreadable_)));
   if (item_->MessageCount() < 0)
     throw StoreError(Utf8(QStringLiteral("Cannot read the entries of \"%1\" in %2: the folder "
                                          "is damaged")
@@ -207,11 +240,13 @@ QString FileFolder::MissingEntries() const {
 
 std::vector<std::shared_ptr<Folder>> FileFolder::SubFolders() const {
   std::vector<std::shared_ptr<Folder>> folders;
-  for (auto& sub : SubFolderObjects()) folders.push_back(sub);
+  SubFolderObjects(&folders);
   return folders;
 }
 
-std::vector<std::shared_ptr<FileFolder>> FileFolder::SubFolderObjects() const {
+std::vector<std::shared_ptr<FileFolder>> FileFolder::SubFolderObjects(
+    std::vector<std::shared_ptr<Folder>>* all) const {
+  if (!unreadable_.isEmpty()) return {};
   const int count = item_->SubFolderCount();
   if (count < 0)
     throw StoreError(
@@ -221,7 +256,14 @@ std::vector<std::shared_ptr<FileFolder>> FileFolder::SubFolderObjects() const {
   std::vector<std::shared_ptr<FileFolder>> folders;
   folders.reserve(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
-    std::shared_ptr<storefile::StoreItem> sub = item_->SubFolder(i);
+    std::shared_ptr<storefile::StoreItem> sub;
+    try {
+      sub = item_->SubFolder(i);
+    } catch (const StoreError& error) {
+      if (!all) throw;
+      all->push_back(std::make_shared<LostFolder>(path_, i, QString::fromUtf8(error.what())));
+      continue;
+    }
     // A damaged folder table can list a folder above this one, or one folder twice: the tree
     // would have no end (or grow with every level), so the branch is refused as damaged.
     const uint32_t id = sub->Id();
@@ -235,7 +277,9 @@ std::vector<std::shared_ptr<FileFolder>> FileFolder::SubFolderObjects() const {
                    .arg(path_.isEmpty() ? QStringLiteral("the root") : path_, state_->file->Path(),
                         loops ? QStringLiteral("it lists a folder above itself")
                               : QStringLiteral("it lists a folder twice"))));
-    folders.push_back(std::make_shared<FileFolder>(state_, std::move(sub), path_, false, lineage_));
+    auto folder = std::make_shared<FileFolder>(state_, std::move(sub), path_, false, lineage_);
+    if (all) all->push_back(folder);
+    folders.push_back(std::move(folder));
   }
   return folders;
 }

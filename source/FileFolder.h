@@ -33,11 +33,19 @@ class FileFolder : public Folder {
   // that lists fewer has lost some, though each of its own parts looks whole.
   QString MissingEntries() const override;
 
+  // Every folder the folder lists, in order; one whose node cannot be found stands as an
+  // unreadable folder in its place.
   std::vector<std::shared_ptr<Folder>> SubFolders() const override;
 
-  // The sub-folders as FileFolders. Throws StoreError when the folder table cannot be read or
-  // lists a folder above this one, or one folder twice.
-  std::vector<std::shared_ptr<FileFolder>> SubFolderObjects() const;
+  QString Unreadable() const override { return unreadable_; }
+
+  // The sub-folders as FileFolders (one whose node holds no readable folder says so through
+  // Unreadable). Throws StoreError when the folder table cannot be read or lists a folder above
+  // this one, or one folder twice. With `all`, every folder listed goes there too, with a folder
+  // whose node cannot be found as an unreadable one in its place; without it, such a folder
+  // makes the branch unreadable (StoreError).
+  std::vector<std::shared_ptr<FileFolder>> SubFolderObjects(
+      std::vector<std::shared_ptr<Folder>>* all = nullptr) const;
 
   uint32_t Id() const { return item_->Id(); }
   bool Hidden() const override { return system_; }
@@ -53,6 +61,7 @@ class FileFolder : public Folder {
   QString containerClass_;
   bool hidden_ = false;
   bool system_ = false;
+  QString unreadable_;             // why the folder's own node cannot be read
   std::vector<uint32_t> lineage_;  // the node ids of the folders from the root down to this one
 };
 

@@ -1,30 +1,17 @@
 #include "source/FolderContacts.h"
 
 #include "contact/VCardWriter.h"
+#include "source/ContactFolders.h"
 
 #include <algorithm>
 
 namespace lumivex {
 
-namespace {
-
-constexpr int kMaxFolderDepth = 64;  // a damaged store could nest its folders in a loop
-
-void CollectContactFolders(const std::shared_ptr<Folder>& folder, int depth,
-                           std::vector<std::shared_ptr<Folder>>& out) {
-  if (depth >= kMaxFolderDepth) return;
-  for (const auto& sub : folder->SubFolders()) {
-    if (sub->Hidden()) continue;
-    if (sub->DefaultItemType() == kContactItem) out.push_back(sub);
-    CollectContactFolders(sub, depth + 1, out);
-  }
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store) {
   std::vector<std::shared_ptr<Folder>> folders;
-  CollectContactFolders(store.RootFolder(), 0, folders);
+  for (const auto& found : FindContactFolders(store).folders) folders.push_back(found.folder);
   return folders;
 }
 
@@ -45,6 +32,7 @@ struct FolderContacts::Work {
   QString path;
   std::shared_ptr<Items> items;
   int count = 0;
+  bool contactsOnly = false;  // a folder of another class: only its contacts and lists are given
 };
 
 FolderContacts::FolderContacts(std::vector<StoreFolders> sources) : sources_(std::move(sources)) {
@@ -65,7 +53,13 @@ FolderContacts::FolderContacts(std::vector<StoreFolders> sources) : sources_(std
                                   QString::fromUtf8(e.what()))
                              .toStdString());
       }
+      w.contactsOnly = folder->DefaultItemType() != kContactItem;
+      // The same check of a folder as every form makes: a list of entries shorter than the
+      // folder's own count has lost some.
+      const QString missing = folder->MissingEntries();
+      if (!missing.isEmpty()) problems_.push_back({w.path, 0, missing, false, sources_[s].path});
       total_ += w.count;
+      withEntries_ += w.count > 0;
       work_.push_back(std::move(w));
     }
 }
@@ -106,6 +100,10 @@ bool FolderContacts::Next(contact::SourcedContact& out) {
     }
     if (out.contact.uid.isEmpty())
       out.contact.uid = contact::CardUuid(QStringLiteral("%1|%2").arg(w.path).arg(i + 1));
+    // Mail kept beside contacts in a folder of another class is passed over.
+    if (w.contactsOnly && !IsContactClass(out.contact.messageClass)) continue;
+    // Read, less the fields `why` names: given, and told of.
+    if (!why.isEmpty()) problems_.push_back({w.path, i + 1, why, false, store, true});
     out.origins.resize(1);
     out.origins[0] = contact::Origin{store, w.path, i + 1, out.contact.lastModified};
     out.mergeRule.clear();

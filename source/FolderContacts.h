@@ -14,9 +14,10 @@
 
 namespace lumivex {
 
-// Every contact folder of `store` (container class IPF.Contact*), in folder-tree order, the
-// store's hidden and search folders (and what lies below them) left out. Throws StoreError when
-// the folder tree cannot be read.
+// Every folder of `store` that holds contacts (container class IPF.Contact*, or contact and list
+// entries in a folder of another class), in folder-tree order, the store's hidden and search
+// folders (and what lies below them) left out; branches that cannot be read are passed over
+// (FindContactFolders lists them). Throws StoreError when the root cannot be read.
 std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store);
 
 // True for a contacts folder the mail client fills by itself rather than the user: "Suggested
@@ -32,7 +33,8 @@ struct StoreFolders {
 };
 
 // The entries of the folders of every store, one after another in the order given. An entry that
-// cannot be read is listed in Problems() and passed over.
+// cannot be read is listed in Problems() and passed over; so is a folder whose list of entries
+// misses some (position 0), and an entry given without some of its fields (`partial`).
 class FolderContacts : public contact::ContactStream {
  public:
   // Lists every folder's entries now. Throws StoreError naming a folder that cannot be read.
@@ -43,6 +45,9 @@ class FolderContacts : public contact::ContactStream {
   int Total() const override { return total_; }
   bool Next(contact::SourcedContact& out) override;
   const std::vector<contact::EntryProblem>& Problems() const override { return problems_; }
+
+  // How many of the folders hold entries.
+  int FoldersWithEntries() const { return withEntries_; }
 
   // The folder the last entry given came from, as a number for MakeOrigin.
   int LastFolder() const { return last_folder_; }
@@ -56,6 +61,7 @@ class FolderContacts : public contact::ContactStream {
   int position_ = 0;
   int last_folder_ = 0;
   int total_ = 0;
+  int withEntries_ = 0;
   std::vector<contact::EntryProblem> problems_;
 };
 

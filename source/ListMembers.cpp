@@ -27,6 +27,13 @@ bool FileContactEntry::ReadMembers(std::vector<contact::Member>& members, QStrin
       found = ParseOneOff(linked[i], CodePage(), member.name, type, member.address);
     if (!found && i < oneOff.size())
       found = ParseOneOff(oneOff[i], CodePage(), member.name, type, member.address);
+    // A member is named as the list names it (the name in its one-off copy, "Ann Smith
+    // (Work)"), not as its contact is named, where the list holds a name.
+    contact::Member listed;
+    if (found && i < oneOff.size() &&
+        ParseOneOff(oneOff[i], CodePage(), listed.name, type, listed.address) &&
+        !listed.name.trimmed().isEmpty())
+      member.name = listed.name;
     if (found) members.push_back(member);
   }
   return true;

@@ -103,6 +103,9 @@ class Folder {
   // Why the folder's list of entries is known to miss some (the folder records more entries
   // than its list holds); empty when nothing is known to be missing.
   virtual QString MissingEntries() const { return {}; }
+  // Why the folder itself cannot be read (its parent lists it, but its node cannot be found or
+  // holds no folder); empty when it can. Such a folder has no name, entries or sub-folders.
+  virtual QString Unreadable() const { return {}; }
 };
 
 // One attached store file.

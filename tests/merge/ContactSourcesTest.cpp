@@ -48,7 +48,8 @@ QStringList StoresToCheck() {
 }
 
 // A store and a copy of itself are the same entries twice: merged, they are the store's own
-// contacts, each once, in the store's order.
+// contacts merged, each once, in the store's order (a store may hold one person several times:
+// the mail folder of the 72-contact fixture does).
 TEST(OpenContacts, StoreMergedWithItsCopyGivesItsOwnContacts) {
   if (SharedDir().isEmpty())
     std::printf("../shared/fixtures/pst is absent: only the sample store is checked\n");
@@ -57,7 +58,7 @@ TEST(OpenContacts, StoreMergedWithItsCopyGivesItsOwnContacts) {
     SCOPED_TRACE(store.toStdString());
     Read alone;
     try {
-      alone = ReadAll({store}, false);
+      alone = ReadAll({store}, true);
     } catch (const StoreError& e) {
       continue;  // a store that cannot be read (damaged, protected, no contacts) has nothing
     }

@@ -3,10 +3,12 @@
 
 Bases are the real stores in the fixtures folder (also the damaged ones), the sample store and
 stores written by lumivex-pstgen (Unicode and ANSI). Each damaged copy gets byte flips, zeroed
-512-byte blocks, a zeroed structure or a truncation; in half of them the checksums of the header,
-every B-tree page and every block are made valid again, so that the damage reaches the parsing
-code. On each copy the command line runs `folders`, `scan` and one of the four exports (they
-take turns), each under a timeout, and every run is classified:
+512-byte blocks, a zeroed structure, a truncation, two blocks of one size swapped, a node pointed
+at another node's data, or a node whose id is changed (its parent lists a node that cannot be
+found); in half of them the checksums of the header, every B-tree page and every block are made
+valid again, so that the damage reaches the parsing code. On each copy the command line runs
+`folders`, `scan` and one of the exports (vcard, vcards, xls, wab, vcard4, csv and vcard4 of
+every folder with --all-folders take turns), each under a timeout, and every run is classified:
 
   crash     a signal, or a report of AddressSanitizer / UndefinedBehaviorSanitizer
   hang      the timeout ran out
@@ -24,6 +26,8 @@ keeps each crash, hang and silent loss (and the first 20 changed stores) under W
 
 import argparse
 import collections
+import csv
+import io
 import json
 import os
 import random
@@ -87,6 +91,9 @@ def structures(data):
                 break
             if level > 0:
                 walk(rd(p, at + 2 * idb), depth + 1, leaf_blocks)
+            elif not leaf_blocks:
+                # A node: its id, data block id and sub-node block id, then its parent.
+                found.append(("node", ib + at, size))
             elif leaf_blocks:
                 bib = rd(p, at + idb)
                 cb = struct.unpack_from("<H", p, at + 2 * idb)[0]
@@ -99,12 +106,18 @@ def structures(data):
     return name, found
 
 
+def pages_and_blocks(found):
+    return [f for f in found if f[0] != "node"]
+
+
 def fix_checksums(buf, name, found):
     """Makes the header, page and block checksums valid again over the damaged bytes."""
     if name is None or len(buf) < 564:
         return
     idb, _, _, page, _, _, ptype_at, pcrc_at, trailer, tcrc_at, _ = LAYOUTS[name]
     for kind, at, size in found:
+        if kind == "node":
+            continue
         if at + size > len(buf):
             continue
         if kind == "page":
@@ -122,14 +135,45 @@ def fix_checksums(buf, name, found):
 def mutate(rng, data, found):
     """A damaged copy of `data` and a short description of the damage."""
     buf = bytearray(data)
-    kinds = ["flip", "flip-structure", "zero-512", "zero-structure", "truncate", "overwrite"]
+    kinds = ["flip", "flip-structure", "zero-512", "zero-structure", "truncate", "overwrite",
+             "swap-blocks", "redirect-node", "lose-node"]
     kind = rng.choice(kinds)
+    nodes = [f for f in found if f[0] == "node"]
+    name = layout_of(data)
+    idb = LAYOUTS[name][0] if name else 8
+    if kind == "swap-blocks":
+        # Two blocks of the same size trade places, each with its trailer (whose checksum
+        # stays valid): every block id leads to the other's bytes.
+        by_size = collections.defaultdict(list)
+        for k, at, size in found:
+            if k == "block":
+                by_size[size].append(at)
+        pairs = [v for v in by_size.values() if len(v) > 1]
+        if pairs:
+            a, b = rng.sample(rng.choice(pairs), 2)
+            size = next(size for k, at, size in found if k == "block" and at == a)
+            buf[a:a + size], buf[b:b + size] = data[b:b + size], data[a:a + size]
+            return buf, f"swap the blocks at {a} and {b}"
+        kind = "flip"
+    if kind in ("redirect-node", "lose-node") and len(nodes) > 1:
+        _, at, _ = rng.choice(nodes)
+        if kind == "redirect-node":
+            # The node's data block id taken from another node: it leads to that node's data.
+            _, other, _ = rng.choice(nodes)
+            buf[at + idb:at + 2 * idb] = data[other + idb:other + 2 * idb]
+            return buf, f"point the node at {at} at the data of the node at {other}"
+        # The node's own id changed: its parent lists a node that cannot be found.
+        buf[at] ^= 0x20
+        return buf, f"change the id of the node at {at}"
+    if kind in ("redirect-node", "lose-node"):
+        kind = "flip"
     if kind == "flip" or (kind in ("flip-structure", "zero-structure") and not found):
         n = rng.randint(1, 8)
         for _ in range(n):
             at = rng.randrange(len(buf))
             buf[at] ^= 1 << rng.randrange(8)
         return buf, f"flip {n} bits anywhere"
+    found = pages_and_blocks(found)
     if kind == "flip-structure":
         _, at, size = rng.choice(found)
         n = rng.randint(1, 4)
@@ -218,8 +262,12 @@ class Runner:
     def export(self, store, fmt, out, folder=None):
         shutil.rmtree(out, ignore_errors=True)
         extra = ["--folder", folder] if folder else []
-        status, so, se = run([self.cli, "export", "--format", fmt, "--out", out, store] + extra,
-                             self.args.timeout, self.env)
+        form = fmt
+        if fmt == "all-vcard4":  # every folder that holds contacts
+            form, extra = "vcard4", ["--all-folders"]
+        target = out + "/" if form in ("vcard4", "vcard3", "csv") else out
+        status, so, se = run([self.cli, "export", "--format", form, "--out", target, store] +
+                             extra, self.args.timeout, self.env)
         return status, so, se, self.contacts(fmt, out)
 
     def contacts(self, fmt, out):
@@ -235,6 +283,12 @@ class Runner:
                           for f in files)
         if fmt == "xls":
             return [r for f in files for r in xls_rows(open(os.path.join(out, f), "rb").read())]
+        if fmt in ("vcard4", "all-vcard4"):
+            return [c for f in files for c in open(os.path.join(out, f), "rb").read().decode(
+                "utf-8", "replace").split("END:VCARD\r\n")[:-1]]
+        if fmt == "csv":
+            return [tuple(r) for f in files for r in list(csv.reader(io.StringIO(
+                open(os.path.join(out, f), "rb").read().decode("utf-8", "replace"))))[1:]]
         if fmt == "wab":
             found = []
             for f in files:
@@ -303,7 +357,7 @@ def main():
         bases.append(out)
 
     runner = Runner(args)
-    formats = ["vcard", "vcards", "xls", "wab"]
+    formats = ["vcard", "vcards", "xls", "wab", "vcard4", "csv", "all-vcard4"]
     baseline = {}
     for base in bases:
         data = open(base, "rb").read()
@@ -356,7 +410,7 @@ def main():
             got = json.loads(so)["count"]
             verdict = "clean" if got == count else "silent"
         results.append(("scan", verdict, status, se))
-        for fmt in (formats if args.every_export else [formats[i % 4]]):
+        for fmt in (formats if args.every_export else [formats[i % len(formats)]]):
             status, _, se, got = runner.export(store, fmt, out, folder)
             verdict = classify_export(status, se, got, want[fmt], fmt != "vcards")
             results.append((fmt, verdict, status, se))

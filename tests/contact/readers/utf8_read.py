@@ -136,7 +136,15 @@ def evolution_fields(c):
             ("cellPhone", "mobile-phone"), ("pager", "pager"),
             ("workFax", "business-fax"), ("homeFax", "home-fax"),
             ("workLabel", "address-label-work"), ("email", "email-1"),
-            ("url", "homepage-url"))},
+            ("url", "homepage-url"), ("fileAs", "file-as"), ("office", "office"))},
+        # Every instant-messaging address by the field Evolution files it under.
+        "ims": {E.Contact.field_name(f): [a.get_value() for a in c.get_attributes(f)]
+                for f in (E.ContactField.IM_AIM, E.ContactField.IM_GROUPWISE,
+                          E.ContactField.IM_JABBER, E.ContactField.IM_YAHOO,
+                          E.ContactField.IM_MSN, E.ContactField.IM_ICQ,
+                          E.ContactField.IM_GADUGADU, E.ContactField.IM_SKYPE,
+                          E.ContactField.IM_GOOGLE_TALK, E.ContactField.IM_MATRIX)
+                if c.get_attributes(f)},
     }
 
 

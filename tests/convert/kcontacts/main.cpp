@@ -86,6 +86,12 @@ QJsonObject Full(const KContacts::Addressee& card) {
   o["workLabel"] = card.address(KContacts::Address::Work).label();
   o["email"] = card.preferredEmail();
   o["url"] = card.url().url().toString();
+  o["office"] = card.office();
+  o["sortString"] = card.sortString();
+  QJsonArray impps;
+  for (const KContacts::Impp& impp : card.imppList()) impps.append(impp.address().toString());
+  o["impps"] = impps;
+  o["customs"] = QJsonArray::fromStringList(card.customs());
   return o;
 }
 

@@ -1,0 +1,95 @@
+#include "source/ContactFolders.h"
+
+#include <QStringList>
+
+namespace lumivex {
+
+namespace {
+
+constexpr int kMaxFolderDepth = 64;  // a damaged store could nest its folders in a loop
+
+// The contact and list entries of a folder of another class: each entry's message class is
+// read. An entry that cannot be opened counts as none (the export of that folder reports it).
+int ContactEntries(const Items& items) {
+  int contacts = 0;
+  const int count = items.Count();
+  for (int i = 0; i < count; ++i) {
+    QString messageClass;
+    try {
+      const std::unique_ptr<ContactEntry> entry = items.Item(i);
+      if (entry && entry->Read("MessageClass", messageClass) && IsContactClass(messageClass))
+        ++contacts;
+    } catch (const StoreError&) {
+    }
+  }
+  return contacts;
+}
+
+void Search(const std::shared_ptr<Folder>& folder, int depth, ContactFolderSearch& out) {
+  if (depth >= kMaxFolderDepth) return;
+  std::vector<std::shared_ptr<Folder>> subs;
+  try {
+    subs = folder->SubFolders();
+  } catch (const StoreError& e) {
+    out.unreadable.push_back({folder->Path(), QString::fromUtf8(e.what())});
+    return;
+  }
+  for (const auto& sub : subs) {
+    const QString damage = sub->Unreadable();
+    if (!damage.isEmpty()) {
+      out.unreadable.push_back({sub->Path(), damage});
+      continue;
+    }
+    if (sub->Hidden()) continue;
+    try {
+      const std::shared_ptr<Items> items = sub->GetItems();
+      if (sub->DefaultItemType() == kContactItem)
+        out.folders.push_back({sub, std::max(0, items->Count())});
+      else if (const int contacts = ContactEntries(*items); contacts > 0)
+        out.folders.push_back({sub, contacts});
+    } catch (const StoreError& e) {
+      out.unreadable.push_back({sub->Path(), QString::fromUtf8(e.what())});
+    }
+    Search(sub, depth + 1, out);
+  }
+}
+
+}  // namespace
+
+bool IsContactClass(const QString& messageClass) {
+  for (const char16_t* kind : {u"IPM.Contact", u"IPM.DistList"}) {
+    const QStringView k(kind);
+    if (messageClass.compare(k, Qt::CaseInsensitive) == 0 ||
+        (messageClass.size() > k.size() && messageClass.startsWith(k, Qt::CaseInsensitive) &&
+         messageClass[k.size()] == u'.'))
+      return true;
+  }
+  return false;
+}
+
+ContactFolderSearch FindContactFolders(const Store& store) {
+  ContactFolderSearch search;
+  Search(store.RootFolder(), 0, search);
+  return search;
+}
+
+QString ContactFoldersAdvice(const ContactFolderSearch& search, const QString& storePath) {
+  QStringList holding;
+  const ContactFolderSearch::Found* first = nullptr;
+  for (const auto& found : search.folders) {
+    if (found.contacts == 0) continue;
+    if (!first) first = &found;
+    holding << QStringLiteral("\"%1\" (%2 %3)")
+                   .arg(found.folder->Path())
+                   .arg(found.contacts)
+                   .arg(found.contacts == 1 ? QStringLiteral("contact")
+                                            : QStringLiteral("contacts"));
+  }
+  if (!first) return {};
+  return QStringLiteral(
+             "%1 has no contacts folder, but contacts are kept in %2: export one with "
+             "--folder \"%3\", or all of them with --all-folders")
+      .arg(storePath, holding.join(QStringLiteral(", ")), first->folder->Path());
+}
+
+}  // namespace lumivex

@@ -1,0 +1,44 @@
+// The folders of a store that hold contacts, whatever their class: an export of every folder
+// (--all-folders), the advice given when a store has no contacts folder, and the folders whose
+// branch of the folder tree cannot be read.
+#pragma once
+
+#include "source/MailStore.h"
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+namespace lumivex {
+
+// Whether an entry of this message class is a contact or a distribution list.
+bool IsContactClass(const QString& messageClass);
+
+struct UnreadableFolder {
+  QString path;  // the folder, or the parent whose list of folders cannot be read
+  QString why;
+};
+
+struct ContactFolderSearch {
+  struct Found {
+    std::shared_ptr<Folder> folder;
+    int contacts = 0;  // its contact and list entries
+  };
+  // Contacts folders (IPF.Contact*) and every other folder holding contact or list entries, in
+  // folder-tree order; hidden and search folders (and what lies below them) are left out.
+  std::vector<Found> folders;
+  // Branches that cannot be read: the folders in them are not searched.
+  std::vector<UnreadableFolder> unreadable;
+};
+
+// Searches the whole folder tree of `store`. A folder whose own node or list of entries cannot
+// be read is listed in `unreadable`, and the search goes on with the others. Throws StoreError
+// only when the root folder itself cannot be read.
+ContactFolderSearch FindContactFolders(const Store& store);
+
+// What to tell a user whose store has no default contacts folder: the folders that hold
+// contacts, how many each, and the --folder that exports one. Empty when no folder holds any.
+QString ContactFoldersAdvice(const ContactFolderSearch& search, const QString& storePath);
+
+}  // namespace lumivex

@@ -1,0 +1,283 @@
+// What real stores hold beyond the usual, written by lumivex-pstgen and exported by lumivex-cli
+// as vCard 4.0, vCard 3.0 and CSV, then read back by readers nobody on this team wrote: values
+// of unexpected types, the fields only some address books have, list members named as the list
+// names them.
+#include "tests/contact/Utf8Readers.h"
+#include "tests/convert/ProgramRun.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+using namespace lumivex::testing;
+
+namespace {
+
+// Writes the store `description` (JSON) describes and gives its path.
+QString MakeStore(const QString& dir, const QString& name, const QByteArray& description) {
+  const QString json = dir + u'/' + name + QStringLiteral(".json");
+  QFile file(json);
+  EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(description);
+  file.close();
+  const QString store = dir + u'/' + name + QStringLiteral(".pst");
+  const ProgramOutput made = RunProgram(BinDir() + "/lumivex-pstgen", {json, "--out", store});
+  EXPECT_EQ(made.status, 0) << made.err.toStdString();
+  return store;
+}
+
+const char* const kForms[] = {"vcard4", "vcard3", "csv"};
+
+// The cards (Evolution's view) or rows (Python's csv module, by heading) of an export.
+QJsonArray ReadBack(const QString& form, const QString& file) {
+  if (form == u"csv")
+    return RowsByHeading(PythonCsvReader().ReadOrFail({file}).array()[0].toArray());
+  return EvolutionCardReader().ReadOrFail({file}).array();
+}
+
+// One contact per value of a type other than the field's own, as other programs write them.
+struct TypedValue {
+  const char* property;  // the "properties" entry of lumivex-pstgen
+  const char* vcardKey;  // what Evolution gives for the field
+  const char* column;    // the CSV column
+  const char* expected;  // the value read back; null: the field is left out, named on stderr
+  const char* named;     // how the warning names a field left out
+};
+
+const TypedValue kTyped[] = {
+    {R"({"set": "PS_PUBLIC_STRINGS", "name": "Keywords", "type": "int32", "value": 7})",
+     "categories", "Categories", "7", nullptr},
+    {R"({"set": "PS_PUBLIC_STRINGS", "name": "Keywords", "type": "string", "value": "Solo"})",
+     "categories", "Categories", "Solo", nullptr},
+    {R"({"id": "0x3A58", "type": "string", "value": "Only Child"})", nullptr, "Children",
+     "Only Child", nullptr},
+    {R"({"id": "0x3A08", "type": "int32", "value": 5551234})", "workPhone", "Business Phone",
+     "5551234", nullptr},
+    {R"({"id": "0x3A1C", "type": "int64", "value": 33612345678})", "cellPhone", "Mobile Phone",
+     "33612345678", nullptr},
+    {R"({"id": "0x3A17", "type": "int16", "value": 12})", "title", "Job Title", "12", nullptr},
+    {R"({"id": "0x3A42", "type": "string", "value": "1975-05-17"})", "birthday", "Birthday",
+     nullptr, "birthday"},
+    {R"({"id": "0x3A16", "type": "binary", "value": "00ff"})", "org", "Company", nullptr,
+     "company"},
+    {R"({"id": "0x3A4D", "type": "string", "value": "Female"})", nullptr, "Gender", nullptr,
+     "gender"},
+    {R"({"id": "0x1000", "type": "int32", "value": 3})", "note", "Notes", "3", nullptr},
+    {R"({"id": "0x3008", "type": "string", "value": "yesterday"})", nullptr, nullptr, nullptr,
+     "time of last change"},
+};
+
+class RealStores : public ::testing::Test {
+ protected:
+  void SetUp() override { dir = ScratchDir(QStringLiteral("real-stores")); }
+  QString dir;
+};
+
+}  // namespace
+
+TEST_F(RealStores, AValueOfAnotherTypeIsConvertedOrLeftOutAloneAndTheContactWritten) {
+  QByteArray items;
+  for (size_t i = 0; i < std::size(kTyped); ++i)
+    items += QStringLiteral(R"(%1{"FullName": "Row %2", "LastName": "Row %2", "properties": [%3]})")
+                 .arg(i ? "," : "")
+                 .arg(i)
+                 .arg(QString::fromUtf8(kTyped[i].property))
+                 .toUtf8();
+  const QString store =
+      MakeStore(dir, QStringLiteral("typed"),
+                R"({"folders": [{"path": "Contacts", "items": [)" + items + "]}]}");
+  for (const char* form : kForms) {
+    SCOPED_TRACE(form);
+    const QString file = dir + QStringLiteral("/typed.") + form;
+    const ProgramOutput run = RunCli({"export", "--format", form, "--out", file, store});
+    // Fields were left out: the export says which, and ends with 3.
+    EXPECT_EQ(run.status, 3) << run.err.toStdString();
+    const QJsonArray got = ReadBack(QString::fromUtf8(form), file);
+    ASSERT_EQ(got.size(), static_cast<qsizetype>(std::size(kTyped))) << run.err.toStdString();
+    for (size_t i = 0; i < std::size(kTyped); ++i) {
+      const TypedValue& t = kTyped[i];
+      SCOPED_TRACE(t.property);
+      const QJsonValue item = got[static_cast<qsizetype>(i)];
+      const bool csv = QString::fromUtf8(form) == u"csv";
+      const char* key = csv ? t.column : t.vcardKey;
+      if (key) {
+        EXPECT_EQ(item[QLatin1String(key)].toString(), QString::fromUtf8(t.expected));
+      }
+      if (t.named) {
+        const QString warning =
+            QStringLiteral(
+                "entry %1 of \"Top of Personal Folders/Contacts\" is not whole: "
+                "written without its %2 (stored as a value of type 0x")
+                .arg(i + 1)
+                .arg(QString::fromUtf8(t.named));
+        EXPECT_TRUE(run.err.contains(warning)) << run.err.toStdString();
+      }
+    }
+  }
+}
+
+TEST_F(RealStores, OfficeInitialsFileAsAndImReachTheAddressBooks) {
+  const QString store = MakeStore(dir, QStringLiteral("fields"), R"json({"folders": [
+    {"path": "Contacts", "items": [
+      {"label": "amelie", "FullName": "Dr. Amélie Claire Lefèvre PhD", "Title": "Dr.",
+       "FirstName": "Amélie", "MiddleName": "Claire", "LastName": "Lefèvre", "Suffix": "PhD",
+       "CompanyName": "Contoso", "Department": "Research", "OfficeLocation": "B4 / 2.17",
+       "Initials": "A.C.L.", "FileAs": "Lefèvre, Amélie", "IMAddress": "xmpp:amelie@jabber.example",
+       "Email1Address": "amelie@contoso.example", "Email1DisplayName": "Amélie Lefèvre (Work)",
+       "Email2Address": "/o=Contoso/ou=First Administrative Group/cn=Recipients/cn=amelie",
+       "Email2AddressType": "EX", "Email2OriginalDisplayName": "amelie.l@contoso.example",
+       "Categories": ["Business; VIP", "Paris"], "Children": ["Zoé", "Gaëlle, Jr."]},
+      {"FullName": "Bo Berg", "LastName": "Berg", "IMAddress": "skype:bo.berg?call"},
+      {"messageClass": "IPM.DistList", "DLName": "Team",
+       "members": [{"contact": "amelie", "email": 1}]}]}]})json");
+  for (const char* form : {"vcard4", "vcard3"}) {
+    SCOPED_TRACE(form);
+    const QString file = dir + QStringLiteral("/fields.") + form;
+    const ProgramOutput run = RunCli({"export", "--format", form, "--out", file, store});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    const QJsonArray evolution = EvolutionCardReader().ReadOrFail({file}).array();
+    ASSERT_EQ(evolution.size(), 3);
+    EXPECT_EQ(evolution[0]["office"].toString(), u"B4 / 2.17");
+    EXPECT_EQ(evolution[0]["orgUnit"].toString(), u"Research");
+    EXPECT_EQ(evolution[0]["fileAs"].toString(), u"Lefèvre, Amélie");
+    EXPECT_EQ(Strings(evolution[0]["ims"]["im_jabber"]), QStringList{"amelie@jabber.example"});
+    EXPECT_EQ(Strings(evolution[1]["ims"]["im_skype"]), QStringList{"bo.berg"});
+    // The list names its member as the list entry does, not as the contact is named.
+    const QString note = evolution[2]["note"].toString();
+    EXPECT_TRUE(note.contains(u"Amélie Lefèvre (Work) <amelie@contoso.example>"))
+        << note.toStdString();
+    EXPECT_FALSE(note.contains(u"Dr. Amélie")) << note.toStdString();
+
+    const QJsonArray kde = KContactsCardReader().ReadOrFail({file}).array();
+    ASSERT_EQ(kde.size(), 3);
+    EXPECT_EQ(kde[0]["office"].toString(), u"B4 / 2.17");
+    EXPECT_EQ(kde[0]["orgUnit"].toString(), u"Research");
+    EXPECT_TRUE(Strings(kde[0]["customs"]).contains(u"KADDRESSBOOK-X-Initials:A.C.L."))
+        << QJsonDocument(kde[0]["customs"].toArray()).toJson().toStdString();
+    // KContacts 5 reads the parameter values of a 4.0 card as Latin-1: its SORT-AS comes back
+    // garbled where it is not ASCII; 3.0's SORT-STRING comes through.
+    if (QString::fromUtf8(form) == u"vcard3") {
+      EXPECT_EQ(kde[0]["sortString"].toString(), u"Lefèvre, Amélie");
+    }
+    EXPECT_TRUE(Strings(kde[0]["impps"]).contains(u"xmpp:amelie@jabber.example"));
+  }
+
+  const QString csv = dir + QStringLiteral("/fields.csv");
+  const ProgramOutput run = RunCli({"export", "--format", "csv", "--out", csv, store});
+  ASSERT_EQ(run.status, 0) << run.err.toStdString();
+  for (const Utf8Reader& reader : {PythonCsvReader(), LibreOfficeCsvReader()}) {
+    SCOPED_TRACE(reader.name.toStdString());
+    const QJsonArray rows = RowsByHeading(reader.ReadOrFail({csv}).array()[0].toArray());
+    ASSERT_EQ(rows.size(), 3);
+    const QJsonObject r = rows[0].toObject();
+    EXPECT_EQ(r["Office Location"].toString(), u"B4 / 2.17");
+    EXPECT_EQ(r["Initials"].toString(), u"A.C.L.");
+    // The Exchange address is written in its SMTP form, and typed so.
+    EXPECT_EQ(r["E-mail 2 Address"].toString(), u"amelie.l@contoso.example");
+    EXPECT_EQ(r["E-mail 2 Type"].toString(), u"SMTP");
+    // Split at ";" as the mail client splits them, the cells give back as many values.
+    EXPECT_EQ(r["Categories"].toString().split(u';'), (QStringList{"Business, VIP", "Paris"}));
+    EXPECT_EQ(r["Children"].toString().split(u';'), (QStringList{"Zoé", "Gaëlle, Jr."}));
+  }
+}
+
+// Stores damaged so that a reader which checks too little loses contacts without a word: each
+// loss is told (a warning naming it on stderr) and the export ends with 3, in every form.
+TEST_F(RealStores, EveryDamagedReproducerIsReportedInEveryForm) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  struct Reproducer {
+    const char* file;
+    bool allFolders;  // the loss shows with --all-folders (the UTF-8 forms only)
+  };
+  const Reproducer reproducers[] = {
+      {"node-without-data-block.pst", true},
+      {"contacts-folder-node-lost-cp932.pst", true},
+      {"email-type-unknown-generated-200.pst", false},
+      {"blocks-swapped-generated-pictures-lists.pst", false},
+      {"data-pointer-redirected-generated-200.pst", false},
+      {"entry-count-mismatch-generated-200.pst", false},
+  };
+  const char* const forms[] = {"vcard", "vcards", "xls", "wab", "vcard4", "vcard3", "csv"};
+  int n = 0;
+  for (const Reproducer& r : reproducers) {
+    for (const char* form : forms) {
+      const QString f = QString::fromLatin1(form);
+      const bool utf8 = f == u"vcard4" || f == u"vcard3" || f == u"csv";
+      if (r.allFolders && !utf8) continue;
+      SCOPED_TRACE(std::string(r.file) + " " + form);
+      const QString out = dir + QStringLiteral("/damaged-%1/").arg(++n);
+      QStringList args = {"export", "--format", form,
+                          "--out",  out,        SharedDir() + "/fixtures/damaged/" + r.file};
+      if (r.allFolders) args << "--all-folders";
+      const ProgramOutput run = RunCli(args);
+      EXPECT_EQ(run.status, 3) << run.err.toStdString();
+      EXPECT_TRUE(run.err.contains(u"warning:")) << run.err.toStdString();
+    }
+  }
+}
+
+// Contacts kept in a mail folder are exported with --all-folders (its mail is not), and a
+// contact is given its folder as a category only where more than one folder gives contacts,
+// the folder named below the top of the store.
+TEST_F(RealStores, EveryFolderHoldingContactsWhateverItsClass) {
+  const QString mixed = MakeStore(dir, QStringLiteral("mixed"), R"({"folders": [
+    {"path": "Contacts", "items": [{"FullName": "Bo Berg", "LastName": "Berg"}]},
+    {"path": "Contact Search", "containerClass": "IPF.Contact"},
+    {"path": "Kept", "containerClass": "IPF.Note", "items": [
+      {"FullName": "Ann Ash", "LastName": "Ash"},
+      {"messageClass": "IPM.Note", "Subject": "Not a contact"}]}]})");
+  const QString single = MakeStore(dir, QStringLiteral("single"), R"({"folders": [
+    {"path": "Contacts", "items": [{"FullName": "Bo Berg", "LastName": "Berg"}]},
+    {"path": "Contact Search", "containerClass": "IPF.Contact"}]})");
+  struct Case {
+    QString store;
+    QStringList names;
+    QStringList categories;  // Evolution's view, card by card
+  };
+  const Case cases[] = {{mixed, {"Bo Berg", "Ann Ash"}, {"Contacts", "Kept"}},
+                        {single, {"Bo Berg"}, {""}}};
+  for (const Case& c : cases) {
+    const QString file = dir + QStringLiteral("/every.vcf");
+    const ProgramOutput run =
+        RunCli({"export", "--format", "vcard4", "--all-folders", "--out", file, c.store});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    const QJsonArray cards = EvolutionCardReader().ReadOrFail({file}).array();
+    QStringList names, categories;
+    for (const QJsonValue card : cards) {
+      names << card["fn"].toString();
+      categories << card["categories"].toString();
+    }
+    EXPECT_EQ(names, c.names);
+    EXPECT_EQ(categories, c.categories);
+  }
+}
+
+// A store whose contacts lie only in a mail folder: the export names that folder, how many it
+// holds and the --folder that takes them.
+TEST_F(RealStores, WithoutAContactsFolderTheFoldersHoldingContactsAreNamed) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const ProgramOutput run =
+      RunCli({"export", "--format", "vcard4", "--out", dir + QStringLiteral("/none.vcf"),
+              FixturePst(QStringLiteral("72-contacts-in-mail-folder.pst"))});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.err.contains(u"\"Top of Personal Folders/myInbox\" (72 contacts)") &&
+              run.err.contains(u"--folder \"Top of Personal Folders/myInbox\"") &&
+              run.err.contains(u"--all-folders"))
+      << run.err.toStdString();
+}
+
+// An empty contacts folder is said to hold none, in every form: nothing written, status 1.
+TEST_F(RealStores, AnEmptyContactsFolderWritesNothing) {
+  const QString store =
+      MakeStore(dir, QStringLiteral("empty"), R"({"folders": [{"path": "Contacts"}]})");
+  for (const char* form : {"vcard", "vcards", "xls", "wab", "vcard4", "vcard3", "csv"}) {
+    SCOPED_TRACE(form);
+    const QString out = dir + QStringLiteral("/empty-") + form + u'/';
+    const ProgramOutput run = RunCli({"export", "--format", form, "--out", out, store});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.contains(u"holds no contacts") || run.err.contains(u"holds none"))
+        << run.err.toStdString();
+    EXPECT_TRUE(QDir(out).entryList(QDir::Files).isEmpty());
+  }
+}
