@@ -3,6 +3,7 @@
 #include "contact/VCardWriter.h"
 #include "destination/SendState.h"
 
+#include <optional>
 #include <set>
 
 namespace lumivex::destination {
@@ -71,6 +72,271 @@ DavClient::Headers PutHeaders(const QByteArray& etag) {
   return h;
 }
 
+constexpr const char* kListEtags =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+    "<D:propfind xmlns:D=\"DAV:\"><D:prop><D:getetag/></D:prop></D:propfind>";
+
+DavResponse RunXml(DavClient& client, const QByteArray& verb, const QUrl& url,
+                   const QByteArray& body) {
+  return client.Run(verb, url, body,
+                    {{"Content-Type", "application/xml; charset=utf-8"}, {"Depth", "1"}});
+}
+
+// A dry run into a book not made yet: every contact would be added. Empty when the book is there.
+std::optional<SendResult> DryRunIntoMissingBook(CardDavAccountSession& session,
+                                                const QString& newBook,
+                                                contact::ContactStream& contacts,
+                                                SendObserver& observer) {
+  bool there = false;
+  for (const AddressBookInfo& b : session.Books())
+    there |= b.name == newBook || b.url.path().section(u'/', -2, -2) == newBook;
+  if (there) return std::nullopt;
+  SendResult result;
+  contact::SourcedContact item;
+  while (!observer.Cancelled() && contacts.Next(item))
+    observer.Progress(++result.added, contacts.Total());
+  return result;
+}
+
+// What the book holds now: path -> ETag.
+QHash<QString, QByteArray> ListBook(DavClient& client, const QUrl& bookUrl) {
+  const DavResponse r = RunXml(client, "PROPFIND", bookUrl, kListEtags);
+  if (r.status == 401)
+    Fail(QStringLiteral("%1 refused the user name or password (HTTP 401)").arg(bookUrl.host()));
+  if (r.status != 207)
+    Fail(QStringLiteral("Cannot list the address book %1: %2")
+             .arg(bookUrl.toString(), DescribeFailure(r, bookUrl)));
+  QHash<QString, QByteArray> there;
+  for (const DavEntry& e : ParseMultistatus(r.body))
+    if (!e.etag.isEmpty()) there.insert(QUrl(e.href).path(), e.etag);
+  return there;
+}
+
+// One send into a listed book: the record of sends, the counts, and the contacts still to settle.
+class SendRun {
+ public:
+  SendRun(DavClient& client, const QUrl& bookUrl, const AddressBookInfo& book,
+          const CardDavTarget& target, contact::ContactStream& contacts, const SendOptions& options,
+          SendObserver& observer)
+      : client_(client),
+        bookUrl_(bookUrl),
+        book_(book),
+        target_(target),
+        contacts_(contacts),
+        options_(options),
+        observer_(observer),
+        state_(target.stateFolder,
+               QStringLiteral("carddav %1 %2").arg(client.User(), bookUrl.toString())) {}
+
+  SendResult Run(const QHash<QString, QByteArray>& there) {
+    SendContacts(there);
+    CompareUnknown();
+    FetchMissingTags();
+    Finish();
+    return result_;
+  }
+
+ private:
+  void Progress() {
+    observer_.Progress(++done_, contacts_.Total());
+    if (++sinceSave_ >= kSaveEvery && !options_.dryRun) {
+      sinceSave_ = 0;
+      state_.Save(saveError_);
+    }
+  }
+
+  void Problem(SendOutcome outcome, const Outgoing& o, const QString& reason) {
+    SendProblem p{outcome, o.name, o.uid, o.origins, reason};
+    observer_.Problem(p);
+    result_.problems.push_back(std::move(p));
+  }
+
+  void Put(const std::shared_ptr<Outgoing>& o) {
+    const bool update = !o->etag.isEmpty();
+    if (options_.dryRun) {
+      ++(update ? result_.updated : result_.added);
+      Progress();
+      return;
+    }
+    client_.Submit("PUT", o->url, o->bytes, PutHeaders(o->etag),
+                   [this, o, update](const DavResponse& r) { Answered(o, update, r); });
+  }
+
+  // The server's answer to the PUT of `o`.
+  void Answered(const std::shared_ptr<Outgoing>& shared, bool update, const DavResponse& r) {
+    const Outgoing& o = *shared;
+    if (r.Ok()) {
+      state_.Set(o.uid, {o.resource, QString::fromUtf8(r.etag), o.hash});
+      if (r.etag.isEmpty()) noTag_.push_back(shared);
+      ++(update ? result_.updated : result_.added);
+    } else {
+      if (r.status == 0 && !r.sslError) {
+        lost_ = true;
+        lostWhy_ = DescribeFailure(r, o.url);
+      }
+      if (r.status == 401) refused_ = true;
+      Problem(SendOutcome::kFailed, o, Explained(r, o.url));
+    }
+    Progress();
+  }
+
+  // Our contact `o` against the card the server has, which the record does not know.
+  void SettleUnknown(const std::shared_ptr<Outgoing>& o, const QByteArray& card) {
+    const QByteArray rev = CardValue(o->bytes, "REV");
+    const bool ours = !rev.isEmpty() && CardValue(card, "REV") == rev &&
+                      CardValue(card, "UID") == CardValue(o->bytes, "UID");
+    if (ours) {
+      if (!options_.dryRun) state_.Set(o->uid, {o->resource, QString::fromUtf8(o->etag), o->hash});
+      ++result_.unchanged;
+      Progress();
+    } else if (options_.overwrite) {
+      Put(o);
+    } else {
+      Problem(SendOutcome::kConflict, *o,
+              QStringLiteral("the server holds a different card at %1 that this program has no "
+                             "record of sending; --overwrite replaces it")
+                  .arg(o->url.toString()));
+      Progress();
+    }
+  }
+
+  void SendContacts(const QHash<QString, QByteArray>& there) {
+    contact::SourcedContact item;
+    while (!lost_ && !refused_) {
+      if (observer_.Cancelled()) {
+        result_.cancelled = true;
+        break;
+      }
+      if (!contacts_.Next(item)) break;
+      SendOne(item, there);
+      // A short queue: contacts are read as fast as the server takes them.
+      while (client_.Pending() >= 2 * target_.account.inFlight) client_.WaitAny();
+    }
+    client_.WaitAll();
+  }
+
+  void SendOne(const contact::SourcedContact& item, const QHash<QString, QByteArray>& there) {
+    auto o = std::make_shared<Outgoing>();
+    o->uid = contact::CardUuid(item.contact.uid);
+    o->name = contact::ShownName(item.contact);
+    o->origins = item.origins;
+    if (!seen_.insert(o->uid).second) {
+      Problem(SendOutcome::kFailed, *o, TwiceReason(o->uid));
+      Progress();
+      return;
+    }
+    const bool four = book_.vcard4 && item.contact.photo.IsEmpty();
+    contact::AppendVCard(o->bytes, item.contact,
+                         four ? contact::VCardVersion::k40 : contact::VCardVersion::k30);
+    o->hash = SendState::HashOf(o->bytes);
+    o->resource = bookUrl_.path() + o->uid + QStringLiteral(".vcf");
+    o->url = bookUrl_.resolved(QUrl(o->uid + QStringLiteral(".vcf")));
+    const auto it = there.constFind(o->resource);
+    if (it == there.constEnd()) {
+      Put(o);  // new, or removed on the server since: sent again
+      return;
+    }
+    o->etag = it.value();
+    const SentRecord* sent = state_.Find(o->uid);
+    if (!sent || sent->resource != o->resource) {
+      unknown_.push_back(o);
+      return;
+    }
+    if (sent->tag.toUtf8() != o->etag && !options_.overwrite) {
+      Problem(SendOutcome::kConflict, *o,
+              QStringLiteral("changed on the server since the last send (%1); --overwrite "
+                             "replaces it")
+                  .arg(o->url.toString()));
+      Progress();
+    } else if (sent->tag.toUtf8() == o->etag && sent->hash == o->hash) {
+      ++result_.unchanged;
+      Progress();
+    } else {
+      Put(o);
+    }
+  }
+
+  // Cards the record does not know: fetched in batches and compared.
+  void CompareUnknown() {
+    for (size_t first = 0; first < unknown_.size() && !lost_ && !refused_ && !result_.cancelled;
+         first += kMultigetBatch) {
+      CompareBatch(first, std::min(unknown_.size(), first + kMultigetBatch));
+      client_.WaitAll();
+    }
+  }
+
+  void CompareBatch(size_t first, size_t end) {
+    QByteArray body =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+        "<C:addressbook-multiget xmlns:D=\"DAV:\" xmlns:C=\"urn:ietf:params:xml:ns:carddav\">"
+        "<D:prop><D:getetag/><C:address-data/></D:prop>";
+    for (size_t i = first; i < end; ++i)
+      body += "<D:href>" + unknown_[i]->url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority) +
+              "</D:href>";
+    body += "</C:addressbook-multiget>";
+    const DavResponse r = RunXml(client_, "REPORT", bookUrl_, body);
+    QHash<QString, DavEntry> cards;
+    if (r.status == 207)
+      for (DavEntry& e : ParseMultistatus(r.body)) cards.insert(QUrl(e.href).path(), std::move(e));
+    for (size_t i = first; i < end; ++i) {
+      const auto found = cards.constFind(unknown_[i]->resource);
+      if (found == cards.constEnd()) {
+        Problem(SendOutcome::kFailed, *unknown_[i],
+                QStringLiteral("cannot read the card already at %1 to compare: %2")
+                    .arg(unknown_[i]->url.toString(), DescribeFailure(r, bookUrl_)));
+        Progress();
+        continue;
+      }
+      if (!found->etag.isEmpty()) unknown_[i]->etag = found->etag;
+      SettleUnknown(unknown_[i], found->addressData);
+    }
+  }
+
+  // ETags the server did not give with its answer to PUT.
+  void FetchMissingTags() {
+    if (noTag_.empty()) return;
+    const DavResponse r = RunXml(client_, "PROPFIND", bookUrl_, kListEtags);
+    QHash<QString, QByteArray> tags;
+    for (const DavEntry& e : ParseMultistatus(r.body)) tags.insert(QUrl(e.href).path(), e.etag);
+    for (const auto& o : noTag_)
+      state_.Set(o->uid, {o->resource, QString::fromUtf8(tags.value(o->resource)), o->hash});
+  }
+
+  void Finish() {
+    if (!options_.dryRun && !state_.Save(saveError_))
+      Fail(QStringLiteral("The contacts were sent, but the record of this send was not (%1); a "
+                          "second send will compare with the server instead")
+               .arg(saveError_));
+    if (refused_)
+      Fail(QStringLiteral("%1 stopped taking the user name and password (HTTP 401) during the "
+                          "send; what was sent is recorded: check the password and run again")
+               .arg(bookUrl_.host()));
+    if (lost_)
+      Fail(QStringLiteral("Lost the connection to the server during the send: %1. What was sent "
+                          "is recorded: run the send again to finish")
+               .arg(lostWhy_));
+  }
+
+  DavClient& client_;
+  const QUrl bookUrl_;
+  const AddressBookInfo& book_;
+  const CardDavTarget& target_;
+  contact::ContactStream& contacts_;
+  const SendOptions& options_;
+  SendObserver& observer_;
+  SendState state_;
+  SendResult result_;
+  int done_ = 0;
+  int sinceSave_ = 0;
+  bool lost_ = false;     // no answer even after the retries: stop taking contacts
+  bool refused_ = false;  // the credentials stopped working
+  QString lostWhy_;
+  std::vector<std::shared_ptr<Outgoing>> unknown_;  // on the server, not in the record
+  std::vector<std::shared_ptr<Outgoing>> noTag_;    // sent, the server gave no ETag
+  std::set<QString> seen_;                          // uids met in this send
+  QString saveError_;
+};
+
 }  // namespace
 
 CardDavDestination::CardDavDestination(CardDavTarget target) : target_(std::move(target)) {}
@@ -94,17 +360,8 @@ SendResult CardDavDestination::Send(contact::ContactStream& contacts, const Send
                                     SendObserver& observer) {
   session_ = std::make_unique<CardDavAccountSession>(target_.account);
   if (!target_.newBook.isEmpty() && options.dryRun) {
-    // A book not made yet would get every contact.
-    bool there = false;
-    for (const AddressBookInfo& b : session_->Books())
-      there |= b.name == target_.newBook || b.url.path().section(u'/', -2, -2) == target_.newBook;
-    if (!there) {
-      SendResult result;
-      contact::SourcedContact item;
-      while (!observer.Cancelled() && contacts.Next(item))
-        observer.Progress(++result.added, contacts.Total());
-      return result;
-    }
+    if (auto result = DryRunIntoMissingBook(*session_, target_.newBook, contacts, observer))
+      return *result;
   }
   const AddressBookInfo book =
       !target_.newBook.isEmpty() && !options.dryRun
@@ -113,203 +370,9 @@ SendResult CardDavDestination::Send(contact::ContactStream& contacts, const Send
   bookUrl_ = book.url;
   if (!bookUrl_.path().endsWith(u'/')) bookUrl_.setPath(bookUrl_.path() + u'/');
   DavClient& client = session_->Client();
-  const QString host = bookUrl_.host();
-
-  // What the book holds now: path -> ETag.
-  QHash<QString, QByteArray> there;
-  {
-    const DavResponse r =
-        client.Run("PROPFIND", bookUrl_,
-                   "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-                   "<D:propfind xmlns:D=\"DAV:\"><D:prop><D:getetag/></D:prop></D:propfind>",
-                   {{"Content-Type", "application/xml; charset=utf-8"}, {"Depth", "1"}});
-    if (r.status == 401)
-      Fail(QStringLiteral("%1 refused the user name or password (HTTP 401)").arg(host));
-    if (r.status != 207)
-      Fail(QStringLiteral("Cannot list the address book %1: %2")
-               .arg(bookUrl_.toString(), DescribeFailure(r, bookUrl_)));
-    for (const DavEntry& e : ParseMultistatus(r.body))
-      if (!e.etag.isEmpty()) there.insert(QUrl(e.href).path(), e.etag);
-  }
-
-  SendState state(target_.stateFolder,
-                  QStringLiteral("carddav %1 %2").arg(client.User(), bookUrl_.toString()));
-  SendResult result;
-  int done = 0;
-  int sinceSave = 0;
-  bool lost = false;     // no answer even after the retries: stop taking contacts
-  bool refused = false;  // the credentials stopped working
-  QString lostWhy;
-  std::vector<std::shared_ptr<Outgoing>> unknown;  // on the server, not in the record
-  std::vector<std::shared_ptr<Outgoing>> noTag;    // sent, the server gave no ETag
-  QString saveError;
-
-  const auto progress = [&] {
-    observer.Progress(++done, contacts.Total());
-    if (++sinceSave >= kSaveEvery && !options.dryRun) {
-      sinceSave = 0;
-      state.Save(saveError);
-    }
-  };
-  const auto problem = [&](SendOutcome outcome, const Outgoing& o, const QString& reason) {
-    SendProblem p{outcome, o.name, o.uid, o.origins, reason};
-    observer.Problem(p);
-    result.problems.push_back(std::move(p));
-  };
-  const auto put = [&](const std::shared_ptr<Outgoing>& o) {
-    const bool update = !o->etag.isEmpty();
-    if (options.dryRun) {
-      ++(update ? result.updated : result.added);
-      progress();
-      return;
-    }
-    client.Submit("PUT", o->url, o->bytes, PutHeaders(o->etag),
-                  [&, o, update](const DavResponse& r) {
-                    if (r.Ok()) {
-                      state.Set(o->uid, {o->resource, QString::fromUtf8(r.etag), o->hash});
-                      if (r.etag.isEmpty()) noTag.push_back(o);
-                      ++(update ? result.updated : result.added);
-                    } else {
-                      if (r.status == 0 && !r.sslError) {
-                        lost = true;
-                        lostWhy = DescribeFailure(r, o->url);
-                      }
-                      if (r.status == 401) refused = true;
-                      problem(SendOutcome::kFailed, *o, Explained(r, o->url));
-                    }
-                    progress();
-                  });
-  };
-  // Our contact `o` against the card the server has, which the record does not know.
-  const auto settleUnknown = [&](const std::shared_ptr<Outgoing>& o, const QByteArray& card) {
-    const QByteArray rev = CardValue(o->bytes, "REV");
-    const bool ours = !rev.isEmpty() && CardValue(card, "REV") == rev &&
-                      CardValue(card, "UID") == CardValue(o->bytes, "UID");
-    if (ours) {
-      if (!options.dryRun) state.Set(o->uid, {o->resource, QString::fromUtf8(o->etag), o->hash});
-      ++result.unchanged;
-      progress();
-    } else if (options.overwrite) {
-      put(o);
-    } else {
-      problem(SendOutcome::kConflict, *o,
-              QStringLiteral("the server holds a different card at %1 that this program has no "
-                             "record of sending; --overwrite replaces it")
-                  .arg(o->url.toString()));
-      progress();
-    }
-  };
-
-  contact::SourcedContact item;
-  std::set<QString> seen;  // uids met in this send
-  while (!lost && !refused) {
-    if (observer.Cancelled()) {
-      result.cancelled = true;
-      break;
-    }
-    if (!contacts.Next(item)) break;
-    auto o = std::make_shared<Outgoing>();
-    o->uid = contact::CardUuid(item.contact.uid);
-    o->name = contact::ShownName(item.contact);
-    o->origins = item.origins;
-    if (!seen.insert(o->uid).second) {
-      problem(SendOutcome::kFailed, *o, TwiceReason(o->uid));
-      progress();
-      continue;
-    }
-    const bool four = book.vcard4 && item.contact.photo.IsEmpty();
-    contact::AppendVCard(o->bytes, item.contact,
-                         four ? contact::VCardVersion::k40 : contact::VCardVersion::k30);
-    o->hash = SendState::HashOf(o->bytes);
-    o->resource = bookUrl_.path() + o->uid + QStringLiteral(".vcf");
-    o->url = bookUrl_.resolved(QUrl(o->uid + QStringLiteral(".vcf")));
-    const auto it = there.constFind(o->resource);
-    const SentRecord* sent = state.Find(o->uid);
-    if (it == there.constEnd()) {
-      put(o);  // new, or removed on the server since: sent again
-    } else {
-      o->etag = it.value();
-      if (!sent || sent->resource != o->resource) {
-        unknown.push_back(o);
-        continue;
-      }
-      if (sent->tag.toUtf8() != o->etag && !options.overwrite) {
-        problem(SendOutcome::kConflict, *o,
-                QStringLiteral("changed on the server since the last send (%1); --overwrite "
-                               "replaces it")
-                    .arg(o->url.toString()));
-        progress();
-      } else if (sent->tag.toUtf8() == o->etag && sent->hash == o->hash) {
-        ++result.unchanged;
-        progress();
-      } else {
-        put(o);
-      }
-    }
-    // A short queue: contacts are read as fast as the server takes them.
-    while (client.Pending() >= 2 * target_.account.inFlight) client.WaitAny();
-  }
-  client.WaitAll();
-
-  // Cards the record does not know: fetched in batches and compared.
-  for (size_t first = 0; first < unknown.size() && !lost && !refused && !result.cancelled;
-       first += kMultigetBatch) {
-    const size_t end = std::min(unknown.size(), first + kMultigetBatch);
-    QByteArray body =
-        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-        "<C:addressbook-multiget xmlns:D=\"DAV:\" xmlns:C=\"urn:ietf:params:xml:ns:carddav\">"
-        "<D:prop><D:getetag/><C:address-data/></D:prop>";
-    for (size_t i = first; i < end; ++i)
-      body += "<D:href>" + unknown[i]->url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority) +
-              "</D:href>";
-    body += "</C:addressbook-multiget>";
-    const DavResponse r =
-        client.Run("REPORT", bookUrl_, body,
-                   {{"Content-Type", "application/xml; charset=utf-8"}, {"Depth", "1"}});
-    QHash<QString, DavEntry> cards;
-    if (r.status == 207)
-      for (DavEntry& e : ParseMultistatus(r.body)) cards.insert(QUrl(e.href).path(), std::move(e));
-    for (size_t i = first; i < end; ++i) {
-      const auto found = cards.constFind(unknown[i]->resource);
-      if (found == cards.constEnd()) {
-        problem(SendOutcome::kFailed, *unknown[i],
-                QStringLiteral("cannot read the card already at %1 to compare: %2")
-                    .arg(unknown[i]->url.toString(), DescribeFailure(r, bookUrl_)));
-        progress();
-        continue;
-      }
-      if (!found->etag.isEmpty()) unknown[i]->etag = found->etag;
-      settleUnknown(unknown[i], found->addressData);
-    }
-    client.WaitAll();
-  }
-
-  // ETags the server did not give with its answer to PUT.
-  if (!noTag.empty()) {
-    const DavResponse r =
-        client.Run("PROPFIND", bookUrl_,
-                   "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-                   "<D:propfind xmlns:D=\"DAV:\"><D:prop><D:getetag/></D:prop></D:propfind>",
-                   {{"Content-Type", "application/xml; charset=utf-8"}, {"Depth", "1"}});
-    QHash<QString, QByteArray> tags;
-    for (const DavEntry& e : ParseMultistatus(r.body)) tags.insert(QUrl(e.href).path(), e.etag);
-    for (const auto& o : noTag)
-      state.Set(o->uid, {o->resource, QString::fromUtf8(tags.value(o->resource)), o->hash});
-  }
-
-  if (!options.dryRun && !state.Save(saveError))
-    Fail(QStringLiteral("The contacts were sent, but the record of this send was not (%1); a "
-                        "second send will compare with the server instead")
-             .arg(saveError));
-  if (refused)
-    Fail(QStringLiteral("%1 stopped taking the user name and password (HTTP 401) during the "
-                        "send; what was sent is recorded: check the password and run again")
-             .arg(host));
-  if (lost)
-    Fail(QStringLiteral("Lost the connection to the server during the send: %1. What was sent "
-                        "is recorded: run the send again to finish")
-             .arg(lostWhy));
-  return result;
+  const QHash<QString, QByteArray> there = ListBook(client, bookUrl_);
+  SendRun run(client, bookUrl_, book, target_, contacts, options, observer);
+  return run.Run(there);
 }
 
 }  // namespace lumivex::destination

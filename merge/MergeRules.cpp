@@ -4,6 +4,8 @@
 #include <array>
 #include <initializer_list>
 
+#include <QVarLengthArray>
+
 namespace lumivex::merge {
 
 namespace {
@@ -115,39 +117,44 @@ QString ComparableEmail(const QString& address) {
 }
 
 QString ComparablePhone(const QString& number) {
-  QString digits;
-  digits.reserve(number.size());
+  // The digits are gathered in a buffer on the stack and the prefixes skipped by moving the
+  // start: one string is made, for the result only. Merging calls this for every telephone of
+  // every entry.
+  QVarLengthArray<char16_t, 64> digits;
   bool international = false;
   for (const QChar c : number) {
     if (c >= u'0' && c <= u'9') {
-      digits += c;
+      digits.push_back(c.unicode());
     } else if (c.unicode() >= 0x80 && c.isDigit()) {
-      digits += QChar(u'0' + c.digitValue());
+      digits.push_back(char16_t(u'0' + c.digitValue()));
     } else if (c == u'+' && digits.isEmpty()) {
       international = true;
     } else if (c.unicode() >= u'A' && c.isLetter()) {
       break;  // "ext. 12", "x12": what follows is an extension, not the number
     }
   }
-  if (!international && digits.startsWith(u"00")) {
+  qsizetype start = 0;
+  const qsizetype end = digits.size();
+  if (!international && end >= 2 && digits[0] == u'0' && digits[1] == u'0') {
     international = true;
-    digits.remove(0, 2);
+    start = 2;
   }
   if (international) {
-    int length = 3;
-    if (digits.startsWith(u'1') || digits.startsWith(u'7'))
+    qsizetype length = 3;
+    if (start < end && (digits[start] == u'1' || digits[start] == u'7'))
       length = 1;
-    else if (digits.size() >= 2 && TwoDigitCountryCode(digits.left(2).toInt()))
+    else if (end - start >= 2 &&
+             TwoDigitCountryCode((digits[start] - u'0') * 10 + (digits[start + 1] - u'0')))
       length = 2;
-    digits.remove(0, std::min<qsizetype>(length, digits.size()));
-  } else if (digits.size() == 11 && digits.startsWith(u'1')) {
-    digits.remove(0, 1);  // the North American trunk prefix
+    start += std::min<qsizetype>(length, end - start);
+  } else if (end == 11 && digits[0] == u'1') {
+    start = 1;  // the North American trunk prefix
   }
   // A trunk prefix, also where it is written after the country code ("+44 (0)20 ...").
-  qsizetype zeros = 0;
-  while (zeros < digits.size() && digits[zeros] == u'0') ++zeros;
-  digits.remove(0, zeros);
-  return digits.size() >= 5 ? digits : QString();
+  while (start < end && digits[start] == u'0') ++start;
+  return end - start >= 5
+             ? QString(reinterpret_cast<const QChar*>(digits.data() + start), end - start)
+             : QString();
 }
 
 QString ComparableName(const Contact& c) {
@@ -229,18 +236,24 @@ void Combine(Contact& newer, const Contact& older) {
       other = *page;
   }
 
+  // The newer entry's comparable forms are made once, not once for every value of the older
+  // entry: a group of many entries would otherwise make them again and again.
+  QStringList known;
+  known.reserve(newer.emails.size() + older.emails.size());
+  for (const contact::Email& n : newer.emails) known << ComparableEmail(n.address);
   for (const contact::Email& e : older.emails) {
-    const QString address = ComparableEmail(e.address);
-    const bool known = std::any_of(newer.emails.begin(), newer.emails.end(), [&](const auto& n) {
-      return ComparableEmail(n.address) == address;
-    });
-    if (!known && !address.isEmpty()) newer.emails.push_back(e);
+    QString address = ComparableEmail(e.address);
+    if (address.isEmpty() || known.contains(address)) continue;
+    newer.emails.push_back(e);
+    known << std::move(address);
   }
+  known.clear();
+  for (const contact::Phone& n : newer.phones) known << PhoneKey(n);
   for (const contact::Phone& p : older.phones) {
-    const QString key = PhoneKey(p);
-    const bool known = std::any_of(newer.phones.begin(), newer.phones.end(),
-                                   [&](const auto& n) { return PhoneKey(n) == key; });
-    if (!known && !key.isEmpty()) newer.phones.push_back(p);
+    QString key = PhoneKey(p);
+    if (key.isEmpty() || known.contains(key)) continue;
+    newer.phones.push_back(p);
+    known << std::move(key);
   }
   for (contact::Address a : older.addresses) {
     const bool known = std::any_of(newer.addresses.begin(), newer.addresses.end(),
