@@ -1,5 +1,7 @@
 #include "convert/VCardRecord.h"
 
+#include "source/ContactProperties.h"
+
 #include <iterator>
 #include <string_view>
 
@@ -7,43 +9,43 @@ namespace lumivex {
 
 namespace {
 
-// The names the mail store knows the properties by, in VCardField's order.
-constexpr std::string_view kPropertyNames[] = {
-    "LastName",
-    "FirstName",
-    "MiddleName",
-    "FullName",
-    "CompanyName",
-    "Department",
-    "JobTitle",
-    "Body",
-    "BusinessTelephoneNumber",
-    "HomeTelephoneNumber",
-    "MobileTelephoneNumber",
-    "PagerNumber",
-    "BusinessFaxNumber",
-    "HomeFaxNumber",
-    "OfficeLocation",
-    "BusinessAddressStreet",
-    "BusinessAddressCity",
-    "BusinessAddressState",
-    "BusinessAddressPostalCode",
-    "BusinessAddressCountry",
-    "HomeAddressStreet",
-    "HomeAddressCity",
-    "HomeAddressState",
-    "HomeAddressPostalCode",
-    "HomeAddressCountry",
-    "WebPage",
-    "Birthday",
-    "Email1Address",
+// The properties the record reads, in VCardField's order; the store layer keeps their names.
+constexpr ContactSlot kFieldSlots[] = {
+    kLastName,
+    kFirstName,
+    kMiddleName,
+    kFullName,
+    kCompanyName,
+    kDepartment,
+    kJobTitle,
+    kBody,
+    kBusinessTelephoneNumber,
+    kHomeTelephoneNumber,
+    kMobileTelephoneNumber,
+    kPagerNumber,
+    kBusinessFaxNumber,
+    kHomeFaxNumber,
+    kOfficeLocation,
+    kBusinessAddressStreet,
+    kBusinessAddressCity,
+    kBusinessAddressState,
+    kBusinessAddressPostalCode,
+    kBusinessAddressCountry,
+    kHomeAddressStreet,
+    kHomeAddressCity,
+    kHomeAddressState,
+    kHomeAddressPostalCode,
+    kHomeAddressCountry,
+    kWebPage,
+    kBirthday,
+    kEmail1Address,
 };
-static_assert(std::size(kPropertyNames) == static_cast<size_t>(VCardField::kCount));
+static_assert(std::size(kFieldSlots) == static_cast<size_t>(VCardField::kCount));
 
 }  // namespace
 
 void VCardFields::Read(const ContactEntry& entry) {
-  for (size_t i = 0; i < values_.size(); ++i) entry.Read(kPropertyNames[i], values_[i]);
+  for (size_t i = 0; i < values_.size(); ++i) entry.Read(SlotName(kFieldSlots[i]), values_[i]);
 }
 
 void WriteVCardRecord(AnsiTextFile& output, const ContactEntry& entry, VCardFields& fields) {
