@@ -148,7 +148,18 @@ SendPanel::SendPanel(QWidget* owner, ContactsMaker contacts, const QString& sour
   LblSource->setObjectName(QStringLiteral("LblSource"));
   LblSource->setWordWrap(true);
   layout->addWidget(LblSource);
+  layout->addWidget(BuildWhere());
+  BuildProgress(layout);
+  layout->addLayout(BuildButtons());
+  Connect();
 
+  setMinimumWidth(600);
+  OptCardDav->setChecked(true);
+  UpdateOptions();
+}
+
+// The choice of address book: Evolution's, a KDE folder, or a CardDAV account.
+QGroupBox* SendPanel::BuildWhere() {
   auto* whereBox = new QGroupBox(QStringLiteral("Address book"), this);
   auto* whereLayout = new QVBoxLayout(whereBox);
   OptEvolution = new QRadioButton(QStringLiteral("GNOME / Evolution"), whereBox);
@@ -176,6 +187,12 @@ SendPanel::SendPanel(QWidget* owner, ContactsMaker contacts, const QString& sour
       QStringLiteral("CardDAV server (Nextcloud, Radicale, Fastmail, iCloud, ...)"), whereBox);
   OptCardDav->setObjectName(QStringLiteral("OptCardDav"));
   whereLayout->addWidget(OptCardDav);
+  whereLayout->addLayout(BuildAccount(whereBox));
+  return whereBox;
+}
+
+// The CardDAV account's server, user, password and book.
+QFormLayout* SendPanel::BuildAccount(QGroupBox* whereBox) {
   auto* account = new QFormLayout;
   account->setContentsMargins(24, 0, 0, 0);
   EdtServer = new QLineEdit(whereBox);
@@ -209,9 +226,11 @@ SendPanel::SendPanel(QWidget* owner, ContactsMaker contacts, const QString& sour
   bookLabel->setBuddy(CboBook);
   account->addRow(passwordLabel, passwordRow);
   account->addRow(bookLabel, bookRow);
-  whereLayout->addLayout(account);
-  layout->addWidget(whereBox);
+  return account;
+}
 
+// The overwrite choice, the progress and the outcome.
+void SendPanel::BuildProgress(QVBoxLayout* layout) {
   ChkOverwrite = new QCheckBox(
       QStringLiteral("Replace contacts changed in the address book since the last send"), this);
   ChkOverwrite->setObjectName(QStringLiteral("ChkOverwrite"));
@@ -235,7 +254,9 @@ SendPanel::SendPanel(QWidget* owner, ContactsMaker contacts, const QString& sour
   LblResult->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   LblResult->setMinimumHeight(LblResult->fontMetrics().lineSpacing() * 4);
   layout->addWidget(LblResult, 1);
+}
 
+QHBoxLayout* SendPanel::BuildButtons() {
   auto* buttons = new QHBoxLayout;
   CmdSend = new QPushButton(QStringLiteral("&Send"), this);
   CmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
@@ -249,8 +270,10 @@ SendPanel::SendPanel(QWidget* owner, ContactsMaker contacts, const QString& sour
   buttons->addWidget(CmdSend);
   buttons->addWidget(CmdCancel);
   buttons->addWidget(CmdClose);
-  layout->addLayout(buttons);
+  return buttons;
+}
 
+void SendPanel::Connect() {
   for (QRadioButton* option : {OptEvolution, OptKde, OptCardDav})
     connect(option, &QRadioButton::toggled, this, [this] { UpdateOptions(); });
   connect(CmdBrowseKde, &QPushButton::clicked, this, [this] {
@@ -264,10 +287,6 @@ SendPanel::SendPanel(QWidget* owner, ContactsMaker contacts, const QString& sour
   connect(CmdSend, &QPushButton::clicked, this, [this] { CmdSend_Click(); });
   connect(CmdCancel, &QPushButton::clicked, this, [this] { CmdCancel_Click(); });
   connect(CmdClose, &QPushButton::clicked, this, [this] { reject(); });
-
-  setMinimumWidth(600);
-  OptCardDav->setChecked(true);
-  UpdateOptions();
 }
 
 SendPanel::~SendPanel() {

@@ -18,12 +18,16 @@
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
+class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QThread;
+class QVBoxLayout;
 
 namespace lumivex {
 
@@ -83,6 +87,11 @@ class SendPanel : public QDialog {
  private:
   struct Job;
 
+  QGroupBox* BuildWhere();
+  QFormLayout* BuildAccount(QGroupBox* whereBox);
+  void BuildProgress(QVBoxLayout* layout);
+  QHBoxLayout* BuildButtons();
+  void Connect();
   void UpdateOptions();
   void ListEvolutionBooks();
   void LookUpPassword();

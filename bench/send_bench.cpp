@@ -40,6 +40,142 @@ int Fail(const char* what) {
   return 1;
 }
 
+// Writes Radicale's configuration into `dir`, starts it on a free port of 127.0.0.1 and waits
+// for it to answer. The port, or 0 when it did not start.
+int StartRadicale(QProcess& radicale, const QString& dir) {
+  int port = 0;
+  {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    port = probe.serverPort();
+  }
+  Write(dir + "/users", "ann:s3cret\n");
+  Write(dir + "/password", "s3cret\n");
+  Write(dir + "/config", QStringLiteral("[server]\nhosts = 127.0.0.1:%1\n[auth]\ntype = htpasswd\n"
+                                        "htpasswd_filename = %2/users\nhtpasswd_encryption = "
+                                        "plain\n[storage]\nfilesystem_folder = %2/data\n"
+                                        "[logging]\nlevel = warning\n")
+                             .arg(port)
+                             .arg(dir)
+                             .toUtf8());
+  radicale.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  // The server's writes are not forced to disk (its os.fsync does nothing): the figures are the
+  // clients' and the server's, not those of the disk a shared machine's other work keeps busy.
+  // Both clients meet the same server.
+  radicale.start(QStringLiteral("/usr/bin/python3"),
+                 {"-c",
+                  "import os, sys, runpy; os.fsync = lambda fd: None; "
+                  "sys.argv = ['radicale', '--config', sys.argv[1]]; "
+                  "runpy.run_module('radicale', run_name='__main__')",
+                  dir + "/config"});
+  bool up = false;
+  for (int i = 0; i < 100 && !up; ++i) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+    up = socket.waitForConnected(100);
+    if (!up) QThread::msleep(100);
+  }
+  return up ? port : 0;
+}
+
+std::vector<std::string> With(std::vector<std::string> a, std::initializer_list<std::string> more) {
+  a.insert(a.end(), more);
+  return a;
+}
+
+// What one run measured, round by round.
+struct Figures {
+  std::vector<double> ours, theirs, again, theirsAgain, oursCpu, theirsCpu;
+};
+
+// One round: fresh books for both clients, lumivex-cli and vdirsyncer taking turns at going
+// first, then each again over what is there. Null, or what failed.
+const char* RunRound(int round, const QString& bin, const QString& dir, const QString& url,
+                     const std::string& store, destination::CardDavAccountSession& session,
+                     Figures& figures) {
+  const std::string d = dir.toStdString();
+  const std::string r = std::to_string(round);
+  // vdirsyncer's book is made beforehand, as a user would, and discovered (not timed).
+  const QString book =
+      session.CreateBook(QStringLiteral("vdirsyncer-%1").arg(round)).url.toString();
+  const QString conf = QStringLiteral("%1/vdirsyncer-%2.conf").arg(dir).arg(round);
+  Write(conf, QStringLiteral("[general]\nstatus_path = \"%1/status-%3/\"\n\n[pair bench]\n"
+                             "a = \"local\"\nb = \"remote\"\ncollections = null\n\n"
+                             "[storage local]\ntype = \"filesystem\"\npath = \"%1/vdir/\"\n"
+                             "fileext = \".vcf\"\n\n[storage remote]\ntype = \"carddav\"\n"
+                             "url = \"%2\"\nusername = \"ann\"\npassword = \"s3cret\"\n")
+                  .arg(dir, book)
+                  .arg(round)
+                  .toUtf8());
+  const std::vector<std::string> vdirsyncer = {"vdirsyncer", "-c", conf.toStdString()};
+  if (bench::RunProgram(With(vdirsyncer, {"discover"})).status != 0)
+    return "vdirsyncer discover failed";
+  const std::vector<std::string> send = {(bin + "/lumivex-cli").toStdString(),
+                                         "send",
+                                         "--to",
+                                         url.toStdString(),
+                                         "--user",
+                                         "ann",
+                                         "--password-file",
+                                         d + "/password",
+                                         "--no-merge",
+                                         "--book",
+                                         "lumivex-" + r,
+                                         store};
+  std::vector<std::string> first = send;
+  first[9] = "--new-book";
+  setenv("XDG_STATE_HOME", (d + "/state-" + r).c_str(), 1);
+
+  bench::Measured o, t;
+  if (round % 2 == 0) {
+    o = bench::RunProgram(first);
+    t = bench::RunProgram(With(vdirsyncer, {"sync"}));
+  } else {
+    t = bench::RunProgram(With(vdirsyncer, {"sync"}));
+    o = bench::RunProgram(first);
+  }
+  const bench::Measured a2 = bench::RunProgram(send);
+  const bench::Measured t2 = bench::RunProgram(With(vdirsyncer, {"sync"}));
+  if (o.status != 0 || a2.status != 0) return "lumivex-cli send failed";
+  if (t.status != 0) return "vdirsyncer sync failed";
+  const auto held = [&](const QString& name) {
+    return static_cast<int>(
+        QDir(dir + "/data/collection-root/ann/" + name).entryList({"*.vcf"}, QDir::Files).size());
+  };
+  std::printf(
+      "  round %d: send %.2f s, vdirsyncer %.2f s, re-send %.2f s, vdirsyncer again "
+      "%.2f s (%d and %d cards on the server; %s)\n",
+      round + 1, o.seconds, t.seconds, a2.seconds, t2.seconds,
+      held(QStringLiteral("lumivex-") + QString::number(round)),
+      held(QUrl(book).path().section(u'/', -2, -2)), bench::LoadText().c_str());
+  std::fflush(stdout);
+  figures.ours.push_back(o.seconds);
+  figures.oursCpu.push_back(o.cpuSeconds);
+  figures.theirs.push_back(t.seconds);
+  figures.theirsCpu.push_back(t.cpuSeconds);
+  figures.again.push_back(a2.seconds);
+  figures.theirsAgain.push_back(t2.seconds);
+  return nullptr;
+}
+
+// Totals over the rounds: with two rounds a median would be the slower of each. The exit status:
+// 0 when both targets are met, 3 when not.
+int Report(const Figures& f) {
+  const auto sum = [](const std::vector<double>& v) {
+    double total = 0;
+    for (const double x : v) total += x;
+    return total;
+  };
+  const double o = sum(f.ours), t = sum(f.theirs), a = sum(f.again);
+  std::printf("  lumivex-cli send, all rounds  %8.2f s wall %7.2f s cpu\n", o, sum(f.oursCpu));
+  std::printf("  vdirsyncer sync, all rounds   %8.2f s wall %7.2f s cpu\n", t, sum(f.theirsCpu));
+  std::printf("  send / vdirsyncer             %8.2f  (target at most 1)\n", o / t);
+  std::printf("  re-send, unchanged, all rounds %7.2f s wall (vdirsyncer again %.2f s)\n", a,
+              sum(f.theirsAgain));
+  std::printf("  re-send / first send          %8.3f  (target under 0.1)\n", a / o);
+  return o <= t && a < o / 10 ? 0 : 3;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,133 +205,22 @@ int main(int argc, char** argv) {
           .status != 0)
     return Fail("the vdir export failed");
 
-  // The server.
-  int port = 0;
-  {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    port = probe.serverPort();
-  }
-  Write(dir + "/users", "ann:s3cret\n");
-  Write(dir + "/password", "s3cret\n");
-  Write(dir + "/config", QStringLiteral("[server]\nhosts = 127.0.0.1:%1\n[auth]\ntype = htpasswd\n"
-                                        "htpasswd_filename = %2/users\nhtpasswd_encryption = "
-                                        "plain\n[storage]\nfilesystem_folder = %2/data\n"
-                                        "[logging]\nlevel = warning\n")
-                             .arg(port)
-                             .arg(dir)
-                             .toUtf8());
   QProcess radicale;
-  radicale.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  // The server's writes are not forced to disk (its os.fsync does nothing): the figures are the
-  // clients' and the server's, not those of the disk a shared machine's other work keeps busy.
-  // Both clients meet the same server.
-  radicale.start(QStringLiteral("/usr/bin/python3"),
-                 {"-c",
-                  "import os, sys, runpy; os.fsync = lambda fd: None; "
-                  "sys.argv = ['radicale', '--config', sys.argv[1]]; "
-                  "runpy.run_module('radicale', run_name='__main__')",
-                  dir + "/config"});
-  bool up = false;
-  for (int i = 0; i < 100 && !up; ++i) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
-    up = socket.waitForConnected(100);
-    if (!up) QThread::msleep(100);
-  }
-  if (!up) return Fail("radicale did not start");
+  const int port = StartRadicale(radicale, dir);
+  if (port == 0) return Fail("radicale did not start");
   const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(port);
 
   destination::CardDavAccount account{url, "ann", "s3cret", {}, 6};
   destination::CardDavAccountSession session(account);
-  auto with = [](std::vector<std::string> a, std::initializer_list<std::string> more) {
-    a.insert(a.end(), more);
-    return a;
-  };
   std::printf("send_bench: %d contacts to Radicale on 127.0.0.1, %d round(s) (%s)\n", contacts,
               rounds, bench::LoadText().c_str());
   std::fflush(stdout);
 
-  // Each round sends into fresh books, lumivex-cli and vdirsyncer taking turns at going first.
-  std::vector<double> ours, theirs, again, theirsAgain, oursCpu, theirsCpu;
-  for (int round = 0; round < rounds; ++round) {
-    const std::string r = std::to_string(round);
-    // vdirsyncer's book is made beforehand, as a user would, and discovered (not timed).
-    const QString book =
-        session.CreateBook(QStringLiteral("vdirsyncer-%1").arg(round)).url.toString();
-    const QString conf = QStringLiteral("%1/vdirsyncer-%2.conf").arg(dir).arg(round);
-    Write(conf, QStringLiteral("[general]\nstatus_path = \"%1/status-%3/\"\n\n[pair bench]\n"
-                               "a = \"local\"\nb = \"remote\"\ncollections = null\n\n"
-                               "[storage local]\ntype = \"filesystem\"\npath = \"%1/vdir/\"\n"
-                               "fileext = \".vcf\"\n\n[storage remote]\ntype = \"carddav\"\n"
-                               "url = \"%2\"\nusername = \"ann\"\npassword = \"s3cret\"\n")
-                    .arg(dir, book)
-                    .arg(round)
-                    .toUtf8());
-    const std::vector<std::string> vdirsyncer = {"vdirsyncer", "-c", conf.toStdString()};
-    if (bench::RunProgram(with(vdirsyncer, {"discover"})).status != 0)
-      return Fail("vdirsyncer discover failed");
-    const std::vector<std::string> send = {(bin + "/lumivex-cli").toStdString(),
-                                           "send",
-                                           "--to",
-                                           url.toStdString(),
-                                           "--user",
-                                           "ann",
-                                           "--password-file",
-                                           d + "/password",
-                                           "--no-merge",
-                                           "--book",
-                                           "lumivex-" + r,
-                                           store};
-    std::vector<std::string> first = send;
-    first[9] = "--new-book";
-    setenv("XDG_STATE_HOME", (d + "/state-" + r).c_str(), 1);
-
-    bench::Measured o, t;
-    if (round % 2 == 0) {
-      o = bench::RunProgram(first);
-      t = bench::RunProgram(with(vdirsyncer, {"sync"}));
-    } else {
-      t = bench::RunProgram(with(vdirsyncer, {"sync"}));
-      o = bench::RunProgram(first);
-    }
-    const bench::Measured a2 = bench::RunProgram(send);
-    const bench::Measured t2 = bench::RunProgram(with(vdirsyncer, {"sync"}));
-    if (o.status != 0 || a2.status != 0) return Fail("lumivex-cli send failed");
-    if (t.status != 0) return Fail("vdirsyncer sync failed");
-    const auto held = [&](const QString& name) {
-      return static_cast<int>(
-          QDir(dir + "/data/collection-root/ann/" + name).entryList({"*.vcf"}, QDir::Files).size());
-    };
-    std::printf(
-        "  round %d: send %.2f s, vdirsyncer %.2f s, re-send %.2f s, vdirsyncer again "
-        "%.2f s (%d and %d cards on the server; %s)\n",
-        round + 1, o.seconds, t.seconds, a2.seconds, t2.seconds,
-        held(QStringLiteral("lumivex-") + QString::number(round)),
-        held(QUrl(book).path().section(u'/', -2, -2)), bench::LoadText().c_str());
-    std::fflush(stdout);
-    ours.push_back(o.seconds);
-    oursCpu.push_back(o.cpuSeconds);
-    theirs.push_back(t.seconds);
-    theirsCpu.push_back(t.cpuSeconds);
-    again.push_back(a2.seconds);
-    theirsAgain.push_back(t2.seconds);
-  }
+  Figures figures;
+  for (int round = 0; round < rounds; ++round)
+    if (const char* failed = RunRound(round, bin, dir, url, store, session, figures))
+      return Fail(failed);
   radicale.terminate();
   radicale.waitForFinished(10000);
-
-  // Totals over the rounds: with two rounds a median would be the slower of each.
-  const auto sum = [](const std::vector<double>& v) {
-    double total = 0;
-    for (const double x : v) total += x;
-    return total;
-  };
-  const double o = sum(ours), t = sum(theirs), a = sum(again);
-  std::printf("  lumivex-cli send, all rounds  %8.2f s wall %7.2f s cpu\n", o, sum(oursCpu));
-  std::printf("  vdirsyncer sync, all rounds   %8.2f s wall %7.2f s cpu\n", t, sum(theirsCpu));
-  std::printf("  send / vdirsyncer             %8.2f  (target at most 1)\n", o / t);
-  std::printf("  re-send, unchanged, all rounds %7.2f s wall (vdirsyncer again %.2f s)\n", a,
-              sum(theirsAgain));
-  std::printf("  re-send / first send          %8.3f  (target under 0.1)\n", a / o);
-  return o <= t && a < o / 10 ? 0 : 3;
+  return Report(figures);
 }

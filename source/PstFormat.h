@@ -58,8 +58,9 @@ constexpr size_t kMaxHeapItem = 3580;
 constexpr uint32_t kTagRowId = 0x67F20003;
 constexpr uint32_t kTagRowVersion = 0x67F30003;
 
-// [MS-PST] 2.4.7 the name-to-id map: the property ids of its three streams, and the property sets
-// its entries name by index 1 and 2 (GUIDs as they lie in the file).
+// [MS-PST] 2.4.7 the name-to-id map: the property ids of its bucket count and three streams, and
+// the property sets its entries name by index 1 and 2 (GUIDs as they lie in the file).
+constexpr uint16_t kNameIdBucketCount = 0x0001;
 constexpr uint16_t kNameIdGuids = 0x0002;
 constexpr uint16_t kNameIdEntries = 0x0003;
 constexpr uint16_t kNameIdStrings = 0x0004;

@@ -197,6 +197,7 @@ TEST_F(RealStores, EveryDamagedReproducerIsReportedInEveryForm) {
       {"blocks-swapped-generated-pictures-lists.pst", false},
       {"data-pointer-redirected-generated-200.pst", false},
       {"entry-count-mismatch-generated-200.pst", false},
+      {"name-map-lost-silently-six-contacts.pst", false},
   };
   const char* const forms[] = {"vcard", "vcards", "xls", "wab", "vcard4", "vcard3", "csv"};
   int n = 0;
