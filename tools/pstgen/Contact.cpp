@@ -347,11 +347,87 @@ LinkedContact LinkedContactOf(const pst::Message& contact, pst::Bytes entry_id) 
   return c;
 }
 
-pst::Message ToMessage(const Item& item, const ContactOptions& options,
-                       const ContactLookup& lookup) {
-  pst::Message m;
-  m.message_class = item.message_class;
-  std::map<std::string, std::string> text;  // string fields given, for the derived ones
+namespace {
+
+// The string fields an item gives, for the values derived from them.
+class Given {
+ public:
+  void Set(const std::string& name, const std::string& value) { text_[name] = value; }
+  bool Has(const std::string& name) const { return text_.count(name) > 0; }
+  std::string Get(const std::string& name) const {
+    const auto it = text_.find(name);
+    return it == text_.end() ? std::string() : it->second;
+  }
+
+ private:
+  std::map<std::string, std::string> text_;
+};
+
+// A multi-valued field.
+void AddList(pst::Message& m, const Field& f, const std::string& name,
+             const std::vector<std::string>& list) {
+  if (name == "DLMembers") {
+    std::vector<pst::Bytes> ids;
+    for (const std::string& member : list) ids.push_back(OneOffEntryId(member));
+    m.properties.push_back(
+        {f.key, pst::kPtBinary | pst::kPtMultiFlag, pst::value::MultiBinary(ids)});
+    m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x8054),
+                            pst::kPtBinary | pst::kPtMultiFlag, pst::value::MultiBinary(ids)});
+  } else {
+    m.properties.push_back(
+        {f.key, pst::kPtString | pst::kPtMultiFlag, pst::value::MultiString(list)});
+  }
+}
+
+// A date field: the moment in UTC, and beside it the day as typed.
+void AddDate(pst::Message& m, const Field& f, const std::string& name, const std::string& s,
+             const ContactOptions& options) {
+  int p[6];
+  if (!ParseDateTime(s, p))
+    throw pst::PstError("field \"" + name + "\": \"" + s +
+                        "\" is not a date (YYYY-MM-DD or YYYY-MM-DDThh:mm:ssZ)");
+  const uint64_t local = pst::FileTime(p[0], p[1], p[2], p[3], p[4], p[5]);
+  const int64_t shift = int64_t{options.utc_offset_minutes} * 60 * 10000000;
+  m.properties.push_back(
+      {f.key, pst::kPtTime, pst::value::Time(static_cast<uint64_t>(int64_t(local) - shift))});
+  const uint32_t local_lid = name == "Birthday" ? 0x80DE : 0x80DF;
+  m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, local_lid), pst::kPtTime,
+                          pst::value::Time(pst::FileTime(p[0], p[1], p[2]))});
+}
+
+// A single-valued field, by its kind.
+void AddValue(pst::Message& m, const Field& f, const std::string& name, const std::string& s,
+              const ContactOptions& options) {
+  if (f.kind == Kind::kTime) {
+    int p[6];
+    if (!ParseDateTime(s, p))
+      throw pst::PstError("field \"" + name + "\": \"" + s +
+                          "\" is not a time (YYYY-MM-DDThh:mm:ssZ or YYYY-MM-DD)");
+    m.properties.push_back(
+        {f.key, pst::kPtTime, pst::value::Time(pst::FileTime(p[0], p[1], p[2], p[3], p[4], p[5]))});
+  } else if (f.kind == Kind::kHex) {
+    pst::Bytes bytes;
+    if (!ParseHex(s, bytes))
+      throw pst::PstError("field \"" + name + "\": bytes are written in hex, like \"0a1b2c\"");
+    m.properties.push_back({f.key, pst::kPtBinary, bytes});
+  } else if (f.kind == Kind::kRtf) {
+    m.properties.push_back({f.key, pst::kPtBinary, pst::value::CompressedRtf(s)});
+    m.properties.push_back(
+        {PropertyKey::Tagged(0x0E1F), pst::kPtBoolean, pst::value::Boolean(true)});
+  } else if (f.kind == Kind::kGender) {
+    const int code = Choice(name, s, {"Unspecified", "Female", "Male"});
+    m.properties.push_back({f.key, pst::kPtInt16, pst::value::Int16(static_cast<int16_t>(code))});
+  } else if (f.kind == Kind::kMailing) {
+    Choice(name, s, {"None", "Home", "Business", "Other"});  // written with the addresses
+  } else if (f.kind == Kind::kDate) {
+    AddDate(m, f, name, s, options);
+  } else {
+    m.properties.push_back(Str(f.key, s));
+  }
+}
+
+// The item's fields as given; the string ones kept in `given`.
+void AddFields(pst::Message& m, const Item& item, const ContactOptions& options, Given& given) {
   for (const auto& [name, value] : item.fields) {
     const Field* f = Find(name);
     if (!f) throw pst::PstError("unknown field \"" + name + "\"");
@@ -360,176 +436,109 @@ pst::Message ToMessage(const Item& item, const ContactOptions& options,
       throw pst::PstError("field \"" + name + "\" takes " +
                           (f->kind == Kind::kStrings ? "a list of strings" : "a string"));
     if (f->kind == Kind::kStrings) {
-      const auto& list = std::get<std::vector<std::string>>(value);
-      if (name == "DLMembers") {
-        std::vector<pst::Bytes> ids;
-        for (const std::string& member : list) ids.push_back(OneOffEntryId(member));
-        m.properties.push_back(
-            {f->key, pst::kPtBinary | pst::kPtMultiFlag, pst::value::MultiBinary(ids)});
-        m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x8054),
-                                pst::kPtBinary | pst::kPtMultiFlag, pst::value::MultiBinary(ids)});
-      } else {
-        m.properties.push_back(
-            {f->key, pst::kPtString | pst::kPtMultiFlag, pst::value::MultiString(list)});
-      }
+      AddList(m, *f, name, std::get<std::vector<std::string>>(value));
       continue;
     }
     const std::string& s = std::get<std::string>(value);
-    text[name] = s;
-    if (f->kind == Kind::kTime) {
-      int p[6];
-      if (!ParseDateTime(s, p))
-        throw pst::PstError("field \"" + name + "\": \"" + s +
-                            "\" is not a time (YYYY-MM-DDThh:mm:ssZ or YYYY-MM-DD)");
-      m.properties.push_back({f->key, pst::kPtTime,
-                              pst::value::Time(pst::FileTime(p[0], p[1], p[2], p[3], p[4], p[5]))});
-      continue;
-    }
-    if (f->kind == Kind::kHex) {
-      pst::Bytes bytes;
-      if (!ParseHex(s, bytes))
-        throw pst::PstError("field \"" + name + "\": bytes are written in hex, like \"0a1b2c\"");
-      m.properties.push_back({f->key, pst::kPtBinary, bytes});
-      continue;
-    }
-    if (f->kind == Kind::kRtf) {
-      m.properties.push_back({f->key, pst::kPtBinary, pst::value::CompressedRtf(s)});
-      m.properties.push_back(
-          {PropertyKey::Tagged(0x0E1F), pst::kPtBoolean, pst::value::Boolean(true)});
-      continue;
-    }
-    if (f->kind == Kind::kGender) {
-      const int code = Choice(name, s, {"Unspecified", "Female", "Male"});
-      m.properties.push_back(
-          {f->key, pst::kPtInt16, pst::value::Int16(static_cast<int16_t>(code))});
-      continue;
-    }
-    if (f->kind == Kind::kMailing) {
-      Choice(name, s, {"None", "Home", "Business", "Other"});  // written with the addresses
-      continue;
-    }
-    if (f->kind == Kind::kDate) {
-      int p[6];
-      if (!ParseDateTime(s, p))
-        throw pst::PstError("field \"" + name + "\": \"" + s +
-                            "\" is not a date (YYYY-MM-DD or YYYY-MM-DDThh:mm:ssZ)");
-      const uint64_t local = pst::FileTime(p[0], p[1], p[2], p[3], p[4], p[5]);
-      const int64_t shift = int64_t{options.utc_offset_minutes} * 60 * 10000000;
-      m.properties.push_back(
-          {f->key, pst::kPtTime, pst::value::Time(static_cast<uint64_t>(int64_t(local) - shift))});
-      const uint32_t local_lid = name == "Birthday" ? 0x80DE : 0x80DF;
-      m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, local_lid), pst::kPtTime,
-                              pst::value::Time(pst::FileTime(p[0], p[1], p[2]))});
-      continue;
-    }
-    m.properties.push_back(Str(f->key, s));
+    given.Set(name, s);
+    AddValue(m, *f, name, s, options);
   }
-  for (const MessageProperty& p : item.properties) m.properties.push_back(p);
+}
+
+// The attachments, and the picture as Outlook keeps it: a hidden attachment flagged as the
+// contact photo, named ContactPicture.jpg (the extension follows the picture's own format here).
+void AddAttachments(pst::Message& m, const Item& item) {
   for (const FileAttachment& file : item.attachments)
     m.attachments.push_back(AttachmentOf(file, false));
-  if (!item.picture.empty()) {
-    // Outlook keeps a contact's picture as a hidden attachment flagged as the contact photo,
-    // named ContactPicture.jpg (the extension follows the picture's own format here).
-    FileAttachment photo;
-    photo.data = item.picture;
-    photo.mime_type = MimeTypeOf(item.picture);
-    const std::string extension = ExtensionOf(photo.mime_type);
-    photo.name = "ContactPicture" + (extension.empty() ? std::string(".jpg") : extension);
-    m.attachments.push_back(AttachmentOf(photo, true));
-    m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x8015), pst::kPtBoolean,
-                            pst::value::Boolean(true)});
-  }
+  if (item.picture.empty()) return;
+  FileAttachment photo;
+  photo.data = item.picture;
+  photo.mime_type = MimeTypeOf(item.picture);
+  const std::string extension = ExtensionOf(photo.mime_type);
+  photo.name = "ContactPicture" + (extension.empty() ? std::string(".jpg") : extension);
+  m.attachments.push_back(AttachmentOf(photo, true));
+  m.properties.push_back(
+      {PropertyKey::Numbered(kPsetidAddress, 0x8015), pst::kPtBoolean, pst::value::Boolean(true)});
+}
 
-  const bool contact = item.message_class.rfind("IPM.Contact", 0) == 0;
-  const bool dist_list = item.message_class.rfind("IPM.DistList", 0) == 0;
-  if (!contact && !dist_list) return m;
-  // What Outlook derives when it saves a contact, unless given.
-  auto has = [&](const char* name) { return text.count(name) > 0; };
-  auto get = [&](const char* name) { return has(name) ? text[name] : std::string(); };
-  std::string full = get("FullName");
-  if (!has("FullName")) {
+// The display name and subject, unless given. The full name.
+std::string AddNames(pst::Message& m, const Given& given, bool dist_list) {
+  std::string full = given.Get("FullName");
+  if (!given.Has("FullName")) {
     for (const char* part : {"Title", "FirstName", "MiddleName", "LastName", "Suffix"}) {
-      const std::string v = get(part);
+      const std::string v = given.Get(part);
       if (v.empty()) continue;
       if (!full.empty()) full += " ";
       full += v;
     }
-    if (full.empty() && dist_list) full = get("DLName");
-    if (full.empty()) full = get("CompanyName");
+    if (full.empty() && dist_list) full = given.Get("DLName");
+    if (full.empty()) full = given.Get("CompanyName");
     if (!full.empty()) m.properties.push_back(Str(PropertyKey::Tagged(0x3001), full));
   }
-  if (!has("Subject") && !full.empty())
+  if (!given.Has("Subject") && !full.empty())
     m.properties.push_back(Str(PropertyKey::Tagged(0x0037), full));
-  if (dist_list && !item.members.empty()) {
-    if (has("DLMembers"))
-      throw pst::PstError("a list takes \"members\" or \"DLMembers\", not both");
-    // Each member twice, in the same order: as the entry the list points at (a contact of the
-    // store, or the one-off address itself) and as a one-off entry with its name and address.
-    std::vector<pst::Bytes> entries, one_offs;
-    for (size_t i = 0; i < item.members.size(); ++i) {
-      const Item::Member& member = item.members[i];
-      const std::string where = "members[" + std::to_string(i) + "]: ";
-      if (member.label.empty()) {
-        if (member.address.empty())
-          throw pst::PstError(where + "a one-off member needs \"address\"");
-        one_offs.push_back(MemberOneOff(member.name.empty() ? member.address : member.name,
-                                        member.address_type, member.address));
-        entries.push_back(one_offs.back());
-        continue;
-      }
-      if (!lookup) throw pst::PstError(where + "linked members need the store's other items");
-      if (member.email < 1 || member.email > 3)
-        throw pst::PstError(where + "\"email\" is 1, 2 or 3");
-      const LinkedContact contact = lookup(member.label);
-      const LinkedContact::Email& email = contact.emails[member.email - 1];
-      if (email.address.empty())
-        throw pst::PstError(where + "\"" + member.label + "\" has no e-mail address " +
-                            std::to_string(member.email));
-      entries.push_back(WrappedContactEntryId(contact.entry_id, member.email));
-      one_offs.push_back(MemberOneOff(email.display_name, email.type, email.address));
+  return full;
+}
+
+// A list's members, each twice in the same order: as the entry the list points at (a contact of
+// the store, or the one-off address itself) and as a one-off entry with its name and address.
+void AddMembers(pst::Message& m, const Item& item, const ContactLookup& lookup) {
+  std::vector<pst::Bytes> entries, one_offs;
+  for (size_t i = 0; i < item.members.size(); ++i) {
+    const Item::Member& member = item.members[i];
+    const std::string where = "members[" + std::to_string(i) + "]: ";
+    if (member.label.empty()) {
+      if (member.address.empty()) throw pst::PstError(where + "a one-off member needs \"address\"");
+      one_offs.push_back(MemberOneOff(member.name.empty() ? member.address : member.name,
+                                      member.address_type, member.address));
+      entries.push_back(one_offs.back());
+      continue;
     }
-    // The checksum is the CRC-32 of the member entries, one after another.
-    uint32_t crc = 0xFFFFFFFFu;
-    for (const pst::Bytes& e : entries) crc = pst::Crc32(e, crc);
-    m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x8055),
-                            pst::kPtBinary | pst::kPtMultiFlag, pst::value::MultiBinary(entries)});
-    m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x8054),
-                            pst::kPtBinary | pst::kPtMultiFlag, pst::value::MultiBinary(one_offs)});
-    m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x804C), pst::kPtInt32,
-                            pst::value::Int32(static_cast<int32_t>(~crc))});
-    if (!has("FileAs") && !full.empty())
-      m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, 0x8005), full));
+    if (!lookup) throw pst::PstError(where + "linked members need the store's other items");
+    if (member.email < 1 || member.email > 3) throw pst::PstError(where + "\"email\" is 1, 2 or 3");
+    const LinkedContact contact = lookup(member.label);
+    const LinkedContact::Email& email = contact.emails[member.email - 1];
+    if (email.address.empty())
+      throw pst::PstError(where + "\"" + member.label + "\" has no e-mail address " +
+                          std::to_string(member.email));
+    entries.push_back(WrappedContactEntryId(contact.entry_id, member.email));
+    one_offs.push_back(MemberOneOff(email.display_name, email.type, email.address));
   }
-  if (dist_list) return m;
-  if (!has("FileAs")) {
-    std::string file_as = get("LastName");
-    if (!get("FirstName").empty()) file_as += (file_as.empty() ? "" : ", ") + get("FirstName");
-    if (file_as.empty()) file_as = full;
-    if (!file_as.empty())
-      m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, 0x8005), file_as));
-  }
-  if (has("WebPage")) m.properties.push_back(Str(PropertyKey::Tagged(0x3A51), get("WebPage")));
-  // Each address also as one formatted text, and the selected mailing address (by default the
-  // business address, else the home address, else the other one) copied to the mailing
-  // address fields, as Outlook keeps them.
-  auto formatted = [&](const std::string& prefix) {
-    const std::string street = get((prefix + "Street").c_str());
-    const std::string box = get((prefix + "PostOfficeBox").c_str());
-    const std::string city = get((prefix + "City").c_str());
-    const std::string state = get((prefix + "State").c_str());
-    const std::string postal = get((prefix + "PostalCode").c_str());
-    const std::string country = get((prefix + "Country").c_str());
-    std::string line2 = city;
-    for (const std::string* part : {&state, &postal})
-      if (!part->empty()) line2 += (line2.empty() ? "" : " ") + *part;
-    std::string out = street;
-    for (const std::string* line : {&box, static_cast<const std::string*>(&line2), &country})
-      if (!line->empty()) out += (out.empty() ? "" : "\r\n") + *line;
-    return out;
-  };
-  const std::string work = formatted("BusinessAddress");
-  const std::string home = formatted("HomeAddress");
-  const std::string other = formatted("OtherAddress");
+  // The checksum is the CRC-32 of the member entries, one after another.
+  uint32_t crc = 0xFFFFFFFFu;
+  for (const pst::Bytes& e : entries) crc = pst::Crc32(e, crc);
+  m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x8055),
+                          pst::kPtBinary | pst::kPtMultiFlag, pst::value::MultiBinary(entries)});
+  m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x8054),
+                          pst::kPtBinary | pst::kPtMultiFlag, pst::value::MultiBinary(one_offs)});
+  m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x804C), pst::kPtInt32,
+                          pst::value::Int32(static_cast<int32_t>(~crc))});
+}
+
+// An address as one text: street, post office box, "city state postal code", country.
+std::string Formatted(const Given& given, const std::string& prefix) {
+  const std::string street = given.Get(prefix + "Street");
+  const std::string box = given.Get(prefix + "PostOfficeBox");
+  const std::string city = given.Get(prefix + "City");
+  const std::string state = given.Get(prefix + "State");
+  const std::string postal = given.Get(prefix + "PostalCode");
+  const std::string country = given.Get(prefix + "Country");
+  std::string line2 = city;
+  for (const std::string* part : {&state, &postal})
+    if (!part->empty()) line2 += (line2.empty() ? "" : " ") + *part;
+  std::string out = street;
+  for (const std::string* line : {&box, static_cast<const std::string*>(&line2), &country})
+    if (!line->empty()) out += (out.empty() ? "" : "\r\n") + *line;
+  return out;
+}
+
+// Each address also as one formatted text, and the selected mailing address (by default the
+// business address, else the home address, else the other one) copied to the mailing address
+// fields, as Outlook keeps them.
+void AddAddresses(pst::Message& m, const Given& given) {
+  const std::string work = Formatted(given, "BusinessAddress");
+  const std::string home = Formatted(given, "HomeAddress");
+  const std::string other = Formatted(given, "OtherAddress");
   if (!work.empty())
     m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, 0x801B), work));
   if (!home.empty())
@@ -537,8 +546,8 @@ pst::Message ToMessage(const Item& item, const ContactOptions& options,
   if (!other.empty())
     m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, 0x801C), other));
   int selected = !work.empty() ? 2 : !home.empty() ? 1 : !other.empty() ? 3 : 0;
-  if (has("SelectedMailingAddress"))
-    selected = Choice("SelectedMailingAddress", get("SelectedMailingAddress"),
+  if (given.Has("SelectedMailingAddress"))
+    selected = Choice("SelectedMailingAddress", given.Get("SelectedMailingAddress"),
                       {"None", "Home", "Business", "Other"});
   if (selected != 0) {
     const char* kPrefixes[] = {"", "HomeAddress", "BusinessAddress", "OtherAddress"};
@@ -547,21 +556,25 @@ pst::Message ToMessage(const Item& item, const ContactOptions& options,
         {"Street", 0x3A29},     {"City", 0x3A27},    {"State", 0x3A28},
         {"PostalCode", 0x3A2A}, {"Country", 0x3A26}, {"PostOfficeBox", 0x3A2B}};
     for (const auto& [part, id] : mailing) {
-      const std::string v = get((prefix + part).c_str());
+      const std::string v = given.Get(prefix + part);
       if (!v.empty()) m.properties.push_back(Str(PropertyKey::Tagged(id), v));
     }
     const std::string& text_form = selected == 1 ? home : selected == 2 ? work : other;
     m.properties.push_back(Str(PropertyKey::Tagged(0x3A15), text_form));
   }
-  if (selected != 0 || has("SelectedMailingAddress"))
+  if (selected != 0 || given.Has("SelectedMailingAddress"))
     m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, 0x8022), pst::kPtInt32,
                             pst::value::Int32(selected)});
+}
+
+// Which e-mail entries the contact offers to the address book, and each entry's type, display
+// name and original address unless given.
+void AddEmails(pst::Message& m, const Given& given, const std::string& full) {
   const char* kEmail[] = {"Email1", "Email2", "Email3"};
-  // Which e-mail entries the contact offers to the address book.
   std::vector<pst::Bytes> email_list;
   int32_t email_mask = 0;
   for (int i = 0; i < 3; ++i)
-    if (!get((std::string(kEmail[i]) + "Address").c_str()).empty()) {
+    if (!given.Get(std::string(kEmail[i]) + "Address").empty()) {
       email_list.push_back(pst::value::Int32(i));
       email_mask |= 1 << i;
     }
@@ -573,24 +586,62 @@ pst::Message ToMessage(const Item& item, const ContactOptions& options,
   }
   for (int i = 0; i < 3; ++i) {
     const std::string base = kEmail[i];
-    const std::string address = get((base + "Address").c_str());
+    const std::string address = given.Get(base + "Address");
     if (address.empty()) continue;
     const uint32_t lid = 0x8080 + 0x10 * static_cast<uint32_t>(i);
-    if (!has((base + "AddressType").c_str()))
+    if (!given.Has(base + "AddressType"))
       m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, lid + 2), "SMTP"));
     // An Exchange ("EX") entry holds an X.500 address; the form people know is in its
     // original display name, and its address-book entry id beside it.
-    const std::string original = get((base + "OriginalDisplayName").c_str());
+    const std::string original = given.Get(base + "OriginalDisplayName");
     const std::string shown = original.empty() ? address : original;
-    if (!has((base + "DisplayName").c_str()))
+    if (!given.Has(base + "DisplayName"))
       m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, lid),
                                  full.empty() ? shown : full + " (" + shown + ")"));
     if (original.empty())
       m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, lid + 4), address));
-    if (get((base + "AddressType").c_str()) == "EX")
+    if (given.Get(base + "AddressType") == "EX")
       m.properties.push_back({PropertyKey::Numbered(kPsetidAddress, lid + 5), pst::kPtBinary,
                               ExchangeEntryId(address)});
   }
+}
+
+}  // namespace
+
+pst::Message ToMessage(const Item& item, const ContactOptions& options,
+                       const ContactLookup& lookup) {
+  pst::Message m;
+  m.message_class = item.message_class;
+  Given given;
+  AddFields(m, item, options, given);
+  for (const MessageProperty& p : item.properties) m.properties.push_back(p);
+  AddAttachments(m, item);
+
+  const bool contact = item.message_class.rfind("IPM.Contact", 0) == 0;
+  const bool dist_list = item.message_class.rfind("IPM.DistList", 0) == 0;
+  if (!contact && !dist_list) return m;
+  // What Outlook derives when it saves a contact, unless given.
+  const std::string full = AddNames(m, given, dist_list);
+  if (dist_list && !item.members.empty()) {
+    if (given.Has("DLMembers"))
+      throw pst::PstError("a list takes \"members\" or \"DLMembers\", not both");
+    AddMembers(m, item, lookup);
+    if (!given.Has("FileAs") && !full.empty())
+      m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, 0x8005), full));
+  }
+  if (dist_list) return m;
+  if (!given.Has("FileAs")) {
+    std::string file_as = given.Get("LastName");
+    if (!given.Get("FirstName").empty())
+      file_as += (file_as.empty() ? "" : ", ") + given.Get("FirstName");
+    if (file_as.empty()) file_as = full;
+    if (!file_as.empty())
+      m.properties.push_back(Str(PropertyKey::Numbered(kPsetidAddress, 0x8005), file_as));
+  }
+  if (given.Has("WebPage"))
+    m.properties.push_back(Str(PropertyKey::Tagged(0x3A51), given.Get("WebPage")));
+  AddAddresses(m, given);
+  AddEmails(m, given, full);
   return m;
 }
 

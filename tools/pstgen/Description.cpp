@@ -368,11 +368,14 @@ StorePlan ParseDescription(const std::string& json_utf8, const std::string& base
   return plan;
 }
 
-BuildReport BuildStore(const StorePlan& plan, const std::string& out_path,
-                       const std::function<void(uint64_t, uint64_t)>& progress) {
-  pst::StoreWriter writer(out_path, plan.store);
-  BuildReport report;
-  std::map<std::vector<std::string>, pst::Nid> folders;
+namespace {
+
+using Labelled = std::map<std::string, std::pair<const Item*, pst::Nid>>;
+using Folders = std::map<std::vector<std::string>, pst::Nid>;
+
+// The default folders, by their one-part paths.
+Folders DefaultFolders(pst::StoreWriter& writer) {
+  Folders folders;
   const std::pair<const char*, pst::DefaultFolder> defaults[] = {
       {"Deleted Items", pst::DefaultFolder::kDeletedItems},
       {"Inbox", pst::DefaultFolder::kInbox},
@@ -386,42 +389,98 @@ BuildReport BuildStore(const StorePlan& plan, const std::string& out_path,
       {"Drafts", pst::DefaultFolder::kDrafts},
   };
   for (const auto& [name, which] : defaults) folders[{name}] = writer.Folder(which);
-  report.folders = folders.size() + 2;
-  auto folder_of = [&](const std::vector<std::string>& path, const std::string& cls) {
-    std::vector<std::string> prefix;
-    pst::Nid parent = writer.TopOfPersonalFolders();
-    for (const std::string& part : path) {
-      prefix.push_back(part);
-      auto it = folders.find(prefix);
-      if (it == folders.end()) {
-        const bool last = prefix.size() == path.size();
-        it = folders.emplace(prefix, writer.CreateFolder(parent, part, last ? cls : "IPF.Note"))
-                 .first;
-        ++report.folders;
-      }
-      parent = it->second;
+  return folders;
+}
+
+// The folder at `path`, made (its last part of class `cls`, the others IPF.Note) when missing.
+pst::Nid FolderOf(pst::StoreWriter& writer, Folders& folders, const std::vector<std::string>& path,
+                  const std::string& cls, BuildReport& report) {
+  std::vector<std::string> prefix;
+  pst::Nid parent = writer.TopOfPersonalFolders();
+  for (const std::string& part : path) {
+    prefix.push_back(part);
+    auto it = folders.find(prefix);
+    if (it == folders.end()) {
+      const bool last = prefix.size() == path.size();
+      it =
+          folders.emplace(prefix, writer.CreateFolder(parent, part, last ? cls : "IPF.Note")).first;
+      ++report.folders;
     }
-    return parent;
-  };
+    parent = it->second;
+  }
+  return parent;
+}
+
+// Items are written in order, each under the next message node id: the node id of every
+// labelled item is known before it is written, so a list may name contacts written after it.
+Labelled LabelledItems(const StorePlan& plan, pst::StoreWriter& writer) {
+  Labelled labelled;
+  const pst::Nid first = writer.NextMessageNid();
+  uint64_t position = 0;
+  for (const FolderPlan& f : plan.folders) {
+    for (const Item& item : f.items) {
+      const pst::Nid nid = pst::MakeNid(pst::kNidTypeNormalMessage,
+                                        pst::NidIndexOf(first) + static_cast<uint32_t>(position++));
+      if (!item.label.empty() && !labelled.emplace(item.label, std::pair(&item, nid)).second)
+        throw PstError("two items are labelled \"" + item.label + "\"");
+    }
+    position += f.generate;
+  }
+  return labelled;
+}
+
+// The described items of folder `f` into the folder `nid`.
+void WriteItems(pst::StoreWriter& writer, const StorePlan& plan, const FolderPlan& f, pst::Nid nid,
+                const Labelled& labelled, const ContactLookup& lookup,
+                const std::function<void()>& tick) {
+  for (size_t i = 0; i < f.items.size(); ++i) {
+    try {
+      const pst::Message message = f.items[i].members.empty()
+                                       ? ToMessage(f.items[i], plan.contacts)
+                                       : ToMessage(f.items[i], plan.contacts, lookup);
+      const pst::Nid written = writer.AddMessage(nid, message);
+      if (!f.items[i].label.empty() && labelled.at(f.items[i].label).second != written)
+        throw PstError("the store gave \"" + f.items[i].label +
+                       "\" another node id than its list members point at");
+    } catch (const PstError& e) {
+      std::string path;
+      for (const std::string& p : f.path) path += (path.empty() ? "" : "/") + p;
+      throw PstError("folder \"" + path + "\", item " + std::to_string(i + 1) + ": " + e.what());
+    }
+    tick();
+  }
+}
+
+// The synthetic contacts of folder `f` (its people, else its count) into the folder `nid`.
+void WriteSynthetic(pst::StoreWriter& writer, const StorePlan& plan, const FolderPlan& f,
+                    pst::Nid nid, const std::function<void()>& tick) {
+  if (!f.people.empty()) {
+    for (const auto& [first, last] : f.people)
+      for (uint64_t n = first; n <= last; ++n) {
+        writer.AddMessage(nid, ToMessage(SyntheticContacts::Person(f.seed, n), plan.contacts));
+        tick();
+      }
+    return;
+  }
+  SyntheticContacts synthetic(f.seed);
+  for (uint64_t n = 1; n <= f.generate; ++n) {
+    writer.AddMessage(nid, ToMessage(synthetic.Next(n), plan.contacts));
+    tick();
+  }
+}
+
+}  // namespace
+
+BuildReport BuildStore(const StorePlan& plan, const std::string& out_path,
+                       const std::function<void(uint64_t, uint64_t)>& progress) {
+  pst::StoreWriter writer(out_path, plan.store);
+  BuildReport report;
+  Folders folders = DefaultFolders(writer);
+  report.folders = folders.size() + 2;
 
   uint64_t total = 0;
   for (const FolderPlan& f : plan.folders) total += f.items.size() + f.generate;
-  // Items are written in order, each under the next message node id: the node id of every
-  // labelled item is known before it is written, so a list may name contacts written after it.
-  std::map<std::string, std::pair<const Item*, pst::Nid>> labelled;
-  {
-    const pst::Nid first = writer.NextMessageNid();
-    uint64_t position = 0;
-    for (const FolderPlan& f : plan.folders) {
-      for (const Item& item : f.items) {
-        const pst::Nid nid = pst::MakeNid(
-            pst::kNidTypeNormalMessage, pst::NidIndexOf(first) + static_cast<uint32_t>(position++));
-        if (!item.label.empty() && !labelled.emplace(item.label, std::pair(&item, nid)).second)
-          throw PstError("two items are labelled \"" + item.label + "\"");
-      }
-      position += f.generate;
-    }
-  }
+  const Labelled labelled = LabelledItems(plan, writer);
   const ContactLookup lookup = [&](const std::string& label) {
     auto it = labelled.find(label);
     if (it == labelled.end()) throw PstError("no item is labelled \"" + label + "\"");
@@ -430,43 +489,17 @@ BuildReport BuildStore(const StorePlan& plan, const std::string& out_path,
       throw PstError("\"" + label + "\" is not a contact");
     return LinkedContactOf(ToMessage(contact, plan.contacts), writer.EntryId(it->second.second));
   };
+  const std::function<void()> tick = [&] {
+    ++report.items;
+    if (progress && (report.items % 1000 == 0 || report.items == total))
+      progress(report.items, total);
+  };
   for (const FolderPlan& f : plan.folders) {
     const pst::Nid nid =
-        folder_of(f.path, f.container_class.empty() ? "IPF.Note" : f.container_class);
-    auto tick = [&] {
-      ++report.items;
-      if (progress && (report.items % 1000 == 0 || report.items == total))
-        progress(report.items, total);
-    };
-    for (size_t i = 0; i < f.items.size(); ++i) {
-      try {
-        const pst::Message message = f.items[i].members.empty()
-                                         ? ToMessage(f.items[i], plan.contacts)
-                                         : ToMessage(f.items[i], plan.contacts, lookup);
-        const pst::Nid written = writer.AddMessage(nid, message);
-        if (!f.items[i].label.empty() && labelled.at(f.items[i].label).second != written)
-          throw PstError("the store gave \"" + f.items[i].label +
-                         "\" another node id than its list members point at");
-      } catch (const PstError& e) {
-        std::string path;
-        for (const std::string& p : f.path) path += (path.empty() ? "" : "/") + p;
-        throw PstError("folder \"" + path + "\", item " + std::to_string(i + 1) + ": " + e.what());
-      }
-      tick();
-    }
-    if (!f.people.empty()) {
-      for (const auto& [first, last] : f.people)
-        for (uint64_t n = first; n <= last; ++n) {
-          writer.AddMessage(nid, ToMessage(SyntheticContacts::Person(f.seed, n), plan.contacts));
-          tick();
-        }
-      continue;
-    }
-    SyntheticContacts synthetic(f.seed);
-    for (uint64_t n = 1; n <= f.generate; ++n) {
-      writer.AddMessage(nid, ToMessage(synthetic.Next(n), plan.contacts));
-      tick();
-    }
+        FolderOf(writer, folders, f.path,
+                 f.container_class.empty() ? "IPF.Note" : f.container_class, report);
+    WriteItems(writer, plan, f, nid, labelled, lookup, tick);
+    WriteSynthetic(writer, plan, f, nid, tick);
   }
   if (plan.default_contacts) {
     auto it = folders.find(*plan.default_contacts);

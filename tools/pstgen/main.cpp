@@ -212,145 +212,186 @@ int Usage(const std::string& problem) {
   return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  using namespace lumivex;
+// The command line.
+struct Options {
   std::string description, out, folder = "Contacts", encoding, store_key, people_text;
   std::vector<std::pair<uint64_t, uint64_t>> people;
   uint64_t contacts = 0, seed = 1, code_page = 0;
   bool progress = false, ansi = false;
+};
+
+bool Number(const char* text, uint64_t& into) {
+  if (!text) return false;
+  char* end = nullptr;
+  errno = 0;
+  into = std::strtoull(text, &end, 10);
+  return errno == 0 && end && *end == 0 && *text != 0 && *text != '-';
+}
+
+// --people RANGES into `o`; false when they are not ranges.
+bool ParsePeople(const char* v, Options& o) {
+  o.people_text = v;
+  std::stringstream ranges(v);
+  for (std::string range; std::getline(ranges, range, ',');) {
+    uint64_t first = 0, last = 0;
+    const size_t dash = range.find('-');
+    if (dash == std::string::npos || !Number(range.substr(0, dash).c_str(), first) ||
+        !Number(range.substr(dash + 1).c_str(), last) || first == 0 || last < first)
+      return false;
+    o.people.emplace_back(first, last);
+    o.contacts += last - first + 1;
+  }
+  return true;
+}
+
+// Reads the arguments into `o`. -1 to go on, else the exit status (after --help or a mistake).
+int ParseArguments(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-    auto number = [&](const char* text, uint64_t& into) {
-      if (!text) return false;
-      char* end = nullptr;
-      errno = 0;
-      into = std::strtoull(text, &end, 10);
-      return errno == 0 && end && *end == 0 && *text != 0 && *text != '-';
-    };
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
-      std::fputs(pstgen::FieldTable().c_str(), stdout);
+      std::fputs(lumivex::pstgen::FieldTable().c_str(), stdout);
       return 0;
     } else if (arg == "--out") {
       const char* v = value();
       if (!v) return Usage("--out needs a file name");
-      out = v;
+      o.out = v;
     } else if (arg == "--contacts") {
-      if (!number(value(), contacts)) return Usage("--contacts needs a whole number");
+      if (!Number(value(), o.contacts)) return Usage("--contacts needs a whole number");
     } else if (arg == "--people") {
       const char* v = value();
       if (!v) return Usage("--people needs ranges of numbers, such as 1-30000,100001-170000");
-      people_text = v;
-      std::stringstream ranges(v);
-      for (std::string range; std::getline(ranges, range, ',');) {
-        uint64_t first = 0, last = 0;
-        const size_t dash = range.find('-');
-        if (dash == std::string::npos || !number(range.substr(0, dash).c_str(), first) ||
-            !number(range.substr(dash + 1).c_str(), last) || first == 0 || last < first)
-          return Usage(
-              "--people takes ranges FIRST-LAST of numbers from 1, such as "
-              "1-30000,100001-170000");
-        people.emplace_back(first, last);
-        contacts += last - first + 1;
-      }
+      if (!ParsePeople(v, o))
+        return Usage(
+            "--people takes ranges FIRST-LAST of numbers from 1, such as "
+            "1-30000,100001-170000");
     } else if (arg == "--seed") {
-      if (!number(value(), seed)) return Usage("--seed needs a whole number");
+      if (!Number(value(), o.seed)) return Usage("--seed needs a whole number");
     } else if (arg == "--folder") {
       const char* v = value();
       if (!v || !*v) return Usage("--folder needs a folder path, like Contacts/Synthetic");
-      folder = v;
+      o.folder = v;
     } else if (arg == "--encoding") {
       const char* v = value();
       if (!v || (std::strcmp(v, "none") != 0 && std::strcmp(v, "compressible") != 0 &&
                  std::strcmp(v, "cyclic") != 0))
         return Usage("--encoding is none, compressible or cyclic");
-      encoding = v;
+      o.encoding = v;
     } else if (arg == "--ansi") {
-      ansi = true;
+      o.ansi = true;
     } else if (arg == "--code-page") {
-      if (!number(value(), code_page) || code_page == 0 || code_page > 65535)
+      if (!Number(value(), o.code_page) || o.code_page == 0 || o.code_page > 65535)
         return Usage("--code-page needs a Windows code page number, such as 1252 or 932");
     } else if (arg == "--store-key") {
       const char* v = value();
       if (!v || !*v) return Usage("--store-key needs a text");
-      store_key = v;
+      o.store_key = v;
     } else if (arg == "--progress") {
-      progress = true;
+      o.progress = true;
     } else if (!arg.empty() && arg[0] == '-') {
       return Usage("unknown option " + arg);
-    } else if (description.empty()) {
-      description = arg;
+    } else if (o.description.empty()) {
+      o.description = arg;
     } else {
       return Usage("only one description file is read");
     }
   }
-  if (out.empty()) return Usage("say where to write the store with --out FILE");
-  if (!people.empty() && contacts != people_contacts(people))
+  return -1;
+}
+
+// The options that do not go together. -1 when they do, else the exit status.
+int CheckOptions(const Options& o) {
+  if (o.out.empty()) return Usage("say where to write the store with --out FILE");
+  if (!o.people.empty() && o.contacts != people_contacts(o.people))
     return Usage("give either --contacts N or --people RANGES, not both");
   // Found now rather than after the whole store has been written beside it.
-  if (std::error_code ec; std::filesystem::is_directory(out, ec))
-    return Usage("--out " + out + " is a folder: name the store file, such as " +
-                 (std::filesystem::path(out) / "contacts.pst").string());
-  if (description.empty() && contacts == 0)
+  if (std::error_code ec; std::filesystem::is_directory(o.out, ec))
+    return Usage("--out " + o.out + " is a folder: name the store file, such as " +
+                 (std::filesystem::path(o.out) / "contacts.pst").string());
+  if (o.description.empty() && o.contacts == 0)
     return Usage("give a description file, --contacts N, or both");
-  if (code_page != 0 && !ansi) return Usage("--code-page is for ANSI stores: add --ansi");
+  if (o.code_page != 0 && !o.ansi) return Usage("--code-page is for ANSI stores: add --ansi");
+  return -1;
+}
+
+// The description's plan, and its text in `input_text`.
+lumivex::pstgen::StorePlan ReadDescription(const std::string& description,
+                                           std::string& input_text) {
+  namespace pst = lumivex::pst;
+  std::ifstream in(description, std::ios::binary);
+  if (!in)
+    throw pst::PstError("cannot read the description " + description + ": " + std::strerror(errno));
+  std::stringstream text;
+  text << in.rdbuf();
+  input_text = text.str();
+  try {
+    return lumivex::pstgen::ParseDescription(
+        input_text, std::filesystem::absolute(description).parent_path().string());
+  } catch (const pst::PstError& e) {
+    throw pst::PstError(description + ": " + e.what());
+  }
+}
+
+// The store's record key identifies it to a mail client, which refuses two open stores with the
+// same key: it is drawn from the input, so different inputs give different keys and the same
+// input the same bytes.
+void SetRecordKey(const Options& o, const std::string& input_text,
+                  lumivex::pstgen::StorePlan& plan) {
+  const std::string input = !o.store_key.empty()
+                                ? o.store_key
+                                : input_text + "|" + std::to_string(o.contacts) + "|" +
+                                      std::to_string(o.seed) + "|" + o.folder +
+                                      (o.people.empty() ? std::string() : "|" + o.people_text);
+  uint64_t h1 = 0xcbf29ce484222325ull, h2 = 0x84222325cbf29ce4ull;
+  for (unsigned char c : input) {
+    h1 = (h1 ^ c) * 0x100000001b3ull;
+    h2 = (h2 ^ c) * 0x100000001b3ull + 1;
+  }
+  for (int i = 0; i < 8; ++i) {
+    plan.store.record_key[i] = static_cast<uint8_t>(h1 >> (8 * i));
+    plan.store.record_key[8 + i] = static_cast<uint8_t>(h2 >> (8 * i));
+  }
+}
+
+// The whole plan: the description's, the options' store settings and the synthetic contacts.
+lumivex::pstgen::StorePlan Plan(const Options& o) {
+  using namespace lumivex;
+  pstgen::StorePlan plan;
+  std::string input_text;
+  if (!o.description.empty()) plan = ReadDescription(o.description, input_text);
+  SetRecordKey(o, input_text, plan);
+  if (o.encoding == "none") plan.store.encoding = pst::Encoding::None;
+  if (o.encoding == "compressible") plan.store.encoding = pst::Encoding::Compressible;
+  if (o.encoding == "cyclic") plan.store.encoding = pst::Encoding::Cyclic;
+  if (o.ansi) plan.store.layout = pst::FileLayout::Ansi;
+  if (o.code_page != 0) plan.store.code_page = static_cast<uint32_t>(o.code_page);
+  if (o.contacts > 0) {
+    pstgen::FolderPlan f;
+    std::stringstream parts(o.folder);
+    for (std::string part; std::getline(parts, part, '/');)
+      if (!part.empty()) f.path.push_back(part);
+    f.container_class = "IPF.Contact";
+    f.generate = o.contacts;
+    f.seed = o.seed;
+    f.people = o.people;
+    plan.folders.push_back(std::move(f));
+  }
+  return plan;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace lumivex;
+  Options o;
+  if (const int status = ParseArguments(argc, argv, o); status >= 0) return status;
+  if (const int status = CheckOptions(o); status >= 0) return status;
+  const std::string& out = o.out;
+  const bool progress = o.progress;
 
   try {
-    pstgen::StorePlan plan;
-    std::string input_text;
-    if (!description.empty()) {
-      std::ifstream in(description, std::ios::binary);
-      if (!in)
-        throw pst::PstError("cannot read the description " + description + ": " +
-                            std::strerror(errno));
-      std::stringstream text;
-      text << in.rdbuf();
-      input_text = text.str();
-      try {
-        plan = pstgen::ParseDescription(
-            input_text, std::filesystem::absolute(description).parent_path().string());
-      } catch (const pst::PstError& e) {
-        throw pst::PstError(description + ": " + e.what());
-      }
-    }
-    // The store's record key identifies it to a mail client, which refuses two open stores
-    // with the same key: it is drawn from the input, so different inputs give different keys
-    // and the same input the same bytes.
-    {
-      const std::string input = !store_key.empty()
-                                    ? store_key
-                                    : input_text + "|" + std::to_string(contacts) + "|" +
-                                          std::to_string(seed) + "|" + folder +
-                                          (people.empty() ? std::string() : "|" + people_text);
-      uint64_t h1 = 0xcbf29ce484222325ull, h2 = 0x84222325cbf29ce4ull;
-      for (unsigned char c : input) {
-        h1 = (h1 ^ c) * 0x100000001b3ull;
-        h2 = (h2 ^ c) * 0x100000001b3ull + 1;
-      }
-      for (int i = 0; i < 8; ++i) {
-        plan.store.record_key[i] = static_cast<uint8_t>(h1 >> (8 * i));
-        plan.store.record_key[8 + i] = static_cast<uint8_t>(h2 >> (8 * i));
-      }
-    }
-    if (encoding == "none") plan.store.encoding = pst::Encoding::None;
-    if (encoding == "compressible") plan.store.encoding = pst::Encoding::Compressible;
-    if (encoding == "cyclic") plan.store.encoding = pst::Encoding::Cyclic;
-    if (ansi) plan.store.layout = pst::FileLayout::Ansi;
-    if (code_page != 0) plan.store.code_page = static_cast<uint32_t>(code_page);
-    if (contacts > 0) {
-      pstgen::FolderPlan f;
-      std::stringstream parts(folder);
-      for (std::string part; std::getline(parts, part, '/');)
-        if (!part.empty()) f.path.push_back(part);
-      f.container_class = "IPF.Contact";
-      f.generate = contacts;
-      f.seed = seed;
-      f.people = people;
-      plan.folders.push_back(std::move(f));
-    }
+    const pstgen::StorePlan plan = Plan(o);
     const bool tty = isatty(fileno(stderr));
     const auto report = pstgen::BuildStore(plan, out, [&](uint64_t done, uint64_t total) {
       if (!progress) return;
