@@ -81,25 +81,14 @@ QString PhoneKey(const contact::Phone& phone) {
   return digits.isEmpty() ? phone.number.simplified() : digits;
 }
 
-// An address in the form it is compared in: its parts with spacing collapsed, made once for
-// every comparison it takes part in.
-struct ComparableAddress {
-  explicit ComparableAddress(const contact::Address& a)
-      : kind(a.kind),
-        street(a.street.simplified()),
-        poBox(a.poBox.simplified()),
-        city(a.city.simplified()),
-        state(a.state.simplified()),
-        postalCode(a.postalCode.simplified()),
-        country(a.country.simplified()) {}
-  bool operator==(const ComparableAddress& b) const {
-    return kind == b.kind && street == b.street && SameText(poBox, b.poBox) &&
-           SameText(city, b.city) && SameText(state, b.state) && postalCode == b.postalCode &&
-           SameText(country, b.country);
-  }
-  contact::AddressKind kind;
-  QString street, poBox, city, state, postalCode, country;
-};
+bool SameAddress(const contact::Address& a, const contact::Address& b) {
+  return a.kind == b.kind && a.street.simplified() == b.street.simplified() &&
+         SameText(a.poBox.simplified(), b.poBox.simplified()) &&
+         SameText(a.city.simplified(), b.city.simplified()) &&
+         SameText(a.state.simplified(), b.state.simplified()) &&
+         a.postalCode.simplified() == b.postalCode.simplified() &&
+         SameText(a.country.simplified(), b.country.simplified());
+}
 
 }  // namespace
 
@@ -266,15 +255,12 @@ void Combine(Contact& newer, const Contact& older) {
     newer.phones.push_back(p);
     known << std::move(key);
   }
-  std::vector<ComparableAddress> places;
-  places.reserve(newer.addresses.size() + older.addresses.size());
-  for (const contact::Address& n : newer.addresses) places.emplace_back(n);
   for (contact::Address a : older.addresses) {
-    ComparableAddress place(a);
-    if (a.IsEmpty() || std::find(places.begin(), places.end(), place) != places.end()) continue;
+    const bool known = std::any_of(newer.addresses.begin(), newer.addresses.end(),
+                                   [&](const auto& n) { return SameAddress(n, a); });
+    if (known || a.IsEmpty()) continue;
     a.mailing = false;  // the newest entry's mailing address stays the one
     newer.addresses.push_back(std::move(a));
-    places.push_back(std::move(place));
   }
   for (const QString& category : older.categories)
     if (!newer.categories.contains(category, Qt::CaseInsensitive)) newer.categories << category;
