@@ -214,6 +214,40 @@ int Report(const Utf8ExportResult& result, const QString& onlyFolder, int unread
   return kExitIncomplete;
 }
 
+// --dry-run: reads and merges every contact, prints the counts and writes no contact (a
+// --merge-report is still written).
+int DryRun(const ExportRequest& request, CountingStream& counted,
+           const contact::ContactStream& contacts, int stores, const QByteArray& report) {
+  contact::SourcedContact c;
+  try {
+    while (counted.Next(c)) {
+    }
+  } catch (const StoreError& failure) {
+    return Failure(kExportVerb, QString::fromUtf8(failure.what()));
+  }
+  const int unreadable = int(contacts.Problems().size());
+  for (const contact::EntryProblem& p : contacts.Problems())
+    Warn(kExportVerb, QStringLiteral("entry %1 of \"%2\" in %3 cannot be read: %4")
+                          .arg(p.position)
+                          .arg(p.folder, p.store, p.reason));
+  QString counts = QStringLiteral("%1 entries from %2 %3; %4 contacts")
+                       .arg(counted.entries)
+                       .arg(stores)
+                       .arg(stores == 1 ? QStringLiteral("store") : QStringLiteral("stores"))
+                       .arg(counted.contacts);
+  if (counted.lists > 0)
+    counts += QStringLiteral(" (%1 of them distribution lists)").arg(counted.lists);
+  if (!request.noMerge)
+    counts += QStringLiteral(" after merging (%1 entries merged into %2 contacts)")
+                  .arg(counted.mergedEntries)
+                  .arg(counted.merged);
+  if (unreadable > 0) counts += QStringLiteral("; %1 entries could not be read").arg(unreadable);
+  std::printf("%s; nothing was written\n", qPrintable(counts));
+  if (!request.mergeReport.isEmpty() && !WriteReport(request.mergeReport, report))
+    return kExitFailure;
+  return unreadable > 0 ? kExitIncomplete : kExitSuccess;
+}
+
 }  // namespace
 
 int ExportInUtf8(const ExportRequest& request) {
@@ -272,36 +306,7 @@ int ExportInUtf8(const ExportRequest& request) {
     counted.report = &report;
   }
 
-  if (request.dryRun) {
-    contact::SourcedContact c;
-    try {
-      while (counted.Next(c)) {
-      }
-    } catch (const StoreError& failure) {
-      return Failure(kExportVerb, QString::fromUtf8(failure.what()));
-    }
-    const int unreadable = int(contacts->Problems().size());
-    for (const contact::EntryProblem& p : contacts->Problems())
-      Warn(kExportVerb, QStringLiteral("entry %1 of \"%2\" in %3 cannot be read: %4")
-                            .arg(p.position)
-                            .arg(p.folder, p.store, p.reason));
-    QString counts = QStringLiteral("%1 entries from %2 %3; %4 contacts")
-                         .arg(counted.entries)
-                         .arg(stores)
-                         .arg(stores == 1 ? QStringLiteral("store") : QStringLiteral("stores"))
-                         .arg(counted.contacts);
-    if (counted.lists > 0)
-      counts += QStringLiteral(" (%1 of them distribution lists)").arg(counted.lists);
-    if (!request.noMerge)
-      counts += QStringLiteral(" after merging (%1 entries merged into %2 contacts)")
-                    .arg(counted.mergedEntries)
-                    .arg(counted.merged);
-    if (unreadable > 0) counts += QStringLiteral("; %1 entries could not be read").arg(unreadable);
-    std::printf("%s; nothing was written\n", qPrintable(counts));
-    if (!request.mergeReport.isEmpty() && !WriteReport(request.mergeReport, report))
-      return kExitFailure;
-    return unreadable > 0 ? kExitIncomplete : kExitSuccess;
-  }
+  if (request.dryRun) return DryRun(request, counted, *contacts, stores, report);
 
   ConsoleObserver observer;
   Utf8ExportResult result;
