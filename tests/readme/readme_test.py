@@ -68,8 +68,6 @@ def main():
     shims = os.path.join(args.scratch, "shims")
     for folder in (home, shims):
         os.makedirs(folder)
-    # ctest starts this test inside the scratch folder it has just removed and made anew: work
-    # from the new one, since programs that ask for their folder (lintian) fail in a removed one.
     os.chdir(args.scratch)
     subprocess.run(["git", "clone", "-q", "--no-checkout", args.source, clone], check=True)
     subprocess.run(["git", "-C", clone, "checkout", "-q", commit], check=True)
