@@ -84,6 +84,26 @@ void DecodePermute(std::span<const uint8_t> from, std::span<uint8_t> to);
 // low 32 bits of the block id.
 void CryptCyclic(std::span<uint8_t> data, uint32_t key);
 
+// Property value types: the low 16 bits of a property tag. A multi-valued type is its
+// single-valued one with kPtMultiFlag set.
+enum PropType : uint16_t {
+  kPtInt16 = 0x0002,
+  kPtInt32 = 0x0003,
+  kPtFloat = 0x0004,
+  kPtDouble = 0x0005,
+  kPtCurrency = 0x0006,
+  kPtAppTime = 0x0007,
+  kPtError = 0x000A,
+  kPtBoolean = 0x000B,
+  kPtInt64 = 0x0014,
+  kPtString8 = 0x001E,
+  kPtString = 0x001F,
+  kPtTime = 0x0040,
+  kPtGuid = 0x0048,
+  kPtBinary = 0x0102,
+  kPtMultiFlag = 0x1000,
+};
+
 // Node id types (low five bits of a node id).
 enum NidType : uint8_t {
   kNidTypeHid = 0x00,

@@ -17,6 +17,8 @@
 // thread at a time.
 #pragma once
 
+#include "source/PstFormat.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -29,18 +31,18 @@
 
 namespace lumivex::storefile {
 
-// Property value types (the low 16 bits of a property tag).
+// The property value types the reader tells apart, by the format's numbers (PstFormat.h).
 enum ValueType : uint32_t {
-  kTypeInt16 = 0x0002,
-  kTypeInt32 = 0x0003,
-  kTypeBoolean = 0x000B,
-  kTypeString8 = 0x001E,
-  kTypeUnicode = 0x001F,
-  kTypeTime = 0x0040,
-  kTypeBinary = 0x0102,
-  kTypeMultiString8 = 0x101E,
-  kTypeMultiUnicode = 0x101F,
-  kTypeMultiBinary = 0x1102,
+  kTypeInt16 = pst::kPtInt16,
+  kTypeInt32 = pst::kPtInt32,
+  kTypeBoolean = pst::kPtBoolean,
+  kTypeString8 = pst::kPtString8,
+  kTypeUnicode = pst::kPtString,
+  kTypeTime = pst::kPtTime,
+  kTypeBinary = pst::kPtBinary,
+  kTypeMultiString8 = pst::kPtMultiFlag | pst::kPtString8,
+  kTypeMultiUnicode = pst::kPtMultiFlag | pst::kPtString,
+  kTypeMultiBinary = pst::kPtMultiFlag | pst::kPtBinary,
 };
 
 using Guid = std::array<uint8_t, 16>;

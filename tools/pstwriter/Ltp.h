@@ -16,25 +16,6 @@ namespace lumivex::pst {
 
 // The largest value kept inside a heap; larger ones go to a subnode of their own.
 
-// Property types.
-enum PropType : uint16_t {
-  kPtInt16 = 0x0002,
-  kPtInt32 = 0x0003,
-  kPtFloat = 0x0004,
-  kPtDouble = 0x0005,
-  kPtCurrency = 0x0006,
-  kPtAppTime = 0x0007,
-  kPtError = 0x000A,
-  kPtBoolean = 0x000B,
-  kPtInt64 = 0x0014,
-  kPtString8 = 0x001E,
-  kPtString = 0x001F,
-  kPtTime = 0x0040,
-  kPtGuid = 0x0048,
-  kPtBinary = 0x0102,
-  kPtMultiFlag = 0x1000,
-};
-
 // Bytes a value of this type takes in a table row (variable-size values take a 4-byte heap
 // reference); 0 for a type a row cannot hold.
 size_t RowWidth(uint16_t type);
