@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <vector>
 
 namespace lumivex::contact {
@@ -143,5 +144,18 @@ struct Contact {
 
   std::vector<Member> members;  // distribution lists only
 };
+
+// Every text field of the contact, in one order: for code that treats them alike (emptying a
+// contact for the next entry, keeping one on disk), so that a field added to the model is added
+// to them all here.
+inline std::array<QString*, 25> TextFields(Contact& c) {
+  return {&c.messageClass,  &c.prefix,          &c.givenName,       &c.middleName,
+          &c.surname,       &c.suffix,          &c.displayName,     &c.fileAs,
+          &c.nickname,      &c.initials,        &c.company,         &c.department,
+          &c.jobTitle,      &c.profession,      &c.officeLocation,  &c.manager,
+          &c.assistant,     &c.businessWebPage, &c.personalWebPage, &c.imAddress,
+          &c.freeBusyUrl,   &c.spouse,          &c.notes,           &c.uid,
+          &c.photo.mimeType};
+}
 
 }  // namespace lumivex::contact

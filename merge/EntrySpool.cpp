@@ -254,14 +254,7 @@ void Fields(V& v, contact::Member& m) {
 template <typename V>
 void Fields(V& v, Contact& c) {
   v.Value(c.isGroup);
-  for (QString* text : {&c.messageClass,  &c.prefix,          &c.givenName,       &c.middleName,
-                        &c.surname,       &c.suffix,          &c.displayName,     &c.fileAs,
-                        &c.nickname,      &c.initials,        &c.company,         &c.department,
-                        &c.jobTitle,      &c.profession,      &c.officeLocation,  &c.manager,
-                        &c.assistant,     &c.businessWebPage, &c.personalWebPage, &c.imAddress,
-                        &c.freeBusyUrl,   &c.spouse,          &c.notes,           &c.uid,
-                        &c.photo.mimeType})
-    v.Value(*text);
+  for (QString* text : TextFields(c)) v.Value(*text);
   v.List(c.emails);
   v.List(c.phones);
   v.List(c.addresses);

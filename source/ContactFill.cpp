@@ -25,13 +25,7 @@ T& NextElement(std::vector<T>& list, size_t& used) {
 // next, so that reading an entry allocates hardly anything.
 void Empty(contact::Contact& c) {
   c.isGroup = false;
-  for (QString* text : {&c.messageClass,  &c.prefix,          &c.givenName,       &c.middleName,
-                        &c.surname,       &c.suffix,          &c.displayName,     &c.fileAs,
-                        &c.nickname,      &c.initials,        &c.company,         &c.department,
-                        &c.jobTitle,      &c.profession,      &c.officeLocation,  &c.manager,
-                        &c.assistant,     &c.businessWebPage, &c.personalWebPage, &c.imAddress,
-                        &c.freeBusyUrl,   &c.spouse,          &c.notes,           &c.uid,
-                        &c.photo.mimeType})
+  for (QString* text : contact::TextFields(c))
     if (!text->isEmpty()) text->resize(0);
   // Emails, phones and addresses are read into the elements already there (NextElement), and
   // the list cut to what was read.
