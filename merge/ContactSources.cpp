@@ -138,6 +138,7 @@ class MergingStream : public contact::ContactStream {
     QString uid;
     bool sameUid = true;
     contact::Contact& older = older_;
+    Combiner combined(out.contact);
     uint32_t rules = 0;
     for (size_t k = 0; k < order.size(); ++k) {
       const Entry& e = entries_[order[k]];
@@ -151,7 +152,7 @@ class MergingStream : public contact::ContactStream {
       spool_.Take(order[k], older);
       if (older.uid != uid) sameUid = false;
       if (older.uid < uid && !older.uid.isEmpty()) uid = older.uid;
-      Combine(out.contact, older);
+      combined.Add(older);
     }
     (void)sameUid;  // the least uid is the shared one when all are the same
     out.contact.uid = uid;
