@@ -9,10 +9,10 @@
 #include "tests/convert/ProgramRun.h"
 
 #include <QElapsedTimer>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTreeWidget>
 
@@ -72,16 +72,22 @@ TEST(ReviewWindow, TickSearchSplitAndExportWhatIsTicked) {
   // Four entries (the suggested contacts are shown unticked, not read), Ann's two one row.
   EXPECT_EQ(window.LblCounts->text(), "4 contacts from 2 stores, 3 after merging, 3 ticked");
 
-  auto shows = [&](int rows) { return WaitFor([&] { return window.Shown().rowCount() == rows; }); };
+  auto shown = [&] {
+    QStringList names;
+    for (int row = 0; row < window.Shown().rowCount(); ++row)
+      names << window.Shown().index(row, ReviewModel::kName).data().toString();
+    return names;
+  };
+  auto shows = [&](const QStringList& names) { return WaitFor([&] { return shown() == names; }); };
   window.TxtSearch->setText("ek.exa");
-  EXPECT_TRUE(shows(1));
-  window.TxtSearch->setText("lee");
-  ASSERT_TRUE(shows(1));
+  EXPECT_TRUE(shows({"Bo Ek"}));
+  window.TxtSearch->setText("LEE");
+  ASSERT_TRUE(shows({"Ann Lee"}));
   window.TableContacts->setCurrentIndex(window.Shown().index(0, ReviewModel::kName));
   window.CmdSplit->click();
-  EXPECT_EQ(window.Shown().rowCount(), 2);  // Ann from each store
+  EXPECT_EQ(shown(), (QStringList{"Ann Lee", "Ann Lee"}));  // Ann from each store
   window.TxtSearch->clear();
-  EXPECT_TRUE(shows(4));
+  EXPECT_TRUE(shows({"Ann Lee", "Ann Lee", "Bo Ek", "Cy Berg"}));
 
   // Untick Bo.
   for (int row = 0; row < window.Model().rowCount(); ++row)
@@ -124,6 +130,77 @@ TEST(ReviewWindow, AutoCollectedFoldersAreOfferedUnticked) {
   EXPECT_EQ(suggested->checkState(0), Qt::Unchecked);
   suggested->setCheckState(0, Qt::Checked);
   ASSERT_TRUE(WaitFor([&] { return window.Loaded() && window.Model().Entries() == 2; }));
+}
+
+}  // namespace
+}  // namespace lumivex
+
+namespace lumivex {
+namespace {
+
+struct ViewCase {
+  const char* search;
+  int column;  // sorted by; -1: the rows' own order
+  Qt::SortOrder order;
+  QStringList names;  // shown, in order
+};
+
+ReviewEntry Person(const char* name, const char* company, const char* email) {
+  ReviewEntry e;
+  e.name = QString::fromUtf8(name);
+  e.company = QString::fromUtf8(company);
+  e.email = QString::fromUtf8(email);
+  return e;
+}
+
+// Search without case (also beyond ASCII) and sort by a column, set before the second half of the
+// rows arrives: those rows are searched and placed as they come.
+TEST(ReviewWindow, SearchAndSortHoldForRowsReadLater) {
+  const std::vector<ViewCase> cases = {
+      {"müller", -1, Qt::AscendingOrder, {"Carl Müller", "Bob Stone"}},
+      {"MÜLLER", ReviewModel::kName, Qt::DescendingOrder, {"Carl Müller", "Bob Stone"}},
+      {"",
+       ReviewModel::kName,
+       Qt::AscendingOrder,
+       {"anna Berg", "Bob Stone", "Carl Müller", "Zoe Adams", "Ömer Çelik"}},
+      {"contoso", ReviewModel::kCompany, Qt::AscendingOrder, {"Zoe Adams", "Ömer Çelik"}},
+      {"ann", ReviewModel::kEmail, Qt::AscendingOrder, {"Carl Müller", "anna Berg"}},
+      {"adamscontoso", -1, Qt::AscendingOrder, {}},  // a search never spans two fields
+  };
+  for (const ViewCase& c : cases) {
+    SCOPED_TRACE(c.search);
+    ReviewModel model;
+    ReviewView view(&model, nullptr);
+    model.AddEntries({Person("Zoe Adams", "Contoso", "zoe@adams.example"),
+                      Person("Carl Müller", "Lee", "ann.c@mueller.example")});
+    view.sort(c.column, c.order);
+    view.Search(QString::fromUtf8(c.search));
+    model.AddEntries({Person("anna Berg", "Fabrikam", "anna@berg.example"),
+                      Person("Ömer Çelik", "CONTOSO Ltd", "omer@celik.example"),
+                      Person("Bob Stone", "", "bob@MÜLLER.example")});
+    QStringList names;
+    for (int row = 0; row < view.rowCount(); ++row)
+      names << view.index(row, ReviewModel::kName).data().toString();
+    EXPECT_EQ(names, c.names);
+  }
+}
+
+// The current contact stays current through a search and a sort that still show it.
+TEST(ReviewWindow, CurrentRowStaysWithItsContact) {
+  ReviewModel model;
+  ReviewView view(&model, nullptr);
+  model.AddEntries(
+      {Person("Zoe Adams", "", ""), Person("Carl Müller", "", ""), Person("Bob Stone", "", "")});
+  QItemSelectionModel selection(&view);
+  selection.setCurrentIndex(view.index(1, ReviewModel::kName), QItemSelectionModel::NoUpdate);
+  view.Search("a");  // Zoe Adams, Carl Müller
+  EXPECT_EQ(selection.currentIndex().data().toString(), "Carl Müller");
+  EXPECT_EQ(selection.currentIndex().row(), 1);
+  view.sort(ReviewModel::kName);
+  EXPECT_EQ(selection.currentIndex().data().toString(), "Carl Müller");
+  EXPECT_EQ(selection.currentIndex().row(), 0);
+  view.Search("zoe");
+  EXPECT_FALSE(selection.currentIndex().isValid());
 }
 
 }  // namespace
