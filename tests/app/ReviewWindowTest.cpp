@@ -3,16 +3,21 @@
 // unticked, and what is ticked is exactly what the export writes (read back by strict vobject).
 #include "app/ReviewWindow.h"
 
+#include "app/ExportDialog.h"
+#include "app/SendPanel.h"
+
 #include "convert/Utf8Export.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/contact/Utf8Readers.h"
 #include "tests/convert/ProgramRun.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTableView>
 #include <QTreeWidget>
 
@@ -201,6 +206,71 @@ TEST(ReviewWindow, CurrentRowStaysWithItsContact) {
   EXPECT_EQ(selection.currentIndex().row(), 0);
   view.Search("zoe");
   EXPECT_FALSE(selection.currentIndex().isValid());
+}
+
+}  // namespace
+}  // namespace lumivex
+
+namespace lumivex {
+namespace {
+
+// What the review ticks is what "Send to an Address Book..." sends: two stores reviewed from the
+// export dialog, Bo unticked, Ann's group split, Di's kept, sent into a KDE Contacts folder and
+// read back by strict vobject.
+TEST(ReviewWindow, SendTakesExactlyTheTickedContacts) {
+  testing::App();
+  const QString dir = testing::ScratchDir("review-send");
+  const QString older = WriteStore(dir + "/older.pst", R"([
+      {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example"},
+      {"FirstName": "Bo", "LastName": "Ek", "Email1Address": "bo@ek.example"},
+      {"FirstName": "Di", "LastName": "Fox", "Email1Address": "di@fox.example"}])");
+  const QString newer = WriteStore(dir + "/newer.pst", R"([
+      {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example",
+       "MobileTelephoneNumber": "+49 30 1234567"},
+      {"FirstName": "Cy", "LastName": "Berg", "Email1Address": "cy@berg.example"},
+      {"FirstName": "Di", "LastName": "Fox", "Email1Address": "di@fox.example",
+       "HomeTelephoneNumber": "+49 30 7654321"}])");
+  ExportDialog dialog(nullptr, ExportSource{false, older, {}});
+
+  testing::OnNextModal([&](QWidget* modal) {
+    auto* review = qobject_cast<ReviewWindow*>(modal);
+    ASSERT_NE(review, nullptr);
+    review->AddStore(newer);
+    ASSERT_TRUE(WaitFor([&] { return review->Loaded() && review->Model().Entries() == 6; }));
+    ReviewModel& model = review->Model();
+    for (int row = 0; row < model.rowCount(); ++row) {
+      const QString name = model.index(row, ReviewModel::kName).data().toString();
+      if (name == "Bo Ek") model.SetTicked(row, false);
+      if (name == "Ann Lee") model.Split(row);
+    }
+    review->CmdUse->click();
+  });
+  dialog.CmdReview->click();
+
+  const QString book = dir + "/kde-contacts";
+  testing::OnNextModal([&](QWidget* modal) {
+    auto* panel = qobject_cast<SendPanel*>(modal);
+    ASSERT_NE(panel, nullptr);
+    panel->OptKde->setChecked(true);
+    panel->EdtKdeFolder->setText(book);
+    panel->CmdSend->click();
+    EXPECT_TRUE(WaitFor([&] { return !panel->Running(); }));
+    EXPECT_EQ(panel->LastError(), QString());
+    panel->CmdClose->click();
+  });
+  dialog.CmdSendTo->click();
+
+  QStringList files;
+  for (const QString& file : QDir(book).entryList({"*.vcf"}, QDir::Files))
+    files << book + "/" + file;
+  const QJsonArray cards = VObjectReader().ReadOrFail(files).array();
+  EXPECT_EQ(Names(cards), (QStringList{"Ann Lee", "Ann Lee", "Cy Berg", "Di Fox"}));
+  QStringList phones;  // the split Anns each with their own; Di with the merged one
+  for (const QJsonValue& card : cards)
+    phones << card["FN"][0]["value"].toString() + ": " +
+                  QString::number(card["TEL"].toArray().size());
+  phones.sort();
+  EXPECT_EQ(phones, (QStringList{"Ann Lee: 0", "Ann Lee: 1", "Cy Berg: 0", "Di Fox: 1"}));
 }
 
 }  // namespace
