@@ -50,8 +50,9 @@ class MergingStream : public contact::ContactStream {
     int64_t modified = 0;  // ms since 1970, INT64_MIN when unknown
     int32_t position = 0;
     uint32_t parent = 0;
-    uint32_t work = 0;  // the folder (FolderContacts::MakeOrigin)
-    uint8_t rules = 0;  // bit 1 << MatchRule of each join it took part in
+    uint32_t work = 0;                      // the folder (FolderContacts::MakeOrigin)
+    uint8_t rules = 0;                      // bit 1 << MatchRule of each join it took part in
+    MatchRule joinedBy = MatchRule::kNone;  // the first (strongest) of those joins
   };
   Origin OriginOf(const Entry& e) const {
     return reader_.MakeOrigin(e.work, e.position,
@@ -138,8 +139,11 @@ class MergingStream : public contact::ContactStream {
           const uint32_t b = Find(rule[k].entry);
           if (a == b) continue;
           entries_[std::max(a, b)].parent = std::min(a, b);
-          entries_[rule[run].entry].rules |= bit;
-          entries_[rule[k].entry].rules |= bit;
+          for (const uint32_t joined : {rule[run].entry, rule[k].entry}) {
+            Entry& e = entries_[joined];
+            e.rules |= bit;
+            if (e.joinedBy == MatchRule::kNone) e.joinedBy = MatchRule(r);
+          }
         }
         run = end;
       }
@@ -181,6 +185,7 @@ class MergingStream : public contact::ContactStream {
     for (size_t k = 0; k < order.size(); ++k) {
       const Entry& e = entries_[order[k]];
       out.origins.push_back(OriginOf(e));
+      out.origins.back().joinedBy = RuleText(e.joinedBy);
       rules |= e.rules;
       if (k == 0) {
         spool_.Take(order[k], out.contact);
