@@ -16,7 +16,7 @@ namespace lumivex::merge {
 class EntrySpool {
  public:
   static constexpr int64_t kChunk = int64_t(1) << 22;
-  static constexpr int64_t kMemoryCap = 4 * kChunk;  // 16 MiB
+  static constexpr int64_t kMemoryCap = kChunk;  // 4 MiB
 
   // `memoryCap`: the bytes of entries kept in memory before the file is used.
   explicit EntrySpool(int64_t memoryCap = kMemoryCap);
