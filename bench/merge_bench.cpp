@@ -144,8 +144,25 @@ int Review(QStringList args) {
   if (!WaitFor([&] { return window.Model().rowCount() > 0; })) return 1;
   const double first = clock.nsecsElapsed() / 1e9;
   grab("review-first-rows.png");
+  // A contact made current and scrolled to while reading: still so once the rows are grouped.
+  auto nameAt = [&](const QModelIndex& at) {
+    return window.Shown().index(at.row(), lumivex::ReviewModel::kName).data().toString();
+  };
+  const QModelIndex chosen = window.Shown().index(window.Shown().rowCount() / 2, 1);
+  window.TableContacts->setCurrentIndex(chosen);
+  window.TableContacts->scrollTo(chosen, QAbstractItemView::PositionAtTop);
+  QCoreApplication::processEvents();
+  const QString current = nameAt(window.TableContacts->currentIndex());
+  const QString top = nameAt(window.TableContacts->indexAt(QPoint(1, 1)));
   if (!WaitFor([&] { return window.Loaded(); }, 600000)) return 1;
   const double all = clock.nsecsElapsed() / 1e9;
+  QCoreApplication::processEvents();
+  std::printf(
+      "while reading, current %s and at the top %s; once grouped, current %s and at the "
+      "top %s\n",
+      qPrintable(current), qPrintable(top),
+      qPrintable(nameAt(window.TableContacts->currentIndex())),
+      qPrintable(nameAt(window.TableContacts->indexAt(QPoint(1, 1)))));
   std::printf(
       "first rows after %.3f s; %d entries read and merged into %d rows after %.2f s; "
       "peak %.1f MiB\n%s\n",
