@@ -6,6 +6,8 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cstring>
+#include <numeric>
 #include <set>
 
 namespace lumivex {
@@ -16,7 +18,25 @@ QString FolderName(const QString& path) {
   return path.section(u'/', -1);
 }
 
+QString SourceText(const ReviewFolder& f) {
+  return QStringLiteral("%1 / %2").arg(QFileInfo(f.store).fileName(), FolderName(f.path));
+}
+
 }  // namespace
+
+void ReviewEntry::Fold() {
+  folded.clear();
+  for (const QString* text : {&name, &company, &email, &phone}) {
+    folded += text->toCaseFolded().toUtf8();
+    folded += kFieldEnd;
+  }
+}
+
+QByteArray SearchNeedle(const QString& text) {
+  QString needle = text.trimmed().toCaseFolded();
+  needle.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+  return needle.toUtf8();
+}
 
 bool ReadReviewEntry(const std::vector<ReviewFolder>& folders, int folder, int position,
                      contact::Contact& out, QString& why) {
@@ -75,9 +95,7 @@ QVariant ReviewModel::data(const QModelIndex& index, int role) const {
     case kPhone:
       return Shown(row, &ReviewEntry::phone);
     case kSource: {
-      const ReviewFolder& f = folders_[size_t(first.folder)];
-      QString text =
-          QStringLiteral("%1 / %2").arg(QFileInfo(f.store).fileName(), FolderName(f.path));
+      QString text = SourceText(folders_[size_t(first.folder)]);
       if (row.entries.size() > 1) text += QStringLiteral(" (+%1)").arg(row.entries.size() - 1);
       return text;
     }
@@ -110,6 +128,10 @@ void ReviewModel::Clear() {
   folders_.clear();
   entries_.clear();
   rows_.clear();
+  row_of_.clear();
+  search_.clear();
+  search_start_.assign(1, 0);
+  folder_sort_.clear();
   unticked_folders_.clear();
   ticked_ = 0;
   grouped_ = false;
@@ -118,6 +140,7 @@ void ReviewModel::Clear() {
 }
 
 int ReviewModel::AddFolder(ReviewFolder folder) {
+  folder_sort_.push_back(SourceText(folder).toCaseFolded().toUtf8());
   folders_.push_back(std::move(folder));
   return int(folders_.size()) - 1;
 }
@@ -126,6 +149,11 @@ void ReviewModel::AddEntries(std::vector<ReviewEntry> entries) {
   if (entries.empty()) return;
   beginInsertRows({}, int(rows_.size()), int(rows_.size() + entries.size()) - 1);
   for (ReviewEntry& e : entries) {
+    if (e.folded.isEmpty()) e.Fold();
+    search_ += e.folded;
+    search_start_.push_back(search_.size());
+    e.folded = QByteArray();
+    row_of_.push_back(int(rows_.size()));
     rows_.push_back({{int(entries_.size())}, true, {}});
     entries_.push_back(std::move(e));
   }
@@ -190,6 +218,7 @@ void ReviewModel::Group() {
     }
     Row& row = rows_[size_t(rowOf[size_t(root)])];
     row.entries.push_back(int(e));
+    row_of_[e] = rowOf[size_t(root)];
     if (!ticked[e]) row.ticked = false;
   }
   ticked_ = 0;
@@ -234,19 +263,50 @@ void ReviewModel::TakeOut(int row, int entry) {
   const bool ticked = r.ticked;
   beginInsertRows({}, row + 1, row + 1);
   rows_.insert(rows_.begin() + row + 1, Row{{entry}, ticked, {}});
+  for (int& at : row_of_)
+    if (at > row) ++at;
+  row_of_[size_t(entry)] = row + 1;
   endInsertRows();
   ticked_ += ticked ? 1 : 0;
   emit dataChanged(index(row, 0), index(row, kColumns - 1));
   emit CountsChanged();
 }
 
-bool ReviewModel::Matches(int row, const QString& needle) const {
-  for (const int e : rows_[size_t(row)].entries) {
-    const ReviewEntry& x = entries_[size_t(e)];
-    for (const QString* text : {&x.name, &x.company, &x.email, &x.phone})
-      if (text->contains(needle, Qt::CaseInsensitive)) return true;
+void ReviewModel::MarkMatching(const QByteArray& needle, int fromEntry,
+                               std::vector<uint8_t>& rows) const {
+  // One scan of the buffer: each hit marks its entry's row, and the scan goes on after that
+  // entry. A hit never spans two fields, as the needle holds no field end.
+  const char* const base = search_.constData();
+  const auto starts = search_start_.begin();
+  auto entry = starts + fromEntry;
+  qsizetype at = *entry;
+  const qsizetype end = search_.size();
+  while (at < end) {
+    const void* hit =
+        memmem(base + at, size_t(end - at), needle.constData(), size_t(needle.size()));
+    if (!hit) break;
+    const qsizetype where = static_cast<const char*>(hit) - base;
+    entry = std::upper_bound(entry, search_start_.end(), where) - 1;
+    rows[size_t(row_of_[size_t(entry - starts)])] = 1;
+    at = *++entry;
   }
-  return false;
+}
+
+QByteArrayView ReviewModel::Field(int entry, int field) const {
+  QByteArrayView text(search_.constData() + search_start_[size_t(entry)],
+                      search_start_[size_t(entry) + 1] - search_start_[size_t(entry)]);
+  for (int k = 0; k < field; ++k) text = text.sliced(text.indexOf(ReviewEntry::kFieldEnd) + 1);
+  return text.first(text.indexOf(ReviewEntry::kFieldEnd));
+}
+
+QByteArrayView ReviewModel::SortText(int row, int column) const {
+  const Row& r = rows_[size_t(row)];
+  if (column == kSource) return folder_sort_[size_t(entries_[size_t(r.entries.front())].folder)];
+  const int field = column - kName;  // name, company, e-mail, phone: the folded fields' order
+  if (field < 0 || field > 3) return {};
+  for (const int e : r.entries)
+    if (const QByteArrayView text = Field(e, field); !text.isEmpty()) return text;
+  return {};
 }
 
 int ReviewModel::Stores() const {
@@ -267,15 +327,181 @@ contact::Origin ReviewModel::OriginOf(int entry) const {
           e.modified ? QDateTime::fromMSecsSinceEpoch(e.modified, Qt::UTC) : QDateTime()};
 }
 
-// ---- The search box's filter ----
+// ---- What the window shows of it ----
 
-void ReviewSearchProxy::Search(const QString& text) {
-  needle_ = text.trimmed();
-  invalidateRowsFilter();
+ReviewView::ReviewView(ReviewModel* model, QObject* parent)
+    : QAbstractProxyModel(parent), model_(model) {
+  QAbstractProxyModel::setSourceModel(model);
+  connect(model, &QAbstractItemModel::modelAboutToBeReset, this, [this] { beginResetModel(); });
+  connect(model, &QAbstractItemModel::modelReset, this, [this] {
+    Reset();
+    endResetModel();
+  });
+  connect(model, &QAbstractItemModel::rowsInserted, this,
+          [this](const QModelIndex&, int first, int last) { Added(first, last); });
+  connect(model, &QAbstractItemModel::dataChanged, this,
+          [this](const QModelIndex& from, const QModelIndex& to, const QList<int>& roles) {
+            for (int row = from.row(); row <= to.row(); ++row)
+              if (const int at = at_[size_t(row)]; at >= 0)
+                emit dataChanged(index(at, from.column()), index(at, to.column()), roles);
+          });
+  Reset();
 }
 
-bool ReviewSearchProxy::filterAcceptsRow(int row, const QModelIndex&) const {
-  return needle_.isEmpty() || static_cast<ReviewModel*>(sourceModel())->Matches(row, needle_);
+void ReviewView::Reset() {
+  const int rows = model_->rowCount();
+  order_.resize(size_t(rows));
+  std::iota(order_.begin(), order_.end(), 0);
+  Sort(order_.begin(), order_.end());
+  matched_.assign(size_t(rows), needle_.isEmpty() ? 1 : 0);
+  if (!needle_.isEmpty() && model_->Entries() > 0) model_->MarkMatching(needle_, 0, matched_);
+  shown_.clear();
+  at_.assign(size_t(rows), -1);
+  for (const int row : order_)
+    if (matched_[size_t(row)]) {
+      at_[size_t(row)] = int(shown_.size());
+      shown_.push_back(row);
+    }
+}
+
+ReviewView::Key ReviewView::KeyOf(int row) const {
+  switch (column_) {
+    case ReviewModel::kTick:  // how many entries it holds
+      return {int(model_->RowEntries(row).size()), {}};
+    case ReviewModel::kPicture:
+      return {model_->index(row, ReviewModel::kPicture).data(Qt::DecorationRole).isNull() ? 0 : 1,
+              {}};
+    default:
+      return {0, model_->SortText(row, column_)};
+  }
+}
+
+bool ReviewView::Before(const Key& a, const Key& b) const {
+  const int c = a.number != b.number ? (a.number < b.number ? -1 : 1) : a.text.compare(b.text);
+  return order_direction_ == Qt::AscendingOrder ? c < 0 : c > 0;
+}
+
+void ReviewView::Sort(std::vector<int>::iterator from, std::vector<int>::iterator to) {
+  if (column_ < 0) return;
+  std::vector<Key> keys(size_t(model_->rowCount()));
+  for (auto row = from; row != to; ++row) keys[size_t(*row)] = KeyOf(*row);
+  std::stable_sort(from, to,
+                   [&](int a, int b) { return Before(keys[size_t(a)], keys[size_t(b)]); });
+}
+
+void ReviewView::sort(int column, Qt::SortOrder order) {
+  if (column == column_ && order == order_direction_) return;
+  column_ = column;
+  order_direction_ = order;
+  std::iota(order_.begin(), order_.end(), 0);
+  Sort(order_.begin(), order_.end());
+  Show();
+}
+
+void ReviewView::Search(const QString& text) {
+  const QByteArray needle = SearchNeedle(text);
+  if (needle == needle_) return;
+  needle_ = needle;
+  matched_.assign(matched_.size(), needle_.isEmpty() ? 1 : 0);
+  if (!needle_.isEmpty()) model_->MarkMatching(needle_, 0, matched_);
+  Show();
+}
+
+void ReviewView::Added(int first, int last) {
+  const int added = last - first + 1;
+  const int rows = model_->rowCount();
+  if (first + added == rows && model_->Entries() == rows) {
+    // Rows read: each one entry, at the end of the model and of the search buffer.
+    matched_.resize(size_t(rows), needle_.isEmpty() ? 1 : 0);
+    if (!needle_.isEmpty()) model_->MarkMatching(needle_, first, matched_);
+    at_.resize(size_t(rows), -1);
+    for (int row = first; row <= last; ++row) order_.push_back(row);
+    if (column_ >= 0) {
+      SortIn(first);
+      Show();
+      return;
+    }
+    // The rows' own order: those that match go at the end.
+    int shown = 0;
+    for (int row = first; row <= last; ++row) shown += matched_[size_t(row)];
+    if (shown == 0) return;
+    beginInsertRows({}, int(shown_.size()), int(shown_.size()) + shown - 1);
+    for (int row = first; row <= last; ++row)
+      if (matched_[size_t(row)]) {
+        at_[size_t(row)] = int(shown_.size());
+        shown_.push_back(row);
+      }
+    endInsertRows();
+    return;
+  }
+  // An entry taken out of its row into a row of its own after it: the rows after it move down,
+  // and which rows hold the needle is looked at again.
+  order_.resize(size_t(rows));
+  std::iota(order_.begin(), order_.end(), 0);
+  Sort(order_.begin(), order_.end());
+  matched_.assign(size_t(rows), needle_.isEmpty() ? 1 : 0);
+  if (!needle_.isEmpty()) model_->MarkMatching(needle_, 0, matched_);
+  Show(first, added);
+}
+
+void ReviewView::SortIn(int firstRow) {
+  // The rows from `firstRow` are at the end of order_: sorted among themselves, then merged in.
+  const auto middle = order_.end() - (model_->rowCount() - firstRow);
+  Sort(middle, order_.end());
+  std::inplace_merge(order_.begin(), middle, order_.end(),
+                     [this](int a, int b) { return Before(KeyOf(a), KeyOf(b)); });
+}
+
+void ReviewView::Show(int movedFrom, int movedBy) {
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  const QModelIndexList before = persistentIndexList();
+  std::vector<int> rows;
+  rows.reserve(size_t(before.size()));
+  for (const QModelIndex& i : before) {
+    const int row = shown_[size_t(i.row())];
+    rows.push_back(row >= movedFrom ? row + movedBy : row);
+  }
+  shown_.clear();
+  at_.assign(order_.size(), -1);
+  for (const int row : order_)
+    if (matched_[size_t(row)]) {
+      at_[size_t(row)] = int(shown_.size());
+      shown_.push_back(row);
+    }
+  QModelIndexList after;
+  after.reserve(before.size());
+  for (qsizetype k = 0; k < before.size(); ++k) {
+    const int at = at_[size_t(rows[size_t(k)])];
+    after << (at >= 0 ? index(at, before[k].column()) : QModelIndex());
+  }
+  changePersistentIndexList(before, after);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+QModelIndex ReviewView::index(int row, int column, const QModelIndex& parent) const {
+  if (parent.isValid() || row < 0 || row >= int(shown_.size()) || column < 0 ||
+      column >= ReviewModel::kColumns)
+    return {};
+  return createIndex(row, column);
+}
+
+int ReviewView::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : int(shown_.size());
+}
+
+int ReviewView::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : ReviewModel::kColumns;
+}
+
+QModelIndex ReviewView::mapToSource(const QModelIndex& shown) const {
+  if (!shown.isValid() || shown.row() >= int(shown_.size())) return {};
+  return model_->index(shown_[size_t(shown.row())], shown.column());
+}
+
+QModelIndex ReviewView::mapFromSource(const QModelIndex& row) const {
+  if (!row.isValid() || row.row() >= int(at_.size())) return {};
+  const int at = at_[size_t(row.row())];
+  return at < 0 ? QModelIndex() : index(at, row.column());
 }
 
 }  // namespace lumivex

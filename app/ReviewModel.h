@@ -1,15 +1,24 @@
 // The review window's table: a row per contact (one entry, or the entries of one person), and the
-// search box's filter over it. Memory holds a short summary of each entry, not the entries: a
-// row's whole entries are read again from the store when they are shown or exported.
+// view of it the window shows, searched and sorted. Memory holds a short summary of each entry, not
+// the entries: a row's whole entries are read again from the store when they are shown or
+// exported.
+//
+// The search is made for typing over hundreds of thousands of rows: each entry's searchable texts
+// are case-folded once, as UTF-8, when the entry is read (on the reader's thread), and kept one
+// after another in one buffer; a search is then one scan of that buffer for the folded needle,
+// and a sort orders the rows once by the folded texts, so that a key typed costs a scan, not a
+// comparison of strings without case for every row.
 #pragma once
 
 #include "contact/ContactStream.h"
 #include "merge/MergeRules.h"
 
+#include <QAbstractProxyModel>
 #include <QAbstractTableModel>
+#include <QByteArray>
 #include <QImage>
-#include <QSortFilterProxyModel>
 
+#include <climits>
 #include <memory>
 #include <vector>
 
@@ -27,6 +36,12 @@ struct ReviewEntry {
   QString name, company, email, phone;
   QImage picture;  // 32 x 32 at most; null without one
   std::vector<merge::MatchKey> keys;
+  // Name, company, e-mail and phone case-folded, as UTF-8, each ended by kFieldEnd: what the
+  // search box looks in. Moved into the model's search buffer when the entry is added.
+  QByteArray folded;
+  static constexpr char kFieldEnd = '\x1f';
+  // Makes `folded` from the four texts.
+  void Fold();
 };
 
 // A folder whose entries are shown.
@@ -73,9 +88,13 @@ class ReviewModel : public QAbstractTableModel {
   // Entry `entry` of the row as a row of its own, after it.
   void TakeOut(int row, int entry);
 
-  // True when `needle` is, without case, in the name, company, e-mail or phone of an entry of the
-  // row: what the search box filters by.
-  bool Matches(int row, const QString& needle) const;
+  // The row an entry is shown in.
+  int RowOfEntry(int entry) const { return row_of_[size_t(entry)]; }
+  // Sets rows[r] for every row r with an entry, from `fromEntry` on, whose name, company, e-mail
+  // or phone holds `needle` (case-folded UTF-8, as SearchNeedle makes it).
+  void MarkMatching(const QByteArray& needle, int fromEntry, std::vector<uint8_t>& rows) const;
+  // A row's folded text of `column`, as the table shows it: what sorting compares.
+  QByteArrayView SortText(int row, int column) const;
 
   int Entries() const { return int(entries_.size()); }
   int TickedRows() const { return ticked_; }
@@ -97,26 +116,73 @@ class ReviewModel : public QAbstractTableModel {
   void SortNewestFirst(Row& row) const;
   QString Shown(const Row& row, QString ReviewEntry::*field) const;
 
+  QByteArrayView Field(int entry, int field) const;
+
   std::vector<ReviewFolder> folders_;
   std::vector<ReviewEntry> entries_;
   std::vector<Row> rows_;
-  std::vector<bool> unticked_folders_;  // folders whose entries come unticked
+  std::vector<int> row_of_;  // per entry
+  // Every entry's folded texts one after another; entry e's from search_start_[e] up to
+  // search_start_[e + 1].
+  QByteArray search_;
+  std::vector<qsizetype> search_start_{0};
+  std::vector<QByteArray> folder_sort_;  // per folder: its "store / folder" text, folded
+  std::vector<bool> unticked_folders_;   // folders whose entries come unticked
   int ticked_ = 0;
   bool grouped_ = false;
 };
 
-// Filters the rows by what is typed in the search box, through the texts each entry keeps (a
-// fraction of the time of asking the model for the text of every cell).
-class ReviewSearchProxy : public QSortFilterProxyModel {
- public:
-  using QSortFilterProxyModel::QSortFilterProxyModel;
-  void Search(const QString& text);
+// What is typed in the search box in the form the folded texts are searched in: trimmed,
+// case-folded, UTF-8, without control characters (which cannot be typed, and one of which ends
+// each field).
+QByteArray SearchNeedle(const QString& text);
 
- protected:
-  bool filterAcceptsRow(int row, const QModelIndex&) const override;
+// The rows the window shows: those that hold what the search box says, in the order of the
+// column sorted by (the rows' own order until a heading is clicked). Rows read while a search or
+// a sort is on are searched and placed as they come; the current row and the selection stay
+// with their rows through a search or a sort.
+class ReviewView : public QAbstractProxyModel {
+  Q_OBJECT
+
+ public:
+  ReviewView(ReviewModel* model, QObject* parent);
+
+  // Shows the rows holding `text` (all when it is empty).
+  void Search(const QString& text);
+  void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+  QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+  QModelIndex parent(const QModelIndex&) const override { return {}; }
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QModelIndex mapToSource(const QModelIndex& shown) const override;
+  QModelIndex mapFromSource(const QModelIndex& row) const override;
 
  private:
-  QString needle_;
+  // A row's place in the sort: a number, then a folded text.
+  struct Key {
+    int number = 0;
+    QByteArrayView text;
+  };
+  Key KeyOf(int row) const;
+  bool Before(const Key& a, const Key& b) const;
+  void Sort(std::vector<int>::iterator from, std::vector<int>::iterator to);
+  // Places the rows from `firstRow` on, at the end of order_, where the sort puts them.
+  void SortIn(int firstRow);
+  // shown_ made again from order_ and matched_, the persistent indexes following their rows;
+  // rows from `movedFrom` on have moved down by `movedBy` since shown_ was made.
+  void Show(int movedFrom = INT_MAX, int movedBy = 0);
+  void Added(int first, int last);
+  void Reset();
+
+  ReviewModel* model_;
+  QByteArray needle_;
+  int column_ = -1;
+  Qt::SortOrder order_direction_ = Qt::AscendingOrder;
+  std::vector<int> order_;        // every row, in the sort's order
+  std::vector<uint8_t> matched_;  // per row: it holds the needle
+  std::vector<int> shown_;        // the rows shown, in order
+  std::vector<int> at_;           // per row: where it is shown, -1 when not
 };
 
 // Reads entry `position` (1-based) of `folders[folder]`; false with `why` when it cannot be read.

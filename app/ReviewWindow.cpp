@@ -18,7 +18,6 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
-#include <QSortFilterProxyModel>
 #include <QSplitter>
 #include <QTableView>
 #include <QThread>
@@ -58,6 +57,7 @@ ReviewEntry Summarize(const contact::Contact& c, int folder, int position) {
       e.picture = image.scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation);
   }
   merge::MatchKeys(c, e.keys);
+  e.Fold();
   return e;
 }
 
@@ -233,10 +233,7 @@ struct ReviewWindow::Loader {
     }
     if (stop) return;
     Post([w = window] {
-      if (!w) return;
-      w->model_->Group();
-      w->loaded_ = true;
-      w->UpdateCounts();
+      if (w) w->Group();
     });
   }
 };
@@ -249,10 +246,10 @@ ReviewWindow::ReviewWindow(QWidget* owner, const QStringList& stores)
   setWindowTitle(QStringLiteral("Review Contacts"));
   setAcceptDrops(true);
   model_ = new ReviewModel(this);
-  auto* search = new ReviewSearchProxy(this);
-  proxy_ = search;
-  proxy_->setSourceModel(model_);
-  proxy_->setSortCaseSensitivity(Qt::CaseInsensitive);
+  view_ = new ReviewView(model_, this);
+  search_timer_ = new QTimer(this);
+  search_timer_->setSingleShot(true);
+  search_timer_->setInterval(60);
 
   auto* layout = new QVBoxLayout(this);
   auto* splitter = new QSplitter(Qt::Horizontal, this);
@@ -262,7 +259,7 @@ ReviewWindow::ReviewWindow(QWidget* owner, const QStringList& stores)
   splitter->setStretchFactor(1, 4);
   layout->addWidget(splitter, 1);
   layout->addLayout(BuildButtons());
-  Connect(search);
+  Connect();
 
   unticked_.resize(size_t(stores_.size()));
   ticked_.resize(size_t(stores_.size()));
@@ -303,7 +300,7 @@ void ReviewWindow::BuildContacts(QSplitter* splitter) {
   auto* vertical = new QSplitter(Qt::Vertical, right);
   TableContacts = new QTableView(vertical);
   TableContacts->setObjectName(QStringLiteral("TableContacts"));
-  TableContacts->setModel(proxy_);
+  TableContacts->setModel(view_);
   TableContacts->setSortingEnabled(true);
   TableContacts->sortByColumn(-1,
                               Qt::AscendingOrder);  // the stores' order until a heading is clicked
@@ -352,9 +349,9 @@ QHBoxLayout* ReviewWindow::BuildButtons() {
   return buttons;
 }
 
-void ReviewWindow::Connect(ReviewSearchProxy* search) {
-  connect(TxtSearch, &QLineEdit::textChanged, this,
-          [search](const QString& text) { search->Search(text); });
+void ReviewWindow::Connect() {
+  connect(TxtSearch, &QLineEdit::textChanged, search_timer_, qOverload<>(&QTimer::start));
+  connect(search_timer_, &QTimer::timeout, this, [this] { view_->Search(TxtSearch->text()); });
   connect(model_, &ReviewModel::CountsChanged, this, [this] { UpdateCounts(); });
   connect(TableContacts->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this] { ShowDetail(); });
@@ -466,7 +463,27 @@ void ReviewWindow::UpdateCounts() {
 
 int ReviewWindow::CurrentRow() const {
   const QModelIndex current = TableContacts->currentIndex();
-  return current.isValid() ? proxy_->mapToSource(current).row() : -1;
+  return current.isValid() ? view_->mapToSource(current).row() : -1;
+}
+
+void ReviewWindow::Group() {
+  // Where the table is, by entry: rows are made anew.
+  auto entryAt = [this](const QModelIndex& shown) {
+    const QModelIndex row = view_->mapToSource(shown);
+    return row.isValid() ? model_->RowEntries(row.row()).front() : -1;
+  };
+  const int current = entryAt(TableContacts->currentIndex());
+  const int column = std::max(0, TableContacts->currentIndex().column());
+  const int top = entryAt(TableContacts->indexAt(QPoint(1, 1)));
+  model_->Group();
+  loaded_ = true;
+  UpdateCounts();
+  auto shownRow = [this](int entry, int column) {
+    return view_->mapFromSource(model_->index(model_->RowOfEntry(entry), column));
+  };
+  if (current >= 0) TableContacts->setCurrentIndex(shownRow(current, column));
+  if (top >= 0)
+    TableContacts->scrollTo(shownRow(top, ReviewModel::kName), QAbstractItemView::PositionAtTop);
 }
 
 void ReviewWindow::ShowDetail() {

@@ -29,10 +29,10 @@ class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QSortFilterProxyModel;
 class QSplitter;
 class QTableView;
 class QThread;
+class QTimer;
 class QTreeWidget;
 
 namespace lumivex {
@@ -57,7 +57,8 @@ class ReviewWindow : public QDialog {
   QPushButton* CmdCancel;
 
   ReviewModel& Model() { return *model_; }
-  QSortFilterProxyModel& Shown() { return *proxy_; }
+  // The rows the table shows: searched and sorted.
+  ReviewView& Shown() { return *view_; }
   // True once the entries of every ticked folder are read and grouped.
   bool Loaded() const { return loaded_; }
   // Adds a store file and reads its ticked folders.
@@ -78,10 +79,13 @@ class ReviewWindow : public QDialog {
   void BuildSources(QSplitter* splitter);
   void BuildContacts(QSplitter* splitter);
   QHBoxLayout* BuildButtons();
-  void Connect(ReviewSearchProxy* search);
+  void Connect();
   void Reload();
   void StopLoading();
   void ShowDetail();
+  // Every entry is read: the entries of one person become one row, the table still showing the
+  // same contacts at its top and the same current contact.
+  void Group();
   void UpdateCounts();
   int CurrentRow() const;
 
@@ -89,7 +93,8 @@ class ReviewWindow : public QDialog {
   std::vector<QStringList> unticked_;  // per store: folder paths the user unticked
   std::vector<QStringList> ticked_;    // per store: auto-collected folder paths the user ticked
   ReviewModel* model_;
-  QSortFilterProxyModel* proxy_;
+  ReviewView* view_;
+  QTimer* search_timer_;  // the search waits for a pause in the typing
   std::shared_ptr<Loader> loader_;
   QThread* thread_ = nullptr;
   bool loaded_ = false;

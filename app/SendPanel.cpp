@@ -3,7 +3,7 @@
 #include "app/Dialogs.h"
 #include "destination/CardDavDestination.h"
 #include "destination/Destinations.h"
-#include "destination/EvolutionBook.h"
+#include "destination/EvolutionModule.h"
 #include "destination/Keyring.h"
 #include "destination/TrustedCertificates.h"
 #include "merge/ContactSources.h"
@@ -165,7 +165,6 @@ SendPanel::ContactsMaker StoreContacts(const QString& store, const QString& fold
 
 SendPanel::SendPanel(QWidget* owner, ContactsMaker contacts, const QString& sourceText)
     : QDialog(owner), contacts_(std::move(contacts)) {
-  RegisterEvolutionBook();
   setObjectName(QStringLiteral("SendPanel"));
   setWindowTitle(QStringLiteral("Send to an Address Book"));
   setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
@@ -355,7 +354,7 @@ void SendPanel::ListEvolutionBooks() {
   evolutionListed_ = true;
   CboEvolutionBook->clear();
   try {
-    for (const EvolutionBookInfo& book : destination::ListEvolutionBooks()) {
+    for (const EvolutionBookInfo& book : EvolutionBooks()) {
       if (!book.enabled) continue;
       CboEvolutionBook->addItem(
           book.isDefault ? QStringLiteral("%1 (default)").arg(book.name) : book.name, book.uid);
@@ -443,9 +442,13 @@ void SendPanel::Start(std::shared_ptr<Job> job, const QString& text) {
     }
     job->remember = ChkRemember->isChecked();
   }
-  if (job->where.kind == DestinationKind::kEvolution && !HasEvolution()) {
-    ShowError(QStringLiteral("Evolution's address books are not available in this build."));
-    return;
+  if (job->where.kind == DestinationKind::kEvolution) {
+    try {
+      LoadEvolution();
+    } catch (const DestinationError&) {
+      ShowError(QStringLiteral("Evolution's address books are not available in this build."));
+      return;
+    }
   }
   job->contacts = contacts_;
   job->options.overwrite = ChkOverwrite->isChecked();

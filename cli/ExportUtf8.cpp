@@ -121,7 +121,7 @@ class CountingStream : public contact::ContactStream {
           report->append(
               CsvLine({QString::number(contacts), o.store, o.folder, QString::number(o.position),
                        o.lastModified.isValid() ? o.lastModified.toString(Qt::ISODate) : QString(),
-                       out.mergeRule, name}));
+                       o.joinedBy, name}));
       }
     }
     return true;

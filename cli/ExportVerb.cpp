@@ -118,7 +118,8 @@ const Command& ExportCommand() {
           {QStringLiteral("--merge-report"), QStringLiteral("FILE"),
            QStringLiteral("(vcard4, vcard3, csv) write a CSV file of what was merged: a row per\n"
                           "entry of each merged contact (contact number, store, folder,\n"
-                          "position in the folder, last change, rule, name)\n")},
+                          "position in the folder, last change, the rule that joined that\n"
+                          "entry to the others, name)\n")},
           {QStringLiteral("--dry-run"), QString(),
            QStringLiteral("(vcard4, vcard3, csv) read and merge, print the counts, write no\n"
                           "contacts (a --merge-report is still written)\n")},

@@ -6,7 +6,7 @@
 #include "cli/Verbs.h"
 #include "destination/CardDavDestination.h"
 #include "destination/Destinations.h"
-#include "destination/EvolutionBook.h"
+#include "destination/EvolutionModule.h"
 #include "destination/Keyring.h"
 #include "merge/ContactSources.h"
 
@@ -282,7 +282,7 @@ QString ReadRequest(const Arguments& args, SendRequest& r) {
 // --list-books: the books of the account, or Evolution's.
 int ListBooks(const SendRequest& r) {
   if (r.where.kind == DestinationKind::kEvolution) {
-    for (const EvolutionBookInfo& book : ListEvolutionBooks())
+    for (const EvolutionBookInfo& book : EvolutionBooks())
       std::printf("%s\t%s%s%s\n", qPrintable(book.name), qPrintable(book.uid),
                   book.isDefault ? "\tdefault" : "", book.enabled ? "" : "\tswitched off");
     return kExitSuccess;
@@ -345,7 +345,6 @@ int Send(const SendRequest& r) {
 }  // namespace
 
 int SendVerb(const QStringList& arguments) {
-  RegisterEvolutionBook();
   Arguments args;
   if (const int status = SendCommand().Parse(arguments, args); status >= 0) return status;
   SendRequest request;
@@ -356,6 +355,7 @@ int SendVerb(const QStringList& arguments) {
       !FindPassword(request.where.where, request.settings, request.passwordFile, error))
     return Failure(kVerb, error);
   try {
+    if (request.where.kind == DestinationKind::kEvolution) LoadEvolution();
     return request.listBooks ? ListBooks(request) : Send(request);
   } catch (const DestinationError& e) {
     return Failure(kVerb, Advised(QString::fromUtf8(e.what()), e.remedy()));

@@ -12,8 +12,8 @@ file(COPY_FILE "${CPACK_LUMIVEX_DEBIAN_SOURCE}/lintian-overrides"
 execute_process(COMMAND gzip -9n -c "${CPACK_LUMIVEX_DEBIAN_SOURCE}/changelog"
                 OUTPUT_FILE "${doc}/changelog.Debian.gz" COMMAND_ERROR_IS_FATAL ANY)
 # No symbols, no debugging information, and none of the sections only the build leaves
-# (compiler notes and comments).
-file(GLOB programs "${root}/usr/bin/*")
+# (compiler notes and comments); the same for the modules the programs load.
+file(GLOB_RECURSE programs "${root}/usr/bin/*" "${root}/usr/lib/*.so")
 foreach(program ${programs})
   execute_process(COMMAND "${CPACK_LUMIVEX_STRIP}" --remove-section=.comment --remove-section=.note
                           --strip-unneeded "${program}" COMMAND_ERROR_IS_FATAL ANY)

@@ -17,6 +17,11 @@ QString DataDir() {
   return QFileInfo(installed).isDir() ? installed : programs;
 }
 
+QString ModuleDir() {
+  return QDir::cleanPath(QCoreApplication::applicationDirPath() + u'/' +
+                         QString::fromUtf8(kModuleDirFromPrograms));
+}
+
 QString VersionText() {
   return QStringLiteral("%1 Build %2")
       .arg(QString::fromUtf8(kVersion), QString::fromUtf8(kBuildNumber));

@@ -13,6 +13,11 @@ namespace lumivex {
 // build puts everything side by side.
 QString DataDir();
 
+// The folder of the modules the programs load at run time (lumivex-evolution.so):
+// lib/lumivex/modules of the installed tree, found relative to the program's own folder as
+// DataDir's is. The build tree keeps them at the same place relative to its programs.
+QString ModuleDir();
+
 // "3.0 Build 1078": the release and the build number.
 QString VersionText();
 

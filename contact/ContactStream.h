@@ -19,6 +19,9 @@ struct Origin {
   QString folder;    // the folder's path in the store ("Top of Personal Folders/Contacts")
   int position = 0;  // 1-based, in the folder's own order
   QDateTime lastModified;
+  // Of a merged contact's entries: the rule by which this entry was joined to the others ("same
+  // e-mail address", ...), the strongest of the joins it took part in; empty when not merged.
+  QString joinedBy = {};
   friend bool operator==(const Origin&, const Origin&) = default;
 };
 

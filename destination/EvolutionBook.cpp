@@ -12,7 +12,6 @@
 #include "destination/EvolutionBook.h"
 
 #include "contact/VCardWriter.h"
-#include "destination/Destinations.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
@@ -478,13 +477,6 @@ bool IsEvolutionTarget(const QString& to, QString* book) {
 
 std::unique_ptr<Destination> MakeEvolutionBook(const QString& book) {
   return std::make_unique<EvolutionBook>(book);
-}
-
-void RegisterEvolutionBook() {
-  // evolution:BOOK, else --book BOOK, else the default book.
-  SetEvolutionMaker([](const QString& book, const DestinationSettings& settings) {
-    return MakeEvolutionBook(book.isEmpty() ? settings.book : book);
-  });
 }
 
 }  // namespace lumivex::destination

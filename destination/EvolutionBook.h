@@ -7,9 +7,12 @@
 // card we store carries X-LUMIVEX-SENT, a fingerprint of the card as we sent it; a later send
 // compares it with the book's copy to tell "unchanged", "changed in the store since" and
 // "changed by the user in the book since" (a conflict) apart without any state of our own.
+//
+// The programs reach it through the module it is built into (EvolutionModule.h).
 #pragma once
 
 #include "destination/Destination.h"
+#include "destination/EvolutionModule.h"
 
 #include <QString>
 
@@ -17,13 +20,6 @@
 #include <vector>
 
 namespace lumivex::destination {
-
-struct EvolutionBookInfo {
-  QString name;  // the name Evolution shows ("Personal")
-  QString uid;   // the book's source id ("system-address-book")
-  bool isDefault = false;
-  bool enabled = true;
-};
 
 // The address books of the user's Evolution Data Server, the default one first. Throws
 // DestinationError when the server cannot be reached (not installed, no desktop session bus).
@@ -37,9 +33,5 @@ bool IsEvolutionTarget(const QString& to, QString* book);
 // default book when `book` is empty. Nothing is opened until Send, which throws
 // DestinationError when the server or the book cannot be reached.
 std::unique_ptr<Destination> MakeEvolutionBook(const QString& book);
-
-// Makes `evolution[:BOOK]` a destination MakeDestination (Destinations.h) knows; the programs
-// call it once at start.
-void RegisterEvolutionBook();
 
 }  // namespace lumivex::destination

@@ -48,8 +48,9 @@ class MergingStream : public contact::ContactStream {
     int64_t modified = 0;  // ms since 1970, INT64_MIN when unknown
     int32_t position = 0;
     uint32_t parent = 0;
-    uint32_t work = 0;  // the folder (FolderContacts::MakeOrigin)
-    uint8_t rules = 0;  // bit 1 << MatchRule of each join it took part in
+    uint32_t work = 0;                      // the folder (FolderContacts::MakeOrigin)
+    uint8_t rules = 0;                      // bit 1 << MatchRule of each join it took part in
+    MatchRule joinedBy = MatchRule::kNone;  // the first (strongest) of those joins
   };
   Origin OriginOf(const Entry& e) const {
     return reader_.MakeOrigin(e.work, e.position,
@@ -101,8 +102,11 @@ class MergingStream : public contact::ContactStream {
         if (a == b) continue;
         entries_[std::max(a, b)].parent = std::min(a, b);
         const auto bit = static_cast<uint8_t>(1u << unsigned(keys[k].rule));
-        entries_[keys[run].entry].rules |= bit;
-        entries_[keys[k].entry].rules |= bit;
+        for (const uint32_t joined : {keys[run].entry, keys[k].entry}) {
+          Entry& e = entries_[joined];
+          e.rules |= bit;
+          if (e.joinedBy == MatchRule::kNone) e.joinedBy = keys[k].rule;
+        }
       }
       run = end;
     }
@@ -142,6 +146,7 @@ class MergingStream : public contact::ContactStream {
     for (size_t k = 0; k < order.size(); ++k) {
       const Entry& e = entries_[order[k]];
       out.origins.push_back(OriginOf(e));
+      out.origins.back().joinedBy = RuleText(e.joinedBy);
       rules |= e.rules;
       if (k == 0) {
         spool_.Take(order[k], out.contact);

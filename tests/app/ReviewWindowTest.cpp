@@ -3,16 +3,21 @@
 // unticked, and what is ticked is exactly what the export writes (read back by strict vobject).
 #include "app/ReviewWindow.h"
 
+#include "app/ExportDialog.h"
+#include "app/SendPanel.h"
+
 #include "convert/Utf8Export.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/contact/Utf8Readers.h"
 #include "tests/convert/ProgramRun.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSortFilterProxyModel>
+#include <QRadioButton>
 #include <QTableView>
 #include <QTreeWidget>
 
@@ -72,16 +77,22 @@ TEST(ReviewWindow, TickSearchSplitAndExportWhatIsTicked) {
   // Four entries (the suggested contacts are shown unticked, not read), Ann's two one row.
   EXPECT_EQ(window.LblCounts->text(), "4 contacts from 2 stores, 3 after merging, 3 ticked");
 
-  auto shows = [&](int rows) { return WaitFor([&] { return window.Shown().rowCount() == rows; }); };
+  auto shown = [&] {
+    QStringList names;
+    for (int row = 0; row < window.Shown().rowCount(); ++row)
+      names << window.Shown().index(row, ReviewModel::kName).data().toString();
+    return names;
+  };
+  auto shows = [&](const QStringList& names) { return WaitFor([&] { return shown() == names; }); };
   window.TxtSearch->setText("ek.exa");
-  EXPECT_TRUE(shows(1));
-  window.TxtSearch->setText("lee");
-  ASSERT_TRUE(shows(1));
+  EXPECT_TRUE(shows({"Bo Ek"}));
+  window.TxtSearch->setText("LEE");
+  ASSERT_TRUE(shows({"Ann Lee"}));
   window.TableContacts->setCurrentIndex(window.Shown().index(0, ReviewModel::kName));
   window.CmdSplit->click();
-  EXPECT_EQ(window.Shown().rowCount(), 2);  // Ann from each store
+  EXPECT_EQ(shown(), (QStringList{"Ann Lee", "Ann Lee"}));  // Ann from each store
   window.TxtSearch->clear();
-  EXPECT_TRUE(shows(4));
+  EXPECT_TRUE(shows({"Ann Lee", "Ann Lee", "Bo Ek", "Cy Berg"}));
 
   // Untick Bo.
   for (int row = 0; row < window.Model().rowCount(); ++row)
@@ -124,6 +135,142 @@ TEST(ReviewWindow, AutoCollectedFoldersAreOfferedUnticked) {
   EXPECT_EQ(suggested->checkState(0), Qt::Unchecked);
   suggested->setCheckState(0, Qt::Checked);
   ASSERT_TRUE(WaitFor([&] { return window.Loaded() && window.Model().Entries() == 2; }));
+}
+
+}  // namespace
+}  // namespace lumivex
+
+namespace lumivex {
+namespace {
+
+struct ViewCase {
+  const char* search;
+  int column;  // sorted by; -1: the rows' own order
+  Qt::SortOrder order;
+  QStringList names;  // shown, in order
+};
+
+ReviewEntry Person(const char* name, const char* company, const char* email) {
+  ReviewEntry e;
+  e.name = QString::fromUtf8(name);
+  e.company = QString::fromUtf8(company);
+  e.email = QString::fromUtf8(email);
+  return e;
+}
+
+// Search without case (also beyond ASCII) and sort by a column, set before the second half of the
+// rows arrives: those rows are searched and placed as they come.
+TEST(ReviewWindow, SearchAndSortHoldForRowsReadLater) {
+  const std::vector<ViewCase> cases = {
+      {"müller", -1, Qt::AscendingOrder, {"Carl Müller", "Bob Stone"}},
+      {"MÜLLER", ReviewModel::kName, Qt::DescendingOrder, {"Carl Müller", "Bob Stone"}},
+      {"",
+       ReviewModel::kName,
+       Qt::AscendingOrder,
+       {"anna Berg", "Bob Stone", "Carl Müller", "Zoe Adams", "Ömer Çelik"}},
+      {"contoso", ReviewModel::kCompany, Qt::AscendingOrder, {"Zoe Adams", "Ömer Çelik"}},
+      {"ann", ReviewModel::kEmail, Qt::AscendingOrder, {"Carl Müller", "anna Berg"}},
+      {"adamscontoso", -1, Qt::AscendingOrder, {}},  // a search never spans two fields
+  };
+  for (const ViewCase& c : cases) {
+    SCOPED_TRACE(c.search);
+    ReviewModel model;
+    ReviewView view(&model, nullptr);
+    model.AddEntries({Person("Zoe Adams", "Contoso", "zoe@adams.example"),
+                      Person("Carl Müller", "Lee", "ann.c@mueller.example")});
+    view.sort(c.column, c.order);
+    view.Search(QString::fromUtf8(c.search));
+    model.AddEntries({Person("anna Berg", "Fabrikam", "anna@berg.example"),
+                      Person("Ömer Çelik", "CONTOSO Ltd", "omer@celik.example"),
+                      Person("Bob Stone", "", "bob@MÜLLER.example")});
+    QStringList names;
+    for (int row = 0; row < view.rowCount(); ++row)
+      names << view.index(row, ReviewModel::kName).data().toString();
+    EXPECT_EQ(names, c.names);
+  }
+}
+
+// The current contact stays current through a search and a sort that still show it.
+TEST(ReviewWindow, CurrentRowStaysWithItsContact) {
+  ReviewModel model;
+  ReviewView view(&model, nullptr);
+  model.AddEntries(
+      {Person("Zoe Adams", "", ""), Person("Carl Müller", "", ""), Person("Bob Stone", "", "")});
+  QItemSelectionModel selection(&view);
+  selection.setCurrentIndex(view.index(1, ReviewModel::kName), QItemSelectionModel::NoUpdate);
+  view.Search("a");  // Zoe Adams, Carl Müller
+  EXPECT_EQ(selection.currentIndex().data().toString(), "Carl Müller");
+  EXPECT_EQ(selection.currentIndex().row(), 1);
+  view.sort(ReviewModel::kName);
+  EXPECT_EQ(selection.currentIndex().data().toString(), "Carl Müller");
+  EXPECT_EQ(selection.currentIndex().row(), 0);
+  view.Search("zoe");
+  EXPECT_FALSE(selection.currentIndex().isValid());
+}
+
+}  // namespace
+}  // namespace lumivex
+
+namespace lumivex {
+namespace {
+
+// What the review ticks is what "Send to an Address Book..." sends: two stores reviewed from the
+// export dialog, Bo unticked, Ann's group split, Di's kept, sent into a KDE Contacts folder and
+// read back by strict vobject.
+TEST(ReviewWindow, SendTakesExactlyTheTickedContacts) {
+  testing::App();
+  const QString dir = testing::ScratchDir("review-send");
+  const QString older = WriteStore(dir + "/older.pst", R"([
+      {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example"},
+      {"FirstName": "Bo", "LastName": "Ek", "Email1Address": "bo@ek.example"},
+      {"FirstName": "Di", "LastName": "Fox", "Email1Address": "di@fox.example"}])");
+  const QString newer = WriteStore(dir + "/newer.pst", R"([
+      {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example",
+       "MobileTelephoneNumber": "+49 30 1234567"},
+      {"FirstName": "Cy", "LastName": "Berg", "Email1Address": "cy@berg.example"},
+      {"FirstName": "Di", "LastName": "Fox", "Email1Address": "di@fox.example",
+       "HomeTelephoneNumber": "+49 30 7654321"}])");
+  ExportDialog dialog(nullptr, ExportSource{false, older, {}});
+
+  testing::OnNextModal([&](QWidget* modal) {
+    auto* review = qobject_cast<ReviewWindow*>(modal);
+    ASSERT_NE(review, nullptr);
+    review->AddStore(newer);
+    ASSERT_TRUE(WaitFor([&] { return review->Loaded() && review->Model().Entries() == 6; }));
+    ReviewModel& model = review->Model();
+    for (int row = 0; row < model.rowCount(); ++row) {
+      const QString name = model.index(row, ReviewModel::kName).data().toString();
+      if (name == "Bo Ek") model.SetTicked(row, false);
+      if (name == "Ann Lee") model.Split(row);
+    }
+    review->CmdUse->click();
+  });
+  dialog.CmdReview->click();
+
+  const QString book = dir + "/kde-contacts";
+  testing::OnNextModal([&](QWidget* modal) {
+    auto* panel = qobject_cast<SendPanel*>(modal);
+    ASSERT_NE(panel, nullptr);
+    panel->OptKde->setChecked(true);
+    panel->EdtKdeFolder->setText(book);
+    panel->CmdSend->click();
+    EXPECT_TRUE(WaitFor([&] { return !panel->Running(); }));
+    EXPECT_EQ(panel->LastError(), QString());
+    panel->CmdClose->click();
+  });
+  dialog.CmdSendTo->click();
+
+  QStringList files;
+  for (const QString& file : QDir(book).entryList({"*.vcf"}, QDir::Files))
+    files << book + "/" + file;
+  const QJsonArray cards = VObjectReader().ReadOrFail(files).array();
+  EXPECT_EQ(Names(cards), (QStringList{"Ann Lee", "Ann Lee", "Cy Berg", "Di Fox"}));
+  QStringList phones;  // the split Anns each with their own; Di with the merged one
+  for (const QJsonValue& card : cards)
+    phones << card["FN"][0]["value"].toString() + ": " +
+                  QString::number(card["TEL"].toArray().size());
+  phones.sort();
+  EXPECT_EQ(phones, (QStringList{"Ann Lee: 0", "Ann Lee: 1", "Cy Berg: 0", "Di Fox: 1"}));
 }
 
 }  // namespace

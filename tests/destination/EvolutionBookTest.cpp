@@ -8,6 +8,7 @@
 #include "merge/ContactSources.h"
 #include "source/StoreBackend.h"
 #include "tests/contact/Utf8Readers.h"
+#include "tests/convert/ProgramRun.h"
 #include "tests/destination/EdsSession.h"
 #include "tests/support/TestPaths.h"
 
@@ -199,5 +200,33 @@ TEST(EvolutionBook, BooksAreListedAndAnUnknownOneIsNamedInTheError) {
   } catch (const DestinationError& e) {
     EXPECT_TRUE(QString::fromUtf8(e.what()).contains(u"\u201CHoliday friends\u201D")) << e.what();
     EXPECT_TRUE(QString::fromUtf8(e.what()).contains(u"Personal")) << e.what();
+  }
+}
+
+// The command line reaches the books through the module it loads once they are named: they are
+// listed as the server has them, and a book the server does not have is named in the failure.
+TEST(EvolutionBook, TheCommandLineListsTheBooksAndNamesAnUnknownOne) {
+  const EdsSession eds;
+  ASSERT_TRUE(eds.missing.isEmpty());
+  const struct {
+    QStringList arguments;
+    int status;
+    QString out;  // all of standard output
+    QString err;  // part of standard error
+  } cases[] = {
+      {{"send", "--to", "evolution", "--list-books"},
+       0,
+       "Personal\tsystem-address-book\tdefault\n",
+       ""},
+      {{"send", "--to", "evolution:Holiday friends", BinDir() + "/sample.pst"},
+       1,
+       "",
+       QStringLiteral("\u201CHoliday friends\u201D")},
+  };
+  for (const auto& c : cases) {
+    const ProgramOutput run = RunCli(c.arguments);
+    EXPECT_EQ(run.status, c.status) << run.err.toStdString();
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_TRUE(run.err.contains(c.err)) << run.err.toStdString();
   }
 }

@@ -5,4 +5,4 @@ target_link_libraries(lumivex_eds_session PUBLIC lumivex_testsupport PRIVATE Pkg
 lumivex_target(lumivex_eds_session)
 lumivex_test(evolution_book_tests ${CMAKE_CURRENT_LIST_DIR}/EvolutionBookTest.cpp
   LIBS lumivex_evolution lumivex_eds_session lumivex_utf8_readers lumivex_merge)
-add_dependencies(evolution_book_tests lumivex_sample_store)
+add_dependencies(evolution_book_tests lumivex_sample_store lumivex-cli)

@@ -205,6 +205,8 @@ struct CliCase {
   QString out;  // the start of what is printed
   int cards;    // in the file written; -1: no file
   int reportRows;
+  // With the third store: the rule column of Carla Diaz's report rows, newest entry first.
+  QStringList carlaRules = {};
 };
 
 // The command line over the two stores: merged by default, every entry with --no-merge, counts
@@ -226,11 +228,25 @@ TEST(MergeStores, CommandLineMergesCountsAndReports) {
        -1,
        8},
       {{"--no-merge", "--merge-report", dir + "/r.csv", "--out", dir + "/x.vcf"}, 2, "", -1, -1},
+      // A third Carla sharing only the newer one's e-mail address: each row names its own join.
+      {{"--dry-run", "--merge-report", dir + "/report.csv"},
+       0,
+       "13 entries from 3 stores",
+       -1,
+       9,
+       {"same e-mail address", "same e-mail address", "same name and phone number"}},
   };
+  const QString third =
+      WriteStore(dir + "/third.pst",
+                 QJsonDocument::fromJson(R"([{"FirstName": "Carla", "LastName": "Diaz",
+                                              "Email1Address": "carla@diaz.example"}])")
+                     .array(),
+                 "2025-09-01T10:00:00Z");
   for (const CliCase& c : cases) {
     SCOPED_TRACE(c.args.join(u' ').toStdString());
-    const ProgramOutput run = RunCli(QStringList{"export", "--format", "vcard4"} + c.args +
-                                     QStringList{TwoStores().older, TwoStores().newer});
+    QStringList stores{TwoStores().older, TwoStores().newer};
+    if (!c.carlaRules.isEmpty()) stores << third;
+    const ProgramOutput run = RunCli(QStringList{"export", "--format", "vcard4"} + c.args + stores);
     EXPECT_EQ(run.status, c.status) << run.err.toStdString();
     EXPECT_TRUE(c.out.isEmpty() || run.out.startsWith(c.out)) << run.out.toStdString();
     const qsizetype out = c.args.indexOf("--out");
@@ -240,10 +256,16 @@ TEST(MergeStores, CommandLineMergesCountsAndReports) {
     if (c.reportRows >= 0) {
       const QString report = QString::fromUtf8(FileBytes(dir + "/report.csv"));
       EXPECT_EQ(report.count(u'\n') - 1, c.reportRows) << report.toStdString();
+      if (!c.carlaRules.isEmpty()) {
+        QStringList rules;  // contact no., store, folder, position, modified, rule, name
+        for (const QString& row : report.split(QStringLiteral("\r\n")))
+          if (row.endsWith(u",Carla Diaz")) rules << row.section(u',', 5, 5);
+        EXPECT_EQ(rules, c.carlaRules) << report.toStdString();
+      }
     }
   }
   EXPECT_EQ(QDir(dir).entryList(QDir::Files),
-            (QStringList{"every.vcf", "merged.vcf", "report.csv"}));
+            (QStringList{"every.vcf", "merged.vcf", "report.csv", "third.pst", "third.pst.json"}));
 }
 
 }  // namespace
