@@ -8,6 +8,7 @@
 #include "convert/ConversionRun.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -36,6 +37,7 @@ class ConsoleView : public ConversionView {
   void Hide() override { progress.End(); }
   void OutputWritten(const QString& path) override {
     ++filesWritten;
+    written << path;
     if (!listFiles_) return;
     progress.Above();
     std::printf("%s\n", qPrintable(path));
@@ -59,6 +61,7 @@ class ConsoleView : public ConversionView {
   ConsoleProgress progress;
   QString completion;
   int filesWritten = 0;
+  QStringList written;  // the files written, in order
   int filesFailed = 0;
   QString firstFailure;      // the first file that could not be written, and why
   QStringList fileFailures;  // each contact that got no file of its own
@@ -124,6 +127,18 @@ int Report(const RunResult& result, const ConsoleView& view, const OutputOptions
                    QStringLiteral("none of the %1 contacts could be written, the first %2; %3")
                        .arg(result.entries)
                        .arg(view.firstFailure, kFreeSpace));
+  // No contact's values were written: every entry could not be read at all (the store changed
+  // before the first was read), or, in the address book, which leaves unreadable entries out,
+  // every entry was unreadable. Files of blank cards or an empty book are not kept.
+  if (result.entries > 0 && !view.unreadable.isEmpty() &&
+      (output.wab ? view.unreadable.size() >= result.entries : result.entriesWithValues == 0)) {
+    for (const QString& line : view.unreadable) Warn(kExportVerb, line);
+    for (const QString& path : view.written) QFile::remove(path);
+    return Failure(kExportVerb,
+                   QStringLiteral("none of the %1 entries could be read (see the lines "
+                                  "above); nothing was written")
+                       .arg(result.entries));
+  }
   QStringList summary = Shortfalls(view, output, folder, result.entries);
   // Warnings above name the entries; a worksheet that is only full has none.
   const bool listed = !summary.isEmpty();
@@ -186,13 +201,19 @@ int ExportInCodePage(const ExportRequest& request) {
     return Failure(kExportVerb, QString::fromUtf8(failure.what()));
   }
 
-  // A folder without entries has nothing to export (one whose list of entries lost some is
-  // damage, reported after the run).
+  // A folder without entries has nothing to export; nor has one whose list of entries lost
+  // them all, which is damage (one that lost some is reported after the run).
   try {
-    if (folder->GetItems()->Count() == 0 && folder->MissingEntries().isEmpty())
-      return Failure(kExportVerb, QStringLiteral("the folder \"%1\" holds no contacts; nothing "
-                                                 "was written")
-                                      .arg(folder->Path()));
+    if (folder->GetItems()->Count() == 0) {
+      const QString missing = folder->MissingEntries();
+      if (missing.isEmpty())
+        return Failure(kExportVerb, QStringLiteral("the folder \"%1\" holds no contacts; "
+                                                   "nothing was written")
+                                        .arg(folder->Path()));
+      Warn(kExportVerb, QStringLiteral("\"%1\" is damaged: %2").arg(folder->Path(), missing));
+      return Failure(kExportVerb, QStringLiteral("none of the folder's entries can be found (see "
+                                                 "the line above); nothing was written"));
+    }
   } catch (const StoreError&) {
     // The run reports a folder it cannot read.
   }

@@ -193,9 +193,9 @@ int Report(const Utf8ExportResult& result, const QString& onlyFolder, int unread
     summary << QStringLiteral("%1 of %2 contacts were written without some of their fields")
                    .arg(partial)
                    .arg(written);
-  if (written == 0 && unreadable == 0 && unwritten == 0)
-    summary << QStringLiteral("nothing was written");
-  if (unreadable > 0)
+  if (written == 0 && unreadable > 0)
+    summary << QStringLiteral("none of the %1 entries could be read").arg(unreadable);
+  else if (unreadable > 0)
     summary << QStringLiteral(
                    "%1 of %2 entries could not be read (they are left out, the other "
                    "%3 were written)")
@@ -208,10 +208,13 @@ int Report(const Utf8ExportResult& result, const QString& onlyFolder, int unread
                    "another folder for --out)")
                    .arg(unwritten)
                    .arg(entries - unreadable);
+  // Nothing written is a failure, not an export that is only incomplete.
+  const bool nothing = written == 0 && !result.cancelled;
   std::fflush(stdout);
-  std::fprintf(stderr, "lumivex-cli %s: incomplete: %s; see the lines above\n",
-               qPrintable(kExportVerb), qPrintable(summary.join(QStringLiteral("; "))));
-  return kExitIncomplete;
+  std::fprintf(stderr, "lumivex-cli %s: %s: %s; see the lines above\n", qPrintable(kExportVerb),
+               nothing ? "nothing was written" : "incomplete",
+               qPrintable(summary.join(QStringLiteral("; "))));
+  return nothing ? kExitFailure : kExitIncomplete;
 }
 
 // --dry-run: reads and merges every contact, prints the counts and writes no contact (a
@@ -286,13 +289,13 @@ int ExportInUtf8(const ExportRequest& request) {
     contacts = merge::OpenContacts(std::move(sources), !request.noMerge);
   } catch (const StoreError& failure) {
     if (unreadableFolders > 0) {
-      // The damage is what lost the contacts: told as an export that is not whole.
+      // The damage is what lost the contacts: nothing was written.
       std::fflush(stdout);
       std::fprintf(stderr,
-                   "lumivex-cli %s: incomplete: %d folder%s cannot be read (see the lines above) "
-                   "and no other holds contacts; nothing was written\n",
+                   "lumivex-cli %s: %d folder%s cannot be read (see the lines above) and no "
+                   "other holds contacts; nothing was written\n",
                    qPrintable(kExportVerb), unreadableFolders, unreadableFolders == 1 ? "" : "s");
-      return kExitIncomplete;
+      return kExitFailure;
     }
     return Failure(kExportVerb, QString::fromUtf8(failure.what()));
   }

@@ -65,17 +65,22 @@ std::shared_ptr<Folder> PickedContactsFolder(MailSession& session) {
 // fails tells the view, with the entry's place and the store's reason.
 class ReportingEntry : public ContactEntry {
  public:
+  // `valued` counts the entries of which a value was read (null: not counted).
   ReportingEntry(std::unique_ptr<ContactEntry> entry, ConversionView& view, QString folder,
-                 int position)
-      : entry_(std::move(entry)), view_(view), folder_(std::move(folder)), position_(position) {}
+                 int position, int* valued = nullptr)
+      : entry_(std::move(entry)),
+        view_(view),
+        folder_(std::move(folder)),
+        position_(position),
+        valued_(valued) {}
 
   bool Read(std::string_view name, QString& value) const override {
-    if (entry_->Read(name, value)) return true;
+    if (entry_->Read(name, value)) return Valued();
     Report(entry_->Failure());
     return false;
   }
   bool ReadContact(contact::Contact& contact, QString& why) const override {
-    if (entry_->ReadContact(contact, why)) return true;
+    if (entry_->ReadContact(contact, why)) return Valued();
     Report(why);
     return false;
   }
@@ -94,17 +99,29 @@ class ReportingEntry : public ContactEntry {
   }
 
  private:
+  bool Valued() const {
+    if (valued_ != nullptr && !counted_) ++*valued_;
+    counted_ = true;
+    return true;
+  }
+
   std::unique_ptr<ContactEntry> entry_;
   ConversionView& view_;
   QString folder_;
   int position_;
+  int* valued_;
   mutable bool reported_ = false;
+  mutable bool counted_ = false;
 };
 
 class ReportingItems : public Items {
  public:
-  ReportingItems(std::shared_ptr<Items> items, ConversionView& view, QString folder)
-      : items_(std::move(items)), view_(view), folder_(std::move(folder)) {}
+  ReportingItems(std::shared_ptr<Items> items, ConversionView& view, QString folder,
+                 std::shared_ptr<int> valued)
+      : items_(std::move(items)),
+        view_(view),
+        folder_(std::move(folder)),
+        valued_(std::move(valued)) {}
 
   int Count() const override { return items_->Count(); }
   std::unique_ptr<ContactEntry> Item(int index) const override {
@@ -116,13 +133,15 @@ class ReportingItems : public Items {
       throw;
     }
     if (!entry) return entry;
-    return std::make_unique<ReportingEntry>(std::move(entry), view_, folder_, index + 1);
+    return std::make_unique<ReportingEntry>(std::move(entry), view_, folder_, index + 1,
+                                            valued_.get());
   }
 
  private:
   std::shared_ptr<Items> items_;
   ConversionView& view_;
   QString folder_;
+  std::shared_ptr<int> valued_;
 };
 
 QString FolderPathOf(const Folder* folder) {
@@ -139,7 +158,8 @@ RunContext::RunContext(QString target, std::shared_ptr<Folder> folder, std::shar
                        ConversionView& view)
     : target_(std::move(target)),
       folder_(std::move(folder)),
-      items_(std::make_shared<ReportingItems>(std::move(items), view, FolderPathOf(folder_.get()))),
+      items_(std::make_shared<ReportingItems>(std::move(items), view, FolderPathOf(folder_.get()),
+                                              valued_)),
       view_(view) {}
 
 QString RunContext::OutputStem(const QDateTime& now) {
@@ -217,6 +237,7 @@ RunResult RunConversion(const SourceOptions& source, const OutputOptions& output
       result.status = RunResult::kCompleted;
       result.contacts = run.counter;
       result.outputPath = Module1::OutputPath;
+      result.entriesWithValues = run.EntriesWithValues();
     }
     if (output.excel) {
       // The worksheet ends without the release step: the picked folder stays for a later run.

@@ -108,9 +108,14 @@ class RunContext {
   // "Saving Contacts " + n + "/" + the folder's count read afresh.
   void ShowProgressLabel(int n) const;
 
+  // The entries of which at least one value was read so far: none when every entry the writer
+  // walked could not be read at all (a store that changed before the first one was read).
+  int EntriesWithValues() const { return *valued_; }
+
  private:
   QString target_;
   std::shared_ptr<Folder> folder_;
+  std::shared_ptr<int> valued_ = std::make_shared<int>(0);
   std::shared_ptr<Items> items_;
   ConversionView& view_;
 };
@@ -124,9 +129,10 @@ struct RunResult {
   };
   Status status = kCancelled;
   QString error;
-  int contacts = 0;    // entries visited, as the window's 16-bit counter counts them
-  int entries = 0;     // the folder's entries, counted in full (no 16-bit limit)
-  QString outputPath;  // the single file written, or the last per-contact file
+  int contacts = 0;           // entries visited, as the window's 16-bit counter counts them
+  int entries = 0;            // the folder's entries, counted in full (no 16-bit limit)
+  QString outputPath;         // the single file written, or the last per-contact file
+  int entriesWithValues = 0;  // RunContext::EntriesWithValues at the end of the writer's loop
 };
 
 // CmdConversion_Click without the window: the run from the folder browser to the release step.

@@ -5,7 +5,10 @@
 #include <QDir>
 #include <QTimeZone>
 
+#include <cerrno>
 #include <cstring>
+
+#include <unistd.h>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -140,7 +143,12 @@ class Reader {
     const auto n = static_cast<qsizetype>(head >> 1);
     const bool narrow = head & 1;
     if (!Has(narrow ? n : n * 2)) return;
-    s.resize(n);
+    // A string still shared (with the merged contact an older entry's values went into) is let
+    // go rather than resized: resizing would copy what it holds first.
+    if (s.isDetached() && s.capacity() >= n)
+      s.resize(n);
+    else
+      s = n == 0 ? QString() : QString(n, Qt::Uninitialized);
     char16_t* to = reinterpret_cast<char16_t*>(s.data());
     if (narrow) {
       qsizetype i = 0;
@@ -223,32 +231,30 @@ class Reader {
   bool ok_ = true;
 };
 
+// Each of the members named, in the order named: the one list the writing and the reading both
+// go by.
+template <typename V, typename T, typename... M>
+void Members(V& v, T& t, M T::*... members) {
+  (v.Value(t.*members), ...);
+}
 template <typename V>
 void Fields(V& v, contact::Email& e) {
-  v.Value(e.address);
-  v.Value(e.displayName);
-  v.Value(e.type);
+  using E = contact::Email;
+  Members(v, e, &E::address, &E::displayName, &E::type);
 }
 template <typename V>
 void Fields(V& v, contact::Phone& p) {
-  v.Value(p.kind);
-  v.Value(p.number);
+  Members(v, p, &contact::Phone::kind, &contact::Phone::number);
 }
 template <typename V>
 void Fields(V& v, contact::Address& a) {
-  v.Value(a.kind);
-  v.Value(a.street);
-  v.Value(a.poBox);
-  v.Value(a.city);
-  v.Value(a.state);
-  v.Value(a.postalCode);
-  v.Value(a.country);
-  v.Value(a.mailing);
+  using A = contact::Address;
+  Members(v, a, &A::kind, &A::street, &A::poBox, &A::city, &A::state, &A::postalCode, &A::country,
+          &A::mailing);
 }
 template <typename V>
 void Fields(V& v, contact::Member& m) {
-  v.Value(m.name);
-  v.Value(m.address);
+  Members(v, m, &contact::Member::name, &contact::Member::address);
 }
 // Every field of the contact model, in one order for writing and reading.
 template <typename V>
@@ -270,6 +276,10 @@ void Fields(V& v, Contact& c) {
 }
 
 constexpr qsizetype kBlock = 1 << 20;
+
+QString SystemError(int error) {
+  return QString::fromLocal8Bit(std::strerror(error));
+}
 
 }  // namespace
 
@@ -320,13 +330,24 @@ void EntrySpool::Add(const Contact& contact) {
   if (buffer_.size() >= kBlock) Flush();
 }
 
+// The file is written and read through its descriptor, at explicit offsets: the file object's
+// own buffer would copy every entry read once more, and a seek before each read is a system call
+// of its own.
 void EntrySpool::Flush() {
-  if (file_.write(buffer_) != buffer_.size())
-    throw StoreError(QStringLiteral("Cannot write the temporary file %1 to merge in: %2. Free "
-                                    "some disk space there or set TMPDIR to another folder")
-                         .arg(file_.fileName(), file_.errorString())
-                         .toStdString());
-  written_ += buffer_.size();
+  const char* data = buffer_.constData();
+  int64_t left = buffer_.size();
+  while (left > 0) {
+    const ssize_t n = ::pwrite(file_.handle(), data, size_t(left), written_);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      throw StoreError(QStringLiteral("Cannot write the temporary file %1 to merge in: %2. Free "
+                                      "some disk space there or set TMPDIR to another folder")
+                           .arg(file_.fileName(), SystemError(n < 0 ? errno : ENOSPC))
+                           .toStdString());
+    data += n;
+    left -= n;
+    written_ += n;
+  }
   buffer_.clear();
 }
 
@@ -334,12 +355,23 @@ void EntrySpool::Finish() {
   encoded_ = {};
   if (!file_.isOpen()) return;
   Flush();
-  if (!file_.flush())
-    throw StoreError(QStringLiteral("Cannot write the temporary file %1 to merge in: %2")
-                         .arg(file_.fileName(), file_.errorString())
-                         .toStdString());
   buffer_at_ = 0;
-  buffer_.clear();
+}
+
+bool EntrySpool::Read(QByteArray& into, int64_t from, int64_t length) {
+  into.resize(length);
+  int64_t got = 0;
+  while (got < length) {
+    const ssize_t n = ::pread(file_.handle(), into.data() + got, size_t(length - got), from + got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error_ = n < 0 ? errno : 0;
+      break;
+    }
+    got += n;
+  }
+  into.resize(got);
+  return got > 0;
 }
 
 void EntrySpool::Take(uint32_t index, Contact& out) {
@@ -353,28 +385,24 @@ void EntrySpool::Take(uint32_t index, Contact& out) {
   }
   const int64_t at = offsets_[index] - kFileBase;
   const int64_t window_end = buffer_at_ + buffer_.size();
-  auto read = [&](QByteArray& into, int64_t from, int64_t length) {
-    into.resize(length);
-    const qint64 got = file_.seek(from) ? file_.read(into.data(), length) : -1;
-    into.resize(std::max<qint64>(got, 0));
-  };
   const char* data = nullptr;
-  QByteArray single;
   if (at >= buffer_at_ && at + size <= window_end) {
     data = buffer_.constData() + (at - buffer_at_);
   } else if (at >= window_end && at < window_end + kBlock) {
     // Entries are mostly taken in the order they were added: the file is read a window ahead.
-    read(buffer_, at, std::max<int64_t>(kBlock, size));
+    Read(buffer_, at, std::max<int64_t>(kBlock, size));
     buffer_at_ = at;
     if (buffer_.size() >= size) data = buffer_.constData();
   } else {
     // An entry of a group whose others came long before: read on its own, the window kept.
-    read(single, at, size);
-    if (single.size() == size) data = single.constData();
+    Read(single_, at, size);
+    if (single_.size() == size) data = single_.constData();
   }
   if (!data || !Decode(data, size, out))
     throw StoreError(QStringLiteral("Cannot read back the temporary file %1 the merge uses: %2")
-                         .arg(file_.fileName(), file_.errorString())
+                         .arg(file_.fileName(), error_
+                                                    ? SystemError(error_)
+                                                    : QStringLiteral("it is shorter than written"))
                          .toStdString());
 }
 

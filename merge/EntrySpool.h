@@ -16,7 +16,7 @@ namespace lumivex::merge {
 class EntrySpool {
  public:
   static constexpr int64_t kChunk = int64_t(1) << 22;
-  static constexpr int64_t kMemoryCap = 24 * kChunk;  // 96 MiB
+  static constexpr int64_t kMemoryCap = 4 * kChunk;  // 16 MiB
 
   // `memoryCap`: the bytes of entries kept in memory before the file is used.
   explicit EntrySpool(int64_t memoryCap = kMemoryCap);
@@ -29,12 +29,16 @@ class EntrySpool {
 
  private:
   void Flush();
+  // `length` bytes of the file from `from` into `into`, fewer where it ends or cannot be read.
+  bool Read(QByteArray& into, int64_t from, int64_t length);
   void Open();
   std::vector<QByteArray> chunks_;  // entries in memory; none crosses from one chunk to the next
   QTemporaryFile file_;             // opened when memory is full
   QByteArray encoded_;              // the entry being added
   QByteArray buffer_;               // entries not yet written, or a window of the file being read
   int64_t buffer_at_ = 0;           // where in the file the read window starts
+  QByteArray single_;               // an entry read on its own, outside the window
+  int error_ = 0;                   // errno of the last failed read
   // Where each entry starts: below kFileBase in chunks_ (chunk = offset / kChunk), else in the
   // file at offset - kFileBase.
   static constexpr int64_t kFileBase = int64_t(1) << 62;

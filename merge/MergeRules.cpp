@@ -76,18 +76,26 @@ void TakeIfEmpty(QString& newer, const QString& older) {
   if (newer.isEmpty() && !older.isEmpty()) newer = older;
 }
 
-QString PhoneKey(const contact::Phone& phone) {
-  const QString digits = ComparablePhone(phone.number);
-  return digits.isEmpty() ? phone.number.simplified() : digits;
+using PhoneBuffer = QVarLengthArray<char16_t, 64>;
+QStringView PhoneDigits(const QString& number, PhoneBuffer& digits);
+
+// text.simplified(), without a new string where the text is simple already, as most are.
+QString Simplified(const QString& text) {
+  bool space = true;  // a space here would lead
+  for (const QChar c : text) {
+    if (!c.isSpace()) {
+      space = false;
+      continue;
+    }
+    if (space || c != u' ') return text.simplified();
+    space = true;
+  }
+  return space && !text.isEmpty() ? text.simplified() : text;
 }
 
-bool SameAddress(const contact::Address& a, const contact::Address& b) {
-  return a.kind == b.kind && a.street.simplified() == b.street.simplified() &&
-         SameText(a.poBox.simplified(), b.poBox.simplified()) &&
-         SameText(a.city.simplified(), b.city.simplified()) &&
-         SameText(a.state.simplified(), b.state.simplified()) &&
-         a.postalCode.simplified() == b.postalCode.simplified() &&
-         SameText(a.country.simplified(), b.country.simplified());
+QString PhoneKey(const contact::Phone& phone) {
+  const QString digits = ComparablePhone(phone.number);
+  return digits.isEmpty() ? Simplified(phone.number) : digits;
 }
 
 }  // namespace
@@ -116,11 +124,12 @@ QString ComparableEmail(const QString& address) {
   return a.toCaseFolded();
 }
 
-QString ComparablePhone(const QString& number) {
-  // The digits are gathered in a buffer on the stack and the prefixes skipped by moving the
-  // start: one string is made, for the result only. Merging calls this for every telephone of
-  // every entry.
-  QVarLengthArray<char16_t, 64> digits;
+namespace {
+
+// The digits a telephone number is compared by (ComparablePhone), gathered in `digits` on the
+// caller's stack, the prefixes skipped by moving the start: no string is made, as merging takes
+// them of every telephone of every entry. Empty when fewer than five digits remain.
+QStringView PhoneDigits(const QString& number, PhoneBuffer& digits) {
   bool international = false;
   for (const QChar c : number) {
     if (c >= u'0' && c <= u'9') {
@@ -152,9 +161,14 @@ QString ComparablePhone(const QString& number) {
   }
   // A trunk prefix, also where it is written after the country code ("+44 (0)20 ...").
   while (start < end && digits[start] == u'0') ++start;
-  return end - start >= 5
-             ? QString(reinterpret_cast<const QChar*>(digits.data() + start), end - start)
-             : QString();
+  return end - start >= 5 ? QStringView(digits.data() + start, end - start) : QStringView();
+}
+
+}  // namespace
+
+QString ComparablePhone(const QString& number) {
+  PhoneBuffer digits;
+  return PhoneDigits(number, digits).toString();
 }
 
 QString ComparableName(const Contact& c) {
@@ -197,7 +211,8 @@ void MatchKeys(const Contact& c, std::vector<MatchKey>& out) {
   if (byPhone.AddFolded(displayed ? shown : parts) == 0) return;
   byCompany.AddFolded(displayed ? shown : parts);
   for (const contact::Phone& p : c.phones) {
-    const QString digits = ComparablePhone(p.number);
+    PhoneBuffer buffer;
+    const QStringView digits = PhoneDigits(p.number, buffer);
     if (digits.isEmpty()) continue;
     KeyHash key = byPhone;
     out.push_back({key.Add(digits).Value(), MatchRule::kNameAndPhone});
@@ -206,7 +221,8 @@ void MatchKeys(const Contact& c, std::vector<MatchKey>& out) {
     out.push_back({byCompany.Value(), MatchRule::kNameAndCompany});
 }
 
-void Combine(Contact& newer, const Contact& older) {
+void Combiner::Add(const Contact& older) {
+  Contact& newer = into_;
   for (auto field : {&Contact::messageClass, &Contact::prefix,     &Contact::givenName,
                      &Contact::middleName,   &Contact::surname,    &Contact::suffix,
                      &Contact::displayName,  &Contact::fileAs,     &Contact::nickname,
@@ -242,32 +258,9 @@ void Combine(Contact& newer, const Contact& older) {
   for (const QString& page : older.moreWebPages)
     if (!page.isEmpty() && !knownPage(page)) newer.moreWebPages << page;
 
-  // The newer entry's comparable forms are made once, not once for every value of the older
-  // entry: a group of many entries would otherwise make them again and again.
-  QStringList known;
-  known.reserve(newer.emails.size() + older.emails.size());
-  for (const contact::Email& n : newer.emails) known << ComparableEmail(n.address);
-  for (const contact::Email& e : older.emails) {
-    QString address = ComparableEmail(e.address);
-    if (address.isEmpty() || known.contains(address)) continue;
-    newer.emails.push_back(e);
-    known << std::move(address);
-  }
-  known.clear();
-  for (const contact::Phone& n : newer.phones) known << PhoneKey(n);
-  for (const contact::Phone& p : older.phones) {
-    QString key = PhoneKey(p);
-    if (key.isEmpty() || known.contains(key)) continue;
-    newer.phones.push_back(p);
-    known << std::move(key);
-  }
-  for (contact::Address a : older.addresses) {
-    const bool known = std::any_of(newer.addresses.begin(), newer.addresses.end(),
-                                   [&](const auto& n) { return SameAddress(n, a); });
-    if (known || a.IsEmpty()) continue;
-    a.mailing = false;  // the newest entry's mailing address stays the one
-    newer.addresses.push_back(std::move(a));
-  }
+  if (!older.emails.empty()) AddEmails(older.emails);
+  if (!older.phones.empty()) AddPhones(older.phones);
+  if (!older.addresses.empty()) AddAddresses(older.addresses);
   for (const QString& category : older.categories)
     if (!newer.categories.contains(category, Qt::CaseInsensitive)) newer.categories << category;
 
@@ -279,6 +272,75 @@ void Combine(Contact& newer, const Contact& older) {
       newer.notes += QStringView(kNoteSeparator).toString() + older.notes;
   }
   if (!newer.lastModified.isValid()) newer.lastModified = older.lastModified;
+}
+
+void Combiner::AddEmails(const std::vector<contact::Email>& older) {
+  if (!emailsKnown_) {
+    emailsKnown_ = true;
+    for (const contact::Email& n : into_.emails) emails_.insert(ComparableEmail(n.address));
+  }
+  for (const contact::Email& e : older) {
+    QString address = ComparableEmail(e.address);
+    if (address.isEmpty() || emails_.contains(address)) continue;
+    into_.emails.push_back(e);
+    emails_.insert(std::move(address));
+  }
+}
+
+void Combiner::AddPhones(const std::vector<contact::Phone>& older) {
+  if (!phonesKnown_) {
+    phonesKnown_ = true;
+    for (const contact::Phone& n : into_.phones) phones_.insert(PhoneKey(n));
+  }
+  for (const contact::Phone& p : older) {
+    QString key = PhoneKey(p);
+    if (key.isEmpty() || phones_.contains(key)) continue;
+    into_.phones.push_back(p);
+    phones_.insert(std::move(key));
+  }
+}
+
+Combiner::AddressForm Combiner::FormOf(const contact::Address& a) {
+  AddressForm f{a.kind,
+                Simplified(a.street),
+                Simplified(a.poBox),
+                Simplified(a.city),
+                Simplified(a.state),
+                Simplified(a.postalCode),
+                Simplified(a.country)};
+  f.hash = qHashMulti(0, static_cast<int>(a.kind), f.street, f.postalCode);
+  return f;
+}
+
+bool Combiner::Same(const AddressForm& a, const AddressForm& b) {
+  return a.kind == b.kind && a.street == b.street && SameText(a.poBox, b.poBox) &&
+         SameText(a.city, b.city) && SameText(a.state, b.state) && a.postalCode == b.postalCode &&
+         SameText(a.country, b.country);
+}
+
+void Combiner::AddAddresses(const std::vector<contact::Address>& older) {
+  auto remember = [this](AddressForm form) {
+    addressIndex_.emplace(form.hash, addresses_.size());
+    addresses_.push_back(std::move(form));
+  };
+  if (!addressesKnown_) {
+    addressesKnown_ = true;
+    for (const contact::Address& n : into_.addresses) remember(FormOf(n));
+  }
+  for (const contact::Address& a : older) {
+    if (a.IsEmpty()) continue;
+    AddressForm form = FormOf(a);
+    const auto [first, last] = addressIndex_.equal_range(form.hash);
+    if (std::any_of(first, last, [&](const auto& at) { return Same(addresses_[at.second], form); }))
+      continue;
+    into_.addresses.push_back(a);
+    into_.addresses.back().mailing = false;  // the newest entry's mailing address stays the one
+    remember(std::move(form));
+  }
+}
+
+void Combine(Contact& newer, const Contact& older) {
+  Combiner(newer).Add(older);
 }
 
 }  // namespace lumivex::merge

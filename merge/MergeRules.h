@@ -20,9 +20,11 @@
 
 #include "contact/Contact.h"
 
+#include <QSet>
 #include <QString>
 
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 namespace lumivex::merge {
@@ -53,6 +55,39 @@ struct MatchKey {
 };
 // The keys of `contact`, strongest rule first.
 void MatchKeys(const contact::Contact& contact, std::vector<MatchKey>& out);
+
+// Merges the entries of one person into one contact, the newest first, then each older one in
+// turn: what the contact lacks is taken from the older entry; lists are joined. The compared
+// forms of the contact's e-mail addresses, telephones and postal addresses are made once for the
+// whole group and looked up by hash, not made again for every older entry: a group of many
+// entries would otherwise cost the square of its size.
+class Combiner {
+ public:
+  // Merges into `newest`, which must outlive the combiner.
+  explicit Combiner(contact::Contact& newest) : into_(newest) {}
+  void Add(const contact::Contact& older);
+
+ private:
+  // An address as it is compared: kind, street and postal code as they are (spacing
+  // collapsed), the others without case.
+  struct AddressForm {
+    contact::AddressKind kind;
+    QString street, poBox, city, state, postalCode, country;
+    size_t hash = 0;  // of kind, street and postal code, the parts compared with case
+  };
+  static AddressForm FormOf(const contact::Address& a);
+  static bool Same(const AddressForm& a, const AddressForm& b);
+  void AddEmails(const std::vector<contact::Email>& older);
+  void AddPhones(const std::vector<contact::Phone>& older);
+  void AddAddresses(const std::vector<contact::Address>& older);
+
+  contact::Contact& into_;
+  // The forms of into_'s values so far; made when an older entry first has values of the kind.
+  bool emailsKnown_ = false, phonesKnown_ = false, addressesKnown_ = false;
+  QSet<QString> emails_, phones_;
+  std::vector<AddressForm> addresses_;
+  std::unordered_multimap<size_t, size_t> addressIndex_;  // hash: index in addresses_
+};
 
 // Merges `older` into `newer`: what `newer` lacks is taken from `older`; lists are joined.
 void Combine(contact::Contact& newer, const contact::Contact& older);

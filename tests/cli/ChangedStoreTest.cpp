@@ -35,14 +35,14 @@ struct Outcome {
 // Runs lumivex-cli with `args`, changes the store with `change` once the export has stopped at
 // entry kStopAt, and lets it go on to its end.
 Outcome ExportWhileChanging(const QStringList& args, bool libpff,
-                            const std::function<void()>& change) {
+                            const std::function<void()>& change, int stopAt = kStopAt) {
   const QString errPath = testing::ScratchDir("changed-store-err") + "/stderr";
   const std::string cli = (testing::BinDir() + "/lumivex-cli").toStdString();
   std::vector<std::string> argv = {cli, "export"};
   for (const QString& arg : args) argv.push_back(arg.toStdString());
   const pid_t pid = fork();
   if (pid == 0) {
-    setenv("LUMIVEX_TEST_STOP_AT_ENTRY", std::to_string(kStopAt).c_str(), 1);
+    setenv("LUMIVEX_TEST_STOP_AT_ENTRY", std::to_string(stopAt).c_str(), 1);
     if (libpff) setenv("LUMIVEX_PST_READER", "libpff", 1);
     const int err = open(errPath.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int null = open("/dev/null", O_WRONLY);
@@ -161,6 +161,39 @@ TEST(ChangedStore, ReportedLikeDamageNeverASignal) {
         EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), 3);  // the stores
       }
     }
+  }
+}
+
+// Truncated before the first entry is read: no contact can be written, so no form keeps a file
+// (not even one of blank cards or an empty address book), every entry is listed as unreadable,
+// and the status is 1.
+TEST(ChangedStore, BeforeTheFirstEntryNothingIsWritten) {
+  const QString dir = testing::ScratchDir("changed-store-first");
+  const QString original = MakeStore(dir + "/original.pst", 1);
+  ASSERT_FALSE(original.isEmpty());
+  const QByteArray originalBytes = Bytes(original);
+  const QString store = dir + "/store.pst";
+  const QStringList forms[] = {{"--format", "vcard"},
+                               {"--format", "vcards"},
+                               {"--format", "xls"},
+                               {"--format", "wab"},
+                               {"--format", "vcard4"},
+                               {"--format", "csv"},
+                               {"--format", "vcard3", "--per-contact"}};
+  for (const QStringList& form : forms) {
+    SCOPED_TRACE(form.join(u' ').toStdString());
+    Write(store, originalBytes);
+    const QString out = dir + "/out";
+    QDir(out).removeRecursively();
+    QDir().mkpath(out);
+    const bool oneFile = form.contains("vcard4") || form.contains("csv");
+    const Outcome outcome = ExportWhileChanging(
+        form + QStringList{"--out", oneFile ? out + "/contacts.out" : out, store}, false,
+        [&] { QFile::resize(store, 1 << 20); }, 0);
+    ASSERT_TRUE(outcome.stopped);
+    EXPECT_EQ(outcome.status, 1) << outcome.err.toStdString();
+    EXPECT_EQ(outcome.err.count(kChanged), kContacts) << outcome.err.toStdString();
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 0);
   }
 }
 

@@ -116,3 +116,42 @@ TEST(EntrySpool, GivesBackEveryFieldFromMemoryAndFromDisk) {
 }
 
 }  // namespace
+
+namespace {
+
+using contact::AddressKind;
+using contact::PhoneKind;
+
+// Entries of one person merged newest first: what an older entry brought is not taken again from
+// a still older one where it is written with other case or spacing, and a value new to the
+// group still comes in.
+TEST(Combiner, ValuesAnOlderEntryBroughtAreNotTakenAgain) {
+  contact::Contact newest, older, oldest;
+  newest.emails = {{"ann@example.com", "", "SMTP"}};
+  older.emails = {{"ann@work.example", "", "SMTP"}};
+  oldest.emails = {{" ANN@Work.Example", "", "SMTP"}, {"mailto:ann@example.com", "", "SMTP"}};
+  newest.phones = {{PhoneKind::kMobile, "+49 30 1234567"}};
+  older.phones = {{PhoneKind::kHome, "+49 40 7654321"}};
+  oldest.phones = {{PhoneKind::kHome, "040 765 4321"}, {PhoneKind::kCar, "030 1234567"}};
+  older.addresses = {{AddressKind::kHome, "Lange  Str. 5", "", "Berlin", "", "10115", "DE", true}};
+  oldest.addresses = {
+      {AddressKind::kHome, "Lange Str. 5", "", "BERLIN ", "", "10115", "de", false},
+      {AddressKind::kBusiness, "Lange Str. 5", "", "Berlin", "", "10115", "DE", true}};
+
+  merge::Combiner merged(newest);
+  merged.Add(older);
+  merged.Add(oldest);
+
+  QStringList emails, phones, addresses;
+  for (const auto& e : newest.emails) emails << e.address;
+  for (const auto& p : newest.phones) phones << p.number;
+  for (const auto& a : newest.addresses)
+    addresses << QString("%1 %2 %3").arg(int(a.kind)).arg(a.street).arg(a.mailing);
+  EXPECT_EQ(emails, QStringList({"ann@example.com", "ann@work.example"}));
+  EXPECT_EQ(phones, QStringList({"+49 30 1234567", "+49 40 7654321"}));
+  EXPECT_EQ(addresses,
+            QStringList({QString("%1 Lange  Str. 5 0").arg(int(AddressKind::kHome)),
+                         QString("%1 Lange Str. 5 0").arg(int(AddressKind::kBusiness))}));
+}
+
+}  // namespace
