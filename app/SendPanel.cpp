@@ -5,6 +5,7 @@
 #include "destination/Destinations.h"
 #include "destination/EvolutionModule.h"
 #include "destination/Keyring.h"
+#include "destination/TrustedCertificates.h"
 #include "merge/ContactSources.h"
 #include "source/MailStore.h"
 
@@ -76,6 +77,7 @@ struct SendPanel::Job : public SendObserver {
   QString described;
   QString error;
   QString keyringTrouble;
+  UntrustedCertificate untrusted;  // the certificate the server showed, when not trusted
 
   QElapsedTimer sincePost;
 
@@ -110,6 +112,9 @@ struct SendPanel::Job : public SendObserver {
       }
     } catch (const DestinationError& failure) {
       error = QString::fromUtf8(failure.what());
+      const QString advice = Advice(failure.remedy());
+      if (!advice.isEmpty()) error += QStringLiteral("; ") + advice;
+      if (failure.remedy() == Remedy::kTrustCertificate) untrusted = failure.certificate();
     } catch (const StoreError& failure) {
       error = QStringLiteral(
                   "The contacts could not be read from the store: %1\n\nCheck that the file is "
@@ -121,6 +126,28 @@ struct SendPanel::Job : public SendObserver {
     }
   }
 };
+
+QString SendPanel::Advice(Remedy remedy) {
+  switch (remedy) {
+    case Remedy::kNone:
+      break;
+    case Remedy::kCredentials:
+      return QStringLiteral("check the User and Password boxes");
+    case Remedy::kTrustCertificate:
+      return QStringLiteral(
+          "if this is your own server and that is its certificate's fingerprint, click Trust "
+          "This Certificate");
+    case Remedy::kChooseBook:
+      return QStringLiteral("choose one in the Address book list (Test Connection fills it)");
+    case Remedy::kNewBook:
+      return QStringLiteral("type a name in the Address book box: Send makes that book");
+    case Remedy::kOverwrite:
+      return QStringLiteral(
+          "tick \"Replace contacts changed in the address book since the last send\" to send "
+          "it again");
+  }
+  return {};
+}
 
 void SendPanel::SetProgressHook(ProgressHook hook) {
   HookSlot() = std::move(hook);
@@ -197,6 +224,9 @@ QFormLayout* SendPanel::BuildAccount(QGroupBox* whereBox) {
   EdtServer = new QLineEdit(whereBox);
   EdtServer->setObjectName(QStringLiteral("EdtServer"));
   EdtServer->setPlaceholderText(QStringLiteral("https://cloud.example.org/ or you@example.org"));
+  CmdTrust = new QPushButton(QStringLiteral("T&rust This Certificate"), whereBox);
+  CmdTrust->setObjectName(QStringLiteral("CmdTrust"));
+  CmdTrust->setVisible(false);
   EdtUser = new QLineEdit(whereBox);
   EdtUser->setObjectName(QStringLiteral("EdtUser"));
   EdtPassword = new QLineEdit(whereBox);
@@ -216,7 +246,12 @@ QFormLayout* SendPanel::BuildAccount(QGroupBox* whereBox) {
   auto* bookRow = new QHBoxLayout;
   bookRow->addWidget(CboBook, 1);
   bookRow->addWidget(CmdTest);
-  account->addRow(QStringLiteral("&Server:"), EdtServer);
+  auto* serverRow = new QHBoxLayout;
+  serverRow->addWidget(EdtServer, 1);
+  serverRow->addWidget(CmdTrust);
+  auto* serverLabel = new QLabel(QStringLiteral("&Server:"), whereBox);
+  serverLabel->setBuddy(EdtServer);
+  account->addRow(serverLabel, serverRow);
   account->addRow(QStringLiteral("&User:"), EdtUser);
   // A row of several widgets gets its label's shortcut only through a buddy of its own.
   auto* passwordLabel = new QLabel(QStringLiteral("&Password:"), whereBox);
@@ -282,6 +317,10 @@ void SendPanel::Connect() {
   });
   connect(EdtServer, &QLineEdit::editingFinished, this, [this] { LookUpPassword(); });
   connect(EdtUser, &QLineEdit::editingFinished, this, [this] { LookUpPassword(); });
+  connect(ChkRemember, &QCheckBox::clicked, this, [this](bool checked) {
+    if (!checked) ForgetPassword();
+  });
+  connect(CmdTrust, &QPushButton::clicked, this, [this] { CmdTrust_Click(); });
   connect(CmdTest, &QPushButton::clicked, this, [this] { CmdTest_Click(); });
   connect(CmdSend, &QPushButton::clicked, this, [this] { CmdSend_Click(); });
   connect(CmdCancel, &QPushButton::clicked, this, [this] { CmdCancel_Click(); });
@@ -304,8 +343,8 @@ void SendPanel::UpdateOptions() {
   CboEvolutionBook->setEnabled(idle && OptEvolution->isChecked() && CboEvolutionBook->count() > 0);
   for (QWidget* w : std::initializer_list<QWidget*>{EdtKdeFolder, CmdBrowseKde})
     w->setEnabled(idle && OptKde->isChecked());
-  for (QWidget* w : std::initializer_list<QWidget*>{EdtServer, EdtUser, EdtPassword, ChkRemember,
-                                                    CboBook, CmdTest})
+  for (QWidget* w : std::initializer_list<QWidget*>{EdtServer, CmdTrust, EdtUser, EdtPassword,
+                                                    ChkRemember, CboBook, CmdTest})
     w->setEnabled(idle && OptCardDav->isChecked());
   CmdCancel->setEnabled(!idle);
   if (OptEvolution->isChecked() && !evolutionListed_) ListEvolutionBooks();
@@ -338,6 +377,28 @@ void SendPanel::LookUpPassword() {
     EdtPassword->setText(password);
     ChkRemember->setChecked(true);
   }
+}
+
+// The user unticked "Remember password": the keyring forgets the account's password now.
+void SendPanel::ForgetPassword() {
+  const auto [user, host] = Account(EdtServer->text().trimmed(), EdtUser->text().trimmed());
+  QString why;
+  if (!user.isEmpty() && !host.isEmpty() && !destination::ForgetPassword(host, user, why))
+    ShowError(QStringLiteral("The keyring could not forget the password: %1.").arg(why));
+}
+
+// The user agreed to the certificate whose fingerprint the window shows: it is trusted for
+// that server, and the connection tried again.
+void SendPanel::CmdTrust_Click() {
+  if (Running() || untrusted_.sha256.isEmpty()) return;
+  QString error;
+  if (!TrustCertificate(untrusted_, error)) {
+    ShowError(QStringLiteral("The certificate could not be remembered: %1.").arg(error));
+    return;
+  }
+  untrusted_ = {};
+  CmdTrust->setVisible(false);
+  CmdTest_Click();
 }
 
 void SendPanel::CmdTest_Click() {
@@ -442,6 +503,8 @@ void SendPanel::OnWorkerDone() {
   const std::shared_ptr<Job> job = std::move(job_);
   lastResult_ = job->result;
   lastError_ = job->error;
+  untrusted_ = job->untrusted;
+  CmdTrust->setVisible(!untrusted_.sha256.isEmpty());
   UpdateOptions();
   ProgBarSend->setFormat(QString());
   if (!lastError_.isEmpty()) {
@@ -487,10 +550,12 @@ void SendPanel::ShowOutcome(const Job& job) {
                .arg(job.described);
     for (size_t i = 0; i < r.problems.size() && i < kProblemsShown; ++i) {
       const SendProblem& p = r.problems[i];
-      text += QStringLiteral("\n  %1 %2: %3")
-                  .arg(p.outcome == SendOutcome::kConflict ? QStringLiteral("Conflict:")
-                                                           : QStringLiteral("Not sent:"),
-                       p.name, p.reason);
+      const QString advice = Advice(p.remedy);
+      text +=
+          QStringLiteral("\n  %1 %2: %3")
+              .arg(p.outcome == SendOutcome::kConflict ? QStringLiteral("Conflict:")
+                                                       : QStringLiteral("Not sent:"),
+                   p.name, advice.isEmpty() ? p.reason : p.reason + QStringLiteral("; ") + advice);
     }
     if (r.problems.size() > kProblemsShown)
       text += QStringLiteral("\n  ... and %1 more.").arg(r.problems.size() - kProblemsShown);

@@ -50,6 +50,9 @@ class SendPanel : public QDialog {
   QPushButton* CmdBrowseKde;
   QRadioButton* OptCardDav;
   QLineEdit* EdtServer;  // https://host/path, or user@host
+  // Shown when the server's certificate is not trusted: trusts exactly that certificate for
+  // that server, as the user agrees after seeing its fingerprint.
+  QPushButton* CmdTrust;
   QLineEdit* EdtUser;
   QLineEdit* EdtPassword;
   QCheckBox* ChkRemember;  // keep the password in the desktop's keyring
@@ -66,6 +69,10 @@ class SendPanel : public QDialog {
   void CmdSend_Click();
   void CmdTest_Click();
   void CmdCancel_Click();
+  void CmdTrust_Click();
+
+  // What the user can do about a failure, in the window's words: the control that does it.
+  static QString Advice(destination::Remedy remedy);
 
   bool Running() const { return thread_ != nullptr; }
   // How the last run ended: a send's result, or the error that stopped it (empty when none).
@@ -95,6 +102,7 @@ class SendPanel : public QDialog {
   void UpdateOptions();
   void ListEvolutionBooks();
   void LookUpPassword();
+  void ForgetPassword();
   void Start(std::shared_ptr<Job> job, const QString& text);
   void ShowProgress(int done, int total);
   void OnWorkerDone();
@@ -107,6 +115,7 @@ class SendPanel : public QDialog {
   std::shared_ptr<Job> job_;
   std::atomic<bool> cancel_{false};
   bool closeWhenStopped_ = false;
+  destination::UntrustedCertificate untrusted_;  // the last refused certificate, to trust
   destination::SendResult lastResult_;
   QString lastError_;
 };

@@ -88,7 +88,8 @@ const Command& SendCommand() {
           "sent\n"
           "are left alone (\"unchanged\"); contacts changed in the store are updated in place;\n"
           "contacts someone changed on the destination since the last send are conflicts, listed\n"
-          "and left as they are unless --overwrite. Nothing this program did not send is touched.\n"
+          "and left as they are unless --overwrite; so are contacts someone deleted there since.\n"
+          "Nothing this program did not send is touched.\n"
           "What was sent is recorded under $XDG_STATE_HOME/lumivex/send (~/.local/state); without\n"
           "that record the destination's entries are compared with the store.\n"
           "CardDAV gets vCard 3.0, or 4.0 where the book offers it and the contact has no "
@@ -103,6 +104,32 @@ const Command& SendCommand() {
           "2 bad arguments, 3 ran to its end but some contacts were not sent or are in conflict\n"
           "(each listed on stderr with the destination's reason), or it was stopped.\n"));
   return command;
+}
+
+// What the user can do, in the command line's words: the option that does it.
+QString Advice(Remedy remedy) {
+  switch (remedy) {
+    case Remedy::kNone:
+      break;
+    case Remedy::kCredentials:
+      return QStringLiteral("check --user and the password (--password-file)");
+    case Remedy::kTrustCertificate:
+      return QStringLiteral(
+          "if this is your own server, give its certificate or its authority's with --ca-file");
+    case Remedy::kChooseBook:
+      return QStringLiteral("choose one with --book NAME (--list-books lists them)");
+    case Remedy::kNewBook:
+      return QStringLiteral("--new-book NAME makes one");
+    case Remedy::kOverwrite:
+      return QStringLiteral("--overwrite sends it again");
+  }
+  return {};
+}
+
+// A destination's text with the remedy, if any, after it.
+QString Advised(const QString& text, Remedy remedy) {
+  const QString advice = Advice(remedy);
+  return advice.isEmpty() ? text : text + QStringLiteral("; ") + advice;
 }
 
 std::atomic<bool> g_stop{false};
@@ -129,7 +156,7 @@ class ConsoleSendObserver : public SendObserver {
                   .arg(p.origins.front().position);
     std::fprintf(stderr, "%s: %s%s: %s\n",
                  p.outcome == SendOutcome::kConflict ? "conflict" : "not sent", qPrintable(p.name),
-                 qPrintable(where), qPrintable(p.reason));
+                 qPrintable(where), qPrintable(Advised(p.reason, p.remedy)));
     progress.Below();
   }
   bool Cancelled() const override { return g_stop; }
@@ -331,7 +358,7 @@ int SendVerb(const QStringList& arguments) {
     if (request.where.kind == DestinationKind::kEvolution) LoadEvolution();
     return request.listBooks ? ListBooks(request) : Send(request);
   } catch (const DestinationError& e) {
-    return Failure(kVerb, QString::fromUtf8(e.what()));
+    return Failure(kVerb, Advised(QString::fromUtf8(e.what()), e.remedy()));
   } catch (const StoreError& e) {
     return Failure(kVerb, QString::fromUtf8(e.what()));
   }

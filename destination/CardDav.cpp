@@ -1,12 +1,16 @@
 #include "destination/CardDav.h"
 
+#include "destination/TrustedCertificates.h"
+
 #include <QAuthenticator>
+#include <QCryptographicHash>
 #include <QEventLoop>
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSslCertificate>
+#include <QSslError>
 #include <QTimer>
 #include <QXmlStreamReader>
 
@@ -23,8 +27,8 @@ constexpr char kCardDav[] = "urn:ietf:params:xml:ns:carddav";
 constexpr int kRetryPauseMs[] = {250, 750, 2000};
 constexpr int kRedirects = 5;
 
-[[noreturn]] void Fail(const QString& message) {
-  throw DestinationError(message.toStdString());
+[[noreturn]] void Fail(const QString& message, Remedy remedy = Remedy::kNone) {
+  throw DestinationError(message, remedy);
 }
 
 QString HostOf(const QUrl& url) {
@@ -188,10 +192,8 @@ QString DavErrorElement(const QByteArray& body) {
 
 QString DescribeFailure(const DavResponse& r, const QUrl& url) {
   if (r.sslError)
-    return QStringLiteral(
-               "the certificate of %1 is not trusted (%2); if this is your own server, "
-               "give its certificate or its authority's with --ca-file")
-        .arg(HostOf(url), r.networkError);
+    return QStringLiteral("the certificate of %1 (SHA-256 fingerprint %2) is not trusted (%3)")
+        .arg(HostOf(url), FingerprintText(r.peerSha256), r.networkError);
   if (r.status == 0)
     return QStringLiteral("no answer from %1 (%2)").arg(HostOf(url), r.networkError);
   QString text = QStringLiteral("HTTP %1").arg(r.status);
@@ -216,6 +218,7 @@ DavClient::DavClient(const CardDavAccount& account)
       user_(account.user),
       password_(account.password),
       ssl_(QSslConfiguration::defaultConfiguration()),
+      trusted_(TrustedCertificates()),
       inFlight_(std::max(1, account.inFlight)) {
   if (!account.caFile.isEmpty()) {
     QFile file(account.caFile);
@@ -229,6 +232,18 @@ DavClient::DavClient(const CardDavAccount& account)
   }
   // Redirects are followed by the caller (discovery), which must see where it was sent.
   manager_->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+  // A certificate no authority vouches for: noted for the message, and taken when it is
+  // exactly the one the user trusts for this server.
+  QObject::connect(manager_.get(), &QNetworkAccessManager::sslErrors,
+                   [this](QNetworkReply* reply, const QList<QSslError>& errors) {
+                     QSslCertificate peer = reply->sslConfiguration().peerCertificate();
+                     for (const QSslError& e : errors)
+                       if (peer.isNull()) peer = e.certificate();
+                     if (peer.isNull()) return;
+                     const QByteArray digest = peer.digest(QCryptographicHash::Sha256);
+                     reply->setProperty("lumivexPeer", digest);
+                     if (trusted_.value(ServerOf(reply->url())) == digest) reply->ignoreSslErrors();
+                   });
   QObject::connect(manager_.get(), &QNetworkAccessManager::authenticationRequired,
                    [this](QNetworkReply* reply, QAuthenticator* auth) {
                      // Credentials go once per request: a second challenge means they were
@@ -278,6 +293,7 @@ void DavClient::Finished(const std::shared_ptr<Job>& job, QNetworkReply* reply) 
   if (r.status == 0 && error != QNetworkReply::NoError) {
     r.networkError = reply->errorString();
     r.sslError = error == QNetworkReply::SslHandshakeFailedError;
+    r.peerSha256 = reply->property("lumivexPeer").toByteArray();
   }
   const int attempt = job->tries - 1;
   if (Transient(r) && attempt < static_cast<int>(std::size(kRetryPauseMs))) {
@@ -340,11 +356,12 @@ void CardDavAccountSession::Discover() {
     for (int i = 0; i <= kRedirects; ++i) {
       const DavResponse r = client_.Run("PROPFIND", url, props, Depth("0"));
       if (r.status == 401)
-        Fail(QStringLiteral("%1 refused the user name or password (HTTP 401): check --user and "
-                            "the password")
-                 .arg(HostOf(url)));
+        Fail(QStringLiteral("%1 refused the user name or password (HTTP 401)").arg(HostOf(url)),
+             Remedy::kCredentials);
       if (r.sslError)
-        Fail(QStringLiteral("Cannot connect safely: %1").arg(DescribeFailure(r, url)));
+        throw DestinationError(
+            QStringLiteral("Cannot connect safely: %1").arg(DescribeFailure(r, url)),
+            Remedy::kTrustCertificate, UntrustedCertificate{ServerOf(url), r.peerSha256});
       if (r.status == 0)
         Fail(QStringLiteral("Cannot reach the CardDAV server: %1. Check the address and that "
                             "the server is running")
@@ -417,13 +434,15 @@ AddressBookInfo CardDavAccountSession::Book(const QString& name) {
   }
   if (name.isEmpty() && books_.size() == 1) return books_.front();
   if (books_.empty())
-    Fail(QStringLiteral("%1 holds no address book for this user: make one with --new-book NAME")
-             .arg(HostOf(base_)));
+    Fail(QStringLiteral("%1 holds no address book for this user").arg(HostOf(base_)),
+         Remedy::kNewBook);
   if (name.isEmpty())
-    Fail(QStringLiteral("%1 holds several address books (%2): choose one with --book NAME")
-             .arg(HostOf(base_), names.join(QStringLiteral(", "))));
-  Fail(QStringLiteral("%1 holds no address book named \"%2\" (there are %3): --new-book makes one")
-           .arg(HostOf(base_), name, names.join(QStringLiteral(", "))));
+    Fail(QStringLiteral("%1 holds several address books (%2)")
+             .arg(HostOf(base_), names.join(QStringLiteral(", "))),
+         Remedy::kChooseBook);
+  Fail(QStringLiteral("%1 holds no address book named \"%2\" (there are %3)")
+           .arg(HostOf(base_), name, names.join(QStringLiteral(", "))),
+       Remedy::kNewBook);
 }
 
 AddressBookInfo CardDavAccountSession::CreateBook(const QString& name) {
@@ -446,7 +465,8 @@ AddressBookInfo CardDavAccountSession::CreateBook(const QString& name) {
       XmlEscaped(name).toUtf8() + "</D:displayname></D:prop></D:set></D:mkcol>";
   const DavResponse r = client_.Run("MKCOL", url, body, kXml);
   if (r.status == 401)
-    Fail(QStringLiteral("%1 refused the user name or password (HTTP 401)").arg(HostOf(url)));
+    Fail(QStringLiteral("%1 refused the user name or password (HTTP 401)").arg(HostOf(url)),
+         Remedy::kCredentials);
   if (!r.Ok())
     Fail(QStringLiteral("Cannot make the address book \"%1\" at %2: %3")
              .arg(name, url.toString(), DescribeFailure(r, url)));

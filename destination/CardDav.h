@@ -41,6 +41,7 @@ struct DavResponse {
   QByteArray location;    // the Location header
   QString reasonPhrase;   // "Insufficient Storage"
   bool sslError = false;  // the server's certificate was not trusted
+  QByteArray peerSha256;  // then: the SHA-256 digest of the certificate the server showed
   bool Ok() const { return status >= 200 && status < 300; }
 };
 
@@ -96,6 +97,7 @@ class DavClient {
   QString user_;
   QString password_;
   QSslConfiguration ssl_;
+  QHash<QString, QByteArray> trusted_;  // the certificates the user trusts, by server
   std::deque<std::shared_ptr<Job>> queue_;
   int running_ = 0;
   int inFlight_ = 6;

@@ -13,8 +13,8 @@ namespace {
 constexpr int kMultigetBatch = 100;
 constexpr int kSaveEvery = 500;  // contacts between writes of the record, against a crash
 
-[[noreturn]] void Fail(const QString& message) {
-  throw DestinationError(message.toStdString());
+[[noreturn]] void Fail(const QString& message, Remedy remedy = Remedy::kNone) {
+  throw DestinationError(message, remedy);
 }
 
 // A contact on its way: what is sent and what a report about it needs.
@@ -102,7 +102,8 @@ std::optional<SendResult> DryRunIntoMissingBook(CardDavAccountSession& session,
 QHash<QString, QByteArray> ListBook(DavClient& client, const QUrl& bookUrl) {
   const DavResponse r = RunXml(client, "PROPFIND", bookUrl, kListEtags);
   if (r.status == 401)
-    Fail(QStringLiteral("%1 refused the user name or password (HTTP 401)").arg(bookUrl.host()));
+    Fail(QStringLiteral("%1 refused the user name or password (HTTP 401)").arg(bookUrl.host()),
+         Remedy::kCredentials);
   if (r.status != 207)
     Fail(QStringLiteral("Cannot list the address book %1: %2")
              .arg(bookUrl.toString(), DescribeFailure(r, bookUrl)));
@@ -145,8 +146,9 @@ class SendRun {
     }
   }
 
-  void Problem(SendOutcome outcome, const Outgoing& o, const QString& reason) {
-    SendProblem p{outcome, o.name, o.uid, o.origins, reason};
+  void Problem(SendOutcome outcome, const Outgoing& o, const QString& reason,
+               Remedy remedy = Remedy::kNone) {
+    SendProblem p{outcome, o.name, o.uid, o.origins, reason, remedy};
     observer_.Problem(p);
     result_.problems.push_back(std::move(p));
   }
@@ -194,8 +196,9 @@ class SendRun {
     } else {
       Problem(SendOutcome::kConflict, *o,
               QStringLiteral("the server holds a different card at %1 that this program has no "
-                             "record of sending; --overwrite replaces it")
-                  .arg(o->url.toString()));
+                             "record of sending")
+                  .arg(o->url.toString()),
+              Remedy::kOverwrite);
       Progress();
     }
   }
@@ -232,21 +235,27 @@ class SendRun {
     o->resource = bookUrl_.path() + o->uid + QStringLiteral(".vcf");
     o->url = bookUrl_.resolved(QUrl(o->uid + QStringLiteral(".vcf")));
     const auto it = there.constFind(o->resource);
+    const SentRecord* sent = state_.Find(o->uid);
     if (it == there.constEnd()) {
-      Put(o);  // new, or removed on the server since: sent again
+      // Sent before and gone since: the user deleted it, which a send respects like an edit.
+      if (sent && sent->resource == o->resource && !options_.overwrite) {
+        Problem(SendOutcome::kConflict, *o, DeletedReason(o->url.toString()), Remedy::kOverwrite);
+        Progress();
+        return;
+      }
+      Put(o);  // new (or, with overwrite, sent again)
       return;
     }
     o->etag = it.value();
-    const SentRecord* sent = state_.Find(o->uid);
     if (!sent || sent->resource != o->resource) {
       unknown_.push_back(o);
       return;
     }
     if (sent->tag.toUtf8() != o->etag && !options_.overwrite) {
-      Problem(SendOutcome::kConflict, *o,
-              QStringLiteral("changed on the server since the last send (%1); --overwrite "
-                             "replaces it")
-                  .arg(o->url.toString()));
+      Problem(
+          SendOutcome::kConflict, *o,
+          QStringLiteral("changed on the server since the last send (%1)").arg(o->url.toString()),
+          Remedy::kOverwrite);
       Progress();
     } else if (sent->tag.toUtf8() == o->etag && sent->hash == o->hash) {
       ++result_.unchanged;
@@ -309,8 +318,9 @@ class SendRun {
                .arg(saveError_));
     if (refused_)
       Fail(QStringLiteral("%1 stopped taking the user name and password (HTTP 401) during the "
-                          "send; what was sent is recorded: check the password and run again")
-               .arg(bookUrl_.host()));
+                          "send; what was sent is recorded, so sending again finishes it")
+               .arg(bookUrl_.host()),
+           Remedy::kCredentials);
     if (lost_)
       Fail(QStringLiteral("Lost the connection to the server during the send: %1. What was sent "
                           "is recorded: run the send again to finish")

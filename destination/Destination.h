@@ -12,15 +12,29 @@
 
 #include "contact/ContactStream.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <memory>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace lumivex::destination {
 
 enum class SendOutcome { kAdded, kUpdated, kUnchanged, kConflict, kFailed };
+
+// What the user can do about a destination that refused, or about a contact not sent. The
+// destination's own text says what happened; each front end adds the remedy in its own words
+// (the command line names its option, the window its control).
+enum class Remedy {
+  kNone,
+  kCredentials,       // give the right user name and password
+  kTrustCertificate,  // trust the server's own certificate (a self-signed server)
+  kChooseBook,        // name one of the address books there
+  kNewBook,           // make a new address book
+  kOverwrite,         // send over what the user changed (or deleted) on the destination
+};
 
 struct SendOptions {
   bool overwrite = false;  // send over contacts the user changed on the destination
@@ -34,6 +48,7 @@ struct SendProblem {
   QString uid;
   std::vector<contact::Origin> origins;
   QString reason;  // the destination's own words: "HTTP 507 Insufficient Storage: ..."
+  Remedy remedy = Remedy::kNone;
 };
 
 struct SendResult {
@@ -55,11 +70,28 @@ class SendObserver {
   virtual bool Cancelled() const { return false; }
 };
 
+// A server certificate that no authority the system (or the user) trusts vouches for.
+struct UntrustedCertificate {
+  QString server;     // host:port
+  QByteArray sha256;  // the certificate's SHA-256 digest (raw bytes)
+};
+
 // The destination cannot be used at all: unreachable, refused our credentials, no such book.
-// what() says what failed and what to do.
+// what() says what failed; remedy() what the user can do about it, which the front end words.
 class DestinationError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+  DestinationError(const QString& what, Remedy remedy, UntrustedCertificate certificate = {})
+      : std::runtime_error(what.toStdString()),
+        remedy_(remedy),
+        certificate_(std::move(certificate)) {}
+  Remedy remedy() const { return remedy_; }
+  // With Remedy::kTrustCertificate: the certificate the server showed.
+  const UntrustedCertificate& certificate() const { return certificate_; }
+
+ private:
+  Remedy remedy_ = Remedy::kNone;
+  UntrustedCertificate certificate_;
 };
 
 class Destination {

@@ -130,8 +130,9 @@ Ref<ESource> FindBook(ESourceRegistry* registry, const QString& name) {
     Ref<ESource> book(e_source_registry_ref_default_address_book(registry));
     if (!book)
       throw DestinationError(
-          "Evolution has no default address book: open Evolution or GNOME Contacts once to "
-          "make one, or name a book with evolution:BOOK");
+          QStringLiteral("Evolution has no default address book: open Evolution or GNOME "
+                         "Contacts once to make one"),
+          Remedy::kChooseBook);
     return book;
   }
   std::vector<Ref<ESource>> books = Books(registry);
@@ -143,10 +144,9 @@ Ref<ESource> FindBook(ESourceRegistry* registry, const QString& name) {
   QStringList names;
   for (const Ref<ESource>& book : books) names << Utf8(e_source_get_display_name(book.get()));
   throw DestinationError(
-      QStringLiteral("Evolution has no address book named %1. Its books: %2. Choose one of them "
-                     "(lumivex-cli send --to evolution --list-books lists them)")
-          .arg(Quoted(name), names.isEmpty() ? QStringLiteral("none") : names.join(u", "))
-          .toStdString());
+      QStringLiteral("Evolution has no address book named %1 (its books: %2)")
+          .arg(Quoted(name), names.isEmpty() ? QStringLiteral("none") : names.join(u", ")),
+      Remedy::kChooseBook);
 }
 
 // The bytes a PHOTO or LOGO stands for: inline data, or the file the book moved it to.
@@ -244,6 +244,7 @@ struct Pending {
   QByteArray fingerprint;
   SendOutcome outcome = SendOutcome::kAdded;
   QString reason;
+  Remedy remedy = Remedy::kNone;
 };
 
 Pending Prepare(const contact::SourcedContact& in) {
@@ -309,11 +310,11 @@ void Classify(std::vector<Pending>& batch, const std::map<QString, Ref<EContact>
         p.outcome = SendOutcome::kConflict;
         p.reason = sent.isEmpty() ? QStringLiteral(
                                         "the book already holds a contact with this UID that was "
-                                        "not sent from here; it was left as it is (overwriting "
-                                        "replaces it)")
+                                        "not sent from here; it was left as it is")
                                   : QStringLiteral(
                                         "changed in the book since it was last sent; it was left "
-                                        "as it is (overwriting replaces it)");
+                                        "as it is");
+        p.remedy = Remedy::kOverwrite;
       }
     } else {
       p.outcome = sent == p.fingerprint ? SendOutcome::kUnchanged : SendOutcome::kUpdated;
@@ -422,7 +423,7 @@ class EvolutionBook : public Destination {
             break;
           case SendOutcome::kConflict:
           case SendOutcome::kFailed: {
-            SendProblem problem{p.outcome, p.name, p.uid, std::move(p.origins), p.reason};
+            SendProblem problem{p.outcome, p.name, p.uid, std::move(p.origins), p.reason, p.remedy};
             observer.Problem(problem);
             result.problems.push_back(std::move(problem));
             break;

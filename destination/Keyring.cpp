@@ -62,6 +62,17 @@ bool RememberPassword(const QString& server, const QString& user, const QString&
   return stored;
 }
 
+bool ForgetPassword(const QString& server, const QString& user, QString& why) {
+  GError* error = nullptr;
+  const QByteArray s = server.toUtf8();
+  const QByteArray u = user.toUtf8();
+  secret_password_clear_sync(Schema(), nullptr, &error, "server", s.constData(), "user",
+                             u.constData(), nullptr);
+  if (!error) return true;
+  why = Unavailable(error);
+  return false;
+}
+
 #else
 
 KeyringAnswer LookUpPassword(const QString&, const QString&, QString&, QString& why) {
@@ -70,6 +81,11 @@ KeyringAnswer LookUpPassword(const QString&, const QString&, QString&, QString& 
 }
 
 bool RememberPassword(const QString&, const QString&, const QString&, QString& why) {
+  why = QStringLiteral("this build has no desktop keyring support (libsecret)");
+  return false;
+}
+
+bool ForgetPassword(const QString&, const QString&, QString& why) {
   why = QStringLiteral("this build has no desktop keyring support (libsecret)");
   return false;
 }

@@ -15,5 +15,8 @@ KeyringAnswer LookUpPassword(const QString& server, const QString& user, QString
 // Keeps the password for `user` at `server`. False with `why` when it cannot.
 bool RememberPassword(const QString& server, const QString& user, const QString& password,
                       QString& why);
+// Removes the password kept for `user` at `server`, if there is one. False with `why` when the
+// keyring does not answer.
+bool ForgetPassword(const QString& server, const QString& user, QString& why);
 
 }  // namespace lumivex::destination

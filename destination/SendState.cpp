@@ -79,4 +79,11 @@ QString TwiceReason(const QString& uid) {
       .arg(uid);
 }
 
+QString DeletedReason(const QString& where) {
+  return QStringLiteral(
+             "deleted in the address book since the last send (%1); it was not sent "
+             "again")
+      .arg(where);
+}
+
 }  // namespace lumivex::destination

@@ -52,8 +52,9 @@ SendResult VdirDestination::Send(contact::ContactStream& contacts, const SendOpt
   QByteArray bytes;
   std::set<QString> seen;  // uids met in this send
   int done = 0;
-  const auto problem = [&](SendOutcome outcome, const QString& uid, const QString& reason) {
-    SendProblem p{outcome, contact::ShownName(item.contact), uid, item.origins, reason};
+  const auto problem = [&](SendOutcome outcome, const QString& uid, const QString& reason,
+                           Remedy remedy = Remedy::kNone) {
+    SendProblem p{outcome, contact::ShownName(item.contact), uid, item.origins, reason, remedy};
     observer.Problem(p);
     result.problems.push_back(std::move(p));
   };
@@ -78,6 +79,12 @@ SendResult VdirDestination::Send(contact::ContactStream& contacts, const SendOpt
     const QFileInfo info(path);
     bool exists = info.exists();
     bool update = false;
+    // Written before and gone since: the user deleted it, which a send respects like an edit.
+    if (!exists && sent && sent->resource == name && !options.overwrite) {
+      problem(SendOutcome::kConflict, uid, DeletedReason(path), Remedy::kOverwrite);
+      observer.Progress(++done, contacts.Total());
+      continue;
+    }
     if (exists) {
       const QString tag = FileTag(info);
       // The file as we left it: unchanged when our bytes are the same, else updated.
@@ -100,12 +107,11 @@ SendResult VdirDestination::Send(contact::ContactStream& contacts, const SendOpt
       }
       if (!ours && !options.overwrite) {
         problem(SendOutcome::kConflict, uid,
-                sent ? QStringLiteral("the file %1 was changed since the last send; "
-                                      "--overwrite replaces it")
-                           .arg(path)
+                sent ? QStringLiteral("the file %1 was changed since the last send").arg(path)
                      : QStringLiteral("the file %1 is there already and differs from this "
-                                      "contact; --overwrite replaces it")
-                           .arg(path));
+                                      "contact")
+                           .arg(path),
+                Remedy::kOverwrite);
         observer.Progress(++done, contacts.Total());
         continue;
       }

@@ -39,23 +39,30 @@ namespace {
 // readpst finds 46 contacts in the sample store's contacts folder.
 constexpr int kSampleContacts = 46;
 
-// Radicale with the user ann (password s3cret), in a folder of its own, stopped with it.
+// Radicale with the user ann (password s3cret), in a folder of its own, stopped with it. With
+// `certificate`, over TLS with that self-signed certificate (made by MakeCertificate); with
+// `samePort`, on that port rather than a free one.
 struct Radicale {
-  explicit Radicale(const QString& dir) {
+  explicit Radicale(const QString& dir, const QString& certificate = {}, int samePort = 0) {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
-    port = probe.serverPort();
+    port = samePort > 0 ? samePort : probe.serverPort();
     probe.close();
+    scheme = certificate.isEmpty() ? QStringLiteral("http") : QStringLiteral("https");
+    const QString tls =
+        certificate.isEmpty()
+            ? QString()
+            : QStringLiteral("ssl = True\ncertificate = %1.pem\nkey = %1.key\n").arg(certificate);
     QFile users(dir + QStringLiteral("/users"));
     EXPECT_TRUE(users.open(QIODevice::WriteOnly) && users.write("ann:s3cret\n") > 0);
     users.close();
     QFile config(dir + QStringLiteral("/config"));
     EXPECT_TRUE(config.open(QIODevice::WriteOnly));
-    config.write(QStringLiteral("[server]\nhosts = 127.0.0.1:%1\n[auth]\ntype = htpasswd\n"
+    config.write(QStringLiteral("[server]\nhosts = 127.0.0.1:%1\n%3[auth]\ntype = htpasswd\n"
                                 "htpasswd_filename = %2/users\nhtpasswd_encryption = plain\n"
                                 "[storage]\nfilesystem_folder = %2/data\n")
                      .arg(port)
-                     .arg(dir)
+                     .arg(dir, tls)
                      .toUtf8());
     config.close();
     process.setProcessChannelMode(QProcess::MergedChannels);
@@ -75,7 +82,8 @@ struct Radicale {
     if (!process.waitForFinished(5000)) process.kill();
     process.waitForFinished();
   }
-  QString Url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(port); }
+  QString Url() const { return QStringLiteral("%1://127.0.0.1:%2/").arg(scheme).arg(port); }
+  QString scheme;
   int port = 0;
   bool up = false;
   QProcess process;
@@ -89,6 +97,32 @@ int CardsListed(const QString& book, const QString& dir) {
        book, QStringLiteral("ann"), QStringLiteral("s3cret"), QStringLiteral("-"), dir});
   EXPECT_EQ(run.status, 0) << run.err.toStdString();
   return static_cast<int>(QJsonDocument::fromJson(run.out.toUtf8()).object().size());
+}
+
+// A self-signed certificate for 127.0.0.1 made by openssl as PATH.pem with its key PATH.key; its
+// SHA-256 fingerprint as openssl gives it ("AB:CD:...").
+QString MakeCertificate(const QString& path) {
+  const ProgramOutput made =
+      RunProgram(QStringLiteral("openssl"),
+                 {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                  QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
+                  path + QStringLiteral(".key"), QStringLiteral("-out"),
+                  path + QStringLiteral(".pem"), QStringLiteral("-days"), QStringLiteral("2"),
+                  QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                  QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1")});
+  EXPECT_EQ(made.status, 0) << made.err.toStdString();
+  const ProgramOutput print =
+      RunProgram(QStringLiteral("openssl"),
+                 {QStringLiteral("x509"), QStringLiteral("-noout"), QStringLiteral("-fingerprint"),
+                  QStringLiteral("-sha256"), QStringLiteral("-in"), path + QStringLiteral(".pem")});
+  return print.out.section(u'=', 1).trimmed();
+}
+
+// The text of the label a form gives `field`, as the user reads it ("Address book").
+QString LabelOf(const QWidget& panel, const QWidget* field) {
+  for (const QLabel* label : panel.findChildren<QLabel*>())
+    if (label->buddy() == field) return label->text().remove(u'&').remove(u':');
+  return QStringLiteral("(no label)");
 }
 
 void Shot(SendPanel& panel, const char* name) {
@@ -166,8 +200,74 @@ TEST_F(SendPanelTest, SendsTheStoreIntoANewCardDavBookOnceAndSaysSo) {
   ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
   EXPECT_FALSE(panel.LastError().isEmpty());
   EXPECT_EQ(panel.LblResult->text(), panel.LastError());
+  EXPECT_TRUE(panel.LblResult->text().endsWith(
+      QStringLiteral("refused the user name or password (HTTP 401); check the User and Password "
+                     "boxes")))
+      << panel.LblResult->text().toStdString();
   EXPECT_EQ(panel.LastResult().added + panel.LastResult().unchanged, 0);
   Shot(panel, "send-panel-wrong-password");
+}
+
+// What the window advises after a failure names its own controls, never a command-line option.
+TEST_F(SendPanelTest, AdviceNamesTheWindowsOwnControls) {
+  const SendPanel panel(nullptr, StoreContacts(sample, {}, false), QStringLiteral("sample.pst"));
+  const auto shown = [](const QAbstractButton* b) { return b->text().remove(u'&'); };
+  const struct {
+    destination::Remedy remedy;
+    QStringList controls;
+  } cases[] = {
+      {destination::Remedy::kCredentials,
+       {LabelOf(panel, panel.EdtUser), LabelOf(panel, panel.EdtPassword)}},
+      {destination::Remedy::kTrustCertificate, {shown(panel.CmdTrust)}},
+      {destination::Remedy::kChooseBook, {LabelOf(panel, panel.CboBook), shown(panel.CmdTest)}},
+      {destination::Remedy::kNewBook, {LabelOf(panel, panel.CboBook), shown(panel.CmdSend)}},
+      {destination::Remedy::kOverwrite, {shown(panel.ChkOverwrite)}},
+  };
+  for (const auto& c : cases) {
+    const QString advice = SendPanel::Advice(c.remedy);
+    SCOPED_TRACE(advice.toStdString());
+    EXPECT_FALSE(advice.contains(u"--"));
+    for (const QString& control : c.controls)
+      EXPECT_TRUE(advice.contains(control)) << control.toStdString();
+  }
+}
+
+// A self-signed server: its fingerprint shown, Trust This Certificate trusts exactly that
+// certificate for that server, and the same server with another certificate is refused again.
+TEST_F(SendPanelTest, TrustsTheSelfSignedCertificateTheUserAgreedTo) {
+  const QString dir = ScratchDir(QStringLiteral("send-panel-trust"));
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir + QStringLiteral("/xdg-config")));
+  const QString fingerprint = MakeCertificate(dir + QStringLiteral("/first"));
+  auto server = std::make_unique<Radicale>(dir, dir + QStringLiteral("/first"));
+  ASSERT_TRUE(server->up);
+  SendPanel panel(nullptr, StoreContacts(sample, {}, false), QStringLiteral("sample.pst"));
+  panel.EdtServer->setText(server->Url());
+  panel.EdtUser->setText(QStringLiteral("ann"));
+  panel.EdtPassword->setText(QStringLiteral("s3cret"));
+  ASSERT_TRUE(RunAndWait(panel, panel.CmdTest));
+  EXPECT_TRUE(
+      panel.LastError().contains(QStringLiteral("(SHA-256 fingerprint %1)").arg(fingerprint)))
+      << panel.LastError().toStdString() << " vs " << fingerprint.toStdString();
+  EXPECT_FALSE(panel.CmdTrust->isHidden());
+  Shot(panel, "send-panel-untrusted");
+
+  QSignalSpy finished(&panel, &SendPanel::Finished);
+  panel.CmdTrust->click();
+  ASSERT_TRUE(finished.count() > 0 || finished.wait(120000)) << panel.LblResult->text().toStdString();
+  EXPECT_TRUE(panel.LastError().isEmpty()) << panel.LastError().toStdString();
+  EXPECT_TRUE(panel.CmdTrust->isHidden());
+  Shot(panel, "send-panel-trusted");
+
+  // Another certificate on the same server is not the one the user agreed to.
+  const int port = server->port;
+  server.reset();
+  MakeCertificate(dir + QStringLiteral("/second"));
+  server = std::make_unique<Radicale>(dir, dir + QStringLiteral("/second"), port);
+  ASSERT_TRUE(server->up);
+  ASSERT_TRUE(RunAndWait(panel, panel.CmdTest));
+  EXPECT_TRUE(panel.LastError().contains(u"is not trusted")) << panel.LastError().toStdString();
+  EXPECT_FALSE(panel.CmdTrust->isHidden());
+  qunsetenv("XDG_CONFIG_HOME");
 }
 
 TEST_F(SendPanelTest, CancelStopsTheSendAndSendingAgainFinishesIt) {

@@ -252,6 +252,7 @@ TEST_P(CardDavSend, ArrivesWholeOnceAndAgainOnlyWhatChanged) {
                               .arg(expected.size() - 1));
   EXPECT_TRUE(run.err.contains("changed on the server since the last send"))
       << run.err.toStdString();
+  EXPECT_TRUE(run.err.contains("; --overwrite sends it again")) << run.err.toStdString();
 
   // The record of sends lost: the cards there are compared, the edited one still a conflict.
   QDir(dir + "/state").removeRecursively();
@@ -264,6 +265,26 @@ TEST_P(CardDavSend, ArrivesWholeOnceAndAgainOnlyWhatChanged) {
   for (const QJsonValue card : last.cards)
     editedCards += card["FN"][0]["value"].toString() == u"Edited on the server";
   EXPECT_EQ(editedCards, 1);
+
+  // A card the user deleted on the server is not sent again, unless with --overwrite, which
+  // also replaces the edited one.
+  const QString gone = last.tags.keys().last();
+  ASSERT_EQ(
+      Client(QStringList{"delete", book + gone.section(u'/', -1)} + server.ClientAccount()).status,
+      0);
+  const QStringList again = server.Account() + QStringList{"--book", "Outlook Contacts"} + stores;
+  run = RunCli(again, env);
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(Summary(run), QStringLiteral("0 added, 0 updated, %1 unchanged, 2 conflicts, 0 failed")
+                              .arg(expected.size() - 2));
+  EXPECT_TRUE(run.err.contains("deleted in the address book since the last send"))
+      << run.err.toStdString();
+  EXPECT_EQ(List(server, book, dir + "/cards").cards.size(), last.cards.size() - 1);
+  run = RunCli(again + QStringList{"--overwrite"}, env);
+  EXPECT_EQ(run.status, 0) << run.err.toStdString();
+  EXPECT_EQ(Summary(run), QStringLiteral("1 added, 1 updated, %1 unchanged, 0 conflicts, 0 failed")
+                              .arg(expected.size() - 2));
+  EXPECT_EQ(List(server, book, dir + "/cards").cards.size(), last.cards.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, CardDavSend,
@@ -312,7 +333,11 @@ TEST(CardDavSendFailures, EachFailureSaysWhatWentWrong) {
       {"wrong password",
        {"--to", plain.url, "--user", "ann", "--password-file", dir + "/wrong"},
        1,
-       "refused the user name or password (HTTP 401)"},
+       "refused the user name or password (HTTP 401); check --user and the password"},
+      {"no book yet",
+       {"--to", plain.url, "--user", "ann", "--password-file", dir + "/plain/password"},
+       1,
+       "holds no address book for this user; --new-book NAME makes one"},
       {"unreachable",
        {"--to", QStringLiteral("http://127.0.0.1:%1/").arg(FreePort())},
        1,
@@ -320,7 +345,8 @@ TEST(CardDavSendFailures, EachFailureSaysWhatWentWrong) {
       {"untrusted certificate",
        {"--to", tls.url, "--user", "ann", "--password-file", dir + "/wrong"},
        1,
-       "is not trusted"},
+       "self-signed, and untrusted); if this is your own server, give its certificate or its "
+       "authority's with --ca-file"},
       {"full server",
        {"--to", fakes[0].url},
        3,
@@ -390,10 +416,21 @@ TEST(VdirSend, KhardReadsItAndASecondSendTouchesNothing) {
   const QString path = cards + u'/' + names.first();
   const QByteArray edited = QByteArray(before.value(names.first()).first).replace("FN:", "FN:Dr ");
   WriteFile(path, edited);
+  const QString deleted = cards + u'/' + names.last();
+  QFile::remove(deleted);
   run = RunCli(args, env);
   EXPECT_EQ(run.status, 3);
-  EXPECT_TRUE(run.err.contains("was changed since the last send")) << run.err.toStdString();
+  EXPECT_TRUE(run.err.contains("was changed since the last send; --overwrite sends it again"))
+      << run.err.toStdString();
+  EXPECT_TRUE(run.err.contains("deleted in the address book since the last send"))
+      << run.err.toStdString();
   EXPECT_EQ(FileBytes(path), edited);
+  EXPECT_FALSE(QFileInfo::exists(deleted));
+  // --overwrite puts back both as first sent.
+  run = RunCli(args + QStringList{"--overwrite"}, env);
+  EXPECT_EQ(run.status, 0) << run.err.toStdString();
+  EXPECT_EQ(FileBytes(path), before.value(names.first()).first);
+  EXPECT_EQ(FileBytes(deleted), before.value(names.last()).first);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@ Usage: /usr/bin/python3 dav_client.py MODE ...
         OUT_DIR/N.vcf and prints {"href": "etag", ...}
   edit CARD_URL USER PASSWORD CA_FILE
         changes the card's FN on the server (PUT with If-Match) and prints its new ETag
+  delete CARD_URL USER PASSWORD CA_FILE
+        deletes the card on the server (DELETE), as a user's address-book client does
   fake STATUS
         serves on a free port of 127.0.0.1 (printed first) an address book at / that answers
         every PUT with STATUS (507 or 412) and a DAV:error body
@@ -105,6 +107,8 @@ def main():
         print(json.dumps(list_book(*args)))
     elif mode == "edit":
         print(edit(*args))
+    elif mode == "delete":
+        request("DELETE", *args)
     elif mode == "fake":
         fake(int(args[0]))
     else:
