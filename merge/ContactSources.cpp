@@ -166,7 +166,7 @@ class MergingStream : public contact::ContactStream {
 
   void Emit(const uint32_t* first, const uint32_t* last, SourcedContact& out) {
     if (last - first == 1) {
-      spool_.Take(*first, out.contact);
+      spool_.Take(*first, out.contact, true);
       out.origins.assign(1, OriginOf(entries_[*first]));
       out.mergeRule.clear();
       return;
@@ -188,11 +188,11 @@ class MergingStream : public contact::ContactStream {
       out.origins.back().joinedBy = RuleText(e.joinedBy);
       rules |= e.rules;
       if (k == 0) {
-        spool_.Take(order[k], out.contact);
+        spool_.Take(order[k], out.contact, order[k] == *first);
         uid = out.contact.uid;
         continue;
       }
-      spool_.Take(order[k], older);
+      spool_.Take(order[k], older, order[k] == *first);
       if (older.uid != uid) sameUid = false;
       if (older.uid < uid && !older.uid.isEmpty()) uid = older.uid;
       combined.Add(older);

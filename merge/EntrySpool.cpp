@@ -374,7 +374,7 @@ bool EntrySpool::Read(QByteArray& into, int64_t from, int64_t length) {
   return got > 0;
 }
 
-void EntrySpool::Take(uint32_t index, Contact& out) {
+void EntrySpool::Take(uint32_t index, Contact& out, bool inOrder) {
   const int64_t size = sizes_[index];
   if (offsets_[index] < kFileBase) {
     const int64_t at = offsets_[index];
@@ -388,13 +388,11 @@ void EntrySpool::Take(uint32_t index, Contact& out) {
   const char* data = nullptr;
   if (at >= buffer_at_ && at + size <= window_end) {
     data = buffer_.constData() + (at - buffer_at_);
-  } else if (at >= window_end && at < window_end + kBlock) {
-    // Entries are mostly taken in the order they were added: the file is read a window ahead.
+  } else if (inOrder) {
     Read(buffer_, at, std::max<int64_t>(kBlock, size));
     buffer_at_ = at;
     if (buffer_.size() >= size) data = buffer_.constData();
   } else {
-    // An entry of a group whose others came long before: read on its own, the window kept.
     Read(single_, at, size);
     if (single_.size() == size) data = single_.constData();
   }

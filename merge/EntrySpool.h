@@ -16,7 +16,7 @@ namespace lumivex::merge {
 class EntrySpool {
  public:
   static constexpr int64_t kChunk = int64_t(1) << 22;
-  static constexpr int64_t kMemoryCap = 4 * kChunk;  // 16 MiB
+  static constexpr int64_t kMemoryCap = kChunk;  // 4 MiB
 
   // `memoryCap`: the bytes of entries kept in memory before the file is used.
   explicit EntrySpool(int64_t memoryCap = kMemoryCap);
@@ -25,7 +25,10 @@ class EntrySpool {
   // Ends the adding; Take may be called from now on.
   void Finish();
   // Entry `index` into `out`. Throws StoreError when it cannot be read back.
-  void Take(uint32_t index, contact::Contact& out);
+  // `inOrder`: the entry comes after the last one taken in order (the first entry of each group,
+  // one group after another); the file is then read a window ahead. Any other entry (the later
+  // entries of a group) is read on its own, and the window stays where it is.
+  void Take(uint32_t index, contact::Contact& out, bool inOrder = false);
 
  private:
   void Flush();

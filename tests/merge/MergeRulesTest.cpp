@@ -103,7 +103,7 @@ TEST(EntrySpool, GivesBackEveryFieldFromMemoryAndFromDisk) {
     spool.Finish();
     contact::Contact back;
     for (const uint32_t n : {2u, 0u, 1u}) {
-      spool.Take(n, back);
+      spool.Take(n, back, n != 2);  // one read on its own, then the others in order
       QByteArray want, got;
       contact::AppendVCard(want, FullContact(int(n)), contact::VCardVersion::k40);
       contact::AppendVCard(got, back, contact::VCardVersion::k40);
