@@ -89,6 +89,11 @@ TEST(ReviewWindow, TickSearchSplitAndExportWhatIsTicked) {
   window.TxtSearch->setText("LEE");
   ASSERT_TRUE(shows({"Ann Lee"}));
   window.TableContacts->setCurrentIndex(window.Shown().index(0, ReviewModel::kName));
+  // Take Out Entry waits for one of the group's entries to be selected below the table.
+  EXPECT_FALSE(window.CmdTakeOut->isEnabled());
+  ASSERT_EQ(window.TreeDetail->topLevelItemCount(), 2);  // the merged contact, its entries
+  window.TreeDetail->setCurrentItem(window.TreeDetail->topLevelItem(1)->child(1));
+  EXPECT_TRUE(window.CmdTakeOut->isEnabled());
   window.CmdSplit->click();
   EXPECT_EQ(shown(), (QStringList{"Ann Lee", "Ann Lee"}));  // Ann from each store
   window.TxtSearch->clear();
