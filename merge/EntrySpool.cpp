@@ -269,6 +269,7 @@ void Fields(V& v, Contact& c) {
   v.Value(c.gender);
   v.Value(c.children);
   v.Value(c.categories);
+  v.Value(c.moreWebPages);
   v.Value(c.photo.data);
   v.Value(c.lastModified);
   v.List(c.members);
