@@ -582,13 +582,16 @@ void ReviewWindow::ShowDetail() {
     const std::vector<int>& ids = model_->RowEntries(row);
     for (size_t m = 0; m < merged.members.size(); ++m) {
       const contact::Contact& x = merged.members[m];
+      const int id = ids[merged.read[m]];
+      // Where it is, and by which rule it was joined to the others.
+      const QString rule = model_->EntryRule(id);
       auto* item = new QTreeWidgetItem(
           entries,
           {x.lastModified.isValid() ? x.lastModified.toString(QStringLiteral("yyyy-MM-dd hh:mm"))
                                     : QStringLiteral("(no date)"),
            contact::ShownName(x) + (x.emails.empty() ? QString() : u' ' + x.emails.front().address),
-           where(m)});
-      item->setData(0, Qt::UserRole, ids[merged.read[m]]);
+           rule.isEmpty() ? where(m) : QStringLiteral("%1 (%2)").arg(where(m), rule)});
+      item->setData(0, Qt::UserRole, id);
     }
     entries->setExpanded(true);
   }

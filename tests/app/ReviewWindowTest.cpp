@@ -92,6 +92,9 @@ TEST(ReviewWindow, TickSearchSplitAndExportWhatIsTicked) {
   // Take Out Entry waits for one of the group's entries to be selected below the table.
   EXPECT_FALSE(window.CmdTakeOut->isEnabled());
   ASSERT_EQ(window.TreeDetail->topLevelItemCount(), 2);  // the merged contact, its entries
+  // Each entry says by which rule it joined the other: Ann's share an e-mail address.
+  EXPECT_TRUE(
+      window.TreeDetail->topLevelItem(1)->child(0)->text(2).endsWith("(same e-mail address)"));
   window.TreeDetail->setCurrentItem(window.TreeDetail->topLevelItem(1)->child(1));
   EXPECT_TRUE(window.CmdTakeOut->isEnabled());
   window.CmdSplit->click();
