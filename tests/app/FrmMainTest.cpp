@@ -10,6 +10,7 @@
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/ExpectedPlaces.h"
 #include "tests/support/FakeStore.h"
+#include "tests/support/ScopedChanges.h"
 #include "tests/support/TestPaths.h"
 
 #include <QApplication>
@@ -19,12 +20,21 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeWidget>
+
+#include <csignal>
+#include <fstream>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -399,8 +409,12 @@ class FrmMainFixtureTest : public FrmMainTest {
   }
 
   // Scans six-contacts.pst, choosing its contacts folder in the folder picker.
-  void ScanSixContacts() {
-    ChooseFile(testing::FixturePst("six-contacts.pst"));
+  void ScanSixContacts() { ScanStore(testing::FixturePst("six-contacts.pst")); }
+
+  // Scans `store`, choosing its contacts folder in the folder picker.
+  void ScanStore(const QString& store) {
+    pickerShown = false;
+    ChooseFile(store);
     OnNextModal([this](QWidget* modal) {
       auto* picker = qobject_cast<FolderPickerDialog*>(modal);
       if (picker == nullptr) {
@@ -418,6 +432,22 @@ class FrmMainFixtureTest : public FrmMainTest {
     });
     window->CmdEnumerateNotes->click();
     EXPECT_TRUE(pickerShown);
+  }
+
+  // Saves the scanned folder in the form `option` names, into dialogs->folder.
+  void Save(const char* option) {
+    OnNextModal([option](QWidget* modal) {
+      auto* conversion = qobject_cast<FrmConversion*>(modal);
+      if (conversion == nullptr) {
+        ADD_FAILURE() << "the conversion window did not come up";
+        if (modal != nullptr) modal->close();
+        return;
+      }
+      conversion->findChild<QRadioButton*>(option)->click();
+      conversion->CmdConversion->click();
+      if (conversion->isVisible()) conversion->reject();
+    });
+    window->CmdContactsCreate_Click();
   }
 
   bool pickerShown = false;
@@ -468,6 +498,121 @@ TEST_F(FrmMainFixtureTest, SavedFromThePickedFolderAfterTheScan) {
   QFile vcf(QDir(dialogs->folder).filePath(files[0]));
   ASSERT_TRUE(vcf.open(QIODevice::ReadOnly));
   EXPECT_EQ(vcf.readAll().count("BEGIN:VCARD"), 6);
+}
+
+// A helper process for a store changed under the window's own run: the program stops itself
+// (SIGSTOP) as entry kStopAt of a folder is about to be read (LUMIVEX_TEST_STOP_AT_ENTRY); the
+// helper sees it stopped, changes the store once `armed` exists, and lets it go on (SIGCONT).
+class StoreChanger {
+ public:
+  static constexpr int kStopAt = 500;
+
+  StoreChanger(const QString& store, const QByteArray& replacement, const QString& dir)
+      : armed_(dir + "/armed"), done_(dir + "/done") {
+    QFile::remove(armed_);
+    QFile::remove(done_);
+    const std::string store8 = store.toStdString(), armed = armed_.toStdString(),
+                      done = done_.toStdString(), bytes = replacement.toStdString();
+    const pid_t parent = getpid();
+    helper_ = fork();
+    if (helper_ != 0) return;
+    const std::string stat = "/proc/" + std::to_string(parent) + "/stat";
+    while (access(done.c_str(), F_OK) != 0 && getppid() == parent) {
+      if (!Stopped(stat)) {
+        usleep(1000);
+        continue;
+      }
+      if (access(armed.c_str(), F_OK) == 0 && unlink(armed.c_str()) == 0) {
+        // Empty: truncated to 1 MiB; else overwritten in place with another store's bytes.
+        if (bytes.empty()) {
+          if (truncate(store8.c_str(), 1 << 20) != 0) _exit(1);
+        } else {
+          const int fd = open(store8.c_str(), O_WRONLY);
+          if (fd < 0 || write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size())) _exit(1);
+          close(fd);
+        }
+      }
+      kill(parent, SIGCONT);
+      while (Stopped(stat)) usleep(1000);
+    }
+    _exit(0);
+  }
+  ~StoreChanger() {
+    QFile(done_).open(QIODevice::WriteOnly);
+    waitpid(helper_, nullptr, 0);
+  }
+  // The next stop changes the store.
+  void Arm() const { QFile(armed_).open(QIODevice::WriteOnly); }
+  bool Changed() const { return !QFile::exists(armed_); }
+
+ private:
+  static bool Stopped(const std::string& stat) {
+    std::ifstream in(stat);
+    std::string line;
+    std::getline(in, line);
+    const size_t close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'T';
+  }
+
+  QString armed_, done_;
+  pid_t helper_ = -1;
+};
+
+// A store truncated or overwritten while the window saves its contacts: the run ends as it does
+// with unreadable entries (its completion message, as many contacts counted as the folder
+// holds), no signal, no temporary file left beside the output, and the window saves the next
+// store whole.
+TEST_F(FrmMainFixtureTest, StoreChangedUnderTheSaveLeavesTheWindowUsable) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const testing::ScopedEnvironment stop("LUMIVEX_TEST_STOP_AT_ENTRY",
+                                        QString::number(StoreChanger::kStopAt));
+  const testing::ScopedEnvironment toolDir("LUMIVEX_TOOL_DIR", testing::BinDir());  // xwab.def
+  const QString dir = testing::ScratchDir("app-changed-store");
+  const QString original = dir + "/original.pst", other = dir + "/other.pst";
+  for (const auto& [path, seed] : {std::pair{original, 1}, std::pair{other, 2}})
+    ASSERT_EQ(
+        QProcess::execute(testing::BinDir() + "/lumivex-pstgen",
+                          {"--contacts", "1000", "--seed", QString::number(seed), "--out", path}),
+        0);
+  QFile otherFile(other);
+  ASSERT_TRUE(otherFile.open(QIODevice::ReadOnly));
+  const QByteArray otherBytes = otherFile.readAll();
+  const QString store = dir + "/store.pst";
+  const struct {
+    const char* change;
+    QByteArray replacement;  // empty: truncated
+    const char* option;
+    const char* suffix;
+  } cases[] = {
+      {"truncated", {}, "OptvCardComplete", "vcf"},
+      {"overwritten", otherBytes, "OptWAB", "wab"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.change) + " " + c.option);
+    QFile::remove(store);
+    ASSERT_TRUE(QFile::copy(original, store));
+    const StoreChanger changer(store, c.replacement, dir);
+    ScanStore(store);
+    dialogs->messages.clear();
+    dialogs->folder = testing::ScratchDir(QStringLiteral("app-changed-out-%1").arg(c.change));
+    changer.Arm();
+    Save(c.option);
+    EXPECT_TRUE(changer.Changed());
+    ASSERT_EQ(dialogs->messages.size(), 1u);
+    EXPECT_EQ(dialogs->messages[0].text, "1000 Contacts Saved Successfully");
+    const QStringList left =
+        QDir(dialogs->folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    ASSERT_EQ(left.size(), 1) << left.join(u' ').toStdString();
+    EXPECT_TRUE(left[0].endsWith(c.suffix)) << left[0].toStdString();
+
+    // The window saves a good store whole afterwards.
+    ScanSixContacts();
+    dialogs->messages.clear();
+    dialogs->folder = testing::ScratchDir(QStringLiteral("app-changed-next-%1").arg(c.change));
+    Save(c.option);
+    ASSERT_EQ(dialogs->messages.size(), 1u);
+    EXPECT_EQ(dialogs->messages[0].text, "6 Contacts Saved Successfully");
+  }
 }
 
 }  // namespace
