@@ -129,6 +129,7 @@ void ReviewModel::Clear() {
   entries_.clear();
   rows_.clear();
   row_of_.clear();
+  joined_by_.clear();
   search_.clear();
   search_start_.assign(1, 0);
   folder_sort_.clear();
@@ -186,6 +187,7 @@ void ReviewModel::Group() {
   std::vector<int> parent(entries_.size());
   // The rules of the joins each entry took part in, as bits 1 << MatchRule.
   std::vector<uint32_t> rules(entries_.size(), 0);
+  joined_by_.assign(entries_.size(), merge::MatchRule::kNone);
   for (size_t i = 0; i < parent.size(); ++i) parent[i] = int(i);
   auto find = [&](int i) {
     while (parent[size_t(i)] != i) i = parent[size_t(i)] = parent[size_t(parent[size_t(i)])];
@@ -198,8 +200,11 @@ void ReviewModel::Group() {
       const int a = find(keys[run].entry), b = find(keys[k].entry);
       if (a == b) continue;
       parent[size_t(std::max(a, b))] = std::min(a, b);
-      rules[size_t(keys[run].entry)] |= 1u << unsigned(keys[k].rule);
-      rules[size_t(keys[k].entry)] |= 1u << unsigned(keys[k].rule);
+      for (const int joined : {keys[run].entry, keys[k].entry}) {
+        rules[size_t(joined)] |= 1u << unsigned(keys[k].rule);
+        if (joined_by_[size_t(joined)] == merge::MatchRule::kNone)
+          joined_by_[size_t(joined)] = keys[k].rule;
+      }
     }
     run = end;
   }

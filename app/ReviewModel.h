@@ -80,6 +80,13 @@ class ReviewModel : public QAbstractTableModel {
   // A row's entries, newest first, and why they are one.
   const std::vector<int>& RowEntries(int row) const { return rows_[size_t(row)].entries; }
   QString RowRule(int row) const { return rows_[size_t(row)].rule; }
+  // The rule by which an entry was joined to the others of its row (the strongest of its own
+  // joins); empty when it is alone.
+  QString EntryRule(int entry) const {
+    return size_t(entry) < joined_by_.size() && RowEntries(RowOfEntry(entry)).size() > 1
+               ? merge::RuleText(joined_by_[size_t(entry)])
+               : QString();
+  }
   const ReviewEntry& Entry(int entry) const { return entries_[size_t(entry)]; }
   bool Ticked(int row) const { return rows_[size_t(row)].ticked; }
   void SetTicked(int row, bool ticked);
@@ -121,7 +128,8 @@ class ReviewModel : public QAbstractTableModel {
   std::vector<ReviewFolder> folders_;
   std::vector<ReviewEntry> entries_;
   std::vector<Row> rows_;
-  std::vector<int> row_of_;  // per entry
+  std::vector<int> row_of_;                  // per entry
+  std::vector<merge::MatchRule> joined_by_;  // per entry, once grouped
   // Every entry's folded texts one after another; entry e's from search_start_[e] up to
   // search_start_[e + 1].
   QByteArray search_;

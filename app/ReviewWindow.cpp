@@ -65,6 +65,7 @@ ReviewEntry Summarize(const contact::Contact& c, int folder, int position) {
 struct Merged {
   contact::SourcedContact contact;
   std::vector<contact::Contact> members;  // newest first, as read
+  std::vector<size_t> read;  // per member: its place in the row's entries (some may be unreadable)
   QStringList problems;
 };
 
@@ -83,8 +84,10 @@ void MergeRow(const std::vector<ReviewFolder>& folders, const Selection::Row& ro
               std::vector<contact::EntryProblem>* problems) {
   out.contact.origins.clear();
   out.members.clear();
+  out.read.clear();
   QString uid;
-  for (const auto& [folder, position] : row.entries) {
+  for (size_t k = 0; k < row.entries.size(); ++k) {
+    const auto& [folder, position] = row.entries[k];
     contact::Contact c;
     QString why;
     const ReviewFolder& f = folders[size_t(folder)];
@@ -97,6 +100,7 @@ void MergeRow(const std::vector<ReviewFolder>& folders, const Selection::Row& ro
     if (uid.isEmpty() || c.uid < uid) uid = c.uid;
     out.contact.origins.push_back({f.store, f.path, position, c.lastModified});
     out.members.push_back(std::move(c));
+    out.read.push_back(k);
   }
   if (out.members.empty()) return;
   out.contact.contact = out.members.front();
@@ -331,6 +335,9 @@ void ReviewWindow::BuildContacts(QSplitter* splitter) {
   CmdSplit->setObjectName(QStringLiteral("CmdSplit"));
   CmdTakeOut = new QPushButton(QStringLiteral("&Take Out Entry"), right);
   CmdTakeOut->setObjectName(QStringLiteral("CmdTakeOut"));
+  CmdTakeOut->setToolTip(
+      QStringLiteral("Select one of the group's entries in the list below, then take it out of "
+                     "the group"));
   groupButtons->addWidget(CmdSplit);
   groupButtons->addWidget(CmdTakeOut);
   groupButtons->addStretch(1);
@@ -351,7 +358,21 @@ QHBoxLayout* ReviewWindow::BuildButtons() {
 
 void ReviewWindow::Connect() {
   connect(TxtSearch, &QLineEdit::textChanged, search_timer_, qOverload<>(&QTimer::start));
-  connect(search_timer_, &QTimer::timeout, this, [this] { view_->Search(TxtSearch->text()); });
+  connect(search_timer_, &QTimer::timeout, this, [this] {
+    view_->Search(TxtSearch->text());
+    // The current contact stays in sight while the search shows it; else the list starts at its
+    // top and the pane below no longer shows a contact the list does not.
+    if (TableContacts->currentIndex().isValid()) {
+      TableContacts->scrollTo(TableContacts->currentIndex());
+    } else {
+      TableContacts->scrollToTop();
+      ShowDetail();
+    }
+  });
+  // Take Out Entry takes out the entry selected below the table: it waits for one.
+  connect(TreeDetail, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+    CmdTakeOut->setEnabled(item && item->data(0, Qt::UserRole).isValid());
+  });
   connect(model_, &ReviewModel::CountsChanged, this, [this] { UpdateCounts(); });
   connect(TableContacts->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this] { ShowDetail(); });
@@ -490,7 +511,7 @@ void ReviewWindow::ShowDetail() {
   TreeDetail->clear();
   const int row = CurrentRow();
   CmdSplit->setEnabled(row >= 0 && model_->RowEntries(row).size() > 1);
-  CmdTakeOut->setEnabled(row >= 0 && model_->RowEntries(row).size() > 1);
+  CmdTakeOut->setEnabled(false);  // until one of the group's entries is selected below
   if (row < 0 || !loaded_) return;
   // The whole entries, read again from their stores (the window holds their summaries only).
   Selection::Row plan;
@@ -559,15 +580,18 @@ void ReviewWindow::ShowDetail() {
         TreeDetail,
         {QStringLiteral("Entries"), QStringLiteral("newest first; select one to take it out")});
     const std::vector<int>& ids = model_->RowEntries(row);
-    for (size_t m = 0; m < merged.members.size() && m < ids.size(); ++m) {
+    for (size_t m = 0; m < merged.members.size(); ++m) {
       const contact::Contact& x = merged.members[m];
+      const int id = ids[merged.read[m]];
+      // Where it is, and by which rule it was joined to the others.
+      const QString rule = model_->EntryRule(id);
       auto* item = new QTreeWidgetItem(
           entries,
           {x.lastModified.isValid() ? x.lastModified.toString(QStringLiteral("yyyy-MM-dd hh:mm"))
                                     : QStringLiteral("(no date)"),
            contact::ShownName(x) + (x.emails.empty() ? QString() : u' ' + x.emails.front().address),
-           where(m)});
-      item->setData(0, Qt::UserRole, ids[m]);
+           rule.isEmpty() ? where(m) : QStringLiteral("%1 (%2)").arg(where(m), rule)});
+      item->setData(0, Qt::UserRole, id);
     }
     entries->setExpanded(true);
   }

@@ -126,6 +126,9 @@ struct Contact {
 
   QString businessWebPage;
   QString personalWebPage;
+  // Further web pages, of entries merged into this contact, when both of the above are taken:
+  // only merging fills it (an entry of a store has the two above at most).
+  QStringList moreWebPages;
   QString imAddress;
   QString freeBusyUrl;
 

@@ -70,6 +70,17 @@ QString DateOf(const Date& d) {
   return QString::fromLatin1(buffer);
 }
 
+// "Notes": the note (with a list's members), then a merged contact's further web pages, one
+// "Web page: ..." a line, as no other column takes more than one page.
+QString NoteWithMoreWebPages(const Contact& c) {
+  QString note = NoteWithMembers(c);
+  for (const QString& page : c.moreWebPages) {
+    if (!note.isEmpty()) note += u'\n';
+    note += QStringLiteral("Web page: ") + page;
+  }
+  return note;
+}
+
 struct Column {
   const char* heading;
   Getter value;
@@ -147,7 +158,7 @@ const Column kColumns[] = {
     {"Initials", [](const Contact& c) { return c.initials; }},
     {"Internet Free Busy", [](const Contact& c) { return c.freeBusyUrl; }},
     {"Manager's Name", [](const Contact& c) { return c.manager; }},
-    {"Notes", NoteWithMembers},
+    {"Notes", NoteWithMoreWebPages},
     {"Office Location", [](const Contact& c) { return c.officeLocation; }},
     {"Other Address PO Box", AddressField<kOtherA, &Address::poBox>},
     {"Profession", [](const Contact& c) { return c.profession; }},

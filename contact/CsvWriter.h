@@ -7,6 +7,9 @@
 // "Female" or "Male" (empty when unspecified). Three headings Outlook's export does not have
 // come last: "Nickname", "Personal Web Page" and "IM Address".
 //
+// A merged contact's web pages beyond these two are written in "Notes", after its note, one
+// "Web page: URL" a line.
+//
 // A distribution list is one row: its name under "First Name" and, in "Notes", its own note
 // followed by its members, one "Name <address>" a line.
 #pragma once

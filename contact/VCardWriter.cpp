@@ -451,6 +451,8 @@ void AppendWebAndDates(Line& line, const Contact& c, bool v4) {
     line.Start("URL").Param(v4 ? "TYPE=work" : "TYPE=WORK").Colon().Uri(c.businessWebPage).End();
   if (HasText(c.personalWebPage))
     line.Start("URL").Param(v4 ? "TYPE=home" : "TYPE=HOME").Colon().Uri(c.personalWebPage).End();
+  for (const QString& page : c.moreWebPages)
+    if (HasText(page)) line.Start("URL").Colon().Uri(page).End();
   if (UsableDate(c.birthday)) line.Start("BDAY").Colon().DateValue(c.birthday).End();
   if (UsableDate(c.anniversary)) {
     const Date& day = c.anniversary;

@@ -20,7 +20,8 @@
 //                         main, radio and telex with the x- types Evolution reads
 //   addresses             ADR;TYPE=work|home|other (po box;;street;city;state;code;country),
 //                         the mailing address with PREF
-//   web pages             URL;TYPE=work (business) and URL;TYPE=home (personal)
+//   web pages             URL;TYPE=work (business) and URL;TYPE=home (personal); a merged
+//                         contact's further pages as URL without a type
 //   birthday, anniversary BDAY / ANNIVERSARY as YYYYMMDD; 3.0: BDAY, X-ANNIVERSARY and
 //                         X-EVOLUTION-ANNIVERSARY as YYYY-MM-DD
 //   gender                GENDER:F|M / X-GENDER:Female|Male

@@ -269,6 +269,7 @@ void Fields(V& v, Contact& c) {
   v.Value(c.gender);
   v.Value(c.children);
   v.Value(c.categories);
+  v.Value(c.moreWebPages);
   v.Value(c.photo.data);
   v.Value(c.lastModified);
   v.List(c.members);
@@ -305,27 +306,32 @@ void EntrySpool::Open() {
   buffer_.reserve(kBlock * 2);
 }
 
-void EntrySpool::Add(const Contact& contact) {
-  encoded_.resize(0);  // keeps its room
-  Encode(contact, encoded_);
-  const auto size = encoded_.size();
-  sizes_.push_back(static_cast<uint32_t>(size));
-  // In memory while there is room: a chunk is filled, and the next begun, up to the cap.
-  const int64_t used = chunks_.empty() ? 0 : chunks_.back().size();
-  const bool fits = !chunks_.empty() && used + size <= kChunk;
-  if (!file_.isOpen() &&
-      (fits || (int64_t(chunks_.size() + 1) * kChunk <= memory_cap_ && size <= kChunk))) {
-    if (!fits) {
-      chunks_.emplace_back();
-      chunks_.back().reserve(kChunk);
+void EntrySpool::Add(const Contact& contact, bool outOfOrder) {
+  // Entries to be taken out of order are kept in memory while there is room: a chunk is filled,
+  // and the next begun, up to the cap. The others go to the file, encoded straight into the
+  // buffer that is written out.
+  if (outOfOrder) {
+    encoded_.resize(0);  // keeps its room
+    Encode(contact, encoded_);
+    const auto size = encoded_.size();
+    const int64_t used = chunks_.empty() ? 0 : chunks_.back().size();
+    const bool fits = !chunks_.empty() && used + size <= kChunk;
+    if (fits || (int64_t(chunks_.size() + 1) * kChunk <= memory_cap_ && size <= kChunk)) {
+      if (!fits) {
+        chunks_.emplace_back();
+        chunks_.back().reserve(kChunk);
+      }
+      sizes_.push_back(static_cast<uint32_t>(size));
+      offsets_.push_back(int64_t(chunks_.size() - 1) * kChunk + chunks_.back().size());
+      chunks_.back().append(encoded_);
+      return;
     }
-    offsets_.push_back(int64_t(chunks_.size() - 1) * kChunk + chunks_.back().size());
-    chunks_.back().append(encoded_);
-    return;
   }
   if (!file_.isOpen()) Open();
-  offsets_.push_back(kFileBase + written_ + buffer_.size());
-  buffer_.append(encoded_);
+  const qsizetype at = buffer_.size();
+  offsets_.push_back(kFileBase + written_ + at);
+  Encode(contact, buffer_);
+  sizes_.push_back(static_cast<uint32_t>(buffer_.size() - at));
   if (buffer_.size() >= kBlock) Flush();
 }
 
@@ -347,7 +353,7 @@ void EntrySpool::Flush() {
     left -= n;
     written_ += n;
   }
-  buffer_.clear();
+  buffer_.resize(0);  // keeps its room
 }
 
 void EntrySpool::Finish() {
@@ -373,7 +379,7 @@ bool EntrySpool::Read(QByteArray& into, int64_t from, int64_t length) {
   return got > 0;
 }
 
-void EntrySpool::Take(uint32_t index, Contact& out) {
+void EntrySpool::Take(uint32_t index, Contact& out, bool inOrder) {
   const int64_t size = sizes_[index];
   if (offsets_[index] < kFileBase) {
     const int64_t at = offsets_[index];
@@ -387,13 +393,11 @@ void EntrySpool::Take(uint32_t index, Contact& out) {
   const char* data = nullptr;
   if (at >= buffer_at_ && at + size <= window_end) {
     data = buffer_.constData() + (at - buffer_at_);
-  } else if (at >= window_end && at < window_end + kBlock) {
-    // Entries are mostly taken in the order they were added: the file is read a window ahead.
+  } else if (inOrder) {
     Read(buffer_, at, std::max<int64_t>(kBlock, size));
     buffer_at_ = at;
     if (buffer_.size() >= size) data = buffer_.constData();
   } else {
-    // An entry of a group whose others came long before: read on its own, the window kept.
     Read(single_, at, size);
     if (single_.size() == size) data = single_.constData();
   }

@@ -238,19 +238,25 @@ void Combiner::Add(const Contact& older) {
   if (newer.members.empty()) newer.members = older.members;
   if (newer.photo.IsEmpty() && !older.photo.IsEmpty()) newer.photo = older.photo;
 
-  // Web pages: a page of the older entry goes where the newer one has none, unless it is there
-  // already.
+  // Web pages: every different page is kept. A page of the older entry goes where the newer one
+  // has none (its own slot first, then the other), else among the further pages.
+  auto knownPage = [&newer](const QString& page) {
+    return SameText(page, newer.businessWebPage) || SameText(page, newer.personalWebPage) ||
+           newer.moreWebPages.contains(page, Qt::CaseInsensitive);
+  };
   for (const QString* page : {&older.businessWebPage, &older.personalWebPage}) {
-    if (page->isEmpty() || SameText(*page, newer.businessWebPage) ||
-        SameText(*page, newer.personalWebPage))
-      continue;
+    if (page->isEmpty() || knownPage(*page)) continue;
     QString& slot = page == &older.businessWebPage ? newer.businessWebPage : newer.personalWebPage;
     QString& other = page == &older.businessWebPage ? newer.personalWebPage : newer.businessWebPage;
     if (slot.isEmpty())
       slot = *page;
     else if (other.isEmpty())
       other = *page;
+    else
+      newer.moreWebPages << *page;
   }
+  for (const QString& page : older.moreWebPages)
+    if (!page.isEmpty() && !knownPage(page)) newer.moreWebPages << page;
 
   if (!older.emails.empty()) AddEmails(older.emails);
   if (!older.phones.empty()) AddPhones(older.phones);

@@ -10,8 +10,9 @@
 //   - else the same full name and company.
 // A distribution list is only ever the same as a list of the same name and the same members.
 //
-// The merged contact: the union of e-mail addresses, telephones, postal addresses and categories
-// without repeats (the newest entry's first); every single value from the most recently modified
+// The merged contact: the union of e-mail addresses, telephones, postal addresses, web pages and
+// categories without repeats (the newest entry's first; web pages beyond the two slots of the
+// contact model among its further pages); every single value from the most recently modified
 // entry, taken from older ones where it is empty; different notes joined, newest first, with a
 // separator line; the picture of the newest entry that has one; the uid shared by all entries,
 // else the least of their uids, so that the same stores always give the same uids.

@@ -34,6 +34,7 @@ void Empty(contact::Contact& c) {
   c.gender = contact::Gender::kUnspecified;
   c.children.clear();
   c.categories.clear();
+  c.moreWebPages.clear();
   c.photo.data.resize(0);
   c.lastModified = QDateTime();
   c.members.clear();

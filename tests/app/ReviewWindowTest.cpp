@@ -89,6 +89,14 @@ TEST(ReviewWindow, TickSearchSplitAndExportWhatIsTicked) {
   window.TxtSearch->setText("LEE");
   ASSERT_TRUE(shows({"Ann Lee"}));
   window.TableContacts->setCurrentIndex(window.Shown().index(0, ReviewModel::kName));
+  // Take Out Entry waits for one of the group's entries to be selected below the table.
+  EXPECT_FALSE(window.CmdTakeOut->isEnabled());
+  ASSERT_EQ(window.TreeDetail->topLevelItemCount(), 2);  // the merged contact, its entries
+  // Each entry says by which rule it joined the other: Ann's share an e-mail address.
+  EXPECT_TRUE(
+      window.TreeDetail->topLevelItem(1)->child(0)->text(2).endsWith("(same e-mail address)"));
+  window.TreeDetail->setCurrentItem(window.TreeDetail->topLevelItem(1)->child(1));
+  EXPECT_TRUE(window.CmdTakeOut->isEnabled());
   window.CmdSplit->click();
   EXPECT_EQ(shown(), (QStringList{"Ann Lee", "Ann Lee"}));  // Ann from each store
   window.TxtSearch->clear();
@@ -230,6 +238,8 @@ TEST(ReviewWindow, SendTakesExactlyTheTickedContacts) {
       {"FirstName": "Cy", "LastName": "Berg", "Email1Address": "cy@berg.example"},
       {"FirstName": "Di", "LastName": "Fox", "Email1Address": "di@fox.example",
        "HomeTelephoneNumber": "+49 30 7654321"}])");
+  // What a send remembers of earlier sends is kept in the test's own folder.
+  qputenv("XDG_STATE_HOME", QFile::encodeName(dir + "/state"));
   ExportDialog dialog(nullptr, ExportSource{false, older, {}});
 
   testing::OnNextModal([&](QWidget* modal) {
@@ -271,6 +281,7 @@ TEST(ReviewWindow, SendTakesExactlyTheTickedContacts) {
                   QString::number(card["TEL"].toArray().size());
   phones.sort();
   EXPECT_EQ(phones, (QStringList{"Ann Lee: 0", "Ann Lee: 1", "Cy Berg: 0", "Di Fox: 1"}));
+  qunsetenv("XDG_STATE_HOME");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // what the entries hold.
 #include "merge/ContactSources.h"
 
+#include "contact/CsvWriter.h"
 #include "contact/VCardWriter.h"
 #include "tests/contact/Utf8Readers.h"
 #include "tests/convert/ProgramRun.h"
@@ -26,7 +27,8 @@ QJsonArray OlderItems() {
   const char* text = R"([
     {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example",
      "MobileTelephoneNumber": "+49 30 1234567", "BusinessAddressStreet": "1 Old Road",
-     "BusinessAddressCity": "Berlin", "Body": "Met in Berlin.", "JobTitle": "Engineer"},
+     "BusinessAddressCity": "Berlin", "Body": "Met in Berlin.", "JobTitle": "Engineer",
+     "WebPage": "https://old.example/"},
     {"FirstName": "John", "LastName": "Smith", "Email1Address": "john@one.example",
      "BusinessTelephoneNumber": "+1 555 100 2000", "CompanyName": "Contoso"},
     {"FirstName": "Bo", "LastName": "Ek", "Email1AddressType": "EX",
@@ -49,7 +51,8 @@ QJsonArray NewerItems() {
      "Email2Address": "ann@home.example", "MobileTelephoneNumber": "030 1234567",
      "HomeTelephoneNumber": "+49 30 7654321", "BusinessAddressStreet": "9 New Street",
      "BusinessAddressCity": "Berlin", "Body": "Moved to the new office.",
-     "JobTitle": "Lead Engineer", "picture": "PNG"},
+     "JobTitle": "Lead Engineer", "picture": "PNG", "WebPage": "https://new.example/",
+     "PersonalHomePage": "https://annhome.example/"},
     {"FirstName": "John", "LastName": "Smith", "Email1Address": "john@two.example",
      "BusinessTelephoneNumber": "+44 20 7946 0018", "CompanyName": "Fabrikam"},
     {"FirstName": "Bo", "LastName": "Ek", "Email1Address": "BO@contoso.example"},
@@ -98,15 +101,18 @@ const Stores& TwoStores() {
   return stores;
 }
 
-// The contacts of `stores` as one vCard 4.0 file's bytes.
-QByteArray Export(const QStringList& stores, bool merge) {
+// The contacts of `stores` as one vCard file's bytes (of that version), or with `csv` one CSV
+// file's.
+QByteArray Export(const QStringList& stores, bool merge,
+                  contact::VCardVersion version = contact::VCardVersion::k40, bool csv = false) {
   merge::SourceOptions options;
   options.stores = stores;
   options.merge = merge;
   auto stream = merge::OpenContacts(options);
-  QByteArray out;
+  QByteArray out = csv ? contact::CsvHeading() : QByteArray();
   contact::SourcedContact c;
-  while (stream->Next(c)) contact::AppendVCard(out, c.contact, contact::VCardVersion::k40);
+  while (stream->Next(c))
+    csv ? contact::AppendCsvRow(out, c.contact) : contact::AppendVCard(out, c.contact, version);
   EXPECT_TRUE(stream->Problems().empty());
   return out;
 }
@@ -182,6 +188,28 @@ TEST(MergeStores, DifferentPeopleAndDifferentListsStayApart) {
   EXPECT_EQ(cards.count("Crew"), 2);        // same name, other members
   EXPECT_EQ(cards.count("Team"), 1);        // same name and members, in another order
   EXPECT_EQ(cards.size(), 8);               // Ann, two John Smiths, Bo, Carla, Team, two Crews
+}
+
+// Ann's three different web pages (two in the newer entry, one in the older) are all kept: the
+// third as a further URL in vCard, on a line of "Notes" in CSV (read by Python's csv module).
+TEST(MergeStores, EveryDifferentWebPageIsKept) {
+  const QStringList stores{TwoStores().older, TwoStores().newer};
+  const QStringList pages = {"https://new.example/", "https://annhome.example/",
+                             "https://old.example/"};
+  for (const auto version : {contact::VCardVersion::k40, contact::VCardVersion::k30})
+    EXPECT_EQ(Values(Cards(Export(stores, true, version)).value("Ann Lee"), "URL"), pages);
+  const QString path = ScratchDir("csv") + "/merged.csv";
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(Export(stores, true, {}, true));
+  file.close();
+  QStringList csv;
+  for (const QJsonValue& row :
+       RowsByHeading(PythonCsvReader().ReadOrFail({path}).array()[0].toArray()))
+    if (row["First Name"] == "Ann")
+      csv << row["Web Page"].toString() << row["Personal Web Page"].toString()
+          << row["Notes"].toString().section(u'\n', -1);
+  EXPECT_EQ(csv, (QStringList{pages[0], pages[1], "Web page: " + pages[2]}));
 }
 
 TEST(MergeStores, NoMergeKeepsEveryEntry) {
