@@ -306,27 +306,32 @@ void EntrySpool::Open() {
   buffer_.reserve(kBlock * 2);
 }
 
-void EntrySpool::Add(const Contact& contact) {
-  encoded_.resize(0);  // keeps its room
-  Encode(contact, encoded_);
-  const auto size = encoded_.size();
-  sizes_.push_back(static_cast<uint32_t>(size));
-  // In memory while there is room: a chunk is filled, and the next begun, up to the cap.
-  const int64_t used = chunks_.empty() ? 0 : chunks_.back().size();
-  const bool fits = !chunks_.empty() && used + size <= kChunk;
-  if (!file_.isOpen() &&
-      (fits || (int64_t(chunks_.size() + 1) * kChunk <= memory_cap_ && size <= kChunk))) {
-    if (!fits) {
-      chunks_.emplace_back();
-      chunks_.back().reserve(kChunk);
+void EntrySpool::Add(const Contact& contact, bool outOfOrder) {
+  // Entries to be taken out of order are kept in memory while there is room: a chunk is filled,
+  // and the next begun, up to the cap. The others go to the file, encoded straight into the
+  // buffer that is written out.
+  if (outOfOrder) {
+    encoded_.resize(0);  // keeps its room
+    Encode(contact, encoded_);
+    const auto size = encoded_.size();
+    const int64_t used = chunks_.empty() ? 0 : chunks_.back().size();
+    const bool fits = !chunks_.empty() && used + size <= kChunk;
+    if (fits || (int64_t(chunks_.size() + 1) * kChunk <= memory_cap_ && size <= kChunk)) {
+      if (!fits) {
+        chunks_.emplace_back();
+        chunks_.back().reserve(kChunk);
+      }
+      sizes_.push_back(static_cast<uint32_t>(size));
+      offsets_.push_back(int64_t(chunks_.size() - 1) * kChunk + chunks_.back().size());
+      chunks_.back().append(encoded_);
+      return;
     }
-    offsets_.push_back(int64_t(chunks_.size() - 1) * kChunk + chunks_.back().size());
-    chunks_.back().append(encoded_);
-    return;
   }
   if (!file_.isOpen()) Open();
-  offsets_.push_back(kFileBase + written_ + buffer_.size());
-  buffer_.append(encoded_);
+  const qsizetype at = buffer_.size();
+  offsets_.push_back(kFileBase + written_ + at);
+  Encode(contact, buffer_);
+  sizes_.push_back(static_cast<uint32_t>(buffer_.size() - at));
   if (buffer_.size() >= kBlock) Flush();
 }
 
@@ -348,7 +353,7 @@ void EntrySpool::Flush() {
     left -= n;
     written_ += n;
   }
-  buffer_.clear();
+  buffer_.resize(0);  // keeps its room
 }
 
 void EntrySpool::Finish() {
