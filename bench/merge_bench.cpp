@@ -33,6 +33,7 @@
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QThread>
+#include <QTreeWidget>
 
 #include <algorithm>
 #include <cstdio>
@@ -183,6 +184,8 @@ int Review(QStringList args) {
       break;
     }
   grab("review-duplicate-group.png");
+  window.TreeDetail->scrollToBottom();  // the group's entries, each with the rule that joined it
+  grab("review-group-entries.png");
   // A name typed a key at a time, as a user types (a key every 150 ms), unsorted and then
   // sorted by name, and the search emptied again.
   const Typed plain = Type(window, QStringLiteral("Müller"));
