@@ -27,6 +27,7 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -293,6 +294,11 @@ TEST_F(SendPanelTest, RememberedPasswordIsKeptUsedAndForgottenInTheKeyring) {
   ASSERT_TRUE(session.missing.isEmpty());
   // The "login" collection made and unlocked with the password given on standard input.
   QProcess keyring;
+  // Its control socket's path must be short: under /tmp rather than the session's home.
+  const QTemporaryDir runtime(QStringLiteral("/tmp/lumivex-keyring-XXXXXX"));
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+  keyring.setProcessEnvironment(environment);
   keyring.setProcessChannelMode(QProcess::MergedChannels);
   keyring.setStandardOutputFile(session.home + QStringLiteral("/keyring.log"));
   keyring.start(QStringLiteral("/usr/bin/gnome-keyring-daemon"),
