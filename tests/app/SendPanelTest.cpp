@@ -30,6 +30,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -99,6 +100,22 @@ int CardsListed(const QString& book, const QString& dir) {
        book, QStringLiteral("ann"), QStringLiteral("s3cret"), QStringLiteral("-"), dir});
   EXPECT_EQ(run.status, 0) << run.err.toStdString();
   return static_cast<int>(QJsonDocument::fromJson(run.out.toUtf8()).object().size());
+}
+
+// Deletes one card of the book, as the user's own address-book client would.
+void DeleteOneCard(const QString& book, const QString& dir) {
+  const QString client = SourceDir() + QStringLiteral("/tests/destination/dav_client.py");
+  const QStringList account = {QStringLiteral("ann"), QStringLiteral("s3cret"),
+                               QStringLiteral("-")};
+  const ProgramOutput list =
+      RunProgram(QStringLiteral("/usr/bin/python3"),
+                 QStringList{client, QStringLiteral("list"), book} + account << dir);
+  const QString href = QJsonDocument::fromJson(list.out.toUtf8()).object().keys().value(0);
+  const ProgramOutput gone = RunProgram(
+      QStringLiteral("/usr/bin/python3"),
+      QStringList{client, QStringLiteral("delete"), QUrl(book).resolved(QUrl(href)).toString()} +
+          account);
+  EXPECT_EQ(gone.status, 0) << gone.err.toStdString();
 }
 
 // A self-signed certificate for 127.0.0.1 made by openssl as PATH.pem with its key PATH.key; its
@@ -197,6 +214,18 @@ TEST_F(SendPanelTest, SendsTheStoreIntoANewCardDavBookOnceAndSaysSo) {
       << panel.LblResult->text().toStdString();
   Shot(panel, "send-panel-again");
 
+  // A contact the user deleted in the book since is not sent again; the window says how to.
+  DeleteOneCard(panel.CboBook->currentData().toString(), dir + QStringLiteral("/list"));
+  ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
+  ASSERT_EQ(panel.LastResult().problems.size(), 1U);
+  EXPECT_EQ(panel.LastResult().problems[0].outcome, destination::SendOutcome::kConflict);
+  EXPECT_TRUE(panel.LblResult->text().contains(
+      QStringLiteral("deleted in the address book since the last send")))
+      << panel.LblResult->text().toStdString();
+  EXPECT_TRUE(panel.LblResult->text().contains(u'"' + panel.ChkOverwrite->text() + u'"'))
+      << panel.LblResult->text().toStdString();
+  Shot(panel, "send-panel-deleted");
+
   // A wrong password sends nothing and says so.
   panel.EdtPassword->setText(QStringLiteral("wrong"));
   ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
@@ -260,6 +289,15 @@ TEST_F(SendPanelTest, TrustsTheSelfSignedCertificateTheUserAgreedTo) {
   EXPECT_TRUE(panel.LastError().isEmpty()) << panel.LastError().toStdString();
   EXPECT_TRUE(panel.CmdTrust->isHidden());
   Shot(panel, "send-panel-trusted");
+  // The command line trusts it too, for that server.
+  QFile password(dir + QStringLiteral("/password"));
+  ASSERT_TRUE(password.open(QIODevice::WriteOnly) && password.write("s3cret\n") > 0);
+  password.close();
+  const ProgramOutput cli =
+      RunCli({QStringLiteral("send"), QStringLiteral("--to"), server->Url(),
+              QStringLiteral("--user"), QStringLiteral("ann"), QStringLiteral("--password-file"),
+              password.fileName(), QStringLiteral("--list-books")});
+  EXPECT_EQ(cli.status, 0) << cli.err.toStdString();
 
   // Another certificate on the same server is not the one the user agreed to.
   const int port = server->port;
