@@ -27,7 +27,7 @@ QString SourceText(const ReviewFolder& f) {
 void ReviewEntry::Fold() {
   folded.clear();
   for (const QString* text : {&name, &company, &email, &phone}) {
-    folded += text->toCaseFolded().toUtf8();
+    folded += text->toCaseFolded().toUtf8().replace(kFieldEnd, ' ');
     folded += kFieldEnd;
   }
 }
@@ -62,16 +62,17 @@ int ReviewModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : kColumns;
 }
 
-QString ReviewModel::Shown(const Row& row, QString ReviewEntry::*field) const {
+QString ReviewModel::Shown(const Row& row, int field) const {
   for (const int e : row.entries)
-    if (!(entries_[size_t(e)].*field).isEmpty()) return entries_[size_t(e)].*field;
+    if (const QByteArrayView text = shown_.Field(e, field); !text.isEmpty())
+      return QString::fromUtf8(text);
   return {};
 }
 
 QVariant ReviewModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= int(rows_.size())) return {};
   const Row& row = rows_[size_t(index.row())];
-  const ReviewEntry& first = entries_[size_t(row.entries.front())];
+  const ReviewSummary& first = entries_[size_t(row.entries.front())];
   if (role == Qt::CheckStateRole && index.column() == kTick)
     return row.ticked ? Qt::Checked : Qt::Unchecked;
   if (role == Qt::DecorationRole && index.column() == kPicture) {
@@ -87,13 +88,10 @@ QVariant ReviewModel::data(const QModelIndex& index, int role) const {
       return row.entries.size() > 1 ? QStringLiteral("%1 merged").arg(row.entries.size())
                                     : QString();
     case kName:
-      return Shown(row, &ReviewEntry::name);
     case kCompany:
-      return Shown(row, &ReviewEntry::company);
     case kEmail:
-      return Shown(row, &ReviewEntry::email);
     case kPhone:
-      return Shown(row, &ReviewEntry::phone);
+      return Shown(row, index.column() - kName);
     case kSource: {
       QString text = SourceText(folders_[size_t(first.folder)]);
       if (row.entries.size() > 1) text += QStringLiteral(" (+%1)").arg(row.entries.size() - 1);
@@ -130,8 +128,10 @@ void ReviewModel::Clear() {
   rows_.clear();
   row_of_.clear();
   joined_by_.clear();
-  search_.clear();
-  search_start_.assign(1, 0);
+  keys_.clear();
+  key_start_.assign(1, 0);
+  shown_.Clear();
+  folded_.Clear();
   folder_sort_.clear();
   unticked_folders_.clear();
   ticked_ = 0;
@@ -149,14 +149,20 @@ int ReviewModel::AddFolder(ReviewFolder folder) {
 void ReviewModel::AddEntries(std::vector<ReviewEntry> entries) {
   if (entries.empty()) return;
   beginInsertRows({}, int(rows_.size()), int(rows_.size() + entries.size()) - 1);
+  QByteArray shown;
   for (ReviewEntry& e : entries) {
     if (e.folded.isEmpty()) e.Fold();
-    search_ += e.folded;
-    search_start_.push_back(search_.size());
-    e.folded = QByteArray();
+    folded_.Add(e.folded);
+    shown.clear();
+    for (const QString* text : {&e.name, &e.company, &e.email, &e.phone})
+      shown.append(text->toUtf8().replace(ReviewEntry::kFieldEnd, ' '))
+          .append(ReviewEntry::kFieldEnd);
+    shown_.Add(shown);
+    keys_.insert(keys_.end(), e.keys.begin(), e.keys.end());
+    key_start_.push_back(uint32_t(keys_.size()));
     row_of_.push_back(int(rows_.size()));
     rows_.push_back({{int(entries_.size())}, true, {}});
-    entries_.push_back(std::move(e));
+    entries_.push_back({e.folder, e.position, e.modified, std::move(e.picture)});
   }
   ticked_ += int(entries.size());
   endInsertRows();
@@ -178,7 +184,8 @@ void ReviewModel::Group() {
   };
   std::vector<Keyed> keys;
   for (size_t e = 0; e < entries_.size(); ++e)
-    for (const merge::MatchKey& k : entries_[e].keys) keys.push_back({k.hash, int(e), k.rule});
+    for (uint32_t k = key_start_[e]; k < key_start_[e + 1]; ++k)
+      keys.push_back({keys_[k].hash, int(e), keys_[k].rule});
   // The strongest rules join first, so that a group's rules are those of the joins that made it.
   std::sort(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) {
     if (a.rule != b.rule) return a.rule < b.rule;
@@ -281,25 +288,37 @@ void ReviewModel::MarkMatching(const QByteArray& needle, int fromEntry,
                                std::vector<uint8_t>& rows) const {
   // One scan of the buffer: each hit marks its entry's row, and the scan goes on after that
   // entry. A hit never spans two fields, as the needle holds no field end.
-  const char* const base = search_.constData();
-  const auto starts = search_start_.begin();
+  const QByteArray& all = folded_.All();
+  const std::vector<qsizetype>& startsOf = folded_.Starts();
+  const char* const base = all.constData();
+  const auto starts = startsOf.begin();
   auto entry = starts + fromEntry;
   qsizetype at = *entry;
-  const qsizetype end = search_.size();
+  const qsizetype end = all.size();
   while (at < end) {
     const void* hit =
         memmem(base + at, size_t(end - at), needle.constData(), size_t(needle.size()));
     if (!hit) break;
     const qsizetype where = static_cast<const char*>(hit) - base;
-    entry = std::upper_bound(entry, search_start_.end(), where) - 1;
+    entry = std::upper_bound(entry, startsOf.end(), where) - 1;
     rows[size_t(row_of_[size_t(entry - starts)])] = 1;
     at = *++entry;
   }
 }
 
-QByteArrayView ReviewModel::Field(int entry, int field) const {
-  QByteArrayView text(search_.constData() + search_start_[size_t(entry)],
-                      search_start_[size_t(entry) + 1] - search_start_[size_t(entry)]);
+void EntryTexts::Clear() {
+  all_.clear();
+  starts_.assign(1, 0);
+}
+
+void EntryTexts::Add(const QByteArray& fields) {
+  all_ += fields;
+  starts_.push_back(all_.size());
+}
+
+QByteArrayView EntryTexts::Field(int entry, int field) const {
+  QByteArrayView text(all_.constData() + starts_[size_t(entry)],
+                      starts_[size_t(entry) + 1] - starts_[size_t(entry)]);
   for (int k = 0; k < field; ++k) text = text.sliced(text.indexOf(ReviewEntry::kFieldEnd) + 1);
   return text.first(text.indexOf(ReviewEntry::kFieldEnd));
 }
@@ -310,7 +329,7 @@ QByteArrayView ReviewModel::SortText(int row, int column) const {
   const int field = column - kName;  // name, company, e-mail, phone: the folded fields' order
   if (field < 0 || field > 3) return {};
   for (const int e : r.entries)
-    if (const QByteArrayView text = Field(e, field); !text.isEmpty()) return text;
+    if (const QByteArrayView text = folded_.Field(e, field); !text.isEmpty()) return text;
   return {};
 }
 
@@ -321,12 +340,12 @@ int ReviewModel::Stores() const {
 }
 
 bool ReviewModel::ReadEntry(int entry, contact::Contact& out, QString& why) const {
-  const ReviewEntry& e = entries_[size_t(entry)];
+  const ReviewSummary& e = entries_[size_t(entry)];
   return ReadReviewEntry(folders_, e.folder, e.position, out, why);
 }
 
 contact::Origin ReviewModel::OriginOf(int entry) const {
-  const ReviewEntry& e = entries_[size_t(entry)];
+  const ReviewSummary& e = entries_[size_t(entry)];
   const ReviewFolder& f = folders_[size_t(e.folder)];
   return {f.store, f.path, e.position,
           e.modified ? QDateTime::fromMSecsSinceEpoch(e.modified, Qt::UTC) : QDateTime()};

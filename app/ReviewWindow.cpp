@@ -360,6 +360,7 @@ void ReviewWindow::Connect() {
   connect(TxtSearch, &QLineEdit::textChanged, search_timer_, qOverload<>(&QTimer::start));
   connect(search_timer_, &QTimer::timeout, this, [this] {
     view_->Search(TxtSearch->text());
+    UpdateCounts();
     // The current contact stays in sight while the search shows it; else the list starts at its
     // top and the pane below no longer shows a contact the list does not.
     if (TableContacts->currentIndex().isValid()) {
@@ -478,7 +479,11 @@ QString ReviewWindow::CountsText() const {
 }
 
 void ReviewWindow::UpdateCounts() {
-  LblCounts->setText(CountsText());
+  // While a search hides rows, how many it shows as well.
+  const int shown = view_->rowCount();
+  LblCounts->setText(CountsText() + (shown == model_->rowCount()
+                                         ? QString()
+                                         : QStringLiteral("; %1 shown").arg(Number(shown))));
   CmdUse->setEnabled(loaded_ && model_->TickedRows() > 0);
 }
 

@@ -63,7 +63,7 @@ class ReviewWindow : public QDialog {
   bool Loaded() const { return loaded_; }
   // Adds a store file and reads its ticked folders.
   void AddStore(const QString& path);
-  // The ticked rows, in the table's order, merged; for the export or the send.
+  // The ticked rows, in the order the stores hold them, merged; for the export or the send.
   std::unique_ptr<contact::ContactStream> TickedContacts() const;
   // The same, as often as asked, after the window has gone too.
   std::function<std::unique_ptr<contact::ContactStream>()> TickedSelection() const;

@@ -30,25 +30,44 @@ bool AnsiTextFile::Open(const QString& path, QString* reason) {
     if (reason != nullptr) *reason = QString::fromLocal8Bit(std::strerror(errno));
     return false;
   }
-  buffer_.resize(kBufferSize);
-  std::setvbuf(file_, buffer_.data(), _IOFBF, buffer_.size());
+  std::setvbuf(file_, nullptr, _IONBF, 0);
+  buffer_.reserve(qsizetype(kBufferSize) + 4096);
+  buffer_.resize(0);
   return true;
 }
 
 bool AnsiTextFile::WriteLine(QStringView text) {
   if (file_ == nullptr) return false;
-  line_.resize(0);  // keeps its room for the next line
-  AppendAnsi(line_, text, codePage_);
-  const size_t size = static_cast<size_t>(line_.size());
-  if (fwrite_unlocked(line_.constData(), 1, size, file_) != size ||
-      putc_unlocked('\r', file_) == EOF || putc_unlocked('\n', file_) == EOF) {
-    Fail();
-    return false;
-  }
-  return true;
+  AppendAnsi(buffer_, text, codePage_);
+  buffer_.append("\r\n", 2);
+  return size_t(buffer_.size()) < kBufferSize || Flush();
+}
+
+bool AnsiTextFile::Flush() {
+  const size_t size = size_t(buffer_.size());
+  const bool written = size == 0 || fwrite_unlocked(buffer_.constData(), 1, size, file_) == size;
+  buffer_.resize(0);  // keeps its room
+  if (!written) Fail();
+  return written;
 }
 
 bool AnsiTextFile::WriteLine(std::initializer_list<QStringView> pieces) {
+  if (file_ == nullptr) return false;
+  // Each piece converted straight into the buffer where its characters convert by themselves;
+  // else the pieces are joined and the line converted whole (iconv sees a combining mark with
+  // the letter before it, in whichever piece that is).
+  const qsizetype start = buffer_.size();
+  bool byItself = true;
+  for (QStringView piece : pieces)
+    if (!piece.isEmpty() && !AppendAnsiByItself(buffer_, piece, codePage_)) {
+      byItself = false;
+      break;
+    }
+  if (byItself) {
+    buffer_.append("\r\n", 2);
+    return size_t(buffer_.size()) < kBufferSize || Flush();
+  }
+  buffer_.truncate(start);
   qsizetype size = 0;
   for (QStringView piece : pieces) size += piece.size();
   joined_.resize(size);  // keeps its room for the next line
@@ -63,6 +82,7 @@ bool AnsiTextFile::WriteLine(std::initializer_list<QStringView> pieces) {
 
 bool AnsiTextFile::Close() {
   if (file_ == nullptr) return !failed_;
+  Flush();
   if (std::fclose(file_) != 0) Fail();
   file_ = nullptr;
   return !failed_;

@@ -8,12 +8,13 @@
 
 #include <cstdio>
 #include <initializer_list>
-#include <vector>
 
 namespace lumivex {
 
 // A text file written line by line through a buffer, each line converted to one code page and
-// ended by CR LF. Opening creates the file or empties an existing one.
+// ended by CR LF. Opening creates the file or empties an existing one. Lines are converted
+// straight into the buffer, which goes to the file whole once it is full: through stdio's own
+// buffer every line was copied once more, with a call to stdio for each line and its CR LF.
 class AnsiTextFile {
  public:
   explicit AnsiTextFile(int codePage);
@@ -35,13 +36,14 @@ class AnsiTextFile {
 
  private:
   void Fail();
+  // Writes the buffer to the file and empties it. False when the write failed.
+  bool Flush();
 
   int codePage_;
-  std::FILE* file_ = nullptr;
+  std::FILE* file_ = nullptr;  // unbuffered: the buffer is buffer_
   bool failed_ = false;
   QString error_;
-  std::vector<char> buffer_;
-  QByteArray line_;
+  QByteArray buffer_;  // converted lines not yet written
   QString joined_;
 };
 

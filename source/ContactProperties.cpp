@@ -174,18 +174,21 @@ int SlotByLength(std::string_view name);
 
 int SlotForName(std::string_view name) {
   // Asked for every field of every entry, and nearly always with a name the caller keeps as a
-  // constant: the last slot found for a name's place in memory is tried first, and taken only
-  // when the name there still reads the same.
+  // constant (most often the slot's own name, from SlotName): the last slot found for a name's
+  // place in memory is tried first, and taken when it is that slot's own name or the name there
+  // still reads the same. The places are told apart by four bytes, so that the names of one
+  // list of constants do not take each other's place.
   struct Known {
     const char* data = nullptr;
     size_t size = 0;
     int slot = -1;
   };
-  thread_local std::array<Known, 64> known;
-  Known& k = known[(reinterpret_cast<uintptr_t>(name.data()) >> 3) & 63];
-  if (k.slot >= 0 && k.data == name.data() && k.size == name.size() &&
-      kNames[size_t(k.slot)] == name)
-    return k.slot;
+  thread_local std::array<Known, 256> known;
+  Known& k = known[(reinterpret_cast<uintptr_t>(name.data()) >> 2) & 255];
+  if (k.slot >= 0 && k.data == name.data() && k.size == name.size()) {
+    const std::string_view own = kNames[size_t(k.slot)];
+    if (own.data() == name.data() || own == name) return k.slot;
+  }
   const int slot = SlotByLength(name);
   if (slot >= 0) k = {name.data(), name.size(), slot};
   return slot;

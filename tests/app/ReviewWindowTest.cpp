@@ -88,6 +88,8 @@ TEST(ReviewWindow, TickSearchSplitAndExportWhatIsTicked) {
   EXPECT_TRUE(shows({"Bo Ek"}));
   window.TxtSearch->setText("LEE");
   ASSERT_TRUE(shows({"Ann Lee"}));
+  EXPECT_EQ(window.LblCounts->text(),
+            "4 contacts from 2 stores, 3 after merging, 3 ticked; 1 shown");
   window.TableContacts->setCurrentIndex(window.Shown().index(0, ReviewModel::kName));
   // Take Out Entry waits for one of the group's entries to be selected below the table.
   EXPECT_FALSE(window.CmdTakeOut->isEnabled());

@@ -13,6 +13,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDirIterator>
 #include <QFile>
 #include <QHostAddress>
 #include <QJsonDocument>
@@ -26,8 +27,10 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -97,6 +100,22 @@ int CardsListed(const QString& book, const QString& dir) {
        book, QStringLiteral("ann"), QStringLiteral("s3cret"), QStringLiteral("-"), dir});
   EXPECT_EQ(run.status, 0) << run.err.toStdString();
   return static_cast<int>(QJsonDocument::fromJson(run.out.toUtf8()).object().size());
+}
+
+// Deletes one card of the book, as the user's own address-book client would.
+void DeleteOneCard(const QString& book, const QString& dir) {
+  const QString client = SourceDir() + QStringLiteral("/tests/destination/dav_client.py");
+  const QStringList account = {QStringLiteral("ann"), QStringLiteral("s3cret"),
+                               QStringLiteral("-")};
+  const ProgramOutput list =
+      RunProgram(QStringLiteral("/usr/bin/python3"),
+                 QStringList{client, QStringLiteral("list"), book} + account << dir);
+  const QString href = QJsonDocument::fromJson(list.out.toUtf8()).object().keys().value(0);
+  const ProgramOutput gone = RunProgram(
+      QStringLiteral("/usr/bin/python3"),
+      QStringList{client, QStringLiteral("delete"), QUrl(book).resolved(QUrl(href)).toString()} +
+          account);
+  EXPECT_EQ(gone.status, 0) << gone.err.toStdString();
 }
 
 // A self-signed certificate for 127.0.0.1 made by openssl as PATH.pem with its key PATH.key; its
@@ -195,6 +214,18 @@ TEST_F(SendPanelTest, SendsTheStoreIntoANewCardDavBookOnceAndSaysSo) {
       << panel.LblResult->text().toStdString();
   Shot(panel, "send-panel-again");
 
+  // A contact the user deleted in the book since is not sent again; the window says how to.
+  DeleteOneCard(panel.CboBook->currentData().toString(), dir + QStringLiteral("/list"));
+  ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
+  ASSERT_EQ(panel.LastResult().problems.size(), 1U);
+  EXPECT_EQ(panel.LastResult().problems[0].outcome, destination::SendOutcome::kConflict);
+  EXPECT_TRUE(panel.LblResult->text().contains(
+      QStringLiteral("deleted in the address book since the last send")))
+      << panel.LblResult->text().toStdString();
+  EXPECT_TRUE(panel.LblResult->text().contains(u'"' + panel.ChkOverwrite->text() + u'"'))
+      << panel.LblResult->text().toStdString();
+  Shot(panel, "send-panel-deleted");
+
   // A wrong password sends nothing and says so.
   panel.EdtPassword->setText(QStringLiteral("wrong"));
   ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
@@ -253,10 +284,20 @@ TEST_F(SendPanelTest, TrustsTheSelfSignedCertificateTheUserAgreedTo) {
 
   QSignalSpy finished(&panel, &SendPanel::Finished);
   panel.CmdTrust->click();
-  ASSERT_TRUE(finished.count() > 0 || finished.wait(120000)) << panel.LblResult->text().toStdString();
+  ASSERT_TRUE(finished.count() > 0 || finished.wait(120000))
+      << panel.LblResult->text().toStdString();
   EXPECT_TRUE(panel.LastError().isEmpty()) << panel.LastError().toStdString();
   EXPECT_TRUE(panel.CmdTrust->isHidden());
   Shot(panel, "send-panel-trusted");
+  // The command line trusts it too, for that server.
+  QFile password(dir + QStringLiteral("/password"));
+  ASSERT_TRUE(password.open(QIODevice::WriteOnly) && password.write("s3cret\n") > 0);
+  password.close();
+  const ProgramOutput cli =
+      RunCli({QStringLiteral("send"), QStringLiteral("--to"), server->Url(),
+              QStringLiteral("--user"), QStringLiteral("ann"), QStringLiteral("--password-file"),
+              password.fileName(), QStringLiteral("--list-books")});
+  EXPECT_EQ(cli.status, 0) << cli.err.toStdString();
 
   // Another certificate on the same server is not the one the user agreed to.
   const int port = server->port;
@@ -268,6 +309,112 @@ TEST_F(SendPanelTest, TrustsTheSelfSignedCertificateTheUserAgreedTo) {
   EXPECT_TRUE(panel.LastError().contains(u"is not trusted")) << panel.LastError().toStdString();
   EXPECT_FALSE(panel.CmdTrust->isHidden());
   qunsetenv("XDG_CONFIG_HOME");
+}
+
+// The password under our attributes, as libsecret's own tool finds it in the keyring.
+ProgramOutput KeyringLookUp() {
+  return RunProgram(QStringLiteral("secret-tool"),
+                    {QStringLiteral("lookup"), QStringLiteral("xdg:schema"),
+                     QStringLiteral("app.lumivex.CardDav"), QStringLiteral("server"),
+                     QStringLiteral("127.0.0.1"), QStringLiteral("user"), QStringLiteral("ann")});
+}
+
+// "Remember password" against GNOME Keyring on a bus of the test's own: kept after a send that
+// worked, used by a second window and by the command line without asking, forgotten when
+// unticked, and written to no file of ours nor said in any output.
+TEST_F(SendPanelTest, RememberedPasswordIsKeptUsedAndForgottenInTheKeyring) {
+  for (const char* tool :
+       {"/usr/bin/gnome-keyring-daemon", "/usr/bin/secret-tool", "/usr/bin/gdbus"})
+    if (!QFile::exists(QString::fromLatin1(tool)))
+      GTEST_SKIP() << tool
+                   << " is not installed (Debian: gnome-keyring, libsecret-tools, libglib2.0-bin)";
+  const EdsSession session;
+  ASSERT_TRUE(session.missing.isEmpty());
+  // The "login" collection made and unlocked with the password given on standard input.
+  QProcess keyring;
+  // Its control socket's path must be short: under /tmp rather than the session's home.
+  const QTemporaryDir runtime(QStringLiteral("/tmp/lumivex-keyring-XXXXXX"));
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+  keyring.setProcessEnvironment(environment);
+  keyring.setProcessChannelMode(QProcess::MergedChannels);
+  keyring.setStandardOutputFile(session.home + QStringLiteral("/keyring.log"));
+  keyring.start(QStringLiteral("/usr/bin/gnome-keyring-daemon"),
+                {QStringLiteral("--foreground"), QStringLiteral("--unlock"),
+                 QStringLiteral("--components=secrets")});
+  ASSERT_TRUE(keyring.waitForStarted());
+  keyring.write("login-password");
+  keyring.waitForBytesWritten(5000);
+  keyring.closeWriteChannel();
+  bool owned = false;
+  for (int i = 0; i < 100 && !owned; ++i) {
+    owned =
+        RunProgram(QStringLiteral("gdbus"),
+                   {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
+                    QStringLiteral("org.freedesktop.DBus"), QStringLiteral("--object-path"),
+                    QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("--method"),
+                    QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
+                    QStringLiteral("org.freedesktop.secrets")})
+            .out.contains(u"true");
+    if (!owned) QThread::msleep(100);
+  }
+  ASSERT_TRUE(owned) << "gnome-keyring-daemon did not take the Secret Service's name; see "
+                     << session.home.toStdString() << "/keyring.log";
+
+  const QString dir = ScratchDir(QStringLiteral("send-panel-keyring"));
+  const Radicale server(dir);
+  ASSERT_TRUE(server.up);
+  {
+    SendPanel panel(nullptr, StoreContacts(sample, {}, false), QStringLiteral("sample.pst"));
+    panel.EdtServer->setText(server.Url());
+    panel.EdtUser->setText(QStringLiteral("ann"));
+    panel.EdtPassword->setText(QStringLiteral("s3cret"));
+    panel.ChkRemember->setChecked(true);
+    panel.CboBook->setEditText(QStringLiteral("Outlook"));
+    ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
+    EXPECT_EQ(panel.LastResult().added, kSampleContacts) << panel.LblResult->text().toStdString();
+  }
+  EXPECT_EQ(KeyringLookUp().out, u"s3cret");
+
+  // A second window fills the password in once the account is given; it sends without asking.
+  SendPanel panel(nullptr, StoreContacts(sample, {}, false), QStringLiteral("sample.pst"));
+  panel.EdtServer->setText(server.Url());
+  panel.EdtUser->setText(QStringLiteral("ann"));
+  emit panel.EdtUser->editingFinished();
+  EXPECT_EQ(panel.EdtPassword->text(), u"s3cret");
+  EXPECT_TRUE(panel.ChkRemember->isChecked());
+  panel.CboBook->setEditText(QStringLiteral("Outlook"));
+  ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
+  EXPECT_EQ(panel.LastResult().unchanged, kSampleContacts) << panel.LblResult->text().toStdString();
+
+  // So does the command line, with no password file and no terminal to ask on.
+  const ProgramOutput cli = RunCli({QStringLiteral("send"), QStringLiteral("--to"), server.Url(),
+                                    QStringLiteral("--user"), QStringLiteral("ann"),
+                                    QStringLiteral("--book"), QStringLiteral("Outlook"), sample});
+  EXPECT_EQ(cli.status, 0) << cli.err.toStdString();
+  EXPECT_TRUE(
+      cli.out.startsWith(QStringLiteral("0 added, 0 updated, %1 unchanged").arg(kSampleContacts)))
+      << cli.out.toStdString();
+  EXPECT_FALSE((cli.out + cli.err).contains(u"s3cret"));
+
+  // The password is in no file under the session's home (our configuration, record of sends,
+  // the keyring's own encrypted file).
+  QDirIterator files(session.home, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+  while (files.hasNext()) {
+    const QString path = files.next();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    EXPECT_FALSE(file.readAll().contains("s3cret")) << path.toStdString();
+  }
+
+  // Unticked, it is forgotten.
+  panel.ChkRemember->click();
+  const ProgramOutput gone = KeyringLookUp();
+  EXPECT_NE(gone.status, 0);
+  EXPECT_TRUE(gone.out.isEmpty());
+
+  keyring.terminate();
+  if (!keyring.waitForFinished(5000)) keyring.kill();
 }
 
 TEST_F(SendPanelTest, CancelStopsTheSendAndSendingAgainFinishesIt) {

@@ -1,5 +1,6 @@
 // lumivex-cli send against real CardDAV servers (Radicale with a user and password, over plain
-// HTTP and over TLS with a certificate made here; Xandikos) started on 127.0.0.1 for the test,
+// HTTP, over TLS with a certificate made here, and behind Apache asking for a Digest login;
+// Xandikos) started on 127.0.0.1 for the test,
 // and into a vdir folder read by khard. What arrives is read back through the server's own
 // listing by a client of the test's own and parsed by strict vobject; it is compared with the
 // same stores' vCard 3.0 export, whose fields the export tests check against an independent
@@ -7,6 +8,7 @@
 #include "tests/contact/Utf8Readers.h"
 #include "tests/convert/ProgramRun.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QHostAddress>
@@ -16,6 +18,8 @@
 #include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 using namespace lumivex::testing;
 
@@ -48,7 +52,31 @@ ProgramOutput Client(const QStringList& args) {
                     QStringList{SourceDir() + "/tests/destination/dav_client.py"} + args);
 }
 
-enum class Kind { kRadicale, kRadicaleTls, kXandikos };
+enum class Kind { kRadicale, kRadicaleTls, kRadicaleDigest, kXandikos };
+
+// Apache's configuration for Digest logins (MD5, the one algorithm both mod_auth_digest and
+// Qt's QAuthenticator offer) in front of a server on `behind`, which is told the user Apache
+// proved in X-Remote-User.
+QByteArray ApacheConfig(const QString& dir, int port, int behind) {
+  QString modules;
+  for (const char* m : {"mpm_prefork", "authn_core", "authn_file", "authz_core", "authz_user",
+                        "auth_digest", "headers", "proxy", "proxy_http"})
+    modules += QStringLiteral("LoadModule %1_module /usr/lib/apache2/modules/mod_%1.so\n")
+                   .arg(QLatin1String(m));
+  return QStringLiteral(
+             "ServerName 127.0.0.1\nListen 127.0.0.1:%1\nUser nobody\nGroup nogroup\n"
+             "PidFile %2/httpd.pid\nDefaultRuntimeDir %2\nErrorLog %2/apache.log\n%4"
+             "<Location />\nAuthType Digest\nAuthName Lumivex\nAuthDigestProvider file\n"
+             "AuthUserFile %2/digest\nRequire valid-user\n"
+             "RequestHeader set X-Remote-User \"expr=%{REMOTE_USER}\"\n"
+             "ProxyPass http://127.0.0.1:%3/\nProxyPassReverse http://127.0.0.1:%3/\n"
+             "</Location>\n")
+      .arg(port)
+      .arg(dir)
+      .arg(behind)
+      .arg(modules)
+      .toUtf8();
+}
 
 // A server of its own in a folder of its own, stopped and removed with it.
 struct Server {
@@ -61,6 +89,30 @@ struct Server {
     if (kind == Kind::kXandikos) {
       process.start("xandikos", {"-d", dir + "/data", "--defaults", "-l", "127.0.0.1", "-p",
                                  QString::number(port)});
+    } else if (kind == Kind::kRadicaleDigest) {
+      user = "ann";
+      WriteFile(dir + "/password", "s3cret\n");
+      // htdigest's line: user:realm:MD5(user:realm:password).
+      WriteFile(
+          dir + "/digest",
+          "ann:Lumivex:" +
+              QCryptographicHash::hash("ann:Lumivex:s3cret", QCryptographicHash::Md5).toHex() +
+              "\n");
+      const int behind = FreePort();
+      WriteFile(dir + "/config",
+                QStringLiteral("[server]\nhosts = 127.0.0.1:%1\n[auth]\ntype = http_x_remote_user\n"
+                               "[storage]\nfilesystem_folder = %2/data\n[logging]\nlevel = info\n")
+                    .arg(behind)
+                    .arg(dir)
+                    .toUtf8());
+      process.start("/usr/bin/python3", {"-m", "radicale", "--config", dir + "/config"});
+      WriteFile(dir + "/httpd.conf", ApacheConfig(dir, port, behind));
+      front.setProcessChannelMode(QProcess::MergedChannels);
+      front.setStandardOutputFile(dir + "/apache.out");
+      // In a session of its own: Apache signals its whole process group when it stops.
+      front.setChildProcessModifier([] { ::setsid(); });
+      front.start("/usr/sbin/apache2", {"-DFOREGROUND", "-f", dir + "/httpd.conf"});
+      up = Listening(behind);
     } else {
       user = "ann";
       WriteFile(dir + "/users", "ann:s3cret\n");
@@ -88,12 +140,15 @@ struct Server {
       WriteFile(dir + "/config", config);
       process.start("/usr/bin/python3", {"-m", "radicale", "--config", dir + "/config"});
     }
-    up = Listening(port);
+    up = Listening(port) && (kind != Kind::kRadicaleDigest || up);  // and the one behind
   }
   ~Server() {
-    process.terminate();
-    if (!process.waitForFinished(5000)) process.kill();
-    process.waitForFinished();
+    for (QProcess* p : {&front, &process}) {
+      if (p->state() == QProcess::NotRunning) continue;
+      p->terminate();
+      if (!p->waitForFinished(5000)) p->kill();
+      p->waitForFinished();
+    }
   }
   // The account's arguments for lumivex-cli send.
   QStringList Account() const {
@@ -119,6 +174,7 @@ struct Server {
   int port = 0;
   bool up = false;
   QProcess process;
+  QProcess front;  // Apache, for Digest logins
 };
 
 // The cards of a book as the server lists them: href -> ETag, and each card's vobject fields.
@@ -290,6 +346,7 @@ TEST_P(CardDavSend, ArrivesWholeOnceAndAgainOnlyWhatChanged) {
 INSTANTIATE_TEST_SUITE_P(Servers, CardDavSend,
                          ::testing::Values(ServerCase{"Radicale", Kind::kRadicale},
                                            ServerCase{"RadicaleTls", Kind::kRadicaleTls},
+                                           ServerCase{"RadicaleDigest", Kind::kRadicaleDigest},
                                            ServerCase{"Xandikos", Kind::kXandikos}),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -302,7 +359,9 @@ TEST(CardDavSendFailures, EachFailureSaysWhatWentWrong) {
   QDir().mkpath(dir + "/tls");
   Server plain(Kind::kRadicale, dir + "/plain");
   Server tls(Kind::kRadicaleTls, dir + "/tls");
-  ASSERT_TRUE(plain.up && tls.up);
+  QDir().mkpath(dir + "/digest");
+  Server digest(Kind::kRadicaleDigest, dir + "/digest");
+  ASSERT_TRUE(plain.up && tls.up && digest.up);
   WriteFile(dir + "/wrong", "not-the-password\n");
   struct Fake {
     QProcess process;
@@ -332,6 +391,10 @@ TEST(CardDavSendFailures, EachFailureSaysWhatWentWrong) {
        "came earlier in this send, from a copy of the same store or entry; it was sent once"},
       {"wrong password",
        {"--to", plain.url, "--user", "ann", "--password-file", dir + "/wrong"},
+       1,
+       "refused the user name or password (HTTP 401); check --user and the password"},
+      {"wrong password, Digest",
+       {"--to", digest.url, "--user", "ann", "--password-file", dir + "/wrong"},
        1,
        "refused the user name or password (HTTP 401); check --user and the password"},
       {"no book yet",

@@ -14,7 +14,6 @@ Usage: /usr/bin/python3 dav_client.py MODE ...
         serves on a free port of 127.0.0.1 (printed first) an address book at / that answers
         every PUT with STATUS (507 or 412) and a DAV:error body
 """
-import base64
 import http.server
 import json
 import os
@@ -26,13 +25,16 @@ import xml.etree.ElementTree as ET
 
 
 def request(method, url, user, password, ca_file, body=None, headers=None):
-    h = dict(headers or {})
-    if user:
-        h["Authorization"] = "Basic " + base64.b64encode(
-            ("%s:%s" % (user, password)).encode()).decode()
+    """One request, answering the server's challenge with Basic or Digest (MD5)."""
     context = ssl.create_default_context(cafile=ca_file) if ca_file != "-" else None
-    req = urllib.request.Request(url, data=body, method=method, headers=h)
-    with urllib.request.urlopen(req, timeout=30, context=context) as r:
+    handlers = [urllib.request.HTTPSHandler(context=context)]
+    if user:
+        passwords = urllib.request.HTTPPasswordMgrWithDefaultRealm()
+        passwords.add_password(None, url, user, password)
+        handlers += [urllib.request.HTTPBasicAuthHandler(passwords),
+                     urllib.request.HTTPDigestAuthHandler(passwords)]
+    req = urllib.request.Request(url, data=body, method=method, headers=dict(headers or {}))
+    with urllib.request.build_opener(*handlers).open(req, timeout=30) as r:
         return r.read(), r.headers
 
 
