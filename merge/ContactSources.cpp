@@ -103,10 +103,12 @@ class MergingStream : public contact::ContactStream {
   void Group() {
     grouped_ = true;
     // The keys of each rule apart. Room is kept for as many as the entries are likely to give:
-    // pages never written take no memory, and the arrays are not copied as they grow.
+    // pages never written take no memory, and the arrays are not copied as they grow. Room for
+    // 4 million entries at most is taken ahead, so that a folder count out of all proportion
+    // (a damaged store) cannot make the allocation itself fail.
     constexpr size_t kRules = size_t(MatchRule::kList) + 1;
     std::array<std::vector<Keyed>, kRules> keys;
-    const auto expected = size_t(std::max(0, reader_.Total()));
+    const auto expected = size_t(std::clamp(reader_.Total(), 0, 1 << 22));
     for (size_t r = 1; r < kRules; ++r)
       keys[r].reserve(r == size_t(MatchRule::kEmail) || r == size_t(MatchRule::kNameAndPhone)
                           ? 3 * expected
