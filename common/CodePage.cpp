@@ -299,6 +299,10 @@ bool IsDoubleByteCodePage(int codePage) {
   return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
 }
 
+bool AppendAnsiByItself(QByteArray& out, QStringView text, int codePage) {
+  return AppendThroughTable(out, text, codePage, TableFor(codePage));
+}
+
 void AppendAnsi(QByteArray& out, QStringView text, int codePage) {
   // Every Windows code page holds ASCII as it is, and a single-byte one each of its letters:
   // most text needs no converter.

@@ -29,6 +29,10 @@ QByteArray ToAnsi(QStringView text, int codePage);
 QByteArray ToAnsi(QStringView text);
 // Appends ToAnsi(text, codePage) to `out`.
 void AppendAnsi(QByteArray& out, QStringView text, int codePage);
+// The same where every character of `text` converts by itself (a code page of one byte a
+// character, and no combining mark or surrogate), so that texts converted one after another
+// give the bytes of the joined text; false, with `out` as it was, otherwise.
+bool AppendAnsiByItself(QByteArray& out, QStringView text, int codePage);
 
 // Decodes bytes in the code page; bytes that do not decode become U+FFFD.
 QString FromAnsi(QByteArrayView bytes, int codePage);

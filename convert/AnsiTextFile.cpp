@@ -52,6 +52,22 @@ bool AnsiTextFile::Flush() {
 }
 
 bool AnsiTextFile::WriteLine(std::initializer_list<QStringView> pieces) {
+  if (file_ == nullptr) return false;
+  // Each piece converted straight into the buffer where its characters convert by themselves;
+  // else the pieces are joined and the line converted whole (iconv sees a combining mark with
+  // the letter before it, in whichever piece that is).
+  const qsizetype start = buffer_.size();
+  bool byItself = true;
+  for (QStringView piece : pieces)
+    if (!piece.isEmpty() && !AppendAnsiByItself(buffer_, piece, codePage_)) {
+      byItself = false;
+      break;
+    }
+  if (byItself) {
+    buffer_.append("\r\n", 2);
+    return size_t(buffer_.size()) < kBufferSize || Flush();
+  }
+  buffer_.truncate(start);
   qsizetype size = 0;
   for (QStringView piece : pieces) size += piece.size();
   joined_.resize(size);  // keeps its room for the next line

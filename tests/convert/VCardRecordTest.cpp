@@ -1,6 +1,7 @@
 // The 22-line record, compared byte for byte: separators, CR LF, the code page, and the values
 // kept from the previous entry when a read fails.
 #include "common/CodePage.h"
+#include "convert/AnsiTextFile.h"
 #include "convert/VCardRecord.h"
 #include "tests/convert/RunTestSupport.h"
 
@@ -127,4 +128,28 @@ TEST(VCardRecord, AFailingReadKeepsThePreviousEntrysValue) {
   EXPECT_TRUE(secondRecord.contains("TITLE:Buyer\r\n"));
   EXPECT_TRUE(secondRecord.contains("EMAIL;PREF;INTERNET:ann@example.com\r\n"));
   EXPECT_EQ(bytes.mid(thirdStart), secondRecord);
+}
+
+// A line given in pieces has the bytes of the joined line (as the iconv program converts it),
+// also where a character is split between two pieces or needs the converter.
+TEST(AnsiTextFile, ALineInPiecesHasTheJoinedLinesBytes) {
+  const struct {
+    std::vector<QString> pieces;
+    int codePage;
+    QByteArray bytes;
+  } cases[] = {
+      {{"caf", QStringLiteral("é")}, 1252, "caf\xE9\r\n"},
+      {{QStringLiteral("a") + QChar(0xD83D), QChar(0xDE00) + QStringLiteral("b")}, 1252, "a?b\r\n"},
+      {{QStringLiteral("日本"), QStringLiteral("語")}, 932, "\x93\xFA\x96\x7B\x8C\xEA\r\n"},
+  };
+  const QString path = ScratchDir(QStringLiteral("ansi-text-file")) + "/pieces.txt";
+  for (const auto& c : cases) {
+    AnsiTextFile file(c.codePage);
+    ASSERT_TRUE(file.Open(path));
+    ASSERT_TRUE(file.WriteLine({c.pieces[0], c.pieces[1]}));
+    ASSERT_TRUE(file.Close());
+    QFile written(path);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll().toHex(), c.bytes.toHex()) << c.codePage;
+  }
 }
