@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 
 namespace lumivex::merge {
 
@@ -70,32 +69,6 @@ class MergingStream : public contact::ContactStream {
     return i;
   }
 
-  // Which key hashes were seen, roughly: a Bloom filter of about 12 bits a key (for five keys an
-  // entry; at most 4 MiB), never no for a hash seen, seldom yes for one not seen.
-  class KeysSeen {
-   public:
-    explicit KeysSeen(size_t entries)
-        : bits_(std::min<size_t>(std::bit_ceil(std::max<size_t>(entries, 1024) * 64), size_t(1)
-                                                                                          << 25)),
-          words_(bits_ / 64) {}
-    // Whether `hash` was seen; from now on it has been.
-    bool Add(uint64_t hash) {
-      const uint64_t step = (hash >> 32 | hash << 32) * 0x9E3779B97F4A7C15ull | 1;
-      bool seen = true;
-      for (uint64_t i = 0, bit = hash; i < 3; ++i, bit += step) {
-        uint64_t& word = words_[(bit & (bits_ - 1)) / 64];
-        const uint64_t mask = uint64_t(1) << (bit % 64);
-        seen = seen && (word & mask) != 0;
-        word |= mask;
-      }
-      return seen;
-    }
-
-   private:
-    size_t bits_;
-    std::vector<uint64_t> words_;
-  };
-
   // A match key of one entry; the hash in two halves keeps the array at 12 bytes an entry.
   struct Keyed {
     uint32_t high;
@@ -139,20 +112,14 @@ class MergingStream : public contact::ContactStream {
                           ? 3 * expected
                           : expected);
     entries_.reserve(expected);
-    KeysSeen seen(expected);
     std::vector<MatchKey> entry_keys;
     SourcedContact c;
     while (reader_.Next(c)) {
       const auto index = static_cast<uint32_t>(entries_.size());
       MatchKeys(c.contact, entry_keys);
-      bool shares = false;
-      for (const MatchKey& k : entry_keys) {
+      for (const MatchKey& k : entry_keys)
         keys[size_t(k.rule)].push_back({uint32_t(k.hash >> 32), uint32_t(k.hash), index});
-        shares |= seen.Add(k.hash);
-      }
-      // An entry that shares a key with an earlier one is a later entry of its group, taken
-      // out of order: the spool keeps those in memory while it has room.
-      spool_.Add(c.contact, shares);
+      spool_.Add(c.contact);
       const QDateTime& modified = c.contact.lastModified;
       entries_.push_back({modified.isValid() ? modified.toMSecsSinceEpoch() : INT64_MIN,
                           c.origins.front().position, index,

@@ -306,11 +306,10 @@ void EntrySpool::Open() {
   buffer_.reserve(kBlock * 2);
 }
 
-void EntrySpool::Add(const Contact& contact, bool outOfOrder) {
-  // Entries to be taken out of order are kept in memory while there is room: a chunk is filled,
-  // and the next begun, up to the cap. The others go to the file, encoded straight into the
-  // buffer that is written out.
-  if (outOfOrder) {
+void EntrySpool::Add(const Contact& contact) {
+  // In memory while there is room: a chunk is filled, and the next begun, up to the cap. Then
+  // in the file, each entry encoded straight into the buffer that is written out.
+  if (!file_.isOpen()) {
     encoded_.resize(0);  // keeps its room
     Encode(contact, encoded_);
     const auto size = encoded_.size();
@@ -326,8 +325,12 @@ void EntrySpool::Add(const Contact& contact, bool outOfOrder) {
       chunks_.back().append(encoded_);
       return;
     }
+    Open();
+    offsets_.push_back(kFileBase + written_ + buffer_.size());
+    sizes_.push_back(static_cast<uint32_t>(size));
+    buffer_.append(encoded_);
+    return;
   }
-  if (!file_.isOpen()) Open();
   const qsizetype at = buffer_.size();
   offsets_.push_back(kFileBase + written_ + at);
   Encode(contact, buffer_);

@@ -1,7 +1,6 @@
 // Entries kept between the two passes of a merge: each contact stored as it is read, taken back
-// by its number. Entries that will be taken out of order are kept in memory (kMemoryCap bytes at
-// most), the others in a temporary file removed when the spool goes, which is read back a window
-// at a time: memory stays bounded however large the stores.
+// by its number. The first entries are kept in memory (kMemoryCap bytes at most), the others in a
+// temporary file removed when the spool goes: memory stays bounded however large the stores.
 #pragma once
 
 #include "contact/Contact.h"
@@ -19,11 +18,10 @@ class EntrySpool {
   static constexpr int64_t kChunk = int64_t(1) << 22;
   static constexpr int64_t kMemoryCap = 4 * kChunk;  // 16 MiB
 
-  // `memoryCap`: the bytes of entries kept in memory; the others go to the file.
+  // `memoryCap`: the bytes of entries kept in memory before the file is used.
   explicit EntrySpool(int64_t memoryCap = kMemoryCap);
-  // Keeps `contact` as the next entry (numbered from 0); in memory while there is room where it
-  // will be taken out of order. Throws StoreError when the disk is full.
-  void Add(const contact::Contact& contact, bool outOfOrder = false);
+  // Keeps `contact` as the next entry (numbered from 0). Throws StoreError when the disk is full.
+  void Add(const contact::Contact& contact);
   // Ends the adding; Take may be called from now on.
   void Finish();
   // Entry `index` into `out`. Throws StoreError when it cannot be read back.

@@ -92,14 +92,14 @@ contact::Contact FullContact(int n) {
 
 // The spool gives back every field of every entry, whether it kept it in memory or on disk.
 TEST(EntrySpool, GivesBackEveryFieldFromMemoryAndFromDisk) {
-  for (const bool inMemory : {true, false}) {
-    merge::EntrySpool spool;
+  for (const int64_t cap : {merge::EntrySpool::kMemoryCap, int64_t(0)}) {
+    merge::EntrySpool spool(cap);
     contact::Contact list;
     list.isGroup = true;
     list.displayName = "Team";
     list.members = {{"Ann", "ann@example.com"}, {"Bo", ""}};
-    for (int n = 0; n < 3; ++n) spool.Add(FullContact(n), inMemory);
-    spool.Add(list, inMemory);
+    for (int n = 0; n < 3; ++n) spool.Add(FullContact(n));
+    spool.Add(list);
     spool.Finish();
     contact::Contact back;
     for (const uint32_t n : {2u, 0u, 1u}) {
@@ -107,7 +107,7 @@ TEST(EntrySpool, GivesBackEveryFieldFromMemoryAndFromDisk) {
       QByteArray want, got;
       contact::AppendVCard(want, FullContact(int(n)), contact::VCardVersion::k40);
       contact::AppendVCard(got, back, contact::VCardVersion::k40);
-      EXPECT_EQ(got, want) << (inMemory ? "in memory" : "on disk");
+      EXPECT_EQ(got, want) << "cap " << cap;
     }
     spool.Take(3, back);
     EXPECT_TRUE(back.isGroup);
