@@ -112,7 +112,7 @@ struct SendPanel::Job : public SendObserver {
       }
     } catch (const DestinationError& failure) {
       error = QString::fromUtf8(failure.what());
-      const QString advice = Advice(failure.remedy());
+      const QString advice = Advice(failure.remedy(), where.kind == DestinationKind::kEvolution);
       if (!advice.isEmpty()) error += QStringLiteral("; ") + advice;
       if (failure.remedy() == Remedy::kTrustCertificate) untrusted = failure.certificate();
     } catch (const StoreError& failure) {
@@ -127,7 +127,7 @@ struct SendPanel::Job : public SendObserver {
   }
 };
 
-QString SendPanel::Advice(Remedy remedy) {
+QString SendPanel::Advice(Remedy remedy, bool evolution) {
   switch (remedy) {
     case Remedy::kNone:
       break;
@@ -138,7 +138,9 @@ QString SendPanel::Advice(Remedy remedy) {
           "if this is your own server and that is its certificate's fingerprint, click Trust "
           "This Certificate");
     case Remedy::kChooseBook:
-      return QStringLiteral("choose one in the Address book list (Test Connection fills it)");
+      return evolution
+                 ? QStringLiteral("choose one in the list beside GNOME / Evolution")
+                 : QStringLiteral("choose one in the Address book list (Test Connection fills it)");
     case Remedy::kNewBook:
       return QStringLiteral("type a name in the Address book box: Send makes that book");
     case Remedy::kOverwrite:

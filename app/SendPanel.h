@@ -71,8 +71,9 @@ class SendPanel : public QDialog {
   void CmdCancel_Click();
   void CmdTrust_Click();
 
-  // What the user can do about a failure, in the window's words: the control that does it.
-  static QString Advice(destination::Remedy remedy);
+  // What the user can do about a failure, in the window's words: the control that does it
+  // (for Evolution's books, the list beside its choice).
+  static QString Advice(destination::Remedy remedy, bool evolution = false);
 
   bool Running() const { return thread_ != nullptr; }
   // How the last run ended: a send's result, or the error that stopped it (empty when none).

@@ -245,17 +245,22 @@ TEST_F(SendPanelTest, AdviceNamesTheWindowsOwnControls) {
   const auto shown = [](const QAbstractButton* b) { return b->text().remove(u'&'); };
   const struct {
     destination::Remedy remedy;
+    bool evolution;
     QStringList controls;
   } cases[] = {
       {destination::Remedy::kCredentials,
+       false,
        {LabelOf(panel, panel.EdtUser), LabelOf(panel, panel.EdtPassword)}},
-      {destination::Remedy::kTrustCertificate, {shown(panel.CmdTrust)}},
-      {destination::Remedy::kChooseBook, {LabelOf(panel, panel.CboBook), shown(panel.CmdTest)}},
-      {destination::Remedy::kNewBook, {LabelOf(panel, panel.CboBook), shown(panel.CmdSend)}},
-      {destination::Remedy::kOverwrite, {shown(panel.ChkOverwrite)}},
+      {destination::Remedy::kTrustCertificate, false, {shown(panel.CmdTrust)}},
+      {destination::Remedy::kChooseBook,
+       false,
+       {LabelOf(panel, panel.CboBook), shown(panel.CmdTest)}},
+      {destination::Remedy::kChooseBook, true, {shown(panel.OptEvolution)}},
+      {destination::Remedy::kNewBook, false, {LabelOf(panel, panel.CboBook), shown(panel.CmdSend)}},
+      {destination::Remedy::kOverwrite, false, {shown(panel.ChkOverwrite)}},
   };
   for (const auto& c : cases) {
-    const QString advice = SendPanel::Advice(c.remedy);
+    const QString advice = SendPanel::Advice(c.remedy, c.evolution);
     SCOPED_TRACE(advice.toStdString());
     EXPECT_FALSE(advice.contains(u"--"));
     for (const QString& control : c.controls)
