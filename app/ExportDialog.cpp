@@ -2,6 +2,7 @@
 
 #include "app/Dialogs.h"
 #include "app/ReviewWindow.h"
+#include "app/RunLabels.h"
 #include "app/SendPanel.h"
 #include "common/Module1.h"
 #include "source/MailStore.h"
@@ -257,29 +258,16 @@ void ExportDialog::AddFormBoxes(QVBoxLayout* layout) {
 
 // The progress bar, its line of text and the result of the last export.
 void ExportDialog::AddProgress(QVBoxLayout* layout) {
-  ProgBarExport = new QProgressBar(this);
-  ProgBarExport->setObjectName(QStringLiteral("ProgBarExport"));
-  ProgBarExport->setRange(0, 100);
-  ProgBarExport->setValue(0);
-  ProgBarExport->setFormat(QString());  // a percentage only while an export runs
+  ProgBarExport = NewRunBar(this, QStringLiteral("ProgBarExport"));
   // An empty bar looks like a text box: it shows from the first export on, in room kept for it.
   QSizePolicy barPolicy = ProgBarExport->sizePolicy();
   barPolicy.setRetainSizeWhenHidden(true);
   ProgBarExport->setSizePolicy(barPolicy);
   ProgBarExport->hide();
   layout->addWidget(ProgBarExport);
-  LblProgress = new QLabel(QStringLiteral("Choose a form, then click Export."), this);
-  LblProgress->setObjectName(QStringLiteral("LblProgress"));
-  LblProgress->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  LblProgress = NewProgressLine(this, QStringLiteral("Choose a form, then click Export."));
   layout->addWidget(LblProgress);
-  LblResult = new QLabel(this);
-  LblResult->setObjectName(QStringLiteral("LblResult"));
-  LblResult->setWordWrap(true);
-  LblResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  LblResult->setTextFormat(Qt::PlainText);
-  LblResult->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  // Room for the summary from the start, so that the dialog does not grow when it comes.
-  LblResult->setMinimumHeight(LblResult->fontMetrics().lineSpacing() * 4);
+  LblResult = NewResultText(this);
   layout->addWidget(LblResult);
   layout->addStretch(1);
   layout->addSpacing(layout->spacing());

@@ -1,6 +1,7 @@
 #include "app/SendPanel.h"
 
 #include "app/Dialogs.h"
+#include "app/RunLabels.h"
 #include "destination/CardDavDestination.h"
 #include "destination/Destinations.h"
 #include "destination/EvolutionModule.h"
@@ -272,23 +273,11 @@ void SendPanel::BuildProgress(QVBoxLayout* layout) {
   ChkOverwrite->setObjectName(QStringLiteral("ChkOverwrite"));
   layout->addWidget(ChkOverwrite);
 
-  ProgBarSend = new QProgressBar(this);
-  ProgBarSend->setObjectName(QStringLiteral("ProgBarSend"));
-  ProgBarSend->setRange(0, 100);
-  ProgBarSend->setValue(0);
-  ProgBarSend->setFormat(QString());
+  ProgBarSend = NewRunBar(this, QStringLiteral("ProgBarSend"));
   layout->addWidget(ProgBarSend);
-  LblProgress = new QLabel(QStringLiteral("Choose the address book, then click Send."), this);
-  LblProgress->setObjectName(QStringLiteral("LblProgress"));
-  LblProgress->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  LblProgress = NewProgressLine(this, QStringLiteral("Choose the address book, then click Send."));
   layout->addWidget(LblProgress);
-  LblResult = new QLabel(this);
-  LblResult->setObjectName(QStringLiteral("LblResult"));
-  LblResult->setWordWrap(true);
-  LblResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  LblResult->setTextFormat(Qt::PlainText);
-  LblResult->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  LblResult->setMinimumHeight(LblResult->fontMetrics().lineSpacing() * 4);
+  LblResult = NewResultText(this);
   layout->addWidget(LblResult, 1);
 }
 
