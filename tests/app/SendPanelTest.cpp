@@ -144,6 +144,13 @@ QString LabelOf(const QWidget& panel, const QWidget* field) {
   return QStringLiteral("(no label)");
 }
 
+// The CardDAV account every server of these tests has: the server's address, ann, s3cret.
+void SignIn(SendPanel& panel, const QString& url) {
+  panel.EdtServer->setText(url);
+  panel.EdtUser->setText(QStringLiteral("ann"));
+  panel.EdtPassword->setText(QStringLiteral("s3cret"));
+}
+
 void Shot(SendPanel& panel, const char* name) {
   const QString dir = qEnvironmentVariable("LUMIVEX_SHOTS");
   if (dir.isEmpty()) return;
@@ -180,9 +187,7 @@ TEST_F(SendPanelTest, SendsTheStoreIntoANewCardDavBookOnceAndSaysSo) {
   SendPanel panel(nullptr, StoreContacts(sample, {}, false),
                   QStringLiteral("Contacts of the default contacts folder in sample.pst"));
   panel.OptCardDav->setChecked(true);
-  panel.EdtServer->setText(server.Url());
-  panel.EdtUser->setText(QStringLiteral("ann"));
-  panel.EdtPassword->setText(QStringLiteral("s3cret"));
+  SignIn(panel, server.Url());
   Shot(panel, "send-panel-carddav");
 
   // A fresh account has no book: the user types a name for a new one.
@@ -277,9 +282,7 @@ TEST_F(SendPanelTest, TrustsTheSelfSignedCertificateTheUserAgreedTo) {
   auto server = std::make_unique<Radicale>(dir, dir + QStringLiteral("/first"));
   ASSERT_TRUE(server->up);
   SendPanel panel(nullptr, StoreContacts(sample, {}, false), QStringLiteral("sample.pst"));
-  panel.EdtServer->setText(server->Url());
-  panel.EdtUser->setText(QStringLiteral("ann"));
-  panel.EdtPassword->setText(QStringLiteral("s3cret"));
+  SignIn(panel, server->Url());
   ASSERT_TRUE(RunAndWait(panel, panel.CmdTest));
   EXPECT_TRUE(
       panel.LastError().contains(QStringLiteral("(SHA-256 fingerprint %1)").arg(fingerprint)))
@@ -371,9 +374,7 @@ TEST_F(SendPanelTest, RememberedPasswordIsKeptUsedAndForgottenInTheKeyring) {
   ASSERT_TRUE(server.up);
   {
     SendPanel panel(nullptr, StoreContacts(sample, {}, false), QStringLiteral("sample.pst"));
-    panel.EdtServer->setText(server.Url());
-    panel.EdtUser->setText(QStringLiteral("ann"));
-    panel.EdtPassword->setText(QStringLiteral("s3cret"));
+    SignIn(panel, server.Url());
     panel.ChkRemember->setChecked(true);
     panel.CboBook->setEditText(QStringLiteral("Outlook"));
     ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
@@ -427,9 +428,7 @@ TEST_F(SendPanelTest, CancelStopsTheSendAndSendingAgainFinishesIt) {
   const Radicale server(dir);
   ASSERT_TRUE(server.up);
   SendPanel panel(nullptr, StoreContacts(sample, {}, false), QStringLiteral("sample.pst"));
-  panel.EdtServer->setText(server.Url());
-  panel.EdtUser->setText(QStringLiteral("ann"));
-  panel.EdtPassword->setText(QStringLiteral("s3cret"));
+  SignIn(panel, server.Url());
   panel.CboBook->setEditText(QStringLiteral("Outlook"));
   // The worker is held after its first contact until Cancel has been clicked.
   QSemaphore reached, go;
