@@ -420,6 +420,35 @@ bool EntrySpool::Read(QByteArray& into, int64_t from, int64_t length) {
   return got > 0;
 }
 
+const char* EntrySpool::TakeApart(int64_t at, int64_t size) {
+  constexpr int64_t kRunWindow = 256 << 10;
+  ++takes_;
+  Run* oldest = &runs_[0];
+  for (Run& run : runs_) {
+    if (at >= run.at && at + size <= run.at + run.window.size()) {
+      run.next = at + size;
+      run.used = takes_;
+      return run.window.constData() + (at - run.at);
+    }
+    // Just after (or a little after) the last entry of the run: the run goes on, read ahead.
+    if (run.next >= 0 && at >= run.next && at - run.next < kRunWindow) {
+      Read(run.window, at, std::max(kRunWindow, size));
+      run.at = at;
+      run.next = at + size;
+      run.used = takes_;
+      return run.window.size() >= size ? run.window.constData() : nullptr;
+    }
+    if (run.used < oldest->used) oldest = &run;
+  }
+  // Maybe the start of a run: remembered in the place of the one unused the longest.
+  oldest->next = at + size;
+  oldest->at = 0;
+  oldest->window.resize(0);
+  oldest->used = takes_;
+  Read(single_, at, size);
+  return single_.size() == size ? single_.constData() : nullptr;
+}
+
 void EntrySpool::Take(uint32_t index, Contact& out, bool inOrder) {
   const int64_t size = sizes_[index];
   if (offsets_[index] < kFileBase) {
@@ -439,8 +468,7 @@ void EntrySpool::Take(uint32_t index, Contact& out, bool inOrder) {
     buffer_at_ = at;
     if (buffer_.size() >= size) data = buffer_.constData();
   } else {
-    Read(single_, at, size);
-    if (single_.size() == size) data = single_.constData();
+    data = TakeApart(at, size);
   }
   if (!data || !Decode(data, size, out))
     throw StoreError(QStringLiteral("Cannot read back the temporary file %1 the merge uses: %2")
