@@ -12,48 +12,72 @@ namespace {
 
 using contact::Contact;
 
+// QChar::isSpace without its table look-up for the letters of most scripts: no character from
+// 0x80 up to 0x1680 is white space but 0x85 and 0xA0.
+bool IsSpace(QChar c) {
+  const char16_t u = c.unicode();
+  if (u < 0x80) return u == u' ' || (u >= u'\t' && u <= u'\r');
+  if (u < 0x1680) return u == 0x85 || u == 0xA0;
+  return c.isSpace();
+}
+
+// QChar::toCaseFolded, looked up in a table of its own for the Latin, Greek and Cyrillic
+// letters, as names are mostly written in.
+char16_t FoldCase(char16_t u) {
+  if (u < 0x80) return u >= u'A' && u <= u'Z' ? char16_t(u + 32) : u;
+  static const auto table = [] {
+    std::array<char16_t, 0x530> folded{};
+    for (size_t i = 0; i < folded.size(); ++i)
+      folded[i] = QChar(char16_t(i)).toCaseFolded().unicode();
+    return folded;
+  }();
+  return u < table.size() ? table[u] : QChar(u).toCaseFolded().unicode();
+}
+
+// A text of a few parts in the form ComparableName makes it, without a QString: runs of white
+// space as one space (none at the ends, one between parts), case folded.
+using Folded = QVarLengthArray<char16_t, 128>;
+QStringView Fold(std::initializer_list<QStringView> parts, Folded& out) {
+  out.clear();
+  bool space = false;
+  for (const QStringView part : parts) {
+    space = !out.isEmpty();
+    for (const QChar c : part) {
+      if (IsSpace(c)) {
+        space = !out.isEmpty();
+        continue;
+      }
+      if (space) out.push_back(u' ');
+      space = false;
+      out.push_back(FoldCase(c.unicode()));
+    }
+  }
+  return QStringView(out.data(), out.size());
+}
+
 // FNV-1a over the UTF-16 code units of the parts, the rule first: the same values always give the
 // same key, and a key of one rule never equals one of another.
 class KeyHash {
  public:
   explicit KeyHash(MatchRule rule) { Byte(static_cast<uint8_t>(rule)); }
   KeyHash& Add(QStringView text) {
-    for (const QChar c : text) {
-      Byte(static_cast<uint8_t>(c.unicode() & 0xFF));
-      Byte(static_cast<uint8_t>(c.unicode() >> 8));
-    }
+    for (const QChar c : text) Unit(c.unicode());
     Byte(0xFF);  // a part ends: ("ab","c") differs from ("a","bc")
     return *this;
-  }
-  // Adds the parts as one text the way ComparableName makes it, without making it: runs of
-  // white space as one space (none at the ends, one between parts), case folded. Returns the
-  // number of characters added, 0 for a text that is all white space.
-  int AddFolded(std::initializer_list<QStringView> parts) {
-    int added = 0;
-    bool space = false;
-    for (const QStringView part : parts) {
-      space = added > 0;
-      for (const QChar c : part) {
-        if (c.isSpace()) {
-          space = added > 0;
-          continue;
-        }
-        if (space) Unit(u' ');
-        space = false;
-        Unit(c.unicode() < 0x80
-                 ? (c >= u'A' && c <= u'Z' ? char16_t(c.unicode() + 32) : c.unicode())
-                 : c.toCaseFolded().unicode());
-        ++added;
-      }
-    }
-    Byte(0xFF);
-    return added;
   }
   uint64_t Value() const { return hash_; }
 
  private:
-  void Byte(uint8_t b) { hash_ = (hash_ ^ b) * 0x100000001b3ull; }
+  static constexpr uint64_t kPrime = 0x100000001b3ull;
+  void Byte(uint8_t b) { hash_ = (hash_ ^ b) * kPrime; }
+  // The unit's low byte, then its high byte. A high byte of 0 leaves the xor as it is, so both
+  // steps of a unit below 0x100 are one product with the prime squared: the same hash in half
+  // the chain of multiplications, as most units are.
   void Unit(char16_t u) {
+    if (u < 0x100) {
+      hash_ = (hash_ ^ u) * (kPrime * kPrime);
+      return;
+    }
     Byte(static_cast<uint8_t>(u & 0xFF));
     Byte(static_cast<uint8_t>(u >> 8));
   }
@@ -83,7 +107,7 @@ QStringView PhoneDigits(const QString& number, PhoneBuffer& digits);
 QString Simplified(const QString& text) {
   bool space = true;  // a space here would lead
   for (const QChar c : text) {
-    if (!c.isSpace()) {
+    if (!IsSpace(c)) {
       space = false;
       continue;
     }
@@ -193,23 +217,27 @@ void MatchKeys(const Contact& c, std::vector<MatchKey>& out) {
     out.push_back({key.Value(), MatchRule::kList});
     return;
   }
-  // Each key hashed from the fields as they are, folded on the way: no text is made for it.
+  // Each key hashed from the fields as they are, folded on the caller's stack: no text is made.
+  Folded text;
   if (!c.uid.isEmpty())
     out.push_back({KeyHash(MatchRule::kSameEntry).Add(c.uid).Value(), MatchRule::kSameEntry});
   for (const contact::Email& e : c.emails) {
     QStringView address = QStringView(e.address).trimmed();
     if (address.startsWith(u"mailto:", Qt::CaseInsensitive)) address = address.mid(7);
-    KeyHash key(MatchRule::kEmail);
-    if (key.AddFolded({address}) > 0) out.push_back({key.Value(), MatchRule::kEmail});
+    const QStringView folded = Fold({address}, text);
+    if (!folded.isEmpty())
+      out.push_back({KeyHash(MatchRule::kEmail).Add(folded).Value(), MatchRule::kEmail});
   }
-  // The name once for both rules that take it, the rest added to a copy.
-  KeyHash byPhone(MatchRule::kNameAndPhone);
-  KeyHash byCompany(MatchRule::kNameAndCompany);
+  // The name folded once for both rules that take it; each phone added to a copy of the first.
   const bool displayed = !QStringView(c.displayName).trimmed().isEmpty();
   const std::initializer_list<QStringView> shown = {c.displayName};
   const std::initializer_list<QStringView> parts = {c.givenName, c.middleName, c.surname};
-  if (byPhone.AddFolded(displayed ? shown : parts) == 0) return;
-  byCompany.AddFolded(displayed ? shown : parts);
+  const QStringView name = Fold(displayed ? shown : parts, text);
+  if (name.isEmpty()) return;
+  KeyHash byPhone(MatchRule::kNameAndPhone);
+  byPhone.Add(name);
+  KeyHash byCompany(MatchRule::kNameAndCompany);
+  byCompany.Add(name);
   for (const contact::Phone& p : c.phones) {
     PhoneBuffer buffer;
     const QStringView digits = PhoneDigits(p.number, buffer);
@@ -217,8 +245,9 @@ void MatchKeys(const Contact& c, std::vector<MatchKey>& out) {
     KeyHash key = byPhone;
     out.push_back({key.Add(digits).Value(), MatchRule::kNameAndPhone});
   }
-  if (byCompany.AddFolded({c.company}) > 0)
-    out.push_back({byCompany.Value(), MatchRule::kNameAndCompany});
+  if (!Fold({c.company}, text).isEmpty())
+    out.push_back(
+        {byCompany.Add(QStringView(text.data(), text.size())).Value(), MatchRule::kNameAndCompany});
 }
 
 void Combiner::Add(const Contact& older) {
