@@ -23,7 +23,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QThread>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace lumivex {
@@ -44,16 +43,6 @@ SendPanel::ProgressHook& HookSlot() {
 
 QString Count(int n, const char* one, const char* many) {
   return QStringLiteral("%1 %2").arg(n).arg(QString::fromLatin1(n == 1 ? one : many));
-}
-
-// The user and the host a CardDAV password is kept under, as the command line keeps it.
-std::pair<QString, QString> Account(const QString& address, const QString& user) {
-  QString who = user;
-  if (who.isEmpty() && !address.contains(u"://") && address.contains(u'@'))
-    who = address.left(address.lastIndexOf(u'@'));
-  const QString host =
-      address.contains(u"://") ? QUrl(address).host() : address.mid(address.lastIndexOf(u'@') + 1);
-  return {who, host};
 }
 
 }  // namespace
@@ -106,8 +95,8 @@ struct SendPanel::Job : public SendObserver {
       described = destination->Describe();  // after the send, which may have named the book
       // The password worked: kept now if the user asked for it.
       if (remember && !settings.password.isEmpty()) {
-        const auto [user, host] = Account(where.where, settings.user);
-        if (!RememberPassword(host, user, settings.password, keyringTrouble) &&
+        if (!RememberPassword(KeyringAccountOf(where.where, settings.user), settings.password,
+                              keyringTrouble) &&
             keyringTrouble.isEmpty())
           keyringTrouble = QStringLiteral("the keyring did not keep it");
       }
@@ -361,10 +350,11 @@ void SendPanel::ListEvolutionBooks() {
 
 void SendPanel::LookUpPassword() {
   if (!EdtPassword->text().isEmpty() || EdtServer->text().trimmed().isEmpty()) return;
-  const auto [user, host] = Account(EdtServer->text().trimmed(), EdtUser->text().trimmed());
-  if (user.isEmpty()) return;
+  const KeyringAccount account =
+      KeyringAccountOf(EdtServer->text().trimmed(), EdtUser->text().trimmed());
+  if (account.user.isEmpty()) return;
   QString password, why;
-  if (destination::LookUpPassword(host, user, password, why) == KeyringAnswer::kFound) {
+  if (destination::LookUpPassword(account, password, why) == KeyringAnswer::kFound) {
     EdtPassword->setText(password);
     ChkRemember->setChecked(true);
   }
@@ -372,9 +362,11 @@ void SendPanel::LookUpPassword() {
 
 // The user unticked "Remember password": the keyring forgets the account's password now.
 void SendPanel::ForgetPassword() {
-  const auto [user, host] = Account(EdtServer->text().trimmed(), EdtUser->text().trimmed());
+  const KeyringAccount account =
+      KeyringAccountOf(EdtServer->text().trimmed(), EdtUser->text().trimmed());
   QString why;
-  if (!user.isEmpty() && !host.isEmpty() && !destination::ForgetPassword(host, user, why))
+  if (!account.user.isEmpty() && !account.host.isEmpty() &&
+      !destination::ForgetPassword(account, why))
     ShowError(QStringLiteral("The keyring could not forget the password: %1.").arg(why));
 }
 
