@@ -335,7 +335,10 @@ bool FileContactEntry::FillLastChange(contact::Contact& c, QString& why) const {
 
 // The uid made ahead on the read-ahead thread, else made now.
 bool FileContactEntry::FillUid(contact::Contact& c, QString&) const {
-  c.uid = uid_.isEmpty() ? Uid() : uid_;
+  if (uid_.isEmpty())
+    UidInto(c.uid);
+  else
+    c.uid = uid_;
   return true;
 }
 

@@ -1,9 +1,10 @@
 #include "source/FileContactEntry.h"
 
+#include "common/NameUuid.h"
 #include "source/EntryValues.h"
 #include "source/Rtf.h"
 
-#include <QUuid>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <cstring>
@@ -82,7 +83,7 @@ FileContactEntry::~FileContactEntry() {
 }
 
 void FileContactEntry::PrepareUid() {
-  if (item_) uid_ = Uid();
+  if (item_) UidInto(uid_);
 }
 
 bool FileContactEntry::ReadSlot(int slot, QString& value) const {
@@ -325,13 +326,19 @@ bool FileContactEntry::ReadEmailEntry(int n, contact::Email& email) const {
   return true;
 }
 
-QString FileContactEntry::Uid() const {
-  QByteArray entryId(4, '\0');
-  entryId += state_->recordKey.isEmpty() ? state_->file->Path().toUtf8() : state_->recordKey;
+void FileContactEntry::UidInto(QString& uid) const {
+  static constexpr UuidBytes kNamespace = {0x3f, 0x0f, 0x9c, 0x52, 0x6a, 0x0e, 0x4c, 0x1b,
+                                           0x9b, 0x7e, 0x3a, 0x5c, 0x2d, 0x8e, 0x4f, 0x61};
+  const QByteArray path =
+      state_->recordKey.isEmpty() ? state_->file->Path().toUtf8() : QByteArray();
+  const QByteArray& key = state_->recordKey.isEmpty() ? path : state_->recordKey;
+  // The entry id: four flag bytes (zero), the store's record key, the node id (little-endian).
+  QVarLengthArray<char, 64> id(8 + key.size());
+  std::memset(id.data(), 0, 4);
+  std::memcpy(id.data() + 4, key.constData(), static_cast<size_t>(key.size()));
   const uint32_t nid = item_->Id();
-  for (int i = 0; i < 4; ++i) entryId += static_cast<char>((nid >> (8 * i)) & 0xFF);
-  static const QUuid kNamespace(QStringLiteral("{3f0f9c52-6a0e-4c1b-9b7e-3a5c2d8e4f61}"));
-  return QUuid::createUuidV5(kNamespace, entryId).toString(QUuid::WithoutBraces);
+  for (int i = 0; i < 4; ++i) id[4 + key.size() + i] = static_cast<char>((nid >> (8 * i)) & 0xFF);
+  NameUuidInto(uid, kNamespace, QByteArrayView(id.data(), id.size()));
 }
 
 }  // namespace lumivex::backend
