@@ -219,6 +219,9 @@ QFormLayout* SendPanel::BuildAccount(QGroupBox* whereBox) {
   CmdTrust = new QPushButton(QStringLiteral("T&rust This Certificate"), whereBox);
   CmdTrust->setObjectName(QStringLiteral("CmdTrust"));
   CmdTrust->setVisible(false);
+  CmdForgetCertificate = new QPushButton(QStringLiteral("For&get Trusted Certificate"), whereBox);
+  CmdForgetCertificate->setObjectName(QStringLiteral("CmdForgetCertificate"));
+  CmdForgetCertificate->setVisible(false);
   EdtUser = new QLineEdit(whereBox);
   EdtUser->setObjectName(QStringLiteral("EdtUser"));
   EdtPassword = new QLineEdit(whereBox);
@@ -241,6 +244,7 @@ QFormLayout* SendPanel::BuildAccount(QGroupBox* whereBox) {
   auto* serverRow = new QHBoxLayout;
   serverRow->addWidget(EdtServer, 1);
   serverRow->addWidget(CmdTrust);
+  serverRow->addWidget(CmdForgetCertificate);
   auto* serverLabel = new QLabel(QStringLiteral("&Server:"), whereBox);
   serverLabel->setBuddy(EdtServer);
   account->addRow(serverLabel, serverRow);
@@ -295,12 +299,17 @@ void SendPanel::Connect() {
         CurrentDialogs().BrowseFolder(this, QStringLiteral("Choose the Contacts Folder"));
     if (!folder.isEmpty()) EdtKdeFolder->setText(folder);
   });
-  connect(EdtServer, &QLineEdit::editingFinished, this, [this] { LookUpPassword(); });
+  connect(EdtServer, &QLineEdit::editingFinished, this, [this] {
+    LookUpPassword();
+    ShowCertificateChoice();
+  });
   connect(EdtUser, &QLineEdit::editingFinished, this, [this] { LookUpPassword(); });
   connect(ChkRemember, &QCheckBox::clicked, this, [this](bool checked) {
     if (!checked) ForgetPassword();
   });
   connect(CmdTrust, &QPushButton::clicked, this, [this] { CmdTrust_Click(); });
+  connect(CmdForgetCertificate, &QPushButton::clicked, this,
+          [this] { CmdForgetCertificate_Click(); });
   connect(CmdTest, &QPushButton::clicked, this, [this] { CmdTest_Click(); });
   connect(CmdSend, &QPushButton::clicked, this, [this] { CmdSend_Click(); });
   connect(CmdCancel, &QPushButton::clicked, this, [this] { CmdCancel_Click(); });
@@ -323,8 +332,9 @@ void SendPanel::UpdateOptions() {
   CboEvolutionBook->setEnabled(idle && OptEvolution->isChecked() && CboEvolutionBook->count() > 0);
   for (QWidget* w : std::initializer_list<QWidget*>{EdtKdeFolder, CmdBrowseKde})
     w->setEnabled(idle && OptKde->isChecked());
-  for (QWidget* w : std::initializer_list<QWidget*>{EdtServer, CmdTrust, EdtUser, EdtPassword,
-                                                    ChkRemember, CboBook, CmdTest})
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{EdtServer, CmdTrust, CmdForgetCertificate, EdtUser,
+                                       EdtPassword, ChkRemember, CboBook, CmdTest})
     w->setEnabled(idle && OptCardDav->isChecked());
   CmdCancel->setEnabled(!idle);
   if (OptEvolution->isChecked() && !evolutionListed_) ListEvolutionBooks();
@@ -382,6 +392,28 @@ void SendPanel::CmdTrust_Click() {
   untrusted_ = {};
   CmdTrust->setVisible(false);
   CmdTest_Click();
+}
+
+// The user no longer trusts the certificate agreed to for this server.
+void SendPanel::CmdForgetCertificate_Click() {
+  if (Running()) return;
+  const QString server = ServerOf(EdtServer->text());
+  QString error;
+  if (!ForgetCertificate(server, error)) {
+    ShowError(QStringLiteral("The certificate could not be forgotten: %1.").arg(error));
+    return;
+  }
+  ShowCertificateChoice();
+  LblResult->setStyleSheet(QString());
+  LblResult->setText(QStringLiteral("The certificate of %1 is no longer trusted.").arg(server));
+}
+
+// Beside the server: Trust after its certificate was refused, else Forget when one was trusted
+// for it.
+void SendPanel::ShowCertificateChoice() {
+  CmdTrust->setVisible(!untrusted_.sha256.isEmpty());
+  CmdForgetCertificate->setVisible(CmdTrust->isHidden() && !EdtServer->text().trimmed().isEmpty() &&
+                                   TrustedCertificates().contains(ServerOf(EdtServer->text())));
 }
 
 void SendPanel::CmdTest_Click() {
@@ -487,7 +519,7 @@ void SendPanel::OnWorkerDone() {
   lastResult_ = job->result;
   lastError_ = job->error;
   untrusted_ = job->untrusted;
-  CmdTrust->setVisible(!untrusted_.sha256.isEmpty());
+  ShowCertificateChoice();
   UpdateOptions();
   ProgBarSend->setFormat(QString());
   if (!lastError_.isEmpty()) {

@@ -274,7 +274,8 @@ TEST_F(SendPanelTest, AdviceNamesTheWindowsOwnControls) {
 }
 
 // A self-signed server: its fingerprint shown, Trust This Certificate trusts exactly that
-// certificate for that server, and the same server with another certificate is refused again.
+// certificate for that server, the same server with another certificate is refused again, and
+// a trusted certificate forgotten is refused again.
 TEST_F(SendPanelTest, TrustsTheSelfSignedCertificateTheUserAgreedTo) {
   const QString dir = ScratchDir(QStringLiteral("send-panel-trust"));
   qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir + QStringLiteral("/xdg-config")));
@@ -316,10 +317,26 @@ TEST_F(SendPanelTest, TrustsTheSelfSignedCertificateTheUserAgreedTo) {
   ASSERT_TRUE(RunAndWait(panel, panel.CmdTest));
   EXPECT_TRUE(panel.LastError().contains(u"is not trusted")) << panel.LastError().toStdString();
   EXPECT_FALSE(panel.CmdTrust->isHidden());
+  EXPECT_TRUE(panel.CmdForgetCertificate->isHidden());
+
+  // Trusted, then forgotten: refused again, by the window and the command line alike.
+  panel.CmdTrust->click();
+  ASSERT_TRUE(finished.wait(120000));
+  EXPECT_TRUE(panel.LastError().isEmpty()) << panel.LastError().toStdString();
+  EXPECT_FALSE(panel.CmdForgetCertificate->isHidden());
+  panel.CmdForgetCertificate->click();
+  EXPECT_TRUE(panel.CmdForgetCertificate->isHidden());
+  ASSERT_TRUE(RunAndWait(panel, panel.CmdTest));
+  EXPECT_TRUE(panel.LastError().contains(u"is not trusted")) << panel.LastError().toStdString();
+  EXPECT_NE(
+      RunCli({QStringLiteral("send"), QStringLiteral("--to"), server->Url(),
+              QStringLiteral("--user"), QStringLiteral("ann"), QStringLiteral("--password-file"),
+              password.fileName(), QStringLiteral("--list-books")})
+          .status,
+      0);
   qunsetenv("XDG_CONFIG_HOME");
 }
 
-// The password under our attributes, as libsecret's own tool finds it in the keyring.
 // The password the keyring holds for ann at 127.0.0.1, on `port` when one is given.
 ProgramOutput KeyringLookUp(int port = 0) {
   QStringList attributes = {
