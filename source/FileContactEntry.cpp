@@ -305,15 +305,17 @@ bool FileContactEntry::ReadDay(int localSlot, int utcSlot, contact::Date& day) c
 }
 
 bool FileContactEntry::ReadEmailEntry(int n, contact::Email& email) const {
-  QString originalDisplay;
   if (!ReadText(kEmail1Address + n, email.address) ||
       !ReadText(kEmail1AddressType + n, email.type) ||
-      !ReadText(kEmail1DisplayName + n, email.displayName) ||
-      !ReadText(kEmail1OriginalDisplayName + n, originalDisplay))
+      !ReadText(kEmail1DisplayName + n, email.displayName))
     return false;
-  if (email.displayName.isEmpty()) email.displayName = originalDisplay;
+  // The original display text: the display name too where the entry has none of its own. Read
+  // straight into the text it ends up in, or one whose room is kept from one entry to the next.
+  thread_local QString originalDisplay;
+  QString& original = email.displayName.isEmpty() ? email.displayName : originalDisplay;
+  if (!ReadText(kEmail1OriginalDisplayName + n, original)) return false;
   if (email.type.compare(u"EX", Qt::CaseInsensitive) != 0) return true;
-  QString smtp = SmtpFromDisplay(originalDisplay);
+  QString smtp = SmtpFromDisplay(original);
   if (smtp.isEmpty()) smtp = SmtpFromDisplay(email.displayName);
   const int idIndex = index_[static_cast<size_t>(kEmail1OriginalEntryId + n)];
   QByteArray id;
