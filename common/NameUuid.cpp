@@ -3,6 +3,11 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__x86_64__) && !defined(LUMIVEX_SHA1_PORTABLE)
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
+
 namespace lumivex {
 
 namespace {
@@ -51,6 +56,58 @@ void Sha1Block(uint32_t state[5], const uint8_t* block) {
   state[4] += e;
 }
 
+#if defined(__x86_64__) && !defined(LUMIVEX_SHA1_PORTABLE)
+// The same block through the processor's SHA instructions (x86 SHA extensions), about a quarter
+// of the loop's time. Each sha1rnds4 does four rounds; the message is taken four words at a time,
+// w[g] = sha1msg2(sha1msg1(w[g-4], w[g-3]) ^ w[g-2], w[g-1]).
+template <int F>
+__attribute__((target("sha,ssse3,sse4.1"))) void Sha1Groups(__m128i& abcd, __m128i& before,
+                                                            const __m128i* w, int from, int to) {
+  for (int g = from; g < to; ++g) {
+    const __m128i e = _mm_sha1nexte_epu32(before, w[g]);
+    before = abcd;
+    abcd = _mm_sha1rnds4_epu32(abcd, e, F);
+  }
+}
+
+__attribute__((target("sha,ssse3,sse4.1"))) void Sha1BlockWithShaInstructions(
+    uint32_t state[5], const uint8_t* block) {
+  const __m128i byteOrder = _mm_set_epi64x(0x0001020304050607LL, 0x08090a0b0c0d0e0fLL);
+  __m128i w[20];
+  for (int g = 0; g < 4; ++g)
+    w[g] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * g)),
+                            byteOrder);
+  for (int g = 4; g < 20; ++g)
+    w[g] = _mm_sha1msg2_epu32(_mm_xor_si128(_mm_sha1msg1_epu32(w[g - 4], w[g - 3]), w[g - 2]),
+                              w[g - 1]);
+  const __m128i abcdIn =
+      _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0x1B);
+  const __m128i eIn = _mm_set_epi32(static_cast<int>(state[4]), 0, 0, 0);
+  __m128i before = abcdIn;
+  __m128i abcd = _mm_sha1rnds4_epu32(abcdIn, _mm_add_epi32(eIn, w[0]), 0);
+  Sha1Groups<0>(abcd, before, w, 1, 5);
+  Sha1Groups<1>(abcd, before, w, 5, 10);
+  Sha1Groups<2>(abcd, before, w, 10, 15);
+  Sha1Groups<3>(abcd, before, w, 15, 20);
+  const __m128i e = _mm_sha1nexte_epu32(before, eIn);
+  abcd = _mm_shuffle_epi32(_mm_add_epi32(abcd, abcdIn), 0x1B);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(state), abcd);
+  state[4] = static_cast<uint32_t>(_mm_extract_epi32(e, 3));
+}
+
+// The block function for this processor, chosen once.
+using BlockFunction = void (*)(uint32_t state[5], const uint8_t* block);
+BlockFunction ChooseBlockFunction() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  const bool sse = __get_cpuid(1, &a, &b, &c, &d) && (c & bit_SSSE3) && (c & bit_SSE4_1);
+  const bool sha = __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_SHA);
+  return sse && sha ? &Sha1BlockWithShaInstructions : &Sha1Block;
+}
+const BlockFunction kBlock = ChooseBlockFunction();
+#else
+constexpr auto kBlock = &Sha1Block;
+#endif
+
 }  // namespace
 
 void NameUuidInto(QString& out, const UuidBytes& space, QByteArrayView name) {
@@ -64,7 +121,7 @@ void NameUuidInto(QString& out, const UuidBytes& space, QByteArrayView name) {
   while (used + left >= 64) {
     const size_t take = 64 - used;
     std::memcpy(block + used, p, take);
-    Sha1Block(state, block);
+    kBlock(state, block);
     p += take;
     left -= take;
     used = 0;
@@ -75,12 +132,12 @@ void NameUuidInto(QString& out, const UuidBytes& space, QByteArrayView name) {
   block[used++] = 0x80;
   if (used > 56) {
     std::memset(block + used, 0, 64 - used);
-    Sha1Block(state, block);
+    kBlock(state, block);
     used = 0;
   }
   std::memset(block + used, 0, 56 - used);
   for (int i = 0; i < 8; ++i) block[56 + i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
-  Sha1Block(state, block);
+  kBlock(state, block);
 
   // The first 16 bytes of the hash, with the version (5) and the variant (10xx) set.
   uint8_t uuid[16];
