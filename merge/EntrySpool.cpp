@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QTimeZone>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -83,6 +84,18 @@ class Writer {
     *head &= ~1;  // the flag is bit 0 of the varint's first byte
     std::memcpy(to, units, size_t(n) * 2);
     at_ = to + n * 2;
+  }
+  // Texts of which most are empty in most entries: a bit for each that is not, then those.
+  template <size_t N>
+  void Texts(const std::array<QString*, N>& texts) {
+    static_assert(N <= 32);
+    uint32_t present = 0;
+    for (size_t i = 0; i < N; ++i)
+      if (!texts[i]->isEmpty()) present |= uint32_t(1) << i;
+    Room(sizeof present);
+    Bytes(reinterpret_cast<const char*>(&present), sizeof present);
+    for (size_t i = 0; i < N; ++i)
+      if (present & (uint32_t(1) << i)) Value(*texts[i]);
   }
   void Value(const QByteArray& b) {
     Room(10 + b.size());
@@ -169,11 +182,7 @@ class Reader {
     const bool narrow = head & 1;
     if (!Has(narrow ? n : n * 2)) return;
     if (n == 0) {
-      // Emptied where it may be, keeping its room for a later entry.
-      if (s.isDetached())
-        s.resize(0);
-      else
-        s = QString();
+      Clear(s);
       return;
     }
     // A string still shared (with the merged contact an older entry's values went into) is let
@@ -197,6 +206,20 @@ class Reader {
     } else {
       std::memcpy(to, at_, size_t(n) * 2);
       at_ += n * 2;
+    }
+  }
+  template <size_t N>
+  void Texts(const std::array<QString*, N>& texts) {
+    uint32_t present = 0;
+    if (!Has(sizeof present)) return;
+    std::memcpy(&present, at_, sizeof present);
+    at_ += sizeof present;
+    for (size_t i = 0; i < N; ++i) {
+      QString& s = *texts[i];
+      if (present & (uint32_t(1) << i))
+        Value(s);
+      else if (!s.isEmpty())
+        Clear(s);
     }
   }
   void Value(QByteArray& b) {
@@ -259,6 +282,13 @@ class Reader {
   }
 
  private:
+  // Emptied where it may be, keeping its room for a later entry.
+  static void Clear(QString& s) {
+    if (s.isDetached())
+      s.resize(0);
+    else
+      s = QString();
+  }
   bool Has(qsizetype n) {
     if (ok_ && n >= 0 && end_ - at_ >= n) return true;
     ok_ = false;
@@ -298,7 +328,7 @@ void Fields(V& v, contact::Member& m) {
 template <typename V>
 void Fields(V& v, Contact& c) {
   v.Value(c.isGroup);
-  for (QString* text : TextFields(c)) v.Value(*text);
+  v.Texts(TextFields(c));
   v.List(c.emails);
   v.List(c.phones);
   v.List(c.addresses);
