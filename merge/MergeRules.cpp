@@ -39,49 +39,55 @@ char16_t FoldCase(char16_t u) {
 // space as one space (none at the ends, one between parts), case folded.
 using Folded = QVarLengthArray<char16_t, 128>;
 QStringView Fold(std::initializer_list<QStringView> parts, Folded& out) {
-  out.clear();
+  // At most every unit and a space before each part: written through a pointer, no check each.
+  qsizetype room = 0;
+  for (const QStringView part : parts) room += part.size() + 1;
+  out.resize(room);
+  char16_t* const begin = out.data();
+  char16_t* to = begin;
   bool space = false;
   for (const QStringView part : parts) {
-    space = !out.isEmpty();
+    space = to != begin;
     for (const QChar c : part) {
       if (IsSpace(c)) {
-        space = !out.isEmpty();
+        space = to != begin;
         continue;
       }
-      if (space) out.push_back(u' ');
+      if (space) *to++ = u' ';
       space = false;
-      out.push_back(FoldCase(c.unicode()));
+      *to++ = FoldCase(c.unicode());
     }
   }
-  return QStringView(out.data(), out.size());
+  out.resize(to - begin);
+  return QStringView(begin, to - begin);
 }
 
 // A 64-bit hash of the parts, the rule first: the same values always give the same key, and a key
 // of one rule never equals one of another. Each part goes in as its length, then its UTF-16
-// units, so that ("ab","c") differs from ("a","bc"). Four units at a time are mixed in by one
-// folded 128-bit product; a byte-wise hash (FNV-1a) chained two multiplications per unit, the
-// most of the keys' cost. Only which keys are equal matters (the groups found, and so the
-// output, do not depend on the order of the hashes).
+// units, so that ("ab","c") differs from ("a","bc"); four units at a time are mixed in by one
+// folded 128-bit product, the last ones padded with zeros. (A byte-wise hash such as FNV-1a
+// chains two multiplications per unit, and was most of the keys' cost.) Only which keys are
+// equal matters: the groups found, and so the output, do not depend on the order of the hashes.
 class KeyHash {
  public:
   explicit KeyHash(MatchRule rule) : hash_(kSeed ^ static_cast<uint64_t>(rule)) {}
   KeyHash& Add(QStringView text) {
-    const auto n = static_cast<uint64_t>(text.size());
-    Unit(char16_t(n));
-    Unit(char16_t(n >> 16));
     const char16_t* units = text.utf16();
-    const char16_t* const end = units + n;
-    while (units != end && filled_ != 0) Unit(*units++);
-    for (; end - units >= 4; units += 4) {
-      uint64_t word;
+    qsizetype n = text.size();
+    hash_ = Mix(hash_ ^ static_cast<uint64_t>(n));
+    uint64_t word;
+    for (; n >= 4; n -= 4, units += 4) {
       std::memcpy(&word, units, sizeof word);
       hash_ = Mix(hash_ ^ word);
-      count_ += 4;
     }
-    while (units != end) Unit(*units++);
+    if (n > 0) {
+      word = 0;  // the last units, the rest of the word 0: the length tells them apart
+      std::memcpy(&word, units, size_t(n) * sizeof(char16_t));
+      hash_ = Mix(hash_ ^ word);
+    }
     return *this;
   }
-  uint64_t Value() const { return Mix(Mix(hash_ ^ word_) ^ count_); }
+  uint64_t Value() const { return hash_; }
 
  private:
   static constexpr uint64_t kSeed = 0x243f6a8885a308d3ull;
@@ -90,19 +96,7 @@ class KeyHash {
     const Wide product = Wide(x ^ 0xa0761d6478bd642full) * 0xe7037ed1a0b428dbull;
     return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
   }
-  void Unit(char16_t u) {
-    word_ |= uint64_t(u) << (16 * filled_);
-    ++count_;
-    if (++filled_ == 4) {
-      hash_ = Mix(hash_ ^ word_);
-      word_ = 0;
-      filled_ = 0;
-    }
-  }
   uint64_t hash_;
-  uint64_t word_ = 0;  // units not yet mixed in, the first in the low bits
-  uint64_t count_ = 0;
-  unsigned filled_ = 0;
 };
 
 // Country calling codes of two digits; those starting with 1 or 7 have one, all others three.
@@ -174,21 +168,23 @@ namespace {
 // The digits a telephone number is compared by (ComparablePhone), gathered in `digits` on the
 // caller's stack, the prefixes skipped by moving the start: no string is made, as merging takes
 // them of every telephone of every entry. Empty when fewer than five digits remain.
-QStringView PhoneDigits(const QString& number, PhoneBuffer& digits) {
+QStringView PhoneDigits(const QString& number, PhoneBuffer& buffer) {
   bool international = false;
+  buffer.resize(number.size());  // room for every unit: written through a pointer
+  char16_t* const digits = buffer.data();
+  qsizetype end = 0;
   for (const QChar c : number) {
     if (c >= u'0' && c <= u'9') {
-      digits.push_back(c.unicode());
+      digits[end++] = c.unicode();
     } else if (c.unicode() >= 0x80 && c.isDigit()) {
-      digits.push_back(char16_t(u'0' + c.digitValue()));
-    } else if (c == u'+' && digits.isEmpty()) {
+      digits[end++] = char16_t(u'0' + c.digitValue());
+    } else if (c == u'+' && end == 0) {
       international = true;
     } else if (c.unicode() >= u'A' && c.isLetter()) {
       break;  // "ext. 12", "x12": what follows is an extension, not the number
     }
   }
   qsizetype start = 0;
-  const qsizetype end = digits.size();
   if (!international && end >= 2 && digits[0] == u'0' && digits[1] == u'0') {
     international = true;
     start = 2;
@@ -206,7 +202,7 @@ QStringView PhoneDigits(const QString& number, PhoneBuffer& digits) {
   }
   // A trunk prefix, also where it is written after the country code ("+44 (0)20 ...").
   while (start < end && digits[start] == u'0') ++start;
-  return end - start >= 5 ? QStringView(digits.data() + start, end - start) : QStringView();
+  return end - start >= 5 ? QStringView(digits + start, end - start) : QStringView();
 }
 
 }  // namespace
