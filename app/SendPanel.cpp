@@ -23,7 +23,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QThread>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace lumivex {
@@ -44,16 +43,6 @@ SendPanel::ProgressHook& HookSlot() {
 
 QString Count(int n, const char* one, const char* many) {
   return QStringLiteral("%1 %2").arg(n).arg(QString::fromLatin1(n == 1 ? one : many));
-}
-
-// The user and the host a CardDAV password is kept under, as the command line keeps it.
-std::pair<QString, QString> Account(const QString& address, const QString& user) {
-  QString who = user;
-  if (who.isEmpty() && !address.contains(u"://") && address.contains(u'@'))
-    who = address.left(address.lastIndexOf(u'@'));
-  const QString host =
-      address.contains(u"://") ? QUrl(address).host() : address.mid(address.lastIndexOf(u'@') + 1);
-  return {who, host};
 }
 
 }  // namespace
@@ -106,8 +95,8 @@ struct SendPanel::Job : public SendObserver {
       described = destination->Describe();  // after the send, which may have named the book
       // The password worked: kept now if the user asked for it.
       if (remember && !settings.password.isEmpty()) {
-        const auto [user, host] = Account(where.where, settings.user);
-        if (!RememberPassword(host, user, settings.password, keyringTrouble) &&
+        if (!RememberPassword(KeyringAccountOf(where.where, settings.user), settings.password,
+                              keyringTrouble) &&
             keyringTrouble.isEmpty())
           keyringTrouble = QStringLiteral("the keyring did not keep it");
       }
@@ -230,6 +219,9 @@ QFormLayout* SendPanel::BuildAccount(QGroupBox* whereBox) {
   CmdTrust = new QPushButton(QStringLiteral("T&rust This Certificate"), whereBox);
   CmdTrust->setObjectName(QStringLiteral("CmdTrust"));
   CmdTrust->setVisible(false);
+  CmdForgetCertificate = new QPushButton(QStringLiteral("For&get Trusted Certificate"), whereBox);
+  CmdForgetCertificate->setObjectName(QStringLiteral("CmdForgetCertificate"));
+  CmdForgetCertificate->setVisible(false);
   EdtUser = new QLineEdit(whereBox);
   EdtUser->setObjectName(QStringLiteral("EdtUser"));
   EdtPassword = new QLineEdit(whereBox);
@@ -252,6 +244,7 @@ QFormLayout* SendPanel::BuildAccount(QGroupBox* whereBox) {
   auto* serverRow = new QHBoxLayout;
   serverRow->addWidget(EdtServer, 1);
   serverRow->addWidget(CmdTrust);
+  serverRow->addWidget(CmdForgetCertificate);
   auto* serverLabel = new QLabel(QStringLiteral("&Server:"), whereBox);
   serverLabel->setBuddy(EdtServer);
   account->addRow(serverLabel, serverRow);
@@ -306,12 +299,17 @@ void SendPanel::Connect() {
         CurrentDialogs().BrowseFolder(this, QStringLiteral("Choose the Contacts Folder"));
     if (!folder.isEmpty()) EdtKdeFolder->setText(folder);
   });
-  connect(EdtServer, &QLineEdit::editingFinished, this, [this] { LookUpPassword(); });
+  connect(EdtServer, &QLineEdit::editingFinished, this, [this] {
+    LookUpPassword();
+    ShowCertificateChoice();
+  });
   connect(EdtUser, &QLineEdit::editingFinished, this, [this] { LookUpPassword(); });
   connect(ChkRemember, &QCheckBox::clicked, this, [this](bool checked) {
     if (!checked) ForgetPassword();
   });
   connect(CmdTrust, &QPushButton::clicked, this, [this] { CmdTrust_Click(); });
+  connect(CmdForgetCertificate, &QPushButton::clicked, this,
+          [this] { CmdForgetCertificate_Click(); });
   connect(CmdTest, &QPushButton::clicked, this, [this] { CmdTest_Click(); });
   connect(CmdSend, &QPushButton::clicked, this, [this] { CmdSend_Click(); });
   connect(CmdCancel, &QPushButton::clicked, this, [this] { CmdCancel_Click(); });
@@ -334,8 +332,9 @@ void SendPanel::UpdateOptions() {
   CboEvolutionBook->setEnabled(idle && OptEvolution->isChecked() && CboEvolutionBook->count() > 0);
   for (QWidget* w : std::initializer_list<QWidget*>{EdtKdeFolder, CmdBrowseKde})
     w->setEnabled(idle && OptKde->isChecked());
-  for (QWidget* w : std::initializer_list<QWidget*>{EdtServer, CmdTrust, EdtUser, EdtPassword,
-                                                    ChkRemember, CboBook, CmdTest})
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{EdtServer, CmdTrust, CmdForgetCertificate, EdtUser,
+                                       EdtPassword, ChkRemember, CboBook, CmdTest})
     w->setEnabled(idle && OptCardDav->isChecked());
   CmdCancel->setEnabled(!idle);
   if (OptEvolution->isChecked() && !evolutionListed_) ListEvolutionBooks();
@@ -361,10 +360,11 @@ void SendPanel::ListEvolutionBooks() {
 
 void SendPanel::LookUpPassword() {
   if (!EdtPassword->text().isEmpty() || EdtServer->text().trimmed().isEmpty()) return;
-  const auto [user, host] = Account(EdtServer->text().trimmed(), EdtUser->text().trimmed());
-  if (user.isEmpty()) return;
+  const KeyringAccount account =
+      KeyringAccountOf(EdtServer->text().trimmed(), EdtUser->text().trimmed());
+  if (account.user.isEmpty()) return;
   QString password, why;
-  if (destination::LookUpPassword(host, user, password, why) == KeyringAnswer::kFound) {
+  if (destination::LookUpPassword(account, password, why) == KeyringAnswer::kFound) {
     EdtPassword->setText(password);
     ChkRemember->setChecked(true);
   }
@@ -372,9 +372,11 @@ void SendPanel::LookUpPassword() {
 
 // The user unticked "Remember password": the keyring forgets the account's password now.
 void SendPanel::ForgetPassword() {
-  const auto [user, host] = Account(EdtServer->text().trimmed(), EdtUser->text().trimmed());
+  const KeyringAccount account =
+      KeyringAccountOf(EdtServer->text().trimmed(), EdtUser->text().trimmed());
   QString why;
-  if (!user.isEmpty() && !host.isEmpty() && !destination::ForgetPassword(host, user, why))
+  if (!account.user.isEmpty() && !account.host.isEmpty() &&
+      !destination::ForgetPassword(account, why))
     ShowError(QStringLiteral("The keyring could not forget the password: %1.").arg(why));
 }
 
@@ -390,6 +392,28 @@ void SendPanel::CmdTrust_Click() {
   untrusted_ = {};
   CmdTrust->setVisible(false);
   CmdTest_Click();
+}
+
+// The user no longer trusts the certificate agreed to for this server.
+void SendPanel::CmdForgetCertificate_Click() {
+  if (Running()) return;
+  const QString server = ServerOf(EdtServer->text());
+  QString error;
+  if (!ForgetCertificate(server, error)) {
+    ShowError(QStringLiteral("The certificate could not be forgotten: %1.").arg(error));
+    return;
+  }
+  ShowCertificateChoice();
+  LblResult->setStyleSheet(QString());
+  LblResult->setText(QStringLiteral("The certificate of %1 is no longer trusted.").arg(server));
+}
+
+// Beside the server: Trust after its certificate was refused, else Forget when one was trusted
+// for it.
+void SendPanel::ShowCertificateChoice() {
+  CmdTrust->setVisible(!untrusted_.sha256.isEmpty());
+  CmdForgetCertificate->setVisible(CmdTrust->isHidden() && !EdtServer->text().trimmed().isEmpty() &&
+                                   TrustedCertificates().contains(ServerOf(EdtServer->text())));
 }
 
 void SendPanel::CmdTest_Click() {
@@ -495,7 +519,7 @@ void SendPanel::OnWorkerDone() {
   lastResult_ = job->result;
   lastError_ = job->error;
   untrusted_ = job->untrusted;
-  CmdTrust->setVisible(!untrusted_.sha256.isEmpty());
+  ShowCertificateChoice();
   UpdateOptions();
   ProgBarSend->setFormat(QString());
   if (!lastError_.isEmpty()) {

@@ -53,6 +53,9 @@ class SendPanel : public QDialog {
   // Shown when the server's certificate is not trusted: trusts exactly that certificate for
   // that server, as the user agrees after seeing its fingerprint.
   QPushButton* CmdTrust;
+  // Shown when a certificate was trusted that way for the server: no longer trusts it, so the
+  // server is checked against the authorities again.
+  QPushButton* CmdForgetCertificate;
   QLineEdit* EdtUser;
   QLineEdit* EdtPassword;
   QCheckBox* ChkRemember;  // keep the password in the desktop's keyring
@@ -70,6 +73,7 @@ class SendPanel : public QDialog {
   void CmdTest_Click();
   void CmdCancel_Click();
   void CmdTrust_Click();
+  void CmdForgetCertificate_Click();
 
   // What the user can do about a failure, in the window's words: the control that does it
   // (for Evolution's books, the list beside its choice).
@@ -104,6 +108,7 @@ class SendPanel : public QDialog {
   void ListEvolutionBooks();
   void LookUpPassword();
   void ForgetPassword();
+  void ShowCertificateChoice();
   void Start(std::shared_ptr<Job> job, const QString& text);
   void ShowProgress(int done, int total);
   void OnWorkerDone();

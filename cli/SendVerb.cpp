@@ -53,8 +53,9 @@ const Command& SendCommand() {
           {QStringLiteral("--password-file"), QStringLiteral("F"),
            QStringLiteral(
                "read the password from the first line of F; without it the password\n"
-               "is taken from the desktop keyring (Secret Service), else asked for on\n"
-               "the terminal (not shown). It is never printed or stored by this program\n")},
+               "is taken from the desktop keyring (Secret Service; kept for the user at\n"
+               "the server's host and port), else asked for on the terminal (not\n"
+               "shown). It is never printed or stored by this program\n")},
           {QStringLiteral("--ca-file"), QStringLiteral("F"),
            QStringLiteral("trust the server certificates signed by the PEM certificates in F\n"
                           "(a self-signed server); otherwise only the system's authorities\n")},
@@ -206,14 +207,12 @@ bool FindPassword(const QString& address, DestinationSettings& settings,
     settings.password = ReadPasswordFile(passwordFile, error);
     return error.isEmpty();
   }
-  QString user = settings.user;
-  if (user.isEmpty() && !address.contains(u"://") && address.contains(u'@'))
-    user = address.left(address.lastIndexOf(u'@'));
+  const KeyringAccount account = KeyringAccountOf(address, settings.user);
+  const QString& user = account.user;
+  const QString& server = account.host;
   if (user.isEmpty()) return true;  // no account: the server is asked without one
-  const QString server =
-      address.contains(u"://") ? QUrl(address).host() : address.mid(address.lastIndexOf(u'@') + 1);
   QString why;
-  switch (LookUpPassword(server, user, settings.password, why)) {
+  switch (LookUpPassword(account, settings.password, why)) {
     case KeyringAnswer::kFound:
       return true;
     case KeyringAnswer::kUnavailable:

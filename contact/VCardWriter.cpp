@@ -67,24 +67,49 @@ void PutDate(std::string& out, const Date& d, VCardVersion version) {
   PutNumber(out, d.day, 2);
 }
 
-// A time in UTC, basic format for 4.0 and extended for 3.0; nothing when it is not valid.
+// The calendar day `days` after 1970-01-01 (before it when negative), in the proleptic
+// Gregorian calendar QDate counts in (from year 1).
+Date CivilDay(int64_t days) {
+  const int64_t z = days + 719468;  // days since 0000-03-01
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t dayOfEra = z - era * 146097;
+  const int64_t yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const int64_t monthFromMarch = (5 * dayOfYear + 2) / 153;
+  const int day = static_cast<int>(dayOfYear - (153 * monthFromMarch + 2) / 5 + 1);
+  const int month = static_cast<int>(monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9);
+  return {static_cast<int>(yearOfEra + era * 400 + (month <= 2)), month, day};
+}
+
+// A time in UTC, basic format for 4.0 and extended for 3.0; nothing when it is not valid. Days
+// and time of day are counted from the milliseconds since 1970 for the years 1 to 9999; a time
+// outside them goes through QDateTime's own calendar.
 void PutStamp(std::string& out, const QDateTime& t, VCardVersion version) {
   if (!t.isValid()) return;
-  const QDateTime utc = t.toUTC();
-  const QDate d = utc.date();
-  const QTime time = utc.time();
+  constexpr int64_t kDayMs = 86400000;
+  constexpr int64_t kFirstDay = -719162;  // 0001-01-01
+  constexpr int64_t kLastDay = 2932896;   // 9999-12-31
+  const int64_t ms = t.toMSecsSinceEpoch();
+  const int64_t days = (ms >= 0 ? ms : ms - (kDayMs - 1)) / kDayMs;
+  Date d;
+  int seconds = 0;
+  if (days >= kFirstDay && days <= kLastDay) [[likely]] {
+    d = CivilDay(days);
+    seconds = static_cast<int>((ms - days * kDayMs) / 1000);
+  } else {
+    const QDateTime utc = t.toUTC();
+    d = {utc.date().year(), utc.date().month(), utc.date().day()};
+    seconds = utc.time().msecsSinceStartOfDay() / 1000;
+  }
   const bool extended = version != VCardVersion::k40;
-  PutNumber(out, d.year(), 4);
-  if (extended) out.push_back('-');
-  PutNumber(out, d.month(), 2);
-  if (extended) out.push_back('-');
-  PutNumber(out, d.day(), 2);
+  PutDate(out, d, version);
   out.push_back('T');
-  PutNumber(out, time.hour(), 2);
+  PutNumber(out, seconds / 3600, 2);
   if (extended) out.push_back(':');
-  PutNumber(out, time.minute(), 2);
+  PutNumber(out, seconds / 60 % 60, 2);
   if (extended) out.push_back(':');
-  PutNumber(out, time.second(), 2);
+  PutNumber(out, seconds % 60, 2);
   out.push_back('Z');
 }
 
@@ -287,6 +312,13 @@ const char* EvolutionImProperty(const QString& im, QString& address) {
   return nullptr;
 }
 
+// `text` without its double quotes; `text` itself (no copy) when it has none.
+QString Unquoted(const QString& text) {
+  if (!text.contains(u'"')) [[likely]]
+    return text;
+  return QString(text).remove(u'"');
+}
+
 QString Joined(std::initializer_list<const QString*> parts) {
   QString text;
   for (const QString* part : parts) {
@@ -343,19 +375,23 @@ QString NoteWithMembers(const Contact& c) {
 }
 
 // Whether `uid` is a UUID already written as QUuid writes one (lower-case, without braces) and
-// not the null one: the uid of every contact read from a store is.
+// not the null one: the uid of every contact read from a store is. Every character is looked
+// at without branching on it: hex digits fall between digits and letters at random.
 bool IsCanonicalUuid(const QString& uid) {
   if (uid.size() != 36) return false;
   const char16_t* p = reinterpret_cast<const char16_t*>(uid.constData());
-  if (p[8] != u'-' || p[13] != u'-' || p[18] != u'-' || p[23] != u'-') return false;
-  char16_t any = 0;  // every digit or'ed: zero only for the null UUID
+  bool hex = true;
+  int dashes = 0;
+  int zeros = 0;
   for (int i = 0; i < 36; ++i) {
-    if (i == 8 || i == 13 || i == 18 || i == 23) continue;
     const char16_t c = p[i];
-    if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'))) return false;
-    any |= c - u'0';
+    const bool dash = c == u'-';
+    hex &= (char16_t(c - u'0') < 10) | (char16_t(c - u'a') < 6) | dash;
+    dashes += dash;
+    zeros += c == u'0';
   }
-  return any != 0;
+  return hex && dashes == 4 && zeros < 32 && p[8] == u'-' && p[13] == u'-' && p[18] == u'-' &&
+         p[23] == u'-';
 }
 
 QString CardUuid(const QString& uid) {
@@ -387,8 +423,7 @@ void AppendNames(Line& line, const Contact& c, bool v4) {
     if (named || !v4) {
       line.Start("N");
       // 4.0 sorts by the file-as name given with N (a parameter value holds no quote).
-      if (v4 && HasText(c.fileAs))
-        line.Raw(";SORT-AS=\"").Uri(QString(c.fileAs).remove(u'"')).Raw("\"");
+      if (v4 && HasText(c.fileAs)) line.Raw(";SORT-AS=\"").Uri(Unquoted(c.fileAs)).Raw("\"");
       line.Colon();
       line.Part(c.surname).Sep(';').Part(c.givenName).Sep(';');
       line.Part(c.middleName).Sep(';').Part(c.prefix).Sep(';').Part(c.suffix).End();
@@ -542,11 +577,15 @@ void AppendPhoto(Line& line, const Contact& c, bool v4) {
 
 void AppendRevisionAndUid(Line& line, const Contact& c, bool v4) {
   if (c.lastModified.isValid()) line.Start("REV").Colon().Stamp(c.lastModified).End();
-  if (HasText(c.uid)) {
-    line.Start("UID").Colon();
-    if (v4) line.Raw("urn:uuid:");
-    line.Raw(CardUuid(c.uid).toLatin1()).End();
-  }
+  if (!HasText(c.uid)) return;
+  line.Start("UID").Colon();
+  if (v4) line.Raw("urn:uuid:");
+  // A uid read from a store is a UUID already: its digits go in as they are.
+  if (IsCanonicalUuid(c.uid))
+    line.Uri(c.uid);
+  else
+    line.Raw(CardUuid(c.uid).toLatin1());
+  line.End();
 }
 
 }  // namespace

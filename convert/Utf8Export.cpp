@@ -142,7 +142,8 @@ class SingleFile {
       staged_.Discard();
       ThrowUnwritten(staged_.Target(), why);
     }
-    buffer_.clear();
+    // Emptied, its room kept (clear() would free it, and every block would grow it anew).
+    buffer_.resize(0);
   }
 
   StagedFile staged_;

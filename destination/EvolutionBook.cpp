@@ -12,6 +12,7 @@
 #include "destination/EvolutionBook.h"
 
 #include "contact/VCardWriter.h"
+#include "destination/SendState.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
@@ -287,13 +288,20 @@ std::map<QString, Ref<EContact>> Held(EBookClient* client, const std::vector<Pen
   return held;
 }
 
-// Decides what becomes of each contact of the batch.
+// Decides what becomes of each contact of the batch. A contact the record says we sent and the
+// book no longer holds was deleted by the user, which a send respects like an edit.
 void Classify(std::vector<Pending>& batch, const std::map<QString, Ref<EContact>>& held,
-              bool overwrite) {
+              const SendState& state, const QString& book, bool overwrite) {
   for (Pending& p : batch) {
     const auto it = held.find(p.uid);
     if (it == held.end()) {
-      p.outcome = SendOutcome::kAdded;
+      if (state.Find(p.uid) != nullptr && !overwrite) {
+        p.outcome = SendOutcome::kConflict;
+        p.reason = DeletedReason(Quoted(book));
+        p.remedy = Remedy::kOverwrite;
+      } else {
+        p.outcome = SendOutcome::kAdded;
+      }
       continue;
     }
     EVCard* copy = E_VCARD(it->second.get());
@@ -356,7 +364,8 @@ void Write(EBookClient* client, std::vector<Pending*> cards, bool add) {
 
 class EvolutionBook : public Destination {
  public:
-  explicit EvolutionBook(QString book) : book_(std::move(book)) {}
+  EvolutionBook(QString book, QString stateFolder)
+      : book_(std::move(book)), stateFolder_(std::move(stateFolder)) {}
 
   QString Describe() const override {
     if (!shown_.isEmpty())
@@ -394,13 +403,16 @@ class EvolutionBook : public Destination {
                                  .arg(Quoted(name))
                                  .toStdString());
 
+    // What was sent to this book before, kept by the book's id, which stays when it is renamed.
+    SendState state(stateFolder_,
+                    QStringLiteral("evolution ") + Utf8(e_source_get_uid(source.get())));
     SendResult result;
     const int total = contacts.Total();
     int done = 0;
     std::vector<Pending> batch;
     auto flush = [&] {
       if (batch.empty()) return;
-      Classify(batch, Held(client.get(), batch), options.overwrite);
+      Classify(batch, Held(client.get(), batch), state, name, options.overwrite);
       if (!options.dryRun) {
         std::vector<Pending*> added, modified;
         for (Pending& p : batch) {
@@ -411,6 +423,11 @@ class EvolutionBook : public Destination {
         Write(client.get(), modified, false);
       }
       for (Pending& p : batch) {
+        if (!options.dryRun &&
+            (p.outcome == SendOutcome::kAdded || p.outcome == SendOutcome::kUpdated ||
+             p.outcome == SendOutcome::kUnchanged))
+          state.Set(p.uid, {p.uid, QString::fromLatin1(p.fingerprint),
+                            QString::fromLatin1(p.fingerprint)});
         switch (p.outcome) {
           case SendOutcome::kAdded:
             ++result.added;
@@ -445,11 +462,19 @@ class EvolutionBook : public Destination {
       if (batch.size() >= kBatch) flush();
     }
     if (!result.cancelled) flush();
+    QString unsaved;
+    if (!options.dryRun && !state.Save(unsaved))
+      throw DestinationError(
+          QStringLiteral("The contacts were sent, but the record of this send was not (%1); a "
+                         "second send will compare with the book instead")
+              .arg(unsaved)
+              .toStdString());
     return result;
   }
 
  private:
   QString book_;
+  QString stateFolder_;
   QString shown_;  // the book's name as Evolution shows it, once found
 };
 
@@ -475,8 +500,8 @@ bool IsEvolutionTarget(const QString& to, QString* book) {
   return false;
 }
 
-std::unique_ptr<Destination> MakeEvolutionBook(const QString& book) {
-  return std::make_unique<EvolutionBook>(book);
+std::unique_ptr<Destination> MakeEvolutionBook(const QString& book, const QString& stateFolder) {
+  return std::make_unique<EvolutionBook>(book, stateFolder);
 }
 
 }  // namespace lumivex::destination

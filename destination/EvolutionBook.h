@@ -6,7 +6,10 @@
 // UUID the card carries as its UID, so that a second send replaces rather than duplicates. Each
 // card we store carries X-LUMIVEX-SENT, a fingerprint of the card as we sent it; a later send
 // compares it with the book's copy to tell "unchanged", "changed in the store since" and
-// "changed by the user in the book since" (a conflict) apart without any state of our own.
+// "changed by the user in the book since" (a conflict) apart. A card the user deleted takes that
+// mark with it, so the uids sent to each book are also recorded under the state folder
+// (SendState.h): one the record has and the book has not was deleted since, a conflict as an
+// edit is. Without the record, a contact the book does not hold is added.
 //
 // The programs reach it through the module it is built into (EvolutionModule.h).
 #pragma once
@@ -30,8 +33,9 @@ std::vector<EvolutionBookInfo> ListEvolutionBooks();
 bool IsEvolutionTarget(const QString& to, QString* book);
 
 // The book named `book` (its name as Evolution shows it, in any case, or its source id), or the
-// default book when `book` is empty. Nothing is opened until Send, which throws
-// DestinationError when the server or the book cannot be reached.
-std::unique_ptr<Destination> MakeEvolutionBook(const QString& book);
+// default book when `book` is empty, with the record of sends kept in `stateFolder`. Nothing is
+// opened until Send, which throws DestinationError when the server or the book cannot be
+// reached.
+std::unique_ptr<Destination> MakeEvolutionBook(const QString& book, const QString& stateFolder);
 
 }  // namespace lumivex::destination

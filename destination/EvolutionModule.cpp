@@ -52,7 +52,7 @@ const EvolutionModuleEntry& Entry() {
 void LoadEvolution() {
   const auto make = Entry().make;
   SetEvolutionMaker([make](const QString& book, const DestinationSettings& settings) {
-    return make(book.isEmpty() ? settings.book : book);
+    return make(book.isEmpty() ? settings.book : book, StateFolder(settings));
   });
 }
 

@@ -23,12 +23,12 @@ struct EvolutionBookInfo {
 // What the module hands the program that loads it: its own functions (EvolutionBook.h).
 struct EvolutionModuleEntry {
   int layout;  // kEvolutionModuleLayout of the build that made the module
-  std::unique_ptr<Destination> (*make)(const QString& book);
+  std::unique_ptr<Destination> (*make)(const QString& book, const QString& stateFolder);
   std::vector<EvolutionBookInfo> (*list)();
 };
 // Raised whenever EvolutionModuleEntry or what its functions take or give changes, so that a
 // module left from another build is refused rather than called wrongly.
-inline constexpr int kEvolutionModuleLayout = 1;
+inline constexpr int kEvolutionModuleLayout = 2;
 // The module's file in ModuleDir() (common/Installation.h), and the function it is entered by.
 inline constexpr char kEvolutionModuleFile[] = "lumivex-evolution.so";
 inline constexpr char kEvolutionModuleEntryName[] = "lumivex_evolution_module";

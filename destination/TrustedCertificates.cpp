@@ -28,9 +28,9 @@ QHash<QString, QByteArray> TrustedCertificates() {
   return out;
 }
 
-bool TrustCertificate(const UntrustedCertificate& certificate, QString& error) {
-  QHash<QString, QByteArray> trusted = TrustedCertificates();
-  trusted.insert(certificate.server, certificate.sha256);
+namespace {
+
+bool Write(const QHash<QString, QByteArray>& trusted, QString& error) {
   const QString path = TrustedCertificatesFile();
   if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
     error = QStringLiteral("cannot create the folder %1").arg(QFileInfo(path).absolutePath());
@@ -47,12 +47,31 @@ bool TrustCertificate(const UntrustedCertificate& certificate, QString& error) {
   return true;
 }
 
+}  // namespace
+
+bool TrustCertificate(const UntrustedCertificate& certificate, QString& error) {
+  QHash<QString, QByteArray> trusted = TrustedCertificates();
+  trusted.insert(certificate.server, certificate.sha256);
+  return Write(trusted, error);
+}
+
+bool ForgetCertificate(const QString& server, QString& error) {
+  QHash<QString, QByteArray> trusted = TrustedCertificates();
+  return trusted.remove(server) == 0 || Write(trusted, error);
+}
+
 QString FingerprintText(const QByteArray& sha256) {
   return QString::fromLatin1(sha256.toHex(':').toUpper());
 }
 
 QString ServerOf(const QUrl& url) {
   return QStringLiteral("%1:%2").arg(url.host()).arg(url.port(url.scheme() == u"http" ? 80 : 443));
+}
+
+QString ServerOf(const QString& address) {
+  QString url = address.trimmed();
+  if (!url.contains(u"://")) url = QStringLiteral("https://") + url.mid(url.lastIndexOf(u'@') + 1);
+  return ServerOf(QUrl(url));
 }
 
 }  // namespace lumivex::destination

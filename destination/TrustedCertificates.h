@@ -22,10 +22,15 @@ QHash<QString, QByteArray> TrustedCertificates();
 // Trusts `certificate` for its server from now on (in place of one trusted for it before).
 // False, with `error` saying why, when the file cannot be written.
 bool TrustCertificate(const UntrustedCertificate& certificate, QString& error);
+// Trusts no certificate for `server` (host:port) any more: it is checked against the
+// authorities again. False, with `error` saying why, when the file cannot be written.
+bool ForgetCertificate(const QString& server, QString& error);
 // A digest as people compare them: "AB:CD:...".
 QString FingerprintText(const QByteArray& sha256);
 // The server part of a URL as certificates are trusted for it: host:port, the scheme's port when
 // the URL names none.
 QString ServerOf(const QUrl& url);
+// The same for a CardDAV address as a user gives it: a URL, or user@host[:port] (https).
+QString ServerOf(const QString& address);
 
 }  // namespace lumivex::destination

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QTimeZone>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -30,70 +31,93 @@ template <typename V>
 void Fields(V& v, contact::Member& m);
 
 // Writes values one after another: numbers as they are in memory, texts as their length and
-// UTF-16 code units. Only ever read back by the same program, on the same machine.
-// True when every code unit is below 0x100, so that the text can be kept one byte a character.
-bool Narrow(const char16_t* units, qsizetype n) {
-  qsizetype i = 0;
-#ifdef __SSE2__
-  __m128i high = _mm_setzero_si128();
-  const __m128i mask = _mm_set1_epi16(static_cast<short>(0xFF00));
-  for (; i + 8 <= n; i += 8)
-    high = _mm_or_si128(
-        high, _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i)), mask));
-  if (_mm_movemask_epi8(_mm_cmpeq_epi8(high, _mm_setzero_si128())) != 0xFFFF) return false;
-#endif
-  char16_t wide = 0;
-  for (; i < n; ++i) wide |= units[i];
-  return wide < 0x100;
-}
-
-// Writes into `out` through a pointer of its own, the room grown ahead in large steps: appending
-// each value to the QByteArray took a third of the merge's extra time.
+// code units, one byte a unit where every unit of the text is below 0x100 (most texts), else two.
+// Only ever read back by the same program, on the same machine.
+//
+// Writes through pointers of its own into `out`, the room grown ahead in large steps and only
+// checked against a bound: the byte array's own data() checks on every value whether it must
+// be copied first, which took a fifth of the writing.
 class Writer {
  public:
-  explicit Writer(QByteArray& out) : out_(out), at_(out.size()) {}
-  ~Writer() { out_.resize(at_); }
+  explicit Writer(QByteArray& out) : out_(out) {
+    const qsizetype used = out.size();
+    if (out.capacity() > used) out.resize(out.capacity());  // keeps the room it has
+    Reset(used);
+  }
+  ~Writer() { out_.resize(at_ - begin_); }
   Writer(const Writer&) = delete;
   Writer& operator=(const Writer&) = delete;
 
   // A text: its length and a flag (bit 0: one byte a character) as a varint, then the text.
+  // The text is packed to bytes as it is checked; where a unit of 0x100 or above turns up, the
+  // flag is cleared and the units are copied as they are instead.
   void Value(const QString& s) {
     const qsizetype n = s.size();
     const auto* units = reinterpret_cast<const char16_t*>(s.constData());
-    if (Narrow(units, n)) {
-      Size(uint64_t(n) << 1 | 1);
-      char* to = Room(n);
-      qsizetype i = 0;
+    Room(10 + 2 * n);
+    // Through a local pointer: a byte written through at_ could be at_ itself, so the compiler
+    // would load at_ again after every byte.
+    char* const head = at_;
+    char* to = Size(head, uint64_t(n) << 1 | 1);
+    qsizetype i = 0;
+    char16_t high = 0;
 #ifdef __SSE2__
-      // Eight code units at a time, each below 0x100, packed into bytes.
-      for (; i + 8 <= n; i += 8) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(to + i), _mm_packus_epi16(v, v));
+    const __m128i mask = _mm_set1_epi16(static_cast<short>(0xFF00));
+    for (; i + 8 <= n; i += 8) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+      if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, mask), _mm_setzero_si128())) !=
+          0xFFFF) {
+        high = 0x100;
+        break;
       }
-#endif
-      for (; i < n; ++i) to[i] = static_cast<char>(units[i]);
-      at_ += n;
-    } else {
-      Size(uint64_t(n) << 1);
-      Bytes(reinterpret_cast<const char*>(units), n * 2);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(to + i), _mm_packus_epi16(v, v));
     }
+#endif
+    for (; i < n && high < 0x100; ++i) {
+      high |= units[i];
+      to[i] = static_cast<char>(units[i]);
+    }
+    if (high < 0x100) {
+      at_ = to + n;
+      return;
+    }
+    *head &= ~1;  // the flag is bit 0 of the varint's first byte
+    std::memcpy(to, units, size_t(n) * 2);
+    at_ = to + n * 2;
+  }
+  // Texts of which most are empty in most entries: a bit for each that is not, then those.
+  template <size_t N>
+  void Texts(const std::array<QString*, N>& texts) {
+    static_assert(N <= 32);
+    uint32_t present = 0;
+    for (size_t i = 0; i < N; ++i)
+      if (!texts[i]->isEmpty()) present |= uint32_t(1) << i;
+    Room(sizeof present);
+    Bytes(reinterpret_cast<const char*>(&present), sizeof present);
+    for (size_t i = 0; i < N; ++i)
+      if (present & (uint32_t(1) << i)) Value(*texts[i]);
   }
   void Value(const QByteArray& b) {
+    Room(10 + b.size());
     Size(uint64_t(b.size()));
     Bytes(b.constData(), b.size());
   }
   void Value(const QStringList& list) {
+    Room(10);
     Size(uint64_t(list.size()));
     for (const QString& s : list) Value(s);
   }
   void Value(const QDateTime& t) {
     const int64_t ms = t.isValid() ? t.toMSecsSinceEpoch() : INT64_MIN;
+    Room(sizeof ms);
     Bytes(reinterpret_cast<const char*>(&ms), sizeof ms);
   }
   void Value(bool& b) {
-    Size(b ? 1 : 0);
+    Room(1);
+    *at_++ = b ? 1 : 0;
   }
   void Value(const contact::Date& d) {
+    Room(30);
     Size(uint64_t(d.year));
     Size(uint64_t(d.month));
     Size(uint64_t(d.day));
@@ -101,37 +125,51 @@ class Writer {
   template <typename E>
   requires std::is_enum_v<E>
   void Value(const E& e) {
+    Room(10);
     Size(static_cast<uint64_t>(e));
   }
   template <typename T>
   void List(const std::vector<T>& list) {
+    Room(10);
     Size(uint64_t(list.size()));
     for (const T& t : list) Fields(*this, const_cast<T&>(t));
   }
-  void Size(uint64_t v) {
-    char* to = Room(10);
-    while (v >= 0x80) {
-      *to++ = static_cast<char>(v | 0x80);
-      ++at_;
-      v >>= 7;
-    }
-    *to = static_cast<char>(v);
-    ++at_;
-  }
 
  private:
-  // Room for `n` more bytes at at_.
-  char* Room(qsizetype n) {
-    if (at_ + n > out_.size()) out_.resize(std::max<qsizetype>(at_ + n, out_.size() * 2 + 4096));
-    return out_.data() + at_;
+  // Room for `n` more bytes at at_; what writes then needs no check of its own.
+  void Room(qsizetype n) {
+    if (end_ - at_ < n) Grow(n);
+  }
+  void Grow(qsizetype n) {
+    const qsizetype used = at_ - begin_;
+    out_.resize(std::max<qsizetype>(used + n, out_.size() * 2 + 4096));
+    Reset(used);
+  }
+  void Reset(qsizetype used) {
+    begin_ = out_.data();
+    at_ = begin_ + used;
+    end_ = begin_ + out_.size();
+  }
+  void Size(uint64_t v) {
+    at_ = Size(at_, v);
+  }
+  static char* Size(char* to, uint64_t v) {
+    while (v >= 0x80) {
+      *to++ = static_cast<char>(v | 0x80);
+      v >>= 7;
+    }
+    *to++ = static_cast<char>(v);
+    return to;
   }
   void Bytes(const char* data, qsizetype n) {
-    std::memcpy(Room(n), data, size_t(n));
+    std::memcpy(at_, data, size_t(n));
     at_ += n;
   }
 
   QByteArray& out_;
-  qsizetype at_;
+  char* begin_ = nullptr;
+  char* at_ = nullptr;
+  char* end_ = nullptr;
 };
 
 class Reader {
@@ -143,12 +181,16 @@ class Reader {
     const auto n = static_cast<qsizetype>(head >> 1);
     const bool narrow = head & 1;
     if (!Has(narrow ? n : n * 2)) return;
+    if (n == 0) {
+      Clear(s);
+      return;
+    }
     // A string still shared (with the merged contact an older entry's values went into) is let
     // go rather than resized: resizing would copy what it holds first.
     if (s.isDetached() && s.capacity() >= n)
       s.resize(n);
     else
-      s = n == 0 ? QString() : QString(n, Qt::Uninitialized);
+      s = QString(n, Qt::Uninitialized);
     char16_t* to = reinterpret_cast<char16_t*>(s.data());
     if (narrow) {
       qsizetype i = 0;
@@ -166,6 +208,20 @@ class Reader {
       at_ += n * 2;
     }
   }
+  template <size_t N>
+  void Texts(const std::array<QString*, N>& texts) {
+    uint32_t present = 0;
+    if (!Has(sizeof present)) return;
+    std::memcpy(&present, at_, sizeof present);
+    at_ += sizeof present;
+    for (size_t i = 0; i < N; ++i) {
+      QString& s = *texts[i];
+      if (present & (uint32_t(1) << i))
+        Value(s);
+      else if (!s.isEmpty())
+        Clear(s);
+    }
+  }
   void Value(QByteArray& b) {
     const auto n = static_cast<qsizetype>(Size());
     if (!Has(n)) return;
@@ -178,6 +234,7 @@ class Reader {
   void Value(QStringList& list) {
     const auto n = static_cast<qsizetype>(Size());
     if (!Has(n)) return;
+    if (n == 0 && list.isEmpty()) return;
     list.resize(n);
     for (QString& s : list) Value(s);
   }
@@ -189,7 +246,8 @@ class Reader {
     t = ms == INT64_MIN ? QDateTime() : QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
   }
   void Value(bool& b) {
-    b = Size() != 0;
+    if (!Has(1)) return;
+    b = *at_++ != 0;
   }
   void Value(contact::Date& d) {
     d.year = static_cast<int>(Size());
@@ -209,6 +267,9 @@ class Reader {
     for (T& t : list) Fields(*this, t);
   }
   uint64_t Size() {
+    // Most values are below 0x80: one byte.
+    if (at_ < end_ && !(static_cast<unsigned char>(*at_) & 0x80))
+      return static_cast<unsigned char>(*at_++);
     uint64_t v = 0;
     for (int shift = 0; shift < 64; shift += 7) {
       if (!Has(1)) return 0;
@@ -221,6 +282,13 @@ class Reader {
   }
 
  private:
+  // Emptied where it may be, keeping its room for a later entry.
+  static void Clear(QString& s) {
+    if (s.isDetached())
+      s.resize(0);
+    else
+      s = QString();
+  }
   bool Has(qsizetype n) {
     if (ok_ && n >= 0 && end_ - at_ >= n) return true;
     ok_ = false;
@@ -260,7 +328,7 @@ void Fields(V& v, contact::Member& m) {
 template <typename V>
 void Fields(V& v, Contact& c) {
   v.Value(c.isGroup);
-  for (QString* text : TextFields(c)) v.Value(*text);
+  v.Texts(TextFields(c));
   v.List(c.emails);
   v.List(c.phones);
   v.List(c.addresses);
@@ -382,6 +450,35 @@ bool EntrySpool::Read(QByteArray& into, int64_t from, int64_t length) {
   return got > 0;
 }
 
+const char* EntrySpool::TakeApart(int64_t at, int64_t size) {
+  constexpr int64_t kRunWindow = 256 << 10;
+  ++takes_;
+  Run* oldest = &runs_[0];
+  for (Run& run : runs_) {
+    if (at >= run.at && at + size <= run.at + run.window.size()) {
+      run.next = at + size;
+      run.used = takes_;
+      return run.window.constData() + (at - run.at);
+    }
+    // Just after (or a little after) the last entry of the run: the run goes on, read ahead.
+    if (run.next >= 0 && at >= run.next && at - run.next < kRunWindow) {
+      Read(run.window, at, std::max(kRunWindow, size));
+      run.at = at;
+      run.next = at + size;
+      run.used = takes_;
+      return run.window.size() >= size ? run.window.constData() : nullptr;
+    }
+    if (run.used < oldest->used) oldest = &run;
+  }
+  // Maybe the start of a run: remembered in the place of the one unused the longest.
+  oldest->next = at + size;
+  oldest->at = 0;
+  oldest->window.resize(0);
+  oldest->used = takes_;
+  Read(single_, at, size);
+  return single_.size() == size ? single_.constData() : nullptr;
+}
+
 void EntrySpool::Take(uint32_t index, Contact& out, bool inOrder) {
   const int64_t size = sizes_[index];
   if (offsets_[index] < kFileBase) {
@@ -401,8 +498,7 @@ void EntrySpool::Take(uint32_t index, Contact& out, bool inOrder) {
     buffer_at_ = at;
     if (buffer_.size() >= size) data = buffer_.constData();
   } else {
-    Read(single_, at, size);
-    if (single_.size() == size) data = single_.constData();
+    data = TakeApart(at, size);
   }
   if (!data || !Decode(data, size, out))
     throw StoreError(QStringLiteral("Cannot read back the temporary file %1 the merge uses: %2")

@@ -27,7 +27,9 @@ class EntrySpool {
   // Entry `index` into `out`. Throws StoreError when it cannot be read back.
   // `inOrder`: the entry comes after the last one taken in order (the first entry of each group,
   // one group after another); the file is then read a window ahead. Any other entry (the later
-  // entries of a group) is read on its own, and the window stays where it is.
+  // entries of a group) is read on its own, and the window stays where it is; but where such
+  // entries follow one another through the file (the same people in the same order in two
+  // stores), each such run is read a window ahead of its own.
   void Take(uint32_t index, contact::Contact& out, bool inOrder = false);
 
  private:
@@ -41,7 +43,21 @@ class EntrySpool {
   QByteArray buffer_;               // entries not yet written, or a window of the file being read
   int64_t buffer_at_ = 0;           // where in the file the read window starts
   QByteArray single_;               // an entry read on its own, outside the window
-  int error_ = 0;                   // errno of the last failed read
+  // A run of entries taken out of order that follow one another in the file: where the last
+  // ended, and a window of the file read ahead of it once a second entry of the run came.
+  struct Run {
+    int64_t next = -1;  // where the last entry taken of the run ends
+    int64_t at = 0;     // where in the file the window starts
+    QByteArray window;
+    uint64_t used = 0;  // when last taken from, to let the longest unused go
+  };
+  static constexpr size_t kRuns = 4;
+  Run runs_[kRuns];
+  uint64_t takes_ = 0;
+  // The entry at `at` of `size` bytes, taken out of order: from a run's window, or read ahead
+  // for a run it continues, else read on its own. Null when the file cannot be read.
+  const char* TakeApart(int64_t at, int64_t size);
+  int error_ = 0;  // errno of the last failed read
   // Where each entry starts: below kFileBase in chunks_ (chunk = offset / kChunk), else in the
   // file at offset - kFileBase.
   static constexpr int64_t kFileBase = int64_t(1) << 62;

@@ -12,12 +12,39 @@ namespace {
 
 using contact::Contact;
 
+// Elements cut from the lists of contacts read before, with the room of their texts: how many
+// e-mail addresses, telephones and addresses an entry has changes from one entry to the next,
+// and a list cut to its length would free what it cut, and grow anew for the next entry.
+template <typename T>
+std::vector<T>& Spare() {
+  thread_local std::vector<T> spare;
+  return spare;
+}
+
 // The element of `list` that the next item read goes into: one left from an earlier entry,
 // whose texts have room already, or a new one. `used` counts those taken.
 template <typename T>
 T& NextElement(std::vector<T>& list, size_t& used) {
-  if (used == list.size()) list.emplace_back();
+  if (used == list.size()) {
+    std::vector<T>& spare = Spare<T>();
+    if (spare.empty()) {
+      list.emplace_back();
+    } else {
+      list.push_back(std::move(spare.back()));
+      spare.pop_back();
+    }
+  }
   return list[used++];
+}
+
+// Cuts `list` to the `used` elements read, keeping the rest for later entries.
+template <typename T>
+void CutTo(std::vector<T>& list, size_t used) {
+  std::vector<T>& spare = Spare<T>();
+  while (list.size() > used) {
+    spare.push_back(std::move(list.back()));
+    list.pop_back();
+  }
 }
 
 // Empties `c` for the next entry but keeps the room of its texts and lists: an export reads
@@ -35,7 +62,7 @@ void Empty(contact::Contact& c) {
   c.children.clear();
   c.categories.clear();
   c.moreWebPages.clear();
-  c.photo.data.resize(0);
+  if (!c.photo.data.isEmpty()) c.photo.data.resize(0);
   c.lastModified = QDateTime();
   c.members.clear();
 }
@@ -170,7 +197,7 @@ bool FileContactEntry::FillEmails(contact::Contact& c, QString& why) const {
     Noted(n == 0 ? "e-mail address" : n == 1 ? "e-mail address 2" : "e-mail address 3");
     if (email.address.isEmpty()) --emails;
   }
-  c.emails.resize(emails);
+  CutTo(c.emails, emails);
   return true;
 }
 
@@ -206,7 +233,7 @@ bool FileContactEntry::FillPhones(contact::Contact& c, QString& why) const {
     Noted("telephone number");
     if (phone.number.isEmpty()) --phones;
   }
-  c.phones.resize(phones);
+  CutTo(c.phones, phones);
   return true;
 }
 
@@ -255,7 +282,7 @@ bool FileContactEntry::FillAddresses(contact::Contact& c, QString& why) const {
     LinesInPlace(address.street);
     if (address.IsEmpty()) --addresses;
   }
-  c.addresses.resize(addresses);
+  CutTo(c.addresses, addresses);
   return true;
 }
 
@@ -335,7 +362,10 @@ bool FileContactEntry::FillLastChange(contact::Contact& c, QString& why) const {
 
 // The uid made ahead on the read-ahead thread, else made now.
 bool FileContactEntry::FillUid(contact::Contact& c, QString&) const {
-  c.uid = uid_.isEmpty() ? Uid() : uid_;
+  if (uid_.isEmpty())
+    UidInto(c.uid);
+  else
+    c.uid = uid_;
   return true;
 }
 

@@ -1,9 +1,10 @@
 #include "source/FileContactEntry.h"
 
+#include "common/NameUuid.h"
 #include "source/EntryValues.h"
 #include "source/Rtf.h"
 
-#include <QUuid>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <cstring>
@@ -91,7 +92,7 @@ FileContactEntry::~FileContactEntry() {
 }
 
 void FileContactEntry::PrepareUid() {
-  if (item_) uid_ = Uid();
+  if (item_) UidInto(uid_);
 }
 
 bool FileContactEntry::ReadSlot(int slot, QString& value) const {
@@ -313,15 +314,17 @@ bool FileContactEntry::ReadDay(int localSlot, int utcSlot, contact::Date& day) c
 }
 
 bool FileContactEntry::ReadEmailEntry(int n, contact::Email& email) const {
-  QString originalDisplay;
   if (!ReadText(kEmail1Address + n, email.address) ||
       !ReadText(kEmail1AddressType + n, email.type) ||
-      !ReadText(kEmail1DisplayName + n, email.displayName) ||
-      !ReadText(kEmail1OriginalDisplayName + n, originalDisplay))
+      !ReadText(kEmail1DisplayName + n, email.displayName))
     return false;
-  if (email.displayName.isEmpty()) email.displayName = originalDisplay;
+  // The original display text: the display name too where the entry has none of its own. Read
+  // straight into the text it ends up in, or one whose room is kept from one entry to the next.
+  thread_local QString originalDisplay;
+  QString& original = email.displayName.isEmpty() ? email.displayName : originalDisplay;
+  if (!ReadText(kEmail1OriginalDisplayName + n, original)) return false;
   if (email.type.compare(u"EX", Qt::CaseInsensitive) != 0) return true;
-  QString smtp = SmtpFromDisplay(originalDisplay);
+  QString smtp = SmtpFromDisplay(original);
   if (smtp.isEmpty()) smtp = SmtpFromDisplay(email.displayName);
   const int idIndex = index_[static_cast<size_t>(kEmail1OriginalEntryId + n)];
   QByteArray id;
@@ -334,13 +337,19 @@ bool FileContactEntry::ReadEmailEntry(int n, contact::Email& email) const {
   return true;
 }
 
-QString FileContactEntry::Uid() const {
-  QByteArray entryId(4, '\0');
-  entryId += state_->recordKey.isEmpty() ? state_->file->Path().toUtf8() : state_->recordKey;
+void FileContactEntry::UidInto(QString& uid) const {
+  static constexpr UuidBytes kNamespace = {0x3f, 0x0f, 0x9c, 0x52, 0x6a, 0x0e, 0x4c, 0x1b,
+                                           0x9b, 0x7e, 0x3a, 0x5c, 0x2d, 0x8e, 0x4f, 0x61};
+  const QByteArray path =
+      state_->recordKey.isEmpty() ? state_->file->Path().toUtf8() : QByteArray();
+  const QByteArray& key = state_->recordKey.isEmpty() ? path : state_->recordKey;
+  // The entry id: four flag bytes (zero), the store's record key, the node id (little-endian).
+  QVarLengthArray<char, 64> id(8 + key.size());
+  std::memset(id.data(), 0, 4);
+  std::memcpy(id.data() + 4, key.constData(), static_cast<size_t>(key.size()));
   const uint32_t nid = item_->Id();
-  for (int i = 0; i < 4; ++i) entryId += static_cast<char>((nid >> (8 * i)) & 0xFF);
-  static const QUuid kNamespace(QStringLiteral("{3f0f9c52-6a0e-4c1b-9b7e-3a5c2d8e4f61}"));
-  return QUuid::createUuidV5(kNamespace, entryId).toString(QUuid::WithoutBraces);
+  for (int i = 0; i < 4; ++i) id[4 + key.size() + i] = static_cast<char>((nid >> (8 * i)) & 0xFF);
+  NameUuidInto(uid, kNamespace, QByteArrayView(id.data(), id.size()));
 }
 
 }  // namespace lumivex::backend

@@ -125,8 +125,8 @@ class FileContactEntry : public ContactEntry {
   // The uid is made from the entry id the mail client itself names the entry by: the store's
   // record key and the entry's node id. Both stay the same for as long as the entry stays in this
   // store, whichever reader reads it and however often it is exported; a search key would not
-  // do, as copies of a contact share theirs.
-  QString Uid() const;
+  // do, as copies of a contact share theirs. Written over `uid`, whose room is kept.
+  void UidInto(QString& uid) const;
 
   // The whole contact model, one group of fields after another (the first that fails gives the
   // reason).

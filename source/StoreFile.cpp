@@ -293,7 +293,7 @@ void DecodeUtf16(QByteArrayView bytes, QString& text) {
   const auto* data = reinterpret_cast<const uchar*>(bytes.data());
   while (units > 0 && data[2 * units - 2] == 0 && data[2 * units - 1] == 0) --units;
   if (units == 0) {
-    text = QString(qsizetype(0), Qt::Uninitialized);
+    text.resize(0);  // empty (not null), its room kept for the next value read into it
     return;
   }
   text.resize(units);

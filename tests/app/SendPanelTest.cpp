@@ -274,7 +274,8 @@ TEST_F(SendPanelTest, AdviceNamesTheWindowsOwnControls) {
 }
 
 // A self-signed server: its fingerprint shown, Trust This Certificate trusts exactly that
-// certificate for that server, and the same server with another certificate is refused again.
+// certificate for that server, the same server with another certificate is refused again, and
+// a trusted certificate forgotten is refused again.
 TEST_F(SendPanelTest, TrustsTheSelfSignedCertificateTheUserAgreedTo) {
   const QString dir = ScratchDir(QStringLiteral("send-panel-trust"));
   qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir + QStringLiteral("/xdg-config")));
@@ -316,20 +317,50 @@ TEST_F(SendPanelTest, TrustsTheSelfSignedCertificateTheUserAgreedTo) {
   ASSERT_TRUE(RunAndWait(panel, panel.CmdTest));
   EXPECT_TRUE(panel.LastError().contains(u"is not trusted")) << panel.LastError().toStdString();
   EXPECT_FALSE(panel.CmdTrust->isHidden());
+  EXPECT_TRUE(panel.CmdForgetCertificate->isHidden());
+
+  // Trusted, then forgotten: refused again, by the window and the command line alike.
+  panel.CmdTrust->click();
+  ASSERT_TRUE(finished.wait(120000));
+  EXPECT_TRUE(panel.LastError().isEmpty()) << panel.LastError().toStdString();
+  EXPECT_FALSE(panel.CmdForgetCertificate->isHidden());
+  panel.CmdForgetCertificate->click();
+  EXPECT_TRUE(panel.CmdForgetCertificate->isHidden());
+  ASSERT_TRUE(RunAndWait(panel, panel.CmdTest));
+  EXPECT_TRUE(panel.LastError().contains(u"is not trusted")) << panel.LastError().toStdString();
+  EXPECT_NE(
+      RunCli({QStringLiteral("send"), QStringLiteral("--to"), server->Url(),
+              QStringLiteral("--user"), QStringLiteral("ann"), QStringLiteral("--password-file"),
+              password.fileName(), QStringLiteral("--list-books")})
+          .status,
+      0);
   qunsetenv("XDG_CONFIG_HOME");
 }
 
-// The password under our attributes, as libsecret's own tool finds it in the keyring.
-ProgramOutput KeyringLookUp() {
-  return RunProgram(QStringLiteral("secret-tool"),
-                    {QStringLiteral("lookup"), QStringLiteral("xdg:schema"),
-                     QStringLiteral("app.lumivex.CardDav"), QStringLiteral("server"),
-                     QStringLiteral("127.0.0.1"), QStringLiteral("user"), QStringLiteral("ann")});
+// The password the keyring holds for ann at 127.0.0.1, on `port` when one is given.
+ProgramOutput KeyringLookUp(int port = 0) {
+  QStringList attributes = {
+      QStringLiteral("lookup"), QStringLiteral("xdg:schema"), QStringLiteral("app.lumivex.CardDav"),
+      QStringLiteral("server"), QStringLiteral("127.0.0.1"),  QStringLiteral("user"),
+      QStringLiteral("ann")};
+  if (port > 0) attributes << QStringLiteral("port") << QString::number(port);
+  return RunProgram(QStringLiteral("secret-tool"), attributes);
+}
+
+// The password a fresh window fills in once ann's account at `url` is given.
+QString FilledIn(const QString& url) {
+  SendPanel panel(nullptr, {}, QStringLiteral("sample.pst"));
+  panel.EdtServer->setText(url);
+  panel.EdtUser->setText(QStringLiteral("ann"));
+  emit panel.EdtUser->editingFinished();
+  return panel.EdtPassword->text();
 }
 
 // "Remember password" against GNOME Keyring on a bus of the test's own: kept after a send that
-// worked, used by a second window and by the command line without asking, forgotten when
-// unticked, and written to no file of ours nor said in any output.
+// worked for that server's host and port, used by a second window and by the command line
+// without asking, forgotten when unticked, and written to no file of ours nor said in any
+// output. One kept the earlier way, for the host and user alone, is found once and kept for
+// that port from then on.
 TEST_F(SendPanelTest, RememberedPasswordIsKeptUsedAndForgottenInTheKeyring) {
   for (const char* tool :
        {"/usr/bin/gnome-keyring-daemon", "/usr/bin/secret-tool", "/usr/bin/gdbus"})
@@ -380,7 +411,9 @@ TEST_F(SendPanelTest, RememberedPasswordIsKeptUsedAndForgottenInTheKeyring) {
     ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
     EXPECT_EQ(panel.LastResult().added, kSampleContacts) << panel.LblResult->text().toStdString();
   }
-  EXPECT_EQ(KeyringLookUp().out, u"s3cret");
+  EXPECT_EQ(KeyringLookUp(server.port).out, u"s3cret");
+  const QString otherPort = QStringLiteral("http://127.0.0.1:%1/").arg(server.port + 1);
+  EXPECT_EQ(FilledIn(otherPort), QString());
 
   // A second window fills the password in once the account is given; it sends without asking.
   SendPanel panel(nullptr, StoreContacts(sample, {}, false), QStringLiteral("sample.pst"));
@@ -418,6 +451,17 @@ TEST_F(SendPanelTest, RememberedPasswordIsKeptUsedAndForgottenInTheKeyring) {
   const ProgramOutput gone = KeyringLookUp();
   EXPECT_NE(gone.status, 0);
   EXPECT_TRUE(gone.out.isEmpty());
+
+  // Kept the earlier way: found for the server, then no longer for another port of its host.
+  const ProgramOutput earlier = RunProgram(
+      QStringLiteral("sh"),
+      {QStringLiteral("-c"), QStringLiteral("printf s3cret | secret-tool store --label=earlier "
+                                            "xdg:schema app.lumivex.CardDav server 127.0.0.1 "
+                                            "user ann")});
+  ASSERT_EQ(earlier.status, 0) << earlier.err.toStdString();
+  EXPECT_EQ(FilledIn(server.Url()), u"s3cret");
+  EXPECT_EQ(FilledIn(otherPort), QString());
+  EXPECT_EQ(KeyringLookUp(server.port).out, u"s3cret");
 
   keyring.terminate();
   if (!keyring.waitForFinished(5000)) keyring.kill();

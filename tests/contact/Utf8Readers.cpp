@@ -101,6 +101,12 @@ Utf8Reader EvolutionBookEditor() {
   return editor;
 }
 
+Utf8Reader EvolutionBookDeleter() {
+  Utf8Reader deleter = EvolutionBookReader();
+  deleter.command.last() = QStringLiteral("evolution-book-delete");
+  return deleter;
+}
+
 Utf8Reader CardDavServer() {
   return Python(QStringLiteral("Radicale"), QStringLiteral("carddav"),
                 QStringLiteral("import radicale"),

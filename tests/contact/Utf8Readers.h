@@ -38,6 +38,9 @@ Utf8Reader EvolutionBookReader();
 // A user's change of one contact in such a book, made with Evolution's library (Read's
 // arguments: the book's name, empty for the default book, the contact's uid, its new note).
 Utf8Reader EvolutionBookEditor();
+// A user's deletion of one contact from such a book (Read's arguments: the book's name, empty
+// for the default book, the contact's uid).
+Utf8Reader EvolutionBookDeleter();
 Utf8Reader PythonCsvReader();
 Utf8Reader LibreOfficeCsvReader();
 

@@ -81,3 +81,48 @@ TEST(VCardLines, FoldedAt75OctetsOnCharacterBoundaries) {
     }
   }
 }
+
+// The time of the last change in UTC, to the second, on both sides of 1970, across leap days
+// and century years, and at the ends of the years the stores hold. Expected values from
+// Python's datetime for the same milliseconds.
+TEST(VCardLines, RevisionIsTheUtcSecond) {
+  const std::pair<qint64, const char*> cases[] = {
+      {0, "19700101T000000Z"},
+      {-1, "19691231T235959Z"},
+      {-2203891200000, "19000301T000000Z"},
+      {951827696789, "20000229T123456Z"},
+      {4107542399000, "21000228T235959Z"},
+      {-62135596800000, "00010101T000000Z"},
+      {-11644473599000, "16010101T000001Z"},
+      {253402300799999, "99991231T235959Z"},
+  };
+  for (const auto& [ms, expected] : cases) {
+    Contact c;
+    c.givenName = QStringLiteral("Ann");
+    c.lastModified = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+    QByteArray card;
+    AppendVCard(card, c, VCardVersion::k40);
+    EXPECT_TRUE(card.contains(QByteArray("\r\nREV:") + expected + "\r\n")) << ms << card.data();
+  }
+}
+
+// A uid that is a UUID as QUuid writes it is taken as it is; any other text gives a UUID made
+// from it (expected values from Python's uuid5 under the writer's namespace), or its own value
+// in lower case where QUuid reads it as a UUID.
+TEST(VCardLines, UidIsAUuid) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"8a2b0a36-1f6c-4c1e-9a55-2f1d3c4b5a69", "8a2b0a36-1f6c-4c1e-9a55-2f1d3c4b5a69"},
+      {"8A2B0A36-1F6C-4C1E-9A55-2F1D3C4B5A69", "8a2b0a36-1f6c-4c1e-9a55-2f1d3c4b5a69"},
+      {"00000000-0000-0000-0000-000000000000", "8206ae6f-068b-5b9c-ac19-4fa95d3bf0a1"},
+      {"-1234567a1234-1234-1234-1234567890ab", "bf74b6a0-e103-5558-8215-b6237e25c0ea"},
+      {"8a2b0a36-1f6c-4c1e-9a55-2f1d3c4b5a6g", "b7b4140c-bc6b-562d-9c17-5f822ba587be"},
+  };
+  for (const auto& [uid, expected] : cases) {
+    Contact c;
+    c.givenName = QStringLiteral("Ann");
+    c.uid = QString::fromLatin1(uid);
+    QByteArray card;
+    AppendVCard(card, c, VCardVersion::k40);
+    EXPECT_TRUE(card.contains(QByteArray("\r\nUID:urn:uuid:") + expected + "\r\n")) << card.data();
+  }
+}

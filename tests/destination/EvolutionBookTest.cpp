@@ -5,6 +5,7 @@
 #include "destination/EvolutionBook.h"
 
 #include "contact/VCardWriter.h"
+#include "destination/Destinations.h"
 #include "merge/ContactSources.h"
 #include "source/StoreBackend.h"
 #include "tests/contact/Utf8Readers.h"
@@ -12,9 +13,11 @@
 #include "tests/destination/EdsSession.h"
 #include "tests/support/TestPaths.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -61,7 +64,7 @@ std::unique_ptr<ContactStream> StoreContacts(const QString& store) {
 
 SendResult SendAll(const QString& book, ContactStream&& contacts, SendOptions options = {}) {
   Quiet quiet;
-  return MakeEvolutionBook(book)->Send(contacts, options, quiet);
+  return MakeEvolutionBook(book, StateFolder({}))->Send(contacts, options, quiet);
 }
 
 std::map<QString, QJsonObject> ByUid(const QJsonArray& cards) {
@@ -205,28 +208,80 @@ TEST(EvolutionBook, BooksAreListedAndAnUnknownOneIsNamedInTheError) {
 
 // The command line reaches the books through the module it loads once they are named: they are
 // listed as the server has them, and a book the server does not have is named in the failure.
-TEST(EvolutionBook, TheCommandLineListsTheBooksAndNamesAnUnknownOne) {
+// A contact the user deleted from the book since the last send is a conflict and stays deleted
+// until --overwrite; with the record of sends lost, the book is compared with the store.
+TEST(EvolutionBook, TheCommandLineListsTheBooksAndRespectsDeletions) {
   const EdsSession eds;
   ASSERT_TRUE(eds.missing.isEmpty());
+  const QString sample = BinDir() + QStringLiteral("/sample.pst");
+  enum Before { kNothing, kDeleteOne, kLoseRecordAndDeleteOne };
+  const QString summary = QStringLiteral(
+      "%1 added, 0 updated, %2 unchanged, %3 conflicts, 0 failed (the Evolution address book "
+      "\u201CPersonal\u201D)\n");
   const struct {
+    Before before;
     QStringList arguments;
     int status;
-    QString out;  // all of standard output
-    QString err;  // part of standard error
+    QString out;     // all of standard output
+    QString err;     // a pattern in standard error; NAME stands for the deleted contact's name
+    qsizetype held;  // contacts in the book after
   } cases[] = {
-      {{"send", "--to", "evolution", "--list-books"},
+      {kNothing,
+       {"send", "--to", "evolution", "--list-books"},
        0,
        "Personal\tsystem-address-book\tdefault\n",
-       ""},
-      {{"send", "--to", "evolution:Holiday friends", BinDir() + "/sample.pst"},
+       "",
+       0},
+      {kNothing,
+       {"send", "--to", "evolution:Holiday friends", sample},
        1,
        "",
-       QStringLiteral("\u201CHoliday friends\u201D")},
+       QStringLiteral("\u201CHoliday friends\u201D"),
+       0},
+      // readpst finds 46 contacts in the sample store's contacts folder.
+      {kNothing,
+       {"send", "--to", "evolution", "--no-merge", sample},
+       0,
+       summary.arg(46).arg(0).arg(0),
+       "",
+       46},
+      {kDeleteOne,
+       {"send", "--to", "evolution", "--no-merge", sample},
+       3,
+       summary.arg(0).arg(45).arg(1),
+       QStringLiteral("conflict: NAME \\[.*\\]: deleted in the address book since the last send "
+                      "\\(\u201CPersonal\u201D\\); it was not sent again; --overwrite sends it "
+                      "again\n"),
+       45},
+      {kNothing,
+       {"send", "--to", "evolution", "--no-merge", "--overwrite", sample},
+       0,
+       summary.arg(1).arg(45).arg(0),
+       "",
+       46},
+      {kLoseRecordAndDeleteOne,
+       {"send", "--to", "evolution", "--no-merge", sample},
+       0,
+       summary.arg(1).arg(45).arg(0),
+       "",
+       46},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments.join(u' ').toStdString());
+    QString err = c.err;
+    if (c.before == kLoseRecordAndDeleteOne) {
+      ASSERT_TRUE(QDir(eds.home + QStringLiteral("/.local/state/lumivex")).removeRecursively());
+    }
+    if (c.before != kNothing) {
+      const QJsonArray held = EvolutionBookReader().ReadOrFail({}).array();
+      ASSERT_FALSE(held.isEmpty());
+      EvolutionBookDeleter().ReadOrFail({QString(), held[0]["uid"].toString()});
+      err.replace(QStringLiteral("NAME"), QRegularExpression::escape(held[0]["fn"].toString()));
+    }
     const ProgramOutput run = RunCli(c.arguments);
     EXPECT_EQ(run.status, c.status) << run.err.toStdString();
     EXPECT_EQ(run.out, c.out);
-    EXPECT_TRUE(run.err.contains(c.err)) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QRegularExpression(err))) << run.err.toStdString();
+    EXPECT_EQ(EvolutionBookReader().ReadOrFail({}).array().size(), c.held);
   }
 }

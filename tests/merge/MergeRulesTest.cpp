@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 using namespace lumivex;
 
 namespace {
@@ -90,7 +93,9 @@ contact::Contact FullContact(int n) {
   return c;
 }
 
-// The spool gives back every field of every entry, whether it kept it in memory or on disk.
+// The spool gives back every field of every entry, whether it kept it in memory or on disk, and
+// whether it is taken in order or apart (on its own, or as part of a run of entries that follow
+// one another in the file).
 TEST(EntrySpool, GivesBackEveryFieldFromMemoryAndFromDisk) {
   for (const int64_t cap : {merge::EntrySpool::kMemoryCap, int64_t(0)}) {
     merge::EntrySpool spool(cap);
@@ -98,20 +103,23 @@ TEST(EntrySpool, GivesBackEveryFieldFromMemoryAndFromDisk) {
     list.isGroup = true;
     list.displayName = "Team";
     list.members = {{"Ann", "ann@example.com"}, {"Bo", ""}};
-    for (int n = 0; n < 3; ++n) spool.Add(FullContact(n));
+    for (int n = 0; n < 4; ++n) spool.Add(FullContact(n));
     spool.Add(list);
     spool.Finish();
     contact::Contact back;
-    for (const uint32_t n : {2u, 0u, 1u}) {
-      spool.Take(n, back, n != 2);  // one read on its own, then the others in order
+    spool.Take(4, back);  // the list, on its own
+    EXPECT_TRUE(back.isGroup);
+    EXPECT_EQ(back.members, list.members);
+    // Apart: on its own, a run's start, its next (read ahead), one in its window; then in order.
+    const std::vector<std::pair<uint32_t, bool>> takes = {{3, false}, {0, false}, {1, false},
+                                                          {2, false}, {0, true},  {1, true}};
+    for (const auto& [n, inOrder] : takes) {
+      spool.Take(n, back, inOrder);
       QByteArray want, got;
       contact::AppendVCard(want, FullContact(int(n)), contact::VCardVersion::k40);
       contact::AppendVCard(got, back, contact::VCardVersion::k40);
-      EXPECT_EQ(got, want) << "cap " << cap;
+      EXPECT_EQ(got, want) << "cap " << cap << ", entry " << n;
     }
-    spool.Take(3, back);
-    EXPECT_TRUE(back.isGroup);
-    EXPECT_EQ(back.members, list.members);
   }
 }
 

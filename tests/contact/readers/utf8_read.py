@@ -12,6 +12,8 @@ Usage: /usr/bin/python3 utf8_read.py MODE FILE...
                        default book when none) on this session's bus, as `evolution` gives them
   evolution-book-edit BOOK UID NOTE
                        changes one contact's note in that book, as a user does in Evolution
+  evolution-book-delete BOOK UID
+                       deletes one contact from that book, as a user does in Evolution
   csv FILE...          each file's rows as Python's csv module reads them
   libreoffice FILE...  each file's rows as LibreOffice Calc reads them (UTF-8, comma, quote)
   carddav FILE...      puts every card to a Radicale server started here on 127.0.0.1 and
@@ -190,6 +192,12 @@ def edit_evolution_book(book, uid, note):
     return {"uid": uid}
 
 
+def delete_evolution_contact(book, uid):
+    """Deletes one contact, as a user does in Evolution."""
+    evolution_book(book).remove_contact_by_uid_sync(uid, 0, None)
+    return {"uid": uid}
+
+
 def read_csv(path):
     with open(path, newline="", encoding="utf-8") as f:
         rows = list(csv.reader(f, strict=True))
@@ -299,6 +307,8 @@ def main():
         result = read_evolution_book(paths[0] if paths else "")
     elif mode == "evolution-book-edit":
         result = edit_evolution_book(paths[0], paths[1], paths[2])
+    elif mode == "evolution-book-delete":
+        result = delete_evolution_contact(paths[0], paths[1])
     elif mode == "csv":
         result = [read_csv(path) for path in paths]
     elif mode == "libreoffice":
