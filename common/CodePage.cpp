@@ -211,9 +211,34 @@ uint64_t PackedSubstitute(char16_t unit, int codePage, const SingleByteTable& ta
   return packed;
 }
 
+// The substitute of the unit at src[i], which the table does not hold, where it converts by
+// itself; 0 where iconv must see the text whole: double-byte code pages, 1258 (which spells
+// letters with combining marks), surrogates, combining marks and substitutes longer than a
+// table's slot.
+inline uint64_t SubstituteByItself(const char16_t* src, qsizetype i, qsizetype size, int codePage,
+                                   const SingleByteTable* table) {
+  const char16_t unit = src[i];
+  if (table == nullptr || codePage == 1258 || QChar::isSurrogate(unit) || IsCombining(unit) ||
+      (i + 1 < size && IsCombining(src[i + 1])))
+    return 0;
+  const uint64_t packed = PackedSubstitute(unit, codePage, *table);
+  return packed == kLongSubstitute ? 0 : packed;
+}
+
+// Writes the `length` bytes of a packed substitute at `dst`.
+inline void PutSubstitute(uint64_t packed, qsizetype length, char* dst, const char* end) {
+  if (std::endian::native == std::endian::little && end - dst >= 8) {
+    // As one word: what lies past `length` is written over by the units after it, or is past
+    // the text's bytes.
+    const uint64_t bytes = packed >> 8;
+    std::memcpy(dst, &bytes, sizeof bytes);
+  } else {
+    for (qsizetype k = 0; k < length; ++k) dst[k] = static_cast<char>(packed >> (8 * (k + 1)));
+  }
+}
+
 // Appends `text` through the table to `out`; false, with `out` as it was, where iconv must see
-// the text whole: double-byte code pages, 1258 (which spells letters with combining marks),
-// surrogates, combining marks and substitutes longer than a table's slot.
+// the text whole (see SubstituteByItself).
 bool AppendThroughTable(QByteArray& out, QStringView text, int codePage,
                         const SingleByteTable* table) {
   const qsizetype start = out.size();
@@ -236,13 +261,7 @@ bool AppendThroughTable(QByteArray& out, QStringView text, int codePage,
       *dst++ = static_cast<char>(unit);
     } else if (table != nullptr && table->code[unit] != 0) {
       *dst++ = static_cast<char>(table->code[unit]);
-    } else if (table != nullptr && codePage != 1258 && !QChar::isSurrogate(unit) &&
-               !IsCombining(unit) && (i + 1 == size || !IsCombining(src[i + 1]))) {
-      const uint64_t packed = PackedSubstitute(unit, codePage, *table);
-      if (packed == kLongSubstitute) {
-        out.truncate(start);
-        return false;
-      }
+    } else if (const uint64_t packed = SubstituteByItself(src, i, size, codePage, table)) {
       const qsizetype length = static_cast<qsizetype>(packed & 0xFF) - 1;
       // This unit's bytes and a byte for each unit after it.
       const qsizetype need = length + (size - i - 1);
@@ -252,13 +271,7 @@ bool AppendThroughTable(QByteArray& out, QStringView text, int codePage,
         dst = out.data() + at;
         end = out.data() + out.size();
       }
-      if (std::endian::native == std::endian::little && end - dst >= 8) {
-        // As one word: what lies past `length` is written over by the units after it.
-        const uint64_t bytes = packed >> 8;
-        std::memcpy(dst, &bytes, sizeof bytes);
-      } else {
-        for (qsizetype k = 0; k < length; ++k) dst[k] = static_cast<char>(packed >> (8 * (k + 1)));
-      }
+      PutSubstitute(packed, length, dst, end);
       dst += length;
     } else {
       out.truncate(start);
@@ -301,6 +314,46 @@ bool IsDoubleByteCodePage(int codePage) {
 
 bool AppendAnsiByItself(QByteArray& out, QStringView text, int codePage) {
   return AppendThroughTable(out, text, codePage, TableFor(codePage));
+}
+
+bool PutAnsiByItself(QStringView text, int codePage, char*& dst, const char* end) {
+  const qsizetype size = text.size();
+  if (end - dst < size) return false;
+  const SingleByteTable* table = TableFor(codePage);
+  const char16_t* src = text.utf16();
+  char* out = dst;
+  qsizetype i = 0;
+  while (i < size) {
+    qsizetype stop = size;
+    if (size - i >= 8) {
+      // Eight units at a time while they are all ASCII, as most text is; else these eight one
+      // by one, then eight at a time again.
+      if (AsciiRun(src + i, out)) {
+        out += 8;
+        i += 8;
+        continue;
+      }
+      stop = i + 8;
+    }
+    for (; i < stop; ++i) {
+      const char16_t unit = src[i];
+      if (unit < 0x80) {
+        *out++ = static_cast<char>(unit);
+      } else if (table != nullptr && table->code[unit] != 0) {
+        *out++ = static_cast<char>(table->code[unit]);
+      } else if (const uint64_t packed = SubstituteByItself(src, i, size, codePage, table)) {
+        const qsizetype length = static_cast<qsizetype>(packed & 0xFF) - 1;
+        // Room for this unit's bytes and a byte for each unit after it.
+        if (end - out < length + (size - i - 1)) return false;
+        PutSubstitute(packed, length, out, end);
+        out += length;
+      } else {
+        return false;
+      }
+    }
+  }
+  dst = out;
+  return true;
 }
 
 void AppendAnsi(QByteArray& out, QStringView text, int codePage) {

@@ -33,6 +33,10 @@ void AppendAnsi(QByteArray& out, QStringView text, int codePage);
 // character, and no combining mark or surrogate), so that texts converted one after another
 // give the bytes of the joined text; false, with `out` as it was, otherwise.
 bool AppendAnsiByItself(QByteArray& out, QStringView text, int codePage);
+// The same into the bytes from `dst` up to `end`, moving `dst` past what it wrote; false where
+// AppendAnsiByItself is false or the bytes do not fit (what lies from `dst` on is then junk).
+// A text of ASCII and the code page's own letters costs no allocation and no call per unit.
+bool PutAnsiByItself(QStringView text, int codePage, char*& dst, const char* end);
 
 // Decodes bytes in the code page; bytes that do not decode become U+FFFD.
 QString FromAnsi(QByteArrayView bytes, int codePage);

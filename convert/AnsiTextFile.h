@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <initializer_list>
+#include <memory>
 
 namespace lumivex {
 
@@ -15,6 +16,10 @@ namespace lumivex {
 // ended by CR LF. Opening creates the file or empties an existing one. Lines are converted
 // straight into the buffer, which goes to the file whole once it is full: through stdio's own
 // buffer every line was copied once more, with a call to stdio for each line and its CR LF.
+//
+// A line whose pieces each convert by themselves (AppendAnsiByItself) goes straight into the
+// buffer, with no copy and no allocation; any other line is converted aside as a whole and
+// then copied in.
 class AnsiTextFile {
  public:
   explicit AnsiTextFile(int codePage);
@@ -26,8 +31,8 @@ class AnsiTextFile {
   bool Open(const QString& path, QString* reason = nullptr);
   bool IsOpen() const { return file_ != nullptr; }
   // False when the file is not open or the line cannot be written; the line is then missing.
-  bool WriteLine(QStringView text);
-  // Writes the pieces joined as one line, built in a buffer kept from line to line.
+  bool WriteLine(QStringView text) { return WriteLine({text}); }
+  // Writes the pieces joined as one line.
   bool WriteLine(std::initializer_list<QStringView> pieces);
   // Writes out what is buffered and closes the file. False when any write failed.
   bool Close();
@@ -38,12 +43,22 @@ class AnsiTextFile {
   void Fail();
   // Writes the buffer to the file and empties it. False when the write failed.
   bool Flush();
+  // The line's bytes into converted_, the pieces joined where a character needs its neighbour.
+  void ConvertWhole(std::initializer_list<QStringView> pieces);
+  // Appends `bytes` to the buffer, writing the buffer out first where they do not fit.
+  void Put(const char* bytes, size_t size);
+  // Writes the buffer out once it holds a buffer's worth. False when the write failed.
+  bool LineDone();
 
   int codePage_;
+  const uint8_t* codes_;       // the code page's single-byte table; null for double-byte pages
   std::FILE* file_ = nullptr;  // unbuffered: the buffer is buffer_
   bool failed_ = false;
   QString error_;
-  QByteArray buffer_;  // converted lines not yet written
+  std::unique_ptr<char[]> buffer_;  // converted lines not yet written
+  size_t size_ = 0;                 // bytes of buffer_ in use
+  size_t room_ = 0;                 // bytes buffer_ holds
+  QByteArray converted_;            // a line converted as a whole
   QString joined_;
 };
 

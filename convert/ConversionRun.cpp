@@ -79,6 +79,11 @@ class ReportingEntry : public ContactEntry {
     Report(entry_->Failure());
     return false;
   }
+  bool ReadField(int slot, QString& value) const override {
+    if (entry_->ReadField(slot, value)) return Valued();
+    Report(entry_->Failure());
+    return false;
+  }
   bool ReadContact(contact::Contact& contact, QString& why) const override {
     if (entry_->ReadContact(contact, why)) return Valued();
     Report(why);

@@ -45,7 +45,7 @@ static_assert(std::size(kFieldSlots) == static_cast<size_t>(VCardField::kCount))
 }  // namespace
 
 void VCardFields::Read(const ContactEntry& entry) {
-  for (size_t i = 0; i < values_.size(); ++i) entry.Read(SlotName(kFieldSlots[i]), values_[i]);
+  for (size_t i = 0; i < values_.size(); ++i) entry.ReadField(kFieldSlots[i], values_[i]);
 }
 
 void WriteVCardRecord(AnsiTextFile& output, const ContactEntry& entry, VCardFields& fields) {

@@ -63,7 +63,15 @@ bool FileContactEntry::Read(std::string_view name, QString& value) const {
     return false;
   }
   const int slot = SlotForName(name);
-  if (slot < 0) return false;
+  return slot >= 0 && ReadField(slot, value);
+}
+
+bool FileContactEntry::ReadField(int slot, QString& value) const {
+  if (!item_) {
+    lastFailure_ = failure_;
+    return false;
+  }
+  if (slot < 0 || slot >= kReadableSlots) return false;
   // The entry holds named properties that nobody can resolve: one of them may be this one.
   if (!namedFailure_.isEmpty() && SlotIsNamed(slot) && !Has(slot) &&
       !(slot == kWebPage && Has(kBusinessHomePage))) {
@@ -71,6 +79,7 @@ bool FileContactEntry::Read(std::string_view name, QString& value) const {
     return false;
   }
   if (ReadSlot(slot, value)) return true;
+  const std::string_view name = SlotName(slot);
   lastFailure_ =
       state_->file->Changed(true)
           ? QString::fromLatin1(storefile::kFileChangedText)

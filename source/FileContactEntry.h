@@ -31,6 +31,7 @@ class FileContactEntry : public ContactEntry {
                    QString why = {});
 
   bool Read(std::string_view name, QString& value) const override;
+  bool ReadField(int slot, QString& value) const override;
 
   QString Failure() const override { return lastFailure_.isEmpty() ? failure_ : lastFailure_; }
 

@@ -1,5 +1,7 @@
 #include "source/MailStore.h"
 
+#include "source/ContactProperties.h"
+
 #include <QStringView>
 
 namespace lumivex {
@@ -31,6 +33,10 @@ std::shared_ptr<Folder> FindBelow(const std::shared_ptr<Folder>& folder, QString
 }
 
 }  // namespace
+
+bool ContactEntry::ReadField(int slot, QString& value) const {
+  return Read(SlotName(slot), value);
+}
 
 bool ContactEntry::ReadContact(contact::Contact& contact, QString& why) const {
   (void)contact;

@@ -60,6 +60,10 @@ class ContactEntry {
   // when the read fails (unreadable item, unknown name, damaged data) and leaves `value` as it was.
   virtual bool Read(std::string_view name, QString& value) const = 0;
 
+  // Read(SlotName(slot), value) for a readable slot (ContactProperties.h), for callers that read
+  // the same properties of every entry: the store's entries then need not look the name up.
+  virtual bool ReadField(int slot, QString& value) const;
+
   // Reads the whole entry into the full contact model (every field, the photo, a list's members).
   // Returns false, with `why` saying what could not be read, when the entry or any property it
   // holds cannot be read; `contact` is then partly filled and must not be written as the entry.

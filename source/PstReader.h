@@ -151,6 +151,8 @@ class PstReader {
   // `count` bytes of the file from `ib`: a view into the mapping, or read into `buffer`.
   std::span<const uint8_t> FileBytes(uint64_t ib, size_t count, ByteVector& buffer);
   void ReadExact(uint64_t ib, std::span<uint8_t> out);
+  // Lets go of the pages of the stretches of the mapping read since the last time.
+  void LetGoOfReadPages();
   // Buffers that outlive the calls using them, so that reading an entry allocates no block.
   ByteVector TakeBuffer();
   void GiveBuffer(ByteVector&& buffer);
@@ -164,6 +166,8 @@ class PstReader {
   std::atomic<bool> changed_ = false;
   uint64_t readSinceCheck_ = 0;  // bytes read since the file was last looked at
   uint64_t mappedRead_ = 0;      // bytes read from the mapping since its pages were let go
+  // Mapped file: the stretches of the mapping read since its pages were let go, a bit each.
+  std::vector<uint64_t> touched_;
   uint64_t size_ = 0;
   bool offline_ = false;
   uint8_t crypt_ = 0;

@@ -69,6 +69,9 @@ class PstReader::Heap {
   // The bytes of the heap's first block: room for what most nodes' values take together.
   size_t FirstBlockSize() { return Block(0).size(); }
   uint32_t UserRoot() const { return userRoot_; }
+  // The number of its data blocks. A heap of one keeps every view it gave for as long as it
+  // lives: only more blocks than its slots take one another's place.
+  size_t Blocks() const { return count_; }
 
   // Heap allocation `hid` where it lies in the block cache (or the mapped file): valid until the
   // next allocation is asked for. Empty for hid 0.
@@ -157,9 +160,13 @@ PropertySet PstReader::ReadProperties(const NodeRef& node) {
   Heap heap(*this, node.data);
   if (heap.ClientSignature() != kClientPropertyContext) Damaged("the node holds no properties");
   uint8_t keySize = 0, entrySize = 0;
-  // The values are gathered one after the other in a buffer that keeps its room from node to
-  // node: `used` bytes of it hold them.
+  // Values in the heap of a heap of one block (every contact's) stay where they lie while the
+  // heap lives: they are copied once, into the set's block, and their records keep a view of
+  // them until then. The others are gathered one after the other in a buffer that keeps its
+  // room from node to node: `used` bytes of it hold them.
+  const bool stays = heap.Blocks() == 1;
   size_t used = 0;
+  size_t viewed = 0;  // bytes of the values left where they lie
   const auto append = [&](const uint8_t* from, size_t count) {
     if (count == 0) return;
     if (values_.size() - used < count) values_.resize(std::max(2 * values_.size(), used + count));
@@ -178,7 +185,12 @@ PropertySet PstReader::ReadProperties(const NodeRef& node) {
       append(record.data() + 4, inlineSize);
     } else if ((hnid & 0x1F) == 0) {
       const auto value = heap.View(hnid);
-      append(value.data(), value.size());
+      if (stays && !value.empty()) {
+        p.value = value;
+        viewed += value.size();
+      } else {
+        append(value.data(), value.size());
+      }
     } else {
       const auto sub = FindSubnode(node.subnodes, hnid);
       if (!sub) Damaged("property " + Hex(p.id) + " is in a subnode the node does not have");
@@ -187,21 +199,29 @@ PropertySet PstReader::ReadProperties(const NodeRef& node) {
       used = values_.size();
     }
     // What the values take together, which a sound node keeps below the file's size.
-    if (used > size_) Damaged("the node's properties are larger than the file");
+    if (used + viewed > size_) Damaged("the node's properties are larger than the file");
     records_.push_back({p, {at, used - at}});
   });
-  // One block for the records and the values after them.
+  // One block for the records and the values after them: first those gathered, then those
+  // viewed.
   const size_t recordBytes = records_.size() * sizeof(PropertyRecord);
   static_assert(sizeof(PropertyRecord) % sizeof(uint64_t) == 0 &&
                 alignof(PropertyRecord) <= alignof(uint64_t));
   PropertySet set;
-  set.block = std::make_unique_for_overwrite<uint64_t[]>((recordBytes + used + 7) / 8);
+  set.block = std::make_unique_for_overwrite<uint64_t[]>((recordBytes + used + viewed + 7) / 8);
   auto* records = reinterpret_cast<PropertyRecord*>(set.block.get());
   uint8_t* values = reinterpret_cast<uint8_t*>(set.block.get()) + recordBytes;
   if (used > 0) std::memcpy(values, values_.data(), used);
+  uint8_t* next = values + used;
   for (size_t i = 0; i < records_.size(); ++i) {
     const auto& [record, span] = records_[i];
-    new (records + i) PropertyRecord{record.id, record.type, {values + span.first, span.second}};
+    std::span<const uint8_t> value(values + span.first, span.second);
+    if (record.value.data() != nullptr) {
+      std::memcpy(next, record.value.data(), record.value.size());
+      value = {next, record.value.size()};
+      next += record.value.size();
+    }
+    new (records + i) PropertyRecord{record.id, record.type, value};
   }
   set.records = {records, records_.size()};
   return set;

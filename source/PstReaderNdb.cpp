@@ -31,6 +31,9 @@ constexpr size_t kHeaderVersion = 10;
 // B-tree pages.
 constexpr size_t kPageCacheBytes = 512 * 1024;  // then the cache starts over
 constexpr uint64_t kMappedResidentBytes = 4 * 1024 * 1024;
+// The mapping's pages are let go by stretches of this many bytes (log2): only those read since
+// the last time, so that the pages of the rest of the file are not walked again each time.
+constexpr int kStretchShift = 21;
 // The file's size and modification time are looked at after every so many bytes read.
 constexpr uint64_t kChangeCheckBytes = 64 * 1024;
 
@@ -98,8 +101,10 @@ std::unique_ptr<PstReader> PstReader::Open(const std::string& path, std::string&
   reader->layout_ = ansi ? &kAnsi : version == kVersionOst4k ? &kOst4k : &kUnicode;
   reader->pages_.resize(kPageCacheBytes / reader->layout_->pageSize);
   reader->pageShift_ = std::countr_zero(reader->layout_->pageSize);
-  if (reader->map_ != nullptr)
+  if (reader->map_ != nullptr) {
     reader->checked_.assign(reader->size_ / reader->layout_->pageSize / 64 + 1, 0);
+    reader->touched_.assign((reader->size_ >> kStretchShift) / 64 + 1, 0);
+  }
   if (!ChecksumHolds(Crc32(std::span(h).subspan(8, 471)), U32(h, 4)) ||
       (!ansi && !ChecksumHolds(Crc32(std::span(h).subspan(8, 516)), U32(h, 524))))
     Damaged("mismatch in file header checksum");
@@ -157,14 +162,35 @@ std::span<const uint8_t> PstReader::FileBytes(uint64_t ib, size_t count, ByteVec
     // into them stays valid (it is read in again when used).
     mappedRead_ += count;
     if (mappedRead_ >= kMappedResidentBytes) {
-      ::madvise(const_cast<uint8_t*>(map_), static_cast<size_t>(size_), MADV_DONTNEED);
+      LetGoOfReadPages();
       mappedRead_ = 0;
     }
+    if (count > 0)
+      for (uint64_t at = ib >> kStretchShift; at <= (ib + count - 1) >> kStretchShift; ++at)
+        touched_[at / 64] |= uint64_t(1) << (at % 64);
     return {map_ + ib, count};
   }
   buffer.resize(count);
   ReadExact(ib, buffer);
   return buffer;
+}
+
+void PstReader::LetGoOfReadPages() {
+  // Neighbouring stretches go in one call.
+  const uint64_t stretches = ((size_ - 1) >> kStretchShift) + 1;
+  uint64_t at = 0;
+  while (at < stretches) {
+    if ((touched_[at / 64] >> (at % 64) & 1) == 0) {
+      ++at;
+      continue;
+    }
+    const uint64_t first = at;
+    while (at < stretches && (touched_[at / 64] >> (at % 64) & 1) != 0) ++at;
+    const uint64_t begin = first << kStretchShift;
+    const uint64_t end = std::min(size_, at << kStretchShift);
+    ::madvise(const_cast<uint8_t*>(map_) + begin, static_cast<size_t>(end - begin), MADV_DONTNEED);
+  }
+  std::fill(touched_.begin(), touched_.end(), 0);
 }
 
 void PstReader::ReadExact(uint64_t ib, std::span<uint8_t> out) {

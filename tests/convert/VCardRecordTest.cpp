@@ -153,3 +153,34 @@ TEST(AnsiTextFile, ALineInPiecesHasTheJoinedLinesBytes) {
     EXPECT_EQ(written.readAll().toHex(), c.bytes.toHex()) << c.codePage;
   }
 }
+
+// Lines that fill the buffer many times over, with characters that become several bytes, and a
+// line longer than the whole buffer come out whole (bytes as the iconv program converts them).
+TEST(AnsiTextFile, LinesPastTheBufferComeOutWhole) {
+  const struct {
+    QString line;
+    int codePage;
+    int lines;
+    QByteArray bytes;  // of one line, before its CR LF
+  } cases[] = {
+      {QString(60000, QChar(0xFB01)), 1252, 20, QByteArray("fi").repeated(60000)},
+      {QString(150, QChar(0x00BD)), 1250, 2000, QByteArray(" 1/2 ").repeated(150)},
+      {QString(100000, u'a') + QStringLiteral("😀"), 1252, 5, QByteArray(100000, 'a') + "?"},
+      {QString(400000, u'a') + QStringLiteral("é"), 1252, 3, QByteArray(400000, 'a') + "\xE9"},
+  };
+  const QString path = ScratchDir(QStringLiteral("ansi-text-file")) + "/long.txt";
+  for (const auto& c : cases) {
+    AnsiTextFile file(c.codePage);
+    ASSERT_TRUE(file.Open(path));
+    for (int i = 0; i < c.lines; ++i) {
+      file.WriteLine(u"x");
+      file.WriteLine({c.line.left(7), c.line.mid(7)});
+    }
+    ASSERT_TRUE(file.Close());
+    QFile written(path);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    const QByteArray all = written.readAll();
+    EXPECT_TRUE(all == ("x\r\n" + c.bytes + "\r\n").repeated(c.lines))
+        << c.codePage << " " << all.size() << " bytes";
+  }
+}
