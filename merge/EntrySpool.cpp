@@ -188,6 +188,10 @@ class Reader {
     const auto n = static_cast<qsizetype>(head >> 1);
     const bool narrow = head & 1;
     if (!Has(narrow ? n : n * 2)) return;
+    // The position moved past the text first, and the text read through a local pointer: a unit
+    // written into the string could be at_ itself as far as the compiler knows.
+    const char* const from = at_;
+    at_ += narrow ? n : n * 2;
     if (n == 0) {
       Clear(s);
       return;
@@ -199,27 +203,25 @@ class Reader {
     else
       s = QString(n, Qt::Uninitialized);
     char16_t* to = reinterpret_cast<char16_t*>(s.data());
-    if (narrow) {
-      qsizetype i = 0;
-#ifdef __SSE2__
-      if (n >= 8) {
-        // Eight at a time, the last eight overlapping those before where n is no multiple.
-        for (;; i += 8) {
-          if (i + 8 > n) i = n - 8;
-          const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at_ + i));
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
-                           _mm_unpacklo_epi8(v, _mm_setzero_si128()));
-          if (i + 8 == n) break;
-        }
-        i = n;
-      }
-#endif
-      for (; i < n; ++i) to[i] = static_cast<unsigned char>(at_[i]);
-      at_ += n;
-    } else {
-      std::memcpy(to, at_, size_t(n) * 2);
-      at_ += n * 2;
+    if (!narrow) {
+      std::memcpy(to, from, size_t(n) * 2);
+      return;
     }
+    qsizetype i = 0;
+#ifdef __SSE2__
+    if (n >= 8) {
+      // Eight at a time, the last eight overlapping those before where n is no multiple.
+      for (;; i += 8) {
+        if (i + 8 > n) i = n - 8;
+        const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
+                         _mm_unpacklo_epi8(v, _mm_setzero_si128()));
+        if (i + 8 == n) break;
+      }
+      return;
+    }
+#endif
+    for (; i < n; ++i) to[i] = static_cast<unsigned char>(from[i]);
   }
   template <size_t N>
   void Texts(const std::array<QString*, N>& texts) {
