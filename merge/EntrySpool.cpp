@@ -280,7 +280,10 @@ class Reader {
     if (!Has(n)) return;  // every element takes a byte at least
     if (spares_) {
       std::vector<T>& spare = Spares(*spares_, static_cast<T*>(nullptr));
-      for (; list.size() > size_t(n); list.pop_back()) spare.push_back(std::move(list.back()));
+      // A few at most: a merged contact's lists grow by merging, not by decoding, and what
+      // they give up would otherwise pile up here with every group.
+      for (; list.size() > size_t(n); list.pop_back())
+        if (spare.size() < 8) spare.push_back(std::move(list.back()));
       for (; list.size() < size_t(n) && !spare.empty(); spare.pop_back())
         list.push_back(std::move(spare.back()));
     }

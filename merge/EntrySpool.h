@@ -13,9 +13,9 @@
 
 namespace lumivex::merge {
 
-// Elements a decoded contact's lists no longer held, kept for the next to fill: a list's
-// elements come and go from one entry to the next (one e-mail address, then two), and an
-// element made anew takes a new string for each of its values.
+// Elements a decoded contact's lists no longer held, a few of each kind kept for the next to
+// fill: a list's elements come and go from one entry to the next (one e-mail address, then two),
+// and an element made anew takes a new string for each of its values.
 struct SpareElements {
   std::vector<contact::Email> emails;
   std::vector<contact::Phone> phones;
