@@ -188,15 +188,36 @@ class MergingStream : public contact::ContactStream {
   void Emit(const uint32_t* first, const uint32_t* last, SourcedContact& out) {
     if (last - first == 1) {
       spool_.Take(*first, out.contact, true);
-      out.origins.assign(1, OriginOf(entries_[*first]));
+      // The origin set in place where there is one (no copy made and freed), its time the
+      // contact's own.
+      const Entry& e = entries_[*first];
+      if (out.origins.size() == 1 && out.origins.front().joinedBy.isEmpty()) {
+        contact::Origin& o = out.origins.front();
+        const Origin made = reader_.MakeOrigin(e.work, e.position, QDateTime());
+        if (!o.store.isSharedWith(made.store)) o.store = made.store;
+        if (!o.folder.isSharedWith(made.folder)) o.folder = made.folder;
+        o.position = e.position;
+        o.lastModified = out.contact.lastModified;
+      } else {
+        out.origins.assign(1, OriginOf(e));
+      }
       out.mergeRule.clear();
       return;
     }
-    // Newest first; among equally new ones the earlier entry first.
-    std::vector<uint32_t> order(first, last);
-    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    // Newest first; among equally new ones the earlier entry first. A few by insertion, in room
+    // used again: most groups are of two or three.
+    std::vector<uint32_t>& order = order_;
+    order.assign(first, last);
+    const auto newer = [&](uint32_t a, uint32_t b) {
       return entries_[a].modified > entries_[b].modified;
-    });
+    };
+    if (order.size() > 16) {
+      std::stable_sort(order.begin(), order.end(), newer);
+    } else {
+      for (size_t i = 1; i < order.size(); ++i)
+        for (size_t j = i; j > 0 && newer(order[j], order[j - 1]); --j)
+          std::swap(order[j], order[j - 1]);
+    }
     out.origins.clear();
     QString uid;
     bool sameUid = true;
@@ -229,7 +250,8 @@ class MergingStream : public contact::ContactStream {
 
   FolderContacts reader_;
   EntrySpool spool_;
-  contact::Contact older_;  // room for the older entries of a group, used again
+  contact::Contact older_;       // room for the older entries of a group, used again
+  std::vector<uint32_t> order_;  // a group's entries in the order they are merged
   bool grouped_ = false;
   int total_ = -1;
   std::vector<Entry> entries_;

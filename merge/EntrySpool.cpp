@@ -63,14 +63,20 @@ class Writer {
     char16_t high = 0;
 #ifdef __SSE2__
     const __m128i mask = _mm_set1_epi16(static_cast<short>(0xFF00));
-    for (; i + 8 <= n; i += 8) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
-      if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, mask), _mm_setzero_si128())) !=
-          0xFFFF) {
-        high = 0x100;
-        break;
+    if (n >= 8) {
+      // Eight at a time, the last eight overlapping those before where n is no multiple.
+      for (;; i += 8) {
+        if (i + 8 > n) i = n - 8;
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, mask), _mm_setzero_si128())) !=
+            0xFFFF) {
+          high = 0x100;
+          break;
+        }
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(to + i), _mm_packus_epi16(v, v));
+        if (i + 8 == n) break;
       }
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(to + i), _mm_packus_epi16(v, v));
+      i = n;
     }
 #endif
     for (; i < n && high < 0x100; ++i) {
@@ -174,7 +180,8 @@ class Writer {
 
 class Reader {
  public:
-  Reader(const char* data, qsizetype size) : at_(data), end_(data + size) {}
+  Reader(const char* data, qsizetype size, SpareElements* spares)
+      : at_(data), end_(data + size), spares_(spares) {}
   bool ok() const { return ok_; }
   void Value(QString& s) {
     const uint64_t head = Size();
@@ -195,10 +202,16 @@ class Reader {
     if (narrow) {
       qsizetype i = 0;
 #ifdef __SSE2__
-      for (; i + 8 <= n; i += 8) {
-        const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at_ + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
-                         _mm_unpacklo_epi8(v, _mm_setzero_si128()));
+      if (n >= 8) {
+        // Eight at a time, the last eight overlapping those before where n is no multiple.
+        for (;; i += 8) {
+          if (i + 8 > n) i = n - 8;
+          const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at_ + i));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
+                           _mm_unpacklo_epi8(v, _mm_setzero_si128()));
+          if (i + 8 == n) break;
+        }
+        i = n;
       }
 #endif
       for (; i < n; ++i) to[i] = static_cast<unsigned char>(at_[i]);
@@ -263,6 +276,12 @@ class Reader {
   void List(std::vector<T>& list) {
     const auto n = static_cast<qsizetype>(Size());
     if (!Has(n)) return;  // every element takes a byte at least
+    if (spares_) {
+      std::vector<T>& spare = Spares(*spares_, static_cast<T*>(nullptr));
+      for (; list.size() > size_t(n); list.pop_back()) spare.push_back(std::move(list.back()));
+      for (; list.size() < size_t(n) && !spare.empty(); spare.pop_back())
+        list.push_back(std::move(spare.back()));
+    }
     list.resize(size_t(n));
     for (T& t : list) Fields(*this, t);
   }
@@ -294,8 +313,21 @@ class Reader {
     ok_ = false;
     return false;
   }
+  static std::vector<contact::Email>& Spares(SpareElements& s, contact::Email*) {
+    return s.emails;
+  }
+  static std::vector<contact::Phone>& Spares(SpareElements& s, contact::Phone*) {
+    return s.phones;
+  }
+  static std::vector<contact::Address>& Spares(SpareElements& s, contact::Address*) {
+    return s.addresses;
+  }
+  static std::vector<contact::Member>& Spares(SpareElements& s, contact::Member*) {
+    return s.members;
+  }
   const char* at_;
   const char* end_;
+  SpareElements* spares_;
   bool ok_ = true;
 };
 
@@ -356,8 +388,8 @@ void Encode(const Contact& contact, QByteArray& out) {
   Fields(w, const_cast<Contact&>(contact));  // the writer only reads
 }
 
-bool Decode(const char* data, qsizetype size, Contact& out) {
-  Reader r(data, size);
+bool Decode(const char* data, qsizetype size, Contact& out, SpareElements* spares) {
+  Reader r(data, size, spares);
   Fields(r, out);
   return r.ok();
 }
@@ -484,7 +516,7 @@ void EntrySpool::Take(uint32_t index, Contact& out, bool inOrder) {
   if (offsets_[index] < kFileBase) {
     const int64_t at = offsets_[index];
     const QByteArray& chunk = chunks_[size_t(at / kChunk)];
-    if (!Decode(chunk.constData() + at % kChunk, size, out))
+    if (!Decode(chunk.constData() + at % kChunk, size, out, &spares_))
       throw StoreError("An entry kept for the merge cannot be read back");
     return;
   }
@@ -500,7 +532,7 @@ void EntrySpool::Take(uint32_t index, Contact& out, bool inOrder) {
   } else {
     data = TakeApart(at, size);
   }
-  if (!data || !Decode(data, size, out))
+  if (!data || !Decode(data, size, out, &spares_))
     throw StoreError(QStringLiteral("Cannot read back the temporary file %1 the merge uses: %2")
                          .arg(file_.fileName(), error_
                                                     ? SystemError(error_)

@@ -13,6 +13,16 @@
 
 namespace lumivex::merge {
 
+// Elements a decoded contact's lists no longer held, kept for the next to fill: a list's
+// elements come and go from one entry to the next (one e-mail address, then two), and an
+// element made anew takes a new string for each of its values.
+struct SpareElements {
+  std::vector<contact::Email> emails;
+  std::vector<contact::Phone> phones;
+  std::vector<contact::Address> addresses;
+  std::vector<contact::Member> members;
+};
+
 class EntrySpool {
  public:
   static constexpr int64_t kChunk = int64_t(1) << 22;
@@ -62,6 +72,7 @@ class EntrySpool {
   // file at offset - kFileBase.
   static constexpr int64_t kFileBase = int64_t(1) << 62;
   int64_t memory_cap_;
+  SpareElements spares_;
   std::vector<int64_t> offsets_;
   std::vector<uint32_t> sizes_;
   int64_t written_ = 0;  // bytes in the file
@@ -69,6 +80,7 @@ class EntrySpool {
 
 // The bytes of `contact` and back; for the spool.
 void Encode(const contact::Contact& contact, QByteArray& out);
-bool Decode(const char* data, qsizetype size, contact::Contact& out);
+bool Decode(const char* data, qsizetype size, contact::Contact& out,
+            SpareElements* spares = nullptr);
 
 }  // namespace lumivex::merge

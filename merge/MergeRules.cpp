@@ -7,6 +7,10 @@
 
 #include <QVarLengthArray>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace lumivex::merge {
 
 namespace {
@@ -48,7 +52,30 @@ QStringView Fold(std::initializer_list<QStringView> parts, Folded& out) {
   bool space = false;
   for (const QStringView part : parts) {
     space = to != begin;
-    for (const QChar c : part) {
+    const char16_t* units = part.utf16();
+    const char16_t* const end = units + part.size();
+    while (units != end) {
+#ifdef __SSE2__
+      // Eight units at once where all are printable ASCII (no white space): capitals made small.
+      if (end - units >= 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units));
+        // Signed compares: a unit of 0x8000 or above is negative, so below '!' as well.
+        const __m128i outside = _mm_or_si128(_mm_cmplt_epi16(v, _mm_set1_epi16(0x21)),
+                                             _mm_cmpgt_epi16(v, _mm_set1_epi16(0x7E)));
+        if (_mm_movemask_epi8(outside) == 0) {
+          const __m128i capital = _mm_and_si128(_mm_cmpgt_epi16(v, _mm_set1_epi16(u'A' - 1)),
+                                                _mm_cmplt_epi16(v, _mm_set1_epi16(u'Z' + 1)));
+          if (space) *to++ = u' ';
+          space = false;
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
+                           _mm_add_epi16(v, _mm_and_si128(capital, _mm_set1_epi16(32))));
+          to += 8;
+          units += 8;
+          continue;
+        }
+      }
+#endif
+      const QChar c(*units++);
       if (IsSpace(c)) {
         space = to != begin;
         continue;
@@ -323,26 +350,26 @@ void Combiner::Add(const Contact& older) {
 void Combiner::AddEmails(const std::vector<contact::Email>& older) {
   if (!emailsKnown_) {
     emailsKnown_ = true;
-    for (const contact::Email& n : into_.emails) emails_.insert(ComparableEmail(n.address));
+    for (const contact::Email& n : into_.emails) emails_.Insert(ComparableEmail(n.address));
   }
   for (const contact::Email& e : older) {
     QString address = ComparableEmail(e.address);
-    if (address.isEmpty() || emails_.contains(address)) continue;
+    if (address.isEmpty() || emails_.Contains(address)) continue;
     into_.emails.push_back(e);
-    emails_.insert(std::move(address));
+    emails_.Insert(std::move(address));
   }
 }
 
 void Combiner::AddPhones(const std::vector<contact::Phone>& older) {
   if (!phonesKnown_) {
     phonesKnown_ = true;
-    for (const contact::Phone& n : into_.phones) phones_.insert(PhoneKey(n));
+    for (const contact::Phone& n : into_.phones) phones_.Insert(PhoneKey(n));
   }
   for (const contact::Phone& p : older) {
     QString key = PhoneKey(p);
-    if (key.isEmpty() || phones_.contains(key)) continue;
+    if (key.isEmpty() || phones_.Contains(key)) continue;
     into_.phones.push_back(p);
-    phones_.insert(std::move(key));
+    phones_.Insert(std::move(key));
   }
 }
 

@@ -23,6 +23,7 @@
 #include <QSet>
 #include <QString>
 
+#include <algorithm>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
@@ -84,7 +85,29 @@ class Combiner {
   contact::Contact& into_;
   // The forms of into_'s values so far; made when an older entry first has values of the kind.
   bool emailsKnown_ = false, phonesKnown_ = false, addressesKnown_ = false;
-  QSet<QString> emails_, phones_;
+  // Compared forms seen so far: looked through in a list while there are few, as in most groups;
+  // by hash once there are many, so that a large group does not cost the square of its size.
+  class Seen {
+   public:
+    bool Contains(const QString& form) const {
+      return many_.isEmpty() ? std::find(few_.begin(), few_.end(), form) != few_.end()
+                             : many_.contains(form);
+    }
+    void Insert(QString form) {
+      if (many_.isEmpty() && few_.size() < 16) {
+        few_.push_back(std::move(form));
+        return;
+      }
+      for (QString& f : few_) many_.insert(std::move(f));
+      few_.clear();
+      many_.insert(std::move(form));
+    }
+
+   private:
+    std::vector<QString> few_;
+    QSet<QString> many_;
+  };
+  Seen emails_, phones_;
   std::vector<AddressForm> addresses_;
   std::unordered_multimap<size_t, size_t> addressIndex_;  // hash: index in addresses_
 };
