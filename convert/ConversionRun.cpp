@@ -79,10 +79,11 @@ class ReportingEntry : public ContactEntry {
     Report(entry_->Failure());
     return false;
   }
-  bool ReadField(int slot, QString& value) const override {
-    if (entry_->ReadField(slot, value)) return Valued();
-    Report(entry_->Failure());
-    return false;
+  int ReadFields(std::span<const int> fields, QString* values, QString& why) const override {
+    const int read = entry_->ReadFields(fields, values, why);
+    if (read > 0) Valued();
+    if (read < int(fields.size())) Report(why);
+    return read;
   }
   bool ReadContact(contact::Contact& contact, QString& why) const override {
     if (entry_->ReadContact(contact, why)) return Valued();

@@ -10,7 +10,7 @@ namespace lumivex {
 namespace {
 
 // The properties the record reads, in VCardField's order; the store layer keeps their names.
-constexpr ContactSlot kFieldSlots[] = {
+constexpr int kFieldSlots[] = {
     kLastName,
     kFirstName,
     kMiddleName,
@@ -45,7 +45,8 @@ static_assert(std::size(kFieldSlots) == static_cast<size_t>(VCardField::kCount))
 }  // namespace
 
 void VCardFields::Read(const ContactEntry& entry) {
-  for (size_t i = 0; i < values_.size(); ++i) entry.ReadField(kFieldSlots[i], values_[i]);
+  QString why;  // a field that cannot be read keeps its value: the reason is not needed here
+  entry.ReadFields(kFieldSlots, values_.data(), why);
 }
 
 void WriteVCardRecord(AnsiTextFile& output, const ContactEntry& entry, VCardFields& fields) {

@@ -87,6 +87,20 @@ bool FileContactEntry::ReadField(int slot, QString& value) const {
   return false;
 }
 
+int FileContactEntry::ReadFields(std::span<const int> fields, QString* values, QString& why) const {
+  int read = 0;
+  bool failed = false;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (ReadField(fields[i], values[i])) {
+      ++read;
+    } else if (!failed) {
+      why = Failure();
+      failed = true;
+    }
+  }
+  return read;
+}
+
 FileContactEntry::~FileContactEntry() {
   if (graveyard_) graveyard_->Bury(std::move(item_));
 }

@@ -31,7 +31,7 @@ class FileContactEntry : public ContactEntry {
                    QString why = {});
 
   bool Read(std::string_view name, QString& value) const override;
-  bool ReadField(int slot, QString& value) const override;
+  int ReadFields(std::span<const int> fields, QString* values, QString& why) const override;
 
   QString Failure() const override { return lastFailure_.isEmpty() ? failure_ : lastFailure_; }
 
@@ -74,6 +74,8 @@ class FileContactEntry : public ContactEntry {
   // The readable field in `slot` as Read gives it: dates as short-date text, the web page from
   // either property that holds it, e-mail addresses in their SMTP form, the notes.
   bool ReadSlot(int slot, QString& value) const;
+  // Read for the name of readable slot `slot`.
+  bool ReadField(int slot, QString& value) const;
 
   bool Has(int slot) const { return index_[static_cast<size_t>(slot)] >= 0; }
 

@@ -34,8 +34,18 @@ std::shared_ptr<Folder> FindBelow(const std::shared_ptr<Folder>& folder, QString
 
 }  // namespace
 
-bool ContactEntry::ReadField(int slot, QString& value) const {
-  return Read(SlotName(slot), value);
+int ContactEntry::ReadFields(std::span<const int> fields, QString* values, QString& why) const {
+  int read = 0;
+  bool failed = false;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (Read(SlotName(fields[i]), values[i])) {
+      ++read;
+    } else if (!failed) {
+      why = Failure();
+      failed = true;
+    }
+  }
+  return read;
 }
 
 bool ContactEntry::ReadContact(contact::Contact& contact, QString& why) const {

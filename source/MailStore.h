@@ -23,6 +23,7 @@
 #include <QString>
 
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -60,9 +61,12 @@ class ContactEntry {
   // when the read fails (unreadable item, unknown name, damaged data) and leaves `value` as it was.
   virtual bool Read(std::string_view name, QString& value) const = 0;
 
-  // Read(SlotName(slot), value) for a readable slot (ContactProperties.h), for callers that read
-  // the same properties of every entry: the store's entries then need not look the name up.
-  virtual bool ReadField(int slot, QString& value) const;
+  // Reads the properties of readable slots (ContactProperties.h) into the values at the same
+  // places, each as Read(SlotName(slot), value) would: one that cannot be read keeps its value.
+  // Returns how many were read, with why the first that failed failed in `why`. For callers that
+  // read the same properties of every entry: the store's entries need not look the names up,
+  // and one call reads them all.
+  virtual int ReadFields(std::span<const int> fields, QString* values, QString& why) const;
 
   // Reads the whole entry into the full contact model (every field, the photo, a list's members).
   // Returns false, with `why` saying what could not be read, when the entry or any property it
