@@ -488,7 +488,12 @@ bool EntrySpool::Read(QByteArray& into, int64_t from, int64_t length) {
 }
 
 const char* EntrySpool::TakeApart(int64_t at, int64_t size) {
-  constexpr int64_t kRunWindow = 256 << 10;
+  // A run goes on where an entry starts at most kGap after the last one ended. Its window is
+  // read ahead from that entry, 16 KiB the first time and twice as much each next time up to
+  // 256 KiB: entries that only happen to lie close cost a small read, a long run few reads.
+  constexpr int64_t kGap = 4 << 10;
+  constexpr int64_t kFirstWindow = 16 << 10;
+  constexpr int64_t kLastWindow = 256 << 10;
   ++takes_;
   Run* oldest = &runs_[0];
   for (Run& run : runs_) {
@@ -497,9 +502,9 @@ const char* EntrySpool::TakeApart(int64_t at, int64_t size) {
       run.used = takes_;
       return run.window.constData() + (at - run.at);
     }
-    // Just after (or a little after) the last entry of the run: the run goes on, read ahead.
-    if (run.next >= 0 && at >= run.next && at - run.next < kRunWindow) {
-      Read(run.window, at, std::max(kRunWindow, size));
+    if (run.next >= 0 && at >= run.next && at - run.next <= kGap) {
+      run.ahead = run.ahead == 0 ? kFirstWindow : std::min(run.ahead * 2, kLastWindow);
+      Read(run.window, at, std::max(run.ahead, size));
       run.at = at;
       run.next = at + size;
       run.used = takes_;
@@ -510,6 +515,7 @@ const char* EntrySpool::TakeApart(int64_t at, int64_t size) {
   // Maybe the start of a run: remembered in the place of the one unused the longest.
   oldest->next = at + size;
   oldest->at = 0;
+  oldest->ahead = 0;
   oldest->window.resize(0);
   oldest->used = takes_;
   Read(single_, at, size);

@@ -59,6 +59,7 @@ class EntrySpool {
     int64_t next = -1;  // where the last entry taken of the run ends
     int64_t at = 0;     // where in the file the window starts
     QByteArray window;
+    int64_t ahead = 0;  // how much the last read ahead took; 0 before the first
     uint64_t used = 0;  // when last taken from, to let the longest unused go
   };
   static constexpr size_t kRuns = 4;
