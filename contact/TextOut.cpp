@@ -59,8 +59,6 @@ char* PutCodePoint(char* out, char32_t u) {
   return out;
 }
 
-// Writes `text` at `dst`, which has room for three bytes a code unit (the most one takes: an
-// escape takes two, a surrogate pair four for its two units); returns the end.
 #ifdef __SSE2__
 // How many of the eight code units at `p` are plain printable ASCII that `rule` copies as they
 // are: 8 when all are, else fewer (the caller then goes unit by unit).
@@ -87,6 +85,10 @@ int PlainRun(const char16_t* p, TextRule rule) {
 }
 #endif
 
+}  // namespace
+
+// Three bytes a code unit are the most one takes: an escape takes two, a surrogate pair four
+// for its two units.
 char* PutUtf8(char* dst, QStringView text, TextRule rule) {
   const char16_t* p = text.utf16();
   const qsizetype size = text.size();
@@ -142,22 +144,12 @@ char* PutUtf8(char* dst, QStringView text, TextRule rule) {
   return dst;
 }
 
-}  // namespace
-
 void AppendUtf8(QByteArray& out, QStringView text, TextRule rule) {
   if (text.isEmpty()) return;
   const qsizetype start = out.size();
   out.resize(start + 3 * text.size());  // what is not used is given back below
   char* const begin = out.data();
   out.truncate(PutUtf8(begin + start, text, rule) - begin);
-}
-
-void AppendUtf8(std::string& out, QStringView text, TextRule rule) {
-  if (text.isEmpty()) return;
-  const size_t start = out.size();
-  out.resize(start + 3 * static_cast<size_t>(text.size()));
-  char* const begin = out.data();
-  out.resize(static_cast<size_t>(PutUtf8(begin + start, text, rule) - begin));
 }
 
 }  // namespace lumivex::contact

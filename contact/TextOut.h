@@ -5,8 +5,6 @@
 #include <QByteArray>
 #include <QStringView>
 
-#include <string>
-
 namespace lumivex::contact {
 
 enum class TextRule {
@@ -25,6 +23,9 @@ enum class TextRule {
 // Appends `text` to `out` as UTF-8 under `rule`. Control characters other than tab and line
 // breaks are left out (no format here can hold them); an unpaired surrogate becomes U+FFFD.
 void AppendUtf8(QByteArray& out, QStringView text, TextRule rule);
-void AppendUtf8(std::string& out, QStringView text, TextRule rule);
+
+// The same written at `dst`, which has room for three bytes a code unit of `text`; returns the
+// end of what was written.
+char* PutUtf8(char* dst, QStringView text, TextRule rule);
 
 }  // namespace lumivex::contact

@@ -5,7 +5,10 @@
 #include <QUrl>
 #include <QUuid>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -16,10 +19,56 @@ namespace {
 // The longest line, in octets without its CR LF; a continuation line's leading space counts.
 constexpr qsizetype kLineOctets = 75;
 
+// The bytes of the card being put together, kept for every card of the thread. Text is
+// converted straight into room made at its end without filling that room first (as
+// std::string::resize would), and the small steps (a separator, a name) stay a store or a copy.
+class CardBytes {
+ public:
+  CardBytes() : data_(new char[kFirstRoom]), capacity_(kFirstRoom) {}
+  size_t size() const { return size_; }
+  const char* data() const { return data_.get(); }
+  void clear() { size_ = 0; }
+  void resize(size_t size) { size_ = size; }  // only ever shorter
+  void push_back(char c) {
+    *Room(1) = c;
+    ++size_;
+  }
+  void append(const char* bytes, size_t n) {
+    std::memcpy(Room(n), bytes, n);
+    size_ += n;
+  }
+  void append(const char* text) { append(text, std::strlen(text)); }
+  // `text` as UTF-8 under `rule`.
+  void AppendText(QStringView text, TextRule rule) {
+    char* end = PutUtf8(Room(3 * static_cast<size_t>(text.size())), text, rule);
+    size_ = static_cast<size_t>(end - data_.get());
+  }
+
+ private:
+  // Room for `n` more bytes at the end.
+  char* Room(size_t n) {
+    if (size_ + n > capacity_) [[unlikely]]
+      Grow(size_ + n);
+    return data_.get() + size_;
+  }
+  [[gnu::noinline]] void Grow(size_t needed) {
+    const size_t capacity = std::max(needed, 2 * capacity_);
+    std::unique_ptr<char[]> grown(new char[capacity]);
+    std::memcpy(grown.get(), data_.get(), size_);
+    data_ = std::move(grown);
+    capacity_ = capacity;
+  }
+
+  static constexpr size_t kFirstRoom = 4096;  // more than most cards take
+  std::unique_ptr<char[]> data_;
+  size_t size_ = 0;
+  size_t capacity_;
+};
+
 // Appends `line` to `out` folded into lines of at most 75 octets, each continuation line
 // starting with a space, and ends it. A fold never falls inside a UTF-8 sequence or a
 // backslash escape, so that readers which unfold carelessly still see whole characters.
-void AppendFolded(std::string& out, std::string_view line) {
+void AppendFolded(CardBytes& out, std::string_view line) {
   const char* p = line.data();
   const qsizetype size = static_cast<qsizetype>(line.size());
   qsizetype pos = 0;
@@ -40,7 +89,7 @@ void AppendFolded(std::string& out, std::string_view line) {
 }
 
 // `value` in decimal, zero-padded to `width` digits, as printf's "%0*d" writes it.
-void PutNumber(std::string& out, int value, int width) {
+void PutNumber(CardBytes& out, int value, int width) {
   if (value < 0 || value > 9999) {
     char text[24];
     const int n = std::snprintf(text, sizeof text, "%0*d", width, value);
@@ -58,7 +107,7 @@ void PutNumber(std::string& out, int value, int width) {
 }
 
 // A date: basic format (YYYYMMDD) for 4.0, extended (YYYY-MM-DD) for 3.0.
-void PutDate(std::string& out, const Date& d, VCardVersion version) {
+void PutDate(CardBytes& out, const Date& d, VCardVersion version) {
   const bool extended = version != VCardVersion::k40;
   PutNumber(out, d.year, 4);
   if (extended) out.push_back('-');
@@ -85,7 +134,7 @@ Date CivilDay(int64_t days) {
 // A time in UTC, basic format for 4.0 and extended for 3.0; nothing when it is not valid. Days
 // and time of day are counted from the milliseconds since 1970 for the years 1 to 9999; a time
 // outside them goes through QDateTime's own calendar.
-void PutStamp(std::string& out, const QDateTime& t, VCardVersion version) {
+void PutStamp(CardBytes& out, const QDateTime& t, VCardVersion version) {
   if (!t.isValid()) return;
   constexpr int64_t kDayMs = 86400000;
   constexpr int64_t kFirstDay = -719162;  // 0001-01-01
@@ -117,7 +166,7 @@ void PutStamp(std::string& out, const QDateTime& t, VCardVersion version) {
 // it where it is longer than a line may be.
 class Line {
  public:
-  Line(std::string& card, std::string& scratch, VCardVersion version)
+  Line(CardBytes& card, std::string& scratch, VCardVersion version)
       : line_(card),
         scratch_(scratch),
         version_(version),
@@ -150,17 +199,17 @@ class Line {
   }
   // A text value, escaped as the version wants.
   Line& Text(QStringView text) {
-    AppendUtf8(line_, text, textRule_);
+    line_.AppendText(text, textRule_);
     return *this;
   }
   // One component of a structured value (N, ADR, ORG), with \ , ; and line breaks escaped.
   Line& Part(QStringView text) {
-    AppendUtf8(line_, text, TextRule::kVCard);
+    line_.AppendText(text, TextRule::kVCard);
     return *this;
   }
   // A URI or other value that takes no escapes: as it stands, less what no line may hold.
   Line& Uri(QStringView text) {
-    AppendUtf8(line_, text, TextRule::kSingleLine);
+    line_.AppendText(text, TextRule::kSingleLine);
     return *this;
   }
   Line& DateValue(const Date& d) {
@@ -176,13 +225,13 @@ class Line {
       line_.append("\r\n", 2);
       return;
     }
-    scratch_.assign(line_, start_, std::string::npos);
+    scratch_.assign(line_.data() + start_, line_.size() - start_);
     line_.resize(start_);
     AppendFolded(line_, scratch_);
   }
 
  private:
-  std::string& line_;     // the card: the line being built is its end, from start_
+  CardBytes& line_;       // the card: the line being built is its end, from start_
   std::string& scratch_;  // a long line while it is folded
   size_t start_ = 0;
   VCardVersion version_;
@@ -594,7 +643,7 @@ void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
   const bool v4 = version == VCardVersion::k40;
   // The card is put together in buffers kept for every card of the thread, so that their room
   // is not made anew, and then appended to `out` in one piece.
-  thread_local std::string card;
+  thread_local CardBytes card;
   thread_local std::string scratch;
   card.clear();
   Line line(card, scratch, version);
