@@ -77,6 +77,19 @@ class Writer {
         if (i + 8 == n) break;
       }
       i = n;
+    } else if (n >= 4) {
+      // Four and four, the two overlapping where n is below eight.
+      for (const qsizetype from : {qsizetype(0), n - 4}) {
+        const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(units + from));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, mask), _mm_setzero_si128())) !=
+            0xFFFF) {
+          high = 0x100;
+          break;
+        }
+        const int packed = _mm_cvtsi128_si32(_mm_packus_epi16(v, v));
+        std::memcpy(to + from, &packed, 4);
+      }
+      i = n;
     }
 #endif
     for (; i < n && high < 0x100; ++i) {
@@ -217,6 +230,16 @@ class Reader {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
                          _mm_unpacklo_epi8(v, _mm_setzero_si128()));
         if (i + 8 == n) break;
+      }
+      return;
+    }
+    if (n >= 4) {
+      // Four and four, the two overlapping where n is below eight.
+      for (const qsizetype at : {qsizetype(0), n - 4}) {
+        int four;
+        std::memcpy(&four, from + at, 4);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(to + at),
+                         _mm_unpacklo_epi8(_mm_cvtsi32_si128(four), _mm_setzero_si128()));
       }
       return;
     }
