@@ -116,6 +116,8 @@ TEST(VCardLines, UidIsAUuid) {
       {"00000000-0000-0000-0000-000000000000", "8206ae6f-068b-5b9c-ac19-4fa95d3bf0a1"},
       {"-1234567a1234-1234-1234-1234567890ab", "bf74b6a0-e103-5558-8215-b6237e25c0ea"},
       {"8a2b0a36-1f6c-4c1e-9a55-2f1d3c4b5a6g", "b7b4140c-bc6b-562d-9c17-5f822ba587be"},
+      {"8a2b0a36-1f6c-4c1e-9a55-2f1d3c4b5A69", "8a2b0a36-1f6c-4c1e-9a55-2f1d3c4b5a69"},
+      {"8a2b0a36-1f6c-4c1e-9a55-2f1d3c4b5a-9", "c35cecc2-dc62-54df-a7d2-6b7b39401847"},
   };
   for (const auto& [uid, expected] : cases) {
     Contact c;
