@@ -3,10 +3,11 @@
 // same contacts' vCard 3.0 files from a vdir into another fresh book of the same server, in one
 // run; then the re-send of the unchanged store, which should take under a tenth of the first.
 //
-//   send_bench [--contacts N] [--rounds R]
+//   send_bench [--contacts N] [--rounds R] [--first-round K]
 //
 // With several rounds the two take turns at going first, each round into fresh books, and their
-// totals are compared.
+// totals are compared. Round K goes on from where an earlier run of K rounds stopped (odd rounds
+// start with vdirsyncer), so a long alternation can be taken in separate runs.
 //
 // Needs radicale and vdirsyncer (Debian packages). The server runs with a user and password
 // (htpasswd, plain), as both clients log in.
@@ -189,6 +190,10 @@ int main(int argc, char** argv) {
   const qsizetype ra = args.indexOf(QStringLiteral("--rounds"));
   if (ra > 0 && ra + 1 < args.size()) rounds = args[ra + 1].toInt();
   if (rounds <= 0) return Fail("--rounds needs a positive number");
+  int firstRound = 0;
+  const qsizetype fa = args.indexOf(QStringLiteral("--first-round"));
+  if (fa > 0 && fa + 1 < args.size()) firstRound = args[fa + 1].toInt();
+  if (firstRound < 0) return Fail("--first-round needs a number from 0");
   const QString bin = app.applicationDirPath();
   QTemporaryDir work;
   const QString dir = work.path();
@@ -217,7 +222,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   Figures figures;
-  for (int round = 0; round < rounds; ++round)
+  for (int round = firstRound; round < firstRound + rounds; ++round)
     if (const char* failed = RunRound(round, bin, dir, url, store, session, figures))
       return Fail(failed);
   radicale.terminate();
