@@ -47,13 +47,14 @@ void CutTo(std::vector<T>& list, size_t used) {
   }
 }
 
-// Empties `c` for the next entry but keeps the room of its texts and lists: an export reads
-// every entry into one contact, and each field takes about as much room from one entry to the
-// next, so that reading an entry allocates hardly anything.
+// Empties what of `c` the fill does not write for every entry, keeping the room of its texts
+// and lists: an export reads every entry into one contact, and each field takes about as much
+// room from one entry to the next, so that reading an entry allocates hardly anything. Every
+// text but the picture's type is written by the fill (read, or emptied where the entry has
+// none); they are emptied here only when the entry cannot be read (EmptyTexts).
 void Empty(contact::Contact& c) {
   c.isGroup = false;
-  for (QString* text : contact::TextFields(c))
-    if (!text->isEmpty()) text->resize(0);
+  if (!c.photo.mimeType.isEmpty()) c.photo.mimeType.resize(0);
   // Emails, phones and addresses are read into the elements already there (NextElement), and
   // the list cut to what was read.
   c.birthday = {};
@@ -65,6 +66,11 @@ void Empty(contact::Contact& c) {
   if (!c.photo.data.isEmpty()) c.photo.data.resize(0);
   c.lastModified = QDateTime();
   c.members.clear();
+}
+
+void EmptyTexts(contact::Contact& c) {
+  for (QString* text : contact::TextFields(c))
+    if (!text->isEmpty()) text->resize(0);
 }
 
 // Why a field cannot be read, `what` naming it.
@@ -108,7 +114,8 @@ bool FileContactEntry::ReadContact(contact::Contact& contact, QString& why) cons
     if (filled || state_->file->Changed(true))
       why = QString::fromLatin1(storefile::kFileChangedText);
   }
-  // Nothing of an earlier entry stays in the lists either.
+  // Nothing of the entry, or of an earlier one, stays.
+  EmptyTexts(contact);
   contact.emails.clear();
   contact.phones.clear();
   contact.addresses.clear();

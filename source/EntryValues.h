@@ -10,6 +10,7 @@
 #include <QDate>
 #include <QString>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace lumivex::backend {
@@ -52,9 +53,12 @@ bool ParseWrapped(const QByteArray& id, int& kind, int& address, uint32_t& node)
 uint32_t EntryIdNode(const storefile::StoreItem& item, uint32_t tag);
 
 // Line breaks of stored text ("\r\n", or a lone "\r") as "\n", in place: most text has none,
-// or "\n" alone, and keeps its buffer untouched.
+// or "\n" alone, and keeps its buffer untouched. Looked for here rather than through
+// QString::contains: most fields are a few characters, fewer than the call takes.
 inline void LinesInPlace(QString& text) {
-  if (!text.contains(u'\r')) return;
+  const char16_t* begin = reinterpret_cast<const char16_t*>(text.constData());
+  const char16_t* end = begin + text.size();
+  if (std::find(begin, end, u'\r') == end) return;
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   text.replace(u'\r', u'\n');
 }
