@@ -146,18 +146,14 @@ int FileContactEntry::CodePage() const {
   return codePage_;
 }
 
-bool FileContactEntry::ReadText(int slot, QString& value) const {
-  const int index = index_[static_cast<size_t>(slot)];
-  if (index < 0) {
-    if (!value.isEmpty()) value.resize(0);  // keeps its room for the next entry's value
-    return true;
-  }
-  const uint32_t type = types_[static_cast<size_t>(slot)];
+bool FileContactEntry::ReadStoredText(int index, uint32_t type, QString& value) const {
   switch (type) {
     case storefile::kTypeUnicode:
     case storefile::kTypeString8: {
       QByteArrayView bytes;  // where the item keeps them, else a copy
-      if (!item_->View(index, bytes)) {
+      if (views_ != nullptr) {
+        bytes = views_[index];
+      } else if (!item_->View(index, bytes)) {
         if (!item_->Data(index, buffer_)) return false;
         bytes = buffer_;
       }

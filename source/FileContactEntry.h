@@ -85,7 +85,22 @@ class FileContactEntry : public ContactEntry {
   // Strings as stored, multi-valued strings joined with ", ", numbers as decimal text. Absent:
   // empty text. A value of another type fails the read, or under leniency_ reads as empty and
   // is noted in skipped_.
-  bool ReadText(int slot, QString& value) const;
+  // Inline for what most of the ~70 fields of a whole contact are, absent or UTF-16 text: the
+  // call itself would cost more than either.
+  bool ReadText(int slot, QString& value) const {
+    const int index = index_[static_cast<size_t>(slot)];
+    if (index < 0) {
+      if (!value.isEmpty()) value.resize(0);  // keeps its room for the next entry's value
+      return true;
+    }
+    if (views_ != nullptr && types_[static_cast<size_t>(slot)] == storefile::kTypeUnicode) {
+      storefile::DecodeUtf16(views_[index], value);  // into the room `value` already has
+      return true;
+    }
+    return ReadStoredText(index, types_[static_cast<size_t>(slot)], value);
+  }
+  // ReadText of the property at `index`, of type `type`.
+  bool ReadStoredText(int index, uint32_t type, QString& value) const;
   // An integer or floating-point value as decimal text. False when its bytes cannot be read.
   bool ReadNumber(int index, uint32_t type, QString& value) const;
   // Names the field just read in leftOut_ when its value was of a type it cannot take.
@@ -155,8 +170,11 @@ class FileContactEntry : public ContactEntry {
   std::array<uint32_t, kSlotCount> types_{};
   mutable int codePage_ = 0;
   mutable QByteArray buffer_;  // reused by every string read of the entry
-  QString failure_;            // why the entry cannot be opened or its properties read
-  QString namedFailure_;       // why its named properties cannot be resolved
+  // While ReadContact reads, the value bytes of every property of the item, by its index (null
+  // when the reader keeps none): taken in one call rather than one per field read.
+  mutable const QByteArrayView* views_ = nullptr;
+  QString failure_;       // why the entry cannot be opened or its properties read
+  QString namedFailure_;  // why its named properties cannot be resolved
   mutable QString lastFailure_;
   // While ReadContact reads (leniency_), a value of a type its field cannot take is left out:
   // its type is kept in skipped_ until the field is named in leftOut_.

@@ -12,8 +12,8 @@ namespace lumivex::storefile::detail {
 
 namespace {
 
-using pst::PstError;
 using pst::NodeRef;
+using pst::PstError;
 using pst::PstReader;
 
 QString Cause(const std::exception& error) {
@@ -137,6 +137,15 @@ class ReaderItem : public ItemImpl {
     const pst::PropertyRecord* p = At(index);
     if (p == nullptr) return false;
     out = QByteArrayView(p->value.data(), static_cast<qsizetype>(p->value.size()));
+    return true;
+  }
+
+  bool Views(std::span<QByteArrayView> out) const override {
+    if (!readable_ || out.size() != properties_.records.size()) return false;
+    for (size_t i = 0; i < out.size(); ++i) {
+      const std::span<const uint8_t> value = properties_.records[i].value;
+      out[i] = QByteArrayView(value.data(), static_cast<qsizetype>(value.size()));
+    }
     return true;
   }
 

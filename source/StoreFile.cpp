@@ -214,6 +214,10 @@ bool StoreItem::View(int index, QByteArrayView& out) const {
   return impl_->View(index, out);
 }
 
+bool StoreItem::Views(std::span<QByteArrayView> out) const {
+  return static_cast<int>(out.size()) == impl_->PropertyCount() && impl_->Views(out);
+}
+
 bool StoreItem::Int32(int index, int32_t& value) const {
   return impl_->Int32(index, value);
 }

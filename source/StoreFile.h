@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -150,6 +151,9 @@ class StoreItem {
   // The same bytes without a copy where the reader keeps them: valid while the item lives.
   // False when it keeps none; Data then gives them.
   bool View(int index, QByteArrayView& out) const;
+  // View for every property at once: out[i] for the property at index i, `out` holding
+  // PropertyCount() views. False when the reader keeps none (or `out` has another size).
+  bool Views(std::span<QByteArrayView> out) const;
   bool Int32(int index, int32_t& value) const;
   bool FileTime(int index, uint64_t& value) const;
   // Why PropertyCount() is -1; empty when the reader gives no cause.

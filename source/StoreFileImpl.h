@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 
 namespace lumivex::storefile::detail {
 
@@ -38,6 +39,12 @@ class ItemImpl {
   // keeps none (Data then copies them).
   virtual bool View(int index, QByteArrayView& out) const {
     (void)index;
+    (void)out;
+    return false;
+  }
+  // Every property's value bytes at once, out[i] for the property at index i (out holds
+  // PropertyCount() views), valid while the item lives; false when the reader keeps none.
+  virtual bool Views(std::span<QByteArrayView> out) const {
     (void)out;
     return false;
   }
