@@ -84,8 +84,7 @@ bool Unreadable(QString& why, const char* what) {
 
 }  // namespace
 
-void FileContactEntry::Noted(const char* what) const {
-  if (skipped_ == 0) return;
+void FileContactEntry::NoteSkipped(const char* what) const {
   leftOut_ << QStringLiteral("its %1 (stored as a value of type 0x%2)")
                   .arg(QLatin1String(what))
                   .arg(skipped_, 4, 16, QLatin1Char('0'));

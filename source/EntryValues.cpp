@@ -147,6 +147,11 @@ bool ParseWrapped(const QByteArray& id, int& kind, int& address, uint32_t& node)
   return true;
 }
 
+void CarriageReturnsToNewlines(QString& text) {
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(u'\r', u'\n');
+}
+
 uint32_t EntryIdNode(const storefile::StoreItem& item, uint32_t tag) {
   const int index = item.Find(tag);
   QByteArray id;

@@ -52,15 +52,17 @@ bool ParseWrapped(const QByteArray& id, int& kind, int& address, uint32_t& node)
 // The node id at the end of a 24-byte entry id, 0 when `item` has none.
 uint32_t EntryIdNode(const storefile::StoreItem& item, uint32_t tag);
 
+// Every "\r\n", then every lone "\r", of `text` as "\n".
+void CarriageReturnsToNewlines(QString& text);
+
 // Line breaks of stored text ("\r\n", or a lone "\r") as "\n", in place: most text has none,
 // or "\n" alone, and keeps its buffer untouched. Looked for here rather than through
 // QString::contains: most fields are a few characters, fewer than the call takes.
+// The look inline, where it is called for each text of a contact; the rare replacing out of line.
 inline void LinesInPlace(QString& text) {
   const char16_t* begin = reinterpret_cast<const char16_t*>(text.constData());
   const char16_t* end = begin + text.size();
-  if (std::find(begin, end, u'\r') == end) return;
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  text.replace(u'\r', u'\n');
+  if (std::find(begin, end, u'\r') != end) CarriageReturnsToNewlines(text);
 }
 
 }  // namespace lumivex::backend

@@ -104,7 +104,10 @@ class FileContactEntry : public ContactEntry {
   // An integer or floating-point value as decimal text. False when its bytes cannot be read.
   bool ReadNumber(int index, uint32_t type, QString& value) const;
   // Names the field just read in leftOut_ when its value was of a type it cannot take.
-  void Noted(const char* what) const;
+  void Noted(const char* what) const {
+    if (skipped_ != 0) NoteSkipped(what);
+  }
+  void NoteSkipped(const char* what) const;
 
   // A date as the user's short date: the local-time copy where the entry has one.
   bool ReadDate(int localSlot, int utcSlot, QString& value) const;
