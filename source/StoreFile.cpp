@@ -300,7 +300,9 @@ void DecodeUtf16(QByteArrayView bytes, QString& text) {
     text.resize(0);  // empty (not null), its room kept for the next value read into it
     return;
   }
-  text.resize(units);
+  // Many fields hold the same value, or one as long, from one entry to the next (the message
+  // class, a country): Qt's resize is a call, and a length that stays needs none.
+  if (text.size() != units) text.resize(units);
   char16_t* out = reinterpret_cast<char16_t*>(text.data());
   if constexpr (std::endian::native == std::endian::little) {
     std::memcpy(out, data, static_cast<size_t>(units) * 2);  // stored as the machine holds it
