@@ -237,49 +237,25 @@ inline void PutSubstitute(uint64_t packed, qsizetype length, char* dst, const ch
   }
 }
 
+bool PutThroughTable(QStringView text, int codePage, const SingleByteTable* table, char*& dst,
+                     const char* end);
+
 // Appends `text` through the table to `out`; false, with `out` as it was, where iconv must see
-// the text whole (see SubstituteByItself).
+// the text whole (see SubstituteByItself). Room for a byte per unit, which most text takes
+// exactly; where a substitute of more bytes did not fit, once more with room for the longest.
 bool AppendThroughTable(QByteArray& out, QStringView text, int codePage,
                         const SingleByteTable* table) {
   const qsizetype start = out.size();
-  const qsizetype size = text.size();
-  // Room for a byte per unit, which most text takes exactly; a substitute of more bytes makes
-  // more room when it does not fit.
-  out.resize(start + size);
-  char* dst = out.data() + start;
-  char* end = out.data() + out.size();
-  const char16_t* src = text.utf16();
-  qsizetype i = 0;
-  // Runs of ASCII, most of any text, eight code units at a time.
-  while (i + 8 <= size && AsciiRun(src + i, dst)) {
-    dst += 8;
-    i += 8;
-  }
-  for (; i < size; ++i) {
-    const char16_t unit = src[i];
-    if (unit < 0x80) {
-      *dst++ = static_cast<char>(unit);
-    } else if (table != nullptr && table->code[unit] != 0) {
-      *dst++ = static_cast<char>(table->code[unit]);
-    } else if (const uint64_t packed = SubstituteByItself(src, i, size, codePage, table)) {
-      const qsizetype length = static_cast<qsizetype>(packed & 0xFF) - 1;
-      // This unit's bytes and a byte for each unit after it.
-      const qsizetype need = length + (size - i - 1);
-      if (end - dst < need) {
-        const qsizetype at = dst - out.data();
-        out.resize(at + 2 * need + 8);
-        dst = out.data() + at;
-        end = out.data() + out.size();
-      }
-      PutSubstitute(packed, length, dst, end);
-      dst += length;
-    } else {
-      out.truncate(start);
-      return false;
+  for (const qsizetype room : {text.size(), 8 * text.size() + 8}) {
+    out.resize(start + room);
+    char* dst = out.data() + start;
+    if (PutThroughTable(text, codePage, table, dst, out.data() + out.size())) {
+      out.truncate(dst - out.data());
+      return true;
     }
   }
-  if (dst != end) out.truncate(dst - out.data());
-  return true;
+  out.truncate(start);
+  return false;
 }
 
 }  // namespace
@@ -317,9 +293,15 @@ bool AppendAnsiByItself(QByteArray& out, QStringView text, int codePage) {
 }
 
 bool PutAnsiByItself(QStringView text, int codePage, char*& dst, const char* end) {
+  return PutThroughTable(text, codePage, TableFor(codePage), dst, end);
+}
+
+namespace {
+
+bool PutThroughTable(QStringView text, int codePage, const SingleByteTable* table, char*& dst,
+                     const char* end) {
   const qsizetype size = text.size();
   if (end - dst < size) return false;
-  const SingleByteTable* table = TableFor(codePage);
   const char16_t* src = text.utf16();
   char* out = dst;
   qsizetype i = 0;
@@ -355,6 +337,8 @@ bool PutAnsiByItself(QStringView text, int codePage, char*& dst, const char* end
   dst = out;
   return true;
 }
+
+}  // namespace
 
 void AppendAnsi(QByteArray& out, QStringView text, int codePage) {
   // Every Windows code page holds ASCII as it is, and a single-byte one each of its letters:
