@@ -2,14 +2,10 @@
 
 #include "source/MailStore.h"
 
-#include <QDir>
 #include <QTimeZone>
 
 #include <array>
-#include <cerrno>
 #include <cstring>
-
-#include <unistd.h>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -405,10 +401,6 @@ void Fields(V& v, Contact& c) {
 
 constexpr qsizetype kBlock = 1 << 20;
 
-QString SystemError(int error) {
-  return QString::fromLocal8Bit(std::strerror(error));
-}
-
 }  // namespace
 
 void Encode(const Contact& contact, QByteArray& out) {
@@ -423,21 +415,17 @@ bool Decode(const char* data, qsizetype size, Contact& out, SpareElements* spare
 }
 
 EntrySpool::EntrySpool(int64_t memoryCap)
-    : file_(QDir::tempPath() + QStringLiteral("/lumivex-merge-XXXXXX")), memory_cap_(memoryCap) {}
+    : file_(QStringLiteral("lumivex-merge")), memory_cap_(memoryCap) {}
 
 void EntrySpool::Open() {
-  if (!file_.open())
-    throw StoreError(QStringLiteral("Cannot create a temporary file in %1 to merge in: %2. Set "
-                                    "TMPDIR to a folder you may write in")
-                         .arg(QDir::tempPath(), file_.errorString())
-                         .toStdString());
+  file_.Open();
   buffer_.reserve(kBlock * 2);
 }
 
 void EntrySpool::Add(const Contact& contact) {
   // In memory while there is room: a chunk is filled, and the next begun, up to the cap. Then
   // in the file, each entry encoded straight into the buffer that is written out.
-  if (!file_.isOpen()) {
+  if (!file_.IsOpen()) {
     encoded_.resize(0);  // keeps its room
     Encode(contact, encoded_);
     const auto size = encoded_.size();
@@ -448,66 +436,39 @@ void EntrySpool::Add(const Contact& contact) {
         chunks_.emplace_back();
         chunks_.back().reserve(kChunk);
       }
-      sizes_.push_back(static_cast<uint32_t>(size));
       offsets_.push_back(int64_t(chunks_.size() - 1) * kChunk + chunks_.back().size());
       chunks_.back().append(encoded_);
       return;
     }
     Open();
-    offsets_.push_back(kFileBase + written_ + buffer_.size());
-    sizes_.push_back(static_cast<uint32_t>(size));
+    offsets_.push_back(kFileBase + file_.Size() + buffer_.size());
     buffer_.append(encoded_);
     return;
   }
-  const qsizetype at = buffer_.size();
-  offsets_.push_back(kFileBase + written_ + at);
+  offsets_.push_back(kFileBase + file_.Size() + buffer_.size());
   Encode(contact, buffer_);
-  sizes_.push_back(static_cast<uint32_t>(buffer_.size() - at));
   if (buffer_.size() >= kBlock) Flush();
 }
 
-// The file is written and read through its descriptor, at explicit offsets: the file object's
-// own buffer would copy every entry read once more, and a seek before each read is a system call
-// of its own.
 void EntrySpool::Flush() {
-  const char* data = buffer_.constData();
-  int64_t left = buffer_.size();
-  while (left > 0) {
-    const ssize_t n = ::pwrite(file_.handle(), data, size_t(left), written_);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      throw StoreError(QStringLiteral("Cannot write the temporary file %1 to merge in: %2. Free "
-                                      "some disk space there or set TMPDIR to another folder")
-                           .arg(file_.fileName(), SystemError(n < 0 ? errno : ENOSPC))
-                           .toStdString());
-    data += n;
-    left -= n;
-    written_ += n;
-  }
+  file_.Append(buffer_.constData(), buffer_.size());
   buffer_.resize(0);  // keeps its room
 }
 
 void EntrySpool::Finish() {
   encoded_ = {};
-  if (!file_.isOpen()) return;
+  if (!file_.IsOpen()) return;
   Flush();
   buffer_at_ = 0;
 }
 
-bool EntrySpool::Read(QByteArray& into, int64_t from, int64_t length) {
-  into.resize(length);
-  int64_t got = 0;
-  while (got < length) {
-    const ssize_t n = ::pread(file_.handle(), into.data() + got, size_t(length - got), from + got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error_ = n < 0 ? errno : 0;
-      break;
-    }
-    got += n;
-  }
-  into.resize(got);
-  return got > 0;
+int64_t EntrySpool::SizeOf(uint32_t index) const {
+  // Entries follow one another in a chunk and in the file; the last of a chunk ends with it.
+  const int64_t at = offsets_[index];
+  const int64_t next = index + 1 < offsets_.size() ? offsets_[index + 1] : -1;
+  if (at >= kFileBase) return (next >= 0 ? next : kFileBase + file_.Size()) - at;
+  if (next >= 0 && next < kFileBase && next / kChunk == at / kChunk) return next - at;
+  return chunks_[size_t(at / kChunk)].size() - at % kChunk;
 }
 
 const char* EntrySpool::TakeApart(int64_t at, int64_t size) {
@@ -527,7 +488,7 @@ const char* EntrySpool::TakeApart(int64_t at, int64_t size) {
     }
     if (run.next >= 0 && at >= run.next && at - run.next <= kGap) {
       run.ahead = run.ahead == 0 ? kFirstWindow : std::min(run.ahead * 2, kLastWindow);
-      Read(run.window, at, std::max(run.ahead, size));
+      file_.Read(run.window, at, std::max(run.ahead, size));
       run.at = at;
       run.next = at + size;
       run.used = takes_;
@@ -541,12 +502,12 @@ const char* EntrySpool::TakeApart(int64_t at, int64_t size) {
   oldest->ahead = 0;
   oldest->window.resize(0);
   oldest->used = takes_;
-  Read(single_, at, size);
+  file_.Read(single_, at, size);
   return single_.size() == size ? single_.constData() : nullptr;
 }
 
 void EntrySpool::Take(uint32_t index, Contact& out, bool inOrder) {
-  const int64_t size = sizes_[index];
+  const int64_t size = SizeOf(index);
   if (offsets_[index] < kFileBase) {
     const int64_t at = offsets_[index];
     const QByteArray& chunk = chunks_[size_t(at / kChunk)];
@@ -560,18 +521,13 @@ void EntrySpool::Take(uint32_t index, Contact& out, bool inOrder) {
   if (at >= buffer_at_ && at + size <= window_end) {
     data = buffer_.constData() + (at - buffer_at_);
   } else if (inOrder) {
-    Read(buffer_, at, std::max<int64_t>(kBlock, size));
+    file_.Read(buffer_, at, std::max<int64_t>(kBlock, size));
     buffer_at_ = at;
     if (buffer_.size() >= size) data = buffer_.constData();
   } else {
     data = TakeApart(at, size);
   }
-  if (!data || !Decode(data, size, out, &spares_))
-    throw StoreError(QStringLiteral("Cannot read back the temporary file %1 the merge uses: %2")
-                         .arg(file_.fileName(), error_
-                                                    ? SystemError(error_)
-                                                    : QStringLiteral("it is shorter than written"))
-                         .toStdString());
+  if (!data || !Decode(data, size, out, &spares_)) file_.ReadFailed();
 }
 
 }  // namespace lumivex::merge

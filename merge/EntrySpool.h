@@ -4,9 +4,9 @@
 #pragma once
 
 #include "contact/Contact.h"
+#include "merge/ScratchFile.h"
 
 #include <QByteArray>
-#include <QTemporaryFile>
 
 #include <cstdint>
 #include <vector>
@@ -30,6 +30,8 @@ class EntrySpool {
 
   // `memoryCap`: the bytes of entries kept in memory before the file is used.
   explicit EntrySpool(int64_t memoryCap = kMemoryCap);
+  // Room for the positions of `entries` entries, taken ahead rather than grown by copying.
+  void Reserve(size_t entries) { offsets_.reserve(entries); }
   // Keeps `contact` as the next entry (numbered from 0). Throws StoreError when the disk is full.
   void Add(const contact::Contact& contact);
   // Ends the adding; Take may be called from now on.
@@ -44,11 +46,11 @@ class EntrySpool {
 
  private:
   void Flush();
-  // `length` bytes of the file from `from` into `into`, fewer where it ends or cannot be read.
-  bool Read(QByteArray& into, int64_t from, int64_t length);
   void Open();
+  // The bytes of entry `index`: up to the next entry, or the end of its chunk or of the file.
+  int64_t SizeOf(uint32_t index) const;
   std::vector<QByteArray> chunks_;  // entries in memory; none crosses from one chunk to the next
-  QTemporaryFile file_;             // opened when memory is full
+  ScratchFile file_;                // opened when memory is full
   QByteArray encoded_;              // the entry being added
   QByteArray buffer_;               // entries not yet written, or a window of the file being read
   int64_t buffer_at_ = 0;           // where in the file the read window starts
@@ -68,15 +70,12 @@ class EntrySpool {
   // The entry at `at` of `size` bytes, taken out of order: from a run's window, or read ahead
   // for a run it continues, else read on its own. Null when the file cannot be read.
   const char* TakeApart(int64_t at, int64_t size);
-  int error_ = 0;  // errno of the last failed read
   // Where each entry starts: below kFileBase in chunks_ (chunk = offset / kChunk), else in the
   // file at offset - kFileBase.
   static constexpr int64_t kFileBase = int64_t(1) << 62;
   int64_t memory_cap_;
   SpareElements spares_;
   std::vector<int64_t> offsets_;
-  std::vector<uint32_t> sizes_;
-  int64_t written_ = 0;  // bytes in the file
 };
 
 // The bytes of `contact` and back; for the spool.
