@@ -37,9 +37,19 @@ struct SourceOptions {
 // cannot be opened, a folder that is not there, a store without a contacts folder).
 std::vector<StoreFolders> FindSources(const SourceOptions& options);
 
+// Where a merge stops keeping things in memory; the same contacts come out whatever they are.
+struct MergeLimits {
+  // Match keys held in memory (12 bytes each, 6 MiB); more go to a temporary file.
+  size_t keysInMemory = size_t(1) << 19;
+  // Entries past which none are kept in memory until they are merged: the memory is better
+  // left to the per-entry tables, and the first 16 MiB of so many would save little time.
+  int manyEntries = 1 << 18;
+};
+
 // The contacts of the folders, merged when `merge`. Throws StoreError when a folder's entries
 // cannot be listed.
-std::unique_ptr<contact::ContactStream> OpenContacts(std::vector<StoreFolders> sources, bool merge);
+std::unique_ptr<contact::ContactStream> OpenContacts(std::vector<StoreFolders> sources, bool merge,
+                                                     const MergeLimits& limits = {});
 
 // FindSources then OpenContacts. Throws StoreError.
 std::unique_ptr<contact::ContactStream> OpenContacts(const SourceOptions& options);

@@ -1,0 +1,89 @@
+// The match keys of a merge, gathered while the entries are read and given back one rule at a
+// time in order of hash, then entry, so that the entries sharing a key follow one another. Up to
+// a budget of keys is held in memory; past it the rule holding the most is sorted and written to
+// a temporary file as a run, and a rule's runs are merged as they are read back. Memory stays
+// bounded however many entries the stores hold; stores of a few hundred thousand entries do not
+// need the file.
+#pragma once
+
+#include "merge/MergeRules.h"
+#include "merge/ScratchFile.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace lumivex::merge {
+
+// A match key of one entry; the hash in two halves keeps it at 12 bytes.
+struct Keyed {
+  uint32_t high;
+  uint32_t low;
+  uint32_t entry;
+  uint64_t Hash() const { return uint64_t(high) << 32 | low; }
+};
+
+class SortedKeys {
+ public:
+  // A key's entry field holds its rule above the entry's number: the keys held are one array,
+  // sorted by rule first when they are written or used. Entries are numbered below kEntries.
+  static constexpr int kEntryBits = 29;
+  static constexpr uint32_t kEntries = uint32_t(1) << kEntryBits;
+
+  // `budget`: the keys held in memory at most.
+  explicit SortedKeys(size_t budget);
+  // Keeps a key. Throws StoreError when a run cannot be written.
+  void Add(MatchRule rule, uint64_t hash, uint32_t entry) {
+    held_.push_back({uint32_t(hash >> 32), uint32_t(hash), uint32_t(rule) << kEntryBits | entry});
+    if (held_.size() == budget_) Spill();
+  }
+  // Gives back the keys of `rule` from now on; those of the rule before are let go.
+  void Start(MatchRule rule);
+  // Lets every key go, once the last rule's are used.
+  void Release();
+  // The next key of the rule started, in order; false after its last. Throws StoreError when a
+  // run cannot be read back.
+  bool Next(Keyed& out) {
+    if (!runs_.empty()) return NextMerged(out);
+    if (next_ == end_) return false;
+    out = *next_++;
+    out.entry &= kEntries - 1;
+    return true;
+  }
+
+ private:
+  static constexpr size_t kRules = size_t(MatchRule::kList) + 1;
+  // Keys of a run being read back: those at hand (a window read from the file, or the keys still
+  // held), and where the rest lie in the file.
+  struct Run {
+    std::vector<Keyed> window;
+    const Keyed* next = nullptr;
+    const Keyed* end = nullptr;
+    int64_t at = 0;     // in the file, of the keys after the window
+    uint64_t left = 0;  // keys after the window
+  };
+  // Puts the keys held in order of rule; `start[r]` is where rule r's begin.
+  void ByRule(std::array<size_t, kRules + 1>& start);
+  void Spill();
+  bool NextMerged(Keyed& out);
+  bool Advance(Run& run);
+  // Run a's next key comes after run b's: the heap's order.
+  bool Later(uint32_t a, uint32_t b) const;
+
+  size_t budget_;
+  std::vector<Keyed> held_;
+  // The runs of each rule written so far: where in the file, and how many keys.
+  std::array<std::vector<std::pair<int64_t, uint64_t>>, kRules> written_;
+  ScratchFile file_;
+  bool spread_ = false;                   // held_ put in order of rule since the last key came
+  std::array<size_t, kRules + 1> rules_;  // where each rule's keys begin in held_, once spread
+  const Keyed* next_ = nullptr;           // the keys of the rule started, when none are in the file
+  const Keyed* end_ = nullptr;
+  std::vector<Run> runs_;
+  std::vector<uint32_t> heap_;  // runs by their next key, the least first
+};
+
+// Sorts keys by hash, then entry.
+void SortKeys(Keyed* begin, Keyed* end);
+
+}  // namespace lumivex::merge
