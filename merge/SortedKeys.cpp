@@ -109,12 +109,10 @@ void SortedKeys::Start(MatchRule rule) {
   // Each run written, and the keys still held as one more; merged by a heap of their next keys.
   for (const auto& [at, count] : written_[r]) runs_.push_back({{}, nullptr, nullptr, at, count});
   runs_.push_back({{}, first, last, 0, 0});
-  const auto later = [this](uint32_t a, uint32_t b) { return Later(a, b); };
   for (uint32_t i = 0; i < runs_.size(); ++i)
-    if (Advance(runs_[i])) {
-      heap_.push_back(i);
-      std::push_heap(heap_.begin(), heap_.end(), later);
-    }
+    if (Advance(runs_[i])) heap_.push_back({*runs_[i].next++, i});
+  std::make_heap(heap_.begin(), heap_.end(),
+                 [](const Head& a, const Head& b) { return Before(b.key, a.key); });
 }
 
 void SortedKeys::Release() {
@@ -124,8 +122,17 @@ void SortedKeys::Release() {
   next_ = end_ = nullptr;
 }
 
-bool SortedKeys::Later(uint32_t a, uint32_t b) const {
-  return Before(*runs_[b].next, *runs_[a].next);
+void SortedKeys::SiftDown() {
+  const Head top = heap_[0];
+  const size_t n = heap_.size();
+  size_t at = 0;
+  for (size_t child = 1; child < n; child = 2 * at + 1) {
+    if (child + 1 < n && Before(heap_[child + 1].key, heap_[child].key)) ++child;
+    if (!Before(heap_[child].key, top.key)) break;
+    heap_[at] = heap_[child];
+    at = child;
+  }
+  heap_[at] = top;
 }
 
 // True while the run has a key at hand; its window read on from the file where it is used up.
@@ -144,15 +151,17 @@ bool SortedKeys::Advance(Run& run) {
 
 bool SortedKeys::NextMerged(Keyed& out) {
   if (heap_.empty()) return false;
-  const auto later = [this](uint32_t a, uint32_t b) { return Later(a, b); };
-  std::pop_heap(heap_.begin(), heap_.end(), later);
-  Run& run = runs_[heap_.back()];
-  out = *run.next++;
+  out = heap_[0].key;
   out.entry &= kEntries - 1;
-  if (Advance(run))
-    std::push_heap(heap_.begin(), heap_.end(), later);
-  else
+  Run& run = runs_[heap_[0].run];
+  if (Advance(run)) {
+    heap_[0].key = *run.next++;
+  } else {
+    heap_[0] = heap_.back();
     heap_.pop_back();
+    if (heap_.empty()) return true;
+  }
+  SiftDown();
   return true;
 }
 

@@ -67,8 +67,8 @@ class SortedKeys {
   void Spill();
   bool NextMerged(Keyed& out);
   bool Advance(Run& run);
-  // Run a's next key comes after run b's: the heap's order.
-  bool Later(uint32_t a, uint32_t b) const;
+  // Puts the heap's first key, just replaced, where it belongs.
+  void SiftDown();
 
   size_t budget_;
   std::vector<Keyed> held_;
@@ -80,7 +80,12 @@ class SortedKeys {
   const Keyed* next_ = nullptr;           // the keys of the rule started, when none are in the file
   const Keyed* end_ = nullptr;
   std::vector<Run> runs_;
-  std::vector<uint32_t> heap_;  // runs by their next key, the least first
+  // The next key of each run not used up, and the run: a heap, the least key first.
+  struct Head {
+    Keyed key;
+    uint32_t run;
+  };
+  std::vector<Head> heap_;
 };
 
 // Sorts keys by hash, then entry.
