@@ -9,7 +9,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <array>
 
 namespace lumivex::merge {
 

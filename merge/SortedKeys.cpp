@@ -58,13 +58,14 @@ void SortKeys(Keyed* begin, Keyed* end, int shift) {
   }
 }
 
-constexpr uint64_t kWindow = 4096;  // keys read back from a run at a time: 48 KiB
-
-}  // namespace
-
+// Sorts keys by hash, then entry.
 void SortKeys(Keyed* begin, Keyed* end) {
   SortKeys(begin, end, 24);
 }
+
+constexpr uint64_t kWindow = 4096;  // keys read back from a run at a time: 48 KiB
+
+}  // namespace
 
 SortedKeys::SortedKeys(size_t budget)
     : budget_(std::max<size_t>(budget, 1)), file_(QStringLiteral("lumivex-keys")) {

@@ -88,7 +88,4 @@ class SortedKeys {
   std::vector<Head> heap_;
 };
 
-// Sorts keys by hash, then entry.
-void SortKeys(Keyed* begin, Keyed* end);
-
 }  // namespace lumivex::merge
