@@ -30,18 +30,27 @@ inline std::vector<int>& PinnedProcessors() {
   return processors;
 }
 
-inline Measured RunProgram(const std::vector<std::string>& argv) {
+// A program started and not yet waited for: several can run at once.
+struct Running {
+  pid_t pid = -1;
   QElapsedTimer timer;
-  timer.start();
+};
+
+// Starts `argv` pinned to `processors` (empty: PinnedProcessors()).
+inline Running StartProgram(const std::vector<std::string>& argv,
+                            const std::vector<int>& processors = {}) {
+  Running r;
+  r.timer.start();
   std::fflush(stdout);
-  const pid_t pid = fork();
-  if (pid == 0) {
+  const std::vector<int>& pin = processors.empty() ? PinnedProcessors() : processors;
+  r.pid = fork();
+  if (r.pid == 0) {
     std::freopen("/dev/null", "w", stdout);
     std::freopen("/dev/null", "w", stderr);
-    if (!PinnedProcessors().empty()) {
+    if (!pin.empty()) {
       cpu_set_t set;
       CPU_ZERO(&set);
-      for (const int processor : PinnedProcessors()) CPU_SET(processor, &set);
+      for (const int processor : pin) CPU_SET(processor, &set);
       sched_setaffinity(0, sizeof set, &set);
     }
     std::vector<char*> args;
@@ -50,16 +59,26 @@ inline Measured RunProgram(const std::vector<std::string>& argv) {
     execvp(args[0], args.data());
     _exit(127);
   }
+  return r;
+}
+
+// Waits for a started program and gives what it took.
+inline Measured FinishProgram(Running& r) {
   Measured m;
   int status = 0;
   rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  m.seconds = timer.nsecsElapsed() / 1e9;
+  wait4(r.pid, &status, 0, &usage);
+  m.seconds = r.timer.nsecsElapsed() / 1e9;
   m.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
                  usage.ru_stime.tv_usec / 1e6;
   m.peakKiB = usage.ru_maxrss;
   m.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return m;
+}
+
+inline Measured RunProgram(const std::vector<std::string>& argv) {
+  Running r = StartProgram(argv);
+  return FinishProgram(r);
 }
 
 }  // namespace lumivex::bench

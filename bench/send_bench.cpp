@@ -3,11 +3,20 @@
 // same contacts' vCard 3.0 files from a vdir into another fresh book of the same server, in one
 // run; then the re-send of the unchanged store, which should take under a tenth of the first.
 //
-//   send_bench [--contacts N] [--rounds R] [--first-round K]
+//   send_bench [--contacts N] [--rounds R] [--first-round K] [--side-by-side]
 //
 // With several rounds the two take turns at going first, each round into fresh books, and their
 // totals are compared. Round K goes on from where an earlier run of K rounds stopped (odd rounds
 // start with vdirsyncer), so a long alternation can be taken in separate runs.
+//
+// --side-by-side runs the two at the same time instead, each with a server process of its own
+// started for the round, each client pinned with its server to one of processors 0 and 1, the
+// two swapping processors from round to round. A shared machine's load then weighs on both alike,
+// and a round takes half the time: at 10,000 contacts a sequential round is over an hour, and
+// loads that change in that time have moved the ratio of a round by several percent.
+//
+// Beside each client's time: the processor time its server spent on it. The cards being the
+// same, that differs only by what each client's way of sending costs the server.
 //
 // Needs radicale and vdirsyncer (Debian packages). The server runs with a user and password
 // (htpasswd, plain), as both clients log in.
@@ -24,6 +33,8 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
+
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -43,7 +54,9 @@ int Fail(const char* what) {
 
 // Writes Radicale's configuration into `dir`, starts it on a free port of 127.0.0.1 and waits
 // for it to answer. The port, or 0 when it did not start.
-int StartRadicale(QProcess& radicale, const QString& dir) {
+// With `processor` from 0 it runs pinned to that processor.
+int StartRadicale(QProcess& radicale, const QString& dir, int processor = -1) {
+  QDir().mkpath(dir);
   int port = 0;
   {
     QTcpServer probe;
@@ -51,7 +64,6 @@ int StartRadicale(QProcess& radicale, const QString& dir) {
     port = probe.serverPort();
   }
   Write(dir + "/users", "ann:s3cret\n");
-  Write(dir + "/password", "s3cret\n");
   Write(dir + "/config", QStringLiteral("[server]\nhosts = 127.0.0.1:%1\n[auth]\ntype = htpasswd\n"
                                         "htpasswd_filename = %2/users\nhtpasswd_encryption = "
                                         "plain\n[storage]\nfilesystem_folder = %2/data\n"
@@ -62,13 +74,14 @@ int StartRadicale(QProcess& radicale, const QString& dir) {
   radicale.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   // The server's writes are not forced to disk (its os.fsync does nothing): the figures are the
   // clients' and the server's, not those of the disk a shared machine's other work keeps busy.
-  // Both clients meet the same server.
-  radicale.start(QStringLiteral("/usr/bin/python3"),
-                 {"-c",
-                  "import os, sys, runpy; os.fsync = lambda fd: None; "
-                  "sys.argv = ['radicale', '--config', sys.argv[1]]; "
-                  "runpy.run_module('radicale', run_name='__main__')",
-                  dir + "/config"});
+  // Both clients meet the same server, or each one of its own started alike.
+  QStringList args = {QStringLiteral("/usr/bin/python3"), QStringLiteral("-c"),
+                      QStringLiteral("import os, sys, runpy; os.fsync = lambda fd: None; "
+                                     "sys.argv = ['radicale', '--config', sys.argv[1]]; "
+                                     "runpy.run_module('radicale', run_name='__main__')"),
+                      dir + "/config"};
+  if (processor >= 0) args = QStringList{QStringLiteral("-c"), QString::number(processor)} + args;
+  radicale.start(processor >= 0 ? QStringLiteral("taskset") : args.takeFirst(), args);
   bool up = false;
   for (int i = 0; i < 100 && !up; ++i) {
     QTcpSocket socket;
@@ -79,6 +92,19 @@ int StartRadicale(QProcess& radicale, const QString& dir) {
   return up ? port : 0;
 }
 
+// The processor time (user and system) the server's process has taken so far, in seconds: what
+// it spent on one client is the difference across that client's run.
+double ServerCpuSeconds(qint64 pid) {
+  QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+  if (!stat.open(QIODevice::ReadOnly)) return 0;
+  const QByteArray line = stat.readAll();
+  // Fields after the command's closing parenthesis; utime and stime are the 12th and 13th.
+  const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+  if (fields.size() < 13) return 0;
+  return (fields[11].toDouble() + fields[12].toDouble()) /
+         static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
 std::vector<std::string> With(std::vector<std::string> a, std::initializer_list<std::string> more) {
   a.insert(a.end(), more);
   return a;
@@ -86,17 +112,28 @@ std::vector<std::string> With(std::vector<std::string> a, std::initializer_list<
 
 // What one run measured, round by round.
 struct Figures {
-  std::vector<double> ours, theirs, again, theirsAgain, oursCpu, theirsCpu;
+  std::vector<double> ours, theirs, again, theirsAgain, oursCpu, theirsCpu, oursServer,
+      theirsServer;
+};
+
+// A server as one client meets it in a round.
+struct Server {
+  QString dir;  // its configuration and data
+  QString url;
+  qint64 pid = 0;
+  int processor = -1;  // where it and its client run; -1: wherever the bench runs
 };
 
 // One round: fresh books for both clients, lumivex-cli and vdirsyncer taking turns at going
-// first, then each again over what is there. Null, or what failed.
-const char* RunRound(int round, const QString& bin, const QString& dir, const QString& url,
-                     const std::string& store, destination::CardDavAccountSession& session,
+// first (or, `together`, at the same time), then each again over what is there. Null, or what
+// failed.
+const char* RunRound(int round, const QString& bin, const QString& dir, const Server& ours,
+                     const Server& theirs, bool together, const std::string& store,
                      Figures& figures) {
   const std::string d = dir.toStdString();
   const std::string r = std::to_string(round);
   // vdirsyncer's book is made beforehand, as a user would, and discovered (not timed).
+  destination::CardDavAccountSession session({theirs.url, "ann", "s3cret", {}, 6});
   const QString book =
       session.CreateBook(QStringLiteral("vdirsyncer-%1").arg(round)).url.toString();
   const QString conf = QStringLiteral("%1/vdirsyncer-%2.conf").arg(dir).arg(round);
@@ -114,7 +151,7 @@ const char* RunRound(int round, const QString& bin, const QString& dir, const QS
   const std::vector<std::string> send = {(bin + "/lumivex-cli").toStdString(),
                                          "send",
                                          "--to",
-                                         url.toStdString(),
+                                         ours.url.toStdString(),
                                          "--user",
                                          "ann",
                                          "--password-file",
@@ -125,30 +162,56 @@ const char* RunRound(int round, const QString& bin, const QString& dir, const QS
                                          store};
   std::vector<std::string> first = send;
   first[9] = "--new-book";
+  const std::vector<std::string> sync = With(vdirsyncer, {"sync"});
   setenv("XDG_STATE_HOME", (d + "/state-" + r).c_str(), 1);
 
+  // A server serves one client at a time, so what it spends across that client's run is what
+  // the client cost it.
+  const auto pin = [](const Server& s) {
+    return s.processor >= 0 ? std::vector<int>{s.processor} : std::vector<int>{};
+  };
   bench::Measured o, t;
-  if (round % 2 == 0) {
-    o = bench::RunProgram(first);
-    t = bench::RunProgram(With(vdirsyncer, {"sync"}));
+  double oServer = 0, tServer = 0;
+  if (together) {
+    const double oStart = ServerCpuSeconds(ours.pid), tStart = ServerCpuSeconds(theirs.pid);
+    bench::Running a = bench::StartProgram(first, pin(ours));
+    bench::Running b = bench::StartProgram(sync, pin(theirs));
+    // Whichever ends first, the other goes on alone: wait4 on each in turn gives both times.
+    o = bench::FinishProgram(a);
+    oServer = ServerCpuSeconds(ours.pid) - oStart;
+    t = bench::FinishProgram(b);
+    tServer = ServerCpuSeconds(theirs.pid) - tStart;
   } else {
-    t = bench::RunProgram(With(vdirsyncer, {"sync"}));
-    o = bench::RunProgram(first);
+    const auto timed = [](bench::Measured& m, double& server, const Server& s,
+                          const std::vector<std::string>& argv) {
+      const double start = ServerCpuSeconds(s.pid);
+      m = bench::RunProgram(argv);
+      server = ServerCpuSeconds(s.pid) - start;
+    };
+    if (round % 2 == 0) {
+      timed(o, oServer, ours, first);
+      timed(t, tServer, theirs, sync);
+    } else {
+      timed(t, tServer, theirs, sync);
+      timed(o, oServer, ours, first);
+    }
   }
-  const bench::Measured a2 = bench::RunProgram(send);
-  const bench::Measured t2 = bench::RunProgram(With(vdirsyncer, {"sync"}));
+  bench::Running again = bench::StartProgram(send, pin(ours));
+  const bench::Measured a2 = bench::FinishProgram(again);
+  bench::Running theirsAgain = bench::StartProgram(sync, pin(theirs));
+  const bench::Measured t2 = bench::FinishProgram(theirsAgain);
   if (o.status != 0 || a2.status != 0) return "lumivex-cli send failed";
   if (t.status != 0) return "vdirsyncer sync failed";
-  const auto held = [&](const QString& name) {
+  const auto held = [&](const Server& s, const QString& name) {
     return static_cast<int>(
-        QDir(dir + "/data/collection-root/ann/" + name).entryList({"*.vcf"}, QDir::Files).size());
+        QDir(s.dir + "/data/collection-root/ann/" + name).entryList({"*.vcf"}, QDir::Files).size());
   };
   std::printf(
-      "  round %d: send %.2f s, vdirsyncer %.2f s, re-send %.2f s, vdirsyncer again "
-      "%.2f s (%d and %d cards on the server; %s)\n",
-      round + 1, o.seconds, t.seconds, a2.seconds, t2.seconds,
-      held(QStringLiteral("lumivex-") + QString::number(round)),
-      held(QUrl(book).path().section(u'/', -2, -2)), bench::LoadText().c_str());
+      "  round %d: send %.2f s, vdirsyncer %.2f s (server cpu %.2f s and %.2f s), re-send "
+      "%.2f s, vdirsyncer again %.2f s (%d and %d cards on the server; %s)\n",
+      round + 1, o.seconds, t.seconds, oServer, tServer, a2.seconds, t2.seconds,
+      held(ours, QStringLiteral("lumivex-") + QString::number(round)),
+      held(theirs, QUrl(book).path().section(u'/', -2, -2)), bench::LoadText().c_str());
   std::fflush(stdout);
   figures.ours.push_back(o.seconds);
   figures.oursCpu.push_back(o.cpuSeconds);
@@ -156,6 +219,8 @@ const char* RunRound(int round, const QString& bin, const QString& dir, const QS
   figures.theirsCpu.push_back(t.cpuSeconds);
   figures.again.push_back(a2.seconds);
   figures.theirsAgain.push_back(t2.seconds);
+  figures.oursServer.push_back(oServer);
+  figures.theirsServer.push_back(tServer);
   return nullptr;
 }
 
@@ -168,8 +233,10 @@ int Report(const Figures& f) {
     return total;
   };
   const double o = sum(f.ours), t = sum(f.theirs), a = sum(f.again);
-  std::printf("  lumivex-cli send, all rounds  %8.2f s wall %7.2f s cpu\n", o, sum(f.oursCpu));
-  std::printf("  vdirsyncer sync, all rounds   %8.2f s wall %7.2f s cpu\n", t, sum(f.theirsCpu));
+  std::printf("  lumivex-cli send, all rounds  %8.2f s wall %7.2f s cpu (server %.2f s)\n", o,
+              sum(f.oursCpu), sum(f.oursServer));
+  std::printf("  vdirsyncer sync, all rounds   %8.2f s wall %7.2f s cpu (server %.2f s)\n", t,
+              sum(f.theirsCpu), sum(f.theirsServer));
   std::printf("  send / vdirsyncer             %8.2f  (target at most 1)\n", o / t);
   std::printf("  re-send, unchanged, all rounds %7.2f s wall (vdirsyncer again %.2f s)\n", a,
               sum(f.theirsAgain));
@@ -210,20 +277,41 @@ int main(int argc, char** argv) {
           .status != 0)
     return Fail("the vdir export failed");
 
-  QProcess radicale;
-  const int port = StartRadicale(radicale, dir);
-  if (port == 0) return Fail("radicale did not start");
-  const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(port);
-
-  destination::CardDavAccount account{url, "ann", "s3cret", {}, 6};
-  destination::CardDavAccountSession session(account);
-  std::printf("send_bench: %d contacts to Radicale on 127.0.0.1, %d round(s) (%s)\n", contacts,
-              rounds, bench::LoadText().c_str());
+  const bool sideBySide = args.contains(QStringLiteral("--side-by-side"));
+  Write(dir + "/password", "s3cret\n");
+  std::printf("send_bench: %d contacts to Radicale on 127.0.0.1, %d round(s)%s (%s)\n", contacts,
+              rounds, sideBySide ? ", side by side" : "", bench::LoadText().c_str());
   std::fflush(stdout);
 
   Figures figures;
+  if (sideBySide) {
+    for (int round = firstRound; round < firstRound + rounds; ++round) {
+      QProcess a, b;
+      Server ours{QStringLiteral("%1/server-%2-a").arg(dir).arg(round), {}, 0, round % 2};
+      Server theirs{QStringLiteral("%1/server-%2-b").arg(dir).arg(round), {}, 0, 1 - round % 2};
+      const int pa = StartRadicale(a, ours.dir, ours.processor);
+      const int pb = StartRadicale(b, theirs.dir, theirs.processor);
+      if (pa == 0 || pb == 0) return Fail("radicale did not start");
+      ours.url = QStringLiteral("http://127.0.0.1:%1/").arg(pa);
+      theirs.url = QStringLiteral("http://127.0.0.1:%1/").arg(pb);
+      ours.pid = a.processId();
+      theirs.pid = b.processId();
+      const char* failed = RunRound(round, bin, dir, ours, theirs, true, store, figures);
+      for (QProcess* p : {&a, &b}) {
+        p->terminate();
+        p->waitForFinished(10000);
+      }
+      if (failed) return Fail(failed);
+    }
+    return Report(figures);
+  }
+  QProcess radicale;
+  const int port = StartRadicale(radicale, dir + "/server");
+  if (port == 0) return Fail("radicale did not start");
+  const Server server{dir + "/server", QStringLiteral("http://127.0.0.1:%1/").arg(port),
+                      radicale.processId()};
   for (int round = firstRound; round < firstRound + rounds; ++round)
-    if (const char* failed = RunRound(round, bin, dir, url, store, session, figures))
+    if (const char* failed = RunRound(round, bin, dir, server, server, false, store, figures))
       return Fail(failed);
   radicale.terminate();
   radicale.waitForFinished(10000);
