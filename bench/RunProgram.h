@@ -62,18 +62,44 @@ inline Running StartProgram(const std::vector<std::string>& argv,
   return r;
 }
 
-// Waits for a started program and gives what it took.
-inline Measured FinishProgram(Running& r) {
+// What a program took, from the status and usage wait4 gave at its end.
+inline Measured Took(const Running& r, int status, const rusage& usage) {
   Measured m;
-  int status = 0;
-  rusage usage{};
-  wait4(r.pid, &status, 0, &usage);
   m.seconds = r.timer.nsecsElapsed() / 1e9;
   m.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
                  usage.ru_stime.tv_usec / 1e6;
   m.peakKiB = usage.ru_maxrss;
   m.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return m;
+}
+
+// Waits for a started program and gives what it took.
+inline Measured FinishProgram(const Running& r) {
+  int status = 0;
+  rusage usage{};
+  wait4(r.pid, &status, 0, &usage);
+  return Took(r, status, usage);
+}
+
+// Waits for several programs running at once, each timed when it ends, whatever the order.
+// `ended(i)` is called as program i ends, before the others do.
+template <typename Ended>
+std::vector<Measured> FinishPrograms(const std::vector<Running>& running, Ended ended) {
+  std::vector<Measured> out(running.size());
+  std::vector<bool> done(running.size(), false);
+  for (std::size_t left = running.size(); left > 0;) {
+    for (std::size_t i = 0; i < running.size(); ++i) {
+      int status = 0;
+      rusage usage{};
+      if (done[i] || wait4(running[i].pid, &status, WNOHANG, &usage) != running[i].pid) continue;
+      out[i] = Took(running[i], status, usage);
+      done[i] = true;
+      --left;
+      ended(i);
+    }
+    if (left > 0) usleep(5000);
+  }
+  return out;
 }
 
 inline Measured RunProgram(const std::vector<std::string>& argv) {

@@ -174,13 +174,14 @@ const char* RunRound(int round, const QString& bin, const QString& dir, const Se
   double oServer = 0, tServer = 0;
   if (together) {
     const double oStart = ServerCpuSeconds(ours.pid), tStart = ServerCpuSeconds(theirs.pid);
-    bench::Running a = bench::StartProgram(first, pin(ours));
-    bench::Running b = bench::StartProgram(sync, pin(theirs));
-    // Whichever ends first, the other goes on alone: wait4 on each in turn gives both times.
-    o = bench::FinishProgram(a);
-    oServer = ServerCpuSeconds(ours.pid) - oStart;
-    t = bench::FinishProgram(b);
-    tServer = ServerCpuSeconds(theirs.pid) - tStart;
+    const std::vector<bench::Measured> both = bench::FinishPrograms(
+        {bench::StartProgram(first, pin(ours)), bench::StartProgram(sync, pin(theirs))},
+        [&](std::size_t i) {
+          if (i == 0) oServer = ServerCpuSeconds(ours.pid) - oStart;
+          if (i == 1) tServer = ServerCpuSeconds(theirs.pid) - tStart;
+        });
+    o = both[0];
+    t = both[1];
   } else {
     const auto timed = [](bench::Measured& m, double& server, const Server& s,
                           const std::vector<std::string>& argv) {
@@ -196,10 +197,8 @@ const char* RunRound(int round, const QString& bin, const QString& dir, const Se
       timed(o, oServer, ours, first);
     }
   }
-  bench::Running again = bench::StartProgram(send, pin(ours));
-  const bench::Measured a2 = bench::FinishProgram(again);
-  bench::Running theirsAgain = bench::StartProgram(sync, pin(theirs));
-  const bench::Measured t2 = bench::FinishProgram(theirsAgain);
+  const bench::Measured a2 = bench::FinishProgram(bench::StartProgram(send, pin(ours)));
+  const bench::Measured t2 = bench::FinishProgram(bench::StartProgram(sync, pin(theirs)));
   if (o.status != 0 || a2.status != 0) return "lumivex-cli send failed";
   if (t.status != 0) return "vdirsyncer sync failed";
   const auto held = [&](const Server& s, const QString& name) {
@@ -237,7 +236,7 @@ int Report(const Figures& f) {
               sum(f.oursCpu), sum(f.oursServer));
   std::printf("  vdirsyncer sync, all rounds   %8.2f s wall %7.2f s cpu (server %.2f s)\n", t,
               sum(f.theirsCpu), sum(f.theirsServer));
-  std::printf("  send / vdirsyncer             %8.2f  (target at most 1)\n", o / t);
+  std::printf("  send / vdirsyncer             %8.3f  (target at most 1)\n", o / t);
   std::printf("  re-send, unchanged, all rounds %7.2f s wall (vdirsyncer again %.2f s)\n", a,
               sum(f.theirsAgain));
   std::printf("  re-send / first send          %8.3f  (target under 0.1)\n", a / o);
