@@ -103,8 +103,7 @@ std::vector<Measured> FinishPrograms(const std::vector<Running>& running, Ended 
 }
 
 inline Measured RunProgram(const std::vector<std::string>& argv) {
-  Running r = StartProgram(argv);
-  return FinishProgram(r);
+  return FinishProgram(StartProgram(argv));
 }
 
 }  // namespace lumivex::bench
