@@ -52,10 +52,20 @@ int Fail(const char* what) {
   return 1;
 }
 
-// Writes Radicale's configuration into `dir`, starts it on a free port of 127.0.0.1 and waits
-// for it to answer. The port, or 0 when it did not start.
-// With `processor` from 0 it runs pinned to that processor.
-int StartRadicale(QProcess& radicale, const QString& dir, int processor = -1) {
+// A server as one client meets it in a round.
+struct Server {
+  QString dir;  // its configuration and data
+  QString url;
+  qint64 pid = 0;
+  int processor = -1;  // where it and its client run; -1: wherever the bench runs
+};
+
+// Writes Radicale's configuration into `server.dir`, starts it on a free port of 127.0.0.1
+// (pinned to `server.processor` when that is set) and waits for it to answer; then fills in the
+// server's address and process. False when it did not start.
+bool StartRadicale(QProcess& radicale, Server& server) {
+  const QString& dir = server.dir;
+  const int processor = server.processor;
   QDir().mkpath(dir);
   int port = 0;
   {
@@ -89,7 +99,9 @@ int StartRadicale(QProcess& radicale, const QString& dir, int processor = -1) {
     up = socket.waitForConnected(100);
     if (!up) QThread::msleep(100);
   }
-  return up ? port : 0;
+  server.url = QStringLiteral("http://127.0.0.1:%1/").arg(port);
+  server.pid = radicale.processId();
+  return up;
 }
 
 // The processor time (user and system) the server's process has taken so far, in seconds: what
@@ -114,14 +126,6 @@ std::vector<std::string> With(std::vector<std::string> a, std::initializer_list<
 struct Figures {
   std::vector<double> ours, theirs, again, theirsAgain, oursCpu, theirsCpu, oursServer,
       theirsServer;
-};
-
-// A server as one client meets it in a round.
-struct Server {
-  QString dir;  // its configuration and data
-  QString url;
-  qint64 pid = 0;
-  int processor = -1;  // where it and its client run; -1: wherever the bench runs
 };
 
 // One round: fresh books for both clients, lumivex-cli and vdirsyncer taking turns at going
@@ -288,13 +292,8 @@ int main(int argc, char** argv) {
       QProcess a, b;
       Server ours{QStringLiteral("%1/server-%2-a").arg(dir).arg(round), {}, 0, round % 2};
       Server theirs{QStringLiteral("%1/server-%2-b").arg(dir).arg(round), {}, 0, 1 - round % 2};
-      const int pa = StartRadicale(a, ours.dir, ours.processor);
-      const int pb = StartRadicale(b, theirs.dir, theirs.processor);
-      if (pa == 0 || pb == 0) return Fail("radicale did not start");
-      ours.url = QStringLiteral("http://127.0.0.1:%1/").arg(pa);
-      theirs.url = QStringLiteral("http://127.0.0.1:%1/").arg(pb);
-      ours.pid = a.processId();
-      theirs.pid = b.processId();
+      if (!StartRadicale(a, ours) || !StartRadicale(b, theirs))
+        return Fail("radicale did not start");
       const char* failed = RunRound(round, bin, dir, ours, theirs, true, store, figures);
       for (QProcess* p : {&a, &b}) {
         p->terminate();
@@ -305,10 +304,8 @@ int main(int argc, char** argv) {
     return Report(figures);
   }
   QProcess radicale;
-  const int port = StartRadicale(radicale, dir + "/server");
-  if (port == 0) return Fail("radicale did not start");
-  const Server server{dir + "/server", QStringLiteral("http://127.0.0.1:%1/").arg(port),
-                      radicale.processId()};
+  Server server{dir + "/server", {}, 0, -1};
+  if (!StartRadicale(radicale, server)) return Fail("radicale did not start");
   for (int round = firstRound; round < firstRound + rounds; ++round)
     if (const char* failed = RunRound(round, bin, dir, server, server, false, store, figures))
       return Fail(failed);
