@@ -1,6 +1,7 @@
 #include "destination/CardDavDestination.h"
 
 #include "contact/VCardWriter.h"
+#include "destination/SendDecision.h"
 #include "destination/SendState.h"
 
 #include <optional>
@@ -182,25 +183,40 @@ class SendRun {
     Progress();
   }
 
-  // Our contact `o` against the card the server has, which the record does not know.
-  void SettleUnknown(const std::shared_ptr<Outgoing>& o, const QByteArray& card) {
-    const QByteArray rev = CardValue(o->bytes, "REV");
-    const bool ours = !rev.isEmpty() && CardValue(card, "REV") == rev &&
-                      CardValue(card, "UID") == CardValue(o->bytes, "UID");
-    if (ours) {
-      if (!options_.dryRun) state_.Set(o->uid, {o->resource, QString::fromUtf8(o->etag), o->hash});
-      ++result_.unchanged;
-      Progress();
-    } else if (options_.overwrite) {
-      Put(o);
-    } else {
-      Problem(SendOutcome::kConflict, *o,
-              QStringLiteral("the server holds a different card at %1 that this program has no "
-                             "record of sending")
-                  .arg(o->url.toString()),
-              Remedy::kOverwrite);
-      Progress();
+  // Carries out what was decided for `o`.
+  void Settle(const std::shared_ptr<Outgoing>& o, const SendFacts& facts) {
+    const SendDecision decision = DecideSend(facts, options_.overwrite);
+    switch (decision) {
+      case SendDecision::kAdd:
+      case SendDecision::kUpdate:
+        Put(o);  // with the ETag there, if any, so that nothing changed meanwhile is replaced
+        return;
+      case SendDecision::kUnchanged:
+        if (!options_.dryRun)
+          state_.Set(o->uid, {o->resource, QString::fromUtf8(o->etag), o->hash});
+        ++result_.unchanged;
+        break;
+      case SendDecision::kRepeated:
+        Problem(SendOutcome::kFailed, *o, TwiceReason(o->uid));
+        break;
+      case SendDecision::kDeletedThere:
+        Problem(SendOutcome::kConflict, *o, DeletedReason(o->url.toString()), Remedy::kOverwrite);
+        break;
+      case SendDecision::kChangedThere:
+        Problem(
+            SendOutcome::kConflict, *o,
+            QStringLiteral("changed on the server since the last send (%1)").arg(o->url.toString()),
+            Remedy::kOverwrite);
+        break;
+      case SendDecision::kNotOurs:
+        Problem(SendOutcome::kConflict, *o,
+                QStringLiteral("the server holds a different card at %1 that this program has no "
+                               "record of sending")
+                    .arg(o->url.toString()),
+                Remedy::kOverwrite);
+        break;
     }
+    Progress();
   }
 
   void SendContacts(const QHash<QString, QByteArray>& there) {
@@ -223,46 +239,30 @@ class SendRun {
     o->uid = contact::CardUuid(item.contact.uid);
     o->name = contact::ShownName(item.contact);
     o->origins = item.origins;
-    if (!seen_.insert(o->uid).second) {
-      Problem(SendOutcome::kFailed, *o, TwiceReason(o->uid));
-      Progress();
-      return;
-    }
-    const bool four = book_.vcard4 && item.contact.photo.IsEmpty();
-    contact::AppendVCard(o->bytes, item.contact,
-                         four ? contact::VCardVersion::k40 : contact::VCardVersion::k30);
-    o->hash = SendState::HashOf(o->bytes);
-    o->resource = bookUrl_.path() + o->uid + QStringLiteral(".vcf");
-    o->url = bookUrl_.resolved(QUrl(o->uid + QStringLiteral(".vcf")));
-    const auto it = there.constFind(o->resource);
-    const SentRecord* sent = state_.Find(o->uid);
-    if (it == there.constEnd()) {
-      // Sent before and gone since: the user deleted it, which a send respects like an edit.
-      if (sent && sent->resource == o->resource && !options_.overwrite) {
-        Problem(SendOutcome::kConflict, *o, DeletedReason(o->url.toString()), Remedy::kOverwrite);
-        Progress();
-        return;
+    SendFacts facts;
+    facts.repeated = !seen_.insert(o->uid).second;
+    if (!facts.repeated) {
+      const bool four = book_.vcard4 && item.contact.photo.IsEmpty();
+      contact::AppendVCard(o->bytes, item.contact,
+                           four ? contact::VCardVersion::k40 : contact::VCardVersion::k30);
+      o->hash = SendState::HashOf(o->bytes);
+      o->resource = bookUrl_.path() + o->uid + QStringLiteral(".vcf");
+      o->url = bookUrl_.resolved(QUrl(o->uid + QStringLiteral(".vcf")));
+      const auto it = there.constFind(o->resource);
+      const SentRecord* sent = state_.Find(o->uid);
+      facts.recorded = sent && sent->resource == o->resource;
+      facts.present = it != there.constEnd();
+      if (facts.present) {
+        o->etag = it.value();
+        if (!facts.recorded) {  // decided once the card there is fetched and compared
+          unknown_.push_back(o);
+          return;
+        }
+        facts.untouched = sent->tag.toUtf8() == o->etag;
+        facts.same = facts.untouched && sent->hash == o->hash;
       }
-      Put(o);  // new (or, with overwrite, sent again)
-      return;
     }
-    o->etag = it.value();
-    if (!sent || sent->resource != o->resource) {
-      unknown_.push_back(o);
-      return;
-    }
-    if (sent->tag.toUtf8() != o->etag && !options_.overwrite) {
-      Problem(
-          SendOutcome::kConflict, *o,
-          QStringLiteral("changed on the server since the last send (%1)").arg(o->url.toString()),
-          Remedy::kOverwrite);
-      Progress();
-    } else if (sent->tag.toUtf8() == o->etag && sent->hash == o->hash) {
-      ++result_.unchanged;
-      Progress();
-    } else {
-      Put(o);
-    }
+    Settle(o, facts);
   }
 
   // Cards the record does not know: fetched in batches and compared.
@@ -297,7 +297,13 @@ class SendRun {
         continue;
       }
       if (!found->etag.isEmpty()) unknown_[i]->etag = found->etag;
-      SettleUnknown(unknown_[i], found->addressData);
+      // Ours when it carries the contact's UID and the REV we gave it.
+      const QByteArray rev = CardValue(unknown_[i]->bytes, "REV");
+      SendFacts facts;
+      facts.present = true;
+      facts.same = !rev.isEmpty() && CardValue(found->addressData, "REV") == rev &&
+                   CardValue(found->addressData, "UID") == CardValue(unknown_[i]->bytes, "UID");
+      Settle(unknown_[i], facts);
     }
   }
 

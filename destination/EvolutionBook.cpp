@@ -12,6 +12,7 @@
 #include "destination/EvolutionBook.h"
 
 #include "contact/VCardWriter.h"
+#include "destination/SendDecision.h"
 #include "destination/SendState.h"
 
 #include <QByteArray>
@@ -23,6 +24,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <set>
 
 namespace lumivex::destination {
 
@@ -243,6 +245,7 @@ struct Pending {
   std::vector<contact::Origin> origins;
   Ref<EContact> card;
   QByteArray fingerprint;
+  bool repeated = false;  // its uid came earlier in this send
   SendOutcome outcome = SendOutcome::kAdded;
   QString reason;
   Remedy remedy = Remedy::kNone;
@@ -288,44 +291,48 @@ std::map<QString, Ref<EContact>> Held(EBookClient* client, const std::vector<Pen
   return held;
 }
 
-// Decides what becomes of each contact of the batch. A contact the record says we sent and the
-// book no longer holds was deleted by the user, which a send respects like an edit.
+// Decides what becomes of each contact of the batch, from the record of sends, the book's copy
+// and the fingerprint that copy carries of the card as we sent it.
 void Classify(std::vector<Pending>& batch, const std::map<QString, Ref<EContact>>& held,
               const SendState& state, const QString& book, bool overwrite) {
   for (Pending& p : batch) {
     const auto it = held.find(p.uid);
-    if (it == held.end()) {
-      if (state.Find(p.uid) != nullptr && !overwrite) {
-        p.outcome = SendOutcome::kConflict;
-        p.reason = DeletedReason(Quoted(book));
-        p.remedy = Remedy::kOverwrite;
-      } else {
-        p.outcome = SendOutcome::kAdded;
-      }
-      continue;
+    SendFacts facts;
+    facts.repeated = p.repeated;
+    facts.recorded = state.Find(p.uid) != nullptr;
+    facts.present = it != held.end();
+    if (facts.present) {
+      EVCard* copy = E_VCARD(it->second.get());
+      const GText mark(e_vcard_util_dup_x_attribute(copy, kSentProperty));
+      const QByteArray sent(mark ? mark.get() : "");
+      const QByteArray now = Fingerprint(copy);
+      facts.recorded = facts.recorded || !sent.isEmpty();
+      facts.untouched = !sent.isEmpty() && now == sent;
+      facts.same = now == p.fingerprint;
     }
-    EVCard* copy = E_VCARD(it->second.get());
-    const GText mark(e_vcard_util_dup_x_attribute(copy, kSentProperty));
-    const QByteArray sent(mark ? mark.get() : "");
-    const QByteArray now = Fingerprint(copy);
-    if (sent.isEmpty() || now != sent) {
-      // Not ours, or changed in the book since we sent it.
-      if (now == p.fingerprint) {
-        p.outcome = SendOutcome::kUnchanged;
-      } else if (overwrite) {
-        p.outcome = SendOutcome::kUpdated;
-      } else {
-        p.outcome = SendOutcome::kConflict;
-        p.reason = sent.isEmpty() ? QStringLiteral(
-                                        "the book already holds a contact with this UID that was "
-                                        "not sent from here; it was left as it is")
-                                  : QStringLiteral(
-                                        "changed in the book since it was last sent; it was left "
-                                        "as it is");
-        p.remedy = Remedy::kOverwrite;
-      }
-    } else {
-      p.outcome = sent == p.fingerprint ? SendOutcome::kUnchanged : SendOutcome::kUpdated;
+    const SendDecision decision = DecideSend(facts, overwrite);
+    p.outcome = OutcomeOf(decision);
+    p.remedy = p.outcome == SendOutcome::kConflict ? Remedy::kOverwrite : Remedy::kNone;
+    switch (decision) {
+      case SendDecision::kAdd:
+      case SendDecision::kUpdate:
+      case SendDecision::kUnchanged:
+        break;
+      case SendDecision::kRepeated:
+        p.reason = TwiceReason(p.uid);
+        break;
+      case SendDecision::kDeletedThere:
+        p.reason = DeletedReason(Quoted(book));
+        break;
+      case SendDecision::kChangedThere:
+        p.reason =
+            QStringLiteral("changed in the book since it was last sent; it was left as it is");
+        break;
+      case SendDecision::kNotOurs:
+        p.reason = QStringLiteral(
+            "the book already holds a contact with this UID that was not sent from here; it was "
+            "left as it is");
+        break;
     }
   }
 }
@@ -410,6 +417,7 @@ class EvolutionBook : public Destination {
     const int total = contacts.Total();
     int done = 0;
     std::vector<Pending> batch;
+    std::set<QString> seen;  // uids met in this send
     auto flush = [&] {
       if (batch.empty()) return;
       Classify(batch, Held(client.get(), batch), state, name, options.overwrite);
@@ -459,6 +467,7 @@ class EvolutionBook : public Destination {
       }
       if (!contacts.Next(in)) break;
       batch.push_back(Prepare(in));
+      batch.back().repeated = !seen.insert(batch.back().uid).second;
       if (batch.size() >= kBatch) flush();
     }
     if (!result.cancelled) flush();

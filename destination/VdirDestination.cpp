@@ -1,6 +1,7 @@
 #include "destination/VdirDestination.h"
 
 #include "contact/VCardWriter.h"
+#include "destination/SendDecision.h"
 #include "destination/SendState.h"
 
 #include <QDir>
@@ -67,55 +68,57 @@ SendResult VdirDestination::Send(contact::ContactStream& contacts, const SendOpt
     bytes.clear();
     contact::AppendVCard(bytes, item.contact, contact::VCardVersion::k40);
     const QString uid = contact::CardUuid(item.contact.uid);
-    if (!seen.insert(uid).second) {
-      problem(SendOutcome::kFailed, uid, TwiceReason(uid));
-      observer.Progress(++done, contacts.Total());
-      continue;
-    }
     const QString name = uid + QStringLiteral(".vcf");
     const QString path = dir.filePath(name);
     const QString hash = SendState::HashOf(bytes);
     const SentRecord* sent = state.Find(uid);
     const QFileInfo info(path);
-    bool exists = info.exists();
-    bool update = false;
-    // Written before and gone since: the user deleted it, which a send respects like an edit.
-    if (!exists && sent && sent->resource == name && !options.overwrite) {
-      problem(SendOutcome::kConflict, uid, DeletedReason(path), Remedy::kOverwrite);
+    SendFacts facts;
+    facts.repeated = !seen.insert(uid).second;
+    facts.recorded = sent && sent->resource == name;
+    facts.present = info.exists();
+    QString tag;
+    if (facts.present && !facts.repeated) {
+      tag = FileTag(info);
+      if (facts.recorded && sent->tag == tag) {  // as we left it, known without reading it
+        facts.untouched = true;
+        facts.same = sent->hash == hash;
+      } else {
+        const QByteArray there = ReadAll(path);
+        facts.same = there == bytes;
+        facts.untouched = facts.recorded && SendState::HashOf(there) == sent->hash;
+      }
+    }
+    const SendDecision decision = DecideSend(facts, options.overwrite);
+    switch (decision) {
+      case SendDecision::kAdd:
+      case SendDecision::kUpdate:
+        break;
+      case SendDecision::kUnchanged:  // only the record to mend when it did not know the file
+        state.Set(uid, {name, tag, hash});
+        ++result.unchanged;
+        break;
+      case SendDecision::kRepeated:
+        problem(SendOutcome::kFailed, uid, TwiceReason(uid));
+        break;
+      case SendDecision::kDeletedThere:
+        problem(SendOutcome::kConflict, uid, DeletedReason(path), Remedy::kOverwrite);
+        break;
+      case SendDecision::kChangedThere:
+        problem(SendOutcome::kConflict, uid,
+                QStringLiteral("the file %1 was changed since the last send").arg(path),
+                Remedy::kOverwrite);
+        break;
+      case SendDecision::kNotOurs:
+        problem(
+            SendOutcome::kConflict, uid,
+            QStringLiteral("the file %1 is there already and differs from this contact").arg(path),
+            Remedy::kOverwrite);
+        break;
+    }
+    if (decision != SendDecision::kAdd && decision != SendDecision::kUpdate) {
       observer.Progress(++done, contacts.Total());
       continue;
-    }
-    if (exists) {
-      const QString tag = FileTag(info);
-      // The file as we left it: unchanged when our bytes are the same, else updated.
-      bool ours = sent && sent->tag == tag;
-      if (!ours) {
-        const QByteArray there = ReadAll(path);
-        if (there == bytes) {  // the same bytes: nothing to write, only the record to mend
-          state.Set(uid, {name, tag, hash});
-          ++result.unchanged;
-          observer.Progress(++done, contacts.Total());
-          continue;
-        }
-        // Changed since our last send (or, with no record, not known to be ours).
-        ours = sent && SendState::HashOf(there) == sent->hash;
-      }
-      if (ours && sent->hash == hash) {
-        ++result.unchanged;
-        observer.Progress(++done, contacts.Total());
-        continue;
-      }
-      if (!ours && !options.overwrite) {
-        problem(SendOutcome::kConflict, uid,
-                sent ? QStringLiteral("the file %1 was changed since the last send").arg(path)
-                     : QStringLiteral("the file %1 is there already and differs from this "
-                                      "contact")
-                           .arg(path),
-                Remedy::kOverwrite);
-        observer.Progress(++done, contacts.Total());
-        continue;
-      }
-      update = true;
     }
     if (!options.dryRun) {
       QSaveFile file(path);
@@ -127,7 +130,7 @@ SendResult VdirDestination::Send(contact::ContactStream& contacts, const SendOpt
       }
       state.Set(uid, {name, FileTag(QFileInfo(path)), hash});
     }
-    ++(update ? result.updated : result.added);
+    ++(decision == SendDecision::kUpdate ? result.updated : result.added);
     observer.Progress(++done, contacts.Total());
   }
   QString error;

@@ -1,0 +1,32 @@
+#include "destination/SendDecision.h"
+
+namespace lumivex::destination {
+
+SendDecision DecideSend(const SendFacts& facts, bool overwrite) {
+  if (facts.repeated) return SendDecision::kRepeated;
+  if (!facts.present)
+    return facts.recorded && !overwrite ? SendDecision::kDeletedThere : SendDecision::kAdd;
+  if (facts.same) return SendDecision::kUnchanged;
+  if (facts.untouched || overwrite) return SendDecision::kUpdate;
+  return facts.recorded ? SendDecision::kChangedThere : SendDecision::kNotOurs;
+}
+
+SendOutcome OutcomeOf(SendDecision decision) {
+  switch (decision) {
+    case SendDecision::kAdd:
+      return SendOutcome::kAdded;
+    case SendDecision::kUpdate:
+      return SendOutcome::kUpdated;
+    case SendDecision::kUnchanged:
+      return SendOutcome::kUnchanged;
+    case SendDecision::kRepeated:
+      return SendOutcome::kFailed;
+    case SendDecision::kDeletedThere:
+    case SendDecision::kChangedThere:
+    case SendDecision::kNotOurs:
+      return SendOutcome::kConflict;
+  }
+  return SendOutcome::kFailed;
+}
+
+}  // namespace lumivex::destination
