@@ -300,6 +300,7 @@ void SendPanel::Connect() {
     if (!folder.isEmpty()) EdtKdeFolder->setText(folder);
   });
   connect(EdtServer, &QLineEdit::editingFinished, this, [this] {
+    TakeServerLogin();
     LookUpPassword();
     ShowCertificateChoice();
   });
@@ -356,6 +357,16 @@ void SendPanel::ListEvolutionBooks() {
     LblResult->setText(QString::fromUtf8(failure.what()));
   }
   UpdateOptions();
+}
+
+// A login typed into the server's address goes into the User and Password boxes, and the address
+// keeps the server alone: the password is then shown nowhere, and sent and kept as any other.
+void SendPanel::TakeServerLogin() {
+  const AddressLogin login = TakeLogin(EdtServer->text());
+  if (login.user.isEmpty() && login.password.isEmpty()) return;
+  EdtServer->setText(login.address);
+  if (!login.user.isEmpty()) EdtUser->setText(login.user);
+  if (!login.password.isEmpty()) EdtPassword->setText(login.password);
 }
 
 void SendPanel::LookUpPassword() {
@@ -418,6 +429,7 @@ void SendPanel::ShowCertificateChoice() {
 
 void SendPanel::CmdTest_Click() {
   if (Running()) return;
+  TakeServerLogin();
   auto job = std::make_shared<Job>();
   job->listOnly = true;
   Start(job, QStringLiteral("Connecting to %1...").arg(EdtServer->text().trimmed()));
@@ -431,10 +443,11 @@ void SendPanel::CmdSend_Click() {
 void SendPanel::Start(std::shared_ptr<Job> job, const QString& text) {
   if (OptEvolution->isChecked()) {
     // The book by its id, which its shown name ("Personal (default)") is not.
-    job->where = {DestinationKind::kEvolution, CboEvolutionBook->currentData().toString()};
+    job->where = {DestinationKind::kEvolution, CboEvolutionBook->currentData().toString(), {}, {}};
   } else if (OptKde->isChecked()) {
-    job->where = {DestinationKind::kVdir, EdtKdeFolder->text().trimmed()};
+    job->where = {DestinationKind::kVdir, EdtKdeFolder->text().trimmed(), {}, {}};
   } else {
+    TakeServerLogin();
     QString error;
     if (!ParseDestination(EdtServer->text().trimmed(), job->where, error) ||
         job->where.kind != DestinationKind::kCardDav) {

@@ -106,6 +106,7 @@ class SendPanel : public QDialog {
   void Connect();
   void UpdateOptions();
   void ListEvolutionBooks();
+  void TakeServerLogin();
   void LookUpPassword();
   void ForgetPassword();
   void ShowCertificateChoice();

@@ -69,8 +69,12 @@ QString XmlEscaped(const QString& text) {
 }
 
 // The account with user@host taken apart: the user (unless named apart) and the host over HTTPS.
+// A login written into the address is the account's, unless given apart.
 CardDavAccount Resolved(CardDavAccount a) {
-  QString address = a.address.trimmed();
+  const AddressLogin login = TakeLogin(a.address);
+  if (a.user.isEmpty()) a.user = login.user;
+  if (a.password.isEmpty()) a.password = login.password;
+  QString address = login.address;
   if (!address.contains(u"://")) {
     const qsizetype at = address.lastIndexOf(u'@');
     if (at >= 0) {
@@ -90,6 +94,26 @@ bool SamePath(QString a, QString b) {
 }
 
 }  // namespace
+
+AddressLogin TakeLogin(const QString& address) {
+  AddressLogin out{address.trimmed(), {}, {}};
+  if (out.address.contains(u"://")) {
+    const QUrl url(out.address);
+    if (!url.isValid() || url.userInfo().isEmpty()) return out;
+    out.user = url.userName(QUrl::FullyDecoded);
+    out.password = url.password(QUrl::FullyDecoded);
+    out.address = url.adjusted(QUrl::RemoveUserInfo).toString();
+    return out;
+  }
+  const qsizetype at = out.address.lastIndexOf(u'@');
+  if (at < 0) return out;
+  const QString login = out.address.left(at);
+  const qsizetype colon = login.indexOf(u':');
+  out.user = colon < 0 ? login : login.left(colon);
+  if (colon >= 0) out.password = login.mid(colon + 1);
+  out.address = out.user + out.address.mid(at);
+  return out;
+}
 
 std::vector<DavEntry> ParseMultistatus(const QByteArray& body) {
   std::vector<DavEntry> out;
@@ -341,7 +365,7 @@ CardDavAccountSession::CardDavAccountSession(const CardDavAccount& account)
   if (!base_.isValid() || base_.host().isEmpty() ||
       (base_.scheme() != u"https" && base_.scheme() != u"http"))
     Fail(QStringLiteral("\"%1\" is not a server address: give an http(s):// URL or user@host")
-             .arg(account.address));
+             .arg(TakeLogin(account.address).address));
   if (base_.path().isEmpty()) base_.setPath(QStringLiteral("/"));
 }
 

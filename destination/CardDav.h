@@ -25,6 +25,17 @@ class QNetworkReply;
 
 namespace lumivex::destination {
 
+// An address with the login it carries taken out: "https://alice:pw@host/" is
+// "https://host/" with the user alice and the password pw; "alice:pw@host" is "alice@host" with
+// both. An address without them comes back as it is. Messages, records and the keyring see only
+// `address`, so that a password typed into an address is used and never shown or kept.
+struct AddressLogin {
+  QString address;
+  QString user;
+  QString password;
+};
+AddressLogin TakeLogin(const QString& address);
+
 struct CardDavAccount {
   QString address;  // a URL, a host name, or user@host
   QString user;     // empty: the part before "@" of user@host

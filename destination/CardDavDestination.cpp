@@ -360,7 +360,7 @@ CardDavDestination::~CardDavDestination() = default;
 
 QString CardDavDestination::Describe() const {
   return QStringLiteral("the CardDAV address book %1")
-      .arg(bookUrl_.isEmpty() ? target_.account.address : bookUrl_.toString());
+      .arg(bookUrl_.isEmpty() ? TakeLogin(target_.account.address).address : bookUrl_.toString());
 }
 
 std::vector<AddressBookInfo> CardDavDestination::Books() {

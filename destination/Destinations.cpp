@@ -1,5 +1,6 @@
 #include "destination/Destinations.h"
 
+#include "destination/CardDav.h"
 #include "destination/CardDavDestination.h"
 #include "destination/VdirDestination.h"
 
@@ -29,24 +30,25 @@ bool ParseDestination(const QString& text, ParsedDestination& out, QString& erro
     return false;
   }
   if (t == u"kde") {
-    out = {DestinationKind::kVdir, KdeContactsFolder()};
+    out = {DestinationKind::kVdir, KdeContactsFolder(), {}, {}};
   } else if (t.startsWith(u"vdir:")) {
-    out = {DestinationKind::kVdir, t.mid(5)};
+    out = {DestinationKind::kVdir, t.mid(5), {}, {}};
     if (out.where.isEmpty()) {
       error = QStringLiteral("vdir: names no folder (vdir:DIR)");
       return false;
     }
     if (out.where.startsWith(u"~/")) out.where = QDir::home().filePath(out.where.mid(2));
   } else if (t == u"evolution" || t.startsWith(u"evolution:")) {
-    out = {DestinationKind::kEvolution, t.mid(10)};
+    out = {DestinationKind::kEvolution, t.mid(10), {}, {}};
   } else if (t.startsWith(u"http://") || t.startsWith(u"https://") ||
              (t.contains(u'@') && !t.contains(u'/'))) {
-    out = {DestinationKind::kCardDav, t};
+    const AddressLogin login = TakeLogin(t);
+    out = {DestinationKind::kCardDav, login.address, login.user, login.password};
   } else {
     error = QStringLiteral(
                 "\"%1\" is no destination: give a CardDAV URL (https://...) or user@host, "
                 "evolution[:BOOK], vdir:DIR or kde")
-                .arg(t);
+                .arg(TakeLogin(t).address);
     return false;
   }
   return true;

@@ -5,22 +5,18 @@
 
 #include "destination/Keyring.h"
 
+#include "destination/CardDav.h"
+
 #include <QUrl>
 
 namespace lumivex::destination {
 
 KeyringAccount KeyringAccountOf(const QString& address, const QString& user) {
   KeyringAccount account;
-  account.user = user;
-  QString url = address.trimmed();
-  if (!url.contains(u"://")) {
-    const qsizetype at = url.lastIndexOf(u'@');
-    if (at >= 0) {
-      if (account.user.isEmpty()) account.user = url.left(at);
-      url = url.mid(at + 1);
-    }
-    url = QStringLiteral("https://") + url;
-  }
+  const AddressLogin login = TakeLogin(address);
+  account.user = user.isEmpty() ? login.user : user;
+  QString url = login.address;
+  if (!url.contains(u"://")) url = QStringLiteral("https://") + url.mid(url.lastIndexOf(u'@') + 1);
   const QUrl parsed(url);
   account.host = parsed.host();
   account.port = parsed.port(parsed.scheme() == u"http" ? 80 : 443);

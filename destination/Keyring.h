@@ -18,7 +18,8 @@ struct KeyringAccount {
 };
 
 // The account a CardDAV address names: a URL, or user@host[:port] (https). The port is the
-// scheme's (443, 80) when the address names none; `user` is the part before "@" when empty.
+// scheme's (443, 80) when the address names none; `user`, when empty, is the one the address
+// names (user@host, https://user@host/).
 KeyringAccount KeyringAccountOf(const QString& address, const QString& user);
 
 // The password kept for `account`. Earlier versions kept it by host and user alone; one kept so

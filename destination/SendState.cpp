@@ -46,8 +46,13 @@ void SendState::Set(const QString& uid, const SentRecord& record) {
 
 bool SendState::Save(QString& error) {
   if (!dirty_) return true;
-  if (!QDir().mkpath(QFileInfo(path_).absolutePath())) {
-    error = QStringLiteral("cannot create the folder %1").arg(QFileInfo(path_).absolutePath());
+  // The records name the user's books and accounts: the folder and its files are the user's
+  // alone, whatever the umask.
+  const QString folder = QFileInfo(path_).absolutePath();
+  if (!QDir().mkpath(folder) ||
+      !QFile::setPermissions(
+          folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner)) {
+    error = QStringLiteral("cannot create the folder %1").arg(folder);
     return false;
   }
   QByteArray out;
@@ -59,7 +64,9 @@ bool SendState::Save(QString& error) {
     out.append(it->tag.toUtf8()).append('\t').append(it->hash.toUtf8()).append('\n');
   }
   QSaveFile file(path_);
-  if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit()) {
+  if (!file.open(QIODevice::WriteOnly) ||
+      !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+      file.write(out) != out.size() || !file.commit()) {
     error = QStringLiteral("cannot write %1: %2").arg(path_, file.errorString());
     return false;
   }

@@ -2,7 +2,8 @@
 // contact uid, the resource it went to, the destination's version tag of it as we left it (a
 // CardDAV ETag, a vdir file's size and time) and a hash of the bytes we sent. Kept in one file
 // per destination under the state folder, named from the destination's identity, and written
-// whole (a new file renamed over the old) so that a send stopped half-way leaves a usable record.
+// whole (a new file renamed over the old) so that a send stopped half-way leaves a usable record;
+// the folder is the user's alone (0700), each file too (0600).
 #pragma once
 
 #include <QByteArray>
