@@ -12,10 +12,10 @@
 
 #include <QFile>
 
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 
 namespace lumivex::cli {
@@ -100,7 +100,7 @@ const Command& SendCommand() {
           "(X-ADDRESSBOOKSERVER-KIND:group with their members, or KIND:group in 4.0), as the\n"
           "servers' clients read them. A vdir gets vCard 4.0, each file written whole and left\n"
           "untouched (bytes and time) when nothing changed.\n"
-          "Ctrl-C stops after the contacts in flight; running the send again finishes it.\n"
+          "Ctrl-C stops the send (a second one at once); running it again finishes it.\n"
           "Exit status: 0 every contact sent or unchanged, 1 failed (one line on stderr says "
           "why),\n"
           "2 bad arguments, 3 ran to its end but some contacts were not sent or are in conflict\n"
@@ -135,11 +135,42 @@ QString Advised(const QString& text, Remedy remedy) {
 }
 
 std::atomic<bool> g_stop{false};
+// Set while the send asks g_stop between steps; before that (opening the stores) a Ctrl-C ends
+// at once, as does a second one.
+std::atomic<bool> g_asking{false};
+struct sigaction g_previous {};
 
-void OnInterrupt(int) {
-  g_stop = true;
-  std::signal(SIGINT, SIG_DFL);  // a second Ctrl-C ends at once
+void OnInterrupt(int signal) {
+  if (g_asking && !g_stop) {
+    g_stop = true;
+    return;
+  }
+  static const char kStopped[] = "lumivex-cli send: stopped; run the same send again to finish\n";
+  (void)!write(STDERR_FILENO, kStopped, sizeof kStopped - 1);
+  // The handler that was there (removing temporary files) ends the process.
+  if (g_previous.sa_handler != SIG_DFL && g_previous.sa_handler != SIG_IGN)
+    g_previous.sa_handler(signal);
+  _exit(128 + signal);
 }
+
+// Ctrl-C handled as above while it lives.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    g_stop = false;
+    g_asking = false;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &g_previous);
+  }
+  ~InterruptGuard() {
+    g_asking = false;
+    sigaction(SIGINT, &g_previous, nullptr);
+  }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+};
 
 class ConsoleSendObserver : public SendObserver {
  public:
@@ -335,22 +366,20 @@ int Report(const SendResult& result, const contact::ContactStream& contacts, con
   return kExitSuccess;
 }
 
-// Sends the contacts of the stores; Ctrl-C stops after the contacts in flight.
+// Sends the contacts of the stores; Ctrl-C stops it at any point.
 int Send(const SendRequest& r) {
+  const InterruptGuard interrupts;
   std::unique_ptr<Destination> destination = MakeDestination(r.where, r.settings);
   const std::unique_ptr<contact::ContactStream> contacts = merge::OpenContacts(r.sources);
   ConsoleSendObserver observer;
-  g_stop = false;
-  std::signal(SIGINT, OnInterrupt);
+  g_asking = true;
   SendResult result;
   try {
     result = destination->Send(*contacts, r.options, observer);
   } catch (...) {
-    std::signal(SIGINT, SIG_DFL);
     observer.progress.End();
     throw;
   }
-  std::signal(SIGINT, SIG_DFL);
   observer.progress.End();
   return Report(result, *contacts, r, *destination);
 }

@@ -14,6 +14,10 @@
 #include <QTimer>
 #include <QXmlStreamReader>
 
+#include <QDateTime>
+
+#include <algorithm>
+#include <climits>
 #include <optional>
 
 namespace lumivex::destination {
@@ -26,6 +30,11 @@ constexpr char kCardDav[] = "urn:ietf:params:xml:ns:carddav";
 // "try later" one; then it counts as failed.
 constexpr int kRetryPauseMs[] = {250, 750, 2000};
 constexpr int kRedirects = 5;
+// A server silent this long (connecting, or between the bytes of its answer) is not waited for.
+constexpr int kAnswerTimeoutMs = 30000;
+// The longest pause a server's Retry-After is honoured with; one asking for more is not tried
+// again in this send.
+constexpr int kRetryAfterBound = 30;
 
 [[noreturn]] void Fail(const QString& message, Remedy remedy = Remedy::kNone) {
   throw DestinationError(message, remedy);
@@ -37,10 +46,50 @@ QString HostOf(const QUrl& url) {
 
 // An answer worth trying again: none at all, or the server saying it is busy for now.
 bool Transient(const DavResponse& r) {
-  if (r.sslError) return false;
+  if (r.sslError || r.timedOut || r.stopped) return false;
   if (r.status == 0) return true;
   return r.status == 408 || r.status == 429 || r.status == 502 || r.status == 503 ||
          r.status == 504;
+}
+
+// Retry-After: seconds, or the HTTP date to try again from (RFC 9110); -1 when absent or unread.
+int RetryAfterSeconds(const QByteArray& value) {
+  const QByteArray v = value.trimmed();
+  if (v.isEmpty()) return -1;
+  bool number = false;
+  const qint64 seconds = v.toLongLong(&number);
+  if (number) return seconds < 0 ? -1 : static_cast<int>(std::min<qint64>(seconds, INT_MAX / 1000));
+  const QDateTime when = QDateTime::fromString(QString::fromLatin1(v), Qt::RFC2822Date);
+  if (!when.isValid()) return -1;
+  return static_cast<int>(
+      std::clamp<qint64>(QDateTime::currentDateTimeUtc().secsTo(when), 0, INT_MAX / 1000));
+}
+
+// Errors of the connection itself (refused, closed, timed out, TLS, proxy) and of the HTTP
+// framing, as against an HTTP status the server chose to send.
+bool ConnectionError(QNetworkReply::NetworkError error) {
+  return (error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied) ||
+         error == QNetworkReply::ProtocolFailure;
+}
+
+// Why an answer that came is not whole, or empty when it is: fewer bytes than its Content-Length
+// said (the length checked when the body came as sent, not unpacked by Qt), or a multi-status
+// body whose XML breaks off.
+QString CutShort(const QNetworkReply& reply, const DavResponse& r) {
+  bool known = false;
+  const qint64 length = reply.rawHeader("Content-Length").toLongLong(&known);
+  if (known && reply.rawHeader("Content-Encoding").isEmpty() && r.body.size() < length)
+    return QStringLiteral("the answer was cut short: %1 of its %2 bytes came")
+        .arg(r.body.size())
+        .arg(length);
+  if (r.status == 207) {
+    QXmlStreamReader xml(r.body);
+    while (!xml.atEnd()) xml.readNext();
+    if (xml.hasError())
+      return QStringLiteral("the answer was cut short or garbled (its XML: %1)")
+          .arg(xml.errorString());
+  }
+  return {};
 }
 
 QByteArray PropfindBody(const char* props) {
@@ -218,12 +267,21 @@ QString DescribeFailure(const DavResponse& r, const QUrl& url) {
   if (r.sslError)
     return QStringLiteral("the certificate of %1 (SHA-256 fingerprint %2) is not trusted (%3)")
         .arg(HostOf(url), FingerprintText(r.peerSha256), r.networkError);
+  if (r.cut)
+    return QStringLiteral("the answer of %1 broke off (%2)").arg(HostOf(url), r.networkError);
+  if (r.timedOut)
+    return QStringLiteral("%1 sent no answer within %2 seconds")
+        .arg(HostOf(url))
+        .arg(kAnswerTimeoutMs / 1000);
   if (r.status == 0)
     return QStringLiteral("no answer from %1 (%2)").arg(HostOf(url), r.networkError);
   QString text = QStringLiteral("HTTP %1").arg(r.status);
   if (!r.reasonPhrase.isEmpty()) text += u' ' + r.reasonPhrase;
   const QString element = DavErrorElement(r.body);
   if (!element.isEmpty()) text += QStringLiteral(" (%1)").arg(element);
+  if (r.retryAfter > kRetryAfterBound)
+    text += QStringLiteral(" (it asks to be tried again in %1 seconds, longer than a send waits)")
+                .arg(r.retryAfter);
   return text;
 }
 
@@ -297,50 +355,107 @@ void DavClient::Start(const std::shared_ptr<Job>& job) {
   QNetworkRequest request(job->url);
   request.setSslConfiguration(ssl_);
   request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-  request.setTransferTimeout(60000);
+  request.setTransferTimeout(kAnswerTimeoutMs);
   request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("Lumivex"));
   for (const auto& [name, value] : job->headers) request.setRawHeader(name, value);
   QNetworkReply* reply = manager_->sendCustomRequest(request, job->verb, job->body);
+  replies_.insert(reply);
   QObject::connect(reply, &QNetworkReply::finished, [this, job, reply] { Finished(job, reply); });
 }
 
 void DavClient::Finished(const std::shared_ptr<Job>& job, QNetworkReply* reply) {
   reply->deleteLater();
+  replies_.remove(reply);
   --running_;
   DavResponse r;
   r.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
   r.reasonPhrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
-  r.body = reply->readAll();
+  if (reply->isOpen()) r.body = reply->readAll();  // an aborted reply is closed
   r.etag = reply->rawHeader("ETag");
   r.location = reply->rawHeader("Location");
+  r.retryAfter = RetryAfterSeconds(reply->rawHeader("Retry-After"));
   const QNetworkReply::NetworkError error = reply->error();
-  if (r.status == 0 && error != QNetworkReply::NoError) {
+  if (ConnectionError(error)) {
+    // No answer, or one broken off after its first lines: never taken for the server's word.
+    r.status = 0;
     r.networkError = reply->errorString();
     r.sslError = error == QNetworkReply::SslHandshakeFailedError;
     r.peerSha256 = reply->property("lumivexPeer").toByteArray();
+    r.cut = error == QNetworkReply::RemoteHostClosedError && !r.body.isEmpty();
+    if (error == QNetworkReply::OperationCanceledError) {
+      // Aborted by Stop, else by the answer timeout.
+      r.stopped = stopped_;
+      r.timedOut = !stopped_;
+      r.networkError =
+          stopped_ ? QStringLiteral("stopped")
+                   : QStringLiteral("no answer within %1 seconds").arg(kAnswerTimeoutMs / 1000);
+    }
+  } else if (const QString cut = CutShort(*reply, r); !cut.isEmpty()) {
+    r.status = 0;
+    r.networkError = cut;
+    r.cut = true;
   }
   const int attempt = job->tries - 1;
-  if (Transient(r) && attempt < static_cast<int>(std::size(kRetryPauseMs))) {
+  if (!stopped_ && Transient(r) && attempt < static_cast<int>(std::size(kRetryPauseMs)) &&
+      r.retryAfter <= kRetryAfterBound) {
+    // The server's own pause when it names one, within the bound; else ours.
+    const int pause = std::max(kRetryPauseMs[attempt], r.retryAfter * 1000);
     ++running_;  // still ours while it waits
-    QTimer::singleShot(kRetryPauseMs[attempt], manager_.get(), [this, job] {
+    QTimer::singleShot(pause, manager_.get(), [this, job] {
       --running_;
-      Start(job);
+      if (stopped_)
+        Complete(job, Stopped());
+      else
+        Start(job);
     });
     return;
   }
+  Complete(job, r);
+}
+
+DavResponse DavClient::Stopped() {
+  DavResponse r;
+  r.stopped = true;
+  r.networkError = QStringLiteral("stopped");
+  return r;
+}
+
+void DavClient::Complete(const std::shared_ptr<Job>& job, const DavResponse& r) {
   ++finished_;
   if (!queue_.empty() && running_ < inFlight_) {
     auto next = std::move(queue_.front());
     queue_.pop_front();
-    Start(next);
+    if (stopped_)
+      Complete(next, Stopped());
+    else
+      Start(next);
   }
   job->done(r);
+}
+
+void DavClient::Stop() {
+  if (stopped_) return;
+  stopped_ = true;
+  for (QNetworkReply* reply : QSet<QNetworkReply*>(replies_)) reply->abort();
+  while (!queue_.empty()) {
+    auto next = std::move(queue_.front());
+    queue_.pop_front();
+    Complete(next, Stopped());
+  }
 }
 
 void DavClient::WaitAny() {
   if (Pending() == 0) return;
   const int before = finished_;
   QEventLoop loop;
+  // Asked often enough that a stop is seen at once, whatever the server does meanwhile.
+  QTimer watch;
+  if (cancel_) {
+    QObject::connect(&watch, &QTimer::timeout, [this] {
+      if (cancel_()) Stop();
+    });
+    watch.start(100);
+  }
   while (finished_ == before && Pending() > 0) loop.processEvents(QEventLoop::WaitForMoreEvents);
 }
 
@@ -352,11 +467,16 @@ DavResponse DavClient::Run(const QByteArray& verb, const QUrl& url, const QByteA
                            const Headers& headers) {
   DavResponse out;
   bool done = false;
+  if (stopped_ || (cancel_ && cancel_())) {
+    Stop();
+    throw SendStopped();
+  }
   Submit(verb, url, body, headers, [&](const DavResponse& r) {
     out = r;
     done = true;
   });
   while (!done) WaitAny();
+  if (out.stopped) throw SendStopped();
   return out;
 }
 
@@ -382,10 +502,24 @@ void CardDavAccountSession::Discover() {
       if (r.status == 401)
         Fail(QStringLiteral("%1 refused the user name or password (HTTP 401)").arg(HostOf(url)),
              Remedy::kCredentials);
+      // A TLS failure before any certificate came: no TLS server there at all.
+      if (r.sslError && r.peerSha256.isEmpty())
+        Fail(QStringLiteral("%1 does not answer in HTTPS (%2): if this port serves plain HTTP, "
+                            "write the address with http:// (the password then crosses the "
+                            "network unencrypted)")
+                 .arg(HostOf(url), r.networkError));
       if (r.sslError)
         throw DestinationError(
             QStringLiteral("Cannot connect safely: %1").arg(DescribeFailure(r, url)),
             Remedy::kTrustCertificate, UntrustedCertificate{ServerOf(url), r.peerSha256});
+      if (r.cut)
+        Fail(QStringLiteral("The CardDAV server's answers break off: %1. Try again later; if it "
+                            "keeps happening, the server or a proxy before it cuts them short")
+                 .arg(DescribeFailure(r, url)));
+      if (r.timedOut)
+        Fail(QStringLiteral("%1. Check that the address (and its port) is the CardDAV server's; "
+                            "if it is, the server is stuck: try again later")
+                 .arg(DescribeFailure(r, url)));
       if (r.status == 0)
         Fail(QStringLiteral("Cannot reach the CardDAV server: %1. Check the address and that "
                             "the server is running")

@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QSslConfiguration>
 #include <QString>
 #include <QUrl>
@@ -18,6 +19,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 class QNetworkAccessManager;
@@ -45,8 +47,12 @@ struct CardDavAccount {
 };
 
 struct DavResponse {
-  int status = 0;        // HTTP status; 0 when no answer came
-  QString networkError;  // why no answer came (after the retries)
+  int status = 0;         // HTTP status; 0 when no answer came
+  QString networkError;   // why no answer came (after the retries), or why it was not whole
+  bool cut = false;       // an answer came but broke off (status 0 then)
+  bool timedOut = false;  // the server said nothing for the answer timeout (status 0 then)
+  bool stopped = false;   // the user stopped the run before the answer came (status 0 then)
+  int retryAfter = -1;    // the seconds the server's Retry-After asks for; -1 when none
   QByteArray body;
   QByteArray etag;        // the ETag header, as sent
   QByteArray location;    // the Location header
@@ -75,6 +81,11 @@ std::vector<DavEntry> ParseMultistatus(const QByteArray& body);
 // body is none.
 QString DavErrorElement(const QByteArray& body);
 
+// Thrown by DavClient::Run when the user stopped the run (the cancel check said so).
+struct SendStopped : std::runtime_error {
+  SendStopped() : std::runtime_error("stopped") {}
+};
+
 class DavClient {
  public:
   explicit DavClient(const CardDavAccount& account);
@@ -87,12 +98,17 @@ class DavClient {
   // from inside Wait...() when its answer (after retries) is there.
   void Submit(const QByteArray& verb, const QUrl& url, const QByteArray& body,
               const Headers& headers, Done done);
-  // Runs until at least one request finished (or none is left).
+  // Runs until at least one request finished (or none is left). With a cancel check set, a
+  // request answered after it says stop is ended at once, answered with `stopped`.
   void WaitAny();
+  // Asked while waiting: true stops every request in flight or queued.
+  void SetCancel(std::function<bool()> cancel) { cancel_ = std::move(cancel); }
+  void Stop();
+  bool StoppedByUser() const { return stopped_; }
   // Runs until every request finished.
   void WaitAll();
   int Pending() const { return running_ + static_cast<int>(queue_.size()); }
-  // A request answered before anything else goes on.
+  // A request answered before anything else goes on. Throws SendStopped when stopped.
   DavResponse Run(const QByteArray& verb, const QUrl& url, const QByteArray& body = {},
                   const Headers& headers = {});
   // How many requests went out, by verb (including retries) — for tests and benchmarks.
@@ -103,6 +119,8 @@ class DavClient {
   struct Job;
   void Start(const std::shared_ptr<Job>& job);
   void Finished(const std::shared_ptr<Job>& job, QNetworkReply* reply);
+  void Complete(const std::shared_ptr<Job>& job, const DavResponse& r);
+  static DavResponse Stopped();
 
   std::unique_ptr<QNetworkAccessManager> manager_;
   QString user_;
@@ -114,6 +132,9 @@ class DavClient {
   int inFlight_ = 6;
   int finished_ = 0;
   QHash<QByteArray, int> counts_;
+  std::function<bool()> cancel_;
+  bool stopped_ = false;
+  QSet<QNetworkReply*> replies_;  // in flight
 };
 
 struct AddressBookInfo {

@@ -13,6 +13,9 @@ namespace {
 
 constexpr int kMultigetBatch = 100;
 constexpr int kSaveEvery = 500;  // contacts between writes of the record, against a crash
+// Refusals of the server's own (5xx, 403) before any contact was taken, past which the send
+// stops with one message rather than trying every contact.
+constexpr size_t kRefusalsBeforeStop = 6;
 
 [[noreturn]] void Fail(const QString& message, Remedy remedy = Remedy::kNone) {
   throw DestinationError(message, remedy);
@@ -131,9 +134,14 @@ class SendRun {
                QStringLiteral("carddav %1 %2").arg(client.User(), bookUrl.toString())) {}
 
   SendResult Run(const QHash<QString, QByteArray>& there) {
-    SendContacts(there);
-    CompareUnknown();
-    FetchMissingTags();
+    try {
+      SendContacts(there);
+      CompareUnknown();
+      FetchMissingTags();
+    } catch (const SendStopped&) {
+      result_.cancelled = true;  // what was answered is recorded below
+    }
+    result_.cancelled |= client_.StoppedByUser();
     Finish();
     return result_;
   }
@@ -145,6 +153,12 @@ class SendRun {
       sinceSave_ = 0;
       state_.Save(saveError_);
     }
+  }
+
+  // The refusals held back, each told after all.
+  void ReportHeld() {
+    for (const auto& [o, reason] : held_) Problem(SendOutcome::kFailed, *o, reason);
+    held_.clear();
   }
 
   void Problem(SendOutcome outcome, const Outgoing& o, const QString& reason,
@@ -168,9 +182,12 @@ class SendRun {
   // The server's answer to the PUT of `o`.
   void Answered(const std::shared_ptr<Outgoing>& shared, bool update, const DavResponse& r) {
     const Outgoing& o = *shared;
+    if (r.stopped) return;  // not answered: the next send settles it
     if (r.Ok()) {
-      state_.Set(o.uid, {o.resource, QString::fromUtf8(r.etag), o.hash});
-      if (r.etag.isEmpty()) noTag_.push_back(shared);
+      if (r.etag.isEmpty())
+        noTag_.push_back(shared);  // recorded once its tag is known
+      else
+        state_.Set(o.uid, {o.resource, QString::fromUtf8(r.etag), o.hash});
       ++(update ? result_.updated : result_.added);
     } else {
       if (r.status == 0 && !r.sslError) {
@@ -178,7 +195,17 @@ class SendRun {
         lostWhy_ = DescribeFailure(r, o.url);
       }
       if (r.status == 401) refused_ = true;
-      Problem(SendOutcome::kFailed, o, Explained(r, o.url));
+      if (!taken_ && (r.status >= 500 || r.status == 403)) {
+        // Likely the server refusing everything: told once if nothing is taken.
+        held_.push_back({shared, Explained(r, o.url)});
+        refusedAll_ = held_.size() >= kRefusalsBeforeStop;
+      } else {
+        Problem(SendOutcome::kFailed, o, Explained(r, o.url));
+      }
+    }
+    if (r.Ok() && !taken_) {
+      taken_ = true;
+      ReportHeld();
     }
     Progress();
   }
@@ -221,7 +248,7 @@ class SendRun {
 
   void SendContacts(const QHash<QString, QByteArray>& there) {
     contact::SourcedContact item;
-    while (!lost_ && !refused_) {
+    while (!lost_ && !refused_ && !refusedAll_) {
       if (observer_.Cancelled()) {
         result_.cancelled = true;
         break;
@@ -267,7 +294,8 @@ class SendRun {
 
   // Cards the record does not know: fetched in batches and compared.
   void CompareUnknown() {
-    for (size_t first = 0; first < unknown_.size() && !lost_ && !refused_ && !result_.cancelled;
+    for (size_t first = 0;
+         first < unknown_.size() && !lost_ && !refused_ && !refusedAll_ && !result_.cancelled;
          first += kMultigetBatch) {
       CompareBatch(first, std::min(unknown_.size(), first + kMultigetBatch));
       client_.WaitAll();
@@ -311,10 +339,13 @@ class SendRun {
   void FetchMissingTags() {
     if (noTag_.empty()) return;
     const DavResponse r = RunXml(client_, "PROPFIND", bookUrl_, kListEtags);
+    // Without their tags the record does not know these cards; the next send compares them.
+    if (r.status != 207) return;
     QHash<QString, QByteArray> tags;
     for (const DavEntry& e : ParseMultistatus(r.body)) tags.insert(QUrl(e.href).path(), e.etag);
     for (const auto& o : noTag_)
-      state_.Set(o->uid, {o->resource, QString::fromUtf8(tags.value(o->resource)), o->hash});
+      if (tags.contains(o->resource))
+        state_.Set(o->uid, {o->resource, QString::fromUtf8(tags.value(o->resource)), o->hash});
   }
 
   void Finish() {
@@ -322,12 +353,18 @@ class SendRun {
       Fail(QStringLiteral("The contacts were sent, but the record of this send was not (%1); a "
                           "second send will compare with the server instead")
                .arg(saveError_));
+    if (!taken_ && held_.size() >= kRefusalsBeforeStop)
+      Fail(QStringLiteral("%1 refused each contact sent (%2 of them), so the send stopped: %3")
+               .arg(bookUrl_.host())
+               .arg(held_.size())
+               .arg(held_.front().second));
+    ReportHeld();
     if (refused_)
       Fail(QStringLiteral("%1 stopped taking the user name and password (HTTP 401) during the "
                           "send; what was sent is recorded, so sending again finishes it")
                .arg(bookUrl_.host()),
            Remedy::kCredentials);
-    if (lost_)
+    if (lost_ && !result_.cancelled)
       Fail(QStringLiteral("Lost the connection to the server during the send: %1. What was sent "
                           "is recorded: run the send again to finish")
                .arg(lostWhy_));
@@ -344,8 +381,11 @@ class SendRun {
   SendResult result_;
   int done_ = 0;
   int sinceSave_ = 0;
-  bool lost_ = false;     // no answer even after the retries: stop taking contacts
-  bool refused_ = false;  // the credentials stopped working
+  bool lost_ = false;        // no answer even after the retries: stop taking contacts
+  bool refused_ = false;     // the credentials stopped working
+  bool taken_ = false;       // the server took a contact in this send
+  bool refusedAll_ = false;  // it refused the first kRefusalsBeforeStop: stop taking contacts
+  std::vector<std::pair<std::shared_ptr<Outgoing>, QString>> held_;  // refusals not told yet
   QString lostWhy_;
   std::vector<std::shared_ptr<Outgoing>> unknown_;  // on the server, not in the record
   std::vector<std::shared_ptr<Outgoing>> noTag_;    // sent, the server gave no ETag
@@ -375,6 +415,18 @@ int CardDavDestination::RequestCount(const QByteArray& verb) const {
 SendResult CardDavDestination::Send(contact::ContactStream& contacts, const SendOptions& options,
                                     SendObserver& observer) {
   session_ = std::make_unique<CardDavAccountSession>(target_.account);
+  session_->Client().SetCancel([&observer] { return observer.Cancelled(); });
+  try {
+    return SendToBook(contacts, options, observer);
+  } catch (const SendStopped&) {
+    SendResult stopped;  // before anything was sent
+    stopped.cancelled = true;
+    return stopped;
+  }
+}
+
+SendResult CardDavDestination::SendToBook(contact::ContactStream& contacts,
+                                          const SendOptions& options, SendObserver& observer) {
   if (!target_.newBook.isEmpty() && options.dryRun) {
     if (auto result = DryRunIntoMissingBook(*session_, target_.newBook, contacts, observer))
       return *result;

@@ -42,6 +42,8 @@ class CardDavDestination : public Destination {
   int RequestCount(const QByteArray& verb) const;
 
  private:
+  SendResult SendToBook(contact::ContactStream& contacts, const SendOptions& options,
+                        SendObserver& observer);
   CardDavTarget target_;
   std::unique_ptr<CardDavAccountSession> session_;
   QUrl bookUrl_;

@@ -11,6 +11,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QJsonDocument>
@@ -20,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -415,8 +417,14 @@ TEST(CardDavSendFailures, EachFailureSaysWhatWentWrong) {
        "authority's with --ca-file"},
       {"full server",
        {"--to", fakes[0].url},
-       3,
-       "HTTP 507 Insufficient Storage (DAV:quota-not-exceeded): the server has no room"},
+       1,
+       "of them), so the send stopped: HTTP 507 Insufficient Storage (DAV:quota-not-exceeded): "
+       "the server has no room"},
+      {"HTTPS to a plain-HTTP port",
+       {"--to", QString(plain.url).replace("http:", "https:"), "--user", "ann", "--password-file",
+        dir + "/plain/password"},
+       1,
+       "does not answer in HTTPS ("},
       {"precondition",
        {"--to", fakes[1].url},
        3,
@@ -433,6 +441,97 @@ TEST(CardDavSendFailures, EachFailureSaysWhatWentWrong) {
     f.process.kill();
     f.process.waitForFinished();
   }
+}
+
+// The tests' stand-in server (dav_client.py fake MODE) on a free port, stopped with it.
+struct FakeServer {
+  explicit FakeServer(const QString& mode) {
+    process.start("/usr/bin/python3",
+                  {SourceDir() + "/tests/destination/dav_client.py", "fake", mode});
+    if (process.waitForReadyRead(10000))
+      url = QStringLiteral("http://127.0.0.1:%1/")
+                .arg(QString::fromLatin1(process.readLine()).trimmed());
+  }
+  ~FakeServer() {
+    process.kill();
+    process.waitForFinished();
+  }
+  // The PUTs it answered so far.
+  int Puts() {
+    log += process.readAllStandardOutput();
+    return static_cast<int>(log.count("PUT "));
+  }
+  QProcess process;
+  QString url;
+  QByteArray log;
+};
+
+// Answers broken off are failures of the network, never the server's word about the book;
+// Retry-After is waited for within a bound; a server refusing everything stops the send with one
+// message; one that never answers is given up after 30 seconds. Nothing of Qt's reaches stderr.
+TEST(CardDavSendFaults, BrokenAnswersPausesRefusalsAndSilence) {
+  const QString dir = ScratchDir(QStringLiteral("faults"));
+  const QMap<QString, QString> env = {{"XDG_STATE_HOME", dir + "/state"}};
+  const struct {
+    const char* mode;
+    int status;
+    const char* said;
+    int maxPuts;
+    int maxSeconds;
+  } cases[] = {
+      {"cut-listing", 1, "Cannot list the address book http://127.0.0.1:", 0, 20},
+      {"cut-chunked", 1, "Cannot list the address book http://127.0.0.1:", 0, 20},
+      {"cut-xml", 1, "the answer was cut short or garbled", 0, 20},
+      {"cut-discovery", 1, "The CardDAV server's answers break off", 0, 20},
+      // Three cards asked to come back in 2 s, which a pause of our own (0.25 s) would not wait.
+      {"busy", 0, "46 added, 0 updated, 0 unchanged, 0 conflicts, 0 failed", 49, 30},
+      {"refuse", 1, "of them), so the send stopped: HTTP 503 Service Unavailable", 48, 30},
+      {"refuse-3600", 1, "(it asks to be tried again in 3600 seconds, longer than a send waits)",
+       12, 20},
+      {"silent", 1,
+       "sent no answer within 30 seconds. Check that the address (and its port) is the CardDAV "
+       "server's",
+       0, 45},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    FakeServer fake(QString::fromLatin1(c.mode));
+    ASSERT_FALSE(fake.url.isEmpty());
+    QElapsedTimer clock;
+    clock.start();
+    const ProgramOutput run =
+        RunCli({"send", "--to", fake.url, "--no-merge", BinDir() + "/sample.pst"}, env);
+    EXPECT_LE(clock.elapsed(), c.maxSeconds * 1000);
+    EXPECT_EQ(run.status, c.status) << run.err.toStdString();
+    EXPECT_TRUE((run.out + run.err).contains(QLatin1String(c.said)))
+        << run.out.toStdString() << run.err.toStdString();
+    EXPECT_LE(fake.Puts(), c.maxPuts);
+    for (const char* wrong : {"deleted in the address book", "does not answer as a CardDAV",
+                              "not sent:", "QIODevice", "Qt"})
+      EXPECT_FALSE(run.err.contains(QLatin1String(wrong))) << run.err.toStdString();
+  }
+}
+
+// Ctrl-C while the server is being asked (here one that never answers) stops at once.
+TEST(CardDavSendFaults, CtrlCStopsWhileWaitingForTheServer) {
+  FakeServer fake(QStringLiteral("silent"));
+  ASSERT_FALSE(fake.url.isEmpty());
+  QProcess cli;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_STATE_HOME", ScratchDir(QStringLiteral("ctrl-c")) + "/state");
+  cli.setProcessEnvironment(env);
+  cli.start(BinDir() + "/lumivex-cli", {"send", "--to", fake.url, BinDir() + "/sample.pst"});
+  ASSERT_TRUE(cli.waitForStarted());
+  QThread::sleep(2);
+  QElapsedTimer clock;
+  clock.start();
+  ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
+  ASSERT_TRUE(cli.waitForFinished(5000));
+  EXPECT_LT(clock.elapsed(), 2000);
+  EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(cli.exitCode(), 3);
+  EXPECT_EQ(QString::fromUtf8(cli.readAllStandardError()),
+            "lumivex-cli send: stopped; run the same send again to finish\n");
 }
 
 // A login written into the address is the account's: the send works with it, and the password

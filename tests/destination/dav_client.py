@@ -10,15 +10,27 @@ Usage: /usr/bin/python3 dav_client.py MODE ...
         changes the card's FN on the server (PUT with If-Match) and prints its new ETag
   delete CARD_URL USER PASSWORD CA_FILE
         deletes the card on the server (DELETE), as a user's address-book client does
-  fake STATUS
-        serves on a free port of 127.0.0.1 (printed first) an address book at / that answers
-        every PUT with STATUS (507 or 412) and a DAV:error body
+  fake MODE
+        serves on a free port of 127.0.0.1 (printed first) an address book at / whose answers
+        real servers cannot be made to give; each PUT is logged as "PUT STATUS". MODE:
+          507, 412       every PUT answered so, with a DAV:error body
+          cut-listing    the book's listing broken off before its Content-Length
+          cut-chunked    the listing broken off before its last chunk
+          cut-xml        the listing's XML broken off, its length as sent
+          cut-discovery  the answer about the book itself broken off
+          busy           the first three cards' PUTs answered 503 with Retry-After: 2; a
+                         card put again sooner than that answered 400
+          refuse[-N]     every PUT answered 503 with Retry-After: N (1)
+          silent         no answer at all
 """
 import http.server
 import json
 import os
+import socket
 import ssl
 import sys
+import threading
+import time
 import urllib.parse
 import urllib.request
 import xml.etree.ElementTree as ET
@@ -68,37 +80,96 @@ def edit(url, user, password, ca_file):
     return answer.get("ETag", "")
 
 
-def fake(status):
+def fake(mode):
     book = ('<?xml version="1.0"?><multistatus xmlns="DAV:" '
             'xmlns:C="urn:ietf:params:xml:ns:carddav"><response><href>/</href><propstat><prop>'
             '<resourcetype><collection/><C:addressbook/></resourcetype><displayname>Full'
             '</displayname></prop><status>HTTP/1.1 200 OK</status></propstat></response>'
             '</multistatus>').encode()
-    error = {507: b'<?xml version="1.0"?><error xmlns="DAV:"><quota-not-exceeded/></error>',
-             412: b'<?xml version="1.0"?><error xmlns="DAV:"><need-privileges/></error>'}[status]
+    # A book of 300 cards, for the listings that break off.
+    listing = ('<?xml version="1.0"?><multistatus xmlns="DAV:">' + "".join(
+        '<response><href>/card-%d.vcf</href><propstat><prop><getetag>"%d"</getetag></prop>'
+        '<status>HTTP/1.1 200 OK</status></propstat></response>' % (n, n) for n in range(300)) +
+        '</multistatus>').encode()
+    errors = {"507": b'<?xml version="1.0"?><error xmlns="DAV:"><quota-not-exceeded/></error>',
+              "412": b'<?xml version="1.0"?><error xmlns="DAV:"><need-privileges/></error>'}
+    busy = {}  # path -> the time it was told to come back at
+    lock = threading.Lock()
 
     class Handler(http.server.BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"
 
-        def answer(self, code, body, kind="application/xml"):
+        def answer(self, code, body=b"", kind="application/xml", headers=()):
             self.send_response(code)
             self.send_header("Content-Type", kind)
             self.send_header("Content-Length", str(len(body)))
+            for name, value in headers:
+                self.send_header(name, value)
             self.end_headers()
             self.wfile.write(body)
 
+        def cut(self, body):
+            """Half of `body`, then the connection closed, in the way the mode names."""
+            self.send_response(207)
+            self.send_header("Content-Type", "application/xml")
+            if mode == "cut-chunked":
+                self.send_header("Transfer-Encoding", "chunked")
+                self.end_headers()
+                half = body[:len(body) // 2]
+                self.wfile.write(b"%x\r\n" % len(half) + half + b"\r\n")
+            elif mode == "cut-xml":
+                half = body[:len(body) // 2]
+                self.send_header("Content-Length", str(len(half)))
+                self.end_headers()
+                self.wfile.write(half)
+            else:
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body[:len(body) // 2])
+            self.wfile.flush()
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+
         def do_PROPFIND(self):
             self.rfile.read(int(self.headers.get("Content-Length", 0)))
-            self.answer(207, book)
+            if mode == "silent":
+                time.sleep(3600)
+            depth = self.headers.get("Depth", "0")
+            if mode == "cut-discovery" and depth == "0":
+                self.cut(book)
+            elif mode in ("cut-listing", "cut-xml", "cut-chunked") and depth == "1":
+                self.cut(listing)
+            elif depth == "1":
+                self.answer(207, book.replace(b"<href>/</href>", b"<href>/none</href>"))
+            else:
+                self.answer(207, book)
 
         def do_PUT(self):
             self.rfile.read(int(self.headers.get("Content-Length", 0)))
-            self.answer(status, error)
+            if mode in errors:
+                return self.answer(int(mode), errors[mode])
+            if mode.startswith("refuse"):
+                wait = mode[len("refuse-"):] or "1"
+                return self.answer(503, b"down for maintenance", "text/plain",
+                                   [("Retry-After", wait)])
+            if mode == "busy":
+                # Busy for the first three cards, asking for two seconds; a card that comes
+                # back sooner is refused for good.
+                with lock:
+                    now = time.monotonic()
+                    if now < busy.get(self.path, 0):
+                        return self.answer(400, b"came back before Retry-After", "text/plain")
+                    if self.path not in busy and len(busy) < 3:
+                        busy[self.path] = now + 2
+                        return self.answer(503, b"busy", "text/plain", [("Retry-After", "2")])
+            self.answer(201, b"", "text/plain", [("ETag", '"%f"' % time.time())])
 
-        def log_message(self, *args):
-            pass
+        def log_message(self, form, *args):
+            if self.command == "PUT" and len(args) > 1:
+                print("%s %s" % (self.command, args[1]), flush=True)
 
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
     print(server.server_address[1], flush=True)
     server.serve_forever()
 
@@ -112,7 +183,7 @@ def main():
     elif mode == "delete":
         request("DELETE", *args)
     elif mode == "fake":
-        fake(int(args[0]))
+        fake(args[0])
     else:
         raise SystemExit("unknown mode " + mode)
 
