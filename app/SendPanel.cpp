@@ -151,7 +151,7 @@ SendPanel::ContactsMaker StoreContacts(const QString& store, const QString& fold
   if (!store.isEmpty()) options.stores = {store};
   options.folder = allFolders ? QString() : folder;
   options.allFolders = allFolders;
-  options.merge = false;
+  options.merge = true;  // as `lumivex-cli send` does unless told --no-merge
   return [options] { return merge::OpenContacts(options); };
 }
 

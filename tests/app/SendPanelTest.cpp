@@ -285,6 +285,58 @@ TEST_F(SendPanelTest, PasswordTypedIntoTheAddressIsUsedAndShownNowhere) {
   qunsetenv("XDG_STATE_HOME");
 }
 
+// The window and the command line send the same contacts for the same store: three entries of
+// two people give two cards from either, and sending from both into one book keeps two.
+TEST_F(SendPanelTest, WindowAndCommandLineSendTheSameCards) {
+  const QString dir = ScratchDir(QStringLiteral("send-panel-same"));
+  const Radicale server(dir);
+  ASSERT_TRUE(server.up);
+  QFile description(dir + QStringLiteral("/two-people.json"));
+  ASSERT_TRUE(description.open(QIODevice::WriteOnly));
+  description.write(R"({"folders":[{"path":"Contacts","items":[
+      {"FirstName":"Anna","LastName":"Berg","Email1Address":"anna@example.com"},
+      {"FirstName":"Anna","LastName":"Berg","Email1Address":"anna@example.com",
+       "BusinessTelephoneNumber":"+46 8 123 45"},
+      {"FirstName":"Bo","LastName":"Ek","Email1Address":"bo@example.com"}]}]})");
+  description.close();
+  const QString store = dir + QStringLiteral("/two-people.pst");
+  ASSERT_EQ(RunProgram(BinDir() + QStringLiteral("/lumivex-pstgen"),
+                       {description.fileName(), QStringLiteral("--out"), store})
+                .status,
+            0);
+  QFile password(dir + QStringLiteral("/password"));
+  ASSERT_TRUE(password.open(QIODevice::WriteOnly) && password.write("s3cret\n") > 0);
+  password.close();
+  const QStringList cli = {QStringLiteral("send"),
+                           QStringLiteral("--to"),
+                           server.Url(),
+                           QStringLiteral("--user"),
+                           QStringLiteral("ann"),
+                           QStringLiteral("--password-file"),
+                           password.fileName(),
+                           QStringLiteral("--book"),
+                           QStringLiteral("Outlook"),
+                           store};
+
+  SendPanel panel(nullptr, StoreContacts(store, {}, false), QStringLiteral("two-people.pst"));
+  SignIn(panel, server.Url());
+  panel.CboBook->setEditText(QStringLiteral("Outlook"));
+  ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
+  EXPECT_TRUE(panel.LblResult->text().startsWith(
+      QStringLiteral("2 added, 0 updated, 0 unchanged, 0 conflicts, 0 failed")))
+      << panel.LblResult->text().toStdString();
+  ProgramOutput run = RunCli(cli);
+  EXPECT_EQ(run.status, 0) << run.err.toStdString();
+  EXPECT_TRUE(
+      run.out.startsWith(QStringLiteral("0 added, 0 updated, 2 unchanged, 0 conflicts, 0 failed")))
+      << run.out.toStdString();
+  // Again from the window: the counts the command line gave.
+  ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
+  EXPECT_EQ(panel.LblResult->text().section(u':', 0, 0), run.out.section(u'(', 0, 0).trimmed());
+  ASSERT_TRUE(RunAndWait(panel, panel.CmdTest));
+  EXPECT_EQ(CardsListed(panel.CboBook->currentData().toString(), dir + QStringLiteral("/list")), 2);
+}
+
 // What the window advises after a failure names its own controls, never a command-line option.
 TEST_F(SendPanelTest, AdviceNamesTheWindowsOwnControls) {
   const SendPanel panel(nullptr, StoreContacts(sample, {}, false), QStringLiteral("sample.pst"));
