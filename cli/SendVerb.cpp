@@ -11,10 +11,15 @@
 #include "merge/ContactSources.h"
 
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcessEnvironment>
+#include <QSaveFile>
 
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 
@@ -338,8 +343,66 @@ int ListBooks(const SendRequest& r) {
   return kExitSuccess;
 }
 
+// The outcome of a send as one JSON object, written (whole, or not at all) to the file named by
+// LUMIVEX_SEND_RESULT when that is set: how `migrate` learns what each person's send did without
+// reading the text meant for people.
+void WriteResult(const QJsonObject& result) {
+  const QString path =
+      QProcessEnvironment::systemEnvironment().value(QStringLiteral("LUMIVEX_SEND_RESULT"));
+  if (path.isEmpty()) return;
+  QSaveFile file(path);
+  if (file.open(QIODevice::WriteOnly)) {
+    file.write(QJsonDocument(result).toJson(QJsonDocument::Compact));
+    file.commit();
+  }
+}
+
+QString RemedyName(Remedy remedy) {
+  switch (remedy) {
+    case Remedy::kNone:
+      break;
+    case Remedy::kCredentials:
+      return QStringLiteral("credentials");
+    case Remedy::kTrustCertificate:
+      return QStringLiteral("certificate");
+    case Remedy::kChooseBook:
+      return QStringLiteral("choose-book");
+    case Remedy::kNewBook:
+      return QStringLiteral("new-book");
+    case Remedy::kOverwrite:
+      return QStringLiteral("overwrite");
+  }
+  return {};
+}
+
+// A send that could not run: the reason and what would fix it.
+int Failed(const QString& reason, Remedy remedy = Remedy::kNone) {
+  WriteResult({{QStringLiteral("error"), reason}, {QStringLiteral("remedy"), RemedyName(remedy)}});
+  return Failure(kVerb, Advised(reason, remedy));
+}
+
+// Counts the contacts a send takes and the store entries they were made from.
+class CountedContacts : public contact::ContactStream {
+ public:
+  explicit CountedContacts(contact::ContactStream& inner) : inner_(inner) {}
+  int Total() const override { return inner_.Total(); }
+  bool Next(contact::SourcedContact& out) override {
+    if (!inner_.Next(out)) return false;
+    ++contacts;
+    entries += std::max<int>(1, static_cast<int>(out.origins.size()));
+    return true;
+  }
+  const std::vector<contact::EntryProblem>& Problems() const override { return inner_.Problems(); }
+  int contacts = 0;
+  int entries = 0;
+
+ private:
+  contact::ContactStream& inner_;
+};
+
 // The counts of a send that ran, and its exit status.
-int Report(const SendResult& result, const contact::ContactStream& contacts, const SendRequest& r,
+int Report(const SendResult& result, const CountedContacts& counted,
+           const contact::ContactStream& contacts, const SendRequest& r,
            const Destination& destination) {
   for (const contact::EntryProblem& p : contacts.Problems())
     std::fprintf(stderr, "unreadable: %s, %s #%d: %s\n", qPrintable(p.store), qPrintable(p.folder),
@@ -348,6 +411,15 @@ int Report(const SendResult& result, const contact::ContactStream& contacts, con
   int failed = 0;
   for (const SendProblem& p : result.problems)
     (p.outcome == SendOutcome::kConflict ? conflicts : failed)++;
+  WriteResult({{QStringLiteral("entries"), counted.entries},
+               {QStringLiteral("unreadable"), static_cast<int>(contacts.Problems().size())},
+               {QStringLiteral("contacts"), counted.contacts},
+               {QStringLiteral("added"), result.added},
+               {QStringLiteral("updated"), result.updated},
+               {QStringLiteral("unchanged"), result.unchanged},
+               {QStringLiteral("conflicts"), conflicts},
+               {QStringLiteral("failed"), failed},
+               {QStringLiteral("cancelled"), result.cancelled}});
   std::printf("%s%d added, %d updated, %d unchanged, %d conflicts, %d failed (%s)\n",
               r.options.dryRun ? "Would be: " : "", result.added, result.updated, result.unchanged,
               conflicts, failed, qPrintable(destination.Describe()));
@@ -371,17 +443,18 @@ int Send(const SendRequest& r) {
   const InterruptGuard interrupts;
   std::unique_ptr<Destination> destination = MakeDestination(r.where, r.settings);
   const std::unique_ptr<contact::ContactStream> contacts = merge::OpenContacts(r.sources);
+  CountedContacts counted(*contacts);
   ConsoleSendObserver observer;
   g_asking = true;
   SendResult result;
   try {
-    result = destination->Send(*contacts, r.options, observer);
+    result = destination->Send(counted, r.options, observer);
   } catch (...) {
     observer.progress.End();
     throw;
   }
   observer.progress.End();
-  return Report(result, *contacts, r, *destination);
+  return Report(result, counted, *contacts, r, *destination);
 }
 
 }  // namespace
@@ -399,13 +472,15 @@ int SendVerb(const QStringList& arguments) {
   QString error;
   if (request.where.kind == DestinationKind::kCardDav && request.settings.password.isEmpty() &&
       !FindPassword(request.where.where, request.settings, request.passwordFile, error))
-    return Failure(kVerb, error);
+    return Failed(error, Remedy::kCredentials);
   try {
     if (request.where.kind == DestinationKind::kEvolution) LoadEvolution();
     return request.listBooks ? ListBooks(request) : Send(request);
   } catch (const DestinationError& e) {
-    return Failure(kVerb, Advised(QString::fromUtf8(e.what()), e.remedy()));
+    return Failed(QString::fromUtf8(e.what()), e.remedy());
   } catch (const StoreError& e) {
+    WriteResult({{QStringLiteral("error"), QString::fromUtf8(e.what())},
+                 {QStringLiteral("remedy"), QStringLiteral("store")}});
     return Failure(kVerb, QString::fromUtf8(e.what()));
   }
 }

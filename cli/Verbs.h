@@ -21,5 +21,6 @@ int ScanVerb(const QStringList& args);     // scan [STORE] [--folder PATH] [--js
 int ExportVerb(const QStringList& args);   // export --format F --out DIR [STORE] [--folder PATH]
 int WabDumpVerb(const QStringList& args);  // wab-dump FILE
 int SendVerb(const QStringList& args);     // send --to DESTINATION [STORE...]
+int MigrateVerb(const QStringList& args);  // migrate PLAN [--check] [-j N] [--shard I/N]
 
 }  // namespace lumivex::cli

@@ -24,6 +24,7 @@ constexpr Verb kVerbs[] = {
      "export contacts as vcard, vcards, xls, wab, vcard4, vcard3 or csv"},
     {"wab-dump", lumivex::cli::WabDumpVerb, "list the contacts of a Windows Address Book file"},
     {"send", lumivex::cli::SendVerb, "send contacts into a CardDAV, vdir or Evolution book"},
+    {"migrate", lumivex::cli::MigrateVerb, "send the stores of many people, as a plan lists them"},
 };
 
 void PrintUsage(std::FILE* out) {

@@ -15,6 +15,7 @@ TEST_PACKAGES=(pff-tools pst-utils python3 python3-xlrd python3-vobject python3-
   gir1.2-ebookcontacts-1.2 gir1.2-ebook-1.2 evolution-data-server dbus-daemon libkf5contacts-dev
   libreoffice-calc-nogui xvfb xauth
   desktop-file-utils appstream man-db shared-mime-info radicale xandikos khard vdirsyncer openssl
+  parallel  # GNU parallel: a migration split into slices, as a scheduler runs it
   apache2  # Digest logins in front of Radicale (mod_auth_digest, mod_proxy_http)
   gnome-keyring libsecret-tools libglib2.0-bin  # "Remember password": a Secret Service, its reader, gdbus
   lintian  # the Debian package's checker

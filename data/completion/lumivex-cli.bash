@@ -40,7 +40,7 @@ _lumivex_cli() {
   elif [[ $prev == = && $cword -ge 2 ]]; then
     prev=${COMP_WORDS[cword - 2]}
   fi
-  local verbs="folders scan export wab-dump send"
+  local verbs="folders scan export wab-dump send migrate"
   COMPREPLY=()
 
   if ((cword == 1)); then
@@ -67,7 +67,7 @@ _lumivex_cli() {
       compopt -o filenames 2>/dev/null
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       return ;;
-    --user | --book | --new-book)
+    --user | --book | --new-book | --shard | --per-server | -j)
       return ;;
     --code-page)
       mapfile -t COMPREPLY < <(compgen -W "874 932 936 949 950 1250 1251 1252 1253 1254 1255
@@ -120,6 +120,8 @@ _lumivex_cli() {
       wab-dump) options="--json --help" ;;
       send) options="--to --user --password-file --ca-file --book --new-book --list-books
         --overwrite --dry-run --all-folders --folder --no-merge --help" ;;
+      migrate) options="--check --per-server --shard --again --report --overwrite --all-folders
+        --folder --no-merge --ca-file --book --new-book --help" ;;
     esac
     mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
     return
@@ -128,6 +130,7 @@ _lumivex_cli() {
   # Files: address books for wab-dump, Outlook data files for the others; folders to go into.
   local pattern='!*.[pPoO][sS][tT]'
   [[ $verb == wab-dump ]] && pattern='!*.[wW][aA][bB]'
+  [[ $verb == migrate ]] && pattern='!*.[cC][sS][vV]'
   compopt -o filenames 2>/dev/null
   mapfile -t COMPREPLY < <(compgen -f -X "$pattern" -- "$cur"; compgen -d -- "$cur")
 }

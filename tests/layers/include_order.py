@@ -27,6 +27,7 @@ ROOMS = {
     "merge/": "merge",
     "convert/": "convert",
     "destination/": "destination",
+    "migrate/": "migrate",
     "app/": "app",
     "cli/": "cli",
     "tools/": "tools",
@@ -46,10 +47,12 @@ MAY_INCLUDE = {
     "merge": BASE | {"contact", "store"},
     "convert": BASE | {"xls", "wab", "pstformat", "contact", "store", "merge"},
     "destination": BASE | {"contact"},
+    # A migration runs `send` for each person; it reads plans, journals and destinations' names.
+    "migrate": BASE | {"contact", "store", "merge", "destination"},
     "app": BASE | {"xls", "wab", "pstformat", "contact", "store", "merge", "convert",
                    "destination"},
     "cli": BASE | {"xls", "wab", "pstformat", "contact", "store", "merge", "convert",
-                   "destination"},
+                   "destination", "migrate"},
     "tools": BASE | {"pstformat"},  # the store writer and lumivex-pstgen
     "tests": set(),                 # not checked: tests may use any room
 }

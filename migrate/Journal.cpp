@@ -1,0 +1,174 @@
+#include "migrate/Journal.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace lumivex::migrate {
+
+void Counts::Add(const Counts& o) {
+  entries += o.entries;
+  contacts += o.contacts;
+  added += o.added;
+  updated += o.updated;
+  unchanged += o.unchanged;
+  conflicts += o.conflicts;
+  failed += o.failed;
+  unreadable += o.unreadable;
+}
+
+QJsonObject Counts::ToJson() const {
+  return {{"entries", entries}, {"contacts", contacts},    {"added", added},
+          {"updated", updated}, {"unchanged", unchanged},  {"conflicts", conflicts},
+          {"failed", failed},   {"unreadable", unreadable}};
+}
+
+Counts Counts::FromJson(const QJsonObject& o) {
+  Counts c;
+  c.entries = o["entries"].toInt();
+  c.contacts = o["contacts"].toInt();
+  c.added = o["added"].toInt();
+  c.updated = o["updated"].toInt();
+  c.unchanged = o["unchanged"].toInt();
+  c.conflicts = o["conflicts"].toInt();
+  c.failed = o["failed"].toInt();
+  c.unreadable = o["unreadable"].toInt();
+  return c;
+}
+
+bool Journal::Open(const QString& path, QString& error) {
+  path_ = path;
+  const bool existed = QFileInfo::exists(path);
+  fd_ =
+      ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  if (fd_ < 0) {
+    error = QStringLiteral("cannot write the journal %1: %2")
+                .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    return false;
+  }
+  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    error = QStringLiteral(
+                "%1 is in use: another migration of this plan (or of this slice of "
+                "it) is running; wait for it to end")
+                .arg(path);
+    return false;
+  }
+  if (!existed) {  // the new name made durable too
+    const int dir = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+      ::fsync(dir);
+      ::close(dir);
+    }
+  }
+  return true;
+}
+
+Journal::~Journal() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool Journal::Append(const QString& id, const QString& event, QJsonObject record) {
+  record.insert("time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+  record.insert("id", id);
+  record.insert("event", event);
+  if (!shard_.isEmpty()) record.insert("shard", shard_);
+  const QByteArray line = QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
+  qsizetype written = 0;
+  while (written < line.size()) {
+    const ssize_t n =
+        ::write(fd_, line.constData() + written, static_cast<size_t>(line.size() - written));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    written += n;
+  }
+  return ::fsync(fd_) == 0;
+}
+
+QString JournalPath(const QString& planPath, int shardIndex, int shardCount) {
+  if (shardCount <= 1) return planPath + QStringLiteral(".journal");
+  return planPath + QStringLiteral(".%1-of-%2.journal").arg(shardIndex).arg(shardCount);
+}
+
+QStringList JournalsOf(const QString& planPath) {
+  const QFileInfo plan(planPath);
+  QStringList paths;
+  for (const QString& name : QDir(plan.absolutePath())
+                                 .entryList({plan.fileName() + QStringLiteral(".journal"),
+                                             plan.fileName() + QStringLiteral(".*-of-*.journal")},
+                                            QDir::Files, QDir::Name))
+    paths << plan.absolutePath() + u'/' + name;
+  return paths;
+}
+
+std::map<QString, PersonState> ReadJournals(const QStringList& paths) {
+  struct Event {
+    QString time;
+    int file;
+    int line;
+    QJsonObject record;
+  };
+  std::vector<Event> events;
+  for (int f = 0; f < paths.size(); ++f) {
+    QFile file(paths[f]);
+    if (!file.open(QIODevice::ReadOnly)) continue;
+    int line = 0;
+    while (!file.atEnd()) {
+      const QByteArray bytes = file.readLine();
+      // A line cut by a power cut is not whole JSON: it is left out, as if never written.
+      const QJsonObject record = QJsonDocument::fromJson(bytes).object();
+      if (record.isEmpty()) continue;
+      events.push_back({record["time"].toString(), f, line++, record});
+    }
+  }
+  std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) {
+    return a.time != b.time ? a.time < b.time
+                            : std::pair(a.file, a.line) < std::pair(b.file, b.line);
+  });
+  std::map<QString, PersonState> states;
+  for (const Event& e : events) {
+    PersonState& s = states[e.record["id"].toString()];
+    const QString event = e.record["event"].toString();
+    s.when = e.time;
+    s.shard = e.record["shard"].toString();
+    if (event == u"started") {
+      s = PersonState{Status::kPending, true,     {}, {}, {}, e.time, s.shard, {},
+                      s.attempts + 1,   s.created};
+    } else if (event == u"stores") {
+      s.stores.clear();
+      for (const QJsonValue store : e.record["stores"].toArray()) s.stores << store.toString();
+    }
+    if (event == u"finished" || event == u"failed" || event == u"stopped")
+      s.created += e.record["added"].toInt();
+    if (event == u"finished") {
+      s.status = Status::kDone;
+      s.interrupted = false;
+      s.counts = Counts::FromJson(e.record);
+      s.reason.clear();
+      s.remedy = e.record["remedy"].toString();
+    } else if (event == u"failed") {
+      s.status = Status::kFailed;
+      s.interrupted = false;
+      s.counts = Counts::FromJson(e.record);
+      s.reason = e.record["reason"].toString();
+      s.remedy = e.record["remedy"].toString();
+    } else if (event == u"stopped") {
+      s.status = Status::kPending;
+      s.interrupted = true;
+      s.counts = Counts::FromJson(e.record);
+    }
+  }
+  return states;
+}
+
+}  // namespace lumivex::migrate

@@ -1,0 +1,329 @@
+#include "migrate/Runner.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTimer>
+
+#include <sys/prctl.h>
+#include <unistd.h>
+#include <algorithm>
+#include <csignal>
+#include <deque>
+#include <list>
+#include <map>
+
+namespace lumivex::migrate {
+
+QString AdviceFor(const QString& remedy) {
+  static const std::map<QString, QString> advice = {
+      {"credentials",
+       "check the person's user and password (password-file or password-command) in the plan"},
+      {"certificate",
+       "if this is your own server, give its certificate or its authority's with --ca-file"},
+      {"choose-book",
+       "the account has several address books: name one in the plan's book column or --book"},
+      {"new-book", "the account has no address book: --new-book NAME makes one"},
+      {"store", "correct the person's stores in the plan, or put the files back"},
+      {"network", "check that the server answers (address, port, proxy); then run again"},
+      {"contacts", "run the migration again: it sends only what is missing"},
+      {"conflicts",
+       "cards changed on the server since the last send were left alone; --overwrite replaces "
+       "them"},
+      {"crash", "run the person again; if it fails the same way, send its stores for a look"},
+      {"password-command", "run the person's password-command by hand and correct it"},
+  };
+  const auto it = advice.find(remedy);
+  return it == advice.end() ? QString() : it->second;
+}
+
+namespace {
+
+// The last lines of what a send printed, for the journal and the report.
+QString Tail(const QByteArray& log, int lines) {
+  QStringList all = QString::fromUtf8(log).split(u'\n', Qt::SkipEmptyParts);
+  if (all.size() > lines) all = all.mid(all.size() - lines);
+  return all.join(u'\n');
+}
+
+// The send's own failure line ("lumivex-cli send: REASON"), else its last line.
+QString LastWords(const QByteArray& log) {
+  const QStringList lines = QString::fromUtf8(log).split(u'\n', Qt::SkipEmptyParts);
+  for (qsizetype i = lines.size() - 1; i >= 0; --i)
+    if (lines[i].startsWith(u"lumivex-cli send: ")) return lines[i].mid(18);
+  return lines.isEmpty() ? QString() : lines.last();
+}
+
+// The reason of the first contact that was not sent, from the send's lines.
+QString FirstNotSent(const QByteArray& log) {
+  for (const QString& line : QString::fromUtf8(log).split(u'\n'))
+    if (line.startsWith(u"not sent: ")) return line.mid(10);
+  return {};
+}
+
+Outcome OutcomeOf(const QProcess& process, const QByteArray& log, const QString& resultPath) {
+  Outcome o;
+  QFile file(resultPath);
+  const QJsonObject result = file.open(QIODevice::ReadOnly)
+                                 ? QJsonDocument::fromJson(file.readAll()).object()
+                                 : QJsonObject();
+  o.counts = Counts::FromJson(result);
+  o.log = Tail(log, 20);
+  if (process.exitStatus() == QProcess::CrashExit) {
+    o.status = Status::kFailed;
+    o.reason = QStringLiteral("the send ended abnormally (it crashed or was killed)");
+    o.remedy = QStringLiteral("crash");
+    return o;
+  }
+  const int code = process.exitCode();
+  if (result.contains("error") || result.isEmpty()) {
+    o.status = Status::kFailed;
+    o.reason = result.contains("error") ? result["error"].toString() : LastWords(log);
+    if (o.reason.isEmpty()) o.reason = QStringLiteral("the send ended with status %1").arg(code);
+    o.remedy = result["remedy"].toString();
+    if (o.remedy.isEmpty()) o.remedy = QStringLiteral("network");
+    return o;
+  }
+  if (result["cancelled"].toBool()) {
+    o.status = Status::kPending;
+    o.reason = QStringLiteral("stopped");
+    return o;
+  }
+  if (o.counts.failed > 0) {
+    o.status = Status::kFailed;
+    o.reason = QStringLiteral("%1 of %2 contacts were not sent")
+                   .arg(o.counts.failed)
+                   .arg(o.counts.contacts);
+    if (const QString first = FirstNotSent(log); !first.isEmpty())
+      o.reason += QStringLiteral(" (the first: %1)").arg(first);
+    o.remedy = QStringLiteral("contacts");
+    return o;
+  }
+  o.status = Status::kDone;
+  if (o.counts.conflicts > 0) o.remedy = QStringLiteral("conflicts");
+  return o;
+}
+
+// The first line a password command printed. False, with `error`, when it failed.
+bool RunPasswordCommand(const QString& command, const QString& folder, QByteArray& password,
+                        QString& error) {
+  QProcess process;
+  process.setWorkingDirectory(folder);
+  process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
+  process.closeWriteChannel();
+  if (!process.waitForFinished(60000)) {
+    process.kill();
+    process.waitForFinished();
+    error = QStringLiteral("the password-command did not answer within 60 seconds");
+    return false;
+  }
+  password = process.readAllStandardOutput();
+  password = password.left(password.indexOf('\n'));
+  if (password.endsWith('\r')) password.chop(1);
+  if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0 ||
+      password.isEmpty()) {
+    const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+    error = QStringLiteral("the password-command failed (status %1)%2")
+                .arg(process.exitCode())
+                .arg(said.isEmpty() ? QString() : QStringLiteral(": ") + said.section(u'\n', 0, 0));
+    return false;
+  }
+  return true;
+}
+
+struct Running {
+  const Person* person = nullptr;
+  QString server;
+  QString resultPath;
+  QStringList stores;
+  QProcess process;
+  QByteArray log;
+};
+
+class Run {
+ public:
+  Run(const Plan& plan, const RunOptions& options, Journal* journal, RunObserver& observer)
+      : plan_(plan), options_(options), journal_(journal), observer_(observer) {}
+
+  bool Go(const std::vector<const Person*>& people, QString& error) {
+    queue_.assign(people.begin(), people.end());
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &loop_, [this] { Tick(); });
+    watch.start(100);
+    Tick();
+    if (!Finished()) loop_.exec();
+    error = error_;
+    return error_.isEmpty();
+  }
+
+ private:
+  bool Finished() const { return running_.empty() && (queue_.empty() || stopping_); }
+
+  void Record(const Person& person, const QString& event, const QJsonObject& record) {
+    if (journal_ && error_.isEmpty() && !journal_->Append(person.id, event, record)) {
+      error_ =
+          QStringLiteral("cannot write the journal %1 (disk full?); stopped").arg(journal_->Path());
+      stopping_ = true;
+    }
+  }
+
+  void End(const Person& person, const Outcome& o) {
+    QJsonObject record = o.counts.ToJson();
+    if (!o.remedy.isEmpty()) record.insert("remedy", o.remedy);
+    if (o.status == Status::kFailed) {
+      record.insert("reason", o.reason);
+      record.insert("log", o.log);
+    }
+    Record(person,
+           o.status == Status::kDone     ? QStringLiteral("finished")
+           : o.status == Status::kFailed ? QStringLiteral("failed")
+                                         : QStringLiteral("stopped"),
+           record);
+    observer_.Ended(person, o);
+  }
+
+  void Tick() {
+    ended_.clear();
+    if (observer_.Stopping() && !stopping_) stopping_ = true;
+    if (stopping_ && !relayed_) {
+      relayed_ = true;  // each send stops after the contacts in flight, as on its own Ctrl-C
+      for (const auto& r : running_)
+        if (r->process.processId() > 0) ::kill(static_cast<pid_t>(r->process.processId()), SIGINT);
+    }
+    while (!stopping_ && static_cast<int>(running_.size()) < options_.jobs) {
+      auto next = queue_.end();
+      for (auto it = queue_.begin(); it != queue_.end(); ++it) {
+        if (perServer_[ServerOf((*it)->to)] < options_.perServer) {
+          next = it;
+          break;
+        }
+      }
+      if (next == queue_.end()) break;
+      const Person* person = *next;
+      queue_.erase(next);
+      Start(*person);
+    }
+    if (Finished()) loop_.quit();
+  }
+
+  void Start(const Person& person) {
+    observer_.Started(person);
+    Record(person, QStringLiteral("started"), {});
+    QStringList unmatched;
+    const QStringList stores = ExpandStores(person.storePatterns, plan_.folder, unmatched);
+    QJsonArray list;
+    for (const QString& s : stores) list << s;
+    Record(person, QStringLiteral("stores"), {{"stores", list}});
+    Outcome failed;
+    failed.status = Status::kFailed;
+    failed.stores = stores;
+    if (!unmatched.isEmpty()) {
+      failed.reason = QStringLiteral("no store file matches %1 (from %2)")
+                          .arg(unmatched.join(QStringLiteral(", ")), plan_.folder);
+      failed.remedy = QStringLiteral("store");
+      return End(person, failed);
+    }
+    QByteArray password;
+    if (!person.passwordCommand.isEmpty()) {
+      QString why;
+      if (!RunPasswordCommand(person.passwordCommand, plan_.folder, password, why)) {
+        failed.reason = why;
+        failed.remedy = QStringLiteral("password-command");
+        return End(person, failed);
+      }
+    }
+    auto r = std::make_unique<Running>();
+    r->person = &person;
+    r->server = ServerOf(person.to);
+    r->stores = stores;
+    r->resultPath = QStringLiteral("%1/%2.json").arg(options_.scratch).arg(++started_);
+    QFile::remove(r->resultPath);
+    QStringList args = {QStringLiteral("send"), QStringLiteral("--to"), person.to};
+    if (!person.user.isEmpty()) args << QStringLiteral("--user") << person.user;
+    // The password goes through the child's standard input, never its arguments (which any
+    // user of the machine can list) nor a file of ours.
+    if (!person.passwordFile.isEmpty())
+      args << QStringLiteral("--password-file") << person.passwordFile;
+    else if (!password.isEmpty())
+      args << QStringLiteral("--password-file") << QStringLiteral("/dev/stdin");
+    if (!person.book.isEmpty()) args << QStringLiteral("--book") << person.book;
+    args += options_.sendOptions;
+    if (options_.check) args << QStringLiteral("--dry-run");
+    args += stores;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LUMIVEX_SEND_RESULT"), r->resultPath);
+    r->process.setProcessEnvironment(env);
+    r->process.setWorkingDirectory(plan_.folder);
+    r->process.setProcessChannelMode(QProcess::MergedChannels);
+    // A group of its own, so that a Ctrl-C on the terminal reaches the migration alone, which
+    // passes it on once; and ended with the migration if that is killed.
+    r->process.setChildProcessModifier([] {
+      ::setpgid(0, 0);
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    });
+    Running* raw = r.get();
+    QObject::connect(&raw->process, &QProcess::readyReadStandardOutput, [raw] {
+      raw->log += raw->process.readAllStandardOutput();
+      if (raw->log.size() > 65536) raw->log = raw->log.right(32768);
+    });
+    QObject::connect(&raw->process, &QProcess::finished, [this, raw] { Done(raw); });
+    QObject::connect(&raw->process, &QProcess::errorOccurred,
+                     [this, raw](QProcess::ProcessError e) {
+                       if (e == QProcess::FailedToStart) Done(raw);
+                     });
+    ++perServer_[raw->server];
+    running_.push_back(std::move(r));
+    raw->process.start(options_.program, args);
+    raw->process.write(password + '\n');
+    raw->process.closeWriteChannel();
+  }
+
+  void Done(Running* raw) {
+    const auto found = std::find_if(running_.begin(), running_.end(),
+                                    [raw](const auto& r) { return r.get() == raw; });
+    if (found == running_.end()) return;  // told twice (an error, then the end)
+    raw->log += raw->process.readAllStandardOutput();
+    Outcome o = OutcomeOf(raw->process, raw->log, raw->resultPath);
+    if (raw->process.error() == QProcess::FailedToStart) {
+      o.status = Status::kFailed;
+      o.reason =
+          QStringLiteral("cannot start %1: %2").arg(options_.program, raw->process.errorString());
+      o.remedy = QStringLiteral("crash");
+    }
+    o.stores = raw->stores;
+    QFile::remove(raw->resultPath);
+    --perServer_[raw->server];
+    const Person& person = *raw->person;
+    // Deleted at the next tick, not from inside its own process's signal.
+    ended_.push_back(std::move(*found));
+    running_.erase(found);
+    End(person, o);
+    QTimer::singleShot(0, &loop_, [this] { Tick(); });
+  }
+
+  const Plan& plan_;
+  const RunOptions& options_;
+  Journal* journal_;
+  RunObserver& observer_;
+  std::deque<const Person*> queue_;
+  std::list<std::unique_ptr<Running>> running_;
+  std::vector<std::unique_ptr<Running>> ended_;
+  std::map<QString, int> perServer_;
+  QEventLoop loop_;
+  QString error_;
+  bool stopping_ = false;
+  bool relayed_ = false;
+  int started_ = 0;
+};
+
+}  // namespace
+
+bool RunPeople(const std::vector<const Person*>& people, const Plan& plan,
+               const RunOptions& options, Journal* journal, RunObserver& observer, QString& error) {
+  Run run(plan, options, journal, observer);
+  return run.Go(people, error);
+}
+
+}  // namespace lumivex::migrate

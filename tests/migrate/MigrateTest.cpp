@@ -1,0 +1,334 @@
+// lumivex-cli migrate against a real Radicale with twenty accounts (htpasswd) started on
+// 127.0.0.1 by the test: each person's stores, written by lumivex-pstgen with people shared among
+// one person's stores, must arrive in that person's account exactly as `export --format vcard3`
+// of the same stores gives them, read back through the server by the tests' own CardDAV client
+// and parsed by vobject; faults are named and fixed by a re-run without a duplicate; shards run
+// by GNU parallel give the same.
+#include "tests/contact/Utf8Readers.h"
+#include "tests/convert/ProgramRun.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+using namespace lumivex::testing;
+
+namespace {
+
+constexpr int kPeople = 20;
+
+int FreePort() {
+  QTcpServer server;
+  server.listen(QHostAddress::LocalHost, 0);
+  return server.serverPort();
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+  file.write(bytes);
+}
+
+QString Id(int person) {
+  return QStringLiteral("p%1").arg(person, 2, 10, QLatin1Char('0'));
+}
+QString Password(int person) {
+  return QStringLiteral("secret-%1").arg(person);
+}
+
+// Radicale with an account per person, its data kept in `dir` across a stop and a start.
+struct Radicale {
+  explicit Radicale(const QString& dir) : dir(dir), port(FreePort()) {
+    QByteArray users;
+    for (int p = 1; p <= kPeople; ++p) users += (Id(p) + u':' + Password(p) + u'\n').toUtf8();
+    WriteFile(dir + "/users", users);
+    WriteFile(dir + "/config", QStringLiteral("[server]\nhosts = 127.0.0.1:%1\n[auth]\n"
+                                              "type = htpasswd\nhtpasswd_filename = %2/users\n"
+                                              "htpasswd_encryption = plain\n[storage]\n"
+                                              "filesystem_folder = %2/data\n")
+                                   .arg(port)
+                                   .arg(dir)
+                                   .toUtf8());
+    Start();
+  }
+  ~Radicale() { Stop(); }
+  void Start() {
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardOutputFile(dir + "/server.log", QIODevice::Append);
+    process.start("/usr/bin/python3", {"-m", "radicale", "--config", dir + "/config"});
+    for (int i = 0; i < 100 && !up; ++i) {
+      QTcpSocket socket;
+      socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+      up = socket.waitForConnected(100);
+      if (!up) QThread::msleep(100);
+    }
+  }
+  void Stop() {
+    if (process.state() == QProcess::NotRunning) return;
+    process.terminate();
+    if (!process.waitForFinished(5000)) process.kill();
+    process.waitForFinished();
+    up = false;
+  }
+  QString Url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(port); }
+
+  QString dir;
+  int port;
+  bool up = false;
+  QProcess process;
+};
+
+// Person p's stores: 1 to 3 of them (p % 3 + 1), store j holding the synthetic people
+// 10j+1..10j+20 of seed p, so that neighbouring stores share ten people.
+struct People {
+  explicit People(const QString& dir) : dir(dir) {
+    for (int p = 1; p <= kPeople; ++p) {
+      QDir().mkpath(dir + "/homes/" + Id(p));
+      QStringList stores;
+      for (int j = 0; j <= p % 3; ++j) {
+        stores << QStringLiteral("%1/homes/%2/store%3.pst").arg(dir, Id(p)).arg(j);
+        entries += 20;
+        const ProgramOutput made =
+            RunProgram(BinDir() + "/lumivex-pstgen",
+                       {"--people", QStringLiteral("%1-%2").arg(10 * j + 1).arg(10 * j + 20),
+                        "--seed", QString::number(p), "--store-key",
+                        QStringLiteral("%1-%2").arg(Id(p)).arg(j), "--out", stores.last()});
+        EXPECT_EQ(made.status, 0) << made.err.toStdString();
+      }
+      storesOf << stores;
+      WriteFile(dir + "/" + Id(p) + ".password", Password(p).toUtf8() + "\n");
+    }
+  }
+  // The plan's lines: odd people's passwords from a file, even people's from a command.
+  QByteArray Plan(const QString& url) const {
+    QString plan = QStringLiteral("id,stores,to,user,password-file,password-command,office\n");
+    for (int p = 1; p <= kPeople; ++p) {
+      plan += QStringLiteral("%1,homes/%1/*.pst,%2,%1,").arg(Id(p), url);
+      plan += p % 2 ? QStringLiteral("%1.password,").arg(Id(p))
+                    : QStringLiteral(",cat %1.password").arg(Id(p));
+      plan += QStringLiteral(",Room %1\n").arg(p);
+    }
+    return plan.toUtf8();
+  }
+  // Person p's cards as the vCard 3.0 export of the same stores gives them, by UID.
+  QHash<QString, QJsonObject> Expected(int p) const {
+    const QString out = dir + "/" + Id(p) + ".vcf";
+    const ProgramOutput run =
+        RunCli(QStringList{"export", "--format", "vcard3", "--out", out} + storesOf[p - 1]);
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    QHash<QString, QJsonObject> cards;
+    for (const QJsonValue card : VObjectReader().ReadOrFail({out}).array())
+      cards.insert(card["UID"][0]["value"].toString(), card.toObject());
+    return cards;
+  }
+
+  QString dir;
+  QList<QStringList> storesOf;
+  int entries = 0;
+};
+
+// The cards in person p's "Contacts" book, read through the server, by UID; `hrefs` counts
+// the server's entries (a duplicate is a second entry of the same UID).
+QHash<QString, QJsonObject> Held(const Radicale& server, int p, const QString& scratch,
+                                 int& hrefs) {
+  const QString password = scratch + "/held.password";
+  WriteFile(password, Password(p).toUtf8());
+  const ProgramOutput books = RunCli(
+      {"send", "--to", server.Url(), "--user", Id(p), "--password-file", password, "--list-books"});
+  const QString book = books.out.split(u'\n').filter("Contacts").value(0).section(u'\t', 1, 1);
+  EXPECT_FALSE(book.isEmpty()) << Id(p).toStdString() << books.err.toStdString();
+  const QString out = scratch + "/held";
+  QDir(out).removeRecursively();
+  const ProgramOutput listed =
+      RunProgram("/usr/bin/python3", {SourceDir() + "/tests/destination/dav_client.py", "list",
+                                      book, Id(p), Password(p), "-", out});
+  EXPECT_EQ(listed.status, 0) << listed.err.toStdString();
+  QStringList files;
+  for (const QString& name : QDir(out).entryList(QDir::Files)) files << out + u'/' + name;
+  hrefs = static_cast<int>(files.size());
+  QHash<QString, QJsonObject> cards;
+  if (files.isEmpty()) return cards;
+  for (const QJsonValue card : VObjectReader().ReadOrFail(files).array())
+    cards.insert(card["UID"][0]["value"].toString(), card.toObject());
+  return cards;
+}
+
+// Every account holds exactly its person's merged contacts, each once; their number.
+int ExpectEveryAccountHoldsItsPerson(const Radicale& server, const People& people,
+                                     const QString& scratch) {
+  int total = 0;
+  for (int p = 1; p <= kPeople; ++p) {
+    SCOPED_TRACE(Id(p).toStdString());
+    const QHash<QString, QJsonObject> expected = people.Expected(p);
+    int hrefs = 0;
+    const QHash<QString, QJsonObject> held = Held(server, p, scratch, hrefs);
+    EXPECT_EQ(hrefs, expected.size());
+    EXPECT_EQ(QStringList(held.keys()).size(), expected.size());
+    for (auto it = expected.begin(); it != expected.end(); ++it) {
+      EXPECT_TRUE(held.contains(it.key())) << it.key().toStdString();
+      if (!held.contains(it.key())) continue;
+      for (const QString& field : it.value().keys()) {
+        if (field == u"PRODID") continue;
+        EXPECT_EQ(held[it.key()][field], it.value()[field]) << field.toStdString();
+      }
+    }
+    total += static_cast<int>(expected.size());
+  }
+  return total;
+}
+
+// The report's lines by their first word ("People", "Contacts", "Cards", "failed").
+QStringList ReportLines(const ProgramOutput& report, const QString& first) {
+  QStringList lines;
+  for (const QString& line : report.out.split(u'\n'))
+    if (line.startsWith(first + u' ')) lines << line.mid(first.size()).trimmed();
+  return lines;
+}
+
+QMap<QString, QString> StateHome(const QString& dir) {
+  return {{"XDG_STATE_HOME", dir + "/state"}};
+}
+
+TEST(Migrate, TwentyPeopleFaultsNamedThenResumedWithoutADuplicate) {
+  const QString dir = ScratchDir(QStringLiteral("migrate"));
+  QDir().mkpath(dir + "/server");
+  Radicale server(dir + "/server");
+  ASSERT_TRUE(server.up) << "Radicale did not start; see " << dir.toStdString();
+  const People people(dir);
+  const QString plan = dir + "/plan.csv";
+  const QByteArray whole = people.Plan(server.Url());
+
+  // Faults: p03's password wrong, p05's stores gone, p07's server a port nothing listens on.
+  QByteArray faulty = whole;
+  faulty.replace("p03,homes/p03/*.pst", "p03,homes/p03/*.pst")
+      .replace("p05,homes/p05/*.pst", "p05,homes/gone/*.pst")
+      .replace(QStringLiteral("p07,homes/p07/*.pst,%1").arg(server.Url()).toUtf8(),
+               QStringLiteral("p07,homes/p07/*.pst,http://127.0.0.1:%1/").arg(FreePort()).toUtf8());
+  WriteFile(plan, faulty);
+  WriteFile(dir + "/p03.password", "wrong\n");
+
+  // The check names the three and sends nothing.
+  const QStringList run = {"migrate", "-j", "4", "--new-book", "Contacts", plan};
+  ProgramOutput check = RunCli(QStringList{"migrate", "--check", "-j", "4", plan}, StateHome(dir));
+  EXPECT_EQ(check.status, 3) << check.err.toStdString();
+  for (const char* named :
+       {"p03: failed: ", "p05: failed: no store file matches homes/gone/*.pst", "p07: failed: "})
+    EXPECT_TRUE(check.out.contains(QLatin1String(named))) << named << check.out.toStdString();
+  EXPECT_TRUE(check.out.contains("p02: failed: ") && check.out.contains("--new-book NAME"))
+      << "an account without a book says how to make one: " << check.out.toStdString();
+
+  // The first run, with the server stopped and started again on the way.
+  QProcess migrate;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_STATE_HOME", dir + "/state");
+  migrate.setProcessEnvironment(env);
+  migrate.start(BinDir() + "/lumivex-cli", run.mid(0));
+  QElapsedTimer clock;
+  clock.start();
+  for (bool stopped = false; !migrate.waitForFinished(100) && clock.elapsed() < 300000;) {
+    const QByteArray journal = FileBytes(plan + ".journal");
+    if (!stopped && journal.count("\"event\":\"finished\"") >= 6) {
+      server.Stop();
+      QThread::msleep(2000);
+      server.Start();
+      stopped = true;
+    }
+  }
+  ASSERT_EQ(migrate.state(), QProcess::NotRunning) << "the migration did not end in 5 minutes";
+  EXPECT_EQ(migrate.exitCode(), 3) << migrate.readAllStandardError().toStdString();
+
+  ProgramOutput report = RunCli({"migrate", "--report", plan});
+  EXPECT_EQ(report.status, 3);
+  const QStringList failures = ReportLines(report, "failed");
+  const auto failure = [&](const QString& id) {
+    return failures.filter(QRegularExpression("^" + id + ": ")).value(0).toStdString();
+  };
+  EXPECT_NE(failure("p03").find("refused the user name or password"), std::string::npos);
+  EXPECT_NE(failure("p03").find("check the person's user and password"), std::string::npos)
+      << failure("p03");
+  EXPECT_NE(failure("p05").find("correct the person's stores"), std::string::npos)
+      << failure("p05");
+  EXPECT_NE(failure("p07").find("check that the server answers"), std::string::npos)
+      << failure("p07");
+  for (const QString& line : failures)  // the server's stop may fail others, as a network fault
+    EXPECT_TRUE(line.startsWith("p03") || line.startsWith("p05") ||
+                line.contains("check that the server answers") ||
+                line.contains("run the migration again"))
+        << line.toStdString();
+  const QString csv = QString::fromUtf8(FileBytes(plan + ".report.csv"));
+  EXPECT_TRUE(csv.section(u'\n', 1, 1).startsWith("p0")) << "failures come first";
+  for (const char* id : {"\np03,failed,", "\np05,failed,0,", "\np07,failed,"})
+    EXPECT_TRUE(csv.contains(QLatin1String(id))) << id << csv.toStdString();
+  const QByteArray html = FileBytes(plan + ".report.html");
+  EXPECT_TRUE(html.contains("<tr class=\"failed\"><td>p03</td>")) << html.left(2000).toStdString();
+
+  // Fixed: the right password, the store back, the right server. The re-run finishes.
+  WriteFile(dir + "/p03.password", Password(3).toUtf8() + "\n");
+  WriteFile(plan, whole);
+  ProgramOutput again = RunCli(run, StateHome(dir));
+  EXPECT_EQ(again.status, 0) << again.out.toStdString() << again.err.toStdString();
+  const int cards = ExpectEveryAccountHoldsItsPerson(server, people, dir);
+
+  // Sent again (--again): nothing is sent; the report's numbers are the server's.
+  again = RunCli(QStringList{"migrate", "--again", "-j", "4", "--book", "Contacts", plan},
+                 StateHome(dir));
+  EXPECT_EQ(again.status, 0) << again.err.toStdString();
+  report = RunCli({"migrate", "--report", plan});
+  EXPECT_EQ(report.status, 0) << report.out.toStdString();
+  EXPECT_EQ(ReportLines(report, "People"),
+            QStringList{QStringLiteral("%1 done, 0 failed, 0 pending (of %1)").arg(kPeople)});
+  EXPECT_EQ(ReportLines(report, "Contacts"),
+            QStringList{QStringLiteral("%1 read, %2 after merging, 0 sent, %2 unchanged, "
+                                       "0 conflicts, 0 failed")
+                            .arg(people.entries)
+                            .arg(cards)});
+  EXPECT_EQ(ReportLines(report, "Cards"),
+            QStringList{QStringLiteral("%1 created over all runs").arg(cards)});
+}
+
+TEST(Migrate, ShardsUnderGnuParallelGiveWhatOneRunGives) {
+  const QString dir = ScratchDir(QStringLiteral("shards"));
+  QDir().mkpath(dir + "/server");
+  Radicale server(dir + "/server");
+  ASSERT_TRUE(server.up) << "Radicale did not start; see " << dir.toStdString();
+  const People people(dir);
+  const QString plan = dir + "/plan.csv";
+  WriteFile(plan, people.Plan(server.Url()));
+
+  const ProgramOutput run =
+      RunProgram("parallel",
+                 {"--halt", "never", BinDir() + "/lumivex-cli", "migrate", "--shard", "{}/3", "-j",
+                  "2", "--new-book", "Contacts", plan, ":::", "1", "2", "3"},
+                 StateHome(dir), 300000);
+  EXPECT_EQ(run.status, 0) << run.out.toStdString() << run.err.toStdString();
+  // Three journals, each person in exactly one of them.
+  QStringList seen;
+  for (int shard = 1; shard <= 3; ++shard) {
+    const QByteArray journal = FileBytes(QStringLiteral("%1.%2-of-3.journal").arg(plan).arg(shard));
+    for (int p = 1; p <= kPeople; ++p)
+      if (journal.contains("\"id\":\"" + Id(p).toUtf8() + "\"")) seen << Id(p);
+  }
+  seen.sort();
+  EXPECT_EQ(seen.size(), kPeople) << seen.join(u' ').toStdString();
+  EXPECT_EQ(seen.removeDuplicates(), 0);
+
+  const int cards = ExpectEveryAccountHoldsItsPerson(server, people, dir);
+  const ProgramOutput report = RunCli({"migrate", "--report", plan});
+  EXPECT_EQ(report.status, 0) << report.out.toStdString();
+  EXPECT_EQ(ReportLines(report, "People"),
+            QStringList{QStringLiteral("%1 done, 0 failed, 0 pending (of %1)").arg(kPeople)});
+  EXPECT_EQ(ReportLines(report, "Contacts"),
+            QStringList{QStringLiteral("%1 read, %2 after merging, %2 sent, 0 unchanged, "
+                                       "0 conflicts, 0 failed")
+                            .arg(people.entries)
+                            .arg(cards)});
+}
+
+}  // namespace
