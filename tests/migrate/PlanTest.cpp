@@ -18,6 +18,10 @@ struct PlanCase {
   const char* error;  // a part of the message; empty: the plan is read
 };
 
+void PrintTo(const PlanCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
 class PlanReading : public ::testing::TestWithParam<PlanCase> {};
 
 TEST_P(PlanReading, RefusesWhatCannotWorkAndSaysWhere) {

@@ -1,0 +1,195 @@
+// migrate_bench: N people of M contacts each (one store apiece, written by the store writer)
+// migrated into a Radicale server on 127.0.0.1, one account per person, with
+// `lumivex-cli migrate -j J` for each J given: people per minute, and the memory of the
+// migration process against the number of people (which its children keep flat).
+//
+//   migrate_bench [--people N] [--contacts M] [--jobs 1,2,4,8] [--work DIR]
+//
+// Each J migrates into a fresh server with a fresh send record. Then, at the largest J, N/4 and
+// N/2 people are migrated too, for the memory against the number of people. "migrate" is the
+// peak resident size of the migrating process itself (read from /proc while it runs); "largest"
+// that of the largest process of the run, the migration or one person's send (wait4).
+//
+// Needs radicale (a Debian package). The server's writes are not forced to the disk, so that the
+// figures are the program's and the server's, not those of a disk shared with other work.
+#include "bench/Figures.h"  // LoadText
+#include "bench/RunProgram.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QHostAddress>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace lumivex;
+
+namespace {
+
+bool Write(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+int Fail(const char* what) {
+  std::fprintf(stderr, "migrate_bench: %s\n", what);
+  return 1;
+}
+
+QString Id(int person) {
+  return QStringLiteral("p%1").arg(person, 4, 10, QLatin1Char('0'));
+}
+
+// Radicale with one account per person in `dir`; its URL, empty when it did not start.
+QString StartRadicale(QProcess& radicale, const QString& dir, int people) {
+  QDir().mkpath(dir);
+  int port = 0;
+  {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    port = probe.serverPort();
+  }
+  QByteArray users;
+  for (int p = 1; p <= people; ++p) users += (Id(p) + QStringLiteral(":pw\n")).toUtf8();
+  Write(dir + "/users", users);
+  Write(dir + "/config", QStringLiteral("[server]\nhosts = 127.0.0.1:%1\n[auth]\ntype = htpasswd\n"
+                                        "htpasswd_filename = %2/users\nhtpasswd_encryption = "
+                                        "plain\n[storage]\nfilesystem_folder = %2/data\n"
+                                        "[logging]\nlevel = warning\n")
+                             .arg(port)
+                             .arg(dir)
+                             .toUtf8());
+  radicale.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  radicale.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import os, sys, runpy; os.fsync = lambda fd: None; "
+                                 "sys.argv = ['radicale', '--config', sys.argv[1]]; "
+                                 "runpy.run_module('radicale', run_name='__main__')"),
+                  dir + "/config"});
+  for (int i = 0; i < 100; ++i) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+    if (socket.waitForConnected(100)) return QStringLiteral("http://127.0.0.1:%1/").arg(port);
+    QThread::msleep(100);
+  }
+  return {};
+}
+
+// The peak resident size of process `pid` so far (VmHWM), in KiB; 0 once it is gone.
+long HighWaterKiB(pid_t pid) {
+  QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+  if (!status.open(QIODevice::ReadOnly)) return 0;
+  for (const QByteArray& line : status.readAll().split('\n'))
+    if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').value(0).toLong();
+  return 0;
+}
+
+struct Figures {
+  int people = 0;
+  int jobs = 0;
+  double seconds = 0;
+  long migrateKiB = 0;
+  long largestKiB = 0;
+  int status = -1;
+};
+
+Figures Migrate(const QString& bin, const QString& dir, const QString& stores, int people,
+                int jobs) {
+  Figures f;
+  f.people = people;
+  f.jobs = jobs;
+  const QString run = QStringLiteral("%1/run-%2-j%3").arg(dir).arg(people).arg(jobs);
+  QProcess radicale;
+  const QString url = StartRadicale(radicale, run + "/server", people);
+  if (url.isEmpty()) return f;
+  QByteArray plan = "id,stores,to,user,password-file\n";
+  for (int p = 1; p <= people; ++p)
+    plan +=
+        QStringLiteral("%1,%2/%1.pst,%3,%1,%4/password\n").arg(Id(p), stores, url, dir).toUtf8();
+  Write(run + "/plan.csv", plan);
+  setenv("XDG_STATE_HOME", qPrintable(run + "/state"), 1);
+  const bench::Running r = bench::StartProgram(
+      {bin.toStdString() + "/lumivex-cli", "migrate", "-j", std::to_string(jobs), "--per-server",
+       std::to_string(jobs), "--new-book", "Contacts", (run + "/plan.csv").toStdString()});
+  for (;;) {
+    f.migrateKiB = std::max(f.migrateKiB, HighWaterKiB(r.pid));
+    int status = 0;
+    rusage usage{};
+    if (wait4(r.pid, &status, WNOHANG, &usage) == r.pid) {
+      const bench::Measured m = bench::Took(r, status, usage);
+      f.seconds = m.seconds;
+      f.largestKiB = m.peakKiB;
+      f.status = m.status;
+      break;
+    }
+    usleep(50000);
+  }
+  radicale.terminate();
+  radicale.waitForFinished(10000);
+  return f;
+}
+
+void Print(const Figures& f) {
+  std::printf(
+      "%6d people  -j %d  %8.1f s  %7.1f people/min  migrate %6.1f MiB  largest %6.1f MiB%s\n",
+      f.people, f.jobs, f.seconds, f.people / f.seconds * 60, f.migrateKiB / 1024.0,
+      f.largestKiB / 1024.0, f.status == 0 ? "" : "  (FAILED)");
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  int people = 40;
+  int contacts = 200;
+  QList<int> jobs = {1, 2, 4, 8};
+  QString work;
+  const QStringList args = app.arguments();
+  for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
+    if (args[i] == u"--people") {
+      people = args[i + 1].toInt();
+    } else if (args[i] == u"--contacts") {
+      contacts = args[i + 1].toInt();
+    } else if (args[i] == u"--jobs") {
+      jobs.clear();
+      for (const QString& j : args[i + 1].split(u',')) jobs << j.toInt();
+    } else if (args[i] == u"--work") {
+      work = args[i + 1];
+    } else {
+      return Fail("usage: migrate_bench [--people N] [--contacts M] [--jobs 1,2,4,8] [--work DIR]");
+    }
+  }
+  if (people < 4 || contacts < 1 || jobs.isEmpty())
+    return Fail("--people 4 or more, --contacts 1 or more");
+  QTemporaryDir scratch(work.isEmpty() ? QDir::tempPath() + "/migrate_bench-XXXXXX"
+                                       : work + "/migrate_bench-XXXXXX");
+  if (!scratch.isValid()) return Fail("cannot make the work folder");
+  const QString dir = scratch.path();
+  const QString bin = QCoreApplication::applicationDirPath();
+  const QString stores = dir + "/stores";
+  QDir().mkpath(stores);
+  Write(dir + "/password", "pw\n");
+  std::printf("Writing %d stores of %d contacts...\n", people, contacts);
+  std::fflush(stdout);
+  for (int p = 1; p <= people; ++p) {
+    const bench::Measured m = bench::RunProgram(
+        {bin.toStdString() + "/lumivex-pstgen", "--contacts", std::to_string(contacts), "--seed",
+         std::to_string(p), "--out", (stores + "/" + Id(p) + ".pst").toStdString()});
+    if (m.status != 0) return Fail("lumivex-pstgen failed");
+  }
+  std::printf("%s\n", bench::LoadText().c_str());
+  for (const int j : jobs) Print(Migrate(bin, dir, stores, people, j));
+  const int most = *std::max_element(jobs.begin(), jobs.end());
+  for (const int fewer : {people / 4, people / 2}) Print(Migrate(bin, dir, stores, fewer, most));
+  std::printf("%s\n", bench::LoadText().c_str());
+  return 0;
+}
