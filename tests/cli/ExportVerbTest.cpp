@@ -268,7 +268,7 @@ TEST_F(ExportVerb, UnreadableEntriesAreListedAndTheStatusIsThree) {
   LUMIVEX_REQUIRE_FIXTURES();
   const QString sample = BinDir() + QStringLiteral("/sample.pst");
   if (!QFileInfo::exists(sample))
-    GTEST_SKIP() << "the sample store " << sample.toStdString() << " has not been built";
+    LUMIVEX_MISSING("the sample store " << sample.toStdString() << " has not been built");
   // The sample store with the 512 bytes at 58,880 zeroed: the block of its 36th contact.
   QFile::copy(sample, out + "/zeroed.pst");
   QFile zeroed(out + "/zeroed.pst");
@@ -328,7 +328,7 @@ TEST_F(ExportVerb, HelpExplainsFormatsNamesAndCodePage) {
 TEST_F(ExportVerb, ProgressLineOnATerminal) {
   LUMIVEX_REQUIRE_FIXTURES();
   if (!QFileInfo::exists(QStringLiteral("/usr/bin/script")))
-    GTEST_SKIP() << "/usr/bin/script (Debian: bsdutils) is needed to give the run a terminal";
+    LUMIVEX_MISSING("/usr/bin/script (Debian: bsdutils) is needed to give the run a terminal");
   const QString command = QStringLiteral("'%1/lumivex-cli' export --format vcards --out '%2' '%3'")
                               .arg(BinDir(), out, FixturePst(QStringLiteral("six-contacts.pst")));
   const ProgramOutput run = RunProgram("/usr/bin/script", {"-qec", command, "/dev/null"});

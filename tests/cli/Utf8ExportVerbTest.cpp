@@ -31,7 +31,7 @@ class Utf8ExportVerb : public ::testing::Test {
 
 TEST_F(Utf8ExportVerb, EveryFolderAndFilePerContact) {
   const QString sample = BinDir() + QStringLiteral("/sample.pst");
-  if (!QFileInfo::exists(sample)) GTEST_SKIP() << "the sample store has not been built";
+  if (!QFileInfo::exists(sample)) LUMIVEX_MISSING("the sample store has not been built");
   const QString dir = out + QStringLiteral("/cards");
   const ProgramOutput run =
       Cli({"--format", "vcard3", "--per-contact", "--all-folders", "--out", dir, sample});

@@ -162,7 +162,7 @@ class WorksheetReaders : public WorksheetRunTest {
 TEST_F(WorksheetReaders, LibreOfficeFindsEveryCellAtItsPlace) {
   const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
   if (soffice.isEmpty())
-    GTEST_SKIP() << "LibreOffice is not installed (Debian package libreoffice-calc-nogui)";
+    LUMIVEX_MISSING("LibreOffice is not installed (Debian: libreoffice-calc-nogui)");
 
   const QString sheet = WriteSheet();
   QTemporaryDir profile;
@@ -203,7 +203,7 @@ TEST_F(WorksheetReaders, XlrdFindsFontsFormatsCellsAndPageBreaks) {
   const QString sheet = WriteSheet();
   QJsonObject read;
   std::string why;
-  if (!ReadWithXlrd(sheet, read, why)) GTEST_SKIP() << why;
+  if (!ReadWithXlrd(sheet, read, why)) LUMIVEX_MISSING(why);
 
   const QJsonArray fonts = read.value("fonts").toArray();
   ASSERT_EQ(fonts.size(), 4);
@@ -248,7 +248,7 @@ class WorksheetFromStore : public WorksheetRunTest {
     ASSERT_TRUE(complete);
     QJsonObject read;
     std::string why;
-    if (!ReadWithXlrd(result.outputPath, read, why)) GTEST_SKIP() << why;
+    if (!ReadWithXlrd(result.outputPath, read, why)) LUMIVEX_MISSING(why);
     const SheetCells cells = XlrdCells(read);
     const std::vector<FakeContact> expectedContacts = StoreContacts(store);
     ASSERT_EQ(static_cast<int>(expectedContacts.size()), contacts);
@@ -265,8 +265,9 @@ TEST_F(WorksheetFromStore, SixContactsFromARealStoreFile) {
 TEST_F(WorksheetFromStore, TheSampleStore) {
   const QString sample = BinDir() + QStringLiteral("/sample.pst");
   if (!QFileInfo::exists(sample))
-    GTEST_SKIP() << "no sample store at " << sample.toStdString()
-                 << ": it is written by lumivex-pstgen when the tools are built";
+    LUMIVEX_MISSING("no sample store at " << sample.toStdString()
+                                          << ": it is written by lumivex-pstgen when the tools "
+                                             "are built");
   int contacts = 0;
   {
     auto folder = OpenStoreFile(sample)->DefaultContactsFolder();

@@ -20,7 +20,7 @@ class EdsSession {
   EdsSession(const EdsSession&) = delete;
   EdsSession& operator=(const EdsSession&) = delete;
 
-  // Empty when the session is up; otherwise why not (and the test has been failed).
+  // Empty when the session is up; otherwise what is missing (for LUMIVEX_MISSING).
   QString missing;
   QString home;
 

@@ -51,8 +51,6 @@ QStringList StoresToCheck() {
 // the mail folder of the 72-contact fixture does). Also where the merge keeps almost nothing in
 // memory: the match keys in runs of three in a file, every entry in the file.
 TEST(OpenContacts, StoreMergedWithItsCopyGivesItsOwnContacts) {
-  if (SharedDir().isEmpty())
-    std::printf("../shared/fixtures/pst is absent: only the sample store is checked\n");
   const QString scratch = ScratchDir("copy");
   for (const QString& store : StoresToCheck()) {
     SCOPED_TRACE(store.toStdString());
@@ -71,6 +69,7 @@ TEST(OpenContacts, StoreMergedWithItsCopyGivesItsOwnContacts) {
       EXPECT_EQ(merged.problems, 2 * alone.problems);
     }
   }
+  LUMIVEX_REQUIRE_FIXTURES();  // the sample store alone was checked
 }
 
 }  // namespace

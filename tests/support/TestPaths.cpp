@@ -16,6 +16,10 @@ QString FixturePst(const QString& name) {
   return dir.isEmpty() ? QString() : dir + QStringLiteral("/fixtures/pst/") + name;
 }
 
+bool MissingMaySkip() {
+  return qEnvironmentVariable("LUMIVEX_SKIP_MISSING") == QStringLiteral("1");
+}
+
 QString SourceDir() {
   return QStringLiteral(LUMIVEX_SOURCE_DIR);
 }

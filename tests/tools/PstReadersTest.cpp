@@ -63,7 +63,7 @@ const Written& StoreFor(const Kind& kind) {
   return it->second;
 }
 
-// Runs a reader; empty when it is not installed.
+// Runs a reader; false when it is not installed, "FAILED" as its output when it fails.
 bool RunReader(const QString& program, const QStringList& args, QByteArray* out, QString* why) {
   if (QStandardPaths::findExecutable(program).isEmpty()) {
     *why = program + " is not installed (./test installs it with the reader packages)";
@@ -73,7 +73,8 @@ bool RunReader(const QString& program, const QStringList& args, QByteArray* out,
   p.start(program, args);
   if (!p.waitForFinished(120000)) {
     *why = program + " did not finish";
-    return false;
+    *out = "FAILED";
+    return true;
   }
   *out = p.readAllStandardOutput();
   if (p.exitCode() != 0) {
@@ -248,7 +249,7 @@ TEST_P(PstReaders, PffexportExportsEveryItem) {
   QByteArray out;
   QString why;
   if (!RunReader("pffexport", {"-q", "-t", target, QString::fromStdString(w.path)}, &out, &why))
-    GTEST_SKIP() << why.toStdString();
+    LUMIVEX_MISSING(why.toStdString());
   ASSERT_NE(out, "FAILED") << why.toStdString();
   for (const ExpectedFolder& f : w.store.folders) {
     QString dir = target + ".export/Top of Personal Folders";
@@ -279,7 +280,7 @@ TEST_P(PstReaders, ReadpstWritesEveryContactAsVcard) {
   QString why;
   if (!RunReader("readpst", {"-D", "-cv", "-q", "-o", target, QString::fromStdString(w.path)}, &out,
                  &why))
-    GTEST_SKIP() << why.toStdString();
+    LUMIVEX_MISSING(why.toStdString());
   ASSERT_NE(out, "FAILED") << why.toStdString();
   std::map<std::string, QString> vcards;
   QDirIterator it(target, {"*.contacts"}, QDir::Files, QDirIterator::Subdirectories);
@@ -353,7 +354,7 @@ TEST_P(PstExtractor, GivesBackEveryProperty) {
   const Written& w = StoreFor(GetParam());
   QJsonArray folders;
   QString why;
-  if (!PstDump(QString::fromStdString(w.path), &folders, &why)) GTEST_SKIP() << why.toStdString();
+  if (!PstDump(QString::fromStdString(w.path), &folders, &why)) LUMIVEX_MISSING(why.toStdString());
   ASSERT_FALSE(folders.isEmpty());
   for (const ExpectedFolder& f : w.store.folders) {
     QString path = "Top of Personal Folders";
@@ -387,7 +388,7 @@ TEST_P(PstExtractor, GivesBackEveryProperty) {
 TEST(SampleStore, HoldsWhatItsDescriptionPromises) {
   QJsonArray folders;
   QString why;
-  if (!PstDump(BinDir() + "/sample.pst", &folders, &why)) GTEST_SKIP() << why.toStdString();
+  if (!PstDump(BinDir() + "/sample.pst", &folders, &why)) LUMIVEX_MISSING(why.toStdString());
   std::map<QString, QJsonArray> items;
   std::map<QString, QString> classes;
   for (const QJsonValue& v : folders) {
@@ -623,11 +624,11 @@ TEST_P(EveryFieldStore, PffexportWritesEveryAttachmentAndReadpstEveryContact) {
   const QString dir = ScratchDir(QString("every-field-") + (Ansi() ? "ansi" : "unicode"));
   QByteArray out;
   QString why;
-  if (!RunReader("pffinfo", {Store()}, &out, &why)) GTEST_SKIP() << why.toStdString();
+  if (!RunReader("pffinfo", {Store()}, &out, &why)) LUMIVEX_MISSING(why.toStdString());
   ASSERT_NE(out, "FAILED") << why.toStdString();
   EXPECT_TRUE(out.contains(Ansi() ? "32-bit" : "64-bit")) << out.toStdString();
   if (!RunReader("pffexport", {"-q", "-t", dir + "/pff", Store()}, &out, &why))
-    GTEST_SKIP() << why.toStdString();
+    LUMIVEX_MISSING(why.toStdString());
   ASSERT_NE(out, "FAILED") << why.toStdString();
   const QString contacts = dir + "/pff.export/Top of Personal Folders/Contacts/";
   for (int m = 0; m < items.size(); ++m) {
@@ -657,7 +658,7 @@ TEST_P(EveryFieldStore, PffexportWritesEveryAttachmentAndReadpstEveryContact) {
     EXPECT_TRUE(text.contains(QString::fromUtf8(line))) << line << "\n" << text.toStdString();
 
   if (!RunReader("readpst", {"-D", "-cv", "-q", "-o", dir, Store()}, &out, &why))
-    GTEST_SKIP() << why.toStdString();
+    LUMIVEX_MISSING(why.toStdString());
   ASSERT_NE(out, "FAILED") << why.toStdString();
   QFile vcards(dir + "/Contacts.contacts");
   ASSERT_TRUE(vcards.open(QIODevice::ReadOnly));
@@ -828,7 +829,7 @@ TEST_P(EveryFieldStore, PstExtractorGivesBackEveryAttachment) {
   if (Ansi()) GTEST_SKIP() << "pst-extractor reads no ANSI store";
   QJsonArray folders;
   QString why;
-  if (!PstDump(Store(), &folders, &why)) GTEST_SKIP() << why.toStdString();
+  if (!PstDump(Store(), &folders, &why)) LUMIVEX_MISSING(why.toStdString());
   const QJsonArray items = EveryFieldItems();
   QJsonArray got;
   for (const QJsonValue& f : folders)

@@ -314,7 +314,7 @@ TEST(PstgenCommand, ListMembersThatNameNoContactAreReported) {
 
 TEST(PstgenCommand, StoresOf32767And32768ContactsTakeSecondsAndReadBackWhole) {
   if (QStandardPaths::findExecutable("readpst").isEmpty())
-    GTEST_SKIP() << "readpst is not installed (./test installs pst-utils)";
+    LUMIVEX_MISSING("readpst is not installed (Debian: pst-utils)");
   const QString dir = ScratchDir("pstgen-32k");
   for (int count : {32767, 32768}) {
     const QString out = dir + QString("/%1.pst").arg(count);
@@ -510,7 +510,7 @@ TEST(PstgenCommand, StoresFromEarlierInputsKeepEveryByte) {
 // The edge stores other tests build from data/edge: each one written and read back whole.
 TEST(PstgenEdgeStores, EachDescriptionWritesAStoreLibpffReadsWhole) {
   if (QStandardPaths::findExecutable("pffexport").isEmpty())
-    GTEST_SKIP() << "pffexport is not installed (./test installs pff-tools)";
+    LUMIVEX_MISSING("pffexport is not installed (Debian: pff-tools)");
   const std::pair<const char*, int> stores[] = {{"empty-contacts", 0}, {"one-contact", 1},
                                                 {"long-values", 4},    {"awkward-names", 5},
                                                 {"all-empty", 2},      {"every-field", 4}};
