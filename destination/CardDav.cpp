@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <climits>
 #include <optional>
+#include <utility>
 
 namespace lumivex::destination {
 
@@ -400,8 +401,8 @@ void DavClient::Finished(const std::shared_ptr<Job>& job, QNetworkReply* reply) 
       r.retryAfter <= kRetryAfterBound) {
     // The server's own pause when it names one, within the bound; else ours.
     const int pause = std::max(kRetryPauseMs[attempt], r.retryAfter * 1000);
-    ++running_;  // still ours while it waits
-    QTimer::singleShot(pause, manager_.get(), [this, job] {
+    ++running_;  // still ours while it waits; never sooner than asked (a coarse timer may be)
+    QTimer::singleShot(pause, Qt::PreciseTimer, manager_.get(), [this, job] {
       --running_;
       if (stopped_)
         Complete(job, Stopped());
@@ -433,10 +434,11 @@ void DavClient::Complete(const std::shared_ptr<Job>& job, const DavResponse& r) 
   job->done(r);
 }
 
-void DavClient::Stop() {
-  if (stopped_) return;
+void DavClient::Stop(bool abortRunning) {
+  if (stopped_ && !abortRunning) return;
   stopped_ = true;
-  for (QNetworkReply* reply : QSet<QNetworkReply*>(replies_)) reply->abort();
+  if (abortRunning)
+    for (QNetworkReply* reply : QSet<QNetworkReply*>(replies_)) reply->abort();
   while (!queue_.empty()) {
     auto next = std::move(queue_.front());
     queue_.pop_front();
@@ -452,7 +454,7 @@ void DavClient::WaitAny() {
   QTimer watch;
   if (cancel_) {
     QObject::connect(&watch, &QTimer::timeout, [this] {
-      if (cancel_()) Stop();
+      if (cancel_()) Stop(inRun_);
     });
     watch.start(100);
   }
@@ -468,14 +470,17 @@ DavResponse DavClient::Run(const QByteArray& verb, const QUrl& url, const QByteA
   DavResponse out;
   bool done = false;
   if (stopped_ || (cancel_ && cancel_())) {
-    Stop();
+    Stop(false);
     throw SendStopped();
   }
   Submit(verb, url, body, headers, [&](const DavResponse& r) {
     out = r;
     done = true;
   });
+  // Nothing is changed by the requests run one at a time: they are given up at once.
+  const bool wasInRun = std::exchange(inRun_, true);
   while (!done) WaitAny();
+  inRun_ = wasInRun;
   if (out.stopped) throw SendStopped();
   return out;
 }

@@ -98,12 +98,15 @@ class DavClient {
   // from inside Wait...() when its answer (after retries) is there.
   void Submit(const QByteArray& verb, const QUrl& url, const QByteArray& body,
               const Headers& headers, Done done);
-  // Runs until at least one request finished (or none is left). With a cancel check set, a
-  // request answered after it says stop is ended at once, answered with `stopped`.
+  // Runs until at least one request finished (or none is left). With a cancel check set and
+  // saying stop, the queued requests are answered `stopped`; those in flight are let finish
+  // (a PUT the server may have taken is then recorded), except inside Run, which gives up its
+  // request at once.
   void WaitAny();
-  // Asked while waiting: true stops every request in flight or queued.
+  // Asked while waiting.
   void SetCancel(std::function<bool()> cancel) { cancel_ = std::move(cancel); }
-  void Stop();
+  // No request is started any more; with `abortRunning` those in flight are given up too.
+  void Stop(bool abortRunning);
   bool StoppedByUser() const { return stopped_; }
   // Runs until every request finished.
   void WaitAll();
@@ -134,6 +137,7 @@ class DavClient {
   QHash<QByteArray, int> counts_;
   std::function<bool()> cancel_;
   bool stopped_ = false;
+  bool inRun_ = false;            // waiting inside Run
   QSet<QNetworkReply*> replies_;  // in flight
 };
 
