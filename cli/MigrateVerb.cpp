@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 
 #include <unistd.h>
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -72,31 +73,32 @@ const Command& MigrateCommand() {
            QStringLiteral("a CSV file (UTF-8) with a header row and one line per person\n"), true},
       },
       QStringLiteral(
-          "The plan's columns (by name; others are left alone): id, stores (paths or globs, "
-          "several\n"
-          "separated by ';', relative ones from the plan's folder), to (as 'send --to': a CardDAV\n"
-          "URL, user@host or vdir:DIR), user, and where the password comes from: password-file (a\n"
-          "file whose first line it is) or password-command (run by /bin/sh; its first line of\n"
-          "output is the password, e.g. 'pass show dav/ann'). A plan holding passwords is\n"
-          "refused. An optional book column names the address book.\n"
-          "Each event (a person started, the stores found, finished with the counts, failed with\n"
-          "the reason) is appended to PLAN.journal (PLAN.I-of-N.journal for --shard) and synced "
-          "to\n"
-          "the disk at once. Run again after a stop of any kind, the migration skips the people\n"
-          "done and goes on with the others; the record of each send keeps a card from being\n"
-          "created twice.\n"
-          "Ctrl-C stops every send after the contacts in flight.\n"
-          "Exit status: 0 every person done, 1 the plan or the journal cannot be used, 2 bad\n"
-          "arguments, 3 some people failed (each listed with the reason and what to do), or it\n"
-          "was stopped.\n"));
+          "The plan's columns (by name; others are left alone): id, stores (paths or\n"
+          "globs, several separated by ';', relative ones from the plan's folder), to (as\n"
+          "'send --to': a CardDAV URL, user@host or vdir:DIR), user, and where the\n"
+          "password comes from: password-file (a file whose first line it is) or\n"
+          "password-command (run by /bin/sh; its first line of output is the password,\n"
+          "e.g. 'pass show dav/ann'). A plan holding passwords is refused. An optional\n"
+          "book column names the address book.\n"
+          "Each event (a person started, the stores found, finished with the counts,\n"
+          "failed with the reason) is appended to PLAN.journal (PLAN.I-of-N.journal for\n"
+          "--shard) and synced to the disk at once. Run again after a stop of any kind,\n"
+          "the migration skips the people done and goes on with the others; the record\n"
+          "of each send keeps a card from being created twice.\n"
+          "Ctrl-C (or SIGTERM) stops every send after the contacts in flight.\n"
+          "Exit status: 0 every person done, 1 the plan or the journal cannot be used,\n"
+          "2 bad arguments, 3 some people failed (each listed with the reason and what to\n"
+          "do), or it was stopped.\n"));
   return command;
 }
 
 std::atomic<bool> g_stop{false};
 
-void OnInterrupt(int) {
+// Ctrl-C, and the SIGTERM a scheduler sends a job it stops (Kubernetes, Slurm): every send
+// stops after the contacts in flight and the journal says so. A second one ends at once.
+void OnInterrupt(int signal) {
   g_stop = true;
-  std::signal(SIGINT, SIG_DFL);  // a second Ctrl-C ends at once
+  std::signal(signal, SIG_DFL);
 }
 
 // "about 3 min left"
@@ -120,6 +122,7 @@ class ConsoleRun : public RunObserver {
     --running_;
     ++ended_;
     if (o.status == Status::kFailed) ++failed_;
+    if (o.status == Status::kPending) ++stopped_;
     contacts_ += o.counts.contacts;
     QString line = QStringLiteral("[%1/%2] %3: ").arg(ended_).arg(total_).arg(person.id);
     const Counts& c = o.counts;
@@ -158,24 +161,32 @@ class ConsoleRun : public RunObserver {
     Draw(ended_ == total_);
   }
   bool Stopping() const override { return g_stop; }
+  void Waiting() override { Draw(false); }
   void End() { progress_.End(); }
   int Failed() const { return failed_; }
 
  private:
   QString Label() const {
     const double seconds = clock_.elapsed() / 1000.0;
-    QString label = QStringLiteral("%1 of %2 people done").arg(ended_).arg(total_);
-    if (failed_ > 0) label += QStringLiteral(" (%1 failed)").arg(failed_);
+    QString label = QStringLiteral("%1 of %2 people: %3 done")
+                        .arg(ended_)
+                        .arg(total_)
+                        .arg(ended_ - failed_ - stopped_);
+    if (failed_ > 0) label += QStringLiteral(", %1 failed").arg(failed_);
+    if (stopped_ > 0) label += QStringLiteral(", %1 stopped").arg(stopped_);
     if (running_ > 0) label += QStringLiteral(", %1 running").arg(running_);
-    if (seconds > 0.5 && ended_ > 0) {
+    if (seconds > 0.5 && contacts_ > 0)
       label += QStringLiteral(", %1 contacts/s").arg(qRound(contacts_ / seconds));
-      if (ended_ < total_)
-        label += QStringLiteral(", ") + TimeLeft(seconds / ended_ * (total_ - ended_));
-    }
+    if (seconds > 0.5 && ended_ > 0 && ended_ < total_ && !g_stop)
+      label += QStringLiteral(", ") + TimeLeft(seconds / ended_ * (total_ - ended_));
     return label;
   }
+  // Padded to the longest label drawn, so that a shorter one leaves nothing of the one before.
   void Draw(bool last) {
-    if (progress_.Enabled()) progress_.Show(Label(), last);
+    if (!progress_.Enabled()) return;
+    QString label = Label();
+    width_ = std::max(width_, label.size());
+    progress_.Show(label.leftJustified(width_), last);
   }
 
   ConsoleProgress progress_;
@@ -185,6 +196,8 @@ class ConsoleRun : public RunObserver {
   int running_ = 0;
   int ended_ = 0;
   int failed_ = 0;
+  int stopped_ = 0;
+  qsizetype width_ = 0;
   qint64 contacts_ = 0;
 };
 
@@ -292,8 +305,10 @@ int MigrateVerb(const QStringList& arguments) {
   ConsoleRun view(static_cast<int>(people.size()), check);
   g_stop = false;
   std::signal(SIGINT, OnInterrupt);
+  const auto terminated = std::signal(SIGTERM, OnInterrupt);
   const bool ran = RunPeople(people, plan, options, check ? nullptr : &journal, view, error);
   std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, terminated);
   view.End();
   if (!ran) return Failure(kVerb, error);
   if (g_stop) {

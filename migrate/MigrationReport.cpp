@@ -139,7 +139,8 @@ QByteArray ReportHtml(const Report& report, const QString& title) {
                         c.unchanged, c.conflicts, c.failed, row.state.created})
       rows += QStringLiteral("<td class=\"n\">%1</td>").arg(n);
     rows += QStringLiteral("<td>%1</td><td>%2</td><td>%3</td></tr>\n")
-                .arg(Html(row.state.when), Html(row.state.reason), Html(row.advice));
+                .arg(Html(row.state.when.left(19).replace(u'T', u' ')), Html(row.state.reason),
+                     Html(row.advice));
   }
   const Counts& t = report.totals;
   const QString page =
@@ -149,10 +150,12 @@ QByteArray ReportHtml(const Report& report, const QString& title) {
 body{font-family:sans-serif;margin:1.5em;color:#222}
 table{border-collapse:collapse;font-size:14px}
 th,td{border:1px solid #bbb;padding:4px 8px;text-align:left;vertical-align:top}
-th{background:#eee;cursor:pointer;user-select:none}
+th{background:#eee;cursor:pointer;user-select:none;white-space:nowrap}
+#people td:nth-last-child(-n+2){min-width:16em;max-width:28em}
 th:after{content:" \2195";color:#999}
 td.n{text-align:right}
 tr.failed td{background:#fde8e8}
+tr.failed td:nth-child(2){font-weight:bold;color:#a40000}
 tr.pending td{background:#fff6db}
 .summary td{border:none;padding:2px 12px 2px 0}
 </style></head><body>
@@ -165,7 +168,7 @@ tr.pending td{background:#fff6db}
 <p>Failures first, each with what to do. Click a column's heading to sort by it.</p>
 <table id="people"><thead><tr><th>Person</th><th>Status</th><th>Stores</th><th>Read</th>
 <th>Merged</th><th>Sent</th><th>Unchanged</th><th>Conflicts</th><th>Failed</th><th>Created</th>
-<th>Last event</th><th>Reason</th><th>What to do</th></tr></thead>
+<th>Last event (UTC)</th><th>Reason</th><th>What to do</th></tr></thead>
 <tbody>
 %11</tbody></table>
 <script>

@@ -150,7 +150,10 @@ class Run {
   bool Go(const std::vector<const Person*>& people, QString& error) {
     queue_.assign(people.begin(), people.end());
     QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, &loop_, [this] { Tick(); });
+    QObject::connect(&watch, &QTimer::timeout, &loop_, [this] {
+      observer_.Waiting();
+      Tick();
+    });
     watch.start(100);
     Tick();
     if (!Finished()) loop_.exec();

@@ -49,6 +49,8 @@ class RunObserver {
   // True once the run is to stop (Ctrl-C): no one else is started, the sends running are
   // asked to stop after the contacts in flight.
   virtual bool Stopping() const = 0;
+  // Called about ten times a second while the run goes on: time to redraw a progress line.
+  virtual void Waiting() {}
 };
 
 // Runs `people`, journaling each event when `journal` is given. False, with `error`, when the
