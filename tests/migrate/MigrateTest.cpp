@@ -350,3 +350,50 @@ TEST(Migrate, ShardsUnderGnuParallelGiveWhatOneRunGives) {
 }
 
 }  // namespace
+
+namespace {
+
+// The whole plan's progress: on a terminal (script(1) gives one) a line redrawn in place, with
+// the people done of all; otherwise plain lines, one per person and one of the whole after it.
+TEST(Migrate, ProgressOnATerminalAndPlainLinesElsewhere) {
+  const QString dir = ScratchDir(QStringLiteral("progress"));
+  QByteArray plan = "id,stores,to\n";
+  for (int p = 1; p <= 3; ++p) {
+    const ProgramOutput made = RunProgram(
+        BinDir() + "/lumivex-pstgen", {"--contacts", "20", "--seed", QString::number(p), "--out",
+                                       QStringLiteral("%1/%2.pst").arg(dir, Id(p))});
+    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+    plan += QStringLiteral("%1,%1.pst,vdir:cards/%1\n").arg(Id(p)).toUtf8();
+  }
+  WriteFile(dir + "/plan.csv", plan);
+  const QString cli = BinDir() + "/lumivex-cli";
+  const QString shell = QStringLiteral("'%1' migrate --again '%2/plan.csv'").arg(cli, dir);
+  struct Case {
+    const char* name;
+    QString program;
+    QStringList args;
+    bool drawn;  // a line redrawn in place
+  } cases[] = {
+      {"terminal", "script", {"-qec", shell, "/dev/null"}, true},
+      {"pipe", cli, {"migrate", "--again", dir + "/plan.csv"}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ProgramOutput shown = RunProgram(c.program, c.args, StateHome(dir));
+    ASSERT_EQ(shown.status, 0) << shown.out.toStdString() << shown.err.toStdString();
+    const QString all = shown.out + shown.err;
+    for (int p = 1; p <= 3; ++p)
+      EXPECT_TRUE(all.contains(QRegularExpression(
+          QStringLiteral("\\[\\d/3\\] %1: done: 20 entries, 20 contacts: ").arg(Id(p)))))
+          << all.toStdString();
+    EXPECT_EQ(all.contains(u'\r') && all.contains("\r3 of 3 people: 3 done"), c.drawn)
+        << all.toStdString();
+    EXPECT_EQ(shown.out.contains(QRegularExpression("^3 of 3 people: 3 done",
+                                                    QRegularExpression::MultilineOption)),
+              !c.drawn)
+        << shown.out.toStdString();
+  }
+  EXPECT_EQ(QDir(dir + "/cards/p01").entryList({"*.vcf"}).size(), 20);
+}
+
+}  // namespace
