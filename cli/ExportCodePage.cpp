@@ -1,6 +1,7 @@
 // lumivex-cli export --format vcard|vcards|xls|wab: the same files as the conversion window, in
 // a Windows code page, through the same run.
 #include "cli/ConsoleProgress.h"
+#include "cli/DamageLog.h"
 #include "cli/Export.h"
 #include "cli/Verbs.h"
 #include "common/CodePage.h"
@@ -56,6 +57,13 @@ class ConsoleView : public ConversionView {
     unreadable << QStringLiteral("entry %1 of \"%2\" cannot be read: %3")
                       .arg(position)
                       .arg(folder, reason);
+    reasons << reason;
+  }
+
+  void EntryDamaged(const QString& folder, int position, const QString& reason) override {
+    damaged
+        << QStringLiteral("entry %1 of \"%2\" is not whole: %3").arg(position).arg(folder, reason);
+    damageReasons << reason;
   }
 
   ConsoleProgress progress;
@@ -63,9 +71,12 @@ class ConsoleView : public ConversionView {
   int filesWritten = 0;
   QStringList written;  // the files written, in order
   int filesFailed = 0;
-  QString firstFailure;      // the first file that could not be written, and why
-  QStringList fileFailures;  // each contact that got no file of its own
-  QStringList unreadable;    // each entry that could not be read whole
+  QString firstFailure;       // the first file that could not be written, and why
+  QStringList fileFailures;   // each contact that got no file of its own
+  QStringList unreadable;     // each entry that could not be read whole
+  QStringList damaged;        // each entry read, of which the store lost a part
+  QStringList reasons;        // why each of `unreadable` could not be read
+  QStringList damageReasons;  // what the store lost of each of `damaged`
 
  private:
   bool listFiles_;
@@ -81,9 +92,25 @@ const QString kFreeSpace =
 // the export is whole. The completion text of the desktop program would claim a success that
 // this is not.
 QStringList Shortfalls(const ConsoleView& view, const OutputOptions& output, const Folder& folder,
-                       int contacts) {
+                       const QString& store, int contacts) {
   QStringList summary;
-  for (const QString& line : view.unreadable) Warn(kExportVerb, line);
+  // The store's own damage first: what the lines after it say was read under it.
+  const QStringList damage = folder.StoreDamage();
+  for (const QString& line : damage) Warn(kExportVerb, QStringLiteral("%1: %2").arg(store, line));
+  if (!damage.isEmpty())
+    summary << QStringLiteral(
+                   "the store %1 is damaged, so what was read of it may lack values or "
+                   "hold wrong ones")
+                   .arg(store);
+  for (qsizetype i = 0; i < view.unreadable.size(); ++i)
+    DamageWarning(kExportVerb, view.unreadable[i], view.reasons[i]);
+  for (qsizetype i = 0; i < view.damaged.size(); ++i)
+    DamageWarning(kExportVerb, view.damaged[i], view.damageReasons[i]);
+  FinishDamage(kExportVerb);
+  if (!view.damaged.isEmpty())
+    summary << QStringLiteral("%1 of %2 entries were written without a part the store lost")
+                   .arg(view.damaged.size())
+                   .arg(contacts);
   QString missing;
   try {
     missing = folder.MissingEntries();
@@ -114,7 +141,7 @@ QStringList Shortfalls(const ConsoleView& view, const OutputOptions& output, con
 
 // The outcome of a run that reached its end.
 int Report(const RunResult& result, const ConsoleView& view, const OutputOptions& output,
-           const Folder& folder) {
+           const Folder& folder, const QString& store) {
   // The run goes on to its completion whatever a file's writes gave; here a file that is not
   // whole is a failure, not a success.
   if (!output.vCardEach && view.filesFailed > 0)
@@ -132,14 +159,16 @@ int Report(const RunResult& result, const ConsoleView& view, const OutputOptions
   // every entry was unreadable. Files of blank cards or an empty book are not kept.
   if (result.entries > 0 && !view.unreadable.isEmpty() &&
       (output.wab ? view.unreadable.size() >= result.entries : result.entriesWithValues == 0)) {
-    for (const QString& line : view.unreadable) Warn(kExportVerb, line);
+    for (qsizetype i = 0; i < view.unreadable.size(); ++i)
+      DamageWarning(kExportVerb, view.unreadable[i], view.reasons[i]);
+    FinishDamage(kExportVerb);
     for (const QString& path : view.written) QFile::remove(path);
     return Failure(kExportVerb,
                    QStringLiteral("none of the %1 entries could be read (see the lines "
                                   "above); nothing was written")
                        .arg(result.entries));
   }
-  QStringList summary = Shortfalls(view, output, folder, result.entries);
+  QStringList summary = Shortfalls(view, output, folder, store, result.entries);
   // Warnings above name the entries; a worksheet that is only full has none.
   const bool listed = !summary.isEmpty();
   // The worksheet holds as many rows as its 16-bit row counter counts; the contacts beyond them
@@ -184,9 +213,11 @@ int ExportInCodePage(const ExportRequest& request) {
         QStringLiteral("%1 is a file, not a folder: choose a folder for --out").arg(dir));
   SourceOptions source;
   std::shared_ptr<Folder> folder;  // kept to ask, after the run, whether entries were missing
+  QString store;
   try {
     const ContactsSource contacts = OpenContactsFolder(kExportVerb, request.store, "exporting");
     folder = contacts.folder;
+    store = contacts.storePath;
     // A named store file is exported as the desktop exports a scanned file: the run reopens
     // the folder the scan picked. Without one, the run takes the default store's contacts.
     if (!request.store.store.isEmpty() || !request.store.folder.isEmpty()) {
@@ -205,6 +236,9 @@ int ExportInCodePage(const ExportRequest& request) {
   // them all, which is damage (one that lost some is reported after the run).
   try {
     if (folder->GetItems()->Count() == 0) {
+      // Damage of the store may be what emptied the folder.
+      for (const QString& line : folder->StoreDamage())
+        Warn(kExportVerb, QStringLiteral("%1: %2").arg(store, line));
       const QString missing = folder->MissingEntries();
       if (missing.isEmpty())
         return Failure(kExportVerb, QStringLiteral("the folder \"%1\" holds no contacts; "
@@ -230,7 +264,7 @@ int ExportInCodePage(const ExportRequest& request) {
   if (result.status != RunResult::kCompleted)
     return Failure(kExportVerb,
                    result.error.isEmpty() ? QStringLiteral("nothing was exported") : result.error);
-  return Report(result, view, output, *folder);
+  return Report(result, view, output, *folder, store);
 }
 
 }  // namespace lumivex::cli

@@ -1,6 +1,7 @@
 // lumivex-cli export --format vcard4|vcard3|csv: the export for other address books, every
 // field of every contact in UTF-8, through RunUtf8Export.
 #include "cli/ConsoleProgress.h"
+#include "cli/DamageLog.h"
 #include "cli/Export.h"
 #include "cli/Verbs.h"
 #include "contact/VCardWriter.h"
@@ -33,16 +34,20 @@ class ConsoleObserver : public Utf8ExportObserver {
   // Each entry left out is told as it is met, in the words of the other forms.
   void Problem(const contact::EntryProblem& p) override {
     progress.Above();
-    if (p.position == 0)  // the folder's own damage
+    if (p.wholeStore)
+      Warn(kExportVerb, QStringLiteral("%1: %2").arg(p.store, p.reason));
+    else if (p.position == 0)  // the folder's own damage
       Warn(kExportVerb, QStringLiteral("\"%1\": %2").arg(p.folder, p.reason));
     else
-      Warn(kExportVerb, QStringLiteral("entry %1 of \"%2\" %3: %4")
-                            .arg(p.position)
-                            .arg(p.folder,
-                                 p.unwritten ? QStringLiteral("got no file")
-                                 : p.partial ? QStringLiteral("is not whole")
-                                             : QStringLiteral("cannot be read"),
-                                 p.reason));
+      DamageWarning(kExportVerb,
+                    QStringLiteral("entry %1 of \"%2\" %3: %4")
+                        .arg(p.position)
+                        .arg(p.folder,
+                             p.unwritten ? QStringLiteral("got no file")
+                             : p.partial ? QStringLiteral("is not whole")
+                                         : QStringLiteral("cannot be read"),
+                             p.reason),
+                    p.reason);
     progress.Below();
   }
   void FileWritten(const QString& path) override {
@@ -155,8 +160,10 @@ bool WriteReport(const QString& path, const QByteArray& bytes) {
   return false;
 }
 
-// The summary of an export that ran to its end.
-int Report(const Utf8ExportResult& result, const QString& onlyFolder, int unreadableFolders) {
+// The summary of an export that ran to its end. `counted`: the entries read and the contacts
+// they became.
+int Report(const Utf8ExportResult& result, const CountingStream& counted, const QString& onlyFolder,
+           int unreadableFolders) {
   const int written = result.contacts + result.groups;
   if (written == 0 && !result.cancelled && result.problems.empty() && unreadableFolders == 0)
     // Nothing to write is not a success: no file was written.
@@ -177,13 +184,28 @@ int Report(const Utf8ExportResult& result, const QString& onlyFolder, int unread
   int unwritten = 0;
   int partial = 0;
   int damagedFolders = unreadableFolders;
-  for (const contact::EntryProblem& p : result.problems)
+  QStringList damagedStores;
+  for (const contact::EntryProblem& p : result.problems) {
+    if (p.wholeStore) {
+      if (!damagedStores.contains(p.store)) damagedStores << p.store;
+      continue;
+    }
     (p.position == 0 ? damagedFolders
      : p.partial     ? partial
      : p.unwritten   ? unwritten
                      : unreadable)++;
-  const int entries = written + unreadable + unwritten;
+  }
+  // Entries and contacts are counted apart: merged, several entries are one contact.
+  const int entries = counted.entries + unreadable;
+  const bool merged = counted.merged > 0;
   QStringList summary;
+  if (!damagedStores.isEmpty())
+    summary << QStringLiteral(
+                   "%1 damaged, so what was read of it may lack values or hold wrong "
+                   "ones")
+                   .arg(damagedStores.size() == 1
+                            ? QStringLiteral("the store %1 is").arg(damagedStores.front())
+                            : QStringLiteral("%1 stores are").arg(damagedStores.size()));
   if (damagedFolders > 0)
     summary << QStringLiteral("%1 %2 damaged (their contacts are not all written)")
                    .arg(damagedFolders)
@@ -195,6 +217,15 @@ int Report(const Utf8ExportResult& result, const QString& onlyFolder, int unread
                    .arg(written);
   if (written == 0 && unreadable > 0)
     summary << QStringLiteral("none of the %1 entries could be read").arg(unreadable);
+  else if (unreadable > 0 && merged)
+    summary << QStringLiteral(
+                   "%1 of %2 entries could not be read; %3 contacts written after merging (%4 "
+                   "entries merged into %5 contacts; --no-merge writes every entry as it is)")
+                   .arg(unreadable)
+                   .arg(entries)
+                   .arg(written)
+                   .arg(counted.mergedEntries)
+                   .arg(counted.merged);
   else if (unreadable > 0)
     summary << QStringLiteral(
                    "%1 of %2 entries could not be read (they are left out, the other "
@@ -207,7 +238,7 @@ int Report(const Utf8ExportResult& result, const QString& onlyFolder, int unread
                    "%1 of %2 contacts got no file (free some disk space or choose "
                    "another folder for --out)")
                    .arg(unwritten)
-                   .arg(entries - unreadable);
+                   .arg(written + unwritten);
   // Nothing written is a failure, not an export that is only incomplete.
   const bool nothing = written == 0 && !result.cancelled;
   std::fflush(stdout);
@@ -228,11 +259,22 @@ int DryRun(const ExportRequest& request, CountingStream& counted,
   } catch (const StoreError& failure) {
     return Failure(kExportVerb, QString::fromUtf8(failure.what()));
   }
-  const int unreadable = int(contacts.Problems().size());
-  for (const contact::EntryProblem& p : contacts.Problems())
-    Warn(kExportVerb, QStringLiteral("entry %1 of \"%2\" in %3 cannot be read: %4")
-                          .arg(p.position)
-                          .arg(p.folder, p.store, p.reason));
+  int unreadable = 0;
+  bool damaged = false;  // a store as a whole
+  for (const contact::EntryProblem& p : contacts.Problems()) {
+    if (p.wholeStore) {
+      damaged = true;
+      Warn(kExportVerb, QStringLiteral("%1: %2").arg(p.store, p.reason));
+      continue;
+    }
+    ++unreadable;
+    DamageWarning(kExportVerb,
+                  QStringLiteral("entry %1 of \"%2\" in %3 cannot be read: %4")
+                      .arg(p.position)
+                      .arg(p.folder, p.store, p.reason),
+                  p.reason);
+  }
+  FinishDamage(kExportVerb);
   QString counts = QStringLiteral("%1 entries from %2 %3; %4 contacts")
                        .arg(counted.entries)
                        .arg(stores)
@@ -248,7 +290,7 @@ int DryRun(const ExportRequest& request, CountingStream& counted,
   std::printf("%s; nothing was written\n", qPrintable(counts));
   if (!request.mergeReport.isEmpty() && !WriteReport(request.mergeReport, report))
     return kExitFailure;
-  return unreadable > 0 ? kExitIncomplete : kExitSuccess;
+  return unreadable > 0 || damaged ? kExitIncomplete : kExitSuccess;
 }
 
 }  // namespace
@@ -320,10 +362,11 @@ int ExportInUtf8(const ExportRequest& request) {
     return Failure(kExportVerb, QString::fromUtf8(failure.what()));
   }
   observer.progress.End();
+  FinishDamage(kExportVerb);
   if (!request.mergeReport.isEmpty() && !result.cancelled &&
       !WriteReport(request.mergeReport, report))
     return kExitFailure;
-  return Report(result, only, unreadableFolders);
+  return Report(result, counted, only, unreadableFolders);
 }
 
 }  // namespace lumivex::cli

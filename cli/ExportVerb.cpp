@@ -1,6 +1,7 @@
 // lumivex-cli export: its options and help, read once, then the export in the forms' encoding
 // (cli/ExportCodePage.cpp, cli/ExportUtf8.cpp).
 #include "cli/Command.h"
+#include "cli/DamageLog.h"
 #include "cli/Export.h"
 #include "cli/Verbs.h"
 
@@ -123,6 +124,12 @@ const Command& ExportCommand() {
           {QStringLiteral("--dry-run"), QString(),
            QStringLiteral("(vcard4, vcard3, csv) read and merge, print the counts, write no\n"
                           "contacts (a --merge-report is still written)\n")},
+          {QStringLiteral("--verbose"), QString(),
+           QStringLiteral("list every entry that cannot be read or is not whole; without it the\n"
+                          "first twenty are listed, the rest counted by kind\n")},
+          {QStringLiteral("--damage-report"), QStringLiteral("FILE"),
+           QStringLiteral("write every entry that cannot be read or is not whole into FILE, one\n"
+                          "line each\n")},
       },
       QStringLiteral(
           "Each vCard is the same 22 lines (name, organisation, title, note, six phone numbers,\n"
@@ -253,6 +260,8 @@ int ExportVerb(const QStringList& arguments) {
   request.noMerge = args.Has(QStringLiteral("--no-merge"));
   request.dryRun = args.Has(QStringLiteral("--dry-run"));
   request.mergeReport = args.Value(QStringLiteral("--merge-report"));
+  SetDamageOutput(args.Has(QStringLiteral("--verbose")),
+                  args.Value(QStringLiteral("--damage-report")));
   const QString codePage = args.Value(QStringLiteral("--code-page"));
   const int page = codePage.toInt();
   if (std::find(std::begin(kCodePages), std::end(kCodePages), page) != std::end(kCodePages))

@@ -404,9 +404,18 @@ class CountedContacts : public contact::ContactStream {
 int Report(const SendResult& result, const CountedContacts& counted,
            const contact::ContactStream& contacts, const SendRequest& r,
            const Destination& destination) {
-  for (const contact::EntryProblem& p : contacts.Problems())
+  int unreadable = 0;
+  int damagedStores = 0;
+  for (const contact::EntryProblem& p : contacts.Problems()) {
+    if (p.wholeStore) {
+      ++damagedStores;
+      std::fprintf(stderr, "damaged: %s: %s\n", qPrintable(p.store), qPrintable(p.reason));
+      continue;
+    }
+    ++unreadable;
     std::fprintf(stderr, "unreadable: %s, %s #%d: %s\n", qPrintable(p.store), qPrintable(p.folder),
                  p.position, qPrintable(p.reason));
+  }
   int conflicts = 0;
   int failed = 0;
   for (const SendProblem& p : result.problems)
@@ -429,10 +438,12 @@ int Report(const SendResult& result, const CountedContacts& counted,
     return kExitIncomplete;
   }
   if (!result.problems.empty() || !contacts.Problems().empty()) {
-    std::fprintf(stderr,
-                 "lumivex-cli send: incomplete: %d conflicts, %d not sent, %d unreadable "
-                 "entries; see the lines above\n",
-                 conflicts, failed, static_cast<int>(contacts.Problems().size()));
+    std::fprintf(
+        stderr,
+        "lumivex-cli send: incomplete: %d conflicts, %d not sent, %d unreadable "
+        "entries%s; see the lines above\n",
+        conflicts, failed, unreadable,
+        damagedStores > 0 ? ", a damaged store (what was read of it may lack values)" : "");
     return kExitIncomplete;
   }
   return kExitSuccess;

@@ -35,6 +35,9 @@ struct EntryProblem {
   QString store = {};  // the store file's path, where several stores are read
   // Written, but without the fields `reason` names (values of a type those fields cannot take).
   bool partial = false;
+  // Damage of the store as a whole (`position` 0, `folder` empty): what was read from it may
+  // lack values or hold wrong ones, though no entry could be named.
+  bool wholeStore = false;
 };
 
 struct SourcedContact {

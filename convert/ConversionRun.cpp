@@ -91,6 +91,7 @@ class ReportingEntry : public ContactEntry {
     return false;
   }
   QString Failure() const override { return entry_->Failure(); }
+  QString Damage() const override { return entry_->Damage(); }
 
   void Report(const QString& reason) const {
     if (reported_) return;
@@ -139,6 +140,13 @@ class ReportingItems : public Items {
       throw;
     }
     if (!entry) return entry;
+    if (const QString damage = entry->Damage(); !damage.isEmpty()) {
+      try {
+        view_.EntryDamaged(folder_, index + 1, damage);
+      } catch (...) {
+        // Telling the view is not a step of the run.
+      }
+    }
     return std::make_unique<ReportingEntry>(std::move(entry), view_, folder_, index + 1,
                                             valued_.get());
   }
@@ -244,6 +252,7 @@ RunResult RunConversion(const SourceOptions& source, const OutputOptions& output
       result.contacts = run.counter;
       result.outputPath = Module1::OutputPath;
       result.entriesWithValues = run.EntriesWithValues();
+      result.storeDamage = folder->StoreDamage();
     }
     if (output.excel) {
       // The worksheet ends without the release step: the picked folder stays for a later run.

@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -48,6 +49,13 @@ class ConversionView {
   // kept the values of the entry before it or left it out. `position` is 1-based in the
   // folder's order; `reason` says why. Told once per entry; the run goes on as it always does.
   virtual void EntryUnreadable(const QString& folder, int position, const QString& reason) {
+    (void)folder;
+    (void)position;
+    (void)reason;
+  }
+  // An entry of `folder` could be read, but the store lost a part of it (ContactEntry::Damage):
+  // `reason` says what. Told once per entry, as the entry is taken.
+  virtual void EntryDamaged(const QString& folder, int position, const QString& reason) {
     (void)folder;
     (void)position;
     (void)reason;
@@ -133,6 +141,7 @@ struct RunResult {
   int entries = 0;            // the folder's entries, counted in full (no 16-bit limit)
   QString outputPath;         // the single file written, or the last per-contact file
   int entriesWithValues = 0;  // RunContext::EntriesWithValues at the end of the writer's loop
+  QStringList storeDamage;    // Folder::StoreDamage of the folder read, for a completed run
 };
 
 // CmdConversion_Click without the window: the run from the folder browser to the release step.

@@ -234,6 +234,20 @@ void FrmConversion::CmdConversion_Click() {
   const SourceOptions source = source_ ? source_() : SourceOptions{};
   lastRun_ = RunConversion(source, output, *this);
   running_ = false;
+  // After the run's own messages: a store that is damaged as a whole is told once, as what was
+  // saved may lack values or hold wrong ones.
+  if (lastRun_.status != RunResult::kCompleted || lastRun_.storeDamage.isEmpty()) return;
+  QStringList told;
+  for (QString sentence : lastRun_.storeDamage) {
+    sentence[0] = sentence[0].toUpper();
+    told << sentence + u'.';
+  }
+  CurrentDialogs().Message(this,
+                           QStringLiteral("The contacts were saved, but the store is damaged.\n\n"
+                                          "%1\n\nWhat was read of it may lack values or hold "
+                                          "wrong ones.")
+                               .arg(told.join(QStringLiteral("\n\n"))),
+                           QStringLiteral("Damaged Store"), 48);
 }
 
 void FrmConversion::SetProgressRange(int minimum, int maximum) {

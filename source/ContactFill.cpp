@@ -117,6 +117,7 @@ bool FileContactEntry::ReadContact(contact::Contact& contact, QString& why) cons
       why = leftOut_.isEmpty() ? QString()
                                : QStringLiteral("written without %1: a type that field cannot take")
                                      .arg(leftOut_.join(QStringLiteral(", ")));
+      if (!damage_.isEmpty()) why = why.isEmpty() ? damage_ : why + QStringLiteral("; ") + damage_;
       return true;
     }
     if (filled || state_->file->Changed(true))

@@ -54,7 +54,30 @@ FileContactEntry::FileContactEntry(std::shared_ptr<StoreState> state,
     failure_ = QStringLiteral(
         "its data is not an entry's (it has no message class); the store is damaged");
     item_.reset();
+    return;
   }
+  // A list of values (categories, children) whose counts and offsets do not hold together is
+  // damage, told by every form, those that do not write that field too.
+  for (int slot : {kCategories, kChildren}) {
+    const uint32_t type = types_[static_cast<size_t>(slot)];
+    std::vector<QByteArray> values;
+    if (Has(slot) && (type & pst::kPtMultiFlag) != 0 &&
+        !item_->MultiData(index_[static_cast<size_t>(slot)], values)) {
+      const std::string_view name = SlotName(slot);
+      damage_ = QStringLiteral("its %1 are damaged")
+                    .arg(QString::fromLatin1(name.data(), qsizetype(name.size())).toLower());
+    }
+  }
+  // An entry that says it has attachments holds them in its list of sub-nodes: a list that
+  // holds none has lost them (its picture among them) though the entry itself reads whole.
+  constexpr int32_t kMessageFlagHasAttachments = 0x10;
+  int32_t flags = 0;
+  if (index_[kMessageFlags] >= 0 && item_->Int32(index_[kMessageFlags], flags) &&
+      (flags & kMessageFlagHasAttachments) != 0 && item_->AttachmentCount() == 0 &&
+      damage_.isEmpty())
+    damage_ = QStringLiteral(
+        "it says it has attachments, but the store holds none of them, so its picture or "
+        "attachments are lost; the store is damaged");
 }
 
 bool FileContactEntry::Read(std::string_view name, QString& value) const {
@@ -350,9 +373,21 @@ bool FileContactEntry::ReadEmailEntry(int n, contact::Email& email) const {
 void FileContactEntry::UidInto(QString& uid) const {
   static constexpr UuidBytes kNamespace = {0x3f, 0x0f, 0x9c, 0x52, 0x6a, 0x0e, 0x4c, 0x1b,
                                            0x9b, 0x7e, 0x3a, 0x5c, 0x2d, 0x8e, 0x4f, 0x61};
-  const QByteArray path =
-      state_->recordKey.isEmpty() ? state_->file->Path().toUtf8() : QByteArray();
-  const QByteArray& key = state_->recordKey.isEmpty() ? path : state_->recordKey;
+  // Without the store's record key (its own properties cannot be read, which the store's damage
+  // tells), the entry's own search key and creation time stand in its place: what the entry
+  // itself holds, the same wherever the file lies.
+  QByteArray own;
+  if (state_->recordKey.isEmpty()) {
+    constexpr uint32_t kTagSearchKey = 0x300B;
+    constexpr uint32_t kTagCreationTime = 0x3007;
+    for (uint32_t tag : {kTagSearchKey, kTagCreationTime}) {
+      QByteArray value;
+      const int index = item_->Find(tag);
+      if (index >= 0) item_->Data(index, value);
+      own += value;
+    }
+  }
+  const QByteArray& key = state_->recordKey.isEmpty() ? own : state_->recordKey;
   // The entry id: four flag bytes (zero), the store's record key, the node id (little-endian).
   QVarLengthArray<char, 64> id(8 + key.size());
   std::memset(id.data(), 0, 4);

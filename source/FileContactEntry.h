@@ -34,6 +34,7 @@ class FileContactEntry : public ContactEntry {
   int ReadFields(std::span<const int> fields, QString* values, QString& why) const override;
 
   QString Failure() const override { return lastFailure_.isEmpty() ? failure_ : lastFailure_; }
+  QString Damage() const override { return item_ ? damage_ : QString(); }
 
   ~FileContactEntry() override;
   FileContactEntry(const FileContactEntry&) = delete;
@@ -145,7 +146,9 @@ class FileContactEntry : public ContactEntry {
   // The uid is made from the entry id the mail client itself names the entry by: the store's
   // record key and the entry's node id. Both stay the same for as long as the entry stays in this
   // store, whichever reader reads it and however often it is exported; a search key would not
-  // do, as copies of a contact share theirs. Written over `uid`, whose room is kept.
+  // do, as copies of a contact share theirs. A store whose record key cannot be read has the
+  // entry's own search key and creation time in its place (never the file's path, so that a copy
+  // of the file gives the same UIDs). Written over `uid`, whose room is kept.
   void UidInto(QString& uid) const;
 
   // The whole contact model, one group of fields after another (the first that fails gives the
@@ -178,6 +181,7 @@ class FileContactEntry : public ContactEntry {
   mutable const QByteArrayView* views_ = nullptr;
   QString failure_;       // why the entry cannot be opened or its properties read
   QString namedFailure_;  // why its named properties cannot be resolved
+  QString damage_;        // what of the entry the store lost, though the entry can be read
   mutable QString lastFailure_;
   // While ReadContact reads (leniency_), a value of a type its field cannot take is left out:
   // its type is kept in skipped_ until the field is named in leftOut_.

@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <csignal>
+#include <mutex>
 #include <optional>
+#include <unordered_map>
+#include <vector>
 
 namespace lumivex::backend {
 
@@ -142,8 +145,13 @@ class FileItems : public Items {
     std::unique_ptr<storefile::StoreItem> message;
     if (!file.Changed()) message = folder_->TryMessage(index, why);
     auto entry = std::make_unique<FileContactEntry>(state_, std::move(message), why);
-    if (file.Changed(!entry->Opened() || !file.Concurrent()))
+    if (file.Changed(!entry->Opened() || !file.Concurrent())) {
       entry->MakeUnreadable(QString::fromLatin1(storefile::kFileChangedText));
+    } else if (const auto other = SharedData().find(index); other != SharedData().end()) {
+      entry->MakeUnreadable(QStringLiteral("its data is the same block as entry %1's, so one of "
+                                           "them holds the other's values; the store is damaged")
+                                .arg(other->second + 1));
+    }
     entry->HintTo(hints_);
     if (graveyard) {
       entry->BuryIn(std::move(graveyard));
@@ -152,9 +160,37 @@ class FileItems : public Items {
     return entry;
   }
 
+  // The entries whose data is the same block as another entry's, by index: that entry's index.
+  // A node pointed at another's data reads as a whole entry of wrong values. Found once, from
+  // the node of each entry, before the first is built.
+  const std::unordered_map<int, int>& SharedData() const {
+    std::call_once(sharedFound_, [this] {
+      const std::vector<uint64_t> blocks = folder_->MessageDataBlocks();
+      std::vector<uint64_t> sorted(blocks);
+      std::sort(sorted.begin(), sorted.end());
+      std::unordered_map<uint64_t, int> twice;  // a block held twice: the first entry holding it
+      for (size_t i = 1; i < sorted.size(); ++i)
+        if (sorted[i] != 0 && sorted[i] == sorted[i - 1]) twice.emplace(sorted[i], -1);
+      if (twice.empty()) return;
+      for (size_t i = 0; i < blocks.size(); ++i) {
+        const auto found = twice.find(blocks[i]);
+        if (found == twice.end()) continue;
+        if (found->second < 0) {
+          found->second = static_cast<int>(i);
+        } else {
+          shared_.emplace(static_cast<int>(i), found->second);
+          shared_.emplace(found->second, static_cast<int>(i));
+        }
+      }
+    });
+    return shared_;
+  }
+
   std::shared_ptr<StoreState> state_;
   std::shared_ptr<storefile::StoreItem> folder_;
   QString path_;
+  mutable std::once_flag sharedFound_;
+  mutable std::unordered_map<int, int> shared_;
   std::shared_ptr<ReadHints> hints_ = std::make_shared<ReadHints>();
   static constexpr int kCheckEvery = 2048;
   mutable int last_ = -1;  // the entry asked for last

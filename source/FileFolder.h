@@ -38,6 +38,7 @@ class FileFolder : public Folder {
   std::vector<std::shared_ptr<Folder>> SubFolders() const override;
 
   QString Unreadable() const override { return unreadable_; }
+  QStringList StoreDamage() const override { return state_->damage; }
 
   // The sub-folders as FileFolders (one whose node holds no readable folder says so through
   // Unreadable). Throws StoreError when the folder table cannot be read or lists a folder above

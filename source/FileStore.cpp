@@ -31,7 +31,12 @@ std::shared_ptr<Folder> FileStore::DefaultContactsFolder() const {
       for (auto& sub : folder->SubFolderObjects()) queue.emplace_back(sub, level + 1);
     } catch (const StoreError&) {
       // A branch whose sub-folders cannot be read hides only itself: the contacts folder
-      // elsewhere is still found.
+      // elsewhere is still found. It is the store's damage all the same, told once.
+      const QString why = QStringLiteral(
+                              "the folders under \"%1\" cannot be read (the folder tree is "
+                              "damaged), so a contacts folder among them would not be found")
+                              .arg(folder->Path());
+      if (!state_->damage.contains(why)) state_->damage << why;
     }
   }
   std::shared_ptr<FileFolder> top;

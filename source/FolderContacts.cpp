@@ -36,7 +36,11 @@ struct FolderContacts::Work {
 };
 
 FolderContacts::FolderContacts(std::vector<StoreFolders> sources) : sources_(std::move(sources)) {
-  for (size_t s = 0; s < sources_.size(); ++s)
+  for (size_t s = 0; s < sources_.size(); ++s) {
+    // The store's own damage, once for the store whatever number of its folders is read.
+    if (!sources_[s].folders.empty())
+      for (const QString& damage : sources_[s].folders.front()->StoreDamage())
+        problems_.push_back({QString(), 0, damage, false, sources_[s].path, false, true});
     for (const auto& folder : sources_[s].folders) {
       Work w;
       w.store = static_cast<int>(s);
@@ -62,6 +66,7 @@ FolderContacts::FolderContacts(std::vector<StoreFolders> sources) : sources_(std
       withEntries_ += w.count > 0;
       work_.push_back(std::move(w));
     }
+  }
 }
 
 FolderContacts::~FolderContacts() = default;
@@ -87,6 +92,8 @@ bool FolderContacts::Next(contact::SourcedContact& out) {
       const std::unique_ptr<ContactEntry> entry = w.items->Item(i);
       read = entry && entry->ReadContact(out.contact, why);
       if (!read && why.isEmpty() && entry) why = entry->Failure();
+      // A part the store lost is told even where the entry's reading does not miss it.
+      if (read && why.isEmpty() && entry) why = entry->Damage();
     } catch (const std::exception& e) {
       why = QString::fromUtf8(e.what());
     }

@@ -21,6 +21,7 @@
 #include "contact/Contact.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <span>
@@ -77,6 +78,10 @@ class ContactEntry {
   // Why the entry cannot be opened, or why its last failed Read failed; empty when nothing
   // has failed. For reports that name the entry and the reason.
   virtual QString Failure() const { return {}; }
+
+  // Damage seen in the entry that leaves it readable but not whole (the store lost its
+  // attachments, its picture among them); empty when none is seen. Every form tells it.
+  virtual QString Damage() const { return {}; }
 };
 
 // A folder's entries, in the folder's own order.
@@ -114,6 +119,10 @@ class Folder {
   // Why the folder itself cannot be read (its parent lists it, but its node cannot be found or
   // holds no folder); empty when it can. Such a folder has no name, entries or sub-folders.
   virtual QString Unreadable() const { return {}; }
+  // Damage of the store file the folder is in, as a whole (another reader took the file in our
+  // reader's place, its record key cannot be read, ...), one sentence each; empty when none is
+  // known. Every form tells each once per store, and its work is then incomplete.
+  virtual QStringList StoreDamage() const { return {}; }
 };
 
 // One attached store file.

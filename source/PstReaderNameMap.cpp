@@ -66,10 +66,20 @@ const std::unordered_map<uint16_t, NameEntry>& PstReader::NameMap() {
   // The hash buckets hold copies of the entry stream's records. They are not matched against it
   // record for record: stores that every other reader reads list an entry in a bucket that
   // their entry stream lacks (the map is still read from the entry stream alone).
+  // Only where the entry stream names fewer than half the entries the buckets hold has it lost
+  // them: a stream zeroed or cut short behind a valid checksum, which would leave every named
+  // property of every entry unnamed.
   const uint32_t buckets = U32(bucketCount->value, 0);
+  size_t bucketed = 0;
   for (const auto& p : properties.records)
-    if (p.id >= 0x1000 && p.id - 0x1000u < buckets && p.value.size() % 8 != 0)
-      Damaged("a name-to-id map hash bucket has a size no whole number of records");
+    if (p.id >= 0x1000 && p.id - 0x1000u < buckets) {
+      if (p.value.size() % 8 != 0)
+        Damaged("a name-to-id map hash bucket has a size no whole number of records");
+      bucketed += p.value.size() / 8;
+    }
+  if (2 * map.size() < bucketed)
+    Damaged("the name-to-id map's entry stream names " + std::to_string(map.size()) +
+            " properties where its hash buckets hold " + std::to_string(bucketed));
   names_ = std::move(map);
   return *names_;
 }

@@ -61,6 +61,22 @@ class ReaderItem : public ItemImpl {
     return Open(pst::kNidTypeContentsTable, messages_, index, why);
   }
 
+  std::vector<uint64_t> MessageDataBlocks() override {
+    const Lock lock(shared_.mutex);
+    std::vector<uint64_t> blocks;
+    if (Rows(pst::kNidTypeContentsTable, messages_) < 0) return blocks;
+    blocks.reserve(messages_.ids.size());
+    for (const uint32_t id : messages_.ids) {
+      try {
+        const auto node = reader_.FindNode(id);
+        blocks.push_back(node ? node->data & ~uint64_t(1) : 0);  // the low bit is reserved
+      } catch (const PstError&) {
+        blocks.push_back(0);
+      }
+    }
+    return blocks;
+  }
+
   int AttachmentCount() override {
     const Lock lock(shared_.mutex);
     if (!attachments_.read) {
@@ -297,7 +313,9 @@ class ReaderFile : public FileImpl {
 
 }  // namespace
 
-std::unique_ptr<FileImpl> OpenWithPstReader(const QString& path, QString& declined) {
+std::unique_ptr<FileImpl> OpenWithPstReader(const QString& path, QString& declined, bool* damaged,
+                                            bool whole) {
+  if (damaged != nullptr) *damaged = false;
   try {
     std::string why;
     auto reader = PstReader::Open(QFile::encodeName(path).toStdString(), why);
@@ -305,16 +323,20 @@ std::unique_ptr<FileImpl> OpenWithPstReader(const QString& path, QString& declin
       declined = QString::fromStdString(why);
       return nullptr;
     }
-    // The whole node tree is checked now, so that a damaged one is refused at the start, as
-    // libpff refuses it, instead of failing entry by entry later.
-    reader->CheckNodeTree();
-    if (!reader->FindNode(pst::kNidRootFolder) || !reader->FindNode(pst::kNidMessageStore)) {
-      declined = QStringLiteral("the store has no root folder");
-      return nullptr;
+    if (whole) {
+      // The whole node tree is checked now, so that a damaged one is refused at the start, as
+      // libpff refuses it, instead of failing entry by entry later.
+      reader->CheckNodeTree();
+      if (!reader->FindNode(pst::kNidRootFolder) || !reader->FindNode(pst::kNidMessageStore)) {
+        declined = QStringLiteral("the store has no root folder");
+        if (damaged != nullptr) *damaged = true;
+        return nullptr;
+      }
     }
     return std::make_unique<ReaderFile>(std::move(reader));
   } catch (const PstError& error) {
     declined = QString::fromUtf8(error.what());
+    if (damaged != nullptr) *damaged = true;
     return nullptr;
   }
 }

@@ -65,12 +65,25 @@ std::shared_ptr<StoreFile> StoreFile::Open(const QString& path, ReaderChoice cho
   CheckReadable(path);
   std::shared_ptr<StoreFile> file(new StoreFile());
   file->path_ = path;
+  QString declined;
+  bool damaged = false;
   if (choice == ReaderChoice::kOwn || (choice == ReaderChoice::kAutomatic && !LibpffRequested())) {
-    QString declined;
-    file->impl_ = detail::OpenWithPstReader(path, declined);
+    file->impl_ = detail::OpenWithPstReader(path, declined, &damaged);
     if (!file->impl_ && choice == ReaderChoice::kOwn) Fail(path, declined);
   }
-  if (!file->impl_) file->impl_ = detail::OpenWithLibpff(path);
+  if (file->impl_) return file;
+  file->impl_ = detail::OpenWithLibpff(path);
+  if (damaged) {
+    // libpff reads past damage our reader stops at, and what it gives may then lack fields or
+    // hold another entry's values: the hand-over is told, then whatever its reading shows.
+    file->damage_ << QStringLiteral(
+                         "the store is damaged (%1), so it was read by libpff instead, whose "
+                         "reading may lack fields or give one entry another's values")
+                         .arg(declined);
+    QString again;
+    const auto own = detail::OpenWithPstReader(path, again, nullptr, false);
+    file->damage_ << detail::CompareReadings(*file->impl_, own.get());
+  }
   return file;
 }
 
@@ -158,6 +171,10 @@ int StoreItem::MessageCount() const {
 std::unique_ptr<StoreItem> StoreItem::Message(int index) const {
   QString why;
   return Child(impl_->Message(index, why), "entry", index, why);
+}
+
+std::vector<uint64_t> StoreItem::MessageDataBlocks() const {
+  return impl_->MessageDataBlocks();
 }
 
 int StoreItem::AttachmentCount() const {

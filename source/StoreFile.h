@@ -21,6 +21,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
@@ -85,6 +86,10 @@ class StoreFile : public std::enable_shared_from_this<StoreFile> {
   bool IsUnicode() const;  // 64-bit format: strings are UTF-16
   // "lumivex" or "libpff": the reader that took the file.
   const char* ReaderName() const;
+  // Damage found on opening the file, one sentence each: our reader refused it and libpff read
+  // it in its place (why, and that libpff's reading may lack fields), then where libpff's reading
+  // differs from what our reader can still read of it. Empty for a file read whole.
+  const QStringList& Damage() const { return damage_; }
   // Whether two threads may open items of the file and read their properties at once.
   bool Concurrent() const;
   // Whether the file changed or shrank since it was opened (a sync client, a backup or the mail
@@ -112,6 +117,7 @@ class StoreFile : public std::enable_shared_from_this<StoreFile> {
   std::unique_ptr<detail::FileImpl> impl_;
   std::unordered_map<uint32_t, std::unique_ptr<NamedKey>> named_;
   std::optional<QString> nameMapFailure_;
+  QStringList damage_;
 };
 
 // One opened folder or message with the properties of its first record set.
@@ -132,6 +138,9 @@ class StoreItem {
   std::unique_ptr<StoreItem> Message(int index) const;
   // Message without throwing: null, with the cause in `why`, when the entry cannot be opened.
   std::unique_ptr<StoreItem> TryMessage(int index, QString& why) const;
+  // The data block of each message, by index (0 where it cannot be found): two entries with the
+  // same one are one entry's data twice. Empty when the reader cannot say.
+  std::vector<uint64_t> MessageDataBlocks() const;
 
   // Messages: their attachments, each a StoreItem with the attachment's properties (the file's
   // bytes in PidTagAttachDataBinary, its MIME type, whether it is the contact's picture). The count

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 namespace lumivex::storefile::detail {
 
@@ -31,6 +32,9 @@ class ItemImpl {
     why = QStringLiteral(" (no such attachment)");
     return nullptr;
   }
+  // Folders: the data block of each message, in the order of Message's index; 0 where it cannot
+  // be found. Empty when the reader cannot say.
+  virtual std::vector<uint64_t> MessageDataBlocks() { return {}; }
   virtual int PropertyCount() const = 0;
   virtual bool PropertyTag(int index, uint32_t& id, uint32_t& valueType) const = 0;
   virtual int Find(uint32_t id) const = 0;
@@ -78,8 +82,17 @@ class FileImpl {
 // Opens `path` through libpff. Throws StoreError with libpff's cause.
 std::unique_ptr<FileImpl> OpenWithLibpff(const QString& path);
 // Opens `path` with our own reader. Null, with the reason in `declined`, for a file it leaves
-// to libpff: one whose header or node B-tree it finds damaged, or of a store version or data
-// encoding it does not know.
-std::unique_ptr<FileImpl> OpenWithPstReader(const QString& path, QString& declined);
+// to libpff: one whose header or node B-tree it finds damaged (`damaged` set), or of a store
+// version or data encoding it does not know. `whole`: the node tree is checked page by page
+// first; without it, a store whose header and tree roots can be read is opened as it is, to
+// compare with another reader's reading (each item it cannot find or read is then absent).
+std::unique_ptr<FileImpl> OpenWithPstReader(const QString& path, QString& declined,
+                                            bool* damaged = nullptr, bool whole = true);
+
+// Where `other` (libpff's reading of a store our reader refused) and `own` (our reader's reading
+// of the same file, item by item where it can) differ: the entry counts of each folder, each
+// entry's own identity, whether named properties can be resolved. One sentence each; empty when
+// nothing differs that both could read.
+QStringList CompareReadings(FileImpl& other, FileImpl* own);
 
 }  // namespace lumivex::storefile::detail

@@ -43,6 +43,40 @@ int FirstEntryCodePage(storefile::StoreFile& file) {
   return 0;
 }
 
+// The store's record key as the entry ids its folders keep name it (the root's, the top folders'
+// ids of their default folders: four flag bytes, the record key, the node id), for a store whose
+// own properties cannot be read. Empty when none names it.
+QByteArray RecordKeyFromFolders(storefile::StoreFile& file) {
+  constexpr uint32_t kFirstDefaultFolderId = 0x36D0;  // PidTagIpmAppointmentEntryId ...
+  constexpr uint32_t kLastDefaultFolderId = 0x36D7;
+  constexpr int kEntryIdSize = 24;
+  std::deque<std::pair<std::unique_ptr<storefile::StoreItem>, int>> queue;
+  try {
+    queue.emplace_back(file.RootFolder(), 0);
+  } catch (const StoreError&) {
+    return {};
+  }
+  while (!queue.empty()) {
+    auto [folder, depth] = std::move(queue.front());
+    queue.pop_front();
+    for (uint32_t id = kFirstDefaultFolderId; id <= kLastDefaultFolderId; ++id) {
+      QByteArray entryId;
+      const int index = folder->Find(id);
+      if (index >= 0 && folder->Data(index, entryId) && entryId.size() == kEntryIdSize &&
+          entryId.first(4) == QByteArray(4, '\0'))
+        return entryId.mid(4, 16);
+    }
+    if (depth == 2) continue;
+    for (int i = 0; i < folder->SubFolderCount(); ++i) {
+      try {
+        queue.emplace_back(folder->SubFolder(i), depth + 1);
+      } catch (const StoreError&) {
+      }
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 // Stores already open in this process, by path, size and modification time: the scan, the
@@ -72,6 +106,19 @@ std::shared_ptr<StoreState> OpenState(const QString& path) {
     if (recordKey >= 0) store->Data(recordKey, state->recordKey);
   } else {
     state->codePage = AnsiCodePage();
+  }
+  state->damage = state->file->Damage();
+  if (state->recordKey.isEmpty()) {
+    // Every store keeps its record key in its own properties: without it the entries' UIDs,
+    // made from it, would change. Its folders name it too, in the entry ids they keep.
+    state->recordKey = RecordKeyFromFolders(*state->file);
+    state->damage
+        << (state->recordKey.isEmpty()
+                ? QStringLiteral("the store's own properties cannot be read, so its record key "
+                                 "is unknown: its contacts get UIDs made from each entry's own "
+                                 "search key and creation time, not those of earlier exports")
+                : QStringLiteral("the store's own properties cannot be read; its contacts keep "
+                                 "their UIDs, made from the record key its folders name"));
   }
   if (state->displayName.isEmpty()) state->displayName = QStringLiteral("Personal Folders");
   for (auto it = open.begin(); it != open.end();) it = it->second.expired() ? open.erase(it) : ++it;

@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <atomic>
@@ -47,6 +48,9 @@ struct StoreState {
   QString displayName;
   uint32_t subtreeNode = 0;  // the top of the personal folders, 0 when the store names none
   QByteArray recordKey;      // the store's own key: the middle of every entry id of the store
+  // Damage of the store as a whole, found on opening it, one sentence each (the forms tell each
+  // once): the hand-over to libpff and what its reading lacks, a record key that cannot be read.
+  QStringList damage;
 
   // The slot of named property `localId`, -1 when no slot wants it. `unresolved` is set when
   // the store's name-to-id map cannot be read, so that nobody can tell what the property is.

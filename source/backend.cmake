@@ -2,7 +2,7 @@
 target_sources(lumivex_store PRIVATE StoreFile.cpp LibpffStoreFile.cpp PstReaderNdb.cpp
                                     PstReaderLtp.cpp PstReaderNameMap.cpp
                                     PstReaderStoreFile.cpp MappingGuard.cpp Rtf.cpp
-                                    ContactProperties.cpp)
+                                    ContactProperties.cpp ReaderComparison.cpp)
 # The backend over them: sessions, the store and its folders, entries and the read-ahead thread.
 target_sources(lumivex_store PRIVATE StoreBackend.cpp DefaultStore.cpp StoreState.cpp
                                     FileStore.cpp FileFolder.cpp EntryReadAhead.cpp

@@ -63,7 +63,7 @@ _lumivex_cli() {
         mapfile -t COMPREPLY < <(compgen -W "kde evolution vdir: https:// http://" -- "$cur")
       fi
       return ;;
-    --password-file | --ca-file | --merge-report)
+    --password-file | --ca-file | --merge-report | --damage-report)
       compopt -o filenames 2>/dev/null
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       return ;;
@@ -94,7 +94,7 @@ _lumivex_cli() {
         word=${COMP_WORDS[i]}
         case $word in
           --folder | --format | --out | --code-page | --to | --user | --password-file | \
-            --ca-file | --book | --new-book | --exclude-folder | --merge-report)
+            --ca-file | --book | --new-book | --exclude-folder | --merge-report | --damage-report)
             ((i += 1))
             [[ ${COMP_WORDS[i]} == = ]] && ((i += 1)) ;;
           -*) ;;
@@ -116,7 +116,7 @@ _lumivex_cli() {
       folders) options="--json --help" ;;
       scan) options="--folder --check --json --help" ;;
       export) options="--format --out --folder --code-page --per-contact --all-folders
-        --exclude-folder --no-merge --merge-report --dry-run --help" ;;
+        --exclude-folder --no-merge --merge-report --dry-run --verbose --damage-report --help" ;;
       wab-dump) options="--json --help" ;;
       send) options="--to --user --password-file --ca-file --book --new-book --list-books
         --overwrite --dry-run --all-folders --folder --no-merge --help" ;;

@@ -182,49 +182,146 @@ TEST_F(RealStores, OfficeInitialsFileAsAndImReachTheAddressBooks) {
   }
 }
 
-// Stores damaged so that a reader which checks too little loses contacts without a word: each
-// loss is told (a warning naming it on stderr) and the export ends with 3 in every form, or with
-// 1 where the damage leaves nothing that form can write.
+// Stores damaged so that a reader which checks too little loses contacts without a word (each
+// described in the fixtures' README): the damage is told (a warning naming what the README says
+// is wrong) and the run ends with 3 in every form and in a send, or with 1 where the damage
+// leaves nothing that form can write.
 TEST_F(RealStores, EveryDamagedReproducerIsReportedInEveryForm) {
   LUMIVEX_REQUIRE_FIXTURES();
   enum Left {
     kSome,       // contacts are written in every form
-    kNone,       // no entry can be found: no form writes anything
+    kNoFolder,   // no contacts folder can be found: every form and a send end with 1
+    kNone,       // no entry can be found: no form writes anything; a send reads to its end
     kNoneWhole,  // no entry can be read whole: the forms that leave such entries out (the
-                 // address book and the UTF-8 forms) write nothing
+                 // address book and the UTF-8 forms) write nothing; a send sends nothing
   };
   struct Reproducer {
     const char* file;
-    bool allFolders;  // the loss shows with --all-folders (the UTF-8 forms only)
     Left left;
+    const char* says;  // what the warnings name, as the README describes the damage
   };
   const Reproducer reproducers[] = {
-      {"node-without-data-block.pst", true, kSome},
-      {"contacts-folder-node-lost-cp932.pst", true, kNone},  // the contacts folder is lost
-      {"email-type-unknown-generated-200.pst", false, kSome},
-      {"blocks-swapped-generated-pictures-lists.pst", false, kSome},
-      {"data-pointer-redirected-generated-200.pst", false, kSome},
-      {"entry-count-mismatch-generated-200.pst", false, kNone},        // no contents table
-      {"name-map-lost-silently-six-contacts.pst", false, kNoneWhole},  // no named property
+      {"node-without-data-block.pst", kSome, "folder tree is damaged"},
+      {"contacts-folder-node-lost-cp932.pst", kNoFolder, "no contacts folder"},
+      {"email-type-unknown-generated-200.pst", kSome, "damaged"},
+      {"blocks-swapped-generated-pictures-lists.pst", kSome, "damaged"},
+      {"data-pointer-redirected-generated-200.pst", kSome, "not an entry's"},
+      {"entry-count-mismatch-generated-200.pst", kNone, "records 200 entries"},
+      {"name-map-block-overwritten.pst", kNoneWhole, "name-to-id map"},
+      {"name-map-lost-silently-six-contacts.pst", kNoneWhole, "name-to-id map"},
+      {"name-map-stream-zeroed-six-contacts.pst", kNoneWhole, "name-to-id map"},
+      {"node-page-checksum-broken-named-props-lost.pst", kSome,
+       "libpff cannot resolve the store's named properties"},
+      {"node-page-checksum-broken-contact-substituted.pst", kSome, "as the same data"},
+      {"message-store-unreadable-six-contacts.pst", kSome, "record key"},
+      {"subnode-count-zero-picture-dropped.pst", kSome, "the store holds none of them"},
+      {"data-pointer-to-other-contact.pst", kSome, "the same block as entry"},
+      {"one-entry-unreadable-generated-200.pst", kSome, "categories"},
   };
-  const char* const forms[] = {"vcard", "vcards", "xls", "wab", "vcard4", "vcard3", "csv"};
+  const char* const forms[] = {"vcard", "wab", "vcard4", "csv", "send"};
   int n = 0;
   for (const Reproducer& r : reproducers) {
     for (const char* form : forms) {
       const QString f = QString::fromLatin1(form);
-      const bool utf8 = f == u"vcard4" || f == u"vcard3" || f == u"csv";
-      if (r.allFolders && !utf8) continue;
       SCOPED_TRACE(std::string(r.file) + " " + form);
       const QString out = dir + QStringLiteral("/damaged-%1/").arg(++n);
-      QStringList args = {"export", "--format", form,
-                          "--out",  out,        SharedDir() + "/fixtures/damaged/" + r.file};
-      if (r.allFolders) args << "--all-folders";
-      const ProgramOutput run = RunCli(args);
-      const bool nothing = r.left == kNone || (r.left == kNoneWhole && (utf8 || f == u"wab"));
-      EXPECT_EQ(run.status, nothing ? 1 : 3) << run.err.toStdString();
-      EXPECT_TRUE(run.err.contains(u"warning:")) << run.err.toStdString();
+      const QString store = SharedDir() + "/fixtures/damaged/" + r.file;
+      const ProgramOutput run = f == u"send"
+                                    ? RunCli({"send", "--to", "vdir:" + out, store},
+                                             {{"XDG_STATE_HOME", out + QStringLiteral("state")}})
+                                    : RunCli({"export", "--format", form, "--out", out, store});
+      const bool failed =
+          r.left == kNoFolder ||
+          (f != u"send" && (r.left == kNone || (r.left == kNoneWhole && f != u"vcard")));
+      EXPECT_EQ(run.status, failed ? 1 : 3) << run.err.toStdString();
+      EXPECT_TRUE(run.err.contains(QString::fromUtf8(r.says))) << run.err.toStdString();
     }
   }
+}
+
+// The summary counts entries and contacts apart: the store holds 200 entries, one unreadable;
+// merged, the other 199 become 195 contacts (the count the fixtures' README gives as "1 of 196"),
+// and the summary says how to keep every entry.
+TEST_F(RealStores, TheSummaryCountsEntriesAndContactsApart) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const QString store = SharedDir() + "/fixtures/damaged/one-entry-unreadable-generated-200.pst";
+  struct Case {
+    bool merge;
+    const char* says;
+  };
+  for (const Case& c : {
+           Case{true, "1 of 200 entries could not be read; 195 contacts written after merging"},
+           Case{false, "1 of 200 entries could not be read (they are left out, the other 199"},
+       }) {
+    QStringList args = {"export", "--format", "vcard4", "--out", dir + "/counted.vcf", store};
+    if (!c.merge) args << "--no-merge";
+    const ProgramOutput run = RunCli(args);
+    EXPECT_EQ(run.status, 3);
+    EXPECT_TRUE(run.err.contains(QString::fromUtf8(c.says))) << run.err.toStdString();
+    EXPECT_EQ(run.err.contains(u"--no-merge"), c.merge) << run.err.toStdString();
+  }
+}
+
+// 25 entries that say they have attachments the store does not hold: the first twenty are
+// told, then one line for the other five of that kind; --verbose tells all 25, and
+// --damage-report writes all 25 into its file.
+TEST_F(RealStores, ManyWarningsAreSummedUpByKind) {
+  QByteArray items;
+  for (int i = 0; i < 25; ++i)
+    items += QStringLiteral(R"(%1{"FullName": "Person %2", "LastName": "P%2", "properties": [
+        {"id": "0x0E07", "type": "int32", "value": 17}]})")
+                 .arg(i == 0 ? "" : ",")
+                 .arg(i)
+                 .toUtf8();
+  const QString store =
+      MakeStore(dir, QStringLiteral("lost"),
+                R"({"folders": [{"path": "Contacts", "items": [)" + items + "]}]}");
+  const QString report = dir + "/damage.txt";
+  struct Case {
+    QStringList options;
+    int lines;  // on stderr, the summary among them
+  };
+  for (const Case& c :
+       {Case{{}, 22}, Case{{"--verbose"}, 26}, Case{{"--damage-report", report}, 22}}) {
+    SCOPED_TRACE(c.options.join(u' ').toStdString());
+    for (const char* form : {"vcard", "vcard4"}) {
+      const ProgramOutput run = RunCli(
+          QStringList{"export", "--format", form, "--out", dir + "/lost/", store} + c.options);
+      EXPECT_EQ(run.status, 3);
+      const QStringList lines = run.err.split(u'\n', Qt::SkipEmptyParts);
+      EXPECT_EQ(lines.size(), c.lines) << run.err.toStdString();
+      EXPECT_EQ(lines.value(20).contains(u"5 more entries like this"), c.lines == 22)
+          << run.err.toStdString();
+    }
+  }
+  QFile written(report);
+  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+  EXPECT_EQ(written.readAll().count('\n'), 25);
+}
+
+// A store whose own properties cannot be read keeps its contacts' UIDs (the record key is taken
+// from the entry ids its folders keep), wherever the file lies: the same UIDs as the intact
+// store's.
+TEST_F(RealStores, AnUnreadableRecordKeyLeavesTheUidsAsTheIntactStoreHasThem) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const QString copy = dir + "/elsewhere.pst";
+  ASSERT_TRUE(QFile::copy(
+      SharedDir() + "/fixtures/damaged/message-store-unreadable-six-contacts.pst", copy));
+  QStringList uids[2];
+  int n = 0;
+  for (const QString& store : {FixturePst(QStringLiteral("six-contacts.pst")), copy}) {
+    const QString out = dir + QStringLiteral("/uids-%1.vcf").arg(n);
+    const ProgramOutput run =
+        RunCli({"export", "--format", "vcard4", "--no-merge", "--out", out, store});
+    EXPECT_EQ(run.status, n == 0 ? 0 : 3) << run.err.toStdString();
+    QFile cards(out);
+    EXPECT_TRUE(cards.open(QIODevice::ReadOnly));
+    for (const QByteArray& line : cards.readAll().split('\n'))
+      if (line.startsWith("UID:")) uids[n] << QString::fromUtf8(line.trimmed());
+    ++n;
+  }
+  EXPECT_EQ(uids[0].size(), 6);
+  EXPECT_EQ(uids[0], uids[1]);
 }
 
 // Contacts kept in a mail folder are exported with --all-folders (its mail is not), and a

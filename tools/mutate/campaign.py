@@ -132,15 +132,100 @@ def fix_checksums(buf, name, found):
         struct.pack_into("<I", buf, 524, crc(bytes(buf[8:8 + 516])))
 
 
+# Said of a damaged copy whose checksums must stay as the damage left them.
+LEFT_BROKEN = "its checksum left broken"
+
+
+def block_at(data, name, bid):
+    """The offset and size (cb) of block `bid` by the block B-tree, or None."""
+    idb, _, bbt, page, entries, countb, _, _, _, _, _ = LAYOUTS[name]
+    rd = (lambda b, at: struct.unpack_from("<Q", b, at)[0]) if idb == 8 else (
+        lambda b, at: struct.unpack_from("<I", b, at)[0])
+    ib = rd(data, bbt)
+    for _ in range(9):
+        if ib + page > len(data):
+            return None
+        p = data[ib:ib + page]
+        count = p[entries] if countb == 1 else struct.unpack_from("<H", p, entries)[0]
+        size, level = p[entries + 2 * countb], p[entries + 2 * countb + 1]
+        keys = [rd(p, i * size) for i in range(count) if (i + 1) * size <= entries]
+        if level == 0:
+            for i, key in enumerate(keys):
+                if key & ~1 == bid & ~1:
+                    return rd(p, i * size + idb), struct.unpack_from("<H", p, i * size + 2 * idb)[0]
+            return None
+        below = [i for i, key in enumerate(keys) if key <= bid]
+        if not below:
+            return None
+        ib = rd(p, below[-1] * size + 2 * idb)
+    return None
+
+
+def mutate_shape(rng, buf, data, found, kind):
+    """The shapes of damage a reader can see although every checksum holds (or one is left
+    broken): a contact's node pointed at another contact's data, a sub-node list whose count is
+    0, the name-to-id map's streams zeroed, a node-tree page changed. None when the store has no
+    such structure."""
+    name = layout_of(data)
+    if name is None:
+        return None
+    idb, _, _, page, entries, _, ptype_at, _, _, _, _ = LAYOUTS[name]
+    rd = (lambda b, at: struct.unpack_from("<Q", b, at)[0]) if idb == 8 else (
+        lambda b, at: struct.unpack_from("<I", b, at)[0])
+    nodes = [at for k, at, _ in found if k == "node"]
+    if kind == "redirect-sibling":
+        contacts = [at for at in nodes if struct.unpack_from("<I", data, at)[0] & 0x1F == 0x04]
+        if len(contacts) < 2:
+            return None
+        at, other = rng.sample(contacts, 2)
+        buf[at + idb:at + 2 * idb] = data[other + idb:other + 2 * idb]
+        return f"point the message node at {at} at the data of the message node at {other}"
+    if kind == "zero-subnode-count":
+        lists = [at for k, at, size in found if k == "block" and size >= 8 and
+                 data[at] == 0x02 and data[at + 1] == 0x00 and data[at + 2:at + 4] != b"\0\0"]
+        if not lists:
+            return None
+        at = rng.choice(lists)
+        buf[at + 2:at + 4] = b"\0\0"
+        return f"set the count of the sub-node list at {at} to 0"
+    if kind == "zero-name-map":
+        for at in nodes:
+            if struct.unpack_from("<I", data, at)[0] == 0x61:
+                where = block_at(data, name, rd(data, at + idb))
+                if where is None:
+                    return None
+                ib, cb = where
+                start = ib + cb // 2
+                buf[start:ib + cb] = bytes(ib + cb - start)
+                return f"zero the back half of the name-to-id map's block at {ib}"
+        return None
+    if kind == "break-node-page":
+        pages = [at for k, at, size in found if k == "page" and data[at + ptype_at] == 0x81]
+        if not pages:
+            return None
+        at = rng.choice(pages)
+        n = rng.randint(1, 4)
+        for _ in range(n):
+            buf[at + rng.randrange(entries)] ^= 1 << rng.randrange(8)
+        return f"change {n} bits in the node-tree page at {at}, {LEFT_BROKEN}"
+    return None
+
+
 def mutate(rng, data, found):
     """A damaged copy of `data` and a short description of the damage."""
     buf = bytearray(data)
     kinds = ["flip", "flip-structure", "zero-512", "zero-structure", "truncate", "overwrite",
-             "swap-blocks", "redirect-node", "lose-node"]
+             "swap-blocks", "redirect-node", "lose-node", "redirect-sibling",
+             "zero-subnode-count", "zero-name-map", "break-node-page"]
     kind = rng.choice(kinds)
     nodes = [f for f in found if f[0] == "node"]
     name = layout_of(data)
     idb = LAYOUTS[name][0] if name else 8
+    if kind in ("redirect-sibling", "zero-subnode-count", "zero-name-map", "break-node-page"):
+        what = mutate_shape(rng, buf, data, found, kind)
+        if what is not None:
+            return buf, what
+        kind = "flip"
     if kind == "swap-blocks":
         # Two blocks of the same size trade places, each with its trailer (whose checksum
         # stays valid): every block id leads to the other's bytes.
@@ -387,7 +472,7 @@ def main():
         data, name, found, want, count, folder = baseline[base]
         pick = ["--folder", folder] if folder else []
         buf, what = mutate(rng, data, found)
-        fixed = rng.random() < 0.5
+        fixed = rng.random() < 0.5 and LEFT_BROKEN not in what
         if fixed:
             fix_checksums(buf, name, found)
             what += ", checksums made valid"
