@@ -2,6 +2,7 @@
 // by a click, the progress it paints, and what closing the window does.
 #include "app/Dialogs.h"
 #include "convert/FrmConversion.h"
+#include "source/StoreBackend.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/convert/RunTestSupport.h"
 #include "tests/support/ExpectedPlaces.h"
@@ -174,6 +175,23 @@ TEST_F(FrmConversionTest, AClickRunsTheExportPaintsProgressAndHidesTheWindow) {
   EXPECT_EQ(mail->calls.back(), "Logoff");
   EXPECT_EQ(dialogs->messages.size(), 1u);
   EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(Files().size(), 1);
+}
+
+// A store damaged as a whole (its own properties unreadable, as the fixtures' README says) is
+// told once, after the completion message, which stays as it is.
+TEST_F(FrmConversionTest, ADamagedStoreIsToldAfterTheCompletionMessage) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  SetMailProvider(MakeStoreMailProvider(
+      nullptr, SharedDir() + "/fixtures/damaged/message-store-unreadable-six-contacts.pst"));
+  form->show();
+  QTest::mouseClick(form->OptvCardComplete, Qt::LeftButton);
+  QTest::mouseClick(form->CmdConversion, Qt::LeftButton);
+  ASSERT_EQ(dialogs->messages.size(), 2u);
+  EXPECT_EQ(dialogs->messages[0].text, u"6 Contacts Saved Successfully");
+  EXPECT_EQ(dialogs->messages[1].title, u"Damaged Store");
+  EXPECT_TRUE(dialogs->messages[1].text.contains(u"record key"))
+      << dialogs->messages[1].text.toStdString();
   EXPECT_EQ(Files().size(), 1);
 }
 
