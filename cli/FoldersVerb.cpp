@@ -140,6 +140,18 @@ int FoldersVerb(const QStringList& arguments) {
       std::printf("%s (%s)\n", qPrintable(store->DisplayName()), qPrintable(path));
       PrintText(*store->RootFolder(), 1, defaultPath);
     }
+    // Damage of the store as a whole (another reader took it, its record key is unknown), told
+    // where the tree itself shows none.
+    const QStringList damage =
+        damagedParts == 0 ? store->RootFolder()->StoreDamage() : QStringList();
+    for (const QString& line : damage) Warn(kVerb, QStringLiteral("%1: %2").arg(path, line));
+    if (!damage.isEmpty()) {
+      std::fflush(stdout);
+      std::fprintf(stderr,
+                   "lumivex-cli %s: incomplete: the store is damaged; see the lines above\n",
+                   qPrintable(kVerb));
+      return kExitIncomplete;
+    }
     if (damagedParts == 0) return kExitSuccess;
     std::fflush(stdout);
     std::fprintf(stderr,

@@ -137,8 +137,8 @@ TEST(ChangedStore, ReportedLikeDamageNeverASignal) {
         const bool oneFile = form.contains("vcard4") || form.contains("csv");
         const QString target = oneFile ? out + "/contacts.out" : out;
         if (oneFile) QDir().mkpath(out);
-        const Outcome outcome =
-            ExportWhileChanging(form + QStringList{"--out", target, store}, libpff, change.apply);
+        const Outcome outcome = ExportWhileChanging(
+            form + QStringList{"--verbose", "--out", target, store}, libpff, change.apply);
         ASSERT_TRUE(outcome.stopped);
         EXPECT_FALSE(outcome.signalled) << outcome.err.toStdString();
         if (change.reported) {
@@ -188,8 +188,8 @@ TEST(ChangedStore, BeforeTheFirstEntryNothingIsWritten) {
     QDir().mkpath(out);
     const bool oneFile = form.contains("vcard4") || form.contains("csv");
     const Outcome outcome = ExportWhileChanging(
-        form + QStringList{"--out", oneFile ? out + "/contacts.out" : out, store}, false,
-        [&] { QFile::resize(store, 1 << 20); }, 0);
+        form + QStringList{"--verbose", "--out", oneFile ? out + "/contacts.out" : out, store},
+        false, [&] { QFile::resize(store, 1 << 20); }, 0);
     ASSERT_TRUE(outcome.stopped);
     EXPECT_EQ(outcome.status, 1) << outcome.err.toStdString();
     EXPECT_EQ(outcome.err.count(kChanged), kContacts) << outcome.err.toStdString();
