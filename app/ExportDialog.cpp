@@ -500,8 +500,14 @@ void ExportDialog::ShowOutcome(int folders) {
       text += QStringLiteral(" They come from %1 contact folders.").arg(Number(folders));
     text += u'\n';
     std::vector<const contact::EntryProblem*> unread, unwritten;
-    for (const contact::EntryProblem& p : r.problems)
-      (p.unwritten ? unwritten : unread).push_back(&p);
+    QString damaged;  // of the stores as a whole, told before the entries
+    for (const contact::EntryProblem& p : r.problems) {
+      if (p.wholeStore)
+        damaged += p.store.isEmpty() ? QStringLiteral("\n  ") + p.reason
+                                     : QStringLiteral("\n  %1: %2").arg(p.store, p.reason);
+      else
+        (p.unwritten ? unwritten : unread).push_back(&p);
+    }
     auto list = [&text](const std::vector<const contact::EntryProblem*>& problems) {
       for (size_t i = 0; i < problems.size() && i < kProblemsShown; ++i)
         text += QStringLiteral("\n  %1, entry %2: %3")
@@ -513,6 +519,13 @@ void ExportDialog::ShowOutcome(int folders) {
                     .arg(Number(static_cast<int>(problems.size() - kProblemsShown)));
     };
     if (r.problems.empty()) text += QStringLiteral("Every entry was read.");
+    if (!damaged.isEmpty()) {
+      text += QStringLiteral(
+                  "The store is damaged, so what was read of it may lack values or "
+                  "hold wrong ones:") +
+              damaged;
+      if (!unread.empty() || !unwritten.empty()) text += u'\n';
+    }
     if (!unread.empty()) {
       text += Count(static_cast<int>(unread.size()), "entry", "entries") +
               QStringLiteral(" could not be read and were left out:");

@@ -403,6 +403,25 @@ TEST_F(ExportDialogTest, PickedFolderOrEveryContactFolderOfItsStore) {
       << dialog->LblResult->text().toStdString();
 }
 
+// A store our reader refuses and libpff reads without its named properties (the fixtures'
+// README): the end of the export says the store is damaged and why, apart from the entries.
+TEST_F(ExportDialogTest, ADamagedStoreIsToldApartFromTheEntries) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const QString store =
+      testing::SharedDir() + "/fixtures/damaged/node-page-checksum-broken-named-props-lost.pst";
+  dialog = std::make_unique<ExportDialog>(
+      nullptr, ExportSource{true, store, "Top of Personal Folders/Contacts"});
+  dialog->show();
+  dialogs->saveFile = testing::ScratchDir("export-damaged") + "/contacts.vcf";
+  RunToEnd();
+  const QString text = dialog->LblResult->text();
+  EXPECT_TRUE(text.contains("The store is damaged") && text.contains("libpff") &&
+              text.contains("named properties"))
+      << text.toStdString();
+  EXPECT_FALSE(text.contains("entry 0")) << text.toStdString();
+  dialog->grab().save(testing::ScratchDir("export-damaged") + "/window.png");  // to look at
+}
+
 TEST_F(ExportDialogTest, ATargetThatCannotBeWrittenIsReported) {
   // A file stands where the target's folder should be.
   const QString folder = testing::ScratchDir("export-unwritable");
