@@ -6,6 +6,7 @@
 #include <QSaveFile>
 #include <QStringList>
 
+#include <cstdio>
 #include <map>
 #include <utility>
 
@@ -49,18 +50,35 @@ void SetDamageOutput(bool verbose, const QString& reportFile) {
   log.reportFile = reportFile;
 }
 
-void DamageWarning(const QString& verb, const QString& message, const QString& reason) {
+namespace {
+
+// Prints `message` (through `print`) while fewer than twenty were, else counts its kind.
+template <typename Print>
+void Told(const QString& message, const QString& reason, Print print) {
   Log& log = TheLog();
   if (!log.reportFile.isEmpty()) log.all << message;
   if (log.verbose || log.shown < kShown) {
     ++log.shown;
-    Warn(verb, message);
+    print();
     return;
   }
   const QString kind = Kind(reason);
   auto [at, added] = log.heldBack.try_emplace(kind, 0, reason);
   if (added) log.order << kind;
   ++at->second.first;
+}
+
+}  // namespace
+
+void DamageWarning(const QString& verb, const QString& message, const QString& reason) {
+  Told(message, reason, [&] { Warn(verb, message); });
+}
+
+void DamageLine(const QString& line, const QString& reason) {
+  Told(line, reason, [&] {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", qPrintable(line));
+  });
 }
 
 bool FinishDamage(const QString& verb) {

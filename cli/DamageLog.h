@@ -15,6 +15,9 @@ void SetDamageOutput(bool verbose, const QString& reportFile);
 // numbers is the same kind).
 void DamageWarning(const QString& verb, const QString& message, const QString& reason);
 
+// The same for a line printed as it is, without the verb's prefix ("unreadable: ...").
+void DamageLine(const QString& line, const QString& reason);
+
 // The kinds held back, one line each with their count, and the report written. False, with a
 // line on stderr, when the report cannot be written.
 bool FinishDamage(const QString& verb);

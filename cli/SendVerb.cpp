@@ -3,6 +3,7 @@
 #include "cli/CliCommon.h"
 #include "cli/Command.h"
 #include "cli/ConsoleProgress.h"
+#include "cli/DamageLog.h"
 #include "cli/Verbs.h"
 #include "destination/CardDavDestination.h"
 #include "destination/Destinations.h"
@@ -85,6 +86,11 @@ const Command& SendCommand() {
           {QStringLiteral("--no-merge"), QString(),
            QStringLiteral("send every entry as it is; by default the entries of one person\n"
                           "(in several folders or stores) are sent as one contact\n")},
+          {QStringLiteral("--verbose"), QString(),
+           QStringLiteral("list every entry that cannot be read; without it the first twenty\n"
+                          "are listed, the rest counted by kind\n")},
+          {QStringLiteral("--damage-report"), QStringLiteral("FILE"),
+           QStringLiteral("write every entry that cannot be read into FILE, one line each\n")},
           {QString(), QStringLiteral("STORE"),
            QStringLiteral("the .pst or .ost files; left out, the default store (see\n"
                           "'lumivex-cli --help')\n"),
@@ -295,6 +301,8 @@ QString ReadRequest(const Arguments& args, SendRequest& r) {
   r.sources.allFolders = args.Has(QStringLiteral("--all-folders"));
   r.sources.folder = args.Value(QStringLiteral("--folder"));
   r.sources.merge = !args.Has(QStringLiteral("--no-merge"));
+  SetDamageOutput(args.Has(QStringLiteral("--verbose")),
+                  args.Value(QStringLiteral("--damage-report")));
   if (to.isEmpty()) return QStringLiteral("--to DESTINATION is missing");
   QString error;
   if (!ParseDestination(to, r.where, error)) return error;
@@ -413,9 +421,11 @@ int Report(const SendResult& result, const CountedContacts& counted,
       continue;
     }
     ++unreadable;
-    std::fprintf(stderr, "unreadable: %s, %s #%d: %s\n", qPrintable(p.store), qPrintable(p.folder),
-                 p.position, qPrintable(p.reason));
+    DamageLine(QStringLiteral("unreadable: %1, %2 #%3: %4")
+                   .arg(p.store, p.folder, QString::number(p.position), p.reason),
+               p.reason);
   }
+  FinishDamage(kVerb);
   int conflicts = 0;
   int failed = 0;
   for (const SendProblem& p : result.problems)

@@ -119,7 +119,7 @@ _lumivex_cli() {
         --exclude-folder --no-merge --merge-report --dry-run --verbose --damage-report --help" ;;
       wab-dump) options="--json --help" ;;
       send) options="--to --user --password-file --ca-file --book --new-book --list-books
-        --overwrite --dry-run --all-folders --folder --no-merge --help" ;;
+        --overwrite --dry-run --all-folders --folder --no-merge --verbose --damage-report --help" ;;
       migrate) options="--check --per-server --shard --again --report --overwrite --all-folders
         --folder --no-merge --ca-file --book --new-book --help" ;;
     esac

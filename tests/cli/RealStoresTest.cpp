@@ -263,8 +263,8 @@ TEST_F(RealStores, TheSummaryCountsEntriesAndContactsApart) {
 }
 
 // 25 entries that say they have attachments the store does not hold: the first twenty are
-// told, then one line for the other five of that kind; --verbose tells all 25, and
-// --damage-report writes all 25 into its file.
+// told, then one line for the other five of that kind, in an export and in a send; --verbose
+// tells all 25, and --damage-report writes all 25 into its file.
 TEST_F(RealStores, ManyWarningsAreSummedUpByKind) {
   QByteArray items;
   for (int i = 0; i < 25; ++i)
@@ -284,9 +284,14 @@ TEST_F(RealStores, ManyWarningsAreSummedUpByKind) {
   for (const Case& c :
        {Case{{}, 22}, Case{{"--verbose"}, 26}, Case{{"--damage-report", report}, 22}}) {
     SCOPED_TRACE(c.options.join(u' ').toStdString());
-    for (const char* form : {"vcard", "vcard4"}) {
-      const ProgramOutput run = RunCli(
-          QStringList{"export", "--format", form, "--out", dir + "/lost/", store} + c.options);
+    for (const char* form : {"vcard", "vcard4", "send"}) {
+      const QString out = dir + "/lost-" + form + c.options.value(0);
+      const ProgramOutput run =
+          form == std::string_view("send")
+              ? RunCli(QStringList{"send", "--to", "vdir:" + out, store} + c.options,
+                       {{"XDG_STATE_HOME", out + "-state"}})
+              : RunCli(QStringList{"export", "--format", form, "--out", out + "/", store} +
+                       c.options);
       EXPECT_EQ(run.status, 3);
       const QStringList lines = run.err.split(u'\n', Qt::SkipEmptyParts);
       EXPECT_EQ(lines.size(), c.lines) << run.err.toStdString();
