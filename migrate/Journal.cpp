@@ -142,14 +142,11 @@ std::map<QString, PersonState> ReadJournals(const QStringList& paths) {
     s.when = e.time;
     s.shard = e.record["shard"].toString();
     if (event == u"started") {
-      s = PersonState{Status::kPending, true,     {}, {}, {}, e.time, s.shard, {},
-                      s.attempts + 1,   s.created};
+      s = PersonState{Status::kPending, true, {}, {}, {}, e.time, s.shard, {}, s.attempts + 1};
     } else if (event == u"stores") {
       s.stores.clear();
       for (const QJsonValue store : e.record["stores"].toArray()) s.stores << store.toString();
     }
-    if (event == u"finished" || event == u"failed" || event == u"stopped")
-      s.created += e.record["added"].toInt();
     if (event == u"finished") {
       s.status = Status::kDone;
       s.interrupted = false;

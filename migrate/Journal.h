@@ -44,7 +44,6 @@ struct PersonState {
   QString shard;   // "I/N" of the run that wrote it; empty for a whole-plan run
   QStringList stores;
   int attempts = 0;
-  int created = 0;  // cards added by every run of this person's send, together
 };
 
 class Journal {

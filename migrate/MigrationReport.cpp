@@ -43,7 +43,6 @@ Report MakeReport(const Plan& plan, const std::map<QString, PersonState>& states
         break;
     }
     report.totals.Add(row.state.counts);
-    report.created += row.state.created;
     report.rows.push_back(row);
   }
   const auto rank = [](Status s) {
@@ -64,8 +63,7 @@ QString SummaryText(const Report& r) {
   QString text = QStringLiteral(
                      "People    %1 done, %2 failed, %3 pending (of %4)\n"
                      "Contacts  %5 read, %6 after merging, %7 sent, %8 unchanged, %9 conflicts, "
-                     "%10 failed\n"
-                     "Cards     %11 created over all runs\n")
+                     "%10 failed\n")
                      .arg(r.done)
                      .arg(r.failed)
                      .arg(r.pending)
@@ -75,8 +73,7 @@ QString SummaryText(const Report& r) {
                      .arg(t.Sent())
                      .arg(t.unchanged)
                      .arg(t.conflicts)
-                     .arg(t.failed)
-                     .arg(r.created);
+                     .arg(t.failed);
   for (const ReportRow& row : r.rows) {
     if (row.state.status != Status::kFailed) continue;
     text += QStringLiteral("failed    %1: %2").arg(row.person->id, row.state.reason);
@@ -103,7 +100,7 @@ QString Html(const QString& text) {
 
 QByteArray ReportCsv(const Report& report) {
   QString text = QStringLiteral(
-      "id,status,stores,read,merged,sent,unchanged,conflicts,failed,unreadable,created,"
+      "id,status,stores,read,merged,sent,unchanged,conflicts,failed,unreadable,"
       "attempts,last event,reason,what to do\r\n");
   for (const ReportRow& row : report.rows) {
     const Counts& c = row.state.counts;
@@ -117,7 +114,6 @@ QByteArray ReportCsv(const Report& report) {
                           QString::number(c.conflicts),
                           QString::number(c.failed),
                           QString::number(c.unreadable),
-                          QString::number(row.state.created),
                           QString::number(row.state.attempts),
                           row.state.when,
                           row.state.reason,
@@ -136,7 +132,7 @@ QByteArray ReportHtml(const Report& report, const QString& title) {
     rows +=
         QStringLiteral("<tr class=\"%1\"><td>%2</td><td>%1</td>").arg(status, Html(row.person->id));
     for (const int n : {static_cast<int>(row.state.stores.size()), c.entries, c.contacts, c.Sent(),
-                        c.unchanged, c.conflicts, c.failed, row.state.created})
+                        c.unchanged, c.conflicts, c.failed})
       rows += QStringLiteral("<td class=\"n\">%1</td>").arg(n);
     rows += QStringLiteral("<td>%1</td><td>%2</td><td>%3</td></tr>\n")
                 .arg(Html(row.state.when.left(19).replace(u'T', u' ')), Html(row.state.reason),
@@ -163,11 +159,10 @@ tr.pending td{background:#fff6db}
 <table class="summary">
 <tr><td>People</td><td>%2 done, %3 failed, %4 pending</td></tr>
 <tr><td>Contacts</td><td>%5 read, %6 after merging, %7 sent, %8 unchanged, %9 conflicts, %10 failed (the latest run of each person)</td></tr>
-<tr><td>Cards</td><td>%12 created over all runs</td></tr>
 </table>
 <p>Failures first, each with what to do. Click a column's heading to sort by it.</p>
 <table id="people"><thead><tr><th>Person</th><th>Status</th><th>Stores</th><th>Read</th>
-<th>Merged</th><th>Sent</th><th>Unchanged</th><th>Conflicts</th><th>Failed</th><th>Created</th>
+<th>Merged</th><th>Sent</th><th>Unchanged</th><th>Conflicts</th><th>Failed</th>
 <th>Last event (UTC)</th><th>Reason</th><th>What to do</th></tr></thead>
 <tbody>
 %11</tbody></table>
@@ -193,8 +188,7 @@ document.querySelectorAll("#people th").forEach(function (th, column) {
           .arg(Html(title), QString::number(report.done), QString::number(report.failed),
                QString::number(report.pending), QString::number(t.entries),
                QString::number(t.contacts), QString::number(t.Sent()), QString::number(t.unchanged),
-               QString::number(t.conflicts), QString::number(t.failed), rows,
-               QString::number(report.created));
+               QString::number(t.conflicts), QString::number(t.failed), rows);
   return page.toUtf8();
 }
 

@@ -23,8 +23,7 @@ struct Report {
   int done = 0;
   int failed = 0;
   int pending = 0;
-  Counts totals;    // of each person's latest run
-  int created = 0;  // cards added over all runs
+  Counts totals;  // of each person's latest run
 };
 
 Report MakeReport(const Plan& plan, const std::map<QString, PersonState>& states);

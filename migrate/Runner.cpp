@@ -198,7 +198,8 @@ class Run {
     while (!stopping_ && static_cast<int>(running_.size()) < options_.jobs) {
       auto next = queue_.end();
       for (auto it = queue_.begin(); it != queue_.end(); ++it) {
-        if (perServer_[ServerOf((*it)->to)] < options_.perServer) {
+        const QString server = ServerOf((*it)->to);
+        if (server == u"local" || perServer_[server] < options_.perServer) {
           next = it;
           break;
         }

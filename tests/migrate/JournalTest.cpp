@@ -45,7 +45,6 @@ TEST(MigrationJournal, EverySlicesEventsInTimeOrderTheLatestRunCounting) {
   const PersonState& ann = states.at("ann");
   EXPECT_EQ(ann.status, Status::kDone);
   EXPECT_EQ(ann.attempts, 2);
-  EXPECT_EQ(ann.created, 7) << "3 added by the failed run, 4 by the finished one";
   EXPECT_EQ(std::tuple(ann.counts.entries, ann.counts.contacts, ann.counts.Sent(),
                        ann.counts.unchanged, ann.counts.failed),
             std::tuple(9, 7, 4, 3, 0));
@@ -55,7 +54,6 @@ TEST(MigrationJournal, EverySlicesEventsInTimeOrderTheLatestRunCounting) {
   EXPECT_TRUE(bob.interrupted);
   const PersonState& cy = states.at("cy");
   EXPECT_EQ(cy.status, Status::kPending);
-  EXPECT_EQ(cy.created, 2);
 }
 
 TEST(MigrationJournal, AppendsWholeLinesAndOneRunOfASliceAtATime) {
@@ -75,7 +73,8 @@ TEST(MigrationJournal, AppendsWholeLinesAndOneRunOfASliceAtATime) {
   EXPECT_TRUE(error.contains("another migration of this plan")) << error.toStdString();
   EXPECT_EQ(QFile(path).permissions() & (QFile::ReadOther | QFile::ReadGroup), 0);
   const PersonState ann = ReadJournals({path}).at("ann");
-  EXPECT_EQ(std::tuple(ann.status, ann.created, ann.shard), std::tuple(Status::kDone, 5, "2/3"));
+  EXPECT_EQ(std::tuple(ann.status, ann.counts.added, ann.shard),
+            std::tuple(Status::kDone, 5, "2/3"));
 }
 
 }  // namespace
