@@ -319,8 +319,13 @@ QString PhotoType(const Photo& photo) {
   return QStringLiteral("application/octet-stream");
 }
 
-// A member as a URI: mailto: its address, else urn:uuid: made from its name.
-QByteArray MemberUri(const Member& m) {
+// A member as a URI: urn:uuid: of its card where `cards` knows one with its address, else mailto:
+// its address, else urn:uuid: made from its name.
+QByteArray MemberUri(const Member& m, const MemberCards* cards) {
+  if (HasText(m.address) && cards != nullptr) {
+    const QString card = cards->CardOf(m.address);
+    if (!card.isEmpty()) return "urn:uuid:" + card.toLatin1();
+  }
   if (HasText(m.address))
     return "mailto:" + QUrl::toPercentEncoding(m.address.trimmed(), "@!$&'()*+,;=:._-~");
   return "urn:uuid:" + CardUuid(QStringLiteral("member:") + m.name).toLatin1();
@@ -597,10 +602,16 @@ void AppendCategoriesAndNetAddresses(Line& line, const Contact& c) {
   if (HasText(c.freeBusyUrl)) line.Start("FBURL").Colon().Uri(c.freeBusyUrl.trimmed()).End();
 }
 
-void AppendMembersAndNote(Line& line, const Contact& c, bool v4) {
+void AppendMembersAndNote(Line& line, const Contact& c, bool v4, const MemberCards* cards) {
   if (c.isGroup) {
-    for (const Member& m : c.members)
-      line.Start(v4 ? "MEMBER" : "X-ADDRESSBOOKSERVER-MEMBER").Colon().Raw(MemberUri(m)).End();
+    // Two members of one card (two of its addresses) name it once.
+    std::vector<QByteArray> written;
+    for (const Member& m : c.members) {
+      QByteArray uri = MemberUri(m, cards);
+      if (std::find(written.begin(), written.end(), uri) != written.end()) continue;
+      line.Start(v4 ? "MEMBER" : "X-ADDRESSBOOKSERVER-MEMBER").Colon().Raw(uri).End();
+      written.push_back(std::move(uri));
+    }
   }
   const QString note = NoteWithMembers(c);
   if (HasText(note)) line.Start("NOTE").Colon().Text(note).End();
@@ -639,7 +650,8 @@ void AppendRevisionAndUid(Line& line, const Contact& c, bool v4) {
 
 }  // namespace
 
-void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
+void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version,
+                 const MemberCards* cards) {
   const bool v4 = version == VCardVersion::k40;
   // The card is put together in buffers kept for every card of the thread, so that their room
   // is not made anew, and then appended to `out` in one piece.
@@ -655,7 +667,7 @@ void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version) {
   AppendWebAndDates(line, c, v4);
   AppendPersonal(line, c, v4);
   AppendCategoriesAndNetAddresses(line, c);
-  AppendMembersAndNote(line, c, v4);
+  AppendMembersAndNote(line, c, v4, cards);
   AppendPhoto(line, c, v4);
   AppendRevisionAndUid(line, c, v4);
   card.append("END:VCARD\r\n");

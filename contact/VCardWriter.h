@@ -38,13 +38,15 @@
 //   picture               PHOTO;VALUE=uri as a data: URI / PHOTO;ENCODING=b;TYPE=JPEG
 //   last modified, id     REV (UTC), UID (urn:uuid: / the bare UUID)
 //   distribution list     KIND:group with MEMBER per member / X-ADDRESSBOOKSERVER-KIND:group with
-//                         X-ADDRESSBOOKSERVER-MEMBER: mailto: the member's address, or
+//                         X-ADDRESSBOOKSERVER-MEMBER: urn:uuid: of the member's card where the
+//                         book has one (MemberCards), else mailto: the member's address, or
 //                         urn:uuid: made from the name of a member without one. Both versions
 //                         also list the members in the NOTE, one "Name <address>" a line, after
 //                         the list's own note, so that their names are kept.
 #pragma once
 
 #include "contact/Contact.h"
+#include "contact/GroupMembers.h"
 
 #include <QByteArray>
 #include <QString>
@@ -53,8 +55,10 @@ namespace lumivex::contact {
 
 enum class VCardVersion { k30, k40 };
 
-// Appends the card of `contact` to `out`.
-void AppendVCard(QByteArray& out, const Contact& contact, VCardVersion version);
+// Appends the card of `contact` to `out`; a list's members are named by the cards in `cards`
+// where it has theirs.
+void AppendVCard(QByteArray& out, const Contact& contact, VCardVersion version,
+                 const MemberCards* cards = nullptr);
 
 // The name a contact is shown under: the display name, else the name parts, file-as, nickname,
 // company, first e-mail address; "Unnamed contact" when all of them are empty.

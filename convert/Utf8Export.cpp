@@ -2,6 +2,7 @@
 
 #include "contact/CsvWriter.h"
 #include "contact/FileNames.h"
+#include "contact/GroupMembers.h"
 #include "contact/VCardWriter.h"
 #include "convert/StagedFile.h"
 
@@ -44,13 +45,15 @@ QString FileError(const QFileDevice& file) {
 }
 
 // Appends the entry as the chosen form.
-void AppendEntry(QByteArray& out, const Contact& contact, Utf8Format format) {
+// A list's members are named by the cards in `cards` where it has theirs.
+void AppendEntry(QByteArray& out, const Contact& contact, Utf8Format format,
+                 const MemberCards* cards) {
   switch (format) {
     case Utf8Format::kVCard4:
-      AppendVCard(out, contact, VCardVersion::k40);
+      AppendVCard(out, contact, VCardVersion::k40, cards);
       break;
     case Utf8Format::kVCard3:
-      AppendVCard(out, contact, VCardVersion::k30);
+      AppendVCard(out, contact, VCardVersion::k30, cards);
       break;
     case Utf8Format::kCsv:
       AppendCsvRow(out, contact);
@@ -116,8 +119,8 @@ class SingleFile {
   }
 
   // Appends an entry, handing the gathered bytes on once they fill a block.
-  void Append(const Contact& contact, Utf8Format format) {
-    AppendEntry(buffer_, contact, format);
+  void Append(const Contact& contact, Utf8Format format, const MemberCards* cards) {
+    AppendEntry(buffer_, contact, format, cards);
     if (buffer_.size() >= kBlock) Flush();
   }
   void AppendHeading() { buffer_.append(CsvHeading()); }
@@ -158,7 +161,11 @@ class Writer {
   Writer(const Utf8ExportOptions& options, Utf8ExportObserver& observer, Utf8ExportResult& result)
       : options_(options), observer_(observer), result_(result) {}
 
-  void Run(ContactStream& contacts, SingleFile* single) {
+  void Run(ContactStream& source, SingleFile* single) {
+    // vCard lists last, their members named by the cards written before them; CSV in order.
+    GroupsLast ordered(source);
+    ContactStream& contacts = options_.format == Utf8Format::kCsv ? source : ordered;
+    cards_ = &ordered.Members();
     total_ = contacts.Total();
     // One contact after another, whose room is used again.
     SourcedContact item;
@@ -178,7 +185,7 @@ class Writer {
       if (!more) return;
       AddCategories(item);
       if (single != nullptr) {
-        single->Append(item.contact, options_.format);
+        single->Append(item.contact, options_.format, cards_);
         Count(item.contact);
       } else {
         WriteOwnFile(item);
@@ -218,7 +225,7 @@ class Writer {
   void WriteOwnFile(const SourcedContact& item) {
     const Contact& contact = item.contact;
     QByteArray bytes;
-    AppendEntry(bytes, contact, options_.format);
+    AppendEntry(bytes, contact, options_.format, cards_);
     const QString path =
         QDir(result_.output).filePath(names_.Take(ShownName(contact), Extension(options_.format)));
     QString failure;
@@ -242,6 +249,7 @@ class Writer {
   int total_ = 0;
   int done_ = 0;
   size_t problemsSeen_ = 0;
+  const MemberCards* cards_ = nullptr;
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "destination/CardDavDestination.h"
 
+#include "contact/GroupMembers.h"
 #include "contact/VCardWriter.h"
 #include "destination/SendDecision.h"
 #include "destination/SendState.h"
@@ -271,7 +272,8 @@ class SendRun {
     if (!facts.repeated) {
       const bool four = book_.vcard4 && item.contact.photo.IsEmpty();
       contact::AppendVCard(o->bytes, item.contact,
-                           four ? contact::VCardVersion::k40 : contact::VCardVersion::k30);
+                           four ? contact::VCardVersion::k40 : contact::VCardVersion::k30,
+                           &contacts_.Members());
       o->hash = SendState::HashOf(o->bytes);
       o->resource = bookUrl_.path() + o->uid + QStringLiteral(".vcf");
       o->url = bookUrl_.resolved(QUrl(o->uid + QStringLiteral(".vcf")));
@@ -374,7 +376,7 @@ class SendRun {
   const QUrl bookUrl_;
   const AddressBookInfo& book_;
   const CardDavTarget& target_;
-  contact::ContactStream& contacts_;
+  contact::GroupsLast contacts_;  // lists last, their members named by the cards sent before
   const SendOptions& options_;
   SendObserver& observer_;
   SendState state_;

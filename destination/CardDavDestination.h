@@ -7,8 +7,9 @@
 // Radicale 3 does); so every picture arrives whole. A distribution list goes as the group card
 // the servers' own clients read: in 3.0 X-ADDRESSBOOKSERVER-KIND:group with one
 // X-ADDRESSBOOKSERVER-MEMBER per member (Apple's contacts, Nextcloud, DAVx5 in its "groups are
-// separate vCards" mode), in 4.0 KIND:group with MEMBER; Radicale and Xandikos give both back as
-// sent, and the members' names stay in the note.
+// separate vCards" mode), in 4.0 KIND:group with MEMBER, a member named by its own card
+// (urn:uuid:) where it is in the book, as those clients need; Radicale and Xandikos give both back
+// as sent, and the members' names stay in the note.
 //
 // Before sending, the book's ETags are listed once (PROPFIND, depth 1). A contact the record of
 // sends knows is unchanged when the server still has our ETag and the store the same bytes; one

@@ -1,5 +1,7 @@
 #include "destination/VdirDestination.h"
 
+#include "contact/GroupMembers.h"
+
 #include "contact/VCardWriter.h"
 #include "destination/SendDecision.h"
 #include "destination/SendState.h"
@@ -34,8 +36,10 @@ QString VdirDestination::Describe() const {
   return QStringLiteral("the vdir folder %1").arg(folder_);
 }
 
-SendResult VdirDestination::Send(contact::ContactStream& contacts, const SendOptions& options,
+SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptions& options,
                                  SendObserver& observer) {
+  // Lists last, their members named by the cards written before them.
+  contact::GroupsLast contacts(source);
   if (!options.dryRun && !QDir().mkpath(folder_))
     throw DestinationError(
         QStringLiteral("Cannot create the folder %1: check that its parent is writable")
@@ -66,7 +70,7 @@ SendResult VdirDestination::Send(contact::ContactStream& contacts, const SendOpt
     }
     if (!contacts.Next(item)) break;
     bytes.clear();
-    contact::AppendVCard(bytes, item.contact, contact::VCardVersion::k40);
+    contact::AppendVCard(bytes, item.contact, contact::VCardVersion::k40, &contacts.Members());
     const QString uid = contact::CardUuid(item.contact.uid);
     const QString name = uid + QStringLiteral(".vcf");
     const QString path = dir.filePath(name);

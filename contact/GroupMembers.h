@@ -1,0 +1,52 @@
+// A distribution list's members named by the cards of the same book. Address-book clients show a
+// group's member only when the group names the member's own card by its UID (urn:uuid:...):
+// DAVx5 on Android and Apple's Contacts leave a mailto: member out. So a member whose address is
+// on a card of the same book is named by that card; a member without one keeps mailto:.
+//
+// Cards are written one at a time, and a list may come before its members: GroupsLast gives
+// every other contact first, noting each one's addresses, and then the lists, when every card
+// a member could be is known.
+//
+//   contact::GroupsLast ordered(contacts);
+//   while (ordered.Next(item)) AppendVCard(out, item.contact, version, &ordered.Members());
+#pragma once
+
+#include "contact/ContactStream.h"
+
+#include <QHash>
+#include <QString>
+
+#include <deque>
+
+namespace lumivex::contact {
+
+class MemberCards {
+ public:
+  // Notes the card of `contact` for each of its e-mail addresses (the first card an address is
+  // met on keeps it).
+  void Note(const Contact& contact);
+  // The UUID of the card (as its UID line gives it) that has `address`; empty when none has.
+  // Addresses are compared without regard to case.
+  QString CardOf(const QString& address) const;
+
+ private:
+  QHash<QString, QString> byAddress_;
+};
+
+class GroupsLast : public ContactStream {
+ public:
+  explicit GroupsLast(ContactStream& inner) : inner_(inner) {}
+  int Total() const override { return inner_.Total(); }
+  bool Next(SourcedContact& out) override;
+  const std::vector<EntryProblem>& Problems() const override { return inner_.Problems(); }
+  // The cards given so far; all of them once the first list is given.
+  const MemberCards& Members() const { return cards_; }
+
+ private:
+  ContactStream& inner_;
+  MemberCards cards_;
+  std::deque<SourcedContact> groups_;  // held back until the rest is out
+  bool innerDone_ = false;
+};
+
+}  // namespace lumivex::contact
