@@ -36,6 +36,7 @@ constexpr uint16_t kPrintGridLines = 0x002B;
 constexpr uint16_t kProtect = 0x0012;
 constexpr uint16_t kDefaultRowHeight = 0x0025;
 constexpr uint16_t kRow = 0x0008;
+constexpr uint16_t kCodePage = 0x0042;
 
 // The most page breaks whose record length, 2 + 2 * N, still fits a signed 16-bit number.
 constexpr int kMaxPageBreaks = 16382;
@@ -165,17 +166,26 @@ ExcelFile::Status ToText(const CellValue& value, QString& text) {
   return ExcelFile::kTypeMismatch;
 }
 
-// The single byte of one character in a code page, or "?" when it has none.
-char CodeOf(char32_t character, int codePage) {
+// The bytes of one character in a code page: one, two in the double-byte code pages for the
+// characters that take two there, or "?" when it has none.
+struct Code {
+  char bytes[2];
+  uint8_t size;
+};
+
+Code CodeOf(char32_t character, int codePage) {
   // Conversions are slow next to a table lookup and contact sheets repeat the same few
   // accented letters: remember each answer.
-  static thread_local std::unordered_map<uint64_t, char> known;
+  static thread_local std::unordered_map<uint64_t, Code> known;
   const uint64_t key = (static_cast<uint64_t>(codePage) << 32) | character;
   if (auto it = known.find(key); it != known.end()) return it->second;
-  char code = '?';
+  Code code{{'?', 0}, 1};
   if (character < 0xD800 || (character > 0xDFFF && character <= 0x10FFFF)) {
     const QByteArray bytes = ToAnsi(QString::fromUcs4(&character, 1), codePage);
-    if (bytes.size() == 1) code = bytes.at(0);
+    if (bytes.size() == 1 || (bytes.size() == 2 && IsDoubleByteCodePage(codePage))) {
+      code.size = static_cast<uint8_t>(bytes.size());
+      std::memcpy(code.bytes, bytes.constData(), code.size);
+    }
   }
   known.emplace(key, code);
   return code;
@@ -275,7 +285,8 @@ void ExcelFile::AppendEncoded(std::string& out, QStringView text, int codePage) 
     char32_t character = unit;
     if (QChar::isHighSurrogate(unit) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
       character = QChar::surrogateToUcs4(unit, text.at(++i).unicode());
-    out.push_back(CodeOf(character, codePage));
+    const Code code = CodeOf(character, codePage);
+    out.append(code.bytes, code.size);
   }
 }
 
@@ -357,6 +368,10 @@ ExcelFile::Status ExcelFile::CreateFile(QString FileName) {
   Fields bof;
   for (uint16_t word : bofTemplate_) bof.Word(word);
   Status status = Put(bof.bytes());
+  // Readers take a sheet without a CODEPAGE record for Windows-1252; in any other code page the
+  // record says which, ahead of the first text, so that the cells read as they were written.
+  if (status == kOk && codePage_ != 1252)
+    status = Put(Record(kCodePage, Fields().Word(static_cast<uint16_t>(codePage_)).bytes()));
   if (status == kOk) status = WriteDefaultFormats();
   if (status != kOk) {
     // A file that could not even be started is of no use to anyone: take it away again.
@@ -460,8 +475,7 @@ ExcelFile::Status ExcelFile::WriteValue(int32_t ValueType, int32_t CellFontUsed,
     case kTextCell: {
       QString text;
       if (Status status = ToText(value, text); status != kOk) return status;
-      const qsizetype length = TextLength(text);
-      if (length > 255) return kOverflow;
+      if (TextLength(text) > 255) return kOverflow;
       if (!attributesFit()) return kOverflow;
       // The most frequent record by far: built in a buffer kept from cell to cell.
       std::string& r = record_;
@@ -475,8 +489,13 @@ ExcelFile::Status ExcelFile::WriteValue(int32_t ValueType, int32_t CellFontUsed,
       r.push_back(static_cast<char>(HiddenLocked));
       r.push_back(static_cast<char>(formatAndFont));
       r.push_back(static_cast<char>(Alignment));
-      r.push_back(static_cast<char>(length));
+      r.push_back('\0');
       AppendEncoded(r, text, codePage_);
+      // The length counts the bytes of the text: one a character but in the double-byte code
+      // pages, where no more than 255 bytes fit.
+      const size_t length = r.size() - 12;
+      if (length > 255) return kOverflow;
+      r[11] = static_cast<char>(length);
       const size_t data = r.size() - 4;
       r[0] = static_cast<char>(kLabel & 0xFF);
       r[1] = static_cast<char>(kLabel >> 8);
@@ -490,10 +509,11 @@ ExcelFile::Status ExcelFile::WriteValue(int32_t ValueType, int32_t CellFontUsed,
 }
 
 ExcelFile::Status ExcelFile::WriteTextRecord(uint16_t number, const QString& text) {
-  const qsizetype length = TextLength(text);
-  if (length > 255) return kOverflow;
+  if (TextLength(text) > 255) return kOverflow;
+  const QByteArray bytes = Encode(text);
+  if (bytes.size() > 255) return kOverflow;
   return Put(
-      Record(number, Fields().Byte(static_cast<uint8_t>(length)).Bytes(Encode(text)).bytes()));
+      Record(number, Fields().Byte(static_cast<uint8_t>(bytes.size())).Bytes(bytes).bytes()));
 }
 
 ExcelFile::Status ExcelFile::SetMargin(int32_t Margin, double MarginValue) {
@@ -518,14 +538,16 @@ ExcelFile::Status ExcelFile::SetColumnWidth(int32_t FirstColumn, int32_t LastCol
 ExcelFile::Status ExcelFile::SetFont(const QString& FontName, int32_t FontHeight,
                                      int32_t FontFormat) {
   uint16_t height = 0;
-  const qsizetype length = TextLength(FontName);
-  if (!ScaledWord(FontHeight, 20, height) || !IsByte(FontFormat) || length > 255) return kOverflow;
+  const QByteArray name = Encode(FontName);
+  if (!ScaledWord(FontHeight, 20, height) || !IsByte(FontFormat) || TextLength(FontName) > 255 ||
+      name.size() > 255)
+    return kOverflow;
   return Put(Record(kFont, Fields()
                                .Word(height)
                                .Byte(static_cast<uint8_t>(FontFormat))
                                .Byte(0)
-                               .Byte(static_cast<uint8_t>(length))
-                               .Bytes(Encode(FontName))
+                               .Byte(static_cast<uint8_t>(name.size()))
+                               .Bytes(name)
                                .bytes()));
 }
 

@@ -133,10 +133,11 @@ class ExcelFile {
   // The 24 default format texts, index 0 to 23.
   static const std::vector<QString>& DefaultFormats();
 
-  // The bytes a text takes in a record: one per character, in the code page of the user's
-  // locale (AnsiCodePage()). A character without a single-byte code there (a character outside
-  // the code page, or one that takes two bytes in the Asian code pages) is written as "?", so
-  // that the length byte, which counts characters, always matches the bytes that follow.
+  // The bytes a text takes in a record, in the code page of the user's locale (AnsiCodePage()):
+  // one per character, two for the characters that take two in the double-byte code pages (932,
+  // 936, 949, 950). A character outside the code page is written as "?". The length byte before
+  // a text counts these bytes, so a text of more than 255 bytes does not fit. A file in a code
+  // page other than 1252 starts with a CODEPAGE record naming it.
   static QByteArray EncodeText(const QString& text);
   static QByteArray EncodeText(const QString& text, int codePage);
   // The number of characters of a text as the length byte counts them (a character outside the

@@ -99,16 +99,18 @@ std::vector<FakeContact> RealisticContacts() {
   return contacts;
 }
 
-// What xlrd (tests/xls/xlrd-dump.py) finds in a sheet: fonts, formats, cells and page breaks.
+// What xlrd (tests/xls/xlrd-dump.py) finds in a sheet: fonts, formats, cells and page breaks,
+// its text decoded in `codec` ("record": the code page the sheet's CODEPAGE record names).
 // False with `why` set when xlrd is missing; a failure of xlrd fails the test.
-bool ReadWithXlrd(const QString& sheet, QJsonObject& read, std::string& why) {
+bool ReadWithXlrd(const QString& sheet, QJsonObject& read, std::string& why,
+                  const QString& codec = QStringLiteral("cp1252")) {
   const QString python = QStringLiteral("/usr/bin/python3");
   if (!QFileInfo::exists(python) || RunProgram(python, {"-c", "import xlrd"}).status != 0) {
     why = "xlrd is not installed (Debian package python3-xlrd)";
     return false;
   }
   const ProgramOutput output =
-      RunProgram(python, {SourceDir() + QStringLiteral("/tests/xls/xlrd-dump.py"), sheet});
+      RunProgram(python, {SourceDir() + QStringLiteral("/tests/xls/xlrd-dump.py"), sheet, codec});
   EXPECT_EQ(output.status, 0) << "xlrd failed: " << output.err.toStdString();
   read = QJsonDocument::fromJson(output.out.toUtf8()).object();
   return true;
@@ -159,25 +161,42 @@ class WorksheetReaders : public WorksheetRunTest {
 
 }  // namespace
 
-TEST_F(WorksheetReaders, LibreOfficeFindsEveryCellAtItsPlace) {
+// The sheets as LibreOffice Calc opens them, converted to UTF-8 CSV files in `outDir` (one per
+// sheet, named as it); empty with `why` set when LibreOffice is missing.
+QStringList ConvertWithLibreOffice(const QStringList& sheets, const QString& outDir,
+                                   std::string& why) {
   const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
-  if (soffice.isEmpty())
-    LUMIVEX_MISSING("LibreOffice is not installed (Debian: libreoffice-calc-nogui)");
-
-  const QString sheet = WriteSheet();
+  if (soffice.isEmpty()) {
+    why = "LibreOffice is not installed (Debian: libreoffice-calc-nogui)";
+    return {};
+  }
   QTemporaryDir profile;
-  ASSERT_TRUE(profile.isValid());
-  const QString outDir = target + QStringLiteral("/csv");
-  const ProgramOutput output =
-      RunProgram(soffice, {QStringLiteral("-env:UserInstallation=file://") + profile.path(),
+  EXPECT_TRUE(profile.isValid());
+  const ProgramOutput output = RunProgram(
+      soffice, QStringList{QStringLiteral("-env:UserInstallation=file://") + profile.path(),
                            QStringLiteral("--headless"), QStringLiteral("--infilter=MS Excel 4.0"),
                            QStringLiteral("--convert-to"),
                            QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76,1"),
-                           QStringLiteral("--outdir"), outDir, sheet});
-  ASSERT_TRUE(output.finished) << "LibreOffice did not finish within two minutes";
-  // soffice reports success even when it fails: the CSV file is the proof.
-  const QString csv = outDir + u'/' + QFileInfo(sheet).completeBaseName() + QStringLiteral(".csv");
-  ASSERT_TRUE(QFileInfo::exists(csv)) << output.out.toStdString() << output.err.toStdString();
+                           QStringLiteral("--outdir"), outDir} +
+                   sheets);
+  EXPECT_TRUE(output.finished) << "LibreOffice did not finish within two minutes";
+  // soffice reports success even when it fails: the CSV files are the proof.
+  QStringList csvs;
+  for (const QString& sheet : sheets) {
+    csvs << outDir + u'/' + QFileInfo(sheet).completeBaseName() + QStringLiteral(".csv");
+    EXPECT_TRUE(QFileInfo::exists(csvs.last()))
+        << output.out.toStdString() << output.err.toStdString();
+  }
+  return csvs;
+}
+
+TEST_F(WorksheetReaders, LibreOfficeFindsEveryCellAtItsPlace) {
+  const QString sheet = WriteSheet();
+  std::string why;
+  const QStringList csvs = ConvertWithLibreOffice({sheet}, target + QStringLiteral("/csv"), why);
+  if (csvs.isEmpty()) LUMIVEX_MISSING(why);
+  const QString csv = csvs[0];
+  ASSERT_TRUE(QFileInfo::exists(csv));
 
   const std::vector<QStringList> rows = ParseCsv(QString::fromUtf8(FileBytes(csv)));
   // CSV cannot tell an empty text cell from no cell: compare the grid, absent cells as "".
@@ -275,4 +294,87 @@ TEST_F(WorksheetFromStore, TheSampleStore) {
     contacts = std::min(folder->GetItems()->Count(), 32766);
   }
   ExportAndCompare(sample, contacts);
+}
+
+// Names in the scripts of other code pages, written by lumivex-pstgen and exported by
+// lumivex-cli in that code page: xlrd (taking the code page from the sheet's CODEPAGE record)
+// and LibreOffice read every cell back as the store holds it.
+TEST(WorksheetCodePages, EveryCellReadsBackInItsCodePage) {
+  struct Case {
+    int codePage;
+    const char* first;
+    const char* last;
+    const char* company;
+    const char* city;
+    const char* notes;
+  };
+  const Case cases[] = {
+      {932, "太郎", "山田", "株式会社ｱｲｳ東京", "東京都", "営業部長：週２回"},
+      {936, "小明", "王", "北京科技有限公司", "北京市", "销售经理，每周两次"},
+      {949, "민준", "김", "서울전자 주식회사", "서울특별시", "영업 부장, 주 2회"},
+      {950, "大文", "陳", "台北貿易股份有限公司", "臺北市", "業務經理，每週兩次"},
+      {1251, "Мария", "Иванова", "ООО «Ромашка»", "Санкт-Петербург", "Звонить по вторникам"},
+      {1253, "Γιάννης", "Παπαδόπουλος", "Ελληνική Εταιρεία Α.Ε.", "Αθήνα", "Μόνο e-mail"},
+      {1252, "Zoë", "Müller", "Bäckerei Größe & Söhne", "Zürich", "Prefers “e-mail” – €5"},
+  };
+  const QString dir = ScratchDir(QStringLiteral("worksheet-code-pages"));
+  QStringList sheets;
+  for (const Case& c : cases) {
+    const QString name = QStringLiteral("cp%1").arg(c.codePage);
+    const QString json = dir + u'/' + name + QStringLiteral(".json");
+    QFile description(json);
+    ASSERT_TRUE(description.open(QIODevice::WriteOnly));
+    description.write(
+        QStringLiteral(R"({"folders": [{"path": "Contacts", "items": [{"FirstName": "%1",
+            "LastName": "%2", "CompanyName": "%3", "BusinessAddressCity": "%4", "Body": "%5"}]}]})")
+            .arg(QString::fromUtf8(c.first), QString::fromUtf8(c.last),
+                 QString::fromUtf8(c.company), QString::fromUtf8(c.city),
+                 QString::fromUtf8(c.notes))
+            .toUtf8());
+    description.close();
+    const QString store = dir + u'/' + name + QStringLiteral(".pst");
+    const ProgramOutput made = RunProgram(BinDir() + "/lumivex-pstgen", {json, "--out", store});
+    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+    const QString out = dir + u'/' + name + u'/';
+    const ProgramOutput run = RunCli({"export", "--format", "xls", "--code-page",
+                                      QString::number(c.codePage), "--out", out, store});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    const QStringList written = QDir(out).entryList({QStringLiteral("*.xls")});
+    ASSERT_EQ(written.size(), 1);
+    sheets << dir + u'/' + name + QStringLiteral(".xls");
+    ASSERT_TRUE(QFile::rename(out + written[0], sheets.last()));
+  }
+
+  std::string why;
+  const QStringList csvs = ConvertWithLibreOffice(sheets, dir + QStringLiteral("/csv"), why);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.codePage);
+    // The title row, then the contact's row: its cells by column, the rest empty.
+    SheetCells expected;
+    for (int column = 1; column <= 39; ++column) expected[{1, column}] = SheetTitles()[column - 1];
+    expected[{2, 1}] = QString::fromUtf8(c.first);
+    expected[{2, 3}] = QString::fromUtf8(c.last);
+    expected[{2, 7}] = QString::fromUtf8(c.company);
+    expected[{2, 15}] = QString::fromUtf8(c.city);
+    expected[{2, 39}] = QString::fromUtf8(c.notes);
+    QJsonObject read;
+    // A sheet without the record is taken as Windows-1252 by LibreOffice; xlrd is told so.
+    const QString codec = c.codePage == 1252 ? QStringLiteral("cp1252") : QStringLiteral("record");
+    if (ReadWithXlrd(sheets[qsizetype(i)], read, why, codec)) {
+      SheetCells cells;
+      for (const auto& [at, text] : XlrdCells(read))
+        if (!text.isEmpty()) cells[at] = text;
+      EXPECT_EQ(cells, expected) << Describe(expected, cells) << Describe(cells, expected);
+    }
+    if (csvs.isEmpty()) continue;
+    const std::vector<QStringList> rows =
+        ParseCsv(QString::fromUtf8(FileBytes(csvs[qsizetype(i)])));
+    SheetCells cells;
+    for (size_t r = 0; r < rows.size(); ++r)
+      for (qsizetype col = 0; col < rows[r].size(); ++col)
+        if (!rows[r][col].isEmpty()) cells[{int(r) + 1, int(col) + 1}] = rows[r][col];
+    EXPECT_EQ(cells, expected) << Describe(expected, cells) << Describe(cells, expected);
+  }
+  if (!why.empty()) LUMIVEX_MISSING(why);
 }

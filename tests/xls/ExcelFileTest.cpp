@@ -313,8 +313,8 @@ TEST_F(ExcelFileText, OneBytePerCharacterInTheLocalesCodePage) {
   EXPECT_EQ(ExcelFile::EncodeText(QStringLiteral("Łódź")), QByteArray("\xA3\xF3\x64\x9F"));
 }
 
-// A character with no single byte becomes "?", so the length byte, which counts characters,
-// still matches the bytes that follow and readers stay in step with the records.
+// A character the code page lacks becomes "?", so the length byte still matches the bytes that
+// follow and readers stay in step with the records.
 TEST_F(ExcelFileText, CharactersWithoutASingleByteBecomeQuestionMarks) {
   const QString text = QStringLiteral("a日本\U0001F600b");
   EXPECT_EQ(ExcelFile::TextLength(text), 5);
@@ -323,18 +323,20 @@ TEST_F(ExcelFileText, CharactersWithoutASingleByteBecomeQuestionMarks) {
   EXPECT_EQ(Added().mid(11), QByteArray("\x05"
                                         "a???b"));
 
-  // In the Japanese code page kanji take two bytes: "?" too; half-width katakana keep theirs.
-  // A file takes the code page when it is created.
+  // In the Japanese code page kanji keep their two bytes and the length byte counts bytes;
+  // the file says its code page in a CODEPAGE record (932 = 0x03A4) right after the BOF.
   SetAnsiCodePage(932);
-  EXPECT_EQ(ExcelFile::EncodeText(QStringLiteral("日本ｱ1")), QByteArray("??\xB1"
-                                                                        "1"));
+  EXPECT_EQ(ExcelFile::EncodeText(QStringLiteral("日本ｱ1")), Hex("93 FA 96 7B B1 31"));
   ASSERT_EQ(xls.CreateFile(path), 0);
+  EXPECT_EQ(FileBytes(path).mid(8, 6), Hex("42 00 02 00 A4 03"));
   mark = FileBytes(path).size();
   ASSERT_EQ(xls.SetHeader(QStringLiteral("東京ｱ")), 0);
-  EXPECT_EQ(Added(), QByteArray("\x14\x00\x04\x00\x03??\xB1", 8));
-  // 255 kanji are 255 characters, not 510 bytes: still one cell.
-  EXPECT_EQ(xls.WriteValue(2, 0, 1, 0, 1, 1, QString(255, QChar(0x65E5))), 0);
-  EXPECT_EQ(Added().size(), 12 + 255);
+  EXPECT_EQ(Added(), Hex("14 00 06 00 05 93 8C 8B 9E B1"));
+  // 127 kanji are 254 bytes and fit a cell; 128 are 256 bytes and do not.
+  EXPECT_EQ(xls.WriteValue(2, 0, 1, 0, 1, 1, QString(127, QChar(0x65E5))), 0);
+  EXPECT_EQ(Added().size(), 12 + 254);
+  EXPECT_EQ(xls.WriteValue(2, 0, 1, 0, 1, 1, QString(128, QChar(0x65E5))), ExcelFile::kOverflow);
+  EXPECT_EQ(Added().size(), 0);
 }
 
 // ---- Page setup and formatting records -------------------------------------------------------

@@ -4,7 +4,8 @@
 xlrd takes only the document type 0x0010 in the BOF record; ours says 0x000A, as Excel's own
 BIFF 2.1 files do. The type word is changed in memory before reading, never in the file.
 
-Usage: /usr/bin/python3 xlrd-dump.py FILE.xls [CODEC]   (CODEC defaults to cp1252)
+Usage: /usr/bin/python3 xlrd-dump.py FILE.xls [CODEC]   (CODEC defaults to cp1252; "record"
+reads the text in the code page the file's CODEPAGE record names)
 """
 import json
 import sys
@@ -18,7 +19,7 @@ def main():
     data = bytearray(open(path, "rb").read())
     data[6:8] = b"\x10\x00"
     book = xlrd.open_workbook(file_contents=bytes(data), formatting_info=True,
-                              encoding_override=codec)
+                              encoding_override=None if codec == "record" else codec)
     sheet = book.sheet_by_index(0)
     out = {
         "biff_version": book.biff_version,
