@@ -91,7 +91,7 @@ ContactsSource OpenContactsSource(const StoreOptions& options) {
         // Where contacts are kept in folders of another class, or the folder tree is damaged,
         // say so.
         const ContactFolderSearch search = FindContactFolders(*store);
-        const QString advice = ContactFoldersAdvice(search, source.storePath);
+        const QString advice = ContactFoldersAdvice(search, source.storePath, options.allFolders);
         if (!advice.isEmpty()) throw StoreError(advice.toStdString());
         if (!search.unreadable.empty())
           throw StoreError(QStringLiteral("%1 has no contacts folder that can be read: %2 of its "

@@ -31,6 +31,9 @@ class Arguments;
 struct StoreOptions {
   QString store;   // the store file; empty: the default profile's store
   QString folder;  // the folder path as `folders` prints it; empty: the default contacts folder
+  // Whether the command takes --all-folders: the advice for a store without a contacts folder
+  // names it only then.
+  bool allFolders = false;
 };
 // STORE and --folder PATH as the arguments gave them.
 StoreOptions StoreOptionsOf(const Arguments& args);

@@ -94,7 +94,9 @@ int ListUnreadableFolders(const ExportRequest& request) {
 // the contact folders FindSources finds in each store.
 std::vector<StoreFolders> SourcesToExport(const ExportRequest& request) {
   if (request.stores.size() <= 1 && !request.allFolders) {
-    const ContactsSource source = OpenContactsFolder(kExportVerb, request.store, "exporting");
+    StoreOptions store = request.store;
+    store.allFolders = true;  // these forms take it
+    const ContactsSource source = OpenContactsFolder(kExportVerb, store, "exporting");
     return {{source.storePath, nullptr, {source.folder}}};
   }
   merge::SourceOptions options;

@@ -81,6 +81,54 @@ QString NoteWithMoreWebPages(const Contact& c) {
   return note;
 }
 
+// A word that is clearly a given name or a surname: a capital, then letters with at least one
+// small one ("Ann", "O'Brien", "Smith-Jones", "McKay", "Мария", "Γιάννης"). Scripts without
+// capitals (Chinese, Japanese, Korean) never match: their names are written surname first, often
+// without a space, and are kept whole; nor do initials, acronyms ("IT"), digits or addresses.
+bool IsNameWord(QStringView word) {
+  if (word.isEmpty() || !word.front().isUpper()) return false;
+  bool small = false;
+  QChar before;
+  for (QChar ch : word) {
+    const bool joiner = ch == u'-' || ch == u'\'' || ch == u'\u2019';
+    if (joiner ? !before.isLetter() : !ch.isLetter()) return false;
+    small = small || ch.isLower();
+    before = ch;
+  }
+  return small && before.isLetter();
+}
+
+// Where a row's name goes. Importers of these columns (Google Contacts, Thunderbird) show a
+// contact under "First Name" and "Last Name"; Outlook's headings have no column for a whole
+// name. A contact with a given name, middle name or surname keeps them as they are. One without
+// (made from an e-mail, a company, a list) gets the name it is shown under: split where it is
+// clearly "Given Surname" or "Surname, Given" (two name words, and not the company's name),
+// otherwise whole under "First Name", which both importers show as the contact's name.
+struct RowName {
+  QString first;
+  QString last;
+};
+
+RowName NameOf(const Contact& c) {
+  const auto has = [](const QString& s) { return !s.trimmed().isEmpty(); };
+  if (!c.isGroup && (has(c.givenName) || has(c.middleName) || has(c.surname)))
+    return {c.givenName, c.surname};
+  const QString shown = ShownName(c).trimmed();
+  // A list, or a company's own entry, is named as it is.
+  if (c.isGroup || shown.compare(c.company.trimmed(), Qt::CaseInsensitive) == 0) return {shown, {}};
+  const qsizetype comma = shown.indexOf(u',');
+  if (comma >= 0) {
+    const QString surname = shown.left(comma).trimmed();
+    const QString given = shown.mid(comma + 1).trimmed();
+    if (IsNameWord(surname) && IsNameWord(given)) return {given, surname};
+    return {shown, {}};
+  }
+  const QStringList words = shown.split(u' ', Qt::SkipEmptyParts);
+  if (words.size() == 2 && IsNameWord(words[0]) && IsNameWord(words[1]))
+    return {words[0], words[1]};
+  return {shown, {}};
+}
+
 struct Column {
   const char* heading;
   Getter value;
@@ -91,9 +139,9 @@ constexpr AddressKind kHomeA = AddressKind::kHome;
 constexpr AddressKind kOtherA = AddressKind::kOther;
 
 const Column kColumns[] = {
-    {"First Name", [](const Contact& c) { return c.isGroup ? ShownName(c) : c.givenName; }},
+    {"First Name", [](const Contact& c) { return NameOf(c).first; }},
     {"Middle Name", [](const Contact& c) { return c.middleName; }},
-    {"Last Name", [](const Contact& c) { return c.surname; }},
+    {"Last Name", [](const Contact& c) { return NameOf(c).last; }},
     {"Title", [](const Contact& c) { return c.prefix; }},
     {"Suffix", [](const Contact& c) { return c.suffix; }},
     {"Company", [](const Contact& c) { return c.company; }},

@@ -10,6 +10,10 @@
 // A merged contact's web pages beyond these two are written in "Notes", after its note, one
 // "Web page: URL" a line.
 //
+// Every row carries a name under "First Name" or "Last Name", the columns importers show a
+// contact by: a contact without name parts gets its display name there (NameOf in the .cpp says
+// when it is split into given name and surname, and when it stays whole under "First Name").
+//
 // A distribution list is one row: its name under "First Name" and, in "Notes", its own note
 // followed by its members, one "Name <address>" a line.
 #pragma once

@@ -73,7 +73,8 @@ ContactFolderSearch FindContactFolders(const Store& store) {
   return search;
 }
 
-QString ContactFoldersAdvice(const ContactFolderSearch& search, const QString& storePath) {
+QString ContactFoldersAdvice(const ContactFolderSearch& search, const QString& storePath,
+                             bool allFolders) {
   QStringList holding;
   const ContactFolderSearch::Found* first = nullptr;
   for (const auto& found : search.folders) {
@@ -87,9 +88,10 @@ QString ContactFoldersAdvice(const ContactFolderSearch& search, const QString& s
   }
   if (!first) return {};
   return QStringLiteral(
-             "%1 has no contacts folder, but contacts are kept in %2: export one with "
-             "--folder \"%3\", or all of them with --all-folders")
-      .arg(storePath, holding.join(QStringLiteral(", ")), first->folder->Path());
+             "%1 has no contacts folder, but contacts are kept in %2: name one with "
+             "--folder \"%3\"%4")
+      .arg(storePath, holding.join(QStringLiteral(", ")), first->folder->Path(),
+           allFolders ? QStringLiteral(", or take all of them with --all-folders") : QString());
 }
 
 }  // namespace lumivex

@@ -38,7 +38,9 @@ struct ContactFolderSearch {
 ContactFolderSearch FindContactFolders(const Store& store);
 
 // What to tell a user whose store has no default contacts folder: the folders that hold
-// contacts, how many each, and the --folder that exports one. Empty when no folder holds any.
-QString ContactFoldersAdvice(const ContactFolderSearch& search, const QString& storePath);
+// contacts, how many each, the --folder that exports one and, where the command takes it
+// (`allFolders`), --all-folders for all of them. Empty when no folder holds any.
+QString ContactFoldersAdvice(const ContactFolderSearch& search, const QString& storePath,
+                             bool allFolders);
 
 }  // namespace lumivex

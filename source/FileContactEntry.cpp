@@ -169,7 +169,7 @@ int FileContactEntry::CodePage() const {
   return codePage_;
 }
 
-bool FileContactEntry::ReadStoredText(int index, uint32_t type, QString& value) const {
+bool FileContactEntry::ReadStoredText(int slot, int index, uint32_t type, QString& value) const {
   switch (type) {
     case storefile::kTypeUnicode:
     case storefile::kTypeString8: {
@@ -209,8 +209,13 @@ bool FileContactEntry::ReadStoredText(int index, uint32_t type, QString& value) 
     case storefile::kTypeInt32:
     case kTypeInt64:
     case kTypeDouble:
-      // A number where text is wanted (a phone number or keyword kept as an integer by another
-      // program): its decimal text.
+      if (SlotIsNamed(slot)) {
+        if (!value.isEmpty()) value.resize(0);
+        if (leniency_) skipped_ = type;
+        return true;
+      }
+      // A number where text is wanted (a phone number kept as an integer by another program):
+      // its decimal text.
       return ReadNumber(index, type, value);
     default:
       // A type no text field can take: the field is left out (and told of), not the entry.

@@ -85,7 +85,9 @@ class FileContactEntry : public ContactEntry {
 
   // Strings as stored, multi-valued strings joined with ", ", numbers as decimal text. Absent:
   // empty text. A value of another type fails the read, or under leniency_ reads as empty and
-  // is noted in skipped_.
+  // is noted in skipped_. A number in a named property reads as empty (noted under leniency_):
+  // the store's name map gave that name to a property of another kind, and its number is not
+  // the field's value (an integer "Keywords" is no category).
   // Inline for what most of the ~70 fields of a whole contact are, absent or UTF-16 text: the
   // call itself would cost more than either.
   bool ReadText(int slot, QString& value) const {
@@ -98,10 +100,10 @@ class FileContactEntry : public ContactEntry {
       storefile::DecodeUtf16(views_[index], value);  // into the room `value` already has
       return true;
     }
-    return ReadStoredText(index, types_[static_cast<size_t>(slot)], value);
+    return ReadStoredText(slot, index, types_[static_cast<size_t>(slot)], value);
   }
-  // ReadText of the property at `index`, of type `type`.
-  bool ReadStoredText(int index, uint32_t type, QString& value) const;
+  // ReadText of the property at `index`, of type `type`, read for `slot`.
+  bool ReadStoredText(int slot, int index, uint32_t type, QString& value) const;
   // An integer or floating-point value as decimal text. False when its bytes cannot be read.
   bool ReadNumber(int index, uint32_t type, QString& value) const;
   // Names the field just read in leftOut_ when its value was of a type it cannot take.

@@ -47,7 +47,9 @@ struct TypedValue {
 
 const TypedValue kTyped[] = {
     {R"({"set": "PS_PUBLIC_STRINGS", "name": "Keywords", "type": "int32", "value": 7})",
-     "categories", "Categories", "7", nullptr},
+     "categories", "Categories", nullptr, "categories"},
+    {R"({"set": "PSETID_Address", "lid": "0x8083", "type": "int32", "value": 1})", nullptr,
+     "E-mail Address", nullptr, "e-mail address"},
     {R"({"set": "PS_PUBLIC_STRINGS", "name": "Keywords", "type": "string", "value": "Solo"})",
      "categories", "Categories", "Solo", nullptr},
     {R"({"id": "0x3A58", "type": "string", "value": "Only Child"})", nullptr, "Children",
@@ -365,18 +367,41 @@ TEST_F(RealStores, EveryFolderHoldingContactsWhateverItsClass) {
   }
 }
 
-// A store whose contacts lie only in a mail folder: the export names that folder, how many it
-// holds and the --folder that takes them.
-TEST_F(RealStores, WithoutAContactsFolderTheFoldersHoldingContactsAreNamed) {
+// A store whose contacts lie only in a mail folder: every form names that folder, how many it
+// holds and the --folder that takes them, and --all-folders only where that form takes it; what
+// the advice names works.
+TEST_F(RealStores, WithoutAContactsFolderTheAdviceNamesWhatTheFormTakes) {
   LUMIVEX_REQUIRE_FIXTURES();
-  const ProgramOutput run =
-      RunCli({"export", "--format", "vcard4", "--out", dir + QStringLiteral("/none.vcf"),
-              FixturePst(QStringLiteral("72-contacts-in-mail-folder.pst"))});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(run.err.contains(u"\"Top of Personal Folders/myInbox\" (72 contacts)") &&
-              run.err.contains(u"--folder \"Top of Personal Folders/myInbox\"") &&
-              run.err.contains(u"--all-folders"))
-      << run.err.toStdString();
+  const QString store = FixturePst(QStringLiteral("72-contacts-in-mail-folder.pst"));
+  const QString folder = QStringLiteral("Top of Personal Folders/myInbox");
+  struct Form {
+    QStringList command;
+    bool allFolders;  // the form takes --all-folders
+  };
+  const Form forms[] = {
+      {{"export", "--format", "vcard"}, false}, {{"export", "--format", "vcards"}, false},
+      {{"export", "--format", "xls"}, false},   {{"export", "--format", "wab"}, false},
+      {{"export", "--format", "vcard4"}, true}, {{"export", "--format", "vcard3"}, true},
+      {{"export", "--format", "csv"}, true},    {{"scan"}, false},
+  };
+  int n = 0;
+  for (const Form& f : forms) {
+    SCOPED_TRACE(f.command.join(u' ').toStdString());
+    QStringList out;
+    if (f.command[0] == u"export") out = {"--out", dir + QStringLiteral("/advice-%1/").arg(++n)};
+    const ProgramOutput run = RunCli(f.command + out + QStringList{store});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("\"%1\" (72 contacts)").arg(folder)) &&
+                run.err.contains(QStringLiteral("--folder \"%1\"").arg(folder)))
+        << run.err.toStdString();
+    EXPECT_EQ(run.err.contains(u"--all-folders"), f.allFolders) << run.err.toStdString();
+    const ProgramOutput named = RunCli(f.command + out + QStringList{"--folder", folder, store});
+    EXPECT_EQ(named.status, 0) << named.err.toStdString();
+    if (f.allFolders) {
+      const ProgramOutput all = RunCli(f.command + out + QStringList{"--all-folders", store});
+      EXPECT_EQ(all.status, 0) << all.err.toStdString();
+    }
+  }
 }
 
 // An empty contacts folder is said to hold none, in every form: nothing written, status 1.
@@ -391,5 +416,62 @@ TEST_F(RealStores, AnEmptyContactsFolderWritesNothing) {
     EXPECT_TRUE(run.err.contains(u"holds no contacts") || run.err.contains(u"holds none"))
         << run.err.toStdString();
     EXPECT_TRUE(QDir(out).entryList(QDir::Files).isEmpty());
+  }
+}
+
+// Every CSV row carries a name Python's csv module reads under "First Name" or "Last Name":
+// a contact with only a display name gets it split where it is clearly a given name and a
+// surname, else whole under "First Name".
+TEST_F(RealStores, EveryCsvRowIsNamed) {
+  struct Named {
+    const char* item;  // the contact as lumivex-pstgen takes it
+    const char* first;
+    const char* last;
+  };
+  const Named table[] = {
+      {R"("FullName": "Ann Smith")", "Ann", "Smith"},
+      {R"("FullName": "Smith, Ann")", "Ann", "Smith"},
+      {R"("FullName": "Seán O'Brien-Kelly")", "Seán", "O'Brien-Kelly"},
+      {R"("FullName": "Мария Иванова")", "Мария", "Иванова"},
+      {R"("FullName": "Γιάννης Παπαδόπουλος")", "Γιάννης", "Παπαδόπουλος"},
+      {R"("FullName": "山田 太郎")", "山田 太郎", ""},
+      {R"("FullName": "王小明")", "王小明", ""},
+      {R"("FullName": "김민준")", "김민준", ""},
+      {R"("FullName": "ann.smith@example.com", "Email1Address": "ann.smith@example.com")",
+       "ann.smith@example.com", ""},
+      {R"("FullName": "IT Helpdesk")", "IT Helpdesk", ""},
+      {R"("FullName": "Acme Garden Supplies")", "Acme Garden Supplies", ""},
+      {R"("FullName": "J. Smith")", "J. Smith", ""},
+      {R"("CompanyName": "Contoso Ltd")", "Contoso Ltd", ""},
+      {R"("FullName": "Ann Smith", "FirstName": "Annie", "LastName": "Smyth")", "Annie", "Smyth"},
+  };
+  QByteArray items;
+  for (const Named& n : table) items += (items.isEmpty() ? "{" : ",{") + QByteArray(n.item) + "}";
+  const QString generated =
+      MakeStore(dir, QStringLiteral("names"),
+                R"({"folders": [{"path": "Contacts", "items": [)" + items + "]}]}");
+  const QString csv = dir + QStringLiteral("/names.csv");
+  const ProgramOutput run = RunCli({"export", "--format", "csv", "--out", csv, generated});
+  ASSERT_EQ(run.status, 0) << run.err.toStdString();
+  const QJsonArray rows = RowsByHeading(PythonCsvReader().ReadOrFail({csv}).array()[0].toArray());
+  ASSERT_EQ(rows.size(), static_cast<qsizetype>(std::size(table)));
+  for (size_t i = 0; i < std::size(table); ++i) {
+    SCOPED_TRACE(table[i].item);
+    EXPECT_EQ(rows[qsizetype(i)]["First Name"].toString(), QString::fromUtf8(table[i].first));
+    EXPECT_EQ(rows[qsizetype(i)]["Last Name"].toString(), QString::fromUtf8(table[i].last));
+  }
+
+  // The sample store and the every-field stores: no row without a name, whatever it holds.
+  for (const QString& store : {BinDir() + "/sample.pst", BinDir() + "/every-field.pst",
+                               BinDir() + "/every-field-ansi.pst"}) {
+    SCOPED_TRACE(store.toStdString());
+    const ProgramOutput all =
+        RunCli({"export", "--format", "csv", "--all-folders", "--out", csv, store});
+    ASSERT_EQ(all.status, 0) << all.err.toStdString();
+    const QJsonArray got = RowsByHeading(PythonCsvReader().ReadOrFail({csv}).array()[0].toArray());
+    EXPECT_FALSE(got.isEmpty());
+    for (const QJsonValue row : got)
+      EXPECT_FALSE(row["First Name"].toString().isEmpty() && row["Last Name"].toString().isEmpty())
+          << QJsonDocument(row.toObject()).toJson().toStdString();
   }
 }
