@@ -558,10 +558,9 @@ void AppendWebAndDates(Line& line, const Contact& c, bool v4) {
 void AppendPersonal(Line& line, const Contact& c, bool v4) {
   if (c.gender != Gender::kUnspecified) {
     const bool female = c.gender == Gender::kFemale;
-    if (v4)
-      line.Start("GENDER").Colon().Raw(female ? "F" : "M").End();
-    else
-      line.Start("X-GENDER").Colon().Raw(female ? "Female" : "Male").End();
+    // 3.0 has no gender of its own: Evolution reads X-GENDER, KDE's KContacts the GENDER of 4.0.
+    line.Start("GENDER").Colon().Raw(female ? "F" : "M").End();
+    if (!v4) line.Start("X-GENDER").Colon().Raw(female ? "Female" : "Male").End();
   }
   struct Related {
     const QString* name;

@@ -24,7 +24,7 @@
 //                         contact's further pages as URL without a type
 //   birthday, anniversary BDAY / ANNIVERSARY as YYYYMMDD; 3.0: BDAY, X-ANNIVERSARY and
 //                         X-EVOLUTION-ANNIVERSARY as YYYY-MM-DD
-//   gender                GENDER:F|M / X-GENDER:Female|Male
+//   gender                GENDER:F|M; 3.0 also X-GENDER:Female|Male (Evolution's)
 //   spouse, children,     RELATED;VALUE=text with TYPE spouse, child, agent (assistant) and
 //   assistant, manager    x-manager / X-EVOLUTION-SPOUSE, X-CHILD, X-EVOLUTION-ASSISTANT,
 //                         X-EVOLUTION-MANAGER

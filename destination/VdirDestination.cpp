@@ -70,7 +70,7 @@ SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptio
     }
     if (!contacts.Next(item)) break;
     bytes.clear();
-    contact::AppendVCard(bytes, item.contact, contact::VCardVersion::k40, &contacts.Members());
+    contact::AppendVCard(bytes, item.contact, contact::VCardVersion::k30, &contacts.Members());
     const QString uid = contact::CardUuid(item.contact.uid);
     const QString name = uid + QStringLiteral(".vcf");
     const QString path = dir.filePath(name);

@@ -27,6 +27,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
+
 using namespace lumivex::testing;
 
 namespace {
@@ -761,6 +763,41 @@ TEST(VdirSend, KhardReadsItAndASecondSendTouchesNothing) {
   EXPECT_EQ(run.status, 0) << run.err.toStdString();
   EXPECT_EQ(FileBytes(path), before.value(names.first()).first);
   EXPECT_EQ(FileBytes(deleted), before.value(names.last()).first);
+}
+
+// KDE's contacts folder: KContacts, KDE's own reader, takes each picture as an image, the
+// primary phone as preferred and the gender.
+TEST(VdirSend, KdeReadsPicturesPreferredPhonesAndGender) {
+  const QString dir = ScratchDir(QStringLiteral("kde"));
+  const ProgramOutput run =
+      RunCli({"send", "--to", "kde", BinDir() + "/every-field.pst"},
+             {{"XDG_STATE_HOME", dir + "/state"}, {"XDG_DATA_HOME", dir + "/data"}});
+  ASSERT_EQ(run.status, 0) << run.err.toStdString();
+  QStringList files;
+  const QString cards = dir + "/data/contacts";
+  for (const QString& name : QDir(cards).entryList(QDir::Files)) files << cards + u'/' + name;
+  std::map<QString, QJsonObject> byFamily;
+  for (const QJsonValue card : KContactsCardReader().ReadOrFail(files).array())
+    byFamily[card["family"].toString()] = card.toObject();
+  struct Expected {
+    const char* family;
+    const char* image;      // the picture's size in pixels
+    const char* preferred;  // the phone marked preferred; null: none
+    const char* gender;
+  };
+  const Expected table[] = {{"Lefèvre", "160x160", "+33 1 42 68 53 40", "F"},
+                            {"Иванов", "32x32", nullptr, "M"}};
+  for (const Expected& e : table) {
+    SCOPED_TRACE(e.family);
+    ASSERT_TRUE(byFamily.count(QString::fromUtf8(e.family)));
+    const QJsonObject& card = byFamily[QString::fromUtf8(e.family)];
+    EXPECT_EQ(card["photoImage"].toString(), QString::fromUtf8(e.image));
+    QStringList preferred;
+    for (const QJsonValue phone : card["phones"].toArray())
+      if (Strings(phone["types"]).contains(u"PREF")) preferred << phone["number"].toString();
+    EXPECT_EQ(preferred, e.preferred ? QStringList{QString::fromUtf8(e.preferred)} : QStringList());
+    EXPECT_EQ(card["gender"].toString(), QString::fromUtf8(e.gender));
+  }
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 // lumivex-kcontacts-read [--code-page N] FILE...: reads every vCard of the files with KContacts
 // and prints them as a JSON array, one object per card, with every field KContacts knows: all
-// e-mail addresses, phones with their types, addresses, dates, nickname, role, categories, the
-// picture's bytes (base64), and the single fields of a vCard 2.1 card (workPhone ... url). The
+// e-mail addresses, phones with their types, addresses, dates, nickname, role, categories, gender,
+// the picture's bytes (base64), and the single fields of a vCard 2.1 card (workPhone ... url). The
 // files are UTF-8 (vCard 3.0 and 4.0) or, with --code-page, in that Windows code page (2.1).
 #include <KContacts/Addressee>
+#include <KContacts/Gender>
 #include <KContacts/VCardConverter>
 
 #include <QFile>
@@ -77,6 +78,7 @@ QJsonObject Full(const KContacts::Addressee& card) {
   o["photoImage"] =
       QStringLiteral("%1x%2").arg(card.photo().data().width()).arg(card.photo().data().height());
   o["uid"] = card.uid();
+  o["gender"] = card.gender().gender();
   o["workPhone"] = Phone(card, P::Work);
   o["homePhone"] = Phone(card, P::Home);
   o["cellPhone"] = Phone(card, P::Cell);
