@@ -552,12 +552,28 @@ void SendPanel::ShowOutcome(const Job& job) {
     const QString typed = CboBook->currentText();
     CboBook->clear();
     for (const AddressBookInfo& book : job.books) CboBook->addItem(book.name, book.url.toString());
-    if (!typed.isEmpty() && CboBook->findText(typed) < 0) CboBook->setEditText(typed);
+    if (!typed.isEmpty() && CboBook->findText(typed) < 0) {
+      CboBook->setEditText(typed);
+    } else if (typed.isEmpty() && job.books.size() > 1) {
+      // Several books: the user chooses; none is taken for them.
+      CboBook->setCurrentIndex(-1);
+      CboBook->setEditText(QString());
+    }
+    CboBook->lineEdit()->setPlaceholderText(
+        job.books.size() > 1 ? QStringLiteral("choose one of the %1 books, or a new one's name")
+                                   .arg(job.books.size())
+                             : QStringLiteral("the only book, or a new one's name"));
     LblProgress->setText(QStringLiteral("Connected."));
     text =
         job.books.empty()
             ? QStringLiteral("The account has no address book yet: type a name for a new one.")
-            : QStringLiteral("The account has %1: choose one, or type a name for a new one.")
+        : job.books.size() == 1
+            ? QStringLiteral(
+                  "The account has 1 address book: choose it, or type a name for a "
+                  "new one.")
+            : QStringLiteral(
+                  "The account has %1: choose one in the Address book list, or type a "
+                  "name for a new one.")
                   .arg(Count(static_cast<int>(job.books.size()), "address book", "address books"));
   } else {
     const SendResult& r = job.result;
@@ -591,8 +607,10 @@ void SendPanel::ShowOutcome(const Job& job) {
       text += QStringLiteral("\n%1 of the store could not be read and were not sent.")
                   .arg(Count(static_cast<int>(job.unread.size()), "entry", "entries"));
   }
-  if (!job.keyringTrouble.isEmpty())
+  if (!job.keyringTrouble.isEmpty()) {
     text += QStringLiteral("\nThe password was not remembered: %1.").arg(job.keyringTrouble);
+    ChkRemember->setChecked(false);  // it is not kept: the box says so
+  }
   LblResult->setStyleSheet(QString());
   LblResult->setText(text);
 }

@@ -337,6 +337,46 @@ TEST_F(SendPanelTest, WindowAndCommandLineSendTheSameCards) {
   EXPECT_EQ(CardsListed(panel.CboBook->currentData().toString(), dir + QStringLiteral("/list")), 2);
 }
 
+// An account with several books: Test Connection lists them and takes none, Send without one
+// asks for it, and the chosen one gets the contacts. Without a keyring, "Remember password" is
+// unticked after the send that could not keep it.
+TEST_F(SendPanelTest, SeveralBooksTheUserChoosesOne) {
+  const QString dir = ScratchDir(QStringLiteral("send-panel-books"));
+  const Radicale server(dir);
+  ASSERT_TRUE(server.up);
+  // Three books, each made by a send into it.
+  SendPanel panel(nullptr, StoreContacts(sample, {}, false), QStringLiteral("sample.pst"));
+  SignIn(panel, server.Url());
+  for (const char* book : {"Family", "Work", "Clubs"}) {
+    panel.CboBook->setEditText(QString::fromLatin1(book));
+    ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
+  }
+  panel.CboBook->clear();
+  panel.CboBook->setEditText(QString());
+  ASSERT_TRUE(RunAndWait(panel, panel.CmdTest));
+  EXPECT_EQ(panel.CboBook->count(), 3);
+  EXPECT_EQ(panel.CboBook->currentText(), QString());
+  EXPECT_TRUE(panel.LblResult->text().contains(u"has 3 address books: choose one"))
+      << panel.LblResult->text().toStdString();
+  Shot(panel, "send-panel-several-books");
+
+  ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
+  EXPECT_TRUE(panel.LastError().contains(u"holds several address books"))
+      << panel.LastError().toStdString();
+  EXPECT_TRUE(panel.LastError().endsWith(SendPanel::Advice(destination::Remedy::kChooseBook)));
+
+  panel.CboBook->setCurrentIndex(panel.CboBook->findText(QStringLiteral("Work")));
+  panel.ChkRemember->setChecked(true);
+  ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
+  EXPECT_TRUE(panel.LastError().isEmpty()) << panel.LastError().toStdString();
+  EXPECT_EQ(panel.LastResult().unchanged, kSampleContacts);  // sent when the book was made
+  EXPECT_TRUE(panel.LblResult->text().contains(u"The password was not remembered: "))
+      << panel.LblResult->text().toStdString();
+  EXPECT_FALSE(panel.ChkRemember->isChecked());
+  EXPECT_EQ(CardsListed(panel.CboBook->currentData().toString(), dir + QStringLiteral("/list")),
+            kSampleContacts);
+}
+
 // What the window advises after a failure names its own controls, never a command-line option.
 TEST_F(SendPanelTest, AdviceNamesTheWindowsOwnControls) {
   const SendPanel panel(nullptr, StoreContacts(sample, {}, false), QStringLiteral("sample.pst"));
