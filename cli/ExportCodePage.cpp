@@ -26,7 +26,16 @@ class ConsoleView : public ConversionView {
   ConsoleView(bool listFiles, bool fileByFile) : listFiles_(listFiles), fileByFile_(fileByFile) {}
 
   void SetProgressRange(int, int maximum) override { total_ = maximum; }
-  void SetProgressValue(int value) override { value_ = value; }
+  void SetProgressValue(int value) override {
+    value_ = value;
+    // One file per contact: each entry is read before its step is counted, so an entry counted
+    // without being reported unreadable had its values read. The files written are then kept
+    // whatever follows, and their paths are no longer needed.
+    if (fileByFile_ && keepWritten_ && value_ > unreadable.size()) {
+      keepWritten_ = false;
+      written = QStringList();
+    }
+  }
   void SetProgressCount(int n, int count) override {
     if (progress.Enabled()) SetProgressLabel(ProgressLabel(n, count));  // a terminal shows it
   }
@@ -38,7 +47,7 @@ class ConsoleView : public ConversionView {
   void Hide() override { progress.End(); }
   void OutputWritten(const QString& path) override {
     ++filesWritten;
-    written << path;
+    if (keepWritten_) written << path;
     if (!listFiles_) return;
     progress.Above();
     std::printf("%s\n", qPrintable(path));
@@ -69,7 +78,9 @@ class ConsoleView : public ConversionView {
   ConsoleProgress progress;
   QString completion;
   int filesWritten = 0;
-  QStringList written;  // the files written, in order
+  // The files written, in order, while no entry has been read: were none readable, they would
+  // hold blank cards and be removed again. Not kept beyond (a million paths take 200 MB).
+  QStringList written;
   int filesFailed = 0;
   QString firstFailure;       // the first file that could not be written, and why
   QStringList fileFailures;   // each contact that got no file of its own
@@ -81,6 +92,7 @@ class ConsoleView : public ConversionView {
  private:
   bool listFiles_;
   bool fileByFile_;
+  bool keepWritten_ = true;
   int total_ = 0;
   int value_ = 0;
 };
