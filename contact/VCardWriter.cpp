@@ -616,6 +616,37 @@ void AppendMembersAndNote(Line& line, const Contact& c, bool v4, const MemberCar
   if (HasText(note)) line.Start("NOTE").Colon().Text(note).End();
 }
 
+// A member as a mail address, "Name <address>", the name in quotes where it holds a character
+// that has a meaning in an address (a comma would part it in two).
+QString MailAddress(const QString& name, const QString& address) {
+  if (name.isEmpty() || name == address) return address;
+  static const QString specials = QStringLiteral("()<>@,;:\\\".[]");
+  if (std::none_of(name.begin(), name.end(), [](QChar ch) { return specials.contains(ch); }))
+    return name + QStringLiteral(" <") + address + u'>';
+  QString quoted = name;
+  quoted.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
+  return u'"' + quoted + QStringLiteral("\" <") + address + u'>';
+}
+
+// In 3.0, a list is also one of Evolution's own lists, which is all Evolution takes of a group:
+// X-EVOLUTION-LIST and each member with an address as an EMAIL whose value is the member's mail
+// address and whose parameters name its address and name, the form Evolution itself writes its
+// lists in. Sending into an Evolution book adds which contact each member is.
+void AppendEvolutionList(Line& line, const Contact& c, bool v4) {
+  if (!c.isGroup || v4) return;
+  line.Start("X-EVOLUTION-LIST").Colon().Raw("TRUE").End();
+  line.Start("X-EVOLUTION-LIST-SHOW-ADDRESSES").Colon().Raw("TRUE").End();
+  for (const Member& m : c.members) {
+    const QString address = m.address.trimmed();
+    if (address.isEmpty()) continue;
+    const QString name = m.name.trimmed();
+    line.Start("EMAIL");
+    if (!name.isEmpty()) line.Raw(";X-EVOLUTION-DEST-NAME=\"").Uri(Unquoted(name)).Raw("\"");
+    line.Raw(";X-EVOLUTION-DEST-EMAIL=\"").Uri(Unquoted(address)).Raw("\"");
+    line.Raw(";X-EVOLUTION-DEST-HTML-MAIL=FALSE").Colon().Text(MailAddress(name, address)).End();
+  }
+}
+
 void AppendPhoto(Line& line, const Contact& c, bool v4) {
   if (c.photo.IsEmpty()) return;
   const QString type = PhotoType(c.photo);
@@ -667,6 +698,7 @@ void AppendVCard(QByteArray& out, const Contact& c, VCardVersion version,
   AppendPersonal(line, c, v4);
   AppendCategoriesAndNetAddresses(line, c);
   AppendMembersAndNote(line, c, v4, cards);
+  AppendEvolutionList(line, c, v4);
   AppendPhoto(line, c, v4);
   AppendRevisionAndUid(line, c, v4);
   card.append("END:VCARD\r\n");

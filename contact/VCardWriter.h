@@ -42,7 +42,9 @@
 //                         book has one (MemberCards), else mailto: the member's address, or
 //                         urn:uuid: made from the name of a member without one. Both versions
 //                         also list the members in the NOTE, one "Name <address>" a line, after
-//                         the list's own note, so that their names are kept.
+//                         the list's own note, so that their names are kept. 3.0 also makes it
+//                         one of Evolution's lists: X-EVOLUTION-LIST and an EMAIL per member
+//                         with an address, in the X-EVOLUTION-DEST-* parameters Evolution reads
 #pragma once
 
 #include "contact/Contact.h"

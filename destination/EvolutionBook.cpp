@@ -215,26 +215,55 @@ QByteArray Fingerprint(EVCard* card) {
   return QCryptographicHash::hash(lines.join('\n'), QCryptographicHash::Sha256).toHex();
 }
 
-// A distribution list also becomes a list Evolution itself knows (its members offered as one
-// recipient when writing mail): the members with an address as its list entries.
-void MarkAsList(EContact* card, const contact::Contact& list) {
-  e_contact_set(card, E_CONTACT_IS_LIST, GINT_TO_POINTER(TRUE));
-  e_contact_set(card, E_CONTACT_LIST_SHOW_ADDRESSES, GINT_TO_POINTER(TRUE));
-  for (const contact::Member& member : list.members) {
-    if (member.address.isEmpty()) continue;
-    EVCardAttribute* attribute = e_vcard_attribute_new(nullptr, EVC_EMAIL);
-    const QByteArray name = member.name.toUtf8();
-    const QByteArray address = member.address.toUtf8();
-    e_vcard_attribute_add_param_with_value(attribute, e_vcard_attribute_param_new(EVC_X_DEST_NAME),
-                                           name.constData());
-    e_vcard_attribute_add_param_with_value(attribute, e_vcard_attribute_param_new(EVC_X_DEST_EMAIL),
-                                           address.constData());
+// The contact of the book that has `address` among its e-mail addresses (a person, not a list;
+// of several, the one first by uid), and which of its addresses that is (0 for the first).
+// Empty when the book holds none.
+QString ContactWithAddress(EBookClient* client, const char* address, int& number) {
+  EBookQuery* query = e_book_query_field_test(E_CONTACT_EMAIL, E_BOOK_QUERY_IS, address);
+  const GText sexp(e_book_query_to_string(query));
+  e_book_query_unref(query);
+  GSList* found = nullptr;
+  if (!e_book_client_get_contacts_sync(client, sexp.get(), &found, nullptr, nullptr)) return {};
+  QString uid;
+  for (GSList* l = found; l != nullptr; l = l->next) {
+    auto* person = static_cast<EContact*>(l->data);
+    if (e_contact_get(person, E_CONTACT_IS_LIST) != nullptr) continue;
+    const QString id = Utf8(static_cast<const char*>(e_contact_get_const(person, E_CONTACT_UID)));
+    if (!uid.isEmpty() && uid < id) continue;
+    auto* emails = static_cast<GList*>(e_contact_get(person, E_CONTACT_EMAIL));
+    int n = 0;
+    for (GList* e = emails; e != nullptr; e = e->next, ++n) {
+      if (g_ascii_strcasecmp(static_cast<const char*>(e->data), address) == 0) {
+        uid = id;
+        number = n;
+        break;
+      }
+    }
+    g_list_free_full(emails, g_free);
+  }
+  g_slist_free_full(found, g_object_unref);
+  return uid;
+}
+
+// A distribution list comes as one of Evolution's own lists (its vCard 3.0 card says so, each
+// member an EMAIL naming its address); each member is made the contact of the book that has its
+// address, so that Evolution shows and mails it as that contact. Lists are sent after the other
+// contacts, so that their members' contacts are in the book by then.
+void ResolveMembers(EContact* card, EBookClient* client) {
+  for (GList* a = e_vcard_get_attributes(E_VCARD(card)); a != nullptr; a = a->next) {
+    auto* attribute = static_cast<EVCardAttribute*>(a->data);
+    if (g_ascii_strcasecmp(e_vcard_attribute_get_name(attribute), EVC_EMAIL) != 0) continue;
+    GList* email = e_vcard_attribute_get_param(attribute, EVC_X_DEST_EMAIL);
+    if (email == nullptr || e_vcard_attribute_get_param(attribute, EVC_X_DEST_CONTACT_UID))
+      continue;
+    int number = 0;
+    const QString uid = ContactWithAddress(client, static_cast<const char*>(email->data), number);
+    if (uid.isEmpty()) continue;
     e_vcard_attribute_add_param_with_value(
-        attribute, e_vcard_attribute_param_new(EVC_X_DEST_HTML_MAIL), "FALSE");
-    const QByteArray value =
-        member.name.isEmpty() ? address
-                              : QStringLiteral("%1 <%2>").arg(member.name, member.address).toUtf8();
-    e_vcard_append_attribute_with_value(E_VCARD(card), attribute, value.constData());
+        attribute, e_vcard_attribute_param_new(EVC_X_DEST_CONTACT_UID), uid.toUtf8().constData());
+    e_vcard_attribute_add_param_with_value(attribute,
+                                           e_vcard_attribute_param_new(EVC_X_DEST_EMAIL_NUM),
+                                           QByteArray::number(number).constData());
   }
 }
 
@@ -251,7 +280,8 @@ struct Pending {
   Remedy remedy = Remedy::kNone;
 };
 
-Pending Prepare(const contact::SourcedContact& in) {
+// `client`: the book a list's members are looked up in.
+Pending Prepare(const contact::SourcedContact& in, EBookClient* client) {
   Pending p;
   p.uid = contact::CardUuid(in.contact.uid);
   p.name = contact::ShownName(in.contact);
@@ -259,7 +289,7 @@ Pending Prepare(const contact::SourcedContact& in) {
   QByteArray text;
   contact::AppendVCard(text, in.contact, contact::VCardVersion::k30);
   p.card.reset(e_contact_new_from_vcard_with_uid(text.constData(), p.uid.toUtf8().constData()));
-  if (in.contact.isGroup) MarkAsList(p.card.get(), in.contact);
+  if (in.contact.isGroup) ResolveMembers(p.card.get(), client);
   p.fingerprint = Fingerprint(E_VCARD(p.card.get()));
   e_vcard_util_set_x_attribute(E_VCARD(p.card.get()), kSentProperty, p.fingerprint.constData());
   return p;
@@ -459,6 +489,7 @@ class EvolutionBook : public Destination {
       batch.clear();
     };
     contact::SourcedContact in;
+    std::vector<contact::SourcedContact> lists;  // sent last, once their members are in
     while (true) {
       if (observer.Cancelled()) {
         // The contacts taken but not yet sent stay out; a re-run sends them.
@@ -466,7 +497,21 @@ class EvolutionBook : public Destination {
         break;
       }
       if (!contacts.Next(in)) break;
-      batch.push_back(Prepare(in));
+      if (in.contact.isGroup) {
+        lists.push_back(in);
+        continue;
+      }
+      batch.push_back(Prepare(in, client.get()));
+      batch.back().repeated = !seen.insert(batch.back().uid).second;
+      if (batch.size() >= kBatch) flush();
+    }
+    if (!result.cancelled) flush();
+    for (const contact::SourcedContact& list : lists) {
+      if (result.cancelled || observer.Cancelled()) {
+        result.cancelled = true;
+        break;
+      }
+      batch.push_back(Prepare(list, client.get()));
       batch.back().repeated = !seen.insert(batch.back().uid).second;
       if (batch.size() >= kBatch) flush();
     }
