@@ -185,7 +185,8 @@ void ReviewModel::Group() {
   std::vector<Keyed> keys;
   for (size_t e = 0; e < entries_.size(); ++e)
     for (uint32_t k = key_start_[e]; k < key_start_[e + 1]; ++k)
-      keys.push_back({keys_[k].hash, int(e), keys_[k].rule});
+      if (keys_[k].rule != merge::MatchRule::kNameAndCompany)  // a suggestion, not a join
+        keys.push_back({keys_[k].hash, int(e), keys_[k].rule});
   // The strongest rules join first, so that a group's rules are those of the joins that made it.
   std::sort(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) {
     if (a.rule != b.rule) return a.rule < b.rule;
@@ -239,9 +240,7 @@ void ReviewModel::Group() {
     uint32_t all = 0;
     for (const int e : row.entries) all |= rules[size_t(e)];
     QStringList why;
-    for (auto r :
-         {merge::MatchRule::kSameEntry, merge::MatchRule::kEmail, merge::MatchRule::kNameAndPhone,
-          merge::MatchRule::kNameAndCompany, merge::MatchRule::kList})
+    for (const merge::MatchRule r : merge::kRulesStrongestFirst)
       if (all & (1u << unsigned(r))) why << merge::RuleText(r);
     row.rule = why.join(QStringLiteral(", "));
     ticked_ += row.ticked ? 1 : 0;

@@ -22,6 +22,7 @@ struct ExportRequest {
   QStringList stores;          // every STORE given
   QStringList excludeFolders;  // --exclude-folder
   bool noMerge = false;
+  bool acceptSuggestions = false;  // --accept-suggestions
   bool dryRun = false;
   QString mergeReport;  // --merge-report FILE
 };

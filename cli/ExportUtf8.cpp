@@ -115,23 +115,52 @@ class CountingStream : public contact::ContactStream {
   int Total() const override { return inner_.Total(); }
   const std::vector<contact::EntryProblem>& Problems() const override { return inner_.Problems(); }
   bool Next(contact::SourcedContact& out) override {
-    if (!inner_.Next(out)) return false;
+    if (!inner_.Next(out)) {
+      if (!ended_) ReportSuggestions();
+      ended_ = true;
+      return false;
+    }
     ++contacts;
     if (out.contact.isGroup) ++lists;
     entries += int(out.origins.size());
     if (out.origins.size() > 1) {
       ++merged;
       mergedEntries += int(out.origins.size());
-      if (report) {
-        const QString name = contact::ShownName(out.contact);
+      if (report)
         for (const contact::Origin& o : out.origins)
-          report->append(
-              CsvLine({QString::number(contacts), o.store, o.folder, QString::number(o.position),
-                       o.lastModified.isValid() ? o.lastModified.toString(Qt::ISODate) : QString(),
-                       o.joinedBy, name}));
-      }
+          report->append(Row(QStringLiteral("merged"), contacts, o, o.joinedBy));
     }
     return true;
+  }
+
+  // A row of the merge report: what the row is, the contact, the entry and how it was joined.
+  static QByteArray Row(const QString& kind, int contact, const contact::Origin& o,
+                        const QString& rule) {
+    return CsvLine({kind, QString::number(contact), o.store, o.folder, QString::number(o.position),
+                    o.lastModified.isValid() ? o.lastModified.toString(Qt::ISODate) : QString(),
+                    rule, o.matched, o.name, o.notCarried.join(QStringLiteral("; "))});
+  }
+
+  // Two rows for each suggestion, after the merged contacts' rows.
+  void ReportSuggestions() {
+    const auto* merged = dynamic_cast<const merge::MergedContacts*>(&inner_);
+    if (!merged) return;
+    suggestions = int(merged->Suggestions().size());
+    if (!report) return;
+    int n = 0;
+    for (const merge::Suggestion& s : merged->Suggestions()) {
+      const QString kind = QStringLiteral("%1 %2")
+                               .arg(s.accepted ? QStringLiteral("accepted suggestion")
+                                               : QStringLiteral("suggestion"))
+                               .arg(++n);
+      const QString rule = merge::RuleText(s.rule);
+      for (const auto& [number, entry] :
+           {std::pair{s.first, &s.firstEntry}, std::pair{s.second, &s.secondEntry}}) {
+        contact::Origin o = *entry;
+        o.matched = s.value;
+        report->append(Row(kind, number, o, rule));
+      }
+    }
   }
 
   static QByteArray CsvLine(const QStringList& fields) {
@@ -144,11 +173,12 @@ class CountingStream : public contact::ContactStream {
     return quoted.join(u',').toUtf8() + "\r\n";
   }
 
-  int contacts = 0, lists = 0, entries = 0, merged = 0, mergedEntries = 0;
+  int contacts = 0, lists = 0, entries = 0, merged = 0, mergedEntries = 0, suggestions = 0;
   QByteArray* report = nullptr;
 
  private:
   contact::ContactStream& inner_;
+  bool ended_ = false;
 };
 
 // Writes the merge report whole, or says why it could not.
@@ -277,17 +307,19 @@ int DryRun(const ExportRequest& request, CountingStream& counted,
                   p.reason);
   }
   FinishDamage(kExportVerb);
-  QString counts = QStringLiteral("%1 entries from %2 %3; %4 contacts")
+  QString counts = QStringLiteral("%1 entries from %2 %3: %4 contacts")
                        .arg(counted.entries)
                        .arg(stores)
                        .arg(stores == 1 ? QStringLiteral("store") : QStringLiteral("stores"))
                        .arg(counted.contacts);
-  if (counted.lists > 0)
-    counts += QStringLiteral(" (%1 of them distribution lists)").arg(counted.lists);
   if (!request.noMerge)
-    counts += QStringLiteral(" after merging (%1 entries merged into %2 contacts)")
-                  .arg(counted.mergedEntries)
-                  .arg(counted.merged);
+    counts += QStringLiteral(", %1 merged groups, %2 %3")
+                  .arg(counted.merged)
+                  .arg(counted.suggestions)
+                  .arg(request.acceptSuggestions ? QStringLiteral("suggestions accepted")
+                                                 : QStringLiteral("suggestions"));
+  if (counted.lists > 0)
+    counts += QStringLiteral(" (%1 of the contacts distribution lists)").arg(counted.lists);
   if (unreadable > 0) counts += QStringLiteral("; %1 entries could not be read").arg(unreadable);
   std::printf("%s; nothing was written\n", qPrintable(counts));
   if (!request.mergeReport.isEmpty() && !WriteReport(request.mergeReport, report))
@@ -330,7 +362,8 @@ int ExportInUtf8(const ExportRequest& request) {
       }
     run.folderAsCategory = giving.size() > 1;
     if (folders.size() == 1) only = *folders.begin();
-    contacts = merge::OpenContacts(std::move(sources), !request.noMerge);
+    contacts =
+        merge::OpenContacts(std::move(sources), !request.noMerge, {}, request.acceptSuggestions);
   } catch (const StoreError& failure) {
     if (unreadableFolders > 0) {
       // The damage is what lost the contacts: nothing was written.
@@ -346,10 +379,11 @@ int ExportInUtf8(const ExportRequest& request) {
   CountingStream counted(*contacts);
   QByteArray report;
   if (!request.mergeReport.isEmpty()) {
-    report = CountingStream::CsvLine({QStringLiteral("contact"), QStringLiteral("store"),
-                                      QStringLiteral("folder"), QStringLiteral("position"),
-                                      QStringLiteral("last modified"), QStringLiteral("rule"),
-                                      QStringLiteral("name")});
+    report = CountingStream::CsvLine({QStringLiteral("row"), QStringLiteral("contact"),
+                                      QStringLiteral("store"), QStringLiteral("folder"),
+                                      QStringLiteral("position"), QStringLiteral("last modified"),
+                                      QStringLiteral("rule"), QStringLiteral("matched value"),
+                                      QStringLiteral("name"), QStringLiteral("not carried over")});
     counted.report = &report;
   }
 

@@ -109,20 +109,33 @@ const Command& ExportCommand() {
           {QStringLiteral("--no-merge"), QString(),
            QStringLiteral("(vcard4, vcard3, csv) keep every entry as it is. By default the\n"
                           "entries of one person, in one store or several, become one contact:\n"
-                          "entries with an e-mail address in common (Exchange entries by their\n"
-                          "SMTP address), else the same full name and a phone number in common\n"
-                          "(digits compared, a leading country code or trunk 0 ignored), else\n"
-                          "the same full name and company; copies of one entry; lists of the\n"
-                          "same name and members. The contact has every e-mail address, phone,\n"
-                          "address and category of its entries, the other values of the most\n"
-                          "recently changed entry (of older ones where it has none), their\n"
+                          "entries whose names do not conflict (case, accents, spacing and\n"
+                          "\"Last, First\" aside; a missing middle name is no conflict, another\n"
+                          "given name, surname, suffix or birthday is) and that share an e-mail\n"
+                          "address (Exchange entries by their SMTP address) or a telephone\n"
+                          "number of their own (the whole number with country code and\n"
+                          "extension; without a country code, one of your locale's country);\n"
+                          "copies of one entry; entries equal in every field; lists of the same\n"
+                          "name whose members are the same people. An entry without a name\n"
+                          "joins only a contact that alone holds its address or number. The\n"
+                          "contact has every e-mail address, phone, address and category of its\n"
+                          "entries, the other values of the most recently changed entry (older\n"
+                          "different ones as \"Earlier: ...\" lines of its notes), their\n"
                           "different notes one after another, and a UID that stays the same at\n"
                           "every export of the same stores, in whatever order they are given\n")},
+          {QStringLiteral("--accept-suggestions"), QString(),
+           QStringLiteral("(vcard4, vcard3, csv) also join the entries merging only suggests:\n"
+                          "the same name and company, or an e-mail address in common under\n"
+                          "another surname (a maiden name). Without it they stay apart and\n"
+                          "--merge-report and --dry-run list them\n")},
           {QStringLiteral("--merge-report"), QStringLiteral("FILE"),
            QStringLiteral("(vcard4, vcard3, csv) write a CSV file of what was merged: a row per\n"
-                          "entry of each merged contact (contact number, store, folder,\n"
-                          "position in the folder, last change, the rule that joined that\n"
-                          "entry to the others, name)\n")},
+                          "entry of each merged contact (\"merged\", contact number, store,\n"
+                          "folder, position in the folder, last change, the rule that joined\n"
+                          "that entry to the others, the e-mail address or number that matched,\n"
+                          "the entry's own name, its values the contact does not hold as they\n"
+                          "were), then two rows per suggestion (\"suggestion N\", or \"accepted\n"
+                          "suggestion N\", each with its contact's number)\n")},
           {QStringLiteral("--dry-run"), QString(),
            QStringLiteral("(vcard4, vcard3, csv) read and merge, print the counts, write no\n"
                           "contacts (a --merge-report is still written)\n")},
@@ -218,10 +231,10 @@ QString CodePageFault(const ExportRequest& request, const QString& codePage) {
                "vcard3 and csv")
         .arg(request.format);
   if (request.noMerge || request.dryRun || !request.mergeReport.isEmpty() ||
-      !request.excludeFolders.isEmpty())
+      !request.excludeFolders.isEmpty() || request.acceptSuggestions)
     return QStringLiteral(
-        "--no-merge, --merge-report, --dry-run and --exclude-folder are for "
-        "vcard4, vcard3 and csv");
+        "--no-merge, --accept-suggestions, --merge-report, --dry-run and --exclude-folder are "
+        "for vcard4, vcard3 and csv");
   if (request.out.isEmpty()) return QStringLiteral("--out DIR is missing");
   if (!codePage.isEmpty() && request.codePage == 0)
     return QStringLiteral("unknown code page '%1'").arg(codePage);
@@ -241,6 +254,8 @@ QString Utf8Fault(const ExportRequest& request, const QString& codePage) {
     return QStringLiteral("--exclude-folder is for --all-folders");
   if (request.noMerge && !request.mergeReport.isEmpty())
     return QStringLiteral("--merge-report tells what was merged: leave out --no-merge");
+  if (request.noMerge && request.acceptSuggestions)
+    return QStringLiteral("--accept-suggestions joins more entries: leave out --no-merge");
   if (request.dryRun && request.out.isEmpty()) return {};
   if (request.out.isEmpty())
     return request.perContact ? QStringLiteral("--out DIR is missing")
@@ -262,6 +277,7 @@ int ExportVerb(const QStringList& arguments) {
   request.stores = args.Operands();
   request.excludeFolders = args.Values(QStringLiteral("--exclude-folder"));
   request.noMerge = args.Has(QStringLiteral("--no-merge"));
+  request.acceptSuggestions = args.Has(QStringLiteral("--accept-suggestions"));
   request.dryRun = args.Has(QStringLiteral("--dry-run"));
   request.mergeReport = args.Value(QStringLiteral("--merge-report"));
   SetDamageOutput(args.Has(QStringLiteral("--verbose")),

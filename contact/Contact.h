@@ -143,6 +143,7 @@ struct Contact {
   Photo photo;
 
   QDateTime lastModified;  // UTC; invalid when the store holds none
+  QDateTime created;       // UTC, when the entry was made; invalid when the store holds none
   QString uid;             // stable across exports of the same store: derived from the entry's key
 
   std::vector<Member> members;  // distribution lists only

@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -22,6 +23,12 @@ struct Origin {
   // Of a merged contact's entries: the rule by which this entry was joined to the others ("same
   // e-mail address", ...), the strongest of the joins it took part in; empty when not merged.
   QString joinedBy = {};
+  // Of a merged contact's entries: the entry's own name, the value by which it was joined (the
+  // e-mail address or telephone number; empty where every field is equal), and its values the
+  // contact does not hold as they were ("Job title: Engineer (in the notes)").
+  QString name = {};
+  QString matched = {};
+  QStringList notCarried = {};
   friend bool operator==(const Origin&, const Origin&) = default;
 };
 

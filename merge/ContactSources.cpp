@@ -1,5 +1,6 @@
 #include "merge/ContactSources.h"
 
+#include "contact/VCardWriter.h"
 #include "merge/EntrySpool.h"
 #include "merge/MergeRules.h"
 #include "merge/SortedKeys.h"
@@ -9,6 +10,8 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace lumivex::merge {
 
@@ -19,21 +22,24 @@ using contact::Origin;
 using contact::SourcedContact;
 
 // The entries of one person as one contact. A first pass reads every entry once: its match keys
-// are kept (SortedKeys: in memory up to a bound, then runs in a temporary file), and the entry
-// itself goes to the spool (in memory up to a bound, then a temporary file; straight to the file
-// for stores of many entries). The groups are then found by joining entries that share a key;
+// are kept (SortedKeys: in memory up to a bound, then runs in a temporary file), its identity
+// (the parts of its name and its birthday) in memory, and the entry itself goes to the spool (in
+// memory up to a bound, then a temporary file; straight to the file for stores of many entries).
+// The groups are then found by joining entries that share a key where their identities agree;
 // the second pass takes each group's entries back from the spool, merges them and gives the
-// contact out. Besides these bounded parts, memory holds 24 bytes an entry and the entries of
-// one group.
-class MergingStream : public contact::ContactStream {
+// contact out. Besides these bounded parts, memory holds 48 bytes an entry, the lists' members
+// and the entries of one group.
+class MergingStream : public MergedContacts {
  public:
-  explicit MergingStream(std::vector<StoreFolders> sources, const MergeLimits& limits)
+  MergingStream(std::vector<StoreFolders> sources, const MergeLimits& limits, bool accept)
       : reader_(std::move(sources)),
         keys_(limits.keysInMemory),
-        spool_(reader_.Total() > limits.manyEntries ? 0 : EntrySpool::kMemoryCap) {}
+        spool_(reader_.Total() > limits.manyEntries ? 0 : EntrySpool::kMemoryCap),
+        accept_(accept) {}
 
   int Total() const override { return total_; }
   const std::vector<EntryProblem>& Problems() const override { return reader_.Problems(); }
+  const std::vector<Suggestion>& Suggestions() const override { return suggestions_; }
 
   bool Next(SourcedContact& out) override {
     if (!grouped_) Group();
@@ -57,6 +63,10 @@ class MergingStream : public contact::ContactStream {
     uint8_t rules = 0;                      // bit 1 << MatchRule of each join it took part in
     MatchRule joinedBy = MatchRule::kNone;  // the first (strongest) of those joins
     bool first = false;                     // the first entry of its group
+    bool named = false;                     // the entry has a personal name (or is a list)
+    // The entry's own identity; of a group's first while the groups are found, the group's
+    // (what its entries hold together).
+    Identity identity;
   };
   // Where entries came from: from entry `entry` on, folder `work` (FolderContacts::MakeOrigin)
   // from `position` on, one after another. Mostly one a folder.
@@ -65,6 +75,24 @@ class MergingStream : public contact::ContactStream {
     int work;
     int position;
   };
+  // A list: its entry, name and members (each the kEmail key of its address, else its name's
+  // hash with the top bit set).
+  struct List {
+    uint32_t entry;
+    uint32_t name;
+    std::vector<uint64_t> members;
+  };
+  // A nameless entry that a key joins to the one named group holding it, once every named
+  // entry is grouped.
+  struct Pending {
+    uint32_t nameless, named;
+    MatchRule rule;
+  };
+  struct Suggested {
+    uint32_t a, b;
+    MatchRule rule;
+  };
+
   Origin OriginOf(uint32_t i, const QDateTime& modified) const {
     const Placed& p = *(std::upper_bound(placed_.begin(), placed_.end(), i,
                                          [](uint32_t i, const Placed& p) { return i < p.entry; }) -
@@ -85,6 +113,125 @@ class MergingStream : public contact::ContactStream {
     return i;
   }
 
+  // Joins the groups of `a` and `b` by `rule`; the group's identity is what both held.
+  void Join(uint32_t a, uint32_t b, MatchRule rule) {
+    const uint32_t ra = Find(a), rb = Find(b);
+    if (ra == rb) return;
+    const uint32_t root = std::min(ra, rb), other = std::max(ra, rb);
+    entries_[other].link = root;
+    Absorb(entries_[root].identity, entries_[other].identity);
+    const auto bit = static_cast<uint8_t>(1u << static_cast<unsigned>(rule));
+    for (const uint32_t joined : {a, b}) {
+      Entry& e = entries_[joined];
+      e.rules |= bit;
+      if (e.joinedBy == MatchRule::kNone) e.joinedBy = rule;
+    }
+  }
+  bool Agree(uint32_t a, uint32_t b) {
+    return Compatible(entries_[Find(a)].identity, entries_[Find(b)].identity);
+  }
+
+  // Entries sharing one key of strong evidence: each named entry joins the first group of the
+  // run whose identity agrees with its own, else starts one of its own (people sharing a family
+  // or role address stay apart). A shared address under another surname is a suggestion. The
+  // run's nameless entries join its named group where there is exactly one; where there is none,
+  // each other.
+  void Evidence(MatchRule rule, uint64_t hash) {
+    clusters_.clear();
+    nameless_.clear();
+    for (const uint32_t e : run_) {
+      if (!entries_[e].named) {
+        nameless_.push_back(e);
+        continue;
+      }
+      bool joined = false;
+      // A few groups at most are tried: an address on thousands of cards is a role's.
+      for (size_t c = 0; c < clusters_.size() && c < 8 && !joined; ++c) {
+        if (Find(clusters_[c]) == Find(e) || Agree(clusters_[c], e)) {
+          Join(clusters_[c], e, rule);
+          joined = true;
+        }
+      }
+      if (joined) continue;
+      if (rule == MatchRule::kEmail && clusters_.size() < 8)
+        for (const uint32_t c : clusters_)
+          if (OnlySurnameDiffers(entries_[Find(c)].identity, entries_[Find(e)].identity))
+            suggested_.push_back({c, e, MatchRule::kEmailOtherSurname});
+      clusters_.push_back(e);
+    }
+    // The named groups holding the value, as they are now: started apart, some may have joined.
+    roots_.clear();
+    for (const uint32_t c : clusters_) roots_.push_back(Find(c));
+    std::sort(roots_.begin(), roots_.end());
+    const auto groups = size_t(std::unique(roots_.begin(), roots_.end()) - roots_.begin());
+    const uint32_t holder = groups == 1 ? clusters_.front() : kNone;
+    if (rule == MatchRule::kEmail && memberKeys_.count(hash))
+      memberOwner_[hash] = groups == 1 ? holder : kNone;
+    if (nameless_.empty()) return;
+    if (groups == 0) {
+      for (size_t k = 1; k < nameless_.size(); ++k)
+        if (Agree(nameless_[0], nameless_[k])) Join(nameless_[0], nameless_[k], rule);
+    } else if (groups == 1) {
+      for (const uint32_t e : nameless_) pending_.push_back({e, holder, rule});
+    }
+  }
+
+  // Entries of the same name and company: each group suggested with the next.
+  void Suggest() {
+    uint32_t last = kNone;
+    for (const uint32_t e : run_) {
+      if (last != kNone && Find(last) != Find(e) && Agree(last, e))
+        suggested_.push_back({last, e, MatchRule::kNameAndCompany});
+      last = e;
+    }
+  }
+
+  // Nameless entries join the named group their keys point at, where they point at one only.
+  void JoinNameless() {
+    struct Target {
+      uint32_t from, to, nameless;
+      MatchRule rule;
+    };
+    std::vector<Target> targets;
+    for (const Pending& p : pending_)
+      targets.push_back({Find(p.nameless), Find(p.named), p.nameless, p.rule});
+    std::sort(targets.begin(), targets.end(), [](const Target& a, const Target& b) {
+      return a.from != b.from ? a.from < b.from : a.to < b.to;
+    });
+    for (size_t i = 0; i < targets.size();) {
+      size_t end = i + 1;
+      bool one = true;
+      for (; end < targets.size() && targets[end].from == targets[i].from; ++end)
+        one = one && targets[end].to == targets[i].to;
+      if (one && Agree(targets[i].from, targets[i].to))
+        Join(targets[i].nameless, targets[i].to, targets[i].rule);
+      i = end;
+    }
+    pending_ = {};
+  }
+
+  // Lists of the same name whose members are the same people: a member is the group holding its
+  // address where one named group does, else its address or name as written.
+  void JoinLists() {
+    std::vector<std::pair<uint64_t, uint32_t>> keyed;
+    for (const List& l : lists_) {
+      std::vector<uint64_t> members;
+      for (const uint64_t m : l.members) {
+        const auto owner = memberOwner_.find(m);
+        members.push_back(owner != memberOwner_.end() && owner->second != kNone
+                              ? (uint64_t(1) << 62) | Find(owner->second)
+                              : m);
+      }
+      keyed.emplace_back(ListKey(l.name, std::move(members)), l.entry);
+    }
+    std::sort(keyed.begin(), keyed.end());
+    for (size_t i = 1; i < keyed.size(); ++i)
+      if (keyed[i].first == keyed[i - 1].first)
+        Join(keyed[i - 1].second, keyed[i].second, MatchRule::kList);
+    lists_ = {};
+    memberOwner_ = {};
+  }
+
   void Group() {
     grouped_ = true;
     // Room for 4 million entries at most is taken ahead, so that a folder count out of all
@@ -101,48 +248,69 @@ class MergingStream : public contact::ContactStream {
                                         "export or send them without merging")
                              .arg(SortedKeys::kEntries)
                              .toStdString());
-      MatchKeys(c.contact, entry_keys);
+      const Identity identity = IdentityOf(c.contact);
+      MatchKeys(c.contact, identity, entry_keys);
       for (const MatchKey& k : entry_keys) keys_.Add(k.rule, k.hash, index);
+      if (c.contact.isGroup) {
+        List list{index, identity.surname, {}};
+        for (const contact::Member& m : c.contact.members) {
+          const uint64_t key = EmailKey(m.address);
+          if (key != 0) memberKeys_.insert(key);
+          list.members.push_back(
+              key != 0 ? key : (uint64_t(1) << 63) | KeyHash64(m.name.simplified().toCaseFolded()));
+        }
+        lists_.push_back(std::move(list));
+      }
       spool_.Add(c.contact);
       const QDateTime& modified = c.contact.lastModified;
-      entries_.push_back({modified.isValid() ? modified.toMSecsSinceEpoch() : INT64_MIN, index});
+      Entry entry;
+      entry.modified = modified.isValid() ? modified.toMSecsSinceEpoch() : INT64_MIN;
+      entry.link = index;
+      entry.named = identity.Named() || identity.list;
+      entry.identity = identity;
+      entries_.push_back(entry);
       const int work = reader_.LastFolder();
       const int position = c.origins.front().position;
       if (placed_.empty() || placed_.back().work != work ||
           placed_.back().position + int(index - placed_.back().entry) != position)
         placed_.push_back({index, work, position});
     }
-    // The strongest rules join first: a group's rules are those of the joins that made it, each
-    // the strongest that could join those entries. Keys come in order of hash, then entry: the
-    // first of each hash is joined with every later one.
-    constexpr size_t kRules = size_t(MatchRule::kList) + 1;
-    for (size_t r = 1; r < kRules; ++r) {
-      keys_.Start(MatchRule(r));
-      const auto bit = static_cast<uint8_t>(1u << r);
-      Keyed head{}, k;
-      bool any = false;
+    // The strongest rules join first. Keys come in order of hash, then entry: the entries of
+    // each hash are gathered into a run and joined as the rule says.
+    for (const MatchRule rule : {MatchRule::kSameEntry, MatchRule::kEqual, MatchRule::kEmail,
+                                 MatchRule::kPhone, MatchRule::kNameAndCompany}) {
+      keys_.Start(rule);
+      Keyed k;
+      uint64_t hash = 0;
+      run_.clear();
+      auto flush = [&] {
+        if (run_.empty()) return;
+        if (rule == MatchRule::kEqual || rule == MatchRule::kSameEntry) {
+          // Copies of one entry, or entries alike in everything: one, whatever their names.
+          for (size_t i = 1; i < run_.size(); ++i) Join(run_[0], run_[i], rule);
+        } else if (rule == MatchRule::kNameAndCompany) {
+          if (run_.size() > 1) Suggest();
+        } else if (run_.size() > 1 || (rule == MatchRule::kEmail && memberKeys_.count(hash))) {
+          Evidence(rule, hash);
+        }
+        run_.clear();
+      };
       while (keys_.Next(k)) {
-        if (!any || k.Hash() != head.Hash()) {
-          head = k;
-          any = true;
-          continue;
-        }
-        const uint32_t a = Find(head.entry);
-        const uint32_t b = Find(k.entry);
-        if (a == b) continue;
-        entries_[std::max(a, b)].link = std::min(a, b);
-        for (const uint32_t joined : {head.entry, k.entry}) {
-          Entry& e = entries_[joined];
-          e.rules |= bit;
-          if (e.joinedBy == MatchRule::kNone) e.joinedBy = MatchRule(r);
-        }
+        if (!run_.empty() && k.Hash() != hash) flush();
+        hash = k.Hash();
+        run_.push_back(k.entry);
       }
+      flush();
+      if (rule == MatchRule::kPhone) JoinNameless();
     }
     keys_.Release();
+    FinishSuggestions();
+    JoinLists();
     // Every entry to its group's first (the least of its entries), then each group's entries
     // linked in order from there, the last entry first: an entry's link is its first until it
     // is taken, and the first's link is the group's entry taken last (the least so far).
     for (uint32_t i = 0; i < entries_.size(); ++i) entries_[i].link = Find(i);
+    NumberSuggestions();
     total_ = 0;
     for (uint32_t i = uint32_t(entries_.size()); i-- > 0;) {
       Entry& e = entries_[i];
@@ -158,6 +326,101 @@ class MergingStream : public contact::ContactStream {
       e.link = after == e.link ? kNone : after;
     }
     spool_.Finish();
+    DescribeSuggestions();
+  }
+
+  static uint64_t KeyHash64(const QString& text) {
+    return qHash(text, size_t(0x9e3779b9)) & ((uint64_t(1) << 62) - 1);
+  }
+
+  // Each pair of groups suggested once, the accepted ones joined.
+  void FinishSuggestions() {
+    std::vector<Suggested> kept;
+    std::vector<std::pair<uint32_t, uint32_t>> seen;
+    for (const Suggested& s : suggested_) {
+      uint32_t a = Find(s.a), b = Find(s.b);
+      if (a == b) continue;
+      if (a > b) std::swap(a, b);
+      if (std::find(seen.begin(), seen.end(), std::pair{a, b}) != seen.end()) continue;
+      seen.emplace_back(a, b);
+      kept.push_back(s);
+    }
+    suggested_ = std::move(kept);
+    if (accept_)
+      for (const Suggested& s : suggested_) Join(s.a, s.b, s.rule);
+  }
+
+  // The contact number of each suggested group: groups are given out in order of their first
+  // (least) entry. Called once every entry links to its group's first.
+  void NumberSuggestions() {
+    std::vector<uint32_t> firsts;
+    for (const Suggested& s : suggested_)
+      firsts.insert(firsts.end(), {entries_[s.a].link, entries_[s.b].link});
+    std::sort(firsts.begin(), firsts.end());
+    firsts.erase(std::unique(firsts.begin(), firsts.end()), firsts.end());
+    std::vector<int> numbers(firsts.size(), 0);
+    size_t at = 0;
+    int number = 0;
+    for (uint32_t i = 0; i < entries_.size() && at < firsts.size(); ++i) {
+      if (entries_[i].link != i) continue;
+      ++number;
+      if (firsts[at] == i) numbers[at++] = number;
+    }
+    auto numberOf = [&](uint32_t first) {
+      return numbers[size_t(std::lower_bound(firsts.begin(), firsts.end(), first) -
+                            firsts.begin())];
+    };
+    for (const Suggested& s : suggested_) {
+      Suggestion out;
+      out.rule = s.rule;
+      out.accepted = accept_;
+      out.first = numberOf(entries_[s.a].link);
+      out.second = numberOf(entries_[s.b].link);
+      suggestions_.push_back(std::move(out));
+    }
+  }
+
+  // The suggestions as they are told: each side's entry and own name, the value they share.
+  void DescribeSuggestions() {
+    contact::Contact a, b;
+    for (size_t k = 0; k < suggested_.size(); ++k) {
+      const Suggested& s = suggested_[k];
+      Suggestion& out = suggestions_[k];
+      spool_.Take(s.a, a);
+      spool_.Take(s.b, b);
+      out.firstEntry = OriginOf(s.a);
+      out.secondEntry = OriginOf(s.b);
+      out.firstEntry.name = contact::ShownName(a);
+      out.secondEntry.name = contact::ShownName(b);
+      out.value =
+          s.rule == MatchRule::kNameAndCompany ? a.company : SharedValue(a, b, MatchRule::kEmail);
+    }
+    suggested_ = {};
+  }
+
+  // The value `entry` shares with `others` by `rule`: an e-mail address or a telephone number as
+  // `entry` writes it; empty where there is none.
+  static QString SharedValue(const contact::Contact& entry, const contact::Contact& others,
+                             MatchRule rule) {
+    if (rule == MatchRule::kEmail || rule == MatchRule::kEmailOtherSurname) {
+      for (const contact::Email& e : entry.emails)
+        for (const contact::Email& o : others.emails)
+          if (!e.address.isEmpty() && ComparableEmail(e.address) == ComparableEmail(o.address))
+            return e.address;
+    } else if (rule == MatchRule::kPhone) {
+      const int home = HomeCallingCode();
+      for (const contact::Phone& p : entry.phones) {
+        const QString mine = ComparablePhone(p.number, home);
+        if (mine.isEmpty()) continue;
+        for (const contact::Phone& o : others.phones)
+          if (ComparablePhone(o.number, home) == mine) return p.number;
+      }
+    } else if (rule == MatchRule::kNameAndCompany) {
+      return entry.company;
+    } else if (rule == MatchRule::kSameEntry) {
+      return entry.uid;
+    }
+    return {};
   }
 
   void Emit(uint32_t first, SourcedContact& out) {
@@ -165,7 +428,8 @@ class MergingStream : public contact::ContactStream {
       spool_.Take(first, out.contact, true);
       // The origin set in place where there is one (no copy made and freed), its time the
       // contact's own.
-      if (out.origins.size() == 1 && out.origins.front().joinedBy.isEmpty()) {
+      if (out.origins.size() == 1 && out.origins.front().joinedBy.isEmpty() &&
+          out.origins.front().name.isEmpty()) {
         contact::Origin& o = out.origins.front();
         const Origin made = OriginOf(first, QDateTime());
         if (!o.store.isSharedWith(made.store)) o.store = made.store;
@@ -178,12 +442,14 @@ class MergingStream : public contact::ContactStream {
       out.mergeRule.clear();
       return;
     }
-    // Newest first; among equally new ones the earlier entry first. A few by insertion, in room
-    // used again: most groups are of two or three.
+    // Entries with a name before those without (the contact is named after a person, not after
+    // an address), newest first; among equally new ones the earlier entry first. A few by
+    // insertion, in room used again: most groups are of two or three.
     std::vector<uint32_t>& order = order_;
     order.clear();
     for (uint32_t i = first; i != kNone; i = entries_[i].link) order.push_back(i);
     const auto newer = [&](uint32_t a, uint32_t b) {
+      if (entries_[a].named != entries_[b].named) return entries_[a].named;
       return entries_[a].modified > entries_[b].modified;
     };
     if (order.size() > 16) {
@@ -201,21 +467,28 @@ class MergingStream : public contact::ContactStream {
     for (size_t k = 0; k < order.size(); ++k) {
       const Entry& e = entries_[order[k]];
       out.origins.push_back(OriginOf(order[k]));
-      out.origins.back().joinedBy = RuleText(e.joinedBy);
+      Origin& origin = out.origins.back();
+      origin.joinedBy = RuleText(e.joinedBy);
       rules |= e.rules;
       if (k == 0) {
         spool_.Take(order[k], out.contact, order[k] == first);
         uid = out.contact.uid;
+        origin.name = contact::ShownName(out.contact);
         continue;
       }
       spool_.Take(order[k], older, order[k] == first);
       if (older.uid < uid && !older.uid.isEmpty()) uid = older.uid;
-      combined.Add(older);
+      origin.name = contact::ShownName(older);
+      origin.matched = SharedValue(older, out.contact, e.joinedBy);
+      // The newest entry matched by what the first entry joined by that rule shares with it.
+      Origin& newest = out.origins.front();
+      if (newest.matched.isEmpty() && newest.joinedBy == origin.joinedBy)
+        newest.matched = SharedValue(out.contact, older, e.joinedBy);
+      combined.Add(older, &origin.notCarried);
     }
     out.contact.uid = uid;
     QStringList why;
-    for (auto r : {MatchRule::kSameEntry, MatchRule::kEmail, MatchRule::kNameAndPhone,
-                   MatchRule::kNameAndCompany, MatchRule::kList})
+    for (const MatchRule r : kRulesStrongestFirst)
       if (rules & (1u << static_cast<unsigned>(r))) why << RuleText(r);
     out.mergeRule = why.join(QStringLiteral(", "));
   }
@@ -223,6 +496,7 @@ class MergingStream : public contact::ContactStream {
   FolderContacts reader_;
   SortedKeys keys_;
   EntrySpool spool_;
+  bool accept_ = false;
   contact::Contact older_;       // room for the older entries of a group, used again
   std::vector<uint32_t> order_;  // a group's entries in the order they are merged
   bool grouped_ = false;
@@ -230,6 +504,15 @@ class MergingStream : public contact::ContactStream {
   std::vector<Entry> entries_;
   std::vector<Placed> placed_;
   uint32_t next_ = 0;
+  // While the groups are found: the run of entries sharing a key, its named groups and nameless
+  // entries; nameless entries waiting for the named groups; lists and their members' addresses.
+  std::vector<uint32_t> run_, clusters_, nameless_, roots_;
+  std::vector<Pending> pending_;
+  std::vector<Suggested> suggested_;
+  std::vector<List> lists_;
+  std::unordered_set<uint64_t> memberKeys_;
+  std::unordered_map<uint64_t, uint32_t> memberOwner_;  // a member's address: its named group
+  std::vector<Suggestion> suggestions_;
 };
 
 }  // namespace
@@ -273,7 +556,8 @@ std::vector<StoreFolders> FindSources(const SourceOptions& options) {
 }
 
 std::unique_ptr<contact::ContactStream> OpenContacts(std::vector<StoreFolders> sources, bool merge,
-                                                     const MergeLimits& limits) {
+                                                     const MergeLimits& limits,
+                                                     bool acceptSuggestions) {
   if (!merge) return std::make_unique<FolderContacts>(std::move(sources));
   // The stores are read in an order of their own, so that the same stores give the same
   // contacts in the same order however they were named.
@@ -282,11 +566,11 @@ std::unique_ptr<contact::ContactStream> OpenContacts(std::vector<StoreFolders> s
                      return QDir::cleanPath(QFileInfo(a.path).absoluteFilePath()) <
                             QDir::cleanPath(QFileInfo(b.path).absoluteFilePath());
                    });
-  return std::make_unique<MergingStream>(std::move(sources), limits);
+  return std::make_unique<MergingStream>(std::move(sources), limits, acceptSuggestions);
 }
 
 std::unique_ptr<contact::ContactStream> OpenContacts(const SourceOptions& options) {
-  return OpenContacts(FindSources(options), options.merge);
+  return OpenContacts(FindSources(options), options.merge, {}, options.acceptSuggestions);
 }
 
 }  // namespace lumivex::merge

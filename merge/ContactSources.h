@@ -14,6 +14,7 @@
 #pragma once
 
 #include "contact/ContactStream.h"
+#include "merge/MergeRules.h"
 #include "source/FolderContacts.h"
 #include "source/MailStore.h"
 
@@ -31,6 +32,24 @@ struct SourceOptions {
   QString folder;              // else this folder of each store; else its default contacts folder
   QStringList excludeFolders;  // folder paths left out (with allFolders)
   bool merge = true;           // entries of the same person become one contact
+  bool acceptSuggestions = false;  // entries that may be one person are joined too
+};
+
+// Two contacts that may be one person (the same name and company; an e-mail address in common
+// under another surname): left apart unless accepted, for the user to decide.
+struct Suggestion {
+  int first = 0, second = 0;                // the two contacts, numbered from 1 in the order given
+  contact::Origin firstEntry, secondEntry;  // an entry of each, its own name in `name`
+  MatchRule rule = MatchRule::kNone;        // kNameAndCompany or kEmailOtherSurname
+  QString value;                            // what they share: the company or the e-mail address
+  bool accepted = false;                    // joined into one contact (first == second)
+};
+
+// The contacts of several stores, merged: also what may be one person but was not joined.
+class MergedContacts : public contact::ContactStream {
+ public:
+  // Complete once the first contact is given (the groups are found before it).
+  virtual const std::vector<Suggestion>& Suggestions() const = 0;
 };
 
 // Opens the stores of `options` and finds the folders to read. Throws StoreError (a store that
@@ -48,8 +67,10 @@ struct MergeLimits {
 
 // The contacts of the folders, merged when `merge`. Throws StoreError when a folder's entries
 // cannot be listed.
+// With `merge`, the stream is a MergedContacts; `acceptSuggestions` joins what it suggests.
 std::unique_ptr<contact::ContactStream> OpenContacts(std::vector<StoreFolders> sources, bool merge,
-                                                     const MergeLimits& limits = {});
+                                                     const MergeLimits& limits = {},
+                                                     bool acceptSuggestions = false);
 
 // FindSources then OpenContacts. Throws StoreError.
 std::unique_ptr<contact::ContactStream> OpenContacts(const SourceOptions& options);

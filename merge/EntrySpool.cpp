@@ -396,6 +396,7 @@ void Fields(V& v, Contact& c) {
   v.Value(c.moreWebPages);
   v.Value(c.photo.data);
   v.Value(c.lastModified);
+  v.Value(c.created);
   v.List(c.members);
 }
 

@@ -5,6 +5,9 @@
 #include <cstring>
 #include <initializer_list>
 
+#include <QHash>
+#include <QLocale>
+
 #include <QVarLengthArray>
 
 #ifdef __SSE2__
@@ -143,7 +146,7 @@ void TakeIfEmpty(QString& newer, const QString& older) {
 }
 
 using PhoneBuffer = QVarLengthArray<char16_t, 64>;
-QStringView PhoneDigits(const QString& number, PhoneBuffer& digits);
+QStringView PhoneDigits(QStringView number, int homeCode, PhoneBuffer& buffer);
 
 // text.simplified(), without a new string where the text is simple already, as most are.
 QString Simplified(const QString& text) {
@@ -160,7 +163,7 @@ QString Simplified(const QString& text) {
 }
 
 QString PhoneKey(const contact::Phone& phone) {
-  const QString digits = ComparablePhone(phone.number);
+  const QString digits = ComparablePhone(phone.number, HomeCallingCode());
   return digits.isEmpty() ? Simplified(phone.number) : digits;
 }
 
@@ -172,14 +175,18 @@ QString RuleText(MatchRule rule) {
       return {};
     case MatchRule::kSameEntry:
       return QStringLiteral("same entry");
+    case MatchRule::kEqual:
+      return QStringLiteral("every field equal");
     case MatchRule::kEmail:
       return QStringLiteral("same e-mail address");
-    case MatchRule::kNameAndPhone:
-      return QStringLiteral("same name and phone number");
+    case MatchRule::kPhone:
+      return QStringLiteral("same phone number");
     case MatchRule::kNameAndCompany:
       return QStringLiteral("same name and company");
     case MatchRule::kList:
       return QStringLiteral("same list name and members");
+    case MatchRule::kEmailOtherSurname:
+      return QStringLiteral("same e-mail address, another surname");
   }
   return {};
 }
@@ -192,51 +199,95 @@ QString ComparableEmail(const QString& address) {
 
 namespace {
 
-// The digits a telephone number is compared by (ComparablePhone), gathered in `digits` on the
-// caller's stack, the prefixes skipped by moving the start: no string is made, as merging takes
-// them of every telephone of every entry. Empty when fewer than five digits remain.
-QStringView PhoneDigits(const QString& number, PhoneBuffer& buffer) {
-  bool international = false;
-  buffer.resize(number.size());  // room for every unit: written through a pointer
-  char16_t* const digits = buffer.data();
-  qsizetype end = 0;
+// The number a telephone is compared by (ComparablePhone), made in `buffer` on the caller's
+// stack: no string is made, as merging takes them of every telephone of every entry. Empty when
+// fewer than five digits remain.
+QStringView PhoneDigits(QStringView number, int homeCode, PhoneBuffer& buffer) {
+  // The number's digits, then its extension's, each in a buffer of its own.
+  PhoneBuffer digits, extension;
+  bool international = false, inExtension = false;
   for (const QChar c : number) {
-    if (c >= u'0' && c <= u'9') {
-      digits[end++] = c.unicode();
-    } else if (c.unicode() >= 0x80 && c.isDigit()) {
-      digits[end++] = char16_t(u'0' + c.digitValue());
-    } else if (c == u'+' && end == 0) {
+    int digit = -1;
+    if (c >= u'0' && c <= u'9')
+      digit = c.unicode() - u'0';
+    else if (c.unicode() >= 0x80 && c.isDigit())
+      digit = c.digitValue();
+    if (digit >= 0)
+      (inExtension ? extension : digits).append(char16_t(u'0' + digit));
+    else if (c == u'+' && digits.isEmpty())
       international = true;
-    } else if (c.unicode() >= u'A' && c.isLetter()) {
-      break;  // "ext. 12", "x12": what follows is an extension, not the number
-    }
+    else if (!digits.isEmpty() && (c == u'#' || c == u',' || (c.unicode() >= u'A' && c.isLetter())))
+      inExtension = true;  // "ext. 12", "x12", "#12": what follows is an extension
   }
+  const qsizetype end = digits.size();
   qsizetype start = 0;
   if (!international && end >= 2 && digits[0] == u'0' && digits[1] == u'0') {
     international = true;
     start = 2;
   }
+  buffer.clear();
   if (international) {
-    qsizetype length = 3;
+    qsizetype code = 3;
     if (start < end && (digits[start] == u'1' || digits[start] == u'7'))
-      length = 1;
+      code = 1;
     else if (end - start >= 2 &&
              TwoDigitCountryCode((digits[start] - u'0') * 10 + (digits[start + 1] - u'0')))
-      length = 2;
-    start += std::min<qsizetype>(length, end - start);
-  } else if (end == 11 && digits[0] == u'1') {
-    start = 1;  // the North American trunk prefix
+      code = 2;
+    code = std::min<qsizetype>(code, end - start);
+    buffer.append(digits.data() + start, code);
+    start += code;
+  } else {
+    if (homeCode == 1 && end == 11 && digits[0] == u'1') start = 1;  // North America's trunk 1
+    // No country code: the user's own country's, else a "0" that no code begins with.
+    const QString home = homeCode > 0 ? QString::number(homeCode) : QStringLiteral("0");
+    buffer.append(reinterpret_cast<const char16_t*>(home.utf16()), home.size());
   }
   // A trunk prefix, also where it is written after the country code ("+44 (0)20 ...").
   while (start < end && digits[start] == u'0') ++start;
-  return end - start >= 5 ? QStringView(digits + start, end - start) : QStringView();
+  if (end - start < 5) return {};
+  buffer.append(digits.data() + start, end - start);
+  if (!extension.isEmpty()) {
+    buffer.append(u'x');
+    buffer.append(extension.data(), extension.size());
+  }
+  return QStringView(buffer.data(), buffer.size());
 }
 
 }  // namespace
 
-QString ComparablePhone(const QString& number) {
+QString ComparablePhone(const QString& number, int homeCode) {
   PhoneBuffer digits;
-  return PhoneDigits(number, digits).toString();
+  return PhoneDigits(number, homeCode, digits).toString();
+}
+
+int CallingCode(QStringView territory) {
+  static const QHash<QString, int> codes = [] {
+    const std::pair<const char*, int> table[] = {
+        {"US", 1},   {"CA", 1},   {"GB", 44},  {"DE", 49},  {"FR", 33},  {"ES", 34},  {"IT", 39},
+        {"NL", 31},  {"BE", 32},  {"CH", 41},  {"AT", 43},  {"SE", 46},  {"NO", 47},  {"DK", 45},
+        {"FI", 358}, {"PL", 48},  {"CZ", 420}, {"SK", 421}, {"PT", 351}, {"IE", 353}, {"GR", 30},
+        {"RU", 7},   {"KZ", 7},   {"UA", 380}, {"TR", 90},  {"JP", 81},  {"CN", 86},  {"KR", 82},
+        {"IN", 91},  {"PK", 92},  {"AU", 61},  {"NZ", 64},  {"BR", 55},  {"MX", 52},  {"AR", 54},
+        {"ZA", 27},  {"EG", 20},  {"IL", 972}, {"SA", 966}, {"AE", 971}, {"SG", 65},  {"HK", 852},
+        {"TW", 886}, {"HU", 36},  {"RO", 40},  {"BG", 359}, {"HR", 385}, {"SI", 386}, {"LU", 352},
+        {"IS", 354}, {"EE", 372}, {"LV", 371}, {"LT", 370}, {"CL", 56},  {"CO", 57},  {"PE", 51},
+        {"VE", 58},  {"TH", 66},  {"MY", 60},  {"ID", 62},  {"PH", 63},  {"VN", 84},  {"NG", 234},
+        {"KE", 254}, {"MA", 212}, {"RS", 381}, {"BY", 375}, {"CY", 357}, {"MT", 356}};
+    QHash<QString, int> map;
+    for (const auto& [letters, code] : table) map.insert(QString::fromLatin1(letters), code);
+    return map;
+  }();
+  return codes.value(territory.toString().toUpper(), 0);
+}
+
+int HomeCallingCode() {
+  static const int code = [] {
+    const QLocale locale = QLocale::system();
+    return locale.territory() == QLocale::AnyTerritory
+               ? 0
+               : CallingCode(QLocale::territoryToCode(locale.territory()));
+  }();
+  return code;
 }
 
 QString ComparableName(const Contact& c) {
@@ -246,25 +297,229 @@ QString ComparableName(const Contact& c) {
   return name.toCaseFolded();
 }
 
-void MatchKeys(const Contact& c, std::vector<MatchKey>& out) {
-  out.clear();
-  if (c.isGroup) {
-    // A list: its name and its members, in an order of their own.
-    QStringList members;
-    for (const contact::Member& m : c.members)
-      members << (m.address.isEmpty() ? m.name.simplified().toCaseFolded()
-                                      : ComparableEmail(m.address));
-    members.sort();
-    KeyHash key(MatchRule::kList);
-    key.Add(ComparableName(c));
-    for (const QString& m : members) key.Add(m);
-    out.push_back({key.Value(), MatchRule::kList});
-    return;
+namespace {
+
+// A part of a name as it is compared: accents taken off, case folded, dots and commas dropped,
+// spacing collapsed ("Zoé  M." and "zoe m" are one).
+QString FoldNamePart(QStringView part) {
+  bool plain = true;
+  for (const QChar c : part)
+    if (c.unicode() >= 0x80) {
+      plain = false;
+      break;
+    }
+  const QString decomposed =
+      plain ? part.toString() : part.toString().normalized(QString::NormalizationForm_D);
+  QString out;
+  out.reserve(decomposed.size());
+  bool space = false;
+  for (const QChar c : decomposed) {
+    if (c.category() == QChar::Mark_NonSpacing || c == u'.' || c == u',') continue;
+    if (IsSpace(c) || c == u'-') {
+      space = !out.isEmpty();
+      continue;
+    }
+    if (space) out += u' ';
+    space = false;
+    out += QChar(FoldCase(c.unicode()));
   }
+  return out;
+}
+
+uint32_t PartHash(const QString& folded) {
+  if (folded.isEmpty()) return 0;
+  const uint64_t h = KeyHash(MatchRule::kNone).Add(folded).Value();
+  const auto small = static_cast<uint32_t>(h ^ (h >> 32));
+  return small == 0 ? 1 : small;
+}
+
+// A suffix in one form: "Jr.", "jr" and "Junior" are one.
+QString FoldSuffix(QStringView suffix) {
+  QString s = FoldNamePart(suffix);
+  if (s == u"junior") return QStringLiteral("jr");
+  if (s == u"senior") return QStringLiteral("sr");
+  return s;
+}
+
+bool IsSuffix(QStringView word) {
+  static const QStringList kSuffixes = {"jr", "sr", "junior", "senior", "ii", "iii", "iv"};
+  return kSuffixes.contains(FoldNamePart(word));
+}
+
+void SetGiven(Identity& id, const QString& folded) {
+  if (folded.isEmpty()) return;
+  id.givenInitial = folded.front().unicode();
+  // "J" or "J." is an initial only: it agrees with any given name it begins.
+  if (folded.size() > 1) id.given = PartHash(folded);
+}
+
+}  // namespace
+
+Identity IdentityOf(const Contact& c) {
+  Identity id;
+  if (c.birthday.IsValid())
+    id.birthday = uint32_t(c.birthday.year * 10000 + c.birthday.month * 100 + c.birthday.day);
+  if (c.isGroup) {
+    id.list = true;
+    id.surname = PartHash(FoldNamePart(c.displayName));
+    return id;
+  }
+  if (!c.givenName.trimmed().isEmpty() || !c.surname.trimmed().isEmpty()) {
+    SetGiven(id, FoldNamePart(c.givenName));
+    id.surname = PartHash(FoldNamePart(c.surname));
+    const QString middle = FoldNamePart(c.middleName);
+    if (!middle.isEmpty()) id.middleInitial = middle.front().unicode();
+    id.suffix = PartHash(FoldSuffix(c.suffix));
+    return id;
+  }
+  // Only a display name: "Last, First Middle" or "First Middle Last Suffix". One that is an
+  // address or a number names nobody.
+  const QString shown = c.displayName.simplified();
+  bool letters = false;
+  for (const QChar ch : shown) letters = letters || ch.isLetter();
+  if (!letters || shown.contains(u'@')) return id;
+  QStringList words;
+  QString surname;
+  if (const qsizetype comma = shown.indexOf(u','); comma > 0) {
+    surname = shown.left(comma);
+    words = shown.mid(comma + 1).split(u' ', Qt::SkipEmptyParts);
+  } else {
+    words = shown.split(u' ', Qt::SkipEmptyParts);
+    while (words.size() > 2 && IsSuffix(words.back())) {
+      id.suffix = PartHash(FoldSuffix(words.back()));
+      words.removeLast();
+    }
+    if (words.size() > 1) surname = words.takeLast();
+  }
+  while (!words.isEmpty() && IsSuffix(words.back()) && words.size() > 1) {
+    id.suffix = PartHash(FoldSuffix(words.back()));
+    words.removeLast();
+  }
+  id.surname = PartHash(FoldNamePart(surname));
+  if (!words.isEmpty()) SetGiven(id, FoldNamePart(words.front()));
+  if (words.size() > 1) {
+    const QString middle = FoldNamePart(words[1]);
+    if (!middle.isEmpty()) id.middleInitial = middle.front().unicode();
+  }
+  return id;
+}
+
+bool Compatible(const Identity& a, const Identity& b) {
+  if (a.list != b.list) return false;
+  if (a.birthday != 0 && b.birthday != 0 && a.birthday != b.birthday) return false;
+  if (a.list) return a.surname == b.surname;
+  if (!a.Named() || !b.Named()) return true;
+  auto differ = [](auto x, auto y) { return x != 0 && y != 0 && x != y; };
+  return !differ(a.surname, b.surname) && !differ(a.given, b.given) &&
+         !differ(a.givenInitial, b.givenInitial) && !differ(a.middleInitial, b.middleInitial) &&
+         a.suffix == b.suffix;
+}
+
+void Absorb(Identity& a, const Identity& b) {
+  const bool named = a.Named();
+  for (auto part : {&Identity::given, &Identity::surname, &Identity::birthday})
+    if (a.*part == 0) a.*part = b.*part;
+  for (auto part : {&Identity::givenInitial, &Identity::middleInitial})
+    if (a.*part == 0) a.*part = b.*part;
+  if (!named) a.suffix = b.suffix;
+}
+
+bool OnlySurnameDiffers(const Identity& a, const Identity& b) {
+  if (a.list || b.list || !a.Named() || !b.Named()) return false;
+  if (a.surname == 0 || b.surname == 0 || a.surname == b.surname) return false;
+  if (a.givenInitial == 0 || a.givenInitial != b.givenInitial) return false;
+  Identity same = b;
+  same.surname = a.surname;
+  return Compatible(a, same);
+}
+
+uint64_t EmailKey(QStringView address) {
+  address = address.trimmed();
+  if (address.startsWith(u"mailto:", Qt::CaseInsensitive)) address = address.mid(7);
+  Folded text;
+  const QStringView folded = Fold({address}, text);
+  return folded.isEmpty() ? 0 : KeyHash(MatchRule::kEmail).Add(folded).Value();
+}
+
+uint64_t ListKey(uint32_t name, std::vector<uint64_t> members) {
+  std::sort(members.begin(), members.end());
+  KeyHash key(MatchRule::kList);
+  const char16_t units[2] = {char16_t(name), char16_t(name >> 16)};
+  key.Add(QStringView(units, 2));
+  for (const uint64_t m : members) {
+    const char16_t part[4] = {char16_t(m), char16_t(m >> 16), char16_t(m >> 32), char16_t(m >> 48)};
+    key.Add(QStringView(part, 4));
+  }
+  return key.Value();
+}
+
+namespace {
+
+// Telephones a household or a company shares among several people are no evidence of one.
+bool OwnPhone(contact::PhoneKind kind) {
+  using contact::PhoneKind;
+  switch (kind) {
+    case PhoneKind::kCompanyMain:
+    case PhoneKind::kAssistant:
+    case PhoneKind::kBusinessFax:
+    case PhoneKind::kHomeFax:
+    case PhoneKind::kOtherFax:
+    case PhoneKind::kTelex:
+      return false;
+    default:
+      return true;
+  }
+}
+
+// The kEqual key: every field but those that tell copies of one entry apart (its uid, the times
+// it was made and last changed).
+uint64_t EqualKey(const Contact& c) {
+  KeyHash key(MatchRule::kEqual);
+  Contact& fields = const_cast<Contact&>(c);  // TextFields only reads here
+  for (QString* text : contact::TextFields(fields))
+    if (text != &fields.uid) key.Add(*text);
+  const char16_t flags[2] = {char16_t(c.isGroup), char16_t(c.gender)};
+  key.Add(QStringView(flags, 2));
+  for (const contact::Email& e : c.emails) key.Add(e.address).Add(e.displayName).Add(e.type);
+  for (const contact::Phone& p : c.phones) key.Add(QString::number(int(p.kind))).Add(p.number);
+  for (const contact::Address& a : c.addresses)
+    key.Add(QString::number(int(a.kind) * 2 + int(a.mailing)))
+        .Add(a.street)
+        .Add(a.poBox)
+        .Add(a.city)
+        .Add(a.state)
+        .Add(a.postalCode)
+        .Add(a.country);
+  for (const contact::Date& d : {c.birthday, c.anniversary})
+    key.Add(QString::number(d.year * 10000 + d.month * 100 + d.day));
+  for (const QStringList* list : {&c.children, &c.categories, &c.moreWebPages}) {
+    key.Add(QString::number(list->size()));
+    for (const QString& v : *list) key.Add(v);
+  }
+  for (const contact::Member& m : c.members) key.Add(m.name).Add(m.address);
+  key.Add(QString::number(qHash(c.photo.data)));
+  return key.Value();
+}
+
+}  // namespace
+
+void MatchKeys(const Contact& c, std::vector<MatchKey>& out) {
+  MatchKeys(c, IdentityOf(c), out);
+}
+
+void MatchKeys(const Contact& c, const Identity& identity, std::vector<MatchKey>& out) {
+  out.clear();
+  // Copies of one entry: the same record key and node id (the uid) and the same time made.
+  if (!c.uid.isEmpty() && c.created.isValid())
+    out.push_back({KeyHash(MatchRule::kSameEntry)
+                       .Add(c.uid)
+                       .Add(QString::number(c.created.toMSecsSinceEpoch()))
+                       .Value(),
+                   MatchRule::kSameEntry});
+  out.push_back({EqualKey(c), MatchRule::kEqual});
+  if (c.isGroup) return;  // a list's members are compared once the people are grouped
   // Each key hashed from the fields as they are, folded on the caller's stack: no text is made.
   Folded text;
-  if (!c.uid.isEmpty())
-    out.push_back({KeyHash(MatchRule::kSameEntry).Add(c.uid).Value(), MatchRule::kSameEntry});
   for (const contact::Email& e : c.emails) {
     QStringView address = QStringView(e.address).trimmed();
     if (address.startsWith(u"mailto:", Qt::CaseInsensitive)) address = address.mid(7);
@@ -272,30 +527,68 @@ void MatchKeys(const Contact& c, std::vector<MatchKey>& out) {
     if (!folded.isEmpty())
       out.push_back({KeyHash(MatchRule::kEmail).Add(folded).Value(), MatchRule::kEmail});
   }
-  // The name folded once for both rules that take it; each phone added to a copy of the first.
-  const bool displayed = !QStringView(c.displayName).trimmed().isEmpty();
-  const std::initializer_list<QStringView> shown = {c.displayName};
-  const std::initializer_list<QStringView> parts = {c.givenName, c.middleName, c.surname};
-  const QStringView name = Fold(displayed ? shown : parts, text);
-  if (name.isEmpty()) return;
-  KeyHash byPhone(MatchRule::kNameAndPhone);
-  byPhone.Add(name);
-  KeyHash byCompany(MatchRule::kNameAndCompany);
-  byCompany.Add(name);
+  const int home = HomeCallingCode();
   for (const contact::Phone& p : c.phones) {
+    if (!OwnPhone(p.kind)) continue;
     PhoneBuffer buffer;
-    const QStringView digits = PhoneDigits(p.number, buffer);
-    if (digits.isEmpty()) continue;
-    KeyHash key = byPhone;
-    out.push_back({key.Add(digits).Value(), MatchRule::kNameAndPhone});
+    const QStringView digits = PhoneDigits(p.number, home, buffer);
+    if (!digits.isEmpty())
+      out.push_back({KeyHash(MatchRule::kPhone).Add(digits).Value(), MatchRule::kPhone});
   }
-  if (!Fold({c.company}, text).isEmpty())
-    out.push_back(
-        {byCompany.Add(QStringView(text.data(), text.size())).Value(), MatchRule::kNameAndCompany});
+  // The name (given name or its initial, and surname) and company: a suggestion only.
+  if (identity.surname != 0 && identity.givenInitial != 0 && !Fold({c.company}, text).isEmpty()) {
+    const char16_t name[5] = {char16_t(identity.given), char16_t(identity.given >> 16),
+                              char16_t(identity.surname), char16_t(identity.surname >> 16),
+                              identity.given == 0 ? identity.givenInitial : char16_t(0)};
+    out.push_back({KeyHash(MatchRule::kNameAndCompany)
+                       .Add(QStringView(name, 5))
+                       .Add(QStringView(text.data(), text.size()))
+                       .Value(),
+                   MatchRule::kNameAndCompany});
+  }
 }
 
-void Combiner::Add(const Contact& older) {
+void Combiner::Add(const Contact& older, QStringList* dropped) {
   Contact& newer = into_;
+  // Values the form shows once: the newer entry's stays; an older one that differs is kept as an
+  // "Earlier: ..." line of the notes, so that nothing is lost without a word.
+  QStringList earlier;
+  auto differs = [](const QString& a, const QString& b) {
+    return !a.isEmpty() && !b.isEmpty() &&
+           Simplified(a).compare(Simplified(b), Qt::CaseInsensitive) != 0;
+  };
+  struct Labelled {
+    QString Contact::*field;
+    const char* label;
+  };
+  static constexpr Labelled kTold[] = {
+      {&Contact::prefix, "Title"},           {&Contact::givenName, "First name"},
+      {&Contact::middleName, "Middle name"}, {&Contact::surname, "Last name"},
+      {&Contact::suffix, "Suffix"},          {&Contact::nickname, "Nickname"},
+      {&Contact::company, "Company"},        {&Contact::department, "Department"},
+      {&Contact::jobTitle, "Job title"},     {&Contact::profession, "Profession"},
+      {&Contact::officeLocation, "Office"},  {&Contact::manager, "Manager"},
+      {&Contact::assistant, "Assistant"},    {&Contact::imAddress, "IM address"},
+      {&Contact::freeBusyUrl, "Free/busy"},  {&Contact::spouse, "Spouse"}};
+  for (const Labelled& t : kTold)
+    if (differs(newer.*t.field, older.*t.field))
+      earlier << QStringLiteral("%1: %2").arg(QLatin1String(t.label), older.*t.field);
+  for (const auto& [date, label] :
+       {std::pair{&Contact::birthday, "Birthday"}, std::pair{&Contact::anniversary, "Anniversary"}})
+    if ((newer.*date).IsValid() && (older.*date).IsValid() && !(newer.*date == older.*date))
+      earlier << QStringLiteral("%1: %2").arg(
+          QLatin1String(label),
+          QDate((older.*date).year, (older.*date).month, (older.*date).day).toString(Qt::ISODate));
+  if (!newer.children.isEmpty() && !older.children.isEmpty() && newer.children != older.children)
+    earlier << QStringLiteral("Children: %1").arg(older.children.join(QStringLiteral(", ")));
+  if (dropped) {
+    for (const QString& line : earlier) dropped->append(line + QStringLiteral(" (in the notes)"));
+    if (!newer.photo.IsEmpty() && !older.photo.IsEmpty() && newer.photo.data != older.photo.data)
+      dropped->append(QStringLiteral("Picture (left out)"));
+    if (newer.gender != contact::Gender::kUnspecified &&
+        older.gender != contact::Gender::kUnspecified && newer.gender != older.gender)
+      dropped->append(QStringLiteral("Gender (left out)"));
+  }
   for (auto field : {&Contact::messageClass, &Contact::prefix,     &Contact::givenName,
                      &Contact::middleName,   &Contact::surname,    &Contact::suffix,
                      &Contact::displayName,  &Contact::fileAs,     &Contact::nickname,
@@ -310,6 +603,7 @@ void Combiner::Add(const Contact& older) {
   if (newer.children.isEmpty()) newer.children = older.children;
   if (newer.members.empty()) newer.members = older.members;
   if (newer.photo.IsEmpty() && !older.photo.IsEmpty()) newer.photo = older.photo;
+  if (!newer.created.isValid()) newer.created = older.created;
 
   // Web pages: every different page is kept. A page of the older entry goes where the newer one
   // has none (its own slot first, then the other), else among the further pages.
@@ -343,6 +637,12 @@ void Combiner::Add(const Contact& older) {
       newer.notes = older.notes;
     else
       newer.notes += QStringView(kNoteSeparator).toString() + older.notes;
+  }
+  for (const QString& line : earlier) {
+    const QString text = QStringLiteral("Earlier: ") + line;
+    if (newer.notes.contains(text)) continue;
+    if (!newer.notes.isEmpty()) newer.notes += u'\n';
+    newer.notes += text;
   }
   if (!newer.lastModified.isValid()) newer.lastModified = older.lastModified;
 }

@@ -1,21 +1,31 @@
 // When two entries are the same person, and how the entries of one person become one contact.
 // The review window and the command line both merge through these rules.
 //
-// The same person:
-//   - the same entry: copies of one entry (a store and its backup) share the entry's uid;
+// The same person: two entries whose names do not conflict (Identity, Compatible) and that share
+// strong evidence:
+//   - the same entry: copies of one entry (a store and its backup) share the store's record key,
+//     the entry's node id and the time it was made (two copies of a store edited apart may give
+//     two new entries the same node id: the time tells them apart);
+//   - every field equal;
 //   - an e-mail address in common (SMTP form, compared without case; an Exchange entry is
 //     compared by the SMTP form the store resolves it to);
-//   - else the same full name and a telephone number in common (digits compared, spacing and a
-//     leading country code or trunk prefix ignored);
-//   - else the same full name and company.
-// A distribution list is only ever the same as a list of the same name and the same members.
+//   - a telephone number of the person's own in common, compared as the whole international
+//     number with its extension (a number written without country code is taken as one of the
+//     user's own country); numbers a company or a household shares among several people (the
+//     company's main number, faxes, an assistant's) are no evidence.
+// An entry without a personal name joins a named one only through a value no other named entry
+// holds. Entries with the same name and company, and entries sharing an e-mail address under
+// another surname (a maiden name), are suggestions: not joined unless the user accepts them.
+// A distribution list is only ever the same as a list of the same name whose members are the
+// same people after merging.
 //
 // The merged contact: the union of e-mail addresses, telephones, postal addresses, web pages and
 // categories without repeats (the newest entry's first; web pages beyond the two slots of the
 // contact model among its further pages); every single value from the most recently modified
-// entry, taken from older ones where it is empty; different notes joined, newest first, with a
-// separator line; the picture of the newest entry that has one; the uid shared by all entries,
-// else the least of their uids, so that the same stores always give the same uids.
+// entry, taken from older ones where it is empty, an older entry's different value kept as an
+// "Earlier: ..." line of the notes; different notes joined, newest first, with a separator line;
+// the picture of the newest entry that has one; the uid shared by all entries, else the least of
+// their uids, so that the same stores always give the same uids.
 #pragma once
 
 #include "contact/Contact.h"
@@ -30,8 +40,25 @@
 
 namespace lumivex::merge {
 
-// Why entries were taken as one person, strongest first.
-enum class MatchRule : uint8_t { kNone, kSameEntry, kEmail, kNameAndPhone, kNameAndCompany, kList };
+// Why entries were taken as one person, strongest first. kNameAndCompany and kEmailOtherSurname
+// only suggest: they join entries only where the user accepted the suggestion.
+enum class MatchRule : uint8_t {
+  kNone,
+  kSameEntry,
+  kEqual,
+  kEmail,
+  kPhone,
+  kNameAndCompany,
+  kList,
+  kEmailOtherSurname,
+};
+inline constexpr MatchRule kRulesStrongestFirst[] = {MatchRule::kSameEntry,
+                                                     MatchRule::kEqual,
+                                                     MatchRule::kEmail,
+                                                     MatchRule::kPhone,
+                                                     MatchRule::kNameAndCompany,
+                                                     MatchRule::kList,
+                                                     MatchRule::kEmailOtherSurname};
 
 // The words a merge report uses for a rule ("same e-mail address", ...).
 QString RuleText(MatchRule rule);
@@ -41,21 +68,64 @@ inline constexpr char16_t kNoteSeparator[] = u"\n----------\n";
 
 // An address in the form it is compared in: trimmed and without case; empty when none.
 QString ComparableEmail(const QString& address);
-// A telephone number's digits without a leading country code or trunk prefix ("+49 30 123456",
-// "0049 30 123456" and "030 123456" all give "30123456"); empty when fewer than five digits
-// remain.
-QString ComparablePhone(const QString& number);
+// A telephone number as the whole international number: its country code (from the number, else
+// `homeCode`, the calling code of the user's country) and the national number without trunk
+// prefix, then "x" and the extension where it has one ("+49 30 123456" and, with home code 49,
+// "030 123456" both give "4930123456"; "+1 212 555 0100 ext. 12" gives "12125550100x12").
+// Without a country code in the number nor a home code, "0" and the national number. Empty when
+// fewer than five digits remain.
+QString ComparablePhone(const QString& number, int homeCode);
+// The calling code of the country of the user's locale (49 for de_DE); 0 when not known.
+int HomeCallingCode();
+// The calling code of a territory (ISO 3166 letters, "DE"); 0 when not known.
+int CallingCode(QStringView territory);
 // The full name in the form it is compared in: display name, else the name parts; spacing
 // collapsed and without case.
 QString ComparableName(const contact::Contact& contact);
+
+// Who an entry says it is, compact enough to be kept for every entry while groups are found:
+// the parts of its name folded (case, accents, spacing and dots) and hashed, and its birthday.
+// The name parts are the entry's own, else read from its display name ("Last, First" or
+// "First Middle Last").
+struct Identity {
+  uint32_t given = 0;          // the given name's hash; 0 for none or an initial only
+  uint32_t surname = 0;        // the surname's hash (a list's name for a list); 0 for none
+  uint32_t suffix = 0;         // "Jr.", "Sr.", "III": the suffix's hash; 0 for none
+  uint32_t birthday = 0;       // yyyymmdd; 0 for none
+  char16_t givenInitial = 0;   // the given name's first letter, folded
+  char16_t middleInitial = 0;  // the middle name's first letter, folded
+  bool list = false;
+  bool Named() const { return given != 0 || surname != 0 || givenInitial != 0; }
+};
+Identity IdentityOf(const contact::Contact& contact);
+// Whether two entries (or groups) may be one person: nothing both hold differs. A missing part
+// (middle name, given name, birthday) is no conflict; an initial agrees with a name it begins;
+// a different given name, surname, suffix or birthday is.
+bool Compatible(const Identity& a, const Identity& b);
+// `a` completed with what `b` holds and `a` lacks: the identity of a group as entries join it.
+void Absorb(Identity& a, const Identity& b);
+// Two named identities that agree but for the surname: a shared e-mail address under a maiden or
+// married name.
+bool OnlySurnameDiffers(const Identity& a, const Identity& b);
 
 // What an entry is matched by: 64-bit hashes of its comparable values, each tagged with its rule.
 struct MatchKey {
   uint64_t hash = 0;
   MatchRule rule = MatchRule::kNone;
 };
-// The keys of `contact`, strongest rule first.
+// The keys of `contact`, strongest rule first: kSameEntry, kEqual, kEmail, kPhone,
+// kNameAndCompany. A list has kSameEntry and kEqual only: its members are compared once the
+// people are grouped (ListKey).
 void MatchKeys(const contact::Contact& contact, std::vector<MatchKey>& out);
+// The same, with the contact's identity already made.
+void MatchKeys(const contact::Contact& contact, const Identity& identity,
+               std::vector<MatchKey>& out);
+// The kEmail key of one address, as MatchKeys makes it; 0 for an empty address.
+uint64_t EmailKey(QStringView address);
+// A list's key from its name's hash and its members, each given as the first entry of the group
+// holding the member's address, else the member's own address or name hashed: lists of the same
+// name and the same people after merging have the same key.
+uint64_t ListKey(uint32_t name, std::vector<uint64_t> members);
 
 // Merges the entries of one person into one contact, the newest first, then each older one in
 // turn: what the contact lacks is taken from the older entry; lists are joined. The compared
@@ -66,7 +136,10 @@ class Combiner {
  public:
   // Merges into `newest`, which must outlive the combiner.
   explicit Combiner(contact::Contact& newest) : into_(newest) {}
-  void Add(const contact::Contact& older);
+  // Merges `older` in. `dropped`, when given, gets a line for each of its single values that
+  // differs from the contact's: "job title \"Engineer\" (in the notes)" for a text kept as an
+  // "Earlier: ..." line of the notes, "picture (left out)" for what has no place.
+  void Add(const contact::Contact& older, QStringList* dropped = nullptr);
 
  private:
   // An address as it is compared: kind, street and postal code as they are (spacing

@@ -68,7 +68,14 @@ void Empty(contact::Contact& c) {
   c.moreWebPages.clear();
   if (!c.photo.data.isEmpty()) c.photo.data.resize(0);
   c.lastModified = QDateTime();
+  c.created = QDateTime();
   c.members.clear();
+}
+
+// A FILETIME (100 ns since 1601) as a UTC time.
+QDateTime FromFileTime(uint64_t time) {
+  constexpr int64_t kUnixEpochMs = 11644473600000LL;
+  return QDateTime::fromMSecsSinceEpoch(static_cast<int64_t>(time / 10000) - kUnixEpochMs, Qt::UTC);
 }
 
 void EmptyTexts(contact::Contact& c) {
@@ -361,6 +368,12 @@ bool FileContactEntry::FillNotes(contact::Contact& c, QString& why) const {
 }
 
 bool FileContactEntry::FillLastChange(contact::Contact& c, QString& why) const {
+  // The time the entry was made tells two entries apart that a store and its diverged copy gave
+  // the same node id; an entry without one, or with one of another type, is simply not told by it.
+  if (Has(kCreationTime) && types_[kCreationTime] == storefile::kTypeTime) {
+    uint64_t created = 0;
+    if (item_->FileTime(index_[kCreationTime], created)) c.created = FromFileTime(created);
+  }
   if (!Has(kLastModificationTime)) return true;
   if (types_[kLastModificationTime] != storefile::kTypeTime) {
     skipped_ = types_[kLastModificationTime];
@@ -370,9 +383,7 @@ bool FileContactEntry::FillLastChange(contact::Contact& c, QString& why) const {
   uint64_t time = 0;
   if (!item_->FileTime(index_[kLastModificationTime], time))
     return Unreadable(why, "time of last change");
-  constexpr int64_t kUnixEpochMs = 11644473600000LL;
-  c.lastModified =
-      QDateTime::fromMSecsSinceEpoch(static_cast<int64_t>(time / 10000) - kUnixEpochMs, Qt::UTC);
+  c.lastModified = FromFileTime(time);
   return true;
 }
 

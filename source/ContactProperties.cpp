@@ -21,12 +21,13 @@ struct Tagged {
   int slot;
 };
 
-constexpr std::array<Tagged, 60> kTagged = {{
+constexpr std::array<Tagged, 61> kTagged = {{
     {0x001A, kMessageClass},
     {0x0E07, kMessageFlags},
     {0x1000, kBody},
     {0x1009, kRtfCompressed},
     {0x3001, kFullName},
+    {0x3007, kCreationTime},
     {0x3008, kLastModificationTime},
     {0x3A02, kCallbackTelephoneNumber},
     {0x3A05, kSuffix},

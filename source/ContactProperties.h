@@ -70,6 +70,7 @@ enum ContactSlot : int {
   kRtfCompressed,
   kMessageFlags,
   kLastModificationTime,
+  kCreationTime,
   kFileUnder,
   kNickname,
   kInitials,

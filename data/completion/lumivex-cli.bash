@@ -116,7 +116,8 @@ _lumivex_cli() {
       folders) options="--json --help" ;;
       scan) options="--folder --check --json --help" ;;
       export) options="--format --out --folder --code-page --per-contact --all-folders
-        --exclude-folder --no-merge --merge-report --dry-run --verbose --damage-report --help" ;;
+        --exclude-folder --no-merge --accept-suggestions --merge-report --dry-run --verbose
+        --damage-report --help" ;;
       wab-dump) options="--json --help" ;;
       send) options="--to --user --password-file --ca-file --book --new-book --list-books
         --overwrite --dry-run --all-folders --folder --no-merge --verbose --damage-report --help" ;;

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <utility>
 #include <vector>
 
@@ -17,35 +19,96 @@ using namespace lumivex;
 namespace {
 
 struct PhoneCase {
-  const char* international;
-  const char* national;
+  const char* first;
+  const char* second;
+  int homeCode;  // the calling code of the user's country
+  bool same;
 };
 
-// The same number written for callers abroad and at home (country codes from ITU-T E.164; the
-// trunk prefix of each country's own plan).
-const PhoneCase kSameNumbers[] = {
-    {"+49 30 1234567", "030 1234567"},         // Germany, trunk 0
-    {"0049 (30) 123-4567", "030/1234567"},     // the 00 exit code and punctuation
-    {"+44 (0)20 7946 0018", "020 7946 0018"},  // United Kingdom, trunk written in brackets
-    {"+1 (555) 123-4567", "1-555-123-4567"},   // North America, trunk 1
-    {"+1 555 123 4567", "555.123.4567"},       // North America without the trunk
-    {"+33 1 42 68 53 00", "01 42 68 53 00"},   // France
-    {"+353 1 234 5678", "01 234 5678"},        // Ireland, a three-digit country code
-    {"+81 3-1234-5678", "03-1234-5678"},       // Japan
+// Numbers as the numbering plans write them (country codes from ITU-T E.164; the trunk prefix of
+// each country's own plan); a number without country code is one of the user's country.
+const PhoneCase kPhones[] = {
+    {"+49 30 1234567", "030 1234567", 49, true},          // Germany, trunk 0
+    {"0049 (30) 123-4567", "030/1234567", 49, true},      // the 00 exit code and punctuation
+    {"+44 (0)20 7946 0018", "020 7946 0018", 44, true},   // United Kingdom, trunk in brackets
+    {"+1 (555) 123-4567", "1-555-123-4567", 1, true},     // North America, trunk 1
+    {"+1 555 123 4567", "555.123.4567", 1, true},         // North America without the trunk
+    {"+33 1 42 68 53 00", "01 42 68 53 00", 33, true},    // France
+    {"+353 1 234 5678", "01 234 5678", 353, true},        // Ireland, a three-digit code
+    {"+81 3-1234-5678", "03-1234-5678", 81, true},        // Japan
+    {"+49 30 1234567", "030 1234567", 44, false},         // a German number, a British user
+    {"+44 20 1234 5678", "+92 20 1234 5678", 44, false},  // two countries
+    {"+1 212 555 0100 ext. 12", "+1 212 555 0100 ext. 47", 1, false},
+    {"+1 212 555 0100 ext. 12", "(212) 555-0100 x12", 1, true},
+    {"+1 212 555 0100 ext. 12", "+1 212 555 0100", 1, false},
+    {"+49 30 1234567", "+49 30 1234568", 49, false},
+    {"030 1234567", "030 1234567", 0, true},  // no country known: national forms still agree
 };
 
-TEST(ComparablePhone, InternationalAndNationalFormsOfOneNumberMatch) {
-  for (const PhoneCase& c : kSameNumbers) {
-    EXPECT_EQ(merge::ComparablePhone(QString::fromUtf8(c.international)),
-              merge::ComparablePhone(QString::fromUtf8(c.national)))
-        << c.international << " / " << c.national;
+TEST(ComparablePhone, WholeNumbersWithCountryCodeAndExtensionAreCompared) {
+  for (const PhoneCase& c : kPhones) {
+    const QString a = merge::ComparablePhone(QString::fromUtf8(c.first), c.homeCode);
+    const QString b = merge::ComparablePhone(QString::fromUtf8(c.second), c.homeCode);
+    EXPECT_FALSE(a.isEmpty()) << c.first;
+    EXPECT_EQ(a == b, c.same) << c.first << " / " << c.second << " (" << c.homeCode << ")";
   }
+  for (const char* tooShort : {"112", "ext. 1234"})
+    EXPECT_TRUE(merge::ComparablePhone(tooShort, 49).isEmpty()) << tooShort;
+  EXPECT_EQ(merge::CallingCode(u"DE"), 49);
+  EXPECT_EQ(merge::CallingCode(u"ZZ"), 0);
 }
 
-TEST(ComparablePhone, DifferentNumbersAndShortOnesDoNotMatch) {
-  EXPECT_NE(merge::ComparablePhone("+49 30 1234567"), merge::ComparablePhone("+49 30 1234568"));
-  EXPECT_TRUE(merge::ComparablePhone("112").isEmpty());
-  EXPECT_TRUE(merge::ComparablePhone("ext. 1234").isEmpty());
+struct NameCase {
+  // given, middle, surname, suffix, display name (used when the parts are empty), birthday
+  std::array<const char*, 6> a, b;
+  bool compatible;
+};
+
+contact::Contact Named(const std::array<const char*, 6>& n) {
+  contact::Contact c;
+  c.givenName = QString::fromUtf8(n[0]);
+  c.middleName = QString::fromUtf8(n[1]);
+  c.surname = QString::fromUtf8(n[2]);
+  c.suffix = QString::fromUtf8(n[3]);
+  c.displayName = QString::fromUtf8(n[4]);
+  if (*n[5]) {
+    const QDate d = QDate::fromString(QString::fromUtf8(n[5]), Qt::ISODate);
+    c.birthday = {d.year(), d.month(), d.day()};
+  }
+  return c;
+}
+
+// When two names may be one person's.
+const NameCase kNames[] = {
+    {{"Zoé", "", "Müller", "", "", ""}, {"ZOE", "", "muller", "", "", ""}, true},  // accents, case
+    {{"John", "", "Smith", "", "", ""}, {"", "", "", "", "Smith, John", ""}, true},
+    {{"John", "", "Smith", "", "", ""}, {"", "", "", "", "John  Q.  Smith", ""}, true},
+    {{"John", "Quincy", "Smith", "", "", ""}, {"John", "R.", "Smith", "", "", ""}, false},
+    {{"J.", "", "Smith", "", "", ""}, {"John", "", "Smith", "", "", ""}, true},  // an initial
+    {{"Mary", "", "Lee", "", "", ""}, {"Anne", "", "Lee", "", "", ""}, false},
+    {{"Ann", "", "Lee", "", "", ""}, {"Ann", "", "Park", "", "", ""}, false},
+    {{"John", "", "Smith", "", "", ""}, {"John", "", "Smith", "Jr.", "", ""}, false},
+    {{"", "", "", "", "John Smith Jr.", ""}, {"John", "", "Smith", "Junior", "", ""}, true},
+    {{"Ann", "", "Lee", "", "", "1980-01-02"}, {"Ann", "", "Lee", "", "", "1981-01-02"}, false},
+    {{"Ann", "", "Lee", "", "", "1980-01-02"}, {"", "", "", "", "", ""}, true},  // nameless
+    {{"Ann", "", "Lee", "", "", "1980-01-02"},
+     {"", "", "", "", "ann@lee.example", "1979-05-05"},
+     false},
+};
+
+TEST(Identity, NamesAgreeUnlessAPartBothHoldDiffers) {
+  for (const NameCase& c : kNames) {
+    const merge::Identity a = merge::IdentityOf(Named(c.a));
+    const merge::Identity b = merge::IdentityOf(Named(c.b));
+    EXPECT_EQ(merge::Compatible(a, b), c.compatible)
+        << c.a[0] << " " << c.a[2] << c.a[4] << " / " << c.b[0] << " " << c.b[2] << c.b[4];
+    EXPECT_EQ(merge::Compatible(b, a), c.compatible);
+  }
+  // A maiden and a married name: the same person but for the surname.
+  EXPECT_TRUE(merge::OnlySurnameDiffers(merge::IdentityOf(Named(kNames[6].a)),
+                                        merge::IdentityOf(Named(kNames[6].b))));
+  EXPECT_FALSE(merge::OnlySurnameDiffers(merge::IdentityOf(Named(kNames[5].a)),
+                                         merge::IdentityOf(Named(kNames[5].b))));
 }
 
 }  // namespace
@@ -140,7 +203,7 @@ TEST(Combiner, ValuesAnOlderEntryBroughtAreNotTakenAgain) {
   oldest.emails = {{" ANN@Work.Example", "", "SMTP"}, {"mailto:ann@example.com", "", "SMTP"}};
   newest.phones = {{PhoneKind::kMobile, "+49 30 1234567"}};
   older.phones = {{PhoneKind::kHome, "+49 40 7654321"}};
-  oldest.phones = {{PhoneKind::kHome, "040 765 4321"}, {PhoneKind::kCar, "030 1234567"}};
+  oldest.phones = {{PhoneKind::kHome, "+49 (40) 765-4321"}, {PhoneKind::kCar, "0049 30 1234567"}};
   older.addresses = {{AddressKind::kHome, "Lange  Str. 5", "", "Berlin", "", "10115", "DE", true}};
   oldest.addresses = {
       {AddressKind::kHome, "Lange Str. 5", "", "BERLIN ", "", "10115", "de", false},
