@@ -4,11 +4,15 @@
 //   merge_bench [--runs N] [--work DIR] [--contacts N] [--shared PERCENT]
 //
 // Makes three stores of N contacts (default 100,000) with lumivex-pstgen --people, PERCENT
-// (default 30) of each store's people in all three, the others in one store only; kept in DIR
-// (default the temporary folder) for later runs. Each run writes the three stores' contacts as
-// one vCard 4.0 file twice, in turn, each as a process of its own: merged (OpenContacts with
-// merging) and every entry as it is. Prints each run's wall and processor time and peak memory,
-// then the medians and the ratio of merged to unmerged.
+// (default 30) of each store's people in all three, the others in one store only, the second and
+// third store holding the shared people as other address books would (--variant 1 and 2); kept
+// in DIR (default the temporary folder) for later runs. Each run writes the three stores'
+// contacts as one vCard 4.0 file twice, in turn, each as a process of its own: merged
+// (OpenContacts with merging) and every entry as it is. Prints each run's wall and processor time
+// and peak memory, then the medians and the ratio of merged to unmerged; then, against the true
+// identity of every entry (the .people files lumivex-pstgen writes beside the stores), the false
+// merges (cards holding two people or more, and the people lost in them) and the missed merges
+// (people left on more than one card).
 //
 // With --export MODE OUT STORE...: the child's work (MODE "merged" or "every"); prints the number
 // of contacts written.
@@ -28,6 +32,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSortFilterProxyModel>
@@ -38,6 +43,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -72,6 +78,54 @@ int Export(const QString& mode, const QString& out, const QStringList& stores) {
   file.write(buffer);
   std::printf("%d contacts, %zu entries unreadable\n", written, stream->Problems().size());
   return 0;
+}
+
+// Merges the stores once more and counts, against the true identity of each entry (the
+// STORE.people file beside each store: "POSITION PERSON" a line), the cards holding several
+// people and the people left on several cards.
+int CountIdentities(const QStringList& stores) {
+  QHash<QString, std::vector<uint32_t>> people;  // store: person of each position (from 1)
+  for (const QString& store : stores) {
+    QFile file(store + ".people");
+    if (!file.open(QIODevice::ReadOnly)) {
+      std::printf("%s.people is missing: write the store again to count false merges\n",
+                  qPrintable(store));
+      return 1;
+    }
+    std::vector<uint32_t>& of = people[QFileInfo(store).absoluteFilePath()];
+    of.push_back(0);
+    while (!file.atEnd()) of.push_back(file.readLine().trimmed().split(' ').value(1).toUInt());
+  }
+  lumivex::merge::SourceOptions options;
+  options.stores = stores;
+  auto stream = lumivex::merge::OpenContacts(options);
+  lumivex::contact::SourcedContact c;
+  std::unordered_map<uint32_t, int> cardsOf;  // person: the cards holding them
+  long cards = 0, falseCards = 0, lost = 0, missed = 0;
+  std::vector<uint32_t> in;
+  while (stream->Next(c)) {
+    ++cards;
+    in.clear();
+    for (const lumivex::contact::Origin& o : c.origins) {
+      const std::vector<uint32_t>& of = people[QFileInfo(o.store).absoluteFilePath()];
+      in.push_back(o.position < int(of.size()) ? of[size_t(o.position)] : 0);
+    }
+    std::sort(in.begin(), in.end());
+    in.erase(std::unique(in.begin(), in.end()), in.end());
+    if (in.size() > 1) {
+      ++falseCards;
+      lost += long(in.size()) - 1;
+    }
+    for (const uint32_t person : in) ++cardsOf[person];
+  }
+  for (const auto& [person, n] : cardsOf) missed += n - 1;
+  const auto* merged = dynamic_cast<const lumivex::merge::MergedContacts*>(stream.get());
+  std::printf(
+      "%ld cards for %zu people: false merges %ld (cards holding 2 people or more; %ld people "
+      "lost in them), missed merges %ld (people on a second card), %zu suggestions\n",
+      cards, cardsOf.size(), falseCards, lost, missed,
+      merged ? merged->Suggestions().size() : size_t(0));
+  return falseCards == 0 ? 0 : 1;
 }
 
 template <typename Condition>
@@ -247,7 +301,7 @@ int main(int argc, char** argv) {
     // Store k: the shared people 1..common, then its own people from 1,000,000 * (k + 1).
     const int own = 1000000 * (k + 1);
     const QString path = QDir(work).filePath(
-        QStringLiteral("merge-bench-%1-%2-%3.pst").arg(contacts).arg(shared).arg(k + 1));
+        QStringLiteral("merge-bench-v2-%1-%2-%3.pst").arg(contacts).arg(shared).arg(k + 1));
     stores << path;
     if (QFileInfo::exists(path)) continue;
     QString people = QStringLiteral("%1-%2").arg(own + 1).arg(own + contacts - common);
@@ -255,7 +309,7 @@ int main(int argc, char** argv) {
     std::printf("Writing %s (%s)\n", qPrintable(path), qPrintable(people));
     const Measured made =
         RunProgram({(bin + "/lumivex-pstgen").toStdString(), "--people", people.toStdString(),
-                    "--seed", "7", "--out", path.toStdString()});
+                    "--seed", "7", "--variant", std::to_string(k), "--out", path.toStdString()});
     if (made.status != 0) {
       std::printf("lumivex-pstgen failed (status %d)\n", made.status);
       return 1;
@@ -289,5 +343,5 @@ int main(int argc, char** argv) {
                 Median(cpu[m]), Median(peak[m]) / 1024.0);
   std::printf("  merged / every: wall %.2f x, cpu %.2f x\n", Median(wall[0]) / Median(wall[1]),
               Median(cpu[0]) / Median(cpu[1]));
-  return 0;
+  return CountIdentities(stores);
 }

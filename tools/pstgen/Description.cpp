@@ -457,7 +457,8 @@ void WriteSynthetic(pst::StoreWriter& writer, const StorePlan& plan, const Folde
   if (!f.people.empty()) {
     for (const auto& [first, last] : f.people)
       for (uint64_t n = first; n <= last; ++n) {
-        writer.AddMessage(nid, ToMessage(SyntheticContacts::Person(f.seed, n), plan.contacts));
+        writer.AddMessage(
+            nid, ToMessage(SyntheticContacts::Person(f.seed, n, f.variant), plan.contacts));
         tick();
       }
     return;

@@ -22,6 +22,9 @@ struct FolderPlan {
   // Instead of `generate`: the people of these numbers (first, last; both included), each the
   // same contact in every store made with the same seed (SyntheticContacts::Person).
   std::vector<std::pair<uint64_t, uint64_t>> people;
+  // Which copy of the people this store holds: 0 as drawn; another number changes each person
+  // as another address book of theirs would hold them (SyntheticContacts::Person).
+  uint64_t variant = 0;
 };
 
 struct StorePlan {

@@ -193,7 +193,7 @@ Item SyntheticContacts::Next(uint64_t number) {
   return item;
 }
 
-Item SyntheticContacts::Person(uint64_t seed, uint64_t number) {
+Item SyntheticContacts::Person(uint64_t seed, uint64_t number, uint64_t variant) {
   SyntheticContacts person(seed * 0x9E3779B97F4A7C15ull ^ (number * 0xD1B54A32D192ED03ull));
   Item item = person.Next(number);
   const std::string initials = {static_cast<char>('A' + person.Pick(26)), '.', ' ',
@@ -202,6 +202,29 @@ Item SyntheticContacts::Person(uint64_t seed, uint64_t number) {
   // A name written family name first is given whole: the initials go into it too.
   for (auto& [name, value] : item.fields)
     if (name == "FullName") value = std::get<std::string>(value) + " " + initials;
+  if (variant == 0) return item;
+  SyntheticContacts other(person.Random() ^ (variant * 0xA24BAED4963EE407ull));
+  const bool ownAddress = other.Pick(4) == 0, noHomePhone = other.Pick(5) == 0,
+             capitals = other.Pick(10) == 0;
+  std::vector<std::pair<std::string, FieldValue>> changed;
+  for (auto& [name, value] : item.fields) {
+    std::string text =
+        std::holds_alternative<std::string>(value) ? std::get<std::string>(value) : std::string();
+    if (name == "JobTitle") {
+      value = std::string(kJobs[other.Pick(std::size(kJobs))]);
+    } else if (name == "Email1Address" && ownAddress) {
+      const auto at = text.find('@');
+      value = text.substr(0, at) + ".v" + std::to_string(variant) + text.substr(at);
+    } else if (name == "HomeTelephoneNumber" && noHomePhone) {
+      continue;
+    } else if ((name == "FirstName" || name == "LastName") && capitals) {
+      for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+      value = text;
+    }
+    changed.emplace_back(name, value);
+  }
+  item.fields = std::move(changed);
   return item;
 }
 

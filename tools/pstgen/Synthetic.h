@@ -17,7 +17,11 @@ class SyntheticContacts {
   // Person `number` of the people drawn from `seed`: the same contact in every store made with the
   // same seed (for stores that share people), its own generator seeded from both. Two initials as
   // middle name keep people of the same name and company rare.
-  static Item Person(uint64_t seed, uint64_t number);
+  // `variant` other than 0: the person as another of their address books holds them, drawn from
+  // the variant: another job title; for one person in four the first e-mail address replaced by
+  // one of this variant's own (the phones still tell who it is); for one in five the home phone
+  // left out; the name typed in capitals for one in ten.
+  static Item Person(uint64_t seed, uint64_t number, uint64_t variant = 0);
 
  private:
   uint64_t Random();

@@ -125,6 +125,12 @@ const char* kUsage =
     "                          FIRST-LAST[,FIRST-LAST...]; person n is the same contact in\n"
     "                          every store written with the same seed (stores that share\n"
     "                          people)\n"
+    "  --variant K             with --people: the people as another of their address books\n"
+    "                          holds them (K from 1: other job titles, for some another\n"
+    "                          first e-mail address, no home phone, the name in capitals)\n"
+    "                          With --people, OUT.people is written beside the store: a\n"
+    "                          line \"POSITION PERSON\" per contact, the true identity of\n"
+    "                          each entry of the folder (for counting false merges)\n"
     "  --folder PATH           where they go, below \"Top of Personal Folders\" (default\n"
     "                          \"Contacts\"; created as a contacts folder when missing)\n"
     "  --encoding none|compressible|cyclic\n"
@@ -216,7 +222,7 @@ int Usage(const std::string& problem) {
 struct Options {
   std::string description, out, folder = "Contacts", encoding, store_key, people_text;
   std::vector<std::pair<uint64_t, uint64_t>> people;
-  uint64_t contacts = 0, seed = 1, code_page = 0;
+  uint64_t contacts = 0, seed = 1, code_page = 0, variant = 0;
   bool progress = false, ansi = false;
 };
 
@@ -287,6 +293,8 @@ int ParseArguments(int argc, char** argv, Options& o) {
       const char* v = value();
       if (!v || !*v) return Usage("--store-key needs a text");
       o.store_key = v;
+    } else if (arg == "--variant") {
+      if (!Number(value(), o.variant)) return Usage("--variant needs a number, such as 1");
     } else if (arg == "--progress") {
       o.progress = true;
     } else if (!arg.empty() && arg[0] == '-') {
@@ -312,6 +320,7 @@ int CheckOptions(const Options& o) {
   if (o.description.empty() && o.contacts == 0)
     return Usage("give a description file, --contacts N, or both");
   if (o.code_page != 0 && !o.ansi) return Usage("--code-page is for ANSI stores: add --ansi");
+  if (o.variant != 0 && o.people.empty()) return Usage("--variant is for --people: add it");
   return -1;
 }
 
@@ -375,6 +384,7 @@ lumivex::pstgen::StorePlan Plan(const Options& o) {
     f.generate = o.contacts;
     f.seed = o.seed;
     f.people = o.people;
+    f.variant = o.variant;
     plan.folders.push_back(std::move(f));
   }
   return plan;
@@ -399,6 +409,15 @@ int main(int argc, char** argv) {
                    static_cast<unsigned long long>(done), static_cast<unsigned long long>(total));
       if (tty && done == total) std::fputc('\n', stderr);
     });
+    if (!o.people.empty()) {
+      // Who each entry truly is, in the folder's order: the people's numbers.
+      std::ofstream identities(out + ".people", std::ios::binary | std::ios::trunc);
+      uint64_t position = 0;
+      for (const auto& [first, last] : o.people)
+        for (uint64_t n = first; n <= last; ++n) identities << ++position << ' ' << n << '\n';
+      if (!identities.flush())
+        throw std::runtime_error("cannot write " + out + ".people: " + std::strerror(errno));
+    }
     std::printf("Wrote %s: %llu items in %llu folders, %llu bytes\n", out.c_str(),
                 static_cast<unsigned long long>(report.items),
                 static_cast<unsigned long long>(report.folders),
