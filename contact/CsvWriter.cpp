@@ -70,14 +70,84 @@ QString DateOf(const Date& d) {
   return QString::fromLatin1(buffer);
 }
 
-// "Notes": the note (with a list's members), then a merged contact's further web pages, one
-// "Web page: ..." a line, as no other column takes more than one page.
+const char* PhoneHeading(PhoneKind kind) {
+  switch (kind) {
+    case PhoneKind::kBusiness:
+      return "Business Phone";
+    case PhoneKind::kBusiness2:
+      return "Business Phone 2";
+    case PhoneKind::kHome:
+      return "Home Phone";
+    case PhoneKind::kHome2:
+      return "Home Phone 2";
+    case PhoneKind::kMobile:
+      return "Mobile Phone";
+    case PhoneKind::kCar:
+      return "Car Phone";
+    case PhoneKind::kPager:
+      return "Pager";
+    case PhoneKind::kBusinessFax:
+      return "Business Fax";
+    case PhoneKind::kHomeFax:
+      return "Home Fax";
+    case PhoneKind::kOtherFax:
+      return "Other Fax";
+    case PhoneKind::kAssistant:
+      return "Assistant's Phone";
+    case PhoneKind::kCallback:
+      return "Callback";
+    case PhoneKind::kCompanyMain:
+      return "Company Main Phone";
+    case PhoneKind::kIsdn:
+      return "ISDN";
+    case PhoneKind::kOther:
+      return "Other Phone";
+    case PhoneKind::kPrimary:
+      return "Primary Phone";
+    case PhoneKind::kRadio:
+      return "Radio Phone";
+    case PhoneKind::kTelex:
+      return "Telex";
+    case PhoneKind::kTty:
+      return "TTY/TDD Phone";
+  }
+  return "Phone";
+}
+
+// "Notes": the note (with a list's members), then what a merged contact holds beyond the
+// columns, one "Heading: value" a line, so that nothing is lost: its further web pages, e-mail
+// addresses after the third, a second number of one kind, a second address of one kind.
 QString NoteWithMoreWebPages(const Contact& c) {
   QString note = NoteWithMembers(c);
-  for (const QString& page : c.moreWebPages) {
+  auto line = [&note](const QString& text) {
     if (!note.isEmpty()) note += u'\n';
-    note += QStringLiteral("Web page: ") + page;
-  }
+    note += text;
+  };
+  for (const QString& page : c.moreWebPages) line(QStringLiteral("Web page: ") + page);
+  for (size_t i = 3; i < c.emails.size(); ++i)
+    line(QStringLiteral("E-mail: ") + c.emails[i].address);
+  for (size_t i = 0; i < c.phones.size(); ++i)
+    for (size_t j = 0; j < i; ++j)
+      if (c.phones[j].kind == c.phones[i].kind) {
+        line(QStringLiteral("%1: %2").arg(QLatin1String(PhoneHeading(c.phones[i].kind)),
+                                          c.phones[i].number));
+        break;
+      }
+  for (size_t i = 0; i < c.addresses.size(); ++i)
+    for (size_t j = 0; j < i; ++j)
+      if (c.addresses[j].kind == c.addresses[i].kind) {
+        const Address& a = c.addresses[i];
+        QStringList parts;
+        for (const QString& part : {a.street, a.poBox, a.city, a.state, a.postalCode, a.country})
+          if (!part.trimmed().isEmpty())
+            parts << QString(part).replace(u'\n', QStringLiteral(", "));
+        const char* heading = a.kind == AddressKind::kBusiness ? "Business address"
+                              : a.kind == AddressKind::kHome   ? "Home address"
+                                                               : "Other address";
+        line(
+            QStringLiteral("%1: %2").arg(QLatin1String(heading), parts.join(QStringLiteral(", "))));
+        break;
+      }
   return note;
 }
 
