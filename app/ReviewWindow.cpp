@@ -2,6 +2,7 @@
 
 #include "app/Dialogs.h"
 #include "contact/VCardWriter.h"
+#include "source/ContactFolders.h"
 #include "source/FolderContacts.h"
 #include "source/StoreBackend.h"
 
@@ -159,7 +160,10 @@ struct ReviewWindow::Loader {
       QString failure;
       try {
         store = OpenStoreFile(path);
-        folders = ContactFolders(*store);
+        // The user's folders, then those the mail client keeps by itself (offered unticked).
+        const ContactFolderSearch search = FindContactFolders(*store);
+        for (const auto& found : search.folders) folders.push_back(found.folder);
+        for (const auto& left : search.leftOut) folders.push_back(left.folder);
       } catch (const StoreError& e) {
         failure = QString::fromUtf8(e.what());
       }

@@ -104,7 +104,10 @@ std::vector<StoreFolders> SourcesToExport(const ExportRequest& request) {
   options.allFolders = request.allFolders;
   options.folder = request.store.folder;
   options.excludeFolders = request.excludeFolders;
-  return merge::FindSources(options);
+  QStringList notes;
+  std::vector<StoreFolders> sources = merge::FindSources(options, &notes);
+  for (const QString& note : notes) Warn(kExportVerb, note);
+  return sources;
 }
 
 // Passes the contacts on, keeping the counts and, for --merge-report, a row per entry of each

@@ -100,8 +100,11 @@ const Command& ExportCommand() {
                           "instead of one. Where more than one gives contacts, each contact\n"
                           "gets its folder's path below the top as a category\n"
                           "(\"Contacts/Suppliers\"). A folder that cannot be read is listed\n"
-                          "on stderr, the others are exported, and the status is 3. With\n"
-                          "several stores, of each store\n")},
+                          "on stderr, the others are exported, and the status is 3. Deleted\n"
+                          "items, the contacts the mail client collected by itself (Suggested\n"
+                          "Contacts, the recipient cache, copies of the address list) and\n"
+                          "synchronisation conflicts are left out, each named on stderr, unless\n"
+                          "--folder names one. With several stores, of each store\n")},
           {QStringLiteral("--exclude-folder"), QStringLiteral("PATH"),
            QStringLiteral("(vcard4, vcard3, csv) with --all-folders, leave out this folder of\n"
                           "every store (as 'lumivex-cli folders' prints it); may be repeated\n"),
@@ -248,8 +251,6 @@ QString Utf8Fault(const ExportRequest& request, const QString& codePage) {
         .arg(request.format);
   if (request.perContact && request.format == u"csv")
     return QStringLiteral("--per-contact is for vcard4 and vcard3: a CSV file holds every contact");
-  if (request.allFolders && !request.store.folder.isEmpty())
-    return QStringLiteral("--all-folders and --folder exclude each other");
   if (!request.excludeFolders.isEmpty() && !request.allFolders)
     return QStringLiteral("--exclude-folder is for --all-folders");
   if (request.noMerge && !request.mergeReport.isEmpty())

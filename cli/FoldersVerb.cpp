@@ -79,9 +79,15 @@ void PrintText(const Folder& folder, int depth, const QString& defaultPath) {
     const QString entries = count < 0    ? QStringLiteral("entries unreadable")
                             : count == 1 ? QStringLiteral("1 entry")
                                          : QStringLiteral("%1 entries").arg(count);
-    std::printf("%s%s  [%s, %s]%s\n", qPrintable(QString(depth * 2, u' ')), qPrintable(sub->Name()),
-                qPrintable(cls), qPrintable(entries),
-                sub->Path() == defaultPath ? "  (default contacts)" : "");
+    // A folder the mail client keeps by itself: said so, as --all-folders leaves it out.
+    const FolderRole role = sub->Role();
+    const QString leftOut =
+        role == FolderRole::kOwn
+            ? QString()
+            : QStringLiteral("  (not in --all-folders: %1)").arg(FolderRoleText(role));
+    std::printf("%s%s  [%s, %s]%s%s\n", qPrintable(QString(depth * 2, u' ')),
+                qPrintable(sub->Name()), qPrintable(cls), qPrintable(entries),
+                sub->Path() == defaultPath ? "  (default contacts)" : "", qPrintable(leftOut));
     PrintText(*sub, depth + 1, defaultPath);
   }
 }

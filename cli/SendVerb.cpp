@@ -80,7 +80,10 @@ const Command& SendCommand() {
           {QStringLiteral("--dry-run"), QString(),
            QStringLiteral("say what would be added, updated or in conflict; change nothing\n")},
           {QStringLiteral("--all-folders"), QString(),
-           QStringLiteral("send every contacts folder of each store, not only the default one\n")},
+           QStringLiteral("send every contacts folder of each store, not only the default one;\n"
+                          "deleted items, the contacts the mail client collected by itself and\n"
+                          "synchronisation conflicts are left out (each named on stderr) unless\n"
+                          "--folder names one\n")},
           FolderOption(QStringLiteral(
               "send this folder of each store (as 'lumivex-cli folders' prints it)\n")),
           {QStringLiteral("--no-merge"), QString(),
@@ -323,8 +326,6 @@ QString ReadRequest(const Arguments& args, SendRequest& r) {
   }
   if (!r.settings.book.isEmpty() && !r.settings.newBook.isEmpty())
     return QStringLiteral("--book and --new-book exclude each other");
-  if (r.sources.allFolders && !r.sources.folder.isEmpty())
-    return QStringLiteral("--all-folders and --folder exclude each other");
   const DestinationKind kind = r.where.kind;
   if (kind != DestinationKind::kCardDav &&
       ((r.listBooks && kind != DestinationKind::kEvolution) || !r.settings.user.isEmpty() ||
@@ -465,7 +466,11 @@ int Report(const SendResult& result, const CountedContacts& counted,
 int Send(const SendRequest& r) {
   const InterruptGuard interrupts;
   std::unique_ptr<Destination> destination = MakeDestination(r.where, r.settings);
-  const std::unique_ptr<contact::ContactStream> contacts = merge::OpenContacts(r.sources);
+  QStringList notes;
+  std::vector<StoreFolders> sources = merge::FindSources(r.sources, &notes);
+  for (const QString& note : notes) Warn(kVerb, note);
+  const std::unique_ptr<contact::ContactStream> contacts =
+      merge::OpenContacts(std::move(sources), r.sources.merge);
   CountedContacts counted(*contacts);
   ConsoleSendObserver observer;
   g_asking = true;

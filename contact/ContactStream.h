@@ -29,6 +29,9 @@ struct Origin {
   QString name = {};
   QString matched = {};
   QStringList notCarried = {};
+  // The entry's own uid (Contact::uid as read), also when the contact it went into took another:
+  // what a send records to find the card an entry went into.
+  QString entry = {};
   friend bool operator==(const Origin&, const Origin&) = default;
 };
 

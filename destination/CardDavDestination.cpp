@@ -2,9 +2,11 @@
 
 #include "contact/GroupMembers.h"
 #include "contact/VCardWriter.h"
+#include "destination/HeldCards.h"
 #include "destination/SendDecision.h"
 #include "destination/SendState.h"
 
+#include <algorithm>
 #include <optional>
 #include <set>
 
@@ -136,6 +138,7 @@ class SendRun {
 
   SendResult Run(const QHash<QString, QByteArray>& there) {
     try {
+      FetchHeld(there);
       SendContacts(there);
       CompareUnknown();
       FetchMissingTags();
@@ -262,9 +265,56 @@ class SendRun {
     client_.WaitAll();
   }
 
-  void SendOne(const contact::SourcedContact& item, const QHash<QString, QByteArray>& there) {
+  // The cards of the book the record does not know, read to find the people they hold.
+  void FetchHeld(const QHash<QString, QByteArray>& there) {
+    const QSet<QString> known = state_.Resources();
+    std::vector<QString> unknown;
+    for (auto it = there.cbegin(); it != there.cend(); ++it)
+      if (!known.contains(it.key())) unknown.push_back(it.key());
+    std::sort(unknown.begin(), unknown.end());
+    for (size_t first = 0; first < unknown.size(); first += kMultigetBatch) {
+      std::vector<QUrl> urls;
+      for (size_t i = first; i < std::min(unknown.size(), first + kMultigetBatch); ++i) {
+        QUrl url = bookUrl_;
+        url.setPath(unknown[i]);
+        urls.push_back(url);
+      }
+      const QHash<QString, DavEntry> cards = Multiget(urls, nullptr);
+      for (auto it = cards.cbegin(); it != cards.cend(); ++it)
+        theirCards_.Add(it->addressData, it.key());
+    }
+  }
+
+  // The cards at `urls` with their ETags, by path; the server's answer in `answer`.
+  QHash<QString, DavEntry> Multiget(const std::vector<QUrl>& urls, DavResponse* answer) {
+    QByteArray body =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+        "<C:addressbook-multiget xmlns:D=\"DAV:\" xmlns:C=\"urn:ietf:params:xml:ns:carddav\">"
+        "<D:prop><D:getetag/><C:address-data/></D:prop>";
+    for (const QUrl& url : urls)
+      body += "<D:href>" + url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority) + "</D:href>";
+    body += "</C:addressbook-multiget>";
+    const DavResponse r = RunXml(client_, "REPORT", bookUrl_, body);
+    QHash<QString, DavEntry> cards;
+    if (r.status == 207)
+      for (DavEntry& e : ParseMultistatus(r.body)) cards.insert(QUrl(e.href).path(), std::move(e));
+    if (answer) *answer = r;
+    return cards;
+  }
+
+  void SendOne(contact::SourcedContact& item, const QHash<QString, QByteArray>& there) {
     auto o = std::make_shared<Outgoing>();
-    o->uid = contact::CardUuid(item.contact.uid);
+    // A person the record knows nothing of, whose own card is not there, may have a card there
+    // all the same (the record lost): that card is updated rather than a second one added.
+    o->uid = state_.CardFor(item, [&](const contact::Contact& c) -> QString {
+      if (theirCards_.IsEmpty() ||
+          there.contains(bookUrl_.path() + contact::CardUuid(c.uid) + QStringLiteral(".vcf")))
+        return {};
+      const HeldCards::Card* card = theirCards_.Match(c);
+      if (!card) return {};
+      theirCardAt_.insert(card->uid, card->resource);
+      return card->uid;
+    });
     o->name = contact::ShownName(item.contact);
     o->origins = item.origins;
     SendFacts facts;
@@ -275,8 +325,9 @@ class SendRun {
                            four ? contact::VCardVersion::k40 : contact::VCardVersion::k30,
                            &contacts_.Members());
       o->hash = SendState::HashOf(o->bytes);
-      o->resource = bookUrl_.path() + o->uid + QStringLiteral(".vcf");
-      o->url = bookUrl_.resolved(QUrl(o->uid + QStringLiteral(".vcf")));
+      o->resource = theirCardAt_.value(o->uid, bookUrl_.path() + o->uid + QStringLiteral(".vcf"));
+      o->url = bookUrl_;
+      o->url.setPath(o->resource);
       const auto it = there.constFind(o->resource);
       const SentRecord* sent = state_.Find(o->uid);
       facts.recorded = sent && sent->resource == o->resource;
@@ -305,18 +356,10 @@ class SendRun {
   }
 
   void CompareBatch(size_t first, size_t end) {
-    QByteArray body =
-        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-        "<C:addressbook-multiget xmlns:D=\"DAV:\" xmlns:C=\"urn:ietf:params:xml:ns:carddav\">"
-        "<D:prop><D:getetag/><C:address-data/></D:prop>";
-    for (size_t i = first; i < end; ++i)
-      body += "<D:href>" + unknown_[i]->url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority) +
-              "</D:href>";
-    body += "</C:addressbook-multiget>";
-    const DavResponse r = RunXml(client_, "REPORT", bookUrl_, body);
-    QHash<QString, DavEntry> cards;
-    if (r.status == 207)
-      for (DavEntry& e : ParseMultistatus(r.body)) cards.insert(QUrl(e.href).path(), std::move(e));
+    std::vector<QUrl> urls;
+    for (size_t i = first; i < end; ++i) urls.push_back(unknown_[i]->url);
+    DavResponse r;
+    const QHash<QString, DavEntry> cards = Multiget(urls, &r);
     for (size_t i = first; i < end; ++i) {
       const auto found = cards.constFind(unknown_[i]->resource);
       if (found == cards.constEnd()) {
@@ -392,6 +435,8 @@ class SendRun {
   std::vector<std::shared_ptr<Outgoing>> unknown_;  // on the server, not in the record
   std::vector<std::shared_ptr<Outgoing>> noTag_;    // sent, the server gave no ETag
   std::set<QString> seen_;                          // uids met in this send
+  HeldCards theirCards_;                            // the book's cards the record does not know
+  QHash<QString, QString> theirCardAt_;             // the uid of such a card sent over: where it is
   QString saveError_;
 };
 

@@ -501,6 +501,7 @@ class EvolutionBook : public Destination {
         lists.push_back(in);
         continue;
       }
+      state.CardFor(in);
       batch.push_back(Prepare(in, client.get()));
       batch.back().repeated = !seen.insert(batch.back().uid).second;
       if (batch.size() >= kBatch) flush();

@@ -1,16 +1,23 @@
 #include "destination/SendState.h"
 
+#include "contact/VCardWriter.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
+
 namespace lumivex::destination {
 
 namespace {
-// The first line of a record file; a file that does not start with it is not read.
-constexpr char kHeader[] = "lumivex-send-state 1";
+// The first line of a record file; a file that does not start with either is not read. A record
+// of the first form has no entries: each card was then named from the uid of one of its entries,
+// which is taken as its entry.
+constexpr char kHeader[] = "lumivex-send-state 2";
+constexpr char kFirstHeader[] = "lumivex-send-state 1";
 }  // namespace
 
 SendState::SendState(const QString& folder, const QString& identity) : identity_(identity) {
@@ -19,15 +26,23 @@ SendState::SendState(const QString& folder, const QString& identity) : identity_
   path_ = QDir(folder).filePath(QString::fromLatin1(name) + QStringLiteral(".state"));
   QFile file(path_);
   if (!file.open(QIODevice::ReadOnly)) return;
-  // Line 1 the header, line 2 the identity, then uid TAB resource TAB tag TAB hash per line.
-  if (file.readLine().trimmed() != kHeader) return;
+  // Line 1 the header, line 2 the identity, then uid TAB resource TAB tag TAB hash TAB entries
+  // (separated by spaces) per line.
+  const QByteArray header = file.readLine().trimmed();
+  if (header != kHeader && header != kFirstHeader) return;
   if (QString::fromUtf8(file.readLine()).chopped(1) != identity) return;
   while (!file.atEnd()) {
     const QList<QByteArray> fields = file.readLine().trimmed().split('\t');
-    if (fields.size() != 4) continue;
-    records_.insert(QString::fromUtf8(fields[0]),
-                    SentRecord{QString::fromUtf8(fields[1]), QString::fromUtf8(fields[2]),
-                               QString::fromUtf8(fields[3])});
+    if (fields.size() != 4 && fields.size() != 5) continue;
+    const QString uid = QString::fromUtf8(fields[0]);
+    SentRecord record{QString::fromUtf8(fields[1]), QString::fromUtf8(fields[2]),
+                      QString::fromUtf8(fields[3])};
+    if (fields.size() == 5)
+      record.entries = QString::fromUtf8(fields[4]).split(u' ', Qt::SkipEmptyParts);
+    else
+      record.entries = {uid};
+    for (const QString& entry : record.entries) cardOf_.insert(entry, uid);
+    records_.insert(uid, std::move(record));
   }
 }
 
@@ -38,10 +53,75 @@ const SentRecord* SendState::Find(const QString& uid) const {
 
 void SendState::Set(const QString& uid, const SentRecord& record) {
   SentRecord& slot = records_[uid];
-  if (slot.resource == record.resource && slot.tag == record.tag && slot.hash == record.hash)
+  const auto assigned = assigned_.constFind(uid);
+  const QStringList& entries = assigned == assigned_.constEnd() ? slot.entries : *assigned;
+  if (slot.resource == record.resource && slot.tag == record.tag && slot.hash == record.hash &&
+      slot.entries == entries)
     return;
-  slot = record;
+  slot.resource = record.resource;
+  slot.tag = record.tag;
+  slot.hash = record.hash;
+  if (&entries != &slot.entries) {
+    // An entry now in this card is no longer in the one it went into before.
+    for (const QString& entry : entries) {
+      const QString before = cardOf_.value(entry);
+      if (const auto it = records_.find(before); it != records_.end() && before != uid)
+        it->entries.removeAll(entry);
+      cardOf_.insert(entry, uid);
+    }
+    for (const QString& entry : slot.entries)
+      if (!entries.contains(entry) && cardOf_.value(entry) == uid) cardOf_.remove(entry);
+    slot.entries = entries;
+  }
   dirty_ = true;
+}
+
+QSet<QString> SendState::Resources() const {
+  QSet<QString> resources;
+  for (const SentRecord& r : records_) resources.insert(r.resource);
+  return resources;
+}
+
+QString SendState::CardFor(contact::SourcedContact& c,
+                           const std::function<QString(const contact::Contact&)>& held) {
+  QStringList entries;
+  for (const contact::Origin& o : c.origins)
+    if (!o.entry.isEmpty()) entries << contact::CardUuid(o.entry);
+  // A card given out already that holds one of these entries: the same entry twice (a store and
+  // its copy sent unmerged), which the destination tells as such.
+  const auto twice = [&](const QString& card) {
+    const auto it = assigned_.constFind(card);
+    return it != assigned_.constEnd() &&
+           std::any_of(entries.begin(), entries.end(),
+                       [&](const QString& e) { return it->contains(e); });
+  };
+  QString card;
+  for (const QString& entry : entries) {
+    const QString before = cardOf_.value(entry);
+    if (before.isEmpty()) continue;
+    if (!given_.contains(before) || twice(before)) {
+      card = before;
+      break;
+    }
+  }
+  if (card.isEmpty() && held) {
+    const QString there = held(c.contact);
+    if (!there.isEmpty() && !given_.contains(there)) card = there;
+  }
+  if (card.isEmpty()) {
+    const QString own = contact::CardUuid(c.contact.uid);
+    card = own;
+    // Its own card went to another contact of this send already (a merge since split, whose
+    // card was named from this contact's entry): a card named from its own and a number.
+    for (int n = 1; given_.contains(card) && !twice(card); ++n)
+      card = contact::CardUuid(QStringLiteral("%1 %2").arg(own).arg(n));
+  }
+  if (!given_.contains(card)) {
+    given_.insert(card);
+    if (!entries.isEmpty()) assigned_.insert(card, entries);
+  }
+  c.contact.uid = card;
+  return card;
 }
 
 bool SendState::Save(QString& error) {
@@ -61,7 +141,8 @@ bool SendState::Save(QString& error) {
   for (auto it = records_.cbegin(); it != records_.cend(); ++it) {
     // Tabs and line breaks cannot occur in uids, hrefs, tags or hashes we keep.
     out.append(it.key().toUtf8()).append('\t').append(it->resource.toUtf8()).append('\t');
-    out.append(it->tag.toUtf8()).append('\t').append(it->hash.toUtf8()).append('\n');
+    out.append(it->tag.toUtf8()).append('\t').append(it->hash.toUtf8()).append('\t');
+    out.append(it->entries.join(u' ').toUtf8()).append('\n');
   }
   QSaveFile file(path_);
   if (!file.open(QIODevice::WriteOnly) ||

@@ -1,14 +1,21 @@
 // The record of what was last sent to one destination, so that a send can be run again: per
 // contact uid, the resource it went to, the destination's version tag of it as we left it (a
-// CardDAV ETag, a vdir file's size and time) and a hash of the bytes we sent. Kept in one file
+// CardDAV ETag, a vdir file's size and time), a hash of the bytes we sent and the uids of the
+// store entries the card was made from (several when entries were merged). Kept in one file
 // per destination under the state folder, named from the destination's identity, and written
 // whole (a new file renamed over the old) so that a send stopped half-way leaves a usable record;
 // the folder is the user's alone (0700), each file too (0600).
 #pragma once
 
+#include "contact/ContactStream.h"
+
 #include <QByteArray>
 #include <QHash>
+#include <QSet>
 #include <QString>
+#include <QStringList>
+
+#include <functional>
 
 namespace lumivex::destination {
 
@@ -16,6 +23,8 @@ struct SentRecord {
   QString resource;  // the href or file name
   QString tag;       // the destination's version of what we left there
   QString hash;      // of the bytes we sent
+  // The entries the card was made from; Set fills it from what CardFor assigned in this send.
+  QStringList entries = {};
 };
 
 class SendState {
@@ -25,7 +34,19 @@ class SendState {
   SendState(const QString& folder, const QString& identity);
 
   const SentRecord* Find(const QString& uid) const;
+  // Records the card `uid` as sent; its entries are those CardFor gave it in this send.
   void Set(const QString& uid, const SentRecord& record);
+  // The card `contact` goes into: the card one of its entries went into before (its newest
+  // entry's first), so that the same person keeps one card when stores are added or taken
+  // away or the merged contact's own uid changes; else the card named from its own uid. A card
+  // is given out once a send: a second contact whose entries went into it (a merge since
+  // split) gets its own card. Sets `contact.contact.uid` to the card's uid and returns it.
+  // `held`, when given, is asked for a card of the destination's own that holds the same person
+  // before a contact whose entries the record does not know gets a card of its own.
+  QString CardFor(contact::SourcedContact& contact,
+                  const std::function<QString(const contact::Contact&)>& held = {});
+  // The resources the record knows (hrefs, file names).
+  QSet<QString> Resources() const;
   bool IsEmpty() const { return records_.isEmpty(); }
   // Writes the record when it changed. False, with `error` set, when it cannot be written.
   bool Save(QString& error);
@@ -36,6 +57,9 @@ class SendState {
   QString path_;
   QString identity_;
   QHash<QString, SentRecord> records_;
+  QHash<QString, QString> cardOf_;        // entry uid: the card it went into
+  QHash<QString, QStringList> assigned_;  // card uid: its entries in this send
+  QSet<QString> given_;                   // cards CardFor gave out in this send
   bool dirty_ = false;
 };
 

@@ -69,9 +69,9 @@ SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptio
       break;
     }
     if (!contacts.Next(item)) break;
+    const QString uid = state.CardFor(item);
     bytes.clear();
     contact::AppendVCard(bytes, item.contact, contact::VCardVersion::k30, &contacts.Members());
-    const QString uid = contact::CardUuid(item.contact.uid);
     const QString name = uid + QStringLiteral(".vcf");
     const QString path = dir.filePath(name);
     const QString hash = SendState::HashOf(bytes);

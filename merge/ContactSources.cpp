@@ -4,12 +4,16 @@
 #include "merge/EntrySpool.h"
 #include "merge/MergeRules.h"
 #include "merge/SortedKeys.h"
+#include "source/ContactFolders.h"
 #include "source/StoreBackend.h"
 
 #include <QDir>
 #include <QFileInfo>
 
+#include <QHash>
+
 #include <algorithm>
+#include <climits>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -31,11 +35,13 @@ using contact::SourcedContact;
 // and the entries of one group.
 class MergingStream : public MergedContacts {
  public:
-  MergingStream(std::vector<StoreFolders> sources, const MergeLimits& limits, bool accept)
+  MergingStream(std::vector<StoreFolders> sources, QHash<QString, int> named,
+                const MergeLimits& limits, bool accept)
       : reader_(std::move(sources)),
         keys_(limits.keysInMemory),
         spool_(reader_.Total() > limits.manyEntries ? 0 : EntrySpool::kMemoryCap),
-        accept_(accept) {}
+        accept_(accept),
+        named_(std::move(named)) {}
 
   int Total() const override { return total_; }
   const std::vector<EntryProblem>& Problems() const override { return reader_.Problems(); }
@@ -436,15 +442,18 @@ class MergingStream : public MergedContacts {
         if (!o.folder.isSharedWith(made.folder)) o.folder = made.folder;
         o.position = made.position;
         o.lastModified = out.contact.lastModified;
+        o.entry = out.contact.uid;
       } else {
         out.origins.assign(1, OriginOf(first));
+        out.origins.front().entry = out.contact.uid;
       }
       out.mergeRule.clear();
       return;
     }
     // Entries with a name before those without (the contact is named after a person, not after
-    // an address), newest first; among equally new ones the earlier entry first. A few by
-    // insertion, in room used again: most groups are of two or three.
+    // an address), newest first; among equally new ones by content (the bytes the spool keeps of
+    // each), so that which store was read first does not decide. A few by insertion, in room
+    // used again: most groups are of two or three.
     std::vector<uint32_t>& order = order_;
     order.clear();
     for (uint32_t i = first; i != kNone; i = entries_[i].link) order.push_back(i);
@@ -459,32 +468,46 @@ class MergingStream : public MergedContacts {
         for (size_t j = i; j > 0 && newer(order[j], order[j - 1]); --j)
           std::swap(order[j], order[j - 1]);
     }
+    // Equally new entries (rare but for copies of one entry) are all taken first to be compared.
+    std::vector<contact::Contact>& held = held_;
+    held.clear();
+    for (size_t k = 1; k < order.size() && held.empty(); ++k)
+      if (entries_[order[k]].modified == entries_[order[k - 1]].modified &&
+          entries_[order[k]].named == entries_[order[k - 1]].named)
+        HoldSorted(first, order);
     out.origins.clear();
-    QString uid;
     contact::Contact& older = older_;
     Combiner combined(out.contact);
     uint32_t rules = 0;
+    // The card's uid: that of the entry from the store named first, the first of its entries
+    // there (OpenContacts' note on uids).
+    std::pair<int, uint32_t> chosen{INT_MAX, kNone};
+    QString uid;
     for (size_t k = 0; k < order.size(); ++k) {
       const Entry& e = entries_[order[k]];
       out.origins.push_back(OriginOf(order[k]));
       Origin& origin = out.origins.back();
       origin.joinedBy = RuleText(e.joinedBy);
       rules |= e.rules;
-      if (k == 0) {
-        spool_.Take(order[k], out.contact, order[k] == first);
-        uid = out.contact.uid;
-        origin.name = contact::ShownName(out.contact);
-        continue;
+      contact::Contact& entry = k == 0 ? out.contact : held.empty() ? older : held[k];
+      if (k == 0 && !held.empty())
+        out.contact = std::move(held[0]);
+      else if (held.empty())
+        spool_.Take(order[k], entry, order[k] == first);
+      origin.entry = entry.uid;
+      const std::pair<int, uint32_t> rank{named_.value(origin.store, INT_MAX - 1), order[k]};
+      if (!entry.uid.isEmpty() && rank < chosen) {
+        chosen = rank;
+        uid = entry.uid;
       }
-      spool_.Take(order[k], older, order[k] == first);
-      if (older.uid < uid && !older.uid.isEmpty()) uid = older.uid;
-      origin.name = contact::ShownName(older);
-      origin.matched = SharedValue(older, out.contact, e.joinedBy);
+      origin.name = contact::ShownName(entry);
+      if (k == 0) continue;
+      origin.matched = SharedValue(entry, out.contact, e.joinedBy);
       // The newest entry matched by what the first entry joined by that rule shares with it.
       Origin& newest = out.origins.front();
       if (newest.matched.isEmpty() && newest.joinedBy == origin.joinedBy)
-        newest.matched = SharedValue(out.contact, older, e.joinedBy);
-      combined.Add(older, &origin.notCarried);
+        newest.matched = SharedValue(out.contact, entry, e.joinedBy);
+      combined.Add(entry, &origin.notCarried);
     }
     out.contact.uid = uid;
     QStringList why;
@@ -493,12 +516,46 @@ class MergingStream : public MergedContacts {
     out.mergeRule = why.join(QStringLiteral(", "));
   }
 
+  // Takes the group's entries (`order`, newest first) into held_ and puts equally new ones in the
+  // order of their bytes.
+  void HoldSorted(uint32_t first, std::vector<uint32_t>& order) {
+    const size_t n = order.size();
+    held_.resize(n);
+    std::vector<QByteArray> content(n);
+    for (size_t k = 0; k < n; ++k) {
+      spool_.Take(order[k], held_[k], order[k] == first);
+      // Compared without the uid, which comes from the store, not the entry's content.
+      QString uid = std::move(held_[k].uid);
+      held_[k].uid.clear();
+      Encode(held_[k], content[k]);
+      held_[k].uid = std::move(uid);
+    }
+    std::vector<size_t> by(n);
+    for (size_t k = 0; k < n; ++k) by[k] = k;
+    std::stable_sort(by.begin(), by.end(), [&](size_t a, size_t b) {
+      const Entry& ea = entries_[order[a]];
+      const Entry& eb = entries_[order[b]];
+      if (ea.named != eb.named) return ea.named;
+      return ea.modified != eb.modified ? ea.modified > eb.modified : content[a] < content[b];
+    });
+    std::vector<uint32_t> sortedOrder(n);
+    std::vector<contact::Contact> sortedHeld(n);
+    for (size_t k = 0; k < n; ++k) {
+      sortedOrder[k] = order[by[k]];
+      sortedHeld[k] = std::move(held_[by[k]]);
+    }
+    order = std::move(sortedOrder);
+    held_ = std::move(sortedHeld);
+  }
+
   FolderContacts reader_;
   SortedKeys keys_;
   EntrySpool spool_;
   bool accept_ = false;
-  contact::Contact older_;       // room for the older entries of a group, used again
-  std::vector<uint32_t> order_;  // a group's entries in the order they are merged
+  contact::Contact older_;              // room for the older entries of a group, used again
+  std::vector<uint32_t> order_;         // a group's entries in the order they are merged
+  std::vector<contact::Contact> held_;  // a group's entries taken ahead to be ordered
+  QHash<QString, int> named_;           // each store's place in the order the stores were named
   bool grouped_ = false;
   int total_ = -1;
   std::vector<Entry> entries_;
@@ -517,17 +574,54 @@ class MergingStream : public MergedContacts {
 
 }  // namespace
 
-std::vector<StoreFolders> FindSources(const SourceOptions& options) {
+std::vector<StoreFolders> FindSources(const SourceOptions& options, QStringList* notes) {
   QStringList paths = options.stores;
   if (paths.isEmpty()) paths << DefaultStorePath();
   std::vector<StoreFolders> sources;
+  QHash<QString, QString> named;  // the file, however written: the path first given for it
+  bool namedFolderFound = false;
   for (const QString& path : paths) {
+    const QFileInfo info(path);
+    const QString file = info.exists() ? info.canonicalFilePath() : QDir::cleanPath(path);
+    if (const auto first = named.constFind(file); first != named.constEnd()) {
+      if (notes)
+        *notes << (*first == path ? QStringLiteral("%1 is named twice; it is read once").arg(path)
+                                  : QStringLiteral("%1 and %2 are the same file; it is read once")
+                                        .arg(*first, path));
+      continue;
+    }
+    named.insert(file, path);
     StoreFolders s;
     s.path = path;
     s.store = OpenStoreFile(path);
     if (options.allFolders) {
-      for (auto& folder : ContactFolders(*s.store))
-        if (!options.excludeFolders.contains(folder->Path())) s.folders.push_back(folder);
+      const ContactFolderSearch search = FindContactFolders(*s.store);
+      bool here = false;  // the folder `folder` names is among those of this store
+      for (const auto& found : search.folders)
+        if (!options.excludeFolders.contains(found.folder->Path()))
+          s.folders.push_back(found.folder);
+      for (const auto& left : search.leftOut) {
+        if (left.folder->Path() == options.folder) {
+          s.folders.push_back(left.folder);
+          here = true;
+        } else if (notes && !options.excludeFolders.contains(left.folder->Path())) {
+          *notes << QStringLiteral(
+                        "\"%1\" of %2 is left out (%3, %4 %5); --folder \"%1\" "
+                        "takes it too")
+                        .arg(left.folder->Path(), path, FolderRoleText(left.role))
+                        .arg(left.contacts)
+                        .arg(left.contacts == 1 ? QStringLiteral("entry")
+                                                : QStringLiteral("entries"));
+        }
+      }
+      if (!options.folder.isEmpty()) {
+        for (const auto& folder : s.folders) here |= folder->Path() == options.folder;
+        if (auto folder = here ? nullptr : FindFolder(*s.store, options.folder)) {
+          s.folders.push_back(folder);
+          here = true;
+        }
+      }
+      namedFolderFound |= here;
       if (s.folders.empty())
         throw StoreError(QStringLiteral("%1 has no contacts folder to read; see 'lumivex-cli "
                                         "folders %1' for the folders it has")
@@ -552,6 +646,11 @@ std::vector<StoreFolders> FindSources(const SourceOptions& options) {
     }
     sources.push_back(std::move(s));
   }
+  if (options.allFolders && !options.folder.isEmpty() && !namedFolderFound)
+    throw StoreError(QStringLiteral("no folder \"%1\" in %2; run 'lumivex-cli folders %3' for "
+                                    "the folder paths")
+                         .arg(options.folder, paths.join(QStringLiteral(", ")), paths.first())
+                         .toStdString());
   return sources;
 }
 
@@ -559,6 +658,9 @@ std::unique_ptr<contact::ContactStream> OpenContacts(std::vector<StoreFolders> s
                                                      const MergeLimits& limits,
                                                      bool acceptSuggestions) {
   if (!merge) return std::make_unique<FolderContacts>(std::move(sources));
+  QHash<QString, int> named;
+  for (size_t i = 0; i < sources.size(); ++i)
+    if (!named.contains(sources[i].path)) named.insert(sources[i].path, int(i));
   // The stores are read in an order of their own, so that the same stores give the same
   // contacts in the same order however they were named.
   std::stable_sort(sources.begin(), sources.end(),
@@ -566,7 +668,8 @@ std::unique_ptr<contact::ContactStream> OpenContacts(std::vector<StoreFolders> s
                      return QDir::cleanPath(QFileInfo(a.path).absoluteFilePath()) <
                             QDir::cleanPath(QFileInfo(b.path).absoluteFilePath());
                    });
-  return std::make_unique<MergingStream>(std::move(sources), limits, acceptSuggestions);
+  return std::make_unique<MergingStream>(std::move(sources), std::move(named), limits,
+                                         acceptSuggestions);
 }
 
 std::unique_ptr<contact::ContactStream> OpenContacts(const SourceOptions& options) {

@@ -27,11 +27,14 @@
 namespace lumivex::merge {
 
 struct SourceOptions {
-  QStringList stores;          // store files; empty: the default profile's store
-  bool allFolders = false;     // every contact folder of each store (ContactFolders)
-  QString folder;              // else this folder of each store; else its default contacts folder
-  QStringList excludeFolders;  // folder paths left out (with allFolders)
-  bool merge = true;           // entries of the same person become one contact
+  QStringList stores;  // store files; empty: the default profile's store
+  // Every contact folder of each store (ContactFolders), but those the mail client keeps by
+  // itself (deleted items, suggested contacts, the recipient cache, copies of the address list,
+  // synchronisation conflicts: FolderRole), unless `folder` names one.
+  bool allFolders = false;
+  QString folder;  // this folder of each store (with allFolders: also); else the default contacts
+  QStringList excludeFolders;      // folder paths left out (with allFolders)
+  bool merge = true;               // entries of the same person become one contact
   bool acceptSuggestions = false;  // entries that may be one person are joined too
 };
 
@@ -52,9 +55,12 @@ class MergedContacts : public contact::ContactStream {
   virtual const std::vector<Suggestion>& Suggestions() const = 0;
 };
 
-// Opens the stores of `options` and finds the folders to read. Throws StoreError (a store that
-// cannot be opened, a folder that is not there, a store without a contacts folder).
-std::vector<StoreFolders> FindSources(const SourceOptions& options);
+// Opens the stores of `options` and finds the folders to read. A store named twice (the same
+// file, however its path is written) is read once. Throws StoreError (a store that cannot be
+// opened, a folder that is not there, a store without a contacts folder). `notes`, when given,
+// receives what the user should know: each store named twice, and with allFolders each folder
+// left out that holds contacts, and why.
+std::vector<StoreFolders> FindSources(const SourceOptions& options, QStringList* notes = nullptr);
 
 // Where a merge stops keeping things in memory; the same contacts come out whatever they are.
 struct MergeLimits {
@@ -68,6 +74,15 @@ struct MergeLimits {
 // The contacts of the folders, merged when `merge`. Throws StoreError when a folder's entries
 // cannot be listed.
 // With `merge`, the stream is a MergedContacts; `acceptSuggestions` joins what it suggests.
+//
+// The uids: an entry's uid is its own (made from its store's record key and its node id, so a
+// store and its copies give the same). A merged contact takes the uid of one of its entries: the
+// first, in folder order, of those from the store that comes first in `sources` (the order the
+// stores were named in). Adding a store after the others, or taking away one but the first, so
+// leaves every contact's uid as it was; a send's record (destination/SendState.h) knows which
+// entries went into which card and keeps the cards even when the first store changes. Among
+// equally new entries, the one merged first (whose single values win) is the least by content,
+// not by store name.
 std::unique_ptr<contact::ContactStream> OpenContacts(std::vector<StoreFolders> sources, bool merge,
                                                      const MergeLimits& limits = {},
                                                      bool acceptSuggestions = false);

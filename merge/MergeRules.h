@@ -24,8 +24,8 @@
 // contact model among its further pages); every single value from the most recently modified
 // entry, taken from older ones where it is empty, an older entry's different value kept as an
 // "Earlier: ..." line of the notes; different notes joined, newest first, with a separator line;
-// the picture of the newest entry that has one; the uid shared by all entries, else the least of
-// their uids, so that the same stores always give the same uids.
+// the picture of the newest entry that has one; the uid of one of the entries, chosen as
+// OpenContacts (ContactSources.h) says.
 #pragma once
 
 #include "contact/Contact.h"

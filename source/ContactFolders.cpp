@@ -43,6 +43,12 @@ void Search(const std::shared_ptr<Folder>& folder, int depth, ContactFolderSearc
     if (sub->Hidden()) continue;
     try {
       const std::shared_ptr<Items> items = sub->GetItems();
+      if (const FolderRole role = sub->Role(); role != FolderRole::kOwn) {
+        const int contacts = sub->DefaultItemType() == kContactItem ? std::max(0, items->Count())
+                                                                    : ContactEntries(*items);
+        if (contacts > 0) out.leftOut.push_back({sub, role, contacts});
+        continue;
+      }
       if (sub->DefaultItemType() == kContactItem)
         out.folders.push_back({sub, std::max(0, items->Count())});
       else if (const int contacts = ContactEntries(*items); contacts > 0)

@@ -26,10 +26,19 @@ struct ContactFolderSearch {
     int contacts = 0;  // its contact and list entries
   };
   // Contacts folders (IPF.Contact*) and every other folder holding contact or list entries, in
-  // folder-tree order; hidden and search folders (and what lies below them) are left out.
+  // folder-tree order; hidden and search folders, and the folders of `leftOut` (and what lies
+  // below them) are left out.
   std::vector<Found> folders;
   // Branches that cannot be read: the folders in them are not searched.
   std::vector<UnreadableFolder> unreadable;
+  // Folders the mail client keeps by itself (Folder::Role) that hold contacts or lists: left out
+  // of `folders` with what lies below them, and not searched further.
+  struct LeftOut {
+    std::shared_ptr<Folder> folder;
+    FolderRole role;
+    int contacts = 0;
+  };
+  std::vector<LeftOut> leftOut;
 };
 
 // Searches the whole folder tree of `store`. A folder whose own node or list of entries cannot

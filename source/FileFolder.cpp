@@ -231,6 +231,18 @@ FileFolder::FileFolder(std::shared_ptr<StoreState> state,
   }
 }
 
+FolderRole FileFolder::Role() const {
+  if (!unreadable_.isEmpty()) return FolderRole::kOwn;
+  if (const auto it = state_->roles.find(item_->Id()); it != state_->roles.end()) return it->second;
+  const FolderRole role = Folder::Role();
+  // The deleted items by name only in a store that does not name its own.
+  if (role == FolderRole::kDeletedItems &&
+      std::any_of(state_->roles.begin(), state_->roles.end(),
+                  [](const auto& r) { return r.second == FolderRole::kDeletedItems; }))
+    return FolderRole::kOwn;
+  return role;
+}
+
 int FileFolder::DefaultItemType() const {
   const QString& c = containerClass_;
   auto is = [&c](const char* kind) {

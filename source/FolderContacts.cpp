@@ -16,15 +16,7 @@ std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store) {
 }
 
 bool IsAutoCollected(const Folder& folder) {
-  const QString name = folder.Name();
-  const QString type = folder.ContainerClass();
-  for (const char16_t* known : {u"Suggested Contacts", u"Recipient Cache", u"GAL Contacts",
-                                u"Quick Contacts", u"Organizational Contacts"})
-    if (name.compare(QStringView(known), Qt::CaseInsensitive) == 0) return true;
-  for (const char16_t* known :
-       {u"RecipientCache", u"GalContacts", u"OrganizationalContacts", u".MOC."})
-    if (type.contains(QStringView(known), Qt::CaseInsensitive)) return true;
-  return false;
+  return folder.Role() != FolderRole::kOwn;
 }
 
 struct FolderContacts::Work {
@@ -112,7 +104,8 @@ bool FolderContacts::Next(contact::SourcedContact& out) {
     // Read, less the fields `why` names: given, and told of.
     if (!why.isEmpty()) problems_.push_back({w.path, i + 1, why, false, store, true});
     out.origins.resize(1);
-    out.origins[0] = contact::Origin{store, w.path, i + 1, out.contact.lastModified};
+    out.origins[0] =
+        contact::Origin{store, w.path, i + 1, out.contact.lastModified, {}, out.contact.uid};
     out.mergeRule.clear();
     last_folder_ = static_cast<int>(work_index_);
     return true;

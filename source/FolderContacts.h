@@ -20,9 +20,9 @@ namespace lumivex {
 // (FindContactFolders lists them). Throws StoreError when the root cannot be read.
 std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store);
 
-// True for a contacts folder the mail client fills by itself rather than the user: "Suggested
-// Contacts", the recipient cache, copies of the global address list. Offered, not chosen, by
-// default.
+// True for a folder the mail client keeps by itself rather than the user (Folder::Role):
+// "Suggested Contacts", the recipient cache, copies of the global address list, the deleted
+// items. Offered, not chosen, by default.
 bool IsAutoCollected(const Folder& folder);
 
 // One store's folders to read.

@@ -54,6 +54,55 @@ bool ContactEntry::ReadContact(contact::Contact& contact, QString& why) const {
   return false;
 }
 
+QString FolderRoleText(FolderRole role) {
+  switch (role) {
+    case FolderRole::kOwn:
+      return {};
+    case FolderRole::kDeletedItems:
+      return QStringLiteral("deleted items");
+    case FolderRole::kSuggestedContacts:
+      return QStringLiteral("contacts the mail client suggested by itself");
+    case FolderRole::kRecipientCache:
+      return QStringLiteral("addresses the mail client remembered from mail");
+    case FolderRole::kAddressListCopy:
+      return QStringLiteral("a copy of the organisation's address list");
+    case FolderRole::kMessengerContacts:
+      return QStringLiteral("the instant-messaging program's contact list");
+    case FolderRole::kConflicts:
+      return QStringLiteral("copies kept from synchronisation conflicts");
+  }
+  return {};
+}
+
+FolderRole Folder::Role() const {
+  const QString type = ContainerClass();
+  const auto classIs = [&type](const char16_t* c) {
+    return type.compare(QStringView(c), Qt::CaseInsensitive) == 0;
+  };
+  if (classIs(u"IPF.Contact.RecipientCache")) return FolderRole::kRecipientCache;
+  if (classIs(u"IPF.Contact.GalContacts") || classIs(u"IPF.Contact.OrganizationalContacts"))
+    return FolderRole::kAddressListCopy;
+  if (classIs(u"IPF.Contact.PeopleCentricConversationBuddies"))
+    return FolderRole::kSuggestedContacts;
+  if (type.startsWith(u"IPF.Contact.MOC.", Qt::CaseInsensitive))
+    return FolderRole::kMessengerContacts;
+  // Stores that do not name them (older mail clients, other writers): the English names.
+  const QString name = Name();
+  const auto named = [&name](const char16_t* n) {
+    return name.compare(QStringView(n), Qt::CaseInsensitive) == 0;
+  };
+  if (named(u"Suggested Contacts")) return FolderRole::kSuggestedContacts;
+  if (named(u"Recipient Cache")) return FolderRole::kRecipientCache;
+  if (named(u"GAL Contacts") || named(u"Organizational Contacts"))
+    return FolderRole::kAddressListCopy;
+  if (named(u"Quick Contacts")) return FolderRole::kMessengerContacts;
+  if (named(u"Conflicts") || named(u"Sync Issues") || named(u"Local Failures") ||
+      named(u"Server Failures"))
+    return FolderRole::kConflicts;
+  if (named(u"Deleted Items")) return FolderRole::kDeletedItems;
+  return FolderRole::kOwn;
+}
+
 std::shared_ptr<Folder> FindFolder(const Store& store, const QString& path) {
   return FindBelow(store.RootFolder(), path, 0);
 }

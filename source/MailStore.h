@@ -95,6 +95,21 @@ class Items {
   virtual std::unique_ptr<ContactEntry> Item(int index) const = 0;
 };
 
+// What a folder is to the mail client: the user's own, or one it keeps by itself. An export of
+// every folder passes over all but the user's own: deleted entries and the mail client's own
+// collections would otherwise bring back or rename the people of the user's own contacts.
+enum class FolderRole {
+  kOwn,
+  kDeletedItems,       // what the user deleted (and the folders below it)
+  kSuggestedContacts,  // people the mail client collected from mail it sent
+  kRecipientCache,     // addresses it remembers from mail
+  kAddressListCopy,    // a copy of the organisation's address list (GAL Contacts and the like)
+  kMessengerContacts,  // the instant-messaging program's contact list (Quick Contacts)
+  kConflicts,          // what a synchronisation could not settle (Conflicts, Sync Issues, ...)
+};
+// The role in a few words ("deleted items"); empty for kOwn.
+QString FolderRoleText(FolderRole role);
+
 class Folder {
  public:
   virtual ~Folder() = default;
@@ -123,6 +138,9 @@ class Folder {
   // reader's place, its record key cannot be read, ...), one sentence each; empty when none is
   // known. Every form tells each once per store, and its work is then incomplete.
   virtual QStringList StoreDamage() const { return {}; }
+  // The folder's role, as the store marks it (the entry ids of its special folders), else by its
+  // class or, for the folders of the English mail client, its name (what this one looks at).
+  virtual FolderRole Role() const;
 };
 
 // One attached store file.

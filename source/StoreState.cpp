@@ -102,6 +102,8 @@ std::shared_ptr<StoreState> OpenState(const QString& path) {
     state->codePage = codePage != 0 ? codePage : AnsiCodePage();
     state->displayName = store->Text(kTagDisplayName, state->codePage);
     state->subtreeNode = EntryIdNode(*store, kTagIpmSubtreeEntryId);
+    if (const uint32_t deleted = EntryIdNode(*store, kTagIpmWastebasketEntryId); deleted != 0)
+      state->roles[deleted] = FolderRole::kDeletedItems;
     const int recordKey = store->Find(kTagRecordKey);
     if (recordKey >= 0) store->Data(recordKey, state->recordKey);
   } else {

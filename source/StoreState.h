@@ -4,6 +4,7 @@
 #pragma once
 
 #include "source/ContactProperties.h"
+#include "source/MailStore.h"
 #include "source/StoreFile.h"
 
 #include <QByteArray>
@@ -13,6 +14,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,6 +32,12 @@ constexpr uint32_t kTagContentCount = 0x3602;
 constexpr uint32_t kTagFolderType = 0x3601;  // 2: a search folder
 constexpr uint32_t kTagInternetCodepage = 0x3FDE;
 constexpr uint32_t kTagRecordKey = 0x0FF9;
+// The special folders' entry ids: the deleted items (on the store itself); conflicts, sync
+// issues, local and server failures, junk mail (indexed, on the Inbox and the root folder); the
+// newer ones in blocks (one of them the suggested contacts).
+constexpr uint32_t kTagIpmWastebasketEntryId = 0x35E3;
+constexpr uint32_t kTagAdditionalRenEntryIds = 0x36D8;
+constexpr uint32_t kTagAdditionalRenEntryIdsEx = 0x36D9;
 
 inline std::string Utf8(const QString& text) {
   return text.toStdString();
@@ -51,6 +59,8 @@ struct StoreState {
   // Damage of the store as a whole, found on opening it, one sentence each (the forms tell each
   // once): the hand-over to libpff and what its reading lacks, a record key that cannot be read.
   QStringList damage;
+  // The folders the store marks as special, by node id; filled when the store is opened.
+  std::map<uint32_t, FolderRole> roles;
 
   // The slot of named property `localId`, -1 when no slot wants it. `unresolved` is set when
   // the store's name-to-id map cannot be read, so that nobody can tell what the property is.

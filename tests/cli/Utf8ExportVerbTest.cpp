@@ -101,8 +101,6 @@ TEST_F(Utf8ExportVerb, WrongArgumentsAreRefused) {
   const Case cases[] = {
       {{"--format", "csv", "--per-contact", "--out", out, sample}, "--per-contact is for vcard4"},
       {{"--format", "vcard4", "--code-page", "1252", "--out", out, sample}, "UTF-8"},
-      {{"--format", "vcard3", "--all-folders", "--folder", "Top", "--out", out, sample},
-       "exclude each other"},
       {{"--format", "vcard4", sample}, "--out FILE or DIR is missing"},
       {{"--format", "vcard4", "--out", out, "--frobnicate", sample}, "unknown option"},
   };

@@ -357,6 +357,98 @@ INSTANTIATE_TEST_SUITE_P(Servers, CardDavSend,
                                            ServerCase{"Xandikos", Kind::kXandikos}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The same people sent again with a store added or taken away: the cards already there are
+// updated, only people new to the book are added, and no person gets a second card, whichever
+// store was sent first and in whichever order the stores are named.
+TEST(CardDavSendOverTime, AStoreAddedOrTakenAwayKeepsOneCardAPerson) {
+  const QString dir = ScratchDir(QStringLiteral("over-time"));
+  Server server(Kind::kRadicale, dir);
+  ASSERT_TRUE(server.up) << "the server did not start; see " << dir.toStdString();
+  // The live store: Anna and Bo, edited lately; the archive: older copies of both (Anna's with a
+  // home number) and Cy, whom the live store no longer holds.
+  const QByteArray live = R"({"folders":[{"path":"Contacts","items":[
+      {"FirstName":"Anna","LastName":"Berg","Email1Address":"anna@example.com",
+       "LastModificationTime":"2024-05-01T10:00:00Z"},
+      {"FirstName":"Bo","LastName":"Ek","Email1Address":"bo@example.com",
+       "LastModificationTime":"2024-05-01T10:00:00Z"}]}]})";
+  const QByteArray archive = R"({"folders":[{"path":"Contacts","items":[
+      {"FirstName":"Anna","LastName":"Berg","Email1Address":"anna@example.com",
+       "HomeTelephoneNumber":"+46 8 123 456","LastModificationTime":"2020-01-01T10:00:00Z"},
+      {"FirstName":"Bo","LastName":"Ek","Email1Address":"bo@example.com",
+       "LastModificationTime":"2020-01-01T10:00:00Z"},
+      {"FirstName":"Cy","LastName":"Lund","Email1Address":"cy@example.com",
+       "LastModificationTime":"2020-01-01T10:00:00Z"}]}]})";
+  for (const auto& [name, json] : {std::pair{"live", live}, std::pair{"archive", archive}}) {
+    WriteFile(dir + "/" + name + ".json", json);
+    ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen", {dir + "/" + name + ".json", "--store-key",
+                                                        name, "--out", dir + "/" + name + ".pst"})
+                  .status,
+              0);
+  }
+  const QString l = dir + "/live.pst", a = dir + "/archive.pst";
+  struct Step {
+    QStringList args;  // the stores, and --overwrite
+    bool forget;       // the record of sends lost before the step
+    const char* summary;
+    QStringList names;  // every card's FN on the server after the step, sorted
+    bool annaPhone;     // Anna's card holds the archive's number
+  };
+  struct Case {
+    const char* what;
+    std::vector<Step> steps;
+  };
+  const QStringList all = {"Anna Berg", "Bo Ek", "Cy Lund"};
+  const Case cases[] = {
+      {"live store first, archive named first after",
+       {{{l}, false, "2 added, 0 updated, 0 unchanged, 0 conflicts", {"Anna Berg", "Bo Ek"}, false},
+        {{a, l}, false, "1 added, 1 updated, 1 unchanged, 0 conflicts", all, true},
+        {{l, a}, false, "0 added, 0 updated, 3 unchanged, 0 conflicts", all, true},
+        {{l}, false, "0 added, 1 updated, 1 unchanged, 0 conflicts", all, false}}},
+      {"archive first, live store named first after",
+       {{{a}, false, "3 added, 0 updated, 0 unchanged, 0 conflicts", all, true},
+        {{l, a}, false, "0 added, 2 updated, 1 unchanged, 0 conflicts", all, true},
+        {{a}, false, "0 added, 2 updated, 1 unchanged, 0 conflicts", all, true}}},
+      // Without the record, the cards there are matched by their people: a card that differs
+      // is a conflict (it may be the user's edit), never a second card.
+      {"archive first, the record lost",
+       {{{a}, false, "3 added, 0 updated, 0 unchanged, 0 conflicts", all, true},
+        {{l, a}, true, "0 added, 0 updated, 1 unchanged, 2 conflicts", all, true},
+        {{l, a, "--overwrite"}, true, "0 added, 2 updated, 1 unchanged, 0 conflicts", all, true},
+        {{l, a}, false, "0 added, 0 updated, 3 unchanged, 0 conflicts", all, true}}},
+  };
+  int book = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const QString bookName = QStringLiteral("Book %1").arg(++book);
+    const QString state = dir + "/state" + QString::number(book);
+    const QMap<QString, QString> env = {{"XDG_STATE_HOME", state}};
+    bool made = false;
+    for (const Step& step : c.steps) {
+      SCOPED_TRACE(step.args.join(u' ').toStdString());
+      if (step.forget) QDir(state).removeRecursively();
+      const ProgramOutput run = RunCli(
+          server.Account() + QStringList{made ? "--book" : "--new-book", bookName} + step.args,
+          env);
+      made = true;
+      const bool conflicts = !QString::fromLatin1(step.summary).endsWith(u" 0 conflicts");
+      ASSERT_EQ(run.status, conflicts ? 3 : 0) << run.err.toStdString();
+      EXPECT_EQ(Summary(run), QStringLiteral("%1, 0 failed").arg(step.summary));
+      const ProgramOutput books = RunCli(server.Account() << "--list-books", env);
+      const QString href = books.out.split(u'\n').filter(bookName).value(0).section(u'\t', 1, 1);
+      const Listing listing = List(server, href, dir + "/cards");
+      QStringList names;
+      bool phone = false;
+      for (const QJsonValue card : listing.cards) {
+        names << card["FN"][0]["value"].toString();
+        if (names.last() == u"Anna Berg") phone = card.toObject().contains("TEL");
+      }
+      names.sort();
+      EXPECT_EQ(names, step.names);
+      EXPECT_EQ(phone, step.annaPhone);
+    }
+  }
+}
+
 // Each way of failing has its own message and exit status.
 TEST(CardDavSendFailures, EachFailureSaysWhatWentWrong) {
   const QString dir = ScratchDir(QStringLiteral("failures"));
