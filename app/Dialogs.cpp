@@ -24,6 +24,10 @@ class QtDialogs : public Dialogs {
     return QFileDialog::getOpenFileName(owner, QString(), QString(), filter);
   }
 
+  QStringList OpenFiles(QWidget* owner, const QString& filter) override {
+    return QFileDialog::getOpenFileNames(owner, QString(), QString(), filter);
+  }
+
   QString BrowseFolder(QWidget* owner, const QString& title) override {
     return QFileDialog::getExistingDirectory(owner, title, QString(), QFileDialog::ShowDirsOnly);
   }

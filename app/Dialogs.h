@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -20,6 +21,12 @@ class Dialogs {
   // The open-file dialog: the chosen file's full path, or empty text on cancel. `filter` in Qt's
   // form, e.g. "Outlook PST File (*.pst)".
   virtual QString OpenFile(QWidget* owner, const QString& filter) = 0;
+  // The same, several files chosen at once: their full paths, none on cancel. A seam that
+  // answers OpenFile alone answers with its one file.
+  virtual QStringList OpenFiles(QWidget* owner, const QString& filter) {
+    const QString path = OpenFile(owner, filter);
+    return path.isEmpty() ? QStringList() : QStringList{path};
+  }
   // The folder browser: the chosen folder's path, or empty text on cancel.
   virtual QString BrowseFolder(QWidget* owner, const QString& title) = 0;
   // The save-file dialog, starting at `suggested` (a full path) and asking before it lets an

@@ -21,6 +21,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -130,6 +131,8 @@ void FrmMain::BuildMenus() {
   mnuSave = MakeAction(mnuFile, "mnuSave", QStringLiteral("&Save Contacts..."), false);
   mnuExport =
       MakeAction(mnuFile, "mnuExport", QStringLiteral("Export for Other Address Books..."), false);
+  mnuReview =
+      MakeAction(mnuFile, "mnuReview", QStringLiteral("Review and Merge Several Stores..."), true);
   mnuSep1 = mnuFile->addSeparator();
   mnuSep1->setObjectName(QStringLiteral("mnuSep1"));
   mnuExit = MakeAction(mnuFile, "mnuExit", QStringLiteral("E&xit"), true);
@@ -144,6 +147,7 @@ void FrmMain::BuildMenus() {
   connect(mnuScan, &QAction::triggered, this, [this] { mnuScan_Click(); });
   connect(mnuSave, &QAction::triggered, this, [this] { mnuSave_Click(); });
   connect(mnuExport, &QAction::triggered, this, [this] { mnuExport_Click(); });
+  connect(mnuReview, &QAction::triggered, this, [this] { mnuReview_Click(); });
   connect(mnuExit, &QAction::triggered, this, [this] { mnuExit_Click(); });
   connect(mnuContent, &QAction::triggered, this, [this] { mnuContent_Click(); });
   connect(mnuWebsite, &QAction::triggered, this, [this] { mnuWebsite_Click(); });
@@ -400,10 +404,21 @@ void FrmMain::mnuExport_Click() {
   // Modal over the main window: while the export's worker reads the store, no scan or
   // conversion can start on this thread.
   ExportDialog dialog(this, source);
-  if (!nothing.isEmpty()) dialog.ShowNothingToExport(nothing);
+  if (review_) {
+    // The review chooses the stores itself: it opens over the dialog as soon as that shows.
+    QTimer::singleShot(0, &dialog, [&dialog] { dialog.CmdReview_Click(); });
+  } else if (!nothing.isEmpty()) {
+    dialog.ShowNothingToExport(nothing);
+  }
   export_ = &dialog;
   dialog.exec();
   export_ = nullptr;
+}
+
+void FrmMain::mnuReview_Click() {
+  review_ = true;
+  mnuExport_Click();
+  review_ = false;
 }
 
 void FrmMain::mnuExit_Click() {

@@ -58,6 +58,9 @@ class FrmMain : public QMainWindow, private ScanView {
   QAction* mnuScan;
   QAction* mnuSave;
   QAction* mnuExport;  // "Export for Other Address Books...", enabled with mnuSave
+  // "Review and Merge Several Stores...": the export dialog with its review opened at once;
+  // always enabled (the review chooses its stores).
+  QAction* mnuReview;
   QAction* mnuSep1;
   QAction* mnuExit;
   QMenu* mnuHelp;
@@ -77,6 +80,7 @@ class FrmMain : public QMainWindow, private ScanView {
   void mnuScan_Click();
   void mnuSave_Click();
   void mnuExport_Click();
+  void mnuReview_Click();
   void mnuExit_Click();
   void mnuContent_Click();
   void mnuWebsite_Click();
@@ -139,6 +143,7 @@ class FrmMain : public QMainWindow, private ScanView {
   QElapsedTimer lastYield_;
   QPointer<FrmConversion> conversion_;
   QPointer<ExportDialog> export_;
+  bool review_ = false;  // mnuExport_Click opens the review at once
 };
 
 }  // namespace lumivex

@@ -2,8 +2,10 @@
 
 #include "source/StoreBackend.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QStyle>
 
 #include <algorithm>
 #include <cstring>
@@ -80,13 +82,19 @@ QVariant ReviewModel::data(const QModelIndex& index, int role) const {
       if (!entries_[size_t(e)].picture.isNull()) return entries_[size_t(e)].picture;
     return {};
   }
+  if (role == Qt::DecorationRole && index.column() == kTick && !row.attention.isEmpty())
+    return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
   if (role == Qt::ToolTipRole && row.entries.size() > 1)
-    return QStringLiteral("%1 entries, one person: %2").arg(row.entries.size()).arg(row.rule);
+    return QStringLiteral("%1 entries, one person: %2%3")
+        .arg(row.entries.size())
+        .arg(row.rule,
+             row.attention.isEmpty() ? QString() : QStringLiteral("\nCheck: ") + row.attention);
   if (role != Qt::DisplayRole) return {};
   switch (index.column()) {
     case kTick:
-      return row.entries.size() > 1 ? QStringLiteral("%1 merged").arg(row.entries.size())
-                                    : QString();
+      if (row.entries.size() < 2) return QString();
+      return row.attention.isEmpty() ? QStringLiteral("%1 merged").arg(row.entries.size())
+                                     : QStringLiteral("%1 merged, check").arg(row.entries.size());
     case kName:
     case kCompany:
     case kEmail:
@@ -128,6 +136,7 @@ void ReviewModel::Clear() {
   rows_.clear();
   row_of_.clear();
   joined_by_.clear();
+  found_group_.clear();
   keys_.clear();
   key_start_.assign(1, 0);
   shown_.Clear();
@@ -162,7 +171,7 @@ void ReviewModel::AddEntries(std::vector<ReviewEntry> entries) {
     key_start_.push_back(uint32_t(keys_.size()));
     row_of_.push_back(int(rows_.size()));
     rows_.push_back({{int(entries_.size())}, true, {}});
-    entries_.push_back({e.folder, e.position, e.modified, std::move(e.picture)});
+    entries_.push_back({e.folder, e.position, e.modified, std::move(e.picture), e.singles});
   }
   ticked_ += int(entries.size());
   endInsertRows();
@@ -234,9 +243,12 @@ void ReviewModel::Group() {
     row_of_[e] = rowOf[size_t(root)];
     if (!ticked[e]) row.ticked = false;
   }
+  found_group_.assign(entries_.size(), -1);
+  for (size_t e = 0; e < entries_.size(); ++e) found_group_[e] = find(int(e));
   ticked_ = 0;
   for (Row& row : rows_) {
     SortNewestFirst(row);
+    Assess(row);
     uint32_t all = 0;
     for (const int e : row.entries) all |= rules[size_t(e)];
     QStringList why;
@@ -245,6 +257,11 @@ void ReviewModel::Group() {
     row.rule = why.join(QStringLiteral(", "));
     ticked_ += row.ticked ? 1 : 0;
   }
+  // The rows that need a look first, each part in the stores' order.
+  std::stable_partition(rows_.begin(), rows_.end(),
+                        [](const Row& r) { return !r.attention.isEmpty(); });
+  for (size_t r = 0; r < rows_.size(); ++r)
+    for (const int e : rows_[r].entries) row_of_[size_t(e)] = int(r);
   grouped_ = true;
   endResetModel();
   emit CountsChanged();
@@ -271,6 +288,7 @@ void ReviewModel::TakeOut(int row, int entry) {
   if (it == r.entries.end() || r.entries.size() < 2) return;
   r.entries.erase(it);
   if (r.entries.size() == 1) r.rule.clear();
+  Assess(r);
   const bool ticked = r.ticked;
   beginInsertRows({}, row + 1, row + 1);
   rows_.insert(rows_.begin() + row + 1, Row{{entry}, ticked, {}});
@@ -281,6 +299,139 @@ void ReviewModel::TakeOut(int row, int entry) {
   ticked_ += ticked ? 1 : 0;
   emit dataChanged(index(row, 0), index(row, kColumns - 1));
   emit CountsChanged();
+}
+
+std::vector<int> ReviewModel::FoundGroup(int row) const {
+  const std::vector<int>& entries = rows_[size_t(row)].entries;
+  if (found_group_.empty()) return entries;
+  const int group = found_group_[size_t(entries.front())];
+  std::vector<int> found;
+  for (size_t e = 0; e < found_group_.size(); ++e)
+    if (found_group_[e] == group) found.push_back(int(e));
+  return found;
+}
+
+bool ReviewModel::AsFound(int row) const {
+  const std::vector<int>& entries = rows_[size_t(row)].entries;
+  if (found_group_.empty()) return true;
+  const int group = found_group_[size_t(entries.front())];
+  return std::all_of(entries.begin(), entries.end(),
+                     [&](int e) { return found_group_[size_t(e)] == group; }) &&
+         FoundGroup(row).size() == entries.size();
+}
+
+void ReviewModel::Join(std::vector<int> entries) {
+  std::sort(entries.begin(), entries.end());
+  entries.erase(std::unique(entries.begin(), entries.end()), entries.end());
+  if (entries.empty()) return;
+  beginResetModel();
+  const int at = row_of_[size_t(entries.front())];
+  bool ticked = true;
+  std::vector<bool> taken(entries_.size(), false);
+  for (const int e : entries) {
+    taken[size_t(e)] = true;
+    ticked = ticked && rows_[size_t(row_of_[size_t(e)])].ticked;
+  }
+  Row joined{entries, ticked, {}};
+  std::vector<Row> rows;
+  rows.reserve(rows_.size() + 1);
+  for (size_t r = 0; r < rows_.size(); ++r) {
+    if (int(r) == at) rows.push_back(joined);
+    Row& row = rows_[r];
+    const size_t before = row.entries.size();
+    row.entries.erase(std::remove_if(row.entries.begin(), row.entries.end(),
+                                     [&](int e) { return taken[size_t(e)]; }),
+                      row.entries.end());
+    if (row.entries.empty()) continue;
+    if (row.entries.size() != before) {
+      if (row.entries.size() == 1) row.rule.clear();
+      Assess(row);
+    }
+    rows.push_back(std::move(row));
+  }
+  rows_ = std::move(rows);
+  Row& made = rows_[size_t(
+      std::find_if(rows_.begin(), rows_.end(), [&](const Row& r) { return r.entries == entries; }) -
+      rows_.begin())];
+  SortNewestFirst(made);
+  // Why they are one: the merge's rules where it found them so, else the user's choice.
+  const int group = found_group_.empty() ? -1 : found_group_[size_t(entries.front())];
+  const bool found = group >= 0 && std::all_of(entries.begin(), entries.end(), [&](int e) {
+                       return found_group_[size_t(e)] == group;
+                     });
+  QStringList why;
+  if (entries.size() > 1 && found)
+    for (const int e : entries)
+      if (const QString rule = merge::RuleText(joined_by_[size_t(e)]);
+          !rule.isEmpty() && !why.contains(rule))
+        why << rule;
+  made.rule = entries.size() < 2 ? QString()
+              : found            ? why.join(QStringLiteral(", "))
+                                 : QStringLiteral("joined in the review");
+  Assess(made);
+  ticked_ = 0;
+  for (size_t r = 0; r < rows_.size(); ++r) {
+    ticked_ += rows_[r].ticked ? 1 : 0;
+    for (const int e : rows_[r].entries) row_of_[size_t(e)] = int(r);
+  }
+  endResetModel();
+  emit CountsChanged();
+}
+
+void ReviewModel::Assess(Row& row) const {
+  row.attention.clear();
+  if (row.entries.size() < 2) return;
+  // Names compared as their words, without case, order or punctuation ("Berg, Anna" is "Anna
+  // Berg"); one holding all the words of another ("Anna M. Berg", "Anna Berg") is the same.
+  auto words = [this](int e) {
+    QStringList w = QString::fromUtf8(folded_.Field(e, 0))
+                        .replace(u',', u' ')
+                        .replace(u'.', u' ')
+                        .split(u' ', Qt::SkipEmptyParts);
+    w.sort();
+    w.removeDuplicates();
+    return w;
+  };
+  auto within = [](const QStringList& a, const QStringList& b) {
+    return std::all_of(a.begin(), a.end(), [&](const QString& x) { return b.contains(x); });
+  };
+  QStringList why;
+  const QStringList first = words(row.entries.front());
+  QStringList names{QString::fromUtf8(shown_.Field(row.entries.front(), 0))};
+  for (size_t k = 1; k < row.entries.size(); ++k) {
+    const QStringList other = words(row.entries[k]);
+    if (!within(first, other) && !within(other, first)) {
+      const QString name = QString::fromUtf8(shown_.Field(row.entries[k], 0));
+      if (!names.contains(name)) names << name;
+    }
+  }
+  if (names.size() > 1) why << QStringLiteral("the names differ (%1)").arg(names.join(" / "));
+  QByteArrayView company;
+  for (const int e : row.entries) {
+    const QByteArrayView c = folded_.Field(e, 1);
+    if (c.isEmpty()) continue;
+    if (company.isEmpty()) {
+      company = c;
+    } else if (c != company) {
+      why << QStringLiteral("the companies differ");
+      break;
+    }
+  }
+  static const char* const kSingles[] = {"job titles", "birthdays", "spouses"};
+  for (size_t s = 0; s < 3; ++s) {
+    uint32_t value = 0;
+    for (const int e : row.entries) {
+      const uint32_t v = entries_[size_t(e)].singles[s];
+      if (v == 0) continue;
+      if (value == 0) {
+        value = v;
+      } else if (v != value) {
+        why << QStringLiteral("the %1 differ").arg(QLatin1String(kSingles[s]));
+        break;
+      }
+    }
+  }
+  row.attention = why.join(QStringLiteral("; "));
 }
 
 void ReviewModel::MarkMatching(const QByteArray& needle, int fromEntry,

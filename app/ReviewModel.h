@@ -18,6 +18,7 @@
 #include <QByteArray>
 #include <QImage>
 
+#include <array>
 #include <climits>
 #include <memory>
 #include <vector>
@@ -35,6 +36,9 @@ struct ReviewEntry {
   qint64 modified = 0;
   QString name, company, email, phone;
   QImage picture;  // 32 x 32 at most; null without one
+  // Hashes of the single values compared within a group (job title, birthday, spouse); 0 when
+  // the entry has none.
+  std::array<uint32_t, 3> singles{};
   std::vector<merge::MatchKey> keys;
   // Name, company, e-mail and phone case-folded, as UTF-8, each ended by kFieldEnd: what the
   // search box looks in. Moved into the model's search buffer when the entry is added.
@@ -50,6 +54,7 @@ struct ReviewSummary {
   int position = 0;  // 1-based, in the folder's order
   qint64 modified = 0;
   QImage picture;
+  std::array<uint32_t, 3> singles{};  // as ReviewEntry's
 };
 
 // The texts of every entry one after another as UTF-8, each field ended by kFieldEnd: one buffer
@@ -119,6 +124,21 @@ class ReviewModel : public QAbstractTableModel {
   void Split(int row);
   // Entry `entry` of the row as a row of its own, after it.
   void TakeOut(int row, int entry);
+  // The entries as one row of their own, taken out of the rows they were in (which go when
+  // emptied), where the first of them was; unticked when one of their rows was.
+  void Join(std::vector<int> entries);
+  // The entries the merge found to be one person with the row's first (its group before any
+  // split); Rejoin joins them again.
+  std::vector<int> FoundGroup(int row) const;
+  bool CanRejoin(int row) const {
+    return FoundGroup(row).size() > rows_[size_t(row)].entries.size();
+  }
+  void Rejoin(int row) { Join(FoundGroup(row)); }
+  // Whether the row is as the merge found it (not split, taken from or joined in the review).
+  bool AsFound(int row) const;
+  // Why the row needs a look (its entries differ in name, or hold different single values);
+  // empty when it does not. Such rows come first once grouped, marked.
+  QString Attention(int row) const { return rows_[size_t(row)].attention; }
 
   // The row an entry is shown in.
   int RowOfEntry(int entry) const { return row_of_[size_t(entry)]; }
@@ -144,8 +164,10 @@ class ReviewModel : public QAbstractTableModel {
     std::vector<int> entries;
     bool ticked = true;
     QString rule;
+    QString attention = {};
   };
   void SortNewestFirst(Row& row) const;
+  void Assess(Row& row) const;
   QString Shown(const Row& row, int field) const;
 
   std::vector<ReviewFolder> folders_;
@@ -158,6 +180,7 @@ class ReviewModel : public QAbstractTableModel {
   std::vector<Row> rows_;
   std::vector<int> row_of_;                  // per entry
   std::vector<merge::MatchRule> joined_by_;  // per entry, once grouped
+  std::vector<int> found_group_;             // per entry, once grouped: its group's first entry
   std::vector<QByteArray> folder_sort_;      // per folder: its "store / folder" text, folded
   std::vector<bool> unticked_folders_;       // folders whose entries come unticked
   int ticked_ = 0;

@@ -7,11 +7,13 @@
 #include "source/StoreBackend.h"
 
 #include <QCoreApplication>
+#include <QDate>
 #include <QDateTime>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +22,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStyle>
 #include <QTableView>
 #include <QThread>
 #include <QTimer>
@@ -28,6 +31,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <set>
 
 namespace lumivex {
@@ -57,9 +61,106 @@ ReviewEntry Summarize(const contact::Contact& c, int folder, int position) {
     if (!image.isNull())
       e.picture = image.scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation);
   }
+  // The single values a group is checked for: each as a hash of its compared form.
+  const auto hash = [](const QString& text) {
+    const QString folded = text.simplified().toCaseFolded();
+    return folded.isEmpty() ? 0u : uint32_t(qHash(folded)) | 1u;
+  };
+  e.singles = {hash(c.jobTitle),
+               c.birthday.IsValid()
+                   ? uint32_t(c.birthday.year * 10000 + c.birthday.month * 100 + c.birthday.day)
+                   : 0u,
+               hash(c.spouse)};
   merge::MatchKeys(c, e.keys);
   e.Fold();
   return e;
+}
+
+QString DateText(const contact::Date& d) {
+  return d.IsValid() ? QDate(d.year, d.month, d.day).toString(Qt::ISODate) : QString();
+}
+
+QString PhoneLabel(contact::PhoneKind kind) {
+  static const char* const kLabels[] = {"Business phone",
+                                        "Business phone 2",
+                                        "Home phone",
+                                        "Home phone 2",
+                                        "Mobile",
+                                        "Car phone",
+                                        "Pager",
+                                        "Business fax",
+                                        "Home fax",
+                                        "Other fax",
+                                        "Assistant's phone",
+                                        "Callback",
+                                        "Company main phone",
+                                        "ISDN",
+                                        "Other phone",
+                                        "Primary phone",
+                                        "Radio",
+                                        "Telex",
+                                        "TTY/TDD"};
+  const auto at = size_t(kind);
+  return QString::fromLatin1(at < std::size(kLabels) ? kLabels[at] : "Phone");
+}
+
+// Every field of a contact that holds a value, labelled, in the order of the contact form.
+std::vector<std::pair<QString, QString>> EveryField(const contact::Contact& c) {
+  std::vector<std::pair<QString, QString>> out;
+  auto add = [&out](const char* label, const QString& value) {
+    if (!value.trimmed().isEmpty()) out.emplace_back(QString::fromLatin1(label), value);
+  };
+  add("Title", c.prefix);
+  add("First name", c.givenName);
+  add("Middle name", c.middleName);
+  add("Last name", c.surname);
+  add("Suffix", c.suffix);
+  add("Display name", c.displayName);
+  add("File as", c.fileAs);
+  add("Nickname", c.nickname);
+  add("Initials", c.initials);
+  add("Company", c.company);
+  add("Department", c.department);
+  add("Job title", c.jobTitle);
+  add("Profession", c.profession);
+  add("Office", c.officeLocation);
+  add("Manager", c.manager);
+  add("Assistant", c.assistant);
+  for (const contact::Email& e : c.emails) add("E-mail", e.address);
+  for (const contact::Phone& p : c.phones)
+    if (!p.number.trimmed().isEmpty()) out.emplace_back(PhoneLabel(p.kind), p.number);
+  for (const contact::Address& a : c.addresses) {
+    static const char* const kKinds[] = {"Business address", "Home address", "Other address"};
+    const QString text = QStringList{a.street, a.poBox, a.postalCode, a.city, a.state, a.country}
+                             .join(u' ')
+                             .simplified();
+    add(kKinds[size_t(a.kind)], text);
+  }
+  add("Web page", c.businessWebPage);
+  add("Personal web page", c.personalWebPage);
+  for (const QString& page : c.moreWebPages) add("Web page", page);
+  add("IM address", c.imAddress);
+  add("Free/busy", c.freeBusyUrl);
+  add("Birthday", DateText(c.birthday));
+  add("Anniversary", DateText(c.anniversary));
+  add("Gender", c.gender == contact::Gender::kFemale ? QStringLiteral("female")
+                : c.gender == contact::Gender::kMale ? QStringLiteral("male")
+                                                     : QString());
+  add("Spouse", c.spouse);
+  add("Children", c.children.join(QStringLiteral(", ")));
+  add("Categories", c.categories.join(QStringLiteral(", ")));
+  for (const contact::Member& m : c.members)
+    add("Member", m.address.isEmpty() ? m.name : QStringLiteral("%1 <%2>").arg(m.name, m.address));
+  add("Notes", c.notes.simplified());
+  if (!c.photo.IsEmpty())
+    add("Picture",
+        QStringLiteral("%1 bytes%2")
+            .arg(c.photo.data.size())
+            .arg(c.photo.mimeType.isEmpty() ? QString() : QStringLiteral(", ") + c.photo.mimeType));
+  add("Modified", c.lastModified.isValid()
+                      ? c.lastModified.toLocalTime().toString(QStringLiteral("yyyy-MM-dd hh:mm"))
+                      : QString());
+  return out;
 }
 
 // The entries of one row merged: newest first, each older one filling what the newer lack.
@@ -87,6 +188,7 @@ void MergeRow(const std::vector<ReviewFolder>& folders, const Selection::Row& ro
   out.members.clear();
   out.read.clear();
   QString uid;
+  std::pair<int, int> first;
   for (size_t k = 0; k < row.entries.size(); ++k) {
     const auto& [folder, position] = row.entries[k];
     contact::Contact c;
@@ -98,8 +200,12 @@ void MergeRow(const std::vector<ReviewFolder>& folders, const Selection::Row& ro
     }
     if (c.uid.isEmpty())
       c.uid = contact::CardUuid(QStringLiteral("%1|%2").arg(f.path).arg(position));
-    if (uid.isEmpty() || c.uid < uid) uid = c.uid;
-    out.contact.origins.push_back({f.store, f.path, position, c.lastModified});
+    // The uid of the entry of the first store, first in its folders (as merge::OpenContacts).
+    if (uid.isEmpty() || std::pair{folder, position} < first) {
+      first = {folder, position};
+      uid = c.uid;
+    }
+    out.contact.origins.push_back({f.store, f.path, position, c.lastModified, {}, c.uid});
     out.members.push_back(std::move(c));
     out.read.push_back(k);
   }
@@ -249,7 +355,19 @@ struct ReviewWindow::Loader {
 // ---- The window ----
 
 ReviewWindow::ReviewWindow(QWidget* owner, const QStringList& stores)
-    : QDialog(owner), stores_(stores) {
+    : QDialog(owner), pending_(LastChoices()) {
+  // The last review's stores and folder choices first, then those offered now.
+  stores_ = pending_.stores;
+  unticked_ = pending_.unticked;
+  ticked_ = pending_.ticked;
+  unticked_.resize(size_t(stores_.size()));
+  ticked_.resize(size_t(stores_.size()));
+  for (const QString& s : stores)
+    if (!stores_.contains(s)) {
+      stores_ << s;
+      unticked_.emplace_back();
+      ticked_.emplace_back();
+    }
   setObjectName(QStringLiteral("ReviewWindow"));
   setWindowTitle(QStringLiteral("Review Contacts"));
   setAcceptDrops(true);
@@ -268,9 +386,6 @@ ReviewWindow::ReviewWindow(QWidget* owner, const QStringList& stores)
   layout->addWidget(splitter, 1);
   layout->addLayout(BuildButtons());
   Connect();
-
-  unticked_.resize(size_t(stores_.size()));
-  ticked_.resize(size_t(stores_.size()));
   resize(1100, 700);
   Reload();
 }
@@ -342,8 +457,13 @@ void ReviewWindow::BuildContacts(QSplitter* splitter) {
   CmdTakeOut->setToolTip(
       QStringLiteral("Select one of the group's entries in the list below, then take it out of "
                      "the group"));
+  CmdRejoin = new QPushButton(QStringLiteral("&Re-join Group"), right);
+  CmdRejoin->setObjectName(QStringLiteral("CmdRejoin"));
+  CmdRejoin->setToolTip(
+      QStringLiteral("Join the entries that were found to be this person again, after a split"));
   groupButtons->addWidget(CmdSplit);
   groupButtons->addWidget(CmdTakeOut);
+  groupButtons->addWidget(CmdRejoin);
   groupButtons->addStretch(1);
   rightLayout->addLayout(groupButtons);
 }
@@ -386,6 +506,15 @@ void ReviewWindow::Connect() {
     if (const int row = CurrentRow(); row >= 0) model_->Split(row);
     ShowDetail();
   });
+  connect(CmdRejoin, &QPushButton::clicked, this, [this] {
+    const int row = CurrentRow();
+    if (row < 0) return;
+    const int entry = model_->RowEntries(row).front();
+    model_->Rejoin(row);
+    TableContacts->setCurrentIndex(
+        view_->mapFromSource(model_->index(model_->RowOfEntry(entry), ReviewModel::kName)));
+    ShowDetail();
+  });
   connect(CmdTakeOut, &QPushButton::clicked, this, [this] {
     const int row = CurrentRow();
     const QTreeWidgetItem* item = TreeDetail->currentItem();
@@ -394,9 +523,7 @@ void ReviewWindow::Connect() {
     ShowDetail();
   });
   connect(CmdAddStore, &QPushButton::clicked, this, [this] {
-    const QString path =
-        CurrentDialogs().OpenFile(this, QStringLiteral("Outlook Data File (*.pst *.ost)"));
-    if (!path.isEmpty()) AddStore(path);
+    AddStores(CurrentDialogs().OpenFiles(this, QStringLiteral("Outlook Data Files (*.pst *.ost)")));
   });
   connect(TreeSources, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int) {
     if (filling_tree_ || !item->parent()) return;
@@ -426,6 +553,8 @@ void ReviewWindow::StopLoading() {
 }
 
 void ReviewWindow::Reload() {
+  // The rows and ticks chosen so far stay chosen over the reading again.
+  if (loaded_) pending_ = Choices();
   StopLoading();
   loaded_ = false;
   // What the stopped reader still posted is for the old list: it goes with the model's reset.
@@ -446,11 +575,24 @@ void ReviewWindow::Reload() {
 }
 
 void ReviewWindow::AddStore(const QString& path) {
-  if (stores_.contains(path)) return;
-  stores_ << path;
-  unticked_.emplace_back();
-  ticked_.emplace_back();
-  Reload();
+  AddStores({path});
+}
+
+void ReviewWindow::AddStores(const QStringList& paths) {
+  bool added = false;
+  for (const QString& path : paths) {
+    // The same file, however its path is written, is listed once.
+    const QString file = QFileInfo(path).absoluteFilePath();
+    if (path.isEmpty() || std::any_of(stores_.begin(), stores_.end(), [&](const QString& s) {
+          return QFileInfo(s).absoluteFilePath() == file;
+        }))
+      continue;
+    stores_ << path;
+    unticked_.emplace_back();
+    ticked_.emplace_back();
+    added = true;
+  }
+  if (added) Reload();
 }
 
 void ReviewWindow::dragEnterEvent(QDragEnterEvent* event) {
@@ -458,17 +600,11 @@ void ReviewWindow::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void ReviewWindow::dropEvent(QDropEvent* event) {
+  QStringList paths;
   for (const QUrl& url : event->mimeData()->urls())
-    if (url.isLocalFile()) {
-      const QString path = url.toLocalFile();
-      if (!stores_.contains(path)) {
-        stores_ << path;
-        unticked_.emplace_back();
-        ticked_.emplace_back();
-      }
-    }
+    if (url.isLocalFile()) paths << url.toLocalFile();
   event->acceptProposedAction();
-  Reload();
+  AddStores(paths);
 }
 
 QString ReviewWindow::CountsText() const {
@@ -506,6 +642,7 @@ void ReviewWindow::Group() {
   const int column = std::max(0, TableContacts->currentIndex().column());
   const int top = entryAt(TableContacts->indexAt(QPoint(1, 1)));
   model_->Group();
+  ApplyChoices();
   loaded_ = true;
   UpdateCounts();
   auto shownRow = [this](int entry, int column) {
@@ -520,6 +657,7 @@ void ReviewWindow::ShowDetail() {
   TreeDetail->clear();
   const int row = CurrentRow();
   CmdSplit->setEnabled(row >= 0 && model_->RowEntries(row).size() > 1);
+  CmdRejoin->setEnabled(row >= 0 && loaded_ && model_->CanRejoin(row));
   CmdTakeOut->setEnabled(false);  // until one of the group's entries is selected below
   if (row < 0 || !loaded_) return;
   // The whole entries, read again from their stores (the window holds their summaries only).
@@ -537,58 +675,41 @@ void ReviewWindow::ShowDetail() {
         .arg(QFileInfo(o.store).fileName(), FolderName(o.folder))
         .arg(o.position);
   };
-  // The first (newest) entry holding a value is where the merged value came from.
-  auto from = [&](auto holds) -> QString {
-    for (size_t m = 0; m < merged.members.size(); ++m)
-      if (holds(merged.members[m])) return where(m);
-    return {};
-  };
   const contact::Contact& c = merged.contact.contact;
-  auto* result = new QTreeWidgetItem(
+  if (const QString check = model_->Attention(row); !check.isEmpty()) {
+    auto* item = new QTreeWidgetItem(TreeDetail, {QStringLiteral("Check"), check});
+    item->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    item->setFirstColumnSpanned(true);
+    item->setText(0, QStringLiteral("Check: ") + check);
+  }
+  // Every field of the merged contact, with the newest entry it came from; then every field of
+  // each entry, its values that did not reach the merged contact marked.
+  std::vector<std::vector<std::pair<QString, QString>>> fields;
+  for (const contact::Contact& m : merged.members) fields.push_back(EveryField(m));
+  const std::vector<std::pair<QString, QString>> result = EveryField(c);
+  const auto holds = [](const std::vector<std::pair<QString, QString>>& list,
+                        const std::pair<QString, QString>& field) {
+    return std::find(list.begin(), list.end(), field) != list.end();
+  };
+  auto* top = new QTreeWidgetItem(
       TreeDetail,
       {merged.members.size() > 1 ? QStringLiteral("Merged contact") : QStringLiteral("Contact"),
        contact::ShownName(c), merged.contact.mergeRule});
-  auto add = [&](const QString& field, const QString& value, const QString& source) {
-    if (!value.isEmpty()) new QTreeWidgetItem(result, {field, value, source});
-  };
-  for (auto [label, member] : {std::pair{"Name", &contact::Contact::displayName},
-                               std::pair{"Company", &contact::Contact::company},
-                               std::pair{"Job title", &contact::Contact::jobTitle}})
-    add(QString::fromLatin1(label), c.*member, from([&, m = member](const contact::Contact& x) {
-          return !(x.*m).isEmpty() && x.*m == c.*m;
-        }));
-  for (const contact::Email& e : c.emails)
-    add(QStringLiteral("E-mail"), e.address, from([&](const contact::Contact& x) {
-          return std::any_of(x.emails.begin(), x.emails.end(), [&](const contact::Email& y) {
-            return merge::ComparableEmail(y.address) == merge::ComparableEmail(e.address);
-          });
-        }));
-  for (const contact::Phone& p : c.phones)
-    add(QStringLiteral("Phone"), p.number, from([&](const contact::Contact& x) {
-          return std::any_of(x.phones.begin(), x.phones.end(),
-                             [&](const contact::Phone& y) { return y.number == p.number; });
-        }));
-  for (const contact::Address& a : c.addresses)
-    add(QStringLiteral("Address"),
-        QStringList{a.street, a.postalCode, a.city, a.country}.join(u' ').simplified(),
-        from([&](const contact::Contact& x) {
-          return std::find(x.addresses.begin(), x.addresses.end(), a) != x.addresses.end() ||
-                 std::any_of(x.addresses.begin(), x.addresses.end(),
-                             [&](const contact::Address& y) {
-                               return y.street == a.street && y.city == a.city;
-                             });
-        }));
-  add(QStringLiteral("Note"), c.notes.section(u'\n', 0, 0),
-      from([](const contact::Contact& x) { return !x.notes.isEmpty(); }));
-  if (!c.photo.IsEmpty())
-    add(QStringLiteral("Picture"), QStringLiteral("%1 bytes").arg(c.photo.data.size()),
-        from([](const contact::Contact& x) { return !x.photo.IsEmpty(); }));
-  result->setExpanded(true);
+  for (const auto& field : result) {
+    QString source;
+    if (merged.members.size() > 1)
+      for (size_t m = 0; m < fields.size() && source.isEmpty(); ++m)
+        if (holds(fields[m], field)) source = where(m);
+    new QTreeWidgetItem(top, {field.first, field.second, source});
+  }
+  top->setExpanded(merged.members.size() == 1);
   if (merged.members.size() > 1) {
     auto* entries = new QTreeWidgetItem(
-        TreeDetail,
-        {QStringLiteral("Entries"), QStringLiteral("newest first; select one to take it out")});
+        TreeDetail, {QStringLiteral("Entries"),
+                     QStringLiteral("newest first; select one to take it out of the group")});
     const std::vector<int>& ids = model_->RowEntries(row);
+    QFont dropped = TreeDetail->font();
+    dropped.setItalic(true);
     for (size_t m = 0; m < merged.members.size(); ++m) {
       const contact::Contact& x = merged.members[m];
       const int id = ids[merged.read[m]];
@@ -601,9 +722,72 @@ void ReviewWindow::ShowDetail() {
            contact::ShownName(x) + (x.emails.empty() ? QString() : u' ' + x.emails.front().address),
            rule.isEmpty() ? where(m) : QStringLiteral("%1 (%2)").arg(where(m), rule)});
       item->setData(0, Qt::UserRole, id);
+      for (const auto& field : fields[m]) {
+        auto* value = new QTreeWidgetItem(item, {field.first, field.second});
+        if (field.first == u"Modified" || holds(result, field)) continue;
+        value->setText(2, QStringLiteral("not in the merged contact"));
+        for (int column = 0; column < 3; ++column) value->setFont(column, dropped);
+      }
+      item->setExpanded(true);
     }
     entries->setExpanded(true);
   }
+}
+
+QString ReviewWindow::EntryKey(int entry) const {
+  const ReviewSummary& e = model_->Entry(entry);
+  const ReviewFolder& f = model_->Folders()[size_t(e.folder)];
+  return QStringLiteral("%1\x1f%2\x1f%3").arg(f.store, f.path).arg(e.position);
+}
+
+ReviewChoices ReviewWindow::Choices() const {
+  ReviewChoices c;
+  c.stores = stores_;
+  c.unticked = unticked_;
+  c.ticked = ticked_;
+  if (!loaded_) {  // still reading: the rows chosen before stay as they were
+    c.rows = pending_.rows;
+    c.untickedEntries = pending_.untickedEntries;
+    return c;
+  }
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    const std::vector<int>& entries = model_->RowEntries(row);
+    if (!model_->AsFound(row)) {
+      QStringList keys;
+      for (const int e : entries) keys << EntryKey(e);
+      c.rows.push_back(keys);
+    }
+    if (!model_->Ticked(row))
+      for (const int e : entries) c.untickedEntries << EntryKey(e);
+  }
+  return c;
+}
+
+void ReviewWindow::ApplyChoices() {
+  if (pending_.rows.empty() && pending_.untickedEntries.isEmpty()) return;
+  QHash<QString, int> byKey;
+  for (int e = 0; e < model_->Entries(); ++e) byKey.insert(EntryKey(e), e);
+  for (const QStringList& keys : pending_.rows) {
+    std::vector<int> entries;
+    for (const QString& k : keys)
+      if (const auto it = byKey.constFind(k); it != byKey.constEnd()) entries.push_back(*it);
+    if (!entries.empty()) model_->Join(entries);
+  }
+  for (const QString& k : pending_.untickedEntries)
+    if (const auto it = byKey.constFind(k); it != byKey.constEnd())
+      model_->SetTicked(model_->RowOfEntry(*it), false);
+  pending_.rows.clear();
+  pending_.untickedEntries.clear();
+}
+
+ReviewChoices& ReviewWindow::LastChoices() {
+  static ReviewChoices last;
+  return last;
+}
+
+void ReviewWindow::done(int result) {
+  LastChoices() = Choices();
+  QDialog::done(result);
 }
 
 std::unique_ptr<contact::ContactStream> ReviewWindow::TickedContacts() const {

@@ -37,6 +37,17 @@ class QTreeWidget;
 
 namespace lumivex {
 
+// What the user chose in the review: kept when the window closes, and taken up by the next one
+// opened in the same session.
+struct ReviewChoices {
+  QStringList stores;
+  std::vector<QStringList> unticked, ticked;  // per store, as ReviewWindow keeps them
+  // Entries by store, folder and position ("store\x1ffolder\x1fposition"): the rows the user
+  // made (split, taken out of a group or joined again), and the entries of unticked rows.
+  std::vector<QStringList> rows;
+  QStringList untickedEntries;
+};
+
 class ReviewWindow : public QDialog {
   Q_OBJECT
 
@@ -53,6 +64,7 @@ class ReviewWindow : public QDialog {
   QTreeWidget* TreeDetail;  // the shown row's entries, merged values and where they came from
   QPushButton* CmdSplit;
   QPushButton* CmdTakeOut;
+  QPushButton* CmdRejoin;
   QPushButton* CmdUse;
   QPushButton* CmdCancel;
 
@@ -63,12 +75,18 @@ class ReviewWindow : public QDialog {
   bool Loaded() const { return loaded_; }
   // Adds a store file and reads its ticked folders.
   void AddStore(const QString& path);
+  // Adds store files (chosen together, or dropped on the window): those not listed yet.
+  void AddStores(const QStringList& paths);
   // The ticked rows, in the order the stores hold them, merged; for the export or the send.
   std::unique_ptr<contact::ContactStream> TickedContacts() const;
   // The same, as often as asked, after the window has gone too.
   std::function<std::unique_ptr<contact::ContactStream>()> TickedSelection() const;
   // The counts line: "1,240 contacts from 3 stores, 1,052 after merging, 1,030 ticked".
   QString CountsText() const;
+  // What the user chose so far; what the next review of this session starts from.
+  ReviewChoices Choices() const;
+  static ReviewChoices& LastChoices();
+  void done(int result) override;
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -89,6 +107,11 @@ class ReviewWindow : public QDialog {
   void UpdateCounts();
   int CurrentRow() const;
 
+  // Applies the rows and ticks of `pending_` once the entries are grouped.
+  void ApplyChoices();
+  QString EntryKey(int entry) const;
+
+  ReviewChoices pending_;  // to be applied when the entries are grouped
   QStringList stores_;
   std::vector<QStringList> unticked_;  // per store: folder paths the user unticked
   std::vector<QStringList> ticked_;    // per store: auto-collected folder paths the user ticked

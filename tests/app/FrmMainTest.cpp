@@ -169,7 +169,7 @@ TEST_F(FrmMainTest, ControlsAndMenusAtStart) {
   for (QAction* a : w.mnuHelp->actions()) help << a->text() + (a->isEnabled() ? "" : " (off)");
   EXPECT_EQ(file, QStringList({"&Open Outlook PST File... (off)", "Scan Contacts (off)",
                                "&Save Contacts... (off)", "Export for Other Address Books... (off)",
-                               "-", "E&xit"}));
+                               "Review and Merge Several Stores...", "-", "E&xit"}));
   EXPECT_EQ(help, QStringList({"Contents", "Visit Website", "About..."}));
 }
 

@@ -123,6 +123,82 @@ TEST(ReviewWindow, TickSearchSplitAndExportWhatIsTicked) {
             (QStringList{"Ann Lee", "Ann Lee", "Cy Berg"}));
 }
 
+// A group whose entries hold different single values comes first, marked; the detail shows every
+// field of every entry and what did not reach the merged contact; a split group is joined again;
+// stores are added several at a time; and the choices outlive the window.
+TEST(ReviewWindow, GroupsToCheckFirstEveryFieldRejoinAndChoicesKept) {
+  App();
+  ReviewWindow::LastChoices() = {};
+  const QString dir = ScratchDir("review-check");
+  const QString older = WriteStore(dir + "/older.pst", R"([
+      {"FirstName": "Bo", "LastName": "Ek", "Email1Address": "bo@ek.example"},
+      {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example",
+       "CompanyName": "Contoso", "Birthday": "1980-05-17",
+       "LastModificationTime": "2024-01-01T10:00:00Z"}])");
+  const QString newer = WriteStore(dir + "/newer.pst", R"([
+      {"FirstName": "Cy", "LastName": "Berg", "Email1Address": "cy@berg.example"},
+      {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example",
+       "CompanyName": "Fabrikam", "Spouse": "Per", "LastModificationTime": "2025-01-01T10:00:00Z"}])");
+  const QString counts = "4 contacts from 2 stores, %1 after merging, %2 ticked";
+  auto row = [](ReviewWindow& w, const QString& name) {
+    for (int r = 0; r < w.Model().rowCount(); ++r)
+      if (w.Model().index(r, ReviewModel::kName).data().toString() == name) return r;
+    return -1;
+  };
+  {
+    ReviewWindow window(nullptr, {});
+    window.AddStores({older, newer, older});
+    ASSERT_TRUE(WaitFor([&] { return window.Loaded(); }));
+    EXPECT_EQ(window.LblCounts->text(), counts.arg(3).arg(3));
+    // Ann's group first, though both stores list her last.
+    const QModelIndex first = window.Model().index(0, ReviewModel::kTick);
+    EXPECT_EQ(window.Model().index(0, ReviewModel::kName).data().toString(), "Ann Lee");
+    EXPECT_EQ(first.data().toString(), "2 merged, check");
+    EXPECT_FALSE(first.data(Qt::DecorationRole).isNull());
+    EXPECT_TRUE(first.data(Qt::ToolTipRole).toString().contains("the companies differ"));
+
+    window.TableContacts->setCurrentIndex(window.Shown().index(0, ReviewModel::kName));
+    ASSERT_EQ(window.TreeDetail->topLevelItemCount(), 3);  // the check, merged, entries
+    EXPECT_TRUE(window.TreeDetail->topLevelItem(0)->text(0).contains("the companies differ"));
+    // Every field of each entry (newest first); the older company is not carried over.
+    QTreeWidgetItem* entries = window.TreeDetail->topLevelItem(2);
+    ASSERT_EQ(entries->childCount(), 2);
+    auto fields = [](QTreeWidgetItem* entry) {
+      QStringList out;
+      for (int i = 0; i < entry->childCount(); ++i)
+        if (entry->child(i)->text(0) != "Modified")
+          out << QStringList{entry->child(i)->text(0), entry->child(i)->text(1),
+                             entry->child(i)->text(2)}
+                     .join(u'|');
+      return out;
+    };
+    EXPECT_TRUE(fields(entries->child(0)).contains("Spouse|Per|"));
+    EXPECT_TRUE(fields(entries->child(1)).contains("Birthday|1980-05-17|"));
+    EXPECT_TRUE(fields(entries->child(1)).contains("Company|Contoso|not in the merged contact"));
+
+    // Split, then joined again.
+    window.CmdSplit->click();
+    EXPECT_EQ(window.LblCounts->text(), counts.arg(4).arg(4));
+    ASSERT_TRUE(window.CmdRejoin->isEnabled());
+    window.CmdRejoin->click();
+    EXPECT_EQ(window.LblCounts->text(), counts.arg(3).arg(3));
+    EXPECT_EQ(window.Model().RowEntries(row(window, "Ann Lee")).size(), 2u);
+    // Split again, Bo unticked; the window closed.
+    window.TableContacts->setCurrentIndex(
+        window.Shown().index(row(window, "Ann Lee"), ReviewModel::kName));
+    window.CmdSplit->click();
+    window.Model().SetTicked(row(window, "Bo Ek"), false);
+    EXPECT_EQ(window.LblCounts->text(), counts.arg(4).arg(3));
+    window.reject();
+  }
+  // Opened again: the same stores, Ann still split, Bo still unticked.
+  ReviewWindow again(nullptr, {older});
+  ASSERT_TRUE(WaitFor([&] { return again.Loaded(); }));
+  EXPECT_EQ(again.LblCounts->text(), counts.arg(4).arg(3));
+  EXPECT_FALSE(again.Model().Ticked(row(again, "Bo Ek")));
+  ReviewWindow::LastChoices() = {};
+}
+
 }  // namespace
 }  // namespace lumivex
 
