@@ -1,5 +1,6 @@
 #include "app/Dialogs.h"
 
+#include <QPushButton>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -18,6 +19,20 @@ class QtDialogs : public Dialogs {
                               : QMessageBox::Information);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
+  }
+
+  bool Notice(QWidget* owner, const QString& text, const QString& title,
+              const QString& offer) override {
+    QMessageBox box(owner);
+    box.setWindowTitle(title);
+    box.setText(text);
+    box.setIcon(QMessageBox::Warning);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.setDefaultButton(QMessageBox::Ok);
+    QPushButton* other =
+        offer.isEmpty() ? nullptr : box.addButton(offer, QMessageBox::ActionRole);
+    box.exec();
+    return other != nullptr && box.clickedButton() == static_cast<QAbstractButton*>(other);
   }
 
   QString OpenFile(QWidget* owner, const QString& filter) override {

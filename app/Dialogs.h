@@ -18,6 +18,15 @@ class Dialogs {
   // A message box with a single OK button. `style` 64 information icon, 48 exclamation, 16
   // critical.
   virtual void Message(QWidget* owner, const QString& text, const QString& title, int style) = 0;
+  // A notice after a result box: `text` with an exclamation icon, an OK button and, where `offer`
+  // is not empty, a button of that caption beside it. True when the user chose `offer`. Shown as
+  // a plain message box unless a seam says otherwise.
+  virtual bool Notice(QWidget* owner, const QString& text, const QString& title,
+                      const QString& offer) {
+    (void)offer;
+    Message(owner, text, title, 48);
+    return false;
+  }
   // The open-file dialog: the chosen file's full path, or empty text on cancel. `filter` in Qt's
   // form, e.g. "Outlook PST File (*.pst)".
   virtual QString OpenFile(QWidget* owner, const QString& filter) = 0;

@@ -328,6 +328,12 @@ void FrmMain::StoreFileChosen(const QString& name) {
 void FrmMain::CmdEnumerateNotes_Click() {
   const ScanResult result = ScanContactsFolder(*this);
   if (result.status != ScanResult::kBusy) lastScan_ = result;
+  // The box counts to 32766; a folder holding more is told after it how many it holds.
+  if (result.status != ScanResult::kCounted || result.contacts == 0) return;
+  const Notice notice = ScanNotice(result.entries, Module1::ContactCounter - 1);
+  if (!notice.text.isEmpty() &&
+      CurrentDialogs().Notice(this, notice.text, notice.title, kOtherAddressBooks))
+    mnuExport_Click();
 }
 
 void FrmMain::CmdContactsCreate_Click() {
@@ -347,6 +353,11 @@ void FrmMain::CmdContactsCreate_Click() {
           return SourceOptions{OptDefaultPST->isChecked(), OptSelectPST->isChecked()};
         },
         [this] { CmdContactsCreate->setEnabled(true); });
+    // A notice after a run may offer this export: it opens once the window has closed.
+    conversion_->SetOtherAddressBooks([this] {
+      QMetaObject::invokeMethod(
+          this, [this] { mnuExport_Click(); }, Qt::QueuedConnection);
+    });
     // Closed without a run, the window goes away; the next click makes a fresh one.
     connect(conversion_, &QDialog::rejected, this, [this] { conversion_ = nullptr; });
   }

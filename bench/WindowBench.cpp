@@ -5,7 +5,12 @@
 //     view that shows nothing (run before and after it, in the same process): the difference
 //     is what showing progress costs;
 //   - how many times the label and the bar were painted, paints per second, and the longest
-//     time between two paints (the user sees no movement for that long).
+//     time between two paints (the user sees no movement for that long);
+//   - on an X display (under Xvfb: xvfb-run -a window_bench ...): the window manager's pings,
+//     sent to the window every 100 ms from a connection of its own as a window manager sends
+//     them, how many were answered during the run and the longest wait for an answer (a desktop
+//     offers to kill a window that answers none for 5 s); and a click sent to the window during
+//     the run, which must be handled only after the run's end.
 //
 //   window_bench STORE [vcard|vcards|xls|wab] [OUT_DIR]
 #include "app/Dialogs.h"
@@ -24,10 +29,18 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 
+#include <xcb/xcb.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <memory>
+#include <thread>
 
 using namespace lumivex;
 
@@ -70,6 +83,129 @@ class PaintClock : public QObject {
     return QObject::eventFilter(object, event);
   }
   std::vector<qint64> moments;
+
+ private:
+  const QElapsedTimer& run_;
+};
+
+xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
+  xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+      connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr);
+  const xcb_atom_t atom = reply != nullptr ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+  std::free(reply);
+  return atom;
+}
+
+// Pings a window as a window manager does (_NET_WM_PING every 100 ms, the answer coming back to
+// the root window) from a connection and thread of its own, and clicks it once, after
+// `clickAfterMs`, with a button press and release sent to it as the X server sends them.
+class Pinger {
+ public:
+  Pinger(uint32_t window, const QElapsedTimer& clock, qint64 clickAfterMs)
+      : window_(window), clock_(clock), clickAfterMs_(clickAfterMs) {
+    connection_ = xcb_connect(nullptr, nullptr);
+    root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+    protocols_ = Atom(connection_, "WM_PROTOCOLS");
+    ping_ = Atom(connection_, "_NET_WM_PING");
+    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(connection_);
+    thread_ = std::thread([this] { Loop(); });
+  }
+  ~Pinger() {
+    Stop();
+    xcb_disconnect(connection_);
+  }
+  // Stops pinging; pings still unanswered count as waiting until now.
+  void Stop() {
+    if (!thread_.joinable()) return;
+    stop_ = true;
+    thread_.join();
+    const qint64 now = clock_.nsecsElapsed();
+    for (const auto& [number, sent] : pending_) longestNs = std::max(longestNs, now - sent);
+    unanswered = int(pending_.size());
+  }
+
+  int sent = 0;
+  int answered = 0;
+  int unanswered = 0;
+  qint64 longestNs = 0;   // the longest wait for an answer
+  qint64 clickedNs = -1;  // when the click was sent
+
+ private:
+  void Send(uint8_t type, uint8_t detail) {
+    xcb_button_press_event_t event{};
+    event.response_type = type;
+    event.detail = detail;
+    event.event = window_;
+    event.root = root_;
+    event.same_screen = 1;
+    event.event_x = event.event_y = 20;
+    xcb_send_event(connection_, 0, window_, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&event));
+  }
+  void Loop() {
+    qint64 nextPing = 0;
+    while (!stop_) {
+      const qint64 now = clock_.nsecsElapsed();
+      if (now >= nextPing) {
+        xcb_client_message_event_t event{};
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = window_;
+        event.type = protocols_;
+        event.data.data32[0] = ping_;
+        event.data.data32[1] = uint32_t(++sent);  // the ping's number stands for its time
+        event.data.data32[2] = window_;
+        xcb_send_event(connection_, 0, window_, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char*>(&event));
+        pending_[uint32_t(sent)] = now;
+        nextPing = now + 100'000'000;
+      }
+      if (clickedNs < 0 && now >= clickAfterMs_ * 1'000'000) {
+        Send(XCB_BUTTON_PRESS, 1);
+        Send(XCB_BUTTON_RELEASE, 1);
+        clickedNs = now;
+      }
+      xcb_flush(connection_);
+      while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+        const auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
+        if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE && message->type == protocols_ &&
+            message->data.data32[0] == ping_) {
+          const auto found = pending_.find(message->data.data32[1]);
+          if (found != pending_.end()) {
+            longestNs = std::max(longestNs, clock_.nsecsElapsed() - found->second);
+            pending_.erase(found);
+            ++answered;
+          }
+        }
+        std::free(event);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+
+  uint32_t window_;
+  const QElapsedTimer& clock_;
+  qint64 clickAfterMs_;
+  xcb_connection_t* connection_ = nullptr;
+  xcb_window_t root_ = 0;
+  xcb_atom_t protocols_ = 0;
+  xcb_atom_t ping_ = 0;
+  std::map<uint32_t, qint64> pending_;  // ping number -> when it was sent
+  std::atomic<bool> stop_ = false;
+  std::thread thread_;
+};
+
+// Notes when the first mouse press reaches any widget.
+class PressClock : public QObject {
+ public:
+  explicit PressClock(const QElapsedTimer& run) : run_(run) {}
+  bool eventFilter(QObject* object, QEvent* event) override {
+    if (event->type() == QEvent::MouseButtonPress && pressedNs < 0) pressedNs = run_.nsecsElapsed();
+    return QObject::eventFilter(object, event);
+  }
+  qint64 pressedNs = -1;
 
  private:
   const QElapsedTimer& run_;
@@ -131,11 +267,26 @@ int main(int argc, char** argv) {
                          : form == u"wab"  ? window->OptWAB
                                            : window->OptvCardComplete;
   option->setChecked(true);
+  // On an X display the window is pinged and clicked during the run, a second into it.
+  const bool x11 = QGuiApplication::platformName() == u"xcb";
+  PressClock press(run);
+  app.installEventFilter(&press);
   run.start();
+  std::unique_ptr<Pinger> pinger;
+  if (x11) pinger = std::make_unique<Pinger>(uint32_t(window->winId()), run, 1000);
   cpuStart = CpuNs();
   window->CmdConversion_Click();
-  const double seconds = run.nsecsElapsed() / 1e9;
+  const qint64 endNs = run.nsecsElapsed();
+  const double seconds = endNs / 1e9;
   const double cpuSeconds = (CpuNs() - cpuStart) / 1e9;
+  if (pinger) {
+    pinger->Stop();
+    // The click waits in the queue until the event loop runs again.
+    for (int i = 0; i < 50 && press.pressedNs < 0; ++i) {
+      QApplication::processEvents(QEventLoop::AllEvents, 10);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
   // The plain run again, after the window's: the mean of the two is fair to both orders.
   QDir(out + QStringLiteral("/plain")).removeRecursively();
   QDir().mkpath(out + QStringLiteral("/plain"));
@@ -160,6 +311,20 @@ int main(int argc, char** argv) {
   std::printf("label painted %zu times, %.1f a second, longest still %.0f ms\n",
               clock.moments.size(), seconds > 0 ? clock.moments.size() / seconds : 0.0,
               longest / 1e6);
+  if (pinger) {
+    std::printf(
+        "window manager's pings: %d sent during the run, %d answered during it, %d "
+        "unanswered at its end; longest wait for an answer %.0f ms\n",
+        pinger->sent, pinger->answered, pinger->unanswered, pinger->longestNs / 1e6);
+    if (pinger->clickedNs < 0)
+      std::printf("click: the run ended before it was sent\n");
+    else if (press.pressedNs < 0)
+      std::printf("click: sent at %.1f s, not handled\n", pinger->clickedNs / 1e9);
+    else
+      std::printf("click: sent at %.1f s, handled at %.1f s, %s the run's end\n",
+                  pinger->clickedNs / 1e9, press.pressedNs / 1e9,
+                  press.pressedNs >= endNs ? "after" : "BEFORE");
+  }
   std::printf("peak memory %ld MiB\n", bench::PeakKiB() / 1024);
   const bool completed = window->LastRun().status == RunResult::kCompleted;
   delete window;

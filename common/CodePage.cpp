@@ -430,4 +430,11 @@ QString FromAnsi(QByteArrayView bytes, int codePage) {
   return out;
 }
 
+bool CodePageHolds(QStringView text, int codePage) {
+  // Every code page holds ASCII: most texts are decided without converting anything.
+  if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; }))
+    return true;
+  return FromAnsi(ToAnsi(text, codePage), codePage) == text;
+}
+
 }  // namespace lumivex

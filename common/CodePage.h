@@ -41,4 +41,8 @@ bool PutAnsiByItself(QStringView text, int codePage, char*& dst, const char* end
 // Decodes bytes in the code page; bytes that do not decode become U+FFFD.
 QString FromAnsi(QByteArrayView bytes, int codePage);
 
+// True when every character of `text` comes back from the code page as it went in: false when
+// ToAnsi would put "?" or a nearer character in the place of one.
+bool CodePageHolds(QStringView text, int codePage);
+
 }  // namespace lumivex

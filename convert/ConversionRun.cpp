@@ -1,6 +1,9 @@
 #include "convert/ConversionRun.h"
 
+#include "common/CodePage.h"
 #include "common/Module1.h"
+
+#include <algorithm>
 
 namespace lumivex {
 
@@ -174,7 +177,17 @@ RunContext::RunContext(QString target, std::shared_ptr<Folder> folder, std::shar
       folder_(std::move(folder)),
       items_(std::make_shared<ReportingItems>(std::move(items), view, FolderPathOf(folder_.get()),
                                               valued_)),
-      view_(view) {}
+      view_(view),
+      codePage_(AnsiCodePage()) {}
+
+void RunContext::CountText(std::initializer_list<QStringView> names, QStringView note,
+                           bool inCard) {
+  if (!std::all_of(names.begin(), names.end(),
+                   [this](QStringView name) { return CodePageHolds(name, codePage_); }))
+    ++losses_.names;
+  if (!CodePageHolds(note, codePage_)) ++losses_.notes;
+  if (inCard && (note.contains(u'\n') || note.contains(u'\r'))) ++losses_.splitNotes;
+}
 
 QString RunContext::OutputStem(const QDateTime& now) {
   return QStringLiteral("OutlookContacts-") + now.toString(QStringLiteral("dd-MM-yyyy-HH-mm-ss"));
@@ -209,7 +222,13 @@ void RunContext::ShowProgressLabel(int n) const {
   view_.SetProgressCount(n, count);
 }
 
+void RunContext::Visited(int visited) {
+  visited_ = visited;
+  view_.EntriesVisited(visited);
+}
+
 void RunContext::ProgressStep() {
+  Visited(visited_ + 1);
   Module1::Increment(counter);
   view_.SetProgressValue(counter);
   ShowProgressLabel(counter);
@@ -253,6 +272,8 @@ RunResult RunConversion(const SourceOptions& source, const OutputOptions& output
       result.outputPath = Module1::OutputPath;
       result.entriesWithValues = run.EntriesWithValues();
       result.storeDamage = folder->StoreDamage();
+      result.losses = run.Losses();
+      result.codePage = run.CodePage();
     }
     if (output.excel) {
       // The worksheet ends without the release step: the picked folder stays for a later run.

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <stdexcept>
 
@@ -25,12 +26,19 @@ class ConversionView {
   // ProgBarSave.
   virtual void SetProgressRange(int minimum, int maximum) = 0;
   virtual void SetProgressValue(int value) = 0;
-  // LblSaveProgress. The run never yields to the event loop: a window repaints at once.
+  // LblSaveProgress. The run does not return to the event loop: a window repaints at once.
   virtual void SetProgressLabel(const QString& text) = 0;
   // The label of entry `n` of `count` ("Saving Contacts n/count", ProgressLabel). Made and set at
   // once here; a view that shows it only now and then (the window paints a few times a second)
   // or not at all keeps the numbers and makes the text only when it shows it.
   virtual void SetProgressCount(int n, int count) { SetProgressLabel(ProgressLabel(n, count)); }
+  // The entries visited so far, counted in full: the label's counter stops at 32767, and a view
+  // that shows the true count (the command line) takes it from here. Told before the entry's
+  // progress value and label.
+  virtual void EntriesVisited(int visited) { (void)visited; }
+  // Asked by the per-contact form after each entry: true ends its loop there and goes on to the
+  // completion step (the command line, once files keep failing). The window never stops.
+  virtual bool StopRequested() const { return false; }
   // Enables CmdConversion and the main window's CmdContactsCreate.
   virtual void EnableButtons() = 0;
   // A message box with one OK button; style 64 information, 48 exclamation, 16 critical.
@@ -83,6 +91,14 @@ class ExportError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// What a run's files could not hold as the store has it, counted entry by entry.
+struct TextLosses {
+  int names = 0;       // entries whose name the code page cannot hold ("?" in its place)
+  int notes = 0;       // entries whose note the code page cannot hold
+  int splitNotes = 0;  // vCard 2.1 cards whose note of several lines breaks the card
+  bool operator==(const TextLosses&) const = default;
+};
+
 // The state of one run as a writer sees it.
 class RunContext {
  public:
@@ -102,6 +118,8 @@ class RunContext {
 
   // The processed-entry counter: a 16-bit number that stops at 32767.
   int16_t counter = 0;
+  // The entries visited, counted in full; tells the view (ConversionView::EntriesVisited).
+  void Visited(int visited);
 
   // The time-stamped base name "OutlookContacts-dd-mm-yyyy-hh-mm-ss" of this moment.
   static QString OutputStem(const QDateTime& now = QDateTime::currentDateTime());
@@ -116,6 +134,12 @@ class RunContext {
   // "Saving Contacts " + n + "/" + the folder's count read afresh.
   void ShowProgressLabel(int n) const;
 
+  // Counts what the code page of the run's files cannot hold of one entry's names and note;
+  // `inCard`: the note stands on one line of a vCard 2.1 card, which a line break in it splits.
+  void CountText(std::initializer_list<QStringView> names, QStringView note, bool inCard);
+  const TextLosses& Losses() const { return losses_; }
+  int CodePage() const { return codePage_; }
+
   // The entries of which at least one value was read so far: none when every entry the writer
   // walked could not be read at all (a store that changed before the first one was read).
   int EntriesWithValues() const { return *valued_; }
@@ -126,6 +150,9 @@ class RunContext {
   std::shared_ptr<int> valued_ = std::make_shared<int>(0);
   std::shared_ptr<Items> items_;
   ConversionView& view_;
+  TextLosses losses_;
+  int codePage_;
+  int visited_ = 0;
 };
 
 struct RunResult {
@@ -142,6 +169,8 @@ struct RunResult {
   QString outputPath;         // the single file written, or the last per-contact file
   int entriesWithValues = 0;  // RunContext::EntriesWithValues at the end of the writer's loop
   QStringList storeDamage;    // Folder::StoreDamage of the folder read, for a completed run
+  TextLosses losses;          // what the files could not hold (RunContext::Losses)
+  int codePage = 0;           // the Windows code page the files were written in
 };
 
 // CmdConversion_Click without the window: the run from the folder browser to the release step.

@@ -232,22 +232,44 @@ void FrmConversion::CmdConversion_Click() {
   output.wab = OptWAB->isChecked();
   output.excel = OptExcel->isChecked();
   const SourceOptions source = source_ ? source_() : SourceOptions{};
+  files_ = {};
   lastRun_ = RunConversion(source, output, *this);
   running_ = false;
   // After the run's own messages: a store that is damaged as a whole is told once, as what was
   // saved may lack values or hold wrong ones.
-  if (lastRun_.status != RunResult::kCompleted || lastRun_.storeDamage.isEmpty()) return;
+  if (lastRun_.status != RunResult::kCompleted) return;
   QStringList told;
   for (QString sentence : lastRun_.storeDamage) {
     sentence[0] = sentence[0].toUpper();
     told << sentence + u'.';
   }
-  CurrentDialogs().Message(this,
-                           QStringLiteral("The contacts were saved, but the store is damaged.\n\n"
-                                          "%1\n\nWhat was read of it may lack values or hold "
-                                          "wrong ones.")
-                               .arg(told.join(QStringLiteral("\n\n"))),
-                           QStringLiteral("Damaged Store"), 48);
+  if (!told.isEmpty())
+    CurrentDialogs().Message(this,
+                             QStringLiteral("The contacts were saved, but the store is damaged.\n\n"
+                                            "%1\n\nWhat was read of it may lack values or hold "
+                                            "wrong ones.")
+                                 .arg(told.join(QStringLiteral("\n\n"))),
+                             QStringLiteral("Damaged Store"), 48);
+  // The completion box counts the entries visited, whatever was written; what the files do not
+  // hold is told after it, with what to do.
+  const Notice notice = ConversionNotice(output, lastRun_, files_);
+  if (notice.text.isEmpty()) return;
+  QWidget* owner = isVisible() ? this : parentWidget();
+  const bool offerTaken = CurrentDialogs().Notice(
+      owner, notice.text, notice.title,
+      notice.offerOtherAddressBooks && otherAddressBooks_ ? kOtherAddressBooks : QString());
+  if (offerTaken) otherAddressBooks_();
+}
+
+void FrmConversion::OutputWritten(const QString&) {
+  ++files_.written;
+}
+
+void FrmConversion::OutputFailed(const QString& path, const QString& reason) {
+  if (files_.failed++ == 0) {
+    files_.firstFailed = path;
+    files_.firstReason = reason;
+  }
 }
 
 void FrmConversion::SetProgressRange(int minimum, int maximum) {
@@ -307,14 +329,17 @@ void FrmConversion::ShowProgress(bool now) {
     region += QRect(widget->mapTo(this, QPoint(0, 0)), widget->size());
   repaint(region);
   if (ms - otherWindowsMs_ >= kOtherWindowsPaintMs) RepaintOtherWindows();
+  // The window system's events other than input: the window manager's pings are answered and
+  // uncovered windows repaint, while clicks, keys and the close button wait in the queue for the
+  // run's end.
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   shownMs_ = ms;
 }
 
 void FrmConversion::RepaintOtherWindows() {
-  // The run takes no input until it ends, so the event loop does not run while it works: what
-  // the folder chooser covered before it closed, or a window moved away later, would stay
-  // unpainted. The visible windows are painted anew from here instead, when the bar is set up
-  // and then once a second, without handling any input.
+  // The run takes no input until it ends, and a display that sends no exposure events (the
+  // offscreen one) would leave what the folder chooser covered unpainted: the visible windows
+  // are painted anew from here, when the bar is set up and then once a second.
   for (QWidget* window : QApplication::topLevelWidgets())
     if (window->isVisible()) window->repaint();
   timespec clock{};

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "convert/ConversionRun.h"
+#include "convert/RunNotice.h"
 
 #include <QDialog>
 
@@ -43,9 +44,13 @@ class FrmConversion : public QDialog, public ConversionView {
 
   // What the last run ended with (for the main window and tests).
   const RunResult& LastRun() const { return lastRun_; }
+  // Opens the export for other address books, when a notice after a run offers it and the user
+  // takes it. Called once the run has ended.
+  void SetOtherAddressBooks(std::function<void()> open) { otherAddressBooks_ = std::move(open); }
 
-  // ConversionView: the run never yields to the event loop, so changes are painted at once, at
-  // most every kProgressPaintMs.
+  // ConversionView: the run does not return to the event loop, so changes are painted at once,
+  // at most every kProgressPaintMs; each time the window system's events other than input are
+  // handled too, so that the window stays answering while clicks and keys wait.
   void SetProgressRange(int minimum, int maximum) override;
   void SetProgressValue(int value) override;
   void SetProgressLabel(const QString& text) override;
@@ -54,6 +59,9 @@ class FrmConversion : public QDialog, public ConversionView {
   void EnableButtons() override;
   void ShowMessage(const QString& text, const QString& title, int style) override;
   void Hide() override;
+  // The files of a run, for the notice after its completion box.
+  void OutputWritten(const QString& path) override;
+  void OutputFailed(const QString& path, const QString& reason) override;
 
  public slots:
   // Closing the window without a run destroys it; the next showing creates it anew.
@@ -72,6 +80,8 @@ class FrmConversion : public QDialog, public ConversionView {
 
   std::function<SourceOptions()> source_;
   std::function<void()> enableContactsCreate_;
+  std::function<void()> otherAddressBooks_;
+  RunFiles files_;  // what the run under way wrote and could not write
   bool running_ = false;
   RunResult lastRun_;
   int64_t shownMs_ = -1;        // when progress was last shown, on the coarse monotonic clock

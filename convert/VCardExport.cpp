@@ -19,12 +19,23 @@ constexpr qsizetype kMaxFileNameBytes = 255;
 // running suffix makes it distinct.
 constexpr int kDraws = 100;
 
+// Counts what the card just written could not hold of its names and note.
+void CountText(RunContext& run, const VCardFields& fields) {
+  using F = VCardField;
+  run.CountText(
+      {fields[F::FirstName], fields[F::MiddleName], fields[F::LastName], fields[F::FullName]},
+      fields[F::Body], true);
+}
+
 // Writes the record of entry `index`. Errors are ignored from the start of the loop on: an entry
 // that cannot be opened gives a record of the values kept from the previous entry.
-void WriteEntry(AnsiTextFile& output, const Items& items, int index, VCardFields& fields) {
+void WriteEntry(RunContext& run, AnsiTextFile& output, const Items& items, int index,
+                VCardFields& fields) {
   try {
     const std::unique_ptr<ContactEntry> entry = items.Item(index);
-    if (entry) WriteVCardRecord(output, *entry, fields);
+    if (!entry) return;
+    WriteVCardRecord(output, *entry, fields);
+    CountText(run, fields);
   } catch (...) {
     // Skipped, as every failing step inside the loop.
   }
@@ -94,7 +105,7 @@ void ExportVCardSingleFile(RunContext& run) {
   const Items& items = run.Entries();
   const int count = run.EntryCount();
   for (int i = 0; i < count; ++i) {
-    WriteEntry(output, items, i, fields);
+    WriteEntry(run, output, items, i, fields);
     run.ProgressStep();
   }
   // A file cut short (a full disk) is taken away and reported; the run still completes.
@@ -130,6 +141,7 @@ void ExportVCardPerContact(RunContext& run) {
       const bool created = output.Open(path, &reason);
       if (entry) WriteVCardRecord(output, *entry, fields);
       if (output.Close() && created) {
+        if (entry) CountText(run, fields);
         run.View().OutputWritten(path);
       } else {
         // A file that was created but not written whole (a full disk) is taken away again:
@@ -144,6 +156,7 @@ void ExportVCardPerContact(RunContext& run) {
       // Skipped, as every failing step inside the loop.
     }
     run.ProgressStep();
+    if (run.View().StopRequested()) break;
   }
   run.CompletionStep(run.counter);
 }

@@ -147,7 +147,13 @@ void ExportWorksheet(RunContext& run) {
                                  row, column, value, 0));
         });
       }
+      // The worksheet's text is in the code page too: the names and the comments it cannot hold.
+      Guarded([&] {
+        run.CountText({holderOf(1), holderOf(2), holderOf(3)}, holderOf(int(kColumns.size())),
+                      false);
+      });
     }
+    run.Visited(index + 1);
     Guarded([&] { run.ShowProgressLabel(run.counter); });
     Guarded([&] { view.SetProgressValue(run.counter); });
     Module1::Increment(run.counter);

@@ -9,7 +9,8 @@ LUMIVEX_BUILD=${LUMIVEX_BUILD:-$LUMIVEX_ROOT/build}
 # and a Release build its flags; ccache makes rebuilds (and the README test's clean clone) cheap.
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libpff-dev libbfio-dev
   zlib1g-dev libgtest-dev scdoc librsvg2-bin dpkg-dev ccache libsecret-1-dev
-  libebook1.2-dev)  # the GNOME / Evolution address books (Evolution Data Server's client library)
+  libebook1.2-dev  # the GNOME / Evolution address books (Evolution Data Server's client library)
+  libxcb1-dev)  # window_bench pings the conversion window as a window manager does
 # What the tests need besides: independent readers of the files we read and write.
 TEST_PACKAGES=(pff-tools pst-utils python3 python3-xlrd python3-vobject python3-gi
   gir1.2-ebookcontacts-1.2 gir1.2-ebook-1.2 evolution-data-server dbus-daemon libkf5contacts-dev

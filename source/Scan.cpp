@@ -3,6 +3,7 @@
 #include "common/Module1.h"
 #include "source/MailStore.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace lumivex {
@@ -81,7 +82,7 @@ class RunningFlag {
 
 ScanResult Abandon(ScanSession& session) {
   session.Release(false);
-  return {ScanResult::kAbandoned, 0, {}};
+  return {ScanResult::kAbandoned, 0, {}, 0};
 }
 
 }  // namespace
@@ -90,7 +91,7 @@ ScanResult ScanContactsFolder(ScanView& view) {
   // The scan yields to the window system, which also delivers clicks: a second click on the scan
   // button or its menu entry while a scan runs is not started inside the first.
   static bool running = false;
-  if (running) return {ScanResult::kBusy, 0, {}};
+  if (running) return {ScanResult::kBusy, 0, {}, 0};
   RunningFlag flag(running);
 
   view.ShowCountLabels();
@@ -112,13 +113,13 @@ ScanResult ScanContactsFolder(ScanView& view) {
       Module1::PickedFolder = session.mapi->PickFolder();
       if (!Module1::PickedFolder) {
         session.Release(true);
-        return {ScanResult::kCancelled, 0, {}};
+        return {ScanResult::kCancelled, 0, {}, 0};
       }
       if (Module1::PickedFolder->DefaultItemType() != kContactItem) {
         view.ShowMessage(QStringLiteral("Please select a Contact folder."),
                          QStringLiteral("Select Contacts Folder"), 48);
         session.Release(true);
-        return {ScanResult::kWrongFolder, 0, {}};
+        return {ScanResult::kWrongFolder, 0, {}, 0};
       }
       // Kept beside the folder so that a conversion run can open the same folder again.
       Module1::PickedFolderPath = Module1::PickedFolder->Path();
@@ -147,7 +148,7 @@ ScanResult ScanContactsFolder(ScanView& view) {
     view.ShowMessage(QString::fromUtf8(kScanFailedText) +
                          (reason.isEmpty() ? QString() : QStringLiteral("\n\n") + reason),
                      kTitle, 64);
-    return {ScanResult::kFailed, 0, reason};
+    return {ScanResult::kFailed, 0, reason, 0};
   }
 
   // From here on a failing step is skipped and the next one runs.
@@ -166,7 +167,7 @@ ScanResult ScanContactsFolder(ScanView& view) {
     Module1::Increment(Module1::ContactCounter);
   }
 
-  ScanResult result{ScanResult::kCounted, visited, {}};
+  ScanResult result{ScanResult::kCounted, visited, {}, std::max(count, 0)};
   if (visited > 0) {
     view.ShowMessage(QString::number(Module1::ContactCounter - 1) +
                          QStringLiteral(" Contacts Scanned Successfully"),

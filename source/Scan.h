@@ -59,6 +59,7 @@ struct ScanResult {
   Status status = kCounted;
   int contacts = 0;  // entries visited (stops at 32767)
   QString error;     // kFailed: what the store layer said
+  int entries = 0;   // the folder's entries, counted in full
 };
 
 // The first line of the failure message, as the user knows it.

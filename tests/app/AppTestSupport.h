@@ -35,6 +35,10 @@ class ScriptedDialogs : public Dialogs {
     messages.push_back({text, title, style});
     if (onMessage) onMessage();
   }
+  bool Notice(QWidget*, const QString& text, const QString& title, const QString& offer) override {
+    notices.push_back({text, title, offer});
+    return takeOffer && !offer.isEmpty();
+  }
   QString OpenFile(QWidget*, const QString& filter) override {
     filters << filter;
     if (files.empty()) return {};
@@ -60,6 +64,11 @@ class ScriptedDialogs : public Dialogs {
   QString saveFile;  // the save-file dialog's answer; empty = cancel
   QStringList saveSuggestions, saveFilters;
   std::vector<AskedMessage> messages;
+  struct AskedNotice {
+    QString text, title, offer;
+  };
+  std::vector<AskedNotice> notices;    // the notices after result boxes, in order
+  bool takeOffer = false;              // a notice's offer is chosen rather than OK
   QStringList browseTitles;            // the folder browser's titles, one per time it was shown
   std::function<void()> duringBrowse;  // runs while the folder browser is up
   std::function<void()> onMessage;     // runs as each message box comes up

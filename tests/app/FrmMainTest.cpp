@@ -230,6 +230,7 @@ TEST_F(FrmMainTest, ScanOfTheDefaultStoreUncoversTheCounts) {
 
   ASSERT_EQ(dialogs->messages.size(), 1u);
   EXPECT_EQ(dialogs->messages[0].text, "3 Contacts Scanned Successfully");
+  EXPECT_TRUE(dialogs->notices.empty());
   EXPECT_EQ(w.LblTotalContacts->text(), "3");
   EXPECT_EQ(w.LblCurrentContact->text(), "3/3");
   EXPECT_EQ(w.ProgBarScanNotes->maximum(), 3);
@@ -243,6 +244,25 @@ TEST_F(FrmMainTest, ScanOfTheDefaultStoreUncoversTheCounts) {
        std::initializer_list<QWidget*>{w.LblTotalContactsHead, w.LblTotalContacts,
                                        w.LblCurrentContactHead, w.LblCurrentContact, w.StatusBar1})
     EXPECT_TRUE(InView(shown)) << shown->objectName().toStdString();
+}
+
+// The scan's box counts to 32766; after it a notice tells how many the folder holds and offers
+// the export that takes them all. A folder its count holds gets no notice.
+TEST_F(FrmMainTest, ScanOfMoreEntriesThanTheCountHoldsIsTold) {
+  for (int i = 3; i < 40000; ++i)
+    mail->defaultStore->defaultContacts->Add(MakeContact(QStringLiteral("N%1").arg(i), "X"));
+  FrmMain& w = *window;
+  w.OptDefaultPST->click();
+  w.CmdEnumerateNotes->click();
+  ASSERT_EQ(dialogs->messages.size(), 1u);
+  EXPECT_EQ(dialogs->messages[0].text, "32766 Contacts Scanned Successfully");
+  EXPECT_EQ(w.LblTotalContacts->text(), "40000");
+  ASSERT_EQ(dialogs->notices.size(), 1u);
+  EXPECT_TRUE(dialogs->notices[0].text.startsWith(
+      "This folder holds 40000 contacts: the count in the message above stops at 32766."))
+      << dialogs->notices[0].text.toStdString();
+  EXPECT_TRUE(dialogs->notices[0].text.contains("the worksheet takes the first 32766"));
+  EXPECT_EQ(dialogs->notices[0].offer, "Export for Other Address Books...");
 }
 
 TEST_F(FrmMainTest, ScanOfAnotherFileThenTheDefaultChoice) {

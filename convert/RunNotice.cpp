@@ -1,0 +1,187 @@
+#include "convert/RunNotice.h"
+
+#include <QFileInfo>
+#include <QStringList>
+
+#include <cstdint>
+
+namespace lumivex {
+
+namespace {
+
+const QString kOffer = QStringLiteral("\"Export for Other Address Books...\"");
+
+// "1 contact" or "3 contacts".
+QString Count(int n, const char* one, const char* many) {
+  return QString::number(n) + u' ' + QString::fromLatin1(n == 1 ? one : many);
+}
+
+QString FolderOf(const QString& path) {
+  return QFileInfo(path).absolutePath();
+}
+
+// What to do about a file that could not be written.
+QString WhatToDo(WriteFailure failure) {
+  switch (failure) {
+    case WriteFailure::kPermission:
+      return QStringLiteral(
+          "Choose a folder you may write in, such as one in your home folder, "
+          "and click \"Start Conversion\" again.");
+    case WriteFailure::kDiskFull:
+      return QStringLiteral(
+          "Free some space on that disk, or choose a folder on another disk, "
+          "and click \"Start Conversion\" again.");
+    case WriteFailure::kOther:
+      break;
+  }
+  return QStringLiteral("Choose another folder and click \"Start Conversion\" again.");
+}
+
+// The files that could not be written; empty when every one was.
+QString FilesParagraph(const OutputOptions& form, const RunResult& result, const RunFiles& files) {
+  if (files.failed == 0) return {};
+  const QString folder = FolderOf(files.firstFailed);
+  const QString problem = WriteProblem(files.firstReason, folder);
+  const QString todo = WhatToDo(ClassifyWriteFailure(files.firstReason));
+  if (form.vCardEach) {
+    if (files.written == 0)
+      return QStringLiteral("None of the %1 got a vCard file in %2: %3. Nothing was saved.\n\n%4")
+          .arg(Count(result.entries, "contact", "contacts"), folder, problem, todo);
+    return QStringLiteral(
+               "%1 of the %2 contacts got no vCard file in %3: %4. The other %5 were "
+               "saved.\n\n%6")
+        .arg(files.failed)
+        .arg(result.entries)
+        .arg(folder, problem)
+        .arg(files.written)
+        .arg(todo);
+  }
+  const QString kind =
+      form.excel ? QStringLiteral("worksheet")
+                 : (form.wab ? QStringLiteral("address book") : QStringLiteral("vCard file"));
+  return QStringLiteral(
+             "The %1 %2 could not be written: %3. None of the contacts were saved, and "
+             "no file of that name was left behind.\n\n%4")
+      .arg(kind, files.firstFailed, problem, todo);
+}
+
+// The rows beyond the worksheet's last.
+QString RowsParagraph(const RunResult& result, const RunFiles& files) {
+  if (result.entries <= kWorksheetContacts || files.failed > 0) return {};
+  return QStringLiteral(
+             "The worksheet holds only the first %1 contacts: a worksheet of this kind "
+             "has no more rows. The other %2 of the folder's %3 contacts are not in "
+             "it.\n\nTo save every contact, use %4 and choose CSV, which spreadsheet "
+             "programs open too.")
+      .arg(kWorksheetContacts)
+      .arg(result.entries - kWorksheetContacts)
+      .arg(result.entries)
+      .arg(kOffer);
+}
+
+// A count in the box that stopped where its 16-bit counter does.
+QString CountParagraph(const RunResult& result, const RunFiles& files) {
+  if (result.entries <= INT16_MAX || files.failed > 0) return {};
+  return QStringLiteral(
+             "The folder holds %1 contacts, and all %1 were saved: the count in the "
+             "message above stops at %2.")
+      .arg(result.entries)
+      .arg(INT16_MAX);
+}
+
+QString TextParagraph(const TextLosses& losses, int codePage) {
+  if (losses.names == 0 && losses.notes == 0) return {};
+  QStringList parts;
+  if (losses.names > 0) parts << Count(losses.names, "name", "names");
+  if (losses.notes > 0) parts << Count(losses.notes, "note", "notes");
+  const bool one = losses.names + losses.notes == 1;
+  return QStringLiteral(
+             "%1 %2 letters that these files cannot hold: they are written in "
+             "Windows-%3, the character set that Windows programs of your language "
+             "read, and each such letter became \"?\".\n\nTo keep every letter, use %4, "
+             "which writes them as they are.")
+      .arg(parts.join(QStringLiteral(" and ")), one ? QStringLiteral("holds") : "hold")
+      .arg(codePage)
+      .arg(kOffer);
+}
+
+QString SplitParagraph(const TextLosses& losses) {
+  if (losses.splitNotes == 0) return {};
+  const bool one = losses.splitNotes == 1;
+  return QStringLiteral(
+             "%1 of more than one line. A vCard 2.1 card takes its note on one line, so "
+             "the further lines break the card: address books may cut %2 short or "
+             "leave %3 out.\n\nTo keep %4 whole, use %5.")
+      .arg(Count(losses.splitNotes, "contact has a note", "contacts have notes"),
+           one ? QStringLiteral("the note") : QStringLiteral("these notes"),
+           one ? QStringLiteral("the card") : QStringLiteral("the cards"),
+           one ? QStringLiteral("it") : QStringLiteral("them"), kOffer);
+}
+
+}  // namespace
+
+WriteFailure ClassifyWriteFailure(const QString& reason) {
+  for (const char* permission : {"Permission denied", "may not be written", "Read-only file system",
+                                 "Operation not permitted"})
+    if (reason.contains(QLatin1String(permission), Qt::CaseInsensitive))
+      return WriteFailure::kPermission;
+  for (const char* full :
+       {"No space left", "disk is full", "Disk quota exceeded", "File too large"})
+    if (reason.contains(QLatin1String(full), Qt::CaseInsensitive)) return WriteFailure::kDiskFull;
+  return WriteFailure::kOther;
+}
+
+QString WriteProblem(const QString& reason, const QString& folder) {
+  switch (ClassifyWriteFailure(reason)) {
+    case WriteFailure::kPermission:
+      return QStringLiteral("you may not write in the folder %1").arg(folder);
+    case WriteFailure::kDiskFull:
+      return QStringLiteral("the disk holding %1 is full").arg(folder);
+    case WriteFailure::kOther:
+      break;
+  }
+  return reason;
+}
+
+Notice ConversionNotice(const OutputOptions& form, const RunResult& result, const RunFiles& files) {
+  Notice notice;
+  QStringList paragraphs;
+  const QString filesLost = FilesParagraph(form, result, files);
+  const QString rows = form.excel ? RowsParagraph(result, files) : QString();
+  if (!filesLost.isEmpty()) paragraphs << filesLost;
+  if (!rows.isEmpty()) paragraphs << rows;
+  if (!form.excel) {
+    const QString count = CountParagraph(result, files);
+    if (!count.isEmpty()) paragraphs << count;
+  }
+  // What the written files could not hold, when any were written.
+  const bool wroteAny = files.failed == 0 || (form.vCardEach && files.written > 0);
+  const QString text = wroteAny ? TextParagraph(result.losses, result.codePage) : QString();
+  const QString split = wroteAny && (form.vCardComplete || form.vCardEach)
+                            ? SplitParagraph(result.losses)
+                            : QString();
+  if (!text.isEmpty()) paragraphs << text;
+  if (!split.isEmpty()) paragraphs << split;
+  if (paragraphs.isEmpty()) return notice;
+  notice.text = paragraphs.join(QStringLiteral("\n\n"));
+  notice.offerOtherAddressBooks = !rows.isEmpty() || !text.isEmpty() || !split.isEmpty();
+  notice.title = !filesLost.isEmpty() || !rows.isEmpty() ? QStringLiteral("Not All Contacts Saved")
+                 : !text.isEmpty() || !split.isEmpty()   ? QStringLiteral("Not Everything Saved")
+                                                         : QStringLiteral("All Contacts Saved");
+  return notice;
+}
+
+Notice ScanNotice(int entries, int shown) {
+  if (entries <= shown) return {};
+  return {QStringLiteral("More Contacts Than Counted"),
+          QStringLiteral("This folder holds %1 contacts: the count in the message above stops at "
+                         "%2.\n\nThe vCard files and the address book take all %1 of them; the "
+                         "worksheet takes the first %3. %4 takes them all too, with every field.")
+              .arg(entries)
+              .arg(shown)
+              .arg(kWorksheetContacts)
+              .arg(kOffer),
+          true};
+}
+
+}  // namespace lumivex

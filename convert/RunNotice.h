@@ -1,0 +1,47 @@
+// The notices that follow a run's completion box and the scan's box when the files do not hold
+// everything the boxes suggest: files that could not be written, rows beyond the worksheet's
+// last, counts beyond what the boxes count to, letters the code page cannot hold, notes that
+// break vCard 2.1 cards. Each says what was lost and what to do.
+#pragma once
+
+#include "convert/ConversionRun.h"
+
+#include <QString>
+
+namespace lumivex {
+
+// Why a file could not be written, as far as the user can do something about it.
+enum class WriteFailure { kPermission, kDiskFull, kOther };
+// From the system's reason ("Permission denied", "No space left on device") or the worksheet
+// writer's ("the disk is full").
+WriteFailure ClassifyWriteFailure(const QString& reason);
+// The one wording of a failure to write into `folder`: "you may not write in the folder F",
+// "the disk holding F is full", else `reason` itself.
+QString WriteProblem(const QString& reason, const QString& folder);
+
+// What the window saw of a run's files, told by the writers file by file.
+struct RunFiles {
+  int written = 0;
+  int failed = 0;
+  QString firstFailed;  // the first file that could not be written
+  QString firstReason;  // and why
+};
+
+struct Notice {
+  QString title;
+  QString text;                         // empty: nothing to tell
+  bool offerOtherAddressBooks = false;  // the export for other address books keeps what was lost
+};
+
+// The caption of the button that opens the export for other address books.
+inline const QString kOtherAddressBooks = QStringLiteral("Export for Other Address Books...");
+
+// The rows a worksheet holds below its heading row: the rows its 16-bit counter reaches.
+inline constexpr int kWorksheetContacts = 32766;
+
+// The notice after a completed run of the form `form`.
+Notice ConversionNotice(const OutputOptions& form, const RunResult& result, const RunFiles& files);
+// The notice after the scan's box, which counted `shown` of the folder's `entries`.
+Notice ScanNotice(int entries, int shown);
+
+}  // namespace lumivex
