@@ -5,10 +5,18 @@
 
 #include "source/StoreBackend.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonValue>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace lumivex::cli {
 
@@ -55,6 +63,25 @@ std::shared_ptr<Folder> PathFolderPicker::Pick(const std::vector<std::shared_ptr
                          .arg(path_, store.FilePath())
                          .toStdString());
   return folder;
+}
+
+QString PermissionFailure(const QString& folder) {
+  QString existing = QDir::cleanPath(QDir(folder).absolutePath());
+  while (!QFileInfo(existing).exists() && existing != u'/')
+    existing = QFileInfo(existing).absolutePath();
+  if (!QFileInfo(existing).isDir()) return {};
+  const QByteArray probe =
+      QFile::encodeName(existing + QStringLiteral("/.lumivex-probe-%1").arg(::getpid()));
+  const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    ::close(fd);
+    ::unlink(probe.constData());
+    return {};
+  }
+  const int error = errno;
+  if (error != EACCES && error != EPERM && error != EROFS) return {};
+  return QStringLiteral("you may not write in the folder %1 (%2): choose another folder for --out")
+      .arg(existing, QString::fromLocal8Bit(std::strerror(error)));
 }
 
 QString ResolveStorePath(const StoreOptions& options) {

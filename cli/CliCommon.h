@@ -45,6 +45,12 @@ int Failure(const QString& verb, const QString& message);
 // Prints "lumivex-cli VERB: warning: MESSAGE" on stderr.
 void Warn(const QString& verb, const QString& message);
 
+// The one wording of a folder this process may not write in, whatever the form: "you may not
+// write in the folder F (Permission denied): choose another folder for --out". Tried by making
+// and removing a file in `folder`, or where it does not exist yet in the nearest folder above
+// it; empty when files can be made there.
+QString PermissionFailure(const QString& folder);
+
 // The command line's folder picker: the folder at `path` in the store attached last, or that
 // store's default contacts folder when `path` is empty. Throws StoreError, naming the folder and
 // the file, when there is no such folder.

@@ -7,11 +7,13 @@
 #include "common/CodePage.h"
 #include "common/Module1.h"
 #include "convert/ConversionRun.h"
+#include "convert/RunNotice.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace lumivex::cli {
@@ -36,10 +38,18 @@ class ConsoleView : public ConversionView {
       written = QStringList();
     }
   }
+  // The window's counter stops at 32767: the line shows the entries visited in full.
+  void EntriesVisited(int visited) override { visited_ = visited; }
   void SetProgressCount(int n, int count) override {
-    if (progress.Enabled()) SetProgressLabel(ProgressLabel(n, count));  // a terminal shows it
+    // A terminal shows it.
+    if (progress.Enabled()) SetProgressLabel(ProgressLabel(std::max(n, visited_), count));
   }
-  void SetProgressLabel(const QString& text) override { progress.Show(text, value_ >= total_); }
+  void SetProgressLabel(const QString& text) override {
+    progress.Show(text, std::max(value_, visited_) >= total_);
+  }
+  // A file for each contact that keeps failing (a full disk, a folder that refuses files) will
+  // fail for every contact after it too: the run stops after kStopAfter in a row.
+  bool StopRequested() const override { return failedInRow_ >= kStopAfter; }
   void EnableButtons() override {}
   void ShowMessage(const QString& text, const QString&, int style) override {
     if (style == 64) completion = text;
@@ -47,6 +57,7 @@ class ConsoleView : public ConversionView {
   void Hide() override { progress.End(); }
   void OutputWritten(const QString& path) override {
     ++filesWritten;
+    failedInRow_ = 0;
     if (keepWritten_) written << path;
     if (!listFiles_) return;
     progress.Above();
@@ -58,6 +69,8 @@ class ConsoleView : public ConversionView {
   }
   void OutputFailed(const QString& path, const QString& reason) override {
     if (filesFailed++ == 0) firstFailure = QStringLiteral("%1 (%2)").arg(path, reason);
+    ++failedInRow_;
+    lastReason = reason;
     // Told before the entry's progress step: the entry is the one after the last counted.
     fileFailures
         << QStringLiteral("entry %1 got no file: %2 (%3)").arg(value_ + 1).arg(path, reason);
@@ -88,6 +101,8 @@ class ConsoleView : public ConversionView {
   QStringList damaged;        // each entry read, of which the store lost a part
   QStringList reasons;        // why each of `unreadable` could not be read
   QStringList damageReasons;  // what the store lost of each of `damaged`
+  QString lastReason;         // why the last file that failed could not be written
+  static constexpr int kStopAfter = 10;
 
  private:
   bool listFiles_;
@@ -95,6 +110,8 @@ class ConsoleView : public ConversionView {
   bool keepWritten_ = true;
   int total_ = 0;
   int value_ = 0;
+  int visited_ = 0;
+  int failedInRow_ = 0;
 };
 
 const QString kFreeSpace =
@@ -161,6 +178,21 @@ int Report(const RunResult& result, const ConsoleView& view, const OutputOptions
                                     .arg(view.firstFailure, kFreeSpace));
   if (!output.vCardEach && !output.vCardComplete && !result.outputPath.isEmpty())
     std::printf("%s\n", qPrintable(result.outputPath));
+  if (output.vCardEach && view.StopRequested()) {
+    // One line for the files that kept failing, rather than one for each contact after them.
+    const QString dir = QFileInfo(result.outputPath).absolutePath();
+    const bool full = ClassifyWriteFailure(view.lastReason) == WriteFailure::kDiskFull;
+    const int status =
+        Failure(kExportVerb,
+                QStringLiteral("stopped after %1 contacts in a row got no file: %2 (%3); "
+                               "%4 of the %5 contacts were written; %6")
+                    .arg(ConsoleView::kStopAfter)
+                    .arg(WriteProblem(view.lastReason, dir), view.lastReason)
+                    .arg(view.filesWritten)
+                    .arg(result.entries)
+                    .arg(full ? kFreeSpace : QStringLiteral("choose another folder for --out")));
+    return view.filesWritten > 0 ? kExitIncomplete : status;
+  }
   if (output.vCardEach && view.filesFailed > 0 && view.filesWritten == 0)
     return Failure(kExportVerb,
                    QStringLiteral("none of the %1 contacts could be written, the first %2; %3")
@@ -184,8 +216,7 @@ int Report(const RunResult& result, const ConsoleView& view, const OutputOptions
   // Warnings above name the entries; a worksheet that is only full has none.
   const bool listed = !summary.isEmpty();
   // The worksheet holds as many rows as its 16-bit row counter counts; the contacts beyond them
-  // are in no row.
-  constexpr int kWorksheetContacts = 32766;
+  // are in no row (kWorksheetContacts).
   if (output.excel && result.entries > kWorksheetContacts)
     summary << QStringLiteral(
                    "the worksheet holds %1 contacts, its most; the other %2 of the folder's %3 "
@@ -263,6 +294,8 @@ int ExportInCodePage(const ExportRequest& request) {
   } catch (const StoreError&) {
     // The run reports a folder it cannot read.
   }
+  if (const QString denied = PermissionFailure(dir); !denied.isEmpty())
+    return Failure(kExportVerb, denied);
   // The folder is made only once the store has opened: a store that fails leaves no empty
   // folder behind.
   if (!QDir().mkpath(dir))

@@ -391,6 +391,12 @@ int ExportInUtf8(const ExportRequest& request) {
   }
 
   if (request.dryRun) return DryRun(request, counted, *contacts, stores, report);
+  // The folder the file or files go into (a target ending with "/" is that folder).
+  const QString folder = run.perContact || run.target.endsWith(u'/')
+                             ? run.target
+                             : QFileInfo(run.target).absolutePath();
+  if (const QString denied = PermissionFailure(folder); !denied.isEmpty())
+    return Failure(kExportVerb, denied);
 
   ConsoleObserver observer;
   Utf8ExportResult result;

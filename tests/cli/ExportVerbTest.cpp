@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <string_view>
 
 using namespace lumivex::testing;
@@ -335,4 +337,68 @@ TEST_F(ExportVerb, ProgressLineOnATerminal) {
   // Each file's path stands on a line of its own above the progress line.
   EXPECT_EQ(terminal.count(QRegularExpression(QStringLiteral("(^|\\033\\[K)/[^\\r]+\\.vcf\\r\\n"))),
             6);
+}
+
+// Past 32,767 entries the progress line still counts every entry (the window's counter stops
+// there): 40,000 synthetic contacts end on "40000/40000".
+TEST_F(ExportVerb, ProgressCountsEveryEntryPastTheWindowsCounter) {
+  if (!QFileInfo::exists(QStringLiteral("/usr/bin/script")))
+    GTEST_SKIP() << "/usr/bin/script (Debian: bsdutils) is needed to give the run a terminal";
+  const QString store = out + "/40000.pst";
+  const ProgramOutput made = RunProgram(BinDir() + "/lumivex-pstgen",
+                                        {"--contacts", "40000", "--seed", "1", "--out", store});
+  ASSERT_EQ(made.status, 0) << made.err.toStdString();
+  const QString command = QStringLiteral("'%1/lumivex-cli' export --format vcard --out '%2' '%3'")
+                              .arg(BinDir(), out + "/cards", store);
+  const ProgramOutput run = RunProgram("/usr/bin/script", {"-qec", command, "/dev/null"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(run.out.contains(u"\rSaving Contacts 40000/40000"))
+      << run.out.right(300).toStdString();
+  EXPECT_TRUE(run.out.endsWith(u"40000 Contacts Saved Successfully\r\n"));
+}
+
+// One file per contact where no file can be written (a limit of 0 bytes a file): the export
+// stops after ten contacts in a row, with one line saying why and what to do, not one line for
+// each of the sample's 46 contacts.
+TEST_F(ExportVerb, PerContactFilesThatKeepFailingStopTheExportEarly) {
+  const QString sample = BinDir() + QStringLiteral("/sample.pst");
+  const QString dir = out + "/cards";
+  const ProgramOutput run =
+      RunProgram("sh",
+                 {"-c", "trap '' XFSZ; ulimit -f 0; exec \"$@\"", "sh", BinDir() + "/lumivex-cli",
+                  "export", "--format", "vcards", "--out", dir, sample},
+                 {{"LC_ALL", "en_US.UTF-8"}});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err.count(u'\n'), 1) << run.err.toStdString();
+  EXPECT_TRUE(run.err.startsWith(
+      QStringLiteral(
+          "lumivex-cli export: stopped after 10 contacts in a row got no file: the disk holding %1 "
+          "is full (File too large); 0 of the 46 contacts were written; free some disk space or "
+          "choose another folder for --out")
+          .arg(dir)))
+      << run.err.toStdString();
+  EXPECT_TRUE(Files(dir).isEmpty());
+}
+
+// A folder the user may not write in gets the same words in every form.
+TEST_F(ExportVerb, AFolderThatRefusesFilesHasOneWordingInEveryForm) {
+  if (::geteuid() != 0) GTEST_SKIP() << "runs the exports as the user nobody, which needs root";
+  const QString sample = BinDir() + QStringLiteral("/sample.pst");
+  const QString locked = out + "/locked";
+  QDir().mkpath(locked);
+  for (const char* format : {"vcard", "vcards", "xls", "wab", "vcard4", "csv"}) {
+    SCOPED_TRACE(format);
+    const bool oneFile = std::string_view(format) == "vcard4" || std::string_view(format) == "csv";
+    const ProgramOutput run = RunProgram(
+        "setpriv",
+        {"--reuid=65534", "--regid=65534", "--clear-groups", BinDir() + "/lumivex-cli", "export",
+         "--format", format, "--out", oneFile ? locked + "/all.file" : locked + "/cards", sample},
+        {{"HOME", locked}});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              QStringLiteral("lumivex-cli export: you may not write in the folder %1 (Permission "
+                             "denied): choose another folder for --out\n")
+                  .arg(locked));
+  }
+  EXPECT_TRUE(QDir(locked).isEmpty());
 }
