@@ -14,7 +14,6 @@ Usage: readme_test.py --source DIR --scratch DIR. Exit 0 passed, 1 failed, 77 sk
 import argparse
 import glob
 import os
-import re
 import shutil
 import signal
 import subprocess
@@ -28,8 +27,20 @@ def fail(message):
 
 
 def blocks(readme):
-    """The fenced blocks without a language: the commands."""
-    return [b.strip("\n") for b in re.findall(r"^```\n(.*?)^```", readme, re.M | re.S)]
+    """The fenced blocks without a language: the commands. Fences are paired in order, so the
+    closing fence of a block with a language (```csv, ```sh) never opens one."""
+    found, lines, language = [], None, None
+    for line in readme.splitlines():
+        if not line.startswith("```"):
+            if lines is not None:
+                lines.append(line)
+        elif lines is None:
+            lines, language = [], line[3:].strip()
+        else:
+            if not language:
+                found.append("\n".join(lines).strip("\n"))
+            lines = None
+    return found
 
 
 def start_window(clone, env, log):
