@@ -112,9 +112,12 @@ QString SendState::CardFor(contact::SourcedContact& c,
     const QString own = contact::CardUuid(c.contact.uid);
     card = own;
     // Its own card went to another contact of this send already (a merge since split, whose
-    // card was named from this contact's entry): a card named from its own and a number.
-    for (int n = 1; given_.contains(card) && !twice(card); ++n)
-      card = contact::CardUuid(QStringLiteral("%1 %2").arg(own).arg(n));
+    // card was named from this contact's entry): a card named from its own and a number. A
+    // contact that names no entry (sent unmerged) under a uid given already is the same entry
+    // again, which the destination tells as sent twice.
+    for (int n = 1; !entries.isEmpty() && given_.contains(card) && !twice(card); ++n)
+      // The number goes first: a text that starts with a UUID would be read as that UUID.
+      card = contact::CardUuid(QStringLiteral("%1 %2").arg(n).arg(own));
   }
   if (!given_.contains(card)) {
     given_.insert(card);
