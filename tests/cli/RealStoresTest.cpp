@@ -241,26 +241,37 @@ TEST_F(RealStores, EveryDamagedReproducerIsReportedInEveryForm) {
   }
 }
 
-// The summary counts entries and contacts apart: the store holds 200 entries, one unreadable;
-// merged, the other 199 become 195 contacts (the count the fixtures' README gives as "1 of 196"),
-// and the summary says how to keep every entry.
+// The summary counts entries and contacts apart. The store holds 200 entries, one unreadable,
+// and no two of them are one person; with a copy of itself, each entry is one person with its
+// copy: 2 of 400 entries unreadable, 199 contacts after merging, and how to keep every entry.
 TEST_F(RealStores, TheSummaryCountsEntriesAndContactsApart) {
   LUMIVEX_REQUIRE_FIXTURES();
   const QString store = SharedDir() + "/fixtures/damaged/one-entry-unreadable-generated-200.pst";
+  const QString copy = dir + "/copy.pst";
+  ASSERT_TRUE(QFile::copy(store, copy));
   struct Case {
+    QStringList stores;
     bool merge;
     const char* says;
   };
   for (const Case& c : {
-           Case{true, "1 of 200 entries could not be read; 195 contacts written after merging"},
-           Case{false, "1 of 200 entries could not be read (they are left out, the other 199"},
+           Case{{store, copy},
+                true,
+                "2 of 400 entries could not be read; 199 contacts written after merging"},
+           Case{{store},
+                true,
+                "1 of 200 entries could not be read (they are left out, the other 199"},
+           Case{{store},
+                false,
+                "1 of 200 entries could not be read (they are left out, the other 199"},
        }) {
-    QStringList args = {"export", "--format", "vcard4", "--out", dir + "/counted.vcf", store};
+    QStringList args =
+        QStringList{"export", "--format", "vcard4", "--out", dir + "/counted.vcf"} + c.stores;
     if (!c.merge) args << "--no-merge";
     const ProgramOutput run = RunCli(args);
     EXPECT_EQ(run.status, 3);
     EXPECT_TRUE(run.err.contains(QString::fromUtf8(c.says))) << run.err.toStdString();
-    EXPECT_EQ(run.err.contains(u"--no-merge"), c.merge) << run.err.toStdString();
+    EXPECT_EQ(run.err.contains(u"--no-merge"), c.stores.size() > 1) << run.err.toStdString();
   }
 }
 
