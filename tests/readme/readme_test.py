@@ -14,6 +14,7 @@ Usage: readme_test.py --source DIR --scratch DIR. Exit 0 passed, 1 failed, 77 sk
 import argparse
 import glob
 import os
+import re
 import shutil
 import signal
 import subprocess
