@@ -4,7 +4,10 @@
 // its processor time what the machine spends.
 #pragma once
 
+#include <QByteArray>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QString>
 
 #include <sched.h>
 #include <sys/resource.h>
@@ -23,6 +26,12 @@ struct Measured {
   long peakKiB = 0;
   int status = -1;  // the exit status; -1 when it did not exit normally
 };
+
+// Writes `bytes` as the whole of the file at `path`: a plan, a password, a server's settings.
+inline bool Write(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
 
 // The processors every program run here is pinned to, as taskset -c does; empty: not pinned.
 inline std::vector<int>& PinnedProcessors() {

@@ -35,11 +35,6 @@ using namespace lumivex;
 
 namespace {
 
-bool Write(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 int Fail(const char* what) {
   std::fprintf(stderr, "migrate_bench: %s\n", what);
   return 1;
@@ -60,14 +55,15 @@ QString StartRadicale(QProcess& radicale, const QString& dir, int people) {
   }
   QByteArray users;
   for (int p = 1; p <= people; ++p) users += (Id(p) + QStringLiteral(":pw\n")).toUtf8();
-  Write(dir + "/users", users);
-  Write(dir + "/config", QStringLiteral("[server]\nhosts = 127.0.0.1:%1\n[auth]\ntype = htpasswd\n"
-                                        "htpasswd_filename = %2/users\nhtpasswd_encryption = "
-                                        "plain\n[storage]\nfilesystem_folder = %2/data\n"
-                                        "[logging]\nlevel = warning\n")
-                             .arg(port)
-                             .arg(dir)
-                             .toUtf8());
+  bench::Write(dir + "/users", users);
+  bench::Write(dir + "/config",
+               QStringLiteral("[server]\nhosts = 127.0.0.1:%1\n[auth]\ntype = htpasswd\n"
+                              "htpasswd_filename = %2/users\nhtpasswd_encryption = "
+                              "plain\n[storage]\nfilesystem_folder = %2/data\n"
+                              "[logging]\nlevel = warning\n")
+                   .arg(port)
+                   .arg(dir)
+                   .toUtf8());
   radicale.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   radicale.start(QStringLiteral("/usr/bin/python3"),
                  {QStringLiteral("-c"),
@@ -116,7 +112,7 @@ Figures Migrate(const QString& bin, const QString& dir, const QString& stores, i
   for (int p = 1; p <= people; ++p)
     plan +=
         QStringLiteral("%1,%2/%1.pst,%3,%1,%4/password\n").arg(Id(p), stores, url, dir).toUtf8();
-  Write(run + "/plan.csv", plan);
+  bench::Write(run + "/plan.csv", plan);
   setenv("XDG_STATE_HOME", qPrintable(run + "/state"), 1);
   const bench::Running r = bench::StartProgram(
       {bin.toStdString() + "/lumivex-cli", "migrate", "-j", std::to_string(jobs), "--per-server",
@@ -184,7 +180,7 @@ int main(int argc, char** argv) {
   const QString bin = QCoreApplication::applicationDirPath();
   const QString stores = dir + "/stores";
   QDir().mkpath(stores);
-  Write(dir + "/password", "pw\n");
+  bench::Write(dir + "/password", "pw\n");
   std::printf("Writing %d stores of %d contacts...\n", people, contacts);
   std::fflush(stdout);
   for (int p = 1; p <= people; ++p) {

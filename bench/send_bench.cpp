@@ -42,11 +42,6 @@ using namespace lumivex;
 
 namespace {
 
-bool Write(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 int Fail(const char* what) {
   std::fprintf(stderr, "send_bench: %s\n", what);
   return 1;
@@ -73,14 +68,15 @@ bool StartRadicale(QProcess& radicale, Server& server) {
     probe.listen(QHostAddress::LocalHost, 0);
     port = probe.serverPort();
   }
-  Write(dir + "/users", "ann:s3cret\n");
-  Write(dir + "/config", QStringLiteral("[server]\nhosts = 127.0.0.1:%1\n[auth]\ntype = htpasswd\n"
-                                        "htpasswd_filename = %2/users\nhtpasswd_encryption = "
-                                        "plain\n[storage]\nfilesystem_folder = %2/data\n"
-                                        "[logging]\nlevel = warning\n")
-                             .arg(port)
-                             .arg(dir)
-                             .toUtf8());
+  bench::Write(dir + "/users", "ann:s3cret\n");
+  bench::Write(dir + "/config",
+               QStringLiteral("[server]\nhosts = 127.0.0.1:%1\n[auth]\ntype = htpasswd\n"
+                              "htpasswd_filename = %2/users\nhtpasswd_encryption = "
+                              "plain\n[storage]\nfilesystem_folder = %2/data\n"
+                              "[logging]\nlevel = warning\n")
+                   .arg(port)
+                   .arg(dir)
+                   .toUtf8());
   radicale.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   // The server's writes are not forced to disk (its os.fsync does nothing): the figures are the
   // clients' and the server's, not those of the disk a shared machine's other work keeps busy.
@@ -141,14 +137,14 @@ const char* RunRound(int round, const QString& bin, const QString& dir, const Se
   const QString book =
       session.CreateBook(QStringLiteral("vdirsyncer-%1").arg(round)).url.toString();
   const QString conf = QStringLiteral("%1/vdirsyncer-%2.conf").arg(dir).arg(round);
-  Write(conf, QStringLiteral("[general]\nstatus_path = \"%1/status-%3/\"\n\n[pair bench]\n"
-                             "a = \"local\"\nb = \"remote\"\ncollections = null\n\n"
-                             "[storage local]\ntype = \"filesystem\"\npath = \"%1/vdir/\"\n"
-                             "fileext = \".vcf\"\n\n[storage remote]\ntype = \"carddav\"\n"
-                             "url = \"%2\"\nusername = \"ann\"\npassword = \"s3cret\"\n")
-                  .arg(dir, book)
-                  .arg(round)
-                  .toUtf8());
+  bench::Write(conf, QStringLiteral("[general]\nstatus_path = \"%1/status-%3/\"\n\n[pair bench]\n"
+                                    "a = \"local\"\nb = \"remote\"\ncollections = null\n\n"
+                                    "[storage local]\ntype = \"filesystem\"\npath = \"%1/vdir/\"\n"
+                                    "fileext = \".vcf\"\n\n[storage remote]\ntype = \"carddav\"\n"
+                                    "url = \"%2\"\nusername = \"ann\"\npassword = \"s3cret\"\n")
+                         .arg(dir, book)
+                         .arg(round)
+                         .toUtf8());
   const std::vector<std::string> vdirsyncer = {"vdirsyncer", "-c", conf.toStdString()};
   if (bench::RunProgram(With(vdirsyncer, {"discover"})).status != 0)
     return "vdirsyncer discover failed";
@@ -281,7 +277,7 @@ int main(int argc, char** argv) {
     return Fail("the vdir export failed");
 
   const bool sideBySide = args.contains(QStringLiteral("--side-by-side"));
-  Write(dir + "/password", "s3cret\n");
+  bench::Write(dir + "/password", "s3cret\n");
   std::printf("send_bench: %d contacts to Radicale on 127.0.0.1, %d round(s)%s (%s)\n", contacts,
               rounds, sideBySide ? ", side by side" : "", bench::LoadText().c_str());
   std::fflush(stdout);
