@@ -70,14 +70,10 @@ QString PermissionFailure(const QString& folder) {
   while (!QFileInfo(existing).exists() && existing != u'/')
     existing = QFileInfo(existing).absolutePath();
   if (!QFileInfo(existing).isDir()) return {};
-  const QByteArray probe =
-      QFile::encodeName(existing + QStringLiteral("/.lumivex-probe-%1").arg(::getpid()));
-  const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd >= 0) {
-    ::close(fd);
-    ::unlink(probe.constData());
-    return {};
-  }
+  // Asked of the system rather than tried with a file: a file made here to find out would be
+  // left behind by a signal that came between its making and its removal.
+  const QByteArray path = QFile::encodeName(existing);
+  if (::faccessat(AT_FDCWD, path.constData(), W_OK | X_OK, AT_EACCESS) == 0) return {};
   const int error = errno;
   if (error != EACCES && error != EPERM && error != EROFS) return {};
   return QStringLiteral("you may not write in the folder %1 (%2): choose another folder for --out")
