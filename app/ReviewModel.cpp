@@ -84,17 +84,28 @@ QVariant ReviewModel::data(const QModelIndex& index, int role) const {
   }
   if (role == Qt::DecorationRole && index.column() == kTick && !row.attention.isEmpty())
     return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
-  if (role == Qt::ToolTipRole && row.entries.size() > 1)
-    return QStringLiteral("%1 entries, one person: %2%3")
-        .arg(row.entries.size())
-        .arg(row.rule,
-             row.attention.isEmpty() ? QString() : QStringLiteral("\nCheck: ") + row.attention);
+  if (role == Qt::DecorationRole && index.column() == kTick && row.suggested)
+    return QApplication::style()->standardIcon(QStyle::SP_MessageBoxQuestion);
+  if (role == Qt::ToolTipRole && (row.entries.size() > 1 || row.suggested)) {
+    QStringList tip;
+    if (row.entries.size() > 1)
+      tip << QStringLiteral("%1 entries, one person: %2").arg(row.entries.size()).arg(row.rule);
+    if (!row.attention.isEmpty()) tip << QStringLiteral("Check: ") + row.attention;
+    if (row.suggested)
+      tip << QStringLiteral(
+          "Suggested: may be the same person as another contact; accept or "
+          "decline below the list");
+    return tip.join(u'\n');
+  }
   if (role != Qt::DisplayRole) return {};
   switch (index.column()) {
-    case kTick:
-      if (row.entries.size() < 2) return QString();
-      return row.attention.isEmpty() ? QStringLiteral("%1 merged").arg(row.entries.size())
-                                     : QStringLiteral("%1 merged, check").arg(row.entries.size());
+    case kTick: {
+      QStringList marks;
+      if (row.entries.size() > 1) marks << QStringLiteral("%1 merged").arg(row.entries.size());
+      if (!row.attention.isEmpty()) marks << QStringLiteral("check");
+      if (row.suggested) marks << QStringLiteral("suggested");
+      return marks.join(QStringLiteral(", "));
+    }
     case kName:
     case kCompany:
     case kEmail:
@@ -137,8 +148,9 @@ void ReviewModel::Clear() {
   row_of_.clear();
   joined_by_.clear();
   found_group_.clear();
-  keys_.clear();
-  key_start_.assign(1, 0);
+  rule_texts_ = QStringList{QString()};
+  suggestions_.clear();
+  suggestions_of_.clear();
   shown_.Clear();
   folded_.Clear();
   folder_sort_.clear();
@@ -167,8 +179,6 @@ void ReviewModel::AddEntries(std::vector<ReviewEntry> entries) {
       shown.append(text->toUtf8().replace(ReviewEntry::kFieldEnd, ' '))
           .append(ReviewEntry::kFieldEnd);
     shown_.Add(shown);
-    keys_.insert(keys_.end(), e.keys.begin(), e.keys.end());
-    key_start_.push_back(uint32_t(keys_.size()));
     row_of_.push_back(int(rows_.size()));
     rows_.push_back({{int(entries_.size())}, true, {}});
     entries_.push_back({e.folder, e.position, e.modified, std::move(e.picture), e.singles});
@@ -184,86 +194,110 @@ void ReviewModel::SortNewestFirst(Row& row) const {
   });
 }
 
-void ReviewModel::Group() {
-  // Entries that share a key are one person, as the command line merges them.
-  struct Keyed {
-    uint64_t hash;
-    int entry;
-    merge::MatchRule rule;
-  };
-  std::vector<Keyed> keys;
-  for (size_t e = 0; e < entries_.size(); ++e)
-    for (uint32_t k = key_start_[e]; k < key_start_[e + 1]; ++k)
-      if (keys_[k].rule != merge::MatchRule::kNameAndCompany)  // a suggestion, not a join
-        keys.push_back({keys_[k].hash, int(e), keys_[k].rule});
-  // The strongest rules join first, so that a group's rules are those of the joins that made it.
-  std::sort(keys.begin(), keys.end(), [](const Keyed& a, const Keyed& b) {
-    if (a.rule != b.rule) return a.rule < b.rule;
-    return a.hash != b.hash ? a.hash < b.hash : a.entry < b.entry;
-  });
-  std::vector<int> parent(entries_.size());
-  // The rules of the joins each entry took part in, as bits 1 << MatchRule.
-  std::vector<uint32_t> rules(entries_.size(), 0);
-  joined_by_.assign(entries_.size(), merge::MatchRule::kNone);
-  for (size_t i = 0; i < parent.size(); ++i) parent[i] = int(i);
-  auto find = [&](int i) {
-    while (parent[size_t(i)] != i) i = parent[size_t(i)] = parent[size_t(parent[size_t(i)])];
-    return i;
-  };
-  for (size_t run = 0; run < keys.size();) {
-    size_t end = run + 1;
-    while (end < keys.size() && keys[end].hash == keys[run].hash) ++end;
-    for (size_t k = run + 1; k < end; ++k) {
-      const int a = find(keys[run].entry), b = find(keys[k].entry);
-      if (a == b) continue;
-      parent[size_t(std::max(a, b))] = std::min(a, b);
-      for (const int joined : {keys[run].entry, keys[k].entry}) {
-        rules[size_t(joined)] |= 1u << unsigned(keys[k].rule);
-        if (joined_by_[size_t(joined)] == merge::MatchRule::kNone)
-          joined_by_[size_t(joined)] = keys[k].rule;
-      }
+void ReviewModel::Group(const ReviewGrouping& found) {
+  const int n = int(entries_.size());
+  // Each entry's group: its first entry (itself when alone), and the rule it joined by.
+  found_group_.resize(size_t(n));
+  std::iota(found_group_.begin(), found_group_.end(), 0);
+  joined_by_.assign(size_t(n), 0);
+  rule_texts_ = QStringList{QString()};
+  std::vector<QString> rule_of(static_cast<size_t>(n));
+  auto text = [this](const QString& rule) {
+    qsizetype at = rule_texts_.indexOf(rule);
+    if (at < 0) {
+      at = rule_texts_.size();
+      rule_texts_ << rule;
     }
-    run = end;
+    return uint8_t(std::min<qsizetype>(at, 255));
+  };
+  for (const ReviewGrouping::Group& g : found.groups) {
+    int first = INT_MAX;
+    for (const int e : g.entries)
+      if (e >= 0 && e < n) first = std::min(first, e);
+    if (first == INT_MAX) continue;
+    for (size_t k = 0; k < g.entries.size(); ++k) {
+      const int e = g.entries[k];
+      if (e < 0 || e >= n) continue;
+      found_group_[size_t(e)] = first;
+      if (k < g.how.size()) joined_by_[size_t(e)] = text(g.how[k]);
+    }
+    rule_of[size_t(first)] = g.rule;
+  }
+  suggestions_.clear();
+  suggestions_of_.clear();
+  for (const ReviewGrouping::Suggested& s : found.suggestions) {
+    if (s.first < 0 || s.first >= n || s.second < 0 || s.second >= n) continue;
+    suggestions_of_.emplace(s.first, int(suggestions_.size()));
+    suggestions_of_.emplace(s.second, int(suggestions_.size()));
+    suggestions_.push_back({s.first, s.second, s.rule, s.value, Answer::kOpen});
   }
   // Ticks carry over: a group is ticked when all its entries were.
-  std::vector<bool> ticked(entries_.size(), true);
+  std::vector<bool> ticked(size_t(n), true);
   for (const Row& r : rows_)
     for (const int e : r.entries) ticked[size_t(e)] = r.ticked;
   beginResetModel();
-  std::vector<int> rowOf(entries_.size(), -1);
+  std::vector<int> rowOf(size_t(n), -1);
   rows_.clear();
-  for (size_t e = 0; e < entries_.size(); ++e) {
-    const int root = find(int(e));
-    if (rowOf[size_t(root)] < 0) {
-      rowOf[size_t(root)] = int(rows_.size());
+  for (int e = 0; e < n; ++e) {
+    const int group = found_group_[size_t(e)];
+    if (rowOf[size_t(group)] < 0) {
+      rowOf[size_t(group)] = int(rows_.size());
       rows_.push_back({});
+      rows_.back().rule = rule_of[size_t(group)];
     }
-    Row& row = rows_[size_t(rowOf[size_t(root)])];
-    row.entries.push_back(int(e));
-    row_of_[e] = rowOf[size_t(root)];
-    if (!ticked[e]) row.ticked = false;
+    Row& row = rows_[size_t(rowOf[size_t(group)])];
+    row.entries.push_back(e);
+    if (!ticked[size_t(e)]) row.ticked = false;
   }
-  found_group_.assign(entries_.size(), -1);
-  for (size_t e = 0; e < entries_.size(); ++e) found_group_[e] = find(int(e));
   ticked_ = 0;
   for (Row& row : rows_) {
+    if (row.entries.size() < 2) row.rule.clear();
     SortNewestFirst(row);
     Assess(row);
-    uint32_t all = 0;
-    for (const int e : row.entries) all |= rules[size_t(e)];
-    QStringList why;
-    for (const merge::MatchRule r : merge::kRulesStrongestFirst)
-      if (all & (1u << unsigned(r))) why << merge::RuleText(r);
-    row.rule = why.join(QStringLiteral(", "));
     ticked_ += row.ticked ? 1 : 0;
   }
   // The rows that need a look first, each part in the stores' order.
   std::stable_partition(rows_.begin(), rows_.end(),
-                        [](const Row& r) { return !r.attention.isEmpty(); });
+                        [](const Row& r) { return !r.attention.isEmpty() || r.suggested; });
   for (size_t r = 0; r < rows_.size(); ++r)
     for (const int e : rows_[r].entries) row_of_[size_t(e)] = int(r);
   grouped_ = true;
   endResetModel();
+  emit CountsChanged();
+}
+
+std::vector<int> ReviewModel::RowSuggestions(int row) const {
+  std::vector<int> out;
+  for (const int e : rows_[size_t(row)].entries) {
+    const auto [from, to] = suggestions_of_.equal_range(e);
+    for (auto it = from; it != to; ++it)
+      if (std::find(out.begin(), out.end(), it->second) == out.end()) out.push_back(it->second);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+int ReviewModel::OpenSuggestions() const {
+  return int(std::count_if(suggestions_.begin(), suggestions_.end(),
+                           [](const Suggestion& s) { return s.answer == Answer::kOpen; }));
+}
+
+void ReviewModel::Accept(int suggestion) {
+  Suggestion& s = suggestions_[size_t(suggestion)];
+  s.answer = Answer::kAccepted;
+  std::vector<int> entries = rows_[size_t(row_of_[size_t(s.first)])].entries;
+  for (const int e : rows_[size_t(row_of_[size_t(s.second)])].entries) entries.push_back(e);
+  Join(entries);
+}
+
+void ReviewModel::Decline(int suggestion) {
+  Suggestion& s = suggestions_[size_t(suggestion)];
+  s.answer = Answer::kDeclined;
+  for (const int e : {s.first, s.second}) {
+    const int row = row_of_[size_t(e)];
+    Assess(rows_[size_t(row)]);
+    emit dataChanged(index(row, 0), index(row, kColumns - 1));
+  }
   emit CountsChanged();
 }
 
@@ -362,12 +396,20 @@ void ReviewModel::Join(std::vector<int> entries) {
   QStringList why;
   if (entries.size() > 1 && found)
     for (const int e : entries)
-      if (const QString rule = merge::RuleText(joined_by_[size_t(e)]);
+      if (const QString rule = rule_texts_.value(joined_by_[size_t(e)]);
           !rule.isEmpty() && !why.contains(rule))
         why << rule;
-  made.rule = entries.size() < 2 ? QString()
-              : found            ? why.join(QStringLiteral(", "))
-                                 : QStringLiteral("joined in the review");
+  // A suggestion whose two sides are now one row was accepted.
+  QString accepted;
+  for (Suggestion& s : suggestions_)
+    if (taken[size_t(s.first)] && taken[size_t(s.second)]) {
+      s.answer = Answer::kAccepted;
+      if (accepted.isEmpty()) accepted = QStringLiteral("accepted suggestion (%1)").arg(s.rule);
+    }
+  made.rule = entries.size() < 2    ? QString()
+              : found               ? why.join(QStringLiteral(", "))
+              : !accepted.isEmpty() ? accepted
+                                    : QStringLiteral("joined in the review");
   Assess(made);
   ticked_ = 0;
   for (size_t r = 0; r < rows_.size(); ++r) {
@@ -380,6 +422,12 @@ void ReviewModel::Join(std::vector<int> entries) {
 
 void ReviewModel::Assess(Row& row) const {
   row.attention.clear();
+  row.suggested = false;
+  for (const int e : row.entries) {
+    const auto [from, to] = suggestions_of_.equal_range(e);
+    for (auto it = from; it != to; ++it)
+      row.suggested |= suggestions_[size_t(it->second)].answer == Answer::kOpen;
+  }
   if (row.entries.size() < 2) return;
   // Names compared as their words, without case, order or punctuation ("Berg, Anna" is "Anna
   // Berg"); one holding all the words of another ("Anna M. Berg", "Anna Berg") is the same.

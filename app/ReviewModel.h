@@ -11,16 +11,17 @@
 #pragma once
 
 #include "contact/ContactStream.h"
-#include "merge/MergeRules.h"
 
 #include <QAbstractProxyModel>
 #include <QAbstractTableModel>
 #include <QByteArray>
 #include <QImage>
+#include <QStringList>
 
 #include <array>
 #include <climits>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace lumivex {
@@ -39,7 +40,6 @@ struct ReviewEntry {
   // Hashes of the single values compared within a group (job title, birthday, spouse); 0 when
   // the entry has none.
   std::array<uint32_t, 3> singles{};
-  std::vector<merge::MatchKey> keys;
   // Name, company, e-mail and phone case-folded, as UTF-8, each ended by kFieldEnd: what the
   // search box looks in. Moved into the model's search buffer when the entry is added.
   QByteArray folded;
@@ -74,6 +74,23 @@ class EntryTexts {
   std::vector<qsizetype> starts_{0};
 };
 
+// What the merge found of the entries read (merge::OpenContacts, as the command line merges):
+// the entries of each person, and the pairs it only suggests. Entries are numbered as they were
+// added to the model.
+struct ReviewGrouping {
+  struct Group {
+    std::vector<int> entries;
+    QString rule;              // why they are one ("same e-mail address, same phone number")
+    std::vector<QString> how;  // per entry: the rule by which it joined the others
+  };
+  struct Suggested {
+    int first = 0, second = 0;  // an entry of each side
+    QString rule, value;        // "same name and company", "Contoso"
+  };
+  std::vector<Group> groups;  // of two entries or more
+  std::vector<Suggested> suggestions;
+};
+
 // A folder whose entries are shown.
 struct ReviewFolder {
   QString store;  // the store file
@@ -103,8 +120,9 @@ class ReviewModel : public QAbstractTableModel {
   const std::vector<ReviewFolder>& Folders() const { return folders_; }
   // Entries read: each a row of its own until Group.
   void AddEntries(std::vector<ReviewEntry> entries);
-  // Every entry is read: the entries of one person become one row (ticks kept).
-  void Group();
+  // Every entry is read: the entries of each group become one row (ticks kept), the rows that
+  // need a look and those with a suggestion first.
+  void Group(const ReviewGrouping& found);
   bool Grouped() const { return grouped_; }
 
   // A row's entries, newest first, and why they are one.
@@ -114,7 +132,7 @@ class ReviewModel : public QAbstractTableModel {
   // joins); empty when it is alone.
   QString EntryRule(int entry) const {
     return size_t(entry) < joined_by_.size() && RowEntries(RowOfEntry(entry)).size() > 1
-               ? merge::RuleText(joined_by_[size_t(entry)])
+               ? rule_texts_.value(joined_by_[size_t(entry)])
                : QString();
   }
   const ReviewSummary& Entry(int entry) const { return entries_[size_t(entry)]; }
@@ -139,6 +157,22 @@ class ReviewModel : public QAbstractTableModel {
   // Why the row needs a look (its entries differ in name, or hold different single values);
   // empty when it does not. Such rows come first once grouped, marked.
   QString Attention(int row) const { return rows_[size_t(row)].attention; }
+
+  // The pairs the merge suggests: left apart until accepted.
+  enum class Answer { kOpen, kAccepted, kDeclined };
+  struct Suggestion {
+    int first = 0, second = 0;  // an entry of each side
+    QString rule, value;
+    Answer answer = Answer::kOpen;
+  };
+  const std::vector<Suggestion>& Suggestions() const { return suggestions_; }
+  // The suggestions touching the row's entries.
+  std::vector<int> RowSuggestions(int row) const;
+  // Joins the two sides into one row.
+  void Accept(int suggestion);
+  // Leaves the two sides apart, no longer marked.
+  void Decline(int suggestion);
+  int OpenSuggestions() const;
 
   // The row an entry is shown in.
   int RowOfEntry(int entry) const { return row_of_[size_t(entry)]; }
@@ -165,6 +199,7 @@ class ReviewModel : public QAbstractTableModel {
     bool ticked = true;
     QString rule;
     QString attention = {};
+    bool suggested = false;  // a suggestion touching it waits for an answer
   };
   void SortNewestFirst(Row& row) const;
   void Assess(Row& row) const;
@@ -172,17 +207,17 @@ class ReviewModel : public QAbstractTableModel {
 
   std::vector<ReviewFolder> folders_;
   std::vector<ReviewSummary> entries_;
-  // Each entry's match keys: entry e's from key_start_[e] up to key_start_[e + 1].
-  std::vector<merge::MatchKey> keys_;
-  std::vector<uint32_t> key_start_{0};
   EntryTexts shown_;   // name, company, e-mail and phone as they are shown
   EntryTexts folded_;  // the same case-folded: what the search looks in and the sort compares
   std::vector<Row> rows_;
-  std::vector<int> row_of_;                  // per entry
-  std::vector<merge::MatchRule> joined_by_;  // per entry, once grouped
-  std::vector<int> found_group_;             // per entry, once grouped: its group's first entry
-  std::vector<QByteArray> folder_sort_;      // per folder: its "store / folder" text, folded
-  std::vector<bool> unticked_folders_;       // folders whose entries come unticked
+  std::vector<int> row_of_;         // per entry
+  std::vector<uint8_t> joined_by_;  // per entry, once grouped: its rule in rule_texts_
+  QStringList rule_texts_{QString()};
+  std::vector<Suggestion> suggestions_;
+  std::unordered_multimap<int, int> suggestions_of_;  // entry: suggestion
+  std::vector<int> found_group_;         // per entry, once grouped: its group's first entry
+  std::vector<QByteArray> folder_sort_;  // per folder: its "store / folder" text, folded
+  std::vector<bool> unticked_folders_;   // folders whose entries come unticked
   int ticked_ = 0;
   bool grouped_ = false;
 };

@@ -2,6 +2,7 @@
 
 #include "app/Dialogs.h"
 #include "contact/VCardWriter.h"
+#include "merge/ContactSources.h"
 #include "source/ContactFolders.h"
 #include "source/FolderContacts.h"
 #include "source/StoreBackend.h"
@@ -71,7 +72,6 @@ ReviewEntry Summarize(const contact::Contact& c, int folder, int position) {
                    ? uint32_t(c.birthday.year * 10000 + c.birthday.month * 100 + c.birthday.day)
                    : 0u,
                hash(c.spouse)};
-  merge::MatchKeys(c, e.keys);
   e.Fold();
   return e;
 }
@@ -257,6 +257,16 @@ struct ReviewWindow::Loader {
     QMetaObject::invokeMethod(window.data(), std::forward<F>(f), Qt::QueuedConnection);
   }
 
+  // The folders read, for the merge; and each entry's number in the model by store, folder and
+  // position.
+  std::vector<StoreFolders> sources;
+  QHash<QString, int> numbers;
+  int entriesRead = 0;
+
+  static QString Key(const QString& store, const QString& folder, int position) {
+    return QStringLiteral("%1\x1f%2\x1f%3").arg(store, folder).arg(position);
+  }
+
   void Run() {
     int folderIndex = 0;
     for (int s = 0; s < stores.size() && !stop; ++s) {
@@ -311,7 +321,9 @@ struct ReviewWindow::Loader {
         top->setExpanded(true);
         w->filling_tree_ = false;
       });
+      if (!read.empty()) sources.push_back({path, store, {}});
       for (const auto& [folder, items] : read) {
+        sources.back().folders.push_back(folder);
         const int index = folderIndex++;
         Post([w = window, f = ReviewFolder{path, folder->Path(), store, items}] {
           if (w) w->model_->AddFolder(f);
@@ -331,6 +343,7 @@ struct ReviewWindow::Loader {
           }
           if (!ok) continue;  // the export reports it; the review has nothing to show of it
           entries->push_back(Summarize(c, index, i + 1));
+          numbers.insert(Key(path, folder->Path(), i + 1), entriesRead++);
           if (entries->size() >= batch || i + 1 == count) {
             Post([w = window, entries] {
               if (w) w->model_->AddEntries(std::move(*entries));
@@ -346,9 +359,41 @@ struct ReviewWindow::Loader {
       }
     }
     if (stop) return;
-    Post([w = window] {
-      if (w) w->Group();
+    auto found = std::make_shared<ReviewGrouping>(Merge());
+    if (stop) return;
+    Post([w = window, found] {
+      if (w) w->Group(*found);
     });
+  }
+
+  // The groups and suggestions of the folders read, found by the merge the command line uses.
+  ReviewGrouping Merge() {
+    ReviewGrouping found;
+    if (sources.empty()) return found;
+    auto number = [this](const contact::Origin& o) {
+      return numbers.value(Key(o.store, o.folder, o.position), -1);
+    };
+    try {
+      const auto contacts = merge::OpenContacts(sources, true);
+      contact::SourcedContact c;
+      while (!stop && contacts->Next(c)) {
+        if (c.origins.size() < 2) continue;
+        ReviewGrouping::Group g;
+        g.rule = c.mergeRule;
+        for (const contact::Origin& o : c.origins) {
+          g.entries.push_back(number(o));
+          g.how.push_back(o.joinedBy);
+        }
+        found.groups.push_back(std::move(g));
+      }
+      if (const auto* merged = dynamic_cast<const merge::MergedContacts*>(contacts.get()))
+        for (const merge::Suggestion& s : merged->Suggestions())
+          found.suggestions.push_back(
+              {number(s.firstEntry), number(s.secondEntry), merge::RuleText(s.rule), s.value});
+    } catch (const std::exception&) {
+      // Nothing merged: every entry stays a row of its own, as read.
+    }
+    return found;
   }
 };
 
@@ -461,9 +506,18 @@ void ReviewWindow::BuildContacts(QSplitter* splitter) {
   CmdRejoin->setObjectName(QStringLiteral("CmdRejoin"));
   CmdRejoin->setToolTip(
       QStringLiteral("Join the entries that were found to be this person again, after a split"));
+  CmdAccept = new QPushButton(QStringLiteral("A&ccept Suggestion"), right);
+  CmdAccept->setObjectName(QStringLiteral("CmdAccept"));
+  CmdAccept->setToolTip(
+      QStringLiteral("Take this contact and the one suggested below as one person"));
+  CmdDecline = new QPushButton(QStringLiteral("&Decline Suggestion"), right);
+  CmdDecline->setObjectName(QStringLiteral("CmdDecline"));
+  CmdDecline->setToolTip(QStringLiteral("Keep this contact and the one suggested below apart"));
   groupButtons->addWidget(CmdSplit);
   groupButtons->addWidget(CmdTakeOut);
   groupButtons->addWidget(CmdRejoin);
+  groupButtons->addWidget(CmdAccept);
+  groupButtons->addWidget(CmdDecline);
   groupButtons->addStretch(1);
   rightLayout->addLayout(groupButtons);
 }
@@ -515,6 +569,21 @@ void ReviewWindow::Connect() {
         view_->mapFromSource(model_->index(model_->RowOfEntry(entry), ReviewModel::kName)));
     ShowDetail();
   });
+  // The answer to a suggestion; the table stays on the contact.
+  const auto answer = [this](bool accept) {
+    const int suggestion = OpenSuggestion();
+    if (suggestion < 0) return;
+    const int entry = model_->RowEntries(CurrentRow()).front();
+    if (accept)
+      model_->Accept(suggestion);
+    else
+      model_->Decline(suggestion);
+    TableContacts->setCurrentIndex(
+        view_->mapFromSource(model_->index(model_->RowOfEntry(entry), ReviewModel::kName)));
+    ShowDetail();
+  };
+  connect(CmdAccept, &QPushButton::clicked, this, [answer] { answer(true); });
+  connect(CmdDecline, &QPushButton::clicked, this, [answer] { answer(false); });
   connect(CmdTakeOut, &QPushButton::clicked, this, [this] {
     const int row = CurrentRow();
     const QTreeWidgetItem* item = TreeDetail->currentItem();
@@ -613,9 +682,13 @@ QString ReviewWindow::CountsText() const {
   if (!loaded_)
     return QStringLiteral("%1 contacts from %2 so far (reading...)")
         .arg(Number(model_->Entries()), stores);
-  return QStringLiteral("%1 contacts from %2, %3 after merging, %4 ticked")
-      .arg(Number(model_->Entries()), stores, Number(model_->rowCount()),
-           Number(model_->TickedRows()));
+  QString text = QStringLiteral("%1 contacts from %2, %3 after merging, %4 ticked")
+                     .arg(Number(model_->Entries()), stores, Number(model_->rowCount()),
+                          Number(model_->TickedRows()));
+  if (const int open = model_->OpenSuggestions(); open > 0)
+    text += open == 1 ? QStringLiteral(", 1 suggestion to answer")
+                      : QStringLiteral(", %1 suggestions to answer").arg(Number(open));
+  return text;
 }
 
 void ReviewWindow::UpdateCounts() {
@@ -627,12 +700,20 @@ void ReviewWindow::UpdateCounts() {
   CmdUse->setEnabled(loaded_ && model_->TickedRows() > 0);
 }
 
+int ReviewWindow::OpenSuggestion() const {
+  const int row = CurrentRow();
+  if (row < 0 || !loaded_) return -1;
+  for (const int s : model_->RowSuggestions(row))
+    if (model_->Suggestions()[size_t(s)].answer == ReviewModel::Answer::kOpen) return s;
+  return -1;
+}
+
 int ReviewWindow::CurrentRow() const {
   const QModelIndex current = TableContacts->currentIndex();
   return current.isValid() ? view_->mapToSource(current).row() : -1;
 }
 
-void ReviewWindow::Group() {
+void ReviewWindow::Group(const ReviewGrouping& found) {
   // Where the table is, by entry: rows are made anew.
   auto entryAt = [this](const QModelIndex& shown) {
     const QModelIndex row = view_->mapToSource(shown);
@@ -641,10 +722,15 @@ void ReviewWindow::Group() {
   const int current = entryAt(TableContacts->currentIndex());
   const int column = std::max(0, TableContacts->currentIndex().column());
   const int top = entryAt(TableContacts->indexAt(QPoint(1, 1)));
-  model_->Group();
+  model_->Group(found);
   ApplyChoices();
   loaded_ = true;
   UpdateCounts();
+  // The marks column as wide as its widest mark (those rows come first), never narrower.
+  const int narrow = TableContacts->columnWidth(ReviewModel::kTick);
+  TableContacts->resizeColumnToContents(ReviewModel::kTick);
+  if (TableContacts->columnWidth(ReviewModel::kTick) < narrow)
+    TableContacts->setColumnWidth(ReviewModel::kTick, narrow);
   auto shownRow = [this](int entry, int column) {
     return view_->mapFromSource(model_->index(model_->RowOfEntry(entry), column));
   };
@@ -659,6 +745,8 @@ void ReviewWindow::ShowDetail() {
   CmdSplit->setEnabled(row >= 0 && model_->RowEntries(row).size() > 1);
   CmdRejoin->setEnabled(row >= 0 && loaded_ && model_->CanRejoin(row));
   CmdTakeOut->setEnabled(false);  // until one of the group's entries is selected below
+  CmdAccept->setEnabled(OpenSuggestion() >= 0);
+  CmdDecline->setEnabled(OpenSuggestion() >= 0);
   if (row < 0 || !loaded_) return;
   // The whole entries, read again from their stores (the window holds their summaries only).
   Selection::Row plan;
@@ -681,6 +769,30 @@ void ReviewWindow::ShowDetail() {
     item->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxWarning));
     item->setFirstColumnSpanned(true);
     item->setText(0, QStringLiteral("Check: ") + check);
+  }
+  // The contacts the merge suggests may be this person, each with its answer.
+  for (const int k : model_->RowSuggestions(row)) {
+    const ReviewModel::Suggestion& s = model_->Suggestions()[size_t(k)];
+    const std::vector<int>& mine = model_->RowEntries(row);
+    const bool firstHere = std::find(mine.begin(), mine.end(), s.first) != mine.end();
+    const int other = firstHere ? s.second : s.first;
+    const contact::Origin o = model_->OriginOf(other);
+    const QString name =
+        model_->index(model_->RowOfEntry(other), ReviewModel::kName).data().toString();
+    const QString answer =
+        s.answer == ReviewModel::Answer::kOpen       ? QStringLiteral("accept or decline")
+        : s.answer == ReviewModel::Answer::kAccepted ? QStringLiteral("accepted")
+                                                     : QStringLiteral("declined");
+    auto* item = new QTreeWidgetItem(
+        TreeDetail,
+        {QStringLiteral("Suggestion"),
+         QStringLiteral("may be the same person as %1 (%2 / %3 #%4): %5%6")
+             .arg(name, QFileInfo(o.store).fileName(), FolderName(o.folder))
+             .arg(o.position)
+             .arg(s.rule, s.value.isEmpty() ? QString() : QStringLiteral(" \"%1\"").arg(s.value)),
+         answer});
+    if (s.answer == ReviewModel::Answer::kOpen)
+      item->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxQuestion));
   }
   // Every field of the merged contact, with the newest entry it came from; then every field of
   // each entry, its values that did not reach the merged contact marked.
@@ -748,6 +860,7 @@ ReviewChoices ReviewWindow::Choices() const {
   if (!loaded_) {  // still reading: the rows chosen before stay as they were
     c.rows = pending_.rows;
     c.untickedEntries = pending_.untickedEntries;
+    c.declined = pending_.declined;
     return c;
   }
   for (int row = 0; row < model_->rowCount(); ++row) {
@@ -760,11 +873,15 @@ ReviewChoices ReviewWindow::Choices() const {
     if (!model_->Ticked(row))
       for (const int e : entries) c.untickedEntries << EntryKey(e);
   }
+  for (const ReviewModel::Suggestion& s : model_->Suggestions())
+    if (s.answer == ReviewModel::Answer::kDeclined)
+      c.declined << EntryKey(s.first) + u'\x1e' + EntryKey(s.second);
   return c;
 }
 
 void ReviewWindow::ApplyChoices() {
-  if (pending_.rows.empty() && pending_.untickedEntries.isEmpty()) return;
+  if (pending_.rows.empty() && pending_.untickedEntries.isEmpty() && pending_.declined.isEmpty())
+    return;
   QHash<QString, int> byKey;
   for (int e = 0; e < model_->Entries(); ++e) byKey.insert(EntryKey(e), e);
   for (const QStringList& keys : pending_.rows) {
@@ -776,8 +893,15 @@ void ReviewWindow::ApplyChoices() {
   for (const QString& k : pending_.untickedEntries)
     if (const auto it = byKey.constFind(k); it != byKey.constEnd())
       model_->SetTicked(model_->RowOfEntry(*it), false);
+  for (size_t k = 0; k < model_->Suggestions().size(); ++k) {
+    const ReviewModel::Suggestion& s = model_->Suggestions()[k];
+    if (s.answer == ReviewModel::Answer::kOpen &&
+        pending_.declined.contains(EntryKey(s.first) + u'\x1e' + EntryKey(s.second)))
+      model_->Decline(int(k));
+  }
   pending_.rows.clear();
   pending_.untickedEntries.clear();
+  pending_.declined.clear();
 }
 
 ReviewChoices& ReviewWindow::LastChoices() {

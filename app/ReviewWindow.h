@@ -46,6 +46,7 @@ struct ReviewChoices {
   // made (split, taken out of a group or joined again), and the entries of unticked rows.
   std::vector<QStringList> rows;
   QStringList untickedEntries;
+  QStringList declined;  // suggestions declined: their two entries, "first\x1esecond"
 };
 
 class ReviewWindow : public QDialog {
@@ -65,6 +66,8 @@ class ReviewWindow : public QDialog {
   QPushButton* CmdSplit;
   QPushButton* CmdTakeOut;
   QPushButton* CmdRejoin;
+  QPushButton* CmdAccept;   // joins the shown row with the contact the merge suggests
+  QPushButton* CmdDecline;  // leaves them apart
   QPushButton* CmdUse;
   QPushButton* CmdCancel;
 
@@ -103,9 +106,11 @@ class ReviewWindow : public QDialog {
   void ShowDetail();
   // Every entry is read: the entries of one person become one row, the table still showing the
   // same contacts at its top and the same current contact.
-  void Group();
+  void Group(const ReviewGrouping& found);
   void UpdateCounts();
   int CurrentRow() const;
+  // The shown row's first suggestion still open; -1 when none.
+  int OpenSuggestion() const;
 
   // Applies the rows and ticks of `pending_` once the entries are grouped.
   void ApplyChoices();

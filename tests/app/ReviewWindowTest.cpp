@@ -13,9 +13,11 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
@@ -121,6 +123,129 @@ TEST(ReviewWindow, TickSearchSplitAndExportWhatIsTicked) {
   EXPECT_EQ(result.contacts, 3);
   EXPECT_EQ(Names(VObjectReader().ReadOrFail({out}).array()),
             (QStringList{"Ann Lee", "Ann Lee", "Cy Berg"}));
+}
+
+// The review groups as the command line merges: spouses sharing a family address stay apart, the
+// same person in two stores is one, namesakes at one company and a maiden name are suggestions.
+// The window's groups and suggestions equal `export --merge-report`'s; a suggestion accepted and
+// one declined are what the export from the window writes, and are still so when it is opened
+// again.
+TEST(ReviewWindow, GroupsAndSuggestionsAreTheCommandLines) {
+  App();
+  ReviewWindow::LastChoices() = {};
+  const QString dir = ScratchDir("review-cli");
+  const QString home = WriteStore(dir + "/home.pst", R"([
+      {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example",
+       "LastModificationTime": "2024-01-01T10:00:00Z"},
+      {"FirstName": "Per", "LastName": "Lee", "Email1Address": "family@lee.example"},
+      {"FirstName": "Eva", "LastName": "Lee", "Email1Address": "family@lee.example"},
+      {"FirstName": "John", "LastName": "Smith", "CompanyName": "Contoso",
+       "Email1Address": "john.smith@contoso.example"},
+      {"FirstName": "Maria", "LastName": "Berg", "Email1Address": "maria@berg.example"}])");
+  const QString work = WriteStore(dir + "/work.pst", R"([
+      {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ANN@lee.example",
+       "MobileTelephoneNumber": "+49 30 1234567", "LastModificationTime": "2025-01-01T10:00:00Z"},
+      {"FirstName": "John", "LastName": "Smith", "CompanyName": "Contoso",
+       "Email1Address": "john.smith@contoso.example"},
+      {"FirstName": "John", "LastName": "Smith", "CompanyName": "Contoso",
+       "Email1Address": "jsmith@contoso.example"},
+      {"FirstName": "Maria", "LastName": "Sund", "Email1Address": "maria@berg.example"}])");
+  // Entries as "store#position"; a group as its entries joined by "+", sorted.
+  const QStringList groups{"home#1+work#1", "home#4+work#2"};
+  const QStringList suggestions{"home#4+work#2 / work#3", "home#5 / work#4"};
+  auto entryName = [](const QString& store, const QString& position) {
+    return QFileInfo(store).completeBaseName() + u'#' + position;
+  };
+  auto pair = [](QString a, QString b) {
+    if (b < a) std::swap(a, b);
+    return a + " / " + b;
+  };
+
+  // The command line's report: a row per entry of each merged contact, two per suggestion.
+  const QString report = dir + "/report.csv";
+  const ProgramOutput cli =
+      RunCli({"export", "--format", "vcard4", "--all-folders", "--merge-report", report, "--out",
+              dir + "/all.vcf", home, work});
+  ASSERT_EQ(cli.status, 0) << cli.err.toStdString();
+  QFile file(report);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  QMap<QString, QStringList> merged, suggested;  // by contact; by suggestion
+  for (const QString& line : QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts)) {
+    const QStringList f = line.split(u',');  // the first five fields hold no comma here
+    if (f[0] == "merged") merged[f[1]] << entryName(f[2], f[4]);
+    if (f[0].startsWith("suggestion")) suggested[f[0]] << entryName(f[2], f[4]);
+  }
+  auto groupOf = [&](const QString& entry) {
+    for (QStringList g : merged)
+      if (g.contains(entry)) return (g.sort(), g.join(u'+'));
+    return entry;
+  };
+  QStringList cliGroups, cliSuggestions;
+  for (QStringList g : merged) cliGroups << (g.sort(), g.join(u'+'));
+  for (const QStringList& s : suggested) cliSuggestions << pair(groupOf(s[0]), groupOf(s[1]));
+  cliGroups.sort();
+  cliSuggestions.sort();
+  EXPECT_EQ(cliGroups, groups);
+  EXPECT_EQ(cliSuggestions, suggestions);
+
+  auto rowOf = [](ReviewModel& m, int entry) {
+    QStringList g;
+    for (const int e : m.RowEntries(m.RowOfEntry(entry)))
+      g << QFileInfo(m.OriginOf(e).store).completeBaseName() + u'#' +
+               QString::number(m.OriginOf(e).position);
+    g.sort();
+    return g.join(u'+');
+  };
+  {
+    ReviewWindow window(nullptr, {home, work});
+    ASSERT_TRUE(WaitFor([&] { return window.Loaded(); }));
+    ReviewModel& model = window.Model();
+    QStringList windowGroups, windowSuggestions;
+    for (int row = 0; row < model.rowCount(); ++row)
+      if (model.RowEntries(row).size() > 1) windowGroups << rowOf(model, model.RowEntries(row)[0]);
+    for (const ReviewModel::Suggestion& s : model.Suggestions())
+      windowSuggestions << pair(rowOf(model, s.first), rowOf(model, s.second));
+    windowGroups.sort();
+    windowSuggestions.sort();
+    EXPECT_EQ(windowGroups, groups);
+    EXPECT_EQ(windowSuggestions, suggestions);
+    EXPECT_EQ(window.LblCounts->text(),
+              "9 contacts from 2 stores, 7 after merging, 7 ticked, 2 suggestions to answer");
+    // The rows with a suggestion come first, marked; the marks column shows its whole text.
+    const QModelIndex mark = window.Shown().index(0, ReviewModel::kTick);
+    EXPECT_EQ(mark.data().toString(), "2 merged, suggested");
+    EXPECT_GE(window.TableContacts->columnWidth(ReviewModel::kTick),
+              window.TableContacts->fontMetrics().horizontalAdvance(mark.data().toString()));
+
+    // Maria's suggestion accepted, John's declined, each from its row's detail.
+    for (const char* name : {"Maria Sund", "John Smith"}) {
+      for (int row = 0; row < window.Shown().rowCount(); ++row)
+        if (window.Shown().index(row, ReviewModel::kName).data().toString() == name &&
+            window.Shown().index(row, ReviewModel::kTick).data().toString().contains("suggested"))
+          window.TableContacts->setCurrentIndex(window.Shown().index(row, ReviewModel::kName));
+      ASSERT_TRUE(window.CmdAccept->isEnabled()) << name;
+      EXPECT_EQ(window.TreeDetail->topLevelItem(0)->text(0), "Suggestion");
+      (QString(name) == "Maria Sund" ? window.CmdAccept : window.CmdDecline)->click();
+      EXPECT_FALSE(window.CmdAccept->isEnabled());
+    }
+    EXPECT_EQ(window.LblCounts->text(), "9 contacts from 2 stores, 6 after merging, 6 ticked");
+    window.accept();
+  }
+  // Opened again: the same answers; what it exports is read back by strict vobject.
+  ReviewWindow again(nullptr, {home, work});
+  ASSERT_TRUE(WaitFor([&] { return again.Loaded(); }));
+  EXPECT_EQ(again.LblCounts->text(), "9 contacts from 2 stores, 6 after merging, 6 ticked");
+  struct Quiet : Utf8ExportObserver {
+    void Progress(int, int, const QString&) override {}
+  } quiet;
+  const QString out = dir + "/window.vcf";
+  const auto contacts = again.TickedContacts();
+  EXPECT_EQ(RunUtf8Export(*contacts, {Utf8Format::kVCard4, false, out, false}, quiet).contacts, 6);
+  QStringList names = Names(VObjectReader().ReadOrFail({out}).array());
+  names.replaceInStrings("Maria Berg", "Maria").replaceInStrings("Maria Sund", "Maria");
+  EXPECT_EQ(names,
+            (QStringList{"Ann Lee", "Eva Lee", "John Smith", "John Smith", "Maria", "Per Lee"}));
+  ReviewWindow::LastChoices() = {};
 }
 
 // A group whose entries hold different single values comes first, marked; the detail shows every
