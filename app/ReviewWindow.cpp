@@ -428,6 +428,7 @@ ReviewWindow::ReviewWindow(QWidget* owner, const QStringList& stores)
   BuildContacts(splitter);
   splitter->setStretchFactor(0, 1);
   splitter->setStretchFactor(1, 4);
+  splitter->setSizes({200, 900});  // the folder names whole
   layout->addWidget(splitter, 1);
   layout->addLayout(BuildButtons());
   Connect();
@@ -783,14 +784,15 @@ void ReviewWindow::ShowDetail() {
         s.answer == ReviewModel::Answer::kOpen       ? QStringLiteral("accept or decline")
         : s.answer == ReviewModel::Answer::kAccepted ? QStringLiteral("accepted")
                                                      : QStringLiteral("declined");
-    auto* item = new QTreeWidgetItem(
-        TreeDetail,
-        {QStringLiteral("Suggestion"),
-         QStringLiteral("may be the same person as %1 (%2 / %3 #%4): %5%6")
-             .arg(name, QFileInfo(o.store).fileName(), FolderName(o.folder))
-             .arg(o.position)
-             .arg(s.rule, s.value.isEmpty() ? QString() : QStringLiteral(" \"%1\"").arg(s.value)),
-         answer});
+    // One line across the pane: the other contact, what they share, the answer.
+    auto* item = new QTreeWidgetItem(TreeDetail);
+    item->setFirstColumnSpanned(true);
+    item->setText(
+        0,
+        QStringLiteral("Suggestion (%1): may be the same person as %2 (%3 / %4 #%5), %6%7")
+            .arg(answer, name, QFileInfo(o.store).fileName(), FolderName(o.folder))
+            .arg(o.position)
+            .arg(s.rule, s.value.isEmpty() ? QString() : QStringLiteral(" \"%1\"").arg(s.value)));
     if (s.answer == ReviewModel::Answer::kOpen)
       item->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxQuestion));
   }

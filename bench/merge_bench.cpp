@@ -224,6 +224,13 @@ int Review(QStringList args) {
       first, window.Model().Entries(), window.Model().rowCount(), all,
       lumivex::bench::PeakKiB() / 1024.0, qPrintable(window.CountsText()));
   grab("review-counts.png");
+  // A contact the merge suggests may be another, shown with the suggestion to answer.
+  for (int row = 0; row < window.Shown().rowCount(); ++row)
+    if (window.Shown().index(row, 0).data().toString().contains(QStringLiteral("suggested"))) {
+      window.TableContacts->setCurrentIndex(window.Shown().index(row, 1));
+      grab("review-suggestion.png");
+      break;
+    }
   // A group of several entries, shown with its merged contact.
   for (int row = 0; row < window.Model().rowCount(); ++row)
     if (window.Model().RowEntries(row).size() > 2) {
