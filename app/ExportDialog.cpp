@@ -19,7 +19,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
-#include <QThread>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -32,10 +31,6 @@ ExportDialog::EntryHook& HookSlot() {
   return hook;
 }
 
-// Progress is handed to the window at most this often (and always for the first and last
-// entry): a large store has tens of thousands of entries, and one repaint per entry would only
-// slow the export down.
-constexpr qint64 kProgressMs = 40;
 // At most this many unreadable entries are named in the dialog; the rest are counted.
 constexpr size_t kProblemsShown = 5;
 
@@ -75,7 +70,7 @@ struct ExportDialog::Job : public Utf8ExportObserver {
   QString error;
   int folders = 0;
 
-  QElapsedTimer sincePost;
+  ProgressPace pace;
   // The last entry the export reported, whether or not it reached the window: what a cancelled
   // run's summary counts.
   std::atomic<int> lastDone{0};
@@ -85,9 +80,7 @@ struct ExportDialog::Job : public Utf8ExportObserver {
     lastDone = done;
     lastTotal = total;
     if (const EntryHook& hook = HookSlot()) hook(done);
-    if (done != 1 && done != total && sincePost.isValid() && !sincePost.hasExpired(kProgressMs))
-      return;
-    sincePost.start();
+    if (!pace.Due(done, total)) return;
     ExportDialog* target = dialog;
     QMetaObject::invokeMethod(
         target, [target, done, total, folder] { target->ShowProgress(done, total, folder); },
@@ -307,13 +300,7 @@ void ExportDialog::AddButtons(QVBoxLayout* layout) {
   });
 }
 
-ExportDialog::~ExportDialog() {
-  if (thread_ != nullptr) {
-    cancel_ = true;
-    thread_->wait();
-    delete thread_;
-  }
-}
+ExportDialog::~ExportDialog() = default;
 
 void ExportDialog::ShowNothingToExport(const QString& whatToDo) {
   LblSource->setText(whatToDo);
@@ -375,9 +362,8 @@ void ExportDialog::CmdExport_Click() {
   job->options.target = target;
   job->options.folderAsCategory = job->allFolders;
   job->dialog = this;
-  job->cancel = &cancel_;
+  job->cancel = &worker_.CancelFlag();
 
-  cancel_ = false;
   lastResult_ = {};
   lastError_.clear();
   lastDone_ = 0;
@@ -390,11 +376,8 @@ void ExportDialog::CmdExport_Click() {
                                     ? QStringLiteral("the store")
                                     : QFileInfo(source_.storeFile).fileName()));
 
-  thread_ = QThread::create([job] { job->Run(); });
-  thread_->setObjectName(QStringLiteral("ExportWorker"));
-  connect(thread_, &QThread::finished, this, [this] { OnWorkerDone(); });
+  worker_.Start([job] { job->Run(); }, [this] { OnWorkerDone(); });
   SetRunning(true);
-  thread_->start();
 }
 
 void ExportDialog::CmdReview_Click() {
@@ -413,7 +396,7 @@ void ExportDialog::CmdReview_Click() {
 
 void ExportDialog::CmdCancel_Click() {
   if (!Running()) return;
-  cancel_ = true;
+  worker_.Cancel();
   CmdCancel->setEnabled(false);
   LblProgress->setText(QStringLiteral("Cancelling..."));
 }
@@ -434,7 +417,7 @@ void ExportDialog::ShowProgress(int done, int total, const QString& folder) {
   if (!Running()) return;
   lastDone_ = done;
   lastTotal_ = total;
-  if (cancel_) return;  // the label says it is cancelling
+  if (worker_.CancelRequested()) return;  // the label says it is cancelling
   ProgBarExport->setRange(0, std::max(total, 1));
   ProgBarExport->setValue(std::min(done, std::max(total, 1)));
   // A deep folder path is shortened in its middle rather than widening the dialog.
@@ -446,10 +429,6 @@ void ExportDialog::ShowProgress(int done, int total, const QString& folder) {
 }
 
 void ExportDialog::OnWorkerDone() {
-  if (thread_ == nullptr) return;
-  thread_->wait();
-  thread_->deleteLater();
-  thread_ = nullptr;
   const std::shared_ptr<Job> job = std::move(job_);
   lastDone_ = job->lastDone;
   lastTotal_ = job->lastTotal;

@@ -4,6 +4,7 @@
 // Cancel; the end says how many contacts and lists went where, and what could not be read.
 #pragma once
 
+#include "app/Worker.h"
 #include "convert/Utf8Export.h"
 
 #include <QColor>
@@ -20,7 +21,6 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
-class QThread;
 
 class QVBoxLayout;
 
@@ -79,8 +79,8 @@ class ExportDialog : public QDialog {
   void ShowNothingToExport(const QString& whatToDo);
   void CmdReview_Click();
 
-  bool Running() const { return thread_ != nullptr; }
-  bool CancelRequested() const { return cancel_.load(); }
+  bool Running() const { return worker_.Running(); }
+  bool CancelRequested() const { return worker_.CancelRequested(); }
   // How the last export ended: its result, or the error that stopped it (empty when none).
   const Utf8ExportResult& LastResult() const { return lastResult_; }
   const QString& LastError() const { return lastError_; }
@@ -117,9 +117,8 @@ class ExportDialog : public QDialog {
   void ShowResult(const QString& text, bool error);
 
   ExportSource source_;
-  QThread* thread_ = nullptr;
+  Worker worker_{this, QStringLiteral("ExportWorker")};
   std::shared_ptr<Job> job_;
-  std::atomic<bool> cancel_{false};
   Utf8ExportResult lastResult_;
   QString lastError_;
   QString openFolder_;

@@ -22,7 +22,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QThread>
 #include <QVBoxLayout>
 
 namespace lumivex {
@@ -31,8 +30,6 @@ using namespace lumivex::destination;
 
 namespace {
 
-// Progress is handed to the window at most this often (and always for the first and last).
-constexpr qint64 kProgressMs = 40;
 // At most this many contacts not sent are named; the rest are counted.
 constexpr size_t kProblemsShown = 8;
 
@@ -69,13 +66,11 @@ struct SendPanel::Job : public SendObserver {
   QString keyringTrouble;
   UntrustedCertificate untrusted;  // the certificate the server showed, when not trusted
 
-  QElapsedTimer sincePost;
+  ProgressPace pace;
 
   void Progress(int done, int total) override {
     if (const ProgressHook& hook = HookSlot()) hook(done);
-    if (done != 1 && done != total && sincePost.isValid() && !sincePost.hasExpired(kProgressMs))
-      return;
-    sincePost.start();
+    if (!pace.Due(done, total)) return;
     SendPanel* target = panel;
     QMetaObject::invokeMethod(
         target, [target, done, total] { target->ShowProgress(done, total); }, Qt::QueuedConnection);
@@ -317,13 +312,7 @@ void SendPanel::Connect() {
   connect(CmdClose, &QPushButton::clicked, this, [this] { reject(); });
 }
 
-SendPanel::~SendPanel() {
-  if (thread_ != nullptr) {
-    cancel_ = true;
-    thread_->wait();
-    delete thread_;
-  }
-}
+SendPanel::~SendPanel() = default;
 
 void SendPanel::UpdateOptions() {
   const bool idle = !Running();
@@ -481,9 +470,8 @@ void SendPanel::Start(std::shared_ptr<Job> job, const QString& text) {
   job->contacts = contacts_;
   job->options.overwrite = ChkOverwrite->isChecked();
   job->panel = this;
-  job->cancel = &cancel_;
+  job->cancel = &worker_.CancelFlag();
 
-  cancel_ = false;
   closeWhenStopped_ = false;
   lastResult_ = {};
   lastError_.clear();
@@ -491,16 +479,13 @@ void SendPanel::Start(std::shared_ptr<Job> job, const QString& text) {
   LblResult->clear();
   ProgBarSend->setRange(0, 0);  // busy until the first contact is done
   LblProgress->setText(text);
-  thread_ = QThread::create([job] { job->Run(); });
-  thread_->setObjectName(QStringLiteral("SendWorker"));
-  connect(thread_, &QThread::finished, this, [this] { OnWorkerDone(); });
+  worker_.Start([job] { job->Run(); }, [this] { OnWorkerDone(); });
   UpdateOptions();
-  thread_->start();
 }
 
 void SendPanel::CmdCancel_Click() {
   if (!Running()) return;
-  cancel_ = true;
+  worker_.Cancel();
   CmdCancel->setEnabled(false);
   LblProgress->setText(QStringLiteral("Cancelling after the contacts on their way..."));
 }
@@ -515,7 +500,7 @@ void SendPanel::reject() {
 }
 
 void SendPanel::ShowProgress(int done, int total) {
-  if (!Running() || cancel_) return;
+  if (!Running() || worker_.CancelRequested()) return;
   ProgBarSend->setRange(0, std::max(total, 1));
   ProgBarSend->setValue(std::min(done, std::max(total, 1)));
   ProgBarSend->setFormat(QStringLiteral("%p%"));
@@ -524,10 +509,6 @@ void SendPanel::ShowProgress(int done, int total) {
 }
 
 void SendPanel::OnWorkerDone() {
-  if (thread_ == nullptr) return;
-  thread_->wait();
-  thread_->deleteLater();
-  thread_ = nullptr;
   const std::shared_ptr<Job> job = std::move(job_);
   lastResult_ = job->result;
   lastError_ = job->error;

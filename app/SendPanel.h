@@ -6,6 +6,7 @@
 // lists those not sent with the reason. Sending again is safe: what is unchanged is left alone.
 #pragma once
 
+#include "app/Worker.h"
 #include "contact/ContactStream.h"
 #include "destination/Destination.h"
 
@@ -26,7 +27,6 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
-class QThread;
 class QVBoxLayout;
 
 namespace lumivex {
@@ -79,7 +79,7 @@ class SendPanel : public QDialog {
   // (for Evolution's books, the list beside its choice).
   static QString Advice(destination::Remedy remedy, bool evolution = false);
 
-  bool Running() const { return thread_ != nullptr; }
+  bool Running() const { return worker_.Running(); }
   // How the last run ended: a send's result, or the error that stopped it (empty when none).
   const destination::SendResult& LastResult() const { return lastResult_; }
   const QString& LastError() const { return lastError_; }
@@ -118,9 +118,8 @@ class SendPanel : public QDialog {
 
   ContactsMaker contacts_;
   bool evolutionListed_ = false;
-  QThread* thread_ = nullptr;
+  Worker worker_{this, QStringLiteral("SendWorker")};
   std::shared_ptr<Job> job_;
-  std::atomic<bool> cancel_{false};
   bool closeWhenStopped_ = false;
   destination::UntrustedCertificate untrusted_;  // the last refused certificate, to trust
   destination::SendResult lastResult_;
