@@ -194,7 +194,6 @@ QString RunContext::OutputStem(const QDateTime& now) {
 }
 
 QString RunContext::SetOutputPath(const QString& name) const {
-  Module1::OutputPath = name;
   Module1::OutputPath = target_ + Module1::ExtractFileName(name);
   return Module1::OutputPath;
 }

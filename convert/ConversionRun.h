@@ -108,7 +108,6 @@ class RunContext {
              ConversionView& view);
 
   const QString& TargetFolder() const { return target_; }  // ends with "/"
-  Folder& ContactsFolder() const { return *folder_; }
   const Items& Entries() const { return *items_; }
   ConversionView& View() const { return view_; }
 

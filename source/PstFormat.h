@@ -122,9 +122,6 @@ enum NidType : uint8_t {
 constexpr Nid MakeNid(uint8_t type, uint32_t index) {
   return (index << 5) | type;
 }
-constexpr uint8_t NidTypeOf(Nid nid) {
-  return nid & 0x1F;
-}
 constexpr uint32_t NidIndexOf(Nid nid) {
   return nid >> 5;
 }

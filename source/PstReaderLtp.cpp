@@ -66,8 +66,6 @@ class PstReader::Heap {
   Heap& operator=(const Heap&) = delete;
 
   uint8_t ClientSignature() const { return clientSignature_; }
-  // The bytes of the heap's first block: room for what most nodes' values take together.
-  size_t FirstBlockSize() { return Block(0).size(); }
   uint32_t UserRoot() const { return userRoot_; }
   // The number of its data blocks. A heap of one keeps every view it gave for as long as it
   // lives: only more blocks than its slots take one another's place.

@@ -20,7 +20,6 @@ ROOMS = {
     "common/": "common",
     "xls/": "xls",
     "wab/": "wab",
-    "pstformat/": "pstformat",
     "source/PstFormat.": "pstformat",
     "contact/": "contact",
     "source/": "store",

@@ -90,7 +90,6 @@ class TableBuilder {
   explicit TableBuilder(std::vector<uint32_t> tags, FileLayout layout = FileLayout::Unicode);
   // `values` follows the order of the tags given at construction; an absent value is nullopt.
   void AddRow(uint32_t row_id, const std::vector<std::optional<Bytes>>& values);
-  size_t RowCount() const { return row_ids_.size(); }
   // Builds the table; the rows are released as they are laid out, so a table builds once.
   NodeImage Build();
 

@@ -85,8 +85,6 @@ class NdbWriter {
 
   FileLayout Layout() const { return layout_; }
   uint64_t BytesWritten() const { return cursor_; }
-  size_t NodeCount() const { return nbt_.size(); }
-  size_t BlockCount() const { return bbt_.size(); }
 
  private:
   struct NbtEntry {
