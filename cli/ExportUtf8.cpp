@@ -352,18 +352,10 @@ int ExportInUtf8(const ExportRequest& request) {
   try {
     std::vector<StoreFolders> sources = SourcesToExport(request);
     stores = int(sources.size());
-    // Each contact gets its folder's path as a category where more than one folder gives
-    // contacts (an empty one does not count).
-    QSet<QString> folders, giving;
+    QSet<QString> folders;
     for (const StoreFolders& source : sources)
-      for (const auto& folder : source.folders) {
-        folders.insert(folder->Path());
-        try {
-          if (folder->GetItems()->Count() > 0) giving.insert(folder->Path());
-        } catch (const StoreError&) {
-        }
-      }
-    run.folderAsCategory = giving.size() > 1;
+      for (const auto& folder : source.folders) folders.insert(folder->Path());
+    run.folderAsCategory = SeveralFoldersGiveContacts(sources);
     if (folders.size() == 1) only = *folders.begin();
     contacts =
         merge::OpenContacts(std::move(sources), !request.noMerge, {}, request.acceptSuggestions);

@@ -61,6 +61,8 @@ const Command& MigrateCommand() {
           FolderOption(QStringLiteral("send this folder of each store\n")),
           {QStringLiteral("--no-merge"), QString(),
            QStringLiteral("send every entry as it is, one person's entries not merged\n")},
+          {QStringLiteral("--accept-suggestions"), QString(),
+           QStringLiteral("also join the entries that may be one person, as send does\n")},
           {QStringLiteral("--ca-file"), QStringLiteral("F"),
            QStringLiteral("trust the server certificates signed by the PEM certificates in F\n")},
           {QStringLiteral("--book"), QStringLiteral("NAME"),
@@ -222,7 +224,7 @@ int WriteReport(const Plan& plan) {
 // The send options every person's send is given.
 QStringList SendOptionsOf(const Arguments& args) {
   QStringList options;
-  for (const char* flag : {"--overwrite", "--all-folders", "--no-merge"})
+  for (const char* flag : {"--overwrite", "--all-folders", "--no-merge", "--accept-suggestions"})
     if (args.Has(QLatin1String(flag))) options << QLatin1String(flag);
   for (const char* valued : {"--folder", "--ca-file", "--book", "--new-book"})
     if (args.Has(QLatin1String(valued)))

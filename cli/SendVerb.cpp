@@ -5,6 +5,7 @@
 #include "cli/ConsoleProgress.h"
 #include "cli/DamageLog.h"
 #include "cli/Verbs.h"
+#include "convert/Utf8Export.h"
 #include "destination/CardDavDestination.h"
 #include "destination/Destinations.h"
 #include "destination/EvolutionModule.h"
@@ -89,6 +90,10 @@ const Command& SendCommand() {
           {QStringLiteral("--no-merge"), QString(),
            QStringLiteral("send every entry as it is; by default the entries of one person\n"
                           "(in several folders or stores) are sent as one contact\n")},
+          {QStringLiteral("--accept-suggestions"), QString(),
+           QStringLiteral("also join the entries that may be one person (the same name and\n"
+                          "company, an e-mail address in common under another surname), as\n"
+                          "export does\n")},
           {QStringLiteral("--verbose"), QString(),
            QStringLiteral("list every entry that cannot be read; without it the first twenty\n"
                           "are listed, the rest counted by kind\n")},
@@ -306,9 +311,12 @@ QString ReadRequest(const Arguments& args, SendRequest& r) {
   r.sources.allFolders = args.Has(QStringLiteral("--all-folders"));
   r.sources.folder = args.Value(QStringLiteral("--folder"));
   r.sources.merge = !args.Has(QStringLiteral("--no-merge"));
+  r.sources.acceptSuggestions = args.Has(QStringLiteral("--accept-suggestions"));
   SetDamageOutput(args.Has(QStringLiteral("--verbose")),
                   args.Value(QStringLiteral("--damage-report")));
   if (to.isEmpty()) return QStringLiteral("--to DESTINATION is missing");
+  if (!r.sources.merge && r.sources.acceptSuggestions)
+    return QStringLiteral("--accept-suggestions joins more entries: leave out --no-merge");
   QString error;
   if (!ParseDestination(to, r.where, error)) return error;
   // A login written into the address is the account's: the user once, the password once.
@@ -392,13 +400,16 @@ int Failed(const QString& reason, Remedy remedy = Remedy::kNone) {
   return Failure(kVerb, Advised(reason, remedy));
 }
 
-// Counts the contacts a send takes and the store entries they were made from.
+// Counts the contacts a send takes and the store entries they were made from; with
+// `folderCategories`, each contact carries its folders as categories, as in an export.
 class CountedContacts : public contact::ContactStream {
  public:
-  explicit CountedContacts(contact::ContactStream& inner) : inner_(inner) {}
+  CountedContacts(contact::ContactStream& inner, bool folderCategories)
+      : inner_(inner), folderCategories_(folderCategories) {}
   int Total() const override { return inner_.Total(); }
   bool Next(contact::SourcedContact& out) override {
     if (!inner_.Next(out)) return false;
+    if (folderCategories_) AddFolderCategories(out);
     ++contacts;
     entries += std::max<int>(1, static_cast<int>(out.origins.size()));
     return true;
@@ -409,6 +420,7 @@ class CountedContacts : public contact::ContactStream {
 
  private:
   contact::ContactStream& inner_;
+  bool folderCategories_;
 };
 
 // The counts of a send that ran, and its exit status.
@@ -469,9 +481,10 @@ int Send(const SendRequest& r) {
   QStringList notes;
   std::vector<StoreFolders> sources = merge::FindSources(r.sources, &notes);
   for (const QString& note : notes) Warn(kVerb, note);
+  const bool folderCategories = SeveralFoldersGiveContacts(sources);
   const std::unique_ptr<contact::ContactStream> contacts =
-      merge::OpenContacts(std::move(sources), r.sources.merge);
-  CountedContacts counted(*contacts);
+      merge::OpenContacts(std::move(sources), r.sources.merge, {}, r.sources.acceptSuggestions);
+  CountedContacts counted(*contacts, folderCategories);
   ConsoleSendObserver observer;
   g_asking = true;
   SendResult result;

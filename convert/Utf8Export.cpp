@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <cerrno>
 #include <cstring>
@@ -214,12 +215,7 @@ class Writer {
   }
 
   void AddCategories(SourcedContact& item) const {
-    if (!options_.folderAsCategory) return;
-    for (const Origin& origin : item.origins) {
-      const QString category = FolderCategory(origin.folder);
-      if (!category.isEmpty() && !item.contact.categories.contains(category))
-        item.contact.categories.append(category);
-    }
+    if (options_.folderAsCategory) AddFolderCategories(item);
   }
 
   void WriteOwnFile(const SourcedContact& item) {
@@ -253,6 +249,26 @@ class Writer {
 };
 
 }  // namespace
+
+bool SeveralFoldersGiveContacts(const std::vector<StoreFolders>& sources) {
+  QSet<QString> giving;
+  for (const StoreFolders& source : sources)
+    for (const auto& folder : source.folders) {
+      try {
+        if (folder->GetItems()->Count() > 0) giving.insert(folder->Path());
+      } catch (const StoreError&) {
+      }
+    }
+  return giving.size() > 1;
+}
+
+void AddFolderCategories(SourcedContact& item) {
+  for (const Origin& origin : item.origins) {
+    const QString category = FolderCategory(origin.folder);
+    if (!category.isEmpty() && !item.contact.categories.contains(category))
+      item.contact.categories.append(category);
+  }
+}
 
 Utf8ExportResult RunUtf8Export(const std::vector<std::shared_ptr<Folder>>& folders,
                                const Utf8ExportOptions& options, Utf8ExportObserver& observer) {

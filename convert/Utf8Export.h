@@ -76,4 +76,12 @@ Utf8ExportResult RunUtf8Export(contact::ContactStream& contacts, const Utf8Expor
 Utf8ExportResult RunUtf8Export(const std::vector<std::shared_ptr<Folder>>& folders,
                                const Utf8ExportOptions& options, Utf8ExportObserver& observer);
 
+// Whether more than one of the folders holds entries (a folder that cannot be listed does not
+// count): only then does a contact carry its folders as categories, in an export as in a send.
+bool SeveralFoldersGiveContacts(const std::vector<StoreFolders>& sources);
+
+// Appends to the contact's categories the folder of each of its entries, named by its path below
+// the top of the store ("Contacts/Suppliers"), each once and after the contact's own.
+void AddFolderCategories(contact::SourcedContact& item);
+
 }  // namespace lumivex

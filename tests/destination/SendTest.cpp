@@ -893,3 +893,73 @@ TEST(VdirSend, KdeReadsPicturesPreferredPhonesAndGender) {
 }
 
 }  // namespace
+
+// Two contact folders with the same person in each under the same name and company but no
+// address in common (a suggestion, not a merge): a send gives the book the cards the vCard 3.0
+// export writes for the same choices, the folders as categories beside the contact's own.
+TEST(CardDavSendChoices, FolderCategoriesAndSuggestionsAsInTheExport) {
+  const QString dir = ScratchDir(QStringLiteral("send-choices"));
+  const QMap<QString, QString> env = {{"XDG_STATE_HOME", dir + "/state"}};
+  WriteFile(dir + "/two.json", R"({"folders":[
+      {"path":"Contacts","items":[
+        {"FirstName":"Ann","LastName":"Lee","CompanyName":"Acme","Email1Address":"ann@a.example",
+         "Categories":["VIP"]},
+        {"FirstName":"Bo","LastName":"Ek","Email1Address":"bo@example.com"}]},
+      {"path":"Contacts/Suppliers","containerClass":"IPF.Contact","items":[
+        {"FirstName":"Ann","LastName":"Lee","CompanyName":"Acme","Email1Address":"lee@b.example"},
+        {"FirstName":"Cy","LastName":"Lund","Email1Address":"cy@example.com"}]}]})");
+  const QString store = dir + "/two.pst";
+  ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen", {dir + "/two.json", "--out", store}).status,
+            0);
+  Server server(Kind::kRadicale, dir);
+  ASSERT_TRUE(server.up);
+  // Each card's name -> its categories, sorted.
+  const auto categories = [](const QJsonArray& cards) {
+    QMap<QString, QStringList> byName;
+    for (const QJsonValue card : cards) {
+      QStringList values;
+      for (const QJsonValue v : card["CATEGORIES"].toArray())
+        for (const QJsonValue one : v["value"].toArray()) values << one.toString();
+      values.sort();
+      byName[card["FN"][0]["value"].toString()] << values.join(u',');
+    }
+    for (QStringList& v : byName) v.sort();
+    return byName;
+  };
+  const struct {
+    const char* book;
+    QStringList choices;
+    QMap<QString, QStringList> want;
+  } cases[] = {
+      {"Suggested",
+       {"--all-folders"},
+       {{"Ann Lee", {"Contacts,VIP", "Contacts/Suppliers"}},
+        {"Bo Ek", {"Contacts"}},
+        {"Cy Lund", {"Contacts/Suppliers"}}}},
+      {"Accepted",
+       {"--all-folders", "--accept-suggestions"},
+       {{"Ann Lee", {"Contacts,Contacts/Suppliers,VIP"}},
+        {"Bo Ek", {"Contacts"}},
+        {"Cy Lund", {"Contacts/Suppliers"}}}},
+      {"OneFolder", {"--accept-suggestions"}, {{"Ann Lee", {"VIP"}}, {"Bo Ek", {""}}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.book);
+    const QString exported = dir + "/" + c.book + ".vcf";
+    const ProgramOutput run =
+        RunCli(QStringList{"export", "--format", "vcard3", "--out", exported} + c.choices << store);
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(categories(VObjectReader().ReadOrFail({exported}).array()), c.want);
+    const ProgramOutput sent =
+        RunCli(server.Account() + QStringList{"--new-book", c.book} + c.choices << store, env);
+    ASSERT_EQ(sent.status, 0) << sent.err.toStdString();
+    const ProgramOutput books = RunCli(server.Account() << "--list-books", env);
+    const QString book =
+        books.out.split(u'\n').filter(QLatin1String(c.book)).value(0).section(u'\t', 1, 1);
+    EXPECT_EQ(categories(List(server, book, dir + "/cards").cards), c.want);
+  }
+  EXPECT_EQ(
+      RunCli({"send", "--to", "vdir:" + dir + "/v", "--no-merge", "--accept-suggestions", store})
+          .status,
+      2);
+}
