@@ -451,13 +451,24 @@ int Report(const SendResult& result, const CountedContacts& counted,
                {QStringLiteral("added"), result.added},
                {QStringLiteral("updated"), result.updated},
                {QStringLiteral("unchanged"), result.unchanged},
+               {QStringLiteral("repeated"), result.repeated},
                {QStringLiteral("conflicts"), conflicts},
                {QStringLiteral("failed"), failed},
                {QStringLiteral("cancelled"), result.cancelled}});
-  std::printf("%s%d added, %d updated, %d unchanged, %d conflicts, %d failed (%s)\n",
+  const QString copies =
+      result.repeated > 0 ? QStringLiteral(", %1 copies").arg(result.repeated) : QString();
+  std::printf("%s%d added, %d updated, %d unchanged, %d conflicts, %d failed%s (%s)\n",
               r.options.dryRun ? "Would be: " : "", result.added, result.updated, result.unchanged,
-              conflicts, failed, qPrintable(destination.Describe()));
+              conflicts, failed, qPrintable(copies), qPrintable(destination.Describe()));
   std::fflush(stdout);
+  if (result.repeated > 0)
+    std::fprintf(
+        stderr, "lumivex-cli send: %s\n",
+        qPrintable(QStringLiteral("%1 %2 a second time in this send (a store and its copy, or the "
+                                  "same entry twice, sent with --no-merge): each went once")
+                       .arg(result.repeated)
+                       .arg(result.repeated == 1 ? QStringLiteral("entry came")
+                                                 : QStringLiteral("entries came"))));
   if (result.cancelled) {
     std::fprintf(stderr, "lumivex-cli send: stopped; run the same send again to finish\n");
     return kExitIncomplete;

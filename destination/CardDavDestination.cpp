@@ -228,7 +228,7 @@ class SendRun {
         ++result_.unchanged;
         break;
       case SendDecision::kRepeated:
-        Problem(SendOutcome::kFailed, *o, TwiceReason(o->uid));
+        ++result_.repeated;
         break;
       case SendDecision::kDeletedThere:
         Problem(SendOutcome::kConflict, *o, DeletedReason(o->url.toString()), Remedy::kOverwrite);

@@ -22,7 +22,9 @@
 
 namespace lumivex::destination {
 
-enum class SendOutcome { kAdded, kUpdated, kUnchanged, kConflict, kFailed };
+// kRepeated: the same entry came twice in one send (a store and its copy sent unmerged); it went
+// once, and the second is no failure.
+enum class SendOutcome { kAdded, kUpdated, kUnchanged, kRepeated, kConflict, kFailed };
 
 // What the user can do about a destination that refused, or about a contact not sent. The
 // destination's own text says what happened; each front end adds the remedy in its own words
@@ -55,6 +57,7 @@ struct SendResult {
   int added = 0;
   int updated = 0;
   int unchanged = 0;
+  int repeated = 0;  // entries met a second time in this send (copies), each sent once
   std::vector<SendProblem> problems;  // conflicts and failures, in the order met
   bool cancelled = false;             // stopped by the observer; a re-run finishes the job
 };

@@ -347,9 +347,7 @@ void Classify(std::vector<Pending>& batch, const std::map<QString, Ref<EContact>
       case SendDecision::kAdd:
       case SendDecision::kUpdate:
       case SendDecision::kUnchanged:
-        break;
       case SendDecision::kRepeated:
-        p.reason = TwiceReason(p.uid);
         break;
       case SendDecision::kDeletedThere:
         p.reason = DeletedReason(Quoted(book));
@@ -475,6 +473,9 @@ class EvolutionBook : public Destination {
             break;
           case SendOutcome::kUnchanged:
             ++result.unchanged;
+            break;
+          case SendOutcome::kRepeated:
+            ++result.repeated;
             break;
           case SendOutcome::kConflict:
           case SendOutcome::kFailed: {

@@ -20,7 +20,7 @@ SendOutcome OutcomeOf(SendDecision decision) {
     case SendDecision::kUnchanged:
       return SendOutcome::kUnchanged;
     case SendDecision::kRepeated:
-      return SendOutcome::kFailed;
+      return SendOutcome::kRepeated;
     case SendDecision::kDeletedThere:
     case SendDecision::kChangedThere:
     case SendDecision::kNotOurs:

@@ -163,13 +163,6 @@ QString SendState::HashOf(const QByteArray& bytes) {
       QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().left(32));
 }
 
-QString TwiceReason(const QString& uid) {
-  return QStringLiteral(
-             "the same contact (uid %1) came earlier in this send, from a copy of the "
-             "same store or entry; it was sent once")
-      .arg(uid);
-}
-
 QString DeletedReason(const QString& where) {
   return QStringLiteral(
              "deleted in the address book since the last send (%1); it was not sent "

@@ -63,9 +63,6 @@ class SendState {
   bool dirty_ = false;
 };
 
-// Why a contact whose uid already came in this send is not sent again: two stores with one
-// identity (a store and its copy) sent with merging off give every contact twice.
-QString TwiceReason(const QString& uid);
 // Why a contact sent before is not sent again: the user deleted it from `where` since.
 QString DeletedReason(const QString& where);
 

@@ -103,7 +103,7 @@ SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptio
         ++result.unchanged;
         break;
       case SendDecision::kRepeated:
-        problem(SendOutcome::kFailed, uid, TwiceReason(uid));
+        ++result.repeated;
         break;
       case SendDecision::kDeletedThere:
         problem(SendOutcome::kConflict, uid, DeletedReason(path), Remedy::kOverwrite);

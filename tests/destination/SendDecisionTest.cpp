@@ -76,12 +76,12 @@ const Case kCases[] = {
      {true, false, false, false, false},
      false,
      SendDecision::kRepeated,
-     SendOutcome::kFailed},
+     SendOutcome::kRepeated},
     {"the same uid again, even overwriting and unchanged",
      {true, true, true, true, true},
      kOverwrite,
      SendDecision::kRepeated,
-     SendOutcome::kFailed},
+     SendOutcome::kRepeated},
 };
 
 TEST(SendDecision, EverySituationDecidedAndCounted) {
