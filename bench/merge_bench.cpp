@@ -3,6 +3,8 @@
 //
 //   merge_bench [--runs N] [--work DIR] [--contacts N] [--shared PERCENT]
 //
+// (--runs 0: the false and missed merges only.)
+//
 // Makes three stores of N contacts (default 100,000) with lumivex-pstgen --people, PERCENT
 // (default 30) of each store's people in all three, the others in one store only, the second and
 // third store holding the shared people as other address books would (--variant 1 and 2); kept
@@ -115,6 +117,15 @@ int CountIdentities(const QStringList& stores) {
     if (in.size() > 1) {
       ++falseCards;
       lost += long(in.size()) - 1;
+      // The first few told whole: each entry, its true person and the rule that joined it.
+      if (falseCards <= 5)
+        for (const lumivex::contact::Origin& o : c.origins) {
+          const std::vector<uint32_t>& of = people[QFileInfo(o.store).absoluteFilePath()];
+          std::printf("  false merge %ld: %s #%d (person %u) \"%s\" by %s: %s\n", falseCards,
+                      qPrintable(QFileInfo(o.store).fileName()), o.position,
+                      o.position < int(of.size()) ? of[size_t(o.position)] : 0, qPrintable(o.name),
+                      qPrintable(o.joinedBy), qPrintable(o.matched));
+        }
     }
     for (const uint32_t person : in) ++cardsOf[person];
   }
@@ -289,7 +300,7 @@ int main(int argc, char** argv) {
   QString work = QDir::tempPath();
   for (int i = 0; i + 1 < args.size(); i += 2) {
     if (args[i] == u"--runs")
-      runs = std::max(1, args[i + 1].toInt());
+      runs = std::max(0, args[i + 1].toInt());
     else if (args[i] == u"--work")
       work = args[i + 1];
     else if (args[i] == u"--contacts")
@@ -344,6 +355,7 @@ int main(int argc, char** argv) {
                   QFileInfo(out).size() / 1e6);
     }
   QFile::remove(out);
+  if (runs == 0) return CountIdentities(stores);  // the identities only
   std::printf("3 stores x %d contacts, %d%% shared; medians of %d runs:\n", contacts, shared, runs);
   for (int m = 0; m < 2; ++m)
     std::printf("  %-6s wall %.2f s  cpu %.2f s  peak %.1f MiB\n", modes[m], Median(wall[m]),

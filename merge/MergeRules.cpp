@@ -346,6 +346,21 @@ bool IsSuffix(QStringView word) {
   return kSuffixes.contains(FoldNamePart(word));
 }
 
+// The middle names: their first two initials, and the whole name's hash where every part of it
+// is written out (an initial agrees with any name it begins, so it is not hashed).
+void SetMiddle(Identity& id, QString middle) {
+  middle.replace(u'.', u' ');  // "K.J." is two initials, as "K. J." is
+  const QString folded = FoldNamePart(middle);
+  if (folded.isEmpty()) return;
+  const QStringList words = folded.split(u' ', Qt::SkipEmptyParts);
+  bool whole = true;
+  for (qsizetype k = 0; k < words.size(); ++k) {
+    if (k < 2) id.middleInitials[k] = words[k].front().unicode();
+    whole = whole && words[k].size() > 1;
+  }
+  if (whole) id.middle = PartHash(folded);
+}
+
 void SetGiven(Identity& id, const QString& folded) {
   if (folded.isEmpty()) return;
   id.givenInitial = folded.front().unicode();
@@ -367,8 +382,7 @@ Identity IdentityOf(const Contact& c) {
   if (!c.givenName.trimmed().isEmpty() || !c.surname.trimmed().isEmpty()) {
     SetGiven(id, FoldNamePart(c.givenName));
     id.surname = PartHash(FoldNamePart(c.surname));
-    const QString middle = FoldNamePart(c.middleName);
-    if (!middle.isEmpty()) id.middleInitial = middle.front().unicode();
+    SetMiddle(id, c.middleName);
     id.suffix = PartHash(FoldSuffix(c.suffix));
     return id;
   }
@@ -397,10 +411,7 @@ Identity IdentityOf(const Contact& c) {
   }
   id.surname = PartHash(FoldNamePart(surname));
   if (!words.isEmpty()) SetGiven(id, FoldNamePart(words.front()));
-  if (words.size() > 1) {
-    const QString middle = FoldNamePart(words[1]);
-    if (!middle.isEmpty()) id.middleInitial = middle.front().unicode();
-  }
+  if (words.size() > 1) SetMiddle(id, words.mid(1).join(u' '));
   return id;
 }
 
@@ -411,16 +422,18 @@ bool Compatible(const Identity& a, const Identity& b) {
   if (!a.Named() || !b.Named()) return true;
   auto differ = [](auto x, auto y) { return x != 0 && y != 0 && x != y; };
   return !differ(a.surname, b.surname) && !differ(a.given, b.given) &&
-         !differ(a.givenInitial, b.givenInitial) && !differ(a.middleInitial, b.middleInitial) &&
-         a.suffix == b.suffix;
+         !differ(a.givenInitial, b.givenInitial) && !differ(a.middle, b.middle) &&
+         !differ(a.middleInitials[0], b.middleInitials[0]) &&
+         !differ(a.middleInitials[1], b.middleInitials[1]) && a.suffix == b.suffix;
 }
 
 void Absorb(Identity& a, const Identity& b) {
   const bool named = a.Named();
-  for (auto part : {&Identity::given, &Identity::surname, &Identity::birthday})
+  for (auto part : {&Identity::given, &Identity::surname, &Identity::birthday, &Identity::middle})
     if (a.*part == 0) a.*part = b.*part;
-  for (auto part : {&Identity::givenInitial, &Identity::middleInitial})
-    if (a.*part == 0) a.*part = b.*part;
+  if (a.givenInitial == 0) a.givenInitial = b.givenInitial;
+  for (size_t k = 0; k < 2; ++k)
+    if (a.middleInitials[k] == 0) a.middleInitials[k] = b.middleInitials[k];
   if (!named) a.suffix = b.suffix;
 }
 

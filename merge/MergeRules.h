@@ -88,19 +88,22 @@ QString ComparableName(const contact::Contact& contact);
 // The name parts are the entry's own, else read from its display name ("Last, First" or
 // "First Middle Last").
 struct Identity {
-  uint32_t given = 0;          // the given name's hash; 0 for none or an initial only
-  uint32_t surname = 0;        // the surname's hash (a list's name for a list); 0 for none
-  uint32_t suffix = 0;         // "Jr.", "Sr.", "III": the suffix's hash; 0 for none
-  uint32_t birthday = 0;       // yyyymmdd; 0 for none
-  char16_t givenInitial = 0;   // the given name's first letter, folded
-  char16_t middleInitial = 0;  // the middle name's first letter, folded
+  uint32_t given = 0;         // the given name's hash; 0 for none or an initial only
+  uint32_t surname = 0;       // the surname's hash (a list's name for a list); 0 for none
+  uint32_t suffix = 0;        // "Jr.", "Sr.", "III": the suffix's hash; 0 for none
+  uint32_t birthday = 0;      // yyyymmdd; 0 for none
+  uint32_t middle = 0;        // the whole middle name's hash; 0 for none or one with initials
+  char16_t givenInitial = 0;  // the given name's first letter, folded
+  // The first letters of the first two middle names, folded ("K. J." and "Karl Josef": k, j)
+  char16_t middleInitials[2] = {0, 0};
   bool list = false;
   bool Named() const { return given != 0 || surname != 0 || givenInitial != 0; }
 };
 Identity IdentityOf(const contact::Contact& contact);
 // Whether two entries (or groups) may be one person: nothing both hold differs. A missing part
-// (middle name, given name, birthday) is no conflict; an initial agrees with a name it begins;
-// a different given name, surname, suffix or birthday is.
+// (middle name, a second middle name, given name, birthday) is no conflict; an initial agrees
+// with a name it begins; a different given name, middle name or initial ("K. J." and "K. Y."),
+// surname, suffix or birthday is.
 bool Compatible(const Identity& a, const Identity& b);
 // `a` completed with what `b` holds and `a` lacks: the identity of a group as entries join it.
 void Absorb(Identity& a, const Identity& b);

@@ -94,6 +94,8 @@ const NameCase kNames[] = {
     {{"Ann", "", "Lee", "", "", "1980-01-02"},
      {"", "", "", "", "ann@lee.example", "1979-05-05"},
      false},
+    {{"Wei", "K.J.", "Zhao", "", "", ""}, {"", "", "", "", "Wei K. Zhao", ""}, true},
+    {{"Wei", "Karl", "Zhao", "", "", ""}, {"Wei", "Kurt", "Zhao", "", "", ""}, false},
 };
 
 TEST(Identity, NamesAgreeUnlessAPartBothHoldDiffers) {
