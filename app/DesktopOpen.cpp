@@ -33,7 +33,7 @@ void SetDesktopHandler(const QString& program) {
   HandlerSlot() = program.isEmpty() ? QStringLiteral("xdg-open") : program;
 }
 
-void OpenWithDesktop(const QString& address) {
+void OpenWithDesktop(const QString& address, std::function<void()> otherwise) {
   const QUrl url(address);
   const bool local = url.isLocalFile();
   const QString argument = local ? url.toLocalFile() : address;
@@ -48,21 +48,26 @@ void OpenWithDesktop(const QString& address) {
   handler->setStandardOutputFile(QProcess::nullDevice());
   handler->setStandardErrorFile(QProcess::nullDevice());
   QObject::connect(handler, &QProcess::errorOccurred, handler,
-                   [handler, shown, local, program](QProcess::ProcessError error) {
+                   [handler, shown, local, program, otherwise](QProcess::ProcessError error) {
                      if (error != QProcess::FailedToStart) return;
-                     Report(shown, local, QStringLiteral("%1 could not be started").arg(program));
+                     if (otherwise)
+                       otherwise();
+                     else
+                       Report(shown, local, QStringLiteral("%1 could not be started").arg(program));
                      handler->deleteLater();
                    });
-  QObject::connect(handler, &QProcess::finished, handler,
-                   [handler, shown, local, program](int status, QProcess::ExitStatus how) {
-                     handler->deleteLater();
-                     if (how == QProcess::CrashExit)
-                       Report(shown, local, QStringLiteral("%1 stopped abnormally").arg(program));
-                     else if (status != 0)
-                       Report(
-                           shown, local,
-                           QStringLiteral("%1 ended with exit status %2").arg(program).arg(status));
-                   });
+  QObject::connect(
+      handler, &QProcess::finished, handler,
+      [handler, shown, local, program, otherwise](int status, QProcess::ExitStatus how) {
+        handler->deleteLater();
+        if ((how == QProcess::CrashExit || status != 0) && otherwise)
+          otherwise();
+        else if (how == QProcess::CrashExit)
+          Report(shown, local, QStringLiteral("%1 stopped abnormally").arg(program));
+        else if (status != 0)
+          Report(shown, local,
+                 QStringLiteral("%1 ended with exit status %2").arg(program).arg(status));
+      });
   handler->start();
 }
 

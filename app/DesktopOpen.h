@@ -6,10 +6,13 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace lumivex {
 
-// Opens `address` (a file:// address or a web address) with the handler program.
-void OpenWithDesktop(const QString& address);
+// Opens `address` (a file:// address or a web address) with the handler program. When it fails,
+// `otherwise` is called instead of telling the user, where given.
+void OpenWithDesktop(const QString& address, std::function<void()> otherwise = {});
 // The handler program, given the path or address as its one argument: "xdg-open" unless set.
 void SetDesktopHandler(const QString& program);
 

@@ -3,6 +3,7 @@
 #include "app/Dialogs.h"
 #include "app/ReviewWindow.h"
 #include "app/RunLabels.h"
+#include "app/ScreenFit.h"
 #include "app/SendPanel.h"
 #include "common/Module1.h"
 #include "source/MailStore.h"
@@ -183,6 +184,7 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
   connect(CmdOpenFolder, &QPushButton::clicked, this, [this] { CmdOpenFolder_Click(); });
 
   UpdateOptions();
+  FitToScreen(this, sizeHint(), layout->itemAt(layout->count() - 1)->layout());
 }
 
 // The contacts the dialog exports: the store and folder, and whether every contacts folder.
@@ -540,7 +542,8 @@ void ExportDialog::ShowResult(const QString& text, bool error) {
   layout()->activate();
   const int needed = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width())
                                                    : layout()->totalSizeHint().height();
-  setMinimumHeight(std::max(needed, layout()->totalMinimumSize().height()));
+  setMinimumHeight(
+      std::min(ScreenRoom(this).height(), std::max(needed, layout()->totalMinimumSize().height())));
   if (height() < minimumHeight()) resize(width(), minimumHeight());
 }
 

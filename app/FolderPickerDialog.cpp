@@ -1,5 +1,7 @@
 #include "app/FolderPickerDialog.h"
 
+#include "app/ScreenFit.h"
+
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileInfo>
@@ -57,7 +59,6 @@ FolderPickerDialog::FolderPickerDialog(QWidget* owner,
     : QDialog(owner) {
   setObjectName(QStringLiteral("FolderPicker"));
   setWindowTitle(QStringLiteral("Select Folder"));
-  resize(460, 380);
 
   auto* layout = new QVBoxLayout(this);
   auto* prompt = new QLabel(QStringLiteral("Select the folder that holds your contacts:"), this);
@@ -71,6 +72,7 @@ FolderPickerDialog::FolderPickerDialog(QWidget* owner,
   FolderTree->header()->setSectionResizeMode(kNameColumn, QHeaderView::Stretch);
   FolderTree->header()->setSectionResizeMode(kCountColumn, QHeaderView::ResizeToContents);
   FolderTree->setSelectionMode(QAbstractItemView::SingleSelection);
+  FolderTree->setAccessibleName(QStringLiteral("Folders"));
   layout->addWidget(FolderTree);
   prompt->setBuddy(FolderTree);
 
@@ -83,6 +85,7 @@ FolderPickerDialog::FolderPickerDialog(QWidget* owner,
   layout->addWidget(Buttons);
   connect(Buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  FitToScreen(this, QSize(460, 380));
   connect(FolderTree, &QTreeWidget::itemSelectionChanged, this, &FolderPickerDialog::UpdateOk);
   connect(FolderTree, &QTreeWidget::currentItemChanged, this, &FolderPickerDialog::UpdateOk);
   connect(FolderTree, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {

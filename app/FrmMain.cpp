@@ -199,6 +199,7 @@ void FrmMain::BuildControls(QWidget* client) {
   txtNotesDatabaseFile =
       Place(new QLineEdit(client), "txtNotesDatabaseFile", TwipsRect(240, 1800, 4575, 375));
   txtNotesDatabaseFile->setReadOnly(true);
+  txtNotesDatabaseFile->setAccessibleName(QStringLiteral("Outlook data file"));
   txtNotesDatabaseFile->setEnabled(false);
   CmdBrowse = Place(new QPushButton(QStringLiteral("&Browse..."), client), "CmdBrowse",
                     TwipsRect(5040, 1800, 1335, 375));
@@ -218,6 +219,7 @@ void FrmMain::BuildControls(QWidget* client) {
   ProgBarScanNotes->setRange(0, 100);
   ProgBarScanNotes->setValue(0);
   ProgBarScanNotes->setTextVisible(false);
+  ProgBarScanNotes->setAccessibleName(QStringLiteral("Reading Outlook contacts"));
   ProgBarScanNotes->hide();
 
   QFont bold = client->font();

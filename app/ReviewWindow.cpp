@@ -1,6 +1,7 @@
 #include "app/ReviewWindow.h"
 
 #include "app/Dialogs.h"
+#include "app/ScreenFit.h"
 #include "contact/VCardWriter.h"
 #include "merge/ContactSources.h"
 #include "source/ContactFolders.h"
@@ -22,6 +23,7 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStyle>
 #include <QTableView>
@@ -432,7 +434,7 @@ ReviewWindow::ReviewWindow(QWidget* owner, const QStringList& stores)
   layout->addWidget(splitter, 1);
   layout->addLayout(BuildButtons());
   Connect();
-  resize(1100, 700);
+  FitToScreen(this, QSize(1100, 700), layout->itemAt(layout->count() - 1)->layout());
   Reload();
 }
 
@@ -444,6 +446,7 @@ void ReviewWindow::BuildSources(QSplitter* splitter) {
   TreeSources = new QTreeWidget(left);
   TreeSources->setObjectName(QStringLiteral("TreeSources"));
   TreeSources->setHeaderLabel(QStringLiteral("Stores and folders"));
+  TreeSources->setAccessibleName(QStringLiteral("Stores and folders"));
   leftLayout->addWidget(TreeSources);
   CmdAddStore = new QPushButton(QStringLiteral("&Add Store..."), left);
   CmdAddStore->setObjectName(QStringLiteral("CmdAddStore"));
@@ -462,6 +465,7 @@ void ReviewWindow::BuildContacts(QSplitter* splitter) {
   TxtSearch->setPlaceholderText(
       QStringLiteral("Search names, companies, e-mail addresses, phones"));
   TxtSearch->setClearButtonEnabled(true);
+  TxtSearch->setAccessibleName(QStringLiteral("Search contacts"));
   rightLayout->addWidget(TxtSearch);
   LblCounts = new QLabel(right);
   LblCounts->setObjectName(QStringLiteral("LblCounts"));
@@ -470,6 +474,7 @@ void ReviewWindow::BuildContacts(QSplitter* splitter) {
   TableContacts = new QTableView(vertical);
   TableContacts->setObjectName(QStringLiteral("TableContacts"));
   TableContacts->setModel(view_);
+  TableContacts->setAccessibleName(QStringLiteral("Contacts"));
   TableContacts->setSortingEnabled(true);
   TableContacts->sortByColumn(-1,
                               Qt::AscendingOrder);  // the stores' order until a heading is clicked
@@ -488,6 +493,7 @@ void ReviewWindow::BuildContacts(QSplitter* splitter) {
   TableContacts->setColumnWidth(ReviewModel::kSource, 170);
   TreeDetail = new QTreeWidget(vertical);
   TreeDetail->setObjectName(QStringLiteral("TreeDetail"));
+  TreeDetail->setAccessibleName(QStringLiteral("The contact's fields and entries"));
   TreeDetail->setHeaderLabels(
       {QStringLiteral("Field"), QStringLiteral("Value"), QStringLiteral("From")});
   TreeDetail->setColumnWidth(0, 160);
@@ -537,6 +543,11 @@ QHBoxLayout* ReviewWindow::BuildButtons() {
 
 void ReviewWindow::Connect() {
   connect(TxtSearch, &QLineEdit::textChanged, search_timer_, qOverload<>(&QTimer::start));
+  // Ctrl+F goes to the search box, what it holds selected to be typed over.
+  connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this, [this] {
+    TxtSearch->setFocus(Qt::ShortcutFocusReason);
+    TxtSearch->selectAll();
+  });
   connect(search_timer_, &QTimer::timeout, this, [this] {
     view_->Search(TxtSearch->text());
     UpdateCounts();

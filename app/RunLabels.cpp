@@ -11,6 +11,7 @@ QProgressBar* NewRunBar(QWidget* owner, const QString& objectName) {
   bar->setRange(0, 100);
   bar->setValue(0);
   bar->setFormat(QString());
+  bar->setAccessibleName(QStringLiteral("Progress"));
   return bar;
 }
 

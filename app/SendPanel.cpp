@@ -2,6 +2,7 @@
 
 #include "app/Dialogs.h"
 #include "app/RunLabels.h"
+#include "app/ScreenFit.h"
 #include "destination/CardDavDestination.h"
 #include "destination/Destinations.h"
 #include "destination/EvolutionModule.h"
@@ -169,6 +170,7 @@ SendPanel::SendPanel(QWidget* owner, ContactsMaker contacts, const QString& sour
   setMinimumWidth(600);
   OptCardDav->setChecked(true);
   UpdateOptions();
+  FitToScreen(this, sizeHint(), layout->itemAt(layout->count() - 1)->layout());
 }
 
 // The choice of address book: Evolution's, a KDE folder, or a CardDAV account.
@@ -240,7 +242,7 @@ QFormLayout* SendPanel::BuildAccount(QGroupBox* whereBox) {
   serverRow->addWidget(EdtServer, 1);
   serverRow->addWidget(CmdTrust);
   serverRow->addWidget(CmdForgetCertificate);
-  auto* serverLabel = new QLabel(QStringLiteral("&Server:"), whereBox);
+  auto* serverLabel = new QLabel(QStringLiteral("Ser&ver:"), whereBox);
   serverLabel->setBuddy(EdtServer);
   account->addRow(serverLabel, serverRow);
   account->addRow(QStringLiteral("&User:"), EdtUser);

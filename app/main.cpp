@@ -5,6 +5,7 @@
 #include "app/Dialogs.h"
 #include "app/FolderPickerDialog.h"
 #include "app/FrmMain.h"
+#include "app/HelpViewer.h"
 #include "common/Installation.h"
 #include "common/Module1.h"
 #include "common/TemporaryFiles.h"
@@ -109,7 +110,13 @@ int main(int argc, char** argv) {
 
   lumivex::SetMailProvider(
       lumivex::MakeStoreMailProvider(std::make_shared<lumivex::DialogFolderPicker>()));
-  lumivex::Module1::SetUrlOpener(&lumivex::OpenWithDesktop);
+  // Help pages are read inside the program when no browser takes them.
+  lumivex::Module1::SetUrlOpener([](const QString& address) {
+    if (QUrl(address).isLocalFile() && address.endsWith(QLatin1String(".html")))
+      lumivex::OpenHelpPage(address);
+    else
+      lumivex::OpenWithDesktop(address);
+  });
   lumivex::Module1::SetFolderBrowser([](int32_t, const QString& title) {
     return lumivex::CurrentDialogs().BrowseFolder(QApplication::activeWindow(), title);
   });

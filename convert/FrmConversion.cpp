@@ -176,6 +176,7 @@ FrmConversion::FrmConversion(QWidget* owner, std::function<SourceOptions()> sour
   ProgBarSave->setRange(0, 100);
   ProgBarSave->setValue(0);
   ProgBarSave->setTextVisible(true);
+  ProgBarSave->setAccessibleName(QStringLiteral("Saving contacts"));
 
   CmdConversion = Place(new QPushButton(QStringLiteral("&Start Conversion"), this), "CmdConversion",
                         TwipsRect(1920, 6360, 2175, 435));

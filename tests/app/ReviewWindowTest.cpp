@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
+#include <QTest>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -86,7 +87,13 @@ TEST(ReviewWindow, TickSearchSplitAndExportWhatIsTicked) {
     return names;
   };
   auto shows = [&](const QStringList& names) { return WaitFor([&] { return shown() == names; }); };
-  window.TxtSearch->setText("ek.exa");
+  // Ctrl+F, then typing, searches.
+  window.show();
+  QApplication::setActiveWindow(&window);
+  window.TableContacts->setFocus();
+  QTest::keyClick(&window, Qt::Key_F, Qt::ControlModifier);
+  EXPECT_TRUE(window.TxtSearch->hasFocus());
+  QTest::keyClicks(QApplication::focusWidget(), "ek.exa");
   EXPECT_TRUE(shows({"Bo Ek"}));
   window.TxtSearch->setText("LEE");
   ASSERT_TRUE(shows({"Ann Lee"}));
