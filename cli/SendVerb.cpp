@@ -5,6 +5,7 @@
 #include "cli/ConsoleProgress.h"
 #include "cli/DamageLog.h"
 #include "cli/Verbs.h"
+#include "common/TemporaryFiles.h"
 #include "convert/Utf8Export.h"
 #include "destination/CardDavDestination.h"
 #include "destination/Destinations.h"
@@ -156,19 +157,30 @@ QString Advised(const QString& text, Remedy remedy) {
 }
 
 std::atomic<bool> g_stop{false};
-// Set while the send asks g_stop between steps; before that (opening the stores) a Ctrl-C ends
-// at once, as does a second one.
+// Set once the first contact has come out of the stores: from then on a Ctrl-C is asked for
+// between contacts, so that the cards in flight land and are recorded. Before it (opening the
+// stores, finding the address book, merging the entries) nothing has been sent and nothing is
+// under way, so a Ctrl-C ends the send at once, however long the merge would still take.
 std::atomic<bool> g_asking{false};
+std::atomic<bool> g_reading{false};  // the terminal's line says the stores are being read
 struct sigaction g_previous {};
 
 void OnInterrupt(int signal) {
-  if (g_asking && !g_stop) {
+  static const char kStopped[] = "lumivex-cli send: stopped; run the same send again to finish\n";
+  if (!g_stop && g_asking) {
     g_stop = true;
     return;
   }
-  static const char kStopped[] = "lumivex-cli send: stopped; run the same send again to finish\n";
+  static const char kClearLine[] = "\r\033[K";
+  if (g_reading) (void)!write(STDERR_FILENO, kClearLine, sizeof kClearLine - 1);
   (void)!write(STDERR_FILENO, kStopped, sizeof kStopped - 1);
-  // The handler that was there (removing temporary files) ends the process.
+  if (!g_stop) {
+    // The merge's temporary files go with the process; the result file says "cancelled"
+    // already (written before the stores were opened).
+    TemporaryFiles::RemoveAll();
+    _exit(kExitIncomplete);
+  }
+  // A second Ctrl-C: the handler that was there (removing temporary files) ends the process.
   if (g_previous.sa_handler != SIG_DFL && g_previous.sa_handler != SIG_IGN)
     g_previous.sa_handler(signal);
   _exit(128 + signal);
@@ -401,14 +413,31 @@ int Failed(const QString& reason, Remedy remedy = Remedy::kNone) {
 }
 
 // Counts the contacts a send takes and the store entries they were made from; with
-// `folderCategories`, each contact carries its folders as categories, as in an export.
+// `folderCategories`, each contact carries its folders as categories, as in an export. Until the
+// first contact comes out (the merge finds every group before it), the terminal says so and a
+// Ctrl-C ends the send at once.
 class CountedContacts : public contact::ContactStream {
  public:
-  CountedContacts(contact::ContactStream& inner, bool folderCategories)
-      : inner_(inner), folderCategories_(folderCategories) {}
+  CountedContacts(contact::ContactStream& inner, bool folderCategories, bool merging,
+                  ConsoleProgress& progress)
+      : inner_(inner),
+        folderCategories_(folderCategories),
+        merging_(merging),
+        progress_(progress) {}
   int Total() const override { return inner_.Total(); }
   bool Next(contact::SourcedContact& out) override {
-    if (!inner_.Next(out)) return false;
+    if (!g_asking) {
+      progress_.Show(merging_ ? QStringLiteral("Reading and merging the entries of the stores...")
+                              : QStringLiteral("Reading the entries of the stores..."),
+                     true);
+      g_reading = progress_.Enabled();
+      const bool got = inner_.Next(out);
+      g_asking = true;
+      g_reading = false;
+      if (!got) return false;
+    } else if (!inner_.Next(out)) {
+      return false;
+    }
     if (folderCategories_) AddFolderCategories(out);
     ++contacts;
     entries += std::max<int>(1, static_cast<int>(out.origins.size()));
@@ -421,6 +450,8 @@ class CountedContacts : public contact::ContactStream {
  private:
   contact::ContactStream& inner_;
   bool folderCategories_;
+  bool merging_;
+  ConsoleProgress& progress_;
 };
 
 // The counts of a send that ran, and its exit status.
@@ -487,6 +518,8 @@ int Report(const SendResult& result, const CountedContacts& counted,
 
 // Sends the contacts of the stores; Ctrl-C stops it at any point.
 int Send(const SendRequest& r) {
+  // What a send stopped before its first contact has done: nothing, which a re-run finishes.
+  WriteResult({{QStringLiteral("cancelled"), true}});
   const InterruptGuard interrupts;
   std::unique_ptr<Destination> destination = MakeDestination(r.where, r.settings);
   QStringList notes;
@@ -495,9 +528,8 @@ int Send(const SendRequest& r) {
   const bool folderCategories = SeveralFoldersGiveContacts(sources);
   const std::unique_ptr<contact::ContactStream> contacts =
       merge::OpenContacts(std::move(sources), r.sources.merge, {}, r.sources.acceptSuggestions);
-  CountedContacts counted(*contacts, folderCategories);
   ConsoleSendObserver observer;
-  g_asking = true;
+  CountedContacts counted(*contacts, folderCategories, r.sources.merge, observer.progress);
   SendResult result;
   try {
     result = destination->Send(counted, r.options, observer);

@@ -26,12 +26,16 @@ struct Slot {
 Slot table[kSlots];
 
 void Handle(int signal) {
-  for (Slot& slot : table)
-    if (slot.used.load(std::memory_order_acquire)) unlink(slot.path);
+  RemoveAll();
   _exit(128 + signal);
 }
 
 }  // namespace
+
+void RemoveAll() {
+  for (Slot& slot : table)
+    if (slot.used.load(std::memory_order_acquire)) unlink(slot.path);
+}
 
 void RemoveOnSignals() {
   struct sigaction action {};

@@ -18,6 +18,9 @@ namespace lumivex::TemporaryFiles {
 // Installs the handlers; once per process, before any export starts.
 void RemoveOnSignals();
 
+// Removes every registered file; safe in a signal handler, for one that ends the process itself.
+void RemoveAll();
+
 // Adds and drops a path. At most a few dozen paths are registered at once (one export at a time
 // writes one file and its helpers); beyond that a path is not registered.
 void Register(const QString& path);

@@ -1,5 +1,6 @@
 #include "merge/ScratchFile.h"
 
+#include "common/TemporaryFiles.h"
 #include "source/MailStore.h"
 
 #include <QDir>
@@ -22,12 +23,17 @@ QString SystemError(int error) {
 ScratchFile::ScratchFile(const QString& name)
     : file_(QDir::tempPath() + u'/' + name + QStringLiteral("-XXXXXX")) {}
 
+ScratchFile::~ScratchFile() {
+  if (file_.isOpen()) TemporaryFiles::Unregister(file_.fileName());
+}
+
 void ScratchFile::Open() {
   if (!file_.open())
     throw StoreError(QStringLiteral("Cannot create a temporary file in %1 to merge in: %2. Set "
                                     "TMPDIR to a folder you may write in")
                          .arg(QDir::tempPath(), file_.errorString())
                          .toStdString());
+  TemporaryFiles::Register(file_.fileName());
 }
 
 void ScratchFile::Append(const char* data, int64_t left) {

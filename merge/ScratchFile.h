@@ -1,6 +1,7 @@
 // A temporary file in TMPDIR for what a merge cannot keep in memory: written at its end, read at
 // explicit offsets through its descriptor (the file object's own buffer would copy everything read
-// once more, and a seek before each read is a system call of its own). Removed when it goes.
+// once more, and a seek before each read is a system call of its own). Removed when it goes, and
+// by a signal that ends the process while it is there.
 #pragma once
 
 #include <QByteArray>
@@ -14,6 +15,9 @@ class ScratchFile {
  public:
   // `name`: the start of the file's name, as "lumivex-merge".
   explicit ScratchFile(const QString& name);
+  ~ScratchFile();
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
   bool IsOpen() const { return file_.isOpen(); }
   // Creates the file. Throws StoreError, saying what to do, when it cannot.
   void Open();

@@ -23,7 +23,9 @@
 
 #include <functional>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -607,26 +609,78 @@ TEST(CardDavSendFaults, BrokenAnswersPausesRefusalsAndSilence) {
   }
 }
 
-// Ctrl-C while the server is being asked (here one that never answers) stops at once.
-TEST(CardDavSendFaults, CtrlCStopsWhileWaitingForTheServer) {
-  FakeServer fake(QStringLiteral("silent"));
-  ASSERT_FALSE(fake.url.isEmpty());
-  QProcess cli;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("XDG_STATE_HOME", ScratchDir(QStringLiteral("ctrl-c")) + "/state");
-  cli.setProcessEnvironment(env);
-  cli.start(BinDir() + "/lumivex-cli", {"send", "--to", fake.url, BinDir() + "/sample.pst"});
-  ASSERT_TRUE(cli.waitForStarted());
-  QThread::sleep(2);
-  QElapsedTimer clock;
-  clock.start();
-  ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
-  ASSERT_TRUE(cli.waitForFinished(5000));
-  EXPECT_LT(clock.elapsed(), 2000);
-  EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(cli.exitCode(), 3);
-  EXPECT_EQ(QString::fromUtf8(cli.readAllStandardError()),
-            "lumivex-cli send: stopped; run the same send again to finish\n");
+// Reads `fd` until what was read holds `text` or the other end is closed; what was read.
+QByteArray ReadUntil(int fd, const QByteArray& text) {
+  QByteArray got;
+  char buffer[4096];
+  while (!got.contains(text)) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got.append(buffer, n);
+  }
+  return got;
+}
+
+// Ctrl-C before the first card (while a server that never answers is asked; in the middle of the
+// merge of a large store) ends the send at once, with the usual line and status 3, nothing sent,
+// no temporary file left and the result file saying it was stopped. Each signal comes after a
+// line that says the send is at that stage: the stand-in server's log of the request it holds,
+// the send's own progress line on a terminal.
+TEST(CardDavSendFaults, CtrlCBeforeTheFirstCardStopsAtOnce) {
+  const QString dir = ScratchDir(QStringLiteral("ctrl-c"));
+  const QString large = dir + "/large.pst";
+  ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen",
+                       {"--contacts", "80000", "--seed", "3", "--out", large})
+                .status,
+            0);
+  QDir().mkpath(dir + "/radicale");
+  Server server(Kind::kRadicale, dir + "/radicale");
+  ASSERT_TRUE(server.up);
+  FakeServer silent(QStringLiteral("silent"));
+  ASSERT_FALSE(silent.url.isEmpty());
+  const QByteArray stopped = "lumivex-cli send: stopped; run the same send again to finish";
+  for (const bool merging : {false, true}) {
+    SCOPED_TRACE(merging ? "merging" : "asking the server");
+    const QString tmp = ScratchDir(merging ? QStringLiteral("tmp-merge") : QStringLiteral("tmp"));
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_STATE_HOME", dir + "/state");
+    env.insert("TMPDIR", tmp);
+    env.insert("LUMIVEX_SEND_RESULT", dir + "/result.json");
+    cli.setProcessEnvironment(env);
+    int terminal = -1;  // the merge's progress line is drawn on a terminal only
+    if (merging) {
+      terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+      ASSERT_TRUE(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+      cli.setStandardErrorFile(QString::fromLocal8Bit(::ptsname(terminal)));
+      cli.start(BinDir() + "/lumivex-cli",
+                server.Account() + QStringList{"--new-book", "Large", large});
+      ASSERT_TRUE(cli.waitForStarted());
+      const QByteArray shown = ReadUntil(terminal, "Reading and merging the entries");
+      ASSERT_TRUE(shown.contains("Reading and merging the entries")) << shown.toStdString();
+    } else {
+      cli.start(BinDir() + "/lumivex-cli", {"send", "--to", silent.url, large});
+      ASSERT_TRUE(cli.waitForStarted());
+      QByteArray log;
+      while (!log.contains("PROPFIND unanswered") && silent.process.waitForReadyRead(60000))
+        log += silent.process.readAllStandardOutput();
+      ASSERT_TRUE(log.contains("PROPFIND unanswered")) << log.toStdString();
+    }
+    ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(cli.exitCode(), 3);
+    if (merging) {
+      EXPECT_TRUE(ReadUntil(terminal, stopped).endsWith(stopped + "\r\n"));
+      ::close(terminal);
+      EXPECT_EQ(server.Puts(), 0);
+    } else {
+      EXPECT_EQ(cli.readAllStandardError(), stopped + "\n");
+    }
+    EXPECT_EQ(QDir(tmp).entryList(QDir::Files | QDir::Hidden), QStringList());
+    EXPECT_TRUE(QJsonDocument::fromJson(FileBytes(dir + "/result.json"))["cancelled"].toBool());
+  }
 }
 
 // A login written into the address is the account's: the send works with it, and the password

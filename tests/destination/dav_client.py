@@ -21,7 +21,8 @@ Usage: /usr/bin/python3 dav_client.py MODE ...
           busy           the first three cards' PUTs answered 503 with Retry-After: 2; a
                          card put again sooner than that answered 400
           refuse[-N]     every PUT answered 503 with Retry-After: N (1)
-          silent         no answer at all
+          silent         no answer at all (each request it leaves so logged as "PROPFIND
+                         unanswered")
 """
 import http.server
 import json
@@ -133,6 +134,7 @@ def fake(mode):
         def do_PROPFIND(self):
             self.rfile.read(int(self.headers.get("Content-Length", 0)))
             if mode == "silent":
+                print("PROPFIND unanswered", flush=True)
                 time.sleep(3600)
             depth = self.headers.get("Depth", "0")
             if mode == "cut-discovery" and depth == "0":
