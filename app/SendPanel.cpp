@@ -66,6 +66,7 @@ struct SendPanel::Job : public SendObserver {
   QString error;
   QString keyringTrouble;
   UntrustedCertificate untrusted;  // the certificate the server showed, when not trusted
+  bool stopped = false;            // the look at the books was cancelled
 
   ProgressPace pace;
 
@@ -82,7 +83,9 @@ struct SendPanel::Job : public SendObserver {
     try {
       std::unique_ptr<Destination> destination = MakeDestination(where, settings);
       if (listOnly) {
-        books = static_cast<CardDavDestination&>(*destination).Books();
+        books = static_cast<CardDavDestination&>(*destination).Books([flag = cancel] {
+          return flag->load();
+        });
       } else {
         const std::unique_ptr<contact::ContactStream> stream = contacts();
         result = destination->Send(*stream, options, *this);
@@ -96,6 +99,8 @@ struct SendPanel::Job : public SendObserver {
             keyringTrouble.isEmpty())
           keyringTrouble = QStringLiteral("the keyring did not keep it");
       }
+    } catch (const SendStopped&) {
+      stopped = true;
     } catch (const DestinationError& failure) {
       error = QString::fromUtf8(failure.what());
       const QString advice = Advice(failure.remedy(), where.kind == DestinationKind::kEvolution);
@@ -489,7 +494,9 @@ void SendPanel::CmdCancel_Click() {
   if (!Running()) return;
   worker_.Cancel();
   CmdCancel->setEnabled(false);
-  LblProgress->setText(QStringLiteral("Cancelling after the contacts on their way..."));
+  LblProgress->setText(job_ && job_->listOnly
+                           ? QStringLiteral("Cancelling...")
+                           : QStringLiteral("Cancelling after the contacts on their way..."));
 }
 
 void SendPanel::reject() {
@@ -518,7 +525,12 @@ void SendPanel::OnWorkerDone() {
   ShowCertificateChoice();
   UpdateOptions();
   ProgBarSend->setFormat(QString());
-  if (!lastError_.isEmpty()) {
+  if (job->stopped) {
+    ProgBarSend->setRange(0, 1);
+    ProgBarSend->setValue(0);
+    LblProgress->setText(QStringLiteral("Test Connection was cancelled."));
+    LblResult->clear();
+  } else if (!lastError_.isEmpty()) {
     ShowError(lastError_);
   } else {
     ShowOutcome(*job);

@@ -450,8 +450,9 @@ QString CardDavDestination::Describe() const {
       .arg(bookUrl_.isEmpty() ? TakeLogin(target_.account.address).address : bookUrl_.toString());
 }
 
-std::vector<AddressBookInfo> CardDavDestination::Books() {
+std::vector<AddressBookInfo> CardDavDestination::Books(std::function<bool()> cancelled) {
   if (!session_) session_ = std::make_unique<CardDavAccountSession>(target_.account);
+  session_->Client().SetCancel(std::move(cancelled));
   return session_->Books();
 }
 

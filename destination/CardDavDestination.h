@@ -37,8 +37,9 @@ class CardDavDestination : public Destination {
   QString Describe() const override;
   SendResult Send(contact::ContactStream& contacts, const SendOptions& options,
                   SendObserver& observer) override;
-  // The account's books (finding them first). Throws DestinationError.
-  std::vector<AddressBookInfo> Books();
+  // The account's books (finding them first). Throws DestinationError; SendStopped, the request
+  // in flight given up, once `cancelled` says so.
+  std::vector<AddressBookInfo> Books(std::function<bool()> cancelled = {});
   // Requests made by the last Send, by verb ("PUT", "PROPFIND", ...).
   int RequestCount(const QByteArray& verb) const;
 

@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
 #include <QJsonDocument>
@@ -333,6 +334,7 @@ TEST_F(SendPanelTest, WindowAndCommandLineSendTheSameCards) {
   // Again from the window: the counts the command line gave.
   ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
   EXPECT_EQ(panel.LblResult->text().section(u':', 0, 0), run.out.section(u'(', 0, 0).trimmed());
+  Shot(panel, "send-after-command-line");
   ASSERT_TRUE(RunAndWait(panel, panel.CmdTest));
   EXPECT_EQ(CardsListed(panel.CboBook->currentData().toString(), dir + QStringLiteral("/list")), 2);
 }
@@ -633,6 +635,29 @@ TEST_F(SendPanelTest, CancelStopsTheSendAndSendingAgainFinishesIt) {
   ASSERT_EQ(panel.CboBook->count(), 1);
   EXPECT_EQ(CardsListed(panel.CboBook->currentData().toString(), dir + QStringLiteral("/list")),
             kSampleContacts);
+}
+
+// A server that takes the connection and never answers: Cancel ends Test Connection at once
+// (the answer timeout is 30 s), says so, and leaves the window ready for another try.
+TEST_F(SendPanelTest, CancelEndsTestConnectionAtOnce) {
+  QTcpServer silent;  // listens, never accepts: the system completes the connection alone
+  ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+  SendPanel panel(nullptr, StoreContacts(sample, {}, false), QStringLiteral("sample.pst"));
+  SignIn(panel, QStringLiteral("http://127.0.0.1:%1/").arg(silent.serverPort()));
+  QSignalSpy finished(&panel, &SendPanel::Finished);
+  panel.CmdTest->click();
+  ASSERT_TRUE(panel.Running());
+  ASSERT_TRUE(panel.CmdCancel->isEnabled());
+  QElapsedTimer clock;
+  clock.start();
+  panel.CmdCancel->click();
+  ASSERT_TRUE(finished.count() > 0 || finished.wait(20000));
+  EXPECT_LT(clock.elapsed(), 5000);
+  EXPECT_EQ(panel.LblProgress->text(), QStringLiteral("Test Connection was cancelled."));
+  EXPECT_EQ(panel.LastError(), QString());
+  EXPECT_TRUE(panel.LblResult->text().isEmpty());
+  EXPECT_TRUE(panel.CmdTest->isEnabled());
+  EXPECT_FALSE(panel.CmdCancel->isEnabled());
 }
 
 TEST_F(SendPanelTest, ListsEvolutionsBooksAndSendsIntoTheChosenOne) {
