@@ -1,6 +1,7 @@
 #include "app/ExportDialog.h"
 
 #include "app/Dialogs.h"
+#include "app/Remembered.h"
 #include "app/ReviewWindow.h"
 #include "app/RunLabels.h"
 #include "app/ScreenFit.h"
@@ -183,8 +184,15 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
   connect(CmdClose, &QPushButton::clicked, this, [this] { reject(); });
   connect(CmdOpenFolder, &QPushButton::clicked, this, [this] { CmdOpenFolder_Click(); });
 
+  // The last export's form and files, and the window's size.
+  const auto last = Remembered();
+  const QString form = last->value(QStringLiteral("export/form")).toString();
+  (form == u"vcard3" ? OptVCard3 : form == u"csv" ? OptCsv : OptVCard4)->setChecked(true);
+  (last->value(QStringLiteral("export/perContact")).toBool() ? OptPerContact : OptOneFile)
+      ->setChecked(true);
   UpdateOptions();
   FitToScreen(this, sizeHint(), layout->itemAt(layout->count() - 1)->layout());
+  RestoreSize(this, QStringLiteral("export"));
 }
 
 // The contacts the dialog exports: the store and folder, and whether every contacts folder.
@@ -344,7 +352,11 @@ void ExportDialog::CmdExport_Click() {
     target = CurrentDialogs().BrowseFolder(
         this, QStringLiteral("Choose the Folder for the Contact Files"));
   } else {
-    const QString start = openFolder_.isEmpty() ? QDir::homePath() : openFolder_;
+    // The folder of this window's last export, else of the last one the program made.
+    const QString remembered = Remembered()->value(QStringLiteral("export/folder")).toString();
+    const QString start = !openFolder_.isEmpty()                               ? openFolder_
+                          : !remembered.isEmpty() && QDir(remembered).exists() ? remembered
+                                                                               : QDir::homePath();
     target = CurrentDialogs().SaveFile(
         this, QStringLiteral("Export Contacts As"),
         QDir(start).filePath(QStringLiteral("Contacts.") + suffix),
@@ -352,6 +364,13 @@ void ExportDialog::CmdExport_Click() {
     if (!target.isEmpty() && QFileInfo(target).suffix().isEmpty()) target += u'.' + suffix;
   }
   if (target.isEmpty()) return;
+  const auto last = Remembered();
+  last->setValue(QStringLiteral("export/form"), OptVCard4->isChecked()   ? QStringLiteral("vcard4")
+                                                : OptVCard3->isChecked() ? QStringLiteral("vcard3")
+                                                                         : QStringLiteral("csv"));
+  last->setValue(QStringLiteral("export/perContact"), perContact);
+  last->setValue(QStringLiteral("export/folder"),
+                 perContact ? target : QFileInfo(target).absolutePath());
 
   auto job = std::make_shared<Job>();
   job->source = source_;
@@ -408,6 +427,7 @@ void ExportDialog::reject() {
     CmdCancel_Click();
     return;
   }
+  RememberSize(this, QStringLiteral("export"));
   QDialog::reject();
 }
 

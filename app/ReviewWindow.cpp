@@ -1,6 +1,7 @@
 #include "app/ReviewWindow.h"
 
 #include "app/Dialogs.h"
+#include "app/Remembered.h"
 #include "app/ScreenFit.h"
 #include "contact/VCardWriter.h"
 #include "merge/ContactSources.h"
@@ -435,6 +436,7 @@ ReviewWindow::ReviewWindow(QWidget* owner, const QStringList& stores)
   layout->addLayout(BuildButtons());
   Connect();
   FitToScreen(this, QSize(1100, 700), layout->itemAt(layout->count() - 1)->layout());
+  RestoreSize(this, QStringLiteral("review"));
   Reload();
 }
 
@@ -917,13 +919,66 @@ void ReviewWindow::ApplyChoices() {
   pending_.declined.clear();
 }
 
+namespace {
+
+// Lists of texts as QSettings keeps them.
+QVariantList ToVariant(const std::vector<QStringList>& lists) {
+  QVariantList out;
+  for (const QStringList& l : lists) out << l;
+  return out;
+}
+std::vector<QStringList> FromVariant(const QVariant& value) {
+  std::vector<QStringList> out;
+  for (const QVariant& l : value.toList()) out.push_back(l.toStringList());
+  return out;
+}
+
+// The choices of the program's last review, without the stores that are gone since.
+ReviewChoices ReadChoices() {
+  const auto last = Remembered();
+  last->beginGroup(QStringLiteral("review"));
+  ReviewChoices read;
+  const QStringList stores = last->value(QStringLiteral("stores")).toStringList();
+  std::vector<QStringList> unticked = FromVariant(last->value(QStringLiteral("unticked")));
+  std::vector<QStringList> ticked = FromVariant(last->value(QStringLiteral("ticked")));
+  unticked.resize(size_t(stores.size()));
+  ticked.resize(size_t(stores.size()));
+  for (qsizetype s = 0; s < stores.size(); ++s) {
+    if (!QFileInfo::exists(stores[s])) continue;
+    read.stores << stores[s];
+    read.unticked.push_back(unticked[size_t(s)]);
+    read.ticked.push_back(ticked[size_t(s)]);
+  }
+  read.rows = FromVariant(last->value(QStringLiteral("rows")));
+  read.untickedEntries = last->value(QStringLiteral("untickedEntries")).toStringList();
+  read.declined = last->value(QStringLiteral("declined")).toStringList();
+  last->endGroup();
+  return read;
+}
+
+void WriteChoices(const ReviewChoices& c) {
+  const auto last = Remembered();
+  last->beginGroup(QStringLiteral("review"));
+  last->setValue(QStringLiteral("stores"), c.stores);
+  last->setValue(QStringLiteral("unticked"), ToVariant(c.unticked));
+  last->setValue(QStringLiteral("ticked"), ToVariant(c.ticked));
+  last->setValue(QStringLiteral("rows"), ToVariant(c.rows));
+  last->setValue(QStringLiteral("untickedEntries"), c.untickedEntries);
+  last->setValue(QStringLiteral("declined"), c.declined);
+  last->endGroup();
+}
+
+}  // namespace
+
 ReviewChoices& ReviewWindow::LastChoices() {
-  static ReviewChoices last;
+  static ReviewChoices last = ReadChoices();
   return last;
 }
 
 void ReviewWindow::done(int result) {
   LastChoices() = Choices();
+  WriteChoices(LastChoices());
+  RememberSize(this, QStringLiteral("review"));
   QDialog::done(result);
 }
 

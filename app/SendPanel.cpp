@@ -1,6 +1,7 @@
 #include "app/SendPanel.h"
 
 #include "app/Dialogs.h"
+#include "app/Remembered.h"
 #include "app/RunLabels.h"
 #include "app/ScreenFit.h"
 #include "destination/CardDavDestination.h"
@@ -173,9 +174,41 @@ SendPanel::SendPanel(QWidget* owner, ContactsMaker contacts, const QString& sour
   Connect();
 
   setMinimumWidth(600);
-  OptCardDav->setChecked(true);
-  UpdateOptions();
   FitToScreen(this, sizeHint(), layout->itemAt(layout->count() - 1)->layout());
+  // The last send's choices: where to, the server, user and book (the password stays in the
+  // keyring), and the window's size.
+  const auto last = Remembered();
+  last->beginGroup(QStringLiteral("send"));
+  EdtServer->setText(last->value(QStringLiteral("server")).toString());
+  EdtUser->setText(last->value(QStringLiteral("user")).toString());
+  CboBook->setEditText(last->value(QStringLiteral("book")).toString());
+  if (const QString kde = last->value(QStringLiteral("kdeFolder")).toString(); !kde.isEmpty())
+    EdtKdeFolder->setText(kde);
+  evolutionBook_ = last->value(QStringLiteral("evolutionBook")).toString();
+  const QString where = last->value(QStringLiteral("where")).toString();
+  last->endGroup();
+  RestoreSize(this, QStringLiteral("send"));
+  (where == u"evolution" ? OptEvolution : where == u"kde" ? OptKde : OptCardDav)->setChecked(true);
+  UpdateOptions();
+}
+
+void SendPanel::Remember() const {
+  const auto last = Remembered();
+  last->beginGroup(QStringLiteral("send"));
+  last->setValue(QStringLiteral("where"), OptEvolution->isChecked() ? QStringLiteral("evolution")
+                                          : OptKde->isChecked()     ? QStringLiteral("kde")
+                                                                    : QStringLiteral("carddav"));
+  if (OptCardDav->isChecked()) {
+    last->setValue(QStringLiteral("server"), EdtServer->text().trimmed());
+    last->setValue(QStringLiteral("user"), EdtUser->text().trimmed());
+    last->setValue(QStringLiteral("book"), CboBook->currentText().trimmed());
+  }
+  if (OptKde->isChecked())
+    last->setValue(QStringLiteral("kdeFolder"), EdtKdeFolder->text().trimmed());
+  if (OptEvolution->isChecked())
+    last->setValue(QStringLiteral("evolutionBook"), CboEvolutionBook->currentData().toString());
+  last->endGroup();
+  RememberSize(this, QStringLiteral("send"));
 }
 
 // The choice of address book: Evolution's, a KDE folder, or a CardDAV account.
@@ -346,6 +379,9 @@ void SendPanel::ListEvolutionBooks() {
       CboEvolutionBook->addItem(
           book.isDefault ? QStringLiteral("%1 (default)").arg(book.name) : book.name, book.uid);
     }
+    // The book sent into last time, while it is there.
+    if (const int last = CboEvolutionBook->findData(evolutionBook_); last >= 0)
+      CboEvolutionBook->setCurrentIndex(last);
     LblResult->clear();
   } catch (const DestinationError& failure) {
     CboEvolutionBook->addItem(QStringLiteral("(Evolution is not available here)"));
@@ -474,6 +510,7 @@ void SendPanel::Start(std::shared_ptr<Job> job, const QString& text) {
       return;
     }
   }
+  Remember();
   job->contacts = contacts_;
   job->options.overwrite = ChkOverwrite->isChecked();
   job->panel = this;
@@ -505,6 +542,7 @@ void SendPanel::reject() {
     CmdCancel_Click();
     return;
   }
+  RememberSize(this, QStringLiteral("send"));
   QDialog::reject();
 }
 

@@ -113,12 +113,15 @@ class SendPanel : public QDialog {
   void Start(std::shared_ptr<Job> job, const QString& text);
   void ShowProgress(int done, int total);
   void OnWorkerDone();
+  // Keeps the choices of the send that starts for the next start of the program.
+  void Remember() const;
   void ShowOutcome(const Job& job);
   void ShowError(const QString& text);
 
   ContactsMaker contacts_;
   bool evolutionListed_ = false;
   Worker worker_{this, QStringLiteral("SendWorker")};
+  QString evolutionBook_;  // the Evolution book sent into last, by id
   std::shared_ptr<Job> job_;
   bool closeWhenStopped_ = false;
   destination::UntrustedCertificate untrusted_;  // the last refused certificate, to trust

@@ -367,6 +367,21 @@ TEST_F(ExportDialogTest, NothingScannedForTheChoiceOffersNothingThatFails) {
   EXPECT_TRUE(checked);
 }
 
+// The next dialog starts with the last export's form and files, in its folder.
+TEST_F(ExportDialogTest, ChoicesAreRememberedForTheNextExport) {
+  const QString folder = testing::ScratchDir("export-remembered");
+  dialog->OptCsv->click();
+  dialogs->saveFile = folder + "/people.csv";
+  RunToEnd();
+  ASSERT_TRUE(dialog->LastError().isEmpty()) << dialog->LastError().toStdString();
+  dialog = std::make_unique<ExportDialog>(nullptr, ExportSource{false, sample, {}});
+  EXPECT_TRUE(dialog->OptCsv->isChecked());
+  EXPECT_TRUE(dialog->OptOneFile->isChecked());
+  dialogs->saveFile.clear();  // the user closes the file dialog
+  dialog->CmdExport->click();
+  EXPECT_EQ(dialogs->saveSuggestions.last(), folder + "/Contacts.csv");
+}
+
 TEST_F(ExportDialogTest, PickedFolderOrEveryContactFolderOfItsStore) {
   // Two contact folders and a mail folder, five contacts in all.
   const QString folder = testing::ScratchDir("export-folders");

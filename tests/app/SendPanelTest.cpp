@@ -660,6 +660,42 @@ TEST_F(SendPanelTest, CancelEndsTestConnectionAtOnce) {
   EXPECT_FALSE(panel.CmdCancel->isEnabled());
 }
 
+// The next window starts where the last send or test left: where to, server, user and book;
+// the password is written nowhere in the configuration folder.
+TEST_F(SendPanelTest, ChoicesAreRememberedWithoutThePassword) {
+  QTcpServer silent;
+  ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+  const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(silent.serverPort());
+  {
+    SendPanel panel(nullptr, StoreContacts(sample, {}, false), QStringLiteral("sample.pst"));
+    SignIn(panel, url);
+    panel.CboBook->setEditText(QStringLiteral("Family"));
+    QSignalSpy finished(&panel, &SendPanel::Finished);
+    panel.CmdTest->click();
+    panel.CmdCancel->click();
+    ASSERT_TRUE(finished.count() > 0 || finished.wait(20000));
+    panel.resize(700, 520);
+    panel.reject();
+  }
+  SendPanel again(nullptr, StoreContacts(sample, {}, false), QStringLiteral("sample.pst"));
+  EXPECT_TRUE(again.OptCardDav->isChecked());
+  EXPECT_EQ(again.EdtServer->text(), url);
+  EXPECT_EQ(again.EdtUser->text(), QStringLiteral("ann"));
+  EXPECT_EQ(again.CboBook->currentText(), QStringLiteral("Family"));
+  EXPECT_EQ(again.EdtPassword->text(), QString());
+  EXPECT_EQ(again.size(), QSize(700, 520));
+  QDirIterator files(qEnvironmentVariable("XDG_CONFIG_HOME"), QDir::Files,
+                     QDirIterator::Subdirectories);
+  int read = 0;
+  while (files.hasNext()) {
+    QFile file(files.next());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(file.readAll().contains("s3cret")) << file.fileName().toStdString();
+    ++read;
+  }
+  EXPECT_GT(read, 0);
+}
+
 TEST_F(SendPanelTest, ListsEvolutionsBooksAndSendsIntoTheChosenOne) {
   const EdsSession eds;
   if (!eds.missing.isEmpty()) LUMIVEX_MISSING(eds.missing.toStdString());
