@@ -750,7 +750,8 @@ void ReviewWindow::Group(const ReviewGrouping& found) {
   };
   if (current >= 0) TableContacts->setCurrentIndex(shownRow(current, column));
   if (top >= 0)
-    TableContacts->scrollTo(shownRow(top, ReviewModel::kName), QAbstractItemView::PositionAtTop);
+    // By the first column: the table is not scrolled sideways.
+    TableContacts->scrollTo(shownRow(top, ReviewModel::kTick), QAbstractItemView::PositionAtTop);
 }
 
 void ReviewWindow::ShowDetail() {

@@ -21,6 +21,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPalette>
 #include <QScreen>
 #include <QTabWidget>
 
@@ -79,6 +80,27 @@ TEST(WindowFit, EveryWindowFitsSpeaksAndHasNoKeyClash) {
   qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir + "/config"));
   qputenv("XDG_STATE_HOME", QFile::encodeName(dir + "/state"));
   testing::App();
+  // With LUMIVEX_SHOTS=DIR each window is grabbed there to be looked at; LUMIVEX_SHOTS_DARK=1
+  // shows them in a dark palette, as a dark desktop theme does.
+  const QString shots = qEnvironmentVariable("LUMIVEX_SHOTS");
+  const bool dark = qEnvironmentVariable("LUMIVEX_SHOTS_DARK") == "1";
+  if (dark) {
+    QApplication::setStyle("Fusion");
+    QPalette night;
+    night.setColor(QPalette::Window, QColor(45, 45, 48));
+    night.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    night.setColor(QPalette::Base, QColor(30, 30, 32));
+    night.setColor(QPalette::AlternateBase, QColor(50, 50, 54));
+    night.setColor(QPalette::Text, QColor(230, 230, 230));
+    night.setColor(QPalette::Button, QColor(60, 60, 64));
+    night.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+    night.setColor(QPalette::Highlight, QColor(60, 110, 180));
+    night.setColor(QPalette::HighlightedText, Qt::white);
+    night.setColor(QPalette::Disabled, QPalette::Text, QColor(130, 130, 130));
+    night.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(130, 130, 130));
+    night.setColor(QPalette::Disabled, QPalette::WindowText, QColor(130, 130, 130));
+    QApplication::setPalette(night);
+  }
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   ASSERT_EQ(screen.size(), QSize(800, 500));
 
@@ -144,6 +166,10 @@ TEST(WindowFit, EveryWindowFitsSpeaksAndHasNoKeyClash) {
       EXPECT_FALSE(spoken->text(QAccessible::Name).trimmed().isEmpty())
           << w->metaObject()->className() << " " << w->objectName().toStdString() << " has no name";
     }
+    if (!shots.isEmpty())
+      window->grab().save(
+          QStringLiteral("%1/scale2-%2-%3.png")
+              .arg(shots, QString::fromLatin1(name).replace(u' ', u'-'), dark ? "dark" : "light"));
     window->hide();
   }
 }
