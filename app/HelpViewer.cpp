@@ -8,11 +8,35 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
 
 namespace lumivex {
+
+namespace {
+
+// The pages as this window shows them: the browser's banner left out (the window has its own
+// title), the links between pages apart from each other, as the style sheet spaces them in a
+// browser.
+class PageView : public QTextBrowser {
+ public:
+  using QTextBrowser::QTextBrowser;
+  QVariant loadResource(int type, const QUrl& name) override {
+    QVariant resource = QTextBrowser::loadResource(type, name);
+    if (type != QTextDocument::HtmlResource) return resource;
+    QString page = resource.typeId() == QMetaType::QByteArray
+                       ? QString::fromUtf8(resource.toByteArray())
+                       : resource.toString();
+    page.remove(QRegularExpression(QStringLiteral("<header>.*</header>"),
+                                   QRegularExpression::DotMatchesEverythingOption));
+    page.replace(QStringLiteral("</a><a"), QStringLiteral("</a> &middot; <a"));
+    return page;
+  }
+};
+
+}  // namespace
 
 HelpViewer::HelpViewer(QWidget* owner, const QString& page) : QDialog(owner) {
   setObjectName(QStringLiteral("HelpViewer"));
@@ -28,7 +52,7 @@ HelpViewer::HelpViewer(QWidget* owner, const QString& page) : QDialog(owner) {
   for (QPushButton* b : {CmdBack, CmdForward, CmdContents}) buttons->addWidget(b);
   buttons->addStretch(1);
   buttons->addWidget(CmdClose);
-  Pages = new QTextBrowser(this);
+  Pages = new PageView(this);
   Pages->setObjectName(QStringLiteral("Pages"));
   Pages->setAccessibleName(QStringLiteral("Help page"));
   // Pages of the help folder are shown here; other addresses go to the desktop.

@@ -96,6 +96,7 @@ TEST(WindowFit, EveryWindowFitsSpeaksAndHasNoKeyClash) {
     night.setColor(QPalette::ButtonText, QColor(230, 230, 230));
     night.setColor(QPalette::Highlight, QColor(60, 110, 180));
     night.setColor(QPalette::HighlightedText, Qt::white);
+    night.setColor(QPalette::Link, QColor(120, 170, 255));
     night.setColor(QPalette::Disabled, QPalette::Text, QColor(130, 130, 130));
     night.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(130, 130, 130));
     night.setColor(QPalette::Disabled, QPalette::WindowText, QColor(130, 130, 130));
