@@ -218,6 +218,24 @@ TEST(ReviewWindow, GroupsAndSuggestionsAreTheCommandLines) {
     EXPECT_EQ(windowSuggestions, suggestions);
     EXPECT_EQ(window.LblCounts->text(),
               "9 contacts from 2 stores, 7 after merging, 7 ticked, 2 suggestions to answer");
+    // Untouched, the review exports the cards the command line wrote.
+    {
+      struct Quiet : Utf8ExportObserver {
+        void Progress(int, int, const QString&) override {}
+      } quiet;
+      const auto contacts = window.TickedContacts();
+      RunUtf8Export(*contacts, {Utf8Format::kVCard4, false, dir + "/review.vcf", false}, quiet);
+      auto cards = [](const QString& path) {
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        QStringList list;
+        for (const QString& card : QString::fromUtf8(f.readAll()).split("END:VCARD"))
+          if (!card.trimmed().isEmpty()) list << card.trimmed();
+        list.sort();
+        return list;
+      };
+      EXPECT_EQ(cards(dir + "/review.vcf"), cards(dir + "/all.vcf"));
+    }
     // The rows with a suggestion come first, marked; the marks column shows its whole text.
     const QModelIndex mark = window.Shown().index(0, ReviewModel::kTick);
     EXPECT_EQ(mark.data().toString(), "2 merged, suggested");
