@@ -119,6 +119,10 @@ struct Contact {
   QString officeLocation;
   QString manager;
   QString assistant;
+  // The different companies and job titles of older entries merged into this contact (the newest
+  // entry's are those above): only merging fills them.
+  QStringList earlierCompanies;
+  QStringList earlierTitles;
 
   std::vector<Email> emails;       // Email1..3 in order, only those present
   std::vector<Phone> phones;       // in PhoneKind order, only those present

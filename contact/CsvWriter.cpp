@@ -115,7 +115,8 @@ const char* PhoneHeading(PhoneKind kind) {
 }
 
 // "Notes": the note (with a list's members), then what a merged contact holds beyond the
-// columns, one "Heading: value" a line, so that nothing is lost: its further web pages, e-mail
+// columns, one "Heading: value" a line, so that nothing is lost: its older entries' companies
+// and job titles ("Earlier: ..."), its further web pages, e-mail
 // addresses after the third, a second number of one kind, a second address of one kind.
 QString NoteWithMoreWebPages(const Contact& c) {
   QString note = NoteWithMembers(c);
@@ -123,6 +124,9 @@ QString NoteWithMoreWebPages(const Contact& c) {
     if (!note.isEmpty()) note += u'\n';
     note += text;
   };
+  for (const QString& company : c.earlierCompanies)
+    line(QStringLiteral("Earlier: Company: ") + company);
+  for (const QString& title : c.earlierTitles) line(QStringLiteral("Earlier: Job title: ") + title);
   for (const QString& page : c.moreWebPages) line(QStringLiteral("Web page: ") + page);
   for (size_t i = 3; i < c.emails.size(); ++i)
     line(QStringLiteral("E-mail: ") + c.emails[i].address);

@@ -489,19 +489,34 @@ void AppendNames(Line& line, const Contact& c, bool v4) {
 
 void AppendWork(Line& line, const Contact& c, bool v4) {
   const bool office = HasText(c.officeLocation);
+  // A merged contact's older companies and titles follow the newest one's, which is marked as
+  // preferred where there are others.
+  auto prefer = [&line, v4](const QStringList& earlier) {
+    if (!earlier.isEmpty()) line.Param(v4 ? "PREF=1" : "TYPE=PREF");
+  };
   if (HasText(c.company) || HasText(c.department) || office) {
-    line.Start("ORG").Colon().Part(c.company);
+    line.Start("ORG");
+    prefer(c.earlierCompanies);
+    line.Colon().Part(c.company);
     if (HasText(c.department) || office) line.Sep(';').Part(c.department);
     if (office) line.Sep(';').Part(c.officeLocation);
     line.End();
   }
+  for (const QString& company : c.earlierCompanies)
+    if (HasText(company)) line.Start("ORG").Colon().Part(company).End();
   if (office) line.Start("X-KADDRESSBOOK-X-Office").Colon().Text(c.officeLocation).End();
   if (HasText(c.fileAs)) {
     line.Start("X-EVOLUTION-FILE-AS").Colon().Text(c.fileAs).End();
     if (!v4) line.Start("SORT-STRING").Colon().Text(c.fileAs).End();
   }
   if (HasText(c.initials)) line.Start("X-KADDRESSBOOK-X-Initials").Colon().Text(c.initials).End();
-  if (HasText(c.jobTitle)) line.Start("TITLE").Colon().Text(c.jobTitle).End();
+  if (HasText(c.jobTitle)) {
+    line.Start("TITLE");
+    prefer(c.earlierTitles);
+    line.Colon().Text(c.jobTitle).End();
+  }
+  for (const QString& title : c.earlierTitles)
+    if (HasText(title)) line.Start("TITLE").Colon().Text(title).End();
   if (HasText(c.profession)) line.Start("ROLE").Colon().Text(c.profession).End();
 }
 

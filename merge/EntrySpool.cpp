@@ -394,6 +394,8 @@ void Fields(V& v, Contact& c) {
   v.Value(c.children);
   v.Value(c.categories);
   v.Value(c.moreWebPages);
+  v.Value(c.earlierCompanies);
+  v.Value(c.earlierTitles);
   v.Value(c.photo.data);
   v.Value(c.lastModified);
   v.Value(c.created);

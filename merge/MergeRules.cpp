@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <initializer_list>
+#include <tuple>
 
 #include <QHash>
 #include <QLocale>
@@ -578,14 +579,27 @@ void Combiner::Add(const Contact& older, QStringList* dropped) {
       {&Contact::prefix, "Title"},           {&Contact::givenName, "First name"},
       {&Contact::middleName, "Middle name"}, {&Contact::surname, "Last name"},
       {&Contact::suffix, "Suffix"},          {&Contact::nickname, "Nickname"},
-      {&Contact::company, "Company"},        {&Contact::department, "Department"},
-      {&Contact::jobTitle, "Job title"},     {&Contact::profession, "Profession"},
+      {&Contact::department, "Department"},  {&Contact::profession, "Profession"},
       {&Contact::officeLocation, "Office"},  {&Contact::manager, "Manager"},
       {&Contact::assistant, "Assistant"},    {&Contact::imAddress, "IM address"},
       {&Contact::freeBusyUrl, "Free/busy"},  {&Contact::spouse, "Spouse"}};
   for (const Labelled& t : kTold)
     if (differs(newer.*t.field, older.*t.field))
       earlier << QStringLiteral("%1: %2").arg(QLatin1String(t.label), older.*t.field);
+  // An older company or job title goes beside the newer one (a second ORG or TITLE in vCard).
+  QStringList besides;
+  for (const auto& [field, list, label] :
+       {std::tuple{&Contact::company, &Contact::earlierCompanies, "Company"},
+        std::tuple{&Contact::jobTitle, &Contact::earlierTitles, "Job title"}}) {
+    const QString& value = older.*field;
+    if (!differs(newer.*field, value)) continue;
+    QStringList& kept = newer.*list;
+    if (std::none_of(kept.begin(), kept.end(),
+                     [&](const QString& k) { return !differs(k, value); })) {
+      kept << Simplified(value);
+      besides << QStringLiteral("%1: %2").arg(QLatin1String(label), value);
+    }
+  }
   for (const auto& [date, label] :
        {std::pair{&Contact::birthday, "Birthday"}, std::pair{&Contact::anniversary, "Anniversary"}})
     if ((newer.*date).IsValid() && (older.*date).IsValid() && !(newer.*date == older.*date))
@@ -596,6 +610,8 @@ void Combiner::Add(const Contact& older, QStringList* dropped) {
     earlier << QStringLiteral("Children: %1").arg(older.children.join(QStringLiteral(", ")));
   if (dropped) {
     for (const QString& line : earlier) dropped->append(line + QStringLiteral(" (in the notes)"));
+    for (const QString& line : besides)
+      dropped->append(line + QStringLiteral(" (kept beside the newer one)"));
     if (!newer.photo.IsEmpty() && !older.photo.IsEmpty() && newer.photo.data != older.photo.data)
       dropped->append(QStringLiteral("Picture (left out)"));
     if (newer.gender != contact::Gender::kUnspecified &&

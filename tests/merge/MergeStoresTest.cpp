@@ -29,6 +29,7 @@ QJsonArray OlderItems() {
     {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example",
      "MobileTelephoneNumber": "+49 30 1234567", "BusinessAddressStreet": "1 Old Road",
      "BusinessAddressCity": "Berlin", "Body": "Met in Berlin.", "JobTitle": "Engineer",
+     "CompanyName": "Oldco",
      "WebPage": "https://old.example/"},
     {"FirstName": "John", "LastName": "Smith", "Email1Address": "john@one.example",
      "BusinessTelephoneNumber": "+1 555 100 2000", "CompanyName": "Contoso"},
@@ -52,7 +53,8 @@ QJsonArray NewerItems() {
      "Email2Address": "ann@home.example", "MobileTelephoneNumber": "+49 (0)30 123 4567",
      "HomeTelephoneNumber": "+49 30 7654321", "BusinessAddressStreet": "9 New Street",
      "BusinessAddressCity": "Berlin", "Body": "Moved to the new office.",
-     "JobTitle": "Lead Engineer", "picture": "PNG", "WebPage": "https://new.example/",
+     "JobTitle": "Lead Engineer", "CompanyName": "Newco", "picture": "PNG",
+     "WebPage": "https://new.example/",
      "PersonalHomePage": "https://annhome.example/"},
     {"FirstName": "John", "LastName": "Smith", "Email1Address": "john@two.example",
      "BusinessTelephoneNumber": "+44 20 7946 0018", "CompanyName": "Fabrikam"},
@@ -161,8 +163,8 @@ TEST(MergeStores, SamePeopleInTwoStoresBecomeOneContactEachWithUnionAndNewestVal
        {"ann@lee.example", "ann@home.example"},
        2,
        {"|9 New Street|Berlin", "|1 Old Road|Berlin"},
-       "Moved to the new office.\n----------\nMet in Berlin.\nEarlier: Job title: Engineer",
-       "Lead Engineer",
+       "Moved to the new office.\n----------\nMet in Berlin.",
+       "Lead Engineer|Engineer",
        true},
       // Exchange entry and its SMTP twin: the newer's form of the address is kept.
       {"Bo Ek", 1, {"BO@contoso.example"}, 0, {}, "", "", false},
@@ -180,7 +182,7 @@ TEST(MergeStores, SamePeopleInTwoStoresBecomeOneContactEachWithUnionAndNewestVal
     for (const QString& a : Values(card, "ADR")) streets << a.section(u'|', 1, 3);
     EXPECT_EQ(streets, c.addresses);
     EXPECT_EQ(Values(card, "NOTE").join(QString()), c.note);
-    EXPECT_EQ(Values(card, "TITLE").join(QString()), c.title);
+    EXPECT_EQ(Values(card, "TITLE").join(u'|'), c.title);
     EXPECT_EQ(card.contains("PHOTO"), c.photo);
   }
 }
@@ -368,8 +370,38 @@ TEST(MergeStores, EveryDifferentWebPageIsKept) {
     if (row["First Name"] == "Ann")
       csv << row["Web Page"].toString() << row["Personal Web Page"].toString()
           << row["Notes"].toString().split(QRegularExpression("\r?\n")).mid(3);
-  EXPECT_EQ(csv, (QStringList{pages[0], pages[1], "Earlier: Job title: Engineer",
-                              "Web page: " + pages[2], "Business address: 1 Old Road, Berlin"}));
+  EXPECT_EQ(csv, (QStringList{pages[0], pages[1], "Earlier: Company: Oldco",
+                              "Earlier: Job title: Engineer", "Web page: " + pages[2],
+                              "Business address: 1 Old Road, Berlin"}));
+}
+
+// Ann's older company and job title are a second ORG and TITLE beside the newer ones, which are
+// marked as preferred in each version's way.
+TEST(MergeStores, OlderCompanyAndTitleKeptBesideTheNewerPreferredOnes) {
+  struct Case {
+    contact::VCardVersion version;
+    QStringList values;  // ORG then TITLE, each "value params"
+  };
+  const std::vector<Case> cases = {
+      {contact::VCardVersion::k40,
+       {"Newco {\"PREF\":[\"1\"]}", "Oldco {}", "Lead Engineer {\"PREF\":[\"1\"]}", "Engineer {}"}},
+      {contact::VCardVersion::k30,
+       {"Newco {\"TYPE\":[\"PREF\"]}", "Oldco {}", "Lead Engineer {\"TYPE\":[\"PREF\"]}",
+        "Engineer {}"}},
+  };
+  for (const Case& c : cases) {
+    const QJsonObject card =
+        Cards(Export({TwoStores().older, TwoStores().newer}, true, c.version)).value("Ann Lee");
+    QStringList values;
+    for (const char* name : {"ORG", "TITLE"})
+      for (const QJsonValue& v : card[QLatin1String(name)].toArray()) {
+        const QJsonValue value = v["value"];
+        values << (value.isArray() ? Strings(value).join(u'|') : value.toString()) + u' ' +
+                      QString::fromUtf8(
+                          QJsonDocument(v["params"].toObject()).toJson(QJsonDocument::Compact));
+      }
+    EXPECT_EQ(values, c.values);
+  }
 }
 
 TEST(MergeStores, NoMergeKeepsEveryEntry) {
