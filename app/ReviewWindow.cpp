@@ -6,7 +6,7 @@
 #include "contact/VCardWriter.h"
 #include "merge/ContactSources.h"
 #include "source/ContactFolders.h"
-#include "source/FolderContacts.h"
+#include "source/StoreContactStream.h"
 #include "source/StoreBackend.h"
 
 #include <QCoreApplication>

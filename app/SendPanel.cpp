@@ -149,7 +149,7 @@ void SendPanel::SetProgressHook(ProgressHook hook) {
 
 SendPanel::ContactsMaker StoreContacts(const QString& store, const QString& folder,
                                        bool allFolders) {
-  merge::SourceOptions options;
+  merge::StoreSelection options;
   if (!store.isEmpty()) options.stores = {store};
   options.folder = allFolders ? QString() : folder;
   options.allFolders = allFolders;

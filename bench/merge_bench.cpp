@@ -60,7 +60,7 @@ T Median(std::vector<T> values) {
 }
 
 int Export(const QString& mode, const QString& out, const QStringList& stores) {
-  lumivex::merge::SourceOptions options;
+  lumivex::merge::StoreSelection options;
   options.stores = stores;
   options.merge = mode == u"merged";
   QFile file(out);
@@ -98,7 +98,7 @@ int CountIdentities(const QStringList& stores) {
     of.push_back(0);
     while (!file.atEnd()) of.push_back(file.readLine().trimmed().split(' ').value(1).toUInt());
   }
-  lumivex::merge::SourceOptions options;
+  lumivex::merge::StoreSelection options;
   options.stores = stores;
   auto stream = lumivex::merge::OpenContacts(options);
   lumivex::contact::SourcedContact c;

@@ -8,7 +8,7 @@
 #include "convert/Utf8Export.h"
 #include "merge/ContactSources.h"
 #include "source/ContactFolders.h"
-#include "source/FolderContacts.h"
+#include "source/StoreContactStream.h"
 #include "source/StoreBackend.h"
 
 #include <QDir>
@@ -99,7 +99,7 @@ std::vector<StoreFolders> SourcesToExport(const ExportRequest& request) {
     const ContactsSource source = OpenContactsFolder(kExportVerb, store, "exporting");
     return {{source.storePath, nullptr, {source.folder}}};
   }
-  merge::SourceOptions options;
+  merge::StoreSelection options;
   options.stores = request.stores;
   options.allFolders = request.allFolders;
   options.folder = request.store.folder;

@@ -305,7 +305,7 @@ struct SendRequest {
   QString passwordFile;
   SendOptions options;
   bool listBooks = false;
-  merge::SourceOptions sources;
+  merge::StoreSelection sources;
 };
 
 // Reads and checks the arguments; the fault in them, empty when there is none.

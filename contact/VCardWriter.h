@@ -47,6 +47,7 @@
 //                         with an address, in the X-EVOLUTION-DEST-* parameters Evolution reads
 #pragma once
 
+#include "contact/CardUuid.h"
 #include "contact/Contact.h"
 #include "contact/GroupMembers.h"
 
@@ -69,9 +70,5 @@ QString ShownName(const Contact& contact);
 // The note as written: the contact's notes; for a list, its members after them, a blank line
 // between, "Name <address>" a line (only what is known).
 QString NoteWithMembers(const Contact& contact);
-
-// The UUID that stands for `uid` in a card: `uid` itself when it is one, else a UUID made from it
-// (the same text always gives the same UUID).
-QString CardUuid(const QString& uid);
 
 }  // namespace lumivex::contact

@@ -275,9 +275,9 @@ Utf8ExportResult RunUtf8Export(const std::vector<std::shared_ptr<Folder>>& folde
   if (options.target.isEmpty()) throw Utf8ExportError("No file or folder to write to was given");
   // Every folder's entries are listed first, for the total of the progress and so that a folder
   // that cannot be read stops the export before anything is written.
-  std::unique_ptr<FolderContacts> contacts;
+  std::unique_ptr<StoreContactStream> contacts;
   try {
-    contacts = std::make_unique<FolderContacts>(std::vector<StoreFolders>{{{}, nullptr, folders}});
+    contacts = std::make_unique<StoreContactStream>(std::vector<StoreFolders>{{{}, nullptr, folders}});
   } catch (const StoreError& e) {
     throw Utf8ExportError(e.what());
   }

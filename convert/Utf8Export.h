@@ -9,7 +9,7 @@
 #pragma once
 
 #include "contact/ContactStream.h"
-#include "source/FolderContacts.h"
+#include "source/StoreContactStream.h"
 #include "source/MailStore.h"
 
 #include <QString>

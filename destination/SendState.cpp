@@ -1,6 +1,6 @@
 #include "destination/SendState.h"
 
-#include "contact/VCardWriter.h"
+#include "contact/CardUuid.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -74,7 +74,7 @@ class MergingStream : public MergedContacts {
     // (what its entries hold together).
     Identity identity;
   };
-  // Where entries came from: from entry `entry` on, folder `work` (FolderContacts::MakeOrigin)
+  // Where entries came from: from entry `entry` on, folder `work` (StoreContactStream::MakeOrigin)
   // from `position` on, one after another. Mostly one a folder.
   struct Placed {
     uint32_t entry;
@@ -548,7 +548,7 @@ class MergingStream : public MergedContacts {
     held_ = std::move(sortedHeld);
   }
 
-  FolderContacts reader_;
+  StoreContactStream reader_;
   SortedKeys keys_;
   EntrySpool spool_;
   bool accept_ = false;
@@ -574,7 +574,7 @@ class MergingStream : public MergedContacts {
 
 }  // namespace
 
-std::vector<StoreFolders> FindSources(const SourceOptions& options, QStringList* notes) {
+std::vector<StoreFolders> FindSources(const StoreSelection& options, QStringList* notes) {
   QStringList paths = options.stores;
   if (paths.isEmpty()) paths << DefaultStorePath();
   std::vector<StoreFolders> sources;
@@ -657,7 +657,7 @@ std::vector<StoreFolders> FindSources(const SourceOptions& options, QStringList*
 std::unique_ptr<contact::ContactStream> OpenContacts(std::vector<StoreFolders> sources, bool merge,
                                                      const MergeLimits& limits,
                                                      bool acceptSuggestions) {
-  if (!merge) return std::make_unique<FolderContacts>(std::move(sources));
+  if (!merge) return std::make_unique<StoreContactStream>(std::move(sources));
   QHash<QString, int> named;
   for (size_t i = 0; i < sources.size(); ++i)
     if (!named.contains(sources[i].path)) named.insert(sources[i].path, int(i));
@@ -672,7 +672,7 @@ std::unique_ptr<contact::ContactStream> OpenContacts(std::vector<StoreFolders> s
                                          acceptSuggestions);
 }
 
-std::unique_ptr<contact::ContactStream> OpenContacts(const SourceOptions& options) {
+std::unique_ptr<contact::ContactStream> OpenContacts(const StoreSelection& options) {
   return OpenContacts(FindSources(options), options.merge, {}, options.acceptSuggestions);
 }
 

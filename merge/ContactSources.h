@@ -4,7 +4,7 @@
 // the same person merged into one contact unless merging is turned off (MergeRules.h says when two
 // entries are the same person and how they become one contact).
 //
-//   SourceOptions options;
+//   StoreSelection options;
 //   options.stores = {"Outlook.pst", "archive.pst"};
 //   options.allFolders = true;
 //   auto contacts = OpenContacts(options);          // throws StoreError
@@ -15,7 +15,7 @@
 
 #include "contact/ContactStream.h"
 #include "merge/MergeRules.h"
-#include "source/FolderContacts.h"
+#include "source/StoreContactStream.h"
 #include "source/MailStore.h"
 
 #include <QString>
@@ -26,7 +26,7 @@
 
 namespace lumivex::merge {
 
-struct SourceOptions {
+struct StoreSelection {
   QStringList stores;  // store files; empty: the default profile's store
   // Every contact folder of each store (ContactFolders), but those the mail client keeps by
   // itself (deleted items, suggested contacts, the recipient cache, copies of the address list,
@@ -60,7 +60,7 @@ class MergedContacts : public contact::ContactStream {
 // opened, a folder that is not there, a store without a contacts folder). `notes`, when given,
 // receives what the user should know: each store named twice, and with allFolders each folder
 // left out that holds contacts, and why.
-std::vector<StoreFolders> FindSources(const SourceOptions& options, QStringList* notes = nullptr);
+std::vector<StoreFolders> FindSources(const StoreSelection& options, QStringList* notes = nullptr);
 
 // Where a merge stops keeping things in memory; the same contacts come out whatever they are.
 struct MergeLimits {
@@ -88,6 +88,6 @@ std::unique_ptr<contact::ContactStream> OpenContacts(std::vector<StoreFolders> s
                                                      bool acceptSuggestions = false);
 
 // FindSources then OpenContacts. Throws StoreError.
-std::unique_ptr<contact::ContactStream> OpenContacts(const SourceOptions& options);
+std::unique_ptr<contact::ContactStream> OpenContacts(const StoreSelection& options);
 
 }  // namespace lumivex::merge

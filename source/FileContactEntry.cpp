@@ -17,7 +17,7 @@ constexpr uint32_t kTypeDouble = 0x0005;
 constexpr uint32_t kTypeInt64 = 0x0014;
 }  // namespace
 
-FileContactEntry::FileContactEntry(std::shared_ptr<StoreState> state,
+FileContactEntry::FileContactEntry(std::shared_ptr<StoreContext> state,
                                    std::unique_ptr<storefile::StoreItem> item, QString why)
     : state_(std::move(state)), item_(std::move(item)), failure_(std::move(why)) {
   index_.fill(-1);

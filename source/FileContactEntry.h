@@ -9,7 +9,7 @@
 #include "source/ContactProperties.h"
 #include "source/EntryReadAhead.h"
 #include "source/MailStore.h"
-#include "source/StoreState.h"
+#include "source/StoreContext.h"
 
 #include <QByteArray>
 #include <QString>
@@ -27,7 +27,7 @@ namespace lumivex::backend {
 class FileContactEntry : public ContactEntry {
  public:
   // `item` is null when the entry cannot be opened; `why` then says why.
-  FileContactEntry(std::shared_ptr<StoreState> state, std::unique_ptr<storefile::StoreItem> item,
+  FileContactEntry(std::shared_ptr<StoreContext> state, std::unique_ptr<storefile::StoreItem> item,
                    QString why = {});
 
   bool Read(std::string_view name, QString& value) const override;
@@ -172,7 +172,7 @@ class FileContactEntry : public ContactEntry {
   bool FillPicture(contact::Contact& c, QString& why) const;
   bool FillGroup(contact::Contact& c, QString& why) const;
 
-  std::shared_ptr<StoreState> state_;
+  std::shared_ptr<StoreContext> state_;
   std::unique_ptr<storefile::StoreItem> item_;
   std::array<int, kSlotCount> index_{};
   std::array<uint32_t, kSlotCount> types_{};

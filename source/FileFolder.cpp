@@ -82,7 +82,7 @@ void StopHereForTests(int index) {
 // The entries of a folder, each a FileContactEntry.
 class FileItems : public Items {
  public:
-  FileItems(std::shared_ptr<StoreState> state, std::shared_ptr<storefile::StoreItem> folder,
+  FileItems(std::shared_ptr<StoreContext> state, std::shared_ptr<storefile::StoreItem> folder,
             QString path)
       : state_(std::move(state)), folder_(std::move(folder)), path_(std::move(path)) {}
 
@@ -186,7 +186,7 @@ class FileItems : public Items {
     return shared_;
   }
 
-  std::shared_ptr<StoreState> state_;
+  std::shared_ptr<StoreContext> state_;
   std::shared_ptr<storefile::StoreItem> folder_;
   QString path_;
   mutable std::once_flag sharedFound_;
@@ -202,7 +202,7 @@ class FileItems : public Items {
 
 }  // namespace
 
-FileFolder::FileFolder(std::shared_ptr<StoreState> state,
+FileFolder::FileFolder(std::shared_ptr<StoreContext> state,
                        std::shared_ptr<storefile::StoreItem> item, QString parentPath, bool root,
                        std::vector<uint32_t> ancestors)
     : state_(std::move(state)), item_(std::move(item)), lineage_(std::move(ancestors)) {

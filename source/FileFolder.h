@@ -4,7 +4,7 @@
 #pragma once
 
 #include "source/MailStore.h"
-#include "source/StoreState.h"
+#include "source/StoreContext.h"
 
 #include <QString>
 
@@ -18,7 +18,7 @@ class FileFolder : public Folder {
  public:
   // `root`: the store's root folder, which has no name or path of its own. `ancestors`: the
   // node ids of the folders above this one.
-  FileFolder(std::shared_ptr<StoreState> state, std::shared_ptr<storefile::StoreItem> item,
+  FileFolder(std::shared_ptr<StoreContext> state, std::shared_ptr<storefile::StoreItem> item,
              QString parentPath, bool root, std::vector<uint32_t> ancestors = {});
 
   QString Name() const override { return name_; }
@@ -56,7 +56,7 @@ class FileFolder : public Folder {
   const storefile::StoreItem& RawItem() const { return *item_; }
 
  private:
-  std::shared_ptr<StoreState> state_;
+  std::shared_ptr<StoreContext> state_;
   std::shared_ptr<storefile::StoreItem> item_;
   QString name_;
   QString path_;

@@ -1,7 +1,7 @@
 // The libpff reader behind storefile::StoreFile, the second opinion: every store our own reader
 // leaves aside (a damaged header or node tree, a store version it does not know) is read here.
 #include "source/MailStore.h"
-#include "source/StoreFileImpl.h"
+#include "source/StoreFileReaders.h"
 
 #include <QFile>
 

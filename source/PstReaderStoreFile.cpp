@@ -1,6 +1,6 @@
 // Our own reader (PstReader.h) behind storefile::StoreFile.
 #include "source/PstReader.h"
-#include "source/StoreFileImpl.h"
+#include "source/StoreFileReaders.h"
 
 #include <QFile>
 

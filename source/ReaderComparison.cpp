@@ -1,8 +1,8 @@
 // libpff's reading of a store our reader refused, held against what our reader can still read of
-// the same file item by item (StoreFileImpl.h, CompareReadings). libpff reads past damage our
+// the same file item by item (StoreFileReaders.h, CompareReadings). libpff reads past damage our
 // reader stops at, and then may give a folder without some of its entries, entries without their
 // named properties, or one entry's data in another's place: each of these is damage to tell.
-#include "source/StoreFileImpl.h"
+#include "source/StoreFileReaders.h"
 
 #include <QCryptographicHash>
 #include <QHash>

@@ -1,11 +1,11 @@
 // The sessions of the store-file backend: the mail client's namespace (stores added by path, a
 // folder picked), the session whose default store is the default profile's, and the provider
-// that makes them. The store, its folders and entries: FileStore.h, FileFolder.h,
+// that makes them. The store, its folders and entries: SessionStore.h, FileFolder.h,
 // FileContactEntry.h.
 #include "source/StoreBackend.h"
 
-#include "source/FileStore.h"
-#include "source/StoreState.h"
+#include "source/SessionStore.h"
+#include "source/StoreContext.h"
 
 #include <string>
 #include <vector>
@@ -134,7 +134,7 @@ std::shared_ptr<MailProvider> MakeStoreMailProvider(std::shared_ptr<FolderPicker
 }
 
 std::shared_ptr<Store> OpenStoreFile(const QString& path) {
-  return std::make_shared<backend::FileStore>(path);
+  return std::make_shared<backend::SessionStore>(path);
 }
 
 }  // namespace lumivex

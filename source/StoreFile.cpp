@@ -2,7 +2,7 @@
 
 #include "common/CodePage.h"
 #include "source/MailStore.h"
-#include "source/StoreFileImpl.h"
+#include "source/StoreFileReaders.h"
 
 #include <QFile>
 #include <QFileInfo>

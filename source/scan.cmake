@@ -1,1 +1,1 @@
-target_sources(lumivex_store PRIVATE Scan.cpp)
+target_sources(lumivex_source PRIVATE Scan.cpp)

@@ -56,7 +56,7 @@ struct Quiet : SendObserver {
 
 // The store's default contacts folder, each entry a contact of its own.
 std::unique_ptr<ContactStream> StoreContacts(const QString& store) {
-  merge::SourceOptions options;
+  merge::StoreSelection options;
   options.stores = {store};
   options.merge = false;
   return merge::OpenContacts(options);

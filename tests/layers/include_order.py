@@ -3,7 +3,10 @@
 
 Every `#include "room/..."` of a product source must point at its own room or at one the table
 below lets it use: dependencies point down only. Every .cpp of a room must also be compiled
-(compile_commands.json), so that a source a CMake list forgets is not dropped unseen.
+(compile_commands.json), so that a source a CMake list forgets is not dropped unseen. Every
+library is declared once, in its own folder's CMake files, and no folder adds files or links to
+a target of another folder (the fuzz build reads the same folder files rather than declaring
+the libraries again).
 
 Usage: include_order.py SOURCE_DIR COMPILE_COMMANDS_JSON
        include_order.py --self-check
@@ -22,7 +25,13 @@ ROOMS = {
     "wab/": "wab",
     "source/PstFormat.": "pstformat",
     "contact/": "contact",
-    "source/": "store",
+    # The writers of the contact model: the store layer reads contacts and never writes them.
+    "contact/VCardWriter.": "writers",
+    "contact/CsvWriter.": "writers",
+    "contact/TextOut.": "writers",
+    "contact/GroupMembers.": "writers",
+    "contact/FileNames.": "writers",
+    "source/": "source",
     "merge/": "merge",
     "convert/": "convert",
     "destination/": "destination",
@@ -42,15 +51,16 @@ MAY_INCLUDE = {
     "wab": set(),
     "pstformat": BASE,
     "contact": BASE,
-    "store": BASE | {"pstformat", "contact"},
-    "merge": BASE | {"contact", "store"},
-    "convert": BASE | {"xls", "wab", "pstformat", "contact", "store", "merge"},
-    "destination": BASE | {"contact"},
+    "writers": BASE | {"contact"},
+    "source": BASE | {"pstformat", "contact"},
+    "merge": BASE | {"contact", "writers", "source"},
+    "convert": BASE | {"xls", "wab", "pstformat", "contact", "writers", "source", "merge"},
+    "destination": BASE | {"contact", "writers"},
     # A migration runs `send` for each person; it reads plans, journals and destinations' names.
-    "migrate": BASE | {"contact", "store", "merge", "destination"},
-    "app": BASE | {"xls", "wab", "pstformat", "contact", "store", "merge", "convert",
+    "migrate": BASE | {"contact", "writers", "source", "merge", "destination"},
+    "app": BASE | {"xls", "wab", "pstformat", "contact", "writers", "source", "merge", "convert",
                    "destination"},
-    "cli": BASE | {"xls", "wab", "pstformat", "contact", "store", "merge", "convert",
+    "cli": BASE | {"xls", "wab", "pstformat", "contact", "writers", "source", "merge", "convert",
                    "destination", "migrate"},
     "tools": BASE | {"pstformat"},  # the store writer and lumivex-pstgen
     "tests": set(),                 # not checked: tests may use any room
@@ -113,6 +123,50 @@ def unbuilt_sources(root, commands):
             os.path.realpath(os.path.join(root, path)) not in built]
 
 
+DECLARE = re.compile(r"^\s*add_(library|executable)\(\s*([\w-]+)", re.M)
+EXTEND = re.compile(r"^\s*target_(sources|link_libraries)\(\s*([\w-]+)", re.M)
+# The programs are declared in the top CMakeLists.txt (the folders' data rules depend on them);
+# the folder named for each gives it its files.
+PROGRAM_FOLDERS = {"lumivex": "app", "lumivex-cli": "cli"}
+
+
+def cmake_files(root):
+    for top, dirs, files in os.walk(root):
+        dirs[:] = sorted(d for d in dirs if not d.startswith(".") and d != "build"
+                         and not d.startswith("build-") and d != "node_modules")
+        for name in sorted(files):
+            if name == "CMakeLists.txt" or name.endswith(".cmake"):
+                path = os.path.relpath(os.path.join(top, name), root)
+                with open(os.path.join(top, name), encoding="utf-8") as f:
+                    yield path, f.read()
+
+
+def folder_of(path):
+    return os.path.dirname(path).split("/")[0] or "."
+
+
+def wrong_declarations(root):
+    """Libraries declared twice or outside their folder's files, and targets other folders extend."""
+    declared, faults = {}, []
+    # The fuzz build's own file last: it is the one that must not declare a library again.
+    files = sorted(cmake_files(root), key=lambda f: (folder_of(f[0]) == "fuzz", f[0]))
+    for path, text in files:
+        for _, target in DECLARE.findall(text):
+            if target in declared:
+                faults.append(f"{path}: {target} is declared again (first in {declared[target]})")
+            else:
+                declared[target] = path
+    for path, text in files:
+        for _, target in EXTEND.findall(text):
+            home = declared.get(target)
+            if home is None:
+                continue
+            owner = PROGRAM_FOLDERS.get(target, folder_of(home))
+            if folder_of(path) != owner and not (home == path):
+                faults.append(f"{path}: adds to {target}, which {home} declares")
+    return faults
+
+
 def self_check():
     """The checker against a small tree whose faults are known."""
     cases = [  # (file, its text, a fault expected)
@@ -124,6 +178,8 @@ def self_check():
         ("convert/FrmConversion.cpp", '#include "app/Twips.h"\n', False),
         ("convert/E.cpp", '#include "app/Twips.h"\n', True),
         ("cli/F.cpp", '#include "app/FrmMain.h"\n', True),
+        ("source/G.cpp", '#include "contact/VCardWriter.h"\n', True),
+        ("merge/H.cpp", '#include "contact/VCardWriter.h"\n', False),
     ]
     with tempfile.TemporaryDirectory() as root:
         for path, text, _ in cases:
@@ -138,6 +194,20 @@ def self_check():
         unbuilt = [line.split(":")[0] for line in unbuilt_sources(root, commands)]
         if unbuilt != ["contact/A.cpp"]:
             wrong.append(f"unbuilt sources found: {unbuilt}")
+        declarations = {  # a CMake file, its text
+            "CMakeLists.txt": "add_executable(lumivex-cli)\n",
+            "cli/CMakeLists.txt": "target_sources(lumivex-cli PRIVATE main.cpp)\n",
+            "merge/CMakeLists.txt": "add_library(lumivex_merge STATIC M.cpp)\n"
+                                    "target_link_libraries(lumivex-cli PRIVATE lumivex_merge)\n",
+            "fuzz/CMakeLists.txt": "add_library(lumivex_merge STATIC)\n",
+        }
+        for path, text in declarations.items():
+            os.makedirs(os.path.join(root, os.path.dirname(path)), exist_ok=True)
+            with open(os.path.join(root, path), "w", encoding="utf-8") as f:
+                f.write(text)
+        found = sorted(fault.split(":")[0] for fault in wrong_declarations(root))
+        if found != ["fuzz/CMakeLists.txt", "merge/CMakeLists.txt"]:
+            wrong.append(f"declaration faults found in: {found}")
     for path in wrong:
         print(f"self-check: wrong verdict for {path}")
     return 1 if wrong else 0
@@ -149,7 +219,8 @@ def main(argv):
     if len(argv) != 3:
         print(__doc__.strip(), file=sys.stderr)
         return 2
-    faults = wrong_includes(argv[1]) + unbuilt_sources(argv[1], argv[2])
+    faults = (wrong_includes(argv[1]) + unbuilt_sources(argv[1], argv[2]) +
+              wrong_declarations(argv[1]))
     for fault in faults:
         print(fault)
     return 1 if faults else 0

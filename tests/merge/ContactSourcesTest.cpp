@@ -27,7 +27,7 @@ struct Read {
 };
 
 Read ReadAll(const QStringList& stores, bool merge, const merge::MergeLimits& limits = {}) {
-  merge::SourceOptions options;
+  merge::StoreSelection options;
   options.stores = stores;
   options.allFolders = true;
   auto stream = merge::OpenContacts(merge::FindSources(options), merge, limits);
@@ -97,7 +97,7 @@ struct Taken {
   QStringList notes;
 };
 
-Taken Take(const merge::SourceOptions& options) {
+Taken Take(const merge::StoreSelection& options) {
   Taken t;
   auto stream = merge::OpenContacts(merge::FindSources(options, &t.notes), options.merge);
   contact::SourcedContact c;
@@ -159,7 +159,7 @@ TEST(FindSources, AllFoldersLeavesOutWhatTheMailClientKeepsByItself) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    merge::SourceOptions options;
+    merge::StoreSelection options;
     options.stores = c.stores;
     options.allFolders = true;
     options.folder = c.folder;
@@ -171,7 +171,7 @@ TEST(FindSources, AllFoldersLeavesOutWhatTheMailClientKeepsByItself) {
       EXPECT_TRUE(t.notes[i].contains(c.notes[i])) << t.notes[i].toStdString();
   }
   // Named alone, such a folder is read as any other.
-  merge::SourceOptions one;
+  merge::StoreSelection one;
   one.stores = {store};
   one.folder = top + "GAL Contacts";
   EXPECT_EQ(Take(one).names, QStringList{"Di Moe"});
@@ -196,7 +196,7 @@ TEST(OpenContacts, UidFromTheFirstStoreNamedAndTiesByContent) {
   const QString a2 = WriteStore(dir + "/swapped-b.pst", person("Pilot").constData(), "a");
   const QString b2 = WriteStore(dir + "/swapped-a.pst", person("Engineer").constData(), "b");
   const auto uidOf = [](const QStringList& stores) {
-    merge::SourceOptions o;
+    merge::StoreSelection o;
     o.stores = stores;
     return Take(o);
   };

@@ -110,7 +110,7 @@ const Stores& TwoStores() {
 // file's.
 QByteArray Export(const QStringList& stores, bool merge,
                   contact::VCardVersion version = contact::VCardVersion::k40, bool csv = false) {
-  merge::SourceOptions options;
+  merge::StoreSelection options;
   options.stores = stores;
   options.merge = merge;
   auto stream = merge::OpenContacts(options);
@@ -319,7 +319,7 @@ TEST(MergeStores, EntriesAreOnePersonOnlyOnEvidenceAndAgreeingNames) {
       stores << WriteStore(QString("%1/case%2-%3.pst").arg(dir).arg(++n).arg(k), items,
                            QString("202%1-06-01T10:00:00Z").arg(k + 3), c.storeKey);
     }
-    merge::SourceOptions options;
+    merge::StoreSelection options;
     options.stores = stores;
     options.acceptSuggestions = c.accept;
     auto stream = merge::OpenContacts(options);

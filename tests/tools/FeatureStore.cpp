@@ -109,7 +109,7 @@ std::string JsonKey(const PropertyKey& key) {
 FeatureStore FeatureStore::Write(const std::string& path, pst::Encoding encoding, int bulk,
                                  pst::FileLayout layout) {
   const bool ansi = layout == pst::FileLayout::Ansi;
-  pst::StoreOptions options;
+  pst::StoreSettings options;
   options.encoding = encoding;
   options.layout = layout;
   pst::StoreWriter writer(path, options);

@@ -28,7 +28,7 @@ struct FolderPlan {
 };
 
 struct StorePlan {
-  pst::StoreOptions store;
+  pst::StoreSettings store;
   ContactOptions contacts;
   std::optional<std::vector<std::string>> default_contacts;
   std::vector<FolderPlan> folders;

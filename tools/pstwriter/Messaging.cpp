@@ -112,7 +112,7 @@ struct StoreWriter::FolderState {
   std::vector<Property> extra;  // default-folder entry ids and the like
 };
 
-StoreWriter::StoreWriter(const std::string& path, StoreOptions options)
+StoreWriter::StoreWriter(const std::string& path, StoreSettings options)
     : options_(std::move(options)), ndb_(path, options_.encoding, options_.layout) {
   if (options_.layout == FileLayout::Ansi)
     text_ = std::make_unique<CodePageText>(options_.code_page);

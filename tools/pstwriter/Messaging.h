@@ -82,7 +82,7 @@ enum class DefaultFolder {
   kDrafts,
 };
 
-struct StoreOptions {
+struct StoreSettings {
   Encoding encoding = Encoding::Compressible;
   FileLayout layout = FileLayout::Unicode;
   // The Windows code page of an ANSI store's strings; Unicode stores have none.
@@ -97,7 +97,7 @@ struct StoreOptions {
 
 class StoreWriter {
  public:
-  StoreWriter(const std::string& path, StoreOptions options);
+  StoreWriter(const std::string& path, StoreSettings options);
   ~StoreWriter();
 
   Nid RootFolder() const { return kRootFolder; }
@@ -144,7 +144,7 @@ class StoreWriter {
   void WriteMessageStore();
   void WriteTemplates();
 
-  StoreOptions options_;
+  StoreSettings options_;
   NdbWriter ndb_;
   std::unique_ptr<CodePageText> text_;  // ANSI stores only
   std::vector<std::unique_ptr<FolderState>> folders_;

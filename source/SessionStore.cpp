@@ -1,4 +1,4 @@
-#include "source/FileStore.h"
+#include "source/SessionStore.h"
 
 #include "source/EntryValues.h"
 
@@ -53,7 +53,7 @@ void NoteSpecialFolders(const storefile::StoreItem& holder, std::map<uint32_t, F
 
 }  // namespace
 
-FileStore::FileStore(const QString& path) : path_(path), state_(OpenState(path)) {
+SessionStore::SessionStore(const QString& path) : path_(path), state_(OpenState(path)) {
   displayName_ = state_->displayName;
   subtreeNode_ = state_->subtreeNode;
   root_ = std::make_shared<FileFolder>(
@@ -78,7 +78,7 @@ FileStore::FileStore(const QString& path) : path_(path), state_(OpenState(path))
   }
 }
 
-std::shared_ptr<Folder> FileStore::DefaultContactsFolder() const {
+std::shared_ptr<Folder> SessionStore::DefaultContactsFolder() const {
   std::vector<std::shared_ptr<FileFolder>> all;  // breadth first, in store order
   std::vector<int> depth;
   std::deque<std::pair<std::shared_ptr<FileFolder>, int>> queue{{root_, 0}};

@@ -46,8 +46,8 @@ inline std::string Utf8(const QString& text) {
 // What every folder and entry of one open file shares. The entries of a folder may be built on
 // a read-ahead thread (EntryReadAhead.h) while the caller reads earlier ones: what is filled
 // in after opening (the slots of named properties) is guarded.
-struct StoreState {
-  StoreState() {
+struct StoreContext {
+  StoreContext() {
     for (auto& slot : namedSlots) slot.store(kUnknown, std::memory_order_relaxed);
   }
 
@@ -98,6 +98,6 @@ struct StoreState {
 
 // The state of the store file at `path`: the one already open when the file is the same (path,
 // size and modification time), else the file opened now. Throws StoreError.
-std::shared_ptr<StoreState> OpenState(const QString& path);
+std::shared_ptr<StoreContext> OpenState(const QString& path);
 
 }  // namespace lumivex::backend

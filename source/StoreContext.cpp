@@ -1,4 +1,4 @@
-#include "source/StoreState.h"
+#include "source/StoreContext.h"
 
 #include "common/CodePage.h"
 #include "source/EntryValues.h"
@@ -82,8 +82,8 @@ QByteArray RecordKeyFromFolders(storefile::StoreFile& file) {
 // Stores already open in this process, by path, size and modification time: the scan, the
 // conversion run after it and a picked folder share one open file instead of opening it again
 // (opening reads the file's whole node index, which takes long for large stores).
-std::shared_ptr<StoreState> OpenState(const QString& path) {
-  static std::map<QString, std::weak_ptr<StoreState>> open;
+std::shared_ptr<StoreContext> OpenState(const QString& path) {
+  static std::map<QString, std::weak_ptr<StoreContext>> open;
   const QFileInfo info(path);
   QString key;
   if (info.isFile()) {
@@ -92,7 +92,7 @@ std::shared_ptr<StoreState> OpenState(const QString& path) {
                    QString::number(info.lastModified().toMSecsSinceEpoch()));
     if (auto state = open[key].lock()) return state;
   }
-  auto state = std::make_shared<StoreState>();
+  auto state = std::make_shared<StoreContext>();
   state->file = storefile::StoreFile::Open(path);
   int codePage = 0;
   if (auto store = state->file->MessageStore()) {

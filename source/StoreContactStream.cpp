@@ -1,6 +1,6 @@
-#include "source/FolderContacts.h"
+#include "source/StoreContactStream.h"
 
-#include "contact/VCardWriter.h"
+#include "contact/CardUuid.h"
 #include "source/ContactFolders.h"
 
 #include <algorithm>
@@ -19,7 +19,7 @@ bool IsAutoCollected(const Folder& folder) {
   return folder.Role() != FolderRole::kOwn;
 }
 
-struct FolderContacts::Work {
+struct StoreContactStream::Work {
   int store = 0;
   QString path;
   std::shared_ptr<Items> items;
@@ -27,7 +27,7 @@ struct FolderContacts::Work {
   bool contactsOnly = false;  // a folder of another class: only its contacts and lists are given
 };
 
-FolderContacts::FolderContacts(std::vector<StoreFolders> sources) : sources_(std::move(sources)) {
+StoreContactStream::StoreContactStream(std::vector<StoreFolders> sources) : sources_(std::move(sources)) {
   for (size_t s = 0; s < sources_.size(); ++s) {
     // The store's own damage, once for the store whatever number of its folders is read.
     if (!sources_[s].folders.empty())
@@ -61,15 +61,15 @@ FolderContacts::FolderContacts(std::vector<StoreFolders> sources) : sources_(std
   }
 }
 
-FolderContacts::~FolderContacts() = default;
+StoreContactStream::~StoreContactStream() = default;
 
-contact::Origin FolderContacts::MakeOrigin(int folder, int position,
+contact::Origin StoreContactStream::MakeOrigin(int folder, int position,
                                            const QDateTime& lastModified) const {
   const Work& w = work_[size_t(folder)];
   return contact::Origin{sources_[size_t(w.store)].path, w.path, position, lastModified};
 }
 
-bool FolderContacts::Next(contact::SourcedContact& out) {
+bool StoreContactStream::Next(contact::SourcedContact& out) {
   while (work_index_ < work_.size()) {
     const Work& w = work_[work_index_];
     if (position_ >= w.count) {

@@ -1,6 +1,6 @@
-// The contact folders of a store, and their entries as a ContactStream: every entry of the given
-// folders of one or more stores, in order, each as it is, with the store, folder and position it
-// came from. What merges entries (merge/ContactSources.h) and what writes them
+// Every entry of the chosen folders of one or more stores as one ContactStream, in order, each as
+// it is, with the store, folder and position it came from (which folders hold contacts is
+// ContactFolders.h's answer). What merges entries (merge/ContactSources.h) and what writes them
 // (convert/Utf8Export.h) read stores through it.
 #pragma once
 
@@ -35,11 +35,11 @@ struct StoreFolders {
 // The entries of the folders of every store, one after another in the order given. An entry that
 // cannot be read is listed in Problems() and passed over; so is a folder whose list of entries
 // misses some (position 0), and an entry given without some of its fields (`partial`).
-class FolderContacts : public contact::ContactStream {
+class StoreContactStream : public contact::ContactStream {
  public:
   // Lists every folder's entries now. Throws StoreError naming a folder that cannot be read.
-  explicit FolderContacts(std::vector<StoreFolders> sources);
-  ~FolderContacts() override;
+  explicit StoreContactStream(std::vector<StoreFolders> sources);
+  ~StoreContactStream() override;
 
   // Every entry of the folders, those that cannot be read too.
   int Total() const override { return total_; }

@@ -3,7 +3,7 @@
 
 #include "source/FileFolder.h"
 #include "source/MailStore.h"
-#include "source/StoreState.h"
+#include "source/StoreContext.h"
 
 #include <QString>
 
@@ -12,11 +12,11 @@
 
 namespace lumivex::backend {
 
-class FileStore : public Store {
+class SessionStore : public Store {
  public:
   // Opens the file (or takes the one already open) and reads its folder tree's top. Throws
   // StoreError.
-  explicit FileStore(const QString& path);
+  explicit SessionStore(const QString& path);
 
   QString FilePath() const override { return path_; }
   QString DisplayName() const override { return displayName_; }
@@ -30,7 +30,7 @@ class FileStore : public Store {
 
  private:
   QString path_;
-  std::shared_ptr<StoreState> state_;
+  std::shared_ptr<StoreContext> state_;
   std::shared_ptr<FileFolder> root_;
   QString displayName_;
   uint32_t subtreeNode_ = 0;
