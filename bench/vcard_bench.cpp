@@ -97,6 +97,13 @@ class Bench {
   }
 
   void Print(const char* what, const char* yardstick, const Paired& p) {
+    char ratio[96];
+    std::snprintf(ratio, sizeof ratio, "%.2f x wall, %.2f x processor%s", p.WallRatio(),
+                  p.CpuRatio(), p.AllDone() ? "" : " (a run failed)");
+    char ours[96];
+    std::snprintf(ours, sizeof ours, "%.2f s wall, %.2f s processor, %.1f MiB", p.Wall(), p.Cpu(),
+                  p.PeakKiB() / 1024.0);
+    table_.push_back({what, yardstick, ours, ratio});
     std::printf("%s, against %s (%zu pairs)  [%s]\n", what, yardstick, p.ours.size(),
                 LoadText().c_str());
     std::printf(
@@ -173,6 +180,16 @@ class Bench {
       const Paired merged = RunPaired(
           1, [&] { return Export("vcard4", store); },
           [&] { return Export("vcard", store, "theirs"); });
+      char count[48];
+      std::snprintf(count, sizeof count, "%d", contacts);
+      Grouped(count, "address book", p.PeakKiB(), p.Wall());
+      Grouped(count, "vCard 4.0, merged", merged.PeakKiB(), merged.Wall());
+      if (!options_.quick || contacts <= 100000) {
+        const Paired each = RunPaired(
+            1, [&] { return Export("vcards", store); },
+            [&] { return Export("vcard", store, "theirs"); });
+        Grouped(count, "vCard 2.1, one file per contact", each.PeakKiB(), each.Wall());
+      }
       std::printf(
           "  %7d contacts  wab %6.1f MiB (%5.2f s)  vCard 4.0 merged %6.1f MiB (%5.2f s)  vCard "
           "2.1 "
@@ -197,10 +214,32 @@ class Bench {
     QDir(work_ + "/ours").removeRecursively();
     QDir(work_ + "/theirs").removeRecursively();
     QDir(work_ + "/kept").removeRecursively();
+    PrintTable();
+  }
+
+  // Every figure of the run once more, as the table the README holds.
+  void PrintTable() const {
+    std::printf("\n| figure | against | ours (median) | ratio (median) |\n|---|---|---|---|\n");
+    for (const Row& row : table_)
+      std::printf("| %s | %s | %s | %s |\n", row.what.c_str(), row.yardstick.c_str(),
+                  row.ours.c_str(), row.ratio.c_str());
+    std::printf("\n[%s]\n", LoadText().c_str());
   }
 
  private:
   using RunOnce = std::vector<std::string>;
+  struct Row {
+    std::string what, yardstick, ours, ratio;
+  };
+
+  // A peak-memory figure of one run: its row in the table.
+  void Grouped(const char* contacts, const char* form, long peakKiB, double wall) {
+    char ours[64];
+    std::snprintf(ours, sizeof ours, "%.1f MiB peak (%.2f s wall)", peakKiB / 1024.0, wall);
+    table_.push_back({std::string(form) + ", " + contacts + " contacts: memory", "-", ours, "-"});
+  }
+
+  std::vector<Row> table_;
   const Options& options_;
   QString work_;
   QString bin_;
@@ -214,7 +253,8 @@ int Usage(int status) {
       "(100,000 contacts) against readpst -q -D -cv and against cat + cp, one file per contact\n"
       "(30,000) against readpst -q -S -cv, vCard 4.0 against 2.1, the address book's peak\n"
       "memory up to 1,000,000 contacts, and scan of 1,000,000 contacts against folders. Each\n"
-      "figure is the median of N runs (default 7) taken in turn with its yardstick.\n"
+      "figure is the median of N runs (default 7) taken in turn with its yardstick. At the end\n"
+      "every figure again, as the Markdown table the README holds.\n"
       "  --busy        two other processes keep a processor busy each during the whole run\n"
       "  --pin CPUS    pin every run to these processors (\"0\", \"0,1\"), as taskset -c does\n"
       "  --quick       leave out the stores of 300,000 and 1,000,000 contacts\n"
