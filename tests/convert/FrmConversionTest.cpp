@@ -317,7 +317,7 @@ TEST_F(FrmConversionTest, CancelInTheBrowserOpensNothingAndClosingDestroysTheWin
   EXPECT_FALSE(form);  // the next showing creates the window anew, its start button disabled
 }
 
-// After the specified completion box, a notice tells what the files do not hold and what to do,
+// After the completion box, a notice tells what the files do not hold and what to do,
 // offering the export for other address books where that keeps everything. The numbers are
 // those of the folders below: 40,000 entries, of which a worksheet holds 32,766 rows and the
 // box counts to 32,767 (32,766 for the worksheet, whose counter starts at 1).
