@@ -260,18 +260,18 @@ struct ReviewWindow::Loader {
     QMetaObject::invokeMethod(window.data(), std::forward<F>(f), Qt::QueuedConnection);
   }
 
-  // The folders read, for the merge; and each entry's number in the model by store, folder and
-  // position.
+  // The folders read, for the merge; each folder's index by "store\x1ffolder"; and, per folder,
+  // each position's entry number in the model (-1 for an entry that could not be read).
   std::vector<StoreFolders> sources;
-  QHash<QString, int> numbers;
+  QHash<QString, int> folderIndex;
+  std::vector<std::vector<int>> numbers;
   int entriesRead = 0;
 
-  static QString Key(const QString& store, const QString& folder, int position) {
-    return QStringLiteral("%1\x1f%2\x1f%3").arg(store, folder).arg(position);
+  static QString Key(const QString& store, const QString& folder) {
+    return store + u'\x1f' + folder;
   }
 
   void Run() {
-    int folderIndex = 0;
     for (int s = 0; s < stores.size() && !stop; ++s) {
       const QString path = stores[s];
       std::shared_ptr<Store> store;
@@ -327,7 +327,9 @@ struct ReviewWindow::Loader {
       if (!read.empty()) sources.push_back({path, store, {}});
       for (const auto& [folder, items] : read) {
         sources.back().folders.push_back(folder);
-        const int index = folderIndex++;
+        const int index = int(numbers.size());
+        folderIndex.insert(Key(path, folder->Path()), index);
+        numbers.emplace_back();
         Post([w = window, f = ReviewFolder{path, folder->Path(), store, items}] {
           if (w) w->model_->AddFolder(f);
         });
@@ -336,6 +338,7 @@ struct ReviewWindow::Loader {
         auto entries = std::make_shared<std::vector<ReviewEntry>>();
         contact::Contact c;
         const int count = std::max(0, items->Count());
+        numbers.back().assign(size_t(count), -1);
         for (int i = 0; i < count && !stop; ++i) {
           QString why;
           bool ok = false;
@@ -346,7 +349,7 @@ struct ReviewWindow::Loader {
           }
           if (!ok) continue;  // the export reports it; the review has nothing to show of it
           entries->push_back(Summarize(c, index, i + 1));
-          numbers.insert(Key(path, folder->Path(), i + 1), entriesRead++);
+          numbers.back()[size_t(i)] = entriesRead++;
           if (entries->size() >= batch || i + 1 == count) {
             Post([w = window, entries] {
               if (w) w->model_->AddEntries(std::move(*entries));
@@ -374,7 +377,10 @@ struct ReviewWindow::Loader {
     ReviewGrouping found;
     if (sources.empty()) return found;
     auto number = [this](const contact::Origin& o) {
-      return numbers.value(Key(o.store, o.folder, o.position), -1);
+      const int folder = folderIndex.value(Key(o.store, o.folder), -1);
+      if (folder < 0 || o.position < 1 || size_t(o.position) > numbers[size_t(folder)].size())
+        return -1;
+      return numbers[size_t(folder)][size_t(o.position - 1)];
     };
     try {
       const auto contacts = merge::OpenContacts(sources, true);
