@@ -657,7 +657,7 @@ TEST_F(SendPanelTest, CancelEndsTestConnectionAtOnce) {
   EXPECT_EQ(panel.LastError(), QString());
   EXPECT_TRUE(panel.LblResult->text().isEmpty());
   EXPECT_TRUE(panel.CmdTest->isEnabled());
-  EXPECT_FALSE(panel.CmdCancel->isEnabled());
+  EXPECT_FALSE(panel.CmdCancel->isEnabled());  Shot(panel, "send-panel-test-cancelled");
 }
 
 // The next window starts where the last send or test left: where to, server, user and book;
