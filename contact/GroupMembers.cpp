@@ -12,6 +12,15 @@ void MemberCards::Note(const Contact& contact) {
   }
 }
 
+void MemberCards::Renamed(const QString& was, const Contact& contact) {
+  if (contact.isGroup || was == contact.uid || contact.uid.trimmed().isEmpty()) return;
+  const QString before = CardUuid(was), now = CardUuid(contact.uid);
+  for (const Email& email : contact.emails) {
+    const auto it = byAddress_.find(email.address.trimmed().toCaseFolded());
+    if (it != byAddress_.end() && *it == before) *it = now;
+  }
+}
+
 QString MemberCards::CardOf(const QString& address) const {
   return byAddress_.value(address.trimmed().toCaseFolded());
 }

@@ -25,6 +25,9 @@ class MemberCards {
   // Notes the card of `contact` for each of its e-mail addresses (the first card an address is
   // met on keeps it).
   void Note(const Contact& contact);
+  // The card `contact` was noted under is now the one of its uid (a destination gave it the uid
+  // of the card the same person has there already): its addresses name that card from now on.
+  void Renamed(const QString& was, const Contact& contact);
   // The UUID of the card (as its UID line gives it) that has `address`; empty when none has.
   // Addresses are compared without regard to case.
   QString CardOf(const QString& address) const;
@@ -41,6 +44,9 @@ class GroupsLast : public ContactStream {
   const std::vector<EntryProblem>& Problems() const override { return inner_.Problems(); }
   // The cards given so far; all of them once the first list is given.
   const MemberCards& Members() const { return cards_; }
+  // The contact last given, once known under uid `was`, now carries the uid of its card: the
+  // members of lists given later name that card (MemberCards::Renamed).
+  void Renamed(const QString& was, const Contact& contact) { cards_.Renamed(was, contact); }
 
  private:
   ContactStream& inner_;

@@ -304,6 +304,7 @@ class SendRun {
 
   void SendOne(contact::SourcedContact& item, const QHash<QString, QByteArray>& there) {
     auto o = std::make_shared<Outgoing>();
+    const QString was = item.contact.uid;
     // A person the record knows nothing of, whose own card is not there, may have a card there
     // all the same (the record lost): that card is updated rather than a second one added.
     o->uid = state_.CardFor(item, [&](const contact::Contact& c) -> QString {
@@ -315,6 +316,7 @@ class SendRun {
       theirCardAt_.insert(card->uid, card->resource);
       return card->uid;
     });
+    contacts_.Renamed(was, item.contact);  // lists name the card the person has there
     o->name = contact::ShownName(item.contact);
     o->origins = item.origins;
     SendFacts facts;

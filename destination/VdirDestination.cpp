@@ -69,7 +69,9 @@ SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptio
       break;
     }
     if (!contacts.Next(item)) break;
+    const QString was = item.contact.uid;
     const QString uid = state.CardFor(item);
+    contacts.Renamed(was, item.contact);
     bytes.clear();
     contact::AppendVCard(bytes, item.contact, contact::VCardVersion::k30, &contacts.Members());
     const QString name = uid + QStringLiteral(".vcf");

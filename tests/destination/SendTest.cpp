@@ -848,6 +848,66 @@ TEST(GroupMembers, NamedByTheirCardsInTheBook) {
   }
 }
 
+// A member whose entry merged with another store's names the merged card: in the export, and in
+// a vdir where that person's card was sent from the other store before, so that the merged card
+// keeps the UID of the card already there. Read back with vobject, resolved as above.
+TEST(GroupMembers, NameTheCardTheMemberMergedInto) {
+  const QString dir = ScratchDir(QStringLiteral("merged-members"));
+  const QMap<QString, QString> env = {{"XDG_STATE_HOME", dir + "/state"}};
+  WriteFile(dir + "/office.json", R"({"folders":[{"path":"Contacts","items":[
+      {"messageClass":"IPM.DistList","DLName":"Team","DLMembers":["Anna <anna@home.example>"]},
+      {"FirstName":"Anna","LastName":"Berg","Email1Address":"anna@example.com",
+       "Email2Address":"anna@home.example","LastModificationTime":"2020-01-01T10:00:00Z"}]}]})");
+  WriteFile(dir + "/phone.json", R"({"folders":[{"path":"Contacts","items":[
+      {"FirstName":"Anna","LastName":"Berg","Email1Address":"anna@example.com",
+       "LastModificationTime":"2024-01-01T10:00:00Z"}]}]})");
+  for (const char* name : {"office", "phone"})
+    ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen", {dir + "/" + name + ".json", "--store-key",
+                                                        name, "--out", dir + "/" + name + ".pst"})
+                  .status,
+              0);
+  const QString office = dir + "/office.pst", phone = dir + "/phone.pst";
+  const auto files = [](const QString& folder) {
+    QStringList out;
+    for (const QString& name : QDir(folder).entryList(QDir::Files)) out << folder + "/" + name;
+    return out;
+  };
+  const struct {
+    const char* what;
+    QList<QStringList> runs;  // the last one's output is read
+    QString read;             // a file or a folder
+  } cases[] = {
+      {"vCard 4.0 export",
+       {{"export", "--format", "vcard4", "--out", dir + "/both.vcf", office, phone}},
+       dir + "/both.vcf"},
+      {"vdir, the phone's card sent first",
+       {{"send", "--to", "vdir:" + dir + "/vdir", phone},
+        {"send", "--to", "vdir:" + dir + "/vdir", office, phone}},
+       dir + "/vdir"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const QStringList& args : c.runs) {
+      const ProgramOutput run = RunCli(args, env);
+      ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    }
+    const QJsonArray cards =
+        VObjectReader()
+            .ReadOrFail(QFileInfo(c.read).isDir() ? files(c.read) : QStringList{c.read})
+            .array();
+    ASSERT_EQ(cards.size(), 2);
+    QString anna, member;
+    for (const QJsonValue card : cards) {
+      if (card["FN"][0]["value"].toString() == u"Anna Berg") anna = UriToUid(Uid(card));
+      const QJsonObject o = card.toObject();
+      for (const char* name : {"MEMBER", "X-ADDRESSBOOKSERVER-MEMBER"})
+        if (o.contains(name)) member = UriToUid(o[name][0]["value"].toString());
+    }
+    EXPECT_FALSE(anna.isEmpty());
+    EXPECT_EQ(member, anna);
+  }
+}
+
 // A vdir: khard lists every contact; a second send leaves every file's bytes and time; a file
 // edited by the user is a conflict and left as it is.
 TEST(VdirSend, KhardReadsItAndASecondSendTouchesNothing) {
