@@ -3,6 +3,7 @@
 #include "contact/GroupMembers.h"
 
 #include "contact/VCardWriter.h"
+#include "destination/HeldCards.h"
 #include "destination/SendDecision.h"
 #include "destination/SendState.h"
 
@@ -57,6 +58,24 @@ SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptio
   QByteArray bytes;
   std::set<QString> seen;  // uids met in this send
   int done = 0;
+  // The folder's cards the record does not know (it was lost, or they are another program's):
+  // read to find the people they hold, so that a person's card there is updated rather than a
+  // second one added.
+  HeldCards theirs;
+  QHash<QString, QString> theirFile;  // the uid of a card of theirs given to a contact: its file
+  if (dir.exists()) {
+    const QSet<QString> known = state.Resources();
+    for (const QString& name : dir.entryList({QStringLiteral("*.vcf")}, QDir::Files, QDir::Name))
+      if (!known.contains(name)) theirs.Add(ReadAll(dir.filePath(name)), name);
+  }
+  const auto held = [&](const contact::Contact& c) -> QString {
+    if (theirs.IsEmpty() || QFileInfo::exists(dir.filePath(contact::CardUuid(c.uid) + ".vcf")))
+      return {};
+    const HeldCards::Card* card = theirs.Match(c);
+    if (!card) return {};
+    theirFile.insert(card->uid, card->resource);
+    return card->uid;
+  };
   const auto problem = [&](SendOutcome outcome, const QString& uid, const QString& reason,
                            Remedy remedy = Remedy::kNone) {
     SendProblem p{outcome, contact::ShownName(item.contact), uid, item.origins, reason, remedy};
@@ -70,11 +89,11 @@ SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptio
     }
     if (!contacts.Next(item)) break;
     const QString was = item.contact.uid;
-    const QString uid = state.CardFor(item);
+    const QString uid = state.CardFor(item, held);
     contacts.Renamed(was, item.contact);
     bytes.clear();
     contact::AppendVCard(bytes, item.contact, contact::VCardVersion::k30, &contacts.Members());
-    const QString name = uid + QStringLiteral(".vcf");
+    const QString name = theirFile.value(uid, uid + QStringLiteral(".vcf"));
     const QString path = dir.filePath(name);
     const QString hash = SendState::HashOf(bytes);
     const SentRecord* sent = state.Find(uid);

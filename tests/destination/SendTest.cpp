@@ -451,6 +451,54 @@ TEST(CardDavSendOverTime, AStoreAddedOrTakenAwayKeepsOneCardAPerson) {
   }
 }
 
+// With the record of sends lost, a vdir's cards are matched to the contacts by their people, as
+// a book's are: a card that differs is a conflict (it may be the user's edit), never a second
+// card; with --overwrite it is updated in its own file. Read back with vobject.
+TEST(VdirSendOverTime, TheRecordLostTheCardsThereAreMatchedByTheirPeople) {
+  const QString dir = ScratchDir(QStringLiteral("vdir-over-time"));
+  const QByteArray live = R"({"folders":[{"path":"Contacts","items":[
+      {"FirstName":"Anna","LastName":"Berg","Email1Address":"anna@example.com",
+       "LastModificationTime":"2024-05-01T10:00:00Z"}]}]})";
+  const QByteArray archive = R"({"folders":[{"path":"Contacts","items":[
+      {"FirstName":"Anna","LastName":"Berg","Email1Address":"anna@example.com",
+       "HomeTelephoneNumber":"+46 8 123 456","LastModificationTime":"2020-01-01T10:00:00Z"},
+      {"FirstName":"Cy","LastName":"Lund","Email1Address":"cy@example.com",
+       "LastModificationTime":"2020-01-01T10:00:00Z"}]}]})";
+  for (const auto& [name, json] : {std::pair{"live", live}, std::pair{"archive", archive}}) {
+    WriteFile(dir + "/" + name + ".json", json);
+    ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen", {dir + "/" + name + ".json", "--store-key",
+                                                        name, "--out", dir + "/" + name + ".pst"})
+                  .status,
+              0);
+  }
+  const QString l = dir + "/live.pst", a = dir + "/archive.pst", cards = dir + "/cards";
+  const QMap<QString, QString> env = {{"XDG_STATE_HOME", dir + "/state"}};
+  const struct {
+    QStringList args;  // the stores, and --overwrite
+    bool forget;       // the record of sends lost before the step
+    const char* summary;
+  } steps[] = {
+      {{a}, false, "2 added, 0 updated, 0 unchanged, 0 conflicts"},
+      {{l, a}, true, "0 added, 0 updated, 1 unchanged, 1 conflicts"},
+      {{l, a, "--overwrite"}, true, "0 added, 1 updated, 1 unchanged, 0 conflicts"},
+      {{l, a}, false, "0 added, 0 updated, 2 unchanged, 0 conflicts"},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.args.join(u' ').toStdString());
+    if (step.forget) QDir(dir + "/state").removeRecursively();
+    const ProgramOutput run = RunCli(QStringList{"send", "--to", "vdir:" + cards} + step.args, env);
+    EXPECT_EQ(Summary(run), QStringLiteral("%1, 0 failed").arg(step.summary))
+        << run.err.toStdString();
+    QStringList files;
+    for (const QString& name : QDir(cards).entryList(QDir::Files)) files << cards + "/" + name;
+    QStringList names;
+    for (const QJsonValue card : VObjectReader().ReadOrFail(files).array())
+      names << card["FN"][0]["value"].toString();
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"Anna Berg", "Cy Lund"}));
+  }
+}
+
 // Each way of failing has its own message and exit status.
 TEST(CardDavSendFailures, EachFailureSaysWhatWentWrong) {
   const QString dir = ScratchDir(QStringLiteral("failures"));
