@@ -12,6 +12,7 @@
 #include "destination/EvolutionBook.h"
 
 #include "contact/VCardWriter.h"
+#include "destination/HeldCards.h"
 #include "destination/SendDecision.h"
 #include "destination/SendState.h"
 
@@ -280,10 +281,11 @@ struct Pending {
   Remedy remedy = Remedy::kNone;
 };
 
-// `client`: the book a list's members are looked up in.
-Pending Prepare(const contact::SourcedContact& in, EBookClient* client) {
+// `client`: the book a list's members are looked up in. `uid`: the card's uid in the book, when
+// not the one made from the contact's own.
+Pending Prepare(const contact::SourcedContact& in, EBookClient* client, const QString& uid = {}) {
   Pending p;
-  p.uid = contact::CardUuid(in.contact.uid);
+  p.uid = uid.isEmpty() ? contact::CardUuid(in.contact.uid) : uid;
   p.name = contact::ShownName(in.contact);
   p.origins = in.origins;
   QByteArray text;
@@ -295,12 +297,12 @@ Pending Prepare(const contact::SourcedContact& in, EBookClient* client) {
   return p;
 }
 
-// The book's copies of the batch's contacts, by uid.
-std::map<QString, Ref<EContact>> Held(EBookClient* client, const std::vector<Pending>& batch) {
+// The book's contacts of `uids`, by uid.
+std::map<QString, Ref<EContact>> Held(EBookClient* client, const std::vector<QString>& uids) {
   std::vector<EBookQuery*> tests;
-  for (const Pending& p : batch)
+  for (const QString& uid : uids)
     tests.push_back(
-        e_book_query_field_test(E_CONTACT_UID, E_BOOK_QUERY_IS, p.uid.toUtf8().constData()));
+        e_book_query_field_test(E_CONTACT_UID, E_BOOK_QUERY_IS, uid.toUtf8().constData()));
   EBookQuery* query = e_book_query_or(static_cast<gint>(tests.size()), tests.data(), TRUE);
   const GText sexp(e_book_query_to_string(query));
   e_book_query_unref(query);
@@ -319,6 +321,47 @@ std::map<QString, Ref<EContact>> Held(EBookClient* client, const std::vector<Pen
   }
   g_slist_free(found);
   return held;
+}
+
+// The book's copies of the batch's contacts, by uid.
+std::map<QString, Ref<EContact>> Held(EBookClient* client, const std::vector<Pending>& batch) {
+  std::vector<QString> uids;
+  for (const Pending& p : batch) uids.push_back(p.uid);
+  return Held(client, uids);
+}
+
+// The book's contacts the record of sends does not know (it was lost, or they are the user's own),
+// taken in to find the people they hold; `inBook` gets the uid of every contact of the book.
+void TheirCards(EBookClient* client, const SendState& state, HeldCards& theirs,
+                QSet<QString>& inBook) {
+  GSList* uids = nullptr;
+  GError* raw = nullptr;
+  EBookQuery* all = e_book_query_any_field_contains("");
+  const GText sexp(e_book_query_to_string(all));
+  e_book_query_unref(all);
+  const bool ok = e_book_client_get_contacts_uids_sync(client, sexp.get(), &uids, nullptr, &raw);
+  const Error error(raw);
+  if (!ok)
+    throw DestinationError(QStringLiteral("The address book could not be read: %1")
+                               .arg(Message(error.get()))
+                               .toStdString());
+  const QSet<QString> known = state.Resources();
+  std::vector<QString> unknown;
+  for (GSList* l = uids; l != nullptr; l = l->next) {
+    const QString uid = Utf8(static_cast<const char*>(l->data));
+    inBook.insert(uid);
+    if (!known.contains(uid)) unknown.push_back(uid);
+  }
+  g_slist_free_full(uids, g_free);
+  constexpr size_t kAtOnce = 200;
+  for (size_t first = 0; first < unknown.size(); first += kAtOnce) {
+    const std::vector<QString> some(unknown.begin() + first,
+                                    unknown.begin() + std::min(unknown.size(), first + kAtOnce));
+    for (const auto& [uid, card] : Held(client, some)) {
+      const GText text(e_vcard_to_string(E_VCARD(card.get()), EVC_FORMAT_VCARD_30));
+      theirs.Add(QByteArray(text.get()), uid);
+    }
+  }
 }
 
 // Decides what becomes of each contact of the batch, from the record of sends, the book's copy
@@ -489,6 +532,16 @@ class EvolutionBook : public Destination {
       }
       batch.clear();
     };
+    // A person whose card the record does not know, but whom a contact of the book holds (the
+    // record lost): that contact is updated rather than a second one added.
+    HeldCards theirs;
+    QSet<QString> inBook;
+    TheirCards(client.get(), state, theirs, inBook);
+    const auto held = [&](const contact::Contact& c) -> QString {
+      if (theirs.IsEmpty() || inBook.contains(contact::CardUuid(c.uid))) return {};
+      const HeldCards::Card* card = theirs.Match(c);
+      return card ? card->uid : QString();
+    };
     contact::SourcedContact in;
     std::vector<contact::SourcedContact> lists;  // sent last, once their members are in
     while (true) {
@@ -502,8 +555,8 @@ class EvolutionBook : public Destination {
         lists.push_back(in);
         continue;
       }
-      state.CardFor(in);
-      batch.push_back(Prepare(in, client.get()));
+      const QString card = state.CardFor(in, held);
+      batch.push_back(Prepare(in, client.get(), card));
       batch.back().repeated = !seen.insert(batch.back().uid).second;
       if (batch.size() >= kBatch) flush();
     }

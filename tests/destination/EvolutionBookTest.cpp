@@ -209,6 +209,27 @@ TEST(EvolutionBook, SendingAgainUpdatesTheStoresChangesAndKeepsTheUsers) {
   }
 }
 
+// With the record of sends lost, the book's contact holding the same person (the same e-mail
+// address) is that person's card, whatever its uid: updated, never a second one added.
+TEST(EvolutionBook, TheRecordLostTheBooksContactsAreMatchedByTheirPeople) {
+  const EdsSession eds;
+  if (!eds.missing.isEmpty()) LUMIVEX_MISSING(eds.missing.toStdString());
+  Contact anna = Person(QStringLiteral("Anna"), QStringLiteral("Sent first."));
+  anna.emails = {{QStringLiteral("anna@example.com"), {}, QStringLiteral("SMTP")}};
+  ASSERT_EQ(SendAll({}, ListStream({anna})).added, 1);
+  ASSERT_TRUE(QDir(eds.home + QStringLiteral("/.local/state/lumivex")).removeRecursively());
+  // The same person merged from another store: another uid, a note added.
+  anna.uid = CardUuid(QStringLiteral("Anna of the archive"));
+  anna.notes = QStringLiteral("Sent again.");
+  const SendResult again = SendAll({}, ListStream({anna}));
+  EXPECT_EQ(again.added, 0);
+  EXPECT_EQ(again.updated, 1);
+  EXPECT_TRUE(again.problems.empty());
+  const QJsonArray held = EvolutionBookReader().ReadOrFail({}).array();
+  ASSERT_EQ(held.size(), 1);
+  EXPECT_EQ(held[0]["note"].toString(), u"Sent again.");
+}
+
 TEST(EvolutionBook, BooksAreListedAndAnUnknownOneIsNamedInTheError) {
   const EdsSession eds;
   if (!eds.missing.isEmpty()) LUMIVEX_MISSING(eds.missing.toStdString());
