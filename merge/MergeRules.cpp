@@ -118,9 +118,15 @@ class KeyHash {
     }
     return *this;
   }
+  // A number, mixed in as it is: no text is made of it.
+  KeyHash& AddNumber(uint64_t n) {
+    hash_ = Mix(Mix(hash_ ^ kNumber) ^ n);
+    return *this;
+  }
   uint64_t Value() const { return hash_; }
 
  private:
+  static constexpr uint64_t kNumber = 0x9e3779b97f4a7c15ull;  // a number follows, not a text
   static constexpr uint64_t kSeed = 0x243f6a8885a308d3ull;
   static uint64_t Mix(uint64_t x) {
     __extension__ using Wide = unsigned __int128;
@@ -302,7 +308,8 @@ namespace {
 
 // A part of a name as it is compared: accents taken off, case folded, dots and commas dropped,
 // spacing collapsed ("Zoé  M." and "zoe m" are one).
-QString FoldNamePart(QStringView part) {
+// `dotSpaces`: a dot parts words as a space does ("K.J." is "k j"), else it is dropped.
+QString FoldNamePart(QStringView part, bool dotSpaces = false) {
   bool plain = true;
   for (const QChar c : part)
     if (c.unicode() >= 0x80) {
@@ -315,6 +322,10 @@ QString FoldNamePart(QStringView part) {
   out.reserve(decomposed.size());
   bool space = false;
   for (const QChar c : decomposed) {
+    if (dotSpaces && c == u'.') {
+      space = !out.isEmpty();
+      continue;
+    }
     if (c.category() == QChar::Mark_NonSpacing || c == u'.' || c == u',') continue;
     if (IsSpace(c) || c == u'-') {
       space = !out.isEmpty();
@@ -349,15 +360,19 @@ bool IsSuffix(QStringView word) {
 
 // The middle names: their first two initials, and the whole name's hash where every part of it
 // is written out (an initial agrees with any name it begins, so it is not hashed).
-void SetMiddle(Identity& id, QString middle) {
-  middle.replace(u'.', u' ');  // "K.J." is two initials, as "K. J." is
-  const QString folded = FoldNamePart(middle);
+void SetMiddle(Identity& id, QStringView middle) {
+  const QString folded = FoldNamePart(middle, true);  // "K.J." is two initials, as "K. J." is
   if (folded.isEmpty()) return;
-  const QStringList words = folded.split(u' ', Qt::SkipEmptyParts);
+  // The words are parted by one space each: a word of one letter is an initial.
   bool whole = true;
-  for (qsizetype k = 0; k < words.size(); ++k) {
-    if (k < 2) id.middleInitials[k] = words[k].front().unicode();
-    whole = whole && words[k].size() > 1;
+  int word = 0;
+  qsizetype start = 0;
+  for (qsizetype i = 0; i <= folded.size(); ++i) {
+    if (i < folded.size() && folded[i] != u' ') continue;
+    if (word < 2) id.middleInitials[word] = folded[start].unicode();
+    whole = whole && i - start > 1;
+    ++word;
+    start = i + 1;
   }
   if (whole) id.middle = PartHash(folded);
 }
@@ -495,9 +510,9 @@ uint64_t EqualKey(const Contact& c) {
   const char16_t flags[2] = {char16_t(c.isGroup), char16_t(c.gender)};
   key.Add(QStringView(flags, 2));
   for (const contact::Email& e : c.emails) key.Add(e.address).Add(e.displayName).Add(e.type);
-  for (const contact::Phone& p : c.phones) key.Add(QString::number(int(p.kind))).Add(p.number);
+  for (const contact::Phone& p : c.phones) key.AddNumber(uint64_t(p.kind)).Add(p.number);
   for (const contact::Address& a : c.addresses)
-    key.Add(QString::number(int(a.kind) * 2 + int(a.mailing)))
+    key.AddNumber(uint64_t(a.kind) * 2 + uint64_t(a.mailing))
         .Add(a.street)
         .Add(a.poBox)
         .Add(a.city)
@@ -505,13 +520,13 @@ uint64_t EqualKey(const Contact& c) {
         .Add(a.postalCode)
         .Add(a.country);
   for (const contact::Date& d : {c.birthday, c.anniversary})
-    key.Add(QString::number(d.year * 10000 + d.month * 100 + d.day));
+    key.AddNumber(uint64_t(d.year * 10000 + d.month * 100 + d.day));
   for (const QStringList* list : {&c.children, &c.categories, &c.moreWebPages}) {
-    key.Add(QString::number(list->size()));
+    key.AddNumber(uint64_t(list->size()));
     for (const QString& v : *list) key.Add(v);
   }
   for (const contact::Member& m : c.members) key.Add(m.name).Add(m.address);
-  key.Add(QString::number(qHash(c.photo.data)));
+  key.AddNumber(qHash(c.photo.data));
   return key.Value();
 }
 
@@ -527,7 +542,7 @@ void MatchKeys(const Contact& c, const Identity& identity, std::vector<MatchKey>
   if (!c.uid.isEmpty() && c.created.isValid())
     out.push_back({KeyHash(MatchRule::kSameEntry)
                        .Add(c.uid)
-                       .Add(QString::number(c.created.toMSecsSinceEpoch()))
+                       .AddNumber(uint64_t(c.created.toMSecsSinceEpoch()))
                        .Value(),
                    MatchRule::kSameEntry});
   out.push_back({EqualKey(c), MatchRule::kEqual});
