@@ -123,7 +123,8 @@ const Command& ExportCommand() {
                           "joins only a contact that alone holds its address or number. The\n"
                           "contact has every e-mail address, phone, address and category of its\n"
                           "entries, the other values of the most recently changed entry (older\n"
-                          "different ones as \"Earlier: ...\" lines of its notes), their\n"
+                          "different ones as \"Earlier: ...\" lines of its notes; in vCard an\n"
+                          "older company and job title as a second ORG and TITLE), their\n"
                           "different notes one after another, and a UID that stays the same at\n"
                           "every export of the same stores, in whatever order they are given\n")},
           {QStringLiteral("--accept-suggestions"), QString(),
