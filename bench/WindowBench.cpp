@@ -107,7 +107,10 @@ class Pinger {
     root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
     protocols_ = Atom(connection_, "WM_PROTOCOLS");
     ping_ = Atom(connection_, "_NET_WM_PING");
-    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    // Qt sends its answer to the root window for the clients that watch the root's structure
+    // (and the window manager, which redirects its substructure): watching the substructure
+    // alone sees none of the answers.
+    const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
     xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &mask);
     xcb_flush(connection_);
     thread_ = std::thread([this] { Loop(); });
