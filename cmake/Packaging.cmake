@@ -30,7 +30,14 @@ file, .pst, or an offline store, .ost) without Outlook, and saves its contacts
 as one vCard file, one vCard file per contact, an Excel worksheet (.xls) or a
 Windows Address Book file (.wab).
 
-The desktop program lumivex scans a file's contacts folder and saves it in
-the form chosen; the command line program lumivex-cli lists a file's
-folders, counts a folder's contacts and exports them, for scripts.")
+The contacts can also be sent into an address book: a CardDAV server
+(Nextcloud, Radicale, Fastmail, iCloud), GNOME / Evolution's address books,
+KDE Contacts or a vdir folder. Run again, a send sends only what changed.
+Several files can be read at once: the entries of one person are merged
+into one contact, and a review window shows and splits what was merged.
+
+The desktop program lumivex scans a file's contacts folder and saves or
+sends it; the command line program lumivex-cli lists a file's folders,
+counts a folder's contacts, exports and sends them, and migrates a whole
+office's contacts from one plan, for scripts.")
 include(CPack)

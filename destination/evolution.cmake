@@ -1,7 +1,12 @@
 # The GNOME / Evolution destination, over Evolution Data Server's client library: a static
 # library (its tests link it), built into the module lumivex-evolution.so that the programs load
 # when Evolution's books are used (EvolutionModule.h).
-pkg_check_modules(EBOOK REQUIRED IMPORTED_TARGET libebook-1.2)
+pkg_check_modules(EBOOK IMPORTED_TARGET libebook-1.2)
+if(NOT EBOOK_FOUND)
+  message(FATAL_ERROR "libebook-1.2 was not found: install the package libebook1.2-dev "
+                      "(Evolution Data Server's client library, for the GNOME / Evolution "
+                      "address books)")
+endif()
 add_library(lumivex_evolution STATIC)
 target_sources(lumivex_evolution PRIVATE ${CMAKE_CURRENT_LIST_DIR}/EvolutionBook.cpp)
 target_link_libraries(lumivex_evolution PUBLIC lumivex_destination lumivex_contact PRIVATE PkgConfig::EBOOK)

@@ -7,6 +7,7 @@ Cases: programs, relocated, desktop, manpages, completion, package. Exit 0 passe
 """
 
 import argparse
+import glob
 import json
 import os
 import re
@@ -38,6 +39,9 @@ INSTALLED_FILES = [
     "share/man/man1/lumivex-cli.1.gz",
     "share/bash-completion/completions/lumivex-cli",
 ] + [f"share/icons/hicolor/{s}x{s}/apps/{APP_ID}.png" for s in ICON_SIZES]
+
+# What the user reads about the program names its sending and its merging too.
+SENDS_AND_MERGES = [r"\bsen[dt]", r"\bmerg"]
 
 failures = []
 
@@ -91,6 +95,11 @@ def png_size(path):
     return struct.unpack(">II", head[16:24])
 
 
+def check_sends_and_merges(text, where):
+    for word in SENDS_AND_MERGES:
+        check(re.search(word, text, re.I), f"{where} does not speak of {word}: {text[:200]!r}")
+
+
 def case_programs(args):
     prefix = install(args, os.path.join(args.scratch, "prefix"))
     for relative in INSTALLED_FILES:
@@ -139,6 +148,64 @@ def desktop_entry(path):
     return entry
 
 
+def window_class(program):
+    """The class of the program's main window (WM_CLASS) on an X server of its own (Xvfb):
+    waits for the window to be mapped, then ends the program."""
+    script = ("\"$1\" & pid=$!\n"
+              "for i in $(seq 600); do\n"
+              "  tree=$(xwininfo -root -tree 2>/dev/null | grep -m1 ' (\"lumivex\" ')\n"
+              "  [ -n \"$tree\" ] && break; sleep 0.1\n"
+              "done\n"
+              "kill $pid; wait $pid 2>/dev/null; echo \"$tree\"\n")
+    env = clean_env()
+    env.pop("QT_QPA_PLATFORM")
+    result = run(["xvfb-run", "-a", "bash", "-c", script, "window", program], env=env)
+    found = re.search(r'\("lumivex" "([^"]*)"\)', result.stdout)
+    return found.group(1) if found else f"not found ({result.stdout}{result.stderr})"
+
+
+def case_registered(args):
+    """Installed where the desktop reads applications and file types (the user's ~/.local), the
+    file types and the entry are registered at once; elsewhere the command that does is
+    printed."""
+    store = os.path.join(args.build, "bin/sample.pst")
+    renamed = os.path.join(args.scratch, "renamed.bin")
+    shutil.copy(store, renamed)
+    probe = (
+        "import sys\nfrom gi.repository import Gio\n"
+        "data = open(sys.argv[2], 'rb').read(4096)\n"
+        "print(Gio.content_type_guess(sys.argv[1], None)[0],\n"
+        "      Gio.content_type_guess(None, data)[0],\n"
+        "      ' '.join(a.get_id() for a in Gio.AppInfo.get_all_for_type(\n"
+        "          'application/vnd.ms-outlook')))\n")
+    # (home, prefix, registered)
+    homes = [os.path.join(args.scratch, name) for name in ("home", "other-home")]
+    for home, prefix, registered in [(homes[0], os.path.join(homes[0], ".local"), True),
+                                     (homes[1], os.path.join(args.scratch, "elsewhere"), False)]:
+        os.makedirs(home)
+        # The menu shows an entry whose program is on the PATH.
+        env = dict(os.environ, HOME=home, PATH=f"{prefix}/bin:{os.environ['PATH']}")
+        env.pop("XDG_DATA_HOME", None)
+        env.pop("XDG_DATA_DIRS", None)
+        result = run(["cmake", "--install", args.build, "--prefix", prefix], env=env)
+        check(result.returncode == 0, f"cmake --install: {result.stdout}{result.stderr}")
+        command = f"update-mime-database '{prefix}/share/mime'"
+        check((command in result.stdout) != registered,
+              f"installed into {prefix}, the command printed: {command in result.stdout}")
+        # The system's own folders left out: a Lumivex package installed there meanwhile must
+        # not answer for the prefix.
+        env["XDG_DATA_DIRS"] = os.path.join(args.scratch, "no-system-data")
+        answer = run(["/usr/bin/python3", "-c", probe, "Outlook.pst", renamed], env=env)
+        expected = ("application/vnd.ms-outlook application/vnd.ms-outlook "
+                    f"{APP_ID}.desktop") if registered else None
+        if registered:
+            check(answer.stdout.strip() == expected,
+                  f"installed into {prefix}: {answer.stdout}{answer.stderr}, not {expected}")
+        else:
+            check(not answer.stdout.startswith("application/vnd.ms-outlook"),
+                  f"installed into {prefix}, the desktop knows .pst: {answer.stdout}")
+
+
 def case_desktop(args):
     prefix = install(args, os.path.join(args.scratch, "prefix"))
     share = os.path.join(prefix, "share")
@@ -175,6 +242,15 @@ def case_desktop(args):
     for binary in re.findall(r"<binary>([^<]+)</binary>", meta):
         check(os.path.isfile(os.path.join(prefix, "bin", binary)), f"binary {binary} missing")
     check(re.search(r'<release version="3\.0"', meta), "no release 3.0 in the metainfo")
+    check_sends_and_merges(entry.get("Comment", "") + entry.get("Keywords", ""),
+                           "the desktop entry")
+    description = re.search(r"<description>(.*?)</description>", meta, re.S).group(1)
+    check_sends_and_merges(description, "the metainfo")
+    # The window's class, as the X server holds it, is the one the entry names, so that the
+    # desktop ties the window to its entry (its icon and name in the task bar).
+    check(entry.get("StartupWMClass") == window_class(f"{prefix}/bin/lumivex"),
+          f"StartupWMClass={entry.get('StartupWMClass')}, the window's class "
+          f"{window_class(f'{prefix}/bin/lumivex')}")
 
     # The file manager recognises Outlook files by name and, renamed, by their first bytes.
     samples = [(f"{share}/lumivex/sample.pst", "application/vnd.ms-outlook")]
@@ -256,6 +332,7 @@ def case_manpages(args):
               f"lumivex {option} is not described")
     for variable in set(re.findall(r"\bLUMIVEX_[A-Z_]+\b", desktop_help)):
         check(variable in man_section(text, "ENVIRONMENT"), f"{variable} is not under ENVIRONMENT")
+    check_sends_and_merges(man_section(text, "DESCRIPTION"), "lumivex(1)")
 
 
 def case_completion(args):
@@ -337,6 +414,7 @@ def case_package(args):
     description = field("Description").splitlines()
     check(len(description) > 3 and description[0].startswith("export the contacts of Outlook")
           and description[1].startswith(" Lumivex reads"), f"Description: {description[:2]}")
+    check_sends_and_merges(field("Description"), "the package's Description")
     # Depends as dpkg-shlibdeps found them: Qt 6, libpff, zlib, the C and C++ runtimes, and
     # Evolution Data Server's client library (the GNOME / Evolution address books).
     depends = {d.strip().split()[0] for d in re.split(r"[,|]", field("Depends")) if d.strip()}
@@ -370,11 +448,24 @@ def case_package(args):
     check(copyright.startswith("Format: https://www.debian.org/doc/packaging-manuals/"
                                "copyright-format/1.0/") and "\nLicense: MIT\n" in copyright,
           "the copyright file is not in the machine-readable form naming MIT")
+    # Every library a program or module of the package links, as the files themselves name
+    # them, is named in the copyright file with its licence.
+    linked = set()
+    for elf in glob.glob(f"{extracted}/usr/bin/*") + glob.glob(f"{extracted}/usr/lib/**/*.so",
+                                                                recursive=True):
+        linked |= set(re.findall(r"\(NEEDED\)\s+Shared library: \[([^]]+)\]",
+                                 run(["readelf", "-d", elf]).stdout))
+    check(len(linked) > 5, f"libraries read from the programs: {linked}")
+    for library in sorted(linked):
+        check(library.startswith("ld-linux") or
+              re.search(rf"(^|[ ,]){re.escape(library)}[ ,].*?: \S", copyright, re.M | re.S),
+              f"the copyright file does not name {library} and its licence")
     check(os.path.isfile(f"{extracted}/usr/share/doc/lumivex/changelog.Debian.gz"),
           "the package has no changelog")
 
 
 CASES = {"programs": case_programs, "relocated": case_relocated, "desktop": case_desktop,
+         "registered": case_registered,
          "manpages": case_manpages, "completion": case_completion, "package": case_package}
 
 

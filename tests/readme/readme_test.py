@@ -116,6 +116,18 @@ def main():
                 "DEBIAN_FRONTEND": "noninteractive", "APT_CONFIG": apt_config})
 
     readme = open(os.path.join(clone, "README.md"), encoding="utf-8").read()
+    # The packages the README has a new user install are every package the build scripts
+    # install to build (a machine with one missing fails to configure or to build).
+    listed = set()
+    for block in blocks(readme):
+        command = block.replace("\\\n", " ")
+        for line in command.splitlines():
+            if re.match(r"\s*sudo apt install (?!\./)", line):
+                listed |= {w for w in line.split("#")[0].split()[3:] if not w.startswith("-")}
+    built = subprocess.run(["bash", "-c", 'source scripts/common.sh; echo "${BUILD_PACKAGES[@]}"'],
+                           cwd=clone, capture_output=True, text=True, check=True).stdout.split()
+    if not built or listed != set(built):
+        fail(f"the README installs {sorted(listed)}, the build scripts {sorted(built)}")
     timings = []
     for number, block in enumerate(blocks(readme), 1):
         began = time.time()
