@@ -16,8 +16,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quorvane Software <support@lumivex.app>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
-# The shared libraries the programs link (Qt 6, libpff, zlib, the C++ runtime) become Depends.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Depends and Recommends are found on the staged tree (cmake/DebianStaging.cmake): the shared
+# libraries the programs link (Qt 6, libpff, zlib, the C++ runtime) become Depends, those of the
+# modules loaded when first used (the keyring, Evolution's address books) Recommends.
 # Help > Contents and the web site open in the desktop's browser; on Wayland the window is native.
 # Sending to GNOME / Evolution address books needs the server behind them, which any GNOME
 # desktop has.

@@ -31,7 +31,20 @@ Module Load() {
     return module;
   };
   void* library = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) return fail(QString::fromLocal8Bit(dlerror()));
+  if (library == nullptr) {
+    const QString reason = QString::fromLocal8Bit(dlerror());
+    if (!QFile::exists(path)) return fail(QStringLiteral("%1 is missing").arg(path));
+    // The module is there but a library under it is not (dlerror names that library first):
+    // Evolution Data Server's client library, which the package recommends, not requires.
+    if (reason.startsWith(path) || !reason.contains(u"cannot open shared object file"))
+      return fail(reason);
+    module.error = QStringLiteral(
+                       "Evolution's address books cannot be used: Evolution Data Server is not "
+                       "installed (%1). Install the package evolution-data-server, or send to "
+                       "a vdir folder (vdir:DIR) or a CardDAV server instead")
+                       .arg(reason);
+    return module;
+  }
   const auto enter = reinterpret_cast<decltype(&lumivex_evolution_module)>(
       dlsym(library, kEvolutionModuleEntryName));
   const EvolutionModuleEntry* entry = enter != nullptr ? enter() : nullptr;

@@ -1,13 +1,14 @@
-// libsecret (glib) comes before Qt: its headers use names Qt defines as macros.
-#if LUMIVEX_HAVE_LIBSECRET
-#include <libsecret/secret.h>
-#endif
-
 #include "destination/Keyring.h"
 
+#include "common/Installation.h"
 #include "destination/CardDav.h"
+#include "destination/KeyringModule.h"
 
+#include <QDir>
+#include <QFile>
 #include <QUrl>
+
+#include <dlfcn.h>
 
 namespace lumivex::destination {
 
@@ -23,152 +24,72 @@ KeyringAccount KeyringAccountOf(const QString& address, const QString& user) {
   return account;
 }
 
-#if LUMIVEX_HAVE_LIBSECRET
 namespace {
 
-const SecretSchema* Schema() {
-  static const SecretSchema schema = [] {
-    SecretSchema s{};
-    s.name = "app.lumivex.CardDav";
-    s.flags = SECRET_SCHEMA_NONE;
-    s.attributes[0] = {"server", SECRET_SCHEMA_ATTRIBUTE_STRING};
-    s.attributes[1] = {"port", SECRET_SCHEMA_ATTRIBUTE_STRING};
-    s.attributes[2] = {"user", SECRET_SCHEMA_ATTRIBUTE_STRING};
-    return s;
-  }();
-  return &schema;
-}
-
-QString Unavailable(GError* error) {
-  const QString why = QStringLiteral("no desktop keyring answers (%1)")
-                          .arg(QString::fromUtf8(error ? error->message : "unknown error"));
-  if (error) g_error_free(error);
-  return why;
-}
-
-// The account's attributes as the keyring keeps them.
-struct Attributes {
-  explicit Attributes(const KeyringAccount& account)
-      : host(account.host.toUtf8()),
-        port(QByteArray::number(account.port)),
-        user(account.user.toUtf8()) {}
-  QByteArray host, port, user;
+// The module's functions, or why it could not be loaded. Loaded once, and never unloaded:
+// libsecret's threads and its connection to the session bus outlive the call that opened them.
+struct Module {
+  const KeyringModuleEntry* entry = nullptr;
+  QString error;
 };
 
-// The items kept for the account's host and user the earlier way, without a port, their
-// secrets loaded. Null with `error` set when the keyring does not answer.
-GList* PortlessItems(const Attributes& a, GError** error) {
-  GHashTable* attributes = secret_attributes_build(Schema(), "server", a.host.constData(), "user",
-                                                   a.user.constData(), nullptr);
-  GList* found = secret_service_search_sync(
-      nullptr, Schema(), attributes,
-      static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK |
-                                     SECRET_SEARCH_LOAD_SECRETS),
-      nullptr, error);
-  g_hash_table_unref(attributes);
-  GList* portless = nullptr;
-  for (GList* l = found; l != nullptr; l = l->next) {
-    auto* item = static_cast<SecretItem*>(l->data);
-    GHashTable* kept = secret_item_get_attributes(item);
-    if (g_hash_table_contains(kept, "port"))
-      g_object_unref(item);
+Module Load() {
+  Module module;
+  const QString path = QDir(ModuleDir()).filePath(QString::fromLatin1(kKeyringModuleFile));
+  void* library = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
+    const QString reason = QString::fromLocal8Bit(dlerror());
+    // The module is there but a library under it is not (dlerror names that library first):
+    // the keyring's client library, which the package recommends rather than requires.
+    const bool exists = QFile::exists(path);
+    if (exists && !reason.startsWith(path) && reason.contains(u"cannot open shared object file"))
+      module.error = QStringLiteral(
+                         "the desktop keyring's library is not installed (%1); install the "
+                         "package libsecret-1-0 to remember passwords")
+                         .arg(reason);
     else
-      portless = g_list_prepend(portless, item);
-    g_hash_table_unref(kept);
+      module.error = QStringLiteral(
+                         "the keyring module cannot be loaded (%1); reinstall Lumivex to "
+                         "remember passwords")
+                         .arg(exists ? reason : path + QStringLiteral(" is missing"));
+    return module;
   }
-  g_list_free(found);
-  return portless;
+  const auto enter =
+      reinterpret_cast<decltype(&lumivex_keyring_module)>(dlsym(library, kKeyringModuleEntryName));
+  const KeyringModuleEntry* entry = enter != nullptr ? enter() : nullptr;
+  if (entry == nullptr || entry->layout != kKeyringModuleLayout) {
+    module.error = QStringLiteral(
+                       "%1 is not the keyring module of this build; reinstall Lumivex to "
+                       "remember passwords")
+                       .arg(path);
+    return module;
+  }
+  module.entry = entry;
+  return module;
+}
+
+// The module's functions, or null with `why` set.
+const KeyringModuleEntry* Entry(QString& why) {
+  static const Module module = Load();
+  if (module.entry == nullptr) why = module.error;
+  return module.entry;
 }
 
 }  // namespace
 
 KeyringAnswer LookUpPassword(const KeyringAccount& account, QString& password, QString& why) {
-  GError* error = nullptr;
-  const Attributes a(account);
-  gchar* found =
-      secret_password_lookup_sync(Schema(), nullptr, &error, "server", a.host.constData(), "port",
-                                  a.port.constData(), "user", a.user.constData(), nullptr);
-  if (error) {
-    why = Unavailable(error);
-    return KeyringAnswer::kUnavailable;
-  }
-  if (found) {
-    password = QString::fromUtf8(found);
-    secret_password_free(found);
-    return KeyringAnswer::kFound;
-  }
-  // Kept the earlier way: taken for this port, so that another port of the host no longer
-  // finds it.
-  GList* portless = PortlessItems(a, &error);
-  if (error) {
-    why = Unavailable(error);
-    return KeyringAnswer::kUnavailable;
-  }
-  KeyringAnswer answer = KeyringAnswer::kNotFound;
-  for (GList* l = portless; l != nullptr; l = l->next) {
-    auto* item = static_cast<SecretItem*>(l->data);
-    SecretValue* value = secret_item_get_secret(item);
-    const gchar* text = value ? secret_value_get_text(value) : nullptr;
-    if (answer == KeyringAnswer::kNotFound && text != nullptr) {
-      password = QString::fromUtf8(text);
-      answer = KeyringAnswer::kFound;
-      QString unkept;
-      if (RememberPassword(account, password, unkept))
-        secret_item_delete_sync(item, nullptr, nullptr);
-    }
-    if (value) secret_value_unref(value);
-  }
-  g_list_free_full(portless, g_object_unref);
-  return answer;
+  const KeyringModuleEntry* entry = Entry(why);
+  return entry != nullptr ? entry->lookUp(account, password, why) : KeyringAnswer::kUnavailable;
 }
 
 bool RememberPassword(const KeyringAccount& account, const QString& password, QString& why) {
-  GError* error = nullptr;
-  const Attributes a(account);
-  const QByteArray label = QStringLiteral("Lumivex CardDAV %1@%2:%3")
-                               .arg(account.user, account.host)
-                               .arg(account.port)
-                               .toUtf8();
-  const QByteArray p = password.toUtf8();
-  const bool stored =
-      secret_password_store_sync(Schema(), SECRET_COLLECTION_DEFAULT, label.constData(),
-                                 p.constData(), nullptr, &error, "server", a.host.constData(),
-                                 "port", a.port.constData(), "user", a.user.constData(), nullptr);
-  if (!stored) why = Unavailable(error);
-  return stored;
+  const KeyringModuleEntry* entry = Entry(why);
+  return entry != nullptr && entry->remember(account, password, why);
 }
 
 bool ForgetPassword(const KeyringAccount& account, QString& why) {
-  GError* error = nullptr;
-  const Attributes a(account);
-  secret_password_clear_sync(Schema(), nullptr, &error, "server", a.host.constData(), "port",
-                             a.port.constData(), "user", a.user.constData(), nullptr);
-  GList* portless = error ? nullptr : PortlessItems(a, &error);
-  for (GList* l = portless; l != nullptr; l = l->next)
-    secret_item_delete_sync(static_cast<SecretItem*>(l->data), nullptr, nullptr);
-  g_list_free_full(portless, g_object_unref);
-  if (!error) return true;
-  why = Unavailable(error);
-  return false;
+  const KeyringModuleEntry* entry = Entry(why);
+  return entry != nullptr && entry->forget(account, why);
 }
-
-#else
-
-KeyringAnswer LookUpPassword(const KeyringAccount&, QString&, QString& why) {
-  why = QStringLiteral("this build has no desktop keyring support (libsecret)");
-  return KeyringAnswer::kUnavailable;
-}
-
-bool RememberPassword(const KeyringAccount&, const QString&, QString& why) {
-  why = QStringLiteral("this build has no desktop keyring support (libsecret)");
-  return false;
-}
-
-bool ForgetPassword(const KeyringAccount&, QString& why) {
-  why = QStringLiteral("this build has no desktop keyring support (libsecret)");
-  return false;
-}
-
-#endif
 
 }  // namespace lumivex::destination

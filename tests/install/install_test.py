@@ -11,10 +11,14 @@ import glob
 import json
 import os
 import re
+import pty
+import select
 import shutil
+import signal
 import struct
 import subprocess
 import sys
+import time
 
 APP_ID = "app.lumivex.Lumivex"
 ICON_SIZES = [16, 22, 24, 32, 48, 64, 128, 256]
@@ -204,6 +208,64 @@ def case_registered(args):
         else:
             check(not answer.stdout.startswith("application/vnd.ms-outlook"),
                   f"installed into {prefix}, the desktop knows .pst: {answer.stdout}")
+
+
+def on_terminal(command, env, until, seconds=60):
+    """What `command` prints on a terminal of its own (a pseudo-terminal) up to the text `until`
+    or its end; the program is then ended."""
+    pid, terminal = pty.fork()
+    if pid == 0:
+        os.execve(command[0], command, env)
+    seen, deadline = b"", time.time() + seconds
+    while until.encode() not in seen and time.time() < deadline:
+        ready, _, _ = select.select([terminal], [], [], 1)
+        try:
+            chunk = os.read(terminal, 4096) if ready else b""
+        except OSError:  # the program ended
+            break
+        if ready and not chunk:
+            break
+        seen += chunk
+    os.kill(pid, signal.SIGKILL)
+    os.waitpid(pid, 0)
+    os.close(terminal)
+    return seen.decode(errors="replace")
+
+
+def case_modules(args):
+    """Evolution's address books and the desktop keyring are modules the programs load when first
+    used: the programs start without their libraries, and a module that cannot be loaded is
+    told with what to do."""
+    prefix = install(args, os.path.join(args.scratch, "prefix"))
+    for program in ("lumivex", "lumivex-cli"):
+        linked = run(["readelf", "-d", f"{prefix}/bin/{program}"]).stdout
+        for library in ("libsecret", "libebook", "libedataserver", "libglib", "libgobject"):
+            check(f"[{library}" not in linked, f"{program} links {library}")
+    modules = glob.glob(f"{prefix}/lib*/**/lumivex-*.so", recursive=True)
+    check(len(modules) == 2, f"installed modules: {modules}")
+    store = f"{prefix}/share/lumivex/sample.pst"
+    env = clean_env()
+    env["DBUS_SESSION_BUS_ADDRESS"] = f"unix:path={args.scratch}/no-bus"
+    env["HOME"] = os.path.join(args.scratch, "home")
+    cli = f"{prefix}/bin/lumivex-cli"
+    keyring = [cli, "send", "--to", "https://ann@127.0.0.1:9/", "--dry-run", store]
+    # (module removed, command, on a terminal, what it says)
+    cases = [
+        (None, keyring, True, "no desktop keyring answers"),
+        ("lumivex-keyring.so", keyring, True, "lumivex-keyring.so is missing); reinstall Lumivex"),
+        ("lumivex-evolution.so", [cli, "send", "--to", "evolution", "--list-books"], False,
+         "lumivex-evolution.so is missing. Reinstall Lumivex, or send to a vdir folder"),
+    ]
+    for removed, command, terminal, expected in cases:
+        for module in modules:
+            if removed and module.endswith(removed):
+                os.rename(module, module + ".away")
+        said = (on_terminal(command, env, "Password for") if terminal
+                else run(command, env=env).stderr)
+        check(expected in said, f"{removed} removed, {command[1:3]}: {said!r}, not {expected!r}")
+        for module in modules:
+            if os.path.exists(module + ".away"):
+                os.rename(module + ".away", module)
 
 
 def case_desktop(args):
@@ -415,12 +477,20 @@ def case_package(args):
     check(len(description) > 3 and description[0].startswith("export the contacts of Outlook")
           and description[1].startswith(" Lumivex reads"), f"Description: {description[:2]}")
     check_sends_and_merges(field("Description"), "the package's Description")
-    # Depends as dpkg-shlibdeps found them: Qt 6, libpff, zlib, the C and C++ runtimes, and
-    # Evolution Data Server's client library (the GNOME / Evolution address books).
-    depends = {d.strip().split()[0] for d in re.split(r"[,|]", field("Depends")) if d.strip()}
-    for library in ("libqt6core6", "libqt6gui6", "libqt6widgets6", "libpff1", "zlib1g", "libc6",
-                    "libstdc++6", "libebook-1.2-21"):
-        check(library in depends, f"Depends lacks {library}: {field('Depends')}")
+    # Depends as dpkg-shlibdeps finds them for the programs: Qt 6, libpff, zlib, the C and C++
+    # runtimes. Evolution Data Server's client library and the keyring's, which the modules
+    # loaded on first use link, are only recommended.
+    def names(name):
+        return {d.strip().split()[0] for d in re.split(r"[,|]", field(name)) if d.strip()}
+    # (field, packages it names, packages it does not name)
+    for name, named, unnamed in [
+            ("Depends", {"libqt6core6", "libqt6gui6", "libqt6widgets6", "libpff1", "zlib1g",
+                         "libc6", "libstdc++6"},
+             {"libebook-1.2-21", "libedataserver-1.2-27", "libsecret-1-0", "libglib2.0-0",
+              "evolution-data-server"}),
+            ("Recommends", {"libebook-1.2-21", "libsecret-1-0", "evolution-data-server"}, set())]:
+        check(named <= names(name) and not unnamed & names(name),
+              f"{name}: {field(name)}; should name {sorted(named)}, not {sorted(unnamed)}")
     info = run(["dpkg-deb", "-I", deb]).stdout
     check("Installed-Size:" in info, f"dpkg-deb -I: {info}")
 
@@ -465,7 +535,7 @@ def case_package(args):
 
 
 CASES = {"programs": case_programs, "relocated": case_relocated, "desktop": case_desktop,
-         "registered": case_registered,
+         "registered": case_registered, "modules": case_modules,
          "manpages": case_manpages, "completion": case_completion, "package": case_package}
 
 
