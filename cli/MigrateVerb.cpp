@@ -63,6 +63,9 @@ const Command& MigrateCommand() {
            QStringLiteral("send every entry as it is, one person's entries not merged\n")},
           {QStringLiteral("--accept-suggestions"), QString(),
            QStringLiteral("also join the entries that may be one person, as send does\n")},
+          {QStringLiteral("--allow-new-uids"), QString(),
+           QStringLiteral("send a store whose record key cannot be read into a book that holds\n"
+                          "cards already, as send does\n")},
           {QStringLiteral("--ca-file"), QStringLiteral("F"),
            QStringLiteral("trust the server certificates signed by the PEM certificates in F\n")},
           {QStringLiteral("--book"), QStringLiteral("NAME"),
@@ -224,7 +227,8 @@ int WriteReport(const Plan& plan) {
 // The send options every person's send is given.
 QStringList SendOptionsOf(const Arguments& args) {
   QStringList options;
-  for (const char* flag : {"--overwrite", "--all-folders", "--no-merge", "--accept-suggestions"})
+  for (const char* flag :
+       {"--overwrite", "--all-folders", "--no-merge", "--accept-suggestions", "--allow-new-uids"})
     if (args.Has(QLatin1String(flag))) options << QLatin1String(flag);
   for (const char* valued : {"--folder", "--ca-file", "--book", "--new-book"})
     if (args.Has(QLatin1String(valued)))

@@ -91,6 +91,11 @@ const Command& SendCommand() {
           {QStringLiteral("--no-merge"), QString(),
            QStringLiteral("send every entry as it is; by default the entries of one person\n"
                           "(in several folders or stores) are sent as one contact\n")},
+          {QStringLiteral("--allow-new-uids"), QString(),
+           QStringLiteral("send a store whose record key cannot be read (its contacts then get\n"
+                          "new UIDs) into an address book that already holds cards; without it\n"
+                          "such a send goes only into an empty book, where the same people\n"
+                          "cannot arrive twice under their old and new UIDs\n")},
           {QStringLiteral("--accept-suggestions"), QString(),
            QStringLiteral("also join the entries that may be one person (the same name and\n"
                           "company, an e-mail address in common under another surname), as\n"
@@ -305,6 +310,7 @@ struct SendRequest {
   QString passwordFile;
   SendOptions options;
   bool listBooks = false;
+  bool allowNewUids = false;
   merge::StoreSelection sources;
 };
 
@@ -324,6 +330,7 @@ QString ReadRequest(const Arguments& args, SendRequest& r) {
   r.sources.folder = args.Value(QStringLiteral("--folder"));
   r.sources.merge = !args.Has(QStringLiteral("--no-merge"));
   r.sources.acceptSuggestions = args.Has(QStringLiteral("--accept-suggestions"));
+  r.allowNewUids = args.Has(QStringLiteral("--allow-new-uids"));
   SetDamageOutput(args.Has(QStringLiteral("--verbose")),
                   args.Value(QStringLiteral("--damage-report")));
   if (to.isEmpty()) return QStringLiteral("--to DESTINATION is missing");
@@ -526,13 +533,29 @@ int Send(const SendRequest& r) {
   std::vector<StoreFolders> sources = merge::FindSources(r.sources, &notes);
   for (const QString& note : notes) Warn(kVerb, note);
   const bool folderCategories = SeveralFoldersGiveContacts(sources);
+  QStringList newUids;  // the stores whose contacts get UIDs no earlier send gave them
+  for (const StoreFolders& source : sources)
+    if (!source.folders.empty() && source.folders.front()->NewUids()) newUids << source.path;
+  SendOptions options = r.options;
+  options.onlyIntoEmpty = !newUids.isEmpty() && !r.allowNewUids;
   const std::unique_ptr<contact::ContactStream> contacts =
       merge::OpenContacts(std::move(sources), r.sources.merge, {}, r.sources.acceptSuggestions);
   ConsoleSendObserver observer;
   CountedContacts counted(*contacts, folderCategories, r.sources.merge, observer.progress);
   SendResult result;
   try {
-    result = destination->Send(counted, r.options, observer);
+    result = destination->Send(counted, options, observer);
+  } catch (const DestinationHoldsCards& e) {
+    observer.progress.End();
+    throw DestinationError(
+        QStringLiteral(
+            "the record key of %1 cannot be read, so its contacts get new UIDs, not those earlier "
+            "sends gave them; %2 already holds %3 cards, which may be the same people under their "
+            "old UIDs and would then be there twice. Send into an empty address book (--new-book "
+            "NAME), or give --allow-new-uids to add them anyway")
+            .arg(newUids.join(QStringLiteral(", ")), QString::fromUtf8(e.what()))
+            .arg(e.cards())
+            .toStdString());
   } catch (...) {
     observer.progress.End();
     throw;

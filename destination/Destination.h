@@ -41,6 +41,9 @@ enum class Remedy {
 struct SendOptions {
   bool overwrite = false;  // send over contacts the user changed on the destination
   bool dryRun = false;     // find out what would be sent; change nothing
+  // Send only into a destination that holds no card yet (else DestinationHoldsCards): the
+  // contacts' UIDs are new, and the cards there may be the same people under their old ones.
+  bool onlyIntoEmpty = false;
 };
 
 // A contact that was not sent as it is in the store.
@@ -95,6 +98,18 @@ class DestinationError : public std::runtime_error {
  private:
   Remedy remedy_ = Remedy::kNone;
   UntrustedCertificate certificate_;
+};
+
+// A destination that holds cards already, refused by SendOptions::onlyIntoEmpty before anything
+// is sent.
+class DestinationHoldsCards : public DestinationError {
+ public:
+  DestinationHoldsCards(const QString& what, int cards)
+      : DestinationError(what.toStdString()), cards_(cards) {}
+  int cards() const { return cards_; }
+
+ private:
+  int cards_ = 0;
 };
 
 class Destination {

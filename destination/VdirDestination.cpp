@@ -51,6 +51,10 @@ SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptio
         QStringLiteral("%1 is a file, not a folder: name a folder for the vCards")
             .arg(folder_)
             .toStdString());
+  if (options.onlyIntoEmpty) {
+    const qsizetype cards = QDir(folder_).entryList({QStringLiteral("*.vcf")}, QDir::Files).size();
+    if (cards > 0) throw DestinationHoldsCards(Describe(), static_cast<int>(cards));
+  }
   SendState state(stateFolder_, QStringLiteral("vdir ") + folder_);
   SendResult result;
   const QDir dir(folder_);

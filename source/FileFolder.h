@@ -39,6 +39,7 @@ class FileFolder : public Folder {
 
   QString Unreadable() const override { return unreadable_; }
   QStringList StoreDamage() const override { return state_->damage; }
+  bool NewUids() const override { return state_->recordKey.isEmpty(); }
   FolderRole Role() const override;
 
   // The sub-folders as FileFolders (one whose node holds no readable folder says so through

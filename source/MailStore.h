@@ -138,6 +138,9 @@ class Folder {
   // reader's place, its record key cannot be read, ...), one sentence each; empty when none is
   // known. Every form tells each once per store, and its work is then incomplete.
   virtual QStringList StoreDamage() const { return {}; }
+  // True when the store's record key cannot be read at all: its entries' UIDs are then made from
+  // what each entry still holds, and differ from those every earlier export and send gave them.
+  virtual bool NewUids() const { return false; }
   // The folder's role, as the store marks it (the entry ids of its special folders), else by its
   // class or, for the folders of the English mail client, its name (what this one looks at).
   virtual FolderRole Role() const;

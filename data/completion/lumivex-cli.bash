@@ -121,9 +121,10 @@ _lumivex_cli() {
       wab-dump) options="--json --help" ;;
       send) options="--to --user --password-file --ca-file --book --new-book --list-books
         --overwrite --dry-run --all-folders --folder --no-merge --accept-suggestions --verbose
-        --damage-report --help" ;;
+        --damage-report --allow-new-uids --help" ;;
       migrate) options="--check --per-server --shard --again --report --overwrite --all-folders
-        --folder --no-merge --accept-suggestions --ca-file --book --new-book --help" ;;
+        --folder --no-merge --accept-suggestions --allow-new-uids --ca-file --book --new-book
+        --help" ;;
     esac
     mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
     return

@@ -1126,3 +1126,68 @@ TEST(CardDavSendChoices, FolderCategoriesAndSuggestionsAsInTheExport) {
           .status,
       2);
 }
+
+// A store whose record key no reader can find (made by the damage tooling from a written store)
+// gives its contacts new UIDs: a send of it into a book that holds the intact store's cards is
+// refused with the flag that allows it, and nothing is sent; into an empty book, or with the
+// flag, it goes, told as damage.
+TEST(SendNewUids, RefusedWhereTheBookHoldsCardsUnlessAllowed) {
+  const QString dir = ScratchDir(QStringLiteral("new-uids"));
+  const QMap<QString, QString> env = {{"XDG_STATE_HOME", dir + "/state"}};
+  const QString intact = dir + "/intact.pst";
+  const QString lost = dir + "/lost.pst";
+  ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen",
+                       {"--contacts", "6", "--encoding", "none", "--out", intact})
+                .status,
+            0);
+  const ProgramOutput damaged = RunProgram(
+      "/usr/bin/python3", {SourceDir() + "/tools/mutate/lose_record_key.py", intact, lost});
+  ASSERT_EQ(damaged.status, 0) << damaged.err.toStdString();
+  Server server(Kind::kRadicale, dir);
+  ASSERT_TRUE(server.up);
+  // The cards a destination holds.
+  const auto carddav = [&](const char* book) {
+    const ProgramOutput books = RunCli(server.Account() << "--list-books", env);
+    const QString url =
+        books.out.split(u'\n').filter(QLatin1String(book)).value(0).section(u'\t', 1, 1);
+    return static_cast<int>(List(server, url, dir + "/cards").cards.size());
+  };
+  const auto vdir = [&](const char* folder) {
+    return static_cast<int>(QDir(dir + "/" + folder).entryList({"*.vcf"}, QDir::Files).size());
+  };
+  const struct {
+    const char* what;
+    QStringList to;  // the arguments that name the destination
+    std::function<int()> held;
+    QStringList empty;  // an empty destination of the same kind
+    int allowed;        // cards held after the send allowed: a book's cards are read for the
+                        // people they hold, a vdir's files are not
+  } cases[] = {
+      {"CardDAV", server.Account() + QStringList{"--new-book", "Held"},
+       [&] { return carddav("Held"); }, server.Account() + QStringList{"--new-book", "Empty"}, 6},
+      {"vdir",
+       {"send", "--to", "vdir:" + dir + "/held"},
+       [&] { return vdir("held"); },
+       {"send", "--to", "vdir:" + dir + "/empty"},
+       12},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(RunCli(c.to + QStringList{intact}, env).status, 0);
+    ASSERT_EQ(c.held(), 6);
+    ProgramOutput run = RunCli(c.to + QStringList{lost}, env);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.contains("its contacts get new UIDs") &&
+                run.err.contains("holds 6 cards") &&
+                run.err.contains("give --allow-new-uids to add them anyway"))
+        << run.err.toStdString();
+    EXPECT_EQ(c.held(), 6);
+    run = RunCli(c.empty + QStringList{lost}, env);
+    EXPECT_EQ(run.status, 3) << run.err.toStdString();
+    EXPECT_TRUE(run.out.startsWith("6 added")) << run.out.toStdString();
+    EXPECT_TRUE(run.err.contains("record key is unknown")) << run.err.toStdString();
+    run = RunCli(c.to + QStringList{"--allow-new-uids", lost}, env);
+    EXPECT_EQ(run.status, 3) << run.err.toStdString();
+    EXPECT_EQ(c.held(), c.allowed);
+  }
+}
