@@ -2,6 +2,7 @@
 
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -289,7 +290,16 @@ class Run {
                                     [raw](const auto& r) { return r.get() == raw; });
     if (found == running_.end()) return;  // told twice (an error, then the end)
     raw->log += raw->process.readAllStandardOutput();
+    // A send the stop reached before it could answer for itself (still starting: it ended by the
+    // signal, or before writing its result) was stopped, not failed: the next run goes on with it.
+    const bool unanswered =
+        raw->process.exitStatus() == QProcess::CrashExit || !QFileInfo::exists(raw->resultPath);
     Outcome o = OutcomeOf(raw->process, raw->log, raw->resultPath);
+    if (relayed_ && unanswered && raw->process.error() != QProcess::FailedToStart) {
+      o.status = Status::kPending;
+      o.reason = QStringLiteral("stopped");
+      o.remedy.clear();
+    }
     if (raw->process.error() == QProcess::FailedToStart) {
       o.status = Status::kFailed;
       o.reason =

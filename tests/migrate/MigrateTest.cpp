@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 using namespace lumivex::testing;
 
 namespace {
@@ -307,6 +309,68 @@ TEST(Migrate, TwentyPeopleFaultsNamedThenResumedWithoutADuplicate) {
                                        "0 conflicts, 0 failed")
                             .arg(people.entries)
                             .arg(cards)});
+}
+
+// The migration stopped by Ctrl-C, or killed outright, once the first person's line is out: no
+// one is failed, the people not done are pending; the same command again finishes them, and every
+// account holds its person's cards once.
+TEST(Migrate, StoppedOrKilledMidwayThenResumedWithoutADuplicate) {
+  const QString dir = ScratchDir(QStringLiteral("stopped"));
+  QDir().mkpath(dir + "/server");
+  Radicale server(dir + "/server");
+  ASSERT_TRUE(server.up) << "Radicale did not start; see " << dir.toStdString();
+  const People people(dir);
+  const QStringList lines = QString::fromUtf8(people.Plan(server.Url())).split(u'\n');
+  const struct {
+    int signal;
+    int first;  // the plan's four people, from this one
+  } cases[] = {{SIGINT, 1}, {SIGKILL, 5}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.signal == SIGINT ? "Ctrl-C" : "killed");
+    const QString plan = QStringLiteral("%1/plan-%2.csv").arg(dir).arg(c.signal);
+    WriteFile(plan, (lines.mid(0, 1) + lines.mid(c.first, 4)).join(u'\n').toUtf8() + "\n");
+    const QStringList run = {"migrate", "-j", "1", "--new-book", "Contacts", plan};
+    QProcess migrate;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_STATE_HOME", dir + "/state");
+    migrate.setProcessEnvironment(env);
+    migrate.start(BinDir() + "/lumivex-cli", run);
+    QByteArray said;
+    const QByteArray ended = "[1/4] " + Id(c.first).toUtf8() + ": ";
+    while (!said.contains(ended) && migrate.waitForReadyRead(120000))
+      said += migrate.readAllStandardOutput();
+    ASSERT_TRUE(said.contains(ended)) << said.toStdString();
+    ::kill(static_cast<pid_t>(migrate.processId()), c.signal);
+    ASSERT_TRUE(migrate.waitForFinished(120000));
+    if (c.signal == SIGINT) {
+      EXPECT_EQ(migrate.exitCode(), 3);
+      EXPECT_TRUE(migrate.readAllStandardError().contains("stopped; run the same migration again"));
+    } else {
+      EXPECT_EQ(migrate.exitStatus(), QProcess::CrashExit);
+    }
+    ProgramOutput report = RunCli({"migrate", "--report", plan});
+    EXPECT_EQ(ReportLines(report, "failed"), QStringList());
+    const QString standing = ReportLines(report, "People").value(0);
+    EXPECT_TRUE(standing.contains(" 0 failed, ") && !standing.startsWith("0 done"))
+        << standing.toStdString();
+
+    const ProgramOutput again = RunCli(run, StateHome(dir));
+    EXPECT_EQ(again.status, 0) << again.out.toStdString() << again.err.toStdString();
+    QDir().mkpath(QStringLiteral("%1/held-%2").arg(dir).arg(c.signal));
+    for (int p = c.first; p < c.first + 4; ++p) {
+      SCOPED_TRACE(Id(p).toStdString());
+      const QStringList files =
+          Fetch(server, p, QStringLiteral("%1/held-%2/%3").arg(dir).arg(c.signal).arg(Id(p)));
+      QStringList held;
+      for (const QString& file : files) held += UidLines(file);
+      QStringList expected = UidLines(people.Exported(p));
+      held.sort();
+      expected.sort();
+      EXPECT_EQ(held, expected);
+    }
+    report = RunCli({"migrate", "--report", plan});
+    EXPECT_EQ(ReportLines(report, "People"), QStringList{"4 done, 0 failed, 0 pending (of 4)"});
+  }
 }
 
 TEST(Migrate, ShardsUnderGnuParallelGiveWhatOneRunGives) {
