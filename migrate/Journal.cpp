@@ -142,7 +142,8 @@ std::map<QString, PersonState> ReadJournals(const QStringList& paths) {
     s.when = e.time;
     s.shard = e.record["shard"].toString();
     if (event == u"started") {
-      s = PersonState{Status::kPending, true, {}, {}, {}, e.time, s.shard, {}, s.attempts + 1};
+      s = PersonState{Status::kPending, true,  {}, {}, {}, e.time, s.shard, {},
+                      s.attempts + 1,   s.made};
     } else if (event == u"stores") {
       s.stores.clear();
       for (const QJsonValue store : e.record["stores"].toArray()) s.stores << store.toString();
@@ -151,18 +152,21 @@ std::map<QString, PersonState> ReadJournals(const QStringList& paths) {
       s.status = Status::kDone;
       s.interrupted = false;
       s.counts = Counts::FromJson(e.record);
+      s.made += s.counts.added;
       s.reason.clear();
       s.remedy = e.record["remedy"].toString();
     } else if (event == u"failed") {
       s.status = Status::kFailed;
       s.interrupted = false;
       s.counts = Counts::FromJson(e.record);
+      s.made += s.counts.added;
       s.reason = e.record["reason"].toString();
       s.remedy = e.record["remedy"].toString();
     } else if (event == u"stopped") {
       s.status = Status::kPending;
       s.interrupted = true;
       s.counts = Counts::FromJson(e.record);
+      s.made += s.counts.added;
     }
   }
   return states;

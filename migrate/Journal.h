@@ -44,6 +44,9 @@ struct PersonState {
   QString shard;   // "I/N" of the run that wrote it; empty for a whole-plan run
   QStringList stores;
   int attempts = 0;
+  // Cards added over every run that said what it did (a send killed outright cannot say: the
+  // cards it made are found by the next run and counted there as unchanged).
+  int made = 0;
 };
 
 class Journal {

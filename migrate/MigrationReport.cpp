@@ -43,6 +43,7 @@ Report MakeReport(const Plan& plan, const std::map<QString, PersonState>& states
         break;
     }
     report.totals.Add(row.state.counts);
+    report.made += row.state.made;
     report.rows.push_back(row);
   }
   const auto rank = [](Status s) {
@@ -74,6 +75,7 @@ QString SummaryText(const Report& r) {
                      .arg(t.unchanged)
                      .arg(t.conflicts)
                      .arg(t.failed);
+  text += QStringLiteral("Cards     %1 made over all runs\n").arg(r.made);
   for (const ReportRow& row : r.rows) {
     if (row.state.status != Status::kFailed) continue;
     text += QStringLiteral("failed    %1: %2").arg(row.person->id, row.state.reason);
@@ -101,7 +103,7 @@ QString Html(const QString& text) {
 QByteArray ReportCsv(const Report& report) {
   QString text = QStringLiteral(
       "id,status,stores,read,merged,sent,unchanged,conflicts,failed,unreadable,"
-      "attempts,last event,reason,what to do\r\n");
+      "attempts,last event,reason,what to do,made over all runs\r\n");
   for (const ReportRow& row : report.rows) {
     const Counts& c = row.state.counts;
     QStringList fields = {row.person->id,
@@ -117,7 +119,8 @@ QByteArray ReportCsv(const Report& report) {
                           QString::number(row.state.attempts),
                           row.state.when,
                           row.state.reason,
-                          row.advice};
+                          row.advice,
+                          QString::number(row.state.made)};
     for (QString& f : fields) f = CsvField(f);
     text += fields.join(u',') + QStringLiteral("\r\n");
   }
@@ -159,6 +162,7 @@ tr.pending td{background:#fff6db}
 <table class="summary">
 <tr><td>People</td><td>%2 done, %3 failed, %4 pending</td></tr>
 <tr><td>Contacts</td><td>%5 read, %6 after merging, %7 sent, %8 unchanged, %9 conflicts, %10 failed (the latest run of each person)</td></tr>
+<tr><td>Cards</td><td>%12 made over all runs</td></tr>
 </table>
 <p>Failures first, each with what to do. Click a column's heading to sort by it.</p>
 <table id="people"><thead><tr><th>Person</th><th>Status</th><th>Stores</th><th>Read</th>
@@ -188,7 +192,8 @@ document.querySelectorAll("#people th").forEach(function (th, column) {
           .arg(Html(title), QString::number(report.done), QString::number(report.failed),
                QString::number(report.pending), QString::number(t.entries),
                QString::number(t.contacts), QString::number(t.Sent()), QString::number(t.unchanged),
-               QString::number(t.conflicts), QString::number(t.failed), rows);
+               QString::number(t.conflicts), QString::number(t.failed), rows)
+          .arg(report.made);
   return page.toUtf8();
 }
 

@@ -24,6 +24,7 @@ struct Report {
   int failed = 0;
   int pending = 0;
   Counts totals;  // of each person's latest run
+  int made = 0;   // cards added over every run
 };
 
 Report MakeReport(const Plan& plan, const std::map<QString, PersonState>& states);
