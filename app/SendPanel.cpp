@@ -618,13 +618,23 @@ void SendPanel::ShowOutcome(const Job& job) {
     LblProgress->setText(r.cancelled ? QStringLiteral("The send was cancelled; sending again "
                                                       "finishes it.")
                                      : QStringLiteral("Done."));
-    text = QStringLiteral("%1 added, %2 updated, %3 unchanged, %4, %5 failed: %6.")
+    // Entries met a second time (a store and its copy, unmerged) went once: counted as copies,
+    // beside the counts and in the same words as the command line's summary.
+    const QString copies =
+        r.repeated > 0 ? QStringLiteral(", ") + Count(r.repeated, "copy", "copies") : QString();
+    text = QStringLiteral("%1 added, %2 updated, %3 unchanged, %4, %5 failed%6: %7.")
                .arg(r.added)
                .arg(r.updated)
                .arg(r.unchanged)
                .arg(Count(conflicts, "conflict", "conflicts"))
                .arg(failed)
-               .arg(job.described);
+               .arg(copies, job.described);
+    if (r.repeated > 0)
+      text += QStringLiteral(
+                  "\n%1 a second time in this send (a store and its copy, or the same entry "
+                  "twice, not merged): each went once.")
+                  .arg(r.repeated == 1 ? QStringLiteral("1 entry came")
+                                       : QStringLiteral("%1 entries came").arg(r.repeated));
     for (size_t i = 0; i < r.problems.size() && i < kProblemsShown; ++i) {
       const SendProblem& p = r.problems[i];
       const QString advice = Advice(p.remedy);

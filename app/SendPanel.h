@@ -2,7 +2,8 @@
 // address book itself: GNOME / Evolution (the books of Evolution Data Server), KDE Contacts (the
 // folder its "Personal Contacts" book reads) or a CardDAV server (Nextcloud, Radicale, ...).
 // The send runs on a worker thread while the window shows its progress and offers Cancel; the
-// end says how many contacts were added, updated, left unchanged, in conflict or failed, and
+// end says how many contacts were added, updated, left unchanged, in conflict or failed, and how
+// many entries came a second time (copies, sent once), as the command line's summary says it, and
 // lists those not sent with the reason. Sending again is safe: what is unchanged is left alone.
 #pragma once
 

@@ -5,6 +5,7 @@
 // password told as such. With LUMIVEX_SHOTS=DIR set, each state is also saved as DIR/NAME.png.
 #include "app/SendPanel.h"
 
+#include "merge/ContactSources.h"
 #include "source/StoreBackend.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/convert/ProgramRun.h"
@@ -286,57 +287,88 @@ TEST_F(SendPanelTest, PasswordTypedIntoTheAddressIsUsedAndShownNowhere) {
   qunsetenv("XDG_STATE_HOME");
 }
 
-// The window and the command line send the same contacts for the same store: three entries of
-// two people give two cards from either, and sending from both into one book keeps two.
+// The window and the command line send the same contacts for the same choices and give the
+// same counts: three entries of two people give two cards merged; the store and its copy
+// unmerged give three cards and three copies that went once. Sending from both into one book
+// keeps one set of cards.
 TEST_F(SendPanelTest, WindowAndCommandLineSendTheSameCards) {
-  const QString dir = ScratchDir(QStringLiteral("send-panel-same"));
-  const Radicale server(dir);
-  ASSERT_TRUE(server.up);
-  QFile description(dir + QStringLiteral("/two-people.json"));
-  ASSERT_TRUE(description.open(QIODevice::WriteOnly));
-  description.write(R"({"folders":[{"path":"Contacts","items":[
-      {"FirstName":"Anna","LastName":"Berg","Email1Address":"anna@example.com"},
-      {"FirstName":"Anna","LastName":"Berg","Email1Address":"anna@example.com",
-       "BusinessTelephoneNumber":"+46 8 123 45"},
-      {"FirstName":"Bo","LastName":"Ek","Email1Address":"bo@example.com"}]}]})");
-  description.close();
-  const QString store = dir + QStringLiteral("/two-people.pst");
-  ASSERT_EQ(RunProgram(BinDir() + QStringLiteral("/lumivex-pstgen"),
-                       {description.fileName(), QStringLiteral("--out"), store})
-                .status,
-            0);
-  QFile password(dir + QStringLiteral("/password"));
-  ASSERT_TRUE(password.open(QIODevice::WriteOnly) && password.write("s3cret\n") > 0);
-  password.close();
-  const QStringList cli = {QStringLiteral("send"),
-                           QStringLiteral("--to"),
-                           server.Url(),
-                           QStringLiteral("--user"),
-                           QStringLiteral("ann"),
-                           QStringLiteral("--password-file"),
-                           password.fileName(),
-                           QStringLiteral("--book"),
-                           QStringLiteral("Outlook"),
-                           store};
+  const struct {
+    const char* name;
+    bool withCopy;  // the store and a copy of its file, not merged
+    int cards;
+    QString counts;  // the window's first send; then the command line's, all unchanged
+    QString again;
+  } cases[] = {
+      {"merged", false, 2, QStringLiteral("2 added, 0 updated, 0 unchanged, 0 conflicts, 0 failed"),
+       QStringLiteral("0 added, 0 updated, 2 unchanged, 0 conflicts, 0 failed")},
+      {"copy-unmerged", true, 3,
+       QStringLiteral("3 added, 0 updated, 0 unchanged, 0 conflicts, 0 failed, 3 copies"),
+       QStringLiteral("0 added, 0 updated, 3 unchanged, 0 conflicts, 0 failed, 3 copies")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QString dir = ScratchDir(QStringLiteral("send-panel-same-") + QLatin1String(c.name));
+    const Radicale server(dir);
+    ASSERT_TRUE(server.up);
+    QFile description(dir + QStringLiteral("/two-people.json"));
+    ASSERT_TRUE(description.open(QIODevice::WriteOnly));
+    description.write(R"({"folders":[{"path":"Contacts","items":[
+        {"FirstName":"Anna","LastName":"Berg","Email1Address":"anna@example.com"},
+        {"FirstName":"Anna","LastName":"Berg","Email1Address":"anna@example.com",
+         "BusinessTelephoneNumber":"+46 8 123 45"},
+        {"FirstName":"Bo","LastName":"Ek","Email1Address":"bo@example.com"}]}]})");
+    description.close();
+    const QString store = dir + QStringLiteral("/two-people.pst");
+    const QString copy = dir + QStringLiteral("/two-people-copy.pst");
+    ASSERT_EQ(RunProgram(BinDir() + QStringLiteral("/lumivex-pstgen"),
+                         {description.fileName(), QStringLiteral("--out"), store})
+                  .status,
+              0);
+    ASSERT_TRUE(QFile::copy(store, copy));
+    QFile password(dir + QStringLiteral("/password"));
+    ASSERT_TRUE(password.open(QIODevice::WriteOnly) && password.write("s3cret\n") > 0);
+    password.close();
+    QStringList cli = {QStringLiteral("send"),
+                       QStringLiteral("--to"),
+                       server.Url(),
+                       QStringLiteral("--user"),
+                       QStringLiteral("ann"),
+                       QStringLiteral("--password-file"),
+                       password.fileName(),
+                       QStringLiteral("--book"),
+                       QStringLiteral("Outlook"),
+                       store};
+    merge::StoreSelection unmerged;
+    unmerged.stores = {store, copy};
+    unmerged.merge = false;
+    if (c.withCopy) cli << QStringLiteral("--no-merge") << copy;
 
-  SendPanel panel(nullptr, StoreContacts(store, {}, false), QStringLiteral("two-people.pst"));
-  SignIn(panel, server.Url());
-  panel.CboBook->setEditText(QStringLiteral("Outlook"));
-  ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
-  EXPECT_TRUE(panel.LblResult->text().startsWith(
-      QStringLiteral("2 added, 0 updated, 0 unchanged, 0 conflicts, 0 failed")))
-      << panel.LblResult->text().toStdString();
-  ProgramOutput run = RunCli(cli);
-  EXPECT_EQ(run.status, 0) << run.err.toStdString();
-  EXPECT_TRUE(
-      run.out.startsWith(QStringLiteral("0 added, 0 updated, 2 unchanged, 0 conflicts, 0 failed")))
-      << run.out.toStdString();
-  // Again from the window: the counts the command line gave.
-  ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
-  EXPECT_EQ(panel.LblResult->text().section(u':', 0, 0), run.out.section(u'(', 0, 0).trimmed());
-  Shot(panel, "send-after-command-line");
-  ASSERT_TRUE(RunAndWait(panel, panel.CmdTest));
-  EXPECT_EQ(CardsListed(panel.CboBook->currentData().toString(), dir + QStringLiteral("/list")), 2);
+    SendPanel panel(
+        nullptr,
+        c.withCopy ? SendPanel::ContactsMaker([unmerged] { return merge::OpenContacts(unmerged); })
+                   : StoreContacts(store, {}, false),
+        c.withCopy ? QStringLiteral("two-people.pst and two-people-copy.pst")
+                   : QStringLiteral("two-people.pst"));
+    SignIn(panel, server.Url());
+    panel.CboBook->setEditText(QStringLiteral("Outlook"));
+    ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
+    EXPECT_EQ(panel.LblResult->text().section(u':', 0, 0), c.counts)
+        << panel.LblResult->text().toStdString();
+    ProgramOutput run = RunCli(cli);
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.startsWith(c.again + QStringLiteral(" ("))) << run.out.toStdString();
+    // Again from the window: the counts the command line gave, and its word on the copies.
+    ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
+    EXPECT_EQ(panel.LblResult->text().section(u':', 0, 0), run.out.section(u'(', 0, 0).trimmed());
+    const QString twice = QStringLiteral("3 entries came a second time in this send");
+    EXPECT_EQ(panel.LblResult->text().contains(twice), c.withCopy)
+        << panel.LblResult->text().toStdString();
+    EXPECT_EQ(run.err.contains(twice), c.withCopy) << run.err.toStdString();
+    Shot(panel, c.withCopy ? "send-copies-after-command-line" : "send-after-command-line");
+    ASSERT_TRUE(RunAndWait(panel, panel.CmdTest));
+    EXPECT_EQ(CardsListed(panel.CboBook->currentData().toString(), dir + QStringLiteral("/list")),
+              c.cards);
+  }
 }
 
 // An account with several books: Test Connection lists them and takes none, Send without one
@@ -657,7 +689,8 @@ TEST_F(SendPanelTest, CancelEndsTestConnectionAtOnce) {
   EXPECT_EQ(panel.LastError(), QString());
   EXPECT_TRUE(panel.LblResult->text().isEmpty());
   EXPECT_TRUE(panel.CmdTest->isEnabled());
-  EXPECT_FALSE(panel.CmdCancel->isEnabled());  Shot(panel, "send-panel-test-cancelled");
+  EXPECT_FALSE(panel.CmdCancel->isEnabled());
+  Shot(panel, "send-panel-test-cancelled");
 }
 
 // The next window starts where the last send or test left: where to, server, user and book;
