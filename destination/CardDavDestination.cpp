@@ -489,10 +489,8 @@ SendResult CardDavDestination::SendToBook(contact::ContactStream& contacts,
   if (!bookUrl_.path().endsWith(u'/')) bookUrl_.setPath(bookUrl_.path() + u'/');
   DavClient& client = session_->Client();
   const QHash<QString, QByteArray> there = ListBook(client, bookUrl_);
-  if (options.onlyIntoEmpty && !there.isEmpty() &&
-      (there.size() > 1 || !there.contains(bookUrl_.path())))  // the book's own entry
-    throw DestinationHoldsCards(Describe(),
-                                static_cast<int>(there.size() - there.contains(bookUrl_.path())));
+  RefuseIfHoldsCards(options, Describe(),
+                     there.size() - there.contains(bookUrl_.path()));  // the book's own entry
   SendRun run(client, bookUrl_, book, target_, contacts, options, observer);
   return run.Run(there);
 }

@@ -20,6 +20,7 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QList>
+#include <QSet>
 #include <QStringList>
 
 #include <algorithm>
@@ -330,10 +331,8 @@ std::map<QString, Ref<EContact>> Held(EBookClient* client, const std::vector<Pen
   return Held(client, uids);
 }
 
-// The book's contacts the record of sends does not know (it was lost, or they are the user's own),
-// taken in to find the people they hold; `inBook` gets the uid of every contact of the book.
-void TheirCards(EBookClient* client, const SendState& state, HeldCards& theirs,
-                QSet<QString>& inBook) {
+// The uid of every contact of the book.
+QSet<QString> BookUids(EBookClient* client) {
   GSList* uids = nullptr;
   GError* raw = nullptr;
   EBookQuery* all = e_book_query_any_field_contains("");
@@ -345,14 +344,22 @@ void TheirCards(EBookClient* client, const SendState& state, HeldCards& theirs,
     throw DestinationError(QStringLiteral("The address book could not be read: %1")
                                .arg(Message(error.get()))
                                .toStdString());
+  QSet<QString> inBook;
+  for (GSList* l = uids; l != nullptr; l = l->next)
+    inBook.insert(Utf8(static_cast<const char*>(l->data)));
+  g_slist_free_full(uids, g_free);
+  return inBook;
+}
+
+// The book's contacts (`inBook`) the record of sends does not know (it was lost, or they are the
+// user's own), taken in to find the people they hold.
+void TheirCards(EBookClient* client, const SendState& state, const QSet<QString>& inBook,
+                HeldCards& theirs) {
   const QSet<QString> known = state.Resources();
   std::vector<QString> unknown;
-  for (GSList* l = uids; l != nullptr; l = l->next) {
-    const QString uid = Utf8(static_cast<const char*>(l->data));
-    inBook.insert(uid);
+  for (const QString& uid : inBook)
     if (!known.contains(uid)) unknown.push_back(uid);
-  }
-  g_slist_free_full(uids, g_free);
+  std::sort(unknown.begin(), unknown.end());
   constexpr size_t kAtOnce = 200;
   for (size_t first = 0; first < unknown.size(); first += kAtOnce) {
     const std::vector<QString> some(unknown.begin() + first,
@@ -481,6 +488,9 @@ class EvolutionBook : public Destination {
                                  .arg(Quoted(name))
                                  .toStdString());
 
+    const QSet<QString> inBook = BookUids(client.get());
+    RefuseIfHoldsCards(options, Describe(), inBook.size());
+
     // What was sent to this book before, kept by the book's id, which stays when it is renamed.
     SendState state(stateFolder_,
                     QStringLiteral("evolution ") + Utf8(e_source_get_uid(source.get())));
@@ -535,8 +545,7 @@ class EvolutionBook : public Destination {
     // A person whose card the record does not know, but whom a contact of the book holds (the
     // record lost): that contact is updated rather than a second one added.
     HeldCards theirs;
-    QSet<QString> inBook;
-    TheirCards(client.get(), state, theirs, inBook);
+    TheirCards(client.get(), state, inBook, theirs);
     const auto held = [&](const contact::Contact& c) -> QString {
       if (theirs.IsEmpty() || inBook.contains(contact::CardUuid(c.uid))) return {};
       const HeldCards::Card* card = theirs.Match(c);

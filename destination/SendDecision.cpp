@@ -29,4 +29,9 @@ SendOutcome OutcomeOf(SendDecision decision) {
   return SendOutcome::kFailed;
 }
 
+void RefuseIfHoldsCards(const SendOptions& options, const QString& destination, qsizetype cards) {
+  if (options.onlyIntoEmpty && cards > 0)
+    throw DestinationHoldsCards(destination, static_cast<int>(cards));
+}
+
 }  // namespace lumivex::destination

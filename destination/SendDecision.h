@@ -34,4 +34,10 @@ SendDecision DecideSend(const SendFacts& facts, bool overwrite);
 // How the decision is counted in a send's result.
 SendOutcome OutcomeOf(SendDecision decision);
 
+// Whether a send may go into a destination that holds `cards` cards already: not when its
+// contacts' UIDs are new (SendOptions::onlyIntoEmpty), as the cards there may be the same people
+// under their old UIDs. Throws DestinationHoldsCards naming `destination` then; every destination
+// asks before it sends anything.
+void RefuseIfHoldsCards(const SendOptions& options, const QString& destination, qsizetype cards);
+
 }  // namespace lumivex::destination

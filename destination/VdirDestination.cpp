@@ -51,13 +51,13 @@ SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptio
         QStringLiteral("%1 is a file, not a folder: name a folder for the vCards")
             .arg(folder_)
             .toStdString());
-  if (options.onlyIntoEmpty) {
-    const qsizetype cards = QDir(folder_).entryList({QStringLiteral("*.vcf")}, QDir::Files).size();
-    if (cards > 0) throw DestinationHoldsCards(Describe(), static_cast<int>(cards));
-  }
+  const QDir dir(folder_);
+  const QStringList files = dir.exists()
+                                ? dir.entryList({QStringLiteral("*.vcf")}, QDir::Files, QDir::Name)
+                                : QStringList();
+  RefuseIfHoldsCards(options, Describe(), files.size());
   SendState state(stateFolder_, QStringLiteral("vdir ") + folder_);
   SendResult result;
-  const QDir dir(folder_);
   contact::SourcedContact item;
   QByteArray bytes;
   std::set<QString> seen;  // uids met in this send
@@ -67,11 +67,9 @@ SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptio
   // second one added.
   HeldCards theirs;
   QHash<QString, QString> theirFile;  // the uid of a card of theirs given to a contact: its file
-  if (dir.exists()) {
-    const QSet<QString> known = state.Resources();
-    for (const QString& name : dir.entryList({QStringLiteral("*.vcf")}, QDir::Files, QDir::Name))
-      if (!known.contains(name)) theirs.Add(ReadAll(dir.filePath(name)), name);
-  }
+  const QSet<QString> known = state.Resources();
+  for (const QString& name : files)
+    if (!known.contains(name)) theirs.Add(ReadAll(dir.filePath(name)), name);
   const auto held = [&](const contact::Contact& c) -> QString {
     if (theirs.IsEmpty() || QFileInfo::exists(dir.filePath(contact::CardUuid(c.uid) + ".vcf")))
       return {};

@@ -7,6 +7,7 @@
 // reader of the store, and the pictures with their source files.
 #include "tests/contact/Utf8Readers.h"
 #include "tests/convert/ProgramRun.h"
+#include "tests/destination/EdsSession.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -1130,8 +1131,15 @@ TEST(CardDavSendChoices, FolderCategoriesAndSuggestionsAsInTheExport) {
 // A store whose record key no reader can find (made by the damage tooling from a written store)
 // gives its contacts new UIDs: a send of it into a book that holds the intact store's cards is
 // refused with the flag that allows it, and nothing is sent; into an empty book, or with the
-// flag, it goes, told as damage.
+// flag, it goes, told as damage. The same in a CardDAV book, a vdir and an Evolution book.
 TEST(SendNewUids, RefusedWhereTheBookHoldsCardsUnlessAllowed) {
+  // Evolution Data Server on a bus of the test's own, with a second, empty book beside the
+  // default one ("Personal"), which its registry reads from the settings when it starts.
+  const EdsSession eds;
+  if (eds.missing.isEmpty() && QDir().mkpath(eds.home + "/.config/evolution/sources"))
+    WriteFile(eds.home + "/.config/evolution/sources/empty.source",
+              "[Data Source]\nDisplayName=Empty\nEnabled=true\nParent=local-stub\n\n"
+              "[Address Book]\nBackendName=local\n");
   const QString dir = ScratchDir(QStringLiteral("new-uids"));
   const QMap<QString, QString> env = {{"XDG_STATE_HOME", dir + "/state"}};
   const QString intact = dir + "/intact.pst";
@@ -1155,14 +1163,19 @@ TEST(SendNewUids, RefusedWhereTheBookHoldsCardsUnlessAllowed) {
   const auto vdir = [&](const char* folder) {
     return static_cast<int>(QDir(dir + "/" + folder).entryList({"*.vcf"}, QDir::Files).size());
   };
-  const struct {
+  const auto evolution = [&](const char* book) {
+    return static_cast<int>(EvolutionBookReader().ReadOrFail({book}).array().size());
+  };
+  struct Case {
     const char* what;
     QStringList to;  // the arguments that name the destination
     std::function<int()> held;
     QStringList empty;  // an empty destination of the same kind
-    int allowed;        // cards held after the send allowed: a book's cards are read for the
-                        // people they hold, a vdir's files are not
-  } cases[] = {
+    int allowed;        // cards held after the send allowed: a CardDAV book's cards are read
+                        // for the people they hold; a vdir's files and an Evolution book's
+                        // contacts only when the record of earlier sends does not know them
+  };
+  std::vector<Case> cases = {
       {"CardDAV", server.Account() + QStringList{"--new-book", "Held"},
        [&] { return carddav("Held"); }, server.Account() + QStringList{"--new-book", "Empty"}, 6},
       {"vdir",
@@ -1171,7 +1184,13 @@ TEST(SendNewUids, RefusedWhereTheBookHoldsCardsUnlessAllowed) {
        {"send", "--to", "vdir:" + dir + "/empty"},
        12},
   };
-  for (const auto& c : cases) {
+  if (eds.missing.isEmpty())
+    cases.push_back({"Evolution",
+                     {"send", "--to", "evolution:Personal"},
+                     [&] { return evolution("Personal"); },
+                     {"send", "--to", "evolution:Empty"},
+                     12});
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_EQ(RunCli(c.to + QStringList{intact}, env).status, 0);
     ASSERT_EQ(c.held(), 6);
@@ -1190,4 +1209,5 @@ TEST(SendNewUids, RefusedWhereTheBookHoldsCardsUnlessAllowed) {
     EXPECT_EQ(run.status, 3) << run.err.toStdString();
     EXPECT_EQ(c.held(), c.allowed);
   }
+  if (!eds.missing.isEmpty()) LUMIVEX_MISSING(eds.missing.toStdString());
 }

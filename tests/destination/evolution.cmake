@@ -6,3 +6,5 @@ lumivex_target(lumivex_eds_session)
 lumivex_test(evolution_book_tests ${CMAKE_CURRENT_LIST_DIR}/EvolutionBookTest.cpp
   LIBS lumivex_evolution lumivex_eds_session lumivex_utf8_readers lumivex_merge)
 add_dependencies(evolution_book_tests lumivex_sample_store lumivex-cli)
+# The send test's Evolution cases start their server the same way.
+target_link_libraries(destination_send_tests PRIVATE lumivex_eds_session)
