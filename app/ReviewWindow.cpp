@@ -6,8 +6,8 @@
 #include "contact/VCardWriter.h"
 #include "merge/ContactSources.h"
 #include "source/ContactFolders.h"
-#include "source/StoreContactStream.h"
 #include "source/StoreBackend.h"
+#include "source/StoreContactStream.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -236,6 +236,19 @@ class SelectionStream : public contact::ContactStream {
     return false;
   }
   const std::vector<contact::EntryProblem>& Problems() const override { return problems_; }
+  QStringList NewUidStores() const override {
+    QStringList stores;
+    for (const ReviewFolder& folder : selection_->folders) {
+      if (!folder.storeHandle || stores.contains(folder.store)) continue;
+      try {
+        if (folder.storeHandle->RootFolder()->NewUids()) stores << folder.store;
+      } catch (const StoreError&) {
+        // A store whose top cannot be read now was read when the review opened it: its
+        // entries' own damage is told as they are sent.
+      }
+    }
+    return stores;
+  }
 
  private:
   std::shared_ptr<const Selection> selection_;

@@ -62,6 +62,7 @@ struct SendPanel::Job : public SendObserver {
   // How it ended.
   SendResult result;
   std::vector<contact::EntryProblem> unread;
+  QStringList newUids;  // the stores whose contacts get UIDs no earlier send gave them
   std::vector<AddressBookInfo> books;
   QString described;
   QString error;
@@ -89,6 +90,10 @@ struct SendPanel::Job : public SendObserver {
         });
       } else {
         const std::unique_ptr<contact::ContactStream> stream = contacts();
+        // Contacts under UIDs made anew go only into a book that holds no card yet: beside the
+        // cards of earlier sends they could be the same people twice.
+        newUids = stream->NewUidStores();
+        options.onlyIntoEmpty = !newUids.isEmpty();
         result = destination->Send(*stream, options, *this);
         unread = stream->Problems();
       }
@@ -102,6 +107,14 @@ struct SendPanel::Job : public SendObserver {
       }
     } catch (const SendStopped&) {
       stopped = true;
+    } catch (const DestinationHoldsCards& failure) {
+      error = QStringLiteral(
+                  "The record key of %1 cannot be read, so its contacts get new UIDs, not those "
+                  "earlier sends gave them; %2 already holds %3 cards, which may be the same "
+                  "people under their old UIDs and would then be there twice.\n\n"
+                  "Send them into a new, empty address book instead.")
+                  .arg(newUids.join(QStringLiteral(", ")), QString::fromUtf8(failure.what()))
+                  .arg(failure.cards());
     } catch (const DestinationError& failure) {
       error = QString::fromUtf8(failure.what());
       const QString advice = Advice(failure.remedy(), where.kind == DestinationKind::kEvolution);

@@ -533,13 +533,12 @@ int Send(const SendRequest& r) {
   std::vector<StoreFolders> sources = merge::FindSources(r.sources, &notes);
   for (const QString& note : notes) Warn(kVerb, note);
   const bool folderCategories = SeveralFoldersGiveContacts(sources);
-  QStringList newUids;  // the stores whose contacts get UIDs no earlier send gave them
-  for (const StoreFolders& source : sources)
-    if (!source.folders.empty() && source.folders.front()->NewUids()) newUids << source.path;
-  SendOptions options = r.options;
-  options.onlyIntoEmpty = !newUids.isEmpty() && !r.allowNewUids;
   const std::unique_ptr<contact::ContactStream> contacts =
       merge::OpenContacts(std::move(sources), r.sources.merge, {}, r.sources.acceptSuggestions);
+  // The stores whose contacts get UIDs no earlier send gave them.
+  const QStringList newUids = contacts->NewUidStores();
+  SendOptions options = r.options;
+  options.onlyIntoEmpty = !newUids.isEmpty() && !r.allowNewUids;
   ConsoleSendObserver observer;
   CountedContacts counted(*contacts, folderCategories, r.sources.merge, observer.progress);
   SendResult result;

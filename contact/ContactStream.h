@@ -65,6 +65,9 @@ class ContactStream {
   virtual bool Next(SourcedContact& out) = 0;
   // Entries met so far that could not be read (also those found before the first Next).
   virtual const std::vector<EntryProblem>& Problems() const = 0;
+  // The stores whose record key cannot be read: their contacts carry UIDs made anew, not those
+  // earlier exports and sends gave them, so a send must not add them beside cards it made before.
+  virtual QStringList NewUidStores() const { return {}; }
 };
 
 }  // namespace lumivex::contact

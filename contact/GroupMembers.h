@@ -42,6 +42,7 @@ class GroupsLast : public ContactStream {
   int Total() const override { return inner_.Total(); }
   bool Next(SourcedContact& out) override;
   const std::vector<EntryProblem>& Problems() const override { return inner_.Problems(); }
+  QStringList NewUidStores() const override { return inner_.NewUidStores(); }
   // The cards given so far; all of them once the first list is given.
   const MemberCards& Members() const { return cards_; }
   // The contact last given, once known under uid `was`, now carries the uid of its card: the

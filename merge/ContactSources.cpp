@@ -45,6 +45,7 @@ class MergingStream : public MergedContacts {
 
   int Total() const override { return total_; }
   const std::vector<EntryProblem>& Problems() const override { return reader_.Problems(); }
+  QStringList NewUidStores() const override { return reader_.NewUidStores(); }
   const std::vector<Suggestion>& Suggestions() const override { return suggestions_; }
 
   bool Next(SourcedContact& out) override {

@@ -27,7 +27,8 @@ struct StoreContactStream::Work {
   bool contactsOnly = false;  // a folder of another class: only its contacts and lists are given
 };
 
-StoreContactStream::StoreContactStream(std::vector<StoreFolders> sources) : sources_(std::move(sources)) {
+StoreContactStream::StoreContactStream(std::vector<StoreFolders> sources)
+    : sources_(std::move(sources)) {
   for (size_t s = 0; s < sources_.size(); ++s) {
     // The store's own damage, once for the store whatever number of its folders is read.
     if (!sources_[s].folders.empty())
@@ -61,10 +62,19 @@ StoreContactStream::StoreContactStream(std::vector<StoreFolders> sources) : sour
   }
 }
 
+QStringList StoreContactStream::NewUidStores() const {
+  QStringList stores;
+  for (const StoreFolders& source : sources_)
+    if (!source.folders.empty() && source.folders.front()->NewUids() &&
+        !stores.contains(source.path))
+      stores << source.path;
+  return stores;
+}
+
 StoreContactStream::~StoreContactStream() = default;
 
 contact::Origin StoreContactStream::MakeOrigin(int folder, int position,
-                                           const QDateTime& lastModified) const {
+                                               const QDateTime& lastModified) const {
   const Work& w = work_[size_t(folder)];
   return contact::Origin{sources_[size_t(w.store)].path, w.path, position, lastModified};
 }

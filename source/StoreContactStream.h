@@ -45,6 +45,7 @@ class StoreContactStream : public contact::ContactStream {
   int Total() const override { return total_; }
   bool Next(contact::SourcedContact& out) override;
   const std::vector<contact::EntryProblem>& Problems() const override { return problems_; }
+  QStringList NewUidStores() const override;
 
   // How many of the folders hold entries.
   int FoldersWithEntries() const { return withEntries_; }

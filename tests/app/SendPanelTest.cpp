@@ -411,6 +411,49 @@ TEST_F(SendPanelTest, SeveralBooksTheUserChoosesOne) {
             kSampleContacts);
 }
 
+// A store whose record key cannot be read gives its contacts UIDs made anew: the window sends them
+// into an empty book only, and says why it sent nothing into one that holds the earlier cards.
+TEST_F(SendPanelTest, ContactsUnderNewUidsGoOnlyIntoAnEmptyBook) {
+  const QString dir = ScratchDir(QStringLiteral("send-panel-new-uids"));
+  const Radicale server(dir);
+  ASSERT_TRUE(server.up);
+  const QString intact = dir + QStringLiteral("/intact.pst");
+  const QString lost = dir + QStringLiteral("/lost.pst");
+  ASSERT_EQ(
+      RunProgram(BinDir() + QStringLiteral("/lumivex-pstgen"),
+                 {QStringLiteral("--contacts"), QStringLiteral("6"), QStringLiteral("--encoding"),
+                  QStringLiteral("none"), QStringLiteral("--out"), intact})
+          .status,
+      0);
+  ASSERT_EQ(
+      RunProgram(QStringLiteral("/usr/bin/python3"),
+                 {SourceDir() + QStringLiteral("/tools/mutate/lose_record_key.py"), intact, lost})
+          .status,
+      0);
+  SendPanel first(nullptr, StoreContacts(intact, {}, false), QStringLiteral("intact.pst"));
+  SignIn(first, server.Url());
+  first.CboBook->setEditText(QStringLiteral("Outlook"));
+  ASSERT_TRUE(RunAndWait(first, first.CmdSend));
+  ASSERT_EQ(first.LastResult().added, 6) << first.LastError().toStdString();
+
+  SendPanel panel(nullptr, StoreContacts(lost, {}, false), QStringLiteral("lost.pst"));
+  SignIn(panel, server.Url());
+  panel.CboBook->setEditText(QStringLiteral("Outlook"));
+  ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
+  for (const char* said : {"cannot be read, so its contacts get new UIDs", "holds 6 cards",
+                           "a new, empty address book"})
+    EXPECT_TRUE(panel.LastError().contains(QLatin1String(said)))
+        << said << " / " << panel.LastError().toStdString();
+  Shot(panel, "send-panel-new-uids");
+  ASSERT_TRUE(RunAndWait(panel, panel.CmdTest));
+  panel.CboBook->setCurrentIndex(panel.CboBook->findText(QStringLiteral("Outlook")));
+  EXPECT_EQ(CardsListed(panel.CboBook->currentData().toString(), dir + QStringLiteral("/list")), 6);
+
+  panel.CboBook->setEditText(QStringLiteral("Fresh"));
+  ASSERT_TRUE(RunAndWait(panel, panel.CmdSend));
+  EXPECT_EQ(panel.LastResult().added, 6) << panel.LastError().toStdString();
+}
+
 // What the window advises after a failure names its own controls, never a command-line option.
 TEST_F(SendPanelTest, AdviceNamesTheWindowsOwnControls) {
   const SendPanel panel(nullptr, StoreContacts(sample, {}, false), QStringLiteral("sample.pst"));
