@@ -8,8 +8,8 @@
 #include "convert/Utf8Export.h"
 #include "merge/ContactSources.h"
 #include "source/ContactFolders.h"
-#include "source/StoreContactStream.h"
 #include "source/StoreBackend.h"
+#include "source/StoreContactStream.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -277,7 +277,8 @@ Utf8ExportResult RunUtf8Export(const std::vector<std::shared_ptr<Folder>>& folde
   // that cannot be read stops the export before anything is written.
   std::unique_ptr<StoreContactStream> contacts;
   try {
-    contacts = std::make_unique<StoreContactStream>(std::vector<StoreFolders>{{{}, nullptr, folders}});
+    contacts =
+        std::make_unique<StoreContactStream>(std::vector<StoreFolders>{{{}, nullptr, folders}});
   } catch (const StoreError& e) {
     throw Utf8ExportError(e.what());
   }

@@ -9,8 +9,8 @@
 #pragma once
 
 #include "contact/ContactStream.h"
-#include "source/StoreContactStream.h"
 #include "source/MailStore.h"
+#include "source/StoreContactStream.h"
 
 #include <QString>
 #include <QStringList>

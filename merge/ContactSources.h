@@ -15,8 +15,8 @@
 
 #include "contact/ContactStream.h"
 #include "merge/MergeRules.h"
-#include "source/StoreContactStream.h"
 #include "source/MailStore.h"
+#include "source/StoreContactStream.h"
 
 #include <QString>
 #include <QStringList>
