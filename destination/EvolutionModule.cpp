@@ -1,12 +1,7 @@
 #include "destination/EvolutionModule.h"
 
-#include "common/Installation.h"
 #include "destination/Destinations.h"
-
-#include <QDir>
-#include <QFile>
-
-#include <dlfcn.h>
+#include "destination/ModuleLoader.h"
 
 namespace lumivex::destination {
 
@@ -20,37 +15,37 @@ struct Module {
 };
 
 Module Load() {
+  OpenedModule opened = OpenModule(kEvolutionModuleFile, kEvolutionModuleEntryName);
   Module module;
-  const QString path = QDir(ModuleDir()).filePath(QString::fromLatin1(kEvolutionModuleFile));
+  module.entry = TableOf<EvolutionModuleEntry>(opened, kEvolutionModuleLayout);
   const auto fail = [&module](const QString& what) {
     module.error = QStringLiteral(
                        "Evolution's address books cannot be used: %1. Reinstall "
                        "Lumivex, or send to a vdir folder (vdir:DIR) or a CardDAV "
                        "server instead")
                        .arg(what);
-    return module;
   };
-  void* library = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) {
-    const QString reason = QString::fromLocal8Bit(dlerror());
-    if (!QFile::exists(path)) return fail(QStringLiteral("%1 is missing").arg(path));
-    // The module is there but a library under it is not (dlerror names that library first):
-    // Evolution Data Server's client library, which the package recommends, not requires.
-    if (reason.startsWith(path) || !reason.contains(u"cannot open shared object file"))
-      return fail(reason);
-    module.error = QStringLiteral(
-                       "Evolution's address books cannot be used: Evolution Data Server is not "
-                       "installed (%1). Install the package evolution-data-server, or send to "
-                       "a vdir folder (vdir:DIR) or a CardDAV server instead")
-                       .arg(reason);
-    return module;
+  switch (opened.failure) {
+    case OpenedModule::Failure::kNone:
+      break;
+    case OpenedModule::Failure::kMissing:
+      fail(QStringLiteral("%1 is missing").arg(opened.path));
+      break;
+    case OpenedModule::Failure::kUnloadable:
+      fail(opened.reason);
+      break;
+    case OpenedModule::Failure::kLibraryMissing:
+      // Evolution Data Server's client library, which the package recommends, not requires.
+      module.error = QStringLiteral(
+                         "Evolution's address books cannot be used: Evolution Data Server is not "
+                         "installed (%1). Install the package evolution-data-server, or send to "
+                         "a vdir folder (vdir:DIR) or a CardDAV server instead")
+                         .arg(opened.reason);
+      break;
+    case OpenedModule::Failure::kNotOfThisBuild:
+      fail(QStringLiteral("%1 is not the Evolution module of this build").arg(opened.path));
+      break;
   }
-  const auto enter = reinterpret_cast<decltype(&lumivex_evolution_module)>(
-      dlsym(library, kEvolutionModuleEntryName));
-  const EvolutionModuleEntry* entry = enter != nullptr ? enter() : nullptr;
-  if (entry == nullptr || entry->layout != kEvolutionModuleLayout)
-    return fail(QStringLiteral("%1 is not the Evolution module of this build").arg(path));
-  module.entry = entry;
   return module;
 }
 

@@ -1,14 +1,10 @@
 #include "destination/Keyring.h"
 
-#include "common/Installation.h"
 #include "destination/CardDav.h"
 #include "destination/KeyringModule.h"
+#include "destination/ModuleLoader.h"
 
-#include <QDir>
-#include <QFile>
 #include <QUrl>
-
-#include <dlfcn.h>
 
 namespace lumivex::destination {
 
@@ -34,37 +30,38 @@ struct Module {
 };
 
 Module Load() {
+  OpenedModule opened = OpenModule(kKeyringModuleFile, kKeyringModuleEntryName);
   Module module;
-  const QString path = QDir(ModuleDir()).filePath(QString::fromLatin1(kKeyringModuleFile));
-  void* library = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) {
-    const QString reason = QString::fromLocal8Bit(dlerror());
-    // The module is there but a library under it is not (dlerror names that library first):
-    // the keyring's client library, which the package recommends rather than requires.
-    const bool exists = QFile::exists(path);
-    if (exists && !reason.startsWith(path) && reason.contains(u"cannot open shared object file"))
+  module.entry = TableOf<KeyringModuleEntry>(opened, kKeyringModuleLayout);
+  const auto unloadable = [&module](const QString& why) {
+    module.error = QStringLiteral(
+                       "the keyring module cannot be loaded (%1); reinstall Lumivex to "
+                       "remember passwords")
+                       .arg(why);
+  };
+  switch (opened.failure) {
+    case OpenedModule::Failure::kNone:
+      break;
+    case OpenedModule::Failure::kMissing:
+      unloadable(opened.path + QStringLiteral(" is missing"));
+      break;
+    case OpenedModule::Failure::kUnloadable:
+      unloadable(opened.reason);
+      break;
+    case OpenedModule::Failure::kLibraryMissing:
+      // The keyring's client library, which the package recommends rather than requires.
       module.error = QStringLiteral(
                          "the desktop keyring's library is not installed (%1); install the "
                          "package libsecret-1-0 to remember passwords")
-                         .arg(reason);
-    else
+                         .arg(opened.reason);
+      break;
+    case OpenedModule::Failure::kNotOfThisBuild:
       module.error = QStringLiteral(
-                         "the keyring module cannot be loaded (%1); reinstall Lumivex to "
+                         "%1 is not the keyring module of this build; reinstall Lumivex to "
                          "remember passwords")
-                         .arg(exists ? reason : path + QStringLiteral(" is missing"));
-    return module;
+                         .arg(opened.path);
+      break;
   }
-  const auto enter =
-      reinterpret_cast<decltype(&lumivex_keyring_module)>(dlsym(library, kKeyringModuleEntryName));
-  const KeyringModuleEntry* entry = enter != nullptr ? enter() : nullptr;
-  if (entry == nullptr || entry->layout != kKeyringModuleLayout) {
-    module.error = QStringLiteral(
-                       "%1 is not the keyring module of this build; reinstall Lumivex to "
-                       "remember passwords")
-                       .arg(path);
-    return module;
-  }
-  module.entry = entry;
   return module;
 }
 
