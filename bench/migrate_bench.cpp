@@ -14,17 +14,14 @@
 // Needs radicale (a Debian package). The server's writes are not forced to the disk, so that the
 // figures are the program's and the server's, not those of a disk shared with other work.
 #include "bench/Figures.h"  // LoadText
+#include "bench/Radicale.h"
 #include "bench/RunProgram.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QHostAddress>
 #include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <unistd.h>
 
@@ -46,38 +43,9 @@ QString Id(int person) {
 
 // Radicale with one account per person in `dir`; its URL, empty when it did not start.
 QString StartRadicale(QProcess& radicale, const QString& dir, int people) {
-  QDir().mkpath(dir);
-  int port = 0;
-  {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    port = probe.serverPort();
-  }
   QByteArray users;
   for (int p = 1; p <= people; ++p) users += (Id(p) + QStringLiteral(":pw\n")).toUtf8();
-  bench::Write(dir + "/users", users);
-  bench::Write(dir + "/config",
-               QStringLiteral("[server]\nhosts = 127.0.0.1:%1\n[auth]\ntype = htpasswd\n"
-                              "htpasswd_filename = %2/users\nhtpasswd_encryption = "
-                              "plain\n[storage]\nfilesystem_folder = %2/data\n"
-                              "[logging]\nlevel = warning\n")
-                   .arg(port)
-                   .arg(dir)
-                   .toUtf8());
-  radicale.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  radicale.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral("-c"),
-                  QStringLiteral("import os, sys, runpy; os.fsync = lambda fd: None; "
-                                 "sys.argv = ['radicale', '--config', sys.argv[1]]; "
-                                 "runpy.run_module('radicale', run_name='__main__')"),
-                  dir + "/config"});
-  for (int i = 0; i < 100; ++i) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
-    if (socket.waitForConnected(100)) return QStringLiteral("http://127.0.0.1:%1/").arg(port);
-    QThread::msleep(100);
-  }
-  return {};
+  return bench::StartRadicale(radicale, dir, users);
 }
 
 // The peak resident size of process `pid` so far (VmHWM), in KiB; 0 once it is gone.

@@ -21,18 +21,15 @@
 // Needs radicale and vdirsyncer (Debian packages). The server runs with a user and password
 // (htpasswd, plain), as both clients log in.
 #include "bench/Figures.h"  // LoadText
+#include "bench/Radicale.h"
 #include "bench/RunProgram.h"
 #include "destination/CardDav.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QHostAddress>
 #include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <unistd.h>
 
@@ -55,49 +52,12 @@ struct Server {
   int processor = -1;  // where it and its client run; -1: wherever the bench runs
 };
 
-// Writes Radicale's configuration into `server.dir`, starts it on a free port of 127.0.0.1
-// (pinned to `server.processor` when that is set) and waits for it to answer; then fills in the
-// server's address and process. False when it did not start.
+// Starts Radicale in `server.dir` (pinned to `server.processor` when that is set) and fills in
+// the server's address and process. False when it did not start.
 bool StartRadicale(QProcess& radicale, Server& server) {
-  const QString& dir = server.dir;
-  const int processor = server.processor;
-  QDir().mkpath(dir);
-  int port = 0;
-  {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    port = probe.serverPort();
-  }
-  bench::Write(dir + "/users", "ann:s3cret\n");
-  bench::Write(dir + "/config",
-               QStringLiteral("[server]\nhosts = 127.0.0.1:%1\n[auth]\ntype = htpasswd\n"
-                              "htpasswd_filename = %2/users\nhtpasswd_encryption = "
-                              "plain\n[storage]\nfilesystem_folder = %2/data\n"
-                              "[logging]\nlevel = warning\n")
-                   .arg(port)
-                   .arg(dir)
-                   .toUtf8());
-  radicale.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  // The server's writes are not forced to disk (its os.fsync does nothing): the figures are the
-  // clients' and the server's, not those of the disk a shared machine's other work keeps busy.
-  // Both clients meet the same server, or each one of its own started alike.
-  QStringList args = {QStringLiteral("/usr/bin/python3"), QStringLiteral("-c"),
-                      QStringLiteral("import os, sys, runpy; os.fsync = lambda fd: None; "
-                                     "sys.argv = ['radicale', '--config', sys.argv[1]]; "
-                                     "runpy.run_module('radicale', run_name='__main__')"),
-                      dir + "/config"};
-  if (processor >= 0) args = QStringList{QStringLiteral("-c"), QString::number(processor)} + args;
-  radicale.start(processor >= 0 ? QStringLiteral("taskset") : args.takeFirst(), args);
-  bool up = false;
-  for (int i = 0; i < 100 && !up; ++i) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
-    up = socket.waitForConnected(100);
-    if (!up) QThread::msleep(100);
-  }
-  server.url = QStringLiteral("http://127.0.0.1:%1/").arg(port);
+  server.url = bench::StartRadicale(radicale, server.dir, "ann:s3cret\n", server.processor);
   server.pid = radicale.processId();
-  return up;
+  return !server.url.isEmpty();
 }
 
 // The processor time (user and system) the server's process has taken so far, in seconds: what
