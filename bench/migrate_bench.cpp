@@ -20,6 +20,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -41,11 +42,12 @@ QString Id(int person) {
   return QStringLiteral("p%1").arg(person, 4, 10, QLatin1Char('0'));
 }
 
-// Radicale with one account per person in `dir`; its URL, empty when it did not start.
+// Radicale with one account per person in `dir`, counting the requests into `dir`/counts; its
+// URL, empty when it did not start.
 QString StartRadicale(QProcess& radicale, const QString& dir, int people) {
   QByteArray users;
   for (int p = 1; p <= people; ++p) users += (Id(p) + QStringLiteral(":pw\n")).toUtf8();
-  return bench::StartRadicale(radicale, dir, users);
+  return bench::StartRadicale(radicale, dir, users, -1, dir + "/counts");
 }
 
 // The peak resident size of process `pid` so far (VmHWM), in KiB; 0 once it is gone.
@@ -64,7 +66,10 @@ struct Figures {
   long migrateKiB = 0;
   long largestKiB = 0;
   int status = -1;
-  int failed = 0;  // people whose send failed (the journal's count)
+  int failed = 0;                     // people whose send failed (the journal's count)
+  double cpuSeconds = 0;              // the migration and its sends, user and system
+  double serverSeconds = 0;           // the server's processor time over the run
+  QMap<QByteArray, qint64> requests;  // as the server counted them: by verb, and the bytes
 };
 
 Figures Migrate(const QString& bin, const QString& dir, const QString& stores, int people,
@@ -76,6 +81,7 @@ Figures Migrate(const QString& bin, const QString& dir, const QString& stores, i
   QProcess radicale;
   const QString url = StartRadicale(radicale, run + "/server", people);
   if (url.isEmpty()) return f;
+  const double serverStart = bench::ProcessorSeconds(radicale.processId());
   QByteArray plan = "id,stores,to,user,password-file\n";
   for (int p = 1; p <= people; ++p)
     plan +=
@@ -94,25 +100,48 @@ Figures Migrate(const QString& bin, const QString& dir, const QString& stores, i
       f.seconds = m.seconds;
       f.largestKiB = m.peakKiB;
       f.status = m.status;
+      f.cpuSeconds = m.cpuSeconds;
       break;
     }
     usleep(50000);
   }
+  f.serverSeconds = bench::ProcessorSeconds(radicale.processId()) - serverStart;
   radicale.terminate();
   radicale.waitForFinished(10000);
+  QFile counts(run + "/server/counts");
+  if (counts.open(QIODevice::ReadOnly))
+    for (const QByteArray& line : counts.readAll().split('\n'))
+      if (const QList<QByteArray> w = line.split(' '); w.size() == 2)
+        f.requests[w[0]] = w[1].toLongLong();
   QFile journal(run + "/plan.csv.journal");
   if (journal.open(QIODevice::ReadOnly))
     f.failed = static_cast<int>(journal.readAll().count("\"event\":\"failed\""));
+  QDir(run).removeRecursively();  // a run's cards are many small files: let them go
   return f;
 }
 
-void Print(const Figures& f) {
+void Print(const Figures& f, int contacts) {
   const QByteArray note =
       f.status == 0 ? QByteArray() : QStringLiteral("  (%1 people failed)").arg(f.failed).toUtf8();
   std::printf(
       "%6d people  -j %d  %8.1f s  %7.1f people/min  migrate %6.1f MiB  largest %6.1f MiB%s\n",
       f.people, f.jobs, f.seconds, f.people / f.seconds * 60, f.migrateKiB / 1024.0,
       f.largestKiB / 1024.0, note.constData());
+  // Our side of it: processor time and what was asked of the server, per contact.
+  const double n = double(f.people) * contacts;
+  QByteArray verbs;
+  qint64 total = 0;
+  for (auto v = f.requests.constBegin(); v != f.requests.constEnd(); ++v)
+    if (!v.key().endsWith("-bytes")) {
+      verbs += " " + v.key() + " " + QByteArray::number(v.value());
+      total += v.value();
+    }
+  std::printf(
+      "        client %7.1f s processor (%.2f ms a contact)  server %7.1f s processor\n"
+      "        requests %lld (%.3f a contact:%s)  bytes %.0f up, %.0f down a contact\n",
+      f.cpuSeconds, f.cpuSeconds * 1000 / n, f.serverSeconds, static_cast<long long>(total),
+      total / n, verbs.constData(), f.requests.value("request-bytes") / n,
+      f.requests.value("answer-bytes") / n);
   std::fflush(stdout);
 }
 
@@ -158,13 +187,13 @@ int main(int argc, char** argv) {
     if (m.status != 0) return Fail("lumivex-pstgen failed");
   }
   std::printf("%s\n", bench::LoadText().c_str());
-  for (const int j : jobs) Print(Migrate(bin, dir, stores, people, j));
+  for (const int j : jobs) Print(Migrate(bin, dir, stores, people, j), contacts);
   // Memory against people at -j 4 (or the largest -j below it), which one server takes.
   int memoryJobs = jobs.front();
   for (const int j : jobs)
     if (j <= 4) memoryJobs = std::max(memoryJobs, j);
   for (const int fewer : {people / 4, people / 2})
-    Print(Migrate(bin, dir, stores, fewer, memoryJobs));
+    Print(Migrate(bin, dir, stores, fewer, memoryJobs), contacts);
   std::printf("%s\n", bench::LoadText().c_str());
   return 0;
 }

@@ -60,19 +60,6 @@ bool StartRadicale(QProcess& radicale, Server& server) {
   return !server.url.isEmpty();
 }
 
-// The processor time (user and system) the server's process has taken so far, in seconds: what
-// it spent on one client is the difference across that client's run.
-double ServerCpuSeconds(qint64 pid) {
-  QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-  if (!stat.open(QIODevice::ReadOnly)) return 0;
-  const QByteArray line = stat.readAll();
-  // Fields after the command's closing parenthesis; utime and stime are the 12th and 13th.
-  const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-  if (fields.size() < 13) return 0;
-  return (fields[11].toDouble() + fields[12].toDouble()) /
-         static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 std::vector<std::string> With(std::vector<std::string> a, std::initializer_list<std::string> more) {
   a.insert(a.end(), more);
   return a;
@@ -133,21 +120,22 @@ const char* RunRound(int round, const QString& bin, const QString& dir, const Se
   bench::Measured o, t;
   double oServer = 0, tServer = 0;
   if (together) {
-    const double oStart = ServerCpuSeconds(ours.pid), tStart = ServerCpuSeconds(theirs.pid);
+    const double oStart = bench::ProcessorSeconds(ours.pid),
+                 tStart = bench::ProcessorSeconds(theirs.pid);
     const std::vector<bench::Measured> both = bench::FinishPrograms(
         {bench::StartProgram(first, pin(ours)), bench::StartProgram(sync, pin(theirs))},
         [&](std::size_t i) {
-          if (i == 0) oServer = ServerCpuSeconds(ours.pid) - oStart;
-          if (i == 1) tServer = ServerCpuSeconds(theirs.pid) - tStart;
+          if (i == 0) oServer = bench::ProcessorSeconds(ours.pid) - oStart;
+          if (i == 1) tServer = bench::ProcessorSeconds(theirs.pid) - tStart;
         });
     o = both[0];
     t = both[1];
   } else {
     const auto timed = [](bench::Measured& m, double& server, const Server& s,
                           const std::vector<std::string>& argv) {
-      const double start = ServerCpuSeconds(s.pid);
+      const double start = bench::ProcessorSeconds(s.pid);
       m = bench::RunProgram(argv);
-      server = ServerCpuSeconds(s.pid) - start;
+      server = bench::ProcessorSeconds(s.pid) - start;
     };
     if (round % 2 == 0) {
       timed(o, oServer, ours, first);
