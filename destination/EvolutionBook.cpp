@@ -11,6 +11,8 @@
 
 #include "destination/EvolutionBook.h"
 
+#include "contact/CardUuid.h"
+#include "contact/GroupMembers.h"
 #include "contact/VCardWriter.h"
 #include "destination/HeldCards.h"
 #include "destination/SendDecision.h"
@@ -218,26 +220,30 @@ QByteArray Fingerprint(EVCard* card) {
 }
 
 // The contact of the book that has `address` among its e-mail addresses (a person, not a list;
-// of several, the one first by uid), and which of its addresses that is (0 for the first).
-// Empty when the book holds none.
-QString ContactWithAddress(EBookClient* client, const char* address, int& number) {
+// of several, the one whose card is `card`, as CardUuid gives it, else the one first by uid), and
+// which of its addresses that is (0 for the first). Empty when the book holds none.
+QString ContactWithAddress(EBookClient* client, const char* address, const QString& card,
+                           int& number) {
   EBookQuery* query = e_book_query_field_test(E_CONTACT_EMAIL, E_BOOK_QUERY_IS, address);
   const GText sexp(e_book_query_to_string(query));
   e_book_query_unref(query);
   GSList* found = nullptr;
   if (!e_book_client_get_contacts_sync(client, sexp.get(), &found, nullptr, nullptr)) return {};
   QString uid;
-  for (GSList* l = found; l != nullptr; l = l->next) {
+  bool theCard = false;  // `uid` is `card`
+  for (GSList* l = found; l != nullptr && !theCard; l = l->next) {
     auto* person = static_cast<EContact*>(l->data);
     if (e_contact_get(person, E_CONTACT_IS_LIST) != nullptr) continue;
     const QString id = Utf8(static_cast<const char*>(e_contact_get_const(person, E_CONTACT_UID)));
-    if (!uid.isEmpty() && uid < id) continue;
+    const bool isCard = !card.isEmpty() && contact::CardUuid(id) == card;
+    if (!isCard && !uid.isEmpty() && uid < id) continue;
     auto* emails = static_cast<GList*>(e_contact_get(person, E_CONTACT_EMAIL));
     int n = 0;
     for (GList* e = emails; e != nullptr; e = e->next, ++n) {
       if (g_ascii_strcasecmp(static_cast<const char*>(e->data), address) == 0) {
         uid = id;
         number = n;
+        theCard = isCard;
         break;
       }
     }
@@ -249,17 +255,20 @@ QString ContactWithAddress(EBookClient* client, const char* address, int& number
 
 // A distribution list comes as one of Evolution's own lists (its vCard 3.0 card says so, each
 // member an EMAIL naming its address); each member is made the contact of the book that has its
-// address, so that Evolution shows and mails it as that contact. Lists are sent after the other
-// contacts, so that their members' contacts are in the book by then.
-void ResolveMembers(EContact* card, EBookClient* client) {
+// address, so that Evolution shows and mails it as that contact: the card this send gave the
+// person with that address (`members`), where the book has it with the address, else any. Lists
+// are sent after the other contacts, so that their members' contacts are in the book by then.
+void ResolveMembers(EContact* card, EBookClient* client, const contact::MemberCards& members) {
   for (GList* a = e_vcard_get_attributes(E_VCARD(card)); a != nullptr; a = a->next) {
     auto* attribute = static_cast<EVCardAttribute*>(a->data);
     if (g_ascii_strcasecmp(e_vcard_attribute_get_name(attribute), EVC_EMAIL) != 0) continue;
     GList* email = e_vcard_attribute_get_param(attribute, EVC_X_DEST_EMAIL);
     if (email == nullptr || e_vcard_attribute_get_param(attribute, EVC_X_DEST_CONTACT_UID))
       continue;
+    const auto* address = static_cast<const char*>(email->data);
     int number = 0;
-    const QString uid = ContactWithAddress(client, static_cast<const char*>(email->data), number);
+    const QString uid =
+        ContactWithAddress(client, address, members.CardOf(QString::fromUtf8(address)), number);
     if (uid.isEmpty()) continue;
     e_vcard_attribute_add_param_with_value(
         attribute, e_vcard_attribute_param_new(EVC_X_DEST_CONTACT_UID), uid.toUtf8().constData());
@@ -282,17 +291,18 @@ struct Pending {
   Remedy remedy = Remedy::kNone;
 };
 
-// `client`: the book a list's members are looked up in. `uid`: the card's uid in the book, when
-// not the one made from the contact's own.
-Pending Prepare(const contact::SourcedContact& in, EBookClient* client, const QString& uid = {}) {
+// `uid`: the card's uid in the book. `client`: the book a list's members are looked up in;
+// `members`: the cards given to the people of this send, which a list names its members by.
+Pending Prepare(const contact::SourcedContact& in, const QString& uid, EBookClient* client,
+                const contact::MemberCards& members) {
   Pending p;
-  p.uid = uid.isEmpty() ? contact::CardUuid(in.contact.uid) : uid;
+  p.uid = uid;
   p.name = contact::ShownName(in.contact);
   p.origins = in.origins;
   QByteArray text;
-  contact::AppendVCard(text, in.contact, contact::VCardVersion::k30);
+  contact::AppendVCard(text, in.contact, contact::VCardVersion::k30, &members);
   p.card.reset(e_contact_new_from_vcard_with_uid(text.constData(), p.uid.toUtf8().constData()));
-  if (in.contact.isGroup) ResolveMembers(p.card.get(), client);
+  if (in.contact.isGroup) ResolveMembers(p.card.get(), client, members);
   p.fingerprint = Fingerprint(E_VCARD(p.card.get()));
   e_vcard_util_set_x_attribute(E_VCARD(p.card.get()), kSentProperty, p.fingerprint.constData());
   return p;
@@ -551,31 +561,29 @@ class EvolutionBook : public Destination {
       const HeldCards::Card* card = theirs.Match(c);
       return card ? card->uid : QString();
     };
+    // Lists last, each member named by the card its person went into, which is in the book by
+    // then: the people are written before the first list is made.
+    contact::GroupsLast ordered(contacts);
     contact::SourcedContact in;
-    std::vector<contact::SourcedContact> lists;  // sent last, once their members are in
+    bool listsBegun = false;
     while (true) {
       if (observer.Cancelled()) {
         // The contacts taken but not yet sent stay out; a re-run sends them.
         result.cancelled = true;
         break;
       }
-      if (!contacts.Next(in)) break;
-      if (in.contact.isGroup) {
-        lists.push_back(in);
-        continue;
+      if (!ordered.Next(in)) break;
+      if (in.contact.isGroup && !listsBegun) {
+        listsBegun = true;
+        flush();
       }
-      const QString card = state.CardFor(in, held);
-      batch.push_back(Prepare(in, client.get(), card));
-      batch.back().repeated = !seen.insert(batch.back().uid).second;
-      if (batch.size() >= kBatch) flush();
-    }
-    if (!result.cancelled) flush();
-    for (const contact::SourcedContact& list : lists) {
-      if (result.cancelled || observer.Cancelled()) {
-        result.cancelled = true;
-        break;
+      QString card = contact::CardUuid(in.contact.uid);
+      if (!in.contact.isGroup) {
+        const QString was = in.contact.uid;
+        card = state.CardFor(in, held);
+        ordered.Renamed(was, in.contact);
       }
-      batch.push_back(Prepare(list, client.get()));
+      batch.push_back(Prepare(in, card, client.get(), ordered.Members()));
       batch.back().repeated = !seen.insert(batch.back().uid).second;
       if (batch.size() >= kBatch) flush();
     }

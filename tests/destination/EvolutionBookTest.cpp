@@ -147,8 +147,13 @@ TEST(EvolutionBook, SampleStoreSentTwiceHoldsEachContactOnceWithEveryField) {
       }
       EXPECT_EQ(emails, addresses);
       EXPECT_EQ(uids, resolved);
+      // Named by the same contacts for the clients that read a list's member URIs.
+      const QStringList uris = Strings(book["memberUris"]);
+      for (const QString& person : resolved)
+        EXPECT_TRUE(person.isEmpty() || uris.contains("urn:uuid:" + person)) << qPrintable(person);
       resolvedMembers += resolved.size() - resolved.count(QString());
       book["members"] = expected["members"];
+      book["memberUris"] = expected["memberUris"];
       book["emails"] = expected["emails"];
       book["email"] = expected["email"];
     }

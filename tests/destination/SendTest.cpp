@@ -897,10 +897,13 @@ TEST(GroupMembers, NamedByTheirCardsInTheBook) {
   }
 }
 
-// A member whose entry merged with another store's names the merged card: in the export, and in
-// a vdir where that person's card was sent from the other store before, so that the merged card
-// keeps the UID of the card already there. Read back with vobject, resolved as above.
+// A member whose entry merged with another store's names the merged card: in the export, in a
+// vdir where that person's card was sent from the other store before, so that the merged card
+// keeps the UID of the card already there, and in an Evolution book that holds that card under
+// its UID with the record of sends lost (the card found by the person it holds). Read back with
+// vobject, resolved as above, and with Evolution's own library, which resolves its lists.
 TEST(GroupMembers, NameTheCardTheMemberMergedInto) {
+  const EdsSession eds;  // before anything uses the session bus
   const QString dir = ScratchDir(QStringLiteral("merged-members"));
   const QMap<QString, QString> env = {{"XDG_STATE_HOME", dir + "/state"}};
   ASSERT_NO_FATAL_FAILURE(MakeStore(dir, "office", R"({"folders":[{"path":"Contacts","items":[
@@ -911,45 +914,79 @@ TEST(GroupMembers, NameTheCardTheMemberMergedInto) {
       {"FirstName":"Anna","LastName":"Berg","Email1Address":"anna@example.com",
        "LastModificationTime":"2024-01-01T10:00:00Z"}]}]})"));
   const QString office = dir + "/office.pst", phone = dir + "/phone.pst";
-  const auto files = [](const QString& folder) {
-    QStringList out;
-    for (const QString& name : QDir(folder).entryList(QDir::Files)) out << folder + "/" + name;
-    return out;
+  // The cards a reader sees: how many, Anna's UID and the UIDs the list names its member by.
+  struct Seen {
+    qsizetype cards = 0;
+    QString anna;
+    QStringList member;
   };
-  const struct {
+  const auto vobject = [](const QString& read) {
+    QStringList files{read};
+    if (QFileInfo(read).isDir()) {
+      files.clear();
+      for (const QString& name : QDir(read).entryList(QDir::Files)) files << read + "/" + name;
+    }
+    const QJsonArray cards = VObjectReader().ReadOrFail(files).array();
+    Seen seen{cards.size(), {}, {}};
+    for (const QJsonValue card : cards) {
+      if (card["FN"][0]["value"].toString() == u"Anna Berg") seen.anna = UriToUid(Uid(card));
+      const QJsonObject o = card.toObject();
+      for (const char* name : {"MEMBER", "X-ADDRESSBOOKSERVER-MEMBER"})
+        if (o.contains(name)) seen.member << UriToUid(o[name][0]["value"].toString());
+    }
+    return seen;
+  };
+  const auto evolution = [] {
+    const QJsonArray cards = EvolutionBookReader().ReadOrFail({}).array();
+    Seen seen{cards.size(), {}, {}};
+    for (const QJsonValue card : cards) {
+      if (card["fn"].toString() == u"Anna Berg") seen.anna = card["uid"].toString();
+      // As Evolution takes the list, and as the clients that read its member URIs do.
+      if (card["isList"].toBool())
+        seen.member << card["members"][0]["uid"].toString()
+                    << UriToUid(card["memberUris"][0].toString());
+    }
+    return seen;
+  };
+  struct Case {
     const char* what;
     QList<QStringList> runs;  // the last one's output is read
-    QString read;             // a file or a folder
-  } cases[] = {
+    bool forget;              // the record of sends lost before the last run
+    std::function<Seen()> read;
+  };
+  std::vector<Case> cases = {
       {"vCard 4.0 export",
        {{"export", "--format", "vcard4", "--out", dir + "/both.vcf", office, phone}},
-       dir + "/both.vcf"},
+       false,
+       [&] { return vobject(dir + "/both.vcf"); }},
       {"vdir, the phone's card sent first",
        {{"send", "--to", "vdir:" + dir + "/vdir", phone},
         {"send", "--to", "vdir:" + dir + "/vdir", office, phone}},
-       dir + "/vdir"},
+       false,
+       [&] { return vobject(dir + "/vdir"); }},
   };
-  for (const auto& c : cases) {
+  if (eds.missing.isEmpty())
+    cases.push_back(
+        {"Evolution, the phone's card sent first and the record lost",
+         {{"send", "--to", "evolution", phone}, {"send", "--to", "evolution", office, phone}},
+         true,
+         evolution});
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     for (const QStringList& args : c.runs) {
+      if (c.forget && &args == &c.runs.back()) {
+        ASSERT_TRUE(QDir(dir + "/state").removeRecursively());
+      }
       const ProgramOutput run = RunCli(args, env);
       ASSERT_EQ(run.status, 0) << run.err.toStdString();
     }
-    const QJsonArray cards =
-        VObjectReader()
-            .ReadOrFail(QFileInfo(c.read).isDir() ? files(c.read) : QStringList{c.read})
-            .array();
-    ASSERT_EQ(cards.size(), 2);
-    QString anna, member;
-    for (const QJsonValue card : cards) {
-      if (card["FN"][0]["value"].toString() == u"Anna Berg") anna = UriToUid(Uid(card));
-      const QJsonObject o = card.toObject();
-      for (const char* name : {"MEMBER", "X-ADDRESSBOOKSERVER-MEMBER"})
-        if (o.contains(name)) member = UriToUid(o[name][0]["value"].toString());
-    }
-    EXPECT_FALSE(anna.isEmpty());
-    EXPECT_EQ(member, anna);
+    const Seen seen = c.read();
+    EXPECT_EQ(seen.cards, 2);
+    EXPECT_FALSE(seen.anna.isEmpty());
+    EXPECT_FALSE(seen.member.isEmpty());
+    for (const QString& member : seen.member) EXPECT_EQ(member, seen.anna);
   }
+  if (!eds.missing.isEmpty()) LUMIVEX_MISSING(eds.missing.toStdString());
 }
 
 // A vdir: khard lists every contact; a second send leaves every file's bytes and time; a file

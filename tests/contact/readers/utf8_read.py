@@ -133,6 +133,10 @@ def evolution_fields(c):
         "uid": c.get_property("id") or "",
         "isList": bool(c.get_property("list")),
         "members": list_members(c),
+        # A list's members as the CardDAV clients read them (X-ADDRESSBOOKSERVER-MEMBER URIs).
+        **({"memberUris": [a.get_value() for a in E.VCard.get_attributes(c)
+                           if a.get_name().upper() == "X-ADDRESSBOOKSERVER-MEMBER"]}
+           if c.get_property("list") else {}),
         # The fields of a vCard 2.1 card by the name of the property that holds them.
         **{key: c.get_property(name) or "" for key, name in (
             ("workPhone", "business-phone"), ("homePhone", "home-phone"),
