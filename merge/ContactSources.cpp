@@ -343,13 +343,12 @@ class MergingStream : public MergedContacts {
   // Each pair of groups suggested once, the accepted ones joined.
   void FinishSuggestions() {
     std::vector<Suggested> kept;
-    std::vector<std::pair<uint32_t, uint32_t>> seen;
+    std::unordered_set<uint64_t> seen;  // the pairs of groups suggested so far
     for (const Suggested& s : suggested_) {
       uint32_t a = Find(s.a), b = Find(s.b);
       if (a == b) continue;
       if (a > b) std::swap(a, b);
-      if (std::find(seen.begin(), seen.end(), std::pair{a, b}) != seen.end()) continue;
-      seen.emplace_back(a, b);
+      if (!seen.insert(uint64_t(a) << 32 | b).second) continue;
       kept.push_back(s);
     }
     suggested_ = std::move(kept);
