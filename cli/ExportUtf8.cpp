@@ -148,7 +148,7 @@ class CountingStream : public contact::ContactStream {
   void ReportSuggestions() {
     const auto* merged = dynamic_cast<const merge::MergedContacts*>(&inner_);
     if (!merged) return;
-    suggestions = int(merged->Suggestions().size());
+    suggestions = merged->SuggestionCount();
     if (!report) return;
     int n = 0;
     for (const merge::Suggestion& s : merged->Suggestions()) {

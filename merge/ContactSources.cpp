@@ -46,7 +46,11 @@ class MergingStream : public MergedContacts {
   int Total() const override { return total_; }
   const std::vector<EntryProblem>& Problems() const override { return reader_.Problems(); }
   QStringList NewUidStores() const override { return reader_.NewUidStores(); }
-  const std::vector<Suggestion>& Suggestions() const override { return suggestions_; }
+  int SuggestionCount() const override { return int(suggested_.size()); }
+  const std::vector<Suggestion>& Suggestions() const override {
+    if (suggestions_.size() != suggested_.size()) DescribeSuggestions();
+    return suggestions_;
+  }
 
   bool Next(SourcedContact& out) override {
     if (!grouped_) Group();
@@ -98,6 +102,7 @@ class MergingStream : public MergedContacts {
   struct Suggested {
     uint32_t a, b;
     MatchRule rule;
+    uint32_t firstA = 0, firstB = 0;  // the first entry of each one's group, once grouped
   };
 
   Origin OriginOf(uint32_t i, const QDateTime& modified) const {
@@ -317,7 +322,10 @@ class MergingStream : public MergedContacts {
     // linked in order from there, the last entry first: an entry's link is its first until it
     // is taken, and the first's link is the group's entry taken last (the least so far).
     for (uint32_t i = 0; i < entries_.size(); ++i) entries_[i].link = Find(i);
-    NumberSuggestions();
+    for (Suggested& s : suggested_) {
+      s.firstA = entries_[s.a].link;
+      s.firstB = entries_[s.b].link;
+    }
     total_ = 0;
     for (uint32_t i = uint32_t(entries_.size()); i-- > 0;) {
       Entry& e = entries_[i];
@@ -333,7 +341,6 @@ class MergingStream : public MergedContacts {
       e.link = after == e.link ? kNone : after;
     }
     spool_.Finish();
-    DescribeSuggestions();
   }
 
   static uint64_t KeyHash64(const QString& text) {
@@ -356,19 +363,20 @@ class MergingStream : public MergedContacts {
       for (const Suggested& s : suggested_) Join(s.a, s.b, s.rule);
   }
 
-  // The contact number of each suggested group: groups are given out in order of their first
-  // (least) entry. Called once every entry links to its group's first.
-  void NumberSuggestions() {
+  // The suggestions as they are told: the contact number of each side (groups are given out in
+  // order of their first entry), each side's entry and own name, the value they share. Made when
+  // first asked for: each side's entry is read back from the spool, which an export that only
+  // counts the suggestions does without.
+  void DescribeSuggestions() const {
     std::vector<uint32_t> firsts;
-    for (const Suggested& s : suggested_)
-      firsts.insert(firsts.end(), {entries_[s.a].link, entries_[s.b].link});
+    for (const Suggested& s : suggested_) firsts.insert(firsts.end(), {s.firstA, s.firstB});
     std::sort(firsts.begin(), firsts.end());
     firsts.erase(std::unique(firsts.begin(), firsts.end()), firsts.end());
     std::vector<int> numbers(firsts.size(), 0);
     size_t at = 0;
     int number = 0;
     for (uint32_t i = 0; i < entries_.size() && at < firsts.size(); ++i) {
-      if (entries_[i].link != i) continue;
+      if (!entries_[i].first) continue;
       ++number;
       if (firsts[at] == i) numbers[at++] = number;
     }
@@ -376,22 +384,14 @@ class MergingStream : public MergedContacts {
       return numbers[size_t(std::lower_bound(firsts.begin(), firsts.end(), first) -
                             firsts.begin())];
     };
+    suggestions_.clear();
+    contact::Contact a, b;
     for (const Suggested& s : suggested_) {
       Suggestion out;
       out.rule = s.rule;
       out.accepted = accept_;
-      out.first = numberOf(entries_[s.a].link);
-      out.second = numberOf(entries_[s.b].link);
-      suggestions_.push_back(std::move(out));
-    }
-  }
-
-  // The suggestions as they are told: each side's entry and own name, the value they share.
-  void DescribeSuggestions() {
-    contact::Contact a, b;
-    for (size_t k = 0; k < suggested_.size(); ++k) {
-      const Suggested& s = suggested_[k];
-      Suggestion& out = suggestions_[k];
+      out.first = numberOf(s.firstA);
+      out.second = numberOf(s.firstB);
       spool_.Take(s.a, a);
       spool_.Take(s.b, b);
       out.firstEntry = OriginOf(s.a);
@@ -400,8 +400,8 @@ class MergingStream : public MergedContacts {
       out.secondEntry.name = contact::ShownName(b);
       out.value =
           s.rule == MatchRule::kNameAndCompany ? a.company : SharedValue(a, b, MatchRule::kEmail);
+      suggestions_.push_back(std::move(out));
     }
-    suggested_ = {};
   }
 
   // The value `entry` shares with `others` by `rule`: an e-mail address or a telephone number as
@@ -550,7 +550,7 @@ class MergingStream : public MergedContacts {
 
   StoreContactStream reader_;
   SortedKeys keys_;
-  EntrySpool spool_;
+  mutable EntrySpool spool_;  // read from by Suggestions() too
   bool accept_ = false;
   contact::Contact older_;              // room for the older entries of a group, used again
   std::vector<uint32_t> order_;         // a group's entries in the order they are merged
@@ -569,7 +569,7 @@ class MergingStream : public MergedContacts {
   std::vector<List> lists_;
   std::unordered_set<uint64_t> memberKeys_;
   std::unordered_map<uint64_t, uint32_t> memberOwner_;  // a member's address: its named group
-  std::vector<Suggestion> suggestions_;
+  mutable std::vector<Suggestion> suggestions_;         // made from suggested_ when first asked for
 };
 
 }  // namespace

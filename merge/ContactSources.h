@@ -51,8 +51,10 @@ struct Suggestion {
 // The contacts of several stores, merged: also what may be one person but was not joined.
 class MergedContacts : public contact::ContactStream {
  public:
-  // Complete once the first contact is given (the groups are found before it).
+  // Complete once the first contact is given (the groups are found before it). Each side's
+  // entry is read back for its name when first asked for; SuggestionCount() only counts.
   virtual const std::vector<Suggestion>& Suggestions() const = 0;
+  virtual int SuggestionCount() const = 0;
 };
 
 // Opens the stores of `options` and finds the folders to read. A store named twice (the same
