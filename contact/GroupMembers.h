@@ -15,6 +15,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QUuid>
 
 #include <deque>
 
@@ -33,7 +34,10 @@ class MemberCards {
   QString CardOf(const QString& address) const;
 
  private:
-  QHash<QString, QString> byAddress_;
+  // Each address noted, by a 64-bit hash of its compared form, and the UUID of its card: 24 bytes
+  // and the table's room an address, where the address and UUID as texts took some 150.
+  static quint64 AddressKey(const QString& address);
+  QHash<quint64, QUuid> byAddress_;
 };
 
 class GroupsLast : public ContactStream {
