@@ -309,36 +309,67 @@ namespace {
 // A part of a name as it is compared: accents taken off, case folded, dots and commas dropped,
 // spacing collapsed ("Zoé  M." and "zoe m" are one).
 // `dotSpaces`: a dot parts words as a space does ("K.J." is "k j"), else it is dropped.
-QString FoldNamePart(QStringView part, bool dotSpaces = false) {
-  bool plain = true;
-  for (const QChar c : part)
-    if (c.unicode() >= 0x80) {
-      plain = false;
+// Made in `out`, on the caller's stack: every entry's name parts are folded.
+using NameBuffer = QVarLengthArray<char16_t, 64>;
+QStringView FoldNamePart(QStringView part, NameBuffer& out, bool dotSpaces = false) {
+  // The characters below U+0370 (Latin with its accents, and the combining accents) as their
+  // canonical decomposition leaves them without accents: a letter, kDrop for an accent alone,
+  // kWhole where more than one character would remain. A name of these only is folded from the
+  // table; any other is decomposed whole first.
+  constexpr char16_t kDrop = 0, kWhole = 0xFFFF;
+  static const auto kBase = [] {
+    std::array<char16_t, 0x370> base{};
+    for (size_t u = 0; u < base.size(); ++u) {
+      QString left;
+      for (const QChar c : QString(QChar(char16_t(u))).normalized(QString::NormalizationForm_D))
+        if (c.category() != QChar::Mark_NonSpacing) left += c;
+      base[u] = left.isEmpty() ? kDrop : left.size() == 1 ? left[0].unicode() : kWhole;
+    }
+    return base;
+  }();
+  QString decomposed;
+  QStringView from = part;
+  for (const QChar c : part) {
+    const char16_t u = c.unicode();
+    if (u >= kBase.size() || kBase[u] == kWhole) {
+      decomposed = part.toString().normalized(QString::NormalizationForm_D);
+      from = decomposed;
       break;
     }
-  const QString decomposed =
-      plain ? part.toString() : part.toString().normalized(QString::NormalizationForm_D);
-  QString out;
-  out.reserve(decomposed.size());
-  bool space = false;
-  for (const QChar c : decomposed) {
-    if (dotSpaces && c == u'.') {
-      space = !out.isEmpty();
-      continue;
-    }
-    if (c.category() == QChar::Mark_NonSpacing || c == u'.' || c == u',') continue;
-    if (IsSpace(c) || c == u'-') {
-      space = !out.isEmpty();
-      continue;
-    }
-    if (space) out += u' ';
-    space = false;
-    out += QChar(FoldCase(c.unicode()));
   }
-  return out;
+  const bool tabled = decomposed.isNull();
+  out.resize(from.size());  // the folded form is never longer
+  char16_t* const begin = out.data();
+  char16_t* to = begin;
+  bool space = false;
+  for (const QChar unit : from) {
+    char16_t u = unit.unicode();
+    if (tabled) {
+      if (u >= 0x80 && (u = kBase[u]) == kDrop) continue;
+    } else if (unit.category() == QChar::Mark_NonSpacing) {
+      continue;
+    }
+    if (dotSpaces && u == u'.') {
+      space = to != begin;
+      continue;
+    }
+    if (u == u'.' || u == u',') continue;
+    if (IsSpace(QChar(u)) || u == u'-') {
+      space = to != begin;
+      continue;
+    }
+    if (space) *to++ = u' ';
+    space = false;
+    *to++ = FoldCase(u);
+  }
+  return QStringView(begin, to - begin);
+}
+QString FoldNamePart(QStringView part, bool dotSpaces = false) {
+  NameBuffer folded;
+  return FoldNamePart(part, folded, dotSpaces).toString();
 }
 
-uint32_t PartHash(const QString& folded) {
+uint32_t PartHash(QStringView folded) {
   if (folded.isEmpty()) return 0;
   const uint64_t h = KeyHash(MatchRule::kNone).Add(folded).Value();
   const auto small = static_cast<uint32_t>(h ^ (h >> 32));
@@ -361,7 +392,9 @@ bool IsSuffix(QStringView word) {
 // The middle names: their first two initials, and the whole name's hash where every part of it
 // is written out (an initial agrees with any name it begins, so it is not hashed).
 void SetMiddle(Identity& id, QStringView middle) {
-  const QString folded = FoldNamePart(middle, true);  // "K.J." is two initials, as "K. J." is
+  // "K.J." is two initials, as "K. J." is.
+  NameBuffer buffer;
+  const QStringView folded = FoldNamePart(middle, buffer, true);
   if (folded.isEmpty()) return;
   // The words are parted by one space each: a word of one letter is an initial.
   bool whole = true;
@@ -377,7 +410,7 @@ void SetMiddle(Identity& id, QStringView middle) {
   if (whole) id.middle = PartHash(folded);
 }
 
-void SetGiven(Identity& id, const QString& folded) {
+void SetGiven(Identity& id, QStringView folded) {
   if (folded.isEmpty()) return;
   id.givenInitial = folded.front().unicode();
   // "J" or "J." is an initial only: it agrees with any given name it begins.
@@ -392,12 +425,14 @@ Identity IdentityOf(const Contact& c) {
     id.birthday = uint32_t(c.birthday.year * 10000 + c.birthday.month * 100 + c.birthday.day);
   if (c.isGroup) {
     id.list = true;
-    id.surname = PartHash(FoldNamePart(c.displayName));
+    NameBuffer name;
+    id.surname = PartHash(FoldNamePart(c.displayName, name));
     return id;
   }
   if (!c.givenName.trimmed().isEmpty() || !c.surname.trimmed().isEmpty()) {
-    SetGiven(id, FoldNamePart(c.givenName));
-    id.surname = PartHash(FoldNamePart(c.surname));
+    NameBuffer given, surname;
+    SetGiven(id, FoldNamePart(c.givenName, given));
+    id.surname = PartHash(FoldNamePart(c.surname, surname));
     SetMiddle(id, c.middleName);
     id.suffix = PartHash(FoldSuffix(c.suffix));
     return id;
