@@ -349,16 +349,29 @@ class MergingStream : public MergedContacts {
 
   // Each pair of groups suggested once, the accepted ones joined.
   void FinishSuggestions() {
-    std::vector<Suggested> kept;
-    std::unordered_set<uint64_t> seen;  // the pairs of groups suggested so far
-    for (const Suggested& s : suggested_) {
-      uint32_t a = Find(s.a), b = Find(s.b);
-      if (a == b) continue;
-      if (a > b) std::swap(a, b);
-      if (!seen.insert(uint64_t(a) << 32 | b).second) continue;
-      kept.push_back(s);
+    // Each suggestion by the pair of groups it names, in order; the first of each pair is kept.
+    struct Pair {
+      uint64_t groups;
+      uint32_t at;
+    };
+    std::vector<Pair> pairs;
+    pairs.reserve(suggested_.size());
+    for (size_t k = 0; k < suggested_.size(); ++k) {
+      const uint32_t a = Find(suggested_[k].a), b = Find(suggested_[k].b);
+      if (a != b) pairs.push_back({uint64_t(std::min(a, b)) << 32 | std::max(a, b), uint32_t(k)});
     }
-    suggested_ = std::move(kept);
+    std::sort(pairs.begin(), pairs.end(), [](const Pair& x, const Pair& y) {
+      return x.groups != y.groups ? x.groups < y.groups : x.at < y.at;
+    });
+    std::vector<bool> keep(suggested_.size(), false);
+    for (size_t i = 0; i < pairs.size(); ++i)
+      if (i == 0 || pairs[i].groups != pairs[i - 1].groups) keep[pairs[i].at] = true;
+    pairs = {};
+    size_t kept = 0;
+    for (size_t k = 0; k < suggested_.size(); ++k)
+      if (keep[k]) suggested_[kept++] = suggested_[k];
+    suggested_.resize(kept);
+    suggested_.shrink_to_fit();
     if (accept_)
       for (const Suggested& s : suggested_) Join(s.a, s.b, s.rule);
   }
