@@ -1,8 +1,15 @@
 #include "contact/GroupMembers.h"
 
+#include "common/TemporaryFiles.h"
 #include "contact/VCardWriter.h"
 
+#include <QDir>
+
+#include <algorithm>
+#include <cerrno>
 #include <iterator>
+
+#include <unistd.h>
 
 namespace lumivex::contact {
 
@@ -24,8 +31,15 @@ quint64 MemberCards::AddressKey(const QString& address) {
   return qHash(text.toString().toCaseFolded(), size_t(0x51ed270b));
 }
 
+MemberCards::~MemberCards() {
+  if (file_) TemporaryFiles::Unregister(file_->fileName());
+}
+
 void MemberCards::Note(const Contact& contact) {
   if (contact.isGroup || contact.uid.trimmed().isEmpty()) return;
+  // Before the contact's addresses, not after: those of the contact noted last stay in memory
+  // for Renamed.
+  if (byAddress_.size() >= qsizetype(inMemory_) && !memoryOnly_) Spill();
   QUuid card;
   for (const Email& email : contact.emails) {
     if (QStringView(email.address).trimmed().isEmpty()) continue;
@@ -33,6 +47,63 @@ void MemberCards::Note(const Contact& contact) {
     QUuid& noted = byAddress_[AddressKey(email.address)];
     if (noted.isNull()) noted = card;  // the first card an address is met on keeps it
   }
+}
+
+void MemberCards::Spill() {
+  if (!file_) {
+    file_ = std::make_unique<QTemporaryFile>(QDir::tempPath() +
+                                             QStringLiteral("/lumivex-members-XXXXXX"));
+    if (!file_->open()) {
+      file_.reset();
+      memoryOnly_ = true;
+      return;
+    }
+    TemporaryFiles::Register(file_->fileName());
+  }
+  std::vector<Noted> run;
+  run.reserve(size_t(byAddress_.size()));
+  for (auto it = byAddress_.cbegin(); it != byAddress_.cend(); ++it)
+    run.push_back({it.key(), it.value()});
+  std::sort(run.begin(), run.end(),
+            [](const Noted& a, const Noted& b) { return a.address < b.address; });
+  const auto* data = reinterpret_cast<const char*>(run.data());
+  qint64 left = qint64(run.size() * sizeof(Noted)), at = written_ * qint64(sizeof(Noted));
+  while (left > 0) {
+    const ssize_t n = ::pwrite(file_->handle(), data, size_t(left), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {  // the disk is full: what is in memory stays there, and what comes after
+      memoryOnly_ = true;
+      return;
+    }
+    data += n;
+    left -= n;
+    at += n;
+  }
+  runs_.emplace_back(written_, qint64(run.size()));
+  written_ += qint64(run.size());
+  byAddress_ = {};
+}
+
+bool MemberCards::CardOnDisk(quint64 address, QUuid& card) const {
+  // A search of each run in the file, a record read at each step: lists' members are few.
+  for (const auto& [first, count] : runs_) {
+    qint64 low = 0, high = count;
+    while (low < high) {
+      const qint64 mid = low + (high - low) / 2;
+      Noted noted;
+      const qint64 at = (first + mid) * qint64(sizeof(Noted));
+      if (::pread(file_->handle(), &noted, sizeof noted, at) != qint64(sizeof noted)) break;
+      if (noted.address == address) {
+        card = noted.card;
+        return true;
+      }
+      if (noted.address < address)
+        low = mid + 1;
+      else
+        high = mid;
+    }
+  }
+  return false;
 }
 
 void MemberCards::Renamed(const QString& was, const Contact& contact) {
@@ -47,7 +118,10 @@ void MemberCards::Renamed(const QString& was, const Contact& contact) {
 
 QString MemberCards::CardOf(const QString& address) const {
   if (QStringView(address).trimmed().isEmpty()) return {};
-  const auto it = byAddress_.constFind(AddressKey(address));
+  const quint64 key = AddressKey(address);
+  QUuid card;
+  if (!runs_.empty() && CardOnDisk(key, card)) return card.toString(QUuid::WithoutBraces);
+  const auto it = byAddress_.constFind(key);
   return it == byAddress_.cend() ? QString() : it->toString(QUuid::WithoutBraces);
 }
 

@@ -15,29 +15,53 @@
 
 #include <QHash>
 #include <QString>
+#include <QTemporaryFile>
 #include <QUuid>
 
 #include <deque>
+#include <memory>
+#include <utility>
+#include <vector>
 
 namespace lumivex::contact {
 
 class MemberCards {
  public:
+  // `inMemory`: the addresses kept in memory at most (24 bytes and the table's room each); past
+  // it they go to a temporary file as sorted runs, so that memory stays bounded however many
+  // cards there are. Where no temporary file can be written, they stay in memory.
+  explicit MemberCards(size_t inMemory = size_t(1) << 18) : inMemory_(inMemory) {}
+  ~MemberCards();
+  MemberCards(const MemberCards&) = delete;
+  MemberCards& operator=(const MemberCards&) = delete;
   // Notes the card of `contact` for each of its e-mail addresses (the first card an address is
   // met on keeps it).
   void Note(const Contact& contact);
   // The card `contact` was noted under is now the one of its uid (a destination gave it the uid
   // of the card the same person has there already): its addresses name that card from now on.
+  // For the contact noted last.
   void Renamed(const QString& was, const Contact& contact);
   // The UUID of the card (as its UID line gives it) that has `address`; empty when none has.
   // Addresses are compared without regard to case.
   QString CardOf(const QString& address) const;
 
  private:
-  // Each address noted, by a 64-bit hash of its compared form, and the UUID of its card: 24 bytes
-  // and the table's room an address, where the address and UUID as texts took some 150.
+  // Each address noted, by a 64-bit hash of its compared form, and the UUID of its card.
   static quint64 AddressKey(const QString& address);
-  QHash<quint64, QUuid> byAddress_;
+  struct Noted {
+    quint64 address;
+    QUuid card;
+  };
+  // The addresses in memory to the file as a run in order of their hash.
+  void Spill();
+  // The card of `address` in the runs, the earliest run first.
+  bool CardOnDisk(quint64 address, QUuid& card) const;
+  size_t inMemory_;
+  QHash<quint64, QUuid> byAddress_;  // noted since the last run was written
+  std::unique_ptr<QTemporaryFile> file_;
+  std::vector<std::pair<qint64, qint64>> runs_;  // the first record of each run, and how many
+  qint64 written_ = 0;                           // records in the file
+  bool memoryOnly_ = false;                      // the file could not be written
 };
 
 class GroupsLast : public ContactStream {

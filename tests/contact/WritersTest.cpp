@@ -1,6 +1,7 @@
 // The contact model's writers on their own: file names made from contacts, and vCard 4.0 and
 // 3.0 lines as the standards want them escaped and folded.
 #include "contact/FileNames.h"
+#include "contact/GroupMembers.h"
 #include "contact/VCardWriter.h"
 
 #include <QStringDecoder>
@@ -126,5 +127,50 @@ TEST(VCardLines, UidIsAUuid) {
     QByteArray card;
     AppendVCard(card, c, VCardVersion::k40);
     EXPECT_TRUE(card.contains(QByteArray("\r\nUID:urn:uuid:") + expected + "\r\n")) << card.data();
+  }
+}
+
+// A list's member is named by the first card met with its address, compared without case; a
+// card renamed after it was noted names its members under its new UUID. The same whether the
+// addresses are all held in memory or, past a bound of one, written out to a temporary file.
+TEST(MemberCards, FirstCardWithTheAddressWhereverItIsKept) {
+  const auto uuid = [](char last) {
+    return QStringLiteral("00000000-0000-4000-8000-00000000000") + last;
+  };
+  struct Noted {
+    char card;
+    QStringList emails;
+  };
+  const Noted noted[] = {
+      {'a', {"ann@x.org", "Ann.Two@x.org"}},
+      {'b', {"bob@x.org", "ANN@x.org"}},
+      {'c', {"carl@x.org", QStringLiteral("zoë@x.org")}},
+      {'d', {"dora@x.org", "bob@X.org", ""}},
+      {'e', {"eve@x.org", "carl@x.org"}},  // then renamed to f
+  };
+  const std::pair<QString, QString> lookups[] = {
+      {"ann@x.org", uuid('a')},
+      {" ann.two@X.ORG ", uuid('a')},
+      {"bob@x.org", uuid('b')},
+      {"Carl@x.org", uuid('c')},
+      {QStringLiteral("ZOË@x.org"), uuid('c')},
+      {"dora@x.org", uuid('d')},
+      {"eve@x.org", uuid('f')},
+      {"nobody@x.org", ""},
+      {"", ""},
+  };
+  for (const size_t inMemory : {size_t(1) << 18, size_t(1)}) {
+    MemberCards cards(inMemory);
+    Contact contact;
+    for (const Noted& n : noted) {
+      contact.uid = uuid(n.card);
+      contact.emails.clear();
+      for (const QString& address : n.emails) contact.emails.push_back({address, {}, {}});
+      cards.Note(contact);
+    }
+    contact.uid = uuid('f');
+    cards.Renamed(uuid('e'), contact);
+    for (const auto& [address, card] : lookups)
+      EXPECT_EQ(cards.CardOf(address), card) << address.toStdString() << " in memory " << inMemory;
   }
 }
