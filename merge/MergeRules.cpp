@@ -312,13 +312,14 @@ namespace {
 // Made in `out`, on the caller's stack: every entry's name parts are folded.
 using NameBuffer = QVarLengthArray<char16_t, 64>;
 QStringView FoldNamePart(QStringView part, NameBuffer& out, bool dotSpaces = false) {
-  // The characters below U+0370 (Latin with its accents, and the combining accents) as their
-  // canonical decomposition leaves them without accents: a letter, kDrop for an accent alone,
-  // kWhole where more than one character would remain. A name of these only is folded from the
-  // table; any other is decomposed whole first.
+  // The characters below U+0530 (Latin with its accents, the combining accents, Greek and
+  // Cyrillic) as their canonical decomposition leaves them without accents: a letter, kDrop for
+  // an accent alone, kWhole where more than one character would remain. The CJK ideographs
+  // (U+4E00 to U+9FFF) have no decomposition and no case: they stay as they are. A name of these
+  // only is folded without decomposing it; any other is decomposed whole first.
   constexpr char16_t kDrop = 0, kWhole = 0xFFFF;
   static const auto kBase = [] {
-    std::array<char16_t, 0x370> base{};
+    std::array<char16_t, 0x530> base{};
     for (size_t u = 0; u < base.size(); ++u) {
       QString left;
       for (const QChar c : QString(QChar(char16_t(u))).normalized(QString::NormalizationForm_D))
@@ -331,7 +332,7 @@ QStringView FoldNamePart(QStringView part, NameBuffer& out, bool dotSpaces = fal
   QStringView from = part;
   for (const QChar c : part) {
     const char16_t u = c.unicode();
-    if (u >= kBase.size() || kBase[u] == kWhole) {
+    if (u >= kBase.size() ? u < 0x4E00 || u > 0x9FFF : kBase[u] == kWhole) {
       decomposed = part.toString().normalized(QString::NormalizationForm_D);
       from = decomposed;
       break;
@@ -345,7 +346,7 @@ QStringView FoldNamePart(QStringView part, NameBuffer& out, bool dotSpaces = fal
   for (const QChar unit : from) {
     char16_t u = unit.unicode();
     if (tabled) {
-      if (u >= 0x80 && (u = kBase[u]) == kDrop) continue;
+      if (u >= 0x80 && u < kBase.size() && (u = kBase[u]) == kDrop) continue;
     } else if (unit.category() == QChar::Mark_NonSpacing) {
       continue;
     }
