@@ -37,7 +37,8 @@ class MergingStream : public MergedContacts {
  public:
   MergingStream(std::vector<StoreFolders> sources, QHash<QString, int> named,
                 const MergeLimits& limits, bool accept)
-      : reader_(std::move(sources)),
+      : severalStores_(sources.size() > 1),
+        reader_(std::move(sources)),
         keys_(limits.keysInMemory),
         spool_(reader_.Total() > limits.manyEntries ? 0 : EntrySpool::kMemoryCap),
         accept_(accept),
@@ -262,7 +263,8 @@ class MergingStream : public MergedContacts {
                              .toStdString());
       const Identity identity = IdentityOf(c.contact);
       MatchKeys(c.contact, identity, entry_keys);
-      for (const MatchKey& k : entry_keys) keys_.Add(k.rule, k.hash, index);
+      for (const MatchKey& k : entry_keys)
+        if (k.rule != MatchRule::kSameEntry || severalStores_) keys_.Add(k.rule, k.hash, index);
       if (c.contact.isGroup) {
         List list{index, identity.surname, {}};
         for (const contact::Member& m : c.contact.members) {
@@ -561,6 +563,9 @@ class MergingStream : public MergedContacts {
     held_ = std::move(sortedHeld);
   }
 
+  // Copies of one entry are only ever in two stores: in one, every entry's uid (its record key
+  // and node id) is its own, and its kSameEntry key is not kept.
+  bool severalStores_ = false;
   StoreContactStream reader_;
   SortedKeys keys_;
   mutable EntrySpool spool_;  // read from by Suggestions() too
