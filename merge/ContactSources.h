@@ -66,8 +66,9 @@ std::vector<StoreFolders> FindSources(const StoreSelection& options, QStringList
 
 // Where a merge stops keeping things in memory; the same contacts come out whatever they are.
 struct MergeLimits {
-  // Match keys held in memory (12 bytes each, 6 MiB); more go to a temporary file.
-  size_t keysInMemory = size_t(1) << 19;
+  // Match keys held in memory (12 bytes each, 12 MiB: the keys of some 180,000 entries); more
+  // go to a temporary file.
+  size_t keysInMemory = size_t(1) << 20;
   // Entries past which none are kept in memory until they are merged: the memory is better
   // left to the per-entry tables, and the first 16 MiB of so many would save little time.
   int manyEntries = 1 << 18;
