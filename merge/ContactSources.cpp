@@ -31,8 +31,8 @@ using contact::SourcedContact;
 // memory up to a bound, then a temporary file; straight to the file for stores of many entries).
 // The groups are then found by joining entries that share a key where their identities agree;
 // the second pass takes each group's entries back from the spool, merges them and gives the
-// contact out. Besides these bounded parts, memory holds 48 bytes an entry, the lists' members
-// and the entries of one group.
+// contact out. Besides these bounded parts, memory holds 56 bytes an entry (its Entry and its
+// place in the spool), 20 bytes a suggestion, the lists' members and the entries of one group.
 class MergingStream : public MergedContacts {
  public:
   MergingStream(std::vector<StoreFolders> sources, QHash<QString, int> named,
