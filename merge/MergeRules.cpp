@@ -245,9 +245,14 @@ QStringView PhoneDigits(QStringView number, int homeCode, PhoneBuffer& buffer) {
     start += code;
   } else {
     if (homeCode == 1 && end == 11 && digits[0] == u'1') start = 1;  // North America's trunk 1
-    // No country code: the user's own country's, else a "0" that no code begins with.
-    const QString home = homeCode > 0 ? QString::number(homeCode) : QStringLiteral("0");
-    buffer.append(reinterpret_cast<const char16_t*>(home.utf16()), home.size());
+    // No country code: the user's own country's, else a "0" that no code begins with. Its
+    // digits written here, not made into a string for every number.
+    char16_t home[12];
+    qsizetype length = 0;
+    for (int code = homeCode > 0 ? homeCode : 0; length == 0 || code > 0; code /= 10)
+      home[length++] = char16_t(u'0' + code % 10);
+    std::reverse(home, home + length);
+    buffer.append(home, length);
   }
   // A trunk prefix, also where it is written after the country code ("+44 (0)20 ...").
   while (start < end && digits[start] == u'0') ++start;
