@@ -413,9 +413,12 @@ QString RemedyName(Remedy remedy) {
   return {};
 }
 
-// A send that could not run: the reason and what would fix it.
-int Failed(const QString& reason, Remedy remedy = Remedy::kNone) {
-  WriteResult({{QStringLiteral("error"), reason}, {QStringLiteral("remedy"), RemedyName(remedy)}});
+// A send that could not run, or stopped on the way: the reason and what would fix it, beside the
+// counts of what it did before (`result`).
+int Failed(const QString& reason, Remedy remedy = Remedy::kNone, QJsonObject result = {}) {
+  result.insert(QStringLiteral("error"), reason);
+  result.insert(QStringLiteral("remedy"), RemedyName(remedy));
+  WriteResult(result);
   return Failure(kVerb, Advised(reason, remedy));
 }
 
@@ -461,6 +464,25 @@ class CountedContacts : public contact::ContactStream {
   ConsoleProgress& progress_;
 };
 
+// The counts of a send for LUMIVEX_SEND_RESULT.
+QJsonObject ResultCounts(const SendResult& result, const CountedContacts& counted,
+                         const contact::ContactStream& contacts) {
+  int conflicts = 0;
+  int failed = 0;
+  for (const SendProblem& p : result.problems)
+    (p.outcome == SendOutcome::kConflict ? conflicts : failed)++;
+  return {{QStringLiteral("entries"), counted.entries},
+          {QStringLiteral("unreadable"), static_cast<int>(contacts.Problems().size())},
+          {QStringLiteral("contacts"), counted.contacts},
+          {QStringLiteral("added"), result.added},
+          {QStringLiteral("updated"), result.updated},
+          {QStringLiteral("unchanged"), result.unchanged},
+          {QStringLiteral("repeated"), result.repeated},
+          {QStringLiteral("conflicts"), conflicts},
+          {QStringLiteral("failed"), failed},
+          {QStringLiteral("cancelled"), result.cancelled}};
+}
+
 // The counts of a send that ran, and its exit status.
 int Report(const SendResult& result, const CountedContacts& counted,
            const contact::ContactStream& contacts, const SendRequest& r,
@@ -479,20 +501,10 @@ int Report(const SendResult& result, const CountedContacts& counted,
                p.reason);
   }
   FinishDamage(kVerb);
-  int conflicts = 0;
-  int failed = 0;
-  for (const SendProblem& p : result.problems)
-    (p.outcome == SendOutcome::kConflict ? conflicts : failed)++;
-  WriteResult({{QStringLiteral("entries"), counted.entries},
-               {QStringLiteral("unreadable"), static_cast<int>(contacts.Problems().size())},
-               {QStringLiteral("contacts"), counted.contacts},
-               {QStringLiteral("added"), result.added},
-               {QStringLiteral("updated"), result.updated},
-               {QStringLiteral("unchanged"), result.unchanged},
-               {QStringLiteral("repeated"), result.repeated},
-               {QStringLiteral("conflicts"), conflicts},
-               {QStringLiteral("failed"), failed},
-               {QStringLiteral("cancelled"), result.cancelled}});
+  const QJsonObject counts = ResultCounts(result, counted, contacts);
+  WriteResult(counts);
+  const int conflicts = counts[QStringLiteral("conflicts")].toInt();
+  const int failed = counts[QStringLiteral("failed")].toInt();
   const QString copies =
       result.repeated > 0 ? QStringLiteral(", %1 copies").arg(result.repeated) : QString();
   std::printf("%s%d added, %d updated, %d unchanged, %d conflicts, %d failed%s (%s)\n",
@@ -555,6 +567,11 @@ int Send(const SendRequest& r) {
             .arg(newUids.join(QStringLiteral(", ")), QString::fromUtf8(e.what()))
             .arg(e.cards())
             .toStdString());
+  } catch (const SendBrokenOff& e) {
+    // What it sent before is in the book and in the record: a migration counts it as made.
+    observer.progress.End();
+    return Failed(QString::fromUtf8(e.what()), e.remedy(),
+                  ResultCounts(e.done(), counted, *contacts));
   } catch (...) {
     observer.progress.End();
     throw;

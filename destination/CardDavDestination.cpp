@@ -146,7 +146,11 @@ class SendRun {
       result_.cancelled = true;  // what was answered is recorded below
     }
     result_.cancelled |= client_.StoppedByUser();
-    Finish();
+    try {
+      Finish();
+    } catch (const DestinationError& e) {
+      throw SendBrokenOff(e, result_);  // the cards sent before are counted all the same
+    }
     return result_;
   }
 

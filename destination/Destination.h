@@ -112,12 +112,26 @@ class DestinationHoldsCards : public DestinationError {
   int cards_ = 0;
 };
 
+// A send that stopped on the way (the server lost, the login refused part way through, the record
+// of the send not saved): what() says why, done() what it did before, which the record of sends
+// holds and which is counted as sent.
+class SendBrokenOff : public DestinationError {
+ public:
+  SendBrokenOff(const DestinationError& why, SendResult done)
+      : DestinationError(why), done_(std::move(done)) {}
+  const SendResult& done() const { return done_; }
+
+ private:
+  SendResult done_;
+};
+
 class Destination {
  public:
   virtual ~Destination() = default;
   // Where the contacts go, for messages: "the CardDAV address book https://…/contacts/".
   virtual QString Describe() const = 0;
-  // Sends every contact `contacts` gives. Throws DestinationError.
+  // Sends every contact `contacts` gives. Throws DestinationError; SendBrokenOff once it has
+  // begun to change the destination.
   virtual SendResult Send(contact::ContactStream& contacts, const SendOptions& options,
                           SendObserver& observer) = 0;
 };

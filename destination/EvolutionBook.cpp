@@ -590,11 +590,13 @@ class EvolutionBook : public Destination {
     if (!result.cancelled) flush();
     QString unsaved;
     if (!options.dryRun && !state.Save(unsaved))
-      throw DestinationError(
-          QStringLiteral("The contacts were sent, but the record of this send was not (%1); a "
-                         "second send will compare with the book instead")
-              .arg(unsaved)
-              .toStdString());
+      throw SendBrokenOff(
+          DestinationError(
+              QStringLiteral("The contacts were sent, but the record of this send was not (%1); a "
+                             "second send will compare with the book instead")
+                  .arg(unsaved)
+                  .toStdString()),
+          result);
     return result;
   }
 

@@ -162,11 +162,13 @@ SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptio
   }
   QString error;
   if (!options.dryRun && !state.Save(error))
-    throw DestinationError(
-        QStringLiteral("The contacts were written, but the record of this send was not (%1); "
-                       "a second send will compare the files instead")
-            .arg(error)
-            .toStdString());
+    throw SendBrokenOff(
+        DestinationError(
+            QStringLiteral("The contacts were written, but the record of this send was not (%1); "
+                           "a second send will compare the files instead")
+                .arg(error)
+                .toStdString()),
+        result);
   return result;
 }
 
