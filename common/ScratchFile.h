@@ -1,15 +1,17 @@
-// A temporary file in TMPDIR for what a merge cannot keep in memory: written at its end, read at
+// A temporary file in TMPDIR for what cannot be kept in memory: written at its end, read at
 // explicit offsets through its descriptor (the file object's own buffer would copy everything read
 // once more, and a seek before each read is a system call of its own). Removed when it goes, and
-// by a signal that ends the process while it is there.
+// by a signal that ends the process while it is there. Its calls say whether they worked; what to
+// do when they did not is the user's to decide (the merge stops with a message, a list's members
+// stay in memory).
 #pragma once
 
-#include <QByteArray>
+#include <QString>
 #include <QTemporaryFile>
 
 #include <cstdint>
 
-namespace lumivex::merge {
+namespace lumivex {
 
 class ScratchFile {
  public:
@@ -19,24 +21,24 @@ class ScratchFile {
   ScratchFile(const ScratchFile&) = delete;
   ScratchFile& operator=(const ScratchFile&) = delete;
   bool IsOpen() const { return file_.isOpen(); }
-  // Creates the file. Throws StoreError, saying what to do, when it cannot.
-  void Open();
-  // Writes `n` bytes at the end. Throws StoreError when the disk is full.
-  void Append(const char* data, int64_t n);
+  // Creates the file; false when it cannot (Error says why).
+  bool Open();
+  // Writes `n` bytes at the end; false when the disk is full (Error says why), with the bytes
+  // written so far counted.
+  bool Append(const char* data, int64_t n);
   // The bytes written.
   int64_t Size() const { return written_; }
-  // `length` bytes from `from` into `into`, fewer where the file ends or cannot be read.
-  bool Read(QByteArray& into, int64_t from, int64_t length);
-  // Exactly `length` bytes from `from`. Throws StoreError when they cannot be read.
-  void ReadAll(char* into, int64_t from, int64_t length);
-  // Throws the StoreError of a read that did not give back what was written.
-  [[noreturn]] void ReadFailed() const;
+  // Up to `length` bytes from `from` into `into`: how many, fewer where the file ends or cannot
+  // be read (Error then says why).
+  int64_t ReadUpTo(char* into, int64_t from, int64_t length) const;
+  QString FileName() const { return file_.fileName(); }
+  // What went wrong last, in the system's words; empty after a read that found the file short.
+  const QString& Error() const { return error_; }
 
  private:
-  int64_t ReadUpTo(char* into, int64_t from, int64_t length);
   QTemporaryFile file_;
   int64_t written_ = 0;
-  int error_ = 0;  // errno of the last failed read
+  mutable QString error_;  // also of a read, which changes nothing else
 };
 
-}  // namespace lumivex::merge
+}  // namespace lumivex

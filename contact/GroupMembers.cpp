@@ -1,15 +1,9 @@
 #include "contact/GroupMembers.h"
 
-#include "common/TemporaryFiles.h"
 #include "contact/VCardWriter.h"
 
-#include <QDir>
-
 #include <algorithm>
-#include <cerrno>
 #include <iterator>
-
-#include <unistd.h>
 
 namespace lumivex::contact {
 
@@ -31,10 +25,6 @@ quint64 MemberCards::AddressKey(const QString& address) {
   return qHash(text.toString().toCaseFolded(), size_t(0x51ed270b));
 }
 
-MemberCards::~MemberCards() {
-  if (file_) TemporaryFiles::Unregister(file_->fileName());
-}
-
 void MemberCards::Note(const Contact& contact) {
   if (contact.isGroup || contact.uid.trimmed().isEmpty()) return;
   // Before the contact's addresses, not after: those of the contact noted last stay in memory
@@ -50,15 +40,9 @@ void MemberCards::Note(const Contact& contact) {
 }
 
 void MemberCards::Spill() {
-  if (!file_) {
-    file_ = std::make_unique<QTemporaryFile>(QDir::tempPath() +
-                                             QStringLiteral("/lumivex-members-XXXXXX"));
-    if (!file_->open()) {
-      file_.reset();
-      memoryOnly_ = true;
-      return;
-    }
-    TemporaryFiles::Register(file_->fileName());
+  if (!file_.IsOpen() && !file_.Open()) {
+    memoryOnly_ = true;
+    return;
   }
   std::vector<Noted> run;
   run.reserve(size_t(byAddress_.size()));
@@ -66,21 +50,13 @@ void MemberCards::Spill() {
     run.push_back({it.key(), it.value()});
   std::sort(run.begin(), run.end(),
             [](const Noted& a, const Noted& b) { return a.address < b.address; });
-  const auto* data = reinterpret_cast<const char*>(run.data());
-  qint64 left = qint64(run.size() * sizeof(Noted)), at = written_ * qint64(sizeof(Noted));
-  while (left > 0) {
-    const ssize_t n = ::pwrite(file_->handle(), data, size_t(left), at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {  // the disk is full: what is in memory stays there, and what comes after
-      memoryOnly_ = true;
-      return;
-    }
-    data += n;
-    left -= n;
-    at += n;
+  const int64_t first = file_.Size() / int64_t(sizeof(Noted));
+  if (!file_.Append(reinterpret_cast<const char*>(run.data()),
+                    int64_t(run.size() * sizeof(Noted)))) {
+    memoryOnly_ = true;  // the disk is full: what is in memory stays there, and what comes after
+    return;
   }
-  runs_.emplace_back(written_, qint64(run.size()));
-  written_ += qint64(run.size());
+  runs_.emplace_back(first, qint64(run.size()));
   byAddress_ = {};
 }
 
@@ -92,7 +68,9 @@ bool MemberCards::CardOnDisk(quint64 address, QUuid& card) const {
       const qint64 mid = low + (high - low) / 2;
       Noted noted;
       const qint64 at = (first + mid) * qint64(sizeof(Noted));
-      if (::pread(file_->handle(), &noted, sizeof noted, at) != qint64(sizeof noted)) break;
+      if (file_.ReadUpTo(reinterpret_cast<char*>(&noted), at, sizeof noted) !=
+          int64_t(sizeof noted))
+        break;
       if (noted.address == address) {
         card = noted.card;
         return true;

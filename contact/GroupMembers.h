@@ -11,15 +11,14 @@
 //   while (ordered.Next(item)) AppendVCard(out, item.contact, version, &ordered.Members());
 #pragma once
 
+#include "common/ScratchFile.h"
 #include "contact/ContactStream.h"
 
 #include <QHash>
 #include <QString>
-#include <QTemporaryFile>
 #include <QUuid>
 
 #include <deque>
-#include <memory>
 #include <utility>
 #include <vector>
 
@@ -31,9 +30,6 @@ class MemberCards {
   // it they go to a temporary file as sorted runs, so that memory stays bounded however many
   // cards there are. Where no temporary file can be written, they stay in memory.
   explicit MemberCards(size_t inMemory = size_t(1) << 18) : inMemory_(inMemory) {}
-  ~MemberCards();
-  MemberCards(const MemberCards&) = delete;
-  MemberCards& operator=(const MemberCards&) = delete;
   // Notes the card of `contact` for each of its e-mail addresses (the first card an address is
   // met on keeps it).
   void Note(const Contact& contact);
@@ -58,9 +54,8 @@ class MemberCards {
   bool CardOnDisk(quint64 address, QUuid& card) const;
   size_t inMemory_;
   QHash<quint64, QUuid> byAddress_;  // noted since the last run was written
-  std::unique_ptr<QTemporaryFile> file_;
+  ScratchFile file_{QStringLiteral("lumivex-members")};
   std::vector<std::pair<qint64, qint64>> runs_;  // the first record of each run, and how many
-  qint64 written_ = 0;                           // records in the file
   bool memoryOnly_ = false;                      // the file could not be written
 };
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "contact/Contact.h"
-#include "merge/ScratchFile.h"
+#include "merge/MergeScratch.h"
 
 #include <QByteArray>
 
@@ -50,7 +50,7 @@ class EntrySpool {
   // The bytes of entry `index`: up to the next entry, or the end of its chunk or of the file.
   int64_t SizeOf(uint32_t index) const;
   std::vector<QByteArray> chunks_;  // entries in memory; none crosses from one chunk to the next
-  ScratchFile file_;                // opened when memory is full
+  MergeScratch file_;               // opened when memory is full
   QByteArray encoded_;              // the entry being added
   QByteArray buffer_;               // entries not yet written, or a window of the file being read
   int64_t buffer_at_ = 0;           // where in the file the read window starts

@@ -7,7 +7,7 @@
 #pragma once
 
 #include "merge/MergeRules.h"
-#include "merge/ScratchFile.h"
+#include "merge/MergeScratch.h"
 
 #include <array>
 #include <cstdint>
@@ -74,7 +74,7 @@ class SortedKeys {
   std::vector<Keyed> held_;
   // The runs of each rule written so far: where in the file, and how many keys.
   std::array<std::vector<std::pair<int64_t, uint64_t>>, kRules> written_;
-  ScratchFile file_;
+  MergeScratch file_;
   bool spread_ = false;                   // held_ put in order of rule since the last key came
   std::array<size_t, kRules + 1> rules_;  // where each rule's keys begin in held_, once spread
   const Keyed* next_ = nullptr;           // the keys of the rule started, when none are in the file
