@@ -563,8 +563,8 @@ class MergingStream : public MergedContacts {
     held_ = std::move(sortedHeld);
   }
 
-  // Copies of one entry are only ever in two stores: in one, every entry's uid (its record key
-  // and node id) is its own, and its kSameEntry key is not kept.
+  // Copies of one entry are only ever in different stores: in one, every entry's uid (its record
+  // key and node id) is its own, and its kSameEntry key is not kept.
   bool severalStores_ = false;
   StoreContactStream reader_;
   SortedKeys keys_;
