@@ -118,6 +118,14 @@ class KeyHash {
     }
     return *this;
   }
+  // A text's length and its first and last units only, in one step.
+  KeyHash& AddSketch(QStringView text) {
+    const qsizetype n = text.size();
+    const uint64_t ends =
+        n == 0 ? 0 : uint64_t(text.front().unicode()) << 32 | uint64_t(text.back().unicode()) << 48;
+    hash_ = Mix(hash_ ^ uint64_t(uint32_t(n)) ^ ends);
+    return *this;
+  }
   // A number, mixed in as it is: no text is made of it.
   KeyHash& AddNumber(uint64_t n) {
     hash_ = Mix(Mix(hash_ ^ kNumber) ^ n);
@@ -541,8 +549,8 @@ bool OwnPhone(contact::PhoneKind kind) {
   }
 }
 
-// The kEqual key: every field but those that tell copies of one entry apart (its uid, the times
-// it was made and last changed).
+}  // namespace
+
 uint64_t EqualKey(const Contact& c) {
   KeyHash key(MatchRule::kEqual);
   Contact& fields = const_cast<Contact&>(c);  // TextFields only reads here
@@ -571,10 +579,24 @@ uint64_t EqualKey(const Contact& c) {
   return key.Value();
 }
 
-}  // namespace
-
-void MatchKeys(const Contact& c, std::vector<MatchKey>& out) {
-  MatchKeys(c, IdentityOf(c), out);
+uint64_t EqualCandidate(const Contact& c) {
+  // Of each value its length and its first and last units, one step of the hash for each: the
+  // whole of a value is not read.
+  KeyHash key(MatchRule::kEqual);
+  Contact& fields = const_cast<Contact&>(c);  // TextFields only reads here
+  for (const QString* text : contact::TextFields(fields))
+    if (text != &fields.uid) key.AddSketch(*text);
+  key.AddNumber(uint64_t(c.isGroup) << 8 | uint64_t(c.gender));
+  for (const contact::Email& e : c.emails) key.AddSketch(e.address).AddSketch(e.displayName);
+  for (const contact::Phone& p : c.phones) key.AddNumber(uint64_t(p.kind)).AddSketch(p.number);
+  for (const contact::Address& a : c.addresses)
+    key.AddNumber(uint64_t(a.kind)).AddSketch(a.street).AddSketch(a.city);
+  for (const contact::Date& d : {c.birthday, c.anniversary})
+    key.AddNumber(uint64_t(d.year * 10000 + d.month * 100 + d.day));
+  for (const QStringList* list : {&c.children, &c.categories, &c.moreWebPages})
+    key.AddNumber(uint64_t(list->size()));
+  key.AddNumber(uint64_t(c.members.size())).AddNumber(uint64_t(c.photo.data.size()));
+  return key.Value();
 }
 
 void MatchKeys(const Contact& c, const Identity& identity, std::vector<MatchKey>& out) {
@@ -586,7 +608,7 @@ void MatchKeys(const Contact& c, const Identity& identity, std::vector<MatchKey>
                        .AddNumber(uint64_t(c.created.toMSecsSinceEpoch()))
                        .Value(),
                    MatchRule::kSameEntry});
-  out.push_back({EqualKey(c), MatchRule::kEqual});
+  out.push_back({EqualCandidate(c), MatchRule::kEqual});
   if (c.isGroup) return;  // a list's members are compared once the people are grouped
   // Each key hashed from the fields as they are, folded on the caller's stack: no text is made.
   Folded text;

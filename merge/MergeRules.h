@@ -118,11 +118,17 @@ struct MatchKey {
 };
 // The keys of `contact`, strongest rule first: kSameEntry, kEqual, kEmail, kPhone,
 // kNameAndCompany. A list has kSameEntry and kEqual only: its members are compared once the
-// people are grouped (ListKey).
-void MatchKeys(const contact::Contact& contact, std::vector<MatchKey>& out);
-// The same, with the contact's identity already made.
+// people are grouped (ListKey). The kEqual key is EqualCandidate's, not EqualKey's: entries that
+// share it are told apart by EqualKey, made only for them.
 void MatchKeys(const contact::Contact& contact, const Identity& identity,
                std::vector<MatchKey>& out);
+// Every field but those that tell copies of one entry apart (its uid, the times it was made and
+// last changed), hashed: entries alike in everything have the same key.
+uint64_t EqualKey(const contact::Contact& contact);
+// A few of those fields and the sizes of the others: entries with the same EqualKey always have
+// the same candidate, and most entries that differ differ in it. It reads a fraction of what
+// EqualKey hashes.
+uint64_t EqualCandidate(const contact::Contact& contact);
 // The kEmail key of one address, as MatchKeys makes it; 0 for an empty address.
 uint64_t EmailKey(QStringView address);
 // A list's key from its name's hash and its members, each given as the first entry of the group
