@@ -270,7 +270,10 @@ class MergingStream : public MergedContacts {
         List list{index, identity.surname, {}};
         for (const contact::Member& m : c.contact.members) {
           const uint64_t key = EmailKey(m.address);
-          if (key != 0) memberKeys_.insert(key);
+          if (key != 0) {
+            memberKeys_.insert(key);
+            keys_.Count(MatchRule::kEmail, key);  // an address alone in the entries still counts
+          }
           list.members.push_back(
               key != 0 ? key : (uint64_t(1) << 63) | KeyHash64(m.name.simplified().toCaseFolded()));
         }

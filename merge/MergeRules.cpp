@@ -4,12 +4,11 @@
 #include <array>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <tuple>
 
 #include <QHash>
 #include <QLocale>
-
-#include <QVarLengthArray>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -43,15 +42,30 @@ char16_t FoldCase(char16_t u) {
   return u < table.size() ? table[u] : QChar(u).toCaseFolded().unicode();
 }
 
+// Room for a text made from another, on the caller's stack where it fits, else on the heap.
+// (QVarLengthArray calls out of line on every resize, even within the room it has.)
+template <qsizetype N>
+class Units {
+ public:
+  char16_t* Room(qsizetype n) {
+    if (n <= N) return stack_;
+    heap_ = std::make_unique_for_overwrite<char16_t[]>(size_t(n));
+    return heap_.get();
+  }
+
+ private:
+  char16_t stack_[N];
+  std::unique_ptr<char16_t[]> heap_;
+};
+
 // A text of a few parts in the form ComparableName makes it, without a QString: runs of white
 // space as one space (none at the ends, one between parts), case folded.
-using Folded = QVarLengthArray<char16_t, 128>;
+using Folded = Units<128>;
 QStringView Fold(std::initializer_list<QStringView> parts, Folded& out) {
   // At most every unit and a space before each part: written through a pointer, no check each.
   qsizetype room = 0;
   for (const QStringView part : parts) room += part.size() + 1;
-  out.resize(room);
-  char16_t* const begin = out.data();
+  char16_t* const begin = out.Room(room);
   char16_t* to = begin;
   bool space = false;
   for (const QStringView part : parts) {
@@ -89,7 +103,6 @@ QStringView Fold(std::initializer_list<QStringView> parts, Folded& out) {
       *to++ = FoldCase(c.unicode());
     }
   }
-  out.resize(to - begin);
   return QStringView(begin, to - begin);
 }
 
@@ -118,29 +131,22 @@ class KeyHash {
     }
     return *this;
   }
-  // A text's length and its first and last units only, in one step.
-  KeyHash& AddSketch(QStringView text) {
-    const qsizetype n = text.size();
-    const uint64_t ends =
-        n == 0 ? 0 : uint64_t(text.front().unicode()) << 32 | uint64_t(text.back().unicode()) << 48;
-    hash_ = Mix(hash_ ^ uint64_t(uint32_t(n)) ^ ends);
-    return *this;
-  }
   // A number, mixed in as it is: no text is made of it.
   KeyHash& AddNumber(uint64_t n) {
     hash_ = Mix(Mix(hash_ ^ kNumber) ^ n);
     return *this;
   }
   uint64_t Value() const { return hash_; }
-
- private:
-  static constexpr uint64_t kNumber = 0x9e3779b97f4a7c15ull;  // a number follows, not a text
-  static constexpr uint64_t kSeed = 0x243f6a8885a308d3ull;
+  // One step: a 64-bit value spread over all 64 bits.
   static uint64_t Mix(uint64_t x) {
     __extension__ using Wide = unsigned __int128;
     const Wide product = Wide(x ^ 0xa0761d6478bd642full) * 0xe7037ed1a0b428dbull;
     return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
   }
+
+ private:
+  static constexpr uint64_t kNumber = 0x9e3779b97f4a7c15ull;  // a number follows, not a text
+  static constexpr uint64_t kSeed = 0x243f6a8885a308d3ull;
   uint64_t hash_;
 };
 
@@ -160,7 +166,7 @@ void TakeIfEmpty(QString& newer, const QString& older) {
   if (newer.isEmpty() && !older.isEmpty()) newer = older;
 }
 
-using PhoneBuffer = QVarLengthArray<char16_t, 64>;
+using PhoneBuffer = Units<64>;
 QStringView PhoneDigits(QStringView number, int homeCode, PhoneBuffer& buffer);
 
 // text.simplified(), without a new string where the text is simple already, as most are.
@@ -218,8 +224,12 @@ namespace {
 // stack: no string is made, as merging takes them of every telephone of every entry. Empty when
 // fewer than five digits remain.
 QStringView PhoneDigits(QStringView number, int homeCode, PhoneBuffer& buffer) {
-  // The number's digits, then its extension's, each in a buffer of its own.
-  PhoneBuffer digits, extension;
+  // The number's digits, then its extension's, each in room of its own: as many as the number
+  // has units at most.
+  PhoneBuffer digitRoom, extensionRoom;
+  char16_t* const digits = digitRoom.Room(number.size());
+  char16_t* const extension = extensionRoom.Room(number.size());
+  qsizetype end = 0, extensionEnd = 0;
   bool international = false, inExtension = false;
   for (const QChar c : number) {
     int digit = -1;
@@ -227,20 +237,25 @@ QStringView PhoneDigits(QStringView number, int homeCode, PhoneBuffer& buffer) {
       digit = c.unicode() - u'0';
     else if (c.unicode() >= 0x80 && c.isDigit())
       digit = c.digitValue();
-    if (digit >= 0)
-      (inExtension ? extension : digits).append(char16_t(u'0' + digit));
-    else if (c == u'+' && digits.isEmpty())
+    if (digit >= 0) {
+      if (inExtension)
+        extension[extensionEnd++] = char16_t(u'0' + digit);
+      else
+        digits[end++] = char16_t(u'0' + digit);
+    } else if (c == u'+' && end == 0) {
       international = true;
-    else if (!digits.isEmpty() && (c == u'#' || c == u',' || (c.unicode() >= u'A' && c.isLetter())))
+    } else if (end != 0 && (c == u'#' || c == u',' || (c.unicode() >= u'A' && c.isLetter()))) {
       inExtension = true;  // "ext. 12", "x12", "#12": what follows is an extension
+    }
   }
-  const qsizetype end = digits.size();
   qsizetype start = 0;
   if (!international && end >= 2 && digits[0] == u'0' && digits[1] == u'0') {
     international = true;
     start = 2;
   }
-  buffer.clear();
+  // The country code (12 units at most), the digits, "x" and the extension.
+  char16_t* const begin = buffer.Room(number.size() + 13);
+  char16_t* to = begin;
   if (international) {
     qsizetype code = 3;
     if (start < end && (digits[start] == u'1' || digits[start] == u'7'))
@@ -249,7 +264,7 @@ QStringView PhoneDigits(QStringView number, int homeCode, PhoneBuffer& buffer) {
              TwoDigitCountryCode((digits[start] - u'0') * 10 + (digits[start + 1] - u'0')))
       code = 2;
     code = std::min<qsizetype>(code, end - start);
-    buffer.append(digits.data() + start, code);
+    to = std::copy_n(digits + start, code, to);
     start += code;
   } else {
     if (homeCode == 1 && end == 11 && digits[0] == u'1') start = 1;  // North America's trunk 1
@@ -260,17 +275,17 @@ QStringView PhoneDigits(QStringView number, int homeCode, PhoneBuffer& buffer) {
     for (int code = homeCode > 0 ? homeCode : 0; length == 0 || code > 0; code /= 10)
       home[length++] = char16_t(u'0' + code % 10);
     std::reverse(home, home + length);
-    buffer.append(home, length);
+    to = std::copy_n(home, length, to);
   }
   // A trunk prefix, also where it is written after the country code ("+44 (0)20 ...").
   while (start < end && digits[start] == u'0') ++start;
   if (end - start < 5) return {};
-  buffer.append(digits.data() + start, end - start);
-  if (!extension.isEmpty()) {
-    buffer.append(u'x');
-    buffer.append(extension.data(), extension.size());
+  to = std::copy_n(digits + start, end - start, to);
+  if (extensionEnd != 0) {
+    *to++ = u'x';
+    to = std::copy_n(extension, extensionEnd, to);
   }
-  return QStringView(buffer.data(), buffer.size());
+  return QStringView(begin, to - begin);
 }
 
 }  // namespace
@@ -323,7 +338,7 @@ namespace {
 // spacing collapsed ("Zoé  M." and "zoe m" are one).
 // `dotSpaces`: a dot parts words as a space does ("K.J." is "k j"), else it is dropped.
 // Made in `out`, on the caller's stack: every entry's name parts are folded.
-using NameBuffer = QVarLengthArray<char16_t, 64>;
+using NameBuffer = Units<64>;
 QStringView FoldNamePart(QStringView part, NameBuffer& out, bool dotSpaces = false) {
   // The characters below U+0530 (Latin with its accents, the combining accents, Greek and
   // Cyrillic) as their canonical decomposition leaves them without accents: a letter, kDrop for
@@ -352,8 +367,7 @@ QStringView FoldNamePart(QStringView part, NameBuffer& out, bool dotSpaces = fal
     }
   }
   const bool tabled = decomposed.isNull();
-  out.resize(from.size());  // the folded form is never longer
-  char16_t* const begin = out.data();
+  char16_t* const begin = out.Room(from.size());  // the folded form is never longer
   char16_t* to = begin;
   bool space = false;
   for (const QChar unit : from) {
@@ -443,7 +457,8 @@ Identity IdentityOf(const Contact& c) {
     id.surname = PartHash(FoldNamePart(c.displayName, name));
     return id;
   }
-  if (!c.givenName.trimmed().isEmpty() || !c.surname.trimmed().isEmpty()) {
+  if (!QStringView(c.givenName).trimmed().isEmpty() ||
+      !QStringView(c.surname).trimmed().isEmpty()) {
     NameBuffer given, surname;
     SetGiven(id, FoldNamePart(c.givenName, given));
     id.surname = PartHash(FoldNamePart(c.surname, surname));
@@ -580,23 +595,45 @@ uint64_t EqualKey(const Contact& c) {
 }
 
 uint64_t EqualCandidate(const Contact& c) {
-  // Of each value its length and its first and last units, one step of the hash for each: the
-  // whole of a value is not read.
-  KeyHash key(MatchRule::kEqual);
+  // Of each value its length and its first and last units, mixed with the value's place on its
+  // own and the results added up: no step waits for the one before, and the whole of a value is
+  // not read.
+  uint64_t sum = 0, place = 0;
+  const auto add = [&](uint64_t value) {
+    sum += KeyHash::Mix(value ^ (++place * 0x9e3779b97f4a7c15ull));
+  };
+  // An empty value only takes its place: most of an entry's fields are empty.
+  const auto text = [&](QStringView t) {
+    if (t.isEmpty()) {
+      ++place;
+      return;
+    }
+    add(uint64_t(uint32_t(t.size())) | uint64_t(t.front().unicode()) << 32 |
+        uint64_t(t.back().unicode()) << 48);
+  };
   Contact& fields = const_cast<Contact&>(c);  // TextFields only reads here
-  for (const QString* text : contact::TextFields(fields))
-    if (text != &fields.uid) key.AddSketch(*text);
-  key.AddNumber(uint64_t(c.isGroup) << 8 | uint64_t(c.gender));
-  for (const contact::Email& e : c.emails) key.AddSketch(e.address).AddSketch(e.displayName);
-  for (const contact::Phone& p : c.phones) key.AddNumber(uint64_t(p.kind)).AddSketch(p.number);
-  for (const contact::Address& a : c.addresses)
-    key.AddNumber(uint64_t(a.kind)).AddSketch(a.street).AddSketch(a.city);
+  for (const QString* t : contact::TextFields(fields))
+    if (t != &fields.uid) text(*t);
+  add(uint64_t(c.isGroup) << 8 | uint64_t(c.gender));
+  for (const contact::Email& e : c.emails) {
+    text(e.address);
+    text(e.displayName);
+  }
+  for (const contact::Phone& p : c.phones) {
+    add(uint64_t(p.kind));
+    text(p.number);
+  }
+  for (const contact::Address& a : c.addresses) {
+    add(uint64_t(a.kind));
+    text(a.street);
+    text(a.city);
+  }
   for (const contact::Date& d : {c.birthday, c.anniversary})
-    key.AddNumber(uint64_t(d.year * 10000 + d.month * 100 + d.day));
+    add(uint64_t(d.year * 10000 + d.month * 100 + d.day));
   for (const QStringList* list : {&c.children, &c.categories, &c.moreWebPages})
-    key.AddNumber(uint64_t(list->size()));
-  key.AddNumber(uint64_t(c.members.size())).AddNumber(uint64_t(c.photo.data.size()));
-  return key.Value();
+    add(uint64_t(list->size()));
+  add(uint64_t(c.members.size()) << 32 | uint64_t(c.photo.data.size()));
+  return sum;
 }
 
 void MatchKeys(const Contact& c, const Identity& identity, std::vector<MatchKey>& out) {
@@ -614,7 +651,10 @@ void MatchKeys(const Contact& c, const Identity& identity, std::vector<MatchKey>
   Folded text;
   for (const contact::Email& e : c.emails) {
     QStringView address = QStringView(e.address).trimmed();
-    if (address.startsWith(u"mailto:", Qt::CaseInsensitive)) address = address.mid(7);
+    // Most addresses begin otherwise: the case-blind comparison only where one may be "mailto:".
+    if ((address.startsWith(u'm') || address.startsWith(u'M')) &&
+        address.startsWith(u"mailto:", Qt::CaseInsensitive))
+      address = address.mid(7);
     const QStringView folded = Fold({address}, text);
     if (!folded.isEmpty())
       out.push_back({KeyHash(MatchRule::kEmail).Add(folded).Value(), MatchRule::kEmail});
@@ -628,15 +668,14 @@ void MatchKeys(const Contact& c, const Identity& identity, std::vector<MatchKey>
       out.push_back({KeyHash(MatchRule::kPhone).Add(digits).Value(), MatchRule::kPhone});
   }
   // The name (given name or its initial, and surname) and company: a suggestion only.
-  if (identity.surname != 0 && identity.givenInitial != 0 && !Fold({c.company}, text).isEmpty()) {
+  if (identity.surname == 0 || identity.givenInitial == 0) return;
+  if (const QStringView company = Fold({c.company}, text); !company.isEmpty()) {
     const char16_t name[5] = {char16_t(identity.given), char16_t(identity.given >> 16),
                               char16_t(identity.surname), char16_t(identity.surname >> 16),
                               identity.given == 0 ? identity.givenInitial : char16_t(0)};
-    out.push_back({KeyHash(MatchRule::kNameAndCompany)
-                       .Add(QStringView(name, 5))
-                       .Add(QStringView(text.data(), text.size()))
-                       .Value(),
-                   MatchRule::kNameAndCompany});
+    out.push_back(
+        {KeyHash(MatchRule::kNameAndCompany).Add(QStringView(name, 5)).Add(company).Value(),
+         MatchRule::kNameAndCompany});
   }
 }
 

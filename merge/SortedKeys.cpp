@@ -102,7 +102,9 @@ void SortedKeys::Start(MatchRule rule) {
   }
   const size_t r = size_t(rule);
   Keyed* const first = held_.data() + rules_[r];
-  Keyed* const last = held_.data() + rules_[r + 1];
+  Keyed* last = first;
+  for (const Keyed* k = first; k != held_.data() + rules_[r + 1]; ++k)
+    if (!MetOnce(rule, k->Hash())) *last++ = *k;
   SortKeys(first, last);
   next_ = first;
   end_ = last;
@@ -117,6 +119,7 @@ void SortedKeys::Start(MatchRule rule) {
 }
 
 void SortedKeys::Release() {
+  seen_ = {};
   held_ = {};
   runs_ = {};
   heap_ = {};

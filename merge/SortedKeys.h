@@ -34,10 +34,22 @@ class SortedKeys {
   explicit SortedKeys(size_t budget);
   // Keeps a key. Throws StoreError when a run cannot be written.
   void Add(MatchRule rule, uint64_t hash, uint32_t entry) {
+    Count(rule, hash);
     held_.push_back({uint32_t(hash >> 32), uint32_t(hash), uint32_t(rule) << kEntryBits | entry});
     if (held_.size() == budget_) Spill();
   }
-  // Gives back the keys of `rule` from now on; those of the rule before are let go.
+  // Counts a key that is looked for without being kept: one that Add keeps once is then not
+  // let go as met once.
+  void Count(MatchRule rule, uint64_t hash) {
+    if (seen_.empty()) seen_.resize(size_t(1) << (kSlotBits - 2));
+    const uint64_t slot = Slot(rule, hash);
+    uint8_t& counts = seen_[slot >> 2];
+    const unsigned shift = unsigned(slot & 3) * 2;
+    if (((counts >> shift) & 3) < 2) counts = uint8_t(counts + (1u << shift));
+  }
+  // Gives back the keys of `rule` from now on; those of the rule before are let go. Keys held
+  // in memory whose hash no other key has (as far as the counts tell) are left out: alone,
+  // they join nothing.
   void Start(MatchRule rule);
   // Lets every key go, once the last rule's are used.
   void Release();
@@ -70,6 +82,17 @@ class SortedKeys {
   // Puts the heap's first key, just replaced, where it belongs.
   void SiftDown();
 
+  // How often each slot of hashes was met, 0, 1 or more (2), four counts to a byte: 1 MiB, taken
+  // with the first key.
+  static constexpr unsigned kSlotBits = 22;
+  static uint64_t Slot(MatchRule rule, uint64_t hash) {
+    return (hash + uint64_t(rule) * 0x9e3779b97f4a7c15ull) >> (64 - kSlotBits);
+  }
+  bool MetOnce(MatchRule rule, uint64_t hash) const {
+    const uint64_t slot = Slot(rule, hash);
+    return ((seen_[slot >> 2] >> (unsigned(slot & 3) * 2)) & 3) < 2;
+  }
+  std::vector<uint8_t> seen_;
   size_t budget_;
   std::vector<Keyed> held_;
   // The runs of each rule written so far: where in the file, and how many keys.
