@@ -40,7 +40,6 @@ class MergingStream : public MergedContacts {
       : severalStores_(sources.size() > 1),
         reader_(std::move(sources)),
         keys_(limits.keysInMemory),
-        keysInMemory_(limits.keysInMemory),
         spool_(reader_.Total() > limits.manyEntries ? 0 : EntrySpool::kMemoryCap),
         accept_(accept),
         named_(std::move(named)) {}
@@ -266,6 +265,8 @@ class MergingStream : public MergedContacts {
       MatchKeys(c.contact, identity, entry_keys);
       for (const MatchKey& k : entry_keys)
         if (k.rule != MatchRule::kSameEntry || severalStores_) keys_.Add(k.rule, k.hash, index);
+      const EntryBytes held = spool_.Add(c.contact);
+      keys_.Add(MatchRule::kEqual, EqualKey({held.head, held.tail}), index);
       if (c.contact.isGroup) {
         List list{index, identity.surname, {}};
         for (const contact::Member& m : c.contact.members) {
@@ -279,7 +280,6 @@ class MergingStream : public MergedContacts {
         }
         lists_.push_back(std::move(list));
       }
-      spool_.Add(c.contact);
       const QDateTime& modified = c.contact.lastModified;
       Entry entry;
       entry.modified = modified.isValid() ? modified.toMSecsSinceEpoch() : INT64_MIN;
@@ -298,18 +298,14 @@ class MergingStream : public MergedContacts {
     // each hash are gathered into a run and joined as the rule says.
     for (const MatchRule rule : {MatchRule::kSameEntry, MatchRule::kEqual, MatchRule::kEmail,
                                  MatchRule::kPhone, MatchRule::kNameAndCompany}) {
-      if (rule == MatchRule::kEqual) {
-        JoinEqual();
-        continue;
-      }
       keys_.Start(rule);
       Keyed k;
       uint64_t hash = 0;
       run_.clear();
       auto flush = [&] {
         if (run_.empty()) return;
-        if (rule == MatchRule::kSameEntry) {
-          // Copies of one entry: one, whatever their names.
+        if (rule == MatchRule::kSameEntry || rule == MatchRule::kEqual) {
+          // Copies of one entry, or entries alike in everything: one, whatever their names.
           for (size_t i = 1; i < run_.size(); ++i) Join(run_[0], run_[i], rule);
         } else if (rule == MatchRule::kNameAndCompany) {
           if (run_.size() > 1) Suggest();
@@ -351,42 +347,6 @@ class MergingStream : public MergedContacts {
       first.link = i;
       e.link = after == e.link ? kNone : after;
     }
-  }
-
-  // Entries alike in everything are one, whatever their names. Their keys were read as
-  // EqualCandidate's: only the entries that share one are taken back from the spool for their
-  // EqualKey, and the entries of each EqualKey joined, in order of the key, then entry.
-  void JoinEqual() {
-    SortedKeys exact(keysInMemory_);
-    keys_.Start(MatchRule::kEqual);
-    Keyed k;
-    uint64_t hash = 0;
-    run_.clear();
-    const auto keyRun = [&] {
-      if (run_.size() > 1)
-        for (const uint32_t e : run_) {
-          spool_.Take(e, older_);
-          exact.Add(MatchRule::kEqual, EqualKey(older_), e);
-        }
-      run_.clear();
-    };
-    while (keys_.Next(k)) {
-      if (!run_.empty() && k.Hash() != hash) keyRun();
-      hash = k.Hash();
-      run_.push_back(k.entry);
-    }
-    keyRun();
-    exact.Start(MatchRule::kEqual);
-    const auto joinRun = [&] {
-      for (size_t i = 1; i < run_.size(); ++i) Join(run_[0], run_[i], MatchRule::kEqual);
-      run_.clear();
-    };
-    while (exact.Next(k)) {
-      if (!run_.empty() && k.Hash() != hash) joinRun();
-      hash = k.Hash();
-      run_.push_back(k.entry);
-    }
-    joinRun();
   }
 
   static uint64_t KeyHash64(const QString& text) {
@@ -612,7 +572,6 @@ class MergingStream : public MergedContacts {
   bool severalStores_ = false;
   StoreContactStream reader_;
   SortedKeys keys_;
-  size_t keysInMemory_;
   mutable EntrySpool spool_;  // read from by Suggestions() too
   bool accept_ = false;
   contact::Contact older_;              // room for the older entries of a group, used again

@@ -149,6 +149,17 @@ class Writer {
     Size(uint64_t(list.size()));
     for (const T& t : list) Fields(*this, const_cast<T&>(t));
   }
+  // Where the parts of what the entry holds begin and end, as offsets into the output: the
+  // output may still move as it grows.
+  void HeldFrom() {
+    held_.from[held_parts_] = at_ - begin_;
+  }
+  void HeldTo() {
+    held_.to[held_parts_++] = at_ - begin_;
+  }
+  const HeldParts& Held() const {
+    return held_;
+  }
 
  private:
   // Room for `n` more bytes at at_; what writes then needs no check of its own.
@@ -185,6 +196,8 @@ class Writer {
   char* begin_ = nullptr;
   char* at_ = nullptr;
   char* end_ = nullptr;
+  HeldParts held_;
+  int held_parts_ = 0;
 };
 
 class Reader {
@@ -293,6 +306,8 @@ class Reader {
   void Value(E& e) {
     e = static_cast<E>(Size());
   }
+  void HeldFrom() {}
+  void HeldTo() {}
   template <typename T>
   void List(std::vector<T>& list) {
     const auto n = static_cast<qsizetype>(Size());
@@ -380,11 +395,20 @@ template <typename V>
 void Fields(V& v, contact::Member& m) {
   Members(v, m, &contact::Member::name, &contact::Member::address);
 }
-// Every field of the contact model, in one order for writing and reading.
+// Every field of the contact model, in one order for writing and reading. The uid comes first,
+// apart from the texts, and the times just before the members: the bytes between, and those
+// after the times, are what the entry holds (Writer::Held).
 template <typename V>
 void Fields(V& v, Contact& c) {
+  v.Value(c.uid);
+  v.HeldFrom();
   v.Value(c.isGroup);
-  v.Texts(TextFields(c));
+  // The uid's place among the texts stays, always empty: the texts' bits are as they were.
+  QString none;
+  auto texts = TextFields(c);
+  for (QString*& t : texts)
+    if (t == &c.uid) t = &none;
+  v.Texts(texts);
   v.List(c.emails);
   v.List(c.phones);
   v.List(c.addresses);
@@ -397,18 +421,22 @@ void Fields(V& v, Contact& c) {
   v.Value(c.earlierCompanies);
   v.Value(c.earlierTitles);
   v.Value(c.photo.data);
+  v.HeldTo();
   v.Value(c.lastModified);
   v.Value(c.created);
+  v.HeldFrom();
   v.List(c.members);
+  v.HeldTo();
 }
 
 constexpr qsizetype kBlock = 1 << 20;
 
 }  // namespace
 
-void Encode(const Contact& contact, QByteArray& out) {
+HeldParts Encode(const Contact& contact, QByteArray& out) {
   Writer w(out);
   Fields(w, const_cast<Contact&>(contact));  // the writer only reads
+  return w.Held();
 }
 
 bool Decode(const char* data, qsizetype size, Contact& out, SpareElements* spares) {
@@ -425,12 +453,17 @@ void EntrySpool::Open() {
   buffer_.reserve(kBlock * 2);
 }
 
-void EntrySpool::Add(const Contact& contact) {
+EntryBytes EntrySpool::Add(const Contact& contact) {
   // In memory while there is room: a chunk is filled, and the next begun, up to the cap. Then
-  // in the file, each entry encoded straight into the buffer that is written out.
+  // in the file, each entry encoded straight into the buffer that is written out; a full buffer
+  // is written when the next entry comes, so that the last one's bytes can be given back.
+  const auto bytes = [](const QByteArray& in, const HeldParts& held) {
+    return EntryBytes{QByteArrayView(in.constData() + held.from[0], held.to[0] - held.from[0]),
+                      QByteArrayView(in.constData() + held.from[1], held.to[1] - held.from[1])};
+  };
   if (!file_.IsOpen()) {
     encoded_.resize(0);  // keeps its room
-    Encode(contact, encoded_);
+    const HeldParts held = Encode(contact, encoded_);
     const auto size = encoded_.size();
     const int64_t used = chunks_.empty() ? 0 : chunks_.back().size();
     const bool fits = !chunks_.empty() && used + size <= kChunk;
@@ -441,16 +474,16 @@ void EntrySpool::Add(const Contact& contact) {
       }
       offsets_.push_back(int64_t(chunks_.size() - 1) * kChunk + chunks_.back().size());
       chunks_.back().append(encoded_);
-      return;
+      return bytes(encoded_, held);
     }
     Open();
     offsets_.push_back(kFileBase + file_.Size() + buffer_.size());
     buffer_.append(encoded_);
-    return;
+    return bytes(encoded_, held);
   }
-  offsets_.push_back(kFileBase + file_.Size() + buffer_.size());
-  Encode(contact, buffer_);
   if (buffer_.size() >= kBlock) Flush();
+  offsets_.push_back(kFileBase + file_.Size() + buffer_.size());
+  return bytes(buffer_, Encode(contact, buffer_));
 }
 
 void EntrySpool::Flush() {

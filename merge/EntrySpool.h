@@ -23,6 +23,17 @@ struct SpareElements {
   std::vector<contact::Member> members;
 };
 
+// What an entry holds as the spool keeps it: every byte but those of its uid and of the times it
+// was made and last changed, in two parts. Entries alike in every other field have the same
+// bytes; any that differ have different ones.
+struct EntryBytes {
+  QByteArrayView head, tail;
+};
+// Where those parts lie in the bytes Encode wrote into.
+struct HeldParts {
+  qsizetype from[2] = {}, to[2] = {};
+};
+
 class EntrySpool {
  public:
   static constexpr int64_t kChunk = int64_t(1) << 22;
@@ -32,8 +43,10 @@ class EntrySpool {
   explicit EntrySpool(int64_t memoryCap = kMemoryCap);
   // Room for the positions of `entries` entries, taken ahead rather than grown by copying.
   void Reserve(size_t entries) { offsets_.reserve(entries); }
-  // Keeps `contact` as the next entry (numbered from 0). Throws StoreError when the disk is full.
-  void Add(const contact::Contact& contact);
+  // Keeps `contact` as the next entry (numbered from 0), and gives back the bytes it is kept
+  // as, but for its uid and times, valid until the next Add. Throws StoreError when the disk is
+  // full.
+  EntryBytes Add(const contact::Contact& contact);
   // Ends the adding; Take may be called from now on.
   void Finish();
   // Entry `index` into `out`. Throws StoreError when it cannot be read back.
@@ -78,8 +91,8 @@ class EntrySpool {
   std::vector<int64_t> offsets_;
 };
 
-// The bytes of `contact` and back; for the spool.
-void Encode(const contact::Contact& contact, QByteArray& out);
+// The bytes of `contact` (appended to `out`) and back; for the spool.
+HeldParts Encode(const contact::Contact& contact, QByteArray& out);
 bool Decode(const char* data, qsizetype size, contact::Contact& out,
             SpareElements* spares = nullptr);
 

@@ -131,6 +131,24 @@ class KeyHash {
     }
     return *this;
   }
+  // Bytes, sixteen at a time: the two halves multiplied, one with the hash so far mixed in, and
+  // the product folded (as wyhash does), the last ones padded with zeros.
+  KeyHash& AddBytes(QByteArrayView bytes) {
+    const char* at = bytes.data();
+    qsizetype n = bytes.size();
+    hash_ = Mix(hash_ ^ static_cast<uint64_t>(n));
+    uint64_t words[2];
+    for (; n >= 16; n -= 16, at += 16) {
+      std::memcpy(words, at, sizeof words);
+      hash_ = Multiply(words[0] ^ 0xa0761d6478bd642full, words[1] ^ hash_);
+    }
+    if (n > 0) {
+      words[0] = words[1] = 0;
+      std::memcpy(words, at, size_t(n));
+      hash_ = Multiply(words[0] ^ 0xa0761d6478bd642full, words[1] ^ hash_);
+    }
+    return *this;
+  }
   // A number, mixed in as it is: no text is made of it.
   KeyHash& AddNumber(uint64_t n) {
     hash_ = Mix(Mix(hash_ ^ kNumber) ^ n);
@@ -139,12 +157,17 @@ class KeyHash {
   uint64_t Value() const { return hash_; }
   // One step: a 64-bit value spread over all 64 bits.
   static uint64_t Mix(uint64_t x) {
-    __extension__ using Wide = unsigned __int128;
-    const Wide product = Wide(x ^ 0xa0761d6478bd642full) * 0xe7037ed1a0b428dbull;
-    return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
+    return Multiply(x ^ 0xa0761d6478bd642full, 0xe7037ed1a0b428dbull);
   }
 
  private:
+  // The 128-bit product of a and b, its halves folded into one.
+  static uint64_t Multiply(uint64_t a, uint64_t b) {
+    __extension__ using Wide = unsigned __int128;
+    const Wide product = Wide(a) * b;
+    return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
+  }
+
   static constexpr uint64_t kNumber = 0x9e3779b97f4a7c15ull;  // a number follows, not a text
   static constexpr uint64_t kSeed = 0x243f6a8885a308d3ull;
   uint64_t hash_;
@@ -566,74 +589,10 @@ bool OwnPhone(contact::PhoneKind kind) {
 
 }  // namespace
 
-uint64_t EqualKey(const Contact& c) {
+uint64_t EqualKey(std::initializer_list<QByteArrayView> parts) {
   KeyHash key(MatchRule::kEqual);
-  Contact& fields = const_cast<Contact&>(c);  // TextFields only reads here
-  for (QString* text : contact::TextFields(fields))
-    if (text != &fields.uid) key.Add(*text);
-  const char16_t flags[2] = {char16_t(c.isGroup), char16_t(c.gender)};
-  key.Add(QStringView(flags, 2));
-  for (const contact::Email& e : c.emails) key.Add(e.address).Add(e.displayName).Add(e.type);
-  for (const contact::Phone& p : c.phones) key.AddNumber(uint64_t(p.kind)).Add(p.number);
-  for (const contact::Address& a : c.addresses)
-    key.AddNumber(uint64_t(a.kind) * 2 + uint64_t(a.mailing))
-        .Add(a.street)
-        .Add(a.poBox)
-        .Add(a.city)
-        .Add(a.state)
-        .Add(a.postalCode)
-        .Add(a.country);
-  for (const contact::Date& d : {c.birthday, c.anniversary})
-    key.AddNumber(uint64_t(d.year * 10000 + d.month * 100 + d.day));
-  for (const QStringList* list : {&c.children, &c.categories, &c.moreWebPages}) {
-    key.AddNumber(uint64_t(list->size()));
-    for (const QString& v : *list) key.Add(v);
-  }
-  for (const contact::Member& m : c.members) key.Add(m.name).Add(m.address);
-  key.AddNumber(qHash(c.photo.data));
+  for (const QByteArrayView part : parts) key.AddBytes(part);
   return key.Value();
-}
-
-uint64_t EqualCandidate(const Contact& c) {
-  // Of each value its length and its first and last units, mixed with the value's place on its
-  // own and the results added up: no step waits for the one before, and the whole of a value is
-  // not read.
-  uint64_t sum = 0, place = 0;
-  const auto add = [&](uint64_t value) {
-    sum += KeyHash::Mix(value ^ (++place * 0x9e3779b97f4a7c15ull));
-  };
-  // An empty value only takes its place: most of an entry's fields are empty.
-  const auto text = [&](QStringView t) {
-    if (t.isEmpty()) {
-      ++place;
-      return;
-    }
-    add(uint64_t(uint32_t(t.size())) | uint64_t(t.front().unicode()) << 32 |
-        uint64_t(t.back().unicode()) << 48);
-  };
-  Contact& fields = const_cast<Contact&>(c);  // TextFields only reads here
-  for (const QString* t : contact::TextFields(fields))
-    if (t != &fields.uid) text(*t);
-  add(uint64_t(c.isGroup) << 8 | uint64_t(c.gender));
-  for (const contact::Email& e : c.emails) {
-    text(e.address);
-    text(e.displayName);
-  }
-  for (const contact::Phone& p : c.phones) {
-    add(uint64_t(p.kind));
-    text(p.number);
-  }
-  for (const contact::Address& a : c.addresses) {
-    add(uint64_t(a.kind));
-    text(a.street);
-    text(a.city);
-  }
-  for (const contact::Date& d : {c.birthday, c.anniversary})
-    add(uint64_t(d.year * 10000 + d.month * 100 + d.day));
-  for (const QStringList* list : {&c.children, &c.categories, &c.moreWebPages})
-    add(uint64_t(list->size()));
-  add(uint64_t(c.members.size()) << 32 | uint64_t(c.photo.data.size()));
-  return sum;
 }
 
 void MatchKeys(const Contact& c, const Identity& identity, std::vector<MatchKey>& out) {
@@ -645,7 +604,6 @@ void MatchKeys(const Contact& c, const Identity& identity, std::vector<MatchKey>
                        .AddNumber(uint64_t(c.created.toMSecsSinceEpoch()))
                        .Value(),
                    MatchRule::kSameEntry});
-  out.push_back({EqualCandidate(c), MatchRule::kEqual});
   if (c.isGroup) return;  // a list's members are compared once the people are grouped
   // Each key hashed from the fields as they are, folded on the caller's stack: no text is made.
   Folded text;

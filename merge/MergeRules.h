@@ -30,11 +30,13 @@
 
 #include "contact/Contact.h"
 
+#include <QByteArrayView>
 #include <QSet>
 #include <QString>
 
 #include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <unordered_map>
 #include <vector>
 
@@ -116,19 +118,15 @@ struct MatchKey {
   uint64_t hash = 0;
   MatchRule rule = MatchRule::kNone;
 };
-// The keys of `contact`, strongest rule first: kSameEntry, kEqual, kEmail, kPhone,
-// kNameAndCompany. A list has kSameEntry and kEqual only: its members are compared once the
-// people are grouped (ListKey). The kEqual key is EqualCandidate's, not EqualKey's: entries that
-// share it are told apart by EqualKey, made only for them.
+// The keys of `contact`, strongest rule first: kSameEntry, kEmail, kPhone, kNameAndCompany. A
+// list has kSameEntry only: its members are compared once the people are grouped (ListKey).
+// The kEqual key is EqualKey's, made from the entry's bytes as the merge keeps them.
 void MatchKeys(const contact::Contact& contact, const Identity& identity,
                std::vector<MatchKey>& out);
-// Every field but those that tell copies of one entry apart (its uid, the times it was made and
-// last changed), hashed: entries alike in everything have the same key.
-uint64_t EqualKey(const contact::Contact& contact);
-// A few of those fields and the sizes of the others: entries with the same EqualKey always have
-// the same candidate, and most entries that differ differ in it. It reads a fraction of what
-// EqualKey hashes.
-uint64_t EqualCandidate(const contact::Contact& contact);
+// The kEqual key: the bytes of every field but those that tell copies of one entry apart (its
+// uid, the times it was made and last changed), in one form for every entry, hashed: entries
+// alike in everything have the same key.
+uint64_t EqualKey(std::initializer_list<QByteArrayView> parts);
 // The kEmail key of one address, as MatchKeys makes it; 0 for an empty address.
 uint64_t EmailKey(QStringView address);
 // A list's key from its name's hash and its members, each given as the first entry of the group
