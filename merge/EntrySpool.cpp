@@ -220,10 +220,7 @@ class Reader {
     }
     // A string still shared (with the merged contact an older entry's values went into) is let
     // go rather than resized: resizing would copy what it holds first.
-    if (s.isDetached() && s.capacity() >= n)
-      s.resize(n);
-    else
-      s = QString(n, Qt::Uninitialized);
+    if (!Resize(s, n)) s = QString(n, Qt::Uninitialized);
     char16_t* to = reinterpret_cast<char16_t*>(s.data());
     if (!narrow) {
       std::memcpy(to, from, size_t(n) * 2);
@@ -342,10 +339,17 @@ class Reader {
  private:
   // Emptied where it may be, keeping its room for a later entry.
   static void Clear(QString& s) {
-    if (s.isDetached())
-      s.resize(0);
-    else
-      s = QString();
+    if (!Resize(s, 0)) s = QString();
+  }
+  // `s` made `n` units long, as QString::resize makes it, where it is not shared and has the
+  // room; false otherwise. Without resize's call: every text of every entry taken back is sized
+  // so, and the call was a quarter of the reading.
+  static bool Resize(QString& s, qsizetype n) {
+    QString::DataPointer& d = s.data_ptr();
+    if (d.needsDetach() || n > d.size + d.freeSpaceAtEnd()) return false;
+    d.size = n;
+    d.data()[n] = u'\0';  // room for the terminating zero is always kept beyond the capacity
+    return true;
   }
   bool Has(qsizetype n) {
     if (ok_ && n >= 0 && end_ - at_ >= n) return true;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
@@ -357,47 +358,99 @@ QString ComparableName(const Contact& c) {
 
 namespace {
 
+using NameBuffer = Units<64>;
+
+// What a character is in a name as it is compared, for those from 0x80 up: the letter its
+// canonical decomposition leaves once the accents are taken off, case folded; kDrop for an
+// accent alone; kWhole where more than one character would remain (a ligature; a Hangul syllable,
+// decomposed by FoldNamePart itself) or for half of a surrogate pair: the name is then
+// decomposed whole. Looked up in tables of 256 characters, each made the first time one of its
+// characters is met (most names meet a few).
+constexpr char16_t kDrop = 0, kWhole = 0xFFFF;
+std::atomic<const char16_t*> foldedPages[256];
+const char16_t* MakeFoldedPage(char16_t high) {
+  auto made = std::make_unique<char16_t[]>(256);
+  for (unsigned k = 0; k < 256; ++k) {
+    const auto c = char16_t(high << 8 | k);
+    if (QChar::isSurrogate(c)) {
+      made[k] = kWhole;
+      continue;
+    }
+    QString left;
+    for (const QChar d : QString(QChar(c)).normalized(QString::NormalizationForm_D))
+      if (d.category() != QChar::Mark_NonSpacing) left += d;
+    made[k] = left.isEmpty() ? kDrop : left.size() == 1 ? FoldCase(left[0].unicode()) : kWhole;
+  }
+  // Made by one thread, or by two at once: the first kept, the other let go.
+  const char16_t* page = nullptr;
+  if (foldedPages[high].compare_exchange_strong(page, made.get(), std::memory_order_acq_rel))
+    page = made.release();
+  return page;
+}
+inline char16_t FoldedBase(char16_t u) {
+  const char16_t* page = foldedPages[u >> 8].load(std::memory_order_acquire);
+  if (!page) page = MakeFoldedPage(char16_t(u >> 8));
+  return page[u & 0xFF];
+}
+
+// A Hangul syllable's canonical decomposition: its leading consonant, vowel and, where it has
+// one, trailing consonant (jamo, which have no case and no accents).
+constexpr char16_t kHangulFirst = 0xAC00, kHangulLast = 0xD7A3;
+char16_t* PutJamo(char16_t syllable, char16_t* to) {
+  const unsigned index = syllable - kHangulFirst;
+  *to++ = char16_t(0x1100 + index / 588);
+  *to++ = char16_t(0x1161 + index % 588 / 28);
+  if (index % 28 != 0) *to++ = char16_t(0x11A7 + index % 28);
+  return to;
+}
+
 // A part of a name as it is compared: accents taken off, case folded, dots and commas dropped,
 // spacing collapsed ("Zoé  M." and "zoe m" are one).
 // `dotSpaces`: a dot parts words as a space does ("K.J." is "k j"), else it is dropped.
 // Made in `out`, on the caller's stack: every entry's name parts are folded.
-using NameBuffer = Units<64>;
 QStringView FoldNamePart(QStringView part, NameBuffer& out, bool dotSpaces = false) {
-  // The characters below U+0530 (Latin with its accents, the combining accents, Greek and
-  // Cyrillic) as their canonical decomposition leaves them without accents: a letter, kDrop for
-  // an accent alone, kWhole where more than one character would remain. The CJK ideographs
-  // (U+4E00 to U+9FFF) have no decomposition and no case: they stay as they are. A name of these
-  // only is folded without decomposing it; any other is decomposed whole first.
-  constexpr char16_t kDrop = 0, kWhole = 0xFFFF;
-  static const auto kBase = [] {
-    std::array<char16_t, 0x530> base{};
-    for (size_t u = 0; u < base.size(); ++u) {
-      QString left;
-      for (const QChar c : QString(QChar(char16_t(u))).normalized(QString::NormalizationForm_D))
-        if (c.category() != QChar::Mark_NonSpacing) left += c;
-      base[u] = left.isEmpty() ? kDrop : left.size() == 1 ? left[0].unicode() : kWhole;
-    }
-    return base;
-  }();
+  // The CJK ideographs (U+4E00 to U+9FFF) have no decomposition and no case: they stay as they
+  // are. A name with a character of kWhole is decomposed whole first, its accents then dropped
+  // as they come.
+  const auto ideograph = [](char16_t u) { return u >= 0x4E00 && u <= 0x9FFF; };
+  const auto hangul = [](char16_t u) { return u >= kHangulFirst && u <= kHangulLast; };
   QString decomposed;
   QStringView from = part;
+  qsizetype syllables = 0;
   for (const QChar c : part) {
     const char16_t u = c.unicode();
-    if (u >= kBase.size() ? u < 0x4E00 || u > 0x9FFF : kBase[u] == kWhole) {
+    if (u < 0x80 || ideograph(u)) continue;
+    if (hangul(u)) {
+      ++syllables;
+    } else if (FoldedBase(u) == kWhole) {
       decomposed = part.toString().normalized(QString::NormalizationForm_D);
       from = decomposed;
       break;
     }
   }
   const bool tabled = decomposed.isNull();
-  char16_t* const begin = out.Room(from.size());  // the folded form is never longer
+  // The folded form is never longer but for the syllables, three jamo at most each.
+  char16_t* const begin = out.Room(from.size() + (tabled ? 2 * syllables : 0));
   char16_t* to = begin;
   bool space = false;
   for (const QChar unit : from) {
     char16_t u = unit.unicode();
-    if (tabled) {
-      if (u >= 0x80 && u < kBase.size() && (u = kBase[u]) == kDrop) continue;
-    } else if (unit.category() == QChar::Mark_NonSpacing) {
+    // Most units are ASCII letters: taken, the capitals made small, without the tests below.
+    if (char16_t(u - u'a') < 26 || char16_t(u - u'A') < 26) {
+      if (space) *to++ = u' ';
+      space = false;
+      *to++ = u <= u'Z' ? char16_t(u + 32) : u;
+      continue;
+    }
+    if (!tabled) {
+      if (unit.category() == QChar::Mark_NonSpacing) continue;
+      u = FoldCase(u);
+    } else if (syllables > 0 && hangul(u)) {
+      if (space) *to++ = u' ';
+      space = false;
+      to = PutJamo(u, to);
+      continue;
+    } else if (u >= 0x80 && !ideograph(u) && (u = FoldedBase(u)) == kDrop) {
       continue;
     }
     if (dotSpaces && u == u'.') {
@@ -411,7 +464,7 @@ QStringView FoldNamePart(QStringView part, NameBuffer& out, bool dotSpaces = fal
     }
     if (space) *to++ = u' ';
     space = false;
-    *to++ = FoldCase(u);
+    *to++ = u < 0x80 ? FoldCase(u) : u;
   }
   return QStringView(begin, to - begin);
 }
@@ -427,12 +480,13 @@ uint32_t PartHash(QStringView folded) {
   return small == 0 ? 1 : small;
 }
 
-// A suffix in one form: "Jr.", "jr" and "Junior" are one.
-QString FoldSuffix(QStringView suffix) {
-  QString s = FoldNamePart(suffix);
-  if (s == u"junior") return QStringLiteral("jr");
-  if (s == u"senior") return QStringLiteral("sr");
-  return s;
+// The PartHash of a suffix in one form: "Jr.", "jr" and "Junior" are one.
+uint32_t SuffixHash(QStringView suffix) {
+  NameBuffer buffer;
+  QStringView s = FoldNamePart(suffix, buffer);
+  if (s == u"junior") s = u"jr";
+  if (s == u"senior") s = u"sr";
+  return PartHash(s);
 }
 
 bool IsSuffix(QStringView word) {
@@ -486,7 +540,7 @@ Identity IdentityOf(const Contact& c) {
     SetGiven(id, FoldNamePart(c.givenName, given));
     id.surname = PartHash(FoldNamePart(c.surname, surname));
     SetMiddle(id, c.middleName);
-    id.suffix = PartHash(FoldSuffix(c.suffix));
+    id.suffix = SuffixHash(c.suffix);
     return id;
   }
   // Only a display name: "Last, First Middle" or "First Middle Last Suffix". One that is an
@@ -503,13 +557,13 @@ Identity IdentityOf(const Contact& c) {
   } else {
     words = shown.split(u' ', Qt::SkipEmptyParts);
     while (words.size() > 2 && IsSuffix(words.back())) {
-      id.suffix = PartHash(FoldSuffix(words.back()));
+      id.suffix = SuffixHash(words.back());
       words.removeLast();
     }
     if (words.size() > 1) surname = words.takeLast();
   }
   while (!words.isEmpty() && IsSuffix(words.back()) && words.size() > 1) {
-    id.suffix = PartHash(FoldSuffix(words.back()));
+    id.suffix = SuffixHash(words.back());
     words.removeLast();
   }
   id.surname = PartHash(FoldNamePart(surname));
