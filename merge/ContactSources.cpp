@@ -450,6 +450,9 @@ class MergingStream : public MergedContacts {
 
   void Emit(uint32_t first, SourcedContact& out) {
     if (entries_[first].link == kNone) {
+      // The last contact's uid, shared with its origin, let go there first: the uid is then
+      // read back into the string it is in, not into one made anew.
+      if (!out.origins.empty()) out.origins.front().entry.clear();
       spool_.Take(first, out.contact, true);
       // The origin set in place where there is one (no copy made and freed), its time the
       // contact's own.

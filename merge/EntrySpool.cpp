@@ -47,7 +47,7 @@ class Writer {
   // A text: its length and a flag (bit 0: one byte a character) as a varint, then the text.
   // The text is packed to bytes as it is checked; where a unit of 0x100 or above turns up, the
   // flag is cleared and the units are copied as they are instead.
-  void Value(const QString& s) {
+  [[gnu::always_inline]] void Value(const QString& s) {
     const qsizetype n = s.size();
     const auto* units = reinterpret_cast<const char16_t*>(s.constData());
     Room(10 + 2 * n);
@@ -205,7 +205,7 @@ class Reader {
   Reader(const char* data, qsizetype size, SpareElements* spares)
       : at_(data), end_(data + size), spares_(spares) {}
   bool ok() const { return ok_; }
-  void Value(QString& s) {
+  [[gnu::always_inline]] void Value(QString& s) {
     const uint64_t head = Size();
     const auto n = static_cast<qsizetype>(head >> 1);
     const bool narrow = head & 1;
@@ -220,7 +220,12 @@ class Reader {
     }
     // A string still shared (with the merged contact an older entry's values went into) is let
     // go rather than resized: resizing would copy what it holds first.
-    if (!Resize(s, n)) s = QString(n, Qt::Uninitialized);
+    // Made anew with room for a longer text than this one (the next entry's may be): made
+    // again each time a text grows, a string costs more than the rest of its reading.
+    if (!Resize(s, n)) {
+      s = QString(std::max<qsizetype>(n, 32), Qt::Uninitialized);
+      Resize(s, n);
+    }
     char16_t* to = reinterpret_cast<char16_t*>(s.data());
     if (!narrow) {
       std::memcpy(to, from, size_t(n) * 2);
@@ -287,7 +292,14 @@ class Reader {
     if (!Has(sizeof ms)) return;
     std::memcpy(&ms, at_, sizeof ms);
     at_ += sizeof ms;
-    t = ms == INT64_MIN ? QDateTime() : QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+    // Set in place where the time there is one of UTC already (as a time taken back is): no
+    // time made and let go.
+    if (ms == INT64_MIN)
+      t = QDateTime();
+    else if (t.isValid() && t.timeSpec() == Qt::UTC)
+      t.setMSecsSinceEpoch(ms);
+    else
+      t = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
   }
   void Value(bool& b) {
     if (!Has(1)) return;
