@@ -104,13 +104,17 @@ class Writer {
   template <size_t N>
   void Texts(const std::array<QString*, N>& texts) {
     static_assert(N <= 32);
+    // The bits written once the texts are: room kept for them first.
+    Room(sizeof(uint32_t));
+    const qsizetype bits = at_ - begin_;
+    at_ += sizeof(uint32_t);
     uint32_t present = 0;
     for (size_t i = 0; i < N; ++i)
-      if (!texts[i]->isEmpty()) present |= uint32_t(1) << i;
-    Room(sizeof present);
-    Bytes(reinterpret_cast<const char*>(&present), sizeof present);
-    for (size_t i = 0; i < N; ++i)
-      if (present & (uint32_t(1) << i)) Value(*texts[i]);
+      if (!texts[i]->isEmpty()) {
+        present |= uint32_t(1) << i;
+        Value(*texts[i]);
+      }
+    std::memcpy(begin_ + bits, &present, sizeof present);
   }
   void Value(const QByteArray& b) {
     Room(10 + b.size());

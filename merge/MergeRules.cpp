@@ -23,7 +23,7 @@ using contact::Contact;
 
 // QChar::isSpace without its table look-up for the letters of most scripts: no character from
 // 0x80 up to 0x1680 is white space but 0x85 and 0xA0.
-bool IsSpace(QChar c) {
+[[gnu::always_inline]] inline bool IsSpace(QChar c) {
   const char16_t u = c.unicode();
   if (u < 0x80) return u == u' ' || (u >= u'\t' && u <= u'\r');
   if (u < 0x1680) return u == 0x85 || u == 0xA0;
@@ -32,8 +32,12 @@ bool IsSpace(QChar c) {
 
 // QChar::toCaseFolded, looked up in a table of its own for the Latin, Greek and Cyrillic
 // letters, as names are mostly written in.
-char16_t FoldCase(char16_t u) {
+char16_t FoldCaseAbove(char16_t u);
+[[gnu::always_inline]] inline char16_t FoldCase(char16_t u) {
   if (u < 0x80) return u >= u'A' && u <= u'Z' ? char16_t(u + 32) : u;
+  return FoldCaseAbove(u);
+}
+char16_t FoldCaseAbove(char16_t u) {
   static const auto table = [] {
     std::array<char16_t, 0x530> folded{};
     for (size_t i = 0; i < folded.size(); ++i)
@@ -482,6 +486,7 @@ uint32_t PartHash(QStringView folded) {
 
 // The PartHash of a suffix in one form: "Jr.", "jr" and "Junior" are one.
 uint32_t SuffixHash(QStringView suffix) {
+  if (suffix.isEmpty()) return 0;  // most names have none
   NameBuffer buffer;
   QStringView s = FoldNamePart(suffix, buffer);
   if (s == u"junior") s = u"jr";
@@ -497,6 +502,7 @@ bool IsSuffix(QStringView word) {
 // The middle names: their first two initials, and the whole name's hash where every part of it
 // is written out (an initial agrees with any name it begins, so it is not hashed).
 void SetMiddle(Identity& id, QStringView middle) {
+  if (middle.isEmpty()) return;  // most names have none
   // "K.J." is two initials, as "K. J." is.
   NameBuffer buffer;
   const QStringView folded = FoldNamePart(middle, buffer, true);
