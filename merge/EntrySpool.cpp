@@ -348,7 +348,7 @@ class Reader {
       v |= uint64_t(b & 0x7F) << shift;
       if (!(b & 0x80)) return v;
     }
-    ok_ = false;
+    Fail();
     return 0;
   }
 
@@ -367,10 +367,16 @@ class Reader {
     d.data()[n] = u'\0';  // room for the terminating zero is always kept beyond the capacity
     return true;
   }
+  // Whether `n` more bytes are there; a failure moves to the end, so that every read after it
+  // fails too (a negative n is a size past any end).
   bool Has(qsizetype n) {
-    if (ok_ && n >= 0 && end_ - at_ >= n) return true;
-    ok_ = false;
+    if (size_t(n) <= size_t(end_ - at_)) return true;
+    Fail();
     return false;
+  }
+  void Fail() {
+    ok_ = false;
+    at_ = end_;
   }
   static std::vector<contact::Email>& Spares(SpareElements& s, contact::Email*) {
     return s.emails;

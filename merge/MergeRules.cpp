@@ -257,25 +257,29 @@ QStringView PhoneDigits(QStringView number, int homeCode, PhoneBuffer& buffer) {
   PhoneBuffer digitRoom, extensionRoom;
   char16_t* const digits = digitRoom.Room(number.size());
   char16_t* const extension = extensionRoom.Room(number.size());
-  qsizetype end = 0, extensionEnd = 0;
+  // Digits go to `put`: the number's until an extension begins ("ext. 12", "x12", "#12": a
+  // letter, '#' or ',' after a digit), then the extension's.
+  char16_t* put = digits;
   bool international = false, inExtension = false;
+  qsizetype end = 0;
   for (const QChar c : number) {
-    int digit = -1;
-    if (c >= u'0' && c <= u'9')
-      digit = c.unicode() - u'0';
-    else if (c.unicode() >= 0x80 && c.isDigit())
-      digit = c.digitValue();
-    if (digit >= 0) {
-      if (inExtension)
-        extension[extensionEnd++] = char16_t(u'0' + digit);
-      else
-        digits[end++] = char16_t(u'0' + digit);
-    } else if (c == u'+' && end == 0) {
-      international = true;
-    } else if (end != 0 && (c == u'#' || c == u',' || (c.unicode() >= u'A' && c.isLetter()))) {
-      inExtension = true;  // "ext. 12", "x12", "#12": what follows is an extension
+    const char16_t u = c.unicode();
+    if (char16_t(u - u'0') < 10) {
+      *put++ = u;
+    } else if (u >= 0x80 && c.isDigit()) {
+      *put++ = char16_t(u'0' + c.digitValue());
+    } else if (inExtension) {
+      continue;
+    } else if (u == u'+') {
+      international = international || put == digits;
+    } else if (put != digits && (u == u'#' || u == u',' || (u >= u'A' && c.isLetter()))) {
+      inExtension = true;
+      end = put - digits;
+      put = extension;
     }
   }
+  if (!inExtension) end = put - digits;
+  const qsizetype extensionEnd = inExtension ? put - extension : 0;
   qsizetype start = 0;
   if (!international && end >= 2 && digits[0] == u'0' && digits[1] == u'0') {
     international = true;
