@@ -262,9 +262,8 @@ class MergingStream : public MergedContacts {
                              .arg(SortedKeys::kEntries)
                              .toStdString());
       const Identity identity = IdentityOf(c.contact);
-      MatchKeys(c.contact, identity, entry_keys);
-      for (const MatchKey& k : entry_keys)
-        if (k.rule != MatchRule::kSameEntry || severalStores_) keys_.Add(k.rule, k.hash, index);
+      MatchKeys(c.contact, identity, severalStores_, entry_keys);
+      for (const MatchKey& k : entry_keys) keys_.Add(k.rule, k.hash, index);
       const EntryBytes held = spool_.Add(c.contact);
       keys_.Add(MatchRule::kEqual, EqualKey({held.head, held.tail}), index);
       if (c.contact.isGroup) {

@@ -4,6 +4,7 @@
 
 #include <QTimeZone>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -430,10 +431,14 @@ void Fields(V& v, Contact& c) {
   v.HeldFrom();
   v.Value(c.isGroup);
   // The uid's place among the texts stays, always empty: the texts' bits are as they were.
+  static const size_t kUid = [] {
+    Contact any;
+    const auto texts = TextFields(any);
+    return size_t(std::find(texts.begin(), texts.end(), &any.uid) - texts.begin());
+  }();
   QString none;
   auto texts = TextFields(c);
-  for (QString*& t : texts)
-    if (t == &c.uid) t = &none;
+  texts[kUid] = &none;
   v.Texts(texts);
   v.List(c.emails);
   v.List(c.phones);

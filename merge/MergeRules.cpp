@@ -659,10 +659,11 @@ uint64_t EqualKey(std::initializer_list<QByteArrayView> parts) {
   return key.Value();
 }
 
-void MatchKeys(const Contact& c, const Identity& identity, std::vector<MatchKey>& out) {
+void MatchKeys(const Contact& c, const Identity& identity, bool copies,
+               std::vector<MatchKey>& out) {
   out.clear();
   // Copies of one entry: the same record key and node id (the uid) and the same time made.
-  if (!c.uid.isEmpty() && c.created.isValid())
+  if (copies && !c.uid.isEmpty() && c.created.isValid())
     out.push_back({KeyHash(MatchRule::kSameEntry)
                        .Add(c.uid)
                        .AddNumber(uint64_t(c.created.toMSecsSinceEpoch()))

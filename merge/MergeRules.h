@@ -118,10 +118,11 @@ struct MatchKey {
   uint64_t hash = 0;
   MatchRule rule = MatchRule::kNone;
 };
-// The keys of `contact`, strongest rule first: kSameEntry, kEmail, kPhone, kNameAndCompany. A
-// list has kSameEntry only: its members are compared once the people are grouped (ListKey).
-// The kEqual key is EqualKey's, made from the entry's bytes as the merge keeps them.
-void MatchKeys(const contact::Contact& contact, const Identity& identity,
+// The keys of `contact`, strongest rule first: kSameEntry (where `copies`: copies of one entry
+// may be among those merged, as in several stores), kEmail, kPhone, kNameAndCompany. A list has
+// kSameEntry only: its members are compared once the people are grouped (ListKey). The kEqual
+// key is EqualKey's, made from the entry's bytes as the merge keeps them.
+void MatchKeys(const contact::Contact& contact, const Identity& identity, bool copies,
                std::vector<MatchKey>& out);
 // The kEqual key: the bytes of every field but those that tell copies of one entry apart (its
 // uid, the times it was made and last changed), in one form for every entry, hashed: entries

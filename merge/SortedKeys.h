@@ -33,14 +33,14 @@ class SortedKeys {
   // `budget`: the keys held in memory at most.
   explicit SortedKeys(size_t budget);
   // Keeps a key. Throws StoreError when a run cannot be written.
-  void Add(MatchRule rule, uint64_t hash, uint32_t entry) {
+  [[gnu::always_inline]] void Add(MatchRule rule, uint64_t hash, uint32_t entry) {
     Count(rule, hash);
     held_.push_back({uint32_t(hash >> 32), uint32_t(hash), uint32_t(rule) << kEntryBits | entry});
     if (held_.size() == budget_) Spill();
   }
   // Counts a key that is looked for without being kept: one that Add keeps once is then not
   // let go as met once.
-  void Count(MatchRule rule, uint64_t hash) {
+  [[gnu::always_inline]] void Count(MatchRule rule, uint64_t hash) {
     if (seen_.empty()) seen_.resize(size_t(1) << (kSlotBits - 2));
     const uint64_t slot = Slot(rule, hash);
     uint8_t& counts = seen_[slot >> 2];
