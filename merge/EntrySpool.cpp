@@ -122,12 +122,12 @@ class Writer {
     Size(uint64_t(b.size()));
     Bytes(b.constData(), b.size());
   }
-  void Value(const QStringList& list) {
+  [[gnu::always_inline]] void Value(const QStringList& list) {
     Room(10);
     Size(uint64_t(list.size()));
     for (const QString& s : list) Value(s);
   }
-  void Value(const QDateTime& t) {
+  [[gnu::always_inline]] void Value(const QDateTime& t) {
     const int64_t ms = t.isValid() ? t.toMSecsSinceEpoch() : INT64_MIN;
     Room(sizeof ms);
     Bytes(reinterpret_cast<const char*>(&ms), sizeof ms);
@@ -285,14 +285,14 @@ class Reader {
       b = QByteArray(at_, n);
     at_ += n;
   }
-  void Value(QStringList& list) {
+  [[gnu::always_inline]] void Value(QStringList& list) {
     const auto n = static_cast<qsizetype>(Size());
     if (!Has(n)) return;
     if (n == 0 && list.isEmpty()) return;
     list.resize(n);
     for (QString& s : list) Value(s);
   }
-  void Value(QDateTime& t) {
+  [[gnu::always_inline]] void Value(QDateTime& t) {
     int64_t ms = 0;
     if (!Has(sizeof ms)) return;
     std::memcpy(&ms, at_, sizeof ms);

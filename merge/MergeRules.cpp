@@ -73,40 +73,42 @@ QStringView Fold(std::initializer_list<QStringView> parts, Folded& out) {
   char16_t* const begin = out.Room(room);
   char16_t* to = begin;
   bool space = false;
+  // One unit: white space as one space between words, any other unit case folded.
+  const auto put = [&](char16_t u) {
+    if (IsSpace(QChar(u))) {
+      space = to != begin;
+      return;
+    }
+    if (space) *to++ = u' ';
+    space = false;
+    *to++ = FoldCase(u);
+  };
   for (const QStringView part : parts) {
     space = to != begin;
     const char16_t* units = part.utf16();
     const char16_t* const end = units + part.size();
-    while (units != end) {
 #ifdef __SSE2__
-      // Eight units at once where all are printable ASCII (no white space): capitals made small.
-      if (end - units >= 8) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units));
-        // Signed compares: a unit of 0x8000 or above is negative, so below '!' as well.
-        const __m128i outside = _mm_or_si128(_mm_cmplt_epi16(v, _mm_set1_epi16(0x21)),
-                                             _mm_cmpgt_epi16(v, _mm_set1_epi16(0x7E)));
-        if (_mm_movemask_epi8(outside) == 0) {
-          const __m128i capital = _mm_and_si128(_mm_cmpgt_epi16(v, _mm_set1_epi16(u'A' - 1)),
-                                                _mm_cmplt_epi16(v, _mm_set1_epi16(u'Z' + 1)));
-          if (space) *to++ = u' ';
-          space = false;
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
-                           _mm_add_epi16(v, _mm_and_si128(capital, _mm_set1_epi16(32))));
-          to += 8;
-          units += 8;
-          continue;
-        }
-      }
-#endif
-      const QChar c(*units++);
-      if (IsSpace(c)) {
-        space = to != begin;
+    // Eight units at once where all are printable ASCII (no white space): capitals made small.
+    // Eight that are not are put one by one.
+    for (; end - units >= 8; units += 8) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units));
+      // Signed compares: a unit of 0x8000 or above is negative, so below '!' as well.
+      const __m128i outside = _mm_or_si128(_mm_cmplt_epi16(v, _mm_set1_epi16(0x21)),
+                                           _mm_cmpgt_epi16(v, _mm_set1_epi16(0x7E)));
+      if (_mm_movemask_epi8(outside) != 0) {
+        for (int k = 0; k < 8; ++k) put(units[k]);
         continue;
       }
+      const __m128i capital = _mm_and_si128(_mm_cmpgt_epi16(v, _mm_set1_epi16(u'A' - 1)),
+                                            _mm_cmplt_epi16(v, _mm_set1_epi16(u'Z' + 1)));
       if (space) *to++ = u' ';
       space = false;
-      *to++ = FoldCase(c.unicode());
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to),
+                       _mm_add_epi16(v, _mm_and_si128(capital, _mm_set1_epi16(32))));
+      to += 8;
     }
+#endif
+    while (units != end) put(*units++);
   }
   return QStringView(begin, to - begin);
 }
