@@ -543,14 +543,8 @@ class MergingStream : public MergedContacts {
     const size_t n = order.size();
     held_.resize(n);
     std::vector<QByteArray> content(n);
-    for (size_t k = 0; k < n; ++k) {
-      spool_.Take(order[k], held_[k], order[k] == first);
-      // Compared without the uid, which comes from the store, not the entry's content.
-      QString uid = std::move(held_[k].uid);
-      held_[k].uid.clear();
-      Encode(held_[k], content[k]);
-      held_[k].uid = std::move(uid);
-    }
+    // Compared without the uid, which comes from the store, not the entry's content.
+    for (size_t k = 0; k < n; ++k) spool_.Take(order[k], held_[k], order[k] == first, &content[k]);
     std::vector<size_t> by(n);
     for (size_t k = 0; k < n; ++k) by[k] = k;
     std::stable_sort(by.begin(), by.end(), [&](size_t a, size_t b) {

@@ -322,6 +322,12 @@ class Reader {
   }
   void HeldFrom() {}
   void HeldTo() {}
+  void Skip(qsizetype n) {
+    if (Has(n)) at_ += n;
+  }
+  qsizetype Offset(const char* data) const {
+    return at_ - data;
+  }
   template <typename T>
   void List(std::vector<T>& list) {
     const auto n = static_cast<qsizetype>(Size());
@@ -573,13 +579,28 @@ const char* EntrySpool::TakeApart(int64_t at, int64_t size) {
   return single_.size() == size ? single_.constData() : nullptr;
 }
 
-void EntrySpool::Take(uint32_t index, Contact& out, bool inOrder) {
+namespace {
+
+// The bytes of an entry but its uid, the first value written: what it holds, with its times.
+void Held(const char* data, qsizetype size, QByteArray& out) {
+  Reader r(data, size, nullptr);
+  const uint64_t head = r.Size();
+  const auto n = static_cast<qsizetype>(head >> 1);
+  r.Skip(head & 1 ? n : 2 * n);
+  const qsizetype from = r.ok() ? r.Offset(data) : size;
+  out = QByteArray(data + from, size - from);
+}
+
+}  // namespace
+
+void EntrySpool::Take(uint32_t index, Contact& out, bool inOrder, QByteArray* held) {
   const int64_t size = SizeOf(index);
   if (offsets_[index] < kFileBase) {
     const int64_t at = offsets_[index];
-    const QByteArray& chunk = chunks_[size_t(at / kChunk)];
-    if (!Decode(chunk.constData() + at % kChunk, size, out, &spares_))
+    const char* data = chunks_[size_t(at / kChunk)].constData() + at % kChunk;
+    if (!Decode(data, size, out, &spares_))
       throw StoreError("An entry kept for the merge cannot be read back");
+    if (held) Held(data, size, *held);
     return;
   }
   const int64_t at = offsets_[index] - kFileBase;
@@ -595,6 +616,7 @@ void EntrySpool::Take(uint32_t index, Contact& out, bool inOrder) {
     data = TakeApart(at, size);
   }
   if (!data || !Decode(data, size, out, &spares_)) file_.ReadFailed();
+  if (held) Held(data, size, *held);
 }
 
 }  // namespace lumivex::merge

@@ -55,7 +55,11 @@ class EntrySpool {
   // entries of a group) is read on its own, and the window stays where it is; but where such
   // entries follow one another through the file (the same people in the same order in two
   // stores), each such run is read a window ahead of its own.
-  void Take(uint32_t index, contact::Contact& out, bool inOrder = false);
+  // `held`: where given, the entry's bytes but its uid are copied there (what it holds and its
+  // times, as Encode writes them after the uid): entries compared by these are in the order of
+  // their content, as by Encode's bytes of each without its uid, made without encoding.
+  void Take(uint32_t index, contact::Contact& out, bool inOrder = false,
+            QByteArray* held = nullptr);
 
  private:
   void Flush();
