@@ -189,7 +189,7 @@ bool TwoDigitCountryCode(int code) {
 }
 
 bool SameText(const QString& a, const QString& b) {
-  return a.compare(b, Qt::CaseInsensitive) == 0;
+  return a == b || a.compare(b, Qt::CaseInsensitive) == 0;  // mostly written alike
 }
 
 void TakeIfEmpty(QString& newer, const QString& older) {
@@ -709,8 +709,9 @@ void Combiner::Add(const Contact& older, QStringList* dropped) {
   // Values the form shows once: the newer entry's stays; an older one that differs is kept as an
   // "Earlier: ..." line of the notes, so that nothing is lost without a word.
   QStringList earlier;
+  // Most values of copies of one person are the same as written: told apart without a copy.
   auto differs = [](const QString& a, const QString& b) {
-    return !a.isEmpty() && !b.isEmpty() &&
+    return !a.isEmpty() && !b.isEmpty() && a != b &&
            Simplified(a).compare(Simplified(b), Qt::CaseInsensitive) != 0;
   };
   struct Labelled {
