@@ -96,6 +96,12 @@ const NameCase kNames[] = {
      false},
     {{"Wei", "K.J.", "Zhao", "", "", ""}, {"", "", "", "", "Wei K. Zhao", ""}, true},
     {{"Wei", "Karl", "Zhao", "", "", ""}, {"Wei", "Kurt", "Zhao", "", "", ""}, false},
+    // A name written precomposed or decomposed (canonically equivalent) is one name.
+    {{"민준", "", "김", "", "", ""},
+     {"\u1106\u1175\u11ab\u110c\u116e\u11ab", "", "\u1100\u1175\u11b7", "", "", ""},
+     true},
+    {{"민준", "", "김", "", "", ""}, {"서연", "", "김", "", "", ""}, false},
+    {{"大輔", "", "ごとう", "", "", ""}, {"大輔", "", "こ\u3099とう", "", "", ""}, true},
 };
 
 TEST(Identity, NamesAgreeUnlessAPartBothHoldDiffers) {
