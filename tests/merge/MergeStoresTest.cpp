@@ -279,6 +279,12 @@ const std::vector<IdentityCase>& IdentityCases() {
             {"FirstName": "ZOE", "LastName": "MULLER", "MobileTelephoneNumber": "+49 (0)89 5550101",
              "Email1Address": "zoe@m.example"}])"},
        {"John Smith: JS@smith.example john@home.example", "ZOE MULLER: zoe@m.example"}},
+      {"entries alike in everything with nothing else to join them, and two that differ",
+       {R"([{"FirstName": "Ida", "LastName": "Berg", "Body": "Met at the fair."},
+            {"FirstName": "Ola", "LastName": "Berg", "Body": "Met at the fair."}])",
+        R"([{"FirstName": "Ida", "LastName": "Berg", "Body": "Met at the fair."},
+            {"FirstName": "Ola", "LastName": "Berg", "Body": "Met at the fair!"}])"},
+       {"Ida Berg: ", "Ola Berg: ", "Ola Berg: "}},
       {"name-only, phone-only and nameless entries",
        {R"([{"FirstName": "Rita", "LastName": "Ora", "Body": "Met once."},
             {"FirstName": "Tom", "LastName": "Hill", "MobileTelephoneNumber": "+1 212 555 0155"},
@@ -306,7 +312,8 @@ const std::vector<IdentityCase>& IdentityCases() {
 }
 
 // Each case of the table on stores written by the store writer, merged, written as vCard 4.0 and
-// read back by vobject: the cards expected, and the suggestions.
+// read back by vobject: the cards expected, and the suggestions. Also where the merge keeps
+// almost nothing in memory (the keys in runs of three in a file, every entry in the file).
 TEST(MergeStores, EntriesAreOnePersonOnlyOnEvidenceAndAgreeingNames) {
   const QString dir = ScratchDir("identity");
   int n = 0;
@@ -319,26 +326,28 @@ TEST(MergeStores, EntriesAreOnePersonOnlyOnEvidenceAndAgreeingNames) {
       stores << WriteStore(QString("%1/case%2-%3.pst").arg(dir).arg(++n).arg(k), items,
                            QString("202%1-06-01T10:00:00Z").arg(k + 3), c.storeKey);
     }
-    merge::StoreSelection options;
-    options.stores = stores;
-    options.acceptSuggestions = c.accept;
-    auto stream = merge::OpenContacts(options);
-    QByteArray out;
-    contact::SourcedContact sourced;
-    while (stream->Next(sourced))
-      contact::AppendVCard(out, sourced.contact, contact::VCardVersion::k40);
-    QStringList cards;
-    const auto read = Cards(out);
-    for (auto card = read.cbegin(); card != read.cend(); ++card) {
-      QStringList emails = Values(card.value(), "EMAIL");
-      emails.sort();
-      cards << card.key() + ": " + emails.join(u' ');
+    for (const merge::MergeLimits limits : {merge::MergeLimits{}, merge::MergeLimits{3, 0}}) {
+      SCOPED_TRACE(limits.keysInMemory);
+      merge::StoreSelection options;
+      options.stores = stores;
+      auto stream = merge::OpenContacts(merge::FindSources(options), true, limits, c.accept);
+      QByteArray out;
+      contact::SourcedContact sourced;
+      while (stream->Next(sourced))
+        contact::AppendVCard(out, sourced.contact, contact::VCardVersion::k40);
+      QStringList cards;
+      const auto read = Cards(out);
+      for (auto card = read.cbegin(); card != read.cend(); ++card) {
+        QStringList emails = Values(card.value(), "EMAIL");
+        emails.sort();
+        cards << card.key() + ": " + emails.join(u' ');
+      }
+      cards.sort();
+      EXPECT_EQ(cards, c.cards);
+      const auto* merged = dynamic_cast<const merge::MergedContacts*>(stream.get());
+      ASSERT_NE(merged, nullptr);
+      EXPECT_EQ(int(merged->Suggestions().size()), c.suggestions);
     }
-    cards.sort();
-    EXPECT_EQ(cards, c.cards);
-    const auto* merged = dynamic_cast<const merge::MergedContacts*>(stream.get());
-    ASSERT_NE(merged, nullptr);
-    EXPECT_EQ(int(merged->Suggestions().size()), c.suggestions);
   }
 }
 
