@@ -18,6 +18,11 @@ namespace {
 
 using contact::Contact;
 
+// Where the parts of what an entry holds (EntryBytes) lie in the bytes Encode wrote into.
+struct HeldParts {
+  qsizetype from[2] = {}, to[2] = {};
+};
+
 template <typename V>
 void Fields(V& v, contact::Email& e);
 template <typename V>
@@ -468,8 +473,7 @@ void Fields(V& v, Contact& c) {
 
 constexpr qsizetype kBlock = 1 << 20;
 
-}  // namespace
-
+// The bytes of `contact` (appended to `out`) and back.
 HeldParts Encode(const Contact& contact, QByteArray& out) {
   Writer w(out);
   Fields(w, const_cast<Contact&>(contact));  // the writer only reads
@@ -481,6 +485,8 @@ bool Decode(const char* data, qsizetype size, Contact& out, SpareElements* spare
   Fields(r, out);
   return r.ok();
 }
+
+}  // namespace
 
 EntrySpool::EntrySpool(int64_t memoryCap)
     : file_(QStringLiteral("lumivex-merge")), memory_cap_(memoryCap) {}

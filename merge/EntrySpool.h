@@ -29,11 +29,6 @@ struct SpareElements {
 struct EntryBytes {
   QByteArrayView head, tail;
 };
-// Where those parts lie in the bytes Encode wrote into.
-struct HeldParts {
-  qsizetype from[2] = {}, to[2] = {};
-};
-
 class EntrySpool {
  public:
   static constexpr int64_t kChunk = int64_t(1) << 22;
@@ -56,8 +51,7 @@ class EntrySpool {
   // entries follow one another through the file (the same people in the same order in two
   // stores), each such run is read a window ahead of its own.
   // `held`: where given, the entry's bytes but its uid are copied there (what it holds and its
-  // times, as Encode writes them after the uid): entries compared by these are in the order of
-  // their content, as by Encode's bytes of each without its uid, made without encoding.
+  // times): entries compared by these are in the order of their content.
   void Take(uint32_t index, contact::Contact& out, bool inOrder = false,
             QByteArray* held = nullptr);
 
@@ -94,10 +88,5 @@ class EntrySpool {
   SpareElements spares_;
   std::vector<int64_t> offsets_;
 };
-
-// The bytes of `contact` (appended to `out`) and back; for the spool.
-HeldParts Encode(const contact::Contact& contact, QByteArray& out);
-bool Decode(const char* data, qsizetype size, contact::Contact& out,
-            SpareElements* spares = nullptr);
 
 }  // namespace lumivex::merge

@@ -30,13 +30,7 @@ using contact::Contact;
   return c.isSpace();
 }
 
-// QChar::toCaseFolded, looked up in a table of its own for the Latin, Greek and Cyrillic
-// letters, as names are mostly written in.
-char16_t FoldCaseAbove(char16_t u);
-[[gnu::always_inline]] inline char16_t FoldCase(char16_t u) {
-  if (u < 0x80) return u >= u'A' && u <= u'Z' ? char16_t(u + 32) : u;
-  return FoldCaseAbove(u);
-}
+// FoldCase from 0x80 up.
 char16_t FoldCaseAbove(char16_t u) {
   static const auto table = [] {
     std::array<char16_t, 0x530> folded{};
@@ -45,6 +39,12 @@ char16_t FoldCaseAbove(char16_t u) {
     return folded;
   }();
   return u < table.size() ? table[u] : QChar(u).toCaseFolded().unicode();
+}
+// QChar::toCaseFolded, looked up in a table of its own for the Latin, Greek and Cyrillic
+// letters, as names are mostly written in.
+[[gnu::always_inline]] inline char16_t FoldCase(char16_t u) {
+  if (u < 0x80) return u >= u'A' && u <= u'Z' ? char16_t(u + 32) : u;
+  return FoldCaseAbove(u);
 }
 
 // Room for a text made from another, on the caller's stack where it fits, else on the heap.
@@ -474,7 +474,7 @@ QStringView FoldNamePart(QStringView part, NameBuffer& out, bool dotSpaces = fal
     }
     if (space) *to++ = u' ';
     space = false;
-    *to++ = u < 0x80 ? FoldCase(u) : u;
+    *to++ = u;  // folded already (by the table or FoldCase), or ASCII that folding keeps
   }
   return QStringView(begin, to - begin);
 }
