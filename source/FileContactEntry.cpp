@@ -124,8 +124,17 @@ int FileContactEntry::ReadFields(std::span<const int> fields, QString* values, Q
   return read;
 }
 
-FileContactEntry::~FileContactEntry() {
-  if (graveyard_) graveyard_->Bury(std::move(item_));
+FileContactEntry::~FileContactEntry() = default;
+
+void FileContactEntry::operator delete(FileContactEntry* entry, std::destroying_delete_t) {
+  // Buried with its graveyard let go first: when the graveyard frees it, or when it is not
+  // buried (the graveyard busy or closed), it comes back here and is freed as any other.
+  if (std::shared_ptr<Graveyard> graveyard = std::move(entry->graveyard_)) {
+    graveyard->Bury(std::unique_ptr<FileContactEntry>(entry));
+    return;
+  }
+  entry->~FileContactEntry();
+  ::operator delete(entry);
 }
 
 void FileContactEntry::PrepareUid() {

@@ -18,6 +18,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,9 @@ class FileContactEntry : public ContactEntry {
   QString Damage() const override { return item_ ? damage_ : QString(); }
 
   ~FileContactEntry() override;
+  // An entry built on the read-ahead thread is freed there, whole: the entry, its item and its
+  // uid (see Graveyard).
+  void operator delete(FileContactEntry* entry, std::destroying_delete_t);
   FileContactEntry(const FileContactEntry&) = delete;
   FileContactEntry& operator=(const FileContactEntry&) = delete;
 
@@ -49,7 +53,7 @@ class FileContactEntry : public ContactEntry {
     namedFailure_.clear();
   }
 
-  // The entry's item is freed in `graveyard` when the entry goes.
+  // The entry is freed in `graveyard`, whole, when it goes.
   void BuryIn(std::shared_ptr<Graveyard> graveyard) { graveyard_ = std::move(graveyard); }
 
   // Whether entries of the entry's folder are read whole (ReadContact) is told to `hints`.
@@ -190,7 +194,7 @@ class FileContactEntry : public ContactEntry {
   mutable bool leniency_ = false;
   mutable uint32_t skipped_ = 0;
   mutable QStringList leftOut_;
-  std::shared_ptr<Graveyard> graveyard_;  // where the entry's item is freed
+  std::shared_ptr<Graveyard> graveyard_;  // where the entry is freed
   std::shared_ptr<ReadHints> hints_;      // how the entries of its folder are read
   QString uid_;                           // made ahead by PrepareUid
 };
