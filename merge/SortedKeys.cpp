@@ -93,7 +93,13 @@ void SortedKeys::Spill() {
   held_.clear();  // keeps its room
 }
 
+void SortedKeys::CountWaiting() {
+  for (uint64_t i = 0; i < std::min(waited_, kWaiting); ++i) CountSlot(waiting_[i]);
+  waited_ = 0;
+}
+
 void SortedKeys::Start(MatchRule rule) {
+  CountWaiting();
   runs_.clear();
   heap_.clear();
   if (!spread_) {
