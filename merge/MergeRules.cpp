@@ -22,12 +22,12 @@ namespace {
 using contact::Contact;
 
 // QChar::isSpace without its table look-up for the letters of most scripts: no character from
-// 0x80 up to 0x1680 is white space but 0x85 and 0xA0.
+// 0x80 up to 0x1680 is white space but 0x85 and 0xA0, and none above 0x3000 (ideographs, Hangul).
 [[gnu::always_inline]] inline bool IsSpace(QChar c) {
   const char16_t u = c.unicode();
   if (u < 0x80) return u == u' ' || (u >= u'\t' && u <= u'\r');
   if (u < 0x1680) return u == 0x85 || u == 0xA0;
-  return c.isSpace();
+  return u <= 0x3000 && c.isSpace();
 }
 
 // FoldCase from 0x80 up.
