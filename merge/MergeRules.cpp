@@ -617,7 +617,10 @@ bool OnlySurnameDiffers(const Identity& a, const Identity& b) {
 
 uint64_t EmailKey(QStringView address) {
   address = address.trimmed();
-  if (address.startsWith(u"mailto:", Qt::CaseInsensitive)) address = address.mid(7);
+  // Most addresses begin otherwise: the case-blind comparison only where one may be "mailto:".
+  if ((address.startsWith(u'm') || address.startsWith(u'M')) &&
+      address.startsWith(u"mailto:", Qt::CaseInsensitive))
+    address = address.mid(7);
   Folded text;
   const QStringView folded = Fold({address}, text);
   return folded.isEmpty() ? 0 : KeyHash(MatchRule::kEmail).Add(folded).Value();
@@ -674,16 +677,8 @@ void MatchKeys(const Contact& c, const Identity& identity, bool copies,
   if (c.isGroup) return;  // a list's members are compared once the people are grouped
   // Each key hashed from the fields as they are, folded on the caller's stack: no text is made.
   Folded text;
-  for (const contact::Email& e : c.emails) {
-    QStringView address = QStringView(e.address).trimmed();
-    // Most addresses begin otherwise: the case-blind comparison only where one may be "mailto:".
-    if ((address.startsWith(u'm') || address.startsWith(u'M')) &&
-        address.startsWith(u"mailto:", Qt::CaseInsensitive))
-      address = address.mid(7);
-    const QStringView folded = Fold({address}, text);
-    if (!folded.isEmpty())
-      out.push_back({KeyHash(MatchRule::kEmail).Add(folded).Value(), MatchRule::kEmail});
-  }
+  for (const contact::Email& e : c.emails)
+    if (const uint64_t key = EmailKey(e.address); key != 0) out.push_back({key, MatchRule::kEmail});
   const int home = HomeCallingCode();
   for (const contact::Phone& p : c.phones) {
     if (!OwnPhone(p.kind)) continue;
