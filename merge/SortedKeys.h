@@ -39,10 +39,9 @@ class SortedKeys {
     if (held_.size() == budget_) Spill();
   }
   // Counts a key that is looked for without being kept: one that Add keeps once is then not
-  // let go as met once.
-  // The key's slot is counted kWaiting keys later, its byte fetched meanwhile: counted at once,
-  // nearly every key waited for its byte to come from memory (the slots are spread over the whole
-  // table), a third of the time the first pass of a merge took beyond reading the stores.
+  // let go as met once. The key's slot is counted kWaiting keys later (Start counts the last
+  // ones), its byte fetched meanwhile: counted at once, nearly every key waited for its byte to
+  // come from memory, the slots being spread over the whole table.
   [[gnu::always_inline]] void Count(MatchRule rule, uint64_t hash) {
     if (seen_.empty()) seen_.resize(size_t(1) << (kSlotBits - 2));
     const auto slot = static_cast<uint32_t>(Slot(rule, hash));
@@ -92,17 +91,14 @@ class SortedKeys {
   static uint64_t Slot(MatchRule rule, uint64_t hash) {
     return (hash + uint64_t(rule) * 0x9e3779b97f4a7c15ull) >> (64 - kSlotBits);
   }
+  // How often the slot was met: 0, 1, or 2 for more.
+  unsigned CountOf(uint64_t slot) const { return (seen_[slot >> 2] >> ((slot & 3) * 2)) & 3; }
   void CountSlot(uint32_t slot) {
-    uint8_t& counts = seen_[slot >> 2];
-    const unsigned shift = (slot & 3) * 2;
-    if (((counts >> shift) & 3) < 2) counts = uint8_t(counts + (1u << shift));
+    if (CountOf(slot) < 2) seen_[slot >> 2] = uint8_t(seen_[slot >> 2] + (1u << ((slot & 3) * 2)));
   }
   // Counts the keys still waiting.
   void CountWaiting();
-  bool MetOnce(MatchRule rule, uint64_t hash) const {
-    const uint64_t slot = Slot(rule, hash);
-    return ((seen_[slot >> 2] >> (unsigned(slot & 3) * 2)) & 3) < 2;
-  }
+  bool MetOnce(MatchRule rule, uint64_t hash) const { return CountOf(Slot(rule, hash)) < 2; }
   std::vector<uint8_t> seen_;
   static constexpr uint64_t kWaiting = 16;
   std::array<uint32_t, kWaiting> waiting_{};  // the slots of the last keys met, not yet counted
