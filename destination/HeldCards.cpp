@@ -2,93 +2,158 @@
 
 #include "contact/VCardWriter.h"
 
-#include <QStringList>
+#include <algorithm>
 
 namespace lumivex::destination {
 
 namespace {
 
-QString EmailKey(const QString& address) {
-  QString a = address.trimmed();
-  if (a.startsWith(u"mailto:", Qt::CaseInsensitive)) a.remove(0, 7);
-  return a.isEmpty() ? QString() : QStringLiteral("e:") + a.toCaseFolded();
-}
+using contact::PhoneKind;
 
-// The digits of a number without the extension, and with "00" taken as "+": how two numbers
-// written apart ("+46 8 123 456", "0046-8-123456") are compared. Empty below five digits.
-QString PhoneDigits(const QString& number) {
-  QString digits;
-  for (const QChar c : number) {
-    if (c.isDigit())
-      digits += QChar(u'0' + c.digitValue());
-    else if (c.isLetter())
-      break;  // "ext. 12": the extension
-  }
-  if (digits.startsWith(u"00")) digits.remove(0, 2);
-  return digits.size() >= 5 ? digits : QString();
-}
+struct CardLine {
+  QByteArray name;    // upper case, without its group
+  QByteArray params;  // upper case, as written: ";TYPE=WORK,FAX"
+  QString value;      // as written, escapes kept
+};
 
-QString NameKey(const QString& name, const QString& number) {
-  const QString n = name.simplified().toCaseFolded();
-  const QString digits = PhoneDigits(number);
-  return n.isEmpty() || digits.isEmpty() ? QString() : QStringLiteral("n:%1|%2").arg(n, digits);
-}
-
-// A vCard's unfolded lines, each as NAME (upper case, without group and parameters) and value.
-std::vector<std::pair<QByteArray, QString>> Lines(const QByteArray& card) {
+// A vCard's unfolded lines.
+std::vector<CardLine> Lines(const QByteArray& card) {
   QByteArray unfolded = card;
-  unfolded.replace("\r\n ", "").replace("\r\n\t", "").replace("\n ", "");
-  std::vector<std::pair<QByteArray, QString>> out;
+  unfolded.replace("\r\n ", "").replace("\r\n\t", "").replace("\n ", "").replace("\n\t", "");
+  std::vector<CardLine> out;
   for (const QByteArray& raw : unfolded.split('\n')) {
     const QByteArray line = raw.trimmed();
     const qsizetype colon = line.indexOf(':');
     if (colon <= 0) continue;
-    QByteArray name = line.left(colon).split(';').front().toUpper();
+    const QByteArray head = line.left(colon).toUpper();
+    const qsizetype semicolon = head.indexOf(';');
+    QByteArray name = semicolon < 0 ? head : head.left(semicolon);
     if (const qsizetype dot = name.lastIndexOf('.'); dot >= 0) name = name.mid(dot + 1);
-    QString value = QString::fromUtf8(line.mid(colon + 1));
-    value.replace(QStringLiteral("\\,"), QStringLiteral(",")).replace(QStringLiteral("\\;"), ";");
-    out.emplace_back(std::move(name), std::move(value));
+    out.push_back({std::move(name), semicolon < 0 ? QByteArray() : head.mid(semicolon),
+                   QString::fromUtf8(line.mid(colon + 1))});
   }
   return out;
+}
+
+// A value's parts between unescaped semicolons, each unescaped ("Berg;Anna;;;Jr.").
+QStringList Parts(const QString& value) {
+  QStringList parts(1);
+  for (qsizetype i = 0; i < value.size(); ++i) {
+    const QChar c = value[i];
+    if (c == u';') {
+      parts << QString();
+    } else if (c == u'\\' && i + 1 < value.size()) {
+      const QChar next = value[++i];
+      parts.back() += next == u'n' || next == u'N' ? QChar(u'\n') : next;
+    } else {
+      parts.back() += c;
+    }
+  }
+  return parts;
+}
+
+// "1980-05-17", "19800517" (with a time after it or not); a date without its year ("--0517") is
+// none: a birthday tells people apart only whole, as an entry's does.
+contact::Date DateOf(const QString& value) {
+  if (value.startsWith(u"--")) return {};
+  QString digits;
+  for (const QChar c : value.left(value.indexOf(u'T'))) {
+    if (c.isDigit()) digits += c;
+  }
+  if (digits.size() != 8) return {};
+  return {digits.left(4).toInt(), digits.mid(4, 2).toInt(), digits.mid(6, 2).toInt()};
+}
+
+// The kind of telephone a TEL line's types say, as far as the rules tell kinds apart: numbers a
+// company or a household shares (faxes, the company's main number, an assistant's, telex) are
+// no evidence of a person.
+PhoneKind KindOf(const QByteArray& params) {
+  if (params.contains("FAX")) return PhoneKind::kBusinessFax;
+  if (params.contains("ASSISTANT")) return PhoneKind::kAssistant;
+  if (params.contains("X-EVOLUTION-COMPANY")) return PhoneKind::kCompanyMain;
+  if (params.contains("TELEX") || params.contains("TLX")) return PhoneKind::kTelex;
+  return PhoneKind::kOther;
+}
+
+// What a card says of its person: the values the rules compare.
+contact::Contact PersonOf(const std::vector<CardLine>& lines) {
+  contact::Contact c;
+  for (const CardLine& line : lines) {
+    if (line.name == "N") {
+      const QStringList n = Parts(line.value);
+      c.surname = n.value(0);
+      c.givenName = n.value(1);
+      c.middleName = n.value(2);
+      c.prefix = n.value(3);
+      c.suffix = n.value(4);
+    } else if (line.name == "FN") {
+      c.displayName = Parts(line.value).join(u';');
+    } else if (line.name == "EMAIL") {
+      c.emails.push_back({Parts(line.value).join(u';'), {}, QStringLiteral("SMTP")});
+    } else if (line.name == "TEL") {
+      QString number = Parts(line.value).join(u';');
+      if (number.startsWith(u"tel:", Qt::CaseInsensitive)) number.remove(0, 4);
+      c.phones.push_back({KindOf(line.params), number});
+    } else if (line.name == "BDAY") {
+      c.birthday = DateOf(line.value);
+    } else if ((line.name == "KIND" || line.name == "X-ADDRESSBOOKSERVER-KIND") &&
+               line.value.trimmed().compare(u"group", Qt::CaseInsensitive) == 0) {
+      c.isGroup = true;
+    }
+  }
+  return c;
 }
 
 }  // namespace
 
 void HeldCards::Add(const QByteArray& bytes, const QString& resource) {
-  QString uid, name;
-  QStringList emails, phones;
-  for (const auto& [key, value] : Lines(bytes)) {
-    if (key == "UID")
-      uid = value.startsWith(u"urn:uuid:") ? value.mid(9) : value;
-    else if (key == "FN")
-      name = value;
-    else if (key == "EMAIL")
-      emails << value;
-    else if (key == "TEL")
-      phones << (value.startsWith(u"tel:") ? value.mid(4) : value);
-  }
+  const std::vector<CardLine> lines = Lines(bytes);
+  QString uid;
+  for (const CardLine& line : lines)
+    if (line.name == "UID")
+      uid = line.value.startsWith(u"urn:uuid:") ? line.value.mid(9) : line.value;
   // Only a card whose UID is a UUID, as the cards this program sends: a contact sent over
   // another card keeps the UUID it is sent with.
   if (uid.isEmpty() || contact::CardUuid(uid) != uid) return;
+  const contact::Contact person = PersonOf(lines);
+  const merge::Identity identity = merge::IdentityOf(person);
   const int index = int(cards_.size());
-  cards_.push_back({uid, resource});
-  for (const QString& e : emails)
-    if (const QString k = EmailKey(e); !k.isEmpty()) byKey_.insert(k, index);
-  for (const QString& p : phones)
-    if (const QString k = NameKey(name, p); !k.isEmpty()) byKey_.insert(k, index);
+  cards_.push_back({{uid, resource}, identity});
+  std::vector<merge::MatchKey> keys;
+  merge::MatchKeys(person, identity, false, keys);
+  for (const merge::MatchKey& k : keys)
+    if (k.rule == merge::MatchRule::kEmail || k.rule == merge::MatchRule::kPhone)
+      byKey_.emplace(k.hash, index);
 }
 
 const HeldCards::Card* HeldCards::Match(const contact::Contact& c) {
-  QStringList keys;
-  for (const contact::Email& e : c.emails) keys << EmailKey(e.address);
-  const QString name = contact::ShownName(c);
-  for (const contact::Phone& p : c.phones) keys << NameKey(name, p.number);
-  for (const QString& k : keys) {
-    if (k.isEmpty()) continue;
-    const auto it = byKey_.constFind(k);
-    if (it == byKey_.constEnd() || given_.contains(*it)) continue;
-    given_.insert(*it);
-    return &cards_[size_t(*it)];
+  const merge::Identity identity = merge::IdentityOf(c);
+  std::vector<merge::MatchKey> keys;
+  merge::MatchKeys(c, identity, false, keys);
+  std::vector<int> holders;
+  for (const merge::MatchKey& k : keys) {
+    if (k.rule != merge::MatchRule::kEmail && k.rule != merge::MatchRule::kPhone) continue;
+    // The cards holding the value, in the order they were found.
+    holders.clear();
+    const auto [from, to] = byKey_.equal_range(k.hash);
+    for (auto it = from; it != to; ++it) holders.push_back(it->second);
+    std::sort(holders.begin(), holders.end());
+    holders.erase(std::unique(holders.begin(), holders.end()), holders.end());
+    const auto named = [&](int card) { return cards_[size_t(card)].identity.Named(); };
+    const auto namedHolders = std::count_if(holders.begin(), holders.end(), named);
+    for (const int card : holders) {
+      if (given_.contains(card)) continue;
+      const merge::Identity& theirs = cards_[size_t(card)].identity;
+      // A card and a contact both named are one person where their names agree. A contact
+      // without a name takes the one named card holding the value; a card without a name is
+      // taken only where no other card holds it.
+      bool one = true;
+      if (!identity.Named() || !theirs.Named())
+        one = theirs.Named() ? namedHolders == 1 : holders.size() == 1;
+      if (!one || !merge::Compatible(identity, theirs)) continue;
+      given_.insert(card);
+      return &cards_[size_t(card)].card;
+    }
   }
   return nullptr;
 }

@@ -1,17 +1,21 @@
 // Cards a destination holds that the record of sends does not know (the record was lost, or the
 // cards came from another copy of the program), and the person each holds: so that a contact
 // sent again updates the card already there for the same person instead of adding a second one.
-// A card is the same person as a contact when they have an e-mail address in common, or the same
-// full name and a telephone number in common, as entries are taken to be one person.
+// A card holds the same person as a contact by the rules entries are merged by (MergeRules.h):
+// their names do not conflict (nor their birthdays) and they share an e-mail address or a
+// telephone number of the person's own, compared whole (country code and extension); a card or a
+// contact without a personal name only through a value no other named card holds. Spouses
+// sharing a family address, or father and son sharing a home number, so keep cards of their own.
 #pragma once
 
 #include "contact/Contact.h"
+#include "merge/MergeRules.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QSet>
 #include <QString>
 
+#include <unordered_map>
 #include <vector>
 
 namespace lumivex::destination {
@@ -29,8 +33,12 @@ class HeldCards {
   const Card* Match(const contact::Contact& c);
 
  private:
-  std::vector<Card> cards_;
-  QHash<QString, int> byKey_;  // a compared e-mail address or name-and-phone: the card
+  struct Held {
+    Card card;
+    merge::Identity identity;
+  };
+  std::vector<Held> cards_;
+  std::unordered_multimap<uint64_t, int> byKey_;  // an e-mail or telephone key: the cards
   QSet<int> given_;
 };
 

@@ -500,6 +500,79 @@ TEST(VdirSendOverTime, TheRecordLostTheCardsThereAreMatchedByTheirPeople) {
   }
 }
 
+// With the record lost, a card there is taken for a contact only where it holds the same person
+// by the rules entries are merged by: a shared family address, a home number shared by father
+// and son, the same number with another extension or the same e-mail with another birthday are
+// two people, and the second gets a card of its own; a number written otherwise, or an entry
+// without a name holding the card's address, is the card's person (a conflict, never a second
+// card).
+TEST(VdirSendOverTime, TheRecordLostACardIsTakenOnlyForItsOwnPerson) {
+  const QString dir = ScratchDir(QStringLiteral("vdir-held-people"));
+  const struct {
+    const char* what;
+    const char* held;  // the one entry of the store sent first
+    const char* sent;  // the one entry of the store sent after the record was lost
+    const char* summary;
+    QStringList names;  // every card's FN after, sorted
+  } cases[] = {
+      {"spouses sharing an address",
+       R"("FirstName":"Alice","LastName":"Berg","Email1Address":"family@berg.example")",
+       R"("FirstName":"Bob","LastName":"Berg","Email1Address":"family@berg.example")",
+       "1 added, 0 updated, 0 unchanged, 0 conflicts",
+       {"Alice Berg", "Bob Berg"}},
+      {"father and son",
+       R"("FirstName":"John","LastName":"Berg","Suffix":"Sr.","HomeTelephoneNumber":"+46 8 123 456")",
+       R"("FirstName":"John","LastName":"Berg","Suffix":"Jr.","HomeTelephoneNumber":"+46 8 123 456")",
+       "1 added, 0 updated, 0 unchanged, 0 conflicts",
+       {"John Berg Jr.", "John Berg Sr."}},
+      {"another extension",
+       R"("FirstName":"Anna","LastName":"Lund","BusinessTelephoneNumber":"+46 8 123 456 ext. 12")",
+       R"("FirstName":"Anna","LastName":"Lund","BusinessTelephoneNumber":"+46 8 123 456 ext. 47")",
+       "1 added, 0 updated, 0 unchanged, 0 conflicts",
+       {"Anna Lund", "Anna Lund"}},
+      {"another birthday",
+       R"("FirstName":"Anna","LastName":"Lund","Email1Address":"anna@example.com","Birthday":"1980-05-17")",
+       R"("FirstName":"Anna","LastName":"Lund","Email1Address":"anna@example.com","Birthday":"1990-01-02")",
+       "1 added, 0 updated, 0 unchanged, 0 conflicts",
+       {"Anna Lund", "Anna Lund"}},
+      {"a number written otherwise",
+       R"("FirstName":"Cy","LastName":"Lund","MobileTelephoneNumber":"+46 70 123 45 67")",
+       R"("FirstName":"Cy","LastName":"Lund","MobileTelephoneNumber":"0046 70-123 45 67")",
+       "0 added, 0 updated, 0 unchanged, 1 conflicts",
+       {"Cy Lund"}},
+      {"an entry without a name",
+       R"("FirstName":"Dan","LastName":"Ek","Email1Address":"dan@example.com")",
+       R"("Email1Address":"dan@example.com")",
+       "0 added, 0 updated, 0 unchanged, 1 conflicts",
+       {"Dan Ek"}},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const QString at = dir + "/" + QString::number(++n);
+    QDir().mkpath(at);
+    for (const auto& [name, item] : {std::pair{"held", c.held}, std::pair{"sent", c.sent}})
+      ASSERT_NO_FATAL_FAILURE(MakeStore(
+          at, name, QByteArray(R"({"folders":[{"path":"Contacts","items":[{)") + item + "}]}]}"));
+    const QMap<QString, QString> env = {{"XDG_STATE_HOME", at + "/state"}};
+    const QString to = "vdir:" + at + "/cards";
+    const ProgramOutput first = RunCli({"send", "--to", to, at + "/held.pst"}, env);
+    ASSERT_EQ(Summary(first), "1 added, 0 updated, 0 unchanged, 0 conflicts, 0 failed")
+        << first.err.toStdString();
+    QDir(at + "/state").removeRecursively();
+    const ProgramOutput second = RunCli({"send", "--to", to, at + "/sent.pst"}, env);
+    EXPECT_EQ(Summary(second), QStringLiteral("%1, 0 failed").arg(c.summary))
+        << second.err.toStdString();
+    QStringList files, names;
+    for (const QString& name : QDir(at + "/cards").entryList(QDir::Files))
+      files << at + "/cards/" + name;
+    for (const QJsonValue card : VObjectReader().ReadOrFail(files).array())
+      names << card["FN"][0]["value"].toString();
+    names.sort();
+    EXPECT_EQ(names, c.names);
+  }
+}
+
 // Each way of failing has its own message and exit status.
 TEST(CardDavSendFailures, EachFailureSaysWhatWentWrong) {
   const QString dir = ScratchDir(QStringLiteral("failures"));

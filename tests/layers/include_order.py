@@ -33,6 +33,9 @@ ROOMS = {
     "contact/FileNames.": "writers",
     "source/": "source",
     "merge/": "merge",
+    # The rules of who is the same person, over the contact model alone: the merge and the
+    # destinations (matching the cards a book holds) both go by them.
+    "merge/MergeRules.": "mergerules",
     "convert/": "convert",
     "destination/": "destination",
     "migrate/": "migrate",
@@ -53,15 +56,17 @@ MAY_INCLUDE = {
     "contact": BASE,
     "writers": BASE | {"contact"},
     "source": BASE | {"pstformat", "contact"},
-    "merge": BASE | {"contact", "writers", "source"},
-    "convert": BASE | {"xls", "wab", "pstformat", "contact", "writers", "source", "merge"},
-    "destination": BASE | {"contact", "writers"},
+    "mergerules": BASE | {"contact"},
+    "merge": BASE | {"contact", "writers", "source", "mergerules"},
+    "convert": BASE | {"xls", "wab", "pstformat", "contact", "writers", "source", "merge",
+                       "mergerules"},
+    "destination": BASE | {"contact", "writers", "mergerules"},
     # A migration runs `send` for each person; it reads plans, journals and destinations' names.
-    "migrate": BASE | {"contact", "writers", "source", "merge", "destination"},
-    "app": BASE | {"xls", "wab", "pstformat", "contact", "writers", "source", "merge", "convert",
-                   "destination"},
-    "cli": BASE | {"xls", "wab", "pstformat", "contact", "writers", "source", "merge", "convert",
-                   "destination", "migrate"},
+    "migrate": BASE | {"contact", "writers", "source", "merge", "mergerules", "destination"},
+    "app": BASE | {"xls", "wab", "pstformat", "contact", "writers", "source", "merge",
+                   "mergerules", "convert", "destination"},
+    "cli": BASE | {"xls", "wab", "pstformat", "contact", "writers", "source", "merge",
+                   "mergerules", "convert", "destination", "migrate"},
     "tools": BASE | {"pstformat"},  # the store writer and lumivex-pstgen
     "tests": set(),                 # not checked: tests may use any room
 }
