@@ -2,6 +2,9 @@
 // touching the disk, and the way a store's input is laid out.
 #pragma once
 
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <QByteArray>
 #include <QString>
 
 #include <cstddef>
@@ -53,6 +56,19 @@ inline std::vector<uint8_t> ExpandStore(const uint8_t* data, size_t size) {
   if (size > kStoreHeaderBytes)
     file.insert(file.begin() + kStoreHeaderBytes, kStoreFirstMap - kStoreHeaderBytes, 0);
   return file;
+}
+
+// A text of at most `units` UTF-16 units taken from the input: either bytes read as UTF-8, or
+// arbitrary units (lone surrogates included).
+inline QString ArbitraryText(FuzzedDataProvider& in, size_t units) {
+  units = in.ConsumeIntegralInRange<size_t>(0, units);
+  if (in.ConsumeBool())
+    return QString::fromUtf8(QByteArray::fromStdString(in.ConsumeBytesAsString(units)));
+  const std::vector<uint8_t> bytes = in.ConsumeBytes<uint8_t>(2 * units);
+  QString text;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+    text.append(QChar(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8))));
+  return text;
 }
 
 }  // namespace lumivex::fuzz

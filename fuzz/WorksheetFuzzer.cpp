@@ -5,6 +5,7 @@
 // its end, the end record last, and in every record that counts its characters a count that
 // matches the bytes after it.
 #include "common/CodePage.h"
+#include "fuzz/FuzzInput.h"
 #include "xls/ExcelFile.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -28,14 +29,7 @@ namespace {
 }
 
 QString Text(FuzzedDataProvider& in) {
-  const size_t units = in.ConsumeIntegralInRange<size_t>(0, 300);
-  if (in.ConsumeBool())
-    return QString::fromUtf8(QByteArray::fromStdString(in.ConsumeBytesAsString(units)));
-  const std::vector<uint8_t> bytes = in.ConsumeBytes<uint8_t>(2 * units);
-  QString text;
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-    text.append(QChar(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8))));
-  return text;
+  return lumivex::fuzz::ArbitraryText(in, 300);
 }
 
 uint16_t Word(const QByteArray& f, qsizetype at) {

@@ -2,7 +2,7 @@
 # Builds the fuzz targets and runs them (see README.md).
 #   fuzz/fuzz.sh build BUILD_DIR
 #   fuzz/fuzz.sh run BUILD_DIR TARGET [libFuzzer options...]   TARGET: store_reader, address_book,
-#                                                              worksheet
+#                                                              worksheet, same_person
 # Fails, saying why, when clang or libFuzzer's runtime is missing: ./test installs both. With
 # LUMIVEX_SKIP_MISSING=1 it exits with 77 instead, which the tests that run this count as skipped.
 set -euo pipefail

@@ -56,4 +56,11 @@ rm -rf "$sheets" && mkdir -p "$sheets"
 printf 'Anna M\xc3\xbcller, Stra\xc3\x9fe 1\x00\x00\x00' >"$sheets/latin.txt"
 printf '\x0b\x00\x10\x00A\x00\xd8\x00\xdc\x3d\xd8\x00\x4e\x01\x30\xff\xfe\x03\x05' >"$sheets/utf16.bin"
 printf '\x02\x03\x05\x12\x00\xd8\x41\x00\x00\xdc\x00\x00\x7f\xff\x01' >"$sheets/surrogates.bin"
-ls -l "$stores" "$books" "$sheets"
+# The same-person target reads two contacts' choices and texts, then the rest as a card a server
+# holds: cards as our writer, Evolution and another server write them.
+people=$here/corpus/same_person
+rm -rf "$people" && mkdir -p "$people"
+printf 'BEGIN:VCARD\r\nVERSION:4.0\r\nUID:urn:uuid:5f0c6d8e-1b2a-4c3d-9e8f-0a1b2c3d4e5f\r\nFN:Anna Berg\r\nN:Berg;Anna;;;\r\nEMAIL:anna@example.com\r\nTEL;TYPE=home,voice:+46 8 123 456\r\nBDAY:19800517\r\nEND:VCARD\r\n' >"$people/ours.vcf"
+printf 'BEGIN:VCARD\nVERSION:3.0\nUID:0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d\nN:Lund\\, Jr.;Cy;K. J.;;Jr.\nFN:Cy K. J. Lund Jr.\nitem1.EMAIL;TYPE=INTERNET:cy@example.com\nTEL;TYPE=WORK,FAX:+1 212 555 0100\nTEL;TYPE=X-EVOLUTION-COMPANY:0046 8 555\n 12 12 ext. 7\nBDAY:--0517\nEND:VCARD\n' >"$people/evolution.vcf"
+printf 'BEGIN:VCARD\r\nVERSION:4.0\r\nKIND:group\r\nUID:urn:uuid:11111111-2222-4333-8444-555555555555\r\nFN:Team\r\nMEMBER:urn:uuid:5f0c6d8e-1b2a-4c3d-9e8f-0a1b2c3d4e5f\r\nTEL;VALUE=uri;TYPE="cell":tel:+44-20-1234-5678\r\nEND:VCARD\r\n' >"$people/group.vcf"
+ls -l "$stores" "$books" "$sheets" "$people"
