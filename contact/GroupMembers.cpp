@@ -25,17 +25,24 @@ quint64 MemberCards::AddressKey(const QString& address) {
   return qHash(text.toString().toCaseFolded(), size_t(0x51ed270b));
 }
 
+quint64 MemberCards::NameKey(const Contact& contact) {
+  return qHashMulti(size_t(0x2545f491), contact.displayName, contact.givenName, contact.surname);
+}
+
 void MemberCards::Note(const Contact& contact) {
   if (contact.isGroup || contact.uid.trimmed().isEmpty()) return;
   // Before the contact's addresses, not after: those of the contact noted last stay in memory
   // for Renamed.
   if (byAddress_.size() >= qsizetype(inMemory_) && !memoryOnly_) Spill();
-  QUuid card;
+  Card card;
   for (const Email& email : contact.emails) {
     if (QStringView(email.address).trimmed().isEmpty()) continue;
-    if (card.isNull()) card = QUuid::fromString(CardUuid(contact.uid));
-    QUuid& noted = byAddress_[AddressKey(email.address)];
-    if (noted.isNull()) noted = card;  // the first card an address is met on keeps it
+    if (card.card.isNull()) card = {QUuid::fromString(CardUuid(contact.uid)), NameKey(contact)};
+    Card& noted = byAddress_[AddressKey(email.address)];
+    if (noted.card.isNull() && noted.name == 0)
+      noted = card;  // the first card an address is met on keeps it
+    else if (noted.name != card.name)
+      noted.card = QUuid();  // but not where a card of another name has it too
   }
 }
 
@@ -60,7 +67,15 @@ void MemberCards::Spill() {
   byAddress_ = {};
 }
 
-bool MemberCards::CardOnDisk(quint64 address, QUuid& card) const {
+bool MemberCards::Find(quint64 address, Card& found) const {
+  bool any = false;
+  const auto take = [&](const Card& noted) {
+    if (!any)
+      found = noted;
+    else if (noted.name != found.name || noted.card.isNull())
+      found.card = QUuid();
+    any = true;
+  };
   // A search of each run in the file, a record read at each step: lists' members are few.
   for (const auto& [first, count] : runs_) {
     qint64 low = 0, high = count;
@@ -72,8 +87,8 @@ bool MemberCards::CardOnDisk(quint64 address, QUuid& card) const {
           int64_t(sizeof noted))
         break;
       if (noted.address == address) {
-        card = noted.card;
-        return true;
+        take(noted.held);
+        break;
       }
       if (noted.address < address)
         low = mid + 1;
@@ -81,7 +96,8 @@ bool MemberCards::CardOnDisk(quint64 address, QUuid& card) const {
         high = mid;
     }
   }
-  return false;
+  if (const auto it = byAddress_.constFind(address); it != byAddress_.cend()) take(*it);
+  return any;
 }
 
 void MemberCards::Renamed(const QString& was, const Contact& contact) {
@@ -90,17 +106,17 @@ void MemberCards::Renamed(const QString& was, const Contact& contact) {
               now = QUuid::fromString(CardUuid(contact.uid));
   for (const Email& email : contact.emails) {
     const auto it = byAddress_.find(AddressKey(email.address));
-    if (it != byAddress_.end() && *it == before) *it = now;
+    if (it != byAddress_.end() && it->card == before) it->card = now;
   }
 }
 
-QString MemberCards::CardOf(const QString& address) const {
+QString MemberCards::CardOf(const QString& address, bool* shared) const {
+  if (shared) *shared = false;
   if (QStringView(address).trimmed().isEmpty()) return {};
-  const quint64 key = AddressKey(address);
-  QUuid card;
-  if (!runs_.empty() && CardOnDisk(key, card)) return card.toString(QUuid::WithoutBraces);
-  const auto it = byAddress_.constFind(key);
-  return it == byAddress_.cend() ? QString() : it->toString(QUuid::WithoutBraces);
+  Card found;
+  if (!Find(AddressKey(address), found)) return {};
+  if (shared) *shared = found.card.isNull();
+  return found.card.isNull() ? QString() : found.card.toString(QUuid::WithoutBraces);
 }
 
 bool GroupsLast::Next(SourcedContact& out) {

@@ -1,7 +1,9 @@
 // A distribution list's members named by the cards of the same book. Address-book clients show a
 // group's member only when the group names the member's own card by its UID (urn:uuid:...):
 // DAVx5 on Android and Apple's Contacts leave a mailto: member out. So a member whose address is
-// on a card of the same book is named by that card; a member without one keeps mailto:.
+// on a card of the same book is named by that card; a member without one keeps mailto:, and so
+// does one whose address is on the cards of different people (a family's or a team's address on
+// each of their cards): the list would otherwise name one of them, perhaps not the member.
 //
 // Cards are written one at a time, and a list may come before its members: GroupsLast gives
 // every other contact first, noting each one's addresses, and then the lists, when every card
@@ -31,29 +33,40 @@ class MemberCards {
   // cards there are. Where no temporary file can be written, they stay in memory.
   explicit MemberCards(size_t inMemory = size_t(1) << 18) : inMemory_(inMemory) {}
   // Notes the card of `contact` for each of its e-mail addresses (the first card an address is
-  // met on keeps it).
+  // met on keeps it, unless a card of another name has the address too).
   void Note(const Contact& contact);
   // The card `contact` was noted under is now the one of its uid (a destination gave it the uid
   // of the card the same person has there already): its addresses name that card from now on.
   // For the contact noted last.
   void Renamed(const QString& was, const Contact& contact);
-  // The UUID of the card (as its UID line gives it) that has `address`; empty when none has.
-  // Addresses are compared without regard to case.
-  QString CardOf(const QString& address) const;
+  // The UUID of the card (as its UID line gives it) that has `address`; empty when none has, or
+  // when cards of different names have it (then `shared`, where given, is set). Addresses are
+  // compared without regard to case.
+  QString CardOf(const QString& address, bool* shared = nullptr) const;
 
  private:
   // Each address noted, by a 64-bit hash of its compared form, and the UUID of its card.
   static quint64 AddressKey(const QString& address);
+  // Who a card is, as far as telling apart two cards with one address takes: its names as
+  // written (the cards of one person's entries left apart have the same).
+  static quint64 NameKey(const Contact& contact);
+  // The card first noted with an address, and its name; a null card where cards of different
+  // names have the address.
+  struct Card {
+    QUuid card;
+    quint64 name = 0;
+  };
   struct Noted {
     quint64 address;
-    QUuid card;
+    Card held;
   };
   // The addresses in memory to the file as a run in order of their hash.
   void Spill();
-  // The card of `address` in the runs, the earliest run first.
-  bool CardOnDisk(quint64 address, QUuid& card) const;
+  // `address` in each run, the earliest run first, then in memory: the card first noted with
+  // it, made null where a later one has another name. False where none has it.
+  bool Find(quint64 address, Card& found) const;
   size_t inMemory_;
-  QHash<quint64, QUuid> byAddress_;  // noted since the last run was written
+  QHash<quint64, Card> byAddress_;  // noted since the last run was written
   ScratchFile file_{QStringLiteral("lumivex-members")};
   std::vector<std::pair<qint64, qint64>> runs_;  // the first record of each run, and how many
   bool memoryOnly_ = false;                      // the file could not be written

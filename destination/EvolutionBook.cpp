@@ -256,8 +256,10 @@ QString ContactWithAddress(EBookClient* client, const char* address, const QStri
 // A distribution list comes as one of Evolution's own lists (its vCard 3.0 card says so, each
 // member an EMAIL naming its address); each member is made the contact of the book that has its
 // address, so that Evolution shows and mails it as that contact: the card this send gave the
-// person with that address (`members`), where the book has it with the address, else any. Lists
-// are sent after the other contacts, so that their members' contacts are in the book by then.
+// person with that address (`members`), where the book has it with the address, else any; but
+// none where this send gave the address to people of different names (a family's address): the
+// member then stays the address alone. Lists are sent after the other contacts, so that their
+// members' contacts are in the book by then.
 void ResolveMembers(EContact* card, EBookClient* client, const contact::MemberCards& members) {
   for (GList* a = e_vcard_get_attributes(E_VCARD(card)); a != nullptr; a = a->next) {
     auto* attribute = static_cast<EVCardAttribute*>(a->data);
@@ -267,8 +269,10 @@ void ResolveMembers(EContact* card, EBookClient* client, const contact::MemberCa
       continue;
     const auto* address = static_cast<const char*>(email->data);
     int number = 0;
-    const QString uid =
-        ContactWithAddress(client, address, members.CardOf(QString::fromUtf8(address)), number);
+    bool shared = false;
+    const QString card = members.CardOf(QString::fromUtf8(address), &shared);
+    if (shared) continue;
+    const QString uid = ContactWithAddress(client, address, card, number);
     if (uid.isEmpty()) continue;
     e_vcard_attribute_add_param_with_value(
         attribute, e_vcard_attribute_param_new(EVC_X_DEST_CONTACT_UID), uid.toUtf8().constData());

@@ -130,23 +130,30 @@ TEST(VCardLines, UidIsAUuid) {
   }
 }
 
-// A list's member is named by the first card met with its address, compared without case; a
-// card renamed after it was noted names its members under its new UUID. The same whether the
-// addresses are all held in memory or, past a bound of one, written out to a temporary file.
-TEST(MemberCards, FirstCardWithTheAddressWhereverItIsKept) {
+// A list's member is named by the first card met with its address, compared without case; by
+// none where cards of different names have it (a family's address on each one's card), while
+// two cards of one name (one person's entries left apart) are one; a card renamed after it was
+// noted names its members under its new UUID. The same whether the addresses are all held in
+// memory or, past a bound of one, written out to a temporary file.
+TEST(MemberCards, FirstCardWithTheAddressNoneWhereOthersShareItWhereverItIsKept) {
   const auto uuid = [](char last) {
     return QStringLiteral("00000000-0000-4000-8000-00000000000") + last;
   };
   struct Noted {
     char card;
+    const char* name;
     QStringList emails;
   };
   const Noted noted[] = {
-      {'a', {"ann@x.org", "Ann.Two@x.org"}},
-      {'b', {"bob@x.org", "ANN@x.org"}},
-      {'c', {"carl@x.org", QStringLiteral("zoë@x.org")}},
-      {'d', {"dora@x.org", "bob@X.org", ""}},
-      {'e', {"eve@x.org", "carl@x.org"}},  // then renamed to f
+      {'a', "", {"ann@x.org", "Ann.Two@x.org"}},
+      {'b', "", {"bob@x.org", "ANN@x.org"}},
+      {'c', "", {"carl@x.org", QStringLiteral("zoë@x.org")}},
+      {'d', "", {"dora@x.org", "bob@X.org", ""}},
+      {'6', "Alice Berg", {"family@x.org", "alice@x.org"}},
+      {'7', "Bob Berg", {"Family@x.org"}},
+      {'8', "Anna Lund", {"lund@x.org"}},
+      {'9', "Anna Lund", {"LUND@x.org"}},
+      {'e', "", {"eve@x.org", "carl@x.org"}},  // then renamed to f
   };
   const std::pair<QString, QString> lookups[] = {
       {"ann@x.org", uuid('a')},
@@ -156,6 +163,9 @@ TEST(MemberCards, FirstCardWithTheAddressWhereverItIsKept) {
       {QStringLiteral("ZOË@x.org"), uuid('c')},
       {"dora@x.org", uuid('d')},
       {"eve@x.org", uuid('f')},
+      {"family@x.org", ""},
+      {"alice@x.org", uuid('6')},
+      {"lund@x.org", uuid('8')},
       {"nobody@x.org", ""},
       {"", ""},
   };
@@ -164,13 +174,18 @@ TEST(MemberCards, FirstCardWithTheAddressWhereverItIsKept) {
     Contact contact;
     for (const Noted& n : noted) {
       contact.uid = uuid(n.card);
+      contact.displayName = QString::fromUtf8(n.name);
       contact.emails.clear();
       for (const QString& address : n.emails) contact.emails.push_back({address, {}, {}});
       cards.Note(contact);
     }
     contact.uid = uuid('f');
     cards.Renamed(uuid('e'), contact);
-    for (const auto& [address, card] : lookups)
-      EXPECT_EQ(cards.CardOf(address), card) << address.toStdString() << " in memory " << inMemory;
+    for (const auto& [address, card] : lookups) {
+      bool shared = true;
+      EXPECT_EQ(cards.CardOf(address, &shared), card)
+          << address.toStdString() << " in memory " << inMemory;
+      EXPECT_EQ(shared, address == u"family@x.org") << address.toStdString();
+    }
   }
 }
