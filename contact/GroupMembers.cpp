@@ -7,9 +7,11 @@
 
 namespace lumivex::contact {
 
-quint64 MemberCards::AddressKey(const QString& address) {
-  // Addresses are compared trimmed and without case. Most are ASCII: folded on the stack, without
-  // the two strings trimmed() and toCaseFolded() would make.
+namespace {
+
+// A 64-bit hash of an address as it is compared: trimmed and without case. Most addresses are
+// ASCII: folded on the stack, without the two strings trimmed() and toCaseFolded() would make.
+quint64 AddressHash(const QString& address) {
   QStringView text = QStringView(address).trimmed();
   char16_t folded[128];
   if (text.size() <= qsizetype(std::size(folded))) {
@@ -25,8 +27,17 @@ quint64 MemberCards::AddressKey(const QString& address) {
   return qHash(text.toString().toCaseFolded(), size_t(0x51ed270b));
 }
 
-quint64 MemberCards::NameKey(const Contact& contact) {
-  return qHashMulti(size_t(0x2545f491), contact.displayName, contact.givenName, contact.surname);
+}  // namespace
+
+MemberCards::Address MemberCards::AddressKey(const QString& address) {
+  const quint64 hash = AddressHash(address);
+  return {quint32(hash), quint32(hash >> 32)};
+}
+
+quint32 MemberCards::NameKey(const Contact& contact) {
+  const size_t h =
+      qHashMulti(size_t(0x2545f491), contact.displayName, contact.givenName, contact.surname);
+  return quint32(h ^ (quint64(h) >> 32)) | 1;
 }
 
 void MemberCards::Note(const Contact& contact) {
@@ -67,7 +78,7 @@ void MemberCards::Spill() {
   byAddress_ = {};
 }
 
-bool MemberCards::Find(quint64 address, Card& found) const {
+bool MemberCards::Find(Address address, Card& found) const {
   bool any = false;
   const auto take = [&](const Card& noted) {
     if (!any)
