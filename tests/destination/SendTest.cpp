@@ -394,6 +394,14 @@ TEST(CardDavSendOverTime, AStoreAddedOrTakenAwayKeepsOneCardAPerson) {
   ASSERT_NO_FATAL_FAILURE(MakeStore(dir, "live", live));
   ASSERT_NO_FATAL_FAILURE(MakeStore(dir, "archive", archive));
   const QString l = dir + "/live.pst", a = dir + "/archive.pst";
+  // Two stores of a couple, each holding one of them with the family's address.
+  for (const char* name : {"Alice", "Bob"})
+    ASSERT_NO_FATAL_FAILURE(
+        MakeStore(dir, name,
+                  QByteArray(R"({"folders":[{"path":"Contacts","items":[{"FirstName":")") + name +
+                      R"(","LastName":"Berg","Email1Address":"family@berg.example"}]}]})"));
+  const QString alice = dir + "/Alice.pst", bob = dir + "/Bob.pst";
+  const QStringList couple = {"Alice Berg", "Bob Berg"};
   struct Step {
     QStringList args;  // the stores, and --overwrite
     bool forget;       // the record of sends lost before the step
@@ -423,6 +431,11 @@ TEST(CardDavSendOverTime, AStoreAddedOrTakenAwayKeepsOneCardAPerson) {
         {{l, a}, true, "0 added, 0 updated, 1 unchanged, 2 conflicts", all, true},
         {{l, a, "--overwrite"}, true, "0 added, 2 updated, 1 unchanged, 0 conflicts", all, true},
         {{l, a}, false, "0 added, 0 updated, 3 unchanged, 0 conflicts", all, true}}},
+      // Nor is a card taken for another person who shares its address.
+      {"one of a couple, the record lost, then the other",
+       {{{alice}, false, "1 added, 0 updated, 0 unchanged, 0 conflicts", {"Alice Berg"}, false},
+        {{bob}, true, "1 added, 0 updated, 0 unchanged, 0 conflicts", couple, false},
+        {{alice, bob}, true, "0 added, 0 updated, 2 unchanged, 0 conflicts", couple, false}}},
   };
   int book = 0;
   for (const Case& c : cases) {
