@@ -10,6 +10,7 @@
 #include "tests/app/AppTestSupport.h"
 #include "tests/convert/ProgramRun.h"
 #include "tests/destination/EdsSession.h"
+#include "tests/support/LocalServer.h"
 #include "tests/support/TestPaths.h"
 
 #include <QCheckBox>
@@ -49,10 +50,7 @@ constexpr int kSampleContacts = 46;
 // `samePort`, on that port rather than a free one.
 struct Radicale {
   explicit Radicale(const QString& dir, const QString& certificate = {}, int samePort = 0) {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    port = samePort > 0 ? samePort : probe.serverPort();
-    probe.close();
+    port = samePort;  // 0: the server picks one and says which in its log
     scheme = certificate.isEmpty() ? QStringLiteral("http") : QStringLiteral("https");
     const QString tls =
         certificate.isEmpty()
@@ -65,7 +63,8 @@ struct Radicale {
     EXPECT_TRUE(config.open(QIODevice::WriteOnly));
     config.write(QStringLiteral("[server]\nhosts = 127.0.0.1:%1\n%3[auth]\ntype = htpasswd\n"
                                 "htpasswd_filename = %2/users\nhtpasswd_encryption = plain\n"
-                                "[storage]\nfilesystem_folder = %2/data\n")
+                                "[storage]\nfilesystem_folder = %2/data\n"
+                                "[logging]\nlevel = info\n")
                      .arg(port)
                      .arg(dir, tls)
                      .toUtf8());
@@ -75,7 +74,8 @@ struct Radicale {
     process.start(QStringLiteral("/usr/bin/python3"),
                   {QStringLiteral("-m"), QStringLiteral("radicale"), QStringLiteral("--config"),
                    dir + QStringLiteral("/config")});
-    for (int i = 0; i < 100 && !up; ++i) {
+    if (port == 0) port = RadicalePort(dir + QStringLiteral("/server.log"), process);
+    for (int i = 0; i < 100 && !up && port > 0; ++i) {
       QTcpSocket socket;
       socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
       up = socket.waitForConnected(100);

@@ -8,6 +8,7 @@
 #include "tests/contact/Utf8Readers.h"
 #include "tests/convert/ProgramRun.h"
 #include "tests/destination/EdsSession.h"
+#include "tests/support/LocalServer.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -103,9 +104,10 @@ QByteArray ApacheConfig(const QString& dir, int port, int behind) {
 struct Server {
   // `login` is the Radicale account's user:password.
   Server(Kind kind, const QString& dir, const QByteArray& login = "ann:s3cret") : dir(dir) {
-    port = FreePort();
+    // Radicale picks its own port and says which in its log; Xandikos and Apache are given one.
+    const bool radicale = kind == Kind::kRadicale || kind == Kind::kRadicaleTls;
+    port = radicale ? 0 : FreePort();
     const QString scheme = kind == Kind::kRadicaleTls ? "https" : "http";
-    url = QStringLiteral("%1://127.0.0.1:%2/").arg(scheme).arg(port);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardOutputFile(dir + "/server.log");
     if (kind == Kind::kXandikos) {
@@ -120,21 +122,20 @@ struct Server {
           "ann:Lumivex:" +
               QCryptographicHash::hash("ann:Lumivex:s3cret", QCryptographicHash::Md5).toHex() +
               "\n");
-      const int behind = FreePort();
       WriteFile(dir + "/config",
-                QStringLiteral("[server]\nhosts = 127.0.0.1:%1\n[auth]\ntype = http_x_remote_user\n"
-                               "[storage]\nfilesystem_folder = %2/data\n[logging]\nlevel = info\n")
-                    .arg(behind)
+                QStringLiteral("[server]\nhosts = 127.0.0.1:0\n[auth]\ntype = http_x_remote_user\n"
+                               "[storage]\nfilesystem_folder = %1/data\n[logging]\nlevel = info\n")
                     .arg(dir)
                     .toUtf8());
       process.start("/usr/bin/python3", {"-m", "radicale", "--config", dir + "/config"});
+      const int behind = RadicalePort(dir + "/server.log", process);
       WriteFile(dir + "/httpd.conf", ApacheConfig(dir, port, behind));
       front.setProcessChannelMode(QProcess::MergedChannels);
       front.setStandardOutputFile(dir + "/apache.out");
       // In a session of its own: Apache signals its whole process group when it stops.
       front.setChildProcessModifier([] { ::setsid(); });
       front.start("/usr/sbin/apache2", {"-DFOREGROUND", "-f", dir + "/httpd.conf"});
-      up = Listening(behind);
+      up = behind > 0 && Listening(behind);
     } else {
       user = QString::fromUtf8(login.left(login.indexOf(':')));
       WriteFile(dir + "/users", login + "\n");
@@ -161,8 +162,10 @@ struct Server {
               .toUtf8();
       WriteFile(dir + "/config", config);
       process.start("/usr/bin/python3", {"-m", "radicale", "--config", dir + "/config"});
+      port = RadicalePort(dir + "/server.log", process);
     }
-    up = Listening(port) && (kind != Kind::kRadicaleDigest || up);  // and the one behind
+    url = QStringLiteral("%1://127.0.0.1:%2/").arg(scheme).arg(port);
+    up = port > 0 && Listening(port) && (kind != Kind::kRadicaleDigest || up);  // and behind
   }
   ~Server() {
     for (QProcess* p : {&front, &process}) {

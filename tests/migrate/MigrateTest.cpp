@@ -6,6 +6,7 @@
 // by GNU parallel give the same.
 #include "tests/contact/Utf8Readers.h"
 #include "tests/convert/ProgramRun.h"
+#include "tests/support/LocalServer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -50,7 +51,7 @@ QString Password(int person) {
 // storage hook, run after each change before the change is answered, signals it, and it ends
 // when the requests it has taken are answered.
 struct Radicale {
-  explicit Radicale(const QString& dir, int stopAt = 0) : dir(dir), port(FreePort()) {
+  explicit Radicale(const QString& dir, int stopAt = 0) : dir(dir) {
     QByteArray users;
     for (int p = 1; p <= kPeople; ++p) users += (Id(p) + u':' + Password(p) + u'\n').toUtf8();
     WriteFile(dir + "/users", users);
@@ -70,11 +71,14 @@ struct Radicale {
                     "hook = for b in collection-root/*/*/; do [ $(ls \"$b\" | grep -c "
                     "'[.]vcf$') -ge %1 ] && kill $PPID; done; true\n")
                     .arg(stopAt);
+    // The first start on a port the server picks and says in its log; later ones on that port.
+    config += QStringLiteral("[logging]\nlevel = info\n");
     WriteFile(dir + "/config", config.toUtf8());
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardOutputFile(dir + "/server.log", QIODevice::Append);
     process.start("/usr/bin/python3", {"-m", "radicale", "--config", dir + "/config"});
-    for (int i = 0; i < 100 && !up; ++i) {
+    if (port == 0) port = RadicalePort(dir + "/server.log", process);
+    for (int i = 0; i < 100 && !up && port > 0; ++i) {
       QTcpSocket socket;
       socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
       up = socket.waitForConnected(100);
@@ -93,7 +97,7 @@ struct Radicale {
   bool Ended() { return process.state() == QProcess::NotRunning || process.waitForFinished(0); }
 
   QString dir;
-  int port;
+  int port = 0;
   bool up = false;
   QProcess process;
 };
