@@ -220,8 +220,9 @@ QByteArray Fingerprint(EVCard* card) {
 }
 
 // The contact of the book that has `address` among its e-mail addresses (a person, not a list;
-// of several, the one whose card is `card`, as CardUuid gives it, else the one first by uid), and
-// which of its addresses that is (0 for the first). Empty when the book holds none.
+// of several, the one whose card is `card`, as CardUuid gives it, else the one first by uid where
+// all have one name, else none: a family's address on each one's contact names no one of them),
+// and which of its addresses that is (0 for the first). Empty when the book holds none.
 QString ContactWithAddress(EBookClient* client, const char* address, const QString& card,
                            int& number) {
   EBookQuery* query = e_book_query_field_test(E_CONTACT_EMAIL, E_BOOK_QUERY_IS, address);
@@ -229,28 +230,31 @@ QString ContactWithAddress(EBookClient* client, const char* address, const QStri
   e_book_query_unref(query);
   GSList* found = nullptr;
   if (!e_book_client_get_contacts_sync(client, sexp.get(), &found, nullptr, nullptr)) return {};
-  QString uid;
+  QString uid, name;
   bool theCard = false;  // `uid` is `card`
+  bool several = false;  // people of different names have the address
   for (GSList* l = found; l != nullptr && !theCard; l = l->next) {
     auto* person = static_cast<EContact*>(l->data);
     if (e_contact_get(person, E_CONTACT_IS_LIST) != nullptr) continue;
+    auto* emails = static_cast<GList*>(e_contact_get(person, E_CONTACT_EMAIL));
+    int n = 0, at = -1;
+    for (GList* e = emails; e != nullptr && at < 0; e = e->next, ++n)
+      if (g_ascii_strcasecmp(static_cast<const char*>(e->data), address) == 0) at = n;
+    g_list_free_full(emails, g_free);
+    if (at < 0) continue;
     const QString id = Utf8(static_cast<const char*>(e_contact_get_const(person, E_CONTACT_UID)));
+    const QString full =
+        Utf8(static_cast<const char*>(e_contact_get_const(person, E_CONTACT_FULL_NAME)));
+    several = several || (!uid.isEmpty() && full != name);
     const bool isCard = !card.isEmpty() && contact::CardUuid(id) == card;
     if (!isCard && !uid.isEmpty() && uid < id) continue;
-    auto* emails = static_cast<GList*>(e_contact_get(person, E_CONTACT_EMAIL));
-    int n = 0;
-    for (GList* e = emails; e != nullptr; e = e->next, ++n) {
-      if (g_ascii_strcasecmp(static_cast<const char*>(e->data), address) == 0) {
-        uid = id;
-        number = n;
-        theCard = isCard;
-        break;
-      }
-    }
-    g_list_free_full(emails, g_free);
+    uid = id;
+    name = full;
+    number = at;
+    theCard = isCard;
   }
   g_slist_free_full(found, g_object_unref);
-  return uid;
+  return theCard || !several ? uid : QString();
 }
 
 // A distribution list comes as one of Evolution's own lists (its vCard 3.0 card says so, each

@@ -235,6 +235,35 @@ TEST(EvolutionBook, TheRecordLostTheBooksContactsAreMatchedByTheirPeople) {
   EXPECT_EQ(held[0]["note"].toString(), u"Sent again.");
 }
 
+// A list sent into a book whose people came before it: a member is linked to the one contact
+// holding its address, and to none where a family's address is on each one's contact (Evolution
+// then shows the address, not one of them in the other's place).
+TEST(EvolutionBook, AListMemberIsLinkedOnlyToTheOnePersonWithItsAddress) {
+  const EdsSession eds;
+  if (!eds.missing.isEmpty()) LUMIVEX_MISSING(eds.missing.toStdString());
+  Contact alice = Person(QStringLiteral("Alice"), {}), bob = Person(QStringLiteral("Bob"), {});
+  alice.emails = {{QStringLiteral("family@example.com"), {}, QStringLiteral("SMTP")}};
+  bob.emails = {{QStringLiteral("family@example.com"), {}, QStringLiteral("SMTP")},
+                {QStringLiteral("bob@example.com"), {}, QStringLiteral("SMTP")}};
+  ASSERT_EQ(SendAll({}, ListStream({alice, bob})).added, 2);
+  Contact list;
+  list.isGroup = true;
+  list.displayName = QStringLiteral("Bowling");
+  list.uid = CardUuid(QStringLiteral("Bowling"));
+  list.members = {{QStringLiteral("Bob Tester"), QStringLiteral("family@example.com")},
+                  {QStringLiteral("Bob Tester"), QStringLiteral("bob@example.com")}};
+  ASSERT_EQ(SendAll({}, ListStream({list})).added, 1);
+  const std::map<QString, QJsonObject> held = ByUid(EvolutionBookReader().ReadOrFail({}).array());
+  ASSERT_TRUE(held.count(list.uid));
+  QStringList emails, uids;
+  for (const QJsonValue m : held.at(list.uid)["members"].toArray()) {
+    emails << m["email"].toString();
+    uids << m["uid"].toString();
+  }
+  EXPECT_EQ(emails, (QStringList{"family@example.com", "bob@example.com"}));
+  EXPECT_EQ(uids, (QStringList{QString(), bob.uid}));
+}
+
 TEST(EvolutionBook, BooksAreListedAndAnUnknownOneIsNamedInTheError) {
   const EdsSession eds;
   if (!eds.missing.isEmpty()) LUMIVEX_MISSING(eds.missing.toStdString());
