@@ -28,7 +28,7 @@ namespace lumivex::contact {
 
 class MemberCards {
  public:
-  // `inMemory`: the addresses kept in memory at most (24 bytes and the table's room each); past
+  // `inMemory`: the addresses kept in memory at most (28 bytes and the table's room each); past
   // it they go to a temporary file as sorted runs, so that memory stays bounded however many
   // cards there are. Where no temporary file can be written, they stay in memory.
   explicit MemberCards(size_t inMemory = size_t(1) << 18) : inMemory_(inMemory) {}
