@@ -58,15 +58,14 @@ MAY_INCLUDE = {
     "source": BASE | {"pstformat", "contact"},
     "mergerules": BASE | {"contact"},
     "merge": BASE | {"contact", "writers", "source", "mergerules"},
-    "convert": BASE | {"xls", "wab", "pstformat", "contact", "writers", "source", "merge",
-                       "mergerules"},
+    "convert": BASE | {"xls", "wab", "pstformat", "contact", "writers", "source", "merge"},
     "destination": BASE | {"contact", "writers", "mergerules"},
     # A migration runs `send` for each person; it reads plans, journals and destinations' names.
-    "migrate": BASE | {"contact", "writers", "source", "merge", "mergerules", "destination"},
+    "migrate": BASE | {"contact", "writers", "source", "merge", "destination"},
     "app": BASE | {"xls", "wab", "pstformat", "contact", "writers", "source", "merge",
                    "mergerules", "convert", "destination"},
-    "cli": BASE | {"xls", "wab", "pstformat", "contact", "writers", "source", "merge",
-                   "mergerules", "convert", "destination", "migrate"},
+    "cli": BASE | {"xls", "wab", "pstformat", "contact", "writers", "source", "merge", "convert",
+                   "destination", "migrate"},
     "tools": BASE | {"pstformat"},  # the store writer and lumivex-pstgen
     "tests": set(),                 # not checked: tests may use any room
 }
