@@ -50,7 +50,7 @@ constexpr int kSampleContacts = 46;
 // `samePort`, on that port rather than a free one.
 struct Radicale {
   explicit Radicale(const QString& dir, const QString& certificate = {}, int samePort = 0) {
-    port = samePort;  // 0: the server picks one and says which in its log
+    port = samePort;  // 0: the server picks one
     scheme = certificate.isEmpty() ? QStringLiteral("http") : QStringLiteral("https");
     const QString tls =
         certificate.isEmpty()
@@ -63,8 +63,7 @@ struct Radicale {
     EXPECT_TRUE(config.open(QIODevice::WriteOnly));
     config.write(QStringLiteral("[server]\nhosts = 127.0.0.1:%1\n%3[auth]\ntype = htpasswd\n"
                                 "htpasswd_filename = %2/users\nhtpasswd_encryption = plain\n"
-                                "[storage]\nfilesystem_folder = %2/data\n"
-                                "[logging]\nlevel = info\n")
+                                "[storage]\nfilesystem_folder = %2/data\n")
                      .arg(port)
                      .arg(dir, tls)
                      .toUtf8());
@@ -74,7 +73,7 @@ struct Radicale {
     process.start(QStringLiteral("/usr/bin/python3"),
                   {QStringLiteral("-m"), QStringLiteral("radicale"), QStringLiteral("--config"),
                    dir + QStringLiteral("/config")});
-    if (port == 0) port = RadicalePort(dir + QStringLiteral("/server.log"), process);
+    if (port == 0) port = ListeningPort(process);
     for (int i = 0; i < 100 && !up && port > 0; ++i) {
       QTcpSocket socket;
       socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));

@@ -104,8 +104,8 @@ QByteArray ApacheConfig(const QString& dir, int port, int behind) {
 struct Server {
   // `login` is the Radicale account's user:password.
   Server(Kind kind, const QString& dir, const QByteArray& login = "ann:s3cret") : dir(dir) {
-    // Radicale and Xandikos pick their own port (found in Radicale's log, in Xandikos's sockets);
-    // Apache, in front of the Digest login, is given one.
+    // Radicale and Xandikos pick their own port; Apache, in front of the Digest login, is given
+    // one.
     port = kind == Kind::kRadicaleDigest ? FreePort() : 0;
     const QString scheme = kind == Kind::kRadicaleTls ? "https" : "http";
     process.setProcessChannelMode(QProcess::MergedChannels);
@@ -128,7 +128,7 @@ struct Server {
                     .arg(dir)
                     .toUtf8());
       process.start("/usr/bin/python3", {"-m", "radicale", "--config", dir + "/config"});
-      const int behind = RadicalePort(dir + "/server.log", process);
+      const int behind = ListeningPort(process);
       WriteFile(dir + "/httpd.conf", ApacheConfig(dir, port, behind));
       front.setProcessChannelMode(QProcess::MergedChannels);
       front.setStandardOutputFile(dir + "/apache.out");
@@ -162,7 +162,7 @@ struct Server {
               .toUtf8();
       WriteFile(dir + "/config", config);
       process.start("/usr/bin/python3", {"-m", "radicale", "--config", dir + "/config"});
-      port = RadicalePort(dir + "/server.log", process);
+      port = ListeningPort(process);
     }
     url = QStringLiteral("%1://127.0.0.1:%2/").arg(scheme).arg(port);
     up = port > 0 && Listening(port) && (kind != Kind::kRadicaleDigest || up);  // and behind

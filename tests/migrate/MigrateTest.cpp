@@ -71,13 +71,12 @@ struct Radicale {
                     "hook = for b in collection-root/*/*/; do [ $(ls \"$b\" | grep -c "
                     "'[.]vcf$') -ge %1 ] && kill $PPID; done; true\n")
                     .arg(stopAt);
-    // The first start on a port the server picks and says in its log; later ones on that port.
-    config += QStringLiteral("[logging]\nlevel = info\n");
     WriteFile(dir + "/config", config.toUtf8());
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardOutputFile(dir + "/server.log", QIODevice::Append);
     process.start("/usr/bin/python3", {"-m", "radicale", "--config", dir + "/config"});
-    if (port == 0) port = RadicalePort(dir + "/server.log", process);
+    // The first start on a port the server picks; later ones on that port.
+    if (port == 0) port = ListeningPort(process);
     for (int i = 0; i < 100 && !up && port > 0; ++i) {
       QTcpSocket socket;
       socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
