@@ -36,17 +36,10 @@ struct Outgoing {
   QByteArray etag;   // the one on the server, for If-Match; empty for a new contact
 };
 
-// The value of a card's property `name` (an unfolded line "NAME:value" or "NAME;...:value").
-QByteArray CardValue(const QByteArray& card, const QByteArray& name) {
-  QByteArray unfolded = card;
-  unfolded.replace("\r\n ", "").replace("\n ", "");
-  for (const QByteArray& raw : unfolded.split('\n')) {
-    const QByteArray line = raw.trimmed();
-    if (line.size() <= name.size() || !line.startsWith(name)) continue;
-    const char after = line[name.size()];
-    if (after != ':' && after != ';') continue;
-    return line.mid(line.indexOf(':') + 1);
-  }
+// The value of a card's property `name` (upper case), as written; empty when it has none.
+QString CardValue(const QByteArray& card, const QByteArray& name) {
+  for (const CardLine& line : CardLines(card))
+    if (line.name == name) return line.value;
   return {};
 }
 
@@ -377,7 +370,7 @@ class SendRun {
       }
       if (!found->etag.isEmpty()) unknown_[i]->etag = found->etag;
       // Ours when it carries the contact's UID and the REV we gave it.
-      const QByteArray rev = CardValue(unknown_[i]->bytes, "REV");
+      const QString rev = CardValue(unknown_[i]->bytes, "REV");
       SendFacts facts;
       facts.present = true;
       facts.same = !rev.isEmpty() && CardValue(found->addressData, "REV") == rev &&

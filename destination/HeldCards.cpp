@@ -10,31 +10,6 @@ namespace {
 
 using contact::PhoneKind;
 
-struct CardLine {
-  QByteArray name;    // upper case, without its group
-  QByteArray params;  // upper case, as written: ";TYPE=WORK,FAX"
-  QString value;      // as written, escapes kept
-};
-
-// A vCard's unfolded lines.
-std::vector<CardLine> Lines(const QByteArray& card) {
-  QByteArray unfolded = card;
-  unfolded.replace("\r\n ", "").replace("\r\n\t", "").replace("\n ", "").replace("\n\t", "");
-  std::vector<CardLine> out;
-  for (const QByteArray& raw : unfolded.split('\n')) {
-    const QByteArray line = raw.trimmed();
-    const qsizetype colon = line.indexOf(':');
-    if (colon <= 0) continue;
-    const QByteArray head = line.left(colon).toUpper();
-    const qsizetype semicolon = head.indexOf(';');
-    QByteArray name = semicolon < 0 ? head : head.left(semicolon);
-    if (const qsizetype dot = name.lastIndexOf('.'); dot >= 0) name = name.mid(dot + 1);
-    out.push_back({std::move(name), semicolon < 0 ? QByteArray() : head.mid(semicolon),
-                   QString::fromUtf8(line.mid(colon + 1))});
-  }
-  return out;
-}
-
 // A value's parts between unescaped semicolons, each unescaped ("Berg;Anna;;;Jr.").
 QStringList Parts(const QString& value) {
   QStringList parts(1);
@@ -50,6 +25,11 @@ QStringList Parts(const QString& value) {
     }
   }
   return parts;
+}
+
+// A value of one part, unescaped.
+QString Text(const QString& value) {
+  return Parts(value).join(u';');
 }
 
 // "1980-05-17", "19800517" (with a time after it or not); a date without its year ("--0517") is
@@ -87,11 +67,11 @@ contact::Contact PersonOf(const std::vector<CardLine>& lines) {
       c.prefix = n.value(3);
       c.suffix = n.value(4);
     } else if (line.name == "FN") {
-      c.displayName = Parts(line.value).join(u';');
+      c.displayName = Text(line.value);
     } else if (line.name == "EMAIL") {
-      c.emails.push_back({Parts(line.value).join(u';'), {}, QStringLiteral("SMTP")});
+      c.emails.push_back({Text(line.value), {}, QStringLiteral("SMTP")});
     } else if (line.name == "TEL") {
-      QString number = Parts(line.value).join(u';');
+      QString number = Text(line.value);
       if (number.startsWith(u"tel:", Qt::CaseInsensitive)) number.remove(0, 4);
       c.phones.push_back({KindOf(line.params), number});
     } else if (line.name == "BDAY") {
@@ -106,8 +86,26 @@ contact::Contact PersonOf(const std::vector<CardLine>& lines) {
 
 }  // namespace
 
+std::vector<CardLine> CardLines(const QByteArray& card) {
+  QByteArray unfolded = card;
+  unfolded.replace("\r\n ", "").replace("\r\n\t", "").replace("\n ", "").replace("\n\t", "");
+  std::vector<CardLine> out;
+  for (const QByteArray& raw : unfolded.split('\n')) {
+    const QByteArray line = raw.trimmed();
+    const qsizetype colon = line.indexOf(':');
+    if (colon <= 0) continue;
+    const QByteArray head = line.left(colon).toUpper();
+    const qsizetype semicolon = head.indexOf(';');
+    QByteArray name = semicolon < 0 ? head : head.left(semicolon);
+    if (const qsizetype dot = name.lastIndexOf('.'); dot >= 0) name = name.mid(dot + 1);
+    out.push_back({std::move(name), semicolon < 0 ? QByteArray() : head.mid(semicolon),
+                   QString::fromUtf8(line.mid(colon + 1))});
+  }
+  return out;
+}
+
 void HeldCards::Add(const QByteArray& bytes, const QString& resource) {
-  const std::vector<CardLine> lines = Lines(bytes);
+  const std::vector<CardLine> lines = CardLines(bytes);
   QString uid;
   for (const CardLine& line : lines)
     if (line.name == "UID")

@@ -20,6 +20,16 @@
 
 namespace lumivex::destination {
 
+// A line of a vCard, unfolded: its property's name (upper case, without its group), its
+// parameters (upper case, as written: ";TYPE=WORK,FAX") and its value (as written, escapes kept).
+struct CardLine {
+  QByteArray name;
+  QByteArray params;
+  QString value;
+};
+// The lines of a vCard of any version.
+std::vector<CardLine> CardLines(const QByteArray& card);
+
 class HeldCards {
  public:
   struct Card {
