@@ -125,8 +125,9 @@ const Command& ExportCommand() {
                           "entries, the other values of the most recently changed entry (older\n"
                           "different ones as \"Earlier: ...\" lines of its notes; in vCard an\n"
                           "older company and job title as a second ORG and TITLE), their\n"
-                          "different notes one after another, and a UID that stays the same at\n"
-                          "every export of the same stores, in whatever order they are given\n")},
+                          "different notes one after another, and the UID of its entry in the\n"
+                          "first store named that holds one (so naming further stores after it\n"
+                          "leaves every UID as it was)\n")},
           {QStringLiteral("--accept-suggestions"), QString(),
            QStringLiteral("(vcard4, vcard3, csv) also join the entries merging only suggests:\n"
                           "the same name and company, or an e-mail address in common under\n"

@@ -70,50 +70,6 @@ QString DateOf(const Date& d) {
   return QString::fromLatin1(buffer);
 }
 
-const char* PhoneHeading(PhoneKind kind) {
-  switch (kind) {
-    case PhoneKind::kBusiness:
-      return "Business Phone";
-    case PhoneKind::kBusiness2:
-      return "Business Phone 2";
-    case PhoneKind::kHome:
-      return "Home Phone";
-    case PhoneKind::kHome2:
-      return "Home Phone 2";
-    case PhoneKind::kMobile:
-      return "Mobile Phone";
-    case PhoneKind::kCar:
-      return "Car Phone";
-    case PhoneKind::kPager:
-      return "Pager";
-    case PhoneKind::kBusinessFax:
-      return "Business Fax";
-    case PhoneKind::kHomeFax:
-      return "Home Fax";
-    case PhoneKind::kOtherFax:
-      return "Other Fax";
-    case PhoneKind::kAssistant:
-      return "Assistant's Phone";
-    case PhoneKind::kCallback:
-      return "Callback";
-    case PhoneKind::kCompanyMain:
-      return "Company Main Phone";
-    case PhoneKind::kIsdn:
-      return "ISDN";
-    case PhoneKind::kOther:
-      return "Other Phone";
-    case PhoneKind::kPrimary:
-      return "Primary Phone";
-    case PhoneKind::kRadio:
-      return "Radio Phone";
-    case PhoneKind::kTelex:
-      return "Telex";
-    case PhoneKind::kTty:
-      return "TTY/TDD Phone";
-  }
-  return "Phone";
-}
-
 // "Notes": the note (with a list's members), then what a merged contact holds beyond the
 // columns, one "Heading: value" a line, so that nothing is lost: its older entries' companies
 // and job titles ("Earlier: ..."), its further web pages, e-mail

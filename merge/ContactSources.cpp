@@ -48,6 +48,7 @@ class MergingStream : public MergedContacts {
   const std::vector<EntryProblem>& Problems() const override { return reader_.Problems(); }
   QStringList NewUidStores() const override { return reader_.NewUidStores(); }
   int SuggestionCount() const override { return int(suggested_.size()); }
+  int AcceptedCount() const override { return accepted_; }
   const std::vector<Suggestion>& Suggestions() const override {
     if (suggestions_.size() != suggested_.size()) DescribeSuggestions();
     return suggestions_;
@@ -104,6 +105,7 @@ class MergingStream : public MergedContacts {
     uint32_t a, b;
     MatchRule rule;
     uint32_t firstA = 0, firstB = 0;  // the first entry of each one's group, once grouped
+    bool joined = false;              // accepted and joined
   };
 
   Origin OriginOf(uint32_t i, const QDateTime& modified) const {
@@ -143,29 +145,64 @@ class MergingStream : public MergedContacts {
   bool Agree(uint32_t a, uint32_t b) {
     return Compatible(entries_[Find(a)].identity, entries_[Find(b)].identity);
   }
+  // Whether the groups of a suggestion still agree as it suggested them: in everything, or for
+  // an address under another surname in everything but the surname.
+  bool AgreeAsSuggested(const Suggested& s) {
+    const Identity& a = entries_[Find(s.a)].identity;
+    Identity b = entries_[Find(s.b)].identity;
+    if (s.rule == MatchRule::kEmailOtherSurname && a.surname != 0) b.surname = a.surname;
+    return Compatible(a, b);
+  }
 
-  // Entries sharing one key of strong evidence: each named entry joins the first group of the
-  // run whose identity agrees with its own, else starts one of its own (people sharing a family
-  // or role address stay apart). A shared address under another surname is a suggestion. The
-  // run's nameless entries join its named group where there is exactly one; where there is none,
-  // each other.
+  // How much of a name a group's identity holds: parts written out, initials, a birthday.
+  static int NameParts(const Identity& id) {
+    return (id.given != 0) + (id.givenInitial != 0) + (id.surname != 0) + (id.middle != 0) +
+           (id.middleInitials[0] != 0) + (id.middleInitials[1] != 0) + (id.suffix != 0) +
+           (id.birthday != 0);
+  }
+
+  // Entries sharing one key of strong evidence: each named entry joins the group of the run
+  // whose identity agrees with its own, else starts one of its own (people sharing a family or
+  // role address stay apart). An entry that agrees with two groups of the run that are not one
+  // person ("J. Smith" beside John and Jane Smith at one home number) is not taken by either:
+  // the value tells nothing of which it is, though another value of its own may. The groups
+  // holding the most of a name are met first, so that such an entry meets every person it could
+  // be before it is taken. A shared address under another surname is a suggestion. The run's
+  // nameless entries join its named group where there is exactly one; where there is none, each
+  // other.
   void Evidence(MatchRule rule, uint64_t hash) {
     clusters_.clear();
     nameless_.clear();
+    if (run_.size() > 2)
+      std::stable_sort(run_.begin(), run_.end(), [&](uint32_t a, uint32_t b) {
+        return NameParts(entries_[Find(a)].identity) > NameParts(entries_[Find(b)].identity);
+      });
     for (const uint32_t e : run_) {
       if (!entries_[e].named) {
         nameless_.push_back(e);
         continue;
       }
-      bool joined = false;
       // A few groups at most are tried: an address on thousands of cards is a role's.
-      for (size_t c = 0; c < clusters_.size() && c < 8 && !joined; ++c) {
-        if (Find(clusters_[c]) == Find(e) || Agree(clusters_[c], e)) {
-          Join(clusters_[c], e, rule);
-          joined = true;
+      uint32_t match = kNone;
+      bool ambiguous = false;
+      for (size_t c = 0; c < clusters_.size() && c < 8; ++c) {
+        const uint32_t cluster = clusters_[c];
+        if (Find(cluster) == Find(e)) {  // one already
+          match = cluster;
+          ambiguous = false;
+          break;
         }
+        if (!Agree(cluster, e)) continue;
+        if (match == kNone)
+          match = cluster;
+        else if (Find(match) != Find(cluster))
+          ambiguous = true;
       }
-      if (joined) continue;
+      if (ambiguous) continue;
+      if (match != kNone) {
+        Join(match, e, rule);
+        continue;
+      }
       if (rule == MatchRule::kEmail && clusters_.size() < 8)
         for (const uint32_t c : clusters_)
           if (OnlySurnameDiffers(entries_[Find(c)].identity, entries_[Find(e)].identity))
@@ -377,8 +414,16 @@ class MergingStream : public MergedContacts {
       if (keep[k]) suggested_[kept++] = suggested_[k];
     suggested_.resize(kept);
     suggested_.shrink_to_fit();
+    // Accepted, but never so that people whose names or birthdays differ become one: accepting
+    // the same name and company for a man born 1970 and for one without a birthday, and for the
+    // latter and one born 1985, joins the first two only.
     if (accept_)
-      for (const Suggested& s : suggested_) Join(s.a, s.b, s.rule);
+      for (Suggested& s : suggested_)
+        if (AgreeAsSuggested(s)) {
+          Join(s.a, s.b, s.rule);
+          s.joined = true;
+          ++accepted_;
+        }
   }
 
   // The suggestions as they are told: the contact number of each side (groups are given out in
@@ -407,7 +452,7 @@ class MergingStream : public MergedContacts {
     for (const Suggested& s : suggested_) {
       Suggestion out;
       out.rule = s.rule;
-      out.accepted = accept_;
+      out.accepted = s.joined;
       out.first = numberOf(s.firstA);
       out.second = numberOf(s.firstB);
       spool_.Take(s.a, a);
@@ -570,6 +615,7 @@ class MergingStream : public MergedContacts {
   SortedKeys keys_;
   mutable EntrySpool spool_;  // read from by Suggestions() too
   bool accept_ = false;
+  int accepted_ = 0;                    // suggestions accepted and joined
   contact::Contact older_;              // room for the older entries of a group, used again
   std::vector<uint32_t> order_;         // a group's entries in the order they are merged
   std::vector<contact::Contact> held_;  // a group's entries taken ahead to be ordered

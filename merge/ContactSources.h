@@ -45,7 +45,9 @@ struct Suggestion {
   contact::Origin firstEntry, secondEntry;  // an entry of each, its own name in `name`
   MatchRule rule = MatchRule::kNone;        // kNameAndCompany or kEmailOtherSurname
   QString value;                            // what they share: the company or the e-mail address
-  bool accepted = false;                    // joined into one contact (first == second)
+  // Joined into one contact (first == second): accepted, and the two agree in name and birthday
+  // with what each joined before.
+  bool accepted = false;
 };
 
 // The contacts of several stores, merged: also what may be one person but was not joined.
@@ -55,6 +57,8 @@ class MergedContacts : public contact::ContactStream {
   // entry is read back for its name when first asked for; SuggestionCount() only counts.
   virtual const std::vector<Suggestion>& Suggestions() const = 0;
   virtual int SuggestionCount() const = 0;
+  // The suggestions accepted and joined.
+  virtual int AcceptedCount() const = 0;
 };
 
 // Opens the stores of `options` and finds the folders to read. A store named twice (the same

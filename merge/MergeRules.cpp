@@ -242,10 +242,27 @@ QString RuleText(MatchRule rule) {
   return {};
 }
 
+namespace {
+
+// The address itself: without the spaces around it, a "mailto:" before it, or a name it is
+// written after ("Per Lund <per@lund.example>").
+QStringView BareAddress(QStringView address) {
+  address = address.trimmed();
+  if (address.endsWith(u'>')) {
+    const qsizetype open = address.lastIndexOf(u'<');
+    if (open >= 0) address = address.sliced(open + 1, address.size() - open - 2).trimmed();
+  }
+  // Most addresses begin otherwise: the case-blind comparison only where one may be "mailto:".
+  if ((address.startsWith(u'm') || address.startsWith(u'M')) &&
+      address.startsWith(u"mailto:", Qt::CaseInsensitive))
+    address = address.sliced(7);
+  return address;
+}
+
+}  // namespace
+
 QString ComparableEmail(const QString& address) {
-  QString a = address.trimmed();
-  if (a.startsWith(u"mailto:", Qt::CaseInsensitive)) a.remove(0, 7);
-  return a.toCaseFolded();
+  return BareAddress(address).toString().toCaseFolded();
 }
 
 namespace {
@@ -414,14 +431,36 @@ char16_t* PutJamo(char16_t syllable, char16_t* to) {
   return to;
 }
 
+// The kana (hiragana and katakana, U+3041 to U+30FF but for the voicing marks), and those marks
+// written apart from their kana.
+inline bool Kana(char16_t u) {
+  return u >= 0x3041 && u <= 0x30FF && !(u >= 0x3099 && u <= 0x309C);
+}
+inline bool VoicingMark(char16_t u) {
+  return u == 0x3099 || u == 0x309A;
+}
+// A kana with the voicing mark `mark` written after it, as one character where there is one
+// (こ and U+3099: ご); else the kana as it is, the mark left out.
+char16_t Voiced(char16_t kana, char16_t mark) {
+  if (!Kana(kana)) return kana;
+  const QChar pair[2] = {QChar(kana), QChar(mark)};
+  const QString joined = QString(pair, 2).normalized(QString::NormalizationForm_C);
+  return joined.size() == 1 ? joined[0].unicode() : kana;
+}
+inline bool SharpS(char16_t u) {
+  return u == 0xDF || u == 0x1E9E;
+}
+
 // A part of a name as it is compared: accents taken off, case folded, dots and commas dropped,
 // spacing collapsed ("Zoé  M." and "zoe m" are one).
 // `dotSpaces`: a dot parts words as a space does ("K.J." is "k j"), else it is dropped.
 // Made in `out`, on the caller's stack: every entry's name parts are folded.
 QStringView FoldNamePart(QStringView part, NameBuffer& out, bool dotSpaces = false) {
   // The CJK ideographs (U+4E00 to U+9FFF) have no decomposition and no case: they stay as they
-  // are. A name with a character of kWhole is decomposed whole first, its accents then dropped
-  // as they come.
+  // are. So do the kana, whose voicing marks are no accents: ご and こ are other sounds, and a
+  // mark written apart (U+3099, U+309A) is joined to its kana. A name with a character of
+  // kWhole is decomposed whole first, its accents then dropped as they come. ß is "ss" and the
+  // dotless ı an i, as a name written in capitals ("STRAUSS", "IŞIK") has them.
   const auto ideograph = [](char16_t u) { return u >= 0x4E00 && u <= 0x9FFF; };
   const auto hangul = [](char16_t u) { return u >= kHangulFirst && u <= kHangulLast; };
   QString decomposed;
@@ -429,8 +468,8 @@ QStringView FoldNamePart(QStringView part, NameBuffer& out, bool dotSpaces = fal
   qsizetype syllables = 0;
   for (const QChar c : part) {
     const char16_t u = c.unicode();
-    if (u < 0x80 || ideograph(u)) continue;
-    if (hangul(u)) {
+    if (u < 0x80 || ideograph(u) || Kana(u) || VoicingMark(u)) continue;
+    if (hangul(u) || SharpS(u)) {
       ++syllables;
     } else if (FoldedBase(u) == kWhole) {
       decomposed = part.toString().normalized(QString::NormalizationForm_D);
@@ -439,8 +478,9 @@ QStringView FoldNamePart(QStringView part, NameBuffer& out, bool dotSpaces = fal
     }
   }
   const bool tabled = decomposed.isNull();
-  // The folded form is never longer but for the syllables, three jamo at most each.
-  char16_t* const begin = out.Room(from.size() + (tabled ? 2 * syllables : 0));
+  // The folded form is never longer but for the syllables, three jamo at most each, and each ß
+  // two units (counted among the syllables; not counted where the name is decomposed whole).
+  char16_t* const begin = out.Room(from.size() + (tabled ? 2 * syllables : from.size()));
   char16_t* to = begin;
   bool space = false;
   for (const QChar unit : from) {
@@ -452,7 +492,22 @@ QStringView FoldNamePart(QStringView part, NameBuffer& out, bool dotSpaces = fal
       *to++ = u <= u'Z' ? char16_t(u + 32) : u;
       continue;
     }
-    if (!tabled) {
+    if (u >= 0x80 && VoicingMark(u)) {
+      if (to != begin && !space) to[-1] = Voiced(to[-1], u);
+      continue;
+    }
+    if (u >= 0x80 && SharpS(u)) {
+      if (space) *to++ = u' ';
+      space = false;
+      *to++ = u's';
+      *to++ = u's';
+      continue;
+    }
+    if (u == 0x131) {
+      u = u'i';
+    } else if (Kana(u)) {
+      // kept as it is
+    } else if (!tabled) {
       if (unit.category() == QChar::Mark_NonSpacing) continue;
       u = FoldCase(u);
     } else if (syllables > 0 && hangul(u)) {
@@ -529,9 +584,13 @@ void SetMiddle(Identity& id, QStringView middle) {
 
 void SetGiven(Identity& id, QStringView folded) {
   if (folded.isEmpty()) return;
-  id.givenInitial = folded.front().unicode();
-  // "J" or "J." is an initial only: it agrees with any given name it begins.
-  if (folded.size() > 1) id.given = PartHash(folded);
+  const char16_t first = folded.front().unicode();
+  id.givenInitial = first;
+  // "J" or "J." is an initial only: it agrees with any given name it begins. One ideograph or
+  // kana is a whole name (伟 is not an initial of 伟明).
+  const bool whole = (first >= 0x3041 && first <= 0x30FF) || (first >= 0x3400 && first <= 0x9FFF) ||
+                     (first >= 0xF900 && first <= 0xFAFF);
+  if (folded.size() > 1 || whole) id.given = PartHash(folded);
 }
 
 }  // namespace
@@ -616,13 +675,8 @@ bool OnlySurnameDiffers(const Identity& a, const Identity& b) {
 }
 
 uint64_t EmailKey(QStringView address) {
-  address = address.trimmed();
-  // Most addresses begin otherwise: the case-blind comparison only where one may be "mailto:".
-  if ((address.startsWith(u'm') || address.startsWith(u'M')) &&
-      address.startsWith(u"mailto:", Qt::CaseInsensitive))
-    address = address.mid(7);
   Folded text;
-  const QStringView folded = Fold({address}, text);
+  const QStringView folded = Fold({BareAddress(address)}, text);
   return folded.isEmpty() ? 0 : KeyHash(MatchRule::kEmail).Add(folded).Value();
 }
 
@@ -754,7 +808,16 @@ void Combiner::Add(const Contact& older, QStringList* dropped) {
       dropped->append(QStringLiteral("Picture (left out)"));
     if (newer.gender != contact::Gender::kUnspecified &&
         older.gender != contact::Gender::kUnspecified && newer.gender != older.gender)
-      dropped->append(QStringLiteral("Gender (left out)"));
+      dropped->append(older.gender == contact::Gender::kFemale
+                          ? QStringLiteral("Gender: female (left out)")
+                          : QStringLiteral("Gender: male (left out)"));
+    // Names the contact is shown and filed by: the newer entry's, which the names follow.
+    for (const Labelled& t :
+         {Labelled{&Contact::displayName, "Display name"}, Labelled{&Contact::fileAs, "File as"},
+          Labelled{&Contact::initials, "Initials"}})
+      if (differs(newer.*t.field, older.*t.field))
+        dropped->append(
+            QStringLiteral("%1: %2 (left out)").arg(QLatin1String(t.label), older.*t.field));
   }
   for (auto field : {&Contact::messageClass, &Contact::prefix,     &Contact::givenName,
                      &Contact::middleName,   &Contact::surname,    &Contact::suffix,
@@ -792,8 +855,8 @@ void Combiner::Add(const Contact& older, QStringList* dropped) {
   for (const QString& page : older.moreWebPages)
     if (!page.isEmpty() && !knownPage(page)) newer.moreWebPages << page;
 
-  if (!older.emails.empty()) AddEmails(older.emails);
-  if (!older.phones.empty()) AddPhones(older.phones);
+  if (!older.emails.empty()) AddEmails(older.emails, dropped);
+  if (!older.phones.empty()) AddPhones(older.phones, dropped);
   if (!older.addresses.empty()) AddAddresses(older.addresses);
   for (const QString& category : older.categories)
     if (!newer.categories.contains(category, Qt::CaseInsensitive)) newer.categories << category;
@@ -814,29 +877,59 @@ void Combiner::Add(const Contact& older, QStringList* dropped) {
   if (!newer.lastModified.isValid()) newer.lastModified = older.lastModified;
 }
 
-void Combiner::AddEmails(const std::vector<contact::Email>& older) {
+void Combiner::AddEmails(const std::vector<contact::Email>& older, QStringList* dropped) {
   if (!emailsKnown_) {
     emailsKnown_ = true;
     for (const contact::Email& n : into_.emails) emails_.Insert(ComparableEmail(n.address));
   }
   for (const contact::Email& e : older) {
     QString address = ComparableEmail(e.address);
-    if (address.isEmpty() || emails_.Contains(address)) continue;
-    into_.emails.push_back(e);
-    emails_.Insert(std::move(address));
+    if (address.isEmpty()) continue;
+    if (!emails_.Contains(address)) {
+      into_.emails.push_back(e);
+      emails_.Insert(std::move(address));
+      continue;
+    }
+    // The address is there: the name shown with it is the newer entry's.
+    if (!dropped || e.displayName.isEmpty()) continue;
+    for (const contact::Email& n : into_.emails)
+      if (ComparableEmail(n.address) == address) {
+        if (!n.displayName.isEmpty() &&
+            !SameText(Simplified(n.displayName), Simplified(e.displayName)))
+          dropped->append(QStringLiteral("E-mail display name: %1 (left out)").arg(e.displayName));
+        break;
+      }
   }
 }
 
-void Combiner::AddPhones(const std::vector<contact::Phone>& older) {
+void Combiner::AddPhones(const std::vector<contact::Phone>& older, QStringList* dropped) {
   if (!phonesKnown_) {
     phonesKnown_ = true;
     for (const contact::Phone& n : into_.phones) phones_.Insert(PhoneKey(n));
   }
   for (const contact::Phone& p : older) {
     QString key = PhoneKey(p);
-    if (key.isEmpty() || phones_.Contains(key)) continue;
-    into_.phones.push_back(p);
-    phones_.Insert(std::move(key));
+    if (key.isEmpty()) continue;
+    if (!phones_.Contains(key)) {
+      into_.phones.push_back(p);
+      phones_.Insert(std::move(key));
+      continue;
+    }
+    // The number is there, under the kind the newer entry gives it: a mobile number a newer
+    // entry holds as a business one is no longer a mobile's.
+    if (!dropped) continue;
+    const auto same = [&](const contact::Phone& n) {
+      return n.number == p.number || PhoneKey(n) == key;
+    };
+    const auto kept =
+        std::find_if(into_.phones.begin(), into_.phones.end(),
+                     [&](const contact::Phone& n) { return n.kind == p.kind && same(n); });
+    if (kept != into_.phones.end()) continue;
+    const auto other = std::find_if(into_.phones.begin(), into_.phones.end(), same);
+    if (other != into_.phones.end())
+      dropped->append(QStringLiteral("%1: %2 (kept as %3)")
+                          .arg(QLatin1String(contact::PhoneHeading(p.kind)), p.number,
+                               QLatin1String(contact::PhoneHeading(other->kind))));
   }
 }
 

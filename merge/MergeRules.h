@@ -11,8 +11,10 @@
 //     compared by the SMTP form the store resolves it to);
 //   - a telephone number of the person's own in common, compared as the whole international
 //     number with its extension (a number written without country code is taken as one of the
-//     user's own country); numbers a company or a household shares among several people (the
-//     company's main number, faxes, an assistant's) are no evidence.
+//     user's own country); numbers that are nobody's own (the company's main number, faxes, an
+//     assistant's) are no evidence. A home number is, but it is a household's: an entry whose
+//     name agrees with two people sharing a value ("J. Smith" beside John and Jane Smith) is
+//     joined to neither by it.
 // An entry without a personal name joins a named one only through a value no other named entry
 // holds. Entries with the same name and company, and entries sharing an e-mail address under
 // another surname (a maiden name), are suggestions: not joined unless the user accepts them.
@@ -68,7 +70,8 @@ QString RuleText(MatchRule rule);
 // The line between the notes of two merged entries.
 inline constexpr char16_t kNoteSeparator[] = u"\n----------\n";
 
-// An address in the form it is compared in: trimmed and without case; empty when none.
+// An address in the form it is compared in: trimmed, without "mailto:" or a name before it
+// ("Per Lund <per@lund.example>"), and without case; empty when none.
 QString ComparableEmail(const QString& address);
 // A telephone number as the whole international number: its country code (from the number, else
 // `homeCode`, the calling code of the user's country) and the national number without trunk
@@ -159,8 +162,10 @@ class Combiner {
   };
   static AddressForm FormOf(const contact::Address& a);
   static bool Same(const AddressForm& a, const AddressForm& b);
-  void AddEmails(const std::vector<contact::Email>& older);
-  void AddPhones(const std::vector<contact::Phone>& older);
+  // `dropped`, when given, gets what the contact does not hold as the older entry did: an
+  // address's other display name, a number's other kind.
+  void AddEmails(const std::vector<contact::Email>& older, QStringList* dropped);
+  void AddPhones(const std::vector<contact::Phone>& older, QStringList* dropped);
   void AddAddresses(const std::vector<contact::Address>& older);
 
   contact::Contact& into_;

@@ -102,6 +102,13 @@ const NameCase kNames[] = {
      true},
     {{"민준", "", "김", "", "", ""}, {"서연", "", "김", "", "", ""}, false},
     {{"大輔", "", "ごとう", "", "", ""}, {"大輔", "", "こ\u3099とう", "", "", ""}, true},
+    // A voicing mark makes another kana (ゆうこ, Yūko; ゆうご, Yūgo); one ideograph is a whole
+    // given name, not an initial.
+    {{"ゆうこ", "", "田中", "", "", ""}, {"ゆうご", "", "田中", "", "", ""}, false},
+    {{"伟", "", "王", "", "", ""}, {"伟明", "", "王", "", "", ""}, false},
+    // Capitals without ß or the dotless ı: the same name.
+    {{"Jürgen", "", "Strauß", "", "", ""}, {"JÜRGEN", "", "STRAUSS", "", "", ""}, true},
+    {{"Ayşe", "", "Işık", "", "", ""}, {"AYŞE", "", "IŞIK", "", "", ""}, true},
 };
 
 TEST(Identity, NamesAgreeUnlessAPartBothHoldDiffers) {
@@ -231,6 +238,35 @@ TEST(Combiner, ValuesAnOlderEntryBroughtAreNotTakenAgain) {
   EXPECT_EQ(addresses,
             QStringList({QString("%1 Lange  Str. 5 0").arg(int(AddressKind::kHome)),
                          QString("%1 Lange Str. 5 0").arg(int(AddressKind::kBusiness))}));
+}
+
+// What an older entry holds that the merged contact does not, as it held it, is told: names it
+// was shown and filed by, the name shown with an address both have, a number's other kind, the
+// gender left out.
+TEST(Combiner, OlderValuesNotCarriedOverAreTold) {
+  contact::Contact newer, older;
+  newer.displayName = "Eva Holm";
+  older.displayName = "Eva \"Evi\" Holm";
+  newer.fileAs = "Holm, Eva";
+  older.fileAs = "Holm, Eva (Stockholm)";
+  older.initials = "E.H.";  // the newer entry has none: taken, not told
+  newer.emails = {{"eva@holm.example", "Eva Holm", "SMTP"}};
+  older.emails = {{"EVA@holm.example", "Eva private", "SMTP"}};
+  newer.phones = {{PhoneKind::kBusiness, "+46 70 123 45 67"}, {PhoneKind::kHome, "+46 8 555 0101"}};
+  older.phones = {{PhoneKind::kMobile, "+46 (0)70-123 45 67"},
+                  {PhoneKind::kHome, "+46 8 555 0101"}};
+  newer.gender = contact::Gender::kMale;
+  older.gender = contact::Gender::kFemale;
+
+  QStringList told;
+  merge::Combiner(newer).Add(older, &told);
+  told.sort();
+  EXPECT_EQ(told,
+            QStringList({"Display name: Eva \"Evi\" Holm (left out)",
+                         "E-mail display name: Eva private (left out)",
+                         "File as: Holm, Eva (Stockholm) (left out)", "Gender: female (left out)",
+                         "Mobile Phone: +46 (0)70-123 45 67 (kept as Business Phone)"}));
+  EXPECT_EQ(newer.initials, "E.H.");
 }
 
 }  // namespace
