@@ -176,8 +176,6 @@ int Report(const RunResult& result, const ConsoleView& view, const OutputOptions
   if (!output.vCardEach && view.filesFailed > 0)
     return Failure(kExportVerb, QStringLiteral("the contacts could not be written: %1; %2")
                                     .arg(view.firstFailure, kFreeSpace));
-  if (!output.vCardEach && !output.vCardComplete && !result.outputPath.isEmpty())
-    std::printf("%s\n", qPrintable(result.outputPath));
   if (output.vCardEach && view.StopRequested()) {
     // One line for the files that kept failing, rather than one for each contact after them.
     const QString dir = QFileInfo(result.outputPath).absolutePath();
@@ -212,6 +210,9 @@ int Report(const RunResult& result, const ConsoleView& view, const OutputOptions
                                   "above); nothing was written")
                        .arg(result.entries));
   }
+  // The file's path once it is known to be kept.
+  if (!output.vCardEach && !output.vCardComplete && !result.outputPath.isEmpty())
+    std::printf("%s\n", qPrintable(result.outputPath));
   QStringList summary = Shortfalls(view, output, folder, store, result.entries);
   // Warnings above name the entries; a worksheet that is only full has none.
   const bool listed = !summary.isEmpty();

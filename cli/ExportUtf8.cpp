@@ -17,6 +17,7 @@
 #include <QSet>
 
 #include <cstdio>
+#include <memory>
 
 namespace lumivex::cli {
 
@@ -149,6 +150,7 @@ class CountingStream : public contact::ContactStream {
     const auto* merged = dynamic_cast<const merge::MergedContacts*>(&inner_);
     if (!merged) return;
     suggestions = merged->SuggestionCount();
+    accepted = merged->AcceptedCount();
     if (!report) return;
     int n = 0;
     for (const merge::Suggestion& s : merged->Suggestions()) {
@@ -176,7 +178,8 @@ class CountingStream : public contact::ContactStream {
     return quoted.join(u',').toUtf8() + "\r\n";
   }
 
-  int contacts = 0, lists = 0, entries = 0, merged = 0, mergedEntries = 0, suggestions = 0;
+  int contacts = 0, lists = 0, entries = 0, merged = 0, mergedEntries = 0, suggestions = 0,
+      accepted = 0;
   QByteArray* report = nullptr;
 
  private:
@@ -185,13 +188,22 @@ class CountingStream : public contact::ContactStream {
 };
 
 // Writes the merge report whole, or says why it could not.
-bool WriteReport(const QString& path, const QByteArray& bytes) {
-  QSaveFile file(path);
-  if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-    return true;
-  Warn(
-      kExportVerb,
-      QStringLiteral("the merge report %1 could not be written: %2").arg(path, file.errorString()));
+// The merge report, opened before the contacts are written: a report that cannot be made stops
+// the export before it writes anything.
+std::unique_ptr<QSaveFile> OpenReport(const QString& path, QString& error) {
+  auto file = std::make_unique<QSaveFile>(path);
+  if (file->open(QIODevice::WriteOnly)) return file;
+  error = QStringLiteral(
+              "the merge report %1 cannot be written: %2; nothing was written (choose "
+              "another file for --merge-report)")
+              .arg(path, file->errorString());
+  return nullptr;
+}
+
+bool WriteReport(QSaveFile& file, const QByteArray& bytes) {
+  if (file.write(bytes) == bytes.size() && file.commit()) return true;
+  Warn(kExportVerb, QStringLiteral("the merge report %1 could not be written: %2")
+                        .arg(file.fileName(), file.errorString()));
   return false;
 }
 
@@ -286,7 +298,8 @@ int Report(const Utf8ExportResult& result, const CountingStream& counted, const 
 // --dry-run: reads and merges every contact, prints the counts and writes no contact (a
 // --merge-report is still written).
 int DryRun(const ExportRequest& request, CountingStream& counted,
-           const contact::ContactStream& contacts, int stores, const QByteArray& report) {
+           const contact::ContactStream& contacts, int stores, const QByteArray& report,
+           QSaveFile* reportFile) {
   contact::SourcedContact c;
   try {
     while (counted.Next(c)) {
@@ -310,23 +323,35 @@ int DryRun(const ExportRequest& request, CountingStream& counted,
                   p.reason);
   }
   FinishDamage(kExportVerb);
-  QString counts = QStringLiteral("%1 entries from %2 %3: %4 contacts")
-                       .arg(counted.entries)
-                       .arg(stores)
-                       .arg(stores == 1 ? QStringLiteral("store") : QStringLiteral("stores"))
-                       .arg(counted.contacts);
-  if (!request.noMerge)
-    counts += QStringLiteral(", %1 merged groups, %2 %3")
-                  .arg(counted.merged)
-                  .arg(counted.suggestions)
-                  .arg(request.acceptSuggestions ? QStringLiteral("suggestions accepted")
-                                                 : QStringLiteral("suggestions"));
+  // "1 contact", "2 contacts".
+  const auto count = [](int n, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+  };
+  QString counts =
+      QStringLiteral("%1 from %2: %3")
+          .arg(count(counted.entries, "entry", "entries"), count(stores, "store", "stores"),
+               count(counted.contacts, "contact", "contacts"));
+  if (!request.noMerge) {
+    counts += QStringLiteral(", %1, %2")
+                  .arg(count(counted.merged, "merged group", "merged groups"),
+                       count(counted.suggestions, "suggestion", "suggestions"));
+    // Accepted suggestions that would have joined people of different names or birthdays are
+    // left apart: then how many were joined.
+    if (request.acceptSuggestions)
+      counts += counted.accepted == counted.suggestions
+                    ? QStringLiteral(" accepted")
+                    : QStringLiteral(
+                          ", %1 accepted (the others would join people whose names or "
+                          "birthdays differ)")
+                          .arg(counted.accepted);
+  }
   if (counted.lists > 0)
-    counts += QStringLiteral(" (%1 of the contacts distribution lists)").arg(counted.lists);
+    counts += counted.lists == 1
+                  ? QStringLiteral(" (one of them a distribution list)")
+                  : QStringLiteral(" (%1 of the contacts distribution lists)").arg(counted.lists);
   if (unreadable > 0) counts += QStringLiteral("; %1 entries could not be read").arg(unreadable);
   std::printf("%s; nothing was written\n", qPrintable(counts));
-  if (!request.mergeReport.isEmpty() && !WriteReport(request.mergeReport, report))
-    return kExitFailure;
+  if (reportFile && !WriteReport(*reportFile, report)) return kExitFailure;
   return unreadable > 0 || damaged ? kExitIncomplete : kExitSuccess;
 }
 
@@ -382,7 +407,13 @@ int ExportInUtf8(const ExportRequest& request) {
     counted.report = &report;
   }
 
-  if (request.dryRun) return DryRun(request, counted, *contacts, stores, report);
+  std::unique_ptr<QSaveFile> reportFile;
+  if (!request.mergeReport.isEmpty()) {
+    QString error;
+    reportFile = OpenReport(request.mergeReport, error);
+    if (!reportFile) return Failure(kExportVerb, error);
+  }
+  if (request.dryRun) return DryRun(request, counted, *contacts, stores, report, reportFile.get());
   // The folder the file or files go into (a target ending with "/" is that folder).
   const QString folder = run.perContact || run.target.endsWith(u'/')
                              ? run.target
@@ -400,10 +431,10 @@ int ExportInUtf8(const ExportRequest& request) {
   }
   observer.progress.End();
   FinishDamage(kExportVerb);
-  if (!request.mergeReport.isEmpty() && !result.cancelled &&
-      !WriteReport(request.mergeReport, report))
-    return kExitFailure;
-  return Report(result, counted, only, unreadableFolders);
+  // The contacts are written: a report that fails now makes the export incomplete, not failed.
+  const bool reported = !reportFile || result.cancelled || WriteReport(*reportFile, report);
+  const int status = Report(result, counted, only, unreadableFolders);
+  return reported || status != kExitSuccess ? status : kExitIncomplete;
 }
 
 }  // namespace lumivex::cli
