@@ -140,6 +140,16 @@ bool ReadPlan(const QString& path, Plan& plan, QString& error) {
                   .arg(where(), person.id, why.isEmpty() ? QString() : QStringLiteral(": ") + why);
       return false;
     }
+    // A password written into the address would be passed on in the send's arguments, which
+    // any user of the machine can list.
+    if (!parsed.password.isEmpty()) {
+      error = QStringLiteral(
+                  "%1: the address in 'to' for '%2' holds a password: passwords are never read "
+                  "from a plan; write the address without it and give the person a "
+                  "password-file or a password-command column")
+                  .arg(where(), person.id);
+      return false;
+    }
     person.user = cell(row, "user");
     person.passwordFile = Absolute(plan.folder, cell(row, "password-file"));
     person.passwordCommand = cell(row, "password-command");

@@ -44,6 +44,8 @@ INSTANTIATE_TEST_SUITE_P(
         PlanCase{"Whole", "id,stores,to,user,password-file\nann,a.pst,http://h/,ann,pw\n", ""},
         PlanCase{"PasswordColumn", "id,stores,to,user,password\nann,a.pst,http://h/,ann,x\n",
                  "passwords are never read from a plan"},
+        PlanCase{"PasswordInAddress", "id,stores,to\nann,a.pst,https://ann:Secret9@h/\n",
+                 "holds a password: passwords are never read from a plan"},
         PlanCase{"NoTo", "id,stores\nann,a.pst\n", "no 'to' column"},
         PlanCase{"TwiceTheSameId", "id,stores,to\nann,a.pst,vdir:a\nann,b.pst,vdir:b\n",
                  "line 3: the id 'ann' is there twice"},
