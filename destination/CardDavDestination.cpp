@@ -369,12 +369,15 @@ class SendRun {
         continue;
       }
       if (!found->etag.isEmpty()) unknown_[i]->etag = found->etag;
-      // Ours when it carries the contact's UID and the REV we gave it.
-      const QString rev = CardValue(unknown_[i]->bytes, "REV");
+      // Ours when it carries the contact's UID and the REV we gave it; for a contact without a
+      // time (no REV), when it says what ours says.
+      const QByteArray& ours = unknown_[i]->bytes;
+      const QString rev = CardValue(ours, "REV");
       SendFacts facts;
       facts.present = true;
-      facts.same = !rev.isEmpty() && CardValue(found->addressData, "REV") == rev &&
-                   CardValue(found->addressData, "UID") == CardValue(unknown_[i]->bytes, "UID");
+      facts.same = CardValue(found->addressData, "UID") == CardValue(ours, "UID") &&
+                   (rev.isEmpty() ? CardFingerprint(found->addressData) == CardFingerprint(ours)
+                                  : CardValue(found->addressData, "REV") == rev);
       Settle(unknown_[i], facts);
     }
   }

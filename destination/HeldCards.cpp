@@ -104,6 +104,18 @@ std::vector<CardLine> CardLines(const QByteArray& card) {
   return out;
 }
 
+QByteArray CardFingerprint(const QByteArray& card) {
+  QList<QByteArray> lines;
+  for (const CardLine& line : CardLines(card)) {
+    if (line.name == "PRODID" || line.name == "REV" || line.name == "VERSION") continue;
+    QList<QByteArray> params = line.params.split(';');
+    std::sort(params.begin(), params.end());
+    lines << line.name + params.join(';') + ':' + line.value.toUtf8();
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines.join('\n');
+}
+
 void HeldCards::Add(const QByteArray& bytes, const QString& resource) {
   const std::vector<CardLine> lines = CardLines(bytes);
   QString uid;

@@ -9,6 +9,7 @@
 #include "tests/convert/ProgramRun.h"
 #include "tests/destination/EdsSession.h"
 #include "tests/support/LocalServer.h"
+#include "tests/support/TestPaths.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -471,6 +472,23 @@ TEST(CardDavSendOverTime, AStoreAddedOrTakenAwayKeepsOneCardAPerson) {
       EXPECT_EQ(phone, step.annaPhone);
     }
   }
+}
+
+// Entries without a time of their last change give cards without a REV: with the record lost,
+// the cards there are compared by what they say, as the server gives them back.
+TEST(CardDavSendOverTime, CardsWithoutATimeAreComparedByWhatTheySay) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const QString dir = ScratchDir(QStringLiteral("no-time"));
+  Server server(Kind::kRadicale, dir);
+  ASSERT_TRUE(server.up) << "the server did not start; see " << dir.toStdString();
+  const QString six = FixturePst(QStringLiteral("six-contacts.pst"));
+  const QMap<QString, QString> env = {{"XDG_STATE_HOME", dir + "/state"}};
+  ProgramOutput run = RunCli(server.Account() + QStringList{"--new-book", "Six", six}, env);
+  ASSERT_EQ(run.status, 0) << run.err.toStdString();
+  QDir(dir + "/state").removeRecursively();
+  run = RunCli(server.Account() + QStringList{"--book", "Six", six}, env);
+  EXPECT_EQ(run.status, 0) << run.err.toStdString();
+  EXPECT_EQ(Summary(run), "0 added, 0 updated, 6 unchanged, 0 conflicts, 0 failed");
 }
 
 // With the record of sends lost, a vdir's cards are matched to the contacts by their people, as
