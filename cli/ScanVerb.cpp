@@ -29,28 +29,34 @@ const Command& ScanCommand() {
               "not a contacts folder is counted too, with a warning on stderr; the\n"
               "desktop program refuses such folders\n")),
           {QStringLiteral("--check"), QString(),
-           QStringLiteral("also read every entry, so that the entries an export could not read\n"
-                          "whole are listed on stderr (position and reason), followed by a\n"
-                          "summary line; with --json they are also in \"unreadable\". This takes\n"
-                          "about as long as an export\n")},
+           QStringLiteral(
+               "also read every entry, so that the entries an export could not read\n"
+               "whole are listed on stderr (position and reason), followed by a\n"
+               "summary line; with --json they are also in \"unreadable\" (entries\n"
+               "that cannot be read) and \"damaged\" (read, but the store lost a part of\n"
+               "each). This takes about as long as an export\n")},
           JsonOption(QStringLiteral("print the result as one JSON object\n")),
       },
       QStringLiteral("Prints the number of entries (contacts and distribution lists), taken from "
                      "the folder's\n"
                      "list of its entries: a second or less for a million. Entries that the folder "
                      "records but\n"
-                     "its list lacks are reported on stderr.\n"
-                     "Exit status: 0 counted (and, with --check, every entry readable), 1 the "
-                     "store or folder\n"
-                     "cannot be read (one line on stderr says why), 2 bad arguments, 3 counted, "
-                     "but entries are\n"
-                     "missing from the folder's list or (--check) cannot be read.\n"));
+                     "its list lacks are reported on stderr, as is damage of the store found "
+                     "while reading it\n"
+                     "(with --json in \"storeDamage\").\n"
+                     "Exit status: 0 counted (and, with --check, every entry readable and "
+                     "whole), 1 the store or\n"
+                     "folder cannot be read (one line on stderr says why), 2 bad arguments, 3 "
+                     "counted, but the\n"
+                     "store is damaged, entries are missing from the folder's list or (--check) "
+                     "cannot be read whole.\n"));
   return command;
 }
 
 struct Unreadable {
   int position;  // 1-based
   QString reason;
+  bool damaged = false;  // read, but not whole: the store lost a part of it
 };
 
 // Why `entry` cannot be read whole (the first property whose read fails), empty when it can.
@@ -74,6 +80,10 @@ std::vector<Unreadable> UnreadableEntries(const Items& items, int count) {
     try {
       const std::unique_ptr<ContactEntry> entry = items.Item(i);
       why = entry ? EntryProblem(*entry) : QStringLiteral("the entry cannot be opened");
+      if (why.isEmpty() && entry && !entry->Damage().isEmpty()) {
+        found.push_back({i + 1, entry->Damage(), true});
+        continue;
+      }
     } catch (const std::exception& error) {
       why = QString::fromUtf8(error.what());
     }
@@ -92,40 +102,63 @@ int ScanVerb(const QStringList& arguments) {
     const ContactsSource source = OpenContactsFolder(kVerb, StoreOptionsOf(args), "counting");
     const std::shared_ptr<Items> items = source.folder->GetItems();
     const int count = items->Count();
-    const std::vector<Unreadable> unreadable =
+    const std::vector<Unreadable> problems =
         check ? UnreadableEntries(*items, count) : std::vector<Unreadable>();
+    std::vector<Unreadable> unreadable, damaged;
+    for (const Unreadable& p : problems) (p.damaged ? damaged : unreadable).push_back(p);
     const QString missing = source.folder->MissingEntries();
+    // Known once the store is read (what another reader found, when ours could not read it).
+    const QStringList storeDamage = source.folder->StoreDamage();
     if (args.Has(QStringLiteral("--json"))) {
-      QStringList listed;
-      for (const Unreadable& entry : unreadable)
-        listed << QStringLiteral("{\"position\":%1,\"reason\":%2}")
-                      .arg(entry.position)
-                      .arg(JsonString(entry.reason));
+      const auto list = [](const std::vector<Unreadable>& entries) {
+        QStringList listed;
+        for (const Unreadable& entry : entries)
+          listed << QStringLiteral("{\"position\":%1,\"reason\":%2}")
+                        .arg(entry.position)
+                        .arg(JsonString(entry.reason));
+        return listed.join(u',');
+      };
+      QStringList storeLines;
+      for (const QString& line : storeDamage) storeLines << JsonString(line);
       std::printf(
           "{\"store\":%s,\"folder\":%s,\"containerClass\":%s,\"contactsFolder\":%s,"
-          "\"count\":%d,\"unreadable\":[%s],\"missing\":%s}\n",
+          "\"count\":%d,\"unreadable\":[%s],\"missing\":%s,\"damaged\":[%s],"
+          "\"storeDamage\":[%s]}\n",
           qPrintable(JsonString(QFileInfo(source.storePath).absoluteFilePath())),
           qPrintable(JsonString(source.folderPath)),
           qPrintable(JsonString(source.folder->ContainerClass())),
-          source.isContacts ? "true" : "false", count, qPrintable(listed.join(u',')),
-          missing.isEmpty() ? "null" : qPrintable(JsonString(missing)));
+          source.isContacts ? "true" : "false", count, qPrintable(list(unreadable)),
+          missing.isEmpty() ? "null" : qPrintable(JsonString(missing)), qPrintable(list(damaged)),
+          qPrintable(storeLines.join(u',')));
     } else {
       std::printf("%d %s in \"%s\" of %s\n", count, count == 1 ? "entry" : "entries",
                   qPrintable(source.folderPath), qPrintable(source.storePath));
     }
-    if (unreadable.empty() && missing.isEmpty()) return kExitSuccess;
-    for (const Unreadable& entry : unreadable)
-      Warn(kVerb, QStringLiteral("entry %1 of \"%2\" cannot be read: %3")
+    if (problems.empty() && missing.isEmpty() && storeDamage.isEmpty()) return kExitSuccess;
+    for (const QString& line : storeDamage)
+      Warn(kVerb, QStringLiteral("%1: %2").arg(source.storePath, line));
+    for (const Unreadable& entry : problems)
+      Warn(kVerb, QStringLiteral("entry %1 of \"%2\" %3: %4")
                       .arg(entry.position)
-                      .arg(source.folderPath, entry.reason));
+                      .arg(source.folderPath,
+                           entry.damaged ? QStringLiteral("is not whole")
+                                         : QStringLiteral("cannot be read"),
+                           entry.reason));
     if (!missing.isEmpty())
       Warn(kVerb, QStringLiteral("\"%1\" is damaged: %2").arg(source.folderPath, missing));
     QStringList summary;
+    if (!storeDamage.isEmpty())
+      summary << QStringLiteral(
+          "the store is damaged, so what is read of it may lack values or hold wrong ones");
     if (!unreadable.empty())
       summary << QStringLiteral(
-                     "%1 of %2 entries cannot be read (an export would repeat values "
-                     "of the entry before each of them)")
+                     "%1 of %2 entries cannot be read (an export leaves them out or, in the "
+                     "vcard, vcards and xls forms, repeats values of the entry before each)")
                      .arg(unreadable.size())
+                     .arg(count);
+    if (!damaged.empty())
+      summary << QStringLiteral("%1 of %2 entries are not whole (the store lost a part of each)")
+                     .arg(damaged.size())
                      .arg(count);
     if (!missing.isEmpty()) summary << QStringLiteral("entries are missing from the folder's list");
     std::fprintf(stderr, "lumivex-cli %s: incomplete: %s; see the lines above\n", qPrintable(kVerb),
