@@ -48,8 +48,8 @@ struct MailSession {
 // the live folder; the run then opens the same store and folder again from what the scan kept.
 std::shared_ptr<Folder> PickedContactsFolder(MailSession& session) {
   if (Module1::PickedFolder) return Module1::PickedFolder;
-  // Nothing kept (no scan of a store file yet, or its picker was cancelled or warned): an empty
-  // folder path would name the store's root, which holds no contacts.
+  // Nothing kept (no contacts folder of a store file scanned yet): an empty folder path would
+  // name the store's root, which holds no contacts.
   if (Module1::FilePath.isEmpty() || Module1::PickedFolderPath.isEmpty())
     throw StoreError("No contacts folder has been chosen: scan a store file first");
   session.mapi->AddStore(Module1::FilePath);

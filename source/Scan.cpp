@@ -14,8 +14,8 @@ const QString kTitle = QStringLiteral("Quorvane Software");
 constexpr int kExpandedHeight = 4410;  // twips: uncovers the count labels and the status bar
 
 // The mail session of one scan and the folder it counts. Its release runs the objects down in a
-// fixed order: the folder and its entries, the picked folder (on the picker's early exits), the
-// namespace, the application, then the session is logged off and dropped.
+// fixed order: the folder and its entries, the namespace, the application, then the session is
+// logged off and dropped.
 class ScanSession {
  public:
   ~ScanSession() {
@@ -38,13 +38,9 @@ class ScanSession {
     view.Yield();
   }
 
-  void Release(bool dropPickedFolder) {
+  void Release() {
     items.reset();
     folder.reset();
-    if (dropPickedFolder) {
-      Module1::PickedFolder.reset();
-      Module1::PickedFolderPath.clear();
-    }
     mapi.reset();
     app.reset();
     if (rdo && loggedOn_) {
@@ -81,7 +77,7 @@ class RunningFlag {
 };
 
 ScanResult Abandon(ScanSession& session) {
-  session.Release(false);
+  session.Release();
   return {ScanResult::kAbandoned, 0, {}, 0};
 }
 
@@ -106,23 +102,30 @@ ScanResult ScanContactsFolder(ScanView& view) {
     if (view.DefaultStoreChosen()) session.folder = session.rdo->GetDefaultFolder(kFolderContacts);
 
     if (view.OtherStoreChosen()) {
-      Module1::FilePath = view.StoreFileText();
-      session.mapi->AddStore(Module1::FilePath);
+      const QString file = view.StoreFileText();
+      session.mapi->AddStore(file);
       view.Yield();
       if (view.Abandoned()) return Abandon(session);
-      Module1::PickedFolder = session.mapi->PickFolder();
-      if (!Module1::PickedFolder) {
-        session.Release(true);
+      // The file and folder of an earlier scan stay what the save step exports until a contacts
+      // folder is picked: a pick cancelled or refused leaves the window's count and its save
+      // step as they were, rather than a count whose save asks for a scan.
+      std::shared_ptr<Folder> picked = session.mapi->PickFolder();
+      if (!picked) {
+        session.Release();
         return {ScanResult::kCancelled, 0, {}, 0};
       }
-      if (Module1::PickedFolder->DefaultItemType() != kContactItem) {
+      if (picked->DefaultItemType() != kContactItem) {
         view.ShowMessage(QStringLiteral("Please select a Contact folder."),
                          QStringLiteral("Select Contacts Folder"), 48);
-        session.Release(true);
+        picked.reset();  // dropped before the session that opened it
+        session.Release();
         return {ScanResult::kWrongFolder, 0, {}, 0};
       }
-      // Kept beside the folder so that a conversion run can open the same folder again.
-      Module1::PickedFolderPath = Module1::PickedFolder->Path();
+      // The path is kept beside the folder so that a conversion run can open the folder again.
+      const QString path = picked->Path();
+      Module1::FilePath = file;
+      Module1::PickedFolderPath = path;
+      Module1::PickedFolder = std::move(picked);
       session.folder = Module1::PickedFolder;
     }
 
@@ -181,7 +184,7 @@ ScanResult ScanContactsFolder(ScanView& view) {
     view.SetEnumerateEnabled(true);
   }
   view.SetReadingShown(false);
-  session.Release(false);
+  session.Release();
   return result;
 }
 

@@ -50,8 +50,8 @@ class ScanView {
 struct ScanResult {
   enum Status {
     kCounted,      // the folder was counted and the result shown (possibly "No Contacts Found")
-    kCancelled,    // the folder picker was cancelled: nothing shown
-    kWrongFolder,  // the picked folder does not hold contacts: the warning was shown
+    kCancelled,    // the folder picker was cancelled: nothing shown, the earlier scan kept
+    kWrongFolder,  // the picked folder does not hold contacts: the warning, the earlier scan kept
     kFailed,       // a store call before the entry loop failed: the failure message was shown
     kAbandoned,    // the window went away during the scan
     kBusy,         // a scan was already running (a click delivered during its yields)
@@ -67,8 +67,9 @@ inline constexpr const char* kScanFailedText =
     "Outlook not INSTALLED or configured or the selected file is not a correct Outlook PST file.";
 
 // CmdEnumerateNotes_Click: the whole scan, from showing the count labels to the release of its
-// mail session. Sets Module1::ContactCounter; with the other-file choice also Module1::FilePath,
-// Module1::PickedFolder and Module1::PickedFolderPath.
+// mail session. Sets Module1::ContactCounter; with the other-file choice, once a contacts folder
+// is picked, also Module1::FilePath, Module1::PickedFolder and Module1::PickedFolderPath (a pick
+// cancelled or refused leaves those of the earlier scan).
 ScanResult ScanContactsFolder(ScanView& view);
 
 }  // namespace lumivex

@@ -305,6 +305,51 @@ TEST_F(FrmMainTest, ScanOfAnotherFileThenTheDefaultChoice) {
   EXPECT_TRUE(dialogs->messages[1].text.startsWith("Scan the Outlook file"));
 }
 
+// Scanning the file again and cancelling the folder picker, or picking a folder without contacts,
+// leaves the earlier scan as the window shows it: its count, and a save that exports it.
+TEST_F(FrmMainTest, ARescanCancelledKeepsTheScanSaveable) {
+  AddOtherStore();
+  FrmMain& w = *window;
+  ChooseFile("/data/other.pst");
+  w.CmdEnumerateNotes->click();
+  ASSERT_EQ(dialogs->messages.size(), 1u);
+  ASSERT_EQ(w.LblTotalContacts->text(), "1");
+  const struct {
+    const char* name;
+    const char* pick;  // the folder picked; null: the picker is cancelled
+  } cases[] = {{"cancelled", nullptr}, {"mail-folder", "Top of Personal Folders/Inbox"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    mail->picker = [pick = c.pick](const std::vector<std::shared_ptr<Store>>& stores) {
+      return pick == nullptr ? nullptr : FindFolder(*stores.back(), QString::fromUtf8(pick));
+    };
+    w.mnuScan->trigger();
+    EXPECT_EQ(w.LblTotalContacts->text(), "1");
+    EXPECT_TRUE(w.CmdContactsCreate->isEnabled());
+    EXPECT_TRUE(w.mnuScan->isEnabled());
+
+    dialogs->messages.clear();
+    dialogs->folder = testing::ScratchDir(QStringLiteral("app-rescan-") + c.name);
+    // Shared with the handler, which may outlive a failing check.
+    const auto converted = std::make_shared<bool>(false);
+    OnNextModal([converted](QWidget* modal) {
+      auto* conversion = qobject_cast<FrmConversion*>(modal);
+      if (conversion == nullptr) {
+        if (modal != nullptr) modal->close();
+        return;
+      }
+      *converted = true;
+      conversion->OptvCardComplete->click();
+      conversion->CmdConversion->click();
+    });
+    w.mnuSave->trigger();
+    QCoreApplication::processEvents();  // the handler runs here when no window was shown
+    EXPECT_TRUE(*converted) << "the conversion window came up";
+    ASSERT_EQ(dialogs->messages.size(), 1u);
+    EXPECT_EQ(dialogs->messages[0].text, "1 Contacts Saved Successfully");
+  }
+}
+
 TEST_F(FrmMainTest, FileNamedAtStartIsChosenReadyToScan) {
   AddOtherStore();
   FrmMain w;

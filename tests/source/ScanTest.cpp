@@ -216,35 +216,52 @@ TEST_F(ScanTest, OtherFileKeepsThePickedFolderForTheConversion) {
   EXPECT_EQ(mail->openSessions, 0);
 }
 
-TEST_F(ScanTest, PickerExitsDropThePickedFolderBeforeTheSession) {
-  // Cancel: nothing is shown and the window is left as it was.
-  OtherFile(2, QString());
-  Module1::PickedFolder = mail->defaultStore->defaultContacts;  // from an earlier scan
-  Module1::PickedFolderPath = QStringLiteral("Top of Personal Folders/Contacts");
-  EXPECT_EQ(ScanContactsFolder(window).status, ScanResult::kCancelled);
-  EXPECT_TRUE(window.messages.empty());
-  EXPECT_EQ(window.height, 3540);
-  EXPECT_TRUE(window.total.isEmpty());
-  EXPECT_TRUE(window.createEnabled);
-  EXPECT_FALSE(Module1::PickedFolder);
-  EXPECT_TRUE(Module1::PickedFolderPath.isEmpty());
-  EXPECT_EQ(Tail(mail->calls, 5),
-            std::vector<std::string>({"PickFolder", "release MapiNamespace",
-                                      "release MailClientApp", "Logoff", "release RdoSession"}));
+// A pick that is cancelled, or of a folder without contacts, leaves the earlier scan of another
+// file as it was: the window still shows it and its save step still exports it.
+TEST_F(ScanTest, PickerExitsKeepTheEarlierScan) {
+  const struct {
+    const char* name;
+    const char* pick;  // the folder picked; empty: the picker is cancelled
+    ScanResult::Status status;
+    const char* message;  // none: nothing is shown
+  } cases[] = {
+      {"cancelled", "", ScanResult::kCancelled, nullptr},
+      {"mail folder", "Top of Personal Folders/Inbox", ScanResult::kWrongFolder,
+       "Please select a Contact folder."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // The earlier scan, of /data/earlier.pst.
+    const auto earlier = std::make_shared<FakeStore>(QStringLiteral("/data/earlier.pst"));
+    Module1::FilePath = earlier->FilePath();
+    Module1::PickedFolder = earlier->defaultContacts;
+    Module1::PickedFolderPath = QStringLiteral("Top of Personal Folders/Contacts");
+    window = ScanWindow();
+    mail->calls.clear();
+    OtherFile(2, QString::fromUtf8(c.pick));
 
-  // A folder that does not hold contacts: the warning, and no counting.
-  mail->calls.clear();
-  OtherFile(2, QStringLiteral("Top of Personal Folders/Inbox"));
-  EXPECT_EQ(ScanContactsFolder(window).status, ScanResult::kWrongFolder);
-  ASSERT_EQ(window.messages.size(), 1u);
-  EXPECT_EQ(window.messages[0].text, "Please select a Contact folder.");
-  EXPECT_EQ(window.messages[0].title, "Select Contacts Folder");
-  EXPECT_EQ(window.messages[0].style, 48);
-  EXPECT_EQ(window.height, 3540);
-  EXPECT_TRUE(window.total.isEmpty());
-  EXPECT_FALSE(Module1::PickedFolder);
-  EXPECT_EQ(Tail(mail->calls, 4), kReleaseInOrder);
-  EXPECT_EQ(mail->openSessions, 0);
+    EXPECT_EQ(ScanContactsFolder(window).status, c.status);
+    if (c.message == nullptr) {
+      EXPECT_TRUE(window.messages.empty());
+    } else {
+      ASSERT_EQ(window.messages.size(), 1u);
+      EXPECT_EQ(window.messages[0].text, c.message);
+      EXPECT_EQ(window.messages[0].title, "Select Contacts Folder");
+      EXPECT_EQ(window.messages[0].style, 48);
+    }
+    // Nothing was counted: the window keeps what it showed.
+    EXPECT_EQ(window.height, 3540);
+    EXPECT_TRUE(window.total.isEmpty());
+    EXPECT_TRUE(window.createEnabled);
+    EXPECT_EQ(Module1::FilePath, "/data/earlier.pst");
+    EXPECT_EQ(Module1::PickedFolder, earlier->defaultContacts);
+    EXPECT_EQ(Module1::PickedFolderPath, "Top of Personal Folders/Contacts");
+    EXPECT_EQ(Tail(mail->calls, 4),
+              std::vector<std::string>({"release MapiNamespace (picked folder kept)",
+                                        "release MailClientApp (picked folder kept)", "Logoff",
+                                        "release RdoSession (picked folder kept)"}));
+    EXPECT_EQ(mail->openSessions, 0);
+  }
 }
 
 TEST_F(ScanTest, FailuresShowOneMessageAndReleaseWithoutLoggingOff) {
