@@ -234,6 +234,7 @@ void FrmConversion::CmdConversion_Click() {
   output.excel = OptExcel->isChecked();
   const SourceOptions source = source_ ? source_() : SourceOptions{};
   files_ = {};
+  entries_ = {};
   lastRun_ = RunConversion(source, output, *this);
   running_ = false;
   // After the run's own messages: a store that is damaged as a whole is told once, as what was
@@ -253,7 +254,7 @@ void FrmConversion::CmdConversion_Click() {
                              QStringLiteral("Damaged Store"), 48);
   // The completion box counts the entries visited, whatever was written; what the files do not
   // hold is told after it, with what to do.
-  const Notice notice = ConversionNotice(output, lastRun_, files_);
+  const Notice notice = ConversionNotice(output, lastRun_, files_, entries_);
   if (notice.text.isEmpty()) return;
   QWidget* owner = isVisible() ? this : parentWidget();
   const bool offerTaken = CurrentDialogs().Notice(
@@ -271,6 +272,14 @@ void FrmConversion::OutputFailed(const QString& path, const QString& reason) {
     files_.firstFailed = path;
     files_.firstReason = reason;
   }
+}
+
+void FrmConversion::EntryUnreadable(const QString& folder, int position, const QString& reason) {
+  entries_.Unreadable(folder, position, reason);
+}
+
+void FrmConversion::EntryDamaged(const QString& folder, int position, const QString& reason) {
+  entries_.Damaged(folder, position, reason);
 }
 
 void FrmConversion::SetProgressRange(int minimum, int maximum) {

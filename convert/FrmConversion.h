@@ -62,6 +62,9 @@ class FrmConversion : public QDialog, public ConversionView {
   // The files of a run, for the notice after its completion box.
   void OutputWritten(const QString& path) override;
   void OutputFailed(const QString& path, const QString& reason) override;
+  // The entries of a run that could not be read whole, for the same notice.
+  void EntryUnreadable(const QString& folder, int position, const QString& reason) override;
+  void EntryDamaged(const QString& folder, int position, const QString& reason) override;
 
  public slots:
   // Closing the window without a run destroys it; the next showing creates it anew.
@@ -81,7 +84,8 @@ class FrmConversion : public QDialog, public ConversionView {
   std::function<SourceOptions()> source_;
   std::function<void()> enableContactsCreate_;
   std::function<void()> otherAddressBooks_;
-  RunFiles files_;  // what the run under way wrote and could not write
+  RunFiles files_;      // what the run under way wrote and could not write
+  RunEntries entries_;  // and the entries it could not read whole
   bool running_ = false;
   RunResult lastRun_;
   int64_t shownMs_ = -1;        // when progress was last shown, on the coarse monotonic clock

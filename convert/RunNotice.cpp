@@ -89,6 +89,63 @@ QString CountParagraph(const RunResult& result, const RunFiles& files) {
       .arg(INT16_MAX);
 }
 
+// The entries named below a paragraph, as the export for other address books names them.
+QString Named(const std::vector<RunEntries::Entry>& named, int count) {
+  QString text;
+  for (const RunEntries::Entry& entry : named)
+    text += QStringLiteral("\n  %1, entry %2: %3")
+                .arg(entry.folder)
+                .arg(entry.position)
+                .arg(entry.reason);
+  if (count > int(named.size()))
+    text += QStringLiteral("\n  ... and %1 more.").arg(count - int(named.size()));
+  return text;
+}
+
+// What the form's writer made of an entry a read of which failed: the address book leaves it out;
+// the vCard and worksheet forms keep, for each value that could not be read, the entry before's
+// (nothing before the first), and the vCard forms write no card for an entry that cannot be
+// opened at all.
+QString UnreadableConsequence(const OutputOptions& form, bool one) {
+  if (form.wab)
+    return one ? QStringLiteral("so it is not in the address book")
+               : QStringLiteral("so they are not in the address book");
+  const QString what =
+      form.excel ? (one ? QStringLiteral("its row") : QStringLiteral("their rows"))
+      : form.vCardEach
+          ? (one ? QStringLiteral("its vCard file") : QStringLiteral("their vCard files"))
+          : (one ? QStringLiteral("its card") : QStringLiteral("their cards"));
+  return QStringLiteral("so %1 %2 values of the entry before %3 or %4 them")
+      .arg(what, one ? QStringLiteral("repeats") : QStringLiteral("repeat"),
+           one ? QStringLiteral("it") : QStringLiteral("them"),
+           one ? QStringLiteral("lacks") : QStringLiteral("lack"));
+}
+
+// The entries of a damaged store that could not be read whole, with the first few named and
+// what to do; empty when every entry was.
+QString EntriesParagraph(const OutputOptions& form, const RunResult& result,
+                         const RunEntries& entries) {
+  QStringList parts;
+  if (entries.unreadable > 0)
+    parts << QStringLiteral("%1 of the %2 entries could not be read, %3:%4")
+                 .arg(entries.unreadable)
+                 .arg(result.entries)
+                 .arg(UnreadableConsequence(form, entries.unreadable == 1),
+                      Named(entries.firstUnreadable, entries.unreadable));
+  if (entries.damaged > 0)
+    parts << QStringLiteral("%1 of the %2 entries %3 saved without a part the store lost:%4")
+                 .arg(entries.damaged)
+                 .arg(result.entries)
+                 .arg(entries.damaged == 1 ? QStringLiteral("was") : QStringLiteral("were"),
+                      Named(entries.firstDamaged, entries.damaged));
+  if (parts.isEmpty()) return {};
+  parts << QStringLiteral(
+      "Outlook's Inbox Repair Tool (scanpst.exe) on Windows may mend the store, or export a "
+      "fresh copy from Outlook; then scan it again. \"lumivex-cli export --damage-report FILE\" "
+      "lists every such entry.");
+  return parts.join(QStringLiteral("\n\n"));
+}
+
 QString TextParagraph(const TextLosses& losses, int codePage) {
   if (losses.names == 0 && losses.notes == 0) return {};
   QStringList parts;
@@ -143,7 +200,16 @@ QString WriteProblem(const QString& reason, const QString& folder) {
   return reason;
 }
 
-Notice ConversionNotice(const OutputOptions& form, const RunResult& result, const RunFiles& files) {
+void RunEntries::Unreadable(const QString& folder, int position, const QString& reason) {
+  if (unreadable++ < kEntriesNamed) firstUnreadable.push_back({folder, position, reason});
+}
+
+void RunEntries::Damaged(const QString& folder, int position, const QString& reason) {
+  if (damaged++ < kEntriesNamed) firstDamaged.push_back({folder, position, reason});
+}
+
+Notice ConversionNotice(const OutputOptions& form, const RunResult& result, const RunFiles& files,
+                        const RunEntries& entries) {
   Notice notice;
   QStringList paragraphs;
   const QString filesLost = FilesParagraph(form, result, files);
@@ -156,6 +222,8 @@ Notice ConversionNotice(const OutputOptions& form, const RunResult& result, cons
   }
   // What the written files could not hold, when any were written.
   const bool wroteAny = files.failed == 0 || (form.vCardEach && files.written > 0);
+  const QString unread = wroteAny ? EntriesParagraph(form, result, entries) : QString();
+  if (!unread.isEmpty()) paragraphs << unread;
   const QString text = wroteAny ? TextParagraph(result.losses, result.codePage) : QString();
   const QString split = wroteAny && (form.vCardComplete || form.vCardEach)
                             ? SplitParagraph(result.losses)
@@ -165,9 +233,13 @@ Notice ConversionNotice(const OutputOptions& form, const RunResult& result, cons
   if (paragraphs.isEmpty()) return notice;
   notice.text = paragraphs.join(QStringLiteral("\n\n"));
   notice.offerOtherAddressBooks = !rows.isEmpty() || !text.isEmpty() || !split.isEmpty();
-  notice.title = !filesLost.isEmpty() || !rows.isEmpty() ? QStringLiteral("Not All Contacts Saved")
-                 : !text.isEmpty() || !split.isEmpty()   ? QStringLiteral("Not Everything Saved")
-                                                         : QStringLiteral("All Contacts Saved");
+  // Entries left out or saved with another entry's values are contacts not saved as they are.
+  const bool contactsLost =
+      !filesLost.isEmpty() || !rows.isEmpty() || (!unread.isEmpty() && entries.unreadable > 0);
+  notice.title = contactsLost ? QStringLiteral("Not All Contacts Saved")
+                 : !unread.isEmpty() || !text.isEmpty() || !split.isEmpty()
+                     ? QStringLiteral("Not Everything Saved")
+                     : QStringLiteral("All Contacts Saved");
   return notice;
 }
 

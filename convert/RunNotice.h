@@ -1,12 +1,15 @@
 // The notices that follow a run's completion box and the scan's box when the files do not hold
 // everything the boxes suggest: files that could not be written, rows beyond the worksheet's
-// last, counts beyond what the boxes count to, letters the code page cannot hold, notes that
-// break vCard 2.1 cards. Each says what was lost and what to do.
+// last, counts beyond what the boxes count to, entries of a damaged store that could not be read
+// whole, letters the code page cannot hold, notes that break vCard 2.1 cards. Each says what was
+// lost and what to do.
 #pragma once
 
 #include "convert/ConversionRun.h"
 
 #include <QString>
+
+#include <vector>
 
 namespace lumivex {
 
@@ -27,6 +30,25 @@ struct RunFiles {
   QString firstReason;  // and why
 };
 
+// What the window heard of a run's entries that could not be read whole, told by the run entry by
+// entry (ConversionView::EntryUnreadable, EntryDamaged): each kind counted in full, the first
+// kEntriesNamed of it kept to be named.
+struct RunEntries {
+  struct Entry {
+    QString folder;    // the folder's path
+    int position = 0;  // 1-based, in the folder's order
+    QString reason;
+  };
+  static constexpr int kEntriesNamed = 5;
+  int unreadable = 0;  // a read failed: left out, or values of the entry before in their place
+  int damaged = 0;     // read, but the store lost a part of them
+  std::vector<Entry> firstUnreadable;
+  std::vector<Entry> firstDamaged;
+
+  void Unreadable(const QString& folder, int position, const QString& reason);
+  void Damaged(const QString& folder, int position, const QString& reason);
+};
+
 struct Notice {
   QString title;
   QString text;                         // empty: nothing to tell
@@ -40,7 +62,8 @@ inline const QString kOtherAddressBooks = QStringLiteral("Export for Other Addre
 inline constexpr int kWorksheetContacts = 32766;
 
 // The notice after a completed run of the form `form`.
-Notice ConversionNotice(const OutputOptions& form, const RunResult& result, const RunFiles& files);
+Notice ConversionNotice(const OutputOptions& form, const RunResult& result, const RunFiles& files,
+                        const RunEntries& entries);
 // The notice after the scan's box, which counted `shown` of the folder's `entries`.
 Notice ScanNotice(int entries, int shown);
 

@@ -5,8 +5,10 @@
 #include "convert/FrmConversion.h"
 #include "source/StoreBackend.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/convert/ProgramRun.h"
 #include "tests/convert/RunTestSupport.h"
 #include "tests/support/ExpectedPlaces.h"
+#include "tests/support/ScopedChanges.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -232,6 +234,109 @@ TEST_F(FrmConversionTest, ADamagedStoreIsToldAfterTheCompletionMessage) {
   EXPECT_TRUE(dialogs->messages[1].text.contains(u"record key"))
       << dialogs->messages[1].text.toStdString();
   EXPECT_EQ(Files().size(), 1);
+}
+
+// The entries of a damaged store that could not be read whole are told after the completion box,
+// which stays as it is: how many, what the form made of them, the first five by folder, position
+// and reason, and what to do. The store made here has its second contact pointed at the fifth's
+// data (as the fixture data-pointer-to-other-contact.pst has two of its contacts), so that
+// neither of the two can be trusted.
+TEST_F(FrmConversionTest, EntriesNotReadWholeAreToldAfterTheBox) {
+  const QString dir = ScratchDir(QStringLiteral("notice-damaged-entries"));
+  const QString made = dir + "/shared-data.pst";
+  ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen",
+                       {"--contacts", "6", "--encoding", "none", "--out", dir + "/six.pst"})
+                .status,
+            0);
+  ASSERT_EQ(RunProgram("/usr/bin/python3", {SourceDir() + "/tools/mutate/share_contact_data.py",
+                                            dir + "/six.pst", made, "2", "5"})
+                .status,
+            0);
+  const ScopedEnvironment toolDir("LUMIVEX_TOOL_DIR", BinDir());  // xwab.def
+  struct Case {
+    const char* name;
+    const char* fixture;  // of ../shared/fixtures/damaged; null: the store made above
+    QRadioButton* FrmConversion::*form;
+    const char* box;                  // the completion box, exactly
+    const char* title;                // of the notice
+    std::vector<const char*> notice;  // words of the notice
+    const char* unnamed;              // words not in it (an entry past the fifth), or null
+  };
+  const Case cases[] = {
+      {"address book",
+       nullptr,
+       &FrmConversion::OptWAB,
+       "6 Contacts Saved Successfully",
+       "Not All Contacts Saved",
+       {"2 of the 6 entries could not be read, so they are not in the address book:",
+        "\n  Top of Personal Folders/Contacts, entry 2: its data is the same block as entry 5's",
+        "\n  Top of Personal Folders/Contacts, entry 5: its data is the same block as entry 2's"},
+       nullptr},
+      {"worksheet",
+       nullptr,
+       &FrmConversion::OptExcel,
+       "6 Contacts Saved Successfully",
+       "Not All Contacts Saved",
+       {"2 of the 6 entries could not be read, so their rows repeat values of the entry before "
+        "them or lack them:",
+        "Contacts, entry 2: ", "Contacts, entry 5: "},
+       nullptr},
+      {"vCard files",
+       nullptr,
+       &FrmConversion::OptvCardEach,
+       "6 Contacts Saved Successfully",
+       "Not All Contacts Saved",
+       {"2 of the 6 entries could not be read, so their vCard files repeat values of the entry "
+        "before them or lack them:",
+        "Contacts, entry 2: ", "Contacts, entry 5: "},
+       nullptr},
+      {"name map lost",
+       "name-map-lost-silently-six-contacts.pst",
+       &FrmConversion::OptvCardComplete,
+       "6 Contacts Saved Successfully",
+       "Not All Contacts Saved",
+       {"6 of the 6 entries could not be read, so their cards repeat values of the entry before "
+        "them or lack them:",
+        "Contacts, entry 5: the store's name-to-id map is damaged", "\n  ... and 1 more."},
+       "entry 6:"},
+      {"picture lost",
+       "subnode-count-zero-picture-dropped.pst",
+       &FrmConversion::OptWAB,
+       "205 Contacts Saved Successfully",
+       "Not Everything Saved",
+       {"1 of the 205 entries was saved without a part the store lost:",
+        "Contacts, entry 1: it says it has attachments, but the store holds none of them"},
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.fixture != nullptr) {
+      LUMIVEX_REQUIRE_FIXTURES();
+    }
+    SetMailProvider(MakeStoreMailProvider(
+        nullptr, c.fixture == nullptr ? made : SharedDir() + "/fixtures/damaged/" + c.fixture));
+    dialogs->folder =
+        ScratchDir(QStringLiteral("notice-damaged-%1").arg(c.name).replace(u' ', u'-'));
+    dialogs->messages.clear();
+    dialogs->notices.clear();
+    form->show();
+    QTest::mouseClick(form->*c.form, Qt::LeftButton);
+    QTest::mouseClick(form->CmdConversion, Qt::LeftButton);
+    ASSERT_EQ(dialogs->messages.size(), 1u);
+    EXPECT_EQ(dialogs->messages[0].text, QString::fromUtf8(c.box));
+    ASSERT_EQ(dialogs->notices.size(), 1u);
+    const QString& notice = dialogs->notices[0].text;
+    EXPECT_EQ(dialogs->notices[0].title, QString::fromUtf8(c.title));
+    std::vector<const char*> words = c.notice;
+    words.insert(words.end(), {"Inbox Repair Tool (scanpst.exe)", "--damage-report FILE"});
+    for (const char* said : words) {
+      EXPECT_TRUE(notice.contains(QString::fromUtf8(said)))
+          << said << "\nin: " << notice.toStdString();
+    }
+    if (c.unnamed != nullptr) {
+      EXPECT_FALSE(notice.contains(QString::fromUtf8(c.unnamed)));
+    }
+  }
 }
 
 // During the run the windows are painted and the window system's events other than input are
