@@ -232,6 +232,31 @@ int Report(const RunResult& result, const ConsoleView& view, const OutputOptions
                  listed ? "; see the lines above" : "");
     return kExitIncomplete;
   }
+  // Letters the code page cannot hold, and notes that break vCard 2.1 cards: what the form could
+  // not take, told as the window tells it after its completion box, with the form that keeps them.
+  const TextLosses& losses = result.losses;
+  if (losses.names + losses.notes > 0) {
+    QStringList what;
+    if (losses.names > 0)
+      what << QStringLiteral("%1 %2").arg(losses.names).arg(losses.names == 1 ? "name" : "names");
+    if (losses.notes > 0)
+      what << QStringLiteral("%1 %2").arg(losses.notes).arg(losses.notes == 1 ? "note" : "notes");
+    Warn(kExportVerb, QStringLiteral("%1 %2 letters that Windows-%3 (the files' character set) "
+                                     "cannot hold: each became \"?\"; --format vcard4, vcard3 or "
+                                     "csv keeps every letter")
+                          .arg(what.join(QStringLiteral(" and ")), losses.names + losses.notes == 1
+                                                                       ? QStringLiteral("holds")
+                                                                       : QStringLiteral("hold"))
+                          .arg(result.codePage));
+  }
+  if (losses.splitNotes > 0)
+    Warn(kExportVerb,
+         QStringLiteral("%1 of more than one line, which vCard 2.1 cards take on one line: address "
+                        "books may cut the notes short or leave the cards out; --format vcard4 or "
+                        "vcard3 keeps them whole")
+             .arg(losses.splitNotes == 1
+                      ? QStringLiteral("1 contact has a note")
+                      : QStringLiteral("%1 contacts have notes").arg(losses.splitNotes)));
   // The window's text counts to 32,767; the true number is given here.
   QString completion = view.completion;
   if (completion.endsWith(QStringLiteral(" Contacts Saved Successfully")))

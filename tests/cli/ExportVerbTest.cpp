@@ -203,6 +203,37 @@ TEST_F(ExportVerb, FailuresAreOneLineAndANonzeroStatus) {
   EXPECT_FALSE(QFileInfo::exists(out + "/new"));     // no folder made for a store that failed
 }
 
+// What the code-page forms cannot take is told after the success line's file, as the window
+// tells it: letters of other scripts became "?", notes of several lines break vCard 2.1 cards.
+TEST_F(ExportVerb, LettersAndNotesTheFormCannotTakeAreTold) {
+  // A store whose one contact every form takes whole.
+  QFile plain(out + "/plain.json");
+  ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+  plain.write(R"({"folders": [{"path": "Contacts", "items": [
+      {"FirstName": "Ann", "LastName": "Lee", "Body": "One line."}]}]})");
+  plain.close();
+  ASSERT_EQ(
+      RunProgram(BinDir() + "/lumivex-pstgen", {out + "/plain.json", "--out", out + "/plain.pst"})
+          .status,
+      0);
+  struct Case {
+    const char* format;
+    QString store;
+    bool letters, lines;
+  };
+  for (const Case& c : {Case{"vcards", BinDir() + "/every-field.pst", true, true},
+                        Case{"xls", BinDir() + "/every-field.pst", true, false},
+                        Case{"vcard", out + "/plain.pst", false, false}}) {
+    SCOPED_TRACE(c.format);
+    const ProgramOutput run = Cli({"--format", c.format, "--code-page", "1252", "--out",
+                                   out + "/told-" + QLatin1String(c.format), c.store});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.err.contains(u"cannot hold: each became \"?\""), c.letters)
+        << run.err.toStdString();
+    EXPECT_EQ(run.err.contains(u"of more than one line"), c.lines) << run.err.toStdString();
+  }
+}
+
 // Files that can take no byte (a limit on file size stands in for a full disk): every form
 // fails with one line naming the file and why, and leaves nothing half-written behind but the
 // single vCard file, which keeps the lines that went in.
