@@ -109,6 +109,7 @@ bool FileContactEntry::ReadContact(contact::Contact& contact, QString& why) cons
   } else {
     leniency_ = true;
     leftOut_.clear();
+    unreadParts_.clear();
     skipped_ = 0;
     // The value bytes of the item's properties, taken once for the ~70 fields read; kept per
     // thread so that reading an entry allocates nothing for them.
@@ -124,7 +125,12 @@ bool FileContactEntry::ReadContact(contact::Contact& contact, QString& why) cons
       why = leftOut_.isEmpty() ? QString()
                                : QStringLiteral("written without %1: a type that field cannot take")
                                      .arg(leftOut_.join(QStringLiteral(", ")));
-      if (!damage_.isEmpty()) why = why.isEmpty() ? damage_ : why + QStringLiteral("; ") + damage_;
+      // A part that could not be read says what its damage is; told once.
+      const QString damage = unreadParts_.isEmpty()
+                                 ? damage_
+                                 : QStringLiteral("written without what could not be read (%1)")
+                                       .arg(unreadParts_.join(QStringLiteral("; ")));
+      if (!damage.isEmpty()) why = why.isEmpty() ? damage : why + QStringLiteral("; ") + damage;
       return true;
     }
     if (filled || state_->file->Changed(true))
@@ -149,8 +155,17 @@ bool FileContactEntry::FillContact(contact::Contact& c, QString& why) const {
       &FileContactEntry::FillLastChange, &FileContactEntry::FillUid,
       &FileContactEntry::FillPicture,    &FileContactEntry::FillGroup,
   };
-  for (Filler fill : kGroups)
-    if (!(this->*fill)(c, why)) return false;
+  // The names, the uid, the time and whether it is a list make the entry what it is: without
+  // one of them it is not given. Any other group that cannot be read is left out, and told.
+  for (Filler fill : kGroups) {
+    if ((this->*fill)(c, why)) continue;
+    const bool essential =
+        fill == &FileContactEntry::FillNames || fill == &FileContactEntry::FillLastChange ||
+        fill == &FileContactEntry::FillUid || fill == &FileContactEntry::FillGroup;
+    if (essential || state_->file->Changed(true)) return false;
+    unreadParts_ << why;
+    why.clear();
+  }
   return true;
 }
 

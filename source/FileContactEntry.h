@@ -194,6 +194,9 @@ class FileContactEntry : public ContactEntry {
   mutable bool leniency_ = false;
   mutable uint32_t skipped_ = 0;
   mutable QStringList leftOut_;
+  // While ReadContact reads: the fields of a group that could not be read (a damaged value),
+  // why each; the entry is given without them where its names, uid and kind could be read.
+  mutable QStringList unreadParts_;
   std::shared_ptr<Graveyard> graveyard_;  // where the entry is freed
   std::shared_ptr<ReadHints> hints_;      // how the entries of its folder are read
   QString uid_;                           // made ahead by PrepareUid

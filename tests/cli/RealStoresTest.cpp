@@ -241,12 +241,14 @@ TEST_F(RealStores, EveryDamagedReproducerIsReportedInEveryForm) {
   }
 }
 
-// The summary counts entries and contacts apart. The store holds 200 entries, one unreadable,
-// and no two of them are one person; with a copy of itself, each entry is one person with its
-// copy: 2 of 400 entries unreadable, 199 contacts after merging, and how to keep every entry.
+// The summary counts entries and contacts apart. The store holds 205 entries, one unreadable
+// (its data is another's), and no two of them are one person; with a copy of itself, each entry
+// is one person with its copy: 2 of 410 entries unreadable, 204 contacts after merging, and how
+// to keep every entry.
 TEST_F(RealStores, TheSummaryCountsEntriesAndContactsApart) {
   LUMIVEX_REQUIRE_FIXTURES();
-  const QString store = SharedDir() + "/fixtures/damaged/one-entry-unreadable-generated-200.pst";
+  const QString store =
+      SharedDir() + "/fixtures/damaged/blocks-swapped-generated-pictures-lists.pst";
   const QString copy = dir + "/copy.pst";
   ASSERT_TRUE(QFile::copy(store, copy));
   struct Case {
@@ -257,13 +259,13 @@ TEST_F(RealStores, TheSummaryCountsEntriesAndContactsApart) {
   for (const Case& c : {
            Case{{store, copy},
                 true,
-                "2 of 400 entries could not be read; 199 contacts written after merging"},
+                "2 of 410 entries could not be read; 204 contacts written after merging"},
            Case{{store},
                 true,
-                "1 of 200 entries could not be read (they are left out, the other 199"},
+                "1 of 205 entries could not be read (they are left out, the other 204"},
            Case{{store},
                 false,
-                "1 of 200 entries could not be read (they are left out, the other 199"},
+                "1 of 205 entries could not be read (they are left out, the other 204"},
        }) {
     QStringList args =
         QStringList{"export", "--format", "vcard4", "--out", dir + "/counted.vcf"} + c.stores;
@@ -273,6 +275,14 @@ TEST_F(RealStores, TheSummaryCountsEntriesAndContactsApart) {
     EXPECT_TRUE(run.err.contains(QString::fromUtf8(c.says))) << run.err.toStdString();
     EXPECT_EQ(run.err.contains(u"--no-merge"), c.stores.size() > 1) << run.err.toStdString();
   }
+  // An entry only whose categories cannot be read is written without them, and told: every
+  // contact of that store is in the file.
+  const ProgramOutput partial =
+      RunCli({"export", "--format", "vcard4", "--no-merge", "--out", dir + "/partial.vcf",
+              SharedDir() + "/fixtures/damaged/one-entry-unreadable-generated-200.pst"});
+  EXPECT_EQ(partial.status, 3);
+  EXPECT_TRUE(partial.err.contains(u"1 of 200 contacts were written without some of their fields"))
+      << partial.err.toStdString();
 }
 
 // 25 entries that say they have attachments the store does not hold: the first twenty are
