@@ -147,7 +147,24 @@ ContactsSource OpenContactsSource(const StoreOptions& options) {
 
 ContactsSource OpenContactsFolder(const QString& verb, const StoreOptions& options,
                                   const char* doing) {
-  ContactsSource source = OpenContactsSource(options);
+  ContactsSource source;
+  try {
+    source = OpenContactsSource(options);
+  } catch (const StoreError& error) {
+    // A store no command line named: say where it came from, so that the user knows what to
+    // change (the variable, the profile) or that a STORE can be given.
+    const QString message = QString::fromUtf8(error.what());
+    if (!options.store.isEmpty() || message.contains(QLatin1String("default store"))) throw;
+    QString reason;
+    try {
+      reason = ChooseDefaultStore().reason;
+    } catch (const StoreError&) {
+    }
+    if (reason.isEmpty()) throw;
+    throw StoreError(QStringLiteral("%1 (the default store, %2; give the store file as STORE)")
+                         .arg(message, reason)
+                         .toStdString());
+  }
   if (!source.isContacts) {
     const QString containerClass = source.folder->ContainerClass();
     Warn(verb, QStringLiteral("\"%1\" is not a contacts folder (its class is %2); %3 its entries "

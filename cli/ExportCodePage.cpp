@@ -68,7 +68,10 @@ class ConsoleView : public ConversionView {
       progress.Drop();
   }
   void OutputFailed(const QString& path, const QString& reason) override {
-    if (filesFailed++ == 0) firstFailure = QStringLiteral("%1 (%2)").arg(path, reason);
+    if (filesFailed++ == 0) {
+      firstFailure = QStringLiteral("%1 (%2)").arg(path, reason);
+      firstReason = reason;
+    }
     ++failedInRow_;
     lastReason = reason;
     // Told before the entry's progress step: the entry is the one after the last counted.
@@ -96,6 +99,7 @@ class ConsoleView : public ConversionView {
   QStringList written;
   int filesFailed = 0;
   QString firstFailure;       // the first file that could not be written, and why
+  QString firstReason;        // why it could not
   QStringList fileFailures;   // each contact that got no file of its own
   QStringList unreadable;     // each entry that could not be read whole
   QStringList damaged;        // each entry read, of which the store lost a part
@@ -116,6 +120,14 @@ class ConsoleView : public ConversionView {
 
 const QString kFreeSpace =
     QStringLiteral("free some disk space or choose another folder for --out");
+
+// What to do about a file that could not be written for `reason`: room is made only where the
+// disk is full; a name taken by a folder, a folder refusing files, need another folder.
+QString Advice(const QString& reason) {
+  return ClassifyWriteFailure(reason) == WriteFailure::kDiskFull
+             ? kFreeSpace
+             : QStringLiteral("choose another folder for --out");
+}
 
 // Work that ran to its end but is not whole, listed entry by entry and summed up; empty when
 // the export is whole. The completion text of the desktop program would claim a success that
@@ -152,7 +164,9 @@ QStringList Shortfalls(const ConsoleView& view, const OutputOptions& output, con
   if (!view.unreadable.isEmpty()) {
     const QString consequence =
         output.wab ? QStringLiteral("they are not in the address book")
-                   : QStringLiteral("their cards repeat values of the entry before them");
+        : output.excel
+            ? QStringLiteral("their rows repeat values of the entry before them or lack them")
+            : QStringLiteral("their cards repeat values of the entry before them or lack them");
     summary << QStringLiteral("%1 of %2 entries could not be read (%3)")
                    .arg(view.unreadable.size())
                    .arg(contacts)
@@ -163,7 +177,7 @@ QStringList Shortfalls(const ConsoleView& view, const OutputOptions& output, con
     summary << QStringLiteral("%1 of %2 contacts got no file (%3)")
                    .arg(view.filesFailed)
                    .arg(contacts)
-                   .arg(kFreeSpace);
+                   .arg(Advice(view.firstReason));
   }
   return summary;
 }
@@ -175,7 +189,7 @@ int Report(const RunResult& result, const ConsoleView& view, const OutputOptions
   // whole is a failure, not a success.
   if (!output.vCardEach && view.filesFailed > 0)
     return Failure(kExportVerb, QStringLiteral("the contacts could not be written: %1; %2")
-                                    .arg(view.firstFailure, kFreeSpace));
+                                    .arg(view.firstFailure, Advice(view.firstReason)));
   if (output.vCardEach && view.StopRequested()) {
     // One line for the files that kept failing, rather than one for each contact after them.
     const QString dir = QFileInfo(result.outputPath).absolutePath();
@@ -195,7 +209,7 @@ int Report(const RunResult& result, const ConsoleView& view, const OutputOptions
     return Failure(kExportVerb,
                    QStringLiteral("none of the %1 contacts could be written, the first %2; %3")
                        .arg(result.entries)
-                       .arg(view.firstFailure, kFreeSpace));
+                       .arg(view.firstFailure, Advice(view.firstReason)));
   // No contact's values were written: every entry could not be read at all (the store changed
   // before the first was read), or, in the address book, which leaves unreadable entries out,
   // every entry was unreadable. Files of blank cards or an empty book are not kept.

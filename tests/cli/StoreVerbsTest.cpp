@@ -141,6 +141,10 @@ TEST(StoreVerbs, BadInputGivesOneLineAndAnExitStatus) {
   ExpectOneLineError(Cli({"scan", scratch + "/none.pst"}), 1, "no such file");
   ExpectOneLineError(Cli({"folders", scratch}), 1, "it is a folder");
   ExpectOneLineError(Cli({"scan"}), 1, "LUMIVEX_DEFAULT_STORE");
+  // A default store that cannot be opened is said to be the one the variable names.
+  ExpectOneLineError(Cli({"scan"}, scratch + "/none.pst"), 1,
+                     "no such file; check the path (the default store, named by "
+                     "LUMIVEX_DEFAULT_STORE");
   ExpectOneLineError(Cli({"scan", "--bogus"}), 2, "unknown option '--bogus'");
   ExpectOneLineError(Cli({"scan", "a.pst", "b.pst"}), 2, "one store file at most");
   ExpectOneLineError(Cli({"scan", "--folder"}), 2, "--folder needs a value");
