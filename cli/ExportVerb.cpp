@@ -62,7 +62,8 @@ const Command& ExportCommand() {
                           "when missing. Files of the same name already there are replaced.\n"
                           "(vcard4, vcard3, csv) the file to write; or a folder (one that\n"
                           "exists, or a path ending in '/') to write\n"
-                          "Contacts-YYYY-MM-DD-hhmmss.vcf (.csv) into. The file appears only\n"
+                          "Contacts-YYYY-MM-DD-hhmmss.vcf (.csv) into (-2, -3... after the\n"
+                          "time where that name is taken). The file appears only\n"
                           "once it is whole: an export that fails leaves nothing half-written\n"
                           "and a file of that name as it was\n"),
            true},

@@ -99,7 +99,12 @@ QString SingleFilePath(const Utf8ExportOptions& options, const QFileInfo& target
   if (target.isDir() || options.target.endsWith(u'/')) {
     const QString stem =
         QStringLiteral("Contacts-") + QDateTime::currentDateTime().toString(u"yyyy-MM-dd-HHmmss");
-    path = QDir(path).filePath(stem + Extension(options.format));
+    // A file of that name (an export within the same second) is not replaced: the next free
+    // name is taken, "-2", "-3", ... after the time.
+    const QDir folder(path);
+    path = folder.filePath(stem + Extension(options.format));
+    for (int n = 2; QFileInfo::exists(path); ++n)
+      path = folder.filePath(QStringLiteral("%1-%2").arg(stem).arg(n) + Extension(options.format));
   }
   return path;
 }

@@ -55,6 +55,16 @@ TEST_F(Utf8ExportVerb, EveryFolderAndFilePerContact) {
   EXPECT_EQ(suppliers, 3);
 }
 
+// Exports into a folder, one after another within a second or two: each keeps a file of its own.
+TEST_F(Utf8ExportVerb, ExportsIntoAFolderNeverReplaceOneAnother) {
+  const QString sample = BinDir() + QStringLiteral("/sample.pst");
+  if (!QFileInfo::exists(sample)) LUMIVEX_MISSING("the sample store has not been built");
+  const QString dir = out + QStringLiteral("/timed/");
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(Cli({"--format", "csv", "--out", dir, sample}).status, 0);
+  EXPECT_EQ(QDir(dir).entryList(QDir::Files).size(), 3)
+      << QDir(dir).entryList().join(u' ').toStdString();
+}
+
 TEST_F(Utf8ExportVerb, UnreadableEntriesAreListedAndTheStatusSaysWhatWasWritten) {
   LUMIVEX_REQUIRE_FIXTURES();
   // Part of the store's name-to-id map is overwritten: entries whose named properties cannot be
