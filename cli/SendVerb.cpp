@@ -487,7 +487,7 @@ QJsonObject ResultCounts(const SendResult& result, const CountedContacts& counte
 int Report(const SendResult& result, const CountedContacts& counted,
            const contact::ContactStream& contacts, const SendRequest& r,
            const Destination& destination) {
-  int unreadable = 0;
+  int unreadable = 0, partial = 0;
   int damagedStores = 0;
   for (const contact::EntryProblem& p : contacts.Problems()) {
     if (p.wholeStore) {
@@ -495,9 +495,12 @@ int Report(const SendResult& result, const CountedContacts& counted,
       std::fprintf(stderr, "damaged: %s: %s\n", qPrintable(p.store), qPrintable(p.reason));
       continue;
     }
-    ++unreadable;
-    DamageLine(QStringLiteral("unreadable: %1, %2 #%3: %4")
-                   .arg(p.store, p.folder, QString::number(p.position), p.reason),
+    // An entry read without some of its fields was sent without them; one not read at all was
+    // not sent.
+    ++(p.partial ? partial : unreadable);
+    DamageLine(QStringLiteral("%1: %2, %3 #%4: %5")
+                   .arg(p.partial ? QStringLiteral("not whole") : QStringLiteral("unreadable"),
+                        p.store, p.folder, QString::number(p.position), p.reason),
                p.reason);
   }
   FinishDamage(kVerb);
@@ -527,8 +530,11 @@ int Report(const SendResult& result, const CountedContacts& counted,
     std::fprintf(
         stderr,
         "lumivex-cli send: incomplete: %d conflicts, %d not sent, %d unreadable "
-        "entries%s; see the lines above\n",
+        "entries%s%s; see the lines above\n",
         conflicts, failed, unreadable,
+        partial > 0
+            ? qPrintable(QStringLiteral(", %1 sent without some of their fields").arg(partial))
+            : "",
         damagedStores > 0 ? ", a damaged store (what was read of it may lack values)" : "");
     return kExitIncomplete;
   }
