@@ -70,10 +70,11 @@ const Command& MigrateCommand() {
            QStringLiteral("trust the server certificates signed by the PEM certificates in F\n")},
           {QStringLiteral("--book"), QStringLiteral("NAME"),
            QStringLiteral("send into this address book of each account (a 'book' column of the\n"
-                          "plan names one per person)\n")},
+                          "plan names one per person, which comes first for that person)\n")},
           {QStringLiteral("--new-book"), QStringLiteral("NAME"),
            QStringLiteral("make an address book of this name in each account (or use it when it\n"
-                          "is there) and send into it\n")},
+                          "is there) and send into it; not for people whose 'book' column names\n"
+                          "one\n")},
           {QString(), QStringLiteral("PLAN"),
            QStringLiteral("a CSV file (UTF-8) with a header row and one line per person\n"), true},
       },
@@ -127,6 +128,7 @@ class ConsoleRun : public RunObserver {
     --running_;
     ++ended_;
     if (o.status == Status::kFailed) ++failed_;
+    if (o.status == Status::kDone && o.counts.conflicts > 0 && !check_) ++conflicted_;
     if (o.status == Status::kPending) ++stopped_;
     contacts_ += o.counts.contacts;
     QString line = QStringLiteral("[%1/%2] %3: ").arg(ended_).arg(total_).arg(person.id);
@@ -169,6 +171,8 @@ class ConsoleRun : public RunObserver {
   void Waiting() override { Draw(false); }
   void End() { progress_.End(); }
   int Failed() const { return failed_; }
+  // People done, but with cards changed on the server since they were last sent, left alone.
+  int Conflicted() const { return conflicted_; }
 
  private:
   QString Label() const {
@@ -201,6 +205,7 @@ class ConsoleRun : public RunObserver {
   int running_ = 0;
   int ended_ = 0;
   int failed_ = 0;
+  int conflicted_ = 0;
   int stopped_ = 0;
   qsizetype width_ = 0;
   qint64 contacts_ = 0;
@@ -216,7 +221,11 @@ int WriteReport(const Plan& plan) {
             QStringLiteral(".report.html"),
             ReportHtml(report, QStringLiteral("Migration: ") + QFileInfo(plan.path).fileName())}}) {
     QSaveFile file(plan.path + suffix);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    // The user's alone, as the journal is: it names people, contacts and what their
+    // password-commands said.
+    if (!file.open(QIODevice::WriteOnly) ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+        file.write(bytes) != bytes.size() || !file.commit())
       return Failure(
           kVerb, QStringLiteral("cannot write %1: %2").arg(plan.path + suffix, file.errorString()));
     std::printf("Written: %s\n", qPrintable(plan.path + suffix));
@@ -291,7 +300,9 @@ int MigrateVerb(const QStringList& arguments) {
 
   Journal journal;
   if (!check) {
-    if (!journal.Open(JournalPath(plan.path, shard, shards), error)) return Failure(kVerb, error);
+    if (!journal.LockPlan(plan.path, shards <= 1, error) ||
+        !journal.Open(JournalPath(plan.path, shard, shards), error))
+      return Failure(kVerb, error);
     if (shards > 1) journal.SetShard(QStringLiteral("%1/%2").arg(shard).arg(shards));
   }
   if (done > 0)
@@ -321,6 +332,11 @@ int MigrateVerb(const QStringList& arguments) {
     std::fprintf(stderr, "lumivex-cli migrate: stopped; run the same migration again to go on\n");
     return kExitIncomplete;
   }
+  // People done with cards changed on the server left alone: told with the way out.
+  if (view.Conflicted() > 0)
+    std::fprintf(stderr, "lumivex-cli migrate: %d of %d people have conflicts: %s\n",
+                 view.Conflicted(), static_cast<int>(people.size()),
+                 qPrintable(AdviceFor(QStringLiteral("conflicts"))));
   if (view.Failed() > 0) {
     std::fprintf(stderr,
                  "lumivex-cli migrate: %d of %d people failed; fix what the lines above say and "
@@ -329,7 +345,7 @@ int MigrateVerb(const QStringList& arguments) {
                  check ? "" : " (the people done are left alone)");
     return kExitIncomplete;
   }
-  return kExitSuccess;
+  return view.Conflicted() > 0 ? kExitIncomplete : kExitSuccess;
 }
 
 }  // namespace lumivex::cli

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -74,8 +75,28 @@ bool Journal::Open(const QString& path, QString& error) {
   return true;
 }
 
+bool Journal::LockPlan(const QString& planPath, bool wholePlan, QString& error) {
+  planFd_ = ::open(QFile::encodeName(planPath).constData(), O_RDONLY | O_CLOEXEC);
+  if (planFd_ < 0) {
+    error = QStringLiteral("cannot read the plan %1: %2")
+                .arg(planPath, QString::fromLocal8Bit(std::strerror(errno)));
+    return false;
+  }
+  if (::flock(planFd_, (wholePlan ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return true;
+  error = wholePlan ? QStringLiteral(
+                          "another migration of the plan %1 (of all of it, or of slices of it) "
+                          "is running; wait for it to end")
+                          .arg(planPath)
+                    : QStringLiteral(
+                          "a migration of the whole plan %1 is running; wait for it to end "
+                          "before running slices of it")
+                          .arg(planPath);
+  return false;
+}
+
 Journal::~Journal() {
   if (fd_ >= 0) ::close(fd_);
+  if (planFd_ >= 0) ::close(planFd_);
 }
 
 bool Journal::Append(const QString& id, const QString& event, QJsonObject record) {
@@ -102,12 +123,13 @@ QString JournalPath(const QString& planPath, int shardIndex, int shardCount) {
 
 QStringList JournalsOf(const QString& planPath) {
   const QFileInfo plan(planPath);
+  // Matched as text, not as a wildcard: a plan's name may hold [, ] or *, and a slice's journal
+  // is the plan's name, ".I-of-N", ".journal" and nothing else.
+  const QRegularExpression journal(QStringLiteral("^%1(\\.\\d+-of-\\d+)?\\.journal$")
+                                       .arg(QRegularExpression::escape(plan.fileName())));
   QStringList paths;
-  for (const QString& name : QDir(plan.absolutePath())
-                                 .entryList({plan.fileName() + QStringLiteral(".journal"),
-                                             plan.fileName() + QStringLiteral(".*-of-*.journal")},
-                                            QDir::Files, QDir::Name))
-    paths << plan.absolutePath() + u'/' + name;
+  for (const QString& name : QDir(plan.absolutePath()).entryList(QDir::Files, QDir::Name))
+    if (journal.match(name).hasMatch()) paths << plan.absolutePath() + u'/' + name;
   return paths;
 }
 

@@ -54,6 +54,10 @@ class Journal {
   // Opens (or makes, 0600) the journal at `path` for appending and locks it against a second
   // run of the same slice. False, with `error`, when it cannot be written or is in use.
   bool Open(const QString& path, QString& error);
+  // Locks the plan file itself against a run that would send for the same people: a run of the
+  // whole plan excludes every other run of it; runs of slices exclude a whole-plan run but not
+  // each other. False, with `error`, when such a run holds it.
+  bool LockPlan(const QString& planPath, bool wholePlan, QString& error);
   ~Journal();
   // Appends `record` with the time and the person, flushed and synced. False when the disk
   // refused it (the run then stops: a journal with holes would lie).
@@ -63,6 +67,7 @@ class Journal {
 
  private:
   int fd_ = -1;
+  int planFd_ = -1;
   QString path_;
   QString shard_;
 };

@@ -192,8 +192,8 @@ document.querySelectorAll("#people th").forEach(function (th, column) {
           .arg(Html(title), QString::number(report.done), QString::number(report.failed),
                QString::number(report.pending), QString::number(t.entries),
                QString::number(t.contacts), QString::number(t.Sent()), QString::number(t.unchanged),
-               QString::number(t.conflicts), QString::number(t.failed), rows)
-          .arg(report.made);
+               QString::number(t.conflicts), QString::number(t.failed), rows,
+               QString::number(report.made));  // in one pass: a % in the rows stays as it is
   return page.toUtf8();
 }
 

@@ -35,6 +35,9 @@ QString AdviceFor(const QString& remedy) {
        "them"},
       {"crash", "run the person again; if it fails the same way, send its stores for a look"},
       {"password-command", "run the person's password-command by hand and correct it"},
+      {"damaged",
+       "what could be read was sent; mend the person's stores (Outlook's Inbox Repair Tool, "
+       "scanpst.exe) or take fresh copies, then run the person again"},
   };
   const auto it = advice.find(remedy);
   return it == advice.end() ? QString() : it->second;
@@ -55,6 +58,15 @@ QString LastWords(const QByteArray& log) {
   for (qsizetype i = lines.size() - 1; i >= 0; --i)
     if (lines[i].startsWith(u"lumivex-cli send: ")) return lines[i].mid(18);
   return lines.isEmpty() ? QString() : lines.last();
+}
+
+// The first damage the send told (an entry that could not be read, or not whole; a damaged
+// store), from its lines.
+QString FirstDamage(const QByteArray& log) {
+  for (const QString& line : QString::fromUtf8(log).split(u'\n'))
+    for (const char* kind : {"unreadable: ", "not whole: ", "damaged: "})
+      if (line.startsWith(QLatin1String(kind))) return line;
+  return {};
 }
 
 // The reason of the first contact that was not sent, from the send's lines.
@@ -102,6 +114,20 @@ Outcome OutcomeOf(const QProcess& process, const QByteArray& log, const QString&
     o.remedy = QStringLiteral("contacts");
     return o;
   }
+  // Entries of the stores that could not be read whole, or a store damaged as a whole: the
+  // person's contacts did not all arrive as their stores hold them. Not done, so that the
+  // person is looked at and run again once the stores are mended.
+  if (o.counts.unreadable > 0) {
+    o.status = Status::kFailed;
+    o.reason = QStringLiteral(
+                   "the stores are damaged: %1 of their entries, or a store as a "
+                   "whole, could not be read whole")
+                   .arg(o.counts.unreadable);
+    if (const QString first = FirstDamage(log); !first.isEmpty())
+      o.reason += QStringLiteral(" (the first: %1)").arg(first);
+    o.remedy = QStringLiteral("damaged");
+    return o;
+  }
   o.status = Status::kDone;
   if (o.counts.conflicts > 0) o.remedy = QStringLiteral("conflicts");
   return o;
@@ -126,8 +152,12 @@ bool RunPasswordCommand(const QString& command, const QString& folder, QByteArra
   if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0 ||
       password.isEmpty()) {
     const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
-    error = QStringLiteral("the password-command failed (status %1)%2")
-                .arg(process.exitCode())
+    error = QStringLiteral("the password-command %1%2")
+                .arg(process.exitStatus() != QProcess::NormalExit
+                         ? QStringLiteral("was ended by a signal")
+                     : process.exitCode() != 0
+                         ? QStringLiteral("failed (status %1)").arg(process.exitCode())
+                         : QStringLiteral("printed no password"))
                 .arg(said.isEmpty() ? QString() : QStringLiteral(": ") + said.section(u'\n', 0, 0));
     return false;
   }
@@ -197,6 +227,12 @@ class Run {
         if (r->process.processId() > 0) ::kill(static_cast<pid_t>(r->process.processId()), SIGINT);
     }
     while (!stopping_ && static_cast<int>(running_.size()) < options_.jobs) {
+      // A stop asked for while the last person was started (its password-command ran) starts
+      // nobody more.
+      if (observer_.Stopping()) {
+        stopping_ = true;
+        break;
+      }
       auto next = queue_.end();
       for (auto it = queue_.begin(); it != queue_.end(); ++it) {
         const QString server = ServerOf((*it)->to);
@@ -234,6 +270,14 @@ class Run {
     if (!person.passwordCommand.isEmpty()) {
       QString why;
       if (!RunPasswordCommand(person.passwordCommand, plan_.folder, password, why)) {
+        // Ctrl-C reaches the password-command too: the person was stopped, not failed.
+        if (observer_.Stopping()) {
+          Outcome stopped;
+          stopped.status = Status::kPending;
+          stopped.reason = QStringLiteral("stopped");
+          stopped.stores = stores;
+          return End(person, stopped);
+        }
         failed.reason = why;
         failed.remedy = QStringLiteral("password-command");
         return End(person, failed);
@@ -253,8 +297,14 @@ class Run {
       args << QStringLiteral("--password-file") << person.passwordFile;
     else if (!password.isEmpty())
       args << QStringLiteral("--password-file") << QStringLiteral("/dev/stdin");
-    if (!person.book.isEmpty()) args << QStringLiteral("--book") << person.book;
-    args += options_.sendOptions;
+    // The plan's book for the person comes before the command line's --book or --new-book.
+    QStringList sendOptions = options_.sendOptions;
+    if (!person.book.isEmpty()) {
+      args << QStringLiteral("--book") << person.book;
+      for (const QString& option : {QStringLiteral("--book"), QStringLiteral("--new-book")})
+        if (const qsizetype at = sendOptions.indexOf(option); at >= 0) sendOptions.remove(at, 2);
+    }
+    args += sendOptions;
     if (options_.check) args << QStringLiteral("--dry-run");
     args += stores;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

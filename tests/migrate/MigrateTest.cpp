@@ -343,6 +343,58 @@ TEST(Migrate, TwentyPeopleFaultsNamedThenResumedWithoutADuplicate) {
             QStringList{QStringLiteral("%1 made over all runs").arg(cards)});
 }
 
+// Into folders (vdir), without a server: a person whose store is damaged is not done; a person
+// with conflicts ends the run with status 3 and the advice; a plan whose name holds [ ] keeps its
+// journal; a % in a store's name stays as it is in the HTML report; the reports are the user's.
+TEST(Migrate, WhatASendCouldNotFinishIsNeverDone) {
+  const QString dir = ScratchDir(QStringLiteral("migrate-vdir"));
+  QDir().mkpath(dir + "/homes");
+  ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen",
+                       {"--contacts", "6", "--encoding", "none", "--out", dir + "/homes/ann.pst"})
+                .status,
+            0);
+  ASSERT_TRUE(QFile::copy(dir + "/homes/ann.pst", dir + "/homes/bob.pst"));
+  // Cy's second contact points at the fifth's data: neither can be read.
+  ASSERT_EQ(
+      RunProgram("/usr/bin/python3", {SourceDir() + "/tools/mutate/share_contact_data.py",
+                                      dir + "/homes/ann.pst", dir + "/homes/c%2Fy.pst", "2", "5"})
+          .status,
+      0);
+  const QString plan = dir + "/office[1].csv";
+  WriteFile(plan, QStringLiteral("id,stores,to\n"
+                                 "ann,homes/ann.pst,vdir:%1/books/ann\n"
+                                 "bob,homes/bob.pst,vdir:%1/books/bob\n"
+                                 "cy,homes/c%2Fy.pst,vdir:%1/books/cy\n")
+                      .arg(dir)
+                      .toUtf8());
+  ProgramOutput run = RunCli({"migrate", plan}, StateHome(dir));
+  EXPECT_EQ(run.status, 3) << run.out.toStdString() << run.err.toStdString();
+  EXPECT_TRUE(run.out.contains("cy: failed: the stores are damaged: 2 of their entries"))
+      << run.out.toStdString();
+  EXPECT_TRUE(run.out.contains("mend the person's stores")) << run.out.toStdString();
+
+  // A card Ann's book holds changed there since: a conflict, told with its way out, status 3.
+  const QStringList cards = QDir(dir + "/books/ann").entryList(QDir::Files);
+  ASSERT_FALSE(cards.isEmpty());
+  QFile edited(dir + "/books/ann/" + cards.first());
+  ASSERT_TRUE(edited.open(QIODevice::Append));
+  edited.write("X-EDITED:yes\r\n");
+  edited.close();
+  run = RunCli({"migrate", "--again", plan}, StateHome(dir));
+  EXPECT_EQ(run.status, 3);
+  EXPECT_TRUE(run.err.contains("1 of 3 people have conflicts: cards changed on the server"))
+      << run.err.toStdString();
+
+  // The journal of a plan named with brackets is found: Bob is done and left alone.
+  run = RunCli({"migrate", plan}, StateHome(dir));
+  EXPECT_TRUE(run.out.contains("2 people done before are left alone")) << run.out.toStdString();
+  run = RunCli({"migrate", "--report", plan});
+  EXPECT_TRUE(run.out.contains("2 done, 1 failed, 0 pending")) << run.out.toStdString();
+  EXPECT_TRUE(FileBytes(plan + ".report.html").contains("c%2Fy.pst"));
+  for (const char* suffix : {".report.csv", ".report.html"})
+    EXPECT_EQ(QFileInfo(plan + suffix).permissions() & (QFile::ReadGroup | QFile::ReadOther), 0);
+}
+
 // The migration stopped by Ctrl-C, or killed outright, once the first person's line is out: no
 // one is failed, the people not done are pending; the same command again finishes them, and every
 // account holds its person's cards once.
