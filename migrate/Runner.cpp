@@ -26,7 +26,9 @@ QString AdviceFor(const QString& remedy) {
        "if this is your own server, give its certificate or its authority's with --ca-file"},
       {"choose-book",
        "the account has several address books: name one in the plan's book column or --book"},
-      {"new-book", "the account has no address book: --new-book NAME makes one"},
+      {"new-book",
+       "the account has no address book of that name: name one it has in the plan's book "
+       "column or --book, or make it with --new-book NAME"},
       {"store", "correct the person's stores in the plan, or put the files back"},
       {"network", "check that the server answers (address, port, proxy); then run again"},
       {"contacts", "run the migration again: it sends only what is missing"},
