@@ -522,6 +522,11 @@ int Report(const SendResult& result, const CountedContacts& counted,
                        .arg(result.repeated)
                        .arg(result.repeated == 1 ? QStringLiteral("entry came")
                                                  : QStringLiteral("entries came"))));
+  for (const QString& card : result.mergedAway)
+    Warn(kVerb, QStringLiteral("%1 holds a person now merged into another card of this send (their "
+                               "entries were joined since it was sent); it was left as it is: "
+                               "delete it from the address book")
+                    .arg(card));
   if (result.cancelled) {
     std::fprintf(stderr, "lumivex-cli send: stopped; run the same send again to finish\n");
     return kExitIncomplete;

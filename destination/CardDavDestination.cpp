@@ -396,6 +396,7 @@ class SendRun {
   }
 
   void Finish() {
+    if (!result_.cancelled) result_.mergedAway = state_.TakeMergedAway();
     if (!options_.dryRun && !state_.Save(saveError_))
       Fail(QStringLiteral("The contacts were sent, but the record of this send was not (%1); a "
                           "second send will compare with the server instead")

@@ -63,6 +63,9 @@ struct SendResult {
   int repeated = 0;  // entries met a second time in this send (copies), each sent once
   std::vector<SendProblem> problems;  // conflicts and failures, in the order met
   bool cancelled = false;             // stopped by the observer; a re-run finishes the job
+  // Cards sent before whose people are now merged into other cards of this send, left on the
+  // destination as they are (SendState::TakeMergedAway): where they are.
+  QStringList mergedAway = {};
 };
 
 class SendObserver {

@@ -65,8 +65,10 @@ void SendState::Set(const QString& uid, const SentRecord& record) {
     // An entry now in this card is no longer in the one it went into before.
     for (const QString& entry : entries) {
       const QString before = cardOf_.value(entry);
-      if (const auto it = records_.find(before); it != records_.end() && before != uid)
+      if (const auto it = records_.find(before); it != records_.end() && before != uid) {
         it->entries.removeAll(entry);
+        if (it->entries.isEmpty()) emptied_.insert(before);
+      }
       cardOf_.insert(entry, uid);
     }
     for (const QString& entry : slot.entries)
@@ -125,6 +127,20 @@ QString SendState::CardFor(contact::SourcedContact& c,
   }
   c.contact.uid = card;
   return card;
+}
+
+QStringList SendState::TakeMergedAway() {
+  QStringList away;
+  for (const QString& uid : std::as_const(emptied_)) {
+    const auto it = records_.find(uid);
+    if (it == records_.end() || given_.contains(uid) || !it->entries.isEmpty()) continue;
+    away << it->resource;
+    records_.erase(it);
+    dirty_ = true;
+  }
+  emptied_.clear();
+  away.sort();
+  return away;
 }
 
 bool SendState::Save(QString& error) {

@@ -47,6 +47,11 @@ class SendState {
                   const std::function<QString(const contact::Contact&)>& held = {});
   // The resources the record knows (hrefs, file names).
   QSet<QString> Resources() const;
+  // The cards of earlier sends that this send gave no contact, every entry of which went into
+  // another card this time: their people were joined since (a suggestion accepted, stores
+  // merged that were sent apart), so each is a second card of a person. Their resources, taken
+  // out of the record: they are told once and left on the destination as they are.
+  QStringList TakeMergedAway();
   bool IsEmpty() const { return records_.isEmpty(); }
   // Writes the record when it changed. False, with `error` set, when it cannot be written.
   bool Save(QString& error);
@@ -60,6 +65,7 @@ class SendState {
   QHash<QString, QString> cardOf_;        // entry uid: the card it went into
   QHash<QString, QStringList> assigned_;  // card uid: its entries in this send
   QSet<QString> given_;                   // cards CardFor gave out in this send
+  QSet<QString> emptied_;                 // cards whose every entry went into another in this send
   bool dirty_ = false;
 };
 

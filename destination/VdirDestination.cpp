@@ -160,6 +160,7 @@ SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptio
     ++(decision == SendDecision::kUpdate ? result.updated : result.added);
     observer.Progress(++done, contacts.Total());
   }
+  if (!result.cancelled) result.mergedAway = state.TakeMergedAway();
   QString error;
   if (!options.dryRun && !state.Save(error))
     throw SendBrokenOff(

@@ -534,6 +534,27 @@ TEST(VdirSendOverTime, TheRecordLostTheCardsThereAreMatchedByTheirPeople) {
   }
 }
 
+// Two cards sent apart whose people are joined later (a maiden name's suggestion accepted): the
+// card the joined contact does not go into is told once, and left as it is.
+TEST(VdirSendOverTime, ACardWhosePersonWasJoinedToAnotherIsToldOnce) {
+  const QString dir = ScratchDir(QStringLiteral("vdir-joined"));
+  ASSERT_NO_FATAL_FAILURE(MakeStore(dir, "park", R"({"folders":[{"path":"Contacts","items":[
+      {"FirstName":"Ann","LastName":"Park","Email1Address":"ann.p@mail.example"}]}]})"));
+  ASSERT_NO_FATAL_FAILURE(MakeStore(dir, "stone", R"({"folders":[{"path":"Contacts","items":[
+      {"FirstName":"Ann","LastName":"Stone","Email1Address":"ann.p@mail.example"}]}]})"));
+  const QStringList send = {"send", "--to", "vdir:" + dir + "/cards", dir + "/park.pst",
+                            dir + "/stone.pst"};
+  const QMap<QString, QString> env = {{"XDG_STATE_HOME", dir + "/state"}};
+  const QString told = "holds a person now merged into another card of this send";
+  ASSERT_EQ(RunCli(send, env).status, 0);
+  for (const int times : {1, 0}) {
+    const ProgramOutput run = RunCli(send + QStringList{"--accept-suggestions"}, env);
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.err.count(told), times) << run.err.toStdString();
+  }
+  EXPECT_EQ(QDir(dir + "/cards").entryList(QDir::Files).size(), 2);  // left as it is
+}
+
 // With the record lost, a card there is taken for a contact only where it holds the same person
 // by the rules entries are merged by: a shared family address, a home number shared by father
 // and son, the same number with another extension or the same e-mail with another birthday are
