@@ -659,9 +659,25 @@ void SendPanel::ShowOutcome(const Job& job) {
     }
     if (r.problems.size() > kProblemsShown)
       text += QStringLiteral("\n  ... and %1 more.").arg(r.problems.size() - kProblemsShown);
-    if (!job.unread.empty())
+    // Entries read without some fields were sent without them; the others were not sent; a
+    // store damaged as a whole may have given values that are not whole.
+    int unread = 0, partial = 0, damagedStores = 0;
+    for (const contact::EntryProblem& p : job.unread)
+      ++(p.wholeStore ? damagedStores : p.partial ? partial : unread);
+    if (unread > 0)
       text += QStringLiteral("\n%1 of the store could not be read and were not sent.")
-                  .arg(Count(static_cast<int>(job.unread.size()), "entry", "entries"));
+                  .arg(Count(unread, "entry", "entries"));
+    if (partial > 0)
+      text += QStringLiteral("\n%1 without some of their fields, which could not be read.")
+                  .arg(partial == 1 ? QStringLiteral("1 entry was sent")
+                                    : QStringLiteral("%1 entries were sent").arg(partial));
+    if (damagedStores > 0)
+      text += QStringLiteral("\nA store is damaged: what was read of it may lack values.");
+    for (const QString& card : r.mergedAway)
+      text += QStringLiteral(
+                  "\n  Left as it is: %1 holds a person now joined to another card; delete it "
+                  "from the address book.")
+                  .arg(card);
   }
   if (!job.keyringTrouble.isEmpty()) {
     text += QStringLiteral("\nThe password was not remembered: %1.").arg(job.keyringTrouble);
