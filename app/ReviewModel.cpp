@@ -311,19 +311,23 @@ void ReviewModel::SetTicked(int row, bool ticked) {
 }
 
 void ReviewModel::Split(int row) {
-  Row& r = rows_[size_t(row)];
-  if (r.entries.size() < 2) return;
-  while (r.entries.size() > 1) TakeOut(row, rows_[size_t(row)].entries.back());
+  // The row is looked up anew for every entry taken out: each takes a row in after it, which
+  // may move every row in memory.
+  while (rows_[size_t(row)].entries.size() > 1) TakeOut(row, rows_[size_t(row)].entries.back());
 }
 
 void ReviewModel::TakeOut(int row, int entry) {
-  Row& r = rows_[size_t(row)];
-  auto it = std::find(r.entries.begin(), r.entries.end(), entry);
-  if (it == r.entries.end() || r.entries.size() < 2) return;
-  r.entries.erase(it);
-  if (r.entries.size() == 1) r.rule.clear();
-  Assess(r);
-  const bool ticked = r.ticked;
+  bool ticked = true;
+  {
+    // Not held past the insert below, which may move the rows.
+    Row& r = rows_[size_t(row)];
+    auto it = std::find(r.entries.begin(), r.entries.end(), entry);
+    if (it == r.entries.end() || r.entries.size() < 2) return;
+    r.entries.erase(it);
+    if (r.entries.size() == 1) r.rule.clear();
+    Assess(r);
+    ticked = r.ticked;
+  }
   beginInsertRows({}, row + 1, row + 1);
   rows_.insert(rows_.begin() + row + 1, Row{{entry}, ticked, {}});
   for (int& at : row_of_)

@@ -445,6 +445,27 @@ TEST(ReviewWindow, CurrentRowStaysWithItsContact) {
   EXPECT_FALSE(selection.currentIndex().isValid());
 }
 
+// A group split after a suggestion was accepted parts into one row per entry. Accepting makes
+// the rows anew with little room to spare, so that the rows the split takes in move the others.
+TEST(ReviewWindow, SplitAfterAnAcceptPartsEveryEntry) {
+  ReviewModel model;
+  std::vector<ReviewEntry> entries(5, Person("Karl Meyer", "", "karl@meyer.example"));
+  entries.push_back(Person("Maria Berg", "", "maria@berg.example"));
+  entries.push_back(Person("Maria Sund", "", "maria@berg.example"));
+  entries.push_back(Person("Bo Ek", "", "bo@ek.example"));
+  model.AddEntries(entries);
+  ReviewGrouping found;
+  found.groups.push_back({{0, 1, 2, 3, 4}, "same e-mail address", {}});
+  found.suggestions.push_back({5, 6, "same e-mail address, other surname", "maria@berg.example"});
+  model.Group(found);
+  ASSERT_EQ(model.rowCount(), 4);
+  model.Accept(0);
+  ASSERT_EQ(model.rowCount(), 3);
+  model.Split(model.RowOfEntry(0));
+  EXPECT_EQ(model.rowCount(), 7);  // Karl's five, the Marias, Bo
+  for (int e = 0; e < 5; ++e) EXPECT_EQ(model.RowEntries(model.RowOfEntry(e)).size(), 1u) << e;
+}
+
 }  // namespace
 }  // namespace lumivex
 
