@@ -1,5 +1,6 @@
 #include "app/ReviewModel.h"
 
+#include "merge/EntrySpool.h"
 #include "source/StoreBackend.h"
 
 #include <QApplication>
@@ -42,6 +43,10 @@ QByteArray SearchNeedle(const QString& text) {
 
 bool ReadReviewEntry(const std::vector<ReviewFolder>& folders, int folder, int position,
                      contact::Contact& out, QString& why) {
+  if (folder < 0 || size_t(folder) >= folders.size() || !folders[size_t(folder)].items) {
+    why = QStringLiteral("the entry's folder is not open");
+    return false;
+  }
   try {
     const auto entry = folders[size_t(folder)].items->Item(position - 1);
     if (entry && entry->ReadContact(out, why)) return true;
@@ -181,17 +186,38 @@ void ReviewModel::AddEntries(std::vector<ReviewEntry> entries) {
     shown_.Add(shown);
     row_of_.push_back(int(rows_.size()));
     rows_.push_back({{int(entries_.size())}, true, {}});
-    entries_.push_back({e.folder, e.position, e.modified, std::move(e.picture), e.singles});
+    entries_.push_back({e.folder, e.position, e.rank, std::move(e.picture), e.singles});
   }
   ticked_ += int(entries.size());
   endInsertRows();
   emit CountsChanged();
 }
 
-void ReviewModel::SortNewestFirst(Row& row) const {
-  std::stable_sort(row.entries.begin(), row.entries.end(), [this](int a, int b) {
-    return entries_[size_t(a)].modified > entries_[size_t(b)].modified;
-  });
+void ReviewModel::SortAsMerged(Row& row) const {
+  std::vector<int>& entries = row.entries;
+  const auto rank = [this](int e) -> const merge::MergeRank& { return entries_[size_t(e)].rank; };
+  std::stable_sort(entries.begin(), entries.end(),
+                   [&](int a, int b) { return rank(a).Before(rank(b)); });
+  // Entries ranked alike (mostly copies of one entry) by their content, as the command line
+  // orders them: which store was read first does not decide which entry's values the contact
+  // takes.
+  for (size_t from = 0; from < entries.size();) {
+    size_t to = from + 1;
+    while (to < entries.size() && rank(entries[to]) == rank(entries[from])) ++to;
+    if (to - from > 1) {
+      std::vector<std::pair<QByteArray, int>> content;
+      for (size_t k = from; k < to; ++k) {
+        contact::Contact c;
+        QString why;
+        content.emplace_back(ReadEntry(entries[k], c, why) ? merge::EntryContent(c) : QByteArray(),
+                             entries[k]);
+      }
+      std::stable_sort(content.begin(), content.end(),
+                       [](const auto& a, const auto& b) { return a.first < b.first; });
+      for (size_t k = from; k < to; ++k) entries[k] = content[k - from].second;
+    }
+    from = to;
+  }
 }
 
 void ReviewModel::Group(const ReviewGrouping& found) {
@@ -210,7 +236,11 @@ void ReviewModel::Group(const ReviewGrouping& found) {
     }
     return uint8_t(std::min<qsizetype>(at, 255));
   };
+  // Each entry's place in its group as the merge gave it: the order the command line merges in.
+  std::vector<int> place(size_t(n), 0);
   for (const ReviewGrouping::Group& g : found.groups) {
+    for (size_t k = 0; k < g.entries.size(); ++k)
+      if (g.entries[k] >= 0 && g.entries[k] < n) place[size_t(g.entries[k])] = int(k);
     int first = INT_MAX;
     for (const int e : g.entries)
       if (e >= 0 && e < n) first = std::min(first, e);
@@ -252,7 +282,8 @@ void ReviewModel::Group(const ReviewGrouping& found) {
   ticked_ = 0;
   for (Row& row : rows_) {
     if (row.entries.size() < 2) row.rule.clear();
-    SortNewestFirst(row);
+    std::stable_sort(row.entries.begin(), row.entries.end(),
+                     [&](int a, int b) { return place[size_t(a)] < place[size_t(b)]; });
     Assess(row);
     ticked_ += row.ticked ? 1 : 0;
   }
@@ -391,7 +422,7 @@ void ReviewModel::Join(std::vector<int> entries) {
   Row& made = rows_[size_t(
       std::find_if(rows_.begin(), rows_.end(), [&](const Row& r) { return r.entries == entries; }) -
       rows_.begin())];
-  SortNewestFirst(made);
+  SortAsMerged(made);
   // Why they are one: the merge's rules where it found them so, else the user's choice.
   const int group = found_group_.empty() ? -1 : found_group_[size_t(entries.front())];
   const bool found = group >= 0 && std::all_of(entries.begin(), entries.end(), [&](int e) {
@@ -550,7 +581,8 @@ contact::Origin ReviewModel::OriginOf(int entry) const {
   const ReviewSummary& e = entries_[size_t(entry)];
   const ReviewFolder& f = folders_[size_t(e.folder)];
   return {f.store, f.path, e.position,
-          e.modified ? QDateTime::fromMSecsSinceEpoch(e.modified, Qt::UTC) : QDateTime()};
+          e.rank.modified != INT64_MIN ? QDateTime::fromMSecsSinceEpoch(e.rank.modified, Qt::UTC)
+                                       : QDateTime()};
 }
 
 // ---- What the window shows of it ----

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "contact/ContactStream.h"
+#include "merge/MergeRules.h"
 
 #include <QAbstractProxyModel>
 #include <QAbstractTableModel>
@@ -32,9 +33,9 @@ class Store;
 
 // What the table shows of an entry, and what it is matched by, as the reader hands it over.
 struct ReviewEntry {
-  int folder = 0;    // ReviewModel::Folders() index
-  int position = 0;  // 1-based, in the folder's order
-  qint64 modified = 0;
+  int folder = 0;         // ReviewModel::Folders() index
+  int position = 0;       // 1-based, in the folder's order
+  merge::MergeRank rank;  // whether it is named, when it was last changed
   QString name, company, email, phone;
   QImage picture;  // 32 x 32 at most; null without one
   // Hashes of the single values compared within a group (job title, birthday, spouse); 0 when
@@ -50,9 +51,9 @@ struct ReviewEntry {
 
 // What the model keeps of an entry besides its texts (which it keeps packed, as UTF-8).
 struct ReviewSummary {
-  int folder = 0;    // ReviewModel::Folders() index
-  int position = 0;  // 1-based, in the folder's order
-  qint64 modified = 0;
+  int folder = 0;         // ReviewModel::Folders() index
+  int position = 0;       // 1-based, in the folder's order
+  merge::MergeRank rank;  // as ReviewEntry's
   QImage picture;
   std::array<uint32_t, 3> singles{};  // as ReviewEntry's
 };
@@ -125,7 +126,8 @@ class ReviewModel : public QAbstractTableModel {
   void Group(const ReviewGrouping& found);
   bool Grouped() const { return grouped_; }
 
-  // A row's entries, newest first, and why they are one.
+  // A row's entries in the order the merge takes them (MergeRank: named ones first, newest
+  // first), and why they are one.
   const std::vector<int>& RowEntries(int row) const { return rows_[size_t(row)].entries; }
   QString RowRule(int row) const { return rows_[size_t(row)].rule; }
   // The rule by which an entry was joined to the others of its row (the strongest of its own
@@ -201,7 +203,9 @@ class ReviewModel : public QAbstractTableModel {
     QString attention = {};
     bool suggested = false;  // a suggestion touching it waits for an answer
   };
-  void SortNewestFirst(Row& row) const;
+  // The row's entries in the order the command line merges them: by MergeRank, those ranked
+  // alike by their content (read again from their stores).
+  void SortAsMerged(Row& row) const;
   void Assess(Row& row) const;
   QString Shown(const Row& row, int field) const;
 

@@ -55,7 +55,7 @@ ReviewEntry Summarize(const contact::Contact& c, int folder, int position) {
   ReviewEntry e;
   e.folder = folder;
   e.position = position;
-  e.modified = c.lastModified.isValid() ? c.lastModified.toMSecsSinceEpoch() : 0;
+  e.rank = merge::MergeRank::Of(c, merge::IdentityOf(c));
   e.name = contact::ShownName(c);
   e.company = c.company;
   if (!c.emails.empty()) e.email = c.emails.front().address;

@@ -120,6 +120,8 @@ class MergingStream : public MergedContacts {
         i, modified == INT64_MIN ? QDateTime() : QDateTime::fromMSecsSinceEpoch(modified, Qt::UTC));
   }
 
+  MergeRank RankOf(uint32_t i) const { return {entries_[i].named, entries_[i].modified}; }
+
   uint32_t Find(uint32_t i) {
     while (entries_[i].link != i) {
       entries_[i].link = entries_[entries_[i].link].link;
@@ -316,11 +318,11 @@ class MergingStream : public MergedContacts {
         }
         lists_.push_back(std::move(list));
       }
-      const QDateTime& modified = c.contact.lastModified;
+      const MergeRank rank = MergeRank::Of(c.contact, identity);
       Entry entry;
-      entry.modified = modified.isValid() ? modified.toMSecsSinceEpoch() : INT64_MIN;
+      entry.modified = rank.modified;
       entry.link = index;
-      entry.named = identity.Named() || identity.list;
+      entry.named = rank.named;
       entry.identity = identity;
       entries_.push_back(entry);
       const int work = reader_.LastFolder();
@@ -516,17 +518,13 @@ class MergingStream : public MergedContacts {
       out.mergeRule.clear();
       return;
     }
-    // Entries with a name before those without (the contact is named after a person, not after
-    // an address), newest first; among equally new ones by content (the bytes the spool keeps of
-    // each), so that which store was read first does not decide. A few by insertion, in room
-    // used again: most groups are of two or three.
+    // In the order of MergeRank: entries with a name before those without, newest first; among
+    // those ranked alike by content (the bytes the spool keeps of each). A few by insertion, in
+    // room used again: most groups are of two or three.
     std::vector<uint32_t>& order = order_;
     order.clear();
     for (uint32_t i = first; i != kNone; i = entries_[i].link) order.push_back(i);
-    const auto newer = [&](uint32_t a, uint32_t b) {
-      if (entries_[a].named != entries_[b].named) return entries_[a].named;
-      return entries_[a].modified > entries_[b].modified;
-    };
+    const auto newer = [&](uint32_t a, uint32_t b) { return RankOf(a).Before(RankOf(b)); };
     if (order.size() > 16) {
       std::stable_sort(order.begin(), order.end(), newer);
     } else {
@@ -538,9 +536,7 @@ class MergingStream : public MergedContacts {
     std::vector<contact::Contact>& held = held_;
     held.clear();
     for (size_t k = 1; k < order.size() && held.empty(); ++k)
-      if (entries_[order[k]].modified == entries_[order[k - 1]].modified &&
-          entries_[order[k]].named == entries_[order[k - 1]].named)
-        HoldSorted(first, order);
+      if (RankOf(order[k]) == RankOf(order[k - 1])) HoldSorted(first, order);
     out.origins.clear();
     contact::Contact& older = older_;
     Combiner combined(out.contact);
@@ -588,15 +584,14 @@ class MergingStream : public MergedContacts {
     const size_t n = order.size();
     held_.resize(n);
     std::vector<QByteArray> content(n);
-    // Compared without the uid, which comes from the store, not the entry's content.
+    // Compared without the uid, which comes from the store, not the entry's content
+    // (EntryContent).
     for (size_t k = 0; k < n; ++k) spool_.Take(order[k], held_[k], order[k] == first, &content[k]);
     std::vector<size_t> by(n);
     for (size_t k = 0; k < n; ++k) by[k] = k;
     std::stable_sort(by.begin(), by.end(), [&](size_t a, size_t b) {
-      const Entry& ea = entries_[order[a]];
-      const Entry& eb = entries_[order[b]];
-      if (ea.named != eb.named) return ea.named;
-      return ea.modified != eb.modified ? ea.modified > eb.modified : content[a] < content[b];
+      const MergeRank ra = RankOf(order[a]), rb = RankOf(order[b]);
+      return ra == rb ? content[a] < content[b] : ra.Before(rb);
     });
     std::vector<uint32_t> sortedOrder(n);
     std::vector<contact::Contact> sortedHeld(n);

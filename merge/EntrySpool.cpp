@@ -599,6 +599,13 @@ void Held(const char* data, qsizetype size, QByteArray& out) {
 
 }  // namespace
 
+QByteArray EntryContent(const Contact& contact) {
+  QByteArray encoded, content;
+  Encode(contact, encoded);
+  Held(encoded.constData(), encoded.size(), content);
+  return content;
+}
+
 void EntrySpool::Take(uint32_t index, Contact& out, bool inOrder, QByteArray* held) {
   const int64_t size = SizeOf(index);
   if (offsets_[index] < kFileBase) {

@@ -29,6 +29,11 @@ struct SpareElements {
 struct EntryBytes {
   QByteArrayView head, tail;
 };
+// The bytes an entry is kept as, but for its uid (which comes from the store, not the entry):
+// what it holds and its times, as Take's `held` gives them. Entries the merge ranks alike
+// (MergeRank) are ordered by these; the review window orders its groups by them without a spool.
+QByteArray EntryContent(const contact::Contact& contact);
+
 class EntrySpool {
  public:
   static constexpr int64_t kChunk = int64_t(1) << 22;

@@ -116,6 +116,25 @@ void Absorb(Identity& a, const Identity& b);
 // married name.
 bool OnlySurnameDiffers(const Identity& a, const Identity& b);
 
+// Where an entry goes among the entries of one person as they are merged (the first gives the
+// contact its single values and its name): entries with a personal name, and lists, before those
+// without (the contact is named after a person, not after an address), then the newest first.
+// Equally placed entries go in the order of their content (EntryContent, EntrySpool.h, the
+// smaller first), so that which store was read first does not decide. The command line and the
+// review window order a group's entries by this.
+struct MergeRank {
+  bool named = false;            // a personal name (Identity::Named()), or a list
+  int64_t modified = INT64_MIN;  // last changed, ms since 1970; INT64_MIN when not known
+  static MergeRank Of(const contact::Contact& contact, const Identity& identity) {
+    return {identity.Named() || identity.list,
+            contact.lastModified.isValid() ? contact.lastModified.toMSecsSinceEpoch() : INT64_MIN};
+  }
+  bool Before(const MergeRank& other) const {
+    return named != other.named ? named : modified > other.modified;
+  }
+  bool operator==(const MergeRank&) const = default;
+};
+
 // What an entry is matched by: 64-bit hashes of its comparable values, each tagged with its rule.
 struct MatchKey {
   uint64_t hash = 0;

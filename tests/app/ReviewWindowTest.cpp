@@ -274,6 +274,71 @@ TEST(ReviewWindow, GroupsAndSuggestionsAreTheCommandLines) {
   ReviewWindow::LastChoices() = {};
 }
 
+// Untouched, the window's merged contacts are the command line's, card by card: a group's entries
+// are taken in the same order (named before nameless, newest first, equally new ones by content,
+// whichever store holds them), which decides the name, the preferred e-mail address, the preferred
+// ORG and TITLE and REV.
+TEST(ReviewWindow, MergedCardsAreTheCommandLines) {
+  App();
+  ReviewWindow::LastChoices() = {};
+  const QString dir = ScratchDir("review-order");
+  const QString first = WriteStore(dir + "/a.pst", R"([
+      {"FirstName": "Olga", "LastName": "Ivanova", "Email1Address": "olga@iv.example",
+       "CompanyName": "Old Corp", "JobTitle": "Analyst", "HomeAddressCity": "Riga",
+       "LastModificationTime": "2020-03-03T10:00:00Z"},
+      {"FirstName": "Lena", "LastName": "Fox", "Email1Address": "lena@fox.example",
+       "JobTitle": "Architect", "CompanyName": "Alpha", "LastModificationTime": "2022-02-02T10:00:00Z"},
+      {"FirstName": "Ravi", "LastName": "Shah", "Email1Address": "ravi@shah.example",
+       "LastModificationTime": "2021-01-01T10:00:00Z"}])");
+  const QString second = WriteStore(dir + "/b.pst", R"([
+      {"Email1Address": "o.ivanova@new.example", "Email2Address": "olga@iv.example",
+       "JobTitle": "Head of Analytics", "LastModificationTime": "2024-03-03T10:00:00Z"},
+      {"FirstName": "Lena", "LastName": "Fox", "Email1Address": "lena@fox.example",
+       "JobTitle": "Zoologist", "CompanyName": "Zeta", "LastModificationTime": "2022-02-02T10:00:00Z"},
+      {"FirstName": "Ravi", "LastName": "Shah", "Email1Address": "ravi@shah.example",
+       "Birthday": "1975-04-04", "LastModificationTime": "2021-06-01T10:00:00Z"}])");
+  const ProgramOutput cli = RunCli(
+      {"export", "--format", "vcard4", "--all-folders", "--out", dir + "/cli.vcf", first, second});
+  ASSERT_EQ(cli.status, 0) << cli.err.toStdString();
+
+  ReviewWindow window(nullptr, {first, second});
+  ASSERT_TRUE(WaitFor([&] { return window.Loaded(); }));
+  // What the window exports, each card by its UID.
+  auto cards = [&](const QString& path) {
+    if (path != dir + "/cli.vcf") {
+      struct Quiet : Utf8ExportObserver {
+        void Progress(int, int, const QString&) override {}
+      } quiet;
+      RunUtf8Export(*window.TickedContacts(), {Utf8Format::kVCard4, false, path, false}, quiet);
+    }
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+    QMap<QString, QString> byUid;
+    for (const QString& card : QString::fromUtf8(f.readAll()).split("END:VCARD")) {
+      const qsizetype uid = card.indexOf("\nUID:");
+      if (uid >= 0) byUid[card.mid(uid + 5, card.indexOf(u'\r', uid) - uid - 5)] = card.trimmed();
+    }
+    return byUid;
+  };
+  const QMap<QString, QString> expected = cards(dir + "/cli.vcf");
+  ASSERT_EQ(expected.size(), 3);
+  auto same = [&](const QMap<QString, QString>& made) {
+    EXPECT_EQ(made.keys(), expected.keys());
+    for (const QString& uid : expected.keys())
+      EXPECT_EQ(made.value(uid).toStdString(), expected[uid].toStdString()) << uid.toStdString();
+  };
+  same(cards(dir + "/window.vcf"));
+  // So also once every group is split and joined again.
+  ReviewModel& model = window.Model();
+  for (int row = 0; row < model.rowCount(); ++row)
+    if (model.RowEntries(row).size() > 1) {
+      const int entry = model.RowEntries(row).front();
+      model.Split(row);
+      model.Rejoin(model.RowOfEntry(entry));
+    }
+  same(cards(dir + "/rejoined.vcf"));
+}
+
 // A group whose entries hold different single values comes first, marked; the detail shows every
 // field of every entry and what did not reach the merged contact; a split group is joined again;
 // stores are added several at a time; and the choices outlive the window.
