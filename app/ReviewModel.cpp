@@ -186,7 +186,7 @@ void ReviewModel::AddEntries(std::vector<ReviewEntry> entries) {
     shown_.Add(shown);
     row_of_.push_back(int(rows_.size()));
     rows_.push_back({{int(entries_.size())}, true, {}});
-    entries_.push_back({e.folder, e.position, e.rank, std::move(e.picture), e.singles});
+    entries_.push_back({e.folder, e.position, e.rank, e.uid, std::move(e.picture), e.singles});
   }
   ticked_ += int(entries.size());
   endInsertRows();

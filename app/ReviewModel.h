@@ -18,6 +18,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QStringList>
+#include <QUuid>
 
 #include <array>
 #include <climits>
@@ -36,6 +37,9 @@ struct ReviewEntry {
   int folder = 0;         // ReviewModel::Folders() index
   int position = 0;       // 1-based, in the folder's order
   merge::MergeRank rank;  // whether it is named, when it was last changed
+  // The entry's uid (its store's record key and node id): what the choices kept of it are keyed
+  // by, as it stays when other entries come or go.
+  QUuid uid;
   QString name, company, email, phone;
   QImage picture;  // 32 x 32 at most; null without one
   // Hashes of the single values compared within a group (job title, birthday, spouse); 0 when
@@ -54,6 +58,7 @@ struct ReviewSummary {
   int folder = 0;         // ReviewModel::Folders() index
   int position = 0;       // 1-based, in the folder's order
   merge::MergeRank rank;  // as ReviewEntry's
+  QUuid uid;              // as ReviewEntry's
   QImage picture;
   std::array<uint32_t, 3> singles{};  // as ReviewEntry's
 };

@@ -24,6 +24,7 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
+#include <QSet>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStyle>
@@ -31,6 +32,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QUuid>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -56,6 +58,7 @@ ReviewEntry Summarize(const contact::Contact& c, int folder, int position) {
   e.folder = folder;
   e.position = position;
   e.rank = merge::MergeRank::Of(c, merge::IdentityOf(c));
+  e.uid = QUuid::fromString(contact::CardUuid(c.uid));
   e.name = contact::ShownName(c);
   e.company = c.company;
   if (!c.emails.empty()) e.email = c.emails.front().address;
@@ -361,6 +364,9 @@ struct ReviewWindow::Loader {
           } catch (const std::exception&) {
           }
           if (!ok) continue;  // the export reports it; the review has nothing to show of it
+          // Where the store gives none, the uid the export gives the entry.
+          if (c.uid.isEmpty())
+            c.uid = contact::CardUuid(QStringLiteral("%1|%2").arg(folder->Path()).arg(i + 1));
           entries->push_back(Summarize(c, index, i + 1));
           numbers.back()[size_t(i)] = entriesRead++;
           if (entries->size() >= batch || i + 1 == count) {
@@ -491,6 +497,11 @@ void ReviewWindow::BuildContacts(QSplitter* splitter) {
   LblCounts = new QLabel(right);
   LblCounts->setObjectName(QStringLiteral("LblCounts"));
   rightLayout->addWidget(LblCounts);
+  LblNotice = new QLabel(right);
+  LblNotice->setObjectName(QStringLiteral("LblNotice"));
+  LblNotice->setWordWrap(true);
+  LblNotice->hide();
+  rightLayout->addWidget(LblNotice);
   auto* vertical = new QSplitter(Qt::Vertical, right);
   TableContacts = new QTableView(vertical);
   TableContacts->setObjectName(QStringLiteral("TableContacts"));
@@ -884,7 +895,8 @@ void ReviewWindow::ShowDetail() {
 QString ReviewWindow::EntryKey(int entry) const {
   const ReviewSummary& e = model_->Entry(entry);
   const ReviewFolder& f = model_->Folders()[size_t(e.folder)];
-  return QStringLiteral("%1\x1f%2\x1f%3").arg(f.store, f.path).arg(e.position);
+  return QStringLiteral("%1\x1f%2\x1f%3")
+      .arg(f.store, f.path, e.uid.toString(QUuid::WithoutBraces));
 }
 
 ReviewChoices ReviewWindow::Choices() const {
@@ -919,24 +931,65 @@ void ReviewWindow::ApplyChoices() {
     return;
   QHash<QString, int> byKey;
   for (int e = 0; e < model_->Entries(); ++e) byKey.insert(EntryKey(e), e);
+  QSet<QString> read;  // the folders read, as "store\x1ffolder"
+  for (const ReviewFolder& f : model_->Folders()) read.insert(f.store + u'\x1f' + f.path);
+  // An entry of a choice: here (its number); in a folder not read now (-1: left aside, as that
+  // folder's entries are not shown); or gone (-2): no entry of its folder has its uid any longer,
+  // or it is kept by position, as an earlier form kept choices, which would put the choice on
+  // whoever holds that position now.
+  constexpr int kNotRead = -1, kGone = -2;
+  auto find = [&](const QString& key) {
+    if (const auto it = byKey.constFind(key); it != byKey.constEnd()) return *it;
+    const QStringList parts = key.split(u'\x1f');
+    if (parts.size() != 3 || QUuid::fromString(parts[2]).isNull()) return kGone;
+    return read.contains(parts[0] + u'\x1f' + parts[1]) ? kGone : kNotRead;
+  };
+  int dropped = 0;
   for (const QStringList& keys : pending_.rows) {
     std::vector<int> entries;
-    for (const QString& k : keys)
-      if (const auto it = byKey.constFind(k); it != byKey.constEnd()) entries.push_back(*it);
-    if (!entries.empty()) model_->Join(entries);
+    bool gone = false;
+    for (const QString& k : keys) {
+      const int e = find(k);
+      gone = gone || e == kGone;
+      if (e >= 0) entries.push_back(e);
+    }
+    // A row missing one of its entries is no longer the row that was made: left as found.
+    if (gone)
+      ++dropped;
+    else if (!entries.empty())
+      model_->Join(entries);
   }
-  for (const QString& k : pending_.untickedEntries)
-    if (const auto it = byKey.constFind(k); it != byKey.constEnd())
-      model_->SetTicked(model_->RowOfEntry(*it), false);
-  for (size_t k = 0; k < model_->Suggestions().size(); ++k) {
-    const ReviewModel::Suggestion& s = model_->Suggestions()[k];
-    if (s.answer == ReviewModel::Answer::kOpen &&
-        pending_.declined.contains(EntryKey(s.first) + u'\x1e' + EntryKey(s.second)))
-      model_->Decline(int(k));
+  for (const QString& k : pending_.untickedEntries) {
+    const int e = find(k);
+    if (e >= 0) model_->SetTicked(model_->RowOfEntry(e), false);
+    dropped += e == kGone ? 1 : 0;
+  }
+  for (const QString& pair : pending_.declined) {
+    const QStringList keys = pair.split(u'\x1e');
+    const int first = keys.size() == 2 ? find(keys[0]) : kGone;
+    const int second = keys.size() == 2 ? find(keys[1]) : kGone;
+    if (first == kGone || second == kGone) {
+      ++dropped;
+      continue;
+    }
+    const auto& suggestions = model_->Suggestions();
+    for (size_t k = 0; k < suggestions.size(); ++k)
+      if (suggestions[k].first == first && suggestions[k].second == second &&
+          suggestions[k].answer == ReviewModel::Answer::kOpen)
+        model_->Decline(int(k));
   }
   pending_.rows.clear();
   pending_.untickedEntries.clear();
   pending_.declined.clear();
+  if (dropped > 0) {
+    LblNotice->setText(
+        dropped == 1
+            ? QStringLiteral("1 earlier choice no longer applies: its entries changed or are gone")
+            : QStringLiteral(
+                  "%1 earlier choices no longer apply: their entries changed or are gone")
+                  .arg(Number(dropped)));
+    LblNotice->show();
+  }
 }
 
 namespace {

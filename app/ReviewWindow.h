@@ -42,8 +42,10 @@ namespace lumivex {
 struct ReviewChoices {
   QStringList stores;
   std::vector<QStringList> unticked, ticked;  // per store, as ReviewWindow keeps them
-  // Entries by store, folder and position ("store\x1ffolder\x1fposition"): the rows the user
-  // made (split, taken out of a group or joined again), and the entries of unticked rows.
+  // Entries by store, folder and uid ("store\x1ffolder\x1fuid", the uid the entry's, made of its
+  // store's record key and node id), which stay when other entries of the store come or go: the
+  // rows the user made (split, taken out of a group or joined again), and the entries of unticked
+  // rows. Choices kept by an earlier form, by position, are dropped when read, and told.
   std::vector<QStringList> rows;
   QStringList untickedEntries;
   QStringList declined;  // suggestions declined: their two entries, "first\x1esecond"
@@ -61,6 +63,8 @@ class ReviewWindow : public QDialog {
   QPushButton* CmdAddStore;
   QLineEdit* TxtSearch;
   QLabel* LblCounts;
+  // Hidden but when earlier choices were dropped: "2 earlier choices no longer apply: ...".
+  QLabel* LblNotice;
   QTableView* TableContacts;
   QTreeWidget* TreeDetail;  // the shown row's entries, merged values and where they came from
   QPushButton* CmdSplit;
@@ -112,7 +116,9 @@ class ReviewWindow : public QDialog {
   // The shown row's first suggestion still open; -1 when none.
   int OpenSuggestion() const;
 
-  // Applies the rows and ticks of `pending_` once the entries are grouped.
+  // Applies the rows and ticks of `pending_` once the entries are grouped. Choices whose entries
+  // are gone from the folders read (or kept by position, as an earlier form did) are dropped, and
+  // LblNotice says how many.
   void ApplyChoices();
   QString EntryKey(int entry) const;
 

@@ -415,6 +415,94 @@ TEST(ReviewWindow, GroupsToCheckFirstEveryFieldRejoinAndChoicesKept) {
   ReviewWindow::LastChoices() = {};
 }
 
+// The choices kept stay with their people when an entry is deleted from a store and the others'
+// positions shift: a suggestion accepted for Anna still joins Anna, Bo stays unticked, and the
+// choice on the deleted entry is dropped and told.
+TEST(ReviewWindow, KeptChoicesFollowTheirEntriesWhenAStoreChanges) {
+  App();
+  ReviewWindow::LastChoices() = {};
+  const QString dir = ScratchDir("review-kept");
+  // The home store, written again as the mail client changes it: the same record key, and each
+  // entry the same node id (a deleted entry goes to the deleted items).
+  const QString home = dir + "/home.pst";
+  auto writeHome = [&](const QString& deleted, const QString& contacts) {
+    QFile file(home + ".json");
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(QStringLiteral(R"({"folders": [{"path": "Deleted Items", "items": [%1]},
+                                              {"path": "Contacts", "items": [%2]}]})")
+                   .arg(deleted, contacts)
+                   .toUtf8());
+    file.close();
+    const ProgramOutput made = RunProgram(BinDir() + "/lumivex-pstgen",
+                                          {home + ".json", "--store-key", "home", "--out", home});
+    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+  };
+  const QString xavier =
+      R"({"FirstName": "Xavier", "LastName": "Gone", "Email1Address": "x@gone.example"})";
+  const QString others =
+      R"({"FirstName": "Anna", "LastName": "Berg", "Email1Address": "anna@berg.example"},
+      {"FirstName": "John", "LastName": "Smith", "Email1Address": "john@smith.example"},
+      {"FirstName": "Bo", "LastName": "Ek", "Email1Address": "bo@ek.example"})";
+  writeHome("", xavier + ", " + others);
+  const QString work = WriteStore(dir + "/work.pst", R"([
+      {"FirstName": "Anna", "LastName": "Sund", "Email1Address": "anna@berg.example"}])");
+  auto rowOf = [](ReviewWindow& w, const QString& name) {
+    for (int r = 0; r < w.Model().rowCount(); ++r)
+      if (w.Model().index(r, ReviewModel::kName).data().toString() == name) return r;
+    return -1;
+  };
+  {
+    ReviewWindow window(nullptr, {home, work});
+    ASSERT_TRUE(WaitFor([&] { return window.Loaded(); }));
+    ASSERT_EQ(window.Model().Suggestions().size(), 1u);  // Anna Berg, Anna Sund
+    window.Model().Accept(0);
+    window.Model().SetTicked(rowOf(window, "Bo Ek"), false);
+    window.Model().SetTicked(rowOf(window, "Xavier Gone"), false);
+    EXPECT_TRUE(window.LblNotice->isHidden());
+    window.accept();
+  }
+  writeHome(xavier, others);
+  ReviewWindow again(nullptr, {home, work});
+  ASSERT_TRUE(WaitFor([&] { return again.Loaded(); }));
+  EXPECT_EQ(again.LblCounts->text(), "4 contacts from 2 stores, 3 after merging, 2 ticked");
+  EXPECT_FALSE(again.LblNotice->isHidden());
+  EXPECT_EQ(again.LblNotice->text(),
+            "1 earlier choice no longer applies: its entries changed or are gone");
+  // What it exports: the Annas as one, John alone; Bo unticked.
+  struct Quiet : Utf8ExportObserver {
+    void Progress(int, int, const QString&) override {}
+  } quiet;
+  const QString out = dir + "/again.vcf";
+  RunUtf8Export(*again.TickedContacts(), {Utf8Format::kVCard4, false, out, false}, quiet);
+  QStringList emails;  // of each card
+  for (const QJsonValue& card : VObjectReader().ReadOrFail({out}).array()) {
+    QStringList own;
+    for (const QJsonValue& email : card["EMAIL"].toArray()) own << email["value"].toString();
+    emails << own.join(u' ');
+  }
+  emails.sort();
+  EXPECT_EQ(emails, (QStringList{"anna@berg.example", "john@smith.example"}));
+  ReviewWindow::LastChoices() = {};
+}
+
+// Choices kept by position, as an earlier form of the settings kept them, are dropped and told,
+// not put on whoever holds those positions now.
+TEST(ReviewWindow, ChoicesKeptByPositionAreDroppedAndTold) {
+  App();
+  const QString store = WriteStore(ScratchDir("review-old") + "/old.pst", R"([
+      {"FirstName": "Ann", "LastName": "Lee"}, {"FirstName": "Bo", "LastName": "Ek"}])");
+  const QString entry = store + "\x1fTop of Personal Folders/Contacts\x1f%1";
+  ReviewWindow::LastChoices() = {};
+  ReviewWindow::LastChoices().rows = {{entry.arg(1), entry.arg(2)}};  // Ann and Bo joined
+  ReviewWindow::LastChoices().untickedEntries = {entry.arg(2)};
+  ReviewWindow window(nullptr, {store});
+  ASSERT_TRUE(WaitFor([&] { return window.Loaded(); }));
+  EXPECT_EQ(window.LblCounts->text(), "2 contacts from 1 store, 2 after merging, 2 ticked");
+  EXPECT_EQ(window.LblNotice->text(),
+            "2 earlier choices no longer apply: their entries changed or are gone");
+  ReviewWindow::LastChoices() = {};
+}
+
 }  // namespace
 }  // namespace lumivex
 
