@@ -500,14 +500,15 @@ void ExportDialog::ShowOutcome(int folders) {
     if (folders > 1)
       text += QStringLiteral(" They come from %1 contact folders.").arg(Number(folders));
     text += u'\n';
-    std::vector<const contact::EntryProblem*> unread, unwritten;
+    // Entries read without some of their fields (`partial`) were written, without those.
+    std::vector<const contact::EntryProblem*> unread, unwritten, partial;
     QString damaged;  // of the stores as a whole, told before the entries
     for (const contact::EntryProblem& p : r.problems) {
       if (p.wholeStore)
         damaged += p.store.isEmpty() ? QStringLiteral("\n  ") + p.reason
                                      : QStringLiteral("\n  %1: %2").arg(p.store, p.reason);
       else
-        (p.unwritten ? unwritten : unread).push_back(&p);
+        (p.unwritten ? unwritten : p.partial ? partial : unread).push_back(&p);
     }
     auto list = [&text](const std::vector<const contact::EntryProblem*>& problems) {
       for (size_t i = 0; i < problems.size() && i < kProblemsShown; ++i)
@@ -525,7 +526,7 @@ void ExportDialog::ShowOutcome(int folders) {
                   "The store is damaged, so what was read of it may lack values or "
                   "hold wrong ones:") +
               damaged;
-      if (!unread.empty() || !unwritten.empty()) text += u'\n';
+      if (!unread.empty() || !unwritten.empty() || !partial.empty()) text += u'\n';
     }
     if (!unread.empty()) {
       text += Count(static_cast<int>(unread.size()), "entry", "entries") +
@@ -537,6 +538,13 @@ void ExportDialog::ShowOutcome(int folders) {
       text += Count(static_cast<int>(unwritten.size()), "contact", "contacts") +
               QStringLiteral(" could not be written to a file of their own:");
       list(unwritten);
+    }
+    if (!partial.empty()) {
+      if (!unread.empty() || !unwritten.empty()) text += u'\n';
+      text += Count(static_cast<int>(partial.size()), "contact", "contacts") +
+              (partial.size() == 1 ? QStringLiteral(" was written without some of its fields:")
+                                   : QStringLiteral(" were written without some of their fields:"));
+      list(partial);
     }
   }
   ShowResult(text, false);

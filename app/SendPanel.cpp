@@ -61,7 +61,7 @@ struct SendPanel::Job : public SendObserver {
 
   // How it ended.
   SendResult result;
-  std::vector<contact::EntryProblem> unread;
+  std::vector<contact::EntryProblem> unread;  // entries not read, or read without some fields
   QStringList newUids;  // the stores whose contacts get UIDs no earlier send gave them
   std::vector<AddressBookInfo> books;
   QString described;
@@ -668,9 +668,10 @@ void SendPanel::ShowOutcome(const Job& job) {
       text += QStringLiteral("\n%1 of the store could not be read and were not sent.")
                   .arg(Count(unread, "entry", "entries"));
     if (partial > 0)
-      text += QStringLiteral("\n%1 without some of their fields, which could not be read.")
-                  .arg(partial == 1 ? QStringLiteral("1 entry was sent")
-                                    : QStringLiteral("%1 entries were sent").arg(partial));
+      text += partial == 1
+                  ? QStringLiteral("\n1 entry of the store was sent without some of its fields.")
+                  : QStringLiteral("\n%1 of the store were sent without some of their fields.")
+                        .arg(Count(partial, "entry", "entries"));
     if (damagedStores > 0)
       text += QStringLiteral("\nA store is damaged: what was read of it may lack values.");
     for (const QString& card : r.mergedAway)

@@ -418,6 +418,37 @@ TEST_F(ExportDialogTest, PickedFolderOrEveryContactFolderOfItsStore) {
       << dialog->LblResult->text().toStdString();
 }
 
+// An entry read without some of its fields (its categories stored as a number) is written without
+// them, and the end says so, as the command line does ("is not whole"), not that it was left out.
+TEST_F(ExportDialogTest, AnEntryReadWithoutSomeFieldsIsToldAsWrittenWithoutThem) {
+  const QString folder = testing::ScratchDir("export-partial");
+  QFile description(folder + "/store.json");
+  ASSERT_TRUE(description.open(QIODevice::WriteOnly));
+  description.write(R"({"folders": [{"path": "Contacts", "items": [
+      {"FirstName": "Ann", "properties": [
+        {"set": "PS_PUBLIC_STRINGS", "name": "Keywords", "type": "int32", "value": 5}]},
+      {"FirstName": "Bo"}]}]})");
+  description.close();
+  const testing::ProgramOutput made =
+      testing::RunProgram(testing::BinDir() + "/lumivex-pstgen",
+                          {description.fileName(), "--out", folder + "/store.pst"});
+  ASSERT_EQ(made.status, 0) << made.err.toStdString();
+  dialog = std::make_unique<ExportDialog>(
+      nullptr, ExportSource{true, folder + "/store.pst", "Top of Personal Folders/Contacts"});
+  dialog->show();
+  dialogs->saveFile = folder + "/contacts.vcf";
+  RunToEnd();
+  EXPECT_EQ(CountCards(folder + "/contacts.vcf"), 2);
+  const QString text = dialog->LblResult->text();
+  EXPECT_TRUE(
+      text.endsWith("\n1 contact was written without some of its fields:\n"
+                    "  Top of Personal Folders/Contacts, entry 1: written without its "
+                    "categories (stored as a value of type 0x0003): a type that field "
+                    "cannot take"))
+      << text.toStdString();
+  EXPECT_FALSE(text.contains("could not be read")) << text.toStdString();
+}
+
 // A store our reader refuses and libpff reads without its named properties (the fixtures'
 // README): the end of the export says the store is damaged and why, apart from the entries.
 TEST_F(ExportDialogTest, ADamagedStoreIsToldApartFromTheEntries) {
