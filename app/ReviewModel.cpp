@@ -49,7 +49,11 @@ bool ReadReviewEntry(const std::vector<ReviewFolder>& folders, int folder, int p
   }
   try {
     const auto entry = folders[size_t(folder)].items->Item(position - 1);
-    if (entry && entry->ReadContact(out, why)) return true;
+    if (entry && entry->ReadContact(out, why)) {
+      // A part the store lost is told even where the entry's reading does not miss it.
+      if (why.isEmpty()) why = entry->Damage();
+      return true;
+    }
     if (why.isEmpty() && entry) why = entry->Failure();
   } catch (const std::exception& e) {
     why = QString::fromUtf8(e.what());
@@ -160,6 +164,7 @@ void ReviewModel::Clear() {
   folded_.Clear();
   folder_sort_.clear();
   unticked_folders_.clear();
+  problems_.clear();
   ticked_ = 0;
   grouped_ = false;
   endResetModel();
@@ -221,6 +226,7 @@ void ReviewModel::SortAsMerged(Row& row) const {
 }
 
 void ReviewModel::Group(const ReviewGrouping& found) {
+  problems_ = found.problems;
   const int n = int(entries_.size());
   // Each entry's group: its first entry (itself when alone), and the rule it joined by.
   found_group_.resize(size_t(n));
@@ -564,6 +570,12 @@ QByteArrayView ReviewModel::SortText(int row, int column) const {
   for (const int e : r.entries)
     if (const QByteArrayView text = folded_.Field(e, field); !text.isEmpty()) return text;
   return {};
+}
+
+int ReviewModel::UnreadableEntries() const {
+  return int(std::count_if(problems_.begin(), problems_.end(), [](const contact::EntryProblem& p) {
+    return p.position > 0 && !p.partial;
+  }));
 }
 
 int ReviewModel::Stores() const {

@@ -95,6 +95,10 @@ struct ReviewGrouping {
   };
   std::vector<Group> groups;  // of two entries or more
   std::vector<Suggested> suggestions;
+  // What the reading of the folders met, as the command line's reading tells it: entries that
+  // cannot be read (in no row), entries read without some of their fields (`partial`), folders
+  // that lost entries and damage of a store as a whole.
+  std::vector<contact::EntryProblem> problems;
 };
 
 // A folder whose entries are shown.
@@ -130,6 +134,10 @@ class ReviewModel : public QAbstractTableModel {
   // need a look and those with a suggestion first.
   void Group(const ReviewGrouping& found);
   bool Grouped() const { return grouped_; }
+  // What the reading met (ReviewGrouping::problems), once grouped.
+  const std::vector<contact::EntryProblem>& Problems() const { return problems_; }
+  // Of them, the entries that could not be read at all.
+  int UnreadableEntries() const;
 
   // A row's entries in the order the merge takes them (MergeRank: named ones first, newest
   // first), and why they are one.
@@ -193,7 +201,7 @@ class ReviewModel : public QAbstractTableModel {
   int TickedRows() const { return ticked_; }
   int Stores() const;
 
-  // The whole entry `entry`, read again from its store; false with `why` when it cannot be.
+  // The whole entry `entry`, read again from its store, as ReadReviewEntry.
   bool ReadEntry(int entry, contact::Contact& out, QString& why) const;
   contact::Origin OriginOf(int entry) const;
 
@@ -227,6 +235,7 @@ class ReviewModel : public QAbstractTableModel {
   std::vector<int> found_group_;         // per entry, once grouped: its group's first entry
   std::vector<QByteArray> folder_sort_;  // per folder: its "store / folder" text, folded
   std::vector<bool> unticked_folders_;   // folders whose entries come unticked
+  std::vector<contact::EntryProblem> problems_;
   int ticked_ = 0;
   bool grouped_ = false;
 };
@@ -285,6 +294,8 @@ class ReviewView : public QAbstractProxyModel {
 };
 
 // Reads entry `position` (1-based) of `folders[folder]`; false with `why` when it cannot be read.
+// Read without some of its fields, or without a part the store lost, it is true with `why` naming
+// what is missing (as the command line's reading tells such an entry); else `why` stays empty.
 bool ReadReviewEntry(const std::vector<ReviewFolder>& folders, int folder, int position,
                      contact::Contact& out, QString& why);
 

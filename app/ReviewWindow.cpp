@@ -180,6 +180,9 @@ struct Merged {
 // The plan of an export of the ticked rows: the folders and, per row, its entries newest first.
 struct Selection {
   std::vector<ReviewFolder> folders;
+  // What the reading met beyond the rows' entries: entries that cannot be read, folders that lost
+  // entries, a store's own damage. (An entry read without some fields is told as its row is.)
+  std::vector<contact::EntryProblem> problems;
   struct Row {
     std::vector<std::pair<int, int>> entries;  // folder, position
     QString rule;
@@ -204,6 +207,9 @@ void MergeRow(const std::vector<ReviewFolder>& folders, const Selection::Row& ro
       if (problems) problems->push_back({f.path, position, why, false, f.store});
       continue;
     }
+    // Read, less what `why` names: given, and told of.
+    if (problems && !why.isEmpty())
+      problems->push_back({f.path, position, why, false, f.store, true});
     if (c.uid.isEmpty())
       c.uid = contact::CardUuid(QStringLiteral("%1|%2").arg(f.path).arg(position));
     // The uid of the entry of the first store, first in its folders (as merge::OpenContacts).
@@ -226,8 +232,13 @@ void MergeRow(const std::vector<ReviewFolder>& folders, const Selection::Row& ro
 class SelectionStream : public contact::ContactStream {
  public:
   explicit SelectionStream(std::shared_ptr<const Selection> selection)
-      : selection_(std::move(selection)) {}
-  int Total() const override { return int(selection_->rows.size()); }
+      : selection_(std::move(selection)), problems_(selection_->problems) {}
+  // The rows, and the entries that could not be read (each a step of the export, as of a store's).
+  int Total() const override {
+    return int(selection_->rows.size()) +
+           int(std::count_if(selection_->problems.begin(), selection_->problems.end(),
+                             [](const contact::EntryProblem& p) { return p.position > 0; }));
+  }
   bool Next(contact::SourcedContact& out) override {
     while (next_ < selection_->rows.size()) {
       Merged merged;
@@ -363,7 +374,9 @@ struct ReviewWindow::Loader {
             ok = entry && entry->ReadContact(c, why);
           } catch (const std::exception&) {
           }
-          if (!ok) continue;  // the export reports it; the review has nothing to show of it
+          // Nothing to show of it: the merge's reading below keeps it among the problems the
+          // export and the send tell.
+          if (!ok) continue;
           // Where the store gives none, the uid the export gives the entry.
           if (c.uid.isEmpty())
             c.uid = contact::CardUuid(QStringLiteral("%1|%2").arg(folder->Path()).arg(i + 1));
@@ -418,6 +431,7 @@ struct ReviewWindow::Loader {
         for (const merge::Suggestion& s : merged->Suggestions())
           found.suggestions.push_back(
               {number(s.firstEntry), number(s.secondEntry), merge::RuleText(s.rule), s.value});
+      found.problems = contacts->Problems();
     } catch (const std::exception&) {
       // Nothing merged: every entry stays a row of its own, as read.
     }
@@ -732,6 +746,10 @@ QString ReviewWindow::CountsText() const {
   if (const int open = model_->OpenSuggestions(); open > 0)
     text += open == 1 ? QStringLiteral(", 1 suggestion to answer")
                       : QStringLiteral(", %1 suggestions to answer").arg(Number(open));
+  // Entries not in the table, which the export and the send tell one by one.
+  if (const int unread = model_->UnreadableEntries(); unread > 0)
+    text += unread == 1 ? QStringLiteral("; 1 entry could not be read")
+                        : QStringLiteral("; %1 entries could not be read").arg(Number(unread));
   return text;
 }
 
@@ -1062,6 +1080,8 @@ std::unique_ptr<contact::ContactStream> ReviewWindow::TickedContacts() const {
 std::function<std::unique_ptr<contact::ContactStream>()> ReviewWindow::TickedSelection() const {
   auto selection = std::make_shared<Selection>();
   selection->folders = model_->Folders();
+  for (const contact::EntryProblem& p : model_->Problems())
+    if (!p.partial) selection->problems.push_back(p);
   for (int row = 0; row < model_->rowCount(); ++row) {
     if (!model_->Ticked(row)) continue;
     Selection::Row r;

@@ -84,7 +84,9 @@ class ReviewWindow : public QDialog {
   void AddStore(const QString& path);
   // Adds store files (chosen together, or dropped on the window): those not listed yet.
   void AddStores(const QStringList& paths);
-  // The ticked rows, in the order the stores hold them, merged; for the export or the send.
+  // The ticked rows, in the order the stores hold them, merged; for the export or the send. Its
+  // Problems() tell what the command line's reading of the folders would: the entries that cannot
+  // be read, those of the ticked rows read without some of their fields, a store's damage.
   std::unique_ptr<contact::ContactStream> TickedContacts() const;
   // The same, as often as asked, after the window has gone too.
   std::function<std::unique_ptr<contact::ContactStream>()> TickedSelection() const;

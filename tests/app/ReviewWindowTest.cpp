@@ -3,10 +3,12 @@
 // unticked, and what is ticked is exactly what the export writes (read back by strict vobject).
 #include "app/ReviewWindow.h"
 
+#include "app/Dialogs.h"
 #include "app/ExportDialog.h"
 #include "app/SendPanel.h"
 
 #include "convert/Utf8Export.h"
+#include "source/StoreBackend.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/contact/Utf8Readers.h"
 #include "tests/convert/ProgramRun.h"
@@ -31,12 +33,8 @@ namespace {
 
 using namespace lumivex::testing;
 
-QString WriteStore(const QString& path, const char* items) {
-  const QString description = QStringLiteral(
-                                  R"({"folders": [{"path": "Contacts", "items": %1},
-                                     {"path": "Suggested Contacts", "containerClass": "IPF.Contact",
-                                      "items": [{"FirstName": "Auto", "LastName": "Collected"}]}]})")
-                                  .arg(QString::fromUtf8(items));
+// The store `description` (lumivex-pstgen's JSON) describes, written to `path`.
+QString WriteDescribed(const QString& path, const QString& description) {
   QFile file(path + ".json");
   EXPECT_TRUE(file.open(QIODevice::WriteOnly));
   file.write(description.toUtf8());
@@ -45,6 +43,15 @@ QString WriteStore(const QString& path, const char* items) {
       RunProgram(BinDir() + "/lumivex-pstgen", {path + ".json", "--out", path});
   EXPECT_EQ(made.status, 0) << made.err.toStdString();
   return path;
+}
+
+// A store of `items` in its contacts folder, and one contact in "Suggested Contacts".
+QString WriteStore(const QString& path, const char* items) {
+  return WriteDescribed(path, QStringLiteral(
+                                  R"({"folders": [{"path": "Contacts", "items": %1},
+                                     {"path": "Suggested Contacts", "containerClass": "IPF.Contact",
+                                      "items": [{"FirstName": "Auto", "LastName": "Collected"}]}]})")
+                                  .arg(QString::fromUtf8(items)));
 }
 
 template <typename Condition>
@@ -685,6 +692,83 @@ TEST(ReviewWindow, SendTakesExactlyTheTickedContacts) {
   phones.sort();
   EXPECT_EQ(phones, (QStringList{"Ann Lee: 0", "Ann Lee: 1", "Cy Berg: 0", "Di Fox: 1"}));
   qunsetenv("XDG_STATE_HOME");
+}
+
+}  // namespace
+}  // namespace lumivex
+
+namespace lumivex {
+namespace {
+
+// A damaged store's entries that cannot be read, or are read without some of their fields, are
+// told by the export and the send of the review exactly as by those of the store's own folder. Bo's
+// and Di's entries point at one data block (tools/mutate), Ann's categories are stored as a number.
+TEST(ReviewWindow, EntriesNotReadWholeAreToldAsByThePlainExportAndSend) {
+  testing::App();
+  ReviewWindow::LastChoices() = {};
+  const QString dir = testing::ScratchDir("review-damaged");
+  const QString whole = WriteDescribed(dir + "/whole.pst", R"({"folders": [{"path": "Contacts",
+      "items": [{"FirstName": "Ann", "LastName": "Lee", "properties": [
+                  {"set": "PS_PUBLIC_STRINGS", "name": "Keywords", "type": "int32", "value": 5}]},
+                {"FirstName": "Bo", "LastName": "Ek"}, {"FirstName": "Cy", "LastName": "Berg"},
+                {"FirstName": "Di", "LastName": "Fox"}, {"FirstName": "Ed", "LastName": "Holm"}]}]})");
+  const QString store = dir + "/damaged.pst";
+  ASSERT_EQ(
+      RunProgram("/usr/bin/python3", {testing::SourceDir() + "/tools/mutate/share_contact_data.py",
+                                      whole, store, "2", "4"})
+          .status,
+      0);
+  auto dialogs = std::make_shared<testing::ScriptedDialogs>();
+  SetDialogs(dialogs);
+  SetMailProvider(MakeStoreMailProvider(nullptr));
+  qputenv("XDG_STATE_HOME", QFile::encodeName(dir + "/state"));
+  // What the end of the export says, and the send's lines after its counts.
+  auto exportAndSend = [&](ExportDialog& dialog, const QString& book) {
+    dialogs->saveFile = dir + "/contacts.vcf";
+    dialog.CmdExport->click();
+    EXPECT_TRUE(WaitFor([&] { return !dialog.Running(); }));
+    QStringList said{dialog.LblResult->text()};
+    testing::OnNextModal([&](QWidget* modal) {
+      auto* panel = qobject_cast<SendPanel*>(modal);
+      ASSERT_NE(panel, nullptr);
+      panel->OptKde->setChecked(true);
+      panel->EdtKdeFolder->setText(dir + "/" + book);
+      panel->CmdSend->click();
+      EXPECT_TRUE(WaitFor([&] { return !panel->Running(); }));
+      said << panel->LblResult->text().section(u'\n', 1);
+      panel->CmdClose->click();
+    });
+    dialog.CmdSendTo->click();
+    return said;
+  };
+  const ExportSource folder{true, store, "Top of Personal Folders/Contacts"};
+  ExportDialog plain(nullptr, folder);
+  const QStringList expected = exportAndSend(plain, "plain");
+  ASSERT_EQ(expected.size(), 2);
+  EXPECT_TRUE(
+      expected[0].contains("2 entries could not be read and were left out:\n"
+                           "  Top of Personal Folders/Contacts, entry 2: "))
+      << expected[0].toStdString();
+  EXPECT_TRUE(expected[0].contains("1 contact was written without some of its fields:"));
+  EXPECT_EQ(expected[1],
+            "2 entries of the store could not be read and were not sent.\n"
+            "1 entry of the store was sent without some of its fields.");
+
+  ExportDialog reviewed(nullptr, folder);
+  testing::OnNextModal([&](QWidget* modal) {
+    auto* review = qobject_cast<ReviewWindow*>(modal);
+    ASSERT_NE(review, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return review->Loaded(); }));
+    EXPECT_EQ(review->LblCounts->text(),
+              "3 contacts from 1 store, 3 after merging, 3 ticked; 2 entries could not be read");
+    review->CmdUse->click();
+  });
+  reviewed.CmdReview->click();
+  EXPECT_EQ(exportAndSend(reviewed, "reviewed"), expected);
+  qunsetenv("XDG_STATE_HOME");
+  SetMailProvider(nullptr);
+  SetDialogs(nullptr);
+  ReviewWindow::LastChoices() = {};
 }
 
 }  // namespace
