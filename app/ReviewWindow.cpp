@@ -366,6 +366,7 @@ struct ReviewWindow::Loader {
         contact::Contact c;
         const int count = std::max(0, items->Count());
         numbers.back().assign(size_t(count), -1);
+        const bool contactsOnly = ContactsOnly(*folder);
         for (int i = 0; i < count && !stop; ++i) {
           QString why;
           bool ok = false;
@@ -380,6 +381,9 @@ struct ReviewWindow::Loader {
           // Where the store gives none, the uid the export gives the entry.
           if (c.uid.isEmpty())
             c.uid = contact::CardUuid(QStringLiteral("%1|%2").arg(folder->Path()).arg(i + 1));
+          // Mail kept beside contacts in a folder of another class is passed over, as the merge
+          // and every export pass it over.
+          if (!GivenAsContact(contactsOnly, c)) continue;
           entries->push_back(Summarize(c, index, i + 1));
           numbers.back()[size_t(i)] = entriesRead++;
           if (entries->size() >= batch || i + 1 == count) {

@@ -19,6 +19,14 @@ bool IsAutoCollected(const Folder& folder) {
   return folder.Role() != FolderRole::kOwn;
 }
 
+bool ContactsOnly(const Folder& folder) {
+  return folder.DefaultItemType() != kContactItem;
+}
+
+bool GivenAsContact(bool contactsOnly, const contact::Contact& entry) {
+  return !contactsOnly || IsContactClass(entry.messageClass);
+}
+
 struct StoreContactStream::Work {
   int store = 0;
   QString path;
@@ -50,7 +58,7 @@ StoreContactStream::StoreContactStream(std::vector<StoreFolders> sources)
                                   QString::fromUtf8(e.what()))
                              .toStdString());
       }
-      w.contactsOnly = folder->DefaultItemType() != kContactItem;
+      w.contactsOnly = ContactsOnly(*folder);
       // The same check of a folder as every form makes: a list of entries shorter than the
       // folder's own count has lost some.
       const QString missing = folder->MissingEntries();
@@ -110,7 +118,7 @@ bool StoreContactStream::Next(contact::SourcedContact& out) {
     if (out.contact.uid.isEmpty())
       out.contact.uid = contact::CardUuid(QStringLiteral("%1|%2").arg(w.path).arg(i + 1));
     // Mail kept beside contacts in a folder of another class is passed over.
-    if (w.contactsOnly && !IsContactClass(out.contact.messageClass)) continue;
+    if (!GivenAsContact(w.contactsOnly, out.contact)) continue;
     // Read, less the fields `why` names: given, and told of.
     if (!why.isEmpty()) problems_.push_back({w.path, i + 1, why, false, store, true});
     out.origins.resize(1);

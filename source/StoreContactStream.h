@@ -25,6 +25,13 @@ std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store);
 // items. Offered, not chosen, by default.
 bool IsAutoCollected(const Folder& folder);
 
+// True for a folder of another class than contacts (one of mail, say, holding some contacts): only
+// its contacts and lists are given, the mail kept beside them passed over (GivenAsContact).
+bool ContactsOnly(const Folder& folder);
+// Whether an entry read from a folder is given as a contact: every entry of a contacts folder, and
+// in a folder for which ContactsOnly holds (`contactsOnly`) only contacts and lists.
+bool GivenAsContact(bool contactsOnly, const contact::Contact& entry);
+
 // One store's folders to read.
 struct StoreFolders {
   QString path;                  // the store file, as given; empty when not known

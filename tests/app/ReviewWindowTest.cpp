@@ -516,6 +516,22 @@ TEST(ReviewWindow, ChoicesKeptByPositionAreDroppedAndTold) {
 namespace lumivex {
 namespace {
 
+// Mail kept beside a contact in a folder of mail is no contact: the review lists the one contact.
+TEST(ReviewWindow, MailBesideAContactIsPassedOver) {
+  testing::App();
+  ReviewWindow::LastChoices() = {};
+  const QString store =
+      WriteDescribed(testing::ScratchDir("review-mixed") + "/mixed.pst",
+                     R"({"folders": [{"path": "Mixed", "containerClass": "IPF.Note",
+      "items": [{"FirstName": "Yann", "LastName": "Bell"},
+                {"messageClass": "IPM.Note", "Subject": "Lunch on Friday?"},
+                {"messageClass": "IPM.Note", "Subject": "Invoice 4711"}]}]})");
+  ReviewWindow window(nullptr, {store});
+  ASSERT_TRUE(WaitFor([&] { return window.Loaded(); }));
+  ASSERT_EQ(window.Model().rowCount(), 1);
+  EXPECT_EQ(window.Model().index(0, ReviewModel::kName).data().toString(), "Yann Bell");
+}
+
 // "Suggested Contacts" is listed unticked; ticking it reads its entries too.
 TEST(ReviewWindow, AutoCollectedFoldersAreOfferedUnticked) {
   testing::App();
