@@ -334,6 +334,8 @@ void ExportDialog::SetRunning(bool running) {
        std::initializer_list<QWidget*>{OptVCard4, OptVCard3, OptCsv, OptOneFile, ChkAllFolders,
                                        CmdReview, CmdExport, CmdSendTo, CmdClose})
     option->setEnabled(!running);
+  // A reviewed selection picks its folders itself: "All contact folders" stays off for it.
+  if (reviewed_) ChkAllFolders->setEnabled(false);
   if (running) ProgBarExport->show();
   CmdCancel->setEnabled(running);
   ProgBarExport->setFormat(running ? QStringLiteral("%p%") : QString());
@@ -374,7 +376,7 @@ void ExportDialog::CmdExport_Click() {
 
   auto job = std::make_shared<Job>();
   job->source = source_;
-  job->allFolders = ChkAllFolders->isChecked();
+  job->allFolders = !reviewed_ && ChkAllFolders->isChecked();
   job->reviewed = reviewed_;
   job->options.format = OptVCard4->isChecked()   ? Utf8Format::kVCard4
                         : OptVCard3->isChecked() ? Utf8Format::kVCard3

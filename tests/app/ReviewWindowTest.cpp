@@ -13,6 +13,7 @@
 #include "tests/contact/Utf8Readers.h"
 #include "tests/convert/ProgramRun.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -715,6 +716,40 @@ TEST(ReviewWindow, SendTakesExactlyTheTickedContacts) {
 
 namespace lumivex {
 namespace {
+
+// "All contact folders" is for the dialog's own store: ticked before a review, it stays off and
+// ignored while the export is of the reviewed contacts, also after a run, so that no card takes
+// its folder's name as a category.
+TEST(ReviewWindow, AllFoldersStaysOffForAReviewedExport) {
+  testing::App();
+  ReviewWindow::LastChoices() = {};
+  const QString dir = testing::ScratchDir("review-all-folders");
+  const QString store = WriteStore(dir + "/one.pst", R"([{"FirstName": "Ann", "LastName": "Lee"},
+                                                          {"FirstName": "Bo", "LastName": "Ek"}])");
+  auto dialogs = std::make_shared<testing::ScriptedDialogs>();
+  SetDialogs(dialogs);
+  ExportDialog dialog(nullptr, ExportSource{false, store, {}});
+  dialog.ChkAllFolders->setChecked(true);
+  testing::OnNextModal([&](QWidget* modal) {
+    auto* review = qobject_cast<ReviewWindow*>(modal);
+    ASSERT_NE(review, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return review->Loaded(); }));
+    review->CmdUse->click();
+  });
+  dialog.CmdReview->click();
+  for (const char* name : {"first.vcf", "second.vcf"}) {
+    EXPECT_FALSE(dialog.ChkAllFolders->isEnabled()) << name;
+    dialogs->saveFile = dir + "/" + name;
+    dialog.CmdExport->click();
+    ASSERT_TRUE(WaitFor([&] { return !dialog.Running(); }));
+    const QJsonArray cards = VObjectReader().ReadOrFail({dialogs->saveFile}).array();
+    EXPECT_EQ(Names(cards), (QStringList{"Ann Lee", "Bo Ek"})) << name;
+    for (const QJsonValue& card : cards)
+      EXPECT_FALSE(card.toObject().contains("CATEGORIES")) << name;
+  }
+  SetDialogs(nullptr);
+  ReviewWindow::LastChoices() = {};
+}
 
 // A damaged store's entries that cannot be read, or are read without some of their fields, are
 // told by the export and the send of the review exactly as by those of the store's own folder. Bo's
