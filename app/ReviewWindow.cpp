@@ -125,9 +125,13 @@ std::vector<std::pair<QString, QString>> EveryField(const contact::Contact& c) {
   add("File as", c.fileAs);
   add("Nickname", c.nickname);
   add("Initials", c.initials);
+  // A merged contact's older companies and job titles after the newest one's, as its card holds
+  // them.
   add("Company", c.company);
+  for (const QString& company : c.earlierCompanies) add("Company", company);
   add("Department", c.department);
   add("Job title", c.jobTitle);
+  for (const QString& title : c.earlierTitles) add("Job title", title);
   add("Profession", c.profession);
   add("Office", c.officeLocation);
   add("Manager", c.manager);
@@ -867,9 +871,13 @@ void ReviewWindow::ShowDetail() {
   std::vector<std::vector<std::pair<QString, QString>>> fields;
   for (const contact::Contact& m : merged.members) fields.push_back(EveryField(m));
   const std::vector<std::pair<QString, QString>> result = EveryField(c);
+  // The same field with the same value; spaces aside, as the merge keeps an older company or job
+  // title with its spaces made simple.
   const auto holds = [](const std::vector<std::pair<QString, QString>>& list,
                         const std::pair<QString, QString>& field) {
-    return std::find(list.begin(), list.end(), field) != list.end();
+    return std::any_of(list.begin(), list.end(), [&](const std::pair<QString, QString>& f) {
+      return f.first == field.first && f.second.simplified() == field.second.simplified();
+    });
   };
   auto* top = new QTreeWidgetItem(
       TreeDetail,

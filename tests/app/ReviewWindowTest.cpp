@@ -357,12 +357,13 @@ TEST(ReviewWindow, GroupsToCheckFirstEveryFieldRejoinAndChoicesKept) {
   const QString older = WriteStore(dir + "/older.pst", R"([
       {"FirstName": "Bo", "LastName": "Ek", "Email1Address": "bo@ek.example"},
       {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example",
-       "CompanyName": "Contoso", "Birthday": "1980-05-17",
+       "CompanyName": "Contoso", "JobTitle": "Engineer", "Birthday": "1980-05-17",
        "LastModificationTime": "2024-01-01T10:00:00Z"}])");
   const QString newer = WriteStore(dir + "/newer.pst", R"([
       {"FirstName": "Cy", "LastName": "Berg", "Email1Address": "cy@berg.example"},
       {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example",
-       "CompanyName": "Fabrikam", "Spouse": "Per", "LastModificationTime": "2025-01-01T10:00:00Z"}])");
+       "CompanyName": "Fabrikam", "JobTitle": "Manager", "Spouse": "Per",
+       "LastModificationTime": "2025-01-01T10:00:00Z"}])");
   const QString counts = "4 contacts from 2 stores, %1 after merging, %2 ticked";
   auto row = [](ReviewWindow& w, const QString& name) {
     for (int r = 0; r < w.Model().rowCount(); ++r)
@@ -384,7 +385,9 @@ TEST(ReviewWindow, GroupsToCheckFirstEveryFieldRejoinAndChoicesKept) {
     window.TableContacts->setCurrentIndex(window.Shown().index(0, ReviewModel::kName));
     ASSERT_EQ(window.TreeDetail->topLevelItemCount(), 3);  // the check, merged, entries
     EXPECT_TRUE(window.TreeDetail->topLevelItem(0)->text(0).contains("the companies differ"));
-    // Every field of each entry (newest first); the older company is not carried over.
+    // Every field of the merged contact with where it came from: the older company and job title
+    // beside the newer ones, as its card holds them. Then every field of each entry (newest
+    // first), none of the older company and job title marked as left out.
     QTreeWidgetItem* entries = window.TreeDetail->topLevelItem(2);
     ASSERT_EQ(entries->childCount(), 2);
     auto fields = [](QTreeWidgetItem* entry) {
@@ -396,9 +399,16 @@ TEST(ReviewWindow, GroupsToCheckFirstEveryFieldRejoinAndChoicesKept) {
                      .join(u'|');
       return out;
     };
+    const QStringList merged = fields(window.TreeDetail->topLevelItem(1));
+    for (const char* field :
+         {"Company|Fabrikam|newer.pst / Contacts #2", "Company|Contoso|older.pst / Contacts #2",
+          "Job title|Manager|newer.pst / Contacts #2",
+          "Job title|Engineer|older.pst / Contacts #2"})
+      EXPECT_TRUE(merged.contains(field)) << field;
     EXPECT_TRUE(fields(entries->child(0)).contains("Spouse|Per|"));
     EXPECT_TRUE(fields(entries->child(1)).contains("Birthday|1980-05-17|"));
-    EXPECT_TRUE(fields(entries->child(1)).contains("Company|Contoso|not in the merged contact"));
+    EXPECT_TRUE(fields(entries->child(1)).contains("Company|Contoso|"));
+    EXPECT_TRUE(fields(entries->child(1)).contains("Job title|Engineer|"));
 
     // Split, then joined again.
     window.CmdSplit->click();
