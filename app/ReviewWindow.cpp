@@ -784,14 +784,13 @@ int ReviewWindow::CurrentRow() const {
 }
 
 void ReviewWindow::Group(const ReviewGrouping& found) {
-  // Where the table is, by entry: rows are made anew.
+  // The current contact, by entry: rows are made anew.
   auto entryAt = [this](const QModelIndex& shown) {
     const QModelIndex row = view_->mapToSource(shown);
     return row.isValid() ? model_->RowEntries(row.row()).front() : -1;
   };
   const int current = entryAt(TableContacts->currentIndex());
   const int column = std::max(0, TableContacts->currentIndex().column());
-  const int top = entryAt(TableContacts->indexAt(QPoint(1, 1)));
   model_->Group(found);
   ApplyChoices();
   loaded_ = true;
@@ -805,9 +804,8 @@ void ReviewWindow::Group(const ReviewGrouping& found) {
     return view_->mapFromSource(model_->index(model_->RowOfEntry(entry), column));
   };
   if (current >= 0) TableContacts->setCurrentIndex(shownRow(current, column));
-  if (top >= 0)
-    // By the first column: the table is not scrolled sideways.
-    TableContacts->scrollTo(shownRow(top, ReviewModel::kTick), QAbstractItemView::PositionAtTop);
+  // The rows that need a look and those with a suggestion come first: the table shows its top.
+  TableContacts->scrollToTop();
 }
 
 void ReviewWindow::ShowDetail() {

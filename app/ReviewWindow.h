@@ -110,8 +110,8 @@ class ReviewWindow : public QDialog {
   void Reload();
   void StopLoading();
   void ShowDetail();
-  // Every entry is read: the entries of one person become one row, the table still showing the
-  // same contacts at its top and the same current contact.
+  // Every entry is read: the entries of one person become one row, the table showing its top
+  // (where the rows that need a look come first) and keeping the current contact.
   void Group(const ReviewGrouping& found);
   void UpdateCounts();
   int CurrentRow() const;

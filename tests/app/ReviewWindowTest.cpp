@@ -527,6 +527,32 @@ TEST(ReviewWindow, ChoicesKeptByPositionAreDroppedAndTold) {
 namespace lumivex {
 namespace {
 
+// When every entry is read and grouped, the table shows its top, where the rows that need a look
+// come first: Ann's group, marked, though the table showed the first store's entries while they
+// were read.
+TEST(ReviewWindow, TheRowsToCheckAreInSightOnceGrouped) {
+  testing::App();
+  ReviewWindow::LastChoices() = {};
+  const QString dir = testing::ScratchDir("review-top");
+  QStringList many;
+  for (int n = 1; n <= 60; ++n)
+    many << QStringLiteral(R"({"FirstName": "Person", "LastName": "No%1"})").arg(n);
+  const QString first = WriteStore(dir + "/many.pst", qPrintable(u'[' + many.join(u',') + u']'));
+  const QString ann = WriteStore(dir + "/ann.pst", R"([
+      {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example",
+       "CompanyName": "Contoso"},
+      {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example",
+       "CompanyName": "Fabrikam"}])");
+  ReviewWindow window(nullptr, {first, ann});
+  window.show();
+  ASSERT_TRUE(WaitFor([&] { return window.Loaded(); }));
+  QCoreApplication::processEvents();
+  const QModelIndex top = window.TableContacts->indexAt(QPoint(1, 1));
+  EXPECT_EQ(top.row(), 0);
+  EXPECT_EQ(window.Shown().index(top.row(), ReviewModel::kTick).data().toString(),
+            "2 merged, check");
+}
+
 // Mail kept beside a contact in a folder of mail is no contact: the review lists the one contact.
 TEST(ReviewWindow, MailBesideAContactIsPassedOver) {
   testing::App();
