@@ -621,7 +621,11 @@ void ReviewWindow::Connect() {
   connect(model_, &ReviewModel::CountsChanged, this, [this] { UpdateCounts(); });
   connect(TableContacts->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this] { ShowDetail(); });
-  connect(model_, &QAbstractItemModel::modelReset, this, [this] { ShowDetail(); });
+  // A group split, joined or accepted changes its marks: the column follows them.
+  connect(model_, &QAbstractItemModel::modelReset, this, [this] {
+    if (loaded_) FitMarks();
+    ShowDetail();
+  });
   connect(CmdSplit, &QPushButton::clicked, this, [this] {
     if (const int row = CurrentRow(); row >= 0) model_->Split(row);
     ShowDetail();
@@ -795,17 +799,21 @@ void ReviewWindow::Group(const ReviewGrouping& found) {
   ApplyChoices();
   loaded_ = true;
   UpdateCounts();
-  // The marks column as wide as its widest mark (those rows come first), never narrower.
-  const int narrow = TableContacts->columnWidth(ReviewModel::kTick);
-  TableContacts->resizeColumnToContents(ReviewModel::kTick);
-  if (TableContacts->columnWidth(ReviewModel::kTick) < narrow)
-    TableContacts->setColumnWidth(ReviewModel::kTick, narrow);
+  FitMarks();
   auto shownRow = [this](int entry, int column) {
     return view_->mapFromSource(model_->index(model_->RowOfEntry(entry), column));
   };
   if (current >= 0) TableContacts->setCurrentIndex(shownRow(current, column));
   // The rows that need a look and those with a suggestion come first: the table shows its top.
   TableContacts->scrollToTop();
+}
+
+void ReviewWindow::FitMarks() {
+  // As wide as its widest mark (those rows come first), never narrower.
+  const int narrow = TableContacts->columnWidth(ReviewModel::kTick);
+  TableContacts->resizeColumnToContents(ReviewModel::kTick);
+  if (TableContacts->columnWidth(ReviewModel::kTick) < narrow)
+    TableContacts->setColumnWidth(ReviewModel::kTick, narrow);
 }
 
 void ReviewWindow::ShowDetail() {
@@ -838,6 +846,7 @@ void ReviewWindow::ShowDetail() {
     item->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxWarning));
     item->setFirstColumnSpanned(true);
     item->setText(0, QStringLiteral("Check: ") + check);
+    item->setToolTip(0, item->text(0));  // whole, where the pane cuts it
   }
   // The contacts the merge suggests may be this person, each with its answer.
   for (const int k : model_->RowSuggestions(row)) {
@@ -861,6 +870,7 @@ void ReviewWindow::ShowDetail() {
             .arg(answer, name, QFileInfo(o.store).fileName(), FolderName(o.folder))
             .arg(o.position)
             .arg(s.rule, s.value.isEmpty() ? QString() : QStringLiteral(" \"%1\"").arg(s.value)));
+    item->setToolTip(0, item->text(0));  // whole, where the pane cuts it
     if (s.answer == ReviewModel::Answer::kOpen)
       item->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxQuestion));
   }

@@ -114,6 +114,8 @@ class ReviewWindow : public QDialog {
   // (where the rows that need a look come first) and keeping the current contact.
   void Group(const ReviewGrouping& found);
   void UpdateCounts();
+  // The marks column ("2 merged, check") made wide enough for every mark shown.
+  void FitMarks();
   int CurrentRow() const;
   // The shown row's first suggestion still open; -1 when none.
   int OpenSuggestion() const;

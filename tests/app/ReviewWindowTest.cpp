@@ -553,6 +553,29 @@ TEST(ReviewWindow, TheRowsToCheckAreInSightOnceGrouped) {
             "2 merged, check");
 }
 
+// A suggestion accepted makes a group to check, whose marks the column then shows whole; the
+// suggestion's line in the pane below, cut where the pane is narrow, is whole in its tooltip.
+TEST(ReviewWindow, MarksShownWholeAfterAnAnswer) {
+  testing::App();
+  ReviewWindow::LastChoices() = {};
+  const QString store = WriteStore(testing::ScratchDir("review-marks") + "/maria.pst", R"([
+      {"FirstName": "Maria", "LastName": "Berg", "Email1Address": "maria@berg.example"},
+      {"FirstName": "Maria", "LastName": "Sund", "Email1Address": "maria@berg.example"}])");
+  ReviewWindow window(nullptr, {store});
+  window.show();
+  ASSERT_TRUE(WaitFor([&] { return window.Loaded(); }));
+  window.TableContacts->setCurrentIndex(window.Shown().index(0, ReviewModel::kName));
+  const QTreeWidgetItem* suggestion = window.TreeDetail->topLevelItem(0);
+  EXPECT_TRUE(suggestion->text(0).startsWith("Suggestion (accept or decline)"));
+  EXPECT_EQ(suggestion->toolTip(0), suggestion->text(0));
+  window.CmdAccept->click();
+  ASSERT_EQ(window.Shown().index(0, ReviewModel::kTick).data().toString(), "2 merged, check");
+  QCoreApplication::processEvents();
+  EXPECT_GE(
+      window.TableContacts->columnWidth(ReviewModel::kTick),
+      static_cast<QAbstractItemView*>(window.TableContacts)->sizeHintForColumn(ReviewModel::kTick));
+}
+
 // Mail kept beside a contact in a folder of mail is no contact: the review lists the one contact.
 TEST(ReviewWindow, MailBesideAContactIsPassedOver) {
   testing::App();
