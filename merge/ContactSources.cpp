@@ -187,6 +187,7 @@ class MergingStream : public MergedContacts {
       // A few groups at most are tried: an address on thousands of cards is a role's.
       uint32_t match = kNone;
       bool ambiguous = false;
+      agreeing_.clear();
       for (size_t c = 0; c < clusters_.size() && c < 8; ++c) {
         const uint32_t cluster = clusters_[c];
         if (Find(cluster) == Find(e)) {  // one already
@@ -195,12 +196,17 @@ class MergingStream : public MergedContacts {
           break;
         }
         if (!Agree(cluster, e)) continue;
+        agreeing_.push_back(cluster);
         if (match == kNone)
           match = cluster;
         else if (Find(match) != Find(cluster))
           ambiguous = true;
       }
-      if (ambiguous) continue;
+      // Suggested with each person it could be, for the user to choose.
+      if (ambiguous) {
+        for (const uint32_t cluster : agreeing_) suggested_.push_back({cluster, e, rule});
+        continue;
+      }
       if (match != kNone) {
         Join(match, e, rule);
         continue;
@@ -402,6 +408,12 @@ class MergingStream : public MergedContacts {
     pairs.reserve(suggested_.size());
     for (size_t k = 0; k < suggested_.size(); ++k) {
       const uint32_t a = Find(suggested_[k].a), b = Find(suggested_[k].b);
+      // An entry that could be either of two people, suggested with both: once another value
+      // of its own has joined it to one, the other no longer fits.
+      const MatchRule rule = suggested_[k].rule;
+      if ((rule == MatchRule::kEmail || rule == MatchRule::kPhone) &&
+          !AgreeAsSuggested(suggested_[k]))
+        continue;
       if (a != b) pairs.push_back({uint64_t(std::min(a, b)) << 32 | std::max(a, b), uint32_t(k)});
     }
     std::sort(pairs.begin(), pairs.end(), [](const Pair& x, const Pair& y) {
@@ -463,8 +475,9 @@ class MergingStream : public MergedContacts {
       out.secondEntry = OriginOf(s.b);
       out.firstEntry.name = contact::ShownName(a);
       out.secondEntry.name = contact::ShownName(b);
-      out.value =
-          s.rule == MatchRule::kNameAndCompany ? a.company : SharedValue(a, b, MatchRule::kEmail);
+      out.value = s.rule == MatchRule::kNameAndCompany
+                      ? a.company
+                      : SharedValue(a, b, s.rule == MatchRule::kPhone ? s.rule : MatchRule::kEmail);
       suggestions_.push_back(std::move(out));
     }
   }
@@ -622,7 +635,7 @@ class MergingStream : public MergedContacts {
   uint32_t next_ = 0;
   // While the groups are found: the run of entries sharing a key, its named groups and nameless
   // entries; nameless entries waiting for the named groups; lists and their members' addresses.
-  std::vector<uint32_t> run_, clusters_, nameless_, roots_;
+  std::vector<uint32_t> run_, clusters_, nameless_, roots_, agreeing_;
   std::vector<Pending> pending_;
   std::vector<Suggested> suggested_;
   std::vector<List> lists_;

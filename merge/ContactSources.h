@@ -39,12 +39,13 @@ struct StoreSelection {
 };
 
 // Two contacts that may be one person (the same name and company; an e-mail address in common
-// under another surname): left apart unless accepted, for the user to decide.
+// under another surname; an entry whose name fits two people sharing its address or number,
+// suggested with each): left apart unless accepted, for the user to decide.
 struct Suggestion {
   int first = 0, second = 0;                // the two contacts, numbered from 1 in the order given
   contact::Origin firstEntry, secondEntry;  // an entry of each, its own name in `name`
-  MatchRule rule = MatchRule::kNone;        // kNameAndCompany or kEmailOtherSurname
-  QString value;                            // what they share: the company or the e-mail address
+  MatchRule rule = MatchRule::kNone;        // kNameAndCompany, kEmailOtherSurname, kEmail, kPhone
+  QString value;  // what they share: the company, the e-mail address or the number
   // Joined into one contact (first == second): accepted, and the two agree in name and birthday
   // with what each joined before.
   bool accepted = false;

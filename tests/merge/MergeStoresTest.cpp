@@ -302,13 +302,15 @@ const std::vector<IdentityCase>& IdentityCases() {
         R"([{"FirstName": "J.", "LastName": "Smith", "HomeTelephoneNumber": "+44 20 7946 0111",
              "MobileTelephoneNumber": "+44 7700 900211"}])"},
        {"J. Smith: jane@smith.example", "John Smith: john@smith.example"}},
-      {"a partly written name sharing only the home number of two people: neither",
+      {"a partly written name sharing only the home number of two people: neither, suggested "
+       "with both",
        {R"([{"FirstName": "J.", "LastName": "Smith", "HomeTelephoneNumber": "+44 20 7946 0111"}])",
         R"([{"FirstName": "John", "LastName": "Smith", "Email1Address": "john@smith.example",
              "HomeTelephoneNumber": "+44 20 7946 0111"},
             {"FirstName": "Jane", "LastName": "Smith", "Email1Address": "jane@smith.example",
              "HomeTelephoneNumber": "+44 20 7946 0111"}])"},
-       {"J. Smith: ", "Jane Smith: jane@smith.example", "John Smith: john@smith.example"}},
+       {"J. Smith: ", "Jane Smith: jane@smith.example", "John Smith: john@smith.example"},
+       2},  // suggested with each
       {"suggestions accepted, but never two birthdays in one card",
        {R"([{"FirstName": "John", "LastName": "Smith", "CompanyName": "Acme",
              "Birthday": "1970-03-01", "Email1Address": "a@acme.example"},
