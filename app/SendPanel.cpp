@@ -674,10 +674,14 @@ void SendPanel::ShowOutcome(const Job& job) {
                         .arg(Count(partial, "entry", "entries"));
     if (damagedStores > 0)
       text += QStringLiteral("\nA store is damaged: what was read of it may lack values.");
+    if (r.removed > 0)
+      text += QStringLiteral("\n%1 of people since joined to another card %2 removed.")
+                  .arg(Count(r.removed, "second card", "second cards"),
+                       r.removed == 1 ? QStringLiteral("was") : QStringLiteral("were"));
     for (const QString& card : r.mergedAway)
       text += QStringLiteral(
-                  "\n  Left as it is: %1 holds a person now joined to another card; delete it "
-                  "from the address book.")
+                  "\n  Left as it is: %1 holds a person now joined to another card, but was "
+                  "changed there since; delete it if it is a second card of them.")
                   .arg(card);
   }
   if (!job.keyringTrouble.isEmpty()) {

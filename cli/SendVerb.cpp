@@ -478,6 +478,7 @@ QJsonObject ResultCounts(const SendResult& result, const CountedContacts& counte
           {QStringLiteral("updated"), result.updated},
           {QStringLiteral("unchanged"), result.unchanged},
           {QStringLiteral("repeated"), result.repeated},
+          {QStringLiteral("removed"), result.removed},
           {QStringLiteral("conflicts"), conflicts},
           {QStringLiteral("failed"), failed},
           {QStringLiteral("cancelled"), result.cancelled}};
@@ -510,9 +511,13 @@ int Report(const SendResult& result, const CountedContacts& counted,
   const int failed = counts[QStringLiteral("failed")].toInt();
   const QString copies =
       result.repeated > 0 ? QStringLiteral(", %1 copies").arg(result.repeated) : QString();
-  std::printf("%s%d added, %d updated, %d unchanged, %d conflicts, %d failed%s (%s)\n",
+  // Cards removed: second cards of people joined since they were sent.
+  const QString removed =
+      result.removed > 0 ? QStringLiteral(", %1 removed").arg(result.removed) : QString();
+  std::printf("%s%d added, %d updated, %d unchanged, %d conflicts, %d failed%s%s (%s)\n",
               r.options.dryRun ? "Would be: " : "", result.added, result.updated, result.unchanged,
-              conflicts, failed, qPrintable(copies), qPrintable(destination.Describe()));
+              conflicts, failed, qPrintable(copies), qPrintable(removed),
+              qPrintable(destination.Describe()));
   std::fflush(stdout);
   if (result.repeated > 0)
     std::fprintf(
@@ -523,20 +528,25 @@ int Report(const SendResult& result, const CountedContacts& counted,
                        .arg(result.repeated == 1 ? QStringLiteral("entry came")
                                                  : QStringLiteral("entries came"))));
   for (const QString& card : result.mergedAway)
-    Warn(kVerb, QStringLiteral("%1 holds a person now merged into another card of this send (their "
-                               "entries were joined since it was sent); it was left as it is: "
-                               "delete it from the address book")
+    Warn(kVerb, QStringLiteral("%1 holds a person now in another card of this send (their entries "
+                               "were joined since it was sent), but it was changed there since: "
+                               "it was left as it is; delete it if it is a second card of them")
                     .arg(card));
   if (result.cancelled) {
     std::fprintf(stderr, "lumivex-cli send: stopped; run the same send again to finish\n");
     return kExitIncomplete;
   }
-  if (!result.problems.empty() || !contacts.Problems().empty()) {
+  if (!result.problems.empty() || !contacts.Problems().empty() || !result.mergedAway.isEmpty()) {
+    const QString left = result.mergedAway.isEmpty()
+                             ? QString()
+                             : QStringLiteral(", %1 second %2 left")
+                                   .arg(result.mergedAway.size())
+                                   .arg(result.mergedAway.size() == 1 ? "card" : "cards");
     std::fprintf(
         stderr,
         "lumivex-cli send: incomplete: %d conflicts, %d not sent, %d unreadable "
-        "entries%s%s; see the lines above\n",
-        conflicts, failed, unreadable,
+        "entries%s%s%s; see the lines above\n",
+        conflicts, failed, unreadable, qPrintable(left),
         partial > 0
             ? qPrintable(QStringLiteral(", %1 sent without some of their fields").arg(partial))
             : "",

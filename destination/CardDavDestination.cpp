@@ -396,7 +396,25 @@ class SendRun {
   }
 
   void Finish() {
-    if (!result_.cancelled) result_.mergedAway = state_.TakeMergedAway();
+    // Second cards of people joined since they were sent: removed where the server holds them
+    // as they were left (If-Match their ETag); changed since, left as they are and told.
+    if (!result_.cancelled) try {
+        for (const SentRecord& r : state_.TakeMergedAway()) {
+          QUrl url = bookUrl_;
+          url.setPath(r.resource);
+          if (options_.dryRun) {
+            ++result_.removed;
+            continue;
+          }
+          const DavResponse answer = client_.Run("DELETE", url, {}, {{"If-Match", r.tag.toUtf8()}});
+          if (answer.status == 200 || answer.status == 204)
+            ++result_.removed;
+          else if (answer.status != 404)  // 404: gone already
+            result_.mergedAway << url.toString();
+        }
+      } catch (const SendStopped&) {
+        result_.cancelled = true;
+      }
     if (!options_.dryRun && !state_.Save(saveError_))
       Fail(QStringLiteral("The contacts were sent, but the record of this send was not (%1); a "
                           "second send will compare with the server instead")

@@ -63,8 +63,10 @@ struct SendResult {
   int repeated = 0;  // entries met a second time in this send (copies), each sent once
   std::vector<SendProblem> problems;  // conflicts and failures, in the order met
   bool cancelled = false;             // stopped by the observer; a re-run finishes the job
-  // Cards sent before whose people are now merged into other cards of this send, left on the
-  // destination as they are (SendState::TakeMergedAway): where they are.
+  // Cards sent before whose people are now in other cards of this send (SendState::
+  // TakeMergedAway): removed where they were as this program left them; the others, changed
+  // there since, left as they are: where they are.
+  int removed = 0;
   QStringList mergedAway = {};
 };
 

@@ -129,17 +129,18 @@ QString SendState::CardFor(contact::SourcedContact& c,
   return card;
 }
 
-QStringList SendState::TakeMergedAway() {
-  QStringList away;
+std::vector<SentRecord> SendState::TakeMergedAway() {
+  std::vector<SentRecord> away;
   for (const QString& uid : std::as_const(emptied_)) {
     const auto it = records_.find(uid);
     if (it == records_.end() || given_.contains(uid) || !it->entries.isEmpty()) continue;
-    away << it->resource;
+    away.push_back(*it);
     records_.erase(it);
     dirty_ = true;
   }
   emptied_.clear();
-  away.sort();
+  std::sort(away.begin(), away.end(),
+            [](const SentRecord& a, const SentRecord& b) { return a.resource < b.resource; });
   return away;
 }
 

@@ -16,6 +16,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <vector>
 
 namespace lumivex::destination {
 
@@ -49,9 +50,10 @@ class SendState {
   QSet<QString> Resources() const;
   // The cards of earlier sends that this send gave no contact, every entry of which went into
   // another card this time: their people were joined since (a suggestion accepted, stores
-  // merged that were sent apart), so each is a second card of a person. Their resources, taken
-  // out of the record: they are told once and left on the destination as they are.
-  QStringList TakeMergedAway();
+  // merged that were sent apart), so each is a second card of a person. Their records, taken
+  // out of the record of sends: the destination removes each that is as it was left (its tag),
+  // and tells the others once, left as they are.
+  std::vector<SentRecord> TakeMergedAway();
   bool IsEmpty() const { return records_.isEmpty(); }
   // Writes the record when it changed. False, with `error` set, when it cannot be written.
   bool Save(QString& error);

@@ -160,7 +160,19 @@ SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptio
     ++(decision == SendDecision::kUpdate ? result.updated : result.added);
     observer.Progress(++done, contacts.Total());
   }
-  if (!result.cancelled) result.mergedAway = state.TakeMergedAway();
+  // Second cards of people joined since they were sent: removed where they are as written.
+  if (!result.cancelled)
+    for (const SentRecord& r : state.TakeMergedAway()) {
+      const QString path = QDir(folder_).filePath(r.resource);
+      const QFileInfo info(path);
+      if (!info.exists()) continue;  // gone already
+      if (FileTag(info) != r.tag)
+        result.mergedAway << path;
+      else if (options.dryRun || QFile::remove(path))
+        ++result.removed;
+      else
+        result.mergedAway << path;
+    }
   QString error;
   if (!options.dryRun && !state.Save(error))
     throw SendBrokenOff(

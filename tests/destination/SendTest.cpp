@@ -535,24 +535,52 @@ TEST(VdirSendOverTime, TheRecordLostTheCardsThereAreMatchedByTheirPeople) {
 }
 
 // Two cards sent apart whose people are joined later (a maiden name's suggestion accepted): the
-// card the joined contact does not go into is told once, and left as it is.
-TEST(VdirSendOverTime, ACardWhosePersonWasJoinedToAnotherIsToldOnce) {
-  const QString dir = ScratchDir(QStringLiteral("vdir-joined"));
+// card the joined contact does not go into is removed where it is as it was written, and left
+// and told where it was changed since. Into a vdir and into Radicale.
+TEST(SendOverTime, ASecondCardOfPeopleJoinedSinceIsRemovedUnlessChanged) {
+  const QString dir = ScratchDir(QStringLiteral("joined"));
+  Server server(Kind::kRadicale, dir);
+  ASSERT_TRUE(server.up) << "the server did not start; see " << dir.toStdString();
   ASSERT_NO_FATAL_FAILURE(MakeStore(dir, "park", R"({"folders":[{"path":"Contacts","items":[
-      {"FirstName":"Ann","LastName":"Park","Email1Address":"ann.p@mail.example"}]}]})"));
+      {"FirstName":"Ann","LastName":"Park","Email1Address":"ann.p@mail.example",
+       "LastModificationTime":"2020-01-01T10:00:00Z"}]}]})"));
   ASSERT_NO_FATAL_FAILURE(MakeStore(dir, "stone", R"({"folders":[{"path":"Contacts","items":[
-      {"FirstName":"Ann","LastName":"Stone","Email1Address":"ann.p@mail.example"}]}]})"));
-  const QStringList send = {"send", "--to", "vdir:" + dir + "/cards", dir + "/park.pst",
-                            dir + "/stone.pst"};
-  const QMap<QString, QString> env = {{"XDG_STATE_HOME", dir + "/state"}};
-  const QString told = "holds a person now merged into another card of this send";
-  ASSERT_EQ(RunCli(send, env).status, 0);
-  for (const int times : {1, 0}) {
-    const ProgramOutput run = RunCli(send + QStringList{"--accept-suggestions"}, env);
-    EXPECT_EQ(run.status, 0) << run.err.toStdString();
-    EXPECT_EQ(run.err.count(told), times) << run.err.toStdString();
+      {"FirstName":"Ann","LastName":"Stone","Email1Address":"ann.p@mail.example",
+       "LastModificationTime":"2024-01-01T10:00:00Z"}]}]})"));
+  const QStringList stores = {dir + "/park.pst", dir + "/stone.pst"};
+  const QString told = "but it was changed there since: it was left as it is";
+  int n = 0;
+  for (const bool changed : {false, true}) {
+    SCOPED_TRACE(changed ? "a card changed since" : "as written");
+    const QString cards = dir + QStringLiteral("/cards%1").arg(++n);
+    const QMap<QString, QString> env = {
+        {"XDG_STATE_HOME", dir + QStringLiteral("/state%1").arg(n)}};
+    const QStringList vdir = QStringList{"send", "--to", "vdir:" + cards} + stores;
+    const QStringList dav =
+        server.Account() + QStringList{"--new-book", QStringLiteral("B%1").arg(n)} + stores;
+    for (const QStringList& send : {vdir, dav}) {
+      ASSERT_EQ(RunCli(send, env).status, 0);
+      if (changed)  // the user edits Ann Park's card of the vdir; Ann Stone's is the newer
+        for (const QString& name : QDir(cards).entryList(QDir::Files)) {
+          QFile card(cards + "/" + name);
+          ASSERT_TRUE(card.open(QIODevice::ReadWrite));
+          if (!card.readAll().contains("FN:Ann Park")) continue;
+          card.write("X-EDITED:yes\r\n");
+        }
+    }
+    for (const QStringList& send : {vdir, dav}) {
+      const bool edited = changed && send == vdir;
+      const ProgramOutput run = RunCli(send + QStringList{"--accept-suggestions"}, env);
+      EXPECT_EQ(run.status, edited ? 3 : 0) << run.err.toStdString();
+      EXPECT_EQ(run.out.contains(", 1 removed ("), !edited) << run.out.toStdString();
+      EXPECT_EQ(run.err.count(told), edited ? 1 : 0) << run.err.toStdString();
+    }
+    EXPECT_EQ(QDir(cards).entryList(QDir::Files).size(), changed ? 2 : 1);
+    const ProgramOutput books = RunCli(server.Account() << "--list-books", env);
+    const QString href =
+        books.out.split(u'\n').filter(QStringLiteral("B%1").arg(n)).value(0).section(u'\t', 1, 1);
+    EXPECT_EQ(List(server, href, dir + QStringLiteral("/listed%1").arg(n)).cards.size(), 1);
   }
-  EXPECT_EQ(QDir(dir + "/cards").entryList(QDir::Files).size(), 2);  // left as it is
 }
 
 // With the record lost, a card there is taken for a contact only where it holds the same person
