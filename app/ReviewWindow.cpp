@@ -874,6 +874,22 @@ void ReviewWindow::ShowDetail() {
     if (s.answer == ReviewModel::Answer::kOpen)
       item->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxQuestion));
   }
+  // Its entries read without some of their fields (a damaged store), as the export tells them.
+  for (const int id : model_->RowEntries(row)) {
+    const contact::Origin o = model_->OriginOf(id);
+    for (const contact::EntryProblem& p : model_->Problems()) {
+      if (!p.partial || p.position != o.position || p.folder != o.folder || p.store != o.store)
+        continue;
+      auto* item = new QTreeWidgetItem(TreeDetail);
+      item->setFirstColumnSpanned(true);
+      item->setText(0, QStringLiteral("Not whole (%1 / %2 #%3): %4")
+                           .arg(QFileInfo(o.store).fileName(), FolderName(o.folder))
+                           .arg(o.position)
+                           .arg(p.reason));
+      item->setToolTip(0, item->text(0));
+      item->setIcon(0, style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    }
+  }
   // Every field of the merged contact, with the newest entry it came from; then every field of
   // each entry, its values that did not reach the merged contact marked.
   std::vector<std::vector<std::pair<QString, QString>>> fields;

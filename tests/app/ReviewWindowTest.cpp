@@ -871,6 +871,15 @@ TEST(ReviewWindow, EntriesNotReadWholeAreToldAsByThePlainExportAndSend) {
     ASSERT_TRUE(WaitFor([&] { return review->Loaded(); }));
     EXPECT_EQ(review->LblCounts->text(),
               "3 contacts from 1 store, 3 after merging, 3 ticked; 2 entries could not be read");
+    // Ann's entry, read without its categories, says so in the detail pane.
+    QStringList lines;
+    for (int row = 0; row < review->Shown().rowCount(); ++row) {
+      review->TableContacts->setCurrentIndex(review->Shown().index(row, ReviewModel::kName));
+      for (int i = 0; i < review->TreeDetail->topLevelItemCount(); ++i)
+        if (review->TreeDetail->topLevelItem(i)->text(0).startsWith("Not whole"))
+          lines << review->Shown().index(row, ReviewModel::kName).data().toString();
+    }
+    EXPECT_EQ(lines, QStringList{"Ann Lee"});
     review->CmdUse->click();
   });
   reviewed.CmdReview->click();
