@@ -78,14 +78,7 @@ class ConsoleView : public ConversionView {
     fileFailures
         << QStringLiteral("entry %1 got no file: %2 (%3)").arg(value_ + 1).arg(path, reason);
   }
-  // An entry both damaged and unreadable (a list of values whose damage also fails its read) is
-  // told once, as unreadable: the damage is told as the entry is taken, just before.
   void EntryUnreadable(const QString& folder, int position, const QString& reason) override {
-    if (!damaged.isEmpty() && lastDamaged_ == std::pair{folder, position}) {
-      damaged.removeLast();
-      damageReasons.removeLast();
-    }
-    lastDamaged_ = {};
     unreadable << QStringLiteral("entry %1 of \"%2\" cannot be read: %3")
                       .arg(position)
                       .arg(folder, reason);
@@ -96,12 +89,10 @@ class ConsoleView : public ConversionView {
     damaged
         << QStringLiteral("entry %1 of \"%2\" is not whole: %3").arg(position).arg(folder, reason);
     damageReasons << reason;
-    lastDamaged_ = {folder, position};
   }
 
   ConsoleProgress progress;
   QString completion;
-  std::pair<QString, int> lastDamaged_;  // the entry last told as damaged
   int filesWritten = 0;
   // The files written, in order, while no entry has been read: were none readable, they would
   // hold blank cards and be removed again. Not kept beyond (a million paths take 200 MB).
@@ -202,16 +193,14 @@ int Report(const RunResult& result, const ConsoleView& view, const OutputOptions
   if (output.vCardEach && view.StopRequested()) {
     // One line for the files that kept failing, rather than one for each contact after them.
     const QString dir = QFileInfo(result.outputPath).absolutePath();
-    const bool full = ClassifyWriteFailure(view.lastReason) == WriteFailure::kDiskFull;
-    const int status =
-        Failure(kExportVerb,
-                QStringLiteral("stopped after %1 contacts in a row got no file: %2 (%3); "
-                               "%4 of the %5 contacts were written; %6")
-                    .arg(ConsoleView::kStopAfter)
-                    .arg(WriteProblem(view.lastReason, dir), view.lastReason)
-                    .arg(view.filesWritten)
-                    .arg(result.entries)
-                    .arg(full ? kFreeSpace : QStringLiteral("choose another folder for --out")));
+    const int status = Failure(
+        kExportVerb, QStringLiteral("stopped after %1 contacts in a row got no file: %2 (%3); "
+                                    "%4 of the %5 contacts were written; %6")
+                         .arg(ConsoleView::kStopAfter)
+                         .arg(WriteProblem(view.lastReason, dir), view.lastReason)
+                         .arg(view.filesWritten)
+                         .arg(result.entries)
+                         .arg(Advice(view.lastReason)));
     return view.filesWritten > 0 ? kExitIncomplete : status;
   }
   if (output.vCardEach && view.filesFailed > 0 && view.filesWritten == 0)

@@ -65,7 +65,9 @@ std::shared_ptr<Folder> PickedContactsFolder(MailSession& session) {
 }
 
 // An entry as the writers see it: every read goes to the store's entry, and the first one that
-// fails tells the view, with the entry's place and the store's reason.
+// fails tells the view, with the entry's place and the store's reason. A part the store lost is
+// told once the writer is done with the entry, and only where no read failed: an entry is told
+// once, as what is worst of it.
 class ReportingEntry : public ContactEntry {
  public:
   // `valued` counts the entries of which a value was read (null: not counted).
@@ -76,6 +78,15 @@ class ReportingEntry : public ContactEntry {
         folder_(std::move(folder)),
         position_(position),
         valued_(valued) {}
+  ~ReportingEntry() override {
+    if (reported_ || !entry_) return;
+    try {
+      if (const QString damage = entry_->Damage(); !damage.isEmpty())
+        view_.EntryDamaged(folder_, position_, damage);
+    } catch (...) {
+      // Telling the view is not a step of the run.
+    }
+  }
 
   bool Read(std::string_view name, QString& value) const override {
     if (entry_->Read(name, value)) return Valued();
@@ -143,13 +154,6 @@ class ReportingItems : public Items {
       throw;
     }
     if (!entry) return entry;
-    if (const QString damage = entry->Damage(); !damage.isEmpty()) {
-      try {
-        view_.EntryDamaged(folder_, index + 1, damage);
-      } catch (...) {
-        // Telling the view is not a step of the run.
-      }
-    }
     return std::make_unique<ReportingEntry>(std::move(entry), view_, folder_, index + 1,
                                             valued_.get());
   }

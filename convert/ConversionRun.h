@@ -62,7 +62,8 @@ class ConversionView {
     (void)reason;
   }
   // An entry of `folder` could be read, but the store lost a part of it (ContactEntry::Damage):
-  // `reason` says what. Told once per entry, as the entry is taken.
+  // `reason` says what. Told once per entry, once the writer is done with it, and not for an
+  // entry told unreadable.
   virtual void EntryDamaged(const QString& folder, int position, const QString& reason) {
     (void)folder;
     (void)position;

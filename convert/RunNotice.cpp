@@ -201,16 +201,11 @@ QString WriteProblem(const QString& reason, const QString& folder) {
 }
 
 void RunEntries::Unreadable(const QString& folder, int position, const QString& reason) {
-  if (damaged > 0 && lastDamaged_.position == position && lastDamaged_.folder == folder) {
-    if (damaged-- <= kEntriesNamed) firstDamaged.pop_back();
-  }
-  lastDamaged_ = {};
   if (unreadable++ < kEntriesNamed) firstUnreadable.push_back({folder, position, reason});
 }
 
 void RunEntries::Damaged(const QString& folder, int position, const QString& reason) {
   if (damaged++ < kEntriesNamed) firstDamaged.push_back({folder, position, reason});
-  lastDamaged_ = {folder, position, {}};
 }
 
 Notice ConversionNotice(const OutputOptions& form, const RunResult& result, const RunFiles& files,

@@ -45,13 +45,8 @@ struct RunEntries {
   std::vector<Entry> firstUnreadable;
   std::vector<Entry> firstDamaged;
 
-  // An entry told damaged and then unreadable (a damaged list of values whose read fails) is
-  // counted once, as unreadable.
   void Unreadable(const QString& folder, int position, const QString& reason);
   void Damaged(const QString& folder, int position, const QString& reason);
-
- private:
-  Entry lastDamaged_;
 };
 
 struct Notice {
