@@ -67,7 +67,6 @@ void SendState::Set(const QString& uid, const SentRecord& record) {
       const QString before = cardOf_.value(entry);
       if (const auto it = records_.find(before); it != records_.end() && before != uid) {
         it->entries.removeAll(entry);
-        if (it->entries.isEmpty()) emptied_.insert(before);
       }
       cardOf_.insert(entry, uid);
     }
@@ -130,15 +129,19 @@ QString SendState::CardFor(contact::SourcedContact& c,
 }
 
 std::vector<SentRecord> SendState::TakeMergedAway() {
+  // A record's entries go only as Set moves them into another card; one read from the file
+  // always has some. So a record without entries that this send gave no contact was emptied by
+  // this send.
   std::vector<SentRecord> away;
-  for (const QString& uid : std::as_const(emptied_)) {
-    const auto it = records_.find(uid);
-    if (it == records_.end() || given_.contains(uid) || !it->entries.isEmpty()) continue;
+  for (auto it = records_.begin(); it != records_.end();) {
+    if (!it->entries.isEmpty() || given_.contains(it.key())) {
+      ++it;
+      continue;
+    }
     away.push_back(*it);
-    records_.erase(it);
+    it = records_.erase(it);
     dirty_ = true;
   }
-  emptied_.clear();
   std::sort(away.begin(), away.end(),
             [](const SentRecord& a, const SentRecord& b) { return a.resource < b.resource; });
   return away;
