@@ -11,6 +11,7 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 #include <algorithm>
+#include <initializer_list>
 #include <csignal>
 #include <deque>
 #include <list>
@@ -62,19 +63,12 @@ QString LastWords(const QByteArray& log) {
   return lines.isEmpty() ? QString() : lines.last();
 }
 
-// The first damage the send told (an entry that could not be read, or not whole; a damaged
-// store), from its lines.
-QString FirstDamage(const QByteArray& log) {
+// The first line the send printed that starts with one of `kinds` ("not sent: ", "unreadable: "),
+// whole; empty when none does.
+QString FirstLine(const QByteArray& log, std::initializer_list<const char*> kinds) {
   for (const QString& line : QString::fromUtf8(log).split(u'\n'))
-    for (const char* kind : {"unreadable: ", "not whole: ", "damaged: "})
+    for (const char* kind : kinds)
       if (line.startsWith(QLatin1String(kind))) return line;
-  return {};
-}
-
-// The reason of the first contact that was not sent, from the send's lines.
-QString FirstNotSent(const QByteArray& log) {
-  for (const QString& line : QString::fromUtf8(log).split(u'\n'))
-    if (line.startsWith(u"not sent: ")) return line.mid(10);
   return {};
 }
 
@@ -111,8 +105,8 @@ Outcome OutcomeOf(const QProcess& process, const QByteArray& log, const QString&
     o.reason = QStringLiteral("%1 of %2 contacts were not sent")
                    .arg(o.counts.failed)
                    .arg(o.counts.contacts);
-    if (const QString first = FirstNotSent(log); !first.isEmpty())
-      o.reason += QStringLiteral(" (the first: %1)").arg(first);
+    if (const QString first = FirstLine(log, {"not sent: "}); !first.isEmpty())
+      o.reason += QStringLiteral(" (the first: %1)").arg(first.mid(10));
     o.remedy = QStringLiteral("contacts");
     return o;
   }
@@ -125,7 +119,8 @@ Outcome OutcomeOf(const QProcess& process, const QByteArray& log, const QString&
                    "the stores are damaged: %1 of their entries, or a store as a "
                    "whole, could not be read whole")
                    .arg(o.counts.unreadable);
-    if (const QString first = FirstDamage(log); !first.isEmpty())
+    if (const QString first = FirstLine(log, {"unreadable: ", "not whole: ", "damaged: "});
+        !first.isEmpty())
       o.reason += QStringLiteral(" (the first: %1)").arg(first);
     o.remedy = QStringLiteral("damaged");
     return o;
