@@ -82,6 +82,19 @@ class WorkerGate {
   bool released_ = false;
 };
 
+// A store written by lumivex-pstgen from `description` into `folder`: its path, empty (with a
+// failure) where it could not be written.
+QString WriteStore(const QString& folder, const char* description) {
+  QFile json(folder + "/store.json");
+  EXPECT_TRUE(json.open(QIODevice::WriteOnly));
+  json.write(description);
+  json.close();
+  const testing::ProgramOutput made = testing::RunProgram(
+      testing::BinDir() + "/lumivex-pstgen", {json.fileName(), "--out", folder + "/store.pst"});
+  EXPECT_EQ(made.status, 0) << made.err.toStdString();
+  return made.status == 0 ? folder + "/store.pst" : QString();
+}
+
 int CountCards(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return -1;
@@ -385,19 +398,13 @@ TEST_F(ExportDialogTest, ChoicesAreRememberedForTheNextExport) {
 TEST_F(ExportDialogTest, PickedFolderOrEveryContactFolderOfItsStore) {
   // Two contact folders and a mail folder, five contacts in all.
   const QString folder = testing::ScratchDir("export-folders");
-  QFile description(folder + "/store.json");
-  ASSERT_TRUE(description.open(QIODevice::WriteOnly));
-  description.write(R"({"folders": [
+  ASSERT_FALSE(WriteStore(folder, R"({"folders": [
       {"path": "Contacts", "items": [{"FirstName": "Ann"}, {"FirstName": "Bo"}]},
       {"path": "Contacts/Suppliers", "containerClass": "IPF.Contact",
        "items": [{"FirstName": "Cy"}, {"FirstName": "Di"}, {"FirstName": "Ed"}]},
       {"path": "Inbox", "containerClass": "IPF.Note",
-       "items": [{"messageClass": "IPM.Note", "Subject": "Hello"}]}]})");
-  description.close();
-  const testing::ProgramOutput made =
-      testing::RunProgram(testing::BinDir() + "/lumivex-pstgen",
-                          {description.fileName(), "--out", folder + "/store.pst"});
-  ASSERT_EQ(made.status, 0) << made.err.toStdString();
+       "items": [{"messageClass": "IPM.Note", "Subject": "Hello"}]}]})")
+                   .isEmpty());
 
   dialog = std::make_unique<ExportDialog>(
       nullptr,
@@ -422,17 +429,11 @@ TEST_F(ExportDialogTest, PickedFolderOrEveryContactFolderOfItsStore) {
 // them, and the end says so, as the command line does ("is not whole"), not that it was left out.
 TEST_F(ExportDialogTest, AnEntryReadWithoutSomeFieldsIsToldAsWrittenWithoutThem) {
   const QString folder = testing::ScratchDir("export-partial");
-  QFile description(folder + "/store.json");
-  ASSERT_TRUE(description.open(QIODevice::WriteOnly));
-  description.write(R"({"folders": [{"path": "Contacts", "items": [
+  ASSERT_FALSE(WriteStore(folder, R"({"folders": [{"path": "Contacts", "items": [
       {"FirstName": "Ann", "properties": [
         {"set": "PS_PUBLIC_STRINGS", "name": "Keywords", "type": "int32", "value": 5}]},
-      {"FirstName": "Bo"}]}]})");
-  description.close();
-  const testing::ProgramOutput made =
-      testing::RunProgram(testing::BinDir() + "/lumivex-pstgen",
-                          {description.fileName(), "--out", folder + "/store.pst"});
-  ASSERT_EQ(made.status, 0) << made.err.toStdString();
+      {"FirstName": "Bo"}]}]})")
+                   .isEmpty());
   dialog = std::make_unique<ExportDialog>(
       nullptr, ExportSource{true, folder + "/store.pst", "Top of Personal Folders/Contacts"});
   dialog->show();

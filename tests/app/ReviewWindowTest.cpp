@@ -521,12 +521,6 @@ TEST(ReviewWindow, ChoicesKeptByPositionAreDroppedAndTold) {
   ReviewWindow::LastChoices() = {};
 }
 
-}  // namespace
-}  // namespace lumivex
-
-namespace lumivex {
-namespace {
-
 // When every entry is read and grouped, the table shows its top, where the rows that need a look
 // come first: Ann's group, marked, though the table showed the first store's entries while they
 // were read.
@@ -609,12 +603,6 @@ TEST(ReviewWindow, AutoCollectedFoldersAreOfferedUnticked) {
   suggested->setCheckState(0, Qt::Checked);
   ASSERT_TRUE(WaitFor([&] { return window.Loaded() && window.Model().Entries() == 2; }));
 }
-
-}  // namespace
-}  // namespace lumivex
-
-namespace lumivex {
-namespace {
 
 struct ViewCase {
   const char* search;
@@ -702,12 +690,6 @@ TEST(ReviewWindow, SplitAfterAnAcceptPartsEveryEntry) {
   for (int e = 0; e < 5; ++e) EXPECT_EQ(model.RowEntries(model.RowOfEntry(e)).size(), 1u) << e;
 }
 
-}  // namespace
-}  // namespace lumivex
-
-namespace lumivex {
-namespace {
-
 // What the review ticks is what "Send to an Address Book..." sends: two stores reviewed from the
 // export dialog, Bo unticked, Ann's group split, Di's kept, sent into a KDE Contacts folder and
 // read back by strict vobject.
@@ -769,12 +751,6 @@ TEST(ReviewWindow, SendTakesExactlyTheTickedContacts) {
   EXPECT_EQ(phones, (QStringList{"Ann Lee: 0", "Ann Lee: 1", "Cy Berg: 0", "Di Fox: 1"}));
   qunsetenv("XDG_STATE_HOME");
 }
-
-}  // namespace
-}  // namespace lumivex
-
-namespace lumivex {
-namespace {
 
 // "All contact folders" is for the dialog's own store: ticked before a review, it stays off and
 // ignored while the export is of the reviewed contacts, also after a run, so that no card takes
