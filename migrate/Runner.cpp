@@ -11,9 +11,9 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 #include <algorithm>
-#include <initializer_list>
 #include <csignal>
 #include <deque>
+#include <initializer_list>
 #include <list>
 #include <map>
 
