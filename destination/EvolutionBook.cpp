@@ -465,6 +465,50 @@ void Write(EBookClient* client, std::vector<Pending*> cards, bool add) {
   }
 }
 
+// Second cards of people joined since they were sent (SendState::TakeMergedAway): removed where
+// the book holds them as they were sent (the fingerprint they carry is still theirs); changed in
+// the book since, or refused by it, left as they are and told. `book`: its name, for the telling.
+void RemoveMergedAway(EBookClient* client, SendState& state, const QString& book, bool dryRun,
+                      SendResult& result) {
+  std::vector<QString> uids;
+  for (const SentRecord& r : state.TakeMergedAway()) uids.push_back(r.resource);
+  constexpr size_t kAtOnce = 200;
+  for (size_t first = 0; first < uids.size(); first += kAtOnce) {
+    const std::vector<QString> some(uids.begin() + first,
+                                    uids.begin() + std::min(uids.size(), first + kAtOnce));
+    std::vector<std::pair<QByteArray, QString>> untouched;  // uid, name
+    const auto left = [&](const QString& name) {
+      result.mergedAway << QStringLiteral("the contact %1 in the Evolution address book %2")
+                               .arg(Quoted(name), Quoted(book));
+    };
+    for (const auto& [uid, card] : Held(client, some)) {  // one deleted there since is gone
+      EVCard* copy = E_VCARD(card.get());
+      const GText mark(e_vcard_util_dup_x_attribute(copy, kSentProperty));
+      const QString name =
+          Utf8(static_cast<const char*>(e_contact_get_const(card.get(), E_CONTACT_FULL_NAME)));
+      if (mark && Fingerprint(copy) == QByteArray(mark.get()))
+        untouched.emplace_back(uid.toUtf8(), name);
+      else
+        left(name);
+    }
+    if (dryRun) {
+      result.removed += static_cast<int>(untouched.size());
+      continue;
+    }
+    for (const auto& [uid, name] : untouched) {
+      GSList one = {const_cast<char*>(uid.constData()), nullptr};
+      GError* raw = nullptr;
+      const bool ok = e_book_client_remove_contacts_sync(client, &one, E_BOOK_OPERATION_FLAG_NONE,
+                                                         nullptr, &raw) != FALSE;
+      const Error error(raw);
+      if (ok)
+        ++result.removed;
+      else
+        left(name);
+    }
+  }
+}
+
 class EvolutionBook : public Destination {
  public:
   EvolutionBook(QString book, QString stateFolder)
@@ -595,7 +639,10 @@ class EvolutionBook : public Destination {
       batch.back().repeated = !seen.insert(batch.back().uid).second;
       if (batch.size() >= kBatch) flush();
     }
-    if (!result.cancelled) flush();
+    if (!result.cancelled) {
+      flush();
+      RemoveMergedAway(client.get(), state, name, options.dryRun, result);
+    }
     QString unsaved;
     if (!options.dryRun && !state.Save(unsaved))
       throw SendBrokenOff(

@@ -67,6 +67,7 @@ void SendState::Set(const QString& uid, const SentRecord& record) {
       const QString before = cardOf_.value(entry);
       if (const auto it = records_.find(before); it != records_.end() && before != uid) {
         it->entries.removeAll(entry);
+        if (it->entries.isEmpty()) emptied_.insert(before);
       }
       cardOf_.insert(entry, uid);
     }
@@ -129,19 +130,17 @@ QString SendState::CardFor(contact::SourcedContact& c,
 }
 
 std::vector<SentRecord> SendState::TakeMergedAway() {
-  // A record's entries go only as Set moves them into another card; one read from the file
-  // always has some. So a record without entries that this send gave no contact was emptied by
-  // this send.
+  // Only records this send emptied: a list's card, named from its own uid rather than given by
+  // CardFor, holds no entries and is no second card of anyone.
   std::vector<SentRecord> away;
-  for (auto it = records_.begin(); it != records_.end();) {
-    if (!it->entries.isEmpty() || given_.contains(it.key())) {
-      ++it;
-      continue;
-    }
+  for (const QString& uid : std::as_const(emptied_)) {
+    const auto it = records_.find(uid);
+    if (it == records_.end() || !it->entries.isEmpty() || given_.contains(uid)) continue;
     away.push_back(*it);
-    it = records_.erase(it);
+    records_.erase(it);
     dirty_ = true;
   }
+  emptied_.clear();
   std::sort(away.begin(), away.end(),
             [](const SentRecord& a, const SentRecord& b) { return a.resource < b.resource; });
   return away;

@@ -67,6 +67,7 @@ class SendState {
   QHash<QString, QString> cardOf_;        // entry uid: the card it went into
   QHash<QString, QStringList> assigned_;  // card uid: its entries in this send
   QSet<QString> given_;                   // cards CardFor gave out in this send
+  QSet<QString> emptied_;                 // cards whose last entry went into another in this send
   bool dirty_ = false;
 };
 

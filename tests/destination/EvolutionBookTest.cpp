@@ -359,3 +359,59 @@ TEST(EvolutionBook, TheCommandLineListsTheBooksAndRespectsDeletions) {
     EXPECT_EQ(EvolutionBookReader().ReadOrFail({}).array().size(), c.held);
   }
 }
+
+// Two contacts sent apart whose people are joined later (a maiden name's suggestion accepted):
+// the contact the joined one does not go into is removed from the book where it is as it was
+// sent, and left and told where the user changed it since.
+TEST(EvolutionBook, ASecondContactOfPeopleJoinedSinceIsRemovedUnlessChanged) {
+  const EdsSession eds;
+  if (!eds.missing.isEmpty()) LUMIVEX_MISSING(eds.missing.toStdString());
+  const QString dir = ScratchDir(QStringLiteral("evolution-joined"));
+  const struct {
+    const char* name;
+    const char* json;
+  } stores[] = {
+      {"park", R"({"folders":[{"path":"Contacts","items":[{"FirstName":"Ann","LastName":"Park",
+        "Email1Address":"ann.p@mail.example","LastModificationTime":"2020-01-01T10:00:00Z"}]}]})"},
+      {"stone", R"({"folders":[{"path":"Contacts","items":[{"FirstName":"Ann","LastName":"Stone",
+        "Email1Address":"ann.p@mail.example","LastModificationTime":"2024-01-01T10:00:00Z"}]}]})"},
+  };
+  QStringList send = {"send", "--to", "evolution:Personal"};
+  for (const auto& store : stores) {
+    const QString base = dir + u'/' + QLatin1String(store.name);
+    QFile json(base + ".json");
+    ASSERT_TRUE(json.open(QIODevice::WriteOnly));
+    json.write(store.json);
+    json.close();
+    const ProgramOutput made = RunProgram(
+        BinDir() + "/lumivex-pstgen",
+        {json.fileName(), "--store-key", QLatin1String(store.name), "--out", base + ".pst"});
+    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+    send << base + ".pst";
+  }
+  const QString told = QStringLiteral(
+      "the contact \u201CAnn Park\u201D in the Evolution address book \u201CPersonal\u201D holds a "
+      "person now in another card of this send");
+  for (const bool changed : {false, true}) {
+    SCOPED_TRACE(changed ? "changed in the book since" : "as sent");
+    ASSERT_TRUE(QDir(eds.home + QStringLiteral("/.local/state/lumivex")).removeRecursively());
+    for (const QJsonValue card : EvolutionBookReader().ReadOrFail({}).array())
+      EvolutionBookDeleter().ReadOrFail({QString(), card["uid"].toString()});
+    ASSERT_EQ(RunCli(send).status, 0);
+    QJsonArray held = EvolutionBookReader().ReadOrFail({}).array();
+    ASSERT_EQ(held.size(), 2);
+    if (changed)
+      for (const QJsonValue card : held)
+        if (card["fn"].toString() == u"Ann Park")
+          EvolutionBookEditor().ReadOrFail({QString(), card["uid"].toString(), "the user's"});
+    const ProgramOutput run = RunCli(send + QStringList{"--accept-suggestions"});
+    EXPECT_EQ(run.status, changed ? 3 : 0) << run.err.toStdString();
+    EXPECT_EQ(run.out.contains(", 1 removed ("), !changed) << run.out.toStdString();
+    EXPECT_EQ(run.err.count(told), changed ? 1 : 0) << run.err.toStdString();
+    held = EvolutionBookReader().ReadOrFail({}).array();
+    QStringList names;
+    for (const QJsonValue card : held) names << card["fn"].toString();
+    names.sort();
+    EXPECT_EQ(names, changed ? QStringList({"Ann Park", "Ann Stone"}) : QStringList{"Ann Stone"});
+  }
+}
