@@ -964,9 +964,19 @@ ReviewChoices ReviewWindow::Choices() const {
     c.declined = pending_.declined;
     return c;
   }
+  // A row of entries read and entries not read, still as it was applied: kept whole.
+  QSet<int> whole;
+  for (const PartRow& part : partRows_) {
+    const int row = model_->RowOfEntry(part.read.front());
+    std::vector<int> now = model_->RowEntries(row);
+    std::sort(now.begin(), now.end());
+    if (now != part.read || whole.contains(row)) continue;
+    c.rows.push_back(part.keys);
+    whole.insert(row);
+  }
   for (int row = 0; row < model_->rowCount(); ++row) {
     const std::vector<int>& entries = model_->RowEntries(row);
-    if (!model_->AsFound(row)) {
+    if (!model_->AsFound(row) && !whole.contains(row)) {
       QStringList keys;
       for (const int e : entries) keys << EntryKey(e);
       c.rows.push_back(keys);
@@ -977,10 +987,15 @@ ReviewChoices ReviewWindow::Choices() const {
   for (const ReviewModel::Suggestion& s : model_->Suggestions())
     if (s.answer == ReviewModel::Answer::kDeclined)
       c.declined << EntryKey(s.first) + u'\x1e' + EntryKey(s.second);
+  c.rows.insert(c.rows.end(), aside_.rows.begin(), aside_.rows.end());
+  c.untickedEntries << aside_.untickedEntries;
+  c.declined << aside_.declined;
   return c;
 }
 
 void ReviewWindow::ApplyChoices() {
+  aside_ = {};
+  partRows_.clear();
   if (pending_.rows.empty() && pending_.untickedEntries.isEmpty() && pending_.declined.isEmpty())
     return;
   QHash<QString, int> byKey;
@@ -1008,14 +1023,24 @@ void ReviewWindow::ApplyChoices() {
       if (e >= 0) entries.push_back(e);
     }
     // A row missing one of its entries is no longer the row that was made: left as found.
-    if (gone)
+    if (gone) {
       ++dropped;
-    else if (!entries.empty())
-      model_->Join(entries);
+      continue;
+    }
+    if (entries.empty()) {
+      aside_.rows.push_back(keys);
+      continue;
+    }
+    model_->Join(entries);
+    if (entries.size() < size_t(keys.size())) {
+      std::sort(entries.begin(), entries.end());
+      partRows_.push_back({keys, std::move(entries)});
+    }
   }
   for (const QString& k : pending_.untickedEntries) {
     const int e = find(k);
     if (e >= 0) model_->SetTicked(model_->RowOfEntry(e), false);
+    if (e == kNotRead) aside_.untickedEntries << k;
     dropped += e == kGone ? 1 : 0;
   }
   for (const QString& pair : pending_.declined) {
@@ -1024,6 +1049,10 @@ void ReviewWindow::ApplyChoices() {
     const int second = keys.size() == 2 ? find(keys[1]) : kGone;
     if (first == kGone || second == kGone) {
       ++dropped;
+      continue;
+    }
+    if (first == kNotRead || second == kNotRead) {
+      aside_.declined << pair;
       continue;
     }
     const auto& suggestions = model_->Suggestions();

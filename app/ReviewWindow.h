@@ -127,6 +127,15 @@ class ReviewWindow : public QDialog {
   QString EntryKey(int entry) const;
 
   ReviewChoices pending_;  // to be applied when the entries are grouped
+  // Choices of entries in folders not read now (unticked, or of a store taken off the list), kept
+  // as they were for when the folder is read again; and rows of which only some entries are read
+  // (`keys` all of them, `read` those read), kept whole while the rows read are as applied.
+  ReviewChoices aside_;
+  struct PartRow {
+    QStringList keys;
+    std::vector<int> read;
+  };
+  std::vector<PartRow> partRows_;
   QStringList stores_;
   std::vector<QStringList> unticked_;  // per store: folder paths the user unticked
   std::vector<QStringList> ticked_;    // per store: auto-collected folder paths the user ticked

@@ -64,6 +64,21 @@ bool WaitFor(Condition done) {
   return done();
 }
 
+// Unticks the contacts folder of the window's store `store`, lets the window read the others,
+// then ticks it again and lets it read them all: `between`, the counts line while it is unticked.
+void UntickAndTickAgain(ReviewWindow& window, int store, const QString& between) {
+  for (const Qt::CheckState state : {Qt::Unchecked, Qt::Checked}) {
+    QTreeWidgetItem* folder = window.TreeSources->topLevelItem(store)->child(0);
+    ASSERT_TRUE(folder->text(0).startsWith("Contacts (")) << folder->text(0).toStdString();
+    folder->setCheckState(0, state);
+    // The reading again starts from the event loop.
+    const bool left = state == Qt::Unchecked;
+    EXPECT_TRUE(WaitFor([&] {
+      return window.Loaded() && (window.LblCounts->text() == between) == left;
+    })) << window.LblCounts->text().toStdString();
+  }
+}
+
 QStringList Names(const QJsonArray& cards) {
   QStringList names;
   for (const QJsonValue& card : cards) names << card["FN"][0]["value"].toString();
@@ -425,9 +440,14 @@ TEST(ReviewWindow, GroupsToCheckFirstEveryFieldRejoinAndChoicesKept) {
     EXPECT_EQ(window.LblCounts->text(), counts.arg(4).arg(3));
     window.reject();
   }
-  // Opened again: the same stores, Ann still split, Bo still unticked.
+  // Opened again: the same stores, Ann still split, Bo still unticked; and so still after the
+  // older store's folder, which holds Bo and one Ann, is unticked and ticked again.
   ReviewWindow again(nullptr, {older});
   ASSERT_TRUE(WaitFor([&] { return again.Loaded(); }));
+  EXPECT_EQ(again.LblCounts->text(), counts.arg(4).arg(3));
+  EXPECT_FALSE(again.Model().Ticked(row(again, "Bo Ek")));
+  ASSERT_NO_FATAL_FAILURE(
+      UntickAndTickAgain(again, 0, "2 contacts from 1 store, 2 after merging, 2 ticked"));
   EXPECT_EQ(again.LblCounts->text(), counts.arg(4).arg(3));
   EXPECT_FALSE(again.Model().Ticked(row(again, "Bo Ek")));
   ReviewWindow::LastChoices() = {};
@@ -476,6 +496,10 @@ TEST(ReviewWindow, KeptChoicesFollowTheirEntriesWhenAStoreChanges) {
     window.Model().Accept(0);
     window.Model().SetTicked(rowOf(window, "Bo Ek"), false);
     window.Model().SetTicked(rowOf(window, "Xavier Gone"), false);
+    // The Annas stay one while the work store's folder is left out and taken in again.
+    ASSERT_NO_FATAL_FAILURE(
+        UntickAndTickAgain(window, 1, "4 contacts from 1 store, 4 after merging, 2 ticked"));
+    EXPECT_EQ(window.LblCounts->text(), "5 contacts from 2 stores, 4 after merging, 2 ticked");
     EXPECT_TRUE(window.LblNotice->isHidden());
     window.accept();
   }
