@@ -293,10 +293,8 @@ bool FindPassword(const QString& address, DestinationSettings& settings,
       break;
   }
   if (!isatty(fileno(stdin))) {
-    error = QStringLiteral(
-                "no password for %1 at %2: give --password-file F (or run on a "
-                "terminal to be asked)")
-                .arg(user, server);
+    // What to do is said after it, in the words of whoever runs the send.
+    error = QStringLiteral("no password for %1 at %2").arg(user, server);
     return false;
   }
   settings.password = PromptPassword(QStringLiteral("Password for %1 at %2: ").arg(user, server));
@@ -615,8 +613,12 @@ int SendVerb(const QStringList& arguments) {
                                "--password-file F or the keyring keep it private"));
   QString error;
   if (request.where.kind == DestinationKind::kCardDav && request.settings.password.isEmpty() &&
-      !FindPassword(request.where.where, request.settings, request.passwordFile, error))
-    return Failed(error, Remedy::kCredentials);
+      !FindPassword(request.where.where, request.settings, request.passwordFile, error)) {
+    // The result keeps the reason alone: a migration gives its own advice (the plan's columns).
+    WriteResult({{QStringLiteral("error"), error}, {QStringLiteral("remedy"), "credentials"}});
+    return Failure(kVerb, error + QStringLiteral(": give --password-file F (or run on a terminal "
+                                                 "to be asked)"));
+  }
   try {
     if (request.where.kind == DestinationKind::kEvolution) LoadEvolution();
     return request.listBooks ? ListBooks(request) : Send(request);
