@@ -3,6 +3,7 @@
 #include "common/TemporaryFiles.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -23,7 +24,7 @@ ScratchFile::ScratchFile(const QString& name)
     : file_(QDir::tempPath() + u'/' + name + QStringLiteral("-XXXXXX")) {}
 
 ScratchFile::~ScratchFile() {
-  if (file_.isOpen()) TemporaryFiles::Unregister(file_.fileName());
+  if (registered_) TemporaryFiles::Unregister(file_.fileName());
 }
 
 bool ScratchFile::Open() {
@@ -31,8 +32,20 @@ bool ScratchFile::Open() {
     error_ = file_.errorString();
     return false;
   }
-  TemporaryFiles::Register(file_.fileName());
+  // Its name goes at once: the file lives as long as it is open, and a process killed outright
+  // (SIGKILL, a power cut) leaves nothing of what it held in the temporary folder. Where the
+  // name cannot go, it is removed on a signal and at the end, as other temporary files are.
+  if (::unlink(QFile::encodeName(file_.fileName()).constData()) == 0) {
+    file_.setAutoRemove(false);  // the name may be another file's by then
+  } else {
+    TemporaryFiles::Register(file_.fileName());
+    registered_ = true;
+  }
   return true;
+}
+
+QString ScratchFile::Folder() const {
+  return QFileInfo(file_.fileTemplate()).absolutePath();
 }
 
 bool ScratchFile::Append(const char* data, int64_t left) {

@@ -1,9 +1,9 @@
 // A temporary file in TMPDIR for what cannot be kept in memory: written at its end, read at
 // explicit offsets through its descriptor (the file object's own buffer would copy everything read
-// once more, and a seek before each read is a system call of its own). Removed when it goes, and
-// by a signal that ends the process while it is there. Its calls say whether they worked; what to
-// do when they did not is the user's to decide (the merge stops with a message, a list's members
-// stay in memory).
+// once more, and a seek before each read is a system call of its own). Its name is taken away as
+// soon as it is made: nothing of it outlives the process, however that ends. Its calls say whether
+// they worked; what to do when they did not is the user's to decide (the merge stops with a
+// message, a list's members stay in memory).
 #pragma once
 
 #include <QString>
@@ -31,14 +31,16 @@ class ScratchFile {
   // Up to `length` bytes from `from` into `into`: how many, fewer where the file ends or cannot
   // be read (Error then says why).
   int64_t ReadUpTo(char* into, int64_t from, int64_t length) const;
-  QString FileName() const { return file_.fileName(); }
+  // The folder it is in, for messages (the file itself has no name there).
+  QString Folder() const;
   // What went wrong last, in the system's words; empty after a read that found the file short.
   const QString& Error() const { return error_; }
 
  private:
   QTemporaryFile file_;
   int64_t written_ = 0;
-  mutable QString error_;  // also of a read, which changes nothing else
+  bool registered_ = false;  // with TemporaryFiles: its name could not be taken away
+  mutable QString error_;    // also of a read, which changes nothing else
 };
 
 }  // namespace lumivex

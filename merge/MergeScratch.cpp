@@ -16,9 +16,9 @@ void MergeScratch::Open() {
 
 void MergeScratch::Append(const char* data, int64_t n) {
   if (!file_.Append(data, n))
-    throw StoreError(QStringLiteral("Cannot write the temporary file %1 to merge in: %2. Free "
-                                    "some disk space there or set TMPDIR to another folder")
-                         .arg(file_.FileName(), file_.Error())
+    throw StoreError(QStringLiteral("Cannot write the temporary file in %1 to merge in: %2. "
+                                    "Free some disk space there or set TMPDIR to another folder")
+                         .arg(file_.Folder(), file_.Error())
                          .toStdString());
 }
 
@@ -33,10 +33,10 @@ void MergeScratch::ReadAll(char* into, int64_t from, int64_t length) {
 }
 
 void MergeScratch::ReadFailed() const {
-  throw StoreError(QStringLiteral("Cannot read back the temporary file %1 the merge uses: %2")
-                       .arg(file_.FileName(), file_.Error().isEmpty()
-                                                  ? QStringLiteral("it is shorter than written")
-                                                  : file_.Error())
+  throw StoreError(QStringLiteral("Cannot read back the temporary file in %1 the merge uses: %2")
+                       .arg(file_.Folder(), file_.Error().isEmpty()
+                                                ? QStringLiteral("it is shorter than written")
+                                                : file_.Error())
                        .toStdString());
 }
 
