@@ -130,7 +130,9 @@ class ConsoleRun : public RunObserver {
     if (o.status == Status::kFailed) ++failed_;
     if (o.status == Status::kDone && o.counts.conflicts > 0 && !check_) ++conflicted_;
     if (o.status == Status::kPending) ++stopped_;
-    contacts_ += o.counts.contacts;
+    // The rate is of contacts that reached their books (or would, in a check): those of a person
+    // whose send failed on the way are not counted as done.
+    contacts_ += o.counts.Sent() + o.counts.unchanged + o.counts.conflicts;
     QString line = QStringLiteral("[%1/%2] %3: ").arg(ended_).arg(total_).arg(person.id);
     const Counts& c = o.counts;
     if (o.status == Status::kFailed) {
