@@ -1,5 +1,6 @@
 #include "merge/ContactSources.h"
 
+#include "contact/CardUuid.h"
 #include "contact/VCardWriter.h"
 #include "merge/EntrySpool.h"
 #include "merge/MergeRules.h"
@@ -75,11 +76,14 @@ class MergingStream : public MergedContacts {
     uint32_t link = 0;
     uint8_t rules = 0;                      // bit 1 << MatchRule of each join it took part in
     MatchRule joinedBy = MatchRule::kNone;  // the first (strongest) of those joins
-    bool first = false;                     // the first entry of its group
-    bool named = false;                     // the entry has a personal name (or is a list)
+    bool first : 1 = false;                 // the first entry of its group
+    bool named : 1 = false;                 // the entry has a personal name (or is a list)
+    // Its uid is also that of another entry of the stores made at another time (OwnUid).
+    bool sharedUid : 1 = false;
     // The entry's own identity; of a group's first while the groups are found, the group's
     // (what its entries hold together).
     Identity identity;
+    uint32_t made = 0;  // the time it was made, hashed, where it has a kSameEntry key
   };
   // Where entries came from: from entry `entry` on, folder `work` (StoreContactStream::MakeOrigin)
   // from `position` on, one after another. Mostly one a folder.
@@ -326,6 +330,10 @@ class MergingStream : public MergedContacts {
       }
       const MergeRank rank = MergeRank::Of(c.contact, identity);
       Entry entry;
+      if (severalStores_ && c.contact.created.isValid()) {
+        const auto ms = uint64_t(c.contact.created.toMSecsSinceEpoch());
+        entry.made = uint32_t(ms ^ ms >> 32) | 1;
+      }
       entry.modified = rank.modified;
       entry.link = index;
       entry.named = rank.named;
@@ -348,8 +356,10 @@ class MergingStream : public MergedContacts {
       run_.clear();
       auto flush = [&] {
         if (run_.empty()) return;
-        if (rule == MatchRule::kSameEntry || rule == MatchRule::kEqual) {
-          // Copies of one entry, or entries alike in everything: one, whatever their names.
+        if (rule == MatchRule::kSameEntry) {
+          SameUid();
+        } else if (rule == MatchRule::kEqual) {
+          // Entries alike in everything: one, whatever their names.
           for (size_t i = 1; i < run_.size(); ++i) Join(run_[0], run_[i], rule);
         } else if (rule == MatchRule::kNameAndCompany) {
           if (run_.size() > 1) Suggest();
@@ -391,6 +401,34 @@ class MergingStream : public MergedContacts {
       first.link = i;
       e.link = after == e.link ? kNone : after;
     }
+  }
+
+  // Entries sharing a uid (`run_`): those made at the same time are copies of one entry, one
+  // whatever their names. Made at different times, they are different entries that two copies
+  // of a store numbered alike after they parted: each of them keeps a uid of its own (OwnUid).
+  void SameUid() {
+    bool apart = false;
+    for (size_t i = 1; i < run_.size(); ++i) {
+      apart = apart || entries_[run_[i]].made != entries_[run_[0]].made;
+      for (size_t j = 0; j < i; ++j)
+        if (entries_[run_[j]].made == entries_[run_[i]].made) {
+          Join(run_[j], run_[i], MatchRule::kSameEntry);
+          break;
+        }
+    }
+    if (apart)
+      for (const uint32_t i : run_) entries_[i].sharedUid = true;
+  }
+
+  // Entry `i` taken back from the spool, with its own uid: the store's, or, where entries made
+  // at other times share that (SameUid), one made from it and the time the entry was made, the
+  // same in every run that holds such entries.
+  void Take(uint32_t i, contact::Contact& out, bool inOrder = false,
+            QByteArray* held = nullptr) const {
+    spool_.Take(i, out, inOrder, held);
+    if (entries_[i].sharedUid)
+      out.uid = contact::CardUuid(
+          QStringLiteral("made %1 %2").arg(out.created.toMSecsSinceEpoch()).arg(out.uid));
   }
 
   static uint64_t KeyHash64(const QString& text) {
@@ -469,8 +507,8 @@ class MergingStream : public MergedContacts {
       out.accepted = s.joined;
       out.first = numberOf(s.firstA);
       out.second = numberOf(s.firstB);
-      spool_.Take(s.a, a);
-      spool_.Take(s.b, b);
+      Take(s.a, a);
+      Take(s.b, b);
       out.firstEntry = OriginOf(s.a);
       out.secondEntry = OriginOf(s.b);
       out.firstEntry.name = contact::ShownName(a);
@@ -512,7 +550,7 @@ class MergingStream : public MergedContacts {
       // The last contact's uid, shared with its origin, let go there first: the uid is then
       // read back into the string it is in, not into one made anew.
       if (!out.origins.empty()) out.origins.front().entry.clear();
-      spool_.Take(first, out.contact, true);
+      Take(first, out.contact, true);
       // The origin set in place where there is one (no copy made and freed), its time the
       // contact's own.
       if (out.origins.size() == 1 && out.origins.front().joinedBy.isEmpty() &&
@@ -568,7 +606,7 @@ class MergingStream : public MergedContacts {
       if (k == 0 && !held.empty())
         out.contact = std::move(held[0]);
       else if (held.empty())
-        spool_.Take(order[k], entry, order[k] == first);
+        Take(order[k], entry, order[k] == first);
       origin.entry = entry.uid;
       const std::pair<int, uint32_t> rank{named_.value(origin.store, INT_MAX - 1), order[k]};
       if (!entry.uid.isEmpty() && rank < chosen) {
@@ -599,7 +637,7 @@ class MergingStream : public MergedContacts {
     std::vector<QByteArray> content(n);
     // Compared without the uid, which comes from the store, not the entry's content
     // (EntryContent).
-    for (size_t k = 0; k < n; ++k) spool_.Take(order[k], held_[k], order[k] == first, &content[k]);
+    for (size_t k = 0; k < n; ++k) Take(order[k], held_[k], order[k] == first, &content[k]);
     std::vector<size_t> by(n);
     for (size_t k = 0; k < n; ++k) by[k] = k;
     std::stable_sort(by.begin(), by.end(), [&](size_t a, size_t b) {

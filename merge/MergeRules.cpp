@@ -721,13 +721,10 @@ uint64_t EqualKey(std::initializer_list<QByteArrayView> parts) {
 void MatchKeys(const Contact& c, const Identity& identity, bool copies,
                std::vector<MatchKey>& out) {
   out.clear();
-  // Copies of one entry: the same record key and node id (the uid) and the same time made.
+  // Entries that may be copies of one: the same record key and node id (the uid). The merge
+  // tells them apart by the time each was made.
   if (copies && !c.uid.isEmpty() && c.created.isValid())
-    out.push_back({KeyHash(MatchRule::kSameEntry)
-                       .Add(c.uid)
-                       .AddNumber(uint64_t(c.created.toMSecsSinceEpoch()))
-                       .Value(),
-                   MatchRule::kSameEntry});
+    out.push_back({KeyHash(MatchRule::kSameEntry).Add(c.uid).Value(), MatchRule::kSameEntry});
   if (c.isGroup) return;  // a list's members are compared once the people are grouped
   // Each key hashed from the fields as they are, folded on the caller's stack: no text is made.
   Folded text;

@@ -141,7 +141,9 @@ struct MatchKey {
   MatchRule rule = MatchRule::kNone;
 };
 // The keys of `contact`, strongest rule first: kSameEntry (where `copies`: copies of one entry
-// may be among those merged, as in several stores), kEmail, kPhone, kNameAndCompany. A list has
+// may be among those merged, as in several stores; the uid's, which entries made apart in two
+// copies of a store can share too, so the time made tells them apart), kEmail, kPhone,
+// kNameAndCompany. A list has
 // kSameEntry only: its members are compared once the people are grouped (ListKey). The kEqual
 // key is EqualKey's, made from the entry's bytes as the merge keeps them.
 void MatchKeys(const contact::Contact& contact, const Identity& identity, bool copies,

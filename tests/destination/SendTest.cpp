@@ -583,6 +583,38 @@ TEST(SendOverTime, ASecondCardOfPeopleJoinedSinceIsRemovedUnlessChanged) {
   }
 }
 
+// Two copies of one store given a new contact each after they parted, under the same node id:
+// two people, two cards; neither is taken for a copy of the other and left out.
+TEST(SendOverTime, NewPeopleOfTwoCopiesOfOneStoreGetACardEach) {
+  const QString dir = ScratchDir(QStringLiteral("parted-copies"));
+  const char* anna = R"({"FirstName":"Anna","LastName":"Berg","Email1Address":"anna@example.com",
+      "CreationTime":"2020-01-01T10:00:00Z"})";
+  QStringList stores;
+  for (const auto& [name, added] : {std::pair{"live", R"({"FirstName":"Nina","LastName":"Hansen",
+                              "CreationTime":"2025-01-01T10:00:00Z"})"},
+                                    std::pair{"backup", R"({"FirstName":"Oscar","LastName":"Dahl",
+                                "CreationTime":"2025-02-01T10:00:00Z"})"}}) {
+    const QString base = dir + u'/' + QLatin1String(name);
+    WriteFile(base + ".json", QByteArray(R"({"folders":[{"path":"Contacts","items":[)") + anna +
+                                  "," + added + "]}]}");
+    const ProgramOutput made =
+        RunProgram(BinDir() + "/lumivex-pstgen",
+                   {base + ".json", "--store-key", "home", "--out", base + ".pst"});
+    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+    stores << base + ".pst";
+  }
+  const ProgramOutput run = RunCli(QStringList{"send", "--to", "vdir:" + dir + "/cards"} + stores,
+                                   {{"XDG_STATE_HOME", dir + "/state"}});
+  EXPECT_EQ(run.status, 0) << run.err.toStdString();
+  EXPECT_TRUE(run.out.startsWith("3 added, 0 updated, 0 unchanged")) << run.out.toStdString();
+  QStringList names;
+  for (const QString& file : QDir(dir + "/cards").entryList(QDir::Files))
+    for (const QJsonValue card : VObjectReader().ReadOrFail({dir + "/cards/" + file}).array())
+      names << card["FN"][0]["value"].toString();
+  names.sort();
+  EXPECT_EQ(names, (QStringList{"Anna Berg", "Nina Hansen", "Oscar Dahl"}));
+}
+
 // With the record lost, a card there is taken for a contact only where it holds the same person
 // by the rules entries are merged by: a shared family address, a home number shared by father
 // and son, the same number with another extension or the same e-mail with another birthday are

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <gtest/gtest.h>
 
@@ -367,14 +368,17 @@ TEST(MergeStores, EntriesAreOnePersonOnlyOnEvidenceAndAgreeingNames) {
       while (stream->Next(sourced))
         contact::AppendVCard(out, sourced.contact, contact::VCardVersion::k40);
       QStringList cards;
+      QSet<QString> uids;  // each card its own: a phone takes two cards of one UID for one
       const auto read = Cards(out);
       for (auto card = read.cbegin(); card != read.cend(); ++card) {
         QStringList emails = Values(card.value(), "EMAIL");
         emails.sort();
         cards << card.key() + ": " + emails.join(u' ');
+        uids.insert(Values(card.value(), "UID").join(u'|'));
       }
       cards.sort();
       EXPECT_EQ(cards, c.cards);
+      EXPECT_EQ(uids.size(), cards.size());
       const auto* merged = dynamic_cast<const merge::MergedContacts*>(stream.get());
       ASSERT_NE(merged, nullptr);
       EXPECT_EQ(int(merged->Suggestions().size()), c.suggestions);
