@@ -221,8 +221,17 @@ int Report(const Utf8ExportResult& result, const CountingStream& counted, const 
                                 : QStringLiteral("the folders hold none")));
   if (result.problems.empty() && unreadableFolders == 0) {
     QString done = QStringLiteral("%1 Contacts Saved Successfully").arg(written);
+    QStringList more;
     if (result.groups > 0)
-      done += QStringLiteral(" (%1 of them distribution lists)").arg(result.groups);
+      more << QStringLiteral("%1 of them distribution lists").arg(result.groups);
+    // Fewer contacts than entries is no loss, but it is said: a count smaller than the store's
+    // would otherwise look like one.
+    if (counted.merged > 0)
+      more << QStringLiteral("%1 entries merged into %2; --merge-report FILE lists them")
+                  .arg(counted.mergedEntries)
+                  .arg(counted.merged == 1 ? QStringLiteral("1 contact")
+                                           : QStringLiteral("%1 contacts").arg(counted.merged));
+    if (!more.isEmpty()) done += QStringLiteral(" (%1)").arg(more.join(QStringLiteral("; ")));
     std::printf("%s\n", qPrintable(done));
     return kExitSuccess;
   }
