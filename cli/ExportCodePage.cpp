@@ -247,18 +247,24 @@ int Report(const RunResult& result, const ConsoleView& view, const OutputOptions
   // Letters the code page cannot hold, and notes that break vCard 2.1 cards: what the form could
   // not take, told as the window tells it after its completion box, with the form that keeps them.
   const TextLosses& losses = result.losses;
-  if (losses.names + losses.notes > 0) {
+  if (losses.names + losses.notes + losses.others > 0) {
     QStringList what;
     if (losses.names > 0)
       what << QStringLiteral("%1 %2").arg(losses.names).arg(losses.names == 1 ? "name" : "names");
     if (losses.notes > 0)
       what << QStringLiteral("%1 %2").arg(losses.notes).arg(losses.notes == 1 ? "note" : "notes");
+    if (losses.others > 0)
+      what << QStringLiteral("%1 %2")
+                  .arg(losses.others)
+                  .arg(losses.others == 1 ? "contact's other values" : "contacts' other values");
+    const QString listed = what.size() < 3 ? what.join(QStringLiteral(" and "))
+                                           : what[0] + QStringLiteral(", ") + what[1] +
+                                                 QStringLiteral(" and ") + what[2];
+    const bool one = losses.names + losses.notes == 1 && losses.others == 0;
     Warn(kExportVerb, QStringLiteral("%1 %2 letters that Windows-%3 (the files' character set) "
                                      "cannot hold: each became \"?\"; --format vcard4, vcard3 or "
                                      "csv keeps every letter")
-                          .arg(what.join(QStringLiteral(" and ")), losses.names + losses.notes == 1
-                                                                       ? QStringLiteral("holds")
-                                                                       : QStringLiteral("hold"))
+                          .arg(listed, one ? QStringLiteral("holds") : QStringLiteral("hold"))
                           .arg(result.codePage));
   }
   if (losses.splitNotes > 0)
@@ -269,6 +275,24 @@ int Report(const RunResult& result, const ConsoleView& view, const OutputOptions
              .arg(losses.splitNotes == 1
                       ? QStringLiteral("1 contact has a note")
                       : QStringLiteral("%1 contacts have notes").arg(losses.splitNotes)));
+  if (losses.brokenValues > 0)
+    Warn(kExportVerb,
+         QStringLiteral("%1 a line break in a name, address, company or other value, or a \";\" "
+                        "in a part of a name, company or address, which vCard 2.1 cards take on "
+                        "one line and split at \";\": address books may put the parts after it "
+                        "into other fields or leave them out; --format vcard4 or vcard3 keeps "
+                        "them whole")
+             .arg(losses.brokenValues == 1
+                      ? QStringLiteral("1 contact has")
+                      : QStringLiteral("%1 contacts have").arg(losses.brokenValues)));
+  if (losses.longTexts > 0)
+    Warn(
+        kExportVerb,
+        QStringLiteral("%1 a text longer than a worksheet cell holds (255 characters; a long note, "
+                       "say): that cell was left empty, the rest of the row written; --format "
+                       "csv keeps every text whole")
+            .arg(losses.longTexts == 1 ? QStringLiteral("1 contact has")
+                                       : QStringLiteral("%1 contacts have").arg(losses.longTexts)));
   // The window's text counts to 32,767; the true number is given here.
   QString completion = view.completion;
   if (completion.endsWith(QStringLiteral(" Contacts Saved Successfully")))

@@ -193,6 +193,20 @@ void RunContext::CountText(std::initializer_list<QStringView> names, QStringView
   if (inCard && (note.contains(u'\n') || note.contains(u'\r'))) ++losses_.splitNotes;
 }
 
+void RunContext::CountOtherText(std::initializer_list<QStringView> values) {
+  if (!std::all_of(values.begin(), values.end(),
+                   [this](QStringView value) { return CodePageHolds(value, codePage_); }))
+    ++losses_.others;
+}
+
+void RunContext::CountBrokenValues(std::initializer_list<QStringView> values,
+                                   std::initializer_list<QStringView> parts) {
+  const auto lines = [](QStringView v) { return v.contains(u'\n') || v.contains(u'\r'); };
+  if (std::any_of(values.begin(), values.end(), lines) ||
+      std::any_of(parts.begin(), parts.end(), [](QStringView v) { return v.contains(u';'); }))
+    ++losses_.brokenValues;
+}
+
 QString RunContext::OutputStem(const QDateTime& now) {
   return QStringLiteral("OutlookContacts-") + now.toString(QStringLiteral("dd-MM-yyyy-HH-mm-ss"));
 }

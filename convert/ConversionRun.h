@@ -97,6 +97,11 @@ struct TextLosses {
   int names = 0;       // entries whose name the code page cannot hold ("?" in its place)
   int notes = 0;       // entries whose note the code page cannot hold
   int splitNotes = 0;  // vCard 2.1 cards whose note of several lines breaks the card
+  int others = 0;      // entries with another value the code page cannot hold
+  // vCard 2.1 cards another value of which breaks them: a line break in any, or a ";" in a part
+  // of the name, company or an address, which moves the parts after it or cuts them off
+  int brokenValues = 0;
+  int longTexts = 0;  // worksheet rows with a cell left out: its text is longer than a cell holds
   bool operator==(const TextLosses&) const = default;
 };
 
@@ -137,6 +142,16 @@ class RunContext {
   // Counts what the code page of the run's files cannot hold of one entry's names and note;
   // `inCard`: the note stands on one line of a vCard 2.1 card, which a line break in it splits.
   void CountText(std::initializer_list<QStringView> names, QStringView note, bool inCard);
+  // Counts what the code page cannot hold of an entry's other values (those CountText does not
+  // see).
+  void CountOtherText(std::initializer_list<QStringView> values);
+  // Counts a vCard 2.1 card whose values break it: a line break in one of `values` (each stands
+  // on a line of its own), or a ";" in one of `parts` (the parts of a name, company or address,
+  // which ";" separates).
+  void CountBrokenValues(std::initializer_list<QStringView> values,
+                         std::initializer_list<QStringView> parts);
+  // Counts a worksheet row that a cell was left out of, its text too long for the cell.
+  void CountLongText() { ++losses_.longTexts; }
   const TextLosses& Losses() const { return losses_; }
   int CodePage() const { return codePage_; }
 

@@ -147,17 +147,22 @@ QString EntriesParagraph(const OutputOptions& form, const RunResult& result,
 }
 
 QString TextParagraph(const TextLosses& losses, int codePage) {
-  if (losses.names == 0 && losses.notes == 0) return {};
+  if (losses.names == 0 && losses.notes == 0 && losses.others == 0) return {};
   QStringList parts;
   if (losses.names > 0) parts << Count(losses.names, "name", "names");
   if (losses.notes > 0) parts << Count(losses.notes, "note", "notes");
-  const bool one = losses.names + losses.notes == 1;
+  if (losses.others > 0)
+    parts << Count(losses.others, "contact's other values", "contacts' other values");
+  const bool one = losses.names + losses.notes + losses.others == 1 && losses.others == 0;
+  const QString listed = parts.size() < 3 ? parts.join(QStringLiteral(" and "))
+                                          : parts[0] + QStringLiteral(", ") + parts[1] +
+                                                QStringLiteral(" and ") + parts[2];
   return QStringLiteral(
              "%1 %2 letters that these files cannot hold: they are written in "
              "Windows-%3, the character set that Windows programs of your language "
              "read, and each such letter became \"?\".\n\nTo keep every letter, use %4, "
              "which writes them as they are.")
-      .arg(parts.join(QStringLiteral(" and ")), one ? QStringLiteral("holds") : "hold")
+      .arg(listed, one ? QStringLiteral("holds") : "hold")
       .arg(codePage)
       .arg(kOffer);
 }
@@ -173,6 +178,27 @@ QString SplitParagraph(const TextLosses& losses) {
            one ? QStringLiteral("the note") : QStringLiteral("these notes"),
            one ? QStringLiteral("the card") : QStringLiteral("the cards"),
            one ? QStringLiteral("it") : QStringLiteral("them"), kOffer);
+}
+
+QString BrokenParagraph(const TextLosses& losses) {
+  if (losses.brokenValues == 0) return {};
+  const bool one = losses.brokenValues == 1;
+  return QStringLiteral(
+             "%1 a line break in a name, address, company or other value, or a \";\" in a part "
+             "of a name, company or address. A vCard 2.1 card takes each value on one line and "
+             "its parts apart at \";\", so address books may put the parts after it into other "
+             "fields or leave them out.\n\nTo keep %2 whole, use %3.")
+      .arg(Count(losses.brokenValues, "contact has", "contacts have"),
+           one ? QStringLiteral("it") : QStringLiteral("them"), kOffer);
+}
+
+QString LongParagraph(const TextLosses& losses) {
+  if (losses.longTexts == 0) return {};
+  return QStringLiteral(
+             "%1 a text longer than a cell of this worksheet holds (255 characters; a long note, "
+             "say): that cell was left empty, the rest of the row written.\n\nTo keep every "
+             "text whole, use %2.")
+      .arg(Count(losses.longTexts, "contact has", "contacts have"), kOffer);
 }
 
 }  // namespace
@@ -228,18 +254,25 @@ Notice ConversionNotice(const OutputOptions& form, const RunResult& result, cons
   const QString split = wroteAny && (form.vCardComplete || form.vCardEach)
                             ? SplitParagraph(result.losses)
                             : QString();
+  const QString broken = wroteAny && (form.vCardComplete || form.vCardEach)
+                             ? BrokenParagraph(result.losses)
+                             : QString();
+  const QString longTexts = wroteAny && form.excel ? LongParagraph(result.losses) : QString();
   if (!text.isEmpty()) paragraphs << text;
   if (!split.isEmpty()) paragraphs << split;
+  if (!broken.isEmpty()) paragraphs << broken;
+  if (!longTexts.isEmpty()) paragraphs << longTexts;
   if (paragraphs.isEmpty()) return notice;
   notice.text = paragraphs.join(QStringLiteral("\n\n"));
-  notice.offerOtherAddressBooks = !rows.isEmpty() || !text.isEmpty() || !split.isEmpty();
+  const bool valuesLost =
+      !text.isEmpty() || !split.isEmpty() || !broken.isEmpty() || !longTexts.isEmpty();
+  notice.offerOtherAddressBooks = !rows.isEmpty() || valuesLost;
   // Entries left out or saved with another entry's values are contacts not saved as they are.
   const bool contactsLost =
       !filesLost.isEmpty() || !rows.isEmpty() || (!unread.isEmpty() && entries.unreadable > 0);
-  notice.title = contactsLost ? QStringLiteral("Not All Contacts Saved")
-                 : !unread.isEmpty() || !text.isEmpty() || !split.isEmpty()
-                     ? QStringLiteral("Not Everything Saved")
-                     : QStringLiteral("All Contacts Saved");
+  notice.title = contactsLost                      ? QStringLiteral("Not All Contacts Saved")
+                 : !unread.isEmpty() || valuesLost ? QStringLiteral("Not Everything Saved")
+                                                   : QStringLiteral("All Contacts Saved");
   return notice;
 }
 

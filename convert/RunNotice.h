@@ -1,8 +1,8 @@
 // The notices that follow a run's completion box and the scan's box when the files do not hold
 // everything the boxes suggest: files that could not be written, rows beyond the worksheet's
 // last, counts beyond what the boxes count to, entries of a damaged store that could not be read
-// whole, letters the code page cannot hold, notes that break vCard 2.1 cards. Each says what was
-// lost and what to do.
+// whole, letters the code page cannot hold, notes and other values that break vCard 2.1 cards,
+// texts too long for a worksheet cell. Each says what was lost and what to do.
 #pragma once
 
 #include "convert/ConversionRun.h"

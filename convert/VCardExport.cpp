@@ -19,12 +19,69 @@ constexpr qsizetype kMaxFileNameBytes = 255;
 // running suffix makes it distinct.
 constexpr int kDraws = 100;
 
-// Counts what the card just written could not hold of its names and note.
+// Counts what the card just written could not hold of its values.
 void CountText(RunContext& run, const VCardFields& fields) {
   using F = VCardField;
-  run.CountText(
-      {fields[F::FirstName], fields[F::MiddleName], fields[F::LastName], fields[F::FullName]},
-      fields[F::Body], true);
+  const auto& v = fields;
+  run.CountText({v[F::FirstName], v[F::MiddleName], v[F::LastName], v[F::FullName]}, v[F::Body],
+                true);
+  run.CountOtherText({v[F::CompanyName],
+                      v[F::Department],
+                      v[F::JobTitle],
+                      v[F::BusinessTelephoneNumber],
+                      v[F::HomeTelephoneNumber],
+                      v[F::MobileTelephoneNumber],
+                      v[F::PagerNumber],
+                      v[F::BusinessFaxNumber],
+                      v[F::HomeFaxNumber],
+                      v[F::OfficeLocation],
+                      v[F::BusinessAddressStreet],
+                      v[F::BusinessAddressCity],
+                      v[F::BusinessAddressState],
+                      v[F::BusinessAddressPostalCode],
+                      v[F::BusinessAddressCountry],
+                      v[F::HomeAddressStreet],
+                      v[F::HomeAddressCity],
+                      v[F::HomeAddressState],
+                      v[F::HomeAddressPostalCode],
+                      v[F::HomeAddressCountry],
+                      v[F::WebPage],
+                      v[F::Birthday],
+                      v[F::Email1Address]});
+  // The note's own lines are told apart (CountText).
+  run.CountBrokenValues(
+      {v[F::FirstName],
+       v[F::MiddleName],
+       v[F::LastName],
+       v[F::FullName],
+       v[F::CompanyName],
+       v[F::Department],
+       v[F::JobTitle],
+       v[F::BusinessTelephoneNumber],
+       v[F::HomeTelephoneNumber],
+       v[F::MobileTelephoneNumber],
+       v[F::PagerNumber],
+       v[F::BusinessFaxNumber],
+       v[F::HomeFaxNumber],
+       v[F::OfficeLocation],
+       v[F::BusinessAddressStreet],
+       v[F::BusinessAddressCity],
+       v[F::BusinessAddressState],
+       v[F::BusinessAddressPostalCode],
+       v[F::BusinessAddressCountry],
+       v[F::HomeAddressStreet],
+       v[F::HomeAddressCity],
+       v[F::HomeAddressState],
+       v[F::HomeAddressPostalCode],
+       v[F::HomeAddressCountry],
+       v[F::WebPage],
+       v[F::Birthday],
+       v[F::Email1Address]},
+      {v[F::LastName], v[F::FirstName], v[F::MiddleName], v[F::CompanyName], v[F::Department],
+       v[F::OfficeLocation], v[F::BusinessAddressStreet], v[F::BusinessAddressCity],
+       v[F::BusinessAddressState], v[F::BusinessAddressPostalCode], v[F::BusinessAddressCountry],
+       v[F::HomeAddressStreet], v[F::HomeAddressCity], v[F::HomeAddressState],
+       v[F::HomeAddressPostalCode], v[F::HomeAddressCountry]});
 }
 
 // Writes the record of entry `index`. Errors are ignored from the start of the loop on: an entry

@@ -135,6 +135,7 @@ void ExportWorksheet(RunContext& run) {
       std::unique_ptr<ContactEntry> entry;
       Guarded([&] { entry = entries.Item(index); });
       const int row = run.counter + 1;
+      bool cut = false;  // a cell left out, its text too long
       for (int column : kWriteOrder) {
         QString& holder = holderOf(column);
         Guarded([&] {
@@ -143,14 +144,22 @@ void ExportWorksheet(RunContext& run) {
         QString value = holder;
         if ((column == kSuffixColumn || column == kTitleColumn) && value == u"0") value.clear();
         Guarded([&] {
-          note(sheet->WriteValue(ExcelFile::kTextCell, ExcelFile::kFont0, ExcelFile::kAlignLeft, 0,
-                                 row, column, value, 0));
+          const ExcelFile::Status status =
+              sheet->WriteValue(ExcelFile::kTextCell, ExcelFile::kFont0, ExcelFile::kAlignLeft, 0,
+                                row, column, value, 0);
+          cut = cut || status == ExcelFile::kOverflow;
+          note(status);
         });
       }
-      // The worksheet's text is in the code page too: the names and the comments it cannot hold.
+      if (cut) run.CountLongText();
+      // The worksheet's text is in the code page too: what it cannot hold of the names, the
+      // comments and the other cells.
       Guarded([&] {
         run.CountText({holderOf(1), holderOf(2), holderOf(3)}, holderOf(int(kColumns.size())),
                       false);
+        QString others;
+        for (int column = 4; column < int(kColumns.size()); ++column) others += holderOf(column);
+        run.CountOtherText({others});
       });
     }
     run.Visited(index + 1);

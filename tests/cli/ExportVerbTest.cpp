@@ -204,7 +204,9 @@ TEST_F(ExportVerb, FailuresAreOneLineAndANonzeroStatus) {
 }
 
 // What the code-page forms cannot take is told after the success line's file, as the window
-// tells it: letters of other scripts became "?", notes of several lines break vCard 2.1 cards.
+// tells it: letters of other scripts became "?", notes of several lines and other values with a
+// line break or a ";" between parts break vCard 2.1 cards, a text too long for a worksheet cell
+// leaves the cell empty.
 TEST_F(ExportVerb, LettersAndNotesTheFormCannotTakeAreTold) {
   // A store whose one contact every form takes whole.
   QFile plain(out + "/plain.json");
@@ -216,14 +218,28 @@ TEST_F(ExportVerb, LettersAndNotesTheFormCannotTakeAreTold) {
       RunProgram(BinDir() + "/lumivex-pstgen", {out + "/plain.json", "--out", out + "/plain.pst"})
           .status,
       0);
+  // One whose company and street break a vCard 2.1 card's parts, and whose note is longer than a
+  // worksheet cell.
+  QFile odd(out + "/odd.json");
+  ASSERT_TRUE(odd.open(QIODevice::WriteOnly));
+  odd.write(R"({"folders": [{"path": "Contacts", "items": [
+      {"FirstName": "Ann", "LastName": "Lee", "CompanyName": "Lee; Partners",
+       "BusinessAddressStreet": "12 Main St\r\nSuite 5", "Body": ")" +
+            QByteArray(300, 'x') + R"("}]}]})");
+  odd.close();
+  ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen", {out + "/odd.json", "--out", out + "/odd.pst"})
+                .status,
+            0);
   struct Case {
     const char* format;
     QString store;
-    bool letters, lines;
+    bool letters, lines, parts = false, longText = false;
   };
-  for (const Case& c : {Case{"vcards", BinDir() + "/every-field.pst", true, true},
+  for (const Case& c : {Case{"vcards", BinDir() + "/every-field.pst", true, true, true},
                         Case{"xls", BinDir() + "/every-field.pst", true, false},
-                        Case{"vcard", out + "/plain.pst", false, false}}) {
+                        Case{"vcard", out + "/plain.pst", false, false},
+                        Case{"vcard", out + "/odd.pst", false, false, true},
+                        Case{"xls", out + "/odd.pst", false, false, false, true}}) {
     SCOPED_TRACE(c.format);
     const ProgramOutput run = Cli({"--format", c.format, "--code-page", "1252", "--out",
                                    out + "/told-" + QLatin1String(c.format), c.store});
@@ -231,6 +247,12 @@ TEST_F(ExportVerb, LettersAndNotesTheFormCannotTakeAreTold) {
     EXPECT_EQ(run.err.contains(u"cannot hold: each became \"?\""), c.letters)
         << run.err.toStdString();
     EXPECT_EQ(run.err.contains(u"of more than one line"), c.lines) << run.err.toStdString();
+    EXPECT_EQ(run.err.contains(u"address books may put the parts after it into other fields"),
+              c.parts)
+        << run.err.toStdString();
+    EXPECT_EQ(run.err.contains(u"1 contact has a text longer than a worksheet cell holds"),
+              c.longText)
+        << run.err.toStdString();
   }
 }
 

@@ -516,8 +516,9 @@ TEST_F(FrmConversionTest, ANoticeAfterTheBoxTellsWhatTheRunLost) {
        &FrmConversion::OptvCardComplete,
        Case::kWritable,
        "2 Contacts Saved Successfully",
-       {"1 name holds letters that these files cannot hold", "Windows-1252",
-        "each such letter became \"?\"", "To keep every letter"},
+       // The name, and the e-mail address made from it.
+       {"1 name and 1 contact's other values hold letters that these files cannot hold",
+        "Windows-1252", "each such letter became \"?\"", "To keep every letter"},
        true},
       {"notes of two lines",
        2,
@@ -528,6 +529,28 @@ TEST_F(FrmConversionTest, ANoticeAfterTheBoxTellsWhatTheRunLost) {
        "2 Contacts Saved Successfully",
        {"2 contacts have notes of more than one line.", "break the card",
         "To keep them whole, use \"Export for Other Address Books...\"."},
+       true},
+      {"a semicolon in a surname",
+       0,
+       "Lee; Partners",
+       "",
+       &FrmConversion::OptvCardComplete,
+       Case::kWritable,
+       "1 Contacts Saved Successfully",
+       {"1 contact has a line break in a name, address, company or other value, or a \";\"",
+        "To keep it whole, use \"Export for Other Address Books...\"."},
+       true},
+      {"a note longer than a worksheet cell",
+       1,
+       nullptr,
+       "A note of a hundred characters, written three times over to be longer than a cell holds. "
+       "A note of a hundred characters, written three times over to be longer than a cell holds. "
+       "A note of a hundred characters, written three times over to be longer than a cell holds.",
+       &FrmConversion::OptExcel,
+       Case::kWritable,
+       "1 Contacts Saved Successfully",
+       {"1 contact has a text longer than a cell of this worksheet holds (255 characters",
+        "that cell was left empty", "To keep every text whole"},
        true},
   };
   SetAnsiCodePage(1252);
@@ -584,5 +607,5 @@ TEST_F(FrmConversionTest, ANoticeAfterTheBoxTellsWhatTheRunLost) {
               c.offer ? QStringLiteral("Export for Other Address Books...") : QString());
   }
   SetAnsiCodePage(0);
-  EXPECT_EQ(offersTaken, 3) << "each offer taken opens the export for other address books";
+  EXPECT_EQ(offersTaken, 5) << "each offer taken opens the export for other address books";
 }
