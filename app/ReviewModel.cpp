@@ -227,6 +227,7 @@ void ReviewModel::SortAsMerged(Row& row) const {
 
 void ReviewModel::Group(const ReviewGrouping& found) {
   problems_ = found.problems;
+  for (const auto& [entry, uid] : found.ownUids) entries_[size_t(entry)].uid = uid;
   const int n = int(entries_.size());
   // Each entry's group: its first entry (itself when alone), and the rule it joined by.
   found_group_.resize(size_t(n));

@@ -95,6 +95,9 @@ struct ReviewGrouping {
   };
   std::vector<Group> groups;  // of two entries or more
   std::vector<Suggested> suggestions;
+  // Entries whose uid the merge made their own: two copies of a store that each gave a new
+  // contact the same record key and node id (merge::OpenContacts' note on uids).
+  std::vector<std::pair<int, QUuid>> ownUids;
   // What the reading of the folders met, as the command line's reading tells it: entries that
   // cannot be read (in no row), entries read without some of their fields (`partial`), folders
   // that lost entries and damage of a store as a whole.

@@ -189,6 +189,7 @@ struct Selection {
   std::vector<contact::EntryProblem> problems;
   struct Row {
     std::vector<std::pair<int, int>> entries;  // folder, position
+    std::vector<QString> uids;                 // each entry's, as the merge gives it
     QString rule;
   };
   std::vector<Row> rows;
@@ -214,7 +215,9 @@ void MergeRow(const std::vector<ReviewFolder>& folders, const Selection::Row& ro
     // Read, less what `why` names: given, and told of.
     if (problems && !why.isEmpty())
       problems->push_back({f.path, position, why, false, f.store, true});
-    if (c.uid.isEmpty())
+    if (k < row.uids.size())
+      c.uid = row.uids[k];
+    else if (c.uid.isEmpty())
       c.uid = contact::CardUuid(QStringLiteral("%1|%2").arg(f.path).arg(position));
     // The uid of the entry of the first store, first in its folders (as merge::OpenContacts).
     if (uid.isEmpty() || std::pair{folder, position} < first) {
@@ -297,6 +300,7 @@ struct ReviewWindow::Loader {
   QHash<QString, int> folderIndex;
   std::vector<std::vector<int>> numbers;
   int entriesRead = 0;
+  std::vector<QUuid> uids;  // of each entry read, as the model has it
 
   static QString Key(const QString& store, const QString& folder) {
     return store + u'\x1f' + folder;
@@ -389,6 +393,7 @@ struct ReviewWindow::Loader {
           // and every export pass it over.
           if (!GivenAsContact(contactsOnly, c)) continue;
           entries->push_back(Summarize(c, index, i + 1));
+          uids.push_back(entries->back().uid);
           numbers.back()[size_t(i)] = entriesRead++;
           if (entries->size() >= batch || i + 1 == count) {
             Post([w = window, entries] {
@@ -426,6 +431,11 @@ struct ReviewWindow::Loader {
       const auto contacts = merge::OpenContacts(sources, true);
       contact::SourcedContact c;
       while (!stop && contacts->Next(c)) {
+        // Only entries of several stores can be given a uid of their own.
+        if (sources.size() > 1)
+          for (const contact::Origin& o : c.origins)
+            if (const int n = number(o); n >= 0 && QUuid::fromString(o.entry) != uids[size_t(n)])
+              found.ownUids.emplace_back(n, QUuid::fromString(o.entry));
         if (c.origins.size() < 2) continue;
         ReviewGrouping::Group g;
         g.rule = c.mergeRule;
@@ -1151,8 +1161,10 @@ std::function<std::unique_ptr<contact::ContactStream>()> ReviewWindow::TickedSel
     if (!model_->Ticked(row)) continue;
     Selection::Row r;
     r.rule = model_->RowRule(row);
-    for (const int e : model_->RowEntries(row))
+    for (const int e : model_->RowEntries(row)) {
       r.entries.emplace_back(model_->Entry(e).folder, model_->Entry(e).position);
+      r.uids.push_back(model_->Entry(e).uid.toString(QUuid::WithoutBraces));
+    }
     selection->rows.push_back(std::move(r));
   }
   return [selection]() -> std::unique_ptr<contact::ContactStream> {

@@ -23,6 +23,7 @@
 #include <QMap>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSet>
 #include <QTableView>
 #include <QTest>
 #include <QTreeWidget>
@@ -360,6 +361,55 @@ TEST(ReviewWindow, MergedCardsAreTheCommandLines) {
       model.Rejoin(model.RowOfEntry(entry));
     }
   same(cards(dir + "/rejoined.vcf"));
+}
+
+// Two copies of one store that each got a new contact after they parted, under one entry id:
+// the window writes the two people with the UIDs the command line gives them, one each.
+TEST(ReviewWindow, NewPeopleOfTwoCopiesOfOneStoreHaveTheCommandLinesUids) {
+  App();
+  ReviewWindow::LastChoices() = {};
+  const QString dir = ScratchDir("review-parted");
+  QStringList stores;
+  for (const auto& [name, added] :
+       {std::pair{"live", R"({"FirstName": "Nina", "LastName": "Hansen",
+                              "CreationTime": "2025-01-01T10:00:00Z"})"},
+        std::pair{"backup", R"({"FirstName": "Oscar", "LastName": "Dahl",
+                                "CreationTime": "2025-02-01T10:00:00Z"})"}}) {
+    const QString path = dir + u'/' + QLatin1String(name) + ".pst";
+    QFile json(path + ".json");
+    ASSERT_TRUE(json.open(QIODevice::WriteOnly));
+    json.write(QByteArray(R"({"folders": [{"path": "Contacts", "items": [
+        {"FirstName": "Anna", "LastName": "Berg", "Email1Address": "anna@example.com",
+         "CreationTime": "2020-01-01T10:00:00Z"}, )") +
+               added + "]}]}");
+    json.close();
+    const ProgramOutput made = RunProgram(BinDir() + "/lumivex-pstgen",
+                                          {json.fileName(), "--store-key", "home", "--out", path});
+    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+    stores << path;
+  }
+  auto uids = [](const QString& path) {
+    QStringList out;
+    for (const QJsonValue card : VObjectReader().ReadOrFail({path}).array())
+      out << card["UID"][0]["value"].toString();
+    out.sort();
+    return out;
+  };
+  const ProgramOutput cli =
+      RunCli(QStringList{"export", "--format", "vcard4", "--out", dir + "/cli.vcf"} + stores);
+  ASSERT_EQ(cli.status, 0) << cli.err.toStdString();
+  const QStringList expected = uids(dir + "/cli.vcf");
+  ASSERT_EQ(expected.size(), 3);
+  EXPECT_EQ(QSet<QString>(expected.begin(), expected.end()).size(), 3);
+
+  ReviewWindow window(nullptr, stores);
+  ASSERT_TRUE(WaitFor([&] { return window.Loaded(); }));
+  struct Quiet : Utf8ExportObserver {
+    void Progress(int, int, const QString&) override {}
+  } quiet;
+  RunUtf8Export(*window.TickedContacts(), {Utf8Format::kVCard4, false, dir + "/window.vcf", false},
+                quiet);
+  EXPECT_EQ(uids(dir + "/window.vcf"), expected);
 }
 
 // A group whose entries hold different single values comes first, marked; the detail shows every
