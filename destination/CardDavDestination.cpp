@@ -369,15 +369,14 @@ class SendRun {
         continue;
       }
       if (!found->etag.isEmpty()) unknown_[i]->etag = found->etag;
-      // Ours when it carries the contact's UID and the REV we gave it; for a contact without a
-      // time (no REV), when it says what ours says.
+      // Unchanged where it says what ours says, with the same REV, as a vdir's file is compared.
+      // The REV alone tells nothing: a contact merged since with an older entry holds more under
+      // the same time, its newest entry's.
       const QByteArray& ours = unknown_[i]->bytes;
-      const QString rev = CardValue(ours, "REV");
       SendFacts facts;
       facts.present = true;
-      facts.same = CardValue(found->addressData, "UID") == CardValue(ours, "UID") &&
-                   (rev.isEmpty() ? CardFingerprint(found->addressData) == CardFingerprint(ours)
-                                  : CardValue(found->addressData, "REV") == rev);
+      facts.same = CardValue(found->addressData, "REV") == CardValue(ours, "REV") &&
+                   CardFingerprint(found->addressData) == CardFingerprint(ours);
       Settle(unknown_[i], facts);
     }
   }

@@ -27,6 +27,21 @@ QStringList Parts(const QString& value) {
   return parts;
 }
 
+// `text` split at each `separator` outside double quotes.
+QList<QByteArray> SplitUnquoted(const QByteArray& text, char separator) {
+  QList<QByteArray> parts(1);
+  bool quoted = false;
+  for (const char c : text) {
+    if (c == separator && !quoted) {
+      parts << QByteArray();
+      continue;
+    }
+    if (c == '"') quoted = !quoted;
+    parts.back() += c;
+  }
+  return parts;
+}
+
 // A value of one part, unescaped.
 QString Text(const QString& value) {
   return Parts(value).join(u';');
@@ -108,9 +123,18 @@ QByteArray CardFingerprint(const QByteArray& card) {
   QList<QByteArray> lines;
   for (const CardLine& line : CardLines(card)) {
     if (line.name == "PRODID" || line.name == "REV" || line.name == "VERSION") continue;
-    QList<QByteArray> params = line.params.split(';');
+    // Each parameter's values one by one and unquoted: servers write ";TYPE=WORK;TYPE=PREF" back
+    // as ";TYPE=WORK,PREF", and quote a value only where it must be.
+    QList<QByteArray> params;
+    for (const QByteArray& param : SplitUnquoted(line.params, ';')) {
+      if (param.isEmpty()) continue;
+      const qsizetype equals = param.indexOf('=');
+      const QByteArray name = equals < 0 ? QByteArray("TYPE") : param.left(equals);  // "TEL;WORK"
+      for (QByteArray value : SplitUnquoted(param.mid(equals + 1), ','))
+        params << name + '=' + value.replace('"', "");
+    }
     std::sort(params.begin(), params.end());
-    lines << line.name + params.join(';') + ':' + line.value.toUtf8();
+    lines << line.name + ';' + params.join(';') + ':' + line.value.toUtf8();
   }
   std::sort(lines.begin(), lines.end());
   return lines.join('\n');

@@ -29,9 +29,10 @@ struct CardLine {
 };
 // The lines of a vCard of any version.
 std::vector<CardLine> CardLines(const QByteArray& card);
-// What a card says, however a server gives it back (its lines and parameters in another order,
-// folded otherwise, another PRODID): its lines but PRODID, REV and VERSION, each with its
-// parameters in order, in order. Cards that say the same give the same.
+// What a card says, however a server gives it back (its lines and parameters in another order, a
+// parameter's values apart or together, quoted or not, folded otherwise, another PRODID): its
+// lines but PRODID, REV and VERSION, each with its parameters' values in order, in order. Cards
+// that say the same give the same.
 QByteArray CardFingerprint(const QByteArray& card);
 
 class HeldCards {

@@ -435,6 +435,12 @@ TEST(CardDavSendOverTime, AStoreAddedOrTakenAwayKeepsOneCardAPerson) {
         {{l, a}, true, "0 added, 0 updated, 1 unchanged, 2 conflicts", all, true},
         {{l, a, "--overwrite"}, true, "0 added, 2 updated, 1 unchanged, 0 conflicts", all, true},
         {{l, a}, false, "0 added, 0 updated, 3 unchanged, 0 conflicts", all, true}}},
+      // Anna's card has her REV, the live entry's time, but not the archive's number: it is
+      // compared by what it says, and differs.
+      {"live store first, the record lost, then with the archive",
+       {{{l}, false, "2 added, 0 updated, 0 unchanged, 0 conflicts", {"Anna Berg", "Bo Ek"}, false},
+        {{a, l}, true, "1 added, 0 updated, 1 unchanged, 1 conflicts", all, false},
+        {{a, l, "--overwrite"}, true, "0 added, 1 updated, 2 unchanged, 0 conflicts", all, true}}},
       // Nor is a card taken for another person who shares its address.
       {"one of a couple, the record lost, then the other",
        {{{alice}, false, "1 added, 0 updated, 0 unchanged, 0 conflicts", {"Alice Berg"}, false},
