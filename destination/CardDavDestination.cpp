@@ -324,11 +324,14 @@ class SendRun {
                            four ? contact::VCardVersion::k40 : contact::VCardVersion::k30,
                            &contacts_.Members());
       o->hash = SendState::HashOf(o->bytes);
-      o->resource = theirCardAt_.value(o->uid, bookUrl_.path() + o->uid + QStringLiteral(".vcf"));
+      const SentRecord* sent = state_.Find(o->uid);
+      // Where the card is: a card of theirs given to it, else the href the record names (which
+      // another client may have chosen), else one named from its uid.
+      o->resource = theirCardAt_.value(
+          o->uid, sent ? sent->resource : bookUrl_.path() + o->uid + QStringLiteral(".vcf"));
       o->url = bookUrl_;
       o->url.setPath(o->resource);
       const auto it = there.constFind(o->resource);
-      const SentRecord* sent = state_.Find(o->uid);
       facts.recorded = sent && sent->resource == o->resource;
       facts.present = it != there.constEnd();
       if (facts.present) {

@@ -153,6 +153,7 @@ void HeldCards::Add(const QByteArray& bytes, const QString& resource) {
   const merge::Identity identity = merge::IdentityOf(person);
   const int index = int(cards_.size());
   cards_.push_back({{uid, resource}, identity});
+  byUid_.insert(uid, index);
   std::vector<merge::MatchKey> keys;
   merge::MatchKeys(person, identity, false, keys);
   for (const merge::MatchKey& k : keys)
@@ -161,6 +162,11 @@ void HeldCards::Add(const QByteArray& bytes, const QString& resource) {
 }
 
 const HeldCards::Card* HeldCards::Match(const contact::Contact& c) {
+  if (const auto own = byUid_.constFind(contact::CardUuid(c.uid));
+      own != byUid_.constEnd() && !given_.contains(*own)) {
+    given_.insert(*own);
+    return &cards_[size_t(*own)].card;
+  }
   const merge::Identity identity = merge::IdentityOf(c);
   std::vector<merge::MatchKey> keys;
   merge::MatchKeys(c, identity, false, keys);

@@ -12,6 +12,7 @@
 #include "merge/MergeRules.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QSet>
 #include <QString>
 
@@ -44,7 +45,8 @@ class HeldCards {
   // Takes in the card `bytes` (a vCard of any version) found at `resource`.
   void Add(const QByteArray& bytes, const QString& resource);
   bool IsEmpty() const { return cards_.empty(); }
-  // The card holding the same person as `c`, each card given out once; null when none.
+  // The card with `c`'s own UID, wherever it is (another client named its file or href), else
+  // the card holding the same person as `c`; each card given out once; null when none.
   const Card* Match(const contact::Contact& c);
 
  private:
@@ -54,6 +56,7 @@ class HeldCards {
   };
   std::vector<Held> cards_;
   std::unordered_multimap<uint64_t, int> byKey_;  // an e-mail or telephone key: the cards
+  QHash<QString, int> byUid_;
   QSet<int> given_;
 };
 

@@ -95,10 +95,12 @@ SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptio
     contacts.Renamed(was, item.contact);
     bytes.clear();
     contact::AppendVCard(bytes, item.contact, contact::VCardVersion::k30, &contacts.Members());
-    const QString name = theirFile.value(uid, uid + QStringLiteral(".vcf"));
+    const SentRecord* sent = state.Find(uid);
+    // Where the card is: a file of theirs given to it, else the file the record names (which
+    // another client may have named), else one named from its uid.
+    const QString name = theirFile.value(uid, sent ? sent->resource : uid + QStringLiteral(".vcf"));
     const QString path = dir.filePath(name);
     const QString hash = SendState::HashOf(bytes);
-    const SentRecord* sent = state.Find(uid);
     const QFileInfo info(path);
     SendFacts facts;
     facts.repeated = !seen.insert(uid).second;

@@ -412,6 +412,7 @@ TEST(CardDavSendOverTime, AStoreAddedOrTakenAwayKeepsOneCardAPerson) {
     const char* summary;
     QStringList names;  // every card's FN on the server after the step, sorted
     bool annaPhone;     // Anna's card holds the archive's number
+    bool move = false;  // the cards put at other hrefs before the step, as another client does
   };
   struct Case {
     const char* what;
@@ -441,6 +442,17 @@ TEST(CardDavSendOverTime, AStoreAddedOrTakenAwayKeepsOneCardAPerson) {
        {{{l}, false, "2 added, 0 updated, 0 unchanged, 0 conflicts", {"Anna Berg", "Bo Ek"}, false},
         {{a, l}, true, "1 added, 0 updated, 1 unchanged, 1 conflicts", all, false},
         {{a, l, "--overwrite"}, true, "0 added, 1 updated, 2 unchanged, 0 conflicts", all, true}}},
+      // A card another client put at an href of its own is found, and later sends update it
+      // there.
+      {"the record lost, the cards moved",
+       {{{l}, false, "2 added, 0 updated, 0 unchanged, 0 conflicts", {"Anna Berg", "Bo Ek"}, false},
+        {{l},
+         true,
+         "0 added, 0 updated, 2 unchanged, 0 conflicts",
+         {"Anna Berg", "Bo Ek"},
+         false,
+         true},
+        {{a, l}, false, "1 added, 1 updated, 1 unchanged, 0 conflicts", all, true}}},
       // Nor is a card taken for another person who shares its address.
       {"one of a couple, the record lost, then the other",
        {{{alice}, false, "1 added, 0 updated, 0 unchanged, 0 conflicts", {"Alice Berg"}, false},
@@ -457,6 +469,20 @@ TEST(CardDavSendOverTime, AStoreAddedOrTakenAwayKeepsOneCardAPerson) {
     for (const Step& step : c.steps) {
       SCOPED_TRACE(step.args.join(u' ').toStdString());
       if (step.forget) QDir(state).removeRecursively();
+      const auto bookUrl = [&] {
+        const ProgramOutput books = RunCli(server.Account() << "--list-books", env);
+        return books.out.split(u'\n').filter(bookName).value(0).section(u'\t', 1, 1);
+      };
+      if (step.move) {
+        const QString href = bookUrl();
+        int moved = 0;
+        for (const QString& card : List(server, href, dir + "/cards").tags.keys())
+          ASSERT_EQ(Client(QStringList{"move", href + card.section(u'/', -1),
+                                       href + QStringLiteral("phone-%1.vcf").arg(++moved)} +
+                           server.ClientAccount())
+                        .status,
+                    0);
+      }
       const ProgramOutput run = RunCli(
           server.Account() + QStringList{made ? "--book" : "--new-book", bookName} + step.args,
           env);
@@ -464,9 +490,7 @@ TEST(CardDavSendOverTime, AStoreAddedOrTakenAwayKeepsOneCardAPerson) {
       const bool conflicts = !QString::fromLatin1(step.summary).endsWith(u" 0 conflicts");
       ASSERT_EQ(run.status, conflicts ? 3 : 0) << run.err.toStdString();
       EXPECT_EQ(Summary(run), QStringLiteral("%1, 0 failed").arg(step.summary));
-      const ProgramOutput books = RunCli(server.Account() << "--list-books", env);
-      const QString href = books.out.split(u'\n').filter(bookName).value(0).section(u'\t', 1, 1);
-      const Listing listing = List(server, href, dir + "/cards");
+      const Listing listing = List(server, bookUrl(), dir + "/cards");
       QStringList names;
       bool phone = false;
       for (const QJsonValue card : listing.cards) {
@@ -499,7 +523,8 @@ TEST(CardDavSendOverTime, CardsWithoutATimeAreComparedByWhatTheySay) {
 
 // With the record of sends lost, a vdir's cards are matched to the contacts by their people, as
 // a book's are: a card that differs is a conflict (it may be the user's edit), never a second
-// card; with --overwrite it is updated in its own file. Read back with vobject.
+// card; with --overwrite it is updated in its own file. A file another client named is found by
+// its UID, and later sends update it there. Read back with vobject.
 TEST(VdirSendOverTime, TheRecordLostTheCardsThereAreMatchedByTheirPeople) {
   const QString dir = ScratchDir(QStringLiteral("vdir-over-time"));
   const QByteArray live = R"({"folders":[{"path":"Contacts","items":[
@@ -512,21 +537,37 @@ TEST(VdirSendOverTime, TheRecordLostTheCardsThereAreMatchedByTheirPeople) {
        "LastModificationTime":"2020-01-01T10:00:00Z"}]}]})";
   ASSERT_NO_FATAL_FAILURE(MakeStore(dir, "live", live));
   ASSERT_NO_FATAL_FAILURE(MakeStore(dir, "archive", archive));
+  // The archive again, Anna's entry now with nothing in common with her card but its UID.
+  QDir().mkpath(dir + "/moved-on");
+  ASSERT_NO_FATAL_FAILURE(MakeStore(
+      dir + "/moved-on", "archive",
+      QByteArray(archive).replace("anna@", "anna.berg@").replace("8 123 456", "8 654 321")));
   const QString l = dir + "/live.pst", a = dir + "/archive.pst", cards = dir + "/cards";
+  const QString movedOn = dir + "/moved-on/archive.pst";
   const QMap<QString, QString> env = {{"XDG_STATE_HOME", dir + "/state"}};
   const struct {
     QStringList args;  // the stores, and --overwrite
     bool forget;       // the record of sends lost before the step
     const char* summary;
+    bool rename = false;  // the files named otherwise before the step, as a phone's client does
   } steps[] = {
       {{a}, false, "2 added, 0 updated, 0 unchanged, 0 conflicts"},
       {{l, a}, true, "0 added, 0 updated, 1 unchanged, 1 conflicts"},
       {{l, a, "--overwrite"}, true, "0 added, 1 updated, 1 unchanged, 0 conflicts"},
       {{l, a}, false, "0 added, 0 updated, 2 unchanged, 0 conflicts"},
+      {{l, a}, true, "0 added, 0 updated, 2 unchanged, 0 conflicts", true},
+      {{a}, false, "0 added, 1 updated, 1 unchanged, 0 conflicts"},
+      {{movedOn}, true, "0 added, 0 updated, 1 unchanged, 1 conflicts"},
   };
   for (const auto& step : steps) {
     SCOPED_TRACE(step.args.join(u' ').toStdString());
     if (step.forget) QDir(dir + "/state").removeRecursively();
+    int renamed = 0;
+    if (step.rename) {
+      for (const QString& name : QDir(cards).entryList(QDir::Files))
+        ASSERT_TRUE(QFile::rename(cards + "/" + name,
+                                  cards + QStringLiteral("/phone-%1.vcf").arg(++renamed)));
+    }
     const ProgramOutput run = RunCli(QStringList{"send", "--to", "vdir:" + cards} + step.args, env);
     EXPECT_EQ(Summary(run), QStringLiteral("%1, 0 failed").arg(step.summary))
         << run.err.toStdString();

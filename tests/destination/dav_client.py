@@ -10,6 +10,9 @@ Usage: /usr/bin/python3 dav_client.py MODE ...
         changes the card's FN on the server (PUT with If-Match) and prints its new ETag
   delete CARD_URL USER PASSWORD CA_FILE
         deletes the card on the server (DELETE), as a user's address-book client does
+  move CARD_URL NEW_URL USER PASSWORD CA_FILE
+        puts the card at NEW_URL instead, as it is (GET, DELETE, PUT), as a client that names
+        the cards it writes does
   fake MODE
         serves on a free port of 127.0.0.1 (printed first) an address book at / whose answers
         real servers cannot be made to give; each PUT is logged as "PUT STATUS". MODE:
@@ -79,6 +82,13 @@ def edit(url, user, password, ca_file):
     _, answer = request("PUT", url, user, password, ca_file, "\r\n".join(lines).encode(),
                         {"If-Match": headers["ETag"], "Content-Type": "text/vcard"})
     return answer.get("ETag", "")
+
+
+def move(url, new_url, user, password, ca_file):
+    card, _ = request("GET", url, user, password, ca_file)
+    request("DELETE", url, user, password, ca_file)
+    request("PUT", new_url, user, password, ca_file, card,
+            {"If-None-Match": "*", "Content-Type": "text/vcard"})
 
 
 def fake(mode):
@@ -184,6 +194,8 @@ def main():
         print(edit(*args))
     elif mode == "delete":
         request("DELETE", *args)
+    elif mode == "move":
+        move(*args)
     elif mode == "fake":
         fake(args[0])
     else:
