@@ -99,6 +99,14 @@ contact::Contact PersonOf(const std::vector<CardLine>& lines) {
   return c;
 }
 
+// How much of a name an identity holds, as the merge weighs it: the entries sharing a value are
+// met fullest first, so that one that could be either of two people meets both before it joins.
+int NameParts(const merge::Identity& id) {
+  return (id.given != 0) + (id.givenInitial != 0) + (id.surname != 0) + (id.middle != 0) +
+         (id.middleInitials[0] != 0) + (id.middleInitials[1] != 0) + (id.suffix != 0) +
+         (id.birthday != 0);
+}
+
 }  // namespace
 
 std::vector<CardLine> CardLines(const QByteArray& card) {
@@ -161,6 +169,71 @@ void HeldCards::Add(const QByteArray& bytes, const QString& resource) {
       byKey_.emplace(k.hash, index);
 }
 
+std::vector<int> HeldCards::Through(uint64_t key, const merge::Identity& identity) const {
+  // The cards holding the value, in the order they were found.
+  std::vector<int> holders;
+  const auto [from, to] = byKey_.equal_range(key);
+  for (auto it = from; it != to; ++it) holders.push_back(it->second);
+  std::sort(holders.begin(), holders.end());
+  holders.erase(std::unique(holders.begin(), holders.end()), holders.end());
+  // The named cards and the contact (-1), the fullest names first, the contact after the cards
+  // of as full a name.
+  constexpr int kContact = -1;
+  const auto identityOf = [&](int e) -> const merge::Identity& {
+    return e == kContact ? identity : cards_[size_t(e)].identity;
+  };
+  std::vector<int> named;
+  for (const int card : holders)
+    if (identityOf(card).Named()) named.push_back(card);
+  if (identity.Named()) named.push_back(kContact);
+  std::stable_sort(named.begin(), named.end(), [&](int a, int b) {
+    return NameParts(identityOf(a)) > NameParts(identityOf(b));
+  });
+  struct Group {
+    merge::Identity identity;
+    std::vector<int> members;
+  };
+  std::vector<Group> groups;
+  for (const int e : named) {
+    // As in the merge, a few groups at most are tried: an address on many cards is a role's.
+    int match = -1;
+    bool ambiguous = false;
+    for (size_t g = 0; g < groups.size() && g < 8; ++g) {
+      if (!merge::Compatible(groups[g].identity, identityOf(e))) continue;
+      ambiguous = match >= 0;
+      if (ambiguous) break;
+      match = int(g);
+    }
+    if (ambiguous) {
+      if (e == kContact) return {};
+      continue;
+    }
+    if (match < 0) {
+      groups.push_back({identityOf(e), {e}});
+    } else {
+      merge::Absorb(groups[size_t(match)].identity, identityOf(e));
+      groups[size_t(match)].members.push_back(e);
+    }
+  }
+  std::vector<int> cards;
+  if (identity.Named()) {
+    for (const Group& g : groups)
+      for (const int e : g.members)
+        if (e == kContact) cards = g.members;
+    cards.erase(std::find(cards.begin(), cards.end(), kContact));
+  } else if (groups.size() == 1) {
+    cards = groups.front().members;
+  }
+  // The value's cards without a name join its one named group; where there is none, each other
+  // (and a contact without a name).
+  if (groups.size() <= 1)
+    for (const int card : holders)
+      if (!identityOf(card).Named() && merge::Compatible(identity, identityOf(card)))
+        cards.push_back(card);
+  std::sort(cards.begin(), cards.end());
+  return cards;
+}
+
 const HeldCards::Card* HeldCards::Match(const contact::Contact& c) {
   if (const auto own = byUid_.constFind(contact::CardUuid(c.uid));
       own != byUid_.constEnd() && !given_.contains(*own)) {
@@ -170,30 +243,37 @@ const HeldCards::Card* HeldCards::Match(const contact::Contact& c) {
   const merge::Identity identity = merge::IdentityOf(c);
   std::vector<merge::MatchKey> keys;
   merge::MatchKeys(c, identity, false, keys);
-  std::vector<int> holders;
+  // A contact without a name is the person of the cards its values point at where they point at
+  // the same: the cards every value with cards of a person gives.
+  std::vector<int> common;
+  bool first = true;
   for (const merge::MatchKey& k : keys) {
     if (k.rule != merge::MatchRule::kEmail && k.rule != merge::MatchRule::kPhone) continue;
-    // The cards holding the value, in the order they were found.
-    holders.clear();
-    const auto [from, to] = byKey_.equal_range(k.hash);
-    for (auto it = from; it != to; ++it) holders.push_back(it->second);
-    std::sort(holders.begin(), holders.end());
-    holders.erase(std::unique(holders.begin(), holders.end()), holders.end());
-    const auto named = [&](int card) { return cards_[size_t(card)].identity.Named(); };
-    const auto namedHolders = std::count_if(holders.begin(), holders.end(), named);
-    for (const int card : holders) {
-      if (given_.contains(card)) continue;
-      const merge::Identity& theirs = cards_[size_t(card)].identity;
-      // A card and a contact both named are one person where their names agree. A contact
-      // without a name takes the one named card holding the value; a card without a name is
-      // taken only where no other card holds it.
-      bool one = true;
-      if (!identity.Named() || !theirs.Named())
-        one = theirs.Named() ? namedHolders == 1 : holders.size() == 1;
-      if (!one || !merge::Compatible(identity, theirs)) continue;
-      given_.insert(card);
-      return &cards_[size_t(card)].card;
+    const std::vector<int> cards = Through(k.hash, identity);
+    if (cards.empty()) continue;
+    if (identity.Named()) {
+      // The strongest value that tells.
+      for (const int card : cards) {
+        if (given_.contains(card)) continue;
+        given_.insert(card);
+        return &cards_[size_t(card)].card;
+      }
+      continue;
     }
+    if (first) {
+      common = cards;
+      first = false;
+    } else {
+      std::vector<int> both;
+      std::set_intersection(common.begin(), common.end(), cards.begin(), cards.end(),
+                            std::back_inserter(both));
+      common = std::move(both);
+    }
+  }
+  for (const int card : common) {
+    if (given_.contains(card)) continue;
+    given_.insert(card);
+    return &cards_[size_t(card)].card;
   }
   return nullptr;
 }

@@ -4,8 +4,10 @@
 // A card holds the same person as a contact by the rules entries are merged by (MergeRules.h):
 // their names do not conflict (nor their birthdays) and they share an e-mail address or a
 // telephone number of the person's own, compared whole (country code and extension); a card or a
-// contact without a personal name only through a value no other named card holds. Spouses
-// sharing a family address, or father and son sharing a home number, so keep cards of their own.
+// contact without a personal name only through a value no other named card holds, and one whose
+// name fits two people sharing a value (a surname alone beside a couple at one home number) not
+// through that value. Spouses sharing a family address, or father and son sharing a home number,
+// so keep cards of their own, and so does the household's own entry.
 #pragma once
 
 #include "contact/Contact.h"
@@ -54,6 +56,13 @@ class HeldCards {
     Card card;
     merge::Identity identity;
   };
+  // The cards whose person the value `key` makes the contact of `identity`, in order, by the
+  // rules the merge groups the entries sharing a value by: each named one joins the one group
+  // whose name agrees with its own, or starts one; one that agrees with two joins neither ("Berg"
+  // beside Anna and Erik Berg at one home number). The cards without a name join the one named
+  // group; where there is none, each other.
+  std::vector<int> Through(uint64_t key, const merge::Identity& identity) const;
+
   std::vector<Held> cards_;
   std::unordered_multimap<uint64_t, int> byKey_;  // an e-mail or telephone key: the cards
   QHash<QString, int> byUid_;
