@@ -123,13 +123,19 @@ class SendRun {
         bookUrl_(bookUrl),
         book_(book),
         target_(target),
-        contacts_(contacts),
+        byPerson_(contacts,
+                  [this](const contact::SourcedContact& c) {
+                    return !c.contact.isGroup && !theirCards_.IsEmpty() && !OwnThere(c.contact) &&
+                           !state_.Knows(c) && theirCards_.ByPersonAlone(c);
+                  }),
+        contacts_(byPerson_),
         options_(options),
         observer_(observer),
         state_(target.stateFolder,
                QStringLiteral("carddav %1 %2").arg(client.User(), bookUrl.toString())) {}
 
   SendResult Run(const QHash<QString, QByteArray>& there) {
+    there_ = &there;
     try {
       FetchHeld(there);
       SendContacts(there);
@@ -305,9 +311,7 @@ class SendRun {
     // A person the record knows nothing of, whose own card is not there, may have a card there
     // all the same (the record lost): that card is updated rather than a second one added.
     o->uid = state_.CardFor(item, [&](const contact::Contact& c) -> QString {
-      if (theirCards_.IsEmpty() ||
-          there.contains(bookUrl_.path() + contact::CardUuid(c.uid) + QStringLiteral(".vcf")))
-        return {};
+      if (theirCards_.IsEmpty() || OwnThere(c)) return {};
       const HeldCards::Card* card = theirCards_.Match(c);
       if (!card) return {};
       theirCardAt_.insert(card->uid, card->resource);
@@ -345,6 +349,11 @@ class SendRun {
       }
     }
     Settle(o, facts);
+  }
+
+  // Whether the book holds a card at the href named from the uid of `c`.
+  bool OwnThere(const contact::Contact& c) const {
+    return there_->contains(bookUrl_.path() + contact::CardUuid(c.uid) + QStringLiteral(".vcf"));
   }
 
   // Cards the record does not know: fetched in batches and compared.
@@ -442,7 +451,10 @@ class SendRun {
   const QUrl bookUrl_;
   const AddressBookInfo& book_;
   const CardDavTarget& target_;
-  contact::GroupsLast contacts_;  // lists last, their members named by the cards sent before
+  // A contact that would take a card of the book's by its person alone after the others; lists
+  // last, their members named by the cards sent before.
+  ByPersonLast byPerson_;
+  contact::GroupsLast contacts_;
   const SendOptions& options_;
   SendObserver& observer_;
   SendState state_;
@@ -460,6 +472,7 @@ class SendRun {
   std::set<QString> seen_;                          // uids met in this send
   HeldCards theirCards_;                            // the book's cards the record does not know
   QHash<QString, QString> theirCardAt_;             // the uid of such a card sent over: where it is
+  const QHash<QString, QByteArray>* there_ = nullptr;  // the book's cards: path -> ETag
   QString saveError_;
 };
 

@@ -234,12 +234,10 @@ std::vector<int> HeldCards::Through(uint64_t key, const merge::Identity& identit
   return cards;
 }
 
-const HeldCards::Card* HeldCards::Match(const contact::Contact& c) {
+int HeldCards::Find(const contact::Contact& c) const {
   if (const auto own = byUid_.constFind(contact::CardUuid(c.uid));
-      own != byUid_.constEnd() && !given_.contains(*own)) {
-    given_.insert(*own);
-    return &cards_[size_t(*own)].card;
-  }
+      own != byUid_.constEnd() && !given_.contains(*own))
+    return *own;
   const merge::Identity identity = merge::IdentityOf(c);
   std::vector<merge::MatchKey> keys;
   merge::MatchKeys(c, identity, false, keys);
@@ -253,11 +251,8 @@ const HeldCards::Card* HeldCards::Match(const contact::Contact& c) {
     if (cards.empty()) continue;
     if (identity.Named()) {
       // The strongest value that tells.
-      for (const int card : cards) {
-        if (given_.contains(card)) continue;
-        given_.insert(card);
-        return &cards_[size_t(card)].card;
-      }
+      for (const int card : cards)
+        if (!given_.contains(card)) return card;
       continue;
     }
     if (first) {
@@ -270,12 +265,42 @@ const HeldCards::Card* HeldCards::Match(const contact::Contact& c) {
       common = std::move(both);
     }
   }
-  for (const int card : common) {
-    if (given_.contains(card)) continue;
-    given_.insert(card);
-    return &cards_[size_t(card)].card;
+  for (const int card : common)
+    if (!given_.contains(card)) return card;
+  return -1;
+}
+
+const HeldCards::Card* HeldCards::Match(const contact::Contact& c) {
+  const int card = Find(c);
+  if (card < 0) return nullptr;
+  given_.insert(card);
+  return &cards_[size_t(card)].card;
+}
+
+bool HeldCards::ByPersonAlone(const contact::SourcedContact& c) const {
+  const int card = Find(c.contact);
+  if (card < 0) return false;
+  const QString& uid = cards_[size_t(card)].card.uid;
+  if (uid == contact::CardUuid(c.contact.uid)) return false;
+  return std::none_of(c.origins.begin(), c.origins.end(), [&](const contact::Origin& o) {
+    return !o.entry.isEmpty() && contact::CardUuid(o.entry) == uid;
+  });
+}
+
+bool ByPersonLast::Next(contact::SourcedContact& out) {
+  while (!innerDone_) {
+    if (!inner_.Next(out)) {
+      innerDone_ = true;
+      break;
+    }
+    if (held_.size() >= kAtMost || !later_(out)) return true;
+    held_.push_back(std::move(out));
+    out = contact::SourcedContact();
   }
-  return nullptr;
+  if (held_.empty()) return false;
+  out = std::move(held_.front());
+  held_.pop_front();
+  return true;
 }
 
 }  // namespace lumivex::destination

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "contact/Contact.h"
+#include "contact/ContactStream.h"
 #include "merge/MergeRules.h"
 
 #include <QByteArray>
@@ -18,6 +19,8 @@
 #include <QSet>
 #include <QString>
 
+#include <deque>
+#include <functional>
 #include <unordered_map>
 #include <vector>
 
@@ -50,12 +53,17 @@ class HeldCards {
   // The card with `c`'s own UID, wherever it is (another client named its file or href), else
   // the card holding the same person as `c`; each card given out once; null when none.
   const Card* Match(const contact::Contact& c);
+  // Whether Match would give `c` a card by the person it holds alone: a card of neither `c`'s
+  // UID nor one of its entries', which may be the own card of a contact still to come.
+  bool ByPersonAlone(const contact::SourcedContact& c) const;
 
  private:
   struct Held {
     Card card;
     merge::Identity identity;
   };
+  // The card Match gives `c`, not given out yet; -1 when none.
+  int Find(const contact::Contact& c) const;
   // The cards whose person the value `key` makes the contact of `identity`, in order, by the
   // rules the merge groups the entries sharing a value by: each named one joins the one group
   // whose name agrees with its own, or starts one; one that agrees with two joins neither ("Berg"
@@ -67,6 +75,29 @@ class HeldCards {
   std::unordered_multimap<uint64_t, int> byKey_;  // an e-mail or telephone key: the cards
   QHash<QString, int> byUid_;
   QSet<int> given_;
+};
+
+// The contacts of `inner`, those `later` names given after the others (lists stay where they
+// are): a send gives the contacts that would take a card there by its person alone (HeldCards::
+// ByPersonAlone) their cards once every contact whose own card is there has it, so that a
+// person's card is not taken by another contact that came first, leaving its own contact a second
+// card. At most kAtMost are held back; past that, contacts pass as they come.
+class ByPersonLast : public contact::ContactStream {
+ public:
+  static constexpr size_t kAtMost = 1000;
+  ByPersonLast(contact::ContactStream& inner,
+               std::function<bool(const contact::SourcedContact&)> later)
+      : inner_(inner), later_(std::move(later)) {}
+  int Total() const override { return inner_.Total(); }
+  bool Next(contact::SourcedContact& out) override;
+  const std::vector<contact::EntryProblem>& Problems() const override { return inner_.Problems(); }
+  QStringList NewUidStores() const override { return inner_.NewUidStores(); }
+
+ private:
+  contact::ContactStream& inner_;
+  std::function<bool(const contact::SourcedContact&)> later_;
+  std::deque<contact::SourcedContact> held_;
+  bool innerDone_ = false;
 };
 
 }  // namespace lumivex::destination

@@ -84,6 +84,12 @@ QSet<QString> SendState::Resources() const {
   return resources;
 }
 
+bool SendState::Knows(const contact::SourcedContact& c) const {
+  return std::any_of(c.origins.begin(), c.origins.end(), [&](const contact::Origin& o) {
+    return !o.entry.isEmpty() && cardOf_.contains(contact::CardUuid(o.entry));
+  });
+}
+
 QString SendState::CardFor(contact::SourcedContact& c,
                            const std::function<QString(const contact::Contact&)>& held) {
   QStringList entries;

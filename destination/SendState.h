@@ -48,6 +48,8 @@ class SendState {
                   const std::function<QString(const contact::Contact&)>& held = {});
   // The resources the record knows (hrefs, file names).
   QSet<QString> Resources() const;
+  // Whether the record knows a card one of the entries of `contact` went into.
+  bool Knows(const contact::SourcedContact& contact) const;
   // The cards of earlier sends that this send gave no contact, every entry of which went into
   // another card this time: their people were joined since (a suggestion accepted, stores
   // merged that were sent apart), so each is a second card of a person. Their records, taken

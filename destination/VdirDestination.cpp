@@ -39,8 +39,6 @@ QString VdirDestination::Describe() const {
 
 SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptions& options,
                                  SendObserver& observer) {
-  // Lists last, their members named by the cards written before them.
-  contact::GroupsLast contacts(source);
   if (!options.dryRun && !QDir().mkpath(folder_))
     throw DestinationError(
         QStringLiteral("Cannot create the folder %1: check that its parent is writable")
@@ -70,14 +68,23 @@ SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptio
   const QSet<QString> known = state.Resources();
   for (const QString& name : files)
     if (!known.contains(name)) theirs.Add(ReadAll(dir.filePath(name)), name);
+  const auto ownThere = [&](const contact::Contact& c) {
+    return QFileInfo::exists(dir.filePath(contact::CardUuid(c.uid) + ".vcf"));
+  };
   const auto held = [&](const contact::Contact& c) -> QString {
-    if (theirs.IsEmpty() || QFileInfo::exists(dir.filePath(contact::CardUuid(c.uid) + ".vcf")))
-      return {};
+    if (theirs.IsEmpty() || ownThere(c)) return {};
     const HeldCards::Card* card = theirs.Match(c);
     if (!card) return {};
     theirFile.insert(card->uid, card->resource);
     return card->uid;
   };
+  // A contact that would take a card of theirs by its person alone after those whose own card it
+  // may be; lists last, their members named by the cards written before them.
+  ByPersonLast byPerson(source, [&](const contact::SourcedContact& c) {
+    return !c.contact.isGroup && !theirs.IsEmpty() && !ownThere(c.contact) && !state.Knows(c) &&
+           theirs.ByPersonAlone(c);
+  });
+  contact::GroupsLast contacts(byPerson);
   const auto problem = [&](SendOutcome outcome, const QString& uid, const QString& reason,
                            Remedy remedy = Remedy::kNone) {
     SendProblem p{outcome, contact::ShownName(item.contact), uid, item.origins, reason, remedy};

@@ -411,7 +411,7 @@ TEST(CardDavSendOverTime, AStoreAddedOrTakenAwayKeepsOneCardAPerson) {
     bool forget;       // the record of sends lost before the step
     const char* summary;
     QStringList names;  // every card's FN on the server after the step, sorted
-    bool annaPhone;     // Anna's card holds the archive's number
+    bool annaPhone;     // an Anna's card holds the archive's number
     bool move = false;  // the cards put at other hrefs before the step, as another client does
   };
   struct Case {
@@ -453,6 +453,15 @@ TEST(CardDavSendOverTime, AStoreAddedOrTakenAwayKeepsOneCardAPerson) {
          false,
          true},
         {{a, l}, false, "1 added, 1 updated, 1 unchanged, 0 conflicts", all, true}}},
+      // Sent unmerged, the archive first: each card there is its own entry's, the archive's
+      // entries get cards of their own.
+      {"the record lost, the archive unmerged before the live store",
+       {{{l}, false, "2 added, 0 updated, 0 unchanged, 0 conflicts", {"Anna Berg", "Bo Ek"}, false},
+        {{"--no-merge", a, l},
+         true,
+         "3 added, 0 updated, 2 unchanged, 0 conflicts",
+         {"Anna Berg", "Anna Berg", "Bo Ek", "Bo Ek", "Cy Lund"},
+         true}}},
       // Nor is a card taken for another person who shares its address.
       {"one of a couple, the record lost, then the other",
        {{{alice}, false, "1 added, 0 updated, 0 unchanged, 0 conflicts", {"Alice Berg"}, false},
@@ -495,7 +504,7 @@ TEST(CardDavSendOverTime, AStoreAddedOrTakenAwayKeepsOneCardAPerson) {
       bool phone = false;
       for (const QJsonValue card : listing.cards) {
         names << card["FN"][0]["value"].toString();
-        if (names.last() == u"Anna Berg") phone = card.toObject().contains("TEL");
+        if (names.last() == u"Anna Berg") phone |= card.toObject().contains("TEL");
       }
       names.sort();
       EXPECT_EQ(names, step.names);
@@ -665,9 +674,10 @@ TEST(SendOverTime, NewPeopleOfTwoCopiesOfOneStoreGetACardEach) {
 // With the record lost, a card there is taken for a contact only where it holds the same person
 // by the rules entries are merged by: a shared family address, a home number shared by father
 // and son, the same number with another extension or the same e-mail with another birthday are
-// two people, and the second gets a card of its own; a number written otherwise, or an entry
-// without a name holding the card's address, is the card's person (a conflict, never a second
-// card).
+// two people, and the second gets a card of its own, as does a surname alone beside a couple at
+// one number; a number written otherwise, or an entry without a name holding the card's address,
+// is the card's person (a conflict, never a second card). A card is its own entry's before it is
+// another entry's of its person that came first (sent unmerged).
 TEST(VdirSendOverTime, TheRecordLostACardIsTakenOnlyForItsOwnPerson) {
   const QString dir = ScratchDir(QStringLiteral("vdir-held-people"));
   const struct {
@@ -676,6 +686,7 @@ TEST(VdirSendOverTime, TheRecordLostACardIsTakenOnlyForItsOwnPerson) {
     const char* sent;  // the one entry of the store sent after the record was lost
     const char* summary;
     QStringList names;  // every card's FN after, sorted
+    bool both = false;  // the store sent first is sent again too, after the other, unmerged
   } cases[] = {
       {"spouses sharing an address",
        R"("FirstName":"Alice","LastName":"Berg","Email1Address":"family@berg.example")",
@@ -713,6 +724,12 @@ TEST(VdirSendOverTime, TheRecordLostACardIsTakenOnlyForItsOwnPerson) {
        R"("Email1Address":"dan@example.com")",
        "0 added, 0 updated, 0 unchanged, 1 conflicts",
        {"Dan Ek"}},
+      {"another entry of the person, before the card's own",
+       R"("FirstName":"Eva","LastName":"Berg","Email1Address":"eva@example.com")",
+       R"("FirstName":"Eva","LastName":"Berg","Email1Address":"eva@example.com","HomeTelephoneNumber":"+46 8 123 456")",
+       "1 added, 0 updated, 1 unchanged, 0 conflicts",
+       {"Eva Berg", "Eva Berg"},
+       true},
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -728,7 +745,10 @@ TEST(VdirSendOverTime, TheRecordLostACardIsTakenOnlyForItsOwnPerson) {
     ASSERT_TRUE(Summary(first).endsWith(" added, 0 updated, 0 unchanged, 0 conflicts, 0 failed"))
         << first.err.toStdString();
     QDir(at + "/state").removeRecursively();
-    const ProgramOutput second = RunCli({"send", "--to", to, at + "/sent.pst"}, env);
+    const ProgramOutput second =
+        RunCli(QStringList{"send", "--to", to, at + "/sent.pst"} +
+                   (c.both ? QStringList{"--no-merge", at + "/held.pst"} : QStringList()),
+               env);
     EXPECT_EQ(Summary(second), QStringLiteral("%1, 0 failed").arg(c.summary))
         << second.err.toStdString();
     QStringList files, names;
