@@ -409,8 +409,12 @@ class SendRun {
   void Finish() {
     // Second cards of people joined since they were sent: removed where the server holds them
     // as they were left (If-Match their ETag); changed since, left as they are and told.
-    if (!result_.cancelled) try {
-        for (const SentRecord& r : state_.TakeMergedAway()) {
+    if (!result_.cancelled) {
+      const std::vector<SentRecord> away = state_.TakeMergedAway();
+      size_t next = 0;
+      try {
+        for (; next < away.size(); ++next) {
+          const SentRecord& r = away[next];
           QUrl url = bookUrl_;
           url.setPath(r.resource);
           if (options_.dryRun) {
@@ -425,7 +429,9 @@ class SendRun {
         }
       } catch (const SendStopped&) {
         result_.cancelled = true;
+        for (; next < away.size(); ++next) state_.KeepMergedAway(away[next]);
       }
+    }
     if (!options_.dryRun && !state_.Save(saveError_))
       Fail(QStringLiteral("The contacts were sent, but the record of this send was not (%1); a "
                           "second send will compare with the server instead")

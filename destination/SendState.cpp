@@ -18,6 +18,10 @@ namespace {
 // which is taken as its entry.
 constexpr char kHeader[] = "lumivex-send-state 2";
 constexpr char kFirstHeader[] = "lumivex-send-state 1";
+// Written for the entries of a card whose last entry went into another card, until a send that
+// runs to its end removes or tells it: no entry uid (a UUID) reads so, and a line that ends
+// without entries is one of the first form.
+constexpr char kMovedAway[] = "-";
 }  // namespace
 
 SendState::SendState(const QString& folder, const QString& identity) : identity_(identity) {
@@ -37,7 +41,9 @@ SendState::SendState(const QString& folder, const QString& identity) : identity_
     const QString uid = QString::fromUtf8(fields[0]);
     SentRecord record{QString::fromUtf8(fields[1]), QString::fromUtf8(fields[2]),
                       QString::fromUtf8(fields[3])};
-    if (fields.size() == 5)
+    if (fields.size() == 5 && fields[4] == kMovedAway)
+      emptied_.insert(uid);
+    else if (fields.size() == 5)
       record.entries = QString::fromUtf8(fields[4]).split(u' ', Qt::SkipEmptyParts);
     else
       record.entries = {uid};
@@ -74,6 +80,7 @@ void SendState::Set(const QString& uid, const SentRecord& record) {
     for (const QString& entry : slot.entries)
       if (!entries.contains(entry) && cardOf_.value(entry) == uid) cardOf_.remove(entry);
     slot.entries = entries;
+    if (!entries.isEmpty()) emptied_.remove(uid);
   }
   dirty_ = true;
 }
@@ -136,20 +143,38 @@ QString SendState::CardFor(contact::SourcedContact& c,
 }
 
 std::vector<SentRecord> SendState::TakeMergedAway() {
-  // Only records this send emptied: a list's card, named from its own uid rather than given by
-  // CardFor, holds no entries and is no second card of anyone.
+  // Only records emptied by a move, in this send or in one stopped before it got here: a list's
+  // card, named from its own uid rather than given by CardFor, holds no entries and is no second
+  // card of anyone. One given a contact in this send but not written stays marked.
   std::vector<SentRecord> away;
-  for (const QString& uid : std::as_const(emptied_)) {
-    const auto it = records_.find(uid);
-    if (it == records_.end() || !it->entries.isEmpty() || given_.contains(uid)) continue;
-    away.push_back(*it);
-    records_.erase(it);
-    dirty_ = true;
+  for (auto mark = emptied_.begin(); mark != emptied_.end();) {
+    const auto it = records_.find(*mark);
+    const bool empty = it != records_.end() && it->entries.isEmpty();
+    if (empty && given_.contains(*mark)) {
+      ++mark;
+      continue;
+    }
+    if (empty) {
+      away.push_back(*it);
+      taken_.insert(it->resource, it.key());
+      records_.erase(it);
+      dirty_ = true;
+    }
+    mark = emptied_.erase(mark);
   }
-  emptied_.clear();
   std::sort(away.begin(), away.end(),
             [](const SentRecord& a, const SentRecord& b) { return a.resource < b.resource; });
   return away;
+}
+
+void SendState::KeepMergedAway(const SentRecord& record) {
+  const QString uid = taken_.take(record.resource);
+  if (uid.isEmpty() || records_.contains(uid)) return;
+  SentRecord kept = record;
+  kept.entries.clear();
+  records_.insert(uid, std::move(kept));
+  emptied_.insert(uid);
+  dirty_ = true;
 }
 
 bool SendState::Save(QString& error) {
@@ -170,7 +195,10 @@ bool SendState::Save(QString& error) {
     // Tabs and line breaks cannot occur in uids, hrefs, tags or hashes we keep.
     out.append(it.key().toUtf8()).append('\t').append(it->resource.toUtf8()).append('\t');
     out.append(it->tag.toUtf8()).append('\t').append(it->hash.toUtf8()).append('\t');
-    out.append(it->entries.join(u' ').toUtf8()).append('\n');
+    if (it->entries.isEmpty() && emptied_.contains(it.key()))
+      out.append(kMovedAway).append('\n');
+    else
+      out.append(it->entries.join(u' ').toUtf8()).append('\n');
   }
   QSaveFile file(path_);
   if (!file.open(QIODevice::WriteOnly) ||

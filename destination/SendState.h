@@ -51,11 +51,15 @@ class SendState {
   // Whether the record knows a card one of the entries of `contact` went into.
   bool Knows(const contact::SourcedContact& contact) const;
   // The cards of earlier sends that this send gave no contact, every entry of which went into
-  // another card this time: their people were joined since (a suggestion accepted, stores
-  // merged that were sent apart), so each is a second card of a person. Their records, taken
-  // out of the record of sends: the destination removes each that is as it was left (its tag),
-  // and tells the others once, left as they are.
+  // another card, in this send or in one stopped before its end: their people were joined since
+  // (a suggestion accepted, stores merged that were sent apart), so each is a second card of a
+  // person. Their records, taken out of the record of sends: the destination removes each that
+  // is as it was left (its tag), and tells the others once, left as they are. Such a card stays
+  // marked in the saved record until a send that runs to its end takes it.
   std::vector<SentRecord> TakeMergedAway();
+  // Puts back a record TakeMergedAway gave that the destination did not get to (the send
+  // stopped): the next send takes it again.
+  void KeepMergedAway(const SentRecord& record);
   bool IsEmpty() const { return records_.isEmpty(); }
   // Writes the record when it changed. False, with `error` set, when it cannot be written.
   bool Save(QString& error);
@@ -69,7 +73,8 @@ class SendState {
   QHash<QString, QString> cardOf_;        // entry uid: the card it went into
   QHash<QString, QStringList> assigned_;  // card uid: its entries in this send
   QSet<QString> given_;                   // cards CardFor gave out in this send
-  QSet<QString> emptied_;                 // cards whose last entry went into another in this send
+  QSet<QString> emptied_;  // cards whose last entry went into another card, not taken away yet
+  QHash<QString, QString> taken_;  // resource TakeMergedAway took out: its card
   bool dirty_ = false;
 };
 

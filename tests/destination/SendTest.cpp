@@ -5,12 +5,15 @@
 // listing by a client of the test's own and parsed by strict vobject; it is compared with the
 // same stores' vCard 3.0 export, whose fields the export tests check against an independent
 // reader of the store, and the pictures with their source files.
+#include "destination/Destinations.h"
+#include "merge/ContactSources.h"
 #include "tests/contact/Utf8Readers.h"
 #include "tests/convert/ProgramRun.h"
 #include "tests/destination/EdsSession.h"
 #include "tests/support/LocalServer.h"
 #include "tests/support/TestPaths.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
@@ -33,7 +36,10 @@
 #include <unistd.h>
 
 #include <map>
+#include <tuple>
 
+using namespace lumivex;
+using namespace lumivex::destination;
 using namespace lumivex::testing;
 
 namespace {
@@ -590,9 +596,35 @@ TEST(VdirSendOverTime, TheRecordLostTheCardsThereAreMatchedByTheirPeople) {
   }
 }
 
+// Sends the stores, joined as --accept-suggestions joins them, to `to` (as --to names it).
+SendResult SendJoined(const QString& to, const DestinationSettings& settings,
+                      const QStringList& stores, SendObserver& observer) {
+  // The CardDAV client waits in Qt's event loops, which want the application object.
+  int argc = 1;
+  char name[] = "destination_send_tests";
+  char* argv[] = {name, nullptr};
+  const QCoreApplication application(argc, argv);
+  ParsedDestination where;
+  QString error;
+  EXPECT_TRUE(ParseDestination(to, where, error)) << error.toStdString();
+  merge::StoreSelection selection;
+  selection.stores = stores;
+  selection.acceptSuggestions = true;
+  const std::unique_ptr<contact::ContactStream> contacts = merge::OpenContacts(selection);
+  return MakeDestination(where, settings)->Send(*contacts, {}, observer);
+}
+
+// Stops a send as Ctrl-C does once its first contact is sent.
+struct StopAfterOne : SendObserver {
+  void Progress(int done, int) override { sent = done > 0; }
+  bool Cancelled() const override { return sent; }
+  bool sent = false;
+};
+
 // Two cards sent apart whose people are joined later (a maiden name's suggestion accepted): the
 // card the joined contact does not go into is removed where it is as it was written, and left
-// and told where it was changed since. Into a vdir and into Radicale.
+// and told where it was changed since; also where the joined send was stopped (as Ctrl-C stops
+// it) once it had sent the joined contact, and run again. Into a vdir and into Radicale.
 TEST(SendOverTime, ASecondCardOfPeopleJoinedSinceIsRemovedUnlessChanged) {
   const QString dir = ScratchDir(QStringLiteral("joined"));
   Server server(Kind::kRadicale, dir);
@@ -605,18 +637,27 @@ TEST(SendOverTime, ASecondCardOfPeopleJoinedSinceIsRemovedUnlessChanged) {
        "LastModificationTime":"2024-01-01T10:00:00Z"}]}]})"));
   const QStringList stores = {dir + "/park.pst", dir + "/stone.pst"};
   const QString told = "but it was changed there since: it was left as it is";
+  enum class Before { kNothing, kStopped };  // what comes before the joined send
+  const struct {
+    Before before;
+    bool changed;  // Ann Park's card of the vdir edited by the user before
+  } cases[] = {{Before::kNothing, false},
+               {Before::kNothing, true},
+               {Before::kStopped, false},
+               {Before::kStopped, true}};
   int n = 0;
-  for (const bool changed : {false, true}) {
-    SCOPED_TRACE(changed ? "a card changed since" : "as written");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.before == Before::kStopped ? "stopped once, then run again" : "at once");
+    SCOPED_TRACE(c.changed ? "a card changed since" : "as written");
     const QString cards = dir + QStringLiteral("/cards%1").arg(++n);
-    const QMap<QString, QString> env = {
-        {"XDG_STATE_HOME", dir + QStringLiteral("/state%1").arg(n)}};
+    const QString state = dir + QStringLiteral("/state%1").arg(n);
+    const QMap<QString, QString> env = {{"XDG_STATE_HOME", state}};
+    const QString book = QStringLiteral("B%1").arg(n);
     const QStringList vdir = QStringList{"send", "--to", "vdir:" + cards} + stores;
-    const QStringList dav =
-        server.Account() + QStringList{"--new-book", QStringLiteral("B%1").arg(n)} + stores;
+    const QStringList dav = server.Account() + QStringList{"--new-book", book} + stores;
     for (const QStringList& send : {vdir, dav}) {
       ASSERT_EQ(RunCli(send, env).status, 0);
-      if (changed)  // the user edits Ann Park's card of the vdir; Ann Stone's is the newer
+      if (c.changed)  // the user edits Ann Park's card of the vdir; Ann Stone's is the newer
         for (const QString& name : QDir(cards).entryList(QDir::Files)) {
           QFile card(cards + "/" + name);
           ASSERT_TRUE(card.open(QIODevice::ReadWrite));
@@ -624,17 +665,25 @@ TEST(SendOverTime, ASecondCardOfPeopleJoinedSinceIsRemovedUnlessChanged) {
           card.write("X-EDITED:yes\r\n");
         }
     }
+    const QStringList joined = {"--accept-suggestions"};
     for (const QStringList& send : {vdir, dav}) {
-      const bool edited = changed && send == vdir;
-      const ProgramOutput run = RunCli(send + QStringList{"--accept-suggestions"}, env);
+      const bool edited = c.changed && send == vdir;
+      if (c.before == Before::kStopped) {
+        StopAfterOne stop;
+        const SendResult stopped = SendJoined(
+            send[2], {server.user, "s3cret", {}, book, {}, state + "/lumivex/send"}, stores, stop);
+        ASSERT_TRUE(stopped.cancelled);
+        ASSERT_EQ(stopped.added + stopped.updated + stopped.unchanged, 1);
+        ASSERT_EQ(stopped.removed, 0);
+      }
+      const ProgramOutput run = RunCli(send + joined, env);
       EXPECT_EQ(run.status, edited ? 3 : 0) << run.err.toStdString();
       EXPECT_EQ(run.out.contains(", 1 removed ("), !edited) << run.out.toStdString();
       EXPECT_EQ(run.err.count(told), edited ? 1 : 0) << run.err.toStdString();
     }
-    EXPECT_EQ(QDir(cards).entryList(QDir::Files).size(), changed ? 2 : 1);
+    EXPECT_EQ(QDir(cards).entryList(QDir::Files).size(), c.changed ? 2 : 1);
     const ProgramOutput books = RunCli(server.Account() << "--list-books", env);
-    const QString href =
-        books.out.split(u'\n').filter(QStringLiteral("B%1").arg(n)).value(0).section(u'\t', 1, 1);
+    const QString href = books.out.split(u'\n').filter(book).value(0).section(u'\t', 1, 1);
     EXPECT_EQ(List(server, href, dir + QStringLiteral("/listed%1").arg(n)).cards.size(), 1);
   }
 }
@@ -669,6 +718,55 @@ TEST(SendOverTime, NewPeopleOfTwoCopiesOfOneStoreGetACardEach) {
       names << card["FN"][0]["value"].toString();
   names.sort();
   EXPECT_EQ(names, (QStringList{"Anna Berg", "Nina Hansen", "Oscar Dahl"}));
+}
+
+// A send stopped (as Ctrl-C stops it) while it removes the second cards of people joined since:
+// the cards it did not get to are removed by the next send.
+TEST(CardDavSendOverTime, SecondCardsLeftByAStoppedSendAreRemovedByTheNext) {
+  const QString dir = ScratchDir(QStringLiteral("joined-stopped"));
+  Server server(Kind::kRadicale, dir);
+  ASSERT_TRUE(server.up) << "the server did not start; see " << dir.toStdString();
+  QStringList stores;
+  for (const auto& [name, surname, year] :
+       {std::tuple{"park", "Park", "2020"}, std::tuple{"lind", "Lind", "2022"},
+        std::tuple{"stone", "Stone", "2024"}}) {
+    ASSERT_NO_FATAL_FAILURE(
+        MakeStore(dir, name,
+                  QStringLiteral(R"({"folders":[{"path":"Contacts","items":[{"FirstName":"Ann",
+            "LastName":"%1","Email1Address":"ann.p@mail.example",
+            "LastModificationTime":"%2-01-01T10:00:00Z"}]}]})")
+                      .arg(QLatin1String(surname), QLatin1String(year))
+                      .toUtf8()));
+    stores << dir + "/" + name + ".pst";
+  }
+  const QMap<QString, QString> env = {{"XDG_STATE_HOME", dir + "/state"}};
+  const QStringList send = server.Account() + QStringList{"--new-book", "B"} + stores;
+  ASSERT_EQ(RunCli(send, env).status, 0);
+  // The server's cards, as it keeps them on disk.
+  const auto cards = [&] {
+    int n = 0;
+    for (QDirIterator it(dir + "/data", {"*.vcf"}, QDir::Files, QDirIterator::Subdirectories);
+         it.hasNext(); it.next())
+      ++n;
+    return n;
+  };
+  ASSERT_EQ(cards(), 3);
+  struct StopOnceOneIsRemoved : SendObserver {
+    void Progress(int, int) override {}
+    bool Cancelled() const override { return cards() < 3; }
+    std::function<int()> cards;
+  } stop;
+  stop.cards = cards;
+  const SendResult stopped = SendJoined(
+      server.url, {server.user, "s3cret", {}, "B", {}, dir + "/state/lumivex/send"}, stores, stop);
+  ASSERT_TRUE(stopped.cancelled);
+  ASSERT_EQ(stopped.removed, 1);
+  const ProgramOutput run = RunCli(send + QStringList{"--accept-suggestions"}, env);
+  EXPECT_EQ(run.status, 0) << run.err.toStdString();
+  EXPECT_EQ(Summary(run), "0 added, 0 updated, 1 unchanged, 0 conflicts, 0 failed, 1 removed");
+  const ProgramOutput books = RunCli(server.Account() << "--list-books", env);
+  const QString href = books.out.split(u'\n').filter("B").value(0).section(u'\t', 1, 1);
+  EXPECT_EQ(List(server, href, dir + "/listed").cards.size(), 1);
 }
 
 // With the record lost, a card there is taken for a contact only where it holds the same person
