@@ -146,7 +146,7 @@ class SendRun {
     }
     result_.cancelled |= client_.StoppedByUser();
     try {
-      Finish();
+      Finish(there);
     } catch (const DestinationError& e) {
       throw SendBrokenOff(e, result_);  // the cards sent before are counted all the same
     }
@@ -177,7 +177,8 @@ class SendRun {
 
   void Put(const std::shared_ptr<Outgoing>& o) {
     const bool update = !o->etag.isEmpty();
-    if (options_.dryRun) {
+    if (options_.dryRun) {  // recorded as a send would (its entries moved), never saved
+      state_.Set(o->uid, {o->resource, QString::fromUtf8(o->etag), o->hash});
       ++(update ? result_.updated : result_.added);
       Progress();
       return;
@@ -226,8 +227,7 @@ class SendRun {
         Put(o);  // with the ETag there, if any, so that nothing changed meanwhile is replaced
         return;
       case SendDecision::kUnchanged:
-        if (!options_.dryRun)
-          state_.Set(o->uid, {o->resource, QString::fromUtf8(o->etag), o->hash});
+        state_.Set(o->uid, {o->resource, QString::fromUtf8(o->etag), o->hash});
         ++result_.unchanged;
         break;
       case SendDecision::kRepeated:
@@ -406,9 +406,11 @@ class SendRun {
         state_.Set(o->uid, {o->resource, QString::fromUtf8(tags.value(o->resource)), o->hash});
   }
 
-  void Finish() {
+  // `there`: what the book held before the send, path -> ETag.
+  void Finish(const QHash<QString, QByteArray>& there) {
     // Second cards of people joined since they were sent: removed where the server holds them
-    // as they were left (If-Match their ETag); changed since, left as they are and told.
+    // as they were left (If-Match their ETag); changed since, left as they are and told. A dry
+    // run compares the ETags the book was listed with, as the server would.
     if (!result_.cancelled) {
       const std::vector<SentRecord> away = state_.TakeMergedAway();
       size_t next = 0;
@@ -417,14 +419,14 @@ class SendRun {
           const SentRecord& r = away[next];
           QUrl url = bookUrl_;
           url.setPath(r.resource);
-          if (options_.dryRun) {
+          int status = 404;  // the server's answer to DELETE If-Match
+          if (!options_.dryRun)
+            status = client_.Run("DELETE", url, {}, {{"If-Match", r.tag.toUtf8()}}).status;
+          else if (there.contains(r.resource))  // a dry run's, from the book's listing
+            status = there.value(r.resource) == r.tag.toUtf8() ? 204 : 412;
+          if (status == 200 || status == 204)
             ++result_.removed;
-            continue;
-          }
-          const DavResponse answer = client_.Run("DELETE", url, {}, {{"If-Match", r.tag.toUtf8()}});
-          if (answer.status == 200 || answer.status == 204)
-            ++result_.removed;
-          else if (answer.status != 404)  // 404: gone already
+          else if (status != 404)  // 404: gone already
             result_.mergedAway << url.toString();
         }
       } catch (const SendStopped&) {

@@ -574,9 +574,9 @@ class EvolutionBook : public Destination {
         Write(client.get(), modified, false);
       }
       for (Pending& p : batch) {
-        if (!options.dryRun &&
-            (p.outcome == SendOutcome::kAdded || p.outcome == SendOutcome::kUpdated ||
-             p.outcome == SendOutcome::kUnchanged))
+        // A dry run records too (the entries moved, for the cards they leave), saving nothing.
+        if (p.outcome == SendOutcome::kAdded || p.outcome == SendOutcome::kUpdated ||
+            p.outcome == SendOutcome::kUnchanged)
           state.Set(p.uid, {p.uid, QString::fromLatin1(p.fingerprint),
                             QString::fromLatin1(p.fingerprint)});
         switch (p.outcome) {

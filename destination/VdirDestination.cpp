@@ -165,6 +165,8 @@ SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptio
         continue;
       }
       state.Set(uid, {name, FileTag(QFileInfo(path)), hash});
+    } else {  // recorded as a send would (its entries moved), never saved
+      state.Set(uid, {name, tag, hash});
     }
     ++(decision == SendDecision::kUpdate ? result.updated : result.added);
     observer.Progress(++done, contacts.Total());

@@ -15,6 +15,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -363,8 +364,8 @@ TEST(EvolutionBook, TheCommandLineListsTheBooksAndRespectsDeletions) {
 // Two contacts sent apart whose people are joined later (a maiden name's suggestion accepted):
 // the contact the joined one does not go into is removed from the book where it is as it was
 // sent, and left and told where the user changed it since; also where the joined send was stopped
-// (as Ctrl-C stops it) once it had sent the joined contact, and run again. A list, whose contact
-// no entry went into, stays.
+// (as Ctrl-C stops it) once it had sent the joined contact, and run again. A dry run before says
+// what the send then says, and changes nothing. A list, whose contact no entry went into, stays.
 TEST(EvolutionBook, ASecondContactOfPeopleJoinedSinceIsRemovedUnlessChanged) {
   const EdsSession eds;
   if (!eds.missing.isEmpty()) LUMIVEX_MISSING(eds.missing.toStdString());
@@ -400,16 +401,22 @@ TEST(EvolutionBook, ASecondContactOfPeopleJoinedSinceIsRemovedUnlessChanged) {
       "the contact \u201CAnn Park\u201D in the Evolution address book \u201CPersonal\u201D holds a "
       "person now in another card of this send");
   const QString state = eds.home + QStringLiteral("/.local/state/lumivex");
-  enum class Before { kNothing, kStopped };  // what comes before the joined send
+  const auto record = [&] {
+    std::map<QString, QByteArray> files;
+    for (const QFileInfo& file : QDir(state + "/send").entryInfoList(QDir::Files))
+      files[file.fileName()] = FileBytes(file.filePath());
+    return files;
+  };
+  enum class Before { kNothing, kStopped, kDryRun };  // what comes before the joined send
   const struct {
     Before before;
     bool changed;  // Ann Park's contact edited in the book by the user before
-  } cases[] = {{Before::kNothing, false},
-               {Before::kNothing, true},
-               {Before::kStopped, false},
-               {Before::kStopped, true}};
+  } cases[] = {{Before::kNothing, false}, {Before::kNothing, true}, {Before::kStopped, false},
+               {Before::kStopped, true},  {Before::kDryRun, false}, {Before::kDryRun, true}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.before == Before::kStopped ? "stopped once, then run again" : "at once");
+    SCOPED_TRACE(c.before == Before::kStopped  ? "stopped once, then run again"
+                 : c.before == Before::kDryRun ? "a dry run first"
+                                               : "at once");
     SCOPED_TRACE(c.changed ? "changed in the book since" : "as sent");
     ASSERT_TRUE(QDir(state).removeRecursively());
     for (const QJsonValue card : EvolutionBookReader().ReadOrFail({}).array())
@@ -433,10 +440,23 @@ TEST(EvolutionBook, ASecondContactOfPeopleJoinedSinceIsRemovedUnlessChanged) {
       ASSERT_EQ(stopped.added + stopped.updated + stopped.unchanged, 1);
       ASSERT_EQ(stopped.removed, 0);
     }
+    ProgramOutput dry;
+    if (c.before == Before::kDryRun) {
+      const auto bookBefore = ByUid(EvolutionBookReader().ReadOrFail({}).array());
+      const auto recordBefore = record();
+      dry = RunCli(send + QStringList{"--accept-suggestions", "--dry-run"});
+      EXPECT_EQ(ByUid(EvolutionBookReader().ReadOrFail({}).array()), bookBefore);
+      EXPECT_EQ(record(), recordBefore);
+    }
     const ProgramOutput run = RunCli(send + QStringList{"--accept-suggestions"});
     EXPECT_EQ(run.status, c.changed ? 3 : 0) << run.err.toStdString();
     EXPECT_EQ(run.out.contains(", 1 removed ("), !c.changed) << run.out.toStdString();
     EXPECT_EQ(run.err.count(told), c.changed ? 1 : 0) << run.err.toStdString();
+    if (c.before == Before::kDryRun) {
+      EXPECT_EQ(dry.out, "Would be: " + run.out);
+      EXPECT_EQ(dry.err, run.err);
+      EXPECT_EQ(dry.status, run.status);
+    }
     held = EvolutionBookReader().ReadOrFail({}).array();
     QStringList names;
     for (const QJsonValue card : held) names << card["fn"].toString();

@@ -596,6 +596,16 @@ TEST(VdirSendOverTime, TheRecordLostTheCardsThereAreMatchedByTheirPeople) {
   }
 }
 
+// Every file under `dir` with its bytes.
+std::map<QString, QByteArray> Files(const QString& dir) {
+  std::map<QString, QByteArray> files;
+  for (QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+    const QString path = it.next();
+    files[path] = FileBytes(path);
+  }
+  return files;
+}
+
 // Sends the stores, joined as --accept-suggestions joins them, to `to` (as --to names it).
 SendResult SendJoined(const QString& to, const DestinationSettings& settings,
                       const QStringList& stores, SendObserver& observer) {
@@ -624,7 +634,8 @@ struct StopAfterOne : SendObserver {
 // Two cards sent apart whose people are joined later (a maiden name's suggestion accepted): the
 // card the joined contact does not go into is removed where it is as it was written, and left
 // and told where it was changed since; also where the joined send was stopped (as Ctrl-C stops
-// it) once it had sent the joined contact, and run again. Into a vdir and into Radicale.
+// it) once it had sent the joined contact, and run again. A dry run before says what the send
+// then says, and changes nothing. Into a vdir and into Radicale.
 TEST(SendOverTime, ASecondCardOfPeopleJoinedSinceIsRemovedUnlessChanged) {
   const QString dir = ScratchDir(QStringLiteral("joined"));
   Server server(Kind::kRadicale, dir);
@@ -637,17 +648,17 @@ TEST(SendOverTime, ASecondCardOfPeopleJoinedSinceIsRemovedUnlessChanged) {
        "LastModificationTime":"2024-01-01T10:00:00Z"}]}]})"));
   const QStringList stores = {dir + "/park.pst", dir + "/stone.pst"};
   const QString told = "but it was changed there since: it was left as it is";
-  enum class Before { kNothing, kStopped };  // what comes before the joined send
+  enum class Before { kNothing, kStopped, kDryRun };  // what comes before the joined send
   const struct {
     Before before;
-    bool changed;  // Ann Park's card of the vdir edited by the user before
-  } cases[] = {{Before::kNothing, false},
-               {Before::kNothing, true},
-               {Before::kStopped, false},
-               {Before::kStopped, true}};
+    bool changed;  // Ann Park's card edited by the user before, in the vdir and on the server
+  } cases[] = {{Before::kNothing, false}, {Before::kNothing, true}, {Before::kStopped, false},
+               {Before::kStopped, true},  {Before::kDryRun, false}, {Before::kDryRun, true}};
   int n = 0;
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.before == Before::kStopped ? "stopped once, then run again" : "at once");
+    SCOPED_TRACE(c.before == Before::kStopped  ? "stopped once, then run again"
+                 : c.before == Before::kDryRun ? "a dry run first"
+                                               : "at once");
     SCOPED_TRACE(c.changed ? "a card changed since" : "as written");
     const QString cards = dir + QStringLiteral("/cards%1").arg(++n);
     const QString state = dir + QStringLiteral("/state%1").arg(n);
@@ -655,19 +666,19 @@ TEST(SendOverTime, ASecondCardOfPeopleJoinedSinceIsRemovedUnlessChanged) {
     const QString book = QStringLiteral("B%1").arg(n);
     const QStringList vdir = QStringList{"send", "--to", "vdir:" + cards} + stores;
     const QStringList dav = server.Account() + QStringList{"--new-book", book} + stores;
-    for (const QStringList& send : {vdir, dav}) {
-      ASSERT_EQ(RunCli(send, env).status, 0);
-      if (c.changed)  // the user edits Ann Park's card of the vdir; Ann Stone's is the newer
-        for (const QString& name : QDir(cards).entryList(QDir::Files)) {
-          QFile card(cards + "/" + name);
-          ASSERT_TRUE(card.open(QIODevice::ReadWrite));
-          if (!card.readAll().contains("FN:Ann Park")) continue;
-          card.write("X-EDITED:yes\r\n");
-        }
-    }
+    for (const QStringList& send : {vdir, dav}) ASSERT_EQ(RunCli(send, env).status, 0);
+    const ProgramOutput books = RunCli(server.Account() << "--list-books", env);
+    const QString href = books.out.split(u'\n').filter(book).value(0).section(u'\t', 1, 1);
+    if (c.changed)  // the user edits Ann Park's card in both; Ann Stone's is the newer
+      for (const QString& name : QDir(cards).entryList(QDir::Files)) {
+        QFile card(cards + "/" + name);
+        ASSERT_TRUE(card.open(QIODevice::ReadWrite));
+        if (!card.readAll().contains("FN:Ann Park")) continue;
+        card.write("X-EDITED:yes\r\n");
+        ASSERT_EQ(Client(QStringList{"edit", href + name} + server.ClientAccount()).status, 0);
+      }
     const QStringList joined = {"--accept-suggestions"};
     for (const QStringList& send : {vdir, dav}) {
-      const bool edited = c.changed && send == vdir;
       if (c.before == Before::kStopped) {
         StopAfterOne stop;
         const SendResult stopped = SendJoined(
@@ -676,15 +687,26 @@ TEST(SendOverTime, ASecondCardOfPeopleJoinedSinceIsRemovedUnlessChanged) {
         ASSERT_EQ(stopped.added + stopped.updated + stopped.unchanged, 1);
         ASSERT_EQ(stopped.removed, 0);
       }
+      ProgramOutput dry;
+      if (c.before == Before::kDryRun) {
+        const auto cardsBefore = Files(cards), stateBefore = Files(state);
+        dry = RunCli(send + joined + QStringList{"--dry-run"}, env);
+        EXPECT_EQ(Files(cards), cardsBefore);
+        EXPECT_EQ(Files(state), stateBefore);
+      }
       const ProgramOutput run = RunCli(send + joined, env);
-      EXPECT_EQ(run.status, edited ? 3 : 0) << run.err.toStdString();
-      EXPECT_EQ(run.out.contains(", 1 removed ("), !edited) << run.out.toStdString();
-      EXPECT_EQ(run.err.count(told), edited ? 1 : 0) << run.err.toStdString();
+      EXPECT_EQ(run.status, c.changed ? 3 : 0) << run.err.toStdString();
+      EXPECT_EQ(run.out.contains(", 1 removed ("), !c.changed) << run.out.toStdString();
+      EXPECT_EQ(run.err.count(told), c.changed ? 1 : 0) << run.err.toStdString();
+      if (c.before == Before::kDryRun) {
+        EXPECT_EQ(dry.out, "Would be: " + run.out);
+        EXPECT_EQ(dry.err, run.err);
+        EXPECT_EQ(dry.status, run.status);
+      }
     }
     EXPECT_EQ(QDir(cards).entryList(QDir::Files).size(), c.changed ? 2 : 1);
-    const ProgramOutput books = RunCli(server.Account() << "--list-books", env);
-    const QString href = books.out.split(u'\n').filter(book).value(0).section(u'\t', 1, 1);
-    EXPECT_EQ(List(server, href, dir + QStringLiteral("/listed%1").arg(n)).cards.size(), 1);
+    EXPECT_EQ(List(server, href, dir + QStringLiteral("/listed%1").arg(n)).cards.size(),
+              c.changed ? 2 : 1);
   }
 }
 
