@@ -224,7 +224,11 @@ void MergeRow(const std::vector<ReviewFolder>& folders, const Selection::Row& ro
       first = {folder, position};
       uid = c.uid;
     }
-    out.contact.origins.push_back({f.store, f.path, position, c.lastModified, {}, c.uid});
+    out.contact.origins.push_back({.store = f.store,
+                                   .folder = f.path,
+                                   .position = position,
+                                   .lastModified = c.lastModified,
+                                   .entry = c.uid});
     out.members.push_back(std::move(c));
     out.read.push_back(k);
   }

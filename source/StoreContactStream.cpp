@@ -122,8 +122,11 @@ bool StoreContactStream::Next(contact::SourcedContact& out) {
     // Read, less the fields `why` names: given, and told of.
     if (!why.isEmpty()) problems_.push_back({w.path, i + 1, why, false, store, true});
     out.origins.resize(1);
-    out.origins[0] =
-        contact::Origin{store, w.path, i + 1, out.contact.lastModified, {}, out.contact.uid};
+    out.origins[0] = contact::Origin{.store = store,
+                                     .folder = w.path,
+                                     .position = i + 1,
+                                     .lastModified = out.contact.lastModified,
+                                     .entry = out.contact.uid};
     out.mergeRule.clear();
     last_folder_ = static_cast<int>(work_index_);
     return true;

@@ -823,6 +823,40 @@ TEST(ReviewWindow, SendTakesExactlyTheTickedContacts) {
                   QString::number(card["TEL"].toArray().size());
   phones.sort();
   EXPECT_EQ(phones, (QStringList{"Ann Lee: 0", "Ann Lee: 1", "Cy Berg: 0", "Di Fox: 1"}));
+
+  // Reviewed again with the Anns joined once more: one card of Ann is left in the book.
+  testing::OnNextModal([&](QWidget* modal) {
+    auto* review = qobject_cast<ReviewWindow*>(modal);
+    ASSERT_NE(review, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return review->Loaded() && review->Model().Entries() == 6; }));
+    ReviewModel& model = review->Model();
+    for (int row = 0; row < model.rowCount(); ++row)
+      if (model.index(row, ReviewModel::kName).data().toString() == "Ann Lee" &&
+          model.CanRejoin(row)) {
+        model.Rejoin(row);
+        break;
+      }
+    review->CmdUse->click();
+  });
+  dialog.CmdReview->click();
+  testing::OnNextModal([&](QWidget* modal) {
+    auto* panel = qobject_cast<SendPanel*>(modal);
+    ASSERT_NE(panel, nullptr);
+    panel->OptKde->setChecked(true);
+    panel->EdtKdeFolder->setText(book);
+    panel->CmdSend->click();
+    EXPECT_TRUE(WaitFor([&] { return !panel->Running(); }));
+    EXPECT_EQ(panel->LastError(), QString());
+    EXPECT_EQ(panel->LastResult().removed, 1);
+    panel->CmdClose->click();
+  });
+  dialog.CmdSendTo->click();
+  files.clear();
+  for (const QString& file : QDir(book).entryList({"*.vcf"}, QDir::Files))
+    files << book + "/" + file;
+  EXPECT_EQ(Names(VObjectReader().ReadOrFail(files).array()),
+            (QStringList{"Ann Lee", "Cy Berg", "Di Fox"}));
+  ReviewWindow::LastChoices() = {};
   qunsetenv("XDG_STATE_HOME");
 }
 
