@@ -228,7 +228,8 @@ void MergeRow(const std::vector<ReviewFolder>& folders, const Selection::Row& ro
                                    .folder = f.path,
                                    .position = position,
                                    .lastModified = c.lastModified,
-                                   .entry = c.uid});
+                                   .entry = c.uid,
+                                   .made = c.created});
     out.members.push_back(std::move(c));
     out.read.push_back(k);
   }

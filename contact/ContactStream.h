@@ -32,6 +32,9 @@ struct Origin {
   // The entry's own uid (Contact::uid as read), also when the contact it went into took another:
   // what a send records to find the card an entry went into.
   QString entry = {};
+  // The time the entry was made (Contact::created as read): tells apart entries of two copies of
+  // a store that each got a new contact under one uid after they parted.
+  QDateTime made = {};
   friend bool operator==(const Origin&, const Origin&) = default;
 };
 

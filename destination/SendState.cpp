@@ -22,7 +22,24 @@ constexpr char kFirstHeader[] = "lumivex-send-state 1";
 // runs to its end removes or tells it: no entry uid (a UUID) reads so, and a line that ends
 // without entries is one of the first form.
 constexpr char kMovedAway[] = "-";
+
+// An entry as the record keeps it: its uid, and where the store gives it the time it was made
+// ("UUID@ms"): two copies of a store that each got a new contact after they parted give both one
+// uid. An entry of a record written before holds its uid alone, which stands for any time made.
+QString EntryToken(const contact::Origin& o) {
+  const QString uid = contact::CardUuid(o.entry);
+  return o.made.isValid() ? uid + u'@' + QString::number(o.made.toMSecsSinceEpoch()) : uid;
+}
+QString UidOf(const QString& token) {
+  return token.section(u'@', 0, 0);
+}
 }  // namespace
+
+QString SendState::CardOf(const QString& token) const {
+  const auto it = cardOf_.constFind(token);
+  if (it != cardOf_.constEnd()) return *it;
+  return token.contains(u'@') ? cardOf_.value(UidOf(token)) : QString();
+}
 
 SendState::SendState(const QString& folder, const QString& identity) : identity_(identity) {
   const QByteArray name =
@@ -70,11 +87,13 @@ void SendState::Set(const QString& uid, const SentRecord& record) {
   if (&entries != &slot.entries) {
     // An entry now in this card is no longer in the one it went into before.
     for (const QString& entry : entries) {
-      const QString before = cardOf_.value(entry);
+      const QString before = CardOf(entry);
       if (const auto it = records_.find(before); it != records_.end() && before != uid) {
         it->entries.removeAll(entry);
+        it->entries.removeAll(UidOf(entry));  // as a record written before holds it
         if (it->entries.isEmpty()) emptied_.insert(before);
       }
+      if (cardOf_.value(UidOf(entry)) == before) cardOf_.remove(UidOf(entry));
       cardOf_.insert(entry, uid);
     }
     for (const QString& entry : slot.entries)
@@ -93,7 +112,7 @@ QSet<QString> SendState::Resources() const {
 
 bool SendState::Knows(const contact::SourcedContact& c) const {
   return std::any_of(c.origins.begin(), c.origins.end(), [&](const contact::Origin& o) {
-    return !o.entry.isEmpty() && cardOf_.contains(contact::CardUuid(o.entry));
+    return !o.entry.isEmpty() && !CardOf(EntryToken(o)).isEmpty();
   });
 }
 
@@ -101,7 +120,7 @@ QString SendState::CardFor(contact::SourcedContact& c,
                            const std::function<QString(const contact::Contact&)>& held) {
   QStringList entries;
   for (const contact::Origin& o : c.origins)
-    if (!o.entry.isEmpty()) entries << contact::CardUuid(o.entry);
+    if (!o.entry.isEmpty()) entries << EntryToken(o);
   // A card given out already that holds one of these entries: the same entry twice (a store and
   // its copy sent unmerged), which the destination tells as such.
   const auto twice = [&](const QString& card) {
@@ -112,7 +131,7 @@ QString SendState::CardFor(contact::SourcedContact& c,
   };
   QString card;
   for (const QString& entry : entries) {
-    const QString before = cardOf_.value(entry);
+    const QString before = CardOf(entry);
     if (before.isEmpty()) continue;
     if (!given_.contains(before) || twice(before)) {
       card = before;
@@ -130,7 +149,23 @@ QString SendState::CardFor(contact::SourcedContact& c,
     // card was named from this contact's entry): a card named from its own and a number. A
     // contact that names no entry (sent unmerged) under a uid given already is the same entry
     // again, which the destination tells as sent twice.
-    for (int n = 1; !entries.isEmpty() && given_.contains(card) && !twice(card); ++n)
+    // Nor is a card the record holds for other entries taken: one named from the same uid for an
+    // entry made at another time (two copies of a store, a new contact in each).
+    const auto othersCard = [&](const QString& name) {
+      const auto it = records_.constFind(name);
+      return it != records_.constEnd() &&
+             std::none_of(it->entries.begin(), it->entries.end(),
+                          [&](const QString& held) {
+                            return std::any_of(entries.begin(), entries.end(),
+                                               [&](const QString& mine) {
+                                                 return held == mine || held == UidOf(mine);
+                                               });
+                          }) &&
+             !it->entries.isEmpty();
+    };
+    for (int n = 1; !entries.isEmpty() && ((given_.contains(card) && !twice(card)) ||
+                                           (!given_.contains(card) && othersCard(card)));
+         ++n)
       // The number goes first: a text that starts with a UUID would be read as that UUID.
       card = contact::CardUuid(QStringLiteral("%1 %2").arg(n).arg(own));
   }

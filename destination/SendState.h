@@ -24,7 +24,8 @@ struct SentRecord {
   QString resource;  // the href or file name
   QString tag;       // the destination's version of what we left there
   QString hash;      // of the bytes we sent
-  // The entries the card was made from; Set fills it from what CardFor assigned in this send.
+  // The entries the card was made from, each by its uid and time made ("UUID@ms"; the uid alone
+  // in records written before); Set fills it from what CardFor assigned in this send.
   QStringList entries = {};
 };
 
@@ -67,6 +68,8 @@ class SendState {
   static QString HashOf(const QByteArray& bytes);
 
  private:
+  // The card the entry `token` went into (an entry of a record written before by its uid alone).
+  QString CardOf(const QString& token) const;
   QString path_;
   QString identity_;
   QHash<QString, SentRecord> records_;

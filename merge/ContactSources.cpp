@@ -562,9 +562,11 @@ class MergingStream : public MergedContacts {
         o.position = made.position;
         o.lastModified = out.contact.lastModified;
         o.entry = out.contact.uid;
+        o.made = out.contact.created;
       } else {
         out.origins.assign(1, OriginOf(first));
         out.origins.front().entry = out.contact.uid;
+        out.origins.front().made = out.contact.created;
       }
       out.mergeRule.clear();
       return;
@@ -608,6 +610,7 @@ class MergingStream : public MergedContacts {
       else if (held.empty())
         Take(order[k], entry, order[k] == first);
       origin.entry = entry.uid;
+      origin.made = entry.created;
       const std::pair<int, uint32_t> rank{named_.value(origin.store, INT_MAX - 1), order[k]};
       if (!entry.uid.isEmpty() && rank < chosen) {
         chosen = rank;

@@ -126,7 +126,8 @@ bool StoreContactStream::Next(contact::SourcedContact& out) {
                                      .folder = w.path,
                                      .position = i + 1,
                                      .lastModified = out.contact.lastModified,
-                                     .entry = out.contact.uid};
+                                     .entry = out.contact.uid,
+                                     .made = out.contact.created};
     out.mergeRule.clear();
     last_folder_ = static_cast<int>(work_index_);
     return true;

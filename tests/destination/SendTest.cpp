@@ -711,12 +711,12 @@ TEST(SendOverTime, ASecondCardOfPeopleJoinedSinceIsRemovedUnlessChanged) {
 }
 
 // Two copies of one store given a new contact each after they parted, under the same node id:
-// two people, two cards; neither is taken for a copy of the other and left out.
+// two people, two cards, sent together (merged or not) or one copy after the other; neither is
+// taken for a copy of the other and left out, nor put into the other's card.
 TEST(SendOverTime, NewPeopleOfTwoCopiesOfOneStoreGetACardEach) {
   const QString dir = ScratchDir(QStringLiteral("parted-copies"));
   const char* anna = R"({"FirstName":"Anna","LastName":"Berg","Email1Address":"anna@example.com",
       "CreationTime":"2020-01-01T10:00:00Z"})";
-  QStringList stores;
   for (const auto& [name, added] : {std::pair{"live", R"({"FirstName":"Nina","LastName":"Hansen",
                               "CreationTime":"2025-01-01T10:00:00Z"})"},
                                     std::pair{"backup", R"({"FirstName":"Oscar","LastName":"Dahl",
@@ -728,18 +728,36 @@ TEST(SendOverTime, NewPeopleOfTwoCopiesOfOneStoreGetACardEach) {
         RunProgram(BinDir() + "/lumivex-pstgen",
                    {base + ".json", "--store-key", "home", "--out", base + ".pst"});
     ASSERT_EQ(made.status, 0) << made.err.toStdString();
-    stores << base + ".pst";
   }
-  const ProgramOutput run = RunCli(QStringList{"send", "--to", "vdir:" + dir + "/cards"} + stores,
-                                   {{"XDG_STATE_HOME", dir + "/state"}});
-  EXPECT_EQ(run.status, 0) << run.err.toStdString();
-  EXPECT_TRUE(run.out.startsWith("3 added, 0 updated, 0 unchanged")) << run.out.toStdString();
-  QStringList names;
-  for (const QString& file : QDir(dir + "/cards").entryList(QDir::Files))
-    for (const QJsonValue card : VObjectReader().ReadOrFail({dir + "/cards/" + file}).array())
-      names << card["FN"][0]["value"].toString();
-  names.sort();
-  EXPECT_EQ(names, (QStringList{"Anna Berg", "Nina Hansen", "Oscar Dahl"}));
+  const QString live = dir + "/live.pst", backup = dir + "/backup.pst";
+  const struct {
+    const char* what;
+    std::vector<std::pair<QStringList, const char*>> sends;  // arguments, summary
+  } cases[] = {
+      {"merged", {{{live, backup}, "3 added, 0 updated, 0 unchanged"}}},
+      {"unmerged", {{{"--no-merge", live, backup}, "3 added, 0 updated, 0 unchanged"}}},
+      {"one copy after the other",
+       {{{live}, "2 added, 0 updated, 0 unchanged"},
+        {{backup}, "1 added, 0 updated, 1 unchanged"}}},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const QString cards = dir + QStringLiteral("/cards%1").arg(++n);
+    for (const auto& [args, summary] : c.sends) {
+      const ProgramOutput run =
+          RunCli(QStringList{"send", "--to", "vdir:" + cards} + args,
+                 {{"XDG_STATE_HOME", dir + QStringLiteral("/state%1").arg(n)}});
+      EXPECT_EQ(run.status, 0) << run.err.toStdString();
+      EXPECT_TRUE(run.out.startsWith(QLatin1String(summary))) << run.out.toStdString();
+    }
+    QStringList names;
+    for (const QString& file : QDir(cards).entryList(QDir::Files))
+      for (const QJsonValue card : VObjectReader().ReadOrFail({cards + "/" + file}).array())
+        names << card["FN"][0]["value"].toString();
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"Anna Berg", "Nina Hansen", "Oscar Dahl"}));
+  }
 }
 
 // A send stopped (as Ctrl-C stops it) while it removes the second cards of people joined since:
