@@ -320,14 +320,25 @@ QString PhotoType(const Photo& photo) {
   return QStringLiteral("application/octet-stream");
 }
 
+// Whether `address` can be written to: one with a local part, an "@" and a domain, without
+// spaces. An Exchange entry's X.500 name ("/o=Org/cn=..."), an X.400 address or a fax one-off
+// ("Name@+1 555 0100") is none, and a mail program would offer it as one.
+bool Mailable(const QString& address) {
+  const QString a = address.trimmed();
+  const qsizetype at = a.lastIndexOf(u'@');
+  return at > 0 && at + 1 < a.size() && !a.startsWith(u'/') &&
+         std::none_of(a.begin(), a.end(), [](QChar ch) { return ch.isSpace(); });
+}
+
 // A member as a URI: urn:uuid: of its card where `cards` knows one with its address, else mailto:
-// its address, else urn:uuid: made from its name.
+// its address where it is one, else urn:uuid: made from its name (the list's note names it with
+// its address).
 QByteArray MemberUri(const Member& m, const MemberCards* cards) {
   if (HasText(m.address) && cards != nullptr) {
     const QString card = cards->CardOf(m.address);
     if (!card.isEmpty()) return "urn:uuid:" + card.toLatin1();
   }
-  if (HasText(m.address))
+  if (Mailable(m.address))
     return "mailto:" + QUrl::toPercentEncoding(m.address.trimmed(), "@!$&'()*+,;=:._-~");
   return "urn:uuid:" + CardUuid(QStringLiteral("member:") + m.name).toLatin1();
 }
@@ -496,6 +507,18 @@ void AppendEmails(Line& line, const Contact& c, bool v4) {
   bool first = true;
   for (const Email& e : c.emails) {
     if (!HasText(e.address)) continue;
+    // An address no mail can be sent to (an Exchange X.500 name the store holds no SMTP form
+    // of) is kept, with its type, where no address book takes it for an e-mail address.
+    if (!Mailable(e.address)) {
+      line.Start("X-LUMIVEX-ADDRESS");
+      const QByteArray type = "TYPE=" + e.type.trimmed().toUpper().toLatin1();
+      if (type.size() > 5 && std::all_of(type.begin() + 5, type.end(), [](char ch) {
+            return (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9');
+          }))
+        line.Param(type.constData());
+      line.Colon().Text(e.address.trimmed()).End();
+      continue;
+    }
     line.Start("EMAIL");
     if (v4) {
       if (first) line.Param("PREF=1");
@@ -625,7 +648,7 @@ void AppendEvolutionList(Line& line, const Contact& c, bool v4) {
   line.Start("X-EVOLUTION-LIST-SHOW-ADDRESSES").Colon().Raw("TRUE").End();
   for (const Member& m : c.members) {
     const QString address = m.address.trimmed();
-    if (address.isEmpty()) continue;
+    if (!Mailable(address)) continue;  // the list's note names it
     const QString name = m.name.trimmed();
     line.Start("EMAIL");
     if (!name.isEmpty()) line.Raw(";X-EVOLUTION-DEST-NAME=\"").Uri(Unquoted(name)).Raw("\"");

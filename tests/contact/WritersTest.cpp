@@ -61,6 +61,34 @@ TEST(VCardLines, TextEscapedAsEachVersionWants) {
   }
 }
 
+// Only addresses mail can be sent to are e-mail addresses and mailto: members: an Exchange X.500
+// name without its SMTP form, an X.400 address or a fax one-off is kept apart, and such a
+// member is named by its name.
+TEST(VCardLines, WhatIsNoMailAddressIsNoEmail) {
+  Contact person;
+  person.givenName = QStringLiteral("Ex");
+  person.emails = {{QStringLiteral("ex@org.example"), {}, QStringLiteral("SMTP")},
+                   {QStringLiteral("/o=Org/cn=noSmtp"), {}, QStringLiteral("EX")},
+                   {QStringLiteral("c=US;p=Org;s=Change"), {}, QStringLiteral("X400")}};
+  Contact list;
+  list.isGroup = true;
+  list.displayName = QStringLiteral("Team");
+  list.members = {{QStringLiteral("Zed"), QStringLiteral("zed@elsewhere.example")},
+                  {QStringLiteral("X500 Guy"), QStringLiteral("/o=Org/cn=x500guy")},
+                  {QStringLiteral("Fax Guy"), QStringLiteral("Fax Guy@+1 555 2222")}};
+  for (const VCardVersion version : {VCardVersion::k40, VCardVersion::k30}) {
+    QByteArray card, team;
+    AppendVCard(card, person, version);
+    AppendVCard(team, list, version);
+    EXPECT_EQ(card.count("\r\nEMAIL"), 1) << card.toStdString();
+    EXPECT_TRUE(card.contains("X-LUMIVEX-ADDRESS;TYPE=EX:/o=Org/cn=noSmtp\r\n"));
+    EXPECT_EQ(team.count("mailto:"), 1) << team.toStdString();
+    // In 3.0 Evolution's own form of the list too: the member mail can go to alone.
+    EXPECT_EQ(team.count("\r\nEMAIL"), version == VCardVersion::k30 ? 1 : 0) << team.toStdString();
+    EXPECT_TRUE(team.contains("mailto:zed@elsewhere.example"));
+  }
+}
+
 TEST(VCardLines, FoldedAt75OctetsOnCharacterBoundaries) {
   Contact c;
   c.givenName = QStringLiteral("Zoë");
