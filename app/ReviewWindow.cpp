@@ -189,7 +189,7 @@ struct Selection {
   std::vector<contact::EntryProblem> problems;
   struct Row {
     std::vector<std::pair<int, int>> entries;  // folder, position
-    std::vector<QString> uids;                 // each entry's, as the merge gives it
+    std::vector<QString> uids;                 // the uid each gives a card, as the merge gives it
     QString rule;
   };
   std::vector<Row> rows;
@@ -215,21 +215,23 @@ void MergeRow(const std::vector<ReviewFolder>& folders, const Selection::Row& ro
     // Read, less what `why` names: given, and told of.
     if (problems && !why.isEmpty())
       problems->push_back({f.path, position, why, false, f.store, true});
-    if (k < row.uids.size())
-      c.uid = row.uids[k];
-    else if (c.uid.isEmpty())
+    if (c.uid.isEmpty())
       c.uid = contact::CardUuid(QStringLiteral("%1|%2").arg(f.path).arg(position));
+    // The uid it gives a card where it is not the store's (OpenContacts' note on uids).
+    const QString own =
+        k < row.uids.size() && row.uids[k] != contact::CardUuid(c.uid) ? row.uids[k] : QString();
     // The uid of the entry of the first store, first in its folders (as merge::OpenContacts).
     if (uid.isEmpty() || std::pair{folder, position} < first) {
       first = {folder, position};
-      uid = c.uid;
+      uid = own.isEmpty() ? c.uid : own;
     }
     out.contact.origins.push_back({.store = f.store,
                                    .folder = f.path,
                                    .position = position,
                                    .lastModified = c.lastModified,
                                    .entry = c.uid,
-                                   .made = c.created});
+                                   .made = c.created,
+                                   .ownUid = own});
     out.members.push_back(std::move(c));
     out.read.push_back(k);
   }
@@ -305,7 +307,6 @@ struct ReviewWindow::Loader {
   QHash<QString, int> folderIndex;
   std::vector<std::vector<int>> numbers;
   int entriesRead = 0;
-  std::vector<QUuid> uids;  // of each entry read, as the model has it
 
   static QString Key(const QString& store, const QString& folder) {
     return store + u'\x1f' + folder;
@@ -398,7 +399,6 @@ struct ReviewWindow::Loader {
           // and every export pass it over.
           if (!GivenAsContact(contactsOnly, c)) continue;
           entries->push_back(Summarize(c, index, i + 1));
-          uids.push_back(entries->back().uid);
           numbers.back()[size_t(i)] = entriesRead++;
           if (entries->size() >= batch || i + 1 == count) {
             Post([w = window, entries] {
@@ -437,10 +437,9 @@ struct ReviewWindow::Loader {
       contact::SourcedContact c;
       while (!stop && contacts->Next(c)) {
         // Only entries of several stores can be given a uid of their own.
-        if (sources.size() > 1)
-          for (const contact::Origin& o : c.origins)
-            if (const int n = number(o); n >= 0 && QUuid::fromString(o.entry) != uids[size_t(n)])
-              found.ownUids.emplace_back(n, QUuid::fromString(o.entry));
+        for (const contact::Origin& o : c.origins)
+          if (const int n = number(o); n >= 0 && !o.ownUid.isEmpty())
+            found.ownUids.emplace_back(n, QUuid::fromString(o.ownUid));
         if (c.origins.size() < 2) continue;
         ReviewGrouping::Group g;
         g.rule = c.mergeRule;

@@ -35,6 +35,9 @@ struct Origin {
   // The time the entry was made (Contact::created as read): tells apart entries of two copies of
   // a store that each got a new contact under one uid after they parted.
   QDateTime made = {};
+  // Where such entries share `entry`: the uid this one gives a card, made from `entry` and `made`
+  // (merge::OpenContacts' note on uids); empty where the card takes `entry`.
+  QString ownUid = {};
   friend bool operator==(const Origin&, const Origin&) = default;
 };
 

@@ -420,15 +420,14 @@ class MergingStream : public MergedContacts {
       for (const uint32_t i : run_) entries_[i].sharedUid = true;
   }
 
-  // Entry `i` taken back from the spool, with its own uid: the store's, or, where entries made
-  // at other times share that (SameUid), one made from it and the time the entry was made, the
-  // same in every run that holds such entries.
-  void Take(uint32_t i, contact::Contact& out, bool inOrder = false,
-            QByteArray* held = nullptr) const {
-    spool_.Take(i, out, inOrder, held);
-    if (entries_[i].sharedUid)
-      out.uid = contact::CardUuid(
-          QStringLiteral("made %1 %2").arg(out.created.toMSecsSinceEpoch()).arg(out.uid));
+  // The uid entry `i` (taken back as `taken`) gives a card: where entries made at other times
+  // share its store's uid (SameUid), one made from that and the time the entry was made, else
+  // none (the store's own is the card's). The entry itself keeps the store's uid, which a send
+  // records it by whichever other stores are read with it.
+  QString OwnUid(uint32_t i, const contact::Contact& taken) const {
+    if (!entries_[i].sharedUid || taken.uid.isEmpty()) return {};
+    return contact::CardUuid(
+        QStringLiteral("made %1 %2").arg(taken.created.toMSecsSinceEpoch()).arg(taken.uid));
   }
 
   static uint64_t KeyHash64(const QString& text) {
@@ -507,8 +506,8 @@ class MergingStream : public MergedContacts {
       out.accepted = s.joined;
       out.first = numberOf(s.firstA);
       out.second = numberOf(s.firstB);
-      Take(s.a, a);
-      Take(s.b, b);
+      spool_.Take(s.a, a);
+      spool_.Take(s.b, b);
       out.firstEntry = OriginOf(s.a);
       out.secondEntry = OriginOf(s.b);
       out.firstEntry.name = contact::ShownName(a);
@@ -550,7 +549,8 @@ class MergingStream : public MergedContacts {
       // The last contact's uid, shared with its origin, let go there first: the uid is then
       // read back into the string it is in, not into one made anew.
       if (!out.origins.empty()) out.origins.front().entry.clear();
-      Take(first, out.contact, true);
+      spool_.Take(first, out.contact, true);
+      const QString own = OwnUid(first, out.contact);
       // The origin set in place where there is one (no copy made and freed), its time the
       // contact's own.
       if (out.origins.size() == 1 && out.origins.front().joinedBy.isEmpty() &&
@@ -563,11 +563,14 @@ class MergingStream : public MergedContacts {
         o.lastModified = out.contact.lastModified;
         o.entry = out.contact.uid;
         o.made = out.contact.created;
+        o.ownUid = own;
       } else {
         out.origins.assign(1, OriginOf(first));
         out.origins.front().entry = out.contact.uid;
         out.origins.front().made = out.contact.created;
+        out.origins.front().ownUid = own;
       }
+      if (!own.isEmpty()) out.contact.uid = own;
       out.mergeRule.clear();
       return;
     }
@@ -608,13 +611,14 @@ class MergingStream : public MergedContacts {
       if (k == 0 && !held.empty())
         out.contact = std::move(held[0]);
       else if (held.empty())
-        Take(order[k], entry, order[k] == first);
+        spool_.Take(order[k], entry, order[k] == first);
       origin.entry = entry.uid;
       origin.made = entry.created;
+      origin.ownUid = OwnUid(order[k], entry);
       const std::pair<int, uint32_t> rank{named_.value(origin.store, INT_MAX - 1), order[k]};
       if (!entry.uid.isEmpty() && rank < chosen) {
         chosen = rank;
-        uid = entry.uid;
+        uid = origin.ownUid.isEmpty() ? entry.uid : origin.ownUid;
       }
       origin.name = contact::ShownName(entry);
       if (k == 0) continue;
@@ -640,7 +644,7 @@ class MergingStream : public MergedContacts {
     std::vector<QByteArray> content(n);
     // Compared without the uid, which comes from the store, not the entry's content
     // (EntryContent).
-    for (size_t k = 0; k < n; ++k) Take(order[k], held_[k], order[k] == first, &content[k]);
+    for (size_t k = 0; k < n; ++k) spool_.Take(order[k], held_[k], order[k] == first, &content[k]);
     std::vector<size_t> by(n);
     for (size_t k = 0; k < n; ++k) by[k] = k;
     std::stable_sort(by.begin(), by.end(), [&](size_t a, size_t b) {

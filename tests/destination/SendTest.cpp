@@ -739,6 +739,15 @@ TEST(SendOverTime, NewPeopleOfTwoCopiesOfOneStoreGetACardEach) {
       {"one copy after the other",
        {{{live}, "2 added, 0 updated, 0 unchanged"},
         {{backup}, "1 added, 0 updated, 1 unchanged"}}},
+      {"one copy, then both",
+       {{{live}, "2 added, 0 updated, 0 unchanged"},
+        {{live, backup}, "1 added, 0 updated, 2 unchanged"}}},
+      {"both, then one copy",
+       {{{live, backup}, "3 added, 0 updated, 0 unchanged"},
+        {{backup}, "0 added, 0 updated, 2 unchanged"}}},
+      {"unmerged, then merged",
+       {{{"--no-merge", live, backup}, "3 added, 0 updated, 0 unchanged"},
+        {{live, backup}, "0 added, 0 updated, 3 unchanged"}}},
   };
   int n = 0;
   for (const auto& c : cases) {
