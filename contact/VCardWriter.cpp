@@ -323,11 +323,18 @@ QString PhotoType(const Photo& photo) {
 // Whether `address` can be written to: one with a local part, an "@" and a domain, without
 // spaces. An Exchange entry's X.500 name ("/o=Org/cn=..."), an X.400 address or a fax one-off
 // ("Name@+1 555 0100") is none, and a mail program would offer it as one.
-bool Mailable(const QString& address) {
-  const QString a = address.trimmed();
-  const qsizetype at = a.lastIndexOf(u'@');
-  return at > 0 && at + 1 < a.size() && !a.startsWith(u'/') &&
-         std::none_of(a.begin(), a.end(), [](QChar ch) { return ch.isSpace(); });
+// One pass over the units, no copy: every address of every card is asked.
+bool Mailable(QStringView address) {
+  const QStringView a = address.trimmed();
+  qsizetype at = -1;
+  for (qsizetype i = 0; i < a.size(); ++i) {
+    const char16_t u = a[i].unicode();
+    if (u == u'@')
+      at = i;
+    else if (u <= u' ' || (u >= 0x80 && a[i].isSpace()))
+      return false;
+  }
+  return at > 0 && at + 1 < a.size() && a.front() != u'/';
 }
 
 // A member as a URI: urn:uuid: of its card where `cards` knows one with its address, else mailto:
@@ -508,8 +515,9 @@ void AppendEmails(Line& line, const Contact& c, bool v4) {
   for (const Email& e : c.emails) {
     if (!HasText(e.address)) continue;
     // An address no mail can be sent to (an Exchange X.500 name the store holds no SMTP form
-    // of) is kept, with its type, where no address book takes it for an e-mail address.
-    if (!Mailable(e.address)) {
+    // of) is kept, with its type, where no address book takes it for an e-mail address. One the
+    // store calls SMTP (nearly all) is taken at its word.
+    if (e.type != u"SMTP" && !Mailable(e.address)) {
       line.Start("X-LUMIVEX-ADDRESS");
       const QByteArray type = "TYPE=" + e.type.trimmed().toUpper().toLatin1();
       if (type.size() > 5 && std::all_of(type.begin() + 5, type.end(), [](char ch) {
