@@ -5,12 +5,14 @@
 #include "cli/Command.h"
 #include "cli/ConsoleProgress.h"
 #include "cli/Verbs.h"
+#include "common/TemporaryFiles.h"
 #include "migrate/Journal.h"
 #include "migrate/MigrationReport.h"
 #include "migrate/Plan.h"
 #include "migrate/Runner.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -309,7 +311,13 @@ int MigrateVerb(const QStringList& arguments) {
   }
   if (done > 0)
     std::printf("%d people done before are left alone (--again sends for them too)\n", done);
-  QTemporaryDir scratch;
+  // Each person's send leaves its result here; the folder of a migration killed outright (its
+  // name carries the process id) goes with the next one.
+  const QString scratchPrefix = QStringLiteral("lumivex-migrate-");
+  TemporaryFiles::RemoveStaleFolders(QDir::tempPath(), scratchPrefix);
+  QTemporaryDir scratch(QDir::tempPath() + u'/' + scratchPrefix +
+                        QString::number(QCoreApplication::applicationPid()) +
+                        QStringLiteral("-XXXXXX"));
   if (!scratch.isValid())
     return Failure(kVerb,
                    QStringLiteral("cannot make a temporary folder: %1").arg(scratch.errorString()));

@@ -76,6 +76,28 @@ QString WorkPath(const QString& target, qint64 pid) {
          QStringLiteral(".part");
 }
 
+namespace {
+
+// Whether process `pid` is known to be gone: one that runs under another user answers EPERM,
+// and is taken for running.
+bool Gone(qint64 pid) {
+  if (pid <= 0 || pid == getpid() || pid > INT_MAX) return false;
+  return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+}  // namespace
+
+void RemoveStaleFolders(const QString& folder, const QString& prefix) {
+  const QRegularExpression ours(u'^' + QRegularExpression::escape(prefix) +
+                                QStringLiteral(R"((\d+)-)"));
+  const QDir dir(folder);
+  for (const QString& name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
+    const QRegularExpressionMatch match = ours.match(name);
+    if (match.hasMatch() && Gone(match.captured(1).toLongLong()))
+      QDir(dir.filePath(name)).removeRecursively();
+  }
+}
+
 void RemoveStaleTemporaries(const QString& folder) {
   static const QRegularExpression ours(
       QStringLiteral(R"(^\..+\.(\d+)\.part(\.records|\.tables|\.part)?$)"));
@@ -83,12 +105,7 @@ void RemoveStaleTemporaries(const QString& folder) {
   for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
     const QRegularExpressionMatch match = ours.match(name);
     if (!match.hasMatch()) continue;
-    bool number = false;
-    const qint64 pid = match.captured(1).toLongLong(&number);
-    if (!number || pid <= 0 || pid == getpid() || pid > INT_MAX) continue;
-    // Only a process that is known to be gone: one that runs under another user answers EPERM.
-    if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
-    QFile::remove(dir.filePath(name));
+    if (Gone(match.captured(1).toLongLong())) QFile::remove(dir.filePath(name));
   }
 }
 

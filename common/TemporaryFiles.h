@@ -46,4 +46,8 @@ QString WorkPath(const QString& target, qint64 pid);
 // ".NAME.PID.part.tables", ".NAME.PID.part.part").
 void RemoveStaleTemporaries(const QString& folder);
 
+// Removes from `folder` the folders of processes that no longer run named `prefix` + their
+// process id + "-" and more (a migration's results of each person, "lumivex-migrate-PID-XXXXXX").
+void RemoveStaleFolders(const QString& folder, const QString& prefix);
+
 }  // namespace lumivex::TemporaryFiles

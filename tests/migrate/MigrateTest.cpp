@@ -439,8 +439,12 @@ TEST(Migrate, StoppedOrKilledMidwayThenResumedWithoutADuplicate) {
     EXPECT_TRUE(standing.contains(" 0 failed, ") && !standing.startsWith("0 done"))
         << standing.toStdString();
 
-    const ProgramOutput again = RunCli(run, StateHome(dir));
+    QMap<QString, QString> againEnv = StateHome(dir);
+    againEnv.insert("TMPDIR", dir);
+    const ProgramOutput again = RunCli(run, againEnv);
     EXPECT_EQ(again.status, 0) << again.out.toStdString() << again.err.toStdString();
+    // The scratch folder of the run killed outright went with this one, and this one's own.
+    EXPECT_EQ(QDir(dir).entryList({"lumivex-*"}, QDir::Dirs), QStringList());
     const int cards = ExpectEveryAccountHoldsItsPerson(
         server, people, QStringLiteral("%1/signal-%2").arg(dir).arg(c.signal), c.first, 4);
     report = RunCli({"migrate", "--report", plan});
