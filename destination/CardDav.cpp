@@ -147,16 +147,31 @@ bool SamePath(QString a, QString b) {
 
 AddressLogin TakeLogin(const QString& address) {
   AddressLogin out{address.trimmed(), {}, {}};
-  if (out.address.contains(u"://")) {
+  qsizetype start = 0;  // where what may be a login begins
+  if (const qsizetype scheme = out.address.indexOf(u"://"); scheme >= 0) {
     const QUrl url(out.address);
-    if (!url.isValid() || url.userInfo().isEmpty()) return out;
-    out.user = url.userName(QUrl::FullyDecoded);
-    out.password = url.password(QUrl::FullyDecoded);
-    out.address = url.adjusted(QUrl::RemoveUserInfo).toString();
-    return out;
+    // A password holding "#", "/", "?" or "@" breaks the address apart where it stands (a port
+    // that is no number, a fragment): taken out by hand below, up to the last "@", so that it
+    // never stays in an address that is passed on or shown. A book's address has no fragment.
+    if (url.isValid() && !url.hasFragment()) {
+      if (url.userInfo().isEmpty()) return out;
+      out.user = url.userName(QUrl::FullyDecoded);
+      out.password = url.password(QUrl::FullyDecoded);
+      out.address = url.adjusted(QUrl::RemoveUserInfo).toString();
+      return out;
+    }
+    start = scheme + 3;
   }
   const qsizetype at = out.address.lastIndexOf(u'@');
-  if (at < 0) return out;
+  if (at < start) return out;
+  if (start > 0) {
+    const QString login = out.address.mid(start, at - start);
+    const qsizetype colon = login.indexOf(u':');
+    out.user = QUrl::fromPercentEncoding((colon < 0 ? login : login.left(colon)).toUtf8());
+    if (colon >= 0) out.password = QUrl::fromPercentEncoding(login.mid(colon + 1).toUtf8());
+    out.address = out.address.left(start) + out.address.mid(at + 1);
+    return out;
+  }
   const QString login = out.address.left(at);
   const qsizetype colon = login.indexOf(u':');
   out.user = colon < 0 ? login : login.left(colon);

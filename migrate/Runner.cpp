@@ -148,14 +148,14 @@ bool RunPasswordCommand(const QString& command, const QString& folder, QByteArra
   if (password.endsWith('\r')) password.chop(1);
   if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0 ||
       password.isEmpty()) {
-    const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
-    error = QStringLiteral("the password-command %1%2")
+    // What it said on its standard error is not kept: the journal and the reports keep the
+    // reason, and a command that fails may have printed the password (or been the password).
+    error = QStringLiteral("the password-command %1")
                 .arg(process.exitStatus() != QProcess::NormalExit
                          ? QStringLiteral("was ended by a signal")
                      : process.exitCode() != 0
                          ? QStringLiteral("failed (status %1)").arg(process.exitCode())
-                         : QStringLiteral("printed no password"))
-                .arg(said.isEmpty() ? QString() : QStringLiteral(": ") + said.section(u'\n', 0, 0));
+                         : QStringLiteral("printed no password"));
     return false;
   }
   return true;

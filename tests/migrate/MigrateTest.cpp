@@ -395,6 +395,32 @@ TEST(Migrate, WhatASendCouldNotFinishIsNeverDone) {
     EXPECT_EQ(QFileInfo(plan + suffix).permissions() & (QFile::ReadGroup | QFile::ReadOther), 0);
 }
 
+// A password-command that fails says so with its status: what it printed on its standard error
+// (which may be the password) is kept nowhere, neither in the lines shown nor in the journal or
+// the reports.
+TEST(Migrate, AFailingPasswordCommandLeavesNoSecretBehind) {
+  const QString dir = ScratchDir(QStringLiteral("password-command"));
+  ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen", {"--contacts", "2", "--out", dir + "/ann.pst"})
+                .status,
+            0);
+  const QString plan = dir + "/plan.csv";
+  WriteFile(plan,
+            QStringLiteral("id,stores,to,user,password-command\n"
+                           "ann,ann.pst,http://127.0.0.1:%1/,ann,echo Zq9-SECRET >&2; exit 1\n")
+                .arg(FreePort())
+                .toUtf8());
+  const ProgramOutput run = RunCli({"migrate", plan}, StateHome(dir));
+  EXPECT_EQ(run.status, 3) << run.err.toStdString();
+  EXPECT_TRUE(run.out.contains("ann: failed: the password-command failed (status 1)"))
+      << run.out.toStdString();
+  const ProgramOutput report = RunCli({"migrate", "--report", plan});
+  QByteArray written;
+  for (const QString& file : QDir(dir).entryList(QDir::Files))  // the user's plan aside
+    if (file != "plan.csv") written += FileBytes(dir + "/" + file);
+  for (const QByteArray& text : {run.out.toUtf8(), run.err.toUtf8(), report.out.toUtf8(), written})
+    EXPECT_FALSE(text.contains("Zq9-SECRET")) << text.toStdString();
+}
+
 // The migration stopped by Ctrl-C, or killed outright, once the first person's line is out: no
 // one is failed, the people not done are pending; the same command again finishes them, and every
 // account holds its person's cards once.

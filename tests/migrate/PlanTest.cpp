@@ -46,6 +46,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "passwords are never read from a plan"},
         PlanCase{"PasswordInAddress", "id,stores,to\nann,a.pst,https://ann:Secret9@h/\n",
                  "holds a password: passwords are never read from a plan"},
+        // A "#" in the password breaks the address apart: it is found all the same.
+        PlanCase{"PasswordWithAHashInAddress", "id,stores,to\nann,a.pst,https://ann:Se#cret9@h/\n",
+                 "holds a password: passwords are never read from a plan"},
         PlanCase{"NoTo", "id,stores\nann,a.pst\n", "no 'to' column"},
         PlanCase{"TwiceTheSameId", "id,stores,to\nann,a.pst,vdir:a\nann,b.pst,vdir:b\n",
                  "line 3: the id 'ann' is there twice"},
