@@ -315,6 +315,7 @@ DavClient::DavClient(const CardDavAccount& account)
     : manager_(std::make_unique<QNetworkAccessManager>()),
       user_(account.user),
       password_(account.password),
+      secure_(!TakeLogin(account.address).address.startsWith(u"http://", Qt::CaseInsensitive)),
       ssl_(QSslConfiguration::defaultConfiguration()),
       trusted_(TrustedCertificates()),
       inFlight_(std::max(1, account.inFlight)) {
@@ -348,6 +349,8 @@ DavClient::DavClient(const CardDavAccount& account)
                      // refused, and the reply ends with 401.
                      if (reply->property("lumivexAuthTried").toBool()) return;
                      reply->setProperty("lumivexAuthTried", true);
+                     if (secure_ && reply->url().scheme().compare(u"https", Qt::CaseInsensitive))
+                       return;  // refused (401) rather than sent in the clear
                      auth->setUser(user_);
                      auth->setPassword(password_);
                    });
@@ -545,7 +548,14 @@ void CardDavAccountSession::Discover() {
                             "the server is running")
                  .arg(DescribeFailure(r, url)));
       if (r.status >= 300 && r.status < 400 && !r.location.isEmpty()) {
-        url = url.resolved(QUrl::fromEncoded(r.location));
+        const QUrl next = url.resolved(QUrl::fromEncoded(r.location));
+        if (url.scheme().compare(u"https", Qt::CaseInsensitive) == 0 &&
+            next.scheme().compare(u"https", Qt::CaseInsensitive) != 0)
+          Fail(QStringLiteral("%1 sends us on to %2, which is not encrypted: the user name and "
+                              "password would travel in the clear there, so the send stops. Give "
+                              "the https address of the address book")
+                   .arg(HostOf(url), next.adjusted(QUrl::RemoveUserInfo).toString()));
+        url = next;
         continue;
       }
       if (r.status == 207) {

@@ -128,6 +128,9 @@ class DavClient {
   std::unique_ptr<QNetworkAccessManager> manager_;
   QString user_;
   QString password_;
+  // The user gave an https address (or a bare host, which is reached by https): the password
+  // never goes over plain http, wherever a redirect sends a request.
+  bool secure_ = true;
   QSslConfiguration ssl_;
   QHash<QString, QByteArray> trusted_;  // the certificates the user trusts, by server
   std::deque<std::shared_ptr<Job>> queue_;

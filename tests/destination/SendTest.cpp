@@ -925,14 +925,19 @@ TEST(CardDavSendFailures, EachFailureSaysWhatWentWrong) {
     QProcess process;
     QString url;
   };
-  Fake fakes[2];
-  const int statuses[2] = {507, 412};
-  for (int i = 0; i < 2; ++i) {
-    fakes[i].process.start("/usr/bin/python3", {SourceDir() + "/tests/destination/dav_client.py",
-                                                "fake", QString::number(statuses[i])});
+  Fake fakes[3];
+  // Refusing every card as full, refusing it as changed, and (over TLS) sending every request on
+  // to plain HTTP.
+  const QStringList modes[3] = {
+      {"507"}, {"412"}, {"to-plain", dir + "/tls/cert.pem", dir + "/tls/key.pem"}};
+  for (int i = 0; i < 3; ++i) {
+    fakes[i].process.start(
+        "/usr/bin/python3",
+        QStringList{SourceDir() + "/tests/destination/dav_client.py", "fake"} + modes[i]);
     ASSERT_TRUE(fakes[i].process.waitForReadyRead(10000));
-    fakes[i].url = QStringLiteral("http://127.0.0.1:%1/")
-                       .arg(QString::fromLatin1(fakes[i].process.readLine()).trimmed());
+    fakes[i].url = QStringLiteral("%1://127.0.0.1:%2/")
+                       .arg(i == 2 ? "https" : "http",
+                            QString::fromLatin1(fakes[i].process.readLine()).trimmed());
   }
   struct Case {
     const char* what;
@@ -979,6 +984,11 @@ TEST(CardDavSendFailures, EachFailureSaysWhatWentWrong) {
         dir + "/plain/password"},
        1,
        "does not answer in HTTPS ("},
+      {"sent on from HTTPS to plain HTTP",
+       {"--to", fakes[2].url, "--ca-file", dir + "/tls/cert.pem", "--user", "ann",
+        "--password-file", dir + "/plain/password"},
+       1,
+       "which is not encrypted: the user name and password would travel in the clear there"},
       {"precondition",
        {"--to", fakes[1].url},
        3,

@@ -26,6 +26,9 @@ Usage: /usr/bin/python3 dav_client.py MODE ...
           refuse[-N]     every PUT answered 503 with Retry-After: N (1)
           silent         no answer at all (each request it leaves so logged as "PROPFIND
                          unanswered")
+  fake to-plain CERT KEY
+        the same over TLS with the certificate CERT and its key KEY, every request answered by a
+        redirect to the same server's plain-HTTP address
 """
 import http.server
 import json
@@ -91,7 +94,7 @@ def move(url, new_url, user, password, ca_file):
             {"If-None-Match": "*", "Content-Type": "text/vcard"})
 
 
-def fake(mode):
+def fake(mode, cert=None, key=None):
     book = ('<?xml version="1.0"?><multistatus xmlns="DAV:" '
             'xmlns:C="urn:ietf:params:xml:ns:carddav"><response><href>/</href><propstat><prop>'
             '<resourcetype><collection/><C:addressbook/></resourcetype><displayname>Full'
@@ -143,6 +146,9 @@ def fake(mode):
 
         def do_PROPFIND(self):
             self.rfile.read(int(self.headers.get("Content-Length", 0)))
+            if mode == "to-plain":
+                return self.answer(301, b"", "text/plain", [
+                    ("Location", "http://127.0.0.1:%d/" % self.server.server_address[1])])
             if mode == "silent":
                 print("PROPFIND unanswered", flush=True)
                 time.sleep(3600)
@@ -182,6 +188,10 @@ def fake(mode):
 
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     server.daemon_threads = True
+    if cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     print(server.server_address[1], flush=True)
     server.serve_forever()
 
@@ -197,7 +207,7 @@ def main():
     elif mode == "move":
         move(*args)
     elif mode == "fake":
-        fake(args[0])
+        fake(*args)
     else:
         raise SystemExit("unknown mode " + mode)
 
