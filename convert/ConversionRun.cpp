@@ -193,14 +193,14 @@ void RunContext::CountText(std::initializer_list<QStringView> names, QStringView
   if (inCard && (note.contains(u'\n') || note.contains(u'\r'))) ++losses_.splitNotes;
 }
 
-void RunContext::CountOtherText(std::initializer_list<QStringView> values) {
+void RunContext::CountOtherText(std::span<const QStringView> values) {
   if (!std::all_of(values.begin(), values.end(),
                    [this](QStringView value) { return CodePageHolds(value, codePage_); }))
     ++losses_.others;
 }
 
-void RunContext::CountBrokenValues(std::initializer_list<QStringView> values,
-                                   std::initializer_list<QStringView> parts) {
+void RunContext::CountBrokenValues(std::span<const QStringView> values,
+                                   std::span<const QStringView> parts) {
   const auto lines = [](QStringView v) { return v.contains(u'\n') || v.contains(u'\r'); };
   if (std::any_of(values.begin(), values.end(), lines) ||
       std::any_of(parts.begin(), parts.end(), [](QStringView v) { return v.contains(u';'); }))

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <span>
 #include <stdexcept>
 
 namespace lumivex {
@@ -144,12 +145,11 @@ class RunContext {
   void CountText(std::initializer_list<QStringView> names, QStringView note, bool inCard);
   // Counts what the code page cannot hold of an entry's other values (those CountText does not
   // see).
-  void CountOtherText(std::initializer_list<QStringView> values);
+  void CountOtherText(std::span<const QStringView> values);
   // Counts a vCard 2.1 card whose values break it: a line break in one of `values` (each stands
   // on a line of its own), or a ";" in one of `parts` (the parts of a name, company or address,
   // which ";" separates).
-  void CountBrokenValues(std::initializer_list<QStringView> values,
-                         std::initializer_list<QStringView> parts);
+  void CountBrokenValues(std::span<const QStringView> values, std::span<const QStringView> parts);
   // Counts a worksheet row that a cell was left out of, its text too long for the cell.
   void CountLongText() { ++losses_.longTexts; }
   const TextLosses& Losses() const { return losses_; }

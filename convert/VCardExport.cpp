@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QSet>
 
+#include <span>
+
 namespace lumivex {
 
 namespace {
@@ -25,63 +27,38 @@ void CountText(RunContext& run, const VCardFields& fields) {
   const auto& v = fields;
   run.CountText({v[F::FirstName], v[F::MiddleName], v[F::LastName], v[F::FullName]}, v[F::Body],
                 true);
-  run.CountOtherText({v[F::CompanyName],
-                      v[F::Department],
-                      v[F::JobTitle],
-                      v[F::BusinessTelephoneNumber],
-                      v[F::HomeTelephoneNumber],
-                      v[F::MobileTelephoneNumber],
-                      v[F::PagerNumber],
-                      v[F::BusinessFaxNumber],
-                      v[F::HomeFaxNumber],
-                      v[F::OfficeLocation],
-                      v[F::BusinessAddressStreet],
-                      v[F::BusinessAddressCity],
-                      v[F::BusinessAddressState],
-                      v[F::BusinessAddressPostalCode],
-                      v[F::BusinessAddressCountry],
-                      v[F::HomeAddressStreet],
-                      v[F::HomeAddressCity],
-                      v[F::HomeAddressState],
-                      v[F::HomeAddressPostalCode],
-                      v[F::HomeAddressCountry],
-                      v[F::WebPage],
-                      v[F::Birthday],
-                      v[F::Email1Address]});
-  // The note's own lines are told apart (CountText).
-  run.CountBrokenValues(
-      {v[F::FirstName],
-       v[F::MiddleName],
-       v[F::LastName],
-       v[F::FullName],
-       v[F::CompanyName],
-       v[F::Department],
-       v[F::JobTitle],
-       v[F::BusinessTelephoneNumber],
-       v[F::HomeTelephoneNumber],
-       v[F::MobileTelephoneNumber],
-       v[F::PagerNumber],
-       v[F::BusinessFaxNumber],
-       v[F::HomeFaxNumber],
-       v[F::OfficeLocation],
-       v[F::BusinessAddressStreet],
-       v[F::BusinessAddressCity],
-       v[F::BusinessAddressState],
-       v[F::BusinessAddressPostalCode],
-       v[F::BusinessAddressCountry],
-       v[F::HomeAddressStreet],
-       v[F::HomeAddressCity],
-       v[F::HomeAddressState],
-       v[F::HomeAddressPostalCode],
-       v[F::HomeAddressCountry],
-       v[F::WebPage],
-       v[F::Birthday],
-       v[F::Email1Address]},
-      {v[F::LastName], v[F::FirstName], v[F::MiddleName], v[F::CompanyName], v[F::Department],
-       v[F::OfficeLocation], v[F::BusinessAddressStreet], v[F::BusinessAddressCity],
-       v[F::BusinessAddressState], v[F::BusinessAddressPostalCode], v[F::BusinessAddressCountry],
-       v[F::HomeAddressStreet], v[F::HomeAddressCity], v[F::HomeAddressState],
-       v[F::HomeAddressPostalCode], v[F::HomeAddressCountry]});
+  // Every value of the card but the note (whose own lines CountText tells): the full name, the
+  // values whose parts ";" separates (the name's, the company's and the addresses'), the others.
+  const QStringView values[] = {v[F::FullName],
+                                v[F::FirstName],
+                                v[F::MiddleName],
+                                v[F::LastName],
+                                v[F::CompanyName],
+                                v[F::Department],
+                                v[F::OfficeLocation],
+                                v[F::BusinessAddressStreet],
+                                v[F::BusinessAddressCity],
+                                v[F::BusinessAddressState],
+                                v[F::BusinessAddressPostalCode],
+                                v[F::BusinessAddressCountry],
+                                v[F::HomeAddressStreet],
+                                v[F::HomeAddressCity],
+                                v[F::HomeAddressState],
+                                v[F::HomeAddressPostalCode],
+                                v[F::HomeAddressCountry],
+                                v[F::JobTitle],
+                                v[F::BusinessTelephoneNumber],
+                                v[F::HomeTelephoneNumber],
+                                v[F::MobileTelephoneNumber],
+                                v[F::PagerNumber],
+                                v[F::BusinessFaxNumber],
+                                v[F::HomeFaxNumber],
+                                v[F::WebPage],
+                                v[F::Birthday],
+                                v[F::Email1Address]};
+  const std::span<const QStringView> all(values);
+  run.CountOtherText(all.subspan(4));              // but the names CountText counted
+  run.CountBrokenValues(all, all.subspan(1, 16));  // the parts: names, company, addresses
 }
 
 // Writes the record of entry `index`. Errors are ignored from the start of the loop on: an entry

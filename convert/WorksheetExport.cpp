@@ -159,7 +159,8 @@ void ExportWorksheet(RunContext& run) {
                       false);
         QString others;
         for (int column = 4; column < int(kColumns.size()); ++column) others += holderOf(column);
-        run.CountOtherText({others});
+        const QStringView all[] = {others};
+        run.CountOtherText(all);
       });
     }
     run.Visited(index + 1);
