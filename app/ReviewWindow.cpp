@@ -436,10 +436,11 @@ struct ReviewWindow::Loader {
       const auto contacts = merge::OpenContacts(sources, true);
       contact::SourcedContact c;
       while (!stop && contacts->Next(c)) {
-        // Only entries of several stores can be given a uid of their own.
+        // Entries of copies of one store made apart may give their cards uids of their own.
         for (const contact::Origin& o : c.origins)
-          if (const int n = number(o); n >= 0 && !o.ownUid.isEmpty())
-            found.ownUids.emplace_back(n, QUuid::fromString(o.ownUid));
+          if (!o.ownUid.isEmpty())
+            if (const int n = number(o); n >= 0)
+              found.ownUids.emplace_back(n, QUuid::fromString(o.ownUid));
         if (c.origins.size() < 2) continue;
         ReviewGrouping::Group g;
         g.rule = c.mergeRule;
