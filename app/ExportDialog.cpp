@@ -548,6 +548,13 @@ void ExportDialog::ShowOutcome(int folders) {
                                    : QStringLiteral(" were written without some of their fields:"));
       list(partial);
     }
+    if (r.semicolons > 0)
+      text += QStringLiteral(
+                  "\n%1 a category or child's name holding \";\", which a CSV cell separates its "
+                  "values by: written with \",\" in its place (vCard keeps it).")
+                  .arg(r.semicolons == 1
+                           ? QStringLiteral("1 contact has")
+                           : QStringLiteral("%1 contacts have").arg(Number(r.semicolons)));
   }
   ShowResult(text, false);
   CmdOpenFolder->setEnabled(!openFolder_.isEmpty());

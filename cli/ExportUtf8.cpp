@@ -212,6 +212,13 @@ bool WriteReport(QSaveFile& file, const QByteArray& bytes) {
 int Report(const Utf8ExportResult& result, const CountingStream& counted, const QString& onlyFolder,
            int unreadableFolders) {
   const int written = result.contacts + result.groups;
+  if (result.semicolons > 0)
+    Warn(kExportVerb, QStringLiteral("%1 a category or child's name holding \";\", which a CSV "
+                                     "cell separates its values by: written with \",\" in its "
+                                     "place; vcard4 and vcard3 keep it")
+                          .arg(result.semicolons == 1
+                                   ? QStringLiteral("1 contact has")
+                                   : QStringLiteral("%1 contacts have").arg(result.semicolons)));
   if (written == 0 && !result.cancelled && result.problems.empty() && unreadableFolders == 0)
     // Nothing to write is not a success: no file was written.
     return Failure(kExportVerb,

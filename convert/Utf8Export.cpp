@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -205,7 +206,15 @@ class Writer {
     ++done_;
     observer_.Progress(done_, std::max(total_, done_), folder);
   }
-  void Count(const Contact& contact) { (contact.isGroup ? result_.groups : result_.contacts)++; }
+  void Count(const Contact& contact) {
+    (contact.isGroup ? result_.groups : result_.contacts)++;
+    if (options_.format != Utf8Format::kCsv) return;
+    const auto semicolon = [](const QStringList& values) {
+      return std::any_of(values.begin(), values.end(),
+                         [](const QString& v) { return v.contains(u';'); });
+    };
+    if (semicolon(contact.categories) || semicolon(contact.children)) ++result_.semicolons;
+  }
 
   // The entries the stream passed over on the way, each told as it was met.
   void TellProblems(const ContactStream& contacts) {

@@ -44,6 +44,9 @@ struct Utf8ExportResult {
   // of the per-contact files.
   QString output;
   bool cancelled = false;  // stopped by the observer: a single file is not left behind
+  // CSV: contacts a category or child's name of which holds a ";", which the cell separates its
+  // values by: written with "," in its place.
+  int semicolons = 0;
 };
 
 class Utf8ExportObserver {

@@ -65,6 +65,29 @@ TEST_F(Utf8ExportVerb, ExportsIntoAFolderNeverReplaceOneAnother) {
       << QDir(dir).entryList().join(u' ').toStdString();
 }
 
+// A ";" in a category or a child's name, which a CSV cell separates its values by, becomes ","
+// there and is told; vCard keeps it and says nothing.
+TEST_F(Utf8ExportVerb, ASemicolonInAListValueIsToldWhereCsvChangesIt) {
+  QFile json(out + "/semi.json");
+  ASSERT_TRUE(json.open(QIODevice::WriteOnly));
+  json.write(R"({"folders": [{"path": "Contacts", "items": [
+      {"FirstName": "Ann", "LastName": "Lee", "Categories": ["Famille; proche", "Work"]},
+      {"FirstName": "Bo", "LastName": "Ek", "Categories": ["Work"]}]}]})");
+  json.close();
+  ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen", {json.fileName(), "--out", out + "/semi.pst"})
+                .status,
+            0);
+  for (const char* format : {"csv", "vcard4"}) {
+    SCOPED_TRACE(format);
+    const ProgramOutput run =
+        Cli({"--format", format, "--out", out + "/semi-" + format, out + "/semi.pst"});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.err.contains("1 contact has a category or child's name holding \";\""),
+              QLatin1String(format) == "csv")
+        << run.err.toStdString();
+  }
+}
+
 TEST_F(Utf8ExportVerb, UnreadableEntriesAreListedAndTheStatusSaysWhatWasWritten) {
   LUMIVEX_REQUIRE_FIXTURES();
   // Part of the store's name-to-id map is overwritten: entries whose named properties cannot be
