@@ -123,11 +123,8 @@ class SendRun {
         bookUrl_(bookUrl),
         book_(book),
         target_(target),
-        byPerson_(contacts,
-                  [this](const contact::SourcedContact& c) {
-                    return !c.contact.isGroup && !theirCards_.IsEmpty() && !OwnThere(c.contact) &&
-                           !state_.Knows(c) && theirCards_.ByPersonAlone(c);
-                  }),
+        byPerson_(contacts, theirCards_, state_,
+                  [this](const contact::Contact& c) { return OwnThere(c); }),
         contacts_(byPerson_),
         options_(options),
         observer_(observer),

@@ -616,10 +616,8 @@ class EvolutionBook : public Destination {
     // A contact that would take a contact of the book's by its person alone after those whose own
     // card it may be; lists last, each member named by the card its person went into, which is
     // in the book by then: the people are written before the first list is made.
-    ByPersonLast byPerson(contacts, [&](const contact::SourcedContact& c) {
-      return !c.contact.isGroup && !theirs.IsEmpty() &&
-             !inBook.contains(contact::CardUuid(c.contact.uid)) && !state.Knows(c) &&
-             theirs.ByPersonAlone(c);
+    ByPersonLast byPerson(contacts, theirs, state, [&](const contact::Contact& c) {
+      return inBook.contains(contact::CardUuid(c.uid));
     });
     contact::GroupsLast ordered(byPerson);
     contact::SourcedContact in;

@@ -287,20 +287,4 @@ bool HeldCards::ByPersonAlone(const contact::SourcedContact& c) const {
   });
 }
 
-bool ByPersonLast::Next(contact::SourcedContact& out) {
-  while (!innerDone_) {
-    if (!inner_.Next(out)) {
-      innerDone_ = true;
-      break;
-    }
-    if (held_.size() >= kAtMost || !later_(out)) return true;
-    held_.push_back(std::move(out));
-    out = contact::SourcedContact();
-  }
-  if (held_.empty()) return false;
-  out = std::move(held_.front());
-  held_.pop_front();
-  return true;
-}
-
 }  // namespace lumivex::destination

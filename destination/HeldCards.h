@@ -26,6 +26,8 @@
 
 namespace lumivex::destination {
 
+class SendState;
+
 // A line of a vCard, unfolded: its property's name (upper case, without its group), its
 // parameters (upper case, as written: ";TYPE=WORK,FAX") and its value (as written, escapes kept).
 struct CardLine {
@@ -85,17 +87,23 @@ class HeldCards {
 class ByPersonLast : public contact::ContactStream {
  public:
   static constexpr size_t kAtMost = 1000;
-  ByPersonLast(contact::ContactStream& inner,
-               std::function<bool(const contact::SourcedContact&)> later)
-      : inner_(inner), later_(std::move(later)) {}
+  // `theirs`: the destination's cards the record does not know; `state`: the record, whose
+  // contacts never wait; `ownThere`: whether the destination holds a card of the contact's own
+  // UID, which it then takes.
+  ByPersonLast(contact::ContactStream& inner, const HeldCards& theirs, const SendState& state,
+               std::function<bool(const contact::Contact&)> ownThere)
+      : inner_(inner), theirs_(theirs), state_(state), ownThere_(std::move(ownThere)) {}
   int Total() const override { return inner_.Total(); }
   bool Next(contact::SourcedContact& out) override;
   const std::vector<contact::EntryProblem>& Problems() const override { return inner_.Problems(); }
   QStringList NewUidStores() const override { return inner_.NewUidStores(); }
 
  private:
+  bool Later(const contact::SourcedContact& c) const;
   contact::ContactStream& inner_;
-  std::function<bool(const contact::SourcedContact&)> later_;
+  const HeldCards& theirs_;
+  const SendState& state_;
+  std::function<bool(const contact::Contact&)> ownThere_;
   std::deque<contact::SourcedContact> held_;
   bool innerDone_ = false;
 };

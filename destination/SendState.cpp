@@ -151,21 +151,16 @@ QString SendState::CardFor(contact::SourcedContact& c,
     // again, which the destination tells as sent twice.
     // Nor is a card the record holds for other entries taken: one named from the same uid for an
     // entry made at another time (two copies of a store, a new contact in each).
-    const auto othersCard = [&](const QString& name) {
+    QSet<QString> mine;  // the entries, also as a record written before holds them
+    for (const QString& entry : entries) mine << entry << UidOf(entry);
+    const auto taken = [&](const QString& name) {
+      if (given_.contains(name)) return !twice(name);
       const auto it = records_.constFind(name);
-      return it != records_.constEnd() &&
+      return it != records_.constEnd() && !it->entries.isEmpty() &&
              std::none_of(it->entries.begin(), it->entries.end(),
-                          [&](const QString& held) {
-                            return std::any_of(entries.begin(), entries.end(),
-                                               [&](const QString& mine) {
-                                                 return held == mine || held == UidOf(mine);
-                                               });
-                          }) &&
-             !it->entries.isEmpty();
+                          [&](const QString& held) { return mine.contains(held); });
     };
-    for (int n = 1; !entries.isEmpty() && ((given_.contains(card) && !twice(card)) ||
-                                           (!given_.contains(card) && othersCard(card)));
-         ++n)
+    for (int n = 1; !entries.isEmpty() && taken(card); ++n)
       // The number goes first: a text that starts with a UUID would be read as that UUID.
       card = contact::CardUuid(QStringLiteral("%1 %2").arg(n).arg(own));
   }

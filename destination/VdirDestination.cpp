@@ -80,10 +80,7 @@ SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptio
   };
   // A contact that would take a card of theirs by its person alone after those whose own card it
   // may be; lists last, their members named by the cards written before them.
-  ByPersonLast byPerson(source, [&](const contact::SourcedContact& c) {
-    return !c.contact.isGroup && !theirs.IsEmpty() && !ownThere(c.contact) && !state.Knows(c) &&
-           theirs.ByPersonAlone(c);
-  });
+  ByPersonLast byPerson(source, theirs, state, ownThere);
   contact::GroupsLast contacts(byPerson);
   const auto problem = [&](SendOutcome outcome, const QString& uid, const QString& reason,
                            Remedy remedy = Remedy::kNone) {

@@ -561,15 +561,13 @@ class MergingStream : public MergedContacts {
         if (!o.folder.isSharedWith(made.folder)) o.folder = made.folder;
         o.position = made.position;
         o.lastModified = out.contact.lastModified;
-        o.entry = out.contact.uid;
-        o.made = out.contact.created;
-        o.ownUid = own;
       } else {
         out.origins.assign(1, OriginOf(first));
-        out.origins.front().entry = out.contact.uid;
-        out.origins.front().made = out.contact.created;
-        out.origins.front().ownUid = own;
       }
+      contact::Origin& o = out.origins.front();
+      o.entry = out.contact.uid;
+      o.made = out.contact.created;
+      o.ownUid = own;
       if (!own.isEmpty()) out.contact.uid = own;
       out.mergeRule.clear();
       return;
