@@ -111,7 +111,9 @@ const Command& ExportCommand() {
                           "every store (as 'lumivex-cli folders' prints it); may be repeated\n"),
            false, true},
           {QStringLiteral("--no-merge"), QString(),
-           QStringLiteral("(vcard4, vcard3, csv) keep every entry as it is. By default the\n"
+           QStringLiteral("(vcard4, vcard3, csv) keep every entry as it is (an entry that\n"
+                          "copies of one store each added after they parted, under one entry\n"
+                          "id, gets a UID of its own in the copy named later). By default the\n"
                           "entries of one person, in one store or several, become one contact:\n"
                           "entries whose names do not conflict (case, accents, spacing and\n"
                           "\"Last, First\" aside; a missing middle name is no conflict, another\n"

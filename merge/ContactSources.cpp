@@ -26,6 +26,42 @@ using contact::EntryProblem;
 using contact::Origin;
 using contact::SourcedContact;
 
+// The uid of the card of an entry that copies of one store each got after they parted, under
+// the entry id of one of the other copy: made from the store's uid and the time it was made.
+QString PartedCopyUid(const contact::Contact& entry) {
+  return contact::CardUuid(
+      QStringLiteral("made %1 %2").arg(entry.created.toMSecsSinceEpoch()).arg(entry.uid));
+}
+
+// The entries of several stores as they are, but that an entry sharing its uid with one read
+// before, made at another time, has a card uid of its own (PartedCopyUid): two copies of a store
+// each given a new contact after they parted number both alike, and an address book given both
+// under one uid would keep one person of the two. Copies of one entry, made at the same time,
+// keep their one uid. Each uid is known by a 64-bit hash of it, 24 bytes an entry.
+class PartedCopies : public contact::ContactStream {
+ public:
+  explicit PartedCopies(std::vector<StoreFolders> sources) : reader_(std::move(sources)) {
+    made_.reserve(size_t(std::clamp(reader_.Total(), 0, 1 << 22)));
+  }
+  int Total() const override { return reader_.Total(); }
+  const std::vector<EntryProblem>& Problems() const override { return reader_.Problems(); }
+  QStringList NewUidStores() const override { return reader_.NewUidStores(); }
+  bool Next(SourcedContact& out) override {
+    if (!reader_.Next(out)) return false;
+    contact::Contact& entry = out.contact;
+    if (entry.uid.isEmpty() || !entry.created.isValid() || out.origins.size() != 1) return true;
+    const int64_t made = entry.created.toMSecsSinceEpoch();
+    const auto [first, isNew] = made_.try_emplace(qHash(entry.uid, size_t(0x9e3779b9)), made);
+    if (isNew || first->second == made) return true;
+    entry.uid = out.origins.front().ownUid = PartedCopyUid(entry);
+    return true;
+  }
+
+ private:
+  StoreContactStream reader_;
+  std::unordered_map<uint64_t, int64_t> made_;  // each uid's hash: when its first entry was made
+};
+
 // The entries of one person as one contact. A first pass reads every entry once: its match keys
 // are kept (SortedKeys: in memory up to a bound, then runs in a temporary file), its identity
 // (the parts of its name and its birthday) in memory, and the entry itself goes to the spool (in
@@ -426,8 +462,7 @@ class MergingStream : public MergedContacts {
   // records it by whichever other stores are read with it.
   QString OwnUid(uint32_t i, const contact::Contact& taken) const {
     if (!entries_[i].sharedUid || taken.uid.isEmpty()) return {};
-    return contact::CardUuid(
-        QStringLiteral("made %1 %2").arg(taken.created.toMSecsSinceEpoch()).arg(taken.uid));
+    return PartedCopyUid(taken);
   }
 
   static uint64_t KeyHash64(const QString& text) {
@@ -772,7 +807,10 @@ std::vector<StoreFolders> FindSources(const StoreSelection& options, QStringList
 std::unique_ptr<contact::ContactStream> OpenContacts(std::vector<StoreFolders> sources, bool merge,
                                                      const MergeLimits& limits,
                                                      bool acceptSuggestions) {
-  if (!merge) return std::make_unique<StoreContactStream>(std::move(sources));
+  if (!merge)
+    return sources.size() > 1 ? std::unique_ptr<contact::ContactStream>(
+                                    std::make_unique<PartedCopies>(std::move(sources)))
+                              : std::make_unique<StoreContactStream>(std::move(sources));
   QHash<QString, int> named;
   for (size_t i = 0; i < sources.size(); ++i)
     if (!named.contains(sources[i].path)) named.insert(sources[i].path, int(i));

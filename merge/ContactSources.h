@@ -94,7 +94,9 @@ struct MergeLimits {
 // others, or taking away one but the first, so leaves every contact's uid as it was; a send's
 // record (destination/SendState.h) knows which entries went into which card and keeps the cards
 // even when the first store changes. Among equally new entries, the one merged first (whose single
-// values win) is the least by content, not by store name.
+// values win) is the least by content, not by store name. Unmerged, every entry keeps its uid
+// but one sharing it with an entry read before, made at another time: its card takes the uid
+// made from it and its time made, as merged.
 std::unique_ptr<contact::ContactStream> OpenContacts(std::vector<StoreFolders> sources, bool merge,
                                                      const MergeLimits& limits = {},
                                                      bool acceptSuggestions = false);

@@ -386,6 +386,34 @@ TEST(MergeStores, EntriesAreOnePersonOnlyOnEvidenceAndAgreeingNames) {
   }
 }
 
+// Unmerged, the new contacts that two copies of one store each got after they parted (one
+// entry id, made at different times) are two people under two UIDs; an address book keeps one
+// card of each UID. The copies of the entry both had before keep its one UID.
+TEST(MergeStores, UnmergedNewEntriesOfPartedCopiesHaveUidsOfTheirOwn) {
+  const QString dir = ScratchDir("parted-unmerged");
+  QStringList stores;
+  for (const char* added : {R"({"FirstName": "Ida", "LastName": "Moe"})",
+                            R"({"FirstName": "Jon", "LastName": "Roe"})"}) {
+    QJsonObject person = QJsonDocument::fromJson(added).object();
+    person["CreationTime"] = QString("2025-0%1-01T09:00:00Z").arg(stores.size() + 2);
+    const QJsonArray items{
+        QJsonObject{
+            {"FirstName", "Gus"}, {"LastName", "Hale"}, {"CreationTime", "2023-01-01T09:00:00Z"}},
+        person};
+    stores << WriteStore(QString("%1/copy%2.pst").arg(dir).arg(stores.size()), items,
+                         "2025-06-01T10:00:00Z", "home");
+  }
+  QMultiMap<QString, QString> uids;  // by name
+  const auto cards = Cards(Export(stores, false));
+  for (auto card = cards.cbegin(); card != cards.cend(); ++card)
+    uids.insert(card.key(), Values(card.value(), "UID").join(u'|'));
+  ASSERT_EQ(uids.keys(), (QStringList{"Gus Hale", "Gus Hale", "Ida Moe", "Jon Roe"}));
+  EXPECT_EQ(uids.values("Gus Hale")[0], uids.values("Gus Hale")[1]);
+  EXPECT_EQ(
+      QSet<QString>({uids.value("Gus Hale"), uids.value("Ida Moe"), uids.value("Jon Roe")}).size(),
+      3);
+}
+
 TEST(MergeStores, DifferentPeopleAndDifferentListsStayApart) {
   const auto cards = Cards(Export({TwoStores().older, TwoStores().newer}, true));
   EXPECT_EQ(cards.count("John Smith"), 2);  // same name, no e-mail or telephone in common
