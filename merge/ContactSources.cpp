@@ -114,7 +114,8 @@ class MergingStream : public MergedContacts {
     MatchRule joinedBy = MatchRule::kNone;  // the first (strongest) of those joins
     bool first : 1 = false;                 // the first entry of its group
     bool named : 1 = false;                 // the entry has a personal name (or is a list)
-    // Its uid is also that of another entry of the stores made at another time (OwnUid).
+    // Its card takes a uid of its own (OwnUid): its uid is also that of an entry made at
+    // another time, of a store named before it.
     bool sharedUid : 1 = false;
     // The entry's own identity; of a group's first while the groups are found, the group's
     // (what its entries hold together).
@@ -441,7 +442,9 @@ class MergingStream : public MergedContacts {
 
   // Entries sharing a uid (`run_`): those made at the same time are copies of one entry, one
   // whatever their names. Made at different times, they are different entries that two copies
-  // of a store numbered alike after they parted: each of them keeps a uid of its own (OwnUid).
+  // of a store numbered alike after they parted: the one of the store named first (the first
+  // there) keeps the uid, as it has read alone, and each other takes a uid of its own (OwnUid);
+  // naming a copy after the others so changes no uid already given.
   void SameUid() {
     bool apart = false;
     for (size_t i = 1; i < run_.size(); ++i) {
@@ -452,8 +455,12 @@ class MergingStream : public MergedContacts {
           break;
         }
     }
-    if (apart)
-      for (const uint32_t i : run_) entries_[i].sharedUid = true;
+    if (!apart) return;
+    std::pair<int, uint32_t> first{INT_MAX, kNone};
+    for (const uint32_t i : run_)
+      first = std::min(first, std::pair{named_.value(OriginOf(i).store, INT_MAX - 1), i});
+    for (const uint32_t i : run_)
+      entries_[i].sharedUid = entries_[i].made != entries_[first.second].made;
   }
 
   // The uid entry `i` (taken back as `taken`) gives a card: where entries made at other times

@@ -85,18 +85,18 @@ struct MergeLimits {
 // cannot be listed.
 // With `merge`, the stream is a MergedContacts; `acceptSuggestions` joins what it suggests.
 //
-// The uids: an entry's uid is its own (made from its store's record key and its node id, so a
-// store and its copies give the same), but where entries made at different times share it (two
-// copies of a store, each given a new contact after they parted, under one node id): each of
-// those, in a merge that reads them together, has a uid made from it and its time made. A merged
-// contact takes the uid of one of its entries: the first, in folder order, of those from the store
-// that comes first in `sources` (the order the stores were named in). Adding a store after the
-// others, or taking away one but the first, so leaves every contact's uid as it was; a send's
-// record (destination/SendState.h) knows which entries went into which card and keeps the cards
-// even when the first store changes. Among equally new entries, the one merged first (whose single
-// values win) is the least by content, not by store name. Unmerged, every entry keeps its uid
-// but one sharing it with an entry read before, made at another time: its card takes the uid
-// made from it and its time made, as merged.
+// The uids: an entry's uid is its own (made from its store's record key and its node id, so a store
+// and its copies give the same), but where entries made at different times share it (two copies of
+// a store, each given a new contact after they parted, under one node id): each of those but the
+// one of the store named first, in a merge that reads them together, gives its card a uid made from
+// it and its time made. A merged contact takes the uid of one of its entries: the first, in folder
+// order, of those from the store that comes first in `sources` (the order the stores were named
+// in). Adding a store after the others, or taking away one but the first, so leaves every contact's
+// uid as it was; a send's record (destination/SendState.h) knows which entries went into which card
+// and keeps the cards even when the first store changes. Among equally new entries, the one merged
+// first (whose single values win) is the least by content, not by store name. Unmerged, every entry
+// keeps its uid but one sharing it with an entry read before, made at another time: its card takes
+// the uid made from it and its time made, as merged.
 std::unique_ptr<contact::ContactStream> OpenContacts(std::vector<StoreFolders> sources, bool merge,
                                                      const MergeLimits& limits = {},
                                                      bool acceptSuggestions = false);

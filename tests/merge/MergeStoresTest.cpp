@@ -386,11 +386,12 @@ TEST(MergeStores, EntriesAreOnePersonOnlyOnEvidenceAndAgreeingNames) {
   }
 }
 
-// Unmerged, the new contacts that two copies of one store each got after they parted (one
-// entry id, made at different times) are two people under two UIDs; an address book keeps one
-// card of each UID. The copies of the entry both had before keep its one UID.
-TEST(MergeStores, UnmergedNewEntriesOfPartedCopiesHaveUidsOfTheirOwn) {
-  const QString dir = ScratchDir("parted-unmerged");
+// The new contacts that two copies of one store each got after they parted (one entry id, made
+// at different times) are two people under two UIDs, merged or not (an address book keeps one card
+// of each UID); the copy named first keeps the UIDs it has exported alone, so that naming the other
+// after it adds cards and changes none. The entry both copies had keeps its one UID.
+TEST(MergeStores, NewEntriesOfPartedCopiesHaveUidsOfTheirOwn) {
+  const QString dir = ScratchDir("parted-uids");
   QStringList stores;
   for (const char* added : {R"({"FirstName": "Ida", "LastName": "Moe"})",
                             R"({"FirstName": "Jon", "LastName": "Roe"})"}) {
@@ -403,15 +404,20 @@ TEST(MergeStores, UnmergedNewEntriesOfPartedCopiesHaveUidsOfTheirOwn) {
     stores << WriteStore(QString("%1/copy%2.pst").arg(dir).arg(stores.size()), items,
                          "2025-06-01T10:00:00Z", "home");
   }
-  QMultiMap<QString, QString> uids;  // by name
-  const auto cards = Cards(Export(stores, false));
-  for (auto card = cards.cbegin(); card != cards.cend(); ++card)
-    uids.insert(card.key(), Values(card.value(), "UID").join(u'|'));
-  ASSERT_EQ(uids.keys(), (QStringList{"Gus Hale", "Gus Hale", "Ida Moe", "Jon Roe"}));
-  EXPECT_EQ(uids.values("Gus Hale")[0], uids.values("Gus Hale")[1]);
-  EXPECT_EQ(
-      QSet<QString>({uids.value("Gus Hale"), uids.value("Ida Moe"), uids.value("Jon Roe")}).size(),
-      3);
+  for (const bool merge : {false, true}) {
+    SCOPED_TRACE(merge ? "merged" : "unmerged");
+    QMultiMap<QString, QString> alone, both;  // UIDs by name
+    for (auto [from, uids] : {std::pair{stores.mid(0, 1), &alone}, std::pair{stores, &both}}) {
+      const auto cards = Cards(Export(from, merge));
+      for (auto card = cards.cbegin(); card != cards.cend(); ++card)
+        uids->insert(card.key(), Values(card.value(), "UID").join(u'|'));
+    }
+    EXPECT_EQ(both.keys(), merge ? QStringList({"Gus Hale", "Ida Moe", "Jon Roe"})
+                                 : QStringList({"Gus Hale", "Gus Hale", "Ida Moe", "Jon Roe"}));
+    EXPECT_EQ(QSet<QString>(both.cbegin(), both.cend()).size(), 3);
+    EXPECT_EQ(both.value("Ida Moe"), alone.value("Ida Moe"));
+    EXPECT_EQ(both.value("Gus Hale"), alone.value("Gus Hale"));
+  }
 }
 
 TEST(MergeStores, DifferentPeopleAndDifferentListsStayApart) {
