@@ -135,7 +135,9 @@ const Command& ExportCommand() {
            QStringLiteral("(vcard4, vcard3, csv) also join the entries merging only suggests:\n"
                           "the same name and company, or an e-mail address in common under\n"
                           "another surname (a maiden name). Without it they stay apart and\n"
-                          "--merge-report and --dry-run list them\n")},
+                          "--merge-report and --dry-run list them. An entry suggested with two\n"
+                          "people (it holds an address or number of each) stays apart still:\n"
+                          "join it to the right one in the window's review\n")},
           {QStringLiteral("--merge-report"), QStringLiteral("FILE"),
            QStringLiteral("(vcard4, vcard3, csv) write a CSV file of what was merged: a row per\n"
                           "entry of each merged contact (\"merged\", contact number, store,\n"

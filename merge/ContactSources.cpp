@@ -177,6 +177,7 @@ class MergingStream : public MergedContacts {
     if (ra == rb) return;
     const uint32_t root = std::min(ra, rb), other = std::max(ra, rb);
     entries_[other].link = root;
+    own_.try_emplace(root, entries_[root].identity);
     Absorb(entries_[root].identity, entries_[other].identity);
     const auto bit = static_cast<uint8_t>(1u << static_cast<unsigned>(rule));
     for (const uint32_t joined : {a, b}) {
@@ -187,6 +188,11 @@ class MergingStream : public MergedContacts {
   }
   bool Agree(uint32_t a, uint32_t b) {
     return Compatible(entries_[Find(a)].identity, entries_[Find(b)].identity);
+  }
+  // The entry's own identity, whether or not it holds its group's.
+  const Identity& OwnIdentity(uint32_t i) const {
+    const auto saved = own_.find(i);
+    return saved != own_.end() ? saved->second : entries_[i].identity;
   }
   // Whether the groups of a suggestion still agree as it suggested them: in everything, or for
   // an address under another surname in everything but the surname.
@@ -220,9 +226,14 @@ class MergingStream : public MergedContacts {
       std::stable_sort(run_.begin(), run_.end(), [&](uint32_t a, uint32_t b) {
         return NameParts(entries_[Find(a)].identity) > NameParts(entries_[Find(b)].identity);
       });
+    apart_.clear();
     for (const uint32_t e : run_) {
       if (!entries_[e].named) {
         nameless_.push_back(e);
+        continue;
+      }
+      if (!torn_.empty() && torn_.count(e)) {
+        apart_.push_back(e);
         continue;
       }
       // A few groups at most are tried: an address on thousands of cards is a role's.
@@ -258,6 +269,11 @@ class MergingStream : public MergedContacts {
             suggested_.push_back({c, e, MatchRule::kEmailOtherSurname});
       clusters_.push_back(e);
     }
+    // An entry whose values point at two people is suggested with each person it agrees with.
+    for (const uint32_t e : apart_)
+      for (size_t c = 0; c < clusters_.size() && c < 8; ++c)
+        if (Agree(clusters_[c], e)) suggested_.push_back({clusters_[c], e, rule});
+    FindTorn();
     // The named groups holding the value, as they are now: started apart, some may have joined.
     roots_.clear();
     for (const uint32_t c : clusters_) roots_.push_back(Find(c));
@@ -273,6 +289,48 @@ class MergingStream : public MergedContacts {
     } else if (groups == 1) {
       for (const uint32_t e : nameless_) pending_.push_back({e, holder, rule});
     }
+  }
+
+  // An entry whose values point at two people: joined to one through another value, it alone
+  // of its group holds this one, which one other person holds, whose name agrees with the
+  // entry's own but not with its group's ("J. Smith" with Jane's address and John's mobile, in
+  // Jane's group). Such entries are held apart in a grouping made again (Group).
+  void FindTorn() {
+    uint32_t roots[2] = {}, count[2] = {}, alone[2] = {};
+    int groups = 0;
+    for (const uint32_t e : run_) {
+      if (!entries_[e].named || (!torn_.empty() && torn_.count(e))) continue;
+      const uint32_t root = Find(e);
+      int k = 0;
+      while (k < groups && roots[k] != root) ++k;
+      if (k == groups) {
+        if (groups == 2) return;  // three people hold the value: it points at none
+        roots[groups++] = root;
+      }
+      if (++count[k] == 1) alone[k] = e;
+    }
+    if (groups != 2) return;
+    for (int k = 0; k < 2; ++k) {
+      const Identity& other = entries_[roots[1 - k]].identity;
+      if (count[k] == 1 && Compatible(OwnIdentity(alone[k]), other) &&
+          !Compatible(entries_[roots[k]].identity, other))
+        torn_.insert(alone[k]);
+    }
+  }
+
+  // Every entry apart again, as read, for the rules to group them anew.
+  void Regroup() {
+    for (uint32_t i = 0; i < entries_.size(); ++i) {
+      Entry& e = entries_[i];
+      if (const auto saved = own_.find(i); saved != own_.end()) e.identity = saved->second;
+      e.link = i;
+      e.rules = 0;
+      e.joinedBy = MatchRule::kNone;
+    }
+    own_.clear();
+    suggested_.clear();
+    pending_.clear();
+    memberOwner_.clear();
   }
 
   // Entries of the same name and company: each group suggested with the next.
@@ -383,8 +441,23 @@ class MergingStream : public MergedContacts {
         placed_.push_back({index, work, position});
     }
     spool_.Finish();
-    // The strongest rules join first. Keys come in order of hash, then entry: the entries of
-    // each hash are gathered into a run and joined as the rule says.
+    // Grouped again, the entries whose values were found to point at two people held apart,
+    // until no more are found (a few times at most: each time, only where such an entry is).
+    for (int pass = 0;; ++pass) {
+      const size_t torn = torn_.size();
+      ApplyRules();
+      if (torn_.size() == torn || pass == 3) break;
+      Regroup();
+    }
+    keys_.Release();
+    own_ = {};
+    torn_ = {};
+    FinishGrouping();
+  }
+
+  // The strongest rules join first. Keys come in order of hash, then entry: the entries of
+  // each hash are gathered into a run and joined as the rule says.
+  void ApplyRules() {
     for (const MatchRule rule : {MatchRule::kSameEntry, MatchRule::kEqual, MatchRule::kEmail,
                                  MatchRule::kPhone, MatchRule::kNameAndCompany}) {
       keys_.Start(rule);
@@ -413,7 +486,10 @@ class MergingStream : public MergedContacts {
       flush();
       if (rule == MatchRule::kPhone) JoinNameless();
     }
-    keys_.Release();
+  }
+
+  // The suggestions and lists settled, and each group's entries linked in order.
+  void FinishGrouping() {
     FinishSuggestions();
     JoinLists();
     // Every entry to its group's first (the least of its entries), then each group's entries
@@ -509,10 +585,13 @@ class MergingStream : public MergedContacts {
     suggested_.shrink_to_fit();
     // Accepted, but never so that people whose names or birthdays differ become one: accepting
     // the same name and company for a man born 1970 and for one without a birthday, and for the
-    // latter and one born 1985, joins the first two only.
+    // latter and one born 1985, joins the first two only. An entry suggested with each of two
+    // people whose address or number it holds stays apart: which of them it is, only the user
+    // can say (in the review).
     if (accept_)
       for (Suggested& s : suggested_)
-        if (AgreeAsSuggested(s)) {
+        if ((s.rule == MatchRule::kNameAndCompany || s.rule == MatchRule::kEmailOtherSurname) &&
+            AgreeAsSuggested(s)) {
           Join(s.a, s.b, s.rule);
           s.joined = true;
           ++accepted_;
@@ -720,7 +799,11 @@ class MergingStream : public MergedContacts {
   uint32_t next_ = 0;
   // While the groups are found: the run of entries sharing a key, its named groups and nameless
   // entries; nameless entries waiting for the named groups; lists and their members' addresses.
-  std::vector<uint32_t> run_, clusters_, nameless_, roots_, agreeing_;
+  std::vector<uint32_t> run_, clusters_, nameless_, roots_, agreeing_, apart_;
+  // Entries whose values point at two people (FindTorn), held apart from every group; and the
+  // own identity of each entry that took its group's.
+  std::unordered_set<uint32_t> torn_;
+  std::unordered_map<uint32_t, Identity> own_;
   std::vector<Pending> pending_;
   std::vector<Suggested> suggested_;
   std::vector<List> lists_;

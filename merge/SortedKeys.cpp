@@ -108,10 +108,14 @@ void SortedKeys::Start(MatchRule rule) {
   }
   const size_t r = size_t(rule);
   Keyed* const first = held_.data() + rules_[r];
-  Keyed* last = first;
-  for (const Keyed* k = first; k != held_.data() + rules_[r + 1]; ++k)
-    if (!MetOnce(rule, k->Hash())) *last++ = *k;
-  SortKeys(first, last);
+  Keyed* last = first + kept_[r];
+  if (!sorted_[r]) {
+    for (const Keyed* k = first; k != held_.data() + rules_[r + 1]; ++k)
+      if (!MetOnce(rule, k->Hash())) *last++ = *k;
+    SortKeys(first, last);
+    kept_[r] = size_t(last - first);
+    sorted_[r] = true;
+  }
   next_ = first;
   end_ = last;
   if (written_[r].empty()) return;

@@ -50,9 +50,9 @@ class SortedKeys {
     if (waited_ > kWaiting) CountSlot(waiting);
     waiting = slot;
   }
-  // Gives back the keys of `rule` from now on; those of the rule before are let go. Keys held
-  // in memory whose hash no other key has (as far as the counts tell) are left out: alone,
-  // they join nothing.
+  // Gives back the keys of `rule` from now on, from the first again where it was started
+  // before. Keys held in memory whose hash no other key has (as far as the counts tell) are
+  // left out: alone, they join nothing. No key may be added once a rule is started.
   void Start(MatchRule rule);
   // Lets every key go, once the last rule's are used.
   void Release();
@@ -110,7 +110,11 @@ class SortedKeys {
   MergeScratch file_;
   bool spread_ = false;                   // held_ put in order of rule since the last key came
   std::array<size_t, kRules + 1> rules_;  // where each rule's keys begin in held_, once spread
-  const Keyed* next_ = nullptr;           // the keys of the rule started, when none are in the file
+  // Of each rule started: its keys held, left out those met once and sorted, are the first
+  // kept_ of its place in held_.
+  std::array<size_t, kRules> kept_{};
+  std::array<bool, kRules> sorted_{};
+  const Keyed* next_ = nullptr;  // the keys of the rule started, when none are in the file
   const Keyed* end_ = nullptr;
   std::vector<Run> runs_;
   // The next key of each run not used up, and the run: a heap, the least key first.
