@@ -77,14 +77,29 @@ const SentRecord* SendState::Find(const QString& uid) const {
 void SendState::Set(const QString& uid, const SentRecord& record) {
   SentRecord& slot = records_[uid];
   const auto assigned = assigned_.constFind(uid);
-  const QStringList& entries = assigned == assigned_.constEnd() ? slot.entries : *assigned;
+  // The card's entries: those it held that no card of this send took (entries of stores this
+  // send did not read stay with it, so that the next send of those stores finds it), then those
+  // CardFor gave it. An entry held by its uid alone gives way to the same entry with its time.
+  QStringList entries;
+  if (assigned == assigned_.constEnd()) {
+    entries = slot.entries;
+  } else {
+    for (const QString& entry : slot.entries) {
+      const bool timed = std::any_of(assigned->begin(), assigned->end(), [&](const QString& e) {
+        return e != entry && UidOf(e) == entry;
+      });
+      if (assigned->contains(entry) || (!timed && CardOf(entry) == uid)) entries << entry;
+    }
+    for (const QString& entry : *assigned)
+      if (!entries.contains(entry)) entries << entry;
+  }
   if (slot.resource == record.resource && slot.tag == record.tag && slot.hash == record.hash &&
       slot.entries == entries)
     return;
   slot.resource = record.resource;
   slot.tag = record.tag;
   slot.hash = record.hash;
-  if (&entries != &slot.entries) {
+  if (assigned != assigned_.constEnd()) {
     // An entry now in this card is no longer in the one it went into before.
     for (const QString& entry : entries) {
       const QString before = CardOf(entry);

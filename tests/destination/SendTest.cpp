@@ -431,6 +431,13 @@ TEST(CardDavSendOverTime, AStoreAddedOrTakenAwayKeepsOneCardAPerson) {
         {{a, l}, false, "1 added, 1 updated, 1 unchanged, 0 conflicts", all, true},
         {{l, a}, false, "0 added, 0 updated, 3 unchanged, 0 conflicts", all, true},
         {{l}, false, "0 added, 1 updated, 1 unchanged, 0 conflicts", all, false}}},
+      // Each store alone after both: a person's card holds the entries of both stores, also
+      // those of the store a send did not read, and the next send of that store updates it.
+      {"both, then one store at a time",
+       {{{l, a}, false, "3 added, 0 updated, 0 unchanged, 0 conflicts", all, true},
+        {{l}, false, "0 added, 1 updated, 1 unchanged, 0 conflicts", all, false},
+        {{a}, false, "0 added, 2 updated, 1 unchanged, 0 conflicts", all, true},
+        {{l}, false, "0 added, 2 updated, 0 unchanged, 0 conflicts", all, false}}},
       {"archive first, live store named first after",
        {{{a}, false, "3 added, 0 updated, 0 unchanged, 0 conflicts", all, true},
         {{l, a}, false, "0 added, 2 updated, 1 unchanged, 0 conflicts", all, true},
@@ -539,7 +546,8 @@ TEST(CardDavSendOverTime, CardsWithoutATimeAreComparedByWhatTheySay) {
 // With the record of sends lost, a vdir's cards are matched to the contacts by their people, as
 // a book's are: a card that differs is a conflict (it may be the user's edit), never a second
 // card; with --overwrite it is updated in its own file. A file another client named is found by
-// its UID, and later sends update it there. Read back with vobject.
+// its UID, and later sends update it there, also a send of the one store the send before it did
+// not read. Read back with vobject.
 TEST(VdirSendOverTime, TheRecordLostTheCardsThereAreMatchedByTheirPeople) {
   const QString dir = ScratchDir(QStringLiteral("vdir-over-time"));
   const QByteArray live = R"({"folders":[{"path":"Contacts","items":[
@@ -572,6 +580,7 @@ TEST(VdirSendOverTime, TheRecordLostTheCardsThereAreMatchedByTheirPeople) {
       {{l, a}, false, "0 added, 0 updated, 2 unchanged, 0 conflicts"},
       {{l, a}, true, "0 added, 0 updated, 2 unchanged, 0 conflicts", true},
       {{a}, false, "0 added, 1 updated, 1 unchanged, 0 conflicts"},
+      {{l}, false, "0 added, 1 updated, 0 unchanged, 0 conflicts"},
       {{movedOn}, true, "0 added, 0 updated, 1 unchanged, 1 conflicts"},
   };
   for (const auto& step : steps) {
