@@ -828,7 +828,12 @@ void Combiner::Add(const Contact& older, QStringList* dropped) {
   if (!newer.anniversary.IsValid()) newer.anniversary = older.anniversary;
   if (newer.gender == contact::Gender::kUnspecified) newer.gender = older.gender;
   if (newer.children.isEmpty()) newer.children = older.children;
-  if (newer.members.empty()) newer.members = older.members;
+  // A list keeps the newer entry's members, taken from the older one only where it has none: a
+  // member taken out of the list stays out, and an older one the list does not hold is told.
+  if (newer.members.empty())
+    newer.members = older.members;
+  else if (dropped && !older.members.empty())
+    TellMembersLeftOut(older.members, *dropped);
   if (newer.photo.IsEmpty() && !older.photo.IsEmpty()) newer.photo = older.photo;
   if (!newer.created.isValid()) newer.created = older.created;
 
@@ -927,6 +932,33 @@ void Combiner::AddPhones(const std::vector<contact::Phone>& older, QStringList* 
       dropped->append(QStringLiteral("%1: %2 (kept as %3)")
                           .arg(QLatin1String(contact::PhoneHeading(p.kind)), p.number,
                                QLatin1String(contact::PhoneHeading(other->kind))));
+  }
+}
+
+QString Combiner::MemberForm(const contact::Member& m) {
+  const QString address = ComparableEmail(m.address);
+  if (!address.isEmpty()) return address;
+  const QString name = Simplified(m.name);
+  return name.isEmpty() ? QString() : u'\n' + name.toCaseFolded();  // no address holds '\n'
+}
+
+void Combiner::TellMembersLeftOut(const std::vector<contact::Member>& older, QStringList& dropped) {
+  if (!membersKnown_) {
+    membersKnown_ = true;
+    for (const contact::Member& m : into_.members) members_.Insert(MemberForm(m));
+  }
+  Seen told;  // a member the older list holds twice is told once
+  for (const contact::Member& m : older) {
+    QString form = MemberForm(m);
+    if (form.isEmpty() || members_.Contains(form) || told.Contains(form)) continue;
+    told.Insert(std::move(form));
+    // As the list's note and the review name a member: "Name <address>".
+    const QString name = m.name.trimmed(), address = m.address.trimmed();
+    const QString shown = address.isEmpty() ? name
+                          : name.isEmpty() || name == address
+                              ? address
+                              : QStringLiteral("%1 <%2>").arg(name, address);
+    dropped.append(QStringLiteral("Member: %1 (left out)").arg(shown));
   }
 }
 

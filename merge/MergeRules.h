@@ -160,17 +160,20 @@ uint64_t EmailKey(QStringView address);
 uint64_t ListKey(uint32_t name, std::vector<uint64_t> members);
 
 // Merges the entries of one person into one contact, the newest first, then each older one in
-// turn: what the contact lacks is taken from the older entry; lists are joined. The compared
-// forms of the contact's e-mail addresses, telephones and postal addresses are made once for the
-// whole group and looked up by hash, not made again for every older entry: a group of many
-// entries would otherwise cost the square of its size.
+// turn: what the contact lacks is taken from the older entry; a list keeps the newest entry's
+// members (an older entry's where it has none). The compared forms of the contact's e-mail
+// addresses, telephones, postal addresses and list members are made once for the whole group
+// and looked up by hash, not made again for every older entry: a group of many entries would
+// otherwise cost the square of its size.
 class Combiner {
  public:
   // Merges into `newest`, which must outlive the combiner.
   explicit Combiner(contact::Contact& newest) : into_(newest) {}
   // Merges `older` in. `dropped`, when given, gets a line for each of its single values that
   // differs from the contact's: "job title \"Engineer\" (in the notes)" for a text kept as an
-  // "Earlier: ..." line of the notes, "picture (left out)" for what has no place.
+  // "Earlier: ..." line of the notes, "picture (left out)" for what has no place, and for each
+  // member of an older list that the newer list does not hold, "Member: Name <address> (left
+  // out)".
   void Add(const contact::Contact& older, QStringList* dropped = nullptr);
 
  private:
@@ -188,10 +191,14 @@ class Combiner {
   void AddEmails(const std::vector<contact::Email>& older, QStringList* dropped);
   void AddPhones(const std::vector<contact::Phone>& older, QStringList* dropped);
   void AddAddresses(const std::vector<contact::Address>& older);
+  // A list member as it is compared: its address, else its name; empty when it has neither.
+  static QString MemberForm(const contact::Member& m);
+  // Puts into `dropped` the members of `older` that into_'s members do not hold.
+  void TellMembersLeftOut(const std::vector<contact::Member>& older, QStringList& dropped);
 
   contact::Contact& into_;
   // The forms of into_'s values so far; made when an older entry first has values of the kind.
-  bool emailsKnown_ = false, phonesKnown_ = false, addressesKnown_ = false;
+  bool emailsKnown_ = false, phonesKnown_ = false, addressesKnown_ = false, membersKnown_ = false;
   // Compared forms seen so far: looked through in a list while there are few, as in most groups;
   // by hash once there are many, so that a large group does not cost the square of its size.
   class Seen {
@@ -214,12 +221,13 @@ class Combiner {
     std::vector<QString> few_;
     QSet<QString> many_;
   };
-  Seen emails_, phones_;
+  Seen emails_, phones_, members_;
   std::vector<AddressForm> addresses_;
   std::unordered_multimap<size_t, size_t> addressIndex_;  // hash: index in addresses_
 };
 
-// Merges `older` into `newer`: what `newer` lacks is taken from `older`; lists are joined.
+// Merges `older` into `newer`: what `newer` lacks is taken from `older` (a list's members where
+// `newer` has none).
 void Combine(contact::Contact& newer, const contact::Contact& older);
 
 }  // namespace lumivex::merge

@@ -13,6 +13,8 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <optional>
+
 #include <gtest/gtest.h>
 
 using namespace lumivex;
@@ -197,6 +199,10 @@ struct IdentityCase {
   int suggestions = 0;
   bool accept = false;
   QString storeKey = {};  // the same record key for every store: copies of one store
+  // Where given: each card's NOTE, "FN: note" (sorted; a list's note names its members), and
+  // each merged entry's "not carried over" column of the merge report, "name: column".
+  std::optional<QStringList> notes = {};
+  std::optional<QStringList> notCarried = {};
 };
 
 // An entry's JSON with the fields as they are written; the helpers below keep the table short.
@@ -364,12 +370,36 @@ const std::vector<IdentityCase>& IdentityCases() {
             {"messageClass": "IPM.DistList", "DLName": "Crew",
              "members": [{"name": "Bo", "address": "bo@x.example"}]}])"},
        {"Ann Lee: ann@home.example ann@lee.example", "Crew: ", "Crew: ", "Team: "}},
+      {"copies of one list: the newer copy's members stand, the older one's others are told",
+       {R"([{"FirstName": "Cy", "LastName": "Do", "Email1Address": "cy@x.example",
+             "CreationTime": "2020-02-01T00:00:00Z", "label": "cy"},
+            {"FirstName": "Di", "LastName": "Eu", "Email1Address": "di@x.example",
+             "CreationTime": "2020-02-01T00:01:00Z", "label": "di"},
+            {"messageClass": "IPM.DistList", "DLName": "Board",
+             "CreationTime": "2020-02-02T02:02:00Z",
+             "members": [{"contact": "cy", "email": 1}, {"contact": "di", "email": 1},
+                         {"name": "Fay", "address": "fay@x.example"}]}])",
+        R"([{"FirstName": "Cy", "LastName": "Do", "Email1Address": "cy@x.example",
+             "CreationTime": "2020-02-01T00:00:00Z", "label": "cy"},
+            {"FirstName": "Di", "LastName": "Eu", "Email1Address": "di@x.example",
+             "CreationTime": "2020-02-01T00:01:00Z", "label": "di"},
+            {"messageClass": "IPM.DistList", "DLName": "Board",
+             "CreationTime": "2020-02-02T02:02:00Z",
+             "members": [{"contact": "cy", "email": 1}]}])"},
+       {"Board: ", "Cy Do: cy@x.example", "Di Eu: di@x.example"},
+       0,
+       false,
+       "one store",
+       QStringList{"Board: Cy Do (cy@x.example) <cy@x.example>"},
+       QStringList{"Board: Member: Di Eu (di@x.example) <di@x.example> (left out); "
+                   "Member: Fay <fay@x.example> (left out)"}},
   };
   return cases;
 }
 
 // Each case of the table on stores written by the store writer, merged, written as vCard 4.0 and
-// read back by vobject: the cards expected, and the suggestions. Also where the merge keeps
+// read back by vobject: the cards expected, and the suggestions (where a case gives them, the
+// cards' notes and what the merge report says was not carried over). Also where the merge keeps
 // almost nothing in memory (the keys in runs of three in a file, every entry in the file).
 TEST(MergeStores, EntriesAreOnePersonOnlyOnEvidenceAndAgreeingNames) {
   const QString dir = ScratchDir("identity");
@@ -389,9 +419,14 @@ TEST(MergeStores, EntriesAreOnePersonOnlyOnEvidenceAndAgreeingNames) {
       options.stores = stores;
       auto stream = merge::OpenContacts(merge::FindSources(options), true, limits, c.accept);
       QByteArray out;
+      QStringList notCarried;
       contact::SourcedContact sourced;
-      while (stream->Next(sourced))
+      while (stream->Next(sourced)) {
         contact::AppendVCard(out, sourced.contact, contact::VCardVersion::k40);
+        for (const contact::Origin& o : sourced.origins)
+          if (!o.notCarried.isEmpty())
+            notCarried << o.name + ": " + o.notCarried.join(QStringLiteral("; "));
+      }
       QStringList cards;
       QSet<QString> uids;  // each card its own: a phone takes two cards of one UID for one
       const auto read = Cards(out);
@@ -403,6 +438,17 @@ TEST(MergeStores, EntriesAreOnePersonOnlyOnEvidenceAndAgreeingNames) {
       }
       cards.sort();
       EXPECT_EQ(cards, c.cards);
+      if (c.notes) {
+        QStringList notes;
+        for (auto card = read.cbegin(); card != read.cend(); ++card)
+          for (const QString& note : Values(card.value(), "NOTE"))
+            notes << card.key() + ": " + note;
+        notes.sort();
+        EXPECT_EQ(notes, *c.notes);
+      }
+      if (c.notCarried) {
+        EXPECT_EQ(notCarried, *c.notCarried);
+      }
       EXPECT_EQ(uids.size(), cards.size());
       const auto* merged = dynamic_cast<const merge::MergedContacts*>(stream.get());
       ASSERT_NE(merged, nullptr);
