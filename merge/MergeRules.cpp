@@ -192,6 +192,27 @@ bool SameText(const QString& a, const QString& b) {
   return a == b || a.compare(b, Qt::CaseInsensitive) == 0;  // mostly written alike
 }
 
+// Whether `notes` hold `note` whole (both trimmed): as their whole text, or as one of the notes
+// a merge put one after another, parted by kNoteSeparator; each also without the "Earlier: ..."
+// lines a merge puts after the notes. A note that is only a part of another ("flat 1" of
+// "Door code 1234, flat 12") is not held: it says something else.
+bool HoldsNote(QStringView notes, QStringView note) {
+  const auto holds = [note](QStringView text) {
+    for (text = text.trimmed();; text = text.trimmed()) {
+      if (text == note) return true;
+      const qsizetype line = text.lastIndexOf(u'\n');
+      if (line < 0 || !text.sliced(line + 1).trimmed().startsWith(u"Earlier: ")) return false;
+      text.truncate(line);
+    }
+  };
+  if (holds(notes)) return true;
+  const QStringView separator(kNoteSeparator);
+  qsizetype from = 0;
+  for (qsizetype end; (end = notes.indexOf(separator, from)) >= 0; from = end + separator.size())
+    if (holds(notes.sliced(from, end - from))) return true;
+  return from > 0 && holds(notes.sliced(from));
+}
+
 void TakeIfEmpty(QString& newer, const QString& older) {
   if (newer.isEmpty() && !older.isEmpty()) newer = older;
 }
@@ -863,8 +884,8 @@ void Combiner::Add(const Contact& older, QStringList* dropped) {
   for (const QString& category : older.categories)
     if (!newer.categories.contains(category, Qt::CaseInsensitive)) newer.categories << category;
 
-  const QString olderNotes = older.notes.trimmed();
-  if (!olderNotes.isEmpty() && !newer.notes.contains(olderNotes)) {
+  const QStringView olderNotes = QStringView(older.notes).trimmed();
+  if (!olderNotes.isEmpty() && !HoldsNote(newer.notes, olderNotes)) {
     if (newer.notes.isEmpty())
       newer.notes = older.notes;
     else
