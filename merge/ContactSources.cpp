@@ -820,6 +820,19 @@ std::vector<StoreFolders> FindSources(const StoreSelection& options, QStringList
   std::vector<StoreFolders> sources;
   QHash<QString, QString> named;  // the file, however written: the path first given for it
   bool namedFolderFound = false;
+  // A store without a contacts folder among several (an archive of mail only) is left out, and
+  // told: the others' contacts still go. Alone, or where every store lacks one, it is an error.
+  QStringList leftOut;
+  const auto leaveOut = [&](const QString& path) {
+    if (paths.size() < 2 || leftOut.size() + 1 == paths.size()) return false;
+    leftOut << path;
+    if (notes)
+      *notes << QStringLiteral(
+                    "%1 has no contacts folder: it is left out (see 'lumivex-cli "
+                    "folders %1' for the folders it has)")
+                    .arg(path);
+    return true;
+  };
   for (const QString& path : paths) {
     const QFileInfo info(path);
     const QString file = info.exists() ? info.canonicalFilePath() : QDir::cleanPath(path);
@@ -862,11 +875,13 @@ std::vector<StoreFolders> FindSources(const StoreSelection& options, QStringList
         }
       }
       namedFolderFound |= here;
-      if (s.folders.empty())
+      if (s.folders.empty()) {
+        if (leaveOut(path)) continue;
         throw StoreError(QStringLiteral("%1 has no contacts folder to read; see 'lumivex-cli "
                                         "folders %1' for the folders it has")
                              .arg(path)
                              .toStdString());
+      }
     } else if (!options.folder.isEmpty()) {
       auto folder = FindFolder(*s.store, options.folder);
       if (!folder)
@@ -877,11 +892,13 @@ std::vector<StoreFolders> FindSources(const StoreSelection& options, QStringList
       s.folders.push_back(folder);
     } else {
       auto folder = s.store->DefaultContactsFolder();
-      if (!folder)
+      if (!folder) {
+        if (leaveOut(path)) continue;
         throw StoreError(QStringLiteral("%1 has no contacts folder; name one with --folder PATH "
                                         "(see 'lumivex-cli folders %1')")
                              .arg(path)
                              .toStdString());
+      }
       s.folders.push_back(folder);
     }
     sources.push_back(std::move(s));

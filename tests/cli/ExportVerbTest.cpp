@@ -207,6 +207,20 @@ TEST_F(ExportVerb, FailuresAreOneLineAndANonzeroStatus) {
 // tells it: letters of other scripts became "?", notes of several lines and other values with a
 // line break or a ";" between parts break vCard 2.1 cards, a text too long for a worksheet cell
 // leaves the cell empty.
+// Among several stores, one without a contacts folder (an archive of mail only) is left out
+// with a warning, and the others' contacts are written; alone, it is the failure above.
+TEST_F(ExportVerb, AStoreWithoutContactsAmongSeveralIsLeftOutAndTold) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const QString mailOnly = FixturePst(QStringLiteral("mail-only.pst"));
+  const ProgramOutput run = Cli({"--format", "vcard4", "--out", out + "/all.vcf",
+                                 FixturePst(QStringLiteral("six-contacts.pst")), mailOnly});
+  ASSERT_EQ(run.status, 0) << run.err.toStdString();
+  EXPECT_TRUE(run.out.endsWith(u"\n6 Contacts Saved Successfully\n")) << run.out.toStdString();
+  EXPECT_EQ(run.err, "lumivex-cli export: warning: " + mailOnly +
+                         " has no contacts folder: it is left out (see 'lumivex-cli folders " +
+                         mailOnly + "' for the folders it has)\n");
+}
+
 TEST_F(ExportVerb, LettersAndNotesTheFormCannotTakeAreTold) {
   // A store whose one contact every form takes whole.
   QFile plain(out + "/plain.json");
