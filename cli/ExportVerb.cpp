@@ -145,7 +145,9 @@ const Command& ExportCommand() {
                           "that entry to the others, the e-mail address or number that matched,\n"
                           "the entry's own name, its values the contact does not hold as they\n"
                           "were), then two rows per suggestion (\"suggestion N\", or \"accepted\n"
-                          "suggestion N\", each with its contact's number)\n")},
+                          "suggestion N\", each with its contact's number). Contacts are\n"
+                          "numbered in the order they are read; vCard writes lists after the\n"
+                          "other contacts\n")},
           {QStringLiteral("--dry-run"), QString(),
            QStringLiteral("(vcard4, vcard3, csv) read and merge, print the counts, write no\n"
                           "contacts (a --merge-report is still written)\n")},

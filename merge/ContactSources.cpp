@@ -742,10 +742,12 @@ class MergingStream : public MergedContacts {
       origin.name = contact::ShownName(entry);
       if (k == 0) continue;
       origin.matched = SharedValue(entry, out.contact, e.joinedBy);
-      // The newest entry matched by what the first entry joined by that rule shares with it.
+      // The newest entry matched by what it shares, by the rule that joined it, with the first
+      // entry that shares anything so (the others may have joined each other by another rule:
+      // copies of one entry).
       Origin& newest = out.origins.front();
-      if (newest.matched.isEmpty() && newest.joinedBy == origin.joinedBy)
-        newest.matched = SharedValue(out.contact, entry, e.joinedBy);
+      if (newest.matched.isEmpty() && !newest.joinedBy.isEmpty())
+        newest.matched = SharedValue(out.contact, entry, entries_[order[0]].joinedBy);
       combined.Add(entry, &origin.notCarried);
     }
     out.contact.uid = uid;

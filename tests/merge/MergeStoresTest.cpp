@@ -523,6 +523,30 @@ TEST(MergeStores, NewEntriesOfPartedCopiesHaveUidsOfTheirOwn) {
   }
 }
 
+// Each entry of a merged contact names the value that joined it, the newest too where the
+// entries it joined are copies of one entry, joined to each other first.
+TEST(MergeStores, EveryEntryNamesTheValueThatJoinedIt) {
+  const QString dir = ScratchDir("matched");
+  QJsonObject gus{{"FirstName", "Gus"},
+                  {"LastName", "Hale"},
+                  {"Email1Address", "gus@hale.example"},
+                  {"CreationTime", "2023-01-01T09:00:00Z"}};
+  QStringList stores{WriteStore(dir + "/copy0.pst", {gus}, "2024-01-01T10:00:00Z", "home"),
+                     WriteStore(dir + "/copy1.pst", {gus}, "2024-02-01T10:00:00Z", "home")};
+  gus["JobTitle"] = "Pilot";
+  stores << WriteStore(dir + "/other.pst", {gus}, "2025-06-01T10:00:00Z");
+  merge::StoreSelection options;
+  options.stores = stores;
+  const auto stream = merge::OpenContacts(options);
+  contact::SourcedContact merged;
+  ASSERT_TRUE(stream->Next(merged));
+  ASSERT_EQ(merged.origins.size(), 3u);
+  EXPECT_EQ(merged.origins.front().store, stores[2]);
+  EXPECT_EQ(merged.origins.front().matched, "gus@hale.example");
+  for (const contact::Origin& o : merged.origins)
+    EXPECT_FALSE(o.matched.isEmpty()) << o.store.toStdString();
+}
+
 TEST(MergeStores, DifferentPeopleAndDifferentListsStayApart) {
   const auto cards = Cards(Export({TwoStores().older, TwoStores().newer}, true));
   EXPECT_EQ(cards.count("John Smith"), 2);  // same name, no e-mail or telephone in common
