@@ -130,7 +130,8 @@ Outcome OutcomeOf(const QProcess& process, const QByteArray& log, const QString&
   return o;
 }
 
-// The first line a password command printed. False, with `error`, when it failed.
+// The first line a password command printed (all of it when it printed no line break). False, with
+// `error`, when it failed.
 bool RunPasswordCommand(const QString& command, const QString& folder, QByteArray& password,
                         QString& error) {
   QProcess process;
@@ -144,7 +145,9 @@ bool RunPasswordCommand(const QString& command, const QString& folder, QByteArra
     return false;
   }
   password = process.readAllStandardOutput();
-  password = password.left(password.indexOf('\n'));
+  // Its first line, or all it printed when that has no line break (secret-tool and printf print
+  // none): left(-1) would give nothing.
+  if (const qsizetype end = password.indexOf('\n'); end >= 0) password.truncate(end);
   if (password.endsWith('\r')) password.chop(1);
   if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0 ||
       password.isEmpty()) {
