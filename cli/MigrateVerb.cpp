@@ -177,6 +177,9 @@ class ConsoleRun : public RunObserver {
   int Failed() const { return failed_; }
   // People done, but with cards changed on the server since they were last sent, left alone.
   int Conflicted() const { return conflicted_; }
+  // People whose send stopped before it was done (ended from outside the migration, which may
+  // go on): pending, for the next run.
+  int Stopped() const { return stopped_; }
 
  private:
   QString Label() const {
@@ -347,15 +350,21 @@ int MigrateVerb(const QStringList& arguments) {
     std::fprintf(stderr, "lumivex-cli migrate: %d of %d people have conflicts: %s\n",
                  view.Conflicted(), static_cast<int>(people.size()),
                  qPrintable(AdviceFor(QStringLiteral("conflicts"))));
-  if (view.Failed() > 0) {
+  if (view.Failed() > 0)
     std::fprintf(stderr,
                  "lumivex-cli migrate: %d of %d people failed; fix what the lines above say and "
                  "run again%s\n",
                  view.Failed(), static_cast<int>(people.size()),
                  check ? "" : " (the people done are left alone)");
-    return kExitIncomplete;
-  }
-  return view.Conflicted() > 0 ? kExitIncomplete : kExitSuccess;
+  // A send stopped by someone else (a SIGTERM to it alone, the system ending it) while the
+  // migration went on: its person is not done, and the run is not a success.
+  if (view.Stopped() > 0)
+    std::fprintf(stderr,
+                 "lumivex-cli migrate: %d of %d people were stopped before they were done (their "
+                 "send was ended from outside); run the same %s again to go on\n",
+                 view.Stopped(), static_cast<int>(people.size()), check ? "check" : "migration");
+  return view.Failed() > 0 || view.Stopped() > 0 || view.Conflicted() > 0 ? kExitIncomplete
+                                                                          : kExitSuccess;
 }
 
 }  // namespace lumivex::cli

@@ -487,6 +487,59 @@ TEST(Migrate, StoppedOrKilledMidwayThenResumedWithoutADuplicate) {
   }
 }
 
+// The processes `pid` started, from any of its threads.
+QList<qint64> ChildrenOf(qint64 pid) {
+  QList<qint64> children;
+  const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+  for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+    for (const QByteArray& child : FileBytes(tasks + u'/' + task + "/children").split(' '))
+      if (!child.trimmed().isEmpty()) children << child.trimmed().toLongLong();
+  return children;
+}
+
+// A person's send ended from outside the migration (a SIGTERM to the send alone) while the
+// migration goes on: the person is pending, and the run ends with status 3, saying to run it
+// again, not as a success.
+TEST(Migrate, ASendStoppedFromOutsideIsNotASuccess) {
+  const QString dir = ScratchDir(QStringLiteral("send-stopped"));
+  QDir().mkpath(dir + "/tmp");
+  ASSERT_EQ(
+      RunProgram(BinDir() + "/lumivex-pstgen", {"--contacts", "2000", "--out", dir + "/ann.pst"})
+          .status,
+      0);
+  const QString plan = dir + "/plan.csv";
+  WriteFile(plan,
+            QStringLiteral("id,stores,to\nann,ann.pst,vdir:%1/books/ann\n").arg(dir).toUtf8());
+  QProcess migrate;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_STATE_HOME", dir + "/state");
+  env.insert("TMPDIR", dir + "/tmp");  // where the migration's sends leave their results
+  migrate.setProcessEnvironment(env);
+  migrate.start(BinDir() + "/lumivex-cli", {"migrate", plan});
+  ASSERT_TRUE(migrate.waitForStarted());
+  // The send has begun once its first result is in the migration's scratch folder: from then on
+  // it answers a SIGTERM as stopped.
+  QElapsedTimer clock;
+  clock.start();
+  qint64 send = 0;
+  while (send == 0 && clock.elapsed() < 60000 && migrate.state() == QProcess::Running) {
+    const QStringList scratch = QDir(dir + "/tmp").entryList({"lumivex-migrate-*"}, QDir::Dirs);
+    if (!scratch.isEmpty() && QFileInfo::exists(dir + "/tmp/" + scratch.first() + "/1.json"))
+      send = ChildrenOf(migrate.processId()).value(0);
+    if (send == 0) QThread::msleep(10);
+  }
+  ASSERT_NE(send, 0) << "the send did not start";
+  ::kill(static_cast<pid_t>(send), SIGTERM);
+  ASSERT_TRUE(migrate.waitForFinished(120000));
+  const QString out = QString::fromUtf8(migrate.readAllStandardOutput());
+  const QString err = QString::fromUtf8(migrate.readAllStandardError());
+  EXPECT_TRUE(out.contains("[1/1] ann: stopped")) << out.toStdString();
+  EXPECT_EQ(migrate.exitCode(), 3) << err.toStdString();
+  EXPECT_TRUE(err.contains("run the same migration again")) << err.toStdString();
+  const ProgramOutput report = RunCli({"migrate", "--report", plan});
+  EXPECT_EQ(ReportLines(report, "People"), QStringList{"0 done, 0 failed, 1 pending (of 1)"});
+}
+
 TEST(Migrate, ShardsUnderGnuParallelGiveWhatOneRunGives) {
   const QString dir = ScratchDir(QStringLiteral("shards"));
   QDir().mkpath(dir + "/server");
