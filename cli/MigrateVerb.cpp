@@ -57,7 +57,8 @@ const Command& MigrateCommand() {
            QStringLiteral("send nothing: read the journals of every slice and print where each\n"
                           "person stands; write PLAN.report.csv and PLAN.report.html\n")},
           {QStringLiteral("--overwrite"), QString(),
-           QStringLiteral("replace contacts changed on the destination since the last send\n")},
+           QStringLiteral("replace contacts changed on the destination since the last send;\n"
+                          "also sends again for the people done with conflicts\n")},
           {QStringLiteral("--all-folders"), QString(),
            QStringLiteral("send every contacts folder of each store, not only the default one\n")},
           FolderOption(QStringLiteral("send this folder of each store\n")),
@@ -294,11 +295,15 @@ int MigrateVerb(const QStringList& arguments) {
       check ? std::map<QString, PersonState>() : ReadJournals(JournalsOf(plan.path));
   std::vector<const Person*> people;
   int done = 0;
+  // With --overwrite, a person done with conflicts is not done yet: what the advice for
+  // conflicts says to do, --overwrite alone, sends again for them (and only them).
+  const bool overwrite = args.Has(QStringLiteral("--overwrite"));
   for (const Person& person : plan.people) {
     if (ShardOf(person.id, shards) != shard) continue;
     const auto state = states.find(person.id);
     if (!check && !args.Has(QStringLiteral("--again")) && state != states.end() &&
-        state->second.status == Status::kDone) {
+        state->second.status == Status::kDone &&
+        !(overwrite && state->second.counts.conflicts > 0)) {
       ++done;
       continue;
     }

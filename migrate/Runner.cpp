@@ -35,7 +35,7 @@ QString AdviceFor(const QString& remedy) {
       {"contacts", "run the migration again: it sends only what is missing"},
       {"conflicts",
        "cards changed on the server since the last send were left alone; --overwrite replaces "
-       "them"},
+       "them (the same command with --overwrite sends again for the people with conflicts)"},
       {"crash", "run the person again; if it fails the same way, send its stores for a look"},
       {"password-command", "run the person's password-command by hand and correct it"},
       {"damaged",

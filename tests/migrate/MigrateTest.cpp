@@ -388,6 +388,13 @@ TEST(Migrate, WhatASendCouldNotFinishIsNeverDone) {
   EXPECT_EQ(run.status, 3);
   EXPECT_TRUE(run.err.contains("1 of 3 people have conflicts: cards changed on the server"))
       << run.err.toStdString();
+  // The way out it names, --overwrite, sends again for Ann alone of the people done and replaces
+  // the card.
+  run = RunCli({"migrate", "--overwrite", plan}, StateHome(dir));
+  EXPECT_TRUE(run.out.contains("1 people done before are left alone")) << run.out.toStdString();
+  EXPECT_TRUE(run.out.contains("ann: done: ")) << run.out.toStdString();
+  EXPECT_FALSE(run.out.contains("bob: ")) << run.out.toStdString();
+  EXPECT_FALSE(FileBytes(edited.fileName()).contains("X-EDITED")) << "the card was not replaced";
 
   // The journal of a plan named with brackets is found: Bob is done and left alone.
   run = RunCli({"migrate", plan}, StateHome(dir));
