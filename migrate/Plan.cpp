@@ -166,6 +166,23 @@ bool ReadPlan(const QString& path, Plan& plan, QString& error) {
                   .arg(where(), person.id, person.to);
       return false;
     }
+    // A folder is one address book, and "evolution:BOOK" names its book already: the send
+    // would refuse the book (or drop it) for this person alone, once the run has begun.
+    if (!person.book.isEmpty() && parsed.kind == destination::DestinationKind::kVdir) {
+      error = QStringLiteral(
+                  "%1: '%2' goes to the folder %3, which is one address book and takes no "
+                  "'book': leave it empty")
+                  .arg(where(), person.id, person.to);
+      return false;
+    }
+    if (!person.book.isEmpty() && parsed.kind == destination::DestinationKind::kEvolution &&
+        !parsed.where.isEmpty()) {
+      error = QStringLiteral(
+                  "%1: '%2' goes to %3, which names its book already: leave 'book' empty, or "
+                  "write 'evolution' in 'to' and the book in 'book'")
+                  .arg(where(), person.id, person.to);
+      return false;
+    }
     plan.people.push_back(std::move(person));
   }
   return true;

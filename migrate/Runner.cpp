@@ -1,5 +1,7 @@
 #include "migrate/Runner.h"
 
+#include "destination/Destinations.h"
+
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -297,12 +299,20 @@ class Run {
       args << QStringLiteral("--password-file") << person.passwordFile;
     else if (!password.isEmpty())
       args << QStringLiteral("--password-file") << QStringLiteral("/dev/stdin");
-    // The plan's book for the person comes before the command line's --book or --new-book.
+    // The plan's book for the person comes before the command line's --book or --new-book. Those
+    // and --ca-file are for the accounts of CardDAV servers: a folder or Evolution takes none
+    // of them, and the send would refuse the person for them.
     QStringList sendOptions = options_.sendOptions;
-    if (!person.book.isEmpty()) {
-      args << QStringLiteral("--book") << person.book;
-      for (const QString& option : {QStringLiteral("--book"), QStringLiteral("--new-book")})
-        if (const qsizetype at = sendOptions.indexOf(option); at >= 0) sendOptions.remove(at, 2);
+    if (!person.book.isEmpty()) args << QStringLiteral("--book") << person.book;
+    destination::ParsedDestination parsed;
+    QString unused;
+    const bool carddav = destination::ParseDestination(person.to, parsed, unused) &&
+                         parsed.kind == destination::DestinationKind::kCardDav;
+    for (const QString& option :
+         {QStringLiteral("--book"), QStringLiteral("--new-book"), QStringLiteral("--ca-file")}) {
+      const bool kept = carddav && (option == u"--ca-file" || person.book.isEmpty());
+      if (const qsizetype at = sendOptions.indexOf(option); at >= 0 && !kept)
+        sendOptions.remove(at, 2);
     }
     args += sendOptions;
     if (options_.check) args << QStringLiteral("--dry-run");

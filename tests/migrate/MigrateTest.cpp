@@ -406,6 +406,30 @@ TEST(Migrate, WhatASendCouldNotFinishIsNeverDone) {
     EXPECT_EQ(QFileInfo(plan + suffix).permissions() & (QFile::ReadGroup | QFile::ReadOther), 0);
 }
 
+// The options for the accounts of CardDAV servers, given to a migration whose plan sends into
+// folders too: the folders' people are sent as without them (the servers' people are sent with
+// them, as the runs against Radicale above do).
+TEST(Migrate, ServerOptionsLeaveTheFoldersPeopleAlone) {
+  const QString dir = ScratchDir(QStringLiteral("server-options"));
+  ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen", {"--contacts", "3", "--out", dir + "/ann.pst"})
+                .status,
+            0);
+  const QStringList cases[] = {
+      {"--ca-file", dir + "/ann.pst"}, {"--book", "Work"}, {"--new-book", "Outlook"}};
+  for (const QStringList& options : cases) {
+    SCOPED_TRACE(options.first().toStdString());
+    const QString plan = QStringLiteral("%1/plan%2.csv").arg(dir, options.first());
+    WriteFile(plan, QStringLiteral("id,stores,to\nann,ann.pst,vdir:%1/books%2\n")
+                        .arg(dir, options.first())
+                        .toUtf8());
+    const ProgramOutput run =
+        RunCli(QStringList{"migrate"} + options + QStringList{plan}, StateHome(dir));
+    EXPECT_EQ(run.status, 0) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("ann: done: 3 entries, 3 contacts: 3 sent"))
+        << run.out.toStdString();
+  }
+}
+
 // A password-command that fails says so with its status: what it printed on its standard error
 // (which may be the password) is kept nowhere, neither in the lines shown nor in the journal or
 // the reports.

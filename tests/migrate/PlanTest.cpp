@@ -60,7 +60,15 @@ INSTANTIATE_TEST_SUITE_P(
                  "takes no user or password"},
         PlanCase{"NoDestination", "id,stores,to\nann,a.pst,somewhere\n",
                  "'ann' has no destination we can use"},
-        PlanCase{"NotUtf8", "id,stores,to\nJos\xe9,a.pst,vdir:a\n", "is not UTF-8"}),
+        PlanCase{"NotUtf8", "id,stores,to\nJos\xe9,a.pst,vdir:a\n", "is not UTF-8"},
+        PlanCase{"BookForAccountsAndEvolution",
+                 "id,stores,to,book\nann,a.pst,http://h/,Work\nbob,b.pst,evolution,Work\n"
+                 "cy,c.pst,vdir:c,\n",
+                 ""},
+        PlanCase{"BookForAFolder", "id,stores,to,book\nann,a.pst,vdir:a,\nbob,b.pst,vdir:b,Work\n",
+                 "line 3: 'bob' goes to the folder vdir:b, which is one address book"},
+        PlanCase{"BookForANamedEvolutionBook", "id,stores,to,book\nann,a.pst,evolution:Foo,Bar\n",
+                 "line 2: 'ann' goes to evolution:Foo, which names its book already"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PlanCsv, QuotedFieldsHoldSeparatorsQuotesAndLineBreaks) {
