@@ -152,6 +152,8 @@ QString SendPanel::Advice(Remedy remedy, bool evolution) {
       return QStringLiteral(
           "tick \"Replace contacts changed in the address book since the last send\" to send "
           "it again");
+    case Remedy::kNetwork:  // the destination's text says what to check
+      break;
   }
   return {};
 }

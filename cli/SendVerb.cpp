@@ -151,6 +151,8 @@ QString Advice(Remedy remedy) {
       return QStringLiteral("--new-book NAME makes one");
     case Remedy::kOverwrite:
       return QStringLiteral("--overwrite sends it again");
+    case Remedy::kNetwork:  // the destination's text says what to check
+      break;
   }
   return {};
 }
@@ -407,17 +409,20 @@ QString RemedyName(Remedy remedy) {
       return QStringLiteral("new-book");
     case Remedy::kOverwrite:
       return QStringLiteral("overwrite");
+    case Remedy::kNetwork:
+      return QStringLiteral("network");
   }
   return {};
 }
 
 // A send that could not run, or stopped on the way: the reason and what would fix it, beside the
-// counts of what it did before (`result`).
-int Failed(const QString& reason, Remedy remedy = Remedy::kNone, QJsonObject result = {}) {
-  result.insert(QStringLiteral("error"), reason);
-  result.insert(QStringLiteral("remedy"), RemedyName(remedy));
+// counts of what it did before (`result`). The result holds what failed without the
+// destination's own advice where it gave one apart: a migration words its own from the remedy.
+int Failed(const DestinationError& e, QJsonObject result = {}) {
+  result.insert(QStringLiteral("error"), e.fact());
+  result.insert(QStringLiteral("remedy"), RemedyName(e.remedy()));
   WriteResult(result);
-  return Failure(kVerb, Advised(reason, remedy));
+  return Failure(kVerb, Advised(QString::fromUtf8(e.what()), e.remedy()));
 }
 
 // Counts the contacts a send takes and the store entries they were made from; with
@@ -589,8 +594,7 @@ int Send(const SendRequest& r) {
   } catch (const SendBrokenOff& e) {
     // What it sent before is in the book and in the record: a migration counts it as made.
     observer.progress.End();
-    return Failed(QString::fromUtf8(e.what()), e.remedy(),
-                  ResultCounts(e.done(), counted, *contacts));
+    return Failed(e, ResultCounts(e.done(), counted, *contacts));
   } catch (...) {
     observer.progress.End();
     throw;
@@ -623,7 +627,7 @@ int SendVerb(const QStringList& arguments) {
     if (request.where.kind == DestinationKind::kEvolution) LoadEvolution();
     return request.listBooks ? ListBooks(request) : Send(request);
   } catch (const DestinationError& e) {
-    return Failed(QString::fromUtf8(e.what()), e.remedy());
+    return Failed(e);
   } catch (const StoreError& e) {
     WriteResult({{QStringLiteral("error"), QString::fromUtf8(e.what())},
                  {QStringLiteral("remedy"), QStringLiteral("store")}});

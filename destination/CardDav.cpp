@@ -301,6 +301,10 @@ QString DescribeFailure(const DavResponse& r, const QUrl& url) {
   return text;
 }
 
+Remedy RemedyOf(const DavResponse& r) {
+  return r.status == 0 && !r.sslError && !r.stopped ? Remedy::kNetwork : Remedy::kNone;
+}
+
 struct DavClient::Job {
   QByteArray verb;
   QUrl url;
@@ -536,17 +540,22 @@ void CardDavAccountSession::Discover() {
             QStringLiteral("Cannot connect safely: %1").arg(DescribeFailure(r, url)),
             Remedy::kTrustCertificate, UntrustedCertificate{ServerOf(url), r.peerSha256});
       if (r.cut)
-        Fail(QStringLiteral("The CardDAV server's answers break off: %1. Try again later; if it "
-                            "keeps happening, the server or a proxy before it cuts them short")
-                 .arg(DescribeFailure(r, url)));
+        throw DestinationError(
+            QStringLiteral("The CardDAV server's answers break off: %1")
+                .arg(DescribeFailure(r, url)),
+            QStringLiteral("Try again later; if it keeps happening, the server or a proxy before "
+                           "it cuts them short"),
+            Remedy::kNetwork);
       if (r.timedOut)
-        Fail(QStringLiteral("%1. Check that the address (and its port) is the CardDAV server's; "
-                            "if it is, the server is stuck: try again later")
-                 .arg(DescribeFailure(r, url)));
+        throw DestinationError(DescribeFailure(r, url),
+                               QStringLiteral("Check that the address (and its port) is the "
+                                              "CardDAV server's; if it is, the server is stuck: "
+                                              "try again later"),
+                               Remedy::kNetwork);
       if (r.status == 0)
-        Fail(QStringLiteral("Cannot reach the CardDAV server: %1. Check the address and that "
-                            "the server is running")
-                 .arg(DescribeFailure(r, url)));
+        throw DestinationError(
+            QStringLiteral("Cannot reach the CardDAV server: %1").arg(DescribeFailure(r, url)),
+            QStringLiteral("Check the address and that the server is running"), Remedy::kNetwork);
       if (r.status >= 300 && r.status < 400 && !r.location.isEmpty()) {
         const QUrl next = url.resolved(QUrl::fromEncoded(r.location));
         if (url.scheme().compare(u"https", Qt::CaseInsensitive) == 0 &&
@@ -599,7 +608,8 @@ void CardDavAccountSession::Discover() {
       PropfindBody("<D:resourcetype/><D:displayname/><C:supported-address-data/>"), Depth("1"));
   if (r.status != 207)
     Fail(QStringLiteral("Cannot list the address books at %1: %2")
-             .arg(home_.toString(), DescribeFailure(r, home_)));
+             .arg(home_.toString(), DescribeFailure(r, home_)),
+         RemedyOf(r));
   for (const DavEntry& e : ParseMultistatus(r.body)) {
     if (!e.addressBook) continue;
     const QUrl url = home_.resolved(QUrl(e.href));
@@ -657,7 +667,8 @@ AddressBookInfo CardDavAccountSession::CreateBook(const QString& name) {
          Remedy::kCredentials);
   if (!r.Ok())
     Fail(QStringLiteral("Cannot make the address book \"%1\" at %2: %3")
-             .arg(name, url.toString(), DescribeFailure(r, url)));
+             .arg(name, url.toString(), DescribeFailure(r, url)),
+         RemedyOf(r));
   AddressBookInfo book{url, name, false};
   // The new book's supported forms.
   const DavResponse p =

@@ -153,6 +153,8 @@ struct AddressBookInfo {
 // The server's description of a failed answer, for messages: "HTTP 507 Insufficient Storage",
 // "no answer from 127.0.0.1:5232 (Connection refused)".
 QString DescribeFailure(const DavResponse& response, const QUrl& url);
+// kNetwork when no answer came (the server not reached, or its answer cut or late), else kNone.
+Remedy RemedyOf(const DavResponse& response);
 
 // Finds the account's address books. Throws DestinationError naming what failed (the server
 // cannot be reached, the certificate is not trusted, the password is wrong, no CardDAV there).

@@ -106,7 +106,8 @@ QHash<QString, QByteArray> ListBook(DavClient& client, const QUrl& bookUrl) {
          Remedy::kCredentials);
   if (r.status != 207)
     Fail(QStringLiteral("Cannot list the address book %1: %2")
-             .arg(bookUrl.toString(), DescribeFailure(r, bookUrl)));
+             .arg(bookUrl.toString(), DescribeFailure(r, bookUrl)),
+         RemedyOf(r));
   QHash<QString, QByteArray> there;
   for (const DavEntry& e : ParseMultistatus(r.body))
     if (!e.etag.isEmpty()) there.insert(QUrl(e.href).path(), e.etag);
@@ -447,9 +448,10 @@ class SendRun {
                .arg(bookUrl_.host()),
            Remedy::kCredentials);
     if (lost_ && !result_.cancelled)
-      Fail(QStringLiteral("Lost the connection to the server during the send: %1. What was sent "
-                          "is recorded: run the send again to finish")
-               .arg(lostWhy_));
+      throw DestinationError(
+          QStringLiteral("Lost the connection to the server during the send: %1").arg(lostWhy_),
+          QStringLiteral("What was sent is recorded: run the send again to finish"),
+          Remedy::kNetwork);
   }
 
   DavClient& client_;

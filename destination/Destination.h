@@ -36,6 +36,7 @@ enum class Remedy {
   kChooseBook,        // name one of the address books there
   kNewBook,           // make a new address book
   kOverwrite,         // send over what the user changed (or deleted) on the destination
+  kNetwork,           // reach the server: it did not answer, or stopped answering on the way
 };
 
 struct SendOptions {
@@ -96,13 +97,22 @@ class DestinationError : public std::runtime_error {
       : std::runtime_error(what.toStdString()),
         remedy_(remedy),
         certificate_(std::move(certificate)) {}
+  // `fact` and, after it, what the destination itself tells to do about it: what() holds both
+  // ("fact. advice"); fact() the first alone, for a front end that words the remedy itself.
+  DestinationError(const QString& fact, const QString& advice, Remedy remedy)
+      : std::runtime_error((fact + QStringLiteral(". ") + advice).toStdString()),
+        remedy_(remedy),
+        fact_(fact) {}
   Remedy remedy() const { return remedy_; }
+  // What failed, without the destination's own advice where it gave one apart.
+  QString fact() const { return fact_.isEmpty() ? QString::fromUtf8(what()) : fact_; }
   // With Remedy::kTrustCertificate: the certificate the server showed.
   const UntrustedCertificate& certificate() const { return certificate_; }
 
  private:
   Remedy remedy_ = Remedy::kNone;
   UntrustedCertificate certificate_;
+  QString fact_;
 };
 
 // A destination that holds cards already, refused by SendOptions::onlyIntoEmpty before anything

@@ -93,8 +93,10 @@ Outcome OutcomeOf(const QProcess& process, const QByteArray& log, const QString&
     o.status = Status::kFailed;
     o.reason = result.contains("error") ? result["error"].toString() : LastWords(log);
     if (o.reason.isEmpty()) o.reason = QStringLiteral("the send ended with status %1").arg(code);
+    // The send names the remedy of a failure it knows one for ("network" where the server was
+    // not reached); the others (its usage errors, a refused redirect, Evolution missing) get no
+    // advice rather than a wrong one: their reason says what is wrong.
     o.remedy = result["remedy"].toString();
-    if (o.remedy.isEmpty()) o.remedy = QStringLiteral("network");
     return o;
   }
   if (result["cancelled"].toBool()) {

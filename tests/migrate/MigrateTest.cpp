@@ -456,6 +456,41 @@ TEST(Migrate, AFailingPasswordCommandLeavesNoSecretBehind) {
     EXPECT_FALSE(text.contains("Zq9-SECRET")) << text.toStdString();
 }
 
+// The advice to check the server follows a failure to reach it, once; a failure that is no
+// fault of a server (a folder that cannot be made) gets none.
+TEST(Migrate, ServerAdviceOnlyForAServerNotReachedAndOnce) {
+  const QString dir = ScratchDir(QStringLiteral("network-advice"));
+  ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen", {"--contacts", "2", "--out", dir + "/ann.pst"})
+                .status,
+            0);
+  WriteFile(dir + "/password", "pw\n");
+  WriteFile(dir + "/taken", "a file where the folder would be\n");
+  const struct {
+    const char* id;
+    QString to;
+    bool advised;
+  } cases[] = {{"unreached", QStringLiteral("http://127.0.0.1:%1/").arg(FreePort()), true},
+               {"folder", QStringLiteral("vdir:%1/taken").arg(dir), false}};
+  const QString advice = QStringLiteral("check that the server answers (address, port, proxy)");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    const QString plan = QStringLiteral("%1/%2.csv").arg(dir, c.id);
+    WriteFile(plan,
+              QStringLiteral("id,stores,to,user,password-file\n%1,ann.pst,%2,%3\n")
+                  .arg(c.id, c.to, c.advised ? QStringLiteral("ann,password") : QStringLiteral(","))
+                  .toUtf8());
+    const ProgramOutput run = RunCli({"migrate", plan}, StateHome(dir));
+    EXPECT_EQ(run.status, 3) << run.err.toStdString();
+    const QString line = run.out.section(u'\n', 0, 0);
+    EXPECT_TRUE(line.startsWith(QStringLiteral("[1/1] %1: failed: ").arg(c.id)))
+        << line.toStdString();
+    EXPECT_EQ(line.count(advice), c.advised ? 1 : 0) << line.toStdString();
+    // The server's own advice is not said a second time beside it.
+    EXPECT_FALSE(line.contains("Check the address and that the server is running"))
+        << line.toStdString();
+  }
+}
+
 // The migration stopped by Ctrl-C, or killed outright, once the first person's line is out: no
 // one is failed, the people not done are pending; the same command again finishes them, and every
 // account holds its person's cards once.
