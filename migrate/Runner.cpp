@@ -2,6 +2,8 @@
 
 #include "destination/Destinations.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +17,7 @@
 #include <algorithm>
 #include <csignal>
 #include <deque>
+#include <functional>
 #include <initializer_list>
 #include <list>
 #include <map>
@@ -134,19 +137,44 @@ Outcome OutcomeOf(const QProcess& process, const QByteArray& log, const QString&
   return o;
 }
 
+// Ends process `pid` and every process it started, and theirs (a password-command's shell runs
+// `sleep 5; pass show x` in children of its own, which would go on after the shell).
+void KillTree(qint64 pid) {
+  std::vector<qint64> tree = {pid};
+  for (size_t i = 0; i < tree.size(); ++i) {
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(tree[i]);
+    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+      QFile children(tasks + u'/' + task + QStringLiteral("/children"));
+      if (!children.open(QIODevice::ReadOnly)) continue;
+      for (const QByteArray& child : children.readAll().split(' '))
+        if (const qint64 id = child.trimmed().toLongLong(); id > 0) tree.push_back(id);
+    }
+  }
+  for (const qint64 id : tree) ::kill(static_cast<pid_t>(id), SIGKILL);
+}
+
 // The first line a password command printed (all of it when it printed no line break). False, with
-// `error`, when it failed.
-bool RunPasswordCommand(const QString& command, const QString& folder, QByteArray& password,
+// `error`, when it failed, or was ended because `stopping` said the run is to stop (Ctrl-C reaches
+// it from the terminal, but a SIGTERM or SIGINT to the migration alone does not).
+bool RunPasswordCommand(const QString& command, const QString& folder,
+                        const std::function<bool()>& stopping, QByteArray& password,
                         QString& error) {
   QProcess process;
   process.setWorkingDirectory(folder);
   process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
   process.closeWriteChannel();
-  if (!process.waitForFinished(60000)) {
-    process.kill();
-    process.waitForFinished();
-    error = QStringLiteral("the password-command did not answer within 60 seconds");
-    return false;
+  QElapsedTimer clock;
+  clock.start();
+  while (process.state() != QProcess::NotRunning && !process.waitForFinished(100)) {
+    if (process.state() == QProcess::NotRunning) break;
+    const bool stopped = stopping();
+    if (stopped || clock.elapsed() >= 60000) {
+      KillTree(process.processId());
+      process.waitForFinished();
+      error = stopped ? QStringLiteral("the password-command was ended: the migration stopped")
+                      : QStringLiteral("the password-command did not answer within 60 seconds");
+      return false;
+    }
   }
   password = process.readAllStandardOutput();
   // Its first line, or all it printed when that has no line break (secret-tool and printf print
@@ -273,7 +301,9 @@ class Run {
     QByteArray password;
     if (!person.passwordCommand.isEmpty()) {
       QString why;
-      if (!RunPasswordCommand(person.passwordCommand, plan_.folder, password, why)) {
+      if (!RunPasswordCommand(
+              person.passwordCommand, plan_.folder, [this] { return observer_.Stopping(); },
+              password, why)) {
         // Ctrl-C reaches the password-command too: the person was stopped, not failed.
         if (observer_.Stopping()) {
           Outcome stopped;

@@ -491,6 +491,44 @@ TEST(Migrate, ServerAdviceOnlyForAServerNotReachedAndOnce) {
   }
 }
 
+// Ctrl-C or SIGTERM sent to the migration alone while a password-command runs (no terminal passes
+// it on to the command): the command is ended and the migration stops at once, the person
+// pending.
+TEST(Migrate, StoppedWhileAPasswordCommandRuns) {
+  const QString dir = ScratchDir(QStringLiteral("password-command-stopped"));
+  ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen", {"--contacts", "2", "--out", dir + "/ann.pst"})
+                .status,
+            0);
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal == SIGINT ? "Ctrl-C" : "SIGTERM");
+    const QString plan = QStringLiteral("%1/plan-%2.csv").arg(dir).arg(signal);
+    WriteFile(plan, QStringLiteral("id,stores,to,user,password-command\n"
+                                   "ann,ann.pst,http://127.0.0.1:%1/,ann,sleep 30; echo pw\n")
+                        .arg(FreePort())
+                        .toUtf8());
+    QProcess migrate;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_STATE_HOME", dir + "/state");
+    migrate.setProcessEnvironment(env);
+    migrate.start(BinDir() + "/lumivex-cli", {"migrate", plan});
+    // The password-command runs once the person's stores are journaled.
+    QElapsedTimer clock;
+    clock.start();
+    while (!FileBytes(plan + ".journal").contains("\"event\":\"stores\"") &&
+           clock.elapsed() < 60000)
+      QThread::msleep(20);
+    QThread::msleep(300);
+    ::kill(static_cast<pid_t>(migrate.processId()), signal);
+    clock.restart();
+    ASSERT_TRUE(migrate.waitForFinished(60000));
+    EXPECT_LT(clock.elapsed(), 5000) << "the migration waited for the password-command";
+    EXPECT_EQ(migrate.exitCode(), 3);
+    EXPECT_TRUE(migrate.readAllStandardError().contains("stopped; run the same migration again"));
+    const ProgramOutput report = RunCli({"migrate", "--report", plan});
+    EXPECT_EQ(ReportLines(report, "People"), QStringList{"0 done, 0 failed, 1 pending (of 1)"});
+  }
+}
+
 // The migration stopped by Ctrl-C, or killed outright, once the first person's line is out: no
 // one is failed, the people not done are pending; the same command again finishes them, and every
 // account holds its person's cards once.
