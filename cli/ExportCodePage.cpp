@@ -237,15 +237,9 @@ int Report(const RunResult& result, const ConsoleView& view, const OutputOptions
                    .arg(kWorksheetContacts)
                    .arg(result.entries - kWorksheetContacts)
                    .arg(result.entries);
-  if (!summary.isEmpty()) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "lumivex-cli %s: incomplete: %s%s\n", qPrintable(kExportVerb),
-                 qPrintable(summary.join(QStringLiteral("; "))),
-                 listed ? "; see the lines above" : "");
-    return kExitIncomplete;
-  }
   // Letters the code page cannot hold, and notes that break vCard 2.1 cards: what the form could
-  // not take, told as the window tells it after its completion box, with the form that keeps them.
+  // not take, told as the window tells it after its completion box, with the form that keeps them;
+  // before the summary of a store's damage where there is one.
   const TextLosses& losses = result.losses;
   if (losses.names + losses.notes + losses.others > 0) {
     QStringList what;
@@ -293,6 +287,13 @@ int Report(const RunResult& result, const ConsoleView& view, const OutputOptions
                        "csv keeps every text whole")
             .arg(losses.longTexts == 1 ? QStringLiteral("1 contact has")
                                        : QStringLiteral("%1 contacts have").arg(losses.longTexts)));
+  if (!summary.isEmpty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "lumivex-cli %s: incomplete: %s%s\n", qPrintable(kExportVerb),
+                 qPrintable(summary.join(QStringLiteral("; "))),
+                 listed ? "; see the lines above" : "");
+    return kExitIncomplete;
+  }
   // The window's text counts to 32,767; the true number is given here.
   QString completion = view.completion;
   if (completion.endsWith(QStringLiteral(" Contacts Saved Successfully")))
