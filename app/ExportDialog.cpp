@@ -497,9 +497,17 @@ void ExportDialog::ShowOutcome(int folders) {
     LblProgress->setText(QStringLiteral("Done."));
     QString what = Count(r.contacts, "contact", "contacts");
     if (r.groups > 0) what += QStringLiteral(" and ") + Count(r.groups, "list", "lists");
-    text = perContact ? QStringLiteral("%1 written as one file each into %2.").arg(what, where)
-                      : QStringLiteral("%1 written to %2.").arg(what, where);
-    if (folders > 1)
+    if (r.contacts + r.groups == 0) {
+      // No file: nothing the folders hold could be written.
+      LblProgress->setText(QStringLiteral("Nothing was written."));
+      text = r.problems.empty() ? QStringLiteral("No file was written: there were no contacts.")
+                                : QStringLiteral("No file was written: no contact could be read.");
+      openFolder_.clear();
+    } else {
+      text = perContact ? QStringLiteral("%1 written as one file each into %2.").arg(what, where)
+                        : QStringLiteral("%1 written to %2.").arg(what, where);
+    }
+    if (folders > 1 && r.contacts + r.groups > 0)
       text += QStringLiteral(" They come from %1 contact folders.").arg(Number(folders));
     text += u'\n';
     // Entries read without some of their fields (`partial`) were written, without those.
@@ -512,9 +520,13 @@ void ExportDialog::ShowOutcome(int folders) {
       else
         (p.unwritten ? unwritten : p.partial ? partial : unread).push_back(&p);
     }
+    // An entry of one of several stores is named with its store's file.
     auto list = [&text](const std::vector<const contact::EntryProblem*>& problems) {
       for (size_t i = 0; i < problems.size() && i < kProblemsShown; ++i)
-        text += QStringLiteral("\n  %1, entry %2: %3")
+        text += QStringLiteral("\n  %1%2, entry %3: %4")
+                    .arg(problems[i]->store.isEmpty()
+                             ? QString()
+                             : QFileInfo(problems[i]->store).fileName() + QStringLiteral(": "))
                     .arg(problems[i]->folder)
                     .arg(Number(problems[i]->position))
                     .arg(problems[i]->reason);

@@ -469,6 +469,26 @@ TEST_F(ExportDialogTest, ADamagedStoreIsToldApartFromTheEntries) {
   dialog->grab().save(testing::ScratchDir("export-damaged") + "/window.png");  // to look at
 }
 
+// A store none of whose entries can be read: no file, and the window says so (not "Done." and
+// "0 contacts written to ."), with each entry's reason.
+TEST_F(ExportDialogTest, NoEntryReadIsNothingWritten) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const QString store = testing::SharedDir() + "/fixtures/damaged/name-map-block-overwritten.pst";
+  dialog = std::make_unique<ExportDialog>(
+      nullptr, ExportSource{true, store, "Top of Personal Folders/Contacts"});
+  dialog->show();
+  const QString folder = testing::ScratchDir("export-none-read");
+  dialogs->saveFile = folder + "/contacts.vcf";
+  RunToEnd();
+  EXPECT_EQ(dialog->LblProgress->text(), "Nothing was written.");
+  const QString text = dialog->LblResult->text();
+  EXPECT_TRUE(text.startsWith("No file was written: no contact could be read."))
+      << text.toStdString();
+  EXPECT_TRUE(text.contains("6 entries could not be read")) << text.toStdString();
+  EXPECT_FALSE(dialog->CmdOpenFolder->isEnabled());
+  EXPECT_TRUE(QDir(folder).entryList(QDir::Files).isEmpty());
+}
+
 TEST_F(ExportDialogTest, ATargetThatCannotBeWrittenIsReported) {
   // A file stands where the target's folder should be.
   const QString folder = testing::ScratchDir("export-unwritable");
