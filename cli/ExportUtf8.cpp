@@ -78,9 +78,17 @@ int ListUnreadableFolders(const ExportRequest& request) {
     try {
       const std::shared_ptr<Store> store = OpenStoreFile(path);
       for (const UnreadableFolder& lost : FindContactFolders(*store).unreadable) {
-        Warn(kExportVerb, QStringLiteral("the folder \"%1\" of %2 cannot be read, so the contacts "
-                                         "in it and below it are left out: %3")
-                              .arg(lost.path, path, lost.why));
+        using Part = UnreadableFolder::Part;
+        Warn(kExportVerb,
+             (lost.part == Part::kFoldersUnder
+                  ? QStringLiteral("the folders under \"%1\" of %2 cannot be read, so a contacts "
+                                   "folder among them is not found: %3")
+              : lost.part == Part::kEntries
+                  ? QStringLiteral("the entries of the folder \"%1\" of %2 cannot be read, so "
+                                   "its contacts are left out (the folders under it are read): %3")
+                  : QStringLiteral("the folder \"%1\" of %2 cannot be read, so the contacts in "
+                                   "it and below it are left out: %3"))
+                 .arg(lost.path, path, lost.why));
         ++unreadable;
       }
     } catch (const StoreError&) {
@@ -296,6 +304,14 @@ int Report(const Utf8ExportResult& result, const CountingStream& counted, const 
                    .arg(unreadable)
                    .arg(entries)
                    .arg(entries - unreadable);
+  else if (merged)
+    summary << QStringLiteral(
+                   "%1 contacts written (%2 entries merged into %3; --merge-report "
+                   "FILE lists them)")
+                   .arg(written)
+                   .arg(counted.mergedEntries)
+                   .arg(counted.merged == 1 ? QStringLiteral("1 contact")
+                                            : QStringLiteral("%1 contacts").arg(counted.merged));
   if (unwritten > 0)
     summary << QStringLiteral(
                    "%1 of %2 contacts got no file (free some disk space or choose "

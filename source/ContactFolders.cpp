@@ -31,7 +31,8 @@ void Search(const std::shared_ptr<Folder>& folder, int depth, ContactFolderSearc
   try {
     subs = folder->SubFolders();
   } catch (const StoreError& e) {
-    out.unreadable.push_back({folder->Path(), QString::fromUtf8(e.what())});
+    out.unreadable.push_back(
+        {folder->Path(), QString::fromUtf8(e.what()), UnreadableFolder::Part::kFoldersUnder});
     return;
   }
   for (const auto& sub : subs) {
@@ -54,7 +55,8 @@ void Search(const std::shared_ptr<Folder>& folder, int depth, ContactFolderSearc
       else if (const int contacts = ContactEntries(*items); contacts > 0)
         out.folders.push_back({sub, contacts});
     } catch (const StoreError& e) {
-      out.unreadable.push_back({sub->Path(), QString::fromUtf8(e.what())});
+      out.unreadable.push_back(
+          {sub->Path(), QString::fromUtf8(e.what()), UnreadableFolder::Part::kEntries});
     }
     Search(sub, depth + 1, out);
   }

@@ -18,6 +18,9 @@ bool IsContactClass(const QString& messageClass);
 struct UnreadableFolder {
   QString path;  // the folder, or the parent whose list of folders cannot be read
   QString why;
+  // What of it cannot be read: the folder itself (nor anything under it), its entries (the
+  // folders under it are searched), or only the list of the folders under it (it is read).
+  enum class Part { kFolder, kEntries, kFoldersUnder } part = Part::kFolder;
 };
 
 struct ContactFolderSearch {

@@ -283,6 +283,27 @@ TEST_F(ExportVerb, LossesOfTheFormAreToldOnADamagedStoreToo) {
   EXPECT_GT(run.err.indexOf(u"lumivex-cli export: incomplete: "), letters);
 }
 
+// Damaged stores in the merged forms: the contacts written and merged are counted in the
+// summary, and a folder whose list of folders alone cannot be read is told as such (its own
+// contacts are written).
+TEST_F(ExportVerb, DamagedStoresInTheMergedFormsAreToldAsTheyAre) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const QString damaged = SharedDir() + "/fixtures/damaged/";
+  ProgramOutput run = Cli({"--format", "vcard4", "--out", out + "/merged.vcf",
+                           damaged + "node-page-checksum-broken-contact-substituted.pst"});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_TRUE(run.err.contains(u"199 contacts written (2 entries merged into 1 contact; "))
+      << run.err.toStdString();
+  run = Cli({"--format", "vcard4", "--all-folders", "--out", out + "/all.vcf",
+             damaged + "message-store-unreadable-six-contacts.pst"});
+  EXPECT_EQ(run.status, 3);
+  EXPECT_TRUE(run.err.contains(u"the folders under \"Top of Personal Folders/Contacts\" of "))
+      << run.err.toStdString();
+  EXPECT_FALSE(run.err.contains(u"the folder \"Top of Personal Folders/Contacts\" of "))
+      << run.err.toStdString();
+  EXPECT_EQ(FileBytes(out + "/all.vcf").count("BEGIN:VCARD"), 6);
+}
+
 // Files that can take no byte (a limit on file size stands in for a full disk): every form
 // fails with one line naming the file and why, and leaves nothing half-written behind but the
 // single vCard file, which keeps the lines that went in.
