@@ -521,7 +521,11 @@ void SendPanel::Start(std::shared_ptr<Job> job, const QString& text) {
     try {
       LoadEvolution();
     } catch (const DestinationError&) {
-      ShowError(QStringLiteral("Evolution's address books are not available in this build."));
+      ShowError(
+          QStringLiteral("Evolution's address books are not available in this build: "
+                         "choose KDE Contacts (a folder) or a CardDAV server instead; "
+                         "GNOME Contacts and Evolution show a CardDAV server's books "
+                         "too."));
       return;
     }
   }
