@@ -520,11 +520,13 @@ void ExportDialog::ShowOutcome(int folders) {
       else
         (p.unwritten ? unwritten : p.partial ? partial : unread).push_back(&p);
     }
-    // An entry of one of several stores is named with its store's file.
-    auto list = [&text](const std::vector<const contact::EntryProblem*>& problems) {
+    // An entry of a store other than the one scanned (added in the review) is named with its
+    // store's file: several stores may share one folder path.
+    const QString scanned = source_.storeFile;
+    auto list = [&text, &scanned](const std::vector<const contact::EntryProblem*>& problems) {
       for (size_t i = 0; i < problems.size() && i < kProblemsShown; ++i)
         text += QStringLiteral("\n  %1%2, entry %3: %4")
-                    .arg(problems[i]->store.isEmpty()
+                    .arg(problems[i]->store.isEmpty() || problems[i]->store == scanned
                              ? QString()
                              : QFileInfo(problems[i]->store).fileName() + QStringLiteral(": "))
                     .arg(problems[i]->folder)
