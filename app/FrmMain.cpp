@@ -330,8 +330,14 @@ void FrmMain::StoreFileChosen(const QString& name) {
 void FrmMain::CmdEnumerateNotes_Click() {
   const ScanResult result = ScanContactsFolder(*this);
   if (result.status != ScanResult::kBusy) lastScan_ = result;
+  if (result.status != ScanResult::kCounted) return;
+  // After the box, as the conversion tells it after its own: a damaged store, so that a folder
+  // shown empty or short is not taken for all the file holds.
+  const QString damage = ScanDamageText(result.contacts, result.damage);
+  if (!damage.isEmpty())
+    CurrentDialogs().Message(this, damage, QStringLiteral("Damaged Store"), 48);
   // The box counts to 32766; a folder holding more is told after it how many it holds.
-  if (result.status != ScanResult::kCounted || result.contacts == 0) return;
+  if (result.contacts == 0) return;
   const Notice notice = ScanNotice(result.entries, Module1::ContactCounter - 1);
   if (!notice.text.isEmpty() &&
       CurrentDialogs().Notice(this, notice.text, notice.title, kOtherAddressBooks))

@@ -289,4 +289,23 @@ Notice ScanNotice(int entries, int shown) {
           true};
 }
 
+QString ScanDamageText(int contacts, const QStringList& damage) {
+  if (damage.isEmpty()) return {};
+  QStringList told;
+  told << (contacts == 0
+               ? QStringLiteral("No contacts were found in this folder, but the store is damaged: "
+                                "the file may hold contacts that could not be reached. Keep it.")
+               : QStringLiteral("The contacts were counted, but the store is damaged: the file "
+                                "may hold more than were counted."));
+  for (QString sentence : damage) {
+    sentence[0] = sentence[0].toUpper();
+    told << sentence + u'.';
+  }
+  told << QStringLiteral(
+      "Outlook's Inbox Repair Tool (scanpst.exe) on Windows may mend the store, or export a fresh "
+      "copy from Outlook; then scan it again. \"lumivex-cli scan\" and \"lumivex-cli folders\" "
+      "on the file list what is damaged.");
+  return told.join(QStringLiteral("\n\n"));
+}
+
 }  // namespace lumivex

@@ -8,6 +8,7 @@
 #include "convert/ConversionRun.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -66,5 +67,8 @@ Notice ConversionNotice(const OutputOptions& form, const RunResult& result, cons
                         const RunEntries& entries);
 // The notice after the scan's box, which counted `shown` of the folder's `entries`.
 Notice ScanNotice(int entries, int shown);
+// The text of the "Damaged Store" box after the scan's box, which counted `contacts`, when the
+// store is known damaged (`damage` as ScanResult::damage holds it); empty when it is not.
+QString ScanDamageText(int contacts, const QStringList& damage);
 
 }  // namespace lumivex

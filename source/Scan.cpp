@@ -76,9 +76,50 @@ class RunningFlag {
   bool& flag_;
 };
 
+// The folders below `folder` that cannot be read: listed by their parent without a node to read,
+// or under a parent whose list of folders cannot be read.
+int UnreadableFolders(const Folder& folder, int depth) {
+  constexpr int kMaxDepth = 64;  // a damaged store could nest its folders in a loop
+  if (depth >= kMaxDepth) return 0;
+  std::vector<std::shared_ptr<Folder>> subs;
+  try {
+    subs = folder.SubFolders();
+  } catch (const StoreError&) {
+    return 1;
+  }
+  int unreadable = 0;
+  for (const auto& sub : subs)
+    unreadable += sub->Unreadable().isEmpty() ? UnreadableFolders(*sub, depth + 1) : 1;
+  return unreadable;
+}
+
+// The damage known of the counted folder and its store, as "lumivex-cli scan" words it: the
+// store's own, the entries the folder's list lacks and, for a picked file, its folders that cannot
+// be read (the contacts may be in those). A folder that shows few or no contacts is then not
+// taken for the whole of the file.
+QStringList DamageOf(const ScanSession& session, bool otherStore) {
+  QStringList damage;
+  try {
+    damage << session.folder->StoreDamage();
+    if (const QString missing = session.folder->MissingEntries(); !missing.isEmpty())
+      damage << QStringLiteral("\"%1\" is damaged: %2").arg(session.folder->Path(), missing);
+    if (otherStore && session.mapi && !session.mapi->Stores().empty()) {
+      const std::shared_ptr<Folder> root = session.mapi->Stores().back()->RootFolder();
+      if (const int unreadable = root ? UnreadableFolders(*root, 0) : 0; unreadable > 0)
+        damage << QStringLiteral(
+                      "the store is damaged: %1 of its folders cannot be read, and contacts may "
+                      "be in them")
+                      .arg(unreadable);
+    }
+  } catch (const StoreError&) {
+    // What could be read of the damage is told; the count stands as it is.
+  }
+  return damage;
+}
+
 ScanResult Abandon(ScanSession& session) {
   session.Release();
-  return {ScanResult::kAbandoned, 0, {}, 0};
+  return {ScanResult::kAbandoned, 0, {}, 0, {}};
 }
 
 }  // namespace
@@ -87,7 +128,7 @@ ScanResult ScanContactsFolder(ScanView& view) {
   // The scan yields to the window system, which also delivers clicks: a second click on the scan
   // button or its menu entry while a scan runs is not started inside the first.
   static bool running = false;
-  if (running) return {ScanResult::kBusy, 0, {}, 0};
+  if (running) return {ScanResult::kBusy, 0, {}, 0, {}};
   RunningFlag flag(running);
 
   view.ShowCountLabels();
@@ -112,14 +153,14 @@ ScanResult ScanContactsFolder(ScanView& view) {
       std::shared_ptr<Folder> picked = session.mapi->PickFolder();
       if (!picked) {
         session.Release();
-        return {ScanResult::kCancelled, 0, {}, 0};
+        return {ScanResult::kCancelled, 0, {}, 0, {}};
       }
       if (picked->DefaultItemType() != kContactItem) {
         view.ShowMessage(QStringLiteral("Please select a Contact folder."),
                          QStringLiteral("Select Contacts Folder"), 48);
         picked.reset();  // dropped before the session that opened it
         session.Release();
-        return {ScanResult::kWrongFolder, 0, {}, 0};
+        return {ScanResult::kWrongFolder, 0, {}, 0, {}};
       }
       // The path is kept beside the folder so that a conversion run can open the folder again.
       const QString path = picked->Path();
@@ -151,7 +192,7 @@ ScanResult ScanContactsFolder(ScanView& view) {
     view.ShowMessage(QString::fromUtf8(kScanFailedText) +
                          (reason.isEmpty() ? QString() : QStringLiteral("\n\n") + reason),
                      kTitle, 64);
-    return {ScanResult::kFailed, 0, reason, 0};
+    return {ScanResult::kFailed, 0, reason, 0, {}};
   }
 
   // From here on a failing step is skipped and the next one runs.
@@ -170,7 +211,11 @@ ScanResult ScanContactsFolder(ScanView& view) {
     Module1::Increment(Module1::ContactCounter);
   }
 
-  ScanResult result{ScanResult::kCounted, visited, {}, std::max(count, 0)};
+  ScanResult result{ScanResult::kCounted,
+                    visited,
+                    {},
+                    std::max(count, 0),
+                    DamageOf(session, view.OtherStoreChosen())};
   if (visited > 0) {
     view.ShowMessage(QString::number(Module1::ContactCounter - 1) +
                          QStringLiteral(" Contacts Scanned Successfully"),

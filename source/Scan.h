@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace lumivex {
 
@@ -60,6 +61,10 @@ struct ScanResult {
   int contacts = 0;  // entries visited (stops at 32767)
   QString error;     // kFailed: what the store layer said
   int entries = 0;   // the folder's entries, counted in full
+  // kCounted: what is known of the damage of the store and of the counted folder, one sentence
+  // each in the command line's words (the store's own damage, entries the folder records but its
+  // list lacks, folders of the picked file that cannot be read); empty when none is known.
+  QStringList damage;
 };
 
 // The first line of the failure message, as the user knows it.

@@ -476,11 +476,12 @@ class FrmMainFixtureTest : public FrmMainTest {
   // Scans six-contacts.pst, choosing its contacts folder in the folder picker.
   void ScanSixContacts() { ScanStore(testing::FixturePst("six-contacts.pst")); }
 
-  // Scans `store`, choosing its contacts folder in the folder picker.
-  void ScanStore(const QString& store) {
+  // Scans `store`, choosing the folder named `row` in the folder picker; with no name, the one
+  // the picker starts on, as a user clicking OK at once takes it.
+  void ScanStore(const QString& store, const QString& row = QStringLiteral("Contacts")) {
     pickerShown = false;
     ChooseFile(store);
-    OnNextModal([this](QWidget* modal) {
+    OnNextModal([this, row](QWidget* modal) {
       auto* picker = qobject_cast<FolderPickerDialog*>(modal);
       if (picker == nullptr) {
         ADD_FAILURE() << "the folder picker did not come up";
@@ -488,12 +489,14 @@ class FrmMainFixtureTest : public FrmMainTest {
         return;
       }
       pickerShown = true;
-      const auto rows =
-          picker->FolderTree->findItems("Contacts", Qt::MatchExactly | Qt::MatchRecursive);
-      EXPECT_FALSE(rows.isEmpty()) << "no Contacts folder in the picker";
-      if (!rows.isEmpty()) picker->FolderTree->setCurrentItem(rows[0]);
-      picker->Buttons->button(rows.isEmpty() ? QDialogButtonBox::Cancel : QDialogButtonBox::Ok)
-          ->click();
+      bool found = row.isEmpty();
+      if (!found) {
+        const auto rows = picker->FolderTree->findItems(row, Qt::MatchExactly | Qt::MatchRecursive);
+        EXPECT_FALSE(rows.isEmpty()) << "no " << row.toStdString() << " folder in the picker";
+        if (!rows.isEmpty()) picker->FolderTree->setCurrentItem(rows[0]);
+        found = !rows.isEmpty();
+      }
+      picker->Buttons->button(found ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
     });
     window->CmdEnumerateNotes->click();
     EXPECT_TRUE(pickerShown);
@@ -563,6 +566,39 @@ TEST_F(FrmMainFixtureTest, SavedFromThePickedFolderAfterTheScan) {
   QFile vcf(QDir(dialogs->folder).filePath(files[0]));
   ASSERT_TRUE(vcf.open(QIODevice::ReadOnly));
   EXPECT_EQ(vcf.readAll().count("BEGIN:VCARD"), 6);
+}
+
+// A damaged store whose chosen folder shows no contacts: the box stays as it is, and after it the
+// damage is told as "lumivex-cli scan" tells it (entries the folder records but its list lacks,
+// folders of the store that cannot be read), with what to do, so that the file is not taken for
+// an empty one. The second store has no readable contacts folder: the user takes the folder the
+// picker starts on.
+TEST_F(FrmMainFixtureTest, ADamagedStoreShowingNoContactsIsToldAfterTheBox) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const struct {
+    const char* fixture;  // of ../shared/fixtures/damaged
+    const char* row;      // picked in the picker; empty: the one it starts on
+    const char* says;     // as lumivex-cli scan says it
+  } cases[] = {
+      {"entry-count-mismatch-generated-200.pst", "Contacts",
+       "the folder records 200 entries, but its list of entries holds 0"},
+      {"contacts-folder-node-lost-cp932.pst", "", "4 of its folders cannot be read"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    dialogs->messages.clear();
+    ScanStore(testing::SharedDir() + "/fixtures/damaged/" + c.fixture, c.row);
+    ASSERT_EQ(dialogs->messages.size(), 2u);
+    EXPECT_EQ(dialogs->messages[0].text, "No Contacts Found in Outlook PST File");
+    EXPECT_EQ(dialogs->messages[0].title, "Quorvane Software");
+    EXPECT_EQ(dialogs->messages[0].style, 64);
+    EXPECT_EQ(dialogs->messages[1].title, "Damaged Store");
+    EXPECT_EQ(dialogs->messages[1].style, 48);
+    EXPECT_TRUE(dialogs->messages[1].text.contains(c.says))
+        << dialogs->messages[1].text.toStdString();
+    EXPECT_TRUE(dialogs->messages[1].text.contains("scanpst.exe"))
+        << dialogs->messages[1].text.toStdString();
+  }
 }
 
 // A helper process for a store changed under the window's own run: the program stops itself
