@@ -137,14 +137,18 @@ QTreeWidgetItem* FolderPickerDialog::AddFolder(QTreeWidgetItem* parent,
   item->setText(kNameColumn, caption);
   const QString damage = folder->Unreadable();
   if (!damage.isEmpty()) {
-    // Listed by its parent, but not there to be read: shown so that the damage is seen, and
-    // not to be chosen.
+    // Listed by its parent, but not there to be read: shown so that the damage is seen, with
+    // the reader's reason in the row as "lumivex-cli folders" marks it, and not to be chosen.
     item->setFlags(Qt::ItemIsEnabled);
+    item->setText(kNameColumn, QStringLiteral("%1 - %2").arg(caption, damage));
     item->setText(kCountColumn, QStringLiteral("?"));
-    item->setData(kNameColumn, kWhyNotRole,
-                  QStringLiteral("%1 is listed by the file but cannot be read (%2), so it cannot "
-                                 "be chosen: the file is damaged. Choose another folder.")
-                      .arg(caption, damage));
+    const QString whyNot =
+        QStringLiteral(
+            "%1 is listed by the file but cannot be read (%2), so it cannot be chosen: "
+            "the file is damaged. Choose another folder.")
+            .arg(caption, damage);
+    item->setData(kNameColumn, kWhyNotRole, whyNot);
+    item->setToolTip(kNameColumn, whyNot);
     return item;
   }
   item->setData(kNameColumn, Qt::UserRole, static_cast<qulonglong>(folders_.size()));

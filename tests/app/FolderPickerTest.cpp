@@ -124,5 +124,18 @@ TEST(FolderPickerStores, ShowTheUsersFoldersWhateverTheirLanguage) {
   EXPECT_TRUE(rows.contains("  Inbox | 10")) << rows.join(u'\n').toStdString();
 }
 
+// A folder the file lists but cannot read says why in its row, as "lumivex-cli folders" marks it.
+TEST(FolderPickerStores, AnUnreadableFolderSaysWhy) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  testing::App();
+  FolderPickerDialog dialog(
+      nullptr, {OpenStoreFile(testing::SharedDir() +
+                              "/fixtures/damaged/contacts-folder-node-lost-cp932.pst")});
+  const QStringList rows = Rows(dialog.FolderTree);
+  EXPECT_EQ(
+      rows.count("  (unreadable folder) - the folder's node cannot be read (no properties) | ?"), 4)
+      << rows.join(u'\n').toStdString();
+}
+
 }  // namespace
 }  // namespace lumivex
