@@ -44,6 +44,8 @@ const Command& FoldersCommand() {
 
 // Branches of the tree and folders whose entries cannot be read, counted for the summary.
 int damagedParts = 0;
+// Folders whose list of entries lacks some they record (marked in the text tree).
+int missingParts = 0;
 
 int EntryCount(const Folder& folder) {
   try {
@@ -85,9 +87,16 @@ void PrintText(const Folder& folder, int depth, const QString& defaultPath) {
         role == FolderRole::kOwn
             ? QString()
             : QStringLiteral("  (not in --all-folders: %1)").arg(FolderRoleText(role));
-    std::printf("%s%s  [%s, %s]%s%s\n", qPrintable(QString(depth * 2, u' ')),
+    // A count from a list that lacks entries the folder records: said beside it, so that 0 is
+    // not taken for an empty folder.
+    const QString missing = sub->MissingEntries();
+    if (!missing.isEmpty()) ++missingParts;
+    const QString damaged =
+        missing.isEmpty() ? QString() : QStringLiteral("  [damaged: %1]").arg(missing);
+    std::printf("%s%s  [%s, %s]%s%s%s\n", qPrintable(QString(depth * 2, u' ')),
                 qPrintable(sub->Name()), qPrintable(cls), qPrintable(entries),
-                sub->Path() == defaultPath ? "  (default contacts)" : "", qPrintable(leftOut));
+                sub->Path() == defaultPath ? "  (default contacts)" : "", qPrintable(leftOut),
+                qPrintable(damaged));
     PrintText(*sub, depth + 1, defaultPath);
   }
 }
@@ -156,6 +165,16 @@ int FoldersVerb(const QStringList& arguments) {
       std::fprintf(stderr,
                    "lumivex-cli %s: incomplete: the store is damaged; see the lines above\n",
                    qPrintable(kVerb));
+      return kExitIncomplete;
+    }
+    if (damagedParts == 0 && missingParts > 0) {
+      std::fflush(stdout);
+      std::fprintf(stderr,
+                   "lumivex-cli %s: incomplete: %d folder%s lack%s entries %s record%s (marked in "
+                   "the tree); the store is damaged\n",
+                   qPrintable(kVerb), missingParts, missingParts == 1 ? "" : "s",
+                   missingParts == 1 ? "s" : "", missingParts == 1 ? "it" : "they",
+                   missingParts == 1 ? "s" : "");
       return kExitIncomplete;
     }
     if (damagedParts == 0) return kExitSuccess;

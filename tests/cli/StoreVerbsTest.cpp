@@ -267,6 +267,13 @@ TEST(StoreVerbs, EntriesMissingFromTheFolderListAreReported) {
   EXPECT_EQ(run.status, 1) << run.err.toStdString();  // none of the six to write
   EXPECT_TRUE(run.err.contains(says)) << run.err.toStdString();
   EXPECT_FALSE(run.out.contains("Saved Successfully")) << run.out.toStdString();
+  // folders marks the folder in the tree, beside the count of its list.
+  run = Cli({"folders", path});
+  EXPECT_EQ(run.status, 3) << run.err.toStdString();
+  const QStringList lines = run.out.split(u'\n').filter("Contacts  [IPF.Contact, 0 entries]");
+  ASSERT_EQ(lines.size(), 1) << run.out.toStdString();
+  EXPECT_TRUE(lines[0].contains("damaged: " + says.mid(says.indexOf("the folder records"))))
+      << lines[0].toStdString();
 }
 
 }  // namespace
