@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <numeric>
 #include <set>
 
@@ -95,7 +96,8 @@ QVariant ReviewModel::data(const QModelIndex& index, int role) const {
     return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
   if (role == Qt::DecorationRole && index.column() == kTick && row.suggested)
     return QApplication::style()->standardIcon(QStyle::SP_MessageBoxQuestion);
-  if (role == Qt::ToolTipRole && (row.entries.size() > 1 || row.suggested)) {
+  if (role == Qt::ToolTipRole &&
+      (row.entries.size() > 1 || row.suggested || !row.attention.isEmpty())) {
     QStringList tip;
     if (row.entries.size() > 1)
       tip << QStringLiteral("%1 entries, one person: %2").arg(row.entries.size()).arg(row.rule);
@@ -462,6 +464,63 @@ void ReviewModel::Join(std::vector<int> entries) {
   emit CountsChanged();
 }
 
+void ReviewModel::FollowMadeRows(const std::vector<int>& made) {
+  if (found_group_.empty() || made.empty()) return;
+  // The made rows (each once) touching each merged group.
+  std::vector<int> madeRows;
+  for (const int e : made) madeRows.push_back(row_of_[size_t(e)]);
+  std::sort(madeRows.begin(), madeRows.end());
+  madeRows.erase(std::unique(madeRows.begin(), madeRows.end()), madeRows.end());
+  std::vector<bool> inMade(entries_.size(), false);
+  std::unordered_multimap<int, int> madeOfGroup;  // merged group: made row
+  for (const int r : madeRows) {
+    std::vector<int> groups;
+    for (const int e : rows_[size_t(r)].entries) {
+      inMade[size_t(e)] = true;
+      groups.push_back(found_group_[size_t(e)]);
+    }
+    std::sort(groups.begin(), groups.end());
+    groups.erase(std::unique(groups.begin(), groups.end()), groups.end());
+    for (const int g : groups) madeOfGroup.emplace(g, r);
+  }
+  std::map<int, std::vector<int>> joining;  // made row: the entries it takes
+  std::vector<int> unplaced;
+  for (size_t e = 0; e < entries_.size(); ++e) {
+    if (inMade[e]) continue;
+    const auto [from, to] = madeOfGroup.equal_range(found_group_[e]);
+    if (from == to) continue;
+    int only = std::next(from) == to ? from->second : -1, copy = -1, copies = 0;
+    for (auto it = from; it != to; ++it)
+      for (const int m : rows_[size_t(it->second)].entries)
+        if (entries_[size_t(m)].uid == entries_[e].uid) {
+          copy = it->second;
+          ++copies;
+          break;
+        }
+    const int to_row = copies == 1 ? copy : copies == 0 ? only : -1;
+    if (to_row >= 0)
+      joining[to_row].push_back(int(e));
+    else
+      unplaced.push_back(int(e));
+  }
+  // Joined by entry, as Join moves the rows.
+  std::vector<std::vector<int>> joins;
+  for (auto& [r, entries] : joining) {
+    std::vector<int> all = rows_[size_t(r)].entries;
+    all.insert(all.end(), entries.begin(), entries.end());
+    joins.push_back(std::move(all));
+  }
+  for (const std::vector<int>& entries : joins) Join(entries);
+  for (const int e : unplaced) {
+    const int r = row_of_[size_t(e)];
+    Row& row = rows_[size_t(r)];
+    if (row.unplaced) continue;
+    row.unplaced = true;
+    Assess(row);
+    emit dataChanged(index(r, 0), index(r, kColumns - 1));
+  }
+}
+
 void ReviewModel::Assess(Row& row) const {
   row.attention.clear();
   row.suggested = false;
@@ -470,6 +529,10 @@ void ReviewModel::Assess(Row& row) const {
     for (auto it = from; it != to; ++it)
       row.suggested |= suggestions_[size_t(it->second)].answer == Answer::kOpen;
   }
+  if (row.unplaced)
+    row.attention = QStringLiteral(
+        "the same person as several contacts split or joined in the review; which one is not "
+        "told");
   if (row.entries.size() < 2) return;
   // Names compared as their words, without case, order or punctuation ("Berg, Anna" is "Anna
   // Berg"); one holding all the words of another ("Anna M. Berg", "Anna Berg") is the same.
@@ -521,6 +584,7 @@ void ReviewModel::Assess(Row& row) const {
       }
     }
   }
+  if (!row.attention.isEmpty()) why.prepend(row.attention);
   row.attention = why.join(QStringLiteral("; "));
 }
 

@@ -170,6 +170,12 @@ class ReviewModel : public QAbstractTableModel {
     return FoundGroup(row).size() > rows_[size_t(row)].entries.size();
   }
   void Rejoin(int row) { Join(FoundGroup(row)); }
+  // Rows made in the review (split, taken out, joined; `made`, an entry of each) keep the entries
+  // read since that the merge finds to be one person with theirs (the copies in another copy of
+  // a store, above all), so that no person is written twice. Such an entry joins the made row
+  // holding its copy (the same uid), else the only made row of its merged group; where that
+  // cannot be told, the row it stays in is marked for a look.
+  void FollowMadeRows(const std::vector<int>& made);
   // Whether the row is as the merge found it (not split, taken from or joined in the review).
   bool AsFound(int row) const;
   // Why the row needs a look (its entries differ in name, or hold different single values);
@@ -218,6 +224,9 @@ class ReviewModel : public QAbstractTableModel {
     QString rule;
     QString attention = {};
     bool suggested = false;  // a suggestion touching it waits for an answer
+    // Entries the merge finds to be one person with several rows made in the review, not told
+    // which (FollowMadeRows).
+    bool unplaced = false;
   };
   // The row's entries in the order the command line merges them: by MergeRank, those ranked
   // alike by their content (read again from their stores).

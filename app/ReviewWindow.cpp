@@ -991,7 +991,12 @@ ReviewChoices ReviewWindow::Choices() const {
   }
   for (int row = 0; row < model_->rowCount(); ++row) {
     const std::vector<int>& entries = model_->RowEntries(row);
-    if (!model_->AsFound(row) && !whole.contains(row)) {
+    auto applied = [&] {
+      std::vector<int> sorted = entries;
+      std::sort(sorted.begin(), sorted.end());
+      return std::find(applied_.begin(), applied_.end(), sorted) != applied_.end();
+    };
+    if ((!model_->AsFound(row) || (!applied_.empty() && applied())) && !whole.contains(row)) {
       QStringList keys;
       for (const int e : entries) keys << EntryKey(e);
       c.rows.push_back(keys);
@@ -1011,6 +1016,7 @@ ReviewChoices ReviewWindow::Choices() const {
 void ReviewWindow::ApplyChoices() {
   aside_ = {};
   partRows_.clear();
+  applied_.clear();
   if (pending_.rows.empty() && pending_.untickedEntries.isEmpty() && pending_.declined.isEmpty())
     return;
   QHash<QString, int> byKey;
@@ -1029,6 +1035,7 @@ void ReviewWindow::ApplyChoices() {
     return read.contains(parts[0] + u'\x1f' + parts[1]) ? kGone : kNotRead;
   };
   int dropped = 0;
+  std::vector<int> made;  // an entry of each row applied
   for (const QStringList& keys : pending_.rows) {
     std::vector<int> entries;
     bool gone = false;
@@ -1047,10 +1054,26 @@ void ReviewWindow::ApplyChoices() {
       continue;
     }
     model_->Join(entries);
+    made.push_back(entries.front());
     if (entries.size() < size_t(keys.size())) {
       std::sort(entries.begin(), entries.end());
       partRows_.push_back({keys, std::move(entries)});
     }
+  }
+  // Entries read since the rows were made (a store added, another copy of one) that the merge
+  // finds to be the same person join them, so that nobody is written twice.
+  model_->FollowMadeRows(made);
+  for (PartRow& part : partRows_) {
+    std::vector<int> now = model_->RowEntries(model_->RowOfEntry(part.read.front()));
+    std::sort(now.begin(), now.end());
+    for (const int e : now)
+      if (!std::binary_search(part.read.begin(), part.read.end(), e)) part.keys << EntryKey(e);
+    part.read = std::move(now);
+  }
+  for (const int e : made) {
+    std::vector<int> now = model_->RowEntries(model_->RowOfEntry(e));
+    std::sort(now.begin(), now.end());
+    applied_.push_back(std::move(now));
   }
   for (const QString& k : pending_.untickedEntries) {
     const int e = find(k);
@@ -1070,11 +1093,16 @@ void ReviewWindow::ApplyChoices() {
       aside_.declined << pair;
       continue;
     }
+    // Also a suggestion between the same two rows by other entries (copies joined since).
+    const int firstRow = model_->RowOfEntry(first), secondRow = model_->RowOfEntry(second);
     const auto& suggestions = model_->Suggestions();
-    for (size_t k = 0; k < suggestions.size(); ++k)
-      if (suggestions[k].first == first && suggestions[k].second == second &&
+    for (size_t k = 0; k < suggestions.size(); ++k) {
+      const int a = model_->RowOfEntry(suggestions[k].first);
+      const int b = model_->RowOfEntry(suggestions[k].second);
+      if (((a == firstRow && b == secondRow) || (a == secondRow && b == firstRow)) &&
           suggestions[k].answer == ReviewModel::Answer::kOpen)
         model_->Decline(int(k));
+    }
   }
   pending_.rows.clear();
   pending_.untickedEntries.clear();

@@ -136,6 +136,10 @@ class ReviewWindow : public QDialog {
     std::vector<int> read;
   };
   std::vector<PartRow> partRows_;
+  // The rows applied from the choices (their entries, sorted): kept as choices while they are
+  // as applied, also when the merge now finds them so, for a row alone while the rest of its
+  // person is in a folder not read is still the user's, not an entry new to the review.
+  std::vector<std::vector<int>> applied_;
   QStringList stores_;
   std::vector<QStringList> unticked_;  // per store: folder paths the user unticked
   std::vector<QStringList> ticked_;    // per store: auto-collected folder paths the user ticked

@@ -577,6 +577,66 @@ TEST(ReviewWindow, KeptChoicesFollowTheirEntriesWhenAStoreChanges) {
   ReviewWindow::LastChoices() = {};
 }
 
+// Rows made in the review take in the same people of stores added later: a split John and Mary
+// joined from a suggestion, then a copy of the first store added and a store with another John
+// Smith. The copy's entries join the rows of the entries they copy, so that nobody is written
+// twice; the other John, the same person as both halves of the split, stays apart, marked.
+TEST(ReviewWindow, RowsMadeTakeTheSamePeopleOfStoresAddedLater) {
+  App();
+  ReviewWindow::LastChoices() = {};
+  const QString dir = ScratchDir("review-follow");
+  const QString a = WriteStore(dir + "/a.pst", R"([
+      {"FirstName": "John", "LastName": "Smith", "Email1Address": "john.smith@contoso.example"},
+      {"FirstName": "John", "MiddleName": "A.", "LastName": "Smith",
+       "Email1Address": "john.smith@contoso.example"},
+      {"FirstName": "Mary", "LastName": "Jones", "CompanyName": "Contoso",
+       "Email1Address": "mary@jones.example"}])");
+  const QString b = WriteStore(dir + "/b.pst", R"([
+      {"FirstName": "Mary", "LastName": "Jones", "CompanyName": "Contoso",
+       "Email1Address": "mjones@contoso.example"}])");
+  const QString other = WriteStore(dir + "/other.pst", R"([
+      {"FirstName": "John", "LastName": "Smith", "Email1Address": "john.smith@contoso.example",
+       "MobileTelephoneNumber": "+1 555 0100"}])");
+  const QString copy = dir + "/copy.pst";
+  ASSERT_TRUE(QFile::copy(a, copy));
+  auto rows = [](ReviewWindow& w) {
+    QStringList out;
+    for (int r = 0; r < w.Model().rowCount(); ++r)
+      out << w.Model().index(r, ReviewModel::kName).data().toString() + " | " +
+                 w.Model().index(r, ReviewModel::kTick).data().toString();
+    out.sort();
+    return out;
+  };
+  {
+    ReviewWindow window(nullptr, {a, b});
+    ASSERT_TRUE(WaitFor([&] { return window.Loaded(); }));
+    ASSERT_EQ(rows(window), (QStringList{"John Smith | 2 merged", "Mary Jones | suggested",
+                                         "Mary Jones | suggested"}));
+    ReviewModel& model = window.Model();
+    for (int r = 0; r < model.rowCount(); ++r)
+      if (model.RowEntries(r).size() == 2) model.Split(r);
+    model.Accept(0);
+    ASSERT_EQ(rows(window),
+              (QStringList{"John A. Smith | ", "John Smith | ", "Mary Jones | 2 merged"}));
+    window.accept();
+  }
+  ReviewWindow again(nullptr, {a});
+  ASSERT_TRUE(WaitFor([&] { return again.Loaded(); }));
+  again.AddStores({copy, other});
+  ASSERT_TRUE(WaitFor([&] { return again.Loaded(); }));
+  EXPECT_EQ(rows(again), (QStringList{"John A. Smith | 2 merged", "John Smith | 2 merged",
+                                      "John Smith | check", "Mary Jones | 3 merged"}));
+  EXPECT_EQ(again.LblCounts->text(), "8 contacts from 4 stores, 4 after merging, 4 ticked");
+  struct Quiet : Utf8ExportObserver {
+    void Progress(int, int, const QString&) override {}
+  } quiet;
+  const QString out = dir + "/review.vcf";
+  EXPECT_EQ(RunUtf8Export(*again.TickedContacts(), {Utf8Format::kVCard4, false, out, false}, quiet)
+                .contacts,
+            4);
+  ReviewWindow::LastChoices() = {};
+}
+
 // Choices kept by position, as an earlier form of the settings kept them, are dropped and told,
 // not put on whoever holds those positions now.
 TEST(ReviewWindow, ChoicesKeptByPositionAreDroppedAndTold) {
