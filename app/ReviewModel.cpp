@@ -549,15 +549,19 @@ void ReviewModel::Assess(Row& row) const {
     return std::all_of(a.begin(), a.end(), [&](const QString& x) { return b.contains(x); });
   };
   QStringList why;
-  const QStringList first = words(row.entries.front());
-  QStringList names{QString::fromUtf8(shown_.Field(row.entries.front(), 0))};
-  for (size_t k = 1; k < row.entries.size(); ++k) {
-    const QStringList other = words(row.entries[k]);
-    if (!within(first, other) && !within(other, first)) {
-      const QString name = QString::fromUtf8(shown_.Field(row.entries[k], 0));
-      if (!names.contains(name)) names << name;
-    }
-  }
+  // Every two names compared, not each with the first: "Una Holm" holds the words of both "Una
+  // M. Holm" and "Una K. Holm", which conflict. The names in a conflict, in the row's order.
+  std::vector<QStringList> all;
+  for (const int e : row.entries) all.push_back(words(e));
+  std::vector<bool> conflicts(row.entries.size(), false);
+  for (size_t i = 0; i < all.size(); ++i)
+    for (size_t k = i + 1; k < all.size(); ++k)
+      if (!within(all[i], all[k]) && !within(all[k], all[i])) conflicts[i] = conflicts[k] = true;
+  QStringList names;
+  for (size_t k = 0; k < row.entries.size(); ++k)
+    if (const QString name = QString::fromUtf8(shown_.Field(row.entries[k], 0));
+        conflicts[k] && !names.contains(name))
+      names << name;
   if (names.size() > 1) why << QStringLiteral("the names differ (%1)").arg(names.join(" / "));
   QByteArrayView company;
   for (const int e : row.entries) {

@@ -824,6 +824,34 @@ TEST(ReviewWindow, SplitAfterAnAcceptPartsEveryEntry) {
   for (int e = 0; e < 5; ++e) EXPECT_EQ(model.RowEntries(model.RowOfEntry(e)).size(), 1u) << e;
 }
 
+// A group's names are compared pair by pair: two names that conflict are marked, also when
+// neither is the first entry's ("Una Holm" holds the words of both others).
+TEST(ReviewWindow, EveryTwoNamesOfAGroupAreCompared) {
+  const struct {
+    std::vector<const char*> names;
+    QString check;
+  } cases[] = {
+      {{"Una Holm", "Una M. Holm", "Una K. Holm"}, "the names differ (Una M. Holm / Una K. Holm)"},
+      {{"Una Holm", "Una M. Holm", "Holm, Una M."}, ""},
+      {{"Maria Berg", "Maria Sund"}, "the names differ (Maria Berg / Maria Sund)"},
+  };
+  for (const auto& c : cases) {
+    ReviewModel model;
+    std::vector<ReviewEntry> entries;
+    std::vector<int> group;
+    for (const char* name : c.names) {
+      group.push_back(int(entries.size()));
+      entries.push_back(Person(name, "", "una@holm.example"));
+    }
+    model.AddEntries(entries);
+    ReviewGrouping found;
+    found.groups.push_back({group, "same e-mail address", {}});
+    model.Group(found);
+    ASSERT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(model.Attention(0), c.check) << c.names[0];
+  }
+}
+
 // What the review ticks is what "Send to an Address Book..." sends: two stores reviewed from the
 // export dialog, Bo unticked, Ann's group split, Di's kept, sent into a KDE Contacts folder and
 // read back by strict vobject.
