@@ -1190,8 +1190,16 @@ std::function<std::unique_ptr<contact::ContactStream>()> ReviewWindow::TickedSel
   selection->folders = model_->Folders();
   for (const contact::EntryProblem& p : model_->Problems())
     if (!p.partial) selection->problems.push_back(p);
+  // The rows in the order the command line writes its contacts, each where its first entry is in
+  // the stores, not in the table's order (where the rows that need a look come first).
+  std::vector<std::pair<int, int>> byFirst;  // first entry, row
   for (int row = 0; row < model_->rowCount(); ++row) {
     if (!model_->Ticked(row)) continue;
+    const std::vector<int>& entries = model_->RowEntries(row);
+    byFirst.emplace_back(*std::min_element(entries.begin(), entries.end()), row);
+  }
+  std::sort(byFirst.begin(), byFirst.end());
+  for (const auto& [entry, row] : byFirst) {
     Selection::Row r;
     r.rule = model_->RowRule(row);
     for (const int e : model_->RowEntries(row)) {

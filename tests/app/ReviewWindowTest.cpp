@@ -363,6 +363,41 @@ TEST(ReviewWindow, MergedCardsAreTheCommandLines) {
   same(cards(dir + "/rejoined.vcf"));
 }
 
+// The window writes its contacts in the command line's order (each where its first entry is in
+// the stores), not in the table's, where the rows to check come first.
+TEST(ReviewWindow, ContactsAreWrittenInTheCommandLinesOrder) {
+  App();
+  ReviewWindow::LastChoices() = {};
+  const QString dir = ScratchDir("review-written-order");
+  const QString first = WriteStore(dir + "/a.pst", R"([
+      {"FirstName": "Bo", "LastName": "Ek", "Email1Address": "bo@ek.example"},
+      {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example",
+       "CompanyName": "Contoso"}])");
+  const QString second = WriteStore(dir + "/b.pst", R"([
+      {"FirstName": "Cy", "LastName": "Berg", "Email1Address": "cy@berg.example"},
+      {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example",
+       "CompanyName": "Fabrikam"}])");
+  const ProgramOutput cli = RunCli(
+      {"export", "--format", "vcard4", "--all-folders", "--out", dir + "/cli.vcf", first, second});
+  ASSERT_EQ(cli.status, 0) << cli.err.toStdString();
+  ReviewWindow window(nullptr, {first, second});
+  ASSERT_TRUE(WaitFor([&] { return window.Loaded(); }));
+  ASSERT_EQ(window.Model().index(0, ReviewModel::kTick).data().toString(), "2 merged, check");
+  struct Quiet : Utf8ExportObserver {
+    void Progress(int, int, const QString&) override {}
+  } quiet;
+  RunUtf8Export(*window.TickedContacts(), {Utf8Format::kVCard4, false, dir + "/window.vcf", false},
+                quiet);
+  auto names = [](const QString& path) {
+    QStringList out;
+    for (const QJsonValue card : VObjectReader().ReadOrFail({path}).array())
+      out << card["FN"][0]["value"].toString();
+    return out;
+  };
+  EXPECT_EQ(names(dir + "/cli.vcf"), (QStringList{"Bo Ek", "Ann Lee", "Cy Berg"}));
+  EXPECT_EQ(names(dir + "/window.vcf"), names(dir + "/cli.vcf"));
+}
+
 // Two copies of one store that each got a new contact after they parted, under one entry id:
 // the window writes the two people with the UIDs the command line gives them, one each.
 TEST(ReviewWindow, NewPeopleOfTwoCopiesOfOneStoreHaveTheCommandLinesUids) {
