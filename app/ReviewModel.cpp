@@ -373,6 +373,13 @@ void ReviewModel::TakeOut(int row, int entry) {
   for (int& at : row_of_)
     if (at > row) ++at;
   row_of_[size_t(entry)] = row + 1;
+  // An accepted suggestion whose two sides are parted again is answered so: declined, kept as
+  // the user's answer rather than asked again when the review is opened again.
+  const auto [from, to] = suggestions_of_.equal_range(entry);
+  for (auto it = from; it != to; ++it)
+    if (Suggestion& s = suggestions_[size_t(it->second)];
+        s.answer == Answer::kAccepted && row_of_[size_t(s.first)] != row_of_[size_t(s.second)])
+      s.answer = Answer::kDeclined;
   endInsertRows();
   ticked_ += ticked ? 1 : 0;
   emit dataChanged(index(row, 0), index(row, kColumns - 1));

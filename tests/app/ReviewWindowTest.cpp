@@ -739,6 +739,30 @@ TEST(ReviewWindow, MarksShownWholeAfterAnAnswer) {
       static_cast<QAbstractItemView*>(window.TableContacts)->sizeHintForColumn(ReviewModel::kTick));
 }
 
+// A suggestion accepted, then its row split, is answered: apart, also when the review is opened
+// again, not asked again.
+TEST(ReviewWindow, ASplitAfterAnAcceptIsKeptAsTheAnswer) {
+  testing::App();
+  ReviewWindow::LastChoices() = {};
+  const QString store = WriteStore(testing::ScratchDir("review-split-answer") + "/maria.pst", R"([
+      {"FirstName": "Maria", "LastName": "Berg", "Email1Address": "maria@berg.example"},
+      {"FirstName": "Maria", "LastName": "Sund", "Email1Address": "maria@berg.example"}])");
+  const QString apart = "2 contacts from 1 store, 2 after merging, 2 ticked";
+  {
+    ReviewWindow window(nullptr, {store});
+    ASSERT_TRUE(WaitFor([&] { return window.Loaded(); }));
+    ASSERT_EQ(window.LblCounts->text(), apart + ", 1 suggestion to answer");
+    window.Model().Accept(0);
+    window.Model().Split(0);
+    EXPECT_EQ(window.LblCounts->text(), apart);
+    window.accept();
+  }
+  ReviewWindow again(nullptr, {store});
+  ASSERT_TRUE(WaitFor([&] { return again.Loaded(); }));
+  EXPECT_EQ(again.LblCounts->text(), apart);
+  ReviewWindow::LastChoices() = {};
+}
+
 // Mail kept beside a contact in a folder of mail is no contact: the review lists the one contact.
 TEST(ReviewWindow, MailBesideAContactIsPassedOver) {
   testing::App();
