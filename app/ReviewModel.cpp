@@ -490,6 +490,18 @@ void ReviewModel::FollowMadeRows(const std::vector<int>& made) {
     groups.erase(std::unique(groups.begin(), groups.end()), groups.end());
     for (const int g : groups) madeOfGroup.emplace(g, r);
   }
+  // What an entry holds (without its uid), read again only where the uids do not tell: a copy
+  // of a store written again by a mail client has a record key of its own.
+  std::map<int, QByteArray> held;
+  auto content = [&](int e) -> const QByteArray& {
+    auto [it, added] = held.try_emplace(e);
+    if (added) {
+      contact::Contact c;
+      QString why;
+      if (ReadEntry(e, c, why)) it->second = merge::EntryContent(c);
+    }
+    return it->second;
+  };
   std::map<int, std::vector<int>> joining;  // made row: the entries it takes
   std::vector<int> unplaced;
   for (size_t e = 0; e < entries_.size(); ++e) {
@@ -497,13 +509,18 @@ void ReviewModel::FollowMadeRows(const std::vector<int>& made) {
     const auto [from, to] = madeOfGroup.equal_range(found_group_[e]);
     if (from == to) continue;
     int only = std::next(from) == to ? from->second : -1, copy = -1, copies = 0;
-    for (auto it = from; it != to; ++it)
-      for (const int m : rows_[size_t(it->second)].entries)
-        if (entries_[size_t(m)].uid == entries_[e].uid) {
-          copy = it->second;
-          ++copies;
-          break;
-        }
+    auto copyIn = [&](auto same) {
+      for (auto it = from; it != to; ++it)
+        for (const int m : rows_[size_t(it->second)].entries)
+          if (same(m)) {
+            copy = it->second;
+            ++copies;
+            break;
+          }
+    };
+    copyIn([&](int m) { return entries_[size_t(m)].uid == entries_[e].uid; });
+    if (copies == 0 && only < 0 && !content(int(e)).isEmpty())
+      copyIn([&](int m) { return content(m) == content(int(e)); });
     const int to_row = copies == 1 ? copy : copies == 0 ? only : -1;
     if (to_row >= 0)
       joining[to_row].push_back(int(e));

@@ -613,19 +613,25 @@ TEST(ReviewWindow, KeptChoicesFollowTheirEntriesWhenAStoreChanges) {
 }
 
 // Rows made in the review take in the same people of stores added later: a split John and Mary
-// joined from a suggestion, then a copy of the first store added and a store with another John
-// Smith. The copy's entries join the rows of the entries they copy, so that nobody is written
-// twice; the other John, the same person as both halves of the split, stays apart, marked.
+// joined from a suggestion, then two copies of the first store added (one copied as a file, one
+// written again with a contact more, under a record key of its own) and a store with another
+// John Smith. The copies' entries join the rows of the entries they copy, so that nobody is
+// written twice; the other John, the same person as both halves of the split, stays apart,
+// marked.
 TEST(ReviewWindow, RowsMadeTakeTheSamePeopleOfStoresAddedLater) {
   App();
   ReviewWindow::LastChoices() = {};
   const QString dir = ScratchDir("review-follow");
-  const QString a = WriteStore(dir + "/a.pst", R"([
+  const char* const people = R"(
       {"FirstName": "John", "LastName": "Smith", "Email1Address": "john.smith@contoso.example"},
       {"FirstName": "John", "MiddleName": "A.", "LastName": "Smith",
        "Email1Address": "john.smith@contoso.example"},
       {"FirstName": "Mary", "LastName": "Jones", "CompanyName": "Contoso",
-       "Email1Address": "mary@jones.example"}])");
+       "Email1Address": "mary@jones.example"})";
+  const QString a = WriteStore(dir + "/a.pst", qPrintable(QStringLiteral("[%1]").arg(people)));
+  const QString backup = WriteStore(
+      dir + "/backup.pst",
+      qPrintable(QStringLiteral(R"([%1, {"FirstName": "Zed", "LastName": "One"}])").arg(people)));
   const QString b = WriteStore(dir + "/b.pst", R"([
       {"FirstName": "Mary", "LastName": "Jones", "CompanyName": "Contoso",
        "Email1Address": "mjones@contoso.example"}])");
@@ -657,18 +663,19 @@ TEST(ReviewWindow, RowsMadeTakeTheSamePeopleOfStoresAddedLater) {
   }
   ReviewWindow again(nullptr, {a});
   ASSERT_TRUE(WaitFor([&] { return again.Loaded(); }));
-  again.AddStores({copy, other});
+  again.AddStores({copy, backup, other});
   ASSERT_TRUE(WaitFor([&] { return again.Loaded(); }));
-  EXPECT_EQ(rows(again), (QStringList{"John A. Smith | 2 merged", "John Smith | 2 merged",
-                                      "John Smith | check", "Mary Jones | 3 merged"}));
-  EXPECT_EQ(again.LblCounts->text(), "8 contacts from 4 stores, 4 after merging, 4 ticked");
+  EXPECT_EQ(rows(again),
+            (QStringList{"John A. Smith | 3 merged", "John Smith | 3 merged", "John Smith | check",
+                         "Mary Jones | 4 merged", "Zed One | "}));
+  EXPECT_EQ(again.LblCounts->text(), "12 contacts from 5 stores, 5 after merging, 5 ticked");
   struct Quiet : Utf8ExportObserver {
     void Progress(int, int, const QString&) override {}
   } quiet;
   const QString out = dir + "/review.vcf";
   EXPECT_EQ(RunUtf8Export(*again.TickedContacts(), {Utf8Format::kVCard4, false, out, false}, quiet)
                 .contacts,
-            4);
+            5);
   ReviewWindow::LastChoices() = {};
 }
 
