@@ -7,6 +7,7 @@
 #include "app/ScreenFit.h"
 #include "app/SendPanel.h"
 #include "common/Module1.h"
+#include "merge/ContactSources.h"
 #include "source/MailStore.h"
 #include "source/StoreBackend.h"
 
@@ -63,6 +64,7 @@ struct ExportDialog::Job : public Utf8ExportObserver {
   ExportSource source;
   bool allFolders = false;
   std::function<std::unique_ptr<contact::ContactStream>()> reviewed;
+  bool merge = false;  // the entries of one person as one contact
   Utf8ExportOptions options;
   ExportDialog* dialog = nullptr;
   const std::atomic<bool>* cancel = nullptr;
@@ -126,12 +128,43 @@ struct ExportDialog::Job : public Utf8ExportObserver {
     return {folder};
   }
 
+  // The same folders, their entries of one person merged (merge/ContactSources.h): what the
+  // command line's export writes. A contact is named by its folder only where more than one
+  // folder holds entries.
+  void RunMerged() {
+    merge::StoreSelection selection;
+    if (!source.storeFile.isEmpty()) selection.stores = {source.storeFile};
+    selection.allFolders = allFolders;
+    if (source.otherStore && !allFolders) {
+      if (source.folderPath.isEmpty())
+        throw StoreError("No folder has been scanned: scan one in the main window first");
+      selection.folder = source.folderPath;
+    }
+    std::vector<StoreFolders> sources = merge::FindSources(selection);
+    Utf8ExportOptions run = options;
+    int withEntries = 0;
+    folders = 0;
+    for (const StoreFolders& s : sources)
+      for (const std::shared_ptr<Folder>& folder : s.folders) {
+        ++folders;
+        if (folder->GetItems()->Count() > 0) ++withEntries;
+      }
+    if (withEntries <= 1) run.folderAsCategory = false;
+    const std::unique_ptr<contact::ContactStream> contacts =
+        merge::OpenContacts(std::move(sources), true);
+    result = RunUtf8Export(*contacts, run, *this);
+  }
+
   void Run() {
     try {
       if (reviewed) {
         const std::unique_ptr<contact::ContactStream> contacts = reviewed();
         folders = 1;
         result = RunUtf8Export(*contacts, options, *this);
+        return;
+      }
+      if (merge) {
+        RunMerged();
         return;
       }
       const std::vector<std::shared_ptr<Folder>> list = OpenFolders();
@@ -190,6 +223,7 @@ ExportDialog::ExportDialog(QWidget* owner, ExportSource source)
   (form == u"vcard3" ? OptVCard3 : form == u"csv" ? OptCsv : OptVCard4)->setChecked(true);
   (last->value(QStringLiteral("export/perContact")).toBool() ? OptPerContact : OptOneFile)
       ->setChecked(true);
+  ChkMerge->setChecked(last->value(QStringLiteral("export/merge"), true).toBool());
   UpdateOptions();
   FitToScreen(this, sizeHint(), layout->itemAt(layout->count() - 1)->layout());
   RestoreSize(this, QStringLiteral("export"));
@@ -221,6 +255,11 @@ void ExportDialog::AddSourceBox(QVBoxLayout* layout) {
   allFoldersNote->setIndent(ChkAllFolders->style()->pixelMetric(QStyle::PM_IndicatorWidth) +
                             ChkAllFolders->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing));
   sourceLayout->addWidget(allFoldersNote);
+  ChkMerge =
+      new QCheckBox(QStringLiteral("&Merge the entries of one person into one contact"), sourceBox);
+  ChkMerge->setObjectName(QStringLiteral("ChkMerge"));
+  ChkMerge->setChecked(true);
+  sourceLayout->addWidget(ChkMerge);
   CmdReview = new QPushButton(QStringLiteral("&Review and Merge Several Stores..."), sourceBox);
   CmdReview->setObjectName(QStringLiteral("CmdReview"));
   sourceLayout->addWidget(CmdReview, 0, Qt::AlignLeft);
@@ -315,7 +354,7 @@ ExportDialog::~ExportDialog() = default;
 void ExportDialog::ShowNothingToExport(const QString& whatToDo) {
   LblSource->setText(whatToDo);
   for (QWidget* part : std::initializer_list<QWidget*>{
-           ChkAllFolders, findChild<QLabel*>(QStringLiteral("LblAllFoldersNote")),
+           ChkAllFolders, findChild<QLabel*>(QStringLiteral("LblAllFoldersNote")), ChkMerge,
            OptVCard4->parentWidget(), OptOneFile->parentWidget(), CmdExport, CmdSendTo})
     part->setEnabled(false);
   CmdClose->setDefault(true);
@@ -334,8 +373,12 @@ void ExportDialog::SetRunning(bool running) {
        std::initializer_list<QWidget*>{OptVCard4, OptVCard3, OptCsv, OptOneFile, ChkAllFolders,
                                        CmdReview, CmdExport, CmdSendTo, CmdClose})
     option->setEnabled(!running);
-  // A reviewed selection picks its folders itself: "All contact folders" stays off for it.
-  if (reviewed_) ChkAllFolders->setEnabled(false);
+  ChkMerge->setEnabled(!running);
+  // A reviewed selection picks its folders and what is merged itself.
+  if (reviewed_) {
+    ChkAllFolders->setEnabled(false);
+    ChkMerge->setEnabled(false);
+  }
   if (running) ProgBarExport->show();
   CmdCancel->setEnabled(running);
   ProgBarExport->setFormat(running ? QStringLiteral("%p%") : QString());
@@ -371,6 +414,7 @@ void ExportDialog::CmdExport_Click() {
                                                 : OptVCard3->isChecked() ? QStringLiteral("vcard3")
                                                                          : QStringLiteral("csv"));
   last->setValue(QStringLiteral("export/perContact"), perContact);
+  last->setValue(QStringLiteral("export/merge"), ChkMerge->isChecked());
   last->setValue(QStringLiteral("export/folder"),
                  perContact ? target : QFileInfo(target).absolutePath());
 
@@ -378,6 +422,7 @@ void ExportDialog::CmdExport_Click() {
   job->source = source_;
   job->allFolders = !reviewed_ && ChkAllFolders->isChecked();
   job->reviewed = reviewed_;
+  job->merge = ChkMerge->isChecked();
   job->options.format = OptVCard4->isChecked()   ? Utf8Format::kVCard4
                         : OptVCard3->isChecked() ? Utf8Format::kVCard3
                                                  : Utf8Format::kCsv;
@@ -415,6 +460,7 @@ void ExportDialog::CmdReview_Click() {
   reviewed_ = review.TickedSelection();
   LblSource->setText(review.CountsText());
   ChkAllFolders->setEnabled(false);
+  ChkMerge->setEnabled(false);
 }
 
 void ExportDialog::CmdCancel_Click() {
@@ -506,6 +552,10 @@ void ExportDialog::ShowOutcome(int folders) {
     } else {
       text = perContact ? QStringLiteral("%1 written as one file each into %2.").arg(what, where)
                         : QStringLiteral("%1 written to %2.").arg(what, where);
+      if (r.mergedContacts > 0)
+        text += QStringLiteral(" %1 of one person each were merged into %2.")
+                    .arg(Count(r.mergedEntries, "entry", "entries"),
+                         Count(r.mergedContacts, "contact", "contacts"));
     }
     if (folders > 1 && r.contacts + r.groups > 0)
       text += QStringLiteral(" They come from %1 contact folders.").arg(Number(folders));

@@ -54,6 +54,9 @@ class ExportDialog : public QDialog {
   QRadioButton* OptPerContact;
   // Every contact folder of the store instead of the scanned folder.
   QCheckBox* ChkAllFolders;
+  // The entries of one person become one contact, as the command line's export and the send
+  // do; off, every entry is written as it is.
+  QCheckBox* ChkMerge;
   // Opens the review (app/ReviewWindow.h): several stores, the contacts to tick, duplicates
   // merged; the export then writes what was ticked there.
   QPushButton* CmdReview;

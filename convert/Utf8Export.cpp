@@ -190,6 +190,10 @@ class Writer {
       if (total_ < 0) total_ = contacts.Total();
       TellProblems(contacts);
       if (!more) return;
+      if (item.origins.size() > 1) {
+        ++result_.mergedContacts;
+        result_.mergedEntries += int(item.origins.size());
+      }
       AddCategories(item);
       if (single != nullptr) {
         single->Append(item.contact, options_.format, cards_);

@@ -47,6 +47,9 @@ struct Utf8ExportResult {
   // CSV: contacts a category or child's name of which holds a ";", which the cell separates its
   // values by: written with "," in its place.
   int semicolons = 0;
+  // Contacts made of several entries of one person (a merged stream), and those entries.
+  int mergedContacts = 0;
+  int mergedEntries = 0;
 };
 
 class Utf8ExportObserver {

@@ -425,6 +425,36 @@ TEST_F(ExportDialogTest, PickedFolderOrEveryContactFolderOfItsStore) {
       << dialog->LblResult->text().toStdString();
 }
 
+// The entries of one person are one contact, as the command line's export and the send write
+// them, and the end says so; unticked, every entry is written as it is. The choice is kept.
+TEST_F(ExportDialogTest, TheEntriesOfOnePersonAreOneContactUnlessUnticked) {
+  const QString folder = testing::ScratchDir("export-merge");
+  ASSERT_FALSE(WriteStore(folder, R"({"folders": [{"path": "Contacts", "items": [
+      {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example"},
+      {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example",
+       "MobileTelephoneNumber": "+44 7700 900123"},
+      {"FirstName": "Bo", "LastName": "Ek", "Email1Address": "bo@ek.example"}]}]})")
+                   .isEmpty());
+  dialog = std::make_unique<ExportDialog>(
+      nullptr, ExportSource{true, folder + "/store.pst", "Top of Personal Folders/Contacts"});
+  dialog->show();
+  EXPECT_TRUE(dialog->ChkMerge->isChecked());
+  for (const bool merge : {true, false}) {
+    SCOPED_TRACE(merge ? "merged" : "every entry");
+    if (dialog->ChkMerge->isChecked() != merge) dialog->ChkMerge->click();
+    dialogs->saveFile = folder + (merge ? "/merged.vcf" : "/every.vcf");
+    RunToEnd();
+    ASSERT_TRUE(dialog->LastError().isEmpty()) << dialog->LastError().toStdString();
+    EXPECT_EQ(CountCards(dialogs->saveFile), merge ? 2 : 3);
+    EXPECT_EQ(dialog->LblResult->text().contains(
+                  "2 entries of one person each were merged into 1 contact."),
+              merge)
+        << dialog->LblResult->text().toStdString();
+  }
+  ExportDialog again(nullptr, ExportSource{true, folder + "/store.pst", {}});
+  EXPECT_FALSE(again.ChkMerge->isChecked());
+}
+
 // An entry read without some of its fields (its categories stored as a number) is written without
 // them, and the end says so, as the command line does ("is not whole"), not that it was left out.
 TEST_F(ExportDialogTest, AnEntryReadWithoutSomeFieldsIsToldAsWrittenWithoutThem) {
