@@ -16,13 +16,19 @@ std::shared_ptr<MailProvider>& ProviderSlot() {
 namespace {
 
 // The folder under `folder` at `rest`. A folder's own name may hold "/" ("Family/Friends"), so
-// each sub-folder whose name matches the start of `rest` is followed in turn.
+// each sub-folder whose name matches the start of `rest` is followed in turn. A sub-folder
+// without a name has its parent's path and "/" ("Top of Personal Folders/"): a "/" that ends the
+// path, or that another follows, leads to it where there is one.
 std::shared_ptr<Folder> FindBelow(const std::shared_ptr<Folder>& folder, QStringView rest,
                                   int depth) {
-  while (rest.startsWith(u'/')) rest = rest.mid(1);
-  if (rest.isEmpty()) return folder;
   constexpr int kMaxDepth = 64;  // a damaged store could nest its folders in a loop
   if (depth >= kMaxDepth) return nullptr;
+  if (rest.startsWith(u'/') && (rest.size() == 1 || rest[1] == u'/'))
+    for (const auto& sub : folder->SubFolders())
+      if (sub->Name().isEmpty())
+        if (auto found = FindBelow(sub, rest.mid(1), depth + 1)) return found;
+  while (rest.startsWith(u'/')) rest = rest.mid(1);
+  if (rest.isEmpty()) return folder;
   for (const auto& sub : folder->SubFolders()) {
     const QString name = sub->Name();
     if (name.isEmpty() || !rest.startsWith(name)) continue;

@@ -112,7 +112,7 @@ TEST(BackendProperties, MultiValuedDatesAddressesAndPropertiesOfAnotherSetOrType
 }
 
 // Folder names may hold "/": such a folder is found again by the path it reports, beside a
-// folder whose name is the part before the "/".
+// folder whose name is the part before the "/"; so is a folder without a name.
 TEST(BackendProperties, FolderNamesHoldingASlashAreFoundByTheirPath) {
   const QString path = testing::ScratchDir(QStringLiteral("backend-slash-names")) + "/written.pst";
   {
@@ -125,12 +125,18 @@ TEST(BackendProperties, FolderNamesHoldingASlashAreFoundByTheirPath) {
     friendEntry.message_class = "IPM.Contact";
     friendEntry.properties = {Text(0x3001, "Ann Lee")};
     writer.AddMessage(friends, friendEntry);
+    // A folder without a name (as a damaged store may hold), and one inside it.
+    const auto nameless = writer.CreateFolder(contacts, "", "IPF.Contact");
+    writer.AddMessage(nameless, friendEntry);
+    writer.CreateFolder(nameless, "Inner", "IPF.Contact");
     writer.Finish();
   }
   auto store = OpenStoreFile(path);
-  for (const char* wanted : {"Top of Personal Folders/Contacts/Family/Friends",
-                             "Top of Personal Folders/Contacts/Family/Cousins",
-                             "Top of Personal Folders/Contacts/Family"}) {
+  for (const char* wanted :
+       {"Top of Personal Folders/Contacts/Family/Friends",
+        "Top of Personal Folders/Contacts/Family/Cousins",
+        "Top of Personal Folders/Contacts/Family", "Top of Personal Folders/Contacts/",
+        "Top of Personal Folders/Contacts//Inner"}) {
     const auto folder = FindFolder(*store, QString::fromUtf8(wanted));
     ASSERT_NE(folder, nullptr) << wanted;
     EXPECT_EQ(folder->Path(), QString::fromUtf8(wanted));
@@ -139,6 +145,7 @@ TEST(BackendProperties, FolderNamesHoldingASlashAreFoundByTheirPath) {
       FindFolder(*store, "Top of Personal Folders/Contacts/Family/Friends")->GetItems()->Count(),
       1);
   EXPECT_EQ(FindFolder(*store, "Top of Personal Folders/Contacts/Family/Frie"), nullptr);
+  EXPECT_EQ(FindFolder(*store, "Top of Personal Folders/Contacts/")->GetItems()->Count(), 1);
 }
 
 }  // namespace
