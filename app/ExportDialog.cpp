@@ -142,14 +142,9 @@ struct ExportDialog::Job : public Utf8ExportObserver {
     }
     std::vector<StoreFolders> sources = merge::FindSources(selection);
     Utf8ExportOptions run = options;
-    int withEntries = 0;
     folders = 0;
-    for (const StoreFolders& s : sources)
-      for (const std::shared_ptr<Folder>& folder : s.folders) {
-        ++folders;
-        if (folder->GetItems()->Count() > 0) ++withEntries;
-      }
-    if (withEntries <= 1) run.folderAsCategory = false;
+    for (const StoreFolders& s : sources) folders += int(s.folders.size());
+    if (!SeveralFoldersGiveContacts(sources)) run.folderAsCategory = false;
     const std::unique_ptr<contact::ContactStream> contacts =
         merge::OpenContacts(std::move(sources), true);
     result = RunUtf8Export(*contacts, run, *this);
@@ -339,12 +334,19 @@ void ExportDialog::AddButtons(QVBoxLayout* layout) {
   buttons->insertWidget(buttons->indexOf(CmdExport), CmdSendTo);
   connect(CmdSendTo, &QPushButton::clicked, this, [this] {
     if (Running()) return;
+    // What is sent follows the choices made here, and the send window says which folders.
+    const QString store = QDir::toNativeSeparators(source_.storeFile);
+    const QString what =
+        reviewed_ || !ChkAllFolders->isChecked() ? LblSource->text()
+        : store.isEmpty() ? QStringLiteral("Contacts of every contact folder of the default store")
+                          : QStringLiteral("Contacts of every contact folder in %1").arg(store);
     SendPanel panel(this,
                     reviewed_ ? reviewed_
                               : StoreContacts(source_.storeFile,
                                               source_.otherStore ? source_.folderPath : QString(),
-                                              ChkAllFolders->isChecked()),
-                    LblSource->text());
+                                              ChkAllFolders->isChecked(), ChkMerge->isChecked()),
+                    what);
+    Remembered()->setValue(QStringLiteral("export/merge"), ChkMerge->isChecked());
     panel.exec();
   });
 }

@@ -4,6 +4,7 @@
 #include "app/Remembered.h"
 #include "app/RunLabels.h"
 #include "app/ScreenFit.h"
+#include "convert/Utf8Export.h"
 #include "destination/CardDavDestination.h"
 #include "destination/Destinations.h"
 #include "destination/EvolutionModule.h"
@@ -162,14 +163,45 @@ void SendPanel::SetProgressHook(ProgressHook hook) {
   HookSlot() = std::move(hook);
 }
 
-SendPanel::ContactsMaker StoreContacts(const QString& store, const QString& folder,
-                                       bool allFolders) {
+namespace {
+
+// The contacts of `inner`, each with the folders of its entries among its categories.
+class WithFolderCategories : public contact::ContactStream {
+ public:
+  explicit WithFolderCategories(std::unique_ptr<contact::ContactStream> inner)
+      : inner_(std::move(inner)) {}
+  int Total() const override { return inner_->Total(); }
+  bool Next(contact::SourcedContact& out) override {
+    if (!inner_->Next(out)) return false;
+    AddFolderCategories(out);
+    return true;
+  }
+  const std::vector<contact::EntryProblem>& Problems() const override { return inner_->Problems(); }
+  QStringList NewUidStores() const override { return inner_->NewUidStores(); }
+
+ private:
+  std::unique_ptr<contact::ContactStream> inner_;
+};
+
+}  // namespace
+
+SendPanel::ContactsMaker StoreContacts(const QString& store, const QString& folder, bool allFolders,
+                                       bool merge) {
   merge::StoreSelection options;
   if (!store.isEmpty()) options.stores = {store};
   options.folder = allFolders ? QString() : folder;
   options.allFolders = allFolders;
-  options.merge = true;  // as `lumivex-cli send` does unless told --no-merge
-  return [options] { return merge::OpenContacts(options); };
+  options.merge = merge;
+  return [options]() -> std::unique_ptr<contact::ContactStream> {
+    std::vector<StoreFolders> sources = merge::FindSources(options);
+    // Where several folders give contacts, each carries its folders as categories, as the
+    // export and the command line's send give them.
+    const bool categories = SeveralFoldersGiveContacts(sources);
+    std::unique_ptr<contact::ContactStream> contacts =
+        merge::OpenContacts(std::move(sources), options.merge);
+    if (!categories) return contacts;
+    return std::make_unique<WithFolderCategories>(std::move(contacts));
+  };
 }
 
 SendPanel::SendPanel(QWidget* owner, ContactsMaker contacts, const QString& sourceText)

@@ -131,10 +131,11 @@ class SendPanel : public QDialog {
 };
 
 // The contacts of `folder` in `store` (empty: its default contacts folder; the default profile's
-// store when `store` is empty), or of every contact folder with `allFolders`, the entries of one
-// person merged into one contact: the contacts the command line's send gives for the same
-// choices, so that sending from both into one book gives one set of cards.
-SendPanel::ContactsMaker StoreContacts(const QString& store, const QString& folder,
-                                       bool allFolders);
+// store when `store` is empty), or of every contact folder with `allFolders` (each contact then
+// carries its folders as categories), the entries of one person merged into one contact unless
+// `merge` is false: the contacts the command line's send gives for the same choices, so that
+// sending from both into one book gives one set of cards.
+SendPanel::ContactsMaker StoreContacts(const QString& store, const QString& folder, bool allFolders,
+                                       bool merge = true);
 
 }  // namespace lumivex

@@ -297,14 +297,15 @@ QString ScanDamageText(int contacts, const QStringList& damage) {
                                 "the file may hold contacts that could not be reached. Keep it.")
                : QStringLiteral("The contacts were counted, but the store is damaged: the file "
                                 "may hold more than were counted."));
+  // Each sentence begins with a capital, but for a name written in small letters (libpff).
   for (QString sentence : damage) {
-    sentence[0] = sentence[0].toUpper();
+    if (!sentence.startsWith(QStringLiteral("libpff"))) sentence[0] = sentence[0].toUpper();
     told << sentence + u'.';
   }
   told << QStringLiteral(
       "Outlook's Inbox Repair Tool (scanpst.exe) on Windows may mend the store, or export a fresh "
-      "copy from Outlook; then scan it again. \"lumivex-cli scan\" and \"lumivex-cli folders\" "
-      "on the file list what is damaged.");
+      "copy from Outlook; then scan it again. Run on the file, \"lumivex-cli scan\" and "
+      "\"lumivex-cli folders\" list what is damaged.");
   return told.join(QStringLiteral("\n\n"));
 }
 

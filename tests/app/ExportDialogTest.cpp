@@ -3,6 +3,8 @@
 // the worker is still inside the export, Cancel leaves no file, and a target that cannot be
 // written is reported in the dialog.
 #include "app/ExportDialog.h"
+#include "app/SendPanel.h"
+#include "contact/VCardWriter.h"
 
 #include "app/FrmMain.h"
 #include "common/Module1.h"
@@ -453,6 +455,33 @@ TEST_F(ExportDialogTest, TheEntriesOfOnePersonAreOneContactUnlessUnticked) {
   }
   ExportDialog again(nullptr, ExportSource{true, folder + "/store.pst", {}});
   EXPECT_FALSE(again.ChkMerge->isChecked());
+}
+
+// What the dialog's "Send to an Address Book..." sends follows its choices as the export does:
+// every entry where merging is unticked, and with every contact folder, each contact's folders
+// among its categories.
+TEST_F(ExportDialogTest, TheSendFollowsTheMergeAndFolderChoices) {
+  const QString folder = testing::ScratchDir("export-send-choices");
+  ASSERT_FALSE(WriteStore(folder, R"({"folders": [
+      {"path": "Contacts", "items": [
+        {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example"},
+        {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example",
+         "JobTitle": "Pilot"}]},
+      {"path": "Contacts/Suppliers", "containerClass": "IPF.Contact",
+       "items": [{"FirstName": "Cy", "LastName": "Moe", "Email1Address": "cy@moe.example"}]}]})")
+                   .isEmpty());
+  for (const bool merge : {true, false}) {
+    SCOPED_TRACE(merge ? "merged" : "every entry");
+    const auto contacts = StoreContacts(folder + "/store.pst", {}, true, merge)();
+    contact::SourcedContact c;
+    QStringList cards;
+    while (contacts->Next(c))
+      cards << contact::ShownName(c.contact) + ": " + c.contact.categories.join(u',');
+    cards.sort();
+    EXPECT_EQ(cards, merge ? QStringList({"Ann Lee: Contacts", "Cy Moe: Contacts/Suppliers"})
+                           : QStringList({"Ann Lee: Contacts", "Ann Lee: Contacts",
+                                          "Cy Moe: Contacts/Suppliers"}));
+  }
 }
 
 // An entry read without some of its fields (its categories stored as a number) is written without
