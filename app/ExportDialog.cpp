@@ -8,6 +8,7 @@
 #include "app/SendPanel.h"
 #include "common/Module1.h"
 #include "merge/ContactSources.h"
+#include "source/ContactFolders.h"
 #include "source/MailStore.h"
 #include "source/StoreBackend.h"
 
@@ -65,6 +66,16 @@ struct ExportDialog::Job : public Utf8ExportObserver {
   bool allFolders = false;
   std::function<std::unique_ptr<contact::ContactStream>()> reviewed;
   bool merge = false;  // the entries of one person as one contact
+  // With every contact folder: those the mail client keeps by itself, left out, as the result
+  // names them ("Top of Personal Folders/Deleted Items" (deleted items, 1 entry)).
+  QStringList leftOut;
+
+  void NoteLeftOut(const Store& store) {
+    for (const auto& left : FindContactFolders(store).leftOut)
+      leftOut << QStringLiteral("%1 (%2, %3)")
+                     .arg(Quoted(left.folder->Path()), FolderRoleText(left.role),
+                          Count(left.contacts, "entry", "entries"));
+  }
   Utf8ExportOptions options;
   ExportDialog* dialog = nullptr;
   const std::atomic<bool>* cancel = nullptr;
@@ -94,7 +105,7 @@ struct ExportDialog::Job : public Utf8ExportObserver {
   bool Cancelled() const override { return cancel->load(); }
 
   // The folders to write: the scanned folder, or every contact folder of its store.
-  std::vector<std::shared_ptr<Folder>> OpenFolders() const {
+  std::vector<std::shared_ptr<Folder>> OpenFolders() {
     MailProvider& provider = CurrentMailProvider();
     if (!source.otherStore && !allFolders) {
       // The default contacts folder, found as the scan found it.
@@ -114,6 +125,7 @@ struct ExportDialog::Job : public Utf8ExportObserver {
       throw StoreError(
           QStringLiteral("%1 could not be opened as a store").arg(source.storeFile).toStdString());
     if (allFolders) {
+      NoteLeftOut(*stores.back());
       std::vector<std::shared_ptr<Folder>> all = ContactFolders(*stores.back());
       if (all.empty())
         throw StoreError(
@@ -141,6 +153,7 @@ struct ExportDialog::Job : public Utf8ExportObserver {
       selection.folder = source.folderPath;
     }
     std::vector<StoreFolders> sources = merge::FindSources(selection);
+    if (allFolders && !sources.empty()) NoteLeftOut(*sources.front().store);
     Utf8ExportOptions run = options;
     folders = 0;
     for (const StoreFolders& s : sources) folders += int(s.folders.size());
@@ -510,12 +523,12 @@ void ExportDialog::OnWorkerDone() {
   if (!lastError_.isEmpty()) {
     ShowError(lastError_);
   } else {
-    ShowOutcome(job->folders);
+    ShowOutcome(job->folders, job->leftOut);
   }
   emit Finished();
 }
 
-void ExportDialog::ShowOutcome(int folders) {
+void ExportDialog::ShowOutcome(int folders, const QStringList& leftOut) {
   const Utf8ExportResult& r = lastResult_;
   const bool perContact = OptPerContact->isChecked() && OptPerContact->isEnabled();
   const QString where = QDir::toNativeSeparators(r.output);
@@ -561,6 +574,9 @@ void ExportDialog::ShowOutcome(int folders) {
     }
     if (folders > 1 && r.contacts + r.groups > 0)
       text += QStringLiteral(" They come from %1 contact folders.").arg(Number(folders));
+    if (!leftOut.isEmpty())
+      text += QStringLiteral(" Left out, as folders the mail client keeps by itself: %1.")
+                  .arg(leftOut.join(QStringLiteral(", ")));
     text += u'\n';
     // Entries read without some of their fields (`partial`) were written, without those.
     std::vector<const contact::EntryProblem*> unread, unwritten, partial;

@@ -114,7 +114,8 @@ class ExportDialog : public QDialog {
   void SetRunning(bool running);
   void ShowProgress(int done, int total, const QString& folder);
   void OnWorkerDone();
-  void ShowOutcome(int folders);
+  // `leftOut`: the folders "All contact folders" left out, named for the result.
+  void ShowOutcome(int folders, const QStringList& leftOut);
   void ShowError(const QString& text);
   // Shows `text` under the progress line and lets the dialog grow to the height it needs.
   void ShowResult(const QString& text, bool error);

@@ -405,7 +405,8 @@ TEST_F(ExportDialogTest, PickedFolderOrEveryContactFolderOfItsStore) {
       {"path": "Contacts/Suppliers", "containerClass": "IPF.Contact",
        "items": [{"FirstName": "Cy"}, {"FirstName": "Di"}, {"FirstName": "Ed"}]},
       {"path": "Inbox", "containerClass": "IPF.Note",
-       "items": [{"messageClass": "IPM.Note", "Subject": "Hello"}]}]})")
+       "items": [{"messageClass": "IPM.Note", "Subject": "Hello"}]},
+      {"path": "Deleted Items", "items": [{"FirstName": "Old"}]}]})")
                    .isEmpty());
 
   dialog = std::make_unique<ExportDialog>(
@@ -425,6 +426,17 @@ TEST_F(ExportDialogTest, PickedFolderOrEveryContactFolderOfItsStore) {
   EXPECT_EQ(CountCards(folder + "/all.vcf"), 5);
   EXPECT_TRUE(dialog->LblResult->text().contains("2 contact folders"))
       << dialog->LblResult->text().toStdString();
+  // The deleted items are left out, and named, merged or not.
+  for (const bool merge : {true, false}) {
+    if (dialog->ChkMerge->isChecked() != merge) dialog->ChkMerge->click();
+    dialogs->saveFile = folder + (merge ? "/all-merged.vcf" : "/all-every.vcf");
+    RunToEnd();
+    EXPECT_EQ(CountCards(dialogs->saveFile), 5);
+    EXPECT_TRUE(dialog->LblResult->text().contains(
+        "Left out, as folders the mail client keeps by itself: \u201cTop of Personal "
+        "Folders/Deleted Items\u201d (deleted items, 1 entry)."))
+        << dialog->LblResult->text().toStdString();
+  }
 }
 
 // The entries of one person are one contact, as the command line's export and the send write
