@@ -50,7 +50,8 @@ const Command& MigrateCommand() {
                           "6 connections open)\n")},
           {QStringLiteral("--shard"), QStringLiteral("I/N"),
            QStringLiteral("take only slice I of N of the plan: the same person always falls in\n"
-                          "the same slice, so N machines can each run one\n")},
+                          "the same slice, so N machines can each run one (slices cut another\n"
+                          "number of ways are refused while these run)\n")},
           {QStringLiteral("--again"), QString(),
            QStringLiteral("send for the people already done too (only what changed is sent)\n")},
           {QStringLiteral("--report"), QString(),
@@ -312,7 +313,7 @@ int MigrateVerb(const QStringList& arguments) {
 
   Journal journal;
   if (!check) {
-    if (!journal.LockPlan(plan.path, shards <= 1, error) ||
+    if (!journal.LockPlan(plan.path, shards, error) ||
         !journal.Open(JournalPath(plan.path, shard, shards), error))
       return Failure(kVerb, error);
     if (shards > 1) journal.SetShard(QStringLiteral("%1/%2").arg(shard).arg(shards));

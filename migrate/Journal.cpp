@@ -75,14 +75,16 @@ bool Journal::Open(const QString& path, QString& error) {
   return true;
 }
 
-bool Journal::LockPlan(const QString& planPath, bool wholePlan, QString& error) {
+bool Journal::LockPlan(const QString& planPath, int slices, QString& error) {
+  const bool wholePlan = slices <= 1;
   planFd_ = ::open(QFile::encodeName(planPath).constData(), O_RDONLY | O_CLOEXEC);
   if (planFd_ < 0) {
     error = QStringLiteral("cannot read the plan %1: %2")
                 .arg(planPath, QString::fromLocal8Bit(std::strerror(errno)));
     return false;
   }
-  if (::flock(planFd_, (wholePlan ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return true;
+  if (::flock(planFd_, (wholePlan ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0)
+    return wholePlan || LockSliceCount(planPath, slices, error);
   error = wholePlan ? QStringLiteral(
                           "another migration of the plan %1 (of all of it, or of slices of it) "
                           "is running; wait for it to end")
@@ -94,9 +96,50 @@ bool Journal::LockPlan(const QString& planPath, bool wholePlan, QString& error) 
   return false;
 }
 
+bool Journal::LockSliceCount(const QString& planPath, int slices, QString& error) {
+  // Each run of N slices read-locks byte N of a file beside the plan; a lock on any other byte
+  // is a run of slices of another count, which would send for some of the same people at once.
+  const QString path = planPath + QStringLiteral(".slices.lock");
+  slicesFd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (slicesFd_ < 0) {
+    error = QStringLiteral("cannot make %1: %2")
+                .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    return false;
+  }
+  struct flock mine = {};
+  mine.l_type = F_RDLCK;
+  mine.l_whence = SEEK_SET;
+  mine.l_start = slices;
+  mine.l_len = 1;
+  bool other = ::fcntl(slicesFd_, F_SETLK, &mine) != 0;
+  for (const auto& [from, length] : {std::pair<off_t, off_t>{0, slices}, {slices + 1, 0}}) {
+    struct flock probe = {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = from;
+    probe.l_len = length;
+    if (!other && ::fcntl(slicesFd_, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) {
+      other = true;
+      error = QStringLiteral(
+                  "slices of the plan %1 cut %2 ways are being run, which share people with "
+                  "these cut %3 ways; wait for them to end, or run the slices of one count")
+                  .arg(planPath)
+                  .arg(probe.l_start)
+                  .arg(slices);
+    }
+  }
+  if (other && error.isEmpty())
+    error = QStringLiteral(
+                "slices of another count of the plan %1 are being run; run the slices "
+                "of one count at a time")
+                .arg(planPath);
+  return !other;
+}
+
 Journal::~Journal() {
   if (fd_ >= 0) ::close(fd_);
   if (planFd_ >= 0) ::close(planFd_);
+  if (slicesFd_ >= 0) ::close(slicesFd_);
 }
 
 bool Journal::Append(const QString& id, const QString& event, QJsonObject record) {

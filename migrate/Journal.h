@@ -55,9 +55,10 @@ class Journal {
   // run of the same slice. False, with `error`, when it cannot be written or is in use.
   bool Open(const QString& path, QString& error);
   // Locks the plan file itself against a run that would send for the same people: a run of the
-  // whole plan excludes every other run of it; runs of slices exclude a whole-plan run but not
-  // each other. False, with `error`, when such a run holds it.
-  bool LockPlan(const QString& planPath, bool wholePlan, QString& error);
+  // whole plan (`slices` 1) excludes every other run of it; runs of slices exclude a whole-plan
+  // run, and runs of slices of another count (1 of 2 and 1 of 3 share people), but not each
+  // other. False, with `error`, when such a run holds it.
+  bool LockPlan(const QString& planPath, int slices, QString& error);
   ~Journal();
   // Appends `record` with the time and the person, flushed and synced. False when the disk
   // refused it (the run then stops: a journal with holes would lie).
@@ -67,7 +68,10 @@ class Journal {
 
  private:
   int fd_ = -1;
+  // Read-locks this run's count of slices; false where runs of another count hold theirs.
+  bool LockSliceCount(const QString& planPath, int slices, QString& error);
   int planFd_ = -1;
+  int slicesFd_ = -1;  // <plan>.slices.lock: byte N read-locked by each run of N slices
   QString path_;
   QString shard_;
 };

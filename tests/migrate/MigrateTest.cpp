@@ -19,7 +19,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 using namespace lumivex::testing;
 
@@ -599,6 +601,39 @@ QList<qint64> ChildrenOf(qint64 pid) {
     for (const QByteArray& child : FileBytes(tasks + u'/' + task + "/children").split(' '))
       if (!child.trimmed().isEmpty()) children << child.trimmed().toLongLong();
   return children;
+}
+
+// Slices cut another number of ways share people with these: while such a run holds its count
+// (the test stands in for a run of slices cut 3 ways), a run of 1 of 2 is refused and sends for
+// nobody; one of 1 of 3 goes on.
+TEST(Migrate, SlicesCutAnotherNumberOfWaysAreNotRunAtOnce) {
+  const QString dir = ScratchDir(QStringLiteral("slice-counts"));
+  ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen", {"--contacts", "3", "--out", dir + "/ann.pst"})
+                .status,
+            0);
+  const QString plan = dir + "/plan.csv";
+  WriteFile(plan, QStringLiteral("id,stores,to\nann,ann.pst,vdir:%1/books/ann\n"
+                                 "bob,ann.pst,vdir:%1/books/bob\n")
+                      .arg(dir)
+                      .toUtf8());
+  const int held = ::open(QFile::encodeName(plan + ".slices.lock").constData(),
+                          O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(held, 0);
+  struct flock three = {};
+  three.l_type = F_RDLCK;
+  three.l_whence = SEEK_SET;
+  three.l_start = 3;
+  three.l_len = 1;
+  ASSERT_EQ(::fcntl(held, F_SETLK, &three), 0);
+  const QMap<QString, QString> env{{"XDG_STATE_HOME", dir + "/state"}};
+  ProgramOutput run = RunCli({"migrate", "--shard", "1/2", plan}, env);
+  EXPECT_EQ(run.status, 1) << run.err.toStdString();
+  EXPECT_TRUE(run.err.contains("cut 3 ways are being run")) << run.err.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(dir + "/books"));
+  for (const char* slice : {"1/3", "2/3", "3/3"})
+    EXPECT_EQ(RunCli({"migrate", "--shard", slice, plan}, env).status, 0) << slice;
+  ::close(held);
+  EXPECT_EQ(RunCli({"migrate", "--shard", "1/2", plan}, env).status, 0);
 }
 
 // A person's send ended from outside the migration (a SIGTERM to the send alone) while the
