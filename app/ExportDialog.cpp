@@ -70,8 +70,8 @@ struct ExportDialog::Job : public Utf8ExportObserver {
   // names them ("Top of Personal Folders/Deleted Items" (deleted items, 1 entry)).
   QStringList leftOut;
 
-  void NoteLeftOut(const Store& store) {
-    for (const auto& left : FindContactFolders(store).leftOut)
+  void NoteLeftOut(const std::vector<ContactFolderSearch::LeftOut>& folders) {
+    for (const auto& left : folders)
       leftOut << QStringLiteral("%1 (%2, %3)")
                      .arg(Quoted(left.folder->Path()), FolderRoleText(left.role),
                           Count(left.contacts, "entry", "entries"));
@@ -125,8 +125,10 @@ struct ExportDialog::Job : public Utf8ExportObserver {
       throw StoreError(
           QStringLiteral("%1 could not be opened as a store").arg(source.storeFile).toStdString());
     if (allFolders) {
-      NoteLeftOut(*stores.back());
-      std::vector<std::shared_ptr<Folder>> all = ContactFolders(*stores.back());
+      const ContactFolderSearch search = FindContactFolders(*stores.back());
+      NoteLeftOut(search.leftOut);
+      std::vector<std::shared_ptr<Folder>> all;
+      for (const auto& found : search.folders) all.push_back(found.folder);
       if (all.empty())
         throw StoreError(
             QStringLiteral("%1 holds no contact folders").arg(source.storeFile).toStdString());
@@ -144,16 +146,14 @@ struct ExportDialog::Job : public Utf8ExportObserver {
   // command line's export writes. A contact is named by its folder only where more than one
   // folder holds entries.
   void RunMerged() {
-    merge::StoreSelection selection;
-    if (!source.storeFile.isEmpty()) selection.stores = {source.storeFile};
-    selection.allFolders = allFolders;
-    if (source.otherStore && !allFolders) {
-      if (source.folderPath.isEmpty())
-        throw StoreError("No folder has been scanned: scan one in the main window first");
-      selection.folder = source.folderPath;
-    }
-    std::vector<StoreFolders> sources = merge::FindSources(selection);
-    if (allFolders && !sources.empty()) NoteLeftOut(*sources.front().store);
+    if (source.otherStore && !allFolders && source.folderPath.isEmpty())
+      throw StoreError("No folder has been scanned: scan one in the main window first");
+    std::vector<ContactFolderSearch::LeftOut> left;
+    std::vector<StoreFolders> sources = merge::FindSources(
+        StoreSelectionOf(source.storeFile, source.otherStore ? source.folderPath : QString(),
+                         allFolders, true),
+        nullptr, &left);
+    NoteLeftOut(left);
     Utf8ExportOptions run = options;
     folders = 0;
     for (const StoreFolders& s : sources) folders += int(s.folders.size());

@@ -185,13 +185,19 @@ class WithFolderCategories : public contact::ContactStream {
 
 }  // namespace
 
-SendPanel::ContactsMaker StoreContacts(const QString& store, const QString& folder, bool allFolders,
+merge::StoreSelection StoreSelectionOf(const QString& store, const QString& folder, bool allFolders,
                                        bool merge) {
   merge::StoreSelection options;
   if (!store.isEmpty()) options.stores = {store};
   options.folder = allFolders ? QString() : folder;
   options.allFolders = allFolders;
   options.merge = merge;
+  return options;
+}
+
+SendPanel::ContactsMaker StoreContacts(const QString& store, const QString& folder, bool allFolders,
+                                       bool merge) {
+  const merge::StoreSelection options = StoreSelectionOf(store, folder, allFolders, merge);
   return [options]() -> std::unique_ptr<contact::ContactStream> {
     std::vector<StoreFolders> sources = merge::FindSources(options);
     // Where several folders give contacts, each carries its folders as categories, as the

@@ -7,6 +7,8 @@
 // lists those not sent with the reason. Sending again is safe: what is unchanged is left alone.
 #pragma once
 
+#include "merge/ContactSources.h"
+
 #include "app/Worker.h"
 #include "contact/ContactStream.h"
 #include "destination/Destination.h"
@@ -137,5 +139,8 @@ class SendPanel : public QDialog {
 // sending from both into one book gives one set of cards.
 SendPanel::ContactsMaker StoreContacts(const QString& store, const QString& folder, bool allFolders,
                                        bool merge = true);
+// The stores and folders StoreContacts reads, for the export of the same choices.
+merge::StoreSelection StoreSelectionOf(const QString& store, const QString& folder, bool allFolders,
+                                       bool merge);
 
 }  // namespace lumivex

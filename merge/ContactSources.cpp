@@ -832,7 +832,8 @@ class MergingStream : public MergedContacts {
 
 }  // namespace
 
-std::vector<StoreFolders> FindSources(const StoreSelection& options, QStringList* notes) {
+std::vector<StoreFolders> FindSources(const StoreSelection& options, QStringList* notes,
+                                      std::vector<ContactFolderSearch::LeftOut>* leftFolders) {
   QStringList paths = options.stores;
   if (paths.isEmpty()) paths << DefaultStorePath();
   std::vector<StoreFolders> sources;
@@ -875,14 +876,16 @@ std::vector<StoreFolders> FindSources(const StoreSelection& options, QStringList
         if (left.folder->Path() == options.folder) {
           s.folders.push_back(left.folder);
           here = true;
-        } else if (notes && !options.excludeFolders.contains(left.folder->Path())) {
-          *notes << QStringLiteral(
-                        "\"%1\" of %2 is left out (%3, %4 %5); --folder \"%1\" "
-                        "takes it too")
-                        .arg(left.folder->Path(), path, FolderRoleText(left.role))
-                        .arg(left.contacts)
-                        .arg(left.contacts == 1 ? QStringLiteral("entry")
-                                                : QStringLiteral("entries"));
+        } else if (!options.excludeFolders.contains(left.folder->Path())) {
+          if (leftFolders) leftFolders->push_back(left);
+          if (notes)
+            *notes << QStringLiteral(
+                          "\"%1\" of %2 is left out (%3, %4 %5); --folder \"%1\" "
+                          "takes it too")
+                          .arg(left.folder->Path(), path, FolderRoleText(left.role))
+                          .arg(left.contacts)
+                          .arg(left.contacts == 1 ? QStringLiteral("entry")
+                                                  : QStringLiteral("entries"));
         }
       }
       if (!options.folder.isEmpty()) {

@@ -15,6 +15,7 @@
 
 #include "contact/ContactStream.h"
 #include "merge/MergeRules.h"
+#include "source/ContactFolders.h"
 #include "source/MailStore.h"
 #include "source/StoreContactStream.h"
 
@@ -66,8 +67,10 @@ class MergedContacts : public contact::ContactStream {
 // file, however its path is written) is read once. Throws StoreError (a store that cannot be
 // opened, a folder that is not there, a store without a contacts folder). `notes`, when given,
 // receives what the user should know: each store named twice, and with allFolders each folder
-// left out that holds contacts, and why.
-std::vector<StoreFolders> FindSources(const StoreSelection& options, QStringList* notes = nullptr);
+// left out that holds contacts, and why; `leftFolders`, when given, receives those folders.
+std::vector<StoreFolders> FindSources(
+    const StoreSelection& options, QStringList* notes = nullptr,
+    std::vector<ContactFolderSearch::LeftOut>* leftFolders = nullptr);
 
 // Where a merge stops keeping things in memory; the same contacts come out whatever they are.
 struct MergeLimits {
