@@ -41,6 +41,14 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
   file.write(bytes);
 }
 
+// ann.pst in `dir`: `contacts` generated contacts.
+void WriteAnn(const QString& dir, int contacts) {
+  ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen",
+                       {"--contacts", QString::number(contacts), "--out", dir + "/ann.pst"})
+                .status,
+            0);
+}
+
 QString Id(int person) {
   return QStringLiteral("p%1").arg(person, 2, 10, QLatin1Char('0'));
 }
@@ -413,9 +421,7 @@ TEST(Migrate, WhatASendCouldNotFinishIsNeverDone) {
 // them, as the runs against Radicale above do).
 TEST(Migrate, ServerOptionsLeaveTheFoldersPeopleAlone) {
   const QString dir = ScratchDir(QStringLiteral("server-options"));
-  ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen", {"--contacts", "3", "--out", dir + "/ann.pst"})
-                .status,
-            0);
+  ASSERT_NO_FATAL_FAILURE(WriteAnn(dir, 3));
   const QStringList cases[] = {
       {"--ca-file", dir + "/ann.pst"}, {"--book", "Work"}, {"--new-book", "Outlook"}};
   for (const QStringList& options : cases) {
@@ -437,9 +443,7 @@ TEST(Migrate, ServerOptionsLeaveTheFoldersPeopleAlone) {
 // the reports.
 TEST(Migrate, AFailingPasswordCommandLeavesNoSecretBehind) {
   const QString dir = ScratchDir(QStringLiteral("password-command"));
-  ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen", {"--contacts", "2", "--out", dir + "/ann.pst"})
-                .status,
-            0);
+  ASSERT_NO_FATAL_FAILURE(WriteAnn(dir, 2));
   const QString plan = dir + "/plan.csv";
   WriteFile(plan,
             QStringLiteral("id,stores,to,user,password-command\n"
@@ -462,9 +466,7 @@ TEST(Migrate, AFailingPasswordCommandLeavesNoSecretBehind) {
 // fault of a server (a folder that cannot be made) gets none.
 TEST(Migrate, ServerAdviceOnlyForAServerNotReachedAndOnce) {
   const QString dir = ScratchDir(QStringLiteral("network-advice"));
-  ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen", {"--contacts", "2", "--out", dir + "/ann.pst"})
-                .status,
-            0);
+  ASSERT_NO_FATAL_FAILURE(WriteAnn(dir, 2));
   WriteFile(dir + "/password", "pw\n");
   WriteFile(dir + "/taken", "a file where the folder would be\n");
   const struct {
@@ -498,9 +500,7 @@ TEST(Migrate, ServerAdviceOnlyForAServerNotReachedAndOnce) {
 // pending.
 TEST(Migrate, StoppedWhileAPasswordCommandRuns) {
   const QString dir = ScratchDir(QStringLiteral("password-command-stopped"));
-  ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen", {"--contacts", "2", "--out", dir + "/ann.pst"})
-                .status,
-            0);
+  ASSERT_NO_FATAL_FAILURE(WriteAnn(dir, 2));
   for (const int signal : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(signal == SIGINT ? "Ctrl-C" : "SIGTERM");
     const QString plan = QStringLiteral("%1/plan-%2.csv").arg(dir).arg(signal);
@@ -608,9 +608,7 @@ QList<qint64> ChildrenOf(qint64 pid) {
 // nobody; one of 1 of 3 goes on.
 TEST(Migrate, SlicesCutAnotherNumberOfWaysAreNotRunAtOnce) {
   const QString dir = ScratchDir(QStringLiteral("slice-counts"));
-  ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen", {"--contacts", "3", "--out", dir + "/ann.pst"})
-                .status,
-            0);
+  ASSERT_NO_FATAL_FAILURE(WriteAnn(dir, 3));
   const QString plan = dir + "/plan.csv";
   WriteFile(plan, QStringLiteral("id,stores,to\nann,ann.pst,vdir:%1/books/ann\n"
                                  "bob,ann.pst,vdir:%1/books/bob\n")
@@ -642,10 +640,7 @@ TEST(Migrate, SlicesCutAnotherNumberOfWaysAreNotRunAtOnce) {
 TEST(Migrate, ASendStoppedFromOutsideIsNotASuccess) {
   const QString dir = ScratchDir(QStringLiteral("send-stopped"));
   QDir().mkpath(dir + "/tmp");
-  ASSERT_EQ(
-      RunProgram(BinDir() + "/lumivex-pstgen", {"--contacts", "2000", "--out", dir + "/ann.pst"})
-          .status,
-      0);
+  ASSERT_NO_FATAL_FAILURE(WriteAnn(dir, 2000));
   const QString plan = dir + "/plan.csv";
   WriteFile(plan,
             QStringLiteral("id,stores,to\nann,ann.pst,vdir:%1/books/ann\n").arg(dir).toUtf8());
