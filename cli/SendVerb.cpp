@@ -78,7 +78,8 @@ const Command& SendCommand() {
            QStringLiteral("list the account's address books (name, URL, vCard forms) and stop;\n"
                           "with evolution, Evolution's books (name, id, the default marked)\n")},
           {QStringLiteral("--overwrite"), QString(),
-           QStringLiteral("replace contacts changed on the destination since the last send\n")},
+           QStringLiteral("replace contacts changed on the destination since the last send, and\n"
+                          "cards sent before from entries changed later than the store's\n")},
           {QStringLiteral("--dry-run"), QString(),
            QStringLiteral("say what would be added, updated or in conflict; change nothing\n")},
           {QStringLiteral("--all-folders"), QString(),
@@ -115,7 +116,9 @@ const Command& SendCommand() {
           "sent\n"
           "are left alone (\"unchanged\"); contacts changed in the store are updated in place;\n"
           "contacts someone changed on the destination since the last send are conflicts, listed\n"
-          "and left as they are unless --overwrite; so are contacts someone deleted there since.\n"
+          "and left as they are unless --overwrite; so are contacts someone deleted there since,\n"
+          "and contacts whose card there was sent from entries changed later (an older copy of a\n"
+          "store sent after a newer one would take the card back).\n"
           "Nothing this program did not send is touched.\n"
           "What was sent is recorded under $XDG_STATE_HOME/lumivex/send (~/.local/state); without\n"
           "that record the destination's entries are compared with the store.\n"

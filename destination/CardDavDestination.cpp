@@ -247,6 +247,9 @@ class SendRun {
                     .arg(o->url.toString()),
                 Remedy::kOverwrite);
         break;
+      case SendDecision::kSentFromNewer:
+        Problem(SendOutcome::kConflict, *o, state_.SentFromNewer(o->uid), Remedy::kOverwrite);
+        break;
     }
     Progress();
   }
@@ -344,6 +347,7 @@ class SendRun {
         }
         facts.untouched = sent->tag.toUtf8() == o->etag;
         facts.same = facts.untouched && sent->hash == o->hash;
+        facts.sentFromNewer = !state_.SentFromNewer(o->uid).isEmpty();
       }
     }
     Settle(o, facts);

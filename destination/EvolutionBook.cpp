@@ -407,6 +407,7 @@ void Classify(std::vector<Pending>& batch, const std::map<QString, Ref<EContact>
       facts.recorded = facts.recorded || !sent.isEmpty();
       facts.untouched = !sent.isEmpty() && now == sent;
       facts.same = now == p.fingerprint;
+      facts.sentFromNewer = !state.SentFromNewer(p.uid).isEmpty();
     }
     const SendDecision decision = DecideSend(facts, overwrite);
     p.outcome = OutcomeOf(decision);
@@ -428,6 +429,9 @@ void Classify(std::vector<Pending>& batch, const std::map<QString, Ref<EContact>
         p.reason = QStringLiteral(
             "the book already holds a contact with this UID that was not sent from here; it was "
             "left as it is");
+        break;
+      case SendDecision::kSentFromNewer:
+        p.reason = state.SentFromNewer(p.uid);
         break;
     }
   }

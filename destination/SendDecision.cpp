@@ -7,8 +7,10 @@ SendDecision DecideSend(const SendFacts& facts, bool overwrite) {
   if (!facts.present)
     return facts.recorded && !overwrite ? SendDecision::kDeletedThere : SendDecision::kAdd;
   if (facts.same) return SendDecision::kUnchanged;
-  if (facts.untouched || overwrite) return SendDecision::kUpdate;
-  return facts.recorded ? SendDecision::kChangedThere : SendDecision::kNotOurs;
+  if (overwrite) return SendDecision::kUpdate;
+  if (!facts.untouched)
+    return facts.recorded ? SendDecision::kChangedThere : SendDecision::kNotOurs;
+  return facts.sentFromNewer ? SendDecision::kSentFromNewer : SendDecision::kUpdate;
 }
 
 SendOutcome OutcomeOf(SendDecision decision) {
@@ -24,6 +26,7 @@ SendOutcome OutcomeOf(SendDecision decision) {
     case SendDecision::kDeletedThere:
     case SendDecision::kChangedThere:
     case SendDecision::kNotOurs:
+    case SendDecision::kSentFromNewer:
       return SendOutcome::kConflict;
   }
   return SendOutcome::kFailed;

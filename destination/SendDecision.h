@@ -16,16 +16,20 @@ struct SendFacts {
   bool present = false;    // the destination holds a card in the contact's place
   bool untouched = false;  // that card is as the last send left it
   bool same = false;       // that card already says what would be sent now
+  // That card was sent from entries changed later than any of the contact's now (an older copy
+  // of a store): sending it would take the card back.
+  bool sentFromNewer = false;
 };
 
 enum class SendDecision {
-  kAdd,           // nothing there: put the contact there
-  kUpdate,        // there as it was left (or overwriting) and changed in the store: replace it
-  kUnchanged,     // there as it would be sent: nothing to write
-  kRepeated,      // sent once already in this send: not sent again
-  kDeletedThere,  // sent before and deleted by the user since: left deleted
-  kChangedThere,  // sent before and changed by the user there since: left as the user made it
-  kNotOurs,       // there, differing, and not known to come from here: left as it is
+  kAdd,            // nothing there: put the contact there
+  kUpdate,         // there as it was left (or overwriting) and changed in the store: replace it
+  kUnchanged,      // there as it would be sent: nothing to write
+  kRepeated,       // sent once already in this send: not sent again
+  kDeletedThere,   // sent before and deleted by the user since: left deleted
+  kChangedThere,   // sent before and changed by the user there since: left as the user made it
+  kNotOurs,        // there, differing, and not known to come from here: left as it is
+  kSentFromNewer,  // as it was left, from entries changed later than the contact's: left as it is
 };
 
 // The decision for one contact; `overwrite` sends over what the user changed or deleted.

@@ -3,6 +3,7 @@
 #include "contact/CardUuid.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,11 +14,12 @@
 namespace lumivex::destination {
 
 namespace {
-// The first line of a record file; a file that does not start with either is not read. A record
-// of the first form has no entries: each card was then named from the uid of one of its entries,
-// which is taken as its entry.
-constexpr char kHeader[] = "lumivex-send-state 2";
-constexpr char kFirstHeader[] = "lumivex-send-state 1";
+// The first line of a record file; a file that does not start with one of these is not read. A
+// record of the first form has no entries: each card was then named from the uid of one of its
+// entries, which is taken as its entry. Those of the second form have no time their entries were
+// changed.
+constexpr char kHeader[] = "lumivex-send-state 3";
+constexpr char kEarlierHeaders[][21] = {"lumivex-send-state 1", "lumivex-send-state 2"};
 // Written for the entries of a card whose last entry went into another card, until a send that
 // runs to its end removes or tells it: no entry uid (a UUID) reads so, and a line that ends
 // without entries is one of the first form.
@@ -48,22 +50,23 @@ SendState::SendState(const QString& folder, const QString& identity) : identity_
   QFile file(path_);
   if (!file.open(QIODevice::ReadOnly)) return;
   // Line 1 the header, line 2 the identity, then uid TAB resource TAB tag TAB hash TAB entries
-  // (separated by spaces) per line.
+  // (separated by spaces) TAB when they were changed (ms since 1970) per line.
   const QByteArray header = file.readLine().trimmed();
-  if (header != kHeader && header != kFirstHeader) return;
+  if (header != kHeader && header != kEarlierHeaders[0] && header != kEarlierHeaders[1]) return;
   if (QString::fromUtf8(file.readLine()).chopped(1) != identity) return;
   while (!file.atEnd()) {
     const QList<QByteArray> fields = file.readLine().trimmed().split('\t');
-    if (fields.size() != 4 && fields.size() != 5) continue;
+    if (fields.size() < 4 || fields.size() > 6) continue;
     const QString uid = QString::fromUtf8(fields[0]);
     SentRecord record{QString::fromUtf8(fields[1]), QString::fromUtf8(fields[2]),
                       QString::fromUtf8(fields[3])};
-    if (fields.size() == 5 && fields[4] == kMovedAway)
+    if (fields.size() >= 5 && fields[4] == kMovedAway)
       emptied_.insert(uid);
-    else if (fields.size() == 5)
+    else if (fields.size() >= 5)
       record.entries = QString::fromUtf8(fields[4]).split(u' ', Qt::SkipEmptyParts);
     else
       record.entries = {uid};
+    if (fields.size() == 6) record.changed = fields[5].toLongLong();
     for (const QString& entry : record.entries) cardOf_.insert(entry, uid);
     records_.insert(uid, std::move(record));
   }
@@ -93,12 +96,14 @@ void SendState::Set(const QString& uid, const SentRecord& record) {
     for (const QString& entry : *assigned)
       if (!entries.contains(entry)) entries << entry;
   }
+  const qint64 changed = changed_.value(uid, slot.changed);
   if (slot.resource == record.resource && slot.tag == record.tag && slot.hash == record.hash &&
-      slot.entries == entries)
+      slot.entries == entries && slot.changed == changed)
     return;
   slot.resource = record.resource;
   slot.tag = record.tag;
   slot.hash = record.hash;
+  slot.changed = changed;
   if (assigned != assigned_.constEnd()) {
     // An entry now in this card is no longer in the one it went into before.
     for (const QString& entry : entries) {
@@ -117,6 +122,29 @@ void SendState::Set(const QString& uid, const SentRecord& record) {
     if (!entries.isEmpty()) emptied_.remove(uid);
   }
   dirty_ = true;
+}
+
+QString SendState::SentFromNewer(const QString& uid) const {
+  const SentRecord* sent = Find(uid);
+  const auto now = changed_.constFind(uid);
+  if (!sent || sent->changed == 0 || now == changed_.constEnd() || *now >= sent->changed) return {};
+  // Only where the contact holds every entry the card was sent from: then one of them is older
+  // now. A card that also held entries of a store not sent now (taken away from the send) takes
+  // what the stores sent now say.
+  const auto mine = assigned_.constFind(uid);
+  if (mine == assigned_.constEnd()) return {};
+  for (const QString& entry : sent->entries)
+    if (!mine->contains(entry) && std::none_of(mine->begin(), mine->end(),
+                                               [&](const QString& e) { return UidOf(e) == entry; }))
+      return {};
+  const auto when = [](qint64 ms) {
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC)
+        .toString(QStringLiteral("yyyy-MM-dd hh:mm 'UTC'"));
+  };
+  return QStringLiteral(
+             "its card there was sent from entries changed later (%1) than any entry of it here "
+             "(%2), as an older copy of a store has them; it was left as it is")
+      .arg(when(sent->changed), when(*now));
 }
 
 QSet<QString> SendState::Resources() const {
@@ -182,6 +210,13 @@ QString SendState::CardFor(contact::SourcedContact& c,
   if (!given_.contains(card)) {
     given_.insert(card);
     if (!entries.isEmpty()) assigned_.insert(card, entries);
+    // The newest time an entry of the contact was changed: a merged contact's entries each
+    // bring their own.
+    QDateTime changed = c.contact.lastModified;
+    for (const contact::Origin& o : c.origins)
+      if (o.lastModified.isValid() && (!changed.isValid() || o.lastModified > changed))
+        changed = o.lastModified;
+    if (changed.isValid()) changed_.insert(card, changed.toMSecsSinceEpoch());
   }
   c.contact.uid = card;
   return card;
@@ -241,9 +276,10 @@ bool SendState::Save(QString& error) {
     out.append(it.key().toUtf8()).append('\t').append(it->resource.toUtf8()).append('\t');
     out.append(it->tag.toUtf8()).append('\t').append(it->hash.toUtf8()).append('\t');
     if (it->entries.isEmpty() && emptied_.contains(it.key()))
-      out.append(kMovedAway).append('\n');
+      out.append(kMovedAway);
     else
-      out.append(it->entries.join(u' ').toUtf8()).append('\n');
+      out.append(it->entries.join(u' ').toUtf8());
+    out.append('\t').append(QByteArray::number(it->changed)).append('\n');
   }
   QSaveFile file(path_);
   if (!file.open(QIODevice::WriteOnly) ||

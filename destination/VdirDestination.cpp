@@ -122,6 +122,8 @@ SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptio
         facts.untouched = facts.recorded && SendState::HashOf(there) == sent->hash;
       }
     }
+    const QString newer = facts.recorded ? state.SentFromNewer(uid) : QString();
+    facts.sentFromNewer = !newer.isEmpty();
     const SendDecision decision = DecideSend(facts, options.overwrite);
     switch (decision) {
       case SendDecision::kAdd:
@@ -147,6 +149,9 @@ SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptio
             SendOutcome::kConflict, uid,
             QStringLiteral("the file %1 is there already and differs from this contact").arg(path),
             Remedy::kOverwrite);
+        break;
+      case SendDecision::kSentFromNewer:
+        problem(SendOutcome::kConflict, uid, newer, Remedy::kOverwrite);
         break;
     }
     if (decision != SendDecision::kAdd && decision != SendDecision::kUpdate) {

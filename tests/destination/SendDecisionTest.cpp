@@ -8,7 +8,7 @@ namespace {
 
 struct Case {
   const char* situation;
-  SendFacts facts;  // repeated, recorded, present, untouched, same
+  SendFacts facts;  // repeated, recorded, present, untouched, same, sentFromNewer
   bool overwrite;
   SendDecision decision;
   SendOutcome outcome;
@@ -57,6 +57,26 @@ const Case kCases[] = {
      false,
      SendDecision::kUnchanged,
      SendOutcome::kUnchanged},
+    {"sent before from the same entries changed later (an older copy sent now)",
+     {false, true, true, true, false, true},
+     false,
+     SendDecision::kSentFromNewer,
+     SendOutcome::kConflict},
+    {"an older copy sent now, overwriting",
+     {false, true, true, true, false, true},
+     kOverwrite,
+     SendDecision::kUpdate,
+     SendOutcome::kUpdated},
+    {"an older copy that says what the card says",
+     {false, true, true, true, true, true},
+     false,
+     SendDecision::kUnchanged,
+     SendOutcome::kUnchanged},
+    {"an older copy, and the card changed by the user",
+     {false, true, true, false, false, true},
+     false,
+     SendDecision::kChangedThere,
+     SendOutcome::kConflict},
     {"someone else's card in its place",
      {false, false, true, false, false},
      false,

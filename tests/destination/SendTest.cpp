@@ -778,6 +778,104 @@ TEST(SendOverTime, NewPeopleOfTwoCopiesOfOneStoreGetACardEach) {
   }
 }
 
+// An older copy of a store sent after a newer one: its cards are not taken back to what the
+// older entries said, but told as conflicts and left, unless --overwrite. A store taken away
+// from a send (its entry the newer) is no older copy: the card takes what the stores sent say.
+// Into a vdir and into Radicale.
+TEST(SendOverTime, AnOlderCopyOfAStoreDoesNotTakeCardsBack) {
+  const QString dir = ScratchDir(QStringLiteral("older-copy"));
+  Server server(Kind::kRadicale, dir);
+  ASSERT_TRUE(server.up) << "the server did not start; see " << dir.toStdString();
+  const auto anna = [](const char* phone, const char* changed) {
+    return QStringLiteral(
+               R"({"FirstName":"Anna","LastName":"Berg","Email1Address":"anna@example.com",
+        "BusinessTelephoneNumber":"%1","CreationTime":"2020-01-01T10:00:00Z",
+        "LastModificationTime":"%2"})")
+        .arg(QLatin1String(phone), QLatin1String(changed));
+  };
+  const QString bo = R"({"FirstName":"Bo","LastName":"Lind","CreationTime":"2020-01-01T10:00:00Z",
+      "LastModificationTime":"2021-01-01T10:00:00Z"})";
+  const struct {
+    const char *name, *key;
+    QString items;
+  } stores[] = {{"live", "home", anna("+46 8 111 11 11", "2026-03-01T10:00:00Z") + "," + bo},
+                {"backup", "home", anna("+46 8 222 22 22", "2025-07-01T10:00:00Z") + "," + bo},
+                {"work", "work", anna("+46 8 333 33 33", "2026-06-01T10:00:00Z")}};
+  for (const auto& store : stores) {
+    const QString base = dir + u'/' + QLatin1String(store.name);
+    WriteFile(base + ".json",
+              (R"({"folders":[{"path":"Contacts","items":[)" + store.items + "]}]}").toUtf8());
+    ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen",
+                         {base + ".json", "--store-key", store.key, "--out", base + ".pst"})
+                  .status,
+              0);
+  }
+  const QString live = dir + "/live.pst", backup = dir + "/backup.pst", work = dir + "/work.pst";
+  const struct {
+    const char* what;
+    QStringList first, then;
+    const char* summary;  // of the second send
+    int status;
+    const char* phone;  // on Anna's card after it
+  } cases[] = {
+      {"the older copy after the newer",
+       {live},
+       {backup},
+       "0 added, 0 updated, 1 unchanged, 1 conflicts",
+       3,
+       "+46 8 111 11 11"},
+      {"the older copy after the newer, overwriting",
+       {live},
+       {"--overwrite", backup},
+       "0 added, 1 updated, 1 unchanged, 0 conflicts",
+       0,
+       "+46 8 222 22 22"},
+      {"a store with the newer entry taken away",
+       {backup, work},
+       {backup},
+       "0 added, 1 updated, 1 unchanged, 0 conflicts",
+       0,
+       "+46 8 222 22 22"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const QString cards = dir + QStringLiteral("/cards%1").arg(++n);
+    const QMap<QString, QString> env = {
+        {"XDG_STATE_HOME", dir + QStringLiteral("/state%1").arg(n)}};
+    const QString book = QStringLiteral("B%1").arg(n);
+    for (const bool dav : {false, true}) {
+      SCOPED_TRACE(dav ? "Radicale" : "vdir");
+      const QStringList to = dav ? server.Account() << "--new-book" << book
+                                 : QStringList{"send", "--to", "vdir:" + cards};
+      ASSERT_EQ(RunCli(to + c.first, env).status, 0);
+      const ProgramOutput run = RunCli(to + c.then, env);
+      EXPECT_EQ(run.status, c.status) << run.err.toStdString();
+      EXPECT_TRUE(run.out.startsWith(QLatin1String(c.summary))) << run.out.toStdString();
+      EXPECT_EQ(run.err.contains("changed later (2026-03-01 10:00 UTC)"), c.status == 3)
+          << run.err.toStdString();
+      QJsonArray read;
+      if (dav) {
+        const QString href = RunCli(server.Account() << "--list-books", env)
+                                 .out.split(u'\n')
+                                 .filter(book)
+                                 .value(0)
+                                 .section(u'\t', 1, 1);
+        read = List(server, href, dir + QStringLiteral("/listed%1").arg(n)).cards;
+      } else {
+        QStringList files;
+        for (const QString& name : QDir(cards).entryList(QDir::Files)) files << cards + "/" + name;
+        read = VObjectReader().ReadOrFail(files).array();
+      }
+      QStringList phones;
+      for (const QJsonValue card : read)
+        if (card["FN"][0]["value"].toString() == "Anna Berg")
+          for (const QJsonValue tel : card["TEL"].toArray()) phones << tel["value"].toString();
+      EXPECT_EQ(phones, QStringList{QLatin1String(c.phone)});
+    }
+  }
+}
+
 // A send stopped (as Ctrl-C stops it) while it removes the second cards of people joined since:
 // the cards it did not get to are removed by the next send.
 TEST(CardDavSendOverTime, SecondCardsLeftByAStoppedSendAreRemovedByTheNext) {
