@@ -536,9 +536,14 @@ void SendPanel::Start(std::shared_ptr<Job> job, const QString& text) {
     QString error;
     if (!ParseDestination(EdtServer->text().trimmed(), job->where, error) ||
         job->where.kind != DestinationKind::kCardDav) {
-      ShowError(
-          QStringLiteral("Give the CardDAV server's address (https://host/...) or your "
-                         "account (you@host)."));
+      // A password the address cannot hold as it stands, and an "@" in its path: typed apart,
+      // it goes to the host the user meant and no other.
+      ShowError(TakeLogin(EdtServer->text()).ambiguous
+                    ? QStringLiteral("The server's address holds a password with \"#\", \"/\" or "
+                                     "\"?\" and more than one \"@\": type the user and the "
+                                     "password in their boxes instead.")
+                    : QStringLiteral("Give the CardDAV server's address (https://host/...) or your "
+                                     "account (you@host)."));
       return;
     }
     job->settings.user = EdtUser->text().trimmed();

@@ -9,6 +9,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QSslCertificate>
 #include <QSslError>
 #include <QTimer>
@@ -20,6 +21,7 @@
 #include <climits>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace lumivex::destination {
 
@@ -162,9 +164,30 @@ AddressLogin TakeLogin(const QString& address) {
     }
     start = scheme + 3;
   }
-  const qsizetype at = out.address.lastIndexOf(u'@');
+  qsizetype at = out.address.lastIndexOf(u'@');
   if (at < start) return out;
   if (start > 0) {
+    // The "@" that ends the login is one a host (and port) follows up to "/" or the end (a
+    // book's address has neither query nor fragment); an "@" in the path (a user named by an
+    // e-mail address) may be followed by a host too.
+    const auto hostFollows = [&](qsizetype from) {
+      static const QRegularExpression host(
+          QStringLiteral(R"((?:[A-Za-z0-9._~-]+|\[[0-9A-Fa-f:.]+\])(?::[0-9]{1,5})?(?:/|\z))"));
+      return host
+          .match(out.address, from, QRegularExpression::NormalMatch,
+                 QRegularExpression::AnchorAtOffsetMatchOption)
+          .hasMatch();
+    };
+    std::vector<qsizetype> ends;
+    for (qsizetype i = out.address.indexOf(u'@', start); i >= 0;
+         i = out.address.indexOf(u'@', i + 1))
+      if (hostFollows(i + 1)) ends.push_back(i);
+    if (ends.size() > 1) {
+      out.address = out.address.left(start);
+      out.ambiguous = true;
+      return out;
+    }
+    if (ends.size() == 1) at = ends.front();
     const QString login = out.address.mid(start, at - start);
     const qsizetype colon = login.indexOf(u':');
     out.user = QUrl::fromPercentEncoding((colon < 0 ? login : login.left(colon)).toUtf8());

@@ -35,6 +35,11 @@ struct AddressLogin {
   QString address;
   QString user;
   QString password;
+  // The address holds a login that cannot be taken out as it stands (a password holding "#",
+  // "/" or "?") and more than one "@" a host and "/" could follow: which one ends the login
+  // cannot be told, and a guess could send the password to another host. `address` is then its scheme
+  // alone, `user` and `password` empty; the address must be refused.
+  bool ambiguous = false;
 };
 AddressLogin TakeLogin(const QString& address);
 

@@ -43,6 +43,13 @@ bool ParseDestination(const QString& text, ParsedDestination& out, QString& erro
   } else if (t.startsWith(u"http://") || t.startsWith(u"https://") ||
              (t.contains(u'@') && !t.contains(u'/'))) {
     const AddressLogin login = TakeLogin(t);
+    if (login.ambiguous) {
+      error = QStringLiteral(
+          "the address holds a password with \"#\", \"/\" or \"?\" and more than one \"@\": "
+          "which one ends the login cannot be told, so nothing was sent; give the user and the "
+          "password apart from the address");
+      return false;
+    }
     out = {DestinationKind::kCardDav, login.address, login.user, login.password};
   } else {
     error = QStringLiteral(
