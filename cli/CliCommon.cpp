@@ -113,16 +113,9 @@ ContactsSource OpenContactsSource(const StoreOptions& options) {
         if (!store || store->DefaultContactsFolder()) throw;
         // Where contacts are kept in folders of another class, or the folder tree is damaged,
         // say so.
-        const ContactFolderSearch search = FindContactFolders(*store);
-        const QString advice = ContactFoldersAdvice(search, source.storePath, options.allFolders);
-        if (!advice.isEmpty()) throw StoreError(advice.toStdString());
-        if (!search.unreadable.empty())
-          throw StoreError(QStringLiteral("%1 has no contacts folder that can be read: %2 of its "
-                                          "folders cannot be read, so the store is damaged (see "
-                                          "'lumivex-cli folders %1')")
-                               .arg(source.storePath)
-                               .arg(search.unreadable.size())
-                               .toStdString());
+        const QString why =
+            MissingContactsFolder(FindContactFolders(*store), source.storePath, options.allFolders);
+        if (!why.isEmpty()) throw StoreError(why.toStdString());
         throw StoreError(QStringLiteral("%1 has no contacts folder; name one with --folder PATH "
                                         "(see 'lumivex-cli folders %1')")
                              .arg(source.storePath)

@@ -37,6 +37,8 @@ class ConsoleObserver : public Utf8ExportObserver {
     progress.Above();
     if (p.wholeStore)
       Warn(kExportVerb, QStringLiteral("%1: %2").arg(p.store, p.reason));
+    else if (p.storeLeftOut)  // the reason names the store
+      Warn(kExportVerb, p.reason);
     else if (p.position == 0)  // the folder's own damage
       Warn(kExportVerb, QStringLiteral("\"%1\": %2").arg(p.folder, p.reason));
     else
@@ -256,7 +258,12 @@ int Report(const Utf8ExportResult& result, const CountingStream& counted, const 
   int partial = 0;
   int damagedFolders = unreadableFolders;
   QStringList damagedStores;
+  int storesLeftOut = 0;
   for (const contact::EntryProblem& p : result.problems) {
+    if (p.storeLeftOut) {
+      ++storesLeftOut;
+      continue;
+    }
     if (p.wholeStore) {
       if (!damagedStores.contains(p.store)) damagedStores << p.store;
       continue;
@@ -270,6 +277,9 @@ int Report(const Utf8ExportResult& result, const CountingStream& counted, const 
   const int entries = counted.entries + unreadable;
   const bool merged = counted.merged > 0;
   QStringList summary;
+  if (storesLeftOut > 0)
+    summary << (storesLeftOut == 1 ? QStringLiteral("1 store was left out")
+                                   : QStringLiteral("%1 stores were left out").arg(storesLeftOut));
   if (!damagedStores.isEmpty())
     summary << QStringLiteral(
                    "%1 damaged, so what was read of it may lack values or hold wrong "

@@ -495,8 +495,19 @@ int Report(const SendResult& result, const CountedContacts& counted,
            const contact::ContactStream& contacts, const SendRequest& r,
            const Destination& destination) {
   int unreadable = 0, partial = 0;
-  int damagedStores = 0;
+  int damagedStores = 0, damagedFolders = 0, storesLeftOut = 0;
   for (const contact::EntryProblem& p : contacts.Problems()) {
+    if (p.storeLeftOut) {
+      ++storesLeftOut;
+      std::fprintf(stderr, "left out: %s\n", qPrintable(p.reason));
+      continue;
+    }
+    if (p.position == 0 && !p.wholeStore) {  // a folder whose list of entries misses some
+      ++damagedFolders;
+      std::fprintf(stderr, "damaged folder: %s, %s: %s\n", qPrintable(p.store),
+                   qPrintable(p.folder), qPrintable(p.reason));
+      continue;
+    }
     if (p.wholeStore) {
       ++damagedStores;
       std::fprintf(stderr, "damaged: %s: %s\n", qPrintable(p.store), qPrintable(p.reason));
@@ -548,15 +559,22 @@ int Report(const SendResult& result, const CountedContacts& counted,
                              : QStringLiteral(", %1 second %2 left")
                                    .arg(result.mergedAway.size())
                                    .arg(result.mergedAway.size() == 1 ? "card" : "cards");
-    std::fprintf(
-        stderr,
-        "lumivex-cli send: incomplete: %d conflicts, %d not sent, %d unreadable "
-        "entries%s%s%s; see the lines above\n",
-        conflicts, failed, unreadable, qPrintable(left),
-        partial > 0
-            ? qPrintable(QStringLiteral(", %1 sent without some of their fields").arg(partial))
-            : "",
-        damagedStores > 0 ? ", a damaged store (what was read of it may lack values)" : "");
+    QString more;
+    if (partial > 0) more += QStringLiteral(", %1 sent without some of their fields").arg(partial);
+    if (damagedFolders > 0)
+      more += damagedFolders == 1
+                  ? QStringLiteral(", a damaged folder (its contacts are not all sent)")
+                  : QStringLiteral(", %1 damaged folders (their contacts are not all sent)")
+                        .arg(damagedFolders);
+    if (storesLeftOut > 0)
+      more += storesLeftOut == 1 ? QStringLiteral(", a store left out")
+                                 : QStringLiteral(", %1 stores left out").arg(storesLeftOut);
+    if (damagedStores > 0)
+      more += QStringLiteral(", a damaged store (what was read of it may lack values)");
+    std::fprintf(stderr,
+                 "lumivex-cli send: incomplete: %d conflicts, %d not sent, %d unreadable "
+                 "entries%s%s; see the lines above\n",
+                 conflicts, failed, unreadable, qPrintable(left), qPrintable(more));
     return kExitIncomplete;
   }
   return kExitSuccess;

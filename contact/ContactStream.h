@@ -54,6 +54,10 @@ struct EntryProblem {
   // Damage of the store as a whole (`position` 0, `folder` empty): what was read from it may
   // lack values or hold wrong ones, though no entry could be named.
   bool wholeStore = false;
+  // A store of several left out whole (`position` 0, `folder` empty): it has no contacts folder
+  // that can be read, though it is damaged or keeps contacts in other folders; `reason` says
+  // which, and what to do.
+  bool storeLeftOut = false;
 };
 
 struct SourcedContact {

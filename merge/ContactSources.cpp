@@ -839,17 +839,25 @@ std::vector<StoreFolders> FindSources(const StoreSelection& options, QStringList
   std::vector<StoreFolders> sources;
   QHash<QString, QString> named;  // the file, however written: the path first given for it
   bool namedFolderFound = false;
-  // A store without a contacts folder among several (an archive of mail only) is left out, and
-  // told: the others' contacts still go. Alone, or where every store lacks one, it is an error.
+  // A store without a contacts folder among several is left out: the others' contacts still go.
+  // An archive of mail only is told in a note; one that is damaged, or keeps its contacts in
+  // folders of another kind, loses contacts, and is told as a problem of the contacts read
+  // (`why`). Alone, or where every store lacks one, it is an error.
   QStringList leftOut;
-  const auto leaveOut = [&](const QString& path) {
+  std::vector<contact::EntryProblem> lost;
+  const auto leaveOut = [&](const QString& path, const QString& why = {}) {
     if (paths.size() < 2 || leftOut.size() + 1 == paths.size()) return false;
     leftOut << path;
-    if (notes)
+    if (!why.isEmpty()) {
+      contact::EntryProblem problem{QString(), 0, why, false, path};
+      problem.storeLeftOut = true;
+      lost.push_back(std::move(problem));
+    } else if (notes) {
       *notes << QStringLiteral(
                     "%1 has no contacts folder: it is left out (see 'lumivex-cli "
                     "folders %1' for the folders it has)")
                     .arg(path);
+    }
     return true;
   };
   for (const QString& path : paths) {
@@ -914,7 +922,28 @@ std::vector<StoreFolders> FindSources(const StoreSelection& options, QStringList
     } else {
       auto folder = s.store->DefaultContactsFolder();
       if (!folder) {
-        if (leaveOut(path)) continue;
+        // Where its contacts are instead, or its damage; nothing for a store of mail only.
+        QString why, several;
+        try {
+          const ContactFolderSearch search = FindContactFolders(*s.store);
+          why = MissingContactsFolder(search, path, true);
+          // Among several stores, --folder would name a folder of each.
+          several = !ContactFoldersAdvice(search, path, true).isEmpty()
+                        ? QStringLiteral(
+                              "%1 has no contacts folder, but keeps contacts in other "
+                              "folders (see 'lumivex-cli folders %1'): it is left "
+                              "out; --all-folders takes them")
+                              .arg(path)
+                    : !why.isEmpty() ? why + QStringLiteral("; it is left out")
+                                     : QString();
+        } catch (const StoreError& failure) {
+          why = several = QStringLiteral(
+                              "%1 has no contacts folder that can be read: %2; it is "
+                              "left out")
+                              .arg(path, QString::fromUtf8(failure.what()));
+        }
+        if (leaveOut(path, several)) continue;
+        if (!why.isEmpty()) throw StoreError(why.toStdString());
         throw StoreError(QStringLiteral("%1 has no contacts folder; name one with --folder PATH "
                                         "(see 'lumivex-cli folders %1')")
                              .arg(path)
@@ -924,6 +953,7 @@ std::vector<StoreFolders> FindSources(const StoreSelection& options, QStringList
     }
     sources.push_back(std::move(s));
   }
+  if (!sources.empty()) sources.front().storesLeftOut = std::move(lost);
   if (options.allFolders && !options.folder.isEmpty() && !namedFolderFound)
     throw StoreError(QStringLiteral("no folder \"%1\" in %2; run 'lumivex-cli folders %3' for "
                                     "the folder paths")

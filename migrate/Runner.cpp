@@ -126,7 +126,8 @@ Outcome OutcomeOf(const QProcess& process, const QByteArray& log, const QString&
                    "the stores are damaged: %1 of their entries, or a store as a "
                    "whole, could not be read whole")
                    .arg(o.counts.unreadable);
-    if (const QString first = FirstLine(log, {"unreadable: ", "not whole: ", "damaged: "});
+    if (const QString first = FirstLine(
+            log, {"unreadable: ", "not whole: ", "damaged: ", "damaged folder: ", "left out: "});
         !first.isEmpty())
       o.reason += QStringLiteral(" (the first: %1)").arg(first);
     o.remedy = QStringLiteral("damaged");

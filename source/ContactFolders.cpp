@@ -102,4 +102,15 @@ QString ContactFoldersAdvice(const ContactFolderSearch& search, const QString& s
            allFolders ? QStringLiteral(", or take all of them with --all-folders") : QString());
 }
 
+QString MissingContactsFolder(const ContactFolderSearch& search, const QString& storePath,
+                              bool allFolders) {
+  const QString advice = ContactFoldersAdvice(search, storePath, allFolders);
+  if (!advice.isEmpty() || search.unreadable.empty()) return advice;
+  return QStringLiteral(
+             "%1 has no contacts folder that can be read: %2 of its folders cannot be read, so "
+             "the store is damaged (see 'lumivex-cli folders %1')")
+      .arg(storePath)
+      .arg(search.unreadable.size());
+}
+
 }  // namespace lumivex

@@ -55,4 +55,10 @@ ContactFolderSearch FindContactFolders(const Store& store);
 QString ContactFoldersAdvice(const ContactFolderSearch& search, const QString& storePath,
                              bool allFolders);
 
+// Why a store without a default contacts folder gives no contacts, in the words above: where
+// its contacts are kept instead (ContactFoldersAdvice), or that branches of its folder tree
+// cannot be read, so that the store is damaged. Empty where neither is so: a store of mail only.
+QString MissingContactsFolder(const ContactFolderSearch& search, const QString& storePath,
+                              bool allFolders);
+
 }  // namespace lumivex

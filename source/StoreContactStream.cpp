@@ -38,6 +38,8 @@ struct StoreContactStream::Work {
 StoreContactStream::StoreContactStream(std::vector<StoreFolders> sources)
     : sources_(std::move(sources)) {
   for (size_t s = 0; s < sources_.size(); ++s) {
+    problems_.insert(problems_.end(), sources_[s].storesLeftOut.begin(),
+                     sources_[s].storesLeftOut.end());
     // The store's own damage, once for the store whatever number of its folders is read.
     if (!sources_[s].folders.empty())
       for (const QString& damage : sources_[s].folders.front()->StoreDamage())

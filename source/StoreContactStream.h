@@ -37,6 +37,8 @@ struct StoreFolders {
   QString path;                  // the store file, as given; empty when not known
   std::shared_ptr<Store> store;  // keeps the file open; may be null when `folders` do
   std::vector<std::shared_ptr<Folder>> folders;
+  // Stores left out beside these (EntryProblem::storeLeftOut), told among the problems.
+  std::vector<contact::EntryProblem> storesLeftOut = {};
 };
 
 // The entries of the folders of every store, one after another in the order given. An entry that
