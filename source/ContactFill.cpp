@@ -103,9 +103,6 @@ bool FileContactEntry::ReadContact(contact::Contact& contact, QString& why) cons
   Empty(contact);
   if (!item_) {
     why = failure_;
-  } else if (!namedFailure_.isEmpty()) {
-    // Its fields cannot be told apart: any of them may be among the unresolved ones.
-    why = namedFailure_;
   } else {
     leniency_ = true;
     leftOut_.clear();

@@ -26,6 +26,7 @@ FileContactEntry::FileContactEntry(std::shared_ptr<StoreContext> state,
     return;
   }
   const int count = item_->PropertyCount();
+  bool unresolvedNames = false;  // a named property the store's name-to-id map cannot resolve
   if (count < 0) {
     failure_ = item_->Failure();
     if (failure_.isEmpty()) failure_ = QStringLiteral("its properties cannot be read");
@@ -37,11 +38,7 @@ FileContactEntry::FileContactEntry(std::shared_ptr<StoreContext> state,
     if (!item_->PropertyTag(i, id, type)) continue;
     bool unresolved = false;
     const int slot = id >= 0x8000 ? state_->NamedSlot(id, *item_, i, unresolved) : SlotForTag(id);
-    if (unresolved && namedFailure_.isEmpty())
-      namedFailure_ = QStringLiteral(
-                          "the store's name-to-id map is damaged (%1), so its e-mail "
-                          "addresses, business address, web page and categories are unknown")
-                          .arg(state_->NameMapFailure());
+    unresolvedNames = unresolvedNames || unresolved;
     if (slot >= 0 && index_[static_cast<size_t>(slot)] < 0) {
       index_[static_cast<size_t>(slot)] = i;
       types_[static_cast<size_t>(slot)] = type;
@@ -78,6 +75,23 @@ FileContactEntry::FileContactEntry(std::shared_ptr<StoreContext> state,
     damage_ = QStringLiteral(
         "it says it has attachments, but the store holds none of them, so its picture or "
         "attachments are lost; the store is damaged");
+  // Named properties nobody can resolve may be any of the fields kept in named properties: those
+  // read as absent, and the entry is given with every other field and told as not whole.
+  if (unresolvedNames) {
+    QString messageClass;
+    const bool list = ReadText(kMessageClass, messageClass) &&
+                      messageClass.startsWith(u"IPM.DistList", Qt::CaseInsensitive);
+    const QString lost =
+        QStringLiteral(
+            "written without %1: the store's name-to-id map is damaged (%2), so its named "
+            "properties cannot be told apart")
+            .arg(list ? QStringLiteral("its list name and members")
+                      : QStringLiteral(
+                            "its e-mail addresses, business address, web page, file-as name, IM "
+                            "and free/busy addresses and categories"),
+                 state_->NameMapFailure());
+    damage_ = damage_.isEmpty() ? lost : damage_ + QStringLiteral("; ") + lost;
+  }
 }
 
 bool FileContactEntry::Read(std::string_view name, QString& value) const {
@@ -95,12 +109,6 @@ bool FileContactEntry::ReadField(int slot, QString& value) const {
     return false;
   }
   if (slot < 0 || slot >= kReadableSlots) return false;
-  // The entry holds named properties that nobody can resolve: one of them may be this one.
-  if (!namedFailure_.isEmpty() && SlotIsNamed(slot) && !Has(slot) &&
-      !(slot == kWebPage && Has(kBusinessHomePage))) {
-    lastFailure_ = namedFailure_;
-    return false;
-  }
   if (ReadSlot(slot, value)) return true;
   const std::string_view name = SlotName(slot);
   lastFailure_ =

@@ -50,7 +50,6 @@ class FileContactEntry : public ContactEntry {
   void MakeUnreadable(const QString& why) {
     item_.reset();
     failure_ = why;
-    namedFailure_.clear();
   }
 
   // The entry is freed in `graveyard`, whole, when it goes.
@@ -185,9 +184,8 @@ class FileContactEntry : public ContactEntry {
   // While ReadContact reads, the value bytes of every property of the item, by its index (null
   // when the reader keeps none): taken in one call rather than one per field read.
   mutable const QByteArrayView* views_ = nullptr;
-  QString failure_;       // why the entry cannot be opened or its properties read
-  QString namedFailure_;  // why its named properties cannot be resolved
-  QString damage_;        // what of the entry the store lost, though the entry can be read
+  QString failure_;  // why the entry cannot be opened or its properties read
+  QString damage_;   // what of the entry the store lost, though the entry can be read
   mutable QString lastFailure_;
   // While ReadContact reads (leniency_), a value of a type its field cannot take is left out:
   // its type is kept in skipped_ until the field is named in leftOut_.

@@ -90,39 +90,100 @@ TEST_F(Utf8ExportVerb, ASemicolonInAListValueIsToldWhereCsvChangesIt) {
 
 TEST_F(Utf8ExportVerb, UnreadableEntriesAreListedAndTheStatusSaysWhatWasWritten) {
   LUMIVEX_REQUIRE_FIXTURES();
-  // Part of the store's name-to-id map is overwritten: entries whose named properties cannot be
-  // resolved cannot be read whole.
-  const QString store =
-      SharedDir() + QStringLiteral("/fixtures/damaged/name-map-block-overwritten.pst");
-  const QString file = out + QStringLiteral("/damaged.vcf");
-  const ProgramOutput run = Cli({"--format", "vcard4", "--out", file, store});
-  const QRegularExpression entry(QStringLiteral(
-      "^lumivex-cli export: warning: entry (\\d+) of \"Top of Personal Folders/Contacts\" "
-      "cannot be read: .+$"));
-  const QStringList lines = run.err.split(u'\n', Qt::SkipEmptyParts);
-  ASSERT_GE(lines.size(), 2);
-  for (qsizetype i = 0; i + 1 < lines.size(); ++i)
-    EXPECT_TRUE(entry.match(lines[i]).hasMatch()) << lines[i].toStdString();
-  const qsizetype skipped = lines.size() - 1;
-  // With none read, nothing is written: no file, and the status is 1.
-  if (skipped == 6) {
-    EXPECT_EQ(run.status, 1) << run.err.toStdString();
-    EXPECT_EQ(lines.last(), QStringLiteral("lumivex-cli export: nothing was written: none of the 6 "
-                                           "entries could be read; see the lines above"));
-    EXPECT_FALSE(QFileInfo::exists(file));
-    return;
+  struct Case {
+    QString store;
+    int entries, skipped;
+  };
+  for (const Case& c : {
+           // Two entries share one data block: neither can be told to be the one it holds.
+           Case{SharedDir() + QStringLiteral("/fixtures/damaged/data-pointer-to-other-contact.pst"),
+                205, 2},
+           Case{StoreOfUnreadableEntries(out), 2, 2},
+       }) {
+    SCOPED_TRACE(c.store.toStdString());
+    ASSERT_FALSE(c.store.isEmpty());
+    const QString file = out + QStringLiteral("/damaged.vcf");
+    QFile::remove(file);
+    const ProgramOutput run = Cli({"--format", "vcard4", "--no-merge", "--out", file, c.store});
+    const QRegularExpression entry(QStringLiteral(
+        "^lumivex-cli export: warning: entry (\\d+) of \"Top of Personal Folders/Contacts\" "
+        "cannot be read: .+$"));
+    const QStringList lines = run.err.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), c.skipped + 1) << run.err.toStdString();
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i)
+      EXPECT_TRUE(entry.match(lines[i]).hasMatch()) << lines[i].toStdString();
+    // With none read, nothing is written: no file, and the status is 1.
+    if (c.skipped == c.entries) {
+      EXPECT_EQ(run.status, 1) << run.err.toStdString();
+      EXPECT_EQ(lines.last(),
+                QStringLiteral("lumivex-cli export: nothing was written: none of the %1 entries "
+                               "could be read; see the lines above")
+                    .arg(c.entries));
+      EXPECT_FALSE(QFileInfo::exists(file));
+      continue;
+    }
+    EXPECT_EQ(run.status, 3) << run.err.toStdString();
+    EXPECT_EQ(lines.last(),
+              QStringLiteral("lumivex-cli export: incomplete: %1 of %2 entries could not be read "
+                             "(they are left out, the other %3 were written); see the lines above")
+                  .arg(c.skipped)
+                  .arg(c.entries)
+                  .arg(c.entries - c.skipped));
+    // The file holds the other entries, and nothing of those skipped.
+    EXPECT_EQ(VObjectReader().ReadOrFail({file}).array().size(), c.entries - c.skipped);
   }
-  EXPECT_EQ(run.status, 3) << run.err.toStdString();
-  const QRegularExpression summary(
-      QStringLiteral("^lumivex-cli export: incomplete: (\\d+) of 6 entries could not be read "
-                     "\\(they are left out, the other (\\d+) were written\\); see the lines "
-                     "above$"));
-  const auto m = summary.match(lines.last());
-  ASSERT_TRUE(m.hasMatch()) << lines.last().toStdString();
-  EXPECT_EQ(m.captured(1).toInt(), skipped);
-  EXPECT_EQ(m.captured(2).toInt(), 6 - skipped);
-  // The file holds the other entries, and nothing of those skipped.
-  EXPECT_EQ(VObjectReader().ReadOrFail({file}).array().size(), 6 - skipped);
+}
+
+// A damaged name-to-id map: every entry is written with its names, company and telephones and
+// without its e-mail addresses (named properties), each told as not whole, and the status is 3.
+TEST_F(Utf8ExportVerb, ADamagedNameMapWritesEveryEntryWithoutItsNamedFields) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const QStringList names = {"Sebastian Wright",  "Wichert Kroos",     "Christoffer van de Meeberg",
+                             "Margaret J. Tolle", "Matthew R. Wilcox", "Bertha A. Buell"};
+  for (const char* store :
+       {"name-map-block-overwritten.pst", "name-map-lost-silently-six-contacts.pst",
+        "name-map-stream-zeroed-six-contacts.pst"}) {
+    for (const char* format : {"vcard4", "vcard3", "csv"}) {
+      SCOPED_TRACE(std::string(store) + " " + format);
+      const QString file = out + QStringLiteral("/%1-%2").arg(store, format);
+      const ProgramOutput run = Cli({"--format", format, "--no-merge", "--out", file,
+                                     SharedDir() + "/fixtures/damaged/" + store});
+      EXPECT_EQ(run.status, 3) << run.err.toStdString();
+      const QStringList lines = run.err.split(u'\n', Qt::SkipEmptyParts);
+      ASSERT_EQ(lines.size(), 7) << run.err.toStdString();
+      for (int i = 0; i < 6; ++i)
+        EXPECT_TRUE(lines[i].startsWith(
+            QStringLiteral("lumivex-cli export: warning: entry %1 of \"Top of Personal "
+                           "Folders/Contacts\" is not whole: written without its e-mail addresses")
+                .arg(i + 1)))
+            << lines[i].toStdString();
+      EXPECT_EQ(lines[6], QStringLiteral("lumivex-cli export: incomplete: 6 of 6 contacts were "
+                                         "written without some of their fields; see the lines "
+                                         "above"));
+      ASSERT_TRUE(QFileInfo::exists(file));
+      // What a reader sees: every contact by its full name (the CSV, which has no such column,
+      // by its company), and no e-mail address.
+      QStringList written, emails;
+      if (QLatin1String(format) == u"csv") {
+        const QJsonArray rows =
+            RowsByHeading(PythonCsvReader().ReadOrFail({file}).array()[0].toArray());
+        for (const QJsonValue& row : rows) {
+          written << row["Company"].toString();
+          emails << row["E-mail Address"].toString();
+        }
+        EXPECT_EQ(written, (QStringList{"", "Grade A Investment", "Krauses Sofa Factory", "Adaptaz",
+                                        "Briazz", "Awthentikz"}));
+      } else {
+        for (const QJsonValue& card : VObjectReader().ReadOrFail({file}).array()) {
+          written << card["FN"][0]["value"].toString();
+          if (card.toObject().contains(u"EMAIL")) emails << card["EMAIL"][0]["value"].toString();
+        }
+        EXPECT_EQ(written, names);
+      }
+      emails.removeAll(QString());
+      EXPECT_TRUE(emails.isEmpty()) << emails.join(u' ').toStdString();
+    }
+  }
 }
 
 TEST_F(Utf8ExportVerb, WrongArgumentsAreRefused) {

@@ -594,15 +594,40 @@ TEST(ContactModel, UnreadableEntriesGiveAReasonAndNoValues) {
     EXPECT_EQ(missing->Failure(), why);
     EXPECT_TRUE(c.displayName.isEmpty()) << "filled from the entry read before";
   }
-  // The name-to-id map is spoiled: the contacts' named properties (e-mail addresses) cannot be
-  // told from one another. Our reader reads the rest of the store; libpff refuses the file.
-  auto store =
-      OpenStoreFile(testing::SharedDir() + "/fixtures/damaged/name-map-block-overwritten.pst");
-  auto items = store->DefaultContactsFolder()->GetItems();
-  Contact c;
-  QString why;
-  EXPECT_FALSE(items->Item(0)->ReadContact(c, why));
-  EXPECT_TRUE(why.contains(QStringLiteral("name-to-id map"))) << why.toStdString();
+}
+
+// The name-to-id map is spoiled: the contacts' named properties (e-mail addresses, the business
+// address kept as one text) cannot be told from one another. Our reader gives each entry with
+// its tagged fields, as in six-contacts.pst of which these stores are damaged copies, without
+// the named ones, and says so; nothing of the entry read before stays.
+TEST(ContactModel, ADamagedNameMapGivesTheEntriesWithoutTheirNamedFields) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  for (const char* file :
+       {"name-map-block-overwritten.pst", "name-map-lost-silently-six-contacts.pst",
+        "name-map-stream-zeroed-six-contacts.pst"}) {
+    SCOPED_TRACE(file);
+    auto store = OpenStoreFile(testing::SharedDir() + "/fixtures/damaged/" + file);
+    auto items = store->DefaultContactsFolder()->GetItems();
+    ASSERT_EQ(items->Count(), 6);
+    Contact c;
+    QString why;
+    for (int i = 0; i < 6; ++i) ASSERT_TRUE(items->Item(i)->ReadContact(c, why)) << i;
+    ASSERT_TRUE(items->Item(3)->ReadContact(c, why));
+    EXPECT_TRUE(why.startsWith(u"written without its e-mail addresses, business address") &&
+                why.contains(u"name-to-id map is damaged"))
+        << why.toStdString();
+    EXPECT_EQ(c.displayName, QStringLiteral("Margaret J. Tolle"));
+    EXPECT_EQ(c.surname, QStringLiteral("Tolle"));
+    EXPECT_EQ(c.company, QStringLiteral("Adaptaz"));
+    EXPECT_EQ(c.jobTitle, QStringLiteral("Recording engineer"));
+    const std::vector<contact::Phone> phones = {
+        {PhoneKind::kBusiness, QStringLiteral("(08)9080-1183")},
+        {PhoneKind::kMobile, QStringLiteral("(925)599-3355(925)599-3355")}};
+    EXPECT_EQ(c.phones, phones);
+    EXPECT_TRUE(c.emails.empty());
+    EXPECT_TRUE(c.addresses.empty());
+    EXPECT_TRUE(c.fileAs.isEmpty());
+  }
 }
 
 }  // namespace

@@ -212,9 +212,10 @@ TEST(StoreBackend, EveryNameTheWritersReadAnswersAndUnknownNamesFail) {
   EXPECT_EQ(kept, QStringLiteral("kept"));
 }
 
-// A damaged name-to-id map: the named properties (the e-mail addresses) fail to read and say
-// why, instead of reading as absent; the tagged ones read as the independent readers give them.
-TEST(StoreBackend, ADamagedNameMapIsAFailedReadOfTheNamedProperties) {
+// A damaged name-to-id map: the named properties (the e-mail addresses) read as absent, the
+// tagged ones as the independent readers give them, and the entry says it is not whole and which
+// fields it lacks.
+TEST(StoreBackend, ADamagedNameMapLeavesOutTheNamedPropertiesAndIsTold) {
   LUMIVEX_REQUIRE_FIXTURES();
   auto store = OpenStoreFile(testing::SharedDir() +
                              QStringLiteral("/fixtures/damaged/name-map-block-overwritten.pst"));
@@ -226,12 +227,13 @@ TEST(StoreBackend, ADamagedNameMapIsAFailedReadOfTheNamedProperties) {
     SCOPED_TRACE(i);
     auto entry = items->Item(i);
     EXPECT_EQ(ReadProperty(*entry, "FullName"), QString::fromUtf8(fullNames[i]));
-    EXPECT_TRUE(entry->Failure().isEmpty());
     QString email = QStringLiteral("kept");
-    EXPECT_FALSE(entry->Read("Email1Address", email));
-    EXPECT_EQ(email, QStringLiteral("kept"));
-    EXPECT_TRUE(entry->Failure().contains(u"name-to-id map is damaged"))
-        << entry->Failure().toStdString();
+    EXPECT_TRUE(entry->Read("Email1Address", email));
+    EXPECT_EQ(email, QString());
+    EXPECT_TRUE(entry->Failure().isEmpty()) << entry->Failure().toStdString();
+    EXPECT_TRUE(entry->Damage().startsWith(u"written without its e-mail addresses") &&
+                entry->Damage().contains(u"name-to-id map is damaged"))
+        << entry->Damage().toStdString();
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 
 namespace lumivex::testing {
 
@@ -14,6 +15,35 @@ QString SharedDir() {
 QString FixturePst(const QString& name) {
   const QString dir = SharedDir();
   return dir.isEmpty() ? QString() : dir + QStringLiteral("/fixtures/pst/") + name;
+}
+
+QString StoreOfUnreadableEntries(const QString& dir) {
+  const QString description = dir + QStringLiteral("/unreadable.json");
+  const QString store = dir + QStringLiteral("/unreadable.pst");
+  QFile json(description);
+  if (!json.open(QIODevice::WriteOnly)) return {};
+  json.write(R"({"folders": [{"path": "Contacts", "items": [
+      {"FirstName": "Ann", "LastName": "Lost", "Email1Address": "lost-1@example.org"},
+      {"FirstName": "Bo", "LastName": "Lost", "Email1Address": "lost-2@example.org"}]}]})");
+  json.close();
+  // Without encoding, each contact's e-mail address stands in its data as UTF-16 text, the
+  // first time it is met.
+  QProcess pstgen;
+  pstgen.start(BinDir() + QStringLiteral("/lumivex-pstgen"),
+               {description, QStringLiteral("--encoding"), QStringLiteral("none"),
+                QStringLiteral("--out"), store});
+  if (!pstgen.waitForFinished(60000) || pstgen.exitCode() != 0) return {};
+  QByteArray bytes = FileBytes(store);
+  for (const QString& address :
+       {QStringLiteral("lost-1@example.org"), QStringLiteral("lost-2@example.org")}) {
+    const qsizetype at = bytes.indexOf(
+        QByteArray(reinterpret_cast<const char*>(address.utf16()), address.size() * 2));
+    if (at < 0) return {};
+    bytes[at] = char(bytes[at] ^ 0xFF);
+  }
+  QFile out(store);
+  if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size()) return {};
+  return store;
 }
 
 bool MissingMaySkip() {

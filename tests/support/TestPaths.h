@@ -30,6 +30,10 @@ QString ScratchDir(const QString& name);
 // Whether a test may skip when a reader, server or fixture it needs is missing: only when
 // LUMIVEX_SKIP_MISSING=1 is in the environment.
 bool MissingMaySkip();
+// A store at `dir`/unreadable.pst whose Contacts folder lists two contacts, neither of which can
+// be read (a byte of each one's data changed, so that its block's checksum fails); written by
+// lumivex-pstgen. Empty when it cannot be made.
+QString StoreOfUnreadableEntries(const QString& dir);
 // The bytes of the file at `path`; empty when it cannot be read.
 inline QByteArray FileBytes(const QString& path) {
   QFile file(path);
