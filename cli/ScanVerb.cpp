@@ -3,7 +3,7 @@
 #include "cli/CliCommon.h"
 #include "cli/Command.h"
 #include "cli/Verbs.h"
-#include "source/ContactProperties.h"
+#include "contact/Contact.h"
 
 #include <QFileInfo>
 
@@ -59,35 +59,25 @@ struct Unreadable {
   bool damaged = false;  // read, but not whole: the store lost a part of it
 };
 
-// Why `entry` cannot be read whole (the first property whose read fails), empty when it can.
-QString EntryProblem(const ContactEntry& entry) {
-  for (int slot = 0; slot < kReadableSlots; ++slot) {
-    QString value;
-    if (!entry.Read(SlotName(slot), value)) {
-      const QString why = entry.Failure();
-      return why.isEmpty() ? QStringLiteral("its %1 cannot be read")
-                                 .arg(QLatin1String(SlotName(slot).data(), SlotName(slot).size()))
-                           : why;
-    }
-  }
-  return {};
-}
-
+// Every entry read as the exports and the send read it (ReadContact): one that cannot be read
+// is listed with why, one read without a part of it (a field that could not be read, a part the
+// store lost) as damaged, in the same words as theirs.
 std::vector<Unreadable> UnreadableEntries(const Items& items, int count) {
   std::vector<Unreadable> found;
+  contact::Contact contact;  // one for every entry, as an export reads them
   for (int i = 0; i < count; ++i) {
     QString why;
+    bool read = false;
     try {
       const std::unique_ptr<ContactEntry> entry = items.Item(i);
-      why = entry ? EntryProblem(*entry) : QStringLiteral("the entry cannot be opened");
-      if (why.isEmpty() && entry && !entry->Damage().isEmpty()) {
-        found.push_back({i + 1, entry->Damage(), true});
-        continue;
-      }
+      read = entry && entry->ReadContact(contact, why);
+      if (!read && why.isEmpty() && entry) why = entry->Failure();
+      if (read && why.isEmpty()) why = entry->Damage();
     } catch (const std::exception& error) {
       why = QString::fromUtf8(error.what());
     }
-    if (!why.isEmpty()) found.push_back({i + 1, why});
+    if (!read && why.isEmpty()) why = QStringLiteral("the entry cannot be opened");
+    if (!why.isEmpty()) found.push_back({i + 1, why, read});
   }
   return found;
 }

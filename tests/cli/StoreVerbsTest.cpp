@@ -212,6 +212,12 @@ TEST(StoreVerbs, DamagedStoresAreReportedWithStatusThree) {
                 3,
                 6,
                 "is not whole: written without its e-mail addresses, business address, web page"},
+           // Its categories cannot be read: written without them, as every export says.
+           Case{{"scan", "--check", damaged + "one-entry-unreadable-generated-200.pst"},
+                3,
+                1,
+                "entry 72 of \"Top of Personal Folders/Contacts\" is not whole: written without "
+                "what could not be read (its categories cannot be read"},
            Case{{"scan", FixturePst("six-contacts.pst")}, 0, 0, ""},
        }) {
     SCOPED_TRACE(c.args.join(u' ').toStdString());
@@ -237,6 +243,8 @@ TEST(StoreVerbs, DamagedStoresAreReportedWithStatusThree) {
   };
   for (const Listed& l : {
            Listed{"name-map-block-overwritten.pst", {}, {1, 2, 3, 4, 5, 6}},
+           Listed{"one-entry-unreadable-generated-200.pst", {}, {72}},
+           Listed{"data-pointer-to-other-contact.pst", {181, 184}, {}},
        }) {
     SCOPED_TRACE(l.store);
     const CliRun run = Cli({"scan", "--check", "--json", damaged + l.store});
