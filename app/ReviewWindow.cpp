@@ -130,10 +130,12 @@ std::vector<std::pair<QString, QString>> EveryField(const contact::Contact& c) {
   add("Company", c.company);
   for (const QString& company : c.earlierCompanies) add("Company", company);
   add("Department", c.department);
+  for (const QString& department : c.earlierDepartments) add("Department", department);
   add("Job title", c.jobTitle);
   for (const QString& title : c.earlierTitles) add("Job title", title);
   add("Profession", c.profession);
   add("Office", c.officeLocation);
+  for (const QString& office : c.earlierOffices) add("Office", office);
   add("Manager", c.manager);
   add("Assistant", c.assistant);
   for (const contact::Email& e : c.emails) add("E-mail", e.address);

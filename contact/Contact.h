@@ -168,6 +168,10 @@ struct Contact {
   // The different companies and job titles of older entries merged into this contact (the newest
   // entry's are those above): only merging fills them.
   QStringList earlierCompanies;
+  // The department and office of each of earlierCompanies, at its place (empty where its entry
+  // gave none): they belong to that company, not to the newest one.
+  QStringList earlierDepartments;
+  QStringList earlierOffices;
   QStringList earlierTitles;
 
   std::vector<Email> emails;       // Email1..3 in order, only those present

@@ -72,7 +72,8 @@ QString DateOf(const Date& d) {
 
 // "Notes": the note (with a list's members), then what a merged contact holds beyond the
 // columns, one "Heading: value" a line, so that nothing is lost: its older entries' companies
-// and job titles ("Earlier: ..."), its further web pages, e-mail
+// (each with its department and office) and job titles ("Earlier: ..."), its further web pages,
+// e-mail
 // addresses after the third, a second number of one kind, a second address of one kind.
 QString NoteWithMoreWebPages(const Contact& c) {
   QString note = NoteWithMembers(c);
@@ -80,8 +81,14 @@ QString NoteWithMoreWebPages(const Contact& c) {
     if (!note.isEmpty()) note += u'\n';
     note += text;
   };
-  for (const QString& company : c.earlierCompanies)
-    line(QStringLiteral("Earlier: Company: ") + company);
+  for (qsizetype k = 0; k < c.earlierCompanies.size(); ++k) {
+    line(QStringLiteral("Earlier: Company: ") + c.earlierCompanies[k]);
+    // The older company's own department and office, after it.
+    if (const QString department = c.earlierDepartments.value(k); !department.isEmpty())
+      line(QStringLiteral("Earlier: Department: ") + department);
+    if (const QString office = c.earlierOffices.value(k); !office.isEmpty())
+      line(QStringLiteral("Earlier: Office: ") + office);
+  }
   for (const QString& title : c.earlierTitles) line(QStringLiteral("Earlier: Job title: ") + title);
   for (const QString& page : c.moreWebPages) line(QStringLiteral("Web page: ") + page);
   for (size_t i = 3; i < c.emails.size(); ++i)

@@ -492,8 +492,16 @@ void AppendWork(Line& line, const Contact& c, bool v4) {
     if (office) line.Sep(';').Part(c.officeLocation);
     line.End();
   }
-  for (const QString& company : c.earlierCompanies)
-    if (HasText(company)) line.Start("ORG").Colon().Part(company).End();
+  // Each older company with its own department and office.
+  for (qsizetype k = 0; k < c.earlierCompanies.size(); ++k) {
+    const QString& company = c.earlierCompanies[k];
+    if (!HasText(company)) continue;
+    const QString department = c.earlierDepartments.value(k), room = c.earlierOffices.value(k);
+    line.Start("ORG").Colon().Part(company);
+    if (HasText(department) || HasText(room)) line.Sep(';').Part(department);
+    if (HasText(room)) line.Sep(';').Part(room);
+    line.End();
+  }
   if (office) line.Start("X-KADDRESSBOOK-X-Office").Colon().Text(c.officeLocation).End();
   if (HasText(c.fileAs)) {
     line.Start("X-EVOLUTION-FILE-AS").Colon().Text(c.fileAs).End();

@@ -461,6 +461,8 @@ void Fields(V& v, Contact& c) {
   v.Value(c.categories);
   v.Value(c.moreWebPages);
   v.Value(c.earlierCompanies);
+  v.Value(c.earlierDepartments);
+  v.Value(c.earlierOffices);
   v.Value(c.earlierTitles);
   v.Value(c.photo.data);
   v.HeldTo();

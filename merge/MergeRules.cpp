@@ -213,6 +213,10 @@ bool HoldsNote(QStringView notes, QStringView note) {
   return from > 0 && holds(notes.sliced(from));
 }
 
+bool HasText(const QString& text) {
+  return !QStringView(text).trimmed().isEmpty();
+}
+
 void TakeIfEmpty(QString& newer, const QString& older) {
   if (newer.isEmpty() && !older.isEmpty()) newer = older;
 }
@@ -785,6 +789,12 @@ void Combiner::Add(const Contact& older, QStringList* dropped) {
     QString Contact::*field;
     const char* label;
   };
+  // A department, an office, a manager and an assistant belong to the company they came with:
+  // taken, or told where they differ, only from an older entry of the contact's company (or
+  // where the contact has none). Another company's go with that company where it is kept
+  // beside the newer one (its department and office on its own ORG), else into the notes.
+  const bool ownCompany =
+      !HasText(newer.company) || (HasText(older.company) && !differs(newer.company, older.company));
   static constexpr Labelled kTold[] = {
       {&Contact::prefix, "Title"},           {&Contact::givenName, "First name"},
       {&Contact::middleName, "Middle name"}, {&Contact::surname, "Last name"},
@@ -793,8 +803,12 @@ void Combiner::Add(const Contact& older, QStringList* dropped) {
       {&Contact::officeLocation, "Office"},  {&Contact::manager, "Manager"},
       {&Contact::assistant, "Assistant"},    {&Contact::imAddress, "IM address"},
       {&Contact::freeBusyUrl, "Free/busy"},  {&Contact::spouse, "Spouse"}};
+  auto ofCompany = [](QString Contact::*field) {
+    return field == &Contact::department || field == &Contact::officeLocation ||
+           field == &Contact::manager || field == &Contact::assistant;
+  };
   for (const Labelled& t : kTold)
-    if (differs(newer.*t.field, older.*t.field))
+    if ((ownCompany || !ofCompany(t.field)) && differs(newer.*t.field, older.*t.field))
       earlier << QStringLiteral("%1: %2").arg(QLatin1String(t.label), older.*t.field);
   // An older company or job title goes beside the newer one (a second ORG or TITLE in vCard).
   QStringList besides;
@@ -808,6 +822,36 @@ void Combiner::Add(const Contact& older, QStringList* dropped) {
                      [&](const QString& k) { return !differs(k, value); })) {
       kept << Simplified(value);
       besides << QStringLiteral("%1: %2").arg(QLatin1String(label), value);
+    }
+  }
+  if (!ownCompany) {
+    // The older company's place among those kept beside the newer one; none where it has no
+    // company.
+    qsizetype at = -1;
+    if (HasText(older.company))
+      for (qsizetype k = 0; k < newer.earlierCompanies.size() && at < 0; ++k)
+        if (!differs(newer.earlierCompanies[k], older.company)) at = k;
+    for (const auto& [field, list, label] :
+         {std::tuple{&Contact::department, &Contact::earlierDepartments, "Department"},
+          std::tuple{&Contact::officeLocation, &Contact::earlierOffices, "Office"},
+          std::tuple{&Contact::manager, static_cast<QStringList Contact::*>(nullptr), "Manager"},
+          std::tuple{&Contact::assistant, static_cast<QStringList Contact::*>(nullptr),
+                     "Assistant"}}) {
+      const QString& value = older.*field;
+      if (!HasText(value)) continue;
+      const QString line = QStringLiteral("%1: %2").arg(QLatin1String(label), value);
+      QString* slot = nullptr;
+      if (list && at >= 0) {
+        (newer.*list).resize(newer.earlierCompanies.size());
+        slot = &(newer.*list)[at];
+      }
+      if (slot && !HasText(*slot)) {
+        *slot = Simplified(value);
+        besides << line;
+      } else if (slot ? differs(*slot, value)
+                      : at >= 0 || !HasText(newer.*field) || differs(newer.*field, value)) {
+        earlier << line;
+      }
     }
   }
   for (const auto& [date, label] :
@@ -837,14 +881,16 @@ void Combiner::Add(const Contact& older, QStringList* dropped) {
         dropped->append(
             QStringLiteral("%1: %2 (left out)").arg(QLatin1String(t.label), older.*t.field));
   }
-  for (auto field : {&Contact::messageClass, &Contact::prefix,     &Contact::givenName,
-                     &Contact::middleName,   &Contact::surname,    &Contact::suffix,
-                     &Contact::displayName,  &Contact::fileAs,     &Contact::nickname,
-                     &Contact::initials,     &Contact::company,    &Contact::department,
-                     &Contact::jobTitle,     &Contact::profession, &Contact::officeLocation,
-                     &Contact::manager,      &Contact::assistant,  &Contact::imAddress,
-                     &Contact::freeBusyUrl,  &Contact::spouse})
+  for (auto field :
+       {&Contact::messageClass, &Contact::prefix, &Contact::givenName, &Contact::middleName,
+        &Contact::surname, &Contact::suffix, &Contact::displayName, &Contact::fileAs,
+        &Contact::nickname, &Contact::initials, &Contact::jobTitle, &Contact::profession,
+        &Contact::imAddress, &Contact::freeBusyUrl, &Contact::spouse})
     TakeIfEmpty(newer.*field, older.*field);
+  if (ownCompany)
+    for (auto field : {&Contact::company, &Contact::department, &Contact::officeLocation,
+                       &Contact::manager, &Contact::assistant})
+      TakeIfEmpty(newer.*field, older.*field);
   if (!newer.birthday.IsValid()) newer.birthday = older.birthday;
   if (!newer.anniversary.IsValid()) newer.anniversary = older.anniversary;
   if (newer.gender == contact::Gender::kUnspecified) newer.gender = older.gender;

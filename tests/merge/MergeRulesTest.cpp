@@ -270,3 +270,90 @@ TEST(Combiner, OlderValuesNotCarriedOverAreTold) {
 }
 
 }  // namespace
+
+namespace {
+
+// A department, an office, a manager and an assistant are those of the company they came with:
+// an older entry's are the contact's only where its company is the contact's (written in other
+// case or spacing) or the contact has none; another company's stay with that company, on its
+// own ORG where it is kept beside the newer one, else in the notes, and are told.
+TEST(Combiner, DepartmentAndOfficeStayWithTheirCompany) {
+  struct Side {
+    const char* company;
+    const char* department;
+    const char* office;
+    const char* manager;
+  };
+  struct Case {
+    const char* name;
+    Side newer, older;
+    QStringList orgs;  // the card's ORG values
+    const char* manager;
+    QStringList told;  // sorted
+    QString notes;
+  };
+  const Case cases[] = {
+      {"another company",
+       {"NewCo", "", "", ""},
+       {"OldCo", "Sales", "B 2", "Mia"},
+       {"ORG;PREF=1:NewCo", "ORG:OldCo;Sales;B 2"},
+       "",
+       {"Company: OldCo (kept beside the newer one)",
+        "Department: Sales (kept beside the newer one)", "Manager: Mia (in the notes)",
+        "Office: B 2 (kept beside the newer one)"},
+       "Earlier: Manager: Mia"},
+      {"the same company, written otherwise",
+       {"NewCo", "", "", ""},
+       {" newco", "Sales", "B 2", "Mia"},
+       {"ORG:NewCo;Sales;B 2"},
+       "Mia",
+       {},
+       ""},
+      {"no company on the contact",
+       {"", "", "", ""},
+       {"OldCo", "Sales", "", ""},
+       {"ORG:OldCo;Sales"},
+       "",
+       {},
+       ""},
+      {"no company on the older entry",
+       {"NewCo", "", "", ""},
+       {"", "Sales", "", ""},
+       {"ORG:NewCo"},
+       "",
+       {"Department: Sales (in the notes)"},
+       "Earlier: Department: Sales"},
+      {"the contact's own department differs",
+       {"NewCo", "Support", "", ""},
+       {"NewCo", "Sales", "", ""},
+       {"ORG:NewCo;Support"},
+       "",
+       {"Department: Sales (in the notes)"},
+       "Earlier: Department: Sales"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    contact::Contact newer, older;
+    for (const auto& [side, entry] : {std::pair{&c.newer, &newer}, std::pair{&c.older, &older}}) {
+      entry->givenName = "Eva";
+      entry->company = side->company;
+      entry->department = side->department;
+      entry->officeLocation = side->office;
+      entry->manager = side->manager;
+    }
+    QStringList told;
+    merge::Combiner(newer).Add(older, &told);
+    told.sort();
+    QByteArray card;
+    contact::AppendVCard(card, newer, contact::VCardVersion::k40);
+    QStringList orgs;
+    for (const QString& line : QString::fromUtf8(card).split("\r\n"))
+      if (line.startsWith("ORG")) orgs << line;
+    EXPECT_EQ(orgs, c.orgs);
+    EXPECT_EQ(newer.manager, c.manager);
+    EXPECT_EQ(told, c.told);
+    EXPECT_EQ(newer.notes, c.notes);
+  }
+}
+
+}  // namespace

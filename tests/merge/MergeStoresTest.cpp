@@ -32,7 +32,7 @@ QJsonArray OlderItems() {
     {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example",
      "MobileTelephoneNumber": "+49 30 1234567", "BusinessAddressStreet": "1 Old Road",
      "BusinessAddressCity": "Berlin", "Body": "Met in Berlin.", "JobTitle": "Engineer",
-     "CompanyName": "Oldco",
+     "CompanyName": "Oldco", "Department": "Sales",
      "WebPage": "https://old.example/"},
     {"FirstName": "John", "LastName": "Smith", "Email1Address": "john@one.example",
      "BusinessTelephoneNumber": "+1 555 100 2000", "CompanyName": "Contoso"},
@@ -557,7 +557,8 @@ TEST(MergeStores, DifferentPeopleAndDifferentListsStayApart) {
 
 // Ann's three different web pages (two in the newer entry, one in the older) are all kept: the
 // third as a further URL in vCard, on a line of "Notes" in CSV (read by Python's csv module), as
-// is her older business address, which has no column of its own left.
+// are her older company with its own department and her older business address, which have no
+// column of their own left.
 TEST(MergeStores, EveryDifferentWebPageIsKept) {
   const QStringList stores{TwoStores().older, TwoStores().newer};
   const QStringList pages = {"https://new.example/", "https://annhome.example/",
@@ -576,12 +577,12 @@ TEST(MergeStores, EveryDifferentWebPageIsKept) {
       csv << row["Web Page"].toString() << row["Personal Web Page"].toString()
           << row["Notes"].toString().split(QRegularExpression("\r?\n")).mid(3);
   EXPECT_EQ(csv, (QStringList{pages[0], pages[1], "Earlier: Company: Oldco",
-                              "Earlier: Job title: Engineer", "Web page: " + pages[2],
-                              "Business address: 1 Old Road, Berlin"}));
+                              "Earlier: Department: Sales", "Earlier: Job title: Engineer",
+                              "Web page: " + pages[2], "Business address: 1 Old Road, Berlin"}));
 }
 
-// Ann's older company and job title are a second ORG and TITLE beside the newer ones, which are
-// marked as preferred in each version's way.
+// Ann's older company, with its own department, and job title are a second ORG and TITLE beside
+// the newer ones, which are marked as preferred in each version's way.
 TEST(MergeStores, OlderCompanyAndTitleKeptBesideTheNewerPreferredOnes) {
   struct Case {
     contact::VCardVersion version;
@@ -589,9 +590,10 @@ TEST(MergeStores, OlderCompanyAndTitleKeptBesideTheNewerPreferredOnes) {
   };
   const std::vector<Case> cases = {
       {contact::VCardVersion::k40,
-       {"Newco {\"PREF\":[\"1\"]}", "Oldco {}", "Lead Engineer {\"PREF\":[\"1\"]}", "Engineer {}"}},
+       {"Newco {\"PREF\":[\"1\"]}", "Oldco|Sales {}", "Lead Engineer {\"PREF\":[\"1\"]}",
+        "Engineer {}"}},
       {contact::VCardVersion::k30,
-       {"Newco {\"TYPE\":[\"PREF\"]}", "Oldco {}", "Lead Engineer {\"TYPE\":[\"PREF\"]}",
+       {"Newco {\"TYPE\":[\"PREF\"]}", "Oldco|Sales {}", "Lead Engineer {\"TYPE\":[\"PREF\"]}",
         "Engineer {}"}},
   };
   for (const Case& c : cases) {
