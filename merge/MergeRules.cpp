@@ -789,6 +789,46 @@ void Combiner::Add(const Contact& older, QStringList* dropped) {
     QString Contact::*field;
     const char* label;
   };
+  // A person's name is one entry's, its parts and the name shown together: the newest entry's
+  // that has one (MergeRank puts named entries first), taken whole where the contact has none
+  // yet, never pieced together from several entries. An older entry's parts the contact's name
+  // does not hold are told.
+  static constexpr Labelled kNameParts[] = {{&Contact::prefix, "Title"},
+                                            {&Contact::givenName, "First name"},
+                                            {&Contact::middleName, "Middle name"},
+                                            {&Contact::surname, "Last name"},
+                                            {&Contact::suffix, "Suffix"}};
+  auto hasParts = [](const Contact& c) {
+    return std::any_of(std::begin(kNameParts), std::end(kNameParts),
+                       [&c](const Labelled& t) { return HasText(c.*t.field); });
+  };
+  const bool newerParts = hasParts(newer);
+  const bool newerNamed = newerParts || HasText(newer.displayName);
+  if (!newerNamed) {
+    if (hasParts(older) || HasText(older.displayName)) {
+      for (const Labelled& t : kNameParts) newer.*t.field = older.*t.field;
+      newer.displayName = older.displayName;
+    }
+  } else {
+    // Where the contact has a name shown and no parts, a part that name holds is no other name.
+    const QStringList shownWords =
+        newerParts ? QStringList()
+                   : QString(newer.displayName).replace(u',', u' ').split(u' ', Qt::SkipEmptyParts);
+    auto heldByShown = [&shownWords](const QString& part) {
+      const QStringList words = Simplified(part).split(u' ', Qt::SkipEmptyParts);
+      return std::all_of(words.begin(), words.end(), [&shownWords](const QString& w) {
+        return shownWords.contains(w, Qt::CaseInsensitive);
+      });
+    };
+    for (const Labelled& t : kNameParts) {
+      const QString& value = older.*t.field;
+      if (!HasText(value)) continue;
+      const bool other = HasText(newer.*t.field) ? differs(newer.*t.field, value)
+                         : newerParts            ? true
+                                                 : !heldByShown(value);
+      if (other) earlier << QStringLiteral("%1: %2").arg(QLatin1String(t.label), value);
+    }
+  }
   // A department, an office, a manager and an assistant belong to the company they came with:
   // taken, or told where they differ, only from an older entry of the contact's company (or
   // where the contact has none). Another company's go with that company where it is kept
@@ -796,13 +836,11 @@ void Combiner::Add(const Contact& older, QStringList* dropped) {
   const bool ownCompany =
       !HasText(newer.company) || (HasText(older.company) && !differs(newer.company, older.company));
   static constexpr Labelled kTold[] = {
-      {&Contact::prefix, "Title"},           {&Contact::givenName, "First name"},
-      {&Contact::middleName, "Middle name"}, {&Contact::surname, "Last name"},
-      {&Contact::suffix, "Suffix"},          {&Contact::nickname, "Nickname"},
-      {&Contact::department, "Department"},  {&Contact::profession, "Profession"},
-      {&Contact::officeLocation, "Office"},  {&Contact::manager, "Manager"},
-      {&Contact::assistant, "Assistant"},    {&Contact::imAddress, "IM address"},
-      {&Contact::freeBusyUrl, "Free/busy"},  {&Contact::spouse, "Spouse"}};
+      {&Contact::nickname, "Nickname"},     {&Contact::department, "Department"},
+      {&Contact::profession, "Profession"}, {&Contact::officeLocation, "Office"},
+      {&Contact::manager, "Manager"},       {&Contact::assistant, "Assistant"},
+      {&Contact::imAddress, "IM address"},  {&Contact::freeBusyUrl, "Free/busy"},
+      {&Contact::spouse, "Spouse"}};
   auto ofCompany = [](QString Contact::*field) {
     return field == &Contact::department || field == &Contact::officeLocation ||
            field == &Contact::manager || field == &Contact::assistant;
@@ -873,19 +911,26 @@ void Combiner::Add(const Contact& older, QStringList* dropped) {
       dropped->append(older.gender == contact::Gender::kFemale
                           ? QStringLiteral("Gender: female (left out)")
                           : QStringLiteral("Gender: male (left out)"));
-    // Names the contact is shown and filed by: the newer entry's, which the names follow.
+    // Names the contact is shown and filed by: the newer entry's, which the names follow. The
+    // name shown is the display name, else the name's parts.
+    QString shown = newer.displayName;
+    if (!HasText(shown)) {
+      QStringList parts;
+      for (const Labelled& t : kNameParts)
+        if (HasText(newer.*t.field)) parts << newer.*t.field;
+      shown = parts.join(u' ');
+    }
+    if (differs(shown, older.displayName))
+      dropped->append(QStringLiteral("Display name: %1 (left out)").arg(older.displayName));
     for (const Labelled& t :
-         {Labelled{&Contact::displayName, "Display name"}, Labelled{&Contact::fileAs, "File as"},
-          Labelled{&Contact::initials, "Initials"}})
+         {Labelled{&Contact::fileAs, "File as"}, Labelled{&Contact::initials, "Initials"}})
       if (differs(newer.*t.field, older.*t.field))
         dropped->append(
             QStringLiteral("%1: %2 (left out)").arg(QLatin1String(t.label), older.*t.field));
   }
-  for (auto field :
-       {&Contact::messageClass, &Contact::prefix, &Contact::givenName, &Contact::middleName,
-        &Contact::surname, &Contact::suffix, &Contact::displayName, &Contact::fileAs,
-        &Contact::nickname, &Contact::initials, &Contact::jobTitle, &Contact::profession,
-        &Contact::imAddress, &Contact::freeBusyUrl, &Contact::spouse})
+  for (auto field : {&Contact::messageClass, &Contact::fileAs, &Contact::nickname,
+                     &Contact::initials, &Contact::jobTitle, &Contact::profession,
+                     &Contact::imAddress, &Contact::freeBusyUrl, &Contact::spouse})
     TakeIfEmpty(newer.*field, older.*field);
   if (ownCompany)
     for (auto field : {&Contact::company, &Contact::department, &Contact::officeLocation,

@@ -25,7 +25,8 @@
 // categories without repeats (the newest entry's first; web pages beyond the two slots of the
 // contact model among its further pages); every single value from the most recently modified
 // entry, taken from older ones where it is empty, an older entry's different value kept as an
-// "Earlier: ..." line of the notes; a department, office, manager and
+// "Earlier: ..." line of the notes; the name (its parts and the name shown) of the newest entry
+// that has one, whole, never pieced together from several; a department, office, manager and
 // assistant only from entries of the contact's company, another company's kept with it (beside
 // the newer one) or in the notes; different notes joined, newest first, with a separator line;
 // the picture of the newest entry that has one; the uid of one of the entries, chosen as

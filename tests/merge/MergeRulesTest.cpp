@@ -357,3 +357,75 @@ TEST(Combiner, DepartmentAndOfficeStayWithTheirCompany) {
 }
 
 }  // namespace
+
+namespace {
+
+// A person's name is one entry's, its parts and the name shown together: the newest entry's that
+// has one, never pieced together with an older entry's parts; the older parts the name does not
+// hold are told and kept in the notes. A reader shows FN, which the card's N agrees with.
+TEST(Combiner, TheNameIsOneEntrysWhole) {
+  struct Name {
+    const char* prefix;
+    const char* given;
+    const char* middle;
+    const char* surname;
+    const char* shown;  // the display name
+  };
+  struct Case {
+    const char* name;
+    std::vector<Name> entries;  // newest first
+    QStringList names;          // the card's N and FN lines
+    QStringList told;           // of the second entry, sorted
+    QString notes;
+  };
+  const Case cases[] = {
+      {"parts and a name shown",
+       {{"", "Anna", "", "Berg", "Anna Berg"}, {"Dr.", "Anna", "Maria", "Berg", "Dr. Anna Berg"}},
+       {"N:Berg;Anna;;;", "FN:Anna Berg"},
+       {"Display name: Dr. Anna Berg (left out)", "Middle name: Maria (in the notes)",
+        "Title: Dr. (in the notes)"},
+       "Earlier: Title: Dr.\nEarlier: Middle name: Maria"},
+      {"only a name shown",
+       {{"", "", "", "", "Anna Berg"}, {"Dr.", "Anna", "Maria", "Berg", ""}},
+       {"FN:Anna Berg"},
+       {"Middle name: Maria (in the notes)", "Title: Dr. (in the notes)"},
+       "Earlier: Title: Dr.\nEarlier: Middle name: Maria"},
+      {"only parts",
+       {{"", "Anna", "", "Berg", ""}, {"", "", "", "", "Anna Maria Berg"}},
+       {"N:Berg;Anna;;;", "FN:Anna Berg"},
+       {"Display name: Anna Maria Berg (left out)"},
+       ""},
+      {"no name: the next entry's whole",
+       {{"", "", "", "", ""},
+        {"", "Anna", "Maria", "Berg", "Anna Maria Berg"},
+        {"Dr.", "Anna", "", "Berg", ""}},
+       {"N:Berg;Anna;Maria;;", "FN:Anna Maria Berg"},
+       {},
+       "Earlier: Title: Dr."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<contact::Contact> entries(c.entries.size());
+    for (size_t k = 0; k < entries.size(); ++k) {
+      entries[k].prefix = c.entries[k].prefix;
+      entries[k].givenName = c.entries[k].given;
+      entries[k].middleName = c.entries[k].middle;
+      entries[k].surname = c.entries[k].surname;
+      entries[k].displayName = c.entries[k].shown;
+    }
+    merge::Combiner merged(entries[0]);
+    QStringList told;
+    for (size_t k = 1; k < entries.size(); ++k) merged.Add(entries[k], k == 1 ? &told : nullptr);
+    told.sort();
+    QByteArray card;
+    contact::AppendVCard(card, entries[0], contact::VCardVersion::k40);
+    QStringList names;
+    for (const QString& line : QString::fromUtf8(card).split("\r\n"))
+      if (line.startsWith("N:") || line.startsWith("FN:")) names << line;
+    EXPECT_EQ(names, c.names);
+    EXPECT_EQ(told, c.told);
+    EXPECT_EQ(entries[0].notes, c.notes);
+  }
+}
+
+}  // namespace

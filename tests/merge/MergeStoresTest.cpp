@@ -425,6 +425,15 @@ const std::vector<IdentityCase>& IdentityCases() {
        false,
        {},
        QStringList{"Gus Hale: New note\n----------\nOld note\nEarlier: Department: Sales"}},
+      {"the newest name whole: an older title and middle name go into the notes",
+       {R"([{"Title": "Dr.", "FirstName": "Anna", "MiddleName": "Maria", "LastName": "Berg",
+             "Email1Address": "anna@x.example"}])",
+        R"([{"FirstName": "Anna", "LastName": "Berg", "Email1Address": "anna@x.example"}])"},
+       {"Anna Berg: anna@x.example"},
+       0,
+       false,
+       {},
+       QStringList{"Anna Berg: Earlier: Title: Dr.\nEarlier: Middle name: Maria"}},
   };
   return cases;
 }
