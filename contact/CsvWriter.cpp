@@ -73,8 +73,7 @@ QString DateOf(const Date& d) {
 // "Notes": the note (with a list's members), then what a merged contact holds beyond the
 // columns, one "Heading: value" a line, so that nothing is lost: its older entries' companies
 // (each with its department and office) and job titles ("Earlier: ..."), its further web pages,
-// e-mail
-// addresses after the third, a second number of one kind, a second address of one kind.
+// e-mail addresses after the third, a second number of one kind, a second address of one kind.
 QString NoteWithMoreWebPages(const Contact& c) {
   QString note = NoteWithMembers(c);
   auto line = [&note](const QString& text) {
