@@ -135,6 +135,11 @@ class CountingStream : public contact::ContactStream {
       return false;
     }
     ++contacts;
+    if (uids && !out.contact.uid.isEmpty()) {
+      const qsizetype before = uids->size();
+      uids->insert(out.contact.uid);
+      copies += uids->size() == before;
+    }
     if (out.contact.isGroup) ++lists;
     entries += int(out.origins.size());
     if (out.origins.size() > 1) {
@@ -191,6 +196,10 @@ class CountingStream : public contact::ContactStream {
   int contacts = 0, lists = 0, entries = 0, merged = 0, mergedEntries = 0, suggestions = 0,
       accepted = 0;
   QByteArray* report = nullptr;
+  // Unmerged entries of several stores: the uids given so far, and the contacts that came under
+  // one of them again (copies of one entry in two stores).
+  QSet<QString>* uids = nullptr;
+  int copies = 0;
 
  private:
   contact::ContactStream& inner_;
@@ -448,6 +457,8 @@ int ExportInUtf8(const ExportRequest& request) {
                                       QStringLiteral("name"), QStringLiteral("not carried over")});
     counted.report = &report;
   }
+  QSet<QString> uids;
+  if (request.noMerge && stores > 1) counted.uids = &uids;
 
   std::unique_ptr<QSaveFile> reportFile;
   if (!request.mergeReport.isEmpty()) {
@@ -475,6 +486,15 @@ int ExportInUtf8(const ExportRequest& request) {
   FinishDamage(kExportVerb);
   // The contacts are written: a report that fails now makes the export incomplete, not failed.
   const bool reported = !reportFile || result.cancelled || WriteReport(*reportFile, report);
+  if (counted.copies > 0)
+    Warn(kExportVerb,
+         (counted.copies == 1
+              ? QStringLiteral("1 contact written is a copy of an entry of another store")
+              : QStringLiteral("%1 contacts written are copies of entries of another store")
+                    .arg(counted.copies)) +
+             QStringLiteral(", under the same UID: an address book given them keeps one card of "
+                            "each UID (the one it reads last); without --no-merge each is merged "
+                            "with its copy"));
   const int status = Report(result, counted, only, unreadableFolders);
   return reported || status != kExitSuccess ? status : kExitIncomplete;
 }

@@ -251,6 +251,42 @@ TEST_F(ExportVerb, AStoreWithoutContactsAmongSeveralIsLeftOutAndTold) {
       << lost.err.toStdString();
 }
 
+// Unmerged, copies of one entry in two copies of a store keep their one UID: the export says that
+// an address book given the file keeps one card of each. Merged, or of two stores that share no
+// entry, nothing is said.
+TEST_F(ExportVerb, CopiesOfOneEntryWrittenUnmergedAreTold) {
+  const char* json = R"({"folders":[{"path":"Contacts","items":[
+      {"FirstName":"Anna","LastName":"Berg","CreationTime":"2020-01-01T10:00:00Z"},
+      {"FirstName":"Bo","LastName":"Lind","CreationTime":"2020-01-01T10:00:00Z"}]}]})";
+  QFile file(out + "/copy.json");
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(json);
+  file.close();
+  for (const char* name : {"live", "backup", "other"})
+    ASSERT_EQ(RunProgram(BinDir() + "/lumivex-pstgen",
+                         {out + "/copy.json", "--store-key",
+                          name == std::string_view("other") ? "other" : "home", "--out",
+                          out + "/" + name + ".pst"})
+                  .status,
+              0);
+  const QString told =
+      "lumivex-cli export: warning: 2 contacts written are copies of entries of another store, "
+      "under the same UID: an address book given them keeps one card of each UID";
+  const struct {
+    QStringList args;
+    bool said;
+  } cases[] = {{{"--no-merge", out + "/live.pst", out + "/backup.pst"}, true},
+               {{out + "/live.pst", out + "/backup.pst"}, false},
+               {{"--no-merge", out + "/live.pst", out + "/other.pst"}, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.join(u' ').toStdString());
+    const ProgramOutput run =
+        Cli(QStringList{"--format", "vcard4", "--out", out + "/copies.vcf"} + c.args);
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.err.startsWith(told), c.said) << run.err.toStdString();
+  }
+}
+
 // What the code-page forms cannot take is told after the success line's file, as the window
 // tells it: letters of other scripts became "?", notes of several lines and other values with a
 // line break or a ";" between parts break vCard 2.1 cards, a text too long for a worksheet cell
