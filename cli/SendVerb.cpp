@@ -633,8 +633,8 @@ int SendVerb(const QStringList& arguments) {
   if (const QString fault = ReadRequest(args, request); !fault.isEmpty())
     return UsageError(kVerb, fault);
   if (!request.where.password.isEmpty())
-    Warn(kVerb, QStringLiteral("a password in --to can be seen by the other users of this "
-                               "computer while the send runs and stays in the shell's history; "
+    Warn(kVerb, QStringLiteral("a password in --to stays in the shell's history and can be "
+                               "seen by the other users of this computer as the send starts; "
                                "--password-file F or the keyring keep it private"));
   QString error;
   if (request.where.kind == DestinationKind::kCardDav && request.settings.password.isEmpty() &&

@@ -3,6 +3,7 @@
 #include "cli/Verbs.h"
 #include "common/Installation.h"
 #include "common/TemporaryFiles.h"
+#include "destination/CardDav.h"
 
 #include <QCoreApplication>
 
@@ -52,6 +53,22 @@ void PrintUsage(std::FILE* out) {
       out);
 }
 
+// A login with its password written into an address (send --to https://user:pw@host/) is seen
+// by every user of the computer in the process's arguments for as long as it runs: once the
+// arguments are taken, the login is overwritten in place (the program works on its own copy).
+void HideLogins(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    char* text = argv[i];
+    if (std::strncmp(text, "--to=", 5) == 0) text += 5;
+    char* const scheme = std::strstr(text, "://");
+    char* const at = std::strrchr(text, '@');
+    if (!scheme || !at || at < scheme ||
+        lumivex::destination::TakeLogin(QString::fromLocal8Bit(text)).password.isEmpty())
+      continue;
+    std::memset(scheme + 3, 'x', size_t(at - (scheme + 3)));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -60,6 +77,7 @@ int main(int argc, char** argv) {
   lumivex::TemporaryFiles::RemoveOnSignals();
   QStringList args = QCoreApplication::arguments();
   args.removeFirst();
+  HideLogins(argc, argv);
   if (args.isEmpty()) {
     PrintUsage(stderr);
     return 2;
