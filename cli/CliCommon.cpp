@@ -138,6 +138,14 @@ ContactsSource OpenContactsSource(const StoreOptions& options) {
   return source;
 }
 
+QString ContactsKeptElsewhere(const QString& storePath, bool allFolders) {
+  try {
+    return lumivex::ContactsKeptElsewhere(*OpenStoreFile(storePath), allFolders);
+  } catch (const StoreError&) {
+    return {};  // the verb reports a store it cannot read
+  }
+}
+
 ContactsSource OpenContactsFolder(const QString& verb, const StoreOptions& options,
                                   const char* doing) {
   ContactsSource source;

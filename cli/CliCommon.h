@@ -88,6 +88,12 @@ ContactsSource OpenContactsSource(const StoreOptions& options);
 ContactsSource OpenContactsFolder(const QString& verb, const StoreOptions& options,
                                   const char* doing);
 
+// Where the contacts of the store file `storePath` are kept when its default contacts folder,
+// taken because no --folder was named, holds no entries: "contacts are kept in ...: name one
+// with --folder ..." (ContactsKeptIn; `allFolders`: the command takes --all-folders). Empty
+// when that folder holds entries, no other folder holds contacts or the store cannot be read.
+QString ContactsKeptElsewhere(const QString& storePath, bool allFolders);
+
 // Text for JSON output: a quoted, escaped string.
 QString JsonString(const QString& text);
 

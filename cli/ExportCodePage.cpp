@@ -346,10 +346,17 @@ int ExportInCodePage(const ExportRequest& request) {
       for (const QString& line : folder->StoreDamage())
         Warn(kExportVerb, QStringLiteral("%1: %2").arg(store, line));
       const QString missing = folder->MissingEntries();
-      if (missing.isEmpty())
-        return Failure(kExportVerb, QStringLiteral("the folder \"%1\" holds no contacts; "
-                                                   "nothing was written")
-                                        .arg(folder->Path()));
+      if (missing.isEmpty()) {
+        // The default contacts folder, where other folders hold the store's contacts: where.
+        const QString elsewhere =
+            request.store.folder.isEmpty() ? ContactsKeptElsewhere(store, false) : QString();
+        return Failure(
+            kExportVerb,
+            QStringLiteral("the folder \"%1\" holds no contacts; "
+                           "nothing was written%2")
+                .arg(folder->Path(),
+                     elsewhere.isEmpty() ? QString() : QStringLiteral("; ") + elsewhere));
+      }
       Warn(kExportVerb, QStringLiteral("\"%1\" is damaged: %2").arg(folder->Path(), missing));
       return Failure(kExportVerb, QStringLiteral("none of the folder's entries can be found (see "
                                                  "the line above); nothing was written"));

@@ -229,7 +229,7 @@ bool WriteReport(QSaveFile& file, const QByteArray& bytes) {
 // The summary of an export that ran to its end. `counted`: the entries read and the contacts
 // they became.
 int Report(const Utf8ExportResult& result, const CountingStream& counted, const QString& onlyFolder,
-           int unreadableFolders) {
+           int unreadableFolders, const QString& elsewhere) {
   const int written = result.contacts + result.groups;
   if (result.semicolons > 0)
     Warn(kExportVerb, QStringLiteral("%1 a category or child's name holding \";\", which a CSV "
@@ -241,10 +241,11 @@ int Report(const Utf8ExportResult& result, const CountingStream& counted, const 
   if (written == 0 && !result.cancelled && result.problems.empty() && unreadableFolders == 0)
     // Nothing to write is not a success: no file was written.
     return Failure(kExportVerb,
-                   QStringLiteral("no contacts: %1; nothing was written")
+                   QStringLiteral("no contacts: %1; nothing was written%2")
                        .arg(!onlyFolder.isEmpty()
                                 ? QStringLiteral("the folder \"%1\" holds none").arg(onlyFolder)
-                                : QStringLiteral("the folders hold none")));
+                                : QStringLiteral("the folders hold none"),
+                            elsewhere.isEmpty() ? QString() : QStringLiteral("; ") + elsewhere));
   if (result.problems.empty() && unreadableFolders == 0) {
     QString done = QStringLiteral("%1 Contacts Saved Successfully").arg(written);
     QStringList more;
@@ -424,10 +425,12 @@ int ExportInUtf8(const ExportRequest& request) {
   std::unique_ptr<contact::ContactStream> contacts;
   int stores = 0;
   const int unreadableFolders = ListUnreadableFolders(request);
-  QString only;  // the one folder read, for the message when it holds no contacts
+  QString only;       // the one folder read, for the message when it holds no contacts
+  QString onlyStore;  // the one store read, for where its contacts are kept then
   try {
     std::vector<StoreFolders> sources = SourcesToExport(request);
     stores = int(sources.size());
+    if (stores == 1) onlyStore = sources.front().path;
     QSet<QString> folders;
     for (const StoreFolders& source : sources)
       for (const auto& folder : source.folders) folders.insert(folder->Path());
@@ -495,7 +498,13 @@ int ExportInUtf8(const ExportRequest& request) {
              QStringLiteral(", under the same UID: an address book given them keeps one card of "
                             "each UID (the one it reads last); without --no-merge each is merged "
                             "with its copy"));
-  const int status = Report(result, counted, only, unreadableFolders);
+  // The default contacts folder that held none, where other folders hold the store's
+  // contacts: where.
+  const QString elsewhere = result.contacts + result.groups == 0 && !request.allFolders &&
+                                    request.store.folder.isEmpty() && !onlyStore.isEmpty()
+                                ? ContactsKeptElsewhere(onlyStore, true)
+                                : QString();
+  const int status = Report(result, counted, only, unreadableFolders, elsewhere);
   return reported || status != kExitSuccess ? status : kExitIncomplete;
 }
 

@@ -97,6 +97,10 @@ int ScanVerb(const QStringList& arguments) {
     std::vector<Unreadable> unreadable, damaged;
     for (const Unreadable& p : problems) (p.damaged ? damaged : unreadable).push_back(p);
     const QString missing = source.folder->MissingEntries();
+    // An empty default contacts folder, where other folders hold the store's contacts: where.
+    const QString elsewhere = count == 0 && args.Value(QStringLiteral("--folder")).isEmpty()
+                                  ? ContactsKeptElsewhere(source.storePath, false)
+                                  : QString();
     // Known once the store is read (what another reader found, when ours could not read it).
     const QStringList storeDamage = source.folder->StoreDamage();
     if (args.Has(QStringLiteral("--json"))) {
@@ -124,6 +128,9 @@ int ScanVerb(const QStringList& arguments) {
       std::printf("%d %s in \"%s\" of %s\n", count, count == 1 ? "entry" : "entries",
                   qPrintable(source.folderPath), qPrintable(source.storePath));
     }
+    if (!elsewhere.isEmpty())
+      Warn(kVerb,
+           QStringLiteral("\"%1\" holds no entries, but %2").arg(source.folderPath, elsewhere));
     if (problems.empty() && missing.isEmpty() && storeDamage.isEmpty()) return kExitSuccess;
     for (const QString& line : storeDamage)
       Warn(kVerb, QStringLiteral("%1: %2").arg(source.storePath, line));

@@ -589,6 +589,12 @@ int Send(const SendRequest& r) {
   QStringList notes;
   std::vector<StoreFolders> sources = merge::FindSources(r.sources, &notes);
   for (const QString& note : notes) Warn(kVerb, note);
+  // The stores whose default contacts folder is read: where that holds none, where the store's
+  // contacts are kept is told after the counts.
+  QStringList defaultFolders;
+  if (!r.sources.allFolders && r.sources.folder.isEmpty())
+    for (const StoreFolders& source : sources)
+      if (!source.path.isEmpty()) defaultFolders << source.path;
   const bool folderCategories = SeveralFoldersGiveContacts(sources);
   const std::unique_ptr<contact::ContactStream> contacts =
       merge::OpenContacts(std::move(sources), r.sources.merge, {}, r.sources.acceptSuggestions);
@@ -621,7 +627,12 @@ int Send(const SendRequest& r) {
     throw;
   }
   observer.progress.End();
-  return Report(result, counted, *contacts, r, *destination);
+  const int status = Report(result, counted, *contacts, r, *destination);
+  for (const QString& store : defaultFolders)
+    if (const QString elsewhere = ContactsKeptElsewhere(store, true); !elsewhere.isEmpty())
+      Warn(kVerb,
+           QStringLiteral("the contacts folder of %1 holds none, but %2").arg(store, elsewhere));
+  return status;
 }
 
 }  // namespace

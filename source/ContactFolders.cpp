@@ -81,8 +81,7 @@ ContactFolderSearch FindContactFolders(const Store& store) {
   return search;
 }
 
-QString ContactFoldersAdvice(const ContactFolderSearch& search, const QString& storePath,
-                             bool allFolders) {
+QString ContactsKeptIn(const ContactFolderSearch& search, bool allFolders) {
   QStringList holding;
   const ContactFolderSearch::Found* first = nullptr;
   for (const auto& found : search.folders) {
@@ -95,11 +94,28 @@ QString ContactFoldersAdvice(const ContactFolderSearch& search, const QString& s
                                             : QStringLiteral("contacts"));
   }
   if (!first) return {};
-  return QStringLiteral(
-             "%1 has no contacts folder, but contacts are kept in %2: name one with "
-             "--folder \"%3\"%4")
-      .arg(storePath, holding.join(QStringLiteral(", ")), first->folder->Path(),
+  return QStringLiteral("contacts are kept in %1: name one with --folder \"%2\"%3")
+      .arg(holding.join(QStringLiteral(", ")), first->folder->Path(),
            allFolders ? QStringLiteral(", or take all of them with --all-folders") : QString());
+}
+
+QString ContactFoldersAdvice(const ContactFolderSearch& search, const QString& storePath,
+                             bool allFolders) {
+  const QString where = ContactsKeptIn(search, allFolders);
+  if (where.isEmpty()) return {};
+  return QStringLiteral("%1 has no contacts folder, but %2").arg(storePath, where);
+}
+
+QString ContactsKeptElsewhere(const Store& store, bool allFolders) {
+  const std::shared_ptr<Folder> contacts = store.DefaultContactsFolder();
+  if (!contacts) return {};
+  try {
+    if (contacts->GetItems()->Count() != 0) return {};
+    // The default folder holds none, so it is not among those the advice names.
+    return ContactsKeptIn(FindContactFolders(store), allFolders);
+  } catch (const StoreError&) {
+    return {};  // a folder that cannot be read is reported where it is read
+  }
 }
 
 QString MissingContactsFolder(const ContactFolderSearch& search, const QString& storePath,

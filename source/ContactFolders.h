@@ -49,11 +49,21 @@ struct ContactFolderSearch {
 // only when the root folder itself cannot be read.
 ContactFolderSearch FindContactFolders(const Store& store);
 
+// Where contacts are kept: "contacts are kept in "PATH" (N contacts), ...: name one with
+// --folder "PATH"", and where the command takes it (`allFolders`) ", or take all of them with
+// --all-folders". Empty when no folder holds any.
+QString ContactsKeptIn(const ContactFolderSearch& search, bool allFolders);
+
 // What to tell a user whose store has no default contacts folder: the folders that hold
 // contacts, how many each, the --folder that exports one and, where the command takes it
 // (`allFolders`), --all-folders for all of them. Empty when no folder holds any.
 QString ContactFoldersAdvice(const ContactFolderSearch& search, const QString& storePath,
                              bool allFolders);
+
+// What to tell a user whose store's default contacts folder holds no entries while other
+// folders hold contacts: ContactsKeptIn. Empty when the store has no default contacts folder,
+// when it holds entries or cannot be read, and when no other folder holds contacts.
+QString ContactsKeptElsewhere(const Store& store, bool allFolders);
 
 // Why a store without a default contacts folder gives no contacts, in the words above: where
 // its contacts are kept instead (ContactFoldersAdvice), or that branches of its folder tree

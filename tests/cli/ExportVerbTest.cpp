@@ -251,6 +251,45 @@ TEST_F(ExportVerb, AStoreWithoutContactsAmongSeveralIsLeftOutAndTold) {
       << lost.err.toStdString();
 }
 
+// An empty default contacts folder while another folder keeps the store's contacts: scan, the
+// exports and the send each say where they are kept, after what they said before.
+TEST_F(ExportVerb, AnEmptyDefaultFolderIsToldWhereTheContactsAreKept) {
+  QFile description(out + "/elsewhere.json");
+  ASSERT_TRUE(description.open(QIODevice::WriteOnly));
+  description.write(R"({"defaultContacts": "Contacts", "folders": [
+      {"path": "Inbox/a/People", "containerClass": "IPF.Contact",
+       "generate": {"contacts": 3, "seed": 5}}]})");
+  description.close();
+  const QString store = out + "/elsewhere.pst";
+  ASSERT_EQ(
+      RunProgram(BinDir() + "/lumivex-pstgen", {description.fileName(), "--out", store}).status, 0);
+  const QString people = "\"Top of Personal Folders/Inbox/a/People\"";
+  const QString kept =
+      "contacts are kept in " + people + " (3 contacts): name one with --folder " + people;
+  const struct {
+    QStringList args;
+    int status;
+    QString said;  // on stderr, the hint after it
+  } cases[] = {
+      {{"scan", store}, 0, "warning: \"Top of Personal Folders/Contacts\" holds no entries, but "},
+      {{"export", "--format", "vcard4", "--out", out + "/a.vcf", store},
+       1,
+       "the folder \"Top of Personal Folders/Contacts\" holds none; nothing was written; "},
+      {{"export", "--format", "vcard", "--out", out + "/b", store},
+       1,
+       "holds no contacts; nothing was written; "},
+      {{"send", "--to", "vdir:" + out + "/cards", store},
+       0,
+       "warning: the contacts folder of " + store + " holds none, but "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.join(u' ').toStdString());
+    const ProgramOutput run = RunCli(c.args, {{"XDG_STATE_HOME", out + "/state"}});
+    EXPECT_EQ(run.status, c.status) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(c.said + kept)) << run.err.toStdString();
+  }
+}
+
 // Unmerged, copies of one entry in two copies of a store keep their one UID: the export says that
 // an address book given the file keeps one card of each. Merged, or of two stores that share no
 // entry, nothing is said.
