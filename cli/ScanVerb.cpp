@@ -4,6 +4,7 @@
 #include "cli/Command.h"
 #include "cli/Verbs.h"
 #include "contact/Contact.h"
+#include "source/StoreBackend.h"
 
 #include <QFileInfo>
 
@@ -82,6 +83,39 @@ std::vector<Unreadable> UnreadableEntries(const Items& items, int count) {
   return found;
 }
 
+constexpr int kMaxFolderDepth = 64;  // a damaged store could nest its folders in a loop
+
+// The branches of the folder tree under `folder` that cannot be read, as `folders` marks them:
+// a folder whose own node cannot be read, and a folder whose list of sub-folders cannot. A line
+// in `told` (the store's damage, found while looking for the contacts folder) is not added again.
+void UnreadableBranches(const Folder& folder, int depth, QStringList& told) {
+  if (depth >= kMaxFolderDepth) return;
+  std::vector<std::shared_ptr<Folder>> subs;
+  try {
+    subs = folder.SubFolders();
+  } catch (const StoreError&) {
+    // In the words of the store's own line for it, so that one branch is told once.
+    const QString why = QStringLiteral(
+                            "the folders under \"%1\" cannot be read (the folder tree is "
+                            "damaged), so a contacts folder among them would not be found")
+                            .arg(folder.Path());
+    if (!told.contains(why)) told << why;
+    return;
+  }
+  for (const auto& sub : subs) {
+    if (const QString damage = sub->Unreadable(); !damage.isEmpty()) {
+      told << QStringLiteral(
+                  "a folder %1 cannot be read (%2; the folder tree is damaged), so a contacts "
+                  "folder in it would not be found")
+                  .arg(folder.Path().isEmpty() ? QStringLiteral("at the top of the folder tree")
+                                               : QStringLiteral("under \"%1\"").arg(folder.Path()),
+                       damage);
+      continue;
+    }
+    UnreadableBranches(*sub, depth + 1, told);
+  }
+}
+
 }  // namespace
 
 int ScanVerb(const QStringList& arguments) {
@@ -102,7 +136,14 @@ int ScanVerb(const QStringList& arguments) {
                                   ? ContactsKeptElsewhere(source.storePath, false)
                                   : QString();
     // Known once the store is read (what another reader found, when ours could not read it).
-    const QStringList storeDamage = source.folder->StoreDamage();
+    QStringList storeDamage = source.folder->StoreDamage();
+    // The branches of the folder tree that cannot be read, which `folders` marks: a contacts
+    // folder in them is not counted.
+    try {
+      UnreadableBranches(*OpenStoreFile(source.storePath)->RootFolder(), 0, storeDamage);
+    } catch (const StoreError&) {
+      // The store was read once already: what fails now is told by what was read then.
+    }
     if (args.Has(QStringLiteral("--json"))) {
       const auto list = [](const std::vector<Unreadable>& entries) {
         QStringList listed;

@@ -201,6 +201,12 @@ TEST(StoreVerbs, DamagedStoresAreReportedWithStatusThree) {
                 3,
                 1,
                 "(the folder tree is damaged)"},
+           // A folder whose own node is lost, as `folders` marks it, though not the contacts.
+           Case{{"scan", damaged + "name-map-lost-silently-six-contacts.pst"},
+                3,
+                1,
+                "a folder at the top of the folder tree cannot be read (the folder's node cannot "
+                "be read"},
            Case{{"scan", "--check", damaged + "subnode-count-zero-picture-dropped.pst"},
                 3,
                 1,
