@@ -56,6 +56,12 @@ int EntryCount(const Folder& folder) {
   }
 }
 
+// A folder's name as the tree shows it: a folder without one gets a stand-in, so that its line
+// does not look like the one before it, continued or nested.
+QString ShownName(const Folder& folder) {
+  return folder.Name().isEmpty() ? QStringLiteral("(no name)") : folder.Name();
+}
+
 void PrintText(const Folder& folder, int depth, const QString& defaultPath) {
   std::vector<std::shared_ptr<Folder>> subs;
   try {
@@ -72,7 +78,7 @@ void PrintText(const Folder& folder, int depth, const QString& defaultPath) {
       // Listed by its parent, but not there to be read.
       ++damagedParts;
       std::printf("%s%s  [unreadable: %s]\n", qPrintable(QString(depth * 2, u' ')),
-                  qPrintable(sub->Name()), qPrintable(damage));
+                  qPrintable(ShownName(*sub)), qPrintable(damage));
       continue;
     }
     const int count = EntryCount(*sub);
@@ -94,7 +100,7 @@ void PrintText(const Folder& folder, int depth, const QString& defaultPath) {
     const QString damaged =
         missing.isEmpty() ? QString() : QStringLiteral("  [damaged: %1]").arg(missing);
     std::printf("%s%s  [%s, %s]%s%s%s\n", qPrintable(QString(depth * 2, u' ')),
-                qPrintable(sub->Name()), qPrintable(cls), qPrintable(entries),
+                qPrintable(ShownName(*sub)), qPrintable(cls), qPrintable(entries),
                 sub->Path() == defaultPath ? "  (default contacts)" : "", qPrintable(leftOut),
                 qPrintable(damaged));
     PrintText(*sub, depth + 1, defaultPath);

@@ -55,6 +55,16 @@ TEST(StoreVerbs, FoldersPrintsTheIndentedTree) {
   EXPECT_TRUE(lines.contains("    Calendar  [IPF.Appointment, 1 entry]"));
 }
 
+// A folder without a name gets a stand-in in the tree, not a bare "[class, count]" that looks
+// like a part of the line before it.
+TEST(StoreVerbs, FoldersShowsAFolderWithoutAName) {
+  LUMIVEX_REQUIRE_FIXTURES();
+  const CliRun run = Cli(
+      {"folders", testing::SharedDir() + "/fixtures/damaged/email-type-unknown-generated-200.pst"});
+  EXPECT_TRUE(run.out.contains("\n    (no name)  [IPF.Contact, 200 entries]  (default contacts)\n"))
+      << run.out.toStdString();
+}
+
 TEST(StoreVerbs, FoldersJsonHoldsPathsClassesAndCounts) {
   LUMIVEX_REQUIRE_FIXTURES();
   const CliRun run = Cli({"folders", "--json", FixturePst("japanese-contact-ansi-cp932.pst")});
