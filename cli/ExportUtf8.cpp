@@ -297,11 +297,18 @@ int Report(const Utf8ExportResult& result, const CountingStream& counted, const 
                    .arg(damagedStores.size() == 1
                             ? QStringLiteral("the store %1 is").arg(damagedStores.front())
                             : QStringLiteral("%1 stores are").arg(damagedStores.size()));
+  // Nothing written is a failure, not an export that is only incomplete.
+  const bool nothing = written == 0 && !result.cancelled;
+  // Where nothing was written, a damaged folder's contacts are not "not all written": none of
+  // them could be found.
   if (damagedFolders > 0)
-    summary << QStringLiteral("%1 %2 damaged (their contacts are not all written)")
+    summary << QStringLiteral("%1 %2 damaged (%3)")
                    .arg(damagedFolders)
                    .arg(damagedFolders == 1 ? QStringLiteral("folder is")
-                                            : QStringLiteral("folders are"));
+                                            : QStringLiteral("folders are"),
+                        !nothing              ? QStringLiteral("their contacts are not all written")
+                        : damagedFolders == 1 ? QStringLiteral("its contacts cannot be found")
+                                              : QStringLiteral("their contacts cannot be found"));
   if (partial > 0)
     summary << QStringLiteral("%1 of %2 contacts were written without some of their fields")
                    .arg(partial)
@@ -338,8 +345,6 @@ int Report(const Utf8ExportResult& result, const CountingStream& counted, const 
                    "another folder for --out)")
                    .arg(unwritten)
                    .arg(written + unwritten);
-  // Nothing written is a failure, not an export that is only incomplete.
-  const bool nothing = written == 0 && !result.cancelled;
   std::fflush(stdout);
   std::fprintf(stderr, "lumivex-cli %s: %s: %s; see the lines above\n", qPrintable(kExportVerb),
                nothing ? "nothing was written" : "incomplete",

@@ -411,6 +411,14 @@ TEST_F(ExportVerb, DamagedStoresInTheMergedFormsAreToldAsTheyAre) {
   EXPECT_FALSE(run.err.contains(u"the folder \"Top of Personal Folders/Contacts\" of "))
       << run.err.toStdString();
   EXPECT_EQ(FileBytes(out + "/all.vcf").count("BEGIN:VCARD"), 6);
+  // A folder whose list lost every entry: nothing written, so its contacts are not said to be
+  // "not all written".
+  run = Cli({"--format", "vcard4", "--out", out + "/lost.vcf",
+             damaged + "entry-count-mismatch-generated-200.pst"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.err.contains(u"nothing was written: ") &&
+              run.err.contains(u"; 1 folder is damaged (its contacts cannot be found); "))
+      << run.err.toStdString();
 }
 
 // Files that can take no byte (a limit on file size stands in for a full disk): every form
