@@ -16,8 +16,8 @@ namespace lumivex::destination {
 namespace {
 // The first line of a record file; a file that does not start with one of these is not read. A
 // record of the first form has no entries: each card was then named from the uid of one of its
-// entries, which is taken as its entry. Those of the second form have no time their entries were
-// changed.
+// entries, which is taken as its entry. Those of the second form have no times their entries
+// were changed.
 constexpr char kHeader[] = "lumivex-send-state 3";
 constexpr char kEarlierHeaders[][21] = {"lumivex-send-state 1", "lumivex-send-state 2"};
 // Written for the entries of a card whose last entry went into another card, until a send that
@@ -50,7 +50,8 @@ SendState::SendState(const QString& folder, const QString& identity) : identity_
   QFile file(path_);
   if (!file.open(QIODevice::ReadOnly)) return;
   // Line 1 the header, line 2 the identity, then uid TAB resource TAB tag TAB hash TAB entries
-  // (separated by spaces) TAB when they were changed (ms since 1970) per line.
+  // (separated by spaces) TAB when each was changed (ms since 1970, 0 unknown; in the entries'
+  // order) per line.
   const QByteArray header = file.readLine().trimmed();
   if (header != kHeader && header != kEarlierHeaders[0] && header != kEarlierHeaders[1]) return;
   if (QString::fromUtf8(file.readLine()).chopped(1) != identity) return;
@@ -66,7 +67,12 @@ SendState::SendState(const QString& folder, const QString& identity) : identity_
       record.entries = QString::fromUtf8(fields[4]).split(u' ', Qt::SkipEmptyParts);
     else
       record.entries = {uid};
-    if (fields.size() == 6) record.changed = fields[5].toLongLong();
+    if (const QList<QByteArray> times =
+            fields.size() == 6 ? fields[5].split(' ') : QList<QByteArray>();
+        times.size() == record.entries.size())
+      for (qsizetype k = 0; k < times.size(); ++k)
+        if (const qint64 ms = times[k].toLongLong(); ms != 0)
+          sentChanged_.insert(record.entries[k], ms);
     for (const QString& entry : record.entries) cardOf_.insert(entry, uid);
     records_.insert(uid, std::move(record));
   }
@@ -96,14 +102,21 @@ void SendState::Set(const QString& uid, const SentRecord& record) {
     for (const QString& entry : *assigned)
       if (!entries.contains(entry)) entries << entry;
   }
-  const qint64 changed = changed_.value(uid, slot.changed);
+  // The entries of this send go there as they are now.
+  bool newer = false;
+  if (assigned != assigned_.constEnd())
+    for (const QString& entry : *assigned)
+      if (const qint64 now = nowChanged_.value(entry);
+          now != 0 && sentChanged_.value(entry) != now) {
+        sentChanged_.insert(entry, now);
+        newer = true;
+      }
   if (slot.resource == record.resource && slot.tag == record.tag && slot.hash == record.hash &&
-      slot.entries == entries && slot.changed == changed)
+      slot.entries == entries && !newer)
     return;
   slot.resource = record.resource;
   slot.tag = record.tag;
   slot.hash = record.hash;
-  slot.changed = changed;
   if (assigned != assigned_.constEnd()) {
     // An entry now in this card is no longer in the one it went into before.
     for (const QString& entry : entries) {
@@ -126,25 +139,24 @@ void SendState::Set(const QString& uid, const SentRecord& record) {
 
 QString SendState::SentFromNewer(const QString& uid) const {
   const SentRecord* sent = Find(uid);
-  const auto now = changed_.constFind(uid);
-  if (!sent || sent->changed == 0 || now == changed_.constEnd() || *now >= sent->changed) return {};
-  // Only where the contact holds every entry the card was sent from: then one of them is older
-  // now. A card that also held entries of a store not sent now (taken away from the send) takes
-  // what the stores sent now say.
   const auto mine = assigned_.constFind(uid);
-  if (mine == assigned_.constEnd()) return {};
-  for (const QString& entry : sent->entries)
-    if (!mine->contains(entry) && std::none_of(mine->begin(), mine->end(),
-                                               [&](const QString& e) { return UidOf(e) == entry; }))
-      return {};
+  if (!sent || mine == assigned_.constEnd()) return {};
   const auto when = [](qint64 ms) {
     return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC)
         .toString(QStringLiteral("yyyy-MM-dd hh:mm 'UTC'"));
   };
-  return QStringLiteral(
-             "its card there was sent from entries changed later (%1) than any entry of it here "
-             "(%2), as an older copy of a store has them; it was left as it is")
-      .arg(when(sent->changed), when(*now));
+  // Each entry of the contact that went into this card before, as it was then and as it is now.
+  QStringList older;
+  for (const QString& entry : *mine) {
+    if (!sent->entries.contains(entry)) continue;
+    const qint64 then = sentChanged_.value(entry), now = nowChanged_.value(entry);
+    if (then != 0 && now != 0 && now < then)
+      older << QStringLiteral("%1 was changed %2, before the same entry sent there (%3)")
+                   .arg(whereNow_.value(entry), when(now), when(then));
+  }
+  if (older.isEmpty()) return {};
+  return QStringLiteral("its entry %1: an older copy of its store? It was left as it is")
+      .arg(older.join(QStringLiteral("; its entry ")));
 }
 
 QSet<QString> SendState::Resources() const {
@@ -210,13 +222,14 @@ QString SendState::CardFor(contact::SourcedContact& c,
   if (!given_.contains(card)) {
     given_.insert(card);
     if (!entries.isEmpty()) assigned_.insert(card, entries);
-    // The newest time an entry of the contact was changed: a merged contact's entries each
-    // bring their own.
-    QDateTime changed = c.contact.lastModified;
-    for (const contact::Origin& o : c.origins)
-      if (o.lastModified.isValid() && (!changed.isValid() || o.lastModified > changed))
-        changed = o.lastModified;
-    if (changed.isValid()) changed_.insert(card, changed.toMSecsSinceEpoch());
+    // When each entry was last changed, and where it is, to be compared with the record.
+    for (const contact::Origin& o : c.origins) {
+      if (o.entry.isEmpty()) continue;
+      const QString entry = EntryToken(o);
+      if (o.lastModified.isValid()) nowChanged_.insert(entry, o.lastModified.toMSecsSinceEpoch());
+      whereNow_.insert(entry,
+                       QStringLiteral("in %1 (%2 #%3)").arg(o.store, o.folder).arg(o.position));
+    }
   }
   c.contact.uid = card;
   return card;
@@ -279,7 +292,10 @@ bool SendState::Save(QString& error) {
       out.append(kMovedAway);
     else
       out.append(it->entries.join(u' ').toUtf8());
-    out.append('\t').append(QByteArray::number(it->changed)).append('\n');
+    out.append('\t');
+    for (qsizetype k = 0; k < it->entries.size(); ++k)
+      out.append(k ? " " : "").append(QByteArray::number(sentChanged_.value(it->entries[k])));
+    out.append('\n');
   }
   QSaveFile file(path_);
   if (!file.open(QIODevice::WriteOnly) ||

@@ -27,9 +27,6 @@ struct SentRecord {
   // The entries the card was made from, each by its uid and time made ("UUID@ms"; the uid alone
   // in records written before); Set fills it from what CardFor assigned in this send.
   QStringList entries = {};
-  // When the newest of those entries was last changed, as the store said when the card was
-  // sent (ms since 1970; 0 unknown); Set fills it from the contact CardFor was given.
-  qint64 changed = 0;
 };
 
 class SendState {
@@ -50,11 +47,10 @@ class SendState {
   // before a contact whose entries the record does not know gets a card of its own.
   QString CardFor(contact::SourcedContact& contact,
                   const std::function<QString(const contact::Contact&)>& held = {});
-  // Why the contact CardFor gave card `uid` in this send is not sent over it: the card was sent
-  // from the same entries, changed later than the newest of the contact's (an older copy of a
-  // store sent after a newer one, which would take the card back to what its entries said
-  // before). Empty where it is not so, where the card held entries the contact does not, or
-  // where either time is unknown.
+  // Why the contact CardFor gave card `uid` in this send is not sent over it: an entry of it was
+  // sent there before and is older now than it was then (an older copy of a store sent after a
+  // newer one, which would take the card back to what the entry said before). Empty where no
+  // entry is, or where the times are unknown.
   QString SentFromNewer(const QString& uid) const;
   // The resources the record knows (hrefs, file names).
   QSet<QString> Resources() const;
@@ -84,8 +80,11 @@ class SendState {
   QHash<QString, SentRecord> records_;
   QHash<QString, QString> cardOf_;        // entry uid: the card it went into
   QHash<QString, QStringList> assigned_;  // card uid: its entries in this send
-  QHash<QString, qint64> changed_;        // card uid: when its contact last changed, this send
-  QSet<QString> given_;                   // cards CardFor gave out in this send
+  // Each entry (as the record keeps it) by when it was last changed (ms since 1970): as it was
+  // when last sent, and as this send's stores give it.
+  QHash<QString, qint64> sentChanged_, nowChanged_;
+  QHash<QString, QString> whereNow_;  // each entry of this send: its store, folder and position
+  QSet<QString> given_;               // cards CardFor gave out in this send
   QSet<QString> emptied_;  // cards whose last entry went into another card, not taken away yet
   QHash<QString, QString> taken_;  // resource TakeMergedAway took out: its card
   bool dirty_ = false;
