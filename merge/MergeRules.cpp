@@ -735,6 +735,19 @@ bool OwnPhone(contact::PhoneKind kind) {
   }
 }
 
+// Whether every word of each part of the entry's name is a word of the name shown (commas
+// aside, in any case and order): "Berg, Anna" holds First name Anna and Last name Berg.
+bool HeldByShown(const Contact& entry, const QString& shown) {
+  const QStringList shownWords = QString(shown).replace(u',', u' ').split(u' ', Qt::SkipEmptyParts);
+  for (const QString* part :
+       {&entry.prefix, &entry.givenName, &entry.middleName, &entry.surname, &entry.suffix}) {
+    const QStringList words = Simplified(*part).split(u' ', Qt::SkipEmptyParts);
+    for (const QString& w : words)
+      if (!shownWords.contains(w, Qt::CaseInsensitive)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 uint64_t EqualKey(std::initializer_list<QByteArrayView> parts) {
@@ -809,24 +822,18 @@ void Combiner::Add(const Contact& older, QStringList* dropped) {
       for (const Labelled& t : kNameParts) newer.*t.field = older.*t.field;
       newer.displayName = older.displayName;
     }
+  } else if (!newerParts && hasParts(older) && HeldByShown(older, newer.displayName)) {
+    // The contact has only a name shown, and this entry's parts are that name's words: they are
+    // the parts of the name shown, taken whole so that the card has a structured name too.
+    for (const Labelled& t : kNameParts) newer.*t.field = older.*t.field;
   } else {
-    // Where the contact has a name shown and no parts, a part that name holds is no other name.
-    const QStringList shownWords =
-        newerParts ? QStringList()
-                   : QString(newer.displayName).replace(u',', u' ').split(u' ', Qt::SkipEmptyParts);
-    auto heldByShown = [&shownWords](const QString& part) {
-      const QStringList words = Simplified(part).split(u' ', Qt::SkipEmptyParts);
-      return std::all_of(words.begin(), words.end(), [&shownWords](const QString& w) {
-        return shownWords.contains(w, Qt::CaseInsensitive);
-      });
-    };
+    // The older parts are not the contact's name: those it does not hold are told (all of them
+    // where the contact has a name shown and no parts, since none of them reach its parts).
     for (const Labelled& t : kNameParts) {
       const QString& value = older.*t.field;
       if (!HasText(value)) continue;
-      const bool other = HasText(newer.*t.field) ? differs(newer.*t.field, value)
-                         : newerParts            ? true
-                                                 : !heldByShown(value);
-      if (other) earlier << QStringLiteral("%1: %2").arg(QLatin1String(t.label), value);
+      if (!HasText(newer.*t.field) || differs(newer.*t.field, value))
+        earlier << QStringLiteral("%1: %2").arg(QLatin1String(t.label), value);
     }
   }
   // A department, an office, a manager and an assistant belong to the company they came with:

@@ -362,7 +362,9 @@ namespace {
 
 // A person's name is one entry's, its parts and the name shown together: the newest entry's that
 // has one, never pieced together with an older entry's parts; the older parts the name does not
-// hold are told and kept in the notes. A reader shows FN, which the card's N agrees with.
+// hold are told and kept in the notes. Where the newest has only a name shown, an older entry's
+// parts that are all words of it become the card's N, else they are all told. A reader shows FN,
+// which the card's N agrees with.
 TEST(Combiner, TheNameIsOneEntrysWhole) {
   struct Name {
     const char* prefix;
@@ -385,11 +387,18 @@ TEST(Combiner, TheNameIsOneEntrysWhole) {
        {"Display name: Dr. Anna Berg (left out)", "Middle name: Maria (in the notes)",
         "Title: Dr. (in the notes)"},
        "Earlier: Title: Dr.\nEarlier: Middle name: Maria"},
-      {"only a name shown",
+      {"only a name shown, not holding the older parts",
        {{"", "", "", "", "Anna Berg"}, {"Dr.", "Anna", "Maria", "Berg", ""}},
        {"FN:Anna Berg"},
-       {"Middle name: Maria (in the notes)", "Title: Dr. (in the notes)"},
-       "Earlier: Title: Dr.\nEarlier: Middle name: Maria"},
+       {"First name: Anna (in the notes)", "Last name: Berg (in the notes)",
+        "Middle name: Maria (in the notes)", "Title: Dr. (in the notes)"},
+       "Earlier: Title: Dr.\nEarlier: First name: Anna\nEarlier: Middle name: Maria\nEarlier: "
+       "Last name: Berg"},
+      {"only a name shown, holding the older parts",
+       {{"", "", "", "", "Berg, Anna"}, {"", "Anna", "", "Berg", "Anna Berg"}},
+       {"N:Berg;Anna;;;", "FN:Berg\\, Anna"},
+       {"Display name: Anna Berg (left out)"},
+       ""},
       {"only parts",
        {{"", "Anna", "", "Berg", ""}, {"", "", "", "", "Anna Maria Berg"}},
        {"N:Berg;Anna;;;", "FN:Anna Berg"},
