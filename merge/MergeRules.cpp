@@ -852,6 +852,19 @@ void Combiner::Add(const Contact& older, QStringList* dropped) {
     return field == &Contact::department || field == &Contact::officeLocation ||
            field == &Contact::manager || field == &Contact::assistant;
   };
+  // Where the contact takes this entry's company, its department and office come with it: a
+  // department or office the contact had without a company is not put under that company but
+  // told.
+  const bool takesCompany = !HasText(newer.company) && HasText(older.company);
+  static constexpr Labelled kWithCompany[] = {{&Contact::department, "Department"},
+                                              {&Contact::officeLocation, "Office"}};
+  if (takesCompany)
+    for (const Labelled& t : kWithCompany) {
+      if (HasText(newer.*t.field) &&
+          (!HasText(older.*t.field) || differs(newer.*t.field, older.*t.field)))
+        earlier << QStringLiteral("%1: %2").arg(QLatin1String(t.label), newer.*t.field);
+      newer.*t.field = older.*t.field;
+    }
   for (const Labelled& t : kTold)
     if ((ownCompany || !ofCompany(t.field)) && differs(newer.*t.field, older.*t.field))
       earlier << QStringLiteral("%1: %2").arg(QLatin1String(t.label), older.*t.field);

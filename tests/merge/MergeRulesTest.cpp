@@ -277,6 +277,8 @@ namespace {
 // an older entry's are the contact's only where its company is the contact's (written in other
 // case or spacing) or the contact has none; another company's stay with that company, on its
 // own ORG where it is kept beside the newer one, else in the notes, and are told.
+// Where the contact takes an older entry's company, that entry's department and office come
+// with it, and the contact's own, which had no company, are told.
 TEST(Combiner, DepartmentAndOfficeStayWithTheirCompany) {
   struct Side {
     const char* company;
@@ -316,6 +318,20 @@ TEST(Combiner, DepartmentAndOfficeStayWithTheirCompany) {
        "",
        {},
        ""},
+      {"the contact's department without a company",
+       {"", "Floating", "", ""},
+       {"Zeta", "Support", "Z1", ""},
+       {"ORG:Zeta;Support;Z1"},
+       "",
+       {"Department: Floating (in the notes)"},
+       "Earlier: Department: Floating"},
+      {"the contact's department without a company, the older entry's company without one",
+       {"", "Floating", "", ""},
+       {"Zeta", "", "Z1", ""},
+       {"ORG:Zeta;;Z1"},
+       "",
+       {"Department: Floating (in the notes)"},
+       "Earlier: Department: Floating"},
       {"no company on the older entry",
        {"NewCo", "", "", ""},
        {"", "Sales", "", ""},
