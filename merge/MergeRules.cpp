@@ -903,11 +903,13 @@ void Combiner::Add(const Contact& older, QStringList* dropped) {
         (newer.*list).resize(newer.earlierCompanies.size());
         slot = &(newer.*list)[at];
       }
+      // Told unless the card holds it already: a manager or assistant the contact names (the
+      // same person at both companies) is no other value.
       if (slot && !HasText(*slot)) {
         *slot = Simplified(value);
         besides << line;
       } else if (slot ? differs(*slot, value)
-                      : at >= 0 || !HasText(newer.*field) || differs(newer.*field, value)) {
+                      : !HasText(newer.*field) || differs(newer.*field, value)) {
         earlier << line;
       }
     }

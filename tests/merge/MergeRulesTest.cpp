@@ -276,7 +276,8 @@ namespace {
 // A department, an office, a manager and an assistant are those of the company they came with:
 // an older entry's are the contact's only where its company is the contact's (written in other
 // case or spacing) or the contact has none; another company's stay with that company, on its
-// own ORG where it is kept beside the newer one, else in the notes, and are told.
+// own ORG where it is kept beside the newer one, else in the notes, and are told unless the
+// contact has the same.
 // Where the contact takes an older entry's company, that entry's department and office come
 // with it, and the contact's own, which had no company, are told.
 TEST(Combiner, DepartmentAndOfficeStayWithTheirCompany) {
@@ -304,6 +305,13 @@ TEST(Combiner, DepartmentAndOfficeStayWithTheirCompany) {
         "Department: Sales (kept beside the newer one)", "Manager: Mia (in the notes)",
         "Office: B 2 (kept beside the newer one)"},
        "Earlier: Manager: Mia"},
+      {"another company, the contact's manager",
+       {"NewCo", "", "", "Max"},
+       {"OldCo", "", "", "Max"},
+       {"ORG;PREF=1:NewCo", "ORG:OldCo"},
+       "Max",
+       {"Company: OldCo (kept beside the newer one)"},
+       ""},
       {"the same company, written otherwise",
        {"NewCo", "", "", ""},
        {" newco", "Sales", "B 2", "Mia"},
