@@ -81,6 +81,22 @@ void DamageLine(const QString& line, const QString& reason) {
   });
 }
 
+void DamageReported(const QString& line) {
+  Log& log = TheLog();
+  if (!log.reportFile.isEmpty()) log.all << line;
+}
+
+void DamageNotice(const QString& verb, const QString& message) {
+  DamageReported(message);
+  Warn(verb, message);
+}
+
+void DamageNoticeLine(const QString& line) {
+  DamageReported(line);
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s\n", qPrintable(line));
+}
+
 bool FinishDamage(const QString& verb) {
   Log& log = TheLog();
   for (const QString& kind : log.order) {

@@ -18,6 +18,17 @@ void DamageWarning(const QString& verb, const QString& message, const QString& r
 // The same for a line printed as it is, without the verb's prefix ("unreadable: ...").
 void DamageLine(const QString& line, const QString& reason);
 
+// Damage of a store as a whole, of a folder (entries missing, a folder that cannot be read) or a
+// store left out: printed as a warning of `verb` whatever the count (it is never more than a
+// few lines, and what follows it is read in its light), and written into the report as well.
+void DamageNotice(const QString& verb, const QString& message);
+
+// The same for a line printed as it is.
+void DamageNoticeLine(const QString& line);
+
+// A line for the report alone, told on stderr by the caller.
+void DamageReported(const QString& line);
+
 // The kinds held back, one line each with their count, and the report written. False, with a
 // line on stderr, when the report cannot be written.
 bool FinishDamage(const QString& verb);

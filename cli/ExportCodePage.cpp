@@ -137,7 +137,8 @@ QStringList Shortfalls(const ConsoleView& view, const OutputOptions& output, con
   QStringList summary;
   // The store's own damage first: what the lines after it say was read under it.
   const QStringList damage = folder.StoreDamage();
-  for (const QString& line : damage) Warn(kExportVerb, QStringLiteral("%1: %2").arg(store, line));
+  for (const QString& line : damage)
+    DamageNotice(kExportVerb, QStringLiteral("%1: %2").arg(store, line));
   if (!damage.isEmpty())
     summary << QStringLiteral(
                    "the store %1 is damaged, so what was read of it may lack values or "
@@ -147,18 +148,24 @@ QStringList Shortfalls(const ConsoleView& view, const OutputOptions& output, con
     DamageWarning(kExportVerb, view.unreadable[i], view.reasons[i]);
   for (qsizetype i = 0; i < view.damaged.size(); ++i)
     DamageWarning(kExportVerb, view.damaged[i], view.damageReasons[i]);
-  FinishDamage(kExportVerb);
-  if (!view.damaged.isEmpty())
-    summary << QStringLiteral("%1 of %2 entries were written without a part the store lost")
-                   .arg(view.damaged.size())
-                   .arg(contacts);
   QString missing;
   try {
     missing = folder.MissingEntries();
   } catch (const std::exception&) {
   }
+  // The folder's own damage is told after the summed-up kinds of the entries' damage, and goes
+  // into the report with them.
+  const QString folderDamage =
+      missing.isEmpty() ? QString()
+                        : QStringLiteral("\"%1\" is damaged: %2").arg(folder.Path(), missing);
+  if (!missing.isEmpty()) DamageReported(folderDamage);
+  FinishDamage(kExportVerb);
+  if (!view.damaged.isEmpty())
+    summary << QStringLiteral("%1 of %2 entries were written without a part the store lost")
+                   .arg(view.damaged.size())
+                   .arg(contacts);
   if (!missing.isEmpty()) {
-    Warn(kExportVerb, QStringLiteral("\"%1\" is damaged: %2").arg(folder.Path(), missing));
+    Warn(kExportVerb, folderDamage);
     summary << QStringLiteral("entries are missing from the folder's list, so from the export");
   }
   if (!view.unreadable.isEmpty()) {
@@ -344,8 +351,12 @@ int ExportInCodePage(const ExportRequest& request) {
     if (folder->GetItems()->Count() == 0) {
       // Damage of the store may be what emptied the folder.
       for (const QString& line : folder->StoreDamage())
-        Warn(kExportVerb, QStringLiteral("%1: %2").arg(store, line));
+        DamageNotice(kExportVerb, QStringLiteral("%1: %2").arg(store, line));
       const QString missing = folder->MissingEntries();
+      if (!missing.isEmpty())
+        DamageNotice(kExportVerb,
+                     QStringLiteral("\"%1\" is damaged: %2").arg(folder->Path(), missing));
+      FinishDamage(kExportVerb);
       if (missing.isEmpty()) {
         // The default contacts folder, where other folders hold the store's contacts: where.
         const QString elsewhere =
@@ -357,7 +368,6 @@ int ExportInCodePage(const ExportRequest& request) {
                 .arg(folder->Path(),
                      elsewhere.isEmpty() ? QString() : QStringLiteral("; ") + elsewhere));
       }
-      Warn(kExportVerb, QStringLiteral("\"%1\" is damaged: %2").arg(folder->Path(), missing));
       return Failure(kExportVerb, QStringLiteral("none of the folder's entries can be found (see "
                                                  "the line above); nothing was written"));
     }

@@ -36,11 +36,11 @@ class ConsoleObserver : public Utf8ExportObserver {
   void Problem(const contact::EntryProblem& p) override {
     progress.Above();
     if (p.wholeStore)
-      Warn(kExportVerb, QStringLiteral("%1: %2").arg(p.store, p.reason));
+      DamageNotice(kExportVerb, QStringLiteral("%1: %2").arg(p.store, p.reason));
     else if (p.storeLeftOut)  // the reason names the store
-      Warn(kExportVerb, p.reason);
+      DamageNotice(kExportVerb, p.reason);
     else if (p.position == 0)  // the folder's own damage
-      Warn(kExportVerb, QStringLiteral("\"%1\": %2").arg(p.folder, p.reason));
+      DamageNotice(kExportVerb, QStringLiteral("\"%1\": %2").arg(p.folder, p.reason));
     else
       DamageWarning(kExportVerb,
                     QStringLiteral("entry %1 of \"%2\" %3: %4")
@@ -81,16 +81,17 @@ int ListUnreadableFolders(const ExportRequest& request) {
       const std::shared_ptr<Store> store = OpenStoreFile(path);
       for (const UnreadableFolder& lost : FindContactFolders(*store).unreadable) {
         using Part = UnreadableFolder::Part;
-        Warn(kExportVerb,
-             (lost.part == Part::kFoldersUnder
-                  ? QStringLiteral("the folders under \"%1\" of %2 cannot be read, so a contacts "
-                                   "folder among them is not found: %3")
-              : lost.part == Part::kEntries
-                  ? QStringLiteral("the entries of the folder \"%1\" of %2 cannot be read, so "
-                                   "its contacts are left out (the folders under it are read): %3")
-                  : QStringLiteral("the folder \"%1\" of %2 cannot be read, so the contacts in "
-                                   "it and below it are left out: %3"))
-                 .arg(lost.path, path, lost.why));
+        DamageNotice(
+            kExportVerb,
+            (lost.part == Part::kFoldersUnder
+                 ? QStringLiteral("the folders under \"%1\" of %2 cannot be read, so a contacts "
+                                  "folder among them is not found: %3")
+             : lost.part == Part::kEntries
+                 ? QStringLiteral("the entries of the folder \"%1\" of %2 cannot be read, so "
+                                  "its contacts are left out (the folders under it are read): %3")
+                 : QStringLiteral("the folder \"%1\" of %2 cannot be read, so the contacts in "
+                                  "it and below it are left out: %3"))
+                .arg(lost.path, path, lost.why));
         ++unreadable;
       }
     } catch (const StoreError&) {
@@ -369,7 +370,7 @@ int DryRun(const ExportRequest& request, CountingStream& counted,
   for (const contact::EntryProblem& p : contacts.Problems()) {
     if (p.wholeStore) {
       damaged = true;
-      Warn(kExportVerb, QStringLiteral("%1: %2").arg(p.store, p.reason));
+      DamageNotice(kExportVerb, QStringLiteral("%1: %2").arg(p.store, p.reason));
       continue;
     }
     ++unreadable;

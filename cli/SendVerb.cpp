@@ -499,18 +499,18 @@ int Report(const SendResult& result, const CountedContacts& counted,
   for (const contact::EntryProblem& p : contacts.Problems()) {
     if (p.storeLeftOut) {
       ++storesLeftOut;
-      std::fprintf(stderr, "left out: %s\n", qPrintable(p.reason));
+      DamageNoticeLine(QStringLiteral("left out: %1").arg(p.reason));
       continue;
     }
     if (p.position == 0 && !p.wholeStore) {  // a folder whose list of entries misses some
       ++damagedFolders;
-      std::fprintf(stderr, "damaged folder: %s, %s: %s\n", qPrintable(p.store),
-                   qPrintable(p.folder), qPrintable(p.reason));
+      DamageNoticeLine(
+          QStringLiteral("damaged folder: %1, %2: %3").arg(p.store, p.folder, p.reason));
       continue;
     }
     if (p.wholeStore) {
       ++damagedStores;
-      std::fprintf(stderr, "damaged: %s: %s\n", qPrintable(p.store), qPrintable(p.reason));
+      DamageNoticeLine(QStringLiteral("damaged: %1: %2").arg(p.store, p.reason));
       continue;
     }
     // An entry read without some of its fields was sent without them; one not read at all was
