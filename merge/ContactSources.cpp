@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include <QHash>
+#include <QSet>
 
 #include <algorithm>
 #include <climits>
@@ -845,6 +846,8 @@ std::vector<StoreFolders> FindSources(const StoreSelection& options, QStringList
   // (`why`). Alone, or where every store lacks one, it is an error.
   QStringList leftOut;
   std::vector<contact::EntryProblem> lost;
+  // The --exclude-folder paths some store has a folder at: a misspelt one leaves nothing out.
+  QSet<QString> excludedFound;
   const auto leaveOut = [&](const QString& path, const QString& why = {}) {
     if (paths.size() < 2 || leftOut.size() + 1 == paths.size()) return false;
     leftOut << path;
@@ -876,6 +879,14 @@ std::vector<StoreFolders> FindSources(const StoreSelection& options, QStringList
     s.store = OpenStoreFile(path);
     if (options.allFolders) {
       const ContactFolderSearch search = FindContactFolders(*s.store);
+      for (const QString& excluded : options.excludeFolders) {
+        try {
+          if (!excludedFound.contains(excluded) && FindFolder(*s.store, excluded))
+            excludedFound.insert(excluded);
+        } catch (const StoreError&) {
+          // A branch that cannot be read is told with the folders found.
+        }
+      }
       bool here = false;  // the folder `folder` names is among those of this store
       for (const auto& found : search.folders)
         if (!options.excludeFolders.contains(found.folder->Path()))
@@ -954,6 +965,13 @@ std::vector<StoreFolders> FindSources(const StoreSelection& options, QStringList
     sources.push_back(std::move(s));
   }
   if (!sources.empty()) sources.front().storesLeftOut = std::move(lost);
+  if (notes && options.allFolders)
+    for (const QString& excluded : options.excludeFolders)
+      if (!excludedFound.contains(excluded))
+        *notes << QStringLiteral(
+                      "--exclude-folder \"%1\" names no folder of %2, so it leaves nothing out; "
+                      "'lumivex-cli folders %3' prints the folder paths")
+                      .arg(excluded, paths.join(QStringLiteral(", ")), paths.first());
   if (options.allFolders && !options.folder.isEmpty() && !namedFolderFound)
     throw StoreError(QStringLiteral("no folder \"%1\" in %2; run 'lumivex-cli folders %3' for "
                                     "the folder paths")

@@ -55,6 +55,25 @@ TEST_F(Utf8ExportVerb, EveryFolderAndFilePerContact) {
   EXPECT_EQ(suppliers, 3);
 }
 
+// --exclude-folder that names no folder of the store leaves nothing out: a misspelt path is told.
+TEST_F(Utf8ExportVerb, AnExcludedFolderNoStoreHasIsTold) {
+  const QString sample = BinDir() + QStringLiteral("/sample.pst");
+  if (!QFileInfo::exists(sample)) LUMIVEX_MISSING("the sample store has not been built");
+  struct Case {
+    const char* excluded;
+    bool told;
+  };
+  for (const Case& c : {Case{"Top of Personal Folders/Contacts/Suppliers", false},
+                        Case{"Top of Personal Folders/Contacts/Supplier", true}}) {
+    SCOPED_TRACE(c.excluded);
+    const ProgramOutput run = Cli({"--format", "vcard4", "--all-folders", "--dry-run",
+                                   "--exclude-folder", c.excluded, sample});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.err.contains(QStringLiteral("\"%1\" names no folder").arg(c.excluded)), c.told)
+        << run.err.toStdString();
+  }
+}
+
 // Exports into a folder, one after another within a second or two: each keeps a file of its own.
 TEST_F(Utf8ExportVerb, ExportsIntoAFolderNeverReplaceOneAnother) {
   const QString sample = BinDir() + QStringLiteral("/sample.pst");
