@@ -156,7 +156,8 @@ const Command& ExportCommand() {
                           "first twenty are listed, the rest counted by kind\n")},
           {QStringLiteral("--damage-report"), QStringLiteral("FILE"),
            QStringLiteral("write every entry that cannot be read or is not whole into FILE, one\n"
-                          "line each\n")},
+                          "line each, and the damage of a store or folder and each store left\n"
+                          "out, as stderr tells them\n")},
       },
       QStringLiteral(
           "Each vCard is the same 22 lines (name, organisation, title, note, six phone numbers,\n"

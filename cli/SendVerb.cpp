@@ -105,7 +105,8 @@ const Command& SendCommand() {
            QStringLiteral("list every entry that cannot be read; without it the first twenty\n"
                           "are listed, the rest counted by kind\n")},
           {QStringLiteral("--damage-report"), QStringLiteral("FILE"),
-           QStringLiteral("write every entry that cannot be read into FILE, one line each\n")},
+           QStringLiteral("write every entry that cannot be read into FILE, one line each, and\n"
+                          "the damage of a store or folder and each store left out\n")},
           {QString(), QStringLiteral("STORE"),
            QStringLiteral("the .pst or .ost files; left out, the default store (see\n"
                           "'lumivex-cli --help')\n"),
