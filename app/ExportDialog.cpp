@@ -257,7 +257,10 @@ void ExportDialog::AddSourceBox(QVBoxLayout* layout) {
   sourceLayout->addWidget(ChkAllFolders);
   // Said on a line of its own that wraps, so that a large font does not cut the choice off.
   auto* allFoldersNote = new QLabel(
-      QStringLiteral("Each contact then keeps its folder's name as a category."), sourceBox);
+      QStringLiteral("Contacts kept in mail folders too; Deleted Items and Suggested Contacts "
+                     "are left out. Where more than one folder gives contacts, each contact "
+                     "keeps its folder's name as a category."),
+      sourceBox);
   allFoldersNote->setObjectName(QStringLiteral("LblAllFoldersNote"));
   allFoldersNote->setWordWrap(true);
   allFoldersNote->setIndent(ChkAllFolders->style()->pixelMetric(QStyle::PM_IndicatorWidth) +
@@ -280,10 +283,9 @@ void ExportDialog::AddFormBoxes(QVBoxLayout* layout) {
   auto* formBox = new QGroupBox(QStringLiteral("Form"), this);
   auto* formLayout = new QVBoxLayout(formBox);
   OptVCard4 = new QRadioButton(
-      QStringLiteral("vCard &4.0 (KDE Contacts, Thunderbird, Nextcloud and CardDAV servers)"),
-      formBox);
+      QStringLiteral("vCard &4.0 (Thunderbird, Nextcloud and CardDAV servers)"), formBox);
   OptVCard3 = new QRadioButton(
-      QStringLiteral("vCard &3.0 (Evolution, GNOME Contacts, Apple Contacts, older phones)"),
+      QStringLiteral("vCard &3.0 (Evolution, GNOME Contacts, KDE, Apple Contacts, older phones)"),
       formBox);
   OptCsv = new QRadioButton(QStringLiteral("C&SV for Google Contacts, Thunderbird and Outlook"),
                             formBox);
