@@ -382,9 +382,13 @@ int ListBooks(const SendRequest& r) {
     return kExitSuccess;
   }
   const std::unique_ptr<Destination> destination = MakeDestination(r.where, r.settings);
-  for (const AddressBookInfo& book : static_cast<CardDavDestination&>(*destination).Books())
+  const std::vector<AddressBookInfo> books = static_cast<CardDavDestination&>(*destination).Books();
+  for (const AddressBookInfo& book : books)
     std::printf("%s\t%s\t%s\n", qPrintable(book.name), book.url.toEncoded().constData(),
                 book.vcard4 ? "vCard 3.0, 4.0" : "vCard 3.0");
+  // Nothing listed is no failure, but said: an empty output looks like one.
+  if (books.empty())
+    Warn(kVerb, QStringLiteral("the account holds no address book; --new-book NAME makes one"));
   return kExitSuccess;
 }
 

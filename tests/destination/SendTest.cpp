@@ -1294,6 +1294,7 @@ TEST(CardDavSendLogin, PasswordInTheAddressIsUsedAndNeverWritten) {
     int status;
     QString said;  // in stdout or stderr
   } cases[] = {
+      {"no books yet", {"--to", url, "--list-books"}, 0, "the account holds no address book"},
       {"into a new book", {"--to", url, "--new-book", "Outlook", sample}, 0, " 0 failed"},
       {"again", {"--to", url, "--book", "Outlook", sample}, 0, "0 added, 0 updated, "},
       {"dry run", {"--to", url, "--dry-run", "--book", "Outlook", sample}, 0, "Would be: "},
