@@ -238,9 +238,15 @@ void MergeRow(const std::vector<ReviewFolder>& folders, const Selection::Row& ro
     out.read.push_back(k);
   }
   if (out.members.empty()) return;
-  out.contact.contact = out.members.front();
-  for (size_t k = 1; k < out.members.size(); ++k)
-    merge::Combine(out.contact.contact, out.members[k]);
+  // Only the newest copy of one entry (a store and its copy) is merged, as merge::OpenContacts
+  // merges it: an older copy's values stay out of the contact.
+  const std::vector<bool> olderCopy = merge::OlderCopies(out.members);
+  const size_t newest =
+      size_t(std::find(olderCopy.begin(), olderCopy.end(), false) - olderCopy.begin());
+  out.contact.contact = out.members[newest];
+  merge::Combiner combined(out.contact.contact);
+  for (size_t k = 0; k < out.members.size(); ++k)
+    if (k != newest && !olderCopy[k]) combined.Add(out.members[k]);
   out.contact.contact.uid = uid;
   out.contact.mergeRule = out.members.size() > 1 ? row.rule : QString();
 }

@@ -729,6 +729,26 @@ class MergingStream : public MergedContacts {
     held.clear();
     for (size_t k = 1; k < order.size() && held.empty(); ++k)
       if (RankOf(order[k]) == RankOf(order[k - 1])) HoldSorted(first, order);
+    // Copies of one entry (a store and its copy: the same uid, made at the same time) are
+    // versions of it, not more of the person: only the one changed last is merged, whichever
+    // is ranked first, and each older one comes after the others, told as what the card does not
+    // hold. The time made (its hash) tells first whether the group can hold copies at all.
+    size_t mergedCount = order.size();
+    if (HasCopies(order)) {
+      if (held.empty()) HoldSorted(first, order);
+      const std::vector<bool> olderCopy = OlderCopies(held);
+      std::vector<uint32_t> copiesLast;
+      std::vector<contact::Contact> heldLast;
+      for (const bool copies : {false, true})
+        for (size_t k = 0; k < order.size(); ++k)
+          if (olderCopy[k] == copies) {
+            copiesLast.push_back(order[k]);
+            heldLast.push_back(std::move(held[k]));
+          }
+      mergedCount = size_t(std::count(olderCopy.begin(), olderCopy.end(), false));
+      order = std::move(copiesLast);
+      held = std::move(heldLast);
+    }
     out.origins.clear();
     contact::Contact& older = older_;
     Combiner combined(out.contact);
@@ -765,13 +785,27 @@ class MergingStream : public MergedContacts {
       Origin& newest = out.origins.front();
       if (newest.matched.isEmpty() && !newest.joinedBy.isEmpty())
         newest.matched = SharedValue(out.contact, entry, entries_[order[0]].joinedBy);
-      combined.Add(entry, &origin.notCarried);
+      if (k < mergedCount) combined.Add(entry, &origin.notCarried);
     }
+    for (size_t k = mergedCount; k < order.size(); ++k)
+      combined.TellOlderCopy(held[k], out.origins[k].notCarried);
     out.contact.uid = uid;
     QStringList why;
     for (const MatchRule r : kRulesStrongestFirst)
       if (rules & (1u << static_cast<unsigned>(r))) why << RuleText(r);
     out.mergeRule = why.join(QStringLiteral(", "));
+  }
+
+  // Whether two of the group's entries (`order`) were made at the same time: copies of one entry
+  // may be among them.
+  bool HasCopies(const std::vector<uint32_t>& order) {
+    if (!severalStores_) return false;
+    std::vector<uint32_t>& made = made_;
+    made.clear();
+    for (const uint32_t i : order)
+      if (entries_[i].made != 0) made.push_back(entries_[i].made);
+    std::sort(made.begin(), made.end());
+    return std::adjacent_find(made.begin(), made.end()) != made.end();
   }
 
   // Takes the group's entries (`order`, newest first) into held_ and puts equally new ones in the
@@ -810,6 +844,7 @@ class MergingStream : public MergedContacts {
   contact::Contact older_;              // room for the older entries of a group, used again
   std::vector<uint32_t> order_;         // a group's entries in the order they are merged
   std::vector<contact::Contact> held_;  // a group's entries taken ahead to be ordered
+  std::vector<uint32_t> made_;          // a group's times made (hashed), in room used again
   QHash<QString, int> named_;           // each store's place in the order the stores were named
   bool grouped_ = false;
   int total_ = -1;

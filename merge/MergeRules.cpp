@@ -923,16 +923,18 @@ void Combiner::Add(const Contact& older, QStringList* dropped) {
   if (!newer.children.isEmpty() && !older.children.isEmpty() && newer.children != older.children)
     earlier << QStringLiteral("Children: %1").arg(older.children.join(QStringLiteral(", ")));
   if (dropped) {
-    for (const QString& line : earlier) dropped->append(line + QStringLiteral(" (in the notes)"));
+    const QString leftOut = QStringLiteral("left out");
+    for (const QString& line : earlier) Tell(*dropped, line, QStringLiteral("in the notes"));
     for (const QString& line : besides)
-      dropped->append(line + QStringLiteral(" (kept beside the newer one)"));
+      Tell(*dropped, line, QStringLiteral("kept beside the newer one"));
     if (!newer.photo.IsEmpty() && !older.photo.IsEmpty() && newer.photo.data != older.photo.data)
-      dropped->append(QStringLiteral("Picture (left out)"));
+      Tell(*dropped, QStringLiteral("Picture"), leftOut);
     if (newer.gender != contact::Gender::kUnspecified &&
         older.gender != contact::Gender::kUnspecified && newer.gender != older.gender)
-      dropped->append(older.gender == contact::Gender::kFemale
-                          ? QStringLiteral("Gender: female (left out)")
-                          : QStringLiteral("Gender: male (left out)"));
+      Tell(*dropped,
+           older.gender == contact::Gender::kFemale ? QStringLiteral("Gender: female")
+                                                    : QStringLiteral("Gender: male"),
+           leftOut);
     // Names the contact is shown and filed by: the newer entry's, which the names follow. The
     // name shown is the display name, else the name's parts.
     QString shown = newer.displayName;
@@ -943,12 +945,12 @@ void Combiner::Add(const Contact& older, QStringList* dropped) {
       shown = parts.join(u' ');
     }
     if (differs(shown, older.displayName))
-      dropped->append(QStringLiteral("Display name: %1 (left out)").arg(older.displayName));
+      Tell(*dropped, QStringLiteral("Display name: %1").arg(older.displayName), leftOut);
     for (const Labelled& t :
          {Labelled{&Contact::fileAs, "File as"}, Labelled{&Contact::initials, "Initials"}})
       if (differs(newer.*t.field, older.*t.field))
-        dropped->append(
-            QStringLiteral("%1: %2 (left out)").arg(QLatin1String(t.label), older.*t.field));
+        Tell(*dropped, QStringLiteral("%1: %2").arg(QLatin1String(t.label), older.*t.field),
+             leftOut);
   }
   for (auto field : {&Contact::messageClass, &Contact::fileAs, &Contact::nickname,
                      &Contact::initials, &Contact::jobTitle, &Contact::profession,
@@ -1032,7 +1034,8 @@ void Combiner::AddEmails(const std::vector<contact::Email>& older, QStringList* 
       if (ComparableEmail(n.address) == address) {
         if (!n.displayName.isEmpty() &&
             !SameText(Simplified(n.displayName), Simplified(e.displayName)))
-          dropped->append(QStringLiteral("E-mail display name: %1 (left out)").arg(e.displayName));
+          Tell(*dropped, QStringLiteral("E-mail display name: %1").arg(e.displayName),
+               QStringLiteral("left out"));
         break;
       }
   }
@@ -1063,9 +1066,9 @@ void Combiner::AddPhones(const std::vector<contact::Phone>& older, QStringList* 
     if (kept != into_.phones.end()) continue;
     const auto other = std::find_if(into_.phones.begin(), into_.phones.end(), same);
     if (other != into_.phones.end())
-      dropped->append(QStringLiteral("%1: %2 (kept as %3)")
-                          .arg(QLatin1String(contact::PhoneHeading(p.kind)), p.number,
-                               QLatin1String(contact::PhoneHeading(other->kind))));
+      Tell(*dropped,
+           QStringLiteral("%1: %2").arg(QLatin1String(contact::PhoneHeading(p.kind)), p.number),
+           QStringLiteral("kept as %1").arg(QLatin1String(contact::PhoneHeading(other->kind))));
   }
 }
 
@@ -1092,7 +1095,7 @@ void Combiner::TellMembersLeftOut(const std::vector<contact::Member>& older, QSt
                           : name.isEmpty() || name == address
                               ? address
                               : QStringLiteral("%1 <%2>").arg(name, address);
-    dropped.append(QStringLiteral("Member: %1 (left out)").arg(shown));
+    Tell(dropped, QStringLiteral("Member: %1").arg(shown), QStringLiteral("left out"));
   }
 }
 
@@ -1137,6 +1140,118 @@ void Combiner::AddAddresses(const std::vector<contact::Address>& older) {
 
 void Combine(Contact& newer, const Contact& older) {
   Combiner(newer).Add(older);
+}
+
+void Combiner::Tell(QStringList& dropped, const QString& line, const QString& how) const {
+  dropped.append(QStringLiteral("%1 (%2)").arg(
+      line, olderCopy_ ? QStringLiteral("older copy of the same entry") : how));
+}
+
+void Combiner::TellOlderCopy(const Contact& older, QStringList& told) const {
+  // Merged into a copy of the contact as an older entry would be: what it would have told, and
+  // what it would have added, are what the older copy holds and the contact does not.
+  Contact merged = into_;
+  Combiner probe(merged);
+  probe.olderCopy_ = true;
+  probe.Add(older, &told);
+  const Contact& card = into_;
+  const auto tell = [&](const QString& line) { probe.Tell(told, line, QString()); };
+  const auto textLine = [](const char* label, const QString& value) {
+    return QStringLiteral("%1: %2").arg(QLatin1String(label), Simplified(value));
+  };
+  // Single values the contact lacks, which an older entry would have given it.
+  static constexpr std::pair<QString Contact::*, const char*> kSingles[] = {
+      {&Contact::prefix, "Title"},
+      {&Contact::givenName, "First name"},
+      {&Contact::middleName, "Middle name"},
+      {&Contact::surname, "Last name"},
+      {&Contact::suffix, "Suffix"},
+      {&Contact::displayName, "Display name"},
+      {&Contact::fileAs, "File as"},
+      {&Contact::nickname, "Nickname"},
+      {&Contact::initials, "Initials"},
+      {&Contact::company, "Company"},
+      {&Contact::department, "Department"},
+      {&Contact::jobTitle, "Job title"},
+      {&Contact::profession, "Profession"},
+      {&Contact::officeLocation, "Office"},
+      {&Contact::manager, "Manager"},
+      {&Contact::assistant, "Assistant"},
+      {&Contact::imAddress, "IM address"},
+      {&Contact::freeBusyUrl, "Free/busy"},
+      {&Contact::spouse, "Spouse"},
+      {&Contact::businessWebPage, "Web page"},
+      {&Contact::personalWebPage, "Web page"}};
+  for (const auto& [field, label] : kSingles)
+    if (!HasText(card.*field) && HasText(merged.*field)) tell(textLine(label, merged.*field));
+  for (const auto& [date, label] :
+       {std::pair{&Contact::birthday, "Birthday"}, std::pair{&Contact::anniversary, "Anniversary"}})
+    if (!(card.*date).IsValid() && (merged.*date).IsValid())
+      tell(QStringLiteral("%1: %2").arg(
+          QLatin1String(label), QDate((merged.*date).year, (merged.*date).month, (merged.*date).day)
+                                    .toString(Qt::ISODate)));
+  if (card.gender == contact::Gender::kUnspecified && merged.gender != card.gender)
+    tell(merged.gender == contact::Gender::kFemale ? QStringLiteral("Gender: female")
+                                                   : QStringLiteral("Gender: male"));
+  if (card.children.isEmpty() && !merged.children.isEmpty())
+    tell(QStringLiteral("Children: %1").arg(merged.children.join(QStringLiteral(", "))));
+  if (card.photo.IsEmpty() && !merged.photo.IsEmpty()) tell(QStringLiteral("Picture"));
+  // Values of which the contact holds several: those added after the contact's own.
+  for (size_t k = card.emails.size(); k < merged.emails.size(); ++k)
+    tell(textLine("E-mail", merged.emails[k].address));
+  for (size_t k = card.phones.size(); k < merged.phones.size(); ++k)
+    tell(textLine(contact::PhoneHeading(merged.phones[k].kind), merged.phones[k].number));
+  static const char* const kAddressKinds[] = {"Business address", "Home address", "Other address"};
+  for (size_t k = card.addresses.size(); k < merged.addresses.size(); ++k) {
+    const contact::Address& a = merged.addresses[k];
+    QStringList parts;
+    for (const QString& part : {a.street, a.poBox, a.postalCode, a.city, a.state, a.country})
+      if (HasText(part)) parts << Simplified(part);
+    tell(textLine(kAddressKinds[static_cast<int>(a.kind)], parts.join(QStringLiteral(", "))));
+  }
+  for (qsizetype k = card.moreWebPages.size(); k < merged.moreWebPages.size(); ++k)
+    tell(textLine("Web page", merged.moreWebPages[k]));
+  for (qsizetype k = card.categories.size(); k < merged.categories.size(); ++k)
+    tell(textLine("Category", merged.categories[k]));
+  if (card.members.empty())
+    for (const contact::Member& m : merged.members)
+      tell(textLine("Member", m.address.isEmpty() ? m.name : m.address));
+  const QStringView olderNotes = QStringView(older.notes).trimmed();
+  if (!olderNotes.isEmpty() && !HoldsNote(card.notes, olderNotes))
+    tell(textLine("Notes", olderNotes.toString()));
+}
+
+bool CopiesOfOneEntry(const Contact& a, const Contact& b) {
+  return !a.uid.isEmpty() && a.uid == b.uid && a.created.isValid() && a.created == b.created;
+}
+
+std::vector<bool> OlderCopies(std::span<const Contact> entries) {
+  const auto changed = [&](size_t k) {
+    const Contact& c = entries[k];
+    return c.lastModified.isValid() ? c.lastModified.toMSecsSinceEpoch() : INT64_MIN;
+  };
+  // The entries that may have copies, by uid and time made: each run of copies together (a
+  // group can be large; compared pairwise it would cost the square of its size).
+  std::vector<size_t> by;
+  for (size_t k = 0; k < entries.size(); ++k)
+    if (!entries[k].uid.isEmpty() && entries[k].created.isValid()) by.push_back(k);
+  const auto key = [&](size_t k) {
+    return std::pair{QStringView(entries[k].uid), entries[k].created.toMSecsSinceEpoch()};
+  };
+  std::sort(by.begin(), by.end(),
+            [&](size_t a, size_t b) { return key(a) != key(b) ? key(a) < key(b) : a < b; });
+  std::vector<bool> older(entries.size(), false);
+  for (size_t from = 0; from < by.size();) {
+    size_t to = from + 1;
+    while (to < by.size() && key(by[to]) == key(by[from])) ++to;
+    // The newest copy stays, the first of the equally new; every other is an older copy.
+    size_t newest = by[from];
+    for (size_t i = from + 1; i < to; ++i)
+      if (changed(by[i]) > changed(newest)) newest = by[i];
+    for (size_t i = from; i < to; ++i) older[by[i]] = by[i] != newest;
+    from = to;
+  }
+  return older;
 }
 
 }  // namespace lumivex::merge

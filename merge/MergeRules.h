@@ -42,6 +42,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -178,8 +179,17 @@ class Combiner {
   // member of an older list that the newer list does not hold, "Member: Name <address> (left
   // out)".
   void Add(const contact::Contact& older, QStringList* dropped = nullptr);
+  // Tells into `told` what `older`, an older copy of one of the contact's entries, holds that
+  // the contact does not, each line ending "(older copy of the same entry)"; the contact stays as
+  // it is. A copy is a version of its entry, not more of the person: what its newer copy
+  // replaced or took out is not put back.
+  void TellOlderCopy(const contact::Contact& older, QStringList& told) const;
 
  private:
+  // Appends `line` to `dropped` with why it is not carried as it was: `how`, or for an older copy
+  // (TellOlderCopy) that it is one.
+  void Tell(QStringList& dropped, const QString& line, const QString& how) const;
+  bool olderCopy_ = false;  // told by TellOlderCopy: every line is an older copy's
   // An address as it is compared: kind, street and postal code as they are (spacing
   // collapsed), the others without case.
   struct AddressForm {
@@ -228,6 +238,15 @@ class Combiner {
   std::vector<AddressForm> addresses_;
   std::unordered_multimap<size_t, size_t> addressIndex_;  // hash: index in addresses_
 };
+
+// Whether `a` and `b` are copies of one entry (a store and its copy): the same uid and the same
+// time made.
+bool CopiesOfOneEntry(const contact::Contact& a, const contact::Contact& b);
+// Of the entries of one person in the order they are merged, each that is an older copy of
+// another: a copy of one changed later, or as late and before it in that order. Only the newest
+// copy of an entry is merged, whichever is ranked first (a copy whose name was taken out ranks
+// after the named older one); the older ones are told (Combiner::TellOlderCopy).
+std::vector<bool> OlderCopies(std::span<const contact::Contact> entries);
 
 // Merges `older` into `newer`: what `newer` lacks is taken from `older` (a list's members where
 // `newer` has none).
