@@ -447,6 +447,68 @@ TEST(ReviewWindow, NewPeopleOfTwoCopiesOfOneStoreHaveTheCommandLinesUids) {
   EXPECT_EQ(uids(dir + "/window.vcf"), expected);
 }
 
+// A store and its older copy (one store key, each entry made at the same time in both): the window
+// merges each entry's copies as the command line does, into the newest copy's values alone, also
+// where the newest copy lost its name and ranks after the older, named one.
+TEST(ReviewWindow, AnOlderCopyOfAStoreIsLeftOutAsByTheCommandLine) {
+  App();
+  ReviewWindow::LastChoices() = {};
+  const QString dir = ScratchDir("review-copies");
+  QStringList stores;
+  for (const auto& [name, items] : {std::pair{"older", R"(
+          {"FirstName": "Karl", "LastName": "Ek", "Email1Address": "karl@ek.example",
+           "MobileTelephoneNumber": "+46 70 111 22 33", "JobTitle": "Lärare",
+           "CreationTime": "2020-01-01T10:00:00Z", "LastModificationTime": "2024-01-01T10:00:00Z"},
+          {"FirstName": "Nils", "LastName": "Strand", "Email1Address": "nils@strand.example",
+           "CompanyName": "Old AB", "CreationTime": "2020-01-02T10:00:00Z",
+           "LastModificationTime": "2024-01-01T10:00:00Z"})"},
+                                    std::pair{"newer", R"(
+          {"FirstName": "Karl", "LastName": "Ek", "Email1Address": "karl@ek.example",
+           "MobileTelephoneNumber": "+46 70 999 88 77", "JobTitle": "Rektor",
+           "CreationTime": "2020-01-01T10:00:00Z", "LastModificationTime": "2024-06-01T10:00:00Z"},
+          {"Email1Address": "nils@strand.example", "BusinessTelephoneNumber": "+46 8 123 456",
+           "CreationTime": "2020-01-02T10:00:00Z",
+           "LastModificationTime": "2024-06-01T10:00:00Z"})"}}) {
+    const QString path = dir + u'/' + QLatin1String(name) + ".pst";
+    QFile json(path + ".json");
+    ASSERT_TRUE(json.open(QIODevice::WriteOnly));
+    json.write(QByteArray(R"({"folders": [{"path": "Contacts", "items": [)") + items + "]}]}");
+    json.close();
+    const ProgramOutput made = RunProgram(BinDir() + "/lumivex-pstgen",
+                                          {json.fileName(), "--store-key", "home", "--out", path});
+    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+    stores << path;
+  }
+  // Each card's formatted name with its numbers, job titles and companies, as vobject reads them.
+  auto cards = [](const QString& path) {
+    QStringList out;
+    for (const QJsonValue card : VObjectReader().ReadOrFail({path}).array()) {
+      QStringList values{card["FN"][0]["value"].toString()};
+      for (const char* name : {"TEL", "TITLE", "ORG"})
+        for (const QJsonValue v : card[QLatin1String(name)].toArray())
+          values << (v["value"].isArray() ? Strings(v["value"]).join(u'|') : v["value"].toString());
+      out << values.join(QStringLiteral(", "));
+    }
+    out.sort();
+    return out;
+  };
+  const ProgramOutput cli =
+      RunCli(QStringList{"export", "--format", "vcard4", "--out", dir + "/cli.vcf"} + stores);
+  ASSERT_EQ(cli.status, 0) << cli.err.toStdString();
+  const QStringList expected{"Karl Ek, +46 70 999 88 77, Rektor",
+                             "nils@strand.example, +46 8 123 456"};
+  EXPECT_EQ(cards(dir + "/cli.vcf"), expected);
+
+  ReviewWindow window(nullptr, stores);
+  ASSERT_TRUE(WaitFor([&] { return window.Loaded(); }));
+  struct Quiet : Utf8ExportObserver {
+    void Progress(int, int, const QString&) override {}
+  } quiet;
+  RunUtf8Export(*window.TickedContacts(), {Utf8Format::kVCard4, false, dir + "/window.vcf", false},
+                quiet);
+  EXPECT_EQ(cards(dir + "/window.vcf"), expected);
+}
+
 // A group whose entries hold different single values comes first, marked; the detail shows every
 // field of every entry and what did not reach the merged contact; a split group is joined again;
 // stores are added several at a time; and the choices outlive the window.
