@@ -21,7 +21,8 @@
 // A distribution list is only ever the same as a list of the same name whose members are the
 // same people after merging.
 //
-// The merged contact: the union of e-mail addresses, telephones, postal addresses, web pages and
+// The merged contact, of the copies of one entry only the one changed last (OlderCopies): the
+// union of e-mail addresses, telephones, postal addresses, web pages and
 // categories without repeats (the newest entry's first; web pages beyond the two slots of the
 // contact model among its further pages); every single value from the most recently modified
 // entry, taken from older ones where it is empty, an older entry's different value kept as an
