@@ -570,19 +570,42 @@ uint32_t PartHash(QStringView folded) {
   return small == 0 ? 1 : small;
 }
 
-// The PartHash of a suffix in one form: "Jr.", "jr" and "Junior" are one.
+// A suffix's words that name a generation, each with the one form it is compared in: these
+// tell people apart (a father and his son, "John Smith" and "John Smith Jr.").
+QStringView Generation(QStringView folded) {
+  static constexpr std::pair<QStringView, QStringView> kGenerations[] = {
+      {u"jr", u"jr"},  {u"junior", u"jr"}, {u"jnr", u"jr"},  {u"sr", u"sr"}, {u"senior", u"sr"},
+      {u"snr", u"sr"}, {u"ii", u"ii"},     {u"iii", u"iii"}, {u"iv", u"iv"}};
+  for (const auto& [word, form] : kGenerations)
+    if (folded == word) return form;
+  return {};
+}
+
+// Degrees and titles written after a name ("PhD", "M.D.", "Esq."): one entry of a person has
+// them where another has not, so they tell nobody apart.
+bool IsDegree(QStringView folded) {
+  static constexpr QStringView kDegrees[] = {u"phd", u"md",  u"dds", u"dmd", u"dvm",
+                                             u"esq", u"cpa", u"mba", u"rn"};
+  return std::find(std::begin(kDegrees), std::end(kDegrees), folded) != std::end(kDegrees);
+}
+
+// The PartHash of the generation a suffix names, in one form ("Jr.", "jr" and "Junior" are
+// one), wherever it stands among its words ("Jr., PhD"); 0 where it names none (no suffix, or a
+// degree only).
 uint32_t SuffixHash(QStringView suffix) {
   if (suffix.isEmpty()) return 0;  // most names have none
   NameBuffer buffer;
-  QStringView s = FoldNamePart(suffix, buffer);
-  if (s == u"junior") s = u"jr";
-  if (s == u"senior") s = u"sr";
-  return PartHash(s);
+  for (const QStringView word : FoldNamePart(suffix, buffer).tokenize(u' '))
+    if (const QStringView generation = Generation(word); !generation.isEmpty())
+      return PartHash(generation);
+  return 0;
 }
 
+// A word a name shown alone may end with that is no part of the name itself.
 bool IsSuffix(QStringView word) {
-  static const QStringList kSuffixes = {"jr", "sr", "junior", "senior", "ii", "iii", "iv"};
-  return kSuffixes.contains(FoldNamePart(word));
+  NameBuffer buffer;
+  const QStringView folded = FoldNamePart(word, buffer);
+  return !Generation(folded).isEmpty() || IsDegree(folded);
 }
 
 // The middle names: their first two initials, and the whole name's hash where every part of it
@@ -653,13 +676,13 @@ Identity IdentityOf(const Contact& c) {
   } else {
     words = shown.split(u' ', Qt::SkipEmptyParts);
     while (words.size() > 2 && IsSuffix(words.back())) {
-      id.suffix = SuffixHash(words.back());
+      if (const uint32_t generation = SuffixHash(words.back())) id.suffix = generation;
       words.removeLast();
     }
     if (words.size() > 1) surname = words.takeLast();
   }
   while (!words.isEmpty() && IsSuffix(words.back()) && words.size() > 1) {
-    id.suffix = SuffixHash(words.back());
+    if (const uint32_t generation = SuffixHash(words.back())) id.suffix = generation;
     words.removeLast();
   }
   id.surname = PartHash(FoldNamePart(surname));

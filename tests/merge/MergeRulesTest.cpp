@@ -89,6 +89,11 @@ const NameCase kNames[] = {
     {{"Ann", "", "Lee", "", "", ""}, {"Ann", "", "Park", "", "", ""}, false},
     {{"John", "", "Smith", "", "", ""}, {"John", "", "Smith", "Jr.", "", ""}, false},
     {{"", "", "", "", "John Smith Jr.", ""}, {"John", "", "Smith", "Junior", "", ""}, true},
+    // A degree after a name is no generation: one entry of a person has it, another not.
+    {{"Jane", "", "Roe", "Ph.D.", "", ""}, {"Jane", "", "Roe", "", "", ""}, true},
+    {{"", "", "", "", "Jane Roe MD", ""}, {"Jane", "", "Roe", "", "", ""}, true},
+    {{"John", "", "Smith", "Jr., PhD", "", ""}, {"John", "", "Smith", "", "", ""}, false},
+    {{"", "", "", "", "Smith, John Jr., MD", ""}, {"John", "", "Smith", "Jr", "", ""}, true},
     {{"Ann", "", "Lee", "", "", "1980-01-02"}, {"Ann", "", "Lee", "", "", "1981-01-02"}, false},
     {{"Ann", "", "Lee", "", "", "1980-01-02"}, {"", "", "", "", "", ""}, true},  // nameless
     {{"Ann", "", "Lee", "", "", "1980-01-02"},
