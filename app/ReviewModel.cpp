@@ -193,7 +193,8 @@ void ReviewModel::AddEntries(std::vector<ReviewEntry> entries) {
     shown_.Add(shown);
     row_of_.push_back(int(rows_.size()));
     rows_.push_back({{int(entries_.size())}, true, {}});
-    entries_.push_back({e.folder, e.position, e.rank, e.uid, std::move(e.picture), e.singles});
+    entries_.push_back(
+        {e.folder, e.position, e.rank, e.uid, e.made, std::move(e.picture), e.singles});
   }
   ticked_ += int(entries.size());
   endInsertRows();
@@ -558,6 +559,30 @@ void ReviewModel::Assess(Row& row) const {
         "the same person as several contacts split or joined in the review; which one is not "
         "told");
   if (row.entries.size() < 2) return;
+  // Only the newest copy of an entry is merged (a store and its older copy): what an older copy
+  // held is what the entry held before it was changed, no second person's value, and is not
+  // compared. The newest is the one changed last, the first in the row of the equally new.
+  std::vector<size_t> copies;  // the entries that may have copies, by uid and time made
+  for (size_t k = 0; k < row.entries.size(); ++k)
+    if (entries_[size_t(row.entries[k])].made != 0) copies.push_back(k);
+  const auto newer = [&](size_t a, size_t b) {
+    const ReviewSummary& x = entries_[size_t(row.entries[a])];
+    const ReviewSummary& y = entries_[size_t(row.entries[b])];
+    if (x.uid != y.uid) return x.uid < y.uid;
+    if (x.made != y.made) return x.made < y.made;
+    return x.rank.modified != y.rank.modified ? x.rank.modified > y.rank.modified : a < b;
+  };
+  std::sort(copies.begin(), copies.end(), newer);
+  std::vector<bool> older(row.entries.size(), false);
+  for (size_t i = 1; i < copies.size(); ++i) {
+    const ReviewSummary& x = entries_[size_t(row.entries[copies[i - 1]])];
+    const ReviewSummary& y = entries_[size_t(row.entries[copies[i]])];
+    older[copies[i]] = x.uid == y.uid && x.made == y.made;
+  }
+  std::vector<int> compared;
+  for (size_t k = 0; k < row.entries.size(); ++k)
+    if (!older[k]) compared.push_back(row.entries[k]);
+  if (compared.size() < 2) return;
   // Names compared as their words, without case, order or punctuation ("Berg, Anna" is "Anna
   // Berg"); one holding all the words of another ("Anna M. Berg", "Anna Berg") is the same.
   auto words = [this](int e) {
@@ -576,19 +601,19 @@ void ReviewModel::Assess(Row& row) const {
   // Every two names compared, not each with the first: "Una Holm" holds the words of both "Una
   // M. Holm" and "Una K. Holm", which conflict. The names in a conflict, in the row's order.
   std::vector<QStringList> all;
-  for (const int e : row.entries) all.push_back(words(e));
-  std::vector<bool> conflicts(row.entries.size(), false);
+  for (const int e : compared) all.push_back(words(e));
+  std::vector<bool> conflicts(compared.size(), false);
   for (size_t i = 0; i < all.size(); ++i)
     for (size_t k = i + 1; k < all.size(); ++k)
       if (!within(all[i], all[k]) && !within(all[k], all[i])) conflicts[i] = conflicts[k] = true;
   QStringList names;
-  for (size_t k = 0; k < row.entries.size(); ++k)
-    if (const QString name = QString::fromUtf8(shown_.Field(row.entries[k], 0));
+  for (size_t k = 0; k < compared.size(); ++k)
+    if (const QString name = QString::fromUtf8(shown_.Field(compared[k], 0));
         conflicts[k] && !names.contains(name))
       names << name;
   if (names.size() > 1) why << QStringLiteral("the names differ (%1)").arg(names.join(" / "));
   QByteArrayView company;
-  for (const int e : row.entries) {
+  for (const int e : compared) {
     const QByteArrayView c = folded_.Field(e, 1);
     if (c.isEmpty()) continue;
     if (company.isEmpty()) {
@@ -601,7 +626,7 @@ void ReviewModel::Assess(Row& row) const {
   static const char* const kSingles[] = {"job titles", "birthdays", "spouses"};
   for (size_t s = 0; s < 3; ++s) {
     uint32_t value = 0;
-    for (const int e : row.entries) {
+    for (const int e : compared) {
       const uint32_t v = entries_[size_t(e)].singles[s];
       if (v == 0) continue;
       if (value == 0) {

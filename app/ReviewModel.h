@@ -40,6 +40,9 @@ struct ReviewEntry {
   // The entry's uid (its store's record key and node id): what the choices kept of it are keyed
   // by, as it stays when other entries come or go.
   QUuid uid;
+  // When the entry was made, ms since 1970; 0 when not known. Entries of one uid made at one
+  // time are copies of one entry (a store and its older copy).
+  qint64 made = 0;
   QString name, company, email, phone;
   QImage picture;  // 32 x 32 at most; null without one
   // Hashes of the single values compared within a group (job title, birthday, spouse); 0 when
@@ -59,6 +62,7 @@ struct ReviewSummary {
   int position = 0;       // 1-based, in the folder's order
   merge::MergeRank rank;  // as ReviewEntry's
   QUuid uid;              // as ReviewEntry's
+  qint64 made = 0;        // as ReviewEntry's
   QImage picture;
   std::array<uint32_t, 3> singles{};  // as ReviewEntry's
 };

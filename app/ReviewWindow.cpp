@@ -59,6 +59,7 @@ ReviewEntry Summarize(const contact::Contact& c, int folder, int position) {
   e.position = position;
   e.rank = merge::MergeRank::Of(c, merge::IdentityOf(c));
   e.uid = QUuid::fromString(contact::CardUuid(c.uid));
+  e.made = c.created.isValid() ? c.created.toMSecsSinceEpoch() : 0;
   e.name = contact::ShownName(c);
   e.company = c.company;
   if (!c.emails.empty()) e.email = c.emails.front().address;

@@ -507,6 +507,9 @@ TEST(ReviewWindow, AnOlderCopyOfAStoreIsLeftOutAsByTheCommandLine) {
   RunUtf8Export(*window.TickedContacts(), {Utf8Format::kVCard4, false, dir + "/window.vcf", false},
                 quiet);
   EXPECT_EQ(cards(dir + "/window.vcf"), expected);
+  // What an older copy held is the entry before it was changed: no row is marked for a look.
+  ASSERT_EQ(window.Model().rowCount(), 2);
+  for (int r = 0; r < 2; ++r) EXPECT_EQ(window.Model().Attention(r), "") << r;
 }
 
 // A group whose entries hold different single values comes first, marked; the detail shows every
