@@ -298,19 +298,31 @@ int main(int argc, char** argv) {
   int contacts = 100000;
   int shared = 30;
   QString work = QDir::tempPath();
-  for (int i = 0; i + 1 < args.size(); i += 2) {
-    if (args[i] == u"--runs")
-      runs = std::max(0, args[i + 1].toInt());
+  // Every argument is read: a lone "--help", or an option without its value, gives the usage
+  // rather than a whole run of the defaults.
+  bool usage = false;
+  for (int i = 0; i < args.size() && !usage; i += 2) {
+    const QString value = i + 1 < args.size() ? args[i + 1] : QString();
+    if (value.isNull())
+      usage = true;
+    else if (args[i] == u"--runs")
+      runs = std::max(0, value.toInt());
     else if (args[i] == u"--work")
-      work = args[i + 1];
+      work = value;
     else if (args[i] == u"--contacts")
-      contacts = std::max(10, args[i + 1].toInt());
+      contacts = std::max(10, value.toInt());
     else if (args[i] == u"--shared")
-      shared = std::clamp(args[i + 1].toInt(), 0, 100);
-    else {
-      std::printf("Usage: merge_bench [--runs N] [--work DIR] [--contacts N] [--shared PERCENT]\n");
-      return 2;
-    }
+      shared = std::clamp(value.toInt(), 0, 100);
+    else
+      usage = true;
+  }
+  if (usage) {
+    std::printf("Usage: merge_bench [--runs N] [--work DIR] [--contacts N] [--shared PERCENT]\n");
+    return 2;
+  }
+  if (!QDir().mkpath(work)) {
+    std::printf("merge_bench: cannot make the folder %s\n", qPrintable(work));
+    return 1;
   }
   const QString bin = QCoreApplication::applicationDirPath();
   const int common = contacts * shared / 100;
