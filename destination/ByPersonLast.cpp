@@ -5,9 +5,10 @@
 
 namespace lumivex::destination {
 
-bool ByPersonLast::Later(const contact::SourcedContact& c) const {
-  return !c.contact.isGroup && !theirs_.IsEmpty() && !ownThere_(c.contact) && !state_.Knows(c) &&
-         theirs_.ByPersonAlone(c);
+bool ByPersonLast::Later(const contact::SourcedContact& c) {
+  if (c.contact.isGroup || state_.Knows(c)) return false;
+  if (!theirs_.IsEmpty() && !ownThere_(c.contact) && theirs_.ByPersonAlone(c)) return true;
+  return state_.TakesKnownByPerson(c);
 }
 
 bool ByPersonLast::Next(contact::SourcedContact& out) {

@@ -7,6 +7,7 @@
 #include "destination/SendState.h"
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <set>
 
@@ -134,6 +135,16 @@ class SendRun {
 
   SendResult Run(const QHash<QString, QByteArray>& there) {
     there_ = &there;
+    // The cards the record knows, fetched only for a contact none of whose entries went into
+    // one: one multiget (a REPORT) per kMultigetBatch of them, once in the send.
+    state_.MatchKnownCards(
+        [this](const QStringList& resources, const auto& found) {
+          std::vector<QString> present;
+          for (const QString& resource : resources)
+            if (there_->contains(resource)) present.push_back(resource);
+          ReadCards(present, found);
+        },
+        [this](const contact::Contact& c) { return OwnThere(c); });
     try {
       FetchHeld(there);
       SendContacts(there);
@@ -276,16 +287,24 @@ class SendRun {
     for (auto it = there.cbegin(); it != there.cend(); ++it)
       if (!known.contains(it.key())) unknown.push_back(it.key());
     std::sort(unknown.begin(), unknown.end());
-    for (size_t first = 0; first < unknown.size(); first += kMultigetBatch) {
+    ReadCards(unknown, [this](const QString& resource, const QByteArray& bytes) {
+      theirCards_.Add(bytes, resource);
+    });
+  }
+
+  // The cards at `resources` (paths), each given to `found` with its bytes, kMultigetBatch of
+  // them a multiget.
+  void ReadCards(const std::vector<QString>& resources,
+                 const std::function<void(const QString&, const QByteArray&)>& found) {
+    for (size_t first = 0; first < resources.size(); first += kMultigetBatch) {
       std::vector<QUrl> urls;
-      for (size_t i = first; i < std::min(unknown.size(), first + kMultigetBatch); ++i) {
+      for (size_t i = first; i < std::min(resources.size(), first + kMultigetBatch); ++i) {
         QUrl url = bookUrl_;
-        url.setPath(unknown[i]);
+        url.setPath(resources[i]);
         urls.push_back(url);
       }
       const QHash<QString, DavEntry> cards = Multiget(urls, nullptr);
-      for (auto it = cards.cbegin(); it != cards.cend(); ++it)
-        theirCards_.Add(it->addressData, it.key());
+      for (auto it = cards.cbegin(); it != cards.cend(); ++it) found(it.key(), it->addressData);
     }
   }
 

@@ -26,6 +26,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -369,6 +370,20 @@ QSet<QString> BookUids(EBookClient* client) {
   return inBook;
 }
 
+// The book's contacts of `uids` it holds, each given to `found` with its vCard 3.0.
+void ReadCards(EBookClient* client, const std::vector<QString>& uids,
+               const std::function<void(const QString&, const QByteArray&)>& found) {
+  constexpr size_t kAtOnce = 200;
+  for (size_t first = 0; first < uids.size(); first += kAtOnce) {
+    const std::vector<QString> some(uids.begin() + first,
+                                    uids.begin() + std::min(uids.size(), first + kAtOnce));
+    for (const auto& [uid, card] : Held(client, some)) {
+      const GText text(e_vcard_to_string(E_VCARD(card.get()), EVC_FORMAT_VCARD_30));
+      found(uid, QByteArray(text.get()));
+    }
+  }
+}
+
 // The book's contacts (`inBook`) the record of sends does not know (it was lost, or they are the
 // user's own), taken in to find the people they hold.
 void TheirCards(EBookClient* client, const SendState& state, const QSet<QString>& inBook,
@@ -378,15 +393,8 @@ void TheirCards(EBookClient* client, const SendState& state, const QSet<QString>
   for (const QString& uid : inBook)
     if (!known.contains(uid)) unknown.push_back(uid);
   std::sort(unknown.begin(), unknown.end());
-  constexpr size_t kAtOnce = 200;
-  for (size_t first = 0; first < unknown.size(); first += kAtOnce) {
-    const std::vector<QString> some(unknown.begin() + first,
-                                    unknown.begin() + std::min(unknown.size(), first + kAtOnce));
-    for (const auto& [uid, card] : Held(client, some)) {
-      const GText text(e_vcard_to_string(E_VCARD(card.get()), EVC_FORMAT_VCARD_30));
-      theirs.Add(QByteArray(text.get()), uid);
-    }
-  }
+  ReadCards(client, unknown,
+            [&](const QString& uid, const QByteArray& bytes) { theirs.Add(bytes, uid); });
 }
 
 // Decides what becomes of each contact of the batch, from the record of sends, the book's copy
@@ -612,17 +620,27 @@ class EvolutionBook : public Destination {
     // record lost): that contact is updated rather than a second one added.
     HeldCards theirs;
     TheirCards(client.get(), state, inBook, theirs);
+    const auto ownThere = [&](const contact::Contact& c) {
+      return inBook.contains(contact::CardUuid(c.uid));
+    };
     const auto held = [&](const contact::Contact& c) -> QString {
-      if (theirs.IsEmpty() || inBook.contains(contact::CardUuid(c.uid))) return {};
+      if (theirs.IsEmpty() || ownThere(c)) return {};
       const HeldCards::Card* card = theirs.Match(c);
       return card ? card->uid : QString();
     };
+    // The contacts the record knows, read only for a contact none of whose entries went into one.
+    state.MatchKnownCards(
+        [&](const QStringList& uids, const auto& found) {
+          std::vector<QString> present;
+          for (const QString& uid : uids)
+            if (inBook.contains(uid)) present.push_back(uid);
+          ReadCards(client.get(), present, found);
+        },
+        ownThere);
     // A contact that would take a contact of the book's by its person alone after those whose own
     // card it may be; lists last, each member named by the card its person went into, which is
     // in the book by then: the people are written before the first list is made.
-    ByPersonLast byPerson(contacts, theirs, state, [&](const contact::Contact& c) {
-      return inBook.contains(contact::CardUuid(c.uid));
-    });
+    ByPersonLast byPerson(contacts, theirs, state, ownThere);
     contact::GroupsLast ordered(byPerson);
     contact::SourcedContact in;
     bool listsBegun = false;

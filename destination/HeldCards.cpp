@@ -148,11 +148,11 @@ QByteArray CardFingerprint(const QByteArray& card) {
   return lines.join('\n');
 }
 
-void HeldCards::Add(const QByteArray& bytes, const QString& resource) {
+void HeldCards::Add(const QByteArray& bytes, const QString& resource, const QString& named) {
   const std::vector<CardLine> lines = CardLines(bytes);
-  QString uid;
+  QString uid = named;
   for (const CardLine& line : lines)
-    if (line.name == "UID")
+    if (line.name == "UID" && named.isEmpty())
       uid = line.value.startsWith(u"urn:uuid:") ? line.value.mid(9) : line.value;
   // Only a card whose UID is a UUID, as the cards this program sends: a contact sent over
   // another card keeps the UUID it is sent with.
@@ -236,7 +236,7 @@ std::vector<int> HeldCards::Through(uint64_t key, const merge::Identity& identit
 
 int HeldCards::Find(const contact::Contact& c) const {
   if (const auto own = byUid_.constFind(contact::CardUuid(c.uid));
-      own != byUid_.constEnd() && !given_.contains(*own))
+      byOwnUid_ && own != byUid_.constEnd() && !given_.contains(*own))
     return *own;
   const merge::Identity identity = merge::IdentityOf(c);
   std::vector<merge::MatchKey> keys;
@@ -275,6 +275,10 @@ const HeldCards::Card* HeldCards::Match(const contact::Contact& c) {
   if (card < 0) return nullptr;
   given_.insert(card);
   return &cards_[size_t(card)].card;
+}
+
+void HeldCards::Give(const QString& uid) {
+  if (const auto card = byUid_.constFind(uid); card != byUid_.constEnd()) given_.insert(*card);
 }
 
 bool HeldCards::ByPersonAlone(const contact::SourcedContact& c) const {

@@ -1,6 +1,8 @@
 // Cards a destination holds that the record of sends does not know (the record was lost, or the
 // cards came from another copy of the program), and the person each holds: so that a contact
 // sent again updates the card already there for the same person instead of adding a second one.
+// Also the cards the record knows, for a contact none of whose entries went into one (a store
+// sent alone after others that held the same people): matched by the person they hold alone.
 // A card holds the same person as a contact by the rules entries are merged by (MergeRules.h):
 // their names do not conflict (nor their birthdays) and they share an e-mail address or a
 // telephone number of the person's own, compared whole (country code and extension); a card or a
@@ -49,15 +51,24 @@ class HeldCards {
     QString uid;       // the card's UID
     QString resource;  // where it is (an href's path, a file name)
   };
-  // Takes in the card `bytes` (a vCard of any version) found at `resource`.
-  void Add(const QByteArray& bytes, const QString& resource);
+  // `byOwnUid`: a contact takes the card of its own UID first (false: only the card holding its
+  // person, as for the cards the record knows, whose UIDs are those of other entries).
+  explicit HeldCards(bool byOwnUid = true) : byOwnUid_(byOwnUid) {}
+  // Takes in the card `bytes` (a vCard of any version) found at `resource`; `named`, when given,
+  // is the card's UID instead of the one it holds (the record's name of it).
+  void Add(const QByteArray& bytes, const QString& resource, const QString& named = {});
   bool IsEmpty() const { return cards_.empty(); }
-  // The card with `c`'s own UID, wherever it is (another client named its file or href), else
-  // the card holding the same person as `c`; each card given out once; null when none.
+  // The card with `c`'s own UID, wherever it is (another client named its file or href; unless
+  // not `byOwnUid`), else the card holding the same person as `c`; each card given out once; null
+  // when none.
   const Card* Match(const contact::Contact& c);
   // Whether Match would give `c` a card by the person it holds alone: a card of neither `c`'s
   // UID nor one of its entries', which may be the own card of a contact still to come.
   bool ByPersonAlone(const contact::SourcedContact& c) const;
+  // Whether Match would give `c` a card.
+  bool Holds(const contact::Contact& c) const { return Find(c) >= 0; }
+  // The card `uid` is given out (to a contact by its entries): Match no longer gives it.
+  void Give(const QString& uid);
 
  private:
   struct Held {
@@ -77,20 +88,23 @@ class HeldCards {
   std::unordered_multimap<uint64_t, int> byKey_;  // an e-mail or telephone key: the cards
   QHash<QString, int> byUid_;
   QSet<int> given_;
+  bool byOwnUid_ = true;
 };
 
 // The contacts of `inner`, those `later` names given after the others (lists stay where they
 // are): a send gives the contacts that would take a card there by its person alone (HeldCards::
 // ByPersonAlone) their cards once every contact whose own card is there has it, so that a
 // person's card is not taken by another contact that came first, leaving its own contact a second
-// card. At most kAtMost are held back; past that, contacts pass as they come.
+// card. So are those that would take a card the record knows by its person (SendState::
+// TakesKnownByPerson), after the contacts whose entries went into it. At most kAtMost are held
+// back; past that, contacts pass as they come.
 class ByPersonLast : public contact::ContactStream {
  public:
   static constexpr size_t kAtMost = 1000;
   // `theirs`: the destination's cards the record does not know; `state`: the record, whose
   // contacts never wait; `ownThere`: whether the destination holds a card of the contact's own
   // UID, which it then takes.
-  ByPersonLast(contact::ContactStream& inner, const HeldCards& theirs, const SendState& state,
+  ByPersonLast(contact::ContactStream& inner, const HeldCards& theirs, SendState& state,
                std::function<bool(const contact::Contact&)> ownThere)
       : inner_(inner), theirs_(theirs), state_(state), ownThere_(std::move(ownThere)) {}
   int Total() const override { return inner_.Total(); }
@@ -99,10 +113,10 @@ class ByPersonLast : public contact::ContactStream {
   QStringList NewUidStores() const override { return inner_.NewUidStores(); }
 
  private:
-  bool Later(const contact::SourcedContact& c) const;
+  bool Later(const contact::SourcedContact& c);
   contact::ContactStream& inner_;
   const HeldCards& theirs_;
-  const SendState& state_;
+  SendState& state_;
   std::function<bool(const contact::Contact&)> ownThere_;
   std::deque<contact::SourcedContact> held_;
   bool innerDone_ = false;

@@ -197,6 +197,10 @@ QString SendState::CardFor(contact::SourcedContact& c,
     const QString there = held(c.contact);
     if (!there.isEmpty() && !given_.contains(there)) card = there;
   }
+  // A card the record knows holding its person, which no contact took by its entries: the one
+  // whose entries may still come waited (ByPersonLast), so that it took the card first.
+  if (card.isEmpty() && MayTakeKnown(c))
+    if (const HeldCards::Card* known = known_.Match(c.contact)) card = known->uid;
   if (card.isEmpty()) {
     const QString own = contact::CardUuid(c.contact.uid);
     card = own;
@@ -221,6 +225,7 @@ QString SendState::CardFor(contact::SourcedContact& c,
   }
   if (!given_.contains(card)) {
     given_.insert(card);
+    known_.Give(card);
     if (!entries.isEmpty()) assigned_.insert(card, entries);
     // When each entry was last changed, and where it is, to be compared with the record.
     for (const contact::Origin& o : c.origins) {
@@ -233,6 +238,40 @@ QString SendState::CardFor(contact::SourcedContact& c,
   }
   c.contact.uid = card;
   return card;
+}
+
+void SendState::MatchKnownCards(CardReader read,
+                                std::function<bool(const contact::Contact&)> ownThere) {
+  readKnown_ = std::move(read);
+  ownThere_ = std::move(ownThere);
+}
+
+bool SendState::TakesKnownByPerson(const contact::SourcedContact& c) {
+  return MayTakeKnown(c) && known_.Holds(c.contact);
+}
+
+bool SendState::MayTakeKnown(const contact::SourcedContact& c) {
+  if (!readKnown_ || c.contact.isGroup || Knows(c) || (ownThere_ && ownThere_(c.contact)))
+    return false;
+  if (!knownRead_) {
+    knownRead_ = true;
+    // The cards of earlier sends that still hold entries (one whose entries all went into
+    // another card is a second card of a person, to be taken away) and that no contact of this
+    // send took yet.
+    QHash<QString, QString> cardAt;  // resource: the card's uid
+    for (auto it = records_.cbegin(); it != records_.cend(); ++it)
+      if (!it->entries.isEmpty() && !given_.contains(it.key()))
+        cardAt.insert(it->resource, it.key());
+    QStringList resources = cardAt.keys();
+    std::sort(resources.begin(), resources.end());
+    if (!resources.isEmpty())
+      readKnown_(resources, [&](const QString& resource, const QByteArray& bytes) {
+        if (const auto it = cardAt.constFind(resource); it != cardAt.constEnd())
+          known_.Add(bytes, resource, *it);
+      });
+    for (const QString& card : given_) known_.Give(card);
+  }
+  return !known_.IsEmpty();
 }
 
 std::vector<SentRecord> SendState::TakeMergedAway() {

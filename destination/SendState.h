@@ -8,6 +8,7 @@
 #pragma once
 
 #include "contact/ContactStream.h"
+#include "destination/HeldCards.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -44,9 +45,27 @@ class SendState {
   // is given out once a send: a second contact whose entries went into it (a merge since
   // split) gets its own card. Sets `contact.contact.uid` to the card's uid and returns it.
   // `held`, when given, is asked for a card of the destination's own that holds the same person
-  // before a contact whose entries the record does not know gets a card of its own.
+  // before a contact whose entries the record does not know gets a card of its own; then the
+  // cards the record knows are (MatchKnownCards).
   QString CardFor(contact::SourcedContact& contact,
                   const std::function<QString(const contact::Contact&)>& held = {});
+  // Reads the destination's cards at `resources`, giving each one it holds, with its bytes, to
+  // `found`.
+  using CardReader = std::function<void(
+      const QStringList& resources,
+      const std::function<void(const QString& resource, const QByteArray& bytes)>& found)>;
+  // Lets CardFor give a contact none of whose entries the record knows, by the person it holds
+  // (as HeldCards matches it), a card the record knows that no contact of this send took by its
+  // entries: a store sent alone after others that held the same people updates their cards
+  // rather than adding second ones, and the card's record then lists the new entries too. The
+  // cards are read with `read` once, when the first such contact comes, so that a send of stores
+  // sent before reads none. `ownThere`: whether the destination holds the card of a contact's own
+  // UID, which the contact then takes, as it did before.
+  void MatchKnownCards(CardReader read, std::function<bool(const contact::Contact&)> ownThere);
+  // Whether CardFor would now give `contact` a card the record knows by the person it holds:
+  // ByPersonLast sends it after the others, so that a contact whose entries went into that card
+  // takes it first.
+  bool TakesKnownByPerson(const contact::SourcedContact& contact);
   // Why the contact CardFor gave card `uid` in this send is not sent over it: an entry of it was
   // sent there before and is older now than it was then (an older copy of a store sent after a
   // newer one, which would take the card back to what the entry said before). Empty where no
@@ -75,6 +94,9 @@ class SendState {
  private:
   // The card the entry `token` went into (an entry of a record written before by its uid alone).
   QString CardOf(const QString& token) const;
+  // Whether `contact` may take a card the record knows by its person (MatchKnownCards); reads
+  // those cards the first time.
+  bool MayTakeKnown(const contact::SourcedContact& contact);
   QString path_;
   QString identity_;
   QHash<QString, SentRecord> records_;
@@ -87,6 +109,11 @@ class SendState {
   QSet<QString> given_;               // cards CardFor gave out in this send
   QSet<QString> emptied_;  // cards whose last entry went into another card, not taken away yet
   QHash<QString, QString> taken_;  // resource TakeMergedAway took out: its card
+  // The cards the record knows, by their people, once read; how they are read.
+  HeldCards known_{false};
+  CardReader readKnown_;
+  std::function<bool(const contact::Contact&)> ownThere_;
+  bool knownRead_ = false;
   bool dirty_ = false;
 };
 

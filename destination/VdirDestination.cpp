@@ -71,6 +71,13 @@ SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptio
   const auto ownThere = [&](const contact::Contact& c) {
     return QFileInfo::exists(dir.filePath(contact::CardUuid(c.uid) + ".vcf"));
   };
+  // The cards the record knows, read only for a contact none of whose entries went into one.
+  state.MatchKnownCards(
+      [&](const QStringList& names, const auto& found) {
+        for (const QString& name : names)
+          if (QFileInfo::exists(dir.filePath(name))) found(name, ReadAll(dir.filePath(name)));
+      },
+      ownThere);
   const auto held = [&](const contact::Contact& c) -> QString {
     if (theirs.IsEmpty() || ownThere(c)) return {};
     const HeldCards::Card* card = theirs.Match(c);
