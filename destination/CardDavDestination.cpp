@@ -280,12 +280,15 @@ class SendRun {
     client_.WaitAll();
   }
 
-  // The cards of the book the record does not know, read to find the people they hold.
+  // The cards of the book the record does not know, read to find the people they hold. Not the
+  // book's own entry in its listing: a multiget of it answers with every card of the book.
   void FetchHeld(const QHash<QString, QByteArray>& there) {
     const QSet<QString> known = state_.Resources();
+    const QString book = bookUrl_.path();  // ends in "/"; the listing may name it without
     std::vector<QString> unknown;
     for (auto it = there.cbegin(); it != there.cend(); ++it)
-      if (!known.contains(it.key())) unknown.push_back(it.key());
+      if (!known.contains(it.key()) && it.key() != book && it.key() + u'/' != book)
+        unknown.push_back(it.key());
     std::sort(unknown.begin(), unknown.end());
     ReadCards(unknown, [this](const QString& resource, const QByteArray& bytes) {
       theirCards_.Add(bytes, resource);
