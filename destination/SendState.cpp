@@ -251,7 +251,8 @@ bool SendState::TakesKnownByPerson(const contact::SourcedContact& c) {
 }
 
 bool SendState::MayTakeKnown(const contact::SourcedContact& c) {
-  if (!readKnown_ || c.contact.isGroup || Knows(c) || (ownThere_ && ownThere_(c.contact)))
+  if (!readKnown_ || c.contact.isGroup || (knownRead_ && known_.IsEmpty()) || Knows(c) ||
+      (ownThere_ && ownThere_(c.contact)))
     return false;
   if (!knownRead_) {
     knownRead_ = true;
