@@ -570,15 +570,23 @@ uint32_t PartHash(QStringView folded) {
   return small == 0 ? 1 : small;
 }
 
-// A suffix's words that name a generation, each with the one form it is compared in: these
-// tell people apart (a father and his son, "John Smith" and "John Smith Jr.").
-QStringView Generation(QStringView folded) {
-  static constexpr std::pair<QStringView, QStringView> kGenerations[] = {
-      {u"jr", u"jr"},  {u"junior", u"jr"}, {u"jnr", u"jr"},  {u"sr", u"sr"}, {u"senior", u"sr"},
-      {u"snr", u"sr"}, {u"ii", u"ii"},     {u"iii", u"iii"}, {u"iv", u"iv"}};
-  for (const auto& [word, form] : kGenerations)
+// A generation written in one of its forms, given in the one it is compared in ("Junior" and
+// "Jr." are one, "2nd" and "II"); other words as they are.
+QStringView GenerationForm(QStringView folded) {
+  static constexpr std::pair<QStringView, QStringView> kForms[] = {
+      {u"junior", u"jr"}, {u"jnr", u"jr"},  {u"senior", u"sr"}, {u"snr", u"sr"},
+      {u"2nd", u"ii"},    {u"3rd", u"iii"}, {u"4th", u"iv"}};
+  for (const auto& [word, form] : kForms)
     if (folded == word) return form;
-  return {};
+  return folded;
+}
+
+// The generations a name shown alone may end with (a suffix field holds any).
+bool IsGeneration(QStringView folded) {
+  static constexpr QStringView kGenerations[] = {u"jr", u"sr", u"ii", u"iii", u"iv"};
+  const QStringView form = GenerationForm(folded);
+  return std::find(std::begin(kGenerations), std::end(kGenerations), form) !=
+         std::end(kGenerations);
 }
 
 // Degrees and titles written after a name ("PhD", "M.D.", "Esq."): one entry of a person has
@@ -589,23 +597,52 @@ bool IsDegree(QStringView folded) {
   return std::find(std::begin(kDegrees), std::end(kDegrees), folded) != std::end(kDegrees);
 }
 
-// The PartHash of the generation a suffix names, in one form ("Jr.", "jr" and "Junior" are
-// one), wherever it stands among its words ("Jr., PhD"); 0 where it names none (no suffix, or a
-// degree only).
-uint32_t SuffixHash(QStringView suffix) {
-  if (suffix.isEmpty()) return 0;  // most names have none
-  NameBuffer buffer;
-  for (const QStringView word : FoldNamePart(suffix, buffer).tokenize(u' '))
-    if (const QStringView generation = Generation(word); !generation.isEmpty())
-      return PartHash(generation);
-  return 0;
+// The words of a suffix, parted by anything but letters, digits and dots ("Jr., MD", "Jr./MD",
+// "III,PhD"), each given to `word` folded.
+template <typename F>
+void SuffixWords(QStringView suffix, F&& word) {
+  qsizetype start = 0;
+  for (qsizetype i = 0; i <= suffix.size(); ++i) {
+    if (i < suffix.size() && (suffix[i].isLetterOrNumber() || suffix[i] == u'.')) continue;
+    if (i > start) {
+      NameBuffer buffer;
+      if (const QStringView folded = FoldNamePart(suffix.mid(start, i - start), buffer);
+          !folded.isEmpty())
+        word(folded);
+    }
+    start = i + 1;
+  }
 }
 
-// A word a name shown alone may end with that is no part of the name itself.
-bool IsSuffix(QStringView word) {
+// The PartHash of what in a suffix tells people apart: every word of it but the degrees, a
+// generation in one form ("Jr.", "jr" and "Junior" are one). Any other word counts (a suffix
+// field holds generations in many languages: "fils", "Filho", "мл."); 0 where nothing is left
+// (no suffix, or degrees only).
+uint32_t SuffixHash(QStringView suffix) {
+  if (suffix.isEmpty()) return 0;  // most names have none
+  QString kept;
+  SuffixWords(suffix, [&](QStringView folded) {
+    if (IsDegree(folded)) return;
+    if (!kept.isEmpty()) kept += u' ';
+    kept += GenerationForm(folded);
+  });
+  return PartHash(kept);
+}
+
+// Whether `word`, the last of a name shown alone, is no part of the name itself: a generation,
+// or a degree written as one: with a dot, or a capital after its first letter ("MD", "PhD",
+// "Esq."), not as a name is ("Mba" is a surname). In a name written all in capitals, only a
+// degree with a dot, or one no surname is spelt like ("PhD", "Esq").
+bool IsSuffix(QStringView word, bool capitals) {
   NameBuffer buffer;
   const QStringView folded = FoldNamePart(word, buffer);
-  return !Generation(folded).isEmpty() || IsDegree(folded);
+  if (IsGeneration(folded)) return true;
+  if (!IsDegree(folded)) return false;
+  if (word.contains(u'.') || folded == u"phd" || folded == u"esq") return true;
+  if (capitals) return false;
+  for (qsizetype i = 1; i < word.size(); ++i)
+    if (word[i].isUpper()) return true;
+  return false;
 }
 
 // The middle names: their first two initials, and the whole name's hash where every part of it
@@ -664,10 +701,29 @@ Identity IdentityOf(const Contact& c) {
   }
   // Only a display name: "Last, First Middle" or "First Middle Last Suffix". One that is an
   // address or a number names nobody.
-  const QString shown = c.displayName.simplified();
-  bool letters = false;
-  for (const QChar ch : shown) letters = letters || ch.isLetter();
+  QString shown = c.displayName.simplified();
+  bool letters = false, lower = false;
+  for (const QChar ch : shown) {
+    letters = letters || ch.isLetter();
+    lower = lower || ch.isLower();
+  }
   if (!letters || shown.contains(u'@')) return id;
+  const bool capitals = !lower;
+  const auto suffixes = [&](QStringList& words, qsizetype keep) {
+    while (words.size() > keep && IsSuffix(words.back(), capitals)) {
+      if (const uint32_t generation = SuffixHash(words.back())) id.suffix = generation;
+      words.removeLast();
+    }
+  };
+  // A suffix after a comma ("John Smith, Jr.", "Jane Roe, Ph.D.", "Roe, Jane, MD"): taken off
+  // before a comma is read as the one after a surname.
+  for (qsizetype comma = shown.lastIndexOf(u','); comma > 0; comma = shown.lastIndexOf(u',')) {
+    QStringList after = shown.mid(comma + 1).split(u' ', Qt::SkipEmptyParts);
+    const qsizetype words = after.size();
+    suffixes(after, 0);
+    if (words == 0 || !after.isEmpty()) break;
+    shown = shown.left(comma).trimmed();
+  }
   QStringList words;
   QString surname;
   if (const qsizetype comma = shown.indexOf(u','); comma > 0) {
@@ -675,16 +731,10 @@ Identity IdentityOf(const Contact& c) {
     words = shown.mid(comma + 1).split(u' ', Qt::SkipEmptyParts);
   } else {
     words = shown.split(u' ', Qt::SkipEmptyParts);
-    while (words.size() > 2 && IsSuffix(words.back())) {
-      if (const uint32_t generation = SuffixHash(words.back())) id.suffix = generation;
-      words.removeLast();
-    }
+    suffixes(words, 2);
     if (words.size() > 1) surname = words.takeLast();
   }
-  while (!words.isEmpty() && IsSuffix(words.back()) && words.size() > 1) {
-    if (const uint32_t generation = SuffixHash(words.back())) id.suffix = generation;
-    words.removeLast();
-  }
+  suffixes(words, 1);
   id.surname = PartHash(FoldNamePart(surname));
   if (!words.isEmpty()) SetGiven(id, FoldNamePart(words.front()));
   if (words.size() > 1) SetMiddle(id, words.mid(1).join(u' '));

@@ -89,11 +89,19 @@ const NameCase kNames[] = {
     {{"Ann", "", "Lee", "", "", ""}, {"Ann", "", "Park", "", "", ""}, false},
     {{"John", "", "Smith", "", "", ""}, {"John", "", "Smith", "Jr.", "", ""}, false},
     {{"", "", "", "", "John Smith Jr.", ""}, {"John", "", "Smith", "Junior", "", ""}, true},
-    // A degree after a name is no generation: one entry of a person has it, another not.
+    // A degree after a name is no generation: one entry of a person has it, another not. Any
+    // other suffix is one, however written.
     {{"Jane", "", "Roe", "Ph.D.", "", ""}, {"Jane", "", "Roe", "", "", ""}, true},
     {{"", "", "", "", "Jane Roe MD", ""}, {"Jane", "", "Roe", "", "", ""}, true},
-    {{"John", "", "Smith", "Jr., PhD", "", ""}, {"John", "", "Smith", "", "", ""}, false},
-    {{"", "", "", "", "Smith, John Jr., MD", ""}, {"John", "", "Smith", "Jr", "", ""}, true},
+    {{"", "", "", "", "Jane Poe, PhD", ""}, {"Jane", "", "Poe", "", "", ""}, true},
+    {{"", "", "", "", "Carl White Jr., MD", ""}, {"Carl", "", "White", "Jr", "", ""}, true},
+    {{"", "", "", "", "John Smith, Jr.", ""}, {"John", "", "Smith", "", "", ""}, false},
+    {{"Joe", "", "Family", "Jr.,MD", "", ""}, {"Joe", "", "Family", "", "", ""}, false},
+    {{"Joe", "", "Family", "fils", "", ""}, {"Joe", "", "Family", "", "", ""}, false},
+    {{"Joe", "", "Family", "2nd", "", ""}, {"", "", "", "", "Joe Family II", ""}, true},
+    // A surname spelt like a degree.
+    {{"", "", "", "", "Peter John Mba", ""}, {"Peter", "", "John", "", "", ""}, false},
+    {{"", "", "", "", "Mary Ann Mba", ""}, {"Mary", "Ann", "Mba", "", "", ""}, true},
     {{"Ann", "", "Lee", "", "", "1980-01-02"}, {"Ann", "", "Lee", "", "", "1981-01-02"}, false},
     {{"Ann", "", "Lee", "", "", "1980-01-02"}, {"", "", "", "", "", ""}, true},  // nameless
     {{"Ann", "", "Lee", "", "", "1980-01-02"},
