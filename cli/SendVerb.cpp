@@ -388,7 +388,8 @@ int ListBooks(const SendRequest& r) {
                 book.vcard4 ? "vCard 3.0, 4.0" : "vCard 3.0");
   // Nothing listed is no failure, but said: an empty output looks like one.
   if (books.empty())
-    Warn(kVerb, QStringLiteral("the account holds no address book; --new-book NAME makes one"));
+    Warn(kVerb, QStringLiteral(
+                    "the account holds no address book; a send with --new-book NAME makes one"));
   return kExitSuccess;
 }
 
