@@ -47,7 +47,8 @@ bool ParseDestination(const QString& text, ParsedDestination& out, QString& erro
       error = QStringLiteral(
           "the address holds a password with \"#\", \"/\" or \"?\" and more than one \"@\": "
           "which one ends the login cannot be told, so nothing was sent; give the user and the "
-          "password apart from the address");
+          "password apart from the address (--user and --password-file, or a plan's columns), "
+          "or write the password's \"#\", \"/\" and \"?\" as %23, %2F and %3F");
       return false;
     }
     out = {DestinationKind::kCardDav, login.address, login.user, login.password};
