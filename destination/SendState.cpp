@@ -227,12 +227,22 @@ QString SendState::CardFor(contact::SourcedContact& c,
     given_.insert(card);
     known_.Give(card);
     if (!entries.isEmpty()) assigned_.insert(card, entries);
-    // When each entry was last changed, and where it is, to be compared with the record.
+    // When each entry was last changed, and where it is, to be compared with the record. A store
+    // and its copy merged give the same entry twice: it is as its newest copy gives it, which the
+    // merged contact's values follow, so that the record does not take an older copy's time.
+    const auto changed = [](const contact::Origin& o) {
+      return o.lastModified.isValid() ? o.lastModified.toMSecsSinceEpoch() : 0;
+    };
+    QHash<QString, const contact::Origin*> newest;
     for (const contact::Origin& o : c.origins) {
       if (o.entry.isEmpty()) continue;
-      const QString entry = EntryToken(o);
-      if (o.lastModified.isValid()) nowChanged_.insert(entry, o.lastModified.toMSecsSinceEpoch());
-      whereNow_.insert(entry,
+      const contact::Origin*& kept = newest[EntryToken(o)];
+      if (!kept || changed(o) > changed(*kept)) kept = &o;
+    }
+    for (auto it = newest.cbegin(); it != newest.cend(); ++it) {
+      const contact::Origin& o = **it;
+      if (const qint64 ms = changed(o); ms != 0) nowChanged_.insert(it.key(), ms);
+      whereNow_.insert(it.key(),
                        QStringLiteral("in %1 (%2 #%3)").arg(o.store, o.folder).arg(o.position));
     }
   }

@@ -942,41 +942,48 @@ TEST(SendOverTime, AnOlderCopyOfAStoreDoesNotTakeCardsBack) {
   const QString one = "+46 8 111 11 11", two = "+46 8 222 22 22", three = "+46 8 333 33 33";
   const struct {
     const char* what;
-    QStringList first, then;
-    const char* summary;  // of the second send
+    QList<QStringList> before;  // the sends before the last
+    QStringList then;
+    const char* summary;  // of the last send
     int status;
     QStringList phones;  // on Anna's card after it
   } cases[] = {
       {"the older copy after the newer",
-       {live},
+       {{live}},
        {backup},
        "0 added, 0 updated, 1 unchanged, 1 conflicts",
        3,
        {one}},
       {"the older copy after the newer, overwriting",
-       {live},
+       {{live}},
        {"--overwrite", backup},
        "0 added, 1 updated, 1 unchanged, 0 conflicts",
        0,
        {two}},
       {"the older copy after the newer merged with another store",
-       {live, work},
+       {{live, work}},
        {backup},
        "0 added, 0 updated, 1 unchanged, 1 conflicts",
        3,
        {one, three}},
       {"the older copy with another store after the newer",
-       {live},
+       {{live}},
        {backup, work},
        "0 added, 0 updated, 1 unchanged, 1 conflicts",
        3,
        {one}},
       {"a store with the newer entry taken away",
-       {backup, work},
+       {{backup, work}},
        {backup},
        "0 added, 1 updated, 1 unchanged, 0 conflicts",
        0,
        {two}},
+      {"the older copy after both copies sent together",
+       {{live}, {live, backup}},
+       {backup},
+       "0 added, 0 updated, 1 unchanged, 1 conflicts",
+       3,
+       {one}},
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -989,7 +996,7 @@ TEST(SendOverTime, AnOlderCopyOfAStoreDoesNotTakeCardsBack) {
       SCOPED_TRACE(dav ? "Radicale" : "vdir");
       const QStringList to = dav ? server.Account() << "--new-book" << book
                                  : QStringList{"send", "--to", "vdir:" + cards};
-      ASSERT_EQ(RunCli(to + c.first, env).status, 0);
+      for (const QStringList& stores : c.before) ASSERT_EQ(RunCli(to + stores, env).status, 0);
       const ProgramOutput run = RunCli(to + c.then, env);
       EXPECT_EQ(run.status, c.status) << run.err.toStdString();
       EXPECT_TRUE(run.out.startsWith(QLatin1String(c.summary))) << run.out.toStdString();
