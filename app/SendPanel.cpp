@@ -155,6 +155,8 @@ QString SendPanel::Advice(Remedy remedy, bool evolution) {
           "it again");
     case Remedy::kNetwork:  // the destination's text says what to check
       break;
+    case Remedy::kOtherServer:
+      return QStringLiteral("if that address is your address book's, type it in the Server box");
   }
   return {};
 }

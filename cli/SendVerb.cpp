@@ -160,6 +160,8 @@ QString Advice(Remedy remedy) {
       return QStringLiteral("--overwrite sends it again");
     case Remedy::kNetwork:  // the destination's text says what to check
       break;
+    case Remedy::kOtherServer:
+      return QStringLiteral("if that address is your address book's, give it with --to");
   }
   return {};
 }
@@ -423,6 +425,8 @@ QString RemedyName(Remedy remedy) {
       return QStringLiteral("overwrite");
     case Remedy::kNetwork:
       return QStringLiteral("network");
+    case Remedy::kOtherServer:
+      return QStringLiteral("other-server");
   }
   return {};
 }

@@ -139,6 +139,15 @@ CardDavAccount Resolved(CardDavAccount a) {
   return a;
 }
 
+// The same scheme, host and port (the scheme's own port where none is written).
+bool SameServer(const QUrl& a, const QUrl& b) {
+  const auto port = [](const QUrl& url) {
+    return url.port(url.scheme().compare(u"https", Qt::CaseInsensitive) == 0 ? 443 : 80);
+  };
+  return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0 &&
+         a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && port(a) == port(b);
+}
+
 bool SamePath(QString a, QString b) {
   while (a.endsWith(u'/')) a.chop(1);
   while (b.endsWith(u'/')) b.chop(1);
@@ -343,6 +352,7 @@ DavClient::DavClient(const CardDavAccount& account)
       user_(account.user),
       password_(account.password),
       secure_(!TakeLogin(account.address).address.startsWith(u"http://", Qt::CaseInsensitive)),
+      origin_(Resolved(account).address),
       ssl_(QSslConfiguration::defaultConfiguration()),
       trusted_(TrustedCertificates()),
       inFlight_(std::max(1, account.inFlight)) {
@@ -378,12 +388,18 @@ DavClient::DavClient(const CardDavAccount& account)
                      reply->setProperty("lumivexAuthTried", true);
                      if (secure_ && reply->url().scheme().compare(u"https", Qt::CaseInsensitive))
                        return;  // refused (401) rather than sent in the clear
+                     if (!LoginMayGoTo(reply->url()))
+                       return;  // refused (401) rather than sent to another server
                      auth->setUser(user_);
                      auth->setPassword(password_);
                    });
 }
 
 DavClient::~DavClient() = default;
+
+bool DavClient::LoginMayGoTo(const QUrl& url) const {
+  return (user_.isEmpty() && password_.isEmpty()) || SameServer(url, origin_);
+}
 
 void DavClient::Submit(const QByteArray& verb, const QUrl& url, const QByteArray& body,
                        const Headers& headers, Done done) {
@@ -587,6 +603,7 @@ void CardDavAccountSession::Discover() {
                               "password would travel in the clear there, so the send stops. Give "
                               "the https address of the address book")
                    .arg(HostOf(url), next.adjusted(QUrl::RemoveUserInfo).toString()));
+        StayOnServer(url, next, QStringLiteral("sends us on to"));
         url = next;
         continue;
       }
@@ -610,6 +627,7 @@ void CardDavAccountSession::Discover() {
   if (!start || (!start->addressBook && start->principal.isEmpty() && start->home.isEmpty()))
     start = ask(base_.resolved(QUrl(QStringLiteral("/.well-known/carddav"))), true);
   const QUrl startUrl(start->href);
+  StayOnServer(base_, startUrl, QStringLiteral("names as its own address"));
   if (start->addressBook) {
     books_.push_back({startUrl,
                       start->displayName.isEmpty() ? LastPart(startUrl.path()) : start->displayName,
@@ -618,7 +636,9 @@ void CardDavAccountSession::Discover() {
   }
   QString home = start->home;
   if (home.isEmpty() && !start->principal.isEmpty()) {
-    const std::optional<DavEntry> principal = ask(startUrl.resolved(QUrl(start->principal)), true);
+    const QUrl principalUrl = startUrl.resolved(QUrl(start->principal));
+    StayOnServer(startUrl, principalUrl, QStringLiteral("names as the account's principal"));
+    const std::optional<DavEntry> principal = ask(principalUrl, true);
     home = principal->home;
   }
   if (home.isEmpty())
@@ -626,6 +646,7 @@ void CardDavAccountSession::Discover() {
                         "own URL")
              .arg(HostOf(base_), client_.User()));
   home_ = startUrl.resolved(QUrl(home));
+  StayOnServer(startUrl, home_, QStringLiteral("names as the account's address-book home"));
   const DavResponse r = client_.Run(
       "PROPFIND", home_,
       PropfindBody("<D:resourcetype/><D:displayname/><C:supported-address-data/>"), Depth("1"));
@@ -636,9 +657,18 @@ void CardDavAccountSession::Discover() {
   for (const DavEntry& e : ParseMultistatus(r.body)) {
     if (!e.addressBook) continue;
     const QUrl url = home_.resolved(QUrl(e.href));
+    StayOnServer(home_, url, QStringLiteral("names as an address book"));
     books_.push_back(
         {url, e.displayName.isEmpty() ? LastPart(url.path()) : e.displayName, e.vcard4});
   }
+}
+
+void CardDavAccountSession::StayOnServer(const QUrl& from, const QUrl& to,
+                                         const QString& what) const {
+  if (!client_.LoginMayGoTo(to))
+    Fail(QStringLiteral("%1 %2 %3, another server: the user name and password are not sent there")
+             .arg(HostOf(from), what, to.adjusted(QUrl::RemoveUserInfo).toString()),
+         Remedy::kOtherServer);
 }
 
 std::vector<AddressBookInfo> CardDavAccountSession::Books() {

@@ -37,8 +37,8 @@ struct AddressLogin {
   QString password;
   // The address holds a login that cannot be taken out as it stands (a password holding "#",
   // "/" or "?") and more than one "@" a host and "/" could follow: which one ends the login
-  // cannot be told, and a guess could send the password to another host. `address` is then its scheme
-  // alone, `user` and `password` empty; the address must be refused.
+  // cannot be told, and a guess could send the password to another host. `address` is then its
+  // scheme alone, `user` and `password` empty; the address must be refused.
   bool ambiguous = false;
 };
 AddressLogin TakeLogin(const QString& address);
@@ -122,6 +122,9 @@ class DavClient {
   // How many requests went out, by verb (including retries) — for tests and benchmarks.
   int Count(const QByteArray& verb) const { return counts_.value(verb); }
   const QString& User() const { return user_; }
+  // Whether the user name and password may go to `url`: only to the server the user named (the
+  // same scheme, host and port); anywhere when the account has none.
+  bool LoginMayGoTo(const QUrl& url) const;
 
  private:
   struct Job;
@@ -136,6 +139,7 @@ class DavClient {
   // The user gave an https address (or a bare host, which is reached by https): the password
   // never goes over plain http, wherever a redirect sends a request.
   bool secure_ = true;
+  QUrl origin_;  // the address the user gave: the one server the password goes to
   QSslConfiguration ssl_;
   QHash<QString, QByteArray> trusted_;  // the certificates the user trusts, by server
   std::deque<std::shared_ptr<Job>> queue_;
@@ -176,6 +180,9 @@ class CardDavAccountSession {
 
  private:
   void Discover();
+  // Fails, naming `to`, when the server at `from` sends us on to (`what`) another server, which
+  // the password does not go to.
+  void StayOnServer(const QUrl& from, const QUrl& to, const QString& what) const;
   QUrl base_;
   QUrl home_;
   std::vector<AddressBookInfo> books_;

@@ -37,6 +37,7 @@ enum class Remedy {
   kNewBook,           // make a new address book
   kOverwrite,         // send over what the user changed (or deleted) on the destination
   kNetwork,           // reach the server: it did not answer, or stopped answering on the way
+  kOtherServer,       // give the address the server sent us on to, if it is the user's
 };
 
 struct SendOptions {

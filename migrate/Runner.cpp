@@ -37,6 +37,9 @@ QString AdviceFor(const QString& remedy) {
        "column or --book, or make it with --new-book NAME"},
       {"store", "correct the person's stores in the plan, or put the files back"},
       {"network", "check that the server answers (address, port, proxy); then run again"},
+      {"other-server",
+       "the server sends the person's requests on to another one, which the password does not "
+       "go to: if that address is the person's address book's, put it in the plan's to column"},
       {"contacts", "run the migration again: it sends only what is missing"},
       {"conflicts",
        "cards changed on the server since the last send were left alone; --overwrite replaces "

@@ -476,6 +476,7 @@ TEST_F(SendPanelTest, AdviceNamesTheWindowsOwnControls) {
       {destination::Remedy::kChooseBook, true, {shown(panel.OptEvolution)}},
       {destination::Remedy::kNewBook, false, {LabelOf(panel, panel.CboBook), shown(panel.CmdSend)}},
       {destination::Remedy::kOverwrite, false, {shown(panel.ChkOverwrite)}},
+      {destination::Remedy::kOtherServer, false, {LabelOf(panel, panel.EdtServer)}},
   };
   for (const auto& c : cases) {
     const QString advice = SendPanel::Advice(c.remedy, c.evolution);

@@ -1509,6 +1509,65 @@ TEST(CardDavSendLogin, PasswordInTheAddressIsUsedAndNeverWritten) {
     EXPECT_EQ(mode(folder + u'/' + name), 0600U) << name.toStdString();
 }
 
+// The user name and password go only to the server the user named (its scheme, host and port):
+// where a server sends the client on to another one, by a redirect or by naming it, every
+// operation stops there with a message naming that address, and the other server (a real one,
+// whose log tells each login it is given) never gets them. A redirect within the server is
+// followed as ever.
+TEST(CardDavSendLogin, ThePasswordGoesToNoOtherServer) {
+  const QString dir = ScratchDir(QStringLiteral("other-server"));
+  const QMap<QString, QString> env = {{"XDG_STATE_HOME", dir + "/state"}};
+  Server other(Kind::kRadicale, dir);
+  ASSERT_TRUE(other.up);
+  QProcess fake;
+  fake.start("/usr/bin/python3",
+             {SourceDir() + "/tests/destination/dav_client.py", "fake", "elsewhere", other.url});
+  ASSERT_TRUE(fake.waitForReadyRead(10000));
+  const QString server =
+      "127.0.0.1:" + QString::fromLatin1(fake.readLine()).trimmed();  // the one named
+  const QString at = "http://" + server;
+  const QStringList login = {"--user", "ann", "--password-file", dir + "/password"};
+  const QString sample = BinDir() + "/sample.pst";
+  const QString sentOn = server + " sends us on to " + other.url +
+                         ", another server: the user name and password are not sent there; if "
+                         "that address is your address book's, give it with --to\n";
+  const struct {
+    const char* what;
+    QStringList args;
+    int status;
+    QString said;  // in stdout or stderr
+  } cases[] = {
+      {"the books, the password in the address",
+       {"--to", "http://ann:s3cret@" + server + "/away/", "--list-books"},
+       1,
+       sentOn},
+      {"the books", QStringList{"--to", at + "/away/", "--list-books"} + login, 1, sentOn},
+      {"a send", QStringList{"--to", at + "/away/", sample} + login, 1, sentOn},
+      {"a new book", QStringList{"--to", at + "/away/", "--new-book", "Outlook", sample} + login, 1,
+       sentOn},
+      {"the books through .well-known/carddav",
+       QStringList{"--to", at + "/plain/", "--list-books"} + login, 1, sentOn},
+      {"the books through the account's principal",
+       QStringList{"--to", at + "/principal/", "--list-books"} + login, 1,
+       server + " names as the account's principal " + other.url +
+           "ann/, another server: the user name and password are not sent there"},
+      {"a redirect within the server", QStringList{"--to", at + "/moved/", "--list-books"} + login,
+       0, "Full\t" + at + "/book/\t"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ProgramOutput run = RunCli(QStringList{"send"} + c.args, env);
+    EXPECT_EQ(run.status, c.status) << run.err.toStdString();
+    EXPECT_TRUE((run.out + run.err).contains(c.said))
+        << run.out.toStdString() << run.err.toStdString();
+  }
+  fake.kill();
+  fake.waitForFinished();
+  // Radicale logs each request that carries a login, taken or refused.
+  const QByteArray log = FileBytes(dir + "/server.log");
+  EXPECT_FALSE(log.contains("login")) << log.toStdString();
+}
+
 // The UID a UID or member value names, by the rule DAVx5's vcard4android reads groups with
 // (ContactReader.uriToUid): urn:uuid:X names X, a value without a scheme itself; any other URI
 // (mailto:) is kept whole, which no card's UID is, so that member is not shown.

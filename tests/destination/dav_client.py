@@ -29,6 +29,11 @@ Usage: /usr/bin/python3 dav_client.py MODE ...
   fake to-plain CERT KEY
         the same over TLS with the certificate CERT and its key KEY, every request answered by a
         redirect to the same server's plain-HTTP address
+  fake elsewhere OTHER
+        a server that sends its clients on to OTHER, another server's address, in each way a
+        client meets: /away/ redirects there; /plain/ is a collection with nothing more to find,
+        whose /.well-known/carddav redirects there; /principal/ names OTHER/ann/ as the
+        account's principal; and /moved/ redirects on the same server, to its book at /book/
 """
 import http.server
 import json
@@ -94,7 +99,9 @@ def move(url, new_url, user, password, ca_file):
             {"If-None-Match": "*", "Content-Type": "text/vcard"})
 
 
-def fake(mode, cert=None, key=None):
+def fake(mode, *args):
+    cert, key = args if mode == "to-plain" else (None, None)
+    other = args[0] if mode == "elsewhere" else None
     book = ('<?xml version="1.0"?><multistatus xmlns="DAV:" '
             'xmlns:C="urn:ietf:params:xml:ns:carddav"><response><href>/</href><propstat><prop>'
             '<resourcetype><collection/><C:addressbook/></resourcetype><displayname>Full'
@@ -149,6 +156,8 @@ def fake(mode, cert=None, key=None):
             if mode == "to-plain":
                 return self.answer(301, b"", "text/plain", [
                     ("Location", "http://127.0.0.1:%d/" % self.server.server_address[1])])
+            if mode == "elsewhere":
+                return self.elsewhere()
             if mode == "silent":
                 print("PROPFIND unanswered", flush=True)
                 time.sleep(3600)
@@ -161,6 +170,27 @@ def fake(mode, cert=None, key=None):
                 self.answer(207, book.replace(b"<href>/</href>", b"<href>/none</href>"))
             else:
                 self.answer(207, book)
+
+        def elsewhere(self):
+            moved = {"/away/": other, "/.well-known/carddav": other, "/moved/": "/book/"}
+            if self.path in moved:
+                return self.answer(301, b"", "text/plain", [("Location", moved[self.path])])
+            if self.path == "/principal/":
+                return self.answer(207, (
+                    '<?xml version="1.0"?><multistatus xmlns="DAV:"><response>'
+                    '<href>/principal/</href><propstat><prop><resourcetype><collection/>'
+                    '</resourcetype><current-user-principal><href>%sann/</href>'
+                    '</current-user-principal></prop><status>HTTP/1.1 200 OK</status>'
+                    '</propstat></response></multistatus>' % other).encode())
+            if self.path == "/plain/":
+                return self.answer(207, (
+                    b'<?xml version="1.0"?><multistatus xmlns="DAV:"><response>'
+                    b'<href>/plain/</href><propstat><prop><resourcetype><collection/>'
+                    b'</resourcetype></prop><status>HTTP/1.1 200 OK</status></propstat>'
+                    b'</response></multistatus>'))
+            if self.path == "/book/":
+                return self.answer(207, book.replace(b"<href>/</href>", b"<href>/book/</href>"))
+            self.answer(404, b"", "text/plain")
 
         def do_PUT(self):
             self.rfile.read(int(self.headers.get("Content-Length", 0)))
