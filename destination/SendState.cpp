@@ -138,6 +138,11 @@ void SendState::Set(const QString& uid, const SentRecord& record) {
 }
 
 QString SendState::SentFromNewer(const QString& uid) const {
+  if (byPerson_.contains(uid))
+    return QStringLiteral(
+        "its person's card holds what earlier sends of other stores gave it, which this send does "
+        "not hold: sent over, the card would lose it; it was left as it is (send those stores "
+        "with this one to merge them into it)");
   const SentRecord* sent = Find(uid);
   const auto mine = assigned_.constFind(uid);
   if (!sent || mine == assigned_.constEnd()) return {};
@@ -200,7 +205,10 @@ QString SendState::CardFor(contact::SourcedContact& c,
   // A card the record knows holding its person, which no contact took by its entries: the one
   // whose entries may still come waited (ByPersonLast), so that it took the card first.
   if (card.isEmpty() && MayTakeKnown(c))
-    if (const HeldCards::Card* known = known_.Match(c.contact)) card = known->uid;
+    if (const HeldCards::Card* known = known_.Match(c.contact)) {
+      card = known->uid;
+      byPerson_.insert(card);
+    }
   if (card.isEmpty()) {
     const QString own = contact::CardUuid(c.contact.uid);
     card = own;
@@ -269,10 +277,11 @@ bool SendState::MayTakeKnown(const contact::SourcedContact& c) {
     // The cards of earlier sends that still hold entries (one whose entries all went into
     // another card is a second card of a person, to be taken away) and that no contact of this
     // send took yet.
+    // Those taken already are read too: a value they hold is no evidence of the person of
+    // another card (a family address on the wife's card and the husband's).
     QHash<QString, QString> cardAt;  // resource: the card's uid
     for (auto it = records_.cbegin(); it != records_.cend(); ++it)
-      if (!it->entries.isEmpty() && !given_.contains(it.key()))
-        cardAt.insert(it->resource, it.key());
+      if (!it->entries.isEmpty()) cardAt.insert(it->resource, it.key());
     QStringList resources = cardAt.keys();
     std::sort(resources.begin(), resources.end());
     if (!resources.isEmpty())

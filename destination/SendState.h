@@ -68,8 +68,10 @@ class SendState {
   bool TakesKnownByPerson(const contact::SourcedContact& contact);
   // Why the contact CardFor gave card `uid` in this send is not sent over it: an entry of it was
   // sent there before and is older now than it was then (an older copy of a store sent after a
-  // newer one, which would take the card back to what the entry said before). Empty where no
-  // entry is, or where the times are unknown.
+  // newer one, which would take the card back to what the entry said before); or the card was
+  // given to it by the person it holds alone, a card other stores' entries made (sent over, it
+  // would hold only what this contact holds). Empty where neither is, or where the times are
+  // unknown. `--overwrite` sends over it all the same.
   QString SentFromNewer(const QString& uid) const;
   // The resources the record knows (hrefs, file names).
   QSet<QString> Resources() const;
@@ -111,6 +113,7 @@ class SendState {
   QHash<QString, QString> taken_;  // resource TakeMergedAway took out: its card
   // The cards the record knows, by their people, once read; how they are read.
   HeldCards known_{false};
+  QSet<QString> byPerson_;  // cards CardFor gave from known_, by the person they hold
   CardReader readKnown_;
   std::function<bool(const contact::Contact&)> ownThere_;
   bool knownRead_ = false;
