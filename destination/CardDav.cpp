@@ -398,7 +398,13 @@ DavClient::DavClient(const CardDavAccount& account)
 DavClient::~DavClient() = default;
 
 bool DavClient::LoginMayGoTo(const QUrl& url) const {
-  return (user_.isEmpty() && password_.isEmpty()) || SameServer(url, origin_);
+  // Also the same host over https where http on its own port was named: the commonest redirect
+  // of all, and no less safe than the address named.
+  const bool upgrade =
+      origin_.scheme().compare(u"http", Qt::CaseInsensitive) == 0 && origin_.port(80) == 80 &&
+      url.scheme().compare(u"https", Qt::CaseInsensitive) == 0 && url.port(443) == 443 &&
+      url.host().compare(origin_.host(), Qt::CaseInsensitive) == 0;
+  return (user_.isEmpty() && password_.isEmpty()) || SameServer(url, origin_) || upgrade;
 }
 
 void DavClient::Submit(const QByteArray& verb, const QUrl& url, const QByteArray& body,
