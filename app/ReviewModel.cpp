@@ -562,23 +562,13 @@ void ReviewModel::Assess(Row& row) const {
   // Only the newest copy of an entry is merged (a store and its older copy): what an older copy
   // held is what the entry held before it was changed, no second person's value, and is not
   // compared. The newest is the one changed last, the first in the row of the equally new.
-  std::vector<size_t> copies;  // the entries that may have copies, by uid and time made
-  for (size_t k = 0; k < row.entries.size(); ++k)
-    if (entries_[size_t(row.entries[k])].made != 0) copies.push_back(k);
-  const auto newer = [&](size_t a, size_t b) {
-    const ReviewSummary& x = entries_[size_t(row.entries[a])];
-    const ReviewSummary& y = entries_[size_t(row.entries[b])];
-    if (x.uid != y.uid) return x.uid < y.uid;
-    if (x.made != y.made) return x.made < y.made;
-    return x.rank.modified != y.rank.modified ? x.rank.modified > y.rank.modified : a < b;
-  };
-  std::sort(copies.begin(), copies.end(), newer);
-  std::vector<bool> older(row.entries.size(), false);
-  for (size_t i = 1; i < copies.size(); ++i) {
-    const ReviewSummary& x = entries_[size_t(row.entries[copies[i - 1]])];
-    const ReviewSummary& y = entries_[size_t(row.entries[copies[i]])];
-    older[copies[i]] = x.uid == y.uid && x.made == y.made;
+  std::vector<merge::CopyKey> keys;
+  for (const int e : row.entries) {
+    const ReviewSummary& entry = entries_[size_t(e)];
+    keys.push_back({entry.uid.toString(QUuid::WithoutBraces),
+                    entry.made != 0 ? entry.made : INT64_MIN, entry.rank.modified});
   }
+  const std::vector<bool> older = merge::OlderCopies(keys);
   std::vector<int> compared;
   for (size_t k = 0; k < row.entries.size(); ++k)
     if (!older[k]) compared.push_back(row.entries[k]);

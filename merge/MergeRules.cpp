@@ -1298,33 +1298,37 @@ bool CopiesOfOneEntry(const Contact& a, const Contact& b) {
   return !a.uid.isEmpty() && a.uid == b.uid && a.created.isValid() && a.created == b.created;
 }
 
-std::vector<bool> OlderCopies(std::span<const Contact> entries) {
-  const auto changed = [&](size_t k) {
-    const Contact& c = entries[k];
-    return c.lastModified.isValid() ? c.lastModified.toMSecsSinceEpoch() : INT64_MIN;
-  };
+std::vector<bool> OlderCopies(std::span<const CopyKey> keys) {
   // The entries that may have copies, by uid and time made: each run of copies together (a
   // group can be large; compared pairwise it would cost the square of its size).
   std::vector<size_t> by;
-  for (size_t k = 0; k < entries.size(); ++k)
-    if (!entries[k].uid.isEmpty() && entries[k].created.isValid()) by.push_back(k);
-  const auto key = [&](size_t k) {
-    return std::pair{QStringView(entries[k].uid), entries[k].created.toMSecsSinceEpoch()};
-  };
+  for (size_t k = 0; k < keys.size(); ++k)
+    if (!keys[k].uid.isEmpty() && keys[k].made != INT64_MIN) by.push_back(k);
+  const auto key = [&](size_t k) { return std::pair{QStringView(keys[k].uid), keys[k].made}; };
   std::sort(by.begin(), by.end(),
             [&](size_t a, size_t b) { return key(a) != key(b) ? key(a) < key(b) : a < b; });
-  std::vector<bool> older(entries.size(), false);
+  std::vector<bool> older(keys.size(), false);
   for (size_t from = 0; from < by.size();) {
     size_t to = from + 1;
     while (to < by.size() && key(by[to]) == key(by[from])) ++to;
     // The newest copy stays, the first of the equally new; every other is an older copy.
     size_t newest = by[from];
     for (size_t i = from + 1; i < to; ++i)
-      if (changed(by[i]) > changed(newest)) newest = by[i];
+      if (keys[by[i]].changed > keys[newest].changed) newest = by[i];
     for (size_t i = from; i < to; ++i) older[by[i]] = by[i] != newest;
     from = to;
   }
   return older;
+}
+
+std::vector<bool> OlderCopies(std::span<const Contact> entries) {
+  const auto ms = [](const QDateTime& t) {
+    return t.isValid() ? t.toMSecsSinceEpoch() : INT64_MIN;
+  };
+  std::vector<CopyKey> keys;
+  keys.reserve(entries.size());
+  for (const Contact& c : entries) keys.push_back({c.uid, ms(c.created), ms(c.lastModified)});
+  return OlderCopies(keys);
 }
 
 }  // namespace lumivex::merge

@@ -248,6 +248,14 @@ bool CopiesOfOneEntry(const contact::Contact& a, const contact::Contact& b);
 // copy of an entry is merged, whichever is ranked first (a copy whose name was taken out ranks
 // after the named older one); the older ones are told (Combiner::TellOlderCopy).
 std::vector<bool> OlderCopies(std::span<const contact::Contact> entries);
+// The same of entries known by what tells their copies apart: the uid and the time made (ms
+// since 1970, INT64_MIN where not known: no copies then), and when last changed.
+struct CopyKey {
+  QString uid;
+  int64_t made = INT64_MIN;
+  int64_t changed = INT64_MIN;
+};
+std::vector<bool> OlderCopies(std::span<const CopyKey> keys);
 
 // Merges `older` into `newer`: what `newer` lacks is taken from `older` (a list's members where
 // `newer` has none).
