@@ -259,7 +259,7 @@ class SendRun {
                 Remedy::kOverwrite);
         break;
       case SendDecision::kSentFromNewer:
-        Problem(SendOutcome::kConflict, *o, state_.SentFromNewer(o->uid), Remedy::kOverwrite);
+        Problem(SendOutcome::kConflict, *o, state_.NotSentOver(o->uid), Remedy::kOverwrite);
         break;
     }
     Progress();
@@ -369,7 +369,7 @@ class SendRun {
         }
         facts.untouched = sent->tag.toUtf8() == o->etag;
         facts.same = facts.untouched && sent->hash == o->hash;
-        facts.sentFromNewer = !state_.SentFromNewer(o->uid).isEmpty();
+        facts.sentFromNewer = !state_.NotSentOver(o->uid).isEmpty();
       }
     }
     Settle(o, facts);

@@ -415,7 +415,7 @@ void Classify(std::vector<Pending>& batch, const std::map<QString, Ref<EContact>
       facts.recorded = facts.recorded || !sent.isEmpty();
       facts.untouched = !sent.isEmpty() && now == sent;
       facts.same = now == p.fingerprint;
-      facts.sentFromNewer = !state.SentFromNewer(p.uid).isEmpty();
+      facts.sentFromNewer = !state.NotSentOver(p.uid).isEmpty();
     }
     const SendDecision decision = DecideSend(facts, overwrite);
     p.outcome = OutcomeOf(decision);
@@ -439,7 +439,7 @@ void Classify(std::vector<Pending>& batch, const std::map<QString, Ref<EContact>
             "left as it is");
         break;
       case SendDecision::kSentFromNewer:
-        p.reason = state.SentFromNewer(p.uid);
+        p.reason = state.NotSentOver(p.uid);
         break;
     }
   }

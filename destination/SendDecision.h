@@ -16,8 +16,9 @@ struct SendFacts {
   bool present = false;    // the destination holds a card in the contact's place
   bool untouched = false;  // that card is as the last send left it
   bool same = false;       // that card already says what would be sent now
-  // That card was sent from entries changed later than any of the contact's now (an older copy
-  // of a store): sending it would take the card back.
+  // That card holds what sending the contact would take from it (SendState::NotSentOver): it
+  // was sent from entries changed later than the contact's now (an older copy of a store), or
+  // other stores' entries made it and the contact took it by the person alone.
   bool sentFromNewer = false;
 };
 
@@ -29,7 +30,7 @@ enum class SendDecision {
   kDeletedThere,   // sent before and deleted by the user since: left deleted
   kChangedThere,   // sent before and changed by the user there since: left as the user made it
   kNotOurs,        // there, differing, and not known to come from here: left as it is
-  kSentFromNewer,  // as it was left, from entries changed later than the contact's: left as it is
+  kSentFromNewer,  // as it was left, holding what the contact would take away: left as it is
 };
 
 // The decision for one contact; `overwrite` sends over what the user changed or deleted.

@@ -137,7 +137,7 @@ void SendState::Set(const QString& uid, const SentRecord& record) {
   dirty_ = true;
 }
 
-QString SendState::SentFromNewer(const QString& uid) const {
+QString SendState::NotSentOver(const QString& uid) const {
   if (byPerson_.contains(uid))
     return QStringLiteral(
         "its person's card holds what earlier sends of other stores gave it, which this send does "

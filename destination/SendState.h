@@ -72,7 +72,7 @@ class SendState {
   // given to it by the person it holds alone, a card other stores' entries made (sent over, it
   // would hold only what this contact holds). Empty where neither is, or where the times are
   // unknown. `--overwrite` sends over it all the same.
-  QString SentFromNewer(const QString& uid) const;
+  QString NotSentOver(const QString& uid) const;
   // The resources the record knows (hrefs, file names).
   QSet<QString> Resources() const;
   // Whether the record knows a card one of the entries of `contact` went into.

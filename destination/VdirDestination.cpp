@@ -129,7 +129,7 @@ SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptio
         facts.untouched = facts.recorded && SendState::HashOf(there) == sent->hash;
       }
     }
-    const QString newer = facts.recorded ? state.SentFromNewer(uid) : QString();
+    const QString newer = facts.recorded ? state.NotSentOver(uid) : QString();
     facts.sentFromNewer = !newer.isEmpty();
     const SendDecision decision = DecideSend(facts, options.overwrite);
     switch (decision) {
