@@ -35,14 +35,17 @@ namespace {
 
 using namespace lumivex::testing;
 
-// The store `description` (lumivex-pstgen's JSON) describes, written to `path`.
-QString WriteDescribed(const QString& path, const QString& description) {
+// The store `description` (lumivex-pstgen's JSON) describes, written to `path`; under the record
+// key `storeKey` where given (copies of one store share it).
+QString WriteDescribed(const QString& path, const QString& description,
+                       const QString& storeKey = {}) {
   QFile file(path + ".json");
   EXPECT_TRUE(file.open(QIODevice::WriteOnly));
   file.write(description.toUtf8());
   file.close();
-  const ProgramOutput made =
-      RunProgram(BinDir() + "/lumivex-pstgen", {path + ".json", "--out", path});
+  QStringList args{path + ".json", "--out", path};
+  if (!storeKey.isEmpty()) args << "--store-key" << storeKey;
+  const ProgramOutput made = RunProgram(BinDir() + "/lumivex-pstgen", args);
   EXPECT_EQ(made.status, 0) << made.err.toStdString();
   return path;
 }
@@ -410,18 +413,13 @@ TEST(ReviewWindow, NewPeopleOfTwoCopiesOfOneStoreHaveTheCommandLinesUids) {
                               "CreationTime": "2025-01-01T10:00:00Z"})"},
         std::pair{"backup", R"({"FirstName": "Oscar", "LastName": "Dahl",
                                 "CreationTime": "2025-02-01T10:00:00Z"})"}}) {
-    const QString path = dir + u'/' + QLatin1String(name) + ".pst";
-    QFile json(path + ".json");
-    ASSERT_TRUE(json.open(QIODevice::WriteOnly));
-    json.write(QByteArray(R"({"folders": [{"path": "Contacts", "items": [
+    stores << WriteDescribed(
+        dir + u'/' + QLatin1String(name) + ".pst",
+        QString::fromUtf8(QByteArray(R"({"folders": [{"path": "Contacts", "items": [
         {"FirstName": "Anna", "LastName": "Berg", "Email1Address": "anna@example.com",
          "CreationTime": "2020-01-01T10:00:00Z"}, )") +
-               added + "]}]}");
-    json.close();
-    const ProgramOutput made = RunProgram(BinDir() + "/lumivex-pstgen",
-                                          {json.fileName(), "--store-key", "home", "--out", path});
-    ASSERT_EQ(made.status, 0) << made.err.toStdString();
-    stores << path;
+                          added + "]}]}"),
+        "home");
   }
   auto uids = [](const QString& path) {
     QStringList out;
@@ -469,15 +467,11 @@ TEST(ReviewWindow, AnOlderCopyOfAStoreIsLeftOutAsByTheCommandLine) {
           {"Email1Address": "nils@strand.example", "BusinessTelephoneNumber": "+46 8 123 456",
            "CreationTime": "2020-01-02T10:00:00Z",
            "LastModificationTime": "2024-06-01T10:00:00Z"})"}}) {
-    const QString path = dir + u'/' + QLatin1String(name) + ".pst";
-    QFile json(path + ".json");
-    ASSERT_TRUE(json.open(QIODevice::WriteOnly));
-    json.write(QByteArray(R"({"folders": [{"path": "Contacts", "items": [)") + items + "]}]}");
-    json.close();
-    const ProgramOutput made = RunProgram(BinDir() + "/lumivex-pstgen",
-                                          {json.fileName(), "--store-key", "home", "--out", path});
-    ASSERT_EQ(made.status, 0) << made.err.toStdString();
-    stores << path;
+    stores << WriteDescribed(
+        dir + u'/' + QLatin1String(name) + ".pst",
+        QString::fromUtf8(QByteArray(R"({"folders": [{"path": "Contacts", "items": [)") + items +
+                          "]}]}"),
+        "home");
   }
   // Each card's formatted name with its numbers, job titles and companies, as vobject reads them.
   auto cards = [](const QString& path) {

@@ -1432,6 +1432,22 @@ TEST(CardDavSendFaults, CtrlCBeforeTheFirstCardStopsAtOnce) {
   }
 }
 
+// A send on the command line, its exit status and a text it must print.
+struct CliCase {
+  const char* what;
+  QStringList args;  // after "send"
+  int status;
+  QString said;  // in stdout or stderr
+  // Runs it and checks the status and the text.
+  ProgramOutput Run(const QMap<QString, QString>& env) const {
+    const ProgramOutput run = RunCli(QStringList{"send"} + args, env);
+    EXPECT_EQ(run.status, status) << run.err.toStdString();
+    EXPECT_TRUE((run.out + run.err).contains(said))
+        << run.out.toStdString() << run.err.toStdString();
+    return run;
+  }
+};
+
 // A login written into the address is the account's: the send works with it, and the password
 // appears in nothing the program prints or writes; a second user or password beside it is refused.
 // The record of sends is the user's alone.
@@ -1447,12 +1463,7 @@ TEST(CardDavSendLogin, PasswordInTheAddressIsUsedAndNeverWritten) {
   const QMap<QString, QString> env = {
       {"HOME", home}, {"XDG_STATE_HOME", ""}, {"XDG_CONFIG_HOME", ""}, {"XDG_CACHE_HOME", ""}};
   const QString sample = BinDir() + "/sample.pst";
-  const struct {
-    const char* what;
-    QStringList args;
-    int status;
-    QString said;  // in stdout or stderr
-  } cases[] = {
+  const CliCase cases[] = {
       {"no books yet", {"--to", url, "--list-books"}, 0, "the account holds no address book"},
       {"into a new book", {"--to", url, "--new-book", "Outlook", sample}, 0, " 0 failed"},
       {"again", {"--to", url, "--book", "Outlook", sample}, 0, "0 added, 0 updated, "},
@@ -1504,12 +1515,9 @@ TEST(CardDavSendLogin, PasswordInTheAddressIsUsedAndNeverWritten) {
        2,
        "--to names the user \"alice\" and --user \"bob\": give the user once"},
   };
-  for (const auto& c : cases) {
+  for (const CliCase& c : cases) {
     SCOPED_TRACE(c.what);
-    const ProgramOutput run = RunCli(QStringList{"send"} + c.args, env);
-    EXPECT_EQ(run.status, c.status) << run.err.toStdString();
-    EXPECT_TRUE((run.out + run.err).contains(c.said))
-        << run.out.toStdString() << run.err.toStdString();
+    const ProgramOutput run = c.Run(env);
     EXPECT_FALSE((run.out + run.err).contains(u"s3cr3t"))
         << run.out.toStdString() << run.err.toStdString();
     if (c.args[1] == url && c.status == 0) {
@@ -1556,12 +1564,7 @@ TEST(CardDavSendLogin, ThePasswordGoesToNoOtherServer) {
   const QString sentOn = server + " sends us on to " + other.url +
                          ", another server: the user name and password are not sent there; if "
                          "that address is your address book's, give it with --to\n";
-  const struct {
-    const char* what;
-    QStringList args;
-    int status;
-    QString said;  // in stdout or stderr
-  } cases[] = {
+  const CliCase cases[] = {
       {"the books, the password in the address",
        {"--to", "http://ann:s3cret@" + server + "/away/", "--list-books"},
        1,
@@ -1579,12 +1582,9 @@ TEST(CardDavSendLogin, ThePasswordGoesToNoOtherServer) {
       {"a redirect within the server", QStringList{"--to", at + "/moved/", "--list-books"} + login,
        0, "Full\t" + at + "/book/\t"},
   };
-  for (const auto& c : cases) {
+  for (const CliCase& c : cases) {
     SCOPED_TRACE(c.what);
-    const ProgramOutput run = RunCli(QStringList{"send"} + c.args, env);
-    EXPECT_EQ(run.status, c.status) << run.err.toStdString();
-    EXPECT_TRUE((run.out + run.err).contains(c.said))
-        << run.out.toStdString() << run.err.toStdString();
+    c.Run(env);
   }
   fake.kill();
   fake.waitForFinished();
@@ -1593,9 +1593,6 @@ TEST(CardDavSendLogin, ThePasswordGoesToNoOtherServer) {
   EXPECT_FALSE(log.contains("login")) << log.toStdString();
 }
 
-// The UID a UID or member value names, by the rule DAVx5's vcard4android reads groups with
-// (ContactReader.uriToUid): urn:uuid:X names X, a value without a scheme itself; any other URI
-// (mailto:) is kept whole, which no card's UID is, so that member is not shown.
 // While a send runs, the password written into its address is not among the process's
 // arguments that every user of the computer can read.
 TEST(CardDavSendLogin, ThePasswordLeavesTheProcesssArguments) {
@@ -1619,6 +1616,9 @@ TEST(CardDavSendLogin, ThePasswordLeavesTheProcesssArguments) {
   EXPECT_FALSE(arguments.contains("s3cr3t")) << arguments.toStdString();
 }
 
+// The UID a UID or member value names, by the rule DAVx5's vcard4android reads groups with
+// (ContactReader.uriToUid): urn:uuid:X names X, a value without a scheme itself; any other URI
+// (mailto:) is kept whole, which no card's UID is, so that member is not shown.
 QString UriToUid(const QString& value) {
   if (value.startsWith(u"urn:uuid:", Qt::CaseInsensitive)) return value.mid(9);
   return value;

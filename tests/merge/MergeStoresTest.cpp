@@ -125,6 +125,20 @@ QByteArray Export(const QStringList& stores, bool merge,
   return out;
 }
 
+// The contacts of `stream` as vCard 4.0; into `notCarried`, what of each entry did not reach its
+// contact ("Name: what; what").
+QByteArray WriteAll(contact::ContactStream& stream, QStringList& notCarried) {
+  QByteArray out;
+  contact::SourcedContact sourced;
+  while (stream.Next(sourced)) {
+    contact::AppendVCard(out, sourced.contact, contact::VCardVersion::k40);
+    for (const contact::Origin& o : sourced.origins)
+      if (!o.notCarried.isEmpty())
+        notCarried << o.name + ": " + o.notCarried.join(QStringLiteral("; "));
+  }
+  return out;
+}
+
 // Every card vobject reads in `bytes`, by its formatted name (several under one name).
 QMultiMap<QString, QJsonObject> Cards(const QByteArray& bytes) {
   const QString path = ScratchDir("read") + "/cards.vcf";
@@ -459,15 +473,8 @@ TEST(MergeStores, EntriesAreOnePersonOnlyOnEvidenceAndAgreeingNames) {
       merge::StoreSelection options;
       options.stores = stores;
       auto stream = merge::OpenContacts(merge::FindSources(options), true, limits, c.accept);
-      QByteArray out;
       QStringList notCarried;
-      contact::SourcedContact sourced;
-      while (stream->Next(sourced)) {
-        contact::AppendVCard(out, sourced.contact, contact::VCardVersion::k40);
-        for (const contact::Origin& o : sourced.origins)
-          if (!o.notCarried.isEmpty())
-            notCarried << o.name + ": " + o.notCarried.join(QStringLiteral("; "));
-      }
+      const QByteArray out = WriteAll(*stream, notCarried);
       QStringList cards;
       QSet<QString> uids;  // each card its own: a phone takes two cards of one UID for one
       const auto read = Cards(out);
@@ -649,15 +656,8 @@ TEST(MergeStores, AnOlderCopyOfAStoreAddsNothingToTheCards) {
   merge::StoreSelection options;
   options.stores = stores;
   auto stream = merge::OpenContacts(options);
-  QByteArray out;
   QStringList notCarried;
-  contact::SourcedContact sourced;
-  while (stream->Next(sourced)) {
-    contact::AppendVCard(out, sourced.contact, contact::VCardVersion::k40);
-    for (const contact::Origin& o : sourced.origins)
-      if (!o.notCarried.isEmpty())
-        notCarried << o.name + ": " + o.notCarried.join(QStringLiteral("; "));
-  }
+  const QByteArray out = WriteAll(*stream, notCarried);
   QStringList cards;
   const auto read = Cards(out);
   for (auto card = read.cbegin(); card != read.cend(); ++card)
