@@ -127,6 +127,26 @@ std::vector<CardLine> CardLines(const QByteArray& card) {
   return out;
 }
 
+QByteArray PersonLines(const contact::Contact& contact) {
+  contact::Contact person = contact;  // its values shared, not copied
+  person.photo = {};                  // much to write, nothing of who it is
+  QByteArray card;
+  contact::AppendVCard(card, person, contact::VCardVersion::k40);
+  card.replace("\r\n ", "");  // unfolded: each line whole
+  QByteArray out;
+  for (const QByteArray& raw : card.split('\n')) {
+    const QByteArray line = raw.trimmed();
+    const qsizetype end = line.indexOf(':');
+    if (end <= 0) continue;
+    const qsizetype semicolon = line.left(end).indexOf(';');
+    const QByteArray name = line.left(semicolon < 0 ? end : semicolon).toUpper();
+    if (name == "N" || name == "FN" || name == "EMAIL" || name == "TEL" || name == "BDAY" ||
+        name == "KIND")
+      out.append(line).append("\r\n");
+  }
+  return out;
+}
+
 QByteArray CardFingerprint(const QByteArray& card) {
   QList<QByteArray> lines;
   for (const CardLine& line : CardLines(card)) {

@@ -44,6 +44,10 @@ std::vector<CardLine> CardLines(const QByteArray& card);
 // lines but PRODID, REV and VERSION, each with its parameters' values in order, in order. Cards
 // that say the same give the same.
 QByteArray CardFingerprint(const QByteArray& card);
+// The lines of the card of `contact` that say who it holds (N, FN, EMAIL, TEL, BDAY, KIND), all
+// HeldCards reads of a card: the record of sends keeps them, so that a send that looks for a
+// contact's person among the cards it made need not read those cards again.
+QByteArray PersonLines(const contact::Contact& contact);
 
 class HeldCards {
  public:

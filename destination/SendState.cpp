@@ -17,9 +17,10 @@ namespace {
 // The first line of a record file; a file that does not start with one of these is not read. A
 // record of the first form has no entries: each card was then named from the uid of one of its
 // entries, which is taken as its entry. Those of the second form have no times their entries
-// were changed.
-constexpr char kHeader[] = "lumivex-send-state 3";
-constexpr char kEarlierHeaders[][21] = {"lumivex-send-state 1", "lumivex-send-state 2"};
+// were changed, and those before the fourth do not say who each card holds.
+constexpr char kHeader[] = "lumivex-send-state 4";
+constexpr char kEarlierHeaders[][21] = {"lumivex-send-state 1", "lumivex-send-state 2",
+                                        "lumivex-send-state 3"};
 // Written for the entries of a card whose last entry went into another card, until a send that
 // runs to its end removes or tells it: no entry uid (a UUID) reads so, and a line that ends
 // without entries is one of the first form.
@@ -51,13 +52,15 @@ SendState::SendState(const QString& folder, const QString& identity) : identity_
   if (!file.open(QIODevice::ReadOnly)) return;
   // Line 1 the header, line 2 the identity, then uid TAB resource TAB tag TAB hash TAB entries
   // (separated by spaces) TAB when each was changed (ms since 1970, 0 unknown; in the entries'
-  // order) per line.
+  // order) TAB who the card holds (its PersonLines in base64) per line.
   const QByteArray header = file.readLine().trimmed();
-  if (header != kHeader && header != kEarlierHeaders[0] && header != kEarlierHeaders[1]) return;
+  if (header != kHeader && std::none_of(std::begin(kEarlierHeaders), std::end(kEarlierHeaders),
+                                        [&](const char* earlier) { return header == earlier; }))
+    return;
   if (QString::fromUtf8(file.readLine()).chopped(1) != identity) return;
   while (!file.atEnd()) {
     const QList<QByteArray> fields = file.readLine().trimmed().split('\t');
-    if (fields.size() < 4 || fields.size() > 6) continue;
+    if (fields.size() < 4 || fields.size() > 7) continue;
     const QString uid = QString::fromUtf8(fields[0]);
     SentRecord record{QString::fromUtf8(fields[1]), QString::fromUtf8(fields[2]),
                       QString::fromUtf8(fields[3])};
@@ -68,11 +71,12 @@ SendState::SendState(const QString& folder, const QString& identity) : identity_
     else
       record.entries = {uid};
     if (const QList<QByteArray> times =
-            fields.size() == 6 ? fields[5].split(' ') : QList<QByteArray>();
+            fields.size() >= 6 ? fields[5].split(' ') : QList<QByteArray>();
         times.size() == record.entries.size())
       for (qsizetype k = 0; k < times.size(); ++k)
         if (const qint64 ms = times[k].toLongLong(); ms != 0)
           sentChanged_.insert(record.entries[k], ms);
+    if (fields.size() == 7) record.person = QByteArray::fromBase64(fields[6]);
     for (const QString& entry : record.entries) cardOf_.insert(entry, uid);
     records_.insert(uid, std::move(record));
   }
@@ -111,12 +115,15 @@ void SendState::Set(const QString& uid, const SentRecord& record) {
         sentChanged_.insert(entry, now);
         newer = true;
       }
+  const auto now = personNow_.constFind(uid);
+  const QByteArray& person = now != personNow_.constEnd() ? *now : slot.person;
   if (slot.resource == record.resource && slot.tag == record.tag && slot.hash == record.hash &&
-      slot.entries == entries && !newer)
+      slot.entries == entries && slot.person == person && !newer)
     return;
   slot.resource = record.resource;
   slot.tag = record.tag;
   slot.hash = record.hash;
+  slot.person = person;
   if (assigned != assigned_.constEnd()) {
     // An entry now in this card is no longer in the one it went into before.
     for (const QString& entry : entries) {
@@ -255,6 +262,7 @@ QString SendState::CardFor(contact::SourcedContact& c,
     }
   }
   c.contact.uid = card;
+  personNow_.insert(card, PersonLines(c.contact));
   return card;
 }
 
@@ -279,11 +287,19 @@ bool SendState::MayTakeKnown(const contact::SourcedContact& c) {
     // send took yet.
     // Those taken already are read too: a value they hold is no evidence of the person of
     // another card (a family address on the wife's card and the husband's).
+    // Who each holds is the record's own; only a card of a record written before it kept that
+    // is read.
     QHash<QString, QString> cardAt;  // resource: the card's uid
     for (auto it = records_.cbegin(); it != records_.cend(); ++it)
       if (!it->entries.isEmpty()) cardAt.insert(it->resource, it.key());
     QStringList resources = cardAt.keys();
     std::sort(resources.begin(), resources.end());
+    resources.removeIf([&](const QString& resource) {
+      const SentRecord& record = records_[cardAt.value(resource)];
+      if (record.person.isEmpty()) return false;
+      known_.Add(record.person, resource, cardAt.value(resource));
+      return true;
+    });
     if (!resources.isEmpty())
       readKnown_(resources, [&](const QString& resource, const QByteArray& bytes) {
         if (const auto it = cardAt.constFind(resource); it != cardAt.constEnd())
@@ -341,7 +357,7 @@ bool SendState::Save(QString& error) {
     return false;
   }
   QByteArray out;
-  out.reserve(64 + records_.size() * 120);
+  out.reserve(64 + records_.size() * 400);
   out.append(kHeader).append('\n').append(identity_.toUtf8()).append('\n');
   for (auto it = records_.cbegin(); it != records_.cend(); ++it) {
     // Tabs and line breaks cannot occur in uids, hrefs, tags or hashes we keep.
@@ -354,7 +370,7 @@ bool SendState::Save(QString& error) {
     out.append('\t');
     for (qsizetype k = 0; k < it->entries.size(); ++k)
       out.append(k ? " " : "").append(QByteArray::number(sentChanged_.value(it->entries[k])));
-    out.append('\n');
+    out.append('\t').append(it->person.toBase64()).append('\n');
   }
   QSaveFile file(path_);
   if (!file.open(QIODevice::WriteOnly) ||

@@ -1,7 +1,8 @@
 // The record of what was last sent to one destination, so that a send can be run again: per
 // contact uid, the resource it went to, the destination's version tag of it as we left it (a
-// CardDAV ETag, a vdir file's size and time), a hash of the bytes we sent and the uids of the
-// store entries the card was made from (several when entries were merged). Kept in one file
+// CardDAV ETag, a vdir file's size and time), a hash of the bytes we sent, the uids of the
+// store entries the card was made from (several when entries were merged) and who the card
+// holds. Kept in one file
 // per destination under the state folder, named from the destination's identity, and written
 // whole (a new file renamed over the old) so that a send stopped half-way leaves a usable record;
 // the folder is the user's alone (0700), each file too (0600).
@@ -28,6 +29,9 @@ struct SentRecord {
   // The entries the card was made from, each by its uid and time made ("UUID@ms"; the uid alone
   // in records written before); Set fills it from what CardFor assigned in this send.
   QStringList entries = {};
+  // Who the card holds as it was last sent (PersonLines); empty in records written before. Set
+  // fills it from the contact CardFor gave the card in this send.
+  QByteArray person = {};
 };
 
 class SendState {
@@ -57,10 +61,11 @@ class SendState {
   // Lets CardFor give a contact none of whose entries the record knows, by the person it holds
   // (as HeldCards matches it), a card the record knows that no contact of this send took by its
   // entries: a store sent alone after others that held the same people updates their cards
-  // rather than adding second ones, and the card's record then lists the new entries too. The
-  // cards are read with `read` once, when the first such contact comes, so that a send of stores
-  // sent before reads none. `ownThere`: whether the destination holds the card of a contact's own
-  // UID, which the contact then takes, as it did before.
+  // rather than adding second ones, and the card's record then lists the new entries too. Who
+  // each card holds is the record's own (SentRecord::person); the cards of a record written
+  // before it kept that are read with `read`, once, when the first such contact comes. `ownThere`:
+  // whether the destination holds the card of a contact's own UID, which the contact then takes, as
+  // it did before.
   void MatchKnownCards(CardReader read, std::function<bool(const contact::Contact&)> ownThere);
   // Whether CardFor would now give `contact` a card the record knows by the person it holds:
   // ByPersonLast sends it after the others, so that a contact whose entries went into that card
@@ -107,8 +112,9 @@ class SendState {
   // Each entry (as the record keeps it) by when it was last changed (ms since 1970): as it was
   // when last sent, and as this send's stores give it.
   QHash<QString, qint64> sentChanged_, nowChanged_;
-  QHash<QString, QString> whereNow_;  // each entry of this send: its store, folder and position
-  QSet<QString> given_;               // cards CardFor gave out in this send
+  QHash<QString, QString> whereNow_;      // each entry of this send: its store, folder and position
+  QHash<QString, QByteArray> personNow_;  // each card CardFor gave out: who it holds now
+  QSet<QString> given_;                   // cards CardFor gave out in this send
   QSet<QString> emptied_;  // cards whose last entry went into another card, not taken away yet
   QHash<QString, QString> taken_;  // resource TakeMergedAway took out: its card
   // The cards the record knows, by their people, once read; how they are read.

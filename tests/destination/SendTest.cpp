@@ -789,7 +789,7 @@ TEST(SendOverTime, AStoreSentAloneAfterOthersGivesItsPeopleNoSecondCard) {
   // Evolution Data Server with a book of each case's own, which its registry reads from the
   // settings when it starts.
   const EdsSession eds;
-  for (const char* book : {"Alone1", "Alone2"})
+  for (const char* book : {"Alone1", "Alone2", "Alone3"})
     if (eds.missing.isEmpty() && QDir().mkpath(eds.home + "/.config/evolution/sources"))
       WriteFile(eds.home + "/.config/evolution/sources/" + book + ".source",
                 QByteArray("[Data Source]\nDisplayName=") + book +
@@ -808,9 +808,10 @@ TEST(SendOverTime, AStoreSentAloneAfterOthersGivesItsPeopleNoSecondCard) {
   struct Send {
     QStringList args;
     const char* summary;
-    int multigets;  // the cards Radicale was asked for at once: only where a contact's entries
-                    // are new to the record of sends, and then only the cards it knows
+    int multigets;  // the cards Radicale was asked for at once: none, the record of sends
+                    // knowing who each card it made holds, but as a version before wrote it
     int status = 0;
+    bool earlier = false;  // the record first made as the version before wrote it
   };
   const struct {
     const char* what;
@@ -821,14 +822,19 @@ TEST(SendOverTime, AStoreSentAloneAfterOthersGivesItsPeopleNoSecondCard) {
        // The people already sent: their cards hold what the other stores gave, which sent over
        // they would lose; left, unless the user overwrites them.
        {{{a, b}, "15 added, 0 updated, 0 unchanged", 0},
-        {{c}, "5 added, 0 updated, 0 unchanged, 5 conflicts", 1, 3},
-        {{"--overwrite", c}, "0 added, 5 updated, 5 unchanged", 1},
+        {{c}, "5 added, 0 updated, 0 unchanged, 5 conflicts", 0, 3},
+        {{"--overwrite", c}, "0 added, 5 updated, 5 unchanged", 0},
         {{c}, "0 added, 0 updated, 10 unchanged", 0}},
+       20,
+       20},
+      {"a store sent alone after two others, the record of a version before",
+       {{{a, b}, "15 added, 0 updated, 0 unchanged", 0},
+        {{c}, "5 added, 0 updated, 0 unchanged, 5 conflicts", 1, 3, true}},
        20,
        20},
       {"a store's people sent unmerged before the store whose cards they are",
        {{{a}, "10 added, 0 updated, 0 unchanged", 0},
-        {{"--no-merge", b, a}, "10 added, 0 updated, 10 unchanged", 1}},
+        {{"--no-merge", b, a}, "10 added, 0 updated, 10 unchanged", 0}},
        20,
        15},
   };
@@ -893,6 +899,19 @@ TEST(SendOverTime, AStoreSentAloneAfterOthersGivesItsPeopleNoSecondCard) {
         SCOPED_TRACE(s.args.join(u' ').toStdString());
         const QStringList send = (first ? to.first : to.then) + s.args;
         first = false;
+        if (s.earlier) {
+          // As the version before wrote it: no one's person kept, each line's last field.
+          QDirIterator files(env["XDG_STATE_HOME"], {"*.state"}, QDir::Files,
+                             QDirIterator::Subdirectories);
+          while (files.hasNext()) {
+            const QString path = files.next();
+            QList<QByteArray> lines = FileBytes(path).split('\n');
+            lines[0] = "lumivex-send-state 3";
+            for (qsizetype k = 2; k < lines.size(); ++k)
+              lines[k] = lines[k].left(lines[k].lastIndexOf('\t'));
+            WriteFile(path, lines.join('\n'));
+          }
+        }
         const ProgramOutput dry = RunCli(send + QStringList{"--dry-run"}, env);
         const int reports = server.Requests("REPORT");
         const ProgramOutput run = RunCli(send, env);
