@@ -8,6 +8,7 @@
 #include "app/Dialogs.h"
 #include "app/FrmMain.h"
 #include "bench/PeakMemory.h"
+#include "bench/Usage.h"
 #include "common/Module1.h"
 #include "source/StoreBackend.h"
 #include "tools/pstwriter/Messaging.h"
@@ -69,6 +70,7 @@ class Answers : public lumivex::Dialogs {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (lumivex::bench::UsageAsked(argc, argv, "scan_bench [N] [FILE]")) return 0;
   if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);

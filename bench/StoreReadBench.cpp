@@ -7,6 +7,7 @@
 // Stores are read by our own reader; LUMIVEX_PST_READER=libpff in the environment times libpff
 // on the same walk.
 #include "bench/PeakMemory.h"
+#include "bench/Usage.h"
 #include "source/ContactProperties.h"
 #include "source/StoreBackend.h"
 #include "tools/pstwriter/Messaging.h"
@@ -71,6 +72,7 @@ void WriteStore(const std::string& path, int count) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (lumivex::bench::UsageAsked(argc, argv, "store_read_bench [N] [FILE]")) return 0;
   const int count = argc > 1 ? std::atoi(argv[1]) : 100000;
   std::string path = argc > 2 ? argv[2] : "";
   const bool keep = !path.empty();

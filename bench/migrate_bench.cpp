@@ -16,6 +16,7 @@
 #include "bench/Figures.h"  // LoadText
 #include "bench/Radicale.h"
 #include "bench/RunProgram.h"
+#include "bench/Usage.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -148,6 +149,9 @@ void Print(const Figures& f, int contacts) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (lumivex::bench::UsageAsked(
+          argc, argv, "migrate_bench [--people N] [--contacts M] [--jobs 1,2,4,8] [--work DIR]"))
+    return 0;
   QCoreApplication app(argc, argv);
   int people = 40;
   int contacts = 200;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "bench/PeakMemory.h"
+#include "bench/Usage.h"
 #include "tools/pstgen/Description.h"
 
 namespace {
@@ -35,6 +36,7 @@ void Run(uint64_t count, const std::string& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (lumivex::bench::UsageAsked(argc, argv, "pstgen_bench [COUNT] [OUT.pst]")) return 0;
   const uint64_t count = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 100000;
   const std::string out =
       argc > 2 ? argv[2] : (std::filesystem::temp_directory_path() / "pstgen_bench.pst").string();

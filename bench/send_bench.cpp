@@ -23,6 +23,7 @@
 #include "bench/Figures.h"  // LoadText
 #include "bench/Radicale.h"
 #include "bench/RunProgram.h"
+#include "bench/Usage.h"
 #include "destination/CardDav.h"
 
 #include <QCoreApplication>
@@ -194,6 +195,9 @@ int Report(const Figures& f) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (lumivex::bench::UsageAsked(
+          argc, argv, "send_bench [--contacts N] [--rounds R] [--first-round K] [--side-by-side]"))
+    return 0;
   QCoreApplication app(argc, argv);
   int contacts = 10000;
   const QStringList args = app.arguments();

@@ -9,6 +9,7 @@
 // Prints one line per measurement: the time of the whole export, the time of the cell writes
 // alone, the size of the sheet and the process's peak resident memory.
 #include "bench/PeakMemory.h"
+#include "bench/Usage.h"
 #include "common/CodePage.h"
 #include "convert/ConversionRun.h"
 #include "source/StoreBackend.h"
@@ -89,6 +90,8 @@ class QuietView : public ConversionView {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (lumivex::bench::UsageAsked(argc, argv, "xls_bench [--contacts N] [--out DIR] [--pst FILE]"))
+    return 0;
   int count = 30000;
   QString outDir;
   QString pst;
