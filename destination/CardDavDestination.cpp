@@ -144,7 +144,11 @@ class SendRun {
             if (there_->contains(resource)) present.push_back(resource);
           ReadCards(present, found);
         },
-        [this](const contact::Contact& c) { return OwnThere(c); });
+        [this](const contact::Contact& c) { return OwnThere(c); },
+        [this](const QString& resource, const QString& tag) {
+          const auto it = there_->constFind(resource);
+          return it != there_->constEnd() && QString::fromUtf8(*it) == tag;
+        });
     try {
       FetchHeld(there);
       SendContacts(there);

@@ -636,7 +636,8 @@ class EvolutionBook : public Destination {
             if (inBook.contains(uid)) present.push_back(uid);
           ReadCards(client.get(), present, found);
         },
-        ownThere);
+        // Each card read: the book lists its contacts without their versions.
+        ownThere, {});
     // A contact that would take a contact of the book's by its person alone after those whose own
     // card it may be; lists last, each member named by the card its person went into, which is
     // in the book by then: the people are written before the first list is made.

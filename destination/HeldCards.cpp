@@ -70,6 +70,12 @@ PhoneKind KindOf(const QByteArray& params) {
   return PhoneKind::kOther;
 }
 
+// Whether a card's line of property `name` says who the card holds (PersonLines).
+bool SaysWho(const QByteArray& name) {
+  return name == "N" || name == "FN" || name == "EMAIL" || name == "TEL" || name == "BDAY" ||
+         name == "KIND";
+}
+
 // What a card says of its person: the values the rules compare.
 contact::Contact PersonOf(const std::vector<CardLine>& lines) {
   contact::Contact c;
@@ -115,7 +121,14 @@ std::vector<CardLine> CardLines(const QByteArray& card) {
   std::vector<CardLine> out;
   for (const QByteArray& raw : unfolded.split('\n')) {
     const QByteArray line = raw.trimmed();
-    const qsizetype colon = line.indexOf(':');
+    // The value begins after the first colon outside a quoted parameter value
+    // (N;SORT-AS="Dupont: Acme, Jean":...).
+    qsizetype colon = -1;
+    for (qsizetype k = 0, quoted = 0; k < line.size() && colon < 0; ++k)
+      if (line[k] == '"')
+        quoted ^= 1;
+      else if (line[k] == ':' && !quoted)
+        colon = k;
     if (colon <= 0) continue;
     const QByteArray head = line.left(colon).toUpper();
     const qsizetype semicolon = head.indexOf(';');
@@ -136,15 +149,19 @@ QByteArray PersonLines(const contact::Contact& contact) {
   QByteArray out;
   for (const QByteArray& raw : card.split('\n')) {
     const QByteArray line = raw.trimmed();
-    const qsizetype end = line.indexOf(':');
-    if (end <= 0) continue;
-    const qsizetype semicolon = line.left(end).indexOf(';');
-    const QByteArray name = line.left(semicolon < 0 ? end : semicolon).toUpper();
-    if (name == "N" || name == "FN" || name == "EMAIL" || name == "TEL" || name == "BDAY" ||
-        name == "KIND")
-      out.append(line).append("\r\n");
+    const std::vector<CardLine> parsed = CardLines(line);
+    if (!parsed.empty() && SaysWho(parsed.front().name)) out.append(line).append("\r\n");
   }
   return out;
+}
+
+bool IsPersonLines(const QByteArray& lines) {
+  const std::vector<CardLine> parsed = CardLines(lines);
+  return !parsed.empty() && std::all_of(parsed.begin(), parsed.end(), [](const CardLine& line) {
+    return SaysWho(line.name);
+  }) && std::any_of(parsed.begin(), parsed.end(), [](const CardLine& line) {
+    return line.name == "N" || line.name == "FN";
+  });
 }
 
 QByteArray CardFingerprint(const QByteArray& card) {

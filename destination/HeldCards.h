@@ -48,6 +48,8 @@ QByteArray CardFingerprint(const QByteArray& card);
 // HeldCards reads of a card: the record of sends keeps them, so that a send that looks for a
 // contact's person among the cards it made need not read those cards again.
 QByteArray PersonLines(const contact::Contact& contact);
+// Whether `lines` are such lines (an N or FN among them), as a record read back must hold them.
+bool IsPersonLines(const QByteArray& lines);
 
 class HeldCards {
  public:

@@ -76,7 +76,11 @@ SendState::SendState(const QString& folder, const QString& identity) : identity_
       for (qsizetype k = 0; k < times.size(); ++k)
         if (const qint64 ms = times[k].toLongLong(); ms != 0)
           sentChanged_.insert(record.entries[k], ms);
-    if (fields.size() == 7) record.person = QByteArray::fromBase64(fields[6]);
+    // Lines that do not say who the card holds (a record damaged by hand) are as none: the
+    // card is read.
+    if (fields.size() == 7)
+      if (QByteArray person = QByteArray::fromBase64(fields[6]); IsPersonLines(person))
+        record.person = std::move(person);
     for (const QString& entry : record.entries) cardOf_.insert(entry, uid);
     records_.insert(uid, std::move(record));
   }
@@ -266,10 +270,12 @@ QString SendState::CardFor(contact::SourcedContact& c,
   return card;
 }
 
-void SendState::MatchKnownCards(CardReader read,
-                                std::function<bool(const contact::Contact&)> ownThere) {
+void SendState::MatchKnownCards(
+    CardReader read, std::function<bool(const contact::Contact&)> ownThere,
+    std::function<bool(const QString& resource, const QString& tag)> asLeft) {
   readKnown_ = std::move(read);
   ownThere_ = std::move(ownThere);
+  asLeft_ = std::move(asLeft);
 }
 
 bool SendState::TakesKnownByPerson(const contact::SourcedContact& c) {
@@ -287,8 +293,8 @@ bool SendState::MayTakeKnown(const contact::SourcedContact& c) {
     // send took yet.
     // Those taken already are read too: a value they hold is no evidence of the person of
     // another card (a family address on the wife's card and the husband's).
-    // Who each holds is the record's own; only a card of a record written before it kept that
-    // is read.
+    // Who each holds is the record's own, where the card is as the record left it; the others
+    // are read.
     QHash<QString, QString> cardAt;  // resource: the card's uid
     for (auto it = records_.cbegin(); it != records_.cend(); ++it)
       if (!it->entries.isEmpty()) cardAt.insert(it->resource, it.key());
@@ -296,7 +302,7 @@ bool SendState::MayTakeKnown(const contact::SourcedContact& c) {
     std::sort(resources.begin(), resources.end());
     resources.removeIf([&](const QString& resource) {
       const SentRecord& record = records_[cardAt.value(resource)];
-      if (record.person.isEmpty()) return false;
+      if (record.person.isEmpty() || !asLeft_ || !asLeft_(resource, record.tag)) return false;
       known_.Add(record.person, resource, cardAt.value(resource));
       return true;
     });

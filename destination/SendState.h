@@ -62,11 +62,16 @@ class SendState {
   // (as HeldCards matches it), a card the record knows that no contact of this send took by its
   // entries: a store sent alone after others that held the same people updates their cards
   // rather than adding second ones, and the card's record then lists the new entries too. Who
-  // each card holds is the record's own (SentRecord::person); the cards of a record written
-  // before it kept that are read with `read`, once, when the first such contact comes. `ownThere`:
+  // each card holds is the record's own (SentRecord::person) where the card is as the record
+  // left it; the others (changed there since, or of a record written before it kept that) are
+  // read with `read`, once, when the first such contact comes. `ownThere`:
   // whether the destination holds the card of a contact's own UID, which the contact then takes, as
   // it did before.
-  void MatchKnownCards(CardReader read, std::function<bool(const contact::Contact&)> ownThere);
+  // `asLeft`: whether the card at a resource is still as the record left it (its version there
+  // the record's tag); one changed there since (a number added on the phone) is read, not taken
+  // as the record says. Without it, every card is read.
+  void MatchKnownCards(CardReader read, std::function<bool(const contact::Contact&)> ownThere,
+                       std::function<bool(const QString& resource, const QString& tag)> asLeft);
   // Whether CardFor would now give `contact` a card the record knows by the person it holds:
   // ByPersonLast sends it after the others, so that a contact whose entries went into that card
   // takes it first.
@@ -122,6 +127,7 @@ class SendState {
   QSet<QString> byPerson_;  // cards CardFor gave from known_, by the person they hold
   CardReader readKnown_;
   std::function<bool(const contact::Contact&)> ownThere_;
+  std::function<bool(const QString&, const QString&)> asLeft_;
   bool knownRead_ = false;
   bool dirty_ = false;
 };

@@ -77,7 +77,11 @@ SendResult VdirDestination::Send(contact::ContactStream& source, const SendOptio
         for (const QString& name : names)
           if (QFileInfo::exists(dir.filePath(name))) found(name, ReadAll(dir.filePath(name)));
       },
-      ownThere);
+      ownThere,
+      [&](const QString& name, const QString& tag) {
+        const QFileInfo file(dir.filePath(name));
+        return file.exists() && FileTag(file) == tag;
+      });
   const auto held = [&](const contact::Contact& c) -> QString {
     if (theirs.IsEmpty() || ownThere(c)) return {};
     const HeldCards::Card* card = theirs.Match(c);
