@@ -678,6 +678,31 @@ void SetGiven(Identity& id, QStringView folded) {
   if (folded.size() > 1 || whole) id.given = PartHash(folded);
 }
 
+// What a title (the name's prefix) says of the person: a man ("Mr.", "Herr", "Señor"), a woman
+// ("Mrs.", "Frau", "Señora"), or neither ("Dr.", "Prof."). Its words are compared folded (case,
+// accents and dots): "M." is "Monsieur" here, where only a title is written.
+Identity::Sex SexOfTitle(QStringView prefix) {
+  if (prefix.isEmpty()) return Identity::kUnknown;  // most entries have none
+  static constexpr QStringView kMen[] = {u"mr",    u"mister", u"herr",   u"monsieur", u"m",
+                                         u"senor", u"sr",     u"signor", u"sig",      u"dhr"};
+  static constexpr QStringView kWomen[] = {
+      u"mrs",          u"ms",        u"miss",    u"frau", u"fraulein", u"madame", u"mme",
+      u"mademoiselle", u"mlle",      u"senora",  u"sra",  u"senorita", u"srta",   u"signora",
+      u"sigra",        u"signorina", u"mevrouw", u"mevr", u"mw"};
+  NameBuffer buffer;
+  const QStringView folded = FoldNamePart(prefix, buffer);
+  bool man = false, woman = false;
+  for (const QStringView word : folded.tokenize(u' ')) {
+    const auto in = [word](const auto& words) {
+      return std::find(std::begin(words), std::end(words), word) != std::end(words);
+    };
+    man = man || in(kMen);
+    woman = woman || in(kWomen);
+  }
+  // Both ("Mr. & Mrs.") say neither one person.
+  return man == woman ? Identity::kUnknown : man ? Identity::kMan : Identity::kWoman;
+}
+
 }  // namespace
 
 Identity IdentityOf(const Contact& c) {
@@ -690,6 +715,7 @@ Identity IdentityOf(const Contact& c) {
     id.surname = PartHash(FoldNamePart(c.displayName, name));
     return id;
   }
+  id.sex = SexOfTitle(c.prefix);
   if (!QStringView(c.givenName).trimmed().isEmpty() ||
       !QStringView(c.surname).trimmed().isEmpty()) {
     NameBuffer given, surname;
@@ -747,7 +773,7 @@ bool Compatible(const Identity& a, const Identity& b) {
   if (a.list) return a.surname == b.surname;
   if (!a.Named() || !b.Named()) return true;
   auto differ = [](auto x, auto y) { return x != 0 && y != 0 && x != y; };
-  return !differ(a.surname, b.surname) && !differ(a.given, b.given) &&
+  return !differ(a.sex, b.sex) && !differ(a.surname, b.surname) && !differ(a.given, b.given) &&
          !differ(a.givenInitial, b.givenInitial) && !differ(a.middle, b.middle) &&
          !differ(a.middleInitials[0], b.middleInitials[0]) &&
          !differ(a.middleInitials[1], b.middleInitials[1]) && a.suffix == b.suffix;
@@ -758,6 +784,7 @@ void Absorb(Identity& a, const Identity& b) {
   for (auto part : {&Identity::given, &Identity::surname, &Identity::birthday, &Identity::middle})
     if (a.*part == 0) a.*part = b.*part;
   if (a.givenInitial == 0) a.givenInitial = b.givenInitial;
+  if (a.sex == Identity::kUnknown) a.sex = b.sex;
   for (size_t k = 0; k < 2; ++k)
     if (a.middleInitials[k] == 0) a.middleInitials[k] = b.middleInitials[k];
   if (!named) a.suffix = b.suffix;

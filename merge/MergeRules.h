@@ -96,8 +96,9 @@ QString ComparableName(const contact::Contact& contact);
 // Who an entry says it is, compact enough to be kept for every entry while groups are found:
 // the parts of its name folded (case, accents, spacing and dots) and hashed, and its birthday.
 // The name parts are the entry's own, else read from its display name ("Last, First" or
-// "First Middle Last").
+// "First Middle Last"). A title (the name's prefix) that says a man or a woman is kept too.
 struct Identity {
+  enum Sex : uint8_t { kUnknown, kMan, kWoman };
   uint32_t given = 0;         // the given name's hash; 0 for none or an initial only
   uint32_t surname = 0;       // the surname's hash (a list's name for a list); 0 for none
   uint32_t suffix = 0;        // "Jr.", "Sr.", "III": the suffix's hash; 0 for none
@@ -107,13 +108,14 @@ struct Identity {
   // The first letters of the first two middle names, folded ("K. J." and "Karl Josef": k, j)
   char16_t middleInitials[2] = {0, 0};
   bool list = false;
+  uint8_t sex : 2 = kUnknown;  // what the title says: "Mr", "Herr" a man, "Mrs", "Frau" a woman
   bool Named() const { return given != 0 || surname != 0 || givenInitial != 0; }
 };
 Identity IdentityOf(const contact::Contact& contact);
 // Whether two entries (or groups) may be one person: nothing both hold differs. A missing part
 // (middle name, a second middle name, given name, birthday) is no conflict; an initial agrees
 // with a name it begins; a different given name, middle name or initial ("K. J." and "K. Y."),
-// surname, suffix or birthday is.
+// surname, suffix or birthday is, and so are titles of a man and of a woman ("Mr." and "Mrs.").
 bool Compatible(const Identity& a, const Identity& b);
 // `a` completed with what `b` holds and `a` lacks: the identity of a group as entries join it.
 void Absorb(Identity& a, const Identity& b);

@@ -448,6 +448,19 @@ const std::vector<IdentityCase>& IdentityCases() {
        false,
        {},
        QStringList{"Anna Berg: Earlier: Title: Dr.\nEarlier: Middle name: Maria"}},
+      {"a wife and a husband, told apart by their titles, sharing a home number",
+       {R"([{"Title": "Frau", "FirstName": "M.", "LastName": "Müller",
+             "HomeTelephoneNumber": "+49 89 5550 1234", "Email1Address": "m.mueller@web.example"}])",
+        R"([{"Title": "Herr", "FirstName": "Michael", "LastName": "Müller",
+             "HomeTelephoneNumber": "+49 89 5550 1234",
+             "Email1Address": "michael@mueller.example"}])"},
+       {"Frau M. Müller: m.mueller@web.example", "Herr Michael Müller: michael@mueller.example"}},
+      {"titles only, a man's and a woman's, one home number: a man's joins the man",
+       {R"([{"Title": "Mrs.", "LastName": "Ford", "HomeTelephoneNumber": "+1 212 555 0177"},
+            {"Title": "MR", "LastName": "Ford", "HomeTelephoneNumber": "+1 212 555 0177"}])",
+        R"([{"Title": "Mr.", "FirstName": "Tom", "LastName": "Ford",
+             "HomeTelephoneNumber": "+1 212 555 0177"}])"},
+       {"Mr. Tom Ford: ", "Mrs. Ford: "}},
   };
   return cases;
 }
