@@ -419,6 +419,21 @@ using NameBuffer = Units<64>;
 // decomposed whole. Looked up in tables of 256 characters, each made the first time one of its
 // characters is met (most names meet a few).
 constexpr char16_t kDrop = 0, kWhole = 0xFFFF;
+// Whether a character is an accent, dropped from a name as it is compared: a combining mark of
+// the blocks of diacritics (those of Latin, Greek and Cyrillic letters among them), Cyrillic's
+// titlo and its kin, Hebrew points and Arabic harakat. Other combining marks are letters of their
+// script: a Thai, Lao, Khmer or Myanmar vowel sign or tone mark, a Devanagari, Bengali or Tamil
+// vowel sign (ติ๊ก and ตุ๊ก, मेघा and मघा are other names), and are kept.
+bool Accent(QChar c) {
+  static constexpr std::pair<char16_t, char16_t> kAccents[] = {
+      {0x0300, 0x036F}, {0x0483, 0x0489}, {0x0591, 0x05C7}, {0x0610, 0x061A},
+      {0x064B, 0x065F}, {0x0670, 0x0670}, {0x06D6, 0x06ED}, {0x1AB0, 0x1AFF},
+      {0x1DC0, 0x1DFF}, {0x20D0, 0x20FF}, {0xFE20, 0xFE2F}};
+  const char16_t u = c.unicode();
+  return std::any_of(std::begin(kAccents), std::end(kAccents),
+                     [u](const auto& range) { return u >= range.first && u <= range.second; }) &&
+         c.category() == QChar::Mark_NonSpacing;
+}
 std::atomic<const char16_t*> foldedPages[256];
 const char16_t* MakeFoldedPage(char16_t high) {
   auto made = std::make_unique<char16_t[]>(256);
@@ -430,7 +445,7 @@ const char16_t* MakeFoldedPage(char16_t high) {
     }
     QString left;
     for (const QChar d : QString(QChar(c)).normalized(QString::NormalizationForm_D))
-      if (d.category() != QChar::Mark_NonSpacing) left += d;
+      if (!Accent(d)) left += d;
     made[k] = left.isEmpty() ? kDrop : left.size() == 1 ? FoldCase(left[0].unicode()) : kWhole;
   }
   // Made by one thread, or by two at once: the first kept, the other let go.
@@ -533,7 +548,7 @@ QStringView FoldNamePart(QStringView part, NameBuffer& out, bool dotSpaces = fal
     } else if (Kana(u)) {
       // kept as it is
     } else if (!tabled) {
-      if (unit.category() == QChar::Mark_NonSpacing) continue;
+      if (Accent(unit)) continue;
       u = FoldCase(u);
     } else if (syllables > 0 && hangul(u)) {
       if (space) *to++ = u' ';

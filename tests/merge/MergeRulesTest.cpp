@@ -122,6 +122,10 @@ const NameCase kNames[] = {
     // Capitals without ß or the dotless ı: the same name.
     {{"Jürgen", "", "Strauß", "", "", ""}, {"JÜRGEN", "", "STRAUSS", "", "", ""}, true},
     {{"Ayşe", "", "Işık", "", "", ""}, {"AYŞE", "", "IŞIK", "", "", ""}, true},
+    // A vowel sign or tone mark of Thai or Devanagari is a letter, not an accent: Tik and Tuk,
+    // Megha and Magha are other names.
+    {{"ติ๊ก", "", "ศรีสุข", "", "", ""}, {"ตุ๊ก", "", "ศรีสุข", "", "", ""}, false},
+    {{"मेघा", "", "शर्मा", "", "", ""}, {"मघा", "", "शर्मा", "", "", ""}, false},
 };
 
 TEST(Identity, NamesAgreeUnlessAPartBothHoldDiffers) {

@@ -461,6 +461,17 @@ const std::vector<IdentityCase>& IdentityCases() {
         R"([{"Title": "Mr.", "FirstName": "Tom", "LastName": "Ford",
              "HomeTelephoneNumber": "+1 212 555 0177"}])"},
        {"Mr. Tom Ford: ", "Mrs. Ford: "}},
+      {"sisters whose names differ by a Thai or a Devanagari vowel sign, one home number",
+       {R"([{"FirstName": "ติ๊ก", "LastName": "ศรีสุข", "HomeTelephoneNumber": "+66 2 555 0123",
+             "Email1Address": "tik@x.example"},
+            {"FirstName": "मेघा", "LastName": "शर्मा", "HomeTelephoneNumber": "+91 11 5555 0123",
+             "Email1Address": "megha@x.example"}])",
+        R"([{"FirstName": "ตุ๊ก", "LastName": "ศรีสุข", "HomeTelephoneNumber": "+66 2 555 0123",
+             "Email1Address": "tuk@x.example"},
+            {"FirstName": "मघा", "LastName": "शर्मा", "HomeTelephoneNumber": "+91 11 5555 0123",
+             "Email1Address": "magha@x.example"}])"},
+       {"मघा शर्मा: magha@x.example", "मेघा शर्मा: megha@x.example", "ติ๊ก ศรีสุข: tik@x.example",
+        "ตุ๊ก ศรีสุข: tuk@x.example"}},
   };
   return cases;
 }
