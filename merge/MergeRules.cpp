@@ -332,6 +332,7 @@ QStringView PhoneDigits(QStringView number, int homeCode, PhoneBuffer& buffer) {
   // The country code (12 units at most), the digits, "x" and the extension.
   char16_t* const begin = buffer.Room(number.size() + 13);
   char16_t* to = begin;
+  int country = 0;  // the number's country code, else the user's; 0 where neither is known
   if (international) {
     qsizetype code = 3;
     if (start < end && (digits[start] == u'1' || digits[start] == u'7'))
@@ -340,9 +341,11 @@ QStringView PhoneDigits(QStringView number, int homeCode, PhoneBuffer& buffer) {
              TwoDigitCountryCode((digits[start] - u'0') * 10 + (digits[start + 1] - u'0')))
       code = 2;
     code = std::min<qsizetype>(code, end - start);
+    for (qsizetype k = 0; k < code; ++k) country = country * 10 + (digits[start + k] - u'0');
     to = std::copy_n(digits + start, code, to);
     start += code;
   } else {
+    country = homeCode;
     if (homeCode == 1 && end == 11 && digits[0] == u'1') start = 1;  // North America's trunk 1
     // No country code: the user's own country's, else a "0" that no code begins with. Its
     // digits written here, not made into a string for every number.
@@ -353,8 +356,11 @@ QStringView PhoneDigits(QStringView number, int homeCode, PhoneBuffer& buffer) {
     std::reverse(home, home + length);
     to = std::copy_n(home, length, to);
   }
-  // A trunk prefix, also where it is written after the country code ("+44 (0)20 ...").
-  while (start < end && digits[start] == u'0') ++start;
+  // A trunk prefix, also where it is written after the country code ("+44 (0)20 ..."). Italy,
+  // San Marino and the Vatican City have none: their numbers keep the 0 they begin with, and
+  // "+39 0331 234567" (a landline) is another number than "+39 331 234567" (a mobile).
+  if (country != 39 && country != 378 && country != 379)
+    while (start < end && digits[start] == u'0') ++start;
   if (end - start < 5) return {};
   to = std::copy_n(digits + start, end - start, to);
   if (extensionEnd != 0) {

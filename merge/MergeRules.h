@@ -81,7 +81,9 @@ QString ComparableEmail(const QString& address);
 // A telephone number as the whole international number: its country code (from the number, else
 // `homeCode`, the calling code of the user's country) and the national number without trunk
 // prefix, then "x" and the extension where it has one ("+49 30 123456" and, with home code 49,
-// "030 123456" both give "4930123456"; "+1 212 555 0100 ext. 12" gives "12125550100x12").
+// "030 123456" both give "4930123456"; "+1 212 555 0100 ext. 12" gives "12125550100x12"). The
+// numbers of Italy, San Marino and the Vatican City keep their leading 0: it is no trunk prefix
+// there ("+39 0331 234567" and, with home code 39, "0331 234567" give "390331234567").
 // Without a country code in the number nor a home code, "0" and the national number. Empty when
 // fewer than five digits remain.
 QString ComparablePhone(const QString& number, int homeCode);

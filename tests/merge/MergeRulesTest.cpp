@@ -43,6 +43,13 @@ const PhoneCase kPhones[] = {
     {"+1 212 555 0100 ext. 12", "+1 212 555 0100", 1, false},
     {"+49 30 1234567", "+49 30 1234568", 49, false},
     {"030 1234567", "030 1234567", 0, true},  // no country known: national forms still agree
+    // Italy, San Marino and the Vatican City have no trunk prefix: the 0 of a landline is part
+    // of the number, which a mobile number without it is not.
+    {"+39 0331 234567", "+39 331 234567", 44, false},
+    {"0039 (0)331 234567", "0039 331 234567", 49, false},
+    {"0331 234567", "+39 331 234567", 39, false},
+    {"+378 0549 123456", "+378 549 123456", 378, false},
+    {"+379 06 6988 1234", "+379 6 6988 1234", 379, false},
 };
 
 TEST(ComparablePhone, WholeNumbersWithCountryCodeAndExtensionAreCompared) {

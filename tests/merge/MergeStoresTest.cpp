@@ -472,6 +472,17 @@ const std::vector<IdentityCase>& IdentityCases() {
              "Email1Address": "magha@x.example"}])"},
        {"मघा शर्मा: magha@x.example", "मेघा शर्मा: megha@x.example", "ติ๊ก ศรีสุข: tik@x.example",
         "ตุ๊ก ศรีสุข: tuk@x.example"}},
+      {"namesakes, one with an Italian landline, the other with the mobile of the same digits",
+       {R"([{"FirstName": "Marco", "LastName": "Rossi",
+             "BusinessTelephoneNumber": "+39 0331 234567", "Email1Address": "mr@ufficio.example"}])",
+        R"([{"FirstName": "Marco", "LastName": "Rossi", "MobileTelephoneNumber": "+39 331 234567",
+             "Email1Address": "marco@rossi.example"}])"},
+       {"Marco Rossi: marco@rossi.example", "Marco Rossi: mr@ufficio.example"},
+       0,
+       false,
+       {},
+       {},
+       QStringList{}},
   };
   return cases;
 }
