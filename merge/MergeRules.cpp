@@ -724,6 +724,62 @@ Identity::Sex SexOfTitle(QStringView prefix) {
   return man == woman ? Identity::kUnknown : man ? Identity::kMan : Identity::kWoman;
 }
 
+// Whether '&' or '+' stands between two words of a name ("John & Jane", "John+Jane Smith").
+bool JoinedBySign(QStringView name) {
+  for (qsizetype i = 0; i < name.size(); ++i) {
+    if (name[i] != u'&' && name[i] != u'+') continue;
+    const auto letter = [](QChar ch) { return ch.isLetter(); };
+    const QStringView before = name.first(i), after = name.sliced(i + 1);
+    if (std::any_of(before.begin(), before.end(), letter) &&
+        std::any_of(after.begin(), after.end(), letter))
+      return true;
+  }
+  return false;
+}
+
+// Whether a word joining two given names stands between two of the first `given` words ("John
+// and Jane", "Hans und Eva", "Jean et Marie", "Juan y María", "João e Ana"); not the last of
+// them, which may join surnames ("José Ortega y Gasset"). "y" and "e" only written small: written
+// large they are initials.
+bool JoiningWord(const QString& w) {
+  return w == u"y" || w == u"e" || w.compare(u"and", Qt::CaseInsensitive) == 0 ||
+         w.compare(u"und", Qt::CaseInsensitive) == 0 || w.compare(u"et", Qt::CaseInsensitive) == 0;
+}
+bool JoinedByWord(const QStringList& words, qsizetype given) {
+  for (qsizetype i = 1; i + 1 < given; ++i)
+    if (JoiningWord(words[i])) return true;
+  return false;
+}
+
+// Whether a display name names two people: "John & Jane Smith", "Smith, John and Jane".
+bool ShownNamesTwo(const QString& shown) {
+  if (shown.contains(u'@')) return false;  // an address ("john+jane@...") names nobody
+  if (JoinedBySign(shown)) return true;
+  const qsizetype comma = shown.indexOf(u',');
+  const QStringList words = shown.mid(comma + 1).split(u' ', Qt::SkipEmptyParts);
+  return JoinedByWord(words, comma > 0 ? words.size() : words.size() - 1);
+}
+
+// The given names of a household as they are compared: each word folded, '&', '+' and the
+// joining words as one "&" ("John and Jane", "JOHN & JANE" and "John+Jane" are one).
+QString HouseholdGiven(QString given) {
+  given.replace(u'&', QStringLiteral(" & ")).replace(u'+', QStringLiteral(" & "));
+  QString folded;
+  for (const QString& word : given.split(u' ', Qt::SkipEmptyParts)) {
+    if (!folded.isEmpty()) folded += u' ';
+    folded += JoiningWord(word) ? QStringLiteral("&") : FoldNamePart(word);
+  }
+  return folded;
+}
+
+// Marks `id` as a household's, its given names `given` (the words before the surname).
+void SetHousehold(Identity& id, const QString& given) {
+  id.household = true;
+  const QString folded = HouseholdGiven(given);
+  id.given = PartHash(folded);
+  id.givenInitial = folded.isEmpty() ? char16_t(0) : folded.front().unicode();
+}
+
 }  // namespace
 
 Identity IdentityOf(const Contact& c) {
@@ -740,7 +796,12 @@ Identity IdentityOf(const Contact& c) {
   if (!QStringView(c.givenName).trimmed().isEmpty() ||
       !QStringView(c.surname).trimmed().isEmpty()) {
     NameBuffer given, surname;
-    SetGiven(id, FoldNamePart(c.givenName, given));
+    const QStringList givenWords = c.givenName.split(u' ', Qt::SkipEmptyParts);
+    if (JoinedBySign(c.givenName) || JoinedByWord(givenWords, givenWords.size()))
+      SetHousehold(id, c.givenName);
+    else
+      SetGiven(id, FoldNamePart(c.givenName, given));
+    id.household = id.household || ShownNamesTwo(c.displayName);
     id.surname = PartHash(FoldNamePart(c.surname, surname));
     SetMiddle(id, c.middleName);
     id.suffix = SuffixHash(c.suffix);
@@ -783,6 +844,11 @@ Identity IdentityOf(const Contact& c) {
   }
   suffixes(words, 1);
   id.surname = PartHash(FoldNamePart(surname));
+  // Two people named together: their given names are one, compared whole.
+  if (JoinedBySign(shown) || JoinedByWord(words, words.size())) {
+    SetHousehold(id, words.join(u' '));
+    return id;
+  }
   if (!words.isEmpty()) SetGiven(id, FoldNamePart(words.front()));
   if (words.size() > 1) SetMiddle(id, words.mid(1).join(u' '));
   return id;
@@ -793,6 +859,8 @@ bool Compatible(const Identity& a, const Identity& b) {
   if (a.birthday != 0 && b.birthday != 0 && a.birthday != b.birthday) return false;
   if (a.list) return a.surname == b.surname;
   if (!a.Named() || !b.Named()) return true;
+  // A household is never one of its people: only another household of the same name.
+  if (a.household != b.household) return false;
   auto differ = [](auto x, auto y) { return x != 0 && y != 0 && x != y; };
   return !differ(a.sex, b.sex) && !differ(a.surname, b.surname) && !differ(a.given, b.given) &&
          !differ(a.givenInitial, b.givenInitial) && !differ(a.middle, b.middle) &&
@@ -808,7 +876,10 @@ void Absorb(Identity& a, const Identity& b) {
   if (a.sex == Identity::kUnknown) a.sex = b.sex;
   for (size_t k = 0; k < 2; ++k)
     if (a.middleInitials[k] == 0) a.middleInitials[k] = b.middleInitials[k];
-  if (!named) a.suffix = b.suffix;
+  if (!named) {
+    a.suffix = b.suffix;
+    a.household = b.household;
+  }
 }
 
 bool OnlySurnameDiffers(const Identity& a, const Identity& b) {

@@ -15,6 +15,9 @@
 //     assistant's) are no evidence. A home number is, but it is a household's: an entry whose
 //     name agrees with two people sharing a value ("J. Smith" beside John and Jane Smith) is
 //     joined to neither by it.
+// Names conflict where a part both hold differs, where one's title says a man and the other's a
+// woman ("Mr." and "Mrs."), and where one names two people (a household: "John & Jane Smith")
+// and the other one person.
 // An entry without a personal name joins a named one only through a value no other named entry
 // holds. Entries with the same name and company, and entries sharing an e-mail address under
 // another surname (a maiden name), are suggestions: not joined unless the user accepts them.
@@ -111,6 +114,9 @@ struct Identity {
   char16_t middleInitials[2] = {0, 0};
   bool list = false;
   uint8_t sex : 2 = kUnknown;  // what the title says: "Mr", "Herr" a man, "Mrs", "Frau" a woman
+  // A name of two people ("John & Jane Smith", "Smith, John and Jane"): a household, whose given
+  // names are hashed whole as `given`
+  bool household : 1 = false;
   bool Named() const { return given != 0 || surname != 0 || givenInitial != 0; }
 };
 Identity IdentityOf(const contact::Contact& contact);
@@ -118,6 +124,7 @@ Identity IdentityOf(const contact::Contact& contact);
 // (middle name, a second middle name, given name, birthday) is no conflict; an initial agrees
 // with a name it begins; a different given name, middle name or initial ("K. J." and "K. Y."),
 // surname, suffix or birthday is, and so are titles of a man and of a woman ("Mr." and "Mrs.").
+// A household is only ever another household of the same name, never one of its people.
 bool Compatible(const Identity& a, const Identity& b);
 // `a` completed with what `b` holds and `a` lacks: the identity of a group as entries join it.
 void Absorb(Identity& a, const Identity& b);

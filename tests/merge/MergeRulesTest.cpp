@@ -133,6 +133,9 @@ const NameCase kNames[] = {
     // Megha and Magha are other names.
     {{"ติ๊ก", "", "ศรีสุข", "", "", ""}, {"ตุ๊ก", "", "ศรีสุข", "", "", ""}, false},
     {{"मेघा", "", "शर्मा", "", "", ""}, {"मघा", "", "शर्मा", "", "", ""}, false},
+    // A name of two people is a household's: never one of them, only the same household.
+    {{"", "", "", "", "John and Jane Smith", ""}, {"John", "", "Smith", "", "", ""}, false},
+    {{"John & Jane", "", "Smith", "", "", ""}, {"", "", "", "", "John and Jane Smith", ""}, true},
 };
 
 TEST(Identity, NamesAgreeUnlessAPartBothHoldDiffers) {

@@ -483,6 +483,16 @@ const std::vector<IdentityCase>& IdentityCases() {
        {},
        {},
        QStringList{}},
+      {"a couple's entry beside each of them, one home number: three cards",
+       {R"([{"FullName": "John & Jane Smith", "HomeTelephoneNumber": "+1 212 555 0199"}])",
+        R"([{"FirstName": "John", "LastName": "Smith", "HomeTelephoneNumber": "+1 212 555 0199"},
+            {"FirstName": "Jane", "LastName": "Smith", "HomeTelephoneNumber": "+1 212 555 0199"}])"},
+       {"Jane Smith: ", "John & Jane Smith: ", "John Smith: "}},
+      {"a couple written two ways: one household",
+       {R"([{"FullName": "Smith, Hans + Eva", "HomeTelephoneNumber": "+49 30 5550 1999"}])",
+        R"([{"FirstName": "Hans und Eva", "LastName": "Smith",
+             "HomeTelephoneNumber": "+49 30 5550 1999"}])"},
+       {"Hans und Eva Smith: "}},
   };
   return cases;
 }
