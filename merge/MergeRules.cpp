@@ -726,9 +726,12 @@ Identity::Sex SexOfTitle(QStringView prefix) {
 
 // Whether '&' or '+' stands between two words of a name ("John & Jane", "John+Jane Smith").
 bool JoinedBySign(QStringView name) {
+  // Looked for first in one pass: most names hold neither.
+  if (std::none_of(name.begin(), name.end(), [](QChar c) { return c == u'&' || c == u'+'; }))
+    return false;
+  const auto letter = [](QChar ch) { return ch.isLetter(); };
   for (qsizetype i = 0; i < name.size(); ++i) {
     if (name[i] != u'&' && name[i] != u'+') continue;
-    const auto letter = [](QChar ch) { return ch.isLetter(); };
     const QStringView before = name.first(i), after = name.sliced(i + 1);
     if (std::any_of(before.begin(), before.end(), letter) &&
         std::any_of(after.begin(), after.end(), letter))
@@ -741,7 +744,7 @@ bool JoinedBySign(QStringView name) {
 // and Jane", "Hans und Eva", "Jean et Marie", "Juan y María", "João e Ana"); not the last of
 // them, which may join surnames ("José Ortega y Gasset"). "y" and "e" only written small: written
 // large they are initials.
-bool JoiningWord(const QString& w) {
+bool JoiningWord(QStringView w) {
   return w == u"y" || w == u"e" || w.compare(u"and", Qt::CaseInsensitive) == 0 ||
          w.compare(u"und", Qt::CaseInsensitive) == 0 || w.compare(u"et", Qt::CaseInsensitive) == 0;
 }
@@ -750,14 +753,37 @@ bool JoinedByWord(const QStringList& words, qsizetype given) {
     if (JoiningWord(words[i])) return true;
   return false;
 }
+// The same of the words of `text`, the last of them a surname where `lastIsSurname`. Without a
+// list made: every entry's names are looked at, and most have too few spaces to hold three
+// given names.
+bool JoinedByWord(QStringView text, bool lastIsSurname) {
+  if (text.count(u' ') < (lastIsSurname ? 3 : 2)) return false;
+  qsizetype words = 0;
+  for ([[maybe_unused]] const QStringView word : text.tokenize(u' ', Qt::SkipEmptyParts)) ++words;
+  const qsizetype given = lastIsSurname ? words - 1 : words;
+  qsizetype i = 0;
+  for (const QStringView word : text.tokenize(u' ', Qt::SkipEmptyParts)) {
+    if (i > 0 && i + 1 < given && JoiningWord(word)) return true;
+    ++i;
+  }
+  return false;
+}
 
 // Whether a display name names two people: "John & Jane Smith", "Smith, John and Jane".
 bool ShownNamesTwo(const QString& shown) {
+  // Told in one pass where it cannot (most names): no sign, and too few spaces for a word
+  // between two given names.
+  qsizetype spaces = 0;
+  bool sign = false;
+  for (const QChar c : shown) {
+    spaces += c == u' ';
+    sign = sign || c == u'&' || c == u'+';
+  }
+  if (!sign && spaces < 2) return false;
   if (shown.contains(u'@')) return false;  // an address ("john+jane@...") names nobody
-  if (JoinedBySign(shown)) return true;
+  if (sign && JoinedBySign(shown)) return true;
   const qsizetype comma = shown.indexOf(u',');
-  const QStringList words = shown.mid(comma + 1).split(u' ', Qt::SkipEmptyParts);
-  return JoinedByWord(words, comma > 0 ? words.size() : words.size() - 1);
+  return JoinedByWord(QStringView(shown).sliced(comma + 1), comma <= 0);
 }
 
 // The given names of a household as they are compared: each word folded, '&', '+' and the
@@ -796,8 +822,7 @@ Identity IdentityOf(const Contact& c) {
   if (!QStringView(c.givenName).trimmed().isEmpty() ||
       !QStringView(c.surname).trimmed().isEmpty()) {
     NameBuffer given, surname;
-    const QStringList givenWords = c.givenName.split(u' ', Qt::SkipEmptyParts);
-    if (JoinedBySign(c.givenName) || JoinedByWord(givenWords, givenWords.size()))
+    if (JoinedBySign(c.givenName) || JoinedByWord(c.givenName, false))
       SetHousehold(id, c.givenName);
     else
       SetGiven(id, FoldNamePart(c.givenName, given));
