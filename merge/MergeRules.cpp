@@ -292,6 +292,12 @@ QString ComparableEmail(const QString& address) {
 
 namespace {
 
+// The digit of a letter's key on a telephone ('a' to 'z', small): abc 2, def 3, ... wxyz 9.
+char16_t KeyDigit(char16_t letter) {
+  static constexpr char kKeys[] = "22233344455566677778889999";
+  return char16_t(kKeys[letter - u'a']);
+}
+
 // The number a telephone is compared by (ComparablePhone), made in `buffer` on the caller's
 // stack: no string is made, as merging takes them of every telephone of every entry. Empty when
 // fewer than five digits remain.
@@ -306,6 +312,13 @@ QStringView PhoneDigits(QStringView number, int homeCode, PhoneBuffer& buffer) {
   char16_t* put = digits;
   bool international = false, inExtension = false;
   qsizetype end = 0;
+  // A North American number may be written with letters for digits, as on a telephone's keys
+  // ("1-800-FLOWERS", "+1 212 55 CALL-NOW"): a letter that comes before the number has its ten
+  // digits (and the 1 before them) stands for its key's digit; after them, it begins an
+  // extension ("x12") or a word of its own ("(home)").
+  const QStringView lead = number.trimmed();
+  const bool keys = lead.startsWith(u"+1") ||
+                    (homeCode == 1 && !lead.startsWith(u'+') && !lead.startsWith(u"00"));
   for (const QChar c : number) {
     const char16_t u = c.unicode();
     if (char16_t(u - u'0') < 10) {
@@ -316,6 +329,9 @@ QStringView PhoneDigits(QStringView number, int homeCode, PhoneBuffer& buffer) {
       continue;
     } else if (u == u'+') {
       international = international || put == digits;
+    } else if (keys && put != digits && char16_t((u | 0x20) - u'a') < 26 &&
+               put - digits < (digits[0] == u'1' ? 11 : 10)) {
+      *put++ = KeyDigit(char16_t(u | 0x20));
     } else if (put != digits && (u == u'#' || u == u',' || (u >= u'A' && c.isLetter()))) {
       inExtension = true;
       end = put - digits;

@@ -50,6 +50,11 @@ const PhoneCase kPhones[] = {
     {"0331 234567", "+39 331 234567", 39, false},
     {"+378 0549 123456", "+378 549 123456", 378, false},
     {"+379 06 6988 1234", "+379 6 6988 1234", 379, false},
+    // North American numbers written with the letters of the keys; a word after the number is
+    // none of it.
+    {"+1 212 55 CALL-NOW", "+1 212 55 HELP-NOW", 1, false},
+    {"1-800-FLOWERS", "+1 800 356 9377", 1, true},
+    {"+1 212 555 0100 (home)", "212-555-0100", 1, true},
 };
 
 TEST(ComparablePhone, WholeNumbersWithCountryCodeAndExtensionAreCompared) {
