@@ -740,18 +740,22 @@ Identity::Sex SexOfTitle(QStringView prefix) {
   return man == woman ? Identity::kUnknown : man ? Identity::kMan : Identity::kWoman;
 }
 
-// Whether '&' or '+' stands between two words of a name ("John & Jane", "John+Jane Smith").
+// Whether '&' or '+' joins two names: written as a word of its own ("John & Jane"), or between
+// two names within a word ("John&Jane"); not within a word of capitals or initials ("R&D",
+// "AT&T", "M&S") nor at a word's end ("Canal+").
 bool JoinedBySign(QStringView name) {
   // Looked for first in one pass: most names hold neither.
   if (std::none_of(name.begin(), name.end(), [](QChar c) { return c == u'&' || c == u'+'; }))
     return false;
-  const auto letter = [](QChar ch) { return ch.isLetter(); };
-  for (qsizetype i = 0; i < name.size(); ++i) {
-    if (name[i] != u'&' && name[i] != u'+') continue;
-    const QStringView before = name.first(i), after = name.sliced(i + 1);
-    if (std::any_of(before.begin(), before.end(), letter) &&
-        std::any_of(after.begin(), after.end(), letter))
-      return true;
+  const auto nameLike = [](QStringView w) {
+    return w.size() >= 2 && w[0].isUpper() &&
+           std::all_of(w.begin() + 1, w.end(), [](QChar c) { return c.isLower(); });
+  };
+  for (const QStringView word : name.tokenize(u' ', Qt::SkipEmptyParts)) {
+    if (word == u"&" || word == u"+") return true;
+    qsizetype at = word.indexOf(u'&');
+    if (at < 0) at = word.indexOf(u'+');
+    if (at > 0 && nameLike(word.first(at)) && nameLike(word.sliced(at + 1))) return true;
   }
   return false;
 }
@@ -783,23 +787,6 @@ bool JoinedByWord(QStringView text, bool lastIsSurname) {
     ++i;
   }
   return false;
-}
-
-// Whether a display name names two people: "John & Jane Smith", "Smith, John and Jane".
-bool ShownNamesTwo(const QString& shown) {
-  // Told in one pass where it cannot (most names): no sign, and too few spaces for a word
-  // between two given names.
-  qsizetype spaces = 0;
-  bool sign = false;
-  for (const QChar c : shown) {
-    spaces += c == u' ';
-    sign = sign || c == u'&' || c == u'+';
-  }
-  if (!sign && spaces < 2) return false;
-  if (shown.contains(u'@')) return false;  // an address ("john+jane@...") names nobody
-  if (sign && JoinedBySign(shown)) return true;
-  const qsizetype comma = shown.indexOf(u',');
-  return JoinedByWord(QStringView(shown).sliced(comma + 1), comma <= 0);
 }
 
 // The given names of a household as they are compared: each word folded, '&', '+' and the
@@ -842,7 +829,6 @@ Identity IdentityOf(const Contact& c) {
       SetHousehold(id, c.givenName);
     else
       SetGiven(id, FoldNamePart(c.givenName, given));
-    id.household = id.household || ShownNamesTwo(c.displayName);
     id.surname = PartHash(FoldNamePart(c.surname, surname));
     SetMiddle(id, c.middleName);
     id.suffix = SuffixHash(c.suffix);
@@ -885,8 +871,10 @@ Identity IdentityOf(const Contact& c) {
   }
   suffixes(words, 1);
   id.surname = PartHash(FoldNamePart(surname));
-  // Two people named together: their given names are one, compared whole.
-  if (JoinedBySign(shown) || JoinedByWord(words, words.size())) {
+  // Two people named together: their given names are one, compared whole. A joining word only
+  // as the second word ("John and Jane Smith"): one further on may join surnames ("Ana Sousa e
+  // Silva Pereira").
+  if (JoinedBySign(words.join(u' ')) || JoinedByWord(words, std::min<qsizetype>(words.size(), 3))) {
     SetHousehold(id, words.join(u' '));
     return id;
   }

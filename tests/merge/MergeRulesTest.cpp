@@ -141,6 +141,13 @@ const NameCase kNames[] = {
     // A name of two people is a household's: never one of them, only the same household.
     {{"", "", "", "", "John and Jane Smith", ""}, {"John", "", "Smith", "", "", ""}, false},
     {{"John & Jane", "", "Smith", "", "", ""}, {"", "", "", "", "John and Jane Smith", ""}, true},
+    // ... but a sign in a word of capitals, or a word joining surnames, names one person.
+    {{"Jane", "", "Ford", "", "Jane Ford (R&D)", ""}, {"", "", "", "", "Jane Ford", ""}, true},
+    {{"", "", "", "", "Jane Ford, AT&T", ""}, {"Jane", "", "Ford", "", "", ""}, true},
+    {{"Ana Rita", "", "Sousa e Silva Pereira", "", "Sousa e Silva Pereira, Ana Rita", ""},
+     {"Ana Rita", "", "Sousa e Silva Pereira", "", "Ana Rita Sousa e Silva Pereira", ""},
+     true},
+    {{"", "", "", "", "Ana Sousa e Silva Pereira", ""}, {"Ana", "", "Pereira", "", "", ""}, true},
 };
 
 TEST(Identity, NamesAgreeUnlessAPartBothHoldDiffers) {
