@@ -718,26 +718,56 @@ void SetGiven(Identity& id, QStringView folded) {
 // What a title (the name's prefix) says of the person: a man ("Mr.", "Herr", "Señor"), a woman
 // ("Mrs.", "Frau", "Señora"), or neither ("Dr.", "Prof."). Its words are compared folded (case,
 // accents and dots): "M." is "Monsieur" here, where only a title is written.
-Identity::Sex SexOfTitle(QStringView prefix) {
-  if (prefix.isEmpty()) return Identity::kUnknown;  // most entries have none
+// What one word of a title says, folded (case, accents and dots).
+Identity::Sex SexOfWord(QStringView word) {
   static constexpr QStringView kMen[] = {u"mr",    u"mister", u"herr",   u"monsieur", u"m",
                                          u"senor", u"sr",     u"signor", u"sig",      u"dhr"};
   static constexpr QStringView kWomen[] = {
       u"mrs",          u"ms",        u"miss",    u"frau", u"fraulein", u"madame", u"mme",
       u"mademoiselle", u"mlle",      u"senora",  u"sra",  u"senorita", u"srta",   u"signora",
       u"sigra",        u"signorina", u"mevrouw", u"mevr", u"mw"};
+  const auto in = [word](const auto& words) {
+    return std::find(std::begin(words), std::end(words), word) != std::end(words);
+  };
+  return in(kMen) ? Identity::kMan : in(kWomen) ? Identity::kWoman : Identity::kUnknown;
+}
+
+Identity::Sex SexOfTitle(QStringView prefix) {
+  if (prefix.isEmpty()) return Identity::kUnknown;  // most entries have none
   NameBuffer buffer;
   const QStringView folded = FoldNamePart(prefix, buffer);
   bool man = false, woman = false;
   for (const QStringView word : folded.tokenize(u' ')) {
-    const auto in = [word](const auto& words) {
-      return std::find(std::begin(words), std::end(words), word) != std::end(words);
-    };
-    man = man || in(kMen);
-    woman = woman || in(kWomen);
+    const Identity::Sex sex = SexOfWord(word);
+    man = man || sex == Identity::kMan;
+    woman = woman || sex == Identity::kWoman;
   }
   // Both ("Mr. & Mrs.") say neither one person.
   return man == woman ? Identity::kUnknown : man ? Identity::kMan : Identity::kWoman;
+}
+
+// What the first word of a display name says as a title ("Mrs. J. Ford", "Ford, Mr. John"), of
+// the titles that are never an initial there: "M." and "Sr." may be one ("M. Ford"), and are not
+// read. Most names begin with none of the letters a title begins with, and are passed at once.
+Identity::Sex SexOfShownTitle(QStringView word) {
+  if (word.size() < 2 || word.size() > 13 || !QStringView(u"MmHhSsFfDd").contains(word[0]))
+    return Identity::kUnknown;
+  // Folded here as titles are written, in ASCII but for "Señor", "Fräulein" and their kin (which
+  // FoldNamePart folds): no title is longer than 13 letters.
+  char16_t ascii[14];
+  qsizetype n = 0;
+  for (const QChar c : word) {
+    const char16_t u = c.unicode();
+    if (u >= 0x80) {
+      NameBuffer buffer;
+      const QStringView folded = FoldNamePart(word, buffer);
+      return folded == u"sr" || folded == u"sig" ? Identity::kUnknown : SexOfWord(folded);
+    }
+    if (u != u'.') ascii[n++] = u >= u'A' && u <= u'Z' ? char16_t(u + 32) : u;
+  }
+  const QStringView folded(ascii, n);
+  if (folded == u"m" || folded == u"sr" || folded == u"sig") return Identity::kUnknown;
+  return SexOfWord(folded);
 }
 
 // Whether '&' or '+' joins two names: written as a word of its own ("John & Jane"), or between
@@ -830,6 +860,11 @@ Identity IdentityOf(const Contact& c) {
     else
       SetGiven(id, FoldNamePart(c.givenName, given));
     id.surname = PartHash(FoldNamePart(c.surname, surname));
+    if (id.sex == Identity::kUnknown) {
+      const QStringView shown = QStringView(c.displayName).trimmed();
+      const qsizetype space = shown.indexOf(u' ');
+      id.sex = SexOfShownTitle(space < 0 ? shown : shown.first(space));
+    }
     SetMiddle(id, c.middleName);
     id.suffix = SuffixHash(c.suffix);
     return id;
@@ -861,13 +896,25 @@ Identity IdentityOf(const Contact& c) {
   }
   QStringList words;
   QString surname;
+  // A title before the name ("Mrs. Jane Ford", "Ford, Mr. John") is no part of it: kept as what
+  // it says.
+  const auto title = [&] {
+    if (words.isEmpty()) return false;
+    const Identity::Sex sex = SexOfShownTitle(words.front());
+    if (sex == Identity::kUnknown) return false;
+    if (id.sex == Identity::kUnknown) id.sex = sex;
+    words.removeFirst();
+    return true;
+  };
   if (const qsizetype comma = shown.indexOf(u','); comma > 0) {
     surname = shown.left(comma);
     words = shown.mid(comma + 1).split(u' ', Qt::SkipEmptyParts);
+    title();
   } else {
     words = shown.split(u' ', Qt::SkipEmptyParts);
+    const bool titled = words.size() > 1 && title();
     suffixes(words, 2);
-    if (words.size() > 1) surname = words.takeLast();
+    if (words.size() > 1 || (titled && words.size() == 1)) surname = words.takeLast();
   }
   suffixes(words, 1);
   id.surname = PartHash(FoldNamePart(surname));

@@ -143,11 +143,17 @@ const NameCase kNames[] = {
     {{"John & Jane", "", "Smith", "", "", ""}, {"", "", "", "", "John and Jane Smith", ""}, true},
     // ... but a sign in a word of capitals, or a word joining surnames, names one person.
     {{"Jane", "", "Ford", "", "Jane Ford (R&D)", ""}, {"", "", "", "", "Jane Ford", ""}, true},
-    {{"", "", "", "", "Jane Ford, AT&T", ""}, {"Jane", "", "Ford", "", "", ""}, true},
+    {{"Jane", "", "Ford", "", "Jane Ford, AT&T", ""}, {"Jane", "", "Ford", "", "", ""}, true},
     {{"Ana Rita", "", "Sousa e Silva Pereira", "", "Sousa e Silva Pereira, Ana Rita", ""},
      {"Ana Rita", "", "Sousa e Silva Pereira", "", "Ana Rita Sousa e Silva Pereira", ""},
      true},
     {{"", "", "", "", "Ana Sousa e Silva Pereira", ""}, {"Ana", "", "Pereira", "", "", ""}, true},
+    // A title before a name shown is none of the name, and tells a man from a woman.
+    {{"", "", "", "", "Mr. John Ford", ""}, {"John", "", "Ford", "", "", ""}, true},
+    {{"", "", "", "", "Ford, Mrs. Jane", ""}, {"Jane", "", "Ford", "", "", ""}, true},
+    {{"J.", "", "Ford", "", "Mrs. J. Ford", ""}, {"J.", "", "Ford", "", "Mr. J. Ford", ""}, false},
+    {{"", "", "", "", "Mrs. Ford", ""}, {"", "", "", "", "Mr. Ford", ""}, false},
+    {{"", "", "", "", "M. Ford", ""}, {"", "", "", "", "Mme Ford", ""}, true},
 };
 
 TEST(Identity, NamesAgreeUnlessAPartBothHoldDiffers) {
