@@ -145,13 +145,10 @@ QByteArray PersonLines(const contact::Contact& contact) {
   person.photo = {};                  // much to write, nothing of who it is
   QByteArray card;
   contact::AppendVCard(card, person, contact::VCardVersion::k40);
-  card.replace("\r\n ", "");  // unfolded: each line whole
   QByteArray out;
-  for (const QByteArray& raw : card.split('\n')) {
-    const QByteArray line = raw.trimmed();
-    const std::vector<CardLine> parsed = CardLines(line);
-    if (!parsed.empty() && SaysWho(parsed.front().name)) out.append(line).append("\r\n");
-  }
+  for (const CardLine& line : CardLines(card))
+    if (SaysWho(line.name))
+      out.append(line.name + line.params + ':' + line.value.toUtf8() + "\r\n");
   return out;
 }
 

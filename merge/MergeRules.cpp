@@ -715,10 +715,8 @@ void SetGiven(Identity& id, QStringView folded) {
   if (folded.size() > 1 || whole) id.given = PartHash(folded);
 }
 
-// What a title (the name's prefix) says of the person: a man ("Mr.", "Herr", "Señor"), a woman
-// ("Mrs.", "Frau", "Señora"), or neither ("Dr.", "Prof."). Its words are compared folded (case,
-// accents and dots): "M." is "Monsieur" here, where only a title is written.
-// What one word of a title says, folded (case, accents and dots).
+// What one word of a title says, folded (case, accents and dots): a man ("mr", "herr",
+// "senor"), a woman ("mrs", "frau", "senora"), or neither ("dr", "prof").
 Identity::Sex SexOfWord(QStringView word) {
   static constexpr QStringView kMen[] = {u"mr",    u"mister", u"herr",   u"monsieur", u"m",
                                          u"senor", u"sr",     u"signor", u"sig",      u"dhr"};
@@ -732,6 +730,8 @@ Identity::Sex SexOfWord(QStringView word) {
   return in(kMen) ? Identity::kMan : in(kWomen) ? Identity::kWoman : Identity::kUnknown;
 }
 
+// What a title (the name's prefix) says of the person. "M." is "Monsieur" here, where only a
+// title is written.
 Identity::Sex SexOfTitle(QStringView prefix) {
   if (prefix.isEmpty()) return Identity::kUnknown;  // most entries have none
   NameBuffer buffer;
@@ -756,16 +756,17 @@ Identity::Sex SexOfShownTitle(QStringView word) {
   // FoldNamePart folds): no title is longer than 13 letters.
   char16_t ascii[14];
   qsizetype n = 0;
+  NameBuffer buffer;
+  QStringView folded;
   for (const QChar c : word) {
     const char16_t u = c.unicode();
     if (u >= 0x80) {
-      NameBuffer buffer;
-      const QStringView folded = FoldNamePart(word, buffer);
-      return folded == u"sr" || folded == u"sig" ? Identity::kUnknown : SexOfWord(folded);
+      folded = FoldNamePart(word, buffer);
+      break;
     }
     if (u != u'.') ascii[n++] = u >= u'A' && u <= u'Z' ? char16_t(u + 32) : u;
   }
-  const QStringView folded(ascii, n);
+  if (folded.isNull()) folded = QStringView(ascii, n);
   if (folded == u"m" || folded == u"sr" || folded == u"sig") return Identity::kUnknown;
   return SexOfWord(folded);
 }
@@ -790,31 +791,21 @@ bool JoinedBySign(QStringView name) {
   return false;
 }
 
-// Whether a word joining two given names stands between two of the first `given` words ("John
-// and Jane", "Hans und Eva", "Jean et Marie", "Juan y María", "João e Ana"); not the last of
-// them, which may join surnames ("José Ortega y Gasset"). "y" and "e" only written small: written
-// large they are initials.
+// A word joining two given names ("John and Jane", "Hans und Eva", "Jean et Marie", "Juan y
+// María", "João e Ana"). "y" and "e" only written small: written large they are initials.
 bool JoiningWord(QStringView w) {
   return w == u"y" || w == u"e" || w.compare(u"and", Qt::CaseInsensitive) == 0 ||
          w.compare(u"und", Qt::CaseInsensitive) == 0 || w.compare(u"et", Qt::CaseInsensitive) == 0;
 }
-bool JoinedByWord(const QStringList& words, qsizetype given) {
-  for (qsizetype i = 1; i + 1 < given; ++i)
-    if (JoiningWord(words[i])) return true;
-  return false;
-}
-// The same of the words of `text`, the last of them a surname where `lastIsSurname`. Without a
-// list made: every entry's names are looked at, and most have too few spaces to hold three
-// given names.
-bool JoinedByWord(QStringView text, bool lastIsSurname) {
-  if (text.count(u' ') < (lastIsSurname ? 3 : 2)) return false;
-  qsizetype words = 0;
-  for ([[maybe_unused]] const QStringView word : text.tokenize(u' ', Qt::SkipEmptyParts)) ++words;
-  const qsizetype given = lastIsSurname ? words - 1 : words;
-  qsizetype i = 0;
-  for (const QStringView word : text.tokenize(u' ', Qt::SkipEmptyParts)) {
-    if (i > 0 && i + 1 < given && JoiningWord(word)) return true;
-    ++i;
+// Whether a joining word stands between two words of given names `given`. Without a list made:
+// every entry's given name is looked at, and most have too few spaces to hold three words.
+bool JoinedByWord(QStringView given) {
+  if (given.count(u' ') < 2) return false;
+  QStringView before, word;
+  for (const QStringView next : given.tokenize(u' ', Qt::SkipEmptyParts)) {
+    if (!before.isEmpty() && JoiningWord(word)) return true;
+    before = word;
+    word = next;
   }
   return false;
 }
@@ -855,7 +846,7 @@ Identity IdentityOf(const Contact& c) {
   if (!QStringView(c.givenName).trimmed().isEmpty() ||
       !QStringView(c.surname).trimmed().isEmpty()) {
     NameBuffer given, surname;
-    if (JoinedBySign(c.givenName) || JoinedByWord(c.givenName, false))
+    if (JoinedBySign(c.givenName) || JoinedByWord(c.givenName))
       SetHousehold(id, c.givenName);
     else
       SetGiven(id, FoldNamePart(c.givenName, given));
@@ -921,7 +912,8 @@ Identity IdentityOf(const Contact& c) {
   // Two people named together: their given names are one, compared whole. A joining word only
   // as the second word ("John and Jane Smith"): one further on may join surnames ("Ana Sousa e
   // Silva Pereira").
-  if (JoinedBySign(words.join(u' ')) || JoinedByWord(words, std::min<qsizetype>(words.size(), 3))) {
+  if (std::any_of(words.begin(), words.end(), [](const QString& w) { return JoinedBySign(w); }) ||
+      (words.size() >= 3 && JoiningWord(words[1]))) {
     SetHousehold(id, words.join(u' '));
     return id;
   }
