@@ -129,6 +129,7 @@ class CountingStream : public contact::ContactStream {
   explicit CountingStream(contact::ContactStream& inner) : inner_(inner) {}
   int Total() const override { return inner_.Total(); }
   const std::vector<contact::EntryProblem>& Problems() const override { return inner_.Problems(); }
+  bool WriteAhead(contact::AheadWriter* writer) override { return inner_.WriteAhead(writer); }
   bool Next(contact::SourcedContact& out) override {
     if (!inner_.Next(out)) {
       if (!ended_) ReportSuggestions();

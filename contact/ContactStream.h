@@ -6,6 +6,7 @@
 
 #include "contact/Contact.h"
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -64,6 +65,24 @@ struct SourcedContact {
   Contact contact;
   std::vector<Origin> origins;  // the entries it was made from, newest first; one unless merged
   QString mergeRule;            // why those entries are one person; empty for a single entry
+  // Where not empty: the contact as the stream's AheadWriter wrote it when its one entry was
+  // read, all that is given of it. `contact` is then empty (not a list), and its one origin
+  // tells where the entry is and when it last changed, but not its uid or when it was made.
+  QByteArray written = {};
+};
+
+// How the consumer of a stream writes a contact of one entry. A stream that keeps entries a
+// while before giving them (a merge, which gives each person once every store is read) may
+// write each entry so as it reads it and keep those bytes rather than the entry: far fewer to
+// keep and take back than the entry's own. Lists are never written ahead (their members are
+// named by the cards written before them).
+class AheadWriter {
+ public:
+  virtual ~AheadWriter() = default;
+  // Appends the bytes of `item` (one entry, not a list, its one origin set) to `out`, as the
+  // consumer would write it given so, and whatever else the consumer needs of it when its turn
+  // comes: its bytes are all it is given back.
+  virtual void WriteAhead(const SourcedContact& item, QByteArray& out) = 0;
 };
 
 class ContactStream {
@@ -78,6 +97,9 @@ class ContactStream {
   // The stores whose record key cannot be read: their contacts carry UIDs made anew, not those
   // earlier exports and sends gave them, so a send must not add them beside cards it made before.
   virtual QStringList NewUidStores() const { return {}; }
+  // Lets the stream give contacts of one entry written by `writer` (SourcedContact::written),
+  // before the first Next; false where it does not (it then gives every contact whole).
+  virtual bool WriteAhead(AheadWriter* /*writer*/) { return false; }
 };
 
 }  // namespace lumivex::contact

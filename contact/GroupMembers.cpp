@@ -3,7 +3,9 @@
 #include "contact/VCardWriter.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
+#include <type_traits>
 
 namespace lumivex::contact {
 
@@ -25,6 +27,15 @@ quint64 AddressHash(const QString& address) {
     if (ascii) return qHash(QStringView(folded, text.size()), size_t(0x51ed270b));
   }
   return qHash(text.toString().toCaseFolded(), size_t(0x51ed270b));
+}
+
+// `value` appended to `out` as it is in memory.
+template <typename T>
+void Put(QByteArray& out, const T& value) {
+  static_assert(std::is_trivially_copyable_v<T>);
+  const qsizetype at = out.size();
+  out.resize(at + qsizetype(sizeof value));
+  std::memcpy(out.data() + at, &value, sizeof value);
 }
 
 }  // namespace
@@ -49,12 +60,59 @@ void MemberCards::Note(const Contact& contact) {
   for (const Email& email : contact.emails) {
     if (QStringView(email.address).trimmed().isEmpty()) continue;
     if (card.card.isNull()) card = {QUuid::fromString(CardUuid(contact.uid)), NameKey(contact)};
-    Card& noted = byAddress_[AddressKey(email.address)];
-    if (noted.card.isNull() && noted.name == 0)
-      noted = card;  // the first card an address is met on keeps it
-    else if (noted.name != card.name)
-      noted.card = QUuid();  // but not where a card of another name has it too
+    NoteAddress(AddressKey(email.address), card);
   }
+}
+
+void MemberCards::NoteAddress(Address address, const Card& card) {
+  Card& noted = byAddress_[address];
+  if (noted.card.isNull() && noted.name == 0)
+    noted = card;  // the first card an address is met on keeps it
+  else if (noted.name != card.name)
+    noted.card = QUuid();  // but not where a card of another name has it too
+}
+
+void MemberCards::AheadNote(const Contact& contact, QByteArray& out) {
+  // How many addresses (one byte: a card with more than 255 has the rest left out), then the
+  // card's uuid and name, then the addresses' keys.
+  const qsizetype count = out.size();
+  out.append('\0');
+  if (contact.isGroup || contact.uid.trimmed().isEmpty()) return;
+  int n = 0;
+  for (const Email& email : contact.emails) {
+    if (QStringView(email.address).trimmed().isEmpty()) continue;
+    // As they are in memory: read back by the same program.
+    if (n == 0) {
+      const Card card{QUuid::fromString(CardUuid(contact.uid)), NameKey(contact)};
+      Put(out, card.card);
+      Put(out, card.name);
+    }
+    Put(out, AddressKey(email.address));
+    if (++n == 255) break;
+  }
+  out[count] = static_cast<char>(n);
+}
+
+QByteArrayView MemberCards::NoteAhead(QByteArrayView written) {
+  if (written.isEmpty()) return written;
+  const int n = static_cast<unsigned char>(written[0]);
+  const qsizetype size =
+      1 + (n == 0 ? 0 : qsizetype(sizeof(QUuid) + sizeof(quint32) + n * sizeof(Address)));
+  if (written.size() < size) return {};
+  if (n > 0) {
+    if (byAddress_.size() >= qsizetype(inMemory_) && !memoryOnly_) Spill();
+    const char* at = written.data() + 1;
+    Card card;
+    std::memcpy(&card.card, at, sizeof card.card);
+    std::memcpy(&card.name, at + sizeof card.card, sizeof card.name);
+    at += sizeof card.card + sizeof card.name;
+    for (int k = 0; k < n; ++k, at += sizeof(Address)) {
+      Address key;
+      std::memcpy(&key, at, sizeof key);
+      NoteAddress(key, card);
+    }
+  }
+  return written.sliced(size);
 }
 
 void MemberCards::Spill() {
@@ -137,7 +195,8 @@ bool GroupsLast::Next(SourcedContact& out) {
       break;
     }
     if (!out.contact.isGroup) {
-      cards_.Note(out.contact);
+      // One given as written is noted by its consumer, from what it wrote ahead.
+      if (out.written.isEmpty()) cards_.Note(out.contact);
       return true;
     }
     groups_.push_back(std::move(out));

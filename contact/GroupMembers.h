@@ -35,6 +35,12 @@ class MemberCards {
   // Notes the card of `contact` for each of its e-mail addresses (the first card an address is
   // met on keeps it, unless a card of another name has the address too).
   void Note(const Contact& contact);
+  // What Note takes of `contact` (its card and addresses, as keys), appended to `out`: for a
+  // contact written ahead of its turn (SourcedContact::written), noted by NoteAhead then.
+  static void AheadNote(const Contact& contact, QByteArray& out);
+  // Notes the card `written` begins with (AheadNote's bytes), as Note would have noted the
+  // contact; gives back the bytes after them.
+  QByteArrayView NoteAhead(QByteArrayView written);
   // The card `contact` was noted under is now the one of its uid (a destination gave it the uid
   // of the card the same person has there already): its addresses name that card from now on.
   // For the contact noted last.
@@ -70,6 +76,9 @@ class MemberCards {
     Address address;
     Card held;
   };
+  // `address` noted for `card`: the first card an address is met on keeps it, but not where a
+  // card of another name has it too.
+  void NoteAddress(Address address, const Card& card);
   // The addresses in memory to the file as a run in order of their hash.
   void Spill();
   // `address` in each run, the earliest run first, then in memory: the card first noted with
@@ -89,8 +98,13 @@ class GroupsLast : public ContactStream {
   bool Next(SourcedContact& out) override;
   const std::vector<EntryProblem>& Problems() const override { return inner_.Problems(); }
   QStringList NewUidStores() const override { return inner_.NewUidStores(); }
-  // The cards given so far; all of them once the first list is given.
+  bool WriteAhead(AheadWriter* writer) override { return inner_.WriteAhead(writer); }
+  // The cards given so far; all of them once the first list is given. A contact given as
+  // written is not among them until its consumer notes it (NoteAhead).
   const MemberCards& Members() const { return cards_; }
+  // Notes the card of the contact last given as written, from the bytes its AheadWriter began
+  // them with (MemberCards::AheadNote); gives back the bytes after those.
+  QByteArrayView NoteAhead(QByteArrayView written) { return cards_.NoteAhead(written); }
   // The contact last given, once known under uid `was`, now carries the uid of its card: the
   // members of lists given later name that card (MemberCards::Renamed).
   void Renamed(const QString& was, const Contact& contact) { cards_.Renamed(was, contact); }

@@ -130,6 +130,11 @@ class SingleFile {
     AppendEntry(buffer_, contact, format, cards);
     if (buffer_.size() >= kBlock) Flush();
   }
+  // Appends an entry's bytes as they were written already (SourcedContact::written).
+  void Append(QByteArrayView written) {
+    buffer_.append(written);
+    if (buffer_.size() >= kBlock) Flush();
+  }
   void AppendHeading() { buffer_.append(CsvHeading()); }
   // Writes out the rest and gives the file its name. Throws Utf8ExportError, leaving nothing.
   void Finish() {
@@ -163,16 +168,39 @@ class SingleFile {
 
 // Writes the contacts of a stream in order, into the single file or one file each, and tells
 // the observer of each step and of the entries passed over.
-class Writer {
+class Writer : public AheadWriter {
  public:
   Writer(const Utf8ExportOptions& options, Utf8ExportObserver& observer, Utf8ExportResult& result)
       : options_(options), observer_(observer), result_(result) {}
+
+  // A contact of one entry as it is written into the single file (a list never is), after what
+  // it is counted and noted by when its turn comes (WriteWritten): for CSV whether it needs the
+  // note on semicolons, for vCard its card and addresses for the lists' members.
+  void WriteAhead(const SourcedContact& item, QByteArray& out) override {
+    const auto write = [&](const Contact& contact) {
+      if (options_.format == Utf8Format::kCsv)
+        out.append(Semicolons(contact) ? '\1' : '\0');
+      else
+        MemberCards::AheadNote(contact, out);
+      AppendEntry(out, contact, options_.format, nullptr);
+    };
+    if (!options_.folderAsCategory) {
+      write(item.contact);
+      return;
+    }
+    SourcedContact named = item;
+    AddFolderCategories(named);
+    write(named.contact);
+  }
 
   void Run(ContactStream& source, SingleFile* single) {
     // vCard lists last, their members named by the cards written before them; CSV in order.
     GroupsLast ordered(source);
     ContactStream& contacts = options_.format == Utf8Format::kCsv ? source : ordered;
     cards_ = &ordered.Members();
+    // A stream that keeps contacts a while (a merge) keeps them as written into the single
+    // file, not whole: far fewer bytes kept and taken back.
+    if (single != nullptr) contacts.WriteAhead(this);
     total_ = contacts.Total();
     // One contact after another, whose room is used again.
     SourcedContact item;
@@ -194,11 +222,14 @@ class Writer {
         ++result_.mergedContacts;
         result_.mergedEntries += int(item.origins.size());
       }
-      AddCategories(item);
-      if (single != nullptr) {
+      if (!item.written.isEmpty()) {
+        WriteWritten(item.written, ordered, *single);
+      } else if (single != nullptr) {
+        AddCategories(item);
         single->Append(item.contact, options_.format, cards_);
         Count(item.contact);
       } else {
+        AddCategories(item);
         WriteOwnFile(item);
       }
       Step(item.origins.empty() ? QString() : item.origins.front().folder);
@@ -212,12 +243,26 @@ class Writer {
   }
   void Count(const Contact& contact) {
     (contact.isGroup ? result_.groups : result_.contacts)++;
-    if (options_.format != Utf8Format::kCsv) return;
+    if (options_.format == Utf8Format::kCsv && Semicolons(contact)) ++result_.semicolons;
+  }
+  // Whether a CSV cell of `contact` holds values that hold a semicolon themselves.
+  static bool Semicolons(const Contact& contact) {
     const auto semicolon = [](const QStringList& values) {
       return std::any_of(values.begin(), values.end(),
                          [](const QString& v) { return v.contains(u';'); });
     };
-    if (semicolon(contact.categories) || semicolon(contact.children)) ++result_.semicolons;
+    return semicolon(contact.categories) || semicolon(contact.children);
+  }
+  // A contact given as written (WriteAhead's bytes): counted and noted, and its bytes written.
+  void WriteWritten(QByteArrayView written, GroupsLast& ordered, SingleFile& single) {
+    ++result_.contacts;
+    if (options_.format == Utf8Format::kCsv) {
+      result_.semicolons += written.front() != 0;
+      written = written.sliced(1);
+    } else {
+      written = ordered.NoteAhead(written);
+    }
+    single.Append(written);
   }
 
   // The entries the stream passed over on the way, each told as it was met.

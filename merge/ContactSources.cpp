@@ -15,6 +15,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <limits>
 #include <unordered_map>
@@ -79,6 +80,49 @@ class PartedCopies : public contact::ContactStream {
   std::vector<std::pair<uint64_t, int64_t>> earlier_, current_;
 };
 
+// Which keys have been met, as a Bloom filter: a key met before is always told so, one never met
+// nearly always told it was not (an entry's six keys or so 1 in 100 times at the size taken:
+// 64 to 128 bits an entry, the lines a power of two). 8 to 16 bytes an entry. A key's three bits lie in one line of 64 bytes, fetched
+// ahead (Fetch) while other work is done: the lines are spread over the whole filter, and one not
+// in the cache took as long to come as the rest of the key's noting.
+class MetKeys {
+ public:
+  MetKeys() = default;
+  explicit MetKeys(int entries)
+      : lineBits_(std::bit_width(std::clamp<uint64_t>(uint64_t(std::max(entries, 0)) / 4, 64,
+                                                      uint64_t(1) << 24)) -
+                  1),
+        words_(size_t(8) << lineBits_, 0) {}
+  // Fetches the line of `hash` of `rule` into the cache, for Note to find it there.
+  void Fetch(MatchRule rule, uint64_t hash) const {
+    __builtin_prefetch(words_.data() + Line(Mix(rule, hash)), 1);
+  }
+  // Notes `hash` of `rule`; true where it was met before (or, rarely, seems to have been).
+  bool Note(MatchRule rule, uint64_t hash) {
+    const uint64_t x = Mix(rule, hash);
+    uint64_t* line = words_.data() + Line(x);
+    bool met = true;
+    for (int k = 0; k < 3; ++k) {
+      const auto bit = unsigned(x >> (16 + 9 * k)) & 511;
+      uint64_t& word = line[bit >> 6];
+      const uint64_t one = uint64_t(1) << (bit & 63);
+      met = met && (word & one) != 0;
+      word |= one;
+    }
+    return met;
+  }
+
+ private:
+  // The key with its rule mixed in: the keys are hashes already, well spread. The bits in the
+  // line from its middle bits, the line from its high ones.
+  static uint64_t Mix(MatchRule rule, uint64_t hash) {
+    return (hash + static_cast<uint64_t>(rule) * 0x9E3779B97F4A7C15ull) * 0xff51afd7ed558ccdull;
+  }
+  size_t Line(uint64_t x) const { return size_t(x >> (64 - lineBits_)) * 8; }
+  int lineBits_ = 0;
+  std::vector<uint64_t> words_;
+};
+
 // The entries of one person as one contact. A first pass reads every entry once: its match keys
 // are kept (SortedKeys: in memory up to a bound, then runs in a temporary file), its identity
 // (the parts of its name and its birthday) in memory, and the entry itself goes to the spool (in
@@ -87,6 +131,13 @@ class PartedCopies : public contact::ContactStream {
 // the second pass takes each group's entries back from the spool, merges them and gives the
 // contact out. Besides these bounded parts, memory holds 56 bytes an entry (its Entry and its
 // place in the spool), 20 bytes a suggestion, the lists' members and the entries of one group.
+//
+// A consumer that writes contacts as bytes (WriteAhead) has most entries written as they are
+// read, and the spool keeps those bytes instead: an entry none of whose keys an earlier entry
+// had (a Bloom filter of the keys met tells, 8 bytes an entry while reading) most likely joins
+// nobody, and is then given as written, never taken apart and put together again. Where a
+// later entry joins it after all, it is read again from its store for its group. Its key of
+// equal content is a hash of its fields, not of its bytes in the spool.
 class MergingStream : public MergedContacts {
  public:
   MergingStream(std::vector<StoreFolders> sources, QHash<QString, int> named,
@@ -101,6 +152,11 @@ class MergingStream : public MergedContacts {
   int Total() const override { return total_; }
   const std::vector<EntryProblem>& Problems() const override { return reader_.Problems(); }
   QStringList NewUidStores() const override { return reader_.NewUidStores(); }
+  bool WriteAhead(contact::AheadWriter* writer) override {
+    if (grouped_) return false;
+    ahead_ = writer;
+    return writer != nullptr;
+  }
   int SuggestionCount() const override { return int(suggested_.size()); }
   int AcceptedCount() const override { return accepted_; }
   const std::vector<Suggestion>& Suggestions() const override {
@@ -134,6 +190,9 @@ class MergingStream : public MergedContacts {
     // Its card takes a uid of its own (OwnUid): its uid is also that of an entry made at
     // another time, of a store named before it.
     bool sharedUid : 1 = false;
+    // Kept as an AheadWriter wrote it, not whole: read again from its store where it joined
+    // others after all, or for the suggestion it is one of.
+    bool written : 1 = false;
     // The entry's own identity; of a group's first while the groups are found, the group's
     // (what its entries hold together).
     Identity identity;
@@ -166,11 +225,27 @@ class MergingStream : public MergedContacts {
     bool joined = false;              // accepted and joined
   };
 
+  const Placed& PlaceOf(uint32_t i) const {
+    return *(std::upper_bound(placed_.begin(), placed_.end(), i,
+                              [](uint32_t i, const Placed& p) { return i < p.entry; }) -
+             1);
+  }
   Origin OriginOf(uint32_t i, const QDateTime& modified) const {
-    const Placed& p = *(std::upper_bound(placed_.begin(), placed_.end(), i,
-                                         [](uint32_t i, const Placed& p) { return i < p.entry; }) -
-                        1);
+    const Placed& p = PlaceOf(i);
     return reader_.MakeOrigin(p.work, p.position + int(i - p.entry), modified);
+  }
+
+  // Entry `i` whole into `out`: taken back from the spool, or read again from its store where
+  // it was kept as written. `inOrder` and `held` as EntrySpool::Take takes them.
+  void TakeEntry(uint32_t i, contact::Contact& out, bool inOrder = false,
+                 QByteArray* held = nullptr) const {
+    if (!entries_[i].written) {
+      spool_.Take(i, out, inOrder, held);
+      return;
+    }
+    const Placed& p = PlaceOf(i);
+    reader_.ReadAgain(p.work, p.position + int(i - p.entry), out);
+    if (held) *held = EntryContent(out);
   }
   Origin OriginOf(uint32_t i) const {
     const int64_t modified = entries_[i].modified;
@@ -413,6 +488,7 @@ class MergingStream : public MergedContacts {
     const auto expected = size_t(std::clamp(reader_.Total(), 0, 1 << 22));
     entries_.reserve(expected);
     spool_.Reserve(expected);
+    if (ahead_) met_ = MetKeys(reader_.Total());
     std::vector<MatchKey> entry_keys;
     SourcedContact c;
     while (reader_.Next(c)) {
@@ -424,9 +500,40 @@ class MergingStream : public MergedContacts {
                              .toStdString());
       const Identity identity = IdentityOf(c.contact);
       MatchKeys(c.contact, identity, severalStores_, entry_keys);
+      // Kept as written where no entry read before has a key of it that joins: most entries
+      // join nobody, and are then given as written. One that others join later on (they have
+      // its key) is read again from its store; so is one suggested with another (the same name
+      // and company joins nobody unless accepted), where the suggestions are told.
+      const auto joins = [](const MatchKey& k) { return k.rule != MatchRule::kNameAndCompany; };
+      uint64_t equal = 0;
+      if (ahead_) {
+        for (const MatchKey& k : entry_keys)
+          if (joins(k)) met_.Fetch(k.rule, k.hash);
+        // Hashed rather than encoded: most entries are kept as written, never encoded.
+        equal = EqualHash(c.contact);
+        met_.Fetch(MatchRule::kEqual, equal);
+      }
       for (const MatchKey& k : entry_keys) keys_.Add(k.rule, k.hash, index);
-      const EntryBytes held = spool_.Add(c.contact);
-      keys_.Add(MatchRule::kEqual, EqualKey({held.head, held.tail}), index);
+      bool written = false;
+      if (!ahead_) {
+        const EntryBytes held = spool_.Add(c.contact);
+        keys_.Add(MatchRule::kEqual, EqualKey({held.head, held.tail}), index);
+      } else {
+        keys_.Add(MatchRule::kEqual, equal, index);
+        bool met = met_.Note(MatchRule::kEqual, equal);
+        for (const MatchKey& k : entry_keys)
+          if (joins(k)) met = met_.Note(k.rule, k.hash) || met;
+        written = !met && !c.contact.isGroup && c.contact.members.empty();
+        if (written) {
+          written_.resize(0);  // keeps its room
+          ahead_->WriteAhead(c, written_);
+          spool_.AddWritten(written_);
+        } else {
+          encoded_.resize(0);
+          EncodeEntry(c.contact, encoded_);
+          spool_.AddEncoded(encoded_);
+        }
+      }
       if (c.contact.isGroup) {
         List list{index, identity.surname, {}};
         for (const contact::Member& m : c.contact.members) {
@@ -450,6 +557,7 @@ class MergingStream : public MergedContacts {
       entry.link = index;
       entry.named = rank.named;
       entry.identity = identity;
+      entry.written = written;
       entries_.push_back(entry);
       const int work = reader_.LastFolder();
       const int position = c.origins.front().position;
@@ -458,6 +566,9 @@ class MergingStream : public MergedContacts {
         placed_.push_back({index, work, position});
     }
     spool_.Finish();
+    met_ = {};
+    encoded_ = {};
+    written_ = {};
     // Grouped again, the entries whose values were found to point at two people held apart,
     // until no more are found (a few times at most: each time, only where such an entry is).
     for (int pass = 0;; ++pass) {
@@ -644,8 +755,8 @@ class MergingStream : public MergedContacts {
       out.accepted = s.joined;
       out.first = numberOf(s.firstA);
       out.second = numberOf(s.firstB);
-      spool_.Take(s.a, a);
-      spool_.Take(s.b, b);
+      TakeEntry(s.a, a);
+      TakeEntry(s.b, b);
       out.firstEntry = OriginOf(s.a);
       out.secondEntry = OriginOf(s.b);
       out.firstEntry.name = contact::ShownName(a);
@@ -682,12 +793,50 @@ class MergingStream : public MergedContacts {
     return {};
   }
 
+  // Entry `first`, alone in its group, as the AheadWriter wrote it: the contact itself empty
+  // (no more than the writer's bytes are given), its origin without the entry's uid.
+  void EmitWritten(uint32_t first, SourcedContact& out) {
+    if (out.written.isEmpty()) out.contact = contact::Contact();  // only after a whole one
+    spool_.TakeWritten(first, out.written, true);
+    const int64_t ms = entries_[first].modified;
+    const Placed& p = PlaceOf(first);
+    const int position = p.position + int(first - p.entry);
+    if (out.origins.size() == 1 && out.origins.front().joinedBy.isEmpty() &&
+        out.origins.front().name.isEmpty() && out.origins.front().matched.isEmpty() &&
+        out.origins.front().notCarried.isEmpty()) {
+      // In place: most entries come from the folder the last one came from.
+      contact::Origin& o = out.origins.front();
+      const Origin made = reader_.MakeOrigin(p.work, position, QDateTime());
+      if (!o.store.isSharedWith(made.store)) o.store = made.store;
+      if (!o.folder.isSharedWith(made.folder)) o.folder = made.folder;
+      o.position = position;
+      o.entry.clear();
+      o.made = QDateTime();
+      o.ownUid.clear();
+      if (ms == INT64_MIN)
+        o.lastModified = QDateTime();
+      else if (o.lastModified.isValid() && o.lastModified.timeSpec() == Qt::UTC)
+        o.lastModified.setMSecsSinceEpoch(ms);
+      else
+        o.lastModified = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+    } else {
+      out.origins.assign(1, OriginOf(first));
+    }
+    out.mergeRule.clear();
+  }
+
   void Emit(uint32_t first, SourcedContact& out) {
     if (entries_[first].link == kNone) {
       // The last contact's uid, shared with its origin, let go there first: the uid is then
       // read back into the string it is in, not into one made anew.
       if (!out.origins.empty()) out.origins.front().entry.clear();
-      spool_.Take(first, out.contact, true);
+      // As written, but where its card takes a uid of its own after all.
+      if (entries_[first].written && !entries_[first].sharedUid) {
+        EmitWritten(first, out);
+        return;
+      }
+      TakeEntry(first, out.contact, true);
+      out.written.resize(0);  // keeps its room
       const QString own = OwnUid(first, out.contact);
       // The origin set in place where there is one (no copy made and freed), its time the
       // contact's own.
@@ -750,6 +899,7 @@ class MergingStream : public MergedContacts {
       held = std::move(heldLast);
     }
     out.origins.clear();
+    out.written.resize(0);
     contact::Contact& older = older_;
     Combiner combined(out.contact);
     uint32_t rules = 0;
@@ -767,7 +917,7 @@ class MergingStream : public MergedContacts {
       if (k == 0 && !held.empty())
         out.contact = std::move(held[0]);
       else if (held.empty())
-        spool_.Take(order[k], entry, order[k] == first);
+        TakeEntry(order[k], entry, order[k] == first);
       origin.entry = entry.uid;
       origin.made = entry.created;
       origin.ownUid = OwnUid(order[k], entry);
@@ -816,7 +966,7 @@ class MergingStream : public MergedContacts {
     std::vector<QByteArray> content(n);
     // Compared without the uid, which comes from the store, not the entry's content
     // (EntryContent).
-    for (size_t k = 0; k < n; ++k) spool_.Take(order[k], held_[k], order[k] == first, &content[k]);
+    for (size_t k = 0; k < n; ++k) TakeEntry(order[k], held_[k], order[k] == first, &content[k]);
     std::vector<size_t> by(n);
     for (size_t k = 0; k < n; ++k) by[k] = k;
     std::stable_sort(by.begin(), by.end(), [&](size_t a, size_t b) {
@@ -837,6 +987,10 @@ class MergingStream : public MergedContacts {
   // key and node id) is its own, and its kSameEntry key is not kept.
   bool severalStores_ = false;
   StoreContactStream reader_;
+  contact::AheadWriter* ahead_ = nullptr;
+  MetKeys met_;         // the keys of the entries read so far, while they are read
+  QByteArray encoded_;  // an entry's bytes, in room used again
+  QByteArray written_;  // an entry as ahead_ wrote it, in room used again
   SortedKeys keys_;
   mutable EntrySpool spool_;  // read from by Suggestions() too
   bool accept_ = false;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 #ifdef __SSE2__
@@ -473,6 +474,91 @@ void Fields(V& v, Contact& c) {
   v.HeldTo();
 }
 
+// Hashes what Encode writes of an entry but its uid and times (what EntryBytes gives), value by
+// value, with nothing written: entries alike in every other field have the same hash. Texts
+// sixteen bytes (eight units) at a time, multiplied and folded as wyhash does.
+class Hasher {
+ public:
+  uint64_t Hash() const { return hash_; }
+  void Value(const QString& s) { Add(s.constData(), size_t(s.size()) * 2); }
+  // Texts of which most are empty: which are not, then those, as the writer keeps them.
+  template <size_t N>
+  void Texts(const std::array<QString*, N>& texts) {
+    static_assert(N <= 64);
+    uint64_t present = 0;
+    for (size_t i = 0; i < N; ++i) present |= uint64_t(!texts[i]->isEmpty()) << i;
+    Number(present);
+    for (uint64_t bits = present; bits != 0; bits &= bits - 1)
+      Value(*texts[std::countr_zero(bits)]);
+  }
+  void Value(const QByteArray& b) { Add(b.constData(), size_t(b.size())); }
+  void Value(const QStringList& list) {
+    Number(uint64_t(list.size()));
+    for (const QString& s : list) Value(s);
+  }
+  void Value(const QDateTime&) {}  // the times are no part of what an entry holds
+  void Value(bool b) { Number(b ? 1 : 0); }
+  void Value(const contact::Date& d) {
+    Number(uint64_t(uint32_t(d.year)));
+    Number(uint64_t(uint32_t(d.month)) << 32 | uint32_t(d.day));
+  }
+  template <typename E>
+  requires std::is_enum_v<E>
+  void Value(const E& e) { Number(static_cast<uint64_t>(e)); }
+  template <typename T>
+  void List(const std::vector<T>& list) {
+    Number(uint64_t(list.size()));
+    for (const T& t : list) Fields(*this, const_cast<T&>(t));
+  }
+  void HeldFrom() { held_ = true; }
+  void HeldTo() { held_ = false; }
+
+ private:
+  // Only the values in the held parts count: not the uid, which comes before them.
+  void Number(uint64_t n) {
+    if (held_) hash_ = Multiply(hash_ ^ n, kNumber);
+  }
+  void Add(const void* data, size_t n) {
+    if (!held_) return;
+    const char* at = static_cast<const char*>(data);
+    hash_ = Multiply(hash_ ^ n, kText);
+    uint64_t words[2];
+    for (; n >= 16; n -= 16, at += 16) {
+      std::memcpy(words, at, sizeof words);
+      hash_ = Multiply(words[0] ^ kText, words[1] ^ hash_);
+    }
+    // The last bytes as two words that may overlap (the length tells such apart), read whole
+    // rather than copied byte by byte.
+    if (n >= 8) {
+      std::memcpy(&words[0], at, 8);
+      std::memcpy(&words[1], at + n - 8, 8);
+    } else if (n >= 4) {
+      uint32_t a, b;
+      std::memcpy(&a, at, 4);
+      std::memcpy(&b, at + n - 4, 4);
+      words[0] = a;
+      words[1] = b;
+    } else if (n > 0) {
+      words[0] = static_cast<unsigned char>(at[0]) |
+                 uint64_t(static_cast<unsigned char>(at[n / 2])) << 8 |
+                 uint64_t(static_cast<unsigned char>(at[n - 1])) << 16;
+      words[1] = 0;
+    } else {
+      return;
+    }
+    hash_ = Multiply(words[0] ^ kText, words[1] ^ hash_);
+  }
+  static uint64_t Multiply(uint64_t a, uint64_t b) {
+    __extension__ using Wide = unsigned __int128;
+    const Wide product = Wide(a) * b;
+    return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
+  }
+  static constexpr uint64_t kNumber = 0x9e3779b97f4a7c15ull;
+  static constexpr uint64_t kText = 0xa0761d6478bd642full;
+  uint64_t hash_ = 0x243f6a8885a308d3ull;
+  bool held_ = false;
+};
+
 constexpr qsizetype kBlock = 1 << 20;
 
 // The bytes of `contact` (appended to `out`) and back.
@@ -608,30 +694,87 @@ QByteArray EntryContent(const Contact& contact) {
   return content;
 }
 
-void EntrySpool::Take(uint32_t index, Contact& out, bool inOrder, QByteArray* held) {
-  const int64_t size = SizeOf(index);
-  if (offsets_[index] < kFileBase) {
+const char* EntrySpool::Locate(uint32_t index, int64_t size, bool inOrder, bool& inMemory) {
+  inMemory = offsets_[index] < kFileBase;
+  if (inMemory) {
     const int64_t at = offsets_[index];
-    const char* data = chunks_[size_t(at / kChunk)].constData() + at % kChunk;
-    if (!Decode(data, size, out, &spares_))
-      throw StoreError("An entry kept for the merge cannot be read back");
-    if (held) Held(data, size, *held);
-    return;
+    return chunks_[size_t(at / kChunk)].constData() + at % kChunk;
   }
   const int64_t at = offsets_[index] - kFileBase;
   const int64_t window_end = buffer_at_ + buffer_.size();
-  const char* data = nullptr;
-  if (at >= buffer_at_ && at + size <= window_end) {
-    data = buffer_.constData() + (at - buffer_at_);
-  } else if (inOrder) {
+  if (at >= buffer_at_ && at + size <= window_end) return buffer_.constData() + (at - buffer_at_);
+  if (inOrder) {
     file_.Read(buffer_, at, std::max<int64_t>(kBlock, size));
     buffer_at_ = at;
-    if (buffer_.size() >= size) data = buffer_.constData();
-  } else {
-    data = TakeApart(at, size);
+    return buffer_.size() >= size ? buffer_.constData() : nullptr;
   }
-  if (!data || !Decode(data, size, out, &spares_)) file_.ReadFailed();
+  return TakeApart(at, size);
+}
+
+void EntrySpool::Take(uint32_t index, Contact& out, bool inOrder, QByteArray* held) {
+  const int64_t size = SizeOf(index);
+  bool inMemory = false;
+  const char* data = Locate(index, size, inOrder, inMemory);
+  if (!data || !Decode(data, size, out, &spares_)) {
+    if (inMemory) throw StoreError("An entry kept for the merge cannot be read back");
+    file_.ReadFailed();
+  }
   if (held) Held(data, size, *held);
+}
+
+void EntrySpool::TakeWritten(uint32_t index, QByteArray& written, bool inOrder) {
+  const int64_t size = SizeOf(index);
+  bool inMemory = false;
+  const char* data = Locate(index, size, inOrder, inMemory);
+  if (!data) {
+    if (inMemory) throw StoreError("An entry kept for the merge cannot be read back");
+    file_.ReadFailed();
+  }
+  // Into the room the last one left: most contacts' bytes are alike in size.
+  written.resize(qsizetype(size));
+  std::memcpy(written.data(), data, size_t(size));
+}
+
+uint64_t EqualHash(const Contact& contact) {
+  Hasher h;
+  Fields(h, const_cast<Contact&>(contact));  // the hasher only reads
+  return h.Hash();
+}
+
+EntryBytes EncodeEntry(const Contact& contact, QByteArray& out) {
+  const HeldParts held = Encode(contact, out);
+  return EntryBytes{QByteArrayView(out.constData() + held.from[0], held.to[0] - held.from[0]),
+                    QByteArrayView(out.constData() + held.from[1], held.to[1] - held.from[1])};
+}
+
+void EntrySpool::AddEncoded(QByteArrayView encoded) {
+  Keep(encoded);
+}
+
+void EntrySpool::AddWritten(QByteArrayView written) {
+  Keep(written);
+}
+
+void EntrySpool::Keep(QByteArrayView record) {
+  const auto size = record.size();
+  if (!file_.IsOpen()) {
+    const int64_t used = chunks_.empty() ? 0 : chunks_.back().size();
+    const bool fits = !chunks_.empty() && used + size <= kChunk;
+    if (fits || (int64_t(chunks_.size() + 1) * kChunk <= memory_cap_ && size <= kChunk)) {
+      if (!fits) {
+        chunks_.emplace_back();
+        chunks_.back().reserve(kChunk);
+      }
+      offsets_.push_back(int64_t(chunks_.size() - 1) * kChunk + chunks_.back().size());
+      chunks_.back().append(record);
+      return;
+    }
+    Open();
+  } else if (buffer_.size() >= kBlock) {
+    Flush();
+  }
+  offsets_.push_back(kFileBase + file_.Size() + buffer_.size());
+  buffer_.append(record);
 }
 
 }  // namespace lumivex::merge

@@ -34,6 +34,13 @@ struct EntryBytes {
 // (MergeRank) are ordered by these; the review window orders its groups by them without a spool.
 QByteArray EntryContent(const contact::Contact& contact);
 
+// Appends the bytes `contact` is kept as to `out` (empty), and gives back what it holds, as Add
+// does: for an entry whose bytes are needed before it is known how it is kept (AddEncoded).
+EntryBytes EncodeEntry(const contact::Contact& contact, QByteArray& out);
+// A hash of what `contact` holds, as the bytes Add gives back tell it (all but its uid and
+// times), made without writing them: entries alike in every other field have the same.
+uint64_t EqualHash(const contact::Contact& contact);
+
 class EntrySpool {
  public:
   static constexpr int64_t kChunk = int64_t(1) << 22;
@@ -47,6 +54,11 @@ class EntrySpool {
   // as, but for its uid and times, valid until the next Add. Throws StoreError when the disk is
   // full.
   EntryBytes Add(const contact::Contact& contact);
+  // Keeps `encoded` (EncodeEntry's bytes of an entry) as the next entry, as Add would.
+  void AddEncoded(QByteArrayView encoded);
+  // Keeps as the next entry `written`, the bytes an AheadWriter wrote of an entry
+  // (SourcedContact::written); taken back by TakeWritten, never by Take.
+  void AddWritten(QByteArrayView written);
   // Ends the adding; Take may be called from now on.
   void Finish();
   // Entry `index` into `out`. Throws StoreError when it cannot be read back.
@@ -59,10 +71,17 @@ class EntrySpool {
   // times): entries compared by these are in the order of their content.
   void Take(uint32_t index, contact::Contact& out, bool inOrder = false,
             QByteArray* held = nullptr);
+  // Entry `index`, kept by AddWritten: its written bytes into `written`. `inOrder` as for Take.
+  void TakeWritten(uint32_t index, QByteArray& written, bool inOrder = false);
 
  private:
   void Flush();
   void Open();
+  // Keeps `record` as the next entry: in memory while there is room, else in the file.
+  void Keep(QByteArrayView record);
+  // Where the bytes of entry `index` (`size` of them) can be read now; null when the file
+  // cannot be read.
+  const char* Locate(uint32_t index, int64_t size, bool inOrder, bool& inMemory);
   // The bytes of entry `index`: up to the next entry, or the end of its chunk or of the file.
   int64_t SizeOf(uint32_t index) const;
   std::vector<QByteArray> chunks_;  // entries in memory; none crosses from one chunk to the next

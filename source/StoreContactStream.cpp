@@ -7,7 +7,14 @@
 
 namespace lumivex {
 
-namespace {}  // namespace
+namespace {
+
+// The uid of an entry that has none: made from where it is.
+QString PlaceUid(const QString& folder, int position) {
+  return contact::CardUuid(QStringLiteral("%1|%2").arg(folder).arg(position));
+}
+
+}  // namespace
 
 std::vector<std::shared_ptr<Folder>> ContactFolders(const Store& store) {
   std::vector<std::shared_ptr<Folder>> folders;
@@ -117,8 +124,7 @@ bool StoreContactStream::Next(contact::SourcedContact& out) {
                            store});
       continue;
     }
-    if (out.contact.uid.isEmpty())
-      out.contact.uid = contact::CardUuid(QStringLiteral("%1|%2").arg(w.path).arg(i + 1));
+    if (out.contact.uid.isEmpty()) out.contact.uid = PlaceUid(w.path, i + 1);
     // Mail kept beside contacts in a folder of another class is passed over.
     if (!GivenAsContact(w.contactsOnly, out.contact)) continue;
     // Read, less the fields `why` names: given, and told of.
@@ -135,6 +141,26 @@ bool StoreContactStream::Next(contact::SourcedContact& out) {
     return true;
   }
   return false;
+}
+
+void StoreContactStream::ReadAgain(int folder, int position, contact::Contact& out) const {
+  const Work& w = work_[size_t(folder)];
+  QString why;
+  bool read = false;
+  try {
+    const std::unique_ptr<ContactEntry> entry = w.items->Item(position - 1);
+    read = entry && entry->ReadContact(out, why);
+  } catch (const std::exception& e) {
+    why = QString::fromUtf8(e.what());
+  }
+  if (!read)
+    throw StoreError(QStringLiteral("Entry %1 of the folder \"%2\" of %3 could be read once, "
+                                    "but not a second time%4")
+                         .arg(position)
+                         .arg(w.path, sources_[size_t(w.store)].path,
+                              why.isEmpty() ? QString() : QStringLiteral(": ") + why)
+                         .toStdString());
+  if (out.uid.isEmpty()) out.uid = PlaceUid(w.path, position);
 }
 
 }  // namespace lumivex

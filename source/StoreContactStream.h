@@ -62,6 +62,9 @@ class StoreContactStream : public contact::ContactStream {
   // The folder the last entry given came from, as a number for MakeOrigin.
   int LastFolder() const { return last_folder_; }
   contact::Origin MakeOrigin(int folder, int position, const QDateTime& lastModified) const;
+  // Entry `position` (1-based) of folder `folder` (as LastFolder numbers it) read again into
+  // `out`, as Next gave it. Throws StoreError where it cannot be read now.
+  void ReadAgain(int folder, int position, contact::Contact& out) const;
 
  private:
   struct Work;
