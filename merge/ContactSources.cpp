@@ -3,6 +3,7 @@
 #include "contact/CardUuid.h"
 #include "contact/VCardWriter.h"
 #include "merge/EntrySpool.h"
+#include "merge/LargePages.h"
 #include "merge/MergeRules.h"
 #include "merge/SortedKeys.h"
 #include "source/ContactFolders.h"
@@ -81,26 +82,41 @@ class PartedCopies : public contact::ContactStream {
 };
 
 // Which keys have been met, as a Bloom filter: a key met before is always told so, one never met
-// nearly always told it was not (an entry's six keys or so 1 in 100 times at the size taken:
-// 64 to 128 bits an entry, the lines a power of two). 8 to 16 bytes an entry. A key's three bits lie in one line of 64 bytes, fetched
-// ahead (Fetch) while other work is done: the lines are spread over the whole filter, and one not
-// in the cache took as long to come as the rest of the key's noting.
+// nearly always told it was not (an entry's six keys or so 1 in 100 times or less at the size
+// taken: 64 to 128 bits an entry, the lines a power of two, and at least 2 MiB from 1 MiB on).
+// A key's three bits lie in one line of 64 bytes, fetched ahead (Fetch) while other work is done:
+// the lines are spread over the whole filter, and one not in the cache took as long to come as
+// the rest of the key's noting. A filter of 1 MiB or more lies in large pages (LargePages.h).
 class MetKeys {
  public:
   MetKeys() = default;
-  explicit MetKeys(int entries)
-      : lineBits_(std::bit_width(std::clamp<uint64_t>(uint64_t(std::max(entries, 0)) / 4, 64,
-                                                      uint64_t(1) << 24)) -
-                  1),
-        words_(size_t(8) << lineBits_, 0) {}
+  explicit MetKeys(int entries) {
+    lineBits_ = std::bit_width(std::clamp<uint64_t>(uint64_t(std::max(entries, 0)) / 4, 64,
+                                                    uint64_t(1) << 24)) -
+                1;
+    if ((size_t(64) << lineBits_) >= kLargePage / 2) {
+      lineBits_ = std::max(lineBits_, std::countr_zero(kLargePage / 64));
+      large_ = LargePages(size_t(64) << lineBits_);
+      words_ = static_cast<uint64_t*>(large_.data());
+    } else {
+      // Lines of 64 bytes that are lines of the cache too: the room aligned to them.
+      room_.assign((size_t(8) << lineBits_) + 8, 0);
+      words_ = room_.data() + (-(reinterpret_cast<uintptr_t>(room_.data()) / 8) & 7);
+    }
+  }
+  // Moved, not copied: words_ points into room_ or large_, whose storage a move keeps.
+  MetKeys(const MetKeys&) = delete;
+  MetKeys& operator=(const MetKeys&) = delete;
+  MetKeys(MetKeys&&) = default;
+  MetKeys& operator=(MetKeys&&) = default;
   // Fetches the line of `hash` of `rule` into the cache, for Note to find it there.
   void Fetch(MatchRule rule, uint64_t hash) const {
-    __builtin_prefetch(words_.data() + Line(Mix(rule, hash)), 1);
+    __builtin_prefetch(words_ + Line(Mix(rule, hash)), 1);
   }
   // Notes `hash` of `rule`; true where it was met before (or, rarely, seems to have been).
   bool Note(MatchRule rule, uint64_t hash) {
     const uint64_t x = Mix(rule, hash);
-    uint64_t* line = words_.data() + Line(x);
+    uint64_t* line = words_ + Line(x);
     bool met = true;
     for (int k = 0; k < 3; ++k) {
       const auto bit = unsigned(x >> (16 + 9 * k)) & 511;
@@ -120,7 +136,9 @@ class MetKeys {
   }
   size_t Line(uint64_t x) const { return size_t(x >> (64 - lineBits_)) * 8; }
   int lineBits_ = 0;
-  std::vector<uint64_t> words_;
+  std::vector<uint64_t> room_;
+  LargePages large_;
+  uint64_t* words_ = nullptr;  // in room_ or large_, at its first line of the cache
 };
 
 // The entries of one person as one contact. A first pass reads every entry once: its match keys
@@ -487,6 +505,7 @@ class MergingStream : public MergedContacts {
     // proportion (a damaged store) cannot make the allocation itself fail.
     const auto expected = size_t(std::clamp(reader_.Total(), 0, 1 << 22));
     entries_.reserve(expected);
+    PreferLargePages(entries_);
     spool_.Reserve(expected);
     if (ahead_) met_ = MetKeys(reader_.Total());
     std::vector<MatchKey> entry_keys;
@@ -514,26 +533,7 @@ class MergingStream : public MergedContacts {
         met_.Fetch(MatchRule::kEqual, equal);
       }
       for (const MatchKey& k : entry_keys) keys_.Add(k.rule, k.hash, index);
-      bool written = false;
-      if (!ahead_) {
-        const EntryBytes held = spool_.Add(c.contact);
-        keys_.Add(MatchRule::kEqual, EqualKey({held.head, held.tail}), index);
-      } else {
-        keys_.Add(MatchRule::kEqual, equal, index);
-        bool met = met_.Note(MatchRule::kEqual, equal);
-        for (const MatchKey& k : entry_keys)
-          if (joins(k)) met = met_.Note(k.rule, k.hash) || met;
-        written = !met && !c.contact.isGroup && c.contact.members.empty();
-        if (written) {
-          written_.resize(0);  // keeps its room
-          ahead_->WriteAhead(c, written_);
-          spool_.AddWritten(written_);
-        } else {
-          encoded_.resize(0);
-          EncodeEntry(c.contact, encoded_);
-          spool_.AddEncoded(encoded_);
-        }
-      }
+      if (ahead_) keys_.Add(MatchRule::kEqual, equal, index);
       if (c.contact.isGroup) {
         List list{index, identity.surname, {}};
         for (const contact::Member& m : c.contact.members) {
@@ -557,18 +557,40 @@ class MergingStream : public MergedContacts {
       entry.link = index;
       entry.named = rank.named;
       entry.identity = identity;
-      entry.written = written;
       entries_.push_back(entry);
       const int work = reader_.LastFolder();
       const int position = c.origins.front().position;
       if (placed_.empty() || placed_.back().work != work ||
           placed_.back().position + int(index - placed_.back().entry) != position)
         placed_.push_back({index, work, position});
+      // Last, once the filter's lines fetched above have come.
+      if (!ahead_) {
+        const EntryBytes held = spool_.Add(c.contact);
+        keys_.Add(MatchRule::kEqual, EqualKey({held.head, held.tail}), index);
+        continue;
+      }
+      bool met = met_.Note(MatchRule::kEqual, equal);
+      for (const MatchKey& k : entry_keys)
+        if (joins(k)) met = met_.Note(k.rule, k.hash) || met;
+      const bool written = !met && !c.contact.isGroup && c.contact.members.empty();
+      entries_.back().written = written;
+      if (written) {
+        written_.resize(0);  // keeps its room
+        ahead_->WriteAhead(c, written_);
+        spool_.AddWritten(written_);
+      } else {
+        encoded_.resize(0);
+        EncodeEntry(c.contact, encoded_);
+        spool_.AddEncoded(encoded_);
+      }
     }
     spool_.Finish();
     met_ = {};
     encoded_ = {};
     written_ = {};
+    // Room for a suggestion an entry, not copied each time it grows: what is not written to
+    // takes no memory.
+    suggested_.reserve(entries_.size());
     // Grouped again, the entries whose values were found to point at two people held apart,
     // until no more are found (a few times at most: each time, only where such an entry is).
     for (int pass = 0;; ++pass) {

@@ -475,11 +475,13 @@ void Fields(V& v, Contact& c) {
 }
 
 // Hashes what Encode writes of an entry but its uid and times (what EntryBytes gives), value by
-// value, with nothing written: entries alike in every other field have the same hash. Texts
-// sixteen bytes (eight units) at a time, multiplied and folded as wyhash does.
+// value, with nothing written: entries alike in every other field have the same hash. Each
+// value is hashed on its own (a text sixteen bytes at a time, multiplied and folded as wyhash
+// does) and then mixed into the hash so far by one multiplication: the values' own hashes do
+// not wait for one another.
 class Hasher {
  public:
-  uint64_t Hash() const { return hash_; }
+  uint64_t Hash() const { return Multiply(hash_, kNumber); }
   void Value(const QString& s) { Add(s.constData(), size_t(s.size()) * 2); }
   // Texts of which most are empty: which are not, then those, as the writer keeps them.
   template <size_t N>
@@ -516,16 +518,18 @@ class Hasher {
  private:
   // Only the values in the held parts count: not the uid, which comes before them.
   void Number(uint64_t n) {
-    if (held_) hash_ = Multiply(hash_ ^ n, kNumber);
+    if (held_) Mix(n ^ kNumber);
   }
   void Add(const void* data, size_t n) {
     if (!held_) return;
     const char* at = static_cast<const char*>(data);
-    hash_ = Multiply(hash_ ^ n, kText);
     uint64_t words[2];
-    for (; n >= 16; n -= 16, at += 16) {
-      std::memcpy(words, at, sizeof words);
-      hash_ = Multiply(words[0] ^ kText, words[1] ^ hash_);
+    uint64_t own = n ^ kText;
+    if (n > 16) {
+      for (; n > 16; n -= 16, at += 16) {
+        std::memcpy(words, at, sizeof words);
+        own = Multiply(words[0] ^ kText, words[1] ^ own);
+      }
     }
     // The last bytes as two words that may overlap (the length tells such apart), read whole
     // rather than copied byte by byte.
@@ -544,10 +548,13 @@ class Hasher {
                  uint64_t(static_cast<unsigned char>(at[n - 1])) << 16;
       words[1] = 0;
     } else {
-      return;
+      words[0] = words[1] = 0;
     }
-    hash_ = Multiply(words[0] ^ kText, words[1] ^ hash_);
+    Mix(Multiply(words[0] ^ kText, words[1] ^ own));
   }
+  // A value's hash into the hash so far: multiplied, then turned so that its high bits, which
+  // the multiplication spread best, reach the low ones too.
+  void Mix(uint64_t v) { hash_ = std::rotl((hash_ ^ v) * kMix, 29); }
   static uint64_t Multiply(uint64_t a, uint64_t b) {
     __extension__ using Wide = unsigned __int128;
     const Wide product = Wide(a) * b;
@@ -555,6 +562,7 @@ class Hasher {
   }
   static constexpr uint64_t kNumber = 0x9e3779b97f4a7c15ull;
   static constexpr uint64_t kText = 0xa0761d6478bd642full;
+  static constexpr uint64_t kMix = 0xe7037ed1a0b428dbull;
   uint64_t hash_ = 0x243f6a8885a308d3ull;
   bool held_ = false;
 };

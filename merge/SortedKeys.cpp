@@ -1,5 +1,7 @@
 #include "merge/SortedKeys.h"
 
+#include "merge/LargePages.h"
+
 #include <algorithm>
 
 namespace lumivex::merge {
@@ -70,6 +72,7 @@ constexpr uint64_t kWindow = 4096;  // keys read back from a run at a time: 48 K
 SortedKeys::SortedKeys(size_t budget)
     : budget_(std::max<size_t>(budget, 1)), file_(QStringLiteral("lumivex-keys")) {
   held_.reserve(budget_);  // the pages not yet written take no memory
+  PreferLargePages(held_);
 }
 
 void SortedKeys::ByRule(std::array<size_t, kRules + 1>& start) {
