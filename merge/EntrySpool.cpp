@@ -483,18 +483,18 @@ class Hasher {
  public:
   uint64_t Hash() const { return Multiply(hash_, kNumber); }
   void Value(const QString& s) { Add(s.constData(), size_t(s.size()) * 2); }
-  // Texts of which most are empty: which are not, then those, as the writer keeps them.
+  // Texts of which most are empty: each that is not, after its place among them.
   template <size_t N>
   void Texts(const std::array<QString*, N>& texts) {
-    static_assert(N <= 64);
-    uint64_t present = 0;
-    for (size_t i = 0; i < N; ++i) present |= uint64_t(!texts[i]->isEmpty()) << i;
-    Number(present);
-    for (uint64_t bits = present; bits != 0; bits &= bits - 1)
-      Value(*texts[std::countr_zero(bits)]);
+    for (size_t i = 0; i < N; ++i)
+      if (!texts[i]->isEmpty()) {
+        Number(i);
+        Value(*texts[i]);
+      }
+    Number(N);
   }
   void Value(const QByteArray& b) { Add(b.constData(), size_t(b.size())); }
-  void Value(const QStringList& list) {
+  [[gnu::always_inline]] void Value(const QStringList& list) {
     Number(uint64_t(list.size()));
     for (const QString& s : list) Value(s);
   }
@@ -522,6 +522,10 @@ class Hasher {
   }
   void Add(const void* data, size_t n) {
     if (!held_) return;
+    if (n == 0) {  // many values of an element are empty: the address's, the e-mail's name
+      Mix(kText);
+      return;
+    }
     const char* at = static_cast<const char*>(data);
     uint64_t words[2];
     uint64_t own = n ^ kText;
@@ -542,13 +546,11 @@ class Hasher {
       std::memcpy(&b, at + n - 4, 4);
       words[0] = a;
       words[1] = b;
-    } else if (n > 0) {
+    } else {
       words[0] = static_cast<unsigned char>(at[0]) |
                  uint64_t(static_cast<unsigned char>(at[n / 2])) << 8 |
                  uint64_t(static_cast<unsigned char>(at[n - 1])) << 16;
       words[1] = 0;
-    } else {
-      words[0] = words[1] = 0;
     }
     Mix(Multiply(words[0] ^ kText, words[1] ^ own));
   }
@@ -568,6 +570,14 @@ class Hasher {
 };
 
 constexpr qsizetype kBlock = 1 << 20;
+
+// `bytes` after what `to` holds, in room it has (as the spool's buffers always have): resized and
+// copied into, without append's general path, which took as long as the copy.
+void Append(QByteArray& to, QByteArrayView bytes) {
+  const qsizetype at = to.size();
+  to.resize(at + bytes.size());
+  std::memcpy(to.data() + at, bytes.data(), size_t(bytes.size()));
+}
 
 // The bytes of `contact` (appended to `out`) and back.
 HeldParts Encode(const Contact& contact, QByteArray& out) {
@@ -774,7 +784,7 @@ void EntrySpool::Keep(QByteArrayView record) {
         chunks_.back().reserve(kChunk);
       }
       offsets_.push_back(int64_t(chunks_.size() - 1) * kChunk + chunks_.back().size());
-      chunks_.back().append(record);
+      Append(chunks_.back(), record);
       return;
     }
     Open();
@@ -782,7 +792,7 @@ void EntrySpool::Keep(QByteArrayView record) {
     Flush();
   }
   offsets_.push_back(kFileBase + file_.Size() + buffer_.size());
-  buffer_.append(record);
+  Append(buffer_, record);
 }
 
 }  // namespace lumivex::merge

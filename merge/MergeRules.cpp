@@ -132,8 +132,11 @@ class KeyHash {
       hash_ = Mix(hash_ ^ word);
     }
     if (n > 0) {
-      word = 0;  // the last units, the rest of the word 0: the length tells them apart
-      std::memcpy(&word, units, size_t(n) * sizeof(char16_t));
+      // The last units, the rest of the word 0: the length tells them apart. Read as one, two
+      // or three units rather than copied by a call.
+      word = units[0];
+      if (n >= 2) word |= uint64_t(units[1]) << 16;
+      if (n == 3) word |= uint64_t(units[2]) << 32;
       hash_ = Mix(hash_ ^ word);
     }
     return *this;
