@@ -477,6 +477,10 @@ int ExportInUtf8(const ExportRequest& request) {
     if (!reportFile) return Failure(kExportVerb, error);
   }
   if (request.dryRun) return DryRun(request, counted, *contacts, stores, report, reportFile.get());
+  // Written without a report, the suggestions are told nowhere: not looked for.
+  if (auto* merged = dynamic_cast<merge::MergedContacts*>(contacts.get());
+      merged && !counted.report)
+    merged->LeaveSuggestions();
   // The folder the file or files go into (a target ending with "/" is that folder).
   const QString folder = run.perContact || run.target.endsWith(u'/')
                              ? run.target

@@ -176,6 +176,9 @@ class MergingStream : public MergedContacts {
     return writer != nullptr;
   }
   int SuggestionCount() const override { return int(suggested_.size()); }
+  void LeaveSuggestions() override {
+    if (!grouped_) suggest_ = accept_;
+  }
   int AcceptedCount() const override { return accepted_; }
   const std::vector<Suggestion>& Suggestions() const override {
     if (suggestions_.size() != suggested_.size()) DescribeSuggestions();
@@ -366,7 +369,7 @@ class MergingStream : public MergedContacts {
       }
       // Suggested with each person it could be, for the user to choose.
       if (ambiguous) {
-        for (const uint32_t cluster : agreeing_) suggested_.push_back({cluster, e, rule});
+        for (const uint32_t cluster : agreeing_) AddSuggestion(cluster, e, rule);
         continue;
       }
       if (match != kNone) {
@@ -376,13 +379,13 @@ class MergingStream : public MergedContacts {
       if (rule == MatchRule::kEmail && clusters_.size() < 8)
         for (const uint32_t c : clusters_)
           if (OnlySurnameDiffers(entries_[Find(c)].identity, entries_[Find(e)].identity))
-            suggested_.push_back({c, e, MatchRule::kEmailOtherSurname});
+            AddSuggestion(c, e, MatchRule::kEmailOtherSurname);
       clusters_.push_back(e);
     }
     // An entry whose values point at two people is suggested with each person it agrees with.
     for (const uint32_t e : apart_)
       for (size_t c = 0; c < clusters_.size() && c < 8; ++c)
-        if (Agree(clusters_[c], e)) suggested_.push_back({clusters_[c], e, rule});
+        if (Agree(clusters_[c], e)) AddSuggestion(clusters_[c], e, rule);
     FindTorn();
     // The named groups holding the value, as they are now: started apart, some may have joined.
     roots_.clear();
@@ -443,12 +446,17 @@ class MergingStream : public MergedContacts {
     memberOwner_.clear();
   }
 
+  // `a` and `b` suggested as one person by `rule`, where suggestions are looked for.
+  void AddSuggestion(uint32_t a, uint32_t b, MatchRule rule) {
+    if (suggest_) suggested_.push_back({a, b, rule});
+  }
+
   // Entries of the same name and company: each group suggested with the next.
   void Suggest() {
     uint32_t last = kNone;
     for (const uint32_t e : run_) {
       if (last != kNone && Find(last) != Find(e) && Agree(last, e))
-        suggested_.push_back({last, e, MatchRule::kNameAndCompany});
+        AddSuggestion(last, e, MatchRule::kNameAndCompany);
       last = e;
     }
   }
@@ -518,7 +526,7 @@ class MergingStream : public MergedContacts {
                              .arg(SortedKeys::kEntries)
                              .toStdString());
       const Identity identity = IdentityOf(c.contact);
-      MatchKeys(c.contact, identity, severalStores_, entry_keys);
+      MatchKeys(c.contact, identity, severalStores_, entry_keys, suggest_);
       // Kept as written where no entry read before has a key of it that joins: most entries
       // join nobody, and are then given as written. One that others join later on (they have
       // its key) is read again from its store; so is one suggested with another (the same name
@@ -590,7 +598,7 @@ class MergingStream : public MergedContacts {
     written_ = {};
     // Room for a suggestion an entry, not copied each time it grows: what is not written to
     // takes no memory.
-    suggested_.reserve(entries_.size());
+    if (suggest_) suggested_.reserve(entries_.size());
     // Grouped again, the entries whose values were found to point at two people held apart,
     // until no more are found (a few times at most: each time, only where such an entry is).
     for (int pass = 0;; ++pass) {
@@ -1016,6 +1024,7 @@ class MergingStream : public MergedContacts {
   SortedKeys keys_;
   mutable EntrySpool spool_;  // read from by Suggestions() too
   bool accept_ = false;
+  bool suggest_ = true;                 // suggestions are looked for (LeaveSuggestions)
   int accepted_ = 0;                    // suggestions accepted and joined
   contact::Contact older_;              // room for the older entries of a group, used again
   std::vector<uint32_t> order_;         // a group's entries in the order they are merged

@@ -61,6 +61,9 @@ class MergedContacts : public contact::ContactStream {
   virtual int SuggestionCount() const = 0;
   // The suggestions accepted and joined.
   virtual int AcceptedCount() const = 0;
+  // The caller needs neither the suggestions nor their count (an export that neither reports
+  // nor counts them): where none is accepted, none is looked for. Before the first contact.
+  virtual void LeaveSuggestions() = 0;
 };
 
 // Opens the stores of `options` and finds the folders to read. A store named twice (the same

@@ -1019,8 +1019,8 @@ uint64_t EqualKey(std::initializer_list<QByteArrayView> parts) {
   return key.Value();
 }
 
-void MatchKeys(const Contact& c, const Identity& identity, bool copies,
-               std::vector<MatchKey>& out) {
+void MatchKeys(const Contact& c, const Identity& identity, bool copies, std::vector<MatchKey>& out,
+               bool suggestions) {
   out.clear();
   // Entries that may be copies of one: the same record key and node id (the uid). The merge
   // tells them apart by the time each was made.
@@ -1040,7 +1040,7 @@ void MatchKeys(const Contact& c, const Identity& identity, bool copies,
       out.push_back({KeyHash(MatchRule::kPhone).Add(digits).Value(), MatchRule::kPhone});
   }
   // The name (given name or its initial, and surname) and company: a suggestion only.
-  if (identity.surname == 0 || identity.givenInitial == 0) return;
+  if (!suggestions || identity.surname == 0 || identity.givenInitial == 0) return;
   if (const QStringView company = Fold({c.company}, text); !company.isEmpty()) {
     const char16_t name[5] = {char16_t(identity.given), char16_t(identity.given >> 16),
                               char16_t(identity.surname), char16_t(identity.surname >> 16),

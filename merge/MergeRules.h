@@ -159,11 +159,11 @@ struct MatchKey {
 // The keys of `contact`, strongest rule first: kSameEntry (where `copies`: copies of one entry
 // may be among those merged, as in several stores; the uid's, which entries made apart in two
 // copies of a store can share too, so the time made tells them apart), kEmail, kPhone,
-// kNameAndCompany. A list has
-// kSameEntry only: its members are compared once the people are grouped (ListKey). The kEqual
-// key is EqualKey's, made from the entry's bytes as the merge keeps them.
+// kNameAndCompany (where `suggestions`: it only suggests). A list has kSameEntry only: its
+// members are compared once the people are grouped (ListKey). The kEqual key is EqualKey's, made
+// from the entry's bytes as the merge keeps them.
 void MatchKeys(const contact::Contact& contact, const Identity& identity, bool copies,
-               std::vector<MatchKey>& out);
+               std::vector<MatchKey>& out, bool suggestions = true);
 // The kEqual key: the bytes of every field but those that tell copies of one entry apart (its
 // uid, the times it was made and last changed), in one form for every entry, hashed: entries
 // alike in everything have the same key.
