@@ -160,6 +160,9 @@ struct ExportDialog::Job : public Utf8ExportObserver {
     if (!SeveralFoldersGiveContacts(sources)) run.folderAsCategory = false;
     const std::unique_ptr<contact::ContactStream> contacts =
         merge::OpenContacts(std::move(sources), true);
+    // The window tells no suggestion (the review does): not looked for.
+    if (auto* merged = dynamic_cast<merge::MergedContacts*>(contacts.get()))
+      merged->LeaveSuggestions();
     result = RunUtf8Export(*contacts, run, *this);
   }
 
