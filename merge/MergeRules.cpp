@@ -216,8 +216,10 @@ bool HoldsNote(QStringView notes, QStringView note) {
   return from > 0 && holds(notes.sliced(from));
 }
 
+// Whether `text` holds more than blanks: looked at from its start, where most texts have their
+// first letter, without the call trimmed() takes.
 bool HasText(const QString& text) {
-  return !QStringView(text).trimmed().isEmpty();
+  return std::any_of(text.begin(), text.end(), [](QChar c) { return !IsSpace(c); });
 }
 
 void TakeIfEmpty(QString& newer, const QString& older) {
@@ -319,7 +321,9 @@ QStringView PhoneDigits(QStringView number, int homeCode, PhoneBuffer& buffer) {
   // ("1-800-FLOWERS", "+1 212 55 CALL-NOW"): a letter that comes before the number has its ten
   // digits (and the 1 before them) stands for its key's digit; after them, it begins an
   // extension ("x12") or a word of its own ("(home)").
-  const QStringView lead = number.trimmed();
+  // How it begins, past any blanks.
+  QStringView lead = number;
+  while (!lead.isEmpty() && IsSpace(lead.front())) lead = lead.sliced(1);
   const bool keys = lead.startsWith(u"+1") ||
                     (homeCode == 1 && !lead.startsWith(u'+') && !lead.startsWith(u"00"));
   for (const QChar c : number) {
@@ -846,8 +850,7 @@ Identity IdentityOf(const Contact& c) {
     return id;
   }
   id.sex = SexOfTitle(c.prefix);
-  if (!QStringView(c.givenName).trimmed().isEmpty() ||
-      !QStringView(c.surname).trimmed().isEmpty()) {
+  if (HasText(c.givenName) || HasText(c.surname)) {
     NameBuffer given, surname;
     if (JoinedBySign(c.givenName) || JoinedByWord(c.givenName))
       SetHousehold(id, c.givenName);
