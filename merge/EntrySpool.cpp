@@ -613,21 +613,7 @@ EntryBytes EntrySpool::Add(const Contact& contact) {
   if (!file_.IsOpen()) {
     encoded_.resize(0);  // keeps its room
     const HeldParts held = Encode(contact, encoded_);
-    const auto size = encoded_.size();
-    const int64_t used = chunks_.empty() ? 0 : chunks_.back().size();
-    const bool fits = !chunks_.empty() && used + size <= kChunk;
-    if (fits || (int64_t(chunks_.size() + 1) * kChunk <= memory_cap_ && size <= kChunk)) {
-      if (!fits) {
-        chunks_.emplace_back();
-        chunks_.back().reserve(kChunk);
-      }
-      offsets_.push_back(int64_t(chunks_.size() - 1) * kChunk + chunks_.back().size());
-      chunks_.back().append(encoded_);
-      return bytes(encoded_, held);
-    }
-    Open();
-    offsets_.push_back(kFileBase + file_.Size() + buffer_.size());
-    buffer_.append(encoded_);
+    Keep(encoded_);
     return bytes(encoded_, held);
   }
   if (buffer_.size() >= kBlock) Flush();
