@@ -68,6 +68,7 @@ struct SourcedContact {
   // Where not empty: the contact as the stream's AheadWriter wrote it when its one entry was
   // read, all that is given of it. `contact` is then empty (not a list), and its one origin
   // tells where the entry is and when it last changed, but not its uid or when it was made.
+  // Its bytes may be where the stream keeps them: valid until the stream's next Next.
   QByteArray written = {};
 };
 

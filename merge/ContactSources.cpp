@@ -866,7 +866,7 @@ class MergingStream : public MergedContacts {
         return;
       }
       TakeEntry(first, out.contact, true);
-      out.written.resize(0);  // keeps its room
+      out.written.clear();
       const QString own = OwnUid(first, out.contact);
       // The origin set in place where there is one (no copy made and freed), its time the
       // contact's own.
@@ -929,7 +929,7 @@ class MergingStream : public MergedContacts {
       held = std::move(heldLast);
     }
     out.origins.clear();
-    out.written.resize(0);
+    out.written.clear();
     contact::Contact& older = older_;
     Combiner combined(out.contact);
     uint32_t rules = 0;

@@ -734,9 +734,8 @@ void EntrySpool::TakeWritten(uint32_t index, QByteArray& written, bool inOrder) 
     if (inMemory) throw StoreError("An entry kept for the merge cannot be read back");
     file_.ReadFailed();
   }
-  // Into the room the last one left: most contacts' bytes are alike in size.
-  written.resize(qsizetype(size));
-  std::memcpy(written.data(), data, size_t(size));
+  // Not copied: the bytes where they lie, until the spool is read again.
+  written.setRawData(data, qsizetype(size));
 }
 
 uint64_t EqualHash(const Contact& contact) {

@@ -72,6 +72,8 @@ class EntrySpool {
   void Take(uint32_t index, contact::Contact& out, bool inOrder = false,
             QByteArray* held = nullptr);
   // Entry `index`, kept by AddWritten: its written bytes into `written`. `inOrder` as for Take.
+  // `written` then holds the bytes where the spool keeps them (QByteArray::fromRawData), valid
+  // until the next Take or TakeWritten.
   void TakeWritten(uint32_t index, QByteArray& written, bool inOrder = false);
 
  private:
