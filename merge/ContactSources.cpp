@@ -171,7 +171,9 @@ class MergingStream : public MergedContacts {
   const std::vector<EntryProblem>& Problems() const override { return reader_.Problems(); }
   QStringList NewUidStores() const override { return reader_.NewUidStores(); }
   bool WriteAhead(contact::AheadWriter* writer) override {
-    if (grouped_) return false;
+    // Not where suggestions are accepted: they join entries of the same name and company, which
+    // many stores hold a great many of, and the first of each would be read twice.
+    if (grouped_ || accept_) return false;
     ahead_ = writer;
     return writer != nullptr;
   }
@@ -529,8 +531,8 @@ class MergingStream : public MergedContacts {
       MatchKeys(c.contact, identity, severalStores_, entry_keys, suggest_);
       // Kept as written where no entry read before has a key of it that joins: most entries
       // join nobody, and are then given as written. One that others join later on (they have
-      // its key) is read again from its store; so is one suggested with another (the same name
-      // and company joins nobody unless accepted), where the suggestions are told.
+      // its key) is read again from its store; so is one suggested with another, where the
+      // suggestions are told (the same name and company joins nobody unless accepted).
       const auto joins = [](const MatchKey& k) { return k.rule != MatchRule::kNameAndCompany; };
       uint64_t equal = 0;
       if (ahead_) {
