@@ -529,10 +529,12 @@ class MergingStream : public MergedContacts {
                              .toStdString());
       const Identity identity = IdentityOf(c.contact);
       MatchKeys(c.contact, identity, severalStores_, entry_keys, suggest_);
-      // Kept as written where no entry read before has a key of it that joins: most entries
-      // join nobody, and are then given as written. One that others join later on (they have
-      // its key) is read again from its store; so is one suggested with another, where the
-      // suggestions are told (the same name and company joins nobody unless accepted).
+      // Kept as written where no entry read before has a key of it that joins, and it is of
+      // the last store: most entries join nobody, and are then given as written. One that
+      // others join later on (they have its key) is read again from its store; so is one
+      // suggested with another, where the suggestions are told (the same name and company joins
+      // nobody unless accepted). An earlier store's entries are kept whole: a later store
+      // often holds the same people (a copy, an archive), who would all be read twice.
       const auto joins = [](const MatchKey& k) { return k.rule != MatchRule::kNameAndCompany; };
       uint64_t equal = 0;
       if (ahead_) {
@@ -582,7 +584,8 @@ class MergingStream : public MergedContacts {
       bool met = met_.Note(MatchRule::kEqual, equal);
       for (const MatchKey& k : entry_keys)
         if (joins(k)) met = met_.Note(k.rule, k.hash) || met;
-      const bool written = !met && !c.contact.isGroup && c.contact.members.empty();
+      const bool written =
+          !met && !c.contact.isGroup && c.contact.members.empty() && reader_.InLastStore();
       entries_.back().written = written;
       if (written) {
         written_.resize(0);  // keeps its room

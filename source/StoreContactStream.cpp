@@ -143,6 +143,10 @@ bool StoreContactStream::Next(contact::SourcedContact& out) {
   return false;
 }
 
+bool StoreContactStream::InLastStore() const {
+  return !work_.empty() && size_t(work_[size_t(last_folder_)].store) + 1 == sources_.size();
+}
+
 void StoreContactStream::ReadAgain(int folder, int position, contact::Contact& out) const {
   const Work& w = work_[size_t(folder)];
   QString why;

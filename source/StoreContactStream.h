@@ -61,6 +61,8 @@ class StoreContactStream : public contact::ContactStream {
 
   // The folder the last entry given came from, as a number for MakeOrigin.
   int LastFolder() const { return last_folder_; }
+  // Whether the last entry given came from the last store given: no other store's come after.
+  bool InLastStore() const;
   contact::Origin MakeOrigin(int folder, int position, const QDateTime& lastModified) const;
   // Entry `position` (1-based) of folder `folder` (as LastFolder numbers it) read again into
   // `out`, as Next gave it. Throws StoreError where it cannot be read now.

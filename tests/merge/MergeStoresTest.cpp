@@ -591,8 +591,8 @@ class AheadOrNot : public contact::ContactStream {
   bool ahead_;
 };
 
-// Entries that join nobody are written as they are read, and the rest read again from their
-// stores when their group is given; suggestions not asked for are not looked for: the file is
+// Entries of the last store that join nobody are written as they are read, and those joined
+// later read again from their store; suggestions not asked for are not looked for: the file is
 // byte for byte the one written from the entries kept whole, with every suggestion found, in
 // every form, with every case of the table (lists whose members merged, copies of one store,
 // suggestions accepted), also with every entry kept in the merge's file.
@@ -601,9 +601,30 @@ TEST(MergeStores, WritingEntriesAheadChangesNoByte) {
     void Progress(int, int, const QString&) override {}
   } quiet;
   const QString dir = ScratchDir("ahead");
+  struct Case {
+    const char* name;
+    QStringList stores;
+    bool accept;
+  };
+  std::vector<Case> cases;
+  for (size_t i = 0; i < IdentityCases().size(); ++i)
+    cases.push_back({IdentityCases()[i].name, IdentityCaseStores()[i], IdentityCases()[i].accept});
+  // Only the last store's entries are written ahead: one store whose later entries join earlier
+  // ones (read again), beside a list naming a person joined and one written ahead.
+  const char* one = R"([
+    {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example"},
+    {"FirstName": "Bo", "LastName": "Ek", "Email1Address": "bo@ek.example"},
+    {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example",
+     "MobileTelephoneNumber": "+46 70 123 4567", "CompanyName": "Lee AB"},
+    {"messageClass": "IPM.DistList", "DLName": "Team",
+     "members": [{"name": "Ann", "address": "ann@lee.example"},
+                 {"name": "Bo", "address": "bo@ek.example"}]}])";
+  cases.push_back(
+      {"one store joining its own entries",
+       {WriteStore(dir + "/one.pst", QJsonDocument::fromJson(one).array(), "2025-01-01T10:00:00Z")},
+       false});
   int written = 0, files = 0, semicolons = 0;
-  for (size_t i = 0; i < IdentityCases().size(); ++i) {
-    const IdentityCase& c = IdentityCases()[i];
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     for (const merge::MergeLimits limits : {merge::MergeLimits{}, merge::MergeLimits{3, 0}}) {
       for (const Utf8Format format : {Utf8Format::kVCard4, Utf8Format::kVCard3, Utf8Format::kCsv}) {
@@ -611,7 +632,7 @@ TEST(MergeStores, WritingEntriesAheadChangesNoByte) {
         std::array<int, 5> counts[2];
         for (const bool ahead : {false, true}) {
           merge::StoreSelection options;
-          options.stores = IdentityCaseStores()[i];
+          options.stores = c.stores;
           auto stream = merge::OpenContacts(merge::FindSources(options), true, limits, c.accept);
           // Written ahead, the suggestions left too (as an export without a report leaves them).
           if (ahead) dynamic_cast<merge::MergedContacts&>(*stream).LeaveSuggestions();
