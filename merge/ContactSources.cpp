@@ -270,11 +270,12 @@ class MergingStream : public MergedContacts {
     reader_.ReadAgain(p.work, p.position + int(i - p.entry), out);
     if (held) *held = EntryContent(out);
   }
-  Origin OriginOf(uint32_t i) const {
+  // When entry `i` was last changed, as the merge keeps it.
+  QDateTime ModifiedOf(uint32_t i) const {
     const int64_t modified = entries_[i].modified;
-    return OriginOf(
-        i, modified == INT64_MIN ? QDateTime() : QDateTime::fromMSecsSinceEpoch(modified, Qt::UTC));
+    return modified == INT64_MIN ? QDateTime() : QDateTime::fromMSecsSinceEpoch(modified, Qt::UTC);
   }
+  Origin OriginOf(uint32_t i) const { return OriginOf(i, ModifiedOf(i)); }
 
   MergeRank RankOf(uint32_t i) const { return {entries_[i].named, entries_[i].modified}; }
 
@@ -828,35 +829,32 @@ class MergingStream : public MergedContacts {
     return {};
   }
 
+  // The one origin of entry `first` given alone, its time `modified`: set in place where `out`
+  // has one (no copy made and freed; most entries come from the folder the last one came from).
+  contact::Origin& OneOrigin(uint32_t first, SourcedContact& out, const QDateTime& modified) {
+    if (out.origins.size() == 1 && out.origins.front().joinedBy.isEmpty() &&
+        out.origins.front().name.isEmpty()) {
+      contact::Origin& o = out.origins.front();
+      const Origin made = OriginOf(first, QDateTime());
+      if (!o.store.isSharedWith(made.store)) o.store = made.store;
+      if (!o.folder.isSharedWith(made.folder)) o.folder = made.folder;
+      o.position = made.position;
+      o.lastModified = modified;
+    } else {
+      out.origins.assign(1, OriginOf(first, modified));
+    }
+    return out.origins.front();
+  }
+
   // Entry `first`, alone in its group, as the AheadWriter wrote it: the contact itself empty
   // (no more than the writer's bytes are given), its origin without the entry's uid.
   void EmitWritten(uint32_t first, SourcedContact& out) {
     if (out.written.isEmpty()) out.contact = contact::Contact();  // only after a whole one
     spool_.TakeWritten(first, out.written, true);
-    const int64_t ms = entries_[first].modified;
-    const Placed& p = PlaceOf(first);
-    const int position = p.position + int(first - p.entry);
-    if (out.origins.size() == 1 && out.origins.front().joinedBy.isEmpty() &&
-        out.origins.front().name.isEmpty() && out.origins.front().matched.isEmpty() &&
-        out.origins.front().notCarried.isEmpty()) {
-      // In place: most entries come from the folder the last one came from.
-      contact::Origin& o = out.origins.front();
-      const Origin made = reader_.MakeOrigin(p.work, position, QDateTime());
-      if (!o.store.isSharedWith(made.store)) o.store = made.store;
-      if (!o.folder.isSharedWith(made.folder)) o.folder = made.folder;
-      o.position = position;
-      o.entry.clear();
-      o.made = QDateTime();
-      o.ownUid.clear();
-      if (ms == INT64_MIN)
-        o.lastModified = QDateTime();
-      else if (o.lastModified.isValid() && o.lastModified.timeSpec() == Qt::UTC)
-        o.lastModified.setMSecsSinceEpoch(ms);
-      else
-        o.lastModified = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
-    } else {
-      out.origins.assign(1, OriginOf(first));
-    }
+    contact::Origin& o = OneOrigin(first, out, ModifiedOf(first));
+    o.entry.clear();
+    o.made = QDateTime();
+    o.ownUid.clear();
     out.mergeRule.clear();
   }
 
@@ -873,20 +871,8 @@ class MergingStream : public MergedContacts {
       TakeEntry(first, out.contact, true);
       out.written.clear();
       const QString own = OwnUid(first, out.contact);
-      // The origin set in place where there is one (no copy made and freed), its time the
-      // contact's own.
-      if (out.origins.size() == 1 && out.origins.front().joinedBy.isEmpty() &&
-          out.origins.front().name.isEmpty()) {
-        contact::Origin& o = out.origins.front();
-        const Origin made = OriginOf(first, QDateTime());
-        if (!o.store.isSharedWith(made.store)) o.store = made.store;
-        if (!o.folder.isSharedWith(made.folder)) o.folder = made.folder;
-        o.position = made.position;
-        o.lastModified = out.contact.lastModified;
-      } else {
-        out.origins.assign(1, OriginOf(first));
-      }
-      contact::Origin& o = out.origins.front();
+      // Its time the contact's own.
+      contact::Origin& o = OneOrigin(first, out, out.contact.lastModified);
       o.entry = out.contact.uid;
       o.made = out.contact.created;
       o.ownUid = own;
