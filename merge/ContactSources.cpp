@@ -593,14 +593,11 @@ class MergingStream : public MergedContacts {
         ahead_->WriteAhead(c, written_);
         spool_.AddWritten(written_);
       } else {
-        encoded_.resize(0);
-        EncodeEntry(c.contact, encoded_);
-        spool_.AddEncoded(encoded_);
+        spool_.Add(c.contact);
       }
     }
     spool_.Finish();
     met_ = {};
-    encoded_ = {};
     written_ = {};
     // Room for a suggestion an entry, not copied each time it grows: what is not written to
     // takes no memory.
@@ -1010,7 +1007,6 @@ class MergingStream : public MergedContacts {
   StoreContactStream reader_;
   contact::AheadWriter* ahead_ = nullptr;
   MetKeys met_;         // the keys of the entries read so far, while they are read
-  QByteArray encoded_;  // an entry's bytes, in room used again
   QByteArray written_;  // an entry as ahead_ wrote it, in room used again
   SortedKeys keys_;
   mutable EntrySpool spool_;  // read from by Suggestions() too

@@ -744,16 +744,6 @@ uint64_t EqualHash(const Contact& contact) {
   return h.Hash();
 }
 
-EntryBytes EncodeEntry(const Contact& contact, QByteArray& out) {
-  const HeldParts held = Encode(contact, out);
-  return EntryBytes{QByteArrayView(out.constData() + held.from[0], held.to[0] - held.from[0]),
-                    QByteArrayView(out.constData() + held.from[1], held.to[1] - held.from[1])};
-}
-
-void EntrySpool::AddEncoded(QByteArrayView encoded) {
-  Keep(encoded);
-}
-
 void EntrySpool::AddWritten(QByteArrayView written) {
   Keep(written);
 }

@@ -34,9 +34,6 @@ struct EntryBytes {
 // (MergeRank) are ordered by these; the review window orders its groups by them without a spool.
 QByteArray EntryContent(const contact::Contact& contact);
 
-// Appends the bytes `contact` is kept as to `out` (empty), and gives back what it holds, as Add
-// does: for an entry whose bytes are needed before it is known how it is kept (AddEncoded).
-EntryBytes EncodeEntry(const contact::Contact& contact, QByteArray& out);
 // A hash of what `contact` holds, as the bytes Add gives back tell it (all but its uid and
 // times), made without writing them: entries alike in every other field have the same.
 uint64_t EqualHash(const contact::Contact& contact);
@@ -54,8 +51,6 @@ class EntrySpool {
   // as, but for its uid and times, valid until the next Add. Throws StoreError when the disk is
   // full.
   EntryBytes Add(const contact::Contact& contact);
-  // Keeps `encoded` (EncodeEntry's bytes of an entry) as the next entry, as Add would.
-  void AddEncoded(QByteArrayView encoded);
   // Keeps as the next entry `written`, the bytes an AheadWriter wrote of an entry
   // (SourcedContact::written); taken back by TakeWritten, never by Take.
   void AddWritten(QByteArrayView written);
