@@ -154,8 +154,8 @@ class MetKeys {
 // read, and the spool keeps those bytes instead: an entry none of whose keys an earlier entry
 // had (a Bloom filter of the keys met tells, 8 bytes an entry while reading) most likely joins
 // nobody, and is then given as written, never taken apart and put together again. Where a
-// later entry joins it after all, it is read again from its store for its group. Its key of
-// equal content is a hash of its fields, not of its bytes in the spool.
+// later entry joins it after all, it is read again from its store for its group. Its kEqual
+// key is one of likeness, made without reading its texts (Likeness).
 class MergingStream : public MergedContacts {
  public:
   MergingStream(std::vector<StoreFolders> sources, QHash<QString, int> named,
@@ -510,6 +510,58 @@ class MergingStream : public MergedContacts {
     memberOwner_ = {};
   }
 
+  // Whether a key joins entries (the same name and company only suggests).
+  static bool Joins(const MatchKey& k) { return k.rule != MatchRule::kNameAndCompany; }
+
+  // The kEqual keys are of two kinds, told apart by the top bit. An entry kept whole has the
+  // key of its content, a hash of its bytes in the spool (the bit clear): entries sharing one
+  // are alike. An entry written ahead has instead the key of its likeness (the bit set): a hash
+  // of its identity, its match keys and the shape of what it holds, made without reading its
+  // texts. Entries alike have the same likeness, but some that are not do too; so an entry kept
+  // whole whose likeness was met before has that key as well, and a run of them holding one
+  // written ahead is compared in full (JoinAlike). Most entries are written ahead, and their
+  // content is then never hashed.
+  static constexpr uint64_t kLike = uint64_t(1) << 63;
+  static uint64_t ContentKey(const EntryBytes& held) {
+    return EqualKey({held.head, held.tail}) & ~kLike;
+  }
+  static uint64_t Likeness(const contact::Contact& c, const Identity& id,
+                           const std::vector<MatchKey>& keys) {
+    uint64_t h = ShapeHash(c);
+    const auto mix = [&h](uint64_t v) { h = (std::rotl(h, 23) ^ v) * 0x9E3779B97F4A7C15ull; };
+    mix(uint64_t(id.given) << 32 | id.surname);
+    mix(uint64_t(id.suffix) << 32 | id.birthday);
+    mix(uint64_t(id.middle) << 32 | uint32_t(id.givenInitial) << 16 | id.middleInitials[0]);
+    mix(uint64_t(id.middleInitials[1]) << 16 | uint64_t(id.list) << 8 | uint64_t(id.sex) << 1 |
+        uint64_t(id.household));
+    // Not the uid's: it is no part of what an entry holds.
+    for (const MatchKey& k : keys)
+      if (k.rule != MatchRule::kSameEntry) mix(k.hash);
+    return (h ^ h >> 29) | kLike;
+  }
+  // A run of entries of one likeness (`run_`), of which one may have been written ahead: where
+  // one was, each compared by what it holds, read again from its store or taken back from the
+  // spool, and those alike joined. Entries kept whole are joined to each other by the keys of
+  // their content already.
+  void JoinAlike() {
+    if (run_.size() < 2 ||
+        std::none_of(run_.begin(), run_.end(), [&](uint32_t e) { return entries_[e].written; }))
+      return;
+    std::vector<std::pair<uint64_t, uint32_t>> contents;
+    for (const uint32_t e : run_) contents.emplace_back(ContentOf(e), e);
+    std::sort(contents.begin(), contents.end());
+    for (size_t i = 1; i < contents.size(); ++i)
+      if (contents[i].first == contents[i - 1].first)
+        Join(contents[i - 1].second, contents[i].second, MatchRule::kEqual);
+  }
+  // The hash of what entry `e` holds (EqualHash), kept for the groupings made again.
+  uint64_t ContentOf(uint32_t e) {
+    if (const auto known = contentOf_.find(e); known != contentOf_.end()) return known->second;
+    contact::Contact entry;
+    TakeEntry(e, entry);
+    return contentOf_[e] = EqualHash(entry);
+  }
+
   void Group() {
     grouped_ = true;
     // Room for 4 million entries at most is taken ahead, so that a folder count out of all
@@ -536,17 +588,14 @@ class MergingStream : public MergedContacts {
       // suggested with another, where the suggestions are told (the same name and company joins
       // nobody unless accepted). An earlier store's entries are kept whole: a later store
       // often holds the same people (a copy, an archive), who would all be read twice.
-      const auto joins = [](const MatchKey& k) { return k.rule != MatchRule::kNameAndCompany; };
-      uint64_t equal = 0;
+      uint64_t like = 0;
       if (ahead_) {
         for (const MatchKey& k : entry_keys)
-          if (joins(k)) met_.Fetch(k.rule, k.hash);
-        // Hashed rather than encoded: most entries are kept as written, never encoded.
-        equal = EqualHash(c.contact);
-        met_.Fetch(MatchRule::kEqual, equal);
+          if (Joins(k)) met_.Fetch(k.rule, k.hash);
+        like = Likeness(c.contact, identity, entry_keys);
+        met_.Fetch(MatchRule::kEqual, like);
       }
       for (const MatchKey& k : entry_keys) keys_.Add(k.rule, k.hash, index);
-      if (ahead_) keys_.Add(MatchRule::kEqual, equal, index);
       if (c.contact.isGroup) {
         List list{index, identity.surname, {}};
         for (const contact::Member& m : c.contact.members) {
@@ -578,22 +627,26 @@ class MergingStream : public MergedContacts {
         placed_.push_back({index, work, position});
       // Last, once the filter's lines fetched above have come.
       if (!ahead_) {
-        const EntryBytes held = spool_.Add(c.contact);
-        keys_.Add(MatchRule::kEqual, EqualKey({held.head, held.tail}), index);
+        keys_.Add(MatchRule::kEqual, ContentKey(spool_.Add(c.contact)), index);
         continue;
       }
-      bool met = met_.Note(MatchRule::kEqual, equal);
+      const bool likeMet = met_.Note(MatchRule::kEqual, like);
+      bool met = likeMet;
       for (const MatchKey& k : entry_keys)
-        if (joins(k)) met = met_.Note(k.rule, k.hash) || met;
+        if (Joins(k)) met = met_.Note(k.rule, k.hash) || met;
       const bool written =
           !met && !c.contact.isGroup && c.contact.members.empty() && reader_.InLastStore();
       entries_.back().written = written;
       if (written) {
+        keys_.Add(MatchRule::kEqual, like, index);
         written_.resize(0);  // keeps its room
         ahead_->WriteAhead(c, written_);
         spool_.AddWritten(written_);
       } else {
-        spool_.Add(c.contact);
+        // The key of its content joins it to the entries kept whole alike; where an entry
+        // read before had its likeness, that key too, for one written ahead it may equal.
+        keys_.Add(MatchRule::kEqual, ContentKey(spool_.Add(c.contact)), index);
+        if (likeMet) keys_.Add(MatchRule::kEqual, like, index);
       }
     }
     spool_.Finish();
@@ -613,6 +666,7 @@ class MergingStream : public MergedContacts {
     keys_.Release();
     own_ = {};
     torn_ = {};
+    contentOf_ = {};
     FinishGrouping();
   }
 
@@ -629,6 +683,8 @@ class MergingStream : public MergedContacts {
         if (run_.empty()) return;
         if (rule == MatchRule::kSameEntry) {
           SameUid();
+        } else if (rule == MatchRule::kEqual && (hash & kLike) != 0) {
+          JoinAlike();
         } else if (rule == MatchRule::kEqual) {
           // Entries alike in everything: one, whatever their names.
           for (size_t i = 1; i < run_.size(); ++i) Join(run_[0], run_[i], rule);
@@ -1030,6 +1086,7 @@ class MergingStream : public MergedContacts {
   // own identity of each entry that took its group's.
   std::unordered_set<uint32_t> torn_;
   std::unordered_map<uint32_t, Identity> own_;
+  std::unordered_map<uint32_t, uint64_t> contentOf_;  // ContentOf's hashes
   std::vector<Pending> pending_;
   std::vector<Suggested> suggested_;
   std::vector<List> lists_;

@@ -610,10 +610,14 @@ TEST(MergeStores, WritingEntriesAheadChangesNoByte) {
   for (size_t i = 0; i < IdentityCases().size(); ++i)
     cases.push_back({IdentityCases()[i].name, IdentityCaseStores()[i], IdentityCases()[i].accept});
   // Only the last store's entries are written ahead: one store whose later entries join earlier
-  // ones (read again), beside a list naming a person joined and one written ahead.
+  // ones (read again), beside a list naming a person joined and one written ahead; two entries
+  // alike in everything that nothing else joins, and a third alike in all but one letter.
   const char* one = R"([
     {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example"},
+    {"FirstName": "Ida", "LastName": "Berg", "Body": "Met at the fair."},
     {"FirstName": "Bo", "LastName": "Ek", "Email1Address": "bo@ek.example"},
+    {"FirstName": "Ida", "LastName": "Berg", "Body": "Met at the fair!"},
+    {"FirstName": "Ida", "LastName": "Berg", "Body": "Met at the fair."},
     {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example",
      "MobileTelephoneNumber": "+46 70 123 4567", "CompanyName": "Lee AB"},
     {"messageClass": "IPM.DistList", "DLName": "Team",
