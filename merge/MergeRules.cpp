@@ -756,9 +756,21 @@ Identity::Sex SexOfTitle(QStringView prefix) {
 // What the first word of a display name says as a title ("Mrs. J. Ford", "Ford, Mr. John"), of
 // the titles that are never an initial there: "M." and "Sr." may be one ("M. Ford"), and are not
 // read. Most names begin with none of the letters a title begins with, and are passed at once.
+// Whether a title of those begins with `c`.
+bool TitleLetter(QChar c) {
+  switch (c.unicode() | 0x20) {  // capitals made small; no other unit becomes one of these
+    case u'm':
+    case u'h':
+    case u's':
+    case u'f':
+    case u'd':
+      return true;
+    default:
+      return false;
+  }
+}
 Identity::Sex SexOfShownTitle(QStringView word) {
-  if (word.size() < 2 || word.size() > 13 || !QStringView(u"MmHhSsFfDd").contains(word[0]))
-    return Identity::kUnknown;
+  if (word.size() < 2 || word.size() > 13 || !TitleLetter(word[0])) return Identity::kUnknown;
   // Folded here as titles are written, in ASCII but for "Señor", "Fräulein" and their kin (which
   // FoldNamePart folds): no title is longer than 13 letters.
   char16_t ascii[14];
@@ -858,9 +870,16 @@ Identity IdentityOf(const Contact& c) {
       SetGiven(id, FoldNamePart(c.givenName, given));
     id.surname = PartHash(FoldNamePart(c.surname, surname));
     if (id.sex == Identity::kUnknown) {
-      const QStringView shown = QStringView(c.displayName).trimmed();
-      const qsizetype space = shown.indexOf(u' ');
-      id.sex = SexOfShownTitle(space < 0 ? shown : shown.first(space));
+      // The name shown's first word, found without trimming it: most begin with a letter no
+      // title begins with, and are passed at once.
+      const QStringView shown = c.displayName;
+      qsizetype from = 0;
+      while (from < shown.size() && IsSpace(shown[from])) ++from;
+      if (from < shown.size() && TitleLetter(shown[from])) {
+        const QStringView rest = shown.sliced(from).trimmed();
+        const qsizetype space = rest.indexOf(u' ');
+        id.sex = SexOfShownTitle(space < 0 ? rest : rest.first(space));
+      }
     }
     SetMiddle(id, c.middleName);
     id.suffix = SuffixHash(c.suffix);
