@@ -589,11 +589,17 @@ class MergingStream : public MergedContacts {
       // nobody unless accepted). An earlier store's entries are kept whole: a later store
       // often holds the same people (a copy, an archive), who would all be read twice.
       uint64_t like = 0;
+      // Entries alike share their e-mail and phone keys: where an entry has one, those tell
+      // the filter all its likeness would.
+      const bool likeAlone =
+          std::none_of(entry_keys.begin(), entry_keys.end(), [](const MatchKey& k) {
+            return k.rule == MatchRule::kEmail || k.rule == MatchRule::kPhone;
+          });
       if (ahead_) {
         for (const MatchKey& k : entry_keys)
           if (Joins(k)) met_.Fetch(k.rule, k.hash);
         like = Likeness(c.contact, identity, entry_keys);
-        met_.Fetch(MatchRule::kEqual, like);
+        if (likeAlone) met_.Fetch(MatchRule::kEqual, like);
       }
       for (const MatchKey& k : entry_keys) keys_.Add(k.rule, k.hash, index);
       if (c.contact.isGroup) {
@@ -630,7 +636,7 @@ class MergingStream : public MergedContacts {
         keys_.Add(MatchRule::kEqual, ContentKey(spool_.Add(c.contact)), index);
         continue;
       }
-      const bool likeMet = met_.Note(MatchRule::kEqual, like);
+      const bool likeMet = likeAlone && met_.Note(MatchRule::kEqual, like);
       bool met = likeMet;
       for (const MatchKey& k : entry_keys)
         if (Joins(k)) met = met_.Note(k.rule, k.hash) || met;
@@ -644,9 +650,10 @@ class MergingStream : public MergedContacts {
         spool_.AddWritten(written_);
       } else {
         // The key of its content joins it to the entries kept whole alike; where an entry
-        // read before had its likeness, that key too, for one written ahead it may equal.
+        // read before may have had its likeness (its e-mail or phone keys met, where it has
+        // any), that key too, for one written ahead it may equal.
         keys_.Add(MatchRule::kEqual, ContentKey(spool_.Add(c.contact)), index);
-        if (likeMet) keys_.Add(MatchRule::kEqual, like, index);
+        if (likeAlone ? likeMet : met) keys_.Add(MatchRule::kEqual, like, index);
       }
     }
     spool_.Finish();
