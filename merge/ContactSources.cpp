@@ -645,9 +645,8 @@ class MergingStream : public MergedContacts {
       entries_.back().written = written;
       if (written) {
         keys_.Add(MatchRule::kEqual, like, index);
-        written_.resize(0);  // keeps its room
-        ahead_->WriteAhead(c, written_);
-        spool_.AddWritten(written_);
+        ahead_->WriteAhead(c, spool_.WriteRoom());
+        spool_.AddWritten();
       } else {
         // The key of its content joins it to the entries kept whole alike; where an entry
         // read before may have had its likeness (its e-mail or phone keys met, where it has
@@ -658,7 +657,6 @@ class MergingStream : public MergedContacts {
     }
     spool_.Finish();
     met_ = {};
-    written_ = {};
     // Room for a suggestion an entry, not copied each time it grows: what is not written to
     // takes no memory.
     if (suggest_) suggested_.reserve(entries_.size());
@@ -1069,8 +1067,7 @@ class MergingStream : public MergedContacts {
   bool severalStores_ = false;
   StoreContactStream reader_;
   contact::AheadWriter* ahead_ = nullptr;
-  MetKeys met_;         // the keys of the entries read so far, while they are read
-  QByteArray written_;  // an entry as ahead_ wrote it, in room used again
+  MetKeys met_;  // the keys of the entries read so far, while they are read
   SortedKeys keys_;
   mutable EntrySpool spool_;  // read from by Suggestions() too
   bool accept_ = false;

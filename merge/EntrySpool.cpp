@@ -761,24 +761,37 @@ uint64_t ShapeHash(const Contact& contact) {
   return h;
 }
 
-void EntrySpool::AddWritten(QByteArrayView written) {
-  Keep(written);
+void EntrySpool::AddWritten() {
+  if (!file_.IsOpen()) {
+    // Written at the start of buffer_, which holds nothing else: moved to memory where there is
+    // room, else the file's first bytes.
+    if (KeepInMemory(QByteArrayView(buffer_))) {
+      buffer_.resize(0);  // keeps its room
+      return;
+    }
+    Open();
+  }
+  offsets_.push_back(kFileBase + file_.Size() + written_at_);
+  if (buffer_.size() >= kBlock) Flush();
+}
+
+bool EntrySpool::KeepInMemory(QByteArrayView record) {
+  const auto size = record.size();
+  const int64_t used = chunks_.empty() ? 0 : chunks_.back().size();
+  const bool fits = !chunks_.empty() && used + size <= kChunk;
+  if (!fits && (int64_t(chunks_.size() + 1) * kChunk > memory_cap_ || size > kChunk)) return false;
+  if (!fits) {
+    chunks_.emplace_back();
+    chunks_.back().reserve(kChunk);
+  }
+  offsets_.push_back(int64_t(chunks_.size() - 1) * kChunk + chunks_.back().size());
+  Append(chunks_.back(), record);
+  return true;
 }
 
 void EntrySpool::Keep(QByteArrayView record) {
-  const auto size = record.size();
   if (!file_.IsOpen()) {
-    const int64_t used = chunks_.empty() ? 0 : chunks_.back().size();
-    const bool fits = !chunks_.empty() && used + size <= kChunk;
-    if (fits || (int64_t(chunks_.size() + 1) * kChunk <= memory_cap_ && size <= kChunk)) {
-      if (!fits) {
-        chunks_.emplace_back();
-        chunks_.back().reserve(kChunk);
-      }
-      offsets_.push_back(int64_t(chunks_.size() - 1) * kChunk + chunks_.back().size());
-      Append(chunks_.back(), record);
-      return;
-    }
+    if (KeepInMemory(record)) return;
     Open();
   } else if (buffer_.size() >= kBlock) {
     Flush();

@@ -55,9 +55,15 @@ class EntrySpool {
   // as, but for its uid and times, valid until the next Add. Throws StoreError when the disk is
   // full.
   EntryBytes Add(const contact::Contact& contact);
-  // Keeps as the next entry `written`, the bytes an AheadWriter wrote of an entry
-  // (SourcedContact::written); taken back by TakeWritten, never by Take.
-  void AddWritten(QByteArrayView written);
+  // Room to append the bytes an AheadWriter writes of an entry (SourcedContact::written) to,
+  // where the spool keeps them: then kept as the next entry by AddWritten, without a copy.
+  // Taken back by TakeWritten, never by Take.
+  QByteArray& WriteRoom() {
+    written_at_ = buffer_.size();
+    return buffer_;
+  }
+  // Keeps as the next entry the bytes appended to WriteRoom since it was last called.
+  void AddWritten();
   // Ends the adding; Take may be called from now on.
   void Finish();
   // Entry `index` into `out`. Throws StoreError when it cannot be read back.
@@ -80,6 +86,8 @@ class EntrySpool {
   void Open();
   // Keeps `record` as the next entry: in memory while there is room, else in the file.
   void Keep(QByteArrayView record);
+  // Keeps `record` as the next entry in memory where there is room; false where there is not.
+  bool KeepInMemory(QByteArrayView record);
   // Where the bytes of entry `index` (`size` of them) can be read now; null when the file
   // cannot be read.
   const char* Locate(uint32_t index, int64_t size, bool inOrder, bool& inMemory);
@@ -88,9 +96,12 @@ class EntrySpool {
   std::vector<QByteArray> chunks_;  // entries in memory; none crosses from one chunk to the next
   MergeScratch file_;               // opened when memory is full
   QByteArray encoded_;              // the entry being added
-  QByteArray buffer_;               // entries not yet written, or a window of the file being read
-  int64_t buffer_at_ = 0;           // where in the file the read window starts
-  QByteArray single_;               // an entry read on its own, outside the window
+  // Entries not yet written to the file, or a window of the file being read; while the file is
+  // not open, an entry being written ahead (WriteRoom).
+  QByteArray buffer_;
+  qsizetype written_at_ = 0;  // where in buffer_ the entry being written ahead begins
+  int64_t buffer_at_ = 0;     // where in the file the read window starts
+  QByteArray single_;         // an entry read on its own, outside the window
   // A run of entries taken out of order that follow one another in the file: where the last
   // ended, and a window of the file read ahead of it once a second entry of the run came.
   struct Run {

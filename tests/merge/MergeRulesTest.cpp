@@ -246,6 +246,41 @@ TEST(EntrySpool, GivesBackEveryFieldFromMemoryAndFromDisk) {
   }
 }
 
+// Entries written ahead, kept as their bytes among entries kept whole, come back as they were
+// written: in memory, in the file, and across the change from one to the other (an entry too
+// large for memory sends it and all after it to the file).
+TEST(EntrySpool, GivesBackWrittenBytesAmongWholeEntries) {
+  const QByteArray large(int(merge::EntrySpool::kChunk) + 10, 'x');
+  // Entries 0 and 4 whole, the others written, each after bytes already in the room.
+  const std::vector<QByteArray> written = {{}, "first card", "second card", large, {}, "last card"};
+  for (const int64_t cap : {merge::EntrySpool::kMemoryCap, int64_t(0)}) {
+    merge::EntrySpool spool(cap);
+    for (size_t n = 0; n < written.size(); ++n) {
+      if (written[n].isEmpty()) {
+        spool.Add(FullContact(int(n)));
+        continue;
+      }
+      spool.WriteRoom().append(written[n]);
+      spool.AddWritten();
+    }
+    spool.Finish();
+    const std::vector<std::pair<uint32_t, bool>> takes = {
+        {5, false}, {2, false}, {0, true}, {1, true}, {2, true}, {3, true}, {4, true}, {5, true}};
+    for (const auto& [n, inOrder] : takes) {
+      if (written[n].isEmpty()) {
+        contact::Contact back;
+        spool.Take(n, back, inOrder);
+        EXPECT_EQ(back.givenName, FullContact(int(n)).givenName)
+            << "cap " << cap << ", entry " << n;
+        continue;
+      }
+      QByteArray back;
+      spool.TakeWritten(n, back, inOrder);
+      EXPECT_EQ(back, written[n]) << "cap " << cap << ", entry " << n;
+    }
+  }
+}
+
 }  // namespace
 
 namespace {
