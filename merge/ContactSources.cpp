@@ -516,18 +516,20 @@ class MergingStream : public MergedContacts {
   // The kEqual keys are of two kinds, told apart by the top bit. An entry kept whole has the
   // key of its content, a hash of its bytes in the spool (the bit clear): entries sharing one
   // are alike. An entry written ahead has instead the key of its likeness (the bit set): a hash
-  // of its identity, its match keys and the shape of what it holds, made without reading its
-  // texts. Entries alike have the same likeness, but some that are not do too; so an entry kept
-  // whole whose likeness was met before has that key as well, and a run of them holding one
-  // written ahead is compared in full (JoinAlike). Most entries are written ahead, and their
-  // content is then never hashed.
+  // of its identity, its match keys and, where it has no e-mail or phone key, the shape of what
+  // it holds, made without reading its texts. Entries alike have the same likeness, but some that
+  // are not do too; so an entry kept whole whose likeness was met before has that key as well, and
+  // a run of them holding one written ahead is compared in full (JoinAlike). Most entries are
+  // written ahead, and their content is then never hashed.
   static constexpr uint64_t kLike = uint64_t(1) << 63;
   static uint64_t ContentKey(const EntryBytes& held) {
     return EqualKey({held.head, held.tail}) & ~kLike;
   }
+  // `shaped`: the shape counts too. An entry with e-mail or phone keys is told apart by those
+  // well enough, where one without them may share its name with many.
   static uint64_t Likeness(const contact::Contact& c, const Identity& id,
-                           const std::vector<MatchKey>& keys) {
-    uint64_t h = ShapeHash(c);
+                           const std::vector<MatchKey>& keys, bool shaped) {
+    uint64_t h = shaped ? ShapeHash(c) : 0;
     const auto mix = [&h](uint64_t v) { h = (std::rotl(h, 23) ^ v) * 0x9E3779B97F4A7C15ull; };
     mix(uint64_t(id.given) << 32 | id.surname);
     mix(uint64_t(id.suffix) << 32 | id.birthday);
@@ -598,7 +600,7 @@ class MergingStream : public MergedContacts {
       if (ahead_) {
         for (const MatchKey& k : entry_keys)
           if (Joins(k)) met_.Fetch(k.rule, k.hash);
-        like = Likeness(c.contact, identity, entry_keys);
+        like = Likeness(c.contact, identity, entry_keys, likeAlone);
         if (likeAlone) met_.Fetch(MatchRule::kEqual, like);
       }
       for (const MatchKey& k : entry_keys) keys_.Add(k.rule, k.hash, index);
