@@ -439,7 +439,8 @@ QString ComparableName(const Contact& c) {
 
 namespace {
 
-using NameBuffer = Units<64>;
+constexpr qsizetype kNameRoom = 64;
+using NameBuffer = Units<kNameRoom>;
 
 // What a character is in a name as it is compared, for those from 0x80 up: the letter its
 // canonical decomposition leaves once the accents are taken off, case folded; kDrop for an
@@ -520,37 +521,19 @@ inline bool SharpS(char16_t u) {
   return u == 0xDF || u == 0x1E9E;
 }
 
-// A part of a name as it is compared: accents taken off, case folded, dots and commas dropped,
-// spacing collapsed ("Zoé  M." and "zoe m" are one).
-// `dotSpaces`: a dot parts words as a space does ("K.J." is "k j"), else it is dropped.
-// Made in `out`, on the caller's stack: every entry's name parts are folded.
-QStringView FoldNamePart(QStringView part, NameBuffer& out, bool dotSpaces = false) {
-  // The CJK ideographs (U+4E00 to U+9FFF) have no decomposition and no case: they stay as they
-  // are. So do the kana, whose voicing marks are no accents: ご and こ are other sounds, and a
-  // mark written apart (U+3099, U+309A) is joined to its kana. A name with a character of
-  // kWhole is decomposed whole first, its accents then dropped as they come. ß is "ss" and the
-  // dotless ı an i, as a name written in capitals ("STRAUSS", "IŞIK") has them.
-  const auto ideograph = [](char16_t u) { return u >= 0x4E00 && u <= 0x9FFF; };
-  const auto hangul = [](char16_t u) { return u >= kHangulFirst && u <= kHangulLast; };
-  QString decomposed;
-  QStringView from = part;
-  qsizetype syllables = 0;
-  for (const QChar c : part) {
-    const char16_t u = c.unicode();
-    if (u < 0x80 || ideograph(u) || Kana(u) || VoicingMark(u)) continue;
-    if (hangul(u) || SharpS(u)) {
-      ++syllables;
-    } else if (FoldedBase(u) == kWhole) {
-      decomposed = part.toString().normalized(QString::NormalizationForm_D);
-      from = decomposed;
-      break;
-    }
-  }
-  const bool tabled = decomposed.isNull();
-  // The folded form is never longer but for the syllables, three jamo at most each, and each ß
-  // two units (counted among the syllables; not counted where the name is decomposed whole).
-  char16_t* const begin = out.Room(from.size() + (tabled ? 2 * syllables : from.size()));
-  char16_t* to = begin;
+constexpr bool Ideograph(char16_t u) {
+  return u >= 0x4E00 && u <= 0x9FFF;
+}
+constexpr bool Hangul(char16_t u) {
+  return u >= kHangulFirst && u <= kHangulLast;
+}
+
+// The units of `from` folded as FoldNamePart folds them, put from `to` on; where the end.
+// `tabled`: `from` is as written, each character from 0x80 up looked up in the tables; null
+// where one is of kWhole (the name must be decomposed whole first). Else `from` is decomposed
+// already, and its accents are dropped as they come.
+char16_t* PutFolded(QStringView from, char16_t* to, bool tabled, bool dotSpaces) {
+  char16_t* const begin = to;
   bool space = false;
   for (const QChar unit : from) {
     char16_t u = unit.unicode();
@@ -579,13 +562,15 @@ QStringView FoldNamePart(QStringView part, NameBuffer& out, bool dotSpaces = fal
     } else if (!tabled) {
       if (Accent(unit)) continue;
       u = FoldCase(u);
-    } else if (syllables > 0 && hangul(u)) {
+    } else if (Hangul(u)) {
       if (space) *to++ = u' ';
       space = false;
       to = PutJamo(u, to);
       continue;
-    } else if (u >= 0x80 && !ideograph(u) && (u = FoldedBase(u)) == kDrop) {
-      continue;
+    } else if (u >= 0x80 && !Ideograph(u)) {
+      u = FoldedBase(u);
+      if (u == kDrop) continue;
+      if (u == kWhole) return nullptr;
     }
     if (dotSpaces && u == u'.') {
       space = to != begin;
@@ -600,7 +585,45 @@ QStringView FoldNamePart(QStringView part, NameBuffer& out, bool dotSpaces = fal
     space = false;
     *to++ = u;  // folded already (by the table or FoldCase), or ASCII that folding keeps
   }
-  return QStringView(begin, to - begin);
+  return to;
+}
+
+// A part of a name as it is compared: accents taken off, case folded, dots and commas dropped,
+// spacing collapsed ("Zoé  M." and "zoe m" are one).
+// `dotSpaces`: a dot parts words as a space does ("K.J." is "k j"), else it is dropped.
+// Made in `out`, on the caller's stack: every entry's name parts are folded.
+QStringView FoldNamePart(QStringView part, NameBuffer& out, bool dotSpaces = false) {
+  // The CJK ideographs (U+4E00 to U+9FFF) have no decomposition and no case: they stay as they
+  // are. So do the kana, whose voicing marks are no accents: ご and こ are other sounds, and a
+  // mark written apart (U+3099, U+309A) is joined to its kana. A name with a character of
+  // kWhole is decomposed whole first, its accents then dropped as they come. ß is "ss" and the
+  // dotless ı an i, as a name written in capitals ("STRAUSS", "IŞIK") has them.
+  // A folded unit takes three at most (a Hangul syllable's jamo): a short part, as most are, is
+  // folded at once on the stack, and looked at again only where it must be decomposed.
+  if (part.size() <= kNameRoom / 3) {
+    char16_t* const begin = out.Room(part.size() * 3);
+    if (const char16_t* end = PutFolded(part, begin, true, dotSpaces))
+      return QStringView(begin, end - begin);
+  }
+  QString decomposed;
+  QStringView from = part;
+  qsizetype syllables = 0;
+  for (const QChar c : part) {
+    const char16_t u = c.unicode();
+    if (u < 0x80 || Ideograph(u) || Kana(u) || VoicingMark(u)) continue;
+    if (Hangul(u) || SharpS(u)) {
+      ++syllables;
+    } else if (FoldedBase(u) == kWhole) {
+      decomposed = part.toString().normalized(QString::NormalizationForm_D);
+      from = decomposed;
+      break;
+    }
+  }
+  const bool tabled = decomposed.isNull();
+  // The folded form is never longer but for the syllables, three jamo at most each, and each ß
+  // two units (counted among the syllables; not counted where the name is decomposed whole).
+  char16_t* const begin = out.Room(from.size() + (tabled ? 2 * syllables : from.size()));
+  return QStringView(begin, PutFolded(from, begin, tabled, dotSpaces) - begin);
 }
 QString FoldNamePart(QStringView part, bool dotSpaces = false) {
   NameBuffer folded;
