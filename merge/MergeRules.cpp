@@ -277,7 +277,9 @@ namespace {
 // The address itself: without the spaces around it, a "mailto:" before it, or a name it is
 // written after ("Per Lund <per@lund.example>").
 QStringView BareAddress(QStringView address) {
-  address = address.trimmed();
+  // Most addresses have no blanks around them: trimmed only where one has.
+  if (!address.isEmpty() && (IsSpace(address.front()) || IsSpace(address.back())))
+    address = address.trimmed();
   if (address.endsWith(u'>')) {
     const qsizetype open = address.lastIndexOf(u'<');
     if (open >= 0) address = address.sliced(open + 1, address.size() - open - 2).trimmed();
@@ -322,14 +324,21 @@ QStringView PhoneDigits(QStringView number, int homeCode, PhoneBuffer& buffer) {
   // digits (and the 1 before them) stands for its key's digit; after them, it begins an
   // extension ("x12") or a word of its own ("(home)").
   // How it begins, past any blanks.
-  QStringView lead = number;
-  while (!lead.isEmpty() && IsSpace(lead.front())) lead = lead.sliced(1);
-  const bool keys = lead.startsWith(u"+1") ||
-                    (homeCode == 1 && !lead.startsWith(u'+') && !lead.startsWith(u"00"));
+  // (Its first units compared as they are: a call each took as long as the rest.)
+  qsizetype first = 0;
+  while (first < number.size() && IsSpace(number[first])) ++first;
+  const auto at = [&](qsizetype k) {
+    return first + k < number.size() ? number[first + k] : QChar();
+  };
+  const bool keys = (at(0) == u'+' && at(1) == u'1') ||
+                    (homeCode == 1 && at(0) != u'+' && !(at(0) == u'0' && at(1) == u'0'));
   for (const QChar c : number) {
     const char16_t u = c.unicode();
     if (char16_t(u - u'0') < 10) {
       *put++ = u;
+    } else if (u < 0x80 && u != u'+' && u != u'#' && u != u',' &&
+               char16_t((u | 0x20) - u'a') >= 26) {
+      continue;  // a blank, dash, dot or bracket between digits: nothing to any rule below
     } else if (u >= 0x80 && c.isDigit()) {
       *put++ = char16_t(u'0' + c.digitValue());
     } else if (inExtension) {
@@ -842,7 +851,10 @@ bool JoiningWord(QStringView w) {
 // Whether a joining word stands between two words of given names `given`. Without a list made:
 // every entry's given name is looked at, and most have too few spaces to hold three words.
 bool JoinedByWord(QStringView given) {
-  if (given.count(u' ') < 2) return false;
+  // Two spaces at least, counted here rather than by a call: most names have none.
+  int spaces = 0;
+  for (qsizetype i = 0; i < given.size() && spaces < 2; ++i) spaces += given[i] == u' ';
+  if (spaces < 2) return false;
   QStringView before, word;
   for (const QStringView next : given.tokenize(u' ', Qt::SkipEmptyParts)) {
     if (!before.isEmpty() && JoiningWord(word)) return true;
