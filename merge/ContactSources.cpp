@@ -895,10 +895,8 @@ class MergingStream : public MergedContacts {
     if (out.origins.size() == 1 && out.origins.front().joinedBy.isEmpty() &&
         out.origins.front().name.isEmpty()) {
       contact::Origin& o = out.origins.front();
-      const Origin made = OriginOf(first, QDateTime());
-      if (!o.store.isSharedWith(made.store)) o.store = made.store;
-      if (!o.folder.isSharedWith(made.folder)) o.folder = made.folder;
-      o.position = made.position;
+      const Placed& p = PlaceOf(first);
+      reader_.PlaceOrigin(p.work, p.position + int(first - p.entry), o);
       o.lastModified = modified;
     } else {
       out.origins.assign(1, OriginOf(first, modified));

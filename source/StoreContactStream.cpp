@@ -96,6 +96,14 @@ contact::Origin StoreContactStream::MakeOrigin(int folder, int position,
   return contact::Origin{sources_[size_t(w.store)].path, w.path, position, lastModified};
 }
 
+void StoreContactStream::PlaceOrigin(int folder, int position, contact::Origin& origin) const {
+  const Work& w = work_[size_t(folder)];
+  const QString& store = sources_[size_t(w.store)].path;
+  if (!origin.store.isSharedWith(store)) origin.store = store;
+  if (!origin.folder.isSharedWith(w.path)) origin.folder = w.path;
+  origin.position = position;
+}
+
 bool StoreContactStream::Next(contact::SourcedContact& out) {
   while (work_index_ < work_.size()) {
     const Work& w = work_[work_index_];

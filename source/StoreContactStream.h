@@ -64,6 +64,9 @@ class StoreContactStream : public contact::ContactStream {
   // Whether the last entry given came from the last store given: no other store's come after.
   bool InLastStore() const;
   contact::Origin MakeOrigin(int folder, int position, const QDateTime& lastModified) const;
+  // Sets the store, folder and position of `origin` as MakeOrigin makes them, in place: the
+  // texts shared, not copied, where they are the same already.
+  void PlaceOrigin(int folder, int position, contact::Origin& origin) const;
   // Entry `position` (1-based) of folder `folder` (as LastFolder numbers it) read again into
   // `out`, as Next gave it. Throws StoreError where it cannot be read now.
   void ReadAgain(int folder, int position, contact::Contact& out) const;
