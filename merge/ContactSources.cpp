@@ -155,7 +155,7 @@ class MetKeys {
 // had (a Bloom filter of the keys met tells, 8 bytes an entry while reading) most likely joins
 // nobody, and is then given as written, never taken apart and put together again. Where a
 // later entry joins it after all, it is read again from its store for its group. Its kEqual
-// key is one of likeness, made without reading its texts (Likeness).
+// key is mostly one of likeness, made without reading its texts (Likeness).
 class MergingStream : public MergedContacts {
  public:
   MergingStream(std::vector<StoreFolders> sources, QHash<QString, int> named,
@@ -515,21 +515,21 @@ class MergingStream : public MergedContacts {
 
   // The kEqual keys are of two kinds, told apart by the top bit. An entry kept whole has the
   // key of its content, a hash of its bytes in the spool (the bit clear): entries sharing one
-  // are alike. An entry written ahead has instead the key of its likeness (the bit set): a hash
-  // of its identity, its match keys and, where it has no e-mail or phone key, the shape of what
-  // it holds, made without reading its texts. Entries alike have the same likeness, but some that
-  // are not do too; so an entry kept whole whose likeness was met before has that key as well, and
-  // a run of them holding one written ahead is compared in full (JoinAlike). Most entries are
-  // written ahead, and their content is then never hashed.
+  // are alike. An entry written ahead has instead the key of its likeness (the bit set): where
+  // it has e-mail or phone keys, as most entries do, a hash of its identity and its match keys,
+  // made without reading its texts; else a hash of every field (EqualHash), as an entry with a
+  // name alone may share it with many others. Entries alike have the same likeness, but some
+  // that are not do too; so an entry kept whole whose likeness may have been met before has that
+  // key as well, and a run of them holding one written ahead is compared in full (JoinAlike).
   static constexpr uint64_t kLike = uint64_t(1) << 63;
   static uint64_t ContentKey(const EntryBytes& held) {
     return EqualKey({held.head, held.tail}) & ~kLike;
   }
-  // `shaped`: the shape counts too. An entry with e-mail or phone keys is told apart by those
-  // well enough, where one without them may share its name with many.
+  // `keyed`: the entry has e-mail or phone keys.
   static uint64_t Likeness(const contact::Contact& c, const Identity& id,
-                           const std::vector<MatchKey>& keys, bool shaped) {
-    uint64_t h = shaped ? ShapeHash(c) : 0;
+                           const std::vector<MatchKey>& keys, bool keyed) {
+    if (!keyed) return EqualHash(c) | kLike;
+    uint64_t h = 0;
     const auto mix = [&h](uint64_t v) { h = (std::rotl(h, 23) ^ v) * 0x9E3779B97F4A7C15ull; };
     mix(uint64_t(id.given) << 32 | id.surname);
     mix(uint64_t(id.suffix) << 32 | id.birthday);
@@ -600,7 +600,7 @@ class MergingStream : public MergedContacts {
       if (ahead_) {
         for (const MatchKey& k : entry_keys)
           if (Joins(k)) met_.Fetch(k.rule, k.hash);
-        like = Likeness(c.contact, identity, entry_keys, likeAlone);
+        like = Likeness(c.contact, identity, entry_keys, !likeAlone);
         if (likeAlone) met_.Fetch(MatchRule::kEqual, like);
       }
       for (const MatchKey& k : entry_keys) keys_.Add(k.rule, k.hash, index);

@@ -744,23 +744,6 @@ uint64_t EqualHash(const Contact& contact) {
   return h.Hash();
 }
 
-uint64_t ShapeHash(const Contact& contact) {
-  // Each length turned in by a rotation: a few cycles a field, none waiting on a product.
-  uint64_t h = 0;
-  const auto add = [&h](qsizetype n) { h = std::rotl(h, 7) ^ uint64_t(n); };
-  for (const QString* text : TextFields(const_cast<Contact&>(contact)))
-    if (text != &contact.uid) add(text->size());
-  add(contact.emails.size());
-  for (const contact::Email& e : contact.emails) add(e.address.size());
-  add(contact.phones.size());
-  for (const contact::Phone& p : contact.phones) add(p.number.size());
-  add(contact.addresses.size());
-  add(contact.categories.size());
-  add(contact.members.size());
-  add(contact.photo.data.size());
-  return h;
-}
-
 void EntrySpool::AddWritten() {
   if (!file_.IsOpen()) {
     // Written at the start of buffer_, which holds nothing else: moved to memory where there is

@@ -37,10 +37,6 @@ QByteArray EntryContent(const contact::Contact& contact);
 // A hash of what `contact` holds, as the bytes Add gives back tell it (all but its uid and
 // times), made without writing them: entries alike in every other field have the same.
 uint64_t EqualHash(const contact::Contact& contact);
-// A hash of the shape of what `contact` holds (how long each of its texts is, and its lists),
-// made without reading a text: entries alike in every field but their uid and times have the
-// same; many others differ in some length.
-uint64_t ShapeHash(const contact::Contact& contact);
 
 class EntrySpool {
  public:

@@ -582,9 +582,11 @@ class AheadOrNot : public contact::ContactStream {
   bool Next(contact::SourcedContact& out) override {
     const bool more = inner_.Next(out);
     written += more && !out.written.isEmpty();
+    if (more) rules << out.mergeRule;
     return more;
   }
   int written = 0;
+  QStringList rules;  // each contact's, as the merge report tells it
 
  private:
   contact::ContactStream& inner_;
@@ -611,13 +613,17 @@ TEST(MergeStores, WritingEntriesAheadChangesNoByte) {
     cases.push_back({IdentityCases()[i].name, IdentityCaseStores()[i], IdentityCases()[i].accept});
   // Only the last store's entries are written ahead: one store whose later entries join earlier
   // ones (read again), beside a list naming a person joined and one written ahead; two entries
-  // alike in everything that nothing else joins, and a third alike in all but one letter.
+  // alike in everything, and a third alike in all but one letter: with a name alone (nothing
+  // else joins them), and with an address (joined by it, and the two alike by their likeness).
   const char* one = R"([
     {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example"},
     {"FirstName": "Ida", "LastName": "Berg", "Body": "Met at the fair."},
+    {"FirstName": "Ivo", "LastName": "Falk", "Email1Address": "ivo@falk.example", "Body": "Tall."},
     {"FirstName": "Bo", "LastName": "Ek", "Email1Address": "bo@ek.example"},
     {"FirstName": "Ida", "LastName": "Berg", "Body": "Met at the fair!"},
+    {"FirstName": "Ivo", "LastName": "Falk", "Email1Address": "ivo@falk.example", "Body": "Tall!"},
     {"FirstName": "Ida", "LastName": "Berg", "Body": "Met at the fair."},
+    {"FirstName": "Ivo", "LastName": "Falk", "Email1Address": "ivo@falk.example", "Body": "Tall."},
     {"FirstName": "Ann", "LastName": "Lee", "Email1Address": "ann@lee.example",
      "MobileTelephoneNumber": "+46 70 123 4567", "CompanyName": "Lee AB"},
     {"messageClass": "IPM.DistList", "DLName": "Team",
@@ -634,6 +640,7 @@ TEST(MergeStores, WritingEntriesAheadChangesNoByte) {
       for (const Utf8Format format : {Utf8Format::kVCard4, Utf8Format::kVCard3, Utf8Format::kCsv}) {
         QByteArray bytes[2];
         std::array<int, 5> counts[2];
+        QStringList rules[2];
         for (const bool ahead : {false, true}) {
           merge::StoreSelection options;
           options.stores = c.stores;
@@ -651,11 +658,13 @@ TEST(MergeStores, WritingEntriesAheadChangesNoByte) {
           bytes[ahead] = file.readAll();
           counts[ahead] = {result.contacts, result.groups, result.semicolons, result.mergedContacts,
                            result.mergedEntries};
+          rules[ahead] = given.rules;
           if (ahead) written += given.written;
         }
         EXPECT_FALSE(bytes[0].isEmpty());
         EXPECT_EQ(bytes[1].toStdString(), bytes[0].toStdString()) << int(format);
         EXPECT_EQ(counts[1], counts[0]);
+        EXPECT_EQ(rules[1], rules[0]);
         semicolons += counts[1][2];
       }
     }
