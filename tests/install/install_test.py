@@ -163,6 +163,8 @@ def window_class(program):
               "kill $pid; wait $pid 2>/dev/null; echo \"$tree\"\n")
     env = clean_env()
     env.pop("QT_QPA_PLATFORM")
+    # No session bus to start one from the X server: a wait that has nothing to do with the window.
+    env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=/nonexistent/lumivex-no-bus"
     result = run(["xvfb-run", "-a", "bash", "-c", script, "window", program], env=env)
     found = re.search(r'\("lumivex" "([^"]*)"\)', result.stdout)
     return found.group(1) if found else f"not found ({result.stdout}{result.stderr})"
@@ -310,9 +312,13 @@ def case_desktop(args):
     check_sends_and_merges(description, "the metainfo")
     # The window's class, as the X server holds it, is the one the entry names, so that the
     # desktop ties the window to its entry (its icon and name in the task bar).
-    check(entry.get("StartupWMClass") == window_class(f"{prefix}/bin/lumivex"),
-          f"StartupWMClass={entry.get('StartupWMClass')}, the window's class "
-          f"{window_class(f'{prefix}/bin/lumivex')}")
+    # Looked for once more where no window came within a minute (the X server of its own slow to
+    # come up on a busy machine): the class is what is checked, not how soon the window shows.
+    shown = window_class(f"{prefix}/bin/lumivex")
+    if shown.startswith("not found"):
+        shown = window_class(f"{prefix}/bin/lumivex")
+    check(entry.get("StartupWMClass") == shown,
+          f"StartupWMClass={entry.get('StartupWMClass')}, the window's class {shown}")
 
     # The file manager recognises Outlook files by name and, renamed, by their first bytes.
     samples = [(f"{share}/lumivex/sample.pst", "application/vnd.ms-outlook")]
