@@ -1,5 +1,6 @@
 #include "contact/GroupMembers.h"
 
+#include "contact/TextOut.h"
 #include "contact/VCardWriter.h"
 
 #include <algorithm>
@@ -33,9 +34,7 @@ quint64 AddressHash(const QString& address) {
 template <typename T>
 void Put(QByteArray& out, const T& value) {
   static_assert(std::is_trivially_copyable_v<T>);
-  const qsizetype at = out.size();
-  out.resize(at + qsizetype(sizeof value));
-  std::memcpy(out.data() + at, &value, sizeof value);
+  AppendBytes(out, QByteArrayView(reinterpret_cast<const char*>(&value), qsizetype(sizeof value)));
 }
 
 }  // namespace

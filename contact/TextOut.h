@@ -3,7 +3,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QStringView>
+
+#include <cstring>
 
 namespace lumivex::contact {
 
@@ -23,6 +26,14 @@ enum class TextRule {
 // Appends `text` to `out` as UTF-8 under `rule`. Control characters other than tab and line
 // breaks are left out (no format here can hold them); an unpaired surrogate becomes U+FFFD.
 void AppendUtf8(QByteArray& out, QStringView text, TextRule rule);
+
+// Appends `bytes` to `out`: resized and copied into, without append's general path, which takes
+// as long as the copy itself where `out` has the room already (as a writer's buffer has).
+inline void AppendBytes(QByteArray& out, QByteArrayView bytes) {
+  const qsizetype at = out.size();
+  out.resize(at + bytes.size());
+  std::memcpy(out.data() + at, bytes.data(), size_t(bytes.size()));
+}
 
 // The same written at `dst`, which has room for three bytes a code unit of `text`; returns the
 // end of what was written.

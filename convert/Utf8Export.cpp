@@ -3,6 +3,7 @@
 #include "contact/CsvWriter.h"
 #include "contact/FileNames.h"
 #include "contact/GroupMembers.h"
+#include "contact/TextOut.h"
 #include "contact/VCardWriter.h"
 #include "convert/StagedFile.h"
 
@@ -132,11 +133,7 @@ class SingleFile {
   }
   // Appends an entry's bytes as they were written already (SourcedContact::written).
   void Append(QByteArrayView written) {
-    // Resized and copied into rather than appended: append's general path took as long as the
-    // copy itself.
-    const qsizetype at = buffer_.size();
-    buffer_.resize(at + written.size());
-    std::memcpy(buffer_.data() + at, written.data(), size_t(written.size()));
+    AppendBytes(buffer_, written);
     if (buffer_.size() >= kBlock) Flush();
   }
   void AppendHeading() { buffer_.append(CsvHeading()); }

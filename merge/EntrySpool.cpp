@@ -1,5 +1,6 @@
 #include "merge/EntrySpool.h"
 
+#include "contact/TextOut.h"
 #include "source/MailStore.h"
 
 #include <QTimeZone>
@@ -571,14 +572,6 @@ class Hasher {
 
 constexpr qsizetype kBlock = 1 << 20;
 
-// `bytes` after what `to` holds, in room it has (as the spool's buffers always have): resized and
-// copied into, without append's general path, which took as long as the copy.
-void Append(QByteArray& to, QByteArrayView bytes) {
-  const qsizetype at = to.size();
-  to.resize(at + bytes.size());
-  std::memcpy(to.data() + at, bytes.data(), size_t(bytes.size()));
-}
-
 // The bytes of `contact` (appended to `out`) and back.
 HeldParts Encode(const Contact& contact, QByteArray& out) {
   Writer w(out);
@@ -768,7 +761,7 @@ bool EntrySpool::KeepInMemory(QByteArrayView record) {
     chunks_.back().reserve(kChunk);
   }
   offsets_.push_back(int64_t(chunks_.size() - 1) * kChunk + chunks_.back().size());
-  Append(chunks_.back(), record);
+  contact::AppendBytes(chunks_.back(), record);
   return true;
 }
 
@@ -780,7 +773,7 @@ void EntrySpool::Keep(QByteArrayView record) {
     Flush();
   }
   offsets_.push_back(kFileBase + file_.Size() + buffer_.size());
-  Append(buffer_, record);
+  contact::AppendBytes(buffer_, record);
 }
 
 }  // namespace lumivex::merge
