@@ -584,20 +584,14 @@ class MergingStream : public MergedContacts {
                              .toStdString());
       const Identity identity = IdentityOf(c.contact);
       MatchKeys(c.contact, identity, severalStores_, entry_keys, suggest_);
-      // Kept as written where no entry read before has a key of it that joins, and it is of
-      // the last store: most entries join nobody, and are then given as written. One that
-      // others join later on (they have its key) is read again from its store; so is one
-      // suggested with another, where the suggestions are told (the same name and company joins
-      // nobody unless accepted). An earlier store's entries are kept whole: a later store
-      // often holds the same people (a copy, an archive), who would all be read twice.
       uint64_t like = 0;
-      // Entries alike share their e-mail and phone keys: where an entry has one, those tell
-      // the filter all its likeness would.
-      const bool likeAlone =
-          std::none_of(entry_keys.begin(), entry_keys.end(), [](const MatchKey& k) {
-            return k.rule == MatchRule::kEmail || k.rule == MatchRule::kPhone;
-          });
+      bool likeAlone = false;
       if (ahead_) {
+        // Entries alike share their e-mail and phone keys: where an entry has one, those tell
+        // the filter all its likeness would.
+        likeAlone = std::none_of(entry_keys.begin(), entry_keys.end(), [](const MatchKey& k) {
+          return k.rule == MatchRule::kEmail || k.rule == MatchRule::kPhone;
+        });
         for (const MatchKey& k : entry_keys)
           if (Joins(k)) met_.Fetch(k.rule, k.hash);
         like = Likeness(c.contact, identity, entry_keys, !likeAlone);
@@ -638,6 +632,12 @@ class MergingStream : public MergedContacts {
         keys_.Add(MatchRule::kEqual, ContentKey(spool_.Add(c.contact)), index);
         continue;
       }
+      // Kept as written where no entry read before has a key of it that joins, and it is of
+      // the last store: most entries join nobody, and are then given as written. One that
+      // others join later on (they have its key) is read again from its store; so is one
+      // suggested with another, where the suggestions are told (the same name and company joins
+      // nobody unless accepted). An earlier store's entries are kept whole: a later store
+      // often holds the same people (a copy, an archive), who would all be read twice.
       const bool likeMet = likeAlone && met_.Note(MatchRule::kEqual, like);
       bool met = likeMet;
       for (const MatchKey& k : entry_keys)

@@ -530,11 +530,9 @@ class Hasher {
     const char* at = static_cast<const char*>(data);
     uint64_t words[2];
     uint64_t own = n ^ kText;
-    if (n > 16) {
-      for (; n > 16; n -= 16, at += 16) {
-        std::memcpy(words, at, sizeof words);
-        own = Multiply(words[0] ^ kText, words[1] ^ own);
-      }
+    for (; n > 16; n -= 16, at += 16) {
+      std::memcpy(words, at, sizeof words);
+      own = Multiply(words[0] ^ kText, words[1] ^ own);
     }
     // The last bytes as two words that may overlap (the length tells such apart), read whole
     // rather than copied byte by byte.

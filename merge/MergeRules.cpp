@@ -785,10 +785,7 @@ Identity::Sex SexOfTitle(QStringView prefix) {
   return man == woman ? Identity::kUnknown : man ? Identity::kMan : Identity::kWoman;
 }
 
-// What the first word of a display name says as a title ("Mrs. J. Ford", "Ford, Mr. John"), of
-// the titles that are never an initial there: "M." and "Sr." may be one ("M. Ford"), and are not
-// read. Most names begin with none of the letters a title begins with, and are passed at once.
-// Whether a title of those begins with `c`.
+// Whether a title SexOfShownTitle reads begins with `c`.
 bool TitleLetter(QChar c) {
   switch (c.unicode() | 0x20) {  // capitals made small; no other unit becomes one of these
     case u'm':
@@ -801,6 +798,9 @@ bool TitleLetter(QChar c) {
       return false;
   }
 }
+// What the first word of a display name says as a title ("Mrs. J. Ford", "Ford, Mr. John"), of
+// the titles that are never an initial there: "M." and "Sr." may be one ("M. Ford"), and are not
+// read. Most names begin with none of the letters a title begins with, and are passed at once.
 Identity::Sex SexOfShownTitle(QStringView word) {
   if (word.size() < 2 || word.size() > 13 || !TitleLetter(word[0])) return Identity::kUnknown;
   // Folded here as titles are written, in ASCII but for "Señor", "Fräulein" and their kin (which
